@@ -1,0 +1,19 @@
+#!/bin/sh
+# Installs the Debian packages that building, running and testing Varko need.
+# Idempotent: when every package is present it returns without touching apt.
+set -eu
+packages="build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
+qt6-base-dev libpugixml-dev libsimdjson-dev libssl-dev zlib1g-dev
+libgtest-dev libgmock-dev libbenchmark-dev"
+missing=""
+for p in $packages; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
+done
+[ -z "$missing" ] && exit 0
+if [ "$(id -u)" -ne 0 ]; then
+    echo "install-deps: missing packages:$missing (run as root to install them)" >&2
+    exit 1
+fi
+export DEBIAN_FRONTEND=noninteractive
+apt-get update
+apt-get install -y --no-install-recommends $missing

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <cstddef>
+#include <span>
+#include <string>
+
+#include "format/expected.h"
+#include "format/plist/value.h"
+
+namespace varko::plist {
+
+enum class Format { Xml, Binary, OpenStep };
+
+/// Nesting deeper than this is refused in every format.
+inline constexpr int maxDepth = 512;
+
+/// Which format the bytes are in, judged from their first bytes only.
+[[nodiscard]] Format detectFormat(std::span<const std::byte> bytes);
+
+/// Reads a property list in any of the three formats, detected from the bytes.
+/// Errors carry the byte offset at which the reader gave up.
+[[nodiscard]] Expected<Value> parse(std::span<const std::byte> bytes);
+[[nodiscard]] Expected<Value> parse(std::string_view bytes);
+
+[[nodiscard]] Expected<Value> parseXml(std::span<const std::byte> bytes);
+[[nodiscard]] Expected<Value> parseBinary(std::span<const std::byte> bytes);
+[[nodiscard]] Expected<Value> parseOpenStep(std::span<const std::byte> bytes);
+
+/// The XML form exactly as the platform writes it: the XML declaration, the
+/// DOCTYPE line, `<plist version="1.0">`, the value with tab indentation, `</plist>`,
+/// each on its own line, ending in a line feed.
+[[nodiscard]] std::string writeXml(const Value& value);
+
+/// The platform's textual description of a value (what `%@` prints): a text as
+/// itself, Booleans as 1 and 0, arrays in parentheses and dictionaries in braces
+/// with four-blank indentation, nested collections one level further. Texts inside
+/// collections (keys included) are quoted when they are empty or hold any ASCII
+/// character other than a letter or digit; inside quotes, `"` and `\` are escaped.
+[[nodiscard]] std::string describe(const Value& value);
+
+}  // namespace varko::plist
