@@ -1,0 +1,41 @@
+# Set-up and everyday commands. `make run` and `make test` work on a fresh Debian 12
+# machine as root: they install what is missing, build, and run.
+BUILD ?= build
+FUZZ_BUILD ?= build-fuzz
+JOBS ?= $(shell nproc)
+FUZZ_SECONDS ?= 5
+FUZZ_LONG_SECONDS ?= 600
+
+.PHONY: deps configure build run test fuzz-build fuzz-smoke fuzz bench clean
+
+deps:
+	./scripts/install-deps.sh
+
+configure: deps
+	cmake -S . -B $(BUILD) -G Ninja
+
+build: configure
+	cmake --build $(BUILD) -j $(JOBS)
+
+run: build
+	$(BUILD)/bin/varko-report $(BUILD)/examples/Example.app
+
+# The fuzz smoke comes first so that the test runner's summary ends the output.
+test: build fuzz-smoke
+	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+
+fuzz-build: deps
+	cmake -S . -B $(FUZZ_BUILD) -G Ninja -DVARKO_FUZZ=ON -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build $(FUZZ_BUILD) -j $(JOBS)
+
+fuzz-smoke: fuzz-build
+	./scripts/fuzz.sh $(FUZZ_BUILD) $(FUZZ_SECONDS)
+
+fuzz: fuzz-build
+	./scripts/fuzz.sh $(FUZZ_BUILD) $(FUZZ_LONG_SECONDS)
+
+bench: build
+	for b in $(BUILD)/bin/bench_*; do $$b; done
+
+clean:
+	rm -rf $(BUILD) $(FUZZ_BUILD)

@@ -1,0 +1,14 @@
+#include "inspection/document.h"
+
+#include "inspection/itemtype.h"
+
+namespace varko {
+
+bool Document::readFromURL(const QUrl& url, const QString& typeName, const tools::ToolSet& tools) {
+    isApp = typeName == QLatin1String(applicationBundleType);
+    isPackage = typeName == QLatin1String(installerPackageType);
+    theInfo = std::make_shared<const Info>(url, isApp, tools);
+    return true;
+}
+
+}  // namespace varko

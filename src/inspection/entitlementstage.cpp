@@ -1,0 +1,126 @@
+#include <array>
+#include <utility>
+
+#include "format/plist/plist.h"
+#include "inspection/info.h"
+#include "tools/utf8.h"
+
+namespace varko {
+
+namespace {
+
+constexpr auto noPropertyList = "\nNo property list returned.";
+constexpr auto decodingError = "\nError in decoding property list.";
+constexpr auto tccAllowKey = "com.apple.private.tcc.allow";
+// Entitlements are a few kilobytes; anything near this is not a code-signing tool's answer.
+constexpr qint64 maxEntitlementBytes = 64 << 20;
+
+QString fromUtf8(const std::string& text) { return QString::fromUtf8(text.data(), qsizetype(text.size())); }
+
+using Flag = bool Info::*;
+
+constexpr std::array<std::pair<const char*, Flag>, 9> publicFlags{{
+    {"com.apple.security.personal-information.calendars", &Info::pubCalendars},
+    {"com.apple.security.personal-information.photos-library", &Info::pubPhotos},
+    {"com.apple.security.personal-information.addressbook", &Info::pubContacts},
+    {"com.apple.security.device.microphone", &Info::pubMike},
+    {"com.apple.security.device.audio-input", &Info::pubMike},
+    {"com.apple.security.device.camera", &Info::pubCamera},
+    {"com.apple.security.personal-information.location", &Info::pubLocation},
+    {"com.apple.security.personal-information.reminders", &Info::pubReminders},
+    {"com.apple.security.automation.apple-events", &Info::pubAEvent},
+}};
+
+constexpr std::array<std::pair<const char*, Flag>, 7> privateFlags{{
+    {"kTCCServiceAddressBook", &Info::privContacts},
+    {"kTCCServiceCalendar", &Info::privCalendars},
+    {"kTCCServicePhotos", &Info::privPhotos},
+    {"kTCCServiceReminders", &Info::privReminders},
+    {"kTCCServiceCamera", &Info::privCamera},
+    {"kTCCServiceLiverpool", &Info::privLiverpool},
+    {"kTCCServiceMicrophone", &Info::privMike},
+}};
+
+/// Flags are only ever raised here; a later entry never lowers one.
+void applyEntry(Info& info, const std::string& key, const plist::Value& value) {
+    if (key == tccAllowKey) {
+        const plist::Array* services = value.array();
+        if (!services) return;
+        for (const plist::Value& service : *services) {
+            const std::string* name = service.string();
+            if (!name) continue;
+            for (const auto& [serviceName, flag] : privateFlags)
+                if (*name == serviceName) info.*flag = true;
+        }
+        return;
+    }
+    for (const auto& [entitlement, flag] : publicFlags) {
+        if (key != entitlement) continue;
+        if (const bool* granted = value.boolean(); granted && *granted) info.*flag = true;
+    }
+}
+
+}  // namespace
+
+ToolOutput runTool(const tools::ToolSet& tools, const QString& launchPath,
+                   const std::optional<QStringList>& arguments) {
+    tools::ToolLimits limits;
+    limits.maxBytesPerStream = maxEntitlementBytes;
+    const tools::ToolResult result =
+        tools.run(launchPath, arguments.value_or(QStringList()), tools::Capture::StandardOutput, limits);
+    if (!result.started) return {{}, "Failed, error = " + result.startError};
+    if (result.truncated)
+        return {{}, QStringLiteral("Failed, error = the tool wrote more than %1 bytes").arg(maxEntitlementBytes)};
+    if (result.crashed || result.exitStatus != 0)
+        return {{}, "Failed, error = " + QString::number(result.exitStatus)};
+    return {result.standardOutput, {}};
+}
+
+void runEntitlementStage(Info& info, const tools::ToolSet& tools) {
+    info.theCodesignParams.append(info.path());
+    const ToolOutput run = runTool(tools, info.theCodesign, info.theCodesignParams);
+    if (!run.message.isEmpty()) {
+        info.entitleList = run.message;
+        return;
+    }
+    info.entitleData = run.output;
+
+    const std::optional<QString> text = tools::decodeUtf8Strictly(run.output);
+    if (!text) {
+        info.entitleList = noPropertyList;
+        return;
+    }
+    info.entitleList = *text;
+
+    const auto parsed = plist::parse(
+        std::string_view(run.output.constData(), size_t(run.output.size())));
+    if (!parsed.ok()) {
+        info.entitleList += noPropertyList;
+        return;
+    }
+
+    const plist::Dictionary* dict = parsed->dictionary();
+    if (!dict) {
+        // Not the dictionary the tool promises: show what it is and grant nothing.
+        info.entitleList = fromUtf8(plist::describe(*parsed)) + "\n";
+        return;
+    }
+
+    if (dict->empty()) {
+        const std::string xml = plist::writeXml(*dict);
+        if (const std::optional<QString> xmlText = tools::decodeUtf8Strictly(
+                QByteArray(xml.data(), qsizetype(xml.size()))))
+            info.entitleList = *xmlText;
+        else
+            info.entitleList += decodingError;
+        return;
+    }
+
+    info.entitleList.clear();
+    for (const auto& [key, value] : *dict) {
+        info.entitleList += fromUtf8(key) + " : " + fromUtf8(plist::describe(value)) + "\n";
+        applyEntry(info, key, value);
+    }
+}
+
+}  // namespace varko

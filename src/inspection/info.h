@@ -1,0 +1,89 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+#include <QUrl>
+#include <optional>
+
+#include "format/plist/value.h"
+#include "inspection/bundle.h"
+#include "tools/toolset.h"
+
+namespace varko {
+
+/// Everything Varko learns about one opened item without asking the user. Built
+/// complete by its constructor, which runs the whole analysis (one run of the
+/// code-signing tool included) and never fails: what goes wrong ends up as field
+/// content. Nothing writes to it afterwards, so any thread may read it.
+///
+/// Sentinels: "[]" in a usage field means the key is absent; "[none]" in
+/// `version`, `build` or `sdk` means the key is absent, and in `entitleList` that
+/// the entitlement stage never ran; an empty `bundleID` means no identifier.
+class Info final {
+public:
+    /// `isApp` is the document's app flag; for anything else only `url` and
+    /// `bundle` are set and no tool runs.
+    Info(const QUrl& url, bool isApp, const tools::ToolSet& tools = tools::ToolSet::system());
+
+    QUrl url;
+    std::optional<Bundle> bundle;
+    std::optional<plist::Dictionary> theDict;
+    QString bundleID;
+    QString version = "[none]";
+    QString build = "[none]";
+    QString sdk = "[none]";
+    QString calendars = "[]";
+    QString contacts = "[]";
+    QString photos = "[]";
+    QString reminders = "[]";
+    QString sysadmin = "[]";
+    QString location = "[]";
+    QString camera = "[]";
+    QString mike = "[]";
+    QString aevent = "[]";
+    /// One line per information-dictionary key containing "UsageDescript".
+    QString usageStrings;
+    /// The entitlements listing, or what went wrong while getting it.
+    QString entitleList = "[none]";
+    /// The code-signing tool's raw standard output.
+    QByteArray entitleData;
+    bool pubCalendars = false;
+    bool pubContacts = false;
+    bool pubReminders = false;
+    bool pubPhotos = false;
+    bool pubLocation = false;
+    bool pubCamera = false;
+    bool pubMike = false;
+    bool pubAEvent = false;
+    bool privCalendars = false;
+    bool privContacts = false;
+    bool privReminders = false;
+    bool privPhotos = false;
+    bool privLiverpool = false;
+    bool privCamera = false;
+    bool privMike = false;
+    const QString theCodesign = tools::codesignPath;
+    QStringList theCodesignParams{"--display", "--entitlements", ":-"};
+
+    /// The file-system path of `url`.
+    [[nodiscard]] QString path() const { return url.toLocalFile(); }
+};
+
+/// What a tool run leaves for the record: the standard output and an empty message
+/// on success; no bytes and a failure text otherwise.
+struct ToolOutput {
+    QByteArray output;
+    QString message;
+};
+
+/// Runs a tool with its standard output captured and Varko's standard error left
+/// to it. A non-zero status gives "Failed, error = " and the status.
+[[nodiscard]] ToolOutput runTool(const tools::ToolSet& tools, const QString& launchPath,
+                                 const std::optional<QStringList>& arguments);
+
+/// Fills `entitleData`, `entitleList` and the fifteen flags from the code-signing
+/// tool's answer. Called once, as the last step of building an app's record.
+void runEntitlementStage(Info& info, const tools::ToolSet& tools);
+
+}  // namespace varko

@@ -1,0 +1,83 @@
+#include "report/inspectionreport.h"
+
+#include <array>
+
+namespace varko {
+
+namespace {
+
+void setSdkChecks(const QString& sdk, CheckStates& checks) {
+    for (Check c : {Check::tensixteenCheck, Check::catalinaCheck, Check::mojaveCheck, Check::hsCheck,
+                    Check::appleCheck})
+        checks.set(c, false);
+    // The first match ends the chain, so "10.14" wins over a later "11." in the same name.
+    static const std::array<std::pair<const char*, Check>, 5> chain{{
+        {"10.14", Check::mojaveCheck},
+        {"10.13", Check::hsCheck},
+        {"10.15", Check::catalinaCheck},
+        {"10.16", Check::tensixteenCheck},
+        {"11.", Check::tensixteenCheck},
+    }};
+    for (const auto& [needle, check] : chain) {
+        if (sdk.contains(QLatin1String(needle))) {
+            checks.set(check, true);
+            break;
+        }
+    }
+    if (sdk.contains(QLatin1String("nternal"))) checks.set(Check::appleCheck, true);
+}
+
+void setServiceChecks(const Info& info, CheckStates& checks) {
+    const auto declared = [](const QString& usage) { return usage != QLatin1String("[]"); };
+    checks.set(Check::locationCheck, declared(info.location));
+    checks.set(Check::privLiverpoolCheck, info.privLiverpool);
+    checks.set(Check::pubLocationCheck, info.pubLocation);
+    checks.set(Check::calendarsCheck, declared(info.calendars));
+    checks.set(Check::privCalendarsCheck, info.privCalendars);
+    checks.set(Check::pubCalendarsCheck, info.pubCalendars);
+    checks.set(Check::contactsCheck, declared(info.contacts));
+    checks.set(Check::privContactsCheck, info.privContacts);
+    checks.set(Check::pubContactsCheck, info.pubContacts);
+    checks.set(Check::remindersCheck, declared(info.reminders));
+    checks.set(Check::privRemindersCheck, info.privReminders);
+    checks.set(Check::pubRemindersCheck, info.pubReminders);
+    checks.set(Check::photosCheck, declared(info.photos));
+    checks.set(Check::privPhotosCheck, info.privPhotos);
+    checks.set(Check::pubPhotoCheck, info.pubPhotos);
+    checks.set(Check::sysadminCheck, declared(info.sysadmin));
+    checks.set(Check::aeventsCheck, declared(info.aevent));
+    checks.set(Check::pubAEventsCheck, info.pubAEvent);
+    checks.set(Check::cameraCheck, declared(info.camera));
+    checks.set(Check::privCameraCheck, info.privCamera);
+    checks.set(Check::pubCameraCheck, info.pubCamera);
+    checks.set(Check::microphoneCheck, declared(info.mike));
+    checks.set(Check::privMicrophoneCheck, info.privMike);
+    checks.set(Check::pubMicrophoneCheck, info.pubMike);
+}
+
+}  // namespace
+
+InspectionReport buildReport(const Info* info, bool isApp) {
+    InspectionReport report;
+    if (!info) return report;
+    report.path = info->path();
+    report.startsSignatureChecks = true;
+    if (!isApp) return report;
+
+    report.saveString = "App path: " + report.path + "\n";
+    report.saveString += "app ID: " + info->bundleID + "\n";
+    report.appIDText = info->bundleID;
+    report.saveString += "version: " + info->version + "\n";
+    report.versionText = info->version;
+    report.saveString += "build: " + info->build + "\n";
+    report.saveString += "SDK version: " + info->sdk + "\n";
+
+    setSdkChecks(info->sdk, report.checks);
+
+    report.saveString += "\nUsage Descriptions:\n" + info->usageStrings + "\n";
+    setServiceChecks(*info, report.checks);
+    report.saveString += "Entitlements:\n" + info->entitleList;
+    return report;
+}
+
+}  // namespace varko

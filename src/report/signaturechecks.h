@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include "report/checks.h"
+#include "tools/toolset.h"
+
+namespace varko {
+
+/// One signature tool run: which tool, with which arguments, and the prefix its
+/// transcript starts with when it fails.
+struct ToolCommand {
+    QString program;
+    QStringList arguments;
+    QString errorPrefix;
+};
+
+/// The Gatekeeper assessment: `spctl -a -vv [-t install] PATH`.
+[[nodiscard]] ToolCommand assessmentCommand(bool isApp, const QString& path);
+/// `codesign -dvvv PATH` for an app, `pkgutil --check-signature PATH` for a package.
+[[nodiscard]] ToolCommand signatureCommand(bool isApp, const QString& path);
+
+/// Turns a finished run into text: on success standard output then standard error;
+/// otherwise the prefix and the status, then each non-empty stream on a line of its
+/// own. A tool that could not be started, and output that is not UTF-8, say so.
+[[nodiscard]] QString transcript(const QString& errorPrefix, const tools::ToolResult& result);
+
+/// The two transcripts of one run of the signature checks.
+struct SignatureTexts {
+    QString assessmentText;
+    QString signatureText;
+};
+
+/// Runs the assessment, then the signature tool; blocks until both have ended.
+[[nodiscard]] SignatureTexts runSignatureTools(const tools::ToolSet& tools, bool isApp,
+                                               const QString& path);
+
+/// The five signature findings, decided from literal substrings of the two texts.
+[[nodiscard]] CheckStates signatureFindings(const SignatureTexts& texts);
+
+/// Both sections as they follow the report: each heading, then its transcript.
+struct SignatureSections {
+    QString assessment;
+    QString signature;
+};
+[[nodiscard]] SignatureSections signatureSections(bool isApp, const SignatureTexts& texts);
+
+}  // namespace varko

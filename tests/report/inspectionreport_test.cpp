@@ -1,0 +1,166 @@
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <functional>
+
+#include "report/inspectionreport.h"
+#include "report/signaturechecks.h"
+#include "support/faketool.h"
+
+using namespace varko;
+using varko::testing::FakeTool;
+using varko::testing::makeBundle;
+using varko::testing::xmlPlist;
+
+namespace {
+
+/// A record made by hand: the report is a function of the record alone.
+Info recordWith(const std::function<void(Info&)>& fill) {
+    Info info(QUrl::fromLocalFile("/Apps/Some App.app"), false, tools::ToolSet::withPrograms({}));
+    fill(info);
+    return info;
+}
+
+TEST(InspectionReportTest, SdkChainTakesTheFirstMatchAndInternalIndependently) {
+    using C = Check;
+    struct Case { QString sdk; std::vector<C> on; };
+    const Case cases[] = {
+        {"macosx10.15internal", {C::catalinaCheck, C::appleCheck}},
+        {"macosx11.1", {C::tensixteenCheck}},
+        {"macosx10.16", {C::tensixteenCheck}},
+        {"macosx10.14", {C::mojaveCheck}},
+        {"macosx10.13", {C::hsCheck}},
+        {"macosx10.14.11.", {C::mojaveCheck}},
+        {"macosx12.0", {}},
+        {"macosx10.12", {}},
+        {"[none]", {}},
+        {"macosx.Internal", {}},
+        {"iphoneos11.internal", {C::tensixteenCheck, C::appleCheck}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.sdk.toStdString());
+        const Info info = recordWith([&](Info& i) { i.sdk = c.sdk; });
+        const InspectionReport r = buildReport(&info, true);
+        for (C sdkCheck : {C::catalinaCheck, C::tensixteenCheck, C::mojaveCheck, C::hsCheck, C::appleCheck}) {
+            const bool expected = std::find(c.on.begin(), c.on.end(), sdkCheck) != c.on.end();
+            EXPECT_EQ(r.checks.get(sdkCheck), expected) << checkName(sdkCheck).toStdString();
+        }
+    }
+}
+
+TEST(InspectionReportTest, ServiceCheckboxesFollowTheirFields) {
+    const Info info = recordWith([](Info& i) {
+        i.camera = "";         // declared, even if empty
+        i.location = "[]";     // not declared
+        i.sysadmin = "Admin";
+        i.privLiverpool = true;
+        i.pubMike = true;
+        i.pubAEvent = true;
+    });
+    const InspectionReport r = buildReport(&info, true);
+    EXPECT_EQ(r.checks.get(Check::cameraCheck), true);
+    EXPECT_EQ(r.checks.get(Check::locationCheck), false);
+    EXPECT_EQ(r.checks.get(Check::sysadminCheck), true);
+    EXPECT_EQ(r.checks.get(Check::privLiverpoolCheck), true);
+    EXPECT_EQ(r.checks.get(Check::pubLocationCheck), false);
+    EXPECT_EQ(r.checks.get(Check::pubMicrophoneCheck), true);
+    EXPECT_EQ(r.checks.get(Check::privMicrophoneCheck), false);
+    EXPECT_EQ(r.checks.get(Check::pubAEventsCheck), true);
+    int set = 0;
+    for (int i = 0; i < checkCount; ++i) set += r.checks.get(Check(i)).has_value();
+    EXPECT_EQ(set, 29);  // all but the five signature findings
+    EXPECT_FALSE(r.checks.get(Check::isHardenedCheck).has_value());
+}
+
+TEST(InspectionReportTest, PackageAndMissingRecordShowNothingOfTheRecord) {
+    const Info info = recordWith([](Info& i) { i.bundleID = "x"; i.camera = "y"; });
+    const InspectionReport pkg = buildReport(&info, false);
+    EXPECT_EQ(pkg.saveString, "");
+    EXPECT_FALSE(pkg.appIDText.has_value());
+    EXPECT_FALSE(pkg.versionText.has_value());
+    for (int i = 0; i < checkCount; ++i) EXPECT_FALSE(pkg.checks.get(Check(i)).has_value());
+    EXPECT_TRUE(pkg.startsSignatureChecks);
+    EXPECT_EQ(pkg.path, "/Apps/Some App.app");
+
+    const InspectionReport none = buildReport(nullptr, true);
+    EXPECT_EQ(none.saveString, "");
+    EXPECT_FALSE(none.startsSignatureChecks);
+}
+
+TEST(InspectionReportTest, AppWithoutUsageDescriptionsHasAnEmptyLineBeforeEntitlements) {
+    const Info info = recordWith([](Info& i) { i.entitleList = "[none]"; });
+    const InspectionReport r = buildReport(&info, true);
+    EXPECT_EQ(r.saveString,
+              "App path: /Apps/Some App.app\napp ID: \nversion: [none]\nbuild: [none]\n"
+              "SDK version: [none]\n\nUsage Descriptions:\n\nEntitlements:\n[none]");
+    EXPECT_EQ(r.appIDText, "");
+    EXPECT_EQ(r.versionText, "[none]");
+}
+
+/// Golden texts of whole windows: the report, then the two signature sections, from
+/// fixture bundles and fake tools. VARKO_UPDATE_GOLDEN=1 rewrites them.
+class GoldenReportTest : public ::testing::Test {
+protected:
+    QTemporaryDir dir;
+    FakeTool codesign{dir, "codesign"}, spctl{dir, "spctl"}, pkgutil{dir, "pkgutil"};
+
+    QString windowText(const QString& path, bool isApp) {
+        const auto tools = tools::ToolSet::withPrograms({{tools::codesignPath, codesign.program()},
+                                                         {tools::spctlPath, spctl.program()},
+                                                         {tools::pkgutilPath, pkgutil.program()}});
+        const Info info(QUrl::fromLocalFile(path), isApp, tools);
+        const InspectionReport r = buildReport(&info, isApp);
+        const SignatureSections s = signatureSections(isApp, runSignatureTools(tools, isApp, r.path));
+        return QString(r.saveString + s.assessment + s.signature).replace(path, "@PATH@");
+    }
+
+    static void expectGolden(const QString& text, const QString& name) {
+        const QString file = QStringLiteral(VARKO_TEST_DATA "/../report/data/") + name;
+        if (qEnvironmentVariableIsSet("VARKO_UPDATE_GOLDEN")) {
+            QFile out(file);
+            ASSERT_TRUE(out.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            out.write(text.toUtf8());
+            return;
+        }
+        QFile in(file);
+        ASSERT_TRUE(in.open(QIODevice::ReadOnly)) << file.toStdString();
+        EXPECT_EQ(text.toStdString(), QString::fromUtf8(in.readAll()).toStdString());
+    }
+};
+
+TEST_F(GoldenReportTest, RichApp) {
+    spctl.answer("", 0, "@PATH@: accepted\nsource=Notarized Developer ID\norigin=Developer ID Application: Example Corp (ABCDE12345)\n");
+    // The entitlement run and the -dvvv run share one fake, so answer for both at once.
+    codesign.answer(xmlPlist("<key>com.apple.security.device.audio-input</key><true/>\n"
+                             "<key>com.apple.private.tcc.allow</key><array><string>kTCCServiceCamera</string>"
+                             "<string>kTCCServiceLiverpool</string></array>\n"),
+                    0, "Executable=@PATH@/Contents/MacOS/Rich\nCodeDirectory v=20500 size=600 flags=0x10000(runtime) hashes=8+7 location=embedded\n");
+    const QString app = makeBundle(dir, "Rich.app", xmlPlist(
+        "<key>CFBundleIdentifier</key><string>com.example.rich</string>\n"
+        "<key>CFBundleShortVersionString</key><string>3.1</string>\n"
+        "<key>CFBundleVersion</key><string>310</string>\n"
+        "<key>DTSDKName</key><string>macosx11.3</string>\n"
+        "<key>NSCameraUsageDescription</key><string>Rich scans documents with the camera.</string>\n"
+        "<key>NSMicrophoneUsageDescription</key><string>Rich records voice notes.</string>\n"
+        "<key>NSBluetoothAlwaysUsageDescription</key><string>Rich talks to a pen.</string>\n"
+        "<key>NSAppleEventsUsageDescription</key><string>Rich automates “Finder” &amp; Mail.</string>\n"));
+    expectGolden(windowText(app, true), "rich-app.txt");
+}
+
+TEST_F(GoldenReportTest, BareAppWhoseToolsFail) {
+    codesign.answer("", 1, "x: code object is not signed at all\n");
+    spctl.answer("", 3, "@PATH@: rejected\nsource=no usable signature\n");
+    const QString app = makeBundle(dir, "Bare App.app", xmlPlist("<key>CFBundleIdentifier</key><string>b</string>\n"));
+    expectGolden(windowText(app, true), "bare-app.txt");
+}
+
+TEST_F(GoldenReportTest, Package) {
+    spctl.answer("", 0, "@PATH@: accepted\nsource=Developer ID\norigin=Developer ID Installer: Example Corp (ABCDE12345)\n");
+    pkgutil.answer("Package \"Tool.pkg\":\n   Status: signed by a developer certificate issued by Apple for distribution\n");
+    QFile pkg(dir.filePath("Tool.pkg"));
+    ASSERT_TRUE(pkg.open(QIODevice::WriteOnly));
+    pkg.close();
+    expectGolden(windowText(pkg.fileName(), false), "package.txt");
+}
+
+}  // namespace

@@ -1,0 +1,85 @@
+#pragma once
+
+// Fake system tools for tests: small shell scripts that print fixed output on each
+// stream, record their arguments, and exit with a chosen status.
+
+#include <QByteArray>
+#include <QDir>
+#include <QFile>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <optional>
+
+namespace varko::testing {
+
+class FakeTool {
+public:
+    FakeTool(const QTemporaryDir& dir, const QString& name) : base(dir.filePath(name)) {}
+
+    /// Writes the script. Arguments are recorded NUL-separated, so one argument
+    /// holding blanks or line feeds can be told from several.
+    FakeTool& answer(const QByteArray& out, int status = 0, const QByteArray& err = {},
+                     const QString& extraShell = {}) {
+        writeFile(base + ".out", out);
+        writeFile(base + ".err", err);
+        QFile::remove(argsFile());
+        const QString script = QStringLiteral(
+                                   "#!/bin/sh\n"
+                                   "for a in \"$@\"; do printf '%s\\0' \"$a\"; done > '%1'\n"
+                                   "%2\n"
+                                   "cat '%3'\n"
+                                   "cat '%4' >&2\n"
+                                   "exit %5\n")
+                                   .arg(argsFile(), extraShell, base + ".out", base + ".err")
+                                   .arg(status);
+        writeFile(base, script.toUtf8());
+        QFile::setPermissions(base, QFile::permissions(base) | QFileDevice::ExeOwner);
+        return *this;
+    }
+
+    [[nodiscard]] QString program() const { return base; }
+    [[nodiscard]] bool ran() const { return QFile::exists(argsFile()); }
+
+    [[nodiscard]] QStringList arguments() const {
+        QFile f(argsFile());
+        if (!f.open(QIODevice::ReadOnly)) return {};
+        QStringList args;
+        for (const QByteArray& a : f.readAll().split('\0')) args << QString::fromUtf8(a);
+        args.removeLast();  // the split leaves an empty piece after the last NUL
+        return args;
+    }
+
+private:
+    [[nodiscard]] QString argsFile() const { return base + ".args"; }
+
+    static void writeFile(const QString& path, const QByteArray& bytes) {
+        QFile f(path);
+        if (f.open(QIODevice::WriteOnly | QIODevice::Truncate)) f.write(bytes);
+    }
+
+    QString base;
+};
+
+/// Makes `NAME.app/Contents/Info.plist` (when `infoPlist` is given) inside `dir`.
+inline QString makeBundle(const QTemporaryDir& dir, const QString& name,
+                          const std::optional<QByteArray>& infoPlist) {
+    const QString path = dir.filePath(name);
+    QDir().mkpath(path + "/Contents/MacOS");
+    if (infoPlist) {
+        QFile f(path + "/Contents/Info.plist");
+        if (f.open(QIODevice::WriteOnly | QIODevice::Truncate)) f.write(*infoPlist);
+    }
+    return path;
+}
+
+/// An XML property list around the given `<dict>` body.
+inline QByteArray xmlPlist(const QByteArray& dictBody) {
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+           "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
+           "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
+           "<plist version=\"1.0\">\n<dict>\n" +
+           dictBody + "</dict>\n</plist>\n";
+}
+
+}  // namespace varko::testing
