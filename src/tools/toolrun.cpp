@@ -1,0 +1,300 @@
+#include "tools/toolrun.h"
+
+#include <QFile>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <csignal>
+#include <memory>
+#include <string>
+#include <system_error>
+#include <utility>
+#include <vector>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#if defined(__APPLE__)
+#include <crt_externs.h>
+#else
+extern char** environ;
+#endif
+
+namespace varko::tools {
+
+namespace {
+
+[[nodiscard]] char** currentEnvironment() {
+#if defined(__APPLE__)
+    // A static library cannot rely on `environ` being linked in on macOS.
+    return *_NSGetEnviron();
+#else
+    return environ;
+#endif
+}
+
+[[nodiscard]] QString errorText(int error) {
+    // generic_category uses the thread-safe strerror_r, unlike strerror.
+    return QString::fromStdString(std::generic_category().message(error));
+}
+
+[[nodiscard]] ToolResult notStarted(const QString& program, const QString& why) {
+    ToolResult result;
+    result.startError = QStringLiteral("The program %1 could not be started: %2").arg(program, why);
+    return result;
+}
+
+class Fd final {
+public:
+    Fd() = default;
+    explicit Fd(int fd) : fd(fd) {}
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    ~Fd() { reset(); }
+
+    [[nodiscard]] int get() const { return fd; }
+    [[nodiscard]] bool isOpen() const { return fd >= 0; }
+    [[nodiscard]] int release() { return std::exchange(fd, -1); }
+    void reset(int next = -1) {
+        // close() may fail with EINTR, but the descriptor is gone either way on
+        // Linux and macOS, so retrying would close someone else's.
+        if (fd >= 0) ::close(fd);
+        fd = next;
+    }
+
+private:
+    int fd = -1;
+};
+
+/// Keeps a pipe end away from 0–2: when Varko's own standard streams are closed a
+/// new pipe can land there, and dup2 onto itself would keep it close-on-exec.
+[[nodiscard]] bool moveAboveStandardStreams(Fd& fd) {
+    if (fd.get() > STDERR_FILENO) return true;
+    const int moved = ::fcntl(fd.get(), F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+    if (moved < 0) return false;
+    fd.reset(moved);
+    return true;
+}
+
+/// Both ends close-on-exec, so a child started on another thread meanwhile never
+/// holds our write end open and keeps us from seeing end of file.
+[[nodiscard]] int makePipe(Fd& readEnd, Fd& writeEnd) {
+    int ends[2];
+#if defined(__APPLE__)
+    // No pipe2 here; the window before FD_CLOEXEC is closed for our own spawns
+    // by POSIX_SPAWN_CLOEXEC_DEFAULT.
+    if (::pipe(ends) != 0) return errno;
+    readEnd.reset(ends[0]);
+    writeEnd.reset(ends[1]);
+    if (::fcntl(ends[0], F_SETFD, FD_CLOEXEC) != 0 || ::fcntl(ends[1], F_SETFD, FD_CLOEXEC) != 0)
+        return errno;
+#else
+    if (::pipe2(ends, O_CLOEXEC) != 0) return errno;
+    readEnd.reset(ends[0]);
+    writeEnd.reset(ends[1]);
+#endif
+    if (!moveAboveStandardStreams(readEnd) || !moveAboveStandardStreams(writeEnd)) return errno;
+    return 0;
+}
+
+struct SpawnSetup final {
+    posix_spawn_file_actions_t actions;
+    posix_spawnattr_t attributes;
+    SpawnSetup() {
+        posix_spawn_file_actions_init(&actions);
+        posix_spawnattr_init(&attributes);
+    }
+    SpawnSetup(const SpawnSetup&) = delete;
+    SpawnSetup& operator=(const SpawnSetup&) = delete;
+    ~SpawnSetup() {
+        posix_spawnattr_destroy(&attributes);
+        posix_spawn_file_actions_destroy(&actions);
+    }
+};
+
+[[maybe_unused]] bool isOpenDescriptor(int fd) {
+    return ::fcntl(fd, F_GETFD) != -1;
+}
+
+/// Returns 0 or the errno of setting up or starting the child.
+[[nodiscard]] int spawn(pid_t& pid, const QByteArray& path, std::vector<char*>& argv, int outWrite,
+                        int errWrite) {
+    SpawnSetup setup;
+    int rc = posix_spawn_file_actions_adddup2(&setup.actions, outWrite, STDOUT_FILENO);
+    if (rc == 0 && errWrite >= 0)
+        rc = posix_spawn_file_actions_adddup2(&setup.actions, errWrite, STDERR_FILENO);
+
+    short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
+#if defined(__APPLE__)
+    flags |= POSIX_SPAWN_CLOEXEC_DEFAULT;
+    // With CLOEXEC_DEFAULT the inherited streams must be named explicitly.
+    if (rc == 0 && isOpenDescriptor(STDIN_FILENO))
+        rc = posix_spawn_file_actions_addinherit_np(&setup.actions, STDIN_FILENO);
+    if (rc == 0 && errWrite < 0 && isOpenDescriptor(STDERR_FILENO))
+        rc = posix_spawn_file_actions_addinherit_np(&setup.actions, STDERR_FILENO);
+#endif
+    // The calling thread may block signals, and Varko may ignore SIGPIPE; neither
+    // should leak into the tool, which expects a fresh process.
+    sigset_t none;
+    sigemptyset(&none);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGPIPE);
+    if (rc == 0) rc = posix_spawnattr_setsigmask(&setup.attributes, &none);
+    if (rc == 0) rc = posix_spawnattr_setsigdefault(&setup.attributes, &defaults);
+    if (rc == 0) rc = posix_spawnattr_setflags(&setup.attributes, flags);
+    if (rc != 0) return rc;
+    // glibc (vfork-style clone) and macOS both report a failed exec here.
+    return posix_spawn(&pid, path.constData(), &setup.actions, &setup.attributes, argv.data(),
+                       currentEnvironment());
+}
+
+[[nodiscard]] bool waitForChild(pid_t pid, int& status) {
+    while (::waitpid(pid, &status, 0) < 0) {
+        if (errno != EINTR) return false;
+    }
+    return true;
+}
+
+/// Stops and reaps the child if we leave before waiting for it (an exception while
+/// collecting output), so no run leaves a zombie behind.
+class ChildGuard final {
+public:
+    explicit ChildGuard(pid_t pid) : pid(pid) {}
+    ChildGuard(const ChildGuard&) = delete;
+    ChildGuard& operator=(const ChildGuard&) = delete;
+    ~ChildGuard() {
+        if (pid <= 0) return;
+        ::kill(pid, SIGKILL);
+        int ignored = 0;
+        (void)waitForChild(pid, ignored);
+    }
+    void stop() const { ::kill(pid, SIGKILL); }
+    [[nodiscard]] bool wait(int& status) {
+        const bool ok = waitForChild(pid, status);
+        pid = -1;
+        return ok;
+    }
+
+private:
+    pid_t pid;
+};
+
+struct Stream final {
+    Fd fd;
+    QByteArray* sink = nullptr;
+};
+
+/// Reads every open stream until end of file, or until one passes `cap`.
+/// Returns false when a stream was cut.
+[[nodiscard]] bool drain(std::array<Stream, 2>& streams, qint64 cap) {
+    constexpr qint64 chunk = 64 * 1024;
+    const auto buffer = std::make_unique<char[]>(chunk);
+    for (;;) {
+        std::array<pollfd, 2> polled{};
+        std::array<Stream*, 2> owners{};
+        nfds_t count = 0;
+        for (Stream& stream : streams) {
+            if (!stream.fd.isOpen()) continue;
+            polled[count] = pollfd{stream.fd.get(), POLLIN, 0};
+            owners[count++] = &stream;
+        }
+        if (count == 0) return true;
+        if (::poll(polled.data(), count, -1) < 0) {
+            if (errno == EINTR) continue;
+            // Nothing sensible can be read any more; treat it as the end.
+            for (nfds_t i = 0; i < count; ++i) owners[i]->fd.reset();
+            return true;
+        }
+        for (nfds_t i = 0; i < count; ++i) {
+            if (polled[i].revents == 0) continue;
+            Stream& stream = *owners[i];
+            const ssize_t n = ::read(stream.fd.get(), buffer.get(), chunk);
+            if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+            if (n <= 0) {
+                stream.fd.reset();
+                continue;
+            }
+            const qint64 room = cap - stream.sink->size();
+            if (n > room) {
+                stream.sink->append(buffer.get(), qsizetype(room));
+                return false;
+            }
+            stream.sink->append(buffer.get(), qsizetype(n));
+        }
+    }
+}
+
+}  // namespace
+
+ToolResult runProgram(const QString& program, const QStringList& arguments, Capture capture,
+                      ToolLimits limits) {
+    if (program.isEmpty()) return notStarted(program, QStringLiteral("No program was named"));
+    if (program.contains(QChar(0)))
+        return notStarted(program, QStringLiteral("The path contains a NUL character"));
+
+    const QByteArray path = QFile::encodeName(program);
+    std::vector<QByteArray> encoded;
+    encoded.reserve(size_t(arguments.size()) + 1);
+    encoded.push_back(path);
+    for (const QString& argument : arguments) {
+        // A NUL would silently cut the argument short in the child's argv.
+        if (argument.contains(QChar(0)))
+            return notStarted(program, QStringLiteral("An argument contains a NUL character"));
+        encoded.push_back(QFile::encodeName(argument));
+    }
+    std::vector<char*> argv;
+    argv.reserve(encoded.size() + 1);
+    for (QByteArray& item : encoded) argv.push_back(item.data());
+    argv.push_back(nullptr);
+
+    const bool both = capture == Capture::Both;
+    Fd outRead, outWrite, errRead, errWrite;
+    if (const int error = makePipe(outRead, outWrite)) return notStarted(program, errorText(error));
+    if (both) {
+        if (const int error = makePipe(errRead, errWrite))
+            return notStarted(program, errorText(error));
+    }
+
+    pid_t pid = -1;
+    if (const int error = spawn(pid, path, argv, outWrite.get(), both ? errWrite.get() : -1))
+        return notStarted(program, errorText(error));
+    ChildGuard child(pid);
+    // Only the child may hold the write ends, or end of file would never come.
+    outWrite.reset();
+    errWrite.reset();
+
+    ToolResult result;
+    result.started = true;
+    std::array<Stream, 2> streams;
+    streams[0].fd.reset(outRead.release());
+    streams[0].sink = &result.standardOutput;
+    streams[1].fd.reset(errRead.release());
+    streams[1].sink = &result.standardError;
+
+    if (!drain(streams, std::max<qint64>(limits.maxBytesPerStream, 0))) {
+        result.truncated = true;
+        child.stop();
+        // Closing our ends means a grandchild still writing cannot keep us here.
+        for (Stream& stream : streams) stream.fd.reset();
+    }
+
+    int status = 0;
+    if (!child.wait(status)) {
+        // Only when SIGCHLD is ignored and the system reaped it for us: no status exists.
+        return result;
+    }
+    if (WIFSIGNALED(status)) {
+        result.crashed = true;
+        result.exitStatus = WTERMSIG(status);
+    } else if (WIFEXITED(status)) {
+        result.exitStatus = WEXITSTATUS(status);
+    }
+    return result;
+}
+
+}  // namespace varko::tools

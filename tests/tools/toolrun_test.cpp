@@ -1,0 +1,315 @@
+#include "tools/toolrun.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QTemporaryFile>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+
+#include <sys/time.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "faketools.h"
+
+namespace varko::tools {
+namespace {
+
+using testing::FakeTools;
+using ::testing::HasSubstr;
+
+/// What `seq first last` prints.
+QByteArray sequence(int first, int last) {
+    QByteArray bytes;
+    for (int i = first; i <= last; ++i) bytes += QByteArray::number(i) + '\n';
+    return bytes;
+}
+
+/// Points one of our own descriptors at a temporary file for the object's lifetime.
+class RedirectedDescriptor final {
+public:
+    RedirectedDescriptor(int fd, const QByteArray& content) : fd(fd) {
+        file.open();
+        file.write(content);
+        file.flush();
+        file.seek(0);
+        std::fflush(nullptr);
+        saved = ::dup(fd);
+        ::lseek(file.handle(), 0, SEEK_SET);
+        ::dup2(file.handle(), fd);
+    }
+    RedirectedDescriptor(const RedirectedDescriptor&) = delete;
+    RedirectedDescriptor& operator=(const RedirectedDescriptor&) = delete;
+    ~RedirectedDescriptor() { restore(); }
+
+    void restore() {
+        if (saved < 0) return;
+        std::fflush(nullptr);
+        ::dup2(saved, fd);
+        ::close(saved);
+        saved = -1;
+    }
+    [[nodiscard]] QByteArray content() {
+        file.seek(0);
+        return file.readAll();
+    }
+
+private:
+    int fd;
+    int saved = -1;
+    QTemporaryFile file;
+};
+
+[[nodiscard]] bool hasNoChildrenLeft() {
+    return ::waitpid(-1, nullptr, WNOHANG) == -1 && errno == ECHILD;
+}
+
+TEST(RunProgram, CapturesStandardOutputAndExitStatus) {
+    FakeTools tools;
+    ASSERT_TRUE(tools.isValid());
+    const QString ok = tools.script("ok", "printf 'plain output\\n'");
+    const QString three = tools.script("three", "printf 'partial'\nexit 3");
+
+    const ToolResult okResult = runProgram(ok, {}, Capture::StandardOutput);
+    EXPECT_TRUE(okResult.started);
+    EXPECT_TRUE(okResult.succeeded());
+    EXPECT_EQ(okResult.exitStatus, 0);
+    EXPECT_EQ(okResult.standardOutput, "plain output\n");
+    EXPECT_FALSE(okResult.truncated);
+
+    const ToolResult threeResult = runProgram(three, {}, Capture::StandardOutput);
+    EXPECT_TRUE(threeResult.started);
+    EXPECT_FALSE(threeResult.crashed);
+    EXPECT_FALSE(threeResult.succeeded());
+    EXPECT_EQ(threeResult.exitStatus, 3);
+    EXPECT_EQ(threeResult.standardOutput, "partial");
+}
+
+TEST(RunProgram, CapturesBothStreamsSeparately) {
+    FakeTools tools;
+    const QString both = tools.script("both", "printf 'to out\\n'\nprintf 'to err\\n' >&2\nexit 1");
+    const ToolResult result = runProgram(both, {}, Capture::Both);
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_EQ(result.standardOutput, "to out\n");
+    EXPECT_EQ(result.standardError, "to err\n");
+}
+
+TEST(RunProgram, DrainsFloodsFarAbovePipeCapacityExactly) {
+    FakeTools tools;
+    // First stderr floods while stdout stays open and idle, then both write at once.
+    const QString flood = tools.script("flood",
+                                       "seq 1 300000\n"
+                                       "seq 1 600000 >&2\n"
+                                       "seq 300001 1200000 &\n"
+                                       "seq 600001 1200000 >&2\n"
+                                       "wait");
+    const QByteArray expected = sequence(1, 1200000);
+    ASSERT_GT(expected.size(), 8 * 1024 * 1024);
+
+    const ToolResult both = runProgram(flood, {}, Capture::Both);
+    EXPECT_TRUE(both.succeeded());
+    EXPECT_FALSE(both.truncated);
+    EXPECT_TRUE(both.standardOutput == expected) << both.standardOutput.size();
+    EXPECT_TRUE(both.standardError == expected) << both.standardError.size();
+
+    const QString single = tools.script("single", "seq 1 1200000");
+    const ToolResult out = runProgram(single, {}, Capture::StandardOutput);
+    EXPECT_TRUE(out.succeeded());
+    EXPECT_TRUE(out.standardOutput == expected) << out.standardOutput.size();
+}
+
+TEST(RunProgram, PassesEachArgumentAsOneArgvEntry) {
+    FakeTools tools;
+    // The program's own path carries blanks, quotes and a dollar sign too.
+    const QString echo = tools.script(QStringLiteral("fake tool 'x' $y"),
+                                      "printf '%s\\n' \"$#\"\n"
+                                      "for a in \"$@\"; do printf '[%s]\\n' \"$a\"; done");
+    const QStringList arguments = {
+        QStringLiteral("two words"),     QStringLiteral("it's \"quoted\""),
+        QStringLiteral("$HOME"),         QStringLiteral("-n"),
+        QStringLiteral("first\nsecond"), QString(),
+        QStringLiteral("ünïcödé"),       QStringLiteral("*"),
+        QStringLiteral("a;b|c`d`"),
+    };
+    const ToolResult result = runProgram(echo, arguments, Capture::Both);
+    ASSERT_TRUE(result.started) << result.startError.toStdString();
+    EXPECT_EQ(result.standardError, "");
+    EXPECT_EQ(QString::fromUtf8(result.standardOutput),
+              QStringLiteral("9\n[two words]\n[it's \"quoted\"]\n[$HOME]\n[-n]\n[first\nsecond]\n"
+                             "[]\n[ünïcödé]\n[*]\n[a;b|c`d`]\n"));
+}
+
+TEST(RunProgram, ReportsProgramsThatCannotStart) {
+    FakeTools tools;
+    struct Case {
+        QString program;
+        QStringList arguments;
+        const char* reason;
+    };
+    const Case cases[] = {
+        {tools.path("absent"), {}, "No such file or directory"},
+        {tools.file("not-executable", "#!/bin/sh\necho hi\n"), {}, "Permission denied"},
+        {tools.file("garbage",
+                    "\x7f"
+                    "ELF but not really\n",
+                    FakeTools::executable),
+         {},
+         "Exec format error"},
+        {tools.path(QString()), {}, "Permission denied"},  // the folder itself
+        {QString(), {}, "No program"},
+        {tools.script("fine", "echo hi"), {QStringLiteral("a") + QChar(0) + "b"}, "NUL"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.program.toStdString());
+        const ToolResult result = runProgram(c.program, c.arguments, Capture::Both);
+        EXPECT_FALSE(result.started);
+        EXPECT_FALSE(result.succeeded());
+        EXPECT_FALSE(result.crashed);
+        EXPECT_EQ(result.exitStatus, -1);
+        EXPECT_TRUE(result.standardOutput.isEmpty());
+        EXPECT_THAT(result.startError.toStdString(), HasSubstr("could not be started"));
+        EXPECT_THAT(result.startError.toStdString(), HasSubstr(c.program.toStdString()));
+        EXPECT_THAT(result.startError.toStdString(), HasSubstr(c.reason));
+    }
+    EXPECT_TRUE(hasNoChildrenLeft());
+}
+
+TEST(RunProgram, ReportsDeathBySignalAsCrash) {
+    FakeTools tools;
+    const QString killed = tools.script("killed", "printf 'before'\nkill -9 $$\necho after");
+    const QString terminated = tools.script("terminated", "kill -TERM $$");
+
+    const ToolResult kill9 = runProgram(killed, {}, Capture::StandardOutput);
+    EXPECT_TRUE(kill9.started);
+    EXPECT_TRUE(kill9.crashed);
+    EXPECT_EQ(kill9.exitStatus, SIGKILL);
+    EXPECT_FALSE(kill9.succeeded());
+    EXPECT_EQ(kill9.standardOutput, "before");
+
+    const ToolResult term = runProgram(terminated, {}, Capture::Both);
+    EXPECT_TRUE(term.crashed);
+    EXPECT_EQ(term.exitStatus, SIGTERM);
+    EXPECT_TRUE(hasNoChildrenLeft());
+}
+
+TEST(RunProgram, CutsStreamsAtTheCapAndStopsTheTool) {
+    FakeTools tools;
+    const qint64 cap = 1024 * 1024;
+    struct Case {
+        QString program;
+        Capture capture;
+        bool onStandardError;
+    };
+    const Case floods[] = {
+        {tools.script("yes-out", "exec yes"), Capture::StandardOutput, false},
+        {tools.script("yes-err", "exec yes >&2"), Capture::Both, true},
+        // The killed shell's own child keeps writing; it must not keep us waiting.
+        {tools.script("yes-grandchild", "yes &\nwait"), Capture::StandardOutput, false},
+    };
+    for (const Case& c : floods) {
+        SCOPED_TRACE(c.program.toStdString());
+        QElapsedTimer timer;
+        timer.start();
+        const ToolResult result = runProgram(c.program, {}, c.capture, ToolLimits{cap});
+        EXPECT_LT(timer.elapsed(), 5000);
+        EXPECT_TRUE(result.truncated);
+        EXPECT_FALSE(result.succeeded());
+        const QByteArray& kept = c.onStandardError ? result.standardError : result.standardOutput;
+        EXPECT_EQ(kept.size(), cap);
+        EXPECT_TRUE(kept.startsWith("y\ny\n"));
+    }
+
+    const QString exact = tools.script("exact", "head -c 1000 /dev/zero");
+    const ToolResult atCap = runProgram(exact, {}, Capture::StandardOutput, ToolLimits{1000});
+    EXPECT_FALSE(atCap.truncated);
+    EXPECT_TRUE(atCap.succeeded());
+    EXPECT_EQ(atCap.standardOutput, QByteArray(1000, '\0'));
+    const ToolResult overCap = runProgram(exact, {}, Capture::StandardOutput, ToolLimits{999});
+    EXPECT_TRUE(overCap.truncated);
+    EXPECT_EQ(overCap.standardOutput.size(), 999);
+
+    const QString silent = tools.script("silent", "exit 0");
+    EXPECT_FALSE(runProgram(silent, {}, Capture::Both, ToolLimits{0}).truncated);
+    EXPECT_TRUE(hasNoChildrenLeft());
+}
+
+TEST(RunProgram, InheritsEnvironmentWorkingDirectoryAndStandardInput) {
+    FakeTools tools;
+    const QString show =
+        tools.script("show", "printf '%s\\n' \"$VARKO_TOOLS_TEST_VALUE\"\npwd -P\ncat");
+    qputenv("VARKO_TOOLS_TEST_VALUE", "a b $c");
+    const QString previous = QDir::currentPath();
+    QTemporaryDir workDir;
+    ASSERT_TRUE(QDir::setCurrent(workDir.path()));
+    RedirectedDescriptor input(STDIN_FILENO, "from our stdin\n");
+
+    const ToolResult result = runProgram(show, {}, Capture::StandardOutput);
+
+    input.restore();
+    QDir::setCurrent(previous);
+    qunsetenv("VARKO_TOOLS_TEST_VALUE");
+    EXPECT_EQ(QString::fromUtf8(result.standardOutput),
+              "a b $c\n" + QDir(workDir.path()).canonicalPath() + "\nfrom our stdin\n");
+}
+
+TEST(RunProgram, LeavesUncapturedStandardErrorOnOurs) {
+    FakeTools tools;
+    // More than a pipe holds, so a pipe nobody drains would block the tool.
+    const QString noisy = tools.script(
+        "noisy", "echo out\nhead -c 300000 /dev/zero | tr '\\000' e >&2\necho done >&2");
+    RedirectedDescriptor error(STDERR_FILENO, {});
+    const ToolResult result = runProgram(noisy, {}, Capture::StandardOutput);
+    error.restore();
+
+    EXPECT_TRUE(result.succeeded());
+    EXPECT_EQ(result.standardOutput, "out\n");
+    EXPECT_TRUE(result.standardError.isEmpty());
+    EXPECT_TRUE(error.content() == QByteArray(300000, 'e') + "done\n");
+}
+
+TEST(RunProgram, WaitsForBackgroundChildrenHoldingThePipe) {
+    // End of file comes only when every holder of the write end is gone, as with
+    // a shell's command substitution; the run ends with the last holder.
+    FakeTools tools;
+    const QString parent = tools.script("parent", "(sleep 1; echo late) &\necho early\nexit 4");
+    QElapsedTimer timer;
+    timer.start();
+    const ToolResult result = runProgram(parent, {}, Capture::Both);
+    EXPECT_GE(timer.elapsed(), 900);
+    EXPECT_LT(timer.elapsed(), 5000);
+    EXPECT_EQ(result.exitStatus, 4);
+    EXPECT_EQ(result.standardOutput, "early\nlate\n");
+}
+
+void ignoreSignal(int) {}
+
+TEST(RunProgram, SurvivesInterruptingSignals) {
+    FakeTools tools;
+    const QString ticking =
+        tools.script("ticking", "for i in 1 2 3 4 5; do echo $i; sleep 0.1; done\nexit 2");
+    struct sigaction action = {};
+    action.sa_handler = ignoreSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = 0;  // no SA_RESTART: poll, read and waitpid see EINTR
+    struct sigaction previous = {};
+    ASSERT_EQ(::sigaction(SIGALRM, &action, &previous), 0);
+    itimerval every = {{0, 1000}, {0, 1000}};
+    ::setitimer(ITIMER_REAL, &every, nullptr);
+
+    const ToolResult result = runProgram(ticking, {}, Capture::Both);
+
+    itimerval off = {};
+    ::setitimer(ITIMER_REAL, &off, nullptr);
+    ::sigaction(SIGALRM, &previous, nullptr);
+    EXPECT_EQ(result.exitStatus, 2);
+    EXPECT_FALSE(result.crashed);
+    EXPECT_EQ(result.standardOutput, "1\n2\n3\n4\n5\n");
+}
+
+}  // namespace
+}  // namespace varko::tools
