@@ -1,0 +1,78 @@
+#include "format/macho/bytesource.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <utility>
+
+namespace varko::macho {
+
+namespace {
+
+Error outside(std::uint64_t offset, std::uint64_t length, std::uint64_t size) {
+    return Error{offset, "read of " + std::to_string(length) + " bytes at offset " +
+                             std::to_string(offset) + " extends past the end of the file (" +
+                             std::to_string(size) + " bytes)"};
+}
+
+}  // namespace
+
+Expected<std::vector<std::byte>> MemorySource::read(std::uint64_t offset,
+                                                    std::uint64_t length) const {
+    if (offset > bytes.size() || length > bytes.size() - offset)
+        return outside(offset, length, bytes.size());
+    const auto part =
+        bytes.subspan(static_cast<std::size_t>(offset), static_cast<std::size_t>(length));
+    return std::vector<std::byte>(part.begin(), part.end());
+}
+
+Expected<FileSource> FileSource::open(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return Error{0, path + ": " + std::strerror(errno)};
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        const int saved = errno;
+        ::close(fd);
+        return Error{
+            0, path + ": " + (S_ISREG(st.st_mode) ? std::strerror(saved) : "not a regular file")};
+    }
+    return FileSource(fd, static_cast<std::uint64_t>(st.st_size));
+}
+
+FileSource::FileSource(FileSource&& other) noexcept
+    : fd(std::exchange(other.fd, -1)), fileSize(other.fileSize) {}
+
+FileSource& FileSource::operator=(FileSource&& other) noexcept {
+    if (this != &other) {
+        if (fd >= 0) ::close(fd);
+        fd = std::exchange(other.fd, -1);
+        fileSize = other.fileSize;
+    }
+    return *this;
+}
+
+FileSource::~FileSource() {
+    if (fd >= 0) ::close(fd);
+}
+
+Expected<std::vector<std::byte>> FileSource::read(std::uint64_t offset,
+                                                  std::uint64_t length) const {
+    // Callers cap their lengths; this check keeps a lying size from allocating.
+    if (offset > fileSize || length > fileSize - offset) return outside(offset, length, fileSize);
+    std::vector<std::byte> out(static_cast<std::size_t>(length));
+    std::size_t done = 0;
+    while (done < out.size()) {
+        const ssize_t n =
+            ::pread(fd, out.data() + done, out.size() - done, static_cast<off_t>(offset + done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return Error{offset + done, std::string("read failed: ") + std::strerror(errno)};
+        if (n == 0) return Error{offset + done, "the file became shorter while being read"};
+        done += static_cast<std::size_t>(n);
+    }
+    return out;
+}
+
+}  // namespace varko::macho

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "format/expected.h"
+
+namespace varko::macho {
+
+/// Random access to the bytes of a file without holding all of them, so that a large
+/// executable costs only the few small reads its headers and signature need.
+class ByteSource {
+public:
+    virtual ~ByteSource() = default;
+    [[nodiscard]] virtual std::uint64_t size() const = 0;
+    /// Exactly `length` bytes at `offset`, or an error if they are not all there.
+    [[nodiscard]] virtual Expected<std::vector<std::byte>> read(std::uint64_t offset,
+                                                                std::uint64_t length) const = 0;
+};
+
+/// Bytes already in memory (tests, fuzzing). The span must outlive the source.
+class MemorySource final : public ByteSource {
+public:
+    explicit MemorySource(std::span<const std::byte> bytes) : bytes(bytes) {}
+    [[nodiscard]] std::uint64_t size() const override { return bytes.size(); }
+    [[nodiscard]] Expected<std::vector<std::byte>> read(std::uint64_t offset,
+                                                        std::uint64_t length) const override;
+
+private:
+    std::span<const std::byte> bytes;
+};
+
+/// A regular file read with pread; its size is taken once on open.
+class FileSource final : public ByteSource {
+public:
+    [[nodiscard]] static Expected<FileSource> open(const std::string& path);
+    FileSource(FileSource&& other) noexcept;
+    FileSource& operator=(FileSource&& other) noexcept;
+    FileSource(const FileSource&) = delete;
+    FileSource& operator=(const FileSource&) = delete;
+    ~FileSource() override;
+
+    [[nodiscard]] std::uint64_t size() const override { return fileSize; }
+    [[nodiscard]] Expected<std::vector<std::byte>> read(std::uint64_t offset,
+                                                        std::uint64_t length) const override;
+
+private:
+    FileSource(int fd, std::uint64_t size) : fd(fd), fileSize(size) {}
+    int fd = -1;
+    std::uint64_t fileSize = 0;
+};
+
+}  // namespace varko::macho
