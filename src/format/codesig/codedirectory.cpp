@@ -1,0 +1,131 @@
+#include "format/codesig/codedirectory.h"
+
+#include <cstdio>
+
+#include "format/bytereader.h"
+#include "format/codesig/csblobs.h"
+
+namespace varko::codesig {
+
+namespace {
+
+std::string hex(std::uint64_t v) {
+    char buf[24];
+    std::snprintf(buf, sizeof buf, "0x%llx", static_cast<unsigned long long>(v));
+    return buf;
+}
+
+Error malformed(std::uint64_t offset, const std::string& what) {
+    return Error{offset, "malformed code directory (" + what + ")"};
+}
+
+/// A NUL-terminated string starting at `offset` and ending inside the blob.
+std::optional<std::string> cString(const ByteReader& r, std::uint64_t offset) {
+    if (offset >= r.size()) return std::nullopt;
+    const auto rest = *r.text(offset, r.size() - offset);
+    const auto nul = rest.find('\0');
+    if (nul == std::string_view::npos) return std::nullopt;
+    return std::string(rest.substr(0, nul));
+}
+
+}  // namespace
+
+Expected<CodeDirectory> CodeDirectory::create(std::span<const std::byte> blob) {
+    const ByteReader whole(blob);
+    const auto magic = whole.u32be(0);
+    const auto length = whole.u32be(4);
+    if (!magic || !length) return malformed(0, "blob is shorter than its 8-byte header");
+    if (*magic != CSMAGIC_CODEDIRECTORY)
+        return malformed(0, "magic " + hex(*magic) + " is not " + hex(CSMAGIC_CODEDIRECTORY));
+    if (*length > blob.size())
+        return malformed(4, "length " + std::to_string(*length) + " is more than the " +
+                                std::to_string(blob.size()) + " bytes present");
+    const ByteReader r(blob.first(*length));
+    CodeDirectory cd;
+    cd.length = *length;
+    const auto version = r.u32be(8);
+    if (!version)
+        return malformed(8, "length " + std::to_string(*length) + " is too short for a header");
+    cd.version = *version;
+    if (cd.version < CS_EARLIEST_VERSION || (cd.version >> 16) != 2)
+        return malformed(8, "unsupported version " + hex(cd.version));
+    const std::uint32_t headerSize = codeDirectoryHeaderSize(cd.version);
+    if (cd.length < headerSize)
+        return malformed(4, "version " + hex(cd.version) + " needs " + std::to_string(headerSize) +
+                                " bytes of header, the blob has " + std::to_string(cd.length));
+
+    cd.flags = *r.u32be(12);
+    cd.hashOffset = *r.u32be(16);
+    cd.identOffset = *r.u32be(20);
+    cd.nSpecialSlots = *r.u32be(24);
+    cd.nCodeSlots = *r.u32be(28);
+    cd.codeLimit = *r.u32be(32);
+    cd.hashSize = *r.u8(36);
+    cd.hashType = *r.u8(37);
+    cd.platform = *r.u8(38);
+    cd.pageSize = *r.u8(39);
+    if (cd.version >= CS_SUPPORTSSCATTER && *r.u32be(44) != 0) cd.scatterOffset = *r.u32be(44);
+    const std::uint32_t teamOffset = cd.version >= CS_SUPPORTSTEAMID ? *r.u32be(48) : 0;
+    if (cd.version >= CS_SUPPORTSCODELIMIT64) cd.codeLimit64 = *r.u64be(56);
+    if (cd.version >= CS_SUPPORTSEXECSEG)
+        cd.execSegment = ExecSegment{*r.u64be(64), *r.u64be(72), *r.u64be(80)};
+    if (cd.version >= CS_SUPPORTSRUNTIME) {
+        cd.runtime = *r.u32be(88);
+        cd.preEncryptOffset = *r.u32be(92);
+    }
+
+    if (cd.hashSize == 0 || cd.hashSize > CS_HASH_MAX_SIZE)
+        return malformed(36, "hashSize " + std::to_string(cd.hashSize) + " is not between 1 and " +
+                                 std::to_string(CS_HASH_MAX_SIZE));
+    if (const auto expected = hashLength(cd.hashType); expected != 0 && expected != cd.hashSize)
+        return malformed(36, "hashSize " + std::to_string(cd.hashSize) +
+                                 " does not match hash type " + std::to_string(cd.hashType));
+    auto identifier = cString(r, cd.identOffset);
+    if (!identifier)
+        return malformed(20, "identifier at offset " + std::to_string(cd.identOffset) +
+                                 " is not NUL-terminated inside the code directory");
+    cd.identifier = std::move(*identifier);
+    if (teamOffset != 0) {
+        auto team = cString(r, teamOffset);
+        if (!team)
+            return malformed(48, "team identifier at offset " + std::to_string(teamOffset) +
+                                     " is not NUL-terminated inside the code directory");
+        cd.teamId = std::move(*team);
+    }
+    if (cd.scatterOffset && *cd.scatterOffset >= cd.length)
+        return malformed(44, "scatterOffset " + std::to_string(*cd.scatterOffset) +
+                                 " is outside the code directory");
+    const std::uint64_t specialBytes = std::uint64_t{cd.nSpecialSlots} * cd.hashSize;
+    if (specialBytes > cd.hashOffset)
+        return malformed(24, std::to_string(cd.nSpecialSlots) +
+                                 " special slots start before the code directory");
+    const std::uint64_t codeBytes = std::uint64_t{cd.nCodeSlots} * cd.hashSize;
+    if (cd.hashOffset > cd.length || codeBytes > cd.length - cd.hashOffset)
+        return malformed(16, "hashOffset " + std::to_string(cd.hashOffset) + " plus " +
+                                 std::to_string(cd.nCodeSlots) + " code slots of " +
+                                 std::to_string(cd.hashSize) +
+                                 " bytes extends past the end of the code directory of " +
+                                 std::to_string(cd.length) + " bytes");
+    cd.bytes.assign(r.all().begin(), r.all().end());
+    return cd;
+}
+
+std::uint64_t CodeDirectory::effectiveCodeLimit() const {
+    return codeLimit64 && *codeLimit64 != 0 ? *codeLimit64 : codeLimit;
+}
+
+std::uint64_t CodeDirectory::pageBytes() const {
+    return pageSize == 0 || pageSize >= 64 ? 0 : std::uint64_t{1} << pageSize;
+}
+
+std::optional<std::span<const std::byte>> CodeDirectory::codeSlotHash(std::uint32_t index) const {
+    if (index >= nCodeSlots) return std::nullopt;
+    return ByteReader(bytes).slice(hashOffset + std::uint64_t{index} * hashSize, hashSize);
+}
+
+std::optional<std::span<const std::byte>> CodeDirectory::specialSlotHash(std::uint32_t slot) const {
+    if (slot == 0 || slot > nSpecialSlots) return std::nullopt;
+    return ByteReader(bytes).slice(hashOffset - std::uint64_t{slot} * hashSize, hashSize);
+}
+
+}  // namespace varko::codesig

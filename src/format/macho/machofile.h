@@ -1,0 +1,104 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "format/bytereader.h"
+#include "format/expected.h"
+#include "format/macho/bytesource.h"
+
+namespace varko::macho {
+
+/// More architectures than any real universal file has; a guard against huge tables.
+inline constexpr std::uint32_t maxFatArchs = 64;
+inline constexpr std::uint64_t maxLoadCommandsSize = 16u << 20;
+inline constexpr std::uint64_t maxCodeSignatureSize = 64u << 20;
+
+/// The platform's name of an architecture (x86_64, arm64e, i386, …), or a numeric form.
+[[nodiscard]] std::string archName(std::uint32_t cpuType, std::uint32_t cpuSubtype);
+
+/// Whether the first bytes of a file are a Mach-O or universal magic. A Java class file
+/// shares the universal magic; its version number tells it apart, as the linker does.
+[[nodiscard]] bool looksLikeMachO(std::span<const std::byte> firstBytes);
+
+/// One load command; its bytes are bounded by the load-command area.
+struct LoadCommand {
+    std::uint32_t index = 0;
+    std::uint32_t cmd = 0;
+    std::uint32_t cmdsize = 0;
+    std::uint64_t offset = 0;  ///< from the start of the load commands
+};
+
+/// LC_SEGMENT or LC_SEGMENT_64, widened; file range checked against the slice.
+struct Segment {
+    std::string name;
+    std::uint64_t vmaddr = 0;
+    std::uint64_t vmsize = 0;
+    std::uint64_t fileoff = 0;  ///< from the start of the slice
+    std::uint64_t filesize = 0;
+    std::uint32_t maxprot = 0;
+    std::uint32_t initprot = 0;
+    std::uint32_t nsects = 0;
+    std::uint32_t flags = 0;
+    std::uint32_t commandIndex = 0;
+};
+
+/// Where LC_CODE_SIGNATURE puts the signature; checked to lie inside the slice.
+struct CodeSignatureLocation {
+    std::uint64_t dataoff = 0;  ///< from the start of the slice
+    std::uint64_t datasize = 0;
+    std::uint32_t commandIndex = 0;
+};
+
+/// One architecture's Mach-O image: the whole file when thin, a fat_arch's range otherwise.
+struct Slice {
+    std::uint32_t cpuType = 0;
+    std::uint32_t cpuSubtype = 0;  ///< with its capability bits
+    std::uint32_t fileType = 0;
+    std::uint32_t flags = 0;
+    bool is64 = false;
+    bool bigEndian = false;        ///< header had a byte-swapped magic
+    std::uint64_t fileOffset = 0;  ///< of the slice within the file
+    std::uint64_t size = 0;
+    std::vector<LoadCommand> loadCommands;
+    std::vector<Segment> segments;
+    std::optional<CodeSignatureLocation> codeSignature;
+    std::vector<std::byte> commandBytes;  ///< the load-command area, sizeofcmds long
+
+    [[nodiscard]] std::string archName() const { return macho::archName(cpuType, cpuSubtype); }
+    [[nodiscard]] const Segment* segment(std::string_view name) const;
+    /// A load command's own bytes (cmdsize long), read in the slice's byte order.
+    [[nodiscard]] ByteReader commandReader(const LoadCommand& command) const;
+};
+
+/// A thin or universal Mach-O file. create() reads only the headers, checks every size
+/// and offset in them once, and keeps the load commands; signatures are read on demand.
+class MachOFile final {
+public:
+    [[nodiscard]] static Expected<MachOFile> create(const ByteSource& source);
+
+    [[nodiscard]] bool isUniversal() const { return universal; }
+    [[nodiscard]] bool isFat64() const { return fat64; }
+    [[nodiscard]] const std::vector<Slice>& slices() const { return sliceList; }
+
+    /// The first slice of this CPU type (any subtype), or null.
+    [[nodiscard]] const Slice* findSlice(std::uint32_t cpuType) const;
+    /// The slice of this CPU type, else the first one.
+    [[nodiscard]] const Slice& preferredSlice(std::uint32_t cpuType) const;
+
+    /// The signature region of a slice of this file, from the same source.
+    [[nodiscard]] static Expected<std::vector<std::byte>> readCodeSignature(
+        const ByteSource& source, const Slice& slice);
+
+private:
+    bool universal = false;
+    bool fat64 = false;
+    std::vector<Slice> sliceList;
+};
+
+}  // namespace varko::macho

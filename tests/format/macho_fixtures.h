@@ -1,0 +1,75 @@
+#pragma once
+
+// Fixture files from the example generator, and byte patches that break them.
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "format/codesig/superblob.h"
+#include "format/macho/machofile.h"
+#include "gen/machowriter.h"
+
+namespace varko::testing {
+
+using Bytes = std::vector<std::byte>;
+
+inline void putLE32(Bytes& b, std::size_t at, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) b.at(at + i) = std::byte(v >> (8 * i));
+}
+inline void putBE32(Bytes& b, std::size_t at, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) b.at(at + i) = std::byte(v >> (24 - 8 * i));
+}
+inline std::uint32_t getBE32(const Bytes& b, std::size_t at) {
+    std::uint32_t v = 0;
+    for (int i = 0; i < 4; ++i) v = (v << 8) | static_cast<std::uint8_t>(b.at(at + i));
+    return v;
+}
+
+inline examplegen::SignatureOptions signatureWith(const char* entitlements) {
+    examplegen::SignatureOptions s;
+    s.identifier = "com.example.fixture";
+    s.teamId = "ABCDE12345";
+    if (entitlements) s.entitlements = entitlements;
+    return s;
+}
+
+inline Bytes thin(examplegen::Arch arch, bool withSignature = true) {
+    examplegen::MachOOptions o;
+    o.arch = arch;
+    if (withSignature)
+        o.signature = signatureWith("<plist><dict/></plist>\n");
+    else
+        o.signature.reset();
+    return examplegen::makeMachO(o);
+}
+
+inline Bytes universal() {
+    const std::vector<Bytes> slices{thin(examplegen::Arch::X86_64), thin(examplegen::Arch::Arm64)};
+    return examplegen::makeUniversal(slices);
+}
+
+inline Expected<macho::MachOFile> parse(const Bytes& b) {
+    return macho::MachOFile::create(macho::MemorySource(b));
+}
+
+/// The signature bytes of a thin file's only slice (empty when there are none).
+inline Bytes signatureOf(const Bytes& file) {
+    auto m = parse(file);
+    if (!m || !m->slices()[0].codeSignature) return {};
+    auto sig = macho::MachOFile::readCodeSignature(macho::MemorySource(file), m->slices()[0]);
+    return sig ? *sig : Bytes{};
+}
+
+// Layout of a generated thin 64-bit file: header, then these load commands.
+inline constexpr std::size_t textCommand = 32;        // LC_SEGMENT_64 __TEXT, one section
+inline constexpr std::size_t linkeditCommand = 184;   // LC_SEGMENT_64 __LINKEDIT
+inline constexpr std::size_t mainCommand = 256;       // LC_MAIN
+inline constexpr std::size_t signatureCommand = 280;  // LC_CODE_SIGNATURE
+// Fat arch table entry i starts at 8 + 20 * i.
+inline constexpr std::size_t fatArch(std::size_t i) {
+    return 8 + 20 * i;
+}
+
+}  // namespace varko::testing

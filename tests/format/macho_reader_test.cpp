@@ -1,0 +1,281 @@
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+#include <filesystem>
+#include <functional>
+#include <string>
+
+#include "format/macho/machoformat.h"
+#include "macho_fixtures.h"
+
+using namespace varko;
+using namespace varko::testing;
+using examplegen::Arch;
+
+namespace {
+
+TEST(MachOReaderTest, ReadsThinFilesOfEachWidth) {
+    struct Case {
+        Arch arch;
+        const char* name;
+        bool is64;
+        std::uint32_t cpuType;
+    };
+    for (const Case c : {Case{Arch::Arm64, "arm64", true, macho::CPU_TYPE_ARM64},
+                         Case{Arch::Arm64e, "arm64e", true, macho::CPU_TYPE_ARM64},
+                         Case{Arch::X86_64, "x86_64", true, macho::CPU_TYPE_X86_64},
+                         Case{Arch::I386, "i386", false, macho::CPU_TYPE_X86}}) {
+        SCOPED_TRACE(c.name);
+        const Bytes file = thin(c.arch);
+        auto m = parse(file);
+        ASSERT_TRUE(m) << m.error().message;
+        EXPECT_FALSE(m->isUniversal());
+        ASSERT_EQ(m->slices().size(), 1u);
+        const auto& s = m->slices()[0];
+        EXPECT_EQ(s.archName(), c.name);
+        EXPECT_EQ(s.is64, c.is64);
+        EXPECT_EQ(s.cpuType, c.cpuType);
+        EXPECT_EQ(s.fileType, macho::MH_EXECUTE);
+        EXPECT_EQ(s.loadCommands.size(), 4u);
+        ASSERT_NE(s.segment("__TEXT"), nullptr);
+        ASSERT_NE(s.segment("__LINKEDIT"), nullptr);
+        ASSERT_TRUE(s.codeSignature);
+        // The signature fills __LINKEDIT, which ends the file.
+        EXPECT_EQ(s.codeSignature->dataoff, s.segment("__LINKEDIT")->fileoff);
+        EXPECT_EQ(s.codeSignature->dataoff + s.codeSignature->datasize, file.size());
+        EXPECT_EQ(s.segment("__TEXT")->filesize, s.codeSignature->dataoff);
+        auto sig = codesig::SuperBlob::create(signatureOf(file));
+        ASSERT_TRUE(sig) << sig.error().message;
+        auto cd = sig->codeDirectory();
+        ASSERT_TRUE(cd && *cd);
+        EXPECT_EQ((*cd)->identifier, "com.example.fixture");
+    }
+}
+
+TEST(MachOReaderTest, UnsignedFileHasNoSignature) {
+    auto m = parse(thin(Arch::X86_64, false));
+    ASSERT_TRUE(m) << m.error().message;
+    EXPECT_FALSE(m->slices()[0].codeSignature);
+    EXPECT_FALSE(macho::MachOFile::readCodeSignature(macho::MemorySource(Bytes{}), m->slices()[0]));
+}
+
+TEST(MachOReaderTest, UniversalFilePicksTheAskedSliceElseTheFirst) {
+    for (bool fat64 : {false, true}) {
+        const std::vector<Bytes> parts{thin(Arch::X86_64), thin(Arch::Arm64)};
+        const Bytes file = examplegen::makeUniversal(parts, fat64);
+        auto m = parse(file);
+        ASSERT_TRUE(m) << m.error().message;
+        EXPECT_TRUE(m->isUniversal());
+        EXPECT_EQ(m->isFat64(), fat64);
+        ASSERT_EQ(m->slices().size(), 2u);
+        const auto& arm = m->preferredSlice(macho::CPU_TYPE_ARM64);
+        EXPECT_EQ(arm.archName(), "arm64");
+        EXPECT_EQ(arm.fileOffset, 16384u);
+        EXPECT_EQ(arm.size, parts[1].size());
+        EXPECT_EQ(m->preferredSlice(macho::CPU_TYPE_X86_64).archName(), "x86_64");
+        EXPECT_EQ(m->preferredSlice(macho::CPU_TYPE_POWERPC).archName(), "x86_64");
+        EXPECT_EQ(m->findSlice(macho::CPU_TYPE_POWERPC), nullptr);
+        // Each slice's signature is read from inside that slice.
+        auto sig = macho::MachOFile::readCodeSignature(macho::MemorySource(file), arm);
+        ASSERT_TRUE(sig);
+        EXPECT_EQ(*sig, signatureOf(parts[1]));
+    }
+}
+
+TEST(MachOReaderTest, TellsOtherFilesApart) {
+    const std::string text = "#!/bin/sh\necho hello\n";
+    const Bytes script(reinterpret_cast<const std::byte*>(text.data()),
+                       reinterpret_cast<const std::byte*>(text.data()) + text.size());
+    EXPECT_FALSE(macho::looksLikeMachO(script));
+    auto m = parse(script);
+    ASSERT_FALSE(m);
+    EXPECT_EQ(m.error().message, "not a Mach-O or universal file (magic 0x23212f62)");
+    EXPECT_EQ(parse(Bytes(3)).error().message, "not a Mach-O or universal file (3 bytes)");
+
+    Bytes java{std::byte{0xca}, std::byte{0xfe}, std::byte{0xba}, std::byte{0xbe},
+               std::byte{0},    std::byte{0},    std::byte{0},    std::byte{52}};
+    EXPECT_FALSE(macho::looksLikeMachO(java));
+    EXPECT_TRUE(macho::looksLikeMachO(thin(Arch::I386)));
+    EXPECT_TRUE(macho::looksLikeMachO(universal()));
+}
+
+struct Broken {
+    const char* what;
+    std::function<void(Bytes&)> patch;
+    std::string message;
+};
+
+void expectErrors(const Bytes& base, const std::vector<Broken>& cases) {
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Bytes b = base;
+        c.patch(b);
+        auto m = parse(b);
+        ASSERT_FALSE(m);
+        EXPECT_EQ(m.error().message, c.message);
+    }
+}
+
+TEST(MachOReaderTest, RefusesBrokenThinHeadersWithExactReasons) {
+    const std::string p = "truncated or malformed object (";
+    expectErrors(
+        thin(Arch::Arm64),
+        {
+            {"cmdsize 0", [](Bytes& b) { putLE32(b, textCommand + 4, 0); },
+             p + "load command 0 cmdsize 0 is less than 8 bytes)"},
+            {"cmdsize past sizeofcmds", [](Bytes& b) { putLE32(b, signatureCommand + 4, 0x1000); },
+             p + "load command 3 extends past the end of the load commands)"},
+            {"cmdsize unaligned", [](Bytes& b) { putLE32(b, mainCommand + 4, 20); },
+             p + "load command 2 cmdsize 20 is not a multiple of 8)"},
+            {"ncmds beyond sizeofcmds", [](Bytes& b) { putLE32(b, 16, 0xffffffff); },
+             p + "ncmds 4294967295 cannot fit in sizeofcmds 264)"},
+            {"more commands than there are", [](Bytes& b) { putLE32(b, 16, 5); },
+             p + "load command 4 extends past the end of the load commands)"},
+            {"sizeofcmds past the file", [](Bytes& b) { putLE32(b, 20, 0x100000); },
+             p + "load commands extend past the end of the file)"},
+            {"sizeofcmds over the cap", [](Bytes& b) { putLE32(b, 20, (16u << 20) + 8); },
+             p + "sizeofcmds 16777224 is larger than the 16 MiB limit)"},
+            {"signature past EOF", [](Bytes& b) { putLE32(b, signatureCommand + 8, 0x100000); },
+             p + "load command 3 LC_CODE_SIGNATURE dataoff plus datasize extends past the end of "
+                 "the file)"},
+            {"signature size wraps",
+             [](Bytes& b) { putLE32(b, signatureCommand + 12, 0xfffffff0); },
+             p + "load command 3 LC_CODE_SIGNATURE dataoff plus datasize extends past the end of "
+                 "the file)"},
+            {"signature over the header", [](Bytes& b) { putLE32(b, signatureCommand + 8, 16); },
+             p + "load command 3 LC_CODE_SIGNATURE data overlaps the load commands)"},
+            {"second signature command",
+             [](Bytes& b) {
+                 putLE32(b, mainCommand, macho::LC_CODE_SIGNATURE);
+                 putLE32(b, mainCommand + 4, 16);
+                 putLE32(b, mainCommand + 8, static_cast<std::uint32_t>(b.size() - 16));
+                 putLE32(b, mainCommand + 16, macho::LC_UUID);  // the 8 bytes left over
+                 putLE32(b, mainCommand + 20, 8);
+                 putLE32(b, 16, 5);
+             },
+             p + "load command 4 is a second LC_CODE_SIGNATURE)"},
+            {"signature cmdsize",
+             [](Bytes& b) { putLE32(b, mainCommand, macho::LC_CODE_SIGNATURE); },
+             p + "load command 2 LC_CODE_SIGNATURE cmdsize 24 is not 16)"},
+            {"segment sections", [](Bytes& b) { putLE32(b, textCommand + 64, 1000); },
+             p + "load command 0 LC_SEGMENT_64 cmdsize 152 cannot hold its 1000 sections)"},
+            {"segment too small", [](Bytes& b) { putLE32(b, linkeditCommand + 4, 64); },
+             p + "load command 1 LC_SEGMENT_64 cmdsize 64 is too small)"},
+            {"segment past EOF", [](Bytes& b) { putLE32(b, linkeditCommand + 48, 0xffff0000); },
+             p + "load command 1 LC_SEGMENT_64 fileoff plus filesize extends past the end of the "
+                 "file)"},
+            {"header cut", [](Bytes& b) { b.resize(20); },
+             p + "the mach header extends past the end of the file)"},
+        });
+}
+
+TEST(MachOReaderTest, RefusesBrokenFatHeadersWithExactReasons) {
+    const std::string f = "truncated or malformed fat file (";
+    expectErrors(
+        universal(),
+        {
+            {"huge nfat_arch", [](Bytes& b) { putBE32(b, 4, 0xffffffff); },
+             f + "nfat_arch 4294967295 is more than 64)"},
+            {"no arches", [](Bytes& b) { putBE32(b, 4, 0); }, f + "nfat_arch is 0)"},
+            {"overlapping slices",
+             [](Bytes& b) {
+                 putBE32(b, fatArch(1) + 8, 4096);
+                 putBE32(b, fatArch(1) + 16, 12);
+             },
+             f + "fat_arch 1 (arm64) overlaps fat_arch 0 (x86_64))"},
+            {"slice over the header", [](Bytes& b) { putBE32(b, fatArch(0) + 8, 0); },
+             f + "fat_arch 0 (x86_64) overlaps the fat header and arch table)"},
+            {"slice past EOF", [](Bytes& b) { putBE32(b, fatArch(1) + 12, 0xffffff00); },
+             f + "fat_arch 1 (arm64) offset plus size extends past the end of the file)"},
+            {"empty slice", [](Bytes& b) { putBE32(b, fatArch(1) + 12, 0); },
+             f + "fat_arch 1 (arm64) size is 0)"},
+            {"same arch twice",
+             [](Bytes& b) {
+                 putBE32(b, fatArch(1), macho::CPU_TYPE_X86_64);
+                 putBE32(b, fatArch(1) + 4, macho::CPU_SUBTYPE_X86_64_ALL);
+             },
+             f + "fat_arch 1 (x86_64) has the same architecture as fat_arch 0)"},
+            {"misaligned", [](Bytes& b) { putBE32(b, fatArch(1) + 16, 15); },
+             f + "fat_arch 1 (arm64) offset 16384 is not aligned to 2^15)"},
+            {"huge align", [](Bytes& b) { putBE32(b, fatArch(1) + 16, 200); },
+             f + "fat_arch 1 (arm64) align 2^200 is more than 2^15)"},
+            {"table past EOF", [](Bytes& b) { b.resize(20); },
+             f + "the fat_arch table extends past the end of the file)"},
+            {"slice cputype", [](Bytes& b) { putLE32(b, 16384 + 4, macho::CPU_TYPE_X86_64); },
+             "truncated or malformed object (slice 1 (arm64): cputype 0x1000007 in the mach header "
+             "does not "
+             "match the fat_arch)"},
+            {"slice load command", [](Bytes& b) { putLE32(b, 16384 + textCommand + 4, 0); },
+             "truncated or malformed object (slice 1 (arm64): load command 0 cmdsize 0 is less "
+             "than 8 bytes)"},
+            {"nested fat", [](Bytes& b) { putBE32(b, 4096, 0xcafebabe); },
+             "truncated or malformed object (slice 0 (x86_64): not a Mach-O file (magic "
+             "0xcafebabe))"},
+        });
+}
+
+/// Every prefix of a signed file goes through the whole reader without a fault; only the
+/// complete file is accepted, since the signature ends it.
+TEST(MachOReaderTest, EveryTruncationIsRefusedWithoutFault) {
+    for (const Bytes& whole : {thin(Arch::Arm64), thin(Arch::I386)}) {
+        for (std::size_t n = 0; n < whole.size(); ++n) {
+            const Bytes cut(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(n));
+            auto m = parse(cut);
+            ASSERT_FALSE(m) << n;
+            ASSERT_FALSE(m.error().message.empty());
+        }
+    }
+    const Bytes fat = universal();
+    for (std::size_t n = 0; n < fat.size(); n += 7) {
+        const Bytes cut(fat.begin(), fat.begin() + static_cast<std::ptrdiff_t>(n));
+        ASSERT_FALSE(parse(cut)) << n;
+    }
+}
+
+/// Counts what the reader asks of a file.
+class CountingSource final : public macho::ByteSource {
+public:
+    explicit CountingSource(const macho::ByteSource& inner) : inner(inner) {}
+    std::uint64_t size() const override { return inner.size(); }
+    Expected<std::vector<std::byte>> read(std::uint64_t offset,
+                                          std::uint64_t length) const override {
+        ++reads;
+        bytes += length;
+        return inner.read(offset, length);
+    }
+    mutable int reads = 0;
+    mutable std::uint64_t bytes = 0;
+
+private:
+    const macho::ByteSource& inner;
+};
+
+TEST(MachOReaderTest, LargeExecutableCostsOnlyHeaderAndSignatureReads) {
+    const auto path =
+        std::filesystem::temp_directory_path() / ("varko-sparse-" + std::to_string(::getpid()));
+    examplegen::MachOOptions o;
+    o.arch = Arch::X86_64;
+    o.signature = signatureWith(nullptr);
+    const std::uint64_t total = 200ull << 20;
+    auto codeLimit = examplegen::writeSparseMachO(path, total, o);
+    ASSERT_TRUE(codeLimit) << codeLimit.error().message;
+    auto file = macho::FileSource::open(path.string());
+    ASSERT_TRUE(file);
+    EXPECT_EQ(file->size(), total);
+    CountingSource counting(*file);
+    auto m = macho::MachOFile::create(counting);
+    ASSERT_TRUE(m) << m.error().message;
+    auto sig = macho::MachOFile::readCodeSignature(counting, m->slices()[0]);
+    ASSERT_TRUE(sig);
+    EXPECT_LE(counting.reads, 5);
+    EXPECT_LT(counting.bytes, 2u << 20);
+    auto sb = codesig::SuperBlob::create(std::move(*sig));
+    ASSERT_TRUE(sb) << sb.error().message;
+    auto cd = sb->codeDirectory();
+    ASSERT_TRUE(cd && *cd);
+    EXPECT_EQ((*cd)->codeLimit, *codeLimit);
+    EXPECT_EQ((*cd)->nCodeSlots, *codeLimit / 4096);
+    std::filesystem::remove(path);
+}
+
+}  // namespace
