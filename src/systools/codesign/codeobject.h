@@ -1,0 +1,34 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <variant>
+
+#include "format/codesig/superblob.h"
+#include "format/macho/machofile.h"
+
+namespace varko::codesign {
+
+/// The CPU type of the machine we run on, whose slice codesign shows by default.
+[[nodiscard]] std::uint32_t hostCpuType();
+
+/// One slice of a main executable and its signature, if it has one.
+struct CodeObject {
+    std::filesystem::path executable;
+    macho::Slice slice;
+    std::optional<codesig::SuperBlob> signature;  ///< empty: not signed at all
+};
+
+struct LoadError {
+    enum class Kind { NotMachO, MalformedExecutable, MalformedSignature, Unreadable } kind;
+    std::string message;
+};
+
+/// Reads the headers of `executable`, picks the slice of `cpuType` (else the first), and
+/// reads and checks its SuperBlob. Blobs inside are left for their accessors.
+[[nodiscard]] std::variant<CodeObject, LoadError> loadCodeObject(
+    const std::filesystem::path& executable, std::uint32_t cpuType);
+
+}  // namespace varko::codesign

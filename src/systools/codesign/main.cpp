@@ -1,0 +1,72 @@
+// varko-codesign: what `codesign --display` shows, read from the files themselves.
+#include <iostream>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "systools/codesign/bundlelocator.h"
+#include "systools/codesign/codeobject.h"
+#include "systools/codesign/entitlementsdisplay.h"
+#include "systools/codesign/options.h"
+
+using namespace varko::codesign;
+
+namespace {
+
+constexpr int failure = 1;
+constexpr int usageError = 2;
+
+int fail(const std::string& path, const std::string& message) {
+    std::cerr << path << ": " << message << '\n';
+    return failure;
+}
+
+int display(const Options& options) {
+    const std::string& path = options.path;
+    const auto located = locateCode(path);
+    if (const auto* f = std::get_if<LocateFailure>(&located))
+        return fail(path, *f == LocateFailure::NoSuchFile
+                              ? "No such file or directory"
+                              : "bundle format unrecognized, invalid, or unsuitable");
+    const CodeLocation& location = std::get<CodeLocation>(located);
+
+    auto loaded = loadCodeObject(location.executable, hostCpuType());
+    if (const auto* e = std::get_if<LoadError>(&loaded)) {
+        switch (e->kind) {
+            case LoadError::Kind::NotMachO:
+                return fail(path, "bundle format unrecognized, invalid, or unsuitable");
+            case LoadError::Kind::MalformedExecutable:
+                return fail(path, "main executable is malformed: " + e->message);
+            case LoadError::Kind::MalformedSignature:
+                return fail(path, "invalid or unsupported format for signature: " + e->message);
+            case LoadError::Kind::Unreadable:
+                return fail(path, e->message);
+        }
+    }
+    const CodeObject& code = std::get<CodeObject>(loaded);
+    if (!code.signature) return fail(path, "code object is not signed at all");
+
+    std::error_code ec;
+    const auto shown =
+        std::filesystem::weakly_canonical(std::filesystem::absolute(code.executable), ec);
+    std::cerr << "Executable=" << (ec ? code.executable : shown).string() << '\n';
+    if (options.entitlements) {
+        const std::string error =
+            writeEntitlements(*code.signature, *options.entitlements, std::cout);
+        if (!error.empty())
+            return fail(path, "invalid or unsupported format for signature: " + error);
+    }
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::vector<std::string> arguments(argv + 1, argv + argc);
+    const ParsedOptions parsed = parseOptions(arguments);
+    if (!parsed.options) {
+        std::cerr << "varko-codesign: " << parsed.error << '\n' << usage();
+        return usageError;
+    }
+    return display(*parsed.options);
+}

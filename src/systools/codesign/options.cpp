@@ -1,0 +1,50 @@
+#include "systools/codesign/options.h"
+
+namespace varko::codesign {
+
+namespace {
+
+ParsedOptions fail(std::string message) {
+    return {std::nullopt, std::move(message)};
+}
+
+}  // namespace
+
+const char* usage() {
+    return "Usage: varko-codesign -d|--display [--entitlements :-|-|[:]path] path\n";
+}
+
+ParsedOptions parseOptions(std::span<const std::string> arguments) {
+    Options o;
+    bool havePath = false;
+    bool optionsEnded = false;
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        const std::string& a = arguments[i];
+        if (optionsEnded || a.empty() || a[0] != '-' || a == "-") {
+            if (havePath) return fail("only one path can be displayed at a time");
+            o.path = a;
+            havePath = true;
+        } else if (a == "--") {
+            optionsEnded = true;
+        } else if (a == "-d" || a == "--display") {
+            o.display = true;
+        } else if (a == "--entitlements" || a.rfind("--entitlements=", 0) == 0) {
+            if (a.size() > sizeof("--entitlements") - 1) {
+                o.entitlements = a.substr(sizeof("--entitlements=") - 1);
+            } else if (i + 1 < arguments.size()) {
+                o.entitlements = arguments[++i];
+            } else {
+                return fail("option --entitlements needs an argument");
+            }
+            if (o.entitlements->empty() || *o.entitlements == ":")
+                return fail("option --entitlements needs a destination");
+        } else {
+            return fail("unrecognized option `" + a + "'");
+        }
+    }
+    if (!o.display) return fail("no operation given; only --display is supported");
+    if (!havePath) return fail("no path given");
+    return {o, {}};
+}
+
+}  // namespace varko::codesign

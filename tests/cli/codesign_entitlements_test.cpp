@@ -1,0 +1,213 @@
+// varko-codesign run as a program on generated bundles and executables.
+#include <gtest/gtest.h>
+
+#include <QByteArray>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "gen/bundlewriter.h"
+#include "gen/exampleapp.h"
+#include "gen/machowriter.h"
+
+using namespace varko::examplegen;
+
+namespace {
+
+struct ToolRun {
+    int status = -1;
+    QByteArray out, err;
+};
+
+ToolRun codesign(const QStringList& arguments) {
+    QProcess p;
+    p.start(QStringLiteral(VARKO_BIN_DIR "/varko-codesign"), arguments);
+    ToolRun r;
+    if (!p.waitForFinished(20000)) return r;
+    r.status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    r.out = p.readAllStandardOutput();
+    r.err = p.readAllStandardError();
+    return r;
+}
+
+ToolRun entitlementsOf(const QString& path) {
+    return codesign({"--display", "--entitlements", ":-", path});
+}
+
+QByteArray bytes(const std::string& s) {
+    return QByteArray(s.data(), static_cast<int>(s.size()));
+}
+
+std::string infoPlistNaming(const std::string& executable) {
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n<dict>\n"
+           "\t<key>CFBundleExecutable</key>\n\t<string>" +
+           executable + "</string>\n</dict>\n</plist>\n";
+}
+
+std::vector<std::byte> executable(Arch arch, std::optional<std::string> entitlements,
+                                  bool withSignature = true) {
+    MachOOptions o;
+    o.arch = arch;
+    if (withSignature) {
+        o.signature->identifier = "com.example.cli";
+        o.signature->entitlements = std::move(entitlements);
+    } else {
+        o.signature.reset();
+    }
+    return makeMachO(o);
+}
+
+class CodesignEntitlementsTest : public ::testing::Test {
+protected:
+    QString bundle(const QString& name, const std::vector<std::byte>& exe,
+                   const std::string& exeName = "App") {
+        const QString app = dir.filePath(name);
+        auto r = writeBundle(app.toStdString(), infoPlistNaming(exeName), exeName, exe);
+        EXPECT_TRUE(r) << r.error().message;
+        return app;
+    }
+    QString file(const QString& name, const std::vector<std::byte>& content) {
+        const QString path = dir.filePath(name);
+        EXPECT_TRUE(writeFile(path.toStdString(), content, true));
+        return path;
+    }
+    QTemporaryDir dir;
+};
+
+TEST_F(CodesignEntitlementsTest, PrintsTheExampleEntitlementsUnchanged) {
+    auto app = writeExampleApp(dir.path().toStdString());
+    ASSERT_TRUE(app) << app.error().message;
+    const QString path = QString::fromStdString(app->string());
+    const ToolRun r = entitlementsOf(path);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, bytes(exampleEntitlements()));
+    EXPECT_EQ(r.err, "Executable=" + QDir(dir.path()).canonicalPath().toUtf8() +
+                         "/Example.app/Contents/MacOS/Example\n");
+}
+
+TEST_F(CodesignEntitlementsTest, AcceptsOptionsInAnyOrderAndPathsWithBlanks) {
+    const std::string xml = "<plist version=\"1.0\"><dict/></plist>\n";
+    ASSERT_TRUE(QDir(dir.path()).mkdir("My Apps"));
+    const QString app = bundle("My Apps/Some App.app", executable(Arch::X86_64, xml), "Some App");
+    for (const QStringList& args : {QStringList{app, "--entitlements", ":-", "--display"},
+                                    QStringList{"-d", "--entitlements=:-", app},
+                                    QStringList{"--display", "--entitlements", ":-", "--", app}}) {
+        SCOPED_TRACE(args.join(' ').toStdString());
+        const ToolRun r = codesign(args);
+        EXPECT_EQ(r.status, 0) << r.err.toStdString();
+        EXPECT_EQ(r.out, bytes(xml));
+    }
+    // Without ':' the blob keeps its 8-byte header, as codesign's old form does.
+    const ToolRun raw = codesign({"-d", "--entitlements", "-", app});
+    EXPECT_EQ(raw.out.size(), static_cast<int>(xml.size() + 8));
+    EXPECT_TRUE(raw.out.startsWith(QByteArray::fromHex("fade7171")));
+}
+
+TEST_F(CodesignEntitlementsTest, ReadsBareAndFlatCodeAndTheHostSlice) {
+    const std::string x86 = "<plist><string>x86_64</string></plist>\n";
+    const std::string arm = "<plist><string>arm64</string></plist>\n";
+    const std::vector<std::vector<std::byte>> slices{executable(Arch::X86_64, x86),
+                                                     executable(Arch::Arm64, arm)};
+    const QString fat = file("fat", makeUniversal(slices));
+#if defined(__aarch64__)
+    const std::string host = arm;
+#else
+    const std::string host = x86;
+#endif
+    EXPECT_EQ(entitlementsOf(fat).out, bytes(host));
+    const std::vector<std::vector<std::byte>> foreign{executable(Arch::I386, x86),
+                                                      executable(Arch::Arm64e, arm)};
+    EXPECT_EQ(entitlementsOf(file("foreign", makeUniversal(foreign))).out, bytes(x86));
+
+    EXPECT_EQ(entitlementsOf(file("i386", executable(Arch::I386, arm))).out, bytes(arm));
+
+    ASSERT_TRUE(QDir(dir.path()).mkdir("Flat.app"));
+    const std::string info = infoPlistNaming("Flat");
+    ASSERT_TRUE(writeFile(dir.filePath("Flat.app/Info.plist").toStdString(),
+                          std::as_bytes(std::span(info.data(), info.size()))));
+    file("Flat.app/Flat", executable(Arch::X86_64, x86));
+    EXPECT_EQ(entitlementsOf(dir.filePath("Flat.app")).out, bytes(x86));
+}
+
+TEST_F(CodesignEntitlementsTest, SignedWithoutEntitlementsPrintsNothing) {
+    const ToolRun r = entitlementsOf(bundle("Plain.app", executable(Arch::Arm64, std::nullopt)));
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(r.out.isEmpty());
+}
+
+TEST_F(CodesignEntitlementsTest, RefusesWhatItCannotShowWithCodesignsWords) {
+    const QString unsignedApp = bundle("Unsigned.app", executable(Arch::X86_64, {}, false));
+    const QString empty = dir.filePath("Empty.app");
+    ASSERT_TRUE(QDir(dir.path()).mkdir("Empty.app"));
+    const QString noExe = bundle("NoExe.app", executable(Arch::X86_64, {}));
+    ASSERT_TRUE(QFile::remove(noExe + "/Contents/MacOS/App"));
+    const std::string text = "just text\n";
+    const QString textFile =
+        file("notes.txt",
+             std::vector<std::byte>(reinterpret_cast<const std::byte*>(text.data()),
+                                    reinterpret_cast<const std::byte*>(text.data()) + text.size()));
+    const QString missing = dir.filePath("Missing Thing.app");
+
+    struct Case {
+        QString path;
+        QByteArray message;
+    };
+    for (const Case& c : {Case{unsignedApp, "code object is not signed at all"},
+                          Case{empty, "bundle format unrecognized, invalid, or unsuitable"},
+                          Case{noExe, "bundle format unrecognized, invalid, or unsuitable"},
+                          Case{textFile, "bundle format unrecognized, invalid, or unsuitable"},
+                          Case{missing, "No such file or directory"}}) {
+        SCOPED_TRACE(c.path.toStdString());
+        const ToolRun r = entitlementsOf(c.path);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_TRUE(r.out.isEmpty());
+        EXPECT_EQ(r.err, c.path.toUtf8() + ": " + c.message + "\n");
+    }
+}
+
+TEST_F(CodesignEntitlementsTest, ReportsMalformedSignaturesPlainly) {
+    auto exe = executable(Arch::X86_64, "<plist/>");
+    // The SuperBlob's count is the third big-endian word of the signature; the
+    // signature starts where LC_CODE_SIGNATURE (the last load command) says.
+    const std::size_t dataoff = 280 + 8;
+    std::uint32_t sig = 0;
+    for (int i = 3; i >= 0; --i) sig = (sig << 8) | static_cast<std::uint8_t>(exe[dataoff + i]);
+    for (int i = 0; i < 4; ++i) exe[sig + 8 + i] = std::byte{0xff};
+    const QString path = file("broken", exe);
+    const ToolRun r = entitlementsOf(path);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(r.err.startsWith(path.toUtf8() +
+                                 ": invalid or unsupported format for signature: malformed code "
+                                 "signature (SuperBlob count 4294967295 does not fit"))
+        << r.err.toStdString();
+
+    auto cut = executable(Arch::X86_64, "<plist/>");
+    cut.resize(cut.size() - 1);
+    const ToolRun c = entitlementsOf(file("cut", cut));
+    EXPECT_EQ(c.status, 1);
+    EXPECT_TRUE(
+        c.err.endsWith(": main executable is malformed: truncated or malformed object (load "
+                       "command 1 LC_SEGMENT_64 fileoff plus filesize extends past the end "
+                       "of the file)\n"))
+        << c.err.toStdString();
+}
+
+TEST_F(CodesignEntitlementsTest, RefusesUnknownOptionsWithUsage) {
+    for (const QStringList& args :
+         {QStringList{"--frobnicate", "x"}, QStringList{"--entitlements"},
+          QStringList{"--entitlements", ":-", "x"}, QStringList{"-d", "a", "b"}}) {
+        SCOPED_TRACE(args.join(' ').toStdString());
+        const ToolRun r = codesign(args);
+        EXPECT_EQ(r.status, 2);
+        EXPECT_TRUE(r.err.contains("Usage: varko-codesign")) << r.err.toStdString();
+    }
+    EXPECT_TRUE(codesign({"--frobnicate", "x"})
+                    .err.startsWith("varko-codesign: unrecognized option `--frobnicate'\n"));
+}
+
+}  // namespace
