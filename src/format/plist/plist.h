@@ -18,7 +18,11 @@ inline constexpr int maxDepth = 512;
 [[nodiscard]] Format detectFormat(std::span<const std::byte> bytes);
 
 /// Reads a property list in any of the three formats, detected from the bytes.
-/// Errors carry the byte offset at which the reader gave up.
+/// Errors carry the byte offset at which the reader gave up, and say so in words:
+/// "malformed binary property list (object 12 at byte 345: ...)", "malformed XML
+/// property list (at byte 345: ...)", "malformed OpenStep property list (at byte 345: ...)".
+/// Binary strings in UTF-16 with unpaired surrogates read with U+FFFD in their place;
+/// a binary file whose shared objects would expand far beyond its own size is refused.
 [[nodiscard]] Expected<Value> parse(std::span<const std::byte> bytes);
 [[nodiscard]] Expected<Value> parse(std::string_view bytes);
 
@@ -28,7 +32,9 @@ inline constexpr int maxDepth = 512;
 
 /// The XML form exactly as the platform writes it: the XML declaration, the
 /// DOCTYPE line, `<plist version="1.0">`, the value with tab indentation, `</plist>`,
-/// each on its own line, ending in a line feed.
+/// each on its own line, ending in a line feed. Dictionary keys come out sorted by
+/// their UTF-8 bytes, reals as %.17g, dates in whole seconds, UIDs as the one-key
+/// `CF$UID` dictionary that parseXml reads back as a UID.
 [[nodiscard]] std::string writeXml(const Value& value);
 
 /// The platform's textual description of a value (what `%@` prints): a text as
@@ -36,6 +42,9 @@ inline constexpr int maxDepth = 512;
 /// with four-blank indentation, nested collections one level further. Texts inside
 /// collections (keys included) are quoted when they are empty or hold any ASCII
 /// character other than a letter or digit; inside quotes, `"` and `\` are escaped.
+/// Numbers and dates inside collections follow the same quoting, so -1 shows as "-1";
+/// dictionary keys are listed in ascending order; reals print in the shortest form
+/// that reads back exactly.
 [[nodiscard]] std::string describe(const Value& value);
 
 }  // namespace varko::plist

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -38,6 +40,8 @@ using Array = std::vector<Value>;
 
 /// Keys in the file's order; that order is the dictionary's own iteration order.
 /// A key that occurs twice keeps its first position and its last value.
+/// Two dictionaries are equal when they hold the same keys with equal values, in
+/// any order, as the platform compares them (its XML writer sorts the keys).
 class Dictionary {
 public:
     using Entry = std::pair<std::string, Value>;
@@ -46,15 +50,19 @@ public:
     /// Inserts or replaces; replacing keeps the key's first position.
     void set(std::string key, Value value);
 
-    [[nodiscard]] std::size_t size() const { return entries.size(); }
-    [[nodiscard]] bool empty() const { return entries.empty(); }
-    [[nodiscard]] auto begin() const { return entries.begin(); }
-    [[nodiscard]] auto end() const { return entries.end(); }
+    // Defined below Value: clang needs Value complete to instantiate these.
+    [[nodiscard]] std::size_t size() const;
+    [[nodiscard]] bool empty() const;
+    [[nodiscard]] auto begin() const;
+    [[nodiscard]] auto end() const;
 
     friend bool operator==(const Dictionary&, const Dictionary&);
 
 private:
     std::vector<Entry> entries;
+    // Hostile files hold dictionaries with millions of keys; a linear find would
+    // make reading them quadratic.
+    std::map<std::string, std::size_t, std::less<>> index;
 };
 
 enum class Type { String, Boolean, Integer, Real, Date, Data, Array, Dictionary, Uid };
@@ -96,5 +104,10 @@ public:
 private:
     Storage storage;
 };
+
+inline std::size_t Dictionary::size() const { return entries.size(); }
+inline bool Dictionary::empty() const { return entries.empty(); }
+inline auto Dictionary::begin() const { return entries.begin(); }
+inline auto Dictionary::end() const { return entries.end(); }
 
 }  // namespace varko::plist

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "format/plist/value.h"
+
+// Text and byte encodings shared by the property-list readers and writers.
+namespace varko::plist::detail {
+
+/// Replaces what cannot be a Unicode scalar value (lone surrogates, values
+/// above U+10FFFF) with U+FFFD.
+void appendUtf8(std::string& out, std::uint32_t codePoint);
+
+/// Base64 with the alphabet property lists use; whitespace between characters
+/// is allowed. The position of the first offending character goes to `badAt`.
+[[nodiscard]] std::optional<Data> decodeBase64(std::string_view text, std::size_t& badAt);
+
+}  // namespace varko::plist::detail

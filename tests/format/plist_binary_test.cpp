@@ -1,0 +1,303 @@
+#include <chrono>
+#include <cmath>
+#include <cstring>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "format/plist/plist.h"
+#include "plist_bplist_builder.h"
+#include "plist_print.h"
+
+namespace varko::plist {
+namespace {
+
+using testing::asBytes;
+using testing::BplistBuilder;
+using ::testing::HasSubstr;
+
+Value readOk(BplistBuilder& b) {
+    const auto bytes = b.build();
+    auto r = parseBinary(asBytes(bytes));
+    EXPECT_TRUE(r.ok()) << (r.ok() ? "" : r.error().message);
+    return r.ok() ? r.value() : Value();
+}
+
+Error readError(BplistBuilder& b) {
+    const auto bytes = b.build();
+    auto r = parseBinary(asBytes(bytes));
+    EXPECT_FALSE(r.ok());
+    return r.ok() ? Error{} : r.error();
+}
+
+std::vector<std::uint8_t> sampleFile() {
+    BplistBuilder b;
+    const auto k1 = b.ascii("name"), v1 = b.utf16(u"Caf\u00e9 \U0001F600");
+    const auto k2 = b.ascii("list"), v2 = b.array({b.integer(1, 1), b.add({0x09}), b.add({0x08})});
+    const auto k3 = b.ascii("blob"), v3 = b.data({1, 2, 3});
+    b.top = b.dict({k1, k2, k3}, {v1, v2, v3});
+    return b.build();
+}
+
+TEST(PlistBinary, ReadsEveryObjectType) {
+    BplistBuilder b;
+    std::vector<std::uint64_t> items{
+        b.integer(0xFF, 1),
+        b.integer(0xFFFF, 2),
+        b.integer(0xFFFFFFFF, 4),
+        b.integer(static_cast<std::uint64_t>(-5), 8),
+        b.int128(0, 0xFFFFFFFFFFFFFFFF),
+        b.int128(0, 7),
+        b.int128(~0ull, static_cast<std::uint64_t>(-2)),
+        b.add({0x22, 0x3F, 0xC0, 0x00, 0x00}),                          // float 1.5
+        b.add({0x23, 0x40, 0x09, 0x21, 0xFB, 0x54, 0x44, 0x2D, 0x18}),  // pi
+        b.add({0x33, 0x41, 0xC3, 0x0F, 0x17, 0xE7, 0x00, 0x00, 0x00}),
+        b.add({0x81, 0x01, 0x02}),  // UID 258
+        b.add({0xC1}, {b.ascii("in a set")}),
+        b.ascii(std::string(20, 'x')),  // length in a following integer
+    };
+    b.top = b.array(items);
+    const Value v = readOk(b);
+    const Array& a = *v.array();
+    ASSERT_EQ(a.size(), items.size());
+    EXPECT_EQ(a[0], Value(Integer{255}));
+    EXPECT_EQ(a[1], Value(Integer{65535}));
+    EXPECT_EQ(a[2], Value(Integer{0xFFFFFFFF}));
+    EXPECT_EQ(a[3].integer()->asSigned(), -5);
+    EXPECT_EQ(a[4], Value(Integer{0xFFFFFFFFFFFFFFFF, true}));
+    EXPECT_EQ(a[5], Value(Integer{7, false}));
+    EXPECT_EQ(a[6].integer()->asSigned(), -2);
+    EXPECT_EQ(a[7], Value(1.5));
+    EXPECT_DOUBLE_EQ(*a[8].real(), 3.141592653589793);
+    EXPECT_EQ(a[9], Value(Date{639512526.0}));
+    EXPECT_EQ(a[10], Value(Uid{258}));
+    EXPECT_EQ(a[11], Value(Array{"in a set"}));
+    EXPECT_EQ(a[12], Value(std::string(20, 'x')));
+}
+
+TEST(PlistBinary, Utf16StringsBecomeUtf8) {
+    BplistBuilder b;
+    b.top = b.array({b.utf16(u"\U0001F600 ok"), b.utf16(u"\xD83D lone"), b.utf16(u"end \xDE00"),
+                     b.utf16(u"\xDC00\xD800")});
+    const Value v = readOk(b);
+    EXPECT_EQ(v, Value(Array{"\xF0\x9F\x98\x80 ok", "\xEF\xBF\xBD lone", "end \xEF\xBF\xBD",
+                             "\xEF\xBF\xBD\xEF\xBF\xBD"}));
+}
+
+TEST(PlistBinary, WideOffsetsAndReferences) {
+    for (unsigned width : {1u, 2u, 3u, 4u, 8u}) {
+        BplistBuilder b;
+        b.offsetSize = width;
+        b.refSize = width;
+        const auto k = b.ascii("k");
+        const auto v = b.array({b.ascii("v")});
+        b.top = b.dict({k}, {v});
+        EXPECT_EQ(readOk(b), Value([] {
+                      Dictionary d;
+                      d.set("k", Array{"v"});
+                      return d;
+                  }()))
+            << width;
+    }
+}
+
+TEST(PlistBinary, DuplicateKeysKeepFirstPositionAndLastValue) {
+    BplistBuilder b;
+    const auto a = b.ascii("a"), z = b.ascii("z");
+    b.top = b.dict({a, z, a}, {b.integer(1), b.integer(2), b.integer(3)});
+    const Value v = readOk(b);
+    const Dictionary& d = *v.dictionary();
+    ASSERT_EQ(d.size(), 2u);
+    EXPECT_EQ(d.begin()->first, "a");
+    EXPECT_EQ(*d.find("a"), Value(Integer{3}));
+}
+
+TEST(PlistBinary, RefusesCycles) {
+    {
+        BplistBuilder b;
+        b.add(BplistBuilder::marker(0xA, 1), {0});  // an array holding itself
+        const Error e = readError(b);
+        EXPECT_THAT(e.message, HasSubstr("cycle"));
+        EXPECT_THAT(e.message, HasSubstr("object 0"));
+    }
+    {
+        BplistBuilder b;
+        // dict 0 = { k = array 2 }, array 2 = ( dict 0 )
+        b.add(BplistBuilder::marker(0xD, 1), {1, 2});
+        b.ascii("k");
+        b.add(BplistBuilder::marker(0xA, 1), {0});
+        EXPECT_THAT(readError(b).message, HasSubstr("cycle"));
+    }
+    {
+        // The same object twice side by side is sharing, not a cycle.
+        BplistBuilder b;
+        const auto s = b.ascii("shared");
+        b.top = b.array({s, s, b.array({s})});
+        EXPECT_EQ(readOk(b), Value(Array{"shared", "shared", Array{"shared"}}));
+    }
+}
+
+TEST(PlistBinary, SharedSubtreesCannotExplode) {
+    // Each array holds its predecessor sixteen times: 16^40 values if expanded.
+    BplistBuilder b;
+    b.offsetSize = 2;
+    std::uint64_t prev = b.ascii("lol");
+    for (int i = 0; i < 40; ++i) prev = b.array(std::vector<std::uint64_t>(16, prev));
+    b.top = prev;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_THAT(readError(b).message, HasSubstr("too many objects"));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+}
+
+TEST(PlistBinary, RefusesDeepNesting) {
+    BplistBuilder b;
+    b.refSize = 2;
+    b.offsetSize = 2;
+    std::uint64_t prev = b.array({});
+    for (int i = 0; i < 1000; ++i) prev = b.array({prev});
+    b.top = prev;
+    EXPECT_THAT(readError(b).message, HasSubstr("nesting is too deep"));
+
+    BplistBuilder ok;
+    ok.offsetSize = 2;
+    ok.refSize = 2;
+    prev = ok.array({});
+    for (int i = 1; i < maxDepth; ++i) prev = ok.array({prev});
+    ok.top = prev;
+    readOk(ok);
+}
+
+TEST(PlistBinary, RefusesHugeCountsBeforeAllocating) {
+    const std::uint64_t huge = 1ull << 60;
+    for (std::uint8_t kind : {0x4, 0x5, 0x6, 0xA, 0xC, 0xD}) {
+        BplistBuilder b;
+        b.add(BplistBuilder::marker(kind, huge));
+        EXPECT_THAT(readError(b).message, HasSubstr("runs past the end")) << int(kind);
+    }
+    BplistBuilder b;
+    b.ascii("x");
+    auto bytes = b.build();
+    BplistBuilder::Bytes count;
+    BplistBuilder::appendBE(count, huge, 8);
+    std::memcpy(bytes.data() + bytes.size() - 24, count.data(), 8);
+    auto r = parseBinary(asBytes(bytes));
+    ASSERT_FALSE(r.ok());
+    EXPECT_THAT(r.error().message, HasSubstr("offset table runs into the trailer"));
+}
+
+struct Corruption {
+    const char* name;
+    std::size_t fromEnd;  // byte counted from the end of the file, 0 = none
+    std::uint8_t value;
+    std::uint64_t offset;  // expected error offset, counted from the end when fromEndOffset
+    bool fromEndOffset;
+    const char* message;
+};
+
+TEST(PlistBinary, MalformedTrailersAndObjects) {
+    // sampleFile(): 32-byte trailer at the end; its fields count back from there.
+    const auto good = sampleFile();
+    const std::size_t n = good.size();
+    const Corruption cases[] = {
+        {"offset size 0", 26, 0, 26, true, "offset size must be 1 to 8 bytes"},
+        {"offset size 9", 26, 9, 26, true, "offset size must be 1 to 8 bytes"},
+        {"ref size 0", 25, 0, 25, true, "object reference size must be 1 to 8 bytes"},
+        {"no objects", 17, 0, 24, true, "no objects"},
+        {"top object out of range", 9, 99, 16, true, "top object is not among the objects"},
+        {"offset table in the trailer", 1, 0xF0, 8, true, "offset table lies outside"},
+        {"offset table in the header", 1, 4, 8, true, "offset table lies outside"},
+    };
+    for (const auto& c : cases) {
+        auto bytes = good;
+        bytes[n - c.fromEnd] = c.value;
+        auto r = parseBinary(asBytes(bytes));
+        ASSERT_FALSE(r.ok()) << c.name;
+        EXPECT_THAT(r.error().message, HasSubstr(c.message)) << c.name;
+        EXPECT_EQ(r.error().offset, n - c.offset) << c.name;
+        EXPECT_THAT(r.error().message, HasSubstr("malformed binary property list")) << c.name;
+    }
+}
+
+TEST(PlistBinary, MalformedObjects) {
+    struct Case {
+        const char* name;
+        BplistBuilder::Bytes object;
+        const char* message;
+    };
+    const Case cases[] = {
+        {"null", {0x00}, "unknown object type 0x00"},
+        {"fill", {0x0F}, "unknown object type 0x0F"},
+        {"reserved marker", {0x70}, "unknown object type 0x70"},
+        {"32-byte integer", {0x15}, "integer is longer than 16 bytes"},
+        {"16-byte integer over 64 bits",
+         {0x14, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0},
+         "does not fit in 64 bits"},
+        {"2-byte real", {0x21, 0, 0}, "real is neither 4 nor 8 bytes"},
+        {"short date", {0x32, 0, 0, 0, 0}, "date is not 8 bytes"},
+        {"16-byte UID", {0x8F}, "UID is longer than 8 bytes"},
+        {"non-ASCII byte", {0x52, 'a', 0xE9}, "ASCII string holds a byte above 0x7F"},
+        {"length not an integer", {0x5F, 0x22, 0, 0, 0, 0}, "length is not a 1, 2, 4 or 8"},
+        {"reference to a missing object", {0xA1, 0x07}, "reference to object 7, which does not"},
+    };
+    for (const auto& c : cases) {
+        BplistBuilder b;
+        b.add(c.object);
+        const Error e = readError(b);
+        EXPECT_THAT(e.message, HasSubstr(c.message)) << c.name;
+        EXPECT_THAT(e.message, HasSubstr("object 0 at byte")) << c.name;
+    }
+    BplistBuilder b;
+    const auto intKey = b.integer(1);
+    const auto intValue = b.integer(2);
+    b.top = b.dict({intKey}, {intValue});
+    const auto bytes = b.build();
+    auto r = parseBinary(asBytes(bytes));
+    ASSERT_FALSE(r.ok());
+    EXPECT_EQ(r.error().message, "malformed binary property list (object 2 at byte " +
+                                     std::to_string(b.offsets[2] + 1) +
+                                     ": dictionary key (object 0) is not a string)");
+}
+
+TEST(PlistBinary, ObjectOffsetsMustLieInTheObjectArea) {
+    BplistBuilder b;
+    b.ascii("x");
+    auto bytes = b.build();
+    for (std::uint8_t bad : {std::uint8_t(0), std::uint8_t(7), std::uint8_t(b.tableOffset)}) {
+        bytes[b.tableOffset] = bad;
+        auto r = parseBinary(asBytes(bytes));
+        ASSERT_FALSE(r.ok());
+        EXPECT_THAT(r.error().message, HasSubstr("lies outside the object area"));
+        EXPECT_EQ(r.error().offset, b.tableOffset);
+    }
+}
+
+TEST(PlistBinary, EveryTruncationFailsCleanly) {
+    const auto good = sampleFile();
+    ASSERT_TRUE(parseBinary(asBytes(good)).ok());
+    for (std::size_t len = 0; len < good.size(); ++len) {
+        std::vector<std::uint8_t> cut(good.begin(), good.begin() + len);
+        auto r = parseBinary(asBytes(cut));
+        EXPECT_FALSE(r.ok()) << len;
+        if (!r.ok()) {
+            EXPECT_LE(r.error().offset, len) << len;
+        }
+    }
+}
+
+TEST(PlistBinary, EverySingleByteCorruptionIsHandled) {
+    // Not every change is an error, but none may crash, hang or escape the buffer.
+    const auto good = sampleFile();
+    for (std::size_t i = 0; i < good.size(); ++i) {
+        for (std::uint8_t v : {0x00, 0x0F, 0x7F, 0x80, 0xFF}) {
+            auto bytes = good;
+            bytes[i] = v;
+            auto r = parseBinary(asBytes(bytes));
+            if (!r.ok()) {
+                EXPECT_LE(r.error().offset, bytes.size());
+            }
+        }
+    }
+}
+
+}  // namespace
+}  // namespace varko::plist

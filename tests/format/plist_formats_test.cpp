@@ -1,0 +1,102 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "format/plist/plist.h"
+#include "plist_bplist_builder.h"
+#include "plist_print.h"
+
+namespace varko::plist {
+namespace {
+
+using testing::asBytes;
+using testing::BplistBuilder;
+
+std::span<const std::byte> bytesOf(std::string_view s) {
+    return std::as_bytes(std::span(s.data(), s.size()));
+}
+
+// One document in the three formats: only what OpenStep can say.
+const char* const xmlForm = R"(<?xml version="1.0" encoding="UTF-8"?>
+<plist version="1.0">
+<dict>
+    <key>CFBundleIdentifier</key>
+    <string>com.example.app</string>
+    <key>NSCameraUsageDescription</key>
+    <string>Scan "codes" &amp; more</string>
+    <key>services</key>
+    <array>
+        <string>kTCCServiceCamera</string>
+        <data>3q2+7w==</data>
+        <dict/>
+    </array>
+</dict>
+</plist>)";
+
+const char* const openStepForm = R"({
+    CFBundleIdentifier = com.example.app;
+    NSCameraUsageDescription = "Scan \"codes\" & more";
+    services = (kTCCServiceCamera, <deadbeef>, {});
+})";
+
+std::vector<std::uint8_t> binaryForm() {
+    BplistBuilder b;
+    const auto k1 = b.ascii("CFBundleIdentifier"), v1 = b.ascii("com.example.app");
+    const auto k2 = b.ascii("NSCameraUsageDescription"), v2 = b.ascii("Scan \"codes\" & more");
+    const auto k3 = b.ascii("services");
+    const auto v3 =
+        b.array({b.ascii("kTCCServiceCamera"), b.data({0xDE, 0xAD, 0xBE, 0xEF}), b.dict({}, {})});
+    b.top = b.dict({k1, k2, k3}, {v1, v2, v3});
+    return b.build();
+}
+
+TEST(PlistFormats, OneDocumentReadsTheSameInEveryFormat) {
+    const auto binary = binaryForm();
+    auto fromXml = parse(xmlForm);
+    auto fromOpenStep = parse(openStepForm);
+    auto fromBinary = parse(asBytes(binary));
+    ASSERT_TRUE(fromXml.ok()) << fromXml.error().message;
+    ASSERT_TRUE(fromOpenStep.ok()) << fromOpenStep.error().message;
+    ASSERT_TRUE(fromBinary.ok()) << fromBinary.error().message;
+    EXPECT_EQ(*fromXml, *fromBinary);
+    EXPECT_EQ(*fromXml, *fromOpenStep);
+    const Value* services = fromXml->dictionary()->find("services");
+    ASSERT_TRUE(services && services->array());
+    EXPECT_EQ((*services->array())[1], Value(Data{0xDE, 0xAD, 0xBE, 0xEF}));
+}
+
+TEST(PlistFormats, DetectionFromTheFirstBytes) {
+    EXPECT_EQ(detectFormat(asBytes(binaryForm())), Format::Binary);
+    EXPECT_EQ(detectFormat(bytesOf(xmlForm)), Format::Xml);
+    EXPECT_EQ(detectFormat(bytesOf("\xEF\xBB\xBF \n\t<!DOCTYPE plist>")), Format::Xml);
+    EXPECT_EQ(detectFormat(bytesOf("  <plist>")), Format::Xml);
+    EXPECT_EQ(detectFormat(bytesOf("<!-- c --><plist/>")), Format::Xml);
+    EXPECT_EQ(detectFormat(bytesOf("<deadbeef>")), Format::OpenStep);
+    EXPECT_EQ(detectFormat(bytesOf(openStepForm)), Format::OpenStep);
+    EXPECT_EQ(detectFormat(bytesOf("bplist")), Format::OpenStep);
+    EXPECT_EQ(detectFormat({}), Format::OpenStep);
+}
+
+TEST(PlistFormats, EmptyInputIsAnError) {
+    for (auto r : {parse(std::string_view()), parseXml({}), parseOpenStep({}), parseBinary({})}) {
+        ASSERT_FALSE(r.ok());
+        EXPECT_EQ(r.error().offset, 0u);
+    }
+    EXPECT_EQ(parse(std::string_view()).error().message, "empty property list");
+}
+
+TEST(PlistFormats, DictionaryEqualityIgnoresOrder) {
+    Dictionary a, b;
+    a.set("x", Integer{1});
+    a.set("y", "two");
+    b.set("y", "two");
+    b.set("x", Integer{1});
+    EXPECT_EQ(a, b);
+    b.set("x", Integer{2});
+    EXPECT_NE(Value(a), Value(b));
+    EXPECT_EQ(*b.find("x"), Value(Integer{2}));
+    EXPECT_EQ(b.begin()->first, "y");
+    EXPECT_EQ(b.find("z"), nullptr);
+}
+
+}  // namespace
+}  // namespace varko::plist
