@@ -13,12 +13,12 @@ namespace {
 const QString binDir = QStringLiteral(VARKO_BIN_DIR);
 const QString example = binDir + "/../examples/Example.app";
 
-struct Run {
+struct CliRun {
     int status;
     QByteArray out, err;
 };
 
-Run varkoReport(const QStringList& args) {
+CliRun varkoReport(const QStringList& args) {
     QProcess p;
     p.start(binDir + "/varko-report", args);
     EXPECT_TRUE(p.waitForFinished(60000));
@@ -26,7 +26,7 @@ Run varkoReport(const QStringList& args) {
 }
 
 TEST(VarkoReportTest, ExampleReportShowsItsFindings) {
-    const Run r = varkoReport({example});
+    const CliRun r = varkoReport({example});
     ASSERT_EQ(r.status, 0) << r.err.toStdString();
     const QString text = QString::fromUtf8(r.out);
     EXPECT_TRUE(text.startsWith("App path: ")) << text.toStdString();
@@ -41,8 +41,8 @@ TEST(VarkoReportTest, ExampleReportShowsItsFindings) {
 }
 
 TEST(VarkoReportTest, JsonCarriesTheRecordTheChecksAndTheWholeText) {
-    const Run text = varkoReport({example});
-    const Run r = varkoReport({"--json", example});
+    const CliRun text = varkoReport({example});
+    const CliRun r = varkoReport({"--json", example});
     ASSERT_EQ(r.status, 0) << r.err.toStdString();
     QJsonParseError error;
     const QJsonDocument doc = QJsonDocument::fromJson(r.out, &error);
@@ -77,7 +77,7 @@ TEST(VarkoReportTest, BadItemsAreNamedAndTheRestStillProcessed) {
     ASSERT_TRUE(notes.open(QIODevice::WriteOnly));
     notes.close();
     const QString missing = dir.filePath("gone.app");
-    const Run r = varkoReport({"--json", missing, example, notes.fileName()});
+    const CliRun r = varkoReport({"--json", missing, example, notes.fileName()});
     EXPECT_EQ(r.status, 2);
     const QString err = QString::fromUtf8(r.err);
     EXPECT_TRUE(err.contains(missing)) << err.toStdString();
@@ -94,7 +94,7 @@ TEST(VarkoReportTest, HostileTextsStayValidJson) {
         dir, "Q\"uote\\s.app",
         varko::testing::xmlPlist("<key>CFBundleIdentifier</key><string>\"}]\\u0000\n\t😀</string>\n"
                                  "<key>NSCameraUsageDescription</key><string>&lt;/script&gt;\"</string>\n"));
-    const Run r = varkoReport({"--json", app});
+    const CliRun r = varkoReport({"--json", app});
     QJsonParseError error;
     const QJsonDocument doc = QJsonDocument::fromJson(r.out, &error);
     ASSERT_EQ(error.error, QJsonParseError::NoError) << r.out.toStdString();

@@ -130,11 +130,13 @@ protected:
 
 TEST_F(GoldenReportTest, RichApp) {
     spctl.answer("", 0, "@PATH@: accepted\nsource=Notarized Developer ID\norigin=Developer ID Application: Example Corp (ABCDE12345)\n");
-    // The entitlement run and the -dvvv run share one fake, so answer for both at once.
+    // One fake serves both codesign runs: the entitlement display and -dvvv.
     codesign.answer(xmlPlist("<key>com.apple.security.device.audio-input</key><true/>\n"
                              "<key>com.apple.private.tcc.allow</key><array><string>kTCCServiceCamera</string>"
                              "<string>kTCCServiceLiverpool</string></array>\n"),
-                    0, "Executable=@PATH@/Contents/MacOS/Rich\nCodeDirectory v=20500 size=600 flags=0x10000(runtime) hashes=8+7 location=embedded\n");
+                    0, {},
+                    "if [ \"$1\" = -dvvv ]; then printf 'Executable=%s/Contents/MacOS/Rich\\nCodeDirectory v=20500 "
+                    "size=600 flags=0x10000(runtime) hashes=8+7 location=embedded\\n' \"$2\" >&2; exit 0; fi");
     const QString app = makeBundle(dir, "Rich.app", xmlPlist(
         "<key>CFBundleIdentifier</key><string>com.example.rich</string>\n"
         "<key>CFBundleShortVersionString</key><string>3.1</string>\n"

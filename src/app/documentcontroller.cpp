@@ -1,0 +1,114 @@
+#include "app/documentcontroller.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QSettings>
+#include <QUrl>
+
+#include "inspection/itemtype.h"
+#include "report/ui/documentwindowcontroller.h"
+
+namespace varko {
+
+namespace {
+
+constexpr auto recentKey = "recentDocuments";
+
+bool isAppFolder(const QString& path) {
+    return path.endsWith(".app", Qt::CaseInsensitive) && QFileInfo(path).isDir();
+}
+
+}  // namespace
+
+QString documentKey(const QString& path) {
+    const QFileInfo info(QDir::cleanPath(path));
+    const QString canonical = info.canonicalFilePath();
+    return canonical.isEmpty() ? info.absoluteFilePath() : canonical;
+}
+
+DocumentController::DocumentController(Storyboard board, QObject* parent)
+    : QObject(parent), storyboard(std::move(board)) {}
+
+DocumentWindowController* DocumentController::openDocument(const QString& path) {
+    const QString key = documentKey(path);
+    if (QPointer<DocumentWindowController> existing = open.value(key)) {
+        existing->show();
+        existing->raise();
+        existing->activateWindow();
+        return existing;
+    }
+
+    const ItemType type = itemTypeForPath(path);
+    if (!type.accepted()) {
+        auto* box = new QMessageBox(QMessageBox::Warning, tr("Varko can't open this item"), type.error,
+                                    QMessageBox::Ok, QApplication::activeWindow());
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        box->open();
+        emit openRefused(type.error);
+        return nullptr;
+    }
+
+    auto document = std::make_shared<Document>();
+    document->readFromURL(QUrl::fromLocalFile(QFileInfo(QDir::cleanPath(path)).absoluteFilePath()),
+                          type.typeName);
+    auto* window = qobject_cast<DocumentWindowController*>(
+        storyboard.instantiateController(Storyboard::documentWindowController));
+    window->setDocument(std::move(document), QFileInfo(QDir::cleanPath(path)).fileName());
+    connect(window, &DocumentWindowController::itemsDropped, this, &DocumentController::openDocuments);
+    connect(window, &QObject::destroyed, this, [this, key] { open.remove(key); });
+    open.insert(key, window);
+    noteRecent(key);
+    window->show();
+    return window;
+}
+
+void DocumentController::openDocuments(const QStringList& paths) {
+    for (const QString& path : paths) openDocument(path);
+}
+
+void DocumentController::showOpenDialog(QWidget* parent) {
+    auto* dialog = new QFileDialog(parent, tr("Open"), QDir::homePath(),
+                                   tr("Apps and installer packages (*.app *.pkg)"));
+    dialog->setFileMode(QFileDialog::ExistingFiles);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    // Qt's own dialog treats a bundle as a folder to enter; entering one chooses it,
+    // as the platform's panel lets a user pick an app like a file.
+    connect(dialog, &QFileDialog::directoryEntered, this, [this, dialog](const QString& dir) {
+        if (!isAppFolder(dir)) return;
+        dialog->setDirectory(QFileInfo(dir).absolutePath());
+        dialog->close();
+        openDocument(dir);
+    });
+    connect(dialog, &QFileDialog::filesSelected, this, &DocumentController::openDocuments);
+    dialog->open();
+}
+
+QStringList DocumentController::recentDocuments() const {
+    return QSettings().value(recentKey).toStringList();
+}
+
+void DocumentController::clearRecentDocuments() {
+    QSettings().remove(recentKey);
+    emit recentDocumentsChanged();
+}
+
+void DocumentController::noteRecent(const QString& path) {
+    QStringList recent = recentDocuments();
+    recent.removeAll(path);
+    recent.prepend(path);
+    while (recent.size() > maxRecentDocuments) recent.removeLast();
+    QSettings().setValue(recentKey, recent);
+    emit recentDocumentsChanged();
+}
+
+QList<DocumentWindowController*> DocumentController::windows() const {
+    QList<DocumentWindowController*> result;
+    for (const auto& window : open)
+        if (window) result << window;
+    return result;
+}
+
+}  // namespace varko

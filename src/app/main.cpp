@@ -1,0 +1,17 @@
+#include <QApplication>
+
+#include "app/appdelegate.h"
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    QApplication::setOrganizationName("Varko");
+    QApplication::setApplicationName("Varko");
+    QApplication::setApplicationVersion(VARKO_VERSION);
+#ifdef Q_OS_MACOS
+    // A Mac app stays running with no window, waiting for items to open.
+    app.setQuitOnLastWindowClosed(false);
+#endif
+    varko::AppDelegate delegate;
+    delegate.applicationDidFinishLaunching(app.arguments().mid(1));
+    return app.exec();
+}

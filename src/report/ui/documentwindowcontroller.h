@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QMainWindow>
+#include <memory>
+
+#include "inspection/document.h"
+#include "tools/toolset.h"
+
+class QMimeData;
+
+namespace varko {
+
+class ViewController;
+
+/// The window of one document; its content is a `ViewController`, which finds the
+/// record through this window's document.
+class DocumentWindowController final : public QMainWindow {
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(DocumentWindowController)
+public:
+    explicit DocumentWindowController(tools::ToolSet tools = tools::ToolSet::system(),
+                                      QWidget* parent = nullptr);
+
+    void setDocument(std::shared_ptr<Document> document, const QString& title);
+    [[nodiscard]] Document* document() const { return doc.get(); }
+    [[nodiscard]] ViewController* viewController() const { return content; }
+
+signals:
+    /// Items dropped onto the window, for the document controller to open.
+    void itemsDropped(const QStringList& paths);
+
+protected:
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+private:
+    std::shared_ptr<Document> doc;
+    ViewController* content = nullptr;
+};
+
+/// The local paths among dropped URLs.
+[[nodiscard]] QStringList droppedPaths(const QMimeData* mime);
+
+}  // namespace varko

@@ -1,0 +1,160 @@
+#include "report/ui/viewcontroller.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFileDialog>
+#include <QFutureWatcher>
+#include <QSaveFile>
+#include <QSettings>
+#include <QShowEvent>
+#include <QTextCursor>
+#include <QtConcurrent>
+
+#include "inspection/document.h"
+#include "report/inspectionreport.h"
+#include "report/ui/documentwindowcontroller.h"
+
+namespace varko {
+
+namespace {
+
+constexpr double minFontSize = 4.0;
+constexpr double maxFontSize = 24.0;
+constexpr double defaultFontSize = 12.0;
+constexpr auto fontSizeKey = "fontSize";
+
+}  // namespace
+
+ViewController::ViewController(tools::ToolSet toolSet, QWidget* parent)
+    : QWidget(parent), processingQueue(new QThreadPool), tools(std::move(toolSet)) {
+    processingQueue->setMaxThreadCount(4);
+    buildInterface();
+    viewDidLoad();
+}
+
+ViewController::~ViewController() {
+    // Tools still running must neither block the closing window nor deliver into it:
+    // their continuations die with this object, and the pool is deleted once idle.
+    processingQueue->clear();
+    if (processingQueue->activeThreadCount() == 0) {
+        delete processingQueue;
+        return;
+    }
+    QThreadPool* pool = processingQueue;
+    QtConcurrent::run([pool] { pool->waitForDone(); }).then(qApp, [pool] { delete pool; });
+}
+
+void ViewController::viewDidLoad() {
+    const double stored = QSettings().value(fontSizeKey, 0.0).toDouble();
+    theFontSize = stored < minFontSize ? defaultFontSize : stored;
+    busySpinner->hide();
+}
+
+void ViewController::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    // A window restored from the Dock or a minimised state is no new showing.
+    if (!event->spontaneous()) viewDidAppear();
+}
+
+Document* ViewController::document() const {
+    const auto* controller = qobject_cast<const DocumentWindowController*>(window());
+    return controller ? controller->document() : nullptr;
+}
+
+void ViewController::viewDidAppear() {
+    saveString.clear();
+    const Document* doc = document();
+    const InspectionReport report = buildReport(doc ? doc->theInfo.get() : nullptr, doc && doc->isApp);
+    if (report.startsSignatureChecks) {
+        saveString = report.saveString;
+        if (report.appIDText) appIDText->setText(*report.appIDText);
+        if (report.versionText) versionText->setText(*report.versionText);
+        for (int i = 0; i < checkCount; ++i)
+            if (const std::optional<bool> on = report.checks.get(Check(i))) checkboxes[std::size_t(i)]->setFinding(*on);
+        runSignatureChecks(report.path, doc->isApp);
+    }
+    appendOutput(saveString);
+}
+
+QTextCharFormat ViewController::reportStyle() const {
+    QFont font = QApplication::font();
+    font.setPointSizeF(theFontSize);
+    QTextCharFormat format;
+    format.setFont(font);
+    format.setForeground(palette().color(QPalette::Text));
+    return format;
+}
+
+void ViewController::appendOutput(const QString& text) {
+    QTextCursor cursor(outputTextbox->document());
+    cursor.movePosition(QTextCursor::End);
+    cursor.insertText(text, reportStyle());
+}
+
+void ViewController::restyleOutput() {
+    const QString text = outputTextbox->toPlainText();
+    outputTextbox->clear();
+    appendOutput(text);
+}
+
+void ViewController::runSignatureChecks(const QString& path, bool isApp) {
+    busySpinner->show();
+    QtConcurrent::run(processingQueue,
+                      [tools = tools, isApp, path] { return runSignatureTools(tools, isApp, path); })
+        .then(this, [this, isApp](const SignatureTexts& texts) { showSignatureFindings(texts, isApp); });
+}
+
+void ViewController::showSignatureFindings(const SignatureTexts& texts, bool isApp) {
+    const CheckStates findings = signatureFindings(texts);
+    for (Check c : {Check::isNotarizedCheck, Check::isAppleCheck, Check::isAppStoreCheck,
+                    Check::isDevIDCheck, Check::isHardenedCheck})
+        checkbox(c)->setFinding(findings.isOn(c));
+    const SignatureSections sections = signatureSections(isApp, texts);
+    appendOutput(sections.assessment);
+    appendOutput(sections.signature);
+    busySpinner->hide();
+    emit signatureChecksFinished();
+}
+
+QString ViewController::proposedFileName() const {
+    const QString title = window()->windowTitle();
+    return (title.isEmpty() ? QStringLiteral("Untitled") : title) + "-Varko.text";
+}
+
+void ViewController::saveButton() {
+    // What is written is the text as it stands now, whatever arrives later.
+    const QString text = outputTextbox->toPlainText();
+    auto* dialog = new QFileDialog(window(), tr("Save Report"), QDir::home().filePath(proposedFileName()),
+                                   tr("Text files (*.text *.txt)"));
+    dialog->setAcceptMode(QFileDialog::AcceptSave);
+    dialog->setFileMode(QFileDialog::AnyFile);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    connect(dialog, &QFileDialog::fileSelected, this,
+            [this, text](const QString& fileName) { writeReport(fileName, text); });
+    dialog->show();
+    emit saveDialogOpened(dialog);
+}
+
+void ViewController::writeReport(const QString& fileName, const QString& text) {
+    QSaveFile file(fileName);
+    const QByteArray bytes = text.toUtf8();
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
+        appendOutput(file.errorString());
+}
+
+void ViewController::storeFontSize() {
+    QSettings().setValue(fontSizeKey, theFontSize);
+    restyleOutput();
+}
+
+void ViewController::incFontSize() {
+    theFontSize = std::min(theFontSize + 1.0, maxFontSize);
+    storeFontSize();
+}
+
+void ViewController::decFontSize() {
+    theFontSize = std::max(theFontSize - 1.0, minFontSize);
+    storeFontSize();
+}
+
+}  // namespace varko

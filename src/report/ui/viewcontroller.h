@@ -1,0 +1,78 @@
+#pragma once
+
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QTextEdit>
+#include <QThreadPool>
+#include <QWidget>
+#include <array>
+
+#include "report/checks.h"
+#include "report/signaturechecks.h"
+#include "report/ui/notouchbuttoncell.h"
+#include "tools/toolset.h"
+
+namespace varko {
+
+class Document;
+
+/// The inspection window's content: the report of one bundle or package, its
+/// result checkboxes, and the signature checks that run on the window's own pool.
+class ViewController final : public QWidget {
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(ViewController)
+public:
+    explicit ViewController(tools::ToolSet tools = tools::ToolSet::system(), QWidget* parent = nullptr);
+    ~ViewController() override;
+
+    /// The report text built when the view was last shown.
+    QString saveString;
+    double theFontSize = 12.0;
+
+    QLineEdit* appIDText = nullptr;
+    QLineEdit* versionText = nullptr;
+    QProgressBar* busySpinner = nullptr;
+    QTextEdit* outputTextbox = nullptr;
+    /// Runs the signature tools; at most four at once.
+    QThreadPool* processingQueue = nullptr;
+
+    [[nodiscard]] NoTouchButtonCell* checkbox(Check check) const { return checkboxes[std::size_t(check)]; }
+
+    /// Appends text in the report style at the end, without a line break.
+    void appendOutput(const QString& text);
+    void runSignatureChecks(const QString& path, bool isApp);
+    /// Gives the whole text the report style at the current size.
+    void restyleOutput();
+    /// Writes `text` to `fileName` so that a failure leaves an existing file as it was;
+    /// a failure is appended to the text view.
+    void writeReport(const QString& fileName, const QString& text);
+    /// The file name the save dialog proposes.
+    [[nodiscard]] QString proposedFileName() const;
+
+public slots:
+    void saveButton();
+    void incFontSize();
+    void decFontSize();
+
+signals:
+    void signatureChecksFinished();
+    /// For tests and automation: the save dialog that `saveButton` opened.
+    void saveDialogOpened(QWidget* dialog);
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void viewDidLoad();
+    void viewDidAppear();
+    void buildInterface();
+    void showSignatureFindings(const SignatureTexts& texts, bool isApp);
+    [[nodiscard]] Document* document() const;
+    [[nodiscard]] QTextCharFormat reportStyle() const;
+    void storeFontSize();
+
+    tools::ToolSet tools;
+    std::array<NoTouchButtonCell*, checkCount> checkboxes{};
+};
+
+}  // namespace varko

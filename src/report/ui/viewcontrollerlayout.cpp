@@ -1,0 +1,130 @@
+// The inspection window's controls: what the interface definition would hold.
+
+#include <QFormLayout>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QVBoxLayout>
+
+#include "report/ui/viewcontroller.h"
+
+namespace varko {
+
+namespace {
+
+struct ServiceRow {
+    const char* service;
+    std::optional<Check> usage, pub, priv;
+};
+
+}  // namespace
+
+void ViewController::buildInterface() {
+    const auto make = [this](Check check, const QString& text, const QString& meaning) {
+        auto* box = new NoTouchButtonCell(text, this);
+        box->setObjectName(checkName(check));
+        box->setToolTip(meaning);
+        box->setAccessibleName(meaning);
+        checkboxes[std::size_t(check)] = box;
+        return box;
+    };
+
+    appIDText = new QLineEdit(this);
+    versionText = new QLineEdit(this);
+    for (QLineEdit* field : {appIDText, versionText}) {
+        field->setReadOnly(true);
+        field->setPlaceholderText(tr("—"));
+    }
+    appIDText->setObjectName("appIDText");
+    versionText->setObjectName("versionText");
+
+    busySpinner = new QProgressBar(this);
+    busySpinner->setRange(0, 0);  // indeterminate: it turns until hidden
+    busySpinner->setTextVisible(false);
+    busySpinner->setMaximumWidth(120);
+    busySpinner->setAccessibleName(tr("Checking the signature"));
+
+    auto* identity = new QFormLayout;
+    identity->addRow(tr("Bundle identifier:"), appIDText);
+    auto* versionRow = new QHBoxLayout;
+    versionRow->addWidget(versionText, 1);
+    versionRow->addWidget(busySpinner);
+    identity->addRow(tr("Version:"), versionRow);
+
+    // One row per service, one column per kind of permission; a missing checkbox
+    // means the platform has no such permission for that service.
+    using C = Check;
+    const ServiceRow rows[] = {
+        {QT_TR_NOOP("Location"), C::locationCheck, C::pubLocationCheck, C::privLiverpoolCheck},
+        {QT_TR_NOOP("Calendars"), C::calendarsCheck, C::pubCalendarsCheck, C::privCalendarsCheck},
+        {QT_TR_NOOP("Contacts"), C::contactsCheck, C::pubContactsCheck, C::privContactsCheck},
+        {QT_TR_NOOP("Reminders"), C::remindersCheck, C::pubRemindersCheck, C::privRemindersCheck},
+        {QT_TR_NOOP("Photos"), C::photosCheck, C::pubPhotoCheck, C::privPhotosCheck},
+        {QT_TR_NOOP("System administration"), C::sysadminCheck, std::nullopt, std::nullopt},
+        {QT_TR_NOOP("Apple events"), C::aeventsCheck, C::pubAEventsCheck, std::nullopt},
+        {QT_TR_NOOP("Camera"), C::cameraCheck, C::pubCameraCheck, C::privCameraCheck},
+        {QT_TR_NOOP("Microphone"), C::microphoneCheck, C::pubMicrophoneCheck, C::privMicrophoneCheck},
+    };
+    auto* privacy = new QGroupBox(tr("Privacy"), this);
+    auto* grid = new QGridLayout(privacy);
+    const QString headers[] = {tr("Asks with a usage description"), tr("Public entitlement"),
+                               tr("Private TCC allowance")};
+    for (int col = 0; col < 3; ++col) {
+        auto* header = new QLabel("<b>" + headers[col] + "</b>", privacy);
+        header->setAlignment(Qt::AlignCenter);
+        header->setWordWrap(true);
+        grid->addWidget(header, 0, col + 1);
+    }
+    const QString meanings[] = {tr("%1: the app declares a usage description"),
+                                tr("%1: the signature carries the public entitlement"),
+                                tr("%1: the private TCC allow-list names the service")};
+    int row = 1;
+    for (const ServiceRow& r : rows) {
+        const QString service = tr(r.service);
+        grid->addWidget(new QLabel(service, privacy), row, 0);
+        const std::optional<Check> cells[] = {r.usage, r.pub, r.priv};
+        for (int col = 0; col < 3; ++col) {
+            if (!cells[col]) continue;
+            grid->addWidget(make(*cells[col], {}, meanings[col].arg(service)), row, col + 1, Qt::AlignCenter);
+        }
+        ++row;
+    }
+    grid->setColumnStretch(0, 2);
+    for (int col = 1; col <= 3; ++col) grid->setColumnStretch(col, 1);
+
+    auto* sdk = new QGroupBox(tr("Built with the SDK of"), this);
+    auto* sdkRow = new QHBoxLayout(sdk);
+    sdkRow->addWidget(make(C::hsCheck, tr("macOS 10.13"), tr("Built against the macOS 10.13 SDK")));
+    sdkRow->addWidget(make(C::mojaveCheck, tr("10.14"), tr("Built against the macOS 10.14 SDK")));
+    sdkRow->addWidget(make(C::catalinaCheck, tr("10.15"), tr("Built against the macOS 10.15 SDK")));
+    sdkRow->addWidget(make(C::tensixteenCheck, tr("10.16 / 11"), tr("Built against the macOS 10.16 or 11 SDK")));
+    sdkRow->addWidget(make(C::appleCheck, tr("Apple-internal SDK"), tr("Built against an Apple-internal SDK")));
+    sdkRow->addStretch();
+
+    auto* signature = new QGroupBox(tr("Signature"), this);
+    auto* sigRow = new QHBoxLayout(signature);
+    sigRow->addWidget(make(C::isNotarizedCheck, tr("Notarized"), tr("Gatekeeper accepts it as notarized")));
+    sigRow->addWidget(make(C::isAppleCheck, tr("Apple"), tr("Signed by Apple as part of the system")));
+    sigRow->addWidget(make(C::isAppStoreCheck, tr("Mac App Store"), tr("Signed for the Mac App Store")));
+    sigRow->addWidget(make(C::isDevIDCheck, tr("Developer ID"), tr("Signed with a Developer ID")));
+    sigRow->addWidget(make(C::isHardenedCheck, tr("Hardened runtime"), tr("Runs with the hardened runtime")));
+    sigRow->addStretch();
+
+    outputTextbox = new QTextEdit(this);
+    outputTextbox->setObjectName("outputTextbox");
+    outputTextbox->setReadOnly(true);
+    outputTextbox->setAcceptRichText(false);
+    outputTextbox->setAcceptDrops(false);  // dropped items go to the window, to be opened
+    outputTextbox->setLineWrapMode(QTextEdit::WidgetWidth);
+    outputTextbox->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(identity);
+    layout->addWidget(privacy);
+    layout->addWidget(sdk);
+    layout->addWidget(signature);
+    layout->addWidget(outputTextbox, 1);
+}
+
+}  // namespace varko

@@ -1,0 +1,128 @@
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QTest>
+
+#include "app/appdelegate.h"
+#include "report/ui/documentwindowcontroller.h"
+#include "report/ui/viewcontroller.h"
+#include "support/faketool.h"
+
+using namespace varko;
+using varko::testing::FakeTool;
+using varko::testing::makeBundle;
+using varko::testing::xmlPlist;
+
+namespace {
+
+class DocumentControllerTest : public ::testing::Test {
+protected:
+    QTemporaryDir dir;
+    FakeTool tool{dir, "tool"};
+    std::unique_ptr<DocumentController> controller;
+
+    void SetUp() override {
+        QSettings().clear();
+        tool.answer("");
+        const auto tools = tools::ToolSet::withPrograms({{tools::codesignPath, tool.program()},
+                                                         {tools::spctlPath, tool.program()},
+                                                         {tools::pkgutilPath, tool.program()}});
+        controller = std::make_unique<DocumentController>(Storyboard(tools));
+    }
+    void TearDown() override {
+        for (DocumentWindowController* w : controller->windows()) delete w;
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (qobject_cast<QMessageBox*>(w)) delete w;
+    }
+};
+
+TEST_F(DocumentControllerTest, OpensEachItemOnceInAWindowTitledWithItsName) {
+    const QString app = makeBundle(dir, "Some App.app", xmlPlist("<key>CFBundleIdentifier</key><string>s</string>"));
+    DocumentWindowController* first = controller->openDocument(app);
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(first->windowTitle(), "Some App.app");
+    EXPECT_TRUE(first->isVisible());
+    EXPECT_TRUE(first->document()->isApp);
+    EXPECT_EQ(first->document()->theInfo->bundleID, "s");
+
+    EXPECT_EQ(controller->openDocument(app + "/"), first);
+    EXPECT_EQ(controller->openDocument(dir.filePath("./Some App.app")), first);
+    EXPECT_EQ(controller->windows().size(), 1);
+    EXPECT_EQ(controller->recentDocuments(), QStringList{documentKey(app)});
+
+    delete first;  // closing forgets the window; the next open makes a new one
+    EXPECT_TRUE(controller->windows().isEmpty());
+    DocumentWindowController* again = controller->openDocument(app);
+    ASSERT_NE(again, nullptr);
+    EXPECT_EQ(controller->windows().size(), 1);
+}
+
+TEST_F(DocumentControllerTest, RefusesOtherItemsWithAMessageAndNoWindow) {
+    QFile notes(dir.filePath("notes.txt"));
+    ASSERT_TRUE(notes.open(QIODevice::WriteOnly));
+    notes.close();
+    QSignalSpy refused(controller.get(), &DocumentController::openRefused);
+    EXPECT_EQ(controller->openDocument(notes.fileName()), nullptr);
+    EXPECT_EQ(controller->openDocument(dir.filePath("missing.pkg")), nullptr);
+    ASSERT_EQ(refused.size(), 2);
+    EXPECT_TRUE(refused[0][0].toString().contains("notes.txt"));
+    EXPECT_TRUE(refused[1][0].toString().contains("does not exist"));
+    EXPECT_TRUE(controller->windows().isEmpty());
+    EXPECT_TRUE(controller->recentDocuments().isEmpty());
+}
+
+TEST_F(DocumentControllerTest, PackageOpensAsAPackage) {
+    QFile pkg(dir.filePath("Tool.PKG"));
+    ASSERT_TRUE(pkg.open(QIODevice::WriteOnly));
+    pkg.close();
+    DocumentWindowController* w = controller->openDocument(pkg.fileName());
+    ASSERT_NE(w, nullptr);
+    EXPECT_FALSE(w->document()->isApp);
+    EXPECT_TRUE(w->document()->isPackage);
+}
+
+TEST_F(DocumentControllerTest, ItemsDroppedOnAWindowOpen) {
+    const QString a = makeBundle(dir, "A.app", xmlPlist(""));
+    const QString b = makeBundle(dir, "B.app", xmlPlist(""));
+    DocumentWindowController* w = controller->openDocument(a);
+    ASSERT_NE(w, nullptr);
+    QMimeData mime;
+    mime.setUrls({QUrl::fromLocalFile(b), QUrl("https://example.com/x.app")});
+    EXPECT_EQ(droppedPaths(&mime), QStringList{b});
+    emit w->itemsDropped(droppedPaths(&mime));
+    EXPECT_EQ(controller->windows().size(), 2);
+    EXPECT_EQ(controller->recentDocuments().first(), documentKey(b));
+}
+
+TEST_F(DocumentControllerTest, RecentListIsBoundedAndNewestFirst) {
+    for (int i = 0; i < DocumentController::maxRecentDocuments + 3; ++i)
+        controller->openDocument(makeBundle(dir, QString("R%1.app").arg(i), xmlPlist("")));
+    const QStringList recent = controller->recentDocuments();
+    EXPECT_EQ(recent.size(), DocumentController::maxRecentDocuments);
+    EXPECT_TRUE(recent.first().endsWith("R12.app"));
+    controller->clearRecentDocuments();
+    EXPECT_TRUE(controller->recentDocuments().isEmpty());
+}
+
+TEST(AppDelegateTest, MakesNoUntitledDocumentAndGivesWindowsTheirMenus) {
+    EXPECT_FALSE(AppDelegate::applicationShouldOpenUntitledFile());
+    QTemporaryDir dir;
+    AppDelegate delegate(tools::ToolSet::withPrograms({}));
+    DocumentWindowController* w = delegate.documents().openDocument(makeBundle(dir, "M.app", xmlPlist("")));
+    ASSERT_NE(w, nullptr);
+    QApplication::processEvents();
+    QStringList menus;
+    for (QAction* a : w->menuBar()->actions()) menus << a->text();
+    EXPECT_EQ(menus, QStringList({"&File", "&View"}));
+    QStringList file;
+    for (QAction* a : w->menuBar()->actions().first()->menu()->actions())
+        if (!a->isSeparator()) file << a->text();
+    EXPECT_EQ(file, QStringList({"&Open…", "Open &Recent", "&Close", "&Save Report…", "&Quit"}));
+    delete w;
+}
+
+}  // namespace

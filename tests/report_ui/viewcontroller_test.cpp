@@ -1,0 +1,256 @@
+#include <gtest/gtest.h>
+
+#include <QAccessible>
+#include <QAccessibleActionInterface>
+#include <QElapsedTimer>
+#include <QFileDialog>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+#include <csignal>
+#include <sys/resource.h>
+
+#include "inspection/itemtype.h"
+#include "report/ui/documentwindowcontroller.h"
+#include "report/ui/viewcontroller.h"
+#include "support/faketool.h"
+
+using namespace varko;
+using varko::testing::FakeTool;
+using varko::testing::makeBundle;
+using varko::testing::xmlPlist;
+
+namespace {
+
+const QByteArray entitlements = xmlPlist(
+    "<key>com.apple.security.device.camera</key><true/>\n"
+    "<key>com.apple.private.tcc.allow</key><array><string>kTCCServiceMicrophone</string></array>\n");
+
+class ViewControllerTest : public ::testing::Test {
+protected:
+    QTemporaryDir dir;
+    FakeTool codesign{dir, "codesign"}, spctl{dir, "spctl"}, pkgutil{dir, "pkgutil"};
+
+    void SetUp() override {
+        QSettings().clear();
+        // One fake serves both codesign runs: the entitlement display and -dvvv.
+        codesign.answer(entitlements, 0, {},
+                        "if [ \"$1\" = -dvvv ]; then printf 'Executable=x\\nflags=0x10000(runtime) hashes=1+2\\n' >&2; exit 0; fi");
+        spctl.answer("", 0, "x: accepted\nsource=Notarized Developer ID\n");
+        pkgutil.answer("Package \"P.pkg\":\n   Status: no signature\n", 1);
+    }
+
+    tools::ToolSet toolSet() const {
+        return tools::ToolSet::withPrograms({{tools::codesignPath, codesign.program()},
+                                             {tools::spctlPath, spctl.program()},
+                                             {tools::pkgutilPath, pkgutil.program()}});
+    }
+
+    /// A window for the item, not yet shown.
+    std::unique_ptr<DocumentWindowController> window(const QString& path, const QString& type) {
+        auto doc = std::make_shared<Document>();
+        doc->readFromURL(QUrl::fromLocalFile(path), type, toolSet());
+        auto w = std::make_unique<DocumentWindowController>(toolSet());
+        w->setAttribute(Qt::WA_DeleteOnClose, false);
+        w->setDocument(doc, QFileInfo(path).fileName());
+        return w;
+    }
+
+    QString app(const QByteArray& dict = "<key>CFBundleIdentifier</key><string>com.example.a</string>\n"
+                                         "<key>CFBundleShortVersionString</key><string>1.0</string>\n"
+                                         "<key>DTSDKName</key><string>macosx10.15internal</string>\n"
+                                         "<key>NSCameraUsageDescription</key><string>Scan.</string>\n") {
+        return makeBundle(dir, "A.app", xmlPlist(dict));
+    }
+
+    QString package() {
+        QFile f(dir.filePath("P.pkg"));
+        (void)f.open(QIODevice::WriteOnly);
+        return f.fileName();
+    }
+
+    static bool showAndFinish(DocumentWindowController& w) {
+        QSignalSpy finished(w.viewController(), &ViewController::signatureChecksFinished);
+        w.show();
+        return finished.wait(20000);
+    }
+};
+
+TEST_F(ViewControllerTest, AppWindowShowsReportFindingsAndThenSections) {
+    auto w = window(app(), applicationBundleType);
+    ViewController* v = w->viewController();
+    ASSERT_TRUE(showAndFinish(*w));
+    const QString path = w->document()->theInfo->path();
+    EXPECT_EQ(v->outputTextbox->toPlainText(),
+              "App path: " + path + "\napp ID: com.example.a\nversion: 1.0\nbuild: [none]\n"
+              "SDK version: macosx10.15internal\n\nUsage Descriptions:\nNSCameraUsageDescription : Scan.\n\n"
+              "Entitlements:\ncom.apple.security.device.camera : 1\n"
+              "com.apple.private.tcc.allow : (\n    kTCCServiceMicrophone\n)\n"
+              "\nApp signature check:\nx: accepted\nsource=Notarized Developer ID\n"
+              "\ncodesign check:\nExecutable=x\nflags=0x10000(runtime) hashes=1+2\n\n");
+    EXPECT_EQ(v->appIDText->text(), "com.example.a");
+    EXPECT_EQ(v->versionText->text(), "1.0");
+    for (Check on : {Check::catalinaCheck, Check::appleCheck, Check::cameraCheck, Check::pubCameraCheck,
+                     Check::privMicrophoneCheck, Check::isNotarizedCheck, Check::isHardenedCheck})
+        EXPECT_TRUE(v->checkbox(on)->isChecked()) << checkName(on).toStdString();
+    for (Check off : {Check::mojaveCheck, Check::tensixteenCheck, Check::microphoneCheck, Check::isDevIDCheck})
+        EXPECT_FALSE(v->checkbox(off)->isChecked()) << checkName(off).toStdString();
+    EXPECT_TRUE(v->busySpinner->isHidden());
+}
+
+TEST_F(ViewControllerTest, PackageAddsOnlyTheSectionsAndLeavesTheRestAlone) {
+    auto w = window(package(), installerPackageType);
+    ViewController* v = w->viewController();
+    v->appIDText->setText("before");
+    v->versionText->setText("before");
+    for (int i = 0; i < checkCount; ++i) v->checkbox(Check(i))->setFinding(i % 2 == 0);
+    ASSERT_TRUE(showAndFinish(*w));
+    EXPECT_EQ(v->outputTextbox->toPlainText(),
+              "\nInstaller package signature info:\nx: accepted\nsource=Notarized Developer ID\n"
+              "\npkgutil signature check:\n⛔️ pkgutil error 1\nPackage \"P.pkg\":\n   Status: no signature\n\n\n");
+    EXPECT_EQ(v->appIDText->text(), "before");
+    EXPECT_EQ(v->versionText->text(), "before");
+    const CheckStates findings;
+    for (int i = 0; i < checkCount; ++i) {
+        const Check c = Check(i);
+        if (c >= Check::isNotarizedCheck) continue;
+        EXPECT_EQ(v->checkbox(c)->isChecked(), i % 2 == 0) << checkName(c).toStdString();
+    }
+    EXPECT_TRUE(v->checkbox(Check::isNotarizedCheck)->isChecked());
+    EXPECT_FALSE(v->checkbox(Check::isDevIDCheck)->isChecked());
+    EXPECT_FALSE(v->checkbox(Check::isHardenedCheck)->isChecked());
+    EXPECT_FALSE(codesign.ran());
+}
+
+TEST_F(ViewControllerTest, CheckboxesIgnoreClicksKeysAndAccessibilityActions) {
+    auto w = window(app(), applicationBundleType);
+    ASSERT_TRUE(showAndFinish(*w));
+    for (Check c : {Check::cameraCheck, Check::mojaveCheck}) {
+        NoTouchButtonCell* box = w->viewController()->checkbox(c);
+        const bool before = box->isChecked();
+        EXPECT_TRUE(box->isEnabled());
+        QTest::mouseClick(box, Qt::LeftButton, {}, box->rect().center());
+        EXPECT_EQ(box->isChecked(), before);
+        box->setFocus();
+        QTest::keyClick(box, Qt::Key_Space);
+        EXPECT_EQ(box->isChecked(), before);
+        box->click();
+        box->toggle();
+        box->setChecked(!before);
+        EXPECT_EQ(box->isChecked(), before);
+        if (QAccessibleInterface* a = QAccessible::queryAccessibleInterface(box); a && a->actionInterface()) {
+            for (const QString& action : a->actionInterface()->actionNames()) a->actionInterface()->doAction(action);
+            EXPECT_EQ(box->isChecked(), before);
+        }
+        box->setFinding(!before);
+        EXPECT_EQ(box->isChecked(), !before);
+    }
+}
+
+TEST_F(ViewControllerTest, SavedFileHoldsTheTextOfTheMomentSaveWasChosen) {
+    spctl.answer("", 0, "x: accepted\n", "sleep 1");
+    auto w = window(app(), applicationBundleType);
+    ViewController* v = w->viewController();
+    QSignalSpy finished(v, &ViewController::signatureChecksFinished);
+    QSignalSpy dialogs(v, &ViewController::saveDialogOpened);
+    w->show();
+    ASSERT_TRUE(finished.isEmpty());
+    const QString atSave = v->outputTextbox->toPlainText();
+    EXPECT_EQ(v->proposedFileName(), "A.app-Varko.text");
+    v->saveButton();
+    ASSERT_EQ(dialogs.size(), 1);
+    auto* dialog = qobject_cast<QFileDialog*>(dialogs.first().first().value<QWidget*>());
+    ASSERT_NE(dialog, nullptr);
+    ASSERT_TRUE(finished.wait(20000));
+    const QString target = dir.filePath("report.text");
+    emit dialog->fileSelected(target);  // what the dialog sends when the user chooses a file
+    QFile saved(target);
+    ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+    EXPECT_EQ(saved.readAll(), atSave.toUtf8());
+    EXPECT_NE(atSave, v->outputTextbox->toPlainText());
+    dialog->close();
+}
+
+TEST_F(ViewControllerTest, FailedSaveKeepsTheOldFileAndSaysWhy) {
+    auto w = window(app(), applicationBundleType);
+    ViewController* v = w->viewController();
+    ASSERT_TRUE(showAndFinish(*w));
+    const QString target = dir.filePath("old.text");
+    {
+        QFile old(target);
+        ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+        old.write("old report");
+    }
+    // A file-size limit makes every write past 16 bytes fail, also for root.
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit saved{};
+    getrlimit(RLIMIT_FSIZE, &saved);
+    rlimit tiny = saved;
+    tiny.rlim_cur = 16;
+    setrlimit(RLIMIT_FSIZE, &tiny);
+    const QString before = v->outputTextbox->toPlainText();
+    v->writeReport(target, before);
+    setrlimit(RLIMIT_FSIZE, &saved);
+
+    QFile old(target);
+    ASSERT_TRUE(old.open(QIODevice::ReadOnly));
+    EXPECT_EQ(old.readAll(), "old report");
+    const QString after = v->outputTextbox->toPlainText();
+    EXPECT_TRUE(after.startsWith(before));
+    EXPECT_GT(after.size(), before.size());  // the error's description
+    EXPECT_EQ(QDir(dir.path()).entryList({"old.text*"}, QDir::Files | QDir::Hidden).size(), 1);
+}
+
+TEST_F(ViewControllerTest, FontSizeIsBoundedStoredAndApplied) {
+    struct Case { QVariant stored; double loaded; };
+    for (const Case& c : {Case{3.5, 12}, Case{0.0, 12}, Case{QVariant(), 12}, Case{30.0, 30}, Case{12.5, 12.5}}) {
+        QSettings().remove("fontSize");
+        if (c.stored.isValid()) QSettings().setValue("fontSize", c.stored);
+        ViewController v(toolSet());
+        EXPECT_EQ(v.theFontSize, c.loaded) << c.stored.toString().toStdString();
+    }
+    QSettings().setValue("fontSize", 24.0);
+    ViewController v(toolSet());
+    v.appendOutput("some text");
+    v.incFontSize();
+    EXPECT_EQ(v.theFontSize, 24.0);
+    EXPECT_EQ(QSettings().value("fontSize").toDouble(), 24.0);
+    for (int i = 0; i < 30; ++i) v.decFontSize();
+    EXPECT_EQ(v.theFontSize, 4.0);
+    EXPECT_EQ(QSettings().value("fontSize").toDouble(), 4.0);
+    v.incFontSize();
+    QTextCursor cursor(v.outputTextbox->document());
+    cursor.movePosition(QTextCursor::End);
+    EXPECT_EQ(cursor.charFormat().font().pointSizeF(), 5.0);
+    EXPECT_EQ(v.outputTextbox->toPlainText(), "some text");
+
+    QSettings().setValue("fontSize", 30.0);
+    ViewController big(toolSet());
+    big.incFontSize();
+    EXPECT_EQ(big.theFontSize, 24.0);
+}
+
+TEST_F(ViewControllerTest, SlowToolsKeepTheWindowResponsiveAndClosingIsSafe) {
+    spctl.answer("", 0, "x: accepted\n", "sleep 2");
+    auto w = window(app(), applicationBundleType);
+    ViewController* v = w->viewController();
+    int ticks = 0;
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout, [&] { ++ticks; });
+    timer.start(10);
+    QElapsedTimer clock;
+    clock.start();
+    w->show();
+    EXPECT_FALSE(v->busySpinner->isHidden());
+    QTest::qWait(500);
+    EXPECT_LT(clock.elapsed(), 1500);  // show() returned at once
+    EXPECT_GT(ticks, 10);              // the event loop ran while the tools did
+    EXPECT_TRUE(v->outputTextbox->toPlainText().startsWith("App path: "));
+
+    w.reset();  // close the window while spctl still sleeps
+    QTest::qWait(2500);  // the run ends and must not deliver into the dead window
+    SUCCEED();
+}
+
+}  // namespace
