@@ -138,7 +138,9 @@ void ViewController::saveButton() {
 void ViewController::writeReport(const QString& fileName, const QString& text) {
     QSaveFile file(fileName);
     const QByteArray bytes = text.toUtf8();
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
+    // Unbuffered: a buffered flush inside commit() takes a short write for success.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) || file.write(bytes) != bytes.size() ||
+        !file.commit())
         appendOutput(file.errorString());
 }
 
