@@ -111,7 +111,6 @@ TEST_F(ViewControllerTest, PackageAddsOnlyTheSectionsAndLeavesTheRestAlone) {
               "\npkgutil signature check:\n⛔️ pkgutil error 1\nPackage \"P.pkg\":\n   Status: no signature\n\n\n");
     EXPECT_EQ(v->appIDText->text(), "before");
     EXPECT_EQ(v->versionText->text(), "before");
-    const CheckStates findings;
     for (int i = 0; i < checkCount; ++i) {
         const Check c = Check(i);
         if (c >= Check::isNotarizedCheck) continue;
