@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <optional>
+#include <span>
 #include <string>
 #include <variant>
 
@@ -27,8 +28,10 @@ struct LoadError {
 };
 
 /// Reads the headers of `executable`, picks the slice of `cpuType` (else the first), and
-/// reads and checks its SuperBlob. Blobs inside are left for their accessors.
+/// reads and checks its SuperBlob. Blobs inside are left for their accessors. With
+/// `onlySlots`, the signature holds only the blobs of those slots (at new offsets).
 [[nodiscard]] std::variant<CodeObject, LoadError> loadCodeObject(
-    const std::filesystem::path& executable, std::uint32_t cpuType);
+    const std::filesystem::path& executable, std::uint32_t cpuType,
+    std::span<const std::uint32_t> onlySlots = {});
 
 }  // namespace varko::codesign

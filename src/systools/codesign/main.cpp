@@ -4,6 +4,7 @@
 #include <variant>
 #include <vector>
 
+#include "format/codesig/csblobs.h"
 #include "systools/codesign/bundlelocator.h"
 #include "systools/codesign/codeobject.h"
 #include "systools/codesign/entitlementsdisplay.h"
@@ -30,7 +31,10 @@ int display(const Options& options) {
                               : "bundle format unrecognized, invalid, or unsuitable");
     const CodeLocation& location = std::get<CodeLocation>(located);
 
-    auto loaded = loadCodeObject(location.executable, hostCpuType());
+    // Only the entitlements are shown so far; the page hashes need not be read.
+    static constexpr std::uint32_t wanted[] = {varko::codesig::CSSLOT_ENTITLEMENTS,
+                                               varko::codesig::CSSLOT_DER_ENTITLEMENTS};
+    auto loaded = loadCodeObject(location.executable, hostCpuType(), wanted);
     if (const auto* e = std::get_if<LoadError>(&loaded)) {
         switch (e->kind) {
             case LoadError::Kind::NotMachO:
