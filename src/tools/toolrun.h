@@ -23,7 +23,8 @@ struct ToolResult {
     /// A stream that passed its byte cap was cut there and the tool was stopped.
     bool truncated = false;
 
-    [[nodiscard]] bool succeeded() const { return started && !crashed && exitStatus == 0; }
+    /// A cut-off output is never a success, however the tool ended.
+    [[nodiscard]] bool succeeded() const { return started && !crashed && !truncated && exitStatus == 0; }
 };
 
 struct ToolLimits {
