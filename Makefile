@@ -17,8 +17,15 @@ configure: deps
 build: configure
 	cmake --build $(BUILD) -j $(JOBS)
 
+# Opens the example in Varko's window; on a machine without a display it prints
+# the same findings as text.
 run: build
-	$(BUILD)/bin/varko-report $(BUILD)/examples/Example.app
+	@if [ -n "$${DISPLAY:-}$${WAYLAND_DISPLAY:-}" ] || [ "$$(uname)" = Darwin ]; then \
+		$(BUILD)/bin/varko $(BUILD)/examples/Example.app; \
+	else \
+		echo "make run: no display (DISPLAY and WAYLAND_DISPLAY are unset); printing the report instead."; \
+		$(BUILD)/bin/varko-report $(BUILD)/examples/Example.app; \
+	fi
 
 # The fuzz smoke comes first so that the test runner's summary ends the output.
 test: build fuzz-smoke
