@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <filesystem>
@@ -195,6 +196,77 @@ TEST_F(CodesignEntitlementsTest, ReportsMalformedSignaturesPlainly) {
                        "command 1 LC_SEGMENT_64 fileoff plus filesize extends past the end "
                        "of the file)\n"))
         << c.err.toStdString();
+}
+
+TEST_F(CodesignEntitlementsTest, DetailsOfTheExampleInCodesignsOrderAndWords) {
+    const QString app = dir.filePath("Example.app");
+    ASSERT_TRUE(writeExampleApp(dir.path().toStdString()));
+    const ToolRun r = codesign({"-dvvv", app});
+    ASSERT_EQ(r.status, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.out.isEmpty());
+    const QStringList lines = QString::fromUtf8(r.err).split('\n');
+    const QStringList expected = {
+        "Executable=" + QDir(app).canonicalPath() + "/Contents/MacOS/Example",
+        "Identifier=com.example.varko.Example",
+        "Format=app bundle with Mach-O universal (x86_64 arm64)",
+        "CodeDirectory v=20400 size=* flags=0x10002(adhoc,runtime) hashes=*+5 location=embedded",
+        "Hash type=sha256 size=32",
+        "Hash choices=sha256",
+        "CMSDigest=*",
+        "CMSDigestType=2",
+        "CDHash=*",
+        "Signature=adhoc",
+        "Info.plist entries=15",
+        "TeamIdentifier=not set",
+        "Sealed Resources=none",
+        "Internal requirements count=0 size=12",
+        "",
+    };
+    ASSERT_EQ(lines.size(), expected.size()) << r.err.toStdString();
+    for (int i = 0; i < lines.size(); ++i) {
+        const QRegularExpression pattern(QRegularExpression::wildcardToRegularExpression(expected[i]));
+        EXPECT_TRUE(pattern.match(lines[i]).hasMatch()) << lines[i].toStdString();
+    }
+    // The cdhash is the code directory's digest cut to 20 bytes.
+    const QString digest = lines[6].section('=', 1), cdhash = lines[8].section('=', 1);
+    EXPECT_EQ(digest.size(), 64);
+    EXPECT_EQ(cdhash, digest.left(40));
+}
+
+TEST_F(CodesignEntitlementsTest, DetailsOfBareCodeWithATeamAndNoFlags) {
+    MachOOptions o;
+    o.arch = Arch::X86_64;
+    o.signature->identifier = "com.example.tool";
+    o.signature->teamId = "ABCDE12345";
+    o.signature->flags = 0;
+    o.signature->requirements = false;
+    const QString path = file("tool", makeMachO(o));
+    const ToolRun r = codesign({"-d", "-v", "-v", "-v", path});
+    ASSERT_EQ(r.status, 0) << r.err.toStdString();
+    for (const char* line : {"\nIdentifier=com.example.tool\n", "\nFormat=Mach-O thin (x86_64)\n",
+                             " flags=0x0(none) ", "\nInfo.plist=not bound\n", "\nTeamIdentifier=ABCDE12345\n",
+                             "\nInternal requirements=none\n"})
+        EXPECT_TRUE(r.err.contains(line)) << line << "\n" << r.err.toStdString();
+}
+
+TEST_F(CodesignEntitlementsTest, DetailsRefuseUnsignedAndBrokenCode) {
+    const ToolRun unsigned_ = codesign({"-dvvv", bundle("U.app", executable(Arch::Arm64, std::nullopt, false))});
+    EXPECT_EQ(unsigned_.status, 1);
+    EXPECT_TRUE(unsigned_.err.endsWith(": code object is not signed at all\n")) << unsigned_.err.toStdString();
+
+    // A code directory whose hash slots run past its blob.
+    auto exe = executable(Arch::X86_64, std::nullopt);
+    const std::size_t dataoff = 280 + 8;
+    std::uint32_t sig = 0;
+    for (int i = 3; i >= 0; --i) sig = (sig << 8) | static_cast<std::uint8_t>(exe[dataoff + i]);
+    const std::uint32_t cdOffset = std::to_integer<std::uint32_t>(exe[sig + 12 + 4]) << 24 |
+                                   std::to_integer<std::uint32_t>(exe[sig + 12 + 5]) << 16 |
+                                   std::to_integer<std::uint32_t>(exe[sig + 12 + 6]) << 8 |
+                                   std::to_integer<std::uint32_t>(exe[sig + 12 + 7]);
+    for (int i = 0; i < 4; ++i) exe[sig + cdOffset + 28 + i] = std::byte{0x7f};  // nCodeSlots
+    const ToolRun broken = codesign({"-dvvv", file("broken", exe)});
+    EXPECT_EQ(broken.status, 1);
+    EXPECT_TRUE(broken.err.contains(": invalid or unsupported format for signature: ")) << broken.err.toStdString();
 }
 
 TEST_F(CodesignEntitlementsTest, RefusesUnknownOptionsWithUsage) {

@@ -69,7 +69,7 @@ Expected<std::filesystem::path> writeExampleApp(const std::filesystem::path& out
     const std::string info = exampleInfoPlist();
     SignatureOptions signature;
     signature.identifier = "com.example.varko.Example";
-    signature.flags = codesig::CS_RUNTIME;
+    signature.flags = codesig::CS_ADHOC | codesig::CS_RUNTIME;
     signature.entitlements = exampleEntitlements();
     const auto infoBytes = std::as_bytes(std::span(info.data(), info.size()));
     signature.infoPlist = std::vector<std::byte>(infoBytes.begin(), infoBytes.end());

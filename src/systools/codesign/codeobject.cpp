@@ -89,7 +89,8 @@ std::variant<CodeObject, LoadError> loadCodeObject(const std::filesystem::path& 
 
     auto file = macho::MachOFile::create(*source);
     if (!file) return LoadError{Kind::MalformedExecutable, file.error().message};
-    CodeObject code{executable, file->preferredSlice(cpuType), std::nullopt};
+    CodeObject code{executable, file->preferredSlice(cpuType), std::nullopt, file->isUniversal(), {}};
+    for (const auto& slice : file->slices()) code.architectures.push_back(slice.archName());
     if (!code.slice.codeSignature) return code;
 
     const auto& loc = *code.slice.codeSignature;

@@ -6,6 +6,7 @@
 #include <span>
 #include <string>
 #include <variant>
+#include <vector>
 
 #include "format/codesig/superblob.h"
 #include "format/macho/machofile.h"
@@ -20,6 +21,8 @@ struct CodeObject {
     std::filesystem::path executable;
     macho::Slice slice;
     std::optional<codesig::SuperBlob> signature;  ///< empty: not signed at all
+    bool universal = false;
+    std::vector<std::string> architectures;  ///< of every slice, in file order
 };
 
 struct LoadError {

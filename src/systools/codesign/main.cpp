@@ -9,6 +9,7 @@
 #include "systools/codesign/codeobject.h"
 #include "systools/codesign/entitlementsdisplay.h"
 #include "systools/codesign/options.h"
+#include "systools/codesign/signaturedisplay.h"
 
 using namespace varko::codesign;
 
@@ -34,7 +35,8 @@ int display(const Options& options) {
     // Only the entitlements are shown so far; the page hashes need not be read.
     static constexpr std::uint32_t wanted[] = {varko::codesig::CSSLOT_ENTITLEMENTS,
                                                varko::codesig::CSSLOT_DER_ENTITLEMENTS};
-    auto loaded = loadCodeObject(location.executable, hostCpuType(), wanted);
+    auto loaded = loadCodeObject(location.executable, hostCpuType(),
+                                 options.verbose > 0 ? std::span<const std::uint32_t>() : wanted);
     if (const auto* e = std::get_if<LoadError>(&loaded)) {
         switch (e->kind) {
             case LoadError::Kind::NotMachO:
@@ -54,6 +56,15 @@ int display(const Options& options) {
     const auto shown =
         std::filesystem::weakly_canonical(std::filesystem::absolute(code.executable), ec);
     std::cerr << "Executable=" << (ec ? code.executable : shown).string() << '\n';
+    if (options.verbose > 0) {
+        std::string format = location.infoPlist ? "app bundle with " : "";
+        format += code.universal ? "Mach-O universal (" : "Mach-O thin (";
+        for (std::size_t i = 0; i < code.architectures.size(); ++i)
+            format += (i ? " " : "") + code.architectures[i];
+        format += ")";
+        const std::string error = writeDetails(code, location, format, std::cerr);
+        if (!error.empty()) return fail(path, "invalid or unsupported format for signature: " + error);
+    }
     if (options.entitlements) {
         const std::string error =
             writeEntitlements(*code.signature, *options.entitlements, std::cout);

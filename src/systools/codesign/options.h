@@ -9,6 +9,7 @@ namespace varko::codesign {
 /// What the command line asks for. Only the display mode exists so far.
 struct Options {
     bool display = false;
+    int verbose = 0;  ///< how many -v were given
     /// Where to write entitlements: "-" or a file, with a leading ':' for the bare plist.
     std::optional<std::string> entitlements;
     std::string path;

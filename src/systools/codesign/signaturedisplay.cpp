@@ -1,0 +1,185 @@
+#include "systools/codesign/signaturedisplay.h"
+
+#include <openssl/evp.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <array>
+#include <fstream>
+#include <iterator>
+#include <vector>
+
+#include "format/codesig/csblobs.h"
+#include "format/plist/plist.h"
+
+namespace varko::codesign {
+
+namespace {
+
+using codesig::CodeDirectory;
+
+// Bundle files are small; a larger one is not what codesign would bind either.
+constexpr std::uintmax_t maxPlistBytes = 32u << 20;
+
+struct HashKind {
+    std::uint8_t type;
+    const char* name;
+    const EVP_MD* (*md)();
+    int rank;  ///< codesign shows the strongest code directory
+};
+
+constexpr std::array<HashKind, 4> hashKinds{{
+    {1, "sha1", &EVP_sha1, 1},
+    {2, "sha256", &EVP_sha256, 3},
+    {3, "sha256", &EVP_sha256, 2},  // truncated to 20 bytes
+    {4, "sha384", &EVP_sha384, 4},
+}};
+
+const HashKind* hashKind(std::uint8_t type) {
+    const auto it = std::find_if(hashKinds.begin(), hashKinds.end(),
+                                 [type](const HashKind& k) { return k.type == type; });
+    return it == hashKinds.end() ? nullptr : &*it;
+}
+
+std::string hex(std::span<const unsigned char> bytes) {
+    static constexpr char digits[] = "0123456789abcdef";
+    std::string out;
+    for (unsigned char b : bytes) {
+        out += digits[b >> 4];
+        out += digits[b & 0xF];
+    }
+    return out;
+}
+
+std::vector<unsigned char> digest(const HashKind& kind, std::span<const std::byte> bytes) {
+    std::vector<unsigned char> out(EVP_MAX_MD_SIZE);
+    unsigned int size = 0;
+    EVP_Digest(bytes.data(), bytes.size(), out.data(), &size, kind.md(), nullptr);
+    out.resize(size);
+    return out;
+}
+
+std::optional<plist::Value> readPlist(const std::filesystem::path& path) {
+    std::error_code ec;
+    const auto size = std::filesystem::file_size(path, ec);
+    if (ec || size > maxPlistBytes) return std::nullopt;
+    std::ifstream in(path, std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    auto value = plist::parse(std::string_view(bytes));
+    if (!value) return std::nullopt;
+    return std::move(*value);
+}
+
+bool boundSlot(const CodeDirectory& cd, std::uint32_t slot) {
+    const auto hash = cd.specialSlotHash(slot);
+    return hash && std::any_of(hash->begin(), hash->end(), [](std::byte b) { return b != std::byte{0}; });
+}
+
+std::size_t entries(const plist::Value* value) {
+    const plist::Dictionary* dict = value ? value->dictionary() : nullptr;
+    return dict ? dict->size() : 0;
+}
+
+std::string sealedResources(const CodeDirectory& cd, const CodeLocation& location) {
+    if (!location.infoPlist || !boundSlot(cd, codesig::CSSLOT_RESOURCEDIR)) return "none";
+    const auto seal = readPlist(location.infoPlist->parent_path() / "_CodeSignature" / "CodeResources");
+    const plist::Dictionary* dict = seal ? seal->dictionary() : nullptr;
+    if (!dict) return "none";
+    const bool v2 = dict->find("files2") != nullptr;
+    return "version=" + std::string(v2 ? "2" : "1") +
+           " rules=" + std::to_string(entries(dict->find(v2 ? "rules2" : "rules"))) +
+           " files=" + std::to_string(entries(dict->find(v2 ? "files2" : "files")));
+}
+
+std::string runtimeVersion(std::uint32_t v) {
+    return std::to_string(v >> 16) + "." + std::to_string((v >> 8) & 0xFF) + "." + std::to_string(v & 0xFF);
+}
+
+}  // namespace
+
+std::string flagNames(std::uint32_t flags) {
+    static constexpr std::pair<std::uint32_t, const char*> names[] = {
+        {0x1, "host"},
+        {codesig::CS_ADHOC, "adhoc"},
+        {codesig::CS_HARD, "hard"},
+        {codesig::CS_KILL, "kill"},
+        {codesig::CS_CHECK_EXPIRATION, "expires"},
+        {codesig::CS_RESTRICT, "restrict"},
+        {codesig::CS_ENFORCEMENT, "enforcement"},
+        {codesig::CS_REQUIRE_LV, "library-validation"},
+        {codesig::CS_RUNTIME, "runtime"},
+        {codesig::CS_LINKER_SIGNED, "linker-signed"},
+    };
+    if (flags == 0) return "none";
+    std::string out;
+    for (const auto& [bit, name] : names)
+        if (flags & bit) out += (out.empty() ? "" : ",") + std::string(name);
+    return out;
+}
+
+std::string writeDetails(const CodeObject& code, const CodeLocation& location, const std::string& format,
+                         std::ostream& err) {
+    const codesig::SuperBlob& sb = *code.signature;
+    auto primary = sb.codeDirectory();
+    if (!primary) return primary.error().message;
+    if (!*primary) return "the signature has no code directory";
+    std::vector<CodeDirectory> directories{std::move(**primary)};
+    for (auto& alt : sb.alternateCodeDirectories()) {
+        if (!alt) return alt.error().message;
+        directories.push_back(std::move(*alt));
+    }
+    for (const auto& cd : directories)
+        if (!hashKind(cd.hashType)) return "unsupported hash type " + std::to_string(cd.hashType);
+    const auto best = std::max_element(directories.begin(), directories.end(), [](const auto& a, const auto& b) {
+        return hashKind(a.hashType)->rank < hashKind(b.hashType)->rank;
+    });
+    const CodeDirectory& cd = *best;
+    const HashKind& kind = *hashKind(cd.hashType);
+    const auto cdBytes = std::span(cd.bytes).first(std::min<std::size_t>(cd.length, cd.bytes.size()));
+    const auto cdDigest = digest(kind, cdBytes);
+
+    char flags[16];
+    std::snprintf(flags, sizeof flags, "0x%x", cd.flags);
+    char version[16];
+    std::snprintf(version, sizeof version, "%x", cd.version);
+    err << "Identifier=" << cd.identifier << '\n'
+        << "Format=" << format << '\n'
+        << "CodeDirectory v=" << version << " size=" << cd.length << " flags=" << flags << '('
+        << flagNames(cd.flags) << ") hashes=" << cd.nCodeSlots << '+' << cd.nSpecialSlots
+        << " location=embedded\n"
+        << "Hash type=" << kind.name << " size=" << unsigned{cd.hashSize} << '\n';
+    std::string choices;
+    for (const auto& d : directories) choices += (choices.empty() ? "" : ",") + std::string(hashKind(d.hashType)->name);
+    err << "Hash choices=" << choices << '\n'
+        << "CMSDigest=" << hex(cdDigest) << '\n'
+        << "CMSDigestType=" << unsigned{cd.hashType} << '\n'
+        << "CDHash=" << hex(std::span(cdDigest).first(std::min<std::size_t>(20, cdDigest.size()))) << '\n';
+
+    auto cms = sb.cmsSignature();
+    if (!cms) return cms.error().message;
+    if (!*cms || (*cms)->empty())
+        err << "Signature=adhoc\n";
+    else
+        err << "Signature size=" << (*cms)->size() << '\n';
+
+    const auto info = location.infoPlist ? readPlist(*location.infoPlist) : std::nullopt;
+    if (info && boundSlot(cd, codesig::CSSLOT_INFOSLOT))
+        err << "Info.plist entries=" << entries(&*info) << '\n';
+    else
+        err << "Info.plist=not bound\n";
+    err << "TeamIdentifier=" << (cd.teamId ? *cd.teamId : "not set") << '\n';
+    if ((cd.flags & codesig::CS_RUNTIME) && cd.runtime && *cd.runtime)
+        err << "Runtime Version=" << runtimeVersion(*cd.runtime) << '\n';
+    const std::string seal = sealedResources(cd, location);
+    err << "Sealed Resources" << (seal == "none" ? "=" : " ") << seal << '\n';
+
+    auto requirements = sb.requirements();
+    if (!requirements) return requirements.error().message;
+    if (const auto* e = sb.find(codesig::CSSLOT_REQUIREMENTS); e && *requirements)
+        err << "Internal requirements count=" << (*requirements)->entries.size() << " size=" << e->length << '\n';
+    else
+        err << "Internal requirements=none\n";
+    return {};
+}
+
+}  // namespace varko::codesign

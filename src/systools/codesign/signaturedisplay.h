@@ -1,0 +1,22 @@
+#pragma once
+
+#include <ostream>
+#include <string>
+
+#include "systools/codesign/bundlelocator.h"
+#include "systools/codesign/codeobject.h"
+
+namespace varko::codesign {
+
+/// The flag names codesign puts in parentheses after a code directory's flags,
+/// "none" for zero; bits without a name are left out of the list.
+[[nodiscard]] std::string flagNames(std::uint32_t flags);
+
+/// What `codesign -dvvv` writes on standard error after the `Executable=` line, for
+/// what can be read from the files: identity, format, code directory, hashes, the
+/// bound Info.plist, team, runtime, sealed resources and internal requirements.
+/// Returns a description of what is broken, or empty.
+[[nodiscard]] std::string writeDetails(const CodeObject& code, const CodeLocation& location,
+                                       const std::string& format, std::ostream& err);
+
+}  // namespace varko::codesign
