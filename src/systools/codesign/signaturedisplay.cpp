@@ -1,7 +1,5 @@
 #include "systools/codesign/signaturedisplay.h"
 
-#include <openssl/evp.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <array>
@@ -11,6 +9,8 @@
 
 #include "format/codesig/csblobs.h"
 #include "format/plist/plist.h"
+#include "systools/codesign/codehash.h"
+#include "systools/codesign/codeverifier.h"
 
 namespace varko::codesign {
 
@@ -20,44 +20,6 @@ using codesig::CodeDirectory;
 
 // Bundle files are small; a larger one is not what codesign would bind either.
 constexpr std::uintmax_t maxPlistBytes = 32u << 20;
-
-struct HashKind {
-    std::uint8_t type;
-    const char* name;
-    const EVP_MD* (*md)();
-    int rank;  ///< codesign shows the strongest code directory
-};
-
-constexpr std::array<HashKind, 4> hashKinds{{
-    {1, "sha1", &EVP_sha1, 1},
-    {2, "sha256", &EVP_sha256, 3},
-    {3, "sha256", &EVP_sha256, 2},  // truncated to 20 bytes
-    {4, "sha384", &EVP_sha384, 4},
-}};
-
-const HashKind* hashKind(std::uint8_t type) {
-    const auto it = std::find_if(hashKinds.begin(), hashKinds.end(),
-                                 [type](const HashKind& k) { return k.type == type; });
-    return it == hashKinds.end() ? nullptr : &*it;
-}
-
-std::string hex(std::span<const unsigned char> bytes) {
-    static constexpr char digits[] = "0123456789abcdef";
-    std::string out;
-    for (unsigned char b : bytes) {
-        out += digits[b >> 4];
-        out += digits[b & 0xF];
-    }
-    return out;
-}
-
-std::vector<unsigned char> digest(const HashKind& kind, std::span<const std::byte> bytes) {
-    std::vector<unsigned char> out(EVP_MAX_MD_SIZE);
-    unsigned int size = 0;
-    EVP_Digest(bytes.data(), bytes.size(), out.data(), &size, kind.md(), nullptr);
-    out.resize(size);
-    return out;
-}
 
 std::optional<plist::Value> readPlist(const std::filesystem::path& path) {
     std::error_code ec;
@@ -120,20 +82,10 @@ std::string flagNames(std::uint32_t flags) {
 std::string writeDetails(const CodeObject& code, const CodeLocation& location, const std::string& format,
                          std::ostream& err) {
     const codesig::SuperBlob& sb = *code.signature;
-    auto primary = sb.codeDirectory();
-    if (!primary) return primary.error().message;
-    if (!*primary) return "the signature has no code directory";
-    std::vector<CodeDirectory> directories{std::move(**primary)};
-    for (auto& alt : sb.alternateCodeDirectories()) {
-        if (!alt) return alt.error().message;
-        directories.push_back(std::move(*alt));
-    }
-    for (const auto& cd : directories)
-        if (!hashKind(cd.hashType)) return "unsupported hash type " + std::to_string(cd.hashType);
-    const auto best = std::max_element(directories.begin(), directories.end(), [](const auto& a, const auto& b) {
-        return hashKind(a.hashType)->rank < hashKind(b.hashType)->rank;
-    });
-    const CodeDirectory& cd = *best;
+    auto found = codeDirectories(sb);
+    if (!found) return found.error().message;
+    const std::vector<CodeDirectory>& directories = found->all;
+    const CodeDirectory& cd = found->chosen();
     const HashKind& kind = *hashKind(cd.hashType);
     const auto cdBytes = std::span(cd.bytes).first(std::min<std::size_t>(cd.length, cd.bytes.size()));
     const auto cdDigest = digest(kind, cdBytes);

@@ -1,0 +1,56 @@
+#include "systools/codesign/codehash.h"
+
+#include <openssl/evp.h>
+
+#include <algorithm>
+#include <array>
+
+namespace varko::codesign {
+
+namespace {
+
+struct Algorithm {
+    HashKind kind;
+    const EVP_MD* (*md)();
+};
+
+constexpr std::array<Algorithm, 4> algorithms{{
+    {{1, "sha1", 1}, &EVP_sha1},
+    {{2, "sha256", 3}, &EVP_sha256},
+    {{3, "sha256", 2}, &EVP_sha256},  // stored truncated to 20 bytes
+    {{4, "sha384", 4}, &EVP_sha384},
+}};
+
+const Algorithm* algorithm(std::uint8_t type) {
+    const auto it = std::find_if(algorithms.begin(), algorithms.end(),
+                                 [type](const Algorithm& a) { return a.kind.type == type; });
+    return it == algorithms.end() ? nullptr : &*it;
+}
+
+}  // namespace
+
+const HashKind* hashKind(std::uint8_t type) {
+    const Algorithm* a = algorithm(type);
+    return a ? &a->kind : nullptr;
+}
+
+std::vector<unsigned char> digest(const HashKind& kind, std::span<const std::byte> bytes) {
+    std::vector<unsigned char> out(EVP_MAX_MD_SIZE);
+    unsigned int size = 0;
+    if (EVP_Digest(bytes.data(), bytes.size(), out.data(), &size, algorithm(kind.type)->md(), nullptr) != 1)
+        size = 0;
+    out.resize(size);
+    return out;
+}
+
+std::string hex(std::span<const unsigned char> bytes) {
+    static constexpr char digits[] = "0123456789abcdef";
+    std::string out;
+    for (unsigned char b : bytes) {
+        out += digits[b >> 4];
+        out += digits[b & 0xF];
+    }
+    return out;
+}
+
+}  // namespace varko::codesign

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace varko::codesign {
+
+/// One of the hash types a code directory can name.
+struct HashKind {
+    std::uint8_t type;
+    const char* name;
+    int rank;  ///< codesign shows, and verifies first, the strongest code directory
+};
+
+/// nullptr for a type codesign doesn't know.
+[[nodiscard]] const HashKind* hashKind(std::uint8_t type);
+
+/// The full digest of `bytes` in the kind's algorithm (SHA-256 also for the truncated kind).
+[[nodiscard]] std::vector<unsigned char> digest(const HashKind& kind, std::span<const std::byte> bytes);
+
+[[nodiscard]] std::string hex(std::span<const unsigned char> bytes);
+
+}  // namespace varko::codesign

@@ -1,0 +1,127 @@
+// varko-spctl run as a program: its verdicts on generated code and packages.
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include "gen/exampleapp.h"
+#include "gen/machowriter.h"
+
+namespace {
+
+struct Verdict {
+    int status = -1;
+    QString err;
+};
+
+Verdict spctl(const QStringList& arguments) {
+    QProcess p;
+    p.start(QStringLiteral(VARKO_BIN_DIR "/varko-spctl"), arguments);
+    Verdict v;
+    if (!p.waitForFinished(20000)) return v;
+    v.status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    v.err = QString::fromUtf8(p.readAllStandardError());
+    return v;
+}
+
+void patch(const QString& path, qint64 offset, const QByteArray& bytes) {
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+    ASSERT_TRUE(f.seek(offset));
+    ASSERT_EQ(f.write(bytes), bytes.size());
+}
+
+/// A xar archive: header, then the zlib-compressed table of contents.
+QByteArray xar(const QByteArray& toc, qint64 statedSize = -1) {
+    QByteArray packed(static_cast<int>(compressBound(toc.size())), '\0');
+    uLongf size = packed.size();
+    compress(reinterpret_cast<Bytef*>(packed.data()), &size, reinterpret_cast<const Bytef*>(toc.data()), toc.size());
+    packed.resize(static_cast<int>(size));
+    QByteArray out("xar!");
+    const auto be = [&out](quint64 v, int bytes) {
+        for (int i = bytes - 1; i >= 0; --i) out.append(char(v >> (8 * i)));
+    };
+    be(28, 2);
+    be(1, 2);
+    be(static_cast<quint64>(packed.size()), 8);
+    be(static_cast<quint64>(statedSize < 0 ? toc.size() : statedSize), 8);
+    be(1, 4);
+    return out + packed;
+}
+
+class SpctlTest : public ::testing::Test {
+protected:
+    QString write(const QString& name, const QByteArray& bytes) {
+        QFile f(dir.filePath(name));
+        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(bytes);
+        return f.fileName();
+    }
+    QString example() {
+        EXPECT_TRUE(varko::examplegen::writeExampleApp(dir.path().toStdString()));
+        return dir.filePath("Example.app");
+    }
+    QTemporaryDir dir;
+};
+
+TEST_F(SpctlTest, AdHocCodeThatMatchesItsSignatureIsRejectedWithoutAReason) {
+    const QString app = example();
+    const Verdict v = spctl({"-a", "-vv", app});
+    EXPECT_EQ(v.status, 3);
+    EXPECT_EQ(v.err, app + ": rejected\nsource=no usable signature\n");
+}
+
+TEST_F(SpctlTest, ChangedCodeOrInfoPlistIsAnInvalidSignature) {
+    {
+        varko::examplegen::MachOOptions o;
+        o.codeSize = 8192;
+        const auto bytes = varko::examplegen::makeMachO(o);
+        const QString exe = write("tool", QByteArray(reinterpret_cast<const char*>(bytes.data()), int(bytes.size())));
+        EXPECT_EQ(spctl({"-a", exe}).status, 3);
+        // The code follows the header (32 bytes) and the load commands (their size at 20).
+        const auto sizeofcmds = std::to_integer<int>(bytes[20]) | std::to_integer<int>(bytes[21]) << 8;
+        patch(exe, 32 + sizeofcmds + 4096, "\x90");
+        const Verdict v = spctl({"-a", "-vv", exe});
+        EXPECT_EQ(v.status, 3);
+        EXPECT_TRUE(v.err.startsWith(exe + ": rejected (invalid signature: page 1 of the code does not match"))
+            << v.err.toStdString();
+    }
+    {
+        const QString app = example();
+        patch(app + "/Contents/Info.plist", 60, "x");
+        const Verdict v = spctl({"-a", "-vv", app});
+        EXPECT_EQ(v.status, 3);
+        EXPECT_TRUE(v.err.contains("invalid signature: the Info.plist does not match the signature"))
+            << v.err.toStdString();
+    }
+}
+
+TEST_F(SpctlTest, PackagesWithAndWithoutSignatureAndBrokenOnes) {
+    const QString unsigned_ = write("u.pkg", xar("<xar><toc><file id=\"1\"/></toc></xar>"));
+    Verdict v = spctl({"-a", "-vv", "-t", "install", unsigned_});
+    EXPECT_EQ(v.status, 3);
+    EXPECT_EQ(v.err, unsigned_ + ": rejected\nsource=no usable signature\n");
+
+    const QString signed_ = write("s.pkg", xar("<xar><toc><signature style=\"RSA\"/></toc></xar>"));
+    v = spctl({"-a", "-vv", "-t", "install", signed_});
+    EXPECT_EQ(v.status, 3);
+    EXPECT_TRUE(v.err.contains("cannot be checked")) << v.err.toStdString();  // never a false "accepted"
+
+    for (const QByteArray& broken : {QByteArray("not a package at all, but long enough"),
+                                     xar("<xar><toc/></xar>", 1ll << 40), xar("<xar><toc>", -1).left(40)}) {
+        const QString path = write("b.pkg", broken);
+        v = spctl({"-a", "-t", "install", path});
+        EXPECT_EQ(v.status, 1) << v.err.toStdString();
+        EXPECT_TRUE(v.err.startsWith(path + ": ")) << v.err.toStdString();
+    }
+}
+
+TEST_F(SpctlTest, UnsignedCodeAndBadArguments) {
+    EXPECT_EQ(spctl({"-a", dir.filePath("missing.app")}).err, dir.filePath("missing.app") + ": No such file or directory\n");
+    EXPECT_EQ(spctl({"-a", "-t", "bogus", "x"}).status, 2);
+    EXPECT_EQ(spctl({"x"}).status, 2);
+}
+
+}  // namespace
