@@ -118,6 +118,22 @@ TEST_F(SpctlTest, PackagesWithAndWithoutSignatureAndBrokenOnes) {
     }
 }
 
+TEST_F(SpctlTest, PkgutilSaysWhetherAPackageIsSignedAndNeverVouches) {
+    const auto check = [](const QString& pkg) {
+        QProcess p;
+        p.start(QStringLiteral(VARKO_BIN_DIR "/varko-pkgutil"), {"--check-signature", pkg});
+        p.waitForFinished(20000);
+        return std::pair(p.exitCode(), QString::fromUtf8(p.readAllStandardOutput() + p.readAllStandardError()));
+    };
+    const auto [status, text] = check(write("Tool.pkg", xar("<xar><toc/></xar>")));
+    EXPECT_EQ(status, 1);
+    EXPECT_EQ(text, "Package \"Tool.pkg\":\n   Status: no signature\n");
+    const auto [signedStatus, signedText] = check(write("S.pkg", xar("<xar><toc><signature/></toc></xar>")));
+    EXPECT_EQ(signedStatus, 1);
+    EXPECT_FALSE(signedText.contains("trusted") || signedText.contains("Apple")) << signedText.toStdString();
+    EXPECT_EQ(check(write("n.pkg", "plain text")).first, 1);
+}
+
 TEST_F(SpctlTest, UnsignedCodeAndBadArguments) {
     EXPECT_EQ(spctl({"-a", dir.filePath("missing.app")}).err, dir.filePath("missing.app") + ": No such file or directory\n");
     EXPECT_EQ(spctl({"-a", "-t", "bogus", "x"}).status, 2);
