@@ -16,6 +16,25 @@ inline constexpr auto logPath = "/usr/bin/log";
 inline constexpr auto idPath = "/usr/bin/id";
 inline constexpr auto hdiutilPath = "/usr/bin/hdiutil";
 
+/// Where this system keeps what the log probe looks for. On macOS these are the
+/// unified log's store folders and the administrators' group; elsewhere the
+/// stand-ins' counterparts, so the probe's logic stays the same everywhere.
+struct PlatformProfile {
+    /// Folder of the log's persistent store.
+    QString logStoreFolder;
+    /// Folder of the log's time references.
+    QString logTimesyncFolder;
+    /// Numeric group identifiers, any of which lets a user read the log.
+    QStringList logReaderGroupIds;
+
+    [[nodiscard]] static PlatformProfile macOS();
+    /// The profile of the running system.
+    [[nodiscard]] static PlatformProfile current();
+};
+
+/// The short name of the user who runs this process.
+[[nodiscard]] QString currentUserName();
+
 /// Turns a system tool's launch path into the program that actually runs: on macOS
 /// the path itself; elsewhere Varko's own stand-in installed beside it, or the
 /// system's own `id`. Tests build one that maps the paths to fake tools.
@@ -28,6 +47,10 @@ public:
     /// Maps each launch path to the given program; paths not named run as themselves.
     [[nodiscard]] static ToolSet withPrograms(QHash<QString, QString> programs);
 
+    /// The same programs with another platform profile.
+    [[nodiscard]] ToolSet withProfile(PlatformProfile profile) const;
+    [[nodiscard]] const PlatformProfile& profile() const { return platform; }
+
     [[nodiscard]] QString programFor(const QString& launchPath) const;
 
     /// Runs the tool named by its launch path through this set.
@@ -36,6 +59,7 @@ public:
 
 private:
     QHash<QString, QString> programs;
+    PlatformProfile platform = PlatformProfile::macOS();
 };
 
 }  // namespace varko::tools

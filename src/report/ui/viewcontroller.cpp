@@ -4,7 +4,6 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFutureWatcher>
-#include <QSaveFile>
 #include <QSettings>
 #include <QShowEvent>
 #include <QTextCursor>
@@ -13,6 +12,8 @@
 #include "inspection/document.h"
 #include "report/inspectionreport.h"
 #include "report/ui/documentwindowcontroller.h"
+#include "tools/safewrite.h"
+#include "tools/threadpools.h"
 
 namespace varko {
 
@@ -32,17 +33,7 @@ ViewController::ViewController(tools::ToolSet toolSet, QWidget* parent)
     viewDidLoad();
 }
 
-ViewController::~ViewController() {
-    // Tools still running must neither block the closing window nor deliver into it:
-    // their continuations die with this object, and the pool is deleted once idle.
-    processingQueue->clear();
-    if (processingQueue->activeThreadCount() == 0) {
-        delete processingQueue;
-        return;
-    }
-    QThreadPool* pool = processingQueue;
-    QtConcurrent::run([pool] { pool->waitForDone(); }).then(qApp, [pool] { delete pool; });
-}
+ViewController::~ViewController() { tools::retirePool(processingQueue); }
 
 void ViewController::viewDidLoad() {
     const double stored = QSettings().value(fontSizeKey, 0.0).toDouble();
@@ -136,12 +127,9 @@ void ViewController::saveButton() {
 }
 
 void ViewController::writeReport(const QString& fileName, const QString& text) {
-    QSaveFile file(fileName);
     const QByteArray bytes = text.toUtf8();
-    // Unbuffered: a buffered flush inside commit() takes a short write for success.
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) || file.write(bytes) != bytes.size() ||
-        !file.commit())
-        appendOutput(file.errorString());
+    if (const auto failure = tools::writeFileAtomically(fileName, bytes.constData(), bytes.size()))
+        appendOutput(*failure);
 }
 
 void ViewController::storeFontSize() {

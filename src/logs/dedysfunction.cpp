@@ -1,0 +1,85 @@
+#include "logs/dedysfunction.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include "logs/logjson.h"
+#include "logs/logtime.h"
+#include "tools/utf8.h"
+
+namespace varko::logs {
+
+namespace {
+
+std::optional<QString> systemRoundTrip(const QString& text) {
+    const QByteArray latin = text.toLatin1();
+    const auto time = parseLocalDateTime(std::string_view(latin.constData(), std::size_t(latin.size())));
+    if (!time) return std::nullopt;
+    return formatLocalDateTime(*time);
+}
+
+}  // namespace
+
+deDysfunction::deDysfunction(tools::ToolSet tools)
+    : setClockScript(QStringLiteral("tell application \"System Preferences\"\n"
+                                    "activate\n"
+                                    "set the current pane to pane id \"com.apple.Localization\"\n"
+                                    "reveal anchor \"Language\" of pane id \"com.apple.Localization\"\n"
+                                    "end tell")),
+      roundTripLocalTime(systemRoundTrip),
+      tools(std::move(tools)) {}
+
+bool deDysfunction::isAdminUser() const {
+    const tools::ToolResult run = tools.run(QLatin1String(tools::idPath), {QStringLiteral("-G"), userName()},
+                                            tools::Capture::StandardOutput);
+    QString groups = tools::decodeUtf8Strictly(run.standardOutput).value_or(QString());
+    // id ends its line with a line feed, which would stick to the last group.
+    if (groups.endsWith(u'\n')) groups.chop(1);
+    bool member = false;
+    const QStringList& readers = tools.profile().logReaderGroupIds;
+    for (const QString& item : groups.split(u' ')) member = member || readers.contains(item);
+    return member;
+}
+
+bool deDysfunction::directoryHasEntries(const QString& path) {
+    if (!QFileInfo(path).isDir()) return false;
+    // An unreadable folder lists as empty; hidden entries count.
+    const QDir dir(path);
+    return !dir.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot).isEmpty();
+}
+
+bool deDysfunction::hasLogFiles() const { return directoryHasEntries(tools.profile().logStoreFolder); }
+
+bool deDysfunction::hasTimesyncFiles() const { return directoryHasEntries(tools.profile().logTimesyncFolder); }
+
+bool deDysfunction::hasLogEntries() const {
+    const tools::ToolResult run =
+        tools.run(QLatin1String(tools::logPath), {QStringLiteral("show"), QStringLiteral("--last"), QStringLiteral("2")},
+                  tools::Capture::StandardOutput);
+    if (!run.succeeded()) return false;
+    const auto text = tools::decodeUtf8Strictly(run.standardOutput);
+    return text && text->contains(u'\n');
+}
+
+bool deDysfunction::hasCorrectTimeFormat() const {
+    const auto sample = roundTripLocalTime(QStringLiteral("2021-04-07 18:22:06"));
+    if (!sample || sample->contains(u'm') || sample->contains(u'M')) return false;
+
+    tools::ToolResult run = tools.run(
+        QLatin1String(tools::logPath),
+        {QStringLiteral("show"), QStringLiteral("--style"), QStringLiteral("json"), QStringLiteral("--last"),
+         QStringLiteral("2")},
+        tools::Capture::StandardOutput);
+    if (!run.succeeded()) return false;
+
+    constexpr int examined = 11;
+    int position = 0;
+    bool readable = false;
+    const bool parsed = walkLogArray(run.standardOutput, [&](const LogFields* object) {
+        if (position++ >= examined || object == nullptr || !object->timestamp) return;
+        if (object->timestamp->size() == 31 && parseLongTimestamp(*object->timestamp)) readable = true;
+    }, [&] { position = 0, readable = false; });
+    return parsed && readable;
+}
+
+}  // namespace varko::logs

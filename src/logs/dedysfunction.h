@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QString>
+#include <functional>
+#include <optional>
+
+#include "tools/toolset.h"
+
+namespace varko::logs {
+
+/// Answers at launch whether the log can be read here: five read-only questions,
+/// each a plain yes or no. Nothing is cached between calls.
+class deDysfunction final {
+public:
+    explicit deDysfunction(tools::ToolSet tools = tools::ToolSet::system());
+
+    /// Brings the system settings to the Language & Region pane, where the clock can
+    /// be switched to 24-hour time.
+    const QString setClockScript;
+
+    /// The current user belongs to a group that may read the log.
+    [[nodiscard]] bool isAdminUser() const;
+    [[nodiscard]] bool hasLogFiles() const;
+    [[nodiscard]] bool hasTimesyncFiles() const;
+    /// A two-second test query succeeds and prints more than one line.
+    [[nodiscard]] bool hasLogEntries() const;
+    /// Dates come out in 24-hour form and the log writes timestamps we can read.
+    [[nodiscard]] bool hasCorrectTimeFormat() const;
+
+    /// `path` is a folder that can be listed and holds at least one entry.
+    [[nodiscard]] static bool directoryHasEntries(const QString& path);
+
+    /// Who runs the process; tests name another user.
+    std::function<QString()> userName = tools::currentUserName;
+    /// Reads "yyyy-MM-dd HH:mm:ss" as local time and writes it back the same way;
+    /// nothing when it can't be read. Tests stand in a 12-hour clock.
+    std::function<std::optional<QString>(const QString&)> roundTripLocalTime;
+
+private:
+    tools::ToolSet tools;
+};
+
+}  // namespace varko::logs

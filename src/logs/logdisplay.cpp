@@ -1,0 +1,127 @@
+#include "logs/logdisplay.h"
+
+#include <algorithm>
+
+namespace varko::logs {
+
+namespace {
+
+// The `part`-th piece of `text` between line feeds.
+QStringView piece(const QString& text, std::uint32_t part) {
+    qsizetype start = 0;
+    for (std::uint32_t i = 0; i < part; ++i) {
+        const qsizetype feed = text.indexOf(u'\n', start);
+        if (feed < 0) return {};
+        start = feed + 1;
+    }
+    const qsizetype end = text.indexOf(u'\n', start);
+    return QStringView(text).mid(start, end < 0 ? -1 : end - start);
+}
+
+}  // namespace
+
+void LogDisplay::showEntries(std::shared_ptr<const LogList> list, CategoryFilter filter, double fontSize) {
+    entries = std::move(list);
+    entrySize = fontSize;
+    shown.clear();
+    firstLines.clear();
+    messages.clear();
+    messageLines.clear();
+    if (!entries) return;
+    shown.reserve(entries->children.size());
+    firstLines.reserve(entries->children.size() + 1);
+    std::uint64_t next = 0;
+    for (std::size_t i = 0; i < entries->children.size(); ++i) {
+        const LogEntry& entry = entries->children[i];
+        if (!filter.shows(entry.type)) continue;
+        shown.push_back(std::uint32_t(i));
+        firstLines.push_back(next);
+        next += std::uint64_t(entry.lineFeeds) + 1;
+    }
+    if (!shown.empty()) firstLines.push_back(next);
+}
+
+void LogDisplay::setMessage(const QString& text, double fontSize) {
+    entries.reset();
+    shown.clear();
+    firstLines.clear();
+    messages.clear();
+    appendMessage(text, fontSize);
+}
+
+void LogDisplay::appendMessage(const QString& text, double fontSize) {
+    if (text.isEmpty()) return;
+    messages.emplace_back(text, fontSize);
+    rebuildMessageLines();
+}
+
+void LogDisplay::rebuildMessageLines() {
+    // Entry lines always end with a line feed, so messages start on a line of their own.
+    messageLines.clear();
+    MessageLine current;
+    for (const auto& [text, size] : messages) {
+        qsizetype start = 0;
+        while (start <= text.size()) {
+            const qsizetype feed = text.indexOf(u'\n', start);
+            const qsizetype end = feed < 0 ? text.size() : feed;
+            if (end > start) current.segments.push_back({text.mid(start, end - start), LineColour::Text, size});
+            if (feed < 0) break;
+            current.lineFeed = true;
+            if (current.segments.empty()) current.segments.push_back({QString(), LineColour::Text, size});
+            messageLines.push_back(std::move(current));
+            current = {};
+            start = feed + 1;
+        }
+    }
+    if (!current.segments.empty()) messageLines.push_back(std::move(current));
+}
+
+QString LogDisplay::entryLine(std::size_t shownIndex, std::uint32_t part) const {
+    const LogEntry& entry = entries->children[shown[shownIndex]];
+    if (part > 0) return piece(entry.eventMessage, part).toString();
+    QString text = entry.timeText();
+    text += u' ';
+    text += entry.subsystem();
+    text += u' ';
+    text += piece(entry.eventMessage, 0);
+    return text;
+}
+
+std::vector<LineSegment> LogDisplay::line(qsizetype lineIndex) const {
+    if (lineIndex < 0 || lineIndex >= lineCount()) return {};
+    if (lineIndex >= entryLineCount()) return messageLines[std::size_t(lineIndex - entryLineCount())].segments;
+    const auto it = std::upper_bound(firstLines.begin(), firstLines.end(), std::uint64_t(lineIndex)) - 1;
+    const auto shownIndex = std::size_t(it - firstLines.begin());
+    const LogEntry& entry = entries->children[shown[shownIndex]];
+    return {{entryLine(shownIndex, std::uint32_t(std::uint64_t(lineIndex) - *it)), colourForType(entry.type),
+             entrySize}};
+}
+
+bool LogDisplay::endsWithLineFeed(qsizetype lineIndex) const {
+    if (lineIndex < 0 || lineIndex >= lineCount()) return false;
+    if (lineIndex < entryLineCount()) return true;
+    return messageLines[std::size_t(lineIndex - entryLineCount())].lineFeed;
+}
+
+qsizetype LogDisplay::longestLine() const {
+    qsizetype longest = entries && !shown.empty() ? entries->longestLine : 0;
+    for (const MessageLine& l : messageLines) {
+        qsizetype length = 0;
+        for (const LineSegment& s : l.segments) length += s.text.size();
+        longest = std::max(longest, length);
+    }
+    return longest;
+}
+
+QString LogDisplay::text(qsizetype first, qsizetype last) const {
+    first = std::max<qsizetype>(first, 0);
+    last = std::min(last, lineCount() - 1);
+    QString out;
+    for (qsizetype i = first; i <= last; ++i) {
+        for (const LineSegment& segment : line(i)) out += segment.text;
+        if (endsWithLineFeed(i)) out += u'\n';
+    }
+    return out;
+}
+
+}  // namespace varko::logs

@@ -1,0 +1,105 @@
+#include "logs/logentry.h"
+
+#include <QFontDatabase>
+#include <array>
+
+#include "logs/loglist.h"
+
+namespace varko::logs {
+
+namespace {
+
+// The labels in table order; index 0 is the default.
+constexpr std::array<const char*, 7> labels = {
+    "[other]    ", "TCC        ", "LaunchServ ", "securityd  ", "tccd       ", "sandbox    ", "kernel     ",
+};
+enum LabelIndex : std::uint8_t { other, tcc, launchServ, securityd, tccd, sandbox, kernel };
+
+}  // namespace
+
+QString sourceLabel(std::uint8_t label) {
+    return QString::fromLatin1(labels[label < labels.size() ? label : 0]);
+}
+
+LineColour colourForType(int type) {
+    switch (type) {
+    case 1: return LineColour::Text;
+    case 2: return LineColour::Red;
+    case 3: return LineColour::Green;
+    default: return LineColour::Blue;
+    }
+}
+
+QColor resolveColour(LineColour colour, const QColor& textColour) {
+    // Between the platform's light and dark variants of its system red, green and blue.
+    switch (colour) {
+    case LineColour::Text: return textColour;
+    case LineColour::Red: return QColor(232, 62, 52);
+    case LineColour::Green: return QColor(40, 167, 69);
+    case LineColour::Blue: return QColor(20, 116, 240);
+    }
+    return textColour;
+}
+
+QFont lineFont(double points) {
+    QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    font.setPointSizeF(points);
+    font.setWeight(QFont::Normal);
+    font.setStyleHint(QFont::Monospace);
+    return font;
+}
+
+LogEntry::LogEntry(const LogFields& fields, const LogList* list) : parentList(list) {
+    std::optional<Microseconds> time;
+    if (fields.timestamp && parentList != nullptr && parentList->dateFormatterLong)
+        time = parentList->dateFormatterLong->parse(*fields.timestamp);
+    timestamp = time ? *time : now();
+
+    bool classified = false;
+    if (fields.subsystem) {
+        const std::string_view s = *fields.subsystem;
+        if (s == "com.apple.TCC") label = tcc, type = 1, classified = true;
+        else if (s == "com.apple.launchservices") label = launchServ, type = 2, classified = true;
+        else if (s == "com.apple.securityd") label = securityd, type = 3, classified = true;
+    }
+    if (!classified && fields.processImagePath) {
+        const std::string_view path = *fields.processImagePath;
+        if (path.find("tccd") != std::string_view::npos) label = tccd;
+        else if (path.find("sandbox") != std::string_view::npos) label = sandbox;
+        else if (path.find("kernel") != std::string_view::npos) label = kernel;
+    }
+
+    if (fields.eventMessage) {
+        const std::string_view m = *fields.eventMessage;
+        eventMessage = QString::fromUtf8(m.data(), qsizetype(m.size()));
+        lineFeeds = std::uint32_t(std::count(m.begin(), m.end(), '\n'));
+    } else {
+        eventMessage = QString::fromLatin1(missingMessage);
+    }
+}
+
+QString LogEntry::subsystem() const { return sourceLabel(label); }
+
+QString LogEntry::timeText() const {
+    if (parentList == nullptr || !parentList->dateFormatterShort) return {};
+    return parentList->dateFormatterShort->format(timestamp);
+}
+
+QString LogEntry::lineText() const {
+    const QString time = timeText();
+    QString line;
+    line.reserve(time.size() + 2 + sourceLabelWidth + eventMessage.size() + 1);
+    line += time;
+    line += u' ';
+    line += QLatin1String(labels[label < labels.size() ? label : 0]);
+    line += u' ';
+    line += eventMessage;
+    line += u'\n';
+    return line;
+}
+
+StyledLine LogEntry::attributedLine(double fontSize) const {
+    return StyledLine{lineText(), colourForType(type), lineFont(fontSize)};
+}
+
+}  // namespace varko::logs

@@ -1,0 +1,41 @@
+#include "logs/logquery.h"
+
+namespace varko::logs {
+
+QStringList baseCommand() {
+    return {QStringLiteral("show"), QStringLiteral("--predicate"), QString::fromLatin1(logPredicate),
+            QStringLiteral("--style"), QStringLiteral("json"), QStringLiteral("--info")};
+}
+
+QStringList queryArguments(const QStringList& base, const TimeRange& range) {
+    QStringList arguments = base;
+    if (!range.startDate.isEmpty() && !range.startTime.isEmpty())
+        arguments << QStringLiteral("--start") << range.startDate + u' ' + range.startTime;
+    if (!range.endDate.isEmpty() && !range.endTime.isEmpty())
+        arguments << QStringLiteral("--end") << range.endDate + u' ' + range.endTime;
+    return arguments;
+}
+
+TimeRange defaultRange(Microseconds moment) {
+    TimeRange range;
+    const QStringList start = formatLocalDateTime(moment - 60'000'000).split(u' ');
+    if (start.size() > 1) range.startDate = start[0], range.startTime = start[1];
+    const QStringList end = formatLocalDateTime(moment).split(u' ');
+    if (end.size() > 1) range.endDate = end[0], range.endTime = end[1];
+    return range;
+}
+
+LogQueryResult runLogQuery(const tools::ToolSet& tools, const QStringList& arguments) {
+    tools::ToolResult run = tools.run(QLatin1String(tools::logPath), arguments, tools::Capture::StandardOutput,
+                                      tools::ToolLimits{maxLogOutputBytes});
+    LogQueryResult result;
+    result.started = run.started;
+    result.status = run.exitStatus;
+    result.truncated = run.truncated;
+    if (run.started && !run.truncated && run.exitStatus == 0) {
+        result.list = std::make_shared<const LogList>(run.standardOutput);
+    }
+    return result;
+}
+
+}  // namespace varko::logs

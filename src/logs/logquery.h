@@ -1,0 +1,51 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <memory>
+
+#include "logs/loglist.h"
+#include "tools/toolset.h"
+
+namespace varko::logs {
+
+/// The entries that the log window asks for: the privacy, launch services, security
+/// and sandbox subsystems, the two privacy daemons, and the kernel.
+inline constexpr auto logPredicate =
+    R"(subsystem == "com.apple.TCC" OR subsystem == "com.apple.launchservices" OR )"
+    R"(subsystem == "com.apple.securityd" OR subsystem == "com.apple.sandbox" OR )"
+    R"(processImagePath CONTAINS[c] "tccd" OR processImagePath CONTAINS[c] "sandboxd" OR processID = 0)";
+
+/// The leading arguments of every query.
+[[nodiscard]] QStringList baseCommand();
+
+/// The four boxes of the time range, exactly as typed.
+struct TimeRange {
+    QString startDate, startTime, endDate, endTime;
+};
+
+/// `base`, then "--start" and the joined start when both of its boxes hold text,
+/// then "--end" likewise. Texts go on unchanged: the tool judges them.
+[[nodiscard]] QStringList queryArguments(const QStringList& base, const TimeRange& range);
+
+/// The minute before `moment`, split into the four boxes' texts.
+[[nodiscard]] TimeRange defaultRange(Microseconds moment);
+
+/// What a query's run hands back to the window.
+struct LogQueryResult {
+    bool started = false;
+    int status = -1;
+    /// The tool stopped because its output passed the bound.
+    bool truncated = false;
+    /// Parsed only for a status of 0.
+    std::shared_ptr<const LogList> list;
+};
+
+/// Upper bound for the tool's output held in memory.
+inline constexpr qint64 maxLogOutputBytes = qint64(3) << 30;
+
+/// Runs the log tool with `arguments` and parses its output when it succeeded.
+/// Blocks; meant for a worker thread.
+[[nodiscard]] LogQueryResult runLogQuery(const tools::ToolSet& tools, const QStringList& arguments);
+
+}  // namespace varko::logs

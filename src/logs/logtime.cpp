@@ -1,0 +1,172 @@
+#include "logs/logtime.h"
+
+#include <chrono>
+#include <ctime>
+#include <limits>
+
+namespace varko::logs {
+
+namespace {
+
+constexpr qint64 microsPerSecond = 1'000'000;
+
+// Days since 1970-01-01 of a proleptic Gregorian date (Howard Hinnant's algorithm).
+constexpr qint64 daysFromCivil(qint64 y, unsigned m, unsigned d) {
+    y -= m <= 2;
+    const qint64 era = (y >= 0 ? y : y - 399) / 400;
+    const auto yoe = unsigned(y - era * 400);
+    const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + qint64(doe) - 719468;
+}
+
+constexpr bool isLeap(qint64 y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
+
+constexpr unsigned daysInMonth(qint64 y, unsigned m) {
+    constexpr unsigned days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    return m == 2 && isLeap(y) ? 29 : days[m - 1];
+}
+
+// Reads exactly `count` ASCII digits at `pos`.
+std::optional<unsigned> digits(std::string_view text, std::size_t pos, std::size_t count) {
+    if (pos > text.size() || count > text.size() - pos) return std::nullopt;
+    unsigned value = 0;
+    for (std::size_t i = pos; i < pos + count; ++i) {
+        if (text[i] < '0' || text[i] > '9') return std::nullopt;
+        value = value * 10 + unsigned(text[i] - '0');
+    }
+    return value;
+}
+
+struct Civil {
+    unsigned year, month, day, hour, minute, second;
+};
+
+// "yyyy-MM-dd HH:mm:ss" at the start of `text`, with every field in range.
+std::optional<Civil> readCivil(std::string_view text) {
+    if (text.size() < 19 || text[4] != '-' || text[7] != '-' || text[10] != ' ' || text[13] != ':' ||
+        text[16] != ':')
+        return std::nullopt;
+    const auto y = digits(text, 0, 4), mo = digits(text, 5, 2), d = digits(text, 8, 2), h = digits(text, 11, 2),
+               mi = digits(text, 14, 2), s = digits(text, 17, 2);
+    if (!y || !mo || !d || !h || !mi || !s) return std::nullopt;
+    if (*mo < 1 || *mo > 12 || *d < 1 || *d > daysInMonth(*y, *mo) || *h > 23 || *mi > 59 || *s > 59)
+        return std::nullopt;
+    return Civil{*y, *mo, *d, *h, *mi, *s};
+}
+
+qint64 secondsOf(const Civil& c) {
+    return daysFromCivil(c.year, c.month, c.day) * 86400 + qint64(c.hour) * 3600 + c.minute * 60 + c.second;
+}
+
+qint64 floorDiv(qint64 a, qint64 b) { return a / b - ((a % b != 0) && ((a < 0) != (b < 0))); }
+
+// Offset of local time from UTC at the given moment, from the C library's zone.
+qint64 localOffsetSeconds(qint64 utcSeconds) {
+    const std::time_t t = std::time_t(utcSeconds);
+    std::tm local{};
+    if (localtime_r(&t, &local) == nullptr) return 0;
+    return local.tm_gmtoff;
+}
+
+void put2(char16_t* out, unsigned value) {
+    out[0] = char16_t(u'0' + value / 10 % 10);
+    out[1] = char16_t(u'0' + value % 10);
+}
+
+struct Broken {
+    qint64 year;
+    unsigned month, day, hour, minute, second;
+};
+
+Broken breakDown(qint64 localSeconds) {
+    const qint64 days = floorDiv(localSeconds, 86400);
+    const qint64 secs = localSeconds - days * 86400;
+    // civil_from_days, the inverse of daysFromCivil.
+    const qint64 z = days + 719468;
+    const qint64 era = (z >= 0 ? z : z - 146096) / 146097;
+    const auto doe = unsigned(z - era * 146097);
+    const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const unsigned mp = (5 * doy + 2) / 153;
+    const unsigned d = doy - (153 * mp + 2) / 5 + 1;
+    const unsigned m = mp < 10 ? mp + 3 : mp - 9;
+    const qint64 y = qint64(yoe) + era * 400 + (m <= 2);
+    return {y, m, d, unsigned(secs / 3600), unsigned(secs / 60 % 60), unsigned(secs % 60)};
+}
+
+}  // namespace
+
+std::optional<Microseconds> parseLongTimestamp(std::string_view text) {
+    if (text.size() != 31 || text[19] != '.' || (text[26] != '+' && text[26] != '-')) return std::nullopt;
+    const auto civil = readCivil(text);
+    const auto fraction = digits(text, 20, 6);
+    const auto offsetHours = digits(text, 27, 2), offsetMinutes = digits(text, 29, 2);
+    if (!civil || !fraction || !offsetHours || !offsetMinutes || *offsetMinutes > 59 || *offsetHours > 23)
+        return std::nullopt;
+    qint64 offset = qint64(*offsetHours) * 3600 + *offsetMinutes * 60;
+    if (text[26] == '-') offset = -offset;
+    return (secondsOf(*civil) - offset) * microsPerSecond + *fraction;
+}
+
+void ShortTimeFormatter::formatInto(Microseconds time, char16_t* out) const {
+    const qint64 seconds = floorDiv(time, microsPerSecond);
+    const qint64 minute = floorDiv(seconds, 60);
+    if (minute != cachedMinute) {
+        cachedOffsetSeconds = localOffsetSeconds(seconds);
+        cachedMinute = minute;
+    }
+    const Broken b = breakDown(seconds + cachedOffsetSeconds);
+    const auto millis = unsigned((time - seconds * microsPerSecond) / 1000);
+    put2(out, unsigned(((b.year % 100) + 100) % 100));
+    out[2] = u'-';
+    put2(out + 3, b.month);
+    out[5] = u'-';
+    put2(out + 6, b.day);
+    out[8] = u' ';
+    put2(out + 9, b.hour);
+    out[11] = u':';
+    put2(out + 12, b.minute);
+    out[14] = u':';
+    put2(out + 15, b.second);
+    out[17] = u'.';
+    out[18] = char16_t(u'0' + millis / 100);
+    put2(out + 19, millis % 100);
+}
+
+QString ShortTimeFormatter::format(Microseconds time) const {
+    QString text(21, Qt::Uninitialized);
+    formatInto(time, reinterpret_cast<char16_t*>(text.data()));
+    return text;
+}
+
+QString formatLocalDateTime(Microseconds time) {
+    const qint64 seconds = floorDiv(time, microsPerSecond);
+    const Broken b = breakDown(seconds + localOffsetSeconds(seconds));
+    return QString::asprintf("%04lld-%02u-%02u %02u:%02u:%02u", static_cast<long long>(b.year), b.month, b.day,
+                             b.hour, b.minute, b.second);
+}
+
+std::optional<Microseconds> parseLocalDateTime(std::string_view text) {
+    if (text.size() != 19) return std::nullopt;
+    const auto civil = readCivil(text);
+    if (!civil) return std::nullopt;
+    std::tm local{};
+    local.tm_year = int(civil->year) - 1900;
+    local.tm_mon = int(civil->month) - 1;
+    local.tm_mday = int(civil->day);
+    local.tm_hour = int(civil->hour);
+    local.tm_min = int(civil->minute);
+    local.tm_sec = int(civil->second);
+    local.tm_isdst = -1;
+    const std::time_t t = std::mktime(&local);
+    if (t == std::time_t(-1) && !(local.tm_year == 69 && local.tm_mday == 31)) return std::nullopt;
+    return qint64(t) * microsPerSecond;
+}
+
+Microseconds now() {
+    using namespace std::chrono;
+    return duration_cast<microseconds>(system_clock::now().time_since_epoch()).count();
+}
+
+}  // namespace varko::logs

@@ -1,0 +1,208 @@
+#include "logs/ui/logoutputview.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QFontMetrics>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QPainter>
+#include <QScrollBar>
+
+namespace varko {
+
+namespace {
+
+constexpr int margin = 4;
+
+}  // namespace
+
+LogOutputView::LogOutputView(QWidget* parent) : QAbstractScrollArea(parent) {
+    setFocusPolicy(Qt::StrongFocus);
+    viewport()->setBackgroundRole(QPalette::Base);
+    viewport()->setAutoFillBackground(true);
+    viewport()->setCursor(Qt::IBeamCursor);
+    verticalScrollBar()->setSingleStep(16);
+}
+
+int LogOutputView::entryLineHeight() const {
+    return QFontMetrics(logs::lineFont(content.entryFontSize())).lineSpacing();
+}
+
+int LogOutputView::messageLineHeight(qsizetype messageLine) const {
+    int height = 0;
+    for (const logs::LineSegment& s : content.line(content.entryLineCount() + messageLine))
+        height = std::max(height, QFontMetrics(logs::lineFont(s.fontSize)).lineSpacing());
+    return height;
+}
+
+qint64 LogOutputView::lineTop(qsizetype line) const {
+    const qsizetype entryLines = content.entryLineCount();
+    if (line <= entryLines) return qint64(line) * entryLineHeight();
+    qint64 top = qint64(entryLines) * entryLineHeight();
+    for (qsizetype m = 0; m < line - entryLines; ++m) top += messageLineHeight(m);
+    return top;
+}
+
+qint64 LogOutputView::contentHeight() const { return lineTop(content.lineCount()) + 2 * margin; }
+
+qsizetype LogOutputView::lineAt(qint64 y) const {
+    y -= margin;
+    if (y < 0) return 0;
+    const qsizetype entryLines = content.entryLineCount();
+    const int h = entryLineHeight();
+    if (y < qint64(entryLines) * h) return qsizetype(y / h);
+    qint64 top = qint64(entryLines) * h;
+    const qsizetype messages = content.lineCount() - entryLines;
+    for (qsizetype m = 0; m < messages; ++m) {
+        top += messageLineHeight(m);
+        if (y < top) return entryLines + m;
+    }
+    return std::max<qsizetype>(content.lineCount() - 1, 0);
+}
+
+void LogOutputView::contentChanged() {
+    anchor = cursor = -1;
+    updateScrollBars();
+    verticalScrollBar()->setValue(0);
+    horizontalScrollBar()->setValue(0);
+    viewport()->update();
+}
+
+void LogOutputView::updateScrollBars() {
+    // Scroll positions are pixels; even ten million lines stay far below the int range.
+    const qint64 height = std::min<qint64>(contentHeight(), std::numeric_limits<int>::max() / 2);
+    verticalScrollBar()->setRange(0, int(std::max<qint64>(0, height - viewport()->height())));
+    verticalScrollBar()->setPageStep(viewport()->height());
+    // A fixed-pitch font makes the width a matter of counting.
+    const double largest = std::max(content.entryFontSize(), 12.0);
+    const qint64 width =
+        qint64(content.longestLine()) * QFontMetrics(logs::lineFont(largest)).horizontalAdvance(u'M') + 2 * margin;
+    horizontalScrollBar()->setRange(
+        0, int(std::clamp<qint64>(width - viewport()->width(), 0, std::numeric_limits<int>::max() / 2)));
+    horizontalScrollBar()->setPageStep(viewport()->width());
+}
+
+void LogOutputView::resizeEvent(QResizeEvent* event) {
+    QAbstractScrollArea::resizeEvent(event);
+    updateScrollBars();
+}
+
+void LogOutputView::changeEvent(QEvent* event) {
+    QAbstractScrollArea::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange || event->type() == QEvent::FontChange) viewport()->update();
+}
+
+void LogOutputView::paintEvent(QPaintEvent*) {
+    QPainter painter(viewport());
+    const qint64 top = verticalScrollBar()->value();
+    const int left = margin - horizontalScrollBar()->value();
+    const qsizetype count = content.lineCount();
+    if (count == 0) return;
+    const auto [selFirst, selLast] = selection();
+    const QPalette& pal = palette();
+    qsizetype line = lineAt(top);
+    qint64 y = lineTop(line) + margin - top;
+    const int height = viewport()->height();
+    for (; line < count && y < height; ++line) {
+        const std::vector<logs::LineSegment> segments = content.line(line);
+        int lineHeight = 0;
+        int ascent = 0;
+        for (const logs::LineSegment& s : segments) {
+            const QFontMetrics metrics(logs::lineFont(s.fontSize));
+            lineHeight = std::max(lineHeight, metrics.lineSpacing());
+            ascent = std::max(ascent, metrics.ascent());
+        }
+        const bool selected = line >= selFirst && line <= selLast;
+        if (selected) painter.fillRect(QRect(0, int(y), viewport()->width(), lineHeight), pal.highlight());
+        int x = left;
+        for (const logs::LineSegment& s : segments) {
+            const QFont font = logs::lineFont(s.fontSize);
+            painter.setFont(font);
+            painter.setPen(selected ? pal.highlightedText().color() : logs::resolveColour(s.colour, pal.text().color()));
+            painter.drawText(x, int(y) + ascent, s.text);
+            x += QFontMetrics(font).horizontalAdvance(s.text);
+        }
+        y += lineHeight;
+    }
+}
+
+std::pair<qsizetype, qsizetype> LogOutputView::selection() const {
+    if (anchor < 0 || cursor < 0) return {0, -1};
+    return {std::min(anchor, cursor), std::max(anchor, cursor)};
+}
+
+QString LogOutputView::selectedText() const {
+    const auto [first, last] = selection();
+    if (first == 0 && last == content.lineCount() - 1) return content.text();
+    return first > last ? QString() : content.text(first, last);
+}
+
+void LogOutputView::copy() const {
+    const QString text = selectedText();
+    if (!text.isEmpty()) QApplication::clipboard()->setText(text);
+}
+
+void LogOutputView::selectAll() {
+    if (content.lineCount() == 0) return;
+    anchor = 0;
+    cursor = content.lineCount() - 1;
+    viewport()->update();
+}
+
+void LogOutputView::moveCursor(qsizetype line, bool extend) {
+    if (content.lineCount() == 0) return;
+    line = std::clamp<qsizetype>(line, 0, content.lineCount() - 1);
+    if (!extend || anchor < 0) anchor = line;
+    cursor = line;
+    scrollToLine(line);
+    viewport()->update();
+}
+
+void LogOutputView::scrollToLine(qsizetype line) {
+    const qint64 top = lineTop(line) + margin;
+    const qint64 bottom = lineTop(line + 1) + margin;
+    QScrollBar* bar = verticalScrollBar();
+    if (top < bar->value()) bar->setValue(int(top - margin));
+    else if (bottom > bar->value() + viewport()->height()) bar->setValue(int(bottom - viewport()->height() + margin));
+}
+
+void LogOutputView::mousePressEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton) return QAbstractScrollArea::mousePressEvent(event);
+    moveCursor(lineAt(event->position().y() + verticalScrollBar()->value()),
+               event->modifiers().testFlag(Qt::ShiftModifier));
+}
+
+void LogOutputView::mouseMoveEvent(QMouseEvent* event) {
+    if (event->buttons().testFlag(Qt::LeftButton))
+        moveCursor(lineAt(event->position().y() + verticalScrollBar()->value()), true);
+}
+
+void LogOutputView::keyPressEvent(QKeyEvent* event) {
+    if (event->matches(QKeySequence::Copy)) return copy();
+    if (event->matches(QKeySequence::SelectAll)) return selectAll();
+    const bool extend = event->modifiers().testFlag(Qt::ShiftModifier);
+    const qsizetype page = std::max<qsizetype>(1, viewport()->height() / std::max(1, entryLineHeight()));
+    const qsizetype at = cursor < 0 ? lineAt(verticalScrollBar()->value()) : cursor;
+    switch (event->key()) {
+    case Qt::Key_Up: return moveCursor(at - 1, extend);
+    case Qt::Key_Down: return moveCursor(cursor < 0 ? at : at + 1, extend);
+    case Qt::Key_PageUp: return moveCursor(at - page, extend);
+    case Qt::Key_PageDown: return moveCursor(at + page, extend);
+    case Qt::Key_Home: return moveCursor(0, extend);
+    case Qt::Key_End: return moveCursor(content.lineCount() - 1, extend);
+    default: QAbstractScrollArea::keyPressEvent(event);
+    }
+}
+
+void LogOutputView::contextMenuEvent(QContextMenuEvent* event) {
+    QMenu menu(this);
+    QAction* copyAction = menu.addAction(tr("&Copy"), this, &LogOutputView::copy);
+    copyAction->setShortcut(QKeySequence::Copy);
+    copyAction->setEnabled(selection().first <= selection().second);
+    QAction* all = menu.addAction(tr("Select &All"), this, &LogOutputView::selectAll);
+    all->setShortcut(QKeySequence::SelectAll);
+    menu.exec(event->globalPos());
+}
+
+}  // namespace varko

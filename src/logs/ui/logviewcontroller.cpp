@@ -1,0 +1,232 @@
+#include "logs/ui/logviewcontroller.h"
+
+#include <QDir>
+#include <QFileDialog>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QSettings>
+#include <QShowEvent>
+#include <QVBoxLayout>
+#include <QtConcurrent>
+
+#include "logs/logrtf.h"
+#include "tools/safewrite.h"
+#include "tools/threadpools.h"
+
+namespace varko {
+
+namespace {
+
+constexpr auto fontSizeKey = "fontSizeLog";
+constexpr double minFontSize = 4.0;
+constexpr double maxFontSize = 24.0;
+constexpr double defaultFontSize = 12.0;
+
+}  // namespace
+
+LogViewController::LogViewController(tools::ToolSet toolSet, QWidget* parent)
+    : QWidget(parent), theBaseCmdStr(logs::baseCommand()), processingQueue(new QThreadPool),
+      tools(std::move(toolSet)) {
+    processingQueue->setMaxThreadCount(4);
+    buildInterface();
+    viewDidLoad();
+}
+
+LogViewController::~LogViewController() { tools::retirePool(processingQueue); }
+
+void LogViewController::buildInterface() {
+    const auto box = [this](const QString& placeholder, int chars) {
+        auto* edit = new QLineEdit(this);
+        edit->setPlaceholderText(placeholder);
+        edit->setMinimumWidth(edit->fontMetrics().horizontalAdvance(QString(chars, u'0')) + 16);
+        return edit;
+    };
+    startDateTextbox = box(tr("yyyy-mm-dd"), 10);
+    startTimeTextbox = box(tr("hh:mm:ss"), 8);
+    endDateTextbox = box(tr("yyyy-mm-dd"), 10);
+    endTimeTextbox = box(tr("hh:mm:ss"), 8);
+    startDateTextbox->setAccessibleName(tr("Start date"));
+    startTimeTextbox->setAccessibleName(tr("Start time"));
+    endDateTextbox->setAccessibleName(tr("End date"));
+    endTimeTextbox->setAccessibleName(tr("End time"));
+
+    getLogButton = new QPushButton(tr("&Get Log"), this);
+    getLogButton->setDefault(true);
+    getLogButton->setToolTip(tr("Fetch the privacy-related log entries of this time range"));
+    connect(getLogButton, &QPushButton::clicked, this, &LogViewController::getlogButtonAction);
+    // Return in any of the four boxes fetches, as the default button would in a dialog.
+    for (QLineEdit* edit : {startDateTextbox, startTimeTextbox, endDateTextbox, endTimeTextbox})
+        connect(edit, &QLineEdit::returnPressed, this, &LogViewController::getlogButtonAction);
+
+    saveLogButton = new QPushButton(tr("Save Log…"), this);
+    connect(saveLogButton, &QPushButton::clicked, this, &LogViewController::savelogButtonAction);
+
+    progressSpinner = new QProgressBar(this);
+    progressSpinner->setRange(0, 0);  // indeterminate: it moves as long as it is shown
+    progressSpinner->setTextVisible(false);
+    progressSpinner->setMaximumWidth(120);
+    progressSpinner->setAccessibleName(tr("Fetching the log"));
+
+    const auto category = [this](const QString& title, const QString& tip) {
+        auto* check = new QCheckBox(title, this);
+        check->setToolTip(tip);
+        connect(check, &QCheckBox::clicked, this, &LogViewController::showLogs);
+        return check;
+    };
+    cloudDocsCheckbox = category(tr("TCC"), tr("Privacy decisions (com.apple.TCC), in the text colour"));
+    cloudKitCheckbox = category(tr("Launch Services"), tr("com.apple.launchservices, in red"));
+    mmcsCheckbox = category(tr("securityd"), tr("com.apple.securityd, in green"));
+    otherCheckbox = category(tr("Other"), tr("tccd, sandbox, kernel and the rest, in blue"));
+
+    outputTextbox = new LogOutputView(this);
+    outputTextbox->setAccessibleName(tr("Log entries"));
+
+    auto* range = new QHBoxLayout;
+    range->addWidget(new QLabel(tr("From:"), this));
+    range->addWidget(startDateTextbox);
+    range->addWidget(startTimeTextbox);
+    range->addSpacing(12);
+    range->addWidget(new QLabel(tr("To:"), this));
+    range->addWidget(endDateTextbox);
+    range->addWidget(endTimeTextbox);
+    range->addSpacing(12);
+    range->addWidget(getLogButton);
+    range->addWidget(progressSpinner);
+    range->addStretch();
+
+    auto* categories = new QHBoxLayout;
+    categories->addWidget(new QLabel(tr("Show:"), this));
+    for (QCheckBox* check : {cloudDocsCheckbox, cloudKitCheckbox, mmcsCheckbox, otherCheckbox})
+        categories->addWidget(check);
+    categories->addStretch();
+    categories->addWidget(saveLogButton);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(range);
+    layout->addLayout(categories);
+    layout->addWidget(outputTextbox, 1);
+    setTabOrder(startDateTextbox, startTimeTextbox);
+    setTabOrder(startTimeTextbox, endDateTextbox);
+    setTabOrder(endDateTextbox, endTimeTextbox);
+    setTabOrder(endTimeTextbox, getLogButton);
+    resize(980, 620);
+}
+
+void LogViewController::viewDidLoad() {
+    const double stored = QSettings().value(fontSizeKey, 0.0).toDouble();
+    theFontSize = stored < minFontSize ? defaultFontSize : stored;
+    setDefaultRange();
+    for (QCheckBox* check : {cloudDocsCheckbox, cloudKitCheckbox, mmcsCheckbox, otherCheckbox})
+        check->setChecked(true);
+}
+
+void LogViewController::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (!event->spontaneous()) viewDidAppear();
+}
+
+void LogViewController::viewDidAppear() {
+    window()->setWindowTitle(QString::fromLatin1(windowTitle));
+    progressSpinner->hide();
+}
+
+void LogViewController::setDefaultRange() {
+    const logs::TimeRange range = logs::defaultRange(logs::now());
+    if (!range.startDate.isEmpty()) {
+        startDateTextbox->setText(range.startDate);
+        startTimeTextbox->setText(range.startTime);
+    }
+    if (!range.endDate.isEmpty()) {
+        endDateTextbox->setText(range.endDate);
+        endTimeTextbox->setText(range.endTime);
+    }
+}
+
+void LogViewController::getlogButtonAction() {
+    progressSpinner->show();
+    const QStringList arguments =
+        logs::queryArguments(theBaseCmdStr, {startDateTextbox->text(), startTimeTextbox->text(),
+                                             endDateTextbox->text(), endTimeTextbox->text()});
+    // The tool's run and the parse of its output both stay off the GUI thread.
+    QtConcurrent::run(processingQueue,
+                      [tools = tools, arguments] { return logs::runLogQuery(tools, arguments); })
+        .then(this, [this](const logs::LogQueryResult& result) { finishLogQuery(result); });
+}
+
+void LogViewController::finishLogQuery(const logs::LogQueryResult& result) {
+    if (!result.started) {
+        setOutputText(QStringLiteral("log show command failed\n"));
+    } else if (result.truncated) {
+        setOutputText(tr("The log tool wrote more than %1 GiB; choose a shorter time range.\n")
+                          .arg(logs::maxLogOutputBytes >> 30));
+    } else if (result.status == 0 && result.list) {
+        logs.clear();
+        logs.push_back(result.list);
+        showLogs();
+    } else {
+        setOutputText(QStringLiteral("log show command returned error number ") + QString::number(result.status));
+    }
+    // The first query to finish stops the spinner, even while others still run.
+    progressSpinner->hide();
+    emit logQueryFinished();
+}
+
+logs::CategoryFilter LogViewController::filter() const {
+    return {cloudDocsCheckbox->checkState() == Qt::Checked, cloudKitCheckbox->checkState() == Qt::Checked,
+            mmcsCheckbox->checkState() == Qt::Checked, otherCheckbox->checkState() == Qt::Checked};
+}
+
+void LogViewController::showLogs() {
+    if (logs.empty()) return;
+    outputTextbox->update([&](logs::LogDisplay& d) { d.showEntries(logs.front(), filter(), theFontSize); });
+}
+
+void LogViewController::setOutputText(const QString& text) {
+    outputTextbox->update([&](logs::LogDisplay& d) { d.setMessage(text, theFontSize); });
+}
+
+void LogViewController::appendOutputText(const QString& text) {
+    outputTextbox->update([&](logs::LogDisplay& d) { d.appendMessage(text, theFontSize); });
+}
+
+void LogViewController::savelogButtonAction() {
+    // What is saved is what is shown now; the conversion of a large log runs meanwhile.
+    const QFuture<std::string> rtf = QtConcurrent::run(
+        processingQueue, [snapshot = outputTextbox->display()] { return logs::logRtf(snapshot); });
+    auto* dialog = new QFileDialog(window(), tr("Save Log"), QString(), tr("Rich Text (*.rtf)"));
+    dialog->setAcceptMode(QFileDialog::AcceptSave);
+    dialog->setFileMode(QFileDialog::AnyFile);
+    dialog->setDefaultSuffix(QStringLiteral("rtf"));
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setWindowModality(Qt::WindowModal);
+    connect(dialog, &QFileDialog::fileSelected, this, [this, rtf](const QString& fileName) {
+        QFuture<std::string> document = rtf;
+        document.then(this, [this, fileName](const std::string& document) { writeLog(fileName, document); });
+    });
+    dialog->open();
+    emit saveDialogOpened(dialog);
+}
+
+void LogViewController::writeLog(const QString& fileName, const std::string& rtf) {
+    if (const auto failure = tools::writeFileAtomically(fileName, rtf.data(), qint64(rtf.size())))
+        appendOutputText(*failure);
+    emit logSaved();
+}
+
+void LogViewController::storeFontSize() {
+    QSettings().setValue(fontSizeKey, theFontSize);
+    showLogs();
+}
+
+void LogViewController::incFontSize() {
+    theFontSize = std::min(theFontSize + 1.0, maxFontSize);
+    storeFontSize();
+}
+
+void LogViewController::decFontSize() {
+    theFontSize = std::max(theFontSize - 1.0, minFontSize);
+    storeFontSize();
+}
+
+}  // namespace varko

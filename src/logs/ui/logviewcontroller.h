@@ -1,0 +1,89 @@
+#pragma once
+
+#include <QCheckBox>
+#include <QFuture>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QThreadPool>
+#include <QWidget>
+#include <memory>
+#include <vector>
+
+#include "logs/logdisplay.h"
+#include "logs/loglist.h"
+#include "logs/logquery.h"
+#include "logs/ui/logoutputview.h"
+#include "tools/toolset.h"
+
+namespace varko {
+
+/// The log browser: fetches the privacy-related log entries of a time range on
+/// the window's own pool, shows them as coloured lines filtered by category, and
+/// saves what it shows as RTF.
+class LogViewController final : public QWidget {
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(LogViewController)
+public:
+    explicit LogViewController(tools::ToolSet tools = tools::ToolSet::system(), QWidget* parent = nullptr);
+    ~LogViewController() override;
+
+    static constexpr auto windowTitle = "Log Window";
+
+    QStringList theBaseCmdStr;
+    /// The result of the last successful query: empty at first, then one list.
+    std::vector<std::shared_ptr<const logs::LogList>> logs;
+    double theFontSize = 12.0;
+
+    QLineEdit* startDateTextbox = nullptr;
+    QLineEdit* startTimeTextbox = nullptr;
+    QLineEdit* endDateTextbox = nullptr;
+    QLineEdit* endTimeTextbox = nullptr;
+    QCheckBox* cloudDocsCheckbox = nullptr;  ///< TCC
+    QCheckBox* cloudKitCheckbox = nullptr;   ///< launch services
+    QCheckBox* mmcsCheckbox = nullptr;       ///< securityd
+    QCheckBox* otherCheckbox = nullptr;
+    LogOutputView* outputTextbox = nullptr;
+    QProgressBar* progressSpinner = nullptr;
+    QPushButton* getLogButton = nullptr;
+    QPushButton* saveLogButton = nullptr;
+    /// Runs the log tool and parses its output; at most four at once.
+    QThreadPool* processingQueue = nullptr;
+
+    void showLogs();
+    void setOutputText(const QString& text);
+    void appendOutputText(const QString& text);
+    void setDefaultRange();
+    /// Applies a finished query: entries on success, a message otherwise.
+    void finishLogQuery(const logs::LogQueryResult& result);
+    /// Writes an RTF document to `fileName` so that a failure leaves an existing
+    /// file as it was; a failure is appended to the output.
+    void writeLog(const QString& fileName, const std::string& rtf);
+
+public slots:
+    void getlogButtonAction();
+    void savelogButtonAction();
+    void incFontSize();
+    void decFontSize();
+
+signals:
+    void logQueryFinished();
+    /// For tests and automation: the save dialog that Save Log… opened.
+    void saveDialogOpened(QWidget* dialog);
+    void logSaved();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void buildInterface();
+    void viewDidLoad();
+    void viewDidAppear();
+    void storeFontSize();
+    [[nodiscard]] logs::CategoryFilter filter() const;
+
+    tools::ToolSet tools;
+};
+
+}  // namespace varko

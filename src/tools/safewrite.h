@@ -1,0 +1,13 @@
+#pragma once
+
+#include <QString>
+#include <optional>
+
+namespace varko::tools {
+
+/// Replaces `fileName` with the bytes, or leaves an existing file as it was: the
+/// data goes to a temporary file that is renamed over the old one only when every
+/// byte was written. Gives the reason in words on failure.
+[[nodiscard]] std::optional<QString> writeFileAtomically(const QString& fileName, const char* data, qint64 size);
+
+}  // namespace varko::tools

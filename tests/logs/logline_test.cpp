@@ -1,0 +1,157 @@
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QFontMetricsF>
+#include <QTextBlock>
+#include <QTextDocument>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+
+#include "logs/logdisplay.h"
+#include "logs/loglist.h"
+#include "logs/logrtf.h"
+
+namespace varko::logs {
+namespace {
+
+// 18:22:06.987654 at UTC+1 is 19:22:06.987 in Berlin's summer time (UTC+2).
+constexpr auto stamp = R"("timestamp":"2021-04-07 18:22:06.987654+0100")";
+
+std::shared_ptr<LogList> parse(const QByteArray& json) {
+    QByteArray bytes = json;
+    return std::make_shared<LogList>(bytes);
+}
+
+TEST(LogLine, ColumnsColourAndFont) {
+    const auto list = parse(QByteArray("[{") + stamp + R"(,"subsystem":"com.apple.launchservices","eventMessage":"abc"}])");
+    const StyledLine line = list->children[0].attributedLine(13);
+    EXPECT_EQ(line.text, "21-04-07 19:22:06.987 LaunchServ  abc\n");
+    EXPECT_EQ(line.text.size(), 38);
+    EXPECT_EQ(line.colour, LineColour::Red);
+    EXPECT_EQ(line.font.pointSizeF(), 13);
+    // Some monospaced fonts don't flag themselves as fixed pitch; their advances tell.
+    const QFontMetricsF metrics(line.font);
+    EXPECT_EQ(metrics.horizontalAdvance(u'i'), metrics.horizontalAdvance(u'M'));
+}
+
+TEST(LogLine, DefaultsMessageFeedsAndSizes) {
+    const auto list = parse(QByteArray("[{") + stamp + R"(},{)" + stamp +
+                            R"(,"subsystem":"com.apple.TCC","eventMessage":"one\ntwo"}])");
+    EXPECT_TRUE(list->children[0].lineText().endsWith("[other]     [nil]      \n"));
+    EXPECT_EQ(list->children[0].attributedLine(12).colour, LineColour::Blue);
+    EXPECT_EQ(list->children[1].lineText(), "21-04-07 19:22:06.987 TCC         one\ntwo\n");
+    EXPECT_EQ(list->children[1].attributedLine(12).colour, LineColour::Text);
+    EXPECT_EQ(list->children[1].attributedLine(4).text, list->children[1].attributedLine(24).text);
+    EXPECT_EQ(list->children[1].attributedLine(4).font.pointSizeF(), 4);
+    EXPECT_EQ(list->children[1].attributedLine(24).font.pointSizeF(), 24);
+
+    // Without a list there is no formatter: the line starts with the space.
+    LogEntry orphan(LogFields{{}, {"com.apple.securityd"}, {}, {"x"}}, nullptr);
+    EXPECT_EQ(orphan.lineText(), " securityd   x\n");
+    EXPECT_EQ(orphan.attributedLine(12).colour, LineColour::Green);
+}
+
+class Display : public ::testing::Test {
+protected:
+    void SetUp() override {
+        list = parse(QByteArray("[{") + stamp + R"(,"subsystem":"com.apple.TCC","eventMessage":"tcc"},)" + "{" +
+                     stamp + R"(,"subsystem":"com.apple.launchservices","eventMessage":"ls\nsecond"},)" + "{" +
+                     stamp + R"(,"subsystem":"com.apple.securityd","eventMessage":"sec"},)" + "{" + stamp +
+                     R"(,"processImagePath":"/kernel","eventMessage":"k"}])");
+    }
+    std::shared_ptr<LogList> list;
+};
+
+TEST_F(Display, EveryCheckboxCombinationShowsExactlyItsEntries) {
+    for (int mask = 0; mask < 16; ++mask) {
+        const CategoryFilter filter{bool(mask & 1), bool(mask & 2), bool(mask & 4), bool(mask & 8)};
+        LogDisplay display;
+        display.showEntries(list, filter, 12);
+        QString expected;
+        for (const LogEntry& e : list->children)
+            if (filter.shows(e.type)) expected += e.lineText();
+        EXPECT_EQ(display.text(), expected) << mask;
+        EXPECT_EQ(display.lineCount(), expected.count(u'\n')) << mask;
+    }
+}
+
+TEST_F(Display, VisualLinesSplitMessagesAndKeepColours) {
+    LogDisplay display;
+    display.showEntries(list, {}, 12);
+    ASSERT_EQ(display.lineCount(), 5);
+    EXPECT_EQ(display.line(1)[0].text, "21-04-07 19:22:06.987 LaunchServ  ls");
+    EXPECT_EQ(display.line(2)[0].text, "second");
+    EXPECT_EQ(display.line(2)[0].colour, LineColour::Red);
+    EXPECT_EQ(display.line(4)[0].colour, LineColour::Blue);
+    EXPECT_EQ(display.text(1, 2), "21-04-07 19:22:06.987 LaunchServ  ls\nsecond\n");
+    EXPECT_TRUE(display.line(5).empty());
+}
+
+TEST_F(Display, MessagesReplaceOrFollow) {
+    LogDisplay display;
+    display.showEntries(list, {false, false, false, true}, 12);
+    display.appendMessage("Permission denied", 13);
+    EXPECT_TRUE(display.text().endsWith("k\nPermission denied"));
+    EXPECT_EQ(display.line(display.lineCount() - 1)[0].fontSize, 13);
+
+    display.setMessage("log show command returned error number 1", 12);
+    display.appendMessage("\nmore", 14);
+    EXPECT_EQ(display.text(), "log show command returned error number 1\nmore");
+    EXPECT_EQ(display.lineCount(), 2);
+    EXPECT_EQ(display.list(), nullptr);
+}
+
+TEST(Rtf, EscapesControlWordsBracesAndUnicode) {
+    LogDisplay display;
+    display.setMessage(QString::fromUtf8("a\\b{c}d\te\u00fc\u20ac\U0001F600\n\\par"), 12);
+    const std::string rtf = logRtf(display);
+    EXPECT_NE(rtf.find("a\\\\b\\{c\\}d\\tab e\\u252\\'fc\\u8364\\'3f\\u-10179\\'3f\\u-8704\\'3f\\par\n\\\\par"), std::string::npos) << rtf;
+    EXPECT_NE(rtf.find("\\fs24 "), std::string::npos);
+    for (unsigned char c : rtf) EXPECT_LT(c, 0x80);
+    EXPECT_EQ(rtf.rfind("}\n"), rtf.size() - 2);
+}
+
+TEST_F(Display, RtfCarriesColoursAndSizes) {
+    LogDisplay display;
+    display.showEntries(list, {}, 15);
+    const std::string rtf = logRtf(display);
+    EXPECT_NE(rtf.find("{\\colortbl;\\red232\\green62\\blue52;\\red40\\green167\\blue69;\\red20\\green116\\blue240;}"),
+              std::string::npos);
+    EXPECT_NE(rtf.find("\\cf0\\fs30 21-04-07"), std::string::npos);
+    EXPECT_NE(rtf.find("\\cf1\\fs30 21-04-07"), std::string::npos);  // launch services, red
+    EXPECT_NE(rtf.find("\\cf2\\fs30 21-04-07"), std::string::npos);  // securityd, green
+    EXPECT_NE(rtf.find("\\cf3\\fs30 21-04-07"), std::string::npos);  // kernel, blue
+}
+
+TEST_F(Display, AnRtfReaderReadsBackTheShownText) {
+    const QString unrtf = QStandardPaths::findExecutable(QStringLiteral("unrtf"));
+    if (unrtf.isEmpty()) GTEST_SKIP() << "unrtf is not installed";
+    auto tricky = parse(QByteArray("[{") + stamp +
+                        R"(,"processImagePath":"/kernel","eventMessage":"{brace} \\back \\par \"q\" f\u00fcr \u20ac \ud83d\ude00"}])");
+    LogDisplay display;
+    display.showEntries(tricky, {}, 12);
+    QTemporaryDir dir;
+    QFile file(dir.filePath("log.rtf"));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    const std::string rtf = logRtf(display);
+    file.write(rtf.data(), qint64(rtf.size()));
+    file.close();
+    // unrtf's HTML keeps every character, where its text output is ASCII only.
+    QProcess reader;
+    reader.start(unrtf, {QStringLiteral("--html"), file.fileName()});
+    ASSERT_TRUE(reader.waitForFinished(30000));
+    QTextDocument read;
+    read.setHtml(QString::fromUtf8(reader.readAllStandardOutput()));
+    // HTML folds runs of blanks, so blanks are compared as runs; the RTF keeps them all.
+    const auto fold = [](QString t) { return t.replace(QChar::LineSeparator, u'\n').replace(QRegularExpression(" +"), " ").trimmed(); };
+    EXPECT_EQ(fold(read.toPlainText()).toStdString(), fold(display.text()).toStdString());
+    EXPECT_NE(rtf.find(" kernel      \\{brace\\}"), std::string::npos);
+    // The colour survives too: the first entry is blue (its process is the kernel).
+    const QTextFragment first = read.begin().begin().fragment();
+    EXPECT_EQ(first.charFormat().foreground().color(), resolveColour(LineColour::Blue, Qt::black));
+}
+
+}  // namespace
+}  // namespace varko::logs

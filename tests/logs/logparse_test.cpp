@@ -1,0 +1,152 @@
+#include <gtest/gtest.h>
+
+#include <QByteArray>
+#include <string>
+
+#include "logs/loglist.h"
+
+namespace varko::logs {
+namespace {
+
+std::unique_ptr<LogList> parse(QByteArray json) { return std::make_unique<LogList>(json); }
+
+QByteArray entry(const QByteArray& subsystem, const QByteArray& image, const QByteArray& message = "m") {
+    return R"({"timestamp":"2021-04-07 18:22:06.123456+0100","subsystem":")" + subsystem +
+           R"(","processImagePath":")" + image + R"(","eventMessage":")" + message + R"("})";
+}
+
+TEST(LogParse, ClassificationTableInOrder) {
+    struct Case {
+        QByteArray subsystem, image;
+        int type;
+        const char* label;
+    } cases[] = {
+        {"com.apple.TCC", "/usr/libexec/sandboxd", 1, "TCC        "},
+        {"com.apple.launchservices", "", 2, "LaunchServ "},
+        {"com.apple.securityd", "/System/Library/tccd", 3, "securityd  "},
+        {"com.apple.tcc", "/System/Library/PrivateFrameworks/TCC.framework/Support/tccd", 0, "tccd       "},
+        {"com.apple.sandbox", "/kernel", 0, "kernel     "},
+        {"com.apple.sandbox", "/usr/libexec/sandboxd", 0, "sandbox    "},
+        {"", "/usr/libexec/tccd-sandbox-kernel", 0, "tccd       "},  // first hit in search order
+        {"com.example", "/Applications/Thing.app", 0, "[other]    "},
+        {"com.apple.TCC ", "", 0, "[other]    "},
+    };
+    for (const Case& c : cases) {
+        const auto list = parse("[" + entry(c.subsystem, c.image) + "]");
+        ASSERT_EQ(list->children.size(), 1u) << c.subsystem.constData();
+        EXPECT_EQ(list->children[0].type, c.type) << c.subsystem.constData();
+        EXPECT_EQ(list->children[0].subsystem(), QString::fromLatin1(c.label)) << c.subsystem.constData();
+        EXPECT_EQ(list->children[0].subsystem().size(), 11);
+    }
+}
+
+TEST(LogParse, MissingAndNonTextKeysTakeTheDefaults) {
+    const auto before = now();
+    const auto list = parse(R"([{"eventMessage":"only"},{},{"subsystem":7,"processImagePath":null,
+        "eventMessage":["x"],"timestamp":12},{"eventMessage":""}])");
+    ASSERT_EQ(list->children.size(), 4u);
+    const LogEntry& only = list->children[0];
+    EXPECT_EQ(only.subsystem(), "[other]    ");
+    EXPECT_EQ(only.type, 0);
+    EXPECT_EQ(only.eventMessage, "only");
+    EXPECT_GE(only.timestamp, before);  // the time of parsing
+    EXPECT_EQ(list->children[1].eventMessage, "[nil]      ");
+    EXPECT_EQ(list->children[2].eventMessage, "[nil]      ");
+    EXPECT_EQ(list->children[2].subsystem(), "[other]    ");
+    EXPECT_EQ(list->children[3].eventMessage, "");  // an empty message stays empty
+}
+
+TEST(LogParse, OnlyObjectsBecomeEntriesInOrderWithDuplicatesKept) {
+    const auto list = parse(R"([1, {"eventMessage":"a"}, "text", [ {"eventMessage":"nested"} ], null, true,
+        {"eventMessage":"a"}])");
+    ASSERT_EQ(list->children.size(), 2u);
+    EXPECT_EQ(list->children[0].eventMessage, "a");
+    EXPECT_EQ(list->children[1].eventMessage, "a");
+    EXPECT_EQ(parse("[]")->children.size(), 0u);
+    EXPECT_EQ(parse(R"({"eventMessage":"object at the top"})")->children.size(), 0u);
+}
+
+TEST(LogParse, BrokenDocumentsGiveNoEntriesAtAll) {
+    for (const char* json : {
+             "", "   ", "[", R"([{"eventMessage":"a"},{"eventMessage":"b")", R"([{"eventMessage":"a"}] trailing)",
+             R"([{"eventMessage":"a"},])", R"([{"eventMessage":"a\q"}])", R"([{"eventMessage":"\ud800"}])",
+             "[{\"eventMessage\":\"\xff\xfe\"}]", "[{\"eventMessage\":\"raw\nfeed\"}]", R"([{"eventMessage":"a"}, 01])",
+             "42", "\"text\"", R"([{"eventMessage" "a"}])",
+         }) {
+        EXPECT_EQ(parse(json)->children.size(), 0u) << json;
+    }
+}
+
+TEST(LogParse, EscapesAndSurrogatePairsDecode) {
+    const auto list = parse(R"([{"eventMessage":"q\" b\\ s\/ t\t n\n u\u00fc e\ud83d\ude00","subsystem":"com.apple\u002eTCC"}])");
+    ASSERT_EQ(list->children.size(), 1u);
+    EXPECT_EQ(list->children[0].eventMessage, QString::fromUtf8("q\" b\\ s/ t\t n\n u\u00fc e\U0001F600"));
+    EXPECT_EQ(list->children[0].type, 1);
+    EXPECT_EQ(list->children[0].lineFeeds, 1u);
+}
+
+TEST(LogParse, LastDuplicateKeyWins) {
+    const auto list = parse(R"([{"subsystem":"com.apple.TCC","subsystem":"com.apple.securityd"},
+        {"eventMessage":"first","eventMessage":5}])");
+    ASSERT_EQ(list->children.size(), 2u);
+    EXPECT_EQ(list->children[0].type, 3);
+    EXPECT_EQ(list->children[1].eventMessage, "[nil]      ");
+}
+
+TEST(LogParse, TimestampsHonourTheirOffsetAndAreStrict) {
+    const auto t = [](const char* text) { return parseLongTimestamp(text); };
+    ASSERT_TRUE(t("2021-04-07 18:22:06.123456+0000"));
+    EXPECT_EQ(*t("2021-04-07 18:22:06.123456+0000"), 1617819726123456);
+    EXPECT_EQ(*t("2021-04-07 18:22:06.123456-0500") - *t("2021-04-07 18:22:06.123456+0000"),
+              qint64(5) * 3600 * 1000000);
+    EXPECT_EQ(*t("2024-02-29 00:00:00.000000+0530"), *t("2024-02-28 18:30:00.000000+0000"));
+    for (const char* bad : {"2021-04-07 18:22:06.123456", "2021-04-07 18:22:06.123456+01:00",
+                            "2021-02-29 18:22:06.123456+0100", "2021-13-07 18:22:06.123456+0100",
+                            "2021-04-07 24:22:06.123456+0100", "2021-04-07 18:60:06.123456+0100",
+                            "2021-04-07T18:22:06.123456+0100", "2021-04-07 18:22:06,123456+0100",
+                            "2021-4-07 18:22:06.1234567+0100", "2021-04-07 18:22:06.12345a+0100",
+                            "2021-04-07 18:22:06.123456+0160"})
+        EXPECT_FALSE(t(bad)) << bad;
+}
+
+TEST(LogParse, UnreadableTimestampBecomesTheTimeOfParsing) {
+    const auto before = now();
+    const auto list = parse(R"([{"timestamp":"2021-04-07 18:22:06.123456"}])");
+    ASSERT_EQ(list->children.size(), 1u);
+    EXPECT_GE(list->children[0].timestamp, before);
+}
+
+TEST(LogParse, LargeDocumentsParseInSlicesAndFallBackWhenACutIsWrong) {
+    // Over the slice size, and with "},{" inside strings and nested arrays where a
+    // slice would be cut: the result must equal that of a plain walk.
+    QByteArray json = "[";
+    const QByteArray filler(3000, 'x');
+    for (int i = 0; i < 6000; ++i) {
+        if (i > 0) json += ',';
+        if (i % 700 == 0) {
+            json += R"({"eventMessage":"tricky },{ text )" + QByteArray::number(i) + R"(","backtrace":[{"a":1},{"b":2}]})";
+        } else {
+            json += R"({"subsystem":"com.apple.TCC","eventMessage":")" + QByteArray::number(i) + R"(","pad":")" +
+                    filler + "\"}";
+        }
+    }
+    json += "]";
+    const auto list = parse(json);
+    ASSERT_EQ(list->children.size(), 6000u);
+    EXPECT_EQ(list->children[0].eventMessage, "tricky },{ text 0");
+    EXPECT_EQ(list->children[5999].eventMessage, "5999");
+    EXPECT_EQ(list->children[1400].eventMessage, "tricky },{ text 1400");
+    for (std::size_t i = 1; i < 6000; ++i) {
+        if (i % 700 != 0) {
+            ASSERT_EQ(list->children[i].eventMessage, QString::number(i));
+        }
+    }
+
+    // A fault far behind the first slices still empties the whole list.
+    QByteArray broken = json;
+    broken.insert(broken.size() - 1, ",{\"eventMessage\":}");
+    EXPECT_EQ(parse(broken)->children.size(), 0u);
+}
+
+}  // namespace
+}  // namespace varko::logs

@@ -1,0 +1,135 @@
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include "logs/dedysfunction.h"
+#include "support/faketool.h"
+
+namespace varko::logs {
+namespace {
+
+using testing::FakeTool;
+
+class Probe : public ::testing::Test {
+protected:
+    deDysfunction probe(const QByteArray& idOutput, const QByteArray& logOutput = {}, int logStatus = 0) {
+        FakeTool id(dir, "id"), log(dir, "log");
+        id.answer(idOutput);
+        log.answer(logOutput, logStatus);
+        tools::PlatformProfile profile = tools::PlatformProfile::macOS();
+        profile.logStoreFolder = dir.filePath("Persist");
+        profile.logTimesyncFolder = dir.filePath("timesync");
+        deDysfunction p(tools::ToolSet::withPrograms({{QLatin1String(tools::idPath), id.program()},
+                                                      {QLatin1String(tools::logPath), log.program()}})
+                            .withProfile(profile));
+        p.userName = [] { return QStringLiteral("jane doe"); };
+        return p;
+    }
+    QTemporaryDir dir;
+};
+
+TEST_F(Probe, ClockScriptIsTheFiveLines) {
+    const deDysfunction p;
+    EXPECT_EQ(p.setClockScript.size(), 173);
+    EXPECT_EQ(p.setClockScript.split('\n').size(), 5);
+    EXPECT_TRUE(p.setClockScript.endsWith("end tell"));
+}
+
+TEST_F(Probe, AdministratorsGroupAnywhereButNotInsideNumbers) {
+    EXPECT_TRUE(probe("20 12 61 80 33 98\n").isAdminUser());
+    EXPECT_TRUE(probe("80\n").isAdminUser());
+    // The last group keeps id's line feed; it must still count.
+    EXPECT_TRUE(probe("20 12 80\n").isAdminUser());
+    EXPECT_FALSE(probe("20 180 800 8 0\n").isAdminUser());
+    EXPECT_FALSE(probe("").isAdminUser());
+    EXPECT_FALSE(probe("20  12 80x\n").isAdminUser());
+}
+
+TEST_F(Probe, UserNameReachesIdAsOneArgument) {
+    FakeTool id(dir, "id");
+    id.answer("80\n");
+    deDysfunction p(tools::ToolSet::withPrograms({{QLatin1String(tools::idPath), id.program()}}));
+    p.userName = [] { return QStringLiteral("jane doe"); };
+    EXPECT_TRUE(p.isAdminUser());
+    EXPECT_EQ(id.arguments(), (QStringList{"-G", "jane doe"}));
+}
+
+TEST_F(Probe, StoreFoldersMustHoldSomething) {
+    const deDysfunction p = probe("");
+    EXPECT_FALSE(p.hasLogFiles());
+    QDir().mkpath(dir.filePath("Persist"));
+    EXPECT_FALSE(p.hasLogFiles());
+    QFile hidden(dir.filePath("Persist/.hidden"));
+    ASSERT_TRUE(hidden.open(QIODevice::WriteOnly));
+    hidden.close();
+    EXPECT_TRUE(p.hasLogFiles());
+    QFile regular(dir.filePath("timesync"));
+    ASSERT_TRUE(regular.open(QIODevice::WriteOnly));
+    regular.write("x");
+    regular.close();
+    EXPECT_FALSE(p.hasTimesyncFiles());
+}
+
+TEST_F(Probe, LogEntriesNeedAStatusOfZeroAndALineFeed) {
+    EXPECT_TRUE(probe("", "one line\n").hasLogEntries());
+    EXPECT_FALSE(probe("", "").hasLogEntries());
+    EXPECT_FALSE(probe("", "no feed").hasLogEntries());
+    EXPECT_FALSE(probe("", "a\nb\n", 1).hasLogEntries());
+}
+
+QByteArray entries(const QList<QByteArray>& stamps) {
+    QByteArray json = "[";
+    for (const QByteArray& s : stamps) json += (json.size() > 1 ? "," : "") + s;
+    return json + "]";
+}
+
+TEST_F(Probe, TimeFormatLooksAtTheFirstElevenElements) {
+    const QByteArray good = R"({"timestamp":"2021-04-07 18:22:06.123456+0100"})";
+    const QByteArray shortStamp = R"({"timestamp":"2021-04-07 18:22:06.123456"})";
+    EXPECT_TRUE(probe("", entries({good, good, good})).hasCorrectTimeFormat());
+    EXPECT_FALSE(probe("", entries({shortStamp, shortStamp, shortStamp})).hasCorrectTimeFormat());
+    QList<QByteArray> thirteen(11, shortStamp);
+    thirteen << good << good;
+    EXPECT_FALSE(probe("", entries(thirteen)).hasCorrectTimeFormat());
+    QList<QByteArray> eleven(10, shortStamp);
+    eleven << good;
+    EXPECT_TRUE(probe("", entries(eleven)).hasCorrectTimeFormat());
+    EXPECT_TRUE(probe("", entries({"5", good})).hasCorrectTimeFormat());
+    EXPECT_FALSE(probe("", entries({R"({"timestamp":5})", "{}"})).hasCorrectTimeFormat());
+    EXPECT_FALSE(probe("", "[]").hasCorrectTimeFormat());
+    EXPECT_FALSE(probe("", R"({"timestamp":"2021-04-07 18:22:06.123456+0100"})").hasCorrectTimeFormat());
+    EXPECT_FALSE(probe("", entries({good}) + " x").hasCorrectTimeFormat());
+    EXPECT_FALSE(probe("", entries({good}), 1).hasCorrectTimeFormat());
+}
+
+TEST_F(Probe, TwelveHourClockFailsWithoutRunningTheTool) {
+    FakeTool log(dir, "log");
+    log.answer(R"([{"timestamp":"2021-04-07 18:22:06.123456+0100"}])");
+    deDysfunction p(tools::ToolSet::withPrograms({{QLatin1String(tools::logPath), log.program()}}));
+    p.roundTripLocalTime = [](const QString&) { return std::optional<QString>("2021-04-07 6:22:06 PM"); };
+    EXPECT_FALSE(p.hasCorrectTimeFormat());
+    EXPECT_FALSE(log.ran());
+    p.roundTripLocalTime = [](const QString&) { return std::optional<QString>("2021-04-07 6:22:06 pm"); };
+    EXPECT_FALSE(p.hasCorrectTimeFormat());
+    p.roundTripLocalTime = [](const QString& s) { return std::optional<QString>(s); };
+    EXPECT_TRUE(p.hasCorrectTimeFormat());
+    EXPECT_EQ(log.arguments(), (QStringList{"show", "--style", "json", "--last", "2"}));
+}
+
+TEST_F(Probe, OwnClockRoundTripIsTwentyFourHour) {
+    const deDysfunction p;
+    EXPECT_EQ(p.roundTripLocalTime("2021-04-07 18:22:06"), std::optional<QString>("2021-04-07 18:22:06"));
+}
+
+TEST_F(Probe, ToolThatCannotStartIsANo) {
+    deDysfunction p(tools::ToolSet::withPrograms({{QLatin1String(tools::idPath), dir.filePath("missing")},
+                                                  {QLatin1String(tools::logPath), dir.filePath("missing")}}));
+    EXPECT_FALSE(p.isAdminUser());
+    EXPECT_FALSE(p.hasLogEntries());
+    EXPECT_FALSE(p.hasCorrectTimeFormat());
+}
+
+}  // namespace
+}  // namespace varko::logs
