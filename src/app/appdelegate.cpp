@@ -5,13 +5,15 @@
 #include <QFileOpenEvent>
 #include <QMainWindow>
 
+#include "logs/ui/logviewcontroller.h"
+#include "logs/ui/logwindowcontroller.h"
 #include "report/ui/documentwindowcontroller.h"
 #include "report/ui/viewcontroller.h"
 
 namespace varko {
 
 AppDelegate::AppDelegate(tools::ToolSet tools, QObject* parent)
-    : QObject(parent), documentController(Storyboard(std::move(tools))) {
+    : QObject(parent), documentController(Storyboard(tools)), storyboard(tools) {
     createActions();
 #ifdef Q_OS_MACOS
     sharedMenuBar = new QMenuBar(nullptr);
@@ -41,6 +43,7 @@ void AppDelegate::createActions() {
     saveReportAction->setShortcut(QKeySequence::Save);
     connect(saveReportAction, &QAction::triggered, this, [this] {
         if (ViewController* view = activeInspection()) view->saveButton();
+        else if (LogViewController* log = activeLogView()) log->savelogButtonAction();
     });
 
     quitAction = new QAction(tr("&Quit"), this);
@@ -52,12 +55,21 @@ void AppDelegate::createActions() {
     biggerAction->setShortcuts({QKeySequence::ZoomIn, QKeySequence(Qt::CTRL | Qt::Key_Equal)});
     connect(biggerAction, &QAction::triggered, this, [this] {
         if (ViewController* view = activeInspection()) view->incFontSize();
+        else if (LogViewController* log = activeLogView()) log->incFontSize();
     });
     smallerAction = new QAction(tr("S&maller"), this);
     smallerAction->setShortcut(QKeySequence::ZoomOut);
     connect(smallerAction, &QAction::triggered, this, [this] {
         if (ViewController* view = activeInspection()) view->decFontSize();
+        else if (LogViewController* log = activeLogView()) log->decFontSize();
     });
+
+    openLogAction = new QAction(tr("Open Log Browser"), this);
+    openLogAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_L));
+    connect(openLogAction, &QAction::triggered, this, [this] { openLogwindow(); });
+    closeLogAction = new QAction(tr("Close Log Browser"), this);
+    closeLogAction->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_L));
+    connect(closeLogAction, &QAction::triggered, this, &AppDelegate::closeLogwindow);
 
     clearRecentAction = new QAction(tr("Clear Menu"), this);
     connect(clearRecentAction, &QAction::triggered, &documentController,
@@ -79,6 +91,9 @@ void AppDelegate::fillMenuBar(QMenuBar* bar) {
     QMenu* view = bar->addMenu(tr("&View"));
     view->addAction(biggerAction);
     view->addAction(smallerAction);
+    QMenu* windowMenu = bar->addMenu(tr("&Window"));
+    windowMenu->addAction(openLogAction);
+    windowMenu->addAction(closeLogAction);
     rebuildRecentMenu();
 }
 
@@ -107,11 +122,41 @@ ViewController* AppDelegate::activeInspection() const {
     return window ? window->viewController() : nullptr;
 }
 
+LogViewController* AppDelegate::activeLogView() const {
+    auto* window = qobject_cast<LogWindowController*>(QApplication::activeWindow());
+    return window ? window->viewController() : nullptr;
+}
+
+LogWindowController* AppDelegate::openLogwindow() {
+    auto* window = qobject_cast<LogWindowController*>(
+        storyboard.instantiateController(QLatin1String(Storyboard::logWindowController)));
+    if (window == nullptr) return nullptr;
+    logWindowControllers << window;
+    connect(window, &QObject::destroyed, this, [this, window] {
+        logWindowControllers.removeAll(window);
+        updateActions();
+    });
+    installMenus(window);
+    window->show();
+    window->raise();
+    window->activateWindow();
+    updateActions();
+    return window;
+}
+
+void AppDelegate::closeLogwindow() {
+    if (logWindowControllers.isEmpty()) return;
+    auto* front = qobject_cast<LogWindowController*>(QApplication::activeWindow());
+    (front != nullptr ? front : logWindowControllers.last())->close();
+}
+
 void AppDelegate::updateActions() {
     const bool inspecting = activeInspection() != nullptr;
-    saveReportAction->setEnabled(inspecting);
-    biggerAction->setEnabled(inspecting);
-    smallerAction->setEnabled(inspecting);
+    const bool logging = activeLogView() != nullptr;
+    saveReportAction->setEnabled(inspecting || logging);
+    biggerAction->setEnabled(inspecting || logging);
+    smallerAction->setEnabled(inspecting || logging);
+    closeLogAction->setEnabled(!logWindowControllers.isEmpty());
     closeAction->setEnabled(QApplication::activeWindow() != nullptr);
 }
 

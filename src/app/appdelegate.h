@@ -11,6 +11,8 @@
 namespace varko {
 
 class ViewController;
+class LogViewController;
+class LogWindowController;
 
 /// The application's one delegate: its menus, and how items reach documents.
 class AppDelegate final : public QObject {
@@ -28,6 +30,11 @@ public:
     [[nodiscard]] DocumentController& documents() { return documentController; }
     /// Gives a window the application's menus (one shared menu bar on macOS).
     void installMenus(QMainWindow* window);
+    /// Opens a new log browser window and keeps it until it closes.
+    LogWindowController* openLogwindow();
+    /// Closes the log browser window in front, or the newest one.
+    void closeLogwindow();
+    [[nodiscard]] const QList<LogWindowController*>& logWindows() const { return logWindowControllers; }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -38,6 +45,7 @@ private:
     void rebuildRecentMenu();
     void updateActions();
     [[nodiscard]] ViewController* activeInspection() const;
+    [[nodiscard]] LogViewController* activeLogView() const;
 
     DocumentController documentController;
     QAction* openAction = nullptr;
@@ -47,6 +55,10 @@ private:
     QAction* biggerAction = nullptr;
     QAction* smallerAction = nullptr;
     QAction* clearRecentAction = nullptr;
+    QAction* openLogAction = nullptr;
+    QAction* closeLogAction = nullptr;
+    QList<LogWindowController*> logWindowControllers;
+    Storyboard storyboard;
     QList<QMenu*> recentMenus;
     QMenuBar* sharedMenuBar = nullptr;
 };

@@ -14,6 +14,7 @@ public:
     explicit Storyboard(tools::ToolSet tools) : tools(std::move(tools)) {}
 
     static constexpr auto documentWindowController = "Document Window Controller";
+    static constexpr auto logWindowController = "Log Window Controller";
 
     /// A new window controller, or null for an unknown identifier.
     [[nodiscard]] QWidget* instantiateController(const QString& identifier) const;

@@ -201,16 +201,24 @@ void LogViewController::savelogButtonAction() {
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->setWindowModality(Qt::WindowModal);
     connect(dialog, &QFileDialog::fileSelected, this, [this, rtf](const QString& fileName) {
-        QFuture<std::string> document = rtf;
-        document.then(this, [this, fileName](const std::string& document) { writeLog(fileName, document); });
+        // Writing a large log is slow too; the result comes back to this window only.
+        QtConcurrent::run(processingQueue,
+                          [rtf, fileName] {
+                              const std::string& document = rtf.result();
+                              return tools::writeFileAtomically(fileName, document.data(), qint64(document.size()));
+                          })
+            .then(this, [this](const std::optional<QString>& failure) { logWritten(failure); });
     });
     dialog->open();
     emit saveDialogOpened(dialog);
 }
 
 void LogViewController::writeLog(const QString& fileName, const std::string& rtf) {
-    if (const auto failure = tools::writeFileAtomically(fileName, rtf.data(), qint64(rtf.size())))
-        appendOutputText(*failure);
+    logWritten(tools::writeFileAtomically(fileName, rtf.data(), qint64(rtf.size())));
+}
+
+void LogViewController::logWritten(const std::optional<QString>& failure) {
+    if (failure) appendOutputText(*failure);
     emit logSaved();
 }
 

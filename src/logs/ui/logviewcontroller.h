@@ -81,6 +81,7 @@ private:
     void viewDidLoad();
     void viewDidAppear();
     void storeFontSize();
+    void logWritten(const std::optional<QString>& failure);
     [[nodiscard]] logs::CategoryFilter filter() const;
 
     tools::ToolSet tools;

@@ -1,0 +1,218 @@
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileDialog>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <csignal>
+#include <sys/resource.h>
+
+#include "logs/ui/logviewcontroller.h"
+#include "logs/ui/logwindowcontroller.h"
+#include "support/faketool.h"
+
+namespace varko {
+namespace {
+
+using testing::FakeTool;
+
+const QByteArray threeEntries = R"([
+ {"timestamp":"2021-04-07 18:22:06.123456+0100","subsystem":"com.apple.TCC","eventMessage":"tcc"},
+ {"timestamp":"2021-04-07 18:22:07.123456+0100","subsystem":"com.apple.launchservices","eventMessage":"ls"},
+ {"timestamp":"2021-04-07 18:22:08.123456+0100","processImagePath":"/kernel","eventMessage":"kernel"}])";
+
+class LogViewTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        QSettings().remove("fontSizeLog");
+        log.answer(threeEntries);
+    }
+    std::unique_ptr<LogWindowController> window(const tools::ToolSet& set) {
+        auto w = std::make_unique<LogWindowController>(set);
+        w->setAttribute(Qt::WA_DeleteOnClose, false);
+        w->show();
+        return w;
+    }
+    std::unique_ptr<LogWindowController> window() {
+        return window(tools::ToolSet::withPrograms({{QLatin1String(tools::logPath), log.program()}}));
+    }
+    static bool fetch(LogViewController* v) {
+        QSignalSpy finished(v, &LogViewController::logQueryFinished);
+        v->getlogButtonAction();
+        return finished.wait(10000);
+    }
+    QTemporaryDir dir;
+    FakeTool log{dir, "log"};
+};
+
+TEST_F(LogViewTest, OpensWithTheLastMinuteAndEverythingChecked) {
+    auto w = window();
+    LogViewController* v = w->viewController();
+    EXPECT_EQ(w->windowTitle(), "Log Window");
+    EXPECT_FALSE(v->progressSpinner->isVisible());
+    EXPECT_EQ(v->startDateTextbox->text().size(), 10);
+    EXPECT_EQ(v->startTimeTextbox->text().size(), 8);
+    EXPECT_EQ(v->endTimeTextbox->text().size(), 8);
+    for (QCheckBox* c : {v->cloudDocsCheckbox, v->cloudKitCheckbox, v->mmcsCheckbox, v->otherCheckbox})
+        EXPECT_TRUE(c->isChecked());
+    EXPECT_TRUE(v->logs.empty());
+    EXPECT_EQ(v->outputTextbox->display().lineCount(), 0);
+}
+
+TEST_F(LogViewTest, QueryShowsEntriesAndSendsTenArguments) {
+    auto w = window();
+    LogViewController* v = w->viewController();
+    ASSERT_TRUE(fetch(v));
+    const QStringList args = log.arguments();
+    ASSERT_EQ(args.size(), 10);
+    EXPECT_EQ(args[6], "--start");
+    EXPECT_EQ(args[7], v->startDateTextbox->text() + " " + v->startTimeTextbox->text());
+    EXPECT_EQ(args[8], "--end");
+    ASSERT_EQ(v->logs.size(), 1u);
+    EXPECT_EQ(v->outputTextbox->display().lineCount(), 3);
+    EXPECT_FALSE(v->progressSpinner->isVisible());
+}
+
+TEST_F(LogViewTest, FailuresShowTheirMessageAndKeepTheLastEntries) {
+    auto w = window();
+    LogViewController* v = w->viewController();
+    ASSERT_TRUE(fetch(v));
+    const QString shown = v->outputTextbox->display().text();
+
+    log.answer("[]", 1);
+    ASSERT_TRUE(fetch(v));
+    EXPECT_EQ(v->outputTextbox->display().text(), "log show command returned error number 1");
+    ASSERT_EQ(v->logs.size(), 1u);
+    EXPECT_EQ(v->logs.front()->children.size(), 3u);
+
+    // Any checkbox brings the entries back.
+    QTest::mouseClick(v->otherCheckbox, Qt::LeftButton);
+    QTest::mouseClick(v->otherCheckbox, Qt::LeftButton);
+    EXPECT_EQ(v->outputTextbox->display().text(), shown);
+
+    auto broken = window(tools::ToolSet::withPrograms({{QLatin1String(tools::logPath), dir.filePath("absent")}}));
+    ASSERT_TRUE(fetch(broken->viewController()));
+    EXPECT_EQ(broken->viewController()->outputTextbox->display().text(), "log show command failed\n");
+}
+
+TEST_F(LogViewTest, CheckboxesFilterByCategory) {
+    auto w = window();
+    LogViewController* v = w->viewController();
+    QTest::mouseClick(v->cloudDocsCheckbox, Qt::LeftButton);  // before any query: nothing happens
+    EXPECT_EQ(v->outputTextbox->display().lineCount(), 0);
+    v->cloudDocsCheckbox->setChecked(true);
+    ASSERT_TRUE(fetch(v));
+    for (QCheckBox* c : {v->cloudDocsCheckbox, v->cloudKitCheckbox, v->mmcsCheckbox, v->otherCheckbox})
+        QTest::mouseClick(c, Qt::LeftButton);
+    EXPECT_EQ(v->outputTextbox->display().lineCount(), 0);
+    QTest::mouseClick(v->otherCheckbox, Qt::LeftButton);
+    ASSERT_EQ(v->outputTextbox->display().lineCount(), 1);
+    EXPECT_EQ(v->outputTextbox->display().line(0)[0].colour, logs::LineColour::Blue);
+    EXPECT_TRUE(v->outputTextbox->display().text().endsWith("kernel      kernel\n"));
+}
+
+TEST_F(LogViewTest, WindowStaysResponsiveWhileTheToolRunsAndMayCloseMeanwhile) {
+    log.answer(threeEntries, 0, {}, "sleep 2");
+    auto w = window();
+    LogViewController* v = w->viewController();
+    v->getlogButtonAction();
+    EXPECT_TRUE(v->progressSpinner->isVisible());
+    int ticks = 0;
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout, [&] { ++ticks; });
+    timer.start(20);
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < 500) QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    EXPECT_GE(ticks, 10);
+    EXPECT_TRUE(v->logs.empty());
+    w.reset();  // closing with the tool still running neither blocks nor crashes
+    QTest::qWait(100);
+}
+
+TEST_F(LogViewTest, FontSizeIsBoundedStoredAndLoaded) {
+    QSettings().setValue("fontSizeLog", 3.5);
+    EXPECT_EQ(window()->viewController()->theFontSize, 12);
+    QSettings().setValue("fontSizeLog", 30.0);
+    auto w = window();
+    LogViewController* v = w->viewController();
+    EXPECT_EQ(v->theFontSize, 30);
+    v->incFontSize();
+    EXPECT_EQ(v->theFontSize, 24);
+    EXPECT_EQ(QSettings().value("fontSizeLog").toDouble(), 24);
+    for (int i = 0; i < 30; ++i) v->decFontSize();
+    EXPECT_EQ(v->theFontSize, 4);
+    ASSERT_TRUE(fetch(v));
+    v->incFontSize();
+    EXPECT_EQ(v->outputTextbox->display().entryFontSize(), 5);
+}
+
+TEST_F(LogViewTest, SaveWritesTheShownTextAsRtf) {
+    auto w = window();
+    LogViewController* v = w->viewController();
+    ASSERT_TRUE(fetch(v));
+    QSignalSpy opened(v, &LogViewController::saveDialogOpened);
+    QSignalSpy saved(v, &LogViewController::logSaved);
+    v->savelogButtonAction();
+    ASSERT_EQ(opened.size(), 1);
+    auto* dialog = qobject_cast<QFileDialog*>(opened.first().first().value<QWidget*>());
+    ASSERT_NE(dialog, nullptr);
+    const QString target = dir.filePath("saved.rtf");
+    emit dialog->fileSelected(target);
+    ASSERT_TRUE(saved.wait(10000));
+    QFile file(target);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray rtf = file.readAll();
+    EXPECT_TRUE(rtf.startsWith("{\\rtf1"));
+    EXPECT_TRUE(rtf.contains("TCC         tcc\\par"));
+    EXPECT_TRUE(rtf.contains("\\cf3"));
+}
+
+TEST_F(LogViewTest, FailedSaveLeavesTheOldFileAndSaysWhy) {
+    auto w = window();
+    LogViewController* v = w->viewController();
+    ASSERT_TRUE(fetch(v));
+    const QString target = dir.filePath("old.rtf");
+    {
+        QFile old(target);
+        ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+        old.write("old log");
+    }
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit saved{};
+    getrlimit(RLIMIT_FSIZE, &saved);
+    rlimit tiny = saved;
+    tiny.rlim_cur = 16;
+    setrlimit(RLIMIT_FSIZE, &tiny);
+    v->writeLog(target, std::string(4096, 'x'));
+    setrlimit(RLIMIT_FSIZE, &saved);
+
+    QFile old(target);
+    ASSERT_TRUE(old.open(QIODevice::ReadOnly));
+    EXPECT_EQ(old.readAll(), "old log");
+    const logs::LogDisplay& shown = v->outputTextbox->display();
+    EXPECT_EQ(shown.lineCount(), 4);  // the entries, then the reason
+    EXPECT_FALSE(shown.line(3)[0].text.isEmpty());
+    EXPECT_EQ(QDir(dir.path()).entryList({"old.rtf*"}, QDir::Files | QDir::Hidden).size(), 1);
+}
+
+TEST_F(LogViewTest, OutputViewSelectsAndCopiesWholeLines) {
+    auto w = window();
+    LogViewController* v = w->viewController();
+    ASSERT_TRUE(fetch(v));
+    LogOutputView* view = v->outputTextbox;
+    view->setFocus();
+    QTest::keyClick(view, Qt::Key_Home);
+    QTest::keyClick(view, Qt::Key_Down, Qt::ShiftModifier);
+    EXPECT_EQ(view->selection(), (std::pair<qsizetype, qsizetype>{0, 1}));
+    EXPECT_EQ(view->selectedText(), view->display().text(0, 1));
+    QTest::keyClick(view, Qt::Key_A, Qt::ControlModifier);
+    EXPECT_EQ(view->selectedText(), view->display().text());
+}
+
+}  // namespace
+}  // namespace varko
