@@ -145,9 +145,18 @@ LogWindowController* AppDelegate::openLogwindow() {
 }
 
 void AppDelegate::closeLogwindow() {
-    if (logWindowControllers.isEmpty()) return;
     auto* front = qobject_cast<LogWindowController*>(QApplication::activeWindow());
-    (front != nullptr ? front : logWindowControllers.last())->close();
+    if (front != nullptr && front->isVisible()) {
+        front->close();
+        return;
+    }
+    // A window being closed stays in the list until it is deleted.
+    for (auto it = logWindowControllers.crbegin(); it != logWindowControllers.crend(); ++it) {
+        if ((*it)->isVisible()) {
+            (*it)->close();
+            return;
+        }
+    }
 }
 
 void AppDelegate::updateActions() {
