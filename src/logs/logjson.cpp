@@ -81,60 +81,75 @@ bool walkDocument(ondemand::parser& parser, const char* data, std::size_t length
     return document.current_location().error() == OUT_OF_BOUNDS;
 }
 
-constexpr std::size_t chunkBytes = std::size_t(2) << 20;
-
-// A large array is parsed in slices of whole elements, each made an array of its
-// own by writing brackets over the commas between them, so the parser's index
-// stays small and warm instead of spanning gigabytes. A slice is cut only at
-// "},{"; a cut that is not between two elements leaves a slice with an open
-// string or bracket, which cannot parse, and then the caller walks the document
-// whole. Returns nothing when that happened.
-std::optional<bool> walkInSlices(ondemand::parser& parser, QByteArray& json, const LogElementVisitor& visit) {
-    char* const data = json.data();
-    const auto length = std::size_t(json.size());
-    std::size_t begin = 0;
-    while (begin < length && std::isspace(static_cast<unsigned char>(data[begin]))) ++begin;
-    if (begin == length || data[begin] != '[') return std::nullopt;
-    while (true) {
-        const char* cut = nullptr;
-        if (length - begin > 2 * chunkBytes) {
-            const std::string_view rest(data + begin + chunkBytes, length - begin - chunkBytes);
-            const std::size_t at = rest.find("},{");
-            if (at != std::string_view::npos) cut = rest.data() + at + 1;  // the comma
-        }
-        if (cut == nullptr) {
-            // The last slice ends with the document's own bracket and whatever follows it.
-            const char saved = data[begin];
-            data[begin] = '[';
-            const bool ok = walkDocument(parser, data + begin, length - begin, std::size_t(json.capacity()) - begin, visit);
-            data[begin] = saved;
-            return ok ? std::optional<bool>(true) : std::nullopt;
-        }
-        const auto end = std::size_t(cut - data);
-        const char savedBegin = data[begin];
-        data[begin] = '[';
-        data[end] = ']';
-        const bool ok = walkDocument(parser, data + begin, end + 1 - begin, std::size_t(json.capacity()) - begin, visit);
-        data[begin] = savedBegin;
-        data[end] = ',';
-        if (!ok) return std::nullopt;
-        begin = end;
-    }
+// Walks a slice of a large array as an array of its own, from a copy with the
+// brackets that make it one; the copy also gives the parser its padding.
+bool walkSlice(ondemand::parser& parser, std::string& scratch, const LogSlice& slice,
+               const LogElementVisitor& visit) {
+    scratch.clear();
+    scratch.reserve(slice.text.size() + 2 + SIMDJSON_PADDING);
+    if (slice.needsOpening) scratch += '[';
+    scratch += slice.text;
+    if (slice.needsClosing) scratch += ']';
+    return walkDocument(parser, scratch.data(), scratch.size(), scratch.capacity(), visit);
 }
 
 }  // namespace
 
+std::vector<LogSlice> logArraySlices(std::string_view json) {
+    std::vector<LogSlice> slices;
+    std::size_t begin = 0;
+    while (begin < json.size() && std::isspace(static_cast<unsigned char>(json[begin]))) ++begin;
+    if (json.size() - begin <= 2 * logSliceBytes || json[begin] != '[') return slices;
+    bool opening = false;  // the first slice keeps the document's own bracket
+    while (true) {
+        std::size_t cut = std::string_view::npos;
+        if (json.size() - begin > 2 * logSliceBytes) {
+            const std::size_t at = json.find("},{", begin + logSliceBytes);
+            if (at != std::string_view::npos) cut = at + 1;  // the comma
+        }
+        if (cut == std::string_view::npos) {
+            // The last slice ends with the document's own bracket and whatever follows it.
+            slices.push_back({json.substr(begin), opening, false});
+            return slices;
+        }
+        slices.push_back({json.substr(begin, cut - begin), opening, true});
+        begin = cut + 1;
+        opening = true;
+    }
+}
+
+bool walkLogSlice(const LogSlice& slice, const LogElementVisitor& visit) {
+    ondemand::parser parser;
+    std::string scratch;
+    return walkSlice(parser, scratch, slice, visit);
+}
+
 bool walkLogArray(QByteArray& json, const LogElementVisitor& visit, const std::function<void()>& restart) {
+    if (json.size() > qsizetype(SIMDJSON_MAXSIZE_BYTES) - qsizetype(SIMDJSON_PADDING)) return false;
+    const auto length = std::size_t(json.size());
+    ondemand::parser parser;
+    const std::vector<LogSlice> slices = logArraySlices(std::string_view(json.constData(), length));
+    if (!slices.empty()) {
+        std::string scratch;
+        bool ok = true;
+        for (const LogSlice& slice : slices) {
+            if (!walkSlice(parser, scratch, slice, visit)) {
+                ok = false;
+                break;
+            }
+        }
+        if (ok) return true;
+        if (restart) restart();
+    }
+    return walkWholeLogArray(json, visit);
+}
+
+bool walkWholeLogArray(QByteArray& json, const LogElementVisitor& visit) {
     if (json.size() > qsizetype(SIMDJSON_MAXSIZE_BYTES) - qsizetype(SIMDJSON_PADDING)) return false;
     const auto length = std::size_t(json.size());
     json.reserve(json.size() + qsizetype(SIMDJSON_PADDING));
     if (std::size_t(json.capacity()) < length + SIMDJSON_PADDING) return false;
-
     ondemand::parser parser;
-    if (length > 2 * chunkBytes) {
-        if (const auto sliced = walkInSlices(parser, json, visit)) return *sliced;
-        if (restart) restart();
-    }
     return walkDocument(parser, json.constData(), length, std::size_t(json.capacity()), visit);
 }
 

@@ -4,6 +4,7 @@
 #include <functional>
 #include <optional>
 #include <string_view>
+#include <vector>
 
 namespace varko::logs {
 
@@ -30,5 +31,27 @@ using LogElementVisitor = std::function<void(const LogFields* object)>;
 /// which is reserved in place rather than copying a document of gigabytes.
 [[nodiscard]] bool walkLogArray(QByteArray& json, const LogElementVisitor& visit,
                                 const std::function<void()>& restart = {});
+
+/// The same walk without slices, for a large document whose slices did not parse.
+[[nodiscard]] bool walkWholeLogArray(QByteArray& json, const LogElementVisitor& visit);
+
+/// A run of whole elements of a large top-level array. Slices are cut only at
+/// "},{"; a cut that is not between two elements leaves a slice with an open
+/// string or bracket, which cannot parse, and then the document is walked whole.
+/// Parsing in slices keeps the parser's index small and lets slices go in parallel.
+struct LogSlice {
+    std::string_view text;
+    bool needsOpening = false;  ///< an array bracket goes before `text`
+    bool needsClosing = false;  ///< and one after it
+};
+
+inline constexpr std::size_t logSliceBytes = std::size_t(2) << 20;
+
+/// The slices of `json`, in order; none for a document too small to need them or
+/// one that does not start as an array.
+[[nodiscard]] std::vector<LogSlice> logArraySlices(std::string_view json);
+
+/// Walks the elements of one slice; false when it is not well formed.
+[[nodiscard]] bool walkLogSlice(const LogSlice& slice, const LogElementVisitor& visit);
 
 }  // namespace varko::logs

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "logs/logentry.h"
+#include "logs/logjson.h"
 #include "logs/logtime.h"
 
 namespace varko::logs {
@@ -34,6 +35,11 @@ public:
 
     /// Adds one entry built from `fields`, as parsing does.
     void append(const LogFields& fields);
+
+private:
+    /// Parses the slices of a large document on all cores; false when one of them
+    /// is not well formed.
+    bool parseSlices(const std::vector<LogSlice>& slices);
 };
 
 }  // namespace varko::logs
