@@ -5,6 +5,7 @@ FUZZ_BUILD ?= build-fuzz
 JOBS ?= $(shell nproc)
 FUZZ_SECONDS ?= 5
 FUZZ_LONG_SECONDS ?= 600
+LOG_ENTRIES ?= 1000000
 
 .PHONY: deps configure build run test fuzz-build fuzz-smoke fuzz bench clean
 
@@ -42,7 +43,9 @@ fuzz: fuzz-build
 	./scripts/fuzz.sh $(FUZZ_BUILD) $(FUZZ_LONG_SECONDS)
 
 bench: build
-	for b in $(BUILD)/bin/bench_*; do $$b; done
+	$(BUILD)/bin/bench_info_build
+	$(BUILD)/bin/bench_plist_parse
+	./bench/log_pipeline.sh $(BUILD) $(LOG_ENTRIES)
 
 clean:
 	rm -rf $(BUILD) $(FUZZ_BUILD)
