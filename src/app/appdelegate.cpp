@@ -3,7 +3,12 @@
 #include <QApplication>
 #include <QFileInfo>
 #include <QFileOpenEvent>
+#include <QDir>
+#include <QFileDialog>
 #include <QMainWindow>
+#include <QSettings>
+
+#include "app/erroralert.h"
 
 #include "logs/ui/logviewcontroller.h"
 #include "logs/ui/logwindowcontroller.h"
@@ -12,8 +17,10 @@
 
 namespace varko {
 
-AppDelegate::AppDelegate(tools::ToolSet tools, QObject* parent)
-    : QObject(parent), documentController(Storyboard(tools)), storyboard(tools) {
+AppDelegate::AppDelegate(tools::ToolSet toolSet, QObject* parent)
+    : QObject(parent), launchEnvironment(LaunchEnvironment::system(toolSet)),
+      runningVersion(QCoreApplication::applicationVersion()), tools(toolSet), storyboard(toolSet),
+      documentController(storyboard) {
     createActions();
 #ifdef Q_OS_MACOS
     sharedMenuBar = new QMenuBar(nullptr);
@@ -25,7 +32,10 @@ AppDelegate::AppDelegate(tools::ToolSet tools, QObject* parent)
             &AppDelegate::rebuildRecentMenu);
 }
 
-AppDelegate::~AppDelegate() { delete sharedMenuBar; }
+AppDelegate::~AppDelegate() {
+    for (const QPointer<QMainWindow>& w : myLogWindow + myHelpWindow) delete w.data();
+    delete sharedMenuBar;
+}
 
 void AppDelegate::createActions() {
     openAction = new QAction(tr("&Open…"), this);
@@ -64,12 +74,30 @@ void AppDelegate::createActions() {
         else if (LogViewController* log = activeLogView()) log->decFontSize();
     });
 
-    openLogAction = new QAction(tr("Open Log Browser"), this);
-    openLogAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_L));
-    connect(openLogAction, &QAction::triggered, this, [this] { openLogwindow(); });
-    closeLogAction = new QAction(tr("Close Log Browser"), this);
-    closeLogAction->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_L));
-    connect(closeLogAction, &QAction::triggered, this, &AppDelegate::closeLogwindow);
+    mountAction = new QAction(tr("&Mount Disk Image…"), this);
+    connect(mountAction, &QAction::triggered, this, &AppDelegate::mountDMG);
+
+    // The launch sequence finds these two by their titles.
+    auto* openLog = new QAction(QStringLiteral("Open Log Browser"), this);
+    openLog->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_L));
+    connect(openLog, &QAction::triggered, this, &AppDelegate::openLogwindow);
+    auto* closeLog = new QAction(QStringLiteral("Close Log Browser"), this);
+    closeLog->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_L));
+    connect(closeLog, &QAction::triggered, this, &AppDelegate::closeLogwindow);
+    windowMenuActions = {openLog, closeLog};
+
+    auto* help = new QAction(tr("Varko Help"), this);
+    help->setShortcut(QKeySequence::HelpContents);
+    connect(help, &QAction::triggered, this, &AppDelegate::openHelp);
+    auto* support = new QAction(tr("Varko Support Page"), this);
+    connect(support, &QAction::triggered, this, &AppDelegate::openSupport);
+    auto* updatesPage = new QAction(tr("Updates for Older macOS"), this);
+    connect(updatesPage, &QAction::triggered, this, &AppDelegate::openUpdates);
+    // A status line more than a command: the update check retitles it.
+    auto* status = new QAction(QStringLiteral("Update not checked"), this);
+    status->setEnabled(false);
+    helpMenuActions = {help, support, updatesPage, status};
+    updates.updateStatusItem = status;
 
     clearRecentAction = new QAction(tr("Clear Menu"), this);
     connect(clearRecentAction, &QAction::triggered, &documentController,
@@ -87,13 +115,18 @@ void AppDelegate::fillMenuBar(QMenuBar* bar) {
     file->addAction(closeAction);
     file->addAction(saveReportAction);
     file->addSeparator();
+    file->addAction(mountAction);
+    file->addSeparator();
     file->addAction(quitAction);
     QMenu* view = bar->addMenu(tr("&View"));
     view->addAction(biggerAction);
     view->addAction(smallerAction);
     QMenu* windowMenu = bar->addMenu(tr("&Window"));
-    windowMenu->addAction(openLogAction);
-    windowMenu->addAction(closeLogAction);
+    windowMenu->addActions(windowMenuActions);
+    QMenu* helpMenu = bar->addMenu(tr("&Help"));
+    helpMenu->addActions(helpMenuActions.mid(0, 3));
+    helpMenu->addSeparator();
+    helpMenu->addAction(helpMenuActions.last());
     rebuildRecentMenu();
 }
 
@@ -127,36 +160,117 @@ LogViewController* AppDelegate::activeLogView() const {
     return window ? window->viewController() : nullptr;
 }
 
-LogWindowController* AppDelegate::openLogwindow() {
-    auto* window = qobject_cast<LogWindowController*>(
+void AppDelegate::openLogwindow() {
+    if (osVersion < 12) {
+        showErrorAlert(QStringLiteral("El Capitan doesn't support log features."));
+        return;
+    }
+    auto* window = qobject_cast<QMainWindow*>(
         storyboard.instantiateController(QLatin1String(Storyboard::logWindowController)));
-    if (window == nullptr) return nullptr;
-    logWindowControllers << window;
-    connect(window, &QObject::destroyed, this, [this, window] {
-        logWindowControllers.removeAll(window);
-        updateActions();
-    });
+    if (window == nullptr) return;
     installMenus(window);
     window->show();
-    window->raise();
-    window->activateWindow();
-    updateActions();
-    return window;
+    myLogWindow << window;
 }
 
 void AppDelegate::closeLogwindow() {
-    auto* front = qobject_cast<LogWindowController*>(QApplication::activeWindow());
-    if (front != nullptr && front->isVisible()) {
-        front->close();
-        return;
+    if (myLogWindow.isEmpty()) return;
+    QPointer<QMainWindow> newest = myLogWindow.takeLast();
+    if (newest) {
+        newest->close();
+        newest->deleteLater();
     }
-    // A window being closed stays in the list until it is deleted.
-    for (auto it = logWindowControllers.crbegin(); it != logWindowControllers.crend(); ++it) {
-        if ((*it)->isVisible()) {
-            (*it)->close();
-            return;
+}
+
+void AppDelegate::openHelp() {
+    auto* window = qobject_cast<QMainWindow*>(
+        storyboard.instantiateController(QLatin1String(Storyboard::helpWindowController)));
+    if (window == nullptr) return;
+    installMenus(window);
+    window->show();
+    myHelpWindow << window;
+}
+
+void AppDelegate::openSupport() { openWebPage(QStringLiteral(VARKO_SUPPORT_PAGE_ADDRESS)); }
+
+void AppDelegate::openUpdates() { openWebPage(QStringLiteral(VARKO_UPDATES_PAGE_ADDRESS)); }
+
+void AppDelegate::openWebPage(const QString& address) { updates.openUrl(QUrl(address)); }
+
+QAction* AppDelegate::windowMenuItem(const QString& title) const {
+    for (QAction* a : windowMenuActions)
+        if (a->text() == title) return a;
+    return nullptr;
+}
+
+QAction* AppDelegate::helpMenuItem(const QString& title) const {
+    for (QAction* a : helpMenuActions)
+        if (a->text() == title) return a;
+    return nullptr;
+}
+
+void AppDelegate::runLaunchSequence() {
+    const LaunchProbe probe = launchEnvironment.makeProbe();
+    bool logBrowserWorks = true;
+    const auto require = [&logBrowserWorks](const std::function<bool()>& test, const char* message) {
+        if (test()) return;
+        showErrorAlert(QString::fromUtf8(message));
+        logBrowserWorks = false;
+    };
+    require(probe.isAdminUser, launchmessages::notAdmin);
+    require(probe.hasLogFiles, launchmessages::noLogFiles);
+    require(probe.hasTimesyncFiles, launchmessages::noTimesync);
+    require(probe.hasLogEntries, launchmessages::noEntries);
+    if (!probe.hasCorrectTimeFormat()) {
+        // A 12-hour clock only spoils the times; the log browser stays on offer.
+        launchEnvironment.runAppleScript(probe.setClockScript);
+        showErrorAlert(QString::fromUtf8(launchmessages::timeFormat));
+    }
+    if (!logBrowserWorks) {
+        for (const char* title : {"Open Log Browser", "Close Log Browser"}) {
+            if (QAction* item = windowMenuItem(QLatin1String(title))) {
+                item->setVisible(false);
+                item->setEnabled(false);
+            }
         }
     }
+
+    const auto [major, minor] = launchEnvironment.systemVersion();
+    osVersion = osVersionFor(major, minor);
+
+    QSettings defaults;
+    const bool noUpdateCheck = defaults.value(QStringLiteral("noUpdateCheck"), false).toBool();
+    const double lastCheck = defaults.value(QStringLiteral("dateLastUpdateCheck"), 0.0).toDouble();
+    const double storedInterval = defaults.value(QStringLiteral("updateCheckInt"), 0.0).toDouble();
+    const UpdateSchedule schedule =
+        scheduleUpdateCheck(noUpdateCheck, lastCheck, storedInterval, launchEnvironment.now());
+    if (schedule.checkNow) {
+        updates.checkForUpdates(runningVersion);
+        defaults.setValue(QStringLiteral("dateLastUpdateCheck"), launchEnvironment.now());
+    }
+    defaults.setValue(QStringLiteral("noUpdateCheck"), noUpdateCheck);
+    defaults.setValue(QStringLiteral("updateCheckInt"), schedule.interval);
+}
+
+void AppDelegate::mountDMG() {
+    auto* panel = new QFileDialog(nullptr, tr("Mount Disk Image"));
+    panel->setAttribute(Qt::WA_DeleteOnClose);
+    panel->setFileMode(QFileDialog::ExistingFile);
+    panel->setNameFilter(tr("Disk images (*.dmg)"));
+    panel->setFilter(QDir::AllDirs | QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot);
+    panel->setLabelText(QFileDialog::Accept, tr("Mount"));
+    connect(panel, &QFileDialog::fileSelected, this, [this](const QString& path) {
+        if (!path.isEmpty()) mountDiskImage(path);
+    });
+    panel->open();
+}
+
+void AppDelegate::mountDiskImage(const QString& path) {
+    const tools::ToolResult run =
+        tools.run(QLatin1String(tools::hdiutilPath), {QStringLiteral("attach"), path}, tools::Capture::Both);
+    if (run.succeeded()) return;
+    runAlert({Alert::Style::Critical, QStringLiteral("Couldn't mount Disk Image:") + path,
+              QStringLiteral("Please try again in the Finder."), {QStringLiteral("OK")}});
 }
 
 void AppDelegate::updateActions() {
@@ -165,7 +279,7 @@ void AppDelegate::updateActions() {
     saveReportAction->setEnabled(inspecting || logging);
     biggerAction->setEnabled(inspecting || logging);
     smallerAction->setEnabled(inspecting || logging);
-    closeLogAction->setEnabled(!logWindowControllers.isEmpty());
+
     closeAction->setEnabled(QApplication::activeWindow() != nullptr);
 }
 
@@ -182,6 +296,7 @@ bool AppDelegate::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void AppDelegate::applicationDidFinishLaunching(const QStringList& items) {
+    runLaunchSequence();
     documentController.openDocuments(items);
 #ifndef Q_OS_MACOS
     if (items.isEmpty() && !applicationShouldOpenUntitledFile())

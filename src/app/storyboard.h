@@ -15,6 +15,7 @@ public:
 
     static constexpr auto documentWindowController = "Document Window Controller";
     static constexpr auto logWindowController = "Log Window Controller";
+    static constexpr auto helpWindowController = "Help Window Controller";
 
     /// A new window controller, or null for an unknown identifier.
     [[nodiscard]] QWidget* instantiateController(const QString& identifier) const;

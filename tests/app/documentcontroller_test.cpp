@@ -8,7 +8,6 @@
 #include <QTest>
 
 #include "app/appdelegate.h"
-#include "logs/ui/logwindowcontroller.h"
 #include "report/ui/documentwindowcontroller.h"
 #include "report/ui/viewcontroller.h"
 #include "support/faketool.h"
@@ -118,31 +117,12 @@ TEST(AppDelegateTest, MakesNoUntitledDocumentAndGivesWindowsTheirMenus) {
     QApplication::processEvents();
     QStringList menus;
     for (QAction* a : w->menuBar()->actions()) menus << a->text();
-    EXPECT_EQ(menus, QStringList({"&File", "&View", "&Window"}));
+    EXPECT_EQ(menus, QStringList({"&File", "&View", "&Window", "&Help"}));
     QStringList file;
     for (QAction* a : w->menuBar()->actions().first()->menu()->actions())
         if (!a->isSeparator()) file << a->text();
-    EXPECT_EQ(file, QStringList({"&Open…", "Open &Recent", "&Close", "&Save Report…", "&Quit"}));
+    EXPECT_EQ(file, QStringList({"&Open…", "Open &Recent", "&Close", "&Save Report…", "&Mount Disk Image…", "&Quit"}));
     delete w;
-}
-
-TEST(AppDelegateTest, WindowMenuOpensAndClosesLogBrowsers) {
-    AppDelegate delegate(tools::ToolSet::withPrograms({}));
-    LogWindowController* first = delegate.openLogwindow();
-    LogWindowController* second = delegate.openLogwindow();
-    ASSERT_NE(first, nullptr);
-    ASSERT_NE(second, first);
-    QApplication::processEvents();
-    EXPECT_EQ(first->windowTitle(), "Log Window");
-    QStringList window;
-    for (QAction* a : first->menuBar()->actions().at(2)->menu()->actions()) window << a->text();
-    EXPECT_EQ(window, QStringList({"Open Log Browser", "Close Log Browser"}));
-    EXPECT_EQ(delegate.logWindows().size(), 2);
-    delegate.closeLogwindow();
-    delegate.closeLogwindow();
-    QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    EXPECT_TRUE(delegate.logWindows().isEmpty());
-    delegate.closeLogwindow();  // none left: nothing happens
 }
 
 }  // namespace

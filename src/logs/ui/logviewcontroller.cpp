@@ -182,6 +182,11 @@ void LogViewController::showLogs() {
     outputTextbox->update([&](logs::LogDisplay& d) { d.showEntries(logs.front(), filter(), theFontSize); });
 }
 
+void LogViewController::releaseLogs() {
+    logs.clear();
+    outputTextbox->update([](logs::LogDisplay& d) { d = logs::LogDisplay(); });
+}
+
 void LogViewController::setOutputText(const QString& text) {
     outputTextbox->update([&](logs::LogDisplay& d) { d.setMessage(text, theFontSize); });
 }

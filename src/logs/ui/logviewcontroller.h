@@ -55,6 +55,8 @@ public:
     void setOutputText(const QString& text);
     void appendOutputText(const QString& text);
     void setDefaultRange();
+    /// Lets go of the entries and the output, as when the window has been closed.
+    void releaseLogs();
     /// Applies a finished query: entries on success, a message otherwise.
     void finishLogQuery(const logs::LogQueryResult& result);
     /// Writes an RTF document to `fileName` so that a failure leaves an existing

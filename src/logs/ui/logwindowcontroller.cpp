@@ -5,11 +5,16 @@
 namespace varko {
 
 LogWindowController::LogWindowController(tools::ToolSet tools, QWidget* parent) : QMainWindow(parent) {
-    setAttribute(Qt::WA_DeleteOnClose);
     content = new LogViewController(std::move(tools), this);
     setCentralWidget(content);
     setWindowTitle(QString::fromLatin1(LogViewController::windowTitle));
     resize(1000, 640);
+}
+
+void LogWindowController::closeEvent(QCloseEvent* event) {
+    // The application keeps closed log windows; their entries need not stay too.
+    content->releaseLogs();
+    QMainWindow::closeEvent(event);
 }
 
 }  // namespace varko

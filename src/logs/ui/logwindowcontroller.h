@@ -17,6 +17,9 @@ public:
 
     [[nodiscard]] LogViewController* viewController() const { return content; }
 
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
 private:
     LogViewController* content = nullptr;
 };

@@ -1,0 +1,56 @@
+#include "app/launchsequence.h"
+
+#include <QDateTime>
+#include <QOperatingSystemVersion>
+#include <memory>
+
+#include "logs/dedysfunction.h"
+
+namespace varko {
+
+LaunchProbe LaunchProbe::system(const tools::ToolSet& tools) {
+    auto probe = std::make_shared<logs::deDysfunction>(tools);
+    return {[probe] { return probe->isAdminUser(); },       [probe] { return probe->hasLogFiles(); },
+            [probe] { return probe->hasTimesyncFiles(); },  [probe] { return probe->hasLogEntries(); },
+            [probe] { return probe->hasCorrectTimeFormat(); }, probe->setClockScript};
+}
+
+LaunchEnvironment LaunchEnvironment::system(const tools::ToolSet& tools) {
+    LaunchEnvironment environment;
+    environment.makeProbe = [tools] { return LaunchProbe::system(tools); };
+    environment.runAppleScript = []([[maybe_unused]] const QString& source) {
+#ifdef Q_OS_MACOS
+        // Its result and any failure are of no interest: the alert follows regardless.
+        (void)tools::runProgram(QStringLiteral("/usr/bin/osascript"), {QStringLiteral("-e"), source},
+                                tools::Capture::Both);
+#endif
+    };
+    environment.systemVersion = [] {
+#ifdef Q_OS_MACOS
+        const QOperatingSystemVersion v = QOperatingSystemVersion::current();
+        return std::pair<int, int>(v.majorVersion(), v.minorVersion());
+#else
+        return std::pair<int, int>(0, 0);
+#endif
+    };
+    environment.now = [] {
+        // 978307200 seconds lie between 1970 and the platform's reference date.
+        return double(QDateTime::currentMSecsSinceEpoch()) / 1000.0 - 978307200.0;
+    };
+    return environment;
+}
+
+qint64 osVersionFor(int major, int minor) {
+    if (major == 10) return minor;
+    if (major == 11) return 16;
+    return 17;
+}
+
+UpdateSchedule scheduleUpdateCheck(bool noUpdateCheck, double lastCheck, double storedInterval, double now) {
+    UpdateSchedule schedule;
+    schedule.interval = storedInterval < 1.0 ? 43200.0 : storedInterval;
+    schedule.checkNow = !noUpdateCheck && now - lastCheck > schedule.interval;
+    return schedule;
+}
+
+}  // namespace varko

@@ -1,0 +1,240 @@
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "app/appdelegate.h"
+#include "app/erroralert.h"
+#include "app/helpviewcontroller.h"
+#include "app/helpwindowcontroller.h"
+#include "app/updatecheck.h"
+#include "httpserver.h"
+#include "support/faketool.h"
+
+namespace varko {
+namespace {
+
+/// Records every alert instead of showing it, and answers with a chosen button.
+class AlertRecorder {
+public:
+    explicit AlertRecorder(int answer = alertFirstButtonReturn) {
+        saved = alertRunner();
+        alertRunner() = [this, answer](const Alert& alert) {
+            alerts.push_back(alert);
+            events << QStringLiteral("alert");
+            return answer;
+        };
+    }
+    ~AlertRecorder() { alertRunner() = saved; }
+    [[nodiscard]] QStringList texts() const {
+        QStringList t;
+        for (const Alert& a : alerts) t << a.informativeText;
+        return t;
+    }
+    std::vector<Alert> alerts;
+    QStringList events;
+
+private:
+    AlertRunner saved;
+};
+
+struct Answers {
+    bool admin = true, logFiles = true, timesync = true, entries = true, timeFormat = true;
+};
+
+class LaunchTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        QSettings().clear();
+        delegate.updateChecker().setAddresses({server.url(), "https://varko.example/downloads/"});
+        delegate.runningVersion = "1.2";
+    }
+    void launch(Answers a, std::pair<int, int> version = {13, 1}, double now = 1000000.0) {
+        delegate.launchEnvironment.makeProbe = [a, this] {
+            const auto asked = [this](const char* name, bool answer) {
+                return [this, name, answer] {
+                    recorder.events << QString::fromLatin1(name);
+                    return answer;
+                };
+            };
+            return LaunchProbe{asked("admin", a.admin),     asked("files", a.logFiles), asked("timesync", a.timesync),
+                               asked("entries", a.entries), asked("format", a.timeFormat), "the script"};
+        };
+        delegate.launchEnvironment.runAppleScript = [this](const QString& s) { recorder.events << "script:" + s; };
+        delegate.launchEnvironment.systemVersion = [version] { return version; };
+        delegate.launchEnvironment.now = [now] { return now; };
+        delegate.runLaunchSequence();
+    }
+    [[nodiscard]] bool logItemsOn() const {
+        for (const char* title : {"Open Log Browser", "Close Log Browser"}) {
+            QAction* item = delegate.windowMenuItem(title);
+            if (item == nullptr || !item->isVisible() || !item->isEnabled()) return false;
+        }
+        return true;
+    }
+    [[nodiscard]] bool logItemsOff() const {
+        for (const char* title : {"Open Log Browser", "Close Log Browser"}) {
+            QAction* item = delegate.windowMenuItem(title);
+            if (item == nullptr || item->isVisible() || item->isEnabled()) return false;
+        }
+        return true;
+    }
+    AlertRecorder recorder;
+    testing::HttpServer server;
+    AppDelegate delegate{tools::ToolSet::withPrograms({})};
+};
+
+TEST_F(LaunchTest, EverythingPassingShowsNothing) {
+    launch({});
+    EXPECT_TRUE(recorder.alerts.empty());
+    EXPECT_TRUE(logItemsOn());
+    EXPECT_EQ(recorder.events, (QStringList{"admin", "files", "timesync", "entries", "format"}));
+}
+
+TEST_F(LaunchTest, EachFailureHasItsAlertInOrderAndAllQuestionsAreAsked) {
+    Answers a;
+    a.admin = false;
+    a.entries = false;
+    launch(a);
+    EXPECT_EQ(recorder.texts(), (QStringList{launchmessages::notAdmin, launchmessages::noEntries}));
+    EXPECT_EQ(recorder.events,
+              (QStringList{"admin", "alert", "files", "timesync", "entries", "alert", "format"}));
+    EXPECT_TRUE(logItemsOff());
+    for (const Alert& alert : recorder.alerts) {
+        EXPECT_EQ(alert.messageText, "An error occurred:");
+        EXPECT_EQ(alert.style, Alert::Style::Critical);
+        EXPECT_EQ(alert.buttons, QStringList{"OK"});
+    }
+}
+
+TEST_F(LaunchTest, EveryFailingQuestionWithdrawsTheLogBrowserButTheClock) {
+    for (int failing = 0; failing < 5; ++failing) {
+        AppDelegate fresh{tools::ToolSet::withPrograms({})};
+        fresh.updateChecker().setAddresses({server.url(), ""});
+        fresh.runningVersion = "1.2";
+        bool answers[5] = {true, true, true, true, true};
+        answers[failing] = false;
+        fresh.launchEnvironment.makeProbe = [&] {
+            return LaunchProbe{[&] { return answers[0]; }, [&] { return answers[1]; }, [&] { return answers[2]; },
+                               [&] { return answers[3]; }, [&] { return answers[4]; }, "s"};
+        };
+        fresh.launchEnvironment.runAppleScript = [](const QString&) {};
+        fresh.launchEnvironment.systemVersion = [] { return std::pair<int, int>(14, 0); };
+        fresh.launchEnvironment.now = [] { return 0.0; };
+        recorder.alerts.clear();
+        fresh.runLaunchSequence();
+        EXPECT_EQ(recorder.alerts.size(), 1u) << failing;
+        EXPECT_EQ(fresh.windowMenuItem("Open Log Browser")->isEnabled(), failing == 4) << failing;
+    }
+}
+
+TEST_F(LaunchTest, TwelveHourClockRunsTheScriptThenWarnsAndKeepsTheBrowser) {
+    Answers a;
+    a.timeFormat = false;
+    launch(a);
+    EXPECT_EQ(recorder.events.mid(5), (QStringList{"script:the script", "alert"}));
+    EXPECT_EQ(recorder.texts(), QStringList{launchmessages::timeFormat});
+    EXPECT_TRUE(logItemsOn());
+}
+
+TEST_F(LaunchTest, VersionCodes) {
+    EXPECT_EQ(osVersionFor(10, 15), 15);
+    EXPECT_EQ(osVersionFor(10, 11), 11);
+    EXPECT_EQ(osVersionFor(11, 2), 16);
+    EXPECT_EQ(osVersionFor(12, 0), 17);
+    EXPECT_EQ(osVersionFor(13, 4), 17);
+    EXPECT_EQ(osVersionFor(0, 0), 17);  // no macOS at all
+    launch({}, {10, 14});
+    EXPECT_EQ(delegate.osVersion, 14);
+}
+
+TEST_F(LaunchTest, FirstLaunchChecksAndStoresTheDefaults) {
+    QSignalSpy started(&delegate.updateChecker(), &UpdateChecker::checkStarted);
+    launch({}, {13, 0}, 50000.0);
+    EXPECT_EQ(started.size(), 1);
+    QSettings defaults;
+    EXPECT_EQ(defaults.value("noUpdateCheck").toBool(), false);
+    EXPECT_EQ(defaults.value("updateCheckInt").toDouble(), 43200.0);
+    EXPECT_EQ(defaults.value("dateLastUpdateCheck").toDouble(), 50000.0);
+}
+
+TEST_F(LaunchTest, UpdateScheduleEdges) {
+    EXPECT_TRUE(scheduleUpdateCheck(false, 0, 0, 43200.5).checkNow);
+    EXPECT_FALSE(scheduleUpdateCheck(false, 100, 0, 43300).checkNow);  // exactly the interval
+    EXPECT_FALSE(scheduleUpdateCheck(false, 90000, 0, 1000).checkNow);  // clock set back
+    EXPECT_FALSE(scheduleUpdateCheck(true, 0, 0, 1e9).checkNow);
+    EXPECT_EQ(scheduleUpdateCheck(false, 0, 0.5, 0).interval, 43200.0);
+    EXPECT_EQ(scheduleUpdateCheck(false, 0, 60, 0).interval, 60.0);
+
+    QSettings().setValue("noUpdateCheck", true);
+    QSettings().setValue("dateLastUpdateCheck", 7.0);
+    QSettings().setValue("updateCheckInt", 0.5);
+    QSignalSpy started(&delegate.updateChecker(), &UpdateChecker::checkStarted);
+    launch({});
+    EXPECT_EQ(started.size(), 0);
+    EXPECT_EQ(QSettings().value("dateLastUpdateCheck").toDouble(), 7.0);
+    EXPECT_EQ(QSettings().value("updateCheckInt").toDouble(), 43200.0);
+}
+
+TEST_F(LaunchTest, LogWindowsOpenAndCloseNewestFirst) {
+    launch({});
+    delegate.openLogwindow();
+    delegate.openLogwindow();
+    ASSERT_EQ(delegate.myLogWindow.size(), 2);
+    QPointer<QMainWindow> first = delegate.myLogWindow[0], second = delegate.myLogWindow[1];
+    EXPECT_EQ(second->windowTitle(), "Log Window");
+    first->close();  // by its close button: the entry stays
+    EXPECT_EQ(delegate.myLogWindow.size(), 2);
+    delegate.closeLogwindow();
+    EXPECT_FALSE(second->isVisible());
+    EXPECT_EQ(delegate.myLogWindow.size(), 1);
+    delegate.closeLogwindow();
+    delegate.closeLogwindow();  // none left
+    EXPECT_TRUE(delegate.myLogWindow.isEmpty());
+    QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(first.isNull());
+    EXPECT_TRUE(recorder.alerts.empty());
+}
+
+TEST_F(LaunchTest, ElCapitanGetsNoLogWindow) {
+    launch({}, {10, 11});
+    delegate.openLogwindow();
+    EXPECT_TRUE(delegate.myLogWindow.isEmpty());
+    EXPECT_EQ(recorder.texts(), QStringList{"El Capitan doesn't support log features."});
+}
+
+TEST_F(LaunchTest, HelpWindowsShowTheWholeHelpScaledToTheView) {
+    for (int i = 0; i < 3; ++i) delegate.openHelp();
+    ASSERT_EQ(delegate.myHelpWindow.size(), 3);
+    auto* help = qobject_cast<HelpWindowController*>(delegate.myHelpWindow.last().data());
+    ASSERT_NE(help, nullptr);
+    QApplication::processEvents();
+    HelpViewController* view = help->viewController();
+    ASSERT_TRUE(view->thePDFDocument) << "the help PDF is built beside the program";
+    EXPECT_GE(view->helpPDFView->pageCount(), 2);
+    ASSERT_FALSE(view->helpPDFView->pageLabels().empty());
+    const QPixmap page = view->helpPDFView->pageLabels().front()->pixmap();
+    EXPECT_LE(page.deviceIndependentSize().width(), view->helpPDFView->viewport()->width());
+    EXPECT_GT(page.deviceIndependentSize().width(), view->helpPDFView->viewport()->width() / 2);
+}
+
+TEST_F(LaunchTest, FailedMountNamesTheImage) {
+    QTemporaryDir dir;
+    testing::FakeTool hdiutil(dir, "hdiutil");
+    hdiutil.answer("", 1, "attach failed");
+    AppDelegate mounting(tools::ToolSet::withPrograms({{QLatin1String(tools::hdiutilPath), hdiutil.program()}}));
+    mounting.mountDiskImage("/Users/a/Downloads/x y.dmg");
+    EXPECT_EQ(hdiutil.arguments(), (QStringList{"attach", "/Users/a/Downloads/x y.dmg"}));
+    ASSERT_EQ(recorder.alerts.size(), 1u);
+    EXPECT_EQ(recorder.alerts[0].messageText, "Couldn't mount Disk Image:/Users/a/Downloads/x y.dmg");
+    EXPECT_EQ(recorder.alerts[0].informativeText, "Please try again in the Finder.");
+    hdiutil.answer("", 0);
+    mounting.mountDiskImage("/tmp/ok.dmg");
+    EXPECT_EQ(recorder.alerts.size(), 1u);
+}
+
+}  // namespace
+}  // namespace varko

@@ -1,0 +1,147 @@
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QSignalSpy>
+
+#include "app/erroralert.h"
+#include "app/updatecheck.h"
+#include "httpserver.h"
+
+namespace varko {
+namespace {
+
+QByteArray list(const QByteArray& entries) {
+    return R"(<?xml version="1.0" encoding="UTF-8"?><plist version="1.0"><array>)" + entries + "</array></plist>";
+}
+
+QByteArray entry(const QByteArray& app, const QByteArray& version, const QByteArray& url) {
+    return "<dict><key>AppName</key><string>" + app + "</string><key>Version</key><string>" + version +
+           "</string><key>URL</key><string>" + url + "</string></dict>";
+}
+
+class UpdateCheckTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        saved = alertRunner();
+        alertRunner() = [this](const Alert& a) {
+            alerts.push_back(a);
+            return answer;
+        };
+        checker.updateStatusItem = &status;
+        checker.openUrl = [this](const QUrl& url) { opened << url; };
+    }
+    void TearDown() override { alertRunner() = saved; }
+    void check(int code, const QByteArray& type, const QByteArray& body, const QString& version = "1.2") {
+        server.answer(code, type, body);
+        QSignalSpy finished(&checker, &UpdateChecker::checkFinished);
+        checker.checkForUpdates(version);
+        ASSERT_TRUE(finished.wait(10000));
+    }
+    [[nodiscard]] bool untouched() const { return status.text() == "Update not checked" && !status.isChecked(); }
+
+    testing::HttpServer server;
+    UpdateChecker checker{{server.url(), "https://varko.example/downloads/"}};
+    QAction status{"Update not checked"};
+    std::vector<Alert> alerts;
+    QList<QUrl> opened;
+    int answer = alertFirstButtonReturn;
+    AlertRunner saved;
+};
+
+TEST_F(UpdateCheckTest, AnswersThatAreNoListAreDropped) {
+    const QByteArray good = list(entry("Varko", "1.3", "https://varko.example/downloads/v13.dmg"));
+    check(404, "text/xml", good);
+    check(500, "text/plain", good);
+    check(200, "text/html", good);
+    check(200, "", good);
+    check(200, "TEXT/XML", good);
+    EXPECT_TRUE(alerts.empty());
+    EXPECT_TRUE(untouched());
+    // The MIME type is the header without its parameters.
+    check(200, "text/xml; charset=utf-8", good);
+    EXPECT_EQ(alerts.size(), 1u);
+}
+
+TEST_F(UpdateCheckTest, BrokenAndEmptyListsSaySo) {
+    check(200, "text/plain", "this is not a property list <");
+    check(200, "text/xml", list(""));
+    check(200, "text/xml", R"(<plist version="1.0"><dict/></plist>)");
+    ASSERT_EQ(alerts.size(), 3u);
+    EXPECT_EQ(alerts[0].informativeText, "Error in update Property List.");
+    EXPECT_EQ(alerts[1].informativeText, "Update Property List has no entries.");
+    EXPECT_EQ(alerts[2].informativeText, "Error in update Property List.");
+}
+
+TEST_F(UpdateCheckTest, OnlyVarkoEntriesCountAndTheRunningVersionIsNoUpdate) {
+    check(200, "text/xml", list(entry("Other", "9", "https://varko.example/downloads/o.dmg") +
+                                entry("varko", "9", "https://varko.example/downloads/v.dmg")));
+    EXPECT_TRUE(alerts.empty());
+    EXPECT_TRUE(untouched());
+    check(200, "text/xml", list(entry("Varko", "1.2", "https://varko.example/downloads/v12.dmg")));
+    EXPECT_TRUE(alerts.empty());
+    EXPECT_EQ(status.text(), "Checked for update");
+    EXPECT_TRUE(status.isChecked());
+}
+
+TEST_F(UpdateCheckTest, AnyOtherVersionOnTheDownloadSiteIsOffered) {
+    answer = alertSecondButtonReturn;
+    check(200, "text/xml", list(entry("Varko", "1.1", "https://varko.example/downloads/v11.dmg") +
+                                entry("Varko", "2.0", "https://varko.example/downloads/v20.dmg")));
+    ASSERT_EQ(alerts.size(), 2u);
+    EXPECT_EQ(alerts[0].messageText, "An update to this app to version 1.1 is available.");
+    EXPECT_EQ(alerts[0].informativeText,
+              "You are currently running Varko version 1.2.\nPlease choose whether to download this update now in "
+              "your default browser.");
+    EXPECT_EQ(alerts[0].buttons, (QStringList{"Ignore", "Download"}));
+    EXPECT_EQ(alerts[0].style, Alert::Style::Informational);
+    EXPECT_EQ(opened, (QList<QUrl>{QUrl("https://varko.example/downloads/v11.dmg"),
+                                   QUrl("https://varko.example/downloads/v20.dmg")}));
+    answer = alertFirstButtonReturn;
+    opened.clear();
+    check(200, "text/xml", list(entry("Varko", "1.1", "https://varko.example/downloads/v11.dmg")));
+    EXPECT_TRUE(opened.isEmpty());  // Ignore
+}
+
+TEST_F(UpdateCheckTest, ForeignAddressesAreNeverOffered) {
+    check(200, "text/xml",
+          list(entry("Varko", "2", "https://elsewhere.example/?u=https://varko.example/downloads/") +
+               entry("Varko", "2", "http://varko.example/downloads/v2.dmg") +
+               entry("Varko", "2", "https://varko.example/other/v2.dmg") + entry("Varko", "2", "")));
+    EXPECT_TRUE(alerts.empty());
+    EXPECT_EQ(status.text(), "Checked for update");
+}
+
+TEST_F(UpdateCheckTest, OversizedAnswersAreNoList) {
+    QByteArray big = list(entry("Varko", "3", "https://varko.example/downloads/v3.dmg"));
+    big.insert(big.indexOf("<array>"), QByteArray(UpdateChecker::maxListBytes, ' '));
+    check(200, "text/xml", big);
+    EXPECT_TRUE(alerts.empty());
+    EXPECT_TRUE(untouched());
+}
+
+TEST_F(UpdateCheckTest, NoVersionNoRequest) {
+    checker.checkForUpdates("");
+    ASSERT_EQ(alerts.size(), 1u);
+    EXPECT_EQ(alerts[0].informativeText, "Can't check for updates:\nNo app version string found.");
+    EXPECT_EQ(server.requests, 0);
+}
+
+TEST(ErrorAlertTest, FixedMessageOverTheExplanation) {
+    std::vector<Alert> shown;
+    const AlertRunner saved = alertRunner();
+    alertRunner() = [&](const Alert& a) {
+        shown.push_back(a);
+        return alertFirstButtonReturn;
+    };
+    showErrorAlert("first line\nsecond line");
+    showErrorAlert("again");
+    alertRunner() = saved;
+    ASSERT_EQ(shown.size(), 2u);
+    EXPECT_EQ(shown[0].messageText, "An error occurred:");
+    EXPECT_EQ(shown[0].informativeText, "first line\nsecond line");
+    EXPECT_EQ(shown[0].style, Alert::Style::Critical);
+    EXPECT_EQ(shown[0].buttons, QStringList{"OK"});
+}
+
+}  // namespace
+}  // namespace varko
