@@ -45,6 +45,7 @@ fuzz: fuzz-build
 bench: build
 	$(BUILD)/bin/bench_info_build
 	$(BUILD)/bin/bench_plist_parse
+	$(BUILD)/bin/bench_startup
 	./bench/log_pipeline.sh $(BUILD) $(LOG_ENTRIES)
 
 clean:
