@@ -15,7 +15,9 @@ namespace varko::logtool {
 
 namespace {
 
-[[nodiscard]] std::string describe(int negativeErrno) { return std::strerror(-negativeErrno); }
+[[nodiscard]] std::string describe(int negativeErrno) {
+    return std::strerror(-negativeErrno);
+}
 
 /// The value of FIELD in the current entry, without its "FIELD=" prefix; empty when absent.
 [[nodiscard]] std::optional<std::string_view> field(sd_journal* j, const char* name) {
@@ -72,7 +74,9 @@ template <typename Number>
 
 }  // namespace
 
-void JournalReader::Closer::operator()(sd_journal* j) const { sd_journal_close(j); }
+void JournalReader::Closer::operator()(sd_journal* j) const {
+    sd_journal_close(j);
+}
 
 JournalReader::Opened JournalReader::open(const JournalSource& source) {
     Opened result;
@@ -85,8 +89,8 @@ JournalReader::Opened JournalReader::open(const JournalSource& source) {
             // libsystemd skips some unreadable files silently; a named file must exist.
             const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
             if (fd < 0) {
-                result.error = "no readable systemd journal (" + file + ": " +
-                               std::strerror(errno) + ")";
+                result.error =
+                    "no readable systemd journal (" + file + ": " + std::strerror(errno) + ")";
                 return result;
             }
             ::close(fd);
@@ -144,8 +148,8 @@ bool JournalReader::current(LogRecord& record, std::uint64_t& storedUsec) {
     record.threadID = decimal<std::uint64_t>(field(j, "TID")).value_or(0);
 
     const auto priority = decimal<int>(field(j, "PRIORITY"));
-    record.messageType = priority && *priority <= 7 ? messageTypeForPriority(*priority)
-                                                    : MessageType::Default;
+    record.messageType =
+        priority && *priority <= 7 ? messageTypeForPriority(*priority) : MessageType::Default;
     if (field(j, "_TRANSPORT") == std::optional<std::string_view>("kernel")) {
         record.processID = 0;
         record.processImagePath = "/kernel";

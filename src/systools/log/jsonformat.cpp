@@ -46,14 +46,30 @@ void appendJsonString(std::string& out, std::string_view text) {
         }
         ++pos;
         switch (c) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '/': out += "\\/"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
-            case '\b': out += "\\b"; break;
-            case '\f': out += "\\f"; break;
+            case '"':
+                out += "\\\"";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '/':
+                out += "\\/";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
+            case '\b':
+                out += "\\b";
+                break;
+            case '\f':
+                out += "\\f";
+                break;
             default:
                 if (c < 0x20) {
                     out += "\\u00";
@@ -95,6 +111,8 @@ void appendJsonEntry(std::string& out, const LogRecord& r, bool first) {
     out += "\"\"\n}";
 }
 
-void appendJsonEnd(std::string& out, bool anyEntries) { out += anyEntries ? "]\n" : "[\n\n]\n"; }
+void appendJsonEnd(std::string& out, bool anyEntries) {
+    out += anyEntries ? "]\n" : "[\n\n]\n";
+}
 
 }  // namespace varko::logtool

@@ -4,11 +4,16 @@ namespace varko::logtool {
 
 const char* messageTypeName(MessageType type) {
     switch (type) {
-        case MessageType::Fault: return "Fault";
-        case MessageType::Error: return "Error";
-        case MessageType::Default: return "Default";
-        case MessageType::Info: return "Info";
-        case MessageType::Debug: return "Debug";
+        case MessageType::Fault:
+            return "Fault";
+        case MessageType::Error:
+            return "Error";
+        case MessageType::Default:
+            return "Default";
+        case MessageType::Info:
+            return "Info";
+        case MessageType::Debug:
+            return "Debug";
     }
     return "Default";
 }

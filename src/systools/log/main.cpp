@@ -71,12 +71,14 @@ int show(const Options& options) {
     if (json) appendJsonEnd(sink.pending(), any);
     sink.flush();
     switch (sink.state()) {
-        case OutputSink::State::ClosedPipe: return exitIOError;  // the reader left: no message
+        case OutputSink::State::ClosedPipe:
+            return exitIOError;  // the reader left: no message
         case OutputSink::State::Failed:
             std::cerr << "varko-log: writing the output failed: " << std::strerror(sink.error())
                       << '\n';
             return exitIOError;
-        case OutputSink::State::Open: break;
+        case OutputSink::State::Open:
+            break;
     }
     if (!readError.empty()) {
         std::cerr << "varko-log: " << readError << '\n';

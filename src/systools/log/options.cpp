@@ -66,13 +66,15 @@ ParsedOptions parseOptions(std::span<const std::string> arguments) {
                 o.predicate = *v;
             } else if (name == "--last") {
                 o.lastUsec = parseDuration(*v);
-                if (!o.lastUsec) return fail("--last takes N with an optional s, m, h or d, not \"" + *v + "\"");
+                if (!o.lastUsec)
+                    return fail("--last takes N with an optional s, m, h or d, not \"" + *v + "\"");
             } else if (name == "--start" || name == "--end") {
                 const auto t = parseLocalDateTime(*v);
                 if (!t)
                     return fail(std::string(name) +
                                 " takes a local date and time \"yyyy-MM-dd HH:mm:ss\" or a date "
-                                "\"yyyy-MM-dd\", not \"" + *v + "\"");
+                                "\"yyyy-MM-dd\", not \"" +
+                                *v + "\"");
                 if (name == "--start")
                     o.startUsec = t;
                 else

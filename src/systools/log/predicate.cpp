@@ -7,7 +7,9 @@ namespace varko::logtool {
 
 namespace {
 
-[[nodiscard]] char lower(char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; }
+[[nodiscard]] char lower(char c) {
+    return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
+}
 
 [[nodiscard]] bool sameText(std::string_view a, std::string_view b, bool fold) {
     if (a.size() != b.size()) return false;
@@ -43,8 +45,8 @@ public:
     ParsedPredicate run() {
         ParsedPredicate result;
         if (text.size() > Predicate::maxLength) {
-            fail(Predicate::maxLength, "predicate is longer than " +
-                                           std::to_string(Predicate::maxLength) + " bytes");
+            fail(Predicate::maxLength,
+                 "predicate is longer than " + std::to_string(Predicate::maxLength) + " bytes");
         } else {
             skipSpace();
             if (pos == text.size()) fail(pos, "predicate is empty");
@@ -73,8 +75,8 @@ private:
     }
 
     void skipSpace() {
-        while (pos < text.size() && (text[pos] == ' ' || text[pos] == '\t' || text[pos] == '\n' ||
-                                     text[pos] == '\r'))
+        while (pos < text.size() &&
+               (text[pos] == ' ' || text[pos] == '\t' || text[pos] == '\n' || text[pos] == '\r'))
             ++pos;
     }
 
@@ -154,8 +156,7 @@ private:
         while (pos < text.size() && isWordChar(text[pos])) ++pos;
         const std::string_view name = text.substr(keyStart, pos - keyStart);
         if (name.empty()) {
-            fail(keyStart, pos == text.size() ? "expected a key, found the end"
-                                              : "expected a key");
+            fail(keyStart, pos == text.size() ? "expected a key, found the end" : "expected a key");
             return 0;
         }
         Node node;
@@ -269,12 +270,20 @@ private:
             const std::size_t escape = pos++;
             if (pos == text.size()) break;
             switch (const char c = text[pos++]) {
-                case 'n': out += '\n'; break;
-                case 't': out += '\t'; break;
-                case 'r': out += '\r'; break;
+                case 'n':
+                    out += '\n';
+                    break;
+                case 't':
+                    out += '\t';
+                    break;
+                case 'r':
+                    out += '\r';
+                    break;
                 case '"':
                 case '\'':
-                case '\\': out += c; break;
+                case '\\':
+                    out += c;
+                    break;
                 case 'u': {
                     unsigned value = 0;
                     const auto [end, ec] = std::from_chars(
@@ -288,7 +297,9 @@ private:
                     appendUtf8(out, value);
                     break;
                 }
-                default: fail(escape, "unknown escape \\" + std::string(1, c)); return false;
+                default:
+                    fail(escape, "unknown escape \\" + std::string(1, c));
+                    return false;
             }
         }
         if (pos == text.size()) {
@@ -306,7 +317,9 @@ private:
     Predicate predicate;
 };
 
-ParsedPredicate Predicate::parse(std::string_view text) { return PredicateParser(text).run(); }
+ParsedPredicate Predicate::parse(std::string_view text) {
+    return PredicateParser(text).run();
+}
 
 bool Predicate::matches(const LogRecord& record) const {
     return !nodes.empty() && evaluate(root, record);
@@ -321,30 +334,46 @@ bool Predicate::evaluate(std::size_t index, const LogRecord& record) const {
         case Node::Kind::And:
             return std::all_of(node.children.begin(), node.children.end(),
                                [&](std::size_t c) { return evaluate(c, record); });
-        case Node::Kind::Not: return !evaluate(node.children.front(), record);
-        case Node::Kind::Compare: break;
+        case Node::Kind::Not:
+            return !evaluate(node.children.front(), record);
+        case Node::Kind::Compare:
+            break;
     }
     if (node.key == Key::ProcessID)
         return (record.processID == node.number) == (node.op == Op::Equal);
 
     std::string_view field;
     switch (node.key) {
-        case Key::Subsystem: field = record.subsystem; break;
-        case Key::Category: field = record.category; break;
-        case Key::ProcessImagePath: field = record.processImagePath; break;
-        case Key::EventMessage: field = record.eventMessage; break;
-        case Key::MessageType: field = messageTypeName(record.messageType); break;
-        case Key::ProcessID: break;
+        case Key::Subsystem:
+            field = record.subsystem;
+            break;
+        case Key::Category:
+            field = record.category;
+            break;
+        case Key::ProcessImagePath:
+            field = record.processImagePath;
+            break;
+        case Key::EventMessage:
+            field = record.eventMessage;
+            break;
+        case Key::MessageType:
+            field = messageTypeName(record.messageType);
+            break;
+        case Key::ProcessID:
+            break;
     }
     const std::string_view wanted = node.text;
     const bool fold = node.caseInsensitive;
     const auto equal = [fold](char a, char b) { return fold ? lower(a) == lower(b) : a == b; };
     switch (node.op) {
-        case Op::Equal: return sameText(field, wanted, fold);
-        case Op::NotEqual: return !sameText(field, wanted, fold);
+        case Op::Equal:
+            return sameText(field, wanted, fold);
+        case Op::NotEqual:
+            return !sameText(field, wanted, fold);
         case Op::Contains:
             return std::search(field.begin(), field.end(), wanted.begin(), wanted.end(), equal) !=
-                   field.end() || wanted.empty();
+                       field.end() ||
+                   wanted.empty();
         case Op::BeginsWith:
             return field.size() >= wanted.size() &&
                    sameText(field.substr(0, wanted.size()), wanted, fold);

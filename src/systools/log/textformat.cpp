@@ -22,7 +22,9 @@ void appendShown(std::string& out, std::string_view text) {
 }  // namespace
 
 void appendTextHeader(std::string& out) {
-    out += "Timestamp                       Thread     Type        Activity             PID    TTL  \n";
+    out +=
+        "Timestamp                       Thread     Type        Activity             PID    TTL  "
+        "\n";
 }
 
 void appendTextEntry(std::string& out, const LogRecord& r) {

@@ -77,10 +77,18 @@ std::optional<std::uint64_t> parseDuration(std::string_view text) {
     if (text.empty() || text.size() > 20) return std::nullopt;
     std::uint64_t unit = 0;
     switch (text.back()) {
-        case 's': unit = 1; break;
-        case 'm': unit = 60; break;
-        case 'h': unit = 3600; break;
-        case 'd': unit = 86400; break;
+        case 's':
+            unit = 1;
+            break;
+        case 'm':
+            unit = 60;
+            break;
+        case 'h':
+            unit = 3600;
+            break;
+        case 'd':
+            unit = 86400;
+            break;
     }
     if (unit == 0)
         unit = 1;

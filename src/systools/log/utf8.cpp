@@ -37,8 +37,7 @@ std::string sanitizeUtf8(std::string_view bytes, std::size_t maxBytes) {
     out.reserve(bytes.size() < maxBytes ? bytes.size() : maxBytes);
     for (std::size_t pos = 0; pos < bytes.size();) {
         const Utf8Step step = decodeUtf8(bytes, pos);
-        const std::string_view piece =
-            step.valid ? bytes.substr(pos, step.length) : replacement;
+        const std::string_view piece = step.valid ? bytes.substr(pos, step.length) : replacement;
         if (out.size() + piece.size() > maxBytes) {
             // Drops whole characters (out is valid UTF-8) until the mark fits.
             while (!out.empty() && out.size() + ellipsis.size() > maxBytes) {
