@@ -1,0 +1,195 @@
+#include "systools/log/journalreader.h"
+
+#include <fcntl.h>
+#include <systemd/sd-journal.h>
+#include <unistd.h>
+
+#include <charconv>
+#include <cstdlib>
+#include <cstring>
+#include <string_view>
+
+#include "systools/log/utf8.h"
+
+namespace varko::logtool {
+
+namespace {
+
+[[nodiscard]] std::string describe(int negativeErrno) {
+    return std::strerror(-negativeErrno);
+}
+
+/// The value of FIELD in the current entry, without its "FIELD=" prefix; empty when absent.
+[[nodiscard]] std::optional<std::string_view> field(sd_journal* j, const char* name) {
+    const void* data = nullptr;
+    std::size_t length = 0;
+    if (sd_journal_get_data(j, name, &data, &length) < 0 || data == nullptr) return std::nullopt;
+    const std::string_view whole(static_cast<const char*>(data), length);
+    const std::size_t prefix = std::strlen(name) + 1;
+    if (whole.size() < prefix || whole[prefix - 1] != '=') return std::nullopt;
+    return whole.substr(prefix);
+}
+
+[[nodiscard]] std::string text(sd_journal* j, const char* name, std::size_t cap) {
+    const auto value = field(j, name);
+    return value ? sanitizeUtf8(*value, cap) : std::string();
+}
+
+/// Plain decimal digits only: journal fields are text that anyone may have sent.
+template <typename Number>
+[[nodiscard]] std::optional<Number> decimal(std::optional<std::string_view> value) {
+    if (!value || value->empty() || value->size() > 20 || value->front() == '-')
+        return std::nullopt;
+    Number n{};
+    const auto [end, ec] = std::from_chars(value->data(), value->data() + value->size(), n);
+    if (ec != std::errc() || end != value->data() + value->size()) return std::nullopt;
+    return n;
+}
+
+/// The sequence number inside a cursor ("s=…;i=HEX;…"), which orders entries of one file.
+[[nodiscard]] std::uint64_t sequenceNumber(sd_journal* j) {
+    char* cursor = nullptr;
+    if (sd_journal_get_cursor(j, &cursor) < 0 || cursor == nullptr) return 0;
+    const std::string_view c(cursor);
+    std::uint64_t n = 0;
+    const std::size_t at = c.find(";i=");
+    if (at != std::string_view::npos) {
+        const char* begin = cursor + at + 3;
+        std::from_chars(begin, cursor + c.size(), n, 16);
+    }
+    std::free(cursor);
+    return n;
+}
+
+[[nodiscard]] std::string uuidText(const sd_id128_t& id) {
+    static constexpr char hex[] = "0123456789ABCDEF";
+    std::string out;
+    for (int i = 0; i < 16; ++i) {
+        if (i == 4 || i == 6 || i == 8 || i == 10) out += '-';
+        out += hex[id.bytes[i] >> 4];
+        out += hex[id.bytes[i] & 0xF];
+    }
+    return out;
+}
+
+}  // namespace
+
+void JournalReader::Closer::operator()(sd_journal* j) const {
+    sd_journal_close(j);
+}
+
+JournalReader::Opened JournalReader::open(const JournalSource& source) {
+    Opened result;
+    sd_journal* j = nullptr;
+    int r = 0;
+    std::string what = "the system journal";
+    if (!source.files.empty()) {
+        std::vector<const char*> paths;
+        for (const std::string& file : source.files) {
+            // libsystemd skips some unreadable files silently; a named file must exist.
+            const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+            if (fd < 0) {
+                result.error =
+                    "no readable systemd journal (" + file + ": " + std::strerror(errno) + ")";
+                return result;
+            }
+            ::close(fd);
+            paths.push_back(file.c_str());
+        }
+        paths.push_back(nullptr);
+        what = source.files.size() == 1 ? source.files.front() : "the given files";
+        r = sd_journal_open_files(&j, paths.data(), 0);
+    } else if (!source.directory.empty()) {
+        what = source.directory;
+        r = sd_journal_open_directory(&j, source.directory.c_str(), 0);
+    } else {
+        r = sd_journal_open(&j, SD_JOURNAL_LOCAL_ONLY);
+    }
+    if (r < 0) {
+        result.error = "no readable systemd journal (" + what + ": " + describe(r) + ")";
+        return result;
+    }
+    JournalReader reader(j);
+    // Named files were each opened above. libsystemd counts only files under /var and /run
+    // as persistent or runtime, so a folder's files are counted by their disk usage.
+    std::uint64_t bytes = 0;
+    const bool none =
+        source.files.empty() &&
+        (source.directory.empty()
+             ? sd_journal_has_persistent_files(j) <= 0 && sd_journal_has_runtime_files(j) <= 0
+             : sd_journal_get_usage(j, &bytes) < 0 || bytes == 0);
+    if (none) {
+        result.error = "no readable systemd journal (" + what + ": no journal files" +
+                       (source.directory.empty()
+                            ? " under /var/log/journal or /run/log/journal that this user may read"
+                            : " found") +
+                       ")";
+        return result;
+    }
+    // Fields past this may come back cut short; we cap what we keep well below it anyway.
+    sd_journal_set_data_threshold(j, maxMessageBytes);
+    result.reader = std::move(reader);
+    return result;
+}
+
+bool JournalReader::current(LogRecord& record, std::uint64_t& storedUsec) {
+    sd_journal* j = journal.get();
+    if (sd_journal_get_realtime_usec(j, &storedUsec) < 0) return false;
+    record = LogRecord();
+    const auto source = decimal<std::uint64_t>(field(j, "_SOURCE_REALTIME_TIMESTAMP"));
+    record.timestampUsec = source ? *source : storedUsec;
+    std::uint64_t monotonic = 0;
+    sd_id128_t boot{};
+    if (sd_journal_get_monotonic_usec(j, &monotonic, &boot) >= 0) {
+        record.machTimestamp = monotonic <= UINT64_MAX / 1000 ? monotonic * 1000 : UINT64_MAX;
+        record.bootUUID = uuidText(boot);
+    }
+    record.traceID = sequenceNumber(j);
+    record.threadID = decimal<std::uint64_t>(field(j, "TID")).value_or(0);
+
+    const auto priority = decimal<int>(field(j, "PRIORITY"));
+    record.messageType =
+        priority && *priority <= 7 ? messageTypeForPriority(*priority) : MessageType::Default;
+    if (field(j, "_TRANSPORT") == std::optional<std::string_view>("kernel")) {
+        record.processID = 0;
+        record.processImagePath = "/kernel";
+    } else {
+        const auto pid = decimal<std::int64_t>(field(j, "_PID"));
+        record.processID = pid && *pid <= INT32_MAX ? *pid : 0;
+        for (const char* name : {"_EXE", "_COMM", "SYSLOG_IDENTIFIER"}) {
+            record.processImagePath = text(j, name, maxFieldBytes);
+            if (!record.processImagePath.empty()) break;
+        }
+    }
+    record.subsystem = text(j, "SUBSYSTEM", maxFieldBytes);
+    record.category = text(j, "CATEGORY", maxFieldBytes);
+    record.eventMessage = text(j, "MESSAGE", maxMessageBytes);
+    return true;
+}
+
+std::string JournalReader::read(const JournalFilter& filter,
+                                const std::function<bool(const LogRecord&)>& emit) {
+    sd_journal* j = journal.get();
+    const int seek = filter.startUsec ? sd_journal_seek_realtime_usec(j, *filter.startUsec)
+                                      : sd_journal_seek_head(j);
+    if (seek < 0) return "cannot seek in the journal: " + describe(seek);
+    LogRecord record;
+    for (;;) {
+        const int r = sd_journal_next(j);
+        if (r == 0) return {};
+        if (r < 0) return "reading the journal failed: " + describe(r);
+        std::uint64_t storedUsec = 0;
+        if (!current(record, storedUsec)) continue;
+        if (filter.endUsec && storedUsec > *filter.endUsec &&
+            storedUsec - *filter.endUsec > endSlackUsec)
+            return {};
+        if (filter.startUsec && record.timestampUsec < *filter.startUsec) continue;
+        if (filter.endUsec && record.timestampUsec > *filter.endUsec) continue;
+        if (record.messageType == MessageType::Info && !filter.info) continue;
+        if (record.messageType == MessageType::Debug && !filter.debug) continue;
+        if (filter.predicate && !filter.predicate->matches(record)) continue;
+        if (!emit(record)) return {};
+    }
+}
+
+}  // namespace varko::logtool

@@ -1,0 +1,172 @@
+// Entries as JSON and as text: escaping, bad UTF-8, and that what we write parses.
+#include <gtest/gtest.h>
+#include <simdjson.h>
+
+#include <cstdlib>
+
+#include "systools/log/jsonformat.h"
+#include "systools/log/textformat.h"
+#include "systools/log/utf8.h"
+
+using namespace varko::logtool;
+
+namespace {
+
+std::string json(std::string_view text) {
+    std::string out;
+    appendJsonString(out, text);
+    return out;
+}
+
+TEST(JsonFormatTest, EscapesAsNSJSONSerializationDoes) {
+    EXPECT_EQ(json("plain"), R"("plain")");
+    EXPECT_EQ(json(R"(say "hi")"), R"("say \"hi\"")");
+    EXPECT_EQ(json(R"(C:\dir)"), R"("C:\\dir")");
+    EXPECT_EQ(json("/usr/sbin/tccd"), R"("\/usr\/sbin\/tccd")");
+    EXPECT_EQ(json("a\nb\tc\rd\be\ff"), R"("a\nb\tc\rd\be\ff")");
+    EXPECT_EQ(json(std::string("\x00\x01\x1f\x7f", 4)), "\"\\u0000\\u0001\\u001f\x7f\"");
+}
+
+TEST(JsonFormatTest, ValidUtf8PassesAndEachBadSequenceIsOneReplacement) {
+    const std::string fffd = "\xEF\xBF\xBD";
+    EXPECT_EQ(json("caf\xC3\xA9 \xF0\x9F\x8E\x89 \xE2\x82\xAC"),
+              "\"caf\xC3\xA9 \xF0\x9F\x8E\x89 \xE2\x82\xAC\"");
+    struct Case {
+        std::string bytes;
+        std::string shown;
+    };
+    const Case cases[] = {
+        {"\xFF", fffd},
+        {"a\x80"
+         "b",
+         "a" + fffd + "b"},
+        {"\xC0\xAF", fffd + fffd},                        // overlong '/', never a slash
+        {"\xE0\x80\xAF", fffd + fffd + fffd},             // overlong three-byte form
+        {"\xED\xA0\x80", fffd + fffd + fffd},             // a UTF-16 surrogate
+        {"\xF4\x90\x80\x80", fffd + fffd + fffd + fffd},  // past U+10FFFF
+        {"\xE2\x82", fffd},                               // truncated: one replacement
+        {"\xE2\x82"
+         "A",
+         fffd + "A"},
+        {"\xF0\x9F\x8E", fffd},
+        {"\xF0\x9F\x8E\xF0\x9F\x8E\x89", fffd + "\xF0\x9F\x8E\x89"},
+        {"\xC2", fffd},
+        {"\xF5\x80", fffd + fffd},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(json(c.bytes), "\"" + c.shown + "\"") << c.bytes;
+        EXPECT_EQ(sanitizeUtf8(c.bytes, 1024), c.shown);
+    }
+}
+
+TEST(JsonFormatTest, SanitizingCutsOnCharacterBoundariesAndMarksTheCut) {
+    EXPECT_EQ(sanitizeUtf8("abcdef", 6), "abcdef");
+    EXPECT_EQ(sanitizeUtf8("abcdefg", 6), "abc\xE2\x80\xA6");
+    // Never half an é: "aé…" is 6 bytes, "aéé…" would be 8.
+    EXPECT_EQ(sanitizeUtf8("a\xC3\xA9\xC3\xA9\xC3\xA9", 7), "a\xC3\xA9\xC3\xA9\xC3\xA9");
+    EXPECT_EQ(sanitizeUtf8("a\xC3\xA9\xC3\xA9\xC3\xA9", 6), "a\xC3\xA9\xE2\x80\xA6");
+    EXPECT_EQ(sanitizeUtf8("a\xC3\xA9\xC3\xA9\xC3\xA9", 5), "a\xE2\x80\xA6");
+    EXPECT_EQ(sanitizeUtf8("abcdef", 2), "");
+    EXPECT_EQ(sanitizeUtf8(std::string(100000, 'x'), 65536).size(), 65536u);
+}
+
+LogRecord sample() {
+    LogRecord r;
+    r.timestampUsec = 1617816126123456;
+    r.machTimestamp = 5'000'000'000;
+    r.traceID = 7;
+    r.threadID = 0x1590e;
+    r.processID = 200;
+    r.messageType = MessageType::Info;
+    r.processImagePath = "/usr/sbin/tccd";
+    r.subsystem = "com.apple.TCC";
+    r.category = "access";
+    r.eventMessage = "say \"hi\"\n\tto caf\xC3\xA9 \xFF";
+    r.bootUUID = "01234567-89AB-CDEF-0123-456789ABCDEF";
+    return r;
+}
+
+TEST(JsonFormatTest, ArrayOfEntriesParsesWithMacOSKeys) {
+    setenv("TZ", "XXX-1", 1);
+    tzset();
+    std::string out;
+    appendJsonEntry(out, sample(), true);
+    LogRecord kernel;
+    kernel.processImagePath = "/kernel";
+    appendJsonEntry(out, kernel, false);
+    appendJsonEnd(out, true);
+    EXPECT_EQ(out.substr(0, 20), "[{\n  \"traceID\" : 7,\n");
+    EXPECT_NE(out.find("\n},{\n"), std::string::npos);
+    EXPECT_TRUE(out.ends_with("  \"timezoneName\" : \"\"\n}]\n")) << out;
+    EXPECT_NE(out.find("  \"backtrace\" : {\n    \"frames\" : [\n\n    ]\n  },\n"),
+              std::string::npos);
+
+    simdjson::dom::parser parser;
+    simdjson::dom::element doc;
+    ASSERT_EQ(parser.parse(out).get(doc), simdjson::SUCCESS) << out;
+    simdjson::dom::array entries;
+    ASSERT_EQ(doc.get_array().get(entries), simdjson::SUCCESS);
+    ASSERT_EQ(entries.size(), 2u);
+    simdjson::dom::object first;
+    ASSERT_EQ(entries.at(0).get_object().get(first), simdjson::SUCCESS);
+    const auto text = [&](const char* key) {
+        std::string_view v;
+        EXPECT_EQ(first[key].get_string().get(v), simdjson::SUCCESS) << key;
+        return std::string(v);
+    };
+    const auto number = [&](const char* key) {
+        std::int64_t v = -1;
+        EXPECT_EQ(first[key].get_int64().get(v), simdjson::SUCCESS) << key;
+        return v;
+    };
+    EXPECT_EQ(text("eventMessage"), "say \"hi\"\n\tto caf\xC3\xA9 \xEF\xBF\xBD");
+    EXPECT_EQ(text("timestamp"), "2021-04-07 18:22:06.123456+0100");
+    EXPECT_EQ(text("processImagePath"), "/usr/sbin/tccd");
+    EXPECT_EQ(text("senderImagePath"), "/usr/sbin/tccd");
+    EXPECT_EQ(text("subsystem"), "com.apple.TCC");
+    EXPECT_EQ(text("category"), "access");
+    EXPECT_EQ(text("messageType"), "Info");
+    EXPECT_EQ(text("eventType"), "logEvent");
+    EXPECT_EQ(text("bootUUID"), "01234567-89AB-CDEF-0123-456789ABCDEF");
+    EXPECT_EQ(text("timezoneName"), "");
+    EXPECT_EQ(number("processID"), 200);
+    EXPECT_EQ(number("threadID"), 0x1590e);
+    EXPECT_EQ(number("machTimestamp"), 5'000'000'000);
+    EXPECT_EQ(number("traceID"), 7);
+    EXPECT_TRUE(first["source"].is_null());
+    simdjson::dom::array frames;
+    EXPECT_EQ(first["backtrace"]["frames"].get_array().get(frames), simdjson::SUCCESS);
+    EXPECT_EQ(frames.size(), 0u);
+    EXPECT_EQ(first.size(), 22u);
+    unsetenv("TZ");
+    tzset();
+}
+
+TEST(JsonFormatTest, NoEntriesIsAnEmptyArray) {
+    std::string out;
+    appendJsonEnd(out, false);
+    EXPECT_EQ(out, "[\n\n]\n");
+    simdjson::dom::parser parser;
+    simdjson::dom::array entries;
+    ASSERT_EQ(parser.parse(out).get_array().get(entries), simdjson::SUCCESS);
+    EXPECT_EQ(entries.size(), 0u);
+}
+
+TEST(TextFormatTest, ColumnsLineUpWithTheHeader) {
+    setenv("TZ", "XXX-1", 1);
+    tzset();
+    std::string out;
+    appendTextHeader(out);
+    LogRecord r = sample();
+    r.eventMessage = "bell\a here\nsecond line";
+    appendTextEntry(out, r);
+    EXPECT_EQ(
+        out,
+        "Timestamp                       Thread     Type        Activity             PID    TTL  \n"
+        "2021-04-07 18:22:06.123456+0100 0x1590e    Info        0x0                  200    0    "
+        "tccd: [com.apple.TCC:access] bell\xEF\xBF\xBD here\nsecond line\n");
+    unsetenv("TZ");
+    tzset();
+}
+
+}  // namespace

@@ -1,0 +1,381 @@
+// varko-log show run as a program on a journal that each test run writes itself.
+#include <gtest/gtest.h>
+#include <simdjson.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <map>
+
+#include "childprocess.h"
+#include "systools/log/options.h"
+#include "testjournal.h"
+#include "varkopredicate.h"
+
+using namespace varko::logtool;
+using namespace varko::logtool::test;
+
+namespace {
+
+constexpr std::uint64_t t0 = 1617816126123456;  // 18:22:06.123456 in the zone below
+constexpr std::uint64_t second = 1'000'000;
+const std::string zone = "TZ=XXX-1";
+const std::string bigMessage(100 * 1024, 'x');
+
+std::uint64_t nowUsec() {
+    return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::microseconds>(
+                                          std::chrono::system_clock::now().time_since_epoch())
+                                          .count());
+}
+
+std::vector<ExportEntry> entries() {
+    const std::uint64_t now = nowUsec();
+    return {
+        {t0,
+         {{"SUBSYSTEM", "com.apple.TCC"},
+          {"CATEGORY", "access"},
+          {"_PID", "100"},
+          {"_EXE", "/usr/bin/someapp"},
+          {"PRIORITY", "5"},
+          {"MESSAGE", "TCC request"}}},
+        {t0 + 1 * second,
+         {{"_TRANSPORT", "kernel"},
+          {"SYSLOG_IDENTIFIER", "kernel"},
+          {"PRIORITY", "4"},
+          {"MESSAGE", "Sandbox: deny(1) file-read-data"}}},
+        {t0 + 2 * second,
+         {{"_PID", "200"},
+          {"_EXE", "/usr/sbin/tccd"},
+          {"_COMM", "tccd"},
+          {"PRIORITY", "6"},
+          {"MESSAGE", "say \"hi\"\n\tcaf\xC3\xA9 \xF0\x9F\x8E\x89 \xFF end"}}},
+        {t0 + 3 * second,
+         {{"SUBSYSTEM", "org.example"},
+          {"_PID", "300"},
+          {"_EXE", "/usr/bin/cron"},
+          {"PRIORITY", "5"},
+          {"MESSAGE", "unrelated"}}},
+        {t0 + 4 * second,
+         {{"SUBSYSTEM", "com.apple.securityd"},
+          {"_PID", "400"},
+          {"_EXE", "/usr/libexec/securityd"},
+          {"PRIORITY", "7"},
+          {"MESSAGE", "debug detail"}}},
+        {t0 + 5 * second,
+         {{"_PID", "500"}, {"_COMM", "SandboxD"}, {"PRIORITY", "3"}, {"MESSAGE", "sandbox error"}}},
+        // Sent half a second before the journal stored it.
+        {t0 + 6 * second,
+         {{"SUBSYSTEM", "com.apple.launchservices"},
+          {"CATEGORY", "db"},
+          {"_PID", "600"},
+          {"_EXE", "/usr/libexec/lsd"},
+          {"PRIORITY", "2"},
+          {"_SOURCE_REALTIME_TIMESTAMP", std::to_string(t0 + 5500000)},
+          {"MESSAGE", "launch fault"}}},
+        {t0 + 7 * second,
+         {{"SUBSYSTEM", "com.apple.sandbox"},
+          {"_PID", "700"},
+          {"PRIORITY", "0"},
+          {"MESSAGE", bigMessage}}},
+        {t0 + 8 * second,
+         {{"SUBSYSTEM", "com.apple.TCC"},
+          {"_PID", "800"},
+          {"PRIORITY", "6"},
+          {"MESSAGE", std::string("bin\0ary", 7)}}},
+        {now - 600 * second,
+         {{"SUBSYSTEM", "com.apple.TCC"},
+          {"_PID", "900"},
+          {"PRIORITY", "5"},
+          {"MESSAGE", "ten minutes ago"}}},
+        {now - 5 * second,
+         {{"SUBSYSTEM", "com.apple.TCC"},
+          {"_PID", "901"},
+          {"PRIORITY", "5"},
+          {"MESSAGE", "just now"}}},
+    };
+}
+
+using Entry = std::map<std::string, std::string>;
+
+/// The array's entries with every value as text; fails the test when it is not JSON.
+std::vector<Entry> parseEntries(const std::string& out) {
+    std::vector<Entry> result;
+    simdjson::dom::parser parser;
+    simdjson::dom::array array;
+    EXPECT_EQ(parser.parse(out).get_array().get(array), simdjson::SUCCESS) << out.substr(0, 2000);
+    for (simdjson::dom::element e : array) {
+        simdjson::dom::object object;
+        if (e.get_object().get(object) != simdjson::SUCCESS) {
+            ADD_FAILURE() << "an entry is not an object";
+            continue;
+        }
+        Entry entry;
+        for (const auto field : object) {
+            std::string value;
+            switch (field.value.type()) {
+                case simdjson::dom::element_type::STRING:
+                    value = std::string(field.value.get_string().value_unsafe());
+                    break;
+                case simdjson::dom::element_type::INT64:
+                    value = std::to_string(field.value.get_int64().value_unsafe());
+                    break;
+                case simdjson::dom::element_type::UINT64:
+                    value = std::to_string(field.value.get_uint64().value_unsafe());
+                    break;
+                case simdjson::dom::element_type::NULL_VALUE:
+                    value = "null";
+                    break;
+                default:
+                    value = simdjson::minify(field.value);
+            }
+            entry[std::string(field.key)] = value;
+        }
+        result.push_back(std::move(entry));
+    }
+    return result;
+}
+
+/// Each entry's message, its first 20 bytes being enough to tell them apart.
+std::vector<std::string> messages(const std::vector<Entry>& list) {
+    std::vector<std::string> out;
+    for (const Entry& e : list) out.push_back(e.at("eventMessage").substr(0, 20));
+    return out;
+}
+
+class ShowTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        if (access(journalRemote, X_OK) != 0) return;
+        folder =
+            std::filesystem::temp_directory_path() / ("varko-logtool-" + std::to_string(getpid()));
+        std::filesystem::create_directories(folder / "empty");
+        journal = (folder / "test.journal").string();
+        writeError = writeJournal(journal, entries());
+    }
+    static void TearDownTestSuite() {
+        std::error_code ec;
+        if (!folder.empty()) std::filesystem::remove_all(folder, ec);
+    }
+    void SetUp() override {
+        if (journal.empty())
+            GTEST_SKIP() << journalRemote
+                         << " is missing (Debian package systemd-journal-remote), so no test "
+                            "journal can be written";
+        ASSERT_EQ(writeError, "");
+    }
+
+    static Finished show(std::vector<std::string> arguments, bool closeOutput = false) {
+        arguments.insert(arguments.begin(), {VARKO_BIN_DIR "/varko-log", "show"});
+        return runProgram({arguments, {zone}, {}, closeOutput});
+    }
+    static Finished showJson(std::vector<std::string> more = {}) {
+        std::vector<std::string> a = {"--file",  journal, "--predicate", varkoPredicate,
+                                      "--style", "json",  "--info"};
+        a.insert(a.end(), more.begin(), more.end());
+        return show(a);
+    }
+
+    static inline std::filesystem::path folder;
+    static inline std::string journal;
+    static inline std::string writeError;
+};
+
+TEST_F(ShowTest, VarkosQueryKeepsWhatItsPredicateAndLevelsSelect) {
+    const Finished f = showJson();
+    ASSERT_EQ(f.status, 0) << f.err;
+    EXPECT_EQ(f.err, "");
+    EXPECT_EQ(f.out.substr(0, 3), "[{\n");
+    const auto list = parseEntries(f.out);
+    EXPECT_EQ(messages(list), (std::vector<std::string>{
+                                  "TCC request", "Sandbox: deny(1) fil",
+                                  "say \"hi\"\n\tcaf\xC3\xA9 \xF0\x9F\x8E\x89", "sandbox error",
+                                  "launch fault", std::string(20, 'x'), std::string("bin\0ary", 7),
+                                  "ten minutes ago", "just now"}));
+    ASSERT_EQ(list.size(), 9u);
+    for (const Entry& e : list) {
+        EXPECT_EQ(e.size(), 22u);
+        EXPECT_EQ(e.at("eventType"), "logEvent");
+        EXPECT_EQ(e.at("source"), "null");
+        EXPECT_EQ(e.at("backtrace"), R"({"frames":[]})");
+        EXPECT_EQ(e.at("bootUUID"), "01234567-89AB-CDEF-0123-456789ABCDEF");
+        EXPECT_EQ(e.at("timestamp").size(), 31u);
+        EXPECT_EQ(e.at("senderImagePath"), e.at("processImagePath"));
+    }
+    const Entry& tcc = list[0];
+    EXPECT_EQ(tcc.at("timestamp"), "2021-04-07 18:22:06.123456+0100");
+    EXPECT_EQ(tcc.at("subsystem"), "com.apple.TCC");
+    EXPECT_EQ(tcc.at("category"), "access");
+    EXPECT_EQ(tcc.at("processID"), "100");
+    EXPECT_EQ(tcc.at("processImagePath"), "/usr/bin/someapp");
+    EXPECT_EQ(tcc.at("messageType"), "Default");
+    EXPECT_EQ(tcc.at("machTimestamp"), "1000000000");
+    EXPECT_EQ(tcc.at("traceID"), "1");
+
+    const Entry& kernel = list[1];
+    EXPECT_EQ(kernel.at("processID"), "0");
+    EXPECT_EQ(kernel.at("processImagePath"), "/kernel");
+    EXPECT_EQ(kernel.at("subsystem"), "");
+    EXPECT_EQ(kernel.at("messageType"), "Default");
+
+    EXPECT_EQ(list[2].at("processImagePath"), "/usr/sbin/tccd");
+    EXPECT_EQ(list[2].at("messageType"), "Info");
+    EXPECT_EQ(list[2].at("eventMessage"),
+              "say \"hi\"\n\tcaf\xC3\xA9 \xF0\x9F\x8E\x89 \xEF\xBF\xBD end");
+    EXPECT_EQ(list[3].at("processImagePath"), "SandboxD");  // no _EXE: the command name
+    EXPECT_EQ(list[3].at("messageType"), "Error");
+    EXPECT_EQ(list[4].at("messageType"), "Fault");
+    EXPECT_EQ(list[4].at("timestamp"), "2021-04-07 18:22:11.623456+0100");  // the source time
+    EXPECT_EQ(list[4].at("category"), "db");
+    EXPECT_EQ(list[5].at("messageType"), "Fault");
+    EXPECT_LE(list[5].at("eventMessage").size(), 64u * 1024);
+    EXPECT_GT(list[5].at("eventMessage").size(), 60u * 1024);
+    EXPECT_EQ(list[6].at("messageType"), "Info");
+    // Slashes as NSJSONSerialization writes them, a NUL as \u0000.
+    EXPECT_NE(f.out.find(R"("processImagePath" : "\/usr\/sbin\/tccd")"), std::string::npos);
+    EXPECT_NE(f.out.find(R"("eventMessage" : "bin\u0000ary")"), std::string::npos);
+}
+
+TEST_F(ShowTest, InfoAndDebugAreLeftOutUnlessAsked) {
+    const std::vector<std::string> base = {"--file",       journal,   "--predicate",
+                                           varkoPredicate, "--style", "json"};
+    Finished f = show(base);
+    ASSERT_EQ(f.status, 0) << f.err;
+    for (const Entry& e : parseEntries(f.out)) {
+        EXPECT_NE(e.at("messageType"), "Info");
+        EXPECT_NE(e.at("messageType"), "Debug");
+    }
+    EXPECT_EQ(parseEntries(f.out).size(), 7u);
+
+    auto withDebug = base;
+    withDebug.insert(withDebug.end(), {"--info", "--debug"});
+    f = show(withDebug);
+    const auto list = parseEntries(f.out);
+    ASSERT_EQ(list.size(), 10u);
+    EXPECT_EQ(list[3].at("eventMessage"), "debug detail");
+    EXPECT_EQ(list[3].at("messageType"), "Debug");
+}
+
+TEST_F(ShowTest, StartAndEndAreLocalTimesAndEndKeepsItsWholeSecond) {
+    Finished f = showJson({"--start", "2021-04-07 18:22:07", "--end", "2021-04-07 18:22:09"});
+    ASSERT_EQ(f.status, 0) << f.err;
+    EXPECT_EQ(messages(parseEntries(f.out)),
+              (std::vector<std::string>{"Sandbox: deny(1) fil",
+                                        "say \"hi\"\n\tcaf\xC3\xA9 \xF0\x9F\x8E\x89"}));
+
+    // Stored at 18:22:12 but sent at 18:22:11.6: the time shown is the one filtered on.
+    f = showJson({"--start", "2021-04-07 18:22:11", "--end", "2021-04-07 18:22:11"});
+    EXPECT_EQ(messages(parseEntries(f.out)),
+              (std::vector<std::string>{"sandbox error", "launch fault"}));
+
+    f = showJson({"--start", "2021-04-07"});
+    EXPECT_EQ(parseEntries(f.out).size(), 9u);
+    f = showJson({"--end", "2021-04-06"});
+    EXPECT_EQ(f.out, "[\n\n]\n");
+    EXPECT_EQ(f.status, 0);
+}
+
+TEST_F(ShowTest, LastCountsBackFromNow) {
+    Finished f = showJson({"--last", "1m"});
+    ASSERT_EQ(f.status, 0) << f.err;
+    EXPECT_EQ(messages(parseEntries(f.out)), (std::vector<std::string>{"just now"}));
+    f = showJson({"--last", "1h"});
+    EXPECT_EQ(messages(parseEntries(f.out)),
+              (std::vector<std::string>{"ten minutes ago", "just now"}));
+    f = showJson({"--last", "1"});
+    EXPECT_EQ(f.out, "[\n\n]\n");
+}
+
+TEST_F(ShowTest, TheProbesQueriesAnswer) {
+    Finished f = show({"--file", journal, "--last", "2"});
+    EXPECT_EQ(f.status, 0) << f.err;
+    EXPECT_EQ(f.out.substr(0, 10), "Timestamp ");
+    f = show({"--file", journal, "--style", "json", "--last", "2"});
+    EXPECT_EQ(f.status, 0) << f.err;
+    EXPECT_TRUE(parseEntries(f.out).empty());
+}
+
+TEST_F(ShowTest, DefaultStyleIsAHeaderAndALinePerEntry) {
+    const Finished f = show({"--file", journal, "--predicate", "processID = 0 OR processID = 100"});
+    ASSERT_EQ(f.status, 0) << f.err;
+    EXPECT_EQ(
+        f.out,
+        "Timestamp                       Thread     Type        Activity             PID    TTL  \n"
+        "2021-04-07 18:22:06.123456+0100 0x0        Default     0x0                  100    0    "
+        "someapp: [com.apple.TCC:access] TCC request\n"
+        "2021-04-07 18:22:07.123456+0100 0x0        Default     0x0                  0      0    "
+        "kernel: Sandbox: deny(1) file-read-data\n");
+}
+
+TEST_F(ShowTest, NoReadableJournalIsOneMessageAndStatus66) {
+    const std::string missing = (folder / "missing.journal").string();
+    Finished f = show({"--file", missing});
+    EXPECT_EQ(f.status, exitNoInput);
+    EXPECT_EQ(f.err, "varko-log: no readable systemd journal (" + missing +
+                         ": No such file or directory)\n");
+    EXPECT_EQ(f.out, "");
+
+    const std::string garbage = (folder / "garbage.journal").string();
+    std::ofstream(garbage) << "not a journal at all, only some text that is long enough";
+    f = show({"--file", garbage});
+    EXPECT_EQ(f.status, exitNoInput);
+    EXPECT_EQ(f.err.rfind("varko-log: no readable systemd journal (" + garbage + ": ", 0), 0u)
+        << f.err;
+
+    const std::string empty = (folder / "empty").string();
+    f = show({"--directory", empty, "--style", "json"});
+    EXPECT_EQ(f.status, exitNoInput);
+    EXPECT_EQ(f.err,
+              "varko-log: no readable systemd journal (" + empty + ": no journal files found)\n");
+    EXPECT_EQ(f.out, "");
+
+    f = show({"--directory", folder.string(), "--predicate", "processID = 100", "--style", "json"});
+    EXPECT_EQ(f.status, 0) << f.err;
+    EXPECT_EQ(parseEntries(f.out).size(), 1u);
+}
+
+TEST_F(ShowTest, BadArgumentsAreUsageErrors) {
+    struct Case {
+        std::vector<std::string> arguments;
+        std::string firstLine;
+    };
+    const Case cases[] = {
+        {{"--predicate", R"(subsystem == "com.apple.TCC)"},
+         "varko-log: invalid predicate: unterminated quoted text at offset 13"},
+        {{"--predicate", R"(sender == "x")"},
+         "varko-log: invalid predicate: unknown key \"sender\" at offset 0"},
+        {{"--start", "2021-04-31 00:00:00"},
+         "varko-log: --start takes a local date and time \"yyyy-MM-dd HH:mm:ss\" or a date "
+         "\"yyyy-MM-dd\", not \"2021-04-31 00:00:00\""},
+        {{"--end", "tomorrow"},
+         "varko-log: --end takes a local date and time \"yyyy-MM-dd HH:mm:ss\" or a date "
+         "\"yyyy-MM-dd\", not \"tomorrow\""},
+        {{"--start", "2021-04-08", "--end", "2021-04-07"}, "varko-log: --start is after --end"},
+        {{"--last", "2w"}, "varko-log: --last takes N with an optional s, m, h or d, not \"2w\""},
+        {{"--last", "2", "--start", "2021-04-07"},
+         "varko-log: --last cannot be combined with --start or --end"},
+        {{"--style", "yaml"}, "varko-log: unknown style \"yaml\" (known: default, json)"},
+        {{"--predicate"}, "varko-log: --predicate needs a value"},
+        {{"--colour"}, "varko-log: unknown option \"--colour\""},
+        {{"--predicate", std::string(5000, 'a')}, "varko-log: predicate is longer than 4096 bytes"},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> a = {"--file", journal};
+        a.insert(a.end(), c.arguments.begin(), c.arguments.end());
+        const Finished f = show(a);
+        EXPECT_EQ(f.status, exitUsage) << c.firstLine;
+        EXPECT_EQ(f.err.substr(0, f.err.find('\n')), c.firstLine);
+        EXPECT_EQ(f.out, "");
+    }
+    const Finished noVerb = runProgram({{VARKO_BIN_DIR "/varko-log"}, {}, {}, false});
+    EXPECT_EQ(noVerb.status, exitUsage);
+    EXPECT_NE(noVerb.err.find("usage: varko-log show"), std::string::npos);
+}
+
+TEST_F(ShowTest, AReaderThatLeavesEndsTheRunQuietly) {
+    const Finished f = show({"--file", journal, "--style", "json", "--info", "--debug"}, true);
+    EXPECT_EQ(f.status, exitIOError);
+    EXPECT_EQ(f.err, "");
+}
+
+}  // namespace
