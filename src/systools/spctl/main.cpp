@@ -1,6 +1,6 @@
-// varko-spctl: what `spctl --assess` answers, from the files themselves. It checks the
-// code against its signature; the certificate chain of a CMS signature is not checked
-// yet, so such code is never called accepted.
+// varko-spctl: what `spctl --assess` answers, from the files themselves: the code against its
+// signature, the signature against Apple's pinned roots, and Gatekeeper's source rules.
+#include <ctime>
 #include <iostream>
 #include <string>
 #include <variant>
@@ -9,6 +9,7 @@
 #include "format/codesig/csblobs.h"
 #include "systools/codesign/bundlelocator.h"
 #include "systools/codesign/codeobject.h"
+#include "systools/codesign/assessment.h"
 #include "systools/codesign/codeverifier.h"
 #include "systools/spctl/xar.h"
 
@@ -34,6 +35,15 @@ int reject(const std::string& path, const std::string& reason = {}) {
     return rejected;
 }
 
+int report(const std::string& path, const codesign::Assessment& a) {
+    std::cerr << path << ": " << (a.accepted ? "accepted" : "rejected")
+              << (a.reason.empty() ? "" : " (" + a.reason + ")") << '\n';
+    if (a.accepted || !a.origin) std::cerr << "source=" << a.source << '\n';
+    if (a.origin) std::cerr << "origin=" << *a.origin << '\n';
+    for (const auto& note : a.notes) std::cerr << note << '\n';
+    return a.accepted ? 0 : rejected;
+}
+
 int assessCode(const std::string& path) {
     const auto located = codesign::locateCode(path);
     if (const auto* f = std::get_if<codesign::LocateFailure>(&located)) {
@@ -47,13 +57,9 @@ int assessCode(const std::string& path) {
     auto loaded = codesign::loadCodeObject(location.executable, codesign::hostCpuType());
     if (const auto* e = std::get_if<codesign::LoadError>(&loaded))
         return reject(path, e->kind == codesign::LoadError::Kind::NotMachO ? "not a Mach-O executable" : e->message);
-    const auto& code = std::get<codesign::CodeObject>(loaded);
-    if (!code.signature) return reject(path);
-    if (auto problem = codesign::verifyCode(code, location)) return reject(path, "invalid signature: " + *problem);
-    auto cms = code.signature->cmsSignature();
-    if (!cms) return reject(path, "invalid signature: " + cms.error().message);
-    if (!*cms || (*cms)->empty()) return reject(path);  // ad hoc: nothing vouches for it
-    return reject(path, "the certificate chain of this signature cannot be checked by varko-spctl yet");
+    // Only Apple's pinned roots are ever trusted here; nothing on the command line adds one.
+    return report(path, codesign::assessCode(std::get<codesign::CodeObject>(loaded), location,
+                                             signing::TrustAnchors::apple(), std::time(nullptr)));
 }
 
 int assessPackage(const std::string& path) {
