@@ -7,6 +7,7 @@
 #include "format/codesig/csblobs.h"
 #include "systools/codesign/codehash.h"
 #include "systools/codesign/codeverifier.h"
+#include "systools/codesign/resourceseal.h"
 
 namespace varko::codesign {
 
@@ -60,7 +61,8 @@ bool hasStapledTicket(const std::filesystem::path& contents, std::span<const uns
 Assessment assessCode(const CodeObject& code, const CodeLocation& location, const signing::TrustAnchors& anchors,
                       std::int64_t now) {
     if (!code.signature) return rejected();
-    if (auto problem = verifyCode(code, location)) return rejected("invalid signature: " + *problem);
+    if (auto problem = verifyCode(code, location))
+        return rejected(problem->rfind(sealBroken, 0) == 0 ? *problem : "invalid signature: " + *problem);
     auto cmsBlob = code.signature->cmsSignature();
     if (!cmsBlob) return rejected("invalid signature: " + cmsBlob.error().message);
     if (!*cmsBlob || (*cmsBlob)->empty()) return rejected();  // ad hoc: nothing vouches for it
