@@ -56,7 +56,7 @@ void addMarker(X509* cert, const std::string& oid, bool critical) {
 
 TestIdentity make(const CertificateRequest& r, const TestIdentity* issuer) {
     TestIdentity id;
-    id.key = newKey();
+    id.key = r.rsa ? std::shared_ptr<EVP_PKEY>(EVP_RSA_gen(2048), EVP_PKEY_free) : newKey();
     X509* cert = X509_new();
     X509_set_version(cert, 2);
     static long serial = 1;
@@ -179,6 +179,20 @@ std::array<unsigned char, 32> fingerprint(const TestIdentity& identity) {
     std::array<unsigned char, 32> out{};
     unsigned int n = 0;
     EVP_Digest(identity.certificate.data(), identity.certificate.size(), out.data(), &n, EVP_sha256(), nullptr);
+    return out;
+}
+
+std::vector<std::byte> signDigest(const TestIdentity& signer, std::span<const std::byte> digest, const char* digestName) {
+    EVP_PKEY_CTX* ctx = EVP_PKEY_CTX_new(signer.key.get(), nullptr);
+    std::size_t n = 0;
+    EVP_PKEY_sign_init(ctx);
+    EVP_PKEY_CTX_set_signature_md(ctx, EVP_get_digestbyname(digestName));
+    const auto* in = reinterpret_cast<const unsigned char*>(digest.data());
+    EVP_PKEY_sign(ctx, nullptr, &n, in, digest.size());
+    std::vector<std::byte> out(n);
+    EVP_PKEY_sign(ctx, reinterpret_cast<unsigned char*>(out.data()), &n, in, digest.size());
+    out.resize(n);
+    EVP_PKEY_CTX_free(ctx);
     return out;
 }
 

@@ -32,6 +32,7 @@ struct CertificateRequest {
     bool criticalMarkers = true;
     bool codeSigning = true;    ///< extended key usage codeSigning (leaves only)
     bool timeStamping = false;  ///< critical extended key usage timeStamping instead
+    bool rsa = false;           ///< RSA 2048 instead of P-256, for xar's RSA signatures
     std::int64_t notBefore = 0;  ///< seconds since 1970
     std::int64_t notAfter = 0;
 };
@@ -55,6 +56,11 @@ struct CmsRequest {
     std::int64_t timestampTime = 0;
     bool appleAttributes = true;
 };
+
+/// A PKCS #1 v1.5 (or ECDSA) signature of a digest that is already computed, as xar signs
+/// its table-of-contents checksum; `digestName` is "sha1" or "sha256".
+[[nodiscard]] std::vector<std::byte> signDigest(const TestIdentity& signer, std::span<const std::byte> digest,
+                                                const char* digestName);
 
 [[nodiscard]] std::vector<std::byte> signCms(std::span<const std::byte> content, const CmsRequest& request);
 

@@ -11,7 +11,7 @@
 #include "systools/codesign/codeobject.h"
 #include "systools/codesign/assessment.h"
 #include "systools/codesign/codeverifier.h"
-#include "systools/spctl/xar.h"
+#include "systools/spctl/packagesignature.h"
 
 using namespace varko;
 
@@ -63,13 +63,40 @@ int assessCode(const std::string& path) {
 }
 
 int assessPackage(const std::string& path) {
-    const auto signature = spctl::packageSignature(path);
-    if (const auto* problem = std::get_if<std::string>(&signature)) {
-        std::cerr << path << ": " << *problem << '\n';
-        return 1;
+    const auto v = spctl::verifyPackage(path, signing::TrustAnchors::apple(), std::time(nullptr));
+    using Kind = spctl::PackageVerdict::Kind;
+    switch (v.kind) {
+        case Kind::Unreadable:
+            std::cerr << path << ": " << v.problem << '\n';
+            return 1;
+        case Kind::Unsigned:
+            return reject(path);
+        case Kind::Invalid:
+        case Kind::Untrusted:
+            return reject(path, v.problem);
+        case Kind::Trusted:
+            break;
     }
-    if (std::get<spctl::PackageSignature>(signature) == spctl::PackageSignature::None) return reject(path);
-    return reject(path, "installer package signatures cannot be checked by varko-spctl yet");
+    codesign::Assessment a;
+    a.origin = v.chain.front().commonName;
+    a.notes.push_back("note: revocation of the certificates was not checked (needs Apple's servers)");
+    switch (v.authority) {
+        case signing::Authority::DeveloperId:
+            a.source = "Developer ID";
+            a.notes.push_back("note: the notary service was not asked (offline)");
+            break;
+        case signing::Authority::MacAppStore:
+            a.source = "Mac App Store";
+            break;
+        case signing::Authority::AppleSystem:
+            a.source = "Apple System";
+            break;
+        case signing::Authority::Unknown:
+            a.origin.reset();
+            return report(path, a);
+    }
+    a.accepted = true;
+    return report(path, a);
 }
 
 }  // namespace
