@@ -9,21 +9,21 @@ mkdir -p "$dest"
 command -v npm >/dev/null 2>&1 || { echo "fetch-fixtures: npm is not installed" >&2; exit 2; }
 
 fetch() {
-    spec=$1 file=$2 sum=$3
-    dir="$dest/$(printf '%s' "$spec" | tr '/@' '__')"
+    package=$1 file=$2 sum=$3
+    dir="$dest/$(printf '%s' "$package" | tr '/@' '__')"
     if [ -f "$dir/$file" ] && printf '%s  %s\n' "$sum" "$dir/$file" | sha256sum -c --status; then
         return 0
     fi
     rm -rf "$dir"
     mkdir -p "$dir"
-    if ! tgz=$(cd "$dir" && npm pack --silent "$spec" 2>/dev/null); then
-        echo "fetch-fixtures: $spec: the npm registry cannot be reached" >&2
+    if ! tgz=$(cd "$dir" && npm pack --silent "$package" 2>/dev/null); then
+        echo "fetch-fixtures: $package: the npm registry cannot be reached" >&2
         rm -rf "$dir"
         exit 2
     fi
     tar xzf "$dir/$tgz" -C "$dir"
     if ! printf '%s  %s\n' "$sum" "$dir/$file" | sha256sum -c --status; then
-        echo "fetch-fixtures: $spec: $file does not have the pinned SHA-256" >&2
+        echo "fetch-fixtures: $package: $file does not have the pinned SHA-256" >&2
         rm -rf "$dir"
         exit 1
     fi
