@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 #include "format/macho/machoformat.h"
@@ -182,6 +183,7 @@ std::vector<std::byte> makeMachO(const MachOOptions& o) {
     if (o.signature) {
         const auto code = b.bytes();
         b.append(makeSignature(*o.signature, codeLayout(l), memoryPageHasher(code)));
+        if (b.size() > l.textEnd + l.signatureSize) std::abort();  // the CMS outgrew its reserve
         b.zeros(l.textEnd + l.signatureSize - b.size());
     }
     return std::move(b).take();

@@ -54,6 +54,7 @@ std::vector<std::byte> codeDirectory(const SignatureOptions& o, const CodeLayout
     for (const auto& [slot, blob] : blobs)
         if (slot < CSSLOT_ALTERNATE_CODEDIRECTORIES) nSpecial = std::max(nSpecial, slot);
     if (o.infoPlist) nSpecial = std::max(nSpecial, CSSLOT_INFOSLOT);
+    if (o.codeResources) nSpecial = std::max(nSpecial, CSSLOT_RESOURCEDIR);
 
     const std::uint32_t header = codeDirectoryHeaderSize(CS_SUPPORTSEXECSEG);
     const std::uint32_t identOffset = header;
@@ -98,6 +99,7 @@ std::vector<std::byte> codeDirectory(const SignatureOptions& o, const CodeLayout
     for (std::uint32_t slot = nSpecial; slot >= 1; --slot) {
         Sha256Digest digest{};
         if (slot == CSSLOT_INFOSLOT && o.infoPlist) digest = sha256(*o.infoPlist);
+        if (slot == CSSLOT_RESOURCEDIR && o.codeResources) digest = sha256(*o.codeResources);
         if (auto it = blobs.find(slot); it != blobs.end()) digest = sha256(it->second);
         b.append(digest);
     }
@@ -108,9 +110,14 @@ std::vector<std::byte> codeDirectory(const SignatureOptions& o, const CodeLayout
 
 std::vector<std::byte> superBlob(const SignatureOptions& o, const CodeLayout& layout,
                                  const PageHasher* pageHash) {
-    const auto blobs = sideBlobs(o);
+    auto blobs = sideBlobs(o);
     std::vector<std::pair<std::uint32_t, std::vector<std::byte>>> all;
     all.emplace_back(CSSLOT_CODEDIRECTORY, codeDirectory(o, layout, blobs, pageHash));
+    if (o.cmsWrapper && o.cmsSigner) {
+        // Sizing runs without page hashes; the real blob must fit in what sizing reserved.
+        const auto cms = pageHash ? o.cmsSigner(all.front().second) : std::vector<std::byte>(o.cmsReserve);
+        blobs[CSSLOT_SIGNATURESLOT] = genericBlob(CSMAGIC_BLOBWRAPPER, cms);
+    }
     for (const auto& [slot, blob] : blobs) all.emplace_back(slot, blob);
 
     ByteBuffer b;

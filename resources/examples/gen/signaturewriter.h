@@ -22,8 +22,12 @@ struct SignatureOptions {
     std::optional<std::string> entitlements;  ///< XML plist text; none: no blob
     std::optional<std::vector<std::byte>> derEntitlements;
     std::optional<std::vector<std::byte>> infoPlist;  ///< hashed into the info slot
+    std::optional<std::vector<std::byte>> codeResources;  ///< hashed into the resource slot
     bool requirements = true;
     bool cmsWrapper = true;
+    /// Makes the CMS blob from the code directory's bytes; none: an empty wrapper (ad hoc).
+    std::function<std::vector<std::byte>(std::span<const std::byte> codeDirectory)> cmsSigner;
+    std::size_t cmsReserve = 6000;  ///< room the signer's output must fit in
     std::uint8_t platform = 0;
 };
 

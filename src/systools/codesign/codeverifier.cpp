@@ -6,7 +6,9 @@
 
 #include "format/codesig/csblobs.h"
 #include "format/macho/bytesource.h"
+#include "format/plist/plist.h"
 #include "systools/codesign/codehash.h"
+#include "systools/codesign/resourceseal.h"
 
 namespace varko::codesign {
 
@@ -65,7 +67,8 @@ std::optional<std::vector<std::byte>> readBoundFile(const std::filesystem::path&
 }
 
 std::optional<std::string> verifySpecialSlots(const CodeDirectory& cd, const HashKind& kind,
-                                              const codesig::SuperBlob& sb, const CodeLocation& location) {
+                                              const codesig::SuperBlob& sb, const CodeLocation& location,
+                                              int depth) {
     for (std::uint32_t slot = 1; slot <= cd.nSpecialSlots; ++slot) {
         const auto stored = cd.specialSlotHash(slot);
         if (!stored || isZero(*stored)) continue;
@@ -86,7 +89,17 @@ std::optional<std::string> verifySpecialSlots(const CodeDirectory& cd, const Has
             return "the signature lacks blob " + std::to_string(slot) + " that its code directory binds";
         }
         if (!bytes) return what + " that the signature binds is missing or unreadable";
-        if (!sameHash(*stored, digest(kind, *bytes))) return what + " does not match the signature";
+        if (!sameHash(*stored, digest(kind, *bytes))) {
+            if (slot == codesig::CSSLOT_RESOURCEDIR) return std::string(sealBroken) + " (the seal itself was modified)";
+            return what + " does not match the signature";
+        }
+        if (slot == codesig::CSSLOT_RESOURCEDIR) {
+            auto seal = plist::parse(std::span<const std::byte>(*bytes));
+            const plist::Dictionary* dict = seal ? seal->dictionary() : nullptr;
+            if (!dict) return std::string(sealBroken) + " (the seal is unreadable)";
+            if (auto problem = verifyResourceSeal(location.infoPlist->parent_path(), *dict, location.executable, depth))
+                return problem;
+        }
     }
     return std::nullopt;
 }
@@ -111,14 +124,14 @@ Expected<CodeDirectories> codeDirectories(const codesig::SuperBlob& signature) {
     return out;
 }
 
-std::optional<std::string> verifyCode(const CodeObject& code, const CodeLocation& location) {
+std::optional<std::string> verifyCode(const CodeObject& code, const CodeLocation& location, int depth) {
     if (!code.signature) return "code object is not signed at all";
     auto directories = codeDirectories(*code.signature);
     if (!directories) return directories.error().message;
     const CodeDirectory& cd = directories->chosen();
     const HashKind& kind = *hashKind(cd.hashType);
     if (auto problem = verifyPages(cd, kind, code)) return problem;
-    return verifySpecialSlots(cd, kind, *code.signature, location);
+    return verifySpecialSlots(cd, kind, *code.signature, location, depth);
 }
 
 }  // namespace varko::codesign

@@ -23,7 +23,9 @@ struct CodeDirectories {
 
 /// Checks the chosen code directory against the files: every code page of the slice,
 /// and each bound special slot (Info.plist, requirements, resource seal, entitlements).
+/// A bound resource seal is checked against the bundle's files, nested code to `depth` levels.
 /// Returns what does not match, in words, or nothing when everything does.
-[[nodiscard]] std::optional<std::string> verifyCode(const CodeObject& code, const CodeLocation& location);
+[[nodiscard]] std::optional<std::string> verifyCode(const CodeObject& code, const CodeLocation& location,
+                                                    int depth = 8);
 
 }  // namespace varko::codesign

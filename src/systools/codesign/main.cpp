@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "format/codesig/csblobs.h"
+#include "format/macho/machoformat.h"
 #include "systools/codesign/bundlelocator.h"
 #include "systools/codesign/codeobject.h"
 #include "systools/codesign/entitlementsdisplay.h"
@@ -35,7 +36,13 @@ int display(const Options& options) {
     // Only the entitlements are shown so far; the page hashes need not be read.
     static constexpr std::uint32_t wanted[] = {varko::codesig::CSSLOT_ENTITLEMENTS,
                                                varko::codesig::CSSLOT_DER_ENTITLEMENTS};
-    auto loaded = loadCodeObject(location.executable, hostCpuType(),
+    std::uint32_t cpu = hostCpuType();
+    if (options.architecture) {
+        if (*options.architecture == "arm64" || *options.architecture == "arm64e") cpu = varko::macho::CPU_TYPE_ARM64;
+        else if (*options.architecture == "x86_64") cpu = varko::macho::CPU_TYPE_X86_64;
+        else return fail(path, "unknown architecture " + *options.architecture);
+    }
+    auto loaded = loadCodeObject(location.executable, cpu,
                                  options.verbose > 0 ? std::span<const std::uint32_t>() : wanted);
     if (const auto* e = std::get_if<LoadError>(&loaded)) {
         switch (e->kind) {

@@ -11,7 +11,7 @@ ParsedOptions fail(std::string message) {
 }  // namespace
 
 const char* usage() {
-    return "Usage: varko-codesign -d|--display [-v...] [--entitlements :-|-|[:]path] path\n";
+    return "Usage: varko-codesign -d|--display [-v...] [-a arch] [--entitlements :-|-|[:]path] path\n";
 }
 
 ParsedOptions parseOptions(std::span<const std::string> arguments) {
@@ -33,6 +33,9 @@ ParsedOptions parseOptions(std::span<const std::string> arguments) {
         } else if (a.size() > 1 && a[1] != '-' && a.find_first_not_of("dv", 1) == std::string::npos) {
             // Short options cluster as in -dvvv.
             for (char c : a.substr(1)) c == 'd' ? void(o.display = true) : void(++o.verbose);
+        } else if (a == "-a" || a == "--architecture" || a == "--arch") {
+            if (i + 1 >= arguments.size()) return fail("option " + a + " needs an architecture");
+            o.architecture = arguments[++i];
         } else if (a == "--entitlements" || a.rfind("--entitlements=", 0) == 0) {
             if (a.size() > sizeof("--entitlements") - 1) {
                 o.entitlements = a.substr(sizeof("--entitlements=") - 1);

@@ -12,6 +12,7 @@ struct Options {
     int verbose = 0;  ///< how many -v were given
     /// Where to write entitlements: "-" or a file, with a leading ':' for the bare plist.
     std::optional<std::string> entitlements;
+    std::optional<std::string> architecture;  ///< -a/--architecture: which slice to show
     std::string path;
 };
 

@@ -11,6 +11,8 @@
 #include "format/plist/plist.h"
 #include "systools/codesign/codehash.h"
 #include "systools/codesign/codeverifier.h"
+#include "systools/signing/cms.h"
+#include "systools/signing/dates.h"
 
 namespace varko::codesign {
 
@@ -109,10 +111,19 @@ std::string writeDetails(const CodeObject& code, const CodeLocation& location, c
 
     auto cms = sb.cmsSignature();
     if (!cms) return cms.error().message;
-    if (!*cms || (*cms)->empty())
+    if (!*cms || (*cms)->empty()) {
         err << "Signature=adhoc\n";
-    else
+    } else {
+        auto parsed = signing::parseCms(**cms);
+        if (!parsed) return parsed.error().message;
         err << "Signature size=" << (*cms)->size() << '\n';
+        for (const auto& c : parsed->chain()) err << "Authority=" << c.commonName << '\n';
+        // codesign names the timestamp when there is one, else the signer's own clock.
+        if (parsed->timestamp)
+            err << "Timestamp=" << signing::codesignDate(*parsed->timestamp) << '\n';
+        else if (parsed->signingTime)
+            err << "Signed Time=" << signing::codesignDate(*parsed->signingTime) << '\n';
+    }
 
     const auto info = location.infoPlist ? readPlist(*location.infoPlist) : std::nullopt;
     if (info && boundSlot(cd, codesig::CSSLOT_INFOSLOT))

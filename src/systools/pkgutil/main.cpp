@@ -1,13 +1,53 @@
-// varko-pkgutil: what `pkgutil --check-signature` answers, from the package itself. The
-// certificate chain is not checked yet, so a signed package is never called trusted.
+// varko-pkgutil: what `pkgutil --check-signature` answers, from the package itself: the
+// table of contents against its checksum, the signature over it, the chain to Apple's roots.
+#include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <iostream>
 #include <string>
-#include <variant>
 
-#include "systools/spctl/xar.h"
+#include "systools/signing/dates.h"
+#include "systools/spctl/packagesignature.h"
 
 using namespace varko;
+
+namespace {
+
+std::string status(const spctl::PackageVerdict& v) {
+    using Kind = spctl::PackageVerdict::Kind;
+    switch (v.kind) {
+        case Kind::Unsigned:
+            return "no signature";
+        case Kind::Invalid:
+            return "package is invalid (" + v.problem + ")";
+        case Kind::Untrusted:
+            return v.problem == signing::certExpired ? "signed by a certificate that has since expired"
+                                                     : "signed by untrusted certificate";
+        case Kind::Trusted:
+            break;
+        case Kind::Unreadable:
+            return v.problem;
+    }
+    if (v.authority == signing::Authority::DeveloperId)
+        return "signed by a developer certificate issued by Apple for distribution";
+    const bool appleUpdate = v.chain.size() > 1 && v.chain[1].commonName == "Apple Software Update Certification Authority";
+    if (v.authority == signing::Authority::AppleSystem || appleUpdate) return "signed Apple Software";
+    return "signed by a certificate trusted by Mac OS X";
+}
+
+/// pkgutil's layout: 22 bytes to a line, upper-case hex, under the entry's text.
+void fingerprint(const signing::Sha256& bytes) {
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        if (i % 22 == 0) std::cout << (i ? "\n" : "") << "           ";
+        else std::cout << ' ';
+        char hex[3];
+        std::snprintf(hex, sizeof hex, "%02X", bytes[i]);
+        std::cout << hex;
+    }
+    std::cout << '\n';
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
     if (argc != 3 || std::string(argv[1]) != "--check-signature") {
@@ -15,16 +55,26 @@ int main(int argc, char** argv) {
         return 2;
     }
     const std::string path = argv[2];
-    const auto signature = spctl::packageSignature(path);
-    if (const auto* problem = std::get_if<std::string>(&signature)) {
-        std::cerr << "Error: " << path << ": " << *problem << '\n';
+    // Only Apple's pinned roots are trusted; nothing on the command line adds one.
+    const auto v = spctl::verifyPackage(path, signing::TrustAnchors::apple(), std::time(nullptr));
+    if (v.kind == spctl::PackageVerdict::Kind::Unreadable) {
+        std::cerr << "Error: " << path << ": " << v.problem << '\n';
         return 1;
     }
-    std::cout << "Package \"" << std::filesystem::path(path).filename().string() << "\":\n";
-    if (std::get<spctl::PackageSignature>(signature) == spctl::PackageSignature::None) {
-        std::cout << "   Status: no signature\n";
-        return 1;
+    std::cout << "Package \"" << std::filesystem::path(path).filename().string() << "\":\n"
+              << "   Status: " << status(v) << '\n';
+    if (v.kind == spctl::PackageVerdict::Kind::Trusted && v.timestamp)
+        std::cout << "   Signed with a trusted timestamp on: " << signing::pkgutilDate(*v.timestamp) << '\n';
+    if (!v.chain.empty()) {
+        std::cout << "   Certificate Chain:\n";
+        for (std::size_t i = 0; i < v.chain.size(); ++i) {
+            if (i) std::cout << "       " << std::string(72, '-') << '\n';
+            std::cout << "    " << i + 1 << ". " << v.chain[i].commonName << '\n'
+                      << "       Expires: " << signing::pkgutilDate(v.chain[i].notAfter) << '\n'
+                      << "       SHA256 Fingerprint:\n";
+            fingerprint(v.chain[i].fingerprint);
+        }
+        std::cout << '\n';
     }
-    std::cout << "   Status: signed, but varko-pkgutil cannot check package signatures yet\n";
-    return 1;
+    return v.kind == spctl::PackageVerdict::Kind::Trusted ? 0 : 1;
 }

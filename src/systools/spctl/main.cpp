@@ -1,6 +1,6 @@
-// varko-spctl: what `spctl --assess` answers, from the files themselves. It checks the
-// code against its signature; the certificate chain of a CMS signature is not checked
-// yet, so such code is never called accepted.
+// varko-spctl: what `spctl --assess` answers, from the files themselves: the code against its
+// signature, the signature against Apple's pinned roots, and Gatekeeper's source rules.
+#include <ctime>
 #include <iostream>
 #include <string>
 #include <variant>
@@ -9,8 +9,9 @@
 #include "format/codesig/csblobs.h"
 #include "systools/codesign/bundlelocator.h"
 #include "systools/codesign/codeobject.h"
+#include "systools/codesign/assessment.h"
 #include "systools/codesign/codeverifier.h"
-#include "systools/spctl/xar.h"
+#include "systools/spctl/packagesignature.h"
 
 using namespace varko;
 
@@ -34,6 +35,15 @@ int reject(const std::string& path, const std::string& reason = {}) {
     return rejected;
 }
 
+int report(const std::string& path, const codesign::Assessment& a) {
+    std::cerr << path << ": " << (a.accepted ? "accepted" : "rejected")
+              << (a.reason.empty() ? "" : " (" + a.reason + ")") << '\n';
+    if (a.accepted || !a.origin) std::cerr << "source=" << a.source << '\n';
+    if (a.origin) std::cerr << "origin=" << *a.origin << '\n';
+    for (const auto& note : a.notes) std::cerr << note << '\n';
+    return a.accepted ? 0 : rejected;
+}
+
 int assessCode(const std::string& path) {
     const auto located = codesign::locateCode(path);
     if (const auto* f = std::get_if<codesign::LocateFailure>(&located)) {
@@ -47,23 +57,46 @@ int assessCode(const std::string& path) {
     auto loaded = codesign::loadCodeObject(location.executable, codesign::hostCpuType());
     if (const auto* e = std::get_if<codesign::LoadError>(&loaded))
         return reject(path, e->kind == codesign::LoadError::Kind::NotMachO ? "not a Mach-O executable" : e->message);
-    const auto& code = std::get<codesign::CodeObject>(loaded);
-    if (!code.signature) return reject(path);
-    if (auto problem = codesign::verifyCode(code, location)) return reject(path, "invalid signature: " + *problem);
-    auto cms = code.signature->cmsSignature();
-    if (!cms) return reject(path, "invalid signature: " + cms.error().message);
-    if (!*cms || (*cms)->empty()) return reject(path);  // ad hoc: nothing vouches for it
-    return reject(path, "the certificate chain of this signature cannot be checked by varko-spctl yet");
+    // Only Apple's pinned roots are ever trusted here; nothing on the command line adds one.
+    return report(path, codesign::assessCode(std::get<codesign::CodeObject>(loaded), location,
+                                             signing::TrustAnchors::apple(), std::time(nullptr)));
 }
 
 int assessPackage(const std::string& path) {
-    const auto signature = spctl::packageSignature(path);
-    if (const auto* problem = std::get_if<std::string>(&signature)) {
-        std::cerr << path << ": " << *problem << '\n';
-        return 1;
+    const auto v = spctl::verifyPackage(path, signing::TrustAnchors::apple(), std::time(nullptr));
+    using Kind = spctl::PackageVerdict::Kind;
+    switch (v.kind) {
+        case Kind::Unreadable:
+            std::cerr << path << ": " << v.problem << '\n';
+            return 1;
+        case Kind::Unsigned:
+            return reject(path);
+        case Kind::Invalid:
+        case Kind::Untrusted:
+            return reject(path, v.problem);
+        case Kind::Trusted:
+            break;
     }
-    if (std::get<spctl::PackageSignature>(signature) == spctl::PackageSignature::None) return reject(path);
-    return reject(path, "installer package signatures cannot be checked by varko-spctl yet");
+    codesign::Assessment a;
+    a.origin = v.chain.front().commonName;
+    a.notes.push_back("note: revocation of the certificates was not checked (needs Apple's servers)");
+    switch (v.authority) {
+        case signing::Authority::DeveloperId:
+            a.source = "Developer ID";
+            a.notes.push_back("note: the notary service was not asked (offline)");
+            break;
+        case signing::Authority::MacAppStore:
+            a.source = "Mac App Store";
+            break;
+        case signing::Authority::AppleSystem:
+            a.source = "Apple System";
+            break;
+        case signing::Authority::Unknown:
+            a.origin.reset();
+            return report(path, a);
+    }
+    a.accepted = true;
+    return report(path, a);
 }
 
 }  // namespace

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <cstddef>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "format/expected.h"
+#include "gen/machowriter.h"
+
+namespace varko::examplegen {
+
+/// A file inside a bundle's Contents folder; `symlinkTarget` makes it a symbolic link.
+struct BundleFile {
+    std::string path;  ///< relative to Contents, '/'-separated
+    std::string bytes;
+    std::optional<std::string> symlinkTarget;
+};
+
+/// The resource seal codesign writes for these files: files (SHA-1), files2 (SHA-1 and
+/// SHA-256, symlinks by target), and its default rules and rules2.
+[[nodiscard]] std::string codeResources(const std::vector<BundleFile>& files);
+
+/// Writes `appDir` as a deep bundle: Contents/Info.plist, the files, the seal in
+/// Contents/_CodeSignature/CodeResources, and Contents/MacOS/<name> built from `executable`,
+/// whose signature binds the Info.plist and the seal. Returns the executable's path.
+[[nodiscard]] Expected<std::filesystem::path> writeSealedBundle(const std::filesystem::path& appDir,
+                                                                const std::string& infoPlist,
+                                                                const std::string& executableName,
+                                                                const std::vector<BundleFile>& files,
+                                                                MachOOptions executable);
+
+}  // namespace varko::examplegen

@@ -1,0 +1,38 @@
+#!/bin/sh
+# Fetches the real signed files the tests check against, with `npm pack`, into a cache
+# folder (never into the repository), and checks each file against its pinned SHA-256.
+# Usage: fetch-fixtures.sh [DEST]   (default: $XDG_CACHE_HOME/varko/fixtures)
+# Exit status: 0 all present and checked, 2 the registry could not be reached, 1 otherwise.
+set -eu
+dest=${1:-${XDG_CACHE_HOME:-$HOME/.cache}/varko/fixtures}
+mkdir -p "$dest"
+command -v npm >/dev/null 2>&1 || { echo "fetch-fixtures: npm is not installed" >&2; exit 2; }
+
+fetch() {
+    package=$1 file=$2 sum=$3
+    dir="$dest/$(printf '%s' "$package" | tr '/@' '__')"
+    if [ -f "$dir/$file" ] && printf '%s  %s\n' "$sum" "$dir/$file" | sha256sum -c --status; then
+        return 0
+    fi
+    rm -rf "$dir"
+    mkdir -p "$dir"
+    if ! tgz=$(cd "$dir" && npm pack --silent "$package" 2>/dev/null); then
+        echo "fetch-fixtures: $package: the npm registry cannot be reached" >&2
+        rm -rf "$dir"
+        exit 2
+    fi
+    tar xzf "$dir/$tgz" -C "$dir"
+    if ! printf '%s  %s\n' "$sum" "$dir/$file" | sha256sum -c --status; then
+        echo "fetch-fixtures: $package: $file does not have the pinned SHA-256" >&2
+        rm -rf "$dir"
+        exit 1
+    fi
+    echo "$dir/$file"
+}
+
+# Universal, Developer ID, hardened runtime, timestamped.
+fetch @sentry/cli-darwin@3.8.0 package/bin/sentry-cli 2c26914636c47ab9bf9e710484ad7b44d371cbec8bd29cafb36b3cf877bf4285
+# arm64, ad hoc and linker-signed.
+fetch @esbuild/darwin-arm64@0.28.2 package/bin/esbuild 10b6243df618d374bb2d5c9cfbe7052e1405f6aa4e53a6164f11a91b9f2e1384
+# Universal: the x86_64 slice unsigned, the arm64 slice ad hoc.
+fetch fsevents@2.3.3 package/fsevents.node 40f2f51199e4f5fc46fa6b985fb3461bb63e6cd86c62bfa9bcee45ed4438d5fb

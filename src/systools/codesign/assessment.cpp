@@ -1,0 +1,116 @@
+#include "systools/codesign/assessment.h"
+
+#include <algorithm>
+#include <fstream>
+#include <iterator>
+
+#include "format/codesig/csblobs.h"
+#include "systools/codesign/codehash.h"
+#include "systools/codesign/codeverifier.h"
+#include "systools/codesign/resourceseal.h"
+
+namespace varko::codesign {
+
+namespace {
+
+using codesig::CodeDirectory;
+
+// Tickets are a few kilobytes; anything far larger is not one.
+constexpr std::uintmax_t maxTicketBytes = 1u << 20;
+
+std::span<const std::byte> blobBytes(const CodeDirectory& cd) {
+    return std::span(cd.bytes).first(std::min<std::size_t>(cd.length, cd.bytes.size()));
+}
+
+bool startsWith(const std::vector<unsigned char>& whole, const std::vector<unsigned char>& prefix) {
+    return !prefix.empty() && prefix.size() <= whole.size() && std::equal(prefix.begin(), prefix.end(), whole.begin());
+}
+
+/// The CMS signs the first code directory; Apple's attributes name the others. The one
+/// that is verified must be among those the signature names, or it could be swapped.
+bool covered(const CodeDirectory& chosen, const CodeDirectory& primary, const signing::CmsSignature& cms) {
+    if (chosen.bytes == primary.bytes) return true;
+    const auto full = digest(*hashKind(chosen.hashType), blobBytes(chosen));
+    for (const auto& h : cms.typedCdHashes)
+        if (h.hashType == chosen.hashType && startsWith(full, h.digest) && h.digest.size() >= 20) return true;
+    for (const auto& h : cms.plistCdHashes)
+        if (h.size() >= 20 && startsWith(full, h)) return true;
+    return false;
+}
+
+Assessment rejected(std::string reason = {}) {
+    Assessment a;
+    a.reason = std::move(reason);
+    return a;
+}
+
+}  // namespace
+
+bool hasStapledTicket(const std::filesystem::path& contents, std::span<const unsigned char> cdhash) {
+    const auto ticket = contents / "CodeResources";
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(std::filesystem::symlink_status(ticket, ec))) return false;
+    const auto size = std::filesystem::file_size(ticket, ec);
+    if (ec || size > maxTicketBytes || cdhash.empty()) return false;
+    std::ifstream in(ticket, std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    return std::search(bytes.begin(), bytes.end(), cdhash.begin(), cdhash.end(),
+                       [](char a, unsigned char b) { return static_cast<unsigned char>(a) == b; }) != bytes.end();
+}
+
+Assessment assessCode(const CodeObject& code, const CodeLocation& location, const signing::TrustAnchors& anchors,
+                      std::int64_t now) {
+    if (!code.signature) return rejected();
+    if (auto problem = verifyCode(code, location))
+        return rejected(problem->rfind(sealBroken, 0) == 0 ? *problem : "invalid signature: " + *problem);
+    auto cmsBlob = code.signature->cmsSignature();
+    if (!cmsBlob) return rejected("invalid signature: " + cmsBlob.error().message);
+    if (!*cmsBlob || (*cmsBlob)->empty()) return rejected();  // ad hoc: nothing vouches for it
+    auto cms = signing::parseCms(**cmsBlob);
+    if (!cms) return rejected("invalid signature: " + cms.error().message);
+    auto directories = codeDirectories(*code.signature);
+    if (!directories) return rejected("invalid signature: " + directories.error().message);
+    const CodeDirectory& chosen = directories->chosen();
+    if (!covered(chosen, directories->all.front(), *cms))
+        return rejected("invalid signature: the signature does not cover the code directory");
+
+    const auto verdict = signing::verifyCmsSignature(*cms, blobBytes(directories->all.front()), anchors, now);
+    if (verdict.problem) return rejected(*verdict.problem);
+
+    Assessment a;
+    a.origin = verdict.chain.front().commonName;
+    a.notes.push_back("note: revocation of the certificates was not checked (needs Apple's servers)");
+    switch (verdict.authority) {
+        case signing::Authority::AppleSystem:
+            a.source = "Apple System";
+            break;
+        case signing::Authority::MacAppStore:
+            a.source = "Mac App Store";
+            break;
+        case signing::Authority::DeveloperId: {
+            const auto cdDigest = digest(*hashKind(chosen.hashType), blobBytes(chosen));
+            const auto cdhash = std::span(cdDigest).first(std::min<std::size_t>(20, cdDigest.size()));
+            const bool stapled = location.infoPlist &&
+                                 location.infoPlist->parent_path().filename() == "Contents" &&
+                                 hasStapledTicket(location.infoPlist->parent_path(), cdhash);
+            a.source = stapled ? "Notarized Developer ID" : "Developer ID";
+            a.notes.push_back(stapled ? "note: the stapled notarization ticket names this code; its own "
+                                        "signature and the notary service were not checked online"
+                                      : "note: the notary service was not asked (no stapled ticket; offline)");
+            break;
+        }
+        case signing::Authority::Unknown:
+            a.reason = {};
+            a.source = "no usable signature";
+            return a;
+    }
+    // Gatekeeper judges apps; a bare executable that passes everything is still turned away.
+    if (!location.infoPlist) {
+        a.reason = "the code is valid but does not seem to be an app";
+        return a;
+    }
+    a.accepted = true;
+    return a;
+}
+
+}  // namespace varko::codesign

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "systools/codesign/bundlelocator.h"
+#include "systools/codesign/codeobject.h"
+#include "systools/signing/trust.h"
+
+namespace varko::codesign {
+
+/// Gatekeeper's answer for one piece of code, as `spctl --assess` words it.
+struct Assessment {
+    bool accepted = false;
+    std::string reason;  ///< in parentheses after "rejected"; may be empty
+    std::string source = "no usable signature";
+    std::optional<std::string> origin;  ///< the leaf's common name, once the chain is trusted
+    /// What could not be known offline, each said on a line of its own.
+    std::vector<std::string> notes;
+};
+
+/// The CMS signature of `code` checked against its code directories and `anchors` at `now`
+/// (seconds since 1970), then named by Gatekeeper's rules. The tools pass Apple's pins.
+[[nodiscard]] Assessment assessCode(const CodeObject& code, const CodeLocation& location,
+                                    const signing::TrustAnchors& anchors, std::int64_t now);
+
+/// Whether a bundle's `contents` folder carries a stapled notarization ticket (the file
+/// Contents/CodeResources, beside _CodeSignature) that holds `cdhash`. The ticket's own
+/// signature by Apple's notary service is not checked.
+[[nodiscard]] bool hasStapledTicket(const std::filesystem::path& contents,
+                                    std::span<const unsigned char> cdhash);
+
+}  // namespace varko::codesign

@@ -1,0 +1,207 @@
+#include "systools/codesign/resourceseal.h"
+
+#include <openssl/evp.h>
+#include <regex.h>
+
+#include <algorithm>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <set>
+#include <vector>
+
+#include "systools/codesign/bundlelocator.h"
+#include "systools/codesign/codehash.h"
+#include "systools/codesign/codeobject.h"
+#include "systools/codesign/codeverifier.h"
+
+namespace varko::codesign {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::size_t maxPatternLength = 1024;
+constexpr std::size_t maxPathLength = 4096;
+
+struct Rule {
+    std::shared_ptr<regex_t> regex;
+    bool omit = false, optional = false, nested = false;
+    double weight = 1;
+};
+
+bool flag(const plist::Dictionary& d, const char* key) {
+    const plist::Value* v = d.find(key);
+    return v && v->boolean() && *v->boolean();
+}
+
+std::optional<std::vector<Rule>> compileRules(const plist::Dictionary& rules) {
+    if (rules.size() > maxSealRules) return std::nullopt;
+    std::vector<Rule> out;
+    for (const auto& [pattern, value] : rules) {
+        if (pattern.size() > maxPatternLength) return std::nullopt;
+        Rule r;
+        if (const auto* d = value.dictionary()) {
+            r.omit = flag(*d, "omit");
+            r.optional = flag(*d, "optional");
+            r.nested = flag(*d, "nested");
+            if (const auto* w = d->find("weight")) {
+                if (w->integer()) r.weight = static_cast<double>(w->integer()->asSigned());
+                else if (w->real()) r.weight = *w->real();
+            }
+        } else if (!value.boolean()) {
+            return std::nullopt;
+        } else if (!*value.boolean()) {
+            continue;
+        }
+        auto* re = new regex_t;
+        if (regcomp(re, pattern.c_str(), REG_EXTENDED | REG_NOSUB) != 0) {
+            delete re;
+            return std::nullopt;
+        }
+        r.regex = std::shared_ptr<regex_t>(re, [](regex_t* p) {
+            regfree(p);
+            delete p;
+        });
+        out.push_back(std::move(r));
+    }
+    return out;
+}
+
+const Rule* ruleFor(const std::vector<Rule>& rules, const std::string& path) {
+    const Rule* best = nullptr;
+    for (const Rule& r : rules)
+        if ((!best || r.weight > best->weight) && regexec(r.regex.get(), path.c_str(), 0, nullptr, 0) == 0) best = &r;
+    return best;
+}
+
+std::optional<std::vector<unsigned char>> fileDigest(const fs::path& path, const EVP_MD* md) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return std::nullopt;
+    std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> ctx(EVP_MD_CTX_new(), EVP_MD_CTX_free);
+    if (!ctx || EVP_DigestInit_ex(ctx.get(), md, nullptr) != 1) return std::nullopt;
+    std::vector<char> buf(1 << 16);
+    while (in) {
+        in.read(buf.data(), static_cast<std::streamsize>(buf.size()));
+        if (in.gcount() > 0) EVP_DigestUpdate(ctx.get(), buf.data(), static_cast<std::size_t>(in.gcount()));
+    }
+    if (in.bad()) return std::nullopt;
+    std::vector<unsigned char> out(EVP_MAX_MD_SIZE);
+    unsigned int n = 0;
+    EVP_DigestFinal_ex(ctx.get(), out.data(), &n);
+    out.resize(n);
+    return out;
+}
+
+bool equalData(const plist::Data& stored, const std::vector<unsigned char>& computed) {
+    return stored.size() == computed.size() && std::equal(stored.begin(), stored.end(), computed.begin());
+}
+
+std::string broken(const std::string& what, const std::string& path) {
+    return std::string(sealBroken) + " (" + what + ": " + path + ")";
+}
+
+/// Nested code the seal names by cdhash: its signature must have that cdhash and be valid.
+std::optional<std::string> verifyNested(const fs::path& path, const plist::Dictionary& entry, const std::string& rel,
+                                        int depth) {
+    if (depth <= 0) return broken("nested code too deep", rel);
+    const auto located = locateCode(path);
+    const auto* location = std::get_if<CodeLocation>(&located);
+    if (!location) return broken("nested code missing", rel);
+    auto loaded = loadCodeObject(location->executable, hostCpuType());
+    const auto* code = std::get_if<CodeObject>(&loaded);
+    if (!code || !code->signature) return broken("nested code not signed", rel);
+    auto directories = codeDirectories(*code->signature);
+    if (!directories) return broken("nested code invalid", rel);
+    const plist::Value* cdhash = entry.find("cdhash");
+    const plist::Data* wanted = cdhash ? cdhash->data() : nullptr;
+    bool named = false;
+    for (const auto& cd : directories->all) {
+        const auto d = digest(*hashKind(cd.hashType), std::span(cd.bytes).first(std::min<std::size_t>(cd.length, cd.bytes.size())));
+        named = named || (wanted && wanted->size() <= d.size() && !wanted->empty() &&
+                          std::equal(wanted->begin(), wanted->end(), d.begin()));
+    }
+    if (!named) return broken("nested code modified", rel);
+    if (auto problem = verifyCode(*code, *location, depth - 1)) return broken("nested code invalid", rel);
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<std::string> verifyResourceSeal(const fs::path& contents, const plist::Dictionary& seal,
+                                              const fs::path& mainExecutable, int depth) {
+    const bool v2 = seal.find("files2") != nullptr;
+    const plist::Value* filesValue = seal.find(v2 ? "files2" : "files");
+    const plist::Value* rulesValue = seal.find(v2 ? "rules2" : "rules");
+    const plist::Dictionary* files = filesValue ? filesValue->dictionary() : nullptr;
+    const plist::Dictionary* rulesDict = rulesValue ? rulesValue->dictionary() : nullptr;
+    if (!files || !rulesDict) return std::string(sealBroken) + " (the seal has no files or rules)";
+    if (files->size() > maxSealedFiles) return std::string(sealBroken) + " (the seal names too many files)";
+    const auto rules = compileRules(*rulesDict);
+    if (!rules) return std::string(sealBroken) + " (the seal's rules are unreadable)";
+
+    std::error_code ec;
+    const fs::path mainRel = fs::weakly_canonical(mainExecutable, ec).lexically_relative(fs::weakly_canonical(contents, ec));
+    std::set<std::string> seen;
+    std::size_t walked = 0;
+    fs::recursive_directory_iterator it(contents, fs::directory_options::none, ec), end;
+    if (ec) return std::string(sealBroken) + " (the bundle cannot be read)";
+    for (; it != end; it.increment(ec)) {
+        if (ec) return std::string(sealBroken) + " (the bundle cannot be read)";
+        if (++walked > maxSealedFiles || it.depth() > 64) return std::string(sealBroken) + " (the bundle is too large)";
+        const fs::path& path = it->path();
+        const std::string rel = path.lexically_relative(contents).generic_string();
+        if (rel.size() > maxPathLength) return broken("path too long", rel.substr(0, 64));
+        const auto status = it->symlink_status(ec);
+        if (rel == "_CodeSignature" || rel == "CodeResources" || path.lexically_relative(contents) == mainRel) {
+            if (fs::is_directory(status)) it.disable_recursion_pending();
+            continue;
+        }
+        const Rule* rule = ruleFor(*rules, rel);
+        const plist::Value* entryValue = files->find(rel);
+        if (fs::is_directory(status)) {
+            // A sealed directory is nested code (a framework, a helper app); its own
+            // signature seals what is inside, so the walk does not go in.
+            if (entryValue) {
+                it.disable_recursion_pending();
+                seen.insert(rel);
+                const auto* entry = entryValue->dictionary();
+                if (!entry || !entry->find("cdhash")) return broken("file modified", rel);
+                if (auto problem = verifyNested(path, *entry, rel, depth)) return problem;
+            }
+            continue;
+        }
+        if (!rule || rule->omit) continue;
+        if (!entryValue) return broken("file added", rel);
+        seen.insert(rel);
+        const plist::Dictionary* entry = entryValue->dictionary();
+        if (fs::is_symlink(status)) {
+            const plist::Value* target = entry ? entry->find("symlink") : nullptr;
+            const auto actual = fs::read_symlink(path, ec);
+            if (ec || !target || !target->string() || *target->string() != actual.string())
+                return broken("symlink modified", rel);
+            continue;
+        }
+        if (!fs::is_regular_file(status)) return broken("file modified", rel);
+        if (entry && entry->find("cdhash")) {
+            if (auto problem = verifyNested(path, *entry, rel, depth)) return problem;
+            continue;
+        }
+        const plist::Value* hash2 = entry ? entry->find("hash2") : nullptr;
+        const plist::Value* hash1 = entry ? entry->find("hash") : entryValue;
+        const plist::Data* stored = hash2 && hash2->data() ? hash2->data() : hash1 ? hash1->data() : nullptr;
+        if (!stored) return broken("file modified", rel);
+        const auto computed = fileDigest(path, hash2 && hash2->data() ? EVP_sha256() : EVP_sha1());
+        if (!computed || !equalData(*stored, *computed)) return broken("file modified", rel);
+    }
+    for (const auto& [rel, value] : *files) {
+        if (seen.count(rel)) continue;
+        const auto* entry = value.dictionary();
+        const Rule* rule = ruleFor(*rules, rel);
+        if ((entry && flag(*entry, "optional")) || (rule && (rule->optional || rule->omit))) continue;
+        return broken("file missing", rel);
+    }
+    return std::nullopt;
+}
+
+}  // namespace varko::codesign

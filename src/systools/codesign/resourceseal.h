@@ -1,0 +1,32 @@
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <span>
+#include <string>
+
+#include "format/plist/value.h"
+
+namespace varko::codesign {
+
+/// The platform's words for any sealed file that is missing, added or changed.
+inline constexpr const char* sealBroken = "a sealed resource is missing or invalid";
+
+/// Limits on what a seal may make us read: files walked, bytes hashed, nesting of code.
+inline constexpr std::size_t maxSealedFiles = 100000;
+inline constexpr std::size_t maxSealRules = 256;
+inline constexpr int maxNestingDepth = 8;
+
+/// Checks the files under `contents` (a bundle's Contents folder, or a flat bundle's folder)
+/// against a resource seal (CodeResources): rules2 and files2 when present, else rules and
+/// files. Rules are extended regular expressions; the heaviest match decides whether a path
+/// is omitted, optional or nested code. Symbolic links are compared by target and never
+/// followed; nested code the seal names by cdhash is loaded and verified in turn, to
+/// `depth` levels. `mainExecutable` is sealed by the signature itself, not by the seal.
+/// Returns sealBroken with what was found in parentheses, or nothing when all matches.
+[[nodiscard]] std::optional<std::string> verifyResourceSeal(const std::filesystem::path& contents,
+                                                            const plist::Dictionary& seal,
+                                                            const std::filesystem::path& mainExecutable,
+                                                            int depth);
+
+}  // namespace varko::codesign

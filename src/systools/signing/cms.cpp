@@ -1,0 +1,355 @@
+#include "systools/signing/cms.h"
+
+#include <openssl/asn1.h>
+#include <openssl/err.h>
+#include <openssl/objects.h>
+
+#include <algorithm>
+#include <ctime>
+
+#include "format/codesig/csblobs.h"
+#include "format/plist/plist.h"
+#include "systools/signing/opensslptr.h"
+
+namespace varko::signing {
+
+namespace {
+
+constexpr const char* appleArc = "1.2.840.113635.100.";
+constexpr int maxDerDepth = 64;
+
+Error cmsError(const std::string& what) {
+    return Error{0, "invalid CMS signature (" + what + ")"};
+}
+
+/// Walks the TLVs of `bytes` and refuses what BER allows and DER does not: indefinite
+/// lengths, lengths in more bytes than needed, and anything past the outer element.
+bool isDer(std::span<const unsigned char> bytes, std::size_t& used, int depth) {
+    if (depth > maxDerDepth || bytes.size() < 2) return false;
+    std::size_t at = 0;
+    const unsigned char tag = bytes[at++];
+    if ((tag & 0x1f) == 0x1f) {  // high tag numbers: base-128 digits
+        for (int n = 0;; ++n) {
+            if (at >= bytes.size() || n > 4) return false;
+            if (!(bytes[at++] & 0x80)) break;
+        }
+    }
+    if (at >= bytes.size()) return false;
+    const unsigned char first = bytes[at++];
+    std::size_t length = 0;
+    if (first == 0x80) return false;  // indefinite
+    if (first & 0x80) {
+        const unsigned n = first & 0x7f;
+        if (n > 4 || at + n > bytes.size() || bytes[at] == 0) return false;
+        for (unsigned i = 0; i < n; ++i) length = (length << 8) | bytes[at++];
+        if (length < 0x80) return false;
+    } else {
+        length = first;
+    }
+    if (length > bytes.size() - at) return false;
+    if (tag & 0x20) {
+        std::size_t inner = 0;
+        while (inner < length) {
+            std::size_t n = 0;
+            if (!isDer(bytes.subspan(at + inner, length - inner), n, depth + 1)) return false;
+            inner += n;
+        }
+    }
+    used = at + length;
+    return true;
+}
+
+std::optional<std::int64_t> seconds(const ASN1_TIME* t) {
+    struct tm tm {};
+    if (!t || ASN1_TIME_to_tm(t, &tm) != 1) return std::nullopt;
+    return static_cast<std::int64_t>(timegm(&tm));
+}
+
+std::string oidText(const ASN1_OBJECT* obj) {
+    char buf[128];
+    const int n = OBJ_obj2txt(buf, sizeof buf, obj, 1);
+    return n > 0 && n < static_cast<int>(sizeof buf) ? std::string(buf, static_cast<std::size_t>(n)) : std::string();
+}
+
+std::string commonName(X509* x) {
+    X509_NAME* name = X509_get_subject_name(x);
+    const int i = name ? X509_NAME_get_index_by_NID(name, NID_commonName, -1) : -1;
+    if (i < 0) return {};
+    unsigned char* utf8 = nullptr;
+    const int n = ASN1_STRING_to_UTF8(&utf8, X509_NAME_ENTRY_get_data(X509_NAME_get_entry(name, i)));
+    if (n < 0) return {};
+    std::string out(reinterpret_cast<char*>(utf8), static_cast<std::size_t>(n));
+    OPENSSL_free(utf8);
+    return out;
+}
+
+Expected<Certificate> describe(X509* x) {
+    Certificate c;
+    unsigned char* der = nullptr;
+    const int n = i2d_X509(x, &der);
+    if (n <= 0) return cmsError("a certificate cannot be encoded");
+    c.der.assign(der, der + n);
+    OPENSSL_free(der);
+    c.commonName = commonName(x);
+    const auto from = seconds(X509_get0_notBefore(x));
+    const auto to = seconds(X509_get0_notAfter(x));
+    if (!from || !to) return cmsError("a certificate's validity period is unreadable");
+    c.notBefore = *from;
+    c.notAfter = *to;
+    unsigned int len = 0;
+    if (X509_digest(x, EVP_sha256(), c.fingerprint.data(), &len) != 1 || len != c.fingerprint.size())
+        return cmsError("a certificate cannot be hashed");
+    for (int i = 0; i < X509_get_ext_count(x); ++i) {
+        std::string oid = oidText(X509_EXTENSION_get_object(X509_get_ext(x, i)));
+        if (oid.rfind(appleArc, 0) == 0) c.appleMarkers.push_back(std::move(oid));
+    }
+    return c;
+}
+
+const ASN1_TYPE* attributeValue(X509_ATTRIBUTE* attr, int index = 0) {
+    return attr && index < X509_ATTRIBUTE_count(attr) ? X509_ATTRIBUTE_get0_type(attr, index) : nullptr;
+}
+
+X509_ATTRIBUTE* signedAttribute(CMS_SignerInfo* si, const char* oid) {
+    ASN1_OBJECT* obj = OBJ_txt2obj(oid, 1);
+    const int at = obj ? CMS_signed_get_attr_by_OBJ(si, obj, -1) : -1;
+    ASN1_OBJECT_free(obj);
+    return at < 0 ? nullptr : CMS_signed_get_attr(si, at);
+}
+
+X509_ATTRIBUTE* unsignedAttribute(CMS_SignerInfo* si, const char* oid) {
+    ASN1_OBJECT* obj = OBJ_txt2obj(oid, 1);
+    const int at = obj ? CMS_unsigned_get_attr_by_OBJ(si, obj, -1) : -1;
+    ASN1_OBJECT_free(obj);
+    return at < 0 ? nullptr : CMS_unsigned_get_attr(si, at);
+}
+
+Bytes octets(const ASN1_STRING* s) {
+    return s ? Bytes(ASN1_STRING_get0_data(s), ASN1_STRING_get0_data(s) + ASN1_STRING_length(s)) : Bytes();
+}
+
+std::uint8_t hashTypeOf(const ASN1_OBJECT* obj) {
+    switch (OBJ_obj2nid(obj)) {
+        case NID_sha1:
+            return codesig::CS_HASHTYPE_SHA1;
+        case NID_sha256:
+            return codesig::CS_HASHTYPE_SHA256;
+        case NID_sha384:
+            return codesig::CS_HASHTYPE_SHA384;
+        default:
+            return 0;
+    }
+}
+
+/// Each value of 1.2.840.113635.100.9.2 is SEQUENCE { OID hash algorithm, OCTET STRING }.
+std::optional<TypedCdHash> typedCdHash(const ASN1_TYPE* value) {
+    if (!value || value->type != V_ASN1_SEQUENCE) return std::nullopt;
+    const unsigned char* p = ASN1_STRING_get0_data(value->value.sequence);
+    const long total = ASN1_STRING_length(value->value.sequence);
+    const unsigned char* const end = p + total;
+    long length = 0;
+    int tag = 0, cls = 0;
+    if (ASN1_get_object(&p, &length, &tag, &cls, total) & 0x80 || tag != V_ASN1_SEQUENCE) return std::nullopt;
+    ASN1_OBJECT* obj = d2i_ASN1_OBJECT(nullptr, &p, end - p);
+    if (!obj) return std::nullopt;
+    TypedCdHash out;
+    out.hashType = hashTypeOf(obj);
+    ASN1_OBJECT_free(obj);
+    ASN1_OCTET_STRING* digest = d2i_ASN1_OCTET_STRING(nullptr, &p, end - p);
+    if (!digest) return std::nullopt;
+    out.digest = octets(digest);
+    ASN1_OCTET_STRING_free(digest);
+    return out;
+}
+
+/// The cdhashes array of the 1.2.840.113635.100.9.1 property list.
+std::optional<std::vector<Bytes>> plistCdHashes(const ASN1_TYPE* value) {
+    if (!value || value->type != V_ASN1_OCTET_STRING) return std::nullopt;
+    const Bytes text = octets(value->value.octet_string);
+    auto parsed = plist::parse(std::string_view(reinterpret_cast<const char*>(text.data()), text.size()));
+    if (!parsed) return std::nullopt;
+    const auto* dict = parsed->dictionary();
+    const auto* list = dict ? dict->find("cdhashes") : nullptr;
+    const auto* array = list ? list->array() : nullptr;
+    if (!array) return std::nullopt;
+    std::vector<Bytes> out;
+    for (const auto& item : *array) {
+        const auto* data = item.data();
+        if (!data) return std::nullopt;
+        out.emplace_back(reinterpret_cast<const unsigned char*>(data->data()),
+                         reinterpret_cast<const unsigned char*>(data->data()) + data->size());
+    }
+    return out;
+}
+
+/// genTime of the token's TSTInfo; the token's own signature is checked elsewhere.
+std::optional<std::int64_t> timestampTime(const Bytes& token) {
+    const unsigned char* p = token.data();
+    CmsPtr ts(d2i_CMS_ContentInfo(nullptr, &p, static_cast<long>(token.size())));
+    if (!ts || OBJ_obj2nid(CMS_get0_eContentType(ts.get())) != NID_id_smime_ct_TSTInfo) return std::nullopt;
+    ASN1_OCTET_STRING** content = CMS_get0_content(ts.get());
+    if (!content || !*content) return std::nullopt;
+    const unsigned char* q = ASN1_STRING_get0_data(*content);
+    TstInfoPtr info(d2i_TS_TST_INFO(nullptr, &q, ASN1_STRING_length(*content)));
+    return info ? seconds(TS_TST_INFO_get_time(info.get())) : std::nullopt;
+}
+
+/// Orders the certificates from the signer up by issuer, never reusing one, so that a
+/// loop of certificates naming each other ends.
+void orderChain(CmsSignature& out, std::vector<X509*> certs, X509* signer) {
+    std::vector<Certificate> ordered;
+    std::vector<bool> used(certs.size(), false);
+    X509* current = signer;
+    while (current) {
+        const auto it = std::find(certs.begin(), certs.end(), current);
+        used[static_cast<std::size_t>(it - certs.begin())] = true;
+        if (auto c = describe(current)) ordered.push_back(std::move(*c));
+        if (X509_check_issued(current, current) == X509_V_OK) break;
+        X509* next = nullptr;
+        for (std::size_t i = 0; i < certs.size() && !next; ++i)
+            if (!used[i] && X509_check_issued(certs[i], current) == X509_V_OK) next = certs[i];
+        current = next;
+    }
+    out.chainLength = ordered.size();
+    for (std::size_t i = 0; i < certs.size(); ++i)
+        if (!used[i])
+            if (auto c = describe(certs[i])) ordered.push_back(std::move(*c));
+    out.certificates = std::move(ordered);
+}
+
+Expected<CmsSignature> parse(std::span<const std::byte> bytes) {
+    if (bytes.empty()) return cmsError("the signature blob is empty");
+    if (bytes.size() > maxCmsBytes) return cmsError("more than 1 MB");
+    const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
+    std::size_t used = 0;
+    if (static_cast<unsigned char>(bytes[0]) != 0x30 || !isDer(std::span(data, bytes.size()), used, 0))
+        return cmsError("not DER-encoded");
+    // codesign pads the blob with zeros after the DER element.
+    if (!std::all_of(bytes.begin() + static_cast<std::ptrdiff_t>(used), bytes.end(),
+                     [](std::byte b) { return b == std::byte{0}; }))
+        return cmsError("bytes follow the DER element");
+
+    CmsSignature out;
+    out.der.assign(data, data + used);
+    const unsigned char* p = out.der.data();
+    CmsPtr cms(d2i_CMS_ContentInfo(nullptr, &p, static_cast<long>(used)));
+    ERR_clear_error();
+    if (!cms) return cmsError("not a CMS ContentInfo");
+    if (OBJ_obj2nid(CMS_get0_type(cms.get())) != NID_pkcs7_signed) return cmsError("not SignedData");
+    if (CMS_is_detached(cms.get()) != 1) return cmsError("the signed content is embedded, not detached");
+    STACK_OF(CMS_SignerInfo)* signers = CMS_get0_SignerInfos(cms.get());
+    if (!signers || sk_CMS_SignerInfo_num(signers) != 1)
+        return cmsError(std::to_string(signers ? sk_CMS_SignerInfo_num(signers) : 0) + " signers, not one");
+    CMS_SignerInfo* si = sk_CMS_SignerInfo_value(signers, 0);
+
+    X509StackPtr certs(CMS_get1_certs(cms.get()));
+    const int count = certs ? sk_X509_num(certs.get()) : 0;
+    if (count <= 0) return cmsError("no certificates");
+    if (static_cast<std::size_t>(count) > maxCertificates)
+        return cmsError(std::to_string(count) + " certificates, more than " + std::to_string(maxCertificates));
+    std::vector<X509*> list;
+    X509* signer = nullptr;
+    for (int i = 0; i < count; ++i) {
+        list.push_back(sk_X509_value(certs.get(), i));
+        if (!signer && CMS_SignerInfo_cert_cmp(si, list.back()) == 0) signer = list.back();
+    }
+    if (!signer) return cmsError("the signer's certificate is not among the certificates");
+    for (X509* x : list)
+        if (!describe(x)) return describe(x).error();
+    orderChain(out, list, signer);
+
+    X509_ALGOR* digestAlg = nullptr;
+    CMS_SignerInfo_get0_algs(si, nullptr, nullptr, &digestAlg, nullptr);
+    const ASN1_OBJECT* digestObj = nullptr;
+    if (digestAlg) X509_ALGOR_get0(&digestObj, nullptr, nullptr, digestAlg);
+    const EVP_MD* md = digestObj ? EVP_get_digestbyobj(digestObj) : nullptr;
+    if (!md) return cmsError("unknown digest algorithm");
+    out.digestName = OBJ_nid2sn(EVP_MD_get_type(md));
+
+    if (CMS_signed_get_attr_count(si) <= 0) return cmsError("no signed attributes");
+    const ASN1_TYPE* digest = attributeValue(signedAttribute(si, "1.2.840.113549.1.9.4"));
+    if (!digest || digest->type != V_ASN1_OCTET_STRING) return cmsError("no message digest attribute");
+    out.messageDigest = octets(digest->value.octet_string);
+    if (const ASN1_TYPE* t = attributeValue(signedAttribute(si, "1.2.840.113549.1.9.5"))) {
+        if (t->type != V_ASN1_UTCTIME && t->type != V_ASN1_GENERALIZEDTIME) return cmsError("signing time is no time");
+        out.signingTime = seconds(t->value.utctime);
+        if (!out.signingTime) return cmsError("signing time is unreadable");
+    }
+    if (X509_ATTRIBUTE* list9 = signedAttribute(si, OID_APPLE_CDHASHES_PLIST)) {
+        auto hashes = plistCdHashes(attributeValue(list9));
+        if (!hashes) return cmsError("the cdhashes property list is unreadable");
+        out.plistCdHashes = std::move(*hashes);
+    }
+    if (X509_ATTRIBUTE* typed = signedAttribute(si, OID_APPLE_CDHASHES)) {
+        const int n = X509_ATTRIBUTE_count(typed);
+        if (n > 8) return cmsError("too many code directory hashes");
+        for (int i = 0; i < n; ++i) {
+            auto h = typedCdHash(attributeValue(typed, i));
+            if (!h) return cmsError("a code directory hash attribute is unreadable");
+            out.typedCdHashes.push_back(std::move(*h));
+        }
+    }
+    out.signatureValue = octets(CMS_SignerInfo_get0_signature(si));
+    if (const ASN1_TYPE* token = attributeValue(unsignedAttribute(si, OID_TIMESTAMP_TOKEN))) {
+        if (token->type != V_ASN1_SEQUENCE) return cmsError("the timestamp token is no SEQUENCE");
+        out.timestampToken = octets(token->value.sequence);
+        out.timestamp = timestampTime(out.timestampToken);
+        if (!out.timestamp) return cmsError("the timestamp token is unreadable");
+    }
+    ERR_clear_error();
+    return out;
+}
+
+}  // namespace
+
+bool Certificate::hasMarker(std::string_view oid) const {
+    return std::find(appleMarkers.begin(), appleMarkers.end(), oid) != appleMarkers.end();
+}
+
+Expected<CmsSignature> parseCms(std::span<const std::byte> der) {
+    // The adapter is where a throwing allocation or plist read must stop.
+    try {
+        return parse(der);
+    } catch (...) {
+        ERR_clear_error();
+        return cmsError("cannot be read");
+    }
+}
+
+std::optional<std::string> verifySigner(const CmsSignature& cms, std::span<const std::byte> content) {
+    try {
+        const EVP_MD* md = EVP_get_digestbyname(cms.digestName.c_str());
+        if (!md) return "the signature's digest algorithm is unknown";
+        unsigned char computed[EVP_MAX_MD_SIZE];
+        unsigned int n = 0;
+        if (EVP_Digest(content.data(), content.size(), computed, &n, md, nullptr) != 1)
+            return "the code directory cannot be hashed";
+        if (!std::equal(cms.messageDigest.begin(), cms.messageDigest.end(), computed, computed + n))
+            return "the signature does not match the code directory";
+        const unsigned char* p = cms.der.data();
+        CmsPtr parsed(d2i_CMS_ContentInfo(nullptr, &p, static_cast<long>(cms.der.size())));
+        const unsigned char* q = cms.certificates.front().der.data();
+        X509Ptr leaf(d2i_X509(nullptr, &q, static_cast<long>(cms.certificates.front().der.size())));
+        STACK_OF(CMS_SignerInfo)* signers = parsed ? CMS_get0_SignerInfos(parsed.get()) : nullptr;
+        if (!leaf || !signers || sk_CMS_SignerInfo_num(signers) != 1) return "the signature cannot be read again";
+        CMS_SignerInfo* si = sk_CMS_SignerInfo_value(signers, 0);
+        CMS_SignerInfo_set1_signer_cert(si, leaf.get());
+        const bool good = CMS_SignerInfo_verify(si) == 1;
+        ERR_clear_error();
+        if (!good) return "the signature does not verify with its signer's key";
+        return std::nullopt;
+    } catch (...) {
+        ERR_clear_error();
+        return "the signature cannot be checked";
+    }
+}
+
+Expected<Certificate> describeCertificate(std::span<const unsigned char> der) {
+    const unsigned char* p = der.data();
+    X509Ptr x(d2i_X509(nullptr, &p, static_cast<long>(der.size())));
+    ERR_clear_error();
+    if (!x || p != der.data() + der.size()) return Error{0, "a certificate is not DER X.509"};
+    return describe(x.get());
+}
+
+}  // namespace varko::signing

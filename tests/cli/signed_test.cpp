@@ -1,0 +1,73 @@
+// varko-codesign and varko-spctl as programs on bundles signed by the test authority.
+#include <gtest/gtest.h>
+
+#include <QProcess>
+#include <QProcessEnvironment>
+
+#include "systools/signingfixture.h"
+
+using namespace varko::testing;
+
+namespace {
+
+struct ToolResult {
+    int status = -1;
+    QString err;
+};
+
+ToolResult run(const char* tool, const QStringList& arguments) {
+    QProcess p;
+    auto env = QProcessEnvironment::systemEnvironment();
+    env.insert("TZ", "UTC");
+    p.setProcessEnvironment(env);
+    p.start(QString(VARKO_BIN_DIR "/") + tool, arguments);
+    ToolResult r;
+    if (!p.waitForFinished(20000)) return r;
+    r.status = p.exitCode();
+    r.err = QString::fromUtf8(p.readAllStandardError());
+    return r;
+}
+
+TEST(SignedBundleTest, CodesignShowsAuthoritiesAndTheTimestampInThePlatformsOrder) {
+    TestPki pki;
+    QTemporaryDir dir;
+    SignWith w{&pki.leaf, {&pki.leaf, &pki.intermediate, &pki.root}, &pki.tsa, jan2024, jan2024 + 13 * 3600 + 62};
+    const auto app = QString::fromStdString(signedBundle(dir, "Shown", w).string());
+    const ToolResult r = run("varko-codesign", {"-dvvv", app});
+    ASSERT_EQ(r.status, 0) << r.err.toStdString();
+    const QStringList lines = r.err.split('\n');
+    const auto at = [&](const QString& prefix) {
+        for (int i = 0; i < lines.size(); ++i)
+            if (lines[i].startsWith(prefix)) return i;
+        return -1;
+    };
+    EXPECT_LT(at("Hash choices="), at("CMSDigest="));
+    EXPECT_LT(at("CMSDigestType="), at("CDHash="));
+    EXPECT_LT(at("CDHash="), at("Signature size="));
+    const int first = at("Authority=");
+    ASSERT_GT(first, at("Signature size="));
+    EXPECT_EQ(lines[first], "Authority=Developer ID Application: Varko Tests (TEAM123456)");
+    EXPECT_EQ(lines[first + 1], "Authority=Varko Test Developer ID CA");
+    EXPECT_EQ(lines[first + 2], "Authority=Varko Test Root CA");
+    EXPECT_EQ(lines[first + 3], "Timestamp=Jan 1, 2024 at 1:01:02 PM");
+    EXPECT_EQ(lines[first + 4], "Info.plist entries=2");
+    EXPECT_TRUE(r.err.contains("TeamIdentifier=TEAM123456\n"));
+    EXPECT_TRUE(r.err.contains("Sealed Resources version=2 rules=13 files=3\n")) << r.err.toStdString();
+
+    SignWith untimed = w;
+    untimed.tsa = nullptr;
+    const auto plain = QString::fromStdString(signedBundle(dir, "Plain", untimed).string());
+    EXPECT_TRUE(run("varko-codesign", {"-dvvv", plain}).err.contains("\nSigned Time=Jan 1, 2024 at 12:00:00 AM\n"));
+}
+
+TEST(SignedBundleTest, SpctlTrustsOnlyApplesRootsWhateverTheEnvironmentSays) {
+    TestPki pki;
+    QTemporaryDir dir;
+    const auto app = QString::fromStdString(
+        signedBundle(dir, "Test", {&pki.leaf, {&pki.leaf, &pki.intermediate, &pki.root}, nullptr}).string());
+    const ToolResult r = run("varko-spctl", {"-a", "-vv", app});
+    EXPECT_EQ(r.status, 3);
+    EXPECT_EQ(r.err, app + ": rejected (CSSMERR_TP_NOT_TRUSTED)\nsource=no usable signature\n");
+}
+
+}  // namespace

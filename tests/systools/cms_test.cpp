@@ -1,0 +1,101 @@
+// The CMS reader on signatures from the test signer and on hostile bytes.
+#include <gtest/gtest.h>
+
+#include "signingfixture.h"
+#include "systools/signing/cms.h"
+
+using namespace varko;
+using namespace varko::testing;
+
+namespace {
+
+std::vector<std::byte> bytes(std::initializer_list<int> list) {
+    std::vector<std::byte> out;
+    for (int b : list) out.push_back(std::byte(b));
+    return out;
+}
+
+class CmsTest : public ::testing::Test {
+protected:
+    TestPki pki;
+    const std::vector<std::byte> content = bytes({0xfa, 0xde, 0x0c, 0x02, 1, 2, 3});
+    std::vector<std::byte> sign(bool timestamp) {
+        examplegen::CmsRequest r;
+        r.signer = &pki.leaf;
+        r.chain = {&pki.root, &pki.leaf, &pki.intermediate};  // stored out of order, as real ones are
+        r.signingTime = jan2024;
+        r.timestampAuthority = timestamp ? &pki.tsa : nullptr;
+        r.timestampTime = jan2024 + 5;
+        return examplegen::signCms(content, r);
+    }
+};
+
+TEST_F(CmsTest, ReadsChainFromTheLeafUpTimesAndAppleAttributes) {
+    auto cms = signing::parseCms(sign(true));
+    ASSERT_TRUE(cms) << cms.error().message;
+    ASSERT_EQ(cms->chainLength, 3u);
+    EXPECT_EQ(cms->certificates[0].commonName, "Developer ID Application: Varko Tests (TEAM123456)");
+    EXPECT_EQ(cms->certificates[1].commonName, "Varko Test Developer ID CA");
+    EXPECT_EQ(cms->certificates[2].commonName, "Varko Test Root CA");
+    EXPECT_TRUE(cms->certificates[0].hasMarker(developerIdApplication));
+    EXPECT_EQ(cms->signingTime, jan2024);
+    EXPECT_EQ(cms->timestamp, jan2024 + 5);
+    EXPECT_EQ(cms->digestName, "SHA256");
+    ASSERT_EQ(cms->typedCdHashes.size(), 1u);
+    EXPECT_EQ(cms->typedCdHashes[0].hashType, codesig::CS_HASHTYPE_SHA256);
+    ASSERT_EQ(cms->plistCdHashes.size(), 1u);
+    EXPECT_EQ(cms->plistCdHashes[0].size(), 20u);
+    EXPECT_EQ(signing::verifySigner(*cms, content), std::nullopt);
+    EXPECT_EQ(signing::verifyTimestamp(*cms, pki.anchors()), std::nullopt);
+
+    auto other = content;
+    other.back() = std::byte{9};
+    EXPECT_EQ(signing::verifySigner(*cms, other).value_or(""), "the signature does not match the code directory");
+}
+
+TEST_F(CmsTest, ChangedSignedAttributesNoLongerVerify) {
+    auto der = sign(false);
+    // The signing time's last seconds digit sits inside the signed attributes.
+    const std::string when = "240101000000Z";
+    const auto at = std::search(der.begin(), der.end(), when.begin(), when.end(),
+                                [](std::byte b, char c) { return char(b) == c; });
+    ASSERT_NE(at, der.end());
+    *(at + 11) = std::byte{'1'};
+    auto cms = signing::parseCms(der);
+    ASSERT_TRUE(cms) << cms.error().message;
+    EXPECT_EQ(signing::verifySigner(*cms, content).value_or(""), "the signature does not verify with its signer's key");
+}
+
+TEST_F(CmsTest, HostileBytesGiveClearErrors) {
+    const auto good = sign(false);
+    auto padded = good;
+    padded.insert(padded.end(), 64, std::byte{0});
+    ASSERT_TRUE(signing::parseCms(padded));  // codesign pads the blob with zeros
+    auto trailing = good;
+    trailing.push_back(std::byte{1});
+    std::vector<std::byte> deep;
+    for (int i = 0; i < 100; ++i) deep.insert(deep.begin(), {std::byte{0x30}, std::byte(2 * i)});
+    struct Case {
+        const char* name;
+        std::vector<std::byte> input;
+        std::string message;
+    } cases[] = {
+        {"empty", {}, "the signature blob is empty"},
+        {"indefinite length (BER)", bytes({0x30, 0x80, 0x02, 0x01, 0x01, 0x00, 0x00}), "not DER-encoded"},
+        {"long form for a short length", bytes({0x30, 0x81, 0x03, 0x02, 0x01, 0x01}), "not DER-encoded"},
+        {"length past the end", bytes({0x30, 0x84, 0x7f, 0xff, 0xff, 0xff, 0x00}), "not DER-encoded"},
+        {"truncated", std::vector<std::byte>(good.begin(), good.begin() + good.size() / 2), "not DER-encoded"},
+        {"not a sequence", bytes({0x04, 0x01, 0x00}), "not DER-encoded"},
+        {"nested too deep", deep, "not DER-encoded"},
+        {"trailing bytes", trailing, "bytes follow the DER element"},
+        {"no ContentInfo", bytes({0x30, 0x03, 0x02, 0x01, 0x01}), "not a CMS ContentInfo"},
+        {"too large", std::vector<std::byte>((1u << 20) + 1), "more than 1 MB"},
+    };
+    for (const auto& c : cases) {
+        const auto r = signing::parseCms(c.input);
+        ASSERT_FALSE(r) << c.name;
+        EXPECT_EQ(r.error().message, "invalid CMS signature (" + c.message + ")") << c.name;
+    }
+}
+
+}  // namespace

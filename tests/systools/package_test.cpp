@@ -1,0 +1,117 @@
+// Installer packages signed by the test authority: checksum, RSA and CMS signatures, chain.
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "format/macho/bytesource.h"
+#include "format/xar/xar.h"
+#include "gen/xarwriter.h"
+#include "signingfixture.h"
+#include "systools/spctl/packagesignature.h"
+
+using namespace varko;
+using namespace varko::testing;
+using Kind = spctl::PackageVerdict::Kind;
+
+namespace {
+
+constexpr const char* developerIdInstaller = "1.2.840.113635.100.6.1.14";
+
+class PackageTest : public ::testing::Test {
+protected:
+    TestPki pki;
+    QTemporaryDir dir;
+    examplegen::TestIdentity installer = rsaLeaf("Developer ID Installer: Varko Tests (TEAM123456)");
+
+    examplegen::TestIdentity rsaLeaf(const std::string& cn) {
+        examplegen::CertificateRequest r;
+        r.commonName = cn;
+        r.markers = {developerIdInstaller};
+        r.rsa = true;
+        r.notBefore = jan2020;
+        r.notAfter = jan2030;
+        return examplegen::issueCertificate(r, pki.intermediate);
+    }
+    std::filesystem::path write(const std::string& name, const std::vector<std::byte>& bytes) {
+        const auto path = std::filesystem::path(dir.path().toStdString()) / name;
+        std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+        return path;
+    }
+    examplegen::XarSigning rsa() { return {&installer, {&installer, &pki.intermediate, &pki.root}, false, {}, 0}; }
+};
+
+TEST_F(PackageTest, RsaAndCmsSignedPackagesAreTrustedUnderTheirRoot) {
+    for (const char* style : {"sha1", "sha256"}) {
+        const auto pkg = write("rsa.pkg", examplegen::makeXar("<file id=\"1\"/>", rsa(), style));
+        auto v = spctl::verifyPackage(pkg, pki.anchors(), jan2024);
+        EXPECT_EQ(v.kind, Kind::Trusted) << style << ": " << v.problem;
+        EXPECT_EQ(v.authority, signing::Authority::DeveloperId);
+        ASSERT_EQ(v.chain.size(), 3u);
+        EXPECT_EQ(v.chain[0].commonName, "Developer ID Installer: Varko Tests (TEAM123456)");
+        v = spctl::verifyPackage(pkg, signing::TrustAnchors::apple(), jan2024);
+        EXPECT_EQ(v.kind, Kind::Untrusted);
+        EXPECT_EQ(v.problem, "CSSMERR_TP_NOT_TRUSTED");
+    }
+    examplegen::XarSigning cms = rsa();
+    cms.cms = true;
+    cms.cmsRequest.signer = &installer;
+    cms.cmsRequest.chain = {&installer, &pki.intermediate, &pki.root};
+    cms.cmsRequest.signingTime = jan2024;
+    cms.cmsRequest.timestampAuthority = &pki.tsa;
+    cms.cmsRequest.timestampTime = jan2024;
+    cms.cmsReserve = 8000;
+    const auto v = spctl::verifyPackage(write("cms.pkg", examplegen::makeXar("", cms)), pki.anchors(), jan2040 - 10);
+    EXPECT_EQ(v.kind, Kind::Trusted) << v.problem;  // the timestamp vouches for the expired leaf
+    EXPECT_EQ(v.timestamp, jan2024);
+}
+
+TEST_F(PackageTest, ChangedTocOrSignatureIsInvalid) {
+    auto bytes = examplegen::makeXar("<file id=\"1\"/>", rsa());
+    auto toc = bytes;
+    toc[40] = std::byte(std::to_integer<int>(toc[40]) ^ 1);  // inside the compressed TOC
+    auto v = spctl::verifyPackage(write("toc.pkg", toc), pki.anchors(), jan2024);
+    EXPECT_TRUE(v.kind == Kind::Invalid || v.kind == Kind::Unreadable) << v.problem;
+    auto sig = bytes;
+    sig[sig.size() - 5] = std::byte(std::to_integer<int>(sig[sig.size() - 5]) ^ 1);
+    v = spctl::verifyPackage(write("sig.pkg", sig), pki.anchors(), jan2024);
+    EXPECT_EQ(v.kind, Kind::Invalid);
+    EXPECT_EQ(v.problem, "the signature does not verify");
+    auto sum = bytes;
+    sum.resize(sum.size() - 256);  // the heap ends before the signature
+    v = spctl::verifyPackage(write("short.pkg", sum), pki.anchors(), jan2024);
+    EXPECT_EQ(v.problem, "the signature lies outside the archive");
+}
+
+TEST_F(PackageTest, HostileHeadersAndTablesGiveClearErrors) {
+    const auto header = [](std::uint16_t size, std::uint64_t packed, std::uint64_t toc) {
+        std::vector<std::byte> b = {std::byte{'x'}, std::byte{'a'}, std::byte{'r'}, std::byte{'!'}};
+        for (int i = 1; i >= 0; --i) b.push_back(std::byte(size >> (8 * i)));
+        b.push_back(std::byte{0});
+        b.push_back(std::byte{1});
+        for (int i = 7; i >= 0; --i) b.push_back(std::byte(packed >> (8 * i)));
+        for (int i = 7; i >= 0; --i) b.push_back(std::byte(toc >> (8 * i)));
+        b.resize(28 + 64);
+        return b;
+    };
+    struct Case {
+        const char* name;
+        std::vector<std::byte> bytes;
+        std::string message;
+    } cases[] = {
+        {"short", std::vector<std::byte>(10), "shorter than its 28-byte header"},
+        {"magic", std::vector<std::byte>(40), "no xar! magic"},
+        {"header size", header(4, 10, 10), "header size 4 is less than 28"},
+        {"huge compressed", header(28, 1ull << 40, 10), "compressed table of contents of 1099511627776 bytes"},
+        {"huge toc", header(28, 10, 1ull << 50), "table of contents of 1125899906842624 bytes"},
+        {"past end", header(28, 1000, 10), "the table of contents extends past the end of the file"},
+        {"not zlib", header(28, 64, 10), "the table of contents does not decompress to its stated size"},
+    };
+    for (const auto& c : cases) {
+        const macho::MemorySource source(c.bytes);
+        const auto a = xar::Archive::open(source);
+        ASSERT_FALSE(a) << c.name;
+        EXPECT_EQ(a.error().message, "malformed xar archive (" + c.message + ")") << c.name;
+    }
+}
+
+}  // namespace

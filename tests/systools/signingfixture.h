@@ -1,0 +1,120 @@
+#pragma once
+
+// A test certificate authority shaped like Apple's (root, Developer ID-style intermediate,
+// leaf, timestamp authority) and bundles signed by it, for the verifier's tests.
+
+#include <QTemporaryDir>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "format/macho/machoformat.h"
+#include "gen/sealedbundle.h"
+#include "gen/testca.h"
+#include "systools/codesign/assessment.h"
+#include "systools/codesign/bundlelocator.h"
+#include "systools/codesign/codeobject.h"
+
+namespace varko::testing {
+
+inline constexpr std::int64_t jan2020 = 1577836800;
+inline constexpr std::int64_t jan2024 = 1704067200;
+inline constexpr std::int64_t jan2030 = 1893456000;
+inline constexpr std::int64_t jan2040 = 2208988800;
+
+inline constexpr const char* developerIdApplication = "1.2.840.113635.100.6.1.13";
+inline constexpr const char* developerIdCa = "1.2.840.113635.100.6.2.6";
+
+struct TestPki {
+    examplegen::TestIdentity root = examplegen::makeTestRoot("Varko Test Root CA", jan2020, jan2040);
+    examplegen::TestIdentity intermediate = issue("Varko Test Developer ID CA", true, {developerIdCa}, jan2020, jan2040, root);
+    examplegen::TestIdentity leaf = issue("Developer ID Application: Varko Tests (TEAM123456)", false,
+                                          {developerIdApplication}, jan2020, jan2030, intermediate);
+    examplegen::TestIdentity tsa = issueTsa(root);
+
+    [[nodiscard]] signing::TrustAnchors anchors() const { return {{examplegen::fingerprint(root)}}; }
+
+    static examplegen::TestIdentity issue(const std::string& cn, bool ca, std::vector<std::string> markers,
+                                          std::int64_t from, std::int64_t to, const examplegen::TestIdentity& by) {
+        examplegen::CertificateRequest r;
+        r.commonName = cn;
+        r.authority = ca;
+        r.markers = std::move(markers);
+        r.notBefore = from;
+        r.notAfter = to;
+        if (!ca) r.organizationalUnit = "TEAM123456";
+        return examplegen::issueCertificate(r, by);
+    }
+    static examplegen::TestIdentity issueTsa(const examplegen::TestIdentity& by) {
+        examplegen::CertificateRequest r;
+        r.commonName = "Varko Test Timestamp Signer";
+        r.timeStamping = true;
+        r.notBefore = jan2020;
+        r.notAfter = jan2040;
+        return examplegen::issueCertificate(r, by);
+    }
+};
+
+/// How a test signature is made; the identities must outlive the signing.
+struct SignWith {
+    const examplegen::TestIdentity* signer = nullptr;
+    std::vector<const examplegen::TestIdentity*> chain;
+    const examplegen::TestIdentity* tsa = nullptr;
+    std::int64_t signingTime = jan2024;
+    std::int64_t timestampTime = jan2024;
+};
+
+inline examplegen::SignatureOptions cmsSigned(const SignWith& w) {
+    examplegen::SignatureOptions o;
+    o.identifier = "com.example.varko.signed";
+    o.teamId = "TEAM123456";
+    o.flags = codesig::CS_RUNTIME;
+    o.cmsSigner = [w](std::span<const std::byte> cd) {
+        examplegen::CmsRequest r;
+        r.signer = w.signer;
+        r.chain = w.chain;
+        r.signingTime = w.signingTime;
+        r.timestampAuthority = w.tsa;
+        r.timestampTime = w.timestampTime;
+        return examplegen::signCms(cd, r);
+    };
+    return o;
+}
+
+inline std::string infoPlistFor(const std::string& exe) {
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n<dict>\n"
+           "\t<key>CFBundleExecutable</key>\n\t<string>" + exe +
+           "</string>\n\t<key>CFBundleIdentifier</key>\n\t<string>com.example.varko.signed</string>\n"
+           "</dict>\n</plist>\n";
+}
+
+inline std::vector<examplegen::BundleFile> someResources() {
+    return {{"Resources/en.lproj/InfoPlist.strings", "\"CFBundleName\" = \"Signed\";\n", {}},
+            {"Resources/data.txt", "hello, seal\n", {}},
+            {"Resources/link.txt", "", std::string("data.txt")}};
+}
+
+/// Writes NAME.app signed as `w` says and returns its path.
+inline std::filesystem::path signedBundle(const QTemporaryDir& dir, const std::string& name, const SignWith& w,
+                                          std::vector<examplegen::BundleFile> files = someResources()) {
+    examplegen::MachOOptions o;
+    o.arch = examplegen::Arch::X86_64;
+    o.codeSize = 3 * 4096 + 100;
+    o.signature = cmsSigned(w);
+    const auto app = std::filesystem::path(dir.path().toStdString()) / (name + ".app");
+    auto written = examplegen::writeSealedBundle(app, infoPlistFor("Signed"), "Signed", files, o);
+    return written ? app : std::filesystem::path();
+}
+
+inline codesign::Assessment assess(const std::filesystem::path& path, const signing::TrustAnchors& anchors,
+                                   std::int64_t now = jan2024 + 86400) {
+    const auto located = codesign::locateCode(path);
+    const auto* location = std::get_if<codesign::CodeLocation>(&located);
+    if (!location) return {false, "not located", "", {}, {}};
+    auto loaded = codesign::loadCodeObject(location->executable, macho::CPU_TYPE_X86_64);
+    const auto* code = std::get_if<codesign::CodeObject>(&loaded);
+    if (!code) return {false, std::get<codesign::LoadError>(loaded).message, "", {}, {}};
+    return codesign::assessCode(*code, *location, anchors, now);
+}
+
+}  // namespace varko::testing
