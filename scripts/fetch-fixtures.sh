@@ -6,6 +6,11 @@
 set -eu
 dest=${1:-${XDG_CACHE_HOME:-$HOME/.cache}/varko/fixtures}
 mkdir -p "$dest"
+# Tests run in parallel and each may call this: one fetches, the others wait and reuse.
+if command -v flock >/dev/null 2>&1; then
+    exec 9>"$dest/.lock"
+    flock 9
+fi
 command -v npm >/dev/null 2>&1 || { echo "fetch-fixtures: npm is not installed" >&2; exit 2; }
 
 fetch() {

@@ -5,11 +5,14 @@ set -eu
 packages="build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
 qt6-base-dev libpoppler-qt6-dev python3 libpugixml-dev libsimdjson-dev libssl-dev zlib1g-dev
 libgtest-dev libgmock-dev libbenchmark-dev
-npm libsystemd-dev systemd systemd-journal-remote unrtf qt6-qpa-plugins xvfb xauth fonts-dejavu-core fonts-noto-color-emoji"
+libsystemd-dev systemd systemd-journal-remote unrtf qt6-qpa-plugins xvfb xauth fonts-dejavu-core fonts-noto-color-emoji"
 missing=""
 for p in $packages; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
 done
+# npm fetches the real-world test files; a Node.js from elsewhere brings its own
+# npm, which Debian's package would conflict with.
+command -v npm >/dev/null 2>&1 || missing="$missing npm"
 [ -z "$missing" ] && exit 0
 if [ "$(id -u)" -ne 0 ]; then
     echo "install-deps: missing packages:$missing (run as root to install them)" >&2
