@@ -197,17 +197,19 @@ void AppDelegate::openUpdates() { openWebPage(QStringLiteral(VARKO_UPDATES_PAGE_
 
 void AppDelegate::openWebPage(const QString& address) { updates.openUrl(QUrl(address)); }
 
-QAction* AppDelegate::windowMenuItem(const QString& title) const {
-    for (QAction* a : windowMenuActions)
+namespace {
+
+QAction* itemWithTitle(const QList<QAction*>& items, const QString& title) {
+    for (QAction* a : items)
         if (a->text() == title) return a;
     return nullptr;
 }
 
-QAction* AppDelegate::helpMenuItem(const QString& title) const {
-    for (QAction* a : helpMenuActions)
-        if (a->text() == title) return a;
-    return nullptr;
-}
+}  // namespace
+
+QAction* AppDelegate::windowMenuItem(const QString& title) const { return itemWithTitle(windowMenuActions, title); }
+
+QAction* AppDelegate::helpMenuItem(const QString& title) const { return itemWithTitle(helpMenuActions, title); }
 
 void AppDelegate::runLaunchSequence() {
     const LaunchProbe probe = launchEnvironment.makeProbe();

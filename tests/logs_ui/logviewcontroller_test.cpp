@@ -7,6 +7,8 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include "support/filesizelimit.h"
 #include <QTimer>
 #include <csignal>
 #include <sys/resource.h>
@@ -182,14 +184,10 @@ TEST_F(LogViewTest, FailedSaveLeavesTheOldFileAndSaysWhy) {
         ASSERT_TRUE(old.open(QIODevice::WriteOnly));
         old.write("old log");
     }
-    std::signal(SIGXFSZ, SIG_IGN);
-    rlimit saved{};
-    getrlimit(RLIMIT_FSIZE, &saved);
-    rlimit tiny = saved;
-    tiny.rlim_cur = 16;
-    setrlimit(RLIMIT_FSIZE, &tiny);
-    v->writeLog(target, std::string(4096, 'x'));
-    setrlimit(RLIMIT_FSIZE, &saved);
+    {
+        const testing::FileSizeLimit limit;  // every write past 16 bytes fails
+        v->writeLog(target, std::string(4096, 'x'));
+    }
 
     QFile old(target);
     ASSERT_TRUE(old.open(QIODevice::ReadOnly));

@@ -7,6 +7,8 @@
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTest>
+
+#include "support/filesizelimit.h"
 #include <QTimer>
 #include <csignal>
 #include <sys/resource.h>
@@ -181,16 +183,11 @@ TEST_F(ViewControllerTest, FailedSaveKeepsTheOldFileAndSaysWhy) {
         ASSERT_TRUE(old.open(QIODevice::WriteOnly));
         old.write("old report");
     }
-    // A file-size limit makes every write past 16 bytes fail, also for root.
-    std::signal(SIGXFSZ, SIG_IGN);
-    rlimit saved{};
-    getrlimit(RLIMIT_FSIZE, &saved);
-    rlimit tiny = saved;
-    tiny.rlim_cur = 16;
-    setrlimit(RLIMIT_FSIZE, &tiny);
     const QString before = v->outputTextbox->toPlainText();
-    v->writeReport(target, before);
-    setrlimit(RLIMIT_FSIZE, &saved);
+    {
+        const testing::FileSizeLimit limit;  // every write past 16 bytes fails
+        v->writeReport(target, before);
+    }
 
     QFile old(target);
     ASSERT_TRUE(old.open(QIODevice::ReadOnly));
