@@ -185,7 +185,7 @@ TEST_F(LogViewTest, FailedSaveLeavesTheOldFileAndSaysWhy) {
         old.write("old log");
     }
     {
-        const testing::FileSizeLimit limit;  // every write past 16 bytes fails
+        const varko::testing::FileSizeLimit limit;  // every write past 16 bytes fails
         v->writeLog(target, std::string(4096, 'x'));
     }
 

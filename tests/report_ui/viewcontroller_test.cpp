@@ -185,7 +185,7 @@ TEST_F(ViewControllerTest, FailedSaveKeepsTheOldFileAndSaysWhy) {
     }
     const QString before = v->outputTextbox->toPlainText();
     {
-        const testing::FileSizeLimit limit;  // every write past 16 bytes fails
+        const varko::testing::FileSizeLimit limit;  // every write past 16 bytes fails
         v->writeReport(target, before);
     }
 
