@@ -82,6 +82,11 @@ TEST_F(RealWorldTest, EsbuildIsAdHocAndLinkerSigned) {
                              "TeamIdentifier=not set\n", "Internal requirements=none\n"})
         EXPECT_TRUE(r.err.contains(QString::fromUtf8(line))) << line << "\n" << r.err.toStdString();
     EXPECT_EQ(spctl(exe).err, exe + ": rejected\nsource=no usable signature\n");
+
+    // Asking for a slice that is not there must not show another one instead.
+    const auto intel = codesign({"-dvvv", "-a", "x86_64", exe});
+    EXPECT_EQ(intel.status, 1);
+    EXPECT_EQ(intel.err, exe + ": the executable has no code for architecture x86_64\n");
 }
 
 TEST_F(RealWorldTest, FseventsHasAnUnsignedAndAnAdHocSlice) {

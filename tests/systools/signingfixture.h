@@ -13,6 +13,7 @@
 #include "gen/testca.h"
 #include "systools/codesign/assessment.h"
 #include "systools/codesign/bundlelocator.h"
+#include "systools/codesign/codehash.h"
 #include "systools/codesign/codeobject.h"
 
 namespace varko::testing {
@@ -104,6 +105,34 @@ inline std::filesystem::path signedBundle(const QTemporaryDir& dir, const std::s
     const auto app = std::filesystem::path(dir.path().toStdString()) / (name + ".app");
     auto written = examplegen::writeSealedBundle(app, infoPlistFor("Signed"), "Signed", files, o);
     return written ? app : std::filesystem::path();
+}
+
+/// Writes NAME.framework, versioned and signed as `w` says, and returns its path.
+inline std::filesystem::path signedFramework(const std::filesystem::path& parent, const std::string& name,
+                                             const SignWith& w) {
+    examplegen::MachOOptions o;
+    o.arch = examplegen::Arch::X86_64;
+    o.codeSize = 2 * 4096;
+    o.signature = cmsSigned(w);
+    const auto framework = parent / (name + ".framework");
+    auto written = examplegen::writeSealedFramework(framework, infoPlistFor(name), name,
+                                                    {{"Resources/strings.txt", "framework data\n", {}}}, o);
+    return written ? framework : std::filesystem::path();
+}
+
+/// The cdhash of the code at `path` (its x86_64 slice), as seals and tickets name it.
+inline std::vector<unsigned char> cdhashOf(const std::filesystem::path& path) {
+    const auto located = codesign::locateCode(path);
+    const auto* location = std::get_if<codesign::CodeLocation>(&located);
+    if (!location) return {};
+    auto loaded = codesign::loadCodeObject(location->executable, macho::CPU_TYPE_X86_64);
+    const auto* code = std::get_if<codesign::CodeObject>(&loaded);
+    if (!code || !code->signature) return {};
+    const auto cd = code->signature->codeDirectory();
+    if (!cd || !*cd) return {};
+    auto full = codesign::digest(*codesign::hashKind((*cd)->hashType), (*cd)->bytes);
+    full.resize(std::min<std::size_t>(full.size(), 20));
+    return full;
 }
 
 inline codesign::Assessment assess(const std::filesystem::path& path, const signing::TrustAnchors& anchors,

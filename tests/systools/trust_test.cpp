@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <string_view>
 
 #include "format/macho/machoformat.h"
 #include "signingfixture.h"
@@ -92,25 +93,69 @@ TEST_F(TrustTest, SourcesFollowTheMarkerExtensions) {
     }
 }
 
-TEST_F(TrustTest, StapledTicketThatNamesTheCodeMakesItNotarized) {
+// Anyone with a Developer ID can write a file that names their own code, so a ticket
+// whose Apple signature is not checked must not make the code notarized.
+TEST_F(TrustTest, StapledTicketIsReportedButNeverMakesTheCodeNotarized) {
     const auto app = signedBundle(dir, "Notarized", developerId());
-    const auto located = codesign::locateCode(app);
-    auto loaded = codesign::loadCodeObject(std::get<codesign::CodeLocation>(located).executable, macho::CPU_TYPE_X86_64);
-    const auto cd = std::get<codesign::CodeObject>(loaded).signature->codeDirectory();
-    const auto full = codesign::digest(*codesign::hashKind((*cd)->hashType), (*cd)->bytes);
-    {
+    const auto cdhash = cdhashOf(app);
+    ASSERT_EQ(cdhash.size(), 20u);
+    const auto writeTicket = [&](std::string_view head, bool naming) {
         std::ofstream ticket(app / "Contents" / "CodeResources", std::ios::binary);
-        ticket << "s8ch-elsewhere";  // a ticket for some other code
-    }
-    EXPECT_EQ(assess(app, pki.anchors()).source, "Developer ID");
-    {
-        std::ofstream ticket(app / "Contents" / "CodeResources", std::ios::binary);
-        ticket << "s8ch";
-        ticket.write(reinterpret_cast<const char*>(full.data()), 20);
-    }
-    const auto a = assess(app, pki.anchors());
+        ticket << head;
+        if (naming) ticket.write(reinterpret_cast<const char*>(cdhash.data()), 20);
+    };
+    const auto notes = [](const codesign::Assessment& a) {
+        std::string all;
+        for (const auto& n : a.notes) all += n + "\n";
+        return all;
+    };
+
+    writeTicket("s8ch-elsewhere", false);  // a ticket for some other code
+    auto a = assess(app, pki.anchors());
+    EXPECT_EQ(a.source, "Developer ID");
+    EXPECT_NE(notes(a).find("no stapled ticket"), std::string::npos) << notes(a);
+
+    writeTicket("junk", true);  // names the code but is no ticket
+    a = assess(app, pki.anchors());
+    EXPECT_NE(notes(a).find("no stapled ticket"), std::string::npos) << notes(a);
+
+    writeTicket("s8ch", true);
+    a = assess(app, pki.anchors());
     EXPECT_TRUE(a.accepted) << a.reason;
-    EXPECT_EQ(a.source, "Notarized Developer ID");
+    EXPECT_EQ(a.source, "Developer ID");
+    EXPECT_NE(notes(a).find("notarization is not claimed"), std::string::npos) << notes(a);
+}
+
+// Frameworks keep their code in Versions/Current; the app's seal names them by cdhash, and
+// their own seal covers what is inside.
+TEST_F(TrustTest, NestedFrameworkIsCheckedThroughItsCurrentVersion) {
+    namespace fs = std::filesystem;
+    const fs::path parts = fs::path(dir.path().toStdString()) / "parts";
+    const auto framework = signedFramework(parts, "Kit", developerId());
+    ASSERT_FALSE(framework.empty());
+    // Valid on its own, though Gatekeeper only accepts apps.
+    EXPECT_EQ(assess(framework, pki.anchors()).reason, "the code is valid but does not seem to be an app");
+    auto files = someResources();
+    files.push_back({"Frameworks/Kit.framework", "", {}, cdhashOf(framework)});
+    const auto app = signedBundle(dir, "Host", developerId(), files);
+    const fs::path nested = app / "Contents/Frameworks/Kit.framework";
+    fs::create_directories(nested.parent_path());
+    fs::copy(framework, nested, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+    auto a = assess(app, pki.anchors());
+    EXPECT_TRUE(a.accepted) << a.reason;
+
+    {
+        std::ofstream(nested / "Versions/A/Resources/strings.txt") << "changed";
+        a = assess(app, pki.anchors());
+        EXPECT_EQ(a.reason, "a sealed resource is missing or invalid (nested code invalid: Frameworks/Kit.framework)");
+        std::ofstream(nested / "Versions/A/Resources/strings.txt") << "framework data\n";
+        ASSERT_TRUE(assess(app, pki.anchors()).accepted);
+    }
+    // A Current that leads out of the framework is no framework at all.
+    fs::remove(nested / "Versions/Current");
+    fs::create_symlink("../../..", nested / "Versions/Current");
+    a = assess(app, pki.anchors());
+    EXPECT_EQ(a.reason, "a sealed resource is missing or invalid (nested code missing: Frameworks/Kit.framework)");
 }
 
 TEST_F(TrustTest, BrokenBundlesAreRejectedWithThePlatformsWords) {

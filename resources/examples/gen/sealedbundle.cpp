@@ -38,7 +38,9 @@ std::string codeResources(const std::vector<BundleFile>& files) {
     plist::Dictionary filesV1, filesV2;
     for (const auto& f : files) {
         plist::Dictionary entry;
-        if (f.symlinkTarget) {
+        if (f.cdhash) {
+            entry.set("cdhash", plist::Data(f.cdhash->begin(), f.cdhash->end()));
+        } else if (f.symlinkTarget) {
             entry.set("symlink", *f.symlinkTarget);
         } else {
             entry.set("hash", hashOf(f.bytes, EVP_sha1()));
@@ -84,6 +86,7 @@ Expected<std::filesystem::path> writeSealedBundle(const std::filesystem::path& a
     fs::remove_all(appDir, ec);
     const fs::path contents = appDir / "Contents";
     for (const auto& f : files) {
+        if (f.cdhash) continue;
         const fs::path path = contents / f.path;
         fs::create_directories(path.parent_path(), ec);
         if (f.symlinkTarget) {
@@ -118,6 +121,45 @@ Expected<std::filesystem::path> writeSealedBundle(const std::filesystem::path& a
     }
     fs::remove_all(moved, ec);
     return written;
+}
+
+Expected<std::filesystem::path> writeSealedFramework(const std::filesystem::path& frameworkDir,
+                                                     const std::string& infoPlist,
+                                                     const std::string& executableName,
+                                                     std::vector<BundleFile> files, MachOOptions executable) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    fs::remove_all(frameworkDir, ec);
+    const fs::path version = frameworkDir / "Versions" / "A";
+    files.push_back({"Resources/Info.plist", infoPlist, {}});
+    for (const auto& f : files) {
+        if (f.cdhash) continue;
+        const fs::path path = version / f.path;
+        fs::create_directories(path.parent_path(), ec);
+        if (f.symlinkTarget) {
+            fs::create_symlink(*f.symlinkTarget, path, ec);
+            if (ec) return Error{0, path.string() + ": " + ec.message()};
+        } else if (auto w = writeFile(path, bytesOf(f.bytes)); !w) {
+            return w.error();
+        }
+    }
+    const std::string seal = codeResources(files);
+    fs::create_directories(version / "_CodeSignature", ec);
+    if (auto w = writeFile(version / "_CodeSignature" / "CodeResources", bytesOf(seal)); !w) return w.error();
+    if (!executable.signature) executable.signature = SignatureOptions{};
+    const auto info = bytesOf(infoPlist);
+    executable.signature->infoPlist = std::vector<std::byte>(info.begin(), info.end());
+    const auto sealBytes = bytesOf(seal);
+    executable.signature->codeResources = std::vector<std::byte>(sealBytes.begin(), sealBytes.end());
+    const fs::path exe = version / executableName;
+    if (auto w = writeFile(exe, makeMachO(executable), true); !w) return w.error();
+    for (const auto& [link, target] : {std::pair{frameworkDir / "Versions" / "Current", std::string("A")},
+                                       std::pair{frameworkDir / executableName, "Versions/Current/" + executableName},
+                                       std::pair{frameworkDir / "Resources", std::string("Versions/Current/Resources")}}) {
+        fs::create_symlink(target, link, ec);
+        if (ec) return Error{0, link.string() + ": " + ec.message()};
+    }
+    return exe;
 }
 
 }  // namespace varko::examplegen

@@ -16,6 +16,8 @@ struct BundleFile {
     std::string path;  ///< relative to Contents, '/'-separated
     std::string bytes;
     std::optional<std::string> symlinkTarget;
+    /// Nested code, sealed by its cdhash; the caller puts the code itself in place.
+    std::optional<std::vector<unsigned char>> cdhash = std::nullopt;
 };
 
 /// The resource seal codesign writes for these files: files (SHA-1), files2 (SHA-1 and
@@ -30,5 +32,14 @@ struct BundleFile {
                                                                 const std::string& executableName,
                                                                 const std::vector<BundleFile>& files,
                                                                 MachOOptions executable);
+
+/// Writes `frameworkDir` as a versioned framework: Versions/A holds the executable, the
+/// files (Resources/Info.plist among them) and the seal; Versions/Current and the
+/// top-level names are links into it, as Xcode lays frameworks out.
+[[nodiscard]] Expected<std::filesystem::path> writeSealedFramework(const std::filesystem::path& frameworkDir,
+                                                                   const std::string& infoPlist,
+                                                                   const std::string& executableName,
+                                                                   std::vector<BundleFile> files,
+                                                                   MachOOptions executable);
 
 }  // namespace varko::examplegen

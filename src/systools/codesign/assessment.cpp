@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <fstream>
 #include <iterator>
+#include <string_view>
 
 #include "format/codesig/csblobs.h"
 #include "systools/codesign/codehash.h"
@@ -17,6 +18,7 @@ using codesig::CodeDirectory;
 
 // Tickets are a few kilobytes; anything far larger is not one.
 constexpr std::uintmax_t maxTicketBytes = 1u << 20;
+constexpr std::string_view ticketMagic = "s8ch";
 
 std::span<const std::byte> blobBytes(const CodeDirectory& cd) {
     return std::span(cd.bytes).first(std::min<std::size_t>(cd.length, cd.bytes.size()));
@@ -54,7 +56,8 @@ bool hasStapledTicket(const std::filesystem::path& contents, std::span<const uns
     if (ec || size > maxTicketBytes || cdhash.empty()) return false;
     std::ifstream in(ticket, std::ios::binary);
     const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    return std::search(bytes.begin(), bytes.end(), cdhash.begin(), cdhash.end(),
+    if (bytes.rfind(ticketMagic, 0) != 0) return false;
+    return std::search(bytes.begin() + 4, bytes.end(), cdhash.begin(), cdhash.end(),
                        [](char a, unsigned char b) { return static_cast<unsigned char>(a) == b; }) != bytes.end();
 }
 
@@ -88,15 +91,17 @@ Assessment assessCode(const CodeObject& code, const CodeLocation& location, cons
             a.source = "Mac App Store";
             break;
         case signing::Authority::DeveloperId: {
+            // A ticket is only worth what Apple's signature on it is worth, and that
+            // signature's format is not public: anyone holding a Developer ID could write
+            // a file that names their cdhash. So a ticket is reported, never trusted.
             const auto cdDigest = digest(*hashKind(chosen.hashType), blobBytes(chosen));
             const auto cdhash = std::span(cdDigest).first(std::min<std::size_t>(20, cdDigest.size()));
-            const bool stapled = location.infoPlist &&
-                                 location.infoPlist->parent_path().filename() == "Contents" &&
-                                 hasStapledTicket(location.infoPlist->parent_path(), cdhash);
-            a.source = stapled ? "Notarized Developer ID" : "Developer ID";
-            a.notes.push_back(stapled ? "note: the stapled notarization ticket names this code; its own "
-                                        "signature and the notary service were not checked online"
-                                      : "note: the notary service was not asked (no stapled ticket; offline)");
+            const bool stapled = location.root && location.root->filename() == "Contents" &&
+                                 hasStapledTicket(*location.root, cdhash);
+            a.source = "Developer ID";
+            a.notes.push_back(stapled ? "note: a stapled notarization ticket names this code, but Apple's "
+                                        "signature on it cannot be checked here, so notarization is not claimed"
+                                      : "note: notarization was not looked up (no stapled ticket; offline)");
             break;
         }
         case signing::Authority::Unknown:
@@ -105,7 +110,7 @@ Assessment assessCode(const CodeObject& code, const CodeLocation& location, cons
             return a;
     }
     // Gatekeeper judges apps; a bare executable that passes everything is still turned away.
-    if (!location.infoPlist) {
+    if (!location.isApp) {
         a.reason = "the code is valid but does not seem to be an app";
         return a;
     }

@@ -28,7 +28,7 @@ struct Assessment {
 
 /// Whether a bundle's `contents` folder carries a stapled notarization ticket (the file
 /// Contents/CodeResources, beside _CodeSignature) that holds `cdhash`. The ticket's own
-/// signature by Apple's notary service is not checked.
+/// signature by Apple's notary service is not checked, so its presence proves nothing.
 [[nodiscard]] bool hasStapledTicket(const std::filesystem::path& contents,
                                     std::span<const unsigned char> cdhash);
 

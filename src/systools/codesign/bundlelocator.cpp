@@ -36,24 +36,47 @@ std::optional<std::string> executableName(const fs::path& infoPlist) {
     return *name;
 }
 
+/// A framework's Versions/Current, when it is a folder or names a sibling folder; a
+/// link that leaves Versions would let a hostile bundle seal files outside itself.
+std::optional<fs::path> currentVersion(const fs::path& bundle) {
+    const fs::path current = bundle / "Versions" / "Current";
+    std::error_code ec;
+    const auto status = fs::symlink_status(current, ec);
+    if (fs::is_directory(status)) return current;
+    if (!fs::is_symlink(status)) return std::nullopt;
+    const auto target = fs::read_symlink(current, ec).string();
+    if (ec || target.empty() || target == "." || target == ".." || target.find('/') != std::string::npos)
+        return std::nullopt;
+    const fs::path version = bundle / "Versions" / target;
+    if (!fs::is_directory(fs::symlink_status(version, ec))) return std::nullopt;
+    return version;
+}
+
 }  // namespace
 
 std::variant<CodeLocation, LocateFailure> locateCode(const fs::path& path) {
     std::error_code ec;
     const auto status = fs::status(path, ec);
     if (!fs::exists(status)) return LocateFailure::NoSuchFile;
-    if (fs::is_regular_file(status)) return CodeLocation{path, std::nullopt};
+    if (fs::is_regular_file(status)) return CodeLocation{path, std::nullopt, std::nullopt, false};
     if (!fs::is_directory(status)) return LocateFailure::Unrecognized;
 
-    const fs::path contents = path / "Contents";
-    const bool deep = fs::is_regular_file(contents / "Info.plist", ec);
-    const fs::path info = deep ? contents / "Info.plist" : path / "Info.plist";
+    fs::path root = path, info = path / "Info.plist";
+    if (fs::is_regular_file(path / "Contents" / "Info.plist", ec)) {
+        root = path / "Contents";
+        info = root / "Info.plist";
+    } else if (const auto version = currentVersion(path);
+               version && fs::is_regular_file(*version / "Resources" / "Info.plist", ec)) {
+        root = *version;
+        info = root / "Resources" / "Info.plist";
+    }
     if (!fs::is_regular_file(info, ec)) return LocateFailure::Unrecognized;
     const auto name = executableName(info);
     if (!name) return LocateFailure::Unrecognized;
-    const fs::path executable = deep ? contents / "MacOS" / *name : path / *name;
+    const fs::path executable = root == path / "Contents" ? root / "MacOS" / *name : root / *name;
     if (!fs::is_regular_file(executable, ec)) return LocateFailure::Unrecognized;
-    return CodeLocation{executable, info};
+    const auto bundleName = path.filename().empty() ? path.parent_path().filename() : path.filename();
+    return CodeLocation{executable, info, root, bundleName.extension() == ".app"};
 }
 
 }  // namespace varko::codesign

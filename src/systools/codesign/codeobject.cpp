@@ -79,7 +79,8 @@ std::uint32_t hostCpuType() {
 
 std::variant<CodeObject, LoadError> loadCodeObject(const std::filesystem::path& executable,
                                                    std::uint32_t cpuType,
-                                                   std::span<const std::uint32_t> onlySlots) {
+                                                   std::span<const std::uint32_t> onlySlots,
+                                                   bool exactCpuType) {
     using Kind = LoadError::Kind;
     auto source = macho::FileSource::open(executable.string());
     if (!source) return LoadError{Kind::Unreadable, source.error().message};
@@ -89,6 +90,7 @@ std::variant<CodeObject, LoadError> loadCodeObject(const std::filesystem::path& 
 
     auto file = macho::MachOFile::create(*source);
     if (!file) return LoadError{Kind::MalformedExecutable, file.error().message};
+    if (exactCpuType && !file->findSlice(cpuType)) return LoadError{Kind::NoSuchArchitecture, {}};
     CodeObject code{executable, file->preferredSlice(cpuType), std::nullopt, file->isUniversal(), {}};
     for (const auto& slice : file->slices()) code.architectures.push_back(slice.archName());
     if (!code.slice.codeSignature) return code;

@@ -26,15 +26,16 @@ struct CodeObject {
 };
 
 struct LoadError {
-    enum class Kind { NotMachO, MalformedExecutable, MalformedSignature, Unreadable } kind;
+    enum class Kind { NotMachO, MalformedExecutable, MalformedSignature, Unreadable, NoSuchArchitecture } kind;
     std::string message;
 };
 
-/// Reads the headers of `executable`, picks the slice of `cpuType` (else the first), and
-/// reads and checks its SuperBlob. Blobs inside are left for their accessors. With
-/// `onlySlots`, the signature holds only the blobs of those slots (at new offsets).
+/// Reads the headers of `executable`, picks the slice of `cpuType` (else the first, unless
+/// `exactCpuType`), and reads and checks its SuperBlob. Blobs inside are left for their
+/// accessors. With `onlySlots`, the signature holds only the blobs of those slots (at new
+/// offsets).
 [[nodiscard]] std::variant<CodeObject, LoadError> loadCodeObject(
     const std::filesystem::path& executable, std::uint32_t cpuType,
-    std::span<const std::uint32_t> onlySlots = {});
+    std::span<const std::uint32_t> onlySlots = {}, bool exactCpuType = false);
 
 }  // namespace varko::codesign

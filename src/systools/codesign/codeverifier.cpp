@@ -79,8 +79,7 @@ std::optional<std::string> verifySpecialSlots(const CodeDirectory& cd, const Has
             if (location.infoPlist) bytes = readBoundFile(*location.infoPlist);
         } else if (slot == codesig::CSSLOT_RESOURCEDIR) {
             what = "the sealed resources";
-            if (location.infoPlist)
-                bytes = readBoundFile(location.infoPlist->parent_path() / "_CodeSignature" / "CodeResources");
+            if (location.root) bytes = readBoundFile(*location.root / "_CodeSignature" / "CodeResources");
         } else if (const codesig::BlobEntry* e = sb.find(slot)) {
             what = "blob " + std::to_string(slot);
             const auto blob = sb.blob(*e);
@@ -97,7 +96,7 @@ std::optional<std::string> verifySpecialSlots(const CodeDirectory& cd, const Has
             auto seal = plist::parse(std::span<const std::byte>(*bytes));
             const plist::Dictionary* dict = seal ? seal->dictionary() : nullptr;
             if (!dict) return std::string(sealBroken) + " (the seal is unreadable)";
-            if (auto problem = verifyResourceSeal(location.infoPlist->parent_path(), *dict, location.executable, depth))
+            if (auto problem = verifyResourceSeal(*location.root, *dict, location.executable, depth))
                 return problem;
         }
     }

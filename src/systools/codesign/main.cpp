@@ -43,7 +43,8 @@ int display(const Options& options) {
         else return fail(path, "unknown architecture " + *options.architecture);
     }
     auto loaded = loadCodeObject(location.executable, cpu,
-                                 options.verbose > 0 ? std::span<const std::uint32_t>() : wanted);
+                                 options.verbose > 0 ? std::span<const std::uint32_t>() : wanted,
+                                 options.architecture.has_value());
     if (const auto* e = std::get_if<LoadError>(&loaded)) {
         switch (e->kind) {
             case LoadError::Kind::NotMachO:
@@ -54,6 +55,8 @@ int display(const Options& options) {
                 return fail(path, "invalid or unsupported format for signature: " + e->message);
             case LoadError::Kind::Unreadable:
                 return fail(path, e->message);
+            case LoadError::Kind::NoSuchArchitecture:
+                return fail(path, "the executable has no code for architecture " + *options.architecture);
         }
     }
     const CodeObject& code = std::get<CodeObject>(loaded);
@@ -64,7 +67,7 @@ int display(const Options& options) {
         std::filesystem::weakly_canonical(std::filesystem::absolute(code.executable), ec);
     std::cerr << "Executable=" << (ec ? code.executable : shown).string() << '\n';
     if (options.verbose > 0) {
-        std::string format = location.infoPlist ? "app bundle with " : "";
+        std::string format = location.isApp ? "app bundle with " : location.infoPlist ? "bundle with " : "";
         format += code.universal ? "Mach-O universal (" : "Mach-O thin (";
         for (std::size_t i = 0; i < code.architectures.size(); ++i)
             format += (i ? " " : "") + code.architectures[i];

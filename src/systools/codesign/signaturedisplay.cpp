@@ -45,8 +45,8 @@ std::size_t entries(const plist::Value* value) {
 }
 
 std::string sealedResources(const CodeDirectory& cd, const CodeLocation& location) {
-    if (!location.infoPlist || !boundSlot(cd, codesig::CSSLOT_RESOURCEDIR)) return "none";
-    const auto seal = readPlist(location.infoPlist->parent_path() / "_CodeSignature" / "CodeResources");
+    if (!location.root || !boundSlot(cd, codesig::CSSLOT_RESOURCEDIR)) return "none";
+    const auto seal = readPlist(*location.root / "_CodeSignature" / "CodeResources");
     const plist::Dictionary* dict = seal ? seal->dictionary() : nullptr;
     if (!dict) return "none";
     const bool v2 = dict->find("files2") != nullptr;
