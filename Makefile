@@ -46,6 +46,7 @@ bench: build
 	$(BUILD)/bin/bench_info_build
 	$(BUILD)/bin/bench_plist_parse
 	$(BUILD)/bin/bench_startup
+	$(BUILD)/bin/bench_tool_speed
 	./bench/log_pipeline.sh $(BUILD) $(LOG_ENTRIES)
 
 clean:

@@ -53,6 +53,8 @@ int main(int argc, char** argv) {
     std::printf("varko-codesign -dvvv (200 MB) %7.4f s\n", tBig);
     std::printf("varko-codesign -dvvv (1 MB)   %7.4f s\n", tSmall);
     std::printf("  ratio                      %8.2f  (target <= 1)\n", tBig / tSmall);
-    fs::remove_all(dir);
+    // --keep leaves the executables for a profiler.
+    if (argc > 2 && std::string(argv[2]) == "--keep") std::printf("kept in %s\n", dir.c_str());
+    else fs::remove_all(dir);
     return 0;
 }
