@@ -1,6 +1,8 @@
 // Installer packages signed by the test authority: checksum, RSA and CMS signatures, chain.
 #include <gtest/gtest.h>
 
+#include <QProcess>
+#include <cstdio>
 #include <fstream>
 
 #include "format/macho/bytesource.h"
@@ -63,6 +65,35 @@ TEST_F(PackageTest, RsaAndCmsSignedPackagesAreTrustedUnderTheirRoot) {
     const auto v = spctl::verifyPackage(write("cms.pkg", examplegen::makeXar("", cms)), pki.anchors(), jan2040 - 10);
     EXPECT_EQ(v.kind, Kind::Trusted) << v.problem;  // the timestamp vouches for the expired leaf
     EXPECT_EQ(v.timestamp, jan2024);
+}
+
+// The program trusts only Apple's roots, so the test authority's package is untrusted,
+// yet its chain is listed as pkgutil lists it.
+TEST_F(PackageTest, PkgutilListsTheChainItCouldNotTrust) {
+    const auto pkg = write("Tool.pkg", examplegen::makeXar("<file id=\"1\"/>", rsa(), "sha256"));
+    QProcess p;
+    p.start(QStringLiteral(VARKO_BIN_DIR "/varko-pkgutil"), {"--check-signature", QString::fromStdString(pkg.string())});
+    ASSERT_TRUE(p.waitForFinished(20000));
+    EXPECT_EQ(p.exitCode(), 1);
+
+    const auto entry = [](int n, const std::string& name, const examplegen::TestIdentity& id, const char* expires) {
+        std::string out = "    " + std::to_string(n) + ". " + name + "\n       Expires: " + expires +
+                          "\n       SHA256 Fingerprint:\n";
+        const auto fp = examplegen::fingerprint(id);
+        for (std::size_t i = 0; i < fp.size(); ++i) {
+            char hex[4];
+            std::snprintf(hex, sizeof hex, "%02X", fp[i]);
+            out += (i % 22 == 0 ? (i ? "\n           " : "           ") : " ") + std::string(hex);
+        }
+        return out + "\n";
+    };
+    const std::string rule = "       " + std::string(72, '-') + "\n";
+    const std::string expected =
+        "Package \"Tool.pkg\":\n   Status: signed by untrusted certificate\n   Certificate Chain:\n" +
+        entry(1, "Developer ID Installer: Varko Tests (TEAM123456)", installer, "2030-01-01 00:00:00 +0000") + rule +
+        entry(2, "Varko Test Developer ID CA", pki.intermediate, "2040-01-01 00:00:00 +0000") + rule +
+        entry(3, "Varko Test Root CA", pki.root, "2040-01-01 00:00:00 +0000") + "\n";
+    EXPECT_EQ(p.readAllStandardOutput().toStdString(), expected);
 }
 
 TEST_F(PackageTest, ChangedTocOrSignatureIsInvalid) {
