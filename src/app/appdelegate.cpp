@@ -212,6 +212,13 @@ QAction* AppDelegate::windowMenuItem(const QString& title) const { return itemWi
 QAction* AppDelegate::helpMenuItem(const QString& title) const { return itemWithTitle(helpMenuActions, title); }
 
 void AppDelegate::runLaunchSequence() {
+    // A changed bundle could report anything; nothing it says is worth showing.
+    if (launchEnvironment.ownSignatureHolds && !launchEnvironment.ownSignatureHolds()) {
+        selfCheckFailed = true;
+        showErrorAlert(QString::fromUtf8(launchmessages::modified));
+        if (launchEnvironment.quit) launchEnvironment.quit();
+        return;
+    }
     const LaunchProbe probe = launchEnvironment.makeProbe();
     bool logBrowserWorks = true;
     const auto require = [&logBrowserWorks](const std::function<bool()>& test, const char* message) {
@@ -299,6 +306,7 @@ bool AppDelegate::eventFilter(QObject* watched, QEvent* event) {
 
 void AppDelegate::applicationDidFinishLaunching(const QStringList& items) {
     runLaunchSequence();
+    if (selfCheckFailed) return;
     documentController.openDocuments(items);
 #ifndef Q_OS_MACOS
     if (items.isEmpty() && !applicationShouldOpenUntitledFile())

@@ -31,7 +31,8 @@ public:
     void applicationDidFinishLaunching(const QStringList& items);
     [[nodiscard]] static bool applicationShouldOpenUntitledFile() { return false; }
 
-    /// Probes the log, tells the user what is missing, withdraws the log browser
+    /// Checks Varko's own signature (a broken one is told and ends the program), probes
+    /// the log, tells the user what is missing, withdraws the log browser
     /// where it can't work, sets `osVersion` and starts a due update check.
     void runLaunchSequence();
 
@@ -69,6 +70,8 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    bool selfCheckFailed = false;
+
     void createActions();
     void fillMenuBar(QMenuBar* bar);
     void rebuildRecentMenu();

@@ -1,12 +1,35 @@
 #include "app/launchsequence.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QOperatingSystemVersion>
+#include <QTimer>
 #include <memory>
+
+#ifdef Q_OS_MACOS
+#include <Security/Security.h>
+#endif
 
 #include "logs/dedysfunction.h"
 
 namespace varko {
+
+namespace {
+
+bool runningCodeIsIntact() {
+#ifdef Q_OS_MACOS
+    SecCodeRef self = nullptr;
+    if (SecCodeCopySelf(kSecCSDefaultFlags, &self) != errSecSuccess || self == nullptr) return false;
+    const OSStatus status = SecCodeCheckValidity(self, kSecCSDefaultFlags, nullptr);
+    CFRelease(self);
+    // A build that was never signed has no seal to break.
+    return status == errSecSuccess || status == errSecCSUnsigned;
+#else
+    return true;
+#endif
+}
+
+}  // namespace
 
 LaunchProbe LaunchProbe::system(const tools::ToolSet& tools) {
     auto probe = std::make_shared<logs::deDysfunction>(tools);
@@ -37,6 +60,8 @@ LaunchEnvironment LaunchEnvironment::system(const tools::ToolSet& tools) {
         // 978307200 seconds lie between 1970 and the platform's reference date.
         return double(QDateTime::currentMSecsSinceEpoch()) / 1000.0 - 978307200.0;
     };
+    environment.ownSignatureHolds = runningCodeIsIntact;
+    environment.quit = [] { QTimer::singleShot(0, qApp, [] { QCoreApplication::exit(1); }); };
     return environment;
 }
 

@@ -27,6 +27,11 @@ struct LaunchEnvironment {
     std::function<std::pair<int, int>()> systemVersion;
     /// Seconds since 2001-01-01 00:00:00 UTC.
     std::function<double()> now;
+    /// Whether the running program's own signature still holds. Unsigned builds and
+    /// systems without code signing have nothing to check and pass.
+    std::function<bool()> ownSignatureHolds;
+    /// Ends the program after a failed self-check, once the event loop runs.
+    std::function<void()> quit;
 
     [[nodiscard]] static LaunchEnvironment system(const tools::ToolSet& tools);
 };
@@ -54,6 +59,9 @@ inline constexpr auto noTimesync =
     "Varko can't find log timesync files on your Mac.\nThe Open Log Browser command has been disabled.";
 inline constexpr auto noEntries =
     "Varko can't find any log entries on your Mac.\nThe Open Log Browser command has been disabled.";
+inline constexpr auto modified =
+    "Varko's own code signature is broken: the application was changed after it was signed.\nPlease download "
+    "Varko again. Varko will quit now.";
 inline constexpr auto timeFormat =
     "Log time format is incorrect.\nPlease set the time in the Language & Region pane to 24-hour, or trying to "
     "use the Open Log Browser command will return errors.";

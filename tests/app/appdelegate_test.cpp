@@ -94,6 +94,17 @@ TEST_F(LaunchTest, EverythingPassingShowsNothing) {
     EXPECT_EQ(recorder.events, (QStringList{"admin", "files", "timesync", "entries", "format"}));
 }
 
+TEST_F(LaunchTest, ABrokenOwnSignatureIsToldAndEndsTheLaunch) {
+    bool quit = false;
+    delegate.launchEnvironment.ownSignatureHolds = [] { return false; };
+    delegate.launchEnvironment.quit = [&quit] { quit = true; };
+    launch({});
+    EXPECT_EQ(recorder.texts(), QStringList{launchmessages::modified});
+    EXPECT_TRUE(quit);
+    EXPECT_FALSE(recorder.events.contains("admin"));  // the log is not even probed
+    EXPECT_FALSE(QSettings().contains("dateLastUpdateCheck"));
+}
+
 TEST_F(LaunchTest, EachFailureHasItsAlertInOrderAndAllQuestionsAreAsked) {
     Answers a;
     a.admin = false;
