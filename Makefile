@@ -7,7 +7,7 @@ FUZZ_SECONDS ?= 5
 FUZZ_LONG_SECONDS ?= 600
 LOG_ENTRIES ?= 1000000
 
-.PHONY: deps configure build run test fuzz-build fuzz-smoke fuzz bench clean
+.PHONY: deps configure build run test package fuzz-build fuzz-smoke fuzz bench clean
 
 deps:
 	./scripts/install-deps.sh
@@ -21,7 +21,9 @@ build: configure
 # Opens the example in Varko's window; on a machine without a display it prints
 # the same findings as text.
 run: build
-	@if [ -n "$${DISPLAY:-}$${WAYLAND_DISPLAY:-}" ] || [ "$$(uname)" = Darwin ]; then \
+	@if [ "$$(uname)" = Darwin ]; then \
+		$(BUILD)/bin/Varko.app/Contents/MacOS/Varko $(BUILD)/examples/Example.app; \
+	elif [ -n "$${DISPLAY:-}$${WAYLAND_DISPLAY:-}" ]; then \
 		$(BUILD)/bin/varko $(BUILD)/examples/Example.app; \
 	else \
 		echo "make run: no display (DISPLAY and WAYLAND_DISPLAY are unset); printing the report instead."; \
@@ -31,6 +33,10 @@ run: build
 # The fuzz smoke comes first so that the test runner's summary ends the output.
 test: build fuzz-smoke
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+
+# A .deb on Linux (a disk image on macOS), left in the build folder.
+package: build
+	cd $(BUILD) && cpack
 
 fuzz-build: deps
 	cmake -S . -B $(FUZZ_BUILD) -G Ninja -DVARKO_FUZZ=ON -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo

@@ -7,6 +7,8 @@ int main(int argc, char** argv) {
     QApplication::setOrganizationName("Varko");
     QApplication::setApplicationName("Varko");
     QApplication::setApplicationVersion(VARKO_VERSION);
+    // Lets a Wayland desktop match the windows to varko.desktop and its icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("varko"));
 #ifdef Q_OS_MACOS
     // A Mac app stays running with no window, waiting for items to open.
     app.setQuitOnLastWindowClosed(false);

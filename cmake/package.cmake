@@ -1,0 +1,26 @@
+# `cpack` in the build folder makes a .deb on Linux and a disk image on macOS, from the
+# install rules.
+set(CPACK_PACKAGE_NAME varko)
+set(CPACK_PACKAGE_VENDOR "Varko team")
+set(CPACK_PACKAGE_CONTACT "Varko team <team@varko.example>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
+# Without this CPack pastes its own placeholder text into the package.
+set(CPACK_PACKAGE_DESCRIPTION
+    "Varko shows what a macOS app bundle or installer package declares about privacy "
+    "(usage descriptions, entitlements) and how it is signed, with its own codesign, "
+    "spctl and pkgutil stand-ins, and browses the privacy-related entries of the system log.")
+string(JOIN "" CPACK_PACKAGE_DESCRIPTION ${CPACK_PACKAGE_DESCRIPTION})
+set(CPACK_STRIP_FILES ON)
+
+if(APPLE)
+    set(CPACK_GENERATOR DragNDrop)
+else()
+    set(CPACK_GENERATOR DEB)
+    set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+    set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+    set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://varko.example/")
+    # dpkg-shlibdeps turns the libraries the programs link into package dependencies.
+    set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+endif()
+
+include(CPack)
