@@ -4,6 +4,7 @@
 
 #include "format/bytereader.h"
 #include "format/codesig/csblobs.h"
+#include "format/prefault.h"
 
 namespace varko::codesig {
 
@@ -106,6 +107,7 @@ Expected<CodeDirectory> CodeDirectory::create(std::span<const std::byte> blob) {
                                  std::to_string(cd.hashSize) +
                                  " bytes extends past the end of the code directory of " +
                                  std::to_string(cd.length) + " bytes");
+    cd.bytes = prefaultedBuffer(r.all().size());
     cd.bytes.assign(r.all().begin(), r.all().end());
     return cd;
 }

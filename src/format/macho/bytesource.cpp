@@ -1,5 +1,7 @@
 #include "format/macho/bytesource.h"
 
+#include "format/prefault.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -62,7 +64,8 @@ Expected<std::vector<std::byte>> FileSource::read(std::uint64_t offset,
                                                   std::uint64_t length) const {
     // Callers cap their lengths; this check keeps a lying size from allocating.
     if (offset > fileSize || length > fileSize - offset) return outside(offset, length, fileSize);
-    std::vector<std::byte> out(static_cast<std::size_t>(length));
+    std::vector<std::byte> out = prefaultedBuffer(static_cast<std::size_t>(length));
+    out.resize(static_cast<std::size_t>(length));
     std::size_t done = 0;
     while (done < out.size()) {
         const ssize_t n =
