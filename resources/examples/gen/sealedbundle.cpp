@@ -78,16 +78,17 @@ std::string codeResources(const std::vector<BundleFile>& files) {
     return plist::writeXml(root);
 }
 
-Expected<std::filesystem::path> writeSealedBundle(const std::filesystem::path& appDir, const std::string& infoPlist,
-                                                  const std::string& executableName,
-                                                  const std::vector<BundleFile>& files, MachOOptions executable) {
+namespace {
+
+/// Writes the files under `root` and their seal in root/_CodeSignature, and has the
+/// executable's signature bind the seal and the Info.plist.
+Expected<bool> writeSealedFiles(const std::filesystem::path& root, const std::vector<BundleFile>& files,
+                                const std::string& infoPlist, MachOOptions& executable) {
     namespace fs = std::filesystem;
     std::error_code ec;
-    fs::remove_all(appDir, ec);
-    const fs::path contents = appDir / "Contents";
     for (const auto& f : files) {
         if (f.cdhash) continue;
-        const fs::path path = contents / f.path;
+        const fs::path path = root / f.path;
         fs::create_directories(path.parent_path(), ec);
         if (f.symlinkTarget) {
             fs::create_symlink(*f.symlinkTarget, path, ec);
@@ -97,13 +98,26 @@ Expected<std::filesystem::path> writeSealedBundle(const std::filesystem::path& a
         }
     }
     const std::string seal = codeResources(files);
-    fs::create_directories(contents / "_CodeSignature", ec);
-    if (auto w = writeFile(contents / "_CodeSignature" / "CodeResources", bytesOf(seal)); !w) return w.error();
+    fs::create_directories(root / "_CodeSignature", ec);
+    if (auto w = writeFile(root / "_CodeSignature" / "CodeResources", bytesOf(seal)); !w) return w.error();
     if (!executable.signature) executable.signature = SignatureOptions{};
     const auto info = bytesOf(infoPlist);
     executable.signature->infoPlist = std::vector<std::byte>(info.begin(), info.end());
     const auto sealBytes = bytesOf(seal);
     executable.signature->codeResources = std::vector<std::byte>(sealBytes.begin(), sealBytes.end());
+    return true;
+}
+
+}  // namespace
+
+Expected<std::filesystem::path> writeSealedBundle(const std::filesystem::path& appDir, const std::string& infoPlist,
+                                                  const std::string& executableName,
+                                                  const std::vector<BundleFile>& files, MachOOptions executable) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    fs::remove_all(appDir, ec);
+    const fs::path contents = appDir / "Contents";
+    if (auto w = writeSealedFiles(contents, files, infoPlist, executable); !w) return w.error();
     // writeBundle clears appDir first, so the files go back in after it.
     const auto exe = makeMachO(executable);
     fs::path moved = appDir.string() + ".parts";
@@ -132,25 +146,7 @@ Expected<std::filesystem::path> writeSealedFramework(const std::filesystem::path
     fs::remove_all(frameworkDir, ec);
     const fs::path version = frameworkDir / "Versions" / "A";
     files.push_back({"Resources/Info.plist", infoPlist, {}});
-    for (const auto& f : files) {
-        if (f.cdhash) continue;
-        const fs::path path = version / f.path;
-        fs::create_directories(path.parent_path(), ec);
-        if (f.symlinkTarget) {
-            fs::create_symlink(*f.symlinkTarget, path, ec);
-            if (ec) return Error{0, path.string() + ": " + ec.message()};
-        } else if (auto w = writeFile(path, bytesOf(f.bytes)); !w) {
-            return w.error();
-        }
-    }
-    const std::string seal = codeResources(files);
-    fs::create_directories(version / "_CodeSignature", ec);
-    if (auto w = writeFile(version / "_CodeSignature" / "CodeResources", bytesOf(seal)); !w) return w.error();
-    if (!executable.signature) executable.signature = SignatureOptions{};
-    const auto info = bytesOf(infoPlist);
-    executable.signature->infoPlist = std::vector<std::byte>(info.begin(), info.end());
-    const auto sealBytes = bytesOf(seal);
-    executable.signature->codeResources = std::vector<std::byte>(sealBytes.begin(), sealBytes.end());
+    if (auto w = writeSealedFiles(version, files, infoPlist, executable); !w) return w.error();
     const fs::path exe = version / executableName;
     if (auto w = writeFile(exe, makeMachO(executable), true); !w) return w.error();
     for (const auto& [link, target] : {std::pair{frameworkDir / "Versions" / "Current", std::string("A")},
