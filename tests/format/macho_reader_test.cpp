@@ -237,11 +237,10 @@ class CountingSource final : public macho::ByteSource {
 public:
     explicit CountingSource(const macho::ByteSource& inner) : inner(inner) {}
     std::uint64_t size() const override { return inner.size(); }
-    Expected<std::vector<std::byte>> read(std::uint64_t offset,
-                                          std::uint64_t length) const override {
+    std::optional<Error> readInto(std::uint64_t offset, std::span<std::byte> out) const override {
         ++reads;
-        bytes += length;
-        return inner.read(offset, length);
+        bytes += out.size();
+        return inner.readInto(offset, out);
     }
     mutable int reads = 0;
     mutable std::uint64_t bytes = 0;

@@ -1,5 +1,6 @@
 #include "format/codesig/codedirectory.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "format/bytereader.h"
@@ -31,7 +32,7 @@ std::optional<std::string> cString(const ByteReader& r, std::uint64_t offset) {
 
 }  // namespace
 
-Expected<CodeDirectory> CodeDirectory::create(std::span<const std::byte> blob) {
+Expected<CodeDirectory> CodeDirectory::create(std::span<const std::byte> blob, CodeSlots codeSlots) {
     const ByteReader whole(blob);
     const auto magic = whole.u32be(0);
     const auto length = whole.u32be(4);
@@ -44,6 +45,7 @@ Expected<CodeDirectory> CodeDirectory::create(std::span<const std::byte> blob) {
     const ByteReader r(blob.first(*length));
     CodeDirectory cd;
     cd.length = *length;
+    cd.codeSlots = codeSlots;
     const auto version = r.u32be(8);
     if (!version)
         return malformed(8, "length " + std::to_string(*length) + " is too short for a header");
@@ -81,13 +83,17 @@ Expected<CodeDirectory> CodeDirectory::create(std::span<const std::byte> blob) {
     if (const auto expected = hashLength(cd.hashType); expected != 0 && expected != cd.hashSize)
         return malformed(36, "hashSize " + std::to_string(cd.hashSize) +
                                  " does not match hash type " + std::to_string(cd.hashType));
-    auto identifier = cString(r, cd.identOffset);
+    // Unread page hashes are no part of any string.
+    const ByteReader strings(codeSlots == CodeSlots::Read
+                                 ? r.all()
+                                 : r.all().first(std::min<std::uint64_t>(cd.hashOffset, cd.length)));
+    auto identifier = cString(strings, cd.identOffset);
     if (!identifier)
         return malformed(20, "identifier at offset " + std::to_string(cd.identOffset) +
                                  " is not NUL-terminated inside the code directory");
     cd.identifier = std::move(*identifier);
     if (teamOffset != 0) {
-        auto team = cString(r, teamOffset);
+        auto team = cString(strings, teamOffset);
         if (!team)
             return malformed(48, "team identifier at offset " + std::to_string(teamOffset) +
                                      " is not NUL-terminated inside the code directory");
@@ -107,8 +113,9 @@ Expected<CodeDirectory> CodeDirectory::create(std::span<const std::byte> blob) {
                                  std::to_string(cd.hashSize) +
                                  " bytes extends past the end of the code directory of " +
                                  std::to_string(cd.length) + " bytes");
-    cd.bytes = prefaultedBuffer(r.all().size());
-    cd.bytes.assign(r.all().begin(), r.all().end());
+    const auto kept = codeSlots == CodeSlots::Read ? r.all() : r.all().first(cd.hashOffset);
+    cd.bytes = prefaultedBuffer(kept.size());
+    cd.bytes.assign(kept.begin(), kept.end());
     return cd;
 }
 
@@ -121,7 +128,7 @@ std::uint64_t CodeDirectory::pageBytes() const {
 }
 
 std::optional<std::span<const std::byte>> CodeDirectory::codeSlotHash(std::uint32_t index) const {
-    if (index >= nCodeSlots) return std::nullopt;
+    if (index >= nCodeSlots || codeSlots == CodeSlots::LeftUnread) return std::nullopt;
     return ByteReader(bytes).slice(hashOffset + std::uint64_t{index} * hashSize, hashSize);
 }
 

@@ -18,6 +18,10 @@ struct ExecSegment {
     std::uint64_t flags = 0;  ///< CS_EXECSEG_ bits
 };
 
+/// Whether a code directory's page hashes were read. Showing a signature needs only the
+/// digest of the page hashes, which its reader can take while streaming them from disk.
+enum class CodeSlots { Read, LeftUnread };
+
 /// One code directory, checked once: header for its version, strings NUL-terminated
 /// inside the blob, every hash slot inside the blob. Fields a version lacks are empty.
 struct CodeDirectory {
@@ -40,16 +44,22 @@ struct CodeDirectory {
     std::optional<ExecSegment> execSegment;
     std::optional<std::uint32_t> runtime;  ///< the SDK version the hardened runtime targets
     std::optional<std::uint32_t> preEncryptOffset;
-    std::vector<std::byte> bytes;  ///< the whole blob, as hashed for the cdhash
+    /// The whole blob, as hashed for the cdhash; with CodeSlots::LeftUnread only the part
+    /// before the page hashes, and the cdhash must come from whoever read them.
+    std::vector<std::byte> bytes;
+    CodeSlots codeSlots = CodeSlots::Read;
 
-    /// Reads a code directory blob; `blob` may run past the blob's own length.
-    [[nodiscard]] static Expected<CodeDirectory> create(std::span<const std::byte> blob);
+    /// Reads a code directory blob; `blob` may run past the blob's own length. With
+    /// CodeSlots::LeftUnread the page hashes in `blob` are not looked at (they may be
+    /// zeros), and the strings must lie before them.
+    [[nodiscard]] static Expected<CodeDirectory> create(std::span<const std::byte> blob,
+                                                        CodeSlots codeSlots = CodeSlots::Read);
 
     /// codeLimit64 when set, else codeLimit.
     [[nodiscard]] std::uint64_t effectiveCodeLimit() const;
     /// Bytes per page, or 0 when the whole code is one page.
     [[nodiscard]] std::uint64_t pageBytes() const;
-    /// The stored hash of code page `index`, if there is such a slot.
+    /// The stored hash of code page `index`, if there is such a slot and it was read.
     [[nodiscard]] std::optional<std::span<const std::byte>> codeSlotHash(std::uint32_t index) const;
     /// The stored hash of special slot `slot` (CSSLOT_INFOSLOT …), if there is such a slot.
     [[nodiscard]] std::optional<std::span<const std::byte>> specialSlotHash(

@@ -36,6 +36,13 @@ Expected<SuperBlob> SuperBlob::create(std::span<const std::byte> bytes) {
 }
 
 Expected<SuperBlob> SuperBlob::create(std::vector<std::byte> bytes) {
+    const auto held = std::make_shared<const std::vector<std::byte>>(std::move(bytes));
+    return create(std::shared_ptr<const std::byte[]>(held, held->data()), held->size(), CodeSlots::Read);
+}
+
+Expected<SuperBlob> SuperBlob::create(std::shared_ptr<const std::byte[]> storage, std::size_t size,
+                                      CodeSlots codeSlots) {
+    const std::span<const std::byte> bytes(storage.get(), size);
     const ByteReader r(bytes);
     if (r.size() < sizeof(CS_SuperBlob))
         return malformed(0, "the SuperBlob header needs 12 bytes, the signature has " +
@@ -81,7 +88,9 @@ Expected<SuperBlob> SuperBlob::create(std::vector<std::byte> bytes) {
                 return malformed(at, name + " repeats the slot of blob " + std::to_string(j));
         sb.index.push_back(e);
     }
-    sb.data = std::make_shared<const std::vector<std::byte>>(std::move(bytes));
+    sb.owner = std::move(storage);
+    sb.data = bytes;
+    sb.codeSlots = codeSlots;
     return sb;
 }
 
@@ -92,15 +101,15 @@ const BlobEntry* SuperBlob::find(std::uint32_t slot) const {
 }
 
 std::span<const std::byte> SuperBlob::blob(const BlobEntry& entry) const {
-    return ByteReader(*data)
+    return ByteReader(data)
         .slice(entry.offset, entry.length)
         .value_or(std::span<const std::byte>{});
 }
 
-Expected<std::optional<CodeDirectory>> SuperBlob::codeDirectory() const {
-    const BlobEntry* e = find(CSSLOT_CODEDIRECTORY);
+Expected<std::optional<CodeDirectory>> SuperBlob::codeDirectory(std::uint32_t slot) const {
+    const BlobEntry* e = find(slot);
     if (!e) return std::optional<CodeDirectory>{};
-    auto cd = CodeDirectory::create(blob(*e));
+    auto cd = CodeDirectory::create(blob(*e), codeSlots);
     if (!cd) return at(*e, cd.error());
     return std::optional<CodeDirectory>(std::move(*cd));
 }
@@ -109,10 +118,9 @@ std::vector<Expected<CodeDirectory>> SuperBlob::alternateCodeDirectories() const
     std::vector<Expected<CodeDirectory>> out;
     for (std::uint32_t slot = CSSLOT_ALTERNATE_CODEDIRECTORIES;
          slot < CSSLOT_ALTERNATE_CODEDIRECTORIES + CSSLOT_ALTERNATE_CODEDIRECTORY_MAX; ++slot) {
-        const BlobEntry* e = find(slot);
-        if (!e) continue;
-        auto cd = CodeDirectory::create(blob(*e));
-        out.push_back(cd ? std::move(cd) : Expected<CodeDirectory>(at(*e, cd.error())));
+        auto cd = codeDirectory(slot);
+        if (!cd) out.push_back(cd.error());
+        else if (*cd) out.push_back(std::move(**cd));
     }
     return out;
 }

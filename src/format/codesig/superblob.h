@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "format/codesig/codedirectory.h"
+#include "format/codesig/csblobs.h"
 #include "format/expected.h"
 
 namespace varko::codesig {
@@ -38,6 +39,10 @@ class SuperBlob final {
 public:
     [[nodiscard]] static Expected<SuperBlob> create(std::vector<std::byte> bytes);
     [[nodiscard]] static Expected<SuperBlob> create(std::span<const std::byte> bytes);
+    /// A signature held in `size` bytes at `storage`. With CodeSlots::LeftUnread the page
+    /// hashes of its code directories were not read, and their code directories say so.
+    [[nodiscard]] static Expected<SuperBlob> create(std::shared_ptr<const std::byte[]> storage,
+                                                    std::size_t size, CodeSlots codeSlots);
 
     [[nodiscard]] std::uint32_t magic() const { return blobMagic; }
     [[nodiscard]] std::uint32_t length() const { return blobLength; }
@@ -46,7 +51,9 @@ public:
     /// A blob's bytes, header included.
     [[nodiscard]] std::span<const std::byte> blob(const BlobEntry& entry) const;
 
-    [[nodiscard]] Expected<std::optional<CodeDirectory>> codeDirectory() const;
+    /// The code directory in `slot`: CSSLOT_CODEDIRECTORY or one of the alternate slots.
+    [[nodiscard]] Expected<std::optional<CodeDirectory>> codeDirectory(
+        std::uint32_t slot = CSSLOT_CODEDIRECTORY) const;
     /// Code directories in CSSLOT_ALTERNATE_CODEDIRECTORIES slots, in slot order.
     [[nodiscard]] std::vector<Expected<CodeDirectory>> alternateCodeDirectories() const;
     /// The XML entitlements: the blob's bytes after its 8-byte header.
@@ -60,7 +67,9 @@ private:
     [[nodiscard]] Expected<std::optional<std::span<const std::byte>>> payload(
         std::uint32_t slot, std::uint32_t expectedMagic, const char* what) const;
 
-    std::shared_ptr<const std::vector<std::byte>> data;
+    std::shared_ptr<const std::byte[]> owner;
+    std::span<const std::byte> data;
+    CodeSlots codeSlots = CodeSlots::Read;
     std::uint32_t blobMagic = 0;
     std::uint32_t blobLength = 0;
     std::vector<BlobEntry> index;

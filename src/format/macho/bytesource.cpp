@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <utility>
@@ -22,13 +23,21 @@ Error outside(std::uint64_t offset, std::uint64_t length, std::uint64_t size) {
 
 }  // namespace
 
-Expected<std::vector<std::byte>> MemorySource::read(std::uint64_t offset,
-                                                    std::uint64_t length) const {
-    if (offset > bytes.size() || length > bytes.size() - offset)
-        return outside(offset, length, bytes.size());
-    const auto part =
-        bytes.subspan(static_cast<std::size_t>(offset), static_cast<std::size_t>(length));
-    return std::vector<std::byte>(part.begin(), part.end());
+Expected<std::vector<std::byte>> ByteSource::read(std::uint64_t offset,
+                                                  std::uint64_t length) const {
+    // Callers cap their lengths; this check keeps a lying size from allocating.
+    if (offset > size() || length > size() - offset) return outside(offset, length, size());
+    std::vector<std::byte> out = prefaultedBuffer(static_cast<std::size_t>(length));
+    out.resize(static_cast<std::size_t>(length));
+    if (auto error = readInto(offset, out)) return std::move(*error);
+    return out;
+}
+
+std::optional<Error> MemorySource::readInto(std::uint64_t offset, std::span<std::byte> out) const {
+    if (offset > bytes.size() || out.size() > bytes.size() - offset)
+        return outside(offset, out.size(), bytes.size());
+    std::copy_n(bytes.begin() + static_cast<std::ptrdiff_t>(offset), out.size(), out.begin());
+    return std::nullopt;
 }
 
 Expected<FileSource> FileSource::open(const std::string& path) {
@@ -60,12 +69,8 @@ FileSource::~FileSource() {
     if (fd >= 0) ::close(fd);
 }
 
-Expected<std::vector<std::byte>> FileSource::read(std::uint64_t offset,
-                                                  std::uint64_t length) const {
-    // Callers cap their lengths; this check keeps a lying size from allocating.
-    if (offset > fileSize || length > fileSize - offset) return outside(offset, length, fileSize);
-    std::vector<std::byte> out = prefaultedBuffer(static_cast<std::size_t>(length));
-    out.resize(static_cast<std::size_t>(length));
+std::optional<Error> FileSource::readInto(std::uint64_t offset, std::span<std::byte> out) const {
+    if (offset > fileSize || out.size() > fileSize - offset) return outside(offset, out.size(), fileSize);
     std::size_t done = 0;
     while (done < out.size()) {
         const ssize_t n =
@@ -75,7 +80,7 @@ Expected<std::vector<std::byte>> FileSource::read(std::uint64_t offset,
         if (n == 0) return Error{offset + done, "the file became shorter while being read"};
         done += static_cast<std::size_t>(n);
     }
-    return out;
+    return std::nullopt;
 }
 
 }  // namespace varko::macho

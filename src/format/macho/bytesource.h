@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -16,9 +17,13 @@ class ByteSource {
 public:
     virtual ~ByteSource() = default;
     [[nodiscard]] virtual std::uint64_t size() const = 0;
+    /// Fills `out` with the bytes at `offset`, or says why they are not all there. The
+    /// caller owns the memory, so it can be reused or left partly untouched.
+    [[nodiscard]] virtual std::optional<Error> readInto(std::uint64_t offset,
+                                                        std::span<std::byte> out) const = 0;
     /// Exactly `length` bytes at `offset`, or an error if they are not all there.
-    [[nodiscard]] virtual Expected<std::vector<std::byte>> read(std::uint64_t offset,
-                                                                std::uint64_t length) const = 0;
+    [[nodiscard]] Expected<std::vector<std::byte>> read(std::uint64_t offset,
+                                                        std::uint64_t length) const;
 };
 
 /// Bytes already in memory (tests, fuzzing). The span must outlive the source.
@@ -26,8 +31,8 @@ class MemorySource final : public ByteSource {
 public:
     explicit MemorySource(std::span<const std::byte> bytes) : bytes(bytes) {}
     [[nodiscard]] std::uint64_t size() const override { return bytes.size(); }
-    [[nodiscard]] Expected<std::vector<std::byte>> read(std::uint64_t offset,
-                                                        std::uint64_t length) const override;
+    [[nodiscard]] std::optional<Error> readInto(std::uint64_t offset,
+                                                std::span<std::byte> out) const override;
 
 private:
     std::span<const std::byte> bytes;
@@ -44,8 +49,8 @@ public:
     ~FileSource() override;
 
     [[nodiscard]] std::uint64_t size() const override { return fileSize; }
-    [[nodiscard]] Expected<std::vector<std::byte>> read(std::uint64_t offset,
-                                                        std::uint64_t length) const override;
+    [[nodiscard]] std::optional<Error> readInto(std::uint64_t offset,
+                                                std::span<std::byte> out) const override;
 
 private:
     FileSource(int fd, std::uint64_t size) : fd(fd), fileSize(size) {}

@@ -34,13 +34,27 @@ const HashKind* hashKind(std::uint8_t type) {
     return a ? &a->kind : nullptr;
 }
 
-std::vector<unsigned char> digest(const HashKind& kind, std::span<const std::byte> bytes) {
+Digester::Digester(const HashKind& kind) : context(EVP_MD_CTX_new()) {
+    failed = !context || EVP_DigestInit_ex(context.get(), algorithm(kind.type)->md(), nullptr) != 1;
+}
+
+void Digester::update(std::span<const std::byte> bytes) {
+    if (!failed && !bytes.empty()) failed = EVP_DigestUpdate(context.get(), bytes.data(), bytes.size()) != 1;
+}
+
+std::vector<unsigned char> Digester::finish() {
     std::vector<unsigned char> out(EVP_MAX_MD_SIZE);
     unsigned int size = 0;
-    if (EVP_Digest(bytes.data(), bytes.size(), out.data(), &size, algorithm(kind.type)->md(), nullptr) != 1)
-        size = 0;
+    if (failed || EVP_DigestFinal_ex(context.get(), out.data(), &size) != 1) size = 0;
+    failed = true;
     out.resize(size);
     return out;
+}
+
+std::vector<unsigned char> digest(const HashKind& kind, std::span<const std::byte> bytes) {
+    Digester d(kind);
+    d.update(bytes);
+    return d.finish();
 }
 
 std::string hex(std::span<const unsigned char> bytes) {

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "systools/signing/opensslptr.h"
+
 namespace varko::codesign {
 
 /// One of the hash types a code directory can name.
@@ -17,6 +19,19 @@ struct HashKind {
 
 /// nullptr for a type codesign doesn't know.
 [[nodiscard]] const HashKind* hashKind(std::uint8_t type);
+
+/// A digest fed in parts, for bytes that are streamed rather than held.
+class Digester {
+public:
+    explicit Digester(const HashKind& kind);
+    void update(std::span<const std::byte> bytes);
+    /// The full digest; empty if the library failed.
+    [[nodiscard]] std::vector<unsigned char> finish();
+
+private:
+    signing::MdCtxPtr context;
+    bool failed = false;
+};
 
 /// The full digest of `bytes` in the kind's algorithm (SHA-256 also for the truncated kind).
 [[nodiscard]] std::vector<unsigned char> digest(const HashKind& kind, std::span<const std::byte> bytes);

@@ -1,10 +1,13 @@
 #include "systools/codesign/codeobject.h"
 
 #include <algorithm>
+#include <cstdlib>
+#include <memory>
 
 #include "format/bytereader.h"
 #include "format/codesig/csblobs.h"
 #include "format/macho/machoformat.h"
+#include "systools/codesign/codehash.h"
 
 namespace varko::codesign {
 
@@ -63,6 +66,137 @@ std::optional<std::vector<std::byte>> readSlots(const macho::ByteSource& source,
     return out;
 }
 
+// Real signatures hold about ten blobs; a longer index is read whole and checked there.
+constexpr std::uint32_t maxStreamedBlobs = 64;
+constexpr std::size_t streamChunk = 64 * 1024;
+
+bool isCodeDirectorySlot(std::uint32_t slot) {
+    return slot == codesig::CSSLOT_CODEDIRECTORY ||
+           (slot >= codesig::CSSLOT_ALTERNATE_CODEDIRECTORIES &&
+            slot < codesig::CSSLOT_ALTERNATE_CODEDIRECTORIES + codesig::CSSLOT_ALTERNATE_CODEDIRECTORY_MAX);
+}
+
+bool overlaps(std::uint64_t begin1, std::uint64_t end1, std::uint64_t begin2, std::uint64_t end2) {
+    return begin1 < end2 && begin2 < end1;
+}
+
+/// A code directory whose page hashes stay on disk; offsets within the SuperBlob.
+struct Unread {
+    std::uint32_t slot = 0;
+    std::uint64_t begin = 0, end = 0;
+    std::uint64_t hashesBegin = 0, hashesEnd = 0;
+    const HashKind* kind = nullptr;
+};
+
+/// Where the page hashes of the code directory at `offset` lie, from its header alone.
+std::optional<Unread> locateHashes(const macho::ByteSource& source, std::uint64_t base, std::uint32_t length,
+                                   std::uint32_t slot, std::uint32_t offset) {
+    constexpr std::uint32_t fixed = codesig::codeDirectoryHeaderSize(codesig::CS_EARLIEST_VERSION);
+    if (offset > length || length - offset < fixed) return std::nullopt;
+    auto header = source.read(base + offset, fixed);
+    if (!header) return std::nullopt;
+    const ByteReader r(*header);
+    const std::uint32_t cdLength = *r.u32be(4), version = *r.u32be(8), hashOffset = *r.u32be(16);
+    const std::uint64_t hashBytes = std::uint64_t{*r.u32be(28)} * *r.u8(36);
+    const HashKind* kind = hashKind(*r.u8(37));
+    // Anything the code directory's own checks might word differently is left to them.
+    if (*r.u32be(0) != codesig::CSMAGIC_CODEDIRECTORY || !kind || codesig::hashLength(kind->type) != *r.u8(36) ||
+        cdLength > length - offset || hashOffset < codesig::codeDirectoryHeaderSize(version) ||
+        hashOffset > cdLength || hashBytes > cdLength - hashOffset)
+        return std::nullopt;
+    return Unread{slot, offset, std::uint64_t{offset} + cdLength, std::uint64_t{offset} + hashOffset,
+                  std::uint64_t{offset} + hashOffset + hashBytes, kind};
+}
+
+/// The whole SuperBlob but for its page hashes, which are only hashed, a chunk at a time,
+/// into their code directories' digests: showing a 200 MB executable's signature then
+/// costs what a small one's does. Their place in memory is zeros that nothing decodes.
+/// Anything odd gives nullopt, as readSlots does.
+std::optional<SignatureBlob> readWithoutPageHashes(const macho::ByteSource& source, std::uint64_t base,
+                                              std::uint32_t size) {
+    constexpr std::uint32_t headerSize = sizeof(codesig::CS_SuperBlob);
+    constexpr std::uint32_t entrySize = sizeof(codesig::CS_BlobIndex);
+    if (size < headerSize) return std::nullopt;
+    auto header = source.read(base, headerSize);
+    if (!header) return std::nullopt;
+    const ByteReader h(*header);
+    const std::uint32_t length = *h.u32be(4), count = *h.u32be(8);
+    if (length < headerSize || length > size || count > maxStreamedBlobs ||
+        std::uint64_t{count} * entrySize + headerSize > length)
+        return std::nullopt;
+    auto index = source.read(base + headerSize, std::uint64_t{count} * entrySize);
+    if (!index) return std::nullopt;
+    const ByteReader r(*index);
+    const auto type = [&](std::uint32_t i) { return *r.u32be(std::uint64_t{i} * entrySize); };
+    const auto offset = [&](std::uint32_t i) { return *r.u32be(std::uint64_t{i} * entrySize + 4); };
+
+    std::vector<Unread> unread;
+    for (std::uint32_t i = 0; i < count; ++i) {
+        if (!isCodeDirectorySlot(type(i))) continue;
+        auto u = locateHashes(source, base, length, type(i), offset(i));
+        if (!u) return std::nullopt;
+        // Code directories sharing bytes would each hash the other's missing hashes.
+        for (const Unread& other : unread)
+            if (overlaps(u->begin, u->end, other.begin, other.end)) return std::nullopt;
+        unread.push_back(*u);
+    }
+    std::sort(unread.begin(), unread.end(),
+              [](const Unread& a, const Unread& b) { return a.hashesBegin < b.hashesBegin; });
+
+    // calloc leaves the pages of a large block unmapped until they are touched, and the
+    // page hashes' pages never are.
+    std::shared_ptr<std::byte[]> storage(static_cast<std::byte*>(std::calloc(length, 1)), std::free);
+    if (!storage) return std::nullopt;
+    const auto read = [&](std::uint64_t from, std::uint64_t to) {
+        return !source.readInto(base + from, std::span(storage.get() + from, to - from));
+    };
+    std::uint64_t at = 0;
+    for (const Unread& u : unread) {
+        if (!read(at, u.hashesBegin)) return std::nullopt;
+        at = u.hashesEnd;
+    }
+    if (!read(at, length)) return std::nullopt;
+
+    // No other blob may reach into the hashes that were not read.
+    for (std::uint32_t i = 0; i < count; ++i) {
+        const std::uint64_t begin = offset(i);
+        if (begin > length || length - begin < 8) continue;  // the SuperBlob's checks word it
+        for (const Unread& u : unread)
+            if (u.slot != type(i) && overlaps(begin, begin + 8, u.hashesBegin, u.hashesEnd)) return std::nullopt;
+        const std::uint64_t blobLength = *ByteReader(std::span(storage.get() + begin, 8)).u32be(4);
+        const std::uint64_t end = begin + std::min(blobLength, length - begin);
+        for (const Unread& u : unread)
+            if (u.slot != type(i) && overlaps(begin, end, u.hashesBegin, u.hashesEnd)) return std::nullopt;
+    }
+
+    SignatureBlob out{};
+    std::vector<std::byte> chunk;
+    for (const Unread& u : unread) {
+        Digester digester(*u.kind);
+        digester.update(std::span(storage.get() + u.begin, u.hashesBegin - u.begin));
+        chunk.resize(static_cast<std::size_t>(std::min<std::uint64_t>(streamChunk, u.hashesEnd - u.hashesBegin)));
+        for (std::uint64_t from = u.hashesBegin; from < u.hashesEnd;) {
+            const auto part = std::span(chunk).first(static_cast<std::size_t>(std::min<std::uint64_t>(chunk.size(), u.hashesEnd - from)));
+            if (source.readInto(base + from, part)) return std::nullopt;
+            digester.update(part);
+            from += part.size();
+        }
+        digester.update(std::span(storage.get() + u.hashesEnd, u.end - u.hashesEnd));
+        auto digest = digester.finish();
+        if (digest.empty()) return std::nullopt;
+        out.digests.push_back({u.slot, std::move(digest)});
+    }
+    auto signature = codesig::SuperBlob::create(std::move(storage), length, codesig::CodeSlots::LeftUnread);
+    if (!signature) return std::nullopt;
+    // Only what decodes is shown from here; the whole read words any error.
+    for (const Unread& u : unread) {
+        auto cd = signature->codeDirectory(u.slot);
+        if (!cd || !*cd) return std::nullopt;
+    }
+    out.superBlob = std::move(*signature);
+    return out;
+}
+
 }  // namespace
 
 std::uint32_t hostCpuType() {
@@ -78,8 +212,7 @@ std::uint32_t hostCpuType() {
 }
 
 std::variant<CodeObject, LoadError> loadCodeObject(const std::filesystem::path& executable,
-                                                   std::uint32_t cpuType,
-                                                   std::span<const std::uint32_t> onlySlots,
+                                                   std::uint32_t cpuType, SignatureRead read,
                                                    bool exactCpuType) {
     using Kind = LoadError::Kind;
     auto source = macho::FileSource::open(executable.string());
@@ -91,23 +224,45 @@ std::variant<CodeObject, LoadError> loadCodeObject(const std::filesystem::path& 
     auto file = macho::MachOFile::create(*source);
     if (!file) return LoadError{Kind::MalformedExecutable, file.error().message};
     if (exactCpuType && !file->findSlice(cpuType)) return LoadError{Kind::NoSuchArchitecture, {}};
-    CodeObject code{executable, file->preferredSlice(cpuType), std::nullopt, file->isUniversal(), {}};
+    CodeObject code{executable, file->preferredSlice(cpuType), std::nullopt, file->isUniversal(), {}, {}};
     for (const auto& slice : file->slices()) code.architectures.push_back(slice.archName());
     if (!code.slice.codeSignature) return code;
 
     const auto& loc = *code.slice.codeSignature;
-    if (!onlySlots.empty())
-        if (auto some = readSlots(*source, code.slice.fileOffset + loc.dataoff, loc.datasize, onlySlots))
-            if (auto signature = codesig::SuperBlob::create(std::move(*some))) {
-                code.signature = std::move(*signature);
-                return code;
-            }
-    auto bytes = macho::MachOFile::readCodeSignature(*source, code.slice);
-    if (!bytes) return LoadError{Kind::Unreadable, bytes.error().message};
-    auto signature = codesig::SuperBlob::create(std::move(*bytes));
-    if (!signature) return LoadError{Kind::MalformedSignature, signature.error().message};
-    code.signature = std::move(*signature);
+    auto signature = readSignature(*source, code.slice.fileOffset + loc.dataoff, loc.datasize, read);
+    if (auto* e = std::get_if<LoadError>(&signature)) return std::move(*e);
+    auto& blob = std::get<SignatureBlob>(signature);
+    code.signature = std::move(blob.superBlob);
+    code.directoryDigests = std::move(blob.digests);
     return code;
+}
+
+std::variant<SignatureBlob, LoadError> readSignature(const macho::ByteSource& source, std::uint64_t base,
+                                                     std::uint32_t size, SignatureRead read) {
+    static constexpr std::uint32_t entitlementSlots[] = {codesig::CSSLOT_ENTITLEMENTS,
+                                                         codesig::CSSLOT_DER_ENTITLEMENTS};
+    if (read == SignatureRead::Entitlements)
+        if (auto some = readSlots(source, base, size, entitlementSlots))
+            if (auto signature = codesig::SuperBlob::create(std::move(*some)))
+                return SignatureBlob{std::move(*signature), {}};
+    if (read == SignatureRead::WithoutPageHashes)
+        if (auto streamed = readWithoutPageHashes(source, base, size)) return std::move(*streamed);
+    auto bytes = source.read(base, size);
+    if (!bytes) return LoadError{LoadError::Kind::Unreadable, bytes.error().message};
+    auto signature = codesig::SuperBlob::create(std::move(*bytes));
+    if (!signature) return LoadError{LoadError::Kind::MalformedSignature, signature.error().message};
+    return SignatureBlob{std::move(*signature), {}};
+}
+
+std::vector<unsigned char> directoryDigest(const CodeObject& code, std::uint32_t slot,
+                                           const codesig::CodeDirectory& cd) {
+    if (cd.codeSlots == codesig::CodeSlots::Read) {
+        const HashKind* kind = hashKind(cd.hashType);
+        return kind ? digest(*kind, cd.bytes) : std::vector<unsigned char>{};
+    }
+    for (const DirectoryDigest& d : code.directoryDigests)
+        if (d.slot == slot) return d.digest;
+    return {};
 }
 
 }  // namespace varko::codesign

@@ -9,12 +9,20 @@
 #include <vector>
 
 #include "format/codesig/superblob.h"
+#include "format/macho/bytesource.h"
 #include "format/macho/machofile.h"
 
 namespace varko::codesign {
 
 /// The CPU type of the machine we run on, whose slice codesign shows by default.
 [[nodiscard]] std::uint32_t hostCpuType();
+
+/// A code directory's digest in its own hash type (the cdhash before it is cut), taken
+/// while its page hashes streamed past.
+struct DirectoryDigest {
+    std::uint32_t slot = 0;
+    std::vector<unsigned char> digest;
+};
 
 /// One slice of a main executable and its signature, if it has one.
 struct CodeObject {
@@ -23,6 +31,14 @@ struct CodeObject {
     std::optional<codesig::SuperBlob> signature;  ///< empty: not signed at all
     bool universal = false;
     std::vector<std::string> architectures;  ///< of every slice, in file order
+    std::vector<DirectoryDigest> directoryDigests;  ///< of directories whose page hashes were left unread
+};
+
+/// How much of a signature loadCodeObject reads.
+enum class SignatureRead {
+    Whole,              ///< every blob: for checking the code
+    WithoutPageHashes,  ///< every blob, but page hashes only stream through their digests
+    Entitlements,       ///< the entitlement blobs alone, at new offsets
 };
 
 struct LoadError {
@@ -32,10 +48,26 @@ struct LoadError {
 
 /// Reads the headers of `executable`, picks the slice of `cpuType` (else the first, unless
 /// `exactCpuType`), and reads and checks its SuperBlob. Blobs inside are left for their
-/// accessors. With `onlySlots`, the signature holds only the blobs of those slots (at new
-/// offsets).
+/// accessors. Whatever `read` leaves out, the page hashes of a large executable stay on
+/// disk; a signature too odd for that is read whole, so that its checks word the error.
 [[nodiscard]] std::variant<CodeObject, LoadError> loadCodeObject(
     const std::filesystem::path& executable, std::uint32_t cpuType,
-    std::span<const std::uint32_t> onlySlots = {}, bool exactCpuType = false);
+    SignatureRead read = SignatureRead::Whole, bool exactCpuType = false);
+
+/// A signature as loadCodeObject reads it.
+struct SignatureBlob {
+    codesig::SuperBlob superBlob;
+    std::vector<DirectoryDigest> digests;  ///< of directories whose page hashes were left unread
+};
+
+/// The `size` bytes of signature at `base` in `source`, read as `read` says.
+[[nodiscard]] std::variant<SignatureBlob, LoadError> readSignature(const macho::ByteSource& source,
+                                                                   std::uint64_t base, std::uint32_t size,
+                                                                   SignatureRead read);
+
+/// The digest of the code directory `cd` found in `slot` of `code`'s signature, in its own
+/// hash type; empty when it can't be had.
+[[nodiscard]] std::vector<unsigned char> directoryDigest(const CodeObject& code, std::uint32_t slot,
+                                                         const codesig::CodeDirectory& cd);
 
 }  // namespace varko::codesign

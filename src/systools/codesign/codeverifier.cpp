@@ -111,9 +111,14 @@ Expected<CodeDirectories> codeDirectories(const codesig::SuperBlob& signature) {
     if (!*primary) return Error{0, "the signature has no code directory"};
     CodeDirectories out;
     out.all.push_back(std::move(**primary));
-    for (auto& alt : signature.alternateCodeDirectories()) {
+    out.slots.push_back(codesig::CSSLOT_CODEDIRECTORY);
+    for (std::uint32_t slot = codesig::CSSLOT_ALTERNATE_CODEDIRECTORIES;
+         slot < codesig::CSSLOT_ALTERNATE_CODEDIRECTORIES + codesig::CSSLOT_ALTERNATE_CODEDIRECTORY_MAX; ++slot) {
+        auto alt = signature.codeDirectory(slot);
         if (!alt) return alt.error();
-        out.all.push_back(std::move(*alt));
+        if (!*alt) continue;
+        out.all.push_back(std::move(**alt));
+        out.slots.push_back(slot);
     }
     for (std::size_t i = 0; i < out.all.size(); ++i) {
         const HashKind* kind = hashKind(out.all[i].hashType);
@@ -128,6 +133,7 @@ std::optional<std::string> verifyCode(const CodeObject& code, const CodeLocation
     auto directories = codeDirectories(*code.signature);
     if (!directories) return directories.error().message;
     const CodeDirectory& cd = directories->chosen();
+    if (cd.codeSlots == codesig::CodeSlots::LeftUnread) return "the page hashes were not read";
     const HashKind& kind = *hashKind(cd.hashType);
     if (auto problem = verifyPages(cd, kind, code)) return problem;
     return verifySpecialSlots(cd, kind, *code.signature, location, depth);

@@ -15,8 +15,10 @@ namespace varko::codesign {
 /// them is the strongest.
 struct CodeDirectories {
     std::vector<codesig::CodeDirectory> all;
+    std::vector<std::uint32_t> slots;  ///< where each of `all` is in the signature
     std::size_t best = 0;
     [[nodiscard]] const codesig::CodeDirectory& chosen() const { return all[best]; }
+    [[nodiscard]] std::uint32_t chosenSlot() const { return slots[best]; }
 };
 
 [[nodiscard]] Expected<CodeDirectories> codeDirectories(const codesig::SuperBlob& signature);

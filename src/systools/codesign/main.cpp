@@ -33,9 +33,6 @@ int display(const Options& options) {
                               : "bundle format unrecognized, invalid, or unsuitable");
     const CodeLocation& location = std::get<CodeLocation>(located);
 
-    // Only the entitlements are shown so far; the page hashes need not be read.
-    static constexpr std::uint32_t wanted[] = {varko::codesig::CSSLOT_ENTITLEMENTS,
-                                               varko::codesig::CSSLOT_DER_ENTITLEMENTS};
     std::uint32_t cpu = hostCpuType();
     if (options.architecture) {
         if (*options.architecture == "arm64" || *options.architecture == "arm64e") cpu = varko::macho::CPU_TYPE_ARM64;
@@ -43,7 +40,7 @@ int display(const Options& options) {
         else return fail(path, "unknown architecture " + *options.architecture);
     }
     auto loaded = loadCodeObject(location.executable, cpu,
-                                 options.verbose > 0 ? std::span<const std::uint32_t>() : wanted,
+                                 options.verbose > 0 ? SignatureRead::WithoutPageHashes : SignatureRead::Entitlements,
                                  options.architecture.has_value());
     if (const auto* e = std::get_if<LoadError>(&loaded)) {
         switch (e->kind) {

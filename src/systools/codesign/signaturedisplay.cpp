@@ -89,8 +89,8 @@ std::string writeDetails(const CodeObject& code, const CodeLocation& location, c
     const std::vector<CodeDirectory>& directories = found->all;
     const CodeDirectory& cd = found->chosen();
     const HashKind& kind = *hashKind(cd.hashType);
-    const auto cdBytes = std::span(cd.bytes).first(std::min<std::size_t>(cd.length, cd.bytes.size()));
-    const auto cdDigest = digest(kind, cdBytes);
+    const auto cdDigest = directoryDigest(code, found->chosenSlot(), cd);
+    if (cdDigest.empty()) return "the code directory could not be hashed";
 
     char flags[16];
     std::snprintf(flags, sizeof flags, "0x%x", cd.flags);
