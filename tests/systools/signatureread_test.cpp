@@ -1,0 +1,220 @@
+// Reading a signature without its page hashes must show exactly what reading it whole
+// shows, and anything it can't read that way must fall back to the whole read.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+
+#include "format/codesig/csblobs.h"
+#include "format/macho/bytesource.h"
+#include "format/macho/machoformat.h"
+#include "gen/machowriter.h"
+#include "systools/codesign/bundlelocator.h"
+#include "systools/codesign/codehash.h"
+#include "systools/codesign/codeobject.h"
+#include "systools/codesign/codeverifier.h"
+
+using namespace varko;
+using namespace varko::codesign;
+using varko::codesig::CodeSlots;
+
+namespace {
+
+using Bytes = std::vector<std::byte>;
+
+std::uint32_t getBE32(const Bytes& b, std::size_t at) {
+    std::uint32_t v = 0;
+    for (int i = 0; i < 4; ++i) v = (v << 8) | std::to_integer<std::uint32_t>(b.at(at + i));
+    return v;
+}
+
+void putBE32(Bytes& b, std::size_t at, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) b.at(at + i) = std::byte(v >> (24 - 8 * i));
+}
+
+examplegen::MachOOptions options() {
+    examplegen::MachOOptions o;
+    o.arch = examplegen::Arch::X86_64;
+    o.codeSize = 40000;  // ten pages: the page hashes are far from the headers
+    o.signature->identifier = "com.example.streamed";
+    o.signature->teamId = "ABCDE12345";
+    o.signature->entitlements = "<plist><dict><key>k</key><true/></dict></plist>\n";
+    return o;
+}
+
+/// A generated signature and where its parts are: the SuperBlob's index lists the code
+/// directory first, then requirements, entitlements and the CMS wrapper.
+struct Signature {
+    Bytes bytes;
+    std::uint32_t cd = 0;          ///< the code directory's offset
+    std::uint32_t hashes = 0;      ///< its first page hash, from the SuperBlob's start
+    std::size_t entry(std::uint32_t slot) const {
+        for (std::uint32_t i = 0; i < getBE32(bytes, 8); ++i)
+            if (getBE32(bytes, 12 + 8 * i) == slot) return 12 + 8 * i;
+        ADD_FAILURE() << "no slot " << slot;
+        return 0;
+    }
+};
+
+Signature generated() {
+    const Bytes file = examplegen::makeMachO(options());
+    const macho::MemorySource source(file);
+    auto m = macho::MachOFile::create(source);
+    const auto& loc = *m->slices()[0].codeSignature;
+    Signature s;
+    s.bytes = Bytes(file.begin() + loc.dataoff, file.begin() + loc.dataoff + loc.datasize);
+    s.cd = getBE32(s.bytes, s.entry(codesig::CSSLOT_CODEDIRECTORY) + 4);
+    s.hashes = s.cd + getBE32(s.bytes, s.cd + 16);
+    return s;
+}
+
+/// Everything -dvvv takes from a signature, in words, so that two reads compare as one.
+struct Shown {
+    std::string text;
+    bool pageHashesRead = true;
+};
+
+Shown show(std::span<const std::byte> bytes, std::uint64_t size, SignatureRead how) {
+    const macho::MemorySource source(bytes);
+    auto read = readSignature(source, 0, static_cast<std::uint32_t>(size), how);
+    if (const auto* e = std::get_if<LoadError>(&read)) return {"error " + e->message, true};
+    CodeObject code;
+    code.signature = std::move(std::get<SignatureBlob>(read).superBlob);
+    code.directoryDigests = std::move(std::get<SignatureBlob>(read).digests);
+    std::ostringstream out;
+    auto directories = codeDirectories(*code.signature);
+    if (!directories) return {"directories " + directories.error().message, true};
+    Shown shown;
+    for (std::size_t i = 0; i < directories->all.size(); ++i) {
+        const auto& cd = directories->all[i];
+        shown.pageHashesRead = shown.pageHashesRead && cd.codeSlots == CodeSlots::Read;
+        out << "slot " << directories->slots[i] << " id " << cd.identifier << " team "
+            << cd.teamId.value_or("-") << " flags " << cd.flags << " slots " << cd.nCodeSlots << '+'
+            << cd.nSpecialSlots << " digest " << hex(directoryDigest(code, directories->slots[i], cd));
+        for (std::uint32_t slot = 1; slot <= cd.nSpecialSlots; ++slot)
+            out << " special " << hex(std::vector<unsigned char>(
+                                       reinterpret_cast<const unsigned char*>(cd.specialSlotHash(slot)->data()),
+                                       reinterpret_cast<const unsigned char*>(cd.specialSlotHash(slot)->data()) + 32));
+        out << '\n';
+    }
+    if (auto ent = code.signature->entitlements(); !ent) out << "entitlements " << ent.error().message << '\n';
+    else if (*ent) out << "entitlements " << std::string(reinterpret_cast<const char*>((*ent)->data()), (*ent)->size()) << '\n';
+    if (auto req = code.signature->requirements(); !req) out << "requirements " << req.error().message << '\n';
+    else if (*req) out << "requirements " << (*req)->entries.size() << '\n';
+    if (auto cms = code.signature->cmsSignature(); !cms) out << "cms " << cms.error().message << '\n';
+    else if (*cms) out << "cms " << (*cms)->size() << '\n';
+    shown.text = out.str();
+    return shown;
+}
+
+Shown show(const Bytes& bytes, SignatureRead how) { return show(bytes, bytes.size(), how); }
+
+TEST(SignatureReadTest, WithoutPageHashesShowsWhatTheWholeReadShows) {
+    const Signature s = generated();
+    const Shown whole = show(s.bytes, SignatureRead::Whole);
+    const Shown streamed = show(s.bytes, SignatureRead::WithoutPageHashes);
+    EXPECT_TRUE(whole.pageHashesRead);
+    EXPECT_FALSE(streamed.pageHashesRead);
+    EXPECT_EQ(streamed.text, whole.text);
+    EXPECT_TRUE(whole.text.find("id com.example.streamed team ABCDE12345") != std::string::npos) << whole.text;
+
+    // The digest is the code directory's own: its page hashes count.
+    const auto cdLength = getBE32(s.bytes, s.cd + 4);
+    const auto expected = digest(*hashKind(codesig::CS_HASHTYPE_SHA256),
+                                 std::span(s.bytes).subspan(s.cd, cdLength));
+    EXPECT_TRUE(streamed.text.find("digest " + hex(expected)) != std::string::npos) << streamed.text;
+    Bytes changed = s.bytes;
+    changed[s.hashes + 5] ^= std::byte{1};
+    EXPECT_NE(show(changed, SignatureRead::WithoutPageHashes).text, streamed.text);
+
+    // The page hashes' memory is never taken for hashes.
+    auto read = readSignature(macho::MemorySource(s.bytes), 0, static_cast<std::uint32_t>(s.bytes.size()),
+                              SignatureRead::WithoutPageHashes);
+    auto cd = std::get<SignatureBlob>(read).superBlob.codeDirectory();
+    ASSERT_TRUE(cd && *cd);
+    EXPECT_FALSE((*cd)->codeSlotHash(0));
+    EXPECT_TRUE((*cd)->specialSlotHash(codesig::CSSLOT_ENTITLEMENTS));
+}
+
+TEST(SignatureReadTest, LayoutsThatReachIntoThePageHashesAreReadWhole) {
+    const Signature s = generated();
+    struct Case {
+        const char* name;
+        std::function<void(Bytes&)> patch;
+    };
+    const Case cases[] = {
+        {"a blob inside the page hashes",
+         [&](Bytes& b) {
+             putBE32(b, s.hashes, codesig::CSMAGIC_EMBEDDED_ENTITLEMENTS);
+             putBE32(b, s.hashes + 4, 16);
+             putBE32(b, s.entry(codesig::CSSLOT_ENTITLEMENTS) + 4, s.hashes);
+         }},
+        {"a blob running into the page hashes",
+         [&](Bytes& b) {
+             const std::uint32_t at = s.hashes - 8;
+             putBE32(b, at, codesig::CSMAGIC_EMBEDDED_ENTITLEMENTS);
+             putBE32(b, at + 4, 24);
+             putBE32(b, s.entry(codesig::CSSLOT_ENTITLEMENTS) + 4, at);
+         }},
+        {"the identifier among the page hashes",
+         [&](Bytes& b) {
+             b[s.hashes] = std::byte{'x'};
+             b[s.hashes + 1] = std::byte{0};
+             putBE32(b, s.cd + 20, s.hashes - s.cd);
+         }},
+        {"two code directories in one blob",
+         [&](Bytes& b) {
+             const std::size_t e = s.entry(codesig::CSSLOT_REQUIREMENTS);
+             putBE32(b, e, codesig::CSSLOT_ALTERNATE_CODEDIRECTORIES);
+             putBE32(b, e + 4, s.cd);
+         }},
+        {"page hashes over the header", [&](Bytes& b) { putBE32(b, s.cd + 16, 40); }},
+        {"page hashes past the blob", [&](Bytes& b) { putBE32(b, s.cd + 28, 0x7fffffff); }},
+        {"an alternate slot that is no code directory",
+         [&](Bytes& b) { putBE32(b, s.entry(codesig::CSSLOT_REQUIREMENTS), codesig::CSSLOT_ALTERNATE_CODEDIRECTORIES); }},
+        {"an unknown hash type", [&](Bytes& b) { b[s.cd + 37] = std::byte{9}; }},
+        {"a count in the billions", [&](Bytes& b) { putBE32(b, 8, 0xffffffff); }},
+        {"a longer index than real signatures have", [&](Bytes& b) { putBE32(b, 8, 65); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Bytes b = s.bytes;
+        c.patch(b);
+        const Shown whole = show(b, SignatureRead::Whole);
+        const Shown streamed = show(b, SignatureRead::WithoutPageHashes);
+        EXPECT_EQ(streamed.text, whole.text);
+        EXPECT_TRUE(streamed.pageHashesRead);
+    }
+}
+
+TEST(SignatureReadTest, AFileShorterThanItsSignatureFailsAsTheWholeReadDoes) {
+    const Signature s = generated();
+    for (const std::size_t cut : {std::size_t{20}, std::size_t{s.hashes + 10}, s.bytes.size() - 1}) {
+        SCOPED_TRACE(cut);
+        const auto part = std::span(s.bytes).first(cut);
+        const Shown whole = show(part, s.bytes.size(), SignatureRead::Whole);
+        EXPECT_TRUE(whole.text.starts_with("error read of ")) << whole.text;
+        EXPECT_EQ(show(part, s.bytes.size(), SignatureRead::WithoutPageHashes).text, whole.text);
+    }
+}
+
+TEST(SignatureReadTest, CodeWhosePageHashesWereNotReadIsNeverTakenAsVerified) {
+    const auto path = std::filesystem::temp_directory_path() / ("varko-streamed-" + std::to_string(::getpid()));
+    const Bytes file = examplegen::makeMachO(options());
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(file.data()),
+                                                static_cast<std::streamsize>(file.size()));
+    const CodeLocation location{path, std::nullopt, std::nullopt, false};
+    auto whole = loadCodeObject(path, macho::CPU_TYPE_X86_64, SignatureRead::Whole);
+    auto streamed = loadCodeObject(path, macho::CPU_TYPE_X86_64, SignatureRead::WithoutPageHashes);
+    ASSERT_TRUE(std::holds_alternative<CodeObject>(whole));
+    ASSERT_TRUE(std::holds_alternative<CodeObject>(streamed));
+    EXPECT_EQ(verifyCode(std::get<CodeObject>(whole), location), std::nullopt);
+    EXPECT_EQ(verifyCode(std::get<CodeObject>(streamed), location), "the page hashes were not read");
+    std::filesystem::remove(path);
+}
+
+}  // namespace
