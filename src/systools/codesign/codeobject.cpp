@@ -86,13 +86,15 @@ struct Unread {
     std::uint64_t begin = 0, end = 0;
     std::uint64_t hashesBegin = 0, hashesEnd = 0;
     const HashKind* kind = nullptr;
+    std::vector<std::byte> header;  ///< what the above was taken from
 };
 
 /// Where the page hashes of the code directory at `offset` lie, from its header alone.
+/// They must lie past the index, which is decoded from memory again.
 std::optional<Unread> locateHashes(const macho::ByteSource& source, std::uint64_t base, std::uint32_t length,
-                                   std::uint32_t slot, std::uint32_t offset) {
+                                   std::uint64_t indexEnd, std::uint32_t slot, std::uint32_t offset) {
     constexpr std::uint32_t fixed = codesig::codeDirectoryHeaderSize(codesig::CS_EARLIEST_VERSION);
-    if (offset > length || length - offset < fixed) return std::nullopt;
+    if (offset < indexEnd || offset > length || length - offset < fixed) return std::nullopt;
     auto header = source.read(base + offset, fixed);
     if (!header) return std::nullopt;
     const ByteReader r(*header);
@@ -104,8 +106,13 @@ std::optional<Unread> locateHashes(const macho::ByteSource& source, std::uint64_
         cdLength > length - offset || hashOffset < codesig::codeDirectoryHeaderSize(version) ||
         hashOffset > cdLength || hashBytes > cdLength - hashOffset)
         return std::nullopt;
-    return Unread{slot, offset, std::uint64_t{offset} + cdLength, std::uint64_t{offset} + hashOffset,
-                  std::uint64_t{offset} + hashOffset + hashBytes, kind};
+    return Unread{slot,
+                  offset,
+                  std::uint64_t{offset} + cdLength,
+                  std::uint64_t{offset} + hashOffset,
+                  std::uint64_t{offset} + hashOffset + hashBytes,
+                  kind,
+                  std::move(*header)};
 }
 
 /// The whole SuperBlob but for its page hashes, which are only hashed, a chunk at a time,
@@ -133,7 +140,8 @@ std::optional<SignatureBlob> readWithoutPageHashes(const macho::ByteSource& sour
     std::vector<Unread> unread;
     for (std::uint32_t i = 0; i < count; ++i) {
         if (!isCodeDirectorySlot(type(i))) continue;
-        auto u = locateHashes(source, base, length, type(i), offset(i));
+        auto u = locateHashes(source, base, length, headerSize + std::uint64_t{count} * entrySize, type(i),
+                              offset(i));
         if (!u) return std::nullopt;
         // Code directories sharing bytes would each hash the other's missing hashes.
         for (const Unread& other : unread)
@@ -156,6 +164,9 @@ std::optional<SignatureBlob> readWithoutPageHashes(const macho::ByteSource& sour
         at = u.hashesEnd;
     }
     if (!read(at, length)) return std::nullopt;
+    // A file rewritten meanwhile must not move the hashes from where they were skipped.
+    for (const Unread& u : unread)
+        if (!std::equal(u.header.begin(), u.header.end(), storage.get() + u.begin)) return std::nullopt;
 
     // No other blob may reach into the hashes that were not read.
     for (std::uint32_t i = 0; i < count; ++i) {
