@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <limits>
 #include <memory>
 
 #include "format/bytereader.h"
@@ -17,27 +18,49 @@ void appendBE32(std::vector<std::byte>& out, std::uint32_t v) {
     for (int shift = 24; shift >= 0; shift -= 8) out.push_back(std::byte(v >> shift));
 }
 
+constexpr std::uint32_t headerSize = sizeof(codesig::CS_SuperBlob);
+constexpr std::uint32_t entrySize = sizeof(codesig::CS_BlobIndex);
+
+/// A SuperBlob's header and index, read on their own.
+struct Index {
+    std::uint32_t magic = 0;
+    std::uint32_t length = 0;
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> entries;  ///< slot and offset
+    [[nodiscard]] std::uint64_t end() const { return headerSize + std::uint64_t{entries.size()} * entrySize; }
+};
+
+/// Nullopt when the index does not fit the signature's `size` or has more than `maxCount` entries.
+std::optional<Index> readIndex(const macho::ByteSource& source, std::uint64_t base, std::uint32_t size,
+                               std::uint32_t maxCount) {
+    if (size < headerSize) return std::nullopt;
+    auto header = source.read(base, headerSize);
+    if (!header) return std::nullopt;
+    const ByteReader h(*header);
+    Index out{*h.u32be(0), *h.u32be(4), {}};
+    const std::uint32_t count = *h.u32be(8);
+    if (out.length < headerSize || out.length > size || count > maxCount ||
+        std::uint64_t{count} * entrySize + headerSize > out.length)
+        return std::nullopt;
+    auto index = source.read(base + headerSize, std::uint64_t{count} * entrySize);
+    if (!index) return std::nullopt;
+    const ByteReader r(*index);
+    out.entries.reserve(count);
+    for (std::uint32_t i = 0; i < count; ++i)
+        out.entries.emplace_back(*r.u32be(std::uint64_t{i} * entrySize), *r.u32be(std::uint64_t{i} * entrySize + 4));
+    return out;
+}
+
 /// The SuperBlob reduced to the blobs of `slots`, read one by one, so that the page
 /// hashes of a large executable stay on disk. Anything odd gives nullopt: the caller
 /// then reads the whole signature, whose checks word the error.
 std::optional<std::vector<std::byte>> readSlots(const macho::ByteSource& source, std::uint64_t base,
                                                 std::uint32_t size, std::span<const std::uint32_t> slots) {
-    constexpr std::uint32_t headerSize = sizeof(codesig::CS_SuperBlob);
-    constexpr std::uint32_t entrySize = sizeof(codesig::CS_BlobIndex);
-    if (size < headerSize) return std::nullopt;
-    auto header = source.read(base, headerSize);
-    if (!header) return std::nullopt;
-    const ByteReader h(*header);
-    const std::uint32_t magic = *h.u32be(0), length = *h.u32be(4), count = *h.u32be(8);
-    if (length > size || std::uint64_t{count} * entrySize + headerSize > length) return std::nullopt;
-    auto index = source.read(base + headerSize, std::uint64_t{count} * entrySize);
+    const auto index = readIndex(source, base, size, std::numeric_limits<std::uint32_t>::max());
     if (!index) return std::nullopt;
-    const ByteReader r(*index);
+    const std::uint32_t magic = index->magic, length = index->length;
 
     std::vector<std::pair<std::uint32_t, std::vector<std::byte>>> wanted;
-    for (std::uint32_t i = 0; i < count; ++i) {
-        const std::uint32_t type = *r.u32be(std::uint64_t{i} * entrySize);
-        const std::uint32_t offset = *r.u32be(std::uint64_t{i} * entrySize + 4);
+    for (const auto& [type, offset] : index->entries) {
         if (std::find(slots.begin(), slots.end(), type) == slots.end()) continue;
         if (offset > length || length - offset < 8) return std::nullopt;
         auto blobHeader = source.read(base + offset, 8);
@@ -121,27 +144,14 @@ std::optional<Unread> locateHashes(const macho::ByteSource& source, std::uint64_
 /// Anything odd gives nullopt, as readSlots does.
 std::optional<SignatureBlob> readWithoutPageHashes(const macho::ByteSource& source, std::uint64_t base,
                                               std::uint32_t size) {
-    constexpr std::uint32_t headerSize = sizeof(codesig::CS_SuperBlob);
-    constexpr std::uint32_t entrySize = sizeof(codesig::CS_BlobIndex);
-    if (size < headerSize) return std::nullopt;
-    auto header = source.read(base, headerSize);
-    if (!header) return std::nullopt;
-    const ByteReader h(*header);
-    const std::uint32_t length = *h.u32be(4), count = *h.u32be(8);
-    if (length < headerSize || length > size || count > maxStreamedBlobs ||
-        std::uint64_t{count} * entrySize + headerSize > length)
-        return std::nullopt;
-    auto index = source.read(base + headerSize, std::uint64_t{count} * entrySize);
+    const auto index = readIndex(source, base, size, maxStreamedBlobs);
     if (!index) return std::nullopt;
-    const ByteReader r(*index);
-    const auto type = [&](std::uint32_t i) { return *r.u32be(std::uint64_t{i} * entrySize); };
-    const auto offset = [&](std::uint32_t i) { return *r.u32be(std::uint64_t{i} * entrySize + 4); };
+    const std::uint32_t length = index->length;
 
     std::vector<Unread> unread;
-    for (std::uint32_t i = 0; i < count; ++i) {
-        if (!isCodeDirectorySlot(type(i))) continue;
-        auto u = locateHashes(source, base, length, headerSize + std::uint64_t{count} * entrySize, type(i),
-                              offset(i));
+    for (const auto& [type, offset] : index->entries) {
+        if (!isCodeDirectorySlot(type)) continue;
+        auto u = locateHashes(source, base, length, index->end(), type, offset);
         if (!u) return std::nullopt;
         // Code directories sharing bytes would each hash the other's missing hashes.
         for (const Unread& other : unread)
@@ -169,15 +179,15 @@ std::optional<SignatureBlob> readWithoutPageHashes(const macho::ByteSource& sour
         if (!std::equal(u.header.begin(), u.header.end(), storage.get() + u.begin)) return std::nullopt;
 
     // No other blob may reach into the hashes that were not read.
-    for (std::uint32_t i = 0; i < count; ++i) {
-        const std::uint64_t begin = offset(i);
+    for (const auto& [type, offset] : index->entries) {
+        const std::uint64_t begin = offset;
         if (begin > length || length - begin < 8) continue;  // the SuperBlob's checks word it
         for (const Unread& u : unread)
-            if (u.slot != type(i) && overlaps(begin, begin + 8, u.hashesBegin, u.hashesEnd)) return std::nullopt;
+            if (u.slot != type && overlaps(begin, begin + 8, u.hashesBegin, u.hashesEnd)) return std::nullopt;
         const std::uint64_t blobLength = *ByteReader(std::span(storage.get() + begin, 8)).u32be(4);
         const std::uint64_t end = begin + std::min(blobLength, length - begin);
         for (const Unread& u : unread)
-            if (u.slot != type(i) && overlaps(begin, end, u.hashesBegin, u.hashesEnd)) return std::nullopt;
+            if (u.slot != type && overlaps(begin, end, u.hashesBegin, u.hashesEnd)) return std::nullopt;
     }
 
     SignatureBlob out{};
