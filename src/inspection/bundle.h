@@ -15,9 +15,11 @@ struct Bundle {
     /// The bundle at `path`, or nothing when no folder is there.
     [[nodiscard]] static std::optional<Bundle> open(const QString& path);
 
-    /// The information dictionary, or nothing when there is no readable property
-    /// list, it is not a dictionary, or it is larger than `maxInfoPlistBytes`.
-    [[nodiscard]] std::optional<plist::Dictionary> infoDictionary() const;
+    /// The information dictionary. Empty when there is no readable property list,
+    /// it is not a dictionary, it is larger than `maxInfoPlistBytes`, or a symbolic
+    /// link takes it out of the bundle: a stranger's bundle must not make us read,
+    /// and report, a file of the user's.
+    [[nodiscard]] plist::Dictionary infoDictionary() const;
 
     static constexpr qint64 maxInfoPlistBytes = 32 << 20;
 };

@@ -20,8 +20,9 @@ Info::Info(const QUrl& itemUrl, bool isApp, const tools::ToolSet& tools) : url(i
     bundle = Bundle::open(path());
     if (!bundle || !isApp) return;
 
+    // Every bundle has a dictionary, empty when its Info.plist is missing or bad,
+    // so that such an app still gets its entitlements read.
     theDict = bundle->infoDictionary();
-    if (!theDict) return;
     const plist::Dictionary& dict = *theDict;
 
     takeText(dict, "CFBundleIdentifier", bundleID);

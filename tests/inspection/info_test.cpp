@@ -1,4 +1,7 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <functional>
 
 #include "inspection/info.h"
 #include "support/faketool.h"
@@ -62,8 +65,7 @@ TEST_F(InfoTest, PackageAndNonBundlesKeepInitialValuesAndRunNoTool) {
 
     struct Case { QString path; bool isApp; bool hasBundle; };
     for (const Case& c : {Case{pkg.fileName(), false, false}, Case{app, false, true},
-                          Case{dir.filePath("Missing.app"), true, false},
-                          Case{makeBundle(dir, "NoPlist.app", std::nullopt), true, true}}) {
+                          Case{dir.filePath("Missing.app"), true, false}}) {
         SCOPED_TRACE(c.path.toStdString());
         const Info info = inspect(c.path, c.isApp);
         EXPECT_EQ(info.path(), c.path);
@@ -233,7 +235,7 @@ TEST_F(InfoTest, TwoRecordsOfOneBundleAreEqualAndOwnTheirArguments) {
     EXPECT_EQ(a.theCodesignParams.size(), 4);
 }
 
-TEST_F(InfoTest, FlatBundleAndOversizedOrNonDictionaryInfoPlist) {
+TEST_F(InfoTest, FlatBundleIsRead) {
     codesign.answer({});
     const QString flat = dir.filePath("Flat.app");
     QDir().mkpath(flat);
@@ -242,16 +244,97 @@ TEST_F(InfoTest, FlatBundleAndOversizedOrNonDictionaryInfoPlist) {
     f.write(xmlPlist("<key>CFBundleIdentifier</key><string>flat</string>"));
     f.close();
     EXPECT_EQ(inspect(flat).bundleID, "flat");
+}
 
-    const QString arrayTop = makeBundle(dir, "Arr.app", "<plist><array/></plist>");
-    EXPECT_FALSE(inspect(arrayTop).theDict.has_value());
+TEST_F(InfoTest, InfoPlistInAnyEncodingTheSystemReads) {
+    codesign.answer({});
+    const QString body = QStringLiteral(
+        "<key>CFBundleIdentifier</key><string>com.example.caf\u00E9</string>\n"
+        "<key>NSCameraUsageDescription</key><string>\u201CScan\u201D \u20AC</string>\n");
+    const QByteArray xml = xmlPlist(body.toUtf8());
+    QByteArray utf16BE("\xFE\xFF");
+    for (QChar c : QString::fromUtf8(xml)) utf16BE.append(char(c.unicode() >> 8)).append(char(c.unicode() & 0xFF));
+    QByteArray windows1252 = xmlPlist(
+        "<key>CFBundleIdentifier</key><string>com.example.caf\xE9</string>\n"
+        "<key>NSCameraUsageDescription</key><string>\x93Scan\x94 \x80</string>\n");
+    windows1252.replace("encoding=\"UTF-8\"", "encoding=\"Windows-1252\"");
 
-    const QString big = makeBundle(dir, "Big.app", std::nullopt);
-    QFile huge(big + "/Contents/Info.plist");
-    ASSERT_TRUE(huge.open(QIODevice::WriteOnly));
-    ASSERT_TRUE(huge.resize(Bundle::maxInfoPlistBytes + 1));  // sparse
-    huge.close();
-    EXPECT_FALSE(inspect(big).theDict.has_value());
+    for (const QByteArray& plist : {xml, utf16BE, windows1252}) {
+        const Info info = inspect(makeBundle(dir, "Enc.app", plist));
+        EXPECT_EQ(info.bundleID, QStringLiteral("com.example.caf\u00E9"));
+        EXPECT_EQ(info.camera, QStringLiteral("\u201CScan\u201D \u20AC"));
+    }
+}
+
+// Whatever is wrong with Info.plist, the app is still an app: its entitlements
+// are read and every identity and usage field keeps its initial value.
+TEST_F(InfoTest, UnusableInfoPlistGivesAnEmptyDictionaryAndTheEntitlementStageRuns) {
+    QFile outside(dir.filePath("outside.plist"));
+    ASSERT_TRUE(outside.open(QIODevice::WriteOnly));
+    outside.write(xmlPlist("<key>CFBundleIdentifier</key><string>not.this.bundle</string>"));
+    outside.close();
+    struct Case { QString name; std::function<void(const QString& contents)> make; };
+    const Case cases[] = {
+        {"Missing.app", [](const QString&) {}},
+        {"Garbage.app", [&](const QString& contents) {
+             QFile f(contents + "/Info.plist");
+             ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+             f.write(QByteArray("\xFF\xFE<\0p\0l\0i\0s\0t\0>\0<\0", 18));
+         }},
+        {"Array.app", [&](const QString& contents) {
+             QFile f(contents + "/Info.plist");
+             ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+             f.write("<plist><array><string>CFBundleIdentifier</string></array></plist>");
+         }},
+        {"Big.app", [&](const QString& contents) {
+             QFile f(contents + "/Info.plist");
+             ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+             f.write(xmlPlist("<key>CFBundleIdentifier</key><string>big</string>"));
+             ASSERT_TRUE(f.resize(Bundle::maxInfoPlistBytes + 1));  // sparse
+         }},
+        {"LinkOut.app", [&](const QString& contents) {
+             ASSERT_TRUE(QFile::link(outside.fileName(), contents + "/Info.plist"));
+         }},
+        {"RelativeLinkOut.app", [&](const QString& contents) {
+             ASSERT_TRUE(QFile::link("../../outside.plist", contents + "/Info.plist"));
+         }},
+        {"ContentsOut.app", [&](const QString& contents) {
+             QDir().mkpath(dir.filePath("elsewhere"));
+             ASSERT_TRUE(QFile::copy(outside.fileName(), dir.filePath("elsewhere/Info.plist")));
+             ASSERT_TRUE(QDir(contents).removeRecursively());
+             ASSERT_TRUE(QFile::link(dir.filePath("elsewhere"), contents));
+         }},
+        {"Fifo.app", [&](const QString& contents) {
+             ASSERT_EQ(::mkfifo(QFile::encodeName(contents + "/Info.plist").constData(), 0600), 0);
+         }},
+        {"Folder.app", [&](const QString& contents) { QDir().mkpath(contents + "/Info.plist"); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name.toStdString());
+        codesign.answer(entitlements);
+        const QString app = makeBundle(dir, c.name, std::nullopt);
+        c.make(app + "/Contents");
+        const Info info = inspect(app);
+        ASSERT_TRUE(info.theDict.has_value());
+        EXPECT_TRUE(info.theDict->empty());
+        expectUntouched(info);
+        EXPECT_TRUE(codesign.ran());
+        EXPECT_EQ(info.theCodesignParams, QStringList({"--display", "--entitlements", ":-", app}));
+        EXPECT_TRUE(info.pubCamera);
+        EXPECT_TRUE(info.privCamera);
+    }
+}
+
+TEST_F(InfoTest, LinkThatStaysInsideTheBundleIsFollowed) {
+    codesign.answer({});
+    const QString app = makeBundle(dir, "Inside.app", std::nullopt);
+    QFile real(app + "/Contents/Resources/Real.plist");
+    QDir().mkpath(app + "/Contents/Resources");
+    ASSERT_TRUE(real.open(QIODevice::WriteOnly));
+    real.write(xmlPlist("<key>CFBundleIdentifier</key><string>inside</string>"));
+    real.close();
+    ASSERT_TRUE(QFile::link("Resources/Real.plist", app + "/Contents/Info.plist"));
+    EXPECT_EQ(inspect(app).bundleID, "inside");
 }
 
 }  // namespace

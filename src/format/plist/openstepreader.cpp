@@ -3,6 +3,7 @@
 #include "format/bytereader.h"
 #include "format/plist/encoding.h"
 #include "format/plist/plist.h"
+#include "format/plist/textencoding.h"
 
 namespace varko::plist {
 
@@ -25,7 +26,6 @@ public:
     explicit OpenStepReader(std::span<const std::byte> bytes) : in(bytes) {}
 
     Expected<Value> read() {
-        if (in.text(0, 3) == "\xEF\xBB\xBF") pos = 3;
         const std::uint64_t start = pos;
         if (auto e = skipSpace()) return *e;
         // Only whitespace and comments: an empty strings file.
@@ -43,9 +43,9 @@ public:
     }
 
 private:
+    // Worded once, in parseOpenStep, when the offset is one in the bytes as given.
     Error fail(std::uint64_t at, std::string_view what) const {
-        return Error{at, "malformed OpenStep property list (at byte " + std::to_string(at) + ": " +
-                             std::string(what) + ")"};
+        return Error{at, std::string(what)};
     }
 
     [[nodiscard]] bool atEnd() const { return pos >= in.size(); }
@@ -276,8 +276,19 @@ private:
 
 Expected<Value> parseOpenStep(std::span<const std::byte> bytes) {
     if (bytes.empty()) return Error{0, "empty property list"};
+    const auto worded = [](const Error& raw) {
+        return Error{raw.offset, "malformed OpenStep property list (at byte " +
+                                     std::to_string(raw.offset) + ": " + raw.message + ")"};
+    };
     try {
-        return OpenStepReader(bytes).read();
+        const auto text =
+            detail::Utf8Text::decode(bytes, detail::sniffEncoding(bytes, detail::Sniff::MarkOnly));
+        if (!text) return worded(text.error());
+        auto value = OpenStepReader(text->bytes()).read();
+        if (value) return value;
+        Error error = value.error();
+        error.offset = text->originalOffset(error.offset);
+        return worded(error);
     } catch (const std::bad_alloc&) {
         return Error{0, "malformed OpenStep property list (not enough memory to read it)"};
     }

@@ -14,7 +14,12 @@ enum class Format { Xml, Binary, OpenStep };
 /// Nesting deeper than this is refused in every format.
 inline constexpr int maxDepth = 512;
 
-/// Which format the bytes are in, judged from their first bytes only.
+/// Text in an encoding other than UTF-8 larger than this is refused rather than
+/// converted; the UTF-8 can be three times as long. Above every caller's own cap.
+inline constexpr std::size_t maxConvertedTextBytes = 64 << 20;
+
+/// Which format the bytes are in, judged from their first bytes only, in
+/// whichever encoding they are (see parseXml).
 [[nodiscard]] Format detectFormat(std::span<const std::byte> bytes);
 
 /// Reads a property list in any of the three formats, detected from the bytes.
@@ -23,11 +28,18 @@ inline constexpr int maxDepth = 512;
 /// property list (at byte 345: ...)", "malformed OpenStep property list (at byte 345: ...)".
 /// Binary strings in UTF-16 with unpaired surrogates read with U+FFFD in their place;
 /// a binary file whose shared objects would expand far beyond its own size is refused.
+/// Offsets in errors count the bytes as given, also for text read in another encoding.
 [[nodiscard]] Expected<Value> parse(std::span<const std::byte> bytes);
 [[nodiscard]] Expected<Value> parse(std::string_view bytes);
 
+/// XML in the encoding the platform's reader finds: a byte-order mark for UTF-8,
+/// UTF-16 or UTF-32 (in either order); else UTF-16 or UTF-32 without a mark when
+/// NULs surround the first character; else the declaration's `encoding` when it
+/// names UTF-8, ISO-8859-1, Windows-1252 or Mac OS Roman; else UTF-8. A name
+/// we do not know leaves the text as UTF-8, where the platform refuses the file.
 [[nodiscard]] Expected<Value> parseXml(std::span<const std::byte> bytes);
 [[nodiscard]] Expected<Value> parseBinary(std::span<const std::byte> bytes);
+/// UTF-8, or UTF-16 or UTF-32 with a byte-order mark, as strings files often are.
 [[nodiscard]] Expected<Value> parseOpenStep(std::span<const std::byte> bytes);
 
 /// The XML form exactly as the platform writes it: the XML declaration, the

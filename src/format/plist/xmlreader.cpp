@@ -9,14 +9,20 @@
 #include "format/plist/calendar.h"
 #include "format/plist/encoding.h"
 #include "format/plist/plist.h"
+#include "format/plist/textencoding.h"
 
 namespace varko::plist {
 
 namespace {
 
+// Worded once, in parseXml, when the offset is one in the bytes as given.
 Error fail(std::uint64_t at, std::string_view what) {
-    return Error{at, "malformed XML property list (at byte " + std::to_string(at) + ": " +
-                         std::string(what) + ")"};
+    return Error{at, std::string(what)};
+}
+
+Error worded(const Error& raw) {
+    return Error{raw.offset, "malformed XML property list (at byte " + std::to_string(raw.offset) +
+                                 ": " + raw.message + ")"};
 }
 
 bool isSpace(char c) {
@@ -226,7 +232,7 @@ private:
 
 Expected<Value> readXml(std::span<const std::byte> bytes) {
     // pugixml ends strings at a NUL, which would silently shorten the data.
-    if (const void* nul = std::memchr(bytes.data(), 0, bytes.size()))
+    if (const void* nul = bytes.empty() ? nullptr : std::memchr(bytes.data(), 0, bytes.size()))
         return fail(static_cast<std::uint64_t>(static_cast<const std::byte*>(nul) - bytes.data()),
                     "NUL byte in XML");
     pugi::xml_document doc;
@@ -263,7 +269,14 @@ Expected<Value> readXml(std::span<const std::byte> bytes) {
 Expected<Value> parseXml(std::span<const std::byte> bytes) {
     if (bytes.empty()) return Error{0, "empty property list"};
     try {
-        return readXml(bytes);
+        const auto text =
+            detail::Utf8Text::decode(bytes, detail::sniffEncoding(bytes, detail::Sniff::Xml));
+        if (!text) return worded(text.error());
+        auto value = readXml(text->bytes());
+        if (value) return value;
+        Error error = value.error();
+        error.offset = text->originalOffset(error.offset);
+        return worded(error);
     } catch (const std::exception&) {
         return Error{0, "malformed XML property list (not enough memory to read it)"};
     }
