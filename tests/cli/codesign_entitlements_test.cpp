@@ -109,21 +109,30 @@ TEST_F(CodesignEntitlementsTest, AcceptsOptionsInAnyOrderAndPathsWithBlanks) {
     EXPECT_TRUE(raw.out.startsWith(QByteArray::fromHex("fade7171")));
 }
 
-TEST_F(CodesignEntitlementsTest, ReadsBareAndFlatCodeAndTheHostSlice) {
+TEST_F(CodesignEntitlementsTest, ReadsBareAndFlatCodeAndTheSliceACurrentMacRuns) {
     const std::string x86 = "<plist><string>x86_64</string></plist>\n";
     const std::string arm = "<plist><string>arm64</string></plist>\n";
     const std::vector<std::vector<std::byte>> slices{executable(Arch::X86_64, x86),
                                                      executable(Arch::Arm64, arm)};
     const QString fat = file("fat", makeUniversal(slices));
-#if defined(__aarch64__)
-    const std::string host = arm;
-#else
-    const std::string host = x86;
-#endif
-    EXPECT_EQ(entitlementsOf(fat).out, bytes(host));
-    const std::vector<std::vector<std::byte>> foreign{executable(Arch::I386, x86),
-                                                      executable(Arch::Arm64e, arm)};
-    EXPECT_EQ(entitlementsOf(file("foreign", makeUniversal(foreign))).out, bytes(x86));
+    // Whatever machine reads it, the slice shown is the one Apple silicon runs.
+    EXPECT_EQ(entitlementsOf(fat).out, bytes(arm));
+    const std::vector<std::vector<std::byte>> older{executable(Arch::I386, arm), executable(Arch::X86_64, x86)};
+    EXPECT_EQ(entitlementsOf(file("older", makeUniversal(older))).out, bytes(x86));
+
+    // -a takes codesign's names and numbers, and arm64 is never arm64e.
+    const std::string arme = "<plist><string>arm64e</string></plist>\n";
+    const QString three = file("three", makeUniversal(std::vector<std::vector<std::byte>>{
+                                            executable(Arch::I386, x86), executable(Arch::Arm64e, arme)}));
+    EXPECT_EQ(entitlementsOf(three).out, bytes(arme));
+    for (const char* name : {"i386", "7", "7,3"})
+        EXPECT_EQ(codesign({"--display", "-a", name, "--entitlements", ":-", three}).out, bytes(x86)) << name;
+    for (const char* name : {"arm64e", "16777228", "16777228,2"})
+        EXPECT_EQ(codesign({"--display", "-a", name, "--entitlements", ":-", three}).out, bytes(arme)) << name;
+    const ToolRun missing = codesign({"--display", "-a", "arm64", "--entitlements", ":-", three});
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_TRUE(missing.err.endsWith(": the executable has no code for architecture arm64\n")) << missing.err.toStdString();
+    EXPECT_EQ(codesign({"--display", "-a", "pentium", "--entitlements", ":-", three}).status, 1);
 
     EXPECT_EQ(entitlementsOf(file("i386", executable(Arch::I386, arm))).out, bytes(arm));
 
@@ -211,6 +220,8 @@ TEST_F(CodesignEntitlementsTest, DetailsOfTheExampleInCodesignsOrderAndWords) {
         "Format=app bundle with Mach-O universal (x86_64 arm64)",
         "CodeDirectory v=20400 size=* flags=0x10002(adhoc,runtime) hashes=*+5 location=embedded",
         "Hash type=sha256 size=32",
+        "CandidateCDHash sha256=*",
+        "CandidateCDHashFull sha256=*",
         "Hash choices=sha256",
         "CMSDigest=*",
         "CMSDigestType=2",
@@ -218,7 +229,7 @@ TEST_F(CodesignEntitlementsTest, DetailsOfTheExampleInCodesignsOrderAndWords) {
         "Signature=adhoc",
         "Info.plist entries=15",
         "TeamIdentifier=not set",
-        "Sealed Resources=none",
+        "Sealed Resources version=2 rules=13 files=0",
         "Internal requirements count=0 size=12",
         "",
     };
@@ -227,10 +238,12 @@ TEST_F(CodesignEntitlementsTest, DetailsOfTheExampleInCodesignsOrderAndWords) {
         const QRegularExpression pattern(QRegularExpression::wildcardToRegularExpression(expected[i]));
         EXPECT_TRUE(pattern.match(lines[i]).hasMatch()) << lines[i].toStdString();
     }
-    // The cdhash is the code directory's digest cut to 20 bytes.
-    const QString digest = lines[6].section('=', 1), cdhash = lines[8].section('=', 1);
+    // The cdhash is the code directory's digest cut to 20 bytes; the candidates say the same.
+    const QString digest = lines[8].section('=', 1), cdhash = lines[10].section('=', 1);
     EXPECT_EQ(digest.size(), 64);
     EXPECT_EQ(cdhash, digest.left(40));
+    EXPECT_EQ(lines[5].section('=', 1), cdhash);
+    EXPECT_EQ(lines[6].section('=', 1), digest);
 }
 
 TEST_F(CodesignEntitlementsTest, DetailsOfBareCodeWithATeamAndNoFlags) {

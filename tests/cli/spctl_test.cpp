@@ -93,7 +93,7 @@ TEST_F(SpctlTest, ChangedCodeOrInfoPlistIsAnInvalidSignature) {
         patch(app + "/Contents/Info.plist", 60, "x");
         const Verdict v = spctl({"-a", "-vv", app});
         EXPECT_EQ(v.status, 3);
-        EXPECT_TRUE(v.err.contains("invalid signature: the Info.plist does not match the signature"))
+        EXPECT_TRUE(v.err.contains("rejected (invalid Info.plist (plist or signature have been modified) (x86_64 slice))"))
             << v.err.toStdString();
     }
 }

@@ -59,6 +59,56 @@ TEST(MachOReaderTest, UnsignedFileHasNoSignature) {
     EXPECT_FALSE(macho::MachOFile::readCodeSignature(macho::MemorySource(Bytes{}), m->slices()[0]));
 }
 
+TEST(MachOReaderTest, ArchitecturesByNameAndNumberAsCodesignTakesThem) {
+    struct Case {
+        const char* text;
+        std::optional<macho::Architecture> expected;
+    } cases[] = {
+        {"i386", macho::Architecture{macho::CPU_TYPE_X86, 3}},
+        {"x86_64", macho::Architecture{macho::CPU_TYPE_X86_64, 3}},
+        {"x86_64h", macho::Architecture{macho::CPU_TYPE_X86_64, 8}},
+        {"arm64", macho::Architecture{macho::CPU_TYPE_ARM64, 0}},
+        {"arm64e", macho::Architecture{macho::CPU_TYPE_ARM64, 2}},
+        {"7", macho::Architecture{macho::CPU_TYPE_X86, std::nullopt}},
+        {"16777228,2", macho::Architecture{macho::CPU_TYPE_ARM64, 2}},
+        {"16777228,2147483650", macho::Architecture{macho::CPU_TYPE_ARM64, 2}},  // capability bits dropped
+        {"ARM64", std::nullopt},
+        {"", std::nullopt},
+        {"7,", std::nullopt},
+        {",3", std::nullopt},
+        {"0x7", std::nullopt},
+        {"99999999999", std::nullopt},
+    };
+    for (const auto& c : cases) {
+        const auto a = macho::parseArchitecture(c.text);
+        ASSERT_EQ(a.has_value(), c.expected.has_value()) << c.text;
+        if (!a) continue;
+        EXPECT_EQ(a->cpuType, c.expected->cpuType) << c.text;
+        EXPECT_EQ(a->cpuSubtype, c.expected->cpuSubtype) << c.text;
+    }
+}
+
+TEST(MachOReaderTest, RunningSlicePrefersArm64eThenArm64ThenIntel) {
+    using Arch = examplegen::Arch;
+    const struct {
+        std::vector<Arch> slices;
+        const char* running;
+    } cases[] = {
+        {{Arch::X86_64, Arch::Arm64}, "arm64"},
+        {{Arch::Arm64, Arch::Arm64e}, "arm64e"},
+        {{Arch::I386, Arch::X86_64}, "x86_64"},
+        {{Arch::I386}, "i386"},
+    };
+    for (const auto& c : cases) {
+        std::vector<Bytes> parts;
+        for (Arch a : c.slices) parts.push_back(thin(a));
+        const Bytes file = c.slices.size() > 1 ? examplegen::makeUniversal(parts, false) : parts.front();
+        auto m = parse(file);
+        ASSERT_TRUE(m) << m.error().message;
+        EXPECT_EQ(m->runningSlice().archName(), c.running);
+    }
+}
+
 TEST(MachOReaderTest, UniversalFilePicksTheAskedSliceElseTheFirst) {
     for (bool fat64 : {false, true}) {
         const std::vector<Bytes> parts{thin(Arch::X86_64), thin(Arch::Arm64)};
@@ -68,12 +118,17 @@ TEST(MachOReaderTest, UniversalFilePicksTheAskedSliceElseTheFirst) {
         EXPECT_TRUE(m->isUniversal());
         EXPECT_EQ(m->isFat64(), fat64);
         ASSERT_EQ(m->slices().size(), 2u);
-        const auto& arm = m->preferredSlice(macho::CPU_TYPE_ARM64);
+        // A current Mac runs the arm64 slice, whatever machine reads the file.
+        const auto& arm = m->runningSlice();
         EXPECT_EQ(arm.archName(), "arm64");
         EXPECT_EQ(arm.fileOffset, 16384u);
         EXPECT_EQ(arm.size, parts[1].size());
-        EXPECT_EQ(m->preferredSlice(macho::CPU_TYPE_X86_64).archName(), "x86_64");
-        EXPECT_EQ(m->preferredSlice(macho::CPU_TYPE_POWERPC).archName(), "x86_64");
+        EXPECT_EQ(m->findSlice(*macho::parseArchitecture("x86_64"))->archName(), "x86_64");
+        EXPECT_EQ(m->findSlice(*macho::parseArchitecture("16777223"))->archName(), "x86_64");
+        EXPECT_EQ(m->findSlice(*macho::parseArchitecture("16777228,0"))->archName(), "arm64");
+        // arm64e is another subtype, never the arm64 slice in its place; nor x86_64h for x86_64.
+        EXPECT_EQ(m->findSlice(*macho::parseArchitecture("arm64e")), nullptr);
+        EXPECT_EQ(m->findSlice(*macho::parseArchitecture("x86_64h")), nullptr);
         EXPECT_EQ(m->findSlice(macho::CPU_TYPE_POWERPC), nullptr);
         // Each slice's signature is read from inside that slice.
         auto sig = macho::MachOFile::readCodeSignature(macho::MemorySource(file), arm);

@@ -15,7 +15,8 @@ std::vector<std::byte> bytes(std::initializer_list<int> list) {
     return out;
 }
 
-class CmsTest : public ::testing::Test {
+/// Every test runs on DER (rcodesign, OpenSSL) and on BER as Apple's codesign writes it.
+class CmsTest : public ::testing::TestWithParam<bool> {
 protected:
     TestPki pki;
     const std::vector<std::byte> content = bytes({0xfa, 0xde, 0x0c, 0x02, 1, 2, 3});
@@ -26,11 +27,12 @@ protected:
         r.signingTime = jan2024;
         r.timestampAuthority = timestamp ? &pki.tsa : nullptr;
         r.timestampTime = jan2024 + 5;
+        r.ber = GetParam();
         return examplegen::signCms(content, r);
     }
 };
 
-TEST_F(CmsTest, ReadsChainFromTheLeafUpTimesAndAppleAttributes) {
+TEST_P(CmsTest, ReadsChainFromTheLeafUpTimesAndAppleAttributes) {
     auto cms = signing::parseCms(sign(true));
     ASSERT_TRUE(cms) << cms.error().message;
     ASSERT_EQ(cms->chainLength, 3u);
@@ -53,8 +55,9 @@ TEST_F(CmsTest, ReadsChainFromTheLeafUpTimesAndAppleAttributes) {
     EXPECT_EQ(signing::verifySigner(*cms, other).value_or(""), "the signature does not match the code directory");
 }
 
-TEST_F(CmsTest, ChangedSignedAttributesNoLongerVerify) {
+TEST_P(CmsTest, ChangedSignedAttributesNoLongerVerify) {
     auto der = sign(false);
+    if (GetParam()) ASSERT_EQ(der[1], std::byte{0x80});  // indefinite, as Apple writes it
     // The signing time's last seconds digit sits inside the signed attributes.
     const std::string when = "240101000000Z";
     const auto at = std::search(der.begin(), der.end(), when.begin(), when.end(),
@@ -66,7 +69,7 @@ TEST_F(CmsTest, ChangedSignedAttributesNoLongerVerify) {
     EXPECT_EQ(signing::verifySigner(*cms, content).value_or(""), "the signature does not verify with its signer's key");
 }
 
-TEST_F(CmsTest, HostileBytesGiveClearErrors) {
+TEST_P(CmsTest, HostileBytesGiveClearErrors) {
     const auto good = sign(false);
     auto padded = good;
     padded.insert(padded.end(), 64, std::byte{0});
@@ -75,20 +78,33 @@ TEST_F(CmsTest, HostileBytesGiveClearErrors) {
     trailing.push_back(std::byte{1});
     std::vector<std::byte> deep;
     for (int i = 0; i < 100; ++i) deep.insert(deep.begin(), {std::byte{0x30}, std::byte(2 * i)});
+    auto unterminated = good;
+    if (GetParam()) unterminated.resize(unterminated.size() - 2);  // the outer end-of-contents
+    else unterminated.resize(unterminated.size() - 1);
+    std::vector<std::byte> deepIndefinite;
+    for (int i = 0; i < 100; ++i) deepIndefinite.insert(deepIndefinite.begin(), {std::byte{0x30}, std::byte{0x80}});
+    for (int i = 0; i < 100; ++i) deepIndefinite.insert(deepIndefinite.end(), {std::byte{0}, std::byte{0}});
     struct Case {
         const char* name;
         std::vector<std::byte> input;
         std::string message;
     } cases[] = {
         {"empty", {}, "the signature blob is empty"},
-        {"indefinite length (BER)", bytes({0x30, 0x80, 0x02, 0x01, 0x01, 0x00, 0x00}), "not DER-encoded"},
-        {"long form for a short length", bytes({0x30, 0x81, 0x03, 0x02, 0x01, 0x01}), "not DER-encoded"},
-        {"length past the end", bytes({0x30, 0x84, 0x7f, 0xff, 0xff, 0xff, 0x00}), "not DER-encoded"},
-        {"truncated", std::vector<std::byte>(good.begin(), good.begin() + good.size() / 2), "not DER-encoded"},
-        {"not a sequence", bytes({0x04, 0x01, 0x00}), "not DER-encoded"},
-        {"nested too deep", deep, "not DER-encoded"},
-        {"trailing bytes", trailing, "bytes follow the DER element"},
+        {"indefinite primitive", bytes({0x30, 0x80, 0x04, 0x80, 0x01, 0x00, 0x00, 0x00, 0x00}), "not BER-encoded"},
+        {"no end-of-contents", bytes({0x30, 0x80, 0x02, 0x01, 0x01}), "not BER-encoded"},
+        {"end-of-contents cut", bytes({0x30, 0x80, 0x02, 0x01, 0x01, 0x00}), "not BER-encoded"},
+        {"five length bytes", bytes({0x30, 0x85, 0x00, 0x00, 0x00, 0x00, 0x03, 0x02, 0x01, 0x01}), "not BER-encoded"},
+        {"length past the end", bytes({0x30, 0x84, 0x7f, 0xff, 0xff, 0xff, 0x00}), "not BER-encoded"},
+        {"inner length past its parent", bytes({0x30, 0x80, 0x30, 0x02, 0x02, 0x05, 0x01, 0x00, 0x00, 0x00}),
+         "not BER-encoded"},
+        {"truncated", std::vector<std::byte>(good.begin(), good.begin() + good.size() / 2), "not BER-encoded"},
+        {"unterminated", unterminated, "not BER-encoded"},
+        {"not a sequence", bytes({0x04, 0x01, 0x00}), "not BER-encoded"},
+        {"nested too deep", deep, "not BER-encoded"},
+        {"indefinite nested too deep", deepIndefinite, "not BER-encoded"},
+        {"trailing bytes", trailing, "bytes follow the signature"},
         {"no ContentInfo", bytes({0x30, 0x03, 0x02, 0x01, 0x01}), "not a CMS ContentInfo"},
+        {"no ContentInfo, indefinite", bytes({0x30, 0x80, 0x02, 0x01, 0x01, 0x00, 0x00}), "not a CMS ContentInfo"},
         {"too large", std::vector<std::byte>((1u << 20) + 1), "more than 1 MB"},
     };
     for (const auto& c : cases) {
@@ -97,5 +113,8 @@ TEST_F(CmsTest, HostileBytesGiveClearErrors) {
         EXPECT_EQ(r.error().message, "invalid CMS signature (" + c.message + ")") << c.name;
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(Encodings, CmsTest, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "Ber" : "Der"; });
 
 }  // namespace

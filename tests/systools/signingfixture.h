@@ -63,6 +63,7 @@ struct SignWith {
     const examplegen::TestIdentity* tsa = nullptr;
     std::int64_t signingTime = jan2024;
     std::int64_t timestampTime = jan2024;
+    bool ber = false;  ///< as Apple's codesign encodes, else DER as rcodesign does
 };
 
 inline examplegen::SignatureOptions cmsSigned(const SignWith& w) {
@@ -77,6 +78,7 @@ inline examplegen::SignatureOptions cmsSigned(const SignWith& w) {
         r.signingTime = w.signingTime;
         r.timestampAuthority = w.tsa;
         r.timestampTime = w.timestampTime;
+        r.ber = w.ber;
         return examplegen::signCms(cd, r);
     };
     return o;
@@ -125,7 +127,7 @@ inline std::vector<unsigned char> cdhashOf(const std::filesystem::path& path) {
     const auto located = codesign::locateCode(path);
     const auto* location = std::get_if<codesign::CodeLocation>(&located);
     if (!location) return {};
-    auto loaded = codesign::loadCodeObject(location->executable, macho::CPU_TYPE_X86_64);
+    auto loaded = codesign::loadCodeObject(location->executable, macho::Architecture{macho::CPU_TYPE_X86_64, {}});
     const auto* code = std::get_if<codesign::CodeObject>(&loaded);
     if (!code || !code->signature) return {};
     const auto cd = code->signature->codeDirectory();
@@ -140,10 +142,10 @@ inline codesign::Assessment assess(const std::filesystem::path& path, const sign
     const auto located = codesign::locateCode(path);
     const auto* location = std::get_if<codesign::CodeLocation>(&located);
     if (!location) return {false, "not located", "", {}, {}};
-    auto loaded = codesign::loadCodeObject(location->executable, macho::CPU_TYPE_X86_64);
-    const auto* code = std::get_if<codesign::CodeObject>(&loaded);
-    if (!code) return {false, std::get<codesign::LoadError>(loaded).message, "", {}, {}};
-    return codesign::assessCode(*code, *location, anchors, now);
+    auto loaded = codesign::loadEverySlice(location->executable);
+    const auto* slices = std::get_if<std::vector<codesign::CodeObject>>(&loaded);
+    if (!slices) return {false, std::get<codesign::LoadError>(loaded).message, "", {}, {}};
+    return codesign::assessCode(*slices, *location, anchors, now);
 }
 
 }  // namespace varko::testing

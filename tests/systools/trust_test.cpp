@@ -9,20 +9,26 @@
 #include "signingfixture.h"
 #include "systools/codesign/codehash.h"
 #include "systools/signing/trust.h"
+#include "gen/bundlewriter.h"
 
 using namespace varko;
 using namespace varko::testing;
 
 namespace {
 
-class TrustTest : public ::testing::Test {
+/// Every test runs on signatures in DER (rcodesign) and in BER (Apple's codesign).
+class TrustTest : public ::testing::TestWithParam<bool> {
 protected:
     TestPki pki;
     QTemporaryDir dir;
-    SignWith developerId() const { return {&pki.leaf, {&pki.leaf, &pki.intermediate, &pki.root}, nullptr}; }
+    SignWith developerId() const {
+        SignWith w{&pki.leaf, {&pki.leaf, &pki.intermediate, &pki.root}, nullptr};
+        w.ber = GetParam();
+        return w;
+    }
 };
 
-TEST_F(TrustTest, DeveloperIdBundleIsAcceptedOnlyUnderItsOwnRoot) {
+TEST_P(TrustTest, DeveloperIdBundleIsAcceptedOnlyUnderItsOwnRoot) {
     const auto app = signedBundle(dir, "Good", developerId());
     ASSERT_FALSE(app.empty());
     auto a = assess(app, pki.anchors());
@@ -38,7 +44,7 @@ TEST_F(TrustTest, DeveloperIdBundleIsAcceptedOnlyUnderItsOwnRoot) {
     EXPECT_EQ(a.source, "no usable signature");
 }
 
-TEST_F(TrustTest, ACertificateOutsideTheChainIsNotTrusted) {
+TEST_P(TrustTest, ACertificateOutsideTheChainIsNotTrusted) {
     const auto otherRoot = examplegen::makeTestRoot("Stranger Root", jan2020, jan2040);
     const auto stranger = TestPki::issue("Developer ID Application: Stranger", false, {developerIdApplication},
                                          jan2020, jan2030, otherRoot);
@@ -49,7 +55,7 @@ TEST_F(TrustTest, ACertificateOutsideTheChainIsNotTrusted) {
     EXPECT_EQ(a.reason, "CSSMERR_TP_NOT_TRUSTED");
 }
 
-TEST_F(TrustTest, ValidityIsCheckedAtTheTimestampElseNow) {
+TEST_P(TrustTest, ValidityIsCheckedAtTheTimestampElseNow) {
     const auto shortLived = TestPki::issue("Developer ID Application: Brief", false, {developerIdApplication}, jan2020,
                                            jan2024 + 3600, pki.intermediate);
     SignWith plain{&shortLived, {&shortLived, &pki.intermediate, &pki.root}, nullptr};
@@ -70,7 +76,7 @@ TEST_F(TrustTest, ValidityIsCheckedAtTheTimestampElseNow) {
     EXPECT_EQ(a.reason, "the timestamp's certificate is not trusted (CSSMERR_TP_NOT_TRUSTED)");
 }
 
-TEST_F(TrustTest, SourcesFollowTheMarkerExtensions) {
+TEST_P(TrustTest, SourcesFollowTheMarkerExtensions) {
     struct Case {
         const char* name;
         std::string caName;
@@ -95,7 +101,7 @@ TEST_F(TrustTest, SourcesFollowTheMarkerExtensions) {
 
 // Anyone with a Developer ID can write a file that names their own code, so a ticket
 // whose Apple signature is not checked must not make the code notarized.
-TEST_F(TrustTest, StapledTicketIsReportedButNeverMakesTheCodeNotarized) {
+TEST_P(TrustTest, StapledTicketIsReportedButNeverMakesTheCodeNotarized) {
     const auto app = signedBundle(dir, "Notarized", developerId());
     const auto cdhash = cdhashOf(app);
     ASSERT_EQ(cdhash.size(), 20u);
@@ -128,7 +134,7 @@ TEST_F(TrustTest, StapledTicketIsReportedButNeverMakesTheCodeNotarized) {
 
 // Frameworks keep their code in Versions/Current; the app's seal names them by cdhash, and
 // their own seal covers what is inside.
-TEST_F(TrustTest, NestedFrameworkIsCheckedThroughItsCurrentVersion) {
+TEST_P(TrustTest, NestedFrameworkIsCheckedThroughItsCurrentVersion) {
     namespace fs = std::filesystem;
     const fs::path parts = fs::path(dir.path().toStdString()) / "parts";
     const auto framework = signedFramework(parts, "Kit", developerId());
@@ -147,7 +153,8 @@ TEST_F(TrustTest, NestedFrameworkIsCheckedThroughItsCurrentVersion) {
     {
         std::ofstream(nested / "Versions/A/Resources/strings.txt") << "changed";
         a = assess(app, pki.anchors());
-        EXPECT_EQ(a.reason, "a sealed resource is missing or invalid (nested code invalid: Frameworks/Kit.framework)");
+        EXPECT_EQ(a.reason, "nested code is modified or invalid (Frameworks/Kit.framework: a sealed resource is "
+                            "missing or invalid (file modified: Resources/strings.txt))");
         std::ofstream(nested / "Versions/A/Resources/strings.txt") << "framework data\n";
         ASSERT_TRUE(assess(app, pki.anchors()).accepted);
     }
@@ -158,7 +165,7 @@ TEST_F(TrustTest, NestedFrameworkIsCheckedThroughItsCurrentVersion) {
     EXPECT_EQ(a.reason, "a sealed resource is missing or invalid (nested code missing: Frameworks/Kit.framework)");
 }
 
-TEST_F(TrustTest, BrokenBundlesAreRejectedWithThePlatformsWords) {
+TEST_P(TrustTest, BrokenBundlesAreRejectedWithThePlatformsWords) {
     namespace fs = std::filesystem;
     struct Case {
         const char* name;
@@ -178,9 +185,18 @@ TEST_F(TrustTest, BrokenBundlesAreRejectedWithThePlatformsWords) {
         {"OptionalGone", [](const fs::path& c) { fs::remove(c / "Resources/en.lproj/InfoPlist.strings"); }, ""},
         {"Omitted", [](const fs::path& c) { std::ofstream(c / "Resources/.DS_Store") << "x"; }, ""},
         {"InfoPlist", [](const fs::path& c) { std::ofstream(c / "Info.plist", std::ios::app) << " "; },
-         "invalid signature: the Info.plist does not match the signature"},
+         "invalid Info.plist (plist or signature have been modified)"},
         {"Seal", [](const fs::path& c) { std::ofstream(c / "_CodeSignature/CodeResources", std::ios::app) << " "; },
-         "a sealed resource is missing or invalid (the seal itself was modified)"},
+         "invalid resource directory (directory or signature have been modified)"},
+        {"SealGone", [](const fs::path& c) { fs::remove(c / "_CodeSignature/CodeResources"); },
+         "code has no resources but signature indicates they must be present"},
+        {"RootFile", [](const fs::path& c) { std::ofstream(c / "../README.txt") << "x"; },
+         "unsealed contents present in the bundle root (README.txt)"},
+        {"RootLink", [](const fs::path& c) { fs::create_symlink("Contents/Resources", c / "../Resources"); },
+         "unsealed contents present in the bundle root (Resources)"},
+        {"FinderLeftovers", [](const fs::path& c) { std::ofstream(c / "../.DS_Store") << "x"; }, ""},
+        {"MetaFile", [](const fs::path& c) { std::ofstream(c / "_CodeSignature/extra") << "x"; },
+         "unsealed contents present in the bundle root (_CodeSignature/extra)"},
         {"Page", [](const fs::path& c) {
              std::fstream f(c / "MacOS/Signed", std::ios::in | std::ios::out | std::ios::binary);
              f.seekp(4096 + 10);
@@ -195,5 +211,125 @@ TEST_F(TrustTest, BrokenBundlesAreRejectedWithThePlatformsWords) {
         EXPECT_EQ(a.accepted, c.reason.empty()) << c.name;
     }
 }
+
+// The code Apple's strict validation turns away though every page matches its hash.
+TEST_P(TrustTest, BundlesAreJudgedAsAWholeNotByTheirMainExecutable) {
+    namespace fs = std::filesystem;
+    const fs::path root(dir.path().toStdString());
+    const auto developerIdMachO = [&](std::optional<std::string> info, std::optional<std::string> seal) {
+        examplegen::MachOOptions o;
+        o.arch = examplegen::Arch::X86_64;
+        o.codeSize = 2 * 4096;
+        o.signature = cmsSigned(developerId());
+        if (info) o.signature->infoPlist = std::vector<std::byte>(std::as_bytes(std::span(*info)).begin(),
+                                                                   std::as_bytes(std::span(*info)).end());
+        if (seal) o.signature->codeResources = std::vector<std::byte>(std::as_bytes(std::span(*seal)).begin(),
+                                                                      std::as_bytes(std::span(*seal)).end());
+        return examplegen::makeMachO(o);
+    };
+    const auto bundleOf = [&](const std::string& name, const std::vector<std::byte>& exe) {
+        const fs::path app = root / (name + ".app");
+        EXPECT_TRUE(examplegen::writeBundle(app, infoPlistFor("Signed"), "Signed", exe));
+        return app;
+    };
+
+    // A Developer ID tool dropped into a bundle, with an ad hoc framework beside it.
+    const auto dropped = bundleOf("Dropped", developerIdMachO(std::nullopt, std::nullopt));
+    examplegen::MachOOptions adHoc;
+    adHoc.arch = examplegen::Arch::X86_64;
+    fs::create_directories(dropped / "Contents/Frameworks");
+    ASSERT_TRUE(examplegen::writeFile(dropped / "Contents/Frameworks/Lib.dylib", examplegen::makeMachO(adHoc), true));
+    EXPECT_EQ(assess(dropped, pki.anchors()).reason, "invalid Info.plist (plist or signature have been modified)");
+    EXPECT_FALSE(assess(dropped, pki.anchors()).accepted);
+
+    const auto unsealed = bundleOf("Unsealed", developerIdMachO(infoPlistFor("Signed"), std::nullopt));
+    EXPECT_EQ(assess(unsealed, pki.anchors()).reason,
+              "code has no resources but signature indicates they must be present");
+
+    // Code in a nested-code place that the seal only hashes is unsigned code, however sealed.
+    auto files = someResources();
+    const auto helper = examplegen::makeMachO(adHoc);
+    files.push_back({"Helpers/tool", std::string(reinterpret_cast<const char*>(helper.data()), helper.size()), {}});
+    const auto app = signedBundle(dir, "Helper", developerId(), files);
+    EXPECT_EQ(assess(app, pki.anchors()).reason, "nested code is modified or invalid (Helpers/tool: not signed)");
+
+    // A framework's own root holds only Versions and links into the current version.
+    const auto framework = signedFramework(root / "parts", "Kit", developerId());
+    ASSERT_EQ(assess(framework, pki.anchors()).reason, "the code is valid but does not seem to be an app");
+    std::ofstream(framework / "stray.txt") << "x";
+    EXPECT_EQ(assess(framework, pki.anchors()).reason,
+              "unsealed contents present in the root directory of an embedded framework (stray.txt)");
+}
+
+TEST_P(TrustTest, SealedHelperAndFrameworkAreAcceptedAndTheirSignaturesChecked) {
+    namespace fs = std::filesystem;
+    const fs::path parts = fs::path(dir.path().toStdString()) / "parts";
+    const auto framework = signedFramework(parts, "Kit", developerId());
+    ASSERT_FALSE(framework.empty());
+    examplegen::MachOOptions o;
+    o.arch = examplegen::Arch::X86_64;
+    o.codeSize = 4096;
+    o.signature = cmsSigned(developerId());
+    o.signature->identifier = "com.example.varko.helper";
+    const auto helper = examplegen::makeMachO(o);
+    ASSERT_TRUE(examplegen::writeFile(parts / "helper", helper, true));
+    auto files = someResources();
+    files.push_back({"Frameworks/Kit.framework", "", {}, cdhashOf(framework)});
+    files.push_back({"MacOS/helper", "", {}, cdhashOf(parts / "helper")});
+    const auto app = signedBundle(dir, "Host", developerId(), files);
+    fs::create_directories(app / "Contents/Frameworks");
+    fs::copy(framework, app / "Contents/Frameworks/Kit.framework",
+             fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+    fs::copy_file(parts / "helper", app / "Contents/MacOS/helper");
+    auto a = assess(app, pki.anchors());
+    EXPECT_TRUE(a.accepted) << a.reason;
+
+    // The helper's CMS is outside its cdhash, so only its own check can see it changed.
+    const std::string when = "240101000000Z";  // the signing time, a signed attribute
+    const auto at = std::search(helper.begin(), helper.end(), when.begin(), when.end(),
+                                [](std::byte b, char c) { return char(b) == c; });
+    ASSERT_NE(at, helper.end());
+    auto changed = helper;
+    changed[static_cast<std::size_t>(at - helper.begin()) + 11] = std::byte{'1'};
+    ASSERT_TRUE(examplegen::writeFile(app / "Contents/MacOS/helper", changed, true));
+    a = assess(app, pki.anchors());
+    EXPECT_FALSE(a.accepted);
+    EXPECT_EQ(a.reason.rfind("nested code is modified or invalid (MacOS/helper: ", 0), 0u) << a.reason;
+}
+
+TEST_P(TrustTest, EverySliceOfAUniversalFileIsVerified) {
+    namespace fs = std::filesystem;
+    const auto sliceOf = [&](examplegen::Arch arch) {
+        examplegen::MachOOptions o;
+        o.arch = arch;
+        o.codeSize = 3 * 4096;
+        o.signature = cmsSigned(developerId());
+        return examplegen::makeMachO(o);
+    };
+    const std::vector<std::vector<std::byte>> slices{sliceOf(examplegen::Arch::X86_64), sliceOf(examplegen::Arch::Arm64)};
+    const auto file = examplegen::makeUniversal(slices);
+    const fs::path path = fs::path(dir.path().toStdString()) / "tool";
+    ASSERT_TRUE(examplegen::writeFile(path, file, true));
+    EXPECT_EQ(assess(path, pki.anchors()).reason, "the code is valid but does not seem to be an app");
+
+    // One byte of code in the arm64 slice, which this machine would never run.
+    auto changed = file;
+    const std::size_t armSlice = file.size() - slices[1].size();
+    changed[armSlice + 4096 + 7] ^= std::byte{0x40};
+    ASSERT_TRUE(examplegen::writeFile(path, changed, true));
+    EXPECT_EQ(assess(path, pki.anchors()).reason,
+              "invalid signature: page 1 of the code does not match its hash (arm64 slice)");
+
+    // An unsigned slice beside a signed one.
+    examplegen::MachOOptions bare;
+    bare.arch = examplegen::Arch::Arm64;
+    bare.signature.reset();
+    const std::vector<std::vector<std::byte>> mixed{slices[0], examplegen::makeMachO(bare)};
+    ASSERT_TRUE(examplegen::writeFile(path, examplegen::makeUniversal(mixed), true));
+    EXPECT_EQ(assess(path, pki.anchors()).reason, "no usable signature (arm64 slice)");
+}
+
+INSTANTIATE_TEST_SUITE_P(Encodings, TrustTest, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "Ber" : "Der"; });
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include "gen/bundlewriter.h"
 #include "gen/machowriter.h"
+#include "gen/sealedbundle.h"
 
 namespace varko::examplegen {
 
@@ -73,6 +74,10 @@ Expected<std::filesystem::path> writeExampleApp(const std::filesystem::path& out
     signature.entitlements = exampleEntitlements();
     const auto infoBytes = std::as_bytes(std::span(info.data(), info.size()));
     signature.infoPlist = std::vector<std::byte>(infoBytes.begin(), infoBytes.end());
+    // Sealed as codesign seals a bundle, though it holds no resources: every bundle must be.
+    const std::string seal = codeResources({});
+    const auto sealBytes = std::as_bytes(std::span(seal.data(), seal.size()));
+    signature.codeResources = std::vector<std::byte>(sealBytes.begin(), sealBytes.end());
 
     std::vector<std::vector<std::byte>> slices;
     for (Arch arch : {Arch::X86_64, Arch::Arm64}) {
@@ -89,6 +94,8 @@ Expected<std::filesystem::path> writeExampleApp(const std::filesystem::path& out
     const auto app = outDir / "Example.app";
     auto written = writeBundle(app, info, "Example", makeUniversal(slices));
     if (!written) return written.error();
+    std::filesystem::create_directories(app / "Contents" / "_CodeSignature", ec);
+    if (auto w = writeFile(app / "Contents" / "_CodeSignature" / "CodeResources", sealBytes); !w) return w.error();
     return app;
 }
 

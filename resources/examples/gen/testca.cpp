@@ -196,6 +196,79 @@ std::vector<std::byte> signDigest(const TestIdentity& signer, std::span<const st
     return out;
 }
 
+namespace {
+
+struct Tlv {
+    unsigned char tag = 0;
+    std::span<const unsigned char> content;
+    std::size_t size = 0;  ///< of the whole element
+};
+
+/// One DER element; the signer writes only low tag numbers.
+Tlv readTlv(std::span<const unsigned char> der) {
+    Tlv t{der[0], {}, 0};
+    std::size_t at = 2, length = der[1];
+    if (length & 0x80) {
+        const std::size_t n = length & 0x7f;
+        length = 0;
+        for (std::size_t i = 0; i < n; ++i) length = (length << 8) | der[at++];
+    }
+    t.content = der.subspan(at, length);
+    t.size = at + length;
+    return t;
+}
+
+void appendDefinite(std::vector<unsigned char>& out, unsigned char tag, std::span<const unsigned char> content) {
+    out.push_back(tag);
+    if (content.size() < 0x80) {
+        out.push_back(static_cast<unsigned char>(content.size()));
+    } else {
+        out.push_back(0x82);
+        out.push_back(static_cast<unsigned char>(content.size() >> 8));
+        out.push_back(static_cast<unsigned char>(content.size()));
+    }
+    out.insert(out.end(), content.begin(), content.end());
+}
+
+enum class Within { Outer, SignerInfos, SignerInfo };
+
+/// Rewrites the DER of a SignedData the way Apple's encoder shapes it: ContentInfo,
+/// SignedData, the signer infos and their unsigned attributes with indefinite lengths, the
+/// signature value as a constructed OCTET STRING in two parts. Certificates and signed
+/// attributes keep their DER.
+void reencodeBer(std::vector<unsigned char>& out, std::span<const unsigned char> der, int depth, Within within) {
+    for (std::size_t at = 0; at < der.size();) {
+        const Tlv t = readTlv(der.subspan(at));
+        at += t.size;
+        const auto indefinite = [&](Within inner, bool copyChildren) {
+            out.insert(out.end(), {t.tag, 0x80});
+            if (copyChildren) out.insert(out.end(), t.content.begin(), t.content.end());
+            else reencodeBer(out, t.content, depth + 1, inner);
+            out.insert(out.end(), {0x00, 0x00});
+        };
+        if (within == Within::SignerInfo && t.tag == 0x04) {
+            out.insert(out.end(), {0x24, 0x80});
+            const std::size_t half = t.content.size() / 2;
+            appendDefinite(out, 0x04, t.content.first(half));
+            appendDefinite(out, 0x04, t.content.subspan(half));
+            out.insert(out.end(), {0x00, 0x00});
+        } else if (within == Within::SignerInfo && t.tag == 0xA1) {
+            indefinite(Within::Outer, true);
+        } else if (within == Within::SignerInfos) {
+            indefinite(Within::SignerInfo, false);
+        } else if (depth == 3 && t.tag == 0x31 && at == der.size()) {
+            indefinite(Within::SignerInfos, false);
+        } else if (depth < 3 && (t.tag & 0x20)) {
+            indefinite(Within::Outer, false);
+        } else {
+            const auto whole = der.subspan(at - t.size, t.size);
+            out.insert(out.end(), whole.begin(), whole.end());
+        }
+    }
+}
+
+}  // namespace
+
 std::vector<std::byte> signCms(std::span<const std::byte> content, const CmsRequest& r) {
     X509* signer = parse(r.signer->certificate);
     X509Stack certs;
@@ -245,8 +318,15 @@ std::vector<std::byte> signCms(std::span<const std::byte> content, const CmsRequ
     }
     unsigned char* p = nullptr;
     const int n = i2d_CMS_ContentInfo(cms, &p);
-    std::vector<std::byte> out(reinterpret_cast<std::byte*>(p), reinterpret_cast<std::byte*>(p) + (n > 0 ? n : 0));
+    std::vector<unsigned char> encoded(p, p + (n > 0 ? n : 0));
     OPENSSL_free(p);
+    if (r.ber) {
+        std::vector<unsigned char> ber;
+        reencodeBer(ber, encoded, 0, Within::Outer);
+        encoded = std::move(ber);
+    }
+    std::vector<std::byte> out(reinterpret_cast<std::byte*>(encoded.data()),
+                               reinterpret_cast<std::byte*>(encoded.data()) + encoded.size());
     CMS_ContentInfo_free(cms);
     X509_free(signer);
     return out;

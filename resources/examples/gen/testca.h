@@ -55,6 +55,9 @@ struct CmsRequest {
     const TestIdentity* timestampAuthority = nullptr;
     std::int64_t timestampTime = 0;
     bool appleAttributes = true;
+    /// BER as Apple's codesign writes it: indefinite lengths on the outer structures and the
+    /// signer's, and the signature value as a constructed string. DER as rcodesign writes it.
+    bool ber = false;
 };
 
 /// A PKCS #1 v1.5 (or ECDSA) signature of a digest that is already computed, as xar signs

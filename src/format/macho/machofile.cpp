@@ -362,9 +362,61 @@ const Slice* MachOFile::findSlice(std::uint32_t cpuType) const {
     return nullptr;
 }
 
-const Slice& MachOFile::preferredSlice(std::uint32_t cpuType) const {
-    const Slice* s = findSlice(cpuType);
-    return s ? *s : sliceList.front();
+const Slice* MachOFile::findSlice(const Architecture& architecture) const {
+    for (const auto& s : sliceList)
+        if (architecture.matches(s.cpuType, s.cpuSubtype)) return &s;
+    return nullptr;
+}
+
+const Slice& MachOFile::runningSlice() const {
+    // Apple silicon prefers its own subtype, as the loader does; Intel Macs run x86_64.
+    for (const Architecture& a : {Architecture{CPU_TYPE_ARM64, CPU_SUBTYPE_ARM64E},
+                                  Architecture{CPU_TYPE_ARM64, std::nullopt},
+                                  Architecture{CPU_TYPE_X86_64, std::nullopt}})
+        if (const Slice* s = findSlice(a)) return *s;
+    return sliceList.front();
+}
+
+bool Architecture::matches(std::uint32_t type, std::uint32_t subtype) const {
+    return type == cpuType && (!cpuSubtype || (subtype & ~CPU_SUBTYPE_MASK) == *cpuSubtype);
+}
+
+std::optional<Architecture> parseArchitecture(std::string_view text) {
+    static constexpr struct {
+        std::string_view name;
+        std::uint32_t type, subtype;
+    } names[] = {
+        {"i386", CPU_TYPE_X86, CPU_SUBTYPE_I386_ALL},
+        {"x86_64", CPU_TYPE_X86_64, CPU_SUBTYPE_X86_64_ALL},
+        {"x86_64h", CPU_TYPE_X86_64, CPU_SUBTYPE_X86_64_H},
+        {"arm64", CPU_TYPE_ARM64, CPU_SUBTYPE_ARM64_ALL},
+        {"arm64e", CPU_TYPE_ARM64, CPU_SUBTYPE_ARM64E},
+        {"arm64_32", CPU_TYPE_ARM64_32, CPU_SUBTYPE_ARM64_32_V8},
+        {"armv7", CPU_TYPE_ARM, CPU_SUBTYPE_ARM_V7},
+        {"armv7s", CPU_TYPE_ARM, CPU_SUBTYPE_ARM_V7S},
+        {"armv7k", CPU_TYPE_ARM, CPU_SUBTYPE_ARM_V7K},
+        {"ppc", CPU_TYPE_POWERPC, 0},
+        {"ppc64", CPU_TYPE_POWERPC64, 0},
+    };
+    for (const auto& n : names)
+        if (text == n.name) return Architecture{n.type, n.subtype};
+    // Numbers in decimal, as codesign's own output gives them; anything else is no number.
+    const auto number = [](std::string_view digits) -> std::optional<std::uint32_t> {
+        if (digits.empty() || digits.size() > 10) return std::nullopt;
+        std::uint64_t v = 0;
+        for (char c : digits) {
+            if (c < '0' || c > '9') return std::nullopt;
+            v = v * 10 + static_cast<unsigned>(c - '0');
+        }
+        return v <= 0xffffffffu ? std::optional(static_cast<std::uint32_t>(v)) : std::nullopt;
+    };
+    const auto comma = text.find(',');
+    const auto type = number(text.substr(0, comma));
+    if (!type) return std::nullopt;
+    if (comma == std::string_view::npos) return Architecture{*type, std::nullopt};
+    const auto subtype = number(text.substr(comma + 1));
+    if (!subtype) return std::nullopt;
+    return Architecture{*type, *subtype & ~CPU_SUBTYPE_MASK};
 }
 
 Expected<std::vector<std::byte>> MachOFile::readCodeSignature(const ByteSource& source,

@@ -22,6 +22,19 @@ inline constexpr std::uint64_t maxCodeSignatureSize = 64u << 20;
 /// The platform's name of an architecture (x86_64, arm64e, i386, …), or a numeric form.
 [[nodiscard]] std::string archName(std::uint32_t cpuType, std::uint32_t cpuSubtype);
 
+/// An architecture as codesign's -a names it: by name (i386, x86_64, x86_64h, arm64, arm64e,
+/// armv7, …) or by number, a CPU type optionally followed by a comma and a subtype. A name
+/// fixes the subtype; a bare number matches any subtype of its CPU type.
+struct Architecture {
+    std::uint32_t cpuType = 0;
+    std::optional<std::uint32_t> cpuSubtype;  ///< without the capability bits
+
+    [[nodiscard]] bool matches(std::uint32_t type, std::uint32_t subtype) const;
+};
+
+/// Nullopt for a name or number that names no architecture.
+[[nodiscard]] std::optional<Architecture> parseArchitecture(std::string_view text);
+
 /// Whether the first bytes of a file are a Mach-O or universal magic. A Java class file
 /// shares the universal magic; its version number tells it apart, as the linker does.
 [[nodiscard]] bool looksLikeMachO(std::span<const std::byte> firstBytes);
@@ -88,8 +101,10 @@ public:
 
     /// The first slice of this CPU type (any subtype), or null.
     [[nodiscard]] const Slice* findSlice(std::uint32_t cpuType) const;
-    /// The slice of this CPU type, else the first one.
-    [[nodiscard]] const Slice& preferredSlice(std::uint32_t cpuType) const;
+    /// The first slice that `architecture` matches, or null.
+    [[nodiscard]] const Slice* findSlice(const Architecture& architecture) const;
+    /// The slice a current Mac runs: arm64e, else arm64, else x86_64, else the first.
+    [[nodiscard]] const Slice& runningSlice() const;
 
     /// The signature region of a slice of this file, from the same source.
     [[nodiscard]] static Expected<std::vector<std::byte>> readCodeSignature(

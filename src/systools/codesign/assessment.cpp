@@ -61,11 +61,13 @@ bool hasStapledTicket(const std::filesystem::path& contents, std::span<const uns
                        [](char a, unsigned char b) { return static_cast<unsigned char>(a) == b; }) != bytes.end();
 }
 
-Assessment assessCode(const CodeObject& code, const CodeLocation& location, const signing::TrustAnchors& anchors,
-                      std::int64_t now) {
+namespace {
+
+/// One slice against its signature and the anchors, before the bundle is looked at.
+Assessment assessSlice(const CodeObject& code, const CodeLocation& location, const signing::TrustAnchors& anchors,
+                       std::int64_t now) {
     if (!code.signature) return rejected();
-    if (auto problem = verifyCode(code, location))
-        return rejected(problem->rfind(sealBroken, 0) == 0 ? *problem : "invalid signature: " + *problem);
+    if (auto problem = verifySlice(code, location)) return rejected(*problem);
     auto cmsBlob = code.signature->cmsSignature();
     if (!cmsBlob) return rejected("invalid signature: " + cmsBlob.error().message);
     if (!*cmsBlob || (*cmsBlob)->empty()) return rejected();  // ad hoc: nothing vouches for it
@@ -109,13 +111,48 @@ Assessment assessCode(const CodeObject& code, const CodeLocation& location, cons
             a.source = "no usable signature";
             return a;
     }
-    // Gatekeeper judges apps; a bare executable that passes everything is still turned away.
-    if (!location.isApp) {
-        a.reason = "the code is valid but does not seem to be an app";
-        return a;
-    }
     a.accepted = true;
     return a;
+}
+
+/// Worse first: a broken signature, then code nothing vouches for, then trusted code, the
+/// weaker authority before the stronger.
+int rank(const Assessment& a) {
+    if (!a.accepted) return a.reason.empty() ? 1 : 0;
+    if (a.source == "Developer ID") return 2;
+    if (a.source == "Mac App Store") return 3;
+    return 4;
+}
+
+}  // namespace
+
+Assessment assessCode(const std::vector<CodeObject>& slices, const CodeLocation& location,
+                      const signing::TrustAnchors& anchors, std::int64_t now) {
+    if (slices.empty()) return rejected();
+    std::optional<Assessment> worst;
+    std::string worstSlice;
+    int best = 0;
+    for (const CodeObject& code : slices) {
+        Assessment a = assessSlice(code, location, anchors, now);
+        best = std::max(best, rank(a));
+        if (!worst || rank(a) < rank(*worst)) {
+            worst = std::move(a);
+            worstSlice = code.slice.archName();
+        }
+    }
+    if (!worst->accepted) {
+        // Name the slice that decided, unless every slice is alike without a signature.
+        if (slices.size() > 1 && (!worst->reason.empty() || best > rank(*worst)))
+            worst->reason = (worst->reason.empty() ? "no usable signature" : worst->reason) + " (" + worstSlice + " slice)";
+        return *worst;
+    }
+    if (auto problem = verifyBundle(location)) return rejected(*problem);
+    // Gatekeeper judges apps; a bare executable that passes everything is still turned away.
+    if (!location.isApp) {
+        worst->accepted = false;
+        worst->reason = "the code is valid but does not seem to be an app";
+    }
+    return *worst;
 }
 
 }  // namespace varko::codesign

@@ -21,9 +21,11 @@ struct Assessment {
     std::vector<std::string> notes;
 };
 
-/// The CMS signature of `code` checked against its code directories and `anchors` at `now`
-/// (seconds since 1970), then named by Gatekeeper's rules. The tools pass Apple's pins.
-[[nodiscard]] Assessment assessCode(const CodeObject& code, const CodeLocation& location,
+/// Every slice's code and CMS signature checked against its code directories and `anchors`
+/// at `now` (seconds since 1970) and named by Gatekeeper's rules, then the bundle as strict
+/// validation has it. The verdict is the worst slice's; in a universal file its reason names
+/// that slice. The tools pass Apple's pins.
+[[nodiscard]] Assessment assessCode(const std::vector<CodeObject>& slices, const CodeLocation& location,
                                     const signing::TrustAnchors& anchors, std::int64_t now);
 
 /// Whether a bundle's `contents` folder carries a stapled notarization ticket (the file

@@ -220,42 +220,66 @@ std::optional<SignatureBlob> readWithoutPageHashes(const macho::ByteSource& sour
 
 }  // namespace
 
-std::uint32_t hostCpuType() {
-#if defined(__aarch64__)
-    return macho::CPU_TYPE_ARM64;
-#elif defined(__x86_64__)
-    return macho::CPU_TYPE_X86_64;
-#elif defined(__i386__)
-    return macho::CPU_TYPE_X86;
-#else
-    return 0;
-#endif
-}
+namespace {
 
-std::variant<CodeObject, LoadError> loadCodeObject(const std::filesystem::path& executable,
-                                                   std::uint32_t cpuType, SignatureRead read,
-                                                   bool exactCpuType) {
-    using Kind = LoadError::Kind;
+using Kind = LoadError::Kind;
+
+struct OpenedFile {
+    macho::FileSource source;
+    macho::MachOFile file;
+};
+
+std::variant<OpenedFile, LoadError> openExecutable(const std::filesystem::path& executable) {
     auto source = macho::FileSource::open(executable.string());
     if (!source) return LoadError{Kind::Unreadable, source.error().message};
     auto head = source->read(0, std::min<std::uint64_t>(source->size(), 8));
     if (!head) return LoadError{Kind::Unreadable, head.error().message};
     if (!macho::looksLikeMachO(*head)) return LoadError{Kind::NotMachO, {}};
-
     auto file = macho::MachOFile::create(*source);
     if (!file) return LoadError{Kind::MalformedExecutable, file.error().message};
-    if (exactCpuType && !file->findSlice(cpuType)) return LoadError{Kind::NoSuchArchitecture, {}};
-    CodeObject code{executable, file->preferredSlice(cpuType), std::nullopt, file->isUniversal(), {}, {}};
-    for (const auto& slice : file->slices()) code.architectures.push_back(slice.archName());
-    if (!code.slice.codeSignature) return code;
+    return OpenedFile{std::move(*source), std::move(*file)};
+}
 
+std::variant<CodeObject, LoadError> loadSlice(const OpenedFile& opened, const std::filesystem::path& executable,
+                                              const macho::Slice& slice, SignatureRead read) {
+    CodeObject code{executable, slice, std::nullopt, opened.file.isUniversal(), {}, {}};
+    for (const auto& s : opened.file.slices()) code.architectures.push_back(s.archName());
+    if (!code.slice.codeSignature) return code;
     const auto& loc = *code.slice.codeSignature;
-    auto signature = readSignature(*source, code.slice.fileOffset + loc.dataoff, loc.datasize, read);
+    auto signature = readSignature(opened.source, code.slice.fileOffset + loc.dataoff,
+                                   static_cast<std::uint32_t>(loc.datasize), read);
     if (auto* e = std::get_if<LoadError>(&signature)) return std::move(*e);
     auto& blob = std::get<SignatureBlob>(signature);
     code.signature = std::move(blob.superBlob);
     code.directoryDigests = std::move(blob.digests);
     return code;
+}
+
+}  // namespace
+
+std::variant<CodeObject, LoadError> loadCodeObject(const std::filesystem::path& executable,
+                                                   const std::optional<macho::Architecture>& architecture,
+                                                   SignatureRead read) {
+    auto opened = openExecutable(executable);
+    if (auto* e = std::get_if<LoadError>(&opened)) return std::move(*e);
+    const auto& o = std::get<OpenedFile>(opened);
+    const macho::Slice* slice = architecture ? o.file.findSlice(*architecture) : &o.file.runningSlice();
+    if (!slice) return LoadError{Kind::NoSuchArchitecture, {}};
+    return loadSlice(o, executable, *slice, read);
+}
+
+std::variant<std::vector<CodeObject>, LoadError> loadEverySlice(const std::filesystem::path& executable,
+                                                                SignatureRead read) {
+    auto opened = openExecutable(executable);
+    if (auto* e = std::get_if<LoadError>(&opened)) return std::move(*e);
+    const auto& o = std::get<OpenedFile>(opened);
+    std::vector<CodeObject> out;
+    for (const auto& slice : o.file.slices()) {
+        auto code = loadSlice(o, executable, slice, read);
+        if (auto* e = std::get_if<LoadError>(&code)) return std::move(*e);
+        out.push_back(std::move(std::get<CodeObject>(code)));
+    }
+    return out;
 }
 
 std::variant<SignatureBlob, LoadError> readSignature(const macho::ByteSource& source, std::uint64_t base,

@@ -14,9 +14,6 @@
 
 namespace varko::codesign {
 
-/// The CPU type of the machine we run on, whose slice codesign shows by default.
-[[nodiscard]] std::uint32_t hostCpuType();
-
 /// A code directory's digest in its own hash type (the cdhash before it is cut), taken
 /// while its page hashes streamed past.
 struct DirectoryDigest {
@@ -46,13 +43,18 @@ struct LoadError {
     std::string message;
 };
 
-/// Reads the headers of `executable`, picks the slice of `cpuType` (else the first, unless
-/// `exactCpuType`), and reads and checks its SuperBlob. Blobs inside are left for their
-/// accessors. Whatever `read` leaves out, the page hashes of a large executable stay on
-/// disk; a signature too odd for that is read whole, so that its checks word the error.
+/// Reads the headers of `executable`, picks the slice `architecture` names (an error when
+/// there is none), or without one the slice a current Mac runs, and reads and checks its
+/// SuperBlob. Blobs inside are left for their accessors. Whatever `read` leaves out, the
+/// page hashes of a large executable stay on disk; a signature too odd for that is read
+/// whole, so that its checks word the error.
 [[nodiscard]] std::variant<CodeObject, LoadError> loadCodeObject(
-    const std::filesystem::path& executable, std::uint32_t cpuType,
-    SignatureRead read = SignatureRead::Whole, bool exactCpuType = false);
+    const std::filesystem::path& executable, const std::optional<macho::Architecture>& architecture,
+    SignatureRead read = SignatureRead::Whole);
+
+/// Every slice of `executable`, in file order, each as loadCodeObject reads it.
+[[nodiscard]] std::variant<std::vector<CodeObject>, LoadError> loadEverySlice(
+    const std::filesystem::path& executable, SignatureRead read = SignatureRead::Whole);
 
 /// A signature as loadCodeObject reads it.
 struct SignatureBlob {

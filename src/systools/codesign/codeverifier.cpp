@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <fstream>
+#include <future>
+#include <thread>
 #include <iterator>
 
 #include "format/codesig/csblobs.h"
@@ -15,9 +17,15 @@ namespace varko::codesign {
 namespace {
 
 using codesig::CodeDirectory;
+namespace fs = std::filesystem;
 
 // Pages are hashed in batches read at once, so the file is read in big steps.
 constexpr std::uint64_t batchBytes = 1u << 20;
+// Threads pay off only for code of a few megabytes; four saturate a disk's reads.
+constexpr std::uint64_t parallelFrom = 4u << 20;
+constexpr unsigned maxHashThreads = 4;
+// A bundle's root holds a handful of entries; a flood of them is refused, not listed.
+constexpr std::size_t maxRootEntries = 10000;
 constexpr std::uintmax_t maxBoundFileBytes = 64u << 20;
 
 bool sameHash(std::span<const std::byte> stored, const std::vector<unsigned char>& computed) {
@@ -30,6 +38,29 @@ bool isZero(std::span<const std::byte> hash) {
     return std::all_of(hash.begin(), hash.end(), [](std::byte b) { return b == std::byte{0}; });
 }
 
+/// The pages [first, last) against their hashes; the first mismatch in that range, if any.
+std::optional<std::string> verifyPageRange(const CodeDirectory& cd, const HashKind& kind, const macho::ByteSource& source,
+                                           const CodeObject& code, std::uint64_t page, std::uint64_t first,
+                                           std::uint64_t last) {
+    const std::uint64_t limit = cd.effectiveCodeLimit();
+    const std::uint64_t perBatch = std::max<std::uint64_t>(1, batchBytes / page);
+    std::vector<std::byte> bytes;
+    for (std::uint64_t batch = first; batch < last; batch += perBatch) {
+        const std::uint64_t start = batch * page;
+        const std::uint64_t end = std::min(limit, std::min(last, batch + perBatch) * page);
+        bytes.resize(static_cast<std::size_t>(end - start));
+        if (auto error = source.readInto(code.slice.fileOffset + start, bytes)) return error->message;
+        for (std::uint64_t i = batch; i < std::min(last, batch + perBatch); ++i) {
+            const std::uint64_t at = (i - batch) * page;
+            const auto chunk = std::span(bytes).subspan(at, std::min(page, bytes.size() - at));
+            if (!sameHash(*cd.codeSlotHash(static_cast<std::uint32_t>(i)), digest(kind, chunk)))
+                return "page " + std::to_string(i) + " of the code does not match its hash";
+        }
+    }
+    return std::nullopt;
+}
+
+/// Large code is hashed on every core, each thread with its own contiguous run of pages.
 std::optional<std::string> verifyPages(const CodeDirectory& cd, const HashKind& kind, const CodeObject& code) {
     auto source = macho::FileSource::open(code.executable.string());
     if (!source) return source.error().message;
@@ -38,20 +69,22 @@ std::optional<std::string> verifyPages(const CodeDirectory& cd, const HashKind& 
     const std::uint64_t page = cd.pageBytes() ? cd.pageBytes() : std::max<std::uint64_t>(limit, 1);
     const std::uint64_t pages = limit == 0 ? 0 : (limit + page - 1) / page;
     if (pages != cd.nCodeSlots) return "the code directory's page count does not match its code limit";
-    const std::uint64_t perBatch = std::max<std::uint64_t>(1, batchBytes / page);
-    for (std::uint64_t first = 0; first < pages; first += perBatch) {
-        const std::uint64_t start = first * page;
-        const std::uint64_t length = std::min(limit - start, perBatch * page);
-        auto bytes = source->read(code.slice.fileOffset + start, length);
-        if (!bytes) return bytes.error().message;
-        for (std::uint64_t i = first; i < std::min(pages, first + perBatch); ++i) {
-            const std::uint64_t at = (i - first) * page;
-            const auto chunk = std::span(*bytes).subspan(at, std::min(page, length - at));
-            if (!sameHash(*cd.codeSlotHash(static_cast<std::uint32_t>(i)), digest(kind, chunk)))
-                return "page " + std::to_string(i) + " of the code does not match its hash";
-        }
+
+    const std::uint64_t workers = std::clamp<std::uint64_t>(
+        std::min<std::uint64_t>(std::thread::hardware_concurrency(), maxHashThreads), 1, limit / parallelFrom + 1);
+    const std::uint64_t share = (pages + workers - 1) / std::max<std::uint64_t>(workers, 1);
+    std::vector<std::future<std::optional<std::string>>> others;
+    for (std::uint64_t w = 1; w < workers && w * share < pages; ++w)
+        others.push_back(std::async(std::launch::async, [&, w] {
+            return verifyPageRange(cd, kind, *source, code, page, w * share, std::min(pages, (w + 1) * share));
+        }));
+    // The first range's mismatch is the one to report, as a serial check would.
+    std::optional<std::string> problem = verifyPageRange(cd, kind, *source, code, page, 0, std::min(pages, share));
+    for (auto& f : others) {
+        auto p = f.get();
+        if (!problem) problem = std::move(p);
     }
-    return std::nullopt;
+    return problem;
 }
 
 std::optional<std::vector<std::byte>> readBoundFile(const std::filesystem::path& path) {
@@ -66,39 +99,93 @@ std::optional<std::vector<std::byte>> readBoundFile(const std::filesystem::path&
     return out;
 }
 
+std::string invalidSignature(const std::string& what) {
+    return "invalid signature: " + what;
+}
+
 std::optional<std::string> verifySpecialSlots(const CodeDirectory& cd, const HashKind& kind,
-                                              const codesig::SuperBlob& sb, const CodeLocation& location,
-                                              int depth) {
-    for (std::uint32_t slot = 1; slot <= cd.nSpecialSlots; ++slot) {
+                                              const codesig::SuperBlob& sb, const CodeLocation& location) {
+    const auto bound = [&](std::uint32_t slot) {
         const auto stored = cd.specialSlotHash(slot);
-        if (!stored || isZero(*stored)) continue;
+        return stored && !isZero(*stored);
+    };
+    // An Info.plist that the signature does not bind could say anything; so could a bundle
+    // whose resources no seal holds.
+    if (location.infoPlist && !bound(codesig::CSSLOT_INFOSLOT)) return std::string(infoPlistFailed);
+    if (location.root && !bound(codesig::CSSLOT_RESOURCEDIR)) return std::string(resourcesNotFound);
+    for (std::uint32_t slot = 1; slot <= cd.nSpecialSlots; ++slot) {
+        if (!bound(slot)) continue;
+        const auto stored = *cd.specialSlotHash(slot);
         std::optional<std::vector<std::byte>> bytes;
-        std::string what;
         if (slot == codesig::CSSLOT_INFOSLOT) {
-            what = "the Info.plist";
             if (location.infoPlist) bytes = readBoundFile(*location.infoPlist);
-        } else if (slot == codesig::CSSLOT_RESOURCEDIR) {
-            what = "the sealed resources";
-            if (location.root) bytes = readBoundFile(*location.root / "_CodeSignature" / "CodeResources");
-        } else if (const codesig::BlobEntry* e = sb.find(slot)) {
-            what = "blob " + std::to_string(slot);
-            const auto blob = sb.blob(*e);
-            bytes.emplace(blob.begin(), blob.end());
-        } else {
-            return "the signature lacks blob " + std::to_string(slot) + " that its code directory binds";
-        }
-        if (!bytes) return what + " that the signature binds is missing or unreadable";
-        if (!sameHash(*stored, digest(kind, *bytes))) {
-            if (slot == codesig::CSSLOT_RESOURCEDIR) return std::string(sealBroken) + " (the seal itself was modified)";
-            return what + " does not match the signature";
+            if (!bytes || !sameHash(stored, digest(kind, *bytes))) return std::string(infoPlistFailed);
+            continue;
         }
         if (slot == codesig::CSSLOT_RESOURCEDIR) {
-            auto seal = plist::parse(std::span<const std::byte>(*bytes));
-            const plist::Dictionary* dict = seal ? seal->dictionary() : nullptr;
-            if (!dict) return std::string(sealBroken) + " (the seal is unreadable)";
-            if (auto problem = verifyResourceSeal(*location.root, *dict, location.executable, depth))
-                return problem;
+            if (location.root) bytes = readBoundFile(*location.root / "_CodeSignature" / "CodeResources");
+            if (!bytes) return std::string(resourcesNotFound);
+            if (!sameHash(stored, digest(kind, *bytes))) return std::string(resourceDirectoryFailed);
+            continue;
         }
+        const codesig::BlobEntry* e = sb.find(slot);
+        if (!e) return invalidSignature("the signature lacks blob " + std::to_string(slot) + " that its code directory binds");
+        const auto blob = sb.blob(*e);
+        if (!sameHash(stored, digest(kind, blob)))
+            return invalidSignature("blob " + std::to_string(slot) + " does not match the signature");
+    }
+    return std::nullopt;
+}
+
+/// An app's folder holds Contents and nothing else but the few files Finder leaves there.
+std::optional<std::string> checkAppRoot(const fs::path& bundle) {
+    static constexpr std::string_view allowedFiles[] = {".LSOverride", ".DS_Store", "Icon\r", ".SoftwareDepot.tracking"};
+    std::error_code ec;
+    std::size_t seen = 0;
+    for (fs::directory_iterator it(bundle, ec), end; !ec && it != end; it.increment(ec)) {
+        if (++seen > maxRootEntries) return std::string(unsealedAppRoot) + " (too many entries)";
+        const std::string name = it->path().filename().string();
+        const auto status = it->symlink_status(ec);
+        if (name == "Contents" && fs::is_directory(status)) continue;
+        const bool allowed = std::find(std::begin(allowedFiles), std::end(allowedFiles), name) != std::end(allowedFiles);
+        if (!allowed || !fs::is_regular_file(status)) return std::string(unsealedAppRoot) + " (" + name + ")";
+    }
+    if (ec) return std::string(unsealedAppRoot) + " (the bundle cannot be read)";
+    return std::nullopt;
+}
+
+/// A framework's folder holds Versions, and links that name their namesake in the current
+/// version; everything else would be code or data that no seal covers.
+std::optional<std::string> checkFrameworkRoot(const fs::path& framework) {
+    std::error_code ec;
+    std::size_t seen = 0;
+    for (fs::directory_iterator it(framework, ec), end; !ec && it != end; it.increment(ec)) {
+        if (++seen > maxRootEntries) return std::string(unsealedFrameworkRoot) + " (too many entries)";
+        const std::string name = it->path().filename().string();
+        const auto status = it->symlink_status(ec);
+        if (name == "Versions" && fs::is_directory(status)) continue;
+        if (name == ".DS_Store" && fs::is_regular_file(status)) continue;
+        if (fs::is_symlink(status)) {
+            const auto target = fs::read_symlink(it->path(), ec).string();
+            if (!ec && target == "Versions/Current/" + name) continue;
+        }
+        return std::string(unsealedFrameworkRoot) + " (" + name + ")";
+    }
+    if (ec) return std::string(unsealedFrameworkRoot) + " (the framework cannot be read)";
+    return std::nullopt;
+}
+
+/// _CodeSignature holds the seal and nothing else, and only regular files.
+std::optional<std::string> checkMetaDirectory(const fs::path& root) {
+    std::error_code ec;
+    const fs::path meta = root / "_CodeSignature";
+    for (fs::directory_iterator it(meta, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        const auto status = it->symlink_status(ec);
+        if (fs::is_regular_file(status) && name == "CodeResources") continue;
+        // An ad hoc signature may leave an empty CodeSignature file behind.
+        if (fs::is_regular_file(status) && name == "CodeSignature" && fs::file_size(it->path(), ec) == 0) continue;
+        return std::string(unsealedAppRoot) + " (_CodeSignature/" + name + ")";
     }
     return std::nullopt;
 }
@@ -128,15 +215,37 @@ Expected<CodeDirectories> codeDirectories(const codesig::SuperBlob& signature) {
     return out;
 }
 
-std::optional<std::string> verifyCode(const CodeObject& code, const CodeLocation& location, int depth) {
+std::optional<std::string> verifySlice(const CodeObject& code, const CodeLocation& location) {
     if (!code.signature) return "code object is not signed at all";
     auto directories = codeDirectories(*code.signature);
-    if (!directories) return directories.error().message;
+    if (!directories) return invalidSignature(directories.error().message);
     const CodeDirectory& cd = directories->chosen();
-    if (cd.codeSlots == codesig::CodeSlots::LeftUnread) return "the page hashes were not read";
+    if (cd.codeSlots == codesig::CodeSlots::LeftUnread) return invalidSignature("the page hashes were not read");
     const HashKind& kind = *hashKind(cd.hashType);
-    if (auto problem = verifyPages(cd, kind, code)) return problem;
-    return verifySpecialSlots(cd, kind, *code.signature, location, depth);
+    if (auto problem = verifyPages(cd, kind, code)) return invalidSignature(*problem);
+    return verifySpecialSlots(cd, kind, *code.signature, location);
+}
+
+std::optional<std::string> verifyBundle(const CodeLocation& location, int depth) {
+    if (!location.root) return std::nullopt;
+    const fs::path& root = *location.root;
+    if (root.filename() == "Contents")
+        if (auto problem = checkAppRoot(root.parent_path())) return problem;
+    if (root.parent_path().filename() == "Versions")
+        if (auto problem = checkFrameworkRoot(root.parent_path().parent_path())) return problem;
+    if (auto problem = checkMetaDirectory(root)) return problem;
+    // The slices' checks found the seal bound and unchanged; what it names is checked here once.
+    const auto bytes = readBoundFile(root / "_CodeSignature" / "CodeResources");
+    if (!bytes) return std::string(resourcesNotFound);
+    auto seal = plist::parse(std::span<const std::byte>(*bytes));
+    const plist::Dictionary* dict = seal ? seal->dictionary() : nullptr;
+    if (!dict) return std::string(resourceDirectoryFailed);
+    return verifyResourceSeal(root, *dict, location.executable, depth);
+}
+
+std::optional<std::string> verifyCode(const CodeObject& code, const CodeLocation& location, int depth) {
+    if (auto problem = verifySlice(code, location)) return problem;
+    return verifyBundle(location, depth);
 }
 
 }  // namespace varko::codesign

@@ -11,6 +11,16 @@
 
 namespace varko::codesign {
 
+/// The platform's words for what strict validation finds wrong with a bundle.
+inline constexpr const char* infoPlistFailed = "invalid Info.plist (plist or signature have been modified)";
+inline constexpr const char* resourcesNotFound = "code has no resources but signature indicates they must be present";
+inline constexpr const char* resourceDirectoryFailed =
+    "invalid resource directory (directory or signature have been modified)";
+inline constexpr const char* unsealedAppRoot = "unsealed contents present in the bundle root";
+inline constexpr const char* unsealedFrameworkRoot =
+    "unsealed contents present in the root directory of an embedded framework";
+inline constexpr const char* nestedCodeInvalid = "nested code is modified or invalid";
+
 /// Every code directory of a signature, each with a hash type we know, and which of
 /// them is the strongest.
 struct CodeDirectories {
@@ -23,10 +33,17 @@ struct CodeDirectories {
 
 [[nodiscard]] Expected<CodeDirectories> codeDirectories(const codesig::SuperBlob& signature);
 
-/// Checks the chosen code directory against the files: every code page of the slice,
-/// and each bound special slot (Info.plist, requirements, resource seal, entitlements).
-/// A bound resource seal is checked against the bundle's files, nested code to `depth` levels.
-/// Returns what does not match, in words, or nothing when everything does.
+/// Checks one slice's chosen code directory against the files: every code page, and each
+/// bound special slot (Info.plist, requirements, resource seal, entitlements). A bundle's
+/// Info.plist and resource seal must be bound. Returns the platform's reason, or nothing.
+[[nodiscard]] std::optional<std::string> verifySlice(const CodeObject& code, const CodeLocation& location);
+
+/// A bundle as strict validation has it: nothing unsealed in its root or in _CodeSignature,
+/// and every file and nested code item as its seal says, nested code to `depth` levels.
+/// Nothing to check for a bare executable.
+[[nodiscard]] std::optional<std::string> verifyBundle(const CodeLocation& location, int depth = 8);
+
+/// verifySlice, then verifyBundle.
 [[nodiscard]] std::optional<std::string> verifyCode(const CodeObject& code, const CodeLocation& location,
                                                     int depth = 8);
 

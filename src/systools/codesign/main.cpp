@@ -33,15 +33,14 @@ int display(const Options& options) {
                               : "bundle format unrecognized, invalid, or unsuitable");
     const CodeLocation& location = std::get<CodeLocation>(located);
 
-    std::uint32_t cpu = hostCpuType();
+    std::optional<varko::macho::Architecture> architecture;
     if (options.architecture) {
-        if (*options.architecture == "arm64" || *options.architecture == "arm64e") cpu = varko::macho::CPU_TYPE_ARM64;
-        else if (*options.architecture == "x86_64") cpu = varko::macho::CPU_TYPE_X86_64;
-        else return fail(path, "unknown architecture " + *options.architecture);
+        architecture = varko::macho::parseArchitecture(*options.architecture);
+        if (!architecture) return fail(path, "unknown architecture " + *options.architecture);
     }
-    auto loaded = loadCodeObject(location.executable, cpu,
-                                 options.verbose > 0 ? SignatureRead::WithoutPageHashes : SignatureRead::Entitlements,
-                                 options.architecture.has_value());
+    // Without -a the slice shown is the one a current Mac runs, whatever this machine is.
+    auto loaded = loadCodeObject(location.executable, architecture,
+                                 options.verbose > 0 ? SignatureRead::WithoutPageHashes : SignatureRead::Entitlements);
     if (const auto* e = std::get_if<LoadError>(&loaded)) {
         switch (e->kind) {
             case LoadError::Kind::NotMachO:

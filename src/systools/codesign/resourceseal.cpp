@@ -14,6 +14,9 @@
 #include "systools/codesign/codehash.h"
 #include "systools/codesign/codeobject.h"
 #include "systools/codesign/codeverifier.h"
+#include "systools/signing/cms.h"
+#include "format/macho/bytesource.h"
+#include "format/macho/machofile.h"
 
 namespace varko::codesign {
 
@@ -101,29 +104,65 @@ std::string broken(const std::string& what, const std::string& path) {
     return std::string(sealBroken) + " (" + what + ": " + path + ")";
 }
 
-/// Nested code the seal names by cdhash: its signature must have that cdhash and be valid.
+std::string badNested(const std::string& rel, const std::string& what) {
+    return std::string(nestedCodeInvalid) + " (" + rel + ": " + what + ")";
+}
+
+/// Nested code the seal names by cdhash: one of its slices must have that cdhash, and every
+/// slice must be valid, its signature intact, and a nested bundle sound in turn.
 std::optional<std::string> verifyNested(const fs::path& path, const plist::Dictionary& entry, const std::string& rel,
                                         int depth) {
-    if (depth <= 0) return broken("nested code too deep", rel);
+    if (depth <= 0) return badNested(rel, "nested too deep");
     const auto located = locateCode(path);
     const auto* location = std::get_if<CodeLocation>(&located);
     if (!location) return broken("nested code missing", rel);
-    auto loaded = loadCodeObject(location->executable, hostCpuType());
-    const auto* code = std::get_if<CodeObject>(&loaded);
-    if (!code || !code->signature) return broken("nested code not signed", rel);
-    auto directories = codeDirectories(*code->signature);
-    if (!directories) return broken("nested code invalid", rel);
+    auto loaded = loadEverySlice(location->executable);
+    const auto* slices = std::get_if<std::vector<CodeObject>>(&loaded);
+    if (!slices) return badNested(rel, "unreadable");
     const plist::Value* cdhash = entry.find("cdhash");
     const plist::Data* wanted = cdhash ? cdhash->data() : nullptr;
     bool named = false;
-    for (const auto& cd : directories->all) {
-        const auto d = digest(*hashKind(cd.hashType), std::span(cd.bytes).first(std::min<std::size_t>(cd.length, cd.bytes.size())));
-        named = named || (wanted && wanted->size() <= d.size() && !wanted->empty() &&
-                          std::equal(wanted->begin(), wanted->end(), d.begin()));
+    for (const CodeObject& code : *slices) {
+        if (!code.signature) return badNested(rel, "not signed (" + code.slice.archName() + ")");
+        auto directories = codeDirectories(*code.signature);
+        if (!directories) return badNested(rel, directories.error().message);
+        for (const auto& cd : directories->all) {
+            const auto d = digest(*hashKind(cd.hashType), std::span(cd.bytes).first(std::min<std::size_t>(cd.length, cd.bytes.size())));
+            named = named || (wanted && wanted->size() <= d.size() && !wanted->empty() &&
+                              std::equal(wanted->begin(), wanted->end(), d.begin()));
+        }
     }
-    if (!named) return broken("nested code modified", rel);
-    if (auto problem = verifyCode(*code, *location, depth - 1)) return broken("nested code invalid", rel);
+    if (!named) return badNested(rel, "its code directory is not the sealed one");
+    for (const CodeObject& code : *slices) {
+        const std::string arch = slices->size() > 1 ? " (" + code.slice.archName() + ")" : "";
+        if (auto problem = verifySlice(code, *location)) return badNested(rel, *problem + arch);
+        auto cms = code.signature->cmsSignature();
+        if (!cms) return badNested(rel, cms.error().message + arch);
+        if (!*cms || (*cms)->empty()) continue;  // ad hoc: the cdhash in the seal vouches for it
+        auto parsed = signing::parseCms(**cms);
+        if (!parsed) return badNested(rel, parsed.error().message + arch);
+        const auto directories = codeDirectories(*code.signature);
+        const auto& primary = directories->all.front();
+        if (auto problem = signing::verifySigner(
+                *parsed, std::span(primary.bytes).first(std::min<std::size_t>(primary.length, primary.bytes.size()))))
+            return badNested(rel, *problem + arch);
+    }
+    if (auto problem = verifyBundle(*location, depth - 1)) return badNested(rel, *problem);
     return std::nullopt;
+}
+
+/// Where a bundle keeps code of its own; Mach-O there must be sealed as signed code.
+bool isNestedCodeLocation(const std::string& rel) {
+    static constexpr std::string_view places[] = {"Frameworks/", "SharedFrameworks/", "MacOS/", "Helpers/",
+                                                  "XPCServices/", "PlugIns/", "Plug-ins/", "Library/"};
+    return std::any_of(std::begin(places), std::end(places), [&](std::string_view p) { return rel.starts_with(p); });
+}
+
+bool isMachO(const fs::path& path) {
+    auto source = macho::FileSource::open(path.string());
+    if (!source || source->size() < 8) return false;
+    auto head = source->read(0, 8);
+    return head && macho::looksLikeMachO(*head);
 }
 
 }  // namespace
@@ -187,6 +226,9 @@ std::optional<std::string> verifyResourceSeal(const fs::path& contents, const pl
             if (auto problem = verifyNested(path, *entry, rel, depth)) return problem;
             continue;
         }
+        // A version 2 seal names nested code by cdhash; code it hashes as data is unsigned.
+        if (v2 && (rule->nested || isNestedCodeLocation(rel)) && isMachO(path))
+            return badNested(rel, "not signed");
         const plist::Value* hash2 = entry ? entry->find("hash2") : nullptr;
         const plist::Value* hash1 = entry ? entry->find("hash") : entryValue;
         const plist::Data* stored = hash2 && hash2->data() ? hash2->data() : hash1 ? hash1->data() : nullptr;

@@ -102,8 +102,17 @@ std::string writeDetails(const CodeObject& code, const CodeLocation& location, c
         << flagNames(cd.flags) << ") hashes=" << cd.nCodeSlots << '+' << cd.nSpecialSlots
         << " location=embedded\n"
         << "Hash type=" << kind.name << " size=" << unsigned{cd.hashSize} << '\n';
+    // One candidate pair per code directory: the cdhash cut to 20 bytes, then whole.
     std::string choices;
-    for (const auto& d : directories) choices += (choices.empty() ? "" : ",") + std::string(hashKind(d.hashType)->name);
+    for (std::size_t i = 0; i < directories.size(); ++i) {
+        const std::string name = hashKind(directories[i].hashType)->name;
+        const auto full = directoryDigest(code, found->slots[i], directories[i]);
+        if (full.empty()) return "a code directory could not be hashed";
+        err << "CandidateCDHash " << name << '=' << hex(std::span(full).first(std::min<std::size_t>(20, full.size())))
+            << '\n'
+            << "CandidateCDHashFull " << name << '=' << hex(full) << '\n';
+        choices += (choices.empty() ? "" : ",") + name;
+    }
     err << "Hash choices=" << choices << '\n'
         << "CMSDigest=" << hex(cdDigest) << '\n'
         << "CMSDigestType=" << unsigned{cd.hashType} << '\n'

@@ -16,47 +16,56 @@ namespace varko::signing {
 namespace {
 
 constexpr const char* appleArc = "1.2.840.113635.100.";
-constexpr int maxDerDepth = 64;
+constexpr int maxBerDepth = 64;
 
 Error cmsError(const std::string& what) {
     return Error{0, "invalid CMS signature (" + what + ")"};
 }
 
-/// Walks the TLVs of `bytes` and refuses what BER allows and DER does not: indefinite
-/// lengths, lengths in more bytes than needed, and anything past the outer element.
-bool isDer(std::span<const unsigned char> bytes, std::size_t& used, int depth) {
-    if (depth > maxDerDepth || bytes.size() < 2) return false;
+/// The length of the BER element at the start of `bytes` (or nullopt when it is not one), as
+/// Apple's codesign writes CMS: indefinite lengths on constructed elements, which end at an
+/// end-of-contents marker, and constructed strings. Everything BER does not allow is refused:
+/// an indefinite primitive, a length past the end, more than four length bytes.
+std::optional<std::size_t> berElement(std::span<const unsigned char> bytes, int depth) {
+    if (depth > maxBerDepth || bytes.size() < 2) return std::nullopt;
     std::size_t at = 0;
     const unsigned char tag = bytes[at++];
+    const bool constructed = tag & 0x20;
     if ((tag & 0x1f) == 0x1f) {  // high tag numbers: base-128 digits
         for (int n = 0;; ++n) {
-            if (at >= bytes.size() || n > 4) return false;
+            if (at >= bytes.size() || n > 4) return std::nullopt;
             if (!(bytes[at++] & 0x80)) break;
         }
     }
-    if (at >= bytes.size()) return false;
+    if (at >= bytes.size()) return std::nullopt;
     const unsigned char first = bytes[at++];
-    std::size_t length = 0;
-    if (first == 0x80) return false;  // indefinite
-    if (first & 0x80) {
-        const unsigned n = first & 0x7f;
-        if (n > 4 || at + n > bytes.size() || bytes[at] == 0) return false;
-        for (unsigned i = 0; i < n; ++i) length = (length << 8) | bytes[at++];
-        if (length < 0x80) return false;
-    } else {
-        length = first;
-    }
-    if (length > bytes.size() - at) return false;
-    if (tag & 0x20) {
-        std::size_t inner = 0;
-        while (inner < length) {
-            std::size_t n = 0;
-            if (!isDer(bytes.subspan(at + inner, length - inner), n, depth + 1)) return false;
-            inner += n;
+    if (first == 0x80) {
+        if (!constructed) return std::nullopt;
+        // Children until the end-of-contents marker, which is two zero bytes.
+        for (;;) {
+            if (bytes.size() - at >= 2 && bytes[at] == 0 && bytes[at + 1] == 0) return at + 2;
+            const auto n = berElement(bytes.subspan(at), depth + 1);
+            if (!n) return std::nullopt;
+            at += *n;
         }
     }
-    used = at + length;
-    return true;
+    std::size_t length = first;
+    if (first & 0x80) {
+        const unsigned n = first & 0x7f;
+        if (n > 4 || n > bytes.size() - at) return std::nullopt;
+        length = 0;
+        for (unsigned i = 0; i < n; ++i) length = (length << 8) | bytes[at++];
+    }
+    if (length > bytes.size() - at) return std::nullopt;
+    if (constructed) {
+        const auto inner = bytes.subspan(at, length);
+        for (std::size_t used = 0; used < length;) {
+            const auto n = berElement(inner.subspan(used), depth + 1);
+            if (!n) return std::nullopt;
+            used += *n;
+        }
+    }
+    return at + length;
 }
 
 std::optional<std::int64_t> seconds(const ASN1_TIME* t) {
@@ -221,20 +230,22 @@ Expected<CmsSignature> parse(std::span<const std::byte> bytes) {
     if (bytes.empty()) return cmsError("the signature blob is empty");
     if (bytes.size() > maxCmsBytes) return cmsError("more than 1 MB");
     const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
-    std::size_t used = 0;
-    if (static_cast<unsigned char>(bytes[0]) != 0x30 || !isDer(std::span(data, bytes.size()), used, 0))
-        return cmsError("not DER-encoded");
-    // codesign pads the blob with zeros after the DER element.
+    const auto element = static_cast<unsigned char>(bytes[0]) == 0x30
+                             ? berElement(std::span(data, bytes.size()), 0)
+                             : std::nullopt;
+    if (!element) return cmsError("not BER-encoded");
+    const std::size_t used = *element;
+    // codesign pads the blob with zeros after the element.
     if (!std::all_of(bytes.begin() + static_cast<std::ptrdiff_t>(used), bytes.end(),
                      [](std::byte b) { return b == std::byte{0}; }))
-        return cmsError("bytes follow the DER element");
+        return cmsError("bytes follow the signature");
 
     CmsSignature out;
-    out.der.assign(data, data + used);
-    const unsigned char* p = out.der.data();
+    out.encoded.assign(data, data + used);
+    const unsigned char* p = out.encoded.data();
     CmsPtr cms(d2i_CMS_ContentInfo(nullptr, &p, static_cast<long>(used)));
     ERR_clear_error();
-    if (!cms) return cmsError("not a CMS ContentInfo");
+    if (!cms || p != out.encoded.data() + used) return cmsError("not a CMS ContentInfo");
     if (OBJ_obj2nid(CMS_get0_type(cms.get())) != NID_pkcs7_signed) return cmsError("not SignedData");
     if (CMS_is_detached(cms.get()) != 1) return cmsError("the signed content is embedded, not detached");
     STACK_OF(CMS_SignerInfo)* signers = CMS_get0_SignerInfos(cms.get());
@@ -306,10 +317,10 @@ bool Certificate::hasMarker(std::string_view oid) const {
     return std::find(appleMarkers.begin(), appleMarkers.end(), oid) != appleMarkers.end();
 }
 
-Expected<CmsSignature> parseCms(std::span<const std::byte> der) {
+Expected<CmsSignature> parseCms(std::span<const std::byte> encoded) {
     // The adapter is where a throwing allocation or plist read must stop.
     try {
-        return parse(der);
+        return parse(encoded);
     } catch (...) {
         ERR_clear_error();
         return cmsError("cannot be read");
@@ -326,8 +337,8 @@ std::optional<std::string> verifySigner(const CmsSignature& cms, std::span<const
             return "the code directory cannot be hashed";
         if (!std::equal(cms.messageDigest.begin(), cms.messageDigest.end(), computed, computed + n))
             return "the signature does not match the code directory";
-        const unsigned char* p = cms.der.data();
-        CmsPtr parsed(d2i_CMS_ContentInfo(nullptr, &p, static_cast<long>(cms.der.size())));
+        const unsigned char* p = cms.encoded.data();
+        CmsPtr parsed(d2i_CMS_ContentInfo(nullptr, &p, static_cast<long>(cms.encoded.size())));
         const unsigned char* q = cms.certificates.front().der.data();
         X509Ptr leaf(d2i_X509(nullptr, &q, static_cast<long>(cms.certificates.front().der.size())));
         STACK_OF(CMS_SignerInfo)* signers = parsed ? CMS_get0_SignerInfos(parsed.get()) : nullptr;

@@ -45,7 +45,7 @@ struct TypedCdHash {
 /// A detached CMS SignedData with one signer, as codesign and productsign write it.
 /// Nothing here is trusted yet: verifySigner and the chain checks decide that.
 struct CmsSignature {
-    Bytes der;
+    Bytes encoded;  ///< the BER or DER element, without the zeros that pad it
     /// The signer's certificate first, then each issuer found among the certificates,
     /// then any certificate the chain does not use, in the order they were stored.
     std::vector<Certificate> certificates;
@@ -54,7 +54,7 @@ struct CmsSignature {
     Bytes messageDigest;          ///< the signed messageDigest attribute
     std::optional<std::int64_t> signingTime;
     std::optional<std::int64_t> timestamp;  ///< the token's genTime; checked by verifyTimestamp
-    Bytes timestampToken;                   ///< DER ContentInfo, empty without one
+    Bytes timestampToken;                   ///< its ContentInfo, empty without one
     std::vector<Bytes> plistCdHashes;       ///< from 1.2.840.113635.100.9.1
     std::vector<TypedCdHash> typedCdHashes;  ///< from 1.2.840.113635.100.9.2
     Bytes signatureValue;
@@ -68,9 +68,10 @@ struct CmsSignature {
 inline constexpr std::size_t maxCertificates = 16;
 inline constexpr std::size_t maxCmsBytes = 1u << 20;
 
-/// Parses a CMS signature that must be DER (what is not is refused, not repaired), detached,
-/// SignedData with exactly one signer whose certificate it carries.
-[[nodiscard]] Expected<CmsSignature> parseCms(std::span<const std::byte> der);
+/// Parses a CMS signature in BER (Apple's codesign writes indefinite lengths; rcodesign and
+/// OpenSSL write DER), detached, SignedData with exactly one signer whose certificate it
+/// carries. What is not well-formed BER is refused, not repaired.
+[[nodiscard]] Expected<CmsSignature> parseCms(std::span<const std::byte> encoded);
 
 /// Checks that the signed message digest is the digest of `content`, and the signature over
 /// the signed attributes with the signer's key. Returns what is wrong, or nothing.

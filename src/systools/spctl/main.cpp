@@ -54,11 +54,12 @@ int assessCode(const std::string& path) {
         return 1;
     }
     const auto& location = std::get<codesign::CodeLocation>(located);
-    auto loaded = codesign::loadCodeObject(location.executable, codesign::hostCpuType());
+    // Every slice is checked, as Gatekeeper does: the one this machine would run is no guide.
+    auto loaded = codesign::loadEverySlice(location.executable);
     if (const auto* e = std::get_if<codesign::LoadError>(&loaded))
         return reject(path, e->kind == codesign::LoadError::Kind::NotMachO ? "not a Mach-O executable" : e->message);
     // Only Apple's pinned roots are ever trusted here; nothing on the command line adds one.
-    return report(path, codesign::assessCode(std::get<codesign::CodeObject>(loaded), location,
+    return report(path, codesign::assessCode(std::get<std::vector<codesign::CodeObject>>(loaded), location,
                                              signing::TrustAnchors::apple(), std::time(nullptr)));
 }
 
