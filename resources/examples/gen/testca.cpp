@@ -232,9 +232,10 @@ void appendDefinite(std::vector<unsigned char>& out, unsigned char tag, std::spa
 
 enum class Within { Outer, SignerInfos, SignerInfo };
 
-/// Rewrites the DER of a SignedData the way Apple's encoder shapes it: ContentInfo,
-/// SignedData, the signer infos and their unsigned attributes with indefinite lengths, the
-/// signature value as a constructed OCTET STRING in two parts. Certificates and signed
+/// Rewrites the DER of a SignedData in BER: ContentInfo, its content, SignedData and the
+/// encapsulated content info with indefinite lengths, as Apple's codesign writes them; and
+/// beyond what Apple does, the signer infos and their unsigned attributes indefinite too and
+/// the signature value a constructed OCTET STRING in two parts. Certificates and signed
 /// attributes keep their DER.
 void reencodeBer(std::vector<unsigned char>& out, std::span<const unsigned char> der, int depth, Within within) {
     for (std::size_t at = 0; at < der.size();) {
@@ -256,6 +257,8 @@ void reencodeBer(std::vector<unsigned char>& out, std::span<const unsigned char>
             indefinite(Within::Outer, true);
         } else if (within == Within::SignerInfos) {
             indefinite(Within::SignerInfo, false);
+        } else if (depth == 3 && t.tag == 0x30) {  // encapContentInfo, as Apple writes it
+            indefinite(Within::Outer, true);
         } else if (depth == 3 && t.tag == 0x31 && at == der.size()) {
             indefinite(Within::SignerInfos, false);
         } else if (depth < 3 && (t.tag & 0x20)) {
