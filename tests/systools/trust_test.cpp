@@ -256,7 +256,16 @@ TEST_P(TrustTest, BundlesAreJudgedAsAWholeNotByTheirMainExecutable) {
     // A framework's own root holds only Versions and links into the current version.
     const auto framework = signedFramework(root / "parts", "Kit", developerId());
     ASSERT_EQ(assess(framework, pki.anchors()).reason, "the code is valid but does not seem to be an app");
-    std::ofstream(framework / "stray.txt") << "x";
+    // A link may name the current version by its own name too; one that points elsewhere may not.
+    const fs::path& top = framework;
+    fs::remove(top / "Resources");
+    fs::create_symlink("Versions/A/Resources", top / "Resources");
+    EXPECT_EQ(assess(framework, pki.anchors()).reason, "the code is valid but does not seem to be an app");
+    fs::create_symlink("Versions/A/Resources/strings.txt", top / "strings.txt");
+    EXPECT_EQ(assess(framework, pki.anchors()).reason,
+              "unsealed contents present in the root directory of an embedded framework (strings.txt)");
+    fs::remove(top / "strings.txt");
+    std::ofstream(top / "stray.txt") << "x";
     EXPECT_EQ(assess(framework, pki.anchors()).reason,
               "unsealed contents present in the root directory of an embedded framework (stray.txt)");
 }

@@ -158,6 +158,8 @@ std::optional<std::string> checkAppRoot(const fs::path& bundle) {
 /// version; everything else would be code or data that no seal covers.
 std::optional<std::string> checkFrameworkRoot(const fs::path& framework) {
     std::error_code ec;
+    const std::string current = fs::read_symlink(framework / "Versions" / "Current", ec).string();
+    ec.clear();
     std::size_t seen = 0;
     for (fs::directory_iterator it(framework, ec), end; !ec && it != end; it.increment(ec)) {
         if (++seen > maxRootEntries) return std::string(unsealedFrameworkRoot) + " (too many entries)";
@@ -167,7 +169,8 @@ std::optional<std::string> checkFrameworkRoot(const fs::path& framework) {
         if (name == ".DS_Store" && fs::is_regular_file(status)) continue;
         if (fs::is_symlink(status)) {
             const auto target = fs::read_symlink(it->path(), ec).string();
-            if (!ec && target == "Versions/Current/" + name) continue;
+            if (!ec && (target == "Versions/Current/" + name || (!current.empty() && target == "Versions/" + current + "/" + name)))
+                continue;
         }
         return std::string(unsealedFrameworkRoot) + " (" + name + ")";
     }
