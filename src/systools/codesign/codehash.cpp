@@ -51,6 +51,21 @@ std::vector<unsigned char> Digester::finish() {
     return out;
 }
 
+PageHasher::PageHasher(const HashKind& kind) : context(EVP_MD_CTX_new()) {
+    ready = context && EVP_DigestInit_ex(context.get(), algorithm(kind.type)->md(), nullptr) == 1;
+}
+
+std::span<const unsigned char> PageHasher::hash(std::span<const std::byte> bytes) {
+    unsigned int size = 0;
+    // Without a digest named, the context keeps the implementation it has: no lookup and
+    // no lock per page.
+    if (!ready || EVP_DigestInit_ex2(context.get(), nullptr, nullptr) != 1 ||
+        EVP_DigestUpdate(context.get(), bytes.data(), bytes.size()) != 1 ||
+        EVP_DigestFinal_ex(context.get(), out, &size) != 1)
+        return {};
+    return std::span(out, size);
+}
+
 std::vector<unsigned char> digest(const HashKind& kind, std::span<const std::byte> bytes) {
     Digester d(kind);
     d.update(bytes);

@@ -33,6 +33,20 @@ private:
     bool failed = false;
 };
 
+/// Hashes many small pieces (code pages) with one context, so that each costs its hashing
+/// and not a context's setup. One per thread.
+class PageHasher {
+public:
+    explicit PageHasher(const HashKind& kind);
+    /// The full digest of `bytes`, valid until the next call; empty if the library failed.
+    [[nodiscard]] std::span<const unsigned char> hash(std::span<const std::byte> bytes);
+
+private:
+    signing::MdCtxPtr context;
+    bool ready = false;
+    unsigned char out[64] = {};
+};
+
 /// The full digest of `bytes` in the kind's algorithm (SHA-256 also for the truncated kind).
 [[nodiscard]] std::vector<unsigned char> digest(const HashKind& kind, std::span<const std::byte> bytes);
 

@@ -28,7 +28,7 @@ constexpr unsigned maxHashThreads = 4;
 constexpr std::size_t maxRootEntries = 10000;
 constexpr std::uintmax_t maxBoundFileBytes = 64u << 20;
 
-bool sameHash(std::span<const std::byte> stored, const std::vector<unsigned char>& computed) {
+bool sameHash(std::span<const std::byte> stored, std::span<const unsigned char> computed) {
     return computed.size() >= stored.size() &&
            std::equal(stored.begin(), stored.end(), computed.begin(),
                       [](std::byte a, unsigned char b) { return std::to_integer<unsigned char>(a) == b; });
@@ -45,6 +45,7 @@ std::optional<std::string> verifyPageRange(const CodeDirectory& cd, const HashKi
     const std::uint64_t limit = cd.effectiveCodeLimit();
     const std::uint64_t perBatch = std::max<std::uint64_t>(1, batchBytes / page);
     std::vector<std::byte> bytes;
+    PageHasher hasher(kind);
     for (std::uint64_t batch = first; batch < last; batch += perBatch) {
         const std::uint64_t start = batch * page;
         const std::uint64_t end = std::min(limit, std::min(last, batch + perBatch) * page);
@@ -53,7 +54,7 @@ std::optional<std::string> verifyPageRange(const CodeDirectory& cd, const HashKi
         for (std::uint64_t i = batch; i < std::min(last, batch + perBatch); ++i) {
             const std::uint64_t at = (i - batch) * page;
             const auto chunk = std::span(bytes).subspan(at, std::min(page, bytes.size() - at));
-            if (!sameHash(*cd.codeSlotHash(static_cast<std::uint32_t>(i)), digest(kind, chunk)))
+            if (!sameHash(*cd.codeSlotHash(static_cast<std::uint32_t>(i)), hasher.hash(chunk)))
                 return "page " + std::to_string(i) + " of the code does not match its hash";
         }
     }
