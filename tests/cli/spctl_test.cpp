@@ -96,6 +96,14 @@ TEST_F(SpctlTest, ChangedCodeOrInfoPlistIsAnInvalidSignature) {
         EXPECT_TRUE(v.err.contains("rejected (invalid Info.plist (plist or signature have been modified) (x86_64 slice))"))
             << v.err.toStdString();
     }
+    {
+        // Ad hoc code is no excuse for a broken bundle: that is named too.
+        const QString app = example();
+        write("Example.app/README.txt", "unsealed");
+        const Verdict v = spctl({"-a", "-vv", app});
+        EXPECT_EQ(v.err, app + ": rejected (unsealed contents present in the bundle root (README.txt))\n"
+                               "source=no usable signature\n");
+    }
 }
 
 TEST_F(SpctlTest, PackagesWithAndWithoutSignatureAndBrokenOnes) {

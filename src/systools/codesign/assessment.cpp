@@ -140,13 +140,18 @@ Assessment assessCode(const std::vector<CodeObject>& slices, const CodeLocation&
             worstSlice = code.slice.archName();
         }
     }
-    if (!worst->accepted) {
+    const auto named = [&](Assessment a) {
         // Name the slice that decided, unless every slice is alike without a signature.
-        if (slices.size() > 1 && (!worst->reason.empty() || best > rank(*worst)))
-            worst->reason = (worst->reason.empty() ? "no usable signature" : worst->reason) + " (" + worstSlice + " slice)";
-        return *worst;
-    }
-    if (auto problem = verifyBundle(location)) return rejected(*problem);
+        if (slices.size() > 1 && (!a.reason.empty() || best > rank(a)))
+            a.reason = (a.reason.empty() ? "no usable signature" : a.reason) + " (" + worstSlice + " slice)";
+        return a;
+    };
+    if (!worst->reason.empty()) return named(*worst);
+    // Signed code, ad hoc too, must sit in a sound bundle; unsigned code has nothing to check.
+    const bool anySigned = std::any_of(slices.begin(), slices.end(), [](const CodeObject& c) { return c.signature.has_value(); });
+    if (anySigned)
+        if (auto problem = verifyBundle(location)) return rejected(*problem);
+    if (!worst->accepted) return named(*worst);
     // Gatekeeper judges apps; a bare executable that passes everything is still turned away.
     if (!location.isApp) {
         worst->accepted = false;
