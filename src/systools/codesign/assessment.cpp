@@ -20,10 +20,6 @@ using codesig::CodeDirectory;
 constexpr std::uintmax_t maxTicketBytes = 1u << 20;
 constexpr std::string_view ticketMagic = "s8ch";
 
-std::span<const std::byte> blobBytes(const CodeDirectory& cd) {
-    return std::span(cd.bytes).first(std::min<std::size_t>(cd.length, cd.bytes.size()));
-}
-
 bool startsWith(const std::vector<unsigned char>& whole, const std::vector<unsigned char>& prefix) {
     return !prefix.empty() && prefix.size() <= whole.size() && std::equal(prefix.begin(), prefix.end(), whole.begin());
 }
@@ -32,7 +28,7 @@ bool startsWith(const std::vector<unsigned char>& whole, const std::vector<unsig
 /// that is verified must be among those the signature names, or it could be swapped.
 bool covered(const CodeDirectory& chosen, const CodeDirectory& primary, const signing::CmsSignature& cms) {
     if (chosen.bytes == primary.bytes) return true;
-    const auto full = digest(*hashKind(chosen.hashType), blobBytes(chosen));
+    const auto full = digest(*hashKind(chosen.hashType), directoryBytes(chosen));
     for (const auto& h : cms.typedCdHashes)
         if (h.hashType == chosen.hashType && startsWith(full, h.digest) && h.digest.size() >= 20) return true;
     for (const auto& h : cms.plistCdHashes)
@@ -79,7 +75,7 @@ Assessment assessSlice(const CodeObject& code, const CodeLocation& location, con
     if (!covered(chosen, directories->all.front(), *cms))
         return rejected("invalid signature: the signature does not cover the code directory");
 
-    const auto verdict = signing::verifyCmsSignature(*cms, blobBytes(directories->all.front()), anchors, now);
+    const auto verdict = signing::verifyCmsSignature(*cms, directoryBytes(directories->all.front()), anchors, now);
     if (verdict.problem) return rejected(*verdict.problem);
 
     Assessment a;
@@ -96,7 +92,7 @@ Assessment assessSlice(const CodeObject& code, const CodeLocation& location, con
             // A ticket is only worth what Apple's signature on it is worth, and that
             // signature's format is not public: anyone holding a Developer ID could write
             // a file that names their cdhash. So a ticket is reported, never trusted.
-            const auto cdDigest = digest(*hashKind(chosen.hashType), blobBytes(chosen));
+            const auto cdDigest = digest(*hashKind(chosen.hashType), directoryBytes(chosen));
             const auto cdhash = std::span(cdDigest).first(std::min<std::size_t>(20, cdDigest.size()));
             const bool stapled = location.root && location.root->filename() == "Contents" &&
                                  hasStapledTicket(*location.root, cdhash);

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <algorithm>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -32,6 +34,11 @@ struct CodeDirectories {
 };
 
 [[nodiscard]] Expected<CodeDirectories> codeDirectories(const codesig::SuperBlob& signature);
+
+/// The bytes a code directory's cdhash and its CMS signature are taken over.
+[[nodiscard]] inline std::span<const std::byte> directoryBytes(const codesig::CodeDirectory& cd) {
+    return std::span(cd.bytes).first(std::min<std::size_t>(cd.length, cd.bytes.size()));
+}
 
 /// Checks one slice's chosen code directory against the files: every code page, and each
 /// bound special slot (Info.plist, requirements, resource seal, entitlements). A bundle's

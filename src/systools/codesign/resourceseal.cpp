@@ -127,7 +127,7 @@ std::optional<std::string> verifyNested(const fs::path& path, const plist::Dicti
         auto directories = codeDirectories(*code.signature);
         if (!directories) return badNested(rel, directories.error().message);
         for (const auto& cd : directories->all) {
-            const auto d = digest(*hashKind(cd.hashType), std::span(cd.bytes).first(std::min<std::size_t>(cd.length, cd.bytes.size())));
+            const auto d = digest(*hashKind(cd.hashType), directoryBytes(cd));
             named = named || (wanted && wanted->size() <= d.size() && !wanted->empty() &&
                               std::equal(wanted->begin(), wanted->end(), d.begin()));
         }
@@ -144,7 +144,7 @@ std::optional<std::string> verifyNested(const fs::path& path, const plist::Dicti
         const auto directories = codeDirectories(*code.signature);
         const auto& primary = directories->all.front();
         if (auto problem = signing::verifySigner(
-                *parsed, std::span(primary.bytes).first(std::min<std::size_t>(primary.length, primary.bytes.size()))))
+                *parsed, directoryBytes(primary)))
             return badNested(rel, *problem + arch);
     }
     if (auto problem = verifyBundle(*location, depth - 1)) return badNested(rel, *problem);
