@@ -51,12 +51,10 @@ DocumentWindowController* DocumentController::openDocument(const QString& path) 
         return nullptr;
     }
 
-    auto document = std::make_shared<Document>();
-    document->readFromURL(QUrl::fromLocalFile(QFileInfo(QDir::cleanPath(path)).absoluteFilePath()),
-                          type.typeName);
     auto* window = qobject_cast<DocumentWindowController*>(
         storyboard.instantiateController(Storyboard::documentWindowController));
-    window->setDocument(std::move(document), QFileInfo(QDir::cleanPath(path)).fileName());
+    window->readDocument(QUrl::fromLocalFile(QFileInfo(QDir::cleanPath(path)).absoluteFilePath()), type.typeName,
+                         QFileInfo(QDir::cleanPath(path)).fileName());
     connect(window, &DocumentWindowController::itemsDropped, this, &DocumentController::openDocuments);
     connect(window, &QObject::destroyed, this, [this, key] { open.remove(key); });
     open.insert(key, window);

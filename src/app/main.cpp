@@ -1,6 +1,7 @@
 #include <QApplication>
 
 #include "app/appdelegate.h"
+#include "tools/toolrun.h"
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
@@ -13,6 +14,8 @@ int main(int argc, char** argv) {
     // A Mac app stays running with no window, waiting for items to open.
     app.setQuitOnLastWindowClosed(false);
 #endif
+    // Quitting must not wait for a tool that is still verifying or hangs.
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, [] { varko::tools::endAllRuns(); });
     varko::AppDelegate delegate;
     delegate.applicationDidFinishLaunching(app.arguments().mid(1));
     return app.exec();

@@ -37,7 +37,7 @@ void inspect(Inspection& item, const tools::ToolSet& tools) {
     item.document.readFromURL(QUrl::fromLocalFile(item.path), item.typeName, tools);
     item.report = buildReport(item.document.theInfo.get(), item.document.isApp);
     item.signature = runSignatureTools(tools, item.document.isApp, item.report.path);
-    item.findings = signatureFindings(item.signature);
+    item.findings = item.signature.findings;
     const SignatureSections sections = signatureSections(item.document.isApp, item.signature);
     item.fullText = item.report.saveString + sections.assessment + sections.signature;
 }
@@ -118,6 +118,10 @@ int main(int argc, char** argv) {
         item.path = QFileInfo(path).absoluteFilePath();
         item.typeName = type.typeName;
         inspect(item, tools);
+        if (item.signature.toolFailed || (item.document.theInfo && item.document.theInfo->entitlementRunFailed)) {
+            write(stderr, "varko-report: " + item.path + ": a signature tool gave no answer; see the report\n");
+            status = 2;
+        }
         if (json)
             items.append(toJson(item));
         else

@@ -4,10 +4,11 @@
 
 namespace varko {
 
-bool Document::readFromURL(const QUrl& url, const QString& typeName, const tools::ToolSet& tools) {
+bool Document::readFromURL(const QUrl& url, const QString& typeName, const tools::ToolSet& tools,
+                           const tools::CancelFlag& cancel) {
     isApp = typeName == QLatin1String(applicationBundleType);
     isPackage = typeName == QLatin1String(installerPackageType);
-    theInfo = std::make_shared<const Info>(url, isApp, tools);
+    theInfo = std::make_shared<const Info>(url, isApp, tools, cancel);
     return true;
 }
 

@@ -1,4 +1,5 @@
 #include <array>
+#include <chrono>
 #include <utility>
 
 #include "format/plist/plist.h"
@@ -14,6 +15,8 @@ constexpr auto decodingError = "\nError in decoding property list.";
 constexpr auto tccAllowKey = "com.apple.private.tcc.allow";
 // Entitlements are a few kilobytes; anything near this is not a code-signing tool's answer.
 constexpr qint64 maxEntitlementBytes = 64 << 20;
+// Showing entitlements reads one blob; only a stuck tool takes this long.
+constexpr std::chrono::seconds entitlementTimeout{60};
 
 QString fromUtf8(const std::string& text) { return QString::fromUtf8(text.data(), qsizetype(text.size())); }
 
@@ -63,24 +66,28 @@ void applyEntry(Info& info, const std::string& key, const plist::Value& value) {
 }  // namespace
 
 ToolOutput runTool(const tools::ToolSet& tools, const QString& launchPath,
-                   const std::optional<QStringList>& arguments) {
+                   const std::optional<QStringList>& arguments, const tools::CancelFlag& cancel) {
     tools::ToolLimits limits;
     limits.maxBytesPerStream = maxEntitlementBytes;
+    limits.timeout = entitlementTimeout;
+    limits.cancel = cancel;
     const tools::ToolResult result =
         tools.run(launchPath, arguments.value_or(QStringList()), tools::Capture::StandardOutput, limits);
-    if (!result.started) return {{}, "Failed, error = " + result.startError};
+    if (!result.started) return {{}, "Failed, error = " + result.startError, true};
     if (result.truncated)
-        return {{}, QStringLiteral("Failed, error = the tool wrote more than %1 bytes").arg(maxEntitlementBytes)};
-    if (result.crashed || result.exitStatus != 0)
-        return {{}, "Failed, error = " + QString::number(result.exitStatus)};
+        return {{}, QStringLiteral("Failed, error = the tool wrote more than %1 bytes").arg(maxEntitlementBytes), true};
+    if (const QString why = result.interruption(); !why.isEmpty())
+        return {{}, "Failed, error = " + QString::number(result.exitStatus) + " (" + why + ")", true};
+    if (result.exitStatus != 0) return {{}, "Failed, error = " + QString::number(result.exitStatus)};
     return {result.standardOutput, {}};
 }
 
-void runEntitlementStage(Info& info, const tools::ToolSet& tools) {
+void runEntitlementStage(Info& info, const tools::ToolSet& tools, const tools::CancelFlag& cancel) {
     info.theCodesignParams.append(info.path());
-    const ToolOutput run = runTool(tools, info.theCodesign, info.theCodesignParams);
+    const ToolOutput run = runTool(tools, info.theCodesign, info.theCodesignParams, cancel);
     if (!run.message.isEmpty()) {
         info.entitleList = run.message;
+        info.entitlementRunFailed = run.failedToAnswer;
         return;
     }
     info.entitleData = run.output;
@@ -118,7 +125,7 @@ void runEntitlementStage(Info& info, const tools::ToolSet& tools) {
 
     info.entitleList.clear();
     for (const auto& [key, value] : *dict) {
-        info.entitleList += fromUtf8(key) + " : " + fromUtf8(plist::describe(value)) + "\n";
+        info.entitleList += reportLine(key, value);
         applyEntry(info, key, value);
     }
 }

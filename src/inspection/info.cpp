@@ -1,6 +1,7 @@
 #include "inspection/info.h"
 
 #include "format/plist/plist.h"
+#include "tools/utf8.h"
 
 namespace varko {
 
@@ -16,7 +17,16 @@ void takeText(const plist::Dictionary& dict, const char* key, QString& field) {
 
 }  // namespace
 
-Info::Info(const QUrl& itemUrl, bool isApp, const tools::ToolSet& tools) : url(itemUrl) {
+QString reportLine(const std::string& key, const plist::Value& value) {
+    // A text value is shown as it stands, so its line feeds would start lines of
+    // their own; nested texts are already quoted and escaped by the description.
+    const QString shown = value.string() ? tools::visibleControls(fromUtf8(*value.string()))
+                                         : fromUtf8(plist::describe(value));
+    return tools::visibleControls(fromUtf8(key)) + " : " + shown + "\n";
+}
+
+Info::Info(const QUrl& itemUrl, bool isApp, const tools::ToolSet& tools, const tools::CancelFlag& cancel)
+    : url(itemUrl) {
     bundle = Bundle::open(path());
     if (!bundle || !isApp) return;
 
@@ -41,10 +51,10 @@ Info::Info(const QUrl& itemUrl, bool isApp, const tools::ToolSet& tools) : url(i
 
     for (const auto& [key, value] : dict) {
         if (key.find("UsageDescript") == std::string::npos) continue;
-        usageStrings += fromUtf8(key) + " : " + fromUtf8(plist::describe(value)) + "\n";
+        usageStrings += reportLine(key, value);
     }
 
-    runEntitlementStage(*this, tools);
+    runEntitlementStage(*this, tools, cancel);
 }
 
 }  // namespace varko

@@ -24,7 +24,9 @@ class Info final {
 public:
     /// `isApp` is the document's app flag; for anything else only `url` and
     /// `bundle` are set and no tool runs.
-    Info(const QUrl& url, bool isApp, const tools::ToolSet& tools = tools::ToolSet::system());
+    /// Raising `cancel` ends the code-signing tool's run early (its window closed).
+    Info(const QUrl& url, bool isApp, const tools::ToolSet& tools = tools::ToolSet::system(),
+         const tools::CancelFlag& cancel = {});
 
     QUrl url;
     std::optional<Bundle> bundle;
@@ -48,6 +50,8 @@ public:
     QString entitleList = "[none]";
     /// The code-signing tool's raw standard output.
     QByteArray entitleData;
+    /// The code-signing tool could not answer: not started, crashed, ended or cut off.
+    bool entitlementRunFailed = false;
     bool pubCalendars = false;
     bool pubContacts = false;
     bool pubReminders = false;
@@ -70,20 +74,27 @@ public:
     [[nodiscard]] QString path() const { return url.toLocalFile(); }
 };
 
+/// One "key : value" line of the usage or entitlement listing, which no key or text
+/// value can break into several.
+[[nodiscard]] QString reportLine(const std::string& key, const plist::Value& value);
+
 /// What a tool run leaves for the record: the standard output and an empty message
 /// on success; no bytes and a failure text otherwise.
 struct ToolOutput {
     QByteArray output;
     QString message;
+    /// Not a refusal by the tool but no answer at all (see `ToolResult::interruption`).
+    bool failedToAnswer = false;
 };
 
 /// Runs a tool with its standard output captured and Varko's standard error left
-/// to it. A non-zero status gives "Failed, error = " and the status.
+/// to it. A non-zero status gives "Failed, error = " and the status, followed by
+/// what happened in words when the tool crashed or had to be ended.
 [[nodiscard]] ToolOutput runTool(const tools::ToolSet& tools, const QString& launchPath,
-                                 const std::optional<QStringList>& arguments);
+                                 const std::optional<QStringList>& arguments, const tools::CancelFlag& cancel = {});
 
 /// Fills `entitleData`, `entitleList` and the fifteen flags from the code-signing
 /// tool's answer. Called once, as the last step of building an app's record.
-void runEntitlementStage(Info& info, const tools::ToolSet& tools);
+void runEntitlementStage(Info& info, const tools::ToolSet& tools, const tools::CancelFlag& cancel = {});
 
 }  // namespace varko

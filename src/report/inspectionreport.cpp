@@ -2,6 +2,8 @@
 
 #include <array>
 
+#include "tools/utf8.h"
+
 namespace varko {
 
 namespace {
@@ -64,13 +66,16 @@ InspectionReport buildReport(const Info* info, bool isApp) {
     report.startsSignatureChecks = true;
     if (!isApp) return report;
 
-    report.saveString = "App path: " + report.path + "\n";
-    report.saveString += "app ID: " + info->bundleID + "\n";
-    report.appIDText = info->bundleID;
-    report.saveString += "version: " + info->version + "\n";
-    report.versionText = info->version;
-    report.saveString += "build: " + info->build + "\n";
-    report.saveString += "SDK version: " + info->sdk + "\n";
+    // Each of these is one line of the report; a value with line feeds must not be
+    // able to write lines that look like the report's own.
+    using tools::visibleControls;
+    report.saveString = "App path: " + visibleControls(report.path) + "\n";
+    report.saveString += "app ID: " + visibleControls(info->bundleID) + "\n";
+    report.appIDText = visibleControls(info->bundleID);
+    report.saveString += "version: " + visibleControls(info->version) + "\n";
+    report.versionText = visibleControls(info->version);
+    report.saveString += "build: " + visibleControls(info->build) + "\n";
+    report.saveString += "SDK version: " + visibleControls(info->sdk) + "\n";
 
     setSdkChecks(info->sdk, report.checks);
 

@@ -2,6 +2,9 @@
 
 #include "tools/utf8.h"
 
+#include <cctype>
+#include <chrono>
+
 namespace varko {
 
 namespace {
@@ -17,6 +20,62 @@ QString streamText(const QByteArray& bytes, const char* stream) {
 
 // A transcript is shown to the user in full; a signature display is a few kilobytes.
 constexpr qint64 maxTranscriptBytes = 16 << 20;
+// Verification hashes every page of every slice: minutes only for gigabytes of code.
+constexpr std::chrono::seconds verificationTimeout{300};
+
+/// The tool's stream as text, or nothing when it is not exactly UTF-8: a finding is
+/// never read from text that lost bytes.
+std::optional<QString> exactText(const QByteArray& bytes) { return tools::decodeUtf8Strictly(bytes); }
+
+/// spctl answers "PATH: accepted" or "PATH: rejected", with an optional reason in
+/// parentheses on the same line, then its `source=` line. The path is ours, so it is
+/// skipped by length rather than searched for; a reason that spans lines leaves the
+/// source unknown, as then nothing says where the tool's own next line starts.
+QString assessmentSource(const QString& path, const tools::ToolResult& run) {
+    if (!run.started || run.crashed || run.truncated) return {};
+    const std::optional<QString> text = exactText(run.standardError);
+    const QString prefix = path + QLatin1String(": ");
+    if (!text || !text->startsWith(prefix)) return {};
+    const qsizetype verdictEnd = text->indexOf('\n', prefix.size());
+    if (verdictEnd < 0) return {};
+    const QStringView verdict = QStringView(*text).mid(prefix.size(), verdictEnd - prefix.size());
+    const bool accepted = verdict == u"accepted" || verdict.startsWith(u"accepted (");
+    const bool rejected = verdict == u"rejected" || verdict.startsWith(u"rejected (");
+    if (!accepted && !rejected) return {};
+    if (verdict.contains(u'(') && !verdict.endsWith(u')')) return {};
+    // The tool's exit status must agree with its verdict, or the text is not its own.
+    if (accepted != (run.exitStatus == 0)) return {};
+    qsizetype sourceEnd = text->indexOf('\n', verdictEnd + 1);
+    if (sourceEnd < 0) sourceEnd = text->size();
+    const QString line = text->mid(verdictEnd + 1, sourceEnd - verdictEnd - 1);
+    return line.startsWith(QLatin1String("source=")) ? line : QString();
+}
+
+/// The runtime flag (0x10000) of codesign's one `CodeDirectory` line. A display that
+/// ran cleanly prints that line once; a second one can only come from text the item
+/// controls (a path or an identifier with line feeds), so then nothing is trusted.
+bool hasHardenedRuntime(const tools::ToolResult& run) {
+    if (!run.succeeded()) return false;
+    const std::optional<QString> text = exactText(run.standardError);
+    if (!text) return false;
+    QStringView found;
+    int count = 0;
+    for (const QStringView line : QStringView(*text).split(u'\n')) {
+        if (!line.startsWith(u"CodeDirectory v=")) continue;
+        found = line;
+        ++count;
+    }
+    if (count != 1) return false;
+    const qsizetype at = found.indexOf(u" flags=0x");
+    if (at < 0) return false;
+    QStringView digits = found.mid(at + 9);
+    qsizetype length = 0;
+    const auto hexDigit = [](QChar c) { return c.unicode() < 0x80 && std::isxdigit(c.unicode()) != 0; };
+    while (length < digits.size() && length < 8 && hexDigit(digits[length])) ++length;
+    bool ok = false;
+    const uint flags = digits.left(length).toUInt(&ok, 16);
+    return ok && (flags & 0x10000U) != 0;
+}
 
 }  // namespace
 
@@ -45,32 +104,40 @@ QString transcript(const QString& errorPrefix, const tools::ToolResult& result) 
     }
     if (result.truncated)
         text += QStringLiteral("[The tool wrote more than %1 bytes and was stopped.]\n").arg(maxTranscriptBytes);
+    if (const QString why = result.interruption(); !why.isEmpty()) text += "[" + why + "]\n";
     return text;
 }
 
-SignatureTexts runSignatureTools(const tools::ToolSet& tools, bool isApp, const QString& path) {
+SignatureTexts runSignatureTools(const tools::ToolSet& tools, bool isApp, const QString& path,
+                                 const tools::CancelFlag& cancel) {
     tools::ToolLimits limits;
     limits.maxBytesPerStream = maxTranscriptBytes;
+    limits.timeout = verificationTimeout;
+    limits.cancel = cancel;
     SignatureTexts texts;
-    const ToolCommand assessment = assessmentCommand(isApp, path);
-    texts.assessmentText = transcript(
-        assessment.errorPrefix, tools.run(assessment.program, assessment.arguments, tools::Capture::Both, limits));
-    const ToolCommand signature = signatureCommand(isApp, path);
-    texts.signatureText = transcript(
-        signature.errorPrefix, tools.run(signature.program, signature.arguments, tools::Capture::Both, limits));
+    const ToolCommand assessmentRun = assessmentCommand(isApp, path);
+    const tools::ToolResult assessment =
+        tools.run(assessmentRun.program, assessmentRun.arguments, tools::Capture::Both, limits);
+    texts.assessmentText = transcript(assessmentRun.errorPrefix, assessment);
+    const ToolCommand signatureRun = signatureCommand(isApp, path);
+    const tools::ToolResult signature =
+        tools.run(signatureRun.program, signatureRun.arguments, tools::Capture::Both, limits);
+    texts.signatureText = transcript(signatureRun.errorPrefix, signature);
+    texts.findings = signatureFindings(path, isApp, assessment, signature);
+    const auto failed = [](const tools::ToolResult& r) { return !r.started || r.truncated || !r.interruption().isEmpty(); };
+    texts.toolFailed = failed(assessment) || failed(signature);
     return texts;
 }
 
-CheckStates signatureFindings(const SignatureTexts& texts) {
-    const QString& a = texts.assessmentText;
-    const bool hardened = texts.signatureText.contains(QLatin1String("flags=0x1")) &&
-                          !texts.signatureText.contains(QLatin1String("flags=0x0(none)"));
+CheckStates signatureFindings(const QString& path, bool isApp, const tools::ToolResult& assessment,
+                              const tools::ToolResult& signature) {
+    const QString source = assessmentSource(path, assessment);
     CheckStates findings;
-    findings.set(Check::isNotarizedCheck, a.contains(QLatin1String("source=Notarized")));
-    findings.set(Check::isAppleCheck, a.contains(QLatin1String("source=Apple")));
-    findings.set(Check::isAppStoreCheck, a.contains(QLatin1String("source=Mac App")));
-    findings.set(Check::isDevIDCheck, a.contains(QLatin1String("source=Developer")));
-    findings.set(Check::isHardenedCheck, hardened);
+    findings.set(Check::isNotarizedCheck, source.contains(QLatin1String("source=Notarized")));
+    findings.set(Check::isAppleCheck, source.contains(QLatin1String("source=Apple")));
+    findings.set(Check::isAppStoreCheck, source.contains(QLatin1String("source=Mac App")));
+    findings.set(Check::isDevIDCheck, source.contains(QLatin1String("source=Developer")));
+    findings.set(Check::isHardenedCheck, isApp && hasHardenedRuntime(signature));
     return findings;
 }
 

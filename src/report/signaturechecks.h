@@ -26,18 +26,28 @@ struct ToolCommand {
 /// own. A tool that could not be started, and output that is not UTF-8, say so.
 [[nodiscard]] QString transcript(const QString& errorPrefix, const tools::ToolResult& result);
 
-/// The two transcripts of one run of the signature checks.
+/// The two transcripts of one run of the signature checks, and the five findings
+/// read from the tools' own fields while their raw answers were at hand.
 struct SignatureTexts {
     QString assessmentText;
     QString signatureText;
+    CheckStates findings;
+    /// A tool gave no answer of its own: not started, crashed, cut off or ended.
+    bool toolFailed = false;
 };
 
 /// Runs the assessment, then the signature tool; blocks until both have ended.
+/// Raising `cancel` ends the tool that is running and skips the rest.
 [[nodiscard]] SignatureTexts runSignatureTools(const tools::ToolSet& tools, bool isApp,
-                                               const QString& path);
+                                               const QString& path, const tools::CancelFlag& cancel = {});
 
-/// The five signature findings, decided from literal substrings of the two texts.
-[[nodiscard]] CheckStates signatureFindings(const SignatureTexts& texts);
+/// The five signature findings. The tools echo text the item controls (its path,
+/// its identifier, certificate names), so each finding is read only where the
+/// tool's own field stands: the `source=` line right after spctl's verdict on
+/// `path`, and the flags of codesign's one `CodeDirectory` line. Anything else,
+/// including a failed run or a package (pkgutil prints no flags), leaves it off.
+[[nodiscard]] CheckStates signatureFindings(const QString& path, bool isApp, const tools::ToolResult& assessment,
+                                            const tools::ToolResult& signature);
 
 /// Both sections as they follow the report: each heading, then its transcript.
 struct SignatureSections {

@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <csignal>
 #include <memory>
+#include <mutex>
+#include <set>
 #include <string>
 #include <system_error>
 #include <utility>
@@ -128,7 +130,9 @@ struct SpawnSetup final {
     if (rc == 0 && errWrite >= 0)
         rc = posix_spawn_file_actions_adddup2(&setup.actions, errWrite, STDERR_FILENO);
 
-    short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
+    // A group of its own, so that ending the tool also ends whatever it started.
+    short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP;
+    if (rc == 0) rc = posix_spawnattr_setpgroup(&setup.attributes, 0);
 #if defined(__APPLE__)
     flags |= POSIX_SPAWN_CLOEXEC_DEFAULT;
     // With CLOEXEC_DEFAULT the inherited streams must be named explicitly.
@@ -153,34 +157,98 @@ struct SpawnSetup final {
                        currentEnvironment());
 }
 
-[[nodiscard]] bool waitForChild(pid_t pid, int& status) {
-    while (::waitpid(pid, &status, 0) < 0) {
-        if (errno != EINTR) return false;
-    }
-    return true;
+/// The tools running now, so that quitting can end them. A pid leaves the set in
+/// the same locked step that reaps it, so it is never signalled after it could
+/// have been reused.
+struct RunningTools {
+    std::mutex lock;
+    std::set<pid_t> groups;
+    bool ending = false;
+};
+
+RunningTools& runningTools() {
+    static RunningTools* const tools = new RunningTools;  // outlives every thread's last run
+    return *tools;
 }
 
-/// Stops and reaps the child if we leave before waiting for it (an exception while
-/// collecting output), so no run leaves a zombie behind.
+using Clock = std::chrono::steady_clock;
+
+/// When the run must stop, and why; checked between reads.
+struct Stopwatch {
+    Clock::time_point deadline = Clock::time_point::max();
+    CancelFlag cancel;
+
+    [[nodiscard]] bool timedOut() const { return Clock::now() >= deadline; }
+    [[nodiscard]] bool cancelled() const {
+        if (cancel && cancel->load()) return true;
+        RunningTools& running = runningTools();
+        const std::lock_guard guard(running.lock);
+        return running.ending;
+    }
+    /// How long one wait may block before the conditions are checked again.
+    [[nodiscard]] int pollMilliseconds() const {
+        constexpr int slice = 50;
+        if (deadline == Clock::time_point::max()) return slice;
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        return int(std::clamp<long long>(left, 0, slice));
+    }
+};
+
+/// Stops and reaps the child on every way out, so no run leaves a zombie or a
+/// running tool behind.
 class ChildGuard final {
 public:
-    explicit ChildGuard(pid_t pid) : pid(pid) {}
+    /// A child started while Varko quits is ended at once.
+    explicit ChildGuard(pid_t pid) : pid(pid) {
+        RunningTools& running = runningTools();
+        const std::lock_guard guard(running.lock);
+        running.groups.insert(pid);
+        if (running.ending) ::kill(-pid, SIGKILL);
+    }
     ChildGuard(const ChildGuard&) = delete;
     ChildGuard& operator=(const ChildGuard&) = delete;
     ~ChildGuard() {
         if (pid <= 0) return;
-        ::kill(pid, SIGKILL);
+        stop();
         int ignored = 0;
-        (void)waitForChild(pid, ignored);
+        // Never a blocking wait under the lock; a killed child goes within moments.
+        while (!reap(ignored, WNOHANG)) ::usleep(1000);
     }
-    void stop() const { ::kill(pid, SIGKILL); }
-    [[nodiscard]] bool wait(int& status) {
-        const bool ok = waitForChild(pid, status);
-        pid = -1;
-        return ok;
+    void stop() const {
+        RunningTools& running = runningTools();
+        const std::lock_guard guard(running.lock);
+        if (pid > 0) ::kill(-pid, SIGKILL);
+    }
+    /// Waits for the child; a tool that lingers after closing its streams is still
+    /// held to the stopwatch. False when no status exists (SIGCHLD ignored).
+    [[nodiscard]] bool wait(int& status, const Stopwatch& watch, bool& timedOut, bool& cancelled) {
+        for (;;) {
+            if (pid <= 0) return false;
+            if (reap(status, WNOHANG)) return pid == 0;
+            if (pid < 0) return false;
+            if (!timedOut && !cancelled) {
+                timedOut = watch.timedOut();
+                cancelled = !timedOut && watch.cancelled();
+                if (timedOut || cancelled) stop();
+            }
+            ::usleep(2000);
+        }
     }
 
 private:
+    /// True once the child is gone: pid becomes 0 when reaped with a status, -1 when
+    /// the system reaped it for us.
+    bool reap(int& status, int options) {
+        RunningTools& running = runningTools();
+        const std::lock_guard guard(running.lock);
+        const pid_t r = ::waitpid(pid, &status, options);
+        if (r == 0) return false;
+        if (r < 0 && errno == EINTR) return false;
+        running.groups.erase(pid);
+        pid = r > 0 ? 0 : -1;
+        return true;
+    }
+
     pid_t pid;
 };
 
@@ -189,9 +257,11 @@ struct Stream final {
     QByteArray* sink = nullptr;
 };
 
-/// Reads every open stream until end of file, or until one passes `cap`.
-/// Returns false when a stream was cut.
-[[nodiscard]] bool drain(std::array<Stream, 2>& streams, qint64 cap) {
+enum class DrainEnd { EndOfFile, Cut, TimedOut, Cancelled };
+
+/// Reads every open stream until end of file, until one passes `cap`, or until the
+/// stopwatch says to stop.
+[[nodiscard]] DrainEnd drain(std::array<Stream, 2>& streams, qint64 cap, const Stopwatch& watch) {
     constexpr qint64 chunk = 64 * 1024;
     const auto buffer = std::make_unique<char[]>(chunk);
     for (;;) {
@@ -203,12 +273,16 @@ struct Stream final {
             polled[count] = pollfd{stream.fd.get(), POLLIN, 0};
             owners[count++] = &stream;
         }
-        if (count == 0) return true;
-        if (::poll(polled.data(), count, -1) < 0) {
+        if (count == 0) return DrainEnd::EndOfFile;
+        if (watch.timedOut()) return DrainEnd::TimedOut;
+        if (watch.cancelled()) return DrainEnd::Cancelled;
+        const int ready = ::poll(polled.data(), count, watch.pollMilliseconds());
+        if (ready == 0) continue;
+        if (ready < 0) {
             if (errno == EINTR) continue;
             // Nothing sensible can be read any more; treat it as the end.
             for (nfds_t i = 0; i < count; ++i) owners[i]->fd.reset();
-            return true;
+            return DrainEnd::EndOfFile;
         }
         for (nfds_t i = 0; i < count; ++i) {
             if (polled[i].revents == 0) continue;
@@ -222,7 +296,7 @@ struct Stream final {
             const qint64 room = cap - stream.sink->size();
             if (n > room) {
                 stream.sink->append(buffer.get(), qsizetype(room));
-                return false;
+                return DrainEnd::Cut;
             }
             stream.sink->append(buffer.get(), qsizetype(n));
         }
@@ -230,6 +304,31 @@ struct Stream final {
 }
 
 }  // namespace
+
+QString ToolResult::interruption() const {
+    if (!started) return {};
+    if (timedOut) return QStringLiteral("The tool ran past its time limit and was ended.");
+    if (cancelled) return QStringLiteral("The tool was ended because its window closed or Varko quit.");
+    if (truncated) return {};
+    if (!crashed) return {};
+    // strsignal is not thread-safe; these are the ones a crashing tool meets.
+    static const std::pair<int, const char*> names[] = {
+        {SIGABRT, "aborted"},         {SIGSEGV, "segmentation fault"}, {SIGBUS, "bus error"},
+        {SIGILL, "illegal instruction"}, {SIGFPE, "arithmetic error"}, {SIGKILL, "killed"},
+        {SIGTERM, "terminated"},      {SIGTRAP, "trap"},               {SIGPIPE, "broken pipe"},
+    };
+    for (const auto& [number, name] : names)
+        if (number == exitStatus)
+            return QStringLiteral("The tool crashed (signal %1, %2).").arg(exitStatus).arg(QLatin1String(name));
+    return QStringLiteral("The tool crashed (signal %1).").arg(exitStatus);
+}
+
+void endAllRuns() {
+    RunningTools& running = runningTools();
+    const std::lock_guard guard(running.lock);
+    running.ending = true;
+    for (const pid_t group : running.groups) ::kill(-group, SIGKILL);
+}
 
 ToolResult runProgram(const QString& program, const QStringList& arguments, Capture capture,
                       ToolLimits limits) {
@@ -276,15 +375,21 @@ ToolResult runProgram(const QString& program, const QStringList& arguments, Capt
     streams[1].fd.reset(errRead.release());
     streams[1].sink = &result.standardError;
 
-    if (!drain(streams, std::max<qint64>(limits.maxBytesPerStream, 0))) {
-        result.truncated = true;
+    Stopwatch watch;
+    watch.cancel = limits.cancel;
+    if (limits.timeout.count() > 0) watch.deadline = Clock::now() + limits.timeout;
+    const DrainEnd end = drain(streams, std::max<qint64>(limits.maxBytesPerStream, 0), watch);
+    if (end != DrainEnd::EndOfFile) {
+        result.truncated = end == DrainEnd::Cut;
+        result.timedOut = end == DrainEnd::TimedOut;
+        result.cancelled = end == DrainEnd::Cancelled;
         child.stop();
         // Closing our ends means a grandchild still writing cannot keep us here.
         for (Stream& stream : streams) stream.fd.reset();
     }
 
     int status = 0;
-    if (!child.wait(status)) {
+    if (!child.wait(status, watch, result.timedOut, result.cancelled)) {
         // Only when SIGCHLD is ignored and the system reaped it for us: no status exists.
         return result;
     }

@@ -3,6 +3,9 @@
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
+#include <atomic>
+#include <chrono>
+#include <memory>
 
 namespace varko::tools {
 
@@ -22,19 +25,39 @@ struct ToolResult {
     QByteArray standardError;  ///< empty unless both streams were captured
     /// A stream that passed its byte cap was cut there and the tool was stopped.
     bool truncated = false;
+    /// The tool ran past its time limit and was ended.
+    bool timedOut = false;
+    /// The run was called off (its window closed, or Varko quit) and the tool ended.
+    bool cancelled = false;
 
     /// A cut-off output is never a success, however the tool ended.
-    [[nodiscard]] bool succeeded() const { return started && !crashed && !truncated && exitStatus == 0; }
+    [[nodiscard]] bool succeeded() const {
+        return started && !crashed && !truncated && !timedOut && !cancelled && exitStatus == 0;
+    }
+    /// Why the run did not end on its own, in words, or empty when it did.
+    [[nodiscard]] QString interruption() const;
 };
+
+/// Set from any thread to end the runs that were given it.
+using CancelFlag = std::shared_ptr<std::atomic<bool>>;
 
 struct ToolLimits {
     /// Upper bound for each captured stream; a tool that writes more is stopped.
     qint64 maxBytesPerStream = qint64(1) << 30;
+    /// A tool still running after this long is ended; zero means no limit.
+    std::chrono::milliseconds timeout{0};
+    /// A run whose flag is raised ends its tool within a fraction of a second.
+    CancelFlag cancel;
 };
+
+/// Ends every tool that is running now, and every one started later: for quitting,
+/// when nothing may keep the process alive.
+void endAllRuns();
 
 /// Runs `program` with `arguments`, each passed as one argument without a shell.
 /// Standard input, environment and working directory are inherited. Both captured
 /// pipes are drained together until end of file, then the child is waited for.
+/// The tool runs in a process group of its own, so ending it ends what it started.
 /// Blocks the calling thread; safe to call from any thread.
 [[nodiscard]] ToolResult runProgram(const QString& program, const QStringList& arguments,
                                     Capture capture, ToolLimits limits = {});

@@ -10,4 +10,10 @@ namespace varko::tools {
 /// platform's strict decoding answers nil.
 [[nodiscard]] std::optional<QString> decodeUtf8Strictly(const QByteArray& bytes);
 
+/// Text a stranger controls, made fit for one line of a report: control characters
+/// become their visible pictures (a line feed shows as U+240A), and line separators
+/// and direction overrides show as <U+XXXX>, so the text cannot start a line of its
+/// own or disguise what follows it.
+[[nodiscard]] QString visibleControls(QStringView text);
+
 }  // namespace varko::tools

@@ -5,7 +5,10 @@
 #include <QMimeData>
 #include <QSettings>
 #include <QSignalSpy>
+#include <QElapsedTimer>
 #include <QTest>
+#include <QTimer>
+#include <csignal>
 
 #include "app/appdelegate.h"
 #include "report/ui/documentwindowcontroller.h"
@@ -18,6 +21,43 @@ using varko::testing::makeBundle;
 using varko::testing::xmlPlist;
 
 namespace {
+
+/// Items are read off the GUI thread; the window gets its document when complete.
+bool waitForDocument(DocumentWindowController* w) {
+    if (!w->isReading()) return true;
+    QSignalSpy read(w, &DocumentWindowController::documentRead);
+    return read.wait(20000);
+}
+
+/// Whether a process of ours is still there (and not merely waiting to be reaped).
+bool processRuns(pid_t pid) {
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly)) return ::kill(pid, 0) == 0;
+    const QByteArray line = stat.readAll();
+    const qsizetype close = line.lastIndexOf(')');
+    return close < 0 || line.mid(close + 2, 1) != "Z";
+}
+
+bool waitUntilEnded(pid_t pid) {
+    QElapsedTimer timer;
+    timer.start();
+    while (processRuns(pid) && timer.elapsed() < 10000) QTest::qWait(20);
+    return !processRuns(pid);
+}
+
+pid_t waitForPid(const QString& file) {
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < 10000) {
+        QFile f(file);
+        if (f.open(QIODevice::ReadOnly)) {
+            const QByteArray text = f.readAll().trimmed();
+            if (!text.isEmpty()) return pid_t(text.toInt());
+        }
+        QTest::qWait(20);
+    }
+    return -1;
+}
 
 class DocumentControllerTest : public ::testing::Test {
 protected:
@@ -46,6 +86,7 @@ TEST_F(DocumentControllerTest, OpensEachItemOnceInAWindowTitledWithItsName) {
     ASSERT_NE(first, nullptr);
     EXPECT_EQ(first->windowTitle(), "Some App.app");
     EXPECT_TRUE(first->isVisible());
+    ASSERT_TRUE(waitForDocument(first));
     EXPECT_TRUE(first->document()->isApp);
     EXPECT_EQ(first->document()->theInfo->bundleID, "s");
 
@@ -81,6 +122,7 @@ TEST_F(DocumentControllerTest, PackageOpensAsAPackage) {
     pkg.close();
     DocumentWindowController* w = controller->openDocument(pkg.fileName());
     ASSERT_NE(w, nullptr);
+    ASSERT_TRUE(waitForDocument(w));
     EXPECT_FALSE(w->document()->isApp);
     EXPECT_TRUE(w->document()->isPackage);
 }
@@ -106,6 +148,53 @@ TEST_F(DocumentControllerTest, RecentListIsBoundedAndNewestFirst) {
     EXPECT_TRUE(recent.first().endsWith("R12.app"));
     controller->clearRecentDocuments();
     EXPECT_TRUE(controller->recentDocuments().isEmpty());
+}
+
+TEST_F(DocumentControllerTest, TheWindowAnswersWhileItsItemIsReadAndClosingItEndsTheTool) {
+    // A code-signing tool that never answers keeps the record from completing.
+    const QString pidFile = dir.filePath("codesign.pid");
+    tool.answer("", 0, {}, QStringLiteral("echo $$ > '%1'; sleep 600").arg(pidFile));
+    const QString app = makeBundle(dir, "Slow.app", xmlPlist("<key>CFBundleIdentifier</key><string>s</string>"));
+
+    QElapsedTimer opening;
+    opening.start();
+    DocumentWindowController* w = controller->openDocument(app);
+    ASSERT_NE(w, nullptr);
+    EXPECT_LT(opening.elapsed(), 5000);
+    EXPECT_TRUE(w->isVisible());
+    EXPECT_TRUE(w->isReading());
+    EXPECT_FALSE(w->viewController()->busySpinner->isHidden());
+
+    const pid_t pid = waitForPid(pidFile);
+    ASSERT_GT(pid, 0);
+    int ticks = 0;
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout, [&] { ++ticks; });
+    ticker.start(10);
+    QTest::qWait(300);
+    EXPECT_GT(ticks, 5) << "the GUI thread stopped handling events";
+    EXPECT_TRUE(w->isReading());
+    EXPECT_TRUE(processRuns(pid));
+
+    w->close();
+    EXPECT_TRUE(waitUntilEnded(pid));
+}
+
+TEST_F(DocumentControllerTest, QuitEndsARunningTool) {
+    const QString pidFile = dir.filePath("quit.pid");
+    tool.answer("", 0, {}, QStringLiteral("echo $$ > '%1'; sleep 600").arg(pidFile));
+    AppDelegate delegate(tools::ToolSet::withPrograms({{tools::codesignPath, tool.program()},
+                                                       {tools::spctlPath, tool.program()}}));
+    DocumentWindowController* w = delegate.documents().openDocument(makeBundle(dir, "Q.app", xmlPlist("")));
+    ASSERT_NE(w, nullptr);
+    const pid_t pid = waitForPid(pidFile);
+    ASSERT_GT(pid, 0);
+    QAction* quit = nullptr;
+    for (QAction* a : w->menuBar()->actions().first()->menu()->actions())
+        if (a->text() == "&Quit") quit = a;
+    ASSERT_NE(quit, nullptr);
+    quit->trigger();
+    EXPECT_TRUE(waitUntilEnded(pid));
 }
 
 TEST(AppDelegateTest, MakesNoUntitledDocumentAndGivesWindowsTheirMenus) {

@@ -44,45 +44,107 @@ TEST(TranscriptTest, SaysWhenAToolDidNotStartCrashedOrWroteNoText) {
 
     tools::ToolResult crashed = finished(9, "source=Developer ID", "");
     crashed.crashed = true;
-    EXPECT_EQ(transcript("P ", crashed), "P 9\nsource=Developer ID\n");
+    EXPECT_EQ(transcript("P ", crashed), "P 9\nsource=Developer ID\n[The tool crashed (signal 9, killed).]\n");
+    crashed.crashed = false;
+    crashed.timedOut = true;
+    EXPECT_TRUE(transcript("P ", crashed).endsWith("[The tool ran past its time limit and was ended.]\n"));
 
     const QString bad = transcript("P ", finished(0, QByteArray("caf\xe9", 4), ""));
     EXPECT_TRUE(bad.startsWith("caf\uFFFD"));
     EXPECT_TRUE(bad.contains("not valid UTF-8"));
 }
 
-TEST(SignatureFindingsTest, LiteralSubstringsDecideEachFinding) {
-    struct Case { QString assessment, signature; bool notarized, apple, store, devID, hardened; };
+struct Findings {
+    bool notarized, apple, store, devID, hardened;
+};
+
+void expectFindings(const CheckStates& f, const Findings& e) {
+    EXPECT_EQ(f.get(Check::isNotarizedCheck), e.notarized);
+    EXPECT_EQ(f.get(Check::isAppleCheck), e.apple);
+    EXPECT_EQ(f.get(Check::isAppStoreCheck), e.store);
+    EXPECT_EQ(f.get(Check::isDevIDCheck), e.devID);
+    EXPECT_EQ(f.get(Check::isHardenedCheck), e.hardened);
+    EXPECT_FALSE(f.get(Check::cameraCheck).has_value());
+}
+
+const tools::ToolResult noSignature = finished(1, "", "x: code object is not signed at all\n");
+
+TEST(SignatureFindingsTest, SourceLineAfterTheVerdictDecidesTheFourSources) {
+    const QString path = "/Applications/Some App.app";
+    struct Case { int status; QByteArray err; Findings expected; };
     const Case cases[] = {
-        {"x: accepted\nsource=Notarized Developer ID\n", "", true, false, false, false, false},
-        {"source=Developer ID\n", "", false, false, false, true, false},
-        {"source=Apple System\n", "", false, true, false, false, false},
-        {"source=Mac App Store\n", "", false, false, true, false, false},
-        {"Source=Apple\n", "", false, false, false, false, false},
-        {"", "CodeDirectory v=20500 size=1 flags=0x10000(runtime) hashes=3+7", false, false, false, false, true},
-        {"", "flags=0x0(none)", false, false, false, false, false},
-        {"", "flags=0x2(adhoc)", false, false, false, false, false},
-        {"", "flags=0x20000", false, false, false, false, false},
-        {"", "flags=0x10000(runtime)\nflags=0x0(none)", false, false, false, false, false},
-        {"", "flags=0x12(adhoc,linker-signed)", false, false, false, false, true},
+        {0, "accepted\nsource=Notarized Developer ID\norigin=Developer ID Application: A (T)\n", {true, false, false, false, false}},
+        {0, "accepted\nsource=Developer ID\n", {false, false, false, true, false}},
+        {0, "accepted\nsource=Apple System\n", {false, true, false, false, false}},
+        {0, "accepted\nsource=Mac App Store\n", {false, false, true, false, false}},
+        {3, "rejected\nsource=Unnotarized Developer ID\n", {false, false, false, false, false}},
+        {3, "rejected (the code is valid but does not seem to be an app)\nsource=Developer ID\n", {false, false, false, true, false}},
+        {0, "accepted\nSource=Apple\n", {false, false, false, false, false}},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE((c.assessment + "|" + c.signature).toStdString());
-        const CheckStates f = signatureFindings({c.assessment, c.signature});
-        EXPECT_EQ(f.get(Check::isNotarizedCheck), c.notarized);
-        EXPECT_EQ(f.get(Check::isAppleCheck), c.apple);
-        EXPECT_EQ(f.get(Check::isAppStoreCheck), c.store);
-        EXPECT_EQ(f.get(Check::isDevIDCheck), c.devID);
-        EXPECT_EQ(f.get(Check::isHardenedCheck), c.hardened);
-        EXPECT_FALSE(f.get(Check::cameraCheck).has_value());
+        SCOPED_TRACE(c.err.toStdString());
+        expectFindings(signatureFindings(path, true, finished(c.status, "", path.toUtf8() + ": " + c.err), noSignature),
+                       c.expected);
     }
 }
 
+TEST(SignatureFindingsTest, TextTheItemControlsCannotTickASource) {
+    const Findings none{false, false, false, false, false};
+    const auto assess = [](const QString& path, int status, const QByteArray& rest) {
+        return signatureFindings(path, true, finished(status, "", path.toUtf8() + rest), noSignature);
+    };
+    // A folder named after the findings, plainly rejected.
+    const QString named = "/t/source=Notarized source=Apple source=Mac App source=Developer flags=0x1.app";
+    expectFindings(assess(named, 3, ": rejected\nsource=no usable signature\n"), none);
+    // A path whose line feeds write a source line of its own before the real one.
+    const QString fed = "/t/a\nsource=Notarized Developer ID\n.app";
+    expectFindings(assess(fed, 3, ": rejected\nsource=no usable signature\n"), none);
+    // An error has no source line: whatever follows is not the tool's.
+    expectFindings(assess(fed, 1, ": bundle format unrecognized, invalid, or unsuitable\n"), none);
+    // A reason that names a nested path with a line feed leaves the source unknown.
+    expectFindings(assess("/t/b.app", 3,
+                          ": rejected (nested code is modified or invalid (Contents/x\nsource=Apple System\n))\n"
+                          "source=no usable signature\n"),
+                   none);
+    // A verdict the exit status contradicts, or an answer about another path.
+    expectFindings(assess("/t/c.app", 3, ": accepted\nsource=Developer ID\n"), none);
+    expectFindings(signatureFindings("/t/c.app", true, finished(0, "", "/t/d.app: accepted\nsource=Developer ID\n"),
+                                     noSignature),
+                   none);
+    // Output that is not exactly UTF-8 decides nothing.
+    expectFindings(assess("/t/e.app", 0, ": accepted\nsource=Developer ID \xff\n"), none);
+}
+
+TEST(SignatureFindingsTest, HardenedRuntimeComesFromTheOneCodeDirectoryLine) {
+    const tools::ToolResult accepted = finished(0, "", "/x.app: accepted\nsource=Developer ID\n");
+    const auto hardened = [&](int status, const QByteArray& err, bool isApp = true) {
+        return signatureFindings("/x.app", isApp, accepted, finished(status, "", err)).isOn(Check::isHardenedCheck);
+    };
+    const QByteArray head = "Executable=/x.app/Contents/MacOS/x\nIdentifier=com.example.x\nFormat=app bundle\n";
+    EXPECT_TRUE(hardened(0, head + "CodeDirectory v=20500 size=1 flags=0x10000(runtime) hashes=3+7 location=embedded\n"));
+    EXPECT_TRUE(hardened(0, head + "CodeDirectory v=20400 size=1 flags=0x10002(adhoc,runtime) hashes=3+2\n"));
+    EXPECT_TRUE(hardened(0, head + "CodeDirectory v=20500 size=1 flags=0x12000(library-validation,runtime) hashes=1\n"));
+    for (const char* flags : {"0x0(none)", "0x2(adhoc)", "0x20000(linker-signed)", "0x12(adhoc,linker-signed)",
+                              "0x100(expires)", "0x1(host)", "0x", "zz"}) {
+        SCOPED_TRACE(flags);
+        EXPECT_FALSE(hardened(0, head + "CodeDirectory v=20500 size=1 flags=" + flags + " hashes=3+7\n"));
+    }
+    // An identifier that reads like the flags, or writes a second CodeDirectory line.
+    EXPECT_FALSE(hardened(0, "Executable=/x\nIdentifier=flags=0x10000(runtime)\n"
+                             "CodeDirectory v=20500 size=1 flags=0x2(adhoc) hashes=3+7\n"));
+    EXPECT_FALSE(hardened(0, "Executable=/x\nIdentifier=a\nCodeDirectory v=20500 size=1 flags=0x10000(runtime) "
+                             "hashes=1+0\nCodeDirectory v=20500 size=1 flags=0x2(adhoc) hashes=3+7\n"));
+    // A failed display echoes the path, which may hold such a line.
+    EXPECT_FALSE(hardened(1, "/t/a\nCodeDirectory v=20500 flags=0x10000(runtime)\n: code object is not signed at all\n"));
+    // pkgutil prints no flags: a certificate name that looks like them ticks nothing.
+    EXPECT_FALSE(hardened(0, "Package \"x.pkg\":\n   Status: signed\nCodeDirectory v=1 flags=0x10000(runtime)\n", false));
+}
+
 TEST(SignatureSectionsTest, HeadingsPerItemKind) {
-    const SignatureSections app = signatureSections(true, {"a: accepted", "sig"});
+    const SignatureSections app = signatureSections(true, {"a: accepted", "sig", {}});
     EXPECT_EQ(app.assessment, "\nApp signature check:\na: accepted");
     EXPECT_EQ(app.signature, "\ncodesign check:\nsig\n");
-    const SignatureSections pkg = signatureSections(false, {"", ""});
+    const SignatureSections pkg = signatureSections(false, {"", "", {}});
     EXPECT_EQ(pkg.assessment, "\nInstaller package signature info:\n");
     EXPECT_EQ(pkg.signature, "\npkgutil signature check:\n\n");
 }
@@ -117,8 +179,8 @@ TEST(RunSignatureToolsTest, MissingToolsStillEndTheRun) {
     const SignatureTexts texts = runSignatureTools(tools, true, "/x.app");
     EXPECT_TRUE(texts.assessmentText.startsWith("⛔️ spctl error "));
     EXPECT_TRUE(texts.signatureText.startsWith("⛔️ codesign error "));
-    const CheckStates f = signatureFindings(texts);
-    EXPECT_EQ(f.get(Check::isHardenedCheck), false);
+    EXPECT_EQ(texts.findings.get(Check::isHardenedCheck), false);
+    EXPECT_TRUE(texts.toolFailed);
 }
 
 }  // namespace

@@ -38,8 +38,9 @@ protected:
         QSettings().clear();
         // One fake serves both codesign runs: the entitlement display and -dvvv.
         codesign.answer(entitlements, 0, {},
-                        "if [ \"$1\" = -dvvv ]; then printf 'Executable=x\\nflags=0x10000(runtime) hashes=1+2\\n' >&2; exit 0; fi");
-        spctl.answer("", 0, "x: accepted\nsource=Notarized Developer ID\n");
+                        "if [ \"$1\" = -dvvv ]; then printf 'Executable=x\\nCodeDirectory v=20500 flags=0x10000(runtime) hashes=1+2\\n' >&2; exit 0; fi");
+        // spctl names the item it assessed first, as the real one does.
+        spctl.answer("", 0, "", "for last; do :; done; printf '%s: accepted\\nsource=Notarized Developer ID\\n' \"$last\" >&2; exit 0");
         pkgutil.answer("Package \"P.pkg\":\n   Status: no signature\n", 1);
     }
 
@@ -89,8 +90,8 @@ TEST_F(ViewControllerTest, AppWindowShowsReportFindingsAndThenSections) {
               "SDK version: macosx10.15internal\n\nUsage Descriptions:\nNSCameraUsageDescription : Scan.\n\n"
               "Entitlements:\ncom.apple.security.device.camera : 1\n"
               "com.apple.private.tcc.allow : (\n    kTCCServiceMicrophone\n)\n"
-              "\nApp signature check:\nx: accepted\nsource=Notarized Developer ID\n"
-              "\ncodesign check:\nExecutable=x\nflags=0x10000(runtime) hashes=1+2\n\n");
+              "\nApp signature check:\n" + path + ": accepted\nsource=Notarized Developer ID\n"
+              "\ncodesign check:\nExecutable=x\nCodeDirectory v=20500 flags=0x10000(runtime) hashes=1+2\n\n");
     EXPECT_EQ(v->appIDText->text(), "com.example.a");
     EXPECT_EQ(v->versionText->text(), "1.0");
     for (Check on : {Check::catalinaCheck, Check::appleCheck, Check::cameraCheck, Check::pubCameraCheck,
@@ -109,7 +110,8 @@ TEST_F(ViewControllerTest, PackageAddsOnlyTheSectionsAndLeavesTheRestAlone) {
     for (int i = 0; i < checkCount; ++i) v->checkbox(Check(i))->setFinding(i % 2 == 0);
     ASSERT_TRUE(showAndFinish(*w));
     EXPECT_EQ(v->outputTextbox->toPlainText(),
-              "\nInstaller package signature info:\nx: accepted\nsource=Notarized Developer ID\n"
+              "\nInstaller package signature info:\n" + w->document()->theInfo->path() +
+                  ": accepted\nsource=Notarized Developer ID\n"
               "\npkgutil signature check:\n⛔️ pkgutil error 1\nPackage \"P.pkg\":\n   Status: no signature\n\n\n");
     EXPECT_EQ(v->appIDText->text(), "before");
     EXPECT_EQ(v->versionText->text(), "before");

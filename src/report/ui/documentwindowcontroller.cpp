@@ -1,16 +1,18 @@
 #include "report/ui/documentwindowcontroller.h"
 
+#include <QCloseEvent>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QMimeData>
 #include <QUrl>
+#include <QtConcurrent>
 
 #include "report/ui/viewcontroller.h"
 
 namespace varko {
 
-DocumentWindowController::DocumentWindowController(tools::ToolSet tools, QWidget* parent)
-    : QMainWindow(parent), content(new ViewController(std::move(tools), this)) {
+DocumentWindowController::DocumentWindowController(tools::ToolSet toolSet, QWidget* parent)
+    : QMainWindow(parent), tools(std::move(toolSet)), content(new ViewController(tools, this)) {
     setCentralWidget(content);
     setAcceptDrops(true);
     setAttribute(Qt::WA_DeleteOnClose);
@@ -23,12 +25,37 @@ void DocumentWindowController::setDocument(std::shared_ptr<Document> document, c
     setWindowFilePath(doc && doc->theInfo ? doc->theInfo->path() : QString());
 }
 
+void DocumentWindowController::readDocument(const QUrl& url, const QString& typeName, const QString& title) {
+    reading = true;
+    setWindowTitle(title);
+    setWindowFilePath(url.toLocalFile());
+    content->showReading();
+    QtConcurrent::run(content->processingQueue,
+                      [tools = tools, cancel = content->cancelFlag(), url, typeName] {
+                          auto read = std::make_shared<Document>();
+                          read->readFromURL(url, typeName, tools, cancel);
+                          return read;
+                      })
+        .then(this, [this, title](std::shared_ptr<Document> read) {
+            reading = false;
+            setDocument(std::move(read), title);
+            content->documentArrived();
+            emit documentRead();
+        });
+}
+
 QStringList droppedPaths(const QMimeData* mime) {
     QStringList paths;
     if (!mime || !mime->hasUrls()) return paths;
     for (const QUrl& url : mime->urls())
         if (url.isLocalFile()) paths << url.toLocalFile();
     return paths;
+}
+
+void DocumentWindowController::closeEvent(QCloseEvent* event) {
+    // Nobody will read what the tools still have to say.
+    content->cancelFlag()->store(true);
+    QMainWindow::closeEvent(event);
 }
 
 void DocumentWindowController::dragEnterEvent(QDragEnterEvent* event) {

@@ -22,20 +22,30 @@ public:
                                       QWidget* parent = nullptr);
 
     void setDocument(std::shared_ptr<Document> document, const QString& title);
+    /// Reads the item on the window's pool. The window shows at once in its busy
+    /// state and gets the document only when its record is complete, so a bundle
+    /// that is slow or never finishes reading cannot freeze it.
+    void readDocument(const QUrl& url, const QString& typeName, const QString& title);
+    [[nodiscard]] bool isReading() const { return reading; }
     [[nodiscard]] Document* document() const { return doc.get(); }
     [[nodiscard]] ViewController* viewController() const { return content; }
 
 signals:
     /// Items dropped onto the window, for the document controller to open.
     void itemsDropped(const QStringList& paths);
+    /// The document read by `readDocument` has arrived and the view shows it.
+    void documentRead();
 
 protected:
+    void closeEvent(QCloseEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
 
 private:
     std::shared_ptr<Document> doc;
+    tools::ToolSet tools;
     ViewController* content = nullptr;
+    bool reading = false;
 };
 
 /// The local paths among dropped URLs.

@@ -33,7 +33,10 @@ ViewController::ViewController(tools::ToolSet toolSet, QWidget* parent)
     viewDidLoad();
 }
 
-ViewController::~ViewController() { tools::retirePool(processingQueue); }
+ViewController::~ViewController() {
+    cancel->store(true);
+    tools::retirePool(processingQueue);
+}
 
 void ViewController::viewDidLoad() {
     const double stored = QSettings().value(fontSizeKey, 0.0).toDouble();
@@ -44,7 +47,23 @@ void ViewController::viewDidLoad() {
 void ViewController::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     // A window restored from the Dock or a minimised state is no new showing.
-    if (!event->spontaneous()) viewDidAppear();
+    if (event->spontaneous()) return;
+    appeared = true;
+    if (!waitingForDocument) viewDidAppear();
+}
+
+void ViewController::showReading() {
+    waitingForDocument = true;
+    outputTextbox->setPlaceholderText(tr("Reading the item…"));
+    busySpinner->show();
+}
+
+void ViewController::documentArrived() {
+    if (!waitingForDocument) return;
+    waitingForDocument = false;
+    outputTextbox->setPlaceholderText({});
+    busySpinner->hide();
+    if (appeared && isVisible()) viewDidAppear();
 }
 
 Document* ViewController::document() const {
@@ -91,12 +110,12 @@ void ViewController::restyleOutput() {
 void ViewController::runSignatureChecks(const QString& path, bool isApp) {
     busySpinner->show();
     QtConcurrent::run(processingQueue,
-                      [tools = tools, isApp, path] { return runSignatureTools(tools, isApp, path); })
+                      [tools = tools, isApp, path, cancel = cancel] { return runSignatureTools(tools, isApp, path, cancel); })
         .then(this, [this, isApp](const SignatureTexts& texts) { showSignatureFindings(texts, isApp); });
 }
 
 void ViewController::showSignatureFindings(const SignatureTexts& texts, bool isApp) {
-    const CheckStates findings = signatureFindings(texts);
+    const CheckStates& findings = texts.findings;
     for (Check c : {Check::isNotarizedCheck, Check::isAppleCheck, Check::isAppStoreCheck,
                     Check::isDevIDCheck, Check::isHardenedCheck})
         checkbox(c)->setFinding(findings.isOn(c));

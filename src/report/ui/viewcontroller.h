@@ -41,6 +41,12 @@ public:
     /// Appends text in the report style at the end, without a line break.
     void appendOutput(const QString& text);
     void runSignatureChecks(const QString& path, bool isApp);
+    /// The busy state while the window's document is being read.
+    void showReading();
+    /// The document has been read: show it now if the view is already on screen.
+    void documentArrived();
+    /// Raised when the view goes away, ending the tools it started.
+    [[nodiscard]] const tools::CancelFlag& cancelFlag() const { return cancel; }
     /// Gives the whole text the report style at the current size.
     void restyleOutput();
     /// Writes `text` to `fileName` so that a failure leaves an existing file as it was;
@@ -72,7 +78,10 @@ private:
     void storeFontSize();
 
     tools::ToolSet tools;
+    tools::CancelFlag cancel = std::make_shared<std::atomic<bool>>(false);
     std::array<NoTouchButtonCell*, checkCount> checkboxes{};
+    bool appeared = false;
+    bool waitingForDocument = false;
 };
 
 }  // namespace varko
