@@ -23,6 +23,14 @@ struct InspectionReport {
     QString path;
 };
 
+/// The longest line the report view shows whole; laying out a longer one (a
+/// stranger's megabyte of text with no break) would hold the window for minutes.
+inline constexpr qsizetype maxShownLineLength = 10000;
+
+/// The report as the view shows it: each line longer than `maxShownLineLength` is
+/// cut there, with a note of how much was left out.
+[[nodiscard]] QString shownForm(const QString& text);
+
 /// `info` may be null (a document without record): then nothing at all happens.
 [[nodiscard]] InspectionReport buildReport(const Info* info, bool isApp);
 

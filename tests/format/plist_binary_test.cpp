@@ -149,6 +149,28 @@ TEST(PlistBinary, SharedSubtreesCannotExplode) {
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
 }
 
+TEST(PlistBinary, ReferencesToOneLargeStringCountAgainstTheOutputBound) {
+    // 250 keys naming one 1 MB text: 250 MB of output from a file of 1 MB.
+    BplistBuilder b;
+    b.offsetSize = 4;
+    b.refSize = 2;
+    const auto text = b.ascii(std::string(1 << 20, 'x'));
+    std::vector<std::uint64_t> keys;
+    for (int i = 0; i < 250; ++i) keys.push_back(b.ascii("NSKey" + std::to_string(i) + "UsageDescription"));
+    b.top = b.dict(keys, std::vector<std::uint64_t>(keys.size(), text));
+    EXPECT_THAT(readError(b).message, HasSubstr("expand past what the file's size allows"));
+
+    // Sharing as real files do it, a short text under many keys, still reads.
+    BplistBuilder real;
+    real.offsetSize = 4;
+    real.refSize = 2;
+    const auto yes = real.ascii("This app uses the camera to scan documents.");
+    std::vector<std::uint64_t> realKeys;
+    for (int i = 0; i < 2000; ++i) realKeys.push_back(real.ascii("Key" + std::to_string(i)));
+    real.top = real.dict(realKeys, std::vector<std::uint64_t>(realKeys.size(), yes));
+    EXPECT_EQ(readOk(real).dictionary()->size(), 2000u);
+}
+
 TEST(PlistBinary, RefusesDeepNesting) {
     BplistBuilder b;
     b.refSize = 2;

@@ -4,6 +4,7 @@
 #include <functional>
 
 #include "report/inspectionreport.h"
+#include "format/plist/value.h"
 #include "report/signaturechecks.h"
 #include "support/faketool.h"
 
@@ -127,6 +128,48 @@ protected:
         EXPECT_EQ(text.toStdString(), QString::fromUtf8(in.readAll()).toStdString());
     }
 };
+
+TEST(InspectionReportTest, ValuesCannotWriteLinesThatLookLikeTheReportsOwn) {
+    const Info info = recordWith([](Info& i) {
+        i.bundleID = "com.example\nversion: 9.9\r\x1b[2J";
+        i.version = "1.0\u2028build: 42\u202e";
+        i.build = "7";
+    });
+    const InspectionReport r = buildReport(&info, true);
+    EXPECT_TRUE(r.saveString.contains("app ID: com.example\u240Aversion: 9.9\u240D\u241B[2J\n"));
+    EXPECT_TRUE(r.saveString.contains("version: 1.0<U+2028>build: 42<U+202E>\n"));
+    EXPECT_EQ(r.saveString.count('\n'), 9);  // path, ID, version, build, SDK, blank, heading, usage, entitlements
+    EXPECT_EQ(r.appIDText, "com.example\u240Aversion: 9.9\u240D\u241B[2J");
+
+    // Keys and text values of the listings stay on their one line; nested texts are quoted.
+    plist::Dictionary nested;
+    nested.set("k", plist::Value(std::string("a\nb")));
+    EXPECT_EQ(reportLine("NSCameraUsageDescription", plist::Value(std::string("Scan\nEntitlements:"))),
+              "NSCameraUsageDescription : Scan\u240AEntitlements:\n");
+    EXPECT_EQ(reportLine("x\ncom.apple.security.device.camera", plist::Value(true)),
+              "x\u240Acom.apple.security.device.camera : 1\n");
+    EXPECT_EQ(reportLine("d", plist::Value(std::move(nested))), "d : {\n    k = \"a\\nb\";\n}\n");
+}
+
+TEST(InspectionReportTest, TheViewShowsLongLinesCutAndEverythingElseAsItIs) {
+    const QString plain = "App path: /x.app\nshort line\n";
+    EXPECT_EQ(shownForm(plain), plain);
+    const QString longLine = QString(maxShownLineLength, 'a');
+    EXPECT_EQ(shownForm("x\n" + longLine + "\ny"), "x\n" + longLine + "\ny");
+
+    const QString huge = "NSCameraUsageDescription : " + QString(1'000'000, 'b');
+    const QString shown = shownForm("first\n" + huge + "\nlast\n");
+    EXPECT_TRUE(shown.startsWith("first\nNSCameraUsageDescription : bbb"));
+    EXPECT_TRUE(shown.endsWith(QStringLiteral(" … [%1 more characters are not shown here; Save Report keeps them]\nlast\n")
+                                   .arg(huge.size() - maxShownLineLength)));
+    EXPECT_LT(shown.size(), 2 * maxShownLineLength);
+
+    // A cut never splits a character that takes two UTF-16 units.
+    QString emoji;
+    for (int i = 0; i < maxShownLineLength; ++i) emoji += QString::fromUtf8("\xF0\x9F\x98\x80");
+    const QString cut = shownForm(emoji);
+    EXPECT_FALSE(cut[cut.indexOf(QStringLiteral(" … ")) - 1].isHighSurrogate());
+}
 
 TEST_F(GoldenReportTest, RichApp) {
     spctl.answer("", 0, "@PATH@: accepted\nsource=Notarized Developer ID\norigin=Developer ID Application: Example Corp (ABCDE12345)\n");

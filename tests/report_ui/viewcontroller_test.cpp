@@ -15,6 +15,7 @@
 
 #include "inspection/itemtype.h"
 #include "report/ui/documentwindowcontroller.h"
+#include "report/inspectionreport.h"
 #include "report/ui/viewcontroller.h"
 #include "support/faketool.h"
 
@@ -227,6 +228,32 @@ TEST_F(ViewControllerTest, FontSizeIsBoundedStoredAndApplied) {
     ViewController big(toolSet());
     big.incFontSize();
     EXPECT_EQ(big.theFontSize, 24.0);
+}
+
+TEST_F(ViewControllerTest, AHugeReportFillsTheViewBetweenEventsAndIsSavedWhole) {
+    QString report;
+    for (int i = 0; i < 100000; ++i) report += QStringLiteral("NSKey%1UsageDescription : Why.\n").arg(i);
+    report += "NSCameraUsageDescription : " + QString(1'000'000, 'x') + "\nEntitlements:\n";
+    ViewController v(toolSet());
+    v.resize(700, 600);
+    v.show();
+    int ticks = 0;
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout, [&] { ++ticks; });
+    ticker.start(0);
+    QSignalSpy filled(&v, &ViewController::viewFilled);
+    v.appendOutput(report);
+    EXPECT_TRUE(v.isFillingView());
+    ASSERT_TRUE(filled.wait(120000));
+    EXPECT_GT(ticks, 10) << "the text went in without the event loop running between pieces";
+    EXPECT_EQ(v.reportText(), report);
+    EXPECT_EQ(v.outputTextbox->toPlainText(), shownForm(report));
+
+    const QString file = dir.filePath("huge.text");
+    v.writeReport(file, v.reportText());
+    QFile saved(file);
+    ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+    EXPECT_EQ(saved.readAll(), report.toUtf8());
 }
 
 TEST_F(ViewControllerTest, SlowToolsKeepTheWindowResponsiveAndClosingIsSafe) {

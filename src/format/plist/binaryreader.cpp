@@ -23,7 +23,7 @@ public:
           // Shared objects expand into copies, so the output may outgrow the
           // input; bounding it keeps a file of self-similar references from
           // exhausting memory while leaving real files far below the limit.
-          budget(16u * 1024 * 1024 + 64 * in.size()) {}
+          budget(4u * 1024 * 1024 + 16 * in.size()) {}
 
     Expected<Value> read() {
         if (auto e = readTrailer()) return *e;
@@ -196,7 +196,7 @@ private:
             return fail(index, off,
                         std::string(what) + " length runs past the end of the object area");
         if (!charge(ext->count * unit))
-            return fail(index, off, "too many objects for the file's size");
+            return fail(index, off, std::string(what) + "s shared by reference expand past what the file's size allows");
         const auto bytes = *in.slice(ext->start, ext->count * unit);
         if (kind == 0x4) {
             const auto* p = reinterpret_cast<const std::uint8_t*>(bytes.data());

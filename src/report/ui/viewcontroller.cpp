@@ -23,12 +23,16 @@ constexpr double minFontSize = 4.0;
 constexpr double maxFontSize = 24.0;
 constexpr double defaultFontSize = 12.0;
 constexpr auto fontSizeKey = "fontSize";
+// Text inserted per turn of the event loop: a few milliseconds of layout.
+constexpr qsizetype viewChunk = 64 * 1024;
 
 }  // namespace
 
 ViewController::ViewController(tools::ToolSet toolSet, QWidget* parent)
-    : QWidget(parent), processingQueue(new QThreadPool), tools(std::move(toolSet)) {
+    : QWidget(parent), processingQueue(new QThreadPool), tools(std::move(toolSet)), viewFeeder(new QTimer(this)) {
     processingQueue->setMaxThreadCount(4);
+    viewFeeder->setInterval(0);
+    connect(viewFeeder, &QTimer::timeout, this, &ViewController::feedView);
     buildInterface();
     viewDidLoad();
 }
@@ -96,15 +100,44 @@ QTextCharFormat ViewController::reportStyle() const {
 }
 
 void ViewController::appendOutput(const QString& text) {
+    fullText += text;
+    showInView(shownForm(text));
+}
+
+void ViewController::showInView(const QString& text) {
+    if (pendingView.isEmpty() && text.size() <= viewChunk) {
+        QTextCursor cursor(outputTextbox->document());
+        cursor.movePosition(QTextCursor::End);
+        cursor.insertText(text, reportStyle());
+        return;
+    }
+    pendingView += text;
+    viewFeeder->start();
+}
+
+void ViewController::feedView() {
+    // Whole lines where possible, so a piece never ends inside a character pair.
+    qsizetype take = std::min(pendingView.size(), viewChunk);
+    if (take < pendingView.size()) {
+        const qsizetype lineEnd = pendingView.lastIndexOf('\n', take - 1);
+        if (lineEnd > 0) take = lineEnd + 1;
+        else if (pendingView[take - 1].isHighSurrogate()) --take;
+    }
     QTextCursor cursor(outputTextbox->document());
     cursor.movePosition(QTextCursor::End);
-    cursor.insertText(text, reportStyle());
+    cursor.insertText(pendingView.left(take), reportStyle());
+    pendingView.remove(0, take);
+    if (pendingView.isEmpty()) {
+        viewFeeder->stop();
+        emit viewFilled();
+    }
 }
 
 void ViewController::restyleOutput() {
-    const QString text = outputTextbox->toPlainText();
     outputTextbox->clear();
-    appendOutput(text);
+    pendingView.clear();
+    viewFeeder->stop();
+    showInView(shownForm(fullText));
 }
 
 void ViewController::runSignatureChecks(const QString& path, bool isApp) {
@@ -133,7 +166,7 @@ QString ViewController::proposedFileName() const {
 
 void ViewController::saveButton() {
     // What is written is the text as it stands now, whatever arrives later.
-    const QString text = outputTextbox->toPlainText();
+    const QString text = fullText;
     auto* dialog = new QFileDialog(window(), tr("Save Report"), QDir::home().filePath(proposedFileName()),
                                    tr("Text files (*.text *.txt)"));
     dialog->setAcceptMode(QFileDialog::AcceptSave);

@@ -2,7 +2,8 @@
 
 #include <QLineEdit>
 #include <QProgressBar>
-#include <QTextEdit>
+#include <QPlainTextEdit>
+#include <QTimer>
 #include <QThreadPool>
 #include <QWidget>
 #include <array>
@@ -32,14 +33,20 @@ public:
     QLineEdit* appIDText = nullptr;
     QLineEdit* versionText = nullptr;
     QProgressBar* busySpinner = nullptr;
-    QTextEdit* outputTextbox = nullptr;
+    QPlainTextEdit* outputTextbox = nullptr;
     /// Runs the signature tools; at most four at once.
     QThreadPool* processingQueue = nullptr;
 
     [[nodiscard]] NoTouchButtonCell* checkbox(Check check) const { return checkboxes[std::size_t(check)]; }
 
-    /// Appends text in the report style at the end, without a line break.
+    /// Appends text in the report style at the end, without a line break. A large
+    /// text reaches the view in pieces between events, and very long lines are
+    /// shown cut (`shownForm`); the report as saved keeps every character.
     void appendOutput(const QString& text);
+    /// Everything appended so far: what Save Report writes.
+    [[nodiscard]] const QString& reportText() const { return fullText; }
+    /// Whether appended text is still waiting to reach the view.
+    [[nodiscard]] bool isFillingView() const { return !pendingView.isEmpty(); }
     void runSignatureChecks(const QString& path, bool isApp);
     /// The busy state while the window's document is being read.
     void showReading();
@@ -62,6 +69,8 @@ public slots:
 
 signals:
     void signatureChecksFinished();
+    /// Text that reached the view in pieces is now all there.
+    void viewFilled();
     /// For tests and automation: the save dialog that `saveButton` opened.
     void saveDialogOpened(QWidget* dialog);
 
@@ -77,7 +86,13 @@ private:
     [[nodiscard]] QTextCharFormat reportStyle() const;
     void storeFontSize();
 
+    void showInView(const QString& text);
+    void feedView();
+
     tools::ToolSet tools;
+    QString fullText;
+    QString pendingView;
+    QTimer* viewFeeder = nullptr;
     tools::CancelFlag cancel = std::make_shared<std::atomic<bool>>(false);
     std::array<NoTouchButtonCell*, checkCount> checkboxes{};
     bool appeared = false;

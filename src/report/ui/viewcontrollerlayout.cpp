@@ -111,12 +111,13 @@ void ViewController::buildInterface() {
     sigRow->addWidget(make(C::isHardenedCheck, tr("Hardened runtime"), tr("Runs with the hardened runtime")));
     sigRow->addStretch();
 
-    outputTextbox = new QTextEdit(this);
+    // A plain-text view lays out only what is on screen, so a report of a
+    // stranger's hundreds of thousands of keys still scrolls at once.
+    outputTextbox = new QPlainTextEdit(this);
     outputTextbox->setObjectName("outputTextbox");
     outputTextbox->setReadOnly(true);
-    outputTextbox->setAcceptRichText(false);
     outputTextbox->setAcceptDrops(false);  // dropped items go to the window, to be opened
-    outputTextbox->setLineWrapMode(QTextEdit::WidgetWidth);
+    outputTextbox->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     outputTextbox->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
 
     auto* layout = new QVBoxLayout(this);
