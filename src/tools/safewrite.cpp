@@ -1,19 +1,64 @@
 #include "tools/safewrite.h"
 
-#include <QSaveFile>
+#include <QFile>
+#include <QRandomGenerator>
+
+#include <cerrno>
+#include <system_error>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace varko::tools {
 
+namespace {
+
+// Each step keeps its own errno: Qt's file classes report a full disk found only
+// at close or sync as "Unknown error".
+QString reason(int error) { return QString::fromStdString(std::generic_category().message(error)); }
+
+}  // namespace
+
 std::optional<QString> writeFileAtomically(const QString& fileName, const char* data, qint64 size) {
-    QSaveFile file(fileName);
-    // Unbuffered: a buffered flush inside commit() takes a short write for success.
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) return file.errorString();
-    if (file.write(data, size) != size) {
-        QString reason = file.errorString();
-        file.cancelWriting();
-        return reason;
+    const QByteArray target = QFile::encodeName(fileName);
+    struct stat existing {};
+    const bool replaces = ::stat(target.constData(), &existing) == 0;
+
+    QByteArray temporary;
+    int fd = -1;
+    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+        temporary = target + ".varko-" + QByteArray::number(QRandomGenerator::global()->generate(), 36);
+        // 0666 lets the umask decide, as for any new file of the user's.
+        fd = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0 && errno != EEXIST) return reason(errno);
     }
-    if (!file.commit()) return file.errorString();
+    if (fd < 0) return reason(EEXIST);
+
+    const auto fail = [&](int error) {
+        ::close(fd);
+        ::unlink(temporary.constData());
+        return reason(error);
+    };
+    if (replaces && ::fchmod(fd, existing.st_mode & 07777) != 0) return fail(errno);
+    for (qint64 written = 0; written < size;) {
+        const ssize_t n = ::write(fd, data + written, size_t(size - written));
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return fail(errno);
+        if (n == 0) return fail(EIO);
+        written += n;
+    }
+    if (::fsync(fd) != 0) return fail(errno);
+    if (::close(fd) != 0) {
+        const int error = errno;
+        ::unlink(temporary.constData());
+        return reason(error);
+    }
+    if (::rename(temporary.constData(), target.constData()) != 0) {
+        const int error = errno;
+        ::unlink(temporary.constData());
+        return reason(error);
+    }
     return std::nullopt;
 }
 

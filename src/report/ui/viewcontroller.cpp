@@ -14,6 +14,7 @@
 #include "report/ui/documentwindowcontroller.h"
 #include "tools/safewrite.h"
 #include "tools/threadpools.h"
+#include "tools/utf8.h"
 
 namespace varko {
 
@@ -180,8 +181,11 @@ void ViewController::saveButton() {
 
 void ViewController::writeReport(const QString& fileName, const QString& text) {
     const QByteArray bytes = text.toUtf8();
+    // On a line of its own and naming the file, so it reads as what happened and
+    // not as part of the report.
     if (const auto failure = tools::writeFileAtomically(fileName, bytes.constData(), bytes.size()))
-        appendOutput(*failure);
+        appendOutput(QStringLiteral("\n⛔️ The report could not be saved to %1: %2.\n")
+                         .arg(tools::visibleControls(fileName), *failure));
 }
 
 void ViewController::storeFontSize() {
