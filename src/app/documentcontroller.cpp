@@ -8,7 +8,11 @@
 #include <QSettings>
 #include <QUrl>
 
+#include <cstdlib>
+
 #include "inspection/itemtype.h"
+#include "tools/pathbytes.h"
+#include "tools/utf8.h"
 #include "report/ui/documentwindowcontroller.h"
 
 namespace varko {
@@ -24,9 +28,13 @@ bool isAppFolder(const QString& path) {
 }  // namespace
 
 QString documentKey(const QString& path) {
-    const QFileInfo info(QDir::cleanPath(path));
-    const QString canonical = info.canonicalFilePath();
-    return canonical.isEmpty() ? info.absoluteFilePath() : canonical;
+    const QString absolute = QFileInfo(QDir::cleanPath(path)).absoluteFilePath();
+    // realpath on the system's bytes: Qt's canonical path loses a name that is not UTF-8.
+    char* real = ::realpath(tools::pathToSystem(absolute).constData(), nullptr);
+    if (!real) return absolute;
+    const QString canonical = tools::pathFromSystem(real);
+    std::free(real);
+    return canonical;
 }
 
 DocumentController::DocumentController(Storyboard board, QObject* parent)
@@ -54,7 +62,7 @@ DocumentWindowController* DocumentController::openDocument(const QString& path) 
     auto* window = qobject_cast<DocumentWindowController*>(
         storyboard.instantiateController(Storyboard::documentWindowController));
     window->readDocument(QUrl::fromLocalFile(QFileInfo(QDir::cleanPath(path)).absoluteFilePath()), type.typeName,
-                         QFileInfo(QDir::cleanPath(path)).fileName());
+                         tools::visibleControls(QFileInfo(QDir::cleanPath(path)).fileName()));
     connect(window, &DocumentWindowController::itemsDropped, this, &DocumentController::openDocuments);
     connect(window, &QObject::destroyed, this, [this, key] { open.remove(key); });
     open.insert(key, window);

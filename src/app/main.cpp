@@ -1,6 +1,7 @@
 #include <QApplication>
 
 #include "app/appdelegate.h"
+#include "tools/pathbytes.h"
 #include "tools/toolrun.h"
 
 int main(int argc, char** argv) {
@@ -17,6 +18,9 @@ int main(int argc, char** argv) {
     // Quitting must not wait for a tool that is still verifying or hangs.
     QObject::connect(&app, &QCoreApplication::aboutToQuit, [] { varko::tools::endAllRuns(); });
     varko::AppDelegate delegate;
-    delegate.applicationDidFinishLaunching(app.arguments().mid(1));
+    // From argv itself: Qt's decoding would lose the bytes of a name that is not UTF-8.
+    QStringList items;
+    for (int i = 1; i < argc; ++i) items << varko::tools::pathFromSystem(argv[i]);
+    delegate.applicationDidFinishLaunching(items);
     return app.exec();
 }

@@ -13,6 +13,7 @@
 #include "inspection/itemtype.h"
 #include "report/inspectionreport.h"
 #include "report/signaturechecks.h"
+#include "tools/pathbytes.h"
 
 using namespace varko;
 
@@ -60,6 +61,7 @@ QJsonObject toJson(const Inspection& item) {
         {"entitleList", &info.entitleList},
     };
     for (const auto& [name, value] : texts) o[name] = *value;
+    if (!info.infoPlistProblem.isEmpty()) o["infoPlistProblem"] = info.infoPlistProblem;
     const std::pair<const char*, bool> flags[] = {
         {"pubCalendars", info.pubCalendars},   {"pubContacts", info.pubContacts},
         {"pubReminders", info.pubReminders},   {"pubPhotos", info.pubPhotos},
@@ -90,7 +92,9 @@ QJsonObject toJson(const Inspection& item) {
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    QStringList args = app.arguments().mid(1);
+    // From argv itself: Qt's decoding would lose the bytes of a name that is not UTF-8.
+    QStringList args;
+    for (int i = 1; i < argc; ++i) args << tools::pathFromSystem(argv[i]);
     bool json = false;
     if (!args.isEmpty() && args.first() == QLatin1String("--json")) {
         json = true;

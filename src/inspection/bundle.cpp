@@ -1,76 +1,39 @@
 #include "inspection/bundle.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
-#include <QByteArray>
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <algorithm>
-#include <cerrno>
+#include <filesystem>
 
+#include "format/itemfile.h"
 #include "format/plist/plist.h"
+#include "tools/pathbytes.h"
 
 namespace varko {
 
-namespace {
-
-// At most `maxBytes` + 1 bytes of a regular file, so that a larger one shows as such.
-// No blocking open: a FIFO swapped in after the check must not hang the inspection.
-std::optional<QByteArray> readRegularFile(const QString& path, qint64 maxBytes) {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
-    if (fd < 0) return std::nullopt;
-    struct stat st {};
-    std::optional<QByteArray> bytes;
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= maxBytes) {
-        bytes.emplace();
-        bytes->resize(qsizetype(st.st_size) + 1);
-        qsizetype filled = 0;
-        while (filled < bytes->size()) {
-            const ssize_t n = ::read(fd, bytes->data() + filled, size_t(bytes->size() - filled));
-            if (n < 0 && errno == EINTR) continue;
-            if (n < 0) {
-                bytes.reset();
-                break;
-            }
-            if (n == 0) break;
-            filled += n;
-            // A file that grows while it is read still stops at the bound.
-            if (filled == bytes->size() && filled <= maxBytes)
-                bytes->resize(std::min<qsizetype>(filled * 2, maxBytes + 1));
-        }
-        if (bytes) bytes->resize(filled);
-    }
-    ::close(fd);
-    return bytes;
-}
-
-}  // namespace
-
 std::optional<Bundle> Bundle::open(const QString& path) {
-    if (!QFileInfo(path).isDir()) return std::nullopt;
+    struct stat st {};
+    if (::stat(tools::pathToSystem(path).constData(), &st) != 0 || !S_ISDIR(st.st_mode)) return std::nullopt;
     return Bundle{path};
 }
 
-plist::Dictionary Bundle::infoDictionary() const {
-    const QDir dir(path);
-    QString root = QFileInfo(path).canonicalFilePath();
-    if (!root.endsWith('/')) root += '/';
-    for (const QString& candidate : {dir.filePath("Contents/Info.plist"), dir.filePath("Info.plist")}) {
-        const QFileInfo info(candidate);
-        if (!info.isFile()) continue;
-        const QString target = info.canonicalFilePath();
-        if (root.size() < 2 || !target.startsWith(root)) return {};
-        const std::optional<QByteArray> bytes = readRegularFile(target, maxInfoPlistBytes);
-        if (!bytes || bytes->size() > maxInfoPlistBytes) return {};
-        auto parsed = plist::parse(std::string_view(bytes->constData(), size_t(bytes->size())));
-        if (!parsed.ok()) return {};
-        if (plist::Dictionary* dict = parsed->dictionary()) return std::move(*dict);
-        return {};
+Bundle::InfoDictionary Bundle::readInfoDictionary() const {
+    namespace fs = std::filesystem;
+    const fs::path base(tools::pathToSystem(path).toStdString());
+    const auto root = ItemRoot::of(base);
+    if (!root) return {{}, QString::fromStdString(root.error().message)};
+    for (const char* name : {"Contents/Info.plist", "Info.plist"}) {
+        const fs::path candidate = base / name;
+        struct stat st {};
+        if (::lstat(candidate.c_str(), &st) != 0) continue;
+        const auto bytes = readSmallFile(candidate, maxInfoPlistBytes, &*root);
+        if (!bytes) return {{}, QString::fromStdString(bytes.error().message)};
+        auto parsed = plist::parse(std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size()));
+        const QString where = QString::fromUtf8(name);
+        if (!parsed.ok()) return {{}, where + ": " + QString::fromStdString(parsed.error().message)};
+        if (const plist::Dictionary* dict = parsed->dictionary()) return {std::move(*dict), {}};
+        return {{}, where + " holds no dictionary"};
     }
-    return {};
+    return {{}, QStringLiteral("the bundle has no Info.plist")};
 }
 
 }  // namespace varko

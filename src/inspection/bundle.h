@@ -15,11 +15,17 @@ struct Bundle {
     /// The bundle at `path`, or nothing when no folder is there.
     [[nodiscard]] static std::optional<Bundle> open(const QString& path);
 
-    /// The information dictionary. Empty when there is no readable property list,
-    /// it is not a dictionary, it is larger than `maxInfoPlistBytes`, or a symbolic
-    /// link takes it out of the bundle: a stranger's bundle must not make us read,
-    /// and report, a file of the user's.
-    [[nodiscard]] plist::Dictionary infoDictionary() const;
+    /// The information dictionary, and why it is empty when it could not be read:
+    /// no property list, one that is not a dictionary or is larger than
+    /// `maxInfoPlistBytes`, a FIFO or device, or a symbolic link that takes it out
+    /// of the bundle (a stranger's bundle must not make us read a file of the user's).
+    struct InfoDictionary {
+        plist::Dictionary dictionary;
+        /// Empty when the dictionary was read.
+        QString problem;
+    };
+    [[nodiscard]] InfoDictionary readInfoDictionary() const;
+    [[nodiscard]] plist::Dictionary infoDictionary() const { return readInfoDictionary().dictionary; }
 
     static constexpr qint64 maxInfoPlistBytes = 32 << 20;
 };

@@ -31,6 +31,8 @@ public:
     QUrl url;
     std::optional<Bundle> bundle;
     std::optional<plist::Dictionary> theDict;
+    /// Why `theDict` is empty when its Info.plist could not be read; empty otherwise.
+    QString infoPlistProblem;
     QString bundleID;
     QString version = "[none]";
     QString build = "[none]";

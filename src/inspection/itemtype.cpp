@@ -4,17 +4,23 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <sys/stat.h>
+
+#include "tools/pathbytes.h"
+
 namespace varko {
 
 ItemType itemTypeForPath(const QString& path) {
     // "Example.app/" names the same folder as "Example.app".
-    const QFileInfo info(QDir::cleanPath(path));
-    const QString name = info.fileName();
-    if (!info.exists())
+    const QString clean = QDir::cleanPath(path);
+    const QString name = QFileInfo(clean).fileName();
+    // By the system's own bytes: a name that is not UTF-8 is still a name.
+    struct stat st {};
+    if (::stat(tools::pathToSystem(clean).constData(), &st) != 0)
         return {{}, QCoreApplication::translate("Varko", "“%1” does not exist.").arg(path)};
-    if (info.isDir() && name.endsWith(".app", Qt::CaseInsensitive))
+    if (S_ISDIR(st.st_mode) && name.endsWith(".app", Qt::CaseInsensitive))
         return {applicationBundleType, {}};
-    if (info.isFile() && name.endsWith(".pkg", Qt::CaseInsensitive))
+    if (S_ISREG(st.st_mode) && name.endsWith(".pkg", Qt::CaseInsensitive))
         return {installerPackageType, {}};
     return {{},
             QCoreApplication::translate("Varko",

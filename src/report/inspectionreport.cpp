@@ -99,6 +99,9 @@ InspectionReport buildReport(const Info* info, bool isApp) {
     report.versionText = visibleControls(info->version);
     report.saveString += "build: " + visibleControls(info->build) + "\n";
     report.saveString += "SDK version: " + visibleControls(info->sdk) + "\n";
+    // Otherwise an unreadable Info.plist looks like one that declares nothing.
+    if (!info->infoPlistProblem.isEmpty())
+        report.saveString += "⛔️ Info.plist not read: " + visibleControls(info->infoPlistProblem) + "\n";
 
     setSdkChecks(info->sdk, report.checks);
 

@@ -1,5 +1,6 @@
 #include "report/signaturechecks.h"
 
+#include "tools/pathbytes.h"
 #include "tools/utf8.h"
 
 #include <cctype>
@@ -23,9 +24,10 @@ constexpr qint64 maxTranscriptBytes = 16 << 20;
 // Verification hashes every page of every slice: minutes only for gigabytes of code.
 constexpr std::chrono::seconds verificationTimeout{300};
 
-/// The tool's stream as text, or nothing when it is not exactly UTF-8: a finding is
-/// never read from text that lost bytes.
-std::optional<QString> exactText(const QByteArray& bytes) { return tools::decodeUtf8Strictly(bytes); }
+/// The tool's stream as text that lost nothing: bytes that are not UTF-8 (a path
+/// echoed by the tool need not be) are kept as a path's are, so the path we passed
+/// still matches, and a finding is never read from text that lost bytes.
+std::optional<QString> exactText(const QByteArray& bytes) { return tools::pathFromSystem(bytes); }
 
 /// spctl answers "PATH: accepted" or "PATH: rejected", with an optional reason in
 /// parentheses on the same line, then its `source=` line. The path is ours, so it is

@@ -1,5 +1,7 @@
 #include "tools/safewrite.h"
 
+#include "tools/pathbytes.h"
+
 #include <QFile>
 #include <QRandomGenerator>
 
@@ -21,7 +23,7 @@ QString reason(int error) { return QString::fromStdString(std::generic_category(
 }  // namespace
 
 std::optional<QString> writeFileAtomically(const QString& fileName, const char* data, qint64 size) {
-    const QByteArray target = QFile::encodeName(fileName);
+    const QByteArray target = pathToSystem(fileName);
     struct stat existing {};
     const bool replaces = ::stat(target.constData(), &existing) == 0;
 

@@ -1,5 +1,7 @@
 #include "tools/toolrun.h"
 
+#include "tools/pathbytes.h"
+
 #include <QFile>
 
 #include <algorithm>
@@ -336,7 +338,7 @@ ToolResult runProgram(const QString& program, const QStringList& arguments, Capt
     if (program.contains(QChar(0)))
         return notStarted(program, QStringLiteral("The path contains a NUL character"));
 
-    const QByteArray path = QFile::encodeName(program);
+    const QByteArray path = pathToSystem(program);
     std::vector<QByteArray> encoded;
     encoded.reserve(size_t(arguments.size()) + 1);
     encoded.push_back(path);
@@ -344,7 +346,7 @@ ToolResult runProgram(const QString& program, const QStringList& arguments, Capt
         // A NUL would silently cut the argument short in the child's argv.
         if (argument.contains(QChar(0)))
             return notStarted(program, QStringLiteral("An argument contains a NUL character"));
-        encoded.push_back(QFile::encodeName(argument));
+        encoded.push_back(pathToSystem(argument));
     }
     std::vector<char*> argv;
     argv.reserve(encoded.size() + 1);

@@ -273,41 +273,45 @@ TEST_F(InfoTest, UnusableInfoPlistGivesAnEmptyDictionaryAndTheEntitlementStageRu
     ASSERT_TRUE(outside.open(QIODevice::WriteOnly));
     outside.write(xmlPlist("<key>CFBundleIdentifier</key><string>not.this.bundle</string>"));
     outside.close();
-    struct Case { QString name; std::function<void(const QString& contents)> make; };
+    struct Case { QString name; std::function<void(const QString& contents)> make; QString problem; };
     const Case cases[] = {
-        {"Missing.app", [](const QString&) {}},
+        {"Missing.app", [](const QString&) {}, "the bundle has no Info.plist"},
         {"Garbage.app", [&](const QString& contents) {
              QFile f(contents + "/Info.plist");
              ASSERT_TRUE(f.open(QIODevice::WriteOnly));
              f.write(QByteArray("\xFF\xFE<\0p\0l\0i\0s\0t\0>\0<\0", 18));
-         }},
+         }, "Contents/Info.plist: "},
         {"Array.app", [&](const QString& contents) {
              QFile f(contents + "/Info.plist");
              ASSERT_TRUE(f.open(QIODevice::WriteOnly));
              f.write("<plist><array><string>CFBundleIdentifier</string></array></plist>");
-         }},
+         }, "Contents/Info.plist holds no dictionary"},
         {"Big.app", [&](const QString& contents) {
              QFile f(contents + "/Info.plist");
              ASSERT_TRUE(f.open(QIODevice::WriteOnly));
              f.write(xmlPlist("<key>CFBundleIdentifier</key><string>big</string>"));
              ASSERT_TRUE(f.resize(Bundle::maxInfoPlistBytes + 1));  // sparse
-         }},
+         }, "Info.plist: larger than 32 MiB"},
         {"LinkOut.app", [&](const QString& contents) {
              ASSERT_TRUE(QFile::link(outside.fileName(), contents + "/Info.plist"));
-         }},
+         }, "Info.plist is a symbolic link that leads out of the bundle"},
+        {"ProcLink.app", [&](const QString& contents) {
+             ASSERT_TRUE(QFile::link("/proc/self/mem", contents + "/Info.plist"));
+         }, "Info.plist is a symbolic link that leads out of the bundle"},
         {"RelativeLinkOut.app", [&](const QString& contents) {
              ASSERT_TRUE(QFile::link("../../outside.plist", contents + "/Info.plist"));
-         }},
+         }, "leads out of the bundle"},
         {"ContentsOut.app", [&](const QString& contents) {
              QDir().mkpath(dir.filePath("elsewhere"));
              ASSERT_TRUE(QFile::copy(outside.fileName(), dir.filePath("elsewhere/Info.plist")));
              ASSERT_TRUE(QDir(contents).removeRecursively());
              ASSERT_TRUE(QFile::link(dir.filePath("elsewhere"), contents));
-         }},
+         }, "Contents is a symbolic link that leads out of the bundle"},
         {"Fifo.app", [&](const QString& contents) {
              ASSERT_EQ(::mkfifo(QFile::encodeName(contents + "/Info.plist").constData(), 0600), 0);
-         }},
-        {"Folder.app", [&](const QString& contents) { QDir().mkpath(contents + "/Info.plist"); }},
+         }, "Info.plist: not a regular file (a FIFO)"},
+        {"Folder.app", [&](const QString& contents) { QDir().mkpath(contents + "/Info.plist"); },
+         "Info.plist: not a regular file (a folder)"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name.toStdString());
@@ -317,6 +321,7 @@ TEST_F(InfoTest, UnusableInfoPlistGivesAnEmptyDictionaryAndTheEntitlementStageRu
         const Info info = inspect(app);
         ASSERT_TRUE(info.theDict.has_value());
         EXPECT_TRUE(info.theDict->empty());
+        EXPECT_TRUE(info.infoPlistProblem.contains(c.problem)) << info.infoPlistProblem.toStdString();
         expectUntouched(info);
         EXPECT_TRUE(codesign.ran());
         EXPECT_EQ(info.theCodesignParams, QStringList({"--display", "--entitlements", ":-", app}));

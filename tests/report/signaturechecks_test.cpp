@@ -2,6 +2,8 @@
 
 #include "report/signaturechecks.h"
 #include "support/faketool.h"
+#include "tools/pathbytes.h"
+#include "tools/utf8.h"
 
 using namespace varko;
 using varko::testing::FakeTool;
@@ -111,8 +113,20 @@ TEST(SignatureFindingsTest, TextTheItemControlsCannotTickASource) {
     expectFindings(signatureFindings("/t/c.app", true, finished(0, "", "/t/d.app: accepted\nsource=Developer ID\n"),
                                      noSignature),
                    none);
-    // Output that is not exactly UTF-8 decides nothing.
-    expectFindings(assess("/t/e.app", 0, ": accepted\nsource=Developer ID \xff\n"), none);
+}
+
+TEST(SignatureFindingsTest, APathThatIsNotUtf8IsMatchedByItsBytes) {
+    const QByteArray bytes = "/t/\xff\xfe caf\xc3\xa9.app";
+    const QString path = tools::pathFromSystem(bytes);
+    EXPECT_EQ(tools::pathToSystem(path), bytes);
+    EXPECT_EQ(tools::visibleControls(path), QString::fromUtf8("/t/\\xFF\\xFE café.app"));
+    const CheckStates f = signatureFindings(path, true, finished(0, "", bytes + ": accepted\nsource=Developer ID\n"),
+                                            noSignature);
+    EXPECT_TRUE(f.isOn(Check::isDevIDCheck));
+    // Another path that Qt's own decoding would make look the same is not this one.
+    EXPECT_FALSE(signatureFindings(path, true, finished(0, "", "/t/\xef\xbf\xbd\xef\xbf\xbd caf\xc3\xa9.app: accepted\n"
+                                                                "source=Developer ID\n"), noSignature)
+                     .isOn(Check::isDevIDCheck));
 }
 
 TEST(SignatureFindingsTest, HardenedRuntimeComesFromTheOneCodeDirectoryLine) {

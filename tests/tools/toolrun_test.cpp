@@ -7,7 +7,12 @@
 #include <QElapsedTimer>
 #include <QTemporaryFile>
 
+#include <QFile>
+
+#include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <thread>
 #include <csignal>
 #include <cstdio>
 
@@ -284,6 +289,81 @@ TEST(RunProgram, WaitsForBackgroundChildrenHoldingThePipe) {
     EXPECT_LT(timer.elapsed(), 5000);
     EXPECT_EQ(result.exitStatus, 4);
     EXPECT_EQ(result.standardOutput, "early\nlate\n");
+}
+
+bool processGone(pid_t pid) { return ::kill(pid, 0) != 0 && errno == ESRCH; }
+
+pid_t readPid(const QString& file) {
+    QFile f(file);
+    return f.open(QIODevice::ReadOnly) ? pid_t(f.readAll().trimmed().toInt()) : -1;
+}
+
+TEST(RunProgram, ATimeLimitEndsTheToolAndWhatItStartedAndSaysSo) {
+    FakeTools tools;
+    const QString pidFile = tools.path("child.pid");
+    // A tool that hangs, with a child of its own that holds the pipe open.
+    const QString hanging =
+        tools.script("hanging", QStringLiteral("sleep 600 &\necho $! > '%1'\necho started\nwait").arg(pidFile).toUtf8());
+    ToolLimits limits;
+    limits.timeout = std::chrono::milliseconds(300);
+    QElapsedTimer timer;
+    timer.start();
+    const ToolResult result = runProgram(hanging, {}, Capture::Both, limits);
+    EXPECT_LT(timer.elapsed(), 5000);
+    EXPECT_TRUE(result.timedOut);
+    EXPECT_FALSE(result.succeeded());
+    EXPECT_EQ(result.standardOutput, "started\n");
+    EXPECT_THAT(result.interruption().toStdString(), HasSubstr("time limit"));
+    const pid_t child = readPid(pidFile);
+    ASSERT_GT(child, 0);
+    QElapsedTimer gone;
+    gone.start();
+    while (!processGone(child) && gone.elapsed() < 5000) ::usleep(10000);
+    EXPECT_TRUE(processGone(child)) << "the tool's own child outlived the run";
+    EXPECT_TRUE(hasNoChildrenLeft());
+
+    // A quick tool is untouched by a limit it stays within.
+    const ToolResult quick = runProgram(tools.script("quick", "echo ok"), {}, Capture::Both, limits);
+    EXPECT_TRUE(quick.succeeded());
+    EXPECT_TRUE(quick.interruption().isEmpty());
+}
+
+TEST(RunProgram, ACancelFlagRaisedFromAnotherThreadEndsTheRun) {
+    FakeTools tools;
+    const QString hanging = tools.script("hanging", "exec sleep 600");
+    ToolLimits limits;
+    limits.cancel = std::make_shared<std::atomic<bool>>(false);
+    std::thread raiser([flag = limits.cancel] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        flag->store(true);
+    });
+    QElapsedTimer timer;
+    timer.start();
+    const ToolResult result = runProgram(hanging, {}, Capture::StandardOutput, limits);
+    raiser.join();
+    EXPECT_LT(timer.elapsed(), 5000);
+    EXPECT_TRUE(result.cancelled);
+    EXPECT_THAT(result.interruption().toStdString(), HasSubstr("window closed or Varko quit"));
+    EXPECT_TRUE(hasNoChildrenLeft());
+
+    // A tool that closes its streams and lingers is still held to the flag.
+    const QString lingering = tools.script("lingering", "exec >/dev/null 2>&1\nexec sleep 600");
+    limits.cancel->store(false);
+    std::thread again([flag = limits.cancel] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        flag->store(true);
+    });
+    const ToolResult lingered = runProgram(lingering, {}, Capture::Both, limits);
+    again.join();
+    EXPECT_TRUE(lingered.cancelled);
+    EXPECT_TRUE(hasNoChildrenLeft());
+}
+
+TEST(RunProgram, ACrashIsToldInWords) {
+    FakeTools tools;
+    const ToolResult result = runProgram(tools.script("aborting", "kill -ABRT $$"), {}, Capture::Both);
+    EXPECT_TRUE(result.crashed);
+    EXPECT_EQ(result.interruption(), "The tool crashed (signal 6, aborted).");
 }
 
 void ignoreSignal(int) {}

@@ -1,0 +1,205 @@
+#include "format/itemfile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <optional>
+#include <string>
+#include <utility>
+
+namespace varko {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+Error failed(const fs::path& path, const std::string& why) {
+    return Error{0, path.string() + ": " + why};
+}
+
+Error failedErrno(const fs::path& path, int error) {
+    return failed(path, std::strerror(error));
+}
+
+const char* kindOf(mode_t mode) {
+    if (S_ISDIR(mode)) return "a folder";
+    if (S_ISFIFO(mode)) return "a FIFO";
+    if (S_ISCHR(mode)) return "a character device";
+    if (S_ISBLK(mode)) return "a block device";
+    if (S_ISSOCK(mode)) return "a socket";
+    if (S_ISLNK(mode)) return "a symbolic link";
+    return "of an unknown type";
+}
+
+Error notRegular(const fs::path& path, mode_t mode) {
+    return failed(path, std::string("not a regular file (") + kindOf(mode) + ")");
+}
+
+std::string sizeText(std::uint64_t bytes) {
+    if (bytes >= (1u << 20) && bytes % (1u << 20) == 0) return std::to_string(bytes >> 20) + " MiB";
+    if (bytes >= (1u << 10) && bytes % (1u << 10) == 0) return std::to_string(bytes >> 10) + " KiB";
+    return std::to_string(bytes) + " bytes";
+}
+
+std::optional<fs::path> realPath(const fs::path& path, int& error) {
+    char* resolved = ::realpath(path.c_str(), nullptr);
+    if (!resolved) {
+        error = errno;
+        return std::nullopt;
+    }
+    fs::path out(resolved);
+    std::free(resolved);
+    return out;
+}
+
+bool isLink(const fs::path& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
+}  // namespace
+
+Expected<ItemRoot> ItemRoot::of(const fs::path& path) {
+    int error = 0;
+    auto real = realPath(path, error);
+    if (!real) return failedErrno(path, error);
+    return ItemRoot(std::move(*real));
+}
+
+bool ItemRoot::contains(const fs::path& realPath) const {
+    const std::string& root = real.native();
+    const std::string& path = realPath.native();
+    if (path.size() < root.size() || path.compare(0, root.size(), root) != 0) return false;
+    return path.size() == root.size() || root == "/" || path[root.size()] == '/';
+}
+
+Expected<fs::path> ItemRoot::resolve(const fs::path& file, FinalLink last) const {
+    int error = 0;
+    std::optional<fs::path> resolved;
+    const fs::path name = file.filename();
+    if (last == FinalLink::Follow || name.empty() || name == "." || name == "..") {
+        resolved = realPath(file, error);
+    } else if (auto parent =
+                   realPath(file.has_parent_path() ? file.parent_path() : fs::path("."), error)) {
+        resolved = *parent / name;
+    }
+    if (!resolved) return failedErrno(file, error);
+    if (contains(*resolved)) return std::move(*resolved);
+    // Name the link that leaves: the first part of the path, past the item, that resolves outside.
+    fs::path prefix;
+    bool entered = false;
+    for (const fs::path& part : file) {
+        prefix /= part;
+        auto real = realPath(prefix, error);
+        if (!real) break;
+        if (contains(*real)) {
+            entered = true;
+        } else if (entered) {
+            return Error{0, prefix.string() + (isLink(prefix) ? " is a symbolic link that" : "") +
+                                " leads out of the bundle"};
+        }
+    }
+    return Error{0, file.string() + " leads out of the bundle"};
+}
+
+FileDescriptor::FileDescriptor(FileDescriptor&& other) noexcept : fd(std::exchange(other.fd, -1)) {}
+
+FileDescriptor& FileDescriptor::operator=(FileDescriptor&& other) noexcept {
+    if (this != &other) {
+        if (fd >= 0) ::close(fd);
+        fd = std::exchange(other.fd, -1);
+    }
+    return *this;
+}
+
+FileDescriptor::~FileDescriptor() {
+    if (fd >= 0) ::close(fd);
+}
+
+int FileDescriptor::release() {
+    return std::exchange(fd, -1);
+}
+
+Expected<OpenedFile> openRegularFile(const fs::path& path, const ItemRoot* within, FinalLink last) {
+    fs::path target = path;
+    if (within) {
+        auto resolved = within->resolve(path, last);
+        if (!resolved) return resolved.error();
+        target = std::move(*resolved);
+    }
+    // A resolved path holds no link, so nothing is followed once it is known.
+    const bool follow = !within && last == FinalLink::Follow;
+    struct stat before {};
+    if ((follow ? ::stat(target.c_str(), &before) : ::lstat(target.c_str(), &before)) != 0)
+        return failedErrno(path, errno);
+    if (!S_ISREG(before.st_mode)) return notRegular(path, before.st_mode);
+    // Should a FIFO or device be swapped in meanwhile, it opens at once and is refused below.
+    const int flags = O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | (follow ? 0 : O_NOFOLLOW);
+    FileDescriptor fd(::open(target.c_str(), flags));
+    if (fd.get() < 0) {
+        const int error = errno;
+        if (error == ELOOP && !follow) return notRegular(path, S_IFLNK);
+        return failedErrno(path, error);
+    }
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0) return failedErrno(path, errno);
+    if (!S_ISREG(st.st_mode)) return notRegular(path, st.st_mode);
+    if (st.st_dev != before.st_dev || st.st_ino != before.st_ino)
+        return failed(path, "replaced while it was being opened");
+#ifdef __linux__
+    // A folder on the way may have become a link since it was resolved; the open file's
+    // own path says where it really is.
+    if (within) {
+        char opened[PATH_MAX];
+        const std::string self = "/proc/self/fd/" + std::to_string(fd.get());
+        const ssize_t n = ::readlink(self.c_str(), opened, sizeof opened - 1);
+        if (n > 0 && !within->contains(fs::path(std::string(opened, static_cast<std::size_t>(n)))))
+            return Error{0, path.string() + " leads out of the bundle"};
+    }
+#endif
+    return OpenedFile{std::move(fd), static_cast<std::uint64_t>(st.st_size)};
+}
+
+Expected<std::size_t> readFully(const FileDescriptor& fd, std::span<std::byte> out,
+                                const fs::path& path) {
+    std::size_t done = 0;
+    while (done < out.size()) {
+        const ssize_t n = ::read(fd.get(), out.data() + done, out.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return failedErrno(path, errno);
+        if (n == 0) break;
+        done += static_cast<std::size_t>(n);
+    }
+    return done;
+}
+
+Expected<std::vector<std::byte>> readSmallFile(const fs::path& path, std::uint64_t maxBytes,
+                                               const ItemRoot* within, FinalLink last) {
+    maxBytes = std::min<std::uint64_t>(maxBytes, std::numeric_limits<std::ptrdiff_t>::max() / 2);
+    auto opened = openRegularFile(path, within, last);
+    if (!opened) return opened.error();
+    // Room for what the file claims, and a byte more so that a longer file shows; files
+    // that claim no size (those in /proc) grow the buffer as they are read.
+    std::vector<std::byte> bytes(static_cast<std::size_t>(std::min(opened->size, maxBytes) + 1));
+    std::size_t filled = 0;
+    for (;;) {
+        auto n = readFully(opened->fd, std::span(bytes).subspan(filled), path);
+        if (!n) return n.error();
+        filled += *n;
+        if (filled < bytes.size()) break;
+        if (filled > maxBytes) return failed(path, "larger than " + sizeText(maxBytes));
+        bytes.resize(
+            static_cast<std::size_t>(std::min<std::uint64_t>(bytes.size() * 2, maxBytes + 1)));
+    }
+    bytes.resize(filled);
+    return bytes;
+}
+
+}  // namespace varko

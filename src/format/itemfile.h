@@ -1,0 +1,80 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <span>
+#include <vector>
+
+#include "format/expected.h"
+
+namespace varko {
+
+/// Whether the last part of a path may be a symbolic link (followed, if it stays inside).
+enum class FinalLink { Follow, Refuse };
+
+/// Where every file of one item (a bundle, a package, a lone executable) must lie: the real
+/// path of what the user named. Links inside the item are followed, as a framework's
+/// Versions/Current must be; a link that leads out of it is refused, so that a bundle can't
+/// have us read /etc/shadow, or another bundle under its own name.
+class ItemRoot {
+public:
+    /// The item at `path`, which may itself be a link: the user chose it.
+    [[nodiscard]] static Expected<ItemRoot> of(const std::filesystem::path& path);
+
+    [[nodiscard]] const std::filesystem::path& path() const { return real; }
+    /// Whether a real (fully resolved) path is the item or lies inside it.
+    [[nodiscard]] bool contains(const std::filesystem::path& realPath) const;
+    /// The real path of `file`, which is named through the item, if it lies inside the
+    /// item. The error names the link that leads out, or says why `file` can't be resolved.
+    [[nodiscard]] Expected<std::filesystem::path> resolve(const std::filesystem::path& file,
+                                                          FinalLink last = FinalLink::Follow) const;
+
+private:
+    explicit ItemRoot(std::filesystem::path real) : real(std::move(real)) {}
+    std::filesystem::path real;
+};
+
+/// An open file descriptor, closed when this goes.
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd = -1) : fd(fd) {}
+    FileDescriptor(FileDescriptor&& other) noexcept;
+    FileDescriptor& operator=(FileDescriptor&& other) noexcept;
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    ~FileDescriptor();
+
+    [[nodiscard]] int get() const { return fd; }
+    [[nodiscard]] int release();
+
+private:
+    int fd = -1;
+};
+
+/// A regular file opened for reading, and its size when it was opened.
+struct OpenedFile {
+    FileDescriptor fd;
+    std::uint64_t size = 0;
+};
+
+/// Opens `path` for reading without ever waiting: a FIFO, socket or device is refused
+/// before it is opened and, should one be swapped in, opened without blocking and refused.
+/// With `within`, the file must lie inside that item. Errors name `path` and say why.
+[[nodiscard]] Expected<OpenedFile> openRegularFile(const std::filesystem::path& path,
+                                                   const ItemRoot* within = nullptr,
+                                                   FinalLink last = FinalLink::Follow);
+
+/// Up to `out.size()` bytes from where `fd` stands; fewer only at the end of the file.
+/// Errors name `path`.
+[[nodiscard]] Expected<std::size_t> readFully(const FileDescriptor& fd, std::span<std::byte> out,
+                                              const std::filesystem::path& path);
+
+/// The whole of a small file, opened as openRegularFile does. A file longer than `maxBytes`
+/// is refused, whatever its size claims: files in /proc claim none.
+[[nodiscard]] Expected<std::vector<std::byte>> readSmallFile(const std::filesystem::path& path,
+                                                             std::uint64_t maxBytes,
+                                                             const ItemRoot* within = nullptr,
+                                                             FinalLink last = FinalLink::Follow);
+
+}  // namespace varko
