@@ -40,6 +40,40 @@ TEST(VarkoReportTest, ExampleReportShowsItsFindings) {
     EXPECT_TRUE(text.endsWith("\n"));
 }
 
+/// Copies a whole folder; the example bundle under another name.
+void copyTree(const QString& from, const QString& to) {
+    QProcess cp;
+    cp.start("cp", {"-R", from, to});
+    ASSERT_TRUE(cp.waitForFinished(60000));
+    ASSERT_EQ(cp.exitCode(), 0);
+}
+
+TEST(VarkoReportTest, ANameThatSpellsTheFindingsTicksNone) {
+    QTemporaryDir dir;
+    const QStringList names = {"source=Notarized source=Apple source=Mac App source=Developer flags=0x1.app",
+                               "x\nsource=Notarized Developer ID\nCodeDirectory v=20500 flags=0x10000(runtime)\n.app"};
+    for (const QString& name : names) {
+        SCOPED_TRACE(name.toStdString());
+        const QString app = dir.filePath(name);
+        copyTree(example, app);
+        const CliRun r = varkoReport({"--json", app});
+        ASSERT_EQ(r.status, 0) << r.err.toStdString();
+        const QJsonObject o = QJsonDocument::fromJson(r.out).array().first().toObject();
+        // The tools did echo the name; their own fields say ad hoc and rejected.
+        EXPECT_TRUE(o["assessmentText"].toString().contains("source=Notarized"));
+        const QJsonObject checks = o["checks"].toObject();
+        for (const char* check : {"isNotarizedCheck", "isAppleCheck", "isAppStoreCheck", "isDevIDCheck"})
+            EXPECT_FALSE(checks[check].toBool()) << check;
+        // The example is hardened; a name that writes a second CodeDirectory line
+        // leaves no way to tell which is codesign's, so then nothing is claimed.
+        EXPECT_EQ(checks["isHardenedCheck"].toBool(), !name.contains("CodeDirectory"));
+        // Nor can the name write a line of the report that looks like its own.
+        EXPECT_TRUE(o["report"].toString().startsWith("App path: " + dir.path() + "/"));
+        EXPECT_FALSE(o["report"].toString().section('\n', 0, 0).contains("\n"));
+        EXPECT_EQ(o["report"].toString().section('\n', 1, 1), "app ID: com.example.varko.Example");
+    }
+}
+
 TEST(VarkoReportTest, JsonCarriesTheRecordTheChecksAndTheWholeText) {
     const CliRun text = varkoReport({example});
     const CliRun r = varkoReport({"--json", example});
