@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -72,6 +73,28 @@ TEST(VarkoReportTest, ANameThatSpellsTheFindingsTicksNone) {
         EXPECT_FALSE(o["report"].toString().section('\n', 0, 0).contains("\n"));
         EXPECT_EQ(o["report"].toString().section('\n', 1, 1), "app ID: com.example.varko.Example");
     }
+}
+
+TEST(VarkoReportTest, AToolThatCrashesIsSaidInWordsAndFailsTheRun) {
+    // varko-report finds its tools beside itself: here, tools that crash.
+    QTemporaryDir dir;
+    ASSERT_TRUE(QFile::copy(binDir + "/varko-report", dir.filePath("varko-report")));
+    QFile::setPermissions(dir.filePath("varko-report"), QFile::ReadOwner | QFile::ExeOwner);
+    for (const char* tool : {"varko-codesign", "varko-spctl"}) {
+        QFile script(dir.filePath(tool));
+        ASSERT_TRUE(script.open(QIODevice::WriteOnly));
+        script.write("#!/bin/sh\nkill -ABRT $$\n");
+        script.close();
+        script.setPermissions(QFile::ReadOwner | QFile::ExeOwner);
+    }
+    QProcess p;
+    p.start(dir.filePath("varko-report"), {example});
+    ASSERT_TRUE(p.waitForFinished(60000));
+    const QString out = QString::fromUtf8(p.readAllStandardOutput());
+    EXPECT_EQ(p.exitCode(), 2);
+    EXPECT_TRUE(QString::fromUtf8(p.readAllStandardError()).contains("a signature tool gave no answer"));
+    EXPECT_TRUE(out.contains("Failed, error = 6 (The tool crashed (signal 6, aborted).)")) << out.toStdString();
+    EXPECT_TRUE(out.contains("⛔️ spctl error 6\n[The tool crashed (signal 6, aborted).]\n")) << out.toStdString();
 }
 
 TEST(VarkoReportTest, JsonCarriesTheRecordTheChecksAndTheWholeText) {
