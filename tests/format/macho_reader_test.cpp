@@ -188,8 +188,8 @@ TEST(MachOReaderTest, RefusesBrokenThinHeadersWithExactReasons) {
              p + "load command 4 extends past the end of the load commands)"},
             {"sizeofcmds past the file", [](Bytes& b) { putLE32(b, 20, 0x100000); },
              p + "load commands extend past the end of the file)"},
-            {"sizeofcmds over the cap", [](Bytes& b) { putLE32(b, 20, (16u << 20) + 8); },
-             p + "sizeofcmds 16777224 is larger than the 16 MiB limit)"},
+            {"sizeofcmds over the cap", [](Bytes& b) { putLE32(b, 20, (4u << 20) + 8); },
+             p + "sizeofcmds 4194312 is larger than the 4 MiB limit)"},
             {"signature past EOF", [](Bytes& b) { putLE32(b, signatureCommand + 8, 0x100000); },
              p + "load command 3 LC_CODE_SIGNATURE dataoff plus datasize extends past the end of "
                  "the file)"},
@@ -230,7 +230,9 @@ TEST(MachOReaderTest, RefusesBrokenFatHeadersWithExactReasons) {
         universal(),
         {
             {"huge nfat_arch", [](Bytes& b) { putBE32(b, 4, 0xffffffff); },
-             f + "nfat_arch 4294967295 is more than 64)"},
+             f + "nfat_arch 4294967295 is more than 16)"},
+            {"more slices than real files have", [](Bytes& b) { putBE32(b, 4, 17); },
+             f + "nfat_arch 17 is more than 16)"},
             {"no arches", [](Bytes& b) { putBE32(b, 4, 0); }, f + "nfat_arch is 0)"},
             {"overlapping slices",
              [](Bytes& b) {
@@ -330,6 +332,89 @@ TEST(MachOReaderTest, LargeExecutableCostsOnlyHeaderAndSignatureReads) {
     EXPECT_EQ((*cd)->codeLimit, *codeLimit);
     EXPECT_EQ((*cd)->nCodeSlots, *codeLimit / 4096);
     std::filesystem::remove(path);
+}
+
+/// A file of `size` bytes, zeros but for what is put in: big layouts at no cost.
+class SparseSource final : public macho::ByteSource {
+public:
+    explicit SparseSource(std::uint64_t size) : fileSize(size) {}
+    void put(std::uint64_t offset, const Bytes& bytes) { parts.emplace_back(offset, bytes); }
+    std::uint64_t size() const override { return fileSize; }
+    std::optional<Error> readInto(std::uint64_t offset, std::span<std::byte> out) const override {
+        if (offset > fileSize || out.size() > fileSize - offset)
+            return Error{offset, "past the end"};
+        std::fill(out.begin(), out.end(), std::byte{0});
+        for (const auto& [at, bytes] : parts)
+            for (std::size_t i = 0; i < bytes.size(); ++i)
+                if (at + i >= offset && at + i < offset + out.size())
+                    out[at + i - offset] = bytes[i];
+        return std::nullopt;
+    }
+
+private:
+    std::uint64_t fileSize;
+    std::vector<std::pair<std::uint64_t, Bytes>> parts;
+};
+
+/// A universal file of `count` i386 slices, each `sliceSize` bytes of zeros but for a header
+/// with `sizeofcmds` and, when `signatureSize` is set, one LC_CODE_SIGNATURE of that size.
+SparseSource manySlices(std::uint32_t count, std::uint64_t sliceSize, std::uint32_t sizeofcmds,
+                        std::uint32_t signatureSize) {
+    const std::uint64_t stride = (sliceSize + 4095) / 4096 * 4096;
+    SparseSource source(4096 + count * stride);
+    Bytes table(8 + 20 * count);
+    putBE32(table, 0, macho::FAT_MAGIC);
+    putBE32(table, 4, count);
+    for (std::uint32_t i = 0; i < count; ++i) {
+        const std::uint64_t offset = 4096 + i * stride;
+        putBE32(table, 8 + 20 * i, macho::CPU_TYPE_X86);
+        putBE32(table, 12 + 20 * i, i);
+        putBE32(table, 16 + 20 * i, static_cast<std::uint32_t>(offset));
+        putBE32(table, 20 + 20 * i, static_cast<std::uint32_t>(sliceSize));
+        putBE32(table, 24 + 20 * i, 12);
+        Bytes header(28 + (signatureSize ? 16 : 0));
+        putLE32(header, 0, macho::MH_MAGIC);
+        putLE32(header, 4, macho::CPU_TYPE_X86);
+        putLE32(header, 8, i);
+        putLE32(header, 12, macho::MH_EXECUTE);
+        putLE32(header, 16, signatureSize ? 1 : 0);
+        putLE32(header, 20, sizeofcmds);
+        if (signatureSize) {
+            putLE32(header, 28, macho::LC_CODE_SIGNATURE);
+            putLE32(header, 32, 16);
+            putLE32(header, 36, 4096);
+            putLE32(header, 40, signatureSize);
+        }
+        source.put(offset, header);
+    }
+    source.put(0, table);
+    return source;
+}
+
+// Each slice within its own bounds, but together more than any real file holds.
+TEST(MachOReaderTest, SlicesTogetherAreBoundedAsOneFile) {
+    const std::string s2 = "truncated or malformed object (slice 2 (i386): ";
+    {
+        const SparseSource source = manySlices(3, 4u << 20, 3u << 20, 0);
+        CountingSource counting(source);
+        auto m = macho::MachOFile::create(counting);
+        ASSERT_FALSE(m);
+        EXPECT_EQ(
+            m.error().message,
+            s2 + "sizeofcmds 3145728 takes the load commands of all slices past the 8 MiB limit)");
+        EXPECT_LT(counting.bytes, 7u << 20);
+        auto two = macho::MachOFile::create(manySlices(2, 4u << 20, 3u << 20, 0));
+        EXPECT_TRUE(two) << two.error().message;
+    }
+    {
+        const SparseSource source = manySlices(3, 61u << 20, 16, 60u << 20);
+        auto m = macho::MachOFile::create(source);
+        ASSERT_FALSE(m);
+        EXPECT_EQ(m.error().message,
+                  s2 + "load command 0 LC_CODE_SIGNATURE datasize 62914560 takes the "
+                       "signatures of all slices past the 128 MiB limit)");
+        EXPECT_TRUE(macho::MachOFile::create(manySlices(2, 61u << 20, 16, 60u << 20)));
+    }
 }
 
 }  // namespace

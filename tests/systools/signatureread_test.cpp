@@ -207,7 +207,7 @@ TEST(SignatureReadTest, CodeWhosePageHashesWereNotReadIsNeverTakenAsVerified) {
     const Bytes file = examplegen::makeMachO(options());
     std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(file.data()),
                                                 static_cast<std::streamsize>(file.size()));
-    const CodeLocation location{path, std::nullopt, std::nullopt, false};
+    const CodeLocation location{path, std::nullopt, std::nullopt, false, std::nullopt};
     const macho::Architecture intel{macho::CPU_TYPE_X86_64, {}};
     auto whole = loadCodeObject(path, intel, SignatureRead::Whole);
     auto streamed = loadCodeObject(path, intel, SignatureRead::WithoutPageHashes);

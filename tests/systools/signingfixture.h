@@ -109,6 +109,27 @@ inline std::filesystem::path signedBundle(const QTemporaryDir& dir, const std::s
     return written ? app : std::filesystem::path();
 }
 
+/// Gives a bundle made by signedBundle the seal `seal` (CodeResources text), and signs its
+/// executable anew over it, so that only what the seal says differs.
+inline bool resealBundle(const std::filesystem::path& app, const std::string& seal,
+                         const SignWith& w) {
+    const auto bytes = [](const std::string& s) {
+        const auto b = std::as_bytes(std::span(s));
+        return std::vector<std::byte>(b.begin(), b.end());
+    };
+    const auto contents = app / "Contents";
+    if (!examplegen::writeFile(contents / "_CodeSignature" / "CodeResources", bytes(seal)))
+        return false;
+    examplegen::MachOOptions o;
+    o.arch = examplegen::Arch::X86_64;
+    o.codeSize = 3 * 4096 + 100;
+    o.signature = cmsSigned(w);
+    o.signature->infoPlist = bytes(infoPlistFor("Signed"));
+    o.signature->codeResources = bytes(seal);
+    return bool(
+        examplegen::writeFile(contents / "MacOS" / "Signed", examplegen::makeMachO(o), true));
+}
+
 /// Writes NAME.framework, versioned and signed as `w` says, and returns its path.
 inline std::filesystem::path signedFramework(const std::filesystem::path& parent, const std::string& name,
                                              const SignWith& w) {

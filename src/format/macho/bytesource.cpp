@@ -2,8 +2,6 @@
 
 #include "format/prefault.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -41,16 +39,16 @@ std::optional<Error> MemorySource::readInto(std::uint64_t offset, std::span<std:
 }
 
 Expected<FileSource> FileSource::open(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return Error{0, path + ": " + std::strerror(errno)};
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        const int saved = errno;
-        ::close(fd);
-        return Error{
-            0, path + ": " + (S_ISREG(st.st_mode) ? std::strerror(saved) : "not a regular file")};
-    }
-    return FileSource(fd, static_cast<std::uint64_t>(st.st_size));
+    auto opened = openRegularFile(path);
+    if (!opened) return opened.error();
+    return FileSource(opened->fd.release(), opened->size);
+}
+
+Expected<FileSource> FileSource::open(const std::filesystem::path& path, const ItemRoot& within,
+                                      FinalLink last) {
+    auto opened = openRegularFile(path, &within, last);
+    if (!opened) return opened.error();
+    return FileSource(opened->fd.release(), opened->size);
 }
 
 FileSource::FileSource(FileSource&& other) noexcept

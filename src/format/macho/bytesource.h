@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "format/expected.h"
+#include "format/itemfile.h"
 
 namespace varko::macho {
 
@@ -38,10 +39,15 @@ private:
     std::span<const std::byte> bytes;
 };
 
-/// A regular file read with pread; its size is taken once on open.
+/// A regular file read with pread; its size is taken once on open, which never blocks and
+/// refuses anything but a regular file (see openRegularFile).
 class FileSource final : public ByteSource {
 public:
     [[nodiscard]] static Expected<FileSource> open(const std::string& path);
+    /// A file of an item, which must lie inside it.
+    [[nodiscard]] static Expected<FileSource> open(const std::filesystem::path& path,
+                                                   const ItemRoot& within,
+                                                   FinalLink last = FinalLink::Follow);
     FileSource(FileSource&& other) noexcept;
     FileSource& operator=(FileSource&& other) noexcept;
     FileSource(const FileSource&) = delete;

@@ -93,8 +93,14 @@ Expected<Segment> parseSegment(const Reader& r, const LoadCommand& lc, const Sli
     return s;
 }
 
+/// What the slices of one file may still take, all together.
+struct Budget {
+    std::uint64_t loadCommands = maxTotalLoadCommandsSize;
+    std::uint64_t signatures = maxTotalCodeSignatureSize;
+};
+
 Expected<Slice> parseSlice(const ByteSource& source, std::uint64_t sliceOffset,
-                           std::uint64_t sliceSize, const std::string& context) {
+                           std::uint64_t sliceSize, const std::string& context, Budget& budget) {
     Slice slice;
     slice.fileOffset = sliceOffset;
     slice.size = sliceSize;
@@ -135,9 +141,15 @@ Expected<Slice> parseSlice(const ByteSource& source, std::uint64_t sliceOffset,
     slice.flags = *header.u32(24);
 
     if (sizeofcmds > maxLoadCommandsSize)
-        return malformedObject(
-            sliceOffset + 20, context,
-            "sizeofcmds " + std::to_string(sizeofcmds) + " is larger than the 16 MiB limit");
+        return malformedObject(sliceOffset + 20, context,
+                               "sizeofcmds " + std::to_string(sizeofcmds) + " is larger than the " +
+                                   std::to_string(maxLoadCommandsSize >> 20) + " MiB limit");
+    if (sizeofcmds > budget.loadCommands)
+        return malformedObject(sliceOffset + 20, context,
+                               "sizeofcmds " + std::to_string(sizeofcmds) +
+                                   " takes the load commands of all slices past the " +
+                                   std::to_string(maxTotalLoadCommandsSize >> 20) + " MiB limit");
+    budget.loadCommands -= sizeofcmds;
     if (!fits(headerSize, sizeofcmds, sliceSize))
         return malformedObject(sliceOffset + 20, context,
                                "load commands extend past the end of the file");
@@ -147,8 +159,8 @@ Expected<Slice> parseSlice(const ByteSource& source, std::uint64_t sliceOffset,
                                    std::to_string(sizeofcmds));
     auto commands = source.read(sliceOffset + headerSize, sizeofcmds);
     if (!commands) return commands.error();
-    slice.commandBytes = std::move(*commands);
-    const Reader r{ByteReader(slice.commandBytes), slice.bigEndian};
+    slice.commandBytes = std::make_shared<const std::vector<std::byte>>(std::move(*commands));
+    const Reader r{ByteReader(*slice.commandBytes), slice.bigEndian};
 
     const std::uint32_t alignment = slice.is64 ? 8 : 4;
     std::uint64_t offset = 0;
@@ -190,9 +202,17 @@ Expected<Slice> parseSlice(const ByteSource& source, std::uint64_t sliceOffset,
             if (loc.dataoff < headerSize + sizeofcmds)
                 return malformedObject(at, context, cs + " data overlaps the load commands");
             if (loc.datasize > maxCodeSignatureSize)
+                return malformedObject(
+                    at, context,
+                    cs + " datasize " + std::to_string(loc.datasize) + " is larger than the " +
+                        std::to_string(maxCodeSignatureSize >> 20) + " MiB limit");
+            if (loc.datasize > budget.signatures)
                 return malformedObject(at, context,
                                        cs + " datasize " + std::to_string(loc.datasize) +
-                                           " is larger than the 64 MiB limit");
+                                           " takes the signatures of all slices past the " +
+                                           std::to_string(maxTotalCodeSignatureSize >> 20) +
+                                           " MiB limit");
+            budget.signatures -= loc.datasize;
             slice.codeSignature = loc;
         }
         slice.loadCommands.push_back(lc);
@@ -257,7 +277,8 @@ const Segment* Slice::segment(std::string_view name) const {
 }
 
 ByteReader Slice::commandReader(const LoadCommand& command) const {
-    const ByteReader all(commandBytes);
+    if (!commandBytes) return {};
+    const ByteReader all(*commandBytes);
     return ByteReader(
         all.slice(command.offset, command.cmdsize).value_or(std::span<const std::byte>{}));
 }
@@ -271,12 +292,13 @@ Expected<MachOFile> MachOFile::create(const ByteSource& source) {
     const ByteReader h(*head);
     const std::uint32_t be = *h.u32be(0);
     MachOFile file;
+    Budget budget;
     if (be == FAT_CIGAM || be == FAT_CIGAM_64) return noneOf(be);
     if (be != FAT_MAGIC && be != FAT_MAGIC_64) {
         const std::uint32_t le = *h.u32le(0);
         if (le != MH_MAGIC && le != MH_CIGAM && le != MH_MAGIC_64 && le != MH_CIGAM_64)
             return noneOf(be);
-        auto slice = parseSlice(source, 0, size, "");
+        auto slice = parseSlice(source, 0, size, "", budget);
         if (!slice) return slice.error();
         file.sliceList.push_back(std::move(*slice));
         return file;
@@ -345,7 +367,7 @@ Expected<MachOFile> MachOFile::create(const ByteSource& source) {
         const Arch& a = archs[i];
         const std::string context =
             "slice " + std::to_string(i) + " (" + archName(a.cputype, a.cpusubtype) + "): ";
-        auto slice = parseSlice(source, a.offset, a.size, context);
+        auto slice = parseSlice(source, a.offset, a.size, context, budget);
         if (!slice) return slice.error();
         if (slice->cpuType != a.cputype)
             return malformedObject(a.offset + 4, context,

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -14,10 +15,15 @@
 
 namespace varko::macho {
 
-/// More architectures than any real universal file has; a guard against huge tables.
-inline constexpr std::uint32_t maxFatArchs = 64;
-inline constexpr std::uint64_t maxLoadCommandsSize = 16u << 20;
+/// Bounds on what a file can make us hold, each well above what real files need. Universal
+/// files carry at most seven or so architectures. Load commands of even the largest apps,
+/// hundreds of linked libraries and segments, take a few hundred KiB. A signature holds a
+/// hash or two per 4 KiB page: about 30 MiB for a 2 GiB slice.
+inline constexpr std::uint32_t maxFatArchs = 16;
+inline constexpr std::uint64_t maxLoadCommandsSize = 4u << 20;
+inline constexpr std::uint64_t maxTotalLoadCommandsSize = 8u << 20;  ///< of every slice together
 inline constexpr std::uint64_t maxCodeSignatureSize = 64u << 20;
+inline constexpr std::uint64_t maxTotalCodeSignatureSize = 128u << 20;  ///< of every slice together
 
 /// The platform's name of an architecture (x86_64, arm64e, i386, …), or a numeric form.
 [[nodiscard]] std::string archName(std::uint32_t cpuType, std::uint32_t cpuSubtype);
@@ -81,7 +87,8 @@ struct Slice {
     std::vector<LoadCommand> loadCommands;
     std::vector<Segment> segments;
     std::optional<CodeSignatureLocation> codeSignature;
-    std::vector<std::byte> commandBytes;  ///< the load-command area, sizeofcmds long
+    /// The load-command area, sizeofcmds long; shared by copies of the slice.
+    std::shared_ptr<const std::vector<std::byte>> commandBytes;
 
     [[nodiscard]] std::string archName() const { return macho::archName(cpuType, cpuSubtype); }
     [[nodiscard]] const Segment* segment(std::string_view name) const;

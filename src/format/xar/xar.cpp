@@ -4,6 +4,8 @@
 
 #include <pugixml.hpp>
 
+#include <algorithm>
+
 #include "format/bytereader.h"
 
 namespace varko::xar {
@@ -104,6 +106,11 @@ Expected<Archive> Archive::open(const macho::ByteSource& source) {
         return malformed(8, "compressed table of contents of " + std::to_string(a.tocCompressedSize) + " bytes");
     if (a.tocSize == 0 || a.tocSize > maxToc)
         return malformed(16, "table of contents of " + std::to_string(a.tocSize) + " bytes");
+    if (a.tocSize > std::max(minTocForRatio, a.tocCompressedSize * maxTocRatio))
+        return malformed(16, "a table of contents of " + std::to_string(a.tocSize) +
+                                 " bytes from " + std::to_string(a.tocCompressedSize) +
+                                 " compressed is more than " + std::to_string(maxTocRatio) +
+                                 " times as large");
     if (a.tocCompressedSize > source.size() - a.headerSize || a.headerSize > source.size())
         return malformed(8, "the table of contents extends past the end of the file");
     auto packed = source.read(a.headerSize, a.tocCompressedSize);
@@ -113,6 +120,13 @@ Expected<Archive> Archive::open(const macho::ByteSource& source) {
     if (!toc || toc->size() != a.tocSize)
         return malformed(a.headerSize, "the table of contents does not decompress to its stated size");
     a.toc = std::move(*toc);
+    // Every element needs a '<' and every attribute a '=', so this counts at least as many.
+    const auto nodes =
+        std::count_if(a.toc.begin(), a.toc.end(), [](char c) { return c == '<' || c == '='; });
+    if (static_cast<std::uint64_t>(nodes) > maxTocNodes)
+        return malformed(a.headerSize, "the table of contents has more than " +
+                                           std::to_string(maxTocNodes) +
+                                           " elements and attributes");
     pugi::xml_document doc;
     if (!doc.load_buffer(a.toc.data(), a.toc.size(), pugi::parse_default & ~pugi::parse_doctype))
         return malformed(a.headerSize, "the table of contents is not well-formed XML");

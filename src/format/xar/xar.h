@@ -14,9 +14,19 @@ namespace varko::xar {
 /// "xar!" and the fixed part of the header (xar's own xar.h layout, big-endian).
 inline constexpr std::uint32_t XAR_HEADER_MAGIC = 0x78617221;
 inline constexpr std::uint16_t XAR_HEADER_SIZE = 28;
-/// Tables of contents of real packages are a few hundred kilobytes at most.
-inline constexpr std::uint64_t maxCompressedToc = 16u << 20;
-inline constexpr std::uint64_t maxToc = 64u << 20;
+/// The table of contents of an installer package lists the archive's own members (a
+/// Distribution, and per component package its Bom, PackageInfo, Payload and Scripts), not
+/// the files installed: a few KiB, some tens with many components. XML of that kind
+/// deflates to a third or so; ten times is rare. These bounds are far above both.
+inline constexpr std::uint64_t maxCompressedToc = 4u << 20;
+inline constexpr std::uint64_t maxToc = 4u << 20;
+/// A table of contents may inflate to at most this many times its compressed size, or to
+/// minTocForRatio, whichever is more: a few KiB must not stand for megabytes of XML.
+inline constexpr std::uint64_t maxTocRatio = 100;
+inline constexpr std::uint64_t minTocForRatio = 64u << 10;
+/// Elements and attributes together: each costs the XML reader tens of bytes of its own,
+/// so their count, not the text's size, decides its memory.
+inline constexpr std::uint64_t maxTocNodes = 256u << 10;
 inline constexpr std::size_t maxCertificates = 16;
 
 /// A range of the heap, which starts right after the compressed table of contents.
@@ -34,7 +44,8 @@ struct TocSignature {
 };
 
 /// A xar archive's header and table of contents, read once and bounded: the compressed TOC
-/// is read whole, inflated to at most maxToc (never to a size the header merely claims).
+/// is read whole, inflated to at most maxToc (never to a size the header merely claims), and
+/// parsed only when it holds at most maxTocNodes elements and attributes.
 struct Archive {
     std::uint16_t headerSize = 0;
     std::uint64_t tocCompressedSize = 0;

@@ -1,8 +1,6 @@
 #include "systools/codesign/assessment.h"
 
 #include <algorithm>
-#include <fstream>
-#include <iterator>
 #include <string_view>
 
 #include "format/codesig/csblobs.h"
@@ -17,7 +15,7 @@ namespace {
 using codesig::CodeDirectory;
 
 // Tickets are a few kilobytes; anything far larger is not one.
-constexpr std::uintmax_t maxTicketBytes = 1u << 20;
+constexpr std::uint64_t maxTicketBytes = 1u << 20;
 constexpr std::string_view ticketMagic = "s8ch";
 
 bool startsWith(const std::vector<unsigned char>& whole, const std::vector<unsigned char>& prefix) {
@@ -44,17 +42,24 @@ Assessment rejected(std::string reason = {}) {
 
 }  // namespace
 
-bool hasStapledTicket(const std::filesystem::path& contents, std::span<const unsigned char> cdhash) {
+bool hasStapledTicket(const std::filesystem::path& contents, std::span<const unsigned char> cdhash,
+                      const ItemRoot* within) {
     const auto ticket = contents / "CodeResources";
     std::error_code ec;
-    if (!std::filesystem::is_regular_file(std::filesystem::symlink_status(ticket, ec))) return false;
-    const auto size = std::filesystem::file_size(ticket, ec);
-    if (ec || size > maxTicketBytes || cdhash.empty()) return false;
-    std::ifstream in(ticket, std::ios::binary);
-    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (bytes.rfind(ticketMagic, 0) != 0) return false;
-    return std::search(bytes.begin() + 4, bytes.end(), cdhash.begin(), cdhash.end(),
-                       [](char a, unsigned char b) { return static_cast<unsigned char>(a) == b; }) != bytes.end();
+    if (cdhash.empty() ||
+        !std::filesystem::is_regular_file(std::filesystem::symlink_status(ticket, ec)))
+        return false;
+    const auto bytes = readSmallFile(ticket, maxTicketBytes, within, FinalLink::Refuse);
+    if (!bytes || bytes->size() < ticketMagic.size() ||
+        !std::equal(ticketMagic.begin(), ticketMagic.end(), bytes->begin(),
+                    [](char a, std::byte b) {
+                        return static_cast<unsigned char>(a) == std::to_integer<unsigned char>(b);
+                    }))
+        return false;
+    return std::search(bytes->begin() + 4, bytes->end(), cdhash.begin(), cdhash.end(),
+                       [](std::byte a, unsigned char b) {
+                           return std::to_integer<unsigned char>(a) == b;
+                       }) != bytes->end();
 }
 
 namespace {
@@ -95,7 +100,8 @@ Assessment assessSlice(const CodeObject& code, const CodeLocation& location, con
             const auto cdDigest = digest(*hashKind(chosen.hashType), directoryBytes(chosen));
             const auto cdhash = std::span(cdDigest).first(std::min<std::size_t>(20, cdDigest.size()));
             const bool stapled = location.root && location.root->filename() == "Contents" &&
-                                 hasStapledTicket(*location.root, cdhash);
+                                 hasStapledTicket(*location.root, cdhash,
+                                                  location.within ? &*location.within : nullptr);
             a.source = "Developer ID";
             a.notes.push_back(stapled ? "note: a stapled notarization ticket names this code, but Apple's "
                                         "signature on it cannot be checked here, so notarization is not claimed"

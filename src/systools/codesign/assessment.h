@@ -30,8 +30,10 @@ struct Assessment {
 
 /// Whether a bundle's `contents` folder carries a stapled notarization ticket (the file
 /// Contents/CodeResources, beside _CodeSignature) that holds `cdhash`. The ticket's own
-/// signature by Apple's notary service is not checked, so its presence proves nothing.
+/// signature by Apple's notary service is not checked, so its presence proves nothing. A
+/// ticket that can't be read, or lies outside `within`, is no ticket.
 [[nodiscard]] bool hasStapledTicket(const std::filesystem::path& contents,
-                                    std::span<const unsigned char> cdhash);
+                                    std::span<const unsigned char> cdhash,
+                                    const ItemRoot* within = nullptr);
 
 }  // namespace varko::codesign

@@ -1,7 +1,6 @@
 #include "systools/codesign/bundlelocator.h"
 
-#include <fstream>
-#include <iterator>
+#include <cstdint>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -14,17 +13,17 @@ namespace fs = std::filesystem;
 
 namespace {
 
-/// Info.plist files are small; a bigger one is not a bundle we will trust.
-constexpr std::uintmax_t maxInfoPlistSize = 16u << 20;
+using Kind = LocateFailure::Kind;
 
-std::optional<std::string> executableName(const fs::path& infoPlist) {
-    std::error_code ec;
-    const auto size = fs::file_size(infoPlist, ec);
-    if (ec || size > maxInfoPlistSize) return std::nullopt;
-    std::ifstream in(infoPlist, std::ios::binary);
-    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (!in && !in.eof()) return std::nullopt;
-    auto value = plist::parse(std::string_view(bytes));
+/// Info.plist files are small; a bigger one is not a bundle we will trust.
+constexpr std::uint64_t maxInfoPlistSize = 16u << 20;
+
+LocateFailure unreadable(const Error& error) {
+    return LocateFailure{Kind::Unreadable, error.message};
+}
+
+std::optional<std::string> executableName(const std::vector<std::byte>& bytes) {
+    auto value = plist::parse(std::span<const std::byte>(bytes));
     if (!value) return std::nullopt;
     const auto* dict = value->dictionary();
     const auto* entry = dict ? dict->find("CFBundleExecutable") : nullptr;
@@ -54,29 +53,41 @@ std::optional<fs::path> currentVersion(const fs::path& bundle) {
 
 }  // namespace
 
-std::variant<CodeLocation, LocateFailure> locateCode(const fs::path& path) {
+std::variant<CodeLocation, LocateFailure> locateCode(const fs::path& path, const ItemRoot* within) {
     std::error_code ec;
     const auto status = fs::status(path, ec);
-    if (!fs::exists(status)) return LocateFailure::NoSuchFile;
-    if (fs::is_regular_file(status)) return CodeLocation{path, std::nullopt, std::nullopt, false};
-    if (!fs::is_directory(status)) return LocateFailure::Unrecognized;
+    if (!fs::exists(status)) return LocateFailure{Kind::NoSuchFile, {}};
+    auto item = within ? Expected<ItemRoot>(*within) : ItemRoot::of(path);
+    if (!item) return unreadable(item.error());
+    if (auto inside = item->resolve(path); !inside) return unreadable(inside.error());
+    if (fs::is_regular_file(status))
+        return CodeLocation{path, std::nullopt, std::nullopt, false, *item};
+    if (!fs::is_directory(status)) return LocateFailure{Kind::Unrecognized, {}};
 
+    // Whatever is there decides the layout; it is read, or refused with its reason, below.
+    const auto present = [&ec](const fs::path& p) { return fs::exists(fs::symlink_status(p, ec)); };
     fs::path root = path, info = path / "Info.plist";
-    if (fs::is_regular_file(path / "Contents" / "Info.plist", ec)) {
+    if (present(path / "Contents" / "Info.plist")) {
         root = path / "Contents";
         info = root / "Info.plist";
     } else if (const auto version = currentVersion(path);
-               version && fs::is_regular_file(*version / "Resources" / "Info.plist", ec)) {
+               version && present(*version / "Resources" / "Info.plist")) {
         root = *version;
         info = root / "Resources" / "Info.plist";
     }
-    if (!fs::is_regular_file(info, ec)) return LocateFailure::Unrecognized;
-    const auto name = executableName(info);
-    if (!name) return LocateFailure::Unrecognized;
+    if (!present(info)) return LocateFailure{Kind::Unrecognized, {}};
+    // A Contents linked to another bundle's would have that bundle judged under this name.
+    if (auto inside = item->resolve(root); !inside) return unreadable(inside.error());
+    const auto bytes = readSmallFile(info, maxInfoPlistSize, &*item);
+    if (!bytes) return unreadable(bytes.error());
+    const auto name = executableName(*bytes);
+    if (!name) return LocateFailure{Kind::Unrecognized, {}};
     const fs::path executable = root == path / "Contents" ? root / "MacOS" / *name : root / *name;
-    if (!fs::is_regular_file(executable, ec)) return LocateFailure::Unrecognized;
+    if (!present(executable)) return LocateFailure{Kind::Unrecognized, {}};
+    if (auto inside = item->resolve(executable); !inside) return unreadable(inside.error());
+    if (!fs::is_regular_file(executable, ec)) return LocateFailure{Kind::Unrecognized, {}};
     const auto bundleName = path.filename().empty() ? path.parent_path().filename() : path.filename();
-    return CodeLocation{executable, info, root, bundleName.extension() == ".app"};
+    return CodeLocation{executable, info, root, bundleName.extension() == ".app", *item};
 }
 
 }  // namespace varko::codesign

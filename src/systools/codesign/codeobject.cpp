@@ -224,29 +224,34 @@ namespace {
 
 using Kind = LoadError::Kind;
 
-struct OpenedFile {
-    macho::FileSource source;
+struct OpenedExecutable {
+    std::shared_ptr<const macho::FileSource> source;
     macho::MachOFile file;
 };
 
-std::variant<OpenedFile, LoadError> openExecutable(const std::filesystem::path& executable) {
-    auto source = macho::FileSource::open(executable.string());
+std::variant<OpenedExecutable, LoadError> openExecutable(const std::filesystem::path& executable,
+                                                         const ItemRoot* within) {
+    auto source = within ? macho::FileSource::open(executable, *within)
+                         : macho::FileSource::open(executable.string());
     if (!source) return LoadError{Kind::Unreadable, source.error().message};
     auto head = source->read(0, std::min<std::uint64_t>(source->size(), 8));
     if (!head) return LoadError{Kind::Unreadable, head.error().message};
     if (!macho::looksLikeMachO(*head)) return LoadError{Kind::NotMachO, {}};
     auto file = macho::MachOFile::create(*source);
     if (!file) return LoadError{Kind::MalformedExecutable, file.error().message};
-    return OpenedFile{std::move(*source), std::move(*file)};
+    return OpenedExecutable{std::make_shared<const macho::FileSource>(std::move(*source)),
+                            std::move(*file)};
 }
 
-std::variant<CodeObject, LoadError> loadSlice(const OpenedFile& opened, const std::filesystem::path& executable,
+std::variant<CodeObject, LoadError> loadSlice(const OpenedExecutable& opened,
+                                              const std::filesystem::path& executable,
                                               const macho::Slice& slice, SignatureRead read) {
-    CodeObject code{executable, slice, std::nullopt, opened.file.isUniversal(), {}, {}};
+    CodeObject code{executable, slice, std::nullopt, opened.file.isUniversal(),
+                    {},         {},    opened.source};
     for (const auto& s : opened.file.slices()) code.architectures.push_back(s.archName());
     if (!code.slice.codeSignature) return code;
     const auto& loc = *code.slice.codeSignature;
-    auto signature = readSignature(opened.source, code.slice.fileOffset + loc.dataoff,
+    auto signature = readSignature(*opened.source, code.slice.fileOffset + loc.dataoff,
                                    static_cast<std::uint32_t>(loc.datasize), read);
     if (auto* e = std::get_if<LoadError>(&signature)) return std::move(*e);
     auto& blob = std::get<SignatureBlob>(signature);
@@ -255,24 +260,24 @@ std::variant<CodeObject, LoadError> loadSlice(const OpenedFile& opened, const st
     return code;
 }
 
-}  // namespace
-
-std::variant<CodeObject, LoadError> loadCodeObject(const std::filesystem::path& executable,
-                                                   const std::optional<macho::Architecture>& architecture,
-                                                   SignatureRead read) {
-    auto opened = openExecutable(executable);
+std::variant<CodeObject, LoadError> loadOne(const std::filesystem::path& executable,
+                                            const ItemRoot* within,
+                                            const std::optional<macho::Architecture>& architecture,
+                                            SignatureRead read) {
+    auto opened = openExecutable(executable, within);
     if (auto* e = std::get_if<LoadError>(&opened)) return std::move(*e);
-    const auto& o = std::get<OpenedFile>(opened);
+    const auto& o = std::get<OpenedExecutable>(opened);
     const macho::Slice* slice = architecture ? o.file.findSlice(*architecture) : &o.file.runningSlice();
     if (!slice) return LoadError{Kind::NoSuchArchitecture, {}};
     return loadSlice(o, executable, *slice, read);
 }
 
-std::variant<std::vector<CodeObject>, LoadError> loadEverySlice(const std::filesystem::path& executable,
-                                                                SignatureRead read) {
-    auto opened = openExecutable(executable);
+std::variant<std::vector<CodeObject>, LoadError> loadAll(const std::filesystem::path& executable,
+                                                         const ItemRoot* within,
+                                                         SignatureRead read) {
+    auto opened = openExecutable(executable, within);
     if (auto* e = std::get_if<LoadError>(&opened)) return std::move(*e);
-    const auto& o = std::get<OpenedFile>(opened);
+    const auto& o = std::get<OpenedExecutable>(opened);
     std::vector<CodeObject> out;
     for (const auto& slice : o.file.slices()) {
         auto code = loadSlice(o, executable, slice, read);
@@ -280,6 +285,31 @@ std::variant<std::vector<CodeObject>, LoadError> loadEverySlice(const std::files
         out.push_back(std::move(std::get<CodeObject>(code)));
     }
     return out;
+}
+
+}  // namespace
+
+std::variant<CodeObject, LoadError> loadCodeObject(
+    const std::filesystem::path& executable, const std::optional<macho::Architecture>& architecture,
+    SignatureRead read) {
+    return loadOne(executable, nullptr, architecture, read);
+}
+
+std::variant<std::vector<CodeObject>, LoadError> loadEverySlice(
+    const std::filesystem::path& executable, SignatureRead read) {
+    return loadAll(executable, nullptr, read);
+}
+
+std::variant<CodeObject, LoadError> loadCodeObject(
+    const CodeLocation& location, const std::optional<macho::Architecture>& architecture,
+    SignatureRead read) {
+    return loadOne(location.executable, location.within ? &*location.within : nullptr, architecture,
+                   read);
+}
+
+std::variant<std::vector<CodeObject>, LoadError> loadEverySlice(const CodeLocation& location,
+                                                                SignatureRead read) {
+    return loadAll(location.executable, location.within ? &*location.within : nullptr, read);
 }
 
 std::variant<SignatureBlob, LoadError> readSignature(const macho::ByteSource& source, std::uint64_t base,

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -11,6 +12,7 @@
 #include "format/codesig/superblob.h"
 #include "format/macho/bytesource.h"
 #include "format/macho/machofile.h"
+#include "systools/codesign/bundlelocator.h"
 
 namespace varko::codesign {
 
@@ -29,6 +31,9 @@ struct CodeObject {
     bool universal = false;
     std::vector<std::string> architectures;  ///< of every slice, in file order
     std::vector<DirectoryDigest> directoryDigests;  ///< of directories whose page hashes were left unread
+    /// The file the signature was read from, kept open so that the code checked against it
+    /// is that file's, whatever becomes of the path.
+    std::shared_ptr<const macho::ByteSource> source;
 };
 
 /// How much of a signature loadCodeObject reads.
@@ -55,6 +60,13 @@ struct LoadError {
 /// Every slice of `executable`, in file order, each as loadCodeObject reads it.
 [[nodiscard]] std::variant<std::vector<CodeObject>, LoadError> loadEverySlice(
     const std::filesystem::path& executable, SignatureRead read = SignatureRead::Whole);
+
+/// The same for the main executable of a located bundle, read only from inside it.
+[[nodiscard]] std::variant<CodeObject, LoadError> loadCodeObject(
+    const CodeLocation& location, const std::optional<macho::Architecture>& architecture,
+    SignatureRead read = SignatureRead::Whole);
+[[nodiscard]] std::variant<std::vector<CodeObject>, LoadError> loadEverySlice(
+    const CodeLocation& location, SignatureRead read = SignatureRead::Whole);
 
 /// A signature as loadCodeObject reads it.
 struct SignatureBlob {

@@ -1,10 +1,10 @@
 #include "systools/codesign/codeverifier.h"
 
 #include <algorithm>
-#include <fstream>
 #include <future>
+#include <memory>
+#include <system_error>
 #include <thread>
-#include <iterator>
 
 #include "format/codesig/csblobs.h"
 #include "format/macho/bytesource.h"
@@ -26,7 +26,7 @@ constexpr std::uint64_t parallelFrom = 4u << 20;
 constexpr unsigned maxHashThreads = 4;
 // A bundle's root holds a handful of entries; a flood of them is refused, not listed.
 constexpr std::size_t maxRootEntries = 10000;
-constexpr std::uintmax_t maxBoundFileBytes = 64u << 20;
+constexpr std::uint64_t maxBoundFileBytes = 64u << 20;
 
 bool sameHash(std::span<const std::byte> stored, std::span<const unsigned char> computed) {
     return computed.size() >= stored.size() &&
@@ -38,12 +38,43 @@ bool isZero(std::span<const std::byte> hash) {
     return std::all_of(hash.begin(), hash.end(), [](std::byte b) { return b == std::byte{0}; });
 }
 
+std::string pageMismatch(std::uint64_t index) {
+    return "page " + std::to_string(index) + " of the code does not match its hash";
+}
+
+/// A page larger than a batch, hashed as it streams past: a code directory with no page
+/// size has the whole code as one page, gigabytes of it.
+std::optional<std::string> verifyLargePage(const CodeDirectory& cd, const HashKind& kind,
+                                           const macho::ByteSource& source, const CodeObject& code,
+                                           std::uint64_t index, std::uint64_t start,
+                                           std::uint64_t end) {
+    Digester digester(kind);
+    std::vector<std::byte> bytes(static_cast<std::size_t>(std::min(batchBytes, end - start)));
+    for (std::uint64_t at = start; at < end;) {
+        const auto part = std::span(bytes).first(
+            static_cast<std::size_t>(std::min<std::uint64_t>(bytes.size(), end - at)));
+        if (auto error = source.readInto(code.slice.fileOffset + at, part)) return error->message;
+        digester.update(part);
+        at += part.size();
+    }
+    if (!sameHash(*cd.codeSlotHash(static_cast<std::uint32_t>(index)), digester.finish()))
+        return pageMismatch(index);
+    return std::nullopt;
+}
+
 /// The pages [first, last) against their hashes; the first mismatch in that range, if any.
 std::optional<std::string> verifyPageRange(const CodeDirectory& cd, const HashKind& kind, const macho::ByteSource& source,
                                            const CodeObject& code, std::uint64_t page, std::uint64_t first,
                                            std::uint64_t last) {
     const std::uint64_t limit = cd.effectiveCodeLimit();
-    const std::uint64_t perBatch = std::max<std::uint64_t>(1, batchBytes / page);
+    if (page > batchBytes) {
+        for (std::uint64_t i = first; i < last; ++i)
+            if (auto problem = verifyLargePage(cd, kind, source, code, i, i * page,
+                                               i * page + std::min(page, limit - i * page)))
+                return problem;
+        return std::nullopt;
+    }
+    const std::uint64_t perBatch = batchBytes / page;
     std::vector<std::byte> bytes;
     PageHasher hasher(kind);
     for (std::uint64_t batch = first; batch < last; batch += perBatch) {
@@ -55,7 +86,7 @@ std::optional<std::string> verifyPageRange(const CodeDirectory& cd, const HashKi
             const std::uint64_t at = (i - batch) * page;
             const auto chunk = std::span(bytes).subspan(at, std::min(page, bytes.size() - at));
             if (!sameHash(*cd.codeSlotHash(static_cast<std::uint32_t>(i)), hasher.hash(chunk)))
-                return "page " + std::to_string(i) + " of the code does not match its hash";
+                return pageMismatch(i);
         }
     }
     return std::nullopt;
@@ -63,41 +94,51 @@ std::optional<std::string> verifyPageRange(const CodeDirectory& cd, const HashKi
 
 /// Large code is hashed on every core, each thread with its own contiguous run of pages.
 std::optional<std::string> verifyPages(const CodeDirectory& cd, const HashKind& kind, const CodeObject& code) {
-    auto source = macho::FileSource::open(code.executable.string());
-    if (!source) return source.error().message;
+    std::shared_ptr<const macho::ByteSource> source = code.source;
+    if (!source) {
+        auto opened = macho::FileSource::open(code.executable.string());
+        if (!opened) return opened.error().message;
+        source = std::make_shared<const macho::FileSource>(std::move(*opened));
+    }
     const std::uint64_t limit = cd.effectiveCodeLimit();
     if (limit > code.slice.size) return "the code limit lies past the end of the code";
+    // No page size: the whole code is one page.
     const std::uint64_t page = cd.pageBytes() ? cd.pageBytes() : std::max<std::uint64_t>(limit, 1);
-    const std::uint64_t pages = limit == 0 ? 0 : (limit + page - 1) / page;
+    const std::uint64_t pages = limit == 0 ? 0 : (limit - 1) / page + 1;
     if (pages != cd.nCodeSlots) return "the code directory's page count does not match its code limit";
 
     const std::uint64_t workers = std::clamp<std::uint64_t>(
         std::min<std::uint64_t>(std::thread::hardware_concurrency(), maxHashThreads), 1, limit / parallelFrom + 1);
     const std::uint64_t share = (pages + workers - 1) / std::max<std::uint64_t>(workers, 1);
+    const auto range = [&](std::uint64_t w) {
+        return verifyPageRange(cd, kind, *source, code, page, w * share,
+                               std::min(pages, (w + 1) * share));
+    };
     std::vector<std::future<std::optional<std::string>>> others;
-    for (std::uint64_t w = 1; w < workers && w * share < pages; ++w)
-        others.push_back(std::async(std::launch::async, [&, w] {
-            return verifyPageRange(cd, kind, *source, code, page, w * share, std::min(pages, (w + 1) * share));
-        }));
+    std::uint64_t w = 1;
+    for (; w < workers && w * share < pages; ++w) {
+        try {
+            others.push_back(std::async(std::launch::async, range, w));
+        } catch (const std::system_error&) {
+            break;  // no thread to be had: this one hashes the rest
+        }
+    }
     // The first range's mismatch is the one to report, as a serial check would.
-    std::optional<std::string> problem = verifyPageRange(cd, kind, *source, code, page, 0, std::min(pages, share));
+    std::optional<std::string> problem = range(0);
     for (auto& f : others) {
         auto p = f.get();
         if (!problem) problem = std::move(p);
     }
+    for (; !problem && w < workers && w * share < pages; ++w) problem = range(w);
     return problem;
 }
 
-std::optional<std::vector<std::byte>> readBoundFile(const std::filesystem::path& path) {
+/// A file the signature binds. A missing one is told apart, as the platform's words differ.
+std::optional<Expected<std::vector<std::byte>>> readBoundFile(const fs::path& path,
+                                                              const CodeLocation& location) {
     std::error_code ec;
-    const auto size = std::filesystem::file_size(path, ec);
-    if (ec || size > maxBoundFileBytes) return std::nullopt;
-    std::ifstream in(path, std::ios::binary);
-    std::vector<char> chars((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (!in.eof() && in.fail()) return std::nullopt;
-    std::vector<std::byte> out(chars.size());
-    std::transform(chars.begin(), chars.end(), out.begin(), [](char c) { return std::byte(c); });
-    return out;
+    if (!fs::exists(fs::symlink_status(path, ec))) return std::nullopt;
+    return readSmallFile(path, maxBoundFileBytes, location.within ? &*location.within : nullptr);
 }
 
 std::string invalidSignature(const std::string& what) {
@@ -117,16 +158,23 @@ std::optional<std::string> verifySpecialSlots(const CodeDirectory& cd, const Has
     for (std::uint32_t slot = 1; slot <= cd.nSpecialSlots; ++slot) {
         if (!bound(slot)) continue;
         const auto stored = *cd.specialSlotHash(slot);
-        std::optional<std::vector<std::byte>> bytes;
         if (slot == codesig::CSSLOT_INFOSLOT) {
-            if (location.infoPlist) bytes = readBoundFile(*location.infoPlist);
-            if (!bytes || !sameHash(stored, digest(kind, *bytes))) return std::string(infoPlistFailed);
+            const auto bytes =
+                location.infoPlist ? readBoundFile(*location.infoPlist, location) : std::nullopt;
+            if (bytes && !*bytes) return bytes->error().message;
+            if (!bytes || !sameHash(stored, digest(kind, **bytes)))
+                return std::string(infoPlistFailed);
             continue;
         }
         if (slot == codesig::CSSLOT_RESOURCEDIR) {
-            if (location.root) bytes = readBoundFile(*location.root / "_CodeSignature" / "CodeResources");
+            const auto bytes =
+                location.root
+                    ? readBoundFile(*location.root / "_CodeSignature" / "CodeResources", location)
+                    : std::nullopt;
             if (!bytes) return std::string(resourcesNotFound);
-            if (!sameHash(stored, digest(kind, *bytes))) return std::string(resourceDirectoryFailed);
+            if (!*bytes) return bytes->error().message;
+            if (!sameHash(stored, digest(kind, **bytes)))
+                return std::string(resourceDirectoryFailed);
             continue;
         }
         const codesig::BlobEntry* e = sb.find(slot);
@@ -239,12 +287,14 @@ std::optional<std::string> verifyBundle(const CodeLocation& location, int depth)
         if (auto problem = checkFrameworkRoot(root.parent_path().parent_path())) return problem;
     if (auto problem = checkMetaDirectory(root)) return problem;
     // The slices' checks found the seal bound and unchanged; what it names is checked here once.
-    const auto bytes = readBoundFile(root / "_CodeSignature" / "CodeResources");
+    const auto bytes = readBoundFile(root / "_CodeSignature" / "CodeResources", location);
     if (!bytes) return std::string(resourcesNotFound);
-    auto seal = plist::parse(std::span<const std::byte>(*bytes));
+    if (!*bytes) return bytes->error().message;
+    auto seal = plist::parse(std::span<const std::byte>(**bytes));
     const plist::Dictionary* dict = seal ? seal->dictionary() : nullptr;
     if (!dict) return std::string(resourceDirectoryFailed);
-    return verifyResourceSeal(root, *dict, location.executable, depth);
+    return verifyResourceSeal(root, *dict, location.executable, depth,
+                              location.within ? &*location.within : nullptr);
 }
 
 std::optional<std::string> verifyCode(const CodeObject& code, const CodeLocation& location, int depth) {

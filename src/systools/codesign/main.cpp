@@ -1,4 +1,5 @@
 // varko-codesign: what `codesign --display` shows, read from the files themselves.
+#include <exception>
 #include <iostream>
 #include <string>
 #include <variant>
@@ -27,10 +28,16 @@ int fail(const std::string& path, const std::string& message) {
 int display(const Options& options) {
     const std::string& path = options.path;
     const auto located = locateCode(path);
-    if (const auto* f = std::get_if<LocateFailure>(&located))
-        return fail(path, *f == LocateFailure::NoSuchFile
-                              ? "No such file or directory"
-                              : "bundle format unrecognized, invalid, or unsuitable");
+    if (const auto* f = std::get_if<LocateFailure>(&located)) {
+        switch (f->kind) {
+            case LocateFailure::Kind::NoSuchFile:
+                return fail(path, "No such file or directory");
+            case LocateFailure::Kind::Unrecognized:
+                return fail(path, "bundle format unrecognized, invalid, or unsuitable");
+            case LocateFailure::Kind::Unreadable:
+                return fail(path, f->message);
+        }
+    }
     const CodeLocation& location = std::get<CodeLocation>(located);
 
     std::optional<varko::macho::Architecture> architecture;
@@ -39,8 +46,9 @@ int display(const Options& options) {
         if (!architecture) return fail(path, "unknown architecture " + *options.architecture);
     }
     // Without -a the slice shown is the one a current Mac runs, whatever this machine is.
-    auto loaded = loadCodeObject(location.executable, architecture,
-                                 options.verbose > 0 ? SignatureRead::WithoutPageHashes : SignatureRead::Entitlements);
+    auto loaded = loadCodeObject(
+        location, architecture,
+        options.verbose > 0 ? SignatureRead::WithoutPageHashes : SignatureRead::Entitlements);
     if (const auto* e = std::get_if<LoadError>(&loaded)) {
         switch (e->kind) {
             case LoadError::Kind::NotMachO:
@@ -59,8 +67,8 @@ int display(const Options& options) {
     if (!code.signature) return fail(path, "code object is not signed at all");
 
     std::error_code ec;
-    const auto shown =
-        std::filesystem::weakly_canonical(std::filesystem::absolute(code.executable), ec);
+    auto shown = std::filesystem::absolute(code.executable, ec);
+    if (!ec) shown = std::filesystem::weakly_canonical(shown, ec);
     std::cerr << "Executable=" << (ec ? code.executable : shown).string() << '\n';
     if (options.verbose > 0) {
         std::string format = location.isApp ? "app bundle with " : location.infoPlist ? "bundle with " : "";
@@ -69,7 +77,7 @@ int display(const Options& options) {
             format += (i ? " " : "") + code.architectures[i];
         format += ")";
         const std::string error = writeDetails(code, location, format, std::cerr);
-        if (!error.empty()) return fail(path, "invalid or unsupported format for signature: " + error);
+        if (!error.empty()) return fail(path, error);
     }
     if (options.entitlements) {
         const std::string error =
@@ -83,11 +91,20 @@ int display(const Options& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Paths stay the bytes they came as: a name that is not UTF-8 is still a name.
     const std::vector<std::string> arguments(argv + 1, argv + argc);
-    const ParsedOptions parsed = parseOptions(arguments);
-    if (!parsed.options) {
-        std::cerr << "varko-codesign: " << parsed.error << '\n' << usage();
-        return usageError;
+    try {
+        const ParsedOptions parsed = parseOptions(arguments);
+        if (!parsed.options) {
+            std::cerr << "varko-codesign: " << parsed.error << '\n' << usage();
+            return usageError;
+        }
+        return display(*parsed.options);
+    } catch (const std::exception& e) {
+        // The readers return their errors; this is the last guard, so that nothing aborts.
+        std::cerr << "varko-codesign: " << e.what() << '\n';
+    } catch (...) {
+        std::cerr << "varko-codesign: unexpected failure\n";
     }
-    return display(*parsed.options);
+    return failure;
 }

@@ -1,10 +1,8 @@
 #include "systools/codesign/resourceseal.h"
 
 #include <openssl/evp.h>
-#include <regex.h>
 
 #include <algorithm>
-#include <fstream>
 #include <map>
 #include <memory>
 #include <set>
@@ -24,75 +22,33 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr std::size_t maxPatternLength = 1024;
 constexpr std::size_t maxPathLength = 4096;
-
-struct Rule {
-    std::shared_ptr<regex_t> regex;
-    bool omit = false, optional = false, nested = false;
-    double weight = 1;
-};
+constexpr std::size_t hashChunk = 1 << 16;
 
 bool flag(const plist::Dictionary& d, const char* key) {
     const plist::Value* v = d.find(key);
     return v && v->boolean() && *v->boolean();
 }
 
-std::optional<std::vector<Rule>> compileRules(const plist::Dictionary& rules) {
-    if (rules.size() > maxSealRules) return std::nullopt;
-    std::vector<Rule> out;
-    for (const auto& [pattern, value] : rules) {
-        if (pattern.size() > maxPatternLength) return std::nullopt;
-        Rule r;
-        if (const auto* d = value.dictionary()) {
-            r.omit = flag(*d, "omit");
-            r.optional = flag(*d, "optional");
-            r.nested = flag(*d, "nested");
-            if (const auto* w = d->find("weight")) {
-                if (w->integer()) r.weight = static_cast<double>(w->integer()->asSigned());
-                else if (w->real()) r.weight = *w->real();
-            }
-        } else if (!value.boolean()) {
-            return std::nullopt;
-        } else if (!*value.boolean()) {
-            continue;
-        }
-        auto* re = new regex_t;
-        if (regcomp(re, pattern.c_str(), REG_EXTENDED | REG_NOSUB) != 0) {
-            delete re;
-            return std::nullopt;
-        }
-        r.regex = std::shared_ptr<regex_t>(re, [](regex_t* p) {
-            regfree(p);
-            delete p;
-        });
-        out.push_back(std::move(r));
-    }
-    return out;
-}
-
-const Rule* ruleFor(const std::vector<Rule>& rules, const std::string& path) {
-    const Rule* best = nullptr;
-    for (const Rule& r : rules)
-        if ((!best || r.weight > best->weight) && regexec(r.regex.get(), path.c_str(), 0, nullptr, 0) == 0) best = &r;
-    return best;
-}
-
-std::optional<std::vector<unsigned char>> fileDigest(const fs::path& path, const EVP_MD* md) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return std::nullopt;
+/// A sealed file's digest, read as it is and never through a link: the walk saw a file.
+Expected<std::vector<unsigned char>> fileDigest(const fs::path& path, const ItemRoot& within,
+                                                const EVP_MD* md) {
+    auto opened = openRegularFile(path, &within, FinalLink::Refuse);
+    if (!opened) return opened.error();
     std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> ctx(EVP_MD_CTX_new(), EVP_MD_CTX_free);
-    if (!ctx || EVP_DigestInit_ex(ctx.get(), md, nullptr) != 1) return std::nullopt;
-    std::vector<char> buf(1 << 16);
-    while (in) {
-        in.read(buf.data(), static_cast<std::streamsize>(buf.size()));
-        if (in.gcount() > 0) EVP_DigestUpdate(ctx.get(), buf.data(), static_cast<std::size_t>(in.gcount()));
+    if (!ctx || EVP_DigestInit_ex(ctx.get(), md, nullptr) != 1)
+        return Error{0, "the digest could not be set up"};
+    std::vector<std::byte> buf(hashChunk);
+    for (;;) {
+        auto n = readFully(opened->fd, buf, path);
+        if (!n) return n.error();
+        if (EVP_DigestUpdate(ctx.get(), buf.data(), *n) != 1) return Error{0, "the digest failed"};
+        if (*n < buf.size()) break;
     }
-    if (in.bad()) return std::nullopt;
     std::vector<unsigned char> out(EVP_MAX_MD_SIZE);
-    unsigned int n = 0;
-    EVP_DigestFinal_ex(ctx.get(), out.data(), &n);
-    out.resize(n);
+    unsigned int size = 0;
+    if (EVP_DigestFinal_ex(ctx.get(), out.data(), &size) != 1) return Error{0, "the digest failed"};
+    out.resize(size);
     return out;
 }
 
@@ -108,17 +64,26 @@ std::string badNested(const std::string& rel, const std::string& what) {
     return std::string(nestedCodeInvalid) + " (" + rel + ": " + what + ")";
 }
 
+/// A sealed file that is there but can't be read is not a changed one: say which and why.
+std::string unreadable(const Error& error) {
+    return broken("file could not be read", error.message);
+}
+
 /// Nested code the seal names by cdhash: one of its slices must have that cdhash, and every
 /// slice must be valid, its signature intact, and a nested bundle sound in turn.
-std::optional<std::string> verifyNested(const fs::path& path, const plist::Dictionary& entry, const std::string& rel,
-                                        int depth) {
+std::optional<std::string> verifyNested(const fs::path& path, const plist::Dictionary& entry,
+                                        const std::string& rel, int depth, const ItemRoot& within) {
     if (depth <= 0) return badNested(rel, "nested too deep");
-    const auto located = locateCode(path);
-    const auto* location = std::get_if<CodeLocation>(&located);
-    if (!location) return broken("nested code missing", rel);
-    auto loaded = loadEverySlice(location->executable);
-    const auto* slices = std::get_if<std::vector<CodeObject>>(&loaded);
-    if (!slices) return badNested(rel, "unreadable");
+    // Nested code may link into the bundles around it, as the platform allows, but no further.
+    const auto located = locateCode(path, &within);
+    if (const auto* f = std::get_if<LocateFailure>(&located))
+        return f->kind == LocateFailure::Kind::Unreadable ? badNested(rel, f->message)
+                                                          : broken("nested code missing", rel);
+    const CodeLocation* location = &std::get<CodeLocation>(located);
+    auto loaded = loadEverySlice(*location);
+    if (const auto* e = std::get_if<LoadError>(&loaded))
+        return badNested(rel, e->message.empty() ? std::string("unreadable") : e->message);
+    const auto* slices = &std::get<std::vector<CodeObject>>(loaded);
     const plist::Value* cdhash = entry.find("cdhash");
     const plist::Data* wanted = cdhash ? cdhash->data() : nullptr;
     bool named = false;
@@ -158,8 +123,8 @@ bool isNestedCodeLocation(const std::string& rel) {
     return std::any_of(std::begin(places), std::end(places), [&](std::string_view p) { return rel.starts_with(p); });
 }
 
-bool isMachO(const fs::path& path) {
-    auto source = macho::FileSource::open(path.string());
+bool isMachO(const fs::path& path, const ItemRoot& within) {
+    auto source = macho::FileSource::open(path, within, FinalLink::Refuse);
     if (!source || source->size() < 8) return false;
     auto head = source->read(0, 8);
     return head && macho::looksLikeMachO(*head);
@@ -167,8 +132,10 @@ bool isMachO(const fs::path& path) {
 
 }  // namespace
 
-std::optional<std::string> verifyResourceSeal(const fs::path& contents, const plist::Dictionary& seal,
-                                              const fs::path& mainExecutable, int depth) {
+std::optional<std::string> verifyResourceSeal(const fs::path& contents,
+                                              const plist::Dictionary& seal,
+                                              const fs::path& mainExecutable, int depth,
+                                              const ItemRoot* within) {
     const bool v2 = seal.find("files2") != nullptr;
     const plist::Value* filesValue = seal.find(v2 ? "files2" : "files");
     const plist::Value* rulesValue = seal.find(v2 ? "rules2" : "rules");
@@ -176,8 +143,13 @@ std::optional<std::string> verifyResourceSeal(const fs::path& contents, const pl
     const plist::Dictionary* rulesDict = rulesValue ? rulesValue->dictionary() : nullptr;
     if (!files || !rulesDict) return std::string(sealBroken) + " (the seal has no files or rules)";
     if (files->size() > maxSealedFiles) return std::string(sealBroken) + " (the seal names too many files)";
-    const auto rules = compileRules(*rulesDict);
-    if (!rules) return std::string(sealBroken) + " (the seal's rules are unreadable)";
+    const auto rules = ResourceRules::compile(*rulesDict);
+    if (!rules) return std::string(rulesInvalid) + " (" + rules.error().message + ")";
+    auto own = within ? Expected<ItemRoot>(*within) : ItemRoot::of(contents);
+    if (!own) return std::string(sealBroken) + " (" + own.error().message + ")";
+    const ItemRoot& item = *own;
+    if (auto inside = item.resolve(contents); !inside)
+        return std::string(sealBroken) + " (" + inside.error().message + ")";
 
     std::error_code ec;
     const fs::path mainRel = fs::weakly_canonical(mainExecutable, ec).lexically_relative(fs::weakly_canonical(contents, ec));
@@ -196,7 +168,9 @@ std::optional<std::string> verifyResourceSeal(const fs::path& contents, const pl
             if (fs::is_directory(status)) it.disable_recursion_pending();
             continue;
         }
-        const Rule* rule = ruleFor(*rules, rel);
+        const auto matched = rules->ruleFor(rel);
+        if (!matched) return std::string(rulesInvalid) + " (" + matched.error().message + ")";
+        const ResourceRule* rule = *matched;
         const plist::Value* entryValue = files->find(rel);
         if (fs::is_directory(status)) {
             // A sealed directory is nested code (a framework, a helper app); its own
@@ -206,7 +180,7 @@ std::optional<std::string> verifyResourceSeal(const fs::path& contents, const pl
                 seen.insert(rel);
                 const auto* entry = entryValue->dictionary();
                 if (!entry || !entry->find("cdhash")) return broken("file modified", rel);
-                if (auto problem = verifyNested(path, *entry, rel, depth)) return problem;
+                if (auto problem = verifyNested(path, *entry, rel, depth, item)) return problem;
             }
             continue;
         }
@@ -221,25 +195,33 @@ std::optional<std::string> verifyResourceSeal(const fs::path& contents, const pl
                 return broken("symlink modified", rel);
             continue;
         }
-        if (!fs::is_regular_file(status)) return broken("file modified", rel);
+        if (!fs::is_regular_file(status)) {
+            // A FIFO, device or socket: refused without being opened, with what it is.
+            auto opened = openRegularFile(path, &item, FinalLink::Refuse);
+            return opened ? broken("file modified", rel) : unreadable(opened.error());
+        }
         if (entry && entry->find("cdhash")) {
-            if (auto problem = verifyNested(path, *entry, rel, depth)) return problem;
+            if (auto problem = verifyNested(path, *entry, rel, depth, item)) return problem;
             continue;
         }
         // A version 2 seal names nested code by cdhash; code it hashes as data is unsigned.
-        if (v2 && (rule->nested || isNestedCodeLocation(rel)) && isMachO(path))
+        if (v2 && (rule->nested || isNestedCodeLocation(rel)) && isMachO(path, item))
             return badNested(rel, "not signed");
         const plist::Value* hash2 = entry ? entry->find("hash2") : nullptr;
         const plist::Value* hash1 = entry ? entry->find("hash") : entryValue;
         const plist::Data* stored = hash2 && hash2->data() ? hash2->data() : hash1 ? hash1->data() : nullptr;
         if (!stored) return broken("file modified", rel);
-        const auto computed = fileDigest(path, hash2 && hash2->data() ? EVP_sha256() : EVP_sha1());
-        if (!computed || !equalData(*stored, *computed)) return broken("file modified", rel);
+        const auto computed =
+            fileDigest(path, item, hash2 && hash2->data() ? EVP_sha256() : EVP_sha1());
+        if (!computed) return unreadable(computed.error());
+        if (!equalData(*stored, *computed)) return broken("file modified", rel);
     }
     for (const auto& [rel, value] : *files) {
         if (seen.count(rel)) continue;
         const auto* entry = value.dictionary();
-        const Rule* rule = ruleFor(*rules, rel);
+        const auto matched = rules->ruleFor(rel);
+        if (!matched) return std::string(rulesInvalid) + " (" + matched.error().message + ")";
+        const ResourceRule* rule = *matched;
         if ((entry && flag(*entry, "optional")) || (rule && (rule->optional || rule->omit))) continue;
         return broken("file missing", rel);
     }

@@ -1,10 +1,8 @@
 #include "systools/codesign/signaturedisplay.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <array>
-#include <fstream>
-#include <iterator>
+#include <cstdio>
 #include <vector>
 
 #include "format/codesig/csblobs.h"
@@ -21,17 +19,24 @@ namespace {
 using codesig::CodeDirectory;
 
 // Bundle files are small; a larger one is not what codesign would bind either.
-constexpr std::uintmax_t maxPlistBytes = 32u << 20;
+constexpr std::uint64_t maxPlistBytes = 32u << 20;
 
-std::optional<plist::Value> readPlist(const std::filesystem::path& path) {
+/// A bundle's plist: nothing when it is absent or no plist, an error when it can't be read.
+Expected<std::optional<plist::Value>> readPlist(const std::optional<std::filesystem::path>& path,
+                                                const CodeLocation& location) {
     std::error_code ec;
-    const auto size = std::filesystem::file_size(path, ec);
-    if (ec || size > maxPlistBytes) return std::nullopt;
-    std::ifstream in(path, std::ios::binary);
-    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    auto value = plist::parse(std::string_view(bytes));
-    if (!value) return std::nullopt;
-    return std::move(*value);
+    if (!path || !std::filesystem::exists(std::filesystem::symlink_status(*path, ec)))
+        return std::optional<plist::Value>();
+    const auto bytes =
+        readSmallFile(*path, maxPlistBytes, location.within ? &*location.within : nullptr);
+    if (!bytes) return bytes.error();
+    auto value = plist::parse(std::span<const std::byte>(*bytes));
+    if (!value) return std::optional<plist::Value>();
+    return std::optional<plist::Value>(std::move(*value));
+}
+
+std::string signatureError(const std::string& what) {
+    return "invalid or unsupported format for signature: " + what;
 }
 
 bool boundSlot(const CodeDirectory& cd, std::uint32_t slot) {
@@ -44,9 +49,8 @@ std::size_t entries(const plist::Value* value) {
     return dict ? dict->size() : 0;
 }
 
-std::string sealedResources(const CodeDirectory& cd, const CodeLocation& location) {
-    if (!location.root || !boundSlot(cd, codesig::CSSLOT_RESOURCEDIR)) return "none";
-    const auto seal = readPlist(*location.root / "_CodeSignature" / "CodeResources");
+/// The seal as codesign sums it up; "none" when it is unbound or no plist.
+std::string sealedResources(const std::optional<plist::Value>& seal) {
     const plist::Dictionary* dict = seal ? seal->dictionary() : nullptr;
     if (!dict) return "none";
     const bool v2 = dict->find("files2") != nullptr;
@@ -85,12 +89,23 @@ std::string writeDetails(const CodeObject& code, const CodeLocation& location, c
                          std::ostream& err) {
     const codesig::SuperBlob& sb = *code.signature;
     auto found = codeDirectories(sb);
-    if (!found) return found.error().message;
+    if (!found) return signatureError(found.error().message);
     const std::vector<CodeDirectory>& directories = found->all;
     const CodeDirectory& cd = found->chosen();
     const HashKind& kind = *hashKind(cd.hashType);
     const auto cdDigest = directoryDigest(code, found->chosenSlot(), cd);
-    if (cdDigest.empty()) return "the code directory could not be hashed";
+    if (cdDigest.empty()) return signatureError("the code directory could not be hashed");
+    // Files first, so that one that can't be read stops the display before it starts.
+    const bool infoBound = boundSlot(cd, codesig::CSSLOT_INFOSLOT);
+    const bool sealBound = boundSlot(cd, codesig::CSSLOT_RESOURCEDIR);
+    const auto info = readPlist(infoBound ? location.infoPlist : std::nullopt, location);
+    if (!info) return info.error().message;
+    const auto seal =
+        readPlist(location.root && sealBound
+                      ? std::optional(*location.root / "_CodeSignature" / "CodeResources")
+                      : std::nullopt,
+                  location);
+    if (!seal) return seal.error().message;
 
     char flags[16];
     std::snprintf(flags, sizeof flags, "0x%x", cd.flags);
@@ -107,7 +122,7 @@ std::string writeDetails(const CodeObject& code, const CodeLocation& location, c
     for (std::size_t i = 0; i < directories.size(); ++i) {
         const std::string name = hashKind(directories[i].hashType)->name;
         const auto full = directoryDigest(code, found->slots[i], directories[i]);
-        if (full.empty()) return "a code directory could not be hashed";
+        if (full.empty()) return signatureError("a code directory could not be hashed");
         err << "CandidateCDHash " << name << '=' << hex(std::span(full).first(std::min<std::size_t>(20, full.size())))
             << '\n'
             << "CandidateCDHashFull " << name << '=' << hex(full) << '\n';
@@ -119,12 +134,12 @@ std::string writeDetails(const CodeObject& code, const CodeLocation& location, c
         << "CDHash=" << hex(std::span(cdDigest).first(std::min<std::size_t>(20, cdDigest.size()))) << '\n';
 
     auto cms = sb.cmsSignature();
-    if (!cms) return cms.error().message;
+    if (!cms) return signatureError(cms.error().message);
     if (!*cms || (*cms)->empty()) {
         err << "Signature=adhoc\n";
     } else {
         auto parsed = signing::parseCms(**cms);
-        if (!parsed) return parsed.error().message;
+        if (!parsed) return signatureError(parsed.error().message);
         err << "Signature size=" << (*cms)->size() << '\n';
         for (const auto& c : parsed->chain()) err << "Authority=" << c.commonName << '\n';
         // codesign names the timestamp when there is one, else the signer's own clock.
@@ -134,19 +149,18 @@ std::string writeDetails(const CodeObject& code, const CodeLocation& location, c
             err << "Signed Time=" << signing::codesignDate(*parsed->signingTime) << '\n';
     }
 
-    const auto info = location.infoPlist ? readPlist(*location.infoPlist) : std::nullopt;
-    if (info && boundSlot(cd, codesig::CSSLOT_INFOSLOT))
-        err << "Info.plist entries=" << entries(&*info) << '\n';
+    if (*info)
+        err << "Info.plist entries=" << entries(&**info) << '\n';
     else
         err << "Info.plist=not bound\n";
     err << "TeamIdentifier=" << (cd.teamId ? *cd.teamId : "not set") << '\n';
     if ((cd.flags & codesig::CS_RUNTIME) && cd.runtime && *cd.runtime)
         err << "Runtime Version=" << runtimeVersion(*cd.runtime) << '\n';
-    const std::string seal = sealedResources(cd, location);
-    err << "Sealed Resources" << (seal == "none" ? "=" : " ") << seal << '\n';
+    const std::string sealed = sealedResources(*seal);
+    err << "Sealed Resources" << (sealed == "none" ? "=" : " ") << sealed << '\n';
 
     auto requirements = sb.requirements();
-    if (!requirements) return requirements.error().message;
+    if (!requirements) return signatureError(requirements.error().message);
     if (const auto* e = sb.find(codesig::CSSLOT_REQUIREMENTS); e && *requirements)
         err << "Internal requirements count=" << (*requirements)->entries.size() << " size=" << e->length << '\n';
     else

@@ -2,6 +2,7 @@
 // table of contents against its checksum, the signature over it, the chain to Apple's roots.
 #include <cstdio>
 #include <ctime>
+#include <exception>
 #include <filesystem>
 #include <iostream>
 #include <string>
@@ -47,14 +48,7 @@ void fingerprint(const signing::Sha256& bytes) {
     std::cout << '\n';
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    if (argc != 3 || std::string(argv[1]) != "--check-signature") {
-        std::cerr << "Usage: varko-pkgutil --check-signature PKG\n";
-        return 2;
-    }
-    const std::string path = argv[2];
+int checkSignature(const std::string& path) {
     // Only Apple's pinned roots are trusted; nothing on the command line adds one.
     const auto v = spctl::verifyPackage(path, signing::TrustAnchors::apple(), std::time(nullptr));
     if (v.kind == spctl::PackageVerdict::Kind::Unreadable) {
@@ -77,4 +71,24 @@ int main(int argc, char** argv) {
         std::cout << '\n';
     }
     return v.kind == spctl::PackageVerdict::Kind::Trusted ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 3 || std::string(argv[1]) != "--check-signature") {
+        std::cerr << "Usage: varko-pkgutil --check-signature PKG\n";
+        return 2;
+    }
+    // The path stays the bytes it came as: a name that is not UTF-8 is still a name.
+    const std::string path = argv[2];
+    try {
+        return checkSignature(path);
+    } catch (const std::exception& e) {
+        // The readers return their errors; this is the last guard, so that nothing aborts.
+        std::cerr << "Error: " << path << ": " << e.what() << '\n';
+    } catch (...) {
+        std::cerr << "Error: " << path << ": unexpected failure\n";
+    }
+    return 1;
 }

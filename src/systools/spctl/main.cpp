@@ -1,6 +1,7 @@
 // varko-spctl: what `spctl --assess` answers, from the files themselves: the code against its
 // signature, the signature against Apple's pinned roots, and Gatekeeper's source rules.
 #include <ctime>
+#include <exception>
 #include <iostream>
 #include <string>
 #include <variant>
@@ -47,15 +48,19 @@ int report(const std::string& path, const codesign::Assessment& a) {
 int assessCode(const std::string& path) {
     const auto located = codesign::locateCode(path);
     if (const auto* f = std::get_if<codesign::LocateFailure>(&located)) {
+        using Kind = codesign::LocateFailure::Kind;
+        // A bundle whose own files can't be read is judged, not merely failed.
+        if (f->kind == Kind::Unreadable) return reject(path, f->message);
         std::cerr << path << ": "
-                  << (*f == codesign::LocateFailure::NoSuchFile ? "No such file or directory"
-                                                                : "bundle format unrecognized, invalid, or unsuitable")
+                  << (f->kind == Kind::NoSuchFile
+                          ? "No such file or directory"
+                          : "bundle format unrecognized, invalid, or unsuitable")
                   << '\n';
         return 1;
     }
     const auto& location = std::get<codesign::CodeLocation>(located);
     // Every slice is checked, as Gatekeeper does: the one this machine would run is no guide.
-    auto loaded = codesign::loadEverySlice(location.executable);
+    auto loaded = codesign::loadEverySlice(location);
     if (const auto* e = std::get_if<codesign::LoadError>(&loaded))
         return reject(path, e->kind == codesign::LoadError::Kind::NotMachO ? "not a Mach-O executable" : e->message);
     // Only Apple's pinned roots are ever trusted here; nothing on the command line adds one.
@@ -100,10 +105,7 @@ int assessPackage(const std::string& path) {
     return report(path, a);
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    const std::vector<std::string> arguments(argv + 1, argv + argc);
+int run(const std::vector<std::string>& arguments) {
     Options o;
     bool havePath = false;
     for (std::size_t i = 0; i < arguments.size(); ++i) {
@@ -132,4 +134,20 @@ int main(int argc, char** argv) {
         return usageError;
     }
     return o.install ? assessPackage(o.path) : assessCode(o.path);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // Paths stay the bytes they came as: a name that is not UTF-8 is still a name.
+    const std::vector<std::string> arguments(argv + 1, argv + argc);
+    try {
+        return run(arguments);
+    } catch (const std::exception& e) {
+        // The readers return their errors; this is the last guard, so that nothing aborts.
+        std::cerr << "varko-spctl: " << e.what() << '\n';
+    } catch (...) {
+        std::cerr << "varko-spctl: unexpected failure\n";
+    }
+    return 1;
 }

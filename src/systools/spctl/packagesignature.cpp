@@ -64,7 +64,12 @@ bool rsaVerifies(const std::vector<unsigned char>& leafDer, const std::vector<st
 PackageVerdict verifyPackage(const std::filesystem::path& path, const signing::TrustAnchors& anchors,
                              std::int64_t now) {
     auto file = macho::FileSource::open(path.string());
-    if (!file) return verdict(Kind::Unreadable, file.error().message);
+    if (!file) {
+        // The tools name the package themselves.
+        std::string why = file.error().message;
+        if (why.starts_with(path.string() + ": ")) why.erase(0, path.string().size() + 2);
+        return verdict(Kind::Unreadable, why);
+    }
     auto archive = xar::Archive::open(*file);
     if (!archive) return verdict(Kind::Unreadable, archive.error().message);
     const xar::Archive& a = *archive;

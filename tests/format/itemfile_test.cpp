@@ -1,0 +1,146 @@
+// Opening the files of an item a stranger made: never waiting on a FIFO or device, never
+// throwing on a file that fails to read, never reading through a link that leaves the item.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "format/itemfile.h"
+#include "format/macho/bytesource.h"
+
+using namespace varko;
+namespace fs = std::filesystem;
+
+namespace {
+
+class ItemFileTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string name = (fs::temp_directory_path() / "varko-itemfile-XXXXXX").string();
+        ASSERT_NE(::mkdtemp(name.data()), nullptr);
+        dir = name;
+        // A framework-like item: a version folder, links to it, and a file outside.
+        fs::create_directories(item() / "Versions/A/Resources");
+        std::ofstream(item() / "Versions/A/Resources/Info.plist") << "<plist/>";
+        fs::create_symlink("A", item() / "Versions/Current");
+        fs::create_symlink("Versions/Current/Resources", item() / "Resources");
+        std::ofstream(dir / "secret") << "not the item's";
+        fs::create_directories(dir / "Other.app/Contents");
+        std::ofstream(dir / "Other.app/Contents/Info.plist") << "<plist/>";
+    }
+    void TearDown() override {
+        std::error_code ec;
+        fs::remove_all(dir, ec);
+    }
+    fs::path item() const { return dir / "Kit.framework"; }
+    ItemRoot root() const { return *ItemRoot::of(item()); }
+
+    static std::string read(const fs::path& path, std::uint64_t max,
+                            const ItemRoot* within = nullptr, FinalLink last = FinalLink::Follow) {
+        auto bytes = readSmallFile(path, max, within, last);
+        if (!bytes) return "error " + bytes.error().message;
+        return std::string(reinterpret_cast<const char*>(bytes->data()), bytes->size());
+    }
+
+    fs::path dir;
+};
+
+TEST_F(ItemFileTest, OnlyRegularFilesAreOpenedAndNothingWaits) {
+    // A FIFO with no writer would block a plain open for ever.
+    ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+    EXPECT_EQ(read(dir / "fifo", 100),
+              "error " + (dir / "fifo").string() + ": not a regular file (a FIFO)");
+    fs::create_symlink(dir / "fifo", dir / "to-fifo");
+    EXPECT_EQ(read(dir / "to-fifo", 100),
+              "error " + (dir / "to-fifo").string() + ": not a regular file (a FIFO)");
+    EXPECT_EQ(read("/dev/null", 100), "error /dev/null: not a regular file (a character device)");
+    EXPECT_EQ(read(dir, 100), "error " + dir.string() + ": not a regular file (a folder)");
+    EXPECT_EQ(read(dir / "absent", 100),
+              "error " + (dir / "absent").string() + ": No such file or directory");
+    auto source = macho::FileSource::open((dir / "fifo").string());
+    ASSERT_FALSE(source);
+    EXPECT_EQ(source.error().message, (dir / "fifo").string() + ": not a regular file (a FIFO)");
+}
+
+TEST_F(ItemFileTest, ReadErrorsAndSizesAreMessagesNotExceptions) {
+    // Files that fail to read: pagemap wants reads of whole entries, mem has nothing at 0.
+    EXPECT_EQ(read("/proc/self/pagemap", 1 << 20), "error /proc/self/pagemap: Invalid argument");
+    EXPECT_EQ(read("/proc/self/mem", 1 << 20), "error /proc/self/mem: Input/output error");
+    // /proc claims no size; the read still takes all there is, and no more than the bound.
+    EXPECT_TRUE(read("/proc/self/status", 1 << 20).starts_with("Name:"));
+    EXPECT_EQ(read("/proc/self/status", 64), "error /proc/self/status: larger than 64 bytes");
+
+    std::ofstream(dir / "exact") << std::string(4096, 'x');
+    EXPECT_EQ(read(dir / "exact", 4096).size(), 4096u);
+    EXPECT_EQ(read(dir / "exact", 4095),
+              "error " + (dir / "exact").string() + ": larger than 4095 bytes");
+    EXPECT_EQ(read(dir / "exact", 1024),
+              "error " + (dir / "exact").string() + ": larger than 1 KiB");
+    std::ofstream(dir / "empty");
+    EXPECT_EQ(read(dir / "empty", 10), "");
+}
+
+TEST_F(ItemFileTest, LinksInsideTheItemAreFollowed) {
+    const ItemRoot r = root();
+    EXPECT_EQ(read(item() / "Resources/Info.plist", 100, &r), "<plist/>");
+    EXPECT_EQ(read(item() / "Versions/Current/Resources/Info.plist", 100, &r), "<plist/>");
+    auto resolved = r.resolve(item() / "Resources/Info.plist");
+    ASSERT_TRUE(resolved) << resolved.error().message;
+    EXPECT_EQ(*resolved, r.path() / "Versions/A/Resources/Info.plist");
+    // The item itself may be named through a link: the user chose it.
+    fs::create_symlink(item(), dir / "Alias.framework");
+    const ItemRoot alias = *ItemRoot::of(dir / "Alias.framework");
+    EXPECT_EQ(read(dir / "Alias.framework/Resources/Info.plist", 100, &alias), "<plist/>");
+}
+
+TEST_F(ItemFileTest, LinksThatLeaveTheItemAreNamedAndNotRead) {
+    const ItemRoot r = root();
+    const fs::path a = item() / "Versions/A";
+    fs::create_symlink(dir / "secret", a / "absolute");
+    fs::create_symlink("../../../secret", a / "relative");
+    fs::create_symlink("/proc/self/mem", a / "proc");
+    fs::create_symlink(dir / "Other.app/Contents", a / "Contents");
+    fs::create_symlink("../../..", a / "up");
+    struct Case {
+        fs::path path;
+        fs::path link;  ///< the part of the path that leads out
+    } cases[] = {
+        {a / "absolute", a / "absolute"},
+        {a / "relative", a / "relative"},
+        {a / "proc", a / "proc"},
+        {a / "Contents/Info.plist", a / "Contents"},
+        {item() / "Versions/Current/Contents/Info.plist", item() / "Versions/Current/Contents"},
+        {a / "up/secret", a / "up"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path.string());
+        EXPECT_EQ(read(c.path, 100, &r),
+                  "error " + c.link.string() + " is a symbolic link that leads out of the bundle");
+        auto source = macho::FileSource::open(c.path, r);
+        ASSERT_FALSE(source);
+        EXPECT_EQ(source.error().message,
+                  c.link.string() + " is a symbolic link that leads out of the bundle");
+    }
+    // Without an item to stay in, a link goes where it leads.
+    EXPECT_EQ(read(a / "absolute", 100), "not the item's");
+}
+
+TEST_F(ItemFileTest, AFinalLinkIsRefusedWhereAFileMustBeItself) {
+    const ItemRoot r = root();
+    const fs::path inside = item() / "Versions/A/Resources/alias";
+    fs::create_symlink("Info.plist", inside);
+    EXPECT_EQ(read(inside, 100, &r), "<plist/>");
+    EXPECT_EQ(read(inside, 100, &r, FinalLink::Refuse),
+              "error " + inside.string() + ": not a regular file (a symbolic link)");
+    // The folders on the way may still be links that stay inside.
+    EXPECT_EQ(read(item() / "Resources/Info.plist", 100, &r, FinalLink::Refuse), "<plist/>");
+    EXPECT_EQ(read(inside, 100, nullptr, FinalLink::Refuse),
+              "error " + inside.string() + ": not a regular file (a symbolic link)");
+}
+
+}  // namespace

@@ -1,0 +1,113 @@
+// What a hostile bundle can make the verifier read: nothing through a link that leads out
+// of it, no FIFO waited on, and a file that can't be read is said to be so, by name.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "signingfixture.h"
+
+using namespace varko;
+using namespace varko::testing;
+namespace fs = std::filesystem;
+
+namespace {
+
+class BundleReadTest : public ::testing::Test {
+protected:
+    TestPki pki;
+    QTemporaryDir dir;
+    SignWith developerId() const {
+        return {&pki.leaf, {&pki.leaf, &pki.intermediate, &pki.root}, nullptr};
+    }
+    fs::path bundle(const std::string& name) {
+        const auto app = signedBundle(dir, name, developerId());
+        EXPECT_TRUE(assess(app, pki.anchors()).accepted) << name;
+        return app;
+    }
+    fs::path outside() const { return fs::path(dir.path().toStdString()) / "outside"; }
+};
+
+/// How locating the bundle's code failed; empty when it was found.
+std::string locateFailure(const fs::path& app) {
+    const auto located = codesign::locateCode(app);
+    const auto* f = std::get_if<codesign::LocateFailure>(&located);
+    return f ? f->message : std::string();
+}
+
+void replaceWithLink(const fs::path& path, const fs::path& target) {
+    fs::remove_all(path);
+    fs::create_symlink(target, path);
+}
+
+TEST_F(BundleReadTest, LinksThatLeaveTheBundleAreNeverFollowed) {
+    std::ofstream(outside())
+        << "<plist><dict><key>CFBundleExecutable</key><string>Signed</string></dict></plist>";
+    const auto other = bundle("Other");
+    struct Case {
+        const char* name;
+        const char* link;  ///< in Contents, replaced by a link to `target`
+        fs::path target;
+    } cases[] = {
+        {"InfoPlist", "Info.plist", "/proc/self/pagemap"},
+        {"InfoPlistElsewhere", "Info.plist", outside()},
+        {"Executable", "MacOS/Signed", other / "Contents/MacOS/Signed"},
+        {"Seal", "_CodeSignature/CodeResources", "/proc/self/mem"},
+        {"SealFolder", "_CodeSignature", other / "Contents/_CodeSignature"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto app = bundle(c.name);
+        const fs::path link = app / "Contents" / c.link;
+        replaceWithLink(link, c.target);
+        const std::string leads =
+            link.string() + " is a symbolic link that leads out of the bundle";
+        const std::string failure = locateFailure(app);
+        if (!failure.empty()) {
+            EXPECT_EQ(failure, leads);
+            continue;
+        }
+        const auto a = assess(app, pki.anchors());
+        EXPECT_FALSE(a.accepted);
+        EXPECT_NE(a.reason.find(leads), std::string::npos) << a.reason;
+    }
+    // A Contents that is another bundle's would have that bundle judged under this name.
+    const auto app = bundle("Borrowed");
+    replaceWithLink(app / "Contents", other / "Contents");
+    EXPECT_EQ(locateFailure(app),
+              (app / "Contents").string() + " is a symbolic link that leads out of the bundle");
+}
+
+TEST_F(BundleReadTest, FifosAreRefusedAndUnreadableFilesNamed) {
+    auto app = bundle("InfoFifo");
+    fs::remove(app / "Contents/Info.plist");
+    ASSERT_EQ(::mkfifo((app / "Contents/Info.plist").c_str(), 0600), 0);
+    EXPECT_EQ(locateFailure(app),
+              (app / "Contents/Info.plist").string() + ": not a regular file (a FIFO)");
+
+    app = bundle("SealedFifo");
+    const fs::path data = app / "Contents/Resources/data.txt";
+    fs::remove(data);
+    ASSERT_EQ(::mkfifo(data.c_str(), 0600), 0);
+    auto a = assess(app, pki.anchors());
+    EXPECT_EQ(a.reason, "a sealed resource is missing or invalid (file could not be read: " +
+                            data.string() + ": not a regular file (a FIFO))");
+
+    app = bundle("SealFifo");
+    const fs::path seal = app / "Contents/_CodeSignature/CodeResources";
+    fs::remove(seal);
+    ASSERT_EQ(::mkfifo(seal.c_str(), 0600), 0);
+    EXPECT_EQ(assess(app, pki.anchors()).reason, seal.string() + ": not a regular file (a FIFO)");
+}
+
+TEST_F(BundleReadTest, ANameThatIsNotUtf8IsInspectedAsAnyOther) {
+    const auto app = bundle("N\xff\xfe");
+    ASSERT_EQ(app.filename().string(), "N\xff\xfe.app");
+    const auto a = assess(app, pki.anchors());
+    EXPECT_TRUE(a.accepted) << a.reason;
+    EXPECT_EQ(a.source, "Developer ID");
+}
+
+}  // namespace
