@@ -136,6 +136,9 @@ TEST_F(PackageTest, HostileHeadersAndTablesGiveClearErrors) {
         {"huge toc", header(28, 10, 1ull << 50), "table of contents of 1125899906842624 bytes"},
         {"past end", header(28, 1000, 10), "the table of contents extends past the end of the file"},
         {"not zlib", header(28, 64, 10), "the table of contents does not decompress to its stated size"},
+        // A few bytes that claim a megabyte of XML: refused before anything is inflated.
+        {"ratio", header(28, 100, 1'000'000),
+         "a table of contents of 1000000 bytes from 100 compressed is more than 100 times as large"},
     };
     for (const auto& c : cases) {
         const macho::MemorySource source(c.bytes);
@@ -143,6 +146,17 @@ TEST_F(PackageTest, HostileHeadersAndTablesGiveClearErrors) {
         ASSERT_FALSE(a) << c.name;
         EXPECT_EQ(a.error().message, "malformed xar archive (" + c.message + ")") << c.name;
     }
+
+    // A table within the size bounds whose XML has more nodes than any real package's:
+    // counted before the parser builds them. Varied values keep it from compressing away.
+    std::string files;
+    for (std::uint64_t i = 0; i <= xar::maxTocNodes / 2; ++i) files += "<f n=\"" + std::to_string(i * 2654435761u % 1000003) + "\"/>";
+    const auto many = examplegen::makeXar(files, std::nullopt);
+    const macho::MemorySource source(many);
+    const auto a = xar::Archive::open(source);
+    ASSERT_FALSE(a);
+    EXPECT_EQ(a.error().message, "malformed xar archive (the table of contents has more than " +
+                                     std::to_string(xar::maxTocNodes) + " elements and attributes)");
 }
 
 }  // namespace
