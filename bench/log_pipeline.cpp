@@ -1,8 +1,12 @@
 // Times the log browser's pipeline on a file of `log show --style json` output:
 // parse, redisplay with all and with one category, RTF of everything.
-//   bench_log_pipeline FILE                 run the stages on FILE
-//   bench_log_pipeline --generate N FILE    write N realistic entries to FILE
-//   bench_log_pipeline --qjson FILE         the QJsonDocument baseline alone
+//   bench_log_pipeline FILE                        run the stages on FILE
+//   bench_log_pipeline --generate N FILE           write N realistic entries to FILE
+//   bench_log_pipeline --generate-long MIB FILE    one message of MIB MiB between two entries
+//   bench_log_pipeline --generate-messages N FILE  N entries of a 1000-byte message only
+//   bench_log_pipeline --generate-empty N FILE     N empty objects, the smallest entries
+//   bench_log_pipeline --qjson FILE                the QJsonDocument baseline alone
+// Peak memory against the file's size: /usr/bin/time -v bench_log_pipeline FILE
 #include <QByteArray>
 #include <QFile>
 #include <QGuiApplication>
@@ -99,12 +103,66 @@ int generate(std::size_t count, const char* path) {
     return file.flush() ? 0 : 1;
 }
 
+// Writes what `write(chunk)` produces, in pieces of about a megabyte.
+template <class Write>
+int writeFile(const char* path, Write write) {
+    QFile file(QString::fromLocal8Bit(path));
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        std::fprintf(stderr, "cannot write %s\n", path);
+        return 1;
+    }
+    bool ok = true;
+    write([&](const std::string& chunk) {
+        ok = ok && file.write(chunk.data(), qint64(chunk.size())) == qint64(chunk.size());
+    });
+    return ok && file.flush() ? 0 : 1;
+}
+
+int generateLong(std::size_t mebibytes, const char* path) {
+    return writeFile(path, [&](const auto& put) {
+        std::mt19937_64 random(42);
+        std::string chunk = "[";
+        writeEntry(chunk, random, 0);
+        chunk += R"(,{"timestamp":"2024-03-01 00:00:00.000000+0100","subsystem":"com.apple.TCC","eventMessage":")";
+        put(chunk);
+        const std::string mebibyte(std::size_t(1) << 20, 'x');
+        for (std::size_t i = 0; i < mebibytes; ++i) put(mebibyte);
+        chunk = "\"},";
+        writeEntry(chunk, random, 1);
+        chunk += "]\n";
+        put(chunk);
+    });
+}
+
+// Entries that are all message, the most text per byte of output.
+int generateMessages(std::size_t count, const char* path) {
+    return writeFile(path, [&](const auto& put) {
+        const std::string text(1000, 'm');
+        std::string chunk = "[";
+        for (std::size_t i = 0; i < count; ++i) {
+            chunk += R"({"eventMessage":")" + text + (i + 1 < count ? "\"}," : "\"}");
+            if (chunk.size() > (1 << 20)) put(chunk), chunk.clear();
+        }
+        put(chunk + "]\n");
+    });
+}
+
+int generateEmpty(std::size_t count, const char* path) {
+    return writeFile(path, [&](const auto& put) {
+        put("[");
+        std::string chunk;
+        for (std::size_t i = 0; i < count; ++i) {
+            chunk += i + 1 < count ? "{}," : "{}";
+            if (chunk.size() > (1 << 20)) put(chunk), chunk.clear();
+        }
+        put(chunk + "]\n");
+    });
+}
+
 QByteArray readAll(const char* path) {
     QFile file(QString::fromLocal8Bit(path));
     if (!file.open(QIODevice::ReadOnly)) return {};
     QByteArray bytes;
-    // Room for the parser's padding up front, so the document is never copied.
-    bytes.reserve(file.size() + 64);
     bytes.resize(file.size());
     if (file.read(bytes.data(), file.size()) != file.size()) return {};
     return bytes;
@@ -121,6 +179,10 @@ int runStages(const char* path) {
     auto start = std::chrono::steady_clock::now();
     auto list = std::make_shared<const LogList>(bytes);
     stage("parse", secondsSince(start), list->children.size());
+    std::printf("skipped=%llu\n", static_cast<unsigned long long>(list->summary.skipped));
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    std::printf("parse_peak_rss_mb=%.1f\n", double(usage.ru_maxrss) / 1024.0);
     bytes = QByteArray();  // the window lets go of the tool's output once parsed
 
     LogDisplay display;
@@ -145,7 +207,6 @@ int runStages(const char* path) {
     stage("rtf", secondsSince(start), display.shownEntries().size());
     std::printf("rtf_mb=%.1f\n", double(rtf.size()) / 1e6);
 
-    rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     std::printf("file_mb=%.1f\npeak_rss_mb=%.1f\n", double(fileBytes) / 1e6, double(usage.ru_maxrss) / 1024.0);
     return 0;
@@ -172,8 +233,15 @@ int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
     QGuiApplication app(argc, argv);
     if (argc == 4 && std::strcmp(argv[1], "--generate") == 0) return generate(std::strtoull(argv[2], nullptr, 10), argv[3]);
+    if (argc == 4 && std::strcmp(argv[1], "--generate-long") == 0)
+        return generateLong(std::strtoull(argv[2], nullptr, 10), argv[3]);
+    if (argc == 4 && std::strcmp(argv[1], "--generate-messages") == 0)
+        return generateMessages(std::strtoull(argv[2], nullptr, 10), argv[3]);
+    if (argc == 4 && std::strcmp(argv[1], "--generate-empty") == 0)
+        return generateEmpty(std::strtoull(argv[2], nullptr, 10), argv[3]);
     if (argc == 3 && std::strcmp(argv[1], "--qjson") == 0) return qjsonBaseline(argv[2]);
     if (argc == 2) return runStages(argv[1]);
-    std::fprintf(stderr, "usage: %s FILE | --generate N FILE | --qjson FILE\n", argv[0]);
+    std::fprintf(stderr, "usage: %s FILE | --generate[-messages|-empty] N FILE | --generate-long MIB FILE | "
+                         "--qjson FILE\n", argv[0]);
     return 2;
 }

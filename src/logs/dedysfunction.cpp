@@ -3,11 +3,24 @@
 #include <QDir>
 #include <QFileInfo>
 
-#include "logs/logjson.h"
+#include "logs/logarray.h"
 #include "logs/logtime.h"
 #include "tools/utf8.h"
 
 namespace varko::logs {
+
+namespace {
+
+// A question of the probe is answered in moments; a tool that hangs must not keep
+// Varko from starting.
+tools::ToolLimits probeLimits() {
+    tools::ToolLimits limits;
+    limits.maxBytesPerStream = 16 << 20;
+    limits.timeout = std::chrono::seconds(10);
+    return limits;
+}
+
+}  // namespace
 
 namespace {
 
@@ -31,7 +44,7 @@ deDysfunction::deDysfunction(tools::ToolSet tools)
 
 bool deDysfunction::isAdminUser() const {
     const tools::ToolResult run = tools.run(QLatin1String(tools::idPath), {QStringLiteral("-G"), userName()},
-                                            tools::Capture::StandardOutput);
+                                            tools::Capture::StandardOutput, probeLimits());
     QString groups = tools::decodeUtf8Strictly(run.standardOutput).value_or(QString());
     // id ends its line with a line feed, which would stick to the last group.
     if (groups.endsWith(u'\n')) groups.chop(1);
@@ -55,7 +68,7 @@ bool deDysfunction::hasTimesyncFiles() const { return directoryHasEntries(tools.
 bool deDysfunction::hasLogEntries() const {
     const tools::ToolResult run =
         tools.run(QLatin1String(tools::logPath), {QStringLiteral("show"), QStringLiteral("--last"), QStringLiteral("2")},
-                  tools::Capture::StandardOutput);
+                  tools::Capture::StandardOutput, probeLimits());
     if (!run.succeeded()) return false;
     const auto text = tools::decodeUtf8Strictly(run.standardOutput);
     return text && text->contains(u'\n');
@@ -69,17 +82,19 @@ bool deDysfunction::hasCorrectTimeFormat() const {
         QLatin1String(tools::logPath),
         {QStringLiteral("show"), QStringLiteral("--style"), QStringLiteral("json"), QStringLiteral("--last"),
          QStringLiteral("2")},
-        tools::Capture::StandardOutput);
+        tools::Capture::StandardOutput, probeLimits());
     if (!run.succeeded()) return false;
 
     constexpr int examined = 11;
     int position = 0;
     bool readable = false;
-    const bool parsed = walkLogArray(run.standardOutput, [&](const LogFields* object) {
+    const std::string_view output(run.standardOutput.constData(), std::size_t(run.standardOutput.size()));
+    const LogWalkSummary summary = walkLogArray(output, [&](const LogFields* object) {
         if (position++ >= examined || object == nullptr || !object->timestamp) return;
         if (object->timestamp->size() == 31 && parseLongTimestamp(*object->timestamp)) readable = true;
-    }, [&] { position = 0, readable = false; });
-    return parsed && readable;
+    });
+    // A test of the format wants output that reads in full.
+    return summary.clean() && readable;
 }
 
 }  // namespace varko::logs

@@ -73,9 +73,16 @@ LogEntry::LogEntry(const LogFields& fields, const LogList* list) : parentList(li
         const std::string_view m = *fields.eventMessage;
         eventMessage = QString::fromUtf8(m.data(), qsizetype(m.size()));
         lineFeeds = std::uint32_t(std::count(m.begin(), m.end(), '\n'));
+        if (fields.eventMessageCut > 0) eventMessage += cutMarker(fields.eventMessageCut);
     } else {
-        eventMessage = QString::fromLatin1(missingMessage);
+        // Shared, because a log of empty objects would otherwise pay for one copy each.
+        static const QString missing = QString::fromLatin1(missingMessage);
+        eventMessage = missing;
     }
+}
+
+QString cutMarker(std::uint64_t bytes) {
+    return QStringLiteral(" \u2026[%1 more bytes not shown]").arg(bytes);
 }
 
 QString LogEntry::subsystem() const { return sourceLabel(label); }

@@ -62,5 +62,7 @@ public:
 [[nodiscard]] QString sourceLabel(std::uint8_t label);
 inline constexpr int sourceLabelWidth = 11;
 inline constexpr auto missingMessage = "[nil]      ";
+/// What ends a message cut at maxMessageBytes: how many bytes of it are not shown.
+[[nodiscard]] QString cutMarker(std::uint64_t bytes);
 
 }  // namespace varko::logs

@@ -1,16 +1,16 @@
 #include "logs/loglist.h"
 
-#include <atomic>
+#include <algorithm>
 #include <thread>
 
 namespace varko::logs {
 
 namespace {
 
-struct SliceResult {
+// The entries one run of the parse made, in order.
+struct Run {
     std::vector<LogEntry> entries;
     qsizetype longestLine = 0;
-    bool ok = false;
 };
 
 // The longest line of an entry, in UTF-16 units; the first carries the time, the
@@ -31,54 +31,34 @@ qsizetype longestLineOf(const LogEntry& entry) {
 
 }  // namespace
 
-LogList::LogList(QByteArray& bytes) {
-    const std::vector<LogSlice> slices = logArraySlices(std::string_view(bytes.constData(), std::size_t(bytes.size())));
-    if (!slices.empty() && parseSlices(slices)) return;
-    children.clear();
-    longestLine = 0;
-    const bool parsed = walkWholeLogArray(bytes, [this](const LogFields* object) {
-        if (object != nullptr) append(*object);
+LogList::LogList(const QByteArray& bytes) {
+    LogSlicedWalk walk(std::string_view(bytes.constData(), std::size_t(bytes.size())));
+    std::vector<Run> runs(walk.runCount());
+    const unsigned threads = std::min(std::max(std::thread::hardware_concurrency(), 1u), 8u);
+    summary = walk.walk(threads, [&](std::size_t run, const LogFields* object) {
+        if (object == nullptr) return;
+        Run& r = runs[run];
+        const LogEntry& entry = r.entries.emplace_back(*object, this);
+        r.longestLine = std::max(r.longestLine, longestLineOf(entry));
     });
-    if (!parsed) {
-        children.clear();
-        children.shrink_to_fit();
-        longestLine = 0;
-    }
-}
 
-bool LogList::parseSlices(const std::vector<LogSlice>& slices) {
-    // Slices are independent, so every core takes the next one until none are left.
-    std::vector<SliceResult> results(slices.size());
-    std::atomic<std::size_t> next{0};
-    const auto work = [&] {
-        for (std::size_t i; (i = next.fetch_add(1)) < slices.size();) {
-            SliceResult& r = results[i];
-            r.ok = walkLogSlice(slices[i], [&](const LogFields* object) {
-                if (object == nullptr) return;
-                const LogEntry& entry = r.entries.emplace_back(*object, this);
-                r.longestLine = std::max(r.longestLine, longestLineOf(entry));
-            });
-            if (!r.ok) next = slices.size();  // the document is walked whole instead
-        }
-    };
-    const unsigned helpers = std::min(std::max(std::thread::hardware_concurrency(), 1u), 8u) - 1;
-    std::vector<std::thread> threads;
-    for (unsigned t = 0; t < helpers && t + 1 < slices.size(); ++t) threads.emplace_back(work);
-    work();
-    for (std::thread& t : threads) t.join();
-
+    // Runs walked for nothing go first, so that they are not held while the rest moves.
+    std::vector<bool> kept(runs.size());
+    for (std::size_t run : walk.order()) kept[run] = true;
     std::size_t total = 0;
-    for (const SliceResult& r : results) {
-        if (!r.ok) return false;
-        total += r.entries.size();
+    for (std::size_t run = 0; run < runs.size(); ++run) {
+        if (kept[run])
+            total += runs[run].entries.size();
+        else
+            std::vector<LogEntry>().swap(runs[run].entries);
     }
     children.reserve(total);
-    for (SliceResult& r : results) {
+    for (std::size_t run : walk.order()) {
+        Run& r = runs[run];
         std::move(r.entries.begin(), r.entries.end(), std::back_inserter(children));
         std::vector<LogEntry>().swap(r.entries);
         longestLine = std::max(longestLine, r.longestLine);
     }
-    return true;
 }
 
 void LogList::append(const LogFields& fields) {

@@ -5,6 +5,7 @@
 #include <optional>
 #include <vector>
 
+#include "logs/logarray.h"
 #include "logs/logentry.h"
 #include "logs/logjson.h"
 #include "logs/logtime.h"
@@ -21,9 +22,9 @@ struct LongTimestampFormatter {
 class LogList final {
     Q_DISABLE_COPY_MOVE(LogList)
 public:
-    /// Parses the tool's JSON output, all or nothing: bytes that are not a JSON
-    /// array give no entries. `bytes` may grow by a few bytes of padding.
-    explicit LogList(QByteArray& bytes);
+    /// Parses the tool's JSON output on all cores. Every element that reads is an
+    /// entry; `summary` tells what could not be read. The bytes are not copied.
+    explicit LogList(const QByteArray& bytes);
     /// A list of already parsed entries, for tests and generators.
     LogList() = default;
 
@@ -32,14 +33,11 @@ public:
     std::optional<ShortTimeFormatter> dateFormatterShort = ShortTimeFormatter{};
     /// The longest line, in UTF-16 units, of any entry; sizes a view without measuring.
     qsizetype longestLine = 0;
+    /// What the parse skipped, and whether the output was cut short.
+    LogWalkSummary summary;
 
     /// Adds one entry built from `fields`, as parsing does.
     void append(const LogFields& fields);
-
-private:
-    /// Parses the slices of a large document on all cores; false when one of them
-    /// is not well formed.
-    bool parseSlices(const std::vector<LogSlice>& slices);
 };
 
 }  // namespace varko::logs

@@ -26,13 +26,18 @@ TimeRange defaultRange(Microseconds moment) {
 }
 
 LogQueryResult runLogQuery(const tools::ToolSet& tools, const QStringList& arguments) {
-    tools::ToolResult run = tools.run(QLatin1String(tools::logPath), arguments, tools::Capture::StandardOutput,
-                                      tools::ToolLimits{maxLogOutputBytes});
+    tools::ToolLimits limits;
+    limits.maxBytesPerStream = maxLogOutputBytes;
+    // Minutes of a busy log take seconds to show; a tool still running long after
+    // is stuck.
+    limits.timeout = std::chrono::minutes(5);
+    tools::ToolResult run =
+        tools.run(QLatin1String(tools::logPath), arguments, tools::Capture::StandardOutput, limits);
     LogQueryResult result;
     result.started = run.started;
     result.status = run.exitStatus;
     result.truncated = run.truncated;
-    if (run.started && !run.truncated && run.exitStatus == 0) {
+    if (run.started && (run.truncated || run.exitStatus == 0)) {
         result.list = std::make_shared<const LogList>(run.standardOutput);
     }
     return result;

@@ -37,7 +37,8 @@ struct LogQueryResult {
     int status = -1;
     /// The tool stopped because its output passed the bound.
     bool truncated = false;
-    /// Parsed only for a status of 0.
+    /// Parsed for a status of 0, and for output cut at the bound: what came before the
+    /// cut is shown.
     std::shared_ptr<const LogList> list;
 };
 

@@ -10,55 +10,6 @@ namespace {
 
 constexpr qint64 microsPerSecond = 1'000'000;
 
-// Days since 1970-01-01 of a proleptic Gregorian date (Howard Hinnant's algorithm).
-constexpr qint64 daysFromCivil(qint64 y, unsigned m, unsigned d) {
-    y -= m <= 2;
-    const qint64 era = (y >= 0 ? y : y - 399) / 400;
-    const auto yoe = unsigned(y - era * 400);
-    const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + qint64(doe) - 719468;
-}
-
-constexpr bool isLeap(qint64 y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
-
-constexpr unsigned daysInMonth(qint64 y, unsigned m) {
-    constexpr unsigned days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    return m == 2 && isLeap(y) ? 29 : days[m - 1];
-}
-
-// Reads exactly `count` ASCII digits at `pos`.
-std::optional<unsigned> digits(std::string_view text, std::size_t pos, std::size_t count) {
-    if (pos > text.size() || count > text.size() - pos) return std::nullopt;
-    unsigned value = 0;
-    for (std::size_t i = pos; i < pos + count; ++i) {
-        if (text[i] < '0' || text[i] > '9') return std::nullopt;
-        value = value * 10 + unsigned(text[i] - '0');
-    }
-    return value;
-}
-
-struct Civil {
-    unsigned year, month, day, hour, minute, second;
-};
-
-// "yyyy-MM-dd HH:mm:ss" at the start of `text`, with every field in range.
-std::optional<Civil> readCivil(std::string_view text) {
-    if (text.size() < 19 || text[4] != '-' || text[7] != '-' || text[10] != ' ' || text[13] != ':' ||
-        text[16] != ':')
-        return std::nullopt;
-    const auto y = digits(text, 0, 4), mo = digits(text, 5, 2), d = digits(text, 8, 2), h = digits(text, 11, 2),
-               mi = digits(text, 14, 2), s = digits(text, 17, 2);
-    if (!y || !mo || !d || !h || !mi || !s) return std::nullopt;
-    if (*mo < 1 || *mo > 12 || *d < 1 || *d > daysInMonth(*y, *mo) || *h > 23 || *mi > 59 || *s > 59)
-        return std::nullopt;
-    return Civil{*y, *mo, *d, *h, *mi, *s};
-}
-
-qint64 secondsOf(const Civil& c) {
-    return daysFromCivil(c.year, c.month, c.day) * 86400 + qint64(c.hour) * 3600 + c.minute * 60 + c.second;
-}
-
 qint64 floorDiv(qint64 a, qint64 b) { return a / b - ((a % b != 0) && ((a < 0) != (b < 0))); }
 
 // Offset of local time from UTC at the given moment, from the C library's zone.
@@ -82,7 +33,7 @@ struct Broken {
 Broken breakDown(qint64 localSeconds) {
     const qint64 days = floorDiv(localSeconds, 86400);
     const qint64 secs = localSeconds - days * 86400;
-    // civil_from_days, the inverse of daysFromCivil.
+    // civil_from_days (Howard Hinnant), the inverse of the reading in logtimestamp.cpp.
     const qint64 z = days + 719468;
     const qint64 era = (z >= 0 ? z : z - 146096) / 146097;
     const auto doe = unsigned(z - era * 146097);
@@ -96,18 +47,6 @@ Broken breakDown(qint64 localSeconds) {
 }
 
 }  // namespace
-
-std::optional<Microseconds> parseLongTimestamp(std::string_view text) {
-    if (text.size() != 31 || text[19] != '.' || (text[26] != '+' && text[26] != '-')) return std::nullopt;
-    const auto civil = readCivil(text);
-    const auto fraction = digits(text, 20, 6);
-    const auto offsetHours = digits(text, 27, 2), offsetMinutes = digits(text, 29, 2);
-    if (!civil || !fraction || !offsetHours || !offsetMinutes || *offsetMinutes > 59 || *offsetHours > 23)
-        return std::nullopt;
-    qint64 offset = qint64(*offsetHours) * 3600 + *offsetMinutes * 60;
-    if (text[26] == '-') offset = -offset;
-    return (secondsOf(*civil) - offset) * microsPerSecond + *fraction;
-}
 
 void ShortTimeFormatter::formatInto(Microseconds time, char16_t* out) const {
     const qint64 seconds = floorDiv(time, microsPerSecond);
@@ -149,7 +88,7 @@ QString formatLocalDateTime(Microseconds time) {
 
 std::optional<Microseconds> parseLocalDateTime(std::string_view text) {
     if (text.size() != 19) return std::nullopt;
-    const auto civil = readCivil(text);
+    const auto civil = readCivilTime(text);
     if (!civil) return std::nullopt;
     std::tm local{};
     local.tm_year = int(civil->year) - 1900;

@@ -5,17 +5,13 @@
 #include <limits>
 #include <optional>
 #include <string_view>
+#include <type_traits>
+
+#include "logs/logtimestamp.h"
 
 namespace varko::logs {
 
-/// Microseconds since 1970-01-01 00:00:00 UTC.
-using Microseconds = qint64;
-
-/// Reads the log tool's timestamps, "yyyy-MM-dd HH:mm:ss.SSSSSSZZZ" in the POSIX
-/// locale: exactly 31 characters such as "2021-04-07 18:22:06.123456+0100". The
-/// offset in the text decides the zone. Anything else, including impossible dates
-/// and times, gives nothing: the platform's formatters are strict too.
-[[nodiscard]] std::optional<Microseconds> parseLongTimestamp(std::string_view text);
+static_assert(std::is_same_v<Microseconds, qint64>);
 
 /// Writes "yy-MM-dd HH:mm:ss.SSS" in the system's time zone, fraction truncated to
 /// milliseconds as the platform's formatter does.

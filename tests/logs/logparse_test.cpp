@@ -63,18 +63,48 @@ TEST(LogParse, OnlyObjectsBecomeEntriesInOrderWithDuplicatesKept) {
     EXPECT_EQ(list->children[0].eventMessage, "a");
     EXPECT_EQ(list->children[1].eventMessage, "a");
     EXPECT_EQ(parse("[]")->children.size(), 0u);
-    EXPECT_EQ(parse(R"({"eventMessage":"object at the top"})")->children.size(), 0u);
+    const auto notArray = parse(R"({"eventMessage":"object at the top"})");
+    EXPECT_EQ(notArray->children.size(), 0u);
+    EXPECT_FALSE(notArray->summary.array);
 }
 
-TEST(LogParse, BrokenDocumentsGiveNoEntriesAtAll) {
-    for (const char* json : {
-             "", "   ", "[", R"([{"eventMessage":"a"},{"eventMessage":"b")", R"([{"eventMessage":"a"}] trailing)",
-             R"([{"eventMessage":"a"},])", R"([{"eventMessage":"a\q"}])", R"([{"eventMessage":"\ud800"}])",
-             "[{\"eventMessage\":\"\xff\xfe\"}]", "[{\"eventMessage\":\"raw\nfeed\"}]", R"([{"eventMessage":"a"}, 01])",
-             "42", "\"text\"", R"([{"eventMessage" "a"}])",
-         }) {
-        EXPECT_EQ(parse(json)->children.size(), 0u) << json;
+TEST(LogParse, OneUnreadableEntryAmongTwentyThousandCostsOnlyItself) {
+    // Large enough to be parsed in slices on several threads.
+    QByteArray json = "[";
+    const QByteArray filler(200, 'f');
+    for (int i = 0; i < 20000; ++i) {
+        if (i > 0) json += ',';
+        QByteArray message = QByteArray::number(i);
+        if (i == 7000) message += "\xff";
+        if (i == 13000) message += QByteArray("\0", 1);
+        if (i == 17000) message += "\\q";
+        json += R"({"subsystem":"com.apple.TCC","pad":")" + filler + R"(","eventMessage":")" + message + "\"}";
     }
+    json += "]";
+    ASSERT_GT(json.size(), qsizetype(2 * logSliceBytes));
+    const auto list = parse(json);
+    ASSERT_EQ(list->children.size(), 19999u);
+    EXPECT_EQ(list->summary.skipped, 1u);
+    EXPECT_FALSE(list->summary.truncated);
+    EXPECT_EQ(list->children[7000].eventMessage, QString::fromUtf8("7000\uFFFD"));
+    EXPECT_EQ(list->children[13000].eventMessage, QString::fromUtf8("13000\u2400"));
+    EXPECT_EQ(list->children[16999].eventMessage, "16999");
+    EXPECT_EQ(list->children[17000].eventMessage, "17001");  // 17000 could not be read
+
+    // Cut short anywhere, the entries before the cut are there.
+    const auto cut = parse(json.left(json.size() / 2));
+    EXPECT_TRUE(cut->summary.truncated);
+    EXPECT_GT(cut->children.size(), 9000u);
+    EXPECT_EQ(cut->children[9000].eventMessage, "9000");
+}
+
+TEST(LogParse, MessagesPastTheBoundEndWithWhatWasCut) {
+    const QByteArray message(qsizetype(maxMessageBytes) + 1000, 'm');
+    const auto list = parse(R"([{"eventMessage":")" + message + R"("}])");
+    ASSERT_EQ(list->children.size(), 1u);
+    EXPECT_EQ(list->children[0].eventMessage,
+              QString(qsizetype(maxMessageBytes), u'm') + QString::fromUtf8(" \u2026[1000 more bytes not shown]"));
+    EXPECT_EQ(list->longestLine, 21 + 1 + 11 + 1 + list->children[0].eventMessage.size());
 }
 
 TEST(LogParse, EscapesAndSurrogatePairsDecode) {
@@ -116,7 +146,7 @@ TEST(LogParse, UnreadableTimestampBecomesTheTimeOfParsing) {
     EXPECT_GE(list->children[0].timestamp, before);
 }
 
-TEST(LogParse, LargeDocumentsParseInSlicesAndFallBackWhenACutIsWrong) {
+TEST(LogParse, LargeDocumentsParseInSlicesAndWalkOnWhereACutIsWrong) {
     // Over the slice size, and with "},{" inside strings and nested arrays where a
     // slice would be cut: the result must equal that of a plain walk.
     QByteArray json = "[";
@@ -142,10 +172,12 @@ TEST(LogParse, LargeDocumentsParseInSlicesAndFallBackWhenACutIsWrong) {
         }
     }
 
-    // A fault far behind the first slices still empties the whole list.
+    // A fault far behind the first slices costs only its element.
     QByteArray broken = json;
     broken.insert(broken.size() - 1, ",{\"eventMessage\":}");
-    EXPECT_EQ(parse(broken)->children.size(), 0u);
+    const auto withFault = parse(broken);
+    EXPECT_EQ(withFault->children.size(), 6000u);
+    EXPECT_EQ(withFault->summary.skipped, 1u);
 }
 
 }  // namespace

@@ -101,6 +101,59 @@ TEST_F(LogViewTest, FailuresShowTheirMessageAndKeepTheLastEntries) {
     EXPECT_EQ(broken->viewController()->outputTextbox->display().text(), "log show command failed\n");
 }
 
+TEST_F(LogViewTest, UnreadableEntriesAreSkippedAndCounted) {
+    log.answer(QByteArray(R"([{"subsystem":"com.apple.TCC","eventMessage":"bad \q escape"},
+ {"subsystem":"com.apple.TCC","eventMessage":"raw )") + QByteArray("\0", 1) + "nul \xff byte\"},\n" +
+               R"( {"processImagePath":"/kernel","eventMessage":"kernel"}])");
+    auto w = window();
+    LogViewController* v = w->viewController();
+    ASSERT_TRUE(fetch(v));
+    const logs::LogDisplay& shown = v->outputTextbox->display();
+    EXPECT_EQ(shown.lineCount(), 2);
+    EXPECT_TRUE(shown.text().contains(QString::fromUtf8("raw \u2400nul \uFFFD byte"))) << qPrintable(shown.text());
+    EXPECT_TRUE(v->statusLabel->isVisible());
+    EXPECT_EQ(v->statusLabel->text(), "1 entry could not be read and was skipped.");
+
+    // Cut short inside the third entry: the two before it show, and the note says why.
+    log.answer(threeEntries.left(threeEntries.indexOf("kernel")));
+    ASSERT_TRUE(fetch(v));
+    EXPECT_EQ(shown.lineCount(), 2);
+    EXPECT_EQ(v->statusLabel->text(),
+              "1 entry could not be read and was skipped. The log tool's output ended early; the entries before "
+              "the cut are shown.");
+
+    log.answer("not a log");
+    ASSERT_TRUE(fetch(v));
+    EXPECT_EQ(shown.lineCount(), 0);
+    EXPECT_EQ(v->statusLabel->text(), "The log tool's output is not a list of log entries.");
+
+    // Clean output has no note, and a failure takes the note away with the entries.
+    log.answer(threeEntries);
+    ASSERT_TRUE(fetch(v));
+    EXPECT_FALSE(v->statusLabel->isVisible());
+    log.answer(threeEntries.left(40));
+    ASSERT_TRUE(fetch(v));
+    EXPECT_TRUE(v->statusLabel->isVisible());
+    log.answer("[]", 1);
+    ASSERT_TRUE(fetch(v));
+    EXPECT_FALSE(v->statusLabel->isVisible());
+}
+
+TEST_F(LogViewTest, OutputCutAtItsBoundShowsTheEntriesBeforeTheCut) {
+    auto w = window();
+    LogViewController* v = w->viewController();
+    logs::LogQueryResult result;
+    result.started = true;
+    result.status = 9;  // the tool was stopped
+    result.truncated = true;
+    result.list = std::make_shared<const logs::LogList>(threeEntries.left(threeEntries.size() - 10));
+    v->finishLogQuery(result);
+    EXPECT_EQ(v->outputTextbox->display().lineCount(), 2);
+    EXPECT_EQ(v->statusLabel->text(),
+              "1 entry could not be read and was skipped. The log tool wrote more than 3 GiB; the entries before "
+              "the cut are shown. Choose a shorter time range to see the rest.");
+}
+
 TEST_F(LogViewTest, CheckboxesFilterByCategory) {
     auto w = window();
     LogViewController* v = w->viewController();

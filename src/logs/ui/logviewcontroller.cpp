@@ -81,6 +81,10 @@ void LogViewController::buildInterface() {
 
     outputTextbox = new LogOutputView(this);
     outputTextbox->setAccessibleName(tr("Log entries"));
+    statusLabel = new QLabel(this);
+    statusLabel->setWordWrap(true);
+    statusLabel->setAccessibleName(tr("Reading of the log"));
+    statusLabel->hide();
 
     auto* range = new QHBoxLayout;
     range->addWidget(new QLabel(tr("From:"), this));
@@ -106,6 +110,7 @@ void LogViewController::buildInterface() {
     layout->addLayout(range);
     layout->addLayout(categories);
     layout->addWidget(outputTextbox, 1);
+    layout->addWidget(statusLabel);
     setTabOrder(startDateTextbox, startTimeTextbox);
     setTabOrder(startTimeTextbox, endDateTextbox);
     setTabOrder(endDateTextbox, endTimeTextbox);
@@ -157,12 +162,11 @@ void LogViewController::getlogButtonAction() {
 void LogViewController::finishLogQuery(const logs::LogQueryResult& result) {
     if (!result.started) {
         setOutputText(QStringLiteral("log show command failed\n"));
-    } else if (result.truncated) {
-        setOutputText(tr("The log tool wrote more than %1 GiB; choose a shorter time range.\n")
-                          .arg(logs::maxLogOutputBytes >> 30));
-    } else if (result.status == 0 && result.list) {
+    } else if (result.list) {
+        // Output cut at its bound still shows the entries before the cut.
         logs.clear();
         logs.push_back(result.list);
+        logsCut = result.truncated;
         showLogs();
     } else {
         setOutputText(QStringLiteral("log show command returned error number ") + QString::number(result.status));
@@ -180,15 +184,46 @@ logs::CategoryFilter LogViewController::filter() const {
 void LogViewController::showLogs() {
     if (logs.empty()) return;
     outputTextbox->update([&](logs::LogDisplay& d) { d.showEntries(logs.front(), filter(), theFontSize); });
+    setStatusText(readingNote());
+}
+
+QString LogViewController::readingNote() const {
+    if (logs.empty()) return {};
+    const logs::LogWalkSummary& s = logs.front()->summary;
+    QStringList notes;
+    if (!s.array) notes << tr("The log tool's output is not a list of log entries.");
+    if (s.skipped == 1)
+        notes << tr("1 entry could not be read and was skipped.");
+    else if (s.skipped > 1)
+        notes << tr("%1 entries could not be read and were skipped.").arg(s.skipped);
+    if (logsCut)
+        notes << tr("The log tool wrote more than %1 GiB; the entries before the cut are shown. Choose a "
+                    "shorter time range to see the rest.")
+                     .arg(logs::maxLogOutputBytes >> 30);
+    else if (s.truncated)
+        notes << tr("The log tool's output ended early; the entries before the cut are shown.");
+    if (s.limited)
+        notes << tr("Only the first %1 entries are shown; choose a shorter time range to see the rest.")
+                     .arg(logs::maxLogEntries);
+    if (s.trailingText) notes << tr("Text after the end of the log tool's output was ignored.");
+    return notes.join(u' ');
+}
+
+void LogViewController::setStatusText(const QString& text) {
+    statusLabel->setText(text);
+    statusLabel->setVisible(!text.isEmpty());
 }
 
 void LogViewController::releaseLogs() {
     logs.clear();
     outputTextbox->update([](logs::LogDisplay& d) { d = logs::LogDisplay(); });
+    setStatusText({});
 }
 
 void LogViewController::setOutputText(const QString& text) {
     outputTextbox->update([&](logs::LogDisplay& d) { d.setMessage(text, theFontSize); });
+    // The note was about entries that are no longer shown.
+    setStatusText({});
 }
 
 void LogViewController::appendOutputText(const QString& text) {

@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QFuture>
+#include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -45,6 +46,8 @@ public:
     QCheckBox* mmcsCheckbox = nullptr;       ///< securityd
     QCheckBox* otherCheckbox = nullptr;
     LogOutputView* outputTextbox = nullptr;
+    /// Under the entries: what the parse of the shown output could not read, if anything.
+    QLabel* statusLabel = nullptr;
     QProgressBar* progressSpinner = nullptr;
     QPushButton* getLogButton = nullptr;
     QPushButton* saveLogButton = nullptr;
@@ -85,8 +88,13 @@ private:
     void storeFontSize();
     void logWritten(const std::optional<QString>& failure);
     [[nodiscard]] logs::CategoryFilter filter() const;
+    /// One short line about the entries shown: what was skipped or cut off.
+    [[nodiscard]] QString readingNote() const;
+    void setStatusText(const QString& text);
 
     tools::ToolSet tools;
+    /// The shown list's output passed the bound on its size and was cut there.
+    bool logsCut = false;
 };
 
 }  // namespace varko

@@ -4,6 +4,7 @@
 #include <systemd/sd-journal.h>
 #include <unistd.h>
 
+#include <array>
 #include <charconv>
 #include <cstdlib>
 #include <cstring>
@@ -19,21 +20,75 @@ namespace {
     return std::strerror(-negativeErrno);
 }
 
-/// The value of FIELD in the current entry, without its "FIELD=" prefix; empty when absent.
-[[nodiscard]] std::optional<std::string_view> field(sd_journal* j, const char* name) {
-    const void* data = nullptr;
-    std::size_t length = 0;
-    if (sd_journal_get_data(j, name, &data, &length) < 0 || data == nullptr) return std::nullopt;
-    const std::string_view whole(static_cast<const char*>(data), length);
-    const std::size_t prefix = std::strlen(name) + 1;
-    if (whole.size() < prefix || whole[prefix - 1] != '=') return std::nullopt;
-    return whole.substr(prefix);
-}
+enum class Field {
+    SourceRealtime,
+    Thread,
+    Priority,
+    Transport,
+    Pid,
+    Executable,
+    Command,
+    SyslogIdentifier,
+    Subsystem,
+    Category,
+    Message,
+    Count
+};
 
-[[nodiscard]] std::string text(sd_journal* j, const char* name, std::size_t cap) {
-    const auto value = field(j, name);
-    return value ? sanitizeUtf8(*value, cap) : std::string();
-}
+/// The fields of the current entry that are mapped, each as its first occurrence says, as
+/// asking by name does. They are read in one pass: asking by name decompresses each
+/// compressed field once per name asked, and on that path libsystemd grows its buffer without
+/// bound for a broken compressed field, where enumerating keeps to the data threshold. A field
+/// that cannot be read ends the pass, since libsystemd would offer it again.
+struct EntryFields {
+    std::array<std::optional<std::string>, std::size_t(Field::Count)> values;
+
+    static EntryFields read(sd_journal* j) {
+        static constexpr std::pair<std::string_view, Field> names[] = {
+            {"_SOURCE_REALTIME_TIMESTAMP", Field::SourceRealtime},
+            {"TID", Field::Thread},
+            {"PRIORITY", Field::Priority},
+            {"_TRANSPORT", Field::Transport},
+            {"_PID", Field::Pid},
+            {"_EXE", Field::Executable},
+            {"_COMM", Field::Command},
+            {"SYSLOG_IDENTIFIER", Field::SyslogIdentifier},
+            {"SUBSYSTEM", Field::Subsystem},
+            {"CATEGORY", Field::Category},
+            {"MESSAGE", Field::Message},
+        };
+        EntryFields fields;
+        const void* data = nullptr;
+        std::size_t length = 0;
+        sd_journal_restart_data(j);
+        while (sd_journal_enumerate_available_data(j, &data, &length) > 0 && data != nullptr) {
+            const std::string_view whole(static_cast<const char*>(data), length);
+            const std::size_t equals = whole.find('=');
+            if (equals == std::string_view::npos) continue;
+            const std::string_view name = whole.substr(0, equals);
+            for (const auto& [known, field] : names) {
+                auto& slot = fields.values[std::size_t(field)];
+                if (name != known || slot) continue;
+                // The data goes away with the next field. Past the largest cap, a few bytes
+                // more than it tell sanitizeUtf8 that the text goes on.
+                slot.emplace(whole.substr(equals + 1, JournalReader::maxMessageBytes + 8));
+                break;
+            }
+        }
+        return fields;
+    }
+
+    [[nodiscard]] std::optional<std::string_view> value(Field field) const {
+        const auto& slot = values[std::size_t(field)];
+        return slot ? std::optional<std::string_view>(*slot) : std::nullopt;
+    }
+
+    /// The value as valid UTF-8, at most `cap` bytes; empty when absent.
+    [[nodiscard]] std::string text(Field field, std::size_t cap) const {
+        const auto v = value(field);
+        return v ? sanitizeUtf8(*v, cap) : std::string();
+    }
+};
 
 /// Plain decimal digits only: journal fields are text that anyone may have sent.
 template <typename Number>
@@ -136,7 +191,8 @@ bool JournalReader::current(LogRecord& record, std::uint64_t& storedUsec) {
     sd_journal* j = journal.get();
     if (sd_journal_get_realtime_usec(j, &storedUsec) < 0) return false;
     record = LogRecord();
-    const auto source = decimal<std::uint64_t>(field(j, "_SOURCE_REALTIME_TIMESTAMP"));
+    const EntryFields fields = EntryFields::read(j);
+    const auto source = decimal<std::uint64_t>(fields.value(Field::SourceRealtime));
     record.timestampUsec = source ? *source : storedUsec;
     std::uint64_t monotonic = 0;
     sd_id128_t boot{};
@@ -145,25 +201,25 @@ bool JournalReader::current(LogRecord& record, std::uint64_t& storedUsec) {
         record.bootUUID = uuidText(boot);
     }
     record.traceID = sequenceNumber(j);
-    record.threadID = decimal<std::uint64_t>(field(j, "TID")).value_or(0);
+    record.threadID = decimal<std::uint64_t>(fields.value(Field::Thread)).value_or(0);
 
-    const auto priority = decimal<int>(field(j, "PRIORITY"));
+    const auto priority = decimal<int>(fields.value(Field::Priority));
     record.messageType =
         priority && *priority <= 7 ? messageTypeForPriority(*priority) : MessageType::Default;
-    if (field(j, "_TRANSPORT") == std::optional<std::string_view>("kernel")) {
+    if (fields.value(Field::Transport) == std::optional<std::string_view>("kernel")) {
         record.processID = 0;
         record.processImagePath = "/kernel";
     } else {
-        const auto pid = decimal<std::int64_t>(field(j, "_PID"));
+        const auto pid = decimal<std::int64_t>(fields.value(Field::Pid));
         record.processID = pid && *pid <= INT32_MAX ? *pid : 0;
-        for (const char* name : {"_EXE", "_COMM", "SYSLOG_IDENTIFIER"}) {
-            record.processImagePath = text(j, name, maxFieldBytes);
+        for (const Field name : {Field::Executable, Field::Command, Field::SyslogIdentifier}) {
+            record.processImagePath = fields.text(name, maxFieldBytes);
             if (!record.processImagePath.empty()) break;
         }
     }
-    record.subsystem = text(j, "SUBSYSTEM", maxFieldBytes);
-    record.category = text(j, "CATEGORY", maxFieldBytes);
-    record.eventMessage = text(j, "MESSAGE", maxMessageBytes);
+    record.subsystem = fields.text(Field::Subsystem, maxFieldBytes);
+    record.category = fields.text(Field::Category, maxFieldBytes);
+    record.eventMessage = fields.text(Field::Message, maxMessageBytes);
     return true;
 }
 

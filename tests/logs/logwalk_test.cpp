@@ -1,0 +1,267 @@
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "logs/logarray.h"
+
+namespace varko::logs {
+namespace {
+
+// One visited element with its text copied out of the walk.
+struct Element {
+    bool object = false;
+    std::optional<std::string> timestamp, subsystem, image, message;
+    std::uint64_t cut = 0;
+    bool operator==(const Element&) const = default;
+};
+
+std::optional<std::string> own(const std::optional<std::string_view>& text) {
+    return text ? std::optional<std::string>(*text) : std::nullopt;
+}
+
+Element element(const LogFields* f) {
+    if (f == nullptr) return {};
+    return {true, own(f->timestamp), own(f->subsystem), own(f->processImagePath), own(f->eventMessage),
+            f->eventMessageCut};
+}
+
+struct Walked {
+    std::vector<Element> elements;
+    LogWalkSummary summary;
+    bool operator==(const Walked&) const = default;
+
+    std::vector<std::string> messages() const {
+        std::vector<std::string> out;
+        for (const Element& e : elements)
+            if (e.object) out.push_back(e.message.value_or("-"));
+        return out;
+    }
+};
+
+Walked whole(std::string_view json, std::uint64_t maxObjects = maxLogEntries) {
+    Walked w;
+    w.summary = walkLogArray(json, [&](const LogFields* f) { w.elements.push_back(element(f)); }, maxObjects);
+    return w;
+}
+
+Walked sliced(std::string_view json, std::size_t sliceBytes, unsigned threads,
+              std::uint64_t maxObjects = maxLogEntries) {
+    LogSlicedWalk walk(json, sliceBytes, maxObjects);
+    std::vector<std::vector<Element>> runs(walk.runCount());
+    Walked w;
+    w.summary = walk.walk(threads, [&](std::size_t run, const LogFields* f) { runs.at(run).push_back(element(f)); });
+    for (std::size_t run : walk.order()) w.elements.insert(w.elements.end(), runs[run].begin(), runs[run].end());
+    return w;
+}
+
+std::string entry(const std::string& message) { return R"({"eventMessage":")" + message + R"("})"; }
+
+TEST(LogWalk, AFaultCostsOnlyItsElement) {
+    using List = std::vector<std::string>;
+    struct Case {
+        std::string json;
+        List messages;
+        std::uint64_t skipped;
+        bool truncated = false, trailing = false, array = true;
+    } cases[] = {
+        {"", {}, 0, false, false, false},
+        {" \n ", {}, 0, false, false, false},
+        {"42", {}, 0, false, false, false},
+        {R"("text")", {}, 0, false, false, false},
+        {entry("object at the top"), {}, 0, false, false, false},
+        {"[]", {}, 0},
+        {"[ \n ]", {}, 0},
+        {"[", {}, 0, true},
+        {"[" + entry("a") + ",", {"a"}, 0, true},
+        {"[" + entry("a") + ",  ", {"a"}, 0, true},
+        {"[" + entry("a") + "," + entry("b"), {"a", "b"}, 0, true},  // whole, only the bracket is missing
+        {"[" + entry("a") + R"(,{"eventMessage":"b)", {"a"}, 1, true},
+        {"[" + entry("a") + R"(,{"eventMessage":"b"},{)", {"a", "b"}, 1, true},
+        {"[" + entry("a") + "] trailing", {"a"}, 0, false, true},
+        {"[" + entry("a") + "]\n", {"a"}, 0},
+        {"[" + entry("a") + ",]", {"a"}, 1},
+        {"[," + entry("a") + "]", {"a"}, 1},
+        {"[" + entry("a") + ",,," + entry("b") + "]", {"a", "b"}, 2},
+        {"[" + entry(R"(a\q)") + "," + entry("b") + "]", {"b"}, 1},
+        {"[" + entry(R"(a\u12)") + "," + entry("b") + "]", {"b"}, 1},
+        {"[" + entry("a") + ", 01, -, 1., 2e, tru, nul, " + entry("b") + "]", {"a", "b"}, 6},
+        {"[" + entry("a") + ", -0.5e+3, true, null, \"s\", [], {}, " + entry("b") + "]", {"a", "-", "b"}, 0},
+        {R"([{"eventMessage" "a"},)" + entry("b") + "]", {"b"}, 1},
+        {R"([{"eventMessage":},)" + entry("b") + "]", {"b"}, 1},
+        {R"([{"eventMessage":"a",},)" + entry("b") + "]", {"b"}, 1},
+        {R"([{"eventMessage":"a"} {"eventMessage":"b"},)" + entry("c") + "]", {"c"}, 1},
+        {"[" + entry("a") + "}," + entry("b") + "]", {"b"}, 1},  // a stray brace breaks only its element
+        // Brackets and commas inside strings, escaped quotes included, do not cut.
+        {"[" + entry(R"(},{\"x\\)") + "," + entry("c") + "]", {R"(},{"x\)", "c"}, 0},
+        // Unread values are checked for structure only.
+        {"[{\"formatString\":\"\\q \xff raw\x01\",\"n\":[1,{\"k\":\"\\x\"}],\"eventMessage\":\"kept\"}]", {"kept"}, 0},
+        // Brackets that do not pair up break the element, and its end is where they balance.
+        {R"([{"backtrace":[1,}],"eventMessage":"x"},)" + entry("y") + "]", {"y"}, 2},
+        {"[" + entry("a") + R"(,{"eventMessage":"b"]}, )" + entry("c") + "]", {"a", "c"}, 1},
+    };
+    for (const Case& c : cases) {
+        const Walked w = whole(c.json);
+        EXPECT_EQ(w.messages(), c.messages) << c.json;
+        EXPECT_EQ(w.summary.skipped, c.skipped) << c.json;
+        EXPECT_EQ(w.summary.truncated, c.truncated) << c.json;
+        EXPECT_EQ(w.summary.trailingText, c.trailing) << c.json;
+        EXPECT_EQ(w.summary.array, c.array) << c.json;
+        EXPECT_EQ(w.summary.clean(), c.array && c.skipped == 0 && !c.truncated && !c.trailing) << c.json;
+    }
+}
+
+TEST(LogWalk, NestingPastTheBoundBreaksOnlyItsElement) {
+    const auto nested = [](std::size_t depth) {
+        return R"({"backtrace":)" + std::string(depth, '[') + std::string(depth, ']') + R"(,"eventMessage":"deep"})";
+    };
+    const Walked w = whole("[" + nested(maxElementDepth) + "," + nested(maxElementDepth + 1) + "," +
+                           nested(1'000'000) + "," + entry("after") + "]");
+    EXPECT_EQ(w.messages(), (std::vector<std::string>{"deep", "after"}));
+    EXPECT_EQ(w.summary.skipped, 2u);
+}
+
+TEST(LogWalk, TextIsMendedNotRefused) {
+    struct Case {
+        std::string raw, shown;
+    } cases[] = {
+        {"a\xff" "b", "a\uFFFD" "b"},
+        {"\xc0\x80", "\uFFFD\uFFFD"},                    // overlong
+        {"\xed\xa0\x80", "\uFFFD\uFFFD\uFFFD"},          // an encoded surrogate
+        {"\xf4\x90\x80\x80", "\uFFFD\uFFFD\uFFFD\uFFFD"},  // past U+10FFFF
+        {"\xe2\x82", "\uFFFD"},                          // cut short before the quote
+        {"\xe2\x82\xac \xf0\x9f\x98\x80", "\u20AC \U0001F600"},
+        {std::string("nul\0here", 8), "nul\u2400here"},
+        {R"(esc\u0000aped)", "esc\u2400aped"},
+        {R"(\ud800)", "\uFFFD"},
+        {R"(\udc00x)", "\uFFFDx"},
+        {R"(\ud83d\u0041)", "\uFFFDA"},
+        {R"(\ud83d\ude00)", "\U0001F600"},
+        {"raw\ttab\nfeed\x01", "raw\ttab\nfeed\x01"},
+        {R"(\"\\\/\b\f\n\r\t)", "\"\\/\b\f\n\r\t"},
+    };
+    for (const Case& c : cases) {
+        const std::string json =
+            R"([{"subsystem":"com.apple.TCC","eventMessage":")" + c.raw + R"("},{"eventMessage":"next"}])";
+        const Walked w = whole(json);
+        ASSERT_EQ(w.elements.size(), 2u) << c.raw;
+        EXPECT_EQ(w.elements[0].message, c.shown) << c.raw;
+        EXPECT_EQ(w.elements[0].subsystem, "com.apple.TCC");
+        EXPECT_EQ(w.elements[1].message, "next");
+        EXPECT_TRUE(w.summary.clean());
+    }
+    // Keys are read the same way; one that only mends to a known key is not it.
+    const Walked keys = whole(R"([{"event\u004dessage":"escaped key","eventMessag\u0000":"x","sub\u0000system":"y"}])");
+    ASSERT_EQ(keys.elements.size(), 1u);
+    EXPECT_EQ(keys.elements[0].message, "escaped key");
+    EXPECT_EQ(keys.elements[0].subsystem, std::nullopt);
+}
+
+TEST(LogWalk, LongTextIsCutOnACharacterBoundaryAndCounted) {
+    const std::string ascii(maxMessageBytes + 10, 'x');
+    Walked w = whole("[" + entry(ascii) + "]");
+    ASSERT_EQ(w.elements.size(), 1u);
+    EXPECT_EQ(w.elements[0].message, std::string(maxMessageBytes, 'x'));
+    EXPECT_EQ(w.elements[0].cut, 10u);
+
+    // A two-byte character that does not fit is left out whole, and so is all after it.
+    const std::string straddling = std::string(maxMessageBytes - 1, 'x') + "\xc3\xa9yz";
+    w = whole("[" + entry(straddling) + "]");
+    EXPECT_EQ(w.elements[0].message, std::string(maxMessageBytes - 1, 'x'));
+    EXPECT_EQ(w.elements[0].cut, 4u);
+
+    // Escapes count as what they stand for; mended bytes as their U+FFFD.
+    w = whole("[" + entry(R"(\n)" + std::string(maxMessageBytes, 'y') + "\xff") + "]");
+    EXPECT_EQ(w.elements[0].message, "\n" + std::string(maxMessageBytes - 1, 'y'));
+    EXPECT_EQ(w.elements[0].cut, 1u + 3u);
+
+    // The other keys keep maxFieldBytes; only that much of a path is searched.
+    const std::string path = std::string(maxFieldBytes, 'p') + "/tccd";
+    w = whole(R"([{"processImagePath":")" + path + R"(","timestamp":")" + std::string(50, '1') + R"("}])");
+    EXPECT_EQ(w.elements[0].image, std::string(maxFieldBytes, 'p'));
+    EXPECT_EQ(w.elements[0].cut, 0u);
+}
+
+TEST(LogWalk, TruncationAtEveryByteKeepsTheEntriesBeforeTheCut) {
+    const std::vector<std::string> elements = {
+        R"({"timestamp":"2021-04-07 18:22:06.123456+0100","eventMessage":"one \" },{ ["})",
+        R"({"eventMessage":"two","backtrace":{"frames":[{"imageOffset":96812}]}})",
+        R"( 7)",
+        R"({"subsystem":"com.apple.TCC","eventMessage":"thr\u00e9e\n"})",
+    };
+    std::string json = "[";
+    std::vector<std::size_t> ends;  // just past each element
+    for (const std::string& e : elements) {
+        if (json.size() > 1) json += ",";
+        json += e;
+        ends.push_back(json.size());
+    }
+    json += "]";
+    for (std::size_t cut = 1; cut <= json.size(); ++cut) {
+        const std::string_view text(json.data(), cut);
+        std::size_t complete = 0;
+        while (complete < ends.size() && ends[complete] <= cut) ++complete;
+        // An element cut inside its text is skipped; one cut in its blanks is not there.
+        bool inside = false;
+        if (complete < ends.size()) {
+            const std::size_t start = ends[complete] - elements[complete].size();
+            inside = cut > start && text.substr(start).find_first_not_of(' ') != std::string_view::npos;
+        }
+        const Walked w = whole(text);
+        ASSERT_EQ(w.elements.size(), complete) << cut;
+        EXPECT_EQ(w.summary.skipped, inside ? 1u : 0u) << cut;
+        EXPECT_EQ(w.summary.truncated, cut < json.size()) << cut;
+        for (std::size_t slice : {1, 2, 7}) ASSERT_EQ(sliced(text, slice, 2), w) << cut << " in slices of " << slice;
+    }
+}
+
+TEST(LogWalk, ObjectsPastTheBoundAreNotRead) {
+    const Walked w = whole(R"([{},7,{"eventMessage":"second"},{},"x",{}])", 2);
+    ASSERT_EQ(w.elements.size(), 3u);
+    EXPECT_EQ(w.elements[2].message, "second");
+    EXPECT_TRUE(w.summary.limited);
+    EXPECT_EQ(w.summary.objects, 2u);
+    EXPECT_FALSE(whole(R"([{},7,{}])", 2).summary.limited);
+}
+
+TEST(LogWalk, SlicesAgreeWithTheWholeWalkWhereverTheCutsFall) {
+    std::string many = "[";
+    for (int i = 0; i < 40; ++i) many += std::string(i > 0 ? "," : "") + (i % 3 == 0 ? "{}" : entry(std::to_string(i)));
+    many += "]";
+    const std::string docs[] = {
+        many,
+        many.substr(0, many.size() / 2),
+        // Cuts inside strings and inside nested arrays of objects.
+        "[" + entry("},{ inside") + R"(,{"backtrace":[{"a":1},{"b":2}],"eventMessage":"n"},)" + entry("},{\\\"},{") +
+            "," + entry("e") + "]",
+        // The array closes early, and what follows looks like more elements.
+        "[" + entry("a") + "," + entry("b") + R"(] ,{"x":1},{"y":2},{"z":3},{})",
+        R"([ ]},{},{},{},{"eventMessage":"no"}])",
+        // One string over many cuts; an unbalanced quote; runs of backslashes.
+        R"([{"eventMessage":")" + std::string(20, '\\') + "\\\"" + [] {
+            std::string s;
+            for (int i = 0; i < 30; ++i) s += "},{";
+            return s;
+        }() + R"("},{"eventMessage":"z"}])",
+        R"([{"eventMessage":"a},{"eventMessage":"b"},{"c":1},{"eventMessage":"d"}])",
+        R"([{"eventMessage":"\\\\"},{"eventMessage":"\\\"},{\\"},{},{"eventMessage":"\\"}])",
+        // Broken elements on both sides of cuts.
+        R"([{},{"a":},{},{"b":[}]},{},{},{"c":"\q"},{},{"eventMessage":"last"}])",
+        R"([{},{},{},{}}},{},{},{]]},{},{}],{},{})",
+    };
+    for (const std::string& json : docs) {
+        for (const std::uint64_t bound : {maxLogEntries, std::uint64_t(0), std::uint64_t(1), std::uint64_t(5),
+                                          std::uint64_t(13), std::uint64_t(26)}) {
+            const Walked expected = whole(json, bound);
+            EXPECT_LE(expected.summary.objects, bound);
+            for (std::size_t slice = 1; slice <= 24; ++slice)
+                for (const unsigned threads : {1u, 3u})
+                    ASSERT_EQ(sliced(json, slice, threads, bound), expected)
+                        << json << "\nslices of " << slice << ", bound " << bound << ", threads " << threads;
+        }
+    }
+}
+
+}  // namespace
+}  // namespace varko::logs
