@@ -15,13 +15,15 @@ Writer::Writer(std::string_view fontName, const std::vector<Colour>& colours)
     : colourCount(int(colours.size())) {
     out = "{\\rtf1\\ansi\\ansicpg1252\\deff0\\uc1\n{\\fonttbl{\\f0\\fmodern\\fcharset0 ";
     // A font name ends at ';' in the table, and braces or backslashes would end the group.
+    const std::size_t nameStart = out.size();
     for (char c : fontName) {
         if (c == ';' || c == '{' || c == '}' || c == '\\' || static_cast<unsigned char>(c) < 0x20 ||
-            static_cast<unsigned char>(c) >= 0x80)
+            static_cast<unsigned char>(c) >= 0x7f)
             continue;
         out += c;
     }
-    if (fontName.empty()) out += "Courier";
+    // A name of nothing but those characters would leave the font unnamed.
+    if (out.size() == nameStart) out += "Courier";
     out += ";}}\n{\\colortbl;";
     for (const Colour& c : colours) {
         out += "\\red";
