@@ -1,19 +1,35 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <utility>
 #include <variant>
 
 namespace varko {
 
-/// What went wrong while reading untrusted bytes: where, and in words a user can act on.
+/// Why a read or a check failed, for callers that act on the kind rather than the words.
+enum class ErrorCode {
+    malformed,         ///< the bytes are there but contradict the format
+    truncated,         ///< the input ends before a structure it announces
+    unsupported,       ///< a kind or version that is valid but not read (an unknown magic, another format)
+    tooLarge,          ///< past a cap that no genuine file reaches: size, count, depth or expansion
+    unreadable,        ///< the operating system would not open or read it
+    refused,           ///< not followed on purpose: a link out of the item, a FIFO, a device
+    missing,           ///< a file, slice or blob that should be there is absent
+    invalidSignature,  ///< a hash, seal or signature does not match what it covers
+    untrusted,         ///< the signature matches, but its chain leads to no trusted root
+    toolFailed,        ///< a system tool gave no usable answer
+};
+
+/// What went wrong: its kind, where in the bytes, and words a user can act on.
 struct Error {
     std::uint64_t offset = 0;
     std::string message;
+    ErrorCode code;
 };
 
-/// A value or the error that prevented it. Readers return this and never throw.
+/// A value or the error that prevented it. Readers and checks return this and never throw.
 template <class T>
 class [[nodiscard]] Expected {
 public:
@@ -35,6 +51,21 @@ public:
 
 private:
     std::variant<T, Error> state;
+};
+
+/// Success that carries nothing, or the error: what a check returns.
+template <>
+class [[nodiscard]] Expected<void> {
+public:
+    Expected() = default;
+    Expected(Error error) : problem(std::move(error)) {}
+
+    [[nodiscard]] bool ok() const { return !problem; }
+    explicit operator bool() const { return ok(); }
+    [[nodiscard]] const Error& error() const { return *problem; }
+
+private:
+    std::optional<Error> problem;
 };
 
 }  // namespace varko
