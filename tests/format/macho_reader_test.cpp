@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <unistd.h>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -158,6 +159,8 @@ struct Broken {
     const char* what;
     std::function<void(Bytes&)> patch;
     std::string message;
+    ErrorCode code;
+    std::uint64_t offset;  ///< in the file, of the field or command at fault
 };
 
 void expectErrors(const Bytes& base, const std::vector<Broken>& cases) {
@@ -168,8 +171,12 @@ void expectErrors(const Bytes& base, const std::vector<Broken>& cases) {
         auto m = parse(b);
         ASSERT_FALSE(m);
         EXPECT_EQ(m.error().message, c.message);
+        EXPECT_EQ(m.error().code, c.code);
+        EXPECT_EQ(m.error().offset, c.offset);
     }
 }
+
+using enum ErrorCode;
 
 TEST(MachOReaderTest, RefusesBrokenThinHeadersWithExactReasons) {
     const std::string p = "truncated or malformed object (";
@@ -177,28 +184,32 @@ TEST(MachOReaderTest, RefusesBrokenThinHeadersWithExactReasons) {
         thin(Arch::Arm64),
         {
             {"cmdsize 0", [](Bytes& b) { putLE32(b, textCommand + 4, 0); },
-             p + "load command 0 cmdsize 0 is less than 8 bytes)"},
+             p + "load command 0 cmdsize 0 is less than 8 bytes)", malformed, textCommand},
             {"cmdsize past sizeofcmds", [](Bytes& b) { putLE32(b, signatureCommand + 4, 0x1000); },
-             p + "load command 3 extends past the end of the load commands)"},
+             p + "load command 3 extends past the end of the load commands)", malformed,
+             signatureCommand},
             {"cmdsize unaligned", [](Bytes& b) { putLE32(b, mainCommand + 4, 20); },
-             p + "load command 2 cmdsize 20 is not a multiple of 8)"},
+             p + "load command 2 cmdsize 20 is not a multiple of 8)", malformed, mainCommand},
             {"ncmds beyond sizeofcmds", [](Bytes& b) { putLE32(b, 16, 0xffffffff); },
-             p + "ncmds 4294967295 cannot fit in sizeofcmds 264)"},
+             p + "ncmds 4294967295 cannot fit in sizeofcmds 264)", malformed, 16},
             {"more commands than there are", [](Bytes& b) { putLE32(b, 16, 5); },
-             p + "load command 4 extends past the end of the load commands)"},
+             p + "load command 4 extends past the end of the load commands)", malformed, 296},
             {"sizeofcmds past the file", [](Bytes& b) { putLE32(b, 20, 0x100000); },
-             p + "load commands extend past the end of the file)"},
+             p + "load commands extend past the end of the file)", truncated, 20},
             {"sizeofcmds over the cap", [](Bytes& b) { putLE32(b, 20, (4u << 20) + 8); },
-             p + "sizeofcmds 4194312 is larger than the 4 MiB limit)"},
+             p + "sizeofcmds 4194312 is larger than the 4 MiB limit)", tooLarge, 20},
             {"signature past EOF", [](Bytes& b) { putLE32(b, signatureCommand + 8, 0x100000); },
              p + "load command 3 LC_CODE_SIGNATURE dataoff plus datasize extends past the end of "
-                 "the file)"},
+                 "the file)",
+             truncated, signatureCommand},
             {"signature size wraps",
              [](Bytes& b) { putLE32(b, signatureCommand + 12, 0xfffffff0); },
              p + "load command 3 LC_CODE_SIGNATURE dataoff plus datasize extends past the end of "
-                 "the file)"},
+                 "the file)",
+             truncated, signatureCommand},
             {"signature over the header", [](Bytes& b) { putLE32(b, signatureCommand + 8, 16); },
-             p + "load command 3 LC_CODE_SIGNATURE data overlaps the load commands)"},
+             p + "load command 3 LC_CODE_SIGNATURE data overlaps the load commands)", malformed,
+             signatureCommand},
             {"second signature command",
              [](Bytes& b) {
                  putLE32(b, mainCommand, macho::LC_CODE_SIGNATURE);
@@ -208,19 +219,22 @@ TEST(MachOReaderTest, RefusesBrokenThinHeadersWithExactReasons) {
                  putLE32(b, mainCommand + 20, 8);
                  putLE32(b, 16, 5);
              },
-             p + "load command 4 is a second LC_CODE_SIGNATURE)"},
+             p + "load command 4 is a second LC_CODE_SIGNATURE)", malformed, signatureCommand},
             {"signature cmdsize",
              [](Bytes& b) { putLE32(b, mainCommand, macho::LC_CODE_SIGNATURE); },
-             p + "load command 2 LC_CODE_SIGNATURE cmdsize 24 is not 16)"},
+             p + "load command 2 LC_CODE_SIGNATURE cmdsize 24 is not 16)", malformed, mainCommand},
             {"segment sections", [](Bytes& b) { putLE32(b, textCommand + 64, 1000); },
-             p + "load command 0 LC_SEGMENT_64 cmdsize 152 cannot hold its 1000 sections)"},
+             p + "load command 0 LC_SEGMENT_64 cmdsize 152 cannot hold its 1000 sections)",
+             malformed, textCommand},
             {"segment too small", [](Bytes& b) { putLE32(b, linkeditCommand + 4, 64); },
-             p + "load command 1 LC_SEGMENT_64 cmdsize 64 is too small)"},
+             p + "load command 1 LC_SEGMENT_64 cmdsize 64 is too small)", malformed,
+             linkeditCommand},
             {"segment past EOF", [](Bytes& b) { putLE32(b, linkeditCommand + 48, 0xffff0000); },
              p + "load command 1 LC_SEGMENT_64 fileoff plus filesize extends past the end of the "
-                 "file)"},
+                 "file)",
+             truncated, linkeditCommand},
             {"header cut", [](Bytes& b) { b.resize(20); },
-             p + "the mach header extends past the end of the file)"},
+             p + "the mach header extends past the end of the file)", truncated, 0},
         });
 }
 
@@ -230,45 +244,223 @@ TEST(MachOReaderTest, RefusesBrokenFatHeadersWithExactReasons) {
         universal(),
         {
             {"huge nfat_arch", [](Bytes& b) { putBE32(b, 4, 0xffffffff); },
-             f + "nfat_arch 4294967295 is more than 16)"},
+             f + "nfat_arch 4294967295 is more than 16)", tooLarge, 4},
             {"more slices than real files have", [](Bytes& b) { putBE32(b, 4, 17); },
-             f + "nfat_arch 17 is more than 16)"},
-            {"no arches", [](Bytes& b) { putBE32(b, 4, 0); }, f + "nfat_arch is 0)"},
+             f + "nfat_arch 17 is more than 16)", tooLarge, 4},
+            {"no arches", [](Bytes& b) { putBE32(b, 4, 0); }, f + "nfat_arch is 0)", malformed, 4},
             {"overlapping slices",
              [](Bytes& b) {
                  putBE32(b, fatArch(1) + 8, 4096);
                  putBE32(b, fatArch(1) + 16, 12);
              },
-             f + "fat_arch 1 (arm64) overlaps fat_arch 0 (x86_64))"},
+             f + "fat_arch 1 (arm64) overlaps fat_arch 0 (x86_64))", malformed, fatArch(1)},
             {"slice over the header", [](Bytes& b) { putBE32(b, fatArch(0) + 8, 0); },
-             f + "fat_arch 0 (x86_64) overlaps the fat header and arch table)"},
+             f + "fat_arch 0 (x86_64) overlaps the fat header and arch table)", malformed,
+             fatArch(0)},
             {"slice past EOF", [](Bytes& b) { putBE32(b, fatArch(1) + 12, 0xffffff00); },
-             f + "fat_arch 1 (arm64) offset plus size extends past the end of the file)"},
+             f + "fat_arch 1 (arm64) offset plus size extends past the end of the file)",
+             truncated, fatArch(1)},
             {"empty slice", [](Bytes& b) { putBE32(b, fatArch(1) + 12, 0); },
-             f + "fat_arch 1 (arm64) size is 0)"},
+             f + "fat_arch 1 (arm64) size is 0)", malformed, fatArch(1)},
             {"same arch twice",
              [](Bytes& b) {
                  putBE32(b, fatArch(1), macho::CPU_TYPE_X86_64);
                  putBE32(b, fatArch(1) + 4, macho::CPU_SUBTYPE_X86_64_ALL);
              },
-             f + "fat_arch 1 (x86_64) has the same architecture as fat_arch 0)"},
+             f + "fat_arch 1 (x86_64) has the same architecture as fat_arch 0)", malformed,
+             fatArch(1)},
             {"misaligned", [](Bytes& b) { putBE32(b, fatArch(1) + 16, 15); },
-             f + "fat_arch 1 (arm64) offset 16384 is not aligned to 2^15)"},
+             f + "fat_arch 1 (arm64) offset 16384 is not aligned to 2^15)", malformed, fatArch(1)},
             {"huge align", [](Bytes& b) { putBE32(b, fatArch(1) + 16, 200); },
-             f + "fat_arch 1 (arm64) align 2^200 is more than 2^15)"},
+             f + "fat_arch 1 (arm64) align 2^200 is more than 2^15)", malformed, fatArch(1)},
             {"table past EOF", [](Bytes& b) { b.resize(20); },
-             f + "the fat_arch table extends past the end of the file)"},
+             f + "the fat_arch table extends past the end of the file)", truncated, 8},
+            {"header cut", [](Bytes& b) { b.resize(6); },
+             f + "the fat header extends past the end of the file)", truncated, 0},
             {"slice cputype", [](Bytes& b) { putLE32(b, 16384 + 4, macho::CPU_TYPE_X86_64); },
              "truncated or malformed object (slice 1 (arm64): cputype 0x1000007 in the mach header "
-             "does not "
-             "match the fat_arch)"},
+             "does not match the fat_arch)",
+             malformed, 16384 + 4},
             {"slice load command", [](Bytes& b) { putLE32(b, 16384 + textCommand + 4, 0); },
              "truncated or malformed object (slice 1 (arm64): load command 0 cmdsize 0 is less "
-             "than 8 bytes)"},
+             "than 8 bytes)",
+             malformed, 16384 + textCommand},
             {"nested fat", [](Bytes& b) { putBE32(b, 4096, 0xcafebabe); },
              "truncated or malformed object (slice 0 (x86_64): not a Mach-O file (magic "
-             "0xcafebabe))"},
+             "0xcafebabe))",
+             unsupported, 4096},
         });
+}
+
+/// Puts a 16-byte linkedit_data_command and an 8-byte filler where LC_MAIN was, so that a
+/// generated 64-bit file gains one more range in __LINKEDIT.
+void replaceMain(Bytes& b, std::uint32_t cmd, std::uint32_t dataoff, std::uint32_t datasize) {
+    putLE32(b, mainCommand, cmd);
+    putLE32(b, mainCommand + 4, 16);
+    putLE32(b, mainCommand + 8, dataoff);
+    putLE32(b, mainCommand + 12, datasize);
+    putLE32(b, mainCommand + 16, macho::LC_UUID);
+    putLE32(b, mainCommand + 20, 8);
+    putLE32(b, 16, 5);
+}
+
+/// LC_SYMTAB has LC_MAIN's size, so it takes its place whole.
+void symtabForMain(Bytes& b, std::uint32_t symoff, std::uint32_t nsyms, std::uint32_t stroff,
+                   std::uint32_t strsize) {
+    putLE32(b, mainCommand, macho::LC_SYMTAB);
+    putLE32(b, mainCommand + 4, 24);
+    putLE32(b, mainCommand + 8, symoff);
+    putLE32(b, mainCommand + 12, nsyms);
+    putLE32(b, mainCommand + 16, stroff);
+    putLE32(b, mainCommand + 20, strsize);
+}
+
+// Generated layout: load commands end at 296, code runs to the signature at `sig`, and the
+// signature fills __LINKEDIT to the end of the file.
+TEST(MachOReaderTest, LinkeditRangesStayInsideItAndApart) {
+    const Bytes base = thin(Arch::Arm64);
+    const std::uint32_t sig = getLE32(base, signatureCommand + 8);
+    const std::uint32_t sigSize = getLE32(base, signatureCommand + 12);
+    ASSERT_EQ(sig, 368u);
+    const std::string p = "truncated or malformed object (load command ";
+    const std::string signature = "LC_CODE_SIGNATURE data at offset " + std::to_string(sig) +
+                                  " with a size of " + std::to_string(sigSize);
+    expectErrors(
+        base,
+        {
+            {"signature in __TEXT",
+             [&](Bytes& b) { putLE32(b, signatureCommand + 8, sig - 64); },
+             p + "3 LC_CODE_SIGNATURE data lies outside the __LINKEDIT segment)", malformed,
+             signatureCommand},
+            {"signature past the end of __LINKEDIT",
+             [&](Bytes& b) { putLE32(b, linkeditCommand + 48, sigSize - 1); },
+             p + "3 LC_CODE_SIGNATURE data lies outside the __LINKEDIT segment)", malformed,
+             signatureCommand},
+            {"no __LINKEDIT", [](Bytes& b) { b[linkeditCommand + 17] = std::byte{'X'}; },
+             p + "3 LC_CODE_SIGNATURE has no __LINKEDIT segment to lie in)", malformed,
+             signatureCommand},
+            {"function starts inside the signature",
+             [&](Bytes& b) { replaceMain(b, macho::LC_FUNCTION_STARTS, sig + 8, 16); },
+             p + "4 " + signature + ", overlaps load command 2 LC_FUNCTION_STARTS data at offset " +
+                 std::to_string(sig + 8) + " with a size of 16)",
+             malformed, signatureCommand},
+            {"exports trie over the signature's first byte",
+             [&](Bytes& b) { replaceMain(b, macho::LC_DYLD_EXPORTS_TRIE, sig - 16, 17); },
+             p + "4 " + signature + ", overlaps load command 2 LC_DYLD_EXPORTS_TRIE data at offset " +
+                 std::to_string(sig - 16) + " with a size of 17)",
+             malformed, signatureCommand},
+            {"string table over the symbols",
+             [](Bytes& b) { symtabForMain(b, 304, 2, 320, 8); },
+             p + "2 LC_SYMTAB string table at offset 320 with a size of 8, overlaps load command 2 "
+                 "LC_SYMTAB symbol table at offset 304 with a size of 32)",
+             malformed, mainCommand},
+            {"symbols over the signature", [&](Bytes& b) { symtabForMain(b, sig - 16, 2, 0, 0); },
+             p + "3 " + signature + ", overlaps load command 2 LC_SYMTAB symbol table at offset " +
+                 std::to_string(sig - 16) + " with a size of 32)",
+             malformed, signatureCommand},
+            {"linkedit command of the wrong size",
+             [](Bytes& b) { putLE32(b, mainCommand, macho::LC_DATA_IN_CODE); },
+             p + "2 LC_DATA_IN_CODE cmdsize 24 is not 16)", malformed, mainCommand},
+            {"dysymtab of the wrong size",
+             [](Bytes& b) { putLE32(b, mainCommand, macho::LC_DYSYMTAB); },
+             p + "2 LC_DYSYMTAB cmdsize 24 is not 80)", malformed, mainCommand},
+        });
+
+    const struct {
+        const char* what;
+        std::function<void(Bytes&)> patch;
+    } accepted[] = {
+        {"function starts just before the signature",
+         [&](Bytes& b) { replaceMain(b, macho::LC_FUNCTION_STARTS, sig - 16, 16); }},
+        {"empty data in code inside the signature",
+         [&](Bytes& b) { replaceMain(b, macho::LC_DATA_IN_CODE, sig + 8, 0); }},
+        {"strings right after the symbols", [](Bytes& b) { symtabForMain(b, 304, 2, 336, 8); }},
+        {"signature at the very end of __LINKEDIT",
+         [&](Bytes& b) {
+             putLE32(b, signatureCommand + 8, sig + 16);
+             putLE32(b, signatureCommand + 12, sigSize - 16);
+         }},
+    };
+    for (const auto& c : accepted) {
+        SCOPED_TRACE(c.what);
+        Bytes b = base;
+        c.patch(b);
+        auto m = parse(b);
+        EXPECT_TRUE(m) << m.error().message;
+    }
+}
+
+/// A big-endian (PowerPC) file of two commands: __LINKEDIT and the signature that fills it.
+Bytes bigEndianFile(bool is64) {
+    const std::size_t header = is64 ? 32 : 28;
+    const std::size_t segment = is64 ? 72 : 56;
+    Bytes b(0x1100);
+    putBE32(b, 0, is64 ? macho::MH_MAGIC_64 : macho::MH_MAGIC);
+    putBE32(b, 4, is64 ? macho::CPU_TYPE_POWERPC64 : macho::CPU_TYPE_POWERPC);
+    putBE32(b, 12, macho::MH_EXECUTE);
+    putBE32(b, 16, 2);
+    putBE32(b, 20, static_cast<std::uint32_t>(segment + 16));
+    putBE32(b, 24, macho::MH_PIE);
+    putBE32(b, header, is64 ? macho::LC_SEGMENT_64 : macho::LC_SEGMENT);
+    putBE32(b, header + 4, static_cast<std::uint32_t>(segment));
+    std::memcpy(b.data() + header + 8, "__LINKEDIT", 10);
+    if (is64) {
+        putBE64(b, header + 24, 0x100004000);
+        putBE64(b, header + 32, 0x4000);
+        putBE64(b, header + 40, 0x1000);
+        putBE64(b, header + 48, 0x100);
+    } else {
+        putBE32(b, header + 24, 0x4000);
+        putBE32(b, header + 28, 0x4000);
+        putBE32(b, header + 32, 0x1000);
+        putBE32(b, header + 36, 0x100);
+    }
+    putBE32(b, header + segment - 16, macho::VM_PROT_READ);
+    const std::size_t cs = header + segment;
+    putBE32(b, cs, macho::LC_CODE_SIGNATURE);
+    putBE32(b, cs + 4, 16);
+    putBE32(b, cs + 8, 0x1000);
+    putBE32(b, cs + 12, 0x100);
+    return b;
+}
+
+TEST(MachOReaderTest, ReadsBigEndianSlicesOfEachWidth) {
+    for (bool is64 : {false, true}) {
+        SCOPED_TRACE(is64);
+        auto m = parse(bigEndianFile(is64));
+        ASSERT_TRUE(m) << m.error().message;
+        const auto& s = m->slices()[0];
+        EXPECT_TRUE(s.bigEndian);
+        EXPECT_EQ(s.is64, is64);
+        EXPECT_EQ(s.archName(), is64 ? "ppc64" : "ppc");
+        EXPECT_EQ(s.fileType, macho::MH_EXECUTE);
+        EXPECT_EQ(s.flags, macho::MH_PIE);
+        const auto* linkedit = s.segment("__LINKEDIT");
+        ASSERT_NE(linkedit, nullptr);
+        EXPECT_EQ(linkedit->vmaddr, is64 ? 0x100004000u : 0x4000u);
+        EXPECT_EQ(linkedit->fileoff, 0x1000u);
+        EXPECT_EQ(linkedit->filesize, 0x100u);
+        EXPECT_EQ(linkedit->maxprot, macho::VM_PROT_READ);
+        ASSERT_TRUE(s.codeSignature);
+        EXPECT_EQ(s.codeSignature->dataoff, 0x1000u);
+        EXPECT_EQ(s.codeSignature->datasize, 0x100u);
+    }
+}
+
+TEST(MachOReaderTest, StructReadsStayInsideTheirBytes) {
+    const Bytes bytes(40);
+    const struct {
+        std::uint64_t offset;
+        bool fits;
+    } cases[] = {{0, true}, {8, true}, {9, false}, {40, false}, {41, false}, {~0ull, false},
+                 {~0ull - 31, false}};
+    for (const auto& c : cases) {
+        auto read = macho::readStruct<macho::fat_arch_64>(bytes, c.offset, true);
+        EXPECT_EQ(read.ok(), c.fits) << c.offset;
+        if (!read) {
+            EXPECT_EQ(read.error().code, truncated);
+        }
+    }
 }
 
 /// Every prefix of a signed file goes through the whole reader without a fault; only the
@@ -280,12 +472,16 @@ TEST(MachOReaderTest, EveryTruncationIsRefusedWithoutFault) {
             auto m = parse(cut);
             ASSERT_FALSE(m) << n;
             ASSERT_FALSE(m.error().message.empty());
+            // Too short to carry a magic is another kind of file; longer is a cut one.
+            ASSERT_EQ(m.error().code, n < 4 ? unsupported : truncated) << n;
         }
     }
     const Bytes fat = universal();
     for (std::size_t n = 0; n < fat.size(); n += 7) {
         const Bytes cut(fat.begin(), fat.begin() + static_cast<std::ptrdiff_t>(n));
-        ASSERT_FALSE(parse(cut)) << n;
+        auto m = parse(cut);
+        ASSERT_FALSE(m) << n;
+        ASSERT_EQ(m.error().code, n < 4 ? unsupported : truncated) << n;
     }
 }
 
@@ -342,7 +538,7 @@ public:
     std::uint64_t size() const override { return fileSize; }
     std::optional<Error> readInto(std::uint64_t offset, std::span<std::byte> out) const override {
         if (offset > fileSize || out.size() > fileSize - offset)
-            return Error{offset, "past the end"};
+            return Error{offset, "past the end", ErrorCode::truncated};
         std::fill(out.begin(), out.end(), std::byte{0});
         for (const auto& [at, bytes] : parts)
             for (std::size_t i = 0; i < bytes.size(); ++i)
@@ -357,7 +553,8 @@ private:
 };
 
 /// A universal file of `count` i386 slices, each `sliceSize` bytes of zeros but for a header
-/// with `sizeofcmds` and, when `signatureSize` is set, one LC_CODE_SIGNATURE of that size.
+/// with `sizeofcmds` and, when `signatureSize` is set, an LC_CODE_SIGNATURE of that size and
+/// the __LINKEDIT it fills (sizeofcmds 72).
 SparseSource manySlices(std::uint32_t count, std::uint64_t sliceSize, std::uint32_t sizeofcmds,
                         std::uint32_t signatureSize) {
     const std::uint64_t stride = (sliceSize + 4095) / 4096 * 4096;
@@ -372,18 +569,23 @@ SparseSource manySlices(std::uint32_t count, std::uint64_t sliceSize, std::uint3
         putBE32(table, 16 + 20 * i, static_cast<std::uint32_t>(offset));
         putBE32(table, 20 + 20 * i, static_cast<std::uint32_t>(sliceSize));
         putBE32(table, 24 + 20 * i, 12);
-        Bytes header(28 + (signatureSize ? 16 : 0));
+        Bytes header(28 + (signatureSize ? 72 : 0));
         putLE32(header, 0, macho::MH_MAGIC);
         putLE32(header, 4, macho::CPU_TYPE_X86);
         putLE32(header, 8, i);
         putLE32(header, 12, macho::MH_EXECUTE);
-        putLE32(header, 16, signatureSize ? 1 : 0);
+        putLE32(header, 16, signatureSize ? 2 : 0);
         putLE32(header, 20, sizeofcmds);
         if (signatureSize) {
             putLE32(header, 28, macho::LC_CODE_SIGNATURE);
             putLE32(header, 32, 16);
             putLE32(header, 36, 4096);
             putLE32(header, 40, signatureSize);
+            putLE32(header, 44, macho::LC_SEGMENT);
+            putLE32(header, 48, 56);
+            std::memcpy(header.data() + 52, "__LINKEDIT", 10);
+            putLE32(header, 76, 4096);
+            putLE32(header, 80, signatureSize);
         }
         source.put(offset, header);
     }
@@ -407,13 +609,14 @@ TEST(MachOReaderTest, SlicesTogetherAreBoundedAsOneFile) {
         EXPECT_TRUE(two) << two.error().message;
     }
     {
-        const SparseSource source = manySlices(3, 61u << 20, 16, 60u << 20);
+        const SparseSource source = manySlices(3, 61u << 20, 72, 60u << 20);
         auto m = macho::MachOFile::create(source);
         ASSERT_FALSE(m);
         EXPECT_EQ(m.error().message,
                   s2 + "load command 0 LC_CODE_SIGNATURE datasize 62914560 takes the "
                        "signatures of all slices past the 128 MiB limit)");
-        EXPECT_TRUE(macho::MachOFile::create(manySlices(2, 61u << 20, 16, 60u << 20)));
+        auto two = macho::MachOFile::create(manySlices(2, 61u << 20, 72, 60u << 20));
+        EXPECT_TRUE(two) << two.error().message;
     }
 }
 

@@ -16,7 +16,8 @@ namespace {
 Error outside(std::uint64_t offset, std::uint64_t length, std::uint64_t size) {
     return Error{offset, "read of " + std::to_string(length) + " bytes at offset " +
                              std::to_string(offset) + " extends past the end of the file (" +
-                             std::to_string(size) + " bytes)"};
+                             std::to_string(size) + " bytes)",
+                 ErrorCode::truncated};
 }
 
 }  // namespace
@@ -74,8 +75,13 @@ std::optional<Error> FileSource::readInto(std::uint64_t offset, std::span<std::b
         const ssize_t n =
             ::pread(fd, out.data() + done, out.size() - done, static_cast<off_t>(offset + done));
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return Error{offset + done, std::string("read failed: ") + std::strerror(errno)};
-        if (n == 0) return Error{offset + done, "the file became shorter while being read"};
+        if (n < 0)
+            return Error{offset + done, std::string("read failed: ") + std::strerror(errno),
+                         ErrorCode::unreadable};
+        // Its size was taken on open: the bytes it promised have run out.
+        if (n == 0)
+            return Error{offset + done, "the file became shorter while being read",
+                         ErrorCode::truncated};
         done += static_cast<std::size_t>(n);
     }
     return std::nullopt;
