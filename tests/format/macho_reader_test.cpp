@@ -593,29 +593,35 @@ SparseSource manySlices(std::uint32_t count, std::uint64_t sliceSize, std::uint3
     return source;
 }
 
-// Each slice within its own bounds, but together more than any real file holds.
+// Each slice within its own bounds, but together more than any real file holds: two such
+// slices are read, a third is refused before its bytes are.
 TEST(MachOReaderTest, SlicesTogetherAreBoundedAsOneFile) {
     const std::string s2 = "truncated or malformed object (slice 2 (i386): ";
-    {
-        const SparseSource source = manySlices(3, 4u << 20, 3u << 20, 0);
+    const struct {
+        std::uint64_t sliceSize;
+        std::uint32_t sizeofcmds, signatureSize;
+        std::string message;
+        std::uint64_t offset;  ///< slice 2 starts at 4096 plus two strides
+    } cases[] = {
+        {4u << 20, 3u << 20, 0,
+         s2 + "sizeofcmds 3145728 takes the load commands of all slices past the 8 MiB limit)",
+         4096 + (8u << 20) + 20},
+        {61u << 20, 72, 60u << 20,
+         s2 + "load command 0 LC_CODE_SIGNATURE datasize 62914560 takes the signatures of all "
+              "slices past the 128 MiB limit)",
+         4096 + (122u << 20) + 28},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.message);
+        const SparseSource source = manySlices(3, c.sliceSize, c.sizeofcmds, c.signatureSize);
         CountingSource counting(source);
         auto m = macho::MachOFile::create(counting);
         ASSERT_FALSE(m);
-        EXPECT_EQ(
-            m.error().message,
-            s2 + "sizeofcmds 3145728 takes the load commands of all slices past the 8 MiB limit)");
+        EXPECT_EQ(m.error().message, c.message);
+        EXPECT_EQ(m.error().code, tooLarge);
+        EXPECT_EQ(m.error().offset, c.offset);
         EXPECT_LT(counting.bytes, 7u << 20);
-        auto two = macho::MachOFile::create(manySlices(2, 4u << 20, 3u << 20, 0));
-        EXPECT_TRUE(two) << two.error().message;
-    }
-    {
-        const SparseSource source = manySlices(3, 61u << 20, 72, 60u << 20);
-        auto m = macho::MachOFile::create(source);
-        ASSERT_FALSE(m);
-        EXPECT_EQ(m.error().message,
-                  s2 + "load command 0 LC_CODE_SIGNATURE datasize 62914560 takes the "
-                       "signatures of all slices past the 128 MiB limit)");
-        auto two = macho::MachOFile::create(manySlices(2, 61u << 20, 72, 60u << 20));
+        auto two = macho::MachOFile::create(manySlices(2, c.sliceSize, c.sizeofcmds, c.signatureSize));
         EXPECT_TRUE(two) << two.error().message;
     }
 }

@@ -83,41 +83,9 @@ struct LinkeditRange {
     std::uint64_t offset = 0;  ///< from the start of the slice
     std::uint64_t size = 0;
     std::uint32_t command = 0;  ///< index of the load command
-    std::uint32_t cmd = 0;
-    const char* table = "";  ///< which of the command's ranges
-    std::uint64_t at = 0;    ///< of the load command in the file, where an error points
+    std::uint32_t order = 0;    ///< of the claim, so that the later of two can be named
+    const char* table = "";     ///< which of the command's ranges
 };
-
-std::string describe(const LinkeditRange& r) {
-    return "load command " + std::to_string(r.command) + " " + commandName(r.cmd) + " " + r.table +
-           " at offset " + std::to_string(r.offset) + " with a size of " + std::to_string(r.size);
-}
-
-/// As LLVM's checkOverlappingElement, but sorted rather than pairwise, since a hostile file
-/// can hold half a million commands. The later of two overlapping ranges is the one named.
-Expected<void> checkOverlaps(std::vector<LinkeditRange> ranges, const std::string& context) {
-    // Empty ranges share no byte, whatever offset they give.
-    std::erase_if(ranges, [](const LinkeditRange& r) { return r.size == 0; });
-    std::vector<std::size_t> order(ranges.size());
-    for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
-    std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
-        return ranges[a].offset != ranges[b].offset ? ranges[a].offset < ranges[b].offset : a < b;
-    });
-    // Offsets and sizes come from 32-bit fields times small entry sizes: no sum overflows.
-    const auto end = [&](std::size_t i) { return ranges[i].offset + ranges[i].size; };
-    std::optional<std::size_t> reach;  // of those seen, the range that ends last
-    for (std::size_t i : order) {
-        if (reach && ranges[i].offset < end(*reach)) {
-            const LinkeditRange& later = ranges[std::max(i, *reach)];
-            const LinkeditRange& earlier = ranges[std::min(i, *reach)];
-            return malformedObject(later.at, context,
-                                   describe(later) + ", overlaps " + describe(earlier),
-                                   ErrorCode::malformed);
-        }
-        if (!reach || end(i) > end(*reach)) reach = i;
-    }
-    return {};
-}
 
 /// A command of one fixed size, such as linkedit_data_command; any other cmdsize is refused.
 template <class Command>
@@ -186,9 +154,20 @@ private:
                                  std::uint64_t at);
     Expected<void> symbolTables(const LoadCommand& lc, std::uint64_t at);
     Expected<void> signatureInLinkedit() const;
-    void claim(const LoadCommand& lc, std::uint64_t at, const char* table, std::uint64_t offset,
-               std::uint64_t count, std::uint64_t entrySize) {
-        ranges.push_back({offset, count * entrySize, lc.index, lc.cmd, table, at});
+    Expected<void> rangesApart();
+    void claim(const LoadCommand& lc, const char* table, std::uint64_t offset, std::uint64_t count,
+               std::uint64_t entrySize) {
+        ranges.push_back({offset, count * entrySize, lc.index,
+                          static_cast<std::uint32_t>(ranges.size()), table});
+    }
+    /// Where a load command that has been read starts in the file.
+    std::uint64_t commandAt(std::uint32_t index) const {
+        return slice.fileOffset + headerSize + slice.loadCommands[index].offset;
+    }
+    std::string describe(const LinkeditRange& r) const {
+        return "load command " + std::to_string(r.command) + " " +
+               commandName(slice.loadCommands[r.command].cmd) + " " + r.table + " at offset " +
+               std::to_string(r.offset) + " with a size of " + std::to_string(r.size);
     }
 
     Slice& slice;
@@ -229,7 +208,7 @@ Expected<void> CommandWalk::run(std::uint32_t ncmds) {
         offset += lc.cmdsize;
     }
     if (auto inside = signatureInLinkedit(); !inside) return inside;
-    return checkOverlaps(std::move(ranges), context);
+    return rangesApart();
 }
 
 Expected<void> CommandWalk::command(const LoadCommand& lc, std::uint64_t at) {
@@ -244,7 +223,7 @@ Expected<void> CommandWalk::command(const LoadCommand& lc, std::uint64_t at) {
         if (!c) return c.error();
         if (lc.cmd == LC_CODE_SIGNATURE)
             if (auto checked = codeSignature(lc, *c, at); !checked) return checked;
-        claim(lc, at, "data", c->dataoff, c->datasize, 1);
+        claim(lc, "data", c->dataoff, c->datasize, 1);
     } else if (lc.cmd == LC_SYMTAB || lc.cmd == LC_DYSYMTAB) {
         return symbolTables(lc, at);
     }
@@ -288,29 +267,28 @@ Expected<void> CommandWalk::symbolTables(const LoadCommand& lc, std::uint64_t at
     if (lc.cmd == LC_SYMTAB) {
         auto c = fixedCommand<symtab_command>(slice, lc, at, context);
         if (!c) return c.error();
-        claim(lc, at, "symbol table", c->symoff, c->nsyms, slice.is64 ? nlist64Size : nlistSize);
-        claim(lc, at, "string table", c->stroff, c->strsize, 1);
+        claim(lc, "symbol table", c->symoff, c->nsyms, slice.is64 ? nlist64Size : nlistSize);
+        claim(lc, "string table", c->stroff, c->strsize, 1);
         return {};
     }
     auto c = fixedCommand<dysymtab_command>(slice, lc, at, context);
     if (!c) return c.error();
-    claim(lc, at, "table of contents", c->tocoff, c->ntoc, tocEntrySize);
-    claim(lc, at, "module table", c->modtaboff, c->nmodtab, slice.is64 ? module64Size : moduleSize);
-    claim(lc, at, "reference table", c->extrefsymoff, c->nextrefsyms, referenceSize);
-    claim(lc, at, "indirect symbol table", c->indirectsymoff, c->nindirectsyms, indirectSymbolSize);
-    claim(lc, at, "external relocation table", c->extreloff, c->nextrel, relocationSize);
-    claim(lc, at, "local relocation table", c->locreloff, c->nlocrel, relocationSize);
+    claim(lc, "table of contents", c->tocoff, c->ntoc, tocEntrySize);
+    claim(lc, "module table", c->modtaboff, c->nmodtab, slice.is64 ? module64Size : moduleSize);
+    claim(lc, "reference table", c->extrefsymoff, c->nextrefsyms, referenceSize);
+    claim(lc, "indirect symbol table", c->indirectsymoff, c->nindirectsyms, indirectSymbolSize);
+    claim(lc, "external relocation table", c->extreloff, c->nextrel, relocationSize);
+    claim(lc, "local relocation table", c->locreloff, c->nlocrel, relocationSize);
     return {};
 }
 
-/// The signature is the last thing the linker lays into __LINKEDIT, and the loader maps
-/// it from there; anywhere else it would sit among what it seals.
+/// The linker and codesign put the signature last in __LINKEDIT, after all that it seals;
+/// anywhere else it would sit among the code and data that the loader maps.
 Expected<void> CommandWalk::signatureInLinkedit() const {
     if (!slice.codeSignature) return {};
     const CodeSignatureLocation& loc = *slice.codeSignature;
-    const LoadCommand& lc = slice.loadCommands[loc.commandIndex];
-    const std::uint64_t at = slice.fileOffset + headerSize + lc.offset;
-    const std::string cs = "load command " + std::to_string(lc.index) + " LC_CODE_SIGNATURE";
+    const std::uint64_t at = commandAt(loc.commandIndex);
+    const std::string cs = "load command " + std::to_string(loc.commandIndex) + " LC_CODE_SIGNATURE";
     const Segment* linkedit = slice.segment("__LINKEDIT");
     if (!linkedit)
         return malformedObject(at, context, cs + " has no __LINKEDIT segment to lie in",
@@ -320,6 +298,30 @@ Expected<void> CommandWalk::signatureInLinkedit() const {
         loc.dataoff + loc.datasize > linkedit->fileoff + linkedit->filesize)
         return malformedObject(at, context, cs + " data lies outside the __LINKEDIT segment",
                                ErrorCode::malformed);
+    return {};
+}
+
+/// As LLVM's checkOverlappingElement, but sorted rather than pairwise, since a hostile file
+/// can hold half a million commands.
+Expected<void> CommandWalk::rangesApart() {
+    // Empty ranges share no byte, whatever offset they give.
+    std::erase_if(ranges, [](const LinkeditRange& r) { return r.size == 0; });
+    std::sort(ranges.begin(), ranges.end(), [](const LinkeditRange& a, const LinkeditRange& b) {
+        return a.offset != b.offset ? a.offset < b.offset : a.order < b.order;
+    });
+    // Offsets and sizes come from 32-bit fields times small entry sizes: no sum overflows.
+    const auto end = [](const LinkeditRange& r) { return r.offset + r.size; };
+    const LinkeditRange* reach = nullptr;  // of those before, the one that ends last
+    for (const LinkeditRange& r : ranges) {
+        if (reach && r.offset < end(*reach)) {
+            const auto& [later, earlier] = r.order > reach->order ? std::pair(&r, reach)
+                                                                  : std::pair(reach, &r);
+            return malformedObject(commandAt(later->command), context,
+                                   describe(*later) + ", overlaps " + describe(*earlier),
+                                   ErrorCode::malformed);
+        }
+        if (!reach || end(r) > end(*reach)) reach = &r;
+    }
     return {};
 }
 
