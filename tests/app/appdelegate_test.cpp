@@ -12,6 +12,7 @@
 #include "app/helpwindowcontroller.h"
 #include "app/updatecheck.h"
 #include "httpserver.h"
+#include "logs/ui/logwindowcontroller.h"
 #include "support/faketool.h"
 
 namespace varko {
@@ -195,7 +196,7 @@ TEST_F(LaunchTest, LogWindowsOpenAndCloseNewestFirst) {
     delegate.openLogwindow();
     delegate.openLogwindow();
     ASSERT_EQ(delegate.myLogWindow.size(), 2);
-    QPointer<QMainWindow> first = delegate.myLogWindow[0], second = delegate.myLogWindow[1];
+    QPointer<LogWindowController> first = delegate.myLogWindow[0], second = delegate.myLogWindow[1];
     EXPECT_EQ(second->windowTitle(), "Log Window");
     first->close();  // by its close button: the entry stays
     EXPECT_EQ(delegate.myLogWindow.size(), 2);
@@ -220,7 +221,7 @@ TEST_F(LaunchTest, ElCapitanGetsNoLogWindow) {
 TEST_F(LaunchTest, HelpWindowsShowTheWholeHelpScaledToTheView) {
     for (int i = 0; i < 3; ++i) delegate.openHelp();
     ASSERT_EQ(delegate.myHelpWindow.size(), 3);
-    auto* help = qobject_cast<HelpWindowController*>(delegate.myHelpWindow.last().data());
+    HelpWindowController* help = delegate.myHelpWindow.last();
     ASSERT_NE(help, nullptr);
     QApplication::processEvents();
     HelpViewController* view = help->viewController();
