@@ -10,6 +10,7 @@
 #include "app/erroralert.h"
 #include "app/helpviewcontroller.h"
 #include "app/helpwindowcontroller.h"
+#include "app/resources.h"
 #include "app/updatecheck.h"
 #include "httpserver.h"
 #include "logs/ui/logwindowcontroller.h"
@@ -225,7 +226,10 @@ TEST_F(LaunchTest, HelpWindowsShowTheWholeHelpScaledToTheView) {
     ASSERT_NE(help, nullptr);
     QApplication::processEvents();
     HelpViewController* view = help->viewController();
-    ASSERT_TRUE(view->thePDFDocument) << "the help PDF is built beside the program";
+    const Expected<void> loaded = view->loadHelpDocument();
+    ASSERT_TRUE(loaded) << "the help PDF is built beside the program: " << loaded.error().message;
+    ASSERT_TRUE(view->thePDFDocument);
+    EXPECT_EQ(resourcePath("NoSuchHelp.pdf").error().code, ErrorCode::missing);
     EXPECT_GE(view->helpPDFView->pageCount(), 2);
     ASSERT_FALSE(view->helpPDFView->pageLabels().empty());
     const QPixmap page = view->helpPDFView->pageLabels().front()->pixmap();
