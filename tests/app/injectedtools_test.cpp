@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <QScopeGuard>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <utility>
 
 #include "app/appdelegate.h"
 #include "app/erroralert.h"
@@ -29,11 +31,11 @@ TEST(InjectedTools, EveryToolAnswerComesFromTheToolSetGivenAtTheTop) {
     QSettings().clear();
     QSettings().setValue("noUpdateCheck", true);  // the update check is no tool and needs a network
     std::vector<Alert> alerts;
-    const AlertRunner saved = alertRunner();
-    alertRunner() = [&alerts](const Alert& alert) {
+    const AlertRunner saved = std::exchange(alertRunner(), [&alerts](const Alert& alert) {
         alerts.push_back(alert);
         return alertFirstButtonReturn;
-    };
+    });
+    const auto restore = qScopeGuard([&saved] { alertRunner() = saved; });
 
     QTemporaryDir dir;
     FakeTool codesign(dir, "codesign"), spctl(dir, "spctl"), pkgutil(dir, "pkgutil"), id(dir, "id"),
@@ -54,22 +56,25 @@ TEST(InjectedTools, EveryToolAnswerComesFromTheToolSetGivenAtTheTop) {
         QFile entry(folder + "/entry");
         ASSERT_TRUE(entry.open(QIODevice::WriteOnly));
     }
-    const tools::ToolSet fakes = tools::ToolSet::withPrograms({{tools::codesignPath, codesign.program()},
-                                                               {tools::spctlPath, spctl.program()},
-                                                               {tools::pkgutilPath, pkgutil.program()},
-                                                               {tools::idPath, id.program()},
-                                                               {tools::logPath, log.program()},
-                                                               {tools::hdiutilPath, hdiutil.program()}})
-                                     .withProfile(profile);
+    const tools::ToolSet fakes =
+        tools::ToolSet::withPrograms({{tools::codesignPath, codesign.program()},
+                                      {tools::spctlPath, spctl.program()},
+                                      {tools::pkgutilPath, pkgutil.program()},
+                                      {tools::idPath, id.program()},
+                                      {tools::logPath, log.program()},
+                                      {tools::hdiutilPath, hdiutil.program()}})
+            .withProfile(profile);
 
     {
         AppDelegate delegate(fakes);
         // The launch probe asks the fakes; the system's id and log would fail it.
         delegate.launchEnvironment.systemVersion = [] { return std::pair<int, int>(13, 0); };
         const QString app = testing::makeBundle(
-            dir, "Fake.app", testing::xmlPlist("<key>CFBundleIdentifier</key><string>com.example.fake</string>\n"));
+            dir, "Fake.app",
+            testing::xmlPlist("<key>CFBundleIdentifier</key><string>com.example.fake</string>\n"));
         delegate.applicationDidFinishLaunching({app});
-        EXPECT_EQ(alerts.size(), 0u) << (alerts.empty() ? "" : alerts.front().informativeText.toStdString());
+        EXPECT_EQ(alerts.size(), 0u)
+            << (alerts.empty() ? "" : alerts.front().informativeText.toStdString());
         EXPECT_TRUE(id.ran());
 
         const QList<DocumentWindowController*> windows = delegate.documents().windows();
@@ -78,30 +83,31 @@ TEST(InjectedTools, EveryToolAnswerComesFromTheToolSetGivenAtTheTop) {
         QSignalSpy finished(view, &ViewController::signatureChecksFinished);
         ASSERT_TRUE(finished.wait(20000));
         const QString path = windows.first()->document()->theInfo->path();
-        EXPECT_EQ(view->reportText().toStdString(),
-                  ("App path: " + path +
-                      "\napp ID: com.example.fake\nversion: [none]\nbuild: [none]\nSDK version: [none]\n\n"
-                      "Usage Descriptions:\n\nEntitlements:\ncom.example.fake-entitlement : 1\n"
-                      "\nApp signature check:\nfake spctl: accepted\nsource=Fake Assessor\n"
-                      "\ncodesign check:\nfake codesign: verified\n\n")
-                      .toStdString());
+        EXPECT_EQ(
+            view->reportText().toStdString(),
+            ("App path: " + path +
+             "\napp ID: com.example.fake\nversion: [none]\nbuild: [none]\nSDK version: [none]\n\n"
+             "Usage Descriptions:\n\nEntitlements:\ncom.example.fake-entitlement : 1\n"
+             "\nApp signature check:\nfake spctl: accepted\nsource=Fake Assessor\n"
+             "\ncodesign check:\nfake codesign: verified\n\n")
+                .toStdString());
 
         delegate.windowMenuItem("Open Log Browser")->trigger();
         ASSERT_EQ(delegate.myLogWindow.size(), 1);
-        auto* logWindow = qobject_cast<LogWindowController*>(delegate.myLogWindow.first().data());
+        LogWindowController* logWindow = delegate.myLogWindow.first();
         ASSERT_NE(logWindow, nullptr);
         QSignalSpy fetched(logWindow->viewController(), &LogViewController::logQueryFinished);
         logWindow->viewController()->getLogButton->click();
         ASSERT_TRUE(fetched.wait(20000));
         EXPECT_TRUE(log.arguments().contains("--predicate"));
-        EXPECT_TRUE(logWindow->viewController()->logs.size() == 1 && logWindow->viewController()->logs[0]->children.size() == 2);
+        EXPECT_TRUE(logWindow->viewController()->logs.size() == 1 &&
+                    logWindow->viewController()->logs[0]->children.size() == 2);
 
         delegate.mountDiskImage(dir.filePath("Fake.dmg"));
         EXPECT_EQ(hdiutil.arguments(), (QStringList{"attach", dir.filePath("Fake.dmg")}));
         EXPECT_TRUE(alerts.empty());
         for (DocumentWindowController* w : windows) delete w;
     }
-    alertRunner() = saved;
 }
 
 }  // namespace
