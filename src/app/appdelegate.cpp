@@ -1,39 +1,35 @@
 #include "app/appdelegate.h"
 
 #include <QApplication>
-#include <QFileInfo>
-#include <QFileOpenEvent>
 #include <QDir>
 #include <QFileDialog>
-#include <QMainWindow>
+#include <QFileInfo>
 #include <QSettings>
 
 #include "app/erroralert.h"
-
-#include "logs/ui/logviewcontroller.h"
+#include "app/helpwindowcontroller.h"
 #include "logs/ui/logwindowcontroller.h"
-#include "report/ui/documentwindowcontroller.h"
-#include "report/ui/viewcontroller.h"
 
 namespace varko {
 
 AppDelegate::AppDelegate(tools::ToolSet toolSet, QObject* parent)
     : QObject(parent), launchEnvironment(LaunchEnvironment::system(toolSet)),
-      runningVersion(QCoreApplication::applicationVersion()), tools(toolSet), storyboard(toolSet),
+      runningVersion(QCoreApplication::applicationVersion()), tools(toolSet),
+      storyboard(toolSet, [this](QMenuBar& bar, QMenu& fileMenu) { addApplicationMenus(bar, fileMenu); }),
       documentController(storyboard) {
     createActions();
 #ifdef Q_OS_MACOS
+    // What the menu bar shows while no window is open; each window shows its own.
     sharedMenuBar = new QMenuBar(nullptr);
-    fillMenuBar(sharedMenuBar);
+    addApplicationMenus(*sharedMenuBar, *addInertWindowMenus(*sharedMenuBar, nullptr));
 #endif
-    qApp->installEventFilter(this);
-    connect(qApp, &QApplication::focusChanged, this, &AppDelegate::updateActions);
     connect(&documentController, &DocumentController::recentDocumentsChanged, this,
-            &AppDelegate::rebuildRecentMenu);
+            &AppDelegate::rebuildRecentMenus);
 }
 
 AppDelegate::~AppDelegate() {
-    for (const QPointer<QMainWindow>& w : myLogWindow + myHelpWindow) delete w.data();
+    for (const QPointer<LogWindowController>& w : myLogWindow) delete w.data();
+    for (const QPointer<HelpWindowController>& w : myHelpWindow) delete w.data();
     delete sharedMenuBar;
 }
 
@@ -43,39 +39,17 @@ void AppDelegate::createActions() {
     connect(openAction, &QAction::triggered, this,
             [this] { documentController.showOpenDialog(QApplication::activeWindow()); });
 
-    closeAction = new QAction(tr("&Close"), this);
-    closeAction->setShortcut(QKeySequence::Close);
-    connect(closeAction, &QAction::triggered, this, [] {
-        if (QWidget* window = QApplication::activeWindow()) window->close();
-    });
-
-    saveReportAction = new QAction(tr("&Save Report…"), this);
-    saveReportAction->setShortcut(QKeySequence::Save);
-    connect(saveReportAction, &QAction::triggered, this, [this] {
-        if (ViewController* view = activeInspection()) view->saveButton();
-        else if (LogViewController* log = activeLogView()) log->savelogButtonAction();
-    });
+    mountAction = new QAction(tr("&Mount Disk Image…"), this);
+    connect(mountAction, &QAction::triggered, this, &AppDelegate::mountDMG);
 
     quitAction = new QAction(tr("&Quit"), this);
     quitAction->setShortcut(QKeySequence::Quit);
     quitAction->setMenuRole(QAction::QuitRole);
     connect(quitAction, &QAction::triggered, qApp, &QApplication::closeAllWindows);
 
-    biggerAction = new QAction(tr("&Bigger"), this);
-    biggerAction->setShortcuts({QKeySequence::ZoomIn, QKeySequence(Qt::CTRL | Qt::Key_Equal)});
-    connect(biggerAction, &QAction::triggered, this, [this] {
-        if (ViewController* view = activeInspection()) view->incFontSize();
-        else if (LogViewController* log = activeLogView()) log->incFontSize();
-    });
-    smallerAction = new QAction(tr("S&maller"), this);
-    smallerAction->setShortcut(QKeySequence::ZoomOut);
-    connect(smallerAction, &QAction::triggered, this, [this] {
-        if (ViewController* view = activeInspection()) view->decFontSize();
-        else if (LogViewController* log = activeLogView()) log->decFontSize();
-    });
-
-    mountAction = new QAction(tr("&Mount Disk Image…"), this);
-    connect(mountAction, &QAction::triggered, this, &AppDelegate::mountDMG);
+    clearRecentAction = new QAction(tr("Clear Menu"), this);
+    connect(clearRecentAction, &QAction::triggered, &documentController,
+            &DocumentController::clearRecentDocuments);
 
     // The launch sequence finds these two by their titles.
     auto* openLog = new QAction(QStringLiteral("Open Log Browser"), this);
@@ -98,66 +72,44 @@ void AppDelegate::createActions() {
     status->setEnabled(false);
     helpMenuActions = {help, support, updatesPage, status};
     updates.updateStatusItem = status;
-
-    clearRecentAction = new QAction(tr("Clear Menu"), this);
-    connect(clearRecentAction, &QAction::triggered, &documentController,
-            &DocumentController::clearRecentDocuments);
-    updateActions();
 }
 
-void AppDelegate::fillMenuBar(QMenuBar* bar) {
-    QMenu* file = bar->addMenu(tr("&File"));
-    file->addAction(openAction);
-    QMenu* recent = file->addMenu(tr("Open &Recent"));
+void AppDelegate::addApplicationMenus(QMenuBar& bar, QMenu& fileMenu) {
+    QAction* windowItems = fileMenu.actions().value(0);
+    fileMenu.insertAction(windowItems, openAction);
+    auto* recent = new QMenu(tr("Open &Recent"), &fileMenu);
+    fileMenu.insertMenu(windowItems, recent);
     recentMenus << recent;
     connect(recent, &QObject::destroyed, this, [this, recent] { recentMenus.removeAll(recent); });
-    file->addSeparator();
-    file->addAction(closeAction);
-    file->addAction(saveReportAction);
-    file->addSeparator();
-    file->addAction(mountAction);
-    file->addSeparator();
-    file->addAction(quitAction);
-    QMenu* view = bar->addMenu(tr("&View"));
-    view->addAction(biggerAction);
-    view->addAction(smallerAction);
-    QMenu* windowMenu = bar->addMenu(tr("&Window"));
-    windowMenu->addActions(windowMenuActions);
-    QMenu* helpMenu = bar->addMenu(tr("&Help"));
+    fillRecentMenu(recent);
+    fileMenu.insertSeparator(windowItems);
+    fileMenu.addSeparator();
+    fileMenu.addAction(mountAction);
+    fileMenu.addSeparator();
+    fileMenu.addAction(quitAction);
+
+    bar.addMenu(tr("&Window"))->addActions(windowMenuActions);
+    QMenu* helpMenu = bar.addMenu(tr("&Help"));
     helpMenu->addActions(helpMenuActions.mid(0, 3));
     helpMenu->addSeparator();
     helpMenu->addAction(helpMenuActions.last());
-    rebuildRecentMenu();
 }
 
-void AppDelegate::installMenus(QMainWindow* window) {
-    if (sharedMenuBar) return;
-    fillMenuBar(window->menuBar());
-}
-
-void AppDelegate::rebuildRecentMenu() {
+void AppDelegate::fillRecentMenu(QMenu* menu) {
     const QStringList recent = documentController.recentDocuments();
-    for (QMenu* menu : recentMenus) {
-        menu->clear();
-        for (const QString& path : recent) {
-            QAction* item = menu->addAction(QFileInfo(path).fileName());
-            item->setToolTip(path);
-            connect(item, &QAction::triggered, this, [this, path] { documentController.openDocument(path); });
-        }
-        menu->addSeparator();
-        menu->addAction(clearRecentAction);
-        clearRecentAction->setEnabled(!recent.isEmpty());
+    menu->clear();
+    for (const QString& path : recent) {
+        QAction* item = menu->addAction(QFileInfo(path).fileName());
+        item->setToolTip(path);
+        connect(item, &QAction::triggered, this, [this, path] { documentController.openDocument(path); });
     }
+    menu->addSeparator();
+    menu->addAction(clearRecentAction);
+    clearRecentAction->setEnabled(!recent.isEmpty());
 }
 
-ViewController* AppDelegate::activeInspection() const {
-    auto* window = qobject_cast<DocumentWindowController*>(QApplication::activeWindow());
-    return window ? window->viewController() : nullptr;
-}
-
-LogViewController* AppDelegate::activeLogView() const {
-    auto* window = qobject_cast<LogWindowController*>(QApplication::activeWindow());
-    return window ? window->viewController() : nullptr;
+void AppDelegate::rebuildRecentMenus() {
+    for (QMenu* menu : recentMenus) fillRecentMenu(menu);
 }
 
 void AppDelegate::openLogwindow() {
@@ -165,17 +117,14 @@ void AppDelegate::openLogwindow() {
         showErrorAlert(QStringLiteral("El Capitan doesn't support log features."));
         return;
     }
-    auto* window = qobject_cast<QMainWindow*>(
-        storyboard.instantiateController(QLatin1String(Storyboard::logWindowController)));
-    if (window == nullptr) return;
-    installMenus(window);
+    LogWindowController* window = storyboard.instantiateLogWindow();
     window->show();
     myLogWindow << window;
 }
 
 void AppDelegate::closeLogwindow() {
     if (myLogWindow.isEmpty()) return;
-    QPointer<QMainWindow> newest = myLogWindow.takeLast();
+    QPointer<LogWindowController> newest = myLogWindow.takeLast();
     if (newest) {
         newest->close();
         newest->deleteLater();
@@ -183,10 +132,7 @@ void AppDelegate::closeLogwindow() {
 }
 
 void AppDelegate::openHelp() {
-    auto* window = qobject_cast<QMainWindow*>(
-        storyboard.instantiateController(QLatin1String(Storyboard::helpWindowController)));
-    if (window == nullptr) return;
-    installMenus(window);
+    HelpWindowController* window = storyboard.instantiateHelpWindow();
     window->show();
     myHelpWindow << window;
 }
@@ -197,19 +143,11 @@ void AppDelegate::openUpdates() { openWebPage(QStringLiteral(VARKO_UPDATES_PAGE_
 
 void AppDelegate::openWebPage(const QString& address) { updates.openUrl(QUrl(address)); }
 
-namespace {
-
-QAction* itemWithTitle(const QList<QAction*>& items, const QString& title) {
-    for (QAction* a : items)
-        if (a->text() == title) return a;
+QAction* AppDelegate::windowMenuItem(const QString& title) const {
+    for (QAction* item : windowMenuActions)
+        if (item->text() == title) return item;
     return nullptr;
 }
-
-}  // namespace
-
-QAction* AppDelegate::windowMenuItem(const QString& title) const { return itemWithTitle(windowMenuActions, title); }
-
-QAction* AppDelegate::helpMenuItem(const QString& title) const { return itemWithTitle(helpMenuActions, title); }
 
 void AppDelegate::runLaunchSequence() {
     // A changed bundle could report anything; nothing it says is worth showing.
@@ -280,28 +218,6 @@ void AppDelegate::mountDiskImage(const QString& path) {
     if (run.succeeded()) return;
     runAlert({Alert::Style::Critical, QStringLiteral("Couldn't mount Disk Image:") + path,
               QStringLiteral("Please try again in the Finder."), {QStringLiteral("OK")}});
-}
-
-void AppDelegate::updateActions() {
-    const bool inspecting = activeInspection() != nullptr;
-    const bool logging = activeLogView() != nullptr;
-    saveReportAction->setEnabled(inspecting || logging);
-    biggerAction->setEnabled(inspecting || logging);
-    smallerAction->setEnabled(inspecting || logging);
-
-    closeAction->setEnabled(QApplication::activeWindow() != nullptr);
-}
-
-bool AppDelegate::eventFilter(QObject* watched, QEvent* event) {
-    // Finder's "Open With" and drops on the Dock icon arrive as file-open events.
-    if (watched == qApp && event->type() == QEvent::FileOpen) {
-        documentController.openDocument(static_cast<QFileOpenEvent*>(event)->file());
-        return true;
-    }
-    if (event->type() == QEvent::Show)
-        if (auto* window = qobject_cast<DocumentWindowController*>(watched); window && window->menuBar()->actions().isEmpty())
-            installMenus(window);
-    return QObject::eventFilter(watched, event);
 }
 
 void AppDelegate::applicationDidFinishLaunching(const QStringList& items) {

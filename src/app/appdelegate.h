@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QAction>
-#include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
 #include <QObject>
@@ -13,16 +12,17 @@
 
 namespace varko {
 
-class ViewController;
-class LogViewController;
+class HelpWindowController;
+class LogWindowController;
 
-/// The application's one delegate: its menus, the launch sequence, the log and
-/// help windows, and how items reach documents.
+/// The application's one delegate: its own menu items, the launch sequence, the
+/// log and help windows, and how items reach documents. Each window owns the
+/// actions that work on it; the delegate adds the application's items to its menus.
 class AppDelegate final : public QObject {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(AppDelegate)
 public:
-    explicit AppDelegate(tools::ToolSet tools = tools::ToolSet::system(), QObject* parent = nullptr);
+    explicit AppDelegate(tools::ToolSet tools, QObject* parent = nullptr);
     ~AppDelegate() override;
 
     /// Runs the launch sequence, then opens the items named at start. Varko makes no
@@ -38,9 +38,9 @@ public:
 
     /// Log browser windows opened and not yet closed through `closeLogwindow`, newest
     /// last; a window closed with its close button keeps its entry.
-    QList<QPointer<QMainWindow>> myLogWindow;
+    QList<QPointer<LogWindowController>> myLogWindow;
     /// Every help window opened, newest last.
-    QList<QPointer<QMainWindow>> myHelpWindow;
+    QList<QPointer<HelpWindowController>> myHelpWindow;
     /// The macOS version code: the 10.x minor number, 16 for 11, 17 for later.
     qint64 osVersion = 10;
     /// What the launch sequence consults; tests replace it before running it.
@@ -50,11 +50,8 @@ public:
 
     [[nodiscard]] DocumentController& documents() { return documentController; }
     [[nodiscard]] UpdateChecker& updateChecker() { return updates; }
-    /// Gives a window the application's menus (one shared menu bar on macOS).
-    void installMenus(QMainWindow* window);
-    /// The menu's actions by title, as the launch sequence finds them.
+    /// The Window menu's item by title, as the launch sequence finds it.
     [[nodiscard]] QAction* windowMenuItem(const QString& title) const;
-    [[nodiscard]] QAction* helpMenuItem(const QString& title) const;
 
 public slots:
     void openLogwindow();
@@ -66,35 +63,30 @@ public slots:
     /// Attaches the disk image at `path`; a failure is told in an alert.
     void mountDiskImage(const QString& path);
 
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
-
 private:
     bool selfCheckFailed = false;
 
     void createActions();
-    void fillMenuBar(QMenuBar* bar);
-    void rebuildRecentMenu();
-    void updateActions();
+    /// Adds the application's items to a window's menu bar: Open… and Open Recent
+    /// before the window's own File items, Mount Disk Image… and Quit after them,
+    /// then the Window and Help menus.
+    void addApplicationMenus(QMenuBar& bar, QMenu& fileMenu);
+    void fillRecentMenu(QMenu* menu);
+    void rebuildRecentMenus();
     void openWebPage(const QString& address);
-    [[nodiscard]] ViewController* activeInspection() const;
-    [[nodiscard]] LogViewController* activeLogView() const;
 
     tools::ToolSet tools;
     Storyboard storyboard;
     DocumentController documentController;
     UpdateChecker updates;
     QAction* openAction = nullptr;
-    QAction* closeAction = nullptr;
-    QAction* saveReportAction = nullptr;
     QAction* mountAction = nullptr;
     QAction* quitAction = nullptr;
-    QAction* biggerAction = nullptr;
-    QAction* smallerAction = nullptr;
     QAction* clearRecentAction = nullptr;
     QList<QAction*> windowMenuActions;
     QList<QAction*> helpMenuActions;
     QList<QMenu*> recentMenus;
+    /// The menu bar while no window is open; only macOS shows one then.
     QMenuBar* sharedMenuBar = nullptr;
 };
 

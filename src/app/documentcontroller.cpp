@@ -59,8 +59,7 @@ DocumentWindowController* DocumentController::openDocument(const QString& path) 
         return nullptr;
     }
 
-    auto* window = qobject_cast<DocumentWindowController*>(
-        storyboard.instantiateController(Storyboard::documentWindowController));
+    DocumentWindowController* window = storyboard.instantiateDocumentWindow();
     window->readDocument(QUrl::fromLocalFile(QFileInfo(QDir::cleanPath(path)).absoluteFilePath()), type.typeName,
                          tools::visibleControls(QFileInfo(QDir::cleanPath(path)).fileName()));
     connect(window, &DocumentWindowController::itemsDropped, this, &DocumentController::openDocuments);

@@ -78,20 +78,23 @@ HelpViewController::HelpViewController(QWidget* parent) : QWidget(parent) {
 
 void HelpViewController::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
-    if (!event->spontaneous()) loadHelpDocument();
+    // A help that can't be shown leaves an empty window; the user has nothing to act on.
+    if (!event->spontaneous()) (void)loadHelpDocument();
 }
 
-void HelpViewController::loadHelpDocument() {
-    const QString path = resourcePath(QStringLiteral("VarkoHelp.pdf"));
-    if (path.isEmpty()) return;
-    std::shared_ptr<Poppler::Document> document(Poppler::Document::load(path).release());
+Expected<void> HelpViewController::loadHelpDocument() {
+    const Expected<QString> path = resourcePath(QStringLiteral("VarkoHelp.pdf"));
+    if (!path) return path.error();
+    std::shared_ptr<Poppler::Document> document(Poppler::Document::load(*path).release());
     if (!document || document->isLocked()) {
         thePDFDocument.reset();
         helpPDFView->setDocument(nullptr);
-        return;
+        return Error{0, document ? "the help document is locked" : "the help document can't be read",
+                     document ? ErrorCode::unsupported : ErrorCode::malformed};
     }
     thePDFDocument = document;
     helpPDFView->setDocument(document);
+    return {};
 }
 
 }  // namespace varko

@@ -6,6 +6,8 @@
 #include <memory>
 #include <vector>
 
+#include "format/expected.h"
+
 namespace Poppler {
 class Document;
 }
@@ -51,9 +53,9 @@ public:
     std::shared_ptr<Poppler::Document> thePDFDocument;
     PdfView* helpPDFView = nullptr;
 
-    /// Reads "VarkoHelp.pdf" afresh and shows it; a missing or broken file leaves
-    /// the view as it is, without a message.
-    void loadHelpDocument();
+    /// Reads "VarkoHelp.pdf" afresh and shows it. A missing file leaves the view as
+    /// it is; one that Poppler can't open or that is locked empties it.
+    Expected<void> loadHelpDocument();
 
 protected:
     void showEvent(QShowEvent* event) override;

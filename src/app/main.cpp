@@ -1,11 +1,10 @@
-#include <QApplication>
-
 #include "app/appdelegate.h"
+#include "app/application.h"
 #include "tools/pathbytes.h"
 #include "tools/toolrun.h"
 
 int main(int argc, char** argv) {
-    QApplication app(argc, argv);
+    varko::Application app(argc, argv);
     QApplication::setOrganizationName("Varko");
     QApplication::setApplicationName("Varko");
     QApplication::setApplicationVersion(VARKO_VERSION);
@@ -17,7 +16,9 @@ int main(int argc, char** argv) {
 #endif
     // Quitting must not wait for a tool that is still verifying or hangs.
     QObject::connect(&app, &QCoreApplication::aboutToQuit, [] { varko::tools::endAllRuns(); });
-    varko::AppDelegate delegate;
+    varko::AppDelegate delegate(varko::tools::ToolSet::system());
+    QObject::connect(&app, &varko::Application::fileOpenRequested, &delegate.documents(),
+                     &varko::DocumentController::openDocument);
     // From argv itself: Qt's decoding would lose the bytes of a name that is not UTF-8.
     QStringList items;
     for (int i = 1; i < argc; ++i) items << varko::tools::pathFromSystem(argv[i]);

@@ -6,7 +6,7 @@
 
 namespace varko {
 
-QString resourcePath(const QString& name) {
+Expected<QString> resourcePath(const QString& name) {
     const QDir programDir(QCoreApplication::applicationDirPath());
     const QStringList candidates = {
 #ifdef Q_OS_MACOS
@@ -18,7 +18,7 @@ QString resourcePath(const QString& name) {
     };
     for (const QString& path : candidates)
         if (QFileInfo(path).isFile()) return QFileInfo(path).canonicalFilePath();
-    return {};
+    return Error{0, name.toStdString() + " is not installed with Varko", ErrorCode::missing};
 }
 
 }  // namespace varko

@@ -1,27 +1,43 @@
 #pragma once
 
-#include <QString>
-#include <QWidget>
+#include <functional>
 
 #include "tools/toolset.h"
 
+class QMenu;
+class QMenuBar;
+
 namespace varko {
 
-/// Makes the application's window controllers by their identifiers, as the main
-/// storyboard would.
+class DocumentWindowController;
+class HelpWindowController;
+class LogWindowController;
+
+/// Makes the application's windows, as the main storyboard would: each with the
+/// tool set, its own actions and menus, and the application's menu items added by
+/// `addApplicationMenus`. A window keeps its storyboard identifier as its object name.
 class Storyboard final {
 public:
-    explicit Storyboard(tools::ToolSet tools) : tools(std::move(tools)) {}
+    /// Adds the application's items to a new window's menu bar, around its File menu.
+    using MenuInstaller = std::function<void(QMenuBar& bar, QMenu& fileMenu)>;
+
+    explicit Storyboard(tools::ToolSet tools, MenuInstaller addApplicationMenus = {})
+        : tools(std::move(tools)), addApplicationMenus(std::move(addApplicationMenus)) {}
 
     static constexpr auto documentWindowController = "Document Window Controller";
     static constexpr auto logWindowController = "Log Window Controller";
     static constexpr auto helpWindowController = "Help Window Controller";
 
-    /// A new window controller, or null for an unknown identifier.
-    [[nodiscard]] QWidget* instantiateController(const QString& identifier) const;
+    [[nodiscard]] DocumentWindowController* instantiateDocumentWindow() const;
+    [[nodiscard]] LogWindowController* instantiateLogWindow() const;
+    [[nodiscard]] HelpWindowController* instantiateHelpWindow() const;
 
 private:
+    template <class Window>
+    Window* finish(Window* window, const char* identifier) const;
+
     tools::ToolSet tools;
+    MenuInstaller addApplicationMenus;
 };
 
 }  // namespace varko

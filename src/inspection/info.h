@@ -25,7 +25,7 @@ public:
     /// `isApp` is the document's app flag; for anything else only `url` and
     /// `bundle` are set and no tool runs.
     /// Raising `cancel` ends the code-signing tool's run early (its window closed).
-    Info(const QUrl& url, bool isApp, const tools::ToolSet& tools = tools::ToolSet::system(),
+    Info(const QUrl& url, bool isApp, const tools::ToolSet& tools,
          const tools::CancelFlag& cancel = {});
 
     QUrl url;

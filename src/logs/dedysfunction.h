@@ -12,7 +12,7 @@ namespace varko::logs {
 /// each a plain yes or no. Nothing is cached between calls.
 class deDysfunction final {
 public:
-    explicit deDysfunction(tools::ToolSet tools = tools::ToolSet::system());
+    explicit deDysfunction(tools::ToolSet tools);
 
     /// Brings the system settings to the Language & Region pane, where the clock can
     /// be switched to 24-hour time.

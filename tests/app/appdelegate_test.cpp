@@ -10,8 +10,10 @@
 #include "app/erroralert.h"
 #include "app/helpviewcontroller.h"
 #include "app/helpwindowcontroller.h"
+#include "app/resources.h"
 #include "app/updatecheck.h"
 #include "httpserver.h"
+#include "logs/ui/logwindowcontroller.h"
 #include "support/faketool.h"
 
 namespace varko {
@@ -195,7 +197,7 @@ TEST_F(LaunchTest, LogWindowsOpenAndCloseNewestFirst) {
     delegate.openLogwindow();
     delegate.openLogwindow();
     ASSERT_EQ(delegate.myLogWindow.size(), 2);
-    QPointer<QMainWindow> first = delegate.myLogWindow[0], second = delegate.myLogWindow[1];
+    QPointer<LogWindowController> first = delegate.myLogWindow[0], second = delegate.myLogWindow[1];
     EXPECT_EQ(second->windowTitle(), "Log Window");
     first->close();  // by its close button: the entry stays
     EXPECT_EQ(delegate.myLogWindow.size(), 2);
@@ -220,11 +222,14 @@ TEST_F(LaunchTest, ElCapitanGetsNoLogWindow) {
 TEST_F(LaunchTest, HelpWindowsShowTheWholeHelpScaledToTheView) {
     for (int i = 0; i < 3; ++i) delegate.openHelp();
     ASSERT_EQ(delegate.myHelpWindow.size(), 3);
-    auto* help = qobject_cast<HelpWindowController*>(delegate.myHelpWindow.last().data());
+    HelpWindowController* help = delegate.myHelpWindow.last();
     ASSERT_NE(help, nullptr);
     QApplication::processEvents();
     HelpViewController* view = help->viewController();
-    ASSERT_TRUE(view->thePDFDocument) << "the help PDF is built beside the program";
+    const Expected<void> loaded = view->loadHelpDocument();
+    ASSERT_TRUE(loaded) << "the help PDF is built beside the program: " << loaded.error().message;
+    ASSERT_TRUE(view->thePDFDocument);
+    EXPECT_EQ(resourcePath("NoSuchHelp.pdf").error().code, ErrorCode::missing);
     EXPECT_GE(view->helpPDFView->pageCount(), 2);
     ASSERT_FALSE(view->helpPDFView->pageLabels().empty());
     const QPixmap page = view->helpPDFView->pageLabels().front()->pixmap();

@@ -197,21 +197,4 @@ TEST_F(DocumentControllerTest, QuitEndsARunningTool) {
     EXPECT_TRUE(waitUntilEnded(pid));
 }
 
-TEST(AppDelegateTest, MakesNoUntitledDocumentAndGivesWindowsTheirMenus) {
-    EXPECT_FALSE(AppDelegate::applicationShouldOpenUntitledFile());
-    QTemporaryDir dir;
-    AppDelegate delegate(tools::ToolSet::withPrograms({}));
-    DocumentWindowController* w = delegate.documents().openDocument(makeBundle(dir, "M.app", xmlPlist("")));
-    ASSERT_NE(w, nullptr);
-    QApplication::processEvents();
-    QStringList menus;
-    for (QAction* a : w->menuBar()->actions()) menus << a->text();
-    EXPECT_EQ(menus, QStringList({"&File", "&View", "&Window", "&Help"}));
-    QStringList file;
-    for (QAction* a : w->menuBar()->actions().first()->menu()->actions())
-        if (!a->isSeparator()) file << a->text();
-    EXPECT_EQ(file, QStringList({"&Open…", "Open &Recent", "&Close", "&Save Report…", "&Mount Disk Image…", "&Quit"}));
-    delete w;
-}
-
 }  // namespace

@@ -31,7 +31,7 @@ protected:
 };
 
 TEST_F(Probe, ClockScriptIsTheFiveLines) {
-    const deDysfunction p;
+    const deDysfunction p(tools::ToolSet::withPrograms({}));
     EXPECT_EQ(p.setClockScript.size(), 173);
     EXPECT_EQ(p.setClockScript.split('\n').size(), 5);
     EXPECT_TRUE(p.setClockScript.endsWith("end tell"));
@@ -119,7 +119,7 @@ TEST_F(Probe, TwelveHourClockFailsWithoutRunningTheTool) {
 }
 
 TEST_F(Probe, OwnClockRoundTripIsTwentyFourHour) {
-    const deDysfunction p;
+    const deDysfunction p(tools::ToolSet::withPrograms({}));
     EXPECT_EQ(p.roundTripLocalTime("2021-04-07 18:22:06"), std::optional<QString>("2021-04-07 18:22:06"));
 }
 

@@ -27,7 +27,7 @@ class LogViewController final : public QWidget {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(LogViewController)
 public:
-    explicit LogViewController(tools::ToolSet tools = tools::ToolSet::system(), QWidget* parent = nullptr);
+    explicit LogViewController(tools::ToolSet tools, QWidget* parent = nullptr);
     ~LogViewController() override;
 
     static constexpr auto windowTitle = "Log Window";

@@ -4,24 +4,38 @@
 
 #include "tools/toolset.h"
 
+class QAction;
+class QMenu;
+
 namespace varko {
 
 class LogViewController;
 
-/// A log browser window; its content is a `LogViewController`.
+/// A log browser window; its content is a `LogViewController`. The window owns the
+/// actions that work on it and the menus that hold them.
 class LogWindowController final : public QMainWindow {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(LogWindowController)
 public:
-    explicit LogWindowController(tools::ToolSet tools = tools::ToolSet::system(), QWidget* parent = nullptr);
+    explicit LogWindowController(tools::ToolSet tools, QWidget* parent = nullptr);
 
     [[nodiscard]] LogViewController* viewController() const { return content; }
+    /// The File menu, to which the application adds its own items.
+    [[nodiscard]] QMenu* fileMenu() const { return file; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    void createActions();
+    void createMenus();
+
     LogViewController* content = nullptr;
+    QAction* closeAction = nullptr;
+    QAction* saveAction = nullptr;
+    QAction* biggerAction = nullptr;
+    QAction* smallerAction = nullptr;
+    QMenu* file = nullptr;
 };
 
 }  // namespace varko

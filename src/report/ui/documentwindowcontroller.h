@@ -6,6 +6,8 @@
 #include "inspection/document.h"
 #include "tools/toolset.h"
 
+class QAction;
+class QMenu;
 class QMimeData;
 
 namespace varko {
@@ -13,13 +15,13 @@ namespace varko {
 class ViewController;
 
 /// The window of one document; its content is a `ViewController`, which finds the
-/// record through this window's document.
+/// record through this window's document. The window owns the actions that work on
+/// it (Close, Save Report…, Bigger, Smaller) and the menus that hold them.
 class DocumentWindowController final : public QMainWindow {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(DocumentWindowController)
 public:
-    explicit DocumentWindowController(tools::ToolSet tools = tools::ToolSet::system(),
-                                      QWidget* parent = nullptr);
+    explicit DocumentWindowController(tools::ToolSet tools, QWidget* parent = nullptr);
 
     void setDocument(std::shared_ptr<Document> document, const QString& title);
     /// Reads the item on the window's pool. The window shows at once in its busy
@@ -29,6 +31,8 @@ public:
     [[nodiscard]] bool isReading() const { return reading; }
     [[nodiscard]] Document* document() const { return doc.get(); }
     [[nodiscard]] ViewController* viewController() const { return content; }
+    /// The File menu, to which the application adds its own items.
+    [[nodiscard]] QMenu* fileMenu() const { return file; }
 
 signals:
     /// Items dropped onto the window, for the document controller to open.
@@ -42,9 +46,17 @@ protected:
     void dropEvent(QDropEvent* event) override;
 
 private:
+    void createActions();
+    void createMenus();
+
     std::shared_ptr<Document> doc;
     tools::ToolSet tools;
     ViewController* content = nullptr;
+    QAction* closeAction = nullptr;
+    QAction* saveAction = nullptr;
+    QAction* biggerAction = nullptr;
+    QAction* smallerAction = nullptr;
+    QMenu* file = nullptr;
     bool reading = false;
 };
 

@@ -23,7 +23,7 @@ class ViewController final : public QWidget {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(ViewController)
 public:
-    explicit ViewController(tools::ToolSet tools = tools::ToolSet::system(), QWidget* parent = nullptr);
+    explicit ViewController(tools::ToolSet tools, QWidget* parent = nullptr);
     ~ViewController() override;
 
     /// The report text built when the view was last shown.

@@ -1,0 +1,114 @@
+#include <gtest/gtest.h>
+
+#include <QScopeGuard>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <utility>
+
+#include "app/appdelegate.h"
+#include "app/erroralert.h"
+#include "logs/ui/logviewcontroller.h"
+#include "logs/ui/logwindowcontroller.h"
+#include "report/ui/documentwindowcontroller.h"
+#include "report/ui/viewcontroller.h"
+#include "support/faketool.h"
+
+namespace varko {
+namespace {
+
+using testing::FakeTool;
+
+// One entry whose message no real log holds; the probe and the log browser both read it.
+const QByteArray fakeLog =
+    R"([{"timestamp":"2021-04-07 18:22:06.123456+0100","subsystem":"com.apple.TCC","eventMessage":"fake-log-entry"},
+{"timestamp":"2021-04-07 18:22:07.123456+0100","subsystem":"com.apple.TCC","eventMessage":"fake-log-entry"}])";
+
+// The fakes are the only tools that give these answers, so any run that falls back
+// to the system's tools (Varko's own stand-ins beside this program, or the
+// platform's) changes the report or the launch alerts.
+TEST(InjectedTools, EveryToolAnswerComesFromTheToolSetGivenAtTheTop) {
+    QSettings().clear();
+    QSettings().setValue("noUpdateCheck", true);  // the update check is no tool and needs a network
+    std::vector<Alert> alerts;
+    const AlertRunner saved = std::exchange(alertRunner(), [&alerts](const Alert& alert) {
+        alerts.push_back(alert);
+        return alertFirstButtonReturn;
+    });
+    const auto restore = qScopeGuard([&saved] { alertRunner() = saved; });
+
+    QTemporaryDir dir;
+    FakeTool codesign(dir, "codesign"), spctl(dir, "spctl"), pkgutil(dir, "pkgutil"), id(dir, "id"),
+        log(dir, "log"), hdiutil(dir, "hdiutil");
+    codesign.answer(testing::xmlPlist("<key>com.example.fake-entitlement</key><true/>\n"), 0, {},
+                    "if [ \"$1\" = -dvvv ]; then echo 'fake codesign: verified' >&2; exit 0; fi");
+    spctl.answer("", 0, "fake spctl: accepted\nsource=Fake Assessor\n");
+    pkgutil.answer("fake pkgutil\n");
+    id.answer("4242\n");
+    log.answer(fakeLog);
+    hdiutil.answer("");
+    tools::PlatformProfile profile;
+    profile.logStoreFolder = dir.filePath("store");
+    profile.logTimesyncFolder = dir.filePath("timesync");
+    profile.logReaderGroupIds = {"4242"};
+    for (const QString& folder : {profile.logStoreFolder, profile.logTimesyncFolder}) {
+        QDir().mkpath(folder);
+        QFile entry(folder + "/entry");
+        ASSERT_TRUE(entry.open(QIODevice::WriteOnly));
+    }
+    const tools::ToolSet fakes =
+        tools::ToolSet::withPrograms({{tools::codesignPath, codesign.program()},
+                                      {tools::spctlPath, spctl.program()},
+                                      {tools::pkgutilPath, pkgutil.program()},
+                                      {tools::idPath, id.program()},
+                                      {tools::logPath, log.program()},
+                                      {tools::hdiutilPath, hdiutil.program()}})
+            .withProfile(profile);
+
+    {
+        AppDelegate delegate(fakes);
+        // The launch probe asks the fakes; the system's id and log would fail it.
+        delegate.launchEnvironment.systemVersion = [] { return std::pair<int, int>(13, 0); };
+        const QString app = testing::makeBundle(
+            dir, "Fake.app",
+            testing::xmlPlist("<key>CFBundleIdentifier</key><string>com.example.fake</string>\n"));
+        delegate.applicationDidFinishLaunching({app});
+        EXPECT_EQ(alerts.size(), 0u)
+            << (alerts.empty() ? "" : alerts.front().informativeText.toStdString());
+        EXPECT_TRUE(id.ran());
+
+        const QList<DocumentWindowController*> windows = delegate.documents().windows();
+        ASSERT_EQ(windows.size(), 1);
+        ViewController* view = windows.first()->viewController();
+        QSignalSpy finished(view, &ViewController::signatureChecksFinished);
+        ASSERT_TRUE(finished.wait(20000));
+        const QString path = windows.first()->document()->theInfo->path();
+        EXPECT_EQ(
+            view->reportText().toStdString(),
+            ("App path: " + path +
+             "\napp ID: com.example.fake\nversion: [none]\nbuild: [none]\nSDK version: [none]\n\n"
+             "Usage Descriptions:\n\nEntitlements:\ncom.example.fake-entitlement : 1\n"
+             "\nApp signature check:\nfake spctl: accepted\nsource=Fake Assessor\n"
+             "\ncodesign check:\nfake codesign: verified\n\n")
+                .toStdString());
+
+        delegate.windowMenuItem("Open Log Browser")->trigger();
+        ASSERT_EQ(delegate.myLogWindow.size(), 1);
+        LogWindowController* logWindow = delegate.myLogWindow.first();
+        ASSERT_NE(logWindow, nullptr);
+        QSignalSpy fetched(logWindow->viewController(), &LogViewController::logQueryFinished);
+        logWindow->viewController()->getLogButton->click();
+        ASSERT_TRUE(fetched.wait(20000));
+        EXPECT_TRUE(log.arguments().contains("--predicate"));
+        EXPECT_TRUE(logWindow->viewController()->logs.size() == 1 &&
+                    logWindow->viewController()->logs[0]->children.size() == 2);
+
+        delegate.mountDiskImage(dir.filePath("Fake.dmg"));
+        EXPECT_EQ(hdiutil.arguments(), (QStringList{"attach", dir.filePath("Fake.dmg")}));
+        EXPECT_TRUE(alerts.empty());
+        for (DocumentWindowController* w : windows) delete w;
+    }
+}
+
+}  // namespace
+}  // namespace varko

@@ -1,0 +1,128 @@
+#include <gtest/gtest.h>
+
+#include <QFileDialog>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "app/appdelegate.h"
+#include "app/helpwindowcontroller.h"
+#include "logs/ui/logviewcontroller.h"
+#include "logs/ui/logwindowcontroller.h"
+#include "report/ui/documentwindowcontroller.h"
+#include "report/ui/viewcontroller.h"
+#include "support/faketool.h"
+
+namespace varko {
+namespace {
+
+using testing::makeBundle;
+using testing::xmlPlist;
+
+/// Each menu's title followed by its items' titles; a disabled item is marked "(off)".
+QStringList menuTitles(QMainWindow* window) {
+    QStringList titles;
+    for (QAction* menu : window->menuBar()->actions()) {
+        titles << menu->text() + ":";
+        for (QAction* item : menu->menu()->actions())
+            if (!item->isSeparator()) titles << item->text() + (item->isEnabled() ? "" : " (off)");
+    }
+    return titles;
+}
+
+QStringList expectedMenus(bool windowWorks) {
+    const QString off = windowWorks ? "" : " (off)";
+    QStringList menus{"&File:", "&Open…", "Open &Recent", "&Close", "&Save Report…" + off};
+    menus << "&Mount Disk Image…" << "&Quit";
+    menus << "&View:" << "&Bigger" + off << "S&maller" + off;
+    menus << "&Window:" << "Open Log Browser" << "Close Log Browser";
+    menus << "&Help:" << "Varko Help" << "Varko Support Page" << "Updates for Older macOS";
+    menus << "Update not checked (off)";
+    return menus;
+}
+
+class WindowMenus : public ::testing::Test {
+protected:
+    void SetUp() override {
+        QSettings().clear();
+        QSettings().setValue("fontSize", 12.0);
+        QSettings().setValue("fontSizeLog", 12.0);
+        delegate.osVersion = 17;
+    }
+    void TearDown() override {
+        for (DocumentWindowController* w : delegate.documents().windows()) delete w;
+    }
+    /// Shows the window and makes it the one that keys go to.
+    static bool activate(QMainWindow* window) {
+        window->show();
+        window->activateWindow();
+        return QTest::qWaitForWindowActive(window);
+    }
+    DocumentWindowController* openApp(const QString& name) {
+        return delegate.documents().openDocument(makeBundle(dir, name, xmlPlist("")));
+    }
+    QTemporaryDir dir;
+    AppDelegate delegate{tools::ToolSet::withPrograms({})};
+};
+
+TEST_F(WindowMenus, EveryKindOfWindowHasTheSameMenus) {
+    EXPECT_FALSE(AppDelegate::applicationShouldOpenUntitledFile());
+    DocumentWindowController* document = openApp("M.app");
+    ASSERT_NE(document, nullptr);
+    EXPECT_EQ(menuTitles(document), expectedMenus(true));
+    delegate.openLogwindow();
+    ASSERT_EQ(delegate.myLogWindow.size(), 1);
+    EXPECT_EQ(menuTitles(delegate.myLogWindow.first()), expectedMenus(true));
+    delegate.openHelp();
+    ASSERT_EQ(delegate.myHelpWindow.size(), 1);
+    EXPECT_EQ(menuTitles(delegate.myHelpWindow.first()), expectedMenus(false));
+}
+
+TEST_F(WindowMenus, AWindowsShortcutsActOnThatWindowOnly) {
+    DocumentWindowController* first = openApp("First.app");
+    DocumentWindowController* second = openApp("Second.app");
+    ASSERT_TRUE(first && second);
+    ASSERT_TRUE(activate(second));
+    QTest::keySequence(second, QKeySequence(QKeySequence::ZoomIn));
+    QTest::keyClick(second, Qt::Key_Equal, Qt::ControlModifier);
+    EXPECT_EQ(second->viewController()->theFontSize, 14.0);
+    EXPECT_EQ(first->viewController()->theFontSize, 12.0);
+    QTest::keySequence(second, QKeySequence(QKeySequence::ZoomOut));
+    EXPECT_EQ(second->viewController()->theFontSize, 13.0);
+
+    QSignalSpy saving(second->viewController(), &ViewController::saveDialogOpened);
+    QTest::keySequence(second, QKeySequence(QKeySequence::Save));
+    ASSERT_EQ(saving.size(), 1);
+    delete saving.first().first().value<QWidget*>();
+
+    QPointer<DocumentWindowController> closing = second;
+    ASSERT_TRUE(activate(second));
+    QTest::keySequence(second, QKeySequence(QKeySequence::Close));
+    EXPECT_FALSE(second->isVisible());
+    QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(closing.isNull());
+    EXPECT_TRUE(first->isVisible());
+}
+
+TEST_F(WindowMenus, TheLogWindowsShortcutsActOnItsView) {
+    DocumentWindowController* document = openApp("D.app");
+    ASSERT_TRUE(activate(document));
+    // The application's items work from any window's menu bar.
+    QTest::keyClick(document, Qt::Key_L, Qt::ControlModifier);
+    ASSERT_EQ(delegate.myLogWindow.size(), 1);
+    LogWindowController* log = delegate.myLogWindow.first();
+    ASSERT_TRUE(activate(log));
+    QTest::keySequence(log, QKeySequence(QKeySequence::ZoomIn));
+    EXPECT_EQ(log->viewController()->theFontSize, 13.0);
+    EXPECT_EQ(document->viewController()->theFontSize, 12.0);
+    QSignalSpy saving(log->viewController(), &LogViewController::saveDialogOpened);
+    QTest::keySequence(log, QKeySequence(QKeySequence::Save));
+    ASSERT_EQ(saving.size(), 1);
+    delete saving.first().first().value<QWidget*>();
+    QTest::keyClick(log, Qt::Key_L, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_TRUE(delegate.myLogWindow.isEmpty());
+}
+
+}  // namespace
+}  // namespace varko
