@@ -1,6 +1,5 @@
 #include "logs/ui/logoutputview.h"
 
-#include <QAccessible>
 #include <QApplication>
 #include <QClipboard>
 #include <QContextMenuEvent>
