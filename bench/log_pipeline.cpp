@@ -19,7 +19,7 @@
 #include <string>
 #include <sys/resource.h>
 
-#include "logs/logdisplay.h"
+#include "logs/loglinemodel.h"
 #include "logs/loglist.h"
 #include "logs/logrtf.h"
 
@@ -185,14 +185,15 @@ int runStages(const char* path) {
     std::printf("parse_peak_rss_mb=%.1f\n", double(usage.ru_maxrss) / 1024.0);
     bytes = QByteArray();  // the window lets go of the tool's output once parsed
 
-    LogDisplay display;
-    // A redisplay is the filtering plus the lines of one screen.
+    LogLineModel model;
+    const LogDisplay& display = model.display();
+    // A redisplay is the filtering plus the lines of one screen, read as the view does.
     const auto redisplay = [&](CategoryFilter filter) {
         const auto t = std::chrono::steady_clock::now();
-        display.showEntries(list, filter, 12);
+        model.showEntries(list, filter, 12);
         std::size_t chars = 0;
-        for (qsizetype line = 0; line < std::min<qsizetype>(60, display.lineCount()); ++line)
-            for (const LineSegment& s : display.line(line)) chars += std::size_t(s.text.size());
+        for (int row = 0; row < std::min(60, model.rowCount()); ++row)
+            for (const LineSegment& s : model.segments(row)) chars += std::size_t(s.text.size());
         if (chars == std::size_t(-1)) std::puts("");
         return secondsSince(t);
     };
@@ -201,7 +202,7 @@ int runStages(const char* path) {
     seconds = redisplay({true, false, false, false});
     stage("showLogs_one", seconds, display.shownEntries().size());
 
-    display.showEntries(list, {}, 12);
+    model.showEntries(list, {}, 12);
     start = std::chrono::steady_clock::now();
     const std::string rtf = logRtf(display);
     stage("rtf", secondsSince(start), display.shownEntries().size());

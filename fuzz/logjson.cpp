@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "logs/logarray.h"
@@ -95,8 +96,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     LogSlicedWalk walk(json, sliceBytes, bound);
     std::vector<std::vector<Element>> runs(walk.runCount());
+    // One helper beside this thread, so that slices are walked at once as in the browser.
+    const ParallelRunner twoThreads = [](const std::function<void()>& work) {
+        std::thread helper(work);
+        work();
+        helper.join();
+    };
     const LogWalkSummary summary = walk.walk(
-        2, [&](std::size_t run, const LogFields* f) { runs.at(run).push_back(element(f)); });
+        [&](std::size_t run, const LogFields* f) { runs.at(run).push_back(element(f)); }, twoThreads);
     std::vector<Element> sliced;
     for (std::size_t run : walk.order())
         sliced.insert(sliced.end(), runs.at(run).begin(), runs.at(run).end());

@@ -4,8 +4,6 @@
 #include <atomic>
 #include <limits>
 #include <span>
-#include <system_error>
-#include <thread>
 
 namespace varko::logs {
 
@@ -195,8 +193,8 @@ LogSlicedWalk::LogSlicedWalk(std::string_view text, std::size_t sliceBytes, std:
     }
 }
 
-LogWalkSummary LogSlicedWalk::walk(unsigned threads,
-                                   const std::function<void(std::size_t run, const LogFields* object)>& visit) {
+LogWalkSummary LogSlicedWalk::walk(const std::function<void(std::size_t run, const LogFields* object)>& visit,
+                                   const ParallelRunner& parallel) {
     runs.clear();
     const std::size_t slices = cuts.size() + 1;
     const auto sliceStart = [&](std::size_t i) {
@@ -217,16 +215,10 @@ LogWalkSummary LogSlicedWalk::walk(unsigned threads,
             ends[i] = walkRun(json, cuts, start, reader, [&](const LogFields* object) { visit(i, object); });
         }
     };
-    std::vector<std::thread> helpers;
-    for (unsigned t = 1; t < threads && t < slices; ++t) {
-        try {
-            helpers.emplace_back(work);
-        } catch (const std::system_error&) {
-            break;  // fewer threads do the same work
-        }
-    }
-    work();
-    for (std::thread& helper : helpers) helper.join();
+    if (parallel && slices > 1)
+        parallel(work);
+    else
+        work();
 
     // In order, keep each slice that began where an element began; after one that did
     // not end on its cut, walk on from its open element until a separator falls on a

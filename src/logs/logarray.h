@@ -41,6 +41,13 @@ using LogElementVisitor = std::function<void(const LogFields* object)>;
 [[nodiscard]] LogWalkSummary walkLogArray(std::string_view json, const LogElementVisitor& visit,
                                           std::uint64_t maxObjects = maxLogEntries);
 
+/// Runs `work` on the calling thread and at the same time on as many helpers as it
+/// can spare, and returns once every call has returned. Each call of `work` takes
+/// slices until none are left, so a helper that starts late, or never, costs
+/// nothing: the caller alone would finish. A runner must never make the caller wait
+/// for a helper that has not started.
+using ParallelRunner = std::function<void(const std::function<void()>& work)>;
+
 /// Slices of about this size, cut where "},{" stands, are walked at once.
 inline constexpr std::size_t logSliceBytes = std::size_t(2) << 20;
 
@@ -58,10 +65,11 @@ public:
     /// Run numbers are below this.
     [[nodiscard]] std::size_t runCount() const { return 2 * (cuts.size() + 1); }
 
-    /// Walks on up to `threads` threads. `visit(run, object)` is called from several
-    /// threads at once, but for any one run from one thread at a time, in order.
-    [[nodiscard]] LogWalkSummary walk(unsigned threads,
-                                      const std::function<void(std::size_t run, const LogFields* object)>& visit);
+    /// Walks the slices through `parallel` (on this thread alone when it is empty).
+    /// `visit(run, object)` may be called from several threads at once, but for any
+    /// one run from one thread at a time, in order.
+    [[nodiscard]] LogWalkSummary walk(const std::function<void(std::size_t run, const LogFields* object)>& visit,
+                                      const ParallelRunner& parallel = {});
 
     /// After walk(): the runs that make up the text, in order. Others are to be dropped.
     [[nodiscard]] const std::vector<std::size_t>& order() const { return runs; }

@@ -87,14 +87,23 @@ QString LogDisplay::entryLine(std::size_t shownIndex, std::uint32_t part) const 
     return text;
 }
 
+std::size_t LogDisplay::shownIndexOf(qsizetype lineIndex) const {
+    const auto it = std::upper_bound(firstLines.begin(), firstLines.end(), std::uint64_t(lineIndex)) - 1;
+    return std::size_t(it - firstLines.begin());
+}
+
 std::vector<LineSegment> LogDisplay::line(qsizetype lineIndex) const {
     if (lineIndex < 0 || lineIndex >= lineCount()) return {};
     if (lineIndex >= entryLineCount()) return messageLines[std::size_t(lineIndex - entryLineCount())].segments;
-    const auto it = std::upper_bound(firstLines.begin(), firstLines.end(), std::uint64_t(lineIndex)) - 1;
-    const auto shownIndex = std::size_t(it - firstLines.begin());
+    const std::size_t shownIndex = shownIndexOf(lineIndex);
     const LogEntry& entry = entries->children[shown[shownIndex]];
-    return {{entryLine(shownIndex, std::uint32_t(std::uint64_t(lineIndex) - *it)), colourForType(entry.type),
-             entrySize}};
+    return {{entryLine(shownIndex, std::uint32_t(std::uint64_t(lineIndex) - firstLines[shownIndex])),
+             colourForType(entry.type), entrySize}};
+}
+
+std::optional<LogCategory> LogDisplay::category(qsizetype lineIndex) const {
+    if (lineIndex < 0 || lineIndex >= entryLineCount()) return std::nullopt;
+    return entries->children[shown[shownIndexOf(lineIndex)]].type;
 }
 
 bool LogDisplay::endsWithLineFeed(qsizetype lineIndex) const {

@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "logs/loglist.h"
@@ -14,13 +15,14 @@ namespace varko::logs {
 struct CategoryFilter {
     bool tcc = true, launchServices = true, securityd = true, other = true;
 
-    [[nodiscard]] bool shows(int type) const {
+    [[nodiscard]] bool shows(LogCategory type) const {
         switch (type) {
-        case 1: return tcc;
-        case 2: return launchServices;
-        case 3: return securityd;
-        default: return other;
+        case LogCategory::Tcc: return tcc;
+        case LogCategory::LaunchServices: return launchServices;
+        case LogCategory::Securityd: return securityd;
+        case LogCategory::Other: break;
         }
+        return other;
     }
 };
 
@@ -54,6 +56,8 @@ public:
     [[nodiscard]] qsizetype entryLineCount() const { return firstLines.empty() ? 0 : qsizetype(firstLines.back()); }
     /// The segments of visual line `line`, without its line feed.
     [[nodiscard]] std::vector<LineSegment> line(qsizetype line) const;
+    /// The category of the entry that visual line `line` belongs to; none for a message line.
+    [[nodiscard]] std::optional<LogCategory> category(qsizetype line) const;
     /// Whether visual line `line` ends with a line feed.
     [[nodiscard]] bool endsWithLineFeed(qsizetype line) const;
     /// The longest visual line in UTF-16 units, for the view's width.
@@ -84,6 +88,8 @@ private:
     };
     void rebuildMessageLines();
     [[nodiscard]] QString entryLine(std::size_t shownIndex, std::uint32_t part) const;
+    /// The index into `shown` of the entry that entry line `line` belongs to.
+    [[nodiscard]] std::size_t shownIndexOf(qsizetype line) const;
 
     std::shared_ptr<const LogList> entries;
     std::vector<std::uint32_t> shown;

@@ -21,13 +21,14 @@ QString sourceLabel(std::uint8_t label) {
     return QString::fromLatin1(labels[label < labels.size() ? label : 0]);
 }
 
-LineColour colourForType(int type) {
+LineColour colourForType(LogCategory type) {
     switch (type) {
-    case 1: return LineColour::Text;
-    case 2: return LineColour::Red;
-    case 3: return LineColour::Green;
-    default: return LineColour::Blue;
+    case LogCategory::Tcc: return LineColour::Text;
+    case LogCategory::LaunchServices: return LineColour::Red;
+    case LogCategory::Securityd: return LineColour::Green;
+    case LogCategory::Other: break;
     }
+    return LineColour::Blue;
 }
 
 QColor resolveColour(LineColour colour, const QColor& textColour) {
@@ -55,14 +56,13 @@ LogEntry::LogEntry(const LogFields& fields, const LogList* list) : parentList(li
         time = parentList->dateFormatterLong->parse(*fields.timestamp);
     timestamp = time ? *time : now();
 
-    bool classified = false;
     if (fields.subsystem) {
         const std::string_view s = *fields.subsystem;
-        if (s == "com.apple.TCC") label = tcc, type = 1, classified = true;
-        else if (s == "com.apple.launchservices") label = launchServ, type = 2, classified = true;
-        else if (s == "com.apple.securityd") label = securityd, type = 3, classified = true;
+        if (s == "com.apple.TCC") label = tcc, type = LogCategory::Tcc;
+        else if (s == "com.apple.launchservices") label = launchServ, type = LogCategory::LaunchServices;
+        else if (s == "com.apple.securityd") label = securityd, type = LogCategory::Securityd;
     }
-    if (!classified && fields.processImagePath) {
+    if (type == LogCategory::Other && fields.processImagePath) {
         const std::string_view path = *fields.processImagePath;
         if (path.find("tccd") != std::string_view::npos) label = tccd;
         else if (path.find("sandbox") != std::string_view::npos) label = sandbox;
@@ -103,10 +103,6 @@ QString LogEntry::lineText() const {
     line += eventMessage;
     line += u'\n';
     return line;
-}
-
-StyledLine LogEntry::attributedLine(double fontSize) const {
-    return StyledLine{lineText(), colourForType(type), lineFont(fontSize)};
 }
 
 }  // namespace varko::logs

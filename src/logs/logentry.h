@@ -19,18 +19,11 @@ enum class LogCategory : std::int8_t { Other = 0, Tcc = 1, LaunchServices = 2, S
 /// are fixed hues that read on light and dark backgrounds alike.
 enum class LineColour : std::uint8_t { Text, Red, Green, Blue };
 
-[[nodiscard]] LineColour colourForType(int type);
+[[nodiscard]] LineColour colourForType(LogCategory type);
 /// The fixed hue of a role; for `Text` the given palette colour.
 [[nodiscard]] QColor resolveColour(LineColour colour, const QColor& textColour);
 /// The fixed-pitch font of the log lines and messages, at `points`, regular weight.
 [[nodiscard]] QFont lineFont(double points);
-
-/// One line of styled text: a colour and a font over all of it.
-struct StyledLine {
-    QString text;
-    LineColour colour = LineColour::Text;
-    QFont font;
-};
 
 /// One log entry, reduced to what the window shows; never changed after construction.
 class LogEntry final {
@@ -41,8 +34,8 @@ public:
     Microseconds timestamp = 0;
     /// Index into the seven 11-character source labels; see `subsystem()`.
     std::uint8_t label = 0;
-    /// Display category: 0, 1, 2 or 3.
-    std::int8_t type = 0;
+    /// Which checkbox shows it and which colour its line has.
+    LogCategory type = LogCategory::Other;
     /// Line feeds inside the message, so a view can place lines without scanning.
     std::uint32_t lineFeeds = 0;
     QString eventMessage;
@@ -52,8 +45,6 @@ public:
     [[nodiscard]] QString subsystem() const;
     /// Time, label and message joined as the log window shows them, with the line feed.
     [[nodiscard]] QString lineText() const;
-    /// The same text styled in the colour of `type` and the fixed-pitch font.
-    [[nodiscard]] StyledLine attributedLine(double fontSize) const;
     /// The display time, or the empty text when there is no formatter to write it.
     [[nodiscard]] QString timeText() const;
 };

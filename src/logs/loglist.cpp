@@ -1,7 +1,10 @@
 #include "logs/loglist.h"
 
+#include <QThreadPool>
 #include <algorithm>
-#include <thread>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
 
 namespace varko::logs {
 
@@ -31,16 +34,47 @@ qsizetype longestLineOf(const LogEntry& entry) {
 
 }  // namespace
 
+ParallelRunner poolRunner(unsigned helpers) {
+    return [helpers](const std::function<void()>& work) {
+        // Helpers that start once this thread is done return at once: the slices are
+        // all taken, and `work` may be gone. So no one waits for a queued task.
+        struct Gate {
+            std::mutex mutex;
+            std::condition_variable idle;
+            const std::function<void()>* work = nullptr;
+            int running = 0;
+        };
+        const auto gate = std::make_shared<Gate>();
+        gate->work = &work;
+        for (unsigned i = 0; i < helpers; ++i) {
+            QThreadPool::globalInstance()->start([gate] {
+                std::unique_lock lock(gate->mutex);
+                if (gate->work == nullptr) return;
+                ++gate->running;
+                lock.unlock();
+                (*gate->work)();
+                lock.lock();
+                if (--gate->running == 0) gate->idle.notify_all();
+            });
+        }
+        work();
+        std::unique_lock lock(gate->mutex);
+        gate->work = nullptr;
+        gate->idle.wait(lock, [&] { return gate->running == 0; });
+    };
+}
+
 LogList::LogList(const QByteArray& bytes) {
     LogSlicedWalk walk(std::string_view(bytes.constData(), std::size_t(bytes.size())));
     std::vector<Run> runs(walk.runCount());
-    const unsigned threads = std::min(std::max(std::thread::hardware_concurrency(), 1u), 8u);
-    summary = walk.walk(threads, [&](std::size_t run, const LogFields* object) {
+    const int cores = std::clamp(QThreadPool::globalInstance()->maxThreadCount(), 1, 8);
+    const auto visit = [&](std::size_t run, const LogFields* object) {
         if (object == nullptr) return;
         Run& r = runs[run];
         const LogEntry& entry = r.entries.emplace_back(*object, this);
         r.longestLine = std::max(r.longestLine, longestLineOf(entry));
-    });
+    };
+    summary = walk.walk(visit, poolRunner(unsigned(cores - 1)));
 
     // Runs walked for nothing go first, so that they are not held while the rest moves.
     std::vector<bool> kept(runs.size());

@@ -12,6 +12,12 @@
 
 namespace varko::logs {
 
+/// A `ParallelRunner` on Qt's global pool, which bounds the threads of all parses
+/// together: `work` runs here and in up to `helpers` of the pool's tasks. A task that
+/// the pool starts only after this thread is done returns at once, so a busy pool, or
+/// a caller that is itself a pool task, never waits on a queue.
+[[nodiscard]] ParallelRunner poolRunner(unsigned helpers);
+
 /// The reader of the log tool's 31-character timestamps.
 struct LongTimestampFormatter {
     [[nodiscard]] std::optional<Microseconds> parse(std::string_view text) const { return parseLongTimestamp(text); }
@@ -22,7 +28,7 @@ struct LongTimestampFormatter {
 class LogList final {
     Q_DISABLE_COPY_MOVE(LogList)
 public:
-    /// Parses the tool's JSON output on all cores. Every element that reads is an
+    /// Parses the tool's JSON output on up to eight cores. Every element that reads is an
     /// entry; `summary` tells what could not be read. The bytes are not copied.
     explicit LogList(const QByteArray& bytes);
     /// A list of already parsed entries, for tests and generators.

@@ -25,7 +25,7 @@ TimeRange defaultRange(Microseconds moment) {
     return range;
 }
 
-LogQueryResult runLogQuery(const tools::ToolSet& tools, const QStringList& arguments) {
+Expected<LogQueryResult> runLogQuery(const tools::ToolSet& tools, const QStringList& arguments) {
     tools::ToolLimits limits;
     limits.maxBytesPerStream = maxLogOutputBytes;
     // Minutes of a busy log take seconds to show; a tool still running long after
@@ -33,14 +33,11 @@ LogQueryResult runLogQuery(const tools::ToolSet& tools, const QStringList& argum
     limits.timeout = std::chrono::minutes(5);
     tools::ToolResult run =
         tools.run(QLatin1String(tools::logPath), arguments, tools::Capture::StandardOutput, limits);
-    LogQueryResult result;
-    result.started = run.started;
-    result.status = run.exitStatus;
-    result.truncated = run.truncated;
-    if (run.started && (run.truncated || run.exitStatus == 0)) {
-        result.list = std::make_shared<const LogList>(run.standardOutput);
-    }
-    return result;
+    if (!run.started) return Error{0, "log show command failed\n", ErrorCode::toolFailed};
+    if (!run.truncated && run.exitStatus != 0)
+        return Error{0, "log show command returned error number " + std::to_string(run.exitStatus),
+                     ErrorCode::toolFailed};
+    return LogQueryResult{std::make_shared<const LogList>(run.standardOutput), run.truncated};
 }
 
 }  // namespace varko::logs

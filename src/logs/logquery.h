@@ -4,6 +4,7 @@
 #include <QStringList>
 #include <memory>
 
+#include "format/expected.h"
 #include "logs/loglist.h"
 #include "tools/toolset.h"
 
@@ -31,22 +32,21 @@ struct TimeRange {
 /// The minute before `moment`, split into the four boxes' texts.
 [[nodiscard]] TimeRange defaultRange(Microseconds moment);
 
-/// What a query's run hands back to the window.
+/// What a query's run hands back to the window when the tool gave output to show.
 struct LogQueryResult {
-    bool started = false;
-    int status = -1;
-    /// The tool stopped because its output passed the bound.
-    bool truncated = false;
     /// Parsed for a status of 0, and for output cut at the bound: what came before the
     /// cut is shown.
     std::shared_ptr<const LogList> list;
+    /// The tool stopped because its output passed the bound.
+    bool truncated = false;
 };
 
 /// Upper bound for the tool's output held in memory.
 inline constexpr qint64 maxLogOutputBytes = qint64(3) << 30;
 
 /// Runs the log tool with `arguments` and parses its output when it succeeded.
-/// Blocks; meant for a worker thread.
-[[nodiscard]] LogQueryResult runLogQuery(const tools::ToolSet& tools, const QStringList& arguments);
+/// Blocks; meant for a worker thread. An error (toolFailed) says in the window's
+/// words that the tool did not start or which status it returned.
+[[nodiscard]] Expected<LogQueryResult> runLogQuery(const tools::ToolSet& tools, const QStringList& arguments);
 
 }  // namespace varko::logs

@@ -10,6 +10,7 @@
 #include <QTemporaryDir>
 
 #include "logs/logdisplay.h"
+#include "logs/loglinemodel.h"
 #include "logs/loglist.h"
 #include "logs/logrtf.h"
 
@@ -24,33 +25,17 @@ std::shared_ptr<LogList> parse(const QByteArray& json) {
     return std::make_shared<LogList>(bytes);
 }
 
-TEST(LogLine, ColumnsColourAndFont) {
-    const auto list = parse(QByteArray("[{") + stamp + R"(,"subsystem":"com.apple.launchservices","eventMessage":"abc"}])");
-    const StyledLine line = list->children[0].attributedLine(13);
-    EXPECT_EQ(line.text, "21-04-07 19:22:06.987 LaunchServ  abc\n");
-    EXPECT_EQ(line.text.size(), 38);
-    EXPECT_EQ(line.colour, LineColour::Red);
-    EXPECT_EQ(line.font.pointSizeF(), 13);
-    // Some monospaced fonts don't flag themselves as fixed pitch; their advances tell.
-    const QFontMetricsF metrics(line.font);
-    EXPECT_EQ(metrics.horizontalAdvance(u'i'), metrics.horizontalAdvance(u'M'));
-}
-
-TEST(LogLine, DefaultsMessageFeedsAndSizes) {
+TEST(LogLine, ColumnsDefaultsAndMessageFeeds) {
     const auto list = parse(QByteArray("[{") + stamp + R"(},{)" + stamp +
-                            R"(,"subsystem":"com.apple.TCC","eventMessage":"one\ntwo"}])");
+                            R"(,"subsystem":"com.apple.launchservices","eventMessage":"one\ntwo"}])");
     EXPECT_TRUE(list->children[0].lineText().endsWith("[other]     [nil]      \n"));
-    EXPECT_EQ(list->children[0].attributedLine(12).colour, LineColour::Blue);
-    EXPECT_EQ(list->children[1].lineText(), "21-04-07 19:22:06.987 TCC         one\ntwo\n");
-    EXPECT_EQ(list->children[1].attributedLine(12).colour, LineColour::Text);
-    EXPECT_EQ(list->children[1].attributedLine(4).text, list->children[1].attributedLine(24).text);
-    EXPECT_EQ(list->children[1].attributedLine(4).font.pointSizeF(), 4);
-    EXPECT_EQ(list->children[1].attributedLine(24).font.pointSizeF(), 24);
+    EXPECT_EQ(list->children[1].lineText(), "21-04-07 19:22:06.987 LaunchServ  one\ntwo\n");
+    EXPECT_EQ(list->children[1].lineText().indexOf(u'\n'), 37);
 
     // Without a list there is no formatter: the line starts with the space.
     LogEntry orphan(LogFields{{}, {"com.apple.securityd"}, {}, {"x"}}, nullptr);
     EXPECT_EQ(orphan.lineText(), " securityd   x\n");
-    EXPECT_EQ(orphan.attributedLine(12).colour, LineColour::Green);
+    EXPECT_EQ(orphan.type, LogCategory::Securityd);
 }
 
 class Display : public ::testing::Test {
@@ -101,6 +86,45 @@ TEST_F(Display, MessagesReplaceOrFollow) {
     EXPECT_EQ(display.text(), "log show command returned error number 1\nmore");
     EXPECT_EQ(display.lineCount(), 2);
     EXPECT_EQ(display.list(), nullptr);
+}
+
+TEST_F(Display, ModelCarriesTextColourFontAndCategoryAsData) {
+    LogLineModel model;
+    model.showEntries(list, {}, 13);
+    model.appendMessage("Permission denied", 14);
+    ASSERT_EQ(model.rowCount(), 6);
+    struct Row {
+        QString text;
+        QVariant colour;
+        QVariant category;
+        double size;
+    } rows[] = {
+        {"21-04-07 19:22:06.987 TCC         tcc", {}, int(LogCategory::Tcc), 13},
+        {"21-04-07 19:22:06.987 LaunchServ  ls", resolveColour(LineColour::Red, {}), int(LogCategory::LaunchServices), 13},
+        {"second", resolveColour(LineColour::Red, {}), int(LogCategory::LaunchServices), 13},
+        {"21-04-07 19:22:06.987 securityd   sec", resolveColour(LineColour::Green, {}), int(LogCategory::Securityd), 13},
+        {"21-04-07 19:22:06.987 kernel      k", resolveColour(LineColour::Blue, {}), int(LogCategory::Other), 13},
+        {"Permission denied", {}, {}, 14},
+    };
+    for (int row = 0; row < 6; ++row) {
+        const QModelIndex index = model.index(row);
+        EXPECT_EQ(index.data(Qt::DisplayRole).toString(), rows[row].text) << row;
+        EXPECT_EQ(index.data(Qt::ForegroundRole), rows[row].colour) << row;
+        EXPECT_EQ(index.data(LogLineModel::CategoryRole), rows[row].category) << row;
+        EXPECT_EQ(index.data(Qt::FontRole).value<QFont>().pointSizeF(), rows[row].size) << row;
+    }
+    EXPECT_FALSE(model.index(6).data().isValid());
+    // Some monospaced fonts don't flag themselves as fixed pitch; their advances tell.
+    const QFontMetricsF metrics(model.index(0).data(Qt::FontRole).value<QFont>());
+    EXPECT_EQ(metrics.horizontalAdvance(u'i'), metrics.horizontalAdvance(u'M'));
+
+    int resets = 0;
+    QObject::connect(&model, &QAbstractItemModel::modelReset, [&] { ++resets; });
+    model.showEntries(list, {false, false, false, true}, 12);
+    model.setMessage("gone", 12);
+    model.clear();
+    EXPECT_EQ(resets, 3);
+    EXPECT_EQ(model.rowCount(), 0);
 }
 
 TEST(Rtf, EscapesControlWordsBracesAndUnicode) {

@@ -18,18 +18,18 @@ QByteArray entry(const QByteArray& subsystem, const QByteArray& image, const QBy
 TEST(LogParse, ClassificationTableInOrder) {
     struct Case {
         QByteArray subsystem, image;
-        int type;
+        LogCategory type;
         const char* label;
     } cases[] = {
-        {"com.apple.TCC", "/usr/libexec/sandboxd", 1, "TCC        "},
-        {"com.apple.launchservices", "", 2, "LaunchServ "},
-        {"com.apple.securityd", "/System/Library/tccd", 3, "securityd  "},
-        {"com.apple.tcc", "/System/Library/PrivateFrameworks/TCC.framework/Support/tccd", 0, "tccd       "},
-        {"com.apple.sandbox", "/kernel", 0, "kernel     "},
-        {"com.apple.sandbox", "/usr/libexec/sandboxd", 0, "sandbox    "},
-        {"", "/usr/libexec/tccd-sandbox-kernel", 0, "tccd       "},  // first hit in search order
-        {"com.example", "/Applications/Thing.app", 0, "[other]    "},
-        {"com.apple.TCC ", "", 0, "[other]    "},
+        {"com.apple.TCC", "/usr/libexec/sandboxd", LogCategory::Tcc, "TCC        "},
+        {"com.apple.launchservices", "", LogCategory::LaunchServices, "LaunchServ "},
+        {"com.apple.securityd", "/System/Library/tccd", LogCategory::Securityd, "securityd  "},
+        {"com.apple.tcc", "/System/Library/PrivateFrameworks/TCC.framework/Support/tccd", LogCategory::Other, "tccd       "},
+        {"com.apple.sandbox", "/kernel", LogCategory::Other, "kernel     "},
+        {"com.apple.sandbox", "/usr/libexec/sandboxd", LogCategory::Other, "sandbox    "},
+        {"", "/usr/libexec/tccd-sandbox-kernel", LogCategory::Other, "tccd       "},  // first hit in search order
+        {"com.example", "/Applications/Thing.app", LogCategory::Other, "[other]    "},
+        {"com.apple.TCC ", "", LogCategory::Other, "[other]    "},
     };
     for (const Case& c : cases) {
         const auto list = parse("[" + entry(c.subsystem, c.image) + "]");
@@ -47,7 +47,7 @@ TEST(LogParse, MissingAndNonTextKeysTakeTheDefaults) {
     ASSERT_EQ(list->children.size(), 4u);
     const LogEntry& only = list->children[0];
     EXPECT_EQ(only.subsystem(), "[other]    ");
-    EXPECT_EQ(only.type, 0);
+    EXPECT_EQ(only.type, LogCategory::Other);
     EXPECT_EQ(only.eventMessage, "only");
     EXPECT_GE(only.timestamp, before);  // the time of parsing
     EXPECT_EQ(list->children[1].eventMessage, "[nil]      ");
@@ -111,7 +111,7 @@ TEST(LogParse, EscapesAndSurrogatePairsDecode) {
     const auto list = parse(R"([{"eventMessage":"q\" b\\ s\/ t\t n\n u\u00fc e\ud83d\ude00","subsystem":"com.apple\u002eTCC"}])");
     ASSERT_EQ(list->children.size(), 1u);
     EXPECT_EQ(list->children[0].eventMessage, QString::fromUtf8("q\" b\\ s/ t\t n\n u\u00fc e\U0001F600"));
-    EXPECT_EQ(list->children[0].type, 1);
+    EXPECT_EQ(list->children[0].type, LogCategory::Tcc);
     EXPECT_EQ(list->children[0].lineFeeds, 1u);
 }
 
@@ -119,7 +119,7 @@ TEST(LogParse, LastDuplicateKeyWins) {
     const auto list = parse(R"([{"subsystem":"com.apple.TCC","subsystem":"com.apple.securityd"},
         {"eventMessage":"first","eventMessage":5}])");
     ASSERT_EQ(list->children.size(), 2u);
-    EXPECT_EQ(list->children[0].type, 3);
+    EXPECT_EQ(list->children[0].type, LogCategory::Securityd);
     EXPECT_EQ(list->children[1].eventMessage, "[nil]      ");
 }
 

@@ -4,7 +4,11 @@
 #include <string>
 #include <vector>
 
+#include <QSemaphore>
+#include <QThreadPool>
+
 #include "logs/logarray.h"
+#include "logs/loglist.h"
 
 namespace varko::logs {
 namespace {
@@ -51,7 +55,8 @@ Walked sliced(std::string_view json, std::size_t sliceBytes, unsigned threads,
     LogSlicedWalk walk(json, sliceBytes, maxObjects);
     std::vector<std::vector<Element>> runs(walk.runCount());
     Walked w;
-    w.summary = walk.walk(threads, [&](std::size_t run, const LogFields* f) { runs.at(run).push_back(element(f)); });
+    w.summary = walk.walk([&](std::size_t run, const LogFields* f) { runs.at(run).push_back(element(f)); },
+                          threads > 1 ? poolRunner(threads - 1) : ParallelRunner());
     for (std::size_t run : walk.order()) w.elements.insert(w.elements.end(), runs[run].begin(), runs[run].end());
     return w;
 }
@@ -261,6 +266,29 @@ TEST(LogWalk, SlicesAgreeWithTheWholeWalkWhereverTheCutsFall) {
                         << json << "\nslices of " << slice << ", bound " << bound << ", threads " << threads;
         }
     }
+}
+
+TEST(LogWalk, ABusyPoolLeavesTheWalkToTheCaller) {
+    std::string json = "[";
+    for (int i = 0; i < 200; ++i) json += entry("m" + std::to_string(i)) + ",";
+    json.back() = ']';
+    const Walked expected = whole(json);
+    // The walk runs in a task of the pool whose other threads all wait until it is
+    // done: a runner that waited for a queued helper would never return.
+    QThreadPool* pool = QThreadPool::globalInstance();
+    const int others = pool->maxThreadCount() - 1;
+    QSemaphore walkDone, release;
+    for (int i = 0; i < others; ++i) pool->start([&] { release.acquire(); });
+    Walked walked;
+    pool->start([&] {
+        walked = sliced(json, 64, 8);
+        walkDone.release();
+    });
+    const bool finished = walkDone.tryAcquire(1, 20000);
+    release.release(others);
+    ASSERT_TRUE(finished);
+    pool->waitForDone();
+    EXPECT_EQ(walked, expected);
 }
 
 }  // namespace

@@ -9,6 +9,8 @@
 #include <QPainter>
 #include <QScrollBar>
 
+#include "logs/ui/logoutputaccessible.h"
+
 namespace varko {
 
 namespace {
@@ -23,42 +25,62 @@ LogOutputView::LogOutputView(QWidget* parent) : QAbstractScrollArea(parent) {
     viewport()->setAutoFillBackground(true);
     viewport()->setCursor(Qt::IBeamCursor);
     verticalScrollBar()->setSingleStep(16);
+    LogOutputAccessible::install();
+}
+
+void LogOutputView::setModel(logs::LogLineModel* model) {
+    if (lines) disconnect(lines, nullptr, this, nullptr);
+    lines = model;
+    if (model) {
+        // The model resets on every change; the finer signals are honoured all the same.
+        connect(model, &QAbstractItemModel::modelReset, this, &LogOutputView::contentChanged);
+        connect(model, &QAbstractItemModel::layoutChanged, this, &LogOutputView::contentChanged);
+        connect(model, &QAbstractItemModel::rowsInserted, this, &LogOutputView::contentChanged);
+        connect(model, &QAbstractItemModel::rowsRemoved, this, &LogOutputView::contentChanged);
+        connect(model, &QAbstractItemModel::dataChanged, viewport(), qOverload<>(&QWidget::update));
+    }
+    contentChanged();
+}
+
+const logs::LogDisplay& LogOutputView::content() const {
+    static const logs::LogDisplay nothing;
+    return lines ? lines->display() : nothing;
 }
 
 int LogOutputView::entryLineHeight() const {
-    return QFontMetrics(logs::lineFont(content.entryFontSize())).lineSpacing();
+    return QFontMetrics(logs::lineFont(content().entryFontSize())).lineSpacing();
 }
 
 int LogOutputView::messageLineHeight(qsizetype messageLine) const {
     int height = 0;
-    for (const logs::LineSegment& s : content.line(content.entryLineCount() + messageLine))
+    for (const logs::LineSegment& s : content().line(content().entryLineCount() + messageLine))
         height = std::max(height, QFontMetrics(logs::lineFont(s.fontSize)).lineSpacing());
     return height;
 }
 
 qint64 LogOutputView::lineTop(qsizetype line) const {
-    const qsizetype entryLines = content.entryLineCount();
+    const qsizetype entryLines = content().entryLineCount();
     if (line <= entryLines) return qint64(line) * entryLineHeight();
     qint64 top = qint64(entryLines) * entryLineHeight();
     for (qsizetype m = 0; m < line - entryLines; ++m) top += messageLineHeight(m);
     return top;
 }
 
-qint64 LogOutputView::contentHeight() const { return lineTop(content.lineCount()) + 2 * margin; }
+qint64 LogOutputView::contentHeight() const { return lineTop(content().lineCount()) + 2 * margin; }
 
 qsizetype LogOutputView::lineAt(qint64 y) const {
     y -= margin;
     if (y < 0) return 0;
-    const qsizetype entryLines = content.entryLineCount();
+    const qsizetype entryLines = content().entryLineCount();
     const int h = entryLineHeight();
     if (y < qint64(entryLines) * h) return qsizetype(y / h);
     qint64 top = qint64(entryLines) * h;
-    const qsizetype messages = content.lineCount() - entryLines;
+    const qsizetype messages = content().lineCount() - entryLines;
     for (qsizetype m = 0; m < messages; ++m) {
         top += messageLineHeight(m);
         if (y < top) return entryLines + m;
     }
-    return std::max<qsizetype>(content.lineCount() - 1, 0);
+    return std::max<qsizetype>(content().lineCount() - 1, 0);
 }
 
 void LogOutputView::contentChanged() {
@@ -67,6 +89,23 @@ void LogOutputView::contentChanged() {
     verticalScrollBar()->setValue(0);
     horizontalScrollBar()->setValue(0);
     viewport()->update();
+    LogOutputAccessible::linesReset(this);
+}
+
+QRect LogOutputView::lineRect(qsizetype line) const {
+    if (line < 0 || line >= content().lineCount()) return {};
+    const qint64 top = lineTop(line) + margin - verticalScrollBar()->value();
+    const qint64 bottom = lineTop(line + 1) + margin - verticalScrollBar()->value();
+    // Far off screen a line is still placed, clamped to what a QRect holds.
+    constexpr qint64 far = std::numeric_limits<int>::max() / 2;
+    return QRect(QPoint(0, int(std::clamp(top, -far, far))),
+                 QPoint(viewport()->width() - 1, int(std::clamp(bottom, -far, far)) - 1));
+}
+
+qsizetype LogOutputView::lineAtViewport(int y) const {
+    const qint64 at = qint64(y) + verticalScrollBar()->value();
+    if (at < margin || at >= lineTop(content().lineCount()) + margin) return -1;
+    return lineAt(at);
 }
 
 void LogOutputView::updateScrollBars() {
@@ -75,9 +114,9 @@ void LogOutputView::updateScrollBars() {
     verticalScrollBar()->setRange(0, int(std::max<qint64>(0, height - viewport()->height())));
     verticalScrollBar()->setPageStep(viewport()->height());
     // A fixed-pitch font makes the width a matter of counting.
-    const double largest = std::max(content.entryFontSize(), 12.0);
+    const double largest = std::max(content().entryFontSize(), 12.0);
     const qint64 width =
-        qint64(content.longestLine()) * QFontMetrics(logs::lineFont(largest)).horizontalAdvance(u'M') + 2 * margin;
+        qint64(content().longestLine()) * QFontMetrics(logs::lineFont(largest)).horizontalAdvance(u'M') + 2 * margin;
     horizontalScrollBar()->setRange(
         0, int(std::clamp<qint64>(width - viewport()->width(), 0, std::numeric_limits<int>::max() / 2)));
     horizontalScrollBar()->setPageStep(viewport()->width());
@@ -97,15 +136,16 @@ void LogOutputView::paintEvent(QPaintEvent*) {
     QPainter painter(viewport());
     const qint64 top = verticalScrollBar()->value();
     const int left = margin - horizontalScrollBar()->value();
-    const qsizetype count = content.lineCount();
+    const qsizetype count = content().lineCount();
     if (count == 0) return;
+    // A line's runs come from the model; only the visible lines are asked for.
     const auto [selFirst, selLast] = selection();
     const QPalette& pal = palette();
     qsizetype line = lineAt(top);
     qint64 y = lineTop(line) + margin - top;
     const int height = viewport()->height();
     for (; line < count && y < height; ++line) {
-        const std::vector<logs::LineSegment> segments = content.line(line);
+        const std::vector<logs::LineSegment> segments = lines->segments(line);
         int lineHeight = 0;
         int ascent = 0;
         for (const logs::LineSegment& s : segments) {
@@ -134,8 +174,8 @@ std::pair<qsizetype, qsizetype> LogOutputView::selection() const {
 
 QString LogOutputView::selectedText() const {
     const auto [first, last] = selection();
-    if (first == 0 && last == content.lineCount() - 1) return content.text();
-    return first > last ? QString() : content.text(first, last);
+    if (first == 0 && last == content().lineCount() - 1) return content().text();
+    return first > last ? QString() : content().text(first, last);
 }
 
 void LogOutputView::copy() const {
@@ -144,19 +184,21 @@ void LogOutputView::copy() const {
 }
 
 void LogOutputView::selectAll() {
-    if (content.lineCount() == 0) return;
+    if (content().lineCount() == 0) return;
     anchor = 0;
-    cursor = content.lineCount() - 1;
+    cursor = content().lineCount() - 1;
     viewport()->update();
+    LogOutputAccessible::currentLineChanged(this);
 }
 
 void LogOutputView::moveCursor(qsizetype line, bool extend) {
-    if (content.lineCount() == 0) return;
-    line = std::clamp<qsizetype>(line, 0, content.lineCount() - 1);
+    if (content().lineCount() == 0) return;
+    line = std::clamp<qsizetype>(line, 0, content().lineCount() - 1);
     if (!extend || anchor < 0) anchor = line;
     cursor = line;
     scrollToLine(line);
     viewport()->update();
+    LogOutputAccessible::currentLineChanged(this);
 }
 
 void LogOutputView::scrollToLine(qsizetype line) {
@@ -190,7 +232,7 @@ void LogOutputView::keyPressEvent(QKeyEvent* event) {
     case Qt::Key_PageUp: return moveCursor(at - page, extend);
     case Qt::Key_PageDown: return moveCursor(at + page, extend);
     case Qt::Key_Home: return moveCursor(0, extend);
-    case Qt::Key_End: return moveCursor(content.lineCount() - 1, extend);
+    case Qt::Key_End: return moveCursor(content().lineCount() - 1, extend);
     default: QAbstractScrollArea::keyPressEvent(event);
     }
 }

@@ -1,32 +1,37 @@
 #pragma once
 
 #include <QAbstractScrollArea>
+#include <QPointer>
 
-#include "logs/logdisplay.h"
+#include "logs/loglinemodel.h"
 
 namespace varko {
 
-/// The log window's output view. It draws only the visible lines of its
-/// `LogDisplay`, so a million entries scroll and redisplay at once. Selection is
-/// by whole lines (drag, shift-click, the arrow keys with shift, Select All); Copy
-/// puts the exact text of the selected lines on the clipboard.
+/// The log window's output view over a `LogLineModel`. It paints only the visible
+/// lines, so a million entries scroll and redisplay at once, and it shows each
+/// line's text to screen readers as an item of a list. Selection is by whole lines
+/// (drag, shift-click, the arrow keys with shift, Select All); Copy puts the exact
+/// text of the selected lines on the clipboard.
 class LogOutputView final : public QAbstractScrollArea {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(LogOutputView)
 public:
     explicit LogOutputView(QWidget* parent = nullptr);
 
-    [[nodiscard]] const logs::LogDisplay& display() const { return content; }
-    /// Changes the content through `change` and redraws.
-    template <class Change>
-    void update(Change&& change) {
-        change(content);
-        contentChanged();
-    }
+    /// Shows the lines of `model`, which outlives the view or is its child; a reset
+    /// of the model clears the selection and scrolls to the top.
+    void setModel(logs::LogLineModel* model);
+    [[nodiscard]] logs::LogLineModel* model() const { return lines; }
 
     /// The selected visual lines, first and last; none when first > last.
     [[nodiscard]] std::pair<qsizetype, qsizetype> selection() const;
     [[nodiscard]] QString selectedText() const;
+    /// The line that the keyboard moves from; -1 before any.
+    [[nodiscard]] qsizetype currentLine() const { return cursor; }
+    /// Where line `line` is drawn, in viewport coordinates.
+    [[nodiscard]] QRect lineRect(qsizetype line) const;
+    /// The line drawn at `y` in viewport coordinates; -1 past the last.
+    [[nodiscard]] qsizetype lineAtViewport(int y) const;
 
 public slots:
     void copy() const;
@@ -42,6 +47,7 @@ protected:
     void changeEvent(QEvent* event) override;
 
 private:
+    [[nodiscard]] const logs::LogDisplay& content() const;
     void contentChanged();
     void updateScrollBars();
     [[nodiscard]] int entryLineHeight() const;
@@ -53,7 +59,7 @@ private:
     void moveCursor(qsizetype line, bool extend);
     void scrollToLine(qsizetype line);
 
-    logs::LogDisplay content;
+    QPointer<logs::LogLineModel> lines;
     qsizetype anchor = -1;
     qsizetype cursor = -1;
 };

@@ -23,6 +23,14 @@ constexpr double minFontSize = 4.0;
 constexpr double maxFontSize = 24.0;
 constexpr double defaultFontSize = 12.0;
 
+// Writes `document` so that a failure leaves an existing file as it was.
+Expected<void> writeDocument(const QString& fileName, const std::string& document) {
+    const auto failure = tools::writeFileAtomically(fileName, document.data(), qint64(document.size()));
+    // The system would not let the file be written: the nearest kind is "unreadable".
+    if (failure) return Error{0, failure->toStdString(), ErrorCode::unreadable};
+    return {};
+}
+
 }  // namespace
 
 LogViewController::LogViewController(tools::ToolSet toolSet, QWidget* parent)
@@ -79,7 +87,9 @@ void LogViewController::buildInterface() {
     mmcsCheckbox = category(tr("securityd"), tr("com.apple.securityd, in green"));
     otherCheckbox = category(tr("Other"), tr("tccd, sandbox, kernel and the rest, in blue"));
 
+    outputLines = new logs::LogLineModel(this);
     outputTextbox = new LogOutputView(this);
+    outputTextbox->setModel(outputLines);
     outputTextbox->setAccessibleName(tr("Log entries"));
     statusLabel = new QLabel(this);
     statusLabel->setWordWrap(true);
@@ -156,20 +166,18 @@ void LogViewController::getlogButtonAction() {
     // The tool's run and the parse of its output both stay off the GUI thread.
     QtConcurrent::run(processingQueue,
                       [tools = tools, arguments] { return logs::runLogQuery(tools, arguments); })
-        .then(this, [this](const logs::LogQueryResult& result) { finishLogQuery(result); });
+        .then(this, [this](const Expected<logs::LogQueryResult>& result) { finishLogQuery(result); });
 }
 
-void LogViewController::finishLogQuery(const logs::LogQueryResult& result) {
-    if (!result.started) {
-        setOutputText(QStringLiteral("log show command failed\n"));
-    } else if (result.list) {
+void LogViewController::finishLogQuery(const Expected<logs::LogQueryResult>& result) {
+    if (result) {
         // Output cut at its bound still shows the entries before the cut.
         logs.clear();
-        logs.push_back(result.list);
-        logsCut = result.truncated;
+        logs.push_back(result->list);
+        logsCut = result->truncated;
         showLogs();
     } else {
-        setOutputText(QStringLiteral("log show command returned error number ") + QString::number(result.status));
+        setOutputText(QString::fromStdString(result.error().message));
     }
     // The first query to finish stops the spinner, even while others still run.
     progressSpinner->hide();
@@ -183,7 +191,7 @@ logs::CategoryFilter LogViewController::filter() const {
 
 void LogViewController::showLogs() {
     if (logs.empty()) return;
-    outputTextbox->update([&](logs::LogDisplay& d) { d.showEntries(logs.front(), filter(), theFontSize); });
+    outputLines->showEntries(logs.front(), filter(), theFontSize);
     setStatusText(readingNote());
 }
 
@@ -216,24 +224,24 @@ void LogViewController::setStatusText(const QString& text) {
 
 void LogViewController::releaseLogs() {
     logs.clear();
-    outputTextbox->update([](logs::LogDisplay& d) { d = logs::LogDisplay(); });
+    outputLines->clear();
     setStatusText({});
 }
 
 void LogViewController::setOutputText(const QString& text) {
-    outputTextbox->update([&](logs::LogDisplay& d) { d.setMessage(text, theFontSize); });
+    outputLines->setMessage(text, theFontSize);
     // The note was about entries that are no longer shown.
     setStatusText({});
 }
 
 void LogViewController::appendOutputText(const QString& text) {
-    outputTextbox->update([&](logs::LogDisplay& d) { d.appendMessage(text, theFontSize); });
+    outputLines->appendMessage(text, theFontSize);
 }
 
 void LogViewController::savelogButtonAction() {
     // What is saved is what is shown now; the conversion of a large log runs meanwhile.
     const QFuture<std::string> rtf = QtConcurrent::run(
-        processingQueue, [snapshot = outputTextbox->display()] { return logs::logRtf(snapshot); });
+        processingQueue, [snapshot = outputLines->display()] { return logs::logRtf(snapshot); });
     auto* dialog = new QFileDialog(window(), tr("Save Log"), QString(), tr("Rich Text (*.rtf)"));
     dialog->setAcceptMode(QFileDialog::AcceptSave);
     dialog->setFileMode(QFileDialog::AnyFile);
@@ -242,23 +250,15 @@ void LogViewController::savelogButtonAction() {
     dialog->setWindowModality(Qt::WindowModal);
     connect(dialog, &QFileDialog::fileSelected, this, [this, rtf](const QString& fileName) {
         // Writing a large log is slow too; the result comes back to this window only.
-        QtConcurrent::run(processingQueue,
-                          [rtf, fileName] {
-                              const std::string& document = rtf.result();
-                              return tools::writeFileAtomically(fileName, document.data(), qint64(document.size()));
-                          })
-            .then(this, [this](const std::optional<QString>& failure) { logWritten(failure); });
+        QtConcurrent::run(processingQueue, [rtf, fileName] { return writeDocument(fileName, rtf.result()); })
+            .then(this, [this](const Expected<void>& written) { logWritten(written); });
     });
     dialog->open();
     emit saveDialogOpened(dialog);
 }
 
-void LogViewController::writeLog(const QString& fileName, const std::string& rtf) {
-    logWritten(tools::writeFileAtomically(fileName, rtf.data(), qint64(rtf.size())));
-}
-
-void LogViewController::logWritten(const std::optional<QString>& failure) {
-    if (failure) appendOutputText(*failure);
+void LogViewController::logWritten(const Expected<void>& written) {
+    if (!written) appendOutputText(QString::fromStdString(written.error().message));
     emit logSaved();
 }
 

@@ -12,7 +12,8 @@
 #include <memory>
 #include <vector>
 
-#include "logs/logdisplay.h"
+#include "format/expected.h"
+#include "logs/loglinemodel.h"
 #include "logs/loglist.h"
 #include "logs/logquery.h"
 #include "logs/ui/logoutputview.h"
@@ -45,6 +46,8 @@ public:
     QCheckBox* cloudKitCheckbox = nullptr;   ///< launch services
     QCheckBox* mmcsCheckbox = nullptr;       ///< securityd
     QCheckBox* otherCheckbox = nullptr;
+    /// What the output view shows: the filtered entries' lines, or a message.
+    logs::LogLineModel* outputLines = nullptr;
     LogOutputView* outputTextbox = nullptr;
     /// Under the entries: what the parse of the shown output could not read, if anything.
     QLabel* statusLabel = nullptr;
@@ -60,11 +63,8 @@ public:
     void setDefaultRange();
     /// Lets go of the entries and the output, as when the window has been closed.
     void releaseLogs();
-    /// Applies a finished query: entries on success, a message otherwise.
-    void finishLogQuery(const logs::LogQueryResult& result);
-    /// Writes an RTF document to `fileName` so that a failure leaves an existing
-    /// file as it was; a failure is appended to the output.
-    void writeLog(const QString& fileName, const std::string& rtf);
+    /// Applies a finished query: entries on success, its error's message otherwise.
+    void finishLogQuery(const Expected<logs::LogQueryResult>& result);
 
 public slots:
     void getlogButtonAction();
@@ -86,7 +86,7 @@ private:
     void viewDidLoad();
     void viewDidAppear();
     void storeFontSize();
-    void logWritten(const std::optional<QString>& failure);
+    void logWritten(const Expected<void>& written);
     [[nodiscard]] logs::CategoryFilter filter() const;
     /// One short line about the entries shown: what was skipped or cut off.
     [[nodiscard]] QString readingNote() const;
