@@ -20,12 +20,13 @@ namespace fs = std::filesystem;
 
 namespace {
 
-Error failed(const fs::path& path, const std::string& why) {
-    return Error{0, path.string() + ": " + why};
+Error failed(const fs::path& path, const std::string& why, ErrorCode code) {
+    return Error{0, path.string() + ": " + why, code};
 }
 
 Error failedErrno(const fs::path& path, int error) {
-    return failed(path, std::strerror(error));
+    const bool absent = error == ENOENT || error == ENOTDIR;
+    return failed(path, std::strerror(error), absent ? ErrorCode::missing : ErrorCode::unreadable);
 }
 
 const char* kindOf(mode_t mode) {
@@ -39,7 +40,8 @@ const char* kindOf(mode_t mode) {
 }
 
 Error notRegular(const fs::path& path, mode_t mode) {
-    return failed(path, std::string("not a regular file (") + kindOf(mode) + ")");
+    return failed(path, std::string("not a regular file (") + kindOf(mode) + ")",
+                  ErrorCode::refused);
 }
 
 std::string sizeText(std::uint64_t bytes) {
@@ -102,11 +104,13 @@ Expected<fs::path> ItemRoot::resolve(const fs::path& file, FinalLink last) const
         if (contains(*real)) {
             entered = true;
         } else if (entered) {
-            return Error{0, prefix.string() + (isLink(prefix) ? " is a symbolic link that" : "") +
-                                " leads out of the bundle"};
+            return Error{0,
+                         prefix.string() + (isLink(prefix) ? " is a symbolic link that" : "") +
+                             " leads out of the bundle",
+                         ErrorCode::refused};
         }
     }
-    return Error{0, file.string() + " leads out of the bundle"};
+    return Error{0, file.string() + " leads out of the bundle", ErrorCode::refused};
 }
 
 FileDescriptor::FileDescriptor(FileDescriptor&& other) noexcept : fd(std::exchange(other.fd, -1)) {}
@@ -152,7 +156,7 @@ Expected<OpenedFile> openRegularFile(const fs::path& path, const ItemRoot* withi
     if (::fstat(fd.get(), &st) != 0) return failedErrno(path, errno);
     if (!S_ISREG(st.st_mode)) return notRegular(path, st.st_mode);
     if (st.st_dev != before.st_dev || st.st_ino != before.st_ino)
-        return failed(path, "replaced while it was being opened");
+        return failed(path, "replaced while it was being opened", ErrorCode::refused);
 #ifdef __linux__
     // A folder on the way may have become a link since it was resolved; the open file's
     // own path says where it really is.
@@ -161,7 +165,7 @@ Expected<OpenedFile> openRegularFile(const fs::path& path, const ItemRoot* withi
         const std::string self = "/proc/self/fd/" + std::to_string(fd.get());
         const ssize_t n = ::readlink(self.c_str(), opened, sizeof opened - 1);
         if (n > 0 && !within->contains(fs::path(std::string(opened, static_cast<std::size_t>(n)))))
-            return Error{0, path.string() + " leads out of the bundle"};
+            return Error{0, path.string() + " leads out of the bundle", ErrorCode::refused};
     }
 #endif
     return OpenedFile{std::move(fd), static_cast<std::uint64_t>(st.st_size)};
@@ -194,7 +198,8 @@ Expected<std::vector<std::byte>> readSmallFile(const fs::path& path, std::uint64
         if (!n) return n.error();
         filled += *n;
         if (filled < bytes.size()) break;
-        if (filled > maxBytes) return failed(path, "larger than " + sizeText(maxBytes));
+        if (filled > maxBytes)
+            return failed(path, "larger than " + sizeText(maxBytes), ErrorCode::tooLarge);
         bytes.resize(
             static_cast<std::size_t>(std::min<std::uint64_t>(bytes.size() * 2, maxBytes + 1)));
     }
