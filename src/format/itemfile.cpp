@@ -10,7 +10,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
-#include <optional>
 #include <string>
 #include <utility>
 
@@ -50,12 +49,10 @@ std::string sizeText(std::uint64_t bytes) {
     return std::to_string(bytes) + " bytes";
 }
 
-std::optional<fs::path> realPath(const fs::path& path, int& error) {
+/// The real path of `path`; an error names `named`, the path the caller was given.
+Expected<fs::path> realPath(const fs::path& path, const fs::path& named) {
     char* resolved = ::realpath(path.c_str(), nullptr);
-    if (!resolved) {
-        error = errno;
-        return std::nullopt;
-    }
+    if (!resolved) return failedErrno(named, errno);
     fs::path out(resolved);
     std::free(resolved);
     return out;
@@ -69,9 +66,8 @@ bool isLink(const fs::path& path) {
 }  // namespace
 
 Expected<ItemRoot> ItemRoot::of(const fs::path& path) {
-    int error = 0;
-    auto real = realPath(path, error);
-    if (!real) return failedErrno(path, error);
+    auto real = realPath(path, path);
+    if (!real) return real.error();
     return ItemRoot(std::move(*real));
 }
 
@@ -83,23 +79,20 @@ bool ItemRoot::contains(const fs::path& realPath) const {
 }
 
 Expected<fs::path> ItemRoot::resolve(const fs::path& file, FinalLink last) const {
-    int error = 0;
-    std::optional<fs::path> resolved;
     const fs::path name = file.filename();
-    if (last == FinalLink::Follow || name.empty() || name == "." || name == "..") {
-        resolved = realPath(file, error);
-    } else if (auto parent =
-                   realPath(file.has_parent_path() ? file.parent_path() : fs::path("."), error)) {
-        resolved = *parent / name;
-    }
-    if (!resolved) return failedErrno(file, error);
+    // A final link that must stay unfollowed keeps its name; only the folders above it resolve.
+    const bool whole = last == FinalLink::Follow || name.empty() || name == "." || name == "..";
+    const fs::path parent = file.has_parent_path() ? file.parent_path() : fs::path(".");
+    auto resolved = realPath(whole ? file : parent, file);
+    if (!resolved) return resolved.error();
+    if (!whole) *resolved /= name;
     if (contains(*resolved)) return std::move(*resolved);
     // Name the link that leaves: the first part of the path, past the item, that resolves outside.
     fs::path prefix;
     bool entered = false;
     for (const fs::path& part : file) {
         prefix /= part;
-        auto real = realPath(prefix, error);
+        auto real = realPath(prefix, prefix);
         if (!real) break;
         if (contains(*real)) {
             entered = true;
