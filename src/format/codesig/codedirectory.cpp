@@ -21,13 +21,18 @@ Error fail(std::uint64_t offset, const std::string& what, ErrorCode code) {
     return Error{offset, "malformed code directory (" + what + ")", code};
 }
 
-/// A NUL-terminated string starting at `offset` and ending inside the blob.
-std::optional<std::string> cString(const ByteReader& r, std::uint64_t offset) {
-    if (offset >= r.size()) return std::nullopt;
-    const auto rest = *r.text(offset, r.size() - offset);
-    const auto nul = rest.find('\0');
-    if (nul == std::string_view::npos) return std::nullopt;
-    return std::string(rest.substr(0, nul));
+/// A NUL-terminated string starting at `offset` and ending inside the blob. An error names
+/// the string as `what` and is placed at `field`, the header field that holds the offset.
+Expected<std::string> cString(const ByteReader& r, std::uint32_t offset, std::uint64_t field,
+                              const char* what) {
+    const auto rest = offset < r.size() ? r.text(offset, r.size() - offset) : std::nullopt;
+    const auto nul = rest ? rest->find('\0') : std::string_view::npos;
+    if (nul == std::string_view::npos)
+        return fail(field,
+                    std::string(what) + " at offset " + std::to_string(offset) +
+                        " is not NUL-terminated inside the code directory",
+                    ErrorCode::malformed);
+    return std::string(rest->substr(0, nul));
 }
 
 }  // namespace
@@ -98,20 +103,12 @@ Expected<CodeDirectory> CodeDirectory::create(std::span<const std::byte> blob, C
     const ByteReader strings(codeSlots == CodeSlots::Read
                                  ? r.all()
                                  : r.all().first(std::min<std::uint64_t>(cd.hashOffset, cd.length)));
-    auto identifier = cString(strings, cd.identOffset);
-    if (!identifier)
-        return fail(20,
-                    "identifier at offset " + std::to_string(cd.identOffset) +
-                        " is not NUL-terminated inside the code directory",
-                    ErrorCode::malformed);
+    auto identifier = cString(strings, cd.identOffset, 20, "identifier");
+    if (!identifier) return identifier.error();
     cd.identifier = std::move(*identifier);
     if (teamOffset != 0) {
-        auto team = cString(strings, teamOffset);
-        if (!team)
-            return fail(48,
-                        "team identifier at offset " + std::to_string(teamOffset) +
-                            " is not NUL-terminated inside the code directory",
-                        ErrorCode::malformed);
+        auto team = cString(strings, teamOffset, 48, "team identifier");
+        if (!team) return team.error();
         cd.teamId = std::move(*team);
     }
     if (cd.scatterOffset && *cd.scatterOffset >= cd.length)

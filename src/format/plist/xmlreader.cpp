@@ -85,7 +85,8 @@ Expected<Integer> parseInteger(std::string_view s, std::uint64_t at) {
     return Integer{magnitude, magnitude > signedMax};
 }
 
-std::optional<double> parseReal(std::string_view s) {
+Expected<double> parseReal(std::string_view s, std::uint64_t at) {
+    const auto notANumber = [at] { return fail(at, "real is not a number", ErrorCode::malformed); };
     s = trim(s);
     if (lowerEquals(s, "nan")) return std::numeric_limits<double>::quiet_NaN();
     bool negative = false;
@@ -97,10 +98,10 @@ std::optional<double> parseReal(std::string_view s) {
         return negative ? -std::numeric_limits<double>::infinity()
                         : std::numeric_limits<double>::infinity();
     // from_chars would take these, and a second sign, which the platform does not.
-    if (s.empty() || s[0] == '-' || s[0] == '+' || lowerEquals(s, "nan")) return std::nullopt;
+    if (s.empty() || s[0] == '-' || s[0] == '+' || lowerEquals(s, "nan")) return notANumber();
     double v = 0;
     const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
-    if (ec != std::errc() || end != s.data() + s.size()) return std::nullopt;
+    if (ec != std::errc() || end != s.data() + s.size()) return notANumber();
     return negative ? -v : v;
 }
 
@@ -133,15 +134,13 @@ public:
             return Value(*v);
         }
         if (name == "real") {
-            auto v = parseReal(*text);
-            if (!v) return fail(at, "real is not a number", ErrorCode::malformed);
+            auto v = parseReal(*text, at);
+            if (!v) return v.error();
             return Value(*v);
         }
         if (name == "date") {
             auto v = detail::parseIsoDate(trim(*text));
-            if (!v)
-                return fail(at, "date is not of the form YYYY-MM-DDTHH:MM:SSZ",
-                            ErrorCode::malformed);
+            if (!v) return fail(at, v.error().message, v.error().code);
             return Value(Date{*v});
         }
         if (name == "data") {
