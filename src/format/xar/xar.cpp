@@ -16,10 +16,16 @@ Error fail(std::uint64_t offset, const std::string& what, ErrorCode code) {
     return Error{offset, "malformed xar archive (" + what + ")", code};
 }
 
-/// Inflates at most `limit` bytes; a stream that would give more is refused.
-std::optional<std::string> inflateBounded(const std::vector<std::byte>& in, std::uint64_t limit) {
+/// The table of contents inflated to exactly `size` bytes: a stream that would give more is
+/// stopped there and refused. Errors are placed at `at`, where the compressed table starts.
+Expected<std::string> inflateToc(const std::vector<std::byte>& in, std::uint64_t size,
+                                 std::uint64_t at) {
+    const auto wrongSize = [at] {
+        return fail(at, "the table of contents does not decompress to its stated size",
+                    ErrorCode::malformed);
+    };
     z_stream z{};
-    if (inflateInit(&z) != Z_OK) return std::nullopt;
+    if (inflateInit(&z) != Z_OK) return wrongSize();
     std::string out;
     z.next_in = reinterpret_cast<Bytef*>(const_cast<std::byte*>(in.data()));
     z.avail_in = static_cast<uInt>(in.size());
@@ -31,11 +37,11 @@ std::optional<std::string> inflateBounded(const std::vector<std::byte>& in, std:
         status = inflate(&z, Z_NO_FLUSH);
         if (status != Z_OK && status != Z_STREAM_END) break;
         out.append(buf, sizeof buf - z.avail_out);
-        if (out.size() > limit) status = Z_BUF_ERROR;
+        if (out.size() > size) status = Z_BUF_ERROR;
         if (status == Z_OK && z.avail_in == 0 && z.avail_out != 0) status = Z_DATA_ERROR;  // truncated
     }
     inflateEnd(&z);
-    if (status != Z_STREAM_END) return std::nullopt;
+    if (status != Z_STREAM_END || out.size() != size) return wrongSize();
     return out;
 }
 
@@ -71,15 +77,21 @@ std::optional<std::vector<unsigned char>> base64(std::string_view text) {
     return out;
 }
 
+/// The `<offset>` and `<size>` in the heap of a checksum or signature, which `what` names.
+Expected<HeapRange> rangeOf(const pugi::xml_node& node, const std::string& what, std::uint64_t at) {
+    const auto offset = number(node.child("offset"));
+    const auto size = number(node.child("size"));
+    if (!offset || !size) return fail(at, what + " has no offset or size", ErrorCode::malformed);
+    return HeapRange{*offset, *size};
+}
+
 Expected<std::optional<TocSignature>> signatureOf(const pugi::xml_node& node, const char* what) {
     if (!node) return std::optional<TocSignature>{};
     TocSignature s;
     s.style = node.attribute("style").as_string();
-    const auto offset = number(node.child("offset"));
-    const auto size = number(node.child("size"));
-    if (!offset || !size)
-        return fail(0, std::string(what) + " has no offset or size", ErrorCode::malformed);
-    s.range = {*offset, *size};
+    auto range = rangeOf(node, what, 0);
+    if (!range) return range.error();
+    s.range = *range;
     for (const auto& cert : node.child("KeyInfo").child("X509Data").children("X509Certificate")) {
         if (s.certificates.size() >= maxCertificates)
             return fail(0, std::string(what) + " has too many certificates", ErrorCode::tooLarge);
@@ -128,10 +140,8 @@ Expected<Archive> Archive::open(const macho::ByteSource& source) {
     auto packed = source.read(a.headerSize, a.tocCompressedSize);
     if (!packed) return packed.error();
     a.compressedToc = std::move(*packed);
-    auto toc = inflateBounded(a.compressedToc, a.tocSize);
-    if (!toc || toc->size() != a.tocSize)
-        return fail(a.headerSize, "the table of contents does not decompress to its stated size",
-                    ErrorCode::malformed);
+    auto toc = inflateToc(a.compressedToc, a.tocSize, a.headerSize);
+    if (!toc) return toc.error();
     a.toc = std::move(*toc);
     // Every element needs a '<' and every attribute a '=', so this counts at least as many.
     const auto nodes =
@@ -149,11 +159,9 @@ Expected<Archive> Archive::open(const macho::ByteSource& source) {
     if (!tocNode) return fail(a.headerSize, "no <xar><toc>", ErrorCode::malformed);
     if (const auto checksum = tocNode.child("checksum")) {
         a.checksumStyle = checksum.attribute("style").as_string();
-        const auto offset = number(checksum.child("offset"));
-        const auto size = number(checksum.child("size"));
-        if (!offset || !size)
-            return fail(a.headerSize, "the checksum has no offset or size", ErrorCode::malformed);
-        a.checksum = {*offset, *size};
+        auto range = rangeOf(checksum, "the checksum", a.headerSize);
+        if (!range) return range.error();
+        a.checksum = *range;
     }
     auto rsa = signatureOf(tocNode.child("signature"), "the signature");
     if (!rsa) return rsa.error();
