@@ -10,7 +10,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
-#include <optional>
 #include <string>
 #include <utility>
 
@@ -20,12 +19,13 @@ namespace fs = std::filesystem;
 
 namespace {
 
-Error failed(const fs::path& path, const std::string& why) {
-    return Error{0, path.string() + ": " + why};
+Error failed(const fs::path& path, const std::string& why, ErrorCode code) {
+    return Error{0, path.string() + ": " + why, code};
 }
 
 Error failedErrno(const fs::path& path, int error) {
-    return failed(path, std::strerror(error));
+    const bool absent = error == ENOENT || error == ENOTDIR;
+    return failed(path, std::strerror(error), absent ? ErrorCode::missing : ErrorCode::unreadable);
 }
 
 const char* kindOf(mode_t mode) {
@@ -39,7 +39,8 @@ const char* kindOf(mode_t mode) {
 }
 
 Error notRegular(const fs::path& path, mode_t mode) {
-    return failed(path, std::string("not a regular file (") + kindOf(mode) + ")");
+    return failed(path, std::string("not a regular file (") + kindOf(mode) + ")",
+                  ErrorCode::refused);
 }
 
 std::string sizeText(std::uint64_t bytes) {
@@ -48,12 +49,10 @@ std::string sizeText(std::uint64_t bytes) {
     return std::to_string(bytes) + " bytes";
 }
 
-std::optional<fs::path> realPath(const fs::path& path, int& error) {
+/// The real path of `path`; an error names `named`, the path the caller was given.
+Expected<fs::path> realPath(const fs::path& path, const fs::path& named) {
     char* resolved = ::realpath(path.c_str(), nullptr);
-    if (!resolved) {
-        error = errno;
-        return std::nullopt;
-    }
+    if (!resolved) return failedErrno(named, errno);
     fs::path out(resolved);
     std::free(resolved);
     return out;
@@ -67,9 +66,8 @@ bool isLink(const fs::path& path) {
 }  // namespace
 
 Expected<ItemRoot> ItemRoot::of(const fs::path& path) {
-    int error = 0;
-    auto real = realPath(path, error);
-    if (!real) return failedErrno(path, error);
+    auto real = realPath(path, path);
+    if (!real) return real.error();
     return ItemRoot(std::move(*real));
 }
 
@@ -81,32 +79,31 @@ bool ItemRoot::contains(const fs::path& realPath) const {
 }
 
 Expected<fs::path> ItemRoot::resolve(const fs::path& file, FinalLink last) const {
-    int error = 0;
-    std::optional<fs::path> resolved;
     const fs::path name = file.filename();
-    if (last == FinalLink::Follow || name.empty() || name == "." || name == "..") {
-        resolved = realPath(file, error);
-    } else if (auto parent =
-                   realPath(file.has_parent_path() ? file.parent_path() : fs::path("."), error)) {
-        resolved = *parent / name;
-    }
-    if (!resolved) return failedErrno(file, error);
+    // A final link that must stay unfollowed keeps its name; only the folders above it resolve.
+    const bool whole = last == FinalLink::Follow || name.empty() || name == "." || name == "..";
+    const fs::path parent = file.has_parent_path() ? file.parent_path() : fs::path(".");
+    auto resolved = realPath(whole ? file : parent, file);
+    if (!resolved) return resolved.error();
+    if (!whole) *resolved /= name;
     if (contains(*resolved)) return std::move(*resolved);
     // Name the link that leaves: the first part of the path, past the item, that resolves outside.
     fs::path prefix;
     bool entered = false;
     for (const fs::path& part : file) {
         prefix /= part;
-        auto real = realPath(prefix, error);
+        auto real = realPath(prefix, prefix);
         if (!real) break;
         if (contains(*real)) {
             entered = true;
         } else if (entered) {
-            return Error{0, prefix.string() + (isLink(prefix) ? " is a symbolic link that" : "") +
-                                " leads out of the bundle"};
+            return Error{0,
+                         prefix.string() + (isLink(prefix) ? " is a symbolic link that" : "") +
+                             " leads out of the bundle",
+                         ErrorCode::refused};
         }
     }
-    return Error{0, file.string() + " leads out of the bundle"};
+    return Error{0, file.string() + " leads out of the bundle", ErrorCode::refused};
 }
 
 FileDescriptor::FileDescriptor(FileDescriptor&& other) noexcept : fd(std::exchange(other.fd, -1)) {}
@@ -152,7 +149,7 @@ Expected<OpenedFile> openRegularFile(const fs::path& path, const ItemRoot* withi
     if (::fstat(fd.get(), &st) != 0) return failedErrno(path, errno);
     if (!S_ISREG(st.st_mode)) return notRegular(path, st.st_mode);
     if (st.st_dev != before.st_dev || st.st_ino != before.st_ino)
-        return failed(path, "replaced while it was being opened");
+        return failed(path, "replaced while it was being opened", ErrorCode::refused);
 #ifdef __linux__
     // A folder on the way may have become a link since it was resolved; the open file's
     // own path says where it really is.
@@ -161,7 +158,7 @@ Expected<OpenedFile> openRegularFile(const fs::path& path, const ItemRoot* withi
         const std::string self = "/proc/self/fd/" + std::to_string(fd.get());
         const ssize_t n = ::readlink(self.c_str(), opened, sizeof opened - 1);
         if (n > 0 && !within->contains(fs::path(std::string(opened, static_cast<std::size_t>(n)))))
-            return Error{0, path.string() + " leads out of the bundle"};
+            return Error{0, path.string() + " leads out of the bundle", ErrorCode::refused};
     }
 #endif
     return OpenedFile{std::move(fd), static_cast<std::uint64_t>(st.st_size)};
@@ -194,7 +191,8 @@ Expected<std::vector<std::byte>> readSmallFile(const fs::path& path, std::uint64
         if (!n) return n.error();
         filled += *n;
         if (filled < bytes.size()) break;
-        if (filled > maxBytes) return failed(path, "larger than " + sizeText(maxBytes));
+        if (filled > maxBytes)
+            return failed(path, "larger than " + sizeText(maxBytes), ErrorCode::tooLarge);
         bytes.resize(
             static_cast<std::size_t>(std::min<std::uint64_t>(bytes.size() * 2, maxBytes + 1)));
     }

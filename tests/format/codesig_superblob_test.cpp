@@ -4,6 +4,7 @@
 #include <string>
 #include <string_view>
 
+#include "error_print.h"
 #include "format/codesig/csblobs.h"
 #include "gen/sha256.h"
 #include "macho_fixtures.h"
@@ -114,6 +115,7 @@ TEST(SuperBlobTest, AbsentBlobsAreEmptyNotErrors) {
 struct Broken {
     const char* what;
     std::function<void(Bytes&)> patch;
+    ErrorCode code;
     std::string message;
 };
 
@@ -124,27 +126,28 @@ std::uint32_t blobOffset(const Bytes& sig, int i) {
 }
 
 TEST(SuperBlobTest, RefusesBrokenIndexesWithExactReasons) {
+    using enum ErrorCode;
     const Bytes sig = signatureOf(signedFile(signatureWith(entitlementsXml)));
     const std::uint32_t length = getBE32(sig, 4);
     const std::string m = "malformed code signature (";
     const std::vector<Broken> cases{
-        {"magic", [](Bytes& b) { putBE32(b, 0, 0xfade0c02); },
+        {"magic", [](Bytes& b) { putBE32(b, 0, 0xfade0c02); }, unsupported,
          m + "magic 0xfade0c02 is not an embedded signature)"},
-        {"length past bytes", [](Bytes& b) { putBE32(b, 4, 100000); },
+        {"length past bytes", [](Bytes& b) { putBE32(b, 4, 100000); }, truncated,
          m + "SuperBlob length 100000 does not fit the " + std::to_string(sig.size()) +
              " bytes of the signature)"},
-        {"huge count", [](Bytes& b) { putBE32(b, 8, 0xffffffff); },
+        {"huge count", [](Bytes& b) { putBE32(b, 8, 0xffffffff); }, truncated,
          m + "SuperBlob count 4294967295 does not fit in its length " + std::to_string(length) +
              ")"},
-        {"offset outside", [](Bytes& b) { putBE32(b, 12 + 8 + 4, 99999); },
+        {"offset outside", [](Bytes& b) { putBE32(b, 12 + 8 + 4, 99999); }, truncated,
          m + "blob 1 (slot 0x2) at offset 99999 extends past the end of the SuperBlob)"},
-        {"offset in the index", [](Bytes& b) { putBE32(b, 12 + 4, 4); },
+        {"offset in the index", [](Bytes& b) { putBE32(b, 12 + 4, 4); }, malformed,
          m + "blob 0 (slot 0x0) at offset 4 lies inside the SuperBlob's index)"},
-        {"length below 8", [](Bytes& b) { putBE32(b, blobOffset(b, 1) + 4, 4); },
+        {"length below 8", [](Bytes& b) { putBE32(b, blobOffset(b, 1) + 4, 4); }, malformed,
          m + "blob 1 (slot 0x2) length 4 is less than 8)"},
-        {"length outside", [](Bytes& b) { putBE32(b, blobOffset(b, 2) + 4, 99999); },
+        {"length outside", [](Bytes& b) { putBE32(b, blobOffset(b, 2) + 4, 99999); }, truncated,
          m + "blob 2 (slot 0x5) length 99999 extends past the end of the SuperBlob)"},
-        {"repeated slot", [](Bytes& b) { putBE32(b, 12 + 16, 2); },
+        {"repeated slot", [](Bytes& b) { putBE32(b, 12 + 16, 2); }, malformed,
          m + "blob 2 (slot 0x2) repeats the slot of blob 1)"},
     };
     for (const auto& c : cases) {
@@ -153,14 +156,18 @@ TEST(SuperBlobTest, RefusesBrokenIndexesWithExactReasons) {
         c.patch(b);
         auto sb = SuperBlob::create(b);
         ASSERT_FALSE(sb);
+        EXPECT_EQ(sb.error().code, c.code);
         EXPECT_EQ(sb.error().message, c.message);
     }
-    EXPECT_EQ(SuperBlob::create(std::span(sig).first(11)).error().message,
+    const auto cut = SuperBlob::create(std::span(sig).first(11));
+    EXPECT_EQ(cut.error().code, ErrorCode::truncated);
+    EXPECT_EQ(cut.error().message,
               m + "the SuperBlob header needs 12 bytes, the signature has 11)");
 }
 
 /// A broken blob fails only its own accessor; the rest of the signature still reads.
 TEST(SuperBlobTest, BrokenBlobsFailOnlyTheirOwnAccessor) {
+    using enum ErrorCode;
     const Bytes sig = signatureOf(signedFile(signatureWith(entitlementsXml)));
     const std::uint32_t cd = blobOffset(sig, 0);
     const std::uint32_t cdLength = getBE32(sig, cd + 4);
@@ -171,37 +178,38 @@ TEST(SuperBlobTest, BrokenBlobsFailOnlyTheirOwnAccessor) {
              putBE32(b, cd + 20, cdLength - 1);
              b[cd + cdLength - 1] = std::byte{0x41};
          },
+         malformed,
          m + "identifier at offset " + std::to_string(cdLength - 1) +
              " is not NUL-terminated inside the code directory)"},
-        {"identifier outside", [&](Bytes& b) { putBE32(b, cd + 20, 0xffffffff); },
+        {"identifier outside", [&](Bytes& b) { putBE32(b, cd + 20, 0xffffffff); }, malformed,
          m + "identifier at offset 4294967295 is not NUL-terminated inside the code directory)"},
-        {"team without NUL", [&](Bytes& b) { putBE32(b, cd + 48, cdLength); },
+        {"team without NUL", [&](Bytes& b) { putBE32(b, cd + 48, cdLength); }, malformed,
          m + "team identifier at offset " + std::to_string(cdLength) +
              " is not NUL-terminated inside the code directory)"},
-        {"hashOffset overflow", [&](Bytes& b) { putBE32(b, cd + 16, 0xffffffff); },
+        {"hashOffset overflow", [&](Bytes& b) { putBE32(b, cd + 16, 0xffffffff); }, truncated,
          m +
              "hashOffset 4294967295 plus 2 code slots of 32 bytes extends past the end of the code "
              "directory of " +
              std::to_string(cdLength) + " bytes)"},
-        {"code slots overflow", [&](Bytes& b) { putBE32(b, cd + 28, 0xffffffff); },
+        {"code slots overflow", [&](Bytes& b) { putBE32(b, cd + 28, 0xffffffff); }, truncated,
          m + "hashOffset " + std::to_string(getBE32(sig, cd + 16)) +
              " plus 4294967295 code slots of 32 bytes extends past the end of the code directory "
              "of " +
              std::to_string(cdLength) + " bytes)"},
-        {"special slots overflow", [&](Bytes& b) { putBE32(b, cd + 24, 0xffffffff); },
+        {"special slots overflow", [&](Bytes& b) { putBE32(b, cd + 24, 0xffffffff); }, malformed,
          m + "4294967295 special slots start before the code directory)"},
-        {"old version", [&](Bytes& b) { putBE32(b, cd + 8, 0x10000); },
+        {"old version", [&](Bytes& b) { putBE32(b, cd + 8, 0x10000); }, unsupported,
          m + "unsupported version 0x10000)"},
-        {"hash size", [&](Bytes& b) { b[cd + 36] = std::byte{0}; },
+        {"hash size", [&](Bytes& b) { b[cd + 36] = std::byte{0}; }, malformed,
          m + "hashSize 0 is not between 1 and 48)"},
-        {"hash size for type", [&](Bytes& b) { b[cd + 36] = std::byte{20}; },
+        {"hash size for type", [&](Bytes& b) { b[cd + 36] = std::byte{20}; }, malformed,
          m + "hashSize 20 does not match hash type 2)"},
         {"short for version",
          [&](Bytes& b) {
              putBE32(b, cd + 8, CS_SUPPORTSLINKAGE);
              putBE32(b, cd + 4, 100);
          },
-         m + "version 0x20600 needs 108 bytes of header, the blob has 100)"},
+         truncated, m + "version 0x20600 needs 108 bytes of header, the blob has 100)"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -211,6 +219,7 @@ TEST(SuperBlobTest, BrokenBlobsFailOnlyTheirOwnAccessor) {
         ASSERT_TRUE(sb) << sb.error().message;
         auto dir = sb->codeDirectory();
         ASSERT_FALSE(dir);
+        EXPECT_EQ(dir.error().code, c.code);
         EXPECT_EQ(dir.error().message, c.message);
         EXPECT_GE(dir.error().offset, cd);  // placed within the signature
         auto ent = sb->entitlements();
@@ -222,6 +231,7 @@ TEST(SuperBlobTest, BrokenBlobsFailOnlyTheirOwnAccessor) {
     putBE32(wrongMagic, blobOffset(sig, 2), CSMAGIC_REQUIREMENTS);
     auto sb = SuperBlob::create(wrongMagic);
     ASSERT_TRUE(sb);
+    EXPECT_EQ(sb->entitlements().error().code, ErrorCode::malformed);
     EXPECT_EQ(sb->entitlements().error().message,
               "malformed code signature (entitlements blob has magic 0xfade0c01, not 0xfade7171)");
     EXPECT_TRUE(sb->codeDirectory());
@@ -230,6 +240,7 @@ TEST(SuperBlobTest, BrokenBlobsFailOnlyTheirOwnAccessor) {
     putBE32(badRequirements, blobOffset(sig, 1) + 8, 0x10000000);
     auto sr = SuperBlob::create(badRequirements);
     ASSERT_TRUE(sr);
+    EXPECT_EQ(sr->requirements().error().code, ErrorCode::truncated);
     EXPECT_EQ(sr->requirements().error().message,
               "malformed code signature (requirement count does not fit in the requirements blob)");
 }

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <string>
 
+#include "error_print.h"
 #include "format/itemfile.h"
 #include "format/macho/bytesource.h"
 
@@ -40,10 +41,12 @@ protected:
     fs::path item() const { return dir / "Kit.framework"; }
     ItemRoot root() const { return *ItemRoot::of(item()); }
 
+    // The file's text, or the error's code and message.
     static std::string read(const fs::path& path, std::uint64_t max,
                             const ItemRoot* within = nullptr, FinalLink last = FinalLink::Follow) {
         auto bytes = readSmallFile(path, max, within, last);
-        if (!bytes) return "error " + bytes.error().message;
+        if (!bytes)
+            return ::testing::PrintToString(bytes.error().code) + " " + bytes.error().message;
         return std::string(reinterpret_cast<const char*>(bytes->data()), bytes->size());
     }
 
@@ -54,33 +57,35 @@ TEST_F(ItemFileTest, OnlyRegularFilesAreOpenedAndNothingWaits) {
     // A FIFO with no writer would block a plain open for ever.
     ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
     EXPECT_EQ(read(dir / "fifo", 100),
-              "error " + (dir / "fifo").string() + ": not a regular file (a FIFO)");
+              "refused " + (dir / "fifo").string() + ": not a regular file (a FIFO)");
     fs::create_symlink(dir / "fifo", dir / "to-fifo");
     EXPECT_EQ(read(dir / "to-fifo", 100),
-              "error " + (dir / "to-fifo").string() + ": not a regular file (a FIFO)");
-    EXPECT_EQ(read("/dev/null", 100), "error /dev/null: not a regular file (a character device)");
-    EXPECT_EQ(read(dir, 100), "error " + dir.string() + ": not a regular file (a folder)");
+              "refused " + (dir / "to-fifo").string() + ": not a regular file (a FIFO)");
+    EXPECT_EQ(read("/dev/null", 100), "refused /dev/null: not a regular file (a character device)");
+    EXPECT_EQ(read(dir, 100), "refused " + dir.string() + ": not a regular file (a folder)");
     EXPECT_EQ(read(dir / "absent", 100),
-              "error " + (dir / "absent").string() + ": No such file or directory");
+              "missing " + (dir / "absent").string() + ": No such file or directory");
     auto source = macho::FileSource::open((dir / "fifo").string());
     ASSERT_FALSE(source);
+    EXPECT_EQ(source.error().code, ErrorCode::refused);
     EXPECT_EQ(source.error().message, (dir / "fifo").string() + ": not a regular file (a FIFO)");
 }
 
 TEST_F(ItemFileTest, ReadErrorsAndSizesAreMessagesNotExceptions) {
     // Files that fail to read: pagemap wants reads of whole entries, mem has nothing at 0.
-    EXPECT_EQ(read("/proc/self/pagemap", 1 << 20), "error /proc/self/pagemap: Invalid argument");
-    EXPECT_EQ(read("/proc/self/mem", 1 << 20), "error /proc/self/mem: Input/output error");
+    EXPECT_EQ(read("/proc/self/pagemap", 1 << 20),
+              "unreadable /proc/self/pagemap: Invalid argument");
+    EXPECT_EQ(read("/proc/self/mem", 1 << 20), "unreadable /proc/self/mem: Input/output error");
     // /proc claims no size; the read still takes all there is, and no more than the bound.
     EXPECT_TRUE(read("/proc/self/status", 1 << 20).starts_with("Name:"));
-    EXPECT_EQ(read("/proc/self/status", 64), "error /proc/self/status: larger than 64 bytes");
+    EXPECT_EQ(read("/proc/self/status", 64), "tooLarge /proc/self/status: larger than 64 bytes");
 
     std::ofstream(dir / "exact") << std::string(4096, 'x');
     EXPECT_EQ(read(dir / "exact", 4096).size(), 4096u);
     EXPECT_EQ(read(dir / "exact", 4095),
-              "error " + (dir / "exact").string() + ": larger than 4095 bytes");
+              "tooLarge " + (dir / "exact").string() + ": larger than 4095 bytes");
     EXPECT_EQ(read(dir / "exact", 1024),
-              "error " + (dir / "exact").string() + ": larger than 1 KiB");
+              "tooLarge " + (dir / "exact").string() + ": larger than 1 KiB");
     std::ofstream(dir / "empty");
     EXPECT_EQ(read(dir / "empty", 10), "");
 }
@@ -119,10 +124,11 @@ TEST_F(ItemFileTest, LinksThatLeaveTheItemAreNamedAndNotRead) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.path.string());
-        EXPECT_EQ(read(c.path, 100, &r),
-                  "error " + c.link.string() + " is a symbolic link that leads out of the bundle");
+        EXPECT_EQ(read(c.path, 100, &r), "refused " + c.link.string() +
+                                             " is a symbolic link that leads out of the bundle");
         auto source = macho::FileSource::open(c.path, r);
         ASSERT_FALSE(source);
+        EXPECT_EQ(source.error().code, ErrorCode::refused);
         EXPECT_EQ(source.error().message,
                   c.link.string() + " is a symbolic link that leads out of the bundle");
     }
@@ -136,11 +142,11 @@ TEST_F(ItemFileTest, AFinalLinkIsRefusedWhereAFileMustBeItself) {
     fs::create_symlink("Info.plist", inside);
     EXPECT_EQ(read(inside, 100, &r), "<plist/>");
     EXPECT_EQ(read(inside, 100, &r, FinalLink::Refuse),
-              "error " + inside.string() + ": not a regular file (a symbolic link)");
+              "refused " + inside.string() + ": not a regular file (a symbolic link)");
     // The folders on the way may still be links that stay inside.
     EXPECT_EQ(read(item() / "Resources/Info.plist", 100, &r, FinalLink::Refuse), "<plist/>");
     EXPECT_EQ(read(inside, 100, nullptr, FinalLink::Refuse),
-              "error " + inside.string() + ": not a regular file (a symbolic link)");
+              "refused " + inside.string() + ": not a regular file (a symbolic link)");
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "error_print.h"
 #include "format/plist/plist.h"
 #include "plist_bplist_builder.h"
 #include "plist_print.h"
@@ -23,11 +24,13 @@ Value readOk(BplistBuilder& b) {
     return r.ok() ? r.value() : Value();
 }
 
-Error readError(BplistBuilder& b) {
+Error readError(BplistBuilder& b, ErrorCode code) {
     const auto bytes = b.build();
     auto r = parseBinary(asBytes(bytes));
     EXPECT_FALSE(r.ok());
-    return r.ok() ? Error{} : r.error();
+    if (r.ok()) return Error{};
+    EXPECT_EQ(r.error().code, code) << r.error().message;
+    return r.error();
 }
 
 std::vector<std::uint8_t> sampleFile() {
@@ -116,7 +119,7 @@ TEST(PlistBinary, RefusesCycles) {
     {
         BplistBuilder b;
         b.add(BplistBuilder::marker(0xA, 1), {0});  // an array holding itself
-        const Error e = readError(b);
+        const Error e = readError(b, ErrorCode::malformed);
         EXPECT_THAT(e.message, HasSubstr("cycle"));
         EXPECT_THAT(e.message, HasSubstr("object 0"));
     }
@@ -126,7 +129,7 @@ TEST(PlistBinary, RefusesCycles) {
         b.add(BplistBuilder::marker(0xD, 1), {1, 2});
         b.ascii("k");
         b.add(BplistBuilder::marker(0xA, 1), {0});
-        EXPECT_THAT(readError(b).message, HasSubstr("cycle"));
+        EXPECT_THAT(readError(b, ErrorCode::malformed).message, HasSubstr("cycle"));
     }
     {
         // The same object twice side by side is sharing, not a cycle.
@@ -145,7 +148,7 @@ TEST(PlistBinary, SharedSubtreesCannotExplode) {
     for (int i = 0; i < 40; ++i) prev = b.array(std::vector<std::uint64_t>(16, prev));
     b.top = prev;
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_THAT(readError(b).message, HasSubstr("too many objects"));
+    EXPECT_THAT(readError(b, ErrorCode::tooLarge).message, HasSubstr("too many objects"));
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
 }
 
@@ -158,7 +161,8 @@ TEST(PlistBinary, ReferencesToOneLargeStringCountAgainstTheOutputBound) {
     std::vector<std::uint64_t> keys;
     for (int i = 0; i < 250; ++i) keys.push_back(b.ascii("NSKey" + std::to_string(i) + "UsageDescription"));
     b.top = b.dict(keys, std::vector<std::uint64_t>(keys.size(), text));
-    EXPECT_THAT(readError(b).message, HasSubstr("expand past what the file's size allows"));
+    EXPECT_THAT(readError(b, ErrorCode::tooLarge).message,
+                HasSubstr("expand past what the file's size allows"));
 
     // Sharing as real files do it, a short text under many keys, still reads.
     BplistBuilder real;
@@ -178,7 +182,7 @@ TEST(PlistBinary, RefusesDeepNesting) {
     std::uint64_t prev = b.array({});
     for (int i = 0; i < 1000; ++i) prev = b.array({prev});
     b.top = prev;
-    EXPECT_THAT(readError(b).message, HasSubstr("nesting is too deep"));
+    EXPECT_THAT(readError(b, ErrorCode::tooLarge).message, HasSubstr("nesting is too deep"));
 
     BplistBuilder ok;
     ok.offsetSize = 2;
@@ -194,7 +198,8 @@ TEST(PlistBinary, RefusesHugeCountsBeforeAllocating) {
     for (std::uint8_t kind : {0x4, 0x5, 0x6, 0xA, 0xC, 0xD}) {
         BplistBuilder b;
         b.add(BplistBuilder::marker(kind, huge));
-        EXPECT_THAT(readError(b).message, HasSubstr("runs past the end")) << int(kind);
+        EXPECT_THAT(readError(b, ErrorCode::truncated).message, HasSubstr("runs past the end"))
+            << int(kind);
     }
     BplistBuilder b;
     b.ascii("x");
@@ -204,6 +209,7 @@ TEST(PlistBinary, RefusesHugeCountsBeforeAllocating) {
     std::memcpy(bytes.data() + bytes.size() - 24, count.data(), 8);
     auto r = parseBinary(asBytes(bytes));
     ASSERT_FALSE(r.ok());
+    EXPECT_EQ(r.error().code, ErrorCode::truncated);
     EXPECT_THAT(r.error().message, HasSubstr("offset table runs into the trailer"));
 }
 
@@ -211,62 +217,80 @@ struct Corruption {
     const char* name;
     std::size_t fromEnd;  // byte counted from the end of the file, 0 = none
     std::uint8_t value;
-    std::uint64_t offset;  // expected error offset, counted from the end when fromEndOffset
-    bool fromEndOffset;
+    std::uint64_t offset;  // expected error offset, counted from the end
+    ErrorCode code;
     const char* message;
 };
 
 TEST(PlistBinary, MalformedTrailersAndObjects) {
+    using enum ErrorCode;
     // sampleFile(): 32-byte trailer at the end; its fields count back from there.
     const auto good = sampleFile();
     const std::size_t n = good.size();
     const Corruption cases[] = {
-        {"offset size 0", 26, 0, 26, true, "offset size must be 1 to 8 bytes"},
-        {"offset size 9", 26, 9, 26, true, "offset size must be 1 to 8 bytes"},
-        {"ref size 0", 25, 0, 25, true, "object reference size must be 1 to 8 bytes"},
-        {"no objects", 17, 0, 24, true, "no objects"},
-        {"top object out of range", 9, 99, 16, true, "top object is not among the objects"},
-        {"offset table in the trailer", 1, 0xF0, 8, true, "offset table lies outside"},
-        {"offset table in the header", 1, 4, 8, true, "offset table lies outside"},
+        {"not bplist00", n - 7, '1', n, unsupported, "missing bplist00 header"},
+        {"offset size 0", 26, 0, 26, malformed, "offset size must be 1 to 8 bytes"},
+        {"offset size 9", 26, 9, 26, malformed, "offset size must be 1 to 8 bytes"},
+        {"ref size 0", 25, 0, 25, malformed, "object reference size must be 1 to 8 bytes"},
+        {"no objects", 17, 0, 24, malformed, "no objects"},
+        {"top object out of range", 9, 99, 16, malformed, "top object is not among the objects"},
+        {"offset table in the trailer", 1, 0xF0, 8, malformed, "offset table lies outside"},
+        {"offset table in the header", 1, 4, 8, malformed, "offset table lies outside"},
     };
     for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
         auto bytes = good;
         bytes[n - c.fromEnd] = c.value;
         auto r = parseBinary(asBytes(bytes));
-        ASSERT_FALSE(r.ok()) << c.name;
-        EXPECT_THAT(r.error().message, HasSubstr(c.message)) << c.name;
-        EXPECT_EQ(r.error().offset, n - c.offset) << c.name;
-        EXPECT_THAT(r.error().message, HasSubstr("malformed binary property list")) << c.name;
+        ASSERT_FALSE(r.ok());
+        EXPECT_THAT(r.error().message, HasSubstr(c.message));
+        EXPECT_EQ(r.error().code, c.code);
+        EXPECT_EQ(r.error().offset, n - c.offset);
+        EXPECT_THAT(r.error().message, HasSubstr("malformed binary property list"));
     }
 }
 
 TEST(PlistBinary, MalformedObjects) {
+    using enum ErrorCode;
     struct Case {
         const char* name;
         BplistBuilder::Bytes object;
+        ErrorCode code;
         const char* message;
     };
     const Case cases[] = {
-        {"null", {0x00}, "unknown object type 0x00"},
-        {"fill", {0x0F}, "unknown object type 0x0F"},
-        {"reserved marker", {0x70}, "unknown object type 0x70"},
-        {"32-byte integer", {0x15}, "integer is longer than 16 bytes"},
+        {"null", {0x00}, unsupported, "unknown object type 0x00"},
+        {"fill", {0x0F}, unsupported, "unknown object type 0x0F"},
+        {"reserved marker", {0x70}, unsupported, "unknown object type 0x70"},
+        {"32-byte integer", {0x15}, malformed, "integer is longer than 16 bytes"},
         {"16-byte integer over 64 bits",
          {0x14, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0},
+         unsupported,
          "does not fit in 64 bits"},
-        {"2-byte real", {0x21, 0, 0}, "real is neither 4 nor 8 bytes"},
-        {"short date", {0x32, 0, 0, 0, 0}, "date is not 8 bytes"},
-        {"16-byte UID", {0x8F}, "UID is longer than 8 bytes"},
-        {"non-ASCII byte", {0x52, 'a', 0xE9}, "ASCII string holds a byte above 0x7F"},
-        {"length not an integer", {0x5F, 0x22, 0, 0, 0, 0}, "length is not a 1, 2, 4 or 8"},
-        {"reference to a missing object", {0xA1, 0x07}, "reference to object 7, which does not"},
+        {"2-byte real", {0x21, 0, 0}, malformed, "real is neither 4 nor 8 bytes"},
+        {"short date", {0x32, 0, 0, 0, 0}, malformed, "date is not 8 bytes"},
+        {"16-byte UID", {0x8F}, malformed, "UID is longer than 8 bytes"},
+        {"non-ASCII byte", {0x52, 'a', 0xE9}, malformed, "ASCII string holds a byte above 0x7F"},
+        {"length not an integer",
+         {0x5F, 0x22, 0, 0, 0, 0},
+         malformed,
+         "length is not a 1, 2, 4 or 8"},
+        {"reference to a missing object",
+         {0xA1, 0x07},
+         malformed,
+         "reference to object 7, which does not"},
+        {"real past the object area",
+         {0x23, 0, 0},
+         truncated,
+         "real runs past the end of the object area"},
     };
     for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
         BplistBuilder b;
         b.add(c.object);
-        const Error e = readError(b);
-        EXPECT_THAT(e.message, HasSubstr(c.message)) << c.name;
-        EXPECT_THAT(e.message, HasSubstr("object 0 at byte")) << c.name;
+        const Error e = readError(b, c.code);
+        EXPECT_THAT(e.message, HasSubstr(c.message));
+        EXPECT_THAT(e.message, HasSubstr("object 0 at byte"));
     }
     BplistBuilder b;
     const auto intKey = b.integer(1);
@@ -275,6 +299,7 @@ TEST(PlistBinary, MalformedObjects) {
     const auto bytes = b.build();
     auto r = parseBinary(asBytes(bytes));
     ASSERT_FALSE(r.ok());
+    EXPECT_EQ(r.error().code, ErrorCode::malformed);
     EXPECT_EQ(r.error().message, "malformed binary property list (object 2 at byte " +
                                      std::to_string(b.offsets[2] + 1) +
                                      ": dictionary key (object 0) is not a string)");
@@ -288,6 +313,7 @@ TEST(PlistBinary, ObjectOffsetsMustLieInTheObjectArea) {
         bytes[b.tableOffset] = bad;
         auto r = parseBinary(asBytes(bytes));
         ASSERT_FALSE(r.ok());
+        EXPECT_EQ(r.error().code, ErrorCode::malformed);
         EXPECT_THAT(r.error().message, HasSubstr("lies outside the object area"));
         EXPECT_EQ(r.error().offset, b.tableOffset);
     }

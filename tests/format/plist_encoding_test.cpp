@@ -1,6 +1,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "error_print.h"
 #include "format/plist/encoding.h"
 #include "format/plist/plist.h"
 #include "plist_print.h"
@@ -178,6 +179,7 @@ TEST(PlistEncoding, DeclaredSingleByteEncodings) {
 }
 
 TEST(PlistEncoding, BrokenWideTextGivesReplacementsOrAnError) {
+    using enum ErrorCode;
     const auto wrap = [](std::u16string_view inner) {
         return u"<plist><string>" + std::u16string(inner) + u"</string></plist>";
     };
@@ -186,6 +188,7 @@ TEST(PlistEncoding, BrokenWideTextGivesReplacementsOrAnError) {
         std::string bytes;
         std::string expected;  // empty: an error is expected
         std::uint64_t offset = 0;
+        ErrorCode code = ErrorCode::malformed;
     };
     const std::string oddLength = utf16(U"<plist><true/></plist>", false, true) + "\n";
     const std::string utf32Tail = utf32(U"<plist><true/></plist>", true, true) + "\n\n\n";
@@ -205,8 +208,8 @@ TEST(PlistEncoding, BrokenWideTextGivesReplacementsOrAnError) {
          utf32(U"<plist><string>\U0010FFFF", false, true) + std::string("\x00\x00\x11\x00", 4) +
              std::string("\x00\xD8\x00\x00", 4) + utf32(U"</string></plist>", false, false),
          "\xF4\x8F\xBF\xBF\xEF\xBF\xBD\xEF\xBF\xBD"},
-        {"odd length", oddLength, "", oddLength.size() - 1},
-        {"UTF-32 with a partial unit", utf32Tail, "", utf32Tail.size() - 3},
+        {"odd length", oddLength, "", oddLength.size() - 1, truncated},
+        {"UTF-32 with a partial unit", utf32Tail, "", utf32Tail.size() - 3, truncated},
         {"U+0000", utf16Units(wrap(std::u16string(1, u'\0')), false, true), "", 2 + 2 * 15},
     };
     for (const Case& c : cases) {
@@ -215,6 +218,7 @@ TEST(PlistEncoding, BrokenWideTextGivesReplacementsOrAnError) {
         if (c.expected.empty()) {
             ASSERT_FALSE(r.ok());
             EXPECT_EQ(r.error().offset, c.offset) << r.error().message;
+            EXPECT_EQ(r.error().code, c.code);
             EXPECT_THAT(r.error().message, HasSubstr("at byte " + std::to_string(c.offset)));
         } else {
             ASSERT_TRUE(r.ok()) << r.error().message;
@@ -276,6 +280,7 @@ TEST(PlistEncoding, TooMuchTextToConvertIsRefusedBeforeConverting) {
     for (auto reader : {&parseXml, &parseOpenStep}) {
         auto r = reader(bytesOf(big));
         ASSERT_FALSE(r.ok());
+        EXPECT_EQ(r.error().code, ErrorCode::tooLarge);
         EXPECT_THAT(r.error().message, HasSubstr("more than the 67108864 that are converted"));
     }
 }

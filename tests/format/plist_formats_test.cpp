@@ -1,6 +1,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "error_print.h"
 #include "format/plist/plist.h"
 #include "plist_bplist_builder.h"
 #include "plist_print.h"
@@ -80,6 +81,7 @@ TEST(PlistFormats, EmptyInputIsAnError) {
     for (auto r : {parse(std::string_view()), parseXml({}), parseOpenStep({}), parseBinary({})}) {
         ASSERT_FALSE(r.ok());
         EXPECT_EQ(r.error().offset, 0u);
+        EXPECT_EQ(r.error().code, ErrorCode::truncated);
     }
     EXPECT_EQ(parse(std::string_view()).error().message, "empty property list");
 }

@@ -1,6 +1,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "error_print.h"
 #include "format/plist/plist.h"
 #include "plist_print.h"
 
@@ -66,35 +67,38 @@ TEST(PlistOpenStep, StringsFilesAndTopLevelForms) {
 }
 
 TEST(PlistOpenStep, MalformedInputIsRefusedWithItsOffset) {
+    using enum ErrorCode;
     struct Case {
         const char* text;
         std::uint64_t offset;
+        ErrorCode code;
         const char* message;
     };
     const Case cases[] = {
-        {"{ a = b }", 8, "expected ';' after a dictionary value"},
-        {"{ a b; }", 4, "expected '=' after a dictionary key"},
-        {"{ a = b;", 8, "unterminated dictionary"},
-        {"{ (a) = b; }", 2, "expected a string"},
-        {"( a b )", 4, "expected ',' or ')' in an array"},
-        {"( a, ", 5, "unterminated array"},
-        {"\"abc", 0, "unterminated quoted string"},
-        {"\"abc\\", 0, "unterminated quoted string"},
-        {"\"\\Uxyz\"", 1, "\\U without hexadecimal digits"},
-        {"<0g>", 2, "not hexadecimal"},
-        {"<012>", 4, "odd number of hexadecimal digits"},
-        {"<01", 0, "unterminated data"},
-        {"/* open", 0, "unterminated comment"},
-        {"( a ) junk", 6, "unexpected text after the property list"},
-        {"{ a = ; }", 6, "unexpected character ';'"},
-        {"a = ", 4, "unexpected end"},
-        {"#", 0, "unexpected character '#'"},
+        {"{ a = b }", 8, malformed, "expected ';' after a dictionary value"},
+        {"{ a b; }", 4, malformed, "expected '=' after a dictionary key"},
+        {"{ a = b;", 8, truncated, "unterminated dictionary"},
+        {"{ (a) = b; }", 2, malformed, "expected a string"},
+        {"( a b )", 4, malformed, "expected ',' or ')' in an array"},
+        {"( a, ", 5, truncated, "unterminated array"},
+        {"\"abc", 0, truncated, "unterminated quoted string"},
+        {"\"abc\\", 0, truncated, "unterminated quoted string"},
+        {"\"\\Uxyz\"", 1, malformed, "\\U without hexadecimal digits"},
+        {"<0g>", 2, malformed, "not hexadecimal"},
+        {"<012>", 4, malformed, "odd number of hexadecimal digits"},
+        {"<01", 0, truncated, "unterminated data"},
+        {"/* open", 0, truncated, "unterminated comment"},
+        {"( a ) junk", 6, malformed, "unexpected text after the property list"},
+        {"{ a = ; }", 6, malformed, "unexpected character ';'"},
+        {"a = ", 4, truncated, "unexpected end"},
+        {"#", 0, malformed, "unexpected character '#'"},
     };
     for (const auto& c : cases) {
         auto r = parseOpenStep(bytesOf(c.text));
         ASSERT_FALSE(r.ok()) << c.text;
         EXPECT_THAT(r.error().message, HasSubstr(c.message)) << c.text;
         EXPECT_THAT(r.error().message, HasSubstr("malformed OpenStep property list (at byte"));
+        EXPECT_EQ(r.error().code, c.code) << c.text;
         EXPECT_EQ(r.error().offset, c.offset) << c.text << ": " << r.error().message;
     }
 }
@@ -108,6 +112,7 @@ TEST(PlistOpenStep, DeepNestingIsRefused) {
         }
         auto r = parseOpenStep(bytesOf(deep));
         ASSERT_FALSE(r.ok());
+        EXPECT_EQ(r.error().code, ErrorCode::tooLarge);
         EXPECT_THAT(r.error().message, HasSubstr("nesting is too deep"));
     }
     std::string fine = std::string(maxDepth, '(') + std::string(maxDepth, ')');

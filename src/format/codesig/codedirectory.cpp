@@ -17,17 +17,22 @@ std::string hex(std::uint64_t v) {
     return buf;
 }
 
-Error malformed(std::uint64_t offset, const std::string& what) {
-    return Error{offset, "malformed code directory (" + what + ")"};
+Error fail(std::uint64_t offset, const std::string& what, ErrorCode code) {
+    return Error{offset, "malformed code directory (" + what + ")", code};
 }
 
-/// A NUL-terminated string starting at `offset` and ending inside the blob.
-std::optional<std::string> cString(const ByteReader& r, std::uint64_t offset) {
-    if (offset >= r.size()) return std::nullopt;
-    const auto rest = *r.text(offset, r.size() - offset);
-    const auto nul = rest.find('\0');
-    if (nul == std::string_view::npos) return std::nullopt;
-    return std::string(rest.substr(0, nul));
+/// A NUL-terminated string starting at `offset` and ending inside the blob. An error names
+/// the string as `what` and is placed at `field`, the header field that holds the offset.
+Expected<std::string> cString(const ByteReader& r, std::uint32_t offset, std::uint64_t field,
+                              const char* what) {
+    const auto rest = offset < r.size() ? r.text(offset, r.size() - offset) : std::nullopt;
+    const auto nul = rest ? rest->find('\0') : std::string_view::npos;
+    if (nul == std::string_view::npos)
+        return fail(field,
+                    std::string(what) + " at offset " + std::to_string(offset) +
+                        " is not NUL-terminated inside the code directory",
+                    ErrorCode::malformed);
+    return std::string(rest->substr(0, nul));
 }
 
 }  // namespace
@@ -36,26 +41,33 @@ Expected<CodeDirectory> CodeDirectory::create(std::span<const std::byte> blob, C
     const ByteReader whole(blob);
     const auto magic = whole.u32be(0);
     const auto length = whole.u32be(4);
-    if (!magic || !length) return malformed(0, "blob is shorter than its 8-byte header");
+    if (!magic || !length)
+        return fail(0, "blob is shorter than its 8-byte header", ErrorCode::truncated);
     if (*magic != CSMAGIC_CODEDIRECTORY)
-        return malformed(0, "magic " + hex(*magic) + " is not " + hex(CSMAGIC_CODEDIRECTORY));
+        return fail(0, "magic " + hex(*magic) + " is not " + hex(CSMAGIC_CODEDIRECTORY),
+                    ErrorCode::malformed);
     if (*length > blob.size())
-        return malformed(4, "length " + std::to_string(*length) + " is more than the " +
-                                std::to_string(blob.size()) + " bytes present");
+        return fail(4,
+                    "length " + std::to_string(*length) + " is more than the " +
+                        std::to_string(blob.size()) + " bytes present",
+                    ErrorCode::truncated);
     const ByteReader r(blob.first(*length));
     CodeDirectory cd;
     cd.length = *length;
     cd.codeSlots = codeSlots;
     const auto version = r.u32be(8);
     if (!version)
-        return malformed(8, "length " + std::to_string(*length) + " is too short for a header");
+        return fail(8, "length " + std::to_string(*length) + " is too short for a header",
+                    ErrorCode::truncated);
     cd.version = *version;
     if (cd.version < CS_EARLIEST_VERSION || (cd.version >> 16) != 2)
-        return malformed(8, "unsupported version " + hex(cd.version));
+        return fail(8, "unsupported version " + hex(cd.version), ErrorCode::unsupported);
     const std::uint32_t headerSize = codeDirectoryHeaderSize(cd.version);
     if (cd.length < headerSize)
-        return malformed(4, "version " + hex(cd.version) + " needs " + std::to_string(headerSize) +
-                                " bytes of header, the blob has " + std::to_string(cd.length));
+        return fail(4,
+                    "version " + hex(cd.version) + " needs " + std::to_string(headerSize) +
+                        " bytes of header, the blob has " + std::to_string(cd.length),
+                    ErrorCode::truncated);
 
     cd.flags = *r.u32be(12);
     cd.hashOffset = *r.u32be(16);
@@ -78,41 +90,46 @@ Expected<CodeDirectory> CodeDirectory::create(std::span<const std::byte> blob, C
     }
 
     if (cd.hashSize == 0 || cd.hashSize > CS_HASH_MAX_SIZE)
-        return malformed(36, "hashSize " + std::to_string(cd.hashSize) + " is not between 1 and " +
-                                 std::to_string(CS_HASH_MAX_SIZE));
+        return fail(36,
+                    "hashSize " + std::to_string(cd.hashSize) + " is not between 1 and " +
+                        std::to_string(CS_HASH_MAX_SIZE),
+                    ErrorCode::malformed);
     if (const auto expected = hashLength(cd.hashType); expected != 0 && expected != cd.hashSize)
-        return malformed(36, "hashSize " + std::to_string(cd.hashSize) +
-                                 " does not match hash type " + std::to_string(cd.hashType));
+        return fail(36,
+                    "hashSize " + std::to_string(cd.hashSize) + " does not match hash type " +
+                        std::to_string(cd.hashType),
+                    ErrorCode::malformed);
     // Unread page hashes are no part of any string.
     const ByteReader strings(codeSlots == CodeSlots::Read
                                  ? r.all()
                                  : r.all().first(std::min<std::uint64_t>(cd.hashOffset, cd.length)));
-    auto identifier = cString(strings, cd.identOffset);
-    if (!identifier)
-        return malformed(20, "identifier at offset " + std::to_string(cd.identOffset) +
-                                 " is not NUL-terminated inside the code directory");
+    auto identifier = cString(strings, cd.identOffset, 20, "identifier");
+    if (!identifier) return identifier.error();
     cd.identifier = std::move(*identifier);
     if (teamOffset != 0) {
-        auto team = cString(strings, teamOffset);
-        if (!team)
-            return malformed(48, "team identifier at offset " + std::to_string(teamOffset) +
-                                     " is not NUL-terminated inside the code directory");
+        auto team = cString(strings, teamOffset, 48, "team identifier");
+        if (!team) return team.error();
         cd.teamId = std::move(*team);
     }
     if (cd.scatterOffset && *cd.scatterOffset >= cd.length)
-        return malformed(44, "scatterOffset " + std::to_string(*cd.scatterOffset) +
-                                 " is outside the code directory");
+        return fail(
+            44,
+            "scatterOffset " + std::to_string(*cd.scatterOffset) + " is outside the code directory",
+            ErrorCode::malformed);
     const std::uint64_t specialBytes = std::uint64_t{cd.nSpecialSlots} * cd.hashSize;
     if (specialBytes > cd.hashOffset)
-        return malformed(24, std::to_string(cd.nSpecialSlots) +
-                                 " special slots start before the code directory");
+        return fail(
+            24, std::to_string(cd.nSpecialSlots) + " special slots start before the code directory",
+            ErrorCode::malformed);
     const std::uint64_t codeBytes = std::uint64_t{cd.nCodeSlots} * cd.hashSize;
     if (cd.hashOffset > cd.length || codeBytes > cd.length - cd.hashOffset)
-        return malformed(16, "hashOffset " + std::to_string(cd.hashOffset) + " plus " +
-                                 std::to_string(cd.nCodeSlots) + " code slots of " +
-                                 std::to_string(cd.hashSize) +
-                                 " bytes extends past the end of the code directory of " +
-                                 std::to_string(cd.length) + " bytes");
+        return fail(16,
+                    "hashOffset " + std::to_string(cd.hashOffset) + " plus " +
+                        std::to_string(cd.nCodeSlots) + " code slots of " +
+                        std::to_string(cd.hashSize) +
+                        " bytes extends past the end of the code directory of " +
+                        std::to_string(cd.length) + " bytes",
+                    ErrorCode::truncated);
     const auto kept = codeSlots == CodeSlots::Read ? r.all() : r.all().first(cd.hashOffset);
     cd.bytes = prefaultedBuffer(kept.size());
     cd.bytes.assign(kept.begin(), kept.end());

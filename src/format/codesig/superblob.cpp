@@ -15,8 +15,8 @@ std::string hex(std::uint64_t v) {
     return buf;
 }
 
-Error malformed(std::uint64_t offset, const std::string& what) {
-    return Error{offset, "malformed code signature (" + what + ")"};
+Error fail(std::uint64_t offset, const std::string& what, ErrorCode code) {
+    return Error{offset, "malformed code signature (" + what + ")", code};
 }
 
 std::string blobName(std::size_t i, std::uint32_t slot) {
@@ -45,23 +45,29 @@ Expected<SuperBlob> SuperBlob::create(std::shared_ptr<const std::byte[]> storage
     const std::span<const std::byte> bytes(storage.get(), size);
     const ByteReader r(bytes);
     if (r.size() < sizeof(CS_SuperBlob))
-        return malformed(0, "the SuperBlob header needs 12 bytes, the signature has " +
-                                std::to_string(r.size()));
+        return fail(
+            0, "the SuperBlob header needs 12 bytes, the signature has " + std::to_string(r.size()),
+            ErrorCode::truncated);
     SuperBlob sb;
     sb.blobMagic = *r.u32be(0);
     sb.blobLength = *r.u32be(4);
     const std::uint32_t count = *r.u32be(8);
     if (sb.blobMagic != CSMAGIC_EMBEDDED_SIGNATURE && sb.blobMagic != CSMAGIC_DETACHED_SIGNATURE)
-        return malformed(0, "magic " + hex(sb.blobMagic) + " is not an embedded signature");
+        return fail(0, "magic " + hex(sb.blobMagic) + " is not an embedded signature",
+                    ErrorCode::unsupported);
     if (sb.blobLength < sizeof(CS_SuperBlob) || sb.blobLength > r.size())
-        return malformed(4, "SuperBlob length " + std::to_string(sb.blobLength) +
-                                " does not fit the " + std::to_string(r.size()) +
-                                " bytes of the signature");
+        return fail(
+            4,
+            "SuperBlob length " + std::to_string(sb.blobLength) + " does not fit the " +
+                std::to_string(r.size()) + " bytes of the signature",
+            sb.blobLength < sizeof(CS_SuperBlob) ? ErrorCode::malformed : ErrorCode::truncated);
     const std::uint64_t indexEnd =
         sizeof(CS_SuperBlob) + std::uint64_t{count} * sizeof(CS_BlobIndex);
     if (indexEnd > sb.blobLength)
-        return malformed(8, "SuperBlob count " + std::to_string(count) +
-                                " does not fit in its length " + std::to_string(sb.blobLength));
+        return fail(8,
+                    "SuperBlob count " + std::to_string(count) + " does not fit in its length " +
+                        std::to_string(sb.blobLength),
+                    ErrorCode::truncated);
     sb.index.reserve(count);
     for (std::uint32_t i = 0; i < count; ++i) {
         const std::uint64_t at = sizeof(CS_SuperBlob) + std::uint64_t{i} * sizeof(CS_BlobIndex);
@@ -70,22 +76,30 @@ Expected<SuperBlob> SuperBlob::create(std::shared_ptr<const std::byte[]> storage
         e.offset = *r.u32be(at + 4);
         const std::string name = blobName(i, e.type);
         if (e.offset < indexEnd)
-            return malformed(at + 4, name + " at offset " + std::to_string(e.offset) +
-                                         " lies inside the SuperBlob's index");
+            return fail(at + 4,
+                        name + " at offset " + std::to_string(e.offset) +
+                            " lies inside the SuperBlob's index",
+                        ErrorCode::malformed);
         if (e.offset > sb.blobLength || sizeof(CS_GenericBlob) > sb.blobLength - e.offset)
-            return malformed(at + 4, name + " at offset " + std::to_string(e.offset) +
-                                         " extends past the end of the SuperBlob");
+            return fail(at + 4,
+                        name + " at offset " + std::to_string(e.offset) +
+                            " extends past the end of the SuperBlob",
+                        ErrorCode::truncated);
         e.magic = *r.u32be(e.offset);
         e.length = *r.u32be(e.offset + 4);
         if (e.length < sizeof(CS_GenericBlob))
-            return malformed(e.offset + 4,
-                             name + " length " + std::to_string(e.length) + " is less than 8");
+            return fail(e.offset + 4,
+                        name + " length " + std::to_string(e.length) + " is less than 8",
+                        ErrorCode::malformed);
         if (e.length > sb.blobLength - e.offset)
-            return malformed(e.offset + 4, name + " length " + std::to_string(e.length) +
-                                               " extends past the end of the SuperBlob");
+            return fail(e.offset + 4,
+                        name + " length " + std::to_string(e.length) +
+                            " extends past the end of the SuperBlob",
+                        ErrorCode::truncated);
         for (std::uint32_t j = 0; j < i; ++j)
             if (sb.index[j].type == e.type)
-                return malformed(at, name + " repeats the slot of blob " + std::to_string(j));
+                return fail(at, name + " repeats the slot of blob " + std::to_string(j),
+                            ErrorCode::malformed);
         sb.index.push_back(e);
     }
     sb.owner = std::move(storage);
@@ -132,8 +146,10 @@ Expected<std::optional<std::span<const std::byte>>> SuperBlob::payload(std::uint
     const BlobEntry* e = find(slot);
     if (!e) return Result{};
     if (e->magic != expectedMagic)
-        return malformed(e->offset, std::string(what) + " blob has magic " + hex(e->magic) +
-                                        ", not " + hex(expectedMagic));
+        return fail(
+            e->offset,
+            std::string(what) + " blob has magic " + hex(e->magic) + ", not " + hex(expectedMagic),
+            ErrorCode::malformed);
     return Result(blob(*e).subspan(sizeof(CS_GenericBlob)));
 }
 
@@ -153,12 +169,15 @@ Expected<std::optional<RequirementSet>> SuperBlob::requirements() const {
     const BlobEntry* e = find(CSSLOT_REQUIREMENTS);
     if (!e) return std::optional<RequirementSet>{};
     if (e->magic != CSMAGIC_REQUIREMENTS)
-        return malformed(e->offset, "requirements blob has magic " + hex(e->magic) + ", not " +
-                                        hex(CSMAGIC_REQUIREMENTS));
+        return fail(
+            e->offset,
+            "requirements blob has magic " + hex(e->magic) + ", not " + hex(CSMAGIC_REQUIREMENTS),
+            ErrorCode::malformed);
     const ByteReader r(blob(*e));
     const auto count = r.u32be(8);
     if (!count || std::uint64_t{*count} * 8 > r.size() - 12)
-        return malformed(e->offset + 8, "requirement count does not fit in the requirements blob");
+        return fail(e->offset + 8, "requirement count does not fit in the requirements blob",
+                    ErrorCode::truncated);
     RequirementSet set;
     for (std::uint32_t i = 0; i < *count; ++i) {
         const std::uint32_t type = *r.u32be(12 + 8 * std::uint64_t{i});
@@ -166,9 +185,10 @@ Expected<std::optional<RequirementSet>> SuperBlob::requirements() const {
         const auto length = r.u32be(std::uint64_t{offset} + 4);
         const auto bytes = length ? r.slice(offset, *length) : std::nullopt;
         if (!bytes || *length < sizeof(CS_GenericBlob))
-            return malformed(e->offset + offset,
-                             "requirement " + std::to_string(i) +
-                                 " extends past the end of the requirements blob");
+            return fail(e->offset + offset,
+                        "requirement " + std::to_string(i) +
+                            " extends past the end of the requirements blob",
+                        bytes ? ErrorCode::malformed : ErrorCode::truncated);
         set.entries.push_back({type, *bytes});
     }
     return std::optional<RequirementSet>(std::move(set));

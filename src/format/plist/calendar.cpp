@@ -83,7 +83,10 @@ CivilTime civilFromSeconds(double s) {
     return t;
 }
 
-std::optional<double> parseIsoDate(std::string_view text) {
+Expected<double> parseIsoDate(std::string_view text) {
+    const auto notADate = [] {
+        return Error{0, "date is not of the form YYYY-MM-DDTHH:MM:SSZ", ErrorCode::malformed};
+    };
     std::size_t pos = 0;
     const bool negative = !text.empty() && text[0] == '-';
     if (negative) ++pos;
@@ -93,19 +96,19 @@ std::optional<double> parseIsoDate(std::string_view text) {
         year = year * 10 + (text[pos] - '0');
         ++pos;
     }
-    if (pos - yearStart < 4 || year > maxYear) return std::nullopt;
+    if (pos - yearStart < 4 || year > maxYear) return notADate();
     if (negative) year = -year;
     int month = 0, day = 0, hour = 0, minute = 0, second = 0;
     const std::string_view rest = text.substr(pos);
     if (rest.size() != 16 || rest[0] != '-' || rest[3] != '-' || rest[6] != 'T' || rest[9] != ':' ||
         rest[12] != ':' || rest[15] != 'Z')
-        return std::nullopt;
+        return notADate();
     if (!digits(rest, 1, 2, month) || !digits(rest, 4, 2, day) || !digits(rest, 7, 2, hour) ||
         !digits(rest, 10, 2, minute) || !digits(rest, 13, 2, second))
-        return std::nullopt;
+        return notADate();
     if (month < 1 || month > 12 || day < 1 || day > daysInMonth(year, month) || hour > 23 ||
         minute > 59 || second > 59)
-        return std::nullopt;
+        return notADate();
     const std::int64_t days = daysFromCivil(year, month, day) - epochDays;
     return static_cast<double>(days * secondsPerDay + hour * 3600 + minute * 60 + second);
 }

@@ -1,9 +1,10 @@
 #pragma once
 
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <string_view>
+
+#include "format/expected.h"
 
 // Gregorian dates against the property-list epoch, 2001-01-01 00:00:00 UTC.
 namespace varko::plist::detail {
@@ -17,8 +18,9 @@ struct CivilTime {
 /// years, and NaN, are clamped so the result stays printable and readable again.
 [[nodiscard]] CivilTime civilFromSeconds(double secondsSince2001);
 
-/// `YYYY-MM-DDTHH:MM:SSZ`, the only date form XML property lists hold.
-[[nodiscard]] std::optional<double> parseIsoDate(std::string_view text);
+/// `YYYY-MM-DDTHH:MM:SSZ`, the only date form XML property lists hold. An error is placed
+/// at the start of `text`; the caller knows where that lies.
+[[nodiscard]] Expected<double> parseIsoDate(std::string_view text);
 
 [[nodiscard]] std::string formatIsoDate(double secondsSince2001);
 

@@ -56,7 +56,7 @@ Format detectFormat(std::span<const std::byte> bytes) {
 }
 
 Expected<Value> parse(std::span<const std::byte> bytes) {
-    if (bytes.empty()) return Error{0, "empty property list"};
+    if (bytes.empty()) return Error{0, "empty property list", ErrorCode::truncated};
     switch (detectFormat(bytes)) {
         case Format::Binary:
             return parseBinary(bytes);

@@ -38,7 +38,10 @@ bool isSpace(char c) {
 
 }  // namespace
 
-std::optional<Data> decodeBase64(std::string_view text, std::size_t& badAt) {
+Expected<Data> decodeBase64(std::string_view text) {
+    const auto bad = [](std::size_t at) {
+        return Error{at, "not valid base64", ErrorCode::malformed};
+    };
     Data out;
     out.reserve(text.size() / 4 * 3 + 3);
     std::uint32_t acc = 0;
@@ -50,20 +53,14 @@ std::optional<Data> decodeBase64(std::string_view text, std::size_t& badAt) {
         if (isSpace(c)) continue;
         if (c == '=') {
             // Padding only completes a quantum that holds at least two characters.
-            if (group < 2) {
-                badAt = i;
-                return std::nullopt;
-            }
+            if (group < 2) return bad(i);
             padded = true;
             group = (group + 1) % 4;
             if (group == 0) bits = 0;
             continue;
         }
         const int v = sextet(c);
-        if (v < 0 || padded) {
-            badAt = i;
-            return std::nullopt;
-        }
+        if (v < 0 || padded) return bad(i);
         acc = (acc << 6) | static_cast<std::uint32_t>(v);
         bits += 6;
         group = (group + 1) % 4;
@@ -73,10 +70,7 @@ std::optional<Data> decodeBase64(std::string_view text, std::size_t& badAt) {
             acc &= (1u << bits) - 1;
         }
     }
-    if (group == 1) {
-        badAt = text.size();
-        return std::nullopt;
-    }
+    if (group == 1) return bad(text.size());
     return out;
 }
 

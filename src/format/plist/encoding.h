@@ -1,10 +1,10 @@
 #pragma once
 
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <string_view>
 
+#include "format/expected.h"
 #include "format/plist/value.h"
 
 // Text and byte encodings shared by the property-list readers and writers.
@@ -15,7 +15,7 @@ namespace varko::plist::detail {
 void appendUtf8(std::string& out, std::uint32_t codePoint);
 
 /// Base64 with the alphabet property lists use; whitespace between characters
-/// is allowed. The position of the first offending character goes to `badAt`.
-[[nodiscard]] std::optional<Data> decodeBase64(std::string_view text, std::size_t& badAt);
+/// is allowed. An error is placed at the first offending character in `text`.
+[[nodiscard]] Expected<Data> decodeBase64(std::string_view text);
 
 }  // namespace varko::plist::detail

@@ -27,25 +27,25 @@ public:
 
     Expected<Value> read() {
         const std::uint64_t start = pos;
-        if (auto e = skipSpace()) return *e;
+        if (auto space = skipSpace(); !space) return space.error();
         // Only whitespace and comments: an empty strings file.
         if (atEnd()) return Value(Dictionary());
         auto top = value(1);
         if (!top) return top;
-        if (auto e = skipSpace()) return *e;
+        if (auto space = skipSpace(); !space) return space.error();
         if (atEnd()) return top;
         // `key = value;` at the top level: a strings file, a dictionary without braces.
         if (top->string() && (peek() == '=' || peek() == ';')) {
             pos = start;
             return dictionaryBody(1, false);
         }
-        return fail(pos, "unexpected text after the property list");
+        return fail(pos, "unexpected text after the property list", ErrorCode::malformed);
     }
 
 private:
     // Worded once, in parseOpenStep, when the offset is one in the bytes as given.
-    Error fail(std::uint64_t at, std::string_view what) const {
-        return Error{at, std::string(what)};
+    Error fail(std::uint64_t at, std::string_view what, ErrorCode code) const {
+        return Error{at, std::string(what), code};
     }
 
     [[nodiscard]] bool atEnd() const { return pos >= in.size(); }
@@ -53,7 +53,7 @@ private:
         return in.u8(pos + ahead).value_or(0);
     }
 
-    std::optional<Error> skipSpace() {
+    Expected<void> skipSpace() {
         while (!atEnd()) {
             const std::uint8_t c = peek();
             if (c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v') {
@@ -64,7 +64,7 @@ private:
                 const std::uint64_t start = pos;
                 pos += 2;
                 while (!(peek() == '*' && peek(1) == '/')) {
-                    if (atEnd()) return fail(start, "unterminated comment");
+                    if (atEnd()) return fail(start, "unterminated comment", ErrorCode::truncated);
                     ++pos;
                 }
                 pos += 2;
@@ -72,14 +72,14 @@ private:
                 break;
             }
         }
-        return std::nullopt;
+        return {};
     }
 
     Expected<Value> value(int depth) {
-        if (atEnd()) return fail(pos, "unexpected end of the property list");
+        if (atEnd()) return fail(pos, "unexpected end of the property list", ErrorCode::truncated);
         const std::uint8_t c = peek();
         if (c == '{') {
-            if (depth > maxDepth) return fail(pos, "nesting is too deep");
+            if (depth > maxDepth) return fail(pos, "nesting is too deep", ErrorCode::tooLarge);
             ++pos;
             return dictionaryBody(depth, true);
         }
@@ -90,13 +90,14 @@ private:
             if (!s) return s.error();
             return Value(std::move(*s));
         }
-        return fail(pos, "unexpected character '" + std::string(1, static_cast<char>(c)) + "'");
+        return fail(pos, "unexpected character '" + std::string(1, static_cast<char>(c)) + "'",
+                    ErrorCode::malformed);
     }
 
     Expected<std::string> string() {
         const std::uint8_t c = peek();
         if (c == '"' || c == '\'') return quoted(c);
-        if (!isUnquoted(c)) return fail(pos, "expected a string");
+        if (!isUnquoted(c)) return fail(pos, "expected a string", ErrorCode::malformed);
         const std::uint64_t start = pos;
         while (!atEnd() && isUnquoted(peek())) ++pos;
         return std::string(*in.text(start, pos - start));
@@ -111,7 +112,7 @@ private:
             pendingHigh = 0;
         };
         while (true) {
-            if (atEnd()) return fail(start, "unterminated quoted string");
+            if (atEnd()) return fail(start, "unterminated quoted string", ErrorCode::truncated);
             const std::uint8_t c = peek();
             if (c == quote) break;
             if (c != '\\') {
@@ -121,7 +122,7 @@ private:
                 continue;
             }
             ++pos;
-            if (atEnd()) return fail(start, "unterminated quoted string");
+            if (atEnd()) return fail(start, "unterminated quoted string", ErrorCode::truncated);
             const std::uint8_t e = peek();
             ++pos;
             std::uint32_t cp = 0;
@@ -132,7 +133,8 @@ private:
                     ++pos;
                     ++n;
                 }
-                if (n == 0) return fail(pos - 2, "\\U without hexadecimal digits");
+                if (n == 0)
+                    return fail(pos - 2, "\\U without hexadecimal digits", ErrorCode::malformed);
             } else if (e >= '0' && e <= '7') {
                 // Octal escapes name single bytes; above 0x7F they are read as Latin-1.
                 cp = e - '0';
@@ -190,12 +192,14 @@ private:
         Data out;
         int high = -1;
         while (true) {
-            if (auto e = skipSpace()) return *e;
-            if (atEnd()) return fail(start, "unterminated data");
+            if (auto space = skipSpace(); !space) return space.error();
+            if (atEnd()) return fail(start, "unterminated data", ErrorCode::truncated);
             const std::uint8_t c = peek();
             if (c == '>') break;
             const int v = hexValue(c);
-            if (v < 0) return fail(pos, "data holds a character that is not hexadecimal");
+            if (v < 0)
+                return fail(pos, "data holds a character that is not hexadecimal",
+                            ErrorCode::malformed);
             if (high < 0) {
                 high = v;
             } else {
@@ -204,29 +208,31 @@ private:
             }
             ++pos;
         }
-        if (high >= 0) return fail(pos, "data holds an odd number of hexadecimal digits");
+        if (high >= 0)
+            return fail(pos, "data holds an odd number of hexadecimal digits",
+                        ErrorCode::malformed);
         ++pos;
         return Value(std::move(out));
     }
 
     Expected<Value> array(int depth) {
-        if (depth > maxDepth) return fail(pos, "nesting is too deep");
+        if (depth > maxDepth) return fail(pos, "nesting is too deep", ErrorCode::tooLarge);
         ++pos;
         Array items;
         while (true) {
-            if (auto e = skipSpace()) return *e;
-            if (atEnd()) return fail(pos, "unterminated array");
+            if (auto space = skipSpace(); !space) return space.error();
+            if (atEnd()) return fail(pos, "unterminated array", ErrorCode::truncated);
             if (peek() == ')') break;
             auto item = value(depth + 1);
             if (!item) return item;
             items.push_back(std::move(*item));
-            if (auto e = skipSpace()) return *e;
+            if (auto space = skipSpace(); !space) return space.error();
             if (peek() == ',' && !atEnd()) {
                 ++pos;
                 continue;
             }
             if (peek() == ')' && !atEnd()) break;
-            return fail(pos, "expected ',' or ')' in an array");
+            return fail(pos, "expected ',' or ')' in an array", ErrorCode::malformed);
         }
         ++pos;
         return Value(std::move(items));
@@ -236,9 +242,9 @@ private:
     Expected<Value> dictionaryBody(int depth, bool braced) {
         Dictionary dict;
         while (true) {
-            if (auto e = skipSpace()) return *e;
+            if (auto space = skipSpace(); !space) return space.error();
             if (atEnd()) {
-                if (braced) return fail(pos, "unterminated dictionary");
+                if (braced) return fail(pos, "unterminated dictionary", ErrorCode::truncated);
                 break;
             }
             if (braced && peek() == '}') {
@@ -247,7 +253,7 @@ private:
             }
             auto key = string();
             if (!key) return key.error();
-            if (auto e = skipSpace()) return *e;
+            if (auto space = skipSpace(); !space) return space.error();
             if (peek() == ';' && !atEnd()) {
                 // Strings files may list a key alone; its value is the key itself.
                 ++pos;
@@ -255,13 +261,15 @@ private:
                 dict.set(std::move(*key), Value(std::move(copy)));
                 continue;
             }
-            if (peek() != '=' || atEnd()) return fail(pos, "expected '=' after a dictionary key");
+            if (peek() != '=' || atEnd())
+                return fail(pos, "expected '=' after a dictionary key", ErrorCode::malformed);
             ++pos;
-            if (auto e = skipSpace()) return *e;
+            if (auto space = skipSpace(); !space) return space.error();
             auto item = value(depth + 1);
             if (!item) return item;
-            if (auto e = skipSpace()) return *e;
-            if (peek() != ';' || atEnd()) return fail(pos, "expected ';' after a dictionary value");
+            if (auto space = skipSpace(); !space) return space.error();
+            if (peek() != ';' || atEnd())
+                return fail(pos, "expected ';' after a dictionary value", ErrorCode::malformed);
             ++pos;
             dict.set(std::move(*key), std::move(*item));
         }
@@ -275,10 +283,12 @@ private:
 }  // namespace
 
 Expected<Value> parseOpenStep(std::span<const std::byte> bytes) {
-    if (bytes.empty()) return Error{0, "empty property list"};
+    if (bytes.empty()) return Error{0, "empty property list", ErrorCode::truncated};
     const auto worded = [](const Error& raw) {
-        return Error{raw.offset, "malformed OpenStep property list (at byte " +
-                                     std::to_string(raw.offset) + ": " + raw.message + ")"};
+        return Error{raw.offset,
+                     "malformed OpenStep property list (at byte " + std::to_string(raw.offset) +
+                         ": " + raw.message + ")",
+                     raw.code};
     };
     try {
         const auto text =
@@ -290,7 +300,8 @@ Expected<Value> parseOpenStep(std::span<const std::byte> bytes) {
         error.offset = text->originalOffset(error.offset);
         return worded(error);
     } catch (const std::bad_alloc&) {
-        return Error{0, "malformed OpenStep property list (not enough memory to read it)"};
+        return Error{0, "malformed OpenStep property list (not enough memory to read it)",
+                     ErrorCode::tooLarge};
     }
 }
 

@@ -215,21 +215,24 @@ Expected<Utf8Text> Utf8Text::decode(std::span<const std::byte> bytes, SniffedEnc
     const std::span<const std::byte> body = bytes.subspan(how.markSize);
     // Converting can triple the size (one byte of Mac OS Roman to three of UTF-8).
     if (body.size() > maxConvertedTextBytes)
-        return Error{0, "text of " + std::to_string(body.size()) +
-                            " bytes to convert to UTF-8, more than the " +
-                            std::to_string(maxConvertedTextBytes) + " that are converted"};
+        return Error{0,
+                     "text of " + std::to_string(body.size()) +
+                         " bytes to convert to UTF-8, more than the " +
+                         std::to_string(maxConvertedTextBytes) + " that are converted",
+                     ErrorCode::tooLarge};
     switch (how.encoding) {
         case TextEncoding::Utf16LE:
         case TextEncoding::Utf16BE:
             if (body.size() % 2 != 0)
-                return Error{bytes.size() - 1, "UTF-16 text ends in half a character"};
+                return Error{bytes.size() - 1, "UTF-16 text ends in half a character",
+                             ErrorCode::truncated};
             decodeUtf16(body, how.encoding == TextEncoding::Utf16BE, text.converted);
             break;
         case TextEncoding::Utf32LE:
         case TextEncoding::Utf32BE:
             if (body.size() % 4 != 0)
                 return Error{bytes.size() - body.size() % 4,
-                             "UTF-32 text ends in part of a character"};
+                             "UTF-32 text ends in part of a character", ErrorCode::truncated};
             decodeUtf32(body, how.encoding == TextEncoding::Utf32BE, text.converted);
             break;
         case TextEncoding::Latin1:

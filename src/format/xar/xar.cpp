@@ -12,14 +12,20 @@ namespace varko::xar {
 
 namespace {
 
-Error malformed(std::uint64_t offset, const std::string& what) {
-    return Error{offset, "malformed xar archive (" + what + ")"};
+Error fail(std::uint64_t offset, const std::string& what, ErrorCode code) {
+    return Error{offset, "malformed xar archive (" + what + ")", code};
 }
 
-/// Inflates at most `limit` bytes; a stream that would give more is refused.
-std::optional<std::string> inflateBounded(const std::vector<std::byte>& in, std::uint64_t limit) {
+/// The table of contents inflated to exactly `size` bytes: a stream that would give more is
+/// stopped there and refused. Errors are placed at `at`, where the compressed table starts.
+Expected<std::string> inflateToc(const std::vector<std::byte>& in, std::uint64_t size,
+                                 std::uint64_t at) {
+    const auto wrongSize = [at] {
+        return fail(at, "the table of contents does not decompress to its stated size",
+                    ErrorCode::malformed);
+    };
     z_stream z{};
-    if (inflateInit(&z) != Z_OK) return std::nullopt;
+    if (inflateInit(&z) != Z_OK) return wrongSize();
     std::string out;
     z.next_in = reinterpret_cast<Bytef*>(const_cast<std::byte*>(in.data()));
     z.avail_in = static_cast<uInt>(in.size());
@@ -31,11 +37,11 @@ std::optional<std::string> inflateBounded(const std::vector<std::byte>& in, std:
         status = inflate(&z, Z_NO_FLUSH);
         if (status != Z_OK && status != Z_STREAM_END) break;
         out.append(buf, sizeof buf - z.avail_out);
-        if (out.size() > limit) status = Z_BUF_ERROR;
+        if (out.size() > size) status = Z_BUF_ERROR;
         if (status == Z_OK && z.avail_in == 0 && z.avail_out != 0) status = Z_DATA_ERROR;  // truncated
     }
     inflateEnd(&z);
-    if (status != Z_STREAM_END) return std::nullopt;
+    if (status != Z_STREAM_END || out.size() != size) return wrongSize();
     return out;
 }
 
@@ -71,18 +77,28 @@ std::optional<std::vector<unsigned char>> base64(std::string_view text) {
     return out;
 }
 
+/// The `<offset>` and `<size>` in the heap of a checksum or signature, which `what` names.
+Expected<HeapRange> rangeOf(const pugi::xml_node& node, const std::string& what, std::uint64_t at) {
+    const auto offset = number(node.child("offset"));
+    const auto size = number(node.child("size"));
+    if (!offset || !size) return fail(at, what + " has no offset or size", ErrorCode::malformed);
+    return HeapRange{*offset, *size};
+}
+
 Expected<std::optional<TocSignature>> signatureOf(const pugi::xml_node& node, const char* what) {
     if (!node) return std::optional<TocSignature>{};
     TocSignature s;
     s.style = node.attribute("style").as_string();
-    const auto offset = number(node.child("offset"));
-    const auto size = number(node.child("size"));
-    if (!offset || !size) return malformed(0, std::string(what) + " has no offset or size");
-    s.range = {*offset, *size};
+    auto range = rangeOf(node, what, 0);
+    if (!range) return range.error();
+    s.range = *range;
     for (const auto& cert : node.child("KeyInfo").child("X509Data").children("X509Certificate")) {
-        if (s.certificates.size() >= maxCertificates) return malformed(0, std::string(what) + " has too many certificates");
+        if (s.certificates.size() >= maxCertificates)
+            return fail(0, std::string(what) + " has too many certificates", ErrorCode::tooLarge);
         auto der = base64(cert.text().as_string());
-        if (!der || der->empty()) return malformed(0, std::string(what) + " has a certificate that is not base64");
+        if (!der || der->empty())
+            return fail(0, std::string(what) + " has a certificate that is not base64",
+                        ErrorCode::malformed);
         s.certificates.push_back(std::move(*der));
     }
     return std::optional<TocSignature>(std::move(s));
@@ -91,53 +107,61 @@ Expected<std::optional<TocSignature>> signatureOf(const pugi::xml_node& node, co
 }  // namespace
 
 Expected<Archive> Archive::open(const macho::ByteSource& source) {
-    if (source.size() < XAR_HEADER_SIZE) return malformed(0, "shorter than its 28-byte header");
+    if (source.size() < XAR_HEADER_SIZE)
+        return fail(0, "shorter than its 28-byte header", ErrorCode::truncated);
     auto header = source.read(0, XAR_HEADER_SIZE);
     if (!header) return header.error();
     const ByteReader h(*header);
-    if (*h.u32be(0) != XAR_HEADER_MAGIC) return malformed(0, "no xar! magic");
+    if (*h.u32be(0) != XAR_HEADER_MAGIC) return fail(0, "no xar! magic", ErrorCode::unsupported);
     Archive a;
     a.headerSize = *h.u16be(4);
     a.tocCompressedSize = *h.u64be(8);
     a.tocSize = *h.u64be(16);
     a.checksumAlgorithm = *h.u32be(24);
-    if (a.headerSize < XAR_HEADER_SIZE) return malformed(4, "header size " + std::to_string(a.headerSize) + " is less than 28");
+    if (a.headerSize < XAR_HEADER_SIZE)
+        return fail(4, "header size " + std::to_string(a.headerSize) + " is less than 28",
+                    ErrorCode::malformed);
     if (a.tocCompressedSize == 0 || a.tocCompressedSize > maxCompressedToc)
-        return malformed(8, "compressed table of contents of " + std::to_string(a.tocCompressedSize) + " bytes");
+        return fail(
+            8, "compressed table of contents of " + std::to_string(a.tocCompressedSize) + " bytes",
+            a.tocCompressedSize == 0 ? ErrorCode::malformed : ErrorCode::tooLarge);
     if (a.tocSize == 0 || a.tocSize > maxToc)
-        return malformed(16, "table of contents of " + std::to_string(a.tocSize) + " bytes");
+        return fail(16, "table of contents of " + std::to_string(a.tocSize) + " bytes",
+                    a.tocSize == 0 ? ErrorCode::malformed : ErrorCode::tooLarge);
     if (a.tocSize > std::max(minTocForRatio, a.tocCompressedSize * maxTocRatio))
-        return malformed(16, "a table of contents of " + std::to_string(a.tocSize) +
-                                 " bytes from " + std::to_string(a.tocCompressedSize) +
-                                 " compressed is more than " + std::to_string(maxTocRatio) +
-                                 " times as large");
+        return fail(16,
+                    "a table of contents of " + std::to_string(a.tocSize) + " bytes from " +
+                        std::to_string(a.tocCompressedSize) + " compressed is more than " +
+                        std::to_string(maxTocRatio) + " times as large",
+                    ErrorCode::tooLarge);
     if (a.tocCompressedSize > source.size() - a.headerSize || a.headerSize > source.size())
-        return malformed(8, "the table of contents extends past the end of the file");
+        return fail(8, "the table of contents extends past the end of the file",
+                    ErrorCode::truncated);
     auto packed = source.read(a.headerSize, a.tocCompressedSize);
     if (!packed) return packed.error();
     a.compressedToc = std::move(*packed);
-    auto toc = inflateBounded(a.compressedToc, a.tocSize);
-    if (!toc || toc->size() != a.tocSize)
-        return malformed(a.headerSize, "the table of contents does not decompress to its stated size");
+    auto toc = inflateToc(a.compressedToc, a.tocSize, a.headerSize);
+    if (!toc) return toc.error();
     a.toc = std::move(*toc);
     // Every element needs a '<' and every attribute a '=', so this counts at least as many.
     const auto nodes =
         std::count_if(a.toc.begin(), a.toc.end(), [](char c) { return c == '<' || c == '='; });
     if (static_cast<std::uint64_t>(nodes) > maxTocNodes)
-        return malformed(a.headerSize, "the table of contents has more than " +
-                                           std::to_string(maxTocNodes) +
-                                           " elements and attributes");
+        return fail(a.headerSize,
+                    "the table of contents has more than " + std::to_string(maxTocNodes) +
+                        " elements and attributes",
+                    ErrorCode::tooLarge);
     pugi::xml_document doc;
     if (!doc.load_buffer(a.toc.data(), a.toc.size(), pugi::parse_default & ~pugi::parse_doctype))
-        return malformed(a.headerSize, "the table of contents is not well-formed XML");
+        return fail(a.headerSize, "the table of contents is not well-formed XML",
+                    ErrorCode::malformed);
     const pugi::xml_node tocNode = doc.child("xar").child("toc");
-    if (!tocNode) return malformed(a.headerSize, "no <xar><toc>");
+    if (!tocNode) return fail(a.headerSize, "no <xar><toc>", ErrorCode::malformed);
     if (const auto checksum = tocNode.child("checksum")) {
         a.checksumStyle = checksum.attribute("style").as_string();
-        const auto offset = number(checksum.child("offset"));
-        const auto size = number(checksum.child("size"));
-        if (!offset || !size) return malformed(a.headerSize, "the checksum has no offset or size");
-        a.checksum = {*offset, *size};
+        auto range = rangeOf(checksum, "the checksum", a.headerSize);
+        if (!range) return range.error();
+        a.checksum = *range;
     }
     auto rsa = signatureOf(tocNode.child("signature"), "the signature");
     if (!rsa) return rsa.error();
