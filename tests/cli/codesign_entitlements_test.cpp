@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "gen/bundlewriter.h"
-#include "gen/exampleapp.h"
-#include "gen/machowriter.h"
+#include "fixtures/bundlewriter.h"
+#include "fixtures/exampleapp.h"
+#include "fixtures/machowriter.h"
 
 using namespace varko::examplegen;
 

@@ -6,8 +6,8 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
-#include "gen/exampleapp.h"
-#include "gen/machowriter.h"
+#include "fixtures/exampleapp.h"
+#include "fixtures/machowriter.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <string_view>
 
 #include "format/codesig/csblobs.h"
-#include "gen/sha256.h"
+#include "fixtures/sha256.h"
 #include "macho_fixtures.h"
 
 using namespace varko;

@@ -7,7 +7,7 @@
 
 #include "format/macho/bytesource.h"
 #include "format/xar/xar.h"
-#include "gen/xarwriter.h"
+#include "fixtures/xarwriter.h"
 #include "signingfixture.h"
 #include "systools/spctl/packagesignature.h"
 

@@ -9,7 +9,7 @@
 #include "format/codesig/csblobs.h"
 #include "format/macho/bytesource.h"
 #include "format/macho/machofile.h"
-#include "gen/machowriter.h"
+#include "fixtures/machowriter.h"
 #include "systools/codesign/codehash.h"
 #include "systools/codesign/codeobject.h"
 #include "systools/codesign/codeverifier.h"

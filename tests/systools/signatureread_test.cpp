@@ -12,7 +12,7 @@
 #include "format/codesig/csblobs.h"
 #include "format/macho/bytesource.h"
 #include "format/macho/machoformat.h"
-#include "gen/machowriter.h"
+#include "fixtures/machowriter.h"
 #include "systools/codesign/bundlelocator.h"
 #include "systools/codesign/codehash.h"
 #include "systools/codesign/codeobject.h"

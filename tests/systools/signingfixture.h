@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "format/macho/machoformat.h"
-#include "gen/sealedbundle.h"
-#include "gen/testca.h"
+#include "fixtures/sealedbundle.h"
+#include "fixtures/testca.h"
 #include "systools/codesign/assessment.h"
 #include "systools/codesign/bundlelocator.h"
 #include "systools/codesign/codehash.h"

@@ -9,7 +9,7 @@
 #include "signingfixture.h"
 #include "systools/codesign/codehash.h"
 #include "systools/signing/trust.h"
-#include "gen/bundlewriter.h"
+#include "fixtures/bundlewriter.h"
 
 using namespace varko;
 using namespace varko::testing;
