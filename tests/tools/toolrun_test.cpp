@@ -9,6 +9,7 @@
 
 #include <QFile>
 
+#include <array>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -16,6 +17,7 @@
 #include <csignal>
 #include <cstdio>
 
+#include <fcntl.h>
 #include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -68,6 +70,30 @@ private:
     int fd;
     int saved = -1;
     QTemporaryFile file;
+};
+
+/// Closes our standard streams for the object's lifetime, keeping copies to put back.
+class ClosedStandardStreams final {
+public:
+    ClosedStandardStreams() {
+        std::fflush(nullptr);
+        for (int fd = 0; fd <= STDERR_FILENO; ++fd) {
+            saved[fd] = ::fcntl(fd, F_DUPFD_CLOEXEC, 10);
+            ::close(fd);
+        }
+    }
+    ClosedStandardStreams(const ClosedStandardStreams&) = delete;
+    ClosedStandardStreams& operator=(const ClosedStandardStreams&) = delete;
+    ~ClosedStandardStreams() {
+        for (int fd = 0; fd <= STDERR_FILENO; ++fd) {
+            if (saved[fd] < 0) continue;
+            ::dup2(saved[fd], fd);
+            ::close(saved[fd]);
+        }
+    }
+
+private:
+    std::array<int, 3> saved{-1, -1, -1};
 };
 
 [[nodiscard]] bool hasNoChildrenLeft() {
@@ -275,6 +301,36 @@ TEST(RunProgram, LeavesUncapturedStandardErrorOnOurs) {
     EXPECT_EQ(result.standardOutput, "out\n");
     EXPECT_TRUE(result.standardError.isEmpty());
     EXPECT_TRUE(error.content() == QByteArray(300000, 'e') + "done\n");
+}
+
+// With our own streams closed, a new pipe lands on 0-2. Its ends must move above them:
+// glibc's spawn clears close-on-exec on a dup2 onto itself, but not every system's does,
+// and macOS passes an open stdin on explicitly, so a tool would get its own pipe as a
+// standard stream. The tool waits until we have looked where the ends are.
+TEST(RunProgram, PipesStayOffOurClosedStandardStreams) {
+    FakeTools tools;
+    const QByteArray ready = tools.path("ready").toLocal8Bit(), go = tools.path("go").toLocal8Bit();
+    const QString waiting = tools.script(
+        "waiting", ": > '" + ready + "'\nwhile [ ! -e '" + go + "' ]; do sleep 0.01; done\n"
+                   "echo out\necho err >&2\nexit 3");
+    ToolResult result;
+    std::array<bool, 3> takenDuringRun{};
+    {
+        const ClosedStandardStreams closed;
+        std::thread run([&] {
+            result = runProgram(waiting, {}, Capture::Both, ToolLimits{1 << 20, std::chrono::seconds(30), {}});
+        });
+        QElapsedTimer timer;
+        timer.start();
+        while (::access(ready.constData(), F_OK) != 0 && timer.elapsed() < 30000) ::usleep(1000);
+        for (int fd = 0; fd <= STDERR_FILENO; ++fd) takenDuringRun[fd] = ::fcntl(fd, F_GETFD) != -1;
+        ::close(::open(go.constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600));
+        run.join();
+    }
+    EXPECT_EQ(takenDuringRun, (std::array<bool, 3>{})) << "a pipe end took one of 0-2";
+    EXPECT_EQ(result.exitStatus, 3);
+    EXPECT_EQ(result.standardOutput, "out\n");
+    EXPECT_EQ(result.standardError, "err\n");
 }
 
 TEST(RunProgram, WaitsForBackgroundChildrenHoldingThePipe) {
