@@ -15,6 +15,7 @@
 #include "fixtures/bundlewriter.h"
 #include "fixtures/exampleapp.h"
 #include "fixtures/machowriter.h"
+#include "support/bytes.h"
 
 using namespace varko::examplegen;
 
@@ -61,6 +62,14 @@ std::vector<std::byte> executable(Arch arch, std::optional<std::string> entitlem
         o.signature.reset();
     }
     return makeMachO(o);
+}
+
+/// Where the signature of a thin file made by executable() starts: the dataoff of
+/// LC_CODE_SIGNATURE, its last load command, at 280 (little-endian, as Mach-O is).
+std::size_t signatureOffset(const std::vector<std::byte>& exe) {
+    std::uint32_t sig = 0;
+    for (int i = 3; i >= 0; --i) sig = (sig << 8) | std::to_integer<std::uint32_t>(exe.at(280 + 8 + i));
+    return sig;
 }
 
 class CodesignEntitlementsTest : public ::testing::Test {
@@ -182,12 +191,8 @@ TEST_F(CodesignEntitlementsTest, RefusesWhatItCannotShowWithCodesignsWords) {
 
 TEST_F(CodesignEntitlementsTest, ReportsMalformedSignaturesPlainly) {
     auto exe = executable(Arch::X86_64, "<plist/>");
-    // The SuperBlob's count is the third big-endian word of the signature; the
-    // signature starts where LC_CODE_SIGNATURE (the last load command) says.
-    const std::size_t dataoff = 280 + 8;
-    std::uint32_t sig = 0;
-    for (int i = 3; i >= 0; --i) sig = (sig << 8) | static_cast<std::uint8_t>(exe[dataoff + i]);
-    for (int i = 0; i < 4; ++i) exe[sig + 8 + i] = std::byte{0xff};
+    // The SuperBlob's count is the third big-endian word of the signature.
+    varko::testing::putBE32(exe, signatureOffset(exe) + 8, 0xffffffff);
     const QString path = file("broken", exe);
     const ToolRun r = entitlementsOf(path);
     EXPECT_EQ(r.status, 1);
@@ -269,14 +274,9 @@ TEST_F(CodesignEntitlementsTest, DetailsRefuseUnsignedAndBrokenCode) {
 
     // A code directory whose hash slots run past its blob.
     auto exe = executable(Arch::X86_64, std::nullopt);
-    const std::size_t dataoff = 280 + 8;
-    std::uint32_t sig = 0;
-    for (int i = 3; i >= 0; --i) sig = (sig << 8) | static_cast<std::uint8_t>(exe[dataoff + i]);
-    const std::uint32_t cdOffset = std::to_integer<std::uint32_t>(exe[sig + 12 + 4]) << 24 |
-                                   std::to_integer<std::uint32_t>(exe[sig + 12 + 5]) << 16 |
-                                   std::to_integer<std::uint32_t>(exe[sig + 12 + 6]) << 8 |
-                                   std::to_integer<std::uint32_t>(exe[sig + 12 + 7]);
-    for (int i = 0; i < 4; ++i) exe[sig + cdOffset + 28 + i] = std::byte{0x7f};  // nCodeSlots
+    const std::size_t sig = signatureOffset(exe);
+    const std::uint32_t cdOffset = varko::testing::getBE32(exe, sig + 12 + 4);  // the code directory's offset
+    varko::testing::putBE32(exe, sig + cdOffset + 28, 0x7f7f7f7f);  // nCodeSlots
     const ToolRun broken = codesign({"-dvvv", file("broken", exe)});
     EXPECT_EQ(broken.status, 1);
     EXPECT_TRUE(broken.err.contains(": invalid or unsupported format for signature: ")) << broken.err.toStdString();

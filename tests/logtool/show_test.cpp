@@ -8,13 +8,14 @@
 #include <fstream>
 #include <map>
 
-#include "childprocess.h"
+#include "support/childprocess.h"
 #include "systools/log/options.h"
 #include "testjournal.h"
 #include "varkopredicate.h"
 
 using namespace varko::logtool;
 using namespace varko::logtool::test;
+using namespace varko::testing;
 
 namespace {
 

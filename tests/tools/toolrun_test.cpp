@@ -100,34 +100,41 @@ private:
     return ::waitpid(-1, nullptr, WNOHANG) == -1 && errno == ECHILD;
 }
 
-TEST(RunProgram, CapturesStandardOutputAndExitStatus) {
+TEST(RunProgram, ReportsHowTheToolEndedAndWhatItWrote) {
     FakeTools tools;
     ASSERT_TRUE(tools.isValid());
-    const QString ok = tools.script("ok", "printf 'plain output\\n'");
-    const QString three = tools.script("three", "printf 'partial'\nexit 3");
-
-    const ToolResult okResult = runProgram(ok, {}, Capture::StandardOutput);
-    EXPECT_TRUE(okResult.started);
-    EXPECT_TRUE(okResult.succeeded());
-    EXPECT_EQ(okResult.exitStatus, 0);
-    EXPECT_EQ(okResult.standardOutput, "plain output\n");
-    EXPECT_FALSE(okResult.truncated);
-
-    const ToolResult threeResult = runProgram(three, {}, Capture::StandardOutput);
-    EXPECT_TRUE(threeResult.started);
-    EXPECT_FALSE(threeResult.crashed);
-    EXPECT_FALSE(threeResult.succeeded());
-    EXPECT_EQ(threeResult.exitStatus, 3);
-    EXPECT_EQ(threeResult.standardOutput, "partial");
-}
-
-TEST(RunProgram, CapturesBothStreamsSeparately) {
-    FakeTools tools;
-    const QString both = tools.script("both", "printf 'to out\\n'\nprintf 'to err\\n' >&2\nexit 1");
-    const ToolResult result = runProgram(both, {}, Capture::Both);
-    EXPECT_EQ(result.exitStatus, 1);
-    EXPECT_EQ(result.standardOutput, "to out\n");
-    EXPECT_EQ(result.standardError, "to err\n");
+    struct Case {
+        const char* name;
+        QByteArray body;
+        Capture capture;
+        int exitStatus;
+        bool crashed;
+        QByteArray out, err;
+        QString interruption;
+    };
+    const Case cases[] = {
+        {"ok", "printf 'plain output\\n'", Capture::StandardOutput, 0, false, "plain output\n", "", ""},
+        {"three", "printf 'partial'\nexit 3", Capture::StandardOutput, 3, false, "partial", "", ""},
+        {"both", "printf 'to out\\n'\nprintf 'to err\\n' >&2\nexit 1", Capture::Both, 1, false, "to out\n",
+         "to err\n", ""},
+        {"killed", "printf 'before'\nkill -9 $$\necho after", Capture::StandardOutput, SIGKILL, true, "before", "",
+         "The tool crashed (signal 9, killed)."},
+        {"terminated", "kill -TERM $$", Capture::Both, SIGTERM, true, "", "", "The tool crashed (signal 15, terminated)."},
+        {"aborting", "kill -ABRT $$", Capture::Both, SIGABRT, true, "", "", "The tool crashed (signal 6, aborted)."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const ToolResult result = runProgram(tools.script(c.name, c.body), {}, c.capture);
+        EXPECT_TRUE(result.started);
+        EXPECT_EQ(result.exitStatus, c.exitStatus);
+        EXPECT_EQ(result.crashed, c.crashed);
+        EXPECT_EQ(result.succeeded(), c.exitStatus == 0 && !c.crashed);
+        EXPECT_FALSE(result.truncated);
+        EXPECT_EQ(result.standardOutput, c.out);
+        EXPECT_EQ(result.standardError, c.err);
+        EXPECT_EQ(result.interruption(), c.interruption);
+    }
+    EXPECT_TRUE(hasNoChildrenLeft());
 }
 
 TEST(RunProgram, DrainsFloodsFarAbovePipeCapacityExactly) {
@@ -207,24 +214,6 @@ TEST(RunProgram, ReportsProgramsThatCannotStart) {
         EXPECT_THAT(result.startError.toStdString(), HasSubstr(c.program.toStdString()));
         EXPECT_THAT(result.startError.toStdString(), HasSubstr(c.reason));
     }
-    EXPECT_TRUE(hasNoChildrenLeft());
-}
-
-TEST(RunProgram, ReportsDeathBySignalAsCrash) {
-    FakeTools tools;
-    const QString killed = tools.script("killed", "printf 'before'\nkill -9 $$\necho after");
-    const QString terminated = tools.script("terminated", "kill -TERM $$");
-
-    const ToolResult kill9 = runProgram(killed, {}, Capture::StandardOutput);
-    EXPECT_TRUE(kill9.started);
-    EXPECT_TRUE(kill9.crashed);
-    EXPECT_EQ(kill9.exitStatus, SIGKILL);
-    EXPECT_FALSE(kill9.succeeded());
-    EXPECT_EQ(kill9.standardOutput, "before");
-
-    const ToolResult term = runProgram(terminated, {}, Capture::Both);
-    EXPECT_TRUE(term.crashed);
-    EXPECT_EQ(term.exitStatus, SIGTERM);
     EXPECT_TRUE(hasNoChildrenLeft());
 }
 
@@ -413,13 +402,6 @@ TEST(RunProgram, ACancelFlagRaisedFromAnotherThreadEndsTheRun) {
     again.join();
     EXPECT_TRUE(lingered.cancelled);
     EXPECT_TRUE(hasNoChildrenLeft());
-}
-
-TEST(RunProgram, ACrashIsToldInWords) {
-    FakeTools tools;
-    const ToolResult result = runProgram(tools.script("aborting", "kill -ABRT $$"), {}, Capture::Both);
-    EXPECT_TRUE(result.crashed);
-    EXPECT_EQ(result.interruption(), "The tool crashed (signal 6, aborted).");
 }
 
 void ignoreSignal(int) {}
