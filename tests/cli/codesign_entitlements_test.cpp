@@ -4,7 +4,6 @@
 #include <QByteArray>
 #include <QDir>
 #include <QFile>
-#include <QProcess>
 #include <QRegularExpression>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -16,25 +15,16 @@
 #include "fixtures/exampleapp.h"
 #include "fixtures/machowriter.h"
 #include "support/bytes.h"
+#include "support/programrun.h"
 
 using namespace varko::examplegen;
 
 namespace {
 
-struct ToolRun {
-    int status = -1;
-    QByteArray out, err;
-};
+using ToolRun = varko::testing::ProgramRun;
 
 ToolRun codesign(const QStringList& arguments) {
-    QProcess p;
-    p.start(QStringLiteral(VARKO_BIN_DIR "/varko-codesign"), arguments);
-    ToolRun r;
-    if (!p.waitForFinished(20000)) return r;
-    r.status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    r.out = p.readAllStandardOutput();
-    r.err = p.readAllStandardError();
-    return r;
+    return varko::testing::runTool("varko-codesign", arguments);
 }
 
 ToolRun entitlementsOf(const QString& path) {
@@ -147,8 +137,7 @@ TEST_F(CodesignEntitlementsTest, ReadsBareAndFlatCodeAndTheSliceACurrentMacRuns)
 
     ASSERT_TRUE(QDir(dir.path()).mkdir("Flat.app"));
     const std::string info = infoPlistNaming("Flat");
-    ASSERT_TRUE(writeFile(dir.filePath("Flat.app/Info.plist").toStdString(),
-                          std::as_bytes(std::span(info.data(), info.size()))));
+    ASSERT_TRUE(writeFile(dir.filePath("Flat.app/Info.plist").toStdString(), varko::testing::bytesOf(info)));
     file("Flat.app/Flat", executable(Arch::X86_64, x86));
     EXPECT_EQ(entitlementsOf(dir.filePath("Flat.app")).out, bytes(x86));
 }
@@ -165,11 +154,7 @@ TEST_F(CodesignEntitlementsTest, RefusesWhatItCannotShowWithCodesignsWords) {
     ASSERT_TRUE(QDir(dir.path()).mkdir("Empty.app"));
     const QString noExe = bundle("NoExe.app", executable(Arch::X86_64, {}));
     ASSERT_TRUE(QFile::remove(noExe + "/Contents/MacOS/App"));
-    const std::string text = "just text\n";
-    const QString textFile =
-        file("notes.txt",
-             std::vector<std::byte>(reinterpret_cast<const std::byte*>(text.data()),
-                                    reinterpret_cast<const std::byte*>(text.data()) + text.size()));
+    const QString textFile = file("notes.txt", varko::testing::bytesOf("just text\n"));
     const QString missing = dir.filePath("Missing Thing.app");
 
     struct Case {

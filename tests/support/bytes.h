@@ -1,14 +1,22 @@
 #pragma once
 
-// Big-endian words read from and patched into fixture files, as code signatures store them.
+// Fixture bytes from text, and big-endian words read from and patched into them, as code
+// signatures store them.
 
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 #include <vector>
 
 namespace varko::testing {
 
 using Bytes = std::vector<std::byte>;
+
+/// The bytes of a text, for fixture files and the blobs that hash them.
+inline Bytes bytesOf(std::string_view text) {
+    const auto* data = reinterpret_cast<const std::byte*>(text.data());
+    return Bytes(data, data + text.size());
+}
 
 inline std::uint32_t getBE32(const Bytes& b, std::size_t at) {
     std::uint32_t v = 0;

@@ -22,12 +22,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "faketools.h"
+#include "support/faketool.h"
 
 namespace varko::tools {
 namespace {
 
-using testing::FakeTools;
+using varko::testing::FakeTools;
 using ::testing::HasSubstr;
 
 /// What `seq first last` prints.
@@ -235,7 +235,7 @@ TEST(RunProgram, CutsStreamsAtTheCapAndStopsTheTool) {
         SCOPED_TRACE(c.program.toStdString());
         QElapsedTimer timer;
         timer.start();
-        const ToolResult result = runProgram(c.program, {}, c.capture, ToolLimits{cap});
+        const ToolResult result = runProgram(c.program, {}, c.capture, ToolLimits{cap, {}, {}});
         EXPECT_LT(timer.elapsed(), 5000);
         EXPECT_TRUE(result.truncated);
         EXPECT_FALSE(result.succeeded());
@@ -245,16 +245,16 @@ TEST(RunProgram, CutsStreamsAtTheCapAndStopsTheTool) {
     }
 
     const QString exact = tools.script("exact", "head -c 1000 /dev/zero");
-    const ToolResult atCap = runProgram(exact, {}, Capture::StandardOutput, ToolLimits{1000});
+    const ToolResult atCap = runProgram(exact, {}, Capture::StandardOutput, ToolLimits{1000, {}, {}});
     EXPECT_FALSE(atCap.truncated);
     EXPECT_TRUE(atCap.succeeded());
     EXPECT_EQ(atCap.standardOutput, QByteArray(1000, '\0'));
-    const ToolResult overCap = runProgram(exact, {}, Capture::StandardOutput, ToolLimits{999});
+    const ToolResult overCap = runProgram(exact, {}, Capture::StandardOutput, ToolLimits{999, {}, {}});
     EXPECT_TRUE(overCap.truncated);
     EXPECT_EQ(overCap.standardOutput.size(), 999);
 
     const QString silent = tools.script("silent", "exit 0");
-    EXPECT_FALSE(runProgram(silent, {}, Capture::Both, ToolLimits{0}).truncated);
+    EXPECT_FALSE(runProgram(silent, {}, Capture::Both, ToolLimits{0, {}, {}}).truncated);
     EXPECT_TRUE(hasNoChildrenLeft());
 }
 
