@@ -8,9 +8,9 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "gen/bundlewriter.h"
-#include "gen/exampleapp.h"
-#include "gen/machowriter.h"
+#include "fixtures/bundlewriter.h"
+#include "fixtures/exampleapp.h"
+#include "fixtures/machowriter.h"
 #include "inspection/info.h"
 
 namespace {

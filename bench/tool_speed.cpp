@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "gen/machowriter.h"
+#include "fixtures/machowriter.h"
 
 namespace {
 

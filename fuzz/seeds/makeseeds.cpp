@@ -15,11 +15,11 @@
 #include "../filetree.h"
 #include "format/codesig/superblob.h"
 #include "format/macho/machofile.h"
-#include "gen/machowriter.h"
-#include "gen/sealedbundle.h"
-#include "gen/sha256.h"
-#include "gen/testca.h"
-#include "gen/xarwriter.h"
+#include "fixtures/machowriter.h"
+#include "fixtures/sealedbundle.h"
+#include "fixtures/sha256.h"
+#include "fixtures/testca.h"
+#include "fixtures/xarwriter.h"
 
 namespace fs = std::filesystem;
 using namespace varko::examplegen;

@@ -4,7 +4,6 @@
 #include <QByteArray>
 #include <QDir>
 #include <QFile>
-#include <QProcess>
 #include <QRegularExpression>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -12,28 +11,20 @@
 #include <string>
 #include <vector>
 
-#include "gen/bundlewriter.h"
-#include "gen/exampleapp.h"
-#include "gen/machowriter.h"
+#include "fixtures/bundlewriter.h"
+#include "fixtures/exampleapp.h"
+#include "fixtures/machowriter.h"
+#include "support/bytes.h"
+#include "support/programrun.h"
 
 using namespace varko::examplegen;
 
 namespace {
 
-struct ToolRun {
-    int status = -1;
-    QByteArray out, err;
-};
+using ToolRun = varko::testing::ProgramRun;
 
 ToolRun codesign(const QStringList& arguments) {
-    QProcess p;
-    p.start(QStringLiteral(VARKO_BIN_DIR "/varko-codesign"), arguments);
-    ToolRun r;
-    if (!p.waitForFinished(20000)) return r;
-    r.status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    r.out = p.readAllStandardOutput();
-    r.err = p.readAllStandardError();
-    return r;
+    return varko::testing::runTool("varko-codesign", arguments);
 }
 
 ToolRun entitlementsOf(const QString& path) {
@@ -61,6 +52,14 @@ std::vector<std::byte> executable(Arch arch, std::optional<std::string> entitlem
         o.signature.reset();
     }
     return makeMachO(o);
+}
+
+/// Where the signature of a thin file made by executable() starts: the dataoff of
+/// LC_CODE_SIGNATURE, its last load command, at 280 (little-endian, as Mach-O is).
+std::size_t signatureOffset(const std::vector<std::byte>& exe) {
+    std::uint32_t sig = 0;
+    for (int i = 3; i >= 0; --i) sig = (sig << 8) | std::to_integer<std::uint32_t>(exe.at(280 + 8 + i));
+    return sig;
 }
 
 class CodesignEntitlementsTest : public ::testing::Test {
@@ -138,8 +137,7 @@ TEST_F(CodesignEntitlementsTest, ReadsBareAndFlatCodeAndTheSliceACurrentMacRuns)
 
     ASSERT_TRUE(QDir(dir.path()).mkdir("Flat.app"));
     const std::string info = infoPlistNaming("Flat");
-    ASSERT_TRUE(writeFile(dir.filePath("Flat.app/Info.plist").toStdString(),
-                          std::as_bytes(std::span(info.data(), info.size()))));
+    ASSERT_TRUE(writeFile(dir.filePath("Flat.app/Info.plist").toStdString(), varko::testing::bytesOf(info)));
     file("Flat.app/Flat", executable(Arch::X86_64, x86));
     EXPECT_EQ(entitlementsOf(dir.filePath("Flat.app")).out, bytes(x86));
 }
@@ -156,11 +154,7 @@ TEST_F(CodesignEntitlementsTest, RefusesWhatItCannotShowWithCodesignsWords) {
     ASSERT_TRUE(QDir(dir.path()).mkdir("Empty.app"));
     const QString noExe = bundle("NoExe.app", executable(Arch::X86_64, {}));
     ASSERT_TRUE(QFile::remove(noExe + "/Contents/MacOS/App"));
-    const std::string text = "just text\n";
-    const QString textFile =
-        file("notes.txt",
-             std::vector<std::byte>(reinterpret_cast<const std::byte*>(text.data()),
-                                    reinterpret_cast<const std::byte*>(text.data()) + text.size()));
+    const QString textFile = file("notes.txt", varko::testing::bytesOf("just text\n"));
     const QString missing = dir.filePath("Missing Thing.app");
 
     struct Case {
@@ -182,12 +176,8 @@ TEST_F(CodesignEntitlementsTest, RefusesWhatItCannotShowWithCodesignsWords) {
 
 TEST_F(CodesignEntitlementsTest, ReportsMalformedSignaturesPlainly) {
     auto exe = executable(Arch::X86_64, "<plist/>");
-    // The SuperBlob's count is the third big-endian word of the signature; the
-    // signature starts where LC_CODE_SIGNATURE (the last load command) says.
-    const std::size_t dataoff = 280 + 8;
-    std::uint32_t sig = 0;
-    for (int i = 3; i >= 0; --i) sig = (sig << 8) | static_cast<std::uint8_t>(exe[dataoff + i]);
-    for (int i = 0; i < 4; ++i) exe[sig + 8 + i] = std::byte{0xff};
+    // The SuperBlob's count is the third big-endian word of the signature.
+    varko::testing::putBE32(exe, signatureOffset(exe) + 8, 0xffffffff);
     const QString path = file("broken", exe);
     const ToolRun r = entitlementsOf(path);
     EXPECT_EQ(r.status, 1);
@@ -269,14 +259,9 @@ TEST_F(CodesignEntitlementsTest, DetailsRefuseUnsignedAndBrokenCode) {
 
     // A code directory whose hash slots run past its blob.
     auto exe = executable(Arch::X86_64, std::nullopt);
-    const std::size_t dataoff = 280 + 8;
-    std::uint32_t sig = 0;
-    for (int i = 3; i >= 0; --i) sig = (sig << 8) | static_cast<std::uint8_t>(exe[dataoff + i]);
-    const std::uint32_t cdOffset = std::to_integer<std::uint32_t>(exe[sig + 12 + 4]) << 24 |
-                                   std::to_integer<std::uint32_t>(exe[sig + 12 + 5]) << 16 |
-                                   std::to_integer<std::uint32_t>(exe[sig + 12 + 6]) << 8 |
-                                   std::to_integer<std::uint32_t>(exe[sig + 12 + 7]);
-    for (int i = 0; i < 4; ++i) exe[sig + cdOffset + 28 + i] = std::byte{0x7f};  // nCodeSlots
+    const std::size_t sig = signatureOffset(exe);
+    const std::uint32_t cdOffset = varko::testing::getBE32(exe, sig + 12 + 4);  // the code directory's offset
+    varko::testing::putBE32(exe, sig + cdOffset + 28, 0x7f7f7f7f);  // nCodeSlots
     const ToolRun broken = codesign({"-dvvv", file("broken", exe)});
     EXPECT_EQ(broken.status, 1);
     EXPECT_TRUE(broken.err.contains(": invalid or unsupported format for signature: ")) << broken.err.toStdString();

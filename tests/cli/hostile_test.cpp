@@ -1,21 +1,15 @@
 // The stand-ins as programs on items made to hurt them: each ends, with words, never
-// waiting on a FIFO and never dying of a signal. Outcome with raw argument bytes, which
+// waiting on a FIFO and never dying of a signal. Run with raw argument bytes, which
 // QProcess can't pass, so that a name that is not UTF-8 reaches a tool as it is.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <chrono>
 #include <fstream>
 #include <string>
 #include <vector>
 
+#include "support/childprocess.h"
 #include "systools/signingfixture.h"
 
 using namespace varko::testing;
@@ -23,65 +17,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct Outcome {
-    int status = -1;  ///< the exit status; -1 when the tool did not exit by itself
-    int signal = 0;
-    std::string out, err;
-};
-
-/// Runs a tool with `arguments` as bytes, under an address-space limit when one is given,
-/// and kills it should it still run after a minute.
-Outcome run(const std::string& tool, const std::vector<std::string>& arguments,
-            rlim_t addressSpace = 0) {
-    const std::string program = std::string(VARKO_BIN_DIR "/") + tool;
-    std::vector<std::string> words{program};
-    words.insert(words.end(), arguments.begin(), arguments.end());
-    std::vector<char*> argv;
-    for (auto& w : words) argv.push_back(w.data());
-    argv.push_back(nullptr);
-    int out[2], err[2];
-    if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0) return {};
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::dup2(out[1], 1);
-        ::dup2(err[1], 2);
-        if (addressSpace) {
-            const rlimit limit{addressSpace, addressSpace};
-            ::setrlimit(RLIMIT_AS, &limit);
-        }
-        ::execv(program.c_str(), argv.data());
-        ::_exit(127);
-    }
-    ::close(out[1]);
-    ::close(err[1]);
-    Outcome r;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
-    pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
-    std::string* sinks[2] = {&r.out, &r.err};
-    int open = 2;
-    while (open > 0 && std::chrono::steady_clock::now() < deadline) {
-        if (::poll(fds, 2, 1000) <= 0) continue;
-        for (int i = 0; i < 2; ++i) {
-            if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP))) continue;
-            char buf[4096];
-            const ssize_t n = ::read(fds[i].fd, buf, sizeof buf);
-            if (n > 0) {
-                sinks[i]->append(buf, static_cast<std::size_t>(n));
-            } else {
-                ::close(fds[i].fd);
-                fds[i].fd = -1;
-                --open;
-            }
-        }
-    }
-    if (open > 0) ::kill(pid, SIGKILL);
-    for (const auto& f : fds)
-        if (f.fd >= 0) ::close(f.fd);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    if (open == 0 && WIFEXITED(status)) r.status = WEXITSTATUS(status);
-    if (WIFSIGNALED(status)) r.signal = WTERMSIG(status);
-    return r;
+/// Runs one of our tools on `arguments`, in `addressSpace` bytes when that is not 0.
+Finished run(const std::string& tool, std::vector<std::string> arguments, rlim_t addressSpace = 0) {
+    arguments.insert(arguments.begin(), std::string(VARKO_BIN_DIR "/") + tool);
+    return runProgram({arguments, {}, {}, false}, addressSpace);
 }
 
 class HostileItemTest : public ::testing::Test {
@@ -100,7 +39,7 @@ protected:
 TEST_F(HostileItemTest, AFifoIsRefusedAtOnceNotWaitedOn) {
     const std::string pkg = path("Tool.pkg").string();
     ASSERT_EQ(::mkfifo(pkg.c_str(), 0600), 0);
-    Outcome r = run("varko-spctl", {"-a", "-vv", "-t", "install", pkg});
+    Finished r = run("varko-spctl", {"-a", "-vv", "-t", "install", pkg});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, pkg + ": not a regular file (a FIFO)\n");
     r = run("varko-pkgutil", {"--check-signature", pkg});
@@ -119,7 +58,7 @@ TEST_F(HostileItemTest, ProcFilesLinkedIntoABundleGiveMessagesNotAborts) {
     fs::create_symlink("/proc/self/pagemap", info / "Contents/Info.plist");
     const std::string infoLeads = (info / "Contents/Info.plist").string() +
                                   " is a symbolic link that leads out of the bundle";
-    Outcome r = run("varko-codesign", {"-dvvv", info.string()});
+    Finished r = run("varko-codesign", {"-dvvv", info.string()});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, info.string() + ": " + infoLeads + "\n");
     r = run("varko-spctl", {"-a", "-vv", info.string()});
@@ -145,7 +84,7 @@ TEST_F(HostileItemTest, ProcFilesLinkedIntoABundleGiveMessagesNotAborts) {
 TEST_F(HostileItemTest, ANameThatIsNotUtf8ReachesTheToolsAsItsBytes) {
     const auto app = bundle("N\xff\xfe");
     ASSERT_FALSE(app.empty());
-    Outcome r = run("varko-codesign", {"-dvvv", app.string()});
+    Finished r = run("varko-codesign", {"-dvvv", app.string()});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(r.err.starts_with("Executable=" + (app / "Contents/MacOS/Signed").string() + "\n"))
         << r.err;
@@ -175,7 +114,7 @@ TEST_F(HostileItemTest, NoMemoryLimitMakesAToolAbort) {
     for (rlim_t mib = 12; mib <= 52; mib += 8) {
         for (const char* tool : {"varko-spctl", "varko-codesign"}) {
             SCOPED_TRACE(std::string(tool) + " in " + std::to_string(mib) + " MiB");
-            const Outcome r =
+            const Finished r =
                 run(tool, {tool == std::string("varko-spctl") ? "-a" : "-dvvv", app.string()},
                     mib << 20);
             EXPECT_EQ(r.signal, 0) << r.err;

@@ -13,11 +13,11 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLocale>
-#include <QProcess>
-#include <QProcessEnvironment>
 #include <QRegularExpression>
 #include <QStringList>
 #include <QTemporaryDir>
+
+#include "support/programrun.h"
 
 namespace {
 
@@ -33,17 +33,8 @@ struct ToolResult {
 };
 
 ToolResult run(const QString& program, const QStringList& arguments) {
-    QProcess p;
-    auto env = QProcessEnvironment::systemEnvironment();
-    env.insert("TZ", "UTC");
-    p.setProcessEnvironment(env);
-    p.start(program, arguments);
-    ToolResult r;
-    if (!p.waitForFinished(180000)) return r;
-    r.status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    r.out = p.readAllStandardOutput();
-    r.err = QString::fromUtf8(p.readAllStandardError());
-    return r;
+    const auto r = varko::testing::runTool(program, arguments, 180000);
+    return {r.status, r.out, QString::fromUtf8(r.err)};
 }
 
 /// The independent reading of a file: one object per slice, in the file's order.

@@ -1,9 +1,7 @@
 // varko-codesign and varko-spctl as programs on bundles signed by the test authority.
 #include <gtest/gtest.h>
 
-#include <QProcess>
-#include <QProcessEnvironment>
-
+#include "support/programrun.h"
 #include "systools/signingfixture.h"
 
 using namespace varko::testing;
@@ -16,16 +14,8 @@ struct ToolResult {
 };
 
 ToolResult run(const char* tool, const QStringList& arguments) {
-    QProcess p;
-    auto env = QProcessEnvironment::systemEnvironment();
-    env.insert("TZ", "UTC");
-    p.setProcessEnvironment(env);
-    p.start(QString(VARKO_BIN_DIR "/") + tool, arguments);
-    ToolResult r;
-    if (!p.waitForFinished(20000)) return r;
-    r.status = p.exitCode();
-    r.err = QString::fromUtf8(p.readAllStandardError());
-    return r;
+    const ProgramRun r = runTool(tool, arguments);
+    return {r.status, QString::fromUtf8(r.err)};
 }
 
 TEST(SignedBundleTest, CodesignShowsAuthoritiesAndTheTimestampInThePlatformsOrder) {

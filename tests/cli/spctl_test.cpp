@@ -3,11 +3,11 @@
 #include <zlib.h>
 
 #include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
 
-#include "gen/exampleapp.h"
-#include "gen/machowriter.h"
+#include "fixtures/exampleapp.h"
+#include "fixtures/machowriter.h"
+#include "support/programrun.h"
 
 namespace {
 
@@ -17,13 +17,8 @@ struct Verdict {
 };
 
 Verdict spctl(const QStringList& arguments) {
-    QProcess p;
-    p.start(QStringLiteral(VARKO_BIN_DIR "/varko-spctl"), arguments);
-    Verdict v;
-    if (!p.waitForFinished(20000)) return v;
-    v.status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    v.err = QString::fromUtf8(p.readAllStandardError());
-    return v;
+    const auto r = varko::testing::runTool("varko-spctl", arguments);
+    return {r.status, QString::fromUtf8(r.err)};
 }
 
 void patch(const QString& path, qint64 offset, const QByteArray& bytes) {
@@ -128,10 +123,8 @@ TEST_F(SpctlTest, PackagesWithAndWithoutSignatureAndBrokenOnes) {
 
 TEST_F(SpctlTest, PkgutilSaysWhetherAPackageIsSignedAndNeverVouches) {
     const auto check = [](const QString& pkg) {
-        QProcess p;
-        p.start(QStringLiteral(VARKO_BIN_DIR "/varko-pkgutil"), {"--check-signature", pkg});
-        p.waitForFinished(20000);
-        return std::pair(p.exitCode(), QString::fromUtf8(p.readAllStandardOutput() + p.readAllStandardError()));
+        const auto r = varko::testing::runTool("varko-pkgutil", {"--check-signature", pkg});
+        return std::pair(r.status, QString::fromUtf8(r.out + r.err));
     };
     const auto [status, text] = check(write("Tool.pkg", xar("<xar><toc/></xar>")));
     EXPECT_EQ(status, 1);

@@ -8,22 +8,17 @@
 #include <QTemporaryDir>
 
 #include "support/faketool.h"
+#include "support/programrun.h"
 
 namespace {
 
 const QString binDir = QStringLiteral(VARKO_BIN_DIR);
 const QString example = binDir + "/../examples/Example.app";
 
-struct CliRun {
-    int status;
-    QByteArray out, err;
-};
+using CliRun = varko::testing::ProgramRun;
 
 CliRun varkoReport(const QStringList& args) {
-    QProcess p;
-    p.start(binDir + "/varko-report", args);
-    EXPECT_TRUE(p.waitForFinished(60000));
-    return {p.exitCode(), p.readAllStandardOutput(), p.readAllStandardError()};
+    return varko::testing::runTool("varko-report", args);
 }
 
 TEST(VarkoReportTest, ExampleReportShowsItsFindings) {
@@ -77,22 +72,13 @@ TEST(VarkoReportTest, ANameThatSpellsTheFindingsTicksNone) {
 
 TEST(VarkoReportTest, AToolThatCrashesIsSaidInWordsAndFailsTheRun) {
     // varko-report finds its tools beside itself: here, tools that crash.
-    QTemporaryDir dir;
-    ASSERT_TRUE(QFile::copy(binDir + "/varko-report", dir.filePath("varko-report")));
-    QFile::setPermissions(dir.filePath("varko-report"), QFile::ReadOwner | QFile::ExeOwner);
-    for (const char* tool : {"varko-codesign", "varko-spctl"}) {
-        QFile script(dir.filePath(tool));
-        ASSERT_TRUE(script.open(QIODevice::WriteOnly));
-        script.write("#!/bin/sh\nkill -ABRT $$\n");
-        script.close();
-        script.setPermissions(QFile::ReadOwner | QFile::ExeOwner);
-    }
-    QProcess p;
-    p.start(dir.filePath("varko-report"), {example});
-    ASSERT_TRUE(p.waitForFinished(60000));
-    const QString out = QString::fromUtf8(p.readAllStandardOutput());
-    EXPECT_EQ(p.exitCode(), 2);
-    EXPECT_TRUE(QString::fromUtf8(p.readAllStandardError()).contains("a signature tool gave no answer"));
+    const varko::testing::FakeTools tools;
+    ASSERT_TRUE(QFile::copy(binDir + "/varko-report", tools.path("varko-report")));
+    for (const char* tool : {"varko-codesign", "varko-spctl"}) tools.script(tool, "kill -ABRT $$");
+    const CliRun r = varko::testing::runTool(tools.path("varko-report"), {example});
+    const QString out = QString::fromUtf8(r.out);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_TRUE(r.err.contains("a signature tool gave no answer"));
     EXPECT_TRUE(out.contains("Failed, error = 6 (The tool crashed (signal 6, aborted).)")) << out.toStdString();
     EXPECT_TRUE(out.contains("⛔️ spctl error 6\n[The tool crashed (signal 6, aborted).]\n")) << out.toStdString();
 }

@@ -6,7 +6,7 @@
 
 #include "error_print.h"
 #include "format/codesig/csblobs.h"
-#include "gen/sha256.h"
+#include "fixtures/sha256.h"
 #include "macho_fixtures.h"
 
 using namespace varko;

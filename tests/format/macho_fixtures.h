@@ -9,7 +9,7 @@
 
 #include "format/codesig/superblob.h"
 #include "format/macho/machofile.h"
-#include "gen/machowriter.h"
+#include "fixtures/machowriter.h"
 
 namespace varko::testing {
 

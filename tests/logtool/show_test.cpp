@@ -8,13 +8,14 @@
 #include <fstream>
 #include <map>
 
-#include "childprocess.h"
+#include "support/childprocess.h"
 #include "systools/log/options.h"
 #include "testjournal.h"
 #include "varkopredicate.h"
 
 using namespace varko::logtool;
 using namespace varko::logtool::test;
+using namespace varko::testing;
 
 namespace {
 
@@ -112,24 +113,10 @@ std::vector<Entry> parseEntries(const std::string& out) {
         }
         Entry entry;
         for (const auto field : object) {
-            std::string value;
-            switch (field.value.type()) {
-                case simdjson::dom::element_type::STRING:
-                    value = std::string(field.value.get_string().value_unsafe());
-                    break;
-                case simdjson::dom::element_type::INT64:
-                    value = std::to_string(field.value.get_int64().value_unsafe());
-                    break;
-                case simdjson::dom::element_type::UINT64:
-                    value = std::to_string(field.value.get_uint64().value_unsafe());
-                    break;
-                case simdjson::dom::element_type::NULL_VALUE:
-                    value = "null";
-                    break;
-                default:
-                    value = simdjson::minify(field.value);
-            }
-            entry[std::string(field.key)] = value;
+            std::string_view text;
+            entry[std::string(field.key)] = field.value.get_string().get(text) == simdjson::SUCCESS
+                                                ? std::string(text)
+                                                : simdjson::minify(field.value);
         }
         result.push_back(std::move(entry));
     }

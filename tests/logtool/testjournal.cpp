@@ -1,6 +1,6 @@
 #include "testjournal.h"
 
-#include "childprocess.h"
+#include "support/childprocess.h"
 
 namespace varko::logtool::test {
 
@@ -30,7 +30,7 @@ std::string exportFormat(const std::vector<ExportEntry>& entries) {
 }
 
 std::string writeJournal(const std::string& path, const std::vector<ExportEntry>& entries) {
-    const Finished f = runProgram({{journalRemote, "-o", path, "-"}, {}, exportFormat(entries)});
+    const varko::testing::Finished f = varko::testing::runProgram({{journalRemote, "-o", path, "-"}, {}, exportFormat(entries)});
     return f.status == 0 ? std::string() : "systemd-journal-remote failed: " + f.err;
 }
 

@@ -1,14 +1,14 @@
 // Installer packages signed by the test authority: checksum, RSA and CMS signatures, chain.
 #include <gtest/gtest.h>
 
-#include <QProcess>
 #include <cstdio>
 #include <fstream>
 
 #include "format/macho/bytesource.h"
 #include "format/xar/xar.h"
-#include "gen/xarwriter.h"
+#include "fixtures/xarwriter.h"
 #include "signingfixture.h"
+#include "support/programrun.h"
 #include "systools/spctl/packagesignature.h"
 
 using namespace varko;
@@ -71,10 +71,8 @@ TEST_F(PackageTest, RsaAndCmsSignedPackagesAreTrustedUnderTheirRoot) {
 // yet its chain is listed as pkgutil lists it.
 TEST_F(PackageTest, PkgutilListsTheChainItCouldNotTrust) {
     const auto pkg = write("Tool.pkg", examplegen::makeXar("<file id=\"1\"/>", rsa(), "sha256"));
-    QProcess p;
-    p.start(QStringLiteral(VARKO_BIN_DIR "/varko-pkgutil"), {"--check-signature", QString::fromStdString(pkg.string())});
-    ASSERT_TRUE(p.waitForFinished(20000));
-    EXPECT_EQ(p.exitCode(), 1);
+    const ProgramRun r = runTool("varko-pkgutil", {"--check-signature", QString::fromStdString(pkg.string())});
+    EXPECT_EQ(r.status, 1);
 
     const auto entry = [](int n, const std::string& name, const examplegen::TestIdentity& id, const char* expires) {
         std::string out = "    " + std::to_string(n) + ". " + name + "\n       Expires: " + expires +
@@ -93,7 +91,7 @@ TEST_F(PackageTest, PkgutilListsTheChainItCouldNotTrust) {
         entry(1, "Developer ID Installer: Varko Tests (TEAM123456)", installer, "2030-01-01 00:00:00 +0000") + rule +
         entry(2, "Varko Test Developer ID CA", pki.intermediate, "2040-01-01 00:00:00 +0000") + rule +
         entry(3, "Varko Test Root CA", pki.root, "2040-01-01 00:00:00 +0000") + "\n";
-    EXPECT_EQ(p.readAllStandardOutput().toStdString(), expected);
+    EXPECT_EQ(r.out.toStdString(), expected);
 }
 
 TEST_F(PackageTest, ChangedTocOrSignatureIsInvalid) {

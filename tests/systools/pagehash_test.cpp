@@ -9,7 +9,8 @@
 #include "format/codesig/csblobs.h"
 #include "format/macho/bytesource.h"
 #include "format/macho/machofile.h"
-#include "gen/machowriter.h"
+#include "fixtures/machowriter.h"
+#include "support/bytes.h"
 #include "systools/codesign/codehash.h"
 #include "systools/codesign/codeobject.h"
 #include "systools/codesign/codeverifier.h"
@@ -19,17 +20,9 @@ using namespace varko::codesign;
 
 namespace {
 
-using Bytes = std::vector<std::byte>;
-
-void putBE32(Bytes& b, std::size_t at, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) b.at(at + i) = std::byte(v >> (24 - 8 * i));
-}
-
-std::uint32_t getBE32(const Bytes& b, std::size_t at) {
-    std::uint32_t v = 0;
-    for (int i = 0; i < 4; ++i) v = (v << 8) | std::to_integer<std::uint32_t>(b.at(at + i));
-    return v;
-}
+using varko::testing::Bytes;
+using varko::testing::getBE32;
+using varko::testing::putBE32;
 
 /// File bytes in memory that remember the largest single read.
 class RecordingSource final : public macho::ByteSource {

@@ -12,8 +12,9 @@
 #include "format/codesig/csblobs.h"
 #include "format/macho/bytesource.h"
 #include "format/macho/machoformat.h"
-#include "gen/machowriter.h"
+#include "fixtures/machowriter.h"
 #include "systools/codesign/bundlelocator.h"
+#include "support/bytes.h"
 #include "systools/codesign/codehash.h"
 #include "systools/codesign/codeobject.h"
 #include "systools/codesign/codeverifier.h"
@@ -24,17 +25,9 @@ using varko::codesig::CodeSlots;
 
 namespace {
 
-using Bytes = std::vector<std::byte>;
-
-std::uint32_t getBE32(const Bytes& b, std::size_t at) {
-    std::uint32_t v = 0;
-    for (int i = 0; i < 4; ++i) v = (v << 8) | std::to_integer<std::uint32_t>(b.at(at + i));
-    return v;
-}
-
-void putBE32(Bytes& b, std::size_t at, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) b.at(at + i) = std::byte(v >> (24 - 8 * i));
-}
+using varko::testing::Bytes;
+using varko::testing::getBE32;
+using varko::testing::putBE32;
 
 examplegen::MachOOptions options() {
     examplegen::MachOOptions o;

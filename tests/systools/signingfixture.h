@@ -9,8 +9,9 @@
 #include <vector>
 
 #include "format/macho/machoformat.h"
-#include "gen/sealedbundle.h"
-#include "gen/testca.h"
+#include "fixtures/sealedbundle.h"
+#include "fixtures/testca.h"
+#include "support/bytes.h"
 #include "systools/codesign/assessment.h"
 #include "systools/codesign/bundlelocator.h"
 #include "systools/codesign/codehash.h"
@@ -113,19 +114,15 @@ inline std::filesystem::path signedBundle(const QTemporaryDir& dir, const std::s
 /// executable anew over it, so that only what the seal says differs.
 inline bool resealBundle(const std::filesystem::path& app, const std::string& seal,
                          const SignWith& w) {
-    const auto bytes = [](const std::string& s) {
-        const auto b = std::as_bytes(std::span(s));
-        return std::vector<std::byte>(b.begin(), b.end());
-    };
     const auto contents = app / "Contents";
-    if (!examplegen::writeFile(contents / "_CodeSignature" / "CodeResources", bytes(seal)))
+    if (!examplegen::writeFile(contents / "_CodeSignature" / "CodeResources", bytesOf(seal)))
         return false;
     examplegen::MachOOptions o;
     o.arch = examplegen::Arch::X86_64;
     o.codeSize = 3 * 4096 + 100;
     o.signature = cmsSigned(w);
-    o.signature->infoPlist = bytes(infoPlistFor("Signed"));
-    o.signature->codeResources = bytes(seal);
+    o.signature->infoPlist = bytesOf(infoPlistFor("Signed"));
+    o.signature->codeResources = bytesOf(seal);
     return bool(
         examplegen::writeFile(contents / "MacOS" / "Signed", examplegen::makeMachO(o), true));
 }

@@ -9,7 +9,7 @@
 #include "signingfixture.h"
 #include "systools/codesign/codehash.h"
 #include "systools/signing/trust.h"
-#include "gen/bundlewriter.h"
+#include "fixtures/bundlewriter.h"
 
 using namespace varko;
 using namespace varko::testing;
@@ -221,10 +221,8 @@ TEST_P(TrustTest, BundlesAreJudgedAsAWholeNotByTheirMainExecutable) {
         o.arch = examplegen::Arch::X86_64;
         o.codeSize = 2 * 4096;
         o.signature = cmsSigned(developerId());
-        if (info) o.signature->infoPlist = std::vector<std::byte>(std::as_bytes(std::span(*info)).begin(),
-                                                                   std::as_bytes(std::span(*info)).end());
-        if (seal) o.signature->codeResources = std::vector<std::byte>(std::as_bytes(std::span(*seal)).begin(),
-                                                                      std::as_bytes(std::span(*seal)).end());
+        if (info) o.signature->infoPlist = bytesOf(*info);
+        if (seal) o.signature->codeResources = bytesOf(*seal);
         return examplegen::makeMachO(o);
     };
     const auto bundleOf = [&](const std::string& name, const std::vector<std::byte>& exe) {

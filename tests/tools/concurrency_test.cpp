@@ -11,12 +11,12 @@
 #include <thread>
 #include <vector>
 
-#include "faketools.h"
+#include "support/faketool.h"
 
 namespace varko::tools {
 namespace {
 
-using testing::FakeTools;
+using varko::testing::FakeTools;
 
 TEST(RunProgramConcurrently, FastRunDoesNotWaitForSlowOne) {
     FakeTools tools;

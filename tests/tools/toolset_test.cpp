@@ -7,12 +7,12 @@
 
 #include <unistd.h>
 
-#include "faketools.h"
+#include "support/faketool.h"
 
 namespace varko::tools {
 namespace {
 
-using testing::FakeTools;
+using varko::testing::FakeTools;
 
 TEST(ToolSet, MapsNamedPathsAndRunsOthersAsThemselves) {
     FakeTools tools;

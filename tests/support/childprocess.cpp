@@ -1,4 +1,4 @@
-#include "childprocess.h"
+#include "support/childprocess.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -9,9 +9,9 @@
 #include <chrono>
 #include <cstdlib>
 
-namespace varko::logtool::test {
+namespace varko::testing {
 
-Finished runProgram(const Run& run) {
+Finished runProgram(const Run& run, rlim_t addressSpace) {
     Finished result;
     int in[2], out[2], err[2];
     if (pipe2(in, O_CLOEXEC) || pipe2(out, O_CLOEXEC) || pipe2(err, O_CLOEXEC)) return result;
@@ -22,6 +22,10 @@ Finished runProgram(const Run& run) {
         dup2(out[1], 1);
         dup2(err[1], 2);
         for (const std::string& e : run.environment) putenv(const_cast<char*>(e.c_str()));
+        if (addressSpace) {
+            const rlimit limit{addressSpace, addressSpace};
+            setrlimit(RLIMIT_AS, &limit);
+        }
         std::vector<char*> argv;
         for (const std::string& a : run.arguments) argv.push_back(const_cast<char*>(a.c_str()));
         argv.push_back(nullptr);
@@ -41,7 +45,7 @@ Finished runProgram(const Run& run) {
         close(inFd);
         inFd = -1;
     }
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
     bool timedOut = false;
     while (inFd >= 0 || outFd >= 0 || errFd >= 0) {
         pollfd fds[3] = {{inFd, POLLOUT, 0}, {outFd, POLLIN, 0}, {errFd, POLLIN, 0}};
@@ -80,7 +84,8 @@ Finished runProgram(const Run& run) {
     int status = 0;
     waitpid(pid, &status, 0);
     result.status = !timedOut && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
     return result;
 }
 
-}  // namespace varko::logtool::test
+}  // namespace varko::testing
