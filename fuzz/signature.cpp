@@ -19,10 +19,10 @@ namespace {
 
 std::string shown(std::span<const std::byte> bytes, SignatureRead how) {
     auto read = readSignature(macho::MemorySource(bytes), 0, static_cast<std::uint32_t>(bytes.size()), how);
-    if (const auto* e = std::get_if<LoadError>(&read)) return "error " + e->message;
+    if (!read) return "error " + read.error().message;
     CodeObject code;
-    code.signature = std::move(std::get<SignatureBlob>(read).superBlob);
-    code.directoryDigests = std::move(std::get<SignatureBlob>(read).digests);
+    code.signature = std::move(read->superBlob);
+    code.directoryDigests = std::move(read->digests);
     auto directories = codeDirectories(*code.signature);
     if (!directories) return "directories " + directories.error().message;
     std::string out;
