@@ -18,8 +18,8 @@ struct PackageVerdict {
         Untrusted,  ///< valid, but the chain does not end in a trusted root
         Trusted,
     } kind = Kind::Unsigned;
-    /// Why an Invalid or Untrusted package is so (code untrusted for the latter); holds
-    /// for the others.
+    /// Why an Invalid or Untrusted package is so, the chain's reason for the latter;
+    /// holds for the others.
     Expected<void> check;
     std::vector<signing::Certificate> chain;  ///< verified, leaf first; else as stored
     signing::Authority authority = signing::Authority::Unknown;
