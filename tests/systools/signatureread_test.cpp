@@ -92,9 +92,9 @@ Shown show(std::span<const std::byte> bytes, std::uint64_t size, SignatureRead h
     for (std::size_t i = 0; i < directories->all.size(); ++i) {
         const auto& cd = directories->all[i];
         shown.pageHashesRead = shown.pageHashesRead && cd.codeSlots == CodeSlots::Read;
-        out << "slot " << directories->slots[i] << " id " << cd.identifier << " team "
+        out << "slot " << directories->slotNumbers[i] << " id " << cd.identifier << " team "
             << cd.teamId.value_or("-") << " flags " << cd.flags << " slots " << cd.nCodeSlots << '+'
-            << cd.nSpecialSlots << " digest " << hex(directoryDigest(code, directories->slots[i], cd));
+            << cd.nSpecialSlots << " digest " << hex(directoryDigest(code, directories->slotNumbers[i], cd));
         for (std::uint32_t slot = 1; slot <= cd.nSpecialSlots; ++slot)
             out << " special " << hex(std::vector<unsigned char>(
                                        reinterpret_cast<const unsigned char*>(cd.specialSlotHash(slot)->data()),

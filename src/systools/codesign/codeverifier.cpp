@@ -268,14 +268,14 @@ Expected<CodeDirectories> codeDirectories(const codesig::SuperBlob& signature) {
     if (!*primary) return Error{0, "the signature has no code directory", ErrorCode::missing};
     CodeDirectories out;
     out.all.push_back(std::move(**primary));
-    out.slots.push_back(codesig::CSSLOT_CODEDIRECTORY);
+    out.slotNumbers.push_back(codesig::CSSLOT_CODEDIRECTORY);
     for (std::uint32_t slot = codesig::CSSLOT_ALTERNATE_CODEDIRECTORIES;
          slot < codesig::CSSLOT_ALTERNATE_CODEDIRECTORIES + codesig::CSSLOT_ALTERNATE_CODEDIRECTORY_MAX; ++slot) {
         auto alt = signature.codeDirectory(slot);
         if (!alt) return alt.error();
         if (!*alt) continue;
         out.all.push_back(std::move(**alt));
-        out.slots.push_back(slot);
+        out.slotNumbers.push_back(slot);
     }
     for (std::size_t i = 0; i < out.all.size(); ++i) {
         const HashKind* kind = hashKind(out.all[i].hashType);

@@ -27,10 +27,10 @@ inline constexpr const char* nestedCodeInvalid = "nested code is modified or inv
 /// them is the strongest.
 struct CodeDirectories {
     std::vector<codesig::CodeDirectory> all;
-    std::vector<std::uint32_t> slots;  ///< where each of `all` is in the signature
+    std::vector<std::uint32_t> slotNumbers;  ///< where each of `all` is in the signature (not `slots`: a Qt keyword)
     std::size_t best = 0;
     [[nodiscard]] const codesig::CodeDirectory& chosen() const { return all[best]; }
-    [[nodiscard]] std::uint32_t chosenSlot() const { return slots[best]; }
+    [[nodiscard]] std::uint32_t chosenSlot() const { return slotNumbers[best]; }
 };
 
 [[nodiscard]] Expected<CodeDirectories> codeDirectories(const codesig::SuperBlob& signature);

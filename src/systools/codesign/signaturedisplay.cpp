@@ -123,7 +123,7 @@ Expected<void> writeDetails(const CodeObject& code, const CodeLocation& location
     std::string choices;
     for (std::size_t i = 0; i < directories.size(); ++i) {
         const std::string name = hashKind(directories[i].hashType)->name;
-        const auto full = directoryDigest(code, found->slots[i], directories[i]);
+        const auto full = directoryDigest(code, found->slotNumbers[i], directories[i]);
         if (full.empty()) return signatureError("a code directory could not be hashed");
         err << "CandidateCDHash " << name << '=' << hex(std::span(full).first(std::min<std::size_t>(20, full.size())))
             << '\n'
