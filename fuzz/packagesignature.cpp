@@ -47,13 +47,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     switch (v.kind) {
         case Kind::Trusted:
             // A pinned leaf is refused, so a trusted chain has an issuer above its leaf.
-            if (!v.check || v.chain.size() < 2 || !anchors.contains(v.chain.back().fingerprint)) std::abort();
+            if (!v.check || v.chain.size() < 2 || !anchors.contains(v.chain.back().fingerprint))
+                std::abort();
             break;
         case Kind::Untrusted:
             if (v.check || v.check.error().message.rfind("CSSMERR_", 0) != 0) std::abort();
             break;
         case Kind::Invalid:
-            if (v.check || v.check.error().message.empty() || v.check.error().code == ErrorCode::untrusted)
+            if (v.check || v.check.error().message.empty() ||
+                v.check.error().code == ErrorCode::untrusted)
                 std::abort();
             [[fallthrough]];
         case Kind::Unsigned:

@@ -28,8 +28,9 @@ std::string shown(std::span<const std::byte> bytes, SignatureRead how) {
     std::string out;
     for (std::size_t i = 0; i < directories->all.size(); ++i) {
         const auto& cd = directories->all[i];
-        out += std::to_string(directories->slotNumbers[i]) + ' ' + cd.identifier + ' ' + cd.teamId.value_or("-") + ' ' +
-               std::to_string(cd.flags) + ' ' + hex(directoryDigest(code, directories->slotNumbers[i], cd));
+        out += std::to_string(directories->slotNumbers[i]) + ' ' + cd.identifier + ' ' +
+               cd.teamId.value_or("-") + ' ' + std::to_string(cd.flags) + ' ' +
+               hex(directoryDigest(code, directories->slotNumbers[i], cd));
         for (std::uint32_t slot = 1; slot <= cd.nSpecialSlots && slot < 16; ++slot)
             if (auto h = cd.specialSlotHash(slot))
                 out += ' ' + hex(std::span(reinterpret_cast<const unsigned char*>(h->data()), h->size()));

@@ -66,7 +66,8 @@ void applyEntry(Info& info, const std::string& key, const plist::Value& value) {
 }  // namespace
 
 Expected<QByteArray> runTool(const tools::ToolSet& tools, const QString& launchPath,
-                             const std::optional<QStringList>& arguments, const tools::CancelFlag& cancel) {
+                             const std::optional<QStringList>& arguments,
+                             const tools::CancelFlag& cancel) {
     tools::ToolLimits limits;
     limits.maxBytesPerStream = maxEntitlementBytes;
     limits.timeout = entitlementTimeout;
@@ -78,10 +79,12 @@ Expected<QByteArray> runTool(const tools::ToolSet& tools, const QString& launchP
     };
     if (!result.started) return failed(result.startError, ErrorCode::toolFailed);
     if (result.truncated)
-        return failed(QStringLiteral("the tool wrote more than %1 bytes").arg(maxEntitlementBytes), ErrorCode::toolFailed);
+        return failed(QStringLiteral("the tool wrote more than %1 bytes").arg(maxEntitlementBytes),
+                      ErrorCode::toolFailed);
     if (const QString why = result.interruption(); !why.isEmpty())
         return failed(QString::number(result.exitStatus) + " (" + why + ")", ErrorCode::toolFailed);
-    if (result.exitStatus != 0) return failed(QString::number(result.exitStatus), ErrorCode::refused);
+    if (result.exitStatus != 0)
+        return failed(QString::number(result.exitStatus), ErrorCode::refused);
     return result.standardOutput;
 }
 

@@ -127,7 +127,8 @@ struct SpawnSetup final {
 }
 
 /// Starts the child and gives its pid, or the errno of setting it up or starting it.
-[[nodiscard]] Expected<pid_t> spawn(const QByteArray& path, std::vector<char*>& argv, int outWrite, int errWrite) {
+[[nodiscard]] Expected<pid_t> spawn(const QByteArray& path, std::vector<char*>& argv, int outWrite,
+                                    int errWrite) {
     SpawnSetup setup;
     int rc = posix_spawn_file_actions_adddup2(&setup.actions, outWrite, STDOUT_FILENO);
     if (rc == 0 && errWrite >= 0)
@@ -157,7 +158,8 @@ struct SpawnSetup final {
     if (rc != 0) return startFailure(rc);
     // glibc (vfork-style clone) and macOS both report a failed exec here.
     pid_t pid = -1;
-    rc = posix_spawn(&pid, path.constData(), &setup.actions, &setup.attributes, argv.data(), currentEnvironment());
+    rc = posix_spawn(&pid, path.constData(), &setup.actions, &setup.attributes, argv.data(),
+                     currentEnvironment());
     if (rc != 0) return startFailure(rc);
     return pid;
 }
@@ -359,9 +361,11 @@ ToolResult runProgram(const QString& program, const QStringList& arguments, Capt
     const bool both = capture == Capture::Both;
     Fd outRead, outWrite, errRead, errWrite;
     const auto why = [](const Error& e) { return QString::fromStdString(e.message); };
-    if (auto piped = makePipe(outRead, outWrite); !piped) return notStarted(program, why(piped.error()));
+    if (auto piped = makePipe(outRead, outWrite); !piped)
+        return notStarted(program, why(piped.error()));
     if (both) {
-        if (auto piped = makePipe(errRead, errWrite); !piped) return notStarted(program, why(piped.error()));
+        if (auto piped = makePipe(errRead, errWrite); !piped)
+            return notStarted(program, why(piped.error()));
     }
 
     const auto pid = spawn(path, argv, outWrite.get(), both ? errWrite.get() : -1);

@@ -279,7 +279,7 @@ TEST_F(InfoTest, UnusableInfoPlistGivesAnEmptyDictionaryAndTheEntitlementStageRu
         QString name;
         std::function<void(const QString& contents)> make;
         QString problem;
-        std::optional<ErrorCode> code;  ///< where the bundle reader, not the file reader, decides
+        std::optional<ErrorCode> code = {};  ///< where the bundle reader decides
     };
     const Case cases[] = {
         {"Missing.app", [](const QString&) {}, "the bundle has no Info.plist", ErrorCode::missing},

@@ -112,7 +112,8 @@ TEST_P(CmsTest, HostileBytesGiveClearErrors) {
         {"trailing bytes", trailing, "bytes follow the signature"},
         {"no ContentInfo", bytes({0x30, 0x03, 0x02, 0x01, 0x01}), "not a CMS ContentInfo"},
         {"no ContentInfo, indefinite", bytes({0x30, 0x80, 0x02, 0x01, 0x01, 0x00, 0x00}), "not a CMS ContentInfo"},
-        {"too large", std::vector<std::byte>((1u << 20) + 1), "more than 1 MB", ErrorCode::tooLarge},
+        {"too large", std::vector<std::byte>((1u << 20) + 1), "more than 1 MB",
+         ErrorCode::tooLarge},
     };
     for (const auto& c : cases) {
         const auto r = signing::parseCms(c.input);

@@ -98,8 +98,8 @@ TEST(PageHashTest, PagesLargerThanABatchStreamThroughTheirDigest) {
                                                     : static_cast<std::uint32_t>(lastCode >> 12);
         const auto changed = verify(source);
         ASSERT_FALSE(changed);
-        EXPECT_EQ(changed.error().message,
-                  "invalid signature: page " + std::to_string(lastPage) + " of the code does not match its hash");
+        EXPECT_EQ(changed.error().message, "invalid signature: page " + std::to_string(lastPage) +
+                                               " of the code does not match its hash");
         EXPECT_EQ(changed.error().code, ErrorCode::invalidSignature);
     }
 }

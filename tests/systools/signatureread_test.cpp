@@ -94,7 +94,8 @@ Shown show(std::span<const std::byte> bytes, std::uint64_t size, SignatureRead h
         shown.pageHashesRead = shown.pageHashesRead && cd.codeSlots == CodeSlots::Read;
         out << "slot " << directories->slotNumbers[i] << " id " << cd.identifier << " team "
             << cd.teamId.value_or("-") << " flags " << cd.flags << " slots " << cd.nCodeSlots << '+'
-            << cd.nSpecialSlots << " digest " << hex(directoryDigest(code, directories->slotNumbers[i], cd));
+            << cd.nSpecialSlots << " digest "
+            << hex(directoryDigest(code, directories->slotNumbers[i], cd));
         for (std::uint32_t slot = 1; slot <= cd.nSpecialSlots; ++slot)
             out << " special " << hex(std::vector<unsigned char>(
                                        reinterpret_cast<const unsigned char*>(cd.specialSlotHash(slot)->data()),
@@ -198,8 +199,9 @@ TEST(SignatureReadTest, AFileShorterThanItsSignatureFailsAsTheWholeReadDoes) {
         const auto part = std::span(s.bytes).first(cut);
         const Shown whole = show(part, s.bytes.size(), SignatureRead::Whole);
         EXPECT_TRUE(whole.text.starts_with("error read of ")) << whole.text;
-        const auto read = readSignature(macho::MemorySource(part), 0, static_cast<std::uint32_t>(s.bytes.size()),
-                                        SignatureRead::Whole);
+        const auto read =
+            readSignature(macho::MemorySource(part), 0, static_cast<std::uint32_t>(s.bytes.size()),
+                          SignatureRead::Whole);
         EXPECT_EQ(read.error().code, ErrorCode::unreadable);
         EXPECT_EQ(show(part, s.bytes.size(), SignatureRead::WithoutPageHashes).text, whole.text);
     }

@@ -147,7 +147,8 @@ inline std::filesystem::path signedFramework(const std::filesystem::path& parent
 inline std::vector<unsigned char> cdhashOf(const std::filesystem::path& path) {
     const auto location = codesign::locateCode(path);
     if (!location) return {};
-    auto code = codesign::loadCodeObject(location->executable, macho::Architecture{macho::CPU_TYPE_X86_64, {}});
+    auto code = codesign::loadCodeObject(location->executable,
+                                         macho::Architecture{macho::CPU_TYPE_X86_64, {}});
     if (!code || !code->signature) return {};
     const auto cd = code->signature->codeDirectory();
     if (!cd || !*cd) return {};

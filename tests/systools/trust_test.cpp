@@ -179,7 +179,8 @@ TEST_P(TrustTest, BrokenBundlesAreRejectedWithThePlatformsWords) {
         {"Added", [](const fs::path& c) { std::ofstream(c / "Resources/extra.txt") << "new"; },
          "a sealed resource is missing or invalid (file added: Resources/extra.txt)"},
         {"Removed", [](const fs::path& c) { fs::remove(c / "Resources/data.txt"); },
-         "a sealed resource is missing or invalid (file missing: Resources/data.txt)", ErrorCode::missing},
+         "a sealed resource is missing or invalid (file missing: Resources/data.txt)",
+         ErrorCode::missing},
         {"Relinked", [](const fs::path& c) {
              fs::remove(c / "Resources/link.txt");
              fs::create_symlink("/etc/passwd", c / "Resources/link.txt");

@@ -23,7 +23,9 @@ Error unreadable(Error error) {
     return error;
 }
 
-Error unrecognized() { return Error{0, unrecognizedBundle, ErrorCode::unsupported}; }
+Error unrecognized() {
+    return Error{0, unrecognizedBundle, ErrorCode::unsupported};
+}
 
 std::optional<std::string> executableName(const std::vector<std::byte>& bytes) {
     auto value = plist::parse(std::span<const std::byte>(bytes));

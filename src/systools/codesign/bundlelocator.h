@@ -23,7 +23,8 @@ struct CodeLocation {
 
 /// What codesign says when a path holds no code it understands.
 inline constexpr const char* noSuchFile = "No such file or directory";
-inline constexpr const char* unrecognizedBundle = "bundle format unrecognized, invalid, or unsuitable";
+inline constexpr const char* unrecognizedBundle =
+    "bundle format unrecognized, invalid, or unsuitable";
 
 /// Finds the main executable of a bundle (`Contents/Info.plist`; a framework's
 /// `Versions/Current/Resources/Info.plist`; or, flat, a top-level `Info.plist`, naming

@@ -223,7 +223,9 @@ std::optional<SignatureBlob> readWithoutPageHashes(const macho::ByteSource& sour
 namespace {
 
 /// The same error, told as the stage it stopped at: callers word the stages differently.
-Error at(const Error& error, ErrorCode stage) { return Error{error.offset, error.message, stage}; }
+Error at(const Error& error, ErrorCode stage) {
+    return Error{error.offset, error.message, stage};
+}
 
 /// A file that can't be read stays refused when it was refused on purpose.
 Error unreadable(const Error& error) {
@@ -242,15 +244,17 @@ Expected<OpenedExecutable> openExecutable(const std::filesystem::path& executabl
     if (!source) return unreadable(source.error());
     auto head = source->read(0, std::min<std::uint64_t>(source->size(), 8));
     if (!head) return unreadable(head.error());
-    if (!macho::looksLikeMachO(*head)) return Error{0, "not a Mach-O executable", ErrorCode::unsupported};
+    if (!macho::looksLikeMachO(*head))
+        return Error{0, "not a Mach-O executable", ErrorCode::unsupported};
     auto file = macho::MachOFile::create(*source);
     if (!file) return at(file.error(), ErrorCode::malformed);
     return OpenedExecutable{std::make_shared<const macho::FileSource>(std::move(*source)),
                             std::move(*file)};
 }
 
-Expected<CodeObject> loadSlice(const OpenedExecutable& opened, const std::filesystem::path& executable,
-                               const macho::Slice& slice, SignatureRead read) {
+Expected<CodeObject> loadSlice(const OpenedExecutable& opened,
+                               const std::filesystem::path& executable, const macho::Slice& slice,
+                               SignatureRead read) {
     CodeObject code{executable, slice, std::nullopt, opened.file.isUniversal(),
                     {},         {},    opened.source};
     for (const auto& s : opened.file.slices()) code.architectures.push_back(s.archName());
@@ -265,16 +269,19 @@ Expected<CodeObject> loadSlice(const OpenedExecutable& opened, const std::filesy
 }
 
 Expected<CodeObject> loadOne(const std::filesystem::path& executable, const ItemRoot* within,
-                             const std::optional<macho::Architecture>& architecture, SignatureRead read) {
+                             const std::optional<macho::Architecture>& architecture,
+                             SignatureRead read) {
     auto opened = openExecutable(executable, within);
     if (!opened) return opened.error();
-    const macho::Slice* slice = architecture ? opened->file.findSlice(*architecture) : &opened->file.runningSlice();
-    if (!slice) return Error{0, "the executable has no code for that architecture", ErrorCode::missing};
+    const macho::Slice* slice =
+        architecture ? opened->file.findSlice(*architecture) : &opened->file.runningSlice();
+    if (!slice)
+        return Error{0, "the executable has no code for that architecture", ErrorCode::missing};
     return loadSlice(*opened, executable, *slice, read);
 }
 
-Expected<std::vector<CodeObject>> loadAll(const std::filesystem::path& executable, const ItemRoot* within,
-                                          SignatureRead read) {
+Expected<std::vector<CodeObject>> loadAll(const std::filesystem::path& executable,
+                                          const ItemRoot* within, SignatureRead read) {
     auto opened = openExecutable(executable, within);
     if (!opened) return opened.error();
     std::vector<CodeObject> out;
@@ -289,16 +296,19 @@ Expected<std::vector<CodeObject>> loadAll(const std::filesystem::path& executabl
 }  // namespace
 
 Expected<CodeObject> loadCodeObject(const std::filesystem::path& executable,
-                                    const std::optional<macho::Architecture>& architecture, SignatureRead read) {
+                                    const std::optional<macho::Architecture>& architecture,
+                                    SignatureRead read) {
     return loadOne(executable, nullptr, architecture, read);
 }
 
-Expected<std::vector<CodeObject>> loadEverySlice(const std::filesystem::path& executable, SignatureRead read) {
+Expected<std::vector<CodeObject>> loadEverySlice(const std::filesystem::path& executable,
+                                                 SignatureRead read) {
     return loadAll(executable, nullptr, read);
 }
 
 Expected<CodeObject> loadCodeObject(const CodeLocation& location,
-                                    const std::optional<macho::Architecture>& architecture, SignatureRead read) {
+                                    const std::optional<macho::Architecture>& architecture,
+                                    SignatureRead read) {
     return loadOne(location.executable, location.within ? &*location.within : nullptr, architecture,
                    read);
 }
@@ -307,8 +317,8 @@ Expected<std::vector<CodeObject>> loadEverySlice(const CodeLocation& location, S
     return loadAll(location.executable, location.within ? &*location.within : nullptr, read);
 }
 
-Expected<SignatureBlob> readSignature(const macho::ByteSource& source, std::uint64_t base, std::uint32_t size,
-                                      SignatureRead read) {
+Expected<SignatureBlob> readSignature(const macho::ByteSource& source, std::uint64_t base,
+                                      std::uint32_t size, SignatureRead read) {
     static constexpr std::uint32_t entitlementSlots[] = {codesig::CSSLOT_ENTITLEMENTS,
                                                          codesig::CSSLOT_DER_ENTITLEMENTS};
     if (read == SignatureRead::Entitlements)

@@ -50,20 +50,20 @@ enum class SignatureRead {
 /// for the tools word each differently: `unreadable` or `refused` (the file), `unsupported`
 /// (no Mach-O), `malformed` (its headers), `invalidSignature` (the SuperBlob), `missing`
 /// (no slice for `architecture`).
-[[nodiscard]] Expected<CodeObject> loadCodeObject(const std::filesystem::path& executable,
-                                                  const std::optional<macho::Architecture>& architecture,
-                                                  SignatureRead read = SignatureRead::Whole);
+[[nodiscard]] Expected<CodeObject> loadCodeObject(
+    const std::filesystem::path& executable, const std::optional<macho::Architecture>& architecture,
+    SignatureRead read = SignatureRead::Whole);
 
 /// Every slice of `executable`, in file order, each as loadCodeObject reads it.
-[[nodiscard]] Expected<std::vector<CodeObject>> loadEverySlice(const std::filesystem::path& executable,
-                                                              SignatureRead read = SignatureRead::Whole);
+[[nodiscard]] Expected<std::vector<CodeObject>> loadEverySlice(
+    const std::filesystem::path& executable, SignatureRead read = SignatureRead::Whole);
 
 /// The same for the main executable of a located bundle, read only from inside it.
-[[nodiscard]] Expected<CodeObject> loadCodeObject(const CodeLocation& location,
-                                                  const std::optional<macho::Architecture>& architecture,
-                                                  SignatureRead read = SignatureRead::Whole);
-[[nodiscard]] Expected<std::vector<CodeObject>> loadEverySlice(const CodeLocation& location,
-                                                              SignatureRead read = SignatureRead::Whole);
+[[nodiscard]] Expected<CodeObject> loadCodeObject(
+    const CodeLocation& location, const std::optional<macho::Architecture>& architecture,
+    SignatureRead read = SignatureRead::Whole);
+[[nodiscard]] Expected<std::vector<CodeObject>> loadEverySlice(
+    const CodeLocation& location, SignatureRead read = SignatureRead::Whole);
 
 /// A signature as loadCodeObject reads it.
 struct SignatureBlob {
@@ -73,8 +73,9 @@ struct SignatureBlob {
 
 /// The `size` bytes of signature at `base` in `source`, read as `read` says; `unreadable`
 /// when they can't be read, `invalidSignature` when they are no SuperBlob.
-[[nodiscard]] Expected<SignatureBlob> readSignature(const macho::ByteSource& source, std::uint64_t base,
-                                                    std::uint32_t size, SignatureRead read);
+[[nodiscard]] Expected<SignatureBlob> readSignature(const macho::ByteSource& source,
+                                                    std::uint64_t base, std::uint32_t size,
+                                                    SignatureRead read);
 
 /// The digest of the code directory `cd` found in `slot` of `code`'s signature, in its own
 /// hash type; empty when it can't be had.

@@ -45,9 +45,9 @@ Error pageMismatch(std::uint64_t index) {
 
 /// A page larger than a batch, hashed as it streams past: a code directory with no page
 /// size has the whole code as one page, gigabytes of it.
-Expected<void> verifyLargePage(const CodeDirectory& cd, const HashKind& kind, const macho::ByteSource& source,
-                               const CodeObject& code, std::uint64_t index, std::uint64_t start,
-                               std::uint64_t end) {
+Expected<void> verifyLargePage(const CodeDirectory& cd, const HashKind& kind,
+                               const macho::ByteSource& source, const CodeObject& code,
+                               std::uint64_t index, std::uint64_t start, std::uint64_t end) {
     Digester digester(kind);
     std::vector<std::byte> bytes(static_cast<std::size_t>(std::min(batchBytes, end - start)));
     for (std::uint64_t at = start; at < end;) {
@@ -63,8 +63,9 @@ Expected<void> verifyLargePage(const CodeDirectory& cd, const HashKind& kind, co
 }
 
 /// The pages [first, last) against their hashes; the first mismatch in that range, if any.
-Expected<void> verifyPageRange(const CodeDirectory& cd, const HashKind& kind, const macho::ByteSource& source,
-                               const CodeObject& code, std::uint64_t page, std::uint64_t first, std::uint64_t last) {
+Expected<void> verifyPageRange(const CodeDirectory& cd, const HashKind& kind,
+                               const macho::ByteSource& source, const CodeObject& code,
+                               std::uint64_t page, std::uint64_t first, std::uint64_t last) {
     const std::uint64_t limit = cd.effectiveCodeLimit();
     if (page > batchBytes) {
         for (std::uint64_t i = first; i < last; ++i)
@@ -107,7 +108,8 @@ Expected<void> verifyPages(const CodeDirectory& cd, const HashKind& kind, const 
     const std::uint64_t page = cd.pageBytes() ? cd.pageBytes() : std::max<std::uint64_t>(limit, 1);
     const std::uint64_t pages = limit == 0 ? 0 : (limit - 1) / page + 1;
     if (pages != cd.nCodeSlots)
-        return Error{0, "the code directory's page count does not match its code limit", ErrorCode::malformed};
+        return Error{0, "the code directory's page count does not match its code limit",
+                     ErrorCode::malformed};
 
     const std::uint64_t workers = std::clamp<std::uint64_t>(
         std::min<std::uint64_t>(std::thread::hardware_concurrency(), maxHashThreads), 1, limit / parallelFrom + 1);
@@ -153,10 +155,12 @@ Error invalidSignature(std::string what, ErrorCode code) {
 }
 
 /// A file or blob the signature binds that is not what it bound.
-Error modified(const char* platformText) { return Error{0, platformText, ErrorCode::invalidSignature}; }
+Error modified(const char* platformText) {
+    return Error{0, platformText, ErrorCode::invalidSignature};
+}
 
 Expected<void> verifySpecialSlots(const CodeDirectory& cd, const HashKind& kind,
-                                              const codesig::SuperBlob& sb, const CodeLocation& location) {
+                                  const codesig::SuperBlob& sb, const CodeLocation& location) {
     const auto bound = [&](std::uint32_t slot) {
         const auto stored = cd.specialSlotHash(slot);
         return stored && !isZero(*stored);
@@ -172,7 +176,8 @@ Expected<void> verifySpecialSlots(const CodeDirectory& cd, const HashKind& kind,
             const auto bytes =
                 location.infoPlist ? readBoundFile(*location.infoPlist, location) : std::nullopt;
             if (bytes && !*bytes) return bytes->error();
-            if (!bytes || !sameHash(stored, digest(kind, **bytes))) return modified(infoPlistFailed);
+            if (!bytes || !sameHash(stored, digest(kind, **bytes)))
+                return modified(infoPlistFailed);
             continue;
         }
         if (slot == codesig::CSSLOT_RESOURCEDIR) {
@@ -187,12 +192,14 @@ Expected<void> verifySpecialSlots(const CodeDirectory& cd, const HashKind& kind,
         }
         const codesig::BlobEntry* e = sb.find(slot);
         if (!e)
-            return invalidSignature("the signature lacks blob " + std::to_string(slot) + " that its code directory binds",
+            return invalidSignature("the signature lacks blob " + std::to_string(slot) +
+                                        " that its code directory binds",
                                     ErrorCode::missing);
         const auto blob = sb.blob(*e);
         if (!sameHash(stored, digest(kind, blob)))
-            return invalidSignature("blob " + std::to_string(slot) + " does not match the signature",
-                                    ErrorCode::invalidSignature);
+            return invalidSignature(
+                "blob " + std::to_string(slot) + " does not match the signature",
+                ErrorCode::invalidSignature);
     }
     return {};
 }
@@ -209,7 +216,8 @@ Expected<void> checkAppRoot(const fs::path& bundle) {
     std::error_code ec;
     std::size_t seen = 0;
     for (fs::directory_iterator it(bundle, ec), end; !ec && it != end; it.increment(ec)) {
-        if (++seen > maxRootEntries) return unsealed(unsealedAppRoot, "too many entries", ErrorCode::tooLarge);
+        if (++seen > maxRootEntries)
+            return unsealed(unsealedAppRoot, "too many entries", ErrorCode::tooLarge);
         const std::string name = it->path().filename().string();
         const auto status = it->symlink_status(ec);
         if (name == "Contents" && fs::is_directory(status)) continue;
@@ -241,7 +249,9 @@ Expected<void> checkFrameworkRoot(const fs::path& framework) {
         }
         return unsealed(unsealedFrameworkRoot, name);
     }
-    if (ec) return unsealed(unsealedFrameworkRoot, "the framework cannot be read", ErrorCode::unreadable);
+    if (ec)
+        return unsealed(unsealedFrameworkRoot, "the framework cannot be read",
+                        ErrorCode::unreadable);
     return {};
 }
 
@@ -280,7 +290,8 @@ Expected<CodeDirectories> codeDirectories(const codesig::SuperBlob& signature) {
     for (std::size_t i = 0; i < out.all.size(); ++i) {
         const HashKind* kind = hashKind(out.all[i].hashType);
         if (!kind)
-            return Error{0, "unsupported hash type " + std::to_string(out.all[i].hashType), ErrorCode::unsupported};
+            return Error{0, "unsupported hash type " + std::to_string(out.all[i].hashType),
+                         ErrorCode::unsupported};
         if (kind->rank > hashKind(out.all[out.best].hashType)->rank) out.best = i;
     }
     return out;
@@ -304,7 +315,8 @@ Expected<void> verifyBundle(const CodeLocation& location, int depth) {
     if (root.filename() == "Contents")
         if (auto sealed = checkAppRoot(root.parent_path()); !sealed) return sealed;
     if (root.parent_path().filename() == "Versions")
-        if (auto sealed = checkFrameworkRoot(root.parent_path().parent_path()); !sealed) return sealed;
+        if (auto sealed = checkFrameworkRoot(root.parent_path().parent_path()); !sealed)
+            return sealed;
     if (auto sealed = checkMetaDirectory(root); !sealed) return sealed;
     // The slices' checks found the seal bound and unchanged; what it names is checked here once.
     const auto bytes = readBoundFile(root / "_CodeSignature" / "CodeResources", location);

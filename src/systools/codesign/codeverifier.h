@@ -27,7 +27,8 @@ inline constexpr const char* nestedCodeInvalid = "nested code is modified or inv
 /// them is the strongest.
 struct CodeDirectories {
     std::vector<codesig::CodeDirectory> all;
-    std::vector<std::uint32_t> slotNumbers;  ///< where each of `all` is in the signature (not `slots`: a Qt keyword)
+    std::vector<std::uint32_t>
+        slotNumbers;  ///< where each of `all` is in the signature (not `slots`: a Qt keyword)
     std::size_t best = 0;
     [[nodiscard]] const codesig::CodeDirectory& chosen() const { return all[best]; }
     [[nodiscard]] std::uint32_t chosenSlot() const { return slotNumbers[best]; }
@@ -52,6 +53,7 @@ struct CodeDirectories {
 [[nodiscard]] Expected<void> verifyBundle(const CodeLocation& location, int depth = 8);
 
 /// verifySlice, then verifyBundle.
-[[nodiscard]] Expected<void> verifyCode(const CodeObject& code, const CodeLocation& location, int depth = 8);
+[[nodiscard]] Expected<void> verifyCode(const CodeObject& code, const CodeLocation& location,
+                                        int depth = 8);
 
 }  // namespace varko::codesign

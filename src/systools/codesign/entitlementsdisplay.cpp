@@ -6,8 +6,8 @@
 
 namespace varko::codesign {
 
-Expected<void> writeEntitlements(const codesig::SuperBlob& signature, const std::string& destination,
-                              std::ostream& out) {
+Expected<void> writeEntitlements(const codesig::SuperBlob& signature,
+                                 const std::string& destination, std::ostream& out) {
     auto payload = signature.entitlements();
     if (!payload) return payload.error();
     if (!*payload) return {};

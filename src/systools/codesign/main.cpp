@@ -71,8 +71,10 @@ int display(const Options& options) {
             return fail(path, shown.error().message);
     }
     if (options.entitlements) {
-        if (auto written = writeEntitlements(*code.signature, *options.entitlements, std::cout); !written)
-            return fail(path, "invalid or unsupported format for signature: " + written.error().message);
+        if (auto written = writeEntitlements(*code.signature, *options.entitlements, std::cout);
+            !written)
+            return fail(path,
+                        "invalid or unsupported format for signature: " + written.error().message);
     }
     return 0;
 }

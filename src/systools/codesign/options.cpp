@@ -4,7 +4,9 @@ namespace varko::codesign {
 
 namespace {
 
-Error fail(std::string message) { return Error{0, std::move(message), ErrorCode::malformed}; }
+Error fail(std::string message) {
+    return Error{0, std::move(message), ErrorCode::malformed};
+}
 
 }  // namespace
 

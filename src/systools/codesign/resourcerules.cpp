@@ -63,20 +63,23 @@ RE2::Options posixExtended(std::int64_t maxMemory) {
 Error refused(std::string_view pattern, const RE2& re) {
     const std::string& arg = re.error_arg();
     if (re.error_code() == RE2::ErrorBadEscape && arg.size() == 2 && arg[1] >= '1' && arg[1] <= '9')
-        return refused(pattern, "uses a back-reference (" + arg + "), which can't be matched in bounded time",
-                       ErrorCode::unsupported);
+        return refused(
+            pattern, "uses a back-reference (" + arg + "), which can't be matched in bounded time",
+            ErrorCode::unsupported);
     if (re.error_code() == RE2::ErrorPatternTooLarge)
         return refused(pattern, "is too large to match in bounded memory", ErrorCode::tooLarge);
     // Latin-1 is never bad UTF-8: RE2 says so when a pattern stops where more must follow.
     const std::string why = re.error_code() == RE2::ErrorBadUTF8 ? "it ends too early" : re.error();
-    return refused(pattern, "is not a regular expression that can be matched safely: " + why, ErrorCode::malformed);
+    return refused(pattern, "is not a regular expression that can be matched safely: " + why,
+                   ErrorCode::malformed);
 }
 
 }  // namespace
 
 Expected<ResourceRules> ResourceRules::compile(const plist::Dictionary& dictionary) {
     if (dictionary.size() > maxSealRules)
-        return Error{0, "more than " + std::to_string(maxSealRules) + " rules", ErrorCode::tooLarge};
+        return Error{0, "more than " + std::to_string(maxSealRules) + " rules",
+                     ErrorCode::tooLarge};
     countRefills();
     ResourceRules out;
     auto matcher = std::make_shared<Matcher>(posixExtended(maxRulesMemory));
@@ -84,7 +87,8 @@ Expected<ResourceRules> ResourceRules::compile(const plist::Dictionary& dictiona
         // regcomp reads a C string: a NUL ends the pattern.
         const std::string_view pattern = std::string_view(key).substr(0, key.find('\0'));
         if (pattern.size() > maxRulePatternLength)
-            return refused(pattern, "is longer than " + std::to_string(maxRulePatternLength) + " bytes",
+            return refused(pattern,
+                           "is longer than " + std::to_string(maxRulePatternLength) + " bytes",
                            ErrorCode::tooLarge);
         ResourceRule r;
         r.pattern = std::string(pattern);
@@ -111,7 +115,9 @@ Expected<ResourceRules> ResourceRules::compile(const plist::Dictionary& dictiona
         out.rules.push_back(std::move(r));
     }
     if (!matcher->set.Compile())
-        return Error{0, "the rules together are too large to match in " + std::to_string(maxRulesMemory >> 20) + " MiB",
+        return Error{0,
+                     "the rules together are too large to match in " +
+                         std::to_string(maxRulesMemory >> 20) + " MiB",
                      ErrorCode::tooLarge};
     out.matcher = std::move(matcher);
     return out;
@@ -120,8 +126,9 @@ Expected<ResourceRules> ResourceRules::compile(const plist::Dictionary& dictiona
 Expected<const ResourceRule*> ResourceRules::ruleFor(std::string_view path) const {
     if (rules.empty()) return static_cast<const ResourceRule*>(nullptr);
     const auto tooLarge = [] {
-        return Error{0, "the rules' automaton outgrows " + std::to_string(maxRulesMemory >> 20) +
-                            " MiB on this bundle's paths",
+        return Error{0,
+                     "the rules' automaton outgrows " + std::to_string(maxRulesMemory >> 20) +
+                         " MiB on this bundle's paths",
                      ErrorCode::tooLarge};
     };
     if (matcher->refills > maxRuleCacheRefills) return tooLarge();

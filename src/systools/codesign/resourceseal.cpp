@@ -59,7 +59,8 @@ bool equalData(const plist::Data& stored, const std::vector<unsigned char>& comp
 }
 
 /// The seal and the files part: `what` befell the file at `path`.
-Error broken(const std::string& what, const std::string& path, ErrorCode code = ErrorCode::invalidSignature) {
+Error broken(const std::string& what, const std::string& path,
+             ErrorCode code = ErrorCode::invalidSignature) {
     return Error{0, std::string(sealBroken) + " (" + what + ": " + path + ")", code};
 }
 
@@ -72,7 +73,8 @@ Error badRule(const Error& error) {
     return Error{error.offset, std::string(rulesInvalid) + " (" + error.message + ")", error.code};
 }
 
-Error badNested(const std::string& rel, const std::string& what, ErrorCode code = ErrorCode::invalidSignature) {
+Error badNested(const std::string& rel, const std::string& what,
+                ErrorCode code = ErrorCode::invalidSignature) {
     return Error{0, std::string(nestedCodeInvalid) + " (" + rel + ": " + what + ")", code};
 }
 
@@ -87,8 +89,8 @@ Error unreadable(const Error& error) {
 
 /// Nested code the seal names by cdhash: one of its slices must have that cdhash, and every
 /// slice must be valid, its signature intact, and a nested bundle sound in turn.
-Expected<void> verifyNested(const fs::path& path, const plist::Dictionary& entry, const std::string& rel,
-                            int depth, const ItemRoot& within) {
+Expected<void> verifyNested(const fs::path& path, const plist::Dictionary& entry,
+                            const std::string& rel, int depth, const ItemRoot& within) {
     if (depth <= 0) return badNested(rel, "nested too deep", ErrorCode::tooLarge);
     // Nested code may link into the bundles around it, as the platform allows, but no further.
     const auto location = locateCode(path, &within);
@@ -106,7 +108,8 @@ Expected<void> verifyNested(const fs::path& path, const plist::Dictionary& entry
     const plist::Data* wanted = cdhash ? cdhash->data() : nullptr;
     bool named = false;
     for (const CodeObject& code : *slices) {
-        if (!code.signature) return badNested(rel, "not signed (" + code.slice.archName() + ")", ErrorCode::missing);
+        if (!code.signature)
+            return badNested(rel, "not signed (" + code.slice.archName() + ")", ErrorCode::missing);
         auto directories = codeDirectories(*code.signature);
         if (!directories) return badNested(rel, directories.error());
         for (const auto& cd : directories->all) {
@@ -118,7 +121,8 @@ Expected<void> verifyNested(const fs::path& path, const plist::Dictionary& entry
     if (!named) return badNested(rel, "its code directory is not the sealed one");
     for (const CodeObject& code : *slices) {
         const std::string arch = slices->size() > 1 ? " (" + code.slice.archName() + ")" : "";
-        if (auto slice = verifySlice(code, *location); !slice) return badNested(rel, slice.error(), arch);
+        if (auto slice = verifySlice(code, *location); !slice)
+            return badNested(rel, slice.error(), arch);
         auto cms = code.signature->cmsSignature();
         if (!cms) return badNested(rel, cms.error(), arch);
         if (!*cms || (*cms)->empty()) continue;  // ad hoc: the cdhash in the seal vouches for it
@@ -129,7 +133,8 @@ Expected<void> verifyNested(const fs::path& path, const plist::Dictionary& entry
         if (auto signer = signing::verifySigner(*parsed, directoryBytes(primary)); !signer)
             return badNested(rel, signer.error(), arch);
     }
-    if (auto bundle = verifyBundle(*location, depth - 1); !bundle) return badNested(rel, bundle.error());
+    if (auto bundle = verifyBundle(*location, depth - 1); !bundle)
+        return badNested(rel, bundle.error());
     return {};
 }
 
@@ -150,20 +155,23 @@ bool isMachO(const fs::path& path, const ItemRoot& within) {
 }  // namespace
 
 Expected<void> verifyResourceSeal(const fs::path& contents, const plist::Dictionary& seal,
-                                  const fs::path& mainExecutable, int depth, const ItemRoot* within) {
+                                  const fs::path& mainExecutable, int depth,
+                                  const ItemRoot* within) {
     const bool v2 = seal.find("files2") != nullptr;
     const plist::Value* filesValue = seal.find(v2 ? "files2" : "files");
     const plist::Value* rulesValue = seal.find(v2 ? "rules2" : "rules");
     const plist::Dictionary* files = filesValue ? filesValue->dictionary() : nullptr;
     const plist::Dictionary* rulesDict = rulesValue ? rulesValue->dictionary() : nullptr;
     if (!files || !rulesDict) return unfit("the seal has no files or rules", ErrorCode::malformed);
-    if (files->size() > maxSealedFiles) return unfit("the seal names too many files", ErrorCode::tooLarge);
+    if (files->size() > maxSealedFiles)
+        return unfit("the seal names too many files", ErrorCode::tooLarge);
     const auto rules = ResourceRules::compile(*rulesDict);
     if (!rules) return badRule(rules.error());
     auto own = within ? Expected<ItemRoot>(*within) : ItemRoot::of(contents);
     if (!own) return unfit(own.error().message, own.error().code);
     const ItemRoot& item = *own;
-    if (auto inside = item.resolve(contents); !inside) return unfit(inside.error().message, inside.error().code);
+    if (auto inside = item.resolve(contents); !inside)
+        return unfit(inside.error().message, inside.error().code);
 
     std::error_code ec;
     const fs::path mainRel = fs::weakly_canonical(mainExecutable, ec).lexically_relative(fs::weakly_canonical(contents, ec));
@@ -173,10 +181,12 @@ Expected<void> verifyResourceSeal(const fs::path& contents, const plist::Diction
     if (ec) return unfit("the bundle cannot be read", ErrorCode::unreadable);
     for (; it != end; it.increment(ec)) {
         if (ec) return unfit("the bundle cannot be read", ErrorCode::unreadable);
-        if (++walked > maxSealedFiles || it.depth() > 64) return unfit("the bundle is too large", ErrorCode::tooLarge);
+        if (++walked > maxSealedFiles || it.depth() > 64)
+            return unfit("the bundle is too large", ErrorCode::tooLarge);
         const fs::path& path = it->path();
         const std::string rel = path.lexically_relative(contents).generic_string();
-        if (rel.size() > maxPathLength) return broken("path too long", rel.substr(0, 64), ErrorCode::tooLarge);
+        if (rel.size() > maxPathLength)
+            return broken("path too long", rel.substr(0, 64), ErrorCode::tooLarge);
         const auto status = it->symlink_status(ec);
         if (rel == "_CodeSignature" || rel == "CodeResources" || path.lexically_relative(contents) == mainRel) {
             if (fs::is_directory(status)) it.disable_recursion_pending();
@@ -194,7 +204,8 @@ Expected<void> verifyResourceSeal(const fs::path& contents, const plist::Diction
                 seen.insert(rel);
                 const auto* entry = entryValue->dictionary();
                 if (!entry || !entry->find("cdhash")) return broken("file modified", rel);
-                if (auto nested = verifyNested(path, *entry, rel, depth, item); !nested) return nested;
+                if (auto nested = verifyNested(path, *entry, rel, depth, item); !nested)
+                    return nested;
             }
             continue;
         }

@@ -29,8 +29,9 @@ inline constexpr int maxNestingDepth = 8;
 /// not by the seal. Nothing is read from outside `within` (by default `contents` itself).
 /// Fails with sealBroken and what was found in parentheses (invalidSignature for a changed
 /// or added file, missing for a missing one), or rulesInvalid and the rule that can't be used.
-[[nodiscard]] Expected<void> verifyResourceSeal(
-    const std::filesystem::path& contents, const plist::Dictionary& seal, const std::filesystem::path& mainExecutable,
-    int depth, const ItemRoot* within = nullptr);
+[[nodiscard]] Expected<void> verifyResourceSeal(const std::filesystem::path& contents,
+                                                const plist::Dictionary& seal,
+                                                const std::filesystem::path& mainExecutable,
+                                                int depth, const ItemRoot* within = nullptr);
 
 }  // namespace varko::codesign

@@ -36,10 +36,13 @@ Expected<std::optional<plist::Value>> readPlist(const std::optional<std::filesys
 }
 
 Error signatureError(const Error& cause) {
-    return Error{cause.offset, "invalid or unsupported format for signature: " + cause.message, cause.code};
+    return Error{cause.offset, "invalid or unsupported format for signature: " + cause.message,
+                 cause.code};
 }
 
-Error signatureError(const char* what) { return signatureError(Error{0, what, ErrorCode::unsupported}); }
+Error signatureError(const char* what) {
+    return signatureError(Error{0, what, ErrorCode::unsupported});
+}
 
 bool boundSlot(const CodeDirectory& cd, std::uint32_t slot) {
     const auto hash = cd.specialSlotHash(slot);
@@ -87,8 +90,8 @@ std::string flagNames(std::uint32_t flags) {
     return out;
 }
 
-Expected<void> writeDetails(const CodeObject& code, const CodeLocation& location, const std::string& format,
-                            std::ostream& err) {
+Expected<void> writeDetails(const CodeObject& code, const CodeLocation& location,
+                            const std::string& format, std::ostream& err) {
     const codesig::SuperBlob& sb = *code.signature;
     auto found = codeDirectories(sb);
     if (!found) return signatureError(found.error());

@@ -143,8 +143,9 @@ Expected<JournalReader> JournalReader::open(const JournalSource& source) {
             // libsystemd skips some unreadable files silently; a named file must exist.
             const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
             if (fd < 0) {
-                return Error{0, "no readable systemd journal (" + file + ": " + std::strerror(errno) + ")",
-                             ErrorCode::unreadable};
+                return Error{
+                    0, "no readable systemd journal (" + file + ": " + std::strerror(errno) + ")",
+                    ErrorCode::unreadable};
             }
             ::close(fd);
             paths.push_back(file.c_str());
@@ -159,7 +160,8 @@ Expected<JournalReader> JournalReader::open(const JournalSource& source) {
         r = sd_journal_open(&j, SD_JOURNAL_LOCAL_ONLY);
     }
     if (r < 0) {
-        return Error{0, "no readable systemd journal (" + what + ": " + describe(r) + ")", ErrorCode::unreadable};
+        return Error{0, "no readable systemd journal (" + what + ": " + describe(r) + ")",
+                     ErrorCode::unreadable};
     }
     JournalReader reader(j);
     // Named files were each opened above. libsystemd counts only files under /var and /run
@@ -171,13 +173,14 @@ Expected<JournalReader> JournalReader::open(const JournalSource& source) {
              ? sd_journal_has_persistent_files(j) <= 0 && sd_journal_has_runtime_files(j) <= 0
              : sd_journal_get_usage(j, &bytes) < 0 || bytes == 0);
     if (none) {
-        return Error{0,
-                     "no readable systemd journal (" + what + ": no journal files" +
-                         (source.directory.empty()
-                              ? " under /var/log/journal or /run/log/journal that this user may read"
-                              : " found") +
-                         ")",
-                     ErrorCode::missing};
+        return Error{
+            0,
+            "no readable systemd journal (" + what + ": no journal files" +
+                (source.directory.empty()
+                     ? " under /var/log/journal or /run/log/journal that this user may read"
+                     : " found") +
+                ")",
+            ErrorCode::missing};
     }
     // Fields past this may come back cut short; we cap what we keep well below it anyway.
     sd_journal_set_data_threshold(j, maxMessageBytes);
@@ -222,16 +225,19 @@ Expected<std::uint64_t> JournalReader::current(LogRecord& record) {
     return storedUsec;
 }
 
-Expected<void> JournalReader::read(const JournalFilter& filter, const std::function<bool(const LogRecord&)>& emit) {
+Expected<void> JournalReader::read(const JournalFilter& filter,
+                                   const std::function<bool(const LogRecord&)>& emit) {
     sd_journal* j = journal.get();
     const int seek = filter.startUsec ? sd_journal_seek_realtime_usec(j, *filter.startUsec)
                                       : sd_journal_seek_head(j);
-    if (seek < 0) return Error{0, "cannot seek in the journal: " + describe(seek), ErrorCode::unreadable};
+    if (seek < 0)
+        return Error{0, "cannot seek in the journal: " + describe(seek), ErrorCode::unreadable};
     LogRecord record;
     for (;;) {
         const int r = sd_journal_next(j);
         if (r == 0) return {};
-        if (r < 0) return Error{0, "reading the journal failed: " + describe(r), ErrorCode::unreadable};
+        if (r < 0)
+            return Error{0, "reading the journal failed: " + describe(r), ErrorCode::unreadable};
         // An entry without a time can't be placed or filtered: it is passed over.
         const auto stored = current(record);
         if (!stored) continue;

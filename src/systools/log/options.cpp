@@ -25,7 +25,8 @@ Expected<Options> parseOptions(std::span<const std::string> arguments) {
     };
     if (arguments.size() > maxArguments) return fail("too many arguments", ErrorCode::tooLarge);
     for (const std::string& a : arguments)
-        if (a.size() > maxArgumentBytes) return fail("an argument is longer than 8192 bytes", ErrorCode::tooLarge);
+        if (a.size() > maxArgumentBytes)
+            return fail("an argument is longer than 8192 bytes", ErrorCode::tooLarge);
     if (arguments.empty()) return fail("missing the verb (only \"show\" is known)");
     if (arguments[0] == "--help" || arguments[0] == "-h" || arguments[0] == "help") {
         Options help;
@@ -79,7 +80,8 @@ Expected<Options> parseOptions(std::span<const std::string> arguments) {
                 else
                     o.endUsec = *t + 999'999;
             } else if (name == "--file") {
-                if (o.files.size() == maxFiles) return fail("too many --file arguments", ErrorCode::tooLarge);
+                if (o.files.size() == maxFiles)
+                    return fail("too many --file arguments", ErrorCode::tooLarge);
                 if (v->empty()) return fail("--file needs a path");
                 o.files.push_back(*v);
             } else {

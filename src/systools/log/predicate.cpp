@@ -44,7 +44,8 @@ public:
 
     Expected<Predicate> run() {
         if (text.size() > Predicate::maxLength) {
-            fail(Predicate::maxLength, "predicate is longer than " + std::to_string(Predicate::maxLength) + " bytes",
+            fail(Predicate::maxLength,
+                 "predicate is longer than " + std::to_string(Predicate::maxLength) + " bytes",
                  ErrorCode::tooLarge);
         } else {
             skipSpace();
@@ -127,7 +128,9 @@ private:
         const bool grouped = !negated && symbol("(");
         if (negated || grouped) {
             if (depth + 1 > Predicate::maxDepth) {
-                fail(start, "predicate nests deeper than " + std::to_string(Predicate::maxDepth) + " levels",
+                fail(start,
+                     "predicate nests deeper than " + std::to_string(Predicate::maxDepth) +
+                         " levels",
                      ErrorCode::tooLarge);
                 return 0;
             }

@@ -22,8 +22,9 @@ std::string status(const spctl::PackageVerdict& v) {
         case Kind::Invalid:
             return "package is invalid (" + v.check.error().message + ")";
         case Kind::Untrusted:
-            return v.check.error().message == signing::certExpired ? "signed by a certificate that has since expired"
-                                                                   : "signed by untrusted certificate";
+            return v.check.error().message == signing::certExpired
+                       ? "signed by a certificate that has since expired"
+                       : "signed by untrusted certificate";
         case Kind::Trusted:
             break;
     }
@@ -48,7 +49,8 @@ void fingerprint(const signing::Sha256& bytes) {
 
 int checkSignature(const std::string& path) {
     // Only Apple's pinned roots are trusted; nothing on the command line adds one.
-    const auto verified = spctl::verifyPackage(path, signing::TrustAnchors::apple(), std::time(nullptr));
+    const auto verified =
+        spctl::verifyPackage(path, signing::TrustAnchors::apple(), std::time(nullptr));
     if (!verified) {
         std::cerr << "Error: " << path << ": " << verified.error().message << '\n';
         return 1;

@@ -246,27 +246,33 @@ Expected<CmsSignature> parse(std::span<const std::byte> bytes) {
     CmsPtr cms(d2i_CMS_ContentInfo(nullptr, &p, static_cast<long>(used)));
     ERR_clear_error();
     if (!cms || p != out.encoded.data() + used) return cmsError("not a CMS ContentInfo");
-    if (OBJ_obj2nid(CMS_get0_type(cms.get())) != NID_pkcs7_signed) return cmsError("not SignedData", ErrorCode::unsupported);
-    if (CMS_is_detached(cms.get()) != 1) return cmsError("the signed content is embedded, not detached", ErrorCode::unsupported);
+    if (OBJ_obj2nid(CMS_get0_type(cms.get())) != NID_pkcs7_signed)
+        return cmsError("not SignedData", ErrorCode::unsupported);
+    if (CMS_is_detached(cms.get()) != 1)
+        return cmsError("the signed content is embedded, not detached", ErrorCode::unsupported);
     STACK_OF(CMS_SignerInfo)* signers = CMS_get0_SignerInfos(cms.get());
     if (!signers || sk_CMS_SignerInfo_num(signers) != 1)
-        return cmsError(std::to_string(signers ? sk_CMS_SignerInfo_num(signers) : 0) + " signers, not one",
-                        ErrorCode::unsupported);
+        return cmsError(
+            std::to_string(signers ? sk_CMS_SignerInfo_num(signers) : 0) + " signers, not one",
+            ErrorCode::unsupported);
     CMS_SignerInfo* si = sk_CMS_SignerInfo_value(signers, 0);
 
     X509StackPtr certs(CMS_get1_certs(cms.get()));
     const int count = certs ? sk_X509_num(certs.get()) : 0;
     if (count <= 0) return cmsError("no certificates", ErrorCode::missing);
     if (static_cast<std::size_t>(count) > maxCertificates)
-        return cmsError(std::to_string(count) + " certificates, more than " + std::to_string(maxCertificates),
-                        ErrorCode::tooLarge);
+        return cmsError(
+            std::to_string(count) + " certificates, more than " + std::to_string(maxCertificates),
+            ErrorCode::tooLarge);
     std::vector<X509*> list;
     X509* signer = nullptr;
     for (int i = 0; i < count; ++i) {
         list.push_back(sk_X509_value(certs.get(), i));
         if (!signer && CMS_SignerInfo_cert_cmp(si, list.back()) == 0) signer = list.back();
     }
-    if (!signer) return cmsError("the signer's certificate is not among the certificates", ErrorCode::missing);
+    if (!signer)
+        return cmsError("the signer's certificate is not among the certificates",
+                        ErrorCode::missing);
     for (X509* x : list)
         if (!describe(x)) return describe(x).error();
     orderChain(out, list, signer);
@@ -279,9 +285,11 @@ Expected<CmsSignature> parse(std::span<const std::byte> bytes) {
     if (!md) return cmsError("unknown digest algorithm", ErrorCode::unsupported);
     out.digestName = OBJ_nid2sn(EVP_MD_get_type(md));
 
-    if (CMS_signed_get_attr_count(si) <= 0) return cmsError("no signed attributes", ErrorCode::missing);
+    if (CMS_signed_get_attr_count(si) <= 0)
+        return cmsError("no signed attributes", ErrorCode::missing);
     const ASN1_TYPE* digest = attributeValue(signedAttribute(si, "1.2.840.113549.1.9.4"));
-    if (!digest || digest->type != V_ASN1_OCTET_STRING) return cmsError("no message digest attribute", ErrorCode::missing);
+    if (!digest || digest->type != V_ASN1_OCTET_STRING)
+        return cmsError("no message digest attribute", ErrorCode::missing);
     out.messageDigest = octets(digest->value.octet_string);
     if (const ASN1_TYPE* t = attributeValue(signedAttribute(si, "1.2.840.113549.1.9.5"))) {
         if (t->type != V_ASN1_UTCTIME && t->type != V_ASN1_GENERALIZEDTIME) return cmsError("signing time is no time");
@@ -332,13 +340,15 @@ Expected<CmsSignature> parseCms(std::span<const std::byte> encoded) {
 Expected<void> verifySigner(const CmsSignature& cms, std::span<const std::byte> content) {
     try {
         const EVP_MD* md = EVP_get_digestbyname(cms.digestName.c_str());
-        if (!md) return Error{0, "the signature's digest algorithm is unknown", ErrorCode::unsupported};
+        if (!md)
+            return Error{0, "the signature's digest algorithm is unknown", ErrorCode::unsupported};
         unsigned char computed[EVP_MAX_MD_SIZE];
         unsigned int n = 0;
         if (EVP_Digest(content.data(), content.size(), computed, &n, md, nullptr) != 1)
             return Error{0, "the code directory cannot be hashed", ErrorCode::unsupported};
         if (!std::equal(cms.messageDigest.begin(), cms.messageDigest.end(), computed, computed + n))
-            return Error{0, "the signature does not match the code directory", ErrorCode::invalidSignature};
+            return Error{0, "the signature does not match the code directory",
+                         ErrorCode::invalidSignature};
         const unsigned char* p = cms.encoded.data();
         CmsPtr parsed(d2i_CMS_ContentInfo(nullptr, &p, static_cast<long>(cms.encoded.size())));
         const unsigned char* q = cms.certificates.front().der.data();
@@ -351,7 +361,8 @@ Expected<void> verifySigner(const CmsSignature& cms, std::span<const std::byte> 
         const bool good = CMS_SignerInfo_verify(si) == 1;
         ERR_clear_error();
         if (!good)
-            return Error{0, "the signature does not verify with its signer's key", ErrorCode::invalidSignature};
+            return Error{0, "the signature does not verify with its signer's key",
+                         ErrorCode::invalidSignature};
         return {};
     } catch (...) {
         ERR_clear_error();
@@ -363,7 +374,8 @@ Expected<Certificate> describeCertificate(std::span<const unsigned char> der) {
     const unsigned char* p = der.data();
     X509Ptr x(d2i_X509(nullptr, &p, static_cast<long>(der.size())));
     ERR_clear_error();
-    if (!x || p != der.data() + der.size()) return Error{0, "a certificate is not DER X.509", ErrorCode::malformed};
+    if (!x || p != der.data() + der.size())
+        return Error{0, "a certificate is not DER X.509", ErrorCode::malformed};
     return describe(x.get());
 }
 

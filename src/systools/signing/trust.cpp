@@ -52,9 +52,13 @@ const char* reasonFor(int error) {
     }
 }
 
-Error chainError(const char* why) { return Error{0, why, ErrorCode::untrusted}; }
+Error chainError(const char* why) {
+    return Error{0, why, ErrorCode::untrusted};
+}
 
-Error timestampError(const std::string& why, ErrorCode code) { return Error{0, why, code}; }
+Error timestampError(const std::string& why, ErrorCode code) {
+    return Error{0, why, code};
+}
 
 }  // namespace
 
@@ -116,7 +120,8 @@ Expected<std::vector<Certificate>> verifyChain(const Certificate& leaf, std::spa
 
 Expected<void> verifyTimestamp(const CmsSignature& cms, const TrustAnchors& anchors) {
     using enum ErrorCode;
-    if (cms.timestampToken.empty() || !cms.timestamp) return timestampError("the signature has no timestamp", missing);
+    if (cms.timestampToken.empty() || !cms.timestamp)
+        return timestampError("the signature has no timestamp", missing);
     const unsigned char* p = cms.timestampToken.data();
     CmsPtr token(d2i_CMS_ContentInfo(nullptr, &p, static_cast<long>(cms.timestampToken.size())));
     if (!token) return timestampError("the timestamp is unreadable", malformed);
@@ -124,7 +129,8 @@ Expected<void> verifyTimestamp(const CmsSignature& cms, const TrustAnchors& anch
     const bool signedOk =
         CMS_verify(token.get(), nullptr, nullptr, nullptr, out.get(), CMS_NO_SIGNER_CERT_VERIFY | CMS_BINARY) == 1;
     ERR_clear_error();
-    if (!signedOk) return timestampError("the timestamp's signature does not verify", invalidSignature);
+    if (!signedOk)
+        return timestampError("the timestamp's signature does not verify", invalidSignature);
     char* content = nullptr;
     const long length = BIO_get_mem_data(out.get(), &content);
     const unsigned char* q = reinterpret_cast<const unsigned char*>(content);
@@ -153,7 +159,8 @@ Expected<void> verifyTimestamp(const CmsSignature& cms, const TrustAnchors& anch
         X509* x = sk_X509_value(certs.get(), i);
         unsigned char* der = nullptr;
         const int len = i2d_X509(x, &der);
-        if (len <= 0) return timestampError("the timestamp's certificates are unreadable", malformed);
+        if (len <= 0)
+            return timestampError("the timestamp's certificates are unreadable", malformed);
         auto c = describeCertificate(std::span<const unsigned char>(der, static_cast<std::size_t>(len)));
         OPENSSL_free(der);
         if (!c) return timestampError("the timestamp's certificates are unreadable", malformed);
@@ -168,8 +175,9 @@ Expected<void> verifyTimestamp(const CmsSignature& cms, const TrustAnchors& anch
     // A time no root vouches for is a false claim in the signature, not a doubt about its
     // signer: the signature is invalid, whatever the signer's own chain.
     if (!chain)
-        return timestampError("the timestamp's certificate is not trusted (" + chain.error().message + ")",
-                              invalidSignature);
+        return timestampError(
+            "the timestamp's certificate is not trusted (" + chain.error().message + ")",
+            invalidSignature);
     return {};
 }
 
@@ -188,7 +196,8 @@ Authority classify(std::span<const Certificate> chain) {
     return Authority::Unknown;
 }
 
-Expected<SignatureVerdict> verifyCmsSignature(const CmsSignature& cms, std::span<const std::byte> signedContent,
+Expected<SignatureVerdict> verifyCmsSignature(const CmsSignature& cms,
+                                              std::span<const std::byte> signedContent,
                                               const TrustAnchors& anchors, std::int64_t now) {
     if (auto signer = verifySigner(cms, signedContent); !signer) return signer.error();
     SignatureVerdict v;

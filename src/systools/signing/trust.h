@@ -62,8 +62,8 @@ struct SignatureVerdict {
 /// Checks a whole code signature: the signer over `signedContent`, the timestamp if any, the
 /// chain at the timestamp's time or else at `now`; and names the authority. Only a chain
 /// that ends in no anchor fails with ErrorCode::untrusted.
-[[nodiscard]] Expected<SignatureVerdict> verifyCmsSignature(const CmsSignature& cms,
-                                                            std::span<const std::byte> signedContent,
-                                                            const TrustAnchors& anchors, std::int64_t now);
+[[nodiscard]] Expected<SignatureVerdict> verifyCmsSignature(
+    const CmsSignature& cms, std::span<const std::byte> signedContent, const TrustAnchors& anchors,
+    std::int64_t now);
 
 }  // namespace varko::signing

@@ -56,11 +56,13 @@ int assessCode(const std::string& path) {
     auto loaded = codesign::loadEverySlice(*location);
     if (!loaded) return reject(path, loaded.error().message);
     // Only Apple's pinned roots are ever trusted here; nothing on the command line adds one.
-    return report(path, codesign::assessCode(*loaded, *location, signing::TrustAnchors::apple(), std::time(nullptr)));
+    return report(path, codesign::assessCode(*loaded, *location, signing::TrustAnchors::apple(),
+                                             std::time(nullptr)));
 }
 
 int assessPackage(const std::string& path) {
-    const auto verified = spctl::verifyPackage(path, signing::TrustAnchors::apple(), std::time(nullptr));
+    const auto verified =
+        spctl::verifyPackage(path, signing::TrustAnchors::apple(), std::time(nullptr));
     if (!verified) {
         std::cerr << path << ": " << verified.error().message << '\n';
         return 1;

@@ -25,7 +25,9 @@ PackageVerdict invalid(std::string why, ErrorCode code = ErrorCode::invalidSigna
     return v;
 }
 
-PackageVerdict invalid(const Error& error) { return invalid(error.message, error.code); }
+PackageVerdict invalid(const Error& error) {
+    return invalid(error.message, error.code);
+}
 
 const EVP_MD* checksumDigest(const std::string& style) {
     if (style == "sha1") return EVP_sha1();
@@ -63,13 +65,14 @@ bool rsaVerifies(const std::vector<unsigned char>& leafDer, const std::vector<st
 
 }  // namespace
 
-Expected<PackageVerdict> verifyPackage(const std::filesystem::path& path, const signing::TrustAnchors& anchors,
-                                       std::int64_t now) {
+Expected<PackageVerdict> verifyPackage(const std::filesystem::path& path,
+                                       const signing::TrustAnchors& anchors, std::int64_t now) {
     auto file = macho::FileSource::open(path.string());
     if (!file) {
         // The tools name the package themselves.
         Error why = file.error();
-        if (why.message.starts_with(path.string() + ": ")) why.message.erase(0, path.string().size() + 2);
+        if (why.message.starts_with(path.string() + ": "))
+            why.message.erase(0, path.string().size() + 2);
         return why;
     }
     auto archive = xar::Archive::open(*file);
@@ -78,7 +81,9 @@ Expected<PackageVerdict> verifyPackage(const std::filesystem::path& path, const 
     if (!a.signature && !a.cmsSignature) return PackageVerdict{};
 
     const EVP_MD* md = a.checksumStyle ? checksumDigest(*a.checksumStyle) : nullptr;
-    if (!md) return invalid("the table of contents has no checksum we can check", ErrorCode::unsupported);
+    if (!md)
+        return invalid("the table of contents has no checksum we can check",
+                       ErrorCode::unsupported);
     const auto stored = heapBytes(*file, a, a.checksum, maxChecksumBytes);
     unsigned char computed[EVP_MAX_MD_SIZE];
     unsigned int n = 0;
@@ -89,7 +94,8 @@ Expected<PackageVerdict> verifyPackage(const std::filesystem::path& path, const 
 
     if (a.cmsSignature) {
         const auto blob = heapBytes(*file, a, a.cmsSignature->range, signing::maxCmsBytes);
-        if (!blob) return invalid("the CMS signature lies outside the archive", ErrorCode::truncated);
+        if (!blob)
+            return invalid("the CMS signature lies outside the archive", ErrorCode::truncated);
         auto cms = signing::parseCms(*blob);
         if (!cms) return invalid(cms.error());
         auto v = signing::verifyCmsSignature(*cms, *stored, anchors, now);
@@ -108,11 +114,14 @@ Expected<PackageVerdict> verifyPackage(const std::filesystem::path& path, const 
     }
 
     const auto& rsa = *a.signature;
-    if (rsa.style != "RSA") return invalid("signature style " + rsa.style + " is unknown", ErrorCode::unsupported);
-    if (rsa.certificates.empty()) return invalid("the signature carries no certificate", ErrorCode::missing);
+    if (rsa.style != "RSA")
+        return invalid("signature style " + rsa.style + " is unknown", ErrorCode::unsupported);
+    if (rsa.certificates.empty())
+        return invalid("the signature carries no certificate", ErrorCode::missing);
     const auto signature = heapBytes(*file, a, rsa.range, maxSignatureBytes);
     if (!signature) return invalid("the signature lies outside the archive", ErrorCode::truncated);
-    if (!rsaVerifies(rsa.certificates.front(), *stored, *signature, md)) return invalid("the signature does not verify");
+    if (!rsaVerifies(rsa.certificates.front(), *stored, *signature, md))
+        return invalid("the signature does not verify");
     std::vector<signing::Certificate> certs;
     for (const auto& der : rsa.certificates) {
         auto c = signing::describeCertificate(der);

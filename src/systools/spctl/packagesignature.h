@@ -31,6 +31,7 @@ struct PackageVerdict {
 /// signature over it, and the chain to `anchors` at the timestamp or at `now`. Fails only
 /// when the file is no xar archive or a broken one.
 [[nodiscard]] Expected<PackageVerdict> verifyPackage(const std::filesystem::path& path,
-                                                     const signing::TrustAnchors& anchors, std::int64_t now);
+                                                     const signing::TrustAnchors& anchors,
+                                                     std::int64_t now);
 
 }  // namespace varko::spctl
