@@ -84,12 +84,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     varko::fuzzing::buildTree(std::span(data, size), s.bundle);
     (void)openedOutside(s.watch);
 
-    const auto located = locateCode(s.bundle);
-    if (const auto* location = std::get_if<CodeLocation>(&located)) {
+    if (const auto location = locateCode(s.bundle)) {
         (void)verifyBundle(*location, 3);
-        auto slices = loadEverySlice(*location);
-        if (const auto* code = std::get_if<std::vector<CodeObject>>(&slices))
-            (void)assessCode(*code, *location, varko::signing::TrustAnchors::apple(), jan2024);
+        if (const auto slices = loadEverySlice(*location))
+            (void)assessCode(*slices, *location, varko::signing::TrustAnchors::apple(), jan2024);
     }
     if (const auto name = openedOutside(s.watch)) {
         std::fprintf(stderr, "read outside the bundle: %s\n", name->c_str());

@@ -51,7 +51,7 @@ std::string shown(std::string_view text) {
 void readAndCheck(JournalReader& reader, const JournalFilter& filter) {
     std::vector<LogRecord> records;
     std::string json, text;
-    const std::string error = reader.read(filter, [&](const LogRecord& r) {
+    const auto read = reader.read(filter, [&](const LogRecord& r) {
         require(r.eventMessage.size() <= JournalReader::maxMessageBytes);
         require(r.subsystem.size() <= JournalReader::maxFieldBytes);
         require(r.processImagePath.size() <= JournalReader::maxFieldBytes);
@@ -78,7 +78,7 @@ void readAndCheck(JournalReader& reader, const JournalFilter& filter) {
         require(*time == (long long)r.timestampUsec || *time == 0);
     });
     require(summary.clean() && index == records.size());
-    (void)error;
+    (void)read;
 }
 
 }  // namespace
@@ -108,16 +108,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         out.write(reinterpret_cast<const char*>(data), std::streamsize(size));
         if (!out.flush()) std::abort();
     }
-    JournalReader::Opened opened = JournalReader::open({{journalPath}, {}});
-    if (!opened.reader) {
-        require(!opened.error.empty());
+    auto opened = JournalReader::open({{journalPath}, {}});
+    if (!opened) {
+        require(!opened.error().message.empty());
         return 0;
     }
-    static const ParsedPredicate predicate = Predicate::parse(browserPredicate);
-    require(predicate.predicate.has_value());
-    readAndCheck(*opened.reader, {std::nullopt, std::nullopt, true, true, nullptr});
+    static const auto predicate = Predicate::parse(browserPredicate);
+    require(predicate.ok());
+    readAndCheck(*opened, {std::nullopt, std::nullopt, true, true, nullptr});
     // A window around the seeds' entries, in April 2021, through the browser's query.
-    readAndCheck(*opened.reader,
-                 {1617812000000000, 1617813000000000, true, false, &*predicate.predicate});
+    readAndCheck(*opened, {1617812000000000, 1617813000000000, true, false, &*predicate});
     return 0;
 }

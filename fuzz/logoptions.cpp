@@ -58,10 +58,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     (void)formatTimestamp(size == 0 ? 0 : std::uint64_t(data[0]) << (8 * (size % 8)));
 
-    const ParsedOptions parsed = parseOptions(std::span<const std::string>(arguments));
-    require(parsed.options.has_value() == parsed.error.empty());
-    if (parsed.options) {
-        const Options& o = *parsed.options;
+    const auto parsed = parseOptions(std::span<const std::string>(arguments));
+    require(parsed || !parsed.error().message.empty());
+    if (parsed) {
+        const Options& o = *parsed;
         require(!(o.lastUsec && (o.startUsec || o.endUsec)));
         require(!(o.startUsec && o.endUsec) || *o.startUsec <= *o.endUsec);
         require(o.files.size() <= maxFiles);

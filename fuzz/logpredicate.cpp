@@ -19,9 +19,9 @@ void require(bool condition) {
 }
 
 bool matchesText(const std::string& text, const LogRecord& record, bool& parsed) {
-    const ParsedPredicate p = Predicate::parse(text);
-    parsed = p.predicate.has_value();
-    return parsed && p.predicate->matches(record);
+    const auto p = Predicate::parse(text);
+    parsed = p.ok();
+    return parsed && p->matches(record);
 }
 
 }  // namespace
@@ -31,10 +31,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::size_t nul = input.find('\0');
     const std::string text(input.substr(0, nul));
 
-    const ParsedPredicate parsed = Predicate::parse(text);
-    if (!parsed.predicate) {
-        require(!parsed.error.message.empty() &&
-                parsed.error.offset <= std::max(text.size(), Predicate::maxLength));
+    const auto parsed = Predicate::parse(text);
+    if (!parsed) {
+        require(!parsed.error().message.empty() &&
+                parsed.error().offset <= std::max(text.size(), Predicate::maxLength));
         return 0;
     }
 
@@ -57,7 +57,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     record.eventMessage = part(3);
     record.processID = std::int64_t(size % 3) - 1;
     record.messageType = MessageType(size % 5);
-    const bool matches = parsed.predicate->matches(record);
+    const bool matches = parsed->matches(record);
 
     bool again = false;
     require(matchesText("(" + text + ")", record, again) == matches || !again);

@@ -38,19 +38,25 @@ signing::TrustAnchors keyInfoRoots(std::span<const std::byte> bytes) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const auto anchors = keyInfoRoots(std::as_bytes(std::span(data, size)));
     const auto path = fuzzing::scratchFile("fuzz.pkg", std::span(data, size));
-    const auto v = spctl::verifyPackage(path, anchors, jan2024);
+    const auto verified = spctl::verifyPackage(path, anchors, jan2024);
+    if (!verified) {
+        if (verified.error().message.empty()) std::abort();
+        return 0;
+    }
+    const spctl::PackageVerdict& v = *verified;
     switch (v.kind) {
         case Kind::Trusted:
             // A pinned leaf is refused, so a trusted chain has an issuer above its leaf.
-            if (!v.problem.empty() || v.chain.size() < 2 || !anchors.contains(v.chain.back().fingerprint))
+            if (!v.check || v.chain.size() < 2 || !anchors.contains(v.chain.back().fingerprint))
                 std::abort();
             break;
         case Kind::Untrusted:
-            if (v.problem.rfind("CSSMERR_", 0) != 0) std::abort();
+            if (v.check || v.check.error().message.rfind("CSSMERR_", 0) != 0) std::abort();
             break;
         case Kind::Invalid:
-        case Kind::Unreadable:
-            if (v.problem.empty()) std::abort();
+            if (v.check || v.check.error().message.empty() ||
+                v.check.error().code == ErrorCode::untrusted)
+                std::abort();
             [[fallthrough]];
         case Kind::Unsigned:
             if (v.timestamp || v.authority != signing::Authority::Unknown) std::abort();

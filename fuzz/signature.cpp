@@ -19,17 +19,18 @@ namespace {
 
 std::string shown(std::span<const std::byte> bytes, SignatureRead how) {
     auto read = readSignature(macho::MemorySource(bytes), 0, static_cast<std::uint32_t>(bytes.size()), how);
-    if (const auto* e = std::get_if<LoadError>(&read)) return "error " + e->message;
+    if (!read) return "error " + read.error().message;
     CodeObject code;
-    code.signature = std::move(std::get<SignatureBlob>(read).superBlob);
-    code.directoryDigests = std::move(std::get<SignatureBlob>(read).digests);
+    code.signature = std::move(read->superBlob);
+    code.directoryDigests = std::move(read->digests);
     auto directories = codeDirectories(*code.signature);
     if (!directories) return "directories " + directories.error().message;
     std::string out;
     for (std::size_t i = 0; i < directories->all.size(); ++i) {
         const auto& cd = directories->all[i];
-        out += std::to_string(directories->slots[i]) + ' ' + cd.identifier + ' ' + cd.teamId.value_or("-") + ' ' +
-               std::to_string(cd.flags) + ' ' + hex(directoryDigest(code, directories->slots[i], cd));
+        out += std::to_string(directories->slotNumbers[i]) + ' ' + cd.identifier + ' ' +
+               cd.teamId.value_or("-") + ' ' + std::to_string(cd.flags) + ' ' +
+               hex(directoryDigest(code, directories->slotNumbers[i], cd));
         for (std::uint32_t slot = 1; slot <= cd.nSpecialSlots && slot < 16; ++slot)
             if (auto h = cd.specialSlotHash(slot))
                 out += ' ' + hex(std::span(reinterpret_cast<const unsigned char*>(h->data()), h->size()));

@@ -40,7 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     (void)classify(cms->chain());
 
     const auto verdict = verifyCmsSignature(*cms, content, anchors, jan2024);
-    if (!verdict.problem) checkTrusted(verdict.chain, leaf, anchors);
+    if (verdict) checkTrusted(verdict->chain, leaf, anchors);
     // The chain on its own too, so that inputs whose signature no longer verifies reach it.
     const auto others = std::span(cms->certificates).subspan(1);
     for (const std::int64_t at : {jan2024, cms->signingTime.value_or(0), cms->timestamp.value_or(-1)})

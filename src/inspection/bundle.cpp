@@ -16,24 +16,31 @@ std::optional<Bundle> Bundle::open(const QString& path) {
     return Bundle{path};
 }
 
-Bundle::InfoDictionary Bundle::readInfoDictionary() const {
+Expected<plist::Dictionary> Bundle::readInfoDictionary() const {
     namespace fs = std::filesystem;
     const fs::path base(tools::pathToSystem(path).toStdString());
     const auto root = ItemRoot::of(base);
-    if (!root) return {{}, QString::fromStdString(root.error().message)};
+    if (!root) return root.error();
     for (const char* name : {"Contents/Info.plist", "Info.plist"}) {
         const fs::path candidate = base / name;
         struct stat st {};
         if (::lstat(candidate.c_str(), &st) != 0) continue;
         const auto bytes = readSmallFile(candidate, maxInfoPlistBytes, &*root);
-        if (!bytes) return {{}, QString::fromStdString(bytes.error().message)};
+        if (!bytes) return bytes.error();
         auto parsed = plist::parse(std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size()));
-        const QString where = QString::fromUtf8(name);
-        if (!parsed.ok()) return {{}, where + ": " + QString::fromStdString(parsed.error().message)};
-        if (const plist::Dictionary* dict = parsed->dictionary()) return {std::move(*dict), {}};
-        return {{}, where + " holds no dictionary"};
+        if (!parsed.ok()) {
+            const Error& e = parsed.error();
+            return Error{e.offset, std::string(name) + ": " + e.message, e.code};
+        }
+        if (const plist::Dictionary* dict = parsed->dictionary()) return std::move(*dict);
+        return Error{0, std::string(name) + " holds no dictionary", ErrorCode::malformed};
     }
-    return {{}, QStringLiteral("the bundle has no Info.plist")};
+    return Error{0, "the bundle has no Info.plist", ErrorCode::missing};
+}
+
+plist::Dictionary Bundle::infoDictionary() const {
+    auto dict = readInfoDictionary();
+    return dict ? std::move(*dict) : plist::Dictionary();
 }
 
 }  // namespace varko

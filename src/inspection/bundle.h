@@ -3,6 +3,7 @@
 #include <QString>
 #include <optional>
 
+#include "format/expected.h"
 #include "format/plist/value.h"
 
 namespace varko {
@@ -15,17 +16,13 @@ struct Bundle {
     /// The bundle at `path`, or nothing when no folder is there.
     [[nodiscard]] static std::optional<Bundle> open(const QString& path);
 
-    /// The information dictionary, and why it is empty when it could not be read:
-    /// no property list, one that is not a dictionary or is larger than
+    /// The information dictionary, or why it could not be read: no property list
+    /// (missing), one that is not a dictionary (malformed) or is larger than
     /// `maxInfoPlistBytes`, a FIFO or device, or a symbolic link that takes it out
     /// of the bundle (a stranger's bundle must not make us read a file of the user's).
-    struct InfoDictionary {
-        plist::Dictionary dictionary;
-        /// Empty when the dictionary was read.
-        QString problem;
-    };
-    [[nodiscard]] InfoDictionary readInfoDictionary() const;
-    [[nodiscard]] plist::Dictionary infoDictionary() const { return readInfoDictionary().dictionary; }
+    [[nodiscard]] Expected<plist::Dictionary> readInfoDictionary() const;
+    /// The same, empty when it could not be read.
+    [[nodiscard]] plist::Dictionary infoDictionary() const;
 
     static constexpr qint64 maxInfoPlistBytes = 32 << 20;
 };

@@ -65,42 +65,48 @@ void applyEntry(Info& info, const std::string& key, const plist::Value& value) {
 
 }  // namespace
 
-ToolOutput runTool(const tools::ToolSet& tools, const QString& launchPath,
-                   const std::optional<QStringList>& arguments, const tools::CancelFlag& cancel) {
+Expected<QByteArray> runTool(const tools::ToolSet& tools, const QString& launchPath,
+                             const std::optional<QStringList>& arguments,
+                             const tools::CancelFlag& cancel) {
     tools::ToolLimits limits;
     limits.maxBytesPerStream = maxEntitlementBytes;
     limits.timeout = entitlementTimeout;
     limits.cancel = cancel;
     const tools::ToolResult result =
         tools.run(launchPath, arguments.value_or(QStringList()), tools::Capture::StandardOutput, limits);
-    if (!result.started) return {{}, "Failed, error = " + result.startError, true};
+    const auto failed = [](const QString& why, ErrorCode code) {
+        return Error{0, ("Failed, error = " + why).toStdString(), code};
+    };
+    if (!result.started) return failed(result.startError, ErrorCode::toolFailed);
     if (result.truncated)
-        return {{}, QStringLiteral("Failed, error = the tool wrote more than %1 bytes").arg(maxEntitlementBytes), true};
+        return failed(QStringLiteral("the tool wrote more than %1 bytes").arg(maxEntitlementBytes),
+                      ErrorCode::toolFailed);
     if (const QString why = result.interruption(); !why.isEmpty())
-        return {{}, "Failed, error = " + QString::number(result.exitStatus) + " (" + why + ")", true};
-    if (result.exitStatus != 0) return {{}, "Failed, error = " + QString::number(result.exitStatus)};
-    return {result.standardOutput, {}};
+        return failed(QString::number(result.exitStatus) + " (" + why + ")", ErrorCode::toolFailed);
+    if (result.exitStatus != 0)
+        return failed(QString::number(result.exitStatus), ErrorCode::refused);
+    return result.standardOutput;
 }
 
 void runEntitlementStage(Info& info, const tools::ToolSet& tools, const tools::CancelFlag& cancel) {
     info.theCodesignParams.append(info.path());
-    const ToolOutput run = runTool(tools, info.theCodesign, info.theCodesignParams, cancel);
-    if (!run.message.isEmpty()) {
-        info.entitleList = run.message;
-        info.entitlementRunFailed = run.failedToAnswer;
+    const auto run = runTool(tools, info.theCodesign, info.theCodesignParams, cancel);
+    if (!run) {
+        info.entitleList = QString::fromStdString(run.error().message);
+        info.entitlementRunFailed = run.error().code == ErrorCode::toolFailed;
         return;
     }
-    info.entitleData = run.output;
+    const QByteArray& output = *run;
+    info.entitleData = output;
 
-    const std::optional<QString> text = tools::decodeUtf8Strictly(run.output);
+    const std::optional<QString> text = tools::decodeUtf8Strictly(output);
     if (!text) {
         info.entitleList = noPropertyList;
         return;
     }
     info.entitleList = *text;
 
-    const auto parsed = plist::parse(
-        std::string_view(run.output.constData(), size_t(run.output.size())));
+    const auto parsed = plist::parse(std::string_view(output.constData(), size_t(output.size())));
     if (!parsed.ok()) {
         info.entitleList += noPropertyList;
         return;

@@ -32,9 +32,9 @@ Info::Info(const QUrl& itemUrl, bool isApp, const tools::ToolSet& tools, const t
 
     // Every bundle has a dictionary, empty when its Info.plist is missing or bad,
     // so that such an app still gets its entitlements read.
-    Bundle::InfoDictionary read = bundle->readInfoDictionary();
-    theDict = std::move(read.dictionary);
-    infoPlistProblem = std::move(read.problem);
+    auto read = bundle->readInfoDictionary();
+    theDict = read ? std::move(*read) : plist::Dictionary();
+    if (!read) infoPlistProblem = QString::fromStdString(read.error().message);
     const plist::Dictionary& dict = *theDict;
 
     takeText(dict, "CFBundleIdentifier", bundleID);

@@ -6,6 +6,7 @@
 #include <QUrl>
 #include <optional>
 
+#include "format/expected.h"
 #include "format/plist/value.h"
 #include "inspection/bundle.h"
 #include "tools/toolset.h"
@@ -80,20 +81,13 @@ public:
 /// value can break into several.
 [[nodiscard]] QString reportLine(const std::string& key, const plist::Value& value);
 
-/// What a tool run leaves for the record: the standard output and an empty message
-/// on success; no bytes and a failure text otherwise.
-struct ToolOutput {
-    QByteArray output;
-    QString message;
-    /// Not a refusal by the tool but no answer at all (see `ToolResult::interruption`).
-    bool failedToAnswer = false;
-};
-
 /// Runs a tool with its standard output captured and Varko's standard error left
-/// to it. A non-zero status gives "Failed, error = " and the status, followed by
-/// what happened in words when the tool crashed or had to be ended.
-[[nodiscard]] ToolOutput runTool(const tools::ToolSet& tools, const QString& launchPath,
-                                 const std::optional<QStringList>& arguments, const tools::CancelFlag& cancel = {});
+/// to it, and gives that output. A non-zero status fails with "Failed, error = " and
+/// the status (code refused: the tool answered no); a tool that never answered, as
+/// it did not start, crashed or had to be ended, with that in words too (toolFailed).
+[[nodiscard]] Expected<QByteArray> runTool(const tools::ToolSet& tools, const QString& launchPath,
+                                           const std::optional<QStringList>& arguments,
+                                           const tools::CancelFlag& cancel = {});
 
 /// Fills `entitleData`, `entitleList` and the fifteen flags from the code-signing
 /// tool's answer. Called once, as the last step of building an app's record.

@@ -1,5 +1,6 @@
 #include "tools/toolrun.h"
 
+#include "format/expected.h"
 #include "tools/pathbytes.h"
 
 #include <QFile>
@@ -41,9 +42,10 @@ namespace {
 #endif
 }
 
-[[nodiscard]] QString errorText(int error) {
+/// Why the tool could not be started, from the errno of the step that failed.
+[[nodiscard]] Error startFailure(int error) {
     // generic_category uses the thread-safe strerror_r, unlike strerror.
-    return QString::fromStdString(std::generic_category().message(error));
+    return Error{0, std::generic_category().message(error), ErrorCode::toolFailed};
 }
 
 [[nodiscard]] ToolResult notStarted(const QString& program, const QString& why) {
@@ -76,33 +78,33 @@ private:
 
 /// Keeps a pipe end away from 0–2: when Varko's own standard streams are closed a
 /// new pipe can land there, and dup2 onto itself would keep it close-on-exec.
-[[nodiscard]] bool moveAboveStandardStreams(Fd& fd) {
-    if (fd.get() > STDERR_FILENO) return true;
+[[nodiscard]] Expected<void> moveAboveStandardStreams(Fd& fd) {
+    if (fd.get() > STDERR_FILENO) return {};
     const int moved = ::fcntl(fd.get(), F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
-    if (moved < 0) return false;
+    if (moved < 0) return startFailure(errno);
     fd.reset(moved);
-    return true;
+    return {};
 }
 
 /// Both ends close-on-exec, so a child started on another thread meanwhile never
 /// holds our write end open and keeps us from seeing end of file.
-[[nodiscard]] int makePipe(Fd& readEnd, Fd& writeEnd) {
+[[nodiscard]] Expected<void> makePipe(Fd& readEnd, Fd& writeEnd) {
     int ends[2];
 #if defined(__APPLE__)
     // No pipe2 here; the window before FD_CLOEXEC is closed for our own spawns
     // by POSIX_SPAWN_CLOEXEC_DEFAULT.
-    if (::pipe(ends) != 0) return errno;
+    if (::pipe(ends) != 0) return startFailure(errno);
     readEnd.reset(ends[0]);
     writeEnd.reset(ends[1]);
     if (::fcntl(ends[0], F_SETFD, FD_CLOEXEC) != 0 || ::fcntl(ends[1], F_SETFD, FD_CLOEXEC) != 0)
-        return errno;
+        return startFailure(errno);
 #else
-    if (::pipe2(ends, O_CLOEXEC) != 0) return errno;
+    if (::pipe2(ends, O_CLOEXEC) != 0) return startFailure(errno);
     readEnd.reset(ends[0]);
     writeEnd.reset(ends[1]);
 #endif
-    if (!moveAboveStandardStreams(readEnd) || !moveAboveStandardStreams(writeEnd)) return errno;
-    return 0;
+    if (auto moved = moveAboveStandardStreams(readEnd); !moved) return moved;
+    return moveAboveStandardStreams(writeEnd);
 }
 
 struct SpawnSetup final {
@@ -124,9 +126,9 @@ struct SpawnSetup final {
     return ::fcntl(fd, F_GETFD) != -1;
 }
 
-/// Returns 0 or the errno of setting up or starting the child.
-[[nodiscard]] int spawn(pid_t& pid, const QByteArray& path, std::vector<char*>& argv, int outWrite,
-                        int errWrite) {
+/// Starts the child and gives its pid, or the errno of setting it up or starting it.
+[[nodiscard]] Expected<pid_t> spawn(const QByteArray& path, std::vector<char*>& argv, int outWrite,
+                                    int errWrite) {
     SpawnSetup setup;
     int rc = posix_spawn_file_actions_adddup2(&setup.actions, outWrite, STDOUT_FILENO);
     if (rc == 0 && errWrite >= 0)
@@ -153,10 +155,13 @@ struct SpawnSetup final {
     if (rc == 0) rc = posix_spawnattr_setsigmask(&setup.attributes, &none);
     if (rc == 0) rc = posix_spawnattr_setsigdefault(&setup.attributes, &defaults);
     if (rc == 0) rc = posix_spawnattr_setflags(&setup.attributes, flags);
-    if (rc != 0) return rc;
+    if (rc != 0) return startFailure(rc);
     // glibc (vfork-style clone) and macOS both report a failed exec here.
-    return posix_spawn(&pid, path.constData(), &setup.actions, &setup.attributes, argv.data(),
-                       currentEnvironment());
+    pid_t pid = -1;
+    rc = posix_spawn(&pid, path.constData(), &setup.actions, &setup.attributes, argv.data(),
+                     currentEnvironment());
+    if (rc != 0) return startFailure(rc);
+    return pid;
 }
 
 /// The tools running now, so that quitting can end them. A pid leaves the set in
@@ -355,16 +360,17 @@ ToolResult runProgram(const QString& program, const QStringList& arguments, Capt
 
     const bool both = capture == Capture::Both;
     Fd outRead, outWrite, errRead, errWrite;
-    if (const int error = makePipe(outRead, outWrite)) return notStarted(program, errorText(error));
+    const auto why = [](const Error& e) { return QString::fromStdString(e.message); };
+    if (auto piped = makePipe(outRead, outWrite); !piped)
+        return notStarted(program, why(piped.error()));
     if (both) {
-        if (const int error = makePipe(errRead, errWrite))
-            return notStarted(program, errorText(error));
+        if (auto piped = makePipe(errRead, errWrite); !piped)
+            return notStarted(program, why(piped.error()));
     }
 
-    pid_t pid = -1;
-    if (const int error = spawn(pid, path, argv, outWrite.get(), both ? errWrite.get() : -1))
-        return notStarted(program, errorText(error));
-    ChildGuard child(pid);
+    const auto pid = spawn(path, argv, outWrite.get(), both ? errWrite.get() : -1);
+    if (!pid) return notStarted(program, why(pid.error()));
+    ChildGuard child(*pid);
     // Only the child may hold the write ends, or end of file would never come.
     outWrite.reset();
     errWrite.reset();

@@ -142,6 +142,7 @@ TEST_F(InfoTest, EachFailureOfTheEntitlementStageLeavesItsText) {
         const Info info = inspectWithEntitlements(c.out, c.status);
         EXPECT_EQ(info.entitleList, c.list);
         EXPECT_EQ(info.entitleData, c.keepsData ? c.out : QByteArray());
+        EXPECT_FALSE(info.entitlementRunFailed);  // the tool answered, if only with a refusal
         EXPECT_TRUE(noFlags(info));
     }
 }
@@ -152,6 +153,7 @@ TEST_F(InfoTest, ToolThatCannotStartIsRecordedAsSuch) {
                     tools::ToolSet::withPrograms({{tools::codesignPath, dir.filePath("no-such-tool")}}));
     EXPECT_TRUE(info.entitleList.startsWith("Failed, error = ")) << info.entitleList.toStdString();
     EXPECT_TRUE(info.entitleList.contains("could not be started")) << info.entitleList.toStdString();
+    EXPECT_TRUE(info.entitlementRunFailed);
     EXPECT_TRUE(info.entitleData.isEmpty());
     EXPECT_TRUE(noFlags(info));
 }
@@ -273,9 +275,14 @@ TEST_F(InfoTest, UnusableInfoPlistGivesAnEmptyDictionaryAndTheEntitlementStageRu
     ASSERT_TRUE(outside.open(QIODevice::WriteOnly));
     outside.write(xmlPlist("<key>CFBundleIdentifier</key><string>not.this.bundle</string>"));
     outside.close();
-    struct Case { QString name; std::function<void(const QString& contents)> make; QString problem; };
+    struct Case {
+        QString name;
+        std::function<void(const QString& contents)> make;
+        QString problem;
+        std::optional<ErrorCode> code = {};  ///< where the bundle reader decides
+    };
     const Case cases[] = {
-        {"Missing.app", [](const QString&) {}, "the bundle has no Info.plist"},
+        {"Missing.app", [](const QString&) {}, "the bundle has no Info.plist", ErrorCode::missing},
         {"Garbage.app", [&](const QString& contents) {
              QFile f(contents + "/Info.plist");
              ASSERT_TRUE(f.open(QIODevice::WriteOnly));
@@ -285,7 +292,7 @@ TEST_F(InfoTest, UnusableInfoPlistGivesAnEmptyDictionaryAndTheEntitlementStageRu
              QFile f(contents + "/Info.plist");
              ASSERT_TRUE(f.open(QIODevice::WriteOnly));
              f.write("<plist><array><string>CFBundleIdentifier</string></array></plist>");
-         }, "Contents/Info.plist holds no dictionary"},
+         }, "Contents/Info.plist holds no dictionary", ErrorCode::malformed},
         {"Big.app", [&](const QString& contents) {
              QFile f(contents + "/Info.plist");
              ASSERT_TRUE(f.open(QIODevice::WriteOnly));
@@ -322,6 +329,10 @@ TEST_F(InfoTest, UnusableInfoPlistGivesAnEmptyDictionaryAndTheEntitlementStageRu
         ASSERT_TRUE(info.theDict.has_value());
         EXPECT_TRUE(info.theDict->empty());
         EXPECT_TRUE(info.infoPlistProblem.contains(c.problem)) << info.infoPlistProblem.toStdString();
+        if (const auto read = Bundle{app}.readInfoDictionary(); c.code) {
+            ASSERT_FALSE(read);
+            EXPECT_EQ(read.error().code, *c.code);
+        }
         expectUntouched(info);
         EXPECT_TRUE(codesign.ran());
         EXPECT_EQ(info.theCodesignParams, QStringList({"--display", "--entitlements", ":-", app}));

@@ -17,9 +17,9 @@ LogRecord record(std::string subsystem, std::string path, std::int64_t pid) {
 }
 
 bool matches(std::string_view predicate, const LogRecord& r) {
-    const ParsedPredicate parsed = Predicate::parse(predicate);
-    EXPECT_TRUE(parsed.predicate) << predicate << ": " << parsed.error.message;
-    return parsed.predicate && parsed.predicate->matches(r);
+    const auto parsed = Predicate::parse(predicate);
+    EXPECT_TRUE(parsed) << predicate << ": " << (parsed ? "" : parsed.error().message);
+    return parsed && parsed->matches(r);
 }
 
 TEST(PredicateTest, VarkosPredicateTakesEachOfItsSevenConditions) {
@@ -74,6 +74,7 @@ struct Malformed {
     std::string text;
     std::size_t offset;
     std::string message;
+    varko::ErrorCode code = varko::ErrorCode::malformed;
 };
 
 TEST(PredicateTest, MalformedPredicatesSayWhatAndWhere) {
@@ -103,21 +104,22 @@ TEST(PredicateTest, MalformedPredicatesSayWhatAndWhere) {
          "unexpected text after the predicate at offset 17"},
         {"   ", 3, "predicate is empty at offset 3"},
         {std::string(Predicate::maxLength + 1, ' '), Predicate::maxLength,
-         "predicate is longer than 4096 bytes at offset 4096"},
+         "predicate is longer than 4096 bytes at offset 4096", varko::ErrorCode::tooLarge},
         {std::string(33, '(') + "processID = 0" + std::string(33, ')'), 32,
-         "predicate nests deeper than 32 levels at offset 32"},
+         "predicate nests deeper than 32 levels at offset 32", varko::ErrorCode::tooLarge},
         {[] {
              std::string s;
              for (int i = 0; i < 33; ++i) s += "NOT ";
              return s + "processID = 0";
          }(),
-         128, "predicate nests deeper than 32 levels at offset 128"},
+         128, "predicate nests deeper than 32 levels at offset 128", varko::ErrorCode::tooLarge},
     };
     for (const Malformed& m : cases) {
-        const ParsedPredicate parsed = Predicate::parse(m.text);
-        EXPECT_FALSE(parsed.predicate) << m.text;
-        EXPECT_EQ(parsed.error.offset, m.offset) << m.text;
-        EXPECT_EQ(parsed.error.message, m.message) << m.text;
+        const auto parsed = Predicate::parse(m.text);
+        ASSERT_FALSE(parsed) << m.text;
+        EXPECT_EQ(parsed.error().offset, m.offset) << m.text;
+        EXPECT_EQ(parsed.error().message, m.message) << m.text;
+        EXPECT_EQ(parsed.error().code, m.code) << m.text;
     }
 }
 
@@ -134,9 +136,9 @@ TEST(PredicateTest, DeepButAllowedNestingAndLongChainsParse) {
 TEST(PredicateTest, EveryPrefixOfVarkosPredicateIsRefusedOrParsedWithoutCrashing) {
     const std::string_view full = varkoPredicate;
     for (std::size_t n = 0; n < full.size(); ++n) {
-        const ParsedPredicate parsed = Predicate::parse(full.substr(0, n));
-        if (!parsed.predicate) {
-            EXPECT_LE(parsed.error.offset, n);
+        const auto parsed = Predicate::parse(full.substr(0, n));
+        if (!parsed) {
+            EXPECT_LE(parsed.error().offset, n);
         }
     }
 }

@@ -47,12 +47,15 @@ TEST_P(CmsTest, ReadsChainFromTheLeafUpTimesAndAppleAttributes) {
     EXPECT_EQ(cms->typedCdHashes[0].hashType, codesig::CS_HASHTYPE_SHA256);
     ASSERT_EQ(cms->plistCdHashes.size(), 1u);
     EXPECT_EQ(cms->plistCdHashes[0].size(), 20u);
-    EXPECT_EQ(signing::verifySigner(*cms, content), std::nullopt);
-    EXPECT_EQ(signing::verifyTimestamp(*cms, pki.anchors()), std::nullopt);
+    EXPECT_TRUE(signing::verifySigner(*cms, content));
+    EXPECT_TRUE(signing::verifyTimestamp(*cms, pki.anchors()));
 
     auto other = content;
     other.back() = std::byte{9};
-    EXPECT_EQ(signing::verifySigner(*cms, other).value_or(""), "the signature does not match the code directory");
+    const auto changed = signing::verifySigner(*cms, other);
+    ASSERT_FALSE(changed);
+    EXPECT_EQ(changed.error().message, "the signature does not match the code directory");
+    EXPECT_EQ(changed.error().code, ErrorCode::invalidSignature);
 }
 
 TEST_P(CmsTest, ChangedSignedAttributesNoLongerVerify) {
@@ -66,7 +69,10 @@ TEST_P(CmsTest, ChangedSignedAttributesNoLongerVerify) {
     *(at + 11) = std::byte{'1'};
     auto cms = signing::parseCms(der);
     ASSERT_TRUE(cms) << cms.error().message;
-    EXPECT_EQ(signing::verifySigner(*cms, content).value_or(""), "the signature does not verify with its signer's key");
+    const auto changed = signing::verifySigner(*cms, content);
+    ASSERT_FALSE(changed);
+    EXPECT_EQ(changed.error().message, "the signature does not verify with its signer's key");
+    EXPECT_EQ(changed.error().code, ErrorCode::invalidSignature);
 }
 
 TEST_P(CmsTest, HostileBytesGiveClearErrors) {
@@ -88,8 +94,9 @@ TEST_P(CmsTest, HostileBytesGiveClearErrors) {
         const char* name;
         std::vector<std::byte> input;
         std::string message;
+        ErrorCode code = ErrorCode::malformed;
     } cases[] = {
-        {"empty", {}, "the signature blob is empty"},
+        {"empty", {}, "the signature blob is empty", ErrorCode::missing},
         {"indefinite primitive", bytes({0x30, 0x80, 0x04, 0x80, 0x01, 0x00, 0x00, 0x00, 0x00}), "not BER-encoded"},
         {"no end-of-contents", bytes({0x30, 0x80, 0x02, 0x01, 0x01}), "not BER-encoded"},
         {"end-of-contents cut", bytes({0x30, 0x80, 0x02, 0x01, 0x01, 0x00}), "not BER-encoded"},
@@ -105,12 +112,14 @@ TEST_P(CmsTest, HostileBytesGiveClearErrors) {
         {"trailing bytes", trailing, "bytes follow the signature"},
         {"no ContentInfo", bytes({0x30, 0x03, 0x02, 0x01, 0x01}), "not a CMS ContentInfo"},
         {"no ContentInfo, indefinite", bytes({0x30, 0x80, 0x02, 0x01, 0x01, 0x00, 0x00}), "not a CMS ContentInfo"},
-        {"too large", std::vector<std::byte>((1u << 20) + 1), "more than 1 MB"},
+        {"too large", std::vector<std::byte>((1u << 20) + 1), "more than 1 MB",
+         ErrorCode::tooLarge},
     };
     for (const auto& c : cases) {
         const auto r = signing::parseCms(c.input);
         ASSERT_FALSE(r) << c.name;
         EXPECT_EQ(r.error().message, "invalid CMS signature (" + c.message + ")") << c.name;
+        EXPECT_EQ(r.error().code, c.code) << c.name;
     }
 }
 

@@ -19,6 +19,12 @@ namespace {
 
 constexpr const char* developerIdInstaller = "1.2.840.113635.100.6.1.14";
 
+/// Why the package was not read or is not trusted; empty for a trusted one.
+std::string why(const Expected<spctl::PackageVerdict>& v) {
+    if (!v) return v.error().message;
+    return v->check ? std::string() : v->check.error().message;
+}
+
 class PackageTest : public ::testing::Test {
 protected:
     TestPki pki;
@@ -46,13 +52,16 @@ TEST_F(PackageTest, RsaAndCmsSignedPackagesAreTrustedUnderTheirRoot) {
     for (const char* style : {"sha1", "sha256"}) {
         const auto pkg = write("rsa.pkg", examplegen::makeXar("<file id=\"1\"/>", rsa(), style));
         auto v = spctl::verifyPackage(pkg, pki.anchors(), jan2024);
-        EXPECT_EQ(v.kind, Kind::Trusted) << style << ": " << v.problem;
-        EXPECT_EQ(v.authority, signing::Authority::DeveloperId);
-        ASSERT_EQ(v.chain.size(), 3u);
-        EXPECT_EQ(v.chain[0].commonName, "Developer ID Installer: Varko Tests (TEAM123456)");
+        ASSERT_TRUE(v) << why(v);
+        EXPECT_EQ(v->kind, Kind::Trusted) << style << ": " << why(v);
+        EXPECT_EQ(v->authority, signing::Authority::DeveloperId);
+        ASSERT_EQ(v->chain.size(), 3u);
+        EXPECT_EQ(v->chain[0].commonName, "Developer ID Installer: Varko Tests (TEAM123456)");
         v = spctl::verifyPackage(pkg, signing::TrustAnchors::apple(), jan2024);
-        EXPECT_EQ(v.kind, Kind::Untrusted);
-        EXPECT_EQ(v.problem, "CSSMERR_TP_NOT_TRUSTED");
+        ASSERT_TRUE(v) << why(v);
+        EXPECT_EQ(v->kind, Kind::Untrusted);
+        EXPECT_EQ(why(v), "CSSMERR_TP_NOT_TRUSTED");
+        EXPECT_EQ(v->check.error().code, ErrorCode::untrusted);
     }
     examplegen::XarSigning cms = rsa();
     cms.cms = true;
@@ -63,8 +72,9 @@ TEST_F(PackageTest, RsaAndCmsSignedPackagesAreTrustedUnderTheirRoot) {
     cms.cmsRequest.timestampTime = jan2024;
     cms.cmsReserve = 8000;
     const auto v = spctl::verifyPackage(write("cms.pkg", examplegen::makeXar("", cms)), pki.anchors(), jan2040 - 10);
-    EXPECT_EQ(v.kind, Kind::Trusted) << v.problem;  // the timestamp vouches for the expired leaf
-    EXPECT_EQ(v.timestamp, jan2024);
+    ASSERT_TRUE(v) << why(v);
+    EXPECT_EQ(v->kind, Kind::Trusted) << why(v);  // the timestamp vouches for the expired leaf
+    EXPECT_EQ(v->timestamp, jan2024);
 }
 
 // The program trusts only Apple's roots, so the test authority's package is untrusted,
@@ -98,17 +108,28 @@ TEST_F(PackageTest, ChangedTocOrSignatureIsInvalid) {
     auto bytes = examplegen::makeXar("<file id=\"1\"/>", rsa());
     auto toc = bytes;
     toc[40] = std::byte(std::to_integer<int>(toc[40]) ^ 1);  // inside the compressed TOC
-    auto v = spctl::verifyPackage(write("toc.pkg", toc), pki.anchors(), jan2024);
-    EXPECT_TRUE(v.kind == Kind::Invalid || v.kind == Kind::Unreadable) << v.problem;
+    const auto v = spctl::verifyPackage(write("toc.pkg", toc), pki.anchors(), jan2024);
+    EXPECT_TRUE(!v || v->kind == Kind::Invalid) << why(v);
     auto sig = bytes;
     sig[sig.size() - 5] = std::byte(std::to_integer<int>(sig[sig.size() - 5]) ^ 1);
-    v = spctl::verifyPackage(write("sig.pkg", sig), pki.anchors(), jan2024);
-    EXPECT_EQ(v.kind, Kind::Invalid);
-    EXPECT_EQ(v.problem, "the signature does not verify");
     auto sum = bytes;
     sum.resize(sum.size() - 256);  // the heap ends before the signature
-    v = spctl::verifyPackage(write("short.pkg", sum), pki.anchors(), jan2024);
-    EXPECT_EQ(v.problem, "the signature lies outside the archive");
+    const struct {
+        const char* name;
+        std::vector<std::byte> bytes;
+        std::string message;
+        ErrorCode code;
+    } cases[] = {
+        {"sig.pkg", sig, "the signature does not verify", ErrorCode::invalidSignature},
+        {"short.pkg", sum, "the signature lies outside the archive", ErrorCode::truncated},
+    };
+    for (const auto& c : cases) {
+        const auto changed = spctl::verifyPackage(write(c.name, c.bytes), pki.anchors(), jan2024);
+        ASSERT_TRUE(changed) << c.name << ": " << why(changed);
+        EXPECT_EQ(changed->kind, Kind::Invalid) << c.name;
+        EXPECT_EQ(why(changed), c.message);
+        EXPECT_EQ(changed->check.error().code, c.code) << c.name;
+    }
 }
 
 TEST_F(PackageTest, HostileHeadersAndTablesGiveClearErrors) {

@@ -73,16 +73,19 @@ TEST(ResourceRulesTest, RulesThatCantBeMatchedSafelyAreRefusedByName) {
         std::string pattern;
         plist::Value value;
         std::string message;
+        ErrorCode code = ErrorCode::malformed;
     } cases[] = {
         {"^(a*)*\\1$", true,
-         "rule \"^(a*)*\\1$\" uses a back-reference (\\1), which can't be matched in bounded time"},
+         "rule \"^(a*)*\\1$\" uses a back-reference (\\1), which can't be matched in bounded time",
+         ErrorCode::unsupported},
         {"((((a{1,100}){1,100}){1,100}){1,100})", true,
          "rule \"((((a{1,100}){1,100}){1,100}){1,100})\" is not a regular expression that can be "
          "matched safely: "
          "invalid repetition size: {1,100}"},
         {"(abcdefghijklmnopqrstuvwxyz0123456789){1000}", true,
          "rule \"(abcdefghijklmnopqrstuvwxyz0123456789){1000}\" is too large to match in bounded "
-         "memory"},
+         "memory",
+         ErrorCode::tooLarge},
         {"^[a-", true,
          "rule \"^[a-\" is not a regular expression that can be matched safely: it ends too early"},
         {"^[a", true,
@@ -92,7 +95,7 @@ TEST(ResourceRulesTest, RulesThatCantBeMatchedSafelyAreRefusedByName) {
          "argument for "
          "repetition operator: ?"},
         {std::string(1025, 'a'), true,
-         "rule \"" + std::string(80, 'a') + "...\" is longer than 1024 bytes"},
+         "rule \"" + std::string(80, 'a') + "...\" is longer than 1024 bytes", ErrorCode::tooLarge},
         {"^Resources/", plist::Integer{1},
          "rule \"^Resources/\" is neither a dictionary nor a boolean"},
     };
@@ -104,10 +107,13 @@ TEST(ResourceRulesTest, RulesThatCantBeMatchedSafelyAreRefusedByName) {
         auto rules = ResourceRules::compile(d);
         ASSERT_FALSE(rules);
         EXPECT_EQ(rules.error().message, c.message);
+        EXPECT_EQ(rules.error().code, c.code);
     }
     plist::Dictionary many;
     for (int i = 0; i <= 256; ++i) many.set("^" + std::to_string(i) + "$", true);
-    EXPECT_EQ(ResourceRules::compile(many).error().message, "more than 256 rules");
+    const auto tooMany = ResourceRules::compile(many);
+    EXPECT_EQ(tooMany.error().message, "more than 256 rules");
+    EXPECT_EQ(tooMany.error().code, ErrorCode::tooLarge);
 }
 
 // Each of these takes a backtracking matcher exponential time or memory on a long name.
@@ -137,6 +143,7 @@ TEST(ResourceRulesTest, RulesThatOutgrowTheirCacheAreRefusedNotCrawledThrough) {
     auto fast = ResourceRules::compile(plain);
     ASSERT_TRUE(slow && fast);
     std::string error;
+    std::optional<ErrorCode> code;
     unsigned seed = 1;
     for (int n = 0; n < 5000 && error.empty(); ++n) {
         std::string name;
@@ -144,10 +151,14 @@ TEST(ResourceRulesTest, RulesThatOutgrowTheirCacheAreRefusedNotCrawledThrough) {
             seed = seed * 1103515245 + 12345;
             name += (seed >> 16) & 1 ? 'x' : 'y';
         }
-        if (auto r = slow->ruleFor(name); !r) error = r.error().message;
+        if (auto r = slow->ruleFor(name); !r) {
+            error = r.error().message;
+            code = r.error().code;
+        }
         ASSERT_EQ(decides(*fast, "Resources/" + name + "/.DS_Store"), "^(.*/)?\\.DS_Store$");
     }
     EXPECT_EQ(error, "the rules' automaton outgrows 4 MiB on this bundle's paths");
+    EXPECT_EQ(code, ErrorCode::tooLarge);
     EXPECT_EQ(decides(*slow, "xy"), "error " + error);  // and stay refused
 }
 

@@ -142,11 +142,10 @@ inline std::filesystem::path signedFramework(const std::filesystem::path& parent
 
 /// The cdhash of the code at `path` (its x86_64 slice), as seals and tickets name it.
 inline std::vector<unsigned char> cdhashOf(const std::filesystem::path& path) {
-    const auto located = codesign::locateCode(path);
-    const auto* location = std::get_if<codesign::CodeLocation>(&located);
+    const auto location = codesign::locateCode(path);
     if (!location) return {};
-    auto loaded = codesign::loadCodeObject(location->executable, macho::Architecture{macho::CPU_TYPE_X86_64, {}});
-    const auto* code = std::get_if<codesign::CodeObject>(&loaded);
+    auto code = codesign::loadCodeObject(location->executable,
+                                         macho::Architecture{macho::CPU_TYPE_X86_64, {}});
     if (!code || !code->signature) return {};
     const auto cd = code->signature->codeDirectory();
     if (!cd || !*cd) return {};
@@ -157,12 +156,10 @@ inline std::vector<unsigned char> cdhashOf(const std::filesystem::path& path) {
 
 inline codesign::Assessment assess(const std::filesystem::path& path, const signing::TrustAnchors& anchors,
                                    std::int64_t now = jan2024 + 86400) {
-    const auto located = codesign::locateCode(path);
-    const auto* location = std::get_if<codesign::CodeLocation>(&located);
+    const auto location = codesign::locateCode(path);
     if (!location) return {false, "not located", "", {}, {}};
-    auto loaded = codesign::loadEverySlice(location->executable);
-    const auto* slices = std::get_if<std::vector<codesign::CodeObject>>(&loaded);
-    if (!slices) return {false, std::get<codesign::LoadError>(loaded).message, "", {}, {}};
+    auto slices = codesign::loadEverySlice(location->executable);
+    if (!slices) return {false, slices.error().message, "", {}, {}};
     return codesign::assessCode(*slices, *location, anchors, now);
 }
 

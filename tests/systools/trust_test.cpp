@@ -8,6 +8,7 @@
 #include "format/macho/machoformat.h"
 #include "signingfixture.h"
 #include "systools/codesign/codehash.h"
+#include "systools/codesign/codeverifier.h"
 #include "systools/signing/trust.h"
 #include "fixtures/bundlewriter.h"
 
@@ -171,13 +172,15 @@ TEST_P(TrustTest, BrokenBundlesAreRejectedWithThePlatformsWords) {
         const char* name;
         std::function<void(const fs::path&)> breakIt;
         std::string reason;
+        ErrorCode code = ErrorCode::invalidSignature;  ///< of the check that gives the reason
     } cases[] = {
         {"Changed", [](const fs::path& c) { std::ofstream(c / "Resources/data.txt") << "changed"; },
          "a sealed resource is missing or invalid (file modified: Resources/data.txt)"},
         {"Added", [](const fs::path& c) { std::ofstream(c / "Resources/extra.txt") << "new"; },
          "a sealed resource is missing or invalid (file added: Resources/extra.txt)"},
         {"Removed", [](const fs::path& c) { fs::remove(c / "Resources/data.txt"); },
-         "a sealed resource is missing or invalid (file missing: Resources/data.txt)"},
+         "a sealed resource is missing or invalid (file missing: Resources/data.txt)",
+         ErrorCode::missing},
         {"Relinked", [](const fs::path& c) {
              fs::remove(c / "Resources/link.txt");
              fs::create_symlink("/etc/passwd", c / "Resources/link.txt");
@@ -189,7 +192,7 @@ TEST_P(TrustTest, BrokenBundlesAreRejectedWithThePlatformsWords) {
         {"Seal", [](const fs::path& c) { std::ofstream(c / "_CodeSignature/CodeResources", std::ios::app) << " "; },
          "invalid resource directory (directory or signature have been modified)"},
         {"SealGone", [](const fs::path& c) { fs::remove(c / "_CodeSignature/CodeResources"); },
-         "code has no resources but signature indicates they must be present"},
+         "code has no resources but signature indicates they must be present", ErrorCode::missing},
         {"RootFile", [](const fs::path& c) { std::ofstream(c / "../README.txt") << "x"; },
          "unsealed contents present in the bundle root (README.txt)"},
         {"RootLink", [](const fs::path& c) { fs::create_symlink("Contents/Resources", c / "../Resources"); },
@@ -209,6 +212,14 @@ TEST_P(TrustTest, BrokenBundlesAreRejectedWithThePlatformsWords) {
         const auto a = assess(app, pki.anchors());
         EXPECT_EQ(a.reason, c.reason) << c.name;
         EXPECT_EQ(a.accepted, c.reason.empty()) << c.name;
+        const auto location = codesign::locateCode(app);
+        ASSERT_TRUE(location) << c.name;
+        const auto slices = codesign::loadEverySlice(*location);
+        ASSERT_TRUE(slices) << c.name;
+        const auto checked = codesign::verifyCode(slices->front(), *location);
+        EXPECT_EQ(checked ? std::nullopt : std::optional(checked.error().code),
+                  c.reason.empty() ? std::nullopt : std::optional(c.code))
+            << c.name;
     }
 }
 

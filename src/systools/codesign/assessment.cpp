@@ -68,7 +68,7 @@ namespace {
 Assessment assessSlice(const CodeObject& code, const CodeLocation& location, const signing::TrustAnchors& anchors,
                        std::int64_t now) {
     if (!code.signature) return rejected();
-    if (auto problem = verifySlice(code, location)) return rejected(*problem);
+    if (auto slice = verifySlice(code, location); !slice) return rejected(slice.error().message);
     auto cmsBlob = code.signature->cmsSignature();
     if (!cmsBlob) return rejected("invalid signature: " + cmsBlob.error().message);
     if (!*cmsBlob || (*cmsBlob)->empty()) return rejected();  // ad hoc: nothing vouches for it
@@ -81,12 +81,12 @@ Assessment assessSlice(const CodeObject& code, const CodeLocation& location, con
         return rejected("invalid signature: the signature does not cover the code directory");
 
     const auto verdict = signing::verifyCmsSignature(*cms, directoryBytes(directories->all.front()), anchors, now);
-    if (verdict.problem) return rejected(*verdict.problem);
+    if (!verdict) return rejected(verdict.error().message);
 
     Assessment a;
-    a.origin = verdict.chain.front().commonName;
+    a.origin = verdict->chain.front().commonName;
     a.notes.push_back("note: revocation of the certificates was not checked (needs Apple's servers)");
-    switch (verdict.authority) {
+    switch (verdict->authority) {
         case signing::Authority::AppleSystem:
             a.source = "Apple System";
             break;
@@ -152,7 +152,7 @@ Assessment assessCode(const std::vector<CodeObject>& slices, const CodeLocation&
     // Signed code, ad hoc too, must sit in a sound bundle; unsigned code has nothing to check.
     const bool anySigned = std::any_of(slices.begin(), slices.end(), [](const CodeObject& c) { return c.signature.has_value(); });
     if (anySigned)
-        if (auto problem = verifyBundle(location)) return rejected(*problem);
+        if (auto bundle = verifyBundle(location); !bundle) return rejected(bundle.error().message);
     if (!worst->accepted) return named(*worst);
     // Gatekeeper judges apps; a bare executable that passes everything is still turned away.
     if (!location.isApp) {

@@ -13,13 +13,18 @@ namespace fs = std::filesystem;
 
 namespace {
 
-using Kind = LocateFailure::Kind;
-
 /// Info.plist files are small; a bigger one is not a bundle we will trust.
 constexpr std::uint64_t maxInfoPlistSize = 16u << 20;
 
-LocateFailure unreadable(const Error& error) {
-    return LocateFailure{Kind::Unreadable, error.message};
+/// A file the bundle needs that can't be read. Whatever its reader called it, it is never
+/// `missing` or `unsupported`, which say that no code is there at all.
+Error unreadable(Error error) {
+    if (isNoCode(error)) error.code = ErrorCode::unreadable;
+    return error;
+}
+
+Error unrecognized() {
+    return Error{0, unrecognizedBundle, ErrorCode::unsupported};
 }
 
 std::optional<std::string> executableName(const std::vector<std::byte>& bytes) {
@@ -53,16 +58,16 @@ std::optional<fs::path> currentVersion(const fs::path& bundle) {
 
 }  // namespace
 
-std::variant<CodeLocation, LocateFailure> locateCode(const fs::path& path, const ItemRoot* within) {
+Expected<CodeLocation> locateCode(const fs::path& path, const ItemRoot* within) {
     std::error_code ec;
     const auto status = fs::status(path, ec);
-    if (!fs::exists(status)) return LocateFailure{Kind::NoSuchFile, {}};
+    if (!fs::exists(status)) return Error{0, noSuchFile, ErrorCode::missing};
     auto item = within ? Expected<ItemRoot>(*within) : ItemRoot::of(path);
     if (!item) return unreadable(item.error());
     if (auto inside = item->resolve(path); !inside) return unreadable(inside.error());
     if (fs::is_regular_file(status))
         return CodeLocation{path, std::nullopt, std::nullopt, false, *item};
-    if (!fs::is_directory(status)) return LocateFailure{Kind::Unrecognized, {}};
+    if (!fs::is_directory(status)) return unrecognized();
 
     // Whatever is there decides the layout; it is read, or refused with its reason, below.
     const auto present = [&ec](const fs::path& p) { return fs::exists(fs::symlink_status(p, ec)); };
@@ -75,17 +80,17 @@ std::variant<CodeLocation, LocateFailure> locateCode(const fs::path& path, const
         root = *version;
         info = root / "Resources" / "Info.plist";
     }
-    if (!present(info)) return LocateFailure{Kind::Unrecognized, {}};
+    if (!present(info)) return unrecognized();
     // A Contents linked to another bundle's would have that bundle judged under this name.
     if (auto inside = item->resolve(root); !inside) return unreadable(inside.error());
     const auto bytes = readSmallFile(info, maxInfoPlistSize, &*item);
     if (!bytes) return unreadable(bytes.error());
     const auto name = executableName(*bytes);
-    if (!name) return LocateFailure{Kind::Unrecognized, {}};
+    if (!name) return unrecognized();
     const fs::path executable = root == path / "Contents" ? root / "MacOS" / *name : root / *name;
-    if (!present(executable)) return LocateFailure{Kind::Unrecognized, {}};
+    if (!present(executable)) return unrecognized();
     if (auto inside = item->resolve(executable); !inside) return unreadable(inside.error());
-    if (!fs::is_regular_file(executable, ec)) return LocateFailure{Kind::Unrecognized, {}};
+    if (!fs::is_regular_file(executable, ec)) return unrecognized();
     const auto bundleName = path.filename().empty() ? path.parent_path().filename() : path.filename();
     return CodeLocation{executable, info, root, bundleName.extension() == ".app", *item};
 }

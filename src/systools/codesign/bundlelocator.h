@@ -3,7 +3,6 @@
 #include <filesystem>
 #include <optional>
 #include <string>
-#include <variant>
 
 #include "format/itemfile.h"
 
@@ -22,20 +21,25 @@ struct CodeLocation {
     std::optional<ItemRoot> within;
 };
 
-struct LocateFailure {
-    enum class Kind {
-        NoSuchFile,    ///< nothing at the path
-        Unrecognized,  ///< not a bundle we understand, or no main executable
-        Unreadable,    ///< a file the bundle needs can't be read: `message` names it and says why
-    } kind = Kind::Unrecognized;
-    std::string message;
-};
+/// What codesign says when a path holds no code it understands.
+inline constexpr const char* noSuchFile = "No such file or directory";
+inline constexpr const char* unrecognizedBundle =
+    "bundle format unrecognized, invalid, or unsuitable";
 
 /// Finds the main executable of a bundle (`Contents/Info.plist`; a framework's
 /// `Versions/Current/Resources/Info.plist`; or, flat, a top-level `Info.plist`, naming
 /// `CFBundleExecutable`), or takes a regular file as it is. Everything lies in `within`
-/// when given (nested code), else in what `path` resolves to.
-[[nodiscard]] std::variant<CodeLocation, LocateFailure> locateCode(
-    const std::filesystem::path& path, const ItemRoot* within = nullptr);
+/// when given (nested code), else in what `path` resolves to. Fails with `missing`
+/// (noSuchFile) when nothing is at the path, `unsupported` (unrecognizedBundle) when it is
+/// no bundle we understand or has no main executable, and any other code when a file the
+/// bundle needs can't be read: the message names it and says why.
+[[nodiscard]] Expected<CodeLocation> locateCode(const std::filesystem::path& path,
+                                                const ItemRoot* within = nullptr);
+
+/// Whether locateCode's error says that no code is there, rather than that a file of it
+/// could not be read.
+[[nodiscard]] inline bool isNoCode(const Error& error) {
+    return error.code == ErrorCode::missing || error.code == ErrorCode::unsupported;
+}
 
 }  // namespace varko::codesign

@@ -222,30 +222,39 @@ std::optional<SignatureBlob> readWithoutPageHashes(const macho::ByteSource& sour
 
 namespace {
 
-using Kind = LoadError::Kind;
+/// The same error, told as the stage it stopped at: callers word the stages differently.
+Error at(const Error& error, ErrorCode stage) {
+    return Error{error.offset, error.message, stage};
+}
+
+/// A file that can't be read stays refused when it was refused on purpose.
+Error unreadable(const Error& error) {
+    return at(error, error.code == ErrorCode::refused ? ErrorCode::refused : ErrorCode::unreadable);
+}
 
 struct OpenedExecutable {
     std::shared_ptr<const macho::FileSource> source;
     macho::MachOFile file;
 };
 
-std::variant<OpenedExecutable, LoadError> openExecutable(const std::filesystem::path& executable,
-                                                         const ItemRoot* within) {
+Expected<OpenedExecutable> openExecutable(const std::filesystem::path& executable,
+                                          const ItemRoot* within) {
     auto source = within ? macho::FileSource::open(executable, *within)
                          : macho::FileSource::open(executable.string());
-    if (!source) return LoadError{Kind::Unreadable, source.error().message};
+    if (!source) return unreadable(source.error());
     auto head = source->read(0, std::min<std::uint64_t>(source->size(), 8));
-    if (!head) return LoadError{Kind::Unreadable, head.error().message};
-    if (!macho::looksLikeMachO(*head)) return LoadError{Kind::NotMachO, {}};
+    if (!head) return unreadable(head.error());
+    if (!macho::looksLikeMachO(*head))
+        return Error{0, "not a Mach-O executable", ErrorCode::unsupported};
     auto file = macho::MachOFile::create(*source);
-    if (!file) return LoadError{Kind::MalformedExecutable, file.error().message};
+    if (!file) return at(file.error(), ErrorCode::malformed);
     return OpenedExecutable{std::make_shared<const macho::FileSource>(std::move(*source)),
                             std::move(*file)};
 }
 
-std::variant<CodeObject, LoadError> loadSlice(const OpenedExecutable& opened,
-                                              const std::filesystem::path& executable,
-                                              const macho::Slice& slice, SignatureRead read) {
+Expected<CodeObject> loadSlice(const OpenedExecutable& opened,
+                               const std::filesystem::path& executable, const macho::Slice& slice,
+                               SignatureRead read) {
     CodeObject code{executable, slice, std::nullopt, opened.file.isUniversal(),
                     {},         {},    opened.source};
     for (const auto& s : opened.file.slices()) code.architectures.push_back(s.archName());
@@ -253,67 +262,63 @@ std::variant<CodeObject, LoadError> loadSlice(const OpenedExecutable& opened,
     const auto& loc = *code.slice.codeSignature;
     auto signature = readSignature(*opened.source, code.slice.fileOffset + loc.dataoff,
                                    static_cast<std::uint32_t>(loc.datasize), read);
-    if (auto* e = std::get_if<LoadError>(&signature)) return std::move(*e);
-    auto& blob = std::get<SignatureBlob>(signature);
-    code.signature = std::move(blob.superBlob);
-    code.directoryDigests = std::move(blob.digests);
+    if (!signature) return signature.error();
+    code.signature = std::move(signature->superBlob);
+    code.directoryDigests = std::move(signature->digests);
     return code;
 }
 
-std::variant<CodeObject, LoadError> loadOne(const std::filesystem::path& executable,
-                                            const ItemRoot* within,
-                                            const std::optional<macho::Architecture>& architecture,
-                                            SignatureRead read) {
+Expected<CodeObject> loadOne(const std::filesystem::path& executable, const ItemRoot* within,
+                             const std::optional<macho::Architecture>& architecture,
+                             SignatureRead read) {
     auto opened = openExecutable(executable, within);
-    if (auto* e = std::get_if<LoadError>(&opened)) return std::move(*e);
-    const auto& o = std::get<OpenedExecutable>(opened);
-    const macho::Slice* slice = architecture ? o.file.findSlice(*architecture) : &o.file.runningSlice();
-    if (!slice) return LoadError{Kind::NoSuchArchitecture, {}};
-    return loadSlice(o, executable, *slice, read);
+    if (!opened) return opened.error();
+    const macho::Slice* slice =
+        architecture ? opened->file.findSlice(*architecture) : &opened->file.runningSlice();
+    if (!slice)
+        return Error{0, "the executable has no code for that architecture", ErrorCode::missing};
+    return loadSlice(*opened, executable, *slice, read);
 }
 
-std::variant<std::vector<CodeObject>, LoadError> loadAll(const std::filesystem::path& executable,
-                                                         const ItemRoot* within,
-                                                         SignatureRead read) {
+Expected<std::vector<CodeObject>> loadAll(const std::filesystem::path& executable,
+                                          const ItemRoot* within, SignatureRead read) {
     auto opened = openExecutable(executable, within);
-    if (auto* e = std::get_if<LoadError>(&opened)) return std::move(*e);
-    const auto& o = std::get<OpenedExecutable>(opened);
+    if (!opened) return opened.error();
     std::vector<CodeObject> out;
-    for (const auto& slice : o.file.slices()) {
-        auto code = loadSlice(o, executable, slice, read);
-        if (auto* e = std::get_if<LoadError>(&code)) return std::move(*e);
-        out.push_back(std::move(std::get<CodeObject>(code)));
+    for (const auto& slice : opened->file.slices()) {
+        auto code = loadSlice(*opened, executable, slice, read);
+        if (!code) return code.error();
+        out.push_back(std::move(*code));
     }
     return out;
 }
 
 }  // namespace
 
-std::variant<CodeObject, LoadError> loadCodeObject(
-    const std::filesystem::path& executable, const std::optional<macho::Architecture>& architecture,
-    SignatureRead read) {
+Expected<CodeObject> loadCodeObject(const std::filesystem::path& executable,
+                                    const std::optional<macho::Architecture>& architecture,
+                                    SignatureRead read) {
     return loadOne(executable, nullptr, architecture, read);
 }
 
-std::variant<std::vector<CodeObject>, LoadError> loadEverySlice(
-    const std::filesystem::path& executable, SignatureRead read) {
+Expected<std::vector<CodeObject>> loadEverySlice(const std::filesystem::path& executable,
+                                                 SignatureRead read) {
     return loadAll(executable, nullptr, read);
 }
 
-std::variant<CodeObject, LoadError> loadCodeObject(
-    const CodeLocation& location, const std::optional<macho::Architecture>& architecture,
-    SignatureRead read) {
+Expected<CodeObject> loadCodeObject(const CodeLocation& location,
+                                    const std::optional<macho::Architecture>& architecture,
+                                    SignatureRead read) {
     return loadOne(location.executable, location.within ? &*location.within : nullptr, architecture,
                    read);
 }
 
-std::variant<std::vector<CodeObject>, LoadError> loadEverySlice(const CodeLocation& location,
-                                                                SignatureRead read) {
+Expected<std::vector<CodeObject>> loadEverySlice(const CodeLocation& location, SignatureRead read) {
     return loadAll(location.executable, location.within ? &*location.within : nullptr, read);
 }
 
-std::variant<SignatureBlob, LoadError> readSignature(const macho::ByteSource& source, std::uint64_t base,
-                                                     std::uint32_t size, SignatureRead read) {
+Expected<SignatureBlob> readSignature(const macho::ByteSource& source, std::uint64_t base,
+                                      std::uint32_t size, SignatureRead read) {
     static constexpr std::uint32_t entitlementSlots[] = {codesig::CSSLOT_ENTITLEMENTS,
                                                          codesig::CSSLOT_DER_ENTITLEMENTS};
     if (read == SignatureRead::Entitlements)
@@ -323,9 +328,9 @@ std::variant<SignatureBlob, LoadError> readSignature(const macho::ByteSource& so
     if (read == SignatureRead::WithoutPageHashes)
         if (auto streamed = readWithoutPageHashes(source, base, size)) return std::move(*streamed);
     auto bytes = source.read(base, size);
-    if (!bytes) return LoadError{LoadError::Kind::Unreadable, bytes.error().message};
+    if (!bytes) return unreadable(bytes.error());
     auto signature = codesig::SuperBlob::create(std::move(*bytes));
-    if (!signature) return LoadError{LoadError::Kind::MalformedSignature, signature.error().message};
+    if (!signature) return at(signature.error(), ErrorCode::invalidSignature);
     return SignatureBlob{std::move(*signature), {}};
 }
 

@@ -6,7 +6,6 @@
 #include <optional>
 #include <span>
 #include <string>
-#include <variant>
 #include <vector>
 
 #include "format/codesig/superblob.h"
@@ -43,29 +42,27 @@ enum class SignatureRead {
     Entitlements,       ///< the entitlement blobs alone, at new offsets
 };
 
-struct LoadError {
-    enum class Kind { NotMachO, MalformedExecutable, MalformedSignature, Unreadable, NoSuchArchitecture } kind;
-    std::string message;
-};
-
 /// Reads the headers of `executable`, picks the slice `architecture` names (an error when
 /// there is none), or without one the slice a current Mac runs, and reads and checks its
 /// SuperBlob. Blobs inside are left for their accessors. Whatever `read` leaves out, the
 /// page hashes of a large executable stay on disk; a signature too odd for that is read
-/// whole, so that its checks word the error.
-[[nodiscard]] std::variant<CodeObject, LoadError> loadCodeObject(
+/// whole, so that its checks word the error. The error's code tells where it went wrong,
+/// for the tools word each differently: `unreadable` or `refused` (the file), `unsupported`
+/// (no Mach-O), `malformed` (its headers), `invalidSignature` (the SuperBlob), `missing`
+/// (no slice for `architecture`).
+[[nodiscard]] Expected<CodeObject> loadCodeObject(
     const std::filesystem::path& executable, const std::optional<macho::Architecture>& architecture,
     SignatureRead read = SignatureRead::Whole);
 
 /// Every slice of `executable`, in file order, each as loadCodeObject reads it.
-[[nodiscard]] std::variant<std::vector<CodeObject>, LoadError> loadEverySlice(
+[[nodiscard]] Expected<std::vector<CodeObject>> loadEverySlice(
     const std::filesystem::path& executable, SignatureRead read = SignatureRead::Whole);
 
 /// The same for the main executable of a located bundle, read only from inside it.
-[[nodiscard]] std::variant<CodeObject, LoadError> loadCodeObject(
+[[nodiscard]] Expected<CodeObject> loadCodeObject(
     const CodeLocation& location, const std::optional<macho::Architecture>& architecture,
     SignatureRead read = SignatureRead::Whole);
-[[nodiscard]] std::variant<std::vector<CodeObject>, LoadError> loadEverySlice(
+[[nodiscard]] Expected<std::vector<CodeObject>> loadEverySlice(
     const CodeLocation& location, SignatureRead read = SignatureRead::Whole);
 
 /// A signature as loadCodeObject reads it.
@@ -74,10 +71,11 @@ struct SignatureBlob {
     std::vector<DirectoryDigest> digests;  ///< of directories whose page hashes were left unread
 };
 
-/// The `size` bytes of signature at `base` in `source`, read as `read` says.
-[[nodiscard]] std::variant<SignatureBlob, LoadError> readSignature(const macho::ByteSource& source,
-                                                                   std::uint64_t base, std::uint32_t size,
-                                                                   SignatureRead read);
+/// The `size` bytes of signature at `base` in `source`, read as `read` says; `unreadable`
+/// when they can't be read, `invalidSignature` when they are no SuperBlob.
+[[nodiscard]] Expected<SignatureBlob> readSignature(const macho::ByteSource& source,
+                                                    std::uint64_t base, std::uint32_t size,
+                                                    SignatureRead read);
 
 /// The digest of the code directory `cd` found in `slot` of `code`'s signature, in its own
 /// hash type; empty when it can't be had.

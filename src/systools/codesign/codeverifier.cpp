@@ -38,41 +38,42 @@ bool isZero(std::span<const std::byte> hash) {
     return std::all_of(hash.begin(), hash.end(), [](std::byte b) { return b == std::byte{0}; });
 }
 
-std::string pageMismatch(std::uint64_t index) {
-    return "page " + std::to_string(index) + " of the code does not match its hash";
+Error pageMismatch(std::uint64_t index) {
+    return Error{0, "page " + std::to_string(index) + " of the code does not match its hash",
+                 ErrorCode::invalidSignature};
 }
 
 /// A page larger than a batch, hashed as it streams past: a code directory with no page
 /// size has the whole code as one page, gigabytes of it.
-std::optional<std::string> verifyLargePage(const CodeDirectory& cd, const HashKind& kind,
-                                           const macho::ByteSource& source, const CodeObject& code,
-                                           std::uint64_t index, std::uint64_t start,
-                                           std::uint64_t end) {
+Expected<void> verifyLargePage(const CodeDirectory& cd, const HashKind& kind,
+                               const macho::ByteSource& source, const CodeObject& code,
+                               std::uint64_t index, std::uint64_t start, std::uint64_t end) {
     Digester digester(kind);
     std::vector<std::byte> bytes(static_cast<std::size_t>(std::min(batchBytes, end - start)));
     for (std::uint64_t at = start; at < end;) {
         const auto part = std::span(bytes).first(
             static_cast<std::size_t>(std::min<std::uint64_t>(bytes.size(), end - at)));
-        if (auto error = source.readInto(code.slice.fileOffset + at, part)) return error->message;
+        if (auto error = source.readInto(code.slice.fileOffset + at, part)) return *error;
         digester.update(part);
         at += part.size();
     }
     if (!sameHash(*cd.codeSlotHash(static_cast<std::uint32_t>(index)), digester.finish()))
         return pageMismatch(index);
-    return std::nullopt;
+    return {};
 }
 
 /// The pages [first, last) against their hashes; the first mismatch in that range, if any.
-std::optional<std::string> verifyPageRange(const CodeDirectory& cd, const HashKind& kind, const macho::ByteSource& source,
-                                           const CodeObject& code, std::uint64_t page, std::uint64_t first,
-                                           std::uint64_t last) {
+Expected<void> verifyPageRange(const CodeDirectory& cd, const HashKind& kind,
+                               const macho::ByteSource& source, const CodeObject& code,
+                               std::uint64_t page, std::uint64_t first, std::uint64_t last) {
     const std::uint64_t limit = cd.effectiveCodeLimit();
     if (page > batchBytes) {
         for (std::uint64_t i = first; i < last; ++i)
-            if (auto problem = verifyLargePage(cd, kind, source, code, i, i * page,
-                                               i * page + std::min(page, limit - i * page)))
-                return problem;
-        return std::nullopt;
+            if (auto pageOk = verifyLargePage(cd, kind, source, code, i, i * page,
+                                              i * page + std::min(page, limit - i * page));
+                !pageOk)
+                return pageOk;
+        return {};
     }
     const std::uint64_t perBatch = batchBytes / page;
     std::vector<std::byte> bytes;
@@ -81,7 +82,7 @@ std::optional<std::string> verifyPageRange(const CodeDirectory& cd, const HashKi
         const std::uint64_t start = batch * page;
         const std::uint64_t end = std::min(limit, std::min(last, batch + perBatch) * page);
         bytes.resize(static_cast<std::size_t>(end - start));
-        if (auto error = source.readInto(code.slice.fileOffset + start, bytes)) return error->message;
+        if (auto error = source.readInto(code.slice.fileOffset + start, bytes)) return *error;
         for (std::uint64_t i = batch; i < std::min(last, batch + perBatch); ++i) {
             const std::uint64_t at = (i - batch) * page;
             const auto chunk = std::span(bytes).subspan(at, std::min(page, bytes.size() - at));
@@ -89,23 +90,26 @@ std::optional<std::string> verifyPageRange(const CodeDirectory& cd, const HashKi
                 return pageMismatch(i);
         }
     }
-    return std::nullopt;
+    return {};
 }
 
 /// Large code is hashed on every core, each thread with its own contiguous run of pages.
-std::optional<std::string> verifyPages(const CodeDirectory& cd, const HashKind& kind, const CodeObject& code) {
+Expected<void> verifyPages(const CodeDirectory& cd, const HashKind& kind, const CodeObject& code) {
     std::shared_ptr<const macho::ByteSource> source = code.source;
     if (!source) {
         auto opened = macho::FileSource::open(code.executable.string());
-        if (!opened) return opened.error().message;
+        if (!opened) return opened.error();
         source = std::make_shared<const macho::FileSource>(std::move(*opened));
     }
     const std::uint64_t limit = cd.effectiveCodeLimit();
-    if (limit > code.slice.size) return "the code limit lies past the end of the code";
+    if (limit > code.slice.size)
+        return Error{0, "the code limit lies past the end of the code", ErrorCode::malformed};
     // No page size: the whole code is one page.
     const std::uint64_t page = cd.pageBytes() ? cd.pageBytes() : std::max<std::uint64_t>(limit, 1);
     const std::uint64_t pages = limit == 0 ? 0 : (limit - 1) / page + 1;
-    if (pages != cd.nCodeSlots) return "the code directory's page count does not match its code limit";
+    if (pages != cd.nCodeSlots)
+        return Error{0, "the code directory's page count does not match its code limit",
+                     ErrorCode::malformed};
 
     const std::uint64_t workers = std::clamp<std::uint64_t>(
         std::min<std::uint64_t>(std::thread::hardware_concurrency(), maxHashThreads), 1, limit / parallelFrom + 1);
@@ -114,7 +118,7 @@ std::optional<std::string> verifyPages(const CodeDirectory& cd, const HashKind& 
         return verifyPageRange(cd, kind, *source, code, page, w * share,
                                std::min(pages, (w + 1) * share));
     };
-    std::vector<std::future<std::optional<std::string>>> others;
+    std::vector<std::future<Expected<void>>> others;
     std::uint64_t w = 1;
     for (; w < workers && w * share < pages; ++w) {
         try {
@@ -124,13 +128,13 @@ std::optional<std::string> verifyPages(const CodeDirectory& cd, const HashKind& 
         }
     }
     // The first range's mismatch is the one to report, as a serial check would.
-    std::optional<std::string> problem = range(0);
+    Expected<void> checked = range(0);
     for (auto& f : others) {
         auto p = f.get();
-        if (!problem) problem = std::move(p);
+        if (checked) checked = std::move(p);
     }
-    for (; !problem && w < workers && w * share < pages; ++w) problem = range(w);
-    return problem;
+    for (; checked && w < workers && w * share < pages; ++w) checked = range(w);
+    return checked;
 }
 
 /// A file the signature binds. A missing one is told apart, as the platform's words differ.
@@ -141,29 +145,39 @@ std::optional<Expected<std::vector<std::byte>>> readBoundFile(const fs::path& pa
     return readSmallFile(path, maxBoundFileBytes, location.within ? &*location.within : nullptr);
 }
 
-std::string invalidSignature(const std::string& what) {
-    return "invalid signature: " + what;
+/// The platform's wording for a signature that does not hold; the code stays the cause's.
+Error invalidSignature(const Error& cause) {
+    return Error{cause.offset, "invalid signature: " + cause.message, cause.code};
 }
 
-std::optional<std::string> verifySpecialSlots(const CodeDirectory& cd, const HashKind& kind,
-                                              const codesig::SuperBlob& sb, const CodeLocation& location) {
+Error invalidSignature(std::string what, ErrorCode code) {
+    return Error{0, "invalid signature: " + std::move(what), code};
+}
+
+/// A file or blob the signature binds that is not what it bound.
+Error modified(const char* platformText) {
+    return Error{0, platformText, ErrorCode::invalidSignature};
+}
+
+Expected<void> verifySpecialSlots(const CodeDirectory& cd, const HashKind& kind,
+                                  const codesig::SuperBlob& sb, const CodeLocation& location) {
     const auto bound = [&](std::uint32_t slot) {
         const auto stored = cd.specialSlotHash(slot);
         return stored && !isZero(*stored);
     };
     // An Info.plist that the signature does not bind could say anything; so could a bundle
     // whose resources no seal holds.
-    if (location.infoPlist && !bound(codesig::CSSLOT_INFOSLOT)) return std::string(infoPlistFailed);
-    if (location.root && !bound(codesig::CSSLOT_RESOURCEDIR)) return std::string(resourcesNotFound);
+    if (location.infoPlist && !bound(codesig::CSSLOT_INFOSLOT)) return modified(infoPlistFailed);
+    if (location.root && !bound(codesig::CSSLOT_RESOURCEDIR)) return modified(resourcesNotFound);
     for (std::uint32_t slot = 1; slot <= cd.nSpecialSlots; ++slot) {
         if (!bound(slot)) continue;
         const auto stored = *cd.specialSlotHash(slot);
         if (slot == codesig::CSSLOT_INFOSLOT) {
             const auto bytes =
                 location.infoPlist ? readBoundFile(*location.infoPlist, location) : std::nullopt;
-            if (bytes && !*bytes) return bytes->error().message;
+            if (bytes && !*bytes) return bytes->error();
             if (!bytes || !sameHash(stored, digest(kind, **bytes)))
-                return std::string(infoPlistFailed);
+                return modified(infoPlistFailed);
             continue;
         }
         if (slot == codesig::CSSLOT_RESOURCEDIR) {
@@ -171,47 +185,59 @@ std::optional<std::string> verifySpecialSlots(const CodeDirectory& cd, const Has
                 location.root
                     ? readBoundFile(*location.root / "_CodeSignature" / "CodeResources", location)
                     : std::nullopt;
-            if (!bytes) return std::string(resourcesNotFound);
-            if (!*bytes) return bytes->error().message;
-            if (!sameHash(stored, digest(kind, **bytes)))
-                return std::string(resourceDirectoryFailed);
+            if (!bytes) return Error{0, resourcesNotFound, ErrorCode::missing};
+            if (!*bytes) return bytes->error();
+            if (!sameHash(stored, digest(kind, **bytes))) return modified(resourceDirectoryFailed);
             continue;
         }
         const codesig::BlobEntry* e = sb.find(slot);
-        if (!e) return invalidSignature("the signature lacks blob " + std::to_string(slot) + " that its code directory binds");
+        if (!e)
+            return invalidSignature("the signature lacks blob " + std::to_string(slot) +
+                                        " that its code directory binds",
+                                    ErrorCode::missing);
         const auto blob = sb.blob(*e);
         if (!sameHash(stored, digest(kind, blob)))
-            return invalidSignature("blob " + std::to_string(slot) + " does not match the signature");
+            return invalidSignature(
+                "blob " + std::to_string(slot) + " does not match the signature",
+                ErrorCode::invalidSignature);
     }
-    return std::nullopt;
+    return {};
+}
+
+/// Something in a bundle's root that no seal covers, or why the root could not be walked.
+Error unsealed(const char* platformText, const std::string& what,
+               ErrorCode code = ErrorCode::invalidSignature) {
+    return Error{0, std::string(platformText) + " (" + what + ")", code};
 }
 
 /// An app's folder holds Contents and nothing else but the few files Finder leaves there.
-std::optional<std::string> checkAppRoot(const fs::path& bundle) {
+Expected<void> checkAppRoot(const fs::path& bundle) {
     static constexpr std::string_view allowedFiles[] = {".LSOverride", ".DS_Store", "Icon\r", ".SoftwareDepot.tracking"};
     std::error_code ec;
     std::size_t seen = 0;
     for (fs::directory_iterator it(bundle, ec), end; !ec && it != end; it.increment(ec)) {
-        if (++seen > maxRootEntries) return std::string(unsealedAppRoot) + " (too many entries)";
+        if (++seen > maxRootEntries)
+            return unsealed(unsealedAppRoot, "too many entries", ErrorCode::tooLarge);
         const std::string name = it->path().filename().string();
         const auto status = it->symlink_status(ec);
         if (name == "Contents" && fs::is_directory(status)) continue;
         const bool allowed = std::find(std::begin(allowedFiles), std::end(allowedFiles), name) != std::end(allowedFiles);
-        if (!allowed || !fs::is_regular_file(status)) return std::string(unsealedAppRoot) + " (" + name + ")";
+        if (!allowed || !fs::is_regular_file(status)) return unsealed(unsealedAppRoot, name);
     }
-    if (ec) return std::string(unsealedAppRoot) + " (the bundle cannot be read)";
-    return std::nullopt;
+    if (ec) return unsealed(unsealedAppRoot, "the bundle cannot be read", ErrorCode::unreadable);
+    return {};
 }
 
 /// A framework's folder holds Versions, and links that name their namesake in the current
 /// version; everything else would be code or data that no seal covers.
-std::optional<std::string> checkFrameworkRoot(const fs::path& framework) {
+Expected<void> checkFrameworkRoot(const fs::path& framework) {
     std::error_code ec;
     const std::string current = fs::read_symlink(framework / "Versions" / "Current", ec).string();
     ec.clear();
     std::size_t seen = 0;
     for (fs::directory_iterator it(framework, ec), end; !ec && it != end; it.increment(ec)) {
-        if (++seen > maxRootEntries) return std::string(unsealedFrameworkRoot) + " (too many entries)";
+        if (++seen > maxRootEntries)
+            return unsealed(unsealedFrameworkRoot, "too many entries", ErrorCode::tooLarge);
         const std::string name = it->path().filename().string();
         const auto status = it->symlink_status(ec);
         if (name == "Versions" && fs::is_directory(status)) continue;
@@ -221,14 +247,16 @@ std::optional<std::string> checkFrameworkRoot(const fs::path& framework) {
             if (!ec && (target == "Versions/Current/" + name || (!current.empty() && target == "Versions/" + current + "/" + name)))
                 continue;
         }
-        return std::string(unsealedFrameworkRoot) + " (" + name + ")";
+        return unsealed(unsealedFrameworkRoot, name);
     }
-    if (ec) return std::string(unsealedFrameworkRoot) + " (the framework cannot be read)";
-    return std::nullopt;
+    if (ec)
+        return unsealed(unsealedFrameworkRoot, "the framework cannot be read",
+                        ErrorCode::unreadable);
+    return {};
 }
 
 /// _CodeSignature holds the seal and nothing else, and only regular files.
-std::optional<std::string> checkMetaDirectory(const fs::path& root) {
+Expected<void> checkMetaDirectory(const fs::path& root) {
     std::error_code ec;
     const fs::path meta = root / "_CodeSignature";
     for (fs::directory_iterator it(meta, ec), end; !ec && it != end; it.increment(ec)) {
@@ -237,9 +265,9 @@ std::optional<std::string> checkMetaDirectory(const fs::path& root) {
         if (fs::is_regular_file(status) && name == "CodeResources") continue;
         // An ad hoc signature may leave an empty CodeSignature file behind.
         if (fs::is_regular_file(status) && name == "CodeSignature" && fs::file_size(it->path(), ec) == 0) continue;
-        return std::string(unsealedAppRoot) + " (_CodeSignature/" + name + ")";
+        return unsealed(unsealedAppRoot, "_CodeSignature/" + name);
     }
-    return std::nullopt;
+    return {};
 }
 
 }  // namespace
@@ -247,58 +275,62 @@ std::optional<std::string> checkMetaDirectory(const fs::path& root) {
 Expected<CodeDirectories> codeDirectories(const codesig::SuperBlob& signature) {
     auto primary = signature.codeDirectory();
     if (!primary) return primary.error();
-    if (!*primary) return Error{0, "the signature has no code directory"};
+    if (!*primary) return Error{0, "the signature has no code directory", ErrorCode::missing};
     CodeDirectories out;
     out.all.push_back(std::move(**primary));
-    out.slots.push_back(codesig::CSSLOT_CODEDIRECTORY);
+    out.slotNumbers.push_back(codesig::CSSLOT_CODEDIRECTORY);
     for (std::uint32_t slot = codesig::CSSLOT_ALTERNATE_CODEDIRECTORIES;
          slot < codesig::CSSLOT_ALTERNATE_CODEDIRECTORIES + codesig::CSSLOT_ALTERNATE_CODEDIRECTORY_MAX; ++slot) {
         auto alt = signature.codeDirectory(slot);
         if (!alt) return alt.error();
         if (!*alt) continue;
         out.all.push_back(std::move(**alt));
-        out.slots.push_back(slot);
+        out.slotNumbers.push_back(slot);
     }
     for (std::size_t i = 0; i < out.all.size(); ++i) {
         const HashKind* kind = hashKind(out.all[i].hashType);
-        if (!kind) return Error{0, "unsupported hash type " + std::to_string(out.all[i].hashType)};
+        if (!kind)
+            return Error{0, "unsupported hash type " + std::to_string(out.all[i].hashType),
+                         ErrorCode::unsupported};
         if (kind->rank > hashKind(out.all[out.best].hashType)->rank) out.best = i;
     }
     return out;
 }
 
-std::optional<std::string> verifySlice(const CodeObject& code, const CodeLocation& location) {
-    if (!code.signature) return "code object is not signed at all";
+Expected<void> verifySlice(const CodeObject& code, const CodeLocation& location) {
+    if (!code.signature) return Error{0, "code object is not signed at all", ErrorCode::missing};
     auto directories = codeDirectories(*code.signature);
-    if (!directories) return invalidSignature(directories.error().message);
+    if (!directories) return invalidSignature(directories.error());
     const CodeDirectory& cd = directories->chosen();
-    if (cd.codeSlots == codesig::CodeSlots::LeftUnread) return invalidSignature("the page hashes were not read");
+    if (cd.codeSlots == codesig::CodeSlots::LeftUnread)
+        return invalidSignature("the page hashes were not read", ErrorCode::unsupported);
     const HashKind& kind = *hashKind(cd.hashType);
-    if (auto problem = verifyPages(cd, kind, code)) return invalidSignature(*problem);
+    if (auto pages = verifyPages(cd, kind, code); !pages) return invalidSignature(pages.error());
     return verifySpecialSlots(cd, kind, *code.signature, location);
 }
 
-std::optional<std::string> verifyBundle(const CodeLocation& location, int depth) {
-    if (!location.root) return std::nullopt;
+Expected<void> verifyBundle(const CodeLocation& location, int depth) {
+    if (!location.root) return {};
     const fs::path& root = *location.root;
     if (root.filename() == "Contents")
-        if (auto problem = checkAppRoot(root.parent_path())) return problem;
+        if (auto sealed = checkAppRoot(root.parent_path()); !sealed) return sealed;
     if (root.parent_path().filename() == "Versions")
-        if (auto problem = checkFrameworkRoot(root.parent_path().parent_path())) return problem;
-    if (auto problem = checkMetaDirectory(root)) return problem;
+        if (auto sealed = checkFrameworkRoot(root.parent_path().parent_path()); !sealed)
+            return sealed;
+    if (auto sealed = checkMetaDirectory(root); !sealed) return sealed;
     // The slices' checks found the seal bound and unchanged; what it names is checked here once.
     const auto bytes = readBoundFile(root / "_CodeSignature" / "CodeResources", location);
-    if (!bytes) return std::string(resourcesNotFound);
-    if (!*bytes) return bytes->error().message;
+    if (!bytes) return Error{0, resourcesNotFound, ErrorCode::missing};
+    if (!*bytes) return bytes->error();
     auto seal = plist::parse(std::span<const std::byte>(**bytes));
     const plist::Dictionary* dict = seal ? seal->dictionary() : nullptr;
-    if (!dict) return std::string(resourceDirectoryFailed);
+    if (!dict) return Error{0, resourceDirectoryFailed, ErrorCode::malformed};
     return verifyResourceSeal(root, *dict, location.executable, depth,
                               location.within ? &*location.within : nullptr);
 }
 
-std::optional<std::string> verifyCode(const CodeObject& code, const CodeLocation& location, int depth) {
-    if (auto problem = verifySlice(code, location)) return problem;
+Expected<void> verifyCode(const CodeObject& code, const CodeLocation& location, int depth) {
+    if (auto slice = verifySlice(code, location); !slice) return slice;
     return verifyBundle(location, depth);
 }
 

@@ -27,10 +27,11 @@ inline constexpr const char* nestedCodeInvalid = "nested code is modified or inv
 /// them is the strongest.
 struct CodeDirectories {
     std::vector<codesig::CodeDirectory> all;
-    std::vector<std::uint32_t> slots;  ///< where each of `all` is in the signature
+    std::vector<std::uint32_t>
+        slotNumbers;  ///< where each of `all` is in the signature (not `slots`: a Qt keyword)
     std::size_t best = 0;
     [[nodiscard]] const codesig::CodeDirectory& chosen() const { return all[best]; }
-    [[nodiscard]] std::uint32_t chosenSlot() const { return slots[best]; }
+    [[nodiscard]] std::uint32_t chosenSlot() const { return slotNumbers[best]; }
 };
 
 [[nodiscard]] Expected<CodeDirectories> codeDirectories(const codesig::SuperBlob& signature);
@@ -42,16 +43,17 @@ struct CodeDirectories {
 
 /// Checks one slice's chosen code directory against the files: every code page, and each
 /// bound special slot (Info.plist, requirements, resource seal, entitlements). A bundle's
-/// Info.plist and resource seal must be bound. Returns the platform's reason, or nothing.
-[[nodiscard]] std::optional<std::string> verifySlice(const CodeObject& code, const CodeLocation& location);
+/// Info.plist and resource seal must be bound. Fails with the platform's reason: code
+/// invalidSignature for what does not match, missing for what is not there.
+[[nodiscard]] Expected<void> verifySlice(const CodeObject& code, const CodeLocation& location);
 
 /// A bundle as strict validation has it: nothing unsealed in its root or in _CodeSignature,
 /// and every file and nested code item as its seal says, nested code to `depth` levels.
 /// Nothing to check for a bare executable.
-[[nodiscard]] std::optional<std::string> verifyBundle(const CodeLocation& location, int depth = 8);
+[[nodiscard]] Expected<void> verifyBundle(const CodeLocation& location, int depth = 8);
 
 /// verifySlice, then verifyBundle.
-[[nodiscard]] std::optional<std::string> verifyCode(const CodeObject& code, const CodeLocation& location,
-                                                    int depth = 8);
+[[nodiscard]] Expected<void> verifyCode(const CodeObject& code, const CodeLocation& location,
+                                        int depth = 8);
 
 }  // namespace varko::codesign

@@ -6,10 +6,10 @@
 
 namespace varko::codesign {
 
-std::string writeEntitlements(const codesig::SuperBlob& signature, const std::string& destination,
-                              std::ostream& out) {
+Expected<void> writeEntitlements(const codesig::SuperBlob& signature,
+                                 const std::string& destination, std::ostream& out) {
     auto payload = signature.entitlements();
-    if (!payload) return payload.error().message;
+    if (!payload) return payload.error();
     if (!*payload) return {};
     const bool bare = !destination.empty() && destination.front() == ':';
     const std::string target = bare ? destination.substr(1) : destination;
@@ -19,12 +19,14 @@ std::string writeEntitlements(const codesig::SuperBlob& signature, const std::st
     if (target == "-") {
         out.write(chars, static_cast<std::streamsize>(bytes.size()));
         out.flush();
-        return out ? std::string() : std::string("cannot write the entitlements");
+        if (!out) return Error{0, "cannot write the entitlements", ErrorCode::unreadable};
+        return {};
     }
     std::ofstream file(target, std::ios::binary | std::ios::trunc);
     file.write(chars, static_cast<std::streamsize>(bytes.size()));
     file.close();
-    return file ? std::string() : target + ": cannot write the entitlements";
+    if (!file) return Error{0, target + ": cannot write the entitlements", ErrorCode::unreadable};
+    return {};
 }
 
 }  // namespace varko::codesign

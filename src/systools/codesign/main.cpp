@@ -2,7 +2,6 @@
 #include <exception>
 #include <iostream>
 #include <string>
-#include <variant>
 #include <vector>
 
 #include "format/codesig/csblobs.h"
@@ -28,17 +27,8 @@ int fail(const std::string& path, const std::string& message) {
 int display(const Options& options) {
     const std::string& path = options.path;
     const auto located = locateCode(path);
-    if (const auto* f = std::get_if<LocateFailure>(&located)) {
-        switch (f->kind) {
-            case LocateFailure::Kind::NoSuchFile:
-                return fail(path, "No such file or directory");
-            case LocateFailure::Kind::Unrecognized:
-                return fail(path, "bundle format unrecognized, invalid, or unsuitable");
-            case LocateFailure::Kind::Unreadable:
-                return fail(path, f->message);
-        }
-    }
-    const CodeLocation& location = std::get<CodeLocation>(located);
+    if (!located) return fail(path, located.error().message);
+    const CodeLocation& location = *located;
 
     std::optional<varko::macho::Architecture> architecture;
     if (options.architecture) {
@@ -49,21 +39,22 @@ int display(const Options& options) {
     auto loaded = loadCodeObject(
         location, architecture,
         options.verbose > 0 ? SignatureRead::WithoutPageHashes : SignatureRead::Entitlements);
-    if (const auto* e = std::get_if<LoadError>(&loaded)) {
-        switch (e->kind) {
-            case LoadError::Kind::NotMachO:
-                return fail(path, "bundle format unrecognized, invalid, or unsuitable");
-            case LoadError::Kind::MalformedExecutable:
-                return fail(path, "main executable is malformed: " + e->message);
-            case LoadError::Kind::MalformedSignature:
-                return fail(path, "invalid or unsupported format for signature: " + e->message);
-            case LoadError::Kind::Unreadable:
-                return fail(path, e->message);
-            case LoadError::Kind::NoSuchArchitecture:
+    if (!loaded) {
+        const std::string& why = loaded.error().message;
+        switch (loaded.error().code) {
+            case varko::ErrorCode::unsupported:
+                return fail(path, unrecognizedBundle);
+            case varko::ErrorCode::malformed:
+                return fail(path, "main executable is malformed: " + why);
+            case varko::ErrorCode::invalidSignature:
+                return fail(path, "invalid or unsupported format for signature: " + why);
+            case varko::ErrorCode::missing:
                 return fail(path, "the executable has no code for architecture " + *options.architecture);
+            default:
+                return fail(path, why);
         }
     }
-    const CodeObject& code = std::get<CodeObject>(loaded);
+    const CodeObject& code = *loaded;
     if (!code.signature) return fail(path, "code object is not signed at all");
 
     std::error_code ec;
@@ -76,14 +67,14 @@ int display(const Options& options) {
         for (std::size_t i = 0; i < code.architectures.size(); ++i)
             format += (i ? " " : "") + code.architectures[i];
         format += ")";
-        const std::string error = writeDetails(code, location, format, std::cerr);
-        if (!error.empty()) return fail(path, error);
+        if (auto shown = writeDetails(code, location, format, std::cerr); !shown)
+            return fail(path, shown.error().message);
     }
     if (options.entitlements) {
-        const std::string error =
-            writeEntitlements(*code.signature, *options.entitlements, std::cout);
-        if (!error.empty())
-            return fail(path, "invalid or unsupported format for signature: " + error);
+        if (auto written = writeEntitlements(*code.signature, *options.entitlements, std::cout);
+            !written)
+            return fail(path,
+                        "invalid or unsupported format for signature: " + written.error().message);
     }
     return 0;
 }
@@ -94,12 +85,12 @@ int main(int argc, char** argv) {
     // Paths stay the bytes they came as: a name that is not UTF-8 is still a name.
     const std::vector<std::string> arguments(argv + 1, argv + argc);
     try {
-        const ParsedOptions parsed = parseOptions(arguments);
-        if (!parsed.options) {
-            std::cerr << "varko-codesign: " << parsed.error << '\n' << usage();
+        const auto parsed = parseOptions(arguments);
+        if (!parsed) {
+            std::cerr << "varko-codesign: " << parsed.error().message << '\n' << usage();
             return usageError;
         }
-        return display(*parsed.options);
+        return display(*parsed);
     } catch (const std::exception& e) {
         // The readers return their errors; this is the last guard, so that nothing aborts.
         std::cerr << "varko-codesign: " << e.what() << '\n';

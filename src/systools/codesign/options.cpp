@@ -4,8 +4,8 @@ namespace varko::codesign {
 
 namespace {
 
-ParsedOptions fail(std::string message) {
-    return {std::nullopt, std::move(message)};
+Error fail(std::string message) {
+    return Error{0, std::move(message), ErrorCode::malformed};
 }
 
 }  // namespace
@@ -14,7 +14,7 @@ const char* usage() {
     return "Usage: varko-codesign -d|--display [-v...] [-a arch] [--entitlements :-|-|[:]path] path\n";
 }
 
-ParsedOptions parseOptions(std::span<const std::string> arguments) {
+Expected<Options> parseOptions(std::span<const std::string> arguments) {
     Options o;
     bool havePath = false;
     bool optionsEnded = false;
@@ -52,7 +52,7 @@ ParsedOptions parseOptions(std::span<const std::string> arguments) {
     }
     if (!o.display) return fail("no operation given; only --display is supported");
     if (!havePath) return fail("no path given");
-    return {o, {}};
+    return o;
 }
 
 }  // namespace varko::codesign

@@ -4,6 +4,8 @@
 #include <span>
 #include <string>
 
+#include "format/expected.h"
+
 namespace varko::codesign {
 
 /// What the command line asks for. Only the display mode exists so far.
@@ -16,12 +18,8 @@ struct Options {
     std::string path;
 };
 
-struct ParsedOptions {
-    std::optional<Options> options;
-    std::string error;  ///< set when options is empty
-};
-
-[[nodiscard]] ParsedOptions parseOptions(std::span<const std::string> arguments);
+/// The options, or why the command line is not one codesign takes (code malformed).
+[[nodiscard]] Expected<Options> parseOptions(std::span<const std::string> arguments);
 
 [[nodiscard]] const char* usage();
 

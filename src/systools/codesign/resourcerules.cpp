@@ -38,8 +38,8 @@ std::string quoted(std::string_view pattern) {
     return "\"" + std::string(pattern.substr(0, shown)) + (pattern.size() > shown ? "...\"" : "\"");
 }
 
-Error refused(std::string_view pattern, const std::string& why) {
-    return Error{0, "rule " + quoted(pattern) + " " + why};
+Error refused(std::string_view pattern, const std::string& why, ErrorCode code) {
+    return Error{0, "rule " + quoted(pattern) + " " + why, code};
 }
 
 /// What regcomp(REG_EXTENDED | REG_NOSUB) and regexec without flags do: '.' and bracket
@@ -60,22 +60,26 @@ RE2::Options posixExtended(std::int64_t maxMemory) {
     return o;
 }
 
-std::string whyRefused(const RE2& re) {
+Error refused(std::string_view pattern, const RE2& re) {
     const std::string& arg = re.error_arg();
     if (re.error_code() == RE2::ErrorBadEscape && arg.size() == 2 && arg[1] >= '1' && arg[1] <= '9')
-        return "uses a back-reference (" + arg + "), which can't be matched in bounded time";
+        return refused(
+            pattern, "uses a back-reference (" + arg + "), which can't be matched in bounded time",
+            ErrorCode::unsupported);
     if (re.error_code() == RE2::ErrorPatternTooLarge)
-        return "is too large to match in bounded memory";
+        return refused(pattern, "is too large to match in bounded memory", ErrorCode::tooLarge);
     // Latin-1 is never bad UTF-8: RE2 says so when a pattern stops where more must follow.
     const std::string why = re.error_code() == RE2::ErrorBadUTF8 ? "it ends too early" : re.error();
-    return "is not a regular expression that can be matched safely: " + why;
+    return refused(pattern, "is not a regular expression that can be matched safely: " + why,
+                   ErrorCode::malformed);
 }
 
 }  // namespace
 
 Expected<ResourceRules> ResourceRules::compile(const plist::Dictionary& dictionary) {
     if (dictionary.size() > maxSealRules)
-        return Error{0, "more than " + std::to_string(maxSealRules) + " rules"};
+        return Error{0, "more than " + std::to_string(maxSealRules) + " rules",
+                     ErrorCode::tooLarge};
     countRefills();
     ResourceRules out;
     auto matcher = std::make_shared<Matcher>(posixExtended(maxRulesMemory));
@@ -84,7 +88,8 @@ Expected<ResourceRules> ResourceRules::compile(const plist::Dictionary& dictiona
         const std::string_view pattern = std::string_view(key).substr(0, key.find('\0'));
         if (pattern.size() > maxRulePatternLength)
             return refused(pattern,
-                           "is longer than " + std::to_string(maxRulePatternLength) + " bytes");
+                           "is longer than " + std::to_string(maxRulePatternLength) + " bytes",
+                           ErrorCode::tooLarge);
         ResourceRule r;
         r.pattern = std::string(pattern);
         if (const auto* d = value.dictionary()) {
@@ -100,18 +105,20 @@ Expected<ResourceRules> ResourceRules::compile(const plist::Dictionary& dictiona
         } else if (const auto* b = value.boolean()) {
             r.omit = !*b;
         } else {
-            return refused(pattern, "is neither a dictionary nor a boolean");
+            return refused(pattern, "is neither a dictionary nor a boolean", ErrorCode::malformed);
         }
         // Alone first, so that a refusal names its rule and says why.
         if (const RE2 alone(pattern, posixExtended(maxRuleMemory)); !alone.ok())
-            return refused(pattern, whyRefused(alone));
+            return refused(pattern, alone);
         if (matcher->set.Add(pattern, nullptr) != static_cast<int>(out.rules.size()))
-            return refused(pattern, "can't be matched with the others");
+            return refused(pattern, "can't be matched with the others", ErrorCode::unsupported);
         out.rules.push_back(std::move(r));
     }
     if (!matcher->set.Compile())
-        return Error{0, "the rules together are too large to match in " +
-                            std::to_string(maxRulesMemory >> 20) + " MiB"};
+        return Error{0,
+                     "the rules together are too large to match in " +
+                         std::to_string(maxRulesMemory >> 20) + " MiB",
+                     ErrorCode::tooLarge};
     out.matcher = std::move(matcher);
     return out;
 }
@@ -119,8 +126,10 @@ Expected<ResourceRules> ResourceRules::compile(const plist::Dictionary& dictiona
 Expected<const ResourceRule*> ResourceRules::ruleFor(std::string_view path) const {
     if (rules.empty()) return static_cast<const ResourceRule*>(nullptr);
     const auto tooLarge = [] {
-        return Error{0, "the rules' automaton outgrows " + std::to_string(maxRulesMemory >> 20) +
-                            " MiB on this bundle's paths"};
+        return Error{0,
+                     "the rules' automaton outgrows " + std::to_string(maxRulesMemory >> 20) +
+                         " MiB on this bundle's paths",
+                     ErrorCode::tooLarge};
     };
     if (matcher->refills > maxRuleCacheRefills) return tooLarge();
     std::vector<int> matched;

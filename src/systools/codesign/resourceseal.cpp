@@ -37,17 +37,19 @@ Expected<std::vector<unsigned char>> fileDigest(const fs::path& path, const Item
     if (!opened) return opened.error();
     std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> ctx(EVP_MD_CTX_new(), EVP_MD_CTX_free);
     if (!ctx || EVP_DigestInit_ex(ctx.get(), md, nullptr) != 1)
-        return Error{0, "the digest could not be set up"};
+        return Error{0, "the digest could not be set up", ErrorCode::unsupported};
     std::vector<std::byte> buf(hashChunk);
     for (;;) {
         auto n = readFully(opened->fd, buf, path);
         if (!n) return n.error();
-        if (EVP_DigestUpdate(ctx.get(), buf.data(), *n) != 1) return Error{0, "the digest failed"};
+        if (EVP_DigestUpdate(ctx.get(), buf.data(), *n) != 1)
+            return Error{0, "the digest failed", ErrorCode::unsupported};
         if (*n < buf.size()) break;
     }
     std::vector<unsigned char> out(EVP_MAX_MD_SIZE);
     unsigned int size = 0;
-    if (EVP_DigestFinal_ex(ctx.get(), out.data(), &size) != 1) return Error{0, "the digest failed"};
+    if (EVP_DigestFinal_ex(ctx.get(), out.data(), &size) != 1)
+        return Error{0, "the digest failed", ErrorCode::unsupported};
     out.resize(size);
     return out;
 }
@@ -56,41 +58,60 @@ bool equalData(const plist::Data& stored, const std::vector<unsigned char>& comp
     return stored.size() == computed.size() && std::equal(stored.begin(), stored.end(), computed.begin());
 }
 
-std::string broken(const std::string& what, const std::string& path) {
-    return std::string(sealBroken) + " (" + what + ": " + path + ")";
+/// The seal and the files part: `what` befell the file at `path`.
+Error broken(const std::string& what, const std::string& path,
+             ErrorCode code = ErrorCode::invalidSignature) {
+    return Error{0, std::string(sealBroken) + " (" + what + ": " + path + ")", code};
 }
 
-std::string badNested(const std::string& rel, const std::string& what) {
-    return std::string(nestedCodeInvalid) + " (" + rel + ": " + what + ")";
+/// The seal itself, or the bundle around it, is unfit to check: `why` says how.
+Error unfit(const std::string& why, ErrorCode code) {
+    return Error{0, std::string(sealBroken) + " (" + why + ")", code};
+}
+
+Error badRule(const Error& error) {
+    return Error{error.offset, std::string(rulesInvalid) + " (" + error.message + ")", error.code};
+}
+
+Error badNested(const std::string& rel, const std::string& what,
+                ErrorCode code = ErrorCode::invalidSignature) {
+    return Error{0, std::string(nestedCodeInvalid) + " (" + rel + ": " + what + ")", code};
+}
+
+Error badNested(const std::string& rel, const Error& cause, const std::string& arch = {}) {
+    return badNested(rel, cause.message + arch, cause.code);
 }
 
 /// A sealed file that is there but can't be read is not a changed one: say which and why.
-std::string unreadable(const Error& error) {
-    return broken("file could not be read", error.message);
+Error unreadable(const Error& error) {
+    return broken("file could not be read", error.message, error.code);
 }
 
 /// Nested code the seal names by cdhash: one of its slices must have that cdhash, and every
 /// slice must be valid, its signature intact, and a nested bundle sound in turn.
-std::optional<std::string> verifyNested(const fs::path& path, const plist::Dictionary& entry,
-                                        const std::string& rel, int depth, const ItemRoot& within) {
-    if (depth <= 0) return badNested(rel, "nested too deep");
+Expected<void> verifyNested(const fs::path& path, const plist::Dictionary& entry,
+                            const std::string& rel, int depth, const ItemRoot& within) {
+    if (depth <= 0) return badNested(rel, "nested too deep", ErrorCode::tooLarge);
     // Nested code may link into the bundles around it, as the platform allows, but no further.
-    const auto located = locateCode(path, &within);
-    if (const auto* f = std::get_if<LocateFailure>(&located))
-        return f->kind == LocateFailure::Kind::Unreadable ? badNested(rel, f->message)
-                                                          : broken("nested code missing", rel);
-    const CodeLocation* location = &std::get<CodeLocation>(located);
+    const auto location = locateCode(path, &within);
+    if (!location)
+        return isNoCode(location.error()) ? broken("nested code missing", rel, ErrorCode::missing)
+                                          : badNested(rel, location.error());
     auto loaded = loadEverySlice(*location);
-    if (const auto* e = std::get_if<LoadError>(&loaded))
-        return badNested(rel, e->message.empty() ? std::string("unreadable") : e->message);
-    const auto* slices = &std::get<std::vector<CodeObject>>(loaded);
+    // Code that is no Mach-O at all has no reader's words to pass on.
+    if (!loaded)
+        return loaded.error().code == ErrorCode::unsupported
+                   ? badNested(rel, "unreadable", ErrorCode::unsupported)
+                   : badNested(rel, loaded.error());
+    const auto* slices = &*loaded;
     const plist::Value* cdhash = entry.find("cdhash");
     const plist::Data* wanted = cdhash ? cdhash->data() : nullptr;
     bool named = false;
     for (const CodeObject& code : *slices) {
-        if (!code.signature) return badNested(rel, "not signed (" + code.slice.archName() + ")");
+        if (!code.signature)
+            return badNested(rel, "not signed (" + code.slice.archName() + ")", ErrorCode::missing);
         auto directories = codeDirectories(*code.signature);
-        if (!directories) return badNested(rel, directories.error().message);
+        if (!directories) return badNested(rel, directories.error());
         for (const auto& cd : directories->all) {
             const auto d = digest(*hashKind(cd.hashType), directoryBytes(cd));
             named = named || (wanted && wanted->size() <= d.size() && !wanted->empty() &&
@@ -100,20 +121,21 @@ std::optional<std::string> verifyNested(const fs::path& path, const plist::Dicti
     if (!named) return badNested(rel, "its code directory is not the sealed one");
     for (const CodeObject& code : *slices) {
         const std::string arch = slices->size() > 1 ? " (" + code.slice.archName() + ")" : "";
-        if (auto problem = verifySlice(code, *location)) return badNested(rel, *problem + arch);
+        if (auto slice = verifySlice(code, *location); !slice)
+            return badNested(rel, slice.error(), arch);
         auto cms = code.signature->cmsSignature();
-        if (!cms) return badNested(rel, cms.error().message + arch);
+        if (!cms) return badNested(rel, cms.error(), arch);
         if (!*cms || (*cms)->empty()) continue;  // ad hoc: the cdhash in the seal vouches for it
         auto parsed = signing::parseCms(**cms);
-        if (!parsed) return badNested(rel, parsed.error().message + arch);
+        if (!parsed) return badNested(rel, parsed.error(), arch);
         const auto directories = codeDirectories(*code.signature);
         const auto& primary = directories->all.front();
-        if (auto problem = signing::verifySigner(
-                *parsed, directoryBytes(primary)))
-            return badNested(rel, *problem + arch);
+        if (auto signer = signing::verifySigner(*parsed, directoryBytes(primary)); !signer)
+            return badNested(rel, signer.error(), arch);
     }
-    if (auto problem = verifyBundle(*location, depth - 1)) return badNested(rel, *problem);
-    return std::nullopt;
+    if (auto bundle = verifyBundle(*location, depth - 1); !bundle)
+        return badNested(rel, bundle.error());
+    return {};
 }
 
 /// Where a bundle keeps code of its own; Mach-O there must be sealed as signed code.
@@ -132,44 +154,46 @@ bool isMachO(const fs::path& path, const ItemRoot& within) {
 
 }  // namespace
 
-std::optional<std::string> verifyResourceSeal(const fs::path& contents,
-                                              const plist::Dictionary& seal,
-                                              const fs::path& mainExecutable, int depth,
-                                              const ItemRoot* within) {
+Expected<void> verifyResourceSeal(const fs::path& contents, const plist::Dictionary& seal,
+                                  const fs::path& mainExecutable, int depth,
+                                  const ItemRoot* within) {
     const bool v2 = seal.find("files2") != nullptr;
     const plist::Value* filesValue = seal.find(v2 ? "files2" : "files");
     const plist::Value* rulesValue = seal.find(v2 ? "rules2" : "rules");
     const plist::Dictionary* files = filesValue ? filesValue->dictionary() : nullptr;
     const plist::Dictionary* rulesDict = rulesValue ? rulesValue->dictionary() : nullptr;
-    if (!files || !rulesDict) return std::string(sealBroken) + " (the seal has no files or rules)";
-    if (files->size() > maxSealedFiles) return std::string(sealBroken) + " (the seal names too many files)";
+    if (!files || !rulesDict) return unfit("the seal has no files or rules", ErrorCode::malformed);
+    if (files->size() > maxSealedFiles)
+        return unfit("the seal names too many files", ErrorCode::tooLarge);
     const auto rules = ResourceRules::compile(*rulesDict);
-    if (!rules) return std::string(rulesInvalid) + " (" + rules.error().message + ")";
+    if (!rules) return badRule(rules.error());
     auto own = within ? Expected<ItemRoot>(*within) : ItemRoot::of(contents);
-    if (!own) return std::string(sealBroken) + " (" + own.error().message + ")";
+    if (!own) return unfit(own.error().message, own.error().code);
     const ItemRoot& item = *own;
     if (auto inside = item.resolve(contents); !inside)
-        return std::string(sealBroken) + " (" + inside.error().message + ")";
+        return unfit(inside.error().message, inside.error().code);
 
     std::error_code ec;
     const fs::path mainRel = fs::weakly_canonical(mainExecutable, ec).lexically_relative(fs::weakly_canonical(contents, ec));
     std::set<std::string> seen;
     std::size_t walked = 0;
     fs::recursive_directory_iterator it(contents, fs::directory_options::none, ec), end;
-    if (ec) return std::string(sealBroken) + " (the bundle cannot be read)";
+    if (ec) return unfit("the bundle cannot be read", ErrorCode::unreadable);
     for (; it != end; it.increment(ec)) {
-        if (ec) return std::string(sealBroken) + " (the bundle cannot be read)";
-        if (++walked > maxSealedFiles || it.depth() > 64) return std::string(sealBroken) + " (the bundle is too large)";
+        if (ec) return unfit("the bundle cannot be read", ErrorCode::unreadable);
+        if (++walked > maxSealedFiles || it.depth() > 64)
+            return unfit("the bundle is too large", ErrorCode::tooLarge);
         const fs::path& path = it->path();
         const std::string rel = path.lexically_relative(contents).generic_string();
-        if (rel.size() > maxPathLength) return broken("path too long", rel.substr(0, 64));
+        if (rel.size() > maxPathLength)
+            return broken("path too long", rel.substr(0, 64), ErrorCode::tooLarge);
         const auto status = it->symlink_status(ec);
         if (rel == "_CodeSignature" || rel == "CodeResources" || path.lexically_relative(contents) == mainRel) {
             if (fs::is_directory(status)) it.disable_recursion_pending();
             continue;
         }
         const auto matched = rules->ruleFor(rel);
-        if (!matched) return std::string(rulesInvalid) + " (" + matched.error().message + ")";
+        if (!matched) return badRule(matched.error());
         const ResourceRule* rule = *matched;
         const plist::Value* entryValue = files->find(rel);
         if (fs::is_directory(status)) {
@@ -180,7 +204,8 @@ std::optional<std::string> verifyResourceSeal(const fs::path& contents,
                 seen.insert(rel);
                 const auto* entry = entryValue->dictionary();
                 if (!entry || !entry->find("cdhash")) return broken("file modified", rel);
-                if (auto problem = verifyNested(path, *entry, rel, depth, item)) return problem;
+                if (auto nested = verifyNested(path, *entry, rel, depth, item); !nested)
+                    return nested;
             }
             continue;
         }
@@ -201,12 +226,12 @@ std::optional<std::string> verifyResourceSeal(const fs::path& contents,
             return opened ? broken("file modified", rel) : unreadable(opened.error());
         }
         if (entry && entry->find("cdhash")) {
-            if (auto problem = verifyNested(path, *entry, rel, depth, item)) return problem;
+            if (auto nested = verifyNested(path, *entry, rel, depth, item); !nested) return nested;
             continue;
         }
         // A version 2 seal names nested code by cdhash; code it hashes as data is unsigned.
         if (v2 && (rule->nested || isNestedCodeLocation(rel)) && isMachO(path, item))
-            return badNested(rel, "not signed");
+            return badNested(rel, "not signed", ErrorCode::missing);
         const plist::Value* hash2 = entry ? entry->find("hash2") : nullptr;
         const plist::Value* hash1 = entry ? entry->find("hash") : entryValue;
         const plist::Data* stored = hash2 && hash2->data() ? hash2->data() : hash1 ? hash1->data() : nullptr;
@@ -220,12 +245,12 @@ std::optional<std::string> verifyResourceSeal(const fs::path& contents,
         if (seen.count(rel)) continue;
         const auto* entry = value.dictionary();
         const auto matched = rules->ruleFor(rel);
-        if (!matched) return std::string(rulesInvalid) + " (" + matched.error().message + ")";
+        if (!matched) return badRule(matched.error());
         const ResourceRule* rule = *matched;
         if ((entry && flag(*entry, "optional")) || (rule && (rule->optional || rule->omit))) continue;
-        return broken("file missing", rel);
+        return broken("file missing", rel, ErrorCode::missing);
     }
-    return std::nullopt;
+    return {};
 }
 
 }  // namespace varko::codesign

@@ -27,10 +27,11 @@ inline constexpr int maxNestingDepth = 8;
 /// by target and never followed; nested code the seal names by cdhash is loaded and
 /// verified in turn, to `depth` levels. `mainExecutable` is sealed by the signature itself,
 /// not by the seal. Nothing is read from outside `within` (by default `contents` itself).
-/// Returns sealBroken with what was found in parentheses, rulesInvalid with the rule that
-/// can't be used, or nothing when all matches.
-[[nodiscard]] std::optional<std::string> verifyResourceSeal(
-    const std::filesystem::path& contents, const plist::Dictionary& seal,
-    const std::filesystem::path& mainExecutable, int depth, const ItemRoot* within = nullptr);
+/// Fails with sealBroken and what was found in parentheses (invalidSignature for a changed
+/// or added file, missing for a missing one), or rulesInvalid and the rule that can't be used.
+[[nodiscard]] Expected<void> verifyResourceSeal(const std::filesystem::path& contents,
+                                                const plist::Dictionary& seal,
+                                                const std::filesystem::path& mainExecutable,
+                                                int depth, const ItemRoot* within = nullptr);
 
 }  // namespace varko::codesign

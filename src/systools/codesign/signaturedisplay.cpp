@@ -35,8 +35,13 @@ Expected<std::optional<plist::Value>> readPlist(const std::optional<std::filesys
     return std::optional<plist::Value>(std::move(*value));
 }
 
-std::string signatureError(const std::string& what) {
-    return "invalid or unsupported format for signature: " + what;
+Error signatureError(const Error& cause) {
+    return Error{cause.offset, "invalid or unsupported format for signature: " + cause.message,
+                 cause.code};
+}
+
+Error signatureError(const char* what) {
+    return signatureError(Error{0, what, ErrorCode::unsupported});
 }
 
 bool boundSlot(const CodeDirectory& cd, std::uint32_t slot) {
@@ -85,11 +90,11 @@ std::string flagNames(std::uint32_t flags) {
     return out;
 }
 
-std::string writeDetails(const CodeObject& code, const CodeLocation& location, const std::string& format,
-                         std::ostream& err) {
+Expected<void> writeDetails(const CodeObject& code, const CodeLocation& location,
+                            const std::string& format, std::ostream& err) {
     const codesig::SuperBlob& sb = *code.signature;
     auto found = codeDirectories(sb);
-    if (!found) return signatureError(found.error().message);
+    if (!found) return signatureError(found.error());
     const std::vector<CodeDirectory>& directories = found->all;
     const CodeDirectory& cd = found->chosen();
     const HashKind& kind = *hashKind(cd.hashType);
@@ -99,13 +104,13 @@ std::string writeDetails(const CodeObject& code, const CodeLocation& location, c
     const bool infoBound = boundSlot(cd, codesig::CSSLOT_INFOSLOT);
     const bool sealBound = boundSlot(cd, codesig::CSSLOT_RESOURCEDIR);
     const auto info = readPlist(infoBound ? location.infoPlist : std::nullopt, location);
-    if (!info) return info.error().message;
+    if (!info) return info.error();
     const auto seal =
         readPlist(location.root && sealBound
                       ? std::optional(*location.root / "_CodeSignature" / "CodeResources")
                       : std::nullopt,
                   location);
-    if (!seal) return seal.error().message;
+    if (!seal) return seal.error();
 
     char flags[16];
     std::snprintf(flags, sizeof flags, "0x%x", cd.flags);
@@ -121,7 +126,7 @@ std::string writeDetails(const CodeObject& code, const CodeLocation& location, c
     std::string choices;
     for (std::size_t i = 0; i < directories.size(); ++i) {
         const std::string name = hashKind(directories[i].hashType)->name;
-        const auto full = directoryDigest(code, found->slots[i], directories[i]);
+        const auto full = directoryDigest(code, found->slotNumbers[i], directories[i]);
         if (full.empty()) return signatureError("a code directory could not be hashed");
         err << "CandidateCDHash " << name << '=' << hex(std::span(full).first(std::min<std::size_t>(20, full.size())))
             << '\n'
@@ -134,12 +139,12 @@ std::string writeDetails(const CodeObject& code, const CodeLocation& location, c
         << "CDHash=" << hex(std::span(cdDigest).first(std::min<std::size_t>(20, cdDigest.size()))) << '\n';
 
     auto cms = sb.cmsSignature();
-    if (!cms) return signatureError(cms.error().message);
+    if (!cms) return signatureError(cms.error());
     if (!*cms || (*cms)->empty()) {
         err << "Signature=adhoc\n";
     } else {
         auto parsed = signing::parseCms(**cms);
-        if (!parsed) return signatureError(parsed.error().message);
+        if (!parsed) return signatureError(parsed.error());
         err << "Signature size=" << (*cms)->size() << '\n';
         for (const auto& c : parsed->chain()) err << "Authority=" << c.commonName << '\n';
         // codesign names the timestamp when there is one, else the signer's own clock.
@@ -160,7 +165,7 @@ std::string writeDetails(const CodeObject& code, const CodeLocation& location, c
     err << "Sealed Resources" << (sealed == "none" ? "=" : " ") << sealed << '\n';
 
     auto requirements = sb.requirements();
-    if (!requirements) return signatureError(requirements.error().message);
+    if (!requirements) return signatureError(requirements.error());
     if (const auto* e = sb.find(codesig::CSSLOT_REQUIREMENTS); e && *requirements)
         err << "Internal requirements count=" << (*requirements)->entries.size() << " size=" << e->length << '\n';
     else

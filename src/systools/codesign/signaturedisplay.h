@@ -15,8 +15,8 @@ namespace varko::codesign {
 /// What `codesign -dvvv` writes on standard error after the `Executable=` line, for
 /// what can be read from the files: identity, format, code directory, hashes, the
 /// bound Info.plist, team, runtime, sealed resources and internal requirements.
-/// Returns what is broken, the signature or a file that can't be read, or empty.
-[[nodiscard]] std::string writeDetails(const CodeObject& code, const CodeLocation& location,
-                                       const std::string& format, std::ostream& err);
+/// Fails with what is broken, the signature or a file that can't be read.
+[[nodiscard]] Expected<void> writeDetails(const CodeObject& code, const CodeLocation& location,
+                                          const std::string& format, std::ostream& err);
 
 }  // namespace varko::codesign

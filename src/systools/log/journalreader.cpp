@@ -133,8 +133,7 @@ void JournalReader::Closer::operator()(sd_journal* j) const {
     sd_journal_close(j);
 }
 
-JournalReader::Opened JournalReader::open(const JournalSource& source) {
-    Opened result;
+Expected<JournalReader> JournalReader::open(const JournalSource& source) {
     sd_journal* j = nullptr;
     int r = 0;
     std::string what = "the system journal";
@@ -144,9 +143,9 @@ JournalReader::Opened JournalReader::open(const JournalSource& source) {
             // libsystemd skips some unreadable files silently; a named file must exist.
             const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
             if (fd < 0) {
-                result.error =
-                    "no readable systemd journal (" + file + ": " + std::strerror(errno) + ")";
-                return result;
+                return Error{
+                    0, "no readable systemd journal (" + file + ": " + std::strerror(errno) + ")",
+                    ErrorCode::unreadable};
             }
             ::close(fd);
             paths.push_back(file.c_str());
@@ -161,8 +160,8 @@ JournalReader::Opened JournalReader::open(const JournalSource& source) {
         r = sd_journal_open(&j, SD_JOURNAL_LOCAL_ONLY);
     }
     if (r < 0) {
-        result.error = "no readable systemd journal (" + what + ": " + describe(r) + ")";
-        return result;
+        return Error{0, "no readable systemd journal (" + what + ": " + describe(r) + ")",
+                     ErrorCode::unreadable};
     }
     JournalReader reader(j);
     // Named files were each opened above. libsystemd counts only files under /var and /run
@@ -174,22 +173,25 @@ JournalReader::Opened JournalReader::open(const JournalSource& source) {
              ? sd_journal_has_persistent_files(j) <= 0 && sd_journal_has_runtime_files(j) <= 0
              : sd_journal_get_usage(j, &bytes) < 0 || bytes == 0);
     if (none) {
-        result.error = "no readable systemd journal (" + what + ": no journal files" +
-                       (source.directory.empty()
-                            ? " under /var/log/journal or /run/log/journal that this user may read"
-                            : " found") +
-                       ")";
-        return result;
+        return Error{
+            0,
+            "no readable systemd journal (" + what + ": no journal files" +
+                (source.directory.empty()
+                     ? " under /var/log/journal or /run/log/journal that this user may read"
+                     : " found") +
+                ")",
+            ErrorCode::missing};
     }
     // Fields past this may come back cut short; we cap what we keep well below it anyway.
     sd_journal_set_data_threshold(j, maxMessageBytes);
-    result.reader = std::move(reader);
-    return result;
+    return reader;
 }
 
-bool JournalReader::current(LogRecord& record, std::uint64_t& storedUsec) {
+Expected<std::uint64_t> JournalReader::current(LogRecord& record) {
     sd_journal* j = journal.get();
-    if (sd_journal_get_realtime_usec(j, &storedUsec) < 0) return false;
+    std::uint64_t storedUsec = 0;
+    if (sd_journal_get_realtime_usec(j, &storedUsec) < 0)
+        return Error{0, "the entry has no time", ErrorCode::malformed};
     record = LogRecord();
     const EntryFields fields = EntryFields::read(j);
     const auto source = decimal<std::uint64_t>(fields.value(Field::SourceRealtime));
@@ -220,22 +222,26 @@ bool JournalReader::current(LogRecord& record, std::uint64_t& storedUsec) {
     record.subsystem = fields.text(Field::Subsystem, maxFieldBytes);
     record.category = fields.text(Field::Category, maxFieldBytes);
     record.eventMessage = fields.text(Field::Message, maxMessageBytes);
-    return true;
+    return storedUsec;
 }
 
-std::string JournalReader::read(const JournalFilter& filter,
-                                const std::function<bool(const LogRecord&)>& emit) {
+Expected<void> JournalReader::read(const JournalFilter& filter,
+                                   const std::function<bool(const LogRecord&)>& emit) {
     sd_journal* j = journal.get();
     const int seek = filter.startUsec ? sd_journal_seek_realtime_usec(j, *filter.startUsec)
                                       : sd_journal_seek_head(j);
-    if (seek < 0) return "cannot seek in the journal: " + describe(seek);
+    if (seek < 0)
+        return Error{0, "cannot seek in the journal: " + describe(seek), ErrorCode::unreadable};
     LogRecord record;
     for (;;) {
         const int r = sd_journal_next(j);
         if (r == 0) return {};
-        if (r < 0) return "reading the journal failed: " + describe(r);
-        std::uint64_t storedUsec = 0;
-        if (!current(record, storedUsec)) continue;
+        if (r < 0)
+            return Error{0, "reading the journal failed: " + describe(r), ErrorCode::unreadable};
+        // An entry without a time can't be placed or filtered: it is passed over.
+        const auto stored = current(record);
+        if (!stored) continue;
+        const std::uint64_t storedUsec = *stored;
         if (filter.endUsec && storedUsec > *filter.endUsec &&
             storedUsec - *filter.endUsec > endSlackUsec)
             return {};

@@ -40,15 +40,14 @@ public:
     /// journal stored it; reading goes on this long past the end so as not to miss those.
     static constexpr std::uint64_t endSlackUsec = 60'000'000;
 
-    struct Opened;
-
-    /// Opens the journal, or says why there is none to read.
-    [[nodiscard]] static Opened open(const JournalSource& source);
+    /// Opens the journal, or says why there is none to read (unreadable, or missing when
+    /// there are no journal files).
+    [[nodiscard]] static Expected<JournalReader> open(const JournalSource& source);
 
     /// Gives each entry that passes the filter to `emit`, in the journal's order, one at a
-    /// time; `emit` returns false to stop. Returns an error text, empty on success.
-    [[nodiscard]] std::string read(const JournalFilter& filter,
-                                   const std::function<bool(const LogRecord&)>& emit);
+    /// time; `emit` returns false to stop. Fails when the journal can't be read on.
+    [[nodiscard]] Expected<void> read(const JournalFilter& filter,
+                                      const std::function<bool(const LogRecord&)>& emit);
 
 private:
     struct Closer {
@@ -56,14 +55,11 @@ private:
     };
 
     explicit JournalReader(sd_journal* j) : journal(j) {}
-    [[nodiscard]] bool current(LogRecord& record, std::uint64_t& storedUsec);
+    /// Fills `record` (kept across entries, so that its texts keep their capacity) from the
+    /// current entry and gives the time it was stored; fails for an entry without one.
+    [[nodiscard]] Expected<std::uint64_t> current(LogRecord& record);
 
     std::unique_ptr<sd_journal, Closer> journal;
-};
-
-struct JournalReader::Opened {
-    std::optional<JournalReader> reader;
-    std::string error;  ///< set when reader is empty
 };
 
 }  // namespace varko::logtool

@@ -34,12 +34,12 @@ int usageError(const std::string& message) {
 int show(const Options& options) {
     std::optional<Predicate> predicate;
     if (options.predicate) {
-        ParsedPredicate parsed = Predicate::parse(*options.predicate);
-        if (!parsed.predicate) {
-            std::cerr << "varko-log: invalid predicate: " << parsed.error.message << '\n';
+        auto parsed = Predicate::parse(*options.predicate);
+        if (!parsed) {
+            std::cerr << "varko-log: invalid predicate: " << parsed.error().message << '\n';
             return exitUsage;
         }
-        predicate = std::move(parsed.predicate);
+        predicate = std::move(*parsed);
     }
     JournalFilter filter{options.startUsec, options.endUsec, options.info, options.debug,
                          predicate ? &*predicate : nullptr};
@@ -49,8 +49,8 @@ int show(const Options& options) {
     }
 
     auto opened = JournalReader::open({options.files, options.directory});
-    if (!opened.reader) {
-        std::cerr << "varko-log: " << opened.error << '\n';
+    if (!opened) {
+        std::cerr << "varko-log: " << opened.error().message << '\n';
         return exitNoInput;
     }
 
@@ -58,7 +58,7 @@ int show(const Options& options) {
     const bool json = options.style == Style::Json;
     if (!json) appendTextHeader(sink.pending());
     bool any = false;
-    const std::string readError = opened.reader->read(filter, [&](const LogRecord& record) {
+    const auto read = opened->read(filter, [&](const LogRecord& record) {
         if (json)
             appendJsonEntry(sink.pending(), record, !any);
         else
@@ -80,8 +80,8 @@ int show(const Options& options) {
         case OutputSink::State::Open:
             break;
     }
-    if (!readError.empty()) {
-        std::cerr << "varko-log: " << readError << '\n';
+    if (!read) {
+        std::cerr << "varko-log: " << read.error().message << '\n';
         return exitIOError;
     }
     return 0;
@@ -93,11 +93,11 @@ int main(int argc, char** argv) {
     // A closed pipe must come back from write() as EPIPE, not kill us mid-entry.
     std::signal(SIGPIPE, SIG_IGN);
     const std::vector<std::string> arguments(argv + 1, argv + argc);
-    const ParsedOptions parsed = parseOptions(arguments);
-    if (!parsed.options) return usageError(parsed.error);
-    if (parsed.options->help) {
+    const auto parsed = parseOptions(arguments);
+    if (!parsed) return usageError(parsed.error().message);
+    if (parsed->help) {
         std::cout << usage();
         return 0;
     }
-    return show(*parsed.options);
+    return show(*parsed);
 }

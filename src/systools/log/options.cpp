@@ -19,19 +19,19 @@ const char* usage() {
            "             74 reading the journal or writing the output failed\n";
 }
 
-ParsedOptions parseOptions(std::span<const std::string> arguments) {
-    ParsedOptions result;
-    const auto fail = [&result](std::string message) {
-        result.error = std::move(message);
-        return result;
+Expected<Options> parseOptions(std::span<const std::string> arguments) {
+    const auto fail = [](std::string message, ErrorCode code = ErrorCode::malformed) {
+        return Error{0, std::move(message), code};
     };
-    if (arguments.size() > maxArguments) return fail("too many arguments");
+    if (arguments.size() > maxArguments) return fail("too many arguments", ErrorCode::tooLarge);
     for (const std::string& a : arguments)
-        if (a.size() > maxArgumentBytes) return fail("an argument is longer than 8192 bytes");
+        if (a.size() > maxArgumentBytes)
+            return fail("an argument is longer than 8192 bytes", ErrorCode::tooLarge);
     if (arguments.empty()) return fail("missing the verb (only \"show\" is known)");
     if (arguments[0] == "--help" || arguments[0] == "-h" || arguments[0] == "help") {
-        result.options.emplace().help = true;
-        return result;
+        Options help;
+        help.help = true;
+        return help;
     }
     if (arguments[0] != "show") return fail("unknown verb \"" + arguments[0] + "\"");
 
@@ -62,7 +62,7 @@ ParsedOptions parseOptions(std::span<const std::string> arguments) {
             } else if (name == "--predicate") {
                 if (o.predicate) return fail("--predicate given twice");
                 if (v->size() > Predicate::maxLength)
-                    return fail("predicate is longer than 4096 bytes");
+                    return fail("predicate is longer than 4096 bytes", ErrorCode::tooLarge);
                 o.predicate = *v;
             } else if (name == "--last") {
                 o.lastUsec = parseDuration(*v);
@@ -80,7 +80,8 @@ ParsedOptions parseOptions(std::span<const std::string> arguments) {
                 else
                     o.endUsec = *t + 999'999;
             } else if (name == "--file") {
-                if (o.files.size() == maxFiles) return fail("too many --file arguments");
+                if (o.files.size() == maxFiles)
+                    return fail("too many --file arguments", ErrorCode::tooLarge);
                 if (v->empty()) return fail("--file needs a path");
                 o.files.push_back(*v);
             } else {
@@ -98,8 +99,7 @@ ParsedOptions parseOptions(std::span<const std::string> arguments) {
         return fail("--last cannot be combined with --start or --end");
     if (o.startUsec && o.endUsec && *o.startUsec > *o.endUsec)
         return fail("--start is after --end");
-    result.options = std::move(o);
-    return result;
+    return o;
 }
 
 }  // namespace varko::logtool

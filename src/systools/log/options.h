@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "format/expected.h"
+
 namespace varko::logtool {
 
 enum class Style { Default, Json };
@@ -24,18 +26,14 @@ struct Options {
     std::string directory;                   ///< --directory, for tests: read this folder
 };
 
-struct ParsedOptions {
-    std::optional<Options> options;
-    std::string error;  ///< set when options is empty
-};
-
 inline constexpr std::size_t maxArguments = 256;
 inline constexpr std::size_t maxArgumentBytes = 8192;
 inline constexpr std::size_t maxFiles = 64;
 
 /// The arguments after the program's name. Dates and the predicate's length are checked
-/// here; the predicate itself is parsed by Predicate.
-[[nodiscard]] ParsedOptions parseOptions(std::span<const std::string> arguments);
+/// here; the predicate itself is parsed by Predicate. Fails with why the arguments are
+/// not a command varko-log takes (malformed; tooLarge past the caps above).
+[[nodiscard]] Expected<Options> parseOptions(std::span<const std::string> arguments);
 
 [[nodiscard]] const char* usage();
 

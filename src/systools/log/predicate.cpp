@@ -42,11 +42,11 @@ class PredicateParser final {
 public:
     explicit PredicateParser(std::string_view text) : text(text) {}
 
-    ParsedPredicate run() {
-        ParsedPredicate result;
+    Expected<Predicate> run() {
         if (text.size() > Predicate::maxLength) {
             fail(Predicate::maxLength,
-                 "predicate is longer than " + std::to_string(Predicate::maxLength) + " bytes");
+                 "predicate is longer than " + std::to_string(Predicate::maxLength) + " bytes",
+                 ErrorCode::tooLarge);
         } else {
             skipSpace();
             if (pos == text.size()) fail(pos, "predicate is empty");
@@ -57,21 +57,18 @@ public:
             if (!failed && pos < text.size()) fail(pos, "unexpected text after the predicate");
             predicate.root = root;
         }
-        if (failed)
-            result.error = error;
-        else
-            result.predicate = std::move(predicate);
-        return result;
+        if (failed) return error;
+        return std::move(predicate);
     }
 
 private:
     using Node = Predicate::Node;
 
-    void fail(std::size_t at, std::string message) {
+    /// The first failure stands; the descent unwinds past the rest.
+    void fail(std::size_t at, std::string message, ErrorCode code = ErrorCode::malformed) {
         if (failed) return;
         failed = true;
-        error.offset = at;
-        error.message = std::move(message) + " at offset " + std::to_string(at);
+        error = Error{at, std::move(message) + " at offset " + std::to_string(at), code};
     }
 
     void skipSpace() {
@@ -131,8 +128,10 @@ private:
         const bool grouped = !negated && symbol("(");
         if (negated || grouped) {
             if (depth + 1 > Predicate::maxDepth) {
-                fail(start, "predicate nests deeper than " + std::to_string(Predicate::maxDepth) +
-                                " levels");
+                fail(start,
+                     "predicate nests deeper than " + std::to_string(Predicate::maxDepth) +
+                         " levels",
+                     ErrorCode::tooLarge);
                 return 0;
             }
         }
@@ -313,11 +312,11 @@ private:
     std::string_view text;
     std::size_t pos = 0;
     bool failed = false;
-    PredicateError error;
+    Error error{0, {}, ErrorCode::malformed};
     Predicate predicate;
 };
 
-ParsedPredicate Predicate::parse(std::string_view text) {
+Expected<Predicate> Predicate::parse(std::string_view text) {
     return PredicateParser(text).run();
 }
 

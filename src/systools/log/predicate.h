@@ -7,17 +7,10 @@
 #include <string_view>
 #include <vector>
 
+#include "format/expected.h"
 #include "systools/log/logrecord.h"
 
 namespace varko::logtool {
-
-/// Why a predicate was refused, and at which byte of it.
-struct PredicateError {
-    std::size_t offset = 0;
-    std::string message;
-};
-
-struct ParsedPredicate;
 
 /// The part of NSPredicate's language that `log show --predicate` is given by Varko:
 /// comparisons `KEY == "text"`, `KEY = value`, `!=`, `CONTAINS`, `BEGINSWITH`, `ENDSWITH`
@@ -29,8 +22,9 @@ public:
     static constexpr std::size_t maxLength = 4096;
     static constexpr int maxDepth = 32;  ///< parentheses and NOTs inside one another
 
-    /// Parses the whole text, or says where it went wrong. Never throws.
-    [[nodiscard]] static ParsedPredicate parse(std::string_view text);
+    /// Parses the whole text, or says where it went wrong: the error's offset is the byte
+    /// of the text, its code malformed (tooLarge past maxLength or maxDepth). Never throws.
+    [[nodiscard]] static Expected<Predicate> parse(std::string_view text);
 
     [[nodiscard]] bool matches(const LogRecord& record) const;
 
@@ -55,11 +49,6 @@ private:
 
     std::vector<Node> nodes;
     std::size_t root = 0;
-};
-
-struct ParsedPredicate {
-    std::optional<Predicate> predicate;
-    PredicateError error;  ///< set when predicate is empty
 };
 
 }  // namespace varko::logtool

@@ -20,14 +20,13 @@ std::string status(const spctl::PackageVerdict& v) {
         case Kind::Unsigned:
             return "no signature";
         case Kind::Invalid:
-            return "package is invalid (" + v.problem + ")";
+            return "package is invalid (" + v.check.error().message + ")";
         case Kind::Untrusted:
-            return v.problem == signing::certExpired ? "signed by a certificate that has since expired"
-                                                     : "signed by untrusted certificate";
+            return v.check.error().message == signing::certExpired
+                       ? "signed by a certificate that has since expired"
+                       : "signed by untrusted certificate";
         case Kind::Trusted:
             break;
-        case Kind::Unreadable:
-            return v.problem;
     }
     if (v.authority == signing::Authority::DeveloperId)
         return "signed by a developer certificate issued by Apple for distribution";
@@ -50,11 +49,13 @@ void fingerprint(const signing::Sha256& bytes) {
 
 int checkSignature(const std::string& path) {
     // Only Apple's pinned roots are trusted; nothing on the command line adds one.
-    const auto v = spctl::verifyPackage(path, signing::TrustAnchors::apple(), std::time(nullptr));
-    if (v.kind == spctl::PackageVerdict::Kind::Unreadable) {
-        std::cerr << "Error: " << path << ": " << v.problem << '\n';
+    const auto verified =
+        spctl::verifyPackage(path, signing::TrustAnchors::apple(), std::time(nullptr));
+    if (!verified) {
+        std::cerr << "Error: " << path << ": " << verified.error().message << '\n';
         return 1;
     }
+    const spctl::PackageVerdict& v = *verified;
     std::cout << "Package \"" << std::filesystem::path(path).filename().string() << "\":\n"
               << "   Status: " << status(v) << '\n';
     if (v.kind == spctl::PackageVerdict::Kind::Trusted && v.timestamp)

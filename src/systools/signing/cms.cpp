@@ -18,8 +18,8 @@ namespace {
 constexpr const char* appleArc = "1.2.840.113635.100.";
 constexpr int maxBerDepth = 64;
 
-Error cmsError(const std::string& what) {
-    return Error{0, "invalid CMS signature (" + what + ")"};
+Error cmsError(const std::string& what, ErrorCode code = ErrorCode::malformed) {
+    return Error{0, "invalid CMS signature (" + what + ")", code};
 }
 
 /// The length of the BER element at the start of `bytes` (or nullopt when it is not one), as
@@ -227,8 +227,8 @@ void orderChain(CmsSignature& out, std::vector<X509*> certs, X509* signer) {
 }
 
 Expected<CmsSignature> parse(std::span<const std::byte> bytes) {
-    if (bytes.empty()) return cmsError("the signature blob is empty");
-    if (bytes.size() > maxCmsBytes) return cmsError("more than 1 MB");
+    if (bytes.empty()) return cmsError("the signature blob is empty", ErrorCode::missing);
+    if (bytes.size() > maxCmsBytes) return cmsError("more than 1 MB", ErrorCode::tooLarge);
     const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
     const auto element = static_cast<unsigned char>(bytes[0]) == 0x30
                              ? berElement(std::span(data, bytes.size()), 0)
@@ -246,25 +246,33 @@ Expected<CmsSignature> parse(std::span<const std::byte> bytes) {
     CmsPtr cms(d2i_CMS_ContentInfo(nullptr, &p, static_cast<long>(used)));
     ERR_clear_error();
     if (!cms || p != out.encoded.data() + used) return cmsError("not a CMS ContentInfo");
-    if (OBJ_obj2nid(CMS_get0_type(cms.get())) != NID_pkcs7_signed) return cmsError("not SignedData");
-    if (CMS_is_detached(cms.get()) != 1) return cmsError("the signed content is embedded, not detached");
+    if (OBJ_obj2nid(CMS_get0_type(cms.get())) != NID_pkcs7_signed)
+        return cmsError("not SignedData", ErrorCode::unsupported);
+    if (CMS_is_detached(cms.get()) != 1)
+        return cmsError("the signed content is embedded, not detached", ErrorCode::unsupported);
     STACK_OF(CMS_SignerInfo)* signers = CMS_get0_SignerInfos(cms.get());
     if (!signers || sk_CMS_SignerInfo_num(signers) != 1)
-        return cmsError(std::to_string(signers ? sk_CMS_SignerInfo_num(signers) : 0) + " signers, not one");
+        return cmsError(
+            std::to_string(signers ? sk_CMS_SignerInfo_num(signers) : 0) + " signers, not one",
+            ErrorCode::unsupported);
     CMS_SignerInfo* si = sk_CMS_SignerInfo_value(signers, 0);
 
     X509StackPtr certs(CMS_get1_certs(cms.get()));
     const int count = certs ? sk_X509_num(certs.get()) : 0;
-    if (count <= 0) return cmsError("no certificates");
+    if (count <= 0) return cmsError("no certificates", ErrorCode::missing);
     if (static_cast<std::size_t>(count) > maxCertificates)
-        return cmsError(std::to_string(count) + " certificates, more than " + std::to_string(maxCertificates));
+        return cmsError(
+            std::to_string(count) + " certificates, more than " + std::to_string(maxCertificates),
+            ErrorCode::tooLarge);
     std::vector<X509*> list;
     X509* signer = nullptr;
     for (int i = 0; i < count; ++i) {
         list.push_back(sk_X509_value(certs.get(), i));
         if (!signer && CMS_SignerInfo_cert_cmp(si, list.back()) == 0) signer = list.back();
     }
-    if (!signer) return cmsError("the signer's certificate is not among the certificates");
+    if (!signer)
+        return cmsError("the signer's certificate is not among the certificates",
+                        ErrorCode::missing);
     for (X509* x : list)
         if (!describe(x)) return describe(x).error();
     orderChain(out, list, signer);
@@ -274,12 +282,14 @@ Expected<CmsSignature> parse(std::span<const std::byte> bytes) {
     const ASN1_OBJECT* digestObj = nullptr;
     if (digestAlg) X509_ALGOR_get0(&digestObj, nullptr, nullptr, digestAlg);
     const EVP_MD* md = digestObj ? EVP_get_digestbyobj(digestObj) : nullptr;
-    if (!md) return cmsError("unknown digest algorithm");
+    if (!md) return cmsError("unknown digest algorithm", ErrorCode::unsupported);
     out.digestName = OBJ_nid2sn(EVP_MD_get_type(md));
 
-    if (CMS_signed_get_attr_count(si) <= 0) return cmsError("no signed attributes");
+    if (CMS_signed_get_attr_count(si) <= 0)
+        return cmsError("no signed attributes", ErrorCode::missing);
     const ASN1_TYPE* digest = attributeValue(signedAttribute(si, "1.2.840.113549.1.9.4"));
-    if (!digest || digest->type != V_ASN1_OCTET_STRING) return cmsError("no message digest attribute");
+    if (!digest || digest->type != V_ASN1_OCTET_STRING)
+        return cmsError("no message digest attribute", ErrorCode::missing);
     out.messageDigest = octets(digest->value.octet_string);
     if (const ASN1_TYPE* t = attributeValue(signedAttribute(si, "1.2.840.113549.1.9.5"))) {
         if (t->type != V_ASN1_UTCTIME && t->type != V_ASN1_GENERALIZEDTIME) return cmsError("signing time is no time");
@@ -293,7 +303,7 @@ Expected<CmsSignature> parse(std::span<const std::byte> bytes) {
     }
     if (X509_ATTRIBUTE* typed = signedAttribute(si, OID_APPLE_CDHASHES)) {
         const int n = X509_ATTRIBUTE_count(typed);
-        if (n > 8) return cmsError("too many code directory hashes");
+        if (n > 8) return cmsError("too many code directory hashes", ErrorCode::tooLarge);
         for (int i = 0; i < n; ++i) {
             auto h = typedCdHash(attributeValue(typed, i));
             if (!h) return cmsError("a code directory hash attribute is unreadable");
@@ -327,31 +337,36 @@ Expected<CmsSignature> parseCms(std::span<const std::byte> encoded) {
     }
 }
 
-std::optional<std::string> verifySigner(const CmsSignature& cms, std::span<const std::byte> content) {
+Expected<void> verifySigner(const CmsSignature& cms, std::span<const std::byte> content) {
     try {
         const EVP_MD* md = EVP_get_digestbyname(cms.digestName.c_str());
-        if (!md) return "the signature's digest algorithm is unknown";
+        if (!md)
+            return Error{0, "the signature's digest algorithm is unknown", ErrorCode::unsupported};
         unsigned char computed[EVP_MAX_MD_SIZE];
         unsigned int n = 0;
         if (EVP_Digest(content.data(), content.size(), computed, &n, md, nullptr) != 1)
-            return "the code directory cannot be hashed";
+            return Error{0, "the code directory cannot be hashed", ErrorCode::unsupported};
         if (!std::equal(cms.messageDigest.begin(), cms.messageDigest.end(), computed, computed + n))
-            return "the signature does not match the code directory";
+            return Error{0, "the signature does not match the code directory",
+                         ErrorCode::invalidSignature};
         const unsigned char* p = cms.encoded.data();
         CmsPtr parsed(d2i_CMS_ContentInfo(nullptr, &p, static_cast<long>(cms.encoded.size())));
         const unsigned char* q = cms.certificates.front().der.data();
         X509Ptr leaf(d2i_X509(nullptr, &q, static_cast<long>(cms.certificates.front().der.size())));
         STACK_OF(CMS_SignerInfo)* signers = parsed ? CMS_get0_SignerInfos(parsed.get()) : nullptr;
-        if (!leaf || !signers || sk_CMS_SignerInfo_num(signers) != 1) return "the signature cannot be read again";
+        if (!leaf || !signers || sk_CMS_SignerInfo_num(signers) != 1)
+            return Error{0, "the signature cannot be read again", ErrorCode::malformed};
         CMS_SignerInfo* si = sk_CMS_SignerInfo_value(signers, 0);
         CMS_SignerInfo_set1_signer_cert(si, leaf.get());
         const bool good = CMS_SignerInfo_verify(si) == 1;
         ERR_clear_error();
-        if (!good) return "the signature does not verify with its signer's key";
-        return std::nullopt;
+        if (!good)
+            return Error{0, "the signature does not verify with its signer's key",
+                         ErrorCode::invalidSignature};
+        return {};
     } catch (...) {
         ERR_clear_error();
-        return "the signature cannot be checked";
+        return Error{0, "the signature cannot be checked", ErrorCode::malformed};
     }
 }
 
@@ -359,7 +374,8 @@ Expected<Certificate> describeCertificate(std::span<const unsigned char> der) {
     const unsigned char* p = der.data();
     X509Ptr x(d2i_X509(nullptr, &p, static_cast<long>(der.size())));
     ERR_clear_error();
-    if (!x || p != der.data() + der.size()) return Error{0, "a certificate is not DER X.509"};
+    if (!x || p != der.data() + der.size())
+        return Error{0, "a certificate is not DER X.509", ErrorCode::malformed};
     return describe(x.get());
 }
 

@@ -74,9 +74,9 @@ inline constexpr std::size_t maxCmsBytes = 1u << 20;
 [[nodiscard]] Expected<CmsSignature> parseCms(std::span<const std::byte> encoded);
 
 /// Checks that the signed message digest is the digest of `content`, and the signature over
-/// the signed attributes with the signer's key. Returns what is wrong, or nothing.
-[[nodiscard]] std::optional<std::string> verifySigner(const CmsSignature& cms,
-                                                      std::span<const std::byte> content);
+/// the signed attributes with the signer's key; a mismatch is invalidSignature.
+[[nodiscard]] Expected<void> verifySigner(const CmsSignature& cms,
+                                          std::span<const std::byte> content);
 
 /// The parsed form of a DER certificate, for certificates that come from elsewhere (xar).
 [[nodiscard]] Expected<Certificate> describeCertificate(std::span<const unsigned char> der);

@@ -52,6 +52,14 @@ const char* reasonFor(int error) {
     }
 }
 
+Error chainError(const char* why) {
+    return Error{0, why, ErrorCode::untrusted};
+}
+
+Error timestampError(const std::string& why, ErrorCode code) {
+    return Error{0, why, code};
+}
+
 }  // namespace
 
 const TrustAnchors& TrustAnchors::apple() {
@@ -71,22 +79,22 @@ Expected<std::vector<Certificate>> verifyChain(const Certificate& leaf, std::spa
                                                const TrustAnchors& anchors, std::int64_t at) {
     StorePtr store(X509_STORE_new());
     X509StackPtr untrusted(sk_X509_new_null());
-    if (!store || !untrusted) return Error{0, notTrusted};
+    if (!store || !untrusted) return chainError(notTrusted);
     bool anyAnchor = false;
     for (const Certificate& c : others) {
         X509Ptr x = toX509(c);
-        if (!x) return Error{0, notTrusted};
+        if (!x) return chainError(notTrusted);
         if (anchors.contains(c.fingerprint)) {
             X509_STORE_add_cert(store.get(), x.get());
             anyAnchor = true;
         }
         if (sk_X509_push(untrusted.get(), x.get()) > 0) x.release();
     }
-    if (!anyAnchor || anchors.contains(leaf.fingerprint)) return Error{0, notTrusted};
+    if (!anyAnchor || anchors.contains(leaf.fingerprint)) return chainError(notTrusted);
     X509Ptr leafX = toX509(leaf);
     StoreCtxPtr ctx(X509_STORE_CTX_new());
     if (!leafX || !ctx || X509_STORE_CTX_init(ctx.get(), store.get(), leafX.get(), untrusted.get()) != 1)
-        return Error{0, notTrusted};
+        return chainError(notTrusted);
     X509_STORE_CTX_set_verify_cb(ctx.get(), acceptAppleMarkers);
     X509_VERIFY_PARAM* param = X509_STORE_CTX_get0_param(ctx.get());
     X509_VERIFY_PARAM_set_time(param, static_cast<time_t>(at));
@@ -94,37 +102,40 @@ Expected<std::vector<Certificate>> verifyChain(const Certificate& leaf, std::spa
     const int ok = X509_verify_cert(ctx.get());
     const int error = X509_STORE_CTX_get_error(ctx.get());
     ERR_clear_error();
-    if (ok != 1) return Error{0, reasonFor(error)};
+    if (ok != 1) return chainError(reasonFor(error));
     std::vector<Certificate> chain;
     STACK_OF(X509)* built = X509_STORE_CTX_get0_chain(ctx.get());
     for (int i = 0; built && i < sk_X509_num(built); ++i) {
         unsigned char* der = nullptr;
         const int n = i2d_X509(sk_X509_value(built, i), &der);
-        if (n <= 0) return Error{0, notTrusted};
+        if (n <= 0) return chainError(notTrusted);
         auto c = describeCertificate(std::span<const unsigned char>(der, static_cast<std::size_t>(n)));
         OPENSSL_free(der);
         if (!c) return c.error();
         chain.push_back(std::move(*c));
     }
-    if (chain.empty() || !anchors.contains(chain.back().fingerprint)) return Error{0, notTrusted};
+    if (chain.empty() || !anchors.contains(chain.back().fingerprint)) return chainError(notTrusted);
     return chain;
 }
 
-std::optional<std::string> verifyTimestamp(const CmsSignature& cms, const TrustAnchors& anchors) {
-    if (cms.timestampToken.empty() || !cms.timestamp) return "the signature has no timestamp";
+Expected<void> verifyTimestamp(const CmsSignature& cms, const TrustAnchors& anchors) {
+    using enum ErrorCode;
+    if (cms.timestampToken.empty() || !cms.timestamp)
+        return timestampError("the signature has no timestamp", missing);
     const unsigned char* p = cms.timestampToken.data();
     CmsPtr token(d2i_CMS_ContentInfo(nullptr, &p, static_cast<long>(cms.timestampToken.size())));
-    if (!token) return "the timestamp is unreadable";
+    if (!token) return timestampError("the timestamp is unreadable", malformed);
     BioPtr out(BIO_new(BIO_s_mem()));
     const bool signedOk =
         CMS_verify(token.get(), nullptr, nullptr, nullptr, out.get(), CMS_NO_SIGNER_CERT_VERIFY | CMS_BINARY) == 1;
     ERR_clear_error();
-    if (!signedOk) return "the timestamp's signature does not verify";
+    if (!signedOk)
+        return timestampError("the timestamp's signature does not verify", invalidSignature);
     char* content = nullptr;
     const long length = BIO_get_mem_data(out.get(), &content);
     const unsigned char* q = reinterpret_cast<const unsigned char*>(content);
     TstInfoPtr info(d2i_TS_TST_INFO(nullptr, &q, length));
-    if (!info) return "the timestamp is unreadable";
+    if (!info) return timestampError("the timestamp is unreadable", malformed);
     TS_MSG_IMPRINT* imprint = TS_TST_INFO_get_msg_imprint(info.get());
     const ASN1_OBJECT* alg = nullptr;
     X509_ALGOR_get0(&alg, nullptr, nullptr, TS_MSG_IMPRINT_get_algo(imprint));
@@ -132,35 +143,42 @@ std::optional<std::string> verifyTimestamp(const CmsSignature& cms, const TrustA
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int n = 0;
     if (!md || EVP_Digest(cms.signatureValue.data(), cms.signatureValue.size(), digest, &n, md, nullptr) != 1)
-        return "the timestamp's digest algorithm is unknown";
+        return timestampError("the timestamp's digest algorithm is unknown", unsupported);
     const ASN1_STRING* stamped = TS_MSG_IMPRINT_get_msg(imprint);
     if (ASN1_STRING_length(stamped) != static_cast<int>(n) ||
         !std::equal(digest, digest + n, ASN1_STRING_get0_data(stamped)))
-        return "the timestamp is not for this signature";
+        return timestampError("the timestamp is not for this signature", invalidSignature);
 
     STACK_OF(CMS_SignerInfo)* signers = CMS_get0_SignerInfos(token.get());
     X509StackPtr certs(CMS_get1_certs(token.get()));
-    if (!signers || sk_CMS_SignerInfo_num(signers) != 1 || !certs) return "the timestamp has no signer";
+    if (!signers || sk_CMS_SignerInfo_num(signers) != 1 || !certs)
+        return timestampError("the timestamp has no signer", missing);
     std::vector<Certificate> all;
     std::optional<std::size_t> signer;
     for (int i = 0; i < sk_X509_num(certs.get()) && static_cast<std::size_t>(i) < maxCertificates; ++i) {
         X509* x = sk_X509_value(certs.get(), i);
         unsigned char* der = nullptr;
         const int len = i2d_X509(x, &der);
-        if (len <= 0) return "the timestamp's certificates are unreadable";
+        if (len <= 0)
+            return timestampError("the timestamp's certificates are unreadable", malformed);
         auto c = describeCertificate(std::span<const unsigned char>(der, static_cast<std::size_t>(len)));
         OPENSSL_free(der);
-        if (!c) return "the timestamp's certificates are unreadable";
+        if (!c) return timestampError("the timestamp's certificates are unreadable", malformed);
         if (!signer && CMS_SignerInfo_cert_cmp(sk_CMS_SignerInfo_value(signers, 0), x) == 0) signer = all.size();
         all.push_back(std::move(*c));
     }
-    if (!signer) return "the timestamp's signer certificate is missing";
+    if (!signer) return timestampError("the timestamp's signer certificate is missing", missing);
     // The timestamp authority's certificates may sit in the token or in the signature itself.
     std::vector<Certificate> pool = all;
     pool.insert(pool.end(), cms.certificates.begin(), cms.certificates.end());
     auto chain = verifyChain(all[*signer], pool, anchors, *cms.timestamp);
-    if (!chain) return "the timestamp's certificate is not trusted (" + chain.error().message + ")";
-    return std::nullopt;
+    // A time no root vouches for is a false claim in the signature, not a doubt about its
+    // signer: the signature is invalid, whatever the signer's own chain.
+    if (!chain)
+        return timestampError(
+            "the timestamp's certificate is not trusted (" + chain.error().message + ")",
+            invalidSignature);
+    return {};
 }
 
 Authority classify(std::span<const Certificate> chain) {
@@ -178,27 +196,19 @@ Authority classify(std::span<const Certificate> chain) {
     return Authority::Unknown;
 }
 
-SignatureVerdict verifyCmsSignature(const CmsSignature& cms, std::span<const std::byte> signedContent,
-                                    const TrustAnchors& anchors, std::int64_t now) {
+Expected<SignatureVerdict> verifyCmsSignature(const CmsSignature& cms,
+                                              std::span<const std::byte> signedContent,
+                                              const TrustAnchors& anchors, std::int64_t now) {
+    if (auto signer = verifySigner(cms, signedContent); !signer) return signer.error();
     SignatureVerdict v;
     v.checkedAt = now;
-    if (auto problem = verifySigner(cms, signedContent)) {
-        v.problem = *problem;
-        return v;
-    }
     if (cms.timestamp) {
-        if (auto problem = verifyTimestamp(cms, anchors)) {
-            v.problem = *problem;
-            return v;
-        }
+        if (auto stamp = verifyTimestamp(cms, anchors); !stamp) return stamp.error();
         // A trusted timestamp vouches that the certificates were valid when it was made.
         v.checkedAt = *cms.timestamp;
     }
     auto chain = verifyChain(cms.certificates.front(), std::span(cms.certificates).subspan(1), anchors, v.checkedAt);
-    if (!chain) {
-        v.problem = chain.error().message;
-        return v;
-    }
+    if (!chain) return chain.error();
     v.chain = std::move(*chain);
     v.authority = classify(v.chain);
     return v;

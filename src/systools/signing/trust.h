@@ -23,6 +23,7 @@ struct TrustAnchors {
 };
 
 /// Why a chain is not trusted, in the platform's words (its Security framework codes).
+/// verifyChain fails with ErrorCode::untrusted and one of these, and with nothing else.
 inline constexpr const char* notTrusted = "CSSMERR_TP_NOT_TRUSTED";
 inline constexpr const char* certExpired = "CSSMERR_TP_CERT_EXPIRED";
 inline constexpr const char* certNotYetValid = "CSSMERR_TP_CERT_NOT_VALID_YET";
@@ -37,9 +38,9 @@ inline constexpr const char* certNotYetValid = "CSSMERR_TP_CERT_NOT_VALID_YET";
                                                              std::int64_t at);
 
 /// Checks a CMS signature's timestamp token: its own signature, that it stamps this
-/// signature's value, and its signer's chain to `anchors` at the stamped time.
-[[nodiscard]] std::optional<std::string> verifyTimestamp(const CmsSignature& cms,
-                                                         const TrustAnchors& anchors);
+/// signature's value, and its signer's chain to `anchors` at the stamped time. A stamp
+/// that does not hold, its chain included, makes the signature invalidSignature.
+[[nodiscard]] Expected<void> verifyTimestamp(const CmsSignature& cms, const TrustAnchors& anchors);
 
 /// What Gatekeeper's rules call a trusted chain, read from Apple's marker extensions.
 enum class Authority {
@@ -51,17 +52,18 @@ enum class Authority {
 
 [[nodiscard]] Authority classify(std::span<const Certificate> chain);
 
-/// Checks a whole code signature: the signer over `codeDirectory`, the timestamp if any, the
-/// chain at the timestamp's time or else at `now`; and names the authority.
+/// A code signature that holds: its chain and the authority that chain names.
 struct SignatureVerdict {
-    std::optional<std::string> problem;  ///< empty when the signature is trusted
-    std::vector<Certificate> chain;      ///< verified, leaf first
+    std::vector<Certificate> chain;  ///< verified, leaf first
     Authority authority = Authority::Unknown;
-    std::int64_t checkedAt = 0;
+    std::int64_t checkedAt = 0;  ///< the timestamp's time, or else `now`
 };
 
-[[nodiscard]] SignatureVerdict verifyCmsSignature(const CmsSignature& cms,
-                                                  std::span<const std::byte> signedContent,
-                                                  const TrustAnchors& anchors, std::int64_t now);
+/// Checks a whole code signature: the signer over `signedContent`, the timestamp if any, the
+/// chain at the timestamp's time or else at `now`; and names the authority. Only a chain
+/// that ends in no anchor fails with ErrorCode::untrusted.
+[[nodiscard]] Expected<SignatureVerdict> verifyCmsSignature(
+    const CmsSignature& cms, std::span<const std::byte> signedContent, const TrustAnchors& anchors,
+    std::int64_t now);
 
 }  // namespace varko::signing

@@ -4,7 +4,6 @@
 #include <exception>
 #include <iostream>
 #include <string>
-#include <variant>
 #include <vector>
 
 #include "format/codesig/csblobs.h"
@@ -46,40 +45,36 @@ int report(const std::string& path, const codesign::Assessment& a) {
 }
 
 int assessCode(const std::string& path) {
-    const auto located = codesign::locateCode(path);
-    if (const auto* f = std::get_if<codesign::LocateFailure>(&located)) {
-        using Kind = codesign::LocateFailure::Kind;
+    const auto location = codesign::locateCode(path);
+    if (!location) {
         // A bundle whose own files can't be read is judged, not merely failed.
-        if (f->kind == Kind::Unreadable) return reject(path, f->message);
-        std::cerr << path << ": "
-                  << (f->kind == Kind::NoSuchFile
-                          ? "No such file or directory"
-                          : "bundle format unrecognized, invalid, or unsuitable")
-                  << '\n';
+        if (!codesign::isNoCode(location.error())) return reject(path, location.error().message);
+        std::cerr << path << ": " << location.error().message << '\n';
         return 1;
     }
-    const auto& location = std::get<codesign::CodeLocation>(located);
     // Every slice is checked, as Gatekeeper does: the one this machine would run is no guide.
-    auto loaded = codesign::loadEverySlice(location);
-    if (const auto* e = std::get_if<codesign::LoadError>(&loaded))
-        return reject(path, e->kind == codesign::LoadError::Kind::NotMachO ? "not a Mach-O executable" : e->message);
+    auto loaded = codesign::loadEverySlice(*location);
+    if (!loaded) return reject(path, loaded.error().message);
     // Only Apple's pinned roots are ever trusted here; nothing on the command line adds one.
-    return report(path, codesign::assessCode(std::get<std::vector<codesign::CodeObject>>(loaded), location,
-                                             signing::TrustAnchors::apple(), std::time(nullptr)));
+    return report(path, codesign::assessCode(*loaded, *location, signing::TrustAnchors::apple(),
+                                             std::time(nullptr)));
 }
 
 int assessPackage(const std::string& path) {
-    const auto v = spctl::verifyPackage(path, signing::TrustAnchors::apple(), std::time(nullptr));
+    const auto verified =
+        spctl::verifyPackage(path, signing::TrustAnchors::apple(), std::time(nullptr));
+    if (!verified) {
+        std::cerr << path << ": " << verified.error().message << '\n';
+        return 1;
+    }
+    const spctl::PackageVerdict& v = *verified;
     using Kind = spctl::PackageVerdict::Kind;
     switch (v.kind) {
-        case Kind::Unreadable:
-            std::cerr << path << ": " << v.problem << '\n';
-            return 1;
         case Kind::Unsigned:
             return reject(path);
         case Kind::Invalid:
         case Kind::Untrusted:
-            return reject(path, v.problem);
+            return reject(path, v.check.error().message);
         case Kind::Trusted:
             break;
     }

@@ -18,11 +18,15 @@ using Kind = PackageVerdict::Kind;
 constexpr std::uint64_t maxChecksumBytes = 64;
 constexpr std::uint64_t maxSignatureBytes = 16384;
 
-PackageVerdict verdict(Kind kind, std::string problem = {}) {
+PackageVerdict invalid(std::string why, ErrorCode code = ErrorCode::invalidSignature) {
     PackageVerdict v;
-    v.kind = kind;
-    v.problem = std::move(problem);
+    v.kind = Kind::Invalid;
+    v.check = Error{0, std::move(why), code};
     return v;
+}
+
+PackageVerdict invalid(const Error& error) {
+    return invalid(error.message, error.code);
 }
 
 const EVP_MD* checksumDigest(const std::string& style) {
@@ -61,65 +65,74 @@ bool rsaVerifies(const std::vector<unsigned char>& leafDer, const std::vector<st
 
 }  // namespace
 
-PackageVerdict verifyPackage(const std::filesystem::path& path, const signing::TrustAnchors& anchors,
-                             std::int64_t now) {
+Expected<PackageVerdict> verifyPackage(const std::filesystem::path& path,
+                                       const signing::TrustAnchors& anchors, std::int64_t now) {
     auto file = macho::FileSource::open(path.string());
     if (!file) {
         // The tools name the package themselves.
-        std::string why = file.error().message;
-        if (why.starts_with(path.string() + ": ")) why.erase(0, path.string().size() + 2);
-        return verdict(Kind::Unreadable, why);
+        Error why = file.error();
+        if (why.message.starts_with(path.string() + ": "))
+            why.message.erase(0, path.string().size() + 2);
+        return why;
     }
     auto archive = xar::Archive::open(*file);
-    if (!archive) return verdict(Kind::Unreadable, archive.error().message);
+    if (!archive) return archive.error();
     const xar::Archive& a = *archive;
-    if (!a.signature && !a.cmsSignature) return verdict(Kind::Unsigned);
+    if (!a.signature && !a.cmsSignature) return PackageVerdict{};
 
     const EVP_MD* md = a.checksumStyle ? checksumDigest(*a.checksumStyle) : nullptr;
-    if (!md) return verdict(Kind::Invalid, "the table of contents has no checksum we can check");
+    if (!md)
+        return invalid("the table of contents has no checksum we can check",
+                       ErrorCode::unsupported);
     const auto stored = heapBytes(*file, a, a.checksum, maxChecksumBytes);
     unsigned char computed[EVP_MAX_MD_SIZE];
     unsigned int n = 0;
     EVP_Digest(a.compressedToc.data(), a.compressedToc.size(), computed, &n, md, nullptr);
     if (!stored || stored->size() != n ||
         !std::equal(stored->begin(), stored->end(), reinterpret_cast<const std::byte*>(computed)))
-        return verdict(Kind::Invalid, "checksum did not verify");
+        return invalid("checksum did not verify");
 
     if (a.cmsSignature) {
         const auto blob = heapBytes(*file, a, a.cmsSignature->range, signing::maxCmsBytes);
-        if (!blob) return verdict(Kind::Invalid, "the CMS signature lies outside the archive");
+        if (!blob)
+            return invalid("the CMS signature lies outside the archive", ErrorCode::truncated);
         auto cms = signing::parseCms(*blob);
-        if (!cms) return verdict(Kind::Invalid, cms.error().message);
+        if (!cms) return invalid(cms.error());
         auto v = signing::verifyCmsSignature(*cms, *stored, anchors, now);
         PackageVerdict out;
-        out.timestamp = v.problem ? std::nullopt : cms->timestamp;
-        out.authority = v.authority;
-        out.chain = v.problem ? std::vector<signing::Certificate>(cms->chain().begin(), cms->chain().end()) : v.chain;
-        if (!v.problem) out.kind = Kind::Trusted;
-        else if (v.problem->rfind("CSSMERR_", 0) == 0) out.kind = Kind::Untrusted;
-        else out.kind = Kind::Invalid;
-        out.problem = v.problem.value_or("");
+        if (!v) {
+            out.kind = v.error().code == ErrorCode::untrusted ? Kind::Untrusted : Kind::Invalid;
+            out.check = v.error();
+            out.chain.assign(cms->chain().begin(), cms->chain().end());
+            return out;
+        }
+        out.kind = Kind::Trusted;
+        out.timestamp = cms->timestamp;
+        out.authority = v->authority;
+        out.chain = std::move(v->chain);
         return out;
     }
 
     const auto& rsa = *a.signature;
-    if (rsa.style != "RSA") return verdict(Kind::Invalid, "signature style " + rsa.style + " is unknown");
-    if (rsa.certificates.empty()) return verdict(Kind::Invalid, "the signature carries no certificate");
+    if (rsa.style != "RSA")
+        return invalid("signature style " + rsa.style + " is unknown", ErrorCode::unsupported);
+    if (rsa.certificates.empty())
+        return invalid("the signature carries no certificate", ErrorCode::missing);
     const auto signature = heapBytes(*file, a, rsa.range, maxSignatureBytes);
-    if (!signature) return verdict(Kind::Invalid, "the signature lies outside the archive");
+    if (!signature) return invalid("the signature lies outside the archive", ErrorCode::truncated);
     if (!rsaVerifies(rsa.certificates.front(), *stored, *signature, md))
-        return verdict(Kind::Invalid, "the signature does not verify");
+        return invalid("the signature does not verify");
     std::vector<signing::Certificate> certs;
     for (const auto& der : rsa.certificates) {
         auto c = signing::describeCertificate(der);
-        if (!c) return verdict(Kind::Invalid, c.error().message);
+        if (!c) return invalid(c.error());
         certs.push_back(std::move(*c));
     }
     auto chain = signing::verifyChain(certs.front(), std::span(certs).subspan(1), anchors, now);
     PackageVerdict out;
     if (!chain) {
         out.kind = Kind::Untrusted;
-        out.problem = chain.error().message;
+        out.check = chain.error();
         out.chain = std::move(certs);
         return out;
     }
