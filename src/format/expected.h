@@ -20,6 +20,7 @@ enum class ErrorCode {
     invalidSignature,  ///< a hash, seal or signature does not match what it covers
     untrusted,         ///< the signature matches, but its chain leads to no trusted root
     toolFailed,        ///< a system tool gave no usable answer
+    unwritable,        ///< the operating system would not write it
 };
 
 /// What went wrong: its kind, where in the bytes, and words a user can act on.

@@ -18,11 +18,11 @@ namespace {
 
 // Each step keeps its own errno: Qt's file classes report a full disk found only
 // at close or sync as "Unknown error".
-QString reason(int error) { return QString::fromStdString(std::generic_category().message(error)); }
+Error reason(int error) { return Error{0, std::generic_category().message(error), ErrorCode::unwritable}; }
 
 }  // namespace
 
-std::optional<QString> writeFileAtomically(const QString& fileName, const char* data, qint64 size) {
+Expected<void> writeFileAtomically(const QString& fileName, const char* data, qint64 size) {
     const QByteArray target = pathToSystem(fileName);
     struct stat existing {};
     const bool replaces = ::stat(target.constData(), &existing) == 0;
@@ -61,7 +61,7 @@ std::optional<QString> writeFileAtomically(const QString& fileName, const char* 
         ::unlink(temporary.constData());
         return reason(error);
     }
-    return std::nullopt;
+    return {};
 }
 
 }  // namespace varko::tools

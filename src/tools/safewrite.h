@@ -1,13 +1,14 @@
 #pragma once
 
 #include <QString>
-#include <optional>
+
+#include "format/expected.h"
 
 namespace varko::tools {
 
 /// Replaces `fileName` with the bytes, or leaves an existing file as it was: the
 /// data goes to a temporary file that is renamed over the old one only when every
-/// byte was written. Gives the reason in words on failure.
-[[nodiscard]] std::optional<QString> writeFileAtomically(const QString& fileName, const char* data, qint64 size);
+/// byte was written. Fails with the system's reason in words.
+[[nodiscard]] Expected<void> writeFileAtomically(const QString& fileName, const char* data, qint64 size);
 
 }  // namespace varko::tools

@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "error_print.h"
+#include "support/errorprint.h"
 #include "format/codesig/csblobs.h"
 #include "fixtures/sha256.h"
 #include "macho_fixtures.h"

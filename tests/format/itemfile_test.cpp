@@ -10,7 +10,7 @@
 #include <fstream>
 #include <string>
 
-#include "error_print.h"
+#include "support/errorprint.h"
 #include "format/itemfile.h"
 #include "format/macho/bytesource.h"
 

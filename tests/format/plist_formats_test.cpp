@@ -1,7 +1,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "error_print.h"
+#include "support/errorprint.h"
 #include "format/plist/plist.h"
 #include "plist_bplist_builder.h"
 #include "plist_print.h"

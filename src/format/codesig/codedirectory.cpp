@@ -1,4 +1,5 @@
 #include "format/codesig/codedirectory.h"
+#include "format/hex.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -10,12 +11,6 @@
 namespace varko::codesig {
 
 namespace {
-
-std::string hex(std::uint64_t v) {
-    char buf[24];
-    std::snprintf(buf, sizeof buf, "0x%llx", static_cast<unsigned long long>(v));
-    return buf;
-}
 
 Error fail(std::uint64_t offset, const std::string& what, ErrorCode code) {
     return Error{offset, "malformed code directory (" + what + ")", code};

@@ -1,4 +1,5 @@
 #include "format/macho/machofile.h"
+#include "format/hex.h"
 
 #include <algorithm>
 #include <cstddef>
@@ -10,12 +11,6 @@
 namespace varko::macho {
 
 namespace {
-
-std::string hex(std::uint64_t v) {
-    char buf[24];
-    std::snprintf(buf, sizeof buf, "0x%llx", static_cast<unsigned long long>(v));
-    return buf;
-}
 
 Error malformedObject(std::uint64_t offset, const std::string& context, const std::string& what,
                       ErrorCode code) {

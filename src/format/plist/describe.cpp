@@ -1,9 +1,11 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <span>
 #include <string>
 #include <vector>
 
+#include "format/hex.h"
 #include "format/plist/calendar.h"
 #include "format/plist/plist.h"
 
@@ -31,22 +33,12 @@ std::string formatReal(double d) {
     return std::string(buf, end);
 }
 
-std::string hex(const Data& data, std::size_t from, std::size_t to) {
-    static constexpr char digits[] = "0123456789abcdef";
-    std::string out;
-    for (std::size_t i = from; i < to; ++i) {
-        out += digits[data[i] >> 4];
-        out += digits[data[i] & 0x0F];
-    }
-    return out;
-}
-
 std::string formatData(const Data& data) {
     std::string out = "{length = " + std::to_string(data.size()) + ", bytes = 0x";
     if (data.size() <= 24) {
-        out += hex(data, 0, data.size());
+        out += hex(data);
     } else {
-        out += hex(data, 0, 16) + " ... " + hex(data, data.size() - 8, data.size());
+        out += hex(std::span(data).first(16)) + " ... " + hex(std::span(data).last(8));
     }
     return out + "}";
 }

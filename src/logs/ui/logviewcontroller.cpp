@@ -25,10 +25,7 @@ constexpr double defaultFontSize = 12.0;
 
 // Writes `document` so that a failure leaves an existing file as it was.
 Expected<void> writeDocument(const QString& fileName, const std::string& document) {
-    const auto failure = tools::writeFileAtomically(fileName, document.data(), qint64(document.size()));
-    // The system would not let the file be written: the nearest kind is "unreadable".
-    if (failure) return Error{0, failure->toStdString(), ErrorCode::unreadable};
-    return {};
+    return tools::writeFileAtomically(fileName, document.data(), qint64(document.size()));
 }
 
 }  // namespace

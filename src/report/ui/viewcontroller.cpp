@@ -183,9 +183,9 @@ void ViewController::writeReport(const QString& fileName, const QString& text) {
     const QByteArray bytes = text.toUtf8();
     // On a line of its own and naming the file, so it reads as what happened and
     // not as part of the report.
-    if (const auto failure = tools::writeFileAtomically(fileName, bytes.constData(), bytes.size()))
+    if (const auto written = tools::writeFileAtomically(fileName, bytes.constData(), bytes.size()); !written)
         appendOutput(QStringLiteral("\n⛔️ The report could not be saved to %1: %2.\n")
-                         .arg(tools::visibleControls(fileName), *failure));
+                         .arg(tools::visibleControls(fileName), QString::fromStdString(written.error().message)));
 }
 
 void ViewController::storeFontSize() {

@@ -72,14 +72,4 @@ std::vector<unsigned char> digest(const HashKind& kind, std::span<const std::byt
     return d.finish();
 }
 
-std::string hex(std::span<const unsigned char> bytes) {
-    static constexpr char digits[] = "0123456789abcdef";
-    std::string out;
-    for (unsigned char b : bytes) {
-        out += digits[b >> 4];
-        out += digits[b & 0xF];
-    }
-    return out;
-}
-
 }  // namespace varko::codesign

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "format/hex.h"
 #include "systools/signing/opensslptr.h"
 
 namespace varko::codesign {
@@ -50,6 +51,5 @@ private:
 /// The full digest of `bytes` in the kind's algorithm (SHA-256 also for the truncated kind).
 [[nodiscard]] std::vector<unsigned char> digest(const HashKind& kind, std::span<const std::byte> bytes);
 
-[[nodiscard]] std::string hex(std::span<const unsigned char> bytes);
 
 }  // namespace varko::codesign
