@@ -37,7 +37,7 @@ QString bundleWithExecutable(std::uint64_t size) {
 void buildInfo(benchmark::State& state) {
     const QUrl url = QUrl::fromLocalFile(bundleWithExecutable(static_cast<std::uint64_t>(state.range(0))));
     // The stand-in codesign beside this program, as Varko itself runs it.
-    const tools::ToolSet tools = tools::ToolSet::system();
+    const host::ToolSet tools = host::ToolSet::system();
     for (auto _ : state) {
         const Info info(url, true, tools);
         if (!info.pubMike) state.SkipWithError("entitlements were not read");

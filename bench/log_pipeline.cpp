@@ -23,7 +23,7 @@
 #include "logs/loglist.h"
 #include "logs/logrtf.h"
 
-using namespace varko::logs;
+using namespace varko::unifiedlog;
 
 namespace {
 

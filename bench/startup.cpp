@@ -37,15 +37,15 @@ int startVarko(int argc, char** argv, const QString& fixtures, const QStringList
     QApplication::setApplicationName("Varko");
     QApplication::setApplicationVersion("0.1.0");
     const QDir dir(fixtures);
-    const varko::tools::ToolSet system = varko::tools::ToolSet::system();
+    const varko::host::ToolSet system = varko::host::ToolSet::system();
     QHash<QString, QString> programs;
-    for (const char* path : {varko::tools::codesignPath, varko::tools::spctlPath, varko::tools::pkgutilPath,
-                             varko::tools::hdiutilPath})
+    for (const char* path : {varko::host::codesignPath, varko::host::spctlPath, varko::host::pkgutilPath,
+                             varko::host::hdiutilPath})
         programs.insert(QLatin1String(path), system.programFor(QLatin1String(path)));
-    programs.insert(QLatin1String(varko::tools::idPath), dir.filePath("id"));
-    programs.insert(QLatin1String(varko::tools::logPath), dir.filePath("log"));
-    varko::tools::PlatformProfile profile{dir.filePath("Persist"), dir.filePath("timesync"), {"80"}};
-    varko::AppDelegate delegate(varko::tools::ToolSet::withPrograms(programs).withProfile(profile));
+    programs.insert(QLatin1String(varko::host::idPath), dir.filePath("id"));
+    programs.insert(QLatin1String(varko::host::logPath), dir.filePath("log"));
+    varko::host::PlatformProfile profile{dir.filePath("Persist"), dir.filePath("timesync"), {"80"}};
+    varko::AppDelegate delegate(varko::host::ToolSet::withPrograms(programs).withProfile(profile));
     delegate.applicationDidFinishLaunching(items);
     QTimer::singleShot(0, &app, &QApplication::quit);
     return app.exec();

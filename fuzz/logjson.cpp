@@ -18,7 +18,7 @@
 
 namespace {
 
-using namespace varko::logs;
+using namespace varko::unifiedlog;
 
 struct Element {
     bool object = false;

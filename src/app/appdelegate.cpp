@@ -12,7 +12,7 @@
 
 namespace varko {
 
-AppDelegate::AppDelegate(tools::ToolSet toolSet, QObject* parent)
+AppDelegate::AppDelegate(host::ToolSet toolSet, QObject* parent)
     : QObject(parent), launchEnvironment(LaunchEnvironment::system(toolSet)),
       runningVersion(QCoreApplication::applicationVersion()), tools(toolSet),
       storyboard(toolSet, [this](QMenuBar& bar, QMenu& fileMenu) { addApplicationMenus(bar, fileMenu); }),
@@ -213,8 +213,8 @@ void AppDelegate::mountDMG() {
 }
 
 void AppDelegate::mountDiskImage(const QString& path) {
-    const tools::ToolResult run =
-        tools.run(QLatin1String(tools::hdiutilPath), {QStringLiteral("attach"), path}, tools::Capture::Both);
+    const host::ToolResult run =
+        tools.run(QLatin1String(host::hdiutilPath), {QStringLiteral("attach"), path}, host::Capture::Both);
     if (run.succeeded()) return;
     runAlert({Alert::Style::Critical, QStringLiteral("Couldn't mount Disk Image:") + path,
               QStringLiteral("Please try again in the Finder."), {QStringLiteral("OK")}});

@@ -22,7 +22,7 @@ class AppDelegate final : public QObject {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(AppDelegate)
 public:
-    explicit AppDelegate(tools::ToolSet tools, QObject* parent = nullptr);
+    explicit AppDelegate(host::ToolSet tools, QObject* parent = nullptr);
     ~AppDelegate() override;
 
     /// Runs the launch sequence, then opens the items named at start. Varko makes no
@@ -75,7 +75,7 @@ private:
     void rebuildRecentMenus();
     void openWebPage(const QString& address);
 
-    tools::ToolSet tools;
+    host::ToolSet tools;
     Storyboard storyboard;
     DocumentController documentController;
     UpdateChecker updates;

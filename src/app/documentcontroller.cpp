@@ -30,9 +30,9 @@ bool isAppFolder(const QString& path) {
 QString documentKey(const QString& path) {
     const QString absolute = QFileInfo(QDir::cleanPath(path)).absoluteFilePath();
     // realpath on the system's bytes: Qt's canonical path loses a name that is not UTF-8.
-    char* real = ::realpath(tools::pathToSystem(absolute).constData(), nullptr);
+    char* real = ::realpath(host::pathToSystem(absolute).constData(), nullptr);
     if (!real) return absolute;
-    const QString canonical = tools::pathFromSystem(real);
+    const QString canonical = host::pathFromSystem(real);
     std::free(real);
     return canonical;
 }
@@ -61,7 +61,7 @@ DocumentWindowController* DocumentController::openDocument(const QString& path) 
 
     DocumentWindowController* window = storyboard.instantiateDocumentWindow();
     window->readDocument(QUrl::fromLocalFile(QFileInfo(QDir::cleanPath(path)).absoluteFilePath()), type.typeName,
-                         tools::visibleControls(QFileInfo(QDir::cleanPath(path)).fileName()));
+                         host::visibleControls(QFileInfo(QDir::cleanPath(path)).fileName()));
     connect(window, &DocumentWindowController::itemsDropped, this, &DocumentController::openDocuments);
     connect(window, &QObject::destroyed, this, [this, key] { open.remove(key); });
     open.insert(key, window);

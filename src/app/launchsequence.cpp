@@ -31,21 +31,21 @@ bool runningCodeIsIntact() {
 
 }  // namespace
 
-LaunchProbe LaunchProbe::system(const tools::ToolSet& tools) {
-    auto probe = std::make_shared<logs::deDysfunction>(tools);
+LaunchProbe LaunchProbe::system(const host::ToolSet& tools) {
+    auto probe = std::make_shared<unifiedlog::deDysfunction>(tools);
     return {[probe] { return probe->isAdminUser(); },       [probe] { return probe->hasLogFiles(); },
             [probe] { return probe->hasTimesyncFiles(); },  [probe] { return probe->hasLogEntries(); },
             [probe] { return probe->hasCorrectTimeFormat(); }, probe->setClockScript};
 }
 
-LaunchEnvironment LaunchEnvironment::system(const tools::ToolSet& tools) {
+LaunchEnvironment LaunchEnvironment::system(const host::ToolSet& tools) {
     LaunchEnvironment environment;
     environment.makeProbe = [tools] { return LaunchProbe::system(tools); };
     environment.runAppleScript = []([[maybe_unused]] const QString& source) {
 #ifdef Q_OS_MACOS
         // Its result and any failure are of no interest: the alert follows regardless.
-        (void)tools::runProgram(QStringLiteral("/usr/bin/osascript"), {QStringLiteral("-e"), source},
-                                tools::Capture::Both);
+        (void)host::runProgram(QStringLiteral("/usr/bin/osascript"), {QStringLiteral("-e"), source},
+                                host::Capture::Both);
 #endif
     };
     environment.systemVersion = [] {

@@ -14,7 +14,7 @@ struct LaunchProbe {
     QString setClockScript;
 
     /// The system's probe over `tools`.
-    [[nodiscard]] static LaunchProbe system(const tools::ToolSet& tools);
+    [[nodiscard]] static LaunchProbe system(const host::ToolSet& tools);
 };
 
 /// Everything outside the delegate that the launch sequence consults; tests
@@ -33,7 +33,7 @@ struct LaunchEnvironment {
     /// Ends the program after a failed self-check, once the event loop runs.
     std::function<void()> quit;
 
-    [[nodiscard]] static LaunchEnvironment system(const tools::ToolSet& tools);
+    [[nodiscard]] static LaunchEnvironment system(const host::ToolSet& tools);
 };
 
 /// The version code of macOS major.minor: the 10.x minor number, 16 for macOS 11,

@@ -15,13 +15,13 @@ int main(int argc, char** argv) {
     app.setQuitOnLastWindowClosed(false);
 #endif
     // Quitting must not wait for a tool that is still verifying or hangs.
-    QObject::connect(&app, &QCoreApplication::aboutToQuit, [] { varko::tools::endAllRuns(); });
-    varko::AppDelegate delegate(varko::tools::ToolSet::system());
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, [] { varko::host::endAllRuns(); });
+    varko::AppDelegate delegate(varko::host::ToolSet::system());
     QObject::connect(&app, &varko::Application::fileOpenRequested, &delegate.documents(),
                      &varko::DocumentController::openDocument);
     // From argv itself: Qt's decoding would lose the bytes of a name that is not UTF-8.
     QStringList items;
-    for (int i = 1; i < argc; ++i) items << varko::tools::pathFromSystem(argv[i]);
+    for (int i = 1; i < argc; ++i) items << varko::host::pathFromSystem(argv[i]);
     delegate.applicationDidFinishLaunching(items);
     return app.exec();
 }

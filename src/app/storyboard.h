@@ -21,7 +21,7 @@ public:
     /// Adds the application's items to a new window's menu bar, around its File menu.
     using MenuInstaller = std::function<void(QMenuBar& bar, QMenu& fileMenu)>;
 
-    explicit Storyboard(tools::ToolSet tools, MenuInstaller addApplicationMenus = {})
+    explicit Storyboard(host::ToolSet tools, MenuInstaller addApplicationMenus = {})
         : tools(std::move(tools)), addApplicationMenus(std::move(addApplicationMenus)) {}
 
     static constexpr auto documentWindowController = "Document Window Controller";
@@ -36,7 +36,7 @@ private:
     template <class Window>
     Window* finish(Window* window, const char* identifier) const;
 
-    tools::ToolSet tools;
+    host::ToolSet tools;
     MenuInstaller addApplicationMenus;
 };
 

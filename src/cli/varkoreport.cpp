@@ -34,7 +34,7 @@ struct Inspection {
     QString fullText;
 };
 
-void inspect(Inspection& item, const tools::ToolSet& tools) {
+void inspect(Inspection& item, const host::ToolSet& tools) {
     item.document.readFromURL(QUrl::fromLocalFile(item.path), item.typeName, tools);
     item.report = buildReport(item.document.theInfo.get(), item.document.isApp);
     item.signature = runSignatureTools(tools, item.document.isApp, item.report.path);
@@ -94,7 +94,7 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     // From argv itself: Qt's decoding would lose the bytes of a name that is not UTF-8.
     QStringList args;
-    for (int i = 1; i < argc; ++i) args << tools::pathFromSystem(argv[i]);
+    for (int i = 1; i < argc; ++i) args << host::pathFromSystem(argv[i]);
     bool json = false;
     if (!args.isEmpty() && args.first() == QLatin1String("--json")) {
         json = true;
@@ -108,7 +108,7 @@ int main(int argc, char** argv) {
         return 2;
     }
 
-    const tools::ToolSet tools = tools::ToolSet::system();
+    const host::ToolSet tools = host::ToolSet::system();
     int status = 0;
     QJsonArray items;
     for (const QString& path : args) {

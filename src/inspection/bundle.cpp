@@ -12,13 +12,13 @@ namespace varko {
 
 std::optional<Bundle> Bundle::open(const QString& path) {
     struct stat st {};
-    if (::stat(tools::pathToSystem(path).constData(), &st) != 0 || !S_ISDIR(st.st_mode)) return std::nullopt;
+    if (::stat(host::pathToSystem(path).constData(), &st) != 0 || !S_ISDIR(st.st_mode)) return std::nullopt;
     return Bundle{path};
 }
 
 Expected<plist::Dictionary> Bundle::readInfoDictionary() const {
     namespace fs = std::filesystem;
-    const fs::path base(tools::pathToSystem(path).toStdString());
+    const fs::path base(host::pathToSystem(path).toStdString());
     const auto root = ItemRoot::of(base);
     if (!root) return root.error();
     for (const char* name : {"Contents/Info.plist", "Info.plist"}) {

@@ -4,8 +4,8 @@
 
 namespace varko {
 
-bool Document::readFromURL(const QUrl& url, const QString& typeName, const tools::ToolSet& tools,
-                           const tools::CancelFlag& cancel) {
+bool Document::readFromURL(const QUrl& url, const QString& typeName, const host::ToolSet& tools,
+                           const host::CancelFlag& cancel) {
     isApp = typeName == QLatin1String(applicationBundleType);
     isPackage = typeName == QLatin1String(installerPackageType);
     theInfo = std::make_shared<const Info>(url, isApp, tools, cancel);

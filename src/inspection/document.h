@@ -17,7 +17,7 @@ public:
     /// Sets the two flags from the type name (exact comparison) and builds a new
     /// record, replacing any earlier one. Always answers true.
     bool readFromURL(const QUrl& url, const QString& typeName,
-                     const tools::ToolSet& tools, const tools::CancelFlag& cancel = {});
+                     const host::ToolSet& tools, const host::CancelFlag& cancel = {});
 
     std::shared_ptr<const Info> theInfo;
     bool isApp = true;

@@ -65,15 +65,15 @@ void applyEntry(Info& info, const std::string& key, const plist::Value& value) {
 
 }  // namespace
 
-Expected<QByteArray> runTool(const tools::ToolSet& tools, const QString& launchPath,
+Expected<QByteArray> runTool(const host::ToolSet& tools, const QString& launchPath,
                              const std::optional<QStringList>& arguments,
-                             const tools::CancelFlag& cancel) {
-    tools::ToolLimits limits;
+                             const host::CancelFlag& cancel) {
+    host::ToolLimits limits;
     limits.maxBytesPerStream = maxEntitlementBytes;
     limits.timeout = entitlementTimeout;
     limits.cancel = cancel;
-    const tools::ToolResult result =
-        tools.run(launchPath, arguments.value_or(QStringList()), tools::Capture::StandardOutput, limits);
+    const host::ToolResult result =
+        tools.run(launchPath, arguments.value_or(QStringList()), host::Capture::StandardOutput, limits);
     const auto failed = [](const QString& why, ErrorCode code) {
         return Error{0, ("Failed, error = " + why).toStdString(), code};
     };
@@ -88,7 +88,7 @@ Expected<QByteArray> runTool(const tools::ToolSet& tools, const QString& launchP
     return result.standardOutput;
 }
 
-void runEntitlementStage(Info& info, const tools::ToolSet& tools, const tools::CancelFlag& cancel) {
+void runEntitlementStage(Info& info, const host::ToolSet& tools, const host::CancelFlag& cancel) {
     info.theCodesignParams.append(info.path());
     const auto run = runTool(tools, info.theCodesign, info.theCodesignParams, cancel);
     if (!run) {
@@ -99,7 +99,7 @@ void runEntitlementStage(Info& info, const tools::ToolSet& tools, const tools::C
     const QByteArray& output = *run;
     info.entitleData = output;
 
-    const std::optional<QString> text = tools::decodeUtf8Strictly(output);
+    const std::optional<QString> text = host::decodeUtf8Strictly(output);
     if (!text) {
         info.entitleList = noPropertyList;
         return;
@@ -121,7 +121,7 @@ void runEntitlementStage(Info& info, const tools::ToolSet& tools, const tools::C
 
     if (dict->empty()) {
         const std::string xml = plist::writeXml(*dict);
-        if (const std::optional<QString> xmlText = tools::decodeUtf8Strictly(
+        if (const std::optional<QString> xmlText = host::decodeUtf8Strictly(
                 QByteArray(xml.data(), qsizetype(xml.size()))))
             info.entitleList = *xmlText;
         else

@@ -20,12 +20,12 @@ void takeText(const plist::Dictionary& dict, const char* key, QString& field) {
 QString reportLine(const std::string& key, const plist::Value& value) {
     // A text value is shown as it stands, so its line feeds would start lines of
     // their own; nested texts are already quoted and escaped by the description.
-    const QString shown = value.string() ? tools::visibleControls(fromUtf8(*value.string()))
+    const QString shown = value.string() ? host::visibleControls(fromUtf8(*value.string()))
                                          : fromUtf8(plist::describe(value));
-    return tools::visibleControls(fromUtf8(key)) + " : " + shown + "\n";
+    return host::visibleControls(fromUtf8(key)) + " : " + shown + "\n";
 }
 
-Info::Info(const QUrl& itemUrl, bool isApp, const tools::ToolSet& tools, const tools::CancelFlag& cancel)
+Info::Info(const QUrl& itemUrl, bool isApp, const host::ToolSet& tools, const host::CancelFlag& cancel)
     : url(itemUrl) {
     bundle = Bundle::open(path());
     if (!bundle || !isApp) return;

@@ -26,8 +26,8 @@ public:
     /// `isApp` is the document's app flag; for anything else only `url` and
     /// `bundle` are set and no tool runs.
     /// Raising `cancel` ends the code-signing tool's run early (its window closed).
-    Info(const QUrl& url, bool isApp, const tools::ToolSet& tools,
-         const tools::CancelFlag& cancel = {});
+    Info(const QUrl& url, bool isApp, const host::ToolSet& tools,
+         const host::CancelFlag& cancel = {});
 
     QUrl url;
     std::optional<Bundle> bundle;
@@ -70,7 +70,7 @@ public:
     bool privLiverpool = false;
     bool privCamera = false;
     bool privMike = false;
-    const QString theCodesign = tools::codesignPath;
+    const QString theCodesign = host::codesignPath;
     QStringList theCodesignParams{"--display", "--entitlements", ":-"};
 
     /// The file-system path of `url`.
@@ -85,12 +85,12 @@ public:
 /// to it, and gives that output. A non-zero status fails with "Failed, error = " and
 /// the status (code refused: the tool answered no); a tool that never answered, as
 /// it did not start, crashed or had to be ended, with that in words too (toolFailed).
-[[nodiscard]] Expected<QByteArray> runTool(const tools::ToolSet& tools, const QString& launchPath,
+[[nodiscard]] Expected<QByteArray> runTool(const host::ToolSet& tools, const QString& launchPath,
                                            const std::optional<QStringList>& arguments,
-                                           const tools::CancelFlag& cancel = {});
+                                           const host::CancelFlag& cancel = {});
 
 /// Fills `entitleData`, `entitleList` and the fifteen flags from the code-signing
 /// tool's answer. Called once, as the last step of building an app's record.
-void runEntitlementStage(Info& info, const tools::ToolSet& tools, const tools::CancelFlag& cancel = {});
+void runEntitlementStage(Info& info, const host::ToolSet& tools, const host::CancelFlag& cancel = {});
 
 }  // namespace varko

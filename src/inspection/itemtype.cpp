@@ -16,7 +16,7 @@ ItemType itemTypeForPath(const QString& path) {
     const QString name = QFileInfo(clean).fileName();
     // By the system's own bytes: a name that is not UTF-8 is still a name.
     struct stat st {};
-    if (::stat(tools::pathToSystem(clean).constData(), &st) != 0)
+    if (::stat(host::pathToSystem(clean).constData(), &st) != 0)
         return {{}, QCoreApplication::translate("Varko", "“%1” does not exist.").arg(path)};
     if (S_ISDIR(st.st_mode) && name.endsWith(".app", Qt::CaseInsensitive))
         return {applicationBundleType, {}};

@@ -7,14 +7,14 @@
 #include "logs/logtime.h"
 #include "tools/utf8.h"
 
-namespace varko::logs {
+namespace varko::unifiedlog {
 
 namespace {
 
 // A question of the probe is answered in moments; a tool that hangs must not keep
 // Varko from starting.
-tools::ToolLimits probeLimits() {
-    tools::ToolLimits limits;
+host::ToolLimits probeLimits() {
+    host::ToolLimits limits;
     limits.maxBytesPerStream = 16 << 20;
     limits.timeout = std::chrono::seconds(10);
     return limits;
@@ -33,7 +33,7 @@ std::optional<QString> systemRoundTrip(const QString& text) {
 
 }  // namespace
 
-deDysfunction::deDysfunction(tools::ToolSet tools)
+deDysfunction::deDysfunction(host::ToolSet tools)
     : setClockScript(QStringLiteral("tell application \"System Preferences\"\n"
                                     "activate\n"
                                     "set the current pane to pane id \"com.apple.Localization\"\n"
@@ -43,9 +43,9 @@ deDysfunction::deDysfunction(tools::ToolSet tools)
       tools(std::move(tools)) {}
 
 bool deDysfunction::isAdminUser() const {
-    const tools::ToolResult run = tools.run(QLatin1String(tools::idPath), {QStringLiteral("-G"), userName()},
-                                            tools::Capture::StandardOutput, probeLimits());
-    QString groups = tools::decodeUtf8Strictly(run.standardOutput).value_or(QString());
+    const host::ToolResult run = tools.run(QLatin1String(host::idPath), {QStringLiteral("-G"), userName()},
+                                            host::Capture::StandardOutput, probeLimits());
+    QString groups = host::decodeUtf8Strictly(run.standardOutput).value_or(QString());
     // id ends its line with a line feed, which would stick to the last group.
     if (groups.endsWith(u'\n')) groups.chop(1);
     bool member = false;
@@ -66,11 +66,11 @@ bool deDysfunction::hasLogFiles() const { return directoryHasEntries(tools.profi
 bool deDysfunction::hasTimesyncFiles() const { return directoryHasEntries(tools.profile().logTimesyncFolder); }
 
 bool deDysfunction::hasLogEntries() const {
-    const tools::ToolResult run =
-        tools.run(QLatin1String(tools::logPath), {QStringLiteral("show"), QStringLiteral("--last"), QStringLiteral("2")},
-                  tools::Capture::StandardOutput, probeLimits());
+    const host::ToolResult run =
+        tools.run(QLatin1String(host::logPath), {QStringLiteral("show"), QStringLiteral("--last"), QStringLiteral("2")},
+                  host::Capture::StandardOutput, probeLimits());
     if (!run.succeeded()) return false;
-    const auto text = tools::decodeUtf8Strictly(run.standardOutput);
+    const auto text = host::decodeUtf8Strictly(run.standardOutput);
     return text && text->contains(u'\n');
 }
 
@@ -78,11 +78,11 @@ bool deDysfunction::hasCorrectTimeFormat() const {
     const auto sample = roundTripLocalTime(QStringLiteral("2021-04-07 18:22:06"));
     if (!sample || sample->contains(u'm') || sample->contains(u'M')) return false;
 
-    tools::ToolResult run = tools.run(
-        QLatin1String(tools::logPath),
+    host::ToolResult run = tools.run(
+        QLatin1String(host::logPath),
         {QStringLiteral("show"), QStringLiteral("--style"), QStringLiteral("json"), QStringLiteral("--last"),
          QStringLiteral("2")},
-        tools::Capture::StandardOutput, probeLimits());
+        host::Capture::StandardOutput, probeLimits());
     if (!run.succeeded()) return false;
 
     constexpr int examined = 11;
@@ -97,4 +97,4 @@ bool deDysfunction::hasCorrectTimeFormat() const {
     return summary.clean() && readable;
 }
 
-}  // namespace varko::logs
+}  // namespace varko::unifiedlog

@@ -6,13 +6,13 @@
 
 #include "tools/toolset.h"
 
-namespace varko::logs {
+namespace varko::unifiedlog {
 
 /// Answers at launch whether the log can be read here: five read-only questions,
 /// each a plain yes or no. Nothing is cached between calls.
 class deDysfunction final {
 public:
-    explicit deDysfunction(tools::ToolSet tools);
+    explicit deDysfunction(host::ToolSet tools);
 
     /// Brings the system settings to the Language & Region pane, where the clock can
     /// be switched to 24-hour time.
@@ -31,13 +31,13 @@ public:
     [[nodiscard]] static bool directoryHasEntries(const QString& path);
 
     /// Who runs the process; tests name another user.
-    std::function<QString()> userName = tools::currentUserName;
+    std::function<QString()> userName = host::currentUserName;
     /// Reads "yyyy-MM-dd HH:mm:ss" as local time and writes it back the same way;
     /// nothing when it can't be read. Tests stand in a 12-hour clock.
     std::function<std::optional<QString>(const QString&)> roundTripLocalTime;
 
 private:
-    tools::ToolSet tools;
+    host::ToolSet tools;
 };
 
-}  // namespace varko::logs
+}  // namespace varko::unifiedlog

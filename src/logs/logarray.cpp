@@ -5,7 +5,7 @@
 #include <limits>
 #include <span>
 
-namespace varko::logs {
+namespace varko::unifiedlog {
 
 namespace {
 
@@ -254,4 +254,4 @@ LogWalkSummary LogSlicedWalk::walk(const std::function<void(std::size_t run, con
     }
 }
 
-}  // namespace varko::logs
+}  // namespace varko::unifiedlog

@@ -10,7 +10,7 @@
 
 // Qt-free, so that the fuzz build takes the log reader alone.
 
-namespace varko::logs {
+namespace varko::unifiedlog {
 
 /// How a walk over the log tool's output went. The output is taken apart into the
 /// elements of its top-level array first, by brackets and quotes alone, so that a
@@ -82,4 +82,4 @@ private:
     std::vector<std::size_t> runs;
 };
 
-}  // namespace varko::logs
+}  // namespace varko::unifiedlog

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-namespace varko::logs {
+namespace varko::unifiedlog {
 
 namespace {
 
@@ -133,4 +133,4 @@ QString LogDisplay::text(qsizetype first, qsizetype last) const {
     return out;
 }
 
-}  // namespace varko::logs
+}  // namespace varko::unifiedlog

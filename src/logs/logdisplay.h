@@ -9,7 +9,7 @@
 
 #include "logs/loglist.h"
 
-namespace varko::logs {
+namespace varko::unifiedlog {
 
 /// Which of the four categories are shown: TCC, launch services, securityd, other.
 struct CategoryFilter {
@@ -100,4 +100,4 @@ private:
     std::vector<MessageLine> messageLines;
 };
 
-}  // namespace varko::logs
+}  // namespace varko::unifiedlog

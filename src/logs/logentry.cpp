@@ -5,7 +5,7 @@
 
 #include "logs/loglist.h"
 
-namespace varko::logs {
+namespace varko::unifiedlog {
 
 namespace {
 
@@ -105,4 +105,4 @@ QString LogEntry::lineText() const {
     return line;
 }
 
-}  // namespace varko::logs
+}  // namespace varko::unifiedlog

@@ -8,7 +8,7 @@
 #include "logs/logjson.h"
 #include "logs/logtime.h"
 
-namespace varko::logs {
+namespace varko::unifiedlog {
 
 class LogList;
 
@@ -56,4 +56,4 @@ inline constexpr auto missingMessage = "[nil]      ";
 /// What ends a message cut at maxMessageBytes: how many bytes of it are not shown.
 [[nodiscard]] QString cutMarker(std::uint64_t bytes);
 
-}  // namespace varko::logs
+}  // namespace varko::unifiedlog

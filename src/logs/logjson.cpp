@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-namespace varko::logs {
+namespace varko::unifiedlog {
 
 namespace {
 
@@ -397,4 +397,4 @@ LogElementReader::Result LogElementReader::read(std::string_view t, std::size_t 
     }
 }
 
-}  // namespace varko::logs
+}  // namespace varko::unifiedlog

@@ -9,7 +9,7 @@
 
 // Qt-free, so that the fuzz build takes the log reader alone.
 
-namespace varko::logs {
+namespace varko::unifiedlog {
 
 /// The four keys of one entry object that the log browser reads. A key that is
 /// absent or whose value is not text is nothing, as if it were absent; of duplicate
@@ -74,4 +74,4 @@ private:
 
 [[nodiscard]] constexpr bool isJsonSpace(char c) { return c == ' ' || c == '\n' || c == '\r' || c == '\t'; }
 
-}  // namespace varko::logs
+}  // namespace varko::unifiedlog

@@ -2,7 +2,7 @@
 
 #include <limits>
 
-namespace varko::logs {
+namespace varko::unifiedlog {
 
 LogLineModel::LogLineModel(QObject* parent) : QAbstractListModel(parent) {}
 
@@ -71,4 +71,4 @@ void LogLineModel::clear() {
     endResetModel();
 }
 
-}  // namespace varko::logs
+}  // namespace varko::unifiedlog

@@ -6,7 +6,7 @@
 
 #include "logs/logdisplay.h"
 
-namespace varko::logs {
+namespace varko::unifiedlog {
 
 /// The log window's lines as a list model: one row per visual line of a
 /// `LogDisplay`, whose indices it holds rather than text, so a million entries
@@ -47,4 +47,4 @@ private:
     LogDisplay content;
 };
 
-}  // namespace varko::logs
+}  // namespace varko::unifiedlog

@@ -6,7 +6,7 @@
 #include <memory>
 #include <mutex>
 
-namespace varko::logs {
+namespace varko::unifiedlog {
 
 namespace {
 
@@ -100,4 +100,4 @@ void LogList::append(const LogFields& fields) {
     longestLine = std::max(longestLine, longestLineOf(entry));
 }
 
-}  // namespace varko::logs
+}  // namespace varko::unifiedlog

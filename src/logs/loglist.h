@@ -10,7 +10,7 @@
 #include "logs/logjson.h"
 #include "logs/logtime.h"
 
-namespace varko::logs {
+namespace varko::unifiedlog {
 
 /// A `ParallelRunner` on Qt's global pool, which bounds the threads of all parses
 /// together: `work` runs here and in up to `helpers` of the pool's tasks. A task that
@@ -46,4 +46,4 @@ public:
     void append(const LogFields& fields);
 };
 
-}  // namespace varko::logs
+}  // namespace varko::unifiedlog

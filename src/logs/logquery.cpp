@@ -1,6 +1,6 @@
 #include "logs/logquery.h"
 
-namespace varko::logs {
+namespace varko::unifiedlog {
 
 QStringList baseCommand() {
     return {QStringLiteral("show"), QStringLiteral("--predicate"), QString::fromLatin1(logPredicate),
@@ -25,14 +25,14 @@ TimeRange defaultRange(Microseconds moment) {
     return range;
 }
 
-Expected<LogQueryResult> runLogQuery(const tools::ToolSet& tools, const QStringList& arguments) {
-    tools::ToolLimits limits;
+Expected<LogQueryResult> runLogQuery(const host::ToolSet& tools, const QStringList& arguments) {
+    host::ToolLimits limits;
     limits.maxBytesPerStream = maxLogOutputBytes;
     // Minutes of a busy log take seconds to show; a tool still running long after
     // is stuck.
     limits.timeout = std::chrono::minutes(5);
-    tools::ToolResult run =
-        tools.run(QLatin1String(tools::logPath), arguments, tools::Capture::StandardOutput, limits);
+    host::ToolResult run =
+        tools.run(QLatin1String(host::logPath), arguments, host::Capture::StandardOutput, limits);
     if (!run.started) return Error{0, "log show command failed\n", ErrorCode::toolFailed};
     if (!run.truncated && run.exitStatus != 0)
         return Error{0, "log show command returned error number " + std::to_string(run.exitStatus),
@@ -40,4 +40,4 @@ Expected<LogQueryResult> runLogQuery(const tools::ToolSet& tools, const QStringL
     return LogQueryResult{std::make_shared<const LogList>(run.standardOutput), run.truncated};
 }
 
-}  // namespace varko::logs
+}  // namespace varko::unifiedlog

@@ -2,7 +2,7 @@
 
 #include "format/rtf/rtfwriter.h"
 
-namespace varko::logs {
+namespace varko::unifiedlog {
 
 std::string logRtf(const LogDisplay& display) {
     std::vector<rtf::Colour> table;
@@ -21,4 +21,4 @@ std::string logRtf(const LogDisplay& display) {
     return writer.finish();
 }
 
-}  // namespace varko::logs
+}  // namespace varko::unifiedlog

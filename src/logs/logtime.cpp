@@ -4,7 +4,7 @@
 #include <ctime>
 #include <limits>
 
-namespace varko::logs {
+namespace varko::unifiedlog {
 
 namespace {
 
@@ -108,4 +108,4 @@ Microseconds now() {
     return duration_cast<microseconds>(system_clock::now().time_since_epoch()).count();
 }
 
-}  // namespace varko::logs
+}  // namespace varko::unifiedlog

@@ -9,7 +9,7 @@
 
 #include "logs/logtimestamp.h"
 
-namespace varko::logs {
+namespace varko::unifiedlog {
 
 static_assert(std::is_same_v<Microseconds, qint64>);
 
@@ -37,4 +37,4 @@ private:
 /// The current moment.
 [[nodiscard]] Microseconds now();
 
-}  // namespace varko::logs
+}  // namespace varko::unifiedlog

@@ -1,6 +1,6 @@
 #include "logs/logtimestamp.h"
 
-namespace varko::logs {
+namespace varko::unifiedlog {
 
 namespace {
 
@@ -62,4 +62,4 @@ std::optional<Microseconds> parseLongTimestamp(std::string_view text) {
     return (secondsSinceEpoch(*civil) - offset) * 1'000'000 + *fraction;
 }
 
-}  // namespace varko::logs
+}  // namespace varko::unifiedlog

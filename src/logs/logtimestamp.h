@@ -5,7 +5,7 @@
 
 // Qt-free, so that the fuzz build reads timestamps as the log browser does.
 
-namespace varko::logs {
+namespace varko::unifiedlog {
 
 /// Microseconds since 1970-01-01 00:00:00 UTC; the same type as Qt's qint64.
 using Microseconds = long long;
@@ -28,4 +28,4 @@ struct CivilTime {
 /// and times, gives nothing: the platform's formatters are strict too.
 [[nodiscard]] std::optional<Microseconds> parseLongTimestamp(std::string_view text);
 
-}  // namespace varko::logs
+}  // namespace varko::unifiedlog

@@ -91,7 +91,7 @@ InspectionReport buildReport(const Info* info, bool isApp) {
 
     // Each of these is one line of the report; a value with line feeds must not be
     // able to write lines that look like the report's own.
-    using tools::visibleControls;
+    using host::visibleControls;
     report.saveString = "App path: " + visibleControls(report.path) + "\n";
     report.saveString += "app ID: " + visibleControls(info->bundleID) + "\n";
     report.appIDText = visibleControls(info->bundleID);

@@ -13,7 +13,7 @@ namespace {
 /// Output that isn't UTF-8 is shown with its bad bytes replaced, and flagged, so
 /// the findings are never decided from text that silently lost bytes.
 QString streamText(const QByteArray& bytes, const char* stream) {
-    if (const std::optional<QString> text = tools::decodeUtf8Strictly(bytes)) return *text;
+    if (const std::optional<QString> text = host::decodeUtf8Strictly(bytes)) return *text;
     return QString::fromUtf8(bytes) +
            QStringLiteral("\n[The tool's %1 was not valid UTF-8 text; its invalid bytes are shown as \uFFFD.]")
                .arg(QLatin1String(stream));
@@ -27,13 +27,13 @@ constexpr std::chrono::seconds verificationTimeout{300};
 /// The tool's stream as text that lost nothing: bytes that are not UTF-8 (a path
 /// echoed by the tool need not be) are kept as a path's are, so the path we passed
 /// still matches, and a finding is never read from text that lost bytes.
-std::optional<QString> exactText(const QByteArray& bytes) { return tools::pathFromSystem(bytes); }
+std::optional<QString> exactText(const QByteArray& bytes) { return host::pathFromSystem(bytes); }
 
 /// spctl answers "PATH: accepted" or "PATH: rejected", with an optional reason in
 /// parentheses on the same line, then its `source=` line. The path is ours, so it is
 /// skipped by length rather than searched for; a reason that spans lines leaves the
 /// source unknown, as then nothing says where the tool's own next line starts.
-QString assessmentSource(const QString& path, const tools::ToolResult& run) {
+QString assessmentSource(const QString& path, const host::ToolResult& run) {
     if (!run.started || run.crashed || run.truncated) return {};
     const std::optional<QString> text = exactText(run.standardError);
     const QString prefix = path + QLatin1String(": ");
@@ -56,7 +56,7 @@ QString assessmentSource(const QString& path, const tools::ToolResult& run) {
 /// The runtime flag (0x10000) of codesign's one `CodeDirectory` line. A display that
 /// ran cleanly prints that line once; a second one can only come from text the item
 /// controls (a path or an identifier with line feeds), so then nothing is trusted.
-bool hasHardenedRuntime(const tools::ToolResult& run) {
+bool hasHardenedRuntime(const host::ToolResult& run) {
     if (!run.succeeded()) return false;
     const std::optional<QString> text = exactText(run.standardError);
     if (!text) return false;
@@ -82,16 +82,16 @@ bool hasHardenedRuntime(const tools::ToolResult& run) {
 }  // namespace
 
 ToolCommand assessmentCommand(bool isApp, const QString& path) {
-    if (isApp) return {tools::spctlPath, {"-a", "-vv", path}, QStringLiteral("⛔️ spctl error ")};
-    return {tools::spctlPath, {"-a", "-vv", "-t", "install", path}, QStringLiteral("⛔️ spctl error ")};
+    if (isApp) return {host::spctlPath, {"-a", "-vv", path}, QStringLiteral("⛔️ spctl error ")};
+    return {host::spctlPath, {"-a", "-vv", "-t", "install", path}, QStringLiteral("⛔️ spctl error ")};
 }
 
 ToolCommand signatureCommand(bool isApp, const QString& path) {
-    if (isApp) return {tools::codesignPath, {"-dvvv", path}, QStringLiteral("⛔️ codesign error ")};
-    return {tools::pkgutilPath, {"--check-signature", path}, QStringLiteral("⛔️ pkgutil error ")};
+    if (isApp) return {host::codesignPath, {"-dvvv", path}, QStringLiteral("⛔️ codesign error ")};
+    return {host::pkgutilPath, {"--check-signature", path}, QStringLiteral("⛔️ pkgutil error ")};
 }
 
-QString transcript(const QString& errorPrefix, const tools::ToolResult& result) {
+QString transcript(const QString& errorPrefix, const host::ToolResult& result) {
     if (!result.started) return errorPrefix + "(not started): " + result.startError + "\n";
 
     const QString out = streamText(result.standardOutput, "standard output");
@@ -110,29 +110,29 @@ QString transcript(const QString& errorPrefix, const tools::ToolResult& result) 
     return text;
 }
 
-SignatureTexts runSignatureTools(const tools::ToolSet& tools, bool isApp, const QString& path,
-                                 const tools::CancelFlag& cancel) {
-    tools::ToolLimits limits;
+SignatureTexts runSignatureTools(const host::ToolSet& tools, bool isApp, const QString& path,
+                                 const host::CancelFlag& cancel) {
+    host::ToolLimits limits;
     limits.maxBytesPerStream = maxTranscriptBytes;
     limits.timeout = verificationTimeout;
     limits.cancel = cancel;
     SignatureTexts texts;
     const ToolCommand assessmentRun = assessmentCommand(isApp, path);
-    const tools::ToolResult assessment =
-        tools.run(assessmentRun.program, assessmentRun.arguments, tools::Capture::Both, limits);
+    const host::ToolResult assessment =
+        tools.run(assessmentRun.program, assessmentRun.arguments, host::Capture::Both, limits);
     texts.assessmentText = transcript(assessmentRun.errorPrefix, assessment);
     const ToolCommand signatureRun = signatureCommand(isApp, path);
-    const tools::ToolResult signature =
-        tools.run(signatureRun.program, signatureRun.arguments, tools::Capture::Both, limits);
+    const host::ToolResult signature =
+        tools.run(signatureRun.program, signatureRun.arguments, host::Capture::Both, limits);
     texts.signatureText = transcript(signatureRun.errorPrefix, signature);
     texts.findings = signatureFindings(path, isApp, assessment, signature);
-    const auto failed = [](const tools::ToolResult& r) { return !r.started || r.truncated || !r.interruption().isEmpty(); };
+    const auto failed = [](const host::ToolResult& r) { return !r.started || r.truncated || !r.interruption().isEmpty(); };
     texts.toolFailed = failed(assessment) || failed(signature);
     return texts;
 }
 
-CheckStates signatureFindings(const QString& path, bool isApp, const tools::ToolResult& assessment,
-                              const tools::ToolResult& signature) {
+CheckStates signatureFindings(const QString& path, bool isApp, const host::ToolResult& assessment,
+                              const host::ToolResult& signature) {
     const QString source = assessmentSource(path, assessment);
     CheckStates findings;
     findings.set(Check::isNotarizedCheck, source.contains(QLatin1String("source=Notarized")));

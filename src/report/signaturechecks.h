@@ -24,7 +24,7 @@ struct ToolCommand {
 /// Turns a finished run into text: on success standard output then standard error;
 /// otherwise the prefix and the status, then each non-empty stream on a line of its
 /// own. A tool that could not be started, and output that is not UTF-8, say so.
-[[nodiscard]] QString transcript(const QString& errorPrefix, const tools::ToolResult& result);
+[[nodiscard]] QString transcript(const QString& errorPrefix, const host::ToolResult& result);
 
 /// The two transcripts of one run of the signature checks, and the five findings
 /// read from the tools' own fields while their raw answers were at hand.
@@ -38,16 +38,16 @@ struct SignatureTexts {
 
 /// Runs the assessment, then the signature tool; blocks until both have ended.
 /// Raising `cancel` ends the tool that is running and skips the rest.
-[[nodiscard]] SignatureTexts runSignatureTools(const tools::ToolSet& tools, bool isApp,
-                                               const QString& path, const tools::CancelFlag& cancel = {});
+[[nodiscard]] SignatureTexts runSignatureTools(const host::ToolSet& tools, bool isApp,
+                                               const QString& path, const host::CancelFlag& cancel = {});
 
 /// The five signature findings. The tools echo text the item controls (its path,
 /// its identifier, certificate names), so each finding is read only where the
 /// tool's own field stands: the `source=` line right after spctl's verdict on
 /// `path`, and the flags of codesign's one `CodeDirectory` line. Anything else,
 /// including a failed run or a package (pkgutil prints no flags), leaves it off.
-[[nodiscard]] CheckStates signatureFindings(const QString& path, bool isApp, const tools::ToolResult& assessment,
-                                            const tools::ToolResult& signature);
+[[nodiscard]] CheckStates signatureFindings(const QString& path, bool isApp, const host::ToolResult& assessment,
+                                            const host::ToolResult& signature);
 
 /// Both sections as they follow the report: each heading, then its transcript.
 struct SignatureSections {

@@ -1,6 +1,6 @@
 #include "tools/pathbytes.h"
 
-namespace varko::tools {
+namespace varko::host {
 
 namespace {
 
@@ -63,4 +63,4 @@ QByteArray pathToSystem(QStringView path) {
     return bytes;
 }
 
-}  // namespace varko::tools
+}  // namespace varko::host

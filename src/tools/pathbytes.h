@@ -3,7 +3,7 @@
 #include <QByteArray>
 #include <QString>
 
-namespace varko::tools {
+namespace varko::host {
 
 // A file name is bytes, and a stranger's need not be UTF-8. Qt's own decoding would
 // turn each bad byte into U+FFFD and name a file that does not exist, so paths are
@@ -15,4 +15,4 @@ namespace varko::tools {
 /// The exact bytes that `pathFromSystem` was given.
 [[nodiscard]] QByteArray pathToSystem(QStringView path);
 
-}  // namespace varko::tools
+}  // namespace varko::host

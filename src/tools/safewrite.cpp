@@ -12,7 +12,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace varko::tools {
+namespace varko::host {
 
 namespace {
 
@@ -64,4 +64,4 @@ Expected<void> writeFileAtomically(const QString& fileName, const char* data, qi
     return {};
 }
 
-}  // namespace varko::tools
+}  // namespace varko::host

@@ -3,7 +3,7 @@
 #include <QCoreApplication>
 #include <QMetaObject>
 
-namespace varko::tools {
+namespace varko::host {
 
 void retirePool(QThreadPool* pool) {
     if (pool == nullptr) return;
@@ -18,4 +18,4 @@ void retirePool(QThreadPool* pool) {
     });
 }
 
-}  // namespace varko::tools
+}  // namespace varko::host

@@ -2,11 +2,11 @@
 
 #include <QThreadPool>
 
-namespace varko::tools {
+namespace varko::host {
 
 /// Lets go of a window's pool: queued work is dropped, and work still running is
 /// neither waited for nor able to deliver (its continuations die with the window);
 /// the pool itself is deleted once its threads are idle.
 void retirePool(QThreadPool* pool);
 
-}  // namespace varko::tools
+}  // namespace varko::host

@@ -29,7 +29,7 @@
 extern char** environ;
 #endif
 
-namespace varko::tools {
+namespace varko::host {
 
 namespace {
 
@@ -410,4 +410,4 @@ ToolResult runProgram(const QString& program, const QStringList& arguments, Capt
     return result;
 }
 
-}  // namespace varko::tools
+}  // namespace varko::host

@@ -7,7 +7,7 @@
 #include <chrono>
 #include <memory>
 
-namespace varko::tools {
+namespace varko::host {
 
 /// Which of the child's output streams are read back; the others go to Varko's own.
 enum class Capture { StandardOutput, Both };
@@ -62,4 +62,4 @@ void endAllRuns();
 [[nodiscard]] ToolResult runProgram(const QString& program, const QStringList& arguments,
                                     Capture capture, ToolLimits limits = {});
 
-}  // namespace varko::tools
+}  // namespace varko::host

@@ -11,7 +11,7 @@
 
 #include <utility>
 
-namespace varko::tools {
+namespace varko::host {
 
 namespace {
 
@@ -99,4 +99,4 @@ ToolResult ToolSet::run(const QString& launchPath, const QStringList& arguments,
     return runProgram(programFor(launchPath), arguments, capture, limits);
 }
 
-}  // namespace varko::tools
+}  // namespace varko::host

@@ -6,7 +6,7 @@
 
 #include "tools/toolrun.h"
 
-namespace varko::tools {
+namespace varko::host {
 
 /// Launch paths of the system tools, as the rest of the code names them.
 inline constexpr auto codesignPath = "/usr/bin/codesign";
@@ -62,4 +62,4 @@ private:
     PlatformProfile platform = PlatformProfile::macOS();
 };
 
-}  // namespace varko::tools
+}  // namespace varko::host

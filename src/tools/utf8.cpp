@@ -2,7 +2,7 @@
 
 #include <QStringDecoder>
 
-namespace varko::tools {
+namespace varko::host {
 
 std::optional<QString> decodeUtf8Strictly(const QByteArray& bytes) {
     QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
@@ -45,4 +45,4 @@ QString visibleControls(QStringView text) {
     return out;
 }
 
-}  // namespace varko::tools
+}  // namespace varko::host

@@ -4,7 +4,7 @@
 #include <QString>
 #include <optional>
 
-namespace varko::tools {
+namespace varko::host {
 
 /// The bytes as text when they are valid UTF-8 and nothing otherwise, as the
 /// platform's strict decoding answers nil.
@@ -16,4 +16,4 @@ namespace varko::tools {
 /// own or disguise what follows it.
 [[nodiscard]] QString visibleControls(QStringView text);
 
-}  // namespace varko::tools
+}  // namespace varko::host

@@ -86,7 +86,7 @@ protected:
     }
     AlertRecorder recorder;
     testing::HttpServer server;
-    AppDelegate delegate{tools::ToolSet::withPrograms({})};
+    AppDelegate delegate{host::ToolSet::withPrograms({})};
 };
 
 TEST_F(LaunchTest, EverythingPassingShowsNothing) {
@@ -125,7 +125,7 @@ TEST_F(LaunchTest, EachFailureHasItsAlertInOrderAndAllQuestionsAreAsked) {
 
 TEST_F(LaunchTest, EveryFailingQuestionWithdrawsTheLogBrowserButTheClock) {
     for (int failing = 0; failing < 5; ++failing) {
-        AppDelegate fresh{tools::ToolSet::withPrograms({})};
+        AppDelegate fresh{host::ToolSet::withPrograms({})};
         fresh.updateChecker().setAddresses({server.url(), ""});
         fresh.runningVersion = "1.2";
         bool answers[5] = {true, true, true, true, true};
@@ -241,7 +241,7 @@ TEST_F(LaunchTest, FailedMountNamesTheImage) {
     QTemporaryDir dir;
     testing::FakeTool hdiutil(dir, "hdiutil");
     hdiutil.answer("", 1, "attach failed");
-    AppDelegate mounting(tools::ToolSet::withPrograms({{QLatin1String(tools::hdiutilPath), hdiutil.program()}}));
+    AppDelegate mounting(host::ToolSet::withPrograms({{QLatin1String(host::hdiutilPath), hdiutil.program()}}));
     mounting.mountDiskImage("/Users/a/Downloads/x y.dmg");
     EXPECT_EQ(hdiutil.arguments(), (QStringList{"attach", "/Users/a/Downloads/x y.dmg"}));
     ASSERT_EQ(recorder.alerts.size(), 1u);

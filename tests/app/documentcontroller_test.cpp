@@ -68,9 +68,9 @@ protected:
     void SetUp() override {
         QSettings().clear();
         tool.answer("");
-        const auto tools = tools::ToolSet::withPrograms({{tools::codesignPath, tool.program()},
-                                                         {tools::spctlPath, tool.program()},
-                                                         {tools::pkgutilPath, tool.program()}});
+        const auto tools = host::ToolSet::withPrograms({{host::codesignPath, tool.program()},
+                                                         {host::spctlPath, tool.program()},
+                                                         {host::pkgutilPath, tool.program()}});
         controller = std::make_unique<DocumentController>(Storyboard(tools));
     }
     void TearDown() override {
@@ -183,8 +183,8 @@ TEST_F(DocumentControllerTest, TheWindowAnswersWhileItsItemIsReadAndClosingItEnd
 TEST_F(DocumentControllerTest, QuitEndsARunningTool) {
     const QString pidFile = dir.filePath("quit.pid");
     tool.answer("", 0, {}, QStringLiteral("echo $$ > '%1'; sleep 600").arg(pidFile));
-    AppDelegate delegate(tools::ToolSet::withPrograms({{tools::codesignPath, tool.program()},
-                                                       {tools::spctlPath, tool.program()}}));
+    AppDelegate delegate(host::ToolSet::withPrograms({{host::codesignPath, tool.program()},
+                                                       {host::spctlPath, tool.program()}}));
     DocumentWindowController* w = delegate.documents().openDocument(makeBundle(dir, "Q.app", xmlPlist("")));
     ASSERT_NE(w, nullptr);
     const pid_t pid = waitForPid(pidFile);

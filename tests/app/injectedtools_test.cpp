@@ -47,7 +47,7 @@ TEST(InjectedTools, EveryToolAnswerComesFromTheToolSetGivenAtTheTop) {
     id.answer("4242\n");
     log.answer(fakeLog);
     hdiutil.answer("");
-    tools::PlatformProfile profile;
+    host::PlatformProfile profile;
     profile.logStoreFolder = dir.filePath("store");
     profile.logTimesyncFolder = dir.filePath("timesync");
     profile.logReaderGroupIds = {"4242"};
@@ -56,13 +56,13 @@ TEST(InjectedTools, EveryToolAnswerComesFromTheToolSetGivenAtTheTop) {
         QFile entry(folder + "/entry");
         ASSERT_TRUE(entry.open(QIODevice::WriteOnly));
     }
-    const tools::ToolSet fakes =
-        tools::ToolSet::withPrograms({{tools::codesignPath, codesign.program()},
-                                      {tools::spctlPath, spctl.program()},
-                                      {tools::pkgutilPath, pkgutil.program()},
-                                      {tools::idPath, id.program()},
-                                      {tools::logPath, log.program()},
-                                      {tools::hdiutilPath, hdiutil.program()}})
+    const host::ToolSet fakes =
+        host::ToolSet::withPrograms({{host::codesignPath, codesign.program()},
+                                      {host::spctlPath, spctl.program()},
+                                      {host::pkgutilPath, pkgutil.program()},
+                                      {host::idPath, id.program()},
+                                      {host::logPath, log.program()},
+                                      {host::hdiutilPath, hdiutil.program()}})
             .withProfile(profile);
 
     {

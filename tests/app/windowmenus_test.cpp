@@ -63,7 +63,7 @@ protected:
         return delegate.documents().openDocument(makeBundle(dir, name, xmlPlist("")));
     }
     QTemporaryDir dir;
-    AppDelegate delegate{tools::ToolSet::withPrograms({})};
+    AppDelegate delegate{host::ToolSet::withPrograms({})};
 };
 
 TEST_F(WindowMenus, EveryKindOfWindowHasTheSameMenus) {

@@ -15,7 +15,7 @@ TEST(DocumentTest, TypeNameDecidesAppOrPackageExactly) {
     QTemporaryDir dir;
     FakeTool codesign(dir, "codesign");
     codesign.answer(xmlPlist("<key>com.apple.security.device.camera</key><true/>"));
-    const auto tools = tools::ToolSet::withPrograms({{tools::codesignPath, codesign.program()}});
+    const auto tools = host::ToolSet::withPrograms({{host::codesignPath, codesign.program()}});
     const QUrl app = QUrl::fromLocalFile(makeBundle(dir, "A.app", xmlPlist("")));
 
     Document unread;
@@ -45,7 +45,7 @@ TEST(DocumentTest, SecondReadReplacesTheRecord) {
     QTemporaryDir dir;
     FakeTool codesign(dir, "codesign");
     codesign.answer({});
-    const auto tools = tools::ToolSet::withPrograms({{tools::codesignPath, codesign.program()}});
+    const auto tools = host::ToolSet::withPrograms({{host::codesignPath, codesign.program()}});
     Document doc;
     ASSERT_TRUE(doc.readFromURL(QUrl::fromLocalFile(makeBundle(dir, "A.app", xmlPlist(""))), applicationBundleType, tools));
     const auto first = doc.theInfo;

@@ -18,7 +18,7 @@ protected:
     QTemporaryDir dir;
     FakeTool codesign{dir, "codesign"};
 
-    tools::ToolSet toolSet() const { return tools::ToolSet::withPrograms({{tools::codesignPath, codesign.program()}}); }
+    host::ToolSet toolSet() const { return host::ToolSet::withPrograms({{host::codesignPath, codesign.program()}}); }
 
     Info inspect(const QString& path, bool isApp = true) {
         return Info(QUrl::fromLocalFile(path), isApp, toolSet());
@@ -150,7 +150,7 @@ TEST_F(InfoTest, EachFailureOfTheEntitlementStageLeavesItsText) {
 TEST_F(InfoTest, ToolThatCannotStartIsRecordedAsSuch) {
     const QString app = makeBundle(dir, "E.app", xmlPlist(""));
     const Info info(QUrl::fromLocalFile(app), true,
-                    tools::ToolSet::withPrograms({{tools::codesignPath, dir.filePath("no-such-tool")}}));
+                    host::ToolSet::withPrograms({{host::codesignPath, dir.filePath("no-such-tool")}}));
     EXPECT_TRUE(info.entitleList.startsWith("Failed, error = ")) << info.entitleList.toStdString();
     EXPECT_TRUE(info.entitleList.contains("could not be started")) << info.entitleList.toStdString();
     EXPECT_TRUE(info.entitlementRunFailed);

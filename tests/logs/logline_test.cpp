@@ -14,7 +14,7 @@
 #include "logs/loglist.h"
 #include "logs/logrtf.h"
 
-namespace varko::logs {
+namespace varko::unifiedlog {
 namespace {
 
 // 18:22:06.987654 at UTC+1 is 19:22:06.987 in Berlin's summer time (UTC+2).
@@ -178,4 +178,4 @@ TEST_F(Display, AnRtfReaderReadsBackTheShownText) {
 }
 
 }  // namespace
-}  // namespace varko::logs
+}  // namespace varko::unifiedlog

@@ -5,7 +5,7 @@
 
 #include "logs/loglist.h"
 
-namespace varko::logs {
+namespace varko::unifiedlog {
 namespace {
 
 std::unique_ptr<LogList> parse(QByteArray json) { return std::make_unique<LogList>(json); }
@@ -181,4 +181,4 @@ TEST(LogParse, LargeDocumentsParseInSlicesAndWalkOnWhereACutIsWrong) {
 }
 
 }  // namespace
-}  // namespace varko::logs
+}  // namespace varko::unifiedlog

@@ -10,7 +10,7 @@
 #include "logs/logarray.h"
 #include "logs/loglist.h"
 
-namespace varko::logs {
+namespace varko::unifiedlog {
 namespace {
 
 // One visited element with its text copied out of the walk.
@@ -292,4 +292,4 @@ TEST(LogWalk, ABusyPoolLeavesTheWalkToTheCaller) {
 }
 
 }  // namespace
-}  // namespace varko::logs
+}  // namespace varko::unifiedlog

@@ -7,7 +7,7 @@
 #include "logs/dedysfunction.h"
 #include "support/faketool.h"
 
-namespace varko::logs {
+namespace varko::unifiedlog {
 namespace {
 
 using testing::FakeTool;
@@ -18,11 +18,11 @@ protected:
         FakeTool id(dir, "id"), log(dir, "log");
         id.answer(idOutput);
         log.answer(logOutput, logStatus);
-        tools::PlatformProfile profile = tools::PlatformProfile::macOS();
+        host::PlatformProfile profile = host::PlatformProfile::macOS();
         profile.logStoreFolder = dir.filePath("Persist");
         profile.logTimesyncFolder = dir.filePath("timesync");
-        deDysfunction p(tools::ToolSet::withPrograms({{QLatin1String(tools::idPath), id.program()},
-                                                      {QLatin1String(tools::logPath), log.program()}})
+        deDysfunction p(host::ToolSet::withPrograms({{QLatin1String(host::idPath), id.program()},
+                                                      {QLatin1String(host::logPath), log.program()}})
                             .withProfile(profile));
         p.userName = [] { return QStringLiteral("jane doe"); };
         return p;
@@ -31,7 +31,7 @@ protected:
 };
 
 TEST_F(Probe, ClockScriptIsTheFiveLines) {
-    const deDysfunction p(tools::ToolSet::withPrograms({}));
+    const deDysfunction p(host::ToolSet::withPrograms({}));
     EXPECT_EQ(p.setClockScript.size(), 173);
     EXPECT_EQ(p.setClockScript.split('\n').size(), 5);
     EXPECT_TRUE(p.setClockScript.endsWith("end tell"));
@@ -50,7 +50,7 @@ TEST_F(Probe, AdministratorsGroupAnywhereButNotInsideNumbers) {
 TEST_F(Probe, UserNameReachesIdAsOneArgument) {
     FakeTool id(dir, "id");
     id.answer("80\n");
-    deDysfunction p(tools::ToolSet::withPrograms({{QLatin1String(tools::idPath), id.program()}}));
+    deDysfunction p(host::ToolSet::withPrograms({{QLatin1String(host::idPath), id.program()}}));
     p.userName = [] { return QStringLiteral("jane doe"); };
     EXPECT_TRUE(p.isAdminUser());
     EXPECT_EQ(id.arguments(), (QStringList{"-G", "jane doe"}));
@@ -107,7 +107,7 @@ TEST_F(Probe, TimeFormatLooksAtTheFirstElevenElements) {
 TEST_F(Probe, TwelveHourClockFailsWithoutRunningTheTool) {
     FakeTool log(dir, "log");
     log.answer(R"([{"timestamp":"2021-04-07 18:22:06.123456+0100"}])");
-    deDysfunction p(tools::ToolSet::withPrograms({{QLatin1String(tools::logPath), log.program()}}));
+    deDysfunction p(host::ToolSet::withPrograms({{QLatin1String(host::logPath), log.program()}}));
     p.roundTripLocalTime = [](const QString&) { return std::optional<QString>("2021-04-07 6:22:06 PM"); };
     EXPECT_FALSE(p.hasCorrectTimeFormat());
     EXPECT_FALSE(log.ran());
@@ -119,17 +119,17 @@ TEST_F(Probe, TwelveHourClockFailsWithoutRunningTheTool) {
 }
 
 TEST_F(Probe, OwnClockRoundTripIsTwentyFourHour) {
-    const deDysfunction p(tools::ToolSet::withPrograms({}));
+    const deDysfunction p(host::ToolSet::withPrograms({}));
     EXPECT_EQ(p.roundTripLocalTime("2021-04-07 18:22:06"), std::optional<QString>("2021-04-07 18:22:06"));
 }
 
 TEST_F(Probe, ToolThatCannotStartIsANo) {
-    deDysfunction p(tools::ToolSet::withPrograms({{QLatin1String(tools::idPath), dir.filePath("missing")},
-                                                  {QLatin1String(tools::logPath), dir.filePath("missing")}}));
+    deDysfunction p(host::ToolSet::withPrograms({{QLatin1String(host::idPath), dir.filePath("missing")},
+                                                  {QLatin1String(host::logPath), dir.filePath("missing")}}));
     EXPECT_FALSE(p.isAdminUser());
     EXPECT_FALSE(p.hasLogEntries());
     EXPECT_FALSE(p.hasCorrectTimeFormat());
 }
 
 }  // namespace
-}  // namespace varko::logs
+}  // namespace varko::unifiedlog

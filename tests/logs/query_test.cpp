@@ -5,7 +5,7 @@
 #include "logs/logquery.h"
 #include "support/faketool.h"
 
-namespace varko::logs {
+namespace varko::unifiedlog {
 namespace {
 
 TEST(LogQuery, ARangeGoesOnOnlyWhenBothOfItsBoxesHoldText) {
@@ -45,7 +45,7 @@ TEST(LogQuery, ParsesOnlyOnSuccessAndOtherwiseSaysWhyInTheWindowsWords) {
     for (const Case& c : cases) {
         log.answer(R"([{"eventMessage":"a"}])", c.status, "bad predicate");
         const QString program = c.present ? log.program() : dir.filePath("none");
-        const auto set = tools::ToolSet::withPrograms({{QLatin1String(tools::logPath), program}});
+        const auto set = host::ToolSet::withPrograms({{QLatin1String(host::logPath), program}});
         const Expected<LogQueryResult> result = runLogQuery(set, {"show", "one arg with spaces"});
         if (c.error == nullptr) {
             ASSERT_TRUE(result) << result.error().message;
@@ -61,4 +61,4 @@ TEST(LogQuery, ParsesOnlyOnSuccessAndOtherwiseSaysWhyInTheWindowsWords) {
 }
 
 }  // namespace
-}  // namespace varko::logs
+}  // namespace varko::unifiedlog

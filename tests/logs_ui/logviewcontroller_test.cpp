@@ -34,14 +34,14 @@ protected:
         QSettings().remove("fontSizeLog");
         log.answer(threeEntries);
     }
-    std::unique_ptr<LogWindowController> window(const tools::ToolSet& set) {
+    std::unique_ptr<LogWindowController> window(const host::ToolSet& set) {
         auto w = std::make_unique<LogWindowController>(set);
         w->setAttribute(Qt::WA_DeleteOnClose, false);
         w->show();
         return w;
     }
     std::unique_ptr<LogWindowController> window() {
-        return window(tools::ToolSet::withPrograms({{QLatin1String(tools::logPath), log.program()}}));
+        return window(host::ToolSet::withPrograms({{QLatin1String(host::logPath), log.program()}}));
     }
     static bool fetch(LogViewController* v) {
         QSignalSpy finished(v, &LogViewController::logQueryFinished);
@@ -97,7 +97,7 @@ TEST_F(LogViewTest, FailuresShowTheirMessageAndKeepTheLastEntries) {
     QTest::mouseClick(v->otherCheckbox, Qt::LeftButton);
     EXPECT_EQ(v->outputLines->display().text(), shown);
 
-    auto broken = window(tools::ToolSet::withPrograms({{QLatin1String(tools::logPath), dir.filePath("absent")}}));
+    auto broken = window(host::ToolSet::withPrograms({{QLatin1String(host::logPath), dir.filePath("absent")}}));
     ASSERT_TRUE(fetch(broken->viewController()));
     EXPECT_EQ(broken->viewController()->outputLines->display().text(), "log show command failed\n");
 }
@@ -109,7 +109,7 @@ TEST_F(LogViewTest, UnreadableEntriesAreSkippedAndCounted) {
     auto w = window();
     LogViewController* v = w->viewController();
     ASSERT_TRUE(fetch(v));
-    const logs::LogDisplay& shown = v->outputLines->display();
+    const unifiedlog::LogDisplay& shown = v->outputLines->display();
     EXPECT_EQ(shown.lineCount(), 2);
     EXPECT_TRUE(shown.text().contains(QString::fromUtf8("raw \u2400nul \uFFFD byte"))) << qPrintable(shown.text());
     EXPECT_TRUE(v->statusLabel->isVisible());
@@ -144,8 +144,8 @@ TEST_F(LogViewTest, OutputCutAtItsBoundShowsTheEntriesBeforeTheCut) {
     auto w = window();
     LogViewController* v = w->viewController();
     // The tool was stopped at the bound, so its status is no success.
-    v->finishLogQuery(logs::LogQueryResult{
-        std::make_shared<const logs::LogList>(threeEntries.left(threeEntries.size() - 10)), true});
+    v->finishLogQuery(unifiedlog::LogQueryResult{
+        std::make_shared<const unifiedlog::LogList>(threeEntries.left(threeEntries.size() - 10)), true});
     EXPECT_EQ(v->outputLines->display().lineCount(), 2);
     EXPECT_EQ(v->statusLabel->text(),
               "1 entry could not be read and was skipped. The log tool wrote more than 3 GiB; the entries before "
@@ -164,7 +164,7 @@ TEST_F(LogViewTest, CheckboxesFilterByCategory) {
     EXPECT_EQ(v->outputLines->display().lineCount(), 0);
     QTest::mouseClick(v->otherCheckbox, Qt::LeftButton);
     ASSERT_EQ(v->outputLines->display().lineCount(), 1);
-    EXPECT_EQ(v->outputLines->display().line(0)[0].colour, logs::LineColour::Blue);
+    EXPECT_EQ(v->outputLines->display().line(0)[0].colour, unifiedlog::LineColour::Blue);
     EXPECT_TRUE(v->outputLines->display().text().endsWith("kernel      kernel\n"));
 }
 
@@ -249,7 +249,7 @@ TEST_F(LogViewTest, FailedSaveLeavesTheOldFileAndSaysWhy) {
     QFile old(target);
     ASSERT_TRUE(old.open(QIODevice::ReadOnly));
     EXPECT_EQ(old.readAll(), "old log");
-    const logs::LogDisplay& shown = v->outputLines->display();
+    const unifiedlog::LogDisplay& shown = v->outputLines->display();
     EXPECT_EQ(shown.lineCount(), 4);  // the entries, then the reason
     EXPECT_FALSE(shown.line(3)[0].text.isEmpty());
     EXPECT_EQ(QDir(dir.path()).entryList({"old.rtf*"}, QDir::Files | QDir::Hidden).size(), 1);

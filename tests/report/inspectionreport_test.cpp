@@ -17,7 +17,7 @@ namespace {
 
 /// A record made by hand: the report is a function of the record alone.
 Info recordWith(const std::function<void(Info&)>& fill) {
-    Info info(QUrl::fromLocalFile("/Apps/Some App.app"), false, tools::ToolSet::withPrograms({}));
+    Info info(QUrl::fromLocalFile("/Apps/Some App.app"), false, host::ToolSet::withPrograms({}));
     fill(info);
     return info;
 }
@@ -106,9 +106,9 @@ protected:
     FakeTool codesign{dir, "codesign"}, spctl{dir, "spctl"}, pkgutil{dir, "pkgutil"};
 
     QString windowText(const QString& path, bool isApp) {
-        const auto tools = tools::ToolSet::withPrograms({{tools::codesignPath, codesign.program()},
-                                                         {tools::spctlPath, spctl.program()},
-                                                         {tools::pkgutilPath, pkgutil.program()}});
+        const auto tools = host::ToolSet::withPrograms({{host::codesignPath, codesign.program()},
+                                                         {host::spctlPath, spctl.program()},
+                                                         {host::pkgutilPath, pkgutil.program()}});
         const Info info(QUrl::fromLocalFile(path), isApp, tools);
         const InspectionReport r = buildReport(&info, isApp);
         const SignatureSections s = signatureSections(isApp, runSignatureTools(tools, isApp, r.path));

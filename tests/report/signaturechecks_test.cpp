@@ -10,8 +10,8 @@ using varko::testing::FakeTool;
 
 namespace {
 
-tools::ToolResult finished(int status, QByteArray out, QByteArray err) {
-    tools::ToolResult r;
+host::ToolResult finished(int status, QByteArray out, QByteArray err) {
+    host::ToolResult r;
     r.started = true;
     r.exitStatus = status;
     r.standardOutput = std::move(out);
@@ -37,14 +37,14 @@ TEST(TranscriptTest, JoinsStreamsOnSuccessAndFramesThemOnFailure) {
 }
 
 TEST(TranscriptTest, SaysWhenAToolDidNotStartCrashedOrWroteNoText) {
-    tools::ToolResult notStarted;
+    host::ToolResult notStarted;
     notStarted.startError = "The program /x could not be started: No such file or directory";
     const QString t = transcript("⛔️ spctl error ", notStarted);
     EXPECT_TRUE(t.startsWith("⛔️ spctl error ")) << t.toStdString();
     EXPECT_TRUE(t.contains(notStarted.startError));
     EXPECT_TRUE(t.endsWith("\n"));
 
-    tools::ToolResult crashed = finished(9, "source=Developer ID", "");
+    host::ToolResult crashed = finished(9, "source=Developer ID", "");
     crashed.crashed = true;
     EXPECT_EQ(transcript("P ", crashed), "P 9\nsource=Developer ID\n[The tool crashed (signal 9, killed).]\n");
     crashed.crashed = false;
@@ -69,7 +69,7 @@ void expectFindings(const CheckStates& f, const Findings& e) {
     EXPECT_FALSE(f.get(Check::cameraCheck).has_value());
 }
 
-const tools::ToolResult noSignature = finished(1, "", "x: code object is not signed at all\n");
+const host::ToolResult noSignature = finished(1, "", "x: code object is not signed at all\n");
 
 TEST(SignatureFindingsTest, SourceLineAfterTheVerdictDecidesTheFourSources) {
     const QString path = "/Applications/Some App.app";
@@ -117,9 +117,9 @@ TEST(SignatureFindingsTest, TextTheItemControlsCannotTickASource) {
 
 TEST(SignatureFindingsTest, APathThatIsNotUtf8IsMatchedByItsBytes) {
     const QByteArray bytes = "/t/\xff\xfe caf\xc3\xa9.app";
-    const QString path = tools::pathFromSystem(bytes);
-    EXPECT_EQ(tools::pathToSystem(path), bytes);
-    EXPECT_EQ(tools::visibleControls(path), QString::fromUtf8("/t/\\xFF\\xFE café.app"));
+    const QString path = host::pathFromSystem(bytes);
+    EXPECT_EQ(host::pathToSystem(path), bytes);
+    EXPECT_EQ(host::visibleControls(path), QString::fromUtf8("/t/\\xFF\\xFE café.app"));
     const CheckStates f = signatureFindings(path, true, finished(0, "", bytes + ": accepted\nsource=Developer ID\n"),
                                             noSignature);
     EXPECT_TRUE(f.isOn(Check::isDevIDCheck));
@@ -130,7 +130,7 @@ TEST(SignatureFindingsTest, APathThatIsNotUtf8IsMatchedByItsBytes) {
 }
 
 TEST(SignatureFindingsTest, HardenedRuntimeComesFromTheOneCodeDirectoryLine) {
-    const tools::ToolResult accepted = finished(0, "", "/x.app: accepted\nsource=Developer ID\n");
+    const host::ToolResult accepted = finished(0, "", "/x.app: accepted\nsource=Developer ID\n");
     const auto hardened = [&](int status, const QByteArray& err, bool isApp = true) {
         return signatureFindings("/x.app", isApp, accepted, finished(status, "", err)).isOn(Check::isHardenedCheck);
     };
@@ -169,9 +169,9 @@ TEST(RunSignatureToolsTest, RunsTheRightToolsWithThePathAsOneArgument) {
     spctl.answer("", 3, "x: rejected\nsource=no usable signature\n");
     codesign.answer("", 0, "Executable=x\nflags=0x10000(runtime)\n");
     pkgutil.answer("Package \"x\":\n   Status: no signature\n", 1);
-    const auto tools = tools::ToolSet::withPrograms({{tools::spctlPath, spctl.program()},
-                                                     {tools::codesignPath, codesign.program()},
-                                                     {tools::pkgutilPath, pkgutil.program()}});
+    const auto tools = host::ToolSet::withPrograms({{host::spctlPath, spctl.program()},
+                                                     {host::codesignPath, codesign.program()},
+                                                     {host::pkgutilPath, pkgutil.program()}});
     const QString path = "-odd \"path\" with blanks.app";
 
     const SignatureTexts app = runSignatureTools(tools, true, path);
@@ -188,8 +188,8 @@ TEST(RunSignatureToolsTest, RunsTheRightToolsWithThePathAsOneArgument) {
 }
 
 TEST(RunSignatureToolsTest, MissingToolsStillEndTheRun) {
-    const auto tools = tools::ToolSet::withPrograms({{tools::spctlPath, "/nonexistent/spctl"},
-                                                     {tools::codesignPath, "/nonexistent/codesign"}});
+    const auto tools = host::ToolSet::withPrograms({{host::spctlPath, "/nonexistent/spctl"},
+                                                     {host::codesignPath, "/nonexistent/codesign"}});
     const SignatureTexts texts = runSignatureTools(tools, true, "/x.app");
     EXPECT_TRUE(texts.assessmentText.startsWith("⛔️ spctl error "));
     EXPECT_TRUE(texts.signatureText.startsWith("⛔️ codesign error "));

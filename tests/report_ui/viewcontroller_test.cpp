@@ -45,10 +45,10 @@ protected:
         pkgutil.answer("Package \"P.pkg\":\n   Status: no signature\n", 1);
     }
 
-    tools::ToolSet toolSet() const {
-        return tools::ToolSet::withPrograms({{tools::codesignPath, codesign.program()},
-                                             {tools::spctlPath, spctl.program()},
-                                             {tools::pkgutilPath, pkgutil.program()}});
+    host::ToolSet toolSet() const {
+        return host::ToolSet::withPrograms({{host::codesignPath, codesign.program()},
+                                             {host::spctlPath, spctl.program()},
+                                             {host::pkgutilPath, pkgutil.program()}});
     }
 
     /// A window for the item, not yet shown.

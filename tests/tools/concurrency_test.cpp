@@ -13,7 +13,7 @@
 
 #include "support/faketool.h"
 
-namespace varko::tools {
+namespace varko::host {
 namespace {
 
 using varko::testing::FakeTools;
@@ -84,4 +84,4 @@ TEST(RunProgramConcurrently, PipesDoNotLeakIntoOtherThreadsChildren) {
 }
 
 }  // namespace
-}  // namespace varko::tools
+}  // namespace varko::host

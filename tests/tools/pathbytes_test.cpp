@@ -3,7 +3,7 @@
 #include "tools/pathbytes.h"
 #include "tools/utf8.h"
 
-using namespace varko::tools;
+using namespace varko::host;
 
 namespace {
 

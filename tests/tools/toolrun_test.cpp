@@ -24,7 +24,7 @@
 
 #include "support/faketool.h"
 
-namespace varko::tools {
+namespace varko::host {
 namespace {
 
 using varko::testing::FakeTools;
@@ -430,4 +430,4 @@ TEST(RunProgram, SurvivesInterruptingSignals) {
 }
 
 }  // namespace
-}  // namespace varko::tools
+}  // namespace varko::host

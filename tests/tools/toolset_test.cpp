@@ -9,7 +9,7 @@
 
 #include "support/faketool.h"
 
-namespace varko::tools {
+namespace varko::host {
 namespace {
 
 using varko::testing::FakeTools;
@@ -57,4 +57,4 @@ TEST(ToolSet, SystemUsesOurStandInsBesideTheProgram) {
 #endif
 
 }  // namespace
-}  // namespace varko::tools
+}  // namespace varko::host

@@ -28,7 +28,7 @@ LogOutputView::LogOutputView(QWidget* parent) : QAbstractScrollArea(parent) {
     LogOutputAccessible::install();
 }
 
-void LogOutputView::setModel(logs::LogLineModel* model) {
+void LogOutputView::setModel(unifiedlog::LogLineModel* model) {
     if (lines) disconnect(lines, nullptr, this, nullptr);
     lines = model;
     if (model) {
@@ -42,19 +42,19 @@ void LogOutputView::setModel(logs::LogLineModel* model) {
     contentChanged();
 }
 
-const logs::LogDisplay& LogOutputView::content() const {
-    static const logs::LogDisplay nothing;
+const unifiedlog::LogDisplay& LogOutputView::content() const {
+    static const unifiedlog::LogDisplay nothing;
     return lines ? lines->display() : nothing;
 }
 
 int LogOutputView::entryLineHeight() const {
-    return QFontMetrics(logs::lineFont(content().entryFontSize())).lineSpacing();
+    return QFontMetrics(unifiedlog::lineFont(content().entryFontSize())).lineSpacing();
 }
 
 int LogOutputView::messageLineHeight(qsizetype messageLine) const {
     int height = 0;
-    for (const logs::LineSegment& s : content().line(content().entryLineCount() + messageLine))
-        height = std::max(height, QFontMetrics(logs::lineFont(s.fontSize)).lineSpacing());
+    for (const unifiedlog::LineSegment& s : content().line(content().entryLineCount() + messageLine))
+        height = std::max(height, QFontMetrics(unifiedlog::lineFont(s.fontSize)).lineSpacing());
     return height;
 }
 
@@ -116,7 +116,7 @@ void LogOutputView::updateScrollBars() {
     // A fixed-pitch font makes the width a matter of counting.
     const double largest = std::max(content().entryFontSize(), 12.0);
     const qint64 width =
-        qint64(content().longestLine()) * QFontMetrics(logs::lineFont(largest)).horizontalAdvance(u'M') + 2 * margin;
+        qint64(content().longestLine()) * QFontMetrics(unifiedlog::lineFont(largest)).horizontalAdvance(u'M') + 2 * margin;
     horizontalScrollBar()->setRange(
         0, int(std::clamp<qint64>(width - viewport()->width(), 0, std::numeric_limits<int>::max() / 2)));
     horizontalScrollBar()->setPageStep(viewport()->width());
@@ -145,21 +145,21 @@ void LogOutputView::paintEvent(QPaintEvent*) {
     qint64 y = lineTop(line) + margin - top;
     const int height = viewport()->height();
     for (; line < count && y < height; ++line) {
-        const std::vector<logs::LineSegment> segments = lines->segments(line);
+        const std::vector<unifiedlog::LineSegment> segments = lines->segments(line);
         int lineHeight = 0;
         int ascent = 0;
-        for (const logs::LineSegment& s : segments) {
-            const QFontMetrics metrics(logs::lineFont(s.fontSize));
+        for (const unifiedlog::LineSegment& s : segments) {
+            const QFontMetrics metrics(unifiedlog::lineFont(s.fontSize));
             lineHeight = std::max(lineHeight, metrics.lineSpacing());
             ascent = std::max(ascent, metrics.ascent());
         }
         const bool selected = line >= selFirst && line <= selLast;
         if (selected) painter.fillRect(QRect(0, int(y), viewport()->width(), lineHeight), pal.highlight());
         int x = left;
-        for (const logs::LineSegment& s : segments) {
-            const QFont font = logs::lineFont(s.fontSize);
+        for (const unifiedlog::LineSegment& s : segments) {
+            const QFont font = unifiedlog::lineFont(s.fontSize);
             painter.setFont(font);
-            painter.setPen(selected ? pal.highlightedText().color() : logs::resolveColour(s.colour, pal.text().color()));
+            painter.setPen(selected ? pal.highlightedText().color() : unifiedlog::resolveColour(s.colour, pal.text().color()));
             painter.drawText(x, int(y) + ascent, s.text);
             x += QFontMetrics(font).horizontalAdvance(s.text);
         }

@@ -20,8 +20,8 @@ public:
 
     /// Shows the lines of `model`, which outlives the view or is its child; a reset
     /// of the model clears the selection and scrolls to the top.
-    void setModel(logs::LogLineModel* model);
-    [[nodiscard]] logs::LogLineModel* model() const { return lines; }
+    void setModel(unifiedlog::LogLineModel* model);
+    [[nodiscard]] unifiedlog::LogLineModel* model() const { return lines; }
 
     /// The selected visual lines, first and last; none when first > last.
     [[nodiscard]] std::pair<qsizetype, qsizetype> selection() const;
@@ -47,7 +47,7 @@ protected:
     void changeEvent(QEvent* event) override;
 
 private:
-    [[nodiscard]] const logs::LogDisplay& content() const;
+    [[nodiscard]] const unifiedlog::LogDisplay& content() const;
     void contentChanged();
     void updateScrollBars();
     [[nodiscard]] int entryLineHeight() const;
@@ -59,7 +59,7 @@ private:
     void moveCursor(qsizetype line, bool extend);
     void scrollToLine(qsizetype line);
 
-    QPointer<logs::LogLineModel> lines;
+    QPointer<unifiedlog::LogLineModel> lines;
     qsizetype anchor = -1;
     qsizetype cursor = -1;
 };

@@ -25,20 +25,20 @@ constexpr double defaultFontSize = 12.0;
 
 // Writes `document` so that a failure leaves an existing file as it was.
 Expected<void> writeDocument(const QString& fileName, const std::string& document) {
-    return tools::writeFileAtomically(fileName, document.data(), qint64(document.size()));
+    return host::writeFileAtomically(fileName, document.data(), qint64(document.size()));
 }
 
 }  // namespace
 
-LogViewController::LogViewController(tools::ToolSet toolSet, QWidget* parent)
-    : QWidget(parent), theBaseCmdStr(logs::baseCommand()), processingQueue(new QThreadPool),
+LogViewController::LogViewController(host::ToolSet toolSet, QWidget* parent)
+    : QWidget(parent), theBaseCmdStr(unifiedlog::baseCommand()), processingQueue(new QThreadPool),
       tools(std::move(toolSet)) {
     processingQueue->setMaxThreadCount(4);
     buildInterface();
     viewDidLoad();
 }
 
-LogViewController::~LogViewController() { tools::retirePool(processingQueue); }
+LogViewController::~LogViewController() { host::retirePool(processingQueue); }
 
 void LogViewController::buildInterface() {
     const auto box = [this](const QString& placeholder, int chars) {
@@ -84,7 +84,7 @@ void LogViewController::buildInterface() {
     mmcsCheckbox = category(tr("securityd"), tr("com.apple.securityd, in green"));
     otherCheckbox = category(tr("Other"), tr("tccd, sandbox, kernel and the rest, in blue"));
 
-    outputLines = new logs::LogLineModel(this);
+    outputLines = new unifiedlog::LogLineModel(this);
     outputTextbox = new LogOutputView(this);
     outputTextbox->setModel(outputLines);
     outputTextbox->setAccessibleName(tr("Log entries"));
@@ -144,7 +144,7 @@ void LogViewController::viewDidAppear() {
 }
 
 void LogViewController::setDefaultRange() {
-    const logs::TimeRange range = logs::defaultRange(logs::now());
+    const unifiedlog::TimeRange range = unifiedlog::defaultRange(unifiedlog::now());
     if (!range.startDate.isEmpty()) {
         startDateTextbox->setText(range.startDate);
         startTimeTextbox->setText(range.startTime);
@@ -158,15 +158,15 @@ void LogViewController::setDefaultRange() {
 void LogViewController::getlogButtonAction() {
     progressSpinner->show();
     const QStringList arguments =
-        logs::queryArguments(theBaseCmdStr, {startDateTextbox->text(), startTimeTextbox->text(),
+        unifiedlog::queryArguments(theBaseCmdStr, {startDateTextbox->text(), startTimeTextbox->text(),
                                              endDateTextbox->text(), endTimeTextbox->text()});
     // The tool's run and the parse of its output both stay off the GUI thread.
     QtConcurrent::run(processingQueue,
-                      [tools = tools, arguments] { return logs::runLogQuery(tools, arguments); })
-        .then(this, [this](const Expected<logs::LogQueryResult>& result) { finishLogQuery(result); });
+                      [tools = tools, arguments] { return unifiedlog::runLogQuery(tools, arguments); })
+        .then(this, [this](const Expected<unifiedlog::LogQueryResult>& result) { finishLogQuery(result); });
 }
 
-void LogViewController::finishLogQuery(const Expected<logs::LogQueryResult>& result) {
+void LogViewController::finishLogQuery(const Expected<unifiedlog::LogQueryResult>& result) {
     if (result) {
         // Output cut at its bound still shows the entries before the cut.
         logs.clear();
@@ -181,7 +181,7 @@ void LogViewController::finishLogQuery(const Expected<logs::LogQueryResult>& res
     emit logQueryFinished();
 }
 
-logs::CategoryFilter LogViewController::filter() const {
+unifiedlog::CategoryFilter LogViewController::filter() const {
     return {cloudDocsCheckbox->checkState() == Qt::Checked, cloudKitCheckbox->checkState() == Qt::Checked,
             mmcsCheckbox->checkState() == Qt::Checked, otherCheckbox->checkState() == Qt::Checked};
 }
@@ -194,7 +194,7 @@ void LogViewController::showLogs() {
 
 QString LogViewController::readingNote() const {
     if (logs.empty()) return {};
-    const logs::LogWalkSummary& s = logs.front()->summary;
+    const unifiedlog::LogWalkSummary& s = logs.front()->summary;
     QStringList notes;
     if (!s.array) notes << tr("The log tool's output is not a list of log entries.");
     if (s.skipped == 1)
@@ -204,12 +204,12 @@ QString LogViewController::readingNote() const {
     if (logsCut)
         notes << tr("The log tool wrote more than %1 GiB; the entries before the cut are shown. Choose a "
                     "shorter time range to see the rest.")
-                     .arg(logs::maxLogOutputBytes >> 30);
+                     .arg(unifiedlog::maxLogOutputBytes >> 30);
     else if (s.truncated)
         notes << tr("The log tool's output ended early; the entries before the cut are shown.");
     if (s.limited)
         notes << tr("Only the first %1 entries are shown; choose a shorter time range to see the rest.")
-                     .arg(logs::maxLogEntries);
+                     .arg(unifiedlog::maxLogEntries);
     if (s.trailingText) notes << tr("Text after the end of the log tool's output was ignored.");
     return notes.join(u' ');
 }
@@ -238,7 +238,7 @@ void LogViewController::appendOutputText(const QString& text) {
 void LogViewController::savelogButtonAction() {
     // What is saved is what is shown now; the conversion of a large log runs meanwhile.
     const QFuture<std::string> rtf = QtConcurrent::run(
-        processingQueue, [snapshot = outputLines->display()] { return logs::logRtf(snapshot); });
+        processingQueue, [snapshot = outputLines->display()] { return unifiedlog::logRtf(snapshot); });
     auto* dialog = new QFileDialog(window(), tr("Save Log"), QString(), tr("Rich Text (*.rtf)"));
     dialog->setAcceptMode(QFileDialog::AcceptSave);
     dialog->setFileMode(QFileDialog::AnyFile);

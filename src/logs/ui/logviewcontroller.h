@@ -28,14 +28,14 @@ class LogViewController final : public QWidget {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(LogViewController)
 public:
-    explicit LogViewController(tools::ToolSet tools, QWidget* parent = nullptr);
+    explicit LogViewController(host::ToolSet tools, QWidget* parent = nullptr);
     ~LogViewController() override;
 
     static constexpr auto windowTitle = "Log Window";
 
     QStringList theBaseCmdStr;
     /// The result of the last successful query: empty at first, then one list.
-    std::vector<std::shared_ptr<const logs::LogList>> logs;
+    std::vector<std::shared_ptr<const unifiedlog::LogList>> logs;
     double theFontSize = 12.0;
 
     QLineEdit* startDateTextbox = nullptr;
@@ -47,7 +47,7 @@ public:
     QCheckBox* mmcsCheckbox = nullptr;       ///< securityd
     QCheckBox* otherCheckbox = nullptr;
     /// What the output view shows: the filtered entries' lines, or a message.
-    logs::LogLineModel* outputLines = nullptr;
+    unifiedlog::LogLineModel* outputLines = nullptr;
     LogOutputView* outputTextbox = nullptr;
     /// Under the entries: what the parse of the shown output could not read, if anything.
     QLabel* statusLabel = nullptr;
@@ -64,7 +64,7 @@ public:
     /// Lets go of the entries and the output, as when the window has been closed.
     void releaseLogs();
     /// Applies a finished query: entries on success, its error's message otherwise.
-    void finishLogQuery(const Expected<logs::LogQueryResult>& result);
+    void finishLogQuery(const Expected<unifiedlog::LogQueryResult>& result);
 
 public slots:
     void getlogButtonAction();
@@ -87,12 +87,12 @@ private:
     void viewDidAppear();
     void storeFontSize();
     void logWritten(const Expected<void>& written);
-    [[nodiscard]] logs::CategoryFilter filter() const;
+    [[nodiscard]] unifiedlog::CategoryFilter filter() const;
     /// One short line about the entries shown: what was skipped or cut off.
     [[nodiscard]] QString readingNote() const;
     void setStatusText(const QString& text);
 
-    tools::ToolSet tools;
+    host::ToolSet tools;
     /// The shown list's output passed the bound on its size and was cut there.
     bool logsCut = false;
 };

@@ -6,7 +6,7 @@
 
 namespace varko {
 
-LogWindowController::LogWindowController(tools::ToolSet tools, QWidget* parent) : QMainWindow(parent) {
+LogWindowController::LogWindowController(host::ToolSet tools, QWidget* parent) : QMainWindow(parent) {
     content = new LogViewController(std::move(tools), this);
     setCentralWidget(content);
     createActions();

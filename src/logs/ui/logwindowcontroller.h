@@ -17,7 +17,7 @@ class LogWindowController final : public QMainWindow {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(LogWindowController)
 public:
-    explicit LogWindowController(tools::ToolSet tools, QWidget* parent = nullptr);
+    explicit LogWindowController(host::ToolSet tools, QWidget* parent = nullptr);
 
     [[nodiscard]] LogViewController* viewController() const { return content; }
     /// The File menu, to which the application adds its own items.

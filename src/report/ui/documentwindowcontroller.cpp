@@ -12,7 +12,7 @@
 
 namespace varko {
 
-DocumentWindowController::DocumentWindowController(tools::ToolSet toolSet, QWidget* parent)
+DocumentWindowController::DocumentWindowController(host::ToolSet toolSet, QWidget* parent)
     : QMainWindow(parent), tools(std::move(toolSet)), content(new ViewController(tools, this)) {
     setCentralWidget(content);
     createActions();

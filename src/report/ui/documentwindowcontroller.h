@@ -21,7 +21,7 @@ class DocumentWindowController final : public QMainWindow {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(DocumentWindowController)
 public:
-    explicit DocumentWindowController(tools::ToolSet tools, QWidget* parent = nullptr);
+    explicit DocumentWindowController(host::ToolSet tools, QWidget* parent = nullptr);
 
     void setDocument(std::shared_ptr<Document> document, const QString& title);
     /// Reads the item on the window's pool. The window shows at once in its busy
@@ -50,7 +50,7 @@ private:
     void createMenus();
 
     std::shared_ptr<Document> doc;
-    tools::ToolSet tools;
+    host::ToolSet tools;
     ViewController* content = nullptr;
     QAction* closeAction = nullptr;
     QAction* saveAction = nullptr;

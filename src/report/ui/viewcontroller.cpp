@@ -29,7 +29,7 @@ constexpr qsizetype viewChunk = 64 * 1024;
 
 }  // namespace
 
-ViewController::ViewController(tools::ToolSet toolSet, QWidget* parent)
+ViewController::ViewController(host::ToolSet toolSet, QWidget* parent)
     : QWidget(parent), processingQueue(new QThreadPool), tools(std::move(toolSet)), viewFeeder(new QTimer(this)) {
     processingQueue->setMaxThreadCount(4);
     viewFeeder->setInterval(0);
@@ -40,7 +40,7 @@ ViewController::ViewController(tools::ToolSet toolSet, QWidget* parent)
 
 ViewController::~ViewController() {
     cancel->store(true);
-    tools::retirePool(processingQueue);
+    host::retirePool(processingQueue);
 }
 
 void ViewController::viewDidLoad() {
@@ -183,9 +183,9 @@ void ViewController::writeReport(const QString& fileName, const QString& text) {
     const QByteArray bytes = text.toUtf8();
     // On a line of its own and naming the file, so it reads as what happened and
     // not as part of the report.
-    if (const auto written = tools::writeFileAtomically(fileName, bytes.constData(), bytes.size()); !written)
+    if (const auto written = host::writeFileAtomically(fileName, bytes.constData(), bytes.size()); !written)
         appendOutput(QStringLiteral("\n⛔️ The report could not be saved to %1: %2.\n")
-                         .arg(tools::visibleControls(fileName), QString::fromStdString(written.error().message)));
+                         .arg(host::visibleControls(fileName), QString::fromStdString(written.error().message)));
 }
 
 void ViewController::storeFontSize() {

@@ -23,7 +23,7 @@ class ViewController final : public QWidget {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(ViewController)
 public:
-    explicit ViewController(tools::ToolSet tools, QWidget* parent = nullptr);
+    explicit ViewController(host::ToolSet tools, QWidget* parent = nullptr);
     ~ViewController() override;
 
     /// The report text built when the view was last shown.
@@ -53,7 +53,7 @@ public:
     /// The document has been read: show it now if the view is already on screen.
     void documentArrived();
     /// Raised when the view goes away, ending the tools it started.
-    [[nodiscard]] const tools::CancelFlag& cancelFlag() const { return cancel; }
+    [[nodiscard]] const host::CancelFlag& cancelFlag() const { return cancel; }
     /// Gives the whole text the report style at the current size.
     void restyleOutput();
     /// Writes `text` to `fileName` so that a failure leaves an existing file as it was;
@@ -89,11 +89,11 @@ private:
     void showInView(const QString& text);
     void feedView();
 
-    tools::ToolSet tools;
+    host::ToolSet tools;
     QString fullText;
     QString pendingView;
     QTimer* viewFeeder = nullptr;
-    tools::CancelFlag cancel = std::make_shared<std::atomic<bool>>(false);
+    host::CancelFlag cancel = std::make_shared<std::atomic<bool>>(false);
     std::array<NoTouchButtonCell*, checkCount> checkboxes{};
     bool appeared = false;
     bool waitingForDocument = false;
