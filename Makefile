@@ -7,7 +7,7 @@ FUZZ_SECONDS ?= 5
 FUZZ_LONG_SECONDS ?= 600
 LOG_ENTRIES ?= 1000000
 
-.PHONY: deps configure build run test package fuzz-build fuzz-smoke fuzz bench clean
+.PHONY: deps configure build run test format-check package fuzz-build fuzz-smoke fuzz bench clean
 
 deps:
 	./scripts/install-deps.sh
@@ -33,6 +33,11 @@ run: build
 # The fuzz smoke comes first so that the test runner's summary ends the output.
 test: build fuzz-smoke
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+
+# Every C++ file as .clang-format lays it out, with Debian's clang-format.
+format-check: deps
+	find src tests bench fuzz resources \( -name '*.cpp' -o -name '*.h' \) -print0 | \
+		xargs -0 clang-format --dry-run --Werror
 
 # A .deb on Linux (a disk image on macOS), left in the build folder.
 package: build

@@ -24,18 +24,21 @@ QString bundleWithExecutable(std::uint64_t size) {
     const QString app = dir.filePath(QStringLiteral("Size%1.app").arg(size));
     if (QDir(app).exists()) return app;
     const std::vector<std::byte> none;
-    const auto exe = examplegen::writeBundle(app.toStdString(), examplegen::exampleInfoPlist(), "Example", none);
+    const auto exe =
+        examplegen::writeBundle(app.toStdString(), examplegen::exampleInfoPlist(), "Example", none);
     examplegen::MachOOptions options;
     options.signature->entitlements = examplegen::exampleEntitlements();
     if (!exe || !examplegen::writeSparseMachO(*exe, size, options)) {
-        std::fprintf(stderr, "cannot make the bundle of %llu bytes\n", static_cast<unsigned long long>(size));
+        std::fprintf(stderr, "cannot make the bundle of %llu bytes\n",
+                     static_cast<unsigned long long>(size));
         std::exit(1);
     }
     return app;
 }
 
 void buildInfo(benchmark::State& state) {
-    const QUrl url = QUrl::fromLocalFile(bundleWithExecutable(static_cast<std::uint64_t>(state.range(0))));
+    const QUrl url =
+        QUrl::fromLocalFile(bundleWithExecutable(static_cast<std::uint64_t>(state.range(0))));
     // The stand-in codesign beside this program, as Varko itself runs it.
     const host::ToolSet tools = host::ToolSet::system();
     for (auto _ : state) {
@@ -48,6 +51,10 @@ void buildInfo(benchmark::State& state) {
 }  // namespace
 
 // 100 KB is the baseline; the 200 MB case should cost about the same.
-BENCHMARK(buildInfo)->Arg(100 * 1000)->Arg(200 * 1000 * 1000)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(buildInfo)
+    ->Arg(100 * 1000)
+    ->Arg(200 * 1000 * 1000)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 BENCHMARK_MAIN();

@@ -7,6 +7,7 @@
 //   bench_log_pipeline --generate-empty N FILE     N empty objects, the smallest entries
 //   bench_log_pipeline --qjson FILE                the QJsonDocument baseline alone
 // Peak memory against the file's size: /usr/bin/time -v bench_log_pipeline FILE
+#include <sys/resource.h>
 #include <QByteArray>
 #include <QFile>
 #include <QGuiApplication>
@@ -17,7 +18,6 @@
 #include <cstring>
 #include <random>
 #include <string>
-#include <sys/resource.h>
 
 #include "logs/loglinemodel.h"
 #include "logs/loglist.h"
@@ -39,10 +39,13 @@ void stage(const char* name, double seconds, std::size_t entries) {
 // One entry as the platform's tool writes it: about thirty keys, a backtrace, and
 // messages with line feeds, quotes, backslashes and non-ASCII text.
 void writeEntry(std::string& out, std::mt19937_64& random, std::size_t index) {
-    static const char* subsystems[] = {"com.apple.TCC", "com.apple.launchservices", "com.apple.securityd",
-                                       "com.apple.sandbox", "", "com.apple.xpc"};
+    static const char* subsystems[] = {
+        "com.apple.TCC", "com.apple.launchservices", "com.apple.securityd", "com.apple.sandbox", "",
+        "com.apple.xpc"};
     static const char* images[] = {"/System/Library/PrivateFrameworks/TCC.framework/Support/tccd",
-                                   "/usr/libexec/sandboxd", "/kernel", "/usr/libexec/securityd",
+                                   "/usr/libexec/sandboxd",
+                                   "/kernel",
+                                   "/usr/libexec/securityd",
                                    "/System/Library/CoreServices/launchservicesd",
                                    "/Applications/Safari.app/Contents/MacOS/Safari"};
     // Already in JSON's escaped form, as they go into the document.
@@ -58,27 +61,34 @@ void writeEntry(std::string& out, std::mt19937_64& random, std::size_t index) {
     const int s = pick(random);
     const int micro = int(index % 1000000);
     char stamp[64];
-    std::snprintf(stamp, sizeof stamp, "2024-03-%02d %02d:%02d:%02d.%06d+0100", 1 + int(index / 3600000 % 28),
-                  int(index / 360000 % 24), int(index / 6000 % 60), int(index / 100 % 60), micro);
+    std::snprintf(stamp, sizeof stamp, "2024-03-%02d %02d:%02d:%02d.%06d+0100",
+                  1 + int(index / 3600000 % 28), int(index / 360000 % 24), int(index / 6000 % 60),
+                  int(index / 100 % 60), micro);
     char buffer[4096];
-    std::snprintf(buffer, sizeof buffer,
-                  "{\n  \"traceID\" : %llu,\n  \"eventMessage\" : \"%s %zu\",\n  \"eventType\" : \"logEvent\",\n"
-                  "  \"source\" : null,\n  \"formatString\" : \"%%{public}s %%lu\",\n"
-                  "  \"activityIdentifier\" : %zu,\n  \"subsystem\" : \"%s\",\n  \"category\" : \"access\",\n"
-                  "  \"threadID\" : %llu,\n  \"senderImageUUID\" : \"1D2F43A3-7A0B-3A45-9C36-9B2D7E3F6A01\",\n"
-                  "  \"backtrace\" : {\n    \"frames\" : [\n      {\n        \"imageOffset\" : 96812,\n"
-                  "        \"imageUUID\" : \"1D2F43A3-7A0B-3A45-9C36-9B2D7E3F6A01\"\n      },\n      {\n"
-                  "        \"imageOffset\" : 1221,\n        \"imageUUID\" : \"6A2C1B9E-0F3D-3C2A-8E11-2B4C5D6E7F80\"\n"
-                  "      }\n    ]\n  },\n  \"bootUUID\" : \"\",\n  \"processImagePath\" : \"%s\",\n"
-                  "  \"timestamp\" : \"%s\",\n  \"senderImagePath\" : \"\\/usr\\/lib\\/system\\/libsystem_trace.dylib\",\n"
-                  "  \"machTimestamp\" : %llu,\n  \"messageType\" : \"%s\",\n"
-                  "  \"processImageUUID\" : \"B6F1C1D2-5E4A-3B6C-9D8E-7F6A5B4C3D2E\",\n  \"processID\" : %d,\n"
-                  "  \"senderProgramCounter\" : 96812,\n  \"parentActivityIdentifier\" : 0,\n"
-                  "  \"timezoneName\" : \"\"\n}",
-                  static_cast<unsigned long long>(random() >> 12), messages[pickMessage(random)], index, index,
-                  subsystems[s], static_cast<unsigned long long>(random() >> 40), images[pick(random)], stamp,
-                  static_cast<unsigned long long>(index) * 41666ULL, index % 7 == 0 ? "Info" : "Default",
-                  pid(random));
+    std::snprintf(
+        buffer, sizeof buffer,
+        "{\n  \"traceID\" : %llu,\n  \"eventMessage\" : \"%s %zu\",\n  \"eventType\" : "
+        "\"logEvent\",\n"
+        "  \"source\" : null,\n  \"formatString\" : \"%%{public}s %%lu\",\n"
+        "  \"activityIdentifier\" : %zu,\n  \"subsystem\" : \"%s\",\n  \"category\" : \"access\",\n"
+        "  \"threadID\" : %llu,\n  \"senderImageUUID\" : "
+        "\"1D2F43A3-7A0B-3A45-9C36-9B2D7E3F6A01\",\n"
+        "  \"backtrace\" : {\n    \"frames\" : [\n      {\n        \"imageOffset\" : 96812,\n"
+        "        \"imageUUID\" : \"1D2F43A3-7A0B-3A45-9C36-9B2D7E3F6A01\"\n      },\n      {\n"
+        "        \"imageOffset\" : 1221,\n        \"imageUUID\" : "
+        "\"6A2C1B9E-0F3D-3C2A-8E11-2B4C5D6E7F80\"\n"
+        "      }\n    ]\n  },\n  \"bootUUID\" : \"\",\n  \"processImagePath\" : \"%s\",\n"
+        "  \"timestamp\" : \"%s\",\n  \"senderImagePath\" : "
+        "\"\\/usr\\/lib\\/system\\/libsystem_trace.dylib\",\n"
+        "  \"machTimestamp\" : %llu,\n  \"messageType\" : \"%s\",\n"
+        "  \"processImageUUID\" : \"B6F1C1D2-5E4A-3B6C-9D8E-7F6A5B4C3D2E\",\n  \"processID\" : "
+        "%d,\n"
+        "  \"senderProgramCounter\" : 96812,\n  \"parentActivityIdentifier\" : 0,\n"
+        "  \"timezoneName\" : \"\"\n}",
+        static_cast<unsigned long long>(random() >> 12), messages[pickMessage(random)], index,
+        index, subsystems[s], static_cast<unsigned long long>(random() >> 40), images[pick(random)],
+        stamp, static_cast<unsigned long long>(index) * 41666ULL,
+        index % 7 == 0 ? "Info" : "Default", pid(random));
     out += buffer;
 }
 
@@ -123,7 +133,8 @@ int generateLong(std::size_t mebibytes, const char* path) {
         std::mt19937_64 random(42);
         std::string chunk = "[";
         writeEntry(chunk, random, 0);
-        chunk += R"(,{"timestamp":"2024-03-01 00:00:00.000000+0100","subsystem":"com.apple.TCC","eventMessage":")";
+        chunk +=
+            R"(,{"timestamp":"2024-03-01 00:00:00.000000+0100","subsystem":"com.apple.TCC","eventMessage":")";
         put(chunk);
         const std::string mebibyte(std::size_t(1) << 20, 'x');
         for (std::size_t i = 0; i < mebibytes; ++i) put(mebibyte);
@@ -209,7 +220,8 @@ int runStages(const char* path) {
     std::printf("rtf_mb=%.1f\n", double(rtf.size()) / 1e6);
 
     getrusage(RUSAGE_SELF, &usage);
-    std::printf("file_mb=%.1f\npeak_rss_mb=%.1f\n", double(fileBytes) / 1e6, double(usage.ru_maxrss) / 1024.0);
+    std::printf("file_mb=%.1f\npeak_rss_mb=%.1f\n", double(fileBytes) / 1e6,
+                double(usage.ru_maxrss) / 1024.0);
     return 0;
 }
 
@@ -231,9 +243,11 @@ int qjsonBaseline(const char* path) {
 
 int main(int argc, char** argv) {
     // Fonts are part of a line's data, so a GUI application object must exist.
-    qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
+    qputenv("QT_QPA_PLATFORM",
+            qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
     QGuiApplication app(argc, argv);
-    if (argc == 4 && std::strcmp(argv[1], "--generate") == 0) return generate(std::strtoull(argv[2], nullptr, 10), argv[3]);
+    if (argc == 4 && std::strcmp(argv[1], "--generate") == 0)
+        return generate(std::strtoull(argv[2], nullptr, 10), argv[3]);
     if (argc == 4 && std::strcmp(argv[1], "--generate-long") == 0)
         return generateLong(std::strtoull(argv[2], nullptr, 10), argv[3]);
     if (argc == 4 && std::strcmp(argv[1], "--generate-messages") == 0)
@@ -242,7 +256,10 @@ int main(int argc, char** argv) {
         return generateEmpty(std::strtoull(argv[2], nullptr, 10), argv[3]);
     if (argc == 3 && std::strcmp(argv[1], "--qjson") == 0) return qjsonBaseline(argv[2]);
     if (argc == 2) return runStages(argv[1]);
-    std::fprintf(stderr, "usage: %s FILE | --generate[-messages|-empty] N FILE | --generate-long MIB FILE | "
-                         "--qjson FILE\n", argv[0]);
+    std::fprintf(
+        stderr,
+        "usage: %s FILE | --generate[-messages|-empty] N FILE | --generate-long MIB FILE | "
+        "--qjson FILE\n",
+        argv[0]);
     return 2;
 }

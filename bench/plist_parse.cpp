@@ -20,13 +20,16 @@ constexpr std::size_t targetSize = 1 << 20;
 /// An array of small records, as preference and receipt files hold them.
 std::string xmlDocument() {
     std::string xml =
-        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST "
+        "1.0//EN\" "
         "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n<plist version=\"1.0\">\n<array>\n";
     for (int i = 0; xml.size() < targetSize; ++i) {
         xml += "\t<dict>\n\t\t<key>name</key>\n\t\t<string>Entry number " + std::to_string(i) +
-               " &amp; friends</string>\n\t\t<key>count</key>\n\t\t<integer>" + std::to_string(i * 37) +
-               "</integer>\n\t\t<key>ratio</key>\n\t\t<real>0." + std::to_string(i) +
-               "</real>\n\t\t<key>enabled</key>\n\t\t<true/>\n\t\t<key>blob</key>\n\t\t<data>AAECAwQFBgc=</data>\n"
+               " &amp; friends</string>\n\t\t<key>count</key>\n\t\t<integer>" +
+               std::to_string(i * 37) + "</integer>\n\t\t<key>ratio</key>\n\t\t<real>0." +
+               std::to_string(i) +
+               "</real>\n\t\t<key>enabled</key>\n\t\t<true/>\n\t\t<key>blob</"
+               "key>\n\t\t<data>AAECAwQFBgc=</data>\n"
                "\t\t<key>when</key>\n\t\t<date>2024-05-06T07:08:09Z</date>\n\t</dict>\n";
     }
     return xml + "</array>\n</plist>\n";
@@ -36,7 +39,8 @@ BplistBuilder::Bytes binaryDocument() {
     BplistBuilder b;
     b.refSize = 4;
     b.offsetSize = 4;
-    const auto name = b.ascii("name"), count = b.ascii("count"), enabled = b.ascii("enabled"), blob = b.ascii("blob");
+    const auto name = b.ascii("name"), count = b.ascii("count"), enabled = b.ascii("enabled"),
+               blob = b.ascii("blob");
     const auto yes = b.add({0x09});
     std::vector<std::uint64_t> records;
     std::size_t bytes = 0;

@@ -39,8 +39,8 @@ int startVarko(int argc, char** argv, const QString& fixtures, const QStringList
     const QDir dir(fixtures);
     const varko::host::ToolSet system = varko::host::ToolSet::system();
     QHash<QString, QString> programs;
-    for (const char* path : {varko::host::codesignPath, varko::host::spctlPath, varko::host::pkgutilPath,
-                             varko::host::hdiutilPath})
+    for (const char* path : {varko::host::codesignPath, varko::host::spctlPath,
+                             varko::host::pkgutilPath, varko::host::hdiutilPath})
         programs.insert(QLatin1String(path), system.programFor(QLatin1String(path)));
     programs.insert(QLatin1String(varko::host::idPath), dir.filePath("id"));
     programs.insert(QLatin1String(varko::host::logPath), dir.filePath("log"));
@@ -59,7 +59,8 @@ int bareQt(int argc, char** argv) {
     return app.exec();
 }
 
-double runOnce(const QString& program, const QStringList& arguments, const QProcessEnvironment& environment) {
+double runOnce(const QString& program, const QStringList& arguments,
+               const QProcessEnvironment& environment) {
     QProcess process;
     process.setProcessEnvironment(environment);
     process.setStandardOutputFile(QProcess::nullDevice());
@@ -96,20 +97,24 @@ int main(int argc, char** argv) {
     const QDir dir(fixtures.path());
     writeScript(dir.filePath("id"), "echo 20 12 80\n");
     writeScript(dir.filePath("log"),
-                "if [ \"$2\" = --style ]; then echo '[{\"timestamp\":\"2021-04-07 18:22:06.123456+0100\"}]';\n"
+                "if [ \"$2\" = --style ]; then echo '[{\"timestamp\":\"2021-04-07 "
+                "18:22:06.123456+0100\"}]';\n"
                 "else printf 'one\\ntwo\\n'; fi\n");
     for (const char* folder : {"Persist", "timesync", "config/Varko"}) dir.mkpath(folder);
-    for (const char* file : {"Persist/0000000000000001.tracev3", "timesync/0000000000000001.timesync"}) {
+    for (const char* file :
+         {"Persist/0000000000000001.tracev3", "timesync/0000000000000001.timesync"}) {
         QFile f(dir.filePath(file));
         if (f.open(QIODevice::WriteOnly)) f.write("x");
     }
-    QSettings(dir.filePath("config/Varko/Varko.conf"), QSettings::IniFormat).setValue("noUpdateCheck", true);
+    QSettings(dir.filePath("config/Varko/Varko.conf"), QSettings::IniFormat)
+        .setValue("noUpdateCheck", true);
 
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert("QT_QPA_PLATFORM", "offscreen");
     environment.insert("XDG_CONFIG_HOME", dir.filePath("config"));
     const QString self = QCoreApplication::applicationFilePath();
-    const QString example = QDir(QCoreApplication::applicationDirPath() + "/../examples").absoluteFilePath("Example.app");
+    const QString example = QDir(QCoreApplication::applicationDirPath() + "/../examples")
+                                .absoluteFilePath("Example.app");
 
     std::vector<double> bare, empty, withItem;
     for (int i = 0; i < runs; ++i) {
@@ -118,7 +123,8 @@ int main(int argc, char** argv) {
         withItem.push_back(runOnce(self, {"--varko", dir.path(), example}, environment));
     }
     const double b = median(bare), e = median(empty), w = median(withItem);
-    std::printf("bare_qt_ms=%.1f\nvarko_ms=%.1f ratio=%.2f\nvarko_with_example_ms=%.1f ratio=%.2f\n", b, e, e / b, w,
-                w / b);
+    std::printf(
+        "bare_qt_ms=%.1f\nvarko_ms=%.1f ratio=%.2f\nvarko_with_example_ms=%.1f ratio=%.2f\n", b, e,
+        e / b, w, w / b);
     return b < 0 || e < 0 || w < 0 ? 1 : 0;
 }

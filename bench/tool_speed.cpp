@@ -23,7 +23,8 @@ double medianSeconds(const std::string& command, int runs) {
     for (int i = 0; i < runs; ++i) {
         const auto start = std::chrono::steady_clock::now();
         if (std::system((command + " >/dev/null 2>&1").c_str()) == -1) return -1;
-        times.push_back(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+        times.push_back(
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
     }
     std::sort(times.begin(), times.end());
     return times[times.size() / 2];
@@ -66,9 +67,11 @@ bool writeSparseUniversal(const std::filesystem::path& path, std::uint64_t slice
     std::vector<char> block(1 << 16);
     for (const auto& [part, offset] : parts) {
         std::ifstream in(part, std::ios::binary);
-        for (std::uint64_t done = 0; in.read(block.data(), static_cast<std::streamsize>(block.size())) || in.gcount();) {
+        for (std::uint64_t done = 0;
+             in.read(block.data(), static_cast<std::streamsize>(block.size())) || in.gcount();) {
             const auto n = static_cast<std::size_t>(in.gcount());
-            if (std::any_of(block.begin(), block.begin() + static_cast<std::ptrdiff_t>(n), [](char c) { return c; })) {
+            if (std::any_of(block.begin(), block.begin() + static_cast<std::ptrdiff_t>(n),
+                            [](char c) { return c; })) {
                 out.seekp(static_cast<std::streamoff>(offset + done));
                 out.write(block.data(), static_cast<std::streamsize>(n));
             }
@@ -97,14 +100,16 @@ int main(int argc, char** argv) {
     }
     const fs::path universal = dir / "universal";
     if (!writeSparseUniversal(universal, 100u << 20)) {
-        std::fprintf(stderr, "tool_speed: cannot write the universal executable in %s\n", dir.c_str());
+        std::fprintf(stderr, "tool_speed: cannot write the universal executable in %s\n",
+                     dir.c_str());
         return 1;
     }
     const std::string spctl = (bin / "varko-spctl").string() + " -a " + big.string();
     const std::string sha = "sha256sum " + big.string();
     const std::string codesign = (bin / "varko-codesign").string() + " -dvvv ";
     const double tSpctl = medianSeconds(spctl, runs), tSha = medianSeconds(sha, runs);
-    const double tUniversal = medianSeconds((bin / "varko-spctl").string() + " -a " + universal.string(), runs);
+    const double tUniversal =
+        medianSeconds((bin / "varko-spctl").string() + " -a " + universal.string(), runs);
     const double tOpenssl = medianSeconds("openssl dgst -sha256 " + universal.string(), runs);
     const double tBig = medianSeconds(codesign + big.string(), runs);
     const double tSmall = medianSeconds(codesign + small.string(), runs);
@@ -118,7 +123,9 @@ int main(int argc, char** argv) {
     std::printf("varko-codesign -dvvv (1 MB)   %7.4f s\n", tSmall);
     std::printf("  ratio                      %8.2f  (target <= 1)\n", tBig / tSmall);
     // --keep leaves the executables for a profiler.
-    if (argc > 2 && std::string(argv[2]) == "--keep") std::printf("kept in %s\n", dir.c_str());
-    else fs::remove_all(dir);
+    if (argc > 2 && std::string(argv[2]) == "--keep")
+        std::printf("kept in %s\n", dir.c_str());
+    else
+        fs::remove_all(dir);
     return 0;
 }

@@ -46,7 +46,8 @@ const Sandbox& sandbox() {
         fs::path dir = varko::fuzzing::scratchFolder();
         for (std::size_t level = 0;; ++level) {
             for (const char* decoy : {"Info.plist", "CodeResources", "Fuzz", "Contents"})
-                std::ofstream(dir / decoy) << "<plist><dict><key>CFBundleExecutable</key><string>Fuzz</string></dict></plist>";
+                std::ofstream(dir / decoy) << "<plist><dict><key>CFBundleExecutable</"
+                                              "key><string>Fuzz</string></dict></plist>";
             if (inotify_add_watch(out.watch, dir.c_str(), IN_OPEN) < 0) std::abort();
             if (level > varko::fuzzing::maxTreeClimbs) break;
             dir /= "up" + std::to_string(level);

@@ -9,6 +9,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const auto bytes = std::as_bytes(std::span(data, size));
     const auto cms = varko::signing::parseCms(bytes);
-    if (cms && !cms->certificates.empty()) (void)varko::signing::verifySigner(*cms, bytes.first(size / 2));
+    if (cms && !cms->certificates.empty())
+        (void)varko::signing::verifySigner(*cms, bytes.first(size / 2));
     return 0;
 }

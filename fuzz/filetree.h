@@ -40,7 +40,8 @@ inline std::optional<fs::path> safeRelative(std::string_view text) {
         const std::string_view name = text.substr(0, slash);
         text = slash == std::string_view::npos ? std::string_view() : text.substr(slash + 1);
         if (name.empty()) continue;
-        if (name == "." || name == ".." || name.size() > maxComponentLength || ++count > maxPathComponents)
+        if (name == "." || name == ".." || name.size() > maxComponentLength ||
+            ++count > maxPathComponents)
             return std::nullopt;
         out /= std::string(name);
     }
@@ -84,7 +85,8 @@ inline void buildTree(std::span<const std::uint8_t> bytes, const fs::path& root)
     for (std::size_t n = 0; n < maxTreeEntries && at < bytes.size(); ++n) {
         const char kind = static_cast<char>(bytes[at++]);
         const auto text = [&] {
-            const auto from = bytes.begin() + static_cast<std::ptrdiff_t>(std::min(at, bytes.size()));
+            const auto from =
+                bytes.begin() + static_cast<std::ptrdiff_t>(std::min(at, bytes.size()));
             const auto end = std::find(from, bytes.end(), 0);
             at = static_cast<std::size_t>(end - bytes.begin()) + 1;
             return std::string(from, end);
@@ -95,7 +97,8 @@ inline void buildTree(std::span<const std::uint8_t> bytes, const fs::path& root)
             payload = text();
         } else if (kind == 'f') {
             if (at + 2 > bytes.size()) return;
-            const std::size_t length = std::min<std::size_t>(bytes[at] | bytes[at + 1] << 8, bytes.size() - at - 2);
+            const std::size_t length =
+                std::min<std::size_t>(bytes[at] | bytes[at + 1] << 8, bytes.size() - at - 2);
             at += 2;
             payload.assign(reinterpret_cast<const char*>(bytes.data() + at), length);
             at += length;
@@ -116,7 +119,8 @@ inline void buildTree(std::span<const std::uint8_t> bytes, const fs::path& root)
             climbs += *up;
             fs::create_symlink(payload, path, ec);
         } else {
-            std::ofstream(path, std::ios::binary).write(payload.data(), static_cast<std::streamsize>(payload.size()));
+            std::ofstream(path, std::ios::binary)
+                .write(payload.data(), static_cast<std::streamsize>(payload.size()));
         }
     }
 }
@@ -124,7 +128,8 @@ inline void buildTree(std::span<const std::uint8_t> bytes, const fs::path& root)
 /// The records for the tree under `root`, folders before what they hold.
 inline std::vector<std::uint8_t> encodeTree(const fs::path& root) {
     std::vector<fs::path> paths;
-    for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator(); ++it)
+    for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator();
+         ++it)
         paths.push_back(it->path());
     std::sort(paths.begin(), paths.end());
     std::vector<std::uint8_t> out;

@@ -63,20 +63,22 @@ void readAndCheck(JournalReader& reader, const JournalFilter& filter) {
     appendJsonEnd(json, !records.empty());
 
     std::size_t index = 0;
-    const auto summary = varko::unifiedlog::walkLogArray(json, [&](const varko::unifiedlog::LogFields* f) {
-        require(f != nullptr && index < records.size());
-        const LogRecord& r = records[index++];
-        // A NUL shows in three bytes, so a message full to the tool's bound may pass the browser's.
-        const std::string message = shown(r.eventMessage);
-        require(f->eventMessage && message.starts_with(*f->eventMessage) &&
-                f->eventMessageCut == message.size() - f->eventMessage->size());
-        require(f->subsystem && *f->subsystem == shown(r.subsystem));
-        require(f->processImagePath && *f->processImagePath == shown(r.processImagePath));
-        const auto time =
-            f->timestamp ? varko::unifiedlog::parseLongTimestamp(*f->timestamp) : std::nullopt;
-        require(time.has_value());
-        require(*time == (long long)r.timestampUsec || *time == 0);
-    });
+    const auto summary =
+        varko::unifiedlog::walkLogArray(json, [&](const varko::unifiedlog::LogFields* f) {
+            require(f != nullptr && index < records.size());
+            const LogRecord& r = records[index++];
+            // A NUL shows in three bytes, so a message full to the tool's bound may pass the
+            // browser's.
+            const std::string message = shown(r.eventMessage);
+            require(f->eventMessage && message.starts_with(*f->eventMessage) &&
+                    f->eventMessageCut == message.size() - f->eventMessage->size());
+            require(f->subsystem && *f->subsystem == shown(r.subsystem));
+            require(f->processImagePath && *f->processImagePath == shown(r.processImagePath));
+            const auto time =
+                f->timestamp ? varko::unifiedlog::parseLongTimestamp(*f->timestamp) : std::nullopt;
+            require(time.has_value());
+            require(*time == (long long)r.timestampUsec || *time == 0);
+        });
     require(summary.clean() && index == records.size());
     (void)read;
 }

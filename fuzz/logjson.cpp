@@ -102,8 +102,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         work();
         helper.join();
     };
-    const LogWalkSummary summary = walk.walk(
-        [&](std::size_t run, const LogFields* f) { runs.at(run).push_back(element(f)); }, twoThreads);
+    const LogWalkSummary summary =
+        walk.walk([&](std::size_t run, const LogFields* f) { runs.at(run).push_back(element(f)); },
+                  twoThreads);
     std::vector<Element> sliced;
     for (std::size_t run : walk.order())
         sliced.insert(sliced.end(), runs.at(run).begin(), runs.at(run).end());

@@ -28,7 +28,8 @@ signing::TrustAnchors keyInfoRoots(std::span<const std::byte> bytes) {
         if (!*signature) continue;
         const auto& certificates = (*signature)->certificates;
         for (std::size_t i = 1; i < certificates.size(); ++i)
-            if (auto c = signing::describeCertificate(certificates[i])) anchors.roots.push_back(c->fingerprint);
+            if (auto c = signing::describeCertificate(certificates[i]))
+                anchors.roots.push_back(c->fingerprint);
     }
     return anchors;
 }

@@ -14,7 +14,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (!value) continue;
         const std::string xml = plist::writeXml(*value);
         (void)plist::describe(*value);
-        (void)plist::parseXml(std::span(reinterpret_cast<const std::byte*>(xml.data()), xml.size()));
+        (void)plist::parseXml(
+            std::span(reinterpret_cast<const std::byte*>(xml.data()), xml.size()));
     }
     (void)plist::parse(bytes);
     return 0;

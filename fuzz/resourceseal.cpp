@@ -54,8 +54,9 @@ void compareWithRegcomp(const std::string& pattern, const std::vector<std::strin
         const bool ours = *matched != nullptr;
         const bool platform = regexec(&re, name.c_str(), 0, nullptr, 0) == 0;
         if (ours != platform) {
-            std::fprintf(stderr, "rule \"%s\" %s \"%s\", regexec %s\n", pattern.c_str(), ours ? "matches" : "misses",
-                         name.c_str(), platform ? "matches" : "misses");
+            std::fprintf(stderr, "rule \"%s\" %s \"%s\", regexec %s\n", pattern.c_str(),
+                         ours ? "matches" : "misses", name.c_str(),
+                         platform ? "matches" : "misses");
             std::abort();
         }
     }

@@ -58,19 +58,25 @@ std::u16string utf16(std::string_view bytes) {
 
 double pointsFor(std::uint8_t code) {
     switch (code) {
-        case 251: return std::numeric_limits<double>::quiet_NaN();
-        case 252: return std::numeric_limits<double>::infinity();
-        case 253: return -std::numeric_limits<double>::infinity();
-        case 254: return -12;
-        case 255: return 1e300;
-        default: return code * 0.5;
+        case 251:
+            return std::numeric_limits<double>::quiet_NaN();
+        case 252:
+            return std::numeric_limits<double>::infinity();
+        case 253:
+            return -std::numeric_limits<double>::infinity();
+        case 254:
+            return -12;
+        case 255:
+            return 1e300;
+        default:
+            return code * 0.5;
     }
 }
 
 struct Styled {
     char16_t c;
-    int colour;     // what the character must be shown in
-    int halfPoints; // 0: any legal size
+    int colour;      // what the character must be shown in
+    int halfPoints;  // 0: any legal size
 };
 
 /// Reads the document back; fails on anything the writer should never produce.
@@ -93,9 +99,11 @@ void check(const std::string& doc, int colourCount, const std::vector<Styled>& e
             if (c != ';') fail("text in the colour table", doc);
             ++colourEntries;
         } else if (depth == 1) {
-            if (decoded >= expected.size() || expected[decoded].c != c) fail("the text differs", doc);
+            if (decoded >= expected.size() || expected[decoded].c != c)
+                fail("the text differs", doc);
             if (expected[decoded].colour != cf) fail("a character in the wrong colour", doc);
-            if (expected[decoded].halfPoints ? expected[decoded].halfPoints != fs : fs < 2 || fs > 2000)
+            if (expected[decoded].halfPoints ? expected[decoded].halfPoints != fs
+                                             : fs < 2 || fs > 2000)
                 fail("a character in the wrong size", doc);
             ++decoded;
         } else {
@@ -149,7 +157,8 @@ void check(const std::string& doc, int colourCount, const std::vector<Styled>& e
         const bool minus = end < doc.size() && doc[end] == '-';
         const std::size_t firstDigit = end + (minus ? 1 : 0);
         std::size_t digits = firstDigit;
-        while (digits < doc.size() && std::isdigit(static_cast<unsigned char>(doc[digits]))) ++digits;
+        while (digits < doc.size() && std::isdigit(static_cast<unsigned char>(doc[digits])))
+            ++digits;
         if (digits > firstDigit) {
             if (digits - firstDigit > 6) fail("a parameter too long", doc);
             number = std::strtol(doc.c_str() + end, nullptr, 10);
@@ -162,27 +171,37 @@ void check(const std::string& doc, int colourCount, const std::vector<Styled>& e
         startGroup = false;
 
         const auto in = [&](long lo, long hi) {
-            if (!number || *number < lo || *number > hi) fail(("\\" + word + " out of range").c_str(), doc);
+            if (!number || *number < lo || *number > hi)
+                fail(("\\" + word + " out of range").c_str(), doc);
         };
         const auto bare = [&] {
             if (number) fail(("\\" + word + " takes no number").c_str(), doc);
         };
-        if (word == "rtf" || word == "uc") in(1, 1);
-        else if (word == "ansicpg") in(1252, 1252);
-        else if (word == "deff" || word == "f" || word == "fcharset") in(0, 0);
-        else if (word == "ansi" || word == "fonttbl" || word == "fmodern" || word == "colortbl" || word == "pard" ||
-                 word == "plain")
+        if (word == "rtf" || word == "uc")
+            in(1, 1);
+        else if (word == "ansicpg")
+            in(1252, 1252);
+        else if (word == "deff" || word == "f" || word == "fcharset")
+            in(0, 0);
+        else if (word == "ansi" || word == "fonttbl" || word == "fmodern" || word == "colortbl" ||
+                 word == "pard" || word == "plain")
             bare();
-        else if (word == "red" || word == "green" || word == "blue") in(0, 255);
-        else if (word == "cf") in(0, colourCount), cf = static_cast<int>(*number);
-        else if (word == "fs") in(2, 2000), fs = static_cast<int>(*number);
-        else if (word == "par") bare(), text(u'\n');
-        else if (word == "tab") bare(), text(u'\t');
+        else if (word == "red" || word == "green" || word == "blue")
+            in(0, 255);
+        else if (word == "cf")
+            in(0, colourCount), cf = static_cast<int>(*number);
+        else if (word == "fs")
+            in(2, 2000), fs = static_cast<int>(*number);
+        else if (word == "par")
+            bare(), text(u'\n');
+        else if (word == "tab")
+            bare(), text(u'\t');
         else if (word == "u") {
             in(-32768, 32767);
             const auto unit = static_cast<char16_t>(*number < 0 ? *number + 0x10000 : *number);
             // \uc1: exactly one fallback follows, and it must be a hex escape.
-            if (doc.compare(i, 2, "\\'") != 0 || i + 4 > doc.size() || !std::isxdigit(static_cast<unsigned char>(doc[i + 2])) ||
+            if (doc.compare(i, 2, "\\'") != 0 || i + 4 > doc.size() ||
+                !std::isxdigit(static_cast<unsigned char>(doc[i + 2])) ||
                 !std::isxdigit(static_cast<unsigned char>(doc[i + 3])))
                 fail("\\u without its fallback", doc);
             if (unit >= 0x20 && unit < 0x7f && unit != u'\\' && unit != u'{' && unit != u'}')
@@ -223,7 +242,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const int colour = static_cast<signed char>(in[0]);
         const double points = pointsFor(static_cast<std::uint8_t>(in[1]));
         const std::size_t length = std::min<std::size_t>(
-            static_cast<unsigned char>(in[2]) | static_cast<unsigned char>(in[3]) << 8, in.size() - 4);
+            static_cast<unsigned char>(in[2]) | static_cast<unsigned char>(in[3]) << 8,
+            in.size() - 4);
         const std::u16string text = utf16(in.substr(4, length));
         in.remove_prefix(4 + length);
         writer.append(text, colour, points);

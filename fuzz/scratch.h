@@ -18,7 +18,8 @@ inline const std::filesystem::path& scratchFolder() {
         // Memory-backed where there is such a folder: a tree is made and removed per input.
         std::error_code ec;
         const std::filesystem::path shm = "/dev/shm";
-        const auto parent = std::filesystem::is_directory(shm, ec) ? shm : std::filesystem::temp_directory_path();
+        const auto parent =
+            std::filesystem::is_directory(shm, ec) ? shm : std::filesystem::temp_directory_path();
         std::string name = (parent / "varko-fuzz-XXXXXX").string();
         if (!mkdtemp(name.data())) std::abort();
         return std::filesystem::path(name);
@@ -35,7 +36,8 @@ inline const std::filesystem::path& scratchFolder() {
 inline std::filesystem::path scratchFile(const char* name, std::span<const std::uint8_t> bytes) {
     const auto path = scratchFolder() / name;
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
     if (!out.flush()) std::abort();
     return path;
 }

@@ -17,7 +17,8 @@ namespace {
 
 constexpr std::int64_t jan2024 = 1704067200;
 
-void checkTrusted(const std::vector<Certificate>& chain, const Certificate& leaf, const TrustAnchors& anchors) {
+void checkTrusted(const std::vector<Certificate>& chain, const Certificate& leaf,
+                  const TrustAnchors& anchors) {
     // A pinned leaf is refused, so a trusted chain always has an issuer above its leaf.
     if (chain.size() < 2 || chain.size() > maxCertificates + 1) std::abort();
     if (chain.front().fingerprint != leaf.fingerprint) std::abort();
@@ -35,7 +36,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!cms) return 0;
 
     TrustAnchors anchors;
-    for (std::size_t i = 1; i < cms->certificates.size(); ++i) anchors.roots.push_back(cms->certificates[i].fingerprint);
+    for (std::size_t i = 1; i < cms->certificates.size(); ++i)
+        anchors.roots.push_back(cms->certificates[i].fingerprint);
     const Certificate& leaf = cms->certificates.front();
     (void)classify(cms->chain());
 
@@ -43,8 +45,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (verdict) checkTrusted(verdict->chain, leaf, anchors);
     // The chain on its own too, so that inputs whose signature no longer verifies reach it.
     const auto others = std::span(cms->certificates).subspan(1);
-    for (const std::int64_t at : {jan2024, cms->signingTime.value_or(0), cms->timestamp.value_or(-1)})
-        if (auto chain = verifyChain(leaf, others, anchors, at)) checkTrusted(*chain, leaf, anchors);
+    for (const std::int64_t at :
+         {jan2024, cms->signingTime.value_or(0), cms->timestamp.value_or(-1)})
+        if (auto chain = verifyChain(leaf, others, anchors, at))
+            checkTrusted(*chain, leaf, anchors);
     if (cms->timestamp) (void)verifyTimestamp(*cms, anchors);
     return 0;
 }

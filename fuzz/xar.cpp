@@ -21,7 +21,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const varko::macho::MemorySource source(std::as_bytes(std::span(data, size)));
     if (!varko::xar::Archive::open(source)) return 0;
     const auto path = varko::fuzzing::scratchFile("fuzz.pkg", std::span(data, size));
-    const auto verdict = varko::spctl::verifyPackage(path, varko::signing::TrustAnchors::apple(), jan2024);
+    const auto verdict =
+        varko::spctl::verifyPackage(path, varko::signing::TrustAnchors::apple(), jan2024);
     // The same bytes read from a file must open as they did from memory.
     if (!verdict) std::abort();
     return 0;

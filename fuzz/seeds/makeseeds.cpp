@@ -13,13 +13,13 @@
 #include <vector>
 
 #include "../filetree.h"
-#include "format/codesig/superblob.h"
-#include "format/macho/machofile.h"
 #include "fixtures/machowriter.h"
 #include "fixtures/sealedbundle.h"
 #include "fixtures/sha256.h"
 #include "fixtures/testca.h"
 #include "fixtures/xarwriter.h"
+#include "format/codesig/superblob.h"
+#include "format/macho/machofile.h"
 
 namespace fs = std::filesystem;
 using namespace varko::examplegen;
@@ -36,7 +36,8 @@ fs::path corpus;
 void save(const std::string& target, const std::string& name, std::span<const std::byte> bytes) {
     fs::create_directories(corpus / target);
     std::ofstream(corpus / target / name, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
 }
 
 void save(const std::string& target, const std::string& name, std::string_view text) {
@@ -45,7 +46,8 @@ void save(const std::string& target, const std::string& name, std::string_view t
 
 struct Pki {
     TestIdentity root = makeTestRoot("Varko Test Root CA", jan2020, jan2040);
-    TestIdentity intermediate = issue("Varko Test Developer ID CA", true, {"1.2.840.113635.100.6.2.6"}, root);
+    TestIdentity intermediate =
+        issue("Varko Test Developer ID CA", true, {"1.2.840.113635.100.6.2.6"}, root);
     TestIdentity leaf = issue("Developer ID Application: Varko Tests (TEAM123456)", false,
                               {"1.2.840.113635.100.6.1.13"}, intermediate);
     TestIdentity installer = rsaInstaller();
@@ -64,8 +66,8 @@ struct Pki {
         return issueCertificate(r, by);
     }
     TestIdentity rsaInstaller() {
-        return issue("Developer ID Installer: Varko Tests (TEAM123456)", false, {"1.2.840.113635.100.6.1.14"},
-                     intermediate, true);
+        return issue("Developer ID Installer: Varko Tests (TEAM123456)", false,
+                     {"1.2.840.113635.100.6.1.14"}, intermediate, true);
     }
     TestIdentity timestamping() {
         CertificateRequest r;
@@ -91,8 +93,9 @@ CmsRequest cmsRequest(const Pki& pki, bool ber, bool timestamped) {
 SignatureOptions adhoc(const std::string& identifier) {
     SignatureOptions s;
     s.identifier = identifier;
-    s.entitlements = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n<dict>\n"
-                     "\t<key>com.apple.security.app-sandbox</key>\n\t<true/>\n</dict>\n</plist>\n";
+    s.entitlements =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n<dict>\n"
+        "\t<key>com.apple.security.app-sandbox</key>\n\t<true/>\n</dict>\n</plist>\n";
     return s;
 }
 
@@ -110,17 +113,21 @@ void machoSeeds(const Pki& pki) {
     SignatureOptions signedBy = adhoc("com.example.fuzz.signed");
     signedBy.teamId = "TEAM123456";
     signedBy.flags = varko::codesig::CS_RUNTIME;
-    signedBy.cmsSigner = [&pki](std::span<const std::byte> cd) { return signCms(cd, cmsRequest(pki, true, false)); };
+    signedBy.cmsSigner = [&pki](std::span<const std::byte> cd) {
+        return signCms(cd, cmsRequest(pki, true, false));
+    };
     save("macho", "thin-arm64-cms", machO(Arch::Arm64, signedBy));
-    const std::vector<std::vector<std::byte>> slices{machO(Arch::X86_64, adhoc("com.example.fuzz")),
-                                                     machO(Arch::Arm64e, adhoc("com.example.fuzz"))};
+    const std::vector<std::vector<std::byte>> slices{
+        machO(Arch::X86_64, adhoc("com.example.fuzz")),
+        machO(Arch::Arm64e, adhoc("com.example.fuzz"))};
     save("macho", "universal-adhoc", makeUniversal(slices));
     save("macho", "universal64-adhoc", makeUniversal(slices, true));
 }
 
 void xarSeeds(const Pki& pki) {
     const std::string files = "<file id=\"1\"><name>Payload</name><type>file</type></file>";
-    const XarSigning rsa{&pki.installer, {&pki.installer, &pki.intermediate, &pki.root}, false, {}, 0};
+    const XarSigning rsa{
+        &pki.installer, {&pki.installer, &pki.intermediate, &pki.root}, false, {}, 0};
     XarSigning cms = rsa;
     cms.cms = true;
     cms.cmsRequest = cmsRequest(pki, false, true);
@@ -158,20 +165,26 @@ void trustSeeds(const Pki& pki) {
 
 void sealSeeds() {
     save("resourceseal", "sealed-resources.plist",
-         codeResources({{"Resources/en.lproj/InfoPlist.strings", "\"CFBundleName\" = \"Fuzz\";\n", {}},
-               {"Resources/data.txt", "hello, seal\n", {}},
-               {"Resources/link.txt", "", std::string("data.txt")},
-               {"Frameworks/Kit.framework", "", {}, std::vector<unsigned char>(20, 0xab)}}));
+         codeResources(
+             {{"Resources/en.lproj/InfoPlist.strings", "\"CFBundleName\" = \"Fuzz\";\n", {}},
+              {"Resources/data.txt", "hello, seal\n", {}},
+              {"Resources/link.txt", "", std::string("data.txt")},
+              {"Frameworks/Kit.framework", "", {}, std::vector<unsigned char>(20, 0xab)}}));
     // The first version's form: files as bare data, rules as booleans and dictionaries.
     save("resourceseal", "version1.plist",
          "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n<dict>\n"
-         "\t<key>files</key>\n\t<dict>\n\t\t<key>Resources/a.txt</key>\n\t\t<data>qqqqqqqqqqqqqqqqqqqqqqqqqqo=</data>\n"
-         "\t\t<key>Resources/old.lproj/b</key>\n\t\t<dict><key>hash</key><data>AAAAAAAAAAAAAAAAAAAAAAAAAAA=</data>"
+         "\t<key>files</key>\n\t<dict>\n\t\t<key>Resources/a.txt</"
+         "key>\n\t\t<data>qqqqqqqqqqqqqqqqqqqqqqqqqqo=</data>\n"
+         "\t\t<key>Resources/old.lproj/b</key>\n\t\t<dict><key>hash</"
+         "key><data>AAAAAAAAAAAAAAAAAAAAAAAAAAA=</data>"
          "<key>optional</key><true/></dict>\n\t</dict>\n"
          "\t<key>rules</key>\n\t<dict>\n\t\t<key>^Resources/</key>\n\t\t<true/>\n"
-         "\t\t<key>^Resources/.*\\.lproj/</key>\n\t\t<dict><key>optional</key><true/><key>weight</key>"
-         "<real>1000</real></dict>\n\t\t<key>^(.*/)?\\.DS_Store$</key>\n\t\t<dict><key>omit</key><true/>"
-         "<key>weight</key><integer>2000</integer></dict>\n\t\t<key>^Skipped</key>\n\t\t<false/>\n\t</dict>\n"
+         "\t\t<key>^Resources/.*\\.lproj/</key>\n\t\t<dict><key>optional</key><true/><key>weight</"
+         "key>"
+         "<real>1000</real></dict>\n\t\t<key>^(.*/)?\\.DS_Store$</key>\n\t\t<dict><key>omit</"
+         "key><true/>"
+         "<key>weight</key><integer>2000</integer></dict>\n\t\t<key>^Skipped</key>\n\t\t<false/"
+         ">\n\t</dict>\n"
          "</dict>\n</plist>\n");
 }
 
@@ -200,12 +213,19 @@ void rtfSeeds() {
                   {{3, 30, "2024-04-07 10:00:00.123456+0200 "},
                    {1, 30, "tccd[123]: "},
                    {0, 30, "AUTHREQ_RESULT: {path}\\ msgID=1\tdeny\n"},
-                   {2, 24, "Caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80 \xc3\xbc\r\x7f" + std::string(1, '\0') + "end\n"}}));
+                   {2, 24,
+                    "Caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80 \xc3\xbc\r\x7f" +
+                        std::string(1, '\0') + "end\n"}}));
     // Colours out of the table's range, and sizes that are not numbers or out of range.
     save("rtf", "sizes-and-odd-colours",
          rtfInput(std::string(3, '\0'), "Courier New",
-                  {{-1, 251, "nan"}, {5, 252, "inf"}, {1, 253, "-inf"}, {0, 254, "neg"}, {1, 255, "huge"},
-                   {0, 1, "half"}, {1, 3, "one and a half"}}));
+                  {{-1, 251, "nan"},
+                   {5, 252, "inf"},
+                   {1, 253, "-inf"},
+                   {0, 254, "neg"},
+                   {1, 255, "huge"},
+                   {0, 1, "half"},
+                   {1, 3, "one and a half"}}));
 }
 
 /// Writes a bundle with `write` into a scratch folder and saves it as tree records.
@@ -222,8 +242,10 @@ void bundleSeed(const std::string& name, Write write) {
 
 std::string infoPlist(const std::string& executable) {
     return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n<dict>\n"
-           "\t<key>CFBundleExecutable</key>\n\t<string>" + executable +
-           "</string>\n\t<key>CFBundleIdentifier</key>\n\t<string>com.example.fuzz</string>\n</dict>\n</plist>\n";
+           "\t<key>CFBundleExecutable</key>\n\t<string>" +
+           executable +
+           "</string>\n\t<key>CFBundleIdentifier</key>\n\t<string>com.example.fuzz</string>\n</"
+           "dict>\n</plist>\n";
 }
 
 MachOOptions smallExecutable(const std::string& identifier) {
@@ -256,11 +278,12 @@ std::vector<unsigned char> cdhashOf(const fs::path& executable) {
     auto cd = superBlob->codeDirectory();
     if (!cd || !*cd) return {};
     const auto& directory = **cd;
-    const auto digest = sha256(std::span(directory.bytes).first(std::min<std::size_t>(directory.length, directory.bytes.size())));
+    const auto digest =
+        sha256(std::span(directory.bytes)
+                   .first(std::min<std::size_t>(directory.length, directory.bytes.size())));
     return std::vector<unsigned char>(reinterpret_cast<const unsigned char*>(digest.data()),
                                       reinterpret_cast<const unsigned char*>(digest.data()) + 20);
 }
-
 
 /// Replaces each named file of `bundle` with a link to the given target.
 void relink(const fs::path& bundle, const std::vector<std::pair<std::string, std::string>>& links) {
@@ -271,13 +294,15 @@ void relink(const fs::path& bundle, const std::vector<std::pair<std::string, std
 }
 
 fs::path app(const fs::path& dir) {
-    (void)writeSealedBundle(dir / "Fuzz.app", infoPlist("Fuzz"), "Fuzz", resources(), smallExecutable("com.example.fuzz"));
+    (void)writeSealedBundle(dir / "Fuzz.app", infoPlist("Fuzz"), "Fuzz", resources(),
+                            smallExecutable("com.example.fuzz"));
     return dir / "Fuzz.app";
 }
 
 fs::path framework(const fs::path& dir) {
     (void)writeSealedFramework(dir / "Kit.framework", infoPlist("Kit"), "Kit",
-                               {{"Resources/strings.txt", "framework data\n", {}}}, smallExecutable("com.example.kit"));
+                               {{"Resources/strings.txt", "framework data\n", {}}},
+                               smallExecutable("com.example.kit"));
     return dir / "Kit.framework";
 }
 
@@ -304,12 +329,14 @@ void bundleSeeds() {
     });
     bundleSeed("app-nesting", [](const fs::path& dir) {
         const fs::path kit = dir / "parts" / "Kit.framework";
-        (void)writeSealedFramework(kit, infoPlist("Kit"), "Kit", {{"Resources/strings.txt", "framework data\n", {}}},
+        (void)writeSealedFramework(kit, infoPlist("Kit"), "Kit",
+                                   {{"Resources/strings.txt", "framework data\n", {}}},
                                    smallExecutable("com.example.kit"));
         auto files = resources();
         files.push_back({"Frameworks/Kit.framework", "", {}, cdhashOf(kit / "Versions/A/Kit")});
         const fs::path host = dir / "Fuzz.app";
-        (void)writeSealedBundle(host, infoPlist("Fuzz"), "Fuzz", files, smallExecutable("com.example.fuzz"));
+        (void)writeSealedBundle(host, infoPlist("Fuzz"), "Fuzz", files,
+                                smallExecutable("com.example.fuzz"));
         fs::create_directories(host / "Contents/Frameworks");
         fs::copy(kit, host / "Contents/Frameworks/Kit.framework",
                  fs::copy_options::recursive | fs::copy_options::copy_symlinks);

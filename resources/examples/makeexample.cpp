@@ -21,7 +21,8 @@ int main(int argc, char** argv) {
         const char* arg = argv[i];
         if (!optionsEnded && std::strcmp(arg, "--") == 0) {
             optionsEnded = true;
-        } else if (!optionsEnded && (std::strcmp(arg, "-h") == 0 || std::strcmp(arg, "--help") == 0)) {
+        } else if (!optionsEnded &&
+                   (std::strcmp(arg, "-h") == 0 || std::strcmp(arg, "--help") == 0)) {
             std::fputs(usage, stdout);
             return 0;
         } else if (!optionsEnded && std::strcmp(arg, "--version") == 0) {

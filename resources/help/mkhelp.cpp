@@ -29,8 +29,8 @@ int main(int argc, char** argv) {
     QPdfWriter writer(QString::fromLocal8Bit(argv[2]));
     writer.setTitle(QStringLiteral("Varko Help"));
     writer.setCreator(QStringLiteral("Varko"));
-    writer.setPageLayout(QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait, QMarginsF(20, 20, 20, 20),
-                                     QPageLayout::Millimeter));
+    writer.setPageLayout(QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait,
+                                     QMarginsF(20, 20, 20, 20), QPageLayout::Millimeter));
     document.print(&writer);
     return QFile::exists(QString::fromLocal8Bit(argv[2])) ? 0 : 1;
 }

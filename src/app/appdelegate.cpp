@@ -13,9 +13,12 @@
 namespace varko {
 
 AppDelegate::AppDelegate(host::ToolSet toolSet, QObject* parent)
-    : QObject(parent), launchEnvironment(LaunchEnvironment::system(toolSet)),
-      runningVersion(QCoreApplication::applicationVersion()), tools(toolSet),
-      storyboard(toolSet, [this](QMenuBar& bar, QMenu& fileMenu) { addApplicationMenus(bar, fileMenu); }),
+    : QObject(parent),
+      launchEnvironment(LaunchEnvironment::system(toolSet)),
+      runningVersion(QCoreApplication::applicationVersion()),
+      tools(toolSet),
+      storyboard(toolSet,
+                 [this](QMenuBar& bar, QMenu& fileMenu) { addApplicationMenus(bar, fileMenu); }),
       documentController(storyboard) {
     createActions();
 #ifdef Q_OS_MACOS
@@ -101,7 +104,8 @@ void AppDelegate::fillRecentMenu(QMenu* menu) {
     for (const QString& path : recent) {
         QAction* item = menu->addAction(QFileInfo(path).fileName());
         item->setToolTip(path);
-        connect(item, &QAction::triggered, this, [this, path] { documentController.openDocument(path); });
+        connect(item, &QAction::triggered, this,
+                [this, path] { documentController.openDocument(path); });
     }
     menu->addSeparator();
     menu->addAction(clearRecentAction);
@@ -137,11 +141,17 @@ void AppDelegate::openHelp() {
     myHelpWindow << window;
 }
 
-void AppDelegate::openSupport() { openWebPage(QStringLiteral(VARKO_SUPPORT_PAGE_ADDRESS)); }
+void AppDelegate::openSupport() {
+    openWebPage(QStringLiteral(VARKO_SUPPORT_PAGE_ADDRESS));
+}
 
-void AppDelegate::openUpdates() { openWebPage(QStringLiteral(VARKO_UPDATES_PAGE_ADDRESS)); }
+void AppDelegate::openUpdates() {
+    openWebPage(QStringLiteral(VARKO_UPDATES_PAGE_ADDRESS));
+}
 
-void AppDelegate::openWebPage(const QString& address) { updates.openUrl(QUrl(address)); }
+void AppDelegate::openWebPage(const QString& address) {
+    updates.openUrl(QUrl(address));
+}
 
 QAction* AppDelegate::windowMenuItem(const QString& title) const {
     for (QAction* item : windowMenuActions)
@@ -159,7 +169,8 @@ void AppDelegate::runLaunchSequence() {
     }
     const LaunchProbe probe = launchEnvironment.makeProbe();
     bool logBrowserWorks = true;
-    const auto require = [&logBrowserWorks](const std::function<bool()>& test, const char* message) {
+    const auto require = [&logBrowserWorks](const std::function<bool()>& test,
+                                            const char* message) {
         if (test()) return;
         showErrorAlert(QString::fromUtf8(message));
         logBrowserWorks = false;
@@ -213,11 +224,13 @@ void AppDelegate::mountDMG() {
 }
 
 void AppDelegate::mountDiskImage(const QString& path) {
-    const host::ToolResult run =
-        tools.run(QLatin1String(host::hdiutilPath), {QStringLiteral("attach"), path}, host::Capture::Both);
+    const host::ToolResult run = tools.run(QLatin1String(host::hdiutilPath),
+                                           {QStringLiteral("attach"), path}, host::Capture::Both);
     if (run.succeeded()) return;
-    runAlert({Alert::Style::Critical, QStringLiteral("Couldn't mount Disk Image:") + path,
-              QStringLiteral("Please try again in the Finder."), {QStringLiteral("OK")}});
+    runAlert({Alert::Style::Critical,
+              QStringLiteral("Couldn't mount Disk Image:") + path,
+              QStringLiteral("Please try again in the Finder."),
+              {QStringLiteral("OK")}});
 }
 
 void AppDelegate::applicationDidFinishLaunching(const QStringList& items) {

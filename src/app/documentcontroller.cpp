@@ -11,9 +11,9 @@
 #include <cstdlib>
 
 #include "inspection/itemtype.h"
+#include "report/ui/documentwindowcontroller.h"
 #include "tools/pathbytes.h"
 #include "tools/utf8.h"
-#include "report/ui/documentwindowcontroller.h"
 
 namespace varko {
 
@@ -51,8 +51,8 @@ DocumentWindowController* DocumentController::openDocument(const QString& path) 
 
     const ItemType type = itemTypeForPath(path);
     if (!type.accepted()) {
-        auto* box = new QMessageBox(QMessageBox::Warning, tr("Varko can't open this item"), type.error,
-                                    QMessageBox::Ok, QApplication::activeWindow());
+        auto* box = new QMessageBox(QMessageBox::Warning, tr("Varko can't open this item"),
+                                    type.error, QMessageBox::Ok, QApplication::activeWindow());
         box->setAttribute(Qt::WA_DeleteOnClose);
         box->open();
         emit openRefused(type.error);
@@ -60,9 +60,11 @@ DocumentWindowController* DocumentController::openDocument(const QString& path) 
     }
 
     DocumentWindowController* window = storyboard.instantiateDocumentWindow();
-    window->readDocument(QUrl::fromLocalFile(QFileInfo(QDir::cleanPath(path)).absoluteFilePath()), type.typeName,
+    window->readDocument(QUrl::fromLocalFile(QFileInfo(QDir::cleanPath(path)).absoluteFilePath()),
+                         type.typeName,
                          host::visibleControls(QFileInfo(QDir::cleanPath(path)).fileName()));
-    connect(window, &DocumentWindowController::itemsDropped, this, &DocumentController::openDocuments);
+    connect(window, &DocumentWindowController::itemsDropped, this,
+            &DocumentController::openDocuments);
     connect(window, &QObject::destroyed, this, [this, key] { open.remove(key); });
     open.insert(key, window);
     noteRecent(key);

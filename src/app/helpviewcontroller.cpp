@@ -35,7 +35,9 @@ void PdfView::setDocument(std::shared_ptr<Poppler::Document> doc) {
     render();
 }
 
-int PdfView::pageCount() const { return document ? document->numPages() : 0; }
+int PdfView::pageCount() const {
+    return document ? document->numPages() : 0;
+}
 
 void PdfView::resizeEvent(QResizeEvent* event) {
     QScrollArea::resizeEvent(event);
@@ -89,7 +91,8 @@ Expected<void> HelpViewController::loadHelpDocument() {
     if (!document || document->isLocked()) {
         thePDFDocument.reset();
         helpPDFView->setDocument(nullptr);
-        return Error{0, document ? "the help document is locked" : "the help document can't be read",
+        return Error{0,
+                     document ? "the help document is locked" : "the help document can't be read",
                      document ? ErrorCode::unsupported : ErrorCode::malformed};
     }
     thePDFDocument = document;

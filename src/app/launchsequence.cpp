@@ -19,7 +19,8 @@ namespace {
 bool runningCodeIsIntact() {
 #ifdef Q_OS_MACOS
     SecCodeRef self = nullptr;
-    if (SecCodeCopySelf(kSecCSDefaultFlags, &self) != errSecSuccess || self == nullptr) return false;
+    if (SecCodeCopySelf(kSecCSDefaultFlags, &self) != errSecSuccess || self == nullptr)
+        return false;
     const OSStatus status = SecCodeCheckValidity(self, kSecCSDefaultFlags, nullptr);
     CFRelease(self);
     // A build that was never signed has no seal to break.
@@ -33,9 +34,12 @@ bool runningCodeIsIntact() {
 
 LaunchProbe LaunchProbe::system(const host::ToolSet& tools) {
     auto probe = std::make_shared<unifiedlog::deDysfunction>(tools);
-    return {[probe] { return probe->isAdminUser(); },       [probe] { return probe->hasLogFiles(); },
-            [probe] { return probe->hasTimesyncFiles(); },  [probe] { return probe->hasLogEntries(); },
-            [probe] { return probe->hasCorrectTimeFormat(); }, probe->setClockScript};
+    return {[probe] { return probe->isAdminUser(); },
+            [probe] { return probe->hasLogFiles(); },
+            [probe] { return probe->hasTimesyncFiles(); },
+            [probe] { return probe->hasLogEntries(); },
+            [probe] { return probe->hasCorrectTimeFormat(); },
+            probe->setClockScript};
 }
 
 LaunchEnvironment LaunchEnvironment::system(const host::ToolSet& tools) {
@@ -45,7 +49,7 @@ LaunchEnvironment LaunchEnvironment::system(const host::ToolSet& tools) {
 #ifdef Q_OS_MACOS
         // Its result and any failure are of no interest: the alert follows regardless.
         (void)host::runProgram(QStringLiteral("/usr/bin/osascript"), {QStringLiteral("-e"), source},
-                                host::Capture::Both);
+                               host::Capture::Both);
 #endif
     };
     environment.systemVersion = [] {
@@ -71,7 +75,8 @@ qint64 osVersionFor(int major, int minor) {
     return 17;
 }
 
-UpdateSchedule scheduleUpdateCheck(bool noUpdateCheck, double lastCheck, double storedInterval, double now) {
+UpdateSchedule scheduleUpdateCheck(bool noUpdateCheck, double lastCheck, double storedInterval,
+                                   double now) {
     UpdateSchedule schedule;
     schedule.interval = storedInterval < 1.0 ? 43200.0 : storedInterval;
     schedule.checkNow = !noUpdateCheck && now - lastCheck > schedule.interval;

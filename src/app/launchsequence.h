@@ -10,7 +10,8 @@ namespace varko {
 
 /// The readiness questions the launch sequence asks, in their order.
 struct LaunchProbe {
-    std::function<bool()> isAdminUser, hasLogFiles, hasTimesyncFiles, hasLogEntries, hasCorrectTimeFormat;
+    std::function<bool()> isAdminUser, hasLogFiles, hasTimesyncFiles, hasLogEntries,
+        hasCorrectTimeFormat;
     QString setClockScript;
 
     /// The system's probe over `tools`.
@@ -46,24 +47,29 @@ struct UpdateSchedule {
     /// The interval written back: the stored one, or twelve hours for one below a second.
     double interval = 43200.0;
 };
-[[nodiscard]] UpdateSchedule scheduleUpdateCheck(bool noUpdateCheck, double lastCheck, double storedInterval,
-                                                 double now);
+[[nodiscard]] UpdateSchedule scheduleUpdateCheck(bool noUpdateCheck, double lastCheck,
+                                                 double storedInterval, double now);
 
 /// The messages of the five readiness questions.
 namespace launchmessages {
 inline constexpr auto notAdmin =
-    "Varko can't get logs unless you're an admin user.\nThe Open Log Browser command has been disabled.";
+    "Varko can't get logs unless you're an admin user.\nThe Open Log Browser command has been "
+    "disabled.";
 inline constexpr auto noLogFiles =
     "Varko can't find any log files on your Mac.\nThe Open Log Browser command has been disabled.";
 inline constexpr auto noTimesync =
-    "Varko can't find log timesync files on your Mac.\nThe Open Log Browser command has been disabled.";
+    "Varko can't find log timesync files on your Mac.\nThe Open Log Browser command has been "
+    "disabled.";
 inline constexpr auto noEntries =
-    "Varko can't find any log entries on your Mac.\nThe Open Log Browser command has been disabled.";
+    "Varko can't find any log entries on your Mac.\nThe Open Log Browser command has been "
+    "disabled.";
 inline constexpr auto modified =
-    "Varko's own code signature is broken: the application was changed after it was signed.\nPlease download "
+    "Varko's own code signature is broken: the application was changed after it was "
+    "signed.\nPlease download "
     "Varko again. Varko will quit now.";
 inline constexpr auto timeFormat =
-    "Log time format is incorrect.\nPlease set the time in the Language & Region pane to 24-hour, or trying to "
+    "Log time format is incorrect.\nPlease set the time in the Language & Region pane to 24-hour, "
+    "or trying to "
     "use the Open Log Browser command will return errors.";
 }  // namespace launchmessages
 

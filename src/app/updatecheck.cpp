@@ -9,11 +9,13 @@
 namespace varko {
 
 UpdateAddresses UpdateAddresses::configured() {
-    return {QUrl(QStringLiteral(VARKO_UPDATE_LIST_ADDRESS)), QStringLiteral(VARKO_DOWNLOAD_SITE_BASE)};
+    return {QUrl(QStringLiteral(VARKO_UPDATE_LIST_ADDRESS)),
+            QStringLiteral(VARKO_DOWNLOAD_SITE_BASE)};
 }
 
 UpdateChecker::UpdateChecker(UpdateAddresses addressesIn, QObject* parent)
-    : QObject(parent), openUrl([](const QUrl& url) { QDesktopServices::openUrl(url); }),
+    : QObject(parent),
+      openUrl([](const QUrl& url) { QDesktopServices::openUrl(url); }),
       addresses(std::move(addressesIn)) {}
 
 void UpdateChecker::checkForUpdates(const QString& runningVersion) {
@@ -25,7 +27,8 @@ void UpdateChecker::checkForUpdates(const QString& runningVersion) {
     emit checkStarted();
     // The list is small; a larger answer is cut off early rather than held.
     connect(reply, &QNetworkReply::metaDataChanged, this, [reply] {
-        if (reply->header(QNetworkRequest::ContentLengthHeader).toLongLong() > maxListBytes) reply->abort();
+        if (reply->header(QNetworkRequest::ContentLengthHeader).toLongLong() > maxListBytes)
+            reply->abort();
     });
     connect(reply, &QNetworkReply::downloadProgress, this, [reply](qint64 received, qint64) {
         if (received > maxListBytes) reply->abort();
@@ -42,7 +45,8 @@ void UpdateChecker::handleReply(QNetworkReply* reply, const QString& runningVers
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     if (!status.isValid()) return;  // not an HTTP answer
     if (status.toInt() < 200 || status.toInt() > 299) return;
-    const QString mime = reply->header(QNetworkRequest::ContentTypeHeader).toString().section(u';', 0, 0).trimmed();
+    const QString mime =
+        reply->header(QNetworkRequest::ContentTypeHeader).toString().section(u';', 0, 0).trimmed();
     if (mime != QLatin1String("text/xml") && mime != QLatin1String("text/plain")) return;
     const QByteArray data = reply->read(maxListBytes + 1);
     if (data.size() > maxListBytes) return;
@@ -52,8 +56,8 @@ void UpdateChecker::handleReply(QNetworkReply* reply, const QString& runningVers
 bool UpdateChecker::isDownloadAddress(const QString& address) const {
     // Containing the base, as a substring, would also pass "https://elsewhere/?u=" + base.
     const QUrl url(address, QUrl::StrictMode);
-    return url.isValid() && url.scheme() == QLatin1String("https") && !addresses.downloadSiteBase.isEmpty() &&
-           address.startsWith(addresses.downloadSiteBase);
+    return url.isValid() && url.scheme() == QLatin1String("https") &&
+           !addresses.downloadSiteBase.isEmpty() && address.startsWith(addresses.downloadSiteBase);
 }
 
 void UpdateChecker::processUpdateList(const QByteArray& data, const QString& runningVersion) {
@@ -68,7 +72,8 @@ void UpdateChecker::processUpdateList(const QByteArray& data, const QString& run
         showErrorAlert(QStringLiteral("Update Property List has no entries."));
         return;
     }
-    const auto text = [](const plist::Dictionary& entry, std::string_view key) -> std::optional<QString> {
+    const auto text = [](const plist::Dictionary& entry,
+                         std::string_view key) -> std::optional<QString> {
         const plist::Value* value = entry.find(key);
         if (value == nullptr || value->string() == nullptr) return std::nullopt;
         return QString::fromStdString(*value->string());
@@ -83,14 +88,16 @@ void UpdateChecker::processUpdateList(const QByteArray& data, const QString& run
         }
         const std::optional<QString> version = text(*entry, "Version");
         const std::optional<QString> address = text(*entry, "URL");
-        if (!version || !address || *version == runningVersion || !isDownloadAddress(*address)) continue;
-        const int answer = runAlert({Alert::Style::Informational,
-                                     QStringLiteral("An update to this app to version ") + *version +
-                                         QStringLiteral(" is available."),
-                                     QStringLiteral("You are currently running Varko version ") + runningVersion +
-                                         QStringLiteral(".\nPlease choose whether to download this update now in "
-                                                        "your default browser."),
-                                     {QStringLiteral("Ignore"), QStringLiteral("Download")}});
+        if (!version || !address || *version == runningVersion || !isDownloadAddress(*address))
+            continue;
+        const int answer =
+            runAlert({Alert::Style::Informational,
+                      QStringLiteral("An update to this app to version ") + *version +
+                          QStringLiteral(" is available."),
+                      QStringLiteral("You are currently running Varko version ") + runningVersion +
+                          QStringLiteral(".\nPlease choose whether to download this update now in "
+                                         "your default browser."),
+                      {QStringLiteral("Ignore"), QStringLiteral("Download")}});
         if (answer == alertSecondButtonReturn) openUrl(QUrl(*address));
     }
 }

@@ -26,7 +26,8 @@ class UpdateChecker final : public QObject {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(UpdateChecker)
 public:
-    explicit UpdateChecker(UpdateAddresses addresses = UpdateAddresses::configured(), QObject* parent = nullptr);
+    explicit UpdateChecker(UpdateAddresses addresses = UpdateAddresses::configured(),
+                           QObject* parent = nullptr);
 
     /// Answers larger than this are taken for no list at all.
     static constexpr qint64 maxListBytes = qint64(1) << 20;

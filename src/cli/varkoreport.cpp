@@ -51,25 +51,39 @@ QJsonObject toJson(const Inspection& item) {
     o["isApp"] = item.document.isApp;
     o["isPackage"] = item.document.isPackage;
     const std::pair<const char*, const QString*> texts[] = {
-        {"bundleID", &info.bundleID},   {"version", &info.version},
-        {"build", &info.build},         {"sdk", &info.sdk},
-        {"calendars", &info.calendars}, {"contacts", &info.contacts},
-        {"photos", &info.photos},       {"reminders", &info.reminders},
-        {"sysadmin", &info.sysadmin},   {"location", &info.location},
-        {"camera", &info.camera},       {"mike", &info.mike},
-        {"aevent", &info.aevent},       {"usageStrings", &info.usageStrings},
+        {"bundleID", &info.bundleID},
+        {"version", &info.version},
+        {"build", &info.build},
+        {"sdk", &info.sdk},
+        {"calendars", &info.calendars},
+        {"contacts", &info.contacts},
+        {"photos", &info.photos},
+        {"reminders", &info.reminders},
+        {"sysadmin", &info.sysadmin},
+        {"location", &info.location},
+        {"camera", &info.camera},
+        {"mike", &info.mike},
+        {"aevent", &info.aevent},
+        {"usageStrings", &info.usageStrings},
         {"entitleList", &info.entitleList},
     };
     for (const auto& [name, value] : texts) o[name] = *value;
     if (!info.infoPlistProblem.isEmpty()) o["infoPlistProblem"] = info.infoPlistProblem;
     const std::pair<const char*, bool> flags[] = {
-        {"pubCalendars", info.pubCalendars},   {"pubContacts", info.pubContacts},
-        {"pubReminders", info.pubReminders},   {"pubPhotos", info.pubPhotos},
-        {"pubLocation", info.pubLocation},     {"pubCamera", info.pubCamera},
-        {"pubMike", info.pubMike},             {"pubAEvent", info.pubAEvent},
-        {"privCalendars", info.privCalendars}, {"privContacts", info.privContacts},
-        {"privReminders", info.privReminders}, {"privPhotos", info.privPhotos},
-        {"privLiverpool", info.privLiverpool}, {"privCamera", info.privCamera},
+        {"pubCalendars", info.pubCalendars},
+        {"pubContacts", info.pubContacts},
+        {"pubReminders", info.pubReminders},
+        {"pubPhotos", info.pubPhotos},
+        {"pubLocation", info.pubLocation},
+        {"pubCamera", info.pubCamera},
+        {"pubMike", info.pubMike},
+        {"pubAEvent", info.pubAEvent},
+        {"privCalendars", info.privCalendars},
+        {"privContacts", info.privContacts},
+        {"privReminders", info.privReminders},
+        {"privPhotos", info.privPhotos},
+        {"privLiverpool", info.privLiverpool},
+        {"privCamera", info.privCamera},
         {"privMike", info.privMike},
     };
     for (const auto& [name, value] : flags) o[name] = value;
@@ -102,9 +116,10 @@ int main(int argc, char** argv) {
     }
     if (!args.isEmpty() && args.first() == QLatin1String("--")) args.removeFirst();
     if (args.isEmpty()) {
-        write(stderr, "usage: varko-report [--json] ITEM...\n"
-                      "Prints what each app bundle or installer package declares about privacy "
-                      "and how it is signed.\n");
+        write(stderr,
+              "usage: varko-report [--json] ITEM...\n"
+              "Prints what each app bundle or installer package declares about privacy "
+              "and how it is signed.\n");
         return 2;
     }
 
@@ -122,8 +137,10 @@ int main(int argc, char** argv) {
         item.path = QFileInfo(path).absoluteFilePath();
         item.typeName = type.typeName;
         inspect(item, tools);
-        if (item.signature.toolFailed || (item.document.theInfo && item.document.theInfo->entitlementRunFailed)) {
-            write(stderr, "varko-report: " + item.path + ": a signature tool gave no answer; see the report\n");
+        if (item.signature.toolFailed ||
+            (item.document.theInfo && item.document.theInfo->entitlementRunFailed)) {
+            write(stderr, "varko-report: " + item.path +
+                              ": a signature tool gave no answer; see the report\n");
             status = 2;
         }
         if (json)
@@ -132,6 +149,7 @@ int main(int argc, char** argv) {
             write(stdout, item.fullText);
         std::fflush(stdout);
     }
-    if (json) write(stdout, QString::fromUtf8(QJsonDocument(items).toJson(QJsonDocument::Indented)));
+    if (json)
+        write(stdout, QString::fromUtf8(QJsonDocument(items).toJson(QJsonDocument::Indented)));
     return status;
 }

@@ -58,12 +58,24 @@ public:
         return v;
     }
 
-    [[nodiscard]] std::optional<std::uint16_t> u16be(std::uint64_t off) const { return narrow<std::uint16_t>(uintBE(off, 2)); }
-    [[nodiscard]] std::optional<std::uint32_t> u32be(std::uint64_t off) const { return narrow<std::uint32_t>(uintBE(off, 4)); }
-    [[nodiscard]] std::optional<std::uint64_t> u64be(std::uint64_t off) const { return uintBE(off, 8); }
-    [[nodiscard]] std::optional<std::uint16_t> u16le(std::uint64_t off) const { return narrow<std::uint16_t>(uintLE(off, 2)); }
-    [[nodiscard]] std::optional<std::uint32_t> u32le(std::uint64_t off) const { return narrow<std::uint32_t>(uintLE(off, 4)); }
-    [[nodiscard]] std::optional<std::uint64_t> u64le(std::uint64_t off) const { return uintLE(off, 8); }
+    [[nodiscard]] std::optional<std::uint16_t> u16be(std::uint64_t off) const {
+        return narrow<std::uint16_t>(uintBE(off, 2));
+    }
+    [[nodiscard]] std::optional<std::uint32_t> u32be(std::uint64_t off) const {
+        return narrow<std::uint32_t>(uintBE(off, 4));
+    }
+    [[nodiscard]] std::optional<std::uint64_t> u64be(std::uint64_t off) const {
+        return uintBE(off, 8);
+    }
+    [[nodiscard]] std::optional<std::uint16_t> u16le(std::uint64_t off) const {
+        return narrow<std::uint16_t>(uintLE(off, 2));
+    }
+    [[nodiscard]] std::optional<std::uint32_t> u32le(std::uint64_t off) const {
+        return narrow<std::uint32_t>(uintLE(off, 4));
+    }
+    [[nodiscard]] std::optional<std::uint64_t> u64le(std::uint64_t off) const {
+        return uintLE(off, 8);
+    }
 
 private:
     template <class T>

@@ -12,7 +12,8 @@ namespace varko {
 enum class ErrorCode {
     malformed,         ///< the bytes are there but contradict the format
     truncated,         ///< the input ends before a structure it announces
-    unsupported,       ///< a kind or version that is valid but not read (an unknown magic, another format)
+    unsupported,       ///< a kind or version that is valid but not read (an unknown magic, another
+                       ///< format)
     tooLarge,          ///< past a cap that no genuine file reaches: size, count, depth or expansion
     unreadable,        ///< the operating system would not open or read it
     refused,           ///< not followed on purpose: a link out of the item, a FIFO, a device

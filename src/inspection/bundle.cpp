@@ -12,7 +12,8 @@ namespace varko {
 
 std::optional<Bundle> Bundle::open(const QString& path) {
     struct stat st {};
-    if (::stat(host::pathToSystem(path).constData(), &st) != 0 || !S_ISDIR(st.st_mode)) return std::nullopt;
+    if (::stat(host::pathToSystem(path).constData(), &st) != 0 || !S_ISDIR(st.st_mode))
+        return std::nullopt;
     return Bundle{path};
 }
 
@@ -27,7 +28,8 @@ Expected<plist::Dictionary> Bundle::readInfoDictionary() const {
         if (::lstat(candidate.c_str(), &st) != 0) continue;
         const auto bytes = readSmallFile(candidate, maxInfoPlistBytes, &*root);
         if (!bytes) return bytes.error();
-        auto parsed = plist::parse(std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size()));
+        auto parsed = plist::parse(
+            std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size()));
         if (!parsed.ok()) {
             const Error& e = parsed.error();
             return Error{e.offset, std::string(name) + ": " + e.message, e.code};

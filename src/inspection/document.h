@@ -16,8 +16,8 @@ public:
 
     /// Sets the two flags from the type name (exact comparison) and builds a new
     /// record, replacing any earlier one. Always answers true.
-    bool readFromURL(const QUrl& url, const QString& typeName,
-                     const host::ToolSet& tools, const host::CancelFlag& cancel = {});
+    bool readFromURL(const QUrl& url, const QString& typeName, const host::ToolSet& tools,
+                     const host::CancelFlag& cancel = {});
 
     std::shared_ptr<const Info> theInfo;
     bool isApp = true;

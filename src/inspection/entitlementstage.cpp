@@ -18,7 +18,9 @@ constexpr qint64 maxEntitlementBytes = 64 << 20;
 // Showing entitlements reads one blob; only a stuck tool takes this long.
 constexpr std::chrono::seconds entitlementTimeout{60};
 
-QString fromUtf8(const std::string& text) { return QString::fromUtf8(text.data(), qsizetype(text.size())); }
+QString fromUtf8(const std::string& text) {
+    return QString::fromUtf8(text.data(), qsizetype(text.size()));
+}
 
 using Flag = bool Info::*;
 
@@ -72,8 +74,8 @@ Expected<QByteArray> runTool(const host::ToolSet& tools, const QString& launchPa
     limits.maxBytesPerStream = maxEntitlementBytes;
     limits.timeout = entitlementTimeout;
     limits.cancel = cancel;
-    const host::ToolResult result =
-        tools.run(launchPath, arguments.value_or(QStringList()), host::Capture::StandardOutput, limits);
+    const host::ToolResult result = tools.run(launchPath, arguments.value_or(QStringList()),
+                                              host::Capture::StandardOutput, limits);
     const auto failed = [](const QString& why, ErrorCode code) {
         return Error{0, ("Failed, error = " + why).toStdString(), code};
     };
@@ -121,8 +123,8 @@ void runEntitlementStage(Info& info, const host::ToolSet& tools, const host::Can
 
     if (dict->empty()) {
         const std::string xml = plist::writeXml(*dict);
-        if (const std::optional<QString> xmlText = host::decodeUtf8Strictly(
-                QByteArray(xml.data(), qsizetype(xml.size()))))
+        if (const std::optional<QString> xmlText =
+                host::decodeUtf8Strictly(QByteArray(xml.data(), qsizetype(xml.size()))))
             info.entitleList = *xmlText;
         else
             info.entitleList += decodingError;

@@ -7,7 +7,9 @@ namespace varko {
 
 namespace {
 
-QString fromUtf8(const std::string& text) { return QString::fromUtf8(text.data(), qsizetype(text.size())); }
+QString fromUtf8(const std::string& text) {
+    return QString::fromUtf8(text.data(), qsizetype(text.size()));
+}
 
 /// Only a text value fills a field; any other type leaves it as if the key were absent.
 void takeText(const plist::Dictionary& dict, const char* key, QString& field) {
@@ -25,7 +27,8 @@ QString reportLine(const std::string& key, const plist::Value& value) {
     return host::visibleControls(fromUtf8(key)) + " : " + shown + "\n";
 }
 
-Info::Info(const QUrl& itemUrl, bool isApp, const host::ToolSet& tools, const host::CancelFlag& cancel)
+Info::Info(const QUrl& itemUrl, bool isApp, const host::ToolSet& tools,
+           const host::CancelFlag& cancel)
     : url(itemUrl) {
     bundle = Bundle::open(path());
     if (!bundle || !isApp) return;

@@ -91,6 +91,7 @@ public:
 
 /// Fills `entitleData`, `entitleList` and the fifteen flags from the code-signing
 /// tool's answer. Called once, as the last step of building an app's record.
-void runEntitlementStage(Info& info, const host::ToolSet& tools, const host::CancelFlag& cancel = {});
+void runEntitlementStage(Info& info, const host::ToolSet& tools,
+                         const host::CancelFlag& cancel = {});
 
 }  // namespace varko

@@ -26,7 +26,8 @@ namespace {
 
 std::optional<QString> systemRoundTrip(const QString& text) {
     const QByteArray latin = text.toLatin1();
-    const auto time = parseLocalDateTime(std::string_view(latin.constData(), std::size_t(latin.size())));
+    const auto time =
+        parseLocalDateTime(std::string_view(latin.constData(), std::size_t(latin.size())));
     if (!time) return std::nullopt;
     return formatLocalDateTime(*time);
 }
@@ -34,17 +35,19 @@ std::optional<QString> systemRoundTrip(const QString& text) {
 }  // namespace
 
 deDysfunction::deDysfunction(host::ToolSet tools)
-    : setClockScript(QStringLiteral("tell application \"System Preferences\"\n"
-                                    "activate\n"
-                                    "set the current pane to pane id \"com.apple.Localization\"\n"
-                                    "reveal anchor \"Language\" of pane id \"com.apple.Localization\"\n"
-                                    "end tell")),
+    : setClockScript(
+          QStringLiteral("tell application \"System Preferences\"\n"
+                         "activate\n"
+                         "set the current pane to pane id \"com.apple.Localization\"\n"
+                         "reveal anchor \"Language\" of pane id \"com.apple.Localization\"\n"
+                         "end tell")),
       roundTripLocalTime(systemRoundTrip),
       tools(std::move(tools)) {}
 
 bool deDysfunction::isAdminUser() const {
-    const host::ToolResult run = tools.run(QLatin1String(host::idPath), {QStringLiteral("-G"), userName()},
-                                            host::Capture::StandardOutput, probeLimits());
+    const host::ToolResult run =
+        tools.run(QLatin1String(host::idPath), {QStringLiteral("-G"), userName()},
+                  host::Capture::StandardOutput, probeLimits());
     QString groups = host::decodeUtf8Strictly(run.standardOutput).value_or(QString());
     // id ends its line with a line feed, which would stick to the last group.
     if (groups.endsWith(u'\n')) groups.chop(1);
@@ -58,16 +61,22 @@ bool deDysfunction::directoryHasEntries(const QString& path) {
     if (!QFileInfo(path).isDir()) return false;
     // An unreadable folder lists as empty; hidden entries count.
     const QDir dir(path);
-    return !dir.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot).isEmpty();
+    return !dir.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot)
+                .isEmpty();
 }
 
-bool deDysfunction::hasLogFiles() const { return directoryHasEntries(tools.profile().logStoreFolder); }
+bool deDysfunction::hasLogFiles() const {
+    return directoryHasEntries(tools.profile().logStoreFolder);
+}
 
-bool deDysfunction::hasTimesyncFiles() const { return directoryHasEntries(tools.profile().logTimesyncFolder); }
+bool deDysfunction::hasTimesyncFiles() const {
+    return directoryHasEntries(tools.profile().logTimesyncFolder);
+}
 
 bool deDysfunction::hasLogEntries() const {
     const host::ToolResult run =
-        tools.run(QLatin1String(host::logPath), {QStringLiteral("show"), QStringLiteral("--last"), QStringLiteral("2")},
+        tools.run(QLatin1String(host::logPath),
+                  {QStringLiteral("show"), QStringLiteral("--last"), QStringLiteral("2")},
                   host::Capture::StandardOutput, probeLimits());
     if (!run.succeeded()) return false;
     const auto text = host::decodeUtf8Strictly(run.standardOutput);
@@ -78,20 +87,22 @@ bool deDysfunction::hasCorrectTimeFormat() const {
     const auto sample = roundTripLocalTime(QStringLiteral("2021-04-07 18:22:06"));
     if (!sample || sample->contains(u'm') || sample->contains(u'M')) return false;
 
-    host::ToolResult run = tools.run(
-        QLatin1String(host::logPath),
-        {QStringLiteral("show"), QStringLiteral("--style"), QStringLiteral("json"), QStringLiteral("--last"),
-         QStringLiteral("2")},
-        host::Capture::StandardOutput, probeLimits());
+    host::ToolResult run =
+        tools.run(QLatin1String(host::logPath),
+                  {QStringLiteral("show"), QStringLiteral("--style"), QStringLiteral("json"),
+                   QStringLiteral("--last"), QStringLiteral("2")},
+                  host::Capture::StandardOutput, probeLimits());
     if (!run.succeeded()) return false;
 
     constexpr int examined = 11;
     int position = 0;
     bool readable = false;
-    const std::string_view output(run.standardOutput.constData(), std::size_t(run.standardOutput.size()));
+    const std::string_view output(run.standardOutput.constData(),
+                                  std::size_t(run.standardOutput.size()));
     const LogWalkSummary summary = walkLogArray(output, [&](const LogFields* object) {
         if (position++ >= examined || object == nullptr || !object->timestamp) return;
-        if (object->timestamp->size() == 31 && parseLongTimestamp(*object->timestamp)) readable = true;
+        if (object->timestamp->size() == 31 && parseLongTimestamp(*object->timestamp))
+            readable = true;
     });
     // A test of the format wants output that reads in full.
     return summary.clean() && readable;

@@ -23,25 +23,28 @@ std::size_t elementEnd(std::string_view t, std::size_t from) {
     std::uint64_t depth = 0;
     for (std::size_t p = from; p < t.size(); ++p) {
         switch (t[p]) {
-        case '"': {
-            const std::size_t end = jsonStringEnd(t, p);
-            if (end == none) return none;
-            p = end - 1;
-            break;
-        }
-        case '{':
-        case '[': ++depth; break;
-        case '}':
-            if (depth > 0) --depth;
-            break;
-        case ']':
-            if (depth == 0) return p;
-            --depth;
-            break;
-        case ',':
-            if (depth == 0) return p;
-            break;
-        default: break;
+            case '"': {
+                const std::size_t end = jsonStringEnd(t, p);
+                if (end == none) return none;
+                p = end - 1;
+                break;
+            }
+            case '{':
+            case '[':
+                ++depth;
+                break;
+            case '}':
+                if (depth > 0) --depth;
+                break;
+            case ']':
+                if (depth == 0) return p;
+                --depth;
+                break;
+            case ',':
+                if (depth == 0) return p;
+                break;
+            default:
+                break;
         }
     }
     return none;
@@ -70,8 +73,8 @@ struct RunEnd {
 // closes, a separator falls on a cut, or the budget is spent. A run that cannot see
 // the text's end leaves an element it cannot finish, and the closing bracket, Open
 // for a run that can.
-RunEnd walkRun(std::string_view json, std::span<const std::size_t> cuts, const RunStart& s, LogElementReader& reader,
-               const LogElementVisitor& visit) {
+RunEnd walkRun(std::string_view json, std::span<const std::size_t> cuts, const RunStart& s,
+               LogElementReader& reader, const LogElementVisitor& visit) {
     const std::string_view t = json.substr(0, s.visibleEnd);
     const bool seesEnd = s.visibleEnd == json.size();
     RunEnd end;
@@ -96,7 +99,8 @@ RunEnd walkRun(std::string_view json, std::span<const std::size_t> cuts, const R
                 summary.limited = true;
                 return false;
             }
-            if (s.shared != nullptr && s.shared->fetch_add(1, std::memory_order_relaxed) >= s.budget) {
+            if (s.shared != nullptr &&
+                s.shared->fetch_add(1, std::memory_order_relaxed) >= s.budget) {
                 end.how = RunEnd::How::Open;
                 return false;
             }
@@ -123,7 +127,8 @@ RunEnd walkRun(std::string_view json, std::span<const std::size_t> cuts, const R
             const LogElementReader::Result r = reader.read(t, q);
             std::size_t after = r.end;
             if (r.kind != LogElementKind::Broken) skipSpace(t, after);
-            if (r.kind != LogElementKind::Broken && (after >= t.size() || t[after] == ',' || t[after] == ']')) {
+            if (r.kind != LogElementKind::Broken &&
+                (after >= t.size() || t[after] == ',' || t[after] == ']')) {
                 kind = r.kind;
                 if (after < t.size()) separator = after;
             } else {
@@ -174,14 +179,17 @@ void add(LogWalkSummary& total, const LogWalkSummary& run) {
 
 }  // namespace
 
-LogWalkSummary walkLogArray(std::string_view json, const LogElementVisitor& visit, std::uint64_t maxObjects) {
+LogWalkSummary walkLogArray(std::string_view json, const LogElementVisitor& visit,
+                            std::uint64_t maxObjects) {
     LogElementReader reader;
-    return walkRun(json, {}, RunStart{0, true, json.size(), 0, maxObjects, nullptr}, reader, visit).summary;
+    return walkRun(json, {}, RunStart{0, true, json.size(), 0, maxObjects, nullptr}, reader, visit)
+        .summary;
 }
 
 LogSlicedWalk::LogSlicedWalk(std::string_view text, std::size_t sliceBytes, std::uint64_t bound)
     : json(text), maxObjects(bound) {
-    sliceBytes = std::clamp<std::size_t>(sliceBytes, 1, std::numeric_limits<std::size_t>::max() / 4);
+    sliceBytes =
+        std::clamp<std::size_t>(sliceBytes, 1, std::numeric_limits<std::size_t>::max() / 4);
     std::size_t begin = 0;
     skipSpace(json, begin);
     if (begin >= json.size() || json[begin] != '[') return;
@@ -193,13 +201,18 @@ LogSlicedWalk::LogSlicedWalk(std::string_view text, std::size_t sliceBytes, std:
     }
 }
 
-LogWalkSummary LogSlicedWalk::walk(const std::function<void(std::size_t run, const LogFields* object)>& visit,
-                                   const ParallelRunner& parallel) {
+LogWalkSummary LogSlicedWalk::walk(
+    const std::function<void(std::size_t run, const LogFields* object)>& visit,
+    const ParallelRunner& parallel) {
     runs.clear();
     const std::size_t slices = cuts.size() + 1;
     const auto sliceStart = [&](std::size_t i) {
-        return RunStart{i == 0 ? 0 : cuts[i - 1] + 1, i == 0, i < cuts.size() ? cuts[i] + 1 : json.size(), i,
-                        maxObjects, nullptr};
+        return RunStart{i == 0 ? 0 : cuts[i - 1] + 1,
+                        i == 0,
+                        i < cuts.size() ? cuts[i] + 1 : json.size(),
+                        i,
+                        maxObjects,
+                        nullptr};
     };
 
     // Every slice at once, each as if its cut were right; the objects they may visit
@@ -212,7 +225,8 @@ LogWalkSummary LogSlicedWalk::walk(const std::function<void(std::size_t run, con
         for (std::size_t i; (i = next.fetch_add(1)) < slices;) {
             RunStart start = sliceStart(i);
             if (slices > 1) start.shared = &visited;
-            ends[i] = walkRun(json, cuts, start, reader, [&](const LogFields* object) { visit(i, object); });
+            ends[i] = walkRun(json, cuts, start, reader,
+                              [&](const LogFields* object) { visit(i, object); });
         }
     };
     if (parallel && slices > 1)
@@ -246,7 +260,8 @@ LogWalkSummary LogSlicedWalk::walk(const std::function<void(std::size_t run, con
         resume.budget = maxObjects - total.objects;
         resume.shared = nullptr;
         const std::size_t run = slices + i;
-        const RunEnd more = walkRun(json, cuts, resume, reader, [&](const LogFields* object) { visit(run, object); });
+        const RunEnd more = walkRun(json, cuts, resume, reader,
+                                    [&](const LogFields* object) { visit(run, object); });
         runs.push_back(run);
         add(total, more.summary);
         if (more.how != RunEnd::How::AtCut) return total;

@@ -25,7 +25,9 @@ struct LogWalkSummary {
     std::uint64_t skipped = 0;
 
     /// Everything in the text was read.
-    [[nodiscard]] bool clean() const { return array && !truncated && !trailingText && !limited && skipped == 0; }
+    [[nodiscard]] bool clean() const {
+        return array && !truncated && !trailingText && !limited && skipped == 0;
+    }
     bool operator==(const LogWalkSummary&) const = default;
 };
 
@@ -68,8 +70,9 @@ public:
     /// Walks the slices through `parallel` (on this thread alone when it is empty).
     /// `visit(run, object)` may be called from several threads at once, but for any
     /// one run from one thread at a time, in order.
-    [[nodiscard]] LogWalkSummary walk(const std::function<void(std::size_t run, const LogFields* object)>& visit,
-                                      const ParallelRunner& parallel = {});
+    [[nodiscard]] LogWalkSummary walk(
+        const std::function<void(std::size_t run, const LogFields* object)>& visit,
+        const ParallelRunner& parallel = {});
 
     /// After walk(): the runs that make up the text, in order. Others are to be dropped.
     [[nodiscard]] const std::vector<std::size_t>& order() const { return runs; }

@@ -20,7 +20,8 @@ QStringView piece(const QString& text, std::uint32_t part) {
 
 }  // namespace
 
-void LogDisplay::showEntries(std::shared_ptr<const LogList> list, CategoryFilter filter, double fontSize) {
+void LogDisplay::showEntries(std::shared_ptr<const LogList> list, CategoryFilter filter,
+                             double fontSize) {
     entries = std::move(list);
     entrySize = fontSize;
     shown.clear();
@@ -64,10 +65,12 @@ void LogDisplay::rebuildMessageLines() {
         while (start <= text.size()) {
             const qsizetype feed = text.indexOf(u'\n', start);
             const qsizetype end = feed < 0 ? text.size() : feed;
-            if (end > start) current.segments.push_back({text.mid(start, end - start), LineColour::Text, size});
+            if (end > start)
+                current.segments.push_back({text.mid(start, end - start), LineColour::Text, size});
             if (feed < 0) break;
             current.lineFeed = true;
-            if (current.segments.empty()) current.segments.push_back({QString(), LineColour::Text, size});
+            if (current.segments.empty())
+                current.segments.push_back({QString(), LineColour::Text, size});
             messageLines.push_back(std::move(current));
             current = {};
             start = feed + 1;
@@ -88,17 +91,20 @@ QString LogDisplay::entryLine(std::size_t shownIndex, std::uint32_t part) const 
 }
 
 std::size_t LogDisplay::shownIndexOf(qsizetype lineIndex) const {
-    const auto it = std::upper_bound(firstLines.begin(), firstLines.end(), std::uint64_t(lineIndex)) - 1;
+    const auto it =
+        std::upper_bound(firstLines.begin(), firstLines.end(), std::uint64_t(lineIndex)) - 1;
     return std::size_t(it - firstLines.begin());
 }
 
 std::vector<LineSegment> LogDisplay::line(qsizetype lineIndex) const {
     if (lineIndex < 0 || lineIndex >= lineCount()) return {};
-    if (lineIndex >= entryLineCount()) return messageLines[std::size_t(lineIndex - entryLineCount())].segments;
+    if (lineIndex >= entryLineCount())
+        return messageLines[std::size_t(lineIndex - entryLineCount())].segments;
     const std::size_t shownIndex = shownIndexOf(lineIndex);
     const LogEntry& entry = entries->children[shown[shownIndex]];
-    return {{entryLine(shownIndex, std::uint32_t(std::uint64_t(lineIndex) - firstLines[shownIndex])),
-             colourForType(entry.type), entrySize}};
+    return {
+        {entryLine(shownIndex, std::uint32_t(std::uint64_t(lineIndex) - firstLines[shownIndex])),
+         colourForType(entry.type), entrySize}};
 }
 
 std::optional<LogCategory> LogDisplay::category(qsizetype lineIndex) const {

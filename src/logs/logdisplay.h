@@ -17,10 +17,14 @@ struct CategoryFilter {
 
     [[nodiscard]] bool shows(LogCategory type) const {
         switch (type) {
-        case LogCategory::Tcc: return tcc;
-        case LogCategory::LaunchServices: return launchServices;
-        case LogCategory::Securityd: return securityd;
-        case LogCategory::Other: break;
+            case LogCategory::Tcc:
+                return tcc;
+            case LogCategory::LaunchServices:
+                return launchServices;
+            case LogCategory::Securityd:
+                return securityd;
+            case LogCategory::Other:
+                break;
         }
         return other;
     }
@@ -52,8 +56,12 @@ public:
     [[nodiscard]] double entryFontSize() const { return entrySize; }
 
     /// Visual lines: entry lines first, then message lines.
-    [[nodiscard]] qsizetype lineCount() const { return entryLineCount() + qsizetype(messageLines.size()); }
-    [[nodiscard]] qsizetype entryLineCount() const { return firstLines.empty() ? 0 : qsizetype(firstLines.back()); }
+    [[nodiscard]] qsizetype lineCount() const {
+        return entryLineCount() + qsizetype(messageLines.size());
+    }
+    [[nodiscard]] qsizetype entryLineCount() const {
+        return firstLines.empty() ? 0 : qsizetype(firstLines.back());
+    }
     /// The segments of visual line `line`, without its line feed.
     [[nodiscard]] std::vector<LineSegment> line(qsizetype line) const;
     /// The category of the entry that visual line `line` belongs to; none for a message line.
@@ -66,7 +74,9 @@ public:
     /// The exact text of visual lines `first` to `last`, with their line feeds.
     [[nodiscard]] QString text(qsizetype first, qsizetype last) const;
     /// All of the text.
-    [[nodiscard]] QString text() const { return lineCount() == 0 ? QString() : text(0, lineCount() - 1); }
+    [[nodiscard]] QString text() const {
+        return lineCount() == 0 ? QString() : text(0, lineCount() - 1);
+    }
 
     /// The whole content as styled runs in order, for saving: each shown entry's line,
     /// then each message. `visit(text, colour, fontSize)`.

@@ -11,7 +11,8 @@ namespace {
 
 // The labels in table order; index 0 is the default.
 constexpr std::array<const char*, 7> labels = {
-    "[other]    ", "TCC        ", "LaunchServ ", "securityd  ", "tccd       ", "sandbox    ", "kernel     ",
+    "[other]    ", "TCC        ", "LaunchServ ", "securityd  ",
+    "tccd       ", "sandbox    ", "kernel     ",
 };
 enum LabelIndex : std::uint8_t { other, tcc, launchServ, securityd, tccd, sandbox, kernel };
 
@@ -23,10 +24,14 @@ QString sourceLabel(std::uint8_t label) {
 
 LineColour colourForType(LogCategory type) {
     switch (type) {
-    case LogCategory::Tcc: return LineColour::Text;
-    case LogCategory::LaunchServices: return LineColour::Red;
-    case LogCategory::Securityd: return LineColour::Green;
-    case LogCategory::Other: break;
+        case LogCategory::Tcc:
+            return LineColour::Text;
+        case LogCategory::LaunchServices:
+            return LineColour::Red;
+        case LogCategory::Securityd:
+            return LineColour::Green;
+        case LogCategory::Other:
+            break;
     }
     return LineColour::Blue;
 }
@@ -34,10 +39,14 @@ LineColour colourForType(LogCategory type) {
 QColor resolveColour(LineColour colour, const QColor& textColour) {
     // Between the platform's light and dark variants of its system red, green and blue.
     switch (colour) {
-    case LineColour::Text: return textColour;
-    case LineColour::Red: return QColor(232, 62, 52);
-    case LineColour::Green: return QColor(40, 167, 69);
-    case LineColour::Blue: return QColor(20, 116, 240);
+        case LineColour::Text:
+            return textColour;
+        case LineColour::Red:
+            return QColor(232, 62, 52);
+        case LineColour::Green:
+            return QColor(40, 167, 69);
+        case LineColour::Blue:
+            return QColor(20, 116, 240);
     }
     return textColour;
 }
@@ -58,15 +67,21 @@ LogEntry::LogEntry(const LogFields& fields, const LogList* list) : parentList(li
 
     if (fields.subsystem) {
         const std::string_view s = *fields.subsystem;
-        if (s == "com.apple.TCC") label = tcc, type = LogCategory::Tcc;
-        else if (s == "com.apple.launchservices") label = launchServ, type = LogCategory::LaunchServices;
-        else if (s == "com.apple.securityd") label = securityd, type = LogCategory::Securityd;
+        if (s == "com.apple.TCC")
+            label = tcc, type = LogCategory::Tcc;
+        else if (s == "com.apple.launchservices")
+            label = launchServ, type = LogCategory::LaunchServices;
+        else if (s == "com.apple.securityd")
+            label = securityd, type = LogCategory::Securityd;
     }
     if (type == LogCategory::Other && fields.processImagePath) {
         const std::string_view path = *fields.processImagePath;
-        if (path.find("tccd") != std::string_view::npos) label = tccd;
-        else if (path.find("sandbox") != std::string_view::npos) label = sandbox;
-        else if (path.find("kernel") != std::string_view::npos) label = kernel;
+        if (path.find("tccd") != std::string_view::npos)
+            label = tccd;
+        else if (path.find("sandbox") != std::string_view::npos)
+            label = sandbox;
+        else if (path.find("kernel") != std::string_view::npos)
+            label = kernel;
     }
 
     if (fields.eventMessage) {
@@ -85,7 +100,9 @@ QString cutMarker(std::uint64_t bytes) {
     return QStringLiteral(" \u2026[%1 more bytes not shown]").arg(bytes);
 }
 
-QString LogEntry::subsystem() const { return sourceLabel(label); }
+QString LogEntry::subsystem() const {
+    return sourceLabel(label);
+}
 
 QString LogEntry::timeText() const {
     if (parentList == nullptr || !parentList->dateFormatterShort) return {};

@@ -110,7 +110,8 @@ constexpr bool allPlain(std::uint64_t word) {
     constexpr std::uint64_t ones = 0x0101010101010101, high = 0x8080808080808080;
     const auto anyZero = [](std::uint64_t w) { return (w - ones) & ~w & high; };
     const std::uint64_t below20 = (word - ones * 0x20) & ~word & high;
-    return ((word & high) | below20 | anyZero(word ^ (ones * '"')) | anyZero(word ^ (ones * '\\'))) == 0;
+    return ((word & high) | below20 | anyZero(word ^ (ones * '"')) |
+            anyZero(word ^ (ones * '\\'))) == 0;
 }
 
 bool hex4(std::string_view t, std::size_t p, char32_t& value) {
@@ -131,16 +132,34 @@ bool hex4(std::string_view t, std::size_t p, char32_t& value) {
 // One escape after the backslash at t[p - 2], with p at the character after it.
 bool readEscape(std::string_view t, std::size_t& p, char e, CappedText& text) {
     switch (e) {
-    case '"': text.ascii("\""); return true;
-    case '\\': text.ascii("\\"); return true;
-    case '/': text.ascii("/"); return true;
-    case 'b': text.ascii("\b"); return true;
-    case 'f': text.ascii("\f"); return true;
-    case 'n': text.ascii("\n"); return true;
-    case 'r': text.ascii("\r"); return true;
-    case 't': text.ascii("\t"); return true;
-    case 'u': break;
-    default: return false;
+        case '"':
+            text.ascii("\"");
+            return true;
+        case '\\':
+            text.ascii("\\");
+            return true;
+        case '/':
+            text.ascii("/");
+            return true;
+        case 'b':
+            text.ascii("\b");
+            return true;
+        case 'f':
+            text.ascii("\f");
+            return true;
+        case 'n':
+            text.ascii("\n");
+            return true;
+        case 'r':
+            text.ascii("\r");
+            return true;
+        case 't':
+            text.ascii("\t");
+            return true;
+        case 'u':
+            break;
+        default:
+            return false;
     }
     char32_t c = 0;
     if (!hex4(t, p, c)) return false;
@@ -149,8 +168,8 @@ bool readEscape(std::string_view t, std::size_t& p, char e, CappedText& text) {
         char32_t low = 0;
         // A high surrogate counts only with a low one right after it; alone, the
         // escape that follows is read on its own.
-        if (t.size() - p >= 6 && t[p] == '\\' && t[p + 1] == 'u' && hex4(t, p + 2, low) && low >= 0xDC00 &&
-            low <= 0xDFFF) {
+        if (t.size() - p >= 6 && t[p] == '\\' && t[p + 1] == 'u' && hex4(t, p + 2, low) &&
+            low >= 0xDC00 && low <= 0xDFFF) {
             c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
             p += 6;
         } else {
@@ -204,8 +223,8 @@ bool readString(std::string_view t, std::size_t& pos, std::size_t cap, std::stri
         } else if (c < 0x80) {
             // Raw control characters other than NUL are taken as their escapes would be.
             std::size_t q = p + 1;
-            while (q < t.size() && static_cast<unsigned char>(t[q]) < 0x80 && t[q] != '"' && t[q] != '\\' &&
-                   t[q] != '\0')
+            while (q < t.size() && static_cast<unsigned char>(t[q]) < 0x80 && t[q] != '"' &&
+                   t[q] != '\\' && t[q] != '\0')
                 ++q;
             text.ascii(t.substr(p, q - p));
             p = q;
@@ -354,8 +373,8 @@ LogElementReader::Result LogElementReader::read(std::string_view t, std::size_t 
     ++p;
     skipSpace(t, p);
     if (p < t.size() && t[p] == '}') return {LogElementKind::Object, p + 1};
-    std::optional<std::string_view>* const slots[] = {&current.timestamp, &current.subsystem,
-                                                      &current.processImagePath, &current.eventMessage};
+    std::optional<std::string_view>* const slots[] = {
+        &current.timestamp, &current.subsystem, &current.processImagePath, &current.eventMessage};
     while (true) {
         skipSpace(t, p);
         if (p >= t.size() || t[p] != '"') return {};

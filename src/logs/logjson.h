@@ -72,6 +72,8 @@ private:
 /// an odd run of backslashes stands before it, which is how JSON's escapes pair up.
 [[nodiscard]] std::size_t jsonStringEnd(std::string_view text, std::size_t open);
 
-[[nodiscard]] constexpr bool isJsonSpace(char c) { return c == ' ' || c == '\n' || c == '\r' || c == '\t'; }
+[[nodiscard]] constexpr bool isJsonSpace(char c) {
+    return c == ' ' || c == '\n' || c == '\r' || c == '\t';
+}
 
 }  // namespace varko::unifiedlog

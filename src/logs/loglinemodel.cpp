@@ -13,30 +13,32 @@ int LogLineModel::rowCount(const QModelIndex& parent) const {
 }
 
 QVariant LogLineModel::data(const QModelIndex& index, int role) const {
-    if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid)) return {};
+    if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid))
+        return {};
     const qsizetype row = index.row();
     switch (role) {
-    case Qt::DisplayRole: {
-        QString text;
-        for (const LineSegment& s : content.line(row)) text += s.text;
-        return text;
-    }
-    case Qt::ForegroundRole: {
-        const std::vector<LineSegment> runs = content.line(row);
-        if (runs.empty() || runs.front().colour == LineColour::Text) return {};
-        return resolveColour(runs.front().colour, QColor());
-    }
-    case Qt::FontRole:
-    case FontSizeRole: {
-        const std::vector<LineSegment> runs = content.line(row);
-        const double size = runs.empty() ? content.entryFontSize() : runs.front().fontSize;
-        return role == FontSizeRole ? QVariant(size) : QVariant(lineFont(size));
-    }
-    case CategoryRole: {
-        const std::optional<LogCategory> category = content.category(row);
-        return category ? QVariant(int(*category)) : QVariant();
-    }
-    default: return {};
+        case Qt::DisplayRole: {
+            QString text;
+            for (const LineSegment& s : content.line(row)) text += s.text;
+            return text;
+        }
+        case Qt::ForegroundRole: {
+            const std::vector<LineSegment> runs = content.line(row);
+            if (runs.empty() || runs.front().colour == LineColour::Text) return {};
+            return resolveColour(runs.front().colour, QColor());
+        }
+        case Qt::FontRole:
+        case FontSizeRole: {
+            const std::vector<LineSegment> runs = content.line(row);
+            const double size = runs.empty() ? content.entryFontSize() : runs.front().fontSize;
+            return role == FontSizeRole ? QVariant(size) : QVariant(lineFont(size));
+        }
+        case CategoryRole: {
+            const std::optional<LogCategory> category = content.category(row);
+            return category ? QVariant(int(*category)) : QVariant();
+        }
+        default:
+            return {};
     }
 }
 
@@ -47,7 +49,8 @@ QHash<int, QByteArray> LogLineModel::roleNames() const {
     return names;
 }
 
-void LogLineModel::showEntries(std::shared_ptr<const LogList> list, CategoryFilter filter, double fontSize) {
+void LogLineModel::showEntries(std::shared_ptr<const LogList> list, CategoryFilter filter,
+                               double fontSize) {
     beginResetModel();
     content.showEntries(std::move(list), filter, fontSize);
     endResetModel();

@@ -26,13 +26,16 @@ public:
     explicit LogLineModel(QObject* parent = nullptr);
 
     [[nodiscard]] int rowCount(const QModelIndex& parent = {}) const override;
-    [[nodiscard]] QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    [[nodiscard]] QVariant data(const QModelIndex& index,
+                                int role = Qt::DisplayRole) const override;
     [[nodiscard]] QHash<int, QByteArray> roleNames() const override;
 
     /// What the rows show, for the view's geometry and for saving.
     [[nodiscard]] const LogDisplay& display() const { return content; }
     /// The runs of row `row`, each in its own colour and size.
-    [[nodiscard]] std::vector<LineSegment> segments(qsizetype row) const { return content.line(row); }
+    [[nodiscard]] std::vector<LineSegment> segments(qsizetype row) const {
+        return content.line(row);
+    }
 
     /// Shows the entries of `list` that `filter` lets through.
     void showEntries(std::shared_ptr<const LogList> list, CategoryFilter filter, double fontSize);

@@ -20,7 +20,9 @@ namespace varko::unifiedlog {
 
 /// The reader of the log tool's 31-character timestamps.
 struct LongTimestampFormatter {
-    [[nodiscard]] std::optional<Microseconds> parse(std::string_view text) const { return parseLongTimestamp(text); }
+    [[nodiscard]] std::optional<Microseconds> parse(std::string_view text) const {
+        return parseLongTimestamp(text);
+    }
 };
 
 /// One parsed result of a log query: its entries in the tool's order and the two

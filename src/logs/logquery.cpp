@@ -3,8 +3,9 @@
 namespace varko::unifiedlog {
 
 QStringList baseCommand() {
-    return {QStringLiteral("show"), QStringLiteral("--predicate"), QString::fromLatin1(logPredicate),
-            QStringLiteral("--style"), QStringLiteral("json"), QStringLiteral("--info")};
+    return {
+        QStringLiteral("show"),    QStringLiteral("--predicate"), QString::fromLatin1(logPredicate),
+        QStringLiteral("--style"), QStringLiteral("json"),        QStringLiteral("--info")};
 }
 
 QStringList queryArguments(const QStringList& base, const TimeRange& range) {

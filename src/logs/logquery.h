@@ -47,6 +47,7 @@ inline constexpr qint64 maxLogOutputBytes = qint64(3) << 30;
 /// Runs the log tool with `arguments` and parses its output when it succeeded.
 /// Blocks; meant for a worker thread. An error (toolFailed) says in the window's
 /// words that the tool did not start or which status it returned.
-[[nodiscard]] Expected<LogQueryResult> runLogQuery(const host::ToolSet& tools, const QStringList& arguments);
+[[nodiscard]] Expected<LogQueryResult> runLogQuery(const host::ToolSet& tools,
+                                                   const QStringList& arguments);
 
 }  // namespace varko::unifiedlog

@@ -10,7 +10,9 @@ namespace {
 
 constexpr qint64 microsPerSecond = 1'000'000;
 
-qint64 floorDiv(qint64 a, qint64 b) { return a / b - ((a % b != 0) && ((a < 0) != (b < 0))); }
+qint64 floorDiv(qint64 a, qint64 b) {
+    return a / b - ((a % b != 0) && ((a < 0) != (b < 0)));
+}
 
 // Offset of local time from UTC at the given moment, from the C library's zone.
 qint64 localOffsetSeconds(qint64 utcSeconds) {
@@ -82,8 +84,8 @@ QString ShortTimeFormatter::format(Microseconds time) const {
 QString formatLocalDateTime(Microseconds time) {
     const qint64 seconds = floorDiv(time, microsPerSecond);
     const Broken b = breakDown(seconds + localOffsetSeconds(seconds));
-    return QString::asprintf("%04lld-%02u-%02u %02u:%02u:%02u", static_cast<long long>(b.year), b.month, b.day,
-                             b.hour, b.minute, b.second);
+    return QString::asprintf("%04lld-%02u-%02u %02u:%02u:%02u", static_cast<long long>(b.year),
+                             b.month, b.day, b.hour, b.minute, b.second);
 }
 
 std::optional<Microseconds> parseLocalDateTime(std::string_view text) {

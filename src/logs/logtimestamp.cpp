@@ -11,10 +11,12 @@ constexpr long long daysFromCivil(long long y, unsigned m, unsigned d) {
     const auto yoe = unsigned(y - era * 400);
     const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
     const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + (long long)(doe) - 719468;
+    return era * 146097 + (long long)(doe)-719468;
 }
 
-constexpr bool isLeap(unsigned y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
+constexpr bool isLeap(unsigned y) {
+    return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+}
 
 constexpr unsigned daysInMonth(unsigned y, unsigned m) {
     constexpr unsigned days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
@@ -35,27 +37,31 @@ std::optional<unsigned> digits(std::string_view text, std::size_t pos, std::size
 }  // namespace
 
 std::optional<CivilTime> readCivilTime(std::string_view text) {
-    if (text.size() < 19 || text[4] != '-' || text[7] != '-' || text[10] != ' ' || text[13] != ':' ||
-        text[16] != ':')
+    if (text.size() < 19 || text[4] != '-' || text[7] != '-' || text[10] != ' ' ||
+        text[13] != ':' || text[16] != ':')
         return std::nullopt;
-    const auto y = digits(text, 0, 4), mo = digits(text, 5, 2), d = digits(text, 8, 2), h = digits(text, 11, 2),
-               mi = digits(text, 14, 2), s = digits(text, 17, 2);
+    const auto y = digits(text, 0, 4), mo = digits(text, 5, 2), d = digits(text, 8, 2),
+               h = digits(text, 11, 2), mi = digits(text, 14, 2), s = digits(text, 17, 2);
     if (!y || !mo || !d || !h || !mi || !s) return std::nullopt;
-    if (*mo < 1 || *mo > 12 || *d < 1 || *d > daysInMonth(*y, *mo) || *h > 23 || *mi > 59 || *s > 59)
+    if (*mo < 1 || *mo > 12 || *d < 1 || *d > daysInMonth(*y, *mo) || *h > 23 || *mi > 59 ||
+        *s > 59)
         return std::nullopt;
     return CivilTime{*y, *mo, *d, *h, *mi, *s};
 }
 
 long long secondsSinceEpoch(const CivilTime& c) {
-    return daysFromCivil(c.year, c.month, c.day) * 86400 + (long long)(c.hour) * 3600 + c.minute * 60 + c.second;
+    return daysFromCivil(c.year, c.month, c.day) * 86400 + (long long)(c.hour) * 3600 +
+           c.minute * 60 + c.second;
 }
 
 std::optional<Microseconds> parseLongTimestamp(std::string_view text) {
-    if (text.size() != 31 || text[19] != '.' || (text[26] != '+' && text[26] != '-')) return std::nullopt;
+    if (text.size() != 31 || text[19] != '.' || (text[26] != '+' && text[26] != '-'))
+        return std::nullopt;
     const auto civil = readCivilTime(text);
     const auto fraction = digits(text, 20, 6);
     const auto offsetHours = digits(text, 27, 2), offsetMinutes = digits(text, 29, 2);
-    if (!civil || !fraction || !offsetHours || !offsetMinutes || *offsetMinutes > 59 || *offsetHours > 23)
+    if (!civil || !fraction || !offsetHours || !offsetMinutes || *offsetMinutes > 59 ||
+        *offsetHours > 23)
         return std::nullopt;
     long long offset = (long long)(*offsetHours) * 3600 + *offsetMinutes * 60;
     if (text[26] == '-') offset = -offset;

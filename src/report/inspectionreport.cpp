@@ -9,8 +9,8 @@ namespace varko {
 namespace {
 
 void setSdkChecks(const QString& sdk, CheckStates& checks) {
-    for (Check c : {Check::tensixteenCheck, Check::catalinaCheck, Check::mojaveCheck, Check::hsCheck,
-                    Check::appleCheck})
+    for (Check c : {Check::tensixteenCheck, Check::catalinaCheck, Check::mojaveCheck,
+                    Check::hsCheck, Check::appleCheck})
         checks.set(c, false);
     // The first match ends the chain, so "10.14" wins over a later "11." in the same name.
     static const std::array<std::pair<const char*, Check>, 5> chain{{
@@ -71,8 +71,9 @@ QString shownForm(const QString& text) {
             qsizetype cut = maxShownLineLength;
             if (text[start + cut - 1].isHighSurrogate()) --cut;
             shown += QStringView(text).mid(copied, start + cut - copied);
-            shown += QStringLiteral(" … [%1 more characters are not shown here; Save Report keeps them]")
-                         .arg(length - cut);
+            shown +=
+                QStringLiteral(" … [%1 more characters are not shown here; Save Report keeps them]")
+                    .arg(length - cut);
             copied = end;
         }
         start = end + 1;
@@ -101,7 +102,8 @@ InspectionReport buildReport(const Info* info, bool isApp) {
     report.saveString += "SDK version: " + visibleControls(info->sdk) + "\n";
     // Otherwise an unreadable Info.plist looks like one that declares nothing.
     if (!info->infoPlistProblem.isEmpty())
-        report.saveString += "⛔️ Info.plist not read: " + visibleControls(info->infoPlistProblem) + "\n";
+        report.saveString +=
+            "⛔️ Info.plist not read: " + visibleControls(info->infoPlistProblem) + "\n";
 
     setSdkChecks(info->sdk, report.checks);
 

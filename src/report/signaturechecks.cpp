@@ -15,7 +15,8 @@ namespace {
 QString streamText(const QByteArray& bytes, const char* stream) {
     if (const std::optional<QString> text = host::decodeUtf8Strictly(bytes)) return *text;
     return QString::fromUtf8(bytes) +
-           QStringLiteral("\n[The tool's %1 was not valid UTF-8 text; its invalid bytes are shown as \uFFFD.]")
+           QStringLiteral(
+               "\n[The tool's %1 was not valid UTF-8 text; its invalid bytes are shown as \uFFFD.]")
                .arg(QLatin1String(stream));
 }
 
@@ -27,7 +28,9 @@ constexpr std::chrono::seconds verificationTimeout{300};
 /// The tool's stream as text that lost nothing: bytes that are not UTF-8 (a path
 /// echoed by the tool need not be) are kept as a path's are, so the path we passed
 /// still matches, and a finding is never read from text that lost bytes.
-std::optional<QString> exactText(const QByteArray& bytes) { return host::pathFromSystem(bytes); }
+std::optional<QString> exactText(const QByteArray& bytes) {
+    return host::pathFromSystem(bytes);
+}
 
 /// spctl answers "PATH: accepted" or "PATH: rejected", with an optional reason in
 /// parentheses on the same line, then its `source=` line. The path is ours, so it is
@@ -72,7 +75,9 @@ bool hasHardenedRuntime(const host::ToolResult& run) {
     if (at < 0) return false;
     QStringView digits = found.mid(at + 9);
     qsizetype length = 0;
-    const auto hexDigit = [](QChar c) { return c.unicode() < 0x80 && std::isxdigit(c.unicode()) != 0; };
+    const auto hexDigit = [](QChar c) {
+        return c.unicode() < 0x80 && std::isxdigit(c.unicode()) != 0;
+    };
     while (length < digits.size() && length < 8 && hexDigit(digits[length])) ++length;
     bool ok = false;
     const uint flags = digits.left(length).toUInt(&ok, 16);
@@ -83,12 +88,16 @@ bool hasHardenedRuntime(const host::ToolResult& run) {
 
 ToolCommand assessmentCommand(bool isApp, const QString& path) {
     if (isApp) return {host::spctlPath, {"-a", "-vv", path}, QStringLiteral("⛔️ spctl error ")};
-    return {host::spctlPath, {"-a", "-vv", "-t", "install", path}, QStringLiteral("⛔️ spctl error ")};
+    return {host::spctlPath,
+            {"-a", "-vv", "-t", "install", path},
+            QStringLiteral("⛔️ spctl error ")};
 }
 
 ToolCommand signatureCommand(bool isApp, const QString& path) {
-    if (isApp) return {host::codesignPath, {"-dvvv", path}, QStringLiteral("⛔️ codesign error ")};
-    return {host::pkgutilPath, {"--check-signature", path}, QStringLiteral("⛔️ pkgutil error ")};
+    if (isApp)
+        return {host::codesignPath, {"-dvvv", path}, QStringLiteral("⛔️ codesign error ")};
+    return {
+        host::pkgutilPath, {"--check-signature", path}, QStringLiteral("⛔️ pkgutil error ")};
 }
 
 QString transcript(const QString& errorPrefix, const host::ToolResult& result) {
@@ -105,7 +114,8 @@ QString transcript(const QString& errorPrefix, const host::ToolResult& result) {
         if (!result.standardError.isEmpty()) text += err + "\n";
     }
     if (result.truncated)
-        text += QStringLiteral("[The tool wrote more than %1 bytes and was stopped.]\n").arg(maxTranscriptBytes);
+        text += QStringLiteral("[The tool wrote more than %1 bytes and was stopped.]\n")
+                    .arg(maxTranscriptBytes);
     if (const QString why = result.interruption(); !why.isEmpty()) text += "[" + why + "]\n";
     return text;
 }
@@ -126,7 +136,9 @@ SignatureTexts runSignatureTools(const host::ToolSet& tools, bool isApp, const Q
         tools.run(signatureRun.program, signatureRun.arguments, host::Capture::Both, limits);
     texts.signatureText = transcript(signatureRun.errorPrefix, signature);
     texts.findings = signatureFindings(path, isApp, assessment, signature);
-    const auto failed = [](const host::ToolResult& r) { return !r.started || r.truncated || !r.interruption().isEmpty(); };
+    const auto failed = [](const host::ToolResult& r) {
+        return !r.started || r.truncated || !r.interruption().isEmpty();
+    };
     texts.toolFailed = failed(assessment) || failed(signature);
     return texts;
 }

@@ -39,14 +39,16 @@ struct SignatureTexts {
 /// Runs the assessment, then the signature tool; blocks until both have ended.
 /// Raising `cancel` ends the tool that is running and skips the rest.
 [[nodiscard]] SignatureTexts runSignatureTools(const host::ToolSet& tools, bool isApp,
-                                               const QString& path, const host::CancelFlag& cancel = {});
+                                               const QString& path,
+                                               const host::CancelFlag& cancel = {});
 
 /// The five signature findings. The tools echo text the item controls (its path,
 /// its identifier, certificate names), so each finding is read only where the
 /// tool's own field stands: the `source=` line right after spctl's verdict on
 /// `path`, and the flags of codesign's one `CodeDirectory` line. Anything else,
 /// including a failed run or a package (pkgutil prints no flags), leaves it off.
-[[nodiscard]] CheckStates signatureFindings(const QString& path, bool isApp, const host::ToolResult& assessment,
+[[nodiscard]] CheckStates signatureFindings(const QString& path, bool isApp,
+                                            const host::ToolResult& assessment,
                                             const host::ToolResult& signature);
 
 /// Both sections as they follow the report: each heading, then its transcript.

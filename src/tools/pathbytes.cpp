@@ -13,10 +13,14 @@ qsizetype validSequence(QByteArrayView bytes, qsizetype i) {
     if (lead < 0x80) return 1;
     qsizetype length = 0;
     char32_t min = 0;
-    if (lead >= 0xC2 && lead <= 0xDF) length = 2, min = 0x80;
-    else if (lead >= 0xE0 && lead <= 0xEF) length = 3, min = 0x800;
-    else if (lead >= 0xF0 && lead <= 0xF4) length = 4, min = 0x10000;
-    else return 0;
+    if (lead >= 0xC2 && lead <= 0xDF)
+        length = 2, min = 0x80;
+    else if (lead >= 0xE0 && lead <= 0xEF)
+        length = 3, min = 0x800;
+    else if (lead >= 0xF0 && lead <= 0xF4)
+        length = 4, min = 0x10000;
+    else
+        return 0;
     if (i + length > bytes.size()) return 0;
     char32_t c = lead & (0x7F >> length);
     for (qsizetype k = 1; k < length; ++k) {
@@ -50,7 +54,8 @@ QByteArray pathToSystem(QStringView path) {
     bytes.reserve(path.size());
     for (qsizetype i = 0; i < path.size(); ++i) {
         const char16_t c = path[i].unicode();
-        const bool pairs = QChar::isHighSurrogate(c) && i + 1 < path.size() && path[i + 1].isLowSurrogate();
+        const bool pairs =
+            QChar::isHighSurrogate(c) && i + 1 < path.size() && path[i + 1].isLowSurrogate();
         if (pairs) {
             bytes += path.sliced(i, 2).toUtf8();
             ++i;

@@ -18,7 +18,9 @@ namespace {
 
 // Each step keeps its own errno: Qt's file classes report a full disk found only
 // at close or sync as "Unknown error".
-Error reason(int error) { return Error{0, std::generic_category().message(error), ErrorCode::unwritable}; }
+Error reason(int error) {
+    return Error{0, std::generic_category().message(error), ErrorCode::unwritable};
+}
 
 }  // namespace
 
@@ -30,7 +32,8 @@ Expected<void> writeFileAtomically(const QString& fileName, const char* data, qi
     QByteArray temporary;
     int fd = -1;
     for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        temporary = target + ".varko-" + QByteArray::number(QRandomGenerator::global()->generate(), 36);
+        temporary =
+            target + ".varko-" + QByteArray::number(QRandomGenerator::global()->generate(), 36);
         // 0666 lets the umask decide, as for any new file of the user's.
         fd = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd < 0 && errno != EEXIST) return reason(errno);

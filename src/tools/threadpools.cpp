@@ -14,7 +14,8 @@ void retirePool(QThreadPool* pool) {
     }
     QThreadPool::globalInstance()->start([pool] {
         pool->waitForDone();
-        QMetaObject::invokeMethod(QCoreApplication::instance(), [pool] { delete pool; }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(), [pool] { delete pool; }, Qt::QueuedConnection);
     });
 }
 

@@ -196,7 +196,8 @@ struct Stopwatch {
     [[nodiscard]] int pollMilliseconds() const {
         constexpr int slice = 50;
         if (deadline == Clock::time_point::max()) return slice;
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
         return int(std::clamp<long long>(left, 0, slice));
     }
 };
@@ -315,18 +316,23 @@ enum class DrainEnd { EndOfFile, Cut, TimedOut, Cancelled };
 QString ToolResult::interruption() const {
     if (!started) return {};
     if (timedOut) return QStringLiteral("The tool ran past its time limit and was ended.");
-    if (cancelled) return QStringLiteral("The tool was ended because its window closed or Varko quit.");
+    if (cancelled)
+        return QStringLiteral("The tool was ended because its window closed or Varko quit.");
     if (truncated) return {};
     if (!crashed) return {};
     // strsignal is not thread-safe; these are the ones a crashing tool meets.
     static const std::pair<int, const char*> names[] = {
-        {SIGABRT, "aborted"},         {SIGSEGV, "segmentation fault"}, {SIGBUS, "bus error"},
-        {SIGILL, "illegal instruction"}, {SIGFPE, "arithmetic error"}, {SIGKILL, "killed"},
-        {SIGTERM, "terminated"},      {SIGTRAP, "trap"},               {SIGPIPE, "broken pipe"},
+        {SIGABRT, "aborted"},         {SIGSEGV, "segmentation fault"},
+        {SIGBUS, "bus error"},        {SIGILL, "illegal instruction"},
+        {SIGFPE, "arithmetic error"}, {SIGKILL, "killed"},
+        {SIGTERM, "terminated"},      {SIGTRAP, "trap"},
+        {SIGPIPE, "broken pipe"},
     };
     for (const auto& [number, name] : names)
         if (number == exitStatus)
-            return QStringLiteral("The tool crashed (signal %1, %2).").arg(exitStatus).arg(QLatin1String(name));
+            return QStringLiteral("The tool crashed (signal %1, %2).")
+                .arg(exitStatus)
+                .arg(QLatin1String(name));
     return QStringLiteral("The tool crashed (signal %1).").arg(exitStatus);
 }
 

@@ -30,13 +30,15 @@ namespace {
     if (!QFileInfo(root).isDir()) root = QStringLiteral("/run/log/journal");
     QFile machineIdFile(QStringLiteral("/etc/machine-id"));
     QString machineId;
-    if (machineIdFile.open(QIODevice::ReadOnly)) machineId = QString::fromLatin1(machineIdFile.read(64)).trimmed();
+    if (machineIdFile.open(QIODevice::ReadOnly))
+        machineId = QString::fromLatin1(machineIdFile.read(64)).trimmed();
     PlatformProfile profile;
     profile.logStoreFolder = root;
     profile.logTimesyncFolder = machineId.isEmpty() ? root : root + u'/' + machineId;
     // Groups that journald lets read the system journal.
     for (const char* name : {"root", "adm", "systemd-journal", "wheel"}) {
-        if (const group* g = getgrnam(name)) profile.logReaderGroupIds << QString::number(g->gr_gid);
+        if (const group* g = getgrnam(name))
+            profile.logReaderGroupIds << QString::number(g->gr_gid);
     }
     return profile;
 }
@@ -44,7 +46,8 @@ namespace {
 }  // namespace
 
 PlatformProfile PlatformProfile::macOS() {
-    return {QStringLiteral("/var/db/diagnostics/Persist"), QStringLiteral("/var/db/diagnostics/timesync"),
+    return {QStringLiteral("/var/db/diagnostics/Persist"),
+            QStringLiteral("/var/db/diagnostics/timesync"),
             {QStringLiteral("80")}};
 }
 
@@ -74,13 +77,14 @@ ToolSet ToolSet::system([[maybe_unused]] const QString& programDir) {
     const QDir dir(programDir.isEmpty() ? runningExecutableDir() : programDir);
     const auto ours = [&dir](const char* name) { return dir.filePath(QLatin1String(name)); };
     return withPrograms({
-        {QLatin1String(codesignPath), ours("varko-codesign")},
-        {QLatin1String(spctlPath), ours("varko-spctl")},
-        {QLatin1String(pkgutilPath), ours("varko-pkgutil")},
-        {QLatin1String(logPath), ours("varko-log")},
-        {QLatin1String(hdiutilPath), ours("varko-hdiutil")},
-        {QLatin1String(idPath), QLatin1String(idPath)},
-    }).withProfile(PlatformProfile::current());
+                            {QLatin1String(codesignPath), ours("varko-codesign")},
+                            {QLatin1String(spctlPath), ours("varko-spctl")},
+                            {QLatin1String(pkgutilPath), ours("varko-pkgutil")},
+                            {QLatin1String(logPath), ours("varko-log")},
+                            {QLatin1String(hdiutilPath), ours("varko-hdiutil")},
+                            {QLatin1String(idPath), QLatin1String(idPath)},
+                        })
+        .withProfile(PlatformProfile::current());
 #endif
 }
 

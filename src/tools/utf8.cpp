@@ -13,8 +13,9 @@ std::optional<QString> decodeUtf8Strictly(const QByteArray& bytes) {
 
 QString visibleControls(QStringView text) {
     const auto control = [](char16_t c) {
-        return c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0x2028 || c == 0x2029 || (c >= 0x202A && c <= 0x202E) ||
-               (c >= 0x2066 && c <= 0x2069) || c == 0x200E || c == 0x200F || c == 0x061C;
+        return c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0x2028 || c == 0x2029 ||
+               (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069) || c == 0x200E ||
+               c == 0x200F || c == 0x061C;
     };
     // A byte of a file name that is not UTF-8 (see pathbytes.h): a low surrogate
     // that no high one precedes.
@@ -38,7 +39,8 @@ QString visibleControls(QStringView text) {
         else if (u == 0x7F)
             out += QChar(char16_t(0x2421));
         else
-            out += QStringLiteral("<U+%1>").arg(QString::number(u, 16).toUpper().rightJustified(4, u'0'));
+            out += QStringLiteral("<U+%1>").arg(
+                QString::number(u, 16).toUpper().rightJustified(4, u'0'));
     }
     if (copied == 0) return text.toString();
     out += text.sliced(copied);

@@ -62,10 +62,13 @@ protected:
                     return answer;
                 };
             };
-            return LaunchProbe{asked("admin", a.admin),     asked("files", a.logFiles), asked("timesync", a.timesync),
-                               asked("entries", a.entries), asked("format", a.timeFormat), "the script"};
+            return LaunchProbe{asked("admin", a.admin),       asked("files", a.logFiles),
+                               asked("timesync", a.timesync), asked("entries", a.entries),
+                               asked("format", a.timeFormat), "the script"};
         };
-        delegate.launchEnvironment.runAppleScript = [this](const QString& s) { recorder.events << "script:" + s; };
+        delegate.launchEnvironment.runAppleScript = [this](const QString& s) {
+            recorder.events << "script:" + s;
+        };
         delegate.launchEnvironment.systemVersion = [version] { return version; };
         delegate.launchEnvironment.now = [now] { return now; };
         delegate.runLaunchSequence();
@@ -131,8 +134,9 @@ TEST_F(LaunchTest, EveryFailingQuestionWithdrawsTheLogBrowserButTheClock) {
         bool answers[5] = {true, true, true, true, true};
         answers[failing] = false;
         fresh.launchEnvironment.makeProbe = [&] {
-            return LaunchProbe{[&] { return answers[0]; }, [&] { return answers[1]; }, [&] { return answers[2]; },
-                               [&] { return answers[3]; }, [&] { return answers[4]; }, "s"};
+            return LaunchProbe{[&] { return answers[0]; }, [&] { return answers[1]; },
+                               [&] { return answers[2]; }, [&] { return answers[3]; },
+                               [&] { return answers[4]; }, "s"};
         };
         fresh.launchEnvironment.runAppleScript = [](const QString&) {};
         fresh.launchEnvironment.systemVersion = [] { return std::pair<int, int>(14, 0); };
@@ -176,7 +180,7 @@ TEST_F(LaunchTest, FirstLaunchChecksAndStoresTheDefaults) {
 
 TEST_F(LaunchTest, UpdateScheduleEdges) {
     EXPECT_TRUE(scheduleUpdateCheck(false, 0, 0, 43200.5).checkNow);
-    EXPECT_FALSE(scheduleUpdateCheck(false, 100, 0, 43300).checkNow);  // exactly the interval
+    EXPECT_FALSE(scheduleUpdateCheck(false, 100, 0, 43300).checkNow);   // exactly the interval
     EXPECT_FALSE(scheduleUpdateCheck(false, 90000, 0, 1000).checkNow);  // clock set back
     EXPECT_FALSE(scheduleUpdateCheck(true, 0, 0, 1e9).checkNow);
     EXPECT_EQ(scheduleUpdateCheck(false, 0, 0.5, 0).interval, 43200.0);
@@ -241,11 +245,13 @@ TEST_F(LaunchTest, FailedMountNamesTheImage) {
     QTemporaryDir dir;
     testing::FakeTool hdiutil(dir, "hdiutil");
     hdiutil.answer("", 1, "attach failed");
-    AppDelegate mounting(host::ToolSet::withPrograms({{QLatin1String(host::hdiutilPath), hdiutil.program()}}));
+    AppDelegate mounting(
+        host::ToolSet::withPrograms({{QLatin1String(host::hdiutilPath), hdiutil.program()}}));
     mounting.mountDiskImage("/Users/a/Downloads/x y.dmg");
     EXPECT_EQ(hdiutil.arguments(), (QStringList{"attach", "/Users/a/Downloads/x y.dmg"}));
     ASSERT_EQ(recorder.alerts.size(), 1u);
-    EXPECT_EQ(recorder.alerts[0].messageText, "Couldn't mount Disk Image:/Users/a/Downloads/x y.dmg");
+    EXPECT_EQ(recorder.alerts[0].messageText,
+              "Couldn't mount Disk Image:/Users/a/Downloads/x y.dmg");
     EXPECT_EQ(recorder.alerts[0].informativeText, "Please try again in the Finder.");
     hdiutil.answer("", 0);
     mounting.mountDiskImage("/tmp/ok.dmg");

@@ -1,11 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QSettings>
 #include <QSignalSpy>
-#include <QElapsedTimer>
 #include <QTest>
 #include <QTimer>
 #include <csignal>
@@ -69,8 +69,8 @@ protected:
         QSettings().clear();
         tool.answer("");
         const auto tools = host::ToolSet::withPrograms({{host::codesignPath, tool.program()},
-                                                         {host::spctlPath, tool.program()},
-                                                         {host::pkgutilPath, tool.program()}});
+                                                        {host::spctlPath, tool.program()},
+                                                        {host::pkgutilPath, tool.program()}});
         controller = std::make_unique<DocumentController>(Storyboard(tools));
     }
     void TearDown() override {
@@ -81,7 +81,8 @@ protected:
 };
 
 TEST_F(DocumentControllerTest, OpensEachItemOnceInAWindowTitledWithItsName) {
-    const QString app = makeBundle(dir, "Some App.app", xmlPlist("<key>CFBundleIdentifier</key><string>s</string>"));
+    const QString app = makeBundle(dir, "Some App.app",
+                                   xmlPlist("<key>CFBundleIdentifier</key><string>s</string>"));
     DocumentWindowController* first = controller->openDocument(app);
     ASSERT_NE(first, nullptr);
     EXPECT_EQ(first->windowTitle(), "Some App.app");
@@ -154,7 +155,8 @@ TEST_F(DocumentControllerTest, TheWindowAnswersWhileItsItemIsReadAndClosingItEnd
     // A code-signing tool that never answers keeps the record from completing.
     const QString pidFile = dir.filePath("codesign.pid");
     tool.answer("", 0, {}, QStringLiteral("echo $$ > '%1'; sleep 600").arg(pidFile));
-    const QString app = makeBundle(dir, "Slow.app", xmlPlist("<key>CFBundleIdentifier</key><string>s</string>"));
+    const QString app =
+        makeBundle(dir, "Slow.app", xmlPlist("<key>CFBundleIdentifier</key><string>s</string>"));
 
     QElapsedTimer opening;
     opening.start();
@@ -183,9 +185,10 @@ TEST_F(DocumentControllerTest, TheWindowAnswersWhileItsItemIsReadAndClosingItEnd
 TEST_F(DocumentControllerTest, QuitEndsARunningTool) {
     const QString pidFile = dir.filePath("quit.pid");
     tool.answer("", 0, {}, QStringLiteral("echo $$ > '%1'; sleep 600").arg(pidFile));
-    AppDelegate delegate(host::ToolSet::withPrograms({{host::codesignPath, tool.program()},
-                                                       {host::spctlPath, tool.program()}}));
-    DocumentWindowController* w = delegate.documents().openDocument(makeBundle(dir, "Q.app", xmlPlist("")));
+    AppDelegate delegate(host::ToolSet::withPrograms(
+        {{host::codesignPath, tool.program()}, {host::spctlPath, tool.program()}}));
+    DocumentWindowController* w =
+        delegate.documents().openDocument(makeBundle(dir, "Q.app", xmlPlist("")));
     ASSERT_NE(w, nullptr);
     const pid_t pid = waitForPid(pidFile);
     ASSERT_GT(pid, 0);

@@ -23,7 +23,8 @@ public:
                     ++requests;
                     QByteArray head = "HTTP/1.1 " + QByteArray::number(status) + " X\r\n";
                     if (!contentType.isEmpty()) head += "Content-Type: " + contentType + "\r\n";
-                    head += "Content-Length: " + QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n";
+                    head += "Content-Length: " + QByteArray::number(body.size()) +
+                            "\r\nConnection: close\r\n\r\n";
                     socket->write(head + body);
                     socket->disconnectFromHost();
                 });
@@ -38,7 +39,8 @@ public:
         body = content;
     }
     [[nodiscard]] QUrl url() const {
-        return QUrl(QStringLiteral("http://127.0.0.1:%1/varko-updates.plist").arg(server.serverPort()));
+        return QUrl(
+            QStringLiteral("http://127.0.0.1:%1/varko-updates.plist").arg(server.serverPort()));
     }
     int requests = 0;
 

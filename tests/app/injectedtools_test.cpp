@@ -58,11 +58,11 @@ TEST(InjectedTools, EveryToolAnswerComesFromTheToolSetGivenAtTheTop) {
     }
     const host::ToolSet fakes =
         host::ToolSet::withPrograms({{host::codesignPath, codesign.program()},
-                                      {host::spctlPath, spctl.program()},
-                                      {host::pkgutilPath, pkgutil.program()},
-                                      {host::idPath, id.program()},
-                                      {host::logPath, log.program()},
-                                      {host::hdiutilPath, hdiutil.program()}})
+                                     {host::spctlPath, spctl.program()},
+                                     {host::pkgutilPath, pkgutil.program()},
+                                     {host::idPath, id.program()},
+                                     {host::logPath, log.program()},
+                                     {host::hdiutilPath, hdiutil.program()}})
             .withProfile(profile);
 
     {

@@ -11,12 +11,13 @@ namespace varko {
 namespace {
 
 QByteArray list(const QByteArray& entries) {
-    return R"(<?xml version="1.0" encoding="UTF-8"?><plist version="1.0"><array>)" + entries + "</array></plist>";
+    return R"(<?xml version="1.0" encoding="UTF-8"?><plist version="1.0"><array>)" + entries +
+           "</array></plist>";
 }
 
 QByteArray entry(const QByteArray& app, const QByteArray& version, const QByteArray& url) {
-    return "<dict><key>AppName</key><string>" + app + "</string><key>Version</key><string>" + version +
-           "</string><key>URL</key><string>" + url + "</string></dict>";
+    return "<dict><key>AppName</key><string>" + app + "</string><key>Version</key><string>" +
+           version + "</string><key>URL</key><string>" + url + "</string></dict>";
 }
 
 class UpdateCheckTest : public ::testing::Test {
@@ -31,13 +32,16 @@ protected:
         checker.openUrl = [this](const QUrl& url) { opened << url; };
     }
     void TearDown() override { alertRunner() = saved; }
-    void check(int code, const QByteArray& type, const QByteArray& body, const QString& version = "1.2") {
+    void check(int code, const QByteArray& type, const QByteArray& body,
+               const QString& version = "1.2") {
         server.answer(code, type, body);
         QSignalSpy finished(&checker, &UpdateChecker::checkFinished);
         checker.checkForUpdates(version);
         ASSERT_TRUE(finished.wait(10000));
     }
-    [[nodiscard]] bool untouched() const { return status.text() == "Update not checked" && !status.isChecked(); }
+    [[nodiscard]] bool untouched() const {
+        return status.text() == "Update not checked" && !status.isChecked();
+    }
 
     testing::HttpServer server;
     UpdateChecker checker{{server.url(), "https://varko.example/downloads/"}};
@@ -73,8 +77,9 @@ TEST_F(UpdateCheckTest, BrokenAndEmptyListsSaySo) {
 }
 
 TEST_F(UpdateCheckTest, OnlyVarkoEntriesCountAndTheRunningVersionIsNoUpdate) {
-    check(200, "text/xml", list(entry("Other", "9", "https://varko.example/downloads/o.dmg") +
-                                entry("varko", "9", "https://varko.example/downloads/v.dmg")));
+    check(200, "text/xml",
+          list(entry("Other", "9", "https://varko.example/downloads/o.dmg") +
+               entry("varko", "9", "https://varko.example/downloads/v.dmg")));
     EXPECT_TRUE(alerts.empty());
     EXPECT_TRUE(untouched());
     check(200, "text/xml", list(entry("Varko", "1.2", "https://varko.example/downloads/v12.dmg")));
@@ -85,12 +90,14 @@ TEST_F(UpdateCheckTest, OnlyVarkoEntriesCountAndTheRunningVersionIsNoUpdate) {
 
 TEST_F(UpdateCheckTest, AnyOtherVersionOnTheDownloadSiteIsOffered) {
     answer = alertSecondButtonReturn;
-    check(200, "text/xml", list(entry("Varko", "1.1", "https://varko.example/downloads/v11.dmg") +
-                                entry("Varko", "2.0", "https://varko.example/downloads/v20.dmg")));
+    check(200, "text/xml",
+          list(entry("Varko", "1.1", "https://varko.example/downloads/v11.dmg") +
+               entry("Varko", "2.0", "https://varko.example/downloads/v20.dmg")));
     ASSERT_EQ(alerts.size(), 2u);
     EXPECT_EQ(alerts[0].messageText, "An update to this app to version 1.1 is available.");
     EXPECT_EQ(alerts[0].informativeText,
-              "You are currently running Varko version 1.2.\nPlease choose whether to download this update now in "
+              "You are currently running Varko version 1.2.\nPlease choose whether to download "
+              "this update now in "
               "your default browser.");
     EXPECT_EQ(alerts[0].buttons, (QStringList{"Ignore", "Download"}));
     EXPECT_EQ(alerts[0].style, Alert::Style::Informational);
@@ -103,10 +110,11 @@ TEST_F(UpdateCheckTest, AnyOtherVersionOnTheDownloadSiteIsOffered) {
 }
 
 TEST_F(UpdateCheckTest, ForeignAddressesAreNeverOffered) {
-    check(200, "text/xml",
-          list(entry("Varko", "2", "https://elsewhere.example/?u=https://varko.example/downloads/") +
-               entry("Varko", "2", "http://varko.example/downloads/v2.dmg") +
-               entry("Varko", "2", "https://varko.example/other/v2.dmg") + entry("Varko", "2", "")));
+    check(
+        200, "text/xml",
+        list(entry("Varko", "2", "https://elsewhere.example/?u=https://varko.example/downloads/") +
+             entry("Varko", "2", "http://varko.example/downloads/v2.dmg") +
+             entry("Varko", "2", "https://varko.example/other/v2.dmg") + entry("Varko", "2", "")));
     EXPECT_TRUE(alerts.empty());
     EXPECT_EQ(status.text(), "Checked for update");
 }

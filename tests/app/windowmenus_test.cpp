@@ -34,10 +34,17 @@ QStringList menuTitles(QMainWindow* window) {
 QStringList expectedMenus(bool windowWorks) {
     const QString off = windowWorks ? "" : " (off)";
     QStringList menus{"&File:", "&Open…", "Open &Recent", "&Close", "&Save Report…" + off};
-    menus << "&Mount Disk Image…" << "&Quit";
-    menus << "&View:" << "&Bigger" + off << "S&maller" + off;
-    menus << "&Window:" << "Open Log Browser" << "Close Log Browser";
-    menus << "&Help:" << "Varko Help" << "Varko Support Page" << "Updates for Older macOS";
+    menus << "&Mount Disk Image…"
+          << "&Quit";
+    menus << "&View:"
+          << "&Bigger" + off << "S&maller" + off;
+    menus << "&Window:"
+          << "Open Log Browser"
+          << "Close Log Browser";
+    menus << "&Help:"
+          << "Varko Help"
+          << "Varko Support Page"
+          << "Updates for Older macOS";
     menus << "Update not checked (off)";
     return menus;
 }

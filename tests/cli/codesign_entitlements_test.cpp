@@ -58,7 +58,8 @@ std::vector<std::byte> executable(Arch arch, std::optional<std::string> entitlem
 /// LC_CODE_SIGNATURE, its last load command, at 280 (little-endian, as Mach-O is).
 std::size_t signatureOffset(const std::vector<std::byte>& exe) {
     std::uint32_t sig = 0;
-    for (int i = 3; i >= 0; --i) sig = (sig << 8) | std::to_integer<std::uint32_t>(exe.at(280 + 8 + i));
+    for (int i = 3; i >= 0; --i)
+        sig = (sig << 8) | std::to_integer<std::uint32_t>(exe.at(280 + 8 + i));
     return sig;
 }
 
@@ -116,28 +117,36 @@ TEST_F(CodesignEntitlementsTest, ReadsBareAndFlatCodeAndTheSliceACurrentMacRuns)
     const QString fat = file("fat", makeUniversal(slices));
     // Whatever machine reads it, the slice shown is the one Apple silicon runs.
     EXPECT_EQ(entitlementsOf(fat).out, bytes(arm));
-    const std::vector<std::vector<std::byte>> older{executable(Arch::I386, arm), executable(Arch::X86_64, x86)};
+    const std::vector<std::vector<std::byte>> older{executable(Arch::I386, arm),
+                                                    executable(Arch::X86_64, x86)};
     EXPECT_EQ(entitlementsOf(file("older", makeUniversal(older))).out, bytes(x86));
 
     // -a takes codesign's names and numbers, and arm64 is never arm64e.
     const std::string arme = "<plist><string>arm64e</string></plist>\n";
-    const QString three = file("three", makeUniversal(std::vector<std::vector<std::byte>>{
-                                            executable(Arch::I386, x86), executable(Arch::Arm64e, arme)}));
+    const QString three =
+        file("three", makeUniversal(std::vector<std::vector<std::byte>>{
+                          executable(Arch::I386, x86), executable(Arch::Arm64e, arme)}));
     EXPECT_EQ(entitlementsOf(three).out, bytes(arme));
     for (const char* name : {"i386", "7", "7,3"})
-        EXPECT_EQ(codesign({"--display", "-a", name, "--entitlements", ":-", three}).out, bytes(x86)) << name;
+        EXPECT_EQ(codesign({"--display", "-a", name, "--entitlements", ":-", three}).out,
+                  bytes(x86))
+            << name;
     for (const char* name : {"arm64e", "16777228", "16777228,2"})
-        EXPECT_EQ(codesign({"--display", "-a", name, "--entitlements", ":-", three}).out, bytes(arme)) << name;
+        EXPECT_EQ(codesign({"--display", "-a", name, "--entitlements", ":-", three}).out,
+                  bytes(arme))
+            << name;
     const ToolRun missing = codesign({"--display", "-a", "arm64", "--entitlements", ":-", three});
     EXPECT_EQ(missing.status, 1);
-    EXPECT_TRUE(missing.err.endsWith(": the executable has no code for architecture arm64\n")) << missing.err.toStdString();
+    EXPECT_TRUE(missing.err.endsWith(": the executable has no code for architecture arm64\n"))
+        << missing.err.toStdString();
     EXPECT_EQ(codesign({"--display", "-a", "pentium", "--entitlements", ":-", three}).status, 1);
 
     EXPECT_EQ(entitlementsOf(file("i386", executable(Arch::I386, arm))).out, bytes(arm));
 
     ASSERT_TRUE(QDir(dir.path()).mkdir("Flat.app"));
     const std::string info = infoPlistNaming("Flat");
-    ASSERT_TRUE(writeFile(dir.filePath("Flat.app/Info.plist").toStdString(), varko::testing::bytesOf(info)));
+    ASSERT_TRUE(writeFile(dir.filePath("Flat.app/Info.plist").toStdString(),
+                          varko::testing::bytesOf(info)));
     file("Flat.app/Flat", executable(Arch::X86_64, x86));
     EXPECT_EQ(entitlementsOf(dir.filePath("Flat.app")).out, bytes(x86));
 }
@@ -225,7 +234,8 @@ TEST_F(CodesignEntitlementsTest, DetailsOfTheExampleInCodesignsOrderAndWords) {
     };
     ASSERT_EQ(lines.size(), expected.size()) << r.err.toStdString();
     for (int i = 0; i < lines.size(); ++i) {
-        const QRegularExpression pattern(QRegularExpression::wildcardToRegularExpression(expected[i]));
+        const QRegularExpression pattern(
+            QRegularExpression::wildcardToRegularExpression(expected[i]));
         EXPECT_TRUE(pattern.match(lines[i]).hasMatch()) << lines[i].toStdString();
     }
     // The cdhash is the code directory's digest cut to 20 bytes; the candidates say the same.
@@ -247,24 +257,28 @@ TEST_F(CodesignEntitlementsTest, DetailsOfBareCodeWithATeamAndNoFlags) {
     const ToolRun r = codesign({"-d", "-v", "-v", "-v", path});
     ASSERT_EQ(r.status, 0) << r.err.toStdString();
     for (const char* line : {"\nIdentifier=com.example.tool\n", "\nFormat=Mach-O thin (x86_64)\n",
-                             " flags=0x0(none) ", "\nInfo.plist=not bound\n", "\nTeamIdentifier=ABCDE12345\n",
-                             "\nInternal requirements=none\n"})
+                             " flags=0x0(none) ", "\nInfo.plist=not bound\n",
+                             "\nTeamIdentifier=ABCDE12345\n", "\nInternal requirements=none\n"})
         EXPECT_TRUE(r.err.contains(line)) << line << "\n" << r.err.toStdString();
 }
 
 TEST_F(CodesignEntitlementsTest, DetailsRefuseUnsignedAndBrokenCode) {
-    const ToolRun unsigned_ = codesign({"-dvvv", bundle("U.app", executable(Arch::Arm64, std::nullopt, false))});
+    const ToolRun unsigned_ =
+        codesign({"-dvvv", bundle("U.app", executable(Arch::Arm64, std::nullopt, false))});
     EXPECT_EQ(unsigned_.status, 1);
-    EXPECT_TRUE(unsigned_.err.endsWith(": code object is not signed at all\n")) << unsigned_.err.toStdString();
+    EXPECT_TRUE(unsigned_.err.endsWith(": code object is not signed at all\n"))
+        << unsigned_.err.toStdString();
 
     // A code directory whose hash slots run past its blob.
     auto exe = executable(Arch::X86_64, std::nullopt);
     const std::size_t sig = signatureOffset(exe);
-    const std::uint32_t cdOffset = varko::testing::getBE32(exe, sig + 12 + 4);  // the code directory's offset
+    const std::uint32_t cdOffset =
+        varko::testing::getBE32(exe, sig + 12 + 4);                 // the code directory's offset
     varko::testing::putBE32(exe, sig + cdOffset + 28, 0x7f7f7f7f);  // nCodeSlots
     const ToolRun broken = codesign({"-dvvv", file("broken", exe)});
     EXPECT_EQ(broken.status, 1);
-    EXPECT_TRUE(broken.err.contains(": invalid or unsupported format for signature: ")) << broken.err.toStdString();
+    EXPECT_TRUE(broken.err.contains(": invalid or unsupported format for signature: "))
+        << broken.err.toStdString();
 }
 
 TEST_F(CodesignEntitlementsTest, RefusesUnknownOptionsWithUsage) {

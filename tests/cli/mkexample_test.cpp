@@ -36,7 +36,9 @@ TEST(MkExampleTest, OptionsAreNeverTakenForTheOutputFolder) {
         const QByteArray out = p.readAllStandardOutput(), err = p.readAllStandardError();
         EXPECT_EQ(out.startsWith("usage: varko-mkexample"), c.usageOnStdout) << out.toStdString();
         EXPECT_EQ(err.contains("usage: varko-mkexample"), c.usageOnStderr) << err.toStdString();
-        EXPECT_EQ(QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), c.written);
+        EXPECT_EQ(
+            QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+            c.written);
         for (const QString& folder : c.written)
             EXPECT_TRUE(QFile::exists(dir.filePath(folder + "/Example.app/Contents/Info.plist")));
     }

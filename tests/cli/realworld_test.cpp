@@ -54,7 +54,8 @@ const QJsonArray& slicesOf(const QString& path) {
 
 /// How codesign shows an instant, as it is in UTC.
 QString codesignDate(const QString& iso) {
-    return QLocale::c().toString(QDateTime::fromString(iso, Qt::ISODate).toUTC(), "MMM d, yyyy 'at' h:mm:ss AP");
+    return QLocale::c().toString(QDateTime::fromString(iso, Qt::ISODate).toUTC(),
+                                 "MMM d, yyyy 'at' h:mm:ss AP");
 }
 
 std::string text(const QJsonValue& v) {
@@ -71,7 +72,8 @@ QString captured(const QString& text, const QString& pattern) {
 
 QStringList allCaptured(const QString& text, const QString& pattern) {
     QStringList found;
-    for (const auto& m : QRegularExpression(pattern, QRegularExpression::MultilineOption).globalMatch(text))
+    for (const auto& m :
+         QRegularExpression(pattern, QRegularExpression::MultilineOption).globalMatch(text))
         found << m.captured(1);
     return found;
 }
@@ -89,12 +91,17 @@ protected:
         if (fetched.status != 0) fetched = run("/bin/sh", {fetchScript, cache});
     }
     void SetUp() override {
-        if (fetched.status == 2) GTEST_SKIP() << "the npm registry cannot be reached: " << fetched.err.toStdString();
+        if (fetched.status == 2)
+            GTEST_SKIP() << "the npm registry cannot be reached: " << fetched.err.toStdString();
         ASSERT_EQ(fetched.status, 0) << fetched.err.toStdString();
     }
     static QString file(const char* relative) { return cache + "/" + relative; }
-    static ToolResult codesign(const QStringList& arguments) { return run(VARKO_BIN_DIR "/varko-codesign", arguments); }
-    static ToolResult spctl(const QString& path) { return run(VARKO_BIN_DIR "/varko-spctl", {"-a", "-vv", path}); }
+    static ToolResult codesign(const QStringList& arguments) {
+        return run(VARKO_BIN_DIR "/varko-codesign", arguments);
+    }
+    static ToolResult spctl(const QString& path) {
+        return run(VARKO_BIN_DIR "/varko-spctl", {"-a", "-vv", path});
+    }
     static inline ToolResult fetched;
 };
 
@@ -102,16 +109,17 @@ TEST_F(RealWorldTest, SentryCliIsDeveloperIdWithHardenedRuntimeAndATimestamp) {
     const QString exe = file("_sentry_cli-darwin_3.8.0/package/bin/sentry-cli");
     const auto r = codesign({"-dvvv", "-a", "x86_64", exe});
     ASSERT_EQ(r.status, 0) << r.err.toStdString();
-    for (const char* line : {"Identifier=sentry-cli-Darwin-universal\n", "Format=Mach-O universal (x86_64 arm64)\n",
-                             "flags=0x10000(runtime) hashes=3631+7 location=embedded\n",
-                             "CDHash=fcd45ae42c5190bdde8c0709168c2286074aadeb\n",
-                             "CMSDigest=fcd45ae42c5190bdde8c0709168c2286074aadeb7bed502819d422855c963b37\n",
-                             "Signature size=8970\n"
-                             "Authority=Developer ID Application: GetSentry LLC (97JCY7859U)\n"
-                             "Authority=Developer ID Certification Authority\n"
-                             "Authority=Apple Root CA\n"
-                             "Timestamp=Sep 16, 2026 at 2:16:56 PM\n",
-                             "TeamIdentifier=97JCY7859U\n", "Runtime Version=26.5.0\n"})
+    for (const char* line :
+         {"Identifier=sentry-cli-Darwin-universal\n", "Format=Mach-O universal (x86_64 arm64)\n",
+          "flags=0x10000(runtime) hashes=3631+7 location=embedded\n",
+          "CDHash=fcd45ae42c5190bdde8c0709168c2286074aadeb\n",
+          "CMSDigest=fcd45ae42c5190bdde8c0709168c2286074aadeb7bed502819d422855c963b37\n",
+          "Signature size=8970\n"
+          "Authority=Developer ID Application: GetSentry LLC (97JCY7859U)\n"
+          "Authority=Developer ID Certification Authority\n"
+          "Authority=Apple Root CA\n"
+          "Timestamp=Sep 16, 2026 at 2:16:56 PM\n",
+          "TeamIdentifier=97JCY7859U\n", "Runtime Version=26.5.0\n"})
         EXPECT_TRUE(r.err.contains(QString::fromUtf8(line))) << line << "\n" << r.err.toStdString();
     const auto arm = codesign({"-dvvv", "-a", "arm64", exe});
     EXPECT_TRUE(arm.err.contains("Authority=Apple Root CA\n")) << arm.err.toStdString();
@@ -119,8 +127,9 @@ TEST_F(RealWorldTest, SentryCliIsDeveloperIdWithHardenedRuntimeAndATimestamp) {
     // Apple's root and the timestamp both check out; Gatekeeper still turns away a bare tool.
     const auto v = spctl(exe);
     EXPECT_EQ(v.status, 3);
-    EXPECT_TRUE(v.err.startsWith(exe + ": rejected (the code is valid but does not seem to be an app)\n"
-                                       "origin=Developer ID Application: GetSentry LLC (97JCY7859U)\n"))
+    EXPECT_TRUE(v.err.startsWith(exe +
+                                 ": rejected (the code is valid but does not seem to be an app)\n"
+                                 "origin=Developer ID Application: GetSentry LLC (97JCY7859U)\n"))
         << v.err.toStdString();
 }
 
@@ -128,10 +137,11 @@ TEST_F(RealWorldTest, EsbuildIsAdHocAndLinkerSigned) {
     const QString exe = file("_esbuild_darwin-arm64_0.28.2/package/bin/esbuild");
     const auto r = codesign({"-dvvv", exe});
     ASSERT_EQ(r.status, 0) << r.err.toStdString();
-    for (const char* line : {"Identifier=a.out\n", "Format=Mach-O thin (arm64)\n",
-                             "flags=0x20002(adhoc,linker-signed) hashes=2566+0",
-                             "CDHash=faf804ab3def337a0e99314b6092ef431c3d7ab5\n", "Signature=adhoc\n",
-                             "TeamIdentifier=not set\n", "Internal requirements=none\n"})
+    for (const char* line :
+         {"Identifier=a.out\n", "Format=Mach-O thin (arm64)\n",
+          "flags=0x20002(adhoc,linker-signed) hashes=2566+0",
+          "CDHash=faf804ab3def337a0e99314b6092ef431c3d7ab5\n", "Signature=adhoc\n",
+          "TeamIdentifier=not set\n", "Internal requirements=none\n"})
         EXPECT_TRUE(r.err.contains(QString::fromUtf8(line))) << line << "\n" << r.err.toStdString();
     EXPECT_EQ(spctl(exe).err, exe + ": rejected\nsource=no usable signature\n");
 
@@ -150,8 +160,10 @@ TEST_F(RealWorldTest, FseventsHasAnUnsignedAndAnAdHocSlice) {
     ASSERT_EQ(arm.status, 0) << arm.err.toStdString();
     EXPECT_TRUE(arm.err.contains("Signature=adhoc\n")) << arm.err.toStdString();
     EXPECT_TRUE(arm.err.contains("Identifier=fsevents.node\n")) << arm.err.toStdString();
-    EXPECT_TRUE(arm.err.contains("CDHash=8c4bc119d234ef99eb186d1f92dc1882732fda60\n")) << arm.err.toStdString();
-    EXPECT_TRUE(arm.err.contains("Format=Mach-O universal (x86_64 arm64)\n")) << arm.err.toStdString();
+    EXPECT_TRUE(arm.err.contains("CDHash=8c4bc119d234ef99eb186d1f92dc1882732fda60\n"))
+        << arm.err.toStdString();
+    EXPECT_TRUE(arm.err.contains("Format=Mach-O universal (x86_64 arm64)\n"))
+        << arm.err.toStdString();
 }
 
 // The other reader is only a witness if it is right: it must give the values above, which
@@ -172,9 +184,11 @@ TEST_F(RealWorldTest, TheIndependentReaderAgreesWithKnownValuesAndNoticesDamage)
     EXPECT_EQ(intel["authorities"].toArray(),
               QJsonArray({"Developer ID Application: GetSentry LLC (97JCY7859U)",
                           "Developer ID Certification Authority", "Apple Root CA"}));
-    EXPECT_EQ(codesignDate(intel["timestamp"].toString()).toStdString(), "Sep 16, 2026 at 2:16:56 PM");
+    EXPECT_EQ(codesignDate(intel["timestamp"].toString()).toStdString(),
+              "Sep 16, 2026 at 2:16:56 PM");
 
-    const QJsonObject esbuild = slicesOf(file("_esbuild_darwin-arm64_0.28.2/package/bin/esbuild"))[0].toObject();
+    const QJsonObject esbuild =
+        slicesOf(file("_esbuild_darwin-arm64_0.28.2/package/bin/esbuild"))[0].toObject();
     EXPECT_EQ(text(esbuild["identifier"]), "a.out");
     EXPECT_EQ(text(esbuild["flags"]), "0x20002");
     EXPECT_EQ(text(esbuild["hashes"]), "2566+0");
@@ -191,7 +205,8 @@ TEST_F(RealWorldTest, TheIndependentReaderAgreesWithKnownValuesAndNoticesDamage)
     const QString copy = dir.filePath("fsevents.node");
     ASSERT_TRUE(QFile::copy(fsevents, copy));
     const QJsonValue arm = node[1];
-    for (const qint64 at : {arm["code_page_at"].toInteger(), arm["code_directories"][0]["page_hash_at"].toInteger()}) {
+    for (const qint64 at : {arm["code_page_at"].toInteger(),
+                            arm["code_directories"][0]["page_hash_at"].toInteger()}) {
         ASSERT_TRUE(flipByte(copy, at));
         EXPECT_FALSE(readSignature(copy).at(1)["pages_match"].toBool()) << at;
         ASSERT_TRUE(flipByte(copy, at));
@@ -222,7 +237,8 @@ const RealFile realFiles[] = {
     {"Fsevents", "fsevents_2.3.3/package/fsevents.node"},
     {"Bun", "_oven_bun-darwin-x64_1.4.5/package/bin/bun"},
     {"Tsgo", "_typescript_native-preview-darwin-arm64_7.0.0-dev.20260707.2/package/lib/tsgo"},
-    {"Clipboard", "_mariozechner_clipboard-darwin-universal_0.3.9/package/clipboard.darwin-universal.node"},
+    {"Clipboard",
+     "_mariozechner_clipboard-darwin-universal_0.3.9/package/clipboard.darwin-universal.node"},
     {"Biome", "_biomejs_cli-darwin-arm64_2.6.9/package/biome"},
 };
 
@@ -234,7 +250,8 @@ protected:
 /// Checks one slice's -dvvv text against the independent reading of that slice.
 void expectDetails(const QString& err, const QJsonObject& s, const QString& format) {
     const auto expectLine = [&](const QString& line) {
-        EXPECT_TRUE(err.contains("\n" + line + "\n")) << line.toStdString() << "\nin:\n" << err.toStdString();
+        EXPECT_TRUE(err.contains("\n" + line + "\n")) << line.toStdString() << "\nin:\n"
+                                                      << err.toStdString();
     };
     const QJsonArray directories = s["code_directories"].toArray();
     QJsonObject chosen;
@@ -248,9 +265,10 @@ void expectDetails(const QString& err, const QJsonObject& s, const QString& form
     }
     expectLine("Identifier=" + s["identifier"].toString());
     expectLine("Format=" + format);
-    const auto cd = QRegularExpression("^CodeDirectory v=(\\S+) size=(\\d+) flags=(0x[0-9a-f]+)\\([a-z,-]*\\) "
-                                       "hashes=(\\d+\\+\\d+) location=embedded$",
-                                       QRegularExpression::MultilineOption)
+    const auto cd = QRegularExpression(
+                        "^CodeDirectory v=(\\S+) size=(\\d+) flags=(0x[0-9a-f]+)\\([a-z,-]*\\) "
+                        "hashes=(\\d+\\+\\d+) location=embedded$",
+                        QRegularExpression::MultilineOption)
                         .match(err);
     ASSERT_TRUE(cd.hasMatch()) << err.toStdString();
     EXPECT_EQ(cd.captured(1).toStdString(), text(s["version"]));
@@ -273,7 +291,8 @@ void expectDetails(const QString& err, const QJsonObject& s, const QString& form
     if (s["adhoc"].toBool()) {
         expectLine("Signature=adhoc");
         EXPECT_TRUE(authorities.isEmpty()) << err.toStdString();
-        EXPECT_FALSE(err.contains("\nTimestamp=") || err.contains("\nSigned Time=")) << err.toStdString();
+        EXPECT_FALSE(err.contains("\nTimestamp=") || err.contains("\nSigned Time="))
+            << err.toStdString();
     } else {
         QStringList expected;
         for (const QJsonValue a : s["authorities"].toArray()) expected << a.toString();
@@ -284,7 +303,8 @@ void expectDetails(const QString& err, const QJsonObject& s, const QString& form
         else
             expectLine("Signed Time=" + codesignDate(s["signing_time"].toString()));
     }
-    expectLine("TeamIdentifier=" + (s["team_id"].isString() ? s["team_id"].toString() : QString("not set")));
+    expectLine("TeamIdentifier=" +
+               (s["team_id"].isString() ? s["team_id"].toString() : QString("not set")));
     const QJsonObject requirements = s["requirements"].toObject();
     expectLine(requirements.isEmpty() ? QString("Internal requirements=none")
                                       : QString("Internal requirements count=%1 size=%2")
@@ -320,10 +340,12 @@ TEST_P(RealFileTest, EntitlementsAreTheBlobPayloadByteForByte) {
     for (const QJsonValue v : slicesOf(path())) {
         const QJsonObject s = v.toObject();
         SCOPED_TRACE(s["arch"].toString().toStdString());
-        const auto r = codesign({"--display", "--entitlements", ":-", "-a", s["arch"].toString(), path()});
+        const auto r =
+            codesign({"--display", "--entitlements", ":-", "-a", s["arch"].toString(), path()});
         if (!s["signed"].toBool()) {
             EXPECT_EQ(r.status, 1);
-            EXPECT_TRUE(r.err.endsWith(": code object is not signed at all\n")) << r.err.toStdString();
+            EXPECT_TRUE(r.err.endsWith(": code object is not signed at all\n"))
+                << r.err.toStdString();
             continue;
         }
         EXPECT_EQ(r.status, 0) << r.err.toStdString();
@@ -348,7 +370,8 @@ TEST_P(RealFileTest, WithoutAnArchitectureTheSliceAMacRunsIsShown) {
         return;
     }
     ASSERT_EQ(r.status, 0) << r.err.toStdString();
-    EXPECT_TRUE(r.err.contains("\nCDHash=" + expected["cdhash"].toString() + "\n")) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains("\nCDHash=" + expected["cdhash"].toString() + "\n"))
+        << r.err.toStdString();
 }
 
 TEST_P(RealFileTest, SpctlNamesTheDeveloperIdSignerAndTurnsAwayABareTool) {
@@ -358,13 +381,16 @@ TEST_P(RealFileTest, SpctlNamesTheDeveloperIdSignerAndTurnsAwayABareTool) {
     const auto v = spctl(path());
     EXPECT_EQ(v.status, 3);
     if (leaf.isEmpty()) {
-        // Ad hoc or unsigned, every slice alike: nobody vouches for the code, and nothing is broken.
+        // Ad hoc or unsigned, every slice alike: nobody vouches for the code, and nothing is
+        // broken.
         EXPECT_EQ(v.err, path() + ": rejected\nsource=no usable signature\n");
         return;
     }
     EXPECT_TRUE(leaf.startsWith("Developer ID Application: ")) << leaf.toStdString();
-    EXPECT_TRUE(v.err.startsWith(path() + ": rejected (the code is valid but does not seem to be an app)\n"
-                                          "origin=" + leaf + "\n"))
+    EXPECT_TRUE(v.err.startsWith(path() +
+                                 ": rejected (the code is valid but does not seem to be an app)\n"
+                                 "origin=" +
+                                 leaf + "\n"))
         << v.err.toStdString();
 }
 
@@ -380,7 +406,8 @@ TEST_P(RealFileTest, OneChangedByteInAnySignedSliceIsNoticed) {
         const QJsonObject s = v.toObject();
         if (!s["signed"].toBool()) continue;
         const bool adhoc = s["adhoc"].toBool();
-        QList<std::pair<QString, qint64>> changes = {{"a code page", s["code_page_at"].toInteger()}};
+        QList<std::pair<QString, qint64>> changes = {
+            {"a code page", s["code_page_at"].toInteger()}};
         for (const QJsonValue d : s["code_directories"].toArray()) {
             const QString cd = " of the " + d["hash_type"].toString() + " code directory";
             changes.append({"a page hash" + cd, d["page_hash_at"].toInteger()});
@@ -399,14 +426,18 @@ TEST_P(RealFileTest, OneChangedByteInAnySignedSliceIsNoticed) {
             // A sound ad hoc or unsigned slice is turned away without a reason; a broken one
             // outweighs it and must be named, with its slice when there are several.
             EXPECT_TRUE(verdict.startsWith(copy + ": rejected (")) << r.err.toStdString();
-            if (slices.size() > 1)
-                EXPECT_TRUE(verdict.endsWith("(" + s["arch"].toString() + " slice))")) << r.err.toStdString();
+            if (slices.size() > 1) {
+                EXPECT_TRUE(verdict.endsWith("(" + s["arch"].toString() + " slice))"))
+                    << r.err.toStdString();
+            }
         }
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(Npm, RealFileTest, ::testing::ValuesIn(realFiles),
-                         [](const ::testing::TestParamInfo<RealFile>& info) { return std::string(info.param.name); });
+                         [](const ::testing::TestParamInfo<RealFile>& info) {
+                             return std::string(info.param.name);
+                         });
 
 TEST_F(RealWorldTest, AnAppAroundABerSignedDeveloperIdToolShowsItsSignature) {
     const QString bun = file("_oven_bun-darwin-x64_1.4.5/package/bin/bun");
@@ -417,22 +448,25 @@ TEST_F(RealWorldTest, AnAppAroundABerSignedDeveloperIdToolShowsItsSignature) {
     ASSERT_TRUE(QFile::copy(bun, app + "/Contents/MacOS/bun"));
     QFile info(app + "/Contents/Info.plist");
     ASSERT_TRUE(info.open(QIODevice::WriteOnly));
-    info.write("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
-               "<key>CFBundleExecutable</key><string>bun</string></dict></plist>\n");
+    info.write(
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
+        "<key>CFBundleExecutable</key><string>bun</string></dict></plist>\n");
     info.close();
 
     const auto r = run(VARKO_BIN_DIR "/varko-report", {"--json", app});
     ASSERT_EQ(r.status, 0) << r.err.toStdString();
     const QJsonObject o = QJsonDocument::fromJson(r.out).array().first().toObject();
     const QString report = o["report"].toString();
-    const QString entitlements = QString::fromUtf8(QByteArray::fromBase64(s["entitlements"].toString().toLatin1()));
+    const QString entitlements =
+        QString::fromUtf8(QByteArray::fromBase64(s["entitlements"].toString().toLatin1()));
     const QStringList granted = allCaptured(entitlements, "<key>([^<]+)</key>\\s*<true/>");
     ASSERT_FALSE(granted.isEmpty()) << entitlements.toStdString();
     const qsizetype entitlementSection = report.indexOf("\nEntitlements:\n");
     ASSERT_GE(entitlementSection, 0) << report.toStdString();
     for (const QString& key : granted)
         EXPECT_TRUE(report.indexOf("\n" + key + " : 1\n") > entitlementSection)
-            << key.toStdString() << "\nin:\n" << report.toStdString();
+            << key.toStdString() << "\nin:\n"
+            << report.toStdString();
     EXPECT_TRUE(o["checks"]["isHardenedCheck"].toBool());
 
     const qsizetype section = report.indexOf("\ncodesign check:\n");
@@ -440,12 +474,13 @@ TEST_F(RealWorldTest, AnAppAroundABerSignedDeveloperIdToolShowsItsSignature) {
     const QString codesignText = report.mid(section);
     EXPECT_FALSE(codesignText.contains("codesign error")) << codesignText.toStdString();
     QString authorities;
-    for (const QJsonValue a : s["authorities"].toArray()) authorities += "Authority=" + a.toString() + "\n";
+    for (const QJsonValue a : s["authorities"].toArray())
+        authorities += "Authority=" + a.toString() + "\n";
     for (const QString& expected : {authorities, "TeamIdentifier=" + s["team_id"].toString() + "\n",
                                     "Timestamp=" + codesignDate(s["timestamp"].toString()) + "\n",
                                     "flags=" + s["flags"].toString() + "(runtime)"})
-        EXPECT_TRUE(codesignText.contains(expected))
-            << expected.toStdString() << "\nin:\n" << codesignText.toStdString();
+        EXPECT_TRUE(codesignText.contains(expected)) << expected.toStdString() << "\nin:\n"
+                                                     << codesignText.toStdString();
 }
 
 }  // namespace

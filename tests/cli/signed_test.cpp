@@ -21,7 +21,11 @@ ToolResult run(const char* tool, const QStringList& arguments) {
 TEST(SignedBundleTest, CodesignShowsAuthoritiesAndTheTimestampInThePlatformsOrder) {
     TestPki pki;
     QTemporaryDir dir;
-    SignWith w{&pki.leaf, {&pki.leaf, &pki.intermediate, &pki.root}, &pki.tsa, jan2024, jan2024 + 13 * 3600 + 62};
+    SignWith w{&pki.leaf,
+               {&pki.leaf, &pki.intermediate, &pki.root},
+               &pki.tsa,
+               jan2024,
+               jan2024 + 13 * 3600 + 62};
     const auto app = QString::fromStdString(signedBundle(dir, "Shown", w).string());
     const ToolResult r = run("varko-codesign", {"-dvvv", app});
     ASSERT_EQ(r.status, 0) << r.err.toStdString();
@@ -42,19 +46,22 @@ TEST(SignedBundleTest, CodesignShowsAuthoritiesAndTheTimestampInThePlatformsOrde
     EXPECT_EQ(lines[first + 3], "Timestamp=Jan 1, 2024 at 1:01:02 PM");
     EXPECT_EQ(lines[first + 4], "Info.plist entries=2");
     EXPECT_TRUE(r.err.contains("TeamIdentifier=TEAM123456\n"));
-    EXPECT_TRUE(r.err.contains("Sealed Resources version=2 rules=13 files=3\n")) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains("Sealed Resources version=2 rules=13 files=3\n"))
+        << r.err.toStdString();
 
     SignWith untimed = w;
     untimed.tsa = nullptr;
     const auto plain = QString::fromStdString(signedBundle(dir, "Plain", untimed).string());
-    EXPECT_TRUE(run("varko-codesign", {"-dvvv", plain}).err.contains("\nSigned Time=Jan 1, 2024 at 12:00:00 AM\n"));
+    EXPECT_TRUE(run("varko-codesign", {"-dvvv", plain})
+                    .err.contains("\nSigned Time=Jan 1, 2024 at 12:00:00 AM\n"));
 }
 
 TEST(SignedBundleTest, SpctlTrustsOnlyApplesRootsWhateverTheEnvironmentSays) {
     TestPki pki;
     QTemporaryDir dir;
     const auto app = QString::fromStdString(
-        signedBundle(dir, "Test", {&pki.leaf, {&pki.leaf, &pki.intermediate, &pki.root}, nullptr}).string());
+        signedBundle(dir, "Test", {&pki.leaf, {&pki.leaf, &pki.intermediate, &pki.root}, nullptr})
+            .string());
     const ToolResult r = run("varko-spctl", {"-a", "-vv", app});
     EXPECT_EQ(r.status, 3);
     EXPECT_EQ(r.err, app + ": rejected (CSSMERR_TP_NOT_TRUSTED)\nsource=no usable signature\n");

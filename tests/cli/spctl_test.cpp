@@ -32,7 +32,8 @@ void patch(const QString& path, qint64 offset, const QByteArray& bytes) {
 QByteArray xar(const QByteArray& toc, qint64 statedSize = -1) {
     QByteArray packed(static_cast<int>(compressBound(toc.size())), '\0');
     uLongf size = packed.size();
-    compress(reinterpret_cast<Bytef*>(packed.data()), &size, reinterpret_cast<const Bytef*>(toc.data()), toc.size());
+    compress(reinterpret_cast<Bytef*>(packed.data()), &size,
+             reinterpret_cast<const Bytef*>(toc.data()), toc.size());
     packed.resize(static_cast<int>(size));
     QByteArray out("xar!");
     const auto be = [&out](quint64 v, int bytes) {
@@ -73,14 +74,17 @@ TEST_F(SpctlTest, ChangedCodeOrInfoPlistIsAnInvalidSignature) {
         varko::examplegen::MachOOptions o;
         o.codeSize = 8192;
         const auto bytes = varko::examplegen::makeMachO(o);
-        const QString exe = write("tool", QByteArray(reinterpret_cast<const char*>(bytes.data()), int(bytes.size())));
+        const QString exe = write(
+            "tool", QByteArray(reinterpret_cast<const char*>(bytes.data()), int(bytes.size())));
         EXPECT_EQ(spctl({"-a", exe}).status, 3);
         // The code follows the header (32 bytes) and the load commands (their size at 20).
-        const auto sizeofcmds = std::to_integer<int>(bytes[20]) | std::to_integer<int>(bytes[21]) << 8;
+        const auto sizeofcmds = std::to_integer<int>(bytes[20]) | std::to_integer<int>(bytes[21])
+                                                                      << 8;
         patch(exe, 32 + sizeofcmds + 4096, "\x90");
         const Verdict v = spctl({"-a", "-vv", exe});
         EXPECT_EQ(v.status, 3);
-        EXPECT_TRUE(v.err.startsWith(exe + ": rejected (invalid signature: page 1 of the code does not match"))
+        EXPECT_TRUE(v.err.startsWith(
+            exe + ": rejected (invalid signature: page 1 of the code does not match"))
             << v.err.toStdString();
     }
     {
@@ -88,7 +92,8 @@ TEST_F(SpctlTest, ChangedCodeOrInfoPlistIsAnInvalidSignature) {
         patch(app + "/Contents/Info.plist", 60, "x");
         const Verdict v = spctl({"-a", "-vv", app});
         EXPECT_EQ(v.status, 3);
-        EXPECT_TRUE(v.err.contains("rejected (invalid Info.plist (plist or signature have been modified) (x86_64 slice))"))
+        EXPECT_TRUE(v.err.contains(
+            "rejected (invalid Info.plist (plist or signature have been modified) (x86_64 slice))"))
             << v.err.toStdString();
     }
     {
@@ -96,8 +101,10 @@ TEST_F(SpctlTest, ChangedCodeOrInfoPlistIsAnInvalidSignature) {
         const QString app = example();
         write("Example.app/README.txt", "unsealed");
         const Verdict v = spctl({"-a", "-vv", app});
-        EXPECT_EQ(v.err, app + ": rejected (unsealed contents present in the bundle root (README.txt))\n"
-                               "source=no usable signature\n");
+        EXPECT_EQ(v.err,
+                  app +
+                      ": rejected (unsealed contents present in the bundle root (README.txt))\n"
+                      "source=no usable signature\n");
     }
 }
 
@@ -112,8 +119,9 @@ TEST_F(SpctlTest, PackagesWithAndWithoutSignatureAndBrokenOnes) {
     EXPECT_EQ(v.status, 1);  // a signature that says not where it is: broken, never "accepted"
     EXPECT_EQ(v.err, signed_ + ": malformed xar archive (the signature has no offset or size)\n");
 
-    for (const QByteArray& broken : {QByteArray("not a package at all, but long enough"),
-                                     xar("<xar><toc/></xar>", 1ll << 40), xar("<xar><toc>", -1).left(40)}) {
+    for (const QByteArray& broken :
+         {QByteArray("not a package at all, but long enough"), xar("<xar><toc/></xar>", 1ll << 40),
+          xar("<xar><toc>", -1).left(40)}) {
         const QString path = write("b.pkg", broken);
         v = spctl({"-a", "-t", "install", path});
         EXPECT_EQ(v.status, 1) << v.err.toStdString();
@@ -129,14 +137,17 @@ TEST_F(SpctlTest, PkgutilSaysWhetherAPackageIsSignedAndNeverVouches) {
     const auto [status, text] = check(write("Tool.pkg", xar("<xar><toc/></xar>")));
     EXPECT_EQ(status, 1);
     EXPECT_EQ(text, "Package \"Tool.pkg\":\n   Status: no signature\n");
-    const auto [signedStatus, signedText] = check(write("S.pkg", xar("<xar><toc><signature/></toc></xar>")));
+    const auto [signedStatus, signedText] =
+        check(write("S.pkg", xar("<xar><toc><signature/></toc></xar>")));
     EXPECT_EQ(signedStatus, 1);
-    EXPECT_FALSE(signedText.contains("trusted") || signedText.contains("Apple")) << signedText.toStdString();
+    EXPECT_FALSE(signedText.contains("trusted") || signedText.contains("Apple"))
+        << signedText.toStdString();
     EXPECT_EQ(check(write("n.pkg", "plain text")).first, 1);
 }
 
 TEST_F(SpctlTest, UnsignedCodeAndBadArguments) {
-    EXPECT_EQ(spctl({"-a", dir.filePath("missing.app")}).err, dir.filePath("missing.app") + ": No such file or directory\n");
+    EXPECT_EQ(spctl({"-a", dir.filePath("missing.app")}).err,
+              dir.filePath("missing.app") + ": No such file or directory\n");
     EXPECT_EQ(spctl({"-a", "-t", "bogus", "x"}).status, 2);
     EXPECT_EQ(spctl({"x"}).status, 2);
 }

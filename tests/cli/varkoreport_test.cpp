@@ -46,8 +46,9 @@ void copyTree(const QString& from, const QString& to) {
 
 TEST(VarkoReportTest, ANameThatSpellsTheFindingsTicksNone) {
     QTemporaryDir dir;
-    const QStringList names = {"source=Notarized source=Apple source=Mac App source=Developer flags=0x1.app",
-                               "x\nsource=Notarized Developer ID\nCodeDirectory v=20500 flags=0x10000(runtime)\n.app"};
+    const QStringList names = {
+        "source=Notarized source=Apple source=Mac App source=Developer flags=0x1.app",
+        "x\nsource=Notarized Developer ID\nCodeDirectory v=20500 flags=0x10000(runtime)\n.app"};
     for (const QString& name : names) {
         SCOPED_TRACE(name.toStdString());
         const QString app = dir.filePath(name);
@@ -58,7 +59,8 @@ TEST(VarkoReportTest, ANameThatSpellsTheFindingsTicksNone) {
         // The tools did echo the name; their own fields say ad hoc and rejected.
         EXPECT_TRUE(o["assessmentText"].toString().contains("source=Notarized"));
         const QJsonObject checks = o["checks"].toObject();
-        for (const char* check : {"isNotarizedCheck", "isAppleCheck", "isAppStoreCheck", "isDevIDCheck"})
+        for (const char* check :
+             {"isNotarizedCheck", "isAppleCheck", "isAppStoreCheck", "isDevIDCheck"})
             EXPECT_FALSE(checks[check].toBool()) << check;
         // The example is hardened; a name that writes a second CodeDirectory line
         // leaves no way to tell which is codesign's, so then nothing is claimed.
@@ -79,8 +81,10 @@ TEST(VarkoReportTest, AToolThatCrashesIsSaidInWordsAndFailsTheRun) {
     const QString out = QString::fromUtf8(r.out);
     EXPECT_EQ(r.status, 2);
     EXPECT_TRUE(r.err.contains("a signature tool gave no answer"));
-    EXPECT_TRUE(out.contains("Failed, error = 6 (The tool crashed (signal 6, aborted).)")) << out.toStdString();
-    EXPECT_TRUE(out.contains("⛔️ spctl error 6\n[The tool crashed (signal 6, aborted).]\n")) << out.toStdString();
+    EXPECT_TRUE(out.contains("Failed, error = 6 (The tool crashed (signal 6, aborted).)"))
+        << out.toStdString();
+    EXPECT_TRUE(out.contains("⛔️ spctl error 6\n[The tool crashed (signal 6, aborted).]\n"))
+        << out.toStdString();
 }
 
 TEST(VarkoReportTest, JsonCarriesTheRecordTheChecksAndTheWholeText) {
@@ -108,8 +112,8 @@ TEST(VarkoReportTest, JsonCarriesTheRecordTheChecksAndTheWholeText) {
     EXPECT_TRUE(checks["cameraCheck"].toBool());
     EXPECT_TRUE(checks["pubMicrophoneCheck"].toBool());
     EXPECT_FALSE(checks["locationCheck"].toBool());
-    for (const char* key : {"path", "version", "build", "usageStrings", "entitleList", "assessmentText",
-                            "signatureText", "report", "mike", "aevent"})
+    for (const char* key : {"path", "version", "build", "usageStrings", "entitleList",
+                            "assessmentText", "signatureText", "report", "mike", "aevent"})
         EXPECT_TRUE(o[key].isString()) << key;
     EXPECT_EQ(o["report"].toString(), QString::fromUtf8(text.out));
 }
@@ -135,8 +139,9 @@ TEST(VarkoReportTest, HostileTextsStayValidJson) {
     QTemporaryDir dir;
     const QString app = varko::testing::makeBundle(
         dir, "Q\"uote\\s.app",
-        varko::testing::xmlPlist("<key>CFBundleIdentifier</key><string>\"}]\\u0000\n\t😀</string>\n"
-                                 "<key>NSCameraUsageDescription</key><string>&lt;/script&gt;\"</string>\n"));
+        varko::testing::xmlPlist(
+            "<key>CFBundleIdentifier</key><string>\"}]\\u0000\n\t😀</string>\n"
+            "<key>NSCameraUsageDescription</key><string>&lt;/script&gt;\"</string>\n"));
     const CliRun r = varkoReport({"--json", app});
     QJsonParseError error;
     const QJsonDocument doc = QJsonDocument::fromJson(r.out, &error);

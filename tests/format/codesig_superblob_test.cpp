@@ -4,10 +4,10 @@
 #include <string>
 #include <string_view>
 
-#include "support/errorprint.h"
-#include "format/codesig/csblobs.h"
 #include "fixtures/sha256.h"
+#include "format/codesig/csblobs.h"
 #include "macho_fixtures.h"
+#include "support/errorprint.h"
 
 using namespace varko;
 using namespace varko::testing;

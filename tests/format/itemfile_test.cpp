@@ -10,9 +10,9 @@
 #include <fstream>
 #include <string>
 
-#include "support/errorprint.h"
 #include "format/itemfile.h"
 #include "format/macho/bytesource.h"
+#include "support/errorprint.h"
 
 using namespace varko;
 namespace fs = std::filesystem;

@@ -7,9 +7,9 @@
 #include <span>
 #include <vector>
 
+#include "fixtures/machowriter.h"
 #include "format/codesig/superblob.h"
 #include "format/macho/machofile.h"
-#include "fixtures/machowriter.h"
 
 namespace varko::testing {
 

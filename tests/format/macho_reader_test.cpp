@@ -72,7 +72,8 @@ TEST(MachOReaderTest, ArchitecturesByNameAndNumberAsCodesignTakesThem) {
         {"arm64e", macho::Architecture{macho::CPU_TYPE_ARM64, 2}},
         {"7", macho::Architecture{macho::CPU_TYPE_X86, std::nullopt}},
         {"16777228,2", macho::Architecture{macho::CPU_TYPE_ARM64, 2}},
-        {"16777228,2147483650", macho::Architecture{macho::CPU_TYPE_ARM64, 2}},  // capability bits dropped
+        {"16777228,2147483650",
+         macho::Architecture{macho::CPU_TYPE_ARM64, 2}},  // capability bits dropped
         {"ARM64", std::nullopt},
         {"", std::nullopt},
         {"7,", std::nullopt},
@@ -103,7 +104,8 @@ TEST(MachOReaderTest, RunningSlicePrefersArm64eThenArm64ThenIntel) {
     for (const auto& c : cases) {
         std::vector<Bytes> parts;
         for (Arch a : c.slices) parts.push_back(thin(a));
-        const Bytes file = c.slices.size() > 1 ? examplegen::makeUniversal(parts, false) : parts.front();
+        const Bytes file =
+            c.slices.size() > 1 ? examplegen::makeUniversal(parts, false) : parts.front();
         auto m = parse(file);
         ASSERT_TRUE(m) << m.error().message;
         EXPECT_EQ(m->runningSlice().archName(), c.running);
@@ -258,8 +260,8 @@ TEST(MachOReaderTest, RefusesBrokenFatHeadersWithExactReasons) {
              f + "fat_arch 0 (x86_64) overlaps the fat header and arch table)", malformed,
              fatArch(0)},
             {"slice past EOF", [](Bytes& b) { putBE32(b, fatArch(1) + 12, 0xffffff00); },
-             f + "fat_arch 1 (arm64) offset plus size extends past the end of the file)",
-             truncated, fatArch(1)},
+             f + "fat_arch 1 (arm64) offset plus size extends past the end of the file)", truncated,
+             fatArch(1)},
             {"empty slice", [](Bytes& b) { putBE32(b, fatArch(1) + 12, 0); },
              f + "fat_arch 1 (arm64) size is 0)", malformed, fatArch(1)},
             {"same arch twice",
@@ -328,8 +330,7 @@ TEST(MachOReaderTest, LinkeditRangesStayInsideItAndApart) {
     expectErrors(
         base,
         {
-            {"signature in __TEXT",
-             [&](Bytes& b) { putLE32(b, signatureCommand + 8, sig - 64); },
+            {"signature in __TEXT", [&](Bytes& b) { putLE32(b, signatureCommand + 8, sig - 64); },
              p + "3 LC_CODE_SIGNATURE data lies outside the __LINKEDIT segment)", malformed,
              signatureCommand},
             {"signature past the end of __LINKEDIT",
@@ -346,11 +347,11 @@ TEST(MachOReaderTest, LinkeditRangesStayInsideItAndApart) {
              malformed, signatureCommand},
             {"exports trie over the signature's first byte",
              [&](Bytes& b) { replaceMain(b, macho::LC_DYLD_EXPORTS_TRIE, sig - 16, 17); },
-             p + "4 " + signature + ", overlaps load command 2 LC_DYLD_EXPORTS_TRIE data at offset " +
+             p + "4 " + signature +
+                 ", overlaps load command 2 LC_DYLD_EXPORTS_TRIE data at offset " +
                  std::to_string(sig - 16) + " with a size of 17)",
              malformed, signatureCommand},
-            {"string table over the symbols",
-             [](Bytes& b) { symtabForMain(b, 304, 2, 320, 8); },
+            {"string table over the symbols", [](Bytes& b) { symtabForMain(b, 304, 2, 320, 8); },
              p + "2 LC_SYMTAB string table at offset 320 with a size of 8, overlaps load command 2 "
                  "LC_SYMTAB symbol table at offset 304 with a size of 32)",
              malformed, mainCommand},
@@ -452,8 +453,8 @@ TEST(MachOReaderTest, StructReadsStayInsideTheirBytes) {
     const struct {
         std::uint64_t offset;
         bool fits;
-    } cases[] = {{0, true}, {8, true}, {9, false}, {40, false}, {41, false}, {~0ull, false},
-                 {~0ull - 31, false}};
+    } cases[] = {{0, true},   {8, true},      {9, false},         {40, false},
+                 {41, false}, {~0ull, false}, {~0ull - 31, false}};
     for (const auto& c : cases) {
         auto read = macho::readStruct<macho::fat_arch_64>(bytes, c.offset, true);
         EXPECT_EQ(read.ok(), c.fits) << c.offset;
@@ -621,7 +622,8 @@ TEST(MachOReaderTest, SlicesTogetherAreBoundedAsOneFile) {
         EXPECT_EQ(m.error().code, tooLarge);
         EXPECT_EQ(m.error().offset, c.offset);
         EXPECT_LT(counting.bytes, 7u << 20);
-        auto two = macho::MachOFile::create(manySlices(2, c.sliceSize, c.sizeofcmds, c.signatureSize));
+        auto two =
+            macho::MachOFile::create(manySlices(2, c.sliceSize, c.sizeofcmds, c.signatureSize));
         EXPECT_TRUE(two) << two.error().message;
     }
 }

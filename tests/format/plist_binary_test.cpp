@@ -5,10 +5,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "support/errorprint.h"
 #include "format/plist/plist.h"
 #include "plist_bplist_builder.h"
 #include "plist_print.h"
+#include "support/errorprint.h"
 
 namespace varko::plist {
 namespace {
@@ -159,7 +159,8 @@ TEST(PlistBinary, ReferencesToOneLargeStringCountAgainstTheOutputBound) {
     b.refSize = 2;
     const auto text = b.ascii(std::string(1 << 20, 'x'));
     std::vector<std::uint64_t> keys;
-    for (int i = 0; i < 250; ++i) keys.push_back(b.ascii("NSKey" + std::to_string(i) + "UsageDescription"));
+    for (int i = 0; i < 250; ++i)
+        keys.push_back(b.ascii("NSKey" + std::to_string(i) + "UsageDescription"));
     b.top = b.dict(keys, std::vector<std::uint64_t>(keys.size(), text));
     EXPECT_THAT(readError(b, ErrorCode::tooLarge).message,
                 HasSubstr("expand past what the file's size allows"));

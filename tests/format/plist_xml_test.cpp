@@ -1,9 +1,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "support/errorprint.h"
 #include "format/plist/plist.h"
 #include "plist_print.h"
+#include "support/errorprint.h"
 
 namespace varko::plist {
 namespace {

@@ -23,7 +23,12 @@ TEST(DocumentTest, TypeNameDecidesAppOrPackageExactly) {
     EXPECT_FALSE(unread.isPackage);
     EXPECT_EQ(unread.theInfo, nullptr);
 
-    struct Case { QString type; bool isApp; bool isPackage; bool toolRuns; };
+    struct Case {
+        QString type;
+        bool isApp;
+        bool isPackage;
+        bool toolRuns;
+    };
     for (const Case& c : {Case{applicationBundleType, true, false, true},
                           Case{installerPackageType, false, true, false},
                           Case{"com.apple.Application-Bundle", false, false, false},
@@ -47,9 +52,11 @@ TEST(DocumentTest, SecondReadReplacesTheRecord) {
     codesign.answer({});
     const auto tools = host::ToolSet::withPrograms({{host::codesignPath, codesign.program()}});
     Document doc;
-    ASSERT_TRUE(doc.readFromURL(QUrl::fromLocalFile(makeBundle(dir, "A.app", xmlPlist(""))), applicationBundleType, tools));
+    ASSERT_TRUE(doc.readFromURL(QUrl::fromLocalFile(makeBundle(dir, "A.app", xmlPlist(""))),
+                                applicationBundleType, tools));
     const auto first = doc.theInfo;
-    ASSERT_TRUE(doc.readFromURL(QUrl::fromLocalFile(dir.filePath("X.pkg")), installerPackageType, tools));
+    ASSERT_TRUE(
+        doc.readFromURL(QUrl::fromLocalFile(dir.filePath("X.pkg")), installerPackageType, tools));
     EXPECT_NE(doc.theInfo, first);
     EXPECT_FALSE(doc.isApp);
     EXPECT_EQ(doc.theInfo->entitleList, "[none]");
@@ -57,7 +64,10 @@ TEST(DocumentTest, SecondReadReplacesTheRecord) {
 
 TEST(ItemTypeTest, MapsFoldersAndFilesBySuffixIgnoringCase) {
     QTemporaryDir dir;
-    const auto mkdir = [&](const QString& name) { QDir().mkpath(dir.filePath(name)); return dir.filePath(name); };
+    const auto mkdir = [&](const QString& name) {
+        QDir().mkpath(dir.filePath(name));
+        return dir.filePath(name);
+    };
     const auto touch = [&](const QString& name) {
         QFile f(dir.filePath(name));
         (void)f.open(QIODevice::WriteOnly);
@@ -69,7 +79,8 @@ TEST(ItemTypeTest, MapsFoldersAndFilesBySuffixIgnoringCase) {
     EXPECT_EQ(itemTypeForPath(touch("I.pkg")).typeName, installerPackageType);
     EXPECT_EQ(itemTypeForPath(touch("J.Pkg")).typeName, installerPackageType);
 
-    for (const QString& refused : {touch("file.app"), mkdir("folder.pkg"), touch("notes.txt"), mkdir("plain")}) {
+    for (const QString& refused :
+         {touch("file.app"), mkdir("folder.pkg"), touch("notes.txt"), mkdir("plain")}) {
         const ItemType type = itemTypeForPath(refused);
         EXPECT_FALSE(type.accepted()) << refused.toStdString();
         EXPECT_TRUE(type.error.contains("neither an app bundle")) << type.error.toStdString();

@@ -18,7 +18,9 @@ protected:
     QTemporaryDir dir;
     FakeTool codesign{dir, "codesign"};
 
-    host::ToolSet toolSet() const { return host::ToolSet::withPrograms({{host::codesignPath, codesign.program()}}); }
+    host::ToolSet toolSet() const {
+        return host::ToolSet::withPrograms({{host::codesignPath, codesign.program()}});
+    }
 
     Info inspect(const QString& path, bool isApp = true) {
         return Info(QUrl::fromLocalFile(path), isApp, toolSet());
@@ -34,16 +36,17 @@ protected:
         EXPECT_EQ(info.version, "[none]");
         EXPECT_EQ(info.build, "[none]");
         EXPECT_EQ(info.sdk, "[none]");
-        for (const QString* usage : {&info.calendars, &info.contacts, &info.photos, &info.reminders,
-                                     &info.sysadmin, &info.location, &info.camera, &info.mike, &info.aevent})
+        for (const QString* usage :
+             {&info.calendars, &info.contacts, &info.photos, &info.reminders, &info.sysadmin,
+              &info.location, &info.camera, &info.mike, &info.aevent})
             EXPECT_EQ(*usage, "[]");
         EXPECT_EQ(info.usageStrings, "");
     }
 
     static std::vector<bool> flags(const Info& i) {
-        return {i.pubCalendars, i.pubContacts, i.pubReminders, i.pubPhotos, i.pubLocation,
-                i.pubCamera, i.pubMike, i.pubAEvent, i.privCalendars, i.privContacts,
-                i.privReminders, i.privPhotos, i.privLiverpool, i.privCamera, i.privMike};
+        return {i.pubCalendars,  i.pubContacts, i.pubReminders,  i.pubPhotos,     i.pubLocation,
+                i.pubCamera,     i.pubMike,     i.pubAEvent,     i.privCalendars, i.privContacts,
+                i.privReminders, i.privPhotos,  i.privLiverpool, i.privCamera,    i.privMike};
     }
     static bool noFlags(const Info& i) {
         for (bool f : flags(i))
@@ -61,9 +64,14 @@ TEST_F(InfoTest, PackageAndNonBundlesKeepInitialValuesAndRunNoTool) {
     QFile pkg(dir.filePath("Installer.pkg"));
     ASSERT_TRUE(pkg.open(QIODevice::WriteOnly));
     pkg.close();
-    const QString app = makeBundle(dir, "A.app", xmlPlist("<key>CFBundleIdentifier</key><string>x</string>"));
+    const QString app =
+        makeBundle(dir, "A.app", xmlPlist("<key>CFBundleIdentifier</key><string>x</string>"));
 
-    struct Case { QString path; bool isApp; bool hasBundle; };
+    struct Case {
+        QString path;
+        bool isApp;
+        bool hasBundle;
+    };
     for (const Case& c : {Case{pkg.fileName(), false, false}, Case{app, false, true},
                           Case{dir.filePath("Missing.app"), true, false}}) {
         SCOPED_TRACE(c.path.toStdString());
@@ -93,17 +101,19 @@ TEST_F(InfoTest, EmptyDictionaryStillRunsTheEntitlementStage) {
 
 TEST_F(InfoTest, ReadsIdentityAndUsageKeysAndListsEveryUsageKey) {
     codesign.answer({});
-    const QString app = makeBundle(dir, "U.app", xmlPlist(
-        "<key>CFBundleIdentifier</key><string>com.example.u</string>\n"
-        "<key>CFBundleVersion</key><integer>7</integer>\n"  // not a text: ignored
-        "<key>CFBundleShortVersionString</key><string>2.0</string>\n"
-        "<key>DTSDKName</key><string>macosx10.15</string>\n"
-        "<key>NSCameraUsageDescription</key><string>To scan codes.</string>\n"
-        "<key>NSMicrophoneUsageDescription</key><string></string>\n"
-        "<key>NSBluetoothAlwaysUsageDescription</key><string>To pair.</string>\n"
-        "<key>nscontactsusagedescription</key><string>lower case</string>\n"
-        "<key>NSLocationUsageDescription</key><string>[]</string>\n"
-        "<key>NSFooUsageDescriptions</key><array><string>a b</string><string>c</string></array>\n"));
+    const QString app = makeBundle(
+        dir, "U.app",
+        xmlPlist("<key>CFBundleIdentifier</key><string>com.example.u</string>\n"
+                 "<key>CFBundleVersion</key><integer>7</integer>\n"  // not a text: ignored
+                 "<key>CFBundleShortVersionString</key><string>2.0</string>\n"
+                 "<key>DTSDKName</key><string>macosx10.15</string>\n"
+                 "<key>NSCameraUsageDescription</key><string>To scan codes.</string>\n"
+                 "<key>NSMicrophoneUsageDescription</key><string></string>\n"
+                 "<key>NSBluetoothAlwaysUsageDescription</key><string>To pair.</string>\n"
+                 "<key>nscontactsusagedescription</key><string>lower case</string>\n"
+                 "<key>NSLocationUsageDescription</key><string>[]</string>\n"
+                 "<key>NSFooUsageDescriptions</key><array><string>a "
+                 "b</string><string>c</string></array>\n"));
     const Info info = inspect(app);
     EXPECT_EQ(info.bundleID, "com.example.u");
     EXPECT_EQ(info.version, "2.0");
@@ -123,7 +133,13 @@ TEST_F(InfoTest, ReadsIdentityAndUsageKeysAndListsEveryUsageKey) {
 
 TEST_F(InfoTest, EachFailureOfTheEntitlementStageLeavesItsText) {
     const QByteArray notUtf8("\xff\xfe<plist>", 9);
-    struct Case { const char* name; QByteArray out; int status; QString list; bool keepsData; };
+    struct Case {
+        const char* name;
+        QByteArray out;
+        int status;
+        QString list;
+        bool keepsData;
+    };
     const Case cases[] = {
         {"exit status 1", entitlements, 1, "Failed, error = 1", false},
         {"exit status 70", "", 70, "Failed, error = 70", false},
@@ -149,10 +165,12 @@ TEST_F(InfoTest, EachFailureOfTheEntitlementStageLeavesItsText) {
 
 TEST_F(InfoTest, ToolThatCannotStartIsRecordedAsSuch) {
     const QString app = makeBundle(dir, "E.app", xmlPlist(""));
-    const Info info(QUrl::fromLocalFile(app), true,
-                    host::ToolSet::withPrograms({{host::codesignPath, dir.filePath("no-such-tool")}}));
+    const Info info(
+        QUrl::fromLocalFile(app), true,
+        host::ToolSet::withPrograms({{host::codesignPath, dir.filePath("no-such-tool")}}));
     EXPECT_TRUE(info.entitleList.startsWith("Failed, error = ")) << info.entitleList.toStdString();
-    EXPECT_TRUE(info.entitleList.contains("could not be started")) << info.entitleList.toStdString();
+    EXPECT_TRUE(info.entitleList.contains("could not be started"))
+        << info.entitleList.toStdString();
     EXPECT_TRUE(info.entitlementRunFailed);
     EXPECT_TRUE(info.entitleData.isEmpty());
     EXPECT_TRUE(noFlags(info));
@@ -169,42 +187,43 @@ TEST_F(InfoTest, ListsEveryEntitlementAndRaisesOnlyExactMatches) {
         "<string>kTCCServiceLiverpool</string><string>kTCCServiceFuture</string>"
         "<string>kTCCServicecamera</string><integer>3</integer></array>\n"
         "<key>com.apple.security.automation.apple-events</key><true/>\n"));
-    EXPECT_EQ(info.entitleList,
-              "com.apple.security.device.camera : 0\n"
-              "com.apple.security.device.audio-input : 1\n"
-              "com.apple.security.device.microphone : 0\n"
-              "com.apple.security.personal-information.calendars.extra : 1\n"
-              "com.apple.security.personal-information.photos-library : 1\n"
-              "com.apple.private.tcc.allow : (\n"
-              "    kTCCServiceLiverpool,\n    kTCCServiceFuture,\n    kTCCServicecamera,\n    3\n)\n"
-              "com.apple.security.automation.apple-events : 1\n");
+    EXPECT_EQ(
+        info.entitleList,
+        "com.apple.security.device.camera : 0\n"
+        "com.apple.security.device.audio-input : 1\n"
+        "com.apple.security.device.microphone : 0\n"
+        "com.apple.security.personal-information.calendars.extra : 1\n"
+        "com.apple.security.personal-information.photos-library : 1\n"
+        "com.apple.private.tcc.allow : (\n"
+        "    kTCCServiceLiverpool,\n    kTCCServiceFuture,\n    kTCCServicecamera,\n    3\n)\n"
+        "com.apple.security.automation.apple-events : 1\n");
     // A false microphone entry after a true audio input doesn't lower the shared flag.
     const std::vector<bool> expected{false, false, false, false, false, false, true, true,
-                                     false, false, false, false, true, false, false};
+                                     false, false, false, false, true,  false, false};
     EXPECT_EQ(flags(info), expected);
 }
 
 TEST_F(InfoTest, EveryServiceAndEntitlementReachesItsOwnFlag) {
-    const Info info = inspectWithEntitlements(xmlPlist(
-        "<key>com.apple.security.personal-information.calendars</key><true/>\n"
-        "<key>com.apple.security.personal-information.addressbook</key><true/>\n"
-        "<key>com.apple.security.personal-information.reminders</key><true/>\n"
-        "<key>com.apple.security.personal-information.photos-library</key><true/>\n"
-        "<key>com.apple.security.personal-information.location</key><true/>\n"
-        "<key>com.apple.security.device.camera</key><true/>\n"
-        "<key>com.apple.security.device.microphone</key><true/>\n"
-        "<key>com.apple.security.automation.apple-events</key><true/>\n"
-        "<key>com.apple.private.tcc.allow</key><array>\n"
-        "<string>kTCCServiceCalendar</string><string>kTCCServiceAddressBook</string>"
-        "<string>kTCCServiceReminders</string><string>kTCCServicePhotos</string>"
-        "<string>kTCCServiceLiverpool</string><string>kTCCServiceCamera</string>"
-        "<string>kTCCServiceMicrophone</string></array>\n"));
+    const Info info = inspectWithEntitlements(
+        xmlPlist("<key>com.apple.security.personal-information.calendars</key><true/>\n"
+                 "<key>com.apple.security.personal-information.addressbook</key><true/>\n"
+                 "<key>com.apple.security.personal-information.reminders</key><true/>\n"
+                 "<key>com.apple.security.personal-information.photos-library</key><true/>\n"
+                 "<key>com.apple.security.personal-information.location</key><true/>\n"
+                 "<key>com.apple.security.device.camera</key><true/>\n"
+                 "<key>com.apple.security.device.microphone</key><true/>\n"
+                 "<key>com.apple.security.automation.apple-events</key><true/>\n"
+                 "<key>com.apple.private.tcc.allow</key><array>\n"
+                 "<string>kTCCServiceCalendar</string><string>kTCCServiceAddressBook</string>"
+                 "<string>kTCCServiceReminders</string><string>kTCCServicePhotos</string>"
+                 "<string>kTCCServiceLiverpool</string><string>kTCCServiceCamera</string>"
+                 "<string>kTCCServiceMicrophone</string></array>\n"));
     EXPECT_EQ(flags(info), std::vector<bool>(15, true));
 }
 
 TEST_F(InfoTest, EmptyAllowListWritesItsLineAndRaisesNothing) {
-    const Info info = inspectWithEntitlements(
-        xmlPlist("<key>com.apple.private.tcc.allow</key><array/>\n"));
+    const Info info =
+        inspectWithEntitlements(xmlPlist("<key>com.apple.private.tcc.allow</key><array/>\n"));
     EXPECT_EQ(info.entitleList, "com.apple.private.tcc.allow : (\n)\n");
     EXPECT_TRUE(noFlags(info));
 }
@@ -227,8 +246,8 @@ TEST_F(InfoTest, BundlePathReachesTheToolAsOneArgument) {
 
 TEST_F(InfoTest, TwoRecordsOfOneBundleAreEqualAndOwnTheirArguments) {
     codesign.answer(entitlements);
-    const QString app = makeBundle(dir, "Twice.app", xmlPlist(
-        "<key>NSCameraUsageDescription</key><string>x</string>"));
+    const QString app = makeBundle(
+        dir, "Twice.app", xmlPlist("<key>NSCameraUsageDescription</key><string>x</string>"));
     const Info a = inspect(app);
     const Info b = inspect(app);
     EXPECT_EQ(a.usageStrings, b.usageStrings);
@@ -255,7 +274,8 @@ TEST_F(InfoTest, InfoPlistInAnyEncodingTheSystemReads) {
         "<key>NSCameraUsageDescription</key><string>\u201CScan\u201D \u20AC</string>\n");
     const QByteArray xml = xmlPlist(body.toUtf8());
     QByteArray utf16BE("\xFE\xFF");
-    for (QChar c : QString::fromUtf8(xml)) utf16BE.append(char(c.unicode() >> 8)).append(char(c.unicode() & 0xFF));
+    for (QChar c : QString::fromUtf8(xml))
+        utf16BE.append(char(c.unicode() >> 8)).append(char(c.unicode() & 0xFF));
     QByteArray windows1252 = xmlPlist(
         "<key>CFBundleIdentifier</key><string>com.example.caf\xE9</string>\n"
         "<key>NSCameraUsageDescription</key><string>\x93Scan\x94 \x80</string>\n");
@@ -283,40 +303,56 @@ TEST_F(InfoTest, UnusableInfoPlistGivesAnEmptyDictionaryAndTheEntitlementStageRu
     };
     const Case cases[] = {
         {"Missing.app", [](const QString&) {}, "the bundle has no Info.plist", ErrorCode::missing},
-        {"Garbage.app", [&](const QString& contents) {
+        {"Garbage.app",
+         [&](const QString& contents) {
              QFile f(contents + "/Info.plist");
              ASSERT_TRUE(f.open(QIODevice::WriteOnly));
              f.write(QByteArray("\xFF\xFE<\0p\0l\0i\0s\0t\0>\0<\0", 18));
-         }, "Contents/Info.plist: "},
-        {"Array.app", [&](const QString& contents) {
+         },
+         "Contents/Info.plist: "},
+        {"Array.app",
+         [&](const QString& contents) {
              QFile f(contents + "/Info.plist");
              ASSERT_TRUE(f.open(QIODevice::WriteOnly));
              f.write("<plist><array><string>CFBundleIdentifier</string></array></plist>");
-         }, "Contents/Info.plist holds no dictionary", ErrorCode::malformed},
-        {"Big.app", [&](const QString& contents) {
+         },
+         "Contents/Info.plist holds no dictionary", ErrorCode::malformed},
+        {"Big.app",
+         [&](const QString& contents) {
              QFile f(contents + "/Info.plist");
              ASSERT_TRUE(f.open(QIODevice::WriteOnly));
              f.write(xmlPlist("<key>CFBundleIdentifier</key><string>big</string>"));
              ASSERT_TRUE(f.resize(Bundle::maxInfoPlistBytes + 1));  // sparse
-         }, "Info.plist: larger than 32 MiB"},
-        {"LinkOut.app", [&](const QString& contents) {
+         },
+         "Info.plist: larger than 32 MiB"},
+        {"LinkOut.app",
+         [&](const QString& contents) {
              ASSERT_TRUE(QFile::link(outside.fileName(), contents + "/Info.plist"));
-         }, "Info.plist is a symbolic link that leads out of the bundle"},
-        {"ProcLink.app", [&](const QString& contents) {
+         },
+         "Info.plist is a symbolic link that leads out of the bundle"},
+        {"ProcLink.app",
+         [&](const QString& contents) {
              ASSERT_TRUE(QFile::link("/proc/self/mem", contents + "/Info.plist"));
-         }, "Info.plist is a symbolic link that leads out of the bundle"},
-        {"RelativeLinkOut.app", [&](const QString& contents) {
+         },
+         "Info.plist is a symbolic link that leads out of the bundle"},
+        {"RelativeLinkOut.app",
+         [&](const QString& contents) {
              ASSERT_TRUE(QFile::link("../../outside.plist", contents + "/Info.plist"));
-         }, "leads out of the bundle"},
-        {"ContentsOut.app", [&](const QString& contents) {
+         },
+         "leads out of the bundle"},
+        {"ContentsOut.app",
+         [&](const QString& contents) {
              QDir().mkpath(dir.filePath("elsewhere"));
              ASSERT_TRUE(QFile::copy(outside.fileName(), dir.filePath("elsewhere/Info.plist")));
              ASSERT_TRUE(QDir(contents).removeRecursively());
              ASSERT_TRUE(QFile::link(dir.filePath("elsewhere"), contents));
-         }, "Contents is a symbolic link that leads out of the bundle"},
-        {"Fifo.app", [&](const QString& contents) {
+         },
+         "Contents is a symbolic link that leads out of the bundle"},
+        {"Fifo.app",
+         [&](const QString& contents) {
              ASSERT_EQ(::mkfifo(QFile::encodeName(contents + "/Info.plist").constData(), 0600), 0);
-         }, "Info.plist: not a regular file (a FIFO)"},
+         },
+         "Info.plist: not a regular file (a FIFO)"},
         {"Folder.app", [&](const QString& contents) { QDir().mkpath(contents + "/Info.plist"); },
          "Info.plist: not a regular file (a folder)"},
     };
@@ -328,7 +364,8 @@ TEST_F(InfoTest, UnusableInfoPlistGivesAnEmptyDictionaryAndTheEntitlementStageRu
         const Info info = inspect(app);
         ASSERT_TRUE(info.theDict.has_value());
         EXPECT_TRUE(info.theDict->empty());
-        EXPECT_TRUE(info.infoPlistProblem.contains(c.problem)) << info.infoPlistProblem.toStdString();
+        EXPECT_TRUE(info.infoPlistProblem.contains(c.problem))
+            << info.infoPlistProblem.toStdString();
         if (const auto read = Bundle{app}.readInfoDictionary(); c.code) {
             ASSERT_FALSE(read);
             EXPECT_EQ(read.error().code, *c.code);

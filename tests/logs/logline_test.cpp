@@ -2,12 +2,12 @@
 
 #include <QFile>
 #include <QFontMetricsF>
-#include <QTextBlock>
-#include <QTextDocument>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QTextBlock>
+#include <QTextDocument>
 
 #include "logs/logdisplay.h"
 #include "logs/loglinemodel.h"
@@ -26,8 +26,9 @@ std::shared_ptr<LogList> parse(const QByteArray& json) {
 }
 
 TEST(LogLine, ColumnsDefaultsAndMessageFeeds) {
-    const auto list = parse(QByteArray("[{") + stamp + R"(},{)" + stamp +
-                            R"(,"subsystem":"com.apple.launchservices","eventMessage":"one\ntwo"}])");
+    const auto list =
+        parse(QByteArray("[{") + stamp + R"(},{)" + stamp +
+              R"(,"subsystem":"com.apple.launchservices","eventMessage":"one\ntwo"}])");
     EXPECT_TRUE(list->children[0].lineText().endsWith("[other]     [nil]      \n"));
     EXPECT_EQ(list->children[1].lineText(), "21-04-07 19:22:06.987 LaunchServ  one\ntwo\n");
     EXPECT_EQ(list->children[1].lineText().indexOf(u'\n'), 37);
@@ -41,10 +42,11 @@ TEST(LogLine, ColumnsDefaultsAndMessageFeeds) {
 class Display : public ::testing::Test {
 protected:
     void SetUp() override {
-        list = parse(QByteArray("[{") + stamp + R"(,"subsystem":"com.apple.TCC","eventMessage":"tcc"},)" + "{" +
-                     stamp + R"(,"subsystem":"com.apple.launchservices","eventMessage":"ls\nsecond"},)" + "{" +
-                     stamp + R"(,"subsystem":"com.apple.securityd","eventMessage":"sec"},)" + "{" + stamp +
-                     R"(,"processImagePath":"/kernel","eventMessage":"k"}])");
+        list = parse(QByteArray("[{") + stamp +
+                     R"(,"subsystem":"com.apple.TCC","eventMessage":"tcc"},)" + "{" + stamp +
+                     R"(,"subsystem":"com.apple.launchservices","eventMessage":"ls\nsecond"},)" +
+                     "{" + stamp + R"(,"subsystem":"com.apple.securityd","eventMessage":"sec"},)" +
+                     "{" + stamp + R"(,"processImagePath":"/kernel","eventMessage":"k"}])");
     }
     std::shared_ptr<LogList> list;
 };
@@ -100,10 +102,13 @@ TEST_F(Display, ModelCarriesTextColourFontAndCategoryAsData) {
         double size;
     } rows[] = {
         {"21-04-07 19:22:06.987 TCC         tcc", {}, int(LogCategory::Tcc), 13},
-        {"21-04-07 19:22:06.987 LaunchServ  ls", resolveColour(LineColour::Red, {}), int(LogCategory::LaunchServices), 13},
+        {"21-04-07 19:22:06.987 LaunchServ  ls", resolveColour(LineColour::Red, {}),
+         int(LogCategory::LaunchServices), 13},
         {"second", resolveColour(LineColour::Red, {}), int(LogCategory::LaunchServices), 13},
-        {"21-04-07 19:22:06.987 securityd   sec", resolveColour(LineColour::Green, {}), int(LogCategory::Securityd), 13},
-        {"21-04-07 19:22:06.987 kernel      k", resolveColour(LineColour::Blue, {}), int(LogCategory::Other), 13},
+        {"21-04-07 19:22:06.987 securityd   sec", resolveColour(LineColour::Green, {}),
+         int(LogCategory::Securityd), 13},
+        {"21-04-07 19:22:06.987 kernel      k", resolveColour(LineColour::Blue, {}),
+         int(LogCategory::Other), 13},
         {"Permission denied", {}, {}, 14},
     };
     for (int row = 0; row < 6; ++row) {
@@ -131,7 +136,10 @@ TEST(Rtf, EscapesControlWordsBracesAndUnicode) {
     LogDisplay display;
     display.setMessage(QString::fromUtf8("a\\b{c}d\te\u00fc\u20ac\U0001F600\n\\par"), 12);
     const std::string rtf = logRtf(display);
-    EXPECT_NE(rtf.find("a\\\\b\\{c\\}d\\tab e\\u252\\'fc\\u8364\\'3f\\u-10179\\'3f\\u-8704\\'3f\\par\n\\\\par"), std::string::npos) << rtf;
+    EXPECT_NE(rtf.find("a\\\\b\\{c\\}d\\tab "
+                       "e\\u252\\'fc\\u8364\\'3f\\u-10179\\'3f\\u-8704\\'3f\\par\n\\\\par"),
+              std::string::npos)
+        << rtf;
     EXPECT_NE(rtf.find("\\fs24 "), std::string::npos);
     for (unsigned char c : rtf) EXPECT_LT(c, 0x80);
     EXPECT_EQ(rtf.rfind("}\n"), rtf.size() - 2);
@@ -141,7 +149,8 @@ TEST_F(Display, RtfCarriesColoursAndSizes) {
     LogDisplay display;
     display.showEntries(list, {}, 15);
     const std::string rtf = logRtf(display);
-    EXPECT_NE(rtf.find("{\\colortbl;\\red232\\green62\\blue52;\\red40\\green167\\blue69;\\red20\\green116\\blue240;}"),
+    EXPECT_NE(rtf.find("{\\colortbl;\\red232\\green62\\blue52;\\red40\\green167\\blue69;"
+                       "\\red20\\green116\\blue240;}"),
               std::string::npos);
     EXPECT_NE(rtf.find("\\cf0\\fs30 21-04-07"), std::string::npos);
     EXPECT_NE(rtf.find("\\cf1\\fs30 21-04-07"), std::string::npos);  // launch services, red
@@ -152,8 +161,9 @@ TEST_F(Display, RtfCarriesColoursAndSizes) {
 TEST_F(Display, AnRtfReaderReadsBackTheShownText) {
     const QString unrtf = QStandardPaths::findExecutable(QStringLiteral("unrtf"));
     if (unrtf.isEmpty()) GTEST_SKIP() << "unrtf is not installed";
-    auto tricky = parse(QByteArray("[{") + stamp +
-                        R"(,"processImagePath":"/kernel","eventMessage":"{brace} \\back \\par \"q\" f\u00fcr \u20ac \ud83d\ude00"}])");
+    auto tricky = parse(
+        QByteArray("[{") + stamp +
+        R"(,"processImagePath":"/kernel","eventMessage":"{brace} \\back \\par \"q\" f\u00fcr \u20ac \ud83d\ude00"}])");
     LogDisplay display;
     display.showEntries(tricky, {}, 12);
     QTemporaryDir dir;
@@ -169,7 +179,11 @@ TEST_F(Display, AnRtfReaderReadsBackTheShownText) {
     QTextDocument read;
     read.setHtml(QString::fromUtf8(reader.readAllStandardOutput()));
     // HTML folds runs of blanks, so blanks are compared as runs; the RTF keeps them all.
-    const auto fold = [](QString t) { return t.replace(QChar::LineSeparator, u'\n').replace(QRegularExpression(" +"), " ").trimmed(); };
+    const auto fold = [](QString t) {
+        return t.replace(QChar::LineSeparator, u'\n')
+            .replace(QRegularExpression(" +"), " ")
+            .trimmed();
+    };
     EXPECT_EQ(fold(read.toPlainText()).toStdString(), fold(display.text()).toStdString());
     EXPECT_NE(rtf.find(" kernel      \\{brace\\}"), std::string::npos);
     // The colour survives too: the first entry is blue (its process is the kernel).

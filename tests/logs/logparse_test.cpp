@@ -8,9 +8,12 @@
 namespace varko::unifiedlog {
 namespace {
 
-std::unique_ptr<LogList> parse(QByteArray json) { return std::make_unique<LogList>(json); }
+std::unique_ptr<LogList> parse(QByteArray json) {
+    return std::make_unique<LogList>(json);
+}
 
-QByteArray entry(const QByteArray& subsystem, const QByteArray& image, const QByteArray& message = "m") {
+QByteArray entry(const QByteArray& subsystem, const QByteArray& image,
+                 const QByteArray& message = "m") {
     return R"({"timestamp":"2021-04-07 18:22:06.123456+0100","subsystem":")" + subsystem +
            R"(","processImagePath":")" + image + R"(","eventMessage":")" + message + R"("})";
 }
@@ -24,10 +27,12 @@ TEST(LogParse, ClassificationTableInOrder) {
         {"com.apple.TCC", "/usr/libexec/sandboxd", LogCategory::Tcc, "TCC        "},
         {"com.apple.launchservices", "", LogCategory::LaunchServices, "LaunchServ "},
         {"com.apple.securityd", "/System/Library/tccd", LogCategory::Securityd, "securityd  "},
-        {"com.apple.tcc", "/System/Library/PrivateFrameworks/TCC.framework/Support/tccd", LogCategory::Other, "tccd       "},
+        {"com.apple.tcc", "/System/Library/PrivateFrameworks/TCC.framework/Support/tccd",
+         LogCategory::Other, "tccd       "},
         {"com.apple.sandbox", "/kernel", LogCategory::Other, "kernel     "},
         {"com.apple.sandbox", "/usr/libexec/sandboxd", LogCategory::Other, "sandbox    "},
-        {"", "/usr/libexec/tccd-sandbox-kernel", LogCategory::Other, "tccd       "},  // first hit in search order
+        {"", "/usr/libexec/tccd-sandbox-kernel", LogCategory::Other,
+         "tccd       "},  // first hit in search order
         {"com.example", "/Applications/Thing.app", LogCategory::Other, "[other]    "},
         {"com.apple.TCC ", "", LogCategory::Other, "[other]    "},
     };
@@ -35,7 +40,8 @@ TEST(LogParse, ClassificationTableInOrder) {
         const auto list = parse("[" + entry(c.subsystem, c.image) + "]");
         ASSERT_EQ(list->children.size(), 1u) << c.subsystem.constData();
         EXPECT_EQ(list->children[0].type, c.type) << c.subsystem.constData();
-        EXPECT_EQ(list->children[0].subsystem(), QString::fromLatin1(c.label)) << c.subsystem.constData();
+        EXPECT_EQ(list->children[0].subsystem(), QString::fromLatin1(c.label))
+            << c.subsystem.constData();
         EXPECT_EQ(list->children[0].subsystem().size(), 11);
     }
 }
@@ -57,7 +63,8 @@ TEST(LogParse, MissingAndNonTextKeysTakeTheDefaults) {
 }
 
 TEST(LogParse, OnlyObjectsBecomeEntriesInOrderWithDuplicatesKept) {
-    const auto list = parse(R"([1, {"eventMessage":"a"}, "text", [ {"eventMessage":"nested"} ], null, true,
+    const auto list =
+        parse(R"([1, {"eventMessage":"a"}, "text", [ {"eventMessage":"nested"} ], null, true,
         {"eventMessage":"a"}])");
     ASSERT_EQ(list->children.size(), 2u);
     EXPECT_EQ(list->children[0].eventMessage, "a");
@@ -78,7 +85,8 @@ TEST(LogParse, OneUnreadableEntryAmongTwentyThousandCostsOnlyItself) {
         if (i == 7000) message += "\xff";
         if (i == 13000) message += QByteArray("\0", 1);
         if (i == 17000) message += "\\q";
-        json += R"({"subsystem":"com.apple.TCC","pad":")" + filler + R"(","eventMessage":")" + message + "\"}";
+        json += R"({"subsystem":"com.apple.TCC","pad":")" + filler + R"(","eventMessage":")" +
+                message + "\"}";
     }
     json += "]";
     ASSERT_GT(json.size(), qsizetype(2 * logSliceBytes));
@@ -103,14 +111,17 @@ TEST(LogParse, MessagesPastTheBoundEndWithWhatWasCut) {
     const auto list = parse(R"([{"eventMessage":")" + message + R"("}])");
     ASSERT_EQ(list->children.size(), 1u);
     EXPECT_EQ(list->children[0].eventMessage,
-              QString(qsizetype(maxMessageBytes), u'm') + QString::fromUtf8(" \u2026[1000 more bytes not shown]"));
+              QString(qsizetype(maxMessageBytes), u'm') +
+                  QString::fromUtf8(" \u2026[1000 more bytes not shown]"));
     EXPECT_EQ(list->longestLine, 21 + 1 + 11 + 1 + list->children[0].eventMessage.size());
 }
 
 TEST(LogParse, EscapesAndSurrogatePairsDecode) {
-    const auto list = parse(R"([{"eventMessage":"q\" b\\ s\/ t\t n\n u\u00fc e\ud83d\ude00","subsystem":"com.apple\u002eTCC"}])");
+    const auto list = parse(
+        R"([{"eventMessage":"q\" b\\ s\/ t\t n\n u\u00fc e\ud83d\ude00","subsystem":"com.apple\u002eTCC"}])");
     ASSERT_EQ(list->children.size(), 1u);
-    EXPECT_EQ(list->children[0].eventMessage, QString::fromUtf8("q\" b\\ s/ t\t n\n u\u00fc e\U0001F600"));
+    EXPECT_EQ(list->children[0].eventMessage,
+              QString::fromUtf8("q\" b\\ s/ t\t n\n u\u00fc e\U0001F600"));
     EXPECT_EQ(list->children[0].type, LogCategory::Tcc);
     EXPECT_EQ(list->children[0].lineFeeds, 1u);
 }
@@ -154,10 +165,11 @@ TEST(LogParse, LargeDocumentsParseInSlicesAndWalkOnWhereACutIsWrong) {
     for (int i = 0; i < 6000; ++i) {
         if (i > 0) json += ',';
         if (i % 700 == 0) {
-            json += R"({"eventMessage":"tricky },{ text )" + QByteArray::number(i) + R"(","backtrace":[{"a":1},{"b":2}]})";
+            json += R"({"eventMessage":"tricky },{ text )" + QByteArray::number(i) +
+                    R"(","backtrace":[{"a":1},{"b":2}]})";
         } else {
-            json += R"({"subsystem":"com.apple.TCC","eventMessage":")" + QByteArray::number(i) + R"(","pad":")" +
-                    filler + "\"}";
+            json += R"({"subsystem":"com.apple.TCC","eventMessage":")" + QByteArray::number(i) +
+                    R"(","pad":")" + filler + "\"}";
         }
     }
     json += "]";

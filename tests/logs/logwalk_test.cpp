@@ -27,7 +27,11 @@ std::optional<std::string> own(const std::optional<std::string_view>& text) {
 
 Element element(const LogFields* f) {
     if (f == nullptr) return {};
-    return {true, own(f->timestamp), own(f->subsystem), own(f->processImagePath), own(f->eventMessage),
+    return {true,
+            own(f->timestamp),
+            own(f->subsystem),
+            own(f->processImagePath),
+            own(f->eventMessage),
             f->eventMessageCut};
 }
 
@@ -46,7 +50,8 @@ struct Walked {
 
 Walked whole(std::string_view json, std::uint64_t maxObjects = maxLogEntries) {
     Walked w;
-    w.summary = walkLogArray(json, [&](const LogFields* f) { w.elements.push_back(element(f)); }, maxObjects);
+    w.summary = walkLogArray(
+        json, [&](const LogFields* f) { w.elements.push_back(element(f)); }, maxObjects);
     return w;
 }
 
@@ -55,13 +60,17 @@ Walked sliced(std::string_view json, std::size_t sliceBytes, unsigned threads,
     LogSlicedWalk walk(json, sliceBytes, maxObjects);
     std::vector<std::vector<Element>> runs(walk.runCount());
     Walked w;
-    w.summary = walk.walk([&](std::size_t run, const LogFields* f) { runs.at(run).push_back(element(f)); },
-                          threads > 1 ? poolRunner(threads - 1) : ParallelRunner());
-    for (std::size_t run : walk.order()) w.elements.insert(w.elements.end(), runs[run].begin(), runs[run].end());
+    w.summary =
+        walk.walk([&](std::size_t run, const LogFields* f) { runs.at(run).push_back(element(f)); },
+                  threads > 1 ? poolRunner(threads - 1) : ParallelRunner());
+    for (std::size_t run : walk.order())
+        w.elements.insert(w.elements.end(), runs[run].begin(), runs[run].end());
     return w;
 }
 
-std::string entry(const std::string& message) { return R"({"eventMessage":")" + message + R"("})"; }
+std::string entry(const std::string& message) {
+    return R"({"eventMessage":")" + message + R"("})";
+}
 
 TEST(LogWalk, AFaultCostsOnlyItsElement) {
     using List = std::vector<std::string>;
@@ -81,7 +90,10 @@ TEST(LogWalk, AFaultCostsOnlyItsElement) {
         {"[", {}, 0, true},
         {"[" + entry("a") + ",", {"a"}, 0, true},
         {"[" + entry("a") + ",  ", {"a"}, 0, true},
-        {"[" + entry("a") + "," + entry("b"), {"a", "b"}, 0, true},  // whole, only the bracket is missing
+        {"[" + entry("a") + "," + entry("b"),
+         {"a", "b"},
+         0,
+         true},  // whole, only the bracket is missing
         {"[" + entry("a") + R"(,{"eventMessage":"b)", {"a"}, 1, true},
         {"[" + entry("a") + R"(,{"eventMessage":"b"},{)", {"a", "b"}, 1, true},
         {"[" + entry("a") + "] trailing", {"a"}, 0, false, true},
@@ -92,16 +104,23 @@ TEST(LogWalk, AFaultCostsOnlyItsElement) {
         {"[" + entry(R"(a\q)") + "," + entry("b") + "]", {"b"}, 1},
         {"[" + entry(R"(a\u12)") + "," + entry("b") + "]", {"b"}, 1},
         {"[" + entry("a") + ", 01, -, 1., 2e, tru, nul, " + entry("b") + "]", {"a", "b"}, 6},
-        {"[" + entry("a") + ", -0.5e+3, true, null, \"s\", [], {}, " + entry("b") + "]", {"a", "-", "b"}, 0},
+        {"[" + entry("a") + ", -0.5e+3, true, null, \"s\", [], {}, " + entry("b") + "]",
+         {"a", "-", "b"},
+         0},
         {R"([{"eventMessage" "a"},)" + entry("b") + "]", {"b"}, 1},
         {R"([{"eventMessage":},)" + entry("b") + "]", {"b"}, 1},
         {R"([{"eventMessage":"a",},)" + entry("b") + "]", {"b"}, 1},
         {R"([{"eventMessage":"a"} {"eventMessage":"b"},)" + entry("c") + "]", {"c"}, 1},
-        {"[" + entry("a") + "}," + entry("b") + "]", {"b"}, 1},  // a stray brace breaks only its element
+        {"[" + entry("a") + "}," + entry("b") + "]",
+         {"b"},
+         1},  // a stray brace breaks only its element
         // Brackets and commas inside strings, escaped quotes included, do not cut.
         {"[" + entry(R"(},{\"x\\)") + "," + entry("c") + "]", {R"(},{"x\)", "c"}, 0},
         // Unread values are checked for structure only.
-        {"[{\"formatString\":\"\\q \xff raw\x01\",\"n\":[1,{\"k\":\"\\x\"}],\"eventMessage\":\"kept\"}]", {"kept"}, 0},
+        {"[{\"formatString\":\"\\q \xff "
+         "raw\x01\",\"n\":[1,{\"k\":\"\\x\"}],\"eventMessage\":\"kept\"}]",
+         {"kept"},
+         0},
         // Brackets that do not pair up break the element, and its end is where they balance.
         {R"([{"backtrace":[1,}],"eventMessage":"x"},)" + entry("y") + "]", {"y"}, 2},
         {"[" + entry("a") + R"(,{"eventMessage":"b"]}, )" + entry("c") + "]", {"a", "c"}, 1},
@@ -113,13 +132,15 @@ TEST(LogWalk, AFaultCostsOnlyItsElement) {
         EXPECT_EQ(w.summary.truncated, c.truncated) << c.json;
         EXPECT_EQ(w.summary.trailingText, c.trailing) << c.json;
         EXPECT_EQ(w.summary.array, c.array) << c.json;
-        EXPECT_EQ(w.summary.clean(), c.array && c.skipped == 0 && !c.truncated && !c.trailing) << c.json;
+        EXPECT_EQ(w.summary.clean(), c.array && c.skipped == 0 && !c.truncated && !c.trailing)
+            << c.json;
     }
 }
 
 TEST(LogWalk, NestingPastTheBoundBreaksOnlyItsElement) {
     const auto nested = [](std::size_t depth) {
-        return R"({"backtrace":)" + std::string(depth, '[') + std::string(depth, ']') + R"(,"eventMessage":"deep"})";
+        return R"({"backtrace":)" + std::string(depth, '[') + std::string(depth, ']') +
+               R"(,"eventMessage":"deep"})";
     };
     const Walked w = whole("[" + nested(maxElementDepth) + "," + nested(maxElementDepth + 1) + "," +
                            nested(1'000'000) + "," + entry("after") + "]");
@@ -131,11 +152,14 @@ TEST(LogWalk, TextIsMendedNotRefused) {
     struct Case {
         std::string raw, shown;
     } cases[] = {
-        {"a\xff" "b", "a\uFFFD" "b"},
-        {"\xc0\x80", "\uFFFD\uFFFD"},                    // overlong
-        {"\xed\xa0\x80", "\uFFFD\uFFFD\uFFFD"},          // an encoded surrogate
+        {"a\xff"
+         "b",
+         "a\uFFFD"
+         "b"},
+        {"\xc0\x80", "\uFFFD\uFFFD"},                      // overlong
+        {"\xed\xa0\x80", "\uFFFD\uFFFD\uFFFD"},            // an encoded surrogate
         {"\xf4\x90\x80\x80", "\uFFFD\uFFFD\uFFFD\uFFFD"},  // past U+10FFFF
-        {"\xe2\x82", "\uFFFD"},                          // cut short before the quote
+        {"\xe2\x82", "\uFFFD"},                            // cut short before the quote
         {"\xe2\x82\xac \xf0\x9f\x98\x80", "\u20AC \U0001F600"},
         {std::string("nul\0here", 8), "nul\u2400here"},
         {R"(esc\u0000aped)", "esc\u2400aped"},
@@ -147,8 +171,8 @@ TEST(LogWalk, TextIsMendedNotRefused) {
         {R"(\"\\\/\b\f\n\r\t)", "\"\\/\b\f\n\r\t"},
     };
     for (const Case& c : cases) {
-        const std::string json =
-            R"([{"subsystem":"com.apple.TCC","eventMessage":")" + c.raw + R"("},{"eventMessage":"next"}])";
+        const std::string json = R"([{"subsystem":"com.apple.TCC","eventMessage":")" + c.raw +
+                                 R"("},{"eventMessage":"next"}])";
         const Walked w = whole(json);
         ASSERT_EQ(w.elements.size(), 2u) << c.raw;
         EXPECT_EQ(w.elements[0].message, c.shown) << c.raw;
@@ -157,7 +181,8 @@ TEST(LogWalk, TextIsMendedNotRefused) {
         EXPECT_TRUE(w.summary.clean());
     }
     // Keys are read the same way; one that only mends to a known key is not it.
-    const Walked keys = whole(R"([{"event\u004dessage":"escaped key","eventMessag\u0000":"x","sub\u0000system":"y"}])");
+    const Walked keys = whole(
+        R"([{"event\u004dessage":"escaped key","eventMessag\u0000":"x","sub\u0000system":"y"}])");
     ASSERT_EQ(keys.elements.size(), 1u);
     EXPECT_EQ(keys.elements[0].message, "escaped key");
     EXPECT_EQ(keys.elements[0].subsystem, std::nullopt);
@@ -183,7 +208,8 @@ TEST(LogWalk, LongTextIsCutOnACharacterBoundaryAndCounted) {
 
     // The other keys keep maxFieldBytes; only that much of a path is searched.
     const std::string path = std::string(maxFieldBytes, 'p') + "/tccd";
-    w = whole(R"([{"processImagePath":")" + path + R"(","timestamp":")" + std::string(50, '1') + R"("}])");
+    w = whole(R"([{"processImagePath":")" + path + R"(","timestamp":")" + std::string(50, '1') +
+              R"("}])");
     EXPECT_EQ(w.elements[0].image, std::string(maxFieldBytes, 'p'));
     EXPECT_EQ(w.elements[0].cut, 0u);
 }
@@ -211,13 +237,15 @@ TEST(LogWalk, TruncationAtEveryByteKeepsTheEntriesBeforeTheCut) {
         bool inside = false;
         if (complete < ends.size()) {
             const std::size_t start = ends[complete] - elements[complete].size();
-            inside = cut > start && text.substr(start).find_first_not_of(' ') != std::string_view::npos;
+            inside =
+                cut > start && text.substr(start).find_first_not_of(' ') != std::string_view::npos;
         }
         const Walked w = whole(text);
         ASSERT_EQ(w.elements.size(), complete) << cut;
         EXPECT_EQ(w.summary.skipped, inside ? 1u : 0u) << cut;
         EXPECT_EQ(w.summary.truncated, cut < json.size()) << cut;
-        for (std::size_t slice : {1, 2, 7}) ASSERT_EQ(sliced(text, slice, 2), w) << cut << " in slices of " << slice;
+        for (std::size_t slice : {1, 2, 7})
+            ASSERT_EQ(sliced(text, slice, 2), w) << cut << " in slices of " << slice;
     }
 }
 
@@ -232,23 +260,26 @@ TEST(LogWalk, ObjectsPastTheBoundAreNotRead) {
 
 TEST(LogWalk, SlicesAgreeWithTheWholeWalkWhereverTheCutsFall) {
     std::string many = "[";
-    for (int i = 0; i < 40; ++i) many += std::string(i > 0 ? "," : "") + (i % 3 == 0 ? "{}" : entry(std::to_string(i)));
+    for (int i = 0; i < 40; ++i)
+        many += std::string(i > 0 ? "," : "") + (i % 3 == 0 ? "{}" : entry(std::to_string(i)));
     many += "]";
     const std::string docs[] = {
         many,
         many.substr(0, many.size() / 2),
         // Cuts inside strings and inside nested arrays of objects.
-        "[" + entry("},{ inside") + R"(,{"backtrace":[{"a":1},{"b":2}],"eventMessage":"n"},)" + entry("},{\\\"},{") +
-            "," + entry("e") + "]",
+        "[" + entry("},{ inside") + R"(,{"backtrace":[{"a":1},{"b":2}],"eventMessage":"n"},)" +
+            entry("},{\\\"},{") + "," + entry("e") + "]",
         // The array closes early, and what follows looks like more elements.
         "[" + entry("a") + "," + entry("b") + R"(] ,{"x":1},{"y":2},{"z":3},{})",
         R"([ ]},{},{},{},{"eventMessage":"no"}])",
         // One string over many cuts; an unbalanced quote; runs of backslashes.
-        R"([{"eventMessage":")" + std::string(20, '\\') + "\\\"" + [] {
-            std::string s;
-            for (int i = 0; i < 30; ++i) s += "},{";
-            return s;
-        }() + R"("},{"eventMessage":"z"}])",
+        R"([{"eventMessage":")" + std::string(20, '\\') + "\\\"" +
+            [] {
+                std::string s;
+                for (int i = 0; i < 30; ++i) s += "},{";
+                return s;
+            }() +
+            R"("},{"eventMessage":"z"}])",
         R"([{"eventMessage":"a},{"eventMessage":"b"},{"c":1},{"eventMessage":"d"}])",
         R"([{"eventMessage":"\\\\"},{"eventMessage":"\\\"},{\\"},{},{"eventMessage":"\\"}])",
         // Broken elements on both sides of cuts.
@@ -256,14 +287,15 @@ TEST(LogWalk, SlicesAgreeWithTheWholeWalkWhereverTheCutsFall) {
         R"([{},{},{},{}}},{},{},{]]},{},{}],{},{})",
     };
     for (const std::string& json : docs) {
-        for (const std::uint64_t bound : {maxLogEntries, std::uint64_t(0), std::uint64_t(1), std::uint64_t(5),
-                                          std::uint64_t(13), std::uint64_t(26)}) {
+        for (const std::uint64_t bound : {maxLogEntries, std::uint64_t(0), std::uint64_t(1),
+                                          std::uint64_t(5), std::uint64_t(13), std::uint64_t(26)}) {
             const Walked expected = whole(json, bound);
             EXPECT_LE(expected.summary.objects, bound);
             for (std::size_t slice = 1; slice <= 24; ++slice)
                 for (const unsigned threads : {1u, 3u})
                     ASSERT_EQ(sliced(json, slice, threads, bound), expected)
-                        << json << "\nslices of " << slice << ", bound " << bound << ", threads " << threads;
+                        << json << "\nslices of " << slice << ", bound " << bound << ", threads "
+                        << threads;
         }
     }
 }

@@ -6,7 +6,8 @@
 // Fonts are part of a line's data, so the model tests need a GUI application; a
 // fixed zone makes display times predictable.
 int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
+    qputenv("QT_QPA_PLATFORM",
+            qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
     qputenv("TZ", "Europe/Berlin");
     tzset();
     QGuiApplication app(argc, argv);

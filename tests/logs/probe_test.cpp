@@ -14,7 +14,8 @@ using testing::FakeTool;
 
 class Probe : public ::testing::Test {
 protected:
-    deDysfunction probe(const QByteArray& idOutput, const QByteArray& logOutput = {}, int logStatus = 0) {
+    deDysfunction probe(const QByteArray& idOutput, const QByteArray& logOutput = {},
+                        int logStatus = 0) {
         FakeTool id(dir, "id"), log(dir, "log");
         id.answer(idOutput);
         log.answer(logOutput, logStatus);
@@ -22,7 +23,7 @@ protected:
         profile.logStoreFolder = dir.filePath("Persist");
         profile.logTimesyncFolder = dir.filePath("timesync");
         deDysfunction p(host::ToolSet::withPrograms({{QLatin1String(host::idPath), id.program()},
-                                                      {QLatin1String(host::logPath), log.program()}})
+                                                     {QLatin1String(host::logPath), log.program()}})
                             .withProfile(profile));
         p.userName = [] { return QStringLiteral("jane doe"); };
         return p;
@@ -99,7 +100,8 @@ TEST_F(Probe, TimeFormatLooksAtTheFirstElevenElements) {
     EXPECT_TRUE(probe("", entries({"5", good})).hasCorrectTimeFormat());
     EXPECT_FALSE(probe("", entries({R"({"timestamp":5})", "{}"})).hasCorrectTimeFormat());
     EXPECT_FALSE(probe("", "[]").hasCorrectTimeFormat());
-    EXPECT_FALSE(probe("", R"({"timestamp":"2021-04-07 18:22:06.123456+0100"})").hasCorrectTimeFormat());
+    EXPECT_FALSE(
+        probe("", R"({"timestamp":"2021-04-07 18:22:06.123456+0100"})").hasCorrectTimeFormat());
     EXPECT_FALSE(probe("", entries({good}) + " x").hasCorrectTimeFormat());
     EXPECT_FALSE(probe("", entries({good}), 1).hasCorrectTimeFormat());
 }
@@ -108,10 +110,14 @@ TEST_F(Probe, TwelveHourClockFailsWithoutRunningTheTool) {
     FakeTool log(dir, "log");
     log.answer(R"([{"timestamp":"2021-04-07 18:22:06.123456+0100"}])");
     deDysfunction p(host::ToolSet::withPrograms({{QLatin1String(host::logPath), log.program()}}));
-    p.roundTripLocalTime = [](const QString&) { return std::optional<QString>("2021-04-07 6:22:06 PM"); };
+    p.roundTripLocalTime = [](const QString&) {
+        return std::optional<QString>("2021-04-07 6:22:06 PM");
+    };
     EXPECT_FALSE(p.hasCorrectTimeFormat());
     EXPECT_FALSE(log.ran());
-    p.roundTripLocalTime = [](const QString&) { return std::optional<QString>("2021-04-07 6:22:06 pm"); };
+    p.roundTripLocalTime = [](const QString&) {
+        return std::optional<QString>("2021-04-07 6:22:06 pm");
+    };
     EXPECT_FALSE(p.hasCorrectTimeFormat());
     p.roundTripLocalTime = [](const QString& s) { return std::optional<QString>(s); };
     EXPECT_TRUE(p.hasCorrectTimeFormat());
@@ -120,12 +126,14 @@ TEST_F(Probe, TwelveHourClockFailsWithoutRunningTheTool) {
 
 TEST_F(Probe, OwnClockRoundTripIsTwentyFourHour) {
     const deDysfunction p(host::ToolSet::withPrograms({}));
-    EXPECT_EQ(p.roundTripLocalTime("2021-04-07 18:22:06"), std::optional<QString>("2021-04-07 18:22:06"));
+    EXPECT_EQ(p.roundTripLocalTime("2021-04-07 18:22:06"),
+              std::optional<QString>("2021-04-07 18:22:06"));
 }
 
 TEST_F(Probe, ToolThatCannotStartIsANo) {
-    deDysfunction p(host::ToolSet::withPrograms({{QLatin1String(host::idPath), dir.filePath("missing")},
-                                                  {QLatin1String(host::logPath), dir.filePath("missing")}}));
+    deDysfunction p(
+        host::ToolSet::withPrograms({{QLatin1String(host::idPath), dir.filePath("missing")},
+                                     {QLatin1String(host::logPath), dir.filePath("missing")}}));
     EXPECT_FALSE(p.isAdminUser());
     EXPECT_FALSE(p.hasLogEntries());
     EXPECT_FALSE(p.hasCorrectTimeFormat());

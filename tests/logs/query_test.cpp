@@ -11,11 +11,15 @@ namespace {
 TEST(LogQuery, ARangeGoesOnOnlyWhenBothOfItsBoxesHoldText) {
     const QStringList base{"show"};
     for (int mask = 0; mask < 16; ++mask) {
-        const TimeRange range{mask & 1 ? " 2021-04-07" : "", mask & 2 ? "18:22:06 " : "", mask & 4 ? "2021-04-08" : "",
-                              mask & 8 ? "01:00:00" : ""};
+        const TimeRange range{mask & 1 ? " 2021-04-07" : "", mask & 2 ? "18:22:06 " : "",
+                              mask & 4 ? "2021-04-08" : "", mask & 8 ? "01:00:00" : ""};
         QStringList expected = base;
-        if ((mask & 3) == 3) expected << "--start" << " 2021-04-07 18:22:06 ";
-        if ((mask & 12) == 12) expected << "--end" << "2021-04-08 01:00:00";
+        if ((mask & 3) == 3)
+            expected << "--start"
+                     << " 2021-04-07 18:22:06 ";
+        if ((mask & 12) == 12)
+            expected << "--end"
+                     << "2021-04-08 01:00:00";
         EXPECT_EQ(queryArguments(base, range), expected) << mask;
     }
 }

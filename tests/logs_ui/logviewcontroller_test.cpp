@@ -9,10 +9,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include "support/filesizelimit.h"
+#include <sys/resource.h>
 #include <QTimer>
 #include <csignal>
-#include <sys/resource.h>
+#include "support/filesizelimit.h"
 
 #include "logs/ui/logviewcontroller.h"
 #include "logs/ui/logwindowcontroller.h"
@@ -60,7 +60,8 @@ TEST_F(LogViewTest, OpensWithTheLastMinuteAndEverythingChecked) {
     EXPECT_EQ(v->startDateTextbox->text().size(), 10);
     EXPECT_EQ(v->startTimeTextbox->text().size(), 8);
     EXPECT_EQ(v->endTimeTextbox->text().size(), 8);
-    for (QCheckBox* c : {v->cloudDocsCheckbox, v->cloudKitCheckbox, v->mmcsCheckbox, v->otherCheckbox})
+    for (QCheckBox* c :
+         {v->cloudDocsCheckbox, v->cloudKitCheckbox, v->mmcsCheckbox, v->otherCheckbox})
         EXPECT_TRUE(c->isChecked());
     EXPECT_TRUE(v->logs.empty());
     EXPECT_EQ(v->outputLines->display().lineCount(), 0);
@@ -97,21 +98,24 @@ TEST_F(LogViewTest, FailuresShowTheirMessageAndKeepTheLastEntries) {
     QTest::mouseClick(v->otherCheckbox, Qt::LeftButton);
     EXPECT_EQ(v->outputLines->display().text(), shown);
 
-    auto broken = window(host::ToolSet::withPrograms({{QLatin1String(host::logPath), dir.filePath("absent")}}));
+    auto broken = window(
+        host::ToolSet::withPrograms({{QLatin1String(host::logPath), dir.filePath("absent")}}));
     ASSERT_TRUE(fetch(broken->viewController()));
     EXPECT_EQ(broken->viewController()->outputLines->display().text(), "log show command failed\n");
 }
 
 TEST_F(LogViewTest, UnreadableEntriesAreSkippedAndCounted) {
     log.answer(QByteArray(R"([{"subsystem":"com.apple.TCC","eventMessage":"bad \q escape"},
- {"subsystem":"com.apple.TCC","eventMessage":"raw )") + QByteArray("\0", 1) + "nul \xff byte\"},\n" +
+ {"subsystem":"com.apple.TCC","eventMessage":"raw )") +
+               QByteArray("\0", 1) + "nul \xff byte\"},\n" +
                R"( {"processImagePath":"/kernel","eventMessage":"kernel"}])");
     auto w = window();
     LogViewController* v = w->viewController();
     ASSERT_TRUE(fetch(v));
     const unifiedlog::LogDisplay& shown = v->outputLines->display();
     EXPECT_EQ(shown.lineCount(), 2);
-    EXPECT_TRUE(shown.text().contains(QString::fromUtf8("raw \u2400nul \uFFFD byte"))) << qPrintable(shown.text());
+    EXPECT_TRUE(shown.text().contains(QString::fromUtf8("raw \u2400nul \uFFFD byte")))
+        << qPrintable(shown.text());
     EXPECT_TRUE(v->statusLabel->isVisible());
     EXPECT_EQ(v->statusLabel->text(), "1 entry could not be read and was skipped.");
 
@@ -120,7 +124,8 @@ TEST_F(LogViewTest, UnreadableEntriesAreSkippedAndCounted) {
     ASSERT_TRUE(fetch(v));
     EXPECT_EQ(shown.lineCount(), 2);
     EXPECT_EQ(v->statusLabel->text(),
-              "1 entry could not be read and was skipped. The log tool's output ended early; the entries before "
+              "1 entry could not be read and was skipped. The log tool's output ended early; the "
+              "entries before "
               "the cut are shown.");
 
     log.answer("not a log");
@@ -145,10 +150,12 @@ TEST_F(LogViewTest, OutputCutAtItsBoundShowsTheEntriesBeforeTheCut) {
     LogViewController* v = w->viewController();
     // The tool was stopped at the bound, so its status is no success.
     v->finishLogQuery(unifiedlog::LogQueryResult{
-        std::make_shared<const unifiedlog::LogList>(threeEntries.left(threeEntries.size() - 10)), true});
+        std::make_shared<const unifiedlog::LogList>(threeEntries.left(threeEntries.size() - 10)),
+        true});
     EXPECT_EQ(v->outputLines->display().lineCount(), 2);
     EXPECT_EQ(v->statusLabel->text(),
-              "1 entry could not be read and was skipped. The log tool wrote more than 3 GiB; the entries before "
+              "1 entry could not be read and was skipped. The log tool wrote more than 3 GiB; the "
+              "entries before "
               "the cut are shown. Choose a shorter time range to see the rest.");
 }
 
@@ -159,7 +166,8 @@ TEST_F(LogViewTest, CheckboxesFilterByCategory) {
     EXPECT_EQ(v->outputLines->display().lineCount(), 0);
     v->cloudDocsCheckbox->setChecked(true);
     ASSERT_TRUE(fetch(v));
-    for (QCheckBox* c : {v->cloudDocsCheckbox, v->cloudKitCheckbox, v->mmcsCheckbox, v->otherCheckbox})
+    for (QCheckBox* c :
+         {v->cloudDocsCheckbox, v->cloudKitCheckbox, v->mmcsCheckbox, v->otherCheckbox})
         QTest::mouseClick(c, Qt::LeftButton);
     EXPECT_EQ(v->outputLines->display().lineCount(), 0);
     QTest::mouseClick(v->otherCheckbox, Qt::LeftButton);

@@ -30,7 +30,8 @@ std::string exportFormat(const std::vector<ExportEntry>& entries) {
 }
 
 std::string writeJournal(const std::string& path, const std::vector<ExportEntry>& entries) {
-    const varko::testing::Finished f = varko::testing::runProgram({{journalRemote, "-o", path, "-"}, {}, exportFormat(entries)});
+    const varko::testing::Finished f =
+        varko::testing::runProgram({{journalRemote, "-o", path, "-"}, {}, exportFormat(entries)});
     return f.status == 0 ? std::string() : "systemd-journal-remote failed: " + f.err;
 }
 

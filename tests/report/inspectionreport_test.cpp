@@ -3,8 +3,8 @@
 #include <QFile>
 #include <functional>
 
-#include "report/inspectionreport.h"
 #include "format/plist/value.h"
+#include "report/inspectionreport.h"
 #include "report/signaturechecks.h"
 #include "support/faketool.h"
 
@@ -24,7 +24,10 @@ Info recordWith(const std::function<void(Info&)>& fill) {
 
 TEST(InspectionReportTest, SdkChainTakesTheFirstMatchAndInternalIndependently) {
     using C = Check;
-    struct Case { QString sdk; std::vector<C> on; };
+    struct Case {
+        QString sdk;
+        std::vector<C> on;
+    };
     const Case cases[] = {
         {"macosx10.15internal", {C::catalinaCheck, C::appleCheck}},
         {"macosx11.1", {C::tensixteenCheck}},
@@ -42,7 +45,8 @@ TEST(InspectionReportTest, SdkChainTakesTheFirstMatchAndInternalIndependently) {
         SCOPED_TRACE(c.sdk.toStdString());
         const Info info = recordWith([&](Info& i) { i.sdk = c.sdk; });
         const InspectionReport r = buildReport(&info, true);
-        for (C sdkCheck : {C::catalinaCheck, C::tensixteenCheck, C::mojaveCheck, C::hsCheck, C::appleCheck}) {
+        for (C sdkCheck :
+             {C::catalinaCheck, C::tensixteenCheck, C::mojaveCheck, C::hsCheck, C::appleCheck}) {
             const bool expected = std::find(c.on.begin(), c.on.end(), sdkCheck) != c.on.end();
             EXPECT_EQ(r.checks.get(sdkCheck), expected) << checkName(sdkCheck).toStdString();
         }
@@ -51,8 +55,8 @@ TEST(InspectionReportTest, SdkChainTakesTheFirstMatchAndInternalIndependently) {
 
 TEST(InspectionReportTest, ServiceCheckboxesFollowTheirFields) {
     const Info info = recordWith([](Info& i) {
-        i.camera = "";         // declared, even if empty
-        i.location = "[]";     // not declared
+        i.camera = "";      // declared, even if empty
+        i.location = "[]";  // not declared
         i.sysadmin = "Admin";
         i.privLiverpool = true;
         i.pubMike = true;
@@ -74,7 +78,10 @@ TEST(InspectionReportTest, ServiceCheckboxesFollowTheirFields) {
 }
 
 TEST(InspectionReportTest, PackageAndMissingRecordShowNothingOfTheRecord) {
-    const Info info = recordWith([](Info& i) { i.bundleID = "x"; i.camera = "y"; });
+    const Info info = recordWith([](Info& i) {
+        i.bundleID = "x";
+        i.camera = "y";
+    });
     const InspectionReport pkg = buildReport(&info, false);
     EXPECT_EQ(pkg.saveString, "");
     EXPECT_FALSE(pkg.appIDText.has_value());
@@ -107,11 +114,12 @@ protected:
 
     QString windowText(const QString& path, bool isApp) {
         const auto tools = host::ToolSet::withPrograms({{host::codesignPath, codesign.program()},
-                                                         {host::spctlPath, spctl.program()},
-                                                         {host::pkgutilPath, pkgutil.program()}});
+                                                        {host::spctlPath, spctl.program()},
+                                                        {host::pkgutilPath, pkgutil.program()}});
         const Info info(QUrl::fromLocalFile(path), isApp, tools);
         const InspectionReport r = buildReport(&info, isApp);
-        const SignatureSections s = signatureSections(isApp, runSignatureTools(tools, isApp, r.path));
+        const SignatureSections s =
+            signatureSections(isApp, runSignatureTools(tools, isApp, r.path));
         return QString(r.saveString + s.assessment + s.signature).replace(path, "@PATH@");
     }
 
@@ -138,14 +146,16 @@ TEST(InspectionReportTest, ValuesCannotWriteLinesThatLookLikeTheReportsOwn) {
     const InspectionReport r = buildReport(&info, true);
     EXPECT_TRUE(r.saveString.contains("app ID: com.example\u240Aversion: 9.9\u240D\u241B[2J\n"));
     EXPECT_TRUE(r.saveString.contains("version: 1.0<U+2028>build: 42<U+202E>\n"));
-    EXPECT_EQ(r.saveString.count('\n'), 9);  // path, ID, version, build, SDK, blank, heading, usage, entitlements
+    EXPECT_EQ(r.saveString.count('\n'),
+              9);  // path, ID, version, build, SDK, blank, heading, usage, entitlements
     EXPECT_EQ(r.appIDText, "com.example\u240Aversion: 9.9\u240D\u241B[2J");
 
     // Keys and text values of the listings stay on their one line; nested texts are quoted.
     plist::Dictionary nested;
     nested.set("k", plist::Value(std::string("a\nb")));
-    EXPECT_EQ(reportLine("NSCameraUsageDescription", plist::Value(std::string("Scan\nEntitlements:"))),
-              "NSCameraUsageDescription : Scan\u240AEntitlements:\n");
+    EXPECT_EQ(
+        reportLine("NSCameraUsageDescription", plist::Value(std::string("Scan\nEntitlements:"))),
+        "NSCameraUsageDescription : Scan\u240AEntitlements:\n");
     EXPECT_EQ(reportLine("x\ncom.apple.security.device.camera", plist::Value(true)),
               "x\u240Acom.apple.security.device.camera : 1\n");
     EXPECT_EQ(reportLine("d", plist::Value(std::move(nested))), "d : {\n    k = \"a\\nb\";\n}\n");
@@ -160,8 +170,9 @@ TEST(InspectionReportTest, TheViewShowsLongLinesCutAndEverythingElseAsItIs) {
     const QString huge = "NSCameraUsageDescription : " + QString(1'000'000, 'b');
     const QString shown = shownForm("first\n" + huge + "\nlast\n");
     EXPECT_TRUE(shown.startsWith("first\nNSCameraUsageDescription : bbb"));
-    EXPECT_TRUE(shown.endsWith(QStringLiteral(" … [%1 more characters are not shown here; Save Report keeps them]\nlast\n")
-                                   .arg(huge.size() - maxShownLineLength)));
+    EXPECT_TRUE(shown.endsWith(
+        QStringLiteral(" … [%1 more characters are not shown here; Save Report keeps them]\nlast\n")
+            .arg(huge.size() - maxShownLineLength)));
     EXPECT_LT(shown.size(), 2 * maxShownLineLength);
 
     // A cut never splits a character that takes two UTF-16 units.
@@ -172,36 +183,49 @@ TEST(InspectionReportTest, TheViewShowsLongLinesCutAndEverythingElseAsItIs) {
 }
 
 TEST_F(GoldenReportTest, RichApp) {
-    spctl.answer("", 0, "@PATH@: accepted\nsource=Notarized Developer ID\norigin=Developer ID Application: Example Corp (ABCDE12345)\n");
+    spctl.answer("", 0,
+                 "@PATH@: accepted\nsource=Notarized Developer ID\norigin=Developer ID "
+                 "Application: Example Corp (ABCDE12345)\n");
     // One fake serves both codesign runs: the entitlement display and -dvvv.
-    codesign.answer(xmlPlist("<key>com.apple.security.device.audio-input</key><true/>\n"
-                             "<key>com.apple.private.tcc.allow</key><array><string>kTCCServiceCamera</string>"
-                             "<string>kTCCServiceLiverpool</string></array>\n"),
-                    0, {},
-                    "if [ \"$1\" = -dvvv ]; then printf 'Executable=%s/Contents/MacOS/Rich\\nCodeDirectory v=20500 "
-                    "size=600 flags=0x10000(runtime) hashes=8+7 location=embedded\\n' \"$2\" >&2; exit 0; fi");
-    const QString app = makeBundle(dir, "Rich.app", xmlPlist(
-        "<key>CFBundleIdentifier</key><string>com.example.rich</string>\n"
-        "<key>CFBundleShortVersionString</key><string>3.1</string>\n"
-        "<key>CFBundleVersion</key><string>310</string>\n"
-        "<key>DTSDKName</key><string>macosx11.3</string>\n"
-        "<key>NSCameraUsageDescription</key><string>Rich scans documents with the camera.</string>\n"
-        "<key>NSMicrophoneUsageDescription</key><string>Rich records voice notes.</string>\n"
-        "<key>NSBluetoothAlwaysUsageDescription</key><string>Rich talks to a pen.</string>\n"
-        "<key>NSAppleEventsUsageDescription</key><string>Rich automates “Finder” &amp; Mail.</string>\n"));
+    codesign.answer(
+        xmlPlist("<key>com.apple.security.device.audio-input</key><true/>\n"
+                 "<key>com.apple.private.tcc.allow</key><array><string>kTCCServiceCamera</string>"
+                 "<string>kTCCServiceLiverpool</string></array>\n"),
+        0, {},
+        "if [ \"$1\" = -dvvv ]; then printf 'Executable=%s/Contents/MacOS/Rich\\nCodeDirectory "
+        "v=20500 "
+        "size=600 flags=0x10000(runtime) hashes=8+7 location=embedded\\n' \"$2\" >&2; exit 0; fi");
+    const QString app = makeBundle(
+        dir, "Rich.app",
+        xmlPlist(
+            "<key>CFBundleIdentifier</key><string>com.example.rich</string>\n"
+            "<key>CFBundleShortVersionString</key><string>3.1</string>\n"
+            "<key>CFBundleVersion</key><string>310</string>\n"
+            "<key>DTSDKName</key><string>macosx11.3</string>\n"
+            "<key>NSCameraUsageDescription</key><string>Rich scans documents with the "
+            "camera.</string>\n"
+            "<key>NSMicrophoneUsageDescription</key><string>Rich records voice notes.</string>\n"
+            "<key>NSBluetoothAlwaysUsageDescription</key><string>Rich talks to a pen.</string>\n"
+            "<key>NSAppleEventsUsageDescription</key><string>Rich automates “Finder” &amp; "
+            "Mail.</string>\n"));
     expectGolden(windowText(app, true), "rich-app.txt");
 }
 
 TEST_F(GoldenReportTest, BareAppWhoseToolsFail) {
     codesign.answer("", 1, "x: code object is not signed at all\n");
     spctl.answer("", 3, "@PATH@: rejected\nsource=no usable signature\n");
-    const QString app = makeBundle(dir, "Bare App.app", xmlPlist("<key>CFBundleIdentifier</key><string>b</string>\n"));
+    const QString app = makeBundle(dir, "Bare App.app",
+                                   xmlPlist("<key>CFBundleIdentifier</key><string>b</string>\n"));
     expectGolden(windowText(app, true), "bare-app.txt");
 }
 
 TEST_F(GoldenReportTest, Package) {
-    spctl.answer("", 0, "@PATH@: accepted\nsource=Developer ID\norigin=Developer ID Installer: Example Corp (ABCDE12345)\n");
-    pkgutil.answer("Package \"Tool.pkg\":\n   Status: signed by a developer certificate issued by Apple for distribution\n");
+    spctl.answer("", 0,
+                 "@PATH@: accepted\nsource=Developer ID\norigin=Developer ID Installer: Example "
+                 "Corp (ABCDE12345)\n");
+    pkgutil.answer(
+        "Package \"Tool.pkg\":\n   Status: signed by a developer certificate issued by Apple for "
+        "distribution\n");
     QFile pkg(dir.filePath("Tool.pkg"));
     ASSERT_TRUE(pkg.open(QIODevice::WriteOnly));
     pkg.close();

@@ -8,14 +8,14 @@
 #include <QSignalSpy>
 #include <QTest>
 
-#include "support/filesizelimit.h"
+#include <sys/resource.h>
 #include <QTimer>
 #include <csignal>
-#include <sys/resource.h>
+#include "support/filesizelimit.h"
 
 #include "inspection/itemtype.h"
-#include "report/ui/documentwindowcontroller.h"
 #include "report/inspectionreport.h"
+#include "report/ui/documentwindowcontroller.h"
 #include "report/ui/viewcontroller.h"
 #include "support/faketool.h"
 
@@ -28,7 +28,8 @@ namespace {
 
 const QByteArray entitlements = xmlPlist(
     "<key>com.apple.security.device.camera</key><true/>\n"
-    "<key>com.apple.private.tcc.allow</key><array><string>kTCCServiceMicrophone</string></array>\n");
+    "<key>com.apple.private.tcc.allow</key><array><string>kTCCServiceMicrophone</string></"
+    "array>\n");
 
 class ViewControllerTest : public ::testing::Test {
 protected:
@@ -39,16 +40,19 @@ protected:
         QSettings().clear();
         // One fake serves both codesign runs: the entitlement display and -dvvv.
         codesign.answer(entitlements, 0, {},
-                        "if [ \"$1\" = -dvvv ]; then printf 'Executable=x\\nCodeDirectory v=20500 flags=0x10000(runtime) hashes=1+2\\n' >&2; exit 0; fi");
+                        "if [ \"$1\" = -dvvv ]; then printf 'Executable=x\\nCodeDirectory v=20500 "
+                        "flags=0x10000(runtime) hashes=1+2\\n' >&2; exit 0; fi");
         // spctl names the item it assessed first, as the real one does.
-        spctl.answer("", 0, "", "for last; do :; done; printf '%s: accepted\\nsource=Notarized Developer ID\\n' \"$last\" >&2; exit 0");
+        spctl.answer("", 0, "",
+                     "for last; do :; done; printf '%s: accepted\\nsource=Notarized Developer "
+                     "ID\\n' \"$last\" >&2; exit 0");
         pkgutil.answer("Package \"P.pkg\":\n   Status: no signature\n", 1);
     }
 
     host::ToolSet toolSet() const {
         return host::ToolSet::withPrograms({{host::codesignPath, codesign.program()},
-                                             {host::spctlPath, spctl.program()},
-                                             {host::pkgutilPath, pkgutil.program()}});
+                                            {host::spctlPath, spctl.program()},
+                                            {host::pkgutilPath, pkgutil.program()}});
     }
 
     /// A window for the item, not yet shown.
@@ -61,10 +65,11 @@ protected:
         return w;
     }
 
-    QString app(const QByteArray& dict = "<key>CFBundleIdentifier</key><string>com.example.a</string>\n"
-                                         "<key>CFBundleShortVersionString</key><string>1.0</string>\n"
-                                         "<key>DTSDKName</key><string>macosx10.15internal</string>\n"
-                                         "<key>NSCameraUsageDescription</key><string>Scan.</string>\n") {
+    QString app(const QByteArray& dict =
+                    "<key>CFBundleIdentifier</key><string>com.example.a</string>\n"
+                    "<key>CFBundleShortVersionString</key><string>1.0</string>\n"
+                    "<key>DTSDKName</key><string>macosx10.15internal</string>\n"
+                    "<key>NSCameraUsageDescription</key><string>Scan.</string>\n") {
         return makeBundle(dir, "A.app", xmlPlist(dict));
     }
 
@@ -87,18 +92,25 @@ TEST_F(ViewControllerTest, AppWindowShowsReportFindingsAndThenSections) {
     ASSERT_TRUE(showAndFinish(*w));
     const QString path = w->document()->theInfo->path();
     EXPECT_EQ(v->outputTextbox->toPlainText(),
-              "App path: " + path + "\napp ID: com.example.a\nversion: 1.0\nbuild: [none]\n"
-              "SDK version: macosx10.15internal\n\nUsage Descriptions:\nNSCameraUsageDescription : Scan.\n\n"
-              "Entitlements:\ncom.apple.security.device.camera : 1\n"
-              "com.apple.private.tcc.allow : (\n    kTCCServiceMicrophone\n)\n"
-              "\nApp signature check:\n" + path + ": accepted\nsource=Notarized Developer ID\n"
-              "\ncodesign check:\nExecutable=x\nCodeDirectory v=20500 flags=0x10000(runtime) hashes=1+2\n\n");
+              "App path: " + path +
+                  "\napp ID: com.example.a\nversion: 1.0\nbuild: [none]\n"
+                  "SDK version: macosx10.15internal\n\nUsage "
+                  "Descriptions:\nNSCameraUsageDescription : Scan.\n\n"
+                  "Entitlements:\ncom.apple.security.device.camera : 1\n"
+                  "com.apple.private.tcc.allow : (\n    kTCCServiceMicrophone\n)\n"
+                  "\nApp signature check:\n" +
+                  path +
+                  ": accepted\nsource=Notarized Developer ID\n"
+                  "\ncodesign check:\nExecutable=x\nCodeDirectory v=20500 flags=0x10000(runtime) "
+                  "hashes=1+2\n\n");
     EXPECT_EQ(v->appIDText->text(), "com.example.a");
     EXPECT_EQ(v->versionText->text(), "1.0");
-    for (Check on : {Check::catalinaCheck, Check::appleCheck, Check::cameraCheck, Check::pubCameraCheck,
-                     Check::privMicrophoneCheck, Check::isNotarizedCheck, Check::isHardenedCheck})
+    for (Check on :
+         {Check::catalinaCheck, Check::appleCheck, Check::cameraCheck, Check::pubCameraCheck,
+          Check::privMicrophoneCheck, Check::isNotarizedCheck, Check::isHardenedCheck})
         EXPECT_TRUE(v->checkbox(on)->isChecked()) << checkName(on).toStdString();
-    for (Check off : {Check::mojaveCheck, Check::tensixteenCheck, Check::microphoneCheck, Check::isDevIDCheck})
+    for (Check off :
+         {Check::mojaveCheck, Check::tensixteenCheck, Check::microphoneCheck, Check::isDevIDCheck})
         EXPECT_FALSE(v->checkbox(off)->isChecked()) << checkName(off).toStdString();
     EXPECT_TRUE(v->busySpinner->isHidden());
 }
@@ -113,7 +125,8 @@ TEST_F(ViewControllerTest, PackageAddsOnlyTheSectionsAndLeavesTheRestAlone) {
     EXPECT_EQ(v->outputTextbox->toPlainText(),
               "\nInstaller package signature info:\n" + w->document()->theInfo->path() +
                   ": accepted\nsource=Notarized Developer ID\n"
-              "\npkgutil signature check:\n⛔️ pkgutil error 1\nPackage \"P.pkg\":\n   Status: no signature\n\n\n");
+                  "\npkgutil signature check:\n⛔️ pkgutil error 1\nPackage \"P.pkg\":\n   "
+                  "Status: no signature\n\n\n");
     EXPECT_EQ(v->appIDText->text(), "before");
     EXPECT_EQ(v->versionText->text(), "before");
     for (int i = 0; i < checkCount; ++i) {
@@ -143,8 +156,10 @@ TEST_F(ViewControllerTest, CheckboxesIgnoreClicksKeysAndAccessibilityActions) {
         box->toggle();
         box->setChecked(!before);
         EXPECT_EQ(box->isChecked(), before);
-        if (QAccessibleInterface* a = QAccessible::queryAccessibleInterface(box); a && a->actionInterface()) {
-            for (const QString& action : a->actionInterface()->actionNames()) a->actionInterface()->doAction(action);
+        if (QAccessibleInterface* a = QAccessible::queryAccessibleInterface(box);
+            a && a->actionInterface()) {
+            for (const QString& action : a->actionInterface()->actionNames())
+                a->actionInterface()->doAction(action);
             EXPECT_EQ(box->isChecked(), before);
         }
         box->setFinding(!before);
@@ -197,13 +212,18 @@ TEST_F(ViewControllerTest, FailedSaveKeepsTheOldFileAndSaysWhy) {
     EXPECT_EQ(old.readAll(), "old report");
     const QString after = v->outputTextbox->toPlainText();
     EXPECT_TRUE(after.startsWith(before));
-    EXPECT_EQ(after.mid(before.size()), "\n⛔️ The report could not be saved to " + target + ": File too large.\n");
+    EXPECT_EQ(after.mid(before.size()),
+              "\n⛔️ The report could not be saved to " + target + ": File too large.\n");
     EXPECT_EQ(QDir(dir.path()).entryList({"old.text*"}, QDir::Files | QDir::Hidden).size(), 1);
 }
 
 TEST_F(ViewControllerTest, FontSizeIsBoundedStoredAndApplied) {
-    struct Case { QVariant stored; double loaded; };
-    for (const Case& c : {Case{3.5, 12}, Case{0.0, 12}, Case{QVariant(), 12}, Case{30.0, 30}, Case{12.5, 12.5}}) {
+    struct Case {
+        QVariant stored;
+        double loaded;
+    };
+    for (const Case& c :
+         {Case{3.5, 12}, Case{0.0, 12}, Case{QVariant(), 12}, Case{30.0, 30}, Case{12.5, 12.5}}) {
         QSettings().remove("fontSize");
         if (c.stored.isValid()) QSettings().setValue("fontSize", c.stored);
         ViewController v(toolSet());
@@ -232,7 +252,8 @@ TEST_F(ViewControllerTest, FontSizeIsBoundedStoredAndApplied) {
 
 TEST_F(ViewControllerTest, AHugeReportFillsTheViewBetweenEventsAndIsSavedWhole) {
     QString report;
-    for (int i = 0; i < 100000; ++i) report += QStringLiteral("NSKey%1UsageDescription : Why.\n").arg(i);
+    for (int i = 0; i < 100000; ++i)
+        report += QStringLiteral("NSKey%1UsageDescription : Why.\n").arg(i);
     report += "NSCameraUsageDescription : " + QString(1'000'000, 'x') + "\nEntitlements:\n";
     ViewController v(toolSet());
     v.resize(700, 600);

@@ -17,12 +17,14 @@ struct ProgramRun {
 };
 
 /// Runs `program`, a name in the build's bin folder or a path, with `arguments`.
-inline ProgramRun runTool(const QString& program, const QStringList& arguments, int timeoutMs = 60000) {
+inline ProgramRun runTool(const QString& program, const QStringList& arguments,
+                          int timeoutMs = 60000) {
     QProcess p;
     auto environment = QProcessEnvironment::systemEnvironment();
     environment.insert("TZ", "UTC");
     p.setProcessEnvironment(environment);
-    p.start(program.contains('/') ? program : QStringLiteral(VARKO_BIN_DIR "/") + program, arguments);
+    p.start(program.contains('/') ? program : QStringLiteral(VARKO_BIN_DIR "/") + program,
+            arguments);
     ProgramRun r;
     if (!p.waitForFinished(timeoutMs)) return r;
     if (p.exitStatus() == QProcess::NormalExit) r.status = p.exitCode();

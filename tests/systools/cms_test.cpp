@@ -23,7 +23,8 @@ protected:
     std::vector<std::byte> sign(bool timestamp) {
         examplegen::CmsRequest r;
         r.signer = &pki.leaf;
-        r.chain = {&pki.root, &pki.leaf, &pki.intermediate};  // stored out of order, as real ones are
+        r.chain = {&pki.root, &pki.leaf,
+                   &pki.intermediate};  // stored out of order, as real ones are
         r.signingTime = jan2024;
         r.timestampAuthority = timestamp ? &pki.tsa : nullptr;
         r.timestampTime = jan2024 + 5;
@@ -36,7 +37,8 @@ TEST_P(CmsTest, ReadsChainFromTheLeafUpTimesAndAppleAttributes) {
     auto cms = signing::parseCms(sign(true));
     ASSERT_TRUE(cms) << cms.error().message;
     ASSERT_EQ(cms->chainLength, 3u);
-    EXPECT_EQ(cms->certificates[0].commonName, "Developer ID Application: Varko Tests (TEAM123456)");
+    EXPECT_EQ(cms->certificates[0].commonName,
+              "Developer ID Application: Varko Tests (TEAM123456)");
     EXPECT_EQ(cms->certificates[1].commonName, "Varko Test Developer ID CA");
     EXPECT_EQ(cms->certificates[2].commonName, "Varko Test Root CA");
     EXPECT_TRUE(cms->certificates[0].hasMarker(developerIdApplication));
@@ -60,7 +62,9 @@ TEST_P(CmsTest, ReadsChainFromTheLeafUpTimesAndAppleAttributes) {
 
 TEST_P(CmsTest, ChangedSignedAttributesNoLongerVerify) {
     auto der = sign(false);
-    if (GetParam()) ASSERT_EQ(der[1], std::byte{0x80});  // indefinite, as Apple writes it
+    if (GetParam()) {
+        ASSERT_EQ(der[1], std::byte{0x80});  // indefinite, as Apple writes it
+    }
     // The signing time's last seconds digit sits inside the signed attributes.
     const std::string when = "240101000000Z";
     const auto at = std::search(der.begin(), der.end(), when.begin(), when.end(),
@@ -85,11 +89,15 @@ TEST_P(CmsTest, HostileBytesGiveClearErrors) {
     std::vector<std::byte> deep;
     for (int i = 0; i < 100; ++i) deep.insert(deep.begin(), {std::byte{0x30}, std::byte(2 * i)});
     auto unterminated = good;
-    if (GetParam()) unterminated.resize(unterminated.size() - 2);  // the outer end-of-contents
-    else unterminated.resize(unterminated.size() - 1);
+    if (GetParam())
+        unterminated.resize(unterminated.size() - 2);  // the outer end-of-contents
+    else
+        unterminated.resize(unterminated.size() - 1);
     std::vector<std::byte> deepIndefinite;
-    for (int i = 0; i < 100; ++i) deepIndefinite.insert(deepIndefinite.begin(), {std::byte{0x30}, std::byte{0x80}});
-    for (int i = 0; i < 100; ++i) deepIndefinite.insert(deepIndefinite.end(), {std::byte{0}, std::byte{0}});
+    for (int i = 0; i < 100; ++i)
+        deepIndefinite.insert(deepIndefinite.begin(), {std::byte{0x30}, std::byte{0x80}});
+    for (int i = 0; i < 100; ++i)
+        deepIndefinite.insert(deepIndefinite.end(), {std::byte{0}, std::byte{0}});
     struct Case {
         const char* name;
         std::vector<std::byte> input;
@@ -97,21 +105,26 @@ TEST_P(CmsTest, HostileBytesGiveClearErrors) {
         ErrorCode code = ErrorCode::malformed;
     } cases[] = {
         {"empty", {}, "the signature blob is empty", ErrorCode::missing},
-        {"indefinite primitive", bytes({0x30, 0x80, 0x04, 0x80, 0x01, 0x00, 0x00, 0x00, 0x00}), "not BER-encoded"},
+        {"indefinite primitive", bytes({0x30, 0x80, 0x04, 0x80, 0x01, 0x00, 0x00, 0x00, 0x00}),
+         "not BER-encoded"},
         {"no end-of-contents", bytes({0x30, 0x80, 0x02, 0x01, 0x01}), "not BER-encoded"},
         {"end-of-contents cut", bytes({0x30, 0x80, 0x02, 0x01, 0x01, 0x00}), "not BER-encoded"},
-        {"five length bytes", bytes({0x30, 0x85, 0x00, 0x00, 0x00, 0x00, 0x03, 0x02, 0x01, 0x01}), "not BER-encoded"},
-        {"length past the end", bytes({0x30, 0x84, 0x7f, 0xff, 0xff, 0xff, 0x00}), "not BER-encoded"},
-        {"inner length past its parent", bytes({0x30, 0x80, 0x30, 0x02, 0x02, 0x05, 0x01, 0x00, 0x00, 0x00}),
+        {"five length bytes", bytes({0x30, 0x85, 0x00, 0x00, 0x00, 0x00, 0x03, 0x02, 0x01, 0x01}),
          "not BER-encoded"},
-        {"truncated", std::vector<std::byte>(good.begin(), good.begin() + good.size() / 2), "not BER-encoded"},
+        {"length past the end", bytes({0x30, 0x84, 0x7f, 0xff, 0xff, 0xff, 0x00}),
+         "not BER-encoded"},
+        {"inner length past its parent",
+         bytes({0x30, 0x80, 0x30, 0x02, 0x02, 0x05, 0x01, 0x00, 0x00, 0x00}), "not BER-encoded"},
+        {"truncated", std::vector<std::byte>(good.begin(), good.begin() + good.size() / 2),
+         "not BER-encoded"},
         {"unterminated", unterminated, "not BER-encoded"},
         {"not a sequence", bytes({0x04, 0x01, 0x00}), "not BER-encoded"},
         {"nested too deep", deep, "not BER-encoded"},
         {"indefinite nested too deep", deepIndefinite, "not BER-encoded"},
         {"trailing bytes", trailing, "bytes follow the signature"},
         {"no ContentInfo", bytes({0x30, 0x03, 0x02, 0x01, 0x01}), "not a CMS ContentInfo"},
-        {"no ContentInfo, indefinite", bytes({0x30, 0x80, 0x02, 0x01, 0x01, 0x00, 0x00}), "not a CMS ContentInfo"},
+        {"no ContentInfo, indefinite", bytes({0x30, 0x80, 0x02, 0x01, 0x01, 0x00, 0x00}),
+         "not a CMS ContentInfo"},
         {"too large", std::vector<std::byte>((1u << 20) + 1), "more than 1 MB",
          ErrorCode::tooLarge},
     };

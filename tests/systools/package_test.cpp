@@ -4,9 +4,9 @@
 #include <cstdio>
 #include <fstream>
 
+#include "fixtures/xarwriter.h"
 #include "format/macho/bytesource.h"
 #include "format/xar/xar.h"
-#include "fixtures/xarwriter.h"
 #include "signingfixture.h"
 #include "support/programrun.h"
 #include "systools/spctl/packagesignature.h"
@@ -29,7 +29,8 @@ class PackageTest : public ::testing::Test {
 protected:
     TestPki pki;
     QTemporaryDir dir;
-    examplegen::TestIdentity installer = rsaLeaf("Developer ID Installer: Varko Tests (TEAM123456)");
+    examplegen::TestIdentity installer =
+        rsaLeaf("Developer ID Installer: Varko Tests (TEAM123456)");
 
     examplegen::TestIdentity rsaLeaf(const std::string& cn) {
         examplegen::CertificateRequest r;
@@ -42,10 +43,13 @@ protected:
     }
     std::filesystem::path write(const std::string& name, const std::vector<std::byte>& bytes) {
         const auto path = std::filesystem::path(dir.path().toStdString()) / name;
-        std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+        std::ofstream(path, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
         return path;
     }
-    examplegen::XarSigning rsa() { return {&installer, {&installer, &pki.intermediate, &pki.root}, false, {}, 0}; }
+    examplegen::XarSigning rsa() {
+        return {&installer, {&installer, &pki.intermediate, &pki.root}, false, {}, 0};
+    }
 };
 
 TEST_F(PackageTest, RsaAndCmsSignedPackagesAreTrustedUnderTheirRoot) {
@@ -71,7 +75,8 @@ TEST_F(PackageTest, RsaAndCmsSignedPackagesAreTrustedUnderTheirRoot) {
     cms.cmsRequest.timestampAuthority = &pki.tsa;
     cms.cmsRequest.timestampTime = jan2024;
     cms.cmsReserve = 8000;
-    const auto v = spctl::verifyPackage(write("cms.pkg", examplegen::makeXar("", cms)), pki.anchors(), jan2040 - 10);
+    const auto v = spctl::verifyPackage(write("cms.pkg", examplegen::makeXar("", cms)),
+                                        pki.anchors(), jan2040 - 10);
     ASSERT_TRUE(v) << why(v);
     EXPECT_EQ(v->kind, Kind::Trusted) << why(v);  // the timestamp vouches for the expired leaf
     EXPECT_EQ(v->timestamp, jan2024);
@@ -81,12 +86,14 @@ TEST_F(PackageTest, RsaAndCmsSignedPackagesAreTrustedUnderTheirRoot) {
 // yet its chain is listed as pkgutil lists it.
 TEST_F(PackageTest, PkgutilListsTheChainItCouldNotTrust) {
     const auto pkg = write("Tool.pkg", examplegen::makeXar("<file id=\"1\"/>", rsa(), "sha256"));
-    const ProgramRun r = runTool("varko-pkgutil", {"--check-signature", QString::fromStdString(pkg.string())});
+    const ProgramRun r =
+        runTool("varko-pkgutil", {"--check-signature", QString::fromStdString(pkg.string())});
     EXPECT_EQ(r.status, 1);
 
-    const auto entry = [](int n, const std::string& name, const examplegen::TestIdentity& id, const char* expires) {
-        std::string out = "    " + std::to_string(n) + ". " + name + "\n       Expires: " + expires +
-                          "\n       SHA256 Fingerprint:\n";
+    const auto entry = [](int n, const std::string& name, const examplegen::TestIdentity& id,
+                          const char* expires) {
+        std::string out = "    " + std::to_string(n) + ". " + name +
+                          "\n       Expires: " + expires + "\n       SHA256 Fingerprint:\n";
         const auto fp = examplegen::fingerprint(id);
         for (std::size_t i = 0; i < fp.size(); ++i) {
             char hex[4];
@@ -97,10 +104,13 @@ TEST_F(PackageTest, PkgutilListsTheChainItCouldNotTrust) {
     };
     const std::string rule = "       " + std::string(72, '-') + "\n";
     const std::string expected =
-        "Package \"Tool.pkg\":\n   Status: signed by untrusted certificate\n   Certificate Chain:\n" +
-        entry(1, "Developer ID Installer: Varko Tests (TEAM123456)", installer, "2030-01-01 00:00:00 +0000") + rule +
-        entry(2, "Varko Test Developer ID CA", pki.intermediate, "2040-01-01 00:00:00 +0000") + rule +
-        entry(3, "Varko Test Root CA", pki.root, "2040-01-01 00:00:00 +0000") + "\n";
+        "Package \"Tool.pkg\":\n   Status: signed by untrusted certificate\n   Certificate "
+        "Chain:\n" +
+        entry(1, "Developer ID Installer: Varko Tests (TEAM123456)", installer,
+              "2030-01-01 00:00:00 +0000") +
+        rule +
+        entry(2, "Varko Test Developer ID CA", pki.intermediate, "2040-01-01 00:00:00 +0000") +
+        rule + entry(3, "Varko Test Root CA", pki.root, "2040-01-01 00:00:00 +0000") + "\n";
     EXPECT_EQ(r.out.toStdString(), expected);
 }
 
@@ -151,13 +161,17 @@ TEST_F(PackageTest, HostileHeadersAndTablesGiveClearErrors) {
         {"short", std::vector<std::byte>(10), "shorter than its 28-byte header"},
         {"magic", std::vector<std::byte>(40), "no xar! magic"},
         {"header size", header(4, 10, 10), "header size 4 is less than 28"},
-        {"huge compressed", header(28, 1ull << 40, 10), "compressed table of contents of 1099511627776 bytes"},
+        {"huge compressed", header(28, 1ull << 40, 10),
+         "compressed table of contents of 1099511627776 bytes"},
         {"huge toc", header(28, 10, 1ull << 50), "table of contents of 1125899906842624 bytes"},
-        {"past end", header(28, 1000, 10), "the table of contents extends past the end of the file"},
-        {"not zlib", header(28, 64, 10), "the table of contents does not decompress to its stated size"},
+        {"past end", header(28, 1000, 10),
+         "the table of contents extends past the end of the file"},
+        {"not zlib", header(28, 64, 10),
+         "the table of contents does not decompress to its stated size"},
         // A few bytes that claim a megabyte of XML: refused before anything is inflated.
         {"ratio", header(28, 100, 1'000'000),
-         "a table of contents of 1000000 bytes from 100 compressed is more than 100 times as large"},
+         "a table of contents of 1000000 bytes from 100 compressed is more than 100 times as "
+         "large"},
     };
     for (const auto& c : cases) {
         const macho::MemorySource source(c.bytes);
@@ -169,13 +183,15 @@ TEST_F(PackageTest, HostileHeadersAndTablesGiveClearErrors) {
     // A table within the size bounds whose XML has more nodes than any real package's:
     // counted before the parser builds them. Varied values keep it from compressing away.
     std::string files;
-    for (std::uint64_t i = 0; i <= xar::maxTocNodes / 2; ++i) files += "<f n=\"" + std::to_string(i * 2654435761u % 1000003) + "\"/>";
+    for (std::uint64_t i = 0; i <= xar::maxTocNodes / 2; ++i)
+        files += "<f n=\"" + std::to_string(i * 2654435761u % 1000003) + "\"/>";
     const auto many = examplegen::makeXar(files, std::nullopt);
     const macho::MemorySource source(many);
     const auto a = xar::Archive::open(source);
     ASSERT_FALSE(a);
     EXPECT_EQ(a.error().message, "malformed xar archive (the table of contents has more than " +
-                                     std::to_string(xar::maxTocNodes) + " elements and attributes)");
+                                     std::to_string(xar::maxTocNodes) +
+                                     " elements and attributes)");
 }
 
 }  // namespace

@@ -6,10 +6,10 @@
 #include <atomic>
 #include <memory>
 
+#include "fixtures/machowriter.h"
 #include "format/codesig/csblobs.h"
 #include "format/macho/bytesource.h"
 #include "format/macho/machofile.h"
-#include "fixtures/machowriter.h"
 #include "support/bytes.h"
 #include "systools/codesign/codehash.h"
 #include "systools/codesign/codeobject.h"

@@ -9,12 +9,12 @@
 #include <functional>
 #include <sstream>
 
+#include "fixtures/machowriter.h"
 #include "format/codesig/csblobs.h"
 #include "format/macho/bytesource.h"
 #include "format/macho/machoformat.h"
-#include "fixtures/machowriter.h"
-#include "systools/codesign/bundlelocator.h"
 #include "support/bytes.h"
+#include "systools/codesign/bundlelocator.h"
 #include "systools/codesign/codehash.h"
 #include "systools/codesign/codeobject.h"
 #include "systools/codesign/codeverifier.h"
@@ -43,8 +43,8 @@ examplegen::MachOOptions options() {
 /// directory first, then requirements, entitlements and the CMS wrapper.
 struct Signature {
     Bytes bytes;
-    std::uint32_t cd = 0;          ///< the code directory's offset
-    std::uint32_t hashes = 0;      ///< its first page hash, from the SuperBlob's start
+    std::uint32_t cd = 0;      ///< the code directory's offset
+    std::uint32_t hashes = 0;  ///< its first page hash, from the SuperBlob's start
     std::size_t entry(std::uint32_t slot) const {
         for (std::uint32_t i = 0; i < getBE32(bytes, 8); ++i)
             if (getBE32(bytes, 12 + 8 * i) == slot) return 12 + 8 * i;
@@ -90,22 +90,33 @@ Shown show(std::span<const std::byte> bytes, std::uint64_t size, SignatureRead h
             << cd.nSpecialSlots << " digest "
             << hex(directoryDigest(code, directories->slotNumbers[i], cd));
         for (std::uint32_t slot = 1; slot <= cd.nSpecialSlots; ++slot)
-            out << " special " << hex(std::vector<unsigned char>(
-                                       reinterpret_cast<const unsigned char*>(cd.specialSlotHash(slot)->data()),
-                                       reinterpret_cast<const unsigned char*>(cd.specialSlotHash(slot)->data()) + 32));
+            out << " special "
+                << hex(std::vector<unsigned char>(
+                       reinterpret_cast<const unsigned char*>(cd.specialSlotHash(slot)->data()),
+                       reinterpret_cast<const unsigned char*>(cd.specialSlotHash(slot)->data()) +
+                           32));
         out << '\n';
     }
-    if (auto ent = code.signature->entitlements(); !ent) out << "entitlements " << ent.error().message << '\n';
-    else if (*ent) out << "entitlements " << std::string(reinterpret_cast<const char*>((*ent)->data()), (*ent)->size()) << '\n';
-    if (auto req = code.signature->requirements(); !req) out << "requirements " << req.error().message << '\n';
-    else if (*req) out << "requirements " << (*req)->entries.size() << '\n';
-    if (auto cms = code.signature->cmsSignature(); !cms) out << "cms " << cms.error().message << '\n';
-    else if (*cms) out << "cms " << (*cms)->size() << '\n';
+    if (auto ent = code.signature->entitlements(); !ent)
+        out << "entitlements " << ent.error().message << '\n';
+    else if (*ent)
+        out << "entitlements "
+            << std::string(reinterpret_cast<const char*>((*ent)->data()), (*ent)->size()) << '\n';
+    if (auto req = code.signature->requirements(); !req)
+        out << "requirements " << req.error().message << '\n';
+    else if (*req)
+        out << "requirements " << (*req)->entries.size() << '\n';
+    if (auto cms = code.signature->cmsSignature(); !cms)
+        out << "cms " << cms.error().message << '\n';
+    else if (*cms)
+        out << "cms " << (*cms)->size() << '\n';
     shown.text = out.str();
     return shown;
 }
 
-Shown show(const Bytes& bytes, SignatureRead how) { return show(bytes, bytes.size(), how); }
+Shown show(const Bytes& bytes, SignatureRead how) {
+    return show(bytes, bytes.size(), how);
+}
 
 TEST(SignatureReadTest, WithoutPageHashesShowsWhatTheWholeReadShows) {
     const Signature s = generated();
@@ -114,20 +125,23 @@ TEST(SignatureReadTest, WithoutPageHashesShowsWhatTheWholeReadShows) {
     EXPECT_TRUE(whole.pageHashesRead);
     EXPECT_FALSE(streamed.pageHashesRead);
     EXPECT_EQ(streamed.text, whole.text);
-    EXPECT_TRUE(whole.text.find("id com.example.streamed team ABCDE12345") != std::string::npos) << whole.text;
+    EXPECT_TRUE(whole.text.find("id com.example.streamed team ABCDE12345") != std::string::npos)
+        << whole.text;
 
     // The digest is the code directory's own: its page hashes count.
     const auto cdLength = getBE32(s.bytes, s.cd + 4);
-    const auto expected = digest(*hashKind(codesig::CS_HASHTYPE_SHA256),
-                                 std::span(s.bytes).subspan(s.cd, cdLength));
-    EXPECT_TRUE(streamed.text.find("digest " + hex(expected)) != std::string::npos) << streamed.text;
+    const auto expected =
+        digest(*hashKind(codesig::CS_HASHTYPE_SHA256), std::span(s.bytes).subspan(s.cd, cdLength));
+    EXPECT_TRUE(streamed.text.find("digest " + hex(expected)) != std::string::npos)
+        << streamed.text;
     Bytes changed = s.bytes;
     changed[s.hashes + 5] ^= std::byte{1};
     EXPECT_NE(show(changed, SignatureRead::WithoutPageHashes).text, streamed.text);
 
     // The page hashes' memory is never taken for hashes.
-    auto read = readSignature(macho::MemorySource(s.bytes), 0, static_cast<std::uint32_t>(s.bytes.size()),
-                              SignatureRead::WithoutPageHashes);
+    auto read =
+        readSignature(macho::MemorySource(s.bytes), 0, static_cast<std::uint32_t>(s.bytes.size()),
+                      SignatureRead::WithoutPageHashes);
     auto cd = read->superBlob.codeDirectory();
     ASSERT_TRUE(cd && *cd);
     EXPECT_FALSE((*cd)->codeSlotHash(0));
@@ -169,7 +183,10 @@ TEST(SignatureReadTest, LayoutsThatReachIntoThePageHashesAreReadWhole) {
         {"page hashes over the header", [&](Bytes& b) { putBE32(b, s.cd + 16, 40); }},
         {"page hashes past the blob", [&](Bytes& b) { putBE32(b, s.cd + 28, 0x7fffffff); }},
         {"an alternate slot that is no code directory",
-         [&](Bytes& b) { putBE32(b, s.entry(codesig::CSSLOT_REQUIREMENTS), codesig::CSSLOT_ALTERNATE_CODEDIRECTORIES); }},
+         [&](Bytes& b) {
+             putBE32(b, s.entry(codesig::CSSLOT_REQUIREMENTS),
+                     codesig::CSSLOT_ALTERNATE_CODEDIRECTORIES);
+         }},
         {"an unknown hash type", [&](Bytes& b) { b[s.cd + 37] = std::byte{9}; }},
         {"a count in the billions", [&](Bytes& b) { putBE32(b, 8, 0xffffffff); }},
         {"a longer index than real signatures have", [&](Bytes& b) { putBE32(b, 8, 65); }},
@@ -187,7 +204,8 @@ TEST(SignatureReadTest, LayoutsThatReachIntoThePageHashesAreReadWhole) {
 
 TEST(SignatureReadTest, AFileShorterThanItsSignatureFailsAsTheWholeReadDoes) {
     const Signature s = generated();
-    for (const std::size_t cut : {std::size_t{20}, std::size_t{s.hashes + 10}, s.bytes.size() - 1}) {
+    for (const std::size_t cut :
+         {std::size_t{20}, std::size_t{s.hashes + 10}, s.bytes.size() - 1}) {
         SCOPED_TRACE(cut);
         const auto part = std::span(s.bytes).first(cut);
         const Shown whole = show(part, s.bytes.size(), SignatureRead::Whole);
@@ -201,10 +219,12 @@ TEST(SignatureReadTest, AFileShorterThanItsSignatureFailsAsTheWholeReadDoes) {
 }
 
 TEST(SignatureReadTest, CodeWhosePageHashesWereNotReadIsNeverTakenAsVerified) {
-    const auto path = std::filesystem::temp_directory_path() / ("varko-streamed-" + std::to_string(::getpid()));
+    const auto path =
+        std::filesystem::temp_directory_path() / ("varko-streamed-" + std::to_string(::getpid()));
     const Bytes file = examplegen::makeMachO(options());
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(file.data()),
-                                                static_cast<std::streamsize>(file.size()));
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(file.data()),
+               static_cast<std::streamsize>(file.size()));
     const CodeLocation location{path, std::nullopt, std::nullopt, false, std::nullopt};
     const macho::Architecture intel{macho::CPU_TYPE_X86_64, {}};
     auto whole = loadCodeObject(path, intel, SignatureRead::Whole);

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "format/macho/machoformat.h"
 #include "fixtures/sealedbundle.h"
 #include "fixtures/testca.h"
+#include "format/macho/machoformat.h"
 #include "support/bytes.h"
 #include "systools/codesign/assessment.h"
 #include "systools/codesign/bundlelocator.h"
@@ -28,16 +28,22 @@ inline constexpr const char* developerIdApplication = "1.2.840.113635.100.6.1.13
 inline constexpr const char* developerIdCa = "1.2.840.113635.100.6.2.6";
 
 struct TestPki {
-    examplegen::TestIdentity root = examplegen::makeTestRoot("Varko Test Root CA", jan2020, jan2040);
-    examplegen::TestIdentity intermediate = issue("Varko Test Developer ID CA", true, {developerIdCa}, jan2020, jan2040, root);
-    examplegen::TestIdentity leaf = issue("Developer ID Application: Varko Tests (TEAM123456)", false,
-                                          {developerIdApplication}, jan2020, jan2030, intermediate);
+    examplegen::TestIdentity root =
+        examplegen::makeTestRoot("Varko Test Root CA", jan2020, jan2040);
+    examplegen::TestIdentity intermediate =
+        issue("Varko Test Developer ID CA", true, {developerIdCa}, jan2020, jan2040, root);
+    examplegen::TestIdentity leaf =
+        issue("Developer ID Application: Varko Tests (TEAM123456)", false, {developerIdApplication},
+              jan2020, jan2030, intermediate);
     examplegen::TestIdentity tsa = issueTsa(root);
 
-    [[nodiscard]] signing::TrustAnchors anchors() const { return {{examplegen::fingerprint(root)}}; }
+    [[nodiscard]] signing::TrustAnchors anchors() const {
+        return {{examplegen::fingerprint(root)}};
+    }
 
-    static examplegen::TestIdentity issue(const std::string& cn, bool ca, std::vector<std::string> markers,
-                                          std::int64_t from, std::int64_t to, const examplegen::TestIdentity& by) {
+    static examplegen::TestIdentity issue(const std::string& cn, bool ca,
+                                          std::vector<std::string> markers, std::int64_t from,
+                                          std::int64_t to, const examplegen::TestIdentity& by) {
         examplegen::CertificateRequest r;
         r.commonName = cn;
         r.authority = ca;
@@ -87,8 +93,10 @@ inline examplegen::SignatureOptions cmsSigned(const SignWith& w) {
 
 inline std::string infoPlistFor(const std::string& exe) {
     return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n<dict>\n"
-           "\t<key>CFBundleExecutable</key>\n\t<string>" + exe +
-           "</string>\n\t<key>CFBundleIdentifier</key>\n\t<string>com.example.varko.signed</string>\n"
+           "\t<key>CFBundleExecutable</key>\n\t<string>" +
+           exe +
+           "</string>\n\t<key>CFBundleIdentifier</key>\n\t<string>com.example.varko.signed</"
+           "string>\n"
            "</dict>\n</plist>\n";
 }
 
@@ -99,8 +107,9 @@ inline std::vector<examplegen::BundleFile> someResources() {
 }
 
 /// Writes NAME.app signed as `w` says and returns its path.
-inline std::filesystem::path signedBundle(const QTemporaryDir& dir, const std::string& name, const SignWith& w,
-                                          std::vector<examplegen::BundleFile> files = someResources()) {
+inline std::filesystem::path signedBundle(
+    const QTemporaryDir& dir, const std::string& name, const SignWith& w,
+    std::vector<examplegen::BundleFile> files = someResources()) {
     examplegen::MachOOptions o;
     o.arch = examplegen::Arch::X86_64;
     o.codeSize = 3 * 4096 + 100;
@@ -128,15 +137,16 @@ inline bool resealBundle(const std::filesystem::path& app, const std::string& se
 }
 
 /// Writes NAME.framework, versioned and signed as `w` says, and returns its path.
-inline std::filesystem::path signedFramework(const std::filesystem::path& parent, const std::string& name,
-                                             const SignWith& w) {
+inline std::filesystem::path signedFramework(const std::filesystem::path& parent,
+                                             const std::string& name, const SignWith& w) {
     examplegen::MachOOptions o;
     o.arch = examplegen::Arch::X86_64;
     o.codeSize = 2 * 4096;
     o.signature = cmsSigned(w);
     const auto framework = parent / (name + ".framework");
-    auto written = examplegen::writeSealedFramework(framework, infoPlistFor(name), name,
-                                                    {{"Resources/strings.txt", "framework data\n", {}}}, o);
+    auto written =
+        examplegen::writeSealedFramework(framework, infoPlistFor(name), name,
+                                         {{"Resources/strings.txt", "framework data\n", {}}}, o);
     return written ? framework : std::filesystem::path();
 }
 
@@ -154,7 +164,8 @@ inline std::vector<unsigned char> cdhashOf(const std::filesystem::path& path) {
     return full;
 }
 
-inline codesign::Assessment assess(const std::filesystem::path& path, const signing::TrustAnchors& anchors,
+inline codesign::Assessment assess(const std::filesystem::path& path,
+                                   const signing::TrustAnchors& anchors,
                                    std::int64_t now = jan2024 + 86400) {
     const auto location = codesign::locateCode(path);
     if (!location) return {false, "not located", "", {}, {}};

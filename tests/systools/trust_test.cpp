@@ -5,12 +5,12 @@
 #include <fstream>
 #include <string_view>
 
+#include "fixtures/bundlewriter.h"
 #include "format/macho/machoformat.h"
 #include "signingfixture.h"
 #include "systools/codesign/codehash.h"
 #include "systools/codesign/codeverifier.h"
 #include "systools/signing/trust.h"
-#include "fixtures/bundlewriter.h"
 
 using namespace varko;
 using namespace varko::testing;
@@ -47,20 +47,23 @@ TEST_P(TrustTest, DeveloperIdBundleIsAcceptedOnlyUnderItsOwnRoot) {
 
 TEST_P(TrustTest, ACertificateOutsideTheChainIsNotTrusted) {
     const auto otherRoot = examplegen::makeTestRoot("Stranger Root", jan2020, jan2040);
-    const auto stranger = TestPki::issue("Developer ID Application: Stranger", false, {developerIdApplication},
-                                         jan2020, jan2030, otherRoot);
+    const auto stranger = TestPki::issue("Developer ID Application: Stranger", false,
+                                         {developerIdApplication}, jan2020, jan2030, otherRoot);
     // Carrying the trusted root does not help a leaf that it did not issue.
-    const auto app = signedBundle(dir, "Stranger", {&stranger, {&stranger, &pki.intermediate, &pki.root}, nullptr});
+    const auto app = signedBundle(dir, "Stranger",
+                                  {&stranger, {&stranger, &pki.intermediate, &pki.root}, nullptr});
     const auto a = assess(app, pki.anchors());
     EXPECT_FALSE(a.accepted);
     EXPECT_EQ(a.reason, "CSSMERR_TP_NOT_TRUSTED");
 }
 
 TEST_P(TrustTest, ValidityIsCheckedAtTheTimestampElseNow) {
-    const auto shortLived = TestPki::issue("Developer ID Application: Brief", false, {developerIdApplication}, jan2020,
-                                           jan2024 + 3600, pki.intermediate);
+    const auto shortLived =
+        TestPki::issue("Developer ID Application: Brief", false, {developerIdApplication}, jan2020,
+                       jan2024 + 3600, pki.intermediate);
     SignWith plain{&shortLived, {&shortLived, &pki.intermediate, &pki.root}, nullptr};
-    EXPECT_EQ(assess(signedBundle(dir, "Plain", plain), pki.anchors(), jan2030).reason, "CSSMERR_TP_CERT_EXPIRED");
+    EXPECT_EQ(assess(signedBundle(dir, "Plain", plain), pki.anchors(), jan2030).reason,
+              "CSSMERR_TP_CERT_EXPIRED");
 
     SignWith stamped = plain;
     stamped.tsa = &pki.tsa;
@@ -86,15 +89,37 @@ TEST_P(TrustTest, SourcesFollowTheMarkerExtensions) {
         bool accepted;
     } cases[] = {
         {"AppStore", "Varko Test WWDR CA", {}, {"1.2.840.113635.100.6.1.9"}, "Mac App Store", true},
-        {"System", "Apple Code Signing Certification Authority", {}, {"1.2.840.113635.100.6.22"}, "Apple System", true},
-        {"SystemWrongCa", "Some Other CA", {}, {"1.2.840.113635.100.6.22"}, "no usable signature", false},
-        {"DevIdWithoutCa", "Varko Test WWDR CA", {}, {developerIdApplication}, "no usable signature", false},
-        {"NoMarker", "Varko Test Developer ID CA", {developerIdCa}, {}, "no usable signature", false},
+        {"System",
+         "Apple Code Signing Certification Authority",
+         {},
+         {"1.2.840.113635.100.6.22"},
+         "Apple System",
+         true},
+        {"SystemWrongCa",
+         "Some Other CA",
+         {},
+         {"1.2.840.113635.100.6.22"},
+         "no usable signature",
+         false},
+        {"DevIdWithoutCa",
+         "Varko Test WWDR CA",
+         {},
+         {developerIdApplication},
+         "no usable signature",
+         false},
+        {"NoMarker",
+         "Varko Test Developer ID CA",
+         {developerIdCa},
+         {},
+         "no usable signature",
+         false},
     };
     for (const auto& c : cases) {
         const auto ca = TestPki::issue(c.caName, true, c.caMarkers, jan2020, jan2040, pki.root);
-        const auto leaf = TestPki::issue(std::string("Leaf ") + c.name, false, c.leafMarkers, jan2020, jan2030, ca);
-        const auto a = assess(signedBundle(dir, c.name, {&leaf, {&leaf, &ca, &pki.root}, nullptr}), pki.anchors());
+        const auto leaf = TestPki::issue(std::string("Leaf ") + c.name, false, c.leafMarkers,
+                                         jan2020, jan2030, ca);
+        const auto a = assess(signedBundle(dir, c.name, {&leaf, {&leaf, &ca, &pki.root}, nullptr}),
+                              pki.anchors());
         EXPECT_EQ(a.accepted, c.accepted) << c.name << ": " << a.reason;
         EXPECT_EQ(a.source, c.source) << c.name;
     }
@@ -141,7 +166,8 @@ TEST_P(TrustTest, NestedFrameworkIsCheckedThroughItsCurrentVersion) {
     const auto framework = signedFramework(parts, "Kit", developerId());
     ASSERT_FALSE(framework.empty());
     // Valid on its own, though Gatekeeper only accepts apps.
-    EXPECT_EQ(assess(framework, pki.anchors()).reason, "the code is valid but does not seem to be an app");
+    EXPECT_EQ(assess(framework, pki.anchors()).reason,
+              "the code is valid but does not seem to be an app");
     auto files = someResources();
     files.push_back({"Frameworks/Kit.framework", "", {}, cdhashOf(framework)});
     const auto app = signedBundle(dir, "Host", developerId(), files);
@@ -154,8 +180,10 @@ TEST_P(TrustTest, NestedFrameworkIsCheckedThroughItsCurrentVersion) {
     {
         std::ofstream(nested / "Versions/A/Resources/strings.txt") << "changed";
         a = assess(app, pki.anchors());
-        EXPECT_EQ(a.reason, "nested code is modified or invalid (Frameworks/Kit.framework: a sealed resource is "
-                            "missing or invalid (file modified: Resources/strings.txt))");
+        EXPECT_EQ(
+            a.reason,
+            "nested code is modified or invalid (Frameworks/Kit.framework: a sealed resource is "
+            "missing or invalid (file modified: Resources/strings.txt))");
         std::ofstream(nested / "Versions/A/Resources/strings.txt") << "framework data\n";
         ASSERT_TRUE(assess(app, pki.anchors()).accepted);
     }
@@ -163,7 +191,9 @@ TEST_P(TrustTest, NestedFrameworkIsCheckedThroughItsCurrentVersion) {
     fs::remove(nested / "Versions/Current");
     fs::create_symlink("../../..", nested / "Versions/Current");
     a = assess(app, pki.anchors());
-    EXPECT_EQ(a.reason, "a sealed resource is missing or invalid (nested code missing: Frameworks/Kit.framework)");
+    EXPECT_EQ(
+        a.reason,
+        "a sealed resource is missing or invalid (nested code missing: Frameworks/Kit.framework)");
 }
 
 TEST_P(TrustTest, BrokenBundlesAreRejectedWithThePlatformsWords) {
@@ -181,30 +211,41 @@ TEST_P(TrustTest, BrokenBundlesAreRejectedWithThePlatformsWords) {
         {"Removed", [](const fs::path& c) { fs::remove(c / "Resources/data.txt"); },
          "a sealed resource is missing or invalid (file missing: Resources/data.txt)",
          ErrorCode::missing},
-        {"Relinked", [](const fs::path& c) {
+        {"Relinked",
+         [](const fs::path& c) {
              fs::remove(c / "Resources/link.txt");
              fs::create_symlink("/etc/passwd", c / "Resources/link.txt");
-         }, "a sealed resource is missing or invalid (symlink modified: Resources/link.txt)"},
-        {"OptionalGone", [](const fs::path& c) { fs::remove(c / "Resources/en.lproj/InfoPlist.strings"); }, ""},
+         },
+         "a sealed resource is missing or invalid (symlink modified: Resources/link.txt)"},
+        {"OptionalGone",
+         [](const fs::path& c) { fs::remove(c / "Resources/en.lproj/InfoPlist.strings"); }, ""},
         {"Omitted", [](const fs::path& c) { std::ofstream(c / "Resources/.DS_Store") << "x"; }, ""},
-        {"InfoPlist", [](const fs::path& c) { std::ofstream(c / "Info.plist", std::ios::app) << " "; },
+        {"InfoPlist",
+         [](const fs::path& c) { std::ofstream(c / "Info.plist", std::ios::app) << " "; },
          "invalid Info.plist (plist or signature have been modified)"},
-        {"Seal", [](const fs::path& c) { std::ofstream(c / "_CodeSignature/CodeResources", std::ios::app) << " "; },
+        {"Seal",
+         [](const fs::path& c) {
+             std::ofstream(c / "_CodeSignature/CodeResources", std::ios::app) << " ";
+         },
          "invalid resource directory (directory or signature have been modified)"},
         {"SealGone", [](const fs::path& c) { fs::remove(c / "_CodeSignature/CodeResources"); },
          "code has no resources but signature indicates they must be present", ErrorCode::missing},
         {"RootFile", [](const fs::path& c) { std::ofstream(c / "../README.txt") << "x"; },
          "unsealed contents present in the bundle root (README.txt)"},
-        {"RootLink", [](const fs::path& c) { fs::create_symlink("Contents/Resources", c / "../Resources"); },
+        {"RootLink",
+         [](const fs::path& c) { fs::create_symlink("Contents/Resources", c / "../Resources"); },
          "unsealed contents present in the bundle root (Resources)"},
-        {"FinderLeftovers", [](const fs::path& c) { std::ofstream(c / "../.DS_Store") << "x"; }, ""},
+        {"FinderLeftovers", [](const fs::path& c) { std::ofstream(c / "../.DS_Store") << "x"; },
+         ""},
         {"MetaFile", [](const fs::path& c) { std::ofstream(c / "_CodeSignature/extra") << "x"; },
          "unsealed contents present in the bundle root (_CodeSignature/extra)"},
-        {"Page", [](const fs::path& c) {
+        {"Page",
+         [](const fs::path& c) {
              std::fstream f(c / "MacOS/Signed", std::ios::in | std::ios::out | std::ios::binary);
              f.seekp(4096 + 10);
              f.put('\x90');
-         }, "invalid signature: page 1 of the code does not match its hash"},
+         },
+         "invalid signature: page 1 of the code does not match its hash"},
     };
     for (const auto& c : cases) {
         const auto app = signedBundle(dir, c.name, developerId());
@@ -227,7 +268,8 @@ TEST_P(TrustTest, BrokenBundlesAreRejectedWithThePlatformsWords) {
 TEST_P(TrustTest, BundlesAreJudgedAsAWholeNotByTheirMainExecutable) {
     namespace fs = std::filesystem;
     const fs::path root(dir.path().toStdString());
-    const auto developerIdMachO = [&](std::optional<std::string> info, std::optional<std::string> seal) {
+    const auto developerIdMachO = [&](std::optional<std::string> info,
+                                      std::optional<std::string> seal) {
         examplegen::MachOOptions o;
         o.arch = examplegen::Arch::X86_64;
         o.codeSize = 2 * 4096;
@@ -247,36 +289,46 @@ TEST_P(TrustTest, BundlesAreJudgedAsAWholeNotByTheirMainExecutable) {
     examplegen::MachOOptions adHoc;
     adHoc.arch = examplegen::Arch::X86_64;
     fs::create_directories(dropped / "Contents/Frameworks");
-    ASSERT_TRUE(examplegen::writeFile(dropped / "Contents/Frameworks/Lib.dylib", examplegen::makeMachO(adHoc), true));
-    EXPECT_EQ(assess(dropped, pki.anchors()).reason, "invalid Info.plist (plist or signature have been modified)");
+    ASSERT_TRUE(examplegen::writeFile(dropped / "Contents/Frameworks/Lib.dylib",
+                                      examplegen::makeMachO(adHoc), true));
+    EXPECT_EQ(assess(dropped, pki.anchors()).reason,
+              "invalid Info.plist (plist or signature have been modified)");
     EXPECT_FALSE(assess(dropped, pki.anchors()).accepted);
 
-    const auto unsealed = bundleOf("Unsealed", developerIdMachO(infoPlistFor("Signed"), std::nullopt));
+    const auto unsealed =
+        bundleOf("Unsealed", developerIdMachO(infoPlistFor("Signed"), std::nullopt));
     EXPECT_EQ(assess(unsealed, pki.anchors()).reason,
               "code has no resources but signature indicates they must be present");
 
     // Code in a nested-code place that the seal only hashes is unsigned code, however sealed.
     auto files = someResources();
     const auto helper = examplegen::makeMachO(adHoc);
-    files.push_back({"Helpers/tool", std::string(reinterpret_cast<const char*>(helper.data()), helper.size()), {}});
+    files.push_back({"Helpers/tool",
+                     std::string(reinterpret_cast<const char*>(helper.data()), helper.size()),
+                     {}});
     const auto app = signedBundle(dir, "Helper", developerId(), files);
-    EXPECT_EQ(assess(app, pki.anchors()).reason, "nested code is modified or invalid (Helpers/tool: not signed)");
+    EXPECT_EQ(assess(app, pki.anchors()).reason,
+              "nested code is modified or invalid (Helpers/tool: not signed)");
 
     // A framework's own root holds only Versions and links into the current version.
     const auto framework = signedFramework(root / "parts", "Kit", developerId());
-    ASSERT_EQ(assess(framework, pki.anchors()).reason, "the code is valid but does not seem to be an app");
+    ASSERT_EQ(assess(framework, pki.anchors()).reason,
+              "the code is valid but does not seem to be an app");
     // A link may name the current version by its own name too; one that points elsewhere may not.
     const fs::path& top = framework;
     fs::remove(top / "Resources");
     fs::create_symlink("Versions/A/Resources", top / "Resources");
-    EXPECT_EQ(assess(framework, pki.anchors()).reason, "the code is valid but does not seem to be an app");
-    fs::create_symlink("Versions/A/Resources/strings.txt", top / "strings.txt");
     EXPECT_EQ(assess(framework, pki.anchors()).reason,
-              "unsealed contents present in the root directory of an embedded framework (strings.txt)");
+              "the code is valid but does not seem to be an app");
+    fs::create_symlink("Versions/A/Resources/strings.txt", top / "strings.txt");
+    EXPECT_EQ(
+        assess(framework, pki.anchors()).reason,
+        "unsealed contents present in the root directory of an embedded framework (strings.txt)");
     fs::remove(top / "strings.txt");
     std::ofstream(top / "stray.txt") << "x";
-    EXPECT_EQ(assess(framework, pki.anchors()).reason,
-              "unsealed contents present in the root directory of an embedded framework (stray.txt)");
+    EXPECT_EQ(
+        assess(framework, pki.anchors()).reason,
+        "unsealed contents present in the root directory of an embedded framework (stray.txt)");
 }
 
 TEST_P(TrustTest, SealedHelperAndFrameworkAreAcceptedAndTheirSignaturesChecked) {
@@ -312,7 +364,8 @@ TEST_P(TrustTest, SealedHelperAndFrameworkAreAcceptedAndTheirSignaturesChecked) 
     ASSERT_TRUE(examplegen::writeFile(app / "Contents/MacOS/helper", changed, true));
     a = assess(app, pki.anchors());
     EXPECT_FALSE(a.accepted);
-    EXPECT_EQ(a.reason.rfind("nested code is modified or invalid (MacOS/helper: ", 0), 0u) << a.reason;
+    EXPECT_EQ(a.reason.rfind("nested code is modified or invalid (MacOS/helper: ", 0), 0u)
+        << a.reason;
 }
 
 TEST_P(TrustTest, EverySliceOfAUniversalFileIsVerified) {
@@ -324,11 +377,13 @@ TEST_P(TrustTest, EverySliceOfAUniversalFileIsVerified) {
         o.signature = cmsSigned(developerId());
         return examplegen::makeMachO(o);
     };
-    const std::vector<std::vector<std::byte>> slices{sliceOf(examplegen::Arch::X86_64), sliceOf(examplegen::Arch::Arm64)};
+    const std::vector<std::vector<std::byte>> slices{sliceOf(examplegen::Arch::X86_64),
+                                                     sliceOf(examplegen::Arch::Arm64)};
     const auto file = examplegen::makeUniversal(slices);
     const fs::path path = fs::path(dir.path().toStdString()) / "tool";
     ASSERT_TRUE(examplegen::writeFile(path, file, true));
-    EXPECT_EQ(assess(path, pki.anchors()).reason, "the code is valid but does not seem to be an app");
+    EXPECT_EQ(assess(path, pki.anchors()).reason,
+              "the code is valid but does not seem to be an app");
 
     // One byte of code in the arm64 slice, which this machine would never run.
     auto changed = file;

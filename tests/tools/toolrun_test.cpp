@@ -13,9 +13,9 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <thread>
 #include <csignal>
 #include <cstdio>
+#include <thread>
 
 #include <fcntl.h>
 #include <sys/time.h>
@@ -27,8 +27,8 @@
 namespace varko::host {
 namespace {
 
-using varko::testing::FakeTools;
 using ::testing::HasSubstr;
+using varko::testing::FakeTools;
 
 /// What `seq first last` prints.
 QByteArray sequence(int first, int last) {
@@ -113,14 +113,17 @@ TEST(RunProgram, ReportsHowTheToolEndedAndWhatItWrote) {
         QString interruption;
     };
     const Case cases[] = {
-        {"ok", "printf 'plain output\\n'", Capture::StandardOutput, 0, false, "plain output\n", "", ""},
+        {"ok", "printf 'plain output\\n'", Capture::StandardOutput, 0, false, "plain output\n", "",
+         ""},
         {"three", "printf 'partial'\nexit 3", Capture::StandardOutput, 3, false, "partial", "", ""},
-        {"both", "printf 'to out\\n'\nprintf 'to err\\n' >&2\nexit 1", Capture::Both, 1, false, "to out\n",
-         "to err\n", ""},
-        {"killed", "printf 'before'\nkill -9 $$\necho after", Capture::StandardOutput, SIGKILL, true, "before", "",
-         "The tool crashed (signal 9, killed)."},
-        {"terminated", "kill -TERM $$", Capture::Both, SIGTERM, true, "", "", "The tool crashed (signal 15, terminated)."},
-        {"aborting", "kill -ABRT $$", Capture::Both, SIGABRT, true, "", "", "The tool crashed (signal 6, aborted)."},
+        {"both", "printf 'to out\\n'\nprintf 'to err\\n' >&2\nexit 1", Capture::Both, 1, false,
+         "to out\n", "to err\n", ""},
+        {"killed", "printf 'before'\nkill -9 $$\necho after", Capture::StandardOutput, SIGKILL,
+         true, "before", "", "The tool crashed (signal 9, killed)."},
+        {"terminated", "kill -TERM $$", Capture::Both, SIGTERM, true, "", "",
+         "The tool crashed (signal 15, terminated)."},
+        {"aborting", "kill -ABRT $$", Capture::Both, SIGABRT, true, "", "",
+         "The tool crashed (signal 6, aborted)."},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -245,11 +248,13 @@ TEST(RunProgram, CutsStreamsAtTheCapAndStopsTheTool) {
     }
 
     const QString exact = tools.script("exact", "head -c 1000 /dev/zero");
-    const ToolResult atCap = runProgram(exact, {}, Capture::StandardOutput, ToolLimits{1000, {}, {}});
+    const ToolResult atCap =
+        runProgram(exact, {}, Capture::StandardOutput, ToolLimits{1000, {}, {}});
     EXPECT_FALSE(atCap.truncated);
     EXPECT_TRUE(atCap.succeeded());
     EXPECT_EQ(atCap.standardOutput, QByteArray(1000, '\0'));
-    const ToolResult overCap = runProgram(exact, {}, Capture::StandardOutput, ToolLimits{999, {}, {}});
+    const ToolResult overCap =
+        runProgram(exact, {}, Capture::StandardOutput, ToolLimits{999, {}, {}});
     EXPECT_TRUE(overCap.truncated);
     EXPECT_EQ(overCap.standardOutput.size(), 999);
 
@@ -299,15 +304,16 @@ TEST(RunProgram, LeavesUncapturedStandardErrorOnOurs) {
 TEST(RunProgram, PipesStayOffOurClosedStandardStreams) {
     FakeTools tools;
     const QByteArray ready = tools.path("ready").toLocal8Bit(), go = tools.path("go").toLocal8Bit();
-    const QString waiting = tools.script(
-        "waiting", ": > '" + ready + "'\nwhile [ ! -e '" + go + "' ]; do sleep 0.01; done\n"
-                   "echo out\necho err >&2\nexit 3");
+    const QString waiting = tools.script("waiting", ": > '" + ready + "'\nwhile [ ! -e '" + go +
+                                                        "' ]; do sleep 0.01; done\n"
+                                                        "echo out\necho err >&2\nexit 3");
     ToolResult result;
     std::array<bool, 3> takenDuringRun{};
     {
         const ClosedStandardStreams closed;
         std::thread run([&] {
-            result = runProgram(waiting, {}, Capture::Both, ToolLimits{1 << 20, std::chrono::seconds(30), {}});
+            result = runProgram(waiting, {}, Capture::Both,
+                                ToolLimits{1 << 20, std::chrono::seconds(30), {}});
         });
         QElapsedTimer timer;
         timer.start();
@@ -336,7 +342,9 @@ TEST(RunProgram, WaitsForBackgroundChildrenHoldingThePipe) {
     EXPECT_EQ(result.standardOutput, "early\nlate\n");
 }
 
-bool processGone(pid_t pid) { return ::kill(pid, 0) != 0 && errno == ESRCH; }
+bool processGone(pid_t pid) {
+    return ::kill(pid, 0) != 0 && errno == ESRCH;
+}
 
 pid_t readPid(const QString& file) {
     QFile f(file);
@@ -347,8 +355,9 @@ TEST(RunProgram, ATimeLimitEndsTheToolAndWhatItStartedAndSaysSo) {
     FakeTools tools;
     const QString pidFile = tools.path("child.pid");
     // A tool that hangs, with a child of its own that holds the pipe open.
-    const QString hanging =
-        tools.script("hanging", QStringLiteral("sleep 600 &\necho $! > '%1'\necho started\nwait").arg(pidFile).toUtf8());
+    const QString hanging = tools.script(
+        "hanging",
+        QStringLiteral("sleep 600 &\necho $! > '%1'\necho started\nwait").arg(pidFile).toUtf8());
     ToolLimits limits;
     limits.timeout = std::chrono::milliseconds(300);
     QElapsedTimer timer;
@@ -368,7 +377,8 @@ TEST(RunProgram, ATimeLimitEndsTheToolAndWhatItStartedAndSaysSo) {
     EXPECT_TRUE(hasNoChildrenLeft());
 
     // A quick tool is untouched by a limit it stays within.
-    const ToolResult quick = runProgram(tools.script("quick", "echo ok"), {}, Capture::Both, limits);
+    const ToolResult quick =
+        runProgram(tools.script("quick", "echo ok"), {}, Capture::Both, limits);
     EXPECT_TRUE(quick.succeeded());
     EXPECT_TRUE(quick.interruption().isEmpty());
 }

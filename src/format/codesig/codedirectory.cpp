@@ -32,7 +32,8 @@ Expected<std::string> cString(const ByteReader& r, std::uint32_t offset, std::ui
 
 }  // namespace
 
-Expected<CodeDirectory> CodeDirectory::create(std::span<const std::byte> blob, CodeSlots codeSlots) {
+Expected<CodeDirectory> CodeDirectory::create(std::span<const std::byte> blob,
+                                              CodeSlots codeSlots) {
     const ByteReader whole(blob);
     const auto magic = whole.u32be(0);
     const auto length = whole.u32be(4);
@@ -95,9 +96,9 @@ Expected<CodeDirectory> CodeDirectory::create(std::span<const std::byte> blob, C
                         std::to_string(cd.hashType),
                     ErrorCode::malformed);
     // Unread page hashes are no part of any string.
-    const ByteReader strings(codeSlots == CodeSlots::Read
-                                 ? r.all()
-                                 : r.all().first(std::min<std::uint64_t>(cd.hashOffset, cd.length)));
+    const ByteReader strings(codeSlots == CodeSlots::Read ? r.all()
+                                                          : r.all().first(std::min<std::uint64_t>(
+                                                                cd.hashOffset, cd.length)));
     auto identifier = cString(strings, cd.identOffset, 20, "identifier");
     if (!identifier) return identifier.error();
     cd.identifier = std::move(*identifier);

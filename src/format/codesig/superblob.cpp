@@ -32,7 +32,8 @@ Expected<SuperBlob> SuperBlob::create(std::span<const std::byte> bytes) {
 
 Expected<SuperBlob> SuperBlob::create(std::vector<std::byte> bytes) {
     const auto held = std::make_shared<const std::vector<std::byte>>(std::move(bytes));
-    return create(std::shared_ptr<const std::byte[]>(held, held->data()), held->size(), CodeSlots::Read);
+    return create(std::shared_ptr<const std::byte[]>(held, held->data()), held->size(),
+                  CodeSlots::Read);
 }
 
 Expected<SuperBlob> SuperBlob::create(std::shared_ptr<const std::byte[]> storage, std::size_t size,
@@ -128,8 +129,10 @@ std::vector<Expected<CodeDirectory>> SuperBlob::alternateCodeDirectories() const
     for (std::uint32_t slot = CSSLOT_ALTERNATE_CODEDIRECTORIES;
          slot < CSSLOT_ALTERNATE_CODEDIRECTORIES + CSSLOT_ALTERNATE_CODEDIRECTORY_MAX; ++slot) {
         auto cd = codeDirectory(slot);
-        if (!cd) out.push_back(cd.error());
-        else if (*cd) out.push_back(std::move(**cd));
+        if (!cd)
+            out.push_back(cd.error());
+        else if (*cd)
+            out.push_back(std::move(**cd));
     }
     return out;
 }

@@ -14,9 +14,10 @@ namespace varko::macho {
 namespace {
 
 Error outside(std::uint64_t offset, std::uint64_t length, std::uint64_t size) {
-    return Error{offset, "read of " + std::to_string(length) + " bytes at offset " +
-                             std::to_string(offset) + " extends past the end of the file (" +
-                             std::to_string(size) + " bytes)",
+    return Error{offset,
+                 "read of " + std::to_string(length) + " bytes at offset " +
+                     std::to_string(offset) + " extends past the end of the file (" +
+                     std::to_string(size) + " bytes)",
                  ErrorCode::truncated};
 }
 
@@ -69,7 +70,8 @@ FileSource::~FileSource() {
 }
 
 std::optional<Error> FileSource::readInto(std::uint64_t offset, std::span<std::byte> out) const {
-    if (offset > fileSize || out.size() > fileSize - offset) return outside(offset, out.size(), fileSize);
+    if (offset > fileSize || out.size() > fileSize - offset)
+        return outside(offset, out.size(), fileSize);
     std::size_t done = 0;
     while (done < out.size()) {
         const ssize_t n =

@@ -283,7 +283,8 @@ Expected<void> CommandWalk::signatureInLinkedit() const {
     if (!slice.codeSignature) return {};
     const CodeSignatureLocation& loc = *slice.codeSignature;
     const std::uint64_t at = commandAt(loc.commandIndex);
-    const std::string cs = "load command " + std::to_string(loc.commandIndex) + " LC_CODE_SIGNATURE";
+    const std::string cs =
+        "load command " + std::to_string(loc.commandIndex) + " LC_CODE_SIGNATURE";
     const Segment* linkedit = slice.segment("__LINKEDIT");
     if (!linkedit)
         return malformedObject(at, context, cs + " has no __LINKEDIT segment to lie in",
@@ -309,8 +310,8 @@ Expected<void> CommandWalk::rangesApart() {
     const LinkeditRange* reach = nullptr;  // of those before, the one that ends last
     for (const LinkeditRange& r : ranges) {
         if (reach && r.offset < end(*reach)) {
-            const auto& [later, earlier] = r.order > reach->order ? std::pair(&r, reach)
-                                                                  : std::pair(reach, &r);
+            const auto& [later, earlier] =
+                r.order > reach->order ? std::pair(&r, reach) : std::pair(reach, &r);
             return malformedObject(commandAt(later->command), context,
                                    describe(*later) + ", overlaps " + describe(*earlier),
                                    ErrorCode::malformed);
@@ -348,9 +349,10 @@ Expected<Slice> parseSlice(const ByteSource& source, std::uint64_t sliceOffset,
             break;
         default:
             // Shown as it reads in a hex dump, whatever the host.
-            return malformedObject(sliceOffset, context,
-                                   "not a Mach-O file (magic " + hex(__builtin_bswap32(*magic)) + ")",
-                                   ErrorCode::unsupported);
+            return malformedObject(
+                sliceOffset, context,
+                "not a Mach-O file (magic " + hex(__builtin_bswap32(*magic)) + ")",
+                ErrorCode::unsupported);
     }
     const std::uint64_t headerSize = slice.is64 ? sizeof(mach_header_64) : sizeof(mach_header);
     const auto cut = [&] {
@@ -417,15 +419,16 @@ Expected<Arch> readArch(std::span<const std::byte> table, std::uint32_t index) {
     // Fat headers are big-endian on every host.
     auto e = readStruct<Entry>(table, std::uint64_t{index} * sizeof(Entry), true);
     if (!e)
-        return malformedFat(sizeof(fat_header), "the fat_arch table extends past the end of the file",
+        return malformedFat(sizeof(fat_header),
+                            "the fat_arch table extends past the end of the file",
                             ErrorCode::truncated);
-    return Arch{e->cputype,
-                e->cpusubtype,
-                e->align,
-                e->offset,
-                e->size,
-                "fat_arch " + std::to_string(index) + " (" + archName(e->cputype, e->cpusubtype) +
-                    ")"};
+    return Arch{
+        e->cputype,
+        e->cpusubtype,
+        e->align,
+        e->offset,
+        e->size,
+        "fat_arch " + std::to_string(index) + " (" + archName(e->cputype, e->cpusubtype) + ")"};
 }
 
 }  // namespace
@@ -517,16 +520,19 @@ Expected<MachOFile> MachOFile::create(const ByteSource& source) {
         return malformedFat(0, "the fat header extends past the end of the file",
                             ErrorCode::truncated);
     const std::uint32_t count = header->nfat_arch;
-    if (count == 0) return malformedFat(offsetof(fat_header, nfat_arch), "nfat_arch is 0", ErrorCode::malformed);
+    if (count == 0)
+        return malformedFat(offsetof(fat_header, nfat_arch), "nfat_arch is 0",
+                            ErrorCode::malformed);
     if (count > maxFatArchs)
-        return malformedFat(offsetof(fat_header, nfat_arch),
-                            "nfat_arch " + std::to_string(count) + " is more than " +
-                                std::to_string(maxFatArchs),
-                            ErrorCode::tooLarge);
+        return malformedFat(
+            offsetof(fat_header, nfat_arch),
+            "nfat_arch " + std::to_string(count) + " is more than " + std::to_string(maxFatArchs),
+            ErrorCode::tooLarge);
     const std::uint64_t entrySize = file.fat64 ? sizeof(fat_arch_64) : sizeof(fat_arch);
     const std::uint64_t tableEnd = sizeof(fat_header) + count * entrySize;
     if (tableEnd > size)
-        return malformedFat(sizeof(fat_header), "the fat_arch table extends past the end of the file",
+        return malformedFat(sizeof(fat_header),
+                            "the fat_arch table extends past the end of the file",
                             ErrorCode::truncated);
     auto table = source.read(sizeof(fat_header), count * entrySize);
     if (!table) return table.error();
@@ -595,9 +601,9 @@ const Slice* MachOFile::findSlice(const Architecture& architecture) const {
 
 const Slice& MachOFile::runningSlice() const {
     // Apple silicon prefers its own subtype, as the loader does; Intel Macs run x86_64.
-    for (const Architecture& a : {Architecture{CPU_TYPE_ARM64, CPU_SUBTYPE_ARM64E},
-                                  Architecture{CPU_TYPE_ARM64, std::nullopt},
-                                  Architecture{CPU_TYPE_X86_64, std::nullopt}})
+    for (const Architecture& a :
+         {Architecture{CPU_TYPE_ARM64, CPU_SUBTYPE_ARM64E},
+          Architecture{CPU_TYPE_ARM64, std::nullopt}, Architecture{CPU_TYPE_X86_64, std::nullopt}})
         if (const Slice* s = findSlice(a)) return *s;
     return sliceList.front();
 }

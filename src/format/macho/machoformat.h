@@ -281,9 +281,15 @@ void swapFields(Field&... fields) {
     (swapField(fields), ...);
 }
 
-inline void swapStruct(std::uint32_t& magic) { swapField(magic); }
-inline void swapStruct(fat_header& h) { swapFields(h.magic, h.nfat_arch); }
-inline void swapStruct(fat_arch& a) { swapFields(a.cputype, a.cpusubtype, a.offset, a.size, a.align); }
+inline void swapStruct(std::uint32_t& magic) {
+    swapField(magic);
+}
+inline void swapStruct(fat_header& h) {
+    swapFields(h.magic, h.nfat_arch);
+}
+inline void swapStruct(fat_arch& a) {
+    swapFields(a.cputype, a.cpusubtype, a.offset, a.size, a.align);
+}
 inline void swapStruct(fat_arch_64& a) {
     swapFields(a.cputype, a.cpusubtype, a.offset, a.size, a.align, a.reserved);
 }
@@ -294,7 +300,9 @@ inline void swapStruct(mach_header_64& h) {
     swapFields(h.magic, h.cputype, h.cpusubtype, h.filetype, h.ncmds, h.sizeofcmds, h.flags,
                h.reserved);
 }
-inline void swapStruct(load_command& c) { swapFields(c.cmd, c.cmdsize); }
+inline void swapStruct(load_command& c) {
+    swapFields(c.cmd, c.cmdsize);
+}
 inline void swapStruct(segment_command& c) {
     swapFields(c.cmd, c.cmdsize, c.vmaddr, c.vmsize, c.fileoff, c.filesize, c.maxprot, c.initprot,
                c.nsects, c.flags);
@@ -311,8 +319,12 @@ inline void swapStruct(section_64& s) {
     swapFields(s.addr, s.size, s.offset, s.align, s.reloff, s.nreloc, s.flags, s.reserved1,
                s.reserved2, s.reserved3);
 }
-inline void swapStruct(linkedit_data_command& c) { swapFields(c.cmd, c.cmdsize, c.dataoff, c.datasize); }
-inline void swapStruct(entry_point_command& c) { swapFields(c.cmd, c.cmdsize, c.entryoff, c.stacksize); }
+inline void swapStruct(linkedit_data_command& c) {
+    swapFields(c.cmd, c.cmdsize, c.dataoff, c.datasize);
+}
+inline void swapStruct(entry_point_command& c) {
+    swapFields(c.cmd, c.cmdsize, c.entryoff, c.stacksize);
+}
 inline void swapStruct(symtab_command& c) {
     swapFields(c.cmd, c.cmdsize, c.symoff, c.nsyms, c.stroff, c.strsize);
 }

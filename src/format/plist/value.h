@@ -105,9 +105,17 @@ private:
     Storage storage;
 };
 
-inline std::size_t Dictionary::size() const { return entries.size(); }
-inline bool Dictionary::empty() const { return entries.empty(); }
-inline auto Dictionary::begin() const { return entries.begin(); }
-inline auto Dictionary::end() const { return entries.end(); }
+inline std::size_t Dictionary::size() const {
+    return entries.size();
+}
+inline bool Dictionary::empty() const {
+    return entries.empty();
+}
+inline auto Dictionary::begin() const {
+    return entries.begin();
+}
+inline auto Dictionary::end() const {
+    return entries.end();
+}
 
 }  // namespace varko::plist

@@ -7,7 +7,9 @@ namespace varko::rtf {
 
 namespace {
 
-void appendNumber(std::string& out, long value) { out += std::to_string(value); }
+void appendNumber(std::string& out, long value) {
+    out += std::to_string(value);
+}
 
 }  // namespace
 
@@ -39,7 +41,8 @@ Writer::Writer(std::string_view fontName, const std::vector<Colour>& colours)
 
 void Writer::append(std::u16string_view text, int colour, double points) {
     if (colour < 0 || colour > colourCount) colour = 0;
-    const int halfPoints = std::isfinite(points) ? int(std::lround(std::clamp(points, 1.0, 1000.0) * 2)) : 24;
+    const int halfPoints =
+        std::isfinite(points) ? int(std::lround(std::clamp(points, 1.0, 1000.0) * 2)) : 24;
     if (colour != currentColour || halfPoints != currentHalfPoints) {
         out += "\\cf";
         appendNumber(out, colour);
@@ -69,24 +72,34 @@ void Writer::escape(std::u16string_view text) {
             continue;
         }
         switch (c) {
-        case u'\\': put("\\\\"); break;
-        case u'{': put("\\{"); break;
-        case u'}': put("\\}"); break;
-        case u'\n': put("\\par\n"); break;
-        case u'\t': put("\\tab "); break;
-        default: {
-            // \u takes a signed 16-bit number. The fallback that readers without
-            // Unicode show, and that \uc1 skips, is a hex escape: a bare '?' is
-            // taken for the control word's delimiter by some readers.
-            put("\\u");
-            const std::string number = std::to_string(c < 0x8000 ? long(c) : long(c) - 0x10000);
-            put(number);
-            const unsigned fallback = c >= 0xa0 && c <= 0xff ? unsigned(c) : 0x3f;
-            *p++ = '\\';
-            *p++ = '\'';
-            *p++ = hex[fallback >> 4];
-            *p++ = hex[fallback & 15];
-        }
+            case u'\\':
+                put("\\\\");
+                break;
+            case u'{':
+                put("\\{");
+                break;
+            case u'}':
+                put("\\}");
+                break;
+            case u'\n':
+                put("\\par\n");
+                break;
+            case u'\t':
+                put("\\tab ");
+                break;
+            default: {
+                // \u takes a signed 16-bit number. The fallback that readers without
+                // Unicode show, and that \uc1 skips, is a hex escape: a bare '?' is
+                // taken for the control word's delimiter by some readers.
+                put("\\u");
+                const std::string number = std::to_string(c < 0x8000 ? long(c) : long(c) - 0x10000);
+                put(number);
+                const unsigned fallback = c >= 0xa0 && c <= 0xff ? unsigned(c) : 0x3f;
+                *p++ = '\\';
+                *p++ = '\'';
+                *p++ = hex[fallback >> 4];
+                *p++ = hex[fallback & 15];
+            }
         }
     }
     out.resize(std::size_t(p - out.data()));

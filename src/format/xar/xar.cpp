@@ -38,7 +38,8 @@ Expected<std::string> inflateToc(const std::vector<std::byte>& in, std::uint64_t
         if (status != Z_OK && status != Z_STREAM_END) break;
         out.append(buf, sizeof buf - z.avail_out);
         if (out.size() > size) status = Z_BUF_ERROR;
-        if (status == Z_OK && z.avail_in == 0 && z.avail_out != 0) status = Z_DATA_ERROR;  // truncated
+        if (status == Z_OK && z.avail_in == 0 && z.avail_out != 0)
+            status = Z_DATA_ERROR;  // truncated
     }
     inflateEnd(&z);
     if (status != Z_STREAM_END || out.size() != size) return wrongSize();
@@ -47,7 +48,8 @@ Expected<std::string> inflateToc(const std::vector<std::byte>& in, std::uint64_t
 
 std::optional<std::uint64_t> number(const pugi::xml_node& node) {
     const std::string text = node.text().as_string();
-    if (text.empty() || text.size() > 19 || text.find_first_not_of("0123456789") != std::string::npos)
+    if (text.empty() || text.size() > 19 ||
+        text.find_first_not_of("0123456789") != std::string::npos)
         return std::nullopt;
     return std::stoull(text);
 }
@@ -58,14 +60,23 @@ std::optional<std::vector<unsigned char>> base64(std::string_view text) {
     int bits = 0, pad = 0;
     for (char c : text) {
         int v;
-        if (c >= 'A' && c <= 'Z') v = c - 'A';
-        else if (c >= 'a' && c <= 'z') v = c - 'a' + 26;
-        else if (c >= '0' && c <= '9') v = c - '0' + 52;
-        else if (c == '+') v = 62;
-        else if (c == '/') v = 63;
-        else if (c == '=') { ++pad; continue; }
-        else if (c == ' ' || c == '\n' || c == '\r' || c == '\t') continue;
-        else return std::nullopt;
+        if (c >= 'A' && c <= 'Z')
+            v = c - 'A';
+        else if (c >= 'a' && c <= 'z')
+            v = c - 'a' + 26;
+        else if (c >= '0' && c <= '9')
+            v = c - '0' + 52;
+        else if (c == '+')
+            v = 62;
+        else if (c == '/')
+            v = 63;
+        else if (c == '=') {
+            ++pad;
+            continue;
+        } else if (c == ' ' || c == '\n' || c == '\r' || c == '\t')
+            continue;
+        else
+            return std::nullopt;
         if (pad) return std::nullopt;
         acc = (acc << 6) | static_cast<std::uint32_t>(v);
         bits += 6;

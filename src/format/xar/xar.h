@@ -52,13 +52,15 @@ struct Archive {
     std::uint64_t tocSize = 0;
     std::uint32_t checksumAlgorithm = 0;  ///< header's cksum_alg: 0 none, 1 sha1, 2 md5, 3 named
     std::vector<std::byte> compressedToc;
-    std::string toc;                      ///< the XML
+    std::string toc;                           ///< the XML
     std::optional<std::string> checksumStyle;  ///< `<checksum style=…>`: "sha1", "sha256", …
     HeapRange checksum;
     std::optional<TocSignature> signature;     ///< RSA
     std::optional<TocSignature> cmsSignature;  ///< x-signature CMS
 
-    [[nodiscard]] std::uint64_t heapOffset() const { return std::uint64_t{headerSize} + tocCompressedSize; }
+    [[nodiscard]] std::uint64_t heapOffset() const {
+        return std::uint64_t{headerSize} + tocCompressedSize;
+    }
 
     [[nodiscard]] static Expected<Archive> open(const macho::ByteSource& source);
 };

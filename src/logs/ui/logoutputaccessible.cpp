@@ -15,7 +15,9 @@ class LogLineAccessible final : public QAccessibleInterface {
 public:
     LogLineAccessible(LogOutputView* view, int row) : view(view), row(row) {}
 
-    bool isValid() const override { return view && view->model() && row < view->model()->rowCount(); }
+    bool isValid() const override {
+        return view && view->model() && row < view->model()->rowCount();
+    }
     QObject* object() const override { return nullptr; }
     QWindow* window() const override { return view ? view->window()->windowHandle() : nullptr; }
     QAccessibleInterface* parent() const override {
@@ -65,16 +67,21 @@ QAccessibleInterface* makeInterface(const QString&, QObject* object) {
 
 }  // namespace
 
-LogOutputAccessible::LogOutputAccessible(LogOutputView* view) : QAccessibleWidget(view, QAccessible::List) {}
+LogOutputAccessible::LogOutputAccessible(LogOutputView* view)
+    : QAccessibleWidget(view, QAccessible::List) {}
 
-LogOutputAccessible::~LogOutputAccessible() { dropLines(); }
+LogOutputAccessible::~LogOutputAccessible() {
+    dropLines();
+}
 
 void LogOutputAccessible::install() {
     static const bool installed = (QAccessible::installFactory(makeInterface), true);
     Q_UNUSED(installed);
 }
 
-LogOutputView* LogOutputAccessible::view() const { return static_cast<LogOutputView*>(widget()); }
+LogOutputView* LogOutputAccessible::view() const {
+    return static_cast<LogOutputView*>(widget());
+}
 
 void LogOutputAccessible::dropLines() {
     for (const auto& [row, id] : lines) QAccessible::deleteAccessibleInterface(id);
@@ -83,7 +90,8 @@ void LogOutputAccessible::dropLines() {
 
 void LogOutputAccessible::linesReset(LogOutputView* view) {
     if (!QAccessible::isActive()) return;
-    if (auto* list = dynamic_cast<LogOutputAccessible*>(QAccessible::queryAccessibleInterface(view)))
+    if (auto* list =
+            dynamic_cast<LogOutputAccessible*>(QAccessible::queryAccessibleInterface(view)))
         list->dropLines();
     // What an item view sends on a reset, so readers treat the lines alike.
     QAccessibleTableModelChangeEvent event(view, QAccessibleTableModelChangeEvent::ModelReset);
@@ -97,7 +105,9 @@ void LogOutputAccessible::currentLineChanged(LogOutputView* view) {
     QAccessible::updateAccessibility(&event);
 }
 
-int LogOutputAccessible::childCount() const { return view()->model() ? view()->model()->rowCount() : 0; }
+int LogOutputAccessible::childCount() const {
+    return view()->model() ? view()->model()->rowCount() : 0;
+}
 
 QAccessibleInterface* LogOutputAccessible::child(int index) const {
     if (index < 0 || index >= childCount()) return nullptr;

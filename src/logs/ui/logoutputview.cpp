@@ -53,7 +53,8 @@ int LogOutputView::entryLineHeight() const {
 
 int LogOutputView::messageLineHeight(qsizetype messageLine) const {
     int height = 0;
-    for (const unifiedlog::LineSegment& s : content().line(content().entryLineCount() + messageLine))
+    for (const unifiedlog::LineSegment& s :
+         content().line(content().entryLineCount() + messageLine))
         height = std::max(height, QFontMetrics(unifiedlog::lineFont(s.fontSize)).lineSpacing());
     return height;
 }
@@ -66,7 +67,9 @@ qint64 LogOutputView::lineTop(qsizetype line) const {
     return top;
 }
 
-qint64 LogOutputView::contentHeight() const { return lineTop(content().lineCount()) + 2 * margin; }
+qint64 LogOutputView::contentHeight() const {
+    return lineTop(content().lineCount()) + 2 * margin;
+}
 
 qsizetype LogOutputView::lineAt(qint64 y) const {
     y -= margin;
@@ -115,10 +118,12 @@ void LogOutputView::updateScrollBars() {
     verticalScrollBar()->setPageStep(viewport()->height());
     // A fixed-pitch font makes the width a matter of counting.
     const double largest = std::max(content().entryFontSize(), 12.0);
-    const qint64 width =
-        qint64(content().longestLine()) * QFontMetrics(unifiedlog::lineFont(largest)).horizontalAdvance(u'M') + 2 * margin;
-    horizontalScrollBar()->setRange(
-        0, int(std::clamp<qint64>(width - viewport()->width(), 0, std::numeric_limits<int>::max() / 2)));
+    const qint64 width = qint64(content().longestLine()) *
+                             QFontMetrics(unifiedlog::lineFont(largest)).horizontalAdvance(u'M') +
+                         2 * margin;
+    horizontalScrollBar()->setRange(0,
+                                    int(std::clamp<qint64>(width - viewport()->width(), 0,
+                                                           std::numeric_limits<int>::max() / 2)));
     horizontalScrollBar()->setPageStep(viewport()->width());
 }
 
@@ -129,7 +134,8 @@ void LogOutputView::resizeEvent(QResizeEvent* event) {
 
 void LogOutputView::changeEvent(QEvent* event) {
     QAbstractScrollArea::changeEvent(event);
-    if (event->type() == QEvent::PaletteChange || event->type() == QEvent::FontChange) viewport()->update();
+    if (event->type() == QEvent::PaletteChange || event->type() == QEvent::FontChange)
+        viewport()->update();
 }
 
 void LogOutputView::paintEvent(QPaintEvent*) {
@@ -154,12 +160,14 @@ void LogOutputView::paintEvent(QPaintEvent*) {
             ascent = std::max(ascent, metrics.ascent());
         }
         const bool selected = line >= selFirst && line <= selLast;
-        if (selected) painter.fillRect(QRect(0, int(y), viewport()->width(), lineHeight), pal.highlight());
+        if (selected)
+            painter.fillRect(QRect(0, int(y), viewport()->width(), lineHeight), pal.highlight());
         int x = left;
         for (const unifiedlog::LineSegment& s : segments) {
             const QFont font = unifiedlog::lineFont(s.fontSize);
             painter.setFont(font);
-            painter.setPen(selected ? pal.highlightedText().color() : unifiedlog::resolveColour(s.colour, pal.text().color()));
+            painter.setPen(selected ? pal.highlightedText().color()
+                                    : unifiedlog::resolveColour(s.colour, pal.text().color()));
             painter.drawText(x, int(y) + ascent, s.text);
             x += QFontMetrics(font).horizontalAdvance(s.text);
         }
@@ -205,8 +213,10 @@ void LogOutputView::scrollToLine(qsizetype line) {
     const qint64 top = lineTop(line) + margin;
     const qint64 bottom = lineTop(line + 1) + margin;
     QScrollBar* bar = verticalScrollBar();
-    if (top < bar->value()) bar->setValue(int(top - margin));
-    else if (bottom > bar->value() + viewport()->height()) bar->setValue(int(bottom - viewport()->height() + margin));
+    if (top < bar->value())
+        bar->setValue(int(top - margin));
+    else if (bottom > bar->value() + viewport()->height())
+        bar->setValue(int(bottom - viewport()->height() + margin));
 }
 
 void LogOutputView::mousePressEvent(QMouseEvent* event) {
@@ -224,16 +234,24 @@ void LogOutputView::keyPressEvent(QKeyEvent* event) {
     if (event->matches(QKeySequence::Copy)) return copy();
     if (event->matches(QKeySequence::SelectAll)) return selectAll();
     const bool extend = event->modifiers().testFlag(Qt::ShiftModifier);
-    const qsizetype page = std::max<qsizetype>(1, viewport()->height() / std::max(1, entryLineHeight()));
+    const qsizetype page =
+        std::max<qsizetype>(1, viewport()->height() / std::max(1, entryLineHeight()));
     const qsizetype at = cursor < 0 ? lineAt(verticalScrollBar()->value()) : cursor;
     switch (event->key()) {
-    case Qt::Key_Up: return moveCursor(at - 1, extend);
-    case Qt::Key_Down: return moveCursor(cursor < 0 ? at : at + 1, extend);
-    case Qt::Key_PageUp: return moveCursor(at - page, extend);
-    case Qt::Key_PageDown: return moveCursor(at + page, extend);
-    case Qt::Key_Home: return moveCursor(0, extend);
-    case Qt::Key_End: return moveCursor(content().lineCount() - 1, extend);
-    default: QAbstractScrollArea::keyPressEvent(event);
+        case Qt::Key_Up:
+            return moveCursor(at - 1, extend);
+        case Qt::Key_Down:
+            return moveCursor(cursor < 0 ? at : at + 1, extend);
+        case Qt::Key_PageUp:
+            return moveCursor(at - page, extend);
+        case Qt::Key_PageDown:
+            return moveCursor(at + page, extend);
+        case Qt::Key_Home:
+            return moveCursor(0, extend);
+        case Qt::Key_End:
+            return moveCursor(content().lineCount() - 1, extend);
+        default:
+            QAbstractScrollArea::keyPressEvent(event);
     }
 }
 

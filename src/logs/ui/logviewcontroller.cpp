@@ -31,14 +31,18 @@ Expected<void> writeDocument(const QString& fileName, const std::string& documen
 }  // namespace
 
 LogViewController::LogViewController(host::ToolSet toolSet, QWidget* parent)
-    : QWidget(parent), theBaseCmdStr(unifiedlog::baseCommand()), processingQueue(new QThreadPool),
+    : QWidget(parent),
+      theBaseCmdStr(unifiedlog::baseCommand()),
+      processingQueue(new QThreadPool),
       tools(std::move(toolSet)) {
     processingQueue->setMaxThreadCount(4);
     buildInterface();
     viewDidLoad();
 }
 
-LogViewController::~LogViewController() { host::retirePool(processingQueue); }
+LogViewController::~LogViewController() {
+    host::retirePool(processingQueue);
+}
 
 void LogViewController::buildInterface() {
     const auto box = [this](const QString& placeholder, int chars) {
@@ -79,7 +83,8 @@ void LogViewController::buildInterface() {
         connect(check, &QCheckBox::clicked, this, &LogViewController::showLogs);
         return check;
     };
-    cloudDocsCheckbox = category(tr("TCC"), tr("Privacy decisions (com.apple.TCC), in the text colour"));
+    cloudDocsCheckbox =
+        category(tr("TCC"), tr("Privacy decisions (com.apple.TCC), in the text colour"));
     cloudKitCheckbox = category(tr("Launch Services"), tr("com.apple.launchservices, in red"));
     mmcsCheckbox = category(tr("securityd"), tr("com.apple.securityd, in green"));
     otherCheckbox = category(tr("Other"), tr("tccd, sandbox, kernel and the rest, in blue"));
@@ -157,13 +162,15 @@ void LogViewController::setDefaultRange() {
 
 void LogViewController::getlogButtonAction() {
     progressSpinner->show();
-    const QStringList arguments =
-        unifiedlog::queryArguments(theBaseCmdStr, {startDateTextbox->text(), startTimeTextbox->text(),
-                                             endDateTextbox->text(), endTimeTextbox->text()});
+    const QStringList arguments = unifiedlog::queryArguments(
+        theBaseCmdStr, {startDateTextbox->text(), startTimeTextbox->text(), endDateTextbox->text(),
+                        endTimeTextbox->text()});
     // The tool's run and the parse of its output both stay off the GUI thread.
-    QtConcurrent::run(processingQueue,
-                      [tools = tools, arguments] { return unifiedlog::runLogQuery(tools, arguments); })
-        .then(this, [this](const Expected<unifiedlog::LogQueryResult>& result) { finishLogQuery(result); });
+    QtConcurrent::run(processingQueue, [tools = tools, arguments] {
+        return unifiedlog::runLogQuery(tools, arguments);
+    }).then(this, [this](const Expected<unifiedlog::LogQueryResult>& result) {
+        finishLogQuery(result);
+    });
 }
 
 void LogViewController::finishLogQuery(const Expected<unifiedlog::LogQueryResult>& result) {
@@ -182,7 +189,8 @@ void LogViewController::finishLogQuery(const Expected<unifiedlog::LogQueryResult
 }
 
 unifiedlog::CategoryFilter LogViewController::filter() const {
-    return {cloudDocsCheckbox->checkState() == Qt::Checked, cloudKitCheckbox->checkState() == Qt::Checked,
+    return {cloudDocsCheckbox->checkState() == Qt::Checked,
+            cloudKitCheckbox->checkState() == Qt::Checked,
             mmcsCheckbox->checkState() == Qt::Checked, otherCheckbox->checkState() == Qt::Checked};
 }
 
@@ -202,13 +210,15 @@ QString LogViewController::readingNote() const {
     else if (s.skipped > 1)
         notes << tr("%1 entries could not be read and were skipped.").arg(s.skipped);
     if (logsCut)
-        notes << tr("The log tool wrote more than %1 GiB; the entries before the cut are shown. Choose a "
+        notes << tr("The log tool wrote more than %1 GiB; the entries before the cut are shown. "
+                    "Choose a "
                     "shorter time range to see the rest.")
                      .arg(unifiedlog::maxLogOutputBytes >> 30);
     else if (s.truncated)
         notes << tr("The log tool's output ended early; the entries before the cut are shown.");
     if (s.limited)
-        notes << tr("Only the first %1 entries are shown; choose a shorter time range to see the rest.")
+        notes << tr("Only the first %1 entries are shown; choose a shorter time range to see the "
+                    "rest.")
                      .arg(unifiedlog::maxLogEntries);
     if (s.trailingText) notes << tr("Text after the end of the log tool's output was ignored.");
     return notes.join(u' ');
@@ -238,7 +248,8 @@ void LogViewController::appendOutputText(const QString& text) {
 void LogViewController::savelogButtonAction() {
     // What is saved is what is shown now; the conversion of a large log runs meanwhile.
     const QFuture<std::string> rtf = QtConcurrent::run(
-        processingQueue, [snapshot = outputLines->display()] { return unifiedlog::logRtf(snapshot); });
+        processingQueue,
+        [snapshot = outputLines->display()] { return unifiedlog::logRtf(snapshot); });
     auto* dialog = new QFileDialog(window(), tr("Save Log"), QString(), tr("Rich Text (*.rtf)"));
     dialog->setAcceptMode(QFileDialog::AcceptSave);
     dialog->setFileMode(QFileDialog::AnyFile);
@@ -247,8 +258,9 @@ void LogViewController::savelogButtonAction() {
     dialog->setWindowModality(Qt::WindowModal);
     connect(dialog, &QFileDialog::fileSelected, this, [this, rtf](const QString& fileName) {
         // Writing a large log is slow too; the result comes back to this window only.
-        QtConcurrent::run(processingQueue, [rtf, fileName] { return writeDocument(fileName, rtf.result()); })
-            .then(this, [this](const Expected<void>& written) { logWritten(written); });
+        QtConcurrent::run(processingQueue, [rtf, fileName] {
+            return writeDocument(fileName, rtf.result());
+        }).then(this, [this](const Expected<void>& written) { logWritten(written); });
     });
     dialog->open();
     emit saveDialogOpened(dialog);

@@ -6,7 +6,8 @@
 
 namespace varko {
 
-LogWindowController::LogWindowController(host::ToolSet tools, QWidget* parent) : QMainWindow(parent) {
+LogWindowController::LogWindowController(host::ToolSet tools, QWidget* parent)
+    : QMainWindow(parent) {
     content = new LogViewController(std::move(tools), this);
     setCentralWidget(content);
     createActions();

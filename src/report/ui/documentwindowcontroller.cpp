@@ -49,29 +49,30 @@ void DocumentWindowController::createMenus() {
     view->addAction(smallerAction);
 }
 
-void DocumentWindowController::setDocument(std::shared_ptr<Document> document, const QString& title) {
+void DocumentWindowController::setDocument(std::shared_ptr<Document> document,
+                                           const QString& title) {
     doc = std::move(document);
     setWindowTitle(title);
     setWindowFilePath(doc && doc->theInfo ? doc->theInfo->path() : QString());
 }
 
-void DocumentWindowController::readDocument(const QUrl& url, const QString& typeName, const QString& title) {
+void DocumentWindowController::readDocument(const QUrl& url, const QString& typeName,
+                                            const QString& title) {
     reading = true;
     setWindowTitle(title);
     setWindowFilePath(url.toLocalFile());
     content->showReading();
-    QtConcurrent::run(content->processingQueue,
-                      [tools = tools, cancel = content->cancelFlag(), url, typeName] {
-                          auto read = std::make_shared<Document>();
-                          read->readFromURL(url, typeName, tools, cancel);
-                          return read;
-                      })
-        .then(this, [this, title](std::shared_ptr<Document> read) {
-            reading = false;
-            setDocument(std::move(read), title);
-            content->documentArrived();
-            emit documentRead();
-        });
+    QtConcurrent::run(content->processingQueue, [tools = tools, cancel = content->cancelFlag(), url,
+                                                 typeName] {
+        auto read = std::make_shared<Document>();
+        read->readFromURL(url, typeName, tools, cancel);
+        return read;
+    }).then(this, [this, title](std::shared_ptr<Document> read) {
+        reading = false;
+        setDocument(std::move(read), title);
+        content->documentArrived();
+        emit documentRead();
+    });
 }
 
 QStringList droppedPaths(const QMimeData* mime) {

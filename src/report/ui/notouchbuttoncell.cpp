@@ -2,7 +2,8 @@
 
 namespace varko {
 
-NoTouchButtonCell::NoTouchButtonCell(const QString& text, QWidget* parent) : QCheckBox(text, parent) {
+NoTouchButtonCell::NoTouchButtonCell(const QString& text, QWidget* parent)
+    : QCheckBox(text, parent) {
     // Keyboard focus stays so that a screen reader can reach and read the finding.
     setFocusPolicy(Qt::TabFocus);
 }

@@ -30,7 +30,10 @@ constexpr qsizetype viewChunk = 64 * 1024;
 }  // namespace
 
 ViewController::ViewController(host::ToolSet toolSet, QWidget* parent)
-    : QWidget(parent), processingQueue(new QThreadPool), tools(std::move(toolSet)), viewFeeder(new QTimer(this)) {
+    : QWidget(parent),
+      processingQueue(new QThreadPool),
+      tools(std::move(toolSet)),
+      viewFeeder(new QTimer(this)) {
     processingQueue->setMaxThreadCount(4);
     viewFeeder->setInterval(0);
     connect(viewFeeder, &QTimer::timeout, this, &ViewController::feedView);
@@ -79,13 +82,15 @@ Document* ViewController::document() const {
 void ViewController::viewDidAppear() {
     saveString.clear();
     const Document* doc = document();
-    const InspectionReport report = buildReport(doc ? doc->theInfo.get() : nullptr, doc && doc->isApp);
+    const InspectionReport report =
+        buildReport(doc ? doc->theInfo.get() : nullptr, doc && doc->isApp);
     if (report.startsSignatureChecks) {
         saveString = report.saveString;
         if (report.appIDText) appIDText->setText(*report.appIDText);
         if (report.versionText) versionText->setText(*report.versionText);
         for (int i = 0; i < checkCount; ++i)
-            if (const std::optional<bool> on = report.checks.get(Check(i))) checkboxes[std::size_t(i)]->setFinding(*on);
+            if (const std::optional<bool> on = report.checks.get(Check(i)))
+                checkboxes[std::size_t(i)]->setFinding(*on);
         runSignatureChecks(report.path, doc->isApp);
     }
     appendOutput(saveString);
@@ -121,8 +126,10 @@ void ViewController::feedView() {
     qsizetype take = std::min(pendingView.size(), viewChunk);
     if (take < pendingView.size()) {
         const qsizetype lineEnd = pendingView.lastIndexOf('\n', take - 1);
-        if (lineEnd > 0) take = lineEnd + 1;
-        else if (pendingView[take - 1].isHighSurrogate()) --take;
+        if (lineEnd > 0)
+            take = lineEnd + 1;
+        else if (pendingView[take - 1].isHighSurrogate())
+            --take;
     }
     QTextCursor cursor(outputTextbox->document());
     cursor.movePosition(QTextCursor::End);
@@ -143,9 +150,11 @@ void ViewController::restyleOutput() {
 
 void ViewController::runSignatureChecks(const QString& path, bool isApp) {
     busySpinner->show();
-    QtConcurrent::run(processingQueue,
-                      [tools = tools, isApp, path, cancel = cancel] { return runSignatureTools(tools, isApp, path, cancel); })
-        .then(this, [this, isApp](const SignatureTexts& texts) { showSignatureFindings(texts, isApp); });
+    QtConcurrent::run(processingQueue, [tools = tools, isApp, path, cancel = cancel] {
+        return runSignatureTools(tools, isApp, path, cancel);
+    }).then(this, [this, isApp](const SignatureTexts& texts) {
+        showSignatureFindings(texts, isApp);
+    });
 }
 
 void ViewController::showSignatureFindings(const SignatureTexts& texts, bool isApp) {
@@ -168,8 +177,9 @@ QString ViewController::proposedFileName() const {
 void ViewController::saveButton() {
     // What is written is the text as it stands now, whatever arrives later.
     const QString text = fullText;
-    auto* dialog = new QFileDialog(window(), tr("Save Report"), QDir::home().filePath(proposedFileName()),
-                                   tr("Text files (*.text *.txt)"));
+    auto* dialog =
+        new QFileDialog(window(), tr("Save Report"), QDir::home().filePath(proposedFileName()),
+                        tr("Text files (*.text *.txt)"));
     dialog->setAcceptMode(QFileDialog::AcceptSave);
     dialog->setFileMode(QFileDialog::AnyFile);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
@@ -183,9 +193,11 @@ void ViewController::writeReport(const QString& fileName, const QString& text) {
     const QByteArray bytes = text.toUtf8();
     // On a line of its own and naming the file, so it reads as what happened and
     // not as part of the report.
-    if (const auto written = host::writeFileAtomically(fileName, bytes.constData(), bytes.size()); !written)
+    if (const auto written = host::writeFileAtomically(fileName, bytes.constData(), bytes.size());
+        !written)
         appendOutput(QStringLiteral("\n⛔️ The report could not be saved to %1: %2.\n")
-                         .arg(host::visibleControls(fileName), QString::fromStdString(written.error().message)));
+                         .arg(host::visibleControls(fileName),
+                              QString::fromStdString(written.error().message)));
 }
 
 void ViewController::storeFontSize() {

@@ -1,10 +1,10 @@
 #pragma once
 
 #include <QLineEdit>
-#include <QProgressBar>
 #include <QPlainTextEdit>
-#include <QTimer>
+#include <QProgressBar>
 #include <QThreadPool>
+#include <QTimer>
 #include <QWidget>
 #include <array>
 
@@ -37,7 +37,9 @@ public:
     /// Runs the signature tools; at most four at once.
     QThreadPool* processingQueue = nullptr;
 
-    [[nodiscard]] NoTouchButtonCell* checkbox(Check check) const { return checkboxes[std::size_t(check)]; }
+    [[nodiscard]] NoTouchButtonCell* checkbox(Check check) const {
+        return checkboxes[std::size_t(check)];
+    }
 
     /// Appends text in the report style at the end, without a line break. A large
     /// text reaches the view in pieces between events, and very long lines are

@@ -64,7 +64,8 @@ void ViewController::buildInterface() {
         {QT_TR_NOOP("System administration"), C::sysadminCheck, std::nullopt, std::nullopt},
         {QT_TR_NOOP("Apple events"), C::aeventsCheck, C::pubAEventsCheck, std::nullopt},
         {QT_TR_NOOP("Camera"), C::cameraCheck, C::pubCameraCheck, C::privCameraCheck},
-        {QT_TR_NOOP("Microphone"), C::microphoneCheck, C::pubMicrophoneCheck, C::privMicrophoneCheck},
+        {QT_TR_NOOP("Microphone"), C::microphoneCheck, C::pubMicrophoneCheck,
+         C::privMicrophoneCheck},
     };
     auto* privacy = new QGroupBox(tr("Privacy"), this);
     auto* grid = new QGridLayout(privacy);
@@ -86,7 +87,8 @@ void ViewController::buildInterface() {
         const std::optional<Check> cells[] = {r.usage, r.pub, r.priv};
         for (int col = 0; col < 3; ++col) {
             if (!cells[col]) continue;
-            grid->addWidget(make(*cells[col], {}, meanings[col].arg(service)), row, col + 1, Qt::AlignCenter);
+            grid->addWidget(make(*cells[col], {}, meanings[col].arg(service)), row, col + 1,
+                            Qt::AlignCenter);
         }
         ++row;
     }
@@ -98,17 +100,23 @@ void ViewController::buildInterface() {
     sdkRow->addWidget(make(C::hsCheck, tr("macOS 10.13"), tr("Built against the macOS 10.13 SDK")));
     sdkRow->addWidget(make(C::mojaveCheck, tr("10.14"), tr("Built against the macOS 10.14 SDK")));
     sdkRow->addWidget(make(C::catalinaCheck, tr("10.15"), tr("Built against the macOS 10.15 SDK")));
-    sdkRow->addWidget(make(C::tensixteenCheck, tr("10.16 / 11"), tr("Built against the macOS 10.16 or 11 SDK")));
-    sdkRow->addWidget(make(C::appleCheck, tr("Apple-internal SDK"), tr("Built against an Apple-internal SDK")));
+    sdkRow->addWidget(
+        make(C::tensixteenCheck, tr("10.16 / 11"), tr("Built against the macOS 10.16 or 11 SDK")));
+    sdkRow->addWidget(
+        make(C::appleCheck, tr("Apple-internal SDK"), tr("Built against an Apple-internal SDK")));
     sdkRow->addStretch();
 
     auto* signature = new QGroupBox(tr("Signature"), this);
     auto* sigRow = new QHBoxLayout(signature);
-    sigRow->addWidget(make(C::isNotarizedCheck, tr("Notarized"), tr("Gatekeeper accepts it as notarized")));
-    sigRow->addWidget(make(C::isAppleCheck, tr("Apple"), tr("Signed by Apple as part of the system")));
-    sigRow->addWidget(make(C::isAppStoreCheck, tr("Mac App Store"), tr("Signed for the Mac App Store")));
+    sigRow->addWidget(
+        make(C::isNotarizedCheck, tr("Notarized"), tr("Gatekeeper accepts it as notarized")));
+    sigRow->addWidget(
+        make(C::isAppleCheck, tr("Apple"), tr("Signed by Apple as part of the system")));
+    sigRow->addWidget(
+        make(C::isAppStoreCheck, tr("Mac App Store"), tr("Signed for the Mac App Store")));
     sigRow->addWidget(make(C::isDevIDCheck, tr("Developer ID"), tr("Signed with a Developer ID")));
-    sigRow->addWidget(make(C::isHardenedCheck, tr("Hardened runtime"), tr("Runs with the hardened runtime")));
+    sigRow->addWidget(
+        make(C::isHardenedCheck, tr("Hardened runtime"), tr("Runs with the hardened runtime")));
     sigRow->addStretch();
 
     // A plain-text view lays out only what is on screen, so a report of a
@@ -118,7 +126,8 @@ void ViewController::buildInterface() {
     outputTextbox->setReadOnly(true);
     outputTextbox->setAcceptDrops(false);  // dropped items go to the window, to be opened
     outputTextbox->setLineWrapMode(QPlainTextEdit::WidgetWidth);
-    outputTextbox->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    outputTextbox->setTextInteractionFlags(Qt::TextSelectableByMouse |
+                                           Qt::TextSelectableByKeyboard);
 
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(identity);

@@ -19,16 +19,19 @@ constexpr std::uint64_t maxTicketBytes = 1u << 20;
 constexpr std::string_view ticketMagic = "s8ch";
 
 bool startsWith(const std::vector<unsigned char>& whole, const std::vector<unsigned char>& prefix) {
-    return !prefix.empty() && prefix.size() <= whole.size() && std::equal(prefix.begin(), prefix.end(), whole.begin());
+    return !prefix.empty() && prefix.size() <= whole.size() &&
+           std::equal(prefix.begin(), prefix.end(), whole.begin());
 }
 
 /// The CMS signs the first code directory; Apple's attributes name the others. The one
 /// that is verified must be among those the signature names, or it could be swapped.
-bool covered(const CodeDirectory& chosen, const CodeDirectory& primary, const signing::CmsSignature& cms) {
+bool covered(const CodeDirectory& chosen, const CodeDirectory& primary,
+             const signing::CmsSignature& cms) {
     if (chosen.bytes == primary.bytes) return true;
     const auto full = digest(*hashKind(chosen.hashType), directoryBytes(chosen));
     for (const auto& h : cms.typedCdHashes)
-        if (h.hashType == chosen.hashType && startsWith(full, h.digest) && h.digest.size() >= 20) return true;
+        if (h.hashType == chosen.hashType && startsWith(full, h.digest) && h.digest.size() >= 20)
+            return true;
     for (const auto& h : cms.plistCdHashes)
         if (h.size() >= 20 && startsWith(full, h)) return true;
     return false;
@@ -65,8 +68,8 @@ bool hasStapledTicket(const std::filesystem::path& contents, std::span<const uns
 namespace {
 
 /// One slice against its signature and the anchors, before the bundle is looked at.
-Assessment assessSlice(const CodeObject& code, const CodeLocation& location, const signing::TrustAnchors& anchors,
-                       std::int64_t now) {
+Assessment assessSlice(const CodeObject& code, const CodeLocation& location,
+                       const signing::TrustAnchors& anchors, std::int64_t now) {
     if (!code.signature) return rejected();
     if (auto slice = verifySlice(code, location); !slice) return rejected(slice.error().message);
     auto cmsBlob = code.signature->cmsSignature();
@@ -80,12 +83,14 @@ Assessment assessSlice(const CodeObject& code, const CodeLocation& location, con
     if (!covered(chosen, directories->all.front(), *cms))
         return rejected("invalid signature: the signature does not cover the code directory");
 
-    const auto verdict = signing::verifyCmsSignature(*cms, directoryBytes(directories->all.front()), anchors, now);
+    const auto verdict =
+        signing::verifyCmsSignature(*cms, directoryBytes(directories->all.front()), anchors, now);
     if (!verdict) return rejected(verdict.error().message);
 
     Assessment a;
     a.origin = verdict->chain.front().commonName;
-    a.notes.push_back("note: revocation of the certificates was not checked (needs Apple's servers)");
+    a.notes.push_back(
+        "note: revocation of the certificates was not checked (needs Apple's servers)");
     switch (verdict->authority) {
         case signing::Authority::AppleSystem:
             a.source = "Apple System";
@@ -98,14 +103,16 @@ Assessment assessSlice(const CodeObject& code, const CodeLocation& location, con
             // signature's format is not public: anyone holding a Developer ID could write
             // a file that names their cdhash. So a ticket is reported, never trusted.
             const auto cdDigest = digest(*hashKind(chosen.hashType), directoryBytes(chosen));
-            const auto cdhash = std::span(cdDigest).first(std::min<std::size_t>(20, cdDigest.size()));
+            const auto cdhash =
+                std::span(cdDigest).first(std::min<std::size_t>(20, cdDigest.size()));
             const bool stapled = location.root && location.root->filename() == "Contents" &&
                                  hasStapledTicket(*location.root, cdhash,
                                                   location.within ? &*location.within : nullptr);
             a.source = "Developer ID";
-            a.notes.push_back(stapled ? "note: a stapled notarization ticket names this code, but Apple's "
-                                        "signature on it cannot be checked here, so notarization is not claimed"
-                                      : "note: notarization was not looked up (no stapled ticket; offline)");
+            a.notes.push_back(
+                stapled ? "note: a stapled notarization ticket names this code, but Apple's "
+                          "signature on it cannot be checked here, so notarization is not claimed"
+                        : "note: notarization was not looked up (no stapled ticket; offline)");
             break;
         }
         case signing::Authority::Unknown:
@@ -145,12 +152,14 @@ Assessment assessCode(const std::vector<CodeObject>& slices, const CodeLocation&
     const auto named = [&](Assessment a) {
         // Name the slice that decided, unless every slice is alike without a signature.
         if (slices.size() > 1 && (!a.reason.empty() || best > rank(a)))
-            a.reason = (a.reason.empty() ? "no usable signature" : a.reason) + " (" + worstSlice + " slice)";
+            a.reason = (a.reason.empty() ? "no usable signature" : a.reason) + " (" + worstSlice +
+                       " slice)";
         return a;
     };
     if (!worst->reason.empty()) return named(*worst);
     // Signed code, ad hoc too, must sit in a sound bundle; unsigned code has nothing to check.
-    const bool anySigned = std::any_of(slices.begin(), slices.end(), [](const CodeObject& c) { return c.signature.has_value(); });
+    const bool anySigned = std::any_of(slices.begin(), slices.end(),
+                                       [](const CodeObject& c) { return c.signature.has_value(); });
     if (anySigned)
         if (auto bundle = verifyBundle(location); !bundle) return rejected(bundle.error().message);
     if (!worst->accepted) return named(*worst);

@@ -25,7 +25,8 @@ struct Assessment {
 /// at `now` (seconds since 1970) and named by Gatekeeper's rules, then the bundle as strict
 /// validation has it. The verdict is the worst slice's; in a universal file its reason names
 /// that slice. The tools pass Apple's pins.
-[[nodiscard]] Assessment assessCode(const std::vector<CodeObject>& slices, const CodeLocation& location,
+[[nodiscard]] Assessment assessCode(const std::vector<CodeObject>& slices,
+                                    const CodeLocation& location,
                                     const signing::TrustAnchors& anchors, std::int64_t now);
 
 /// Whether a bundle's `contents` folder carries a stapled notarization ticket (the file

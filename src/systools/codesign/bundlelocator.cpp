@@ -49,7 +49,8 @@ std::optional<fs::path> currentVersion(const fs::path& bundle) {
     if (fs::is_directory(status)) return current;
     if (!fs::is_symlink(status)) return std::nullopt;
     const auto target = fs::read_symlink(current, ec).string();
-    if (ec || target.empty() || target == "." || target == ".." || target.find('/') != std::string::npos)
+    if (ec || target.empty() || target == "." || target == ".." ||
+        target.find('/') != std::string::npos)
         return std::nullopt;
     const fs::path version = bundle / "Versions" / target;
     if (!fs::is_directory(fs::symlink_status(version, ec))) return std::nullopt;
@@ -91,7 +92,8 @@ Expected<CodeLocation> locateCode(const fs::path& path, const ItemRoot* within) 
     if (!present(executable)) return unrecognized();
     if (auto inside = item->resolve(executable); !inside) return unreadable(inside.error());
     if (!fs::is_regular_file(executable, ec)) return unrecognized();
-    const auto bundleName = path.filename().empty() ? path.parent_path().filename() : path.filename();
+    const auto bundleName =
+        path.filename().empty() ? path.parent_path().filename() : path.filename();
     return CodeLocation{executable, info, root, bundleName.extension() == ".app", *item};
 }
 

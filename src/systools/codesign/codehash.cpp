@@ -39,7 +39,8 @@ Digester::Digester(const HashKind& kind) : context(EVP_MD_CTX_new()) {
 }
 
 void Digester::update(std::span<const std::byte> bytes) {
-    if (!failed && !bytes.empty()) failed = EVP_DigestUpdate(context.get(), bytes.data(), bytes.size()) != 1;
+    if (!failed && !bytes.empty())
+        failed = EVP_DigestUpdate(context.get(), bytes.data(), bytes.size()) != 1;
 }
 
 std::vector<unsigned char> Digester::finish() {

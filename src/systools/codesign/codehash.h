@@ -49,7 +49,7 @@ private:
 };
 
 /// The full digest of `bytes` in the kind's algorithm (SHA-256 also for the truncated kind).
-[[nodiscard]] std::vector<unsigned char> digest(const HashKind& kind, std::span<const std::byte> bytes);
-
+[[nodiscard]] std::vector<unsigned char> digest(const HashKind& kind,
+                                                std::span<const std::byte> bytes);
 
 }  // namespace varko::codesign

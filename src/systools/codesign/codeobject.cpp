@@ -26,12 +26,14 @@ struct Index {
     std::uint32_t magic = 0;
     std::uint32_t length = 0;
     std::vector<std::pair<std::uint32_t, std::uint32_t>> entries;  ///< slot and offset
-    [[nodiscard]] std::uint64_t end() const { return headerSize + std::uint64_t{entries.size()} * entrySize; }
+    [[nodiscard]] std::uint64_t end() const {
+        return headerSize + std::uint64_t{entries.size()} * entrySize;
+    }
 };
 
 /// Nullopt when the index does not fit the signature's `size` or has more than `maxCount` entries.
-std::optional<Index> readIndex(const macho::ByteSource& source, std::uint64_t base, std::uint32_t size,
-                               std::uint32_t maxCount) {
+std::optional<Index> readIndex(const macho::ByteSource& source, std::uint64_t base,
+                               std::uint32_t size, std::uint32_t maxCount) {
     if (size < headerSize) return std::nullopt;
     auto header = source.read(base, headerSize);
     if (!header) return std::nullopt;
@@ -46,7 +48,8 @@ std::optional<Index> readIndex(const macho::ByteSource& source, std::uint64_t ba
     const ByteReader r(*index);
     out.entries.reserve(count);
     for (std::uint32_t i = 0; i < count; ++i)
-        out.entries.emplace_back(*r.u32be(std::uint64_t{i} * entrySize), *r.u32be(std::uint64_t{i} * entrySize + 4));
+        out.entries.emplace_back(*r.u32be(std::uint64_t{i} * entrySize),
+                                 *r.u32be(std::uint64_t{i} * entrySize + 4));
     return out;
 }
 
@@ -54,7 +57,8 @@ std::optional<Index> readIndex(const macho::ByteSource& source, std::uint64_t ba
 /// hashes of a large executable stay on disk. Anything odd gives nullopt: the caller
 /// then reads the whole signature, whose checks word the error.
 std::optional<std::vector<std::byte>> readSlots(const macho::ByteSource& source, std::uint64_t base,
-                                                std::uint32_t size, std::span<const std::uint32_t> slots) {
+                                                std::uint32_t size,
+                                                std::span<const std::uint32_t> slots) {
     const auto index = readIndex(source, base, size, std::numeric_limits<std::uint32_t>::max());
     if (!index) return std::nullopt;
     const std::uint32_t magic = index->magic, length = index->length;
@@ -96,7 +100,8 @@ constexpr std::size_t streamChunk = 64 * 1024;
 bool isCodeDirectorySlot(std::uint32_t slot) {
     return slot == codesig::CSSLOT_CODEDIRECTORY ||
            (slot >= codesig::CSSLOT_ALTERNATE_CODEDIRECTORIES &&
-            slot < codesig::CSSLOT_ALTERNATE_CODEDIRECTORIES + codesig::CSSLOT_ALTERNATE_CODEDIRECTORY_MAX);
+            slot < codesig::CSSLOT_ALTERNATE_CODEDIRECTORIES +
+                       codesig::CSSLOT_ALTERNATE_CODEDIRECTORY_MAX);
 }
 
 bool overlaps(std::uint64_t begin1, std::uint64_t end1, std::uint64_t begin2, std::uint64_t end2) {
@@ -114,8 +119,9 @@ struct Unread {
 
 /// Where the page hashes of the code directory at `offset` lie, from its header alone.
 /// They must lie past the index, which is decoded from memory again.
-std::optional<Unread> locateHashes(const macho::ByteSource& source, std::uint64_t base, std::uint32_t length,
-                                   std::uint64_t indexEnd, std::uint32_t slot, std::uint32_t offset) {
+std::optional<Unread> locateHashes(const macho::ByteSource& source, std::uint64_t base,
+                                   std::uint32_t length, std::uint64_t indexEnd, std::uint32_t slot,
+                                   std::uint32_t offset) {
     constexpr std::uint32_t fixed = codesig::codeDirectoryHeaderSize(codesig::CS_EARLIEST_VERSION);
     if (offset < indexEnd || offset > length || length - offset < fixed) return std::nullopt;
     auto header = source.read(base + offset, fixed);
@@ -125,9 +131,10 @@ std::optional<Unread> locateHashes(const macho::ByteSource& source, std::uint64_
     const std::uint64_t hashBytes = std::uint64_t{*r.u32be(28)} * *r.u8(36);
     const HashKind* kind = hashKind(*r.u8(37));
     // Anything the code directory's own checks might word differently is left to them.
-    if (*r.u32be(0) != codesig::CSMAGIC_CODEDIRECTORY || !kind || codesig::hashLength(kind->type) != *r.u8(36) ||
-        cdLength > length - offset || hashOffset < codesig::codeDirectoryHeaderSize(version) ||
-        hashOffset > cdLength || hashBytes > cdLength - hashOffset)
+    if (*r.u32be(0) != codesig::CSMAGIC_CODEDIRECTORY || !kind ||
+        codesig::hashLength(kind->type) != *r.u8(36) || cdLength > length - offset ||
+        hashOffset < codesig::codeDirectoryHeaderSize(version) || hashOffset > cdLength ||
+        hashBytes > cdLength - hashOffset)
         return std::nullopt;
     return Unread{slot,
                   offset,
@@ -142,8 +149,8 @@ std::optional<Unread> locateHashes(const macho::ByteSource& source, std::uint64_
 /// into their code directories' digests: showing a 200 MB executable's signature then
 /// costs what a small one's does. Their place in memory is zeros that nothing decodes.
 /// Anything odd gives nullopt, as readSlots does.
-std::optional<SignatureBlob> readWithoutPageHashes(const macho::ByteSource& source, std::uint64_t base,
-                                              std::uint32_t size) {
+std::optional<SignatureBlob> readWithoutPageHashes(const macho::ByteSource& source,
+                                                   std::uint64_t base, std::uint32_t size) {
     const auto index = readIndex(source, base, size, maxStreamedBlobs);
     if (!index) return std::nullopt;
     const std::uint32_t length = index->length;
@@ -163,7 +170,8 @@ std::optional<SignatureBlob> readWithoutPageHashes(const macho::ByteSource& sour
 
     // calloc leaves the pages of a large block unmapped until they are touched, and the
     // page hashes' pages never are.
-    std::shared_ptr<std::byte[]> storage(static_cast<std::byte*>(std::calloc(length, 1)), std::free);
+    std::shared_ptr<std::byte[]> storage(static_cast<std::byte*>(std::calloc(length, 1)),
+                                         std::free);
     if (!storage) return std::nullopt;
     const auto read = [&](std::uint64_t from, std::uint64_t to) {
         return !source.readInto(base + from, std::span(storage.get() + from, to - from));
@@ -176,18 +184,21 @@ std::optional<SignatureBlob> readWithoutPageHashes(const macho::ByteSource& sour
     if (!read(at, length)) return std::nullopt;
     // A file rewritten meanwhile must not move the hashes from where they were skipped.
     for (const Unread& u : unread)
-        if (!std::equal(u.header.begin(), u.header.end(), storage.get() + u.begin)) return std::nullopt;
+        if (!std::equal(u.header.begin(), u.header.end(), storage.get() + u.begin))
+            return std::nullopt;
 
     // No other blob may reach into the hashes that were not read.
     for (const auto& [type, offset] : index->entries) {
         const std::uint64_t begin = offset;
         if (begin > length || length - begin < 8) continue;  // the SuperBlob's checks word it
         for (const Unread& u : unread)
-            if (u.slot != type && overlaps(begin, begin + 8, u.hashesBegin, u.hashesEnd)) return std::nullopt;
+            if (u.slot != type && overlaps(begin, begin + 8, u.hashesBegin, u.hashesEnd))
+                return std::nullopt;
         const std::uint64_t blobLength = *ByteReader(std::span(storage.get() + begin, 8)).u32be(4);
         const std::uint64_t end = begin + std::min(blobLength, length - begin);
         for (const Unread& u : unread)
-            if (u.slot != type && overlaps(begin, end, u.hashesBegin, u.hashesEnd)) return std::nullopt;
+            if (u.slot != type && overlaps(begin, end, u.hashesBegin, u.hashesEnd))
+                return std::nullopt;
     }
 
     SignatureBlob out{};
@@ -195,9 +206,11 @@ std::optional<SignatureBlob> readWithoutPageHashes(const macho::ByteSource& sour
     for (const Unread& u : unread) {
         Digester digester(*u.kind);
         digester.update(std::span(storage.get() + u.begin, u.hashesBegin - u.begin));
-        chunk.resize(static_cast<std::size_t>(std::min<std::uint64_t>(streamChunk, u.hashesEnd - u.hashesBegin)));
+        chunk.resize(static_cast<std::size_t>(
+            std::min<std::uint64_t>(streamChunk, u.hashesEnd - u.hashesBegin)));
         for (std::uint64_t from = u.hashesBegin; from < u.hashesEnd;) {
-            const auto part = std::span(chunk).first(static_cast<std::size_t>(std::min<std::uint64_t>(chunk.size(), u.hashesEnd - from)));
+            const auto part = std::span(chunk).first(static_cast<std::size_t>(
+                std::min<std::uint64_t>(chunk.size(), u.hashesEnd - from)));
             if (source.readInto(base + from, part)) return std::nullopt;
             digester.update(part);
             from += part.size();
@@ -207,7 +220,8 @@ std::optional<SignatureBlob> readWithoutPageHashes(const macho::ByteSource& sour
         if (digest.empty()) return std::nullopt;
         out.digests.push_back({u.slot, std::move(digest)});
     }
-    auto signature = codesig::SuperBlob::create(std::move(storage), length, codesig::CodeSlots::LeftUnread);
+    auto signature =
+        codesig::SuperBlob::create(std::move(storage), length, codesig::CodeSlots::LeftUnread);
     if (!signature) return std::nullopt;
     // Only what decodes is shown from here; the whole read words any error.
     for (const Unread& u : unread) {

@@ -29,7 +29,8 @@ struct CodeObject {
     std::optional<codesig::SuperBlob> signature;  ///< empty: not signed at all
     bool universal = false;
     std::vector<std::string> architectures;  ///< of every slice, in file order
-    std::vector<DirectoryDigest> directoryDigests;  ///< of directories whose page hashes were left unread
+    std::vector<DirectoryDigest>
+        directoryDigests;  ///< of directories whose page hashes were left unread
     /// The file the signature was read from, kept open so that the code checked against it
     /// is that file's, whatever becomes of the path.
     std::shared_ptr<const macho::ByteSource> source;

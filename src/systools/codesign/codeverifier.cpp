@@ -30,8 +30,9 @@ constexpr std::uint64_t maxBoundFileBytes = 64u << 20;
 
 bool sameHash(std::span<const std::byte> stored, std::span<const unsigned char> computed) {
     return computed.size() >= stored.size() &&
-           std::equal(stored.begin(), stored.end(), computed.begin(),
-                      [](std::byte a, unsigned char b) { return std::to_integer<unsigned char>(a) == b; });
+           std::equal(
+               stored.begin(), stored.end(), computed.begin(),
+               [](std::byte a, unsigned char b) { return std::to_integer<unsigned char>(a) == b; });
 }
 
 bool isZero(std::span<const std::byte> hash) {
@@ -112,7 +113,8 @@ Expected<void> verifyPages(const CodeDirectory& cd, const HashKind& kind, const 
                      ErrorCode::malformed};
 
     const std::uint64_t workers = std::clamp<std::uint64_t>(
-        std::min<std::uint64_t>(std::thread::hardware_concurrency(), maxHashThreads), 1, limit / parallelFrom + 1);
+        std::min<std::uint64_t>(std::thread::hardware_concurrency(), maxHashThreads), 1,
+        limit / parallelFrom + 1);
     const std::uint64_t share = (pages + workers - 1) / std::max<std::uint64_t>(workers, 1);
     const auto range = [&](std::uint64_t w) {
         return verifyPageRange(cd, kind, *source, code, page, w * share,
@@ -212,7 +214,8 @@ Error unsealed(const char* platformText, const std::string& what,
 
 /// An app's folder holds Contents and nothing else but the few files Finder leaves there.
 Expected<void> checkAppRoot(const fs::path& bundle) {
-    static constexpr std::string_view allowedFiles[] = {".LSOverride", ".DS_Store", "Icon\r", ".SoftwareDepot.tracking"};
+    static constexpr std::string_view allowedFiles[] = {".LSOverride", ".DS_Store", "Icon\r",
+                                                        ".SoftwareDepot.tracking"};
     std::error_code ec;
     std::size_t seen = 0;
     for (fs::directory_iterator it(bundle, ec), end; !ec && it != end; it.increment(ec)) {
@@ -221,7 +224,8 @@ Expected<void> checkAppRoot(const fs::path& bundle) {
         const std::string name = it->path().filename().string();
         const auto status = it->symlink_status(ec);
         if (name == "Contents" && fs::is_directory(status)) continue;
-        const bool allowed = std::find(std::begin(allowedFiles), std::end(allowedFiles), name) != std::end(allowedFiles);
+        const bool allowed = std::find(std::begin(allowedFiles), std::end(allowedFiles), name) !=
+                             std::end(allowedFiles);
         if (!allowed || !fs::is_regular_file(status)) return unsealed(unsealedAppRoot, name);
     }
     if (ec) return unsealed(unsealedAppRoot, "the bundle cannot be read", ErrorCode::unreadable);
@@ -244,7 +248,8 @@ Expected<void> checkFrameworkRoot(const fs::path& framework) {
         if (name == ".DS_Store" && fs::is_regular_file(status)) continue;
         if (fs::is_symlink(status)) {
             const auto target = fs::read_symlink(it->path(), ec).string();
-            if (!ec && (target == "Versions/Current/" + name || (!current.empty() && target == "Versions/" + current + "/" + name)))
+            if (!ec && (target == "Versions/Current/" + name ||
+                        (!current.empty() && target == "Versions/" + current + "/" + name)))
                 continue;
         }
         return unsealed(unsealedFrameworkRoot, name);
@@ -264,7 +269,9 @@ Expected<void> checkMetaDirectory(const fs::path& root) {
         const auto status = it->symlink_status(ec);
         if (fs::is_regular_file(status) && name == "CodeResources") continue;
         // An ad hoc signature may leave an empty CodeSignature file behind.
-        if (fs::is_regular_file(status) && name == "CodeSignature" && fs::file_size(it->path(), ec) == 0) continue;
+        if (fs::is_regular_file(status) && name == "CodeSignature" &&
+            fs::file_size(it->path(), ec) == 0)
+            continue;
         return unsealed(unsealedAppRoot, "_CodeSignature/" + name);
     }
     return {};
@@ -280,7 +287,9 @@ Expected<CodeDirectories> codeDirectories(const codesig::SuperBlob& signature) {
     out.all.push_back(std::move(**primary));
     out.slotNumbers.push_back(codesig::CSSLOT_CODEDIRECTORY);
     for (std::uint32_t slot = codesig::CSSLOT_ALTERNATE_CODEDIRECTORIES;
-         slot < codesig::CSSLOT_ALTERNATE_CODEDIRECTORIES + codesig::CSSLOT_ALTERNATE_CODEDIRECTORY_MAX; ++slot) {
+         slot <
+         codesig::CSSLOT_ALTERNATE_CODEDIRECTORIES + codesig::CSSLOT_ALTERNATE_CODEDIRECTORY_MAX;
+         ++slot) {
         auto alt = signature.codeDirectory(slot);
         if (!alt) return alt.error();
         if (!*alt) continue;

@@ -14,8 +14,10 @@
 namespace varko::codesign {
 
 /// The platform's words for what strict validation finds wrong with a bundle.
-inline constexpr const char* infoPlistFailed = "invalid Info.plist (plist or signature have been modified)";
-inline constexpr const char* resourcesNotFound = "code has no resources but signature indicates they must be present";
+inline constexpr const char* infoPlistFailed =
+    "invalid Info.plist (plist or signature have been modified)";
+inline constexpr const char* resourcesNotFound =
+    "code has no resources but signature indicates they must be present";
 inline constexpr const char* resourceDirectoryFailed =
     "invalid resource directory (directory or signature have been modified)";
 inline constexpr const char* unsealedAppRoot = "unsealed contents present in the bundle root";

@@ -49,7 +49,8 @@ int display(const Options& options) {
             case varko::ErrorCode::invalidSignature:
                 return fail(path, "invalid or unsupported format for signature: " + why);
             case varko::ErrorCode::missing:
-                return fail(path, "the executable has no code for architecture " + *options.architecture);
+                return fail(path,
+                            "the executable has no code for architecture " + *options.architecture);
             default:
                 return fail(path, why);
         }
@@ -62,7 +63,9 @@ int display(const Options& options) {
     if (!ec) shown = std::filesystem::weakly_canonical(shown, ec);
     std::cerr << "Executable=" << (ec ? code.executable : shown).string() << '\n';
     if (options.verbose > 0) {
-        std::string format = location.isApp ? "app bundle with " : location.infoPlist ? "bundle with " : "";
+        std::string format = location.isApp       ? "app bundle with "
+                             : location.infoPlist ? "bundle with "
+                                                  : "";
         format += code.universal ? "Mach-O universal (" : "Mach-O thin (";
         for (std::size_t i = 0; i < code.architectures.size(); ++i)
             format += (i ? " " : "") + code.architectures[i];

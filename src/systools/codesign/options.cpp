@@ -11,7 +11,8 @@ Error fail(std::string message) {
 }  // namespace
 
 const char* usage() {
-    return "Usage: varko-codesign -d|--display [-v...] [-a arch] [--entitlements :-|-|[:]path] path\n";
+    return "Usage: varko-codesign -d|--display [-v...] [-a arch] [--entitlements :-|-|[:]path] "
+           "path\n";
 }
 
 Expected<Options> parseOptions(std::span<const std::string> arguments) {
@@ -30,7 +31,8 @@ Expected<Options> parseOptions(std::span<const std::string> arguments) {
             o.display = true;
         } else if (a == "--verbose") {
             ++o.verbose;
-        } else if (a.size() > 1 && a[1] != '-' && a.find_first_not_of("dv", 1) == std::string::npos) {
+        } else if (a.size() > 1 && a[1] != '-' &&
+                   a.find_first_not_of("dv", 1) == std::string::npos) {
             // Short options cluster as in -dvvv.
             for (char c : a.substr(1)) c == 'd' ? void(o.display = true) : void(++o.verbose);
         } else if (a == "-a" || a == "--architecture" || a == "--arch") {

@@ -8,13 +8,13 @@
 #include <set>
 #include <vector>
 
+#include "format/macho/bytesource.h"
+#include "format/macho/machofile.h"
 #include "systools/codesign/bundlelocator.h"
 #include "systools/codesign/codehash.h"
 #include "systools/codesign/codeobject.h"
 #include "systools/codesign/codeverifier.h"
 #include "systools/signing/cms.h"
-#include "format/macho/bytesource.h"
-#include "format/macho/machofile.h"
 
 namespace varko::codesign {
 
@@ -55,7 +55,8 @@ Expected<std::vector<unsigned char>> fileDigest(const fs::path& path, const Item
 }
 
 bool equalData(const plist::Data& stored, const std::vector<unsigned char>& computed) {
-    return stored.size() == computed.size() && std::equal(stored.begin(), stored.end(), computed.begin());
+    return stored.size() == computed.size() &&
+           std::equal(stored.begin(), stored.end(), computed.begin());
 }
 
 /// The seal and the files part: `what` befell the file at `path`.
@@ -140,9 +141,11 @@ Expected<void> verifyNested(const fs::path& path, const plist::Dictionary& entry
 
 /// Where a bundle keeps code of its own; Mach-O there must be sealed as signed code.
 bool isNestedCodeLocation(const std::string& rel) {
-    static constexpr std::string_view places[] = {"Frameworks/", "SharedFrameworks/", "MacOS/", "Helpers/",
-                                                  "XPCServices/", "PlugIns/", "Plug-ins/", "Library/"};
-    return std::any_of(std::begin(places), std::end(places), [&](std::string_view p) { return rel.starts_with(p); });
+    static constexpr std::string_view places[] = {"Frameworks/", "SharedFrameworks/", "MacOS/",
+                                                  "Helpers/",    "XPCServices/",      "PlugIns/",
+                                                  "Plug-ins/",   "Library/"};
+    return std::any_of(std::begin(places), std::end(places),
+                       [&](std::string_view p) { return rel.starts_with(p); });
 }
 
 bool isMachO(const fs::path& path, const ItemRoot& within) {
@@ -174,7 +177,8 @@ Expected<void> verifyResourceSeal(const fs::path& contents, const plist::Diction
         return unfit(inside.error().message, inside.error().code);
 
     std::error_code ec;
-    const fs::path mainRel = fs::weakly_canonical(mainExecutable, ec).lexically_relative(fs::weakly_canonical(contents, ec));
+    const fs::path mainRel = fs::weakly_canonical(mainExecutable, ec)
+                                 .lexically_relative(fs::weakly_canonical(contents, ec));
     std::set<std::string> seen;
     std::size_t walked = 0;
     fs::recursive_directory_iterator it(contents, fs::directory_options::none, ec), end;
@@ -188,7 +192,8 @@ Expected<void> verifyResourceSeal(const fs::path& contents, const plist::Diction
         if (rel.size() > maxPathLength)
             return broken("path too long", rel.substr(0, 64), ErrorCode::tooLarge);
         const auto status = it->symlink_status(ec);
-        if (rel == "_CodeSignature" || rel == "CodeResources" || path.lexically_relative(contents) == mainRel) {
+        if (rel == "_CodeSignature" || rel == "CodeResources" ||
+            path.lexically_relative(contents) == mainRel) {
             if (fs::is_directory(status)) it.disable_recursion_pending();
             continue;
         }
@@ -234,7 +239,9 @@ Expected<void> verifyResourceSeal(const fs::path& contents, const plist::Diction
             return badNested(rel, "not signed", ErrorCode::missing);
         const plist::Value* hash2 = entry ? entry->find("hash2") : nullptr;
         const plist::Value* hash1 = entry ? entry->find("hash") : entryValue;
-        const plist::Data* stored = hash2 && hash2->data() ? hash2->data() : hash1 ? hash1->data() : nullptr;
+        const plist::Data* stored = hash2 && hash2->data() ? hash2->data()
+                                    : hash1                ? hash1->data()
+                                                           : nullptr;
         if (!stored) return broken("file modified", rel);
         const auto computed =
             fileDigest(path, item, hash2 && hash2->data() ? EVP_sha256() : EVP_sha1());
@@ -247,7 +254,8 @@ Expected<void> verifyResourceSeal(const fs::path& contents, const plist::Diction
         const auto matched = rules->ruleFor(rel);
         if (!matched) return badRule(matched.error());
         const ResourceRule* rule = *matched;
-        if ((entry && flag(*entry, "optional")) || (rule && (rule->optional || rule->omit))) continue;
+        if ((entry && flag(*entry, "optional")) || (rule && (rule->optional || rule->omit)))
+            continue;
         return broken("file missing", rel, ErrorCode::missing);
     }
     return {};

@@ -46,7 +46,8 @@ Error signatureError(const char* what) {
 
 bool boundSlot(const CodeDirectory& cd, std::uint32_t slot) {
     const auto hash = cd.specialSlotHash(slot);
-    return hash && std::any_of(hash->begin(), hash->end(), [](std::byte b) { return b != std::byte{0}; });
+    return hash &&
+           std::any_of(hash->begin(), hash->end(), [](std::byte b) { return b != std::byte{0}; });
 }
 
 std::size_t entries(const plist::Value* value) {
@@ -65,7 +66,8 @@ std::string sealedResources(const std::optional<plist::Value>& seal) {
 }
 
 std::string runtimeVersion(std::uint32_t v) {
-    return std::to_string(v >> 16) + "." + std::to_string((v >> 8) & 0xFF) + "." + std::to_string(v & 0xFF);
+    return std::to_string(v >> 16) + "." + std::to_string((v >> 8) & 0xFF) + "." +
+           std::to_string(v & 0xFF);
 }
 
 }  // namespace
@@ -128,15 +130,16 @@ Expected<void> writeDetails(const CodeObject& code, const CodeLocation& location
         const std::string name = hashKind(directories[i].hashType)->name;
         const auto full = directoryDigest(code, found->slotNumbers[i], directories[i]);
         if (full.empty()) return signatureError("a code directory could not be hashed");
-        err << "CandidateCDHash " << name << '=' << hex(std::span(full).first(std::min<std::size_t>(20, full.size())))
-            << '\n'
+        err << "CandidateCDHash " << name << '='
+            << hex(std::span(full).first(std::min<std::size_t>(20, full.size()))) << '\n'
             << "CandidateCDHashFull " << name << '=' << hex(full) << '\n';
         choices += (choices.empty() ? "" : ",") + name;
     }
     err << "Hash choices=" << choices << '\n'
         << "CMSDigest=" << hex(cdDigest) << '\n'
         << "CMSDigestType=" << unsigned{cd.hashType} << '\n'
-        << "CDHash=" << hex(std::span(cdDigest).first(std::min<std::size_t>(20, cdDigest.size()))) << '\n';
+        << "CDHash=" << hex(std::span(cdDigest).first(std::min<std::size_t>(20, cdDigest.size())))
+        << '\n';
 
     auto cms = sb.cmsSignature();
     if (!cms) return signatureError(cms.error());
@@ -167,7 +170,8 @@ Expected<void> writeDetails(const CodeObject& code, const CodeLocation& location
     auto requirements = sb.requirements();
     if (!requirements) return signatureError(requirements.error());
     if (const auto* e = sb.find(codesig::CSSLOT_REQUIREMENTS); e && *requirements)
-        err << "Internal requirements count=" << (*requirements)->entries.size() << " size=" << e->length << '\n';
+        err << "Internal requirements count=" << (*requirements)->entries.size()
+            << " size=" << e->length << '\n';
     else
         err << "Internal requirements=none\n";
     return {};

@@ -20,7 +20,7 @@ int main(int argc, char** argv) {
         std::cerr << "hdiutil: attach failed - not a disk image file\n";
         return 1;
     }
-    std::cerr << "hdiutil: attach failed - this system cannot mount Apple disk images; open " << argv[2]
-              << " with a tool that reads them (for example 7z or dmg2img)\n";
+    std::cerr << "hdiutil: attach failed - this system cannot mount Apple disk images; open "
+              << argv[2] << " with a tool that reads them (for example 7z or dmg2img)\n";
     return 1;
 }

@@ -30,16 +30,21 @@ std::string status(const spctl::PackageVerdict& v) {
     }
     if (v.authority == signing::Authority::DeveloperId)
         return "signed by a developer certificate issued by Apple for distribution";
-    const bool appleUpdate = v.chain.size() > 1 && v.chain[1].commonName == "Apple Software Update Certification Authority";
-    if (v.authority == signing::Authority::AppleSystem || appleUpdate) return "signed Apple Software";
+    const bool appleUpdate =
+        v.chain.size() > 1 &&
+        v.chain[1].commonName == "Apple Software Update Certification Authority";
+    if (v.authority == signing::Authority::AppleSystem || appleUpdate)
+        return "signed Apple Software";
     return "signed by a certificate trusted by Mac OS X";
 }
 
 /// pkgutil's layout: 22 bytes to a line, upper-case hex, under the entry's text.
 void fingerprint(const signing::Sha256& bytes) {
     for (std::size_t i = 0; i < bytes.size(); ++i) {
-        if (i % 22 == 0) std::cout << (i ? "\n" : "") << "           ";
-        else std::cout << ' ';
+        if (i % 22 == 0)
+            std::cout << (i ? "\n" : "") << "           ";
+        else
+            std::cout << ' ';
         char hex[3];
         std::snprintf(hex, sizeof hex, "%02X", bytes[i]);
         std::cout << hex;
@@ -59,7 +64,8 @@ int checkSignature(const std::string& path) {
     std::cout << "Package \"" << std::filesystem::path(path).filename().string() << "\":\n"
               << "   Status: " << status(v) << '\n';
     if (v.kind == spctl::PackageVerdict::Kind::Trusted && v.timestamp)
-        std::cout << "   Signed with a trusted timestamp on: " << signing::pkgutilDate(*v.timestamp) << '\n';
+        std::cout << "   Signed with a trusted timestamp on: " << signing::pkgutilDate(*v.timestamp)
+                  << '\n';
     if (!v.chain.empty()) {
         std::cout << "   Certificate Chain:\n";
         for (std::size_t i = 0; i < v.chain.size(); ++i) {

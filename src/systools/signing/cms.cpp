@@ -77,7 +77,8 @@ std::optional<std::int64_t> seconds(const ASN1_TIME* t) {
 std::string oidText(const ASN1_OBJECT* obj) {
     char buf[128];
     const int n = OBJ_obj2txt(buf, sizeof buf, obj, 1);
-    return n > 0 && n < static_cast<int>(sizeof buf) ? std::string(buf, static_cast<std::size_t>(n)) : std::string();
+    return n > 0 && n < static_cast<int>(sizeof buf) ? std::string(buf, static_cast<std::size_t>(n))
+                                                     : std::string();
 }
 
 std::string commonName(X509* x) {
@@ -85,7 +86,8 @@ std::string commonName(X509* x) {
     const int i = name ? X509_NAME_get_index_by_NID(name, NID_commonName, -1) : -1;
     if (i < 0) return {};
     unsigned char* utf8 = nullptr;
-    const int n = ASN1_STRING_to_UTF8(&utf8, X509_NAME_ENTRY_get_data(X509_NAME_get_entry(name, i)));
+    const int n =
+        ASN1_STRING_to_UTF8(&utf8, X509_NAME_ENTRY_get_data(X509_NAME_get_entry(name, i)));
     if (n < 0) return {};
     std::string out(reinterpret_cast<char*>(utf8), static_cast<std::size_t>(n));
     OPENSSL_free(utf8);
@@ -106,7 +108,8 @@ Expected<Certificate> describe(X509* x) {
     c.notBefore = *from;
     c.notAfter = *to;
     unsigned int len = 0;
-    if (X509_digest(x, EVP_sha256(), c.fingerprint.data(), &len) != 1 || len != c.fingerprint.size())
+    if (X509_digest(x, EVP_sha256(), c.fingerprint.data(), &len) != 1 ||
+        len != c.fingerprint.size())
         return cmsError("a certificate cannot be hashed");
     for (int i = 0; i < X509_get_ext_count(x); ++i) {
         std::string oid = oidText(X509_EXTENSION_get_object(X509_get_ext(x, i)));
@@ -116,7 +119,8 @@ Expected<Certificate> describe(X509* x) {
 }
 
 const ASN1_TYPE* attributeValue(X509_ATTRIBUTE* attr, int index = 0) {
-    return attr && index < X509_ATTRIBUTE_count(attr) ? X509_ATTRIBUTE_get0_type(attr, index) : nullptr;
+    return attr && index < X509_ATTRIBUTE_count(attr) ? X509_ATTRIBUTE_get0_type(attr, index)
+                                                      : nullptr;
 }
 
 X509_ATTRIBUTE* signedAttribute(CMS_SignerInfo* si, const char* oid) {
@@ -134,7 +138,8 @@ X509_ATTRIBUTE* unsignedAttribute(CMS_SignerInfo* si, const char* oid) {
 }
 
 Bytes octets(const ASN1_STRING* s) {
-    return s ? Bytes(ASN1_STRING_get0_data(s), ASN1_STRING_get0_data(s) + ASN1_STRING_length(s)) : Bytes();
+    return s ? Bytes(ASN1_STRING_get0_data(s), ASN1_STRING_get0_data(s) + ASN1_STRING_length(s))
+             : Bytes();
 }
 
 std::uint8_t hashTypeOf(const ASN1_OBJECT* obj) {
@@ -158,7 +163,8 @@ std::optional<TypedCdHash> typedCdHash(const ASN1_TYPE* value) {
     const unsigned char* const end = p + total;
     long length = 0;
     int tag = 0, cls = 0;
-    if (ASN1_get_object(&p, &length, &tag, &cls, total) & 0x80 || tag != V_ASN1_SEQUENCE) return std::nullopt;
+    if (ASN1_get_object(&p, &length, &tag, &cls, total) & 0x80 || tag != V_ASN1_SEQUENCE)
+        return std::nullopt;
     ASN1_OBJECT* obj = d2i_ASN1_OBJECT(nullptr, &p, end - p);
     if (!obj) return std::nullopt;
     TypedCdHash out;
@@ -175,7 +181,8 @@ std::optional<TypedCdHash> typedCdHash(const ASN1_TYPE* value) {
 std::optional<std::vector<Bytes>> plistCdHashes(const ASN1_TYPE* value) {
     if (!value || value->type != V_ASN1_OCTET_STRING) return std::nullopt;
     const Bytes text = octets(value->value.octet_string);
-    auto parsed = plist::parse(std::string_view(reinterpret_cast<const char*>(text.data()), text.size()));
+    auto parsed =
+        plist::parse(std::string_view(reinterpret_cast<const char*>(text.data()), text.size()));
     if (!parsed) return std::nullopt;
     const auto* dict = parsed->dictionary();
     const auto* list = dict ? dict->find("cdhashes") : nullptr;
@@ -195,7 +202,8 @@ std::optional<std::vector<Bytes>> plistCdHashes(const ASN1_TYPE* value) {
 std::optional<std::int64_t> timestampTime(const Bytes& token) {
     const unsigned char* p = token.data();
     CmsPtr ts(d2i_CMS_ContentInfo(nullptr, &p, static_cast<long>(token.size())));
-    if (!ts || OBJ_obj2nid(CMS_get0_eContentType(ts.get())) != NID_id_smime_ct_TSTInfo) return std::nullopt;
+    if (!ts || OBJ_obj2nid(CMS_get0_eContentType(ts.get())) != NID_id_smime_ct_TSTInfo)
+        return std::nullopt;
     ASN1_OCTET_STRING** content = CMS_get0_content(ts.get());
     if (!content || !*content) return std::nullopt;
     const unsigned char* q = ASN1_STRING_get0_data(*content);
@@ -292,7 +300,8 @@ Expected<CmsSignature> parse(std::span<const std::byte> bytes) {
         return cmsError("no message digest attribute", ErrorCode::missing);
     out.messageDigest = octets(digest->value.octet_string);
     if (const ASN1_TYPE* t = attributeValue(signedAttribute(si, "1.2.840.113549.1.9.5"))) {
-        if (t->type != V_ASN1_UTCTIME && t->type != V_ASN1_GENERALIZEDTIME) return cmsError("signing time is no time");
+        if (t->type != V_ASN1_UTCTIME && t->type != V_ASN1_GENERALIZEDTIME)
+            return cmsError("signing time is no time");
         out.signingTime = seconds(t->value.utctime);
         if (!out.signingTime) return cmsError("signing time is unreadable");
     }

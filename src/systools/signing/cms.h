@@ -25,7 +25,7 @@ inline constexpr const char* OID_TIMESTAMP_TOKEN = "1.2.840.113549.1.9.16.2.14";
 /// One certificate carried by a signature, reduced to what the checks and displays use.
 struct Certificate {
     Bytes der;
-    std::string commonName;  ///< the subject's CN, empty when it has none
+    std::string commonName;      ///< the subject's CN, empty when it has none
     std::int64_t notBefore = 0;  ///< seconds since 1970, UTC
     std::int64_t notAfter = 0;
     Sha256 fingerprint{};  ///< SHA-256 of the DER
@@ -53,9 +53,9 @@ struct CmsSignature {
     std::string digestName;       ///< of the signer's digest algorithm ("sha256")
     Bytes messageDigest;          ///< the signed messageDigest attribute
     std::optional<std::int64_t> signingTime;
-    std::optional<std::int64_t> timestamp;  ///< the token's genTime; checked by verifyTimestamp
-    Bytes timestampToken;                   ///< its ContentInfo, empty without one
-    std::vector<Bytes> plistCdHashes;       ///< from 1.2.840.113635.100.9.1
+    std::optional<std::int64_t> timestamp;   ///< the token's genTime; checked by verifyTimestamp
+    Bytes timestampToken;                    ///< its ContentInfo, empty without one
+    std::vector<Bytes> plistCdHashes;        ///< from 1.2.840.113635.100.9.1
     std::vector<TypedCdHash> typedCdHashes;  ///< from 1.2.840.113635.100.9.2
     Bytes signatureValue;
 

@@ -64,7 +64,8 @@ Error timestampError(const std::string& why, ErrorCode code) {
 
 const TrustAnchors& TrustAnchors::apple() {
     static const TrustAnchors pins{{
-        fromHex("B0B1730ECBC7FF4505142C49F1295E6EDA6BCAED7E2C68C5BE91B5A11001F024"),  // Apple Root CA
+        fromHex(
+            "B0B1730ECBC7FF4505142C49F1295E6EDA6BCAED7E2C68C5BE91B5A11001F024"),  // Apple Root CA
         fromHex("C2B9B042DD57830E7D117DAC55AC8AE19407D38E41D88F3215BC3A890444A050"),  // - G2
         fromHex("63343ABFB89A6A03EBB57E9B3F5FA7BE7C4F5C756F3017B3A8C488C3653E9179"),  // - G3
     }};
@@ -75,7 +76,8 @@ bool TrustAnchors::contains(const Sha256& fingerprint) const {
     return std::find(roots.begin(), roots.end(), fingerprint) != roots.end();
 }
 
-Expected<std::vector<Certificate>> verifyChain(const Certificate& leaf, std::span<const Certificate> others,
+Expected<std::vector<Certificate>> verifyChain(const Certificate& leaf,
+                                               std::span<const Certificate> others,
                                                const TrustAnchors& anchors, std::int64_t at) {
     StorePtr store(X509_STORE_new());
     X509StackPtr untrusted(sk_X509_new_null());
@@ -93,7 +95,8 @@ Expected<std::vector<Certificate>> verifyChain(const Certificate& leaf, std::spa
     if (!anyAnchor || anchors.contains(leaf.fingerprint)) return chainError(notTrusted);
     X509Ptr leafX = toX509(leaf);
     StoreCtxPtr ctx(X509_STORE_CTX_new());
-    if (!leafX || !ctx || X509_STORE_CTX_init(ctx.get(), store.get(), leafX.get(), untrusted.get()) != 1)
+    if (!leafX || !ctx ||
+        X509_STORE_CTX_init(ctx.get(), store.get(), leafX.get(), untrusted.get()) != 1)
         return chainError(notTrusted);
     X509_STORE_CTX_set_verify_cb(ctx.get(), acceptAppleMarkers);
     X509_VERIFY_PARAM* param = X509_STORE_CTX_get0_param(ctx.get());
@@ -109,7 +112,8 @@ Expected<std::vector<Certificate>> verifyChain(const Certificate& leaf, std::spa
         unsigned char* der = nullptr;
         const int n = i2d_X509(sk_X509_value(built, i), &der);
         if (n <= 0) return chainError(notTrusted);
-        auto c = describeCertificate(std::span<const unsigned char>(der, static_cast<std::size_t>(n)));
+        auto c =
+            describeCertificate(std::span<const unsigned char>(der, static_cast<std::size_t>(n)));
         OPENSSL_free(der);
         if (!c) return c.error();
         chain.push_back(std::move(*c));
@@ -126,8 +130,8 @@ Expected<void> verifyTimestamp(const CmsSignature& cms, const TrustAnchors& anch
     CmsPtr token(d2i_CMS_ContentInfo(nullptr, &p, static_cast<long>(cms.timestampToken.size())));
     if (!token) return timestampError("the timestamp is unreadable", malformed);
     BioPtr out(BIO_new(BIO_s_mem()));
-    const bool signedOk =
-        CMS_verify(token.get(), nullptr, nullptr, nullptr, out.get(), CMS_NO_SIGNER_CERT_VERIFY | CMS_BINARY) == 1;
+    const bool signedOk = CMS_verify(token.get(), nullptr, nullptr, nullptr, out.get(),
+                                     CMS_NO_SIGNER_CERT_VERIFY | CMS_BINARY) == 1;
     ERR_clear_error();
     if (!signedOk)
         return timestampError("the timestamp's signature does not verify", invalidSignature);
@@ -142,7 +146,8 @@ Expected<void> verifyTimestamp(const CmsSignature& cms, const TrustAnchors& anch
     const EVP_MD* md = alg ? EVP_get_digestbyobj(alg) : nullptr;
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int n = 0;
-    if (!md || EVP_Digest(cms.signatureValue.data(), cms.signatureValue.size(), digest, &n, md, nullptr) != 1)
+    if (!md || EVP_Digest(cms.signatureValue.data(), cms.signatureValue.size(), digest, &n, md,
+                          nullptr) != 1)
         return timestampError("the timestamp's digest algorithm is unknown", unsupported);
     const ASN1_STRING* stamped = TS_MSG_IMPRINT_get_msg(imprint);
     if (ASN1_STRING_length(stamped) != static_cast<int>(n) ||
@@ -155,16 +160,19 @@ Expected<void> verifyTimestamp(const CmsSignature& cms, const TrustAnchors& anch
         return timestampError("the timestamp has no signer", missing);
     std::vector<Certificate> all;
     std::optional<std::size_t> signer;
-    for (int i = 0; i < sk_X509_num(certs.get()) && static_cast<std::size_t>(i) < maxCertificates; ++i) {
+    for (int i = 0; i < sk_X509_num(certs.get()) && static_cast<std::size_t>(i) < maxCertificates;
+         ++i) {
         X509* x = sk_X509_value(certs.get(), i);
         unsigned char* der = nullptr;
         const int len = i2d_X509(x, &der);
         if (len <= 0)
             return timestampError("the timestamp's certificates are unreadable", malformed);
-        auto c = describeCertificate(std::span<const unsigned char>(der, static_cast<std::size_t>(len)));
+        auto c =
+            describeCertificate(std::span<const unsigned char>(der, static_cast<std::size_t>(len)));
         OPENSSL_free(der);
         if (!c) return timestampError("the timestamp's certificates are unreadable", malformed);
-        if (!signer && CMS_SignerInfo_cert_cmp(sk_CMS_SignerInfo_value(signers, 0), x) == 0) signer = all.size();
+        if (!signer && CMS_SignerInfo_cert_cmp(sk_CMS_SignerInfo_value(signers, 0), x) == 0)
+            signer = all.size();
         all.push_back(std::move(*c));
     }
     if (!signer) return timestampError("the timestamp's signer certificate is missing", missing);
@@ -185,7 +193,8 @@ Authority classify(std::span<const Certificate> chain) {
     if (chain.size() < 2) return Authority::Unknown;
     const Certificate& leaf = chain[0];
     const Certificate& issuer = chain[1];
-    if ((leaf.hasMarker("1.2.840.113635.100.6.1.13") || leaf.hasMarker("1.2.840.113635.100.6.1.14")) &&
+    if ((leaf.hasMarker("1.2.840.113635.100.6.1.13") ||
+         leaf.hasMarker("1.2.840.113635.100.6.1.14")) &&
         issuer.hasMarker("1.2.840.113635.100.6.2.6"))
         return Authority::DeveloperId;
     if (leaf.hasMarker("1.2.840.113635.100.6.1.9") || leaf.hasMarker("1.2.840.113635.100.6.1.10"))
@@ -207,7 +216,8 @@ Expected<SignatureVerdict> verifyCmsSignature(const CmsSignature& cms,
         // A trusted timestamp vouches that the certificates were valid when it was made.
         v.checkedAt = *cms.timestamp;
     }
-    auto chain = verifyChain(cms.certificates.front(), std::span(cms.certificates).subspan(1), anchors, v.checkedAt);
+    auto chain = verifyChain(cms.certificates.front(), std::span(cms.certificates).subspan(1),
+                             anchors, v.checkedAt);
     if (!chain) return chain.error();
     v.chain = std::move(*chain);
     v.authority = classify(v.chain);

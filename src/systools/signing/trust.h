@@ -44,10 +44,10 @@ inline constexpr const char* certNotYetValid = "CSSMERR_TP_CERT_NOT_VALID_YET";
 
 /// What Gatekeeper's rules call a trusted chain, read from Apple's marker extensions.
 enum class Authority {
-    Unknown,       ///< chains to a pinned root but matches no rule
-    AppleSystem,   ///< Software Signing: 3 certificates, Apple Code Signing CA, leaf 100.6.22
-    MacAppStore,   ///< leaf 100.6.1.9 (application) or 100.6.1.10 (installer)
-    DeveloperId,   ///< leaf 100.6.1.13 (application) or 100.6.1.14 (installer), CA 100.6.2.6
+    Unknown,      ///< chains to a pinned root but matches no rule
+    AppleSystem,  ///< Software Signing: 3 certificates, Apple Code Signing CA, leaf 100.6.22
+    MacAppStore,  ///< leaf 100.6.1.9 (application) or 100.6.1.10 (installer)
+    DeveloperId,  ///< leaf 100.6.1.13 (application) or 100.6.1.14 (installer), CA 100.6.2.6
 };
 
 [[nodiscard]] Authority classify(std::span<const Certificate> chain);

@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "format/codesig/csblobs.h"
+#include "systools/codesign/assessment.h"
 #include "systools/codesign/bundlelocator.h"
 #include "systools/codesign/codeobject.h"
-#include "systools/codesign/assessment.h"
 #include "systools/codesign/codeverifier.h"
 #include "systools/spctl/packagesignature.h"
 
@@ -31,7 +31,8 @@ const char* usage() {
 }
 
 int reject(const std::string& path, const std::string& reason = {}) {
-    std::cerr << path << ": rejected" << (reason.empty() ? "" : " (" + reason + ")") << "\nsource=no usable signature\n";
+    std::cerr << path << ": rejected" << (reason.empty() ? "" : " (" + reason + ")")
+              << "\nsource=no usable signature\n";
     return rejected;
 }
 
@@ -80,7 +81,8 @@ int assessPackage(const std::string& path) {
     }
     codesign::Assessment a;
     a.origin = v.chain.front().commonName;
-    a.notes.push_back("note: revocation of the certificates was not checked (needs Apple's servers)");
+    a.notes.push_back(
+        "note: revocation of the certificates was not checked (needs Apple's servers)");
     switch (v.authority) {
         case signing::Authority::DeveloperId:
             a.source = "Developer ID";

@@ -36,8 +36,9 @@ const EVP_MD* checksumDigest(const std::string& style) {
     return nullptr;
 }
 
-std::optional<std::vector<std::byte>> heapBytes(const macho::FileSource& file, const xar::Archive& a,
-                                                const xar::HeapRange& r, std::uint64_t limit) {
+std::optional<std::vector<std::byte>> heapBytes(const macho::FileSource& file,
+                                                const xar::Archive& a, const xar::HeapRange& r,
+                                                std::uint64_t limit) {
     const std::uint64_t start = a.heapOffset();
     if (r.size == 0 || r.size > limit || start > file.size() || r.offset > file.size() - start ||
         r.size > file.size() - start - r.offset)
@@ -54,9 +55,11 @@ bool rsaVerifies(const std::vector<unsigned char>& leafDer, const std::vector<st
     X509* leaf = d2i_X509(nullptr, &p, static_cast<long>(leafDer.size()));
     EVP_PKEY* key = leaf ? X509_get0_pubkey(leaf) : nullptr;
     EVP_PKEY_CTX* ctx = key ? EVP_PKEY_CTX_new(key, nullptr) : nullptr;
-    const bool ok = ctx && EVP_PKEY_verify_init(ctx) == 1 && EVP_PKEY_CTX_set_signature_md(ctx, md) == 1 &&
-                    EVP_PKEY_verify(ctx, reinterpret_cast<const unsigned char*>(signature.data()), signature.size(),
-                                    reinterpret_cast<const unsigned char*>(checksum.data()), checksum.size()) == 1;
+    const bool ok =
+        ctx && EVP_PKEY_verify_init(ctx) == 1 && EVP_PKEY_CTX_set_signature_md(ctx, md) == 1 &&
+        EVP_PKEY_verify(ctx, reinterpret_cast<const unsigned char*>(signature.data()),
+                        signature.size(), reinterpret_cast<const unsigned char*>(checksum.data()),
+                        checksum.size()) == 1;
     EVP_PKEY_CTX_free(ctx);
     X509_free(leaf);
     ERR_clear_error();
