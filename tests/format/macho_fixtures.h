@@ -10,31 +10,9 @@
 #include "fixtures/machowriter.h"
 #include "format/codesig/superblob.h"
 #include "format/macho/machofile.h"
+#include "support/bytes.h"
 
 namespace varko::testing {
-
-using Bytes = std::vector<std::byte>;
-
-inline void putLE32(Bytes& b, std::size_t at, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) b.at(at + i) = std::byte(v >> (8 * i));
-}
-inline void putBE32(Bytes& b, std::size_t at, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) b.at(at + i) = std::byte(v >> (24 - 8 * i));
-}
-inline void putBE64(Bytes& b, std::size_t at, std::uint64_t v) {
-    putBE32(b, at, static_cast<std::uint32_t>(v >> 32));
-    putBE32(b, at + 4, static_cast<std::uint32_t>(v));
-}
-inline std::uint32_t getLE32(const Bytes& b, std::size_t at) {
-    std::uint32_t v = 0;
-    for (int i = 3; i >= 0; --i) v = (v << 8) | static_cast<std::uint8_t>(b.at(at + i));
-    return v;
-}
-inline std::uint32_t getBE32(const Bytes& b, std::size_t at) {
-    std::uint32_t v = 0;
-    for (int i = 0; i < 4; ++i) v = (v << 8) | static_cast<std::uint8_t>(b.at(at + i));
-    return v;
-}
 
 inline examplegen::SignatureOptions signatureWith(const char* entitlements) {
     examplegen::SignatureOptions s;

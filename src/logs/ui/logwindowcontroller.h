@@ -4,7 +4,6 @@
 
 #include "tools/toolset.h"
 
-class QAction;
 class QMenu;
 
 namespace varko {
@@ -27,14 +26,7 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    void createActions();
-    void createMenus();
-
     LogViewController* content = nullptr;
-    QAction* closeAction = nullptr;
-    QAction* saveAction = nullptr;
-    QAction* biggerAction = nullptr;
-    QAction* smallerAction = nullptr;
     QMenu* file = nullptr;
 };
 

@@ -3,50 +3,23 @@
 #include <QCloseEvent>
 #include <QDragEnterEvent>
 #include <QDropEvent>
-#include <QMenuBar>
 #include <QMimeData>
 #include <QUrl>
 #include <QtConcurrent>
 
 #include "report/ui/viewcontroller.h"
+#include "ui/windowmenus.h"
 
 namespace varko {
 
 DocumentWindowController::DocumentWindowController(host::ToolSet toolSet, QWidget* parent)
     : QMainWindow(parent), tools(std::move(toolSet)), content(new ViewController(tools, this)) {
     setCentralWidget(content);
-    createActions();
-    createMenus();
+    file = addWindowMenus(*this, content, &ViewController::saveButton, &ViewController::incFontSize,
+                          &ViewController::decFontSize);
     setAcceptDrops(true);
     setAttribute(Qt::WA_DeleteOnClose);
     resize(760, 860);
-}
-
-void DocumentWindowController::createActions() {
-    closeAction = new QAction(tr("&Close"), this);
-    closeAction->setShortcut(QKeySequence::Close);
-    connect(closeAction, &QAction::triggered, this, &QWidget::close);
-
-    saveAction = new QAction(tr("&Save Report…"), this);
-    saveAction->setShortcut(QKeySequence::Save);
-    connect(saveAction, &QAction::triggered, content, &ViewController::saveButton);
-
-    biggerAction = new QAction(tr("&Bigger"), this);
-    biggerAction->setShortcuts({QKeySequence::ZoomIn, QKeySequence(Qt::CTRL | Qt::Key_Equal)});
-    connect(biggerAction, &QAction::triggered, content, &ViewController::incFontSize);
-
-    smallerAction = new QAction(tr("S&maller"), this);
-    smallerAction->setShortcut(QKeySequence::ZoomOut);
-    connect(smallerAction, &QAction::triggered, content, &ViewController::decFontSize);
-}
-
-void DocumentWindowController::createMenus() {
-    file = menuBar()->addMenu(tr("&File"));
-    file->addAction(closeAction);
-    file->addAction(saveAction);
-    QMenu* view = menuBar()->addMenu(tr("&View"));
-    view->addAction(biggerAction);
-    view->addAction(smallerAction);
 }
 
 void DocumentWindowController::setDocument(std::shared_ptr<Document> document,

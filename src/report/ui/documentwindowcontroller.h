@@ -6,7 +6,6 @@
 #include "inspection/document.h"
 #include "tools/toolset.h"
 
-class QAction;
 class QMenu;
 class QMimeData;
 
@@ -46,16 +45,9 @@ protected:
     void dropEvent(QDropEvent* event) override;
 
 private:
-    void createActions();
-    void createMenus();
-
     std::shared_ptr<Document> doc;
     host::ToolSet tools;
     ViewController* content = nullptr;
-    QAction* closeAction = nullptr;
-    QAction* saveAction = nullptr;
-    QAction* biggerAction = nullptr;
-    QAction* smallerAction = nullptr;
     QMenu* file = nullptr;
     bool reading = false;
 };
