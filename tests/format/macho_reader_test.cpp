@@ -91,7 +91,6 @@ TEST(MachOReaderTest, ArchitecturesByNameAndNumberAsCodesignTakesThem) {
 }
 
 TEST(MachOReaderTest, RunningSlicePrefersArm64eThenArm64ThenIntel) {
-    using Arch = examplegen::Arch;
     const struct {
         std::vector<Arch> slices;
         const char* running;
@@ -141,9 +140,7 @@ TEST(MachOReaderTest, UniversalFilePicksTheAskedSliceElseTheFirst) {
 }
 
 TEST(MachOReaderTest, TellsOtherFilesApart) {
-    const std::string text = "#!/bin/sh\necho hello\n";
-    const Bytes script(reinterpret_cast<const std::byte*>(text.data()),
-                       reinterpret_cast<const std::byte*>(text.data()) + text.size());
+    const Bytes script = bytesOf("#!/bin/sh\necho hello\n");
     EXPECT_FALSE(macho::looksLikeMachO(script));
     auto m = parse(script);
     ASSERT_FALSE(m);

@@ -9,11 +9,8 @@
 namespace varko::plist {
 namespace {
 
+using testing::bytesOf;
 using ::testing::HasSubstr;
-
-std::span<const std::byte> bytesOf(std::string_view s) {
-    return std::as_bytes(std::span(s.data(), s.size()));
-}
 
 std::string utf8(std::u32string_view text) {
     std::string out;

@@ -11,10 +11,7 @@ namespace {
 
 using testing::asBytes;
 using testing::BplistBuilder;
-
-std::span<const std::byte> bytesOf(std::string_view s) {
-    return std::as_bytes(std::span(s.data(), s.size()));
-}
+using testing::bytesOf;
 
 // One document in the three formats: only what OpenStep can say.
 const char* const xmlForm = R"(<?xml version="1.0" encoding="UTF-8"?>

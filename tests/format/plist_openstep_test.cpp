@@ -8,22 +8,14 @@
 namespace varko::plist {
 namespace {
 
+using testing::bytesOf;
+using testing::dict;
 using ::testing::HasSubstr;
-
-std::span<const std::byte> bytesOf(std::string_view s) {
-    return std::as_bytes(std::span(s.data(), s.size()));
-}
 
 Value readOk(std::string_view text) {
     auto r = parseOpenStep(bytesOf(text));
     EXPECT_TRUE(r.ok()) << (r.ok() ? "" : r.error().message) << "\n" << text;
     return r.ok() ? r.value() : Value();
-}
-
-Dictionary dict(std::initializer_list<std::pair<const char*, Value>> entries) {
-    Dictionary d;
-    for (const auto& [k, v] : entries) d.set(k, v);
-    return d;
 }
 
 TEST(PlistOpenStep, ReadsCollectionsStringsAndData) {
@@ -46,24 +38,27 @@ TEST(PlistOpenStep, ReadsCollectionsStringsAndData) {
                        {"empty", ""}})));
 }
 
-TEST(PlistOpenStep, Escapes) {
-    EXPECT_EQ(readOk(R"("\U00e9\U20AC")"), Value("\xC3\xA9\xE2\x82\xAC"));
-    EXPECT_EQ(readOk(R"("\UD83D\UDE00")"), Value("\xF0\x9F\x98\x80"));
-    EXPECT_EQ(readOk(R"("\UD83Dx")"), Value("\xEF\xBF\xBDx"));
-    EXPECT_EQ(readOk(R"("\101\0619\7")"), Value("A19\a"));
-    EXPECT_EQ(readOk(R"("\a\b\f\r\v\q\'")"), Value("\a\b\f\r\vq'"));
-    EXPECT_EQ(readOk("'single \"quoted\"'"), Value("single \"quoted\""));
-    EXPECT_EQ(readOk("\"caf\xC3\xA9\""), Value("caf\xC3\xA9"));
-}
-
-TEST(PlistOpenStep, StringsFilesAndTopLevelForms) {
-    EXPECT_EQ(readOk("\xEF\xBB\xBF"
-                     "a = b; \"c d\" = (e);\nkeyOnly;"),
-              Value(dict({{"a", "b"}, {"c d", Array{"e"}}, {"keyOnly", "keyOnly"}})));
-    EXPECT_EQ(readOk("  /* nothing */ "), Value(Dictionary{}));
-    EXPECT_EQ(readOk("lonely"), Value("lonely"));
-    EXPECT_EQ(readOk("<>"), Value(Data{}));
-    EXPECT_EQ(readOk("{ a = 1; a = 2; b = 3; }"), Value(dict({{"a", "2"}, {"b", "3"}})));
+TEST(PlistOpenStep, EscapesStringsFilesAndTopLevelForms) {
+    const struct {
+        std::string text;
+        Value expected;
+    } cases[] = {
+        {R"("\U00e9\U20AC")", "\xC3\xA9\xE2\x82\xAC"},
+        {R"("\UD83D\UDE00")", "\xF0\x9F\x98\x80"},
+        {R"("\UD83Dx")", "\xEF\xBF\xBDx"},
+        {R"("\101\0619\7")", "A19\a"},
+        {R"("\a\b\f\r\v\q\'")", "\a\b\f\r\vq'"},
+        {"'single \"quoted\"'", "single \"quoted\""},
+        {"\"caf\xC3\xA9\"", "caf\xC3\xA9"},
+        {"\xEF\xBB\xBF"
+         "a = b; \"c d\" = (e);\nkeyOnly;",
+         dict({{"a", "b"}, {"c d", Array{"e"}}, {"keyOnly", "keyOnly"}})},
+        {"  /* nothing */ ", Dictionary{}},
+        {"lonely", "lonely"},
+        {"<>", Data{}},
+        {"{ a = 1; a = 2; b = 3; }", dict({{"a", "2"}, {"b", "3"}})},
+    };
+    for (const auto& c : cases) EXPECT_EQ(readOk(c.text), c.expected);
 }
 
 TEST(PlistOpenStep, MalformedInputIsRefusedWithItsOffset) {

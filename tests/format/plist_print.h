@@ -1,6 +1,11 @@
 #pragma once
 
+#include <cstddef>
+#include <initializer_list>
 #include <ostream>
+#include <span>
+#include <string_view>
+#include <utility>
 
 #include "format/plist/plist.h"
 
@@ -11,4 +16,19 @@ inline void PrintTo(const Value& v, std::ostream* os) {
     *os << describe(v);
 }
 
+namespace testing {
+
+/// The bytes of a text, as the readers take them.
+inline std::span<const std::byte> bytesOf(std::string_view s) {
+    return std::as_bytes(std::span(s.data(), s.size()));
+}
+
+/// A dictionary in the order given.
+inline Dictionary dict(std::initializer_list<std::pair<const char*, Value>> entries) {
+    Dictionary d;
+    for (const auto& [k, v] : entries) d.set(k, v);
+    return d;
+}
+
+}  // namespace testing
 }  // namespace varko::plist

@@ -1,3 +1,5 @@
+#include <cmath>
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -8,11 +10,8 @@
 namespace varko::plist {
 namespace {
 
+using testing::bytesOf;
 using ::testing::HasSubstr;
-
-std::span<const std::byte> bytesOf(std::string_view s) {
-    return std::as_bytes(std::span(s.data(), s.size()));
-}
 
 Value readOk(std::string_view xml) {
     auto r = parseXml(bytesOf(xml));
@@ -73,44 +72,35 @@ TEST(PlistXml, BareRootValueAndDuplicateKeys) {
     EXPECT_EQ(*d.find("a"), Value(Integer{3}));
 }
 
-TEST(PlistXml, Integers) {
-    struct Case {
-        const char* text;
-        Integer expected;
+TEST(PlistXml, Scalars) {
+    const struct {
+        std::string xml;
+        Value expected;
+    } cases[] = {
+        {"<integer>0</integer>", Integer{0}},
+        {"<integer> 17 </integer>", Integer{17}},
+        {"<integer>+5</integer>", Integer{5}},
+        {"<integer>-1</integer>", Integer{~0ull}},
+        {"<integer>-0</integer>", Integer{0}},
+        {"<integer>0x1F</integer>", Integer{31}},
+        {"<integer>0XfF</integer>", Integer{255}},
+        {"<integer>-0x10</integer>", Integer{static_cast<std::uint64_t>(-16)}},
+        {"<integer>9223372036854775807</integer>", Integer{0x7FFFFFFFFFFFFFFF}},
+        {"<integer>9223372036854775808</integer>", Integer{0x8000000000000000, true}},
+        {"<integer>18446744073709551615</integer>", Integer{0xFFFFFFFFFFFFFFFF, true}},
+        {"<integer>0xFFFFFFFFFFFFFFFF</integer>", Integer{0xFFFFFFFFFFFFFFFF, true}},
+        {"<integer>-9223372036854775808</integer>", Integer{0x8000000000000000, false}},
+        {"<real>-2.5e3</real>", -2500.0},
+        {"<real>+1</real>", 1.0},
+        {"<real>+infinity</real>", HUGE_VAL},
+        {"<real>-infinity</real>", -HUGE_VAL},
+        {"<date>2001-01-01T00:00:00Z</date>", Date{0}},
+        {"<date>2000-12-31T23:59:59Z</date>", Date{-1}},
+        {"<date>2024-02-29T12:00:00Z</date>", Date{730900800}},
+        {"<date>1970-01-01T00:00:00Z</date>", Date{-978307200}},
     };
-    const Case cases[] = {
-        {"0", {0}},
-        {" 17 ", {17}},
-        {"+5", {5}},
-        {"-1", {~0ull}},
-        {"-0", {0}},
-        {"0x1F", {31}},
-        {"0XfF", {255}},
-        {"-0x10", {static_cast<std::uint64_t>(-16)}},
-        {"9223372036854775807", {0x7FFFFFFFFFFFFFFF}},
-        {"9223372036854775808", {0x8000000000000000, true}},
-        {"18446744073709551615", {0xFFFFFFFFFFFFFFFF, true}},
-        {"0xFFFFFFFFFFFFFFFF", {0xFFFFFFFFFFFFFFFF, true}},
-        {"-9223372036854775808", {0x8000000000000000, false}},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(readOk(std::string("<integer>") + c.text + "</integer>"), Value(c.expected))
-            << c.text;
-}
-
-TEST(PlistXml, Reals) {
-    EXPECT_EQ(readOk("<real>-2.5e3</real>"), Value(-2500.0));
-    EXPECT_EQ(readOk("<real>+1</real>"), Value(1.0));
-    EXPECT_EQ(readOk("<real>+infinity</real>"), Value(HUGE_VAL));
-    EXPECT_EQ(readOk("<real>-infinity</real>"), Value(-HUGE_VAL));
+    for (const auto& c : cases) EXPECT_EQ(readOk(c.xml), c.expected) << c.xml;
     EXPECT_TRUE(std::isnan(*readOk("<real>nan</real>").real()));
-}
-
-TEST(PlistXml, Dates) {
-    EXPECT_EQ(readOk("<date>2001-01-01T00:00:00Z</date>"), Value(Date{0}));
-    EXPECT_EQ(readOk("<date>2000-12-31T23:59:59Z</date>"), Value(Date{-1}));
-    EXPECT_EQ(readOk("<date>2024-02-29T12:00:00Z</date>"), Value(Date{730900800}));
-    EXPECT_EQ(readOk("<date>1970-01-01T00:00:00Z</date>"), Value(Date{-978307200}));
 }
 
 struct Malformed {
