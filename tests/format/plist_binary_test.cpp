@@ -44,38 +44,29 @@ std::vector<std::uint8_t> sampleFile() {
 
 TEST(PlistBinary, ReadsEveryObjectType) {
     BplistBuilder b;
-    std::vector<std::uint64_t> items{
-        b.integer(0xFF, 1),
-        b.integer(0xFFFF, 2),
-        b.integer(0xFFFFFFFF, 4),
-        b.integer(static_cast<std::uint64_t>(-5), 8),
-        b.int128(0, 0xFFFFFFFFFFFFFFFF),
-        b.int128(0, 7),
-        b.int128(~0ull, static_cast<std::uint64_t>(-2)),
-        b.add({0x22, 0x3F, 0xC0, 0x00, 0x00}),                          // float 1.5
-        b.add({0x23, 0x40, 0x09, 0x21, 0xFB, 0x54, 0x44, 0x2D, 0x18}),  // pi
-        b.add({0x33, 0x41, 0xC3, 0x0F, 0x17, 0xE7, 0x00, 0x00, 0x00}),
-        b.add({0x81, 0x01, 0x02}),  // UID 258
-        b.add({0xC1}, {b.ascii("in a set")}),
-        b.ascii(std::string(20, 'x')),  // length in a following integer
+    const std::pair<std::uint64_t, Value> items[] = {
+        {b.integer(0xFF, 1), Integer{255}},
+        {b.integer(0xFFFF, 2), Integer{65535}},
+        {b.integer(0xFFFFFFFF, 4), Integer{0xFFFFFFFF}},
+        {b.integer(static_cast<std::uint64_t>(-5), 8), Integer{static_cast<std::uint64_t>(-5)}},
+        {b.int128(0, 0xFFFFFFFFFFFFFFFF), Integer{0xFFFFFFFFFFFFFFFF, true}},
+        {b.int128(0, 7), Integer{7, false}},
+        {b.int128(~0ull, static_cast<std::uint64_t>(-2)), Integer{static_cast<std::uint64_t>(-2)}},
+        {b.add({0x22, 0x3F, 0xC0, 0x00, 0x00}), 1.5},
+        {b.add({0x23, 0x40, 0x09, 0x21, 0xFB, 0x54, 0x44, 0x2D, 0x18}), 3.141592653589793},
+        {b.add({0x33, 0x41, 0xC3, 0x0F, 0x17, 0xE7, 0x00, 0x00, 0x00}), Date{639512526.0}},
+        {b.add({0x81, 0x01, 0x02}), Uid{258}},
+        {b.add({0xC1}, {b.ascii("in a set")}), Array{"in a set"}},
+        {b.ascii(std::string(20, 'x')), std::string(20, 'x')},  // length in a following integer
     };
-    b.top = b.array(items);
-    const Value v = readOk(b);
-    const Array& a = *v.array();
-    ASSERT_EQ(a.size(), items.size());
-    EXPECT_EQ(a[0], Value(Integer{255}));
-    EXPECT_EQ(a[1], Value(Integer{65535}));
-    EXPECT_EQ(a[2], Value(Integer{0xFFFFFFFF}));
-    EXPECT_EQ(a[3].integer()->asSigned(), -5);
-    EXPECT_EQ(a[4], Value(Integer{0xFFFFFFFFFFFFFFFF, true}));
-    EXPECT_EQ(a[5], Value(Integer{7, false}));
-    EXPECT_EQ(a[6].integer()->asSigned(), -2);
-    EXPECT_EQ(a[7], Value(1.5));
-    EXPECT_DOUBLE_EQ(*a[8].real(), 3.141592653589793);
-    EXPECT_EQ(a[9], Value(Date{639512526.0}));
-    EXPECT_EQ(a[10], Value(Uid{258}));
-    EXPECT_EQ(a[11], Value(Array{"in a set"}));
-    EXPECT_EQ(a[12], Value(std::string(20, 'x')));
+    Array expected;
+    std::vector<std::uint64_t> refs;
+    for (const auto& [ref, value] : items) {
+        refs.push_back(ref);
+        expected.push_back(value);
+    }
+    b.top = b.array(refs);
+    EXPECT_EQ(readOk(b), Value(expected));
 }
 
 TEST(PlistBinary, Utf16StringsBecomeUtf8) {

@@ -92,17 +92,6 @@ TEST_F(InfoTest, PackageAndNonBundlesKeepInitialValuesAndRunNoTool) {
     EXPECT_FALSE(codesign.ran());
 }
 
-TEST_F(InfoTest, EmptyDictionaryStillRunsTheEntitlementStage) {
-    codesign.answer(entitlements);
-    const QString app = makeBundle(dir, "Empty.app", xmlPlist(""));
-    const Info info = inspect(app);
-    ASSERT_TRUE(info.theDict.has_value());
-    expectUntouched(info);
-    EXPECT_TRUE(codesign.ran());
-    EXPECT_EQ(info.theCodesignParams, QStringList({"--display", "--entitlements", ":-", app}));
-    EXPECT_TRUE(info.pubCamera);
-}
-
 TEST_F(InfoTest, ReadsIdentityAndUsageKeysAndListsEveryUsageKey) {
     codesign.answer({});
     const QString app = makeBundle(
@@ -258,15 +247,6 @@ TEST_F(InfoTest, BundlePathReachesTheToolAsOneArgumentEachTime) {
     EXPECT_TRUE(a.pubCamera);
 }
 
-TEST_F(InfoTest, FlatBundleIsRead) {
-    codesign.answer({});
-    const QString flat = dir.filePath("Flat.app");
-    QDir().mkpath(flat);
-    ASSERT_TRUE(writeFile(flat + "/Info.plist",
-                          xmlPlist("<key>CFBundleIdentifier</key><string>flat</string>")));
-    EXPECT_EQ(inspect(flat).bundleID, "flat");
-}
-
 TEST_F(InfoTest, InfoPlistInAnyEncodingTheSystemReads) {
     codesign.answer({});
     const QString body = QStringLiteral(
@@ -288,9 +268,9 @@ TEST_F(InfoTest, InfoPlistInAnyEncodingTheSystemReads) {
     }
 }
 
-// Whatever is wrong with Info.plist, the app is still an app: its entitlements
-// are read and every identity and usage field keeps its initial value.
-TEST_F(InfoTest, UnusableInfoPlistGivesAnEmptyDictionaryAndTheEntitlementStageRuns) {
+// Whatever is wrong with Info.plist, or if it is empty, the app is still an app: its
+// entitlements are read and every identity and usage field keeps its initial value.
+TEST_F(InfoTest, EmptyOrUnusableInfoPlistGivesAnEmptyDictionaryAndTheEntitlementStageRuns) {
     const QString outside = dir.filePath("outside.plist");
     ASSERT_TRUE(writeFile(
         outside, xmlPlist("<key>CFBundleIdentifier</key><string>not.this.bundle</string>")));
@@ -301,6 +281,11 @@ TEST_F(InfoTest, UnusableInfoPlistGivesAnEmptyDictionaryAndTheEntitlementStageRu
         std::optional<ErrorCode> code = {};  ///< where the bundle reader decides
     };
     const Case cases[] = {
+        {"Empty.app",
+         [](const QString& contents) {
+             ASSERT_TRUE(writeFile(contents + "/Info.plist", xmlPlist("")));
+         },
+         ""},
         {"Missing.app", [](const QString&) {}, "the bundle has no Info.plist", ErrorCode::missing},
         {"Garbage.app",
          [&](const QString& contents) {
@@ -376,8 +361,13 @@ TEST_F(InfoTest, UnusableInfoPlistGivesAnEmptyDictionaryAndTheEntitlementStageRu
     }
 }
 
-TEST_F(InfoTest, LinkThatStaysInsideTheBundleIsFollowed) {
+TEST_F(InfoTest, FlatBundleAndLinkThatStaysInsideTheBundleAreRead) {
     codesign.answer({});
+    const QString flat = dir.filePath("Flat.app");
+    QDir().mkpath(flat);
+    ASSERT_TRUE(writeFile(flat + "/Info.plist",
+                          xmlPlist("<key>CFBundleIdentifier</key><string>flat</string>")));
+    EXPECT_EQ(inspect(flat).bundleID, "flat");
     const QString app = makeBundle(dir, "Inside.app", std::nullopt);
     QDir().mkpath(app + "/Contents/Resources");
     ASSERT_TRUE(writeFile(app + "/Contents/Resources/Real.plist",

@@ -198,15 +198,6 @@ TEST(SignatureFindingsTest, HardenedRuntimeComesFromTheOneCodeDirectoryLine) {
         false));
 }
 
-TEST(SignatureSectionsTest, HeadingsPerItemKind) {
-    const SignatureSections app = signatureSections(true, {"a: accepted", "sig", {}});
-    EXPECT_EQ(app.assessment, "\nApp signature check:\na: accepted");
-    EXPECT_EQ(app.signature, "\ncodesign check:\nsig\n");
-    const SignatureSections pkg = signatureSections(false, {"", "", {}});
-    EXPECT_EQ(pkg.assessment, "\nInstaller package signature info:\n");
-    EXPECT_EQ(pkg.signature, "\npkgutil signature check:\n\n");
-}
-
 TEST(RunSignatureToolsTest, RunsTheRightToolsWithThePathAsOneArgument) {
     QTemporaryDir dir;
     FakeTool spctl(dir, "spctl"), codesign(dir, "codesign"), pkgutil(dir, "pkgutil");
