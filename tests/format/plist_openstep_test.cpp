@@ -11,6 +11,7 @@ namespace {
 using testing::bytesOf;
 using testing::dict;
 using ::testing::HasSubstr;
+using testing::repeat;
 
 Value readOk(std::string_view text) {
     auto r = parseOpenStep(bytesOf(text));
@@ -99,19 +100,13 @@ TEST(PlistOpenStep, MalformedInputIsRefusedWithItsOffset) {
 }
 
 TEST(PlistOpenStep, DeepNestingIsRefused) {
-    for (const char open : {'(', '{'}) {
-        std::string deep(100000, open);
-        if (open == '{') {
-            deep.clear();
-            for (int i = 0; i < 100000; ++i) deep += "{a=";
-        }
-        auto r = parseOpenStep(bytesOf(deep));
+    for (const char* open : {"(", "{a="}) {
+        auto r = parseOpenStep(bytesOf(repeat(open, 100000)));
         ASSERT_FALSE(r.ok());
         EXPECT_EQ(r.error().code, ErrorCode::tooLarge);
         EXPECT_THAT(r.error().message, HasSubstr("nesting is too deep"));
     }
-    std::string fine = std::string(maxDepth, '(') + std::string(maxDepth, ')');
-    readOk(fine);
+    readOk(repeat("(", maxDepth) + repeat(")", maxDepth));
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <initializer_list>
 #include <ostream>
 #include <span>
+#include <string>
 #include <string_view>
 #include <utility>
 
@@ -21,6 +22,13 @@ namespace testing {
 /// The bytes of a text, as the readers take them.
 inline std::span<const std::byte> bytesOf(std::string_view s) {
     return std::as_bytes(std::span(s.data(), s.size()));
+}
+
+/// `s` written `n` times: deep nesting and long lines.
+inline std::string repeat(std::string_view s, int n) {
+    std::string out;
+    for (int i = 0; i < n; ++i) out += s;
+    return out;
 }
 
 /// A dictionary in the order given.

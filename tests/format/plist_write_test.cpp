@@ -69,9 +69,7 @@ TEST(PlistWrite, DataLinesShrinkWithIndentation) {
     const Data bytes(100, 0xAB);
     const std::string top = writeXml(bytes);
     // 76 columns at the top level: lines of 76 characters, then the rest.
-    std::string line;
-    for (int i = 0; i < 19; ++i) line += "q6ur";
-    EXPECT_THAT(top, ::testing::HasSubstr("<data>\n" + line + "\n"));
+    EXPECT_THAT(top, ::testing::HasSubstr("<data>\n" + testing::repeat("q6ur", 19) + "\n"));
     Value nested = bytes;
     for (int i = 0; i < 10; ++i) nested = Array{nested};
     const std::string deep = writeXml(nested);

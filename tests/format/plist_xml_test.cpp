@@ -12,6 +12,7 @@ namespace {
 
 using testing::bytesOf;
 using ::testing::HasSubstr;
+using testing::repeat;
 
 Value readOk(std::string_view xml) {
     auto r = parseXml(bytesOf(xml));
@@ -153,19 +154,13 @@ TEST(PlistXml, MalformedInputIsRefusedWithItsOffset) {
 }
 
 TEST(PlistXml, DeepNestingIsRefused) {
-    std::string deep;
-    for (int i = 0; i < 100000; ++i) deep += "<array>";
-    for (int i = 0; i < 100000; ++i) deep += "</array>";
+    const std::string deep = repeat("<array>", 100000) + repeat("</array>", 100000);
     auto r = parseXml(bytesOf(deep));
     ASSERT_FALSE(r.ok());
     EXPECT_EQ(r.error().code, ErrorCode::tooLarge);
     EXPECT_THAT(r.error().message, HasSubstr("nesting is too deep"));
     EXPECT_EQ(r.error().offset, 7u * maxDepth);
-
-    std::string fine;
-    for (int i = 0; i < maxDepth; ++i) fine += "<array>";
-    for (int i = 0; i < maxDepth; ++i) fine += "</array>";
-    readOk(fine);
+    readOk(repeat("<array>", maxDepth) + repeat("</array>", maxDepth));
 }
 
 TEST(PlistXml, EntityDeclarationsDoNotExpand) {
