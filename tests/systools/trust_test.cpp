@@ -14,6 +14,7 @@
 
 using namespace varko;
 using namespace varko::testing;
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -43,16 +44,14 @@ TEST_P(TrustTest, DeveloperIdBundleIsAcceptedOnlyUnderItsOwnRoot) {
     EXPECT_FALSE(a.accepted);
     EXPECT_EQ(a.reason, "CSSMERR_TP_NOT_TRUSTED");
     EXPECT_EQ(a.source, "no usable signature");
-}
 
-TEST_P(TrustTest, ACertificateOutsideTheChainIsNotTrusted) {
+    // Carrying the trusted root does not help a leaf that it did not issue.
     const auto otherRoot = examplegen::makeTestRoot("Stranger Root", jan2020, jan2040);
     const auto stranger = TestPki::issue("Developer ID Application: Stranger", false,
                                          {developerIdApplication}, jan2020, jan2030, otherRoot);
-    // Carrying the trusted root does not help a leaf that it did not issue.
-    const auto app = signedBundle(dir, "Stranger",
-                                  {&stranger, {&stranger, &pki.intermediate, &pki.root}, nullptr});
-    const auto a = assess(app, pki.anchors());
+    a = assess(signedBundle(dir, "Stranger",
+                            {&stranger, {&stranger, &pki.intermediate, &pki.root}, nullptr}),
+               pki.anchors());
     EXPECT_FALSE(a.accepted);
     EXPECT_EQ(a.reason, "CSSMERR_TP_NOT_TRUSTED");
 }
@@ -161,7 +160,6 @@ TEST_P(TrustTest, StapledTicketIsReportedButNeverMakesTheCodeNotarized) {
 // Frameworks keep their code in Versions/Current; the app's seal names them by cdhash, and
 // their own seal covers what is inside.
 TEST_P(TrustTest, NestedFrameworkIsCheckedThroughItsCurrentVersion) {
-    namespace fs = std::filesystem;
     const fs::path parts = fs::path(dir.path().toStdString()) / "parts";
     const auto framework = signedFramework(parts, "Kit", developerId());
     ASSERT_FALSE(framework.empty());
@@ -197,7 +195,6 @@ TEST_P(TrustTest, NestedFrameworkIsCheckedThroughItsCurrentVersion) {
 }
 
 TEST_P(TrustTest, BrokenBundlesAreRejectedWithThePlatformsWords) {
-    namespace fs = std::filesystem;
     struct Case {
         const char* name;
         std::function<void(const fs::path&)> breakIt;
@@ -266,14 +263,10 @@ TEST_P(TrustTest, BrokenBundlesAreRejectedWithThePlatformsWords) {
 
 // The code Apple's strict validation turns away though every page matches its hash.
 TEST_P(TrustTest, BundlesAreJudgedAsAWholeNotByTheirMainExecutable) {
-    namespace fs = std::filesystem;
     const fs::path root(dir.path().toStdString());
     const auto developerIdMachO = [&](std::optional<std::string> info,
                                       std::optional<std::string> seal) {
-        examplegen::MachOOptions o;
-        o.arch = examplegen::Arch::X86_64;
-        o.codeSize = 2 * 4096;
-        o.signature = cmsSigned(developerId());
+        auto o = signedMachO(developerId(), 2 * 4096);
         if (info) o.signature->infoPlist = bytesOf(*info);
         if (seal) o.signature->codeResources = bytesOf(*seal);
         return examplegen::makeMachO(o);
@@ -332,14 +325,10 @@ TEST_P(TrustTest, BundlesAreJudgedAsAWholeNotByTheirMainExecutable) {
 }
 
 TEST_P(TrustTest, SealedHelperAndFrameworkAreAcceptedAndTheirSignaturesChecked) {
-    namespace fs = std::filesystem;
     const fs::path parts = fs::path(dir.path().toStdString()) / "parts";
     const auto framework = signedFramework(parts, "Kit", developerId());
     ASSERT_FALSE(framework.empty());
-    examplegen::MachOOptions o;
-    o.arch = examplegen::Arch::X86_64;
-    o.codeSize = 4096;
-    o.signature = cmsSigned(developerId());
+    auto o = signedMachO(developerId(), 4096);
     o.signature->identifier = "com.example.varko.helper";
     const auto helper = examplegen::makeMachO(o);
     ASSERT_TRUE(examplegen::writeFile(parts / "helper", helper, true));
@@ -369,13 +358,8 @@ TEST_P(TrustTest, SealedHelperAndFrameworkAreAcceptedAndTheirSignaturesChecked) 
 }
 
 TEST_P(TrustTest, EverySliceOfAUniversalFileIsVerified) {
-    namespace fs = std::filesystem;
     const auto sliceOf = [&](examplegen::Arch arch) {
-        examplegen::MachOOptions o;
-        o.arch = arch;
-        o.codeSize = 3 * 4096;
-        o.signature = cmsSigned(developerId());
-        return examplegen::makeMachO(o);
+        return examplegen::makeMachO(signedMachO(developerId(), 3 * 4096, arch));
     };
     const std::vector<std::vector<std::byte>> slices{sliceOf(examplegen::Arch::X86_64),
                                                      sliceOf(examplegen::Arch::Arm64)};
