@@ -157,43 +157,6 @@ TEST_P(TrustTest, StapledTicketIsReportedButNeverMakesTheCodeNotarized) {
     EXPECT_NE(notes(a).find("notarization is not claimed"), std::string::npos) << notes(a);
 }
 
-// Frameworks keep their code in Versions/Current; the app's seal names them by cdhash, and
-// their own seal covers what is inside.
-TEST_P(TrustTest, NestedFrameworkIsCheckedThroughItsCurrentVersion) {
-    const fs::path parts = fs::path(dir.path().toStdString()) / "parts";
-    const auto framework = signedFramework(parts, "Kit", developerId());
-    ASSERT_FALSE(framework.empty());
-    // Valid on its own, though Gatekeeper only accepts apps.
-    EXPECT_EQ(assess(framework, pki.anchors()).reason,
-              "the code is valid but does not seem to be an app");
-    auto files = someResources();
-    files.push_back({"Frameworks/Kit.framework", "", {}, cdhashOf(framework)});
-    const auto app = signedBundle(dir, "Host", developerId(), files);
-    const fs::path nested = app / "Contents/Frameworks/Kit.framework";
-    fs::create_directories(nested.parent_path());
-    fs::copy(framework, nested, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
-    auto a = assess(app, pki.anchors());
-    EXPECT_TRUE(a.accepted) << a.reason;
-
-    {
-        std::ofstream(nested / "Versions/A/Resources/strings.txt") << "changed";
-        a = assess(app, pki.anchors());
-        EXPECT_EQ(
-            a.reason,
-            "nested code is modified or invalid (Frameworks/Kit.framework: a sealed resource is "
-            "missing or invalid (file modified: Resources/strings.txt))");
-        std::ofstream(nested / "Versions/A/Resources/strings.txt") << "framework data\n";
-        ASSERT_TRUE(assess(app, pki.anchors()).accepted);
-    }
-    // A Current that leads out of the framework is no framework at all.
-    fs::remove(nested / "Versions/Current");
-    fs::create_symlink("../../..", nested / "Versions/Current");
-    a = assess(app, pki.anchors());
-    EXPECT_EQ(
-        a.reason,
-        "a sealed resource is missing or invalid (nested code missing: Frameworks/Kit.framework)");
-}
-
 TEST_P(TrustTest, BrokenBundlesAreRejectedWithThePlatformsWords) {
     struct Case {
         const char* name;
@@ -324,7 +287,9 @@ TEST_P(TrustTest, BundlesAreJudgedAsAWholeNotByTheirMainExecutable) {
         "unsealed contents present in the root directory of an embedded framework (stray.txt)");
 }
 
-TEST_P(TrustTest, SealedHelperAndFrameworkAreAcceptedAndTheirSignaturesChecked) {
+// Frameworks keep their code in Versions/Current; the app's seal names nested code by
+// cdhash, and the nested code's own seal and signature cover what is inside.
+TEST_P(TrustTest, NestedHelperAndFrameworkAreCheckedThroughTheirOwnSignatures) {
     const fs::path parts = fs::path(dir.path().toStdString()) / "parts";
     const auto framework = signedFramework(parts, "Kit", developerId());
     ASSERT_FALSE(framework.empty());
@@ -336,12 +301,19 @@ TEST_P(TrustTest, SealedHelperAndFrameworkAreAcceptedAndTheirSignaturesChecked) 
     files.push_back({"Frameworks/Kit.framework", "", {}, cdhashOf(framework)});
     files.push_back({"MacOS/helper", "", {}, cdhashOf(parts / "helper")});
     const auto app = signedBundle(dir, "Host", developerId(), files);
-    fs::create_directories(app / "Contents/Frameworks");
-    fs::copy(framework, app / "Contents/Frameworks/Kit.framework",
-             fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+    const fs::path nested = app / "Contents/Frameworks/Kit.framework";
+    fs::create_directories(nested.parent_path());
+    fs::copy(framework, nested, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
     fs::copy_file(parts / "helper", app / "Contents/MacOS/helper");
     auto a = assess(app, pki.anchors());
     EXPECT_TRUE(a.accepted) << a.reason;
+
+    std::ofstream(nested / "Versions/A/Resources/strings.txt") << "changed";
+    EXPECT_EQ(assess(app, pki.anchors()).reason,
+              "nested code is modified or invalid (Frameworks/Kit.framework: a sealed resource is "
+              "missing or invalid (file modified: Resources/strings.txt))");
+    std::ofstream(nested / "Versions/A/Resources/strings.txt") << "framework data\n";
+    ASSERT_TRUE(assess(app, pki.anchors()).accepted);
 
     // The helper's CMS is outside its cdhash, so only its own check can see it changed.
     const std::string when = "240101000000Z";  // the signing time, a signed attribute
@@ -355,6 +327,14 @@ TEST_P(TrustTest, SealedHelperAndFrameworkAreAcceptedAndTheirSignaturesChecked) 
     EXPECT_FALSE(a.accepted);
     EXPECT_EQ(a.reason.rfind("nested code is modified or invalid (MacOS/helper: ", 0), 0u)
         << a.reason;
+    ASSERT_TRUE(examplegen::writeFile(app / "Contents/MacOS/helper", helper, true));
+
+    // A Current that leads out of the framework is no framework at all.
+    fs::remove(nested / "Versions/Current");
+    fs::create_symlink("../../..", nested / "Versions/Current");
+    EXPECT_EQ(
+        assess(app, pki.anchors()).reason,
+        "a sealed resource is missing or invalid (nested code missing: Frameworks/Kit.framework)");
 }
 
 TEST_P(TrustTest, EverySliceOfAUniversalFileIsVerified) {
