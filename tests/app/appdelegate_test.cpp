@@ -55,7 +55,10 @@ protected:
         delegate.runningVersion = "1.2";
     }
     void launch(Answers a, std::pair<int, int> version = {13, 1}, double now = 1000000.0) {
-        delegate.launchEnvironment.makeProbe = [a, this] {
+        launchOn(delegate, a, version, now);
+    }
+    void launchOn(AppDelegate& d, Answers a, std::pair<int, int> version, double now) {
+        d.launchEnvironment.makeProbe = [a, this] {
             const auto asked = [this](const char* name, bool answer) {
                 return [this, name, answer] {
                     recorder.events << QString::fromLatin1(name);
@@ -66,24 +69,18 @@ protected:
                                asked("timesync", a.timesync), asked("entries", a.entries),
                                asked("format", a.timeFormat), "the script"};
         };
-        delegate.launchEnvironment.runAppleScript = [this](const QString& s) {
+        d.launchEnvironment.runAppleScript = [this](const QString& s) {
             recorder.events << "script:" + s;
         };
-        delegate.launchEnvironment.systemVersion = [version] { return version; };
-        delegate.launchEnvironment.now = [now] { return now; };
-        delegate.runLaunchSequence();
+        d.launchEnvironment.systemVersion = [version] { return version; };
+        d.launchEnvironment.now = [now] { return now; };
+        d.runLaunchSequence();
     }
-    [[nodiscard]] bool logItemsOn() const {
+    /// Whether both log browser items are shown and usable (true) or both withdrawn (false).
+    [[nodiscard]] bool logItems(bool on) const {
         for (const char* title : {"Open Log Browser", "Close Log Browser"}) {
             QAction* item = delegate.windowMenuItem(title);
-            if (item == nullptr || !item->isVisible() || !item->isEnabled()) return false;
-        }
-        return true;
-    }
-    [[nodiscard]] bool logItemsOff() const {
-        for (const char* title : {"Open Log Browser", "Close Log Browser"}) {
-            QAction* item = delegate.windowMenuItem(title);
-            if (item == nullptr || item->isVisible() || item->isEnabled()) return false;
+            if (item == nullptr || item->isVisible() != on || item->isEnabled() != on) return false;
         }
         return true;
     }
@@ -95,7 +92,7 @@ protected:
 TEST_F(LaunchTest, EverythingPassingShowsNothing) {
     launch({});
     EXPECT_TRUE(recorder.alerts.empty());
-    EXPECT_TRUE(logItemsOn());
+    EXPECT_TRUE(logItems(true));
     EXPECT_EQ(recorder.events, (QStringList{"admin", "files", "timesync", "entries", "format"}));
 }
 
@@ -118,7 +115,7 @@ TEST_F(LaunchTest, EachFailureHasItsAlertInOrderAndAllQuestionsAreAsked) {
     EXPECT_EQ(recorder.texts(), (QStringList{launchmessages::notAdmin, launchmessages::noEntries}));
     EXPECT_EQ(recorder.events,
               (QStringList{"admin", "alert", "files", "timesync", "entries", "alert", "format"}));
-    EXPECT_TRUE(logItemsOff());
+    EXPECT_TRUE(logItems(false));
     for (const Alert& alert : recorder.alerts) {
         EXPECT_EQ(alert.messageText, "An error occurred:");
         EXPECT_EQ(alert.style, Alert::Style::Critical);
@@ -127,24 +124,18 @@ TEST_F(LaunchTest, EachFailureHasItsAlertInOrderAndAllQuestionsAreAsked) {
 }
 
 TEST_F(LaunchTest, EveryFailingQuestionWithdrawsTheLogBrowserButTheClock) {
-    for (int failing = 0; failing < 5; ++failing) {
+    for (bool Answers::*failing : {&Answers::admin, &Answers::logFiles, &Answers::timesync,
+                                   &Answers::entries, &Answers::timeFormat}) {
         AppDelegate fresh{host::ToolSet::withPrograms({})};
         fresh.updateChecker().setAddresses({server.url(), ""});
         fresh.runningVersion = "1.2";
-        bool answers[5] = {true, true, true, true, true};
-        answers[failing] = false;
-        fresh.launchEnvironment.makeProbe = [&] {
-            return LaunchProbe{[&] { return answers[0]; }, [&] { return answers[1]; },
-                               [&] { return answers[2]; }, [&] { return answers[3]; },
-                               [&] { return answers[4]; }, "s"};
-        };
-        fresh.launchEnvironment.runAppleScript = [](const QString&) {};
-        fresh.launchEnvironment.systemVersion = [] { return std::pair<int, int>(14, 0); };
-        fresh.launchEnvironment.now = [] { return 0.0; };
+        Answers a;
+        a.*failing = false;
         recorder.alerts.clear();
-        fresh.runLaunchSequence();
-        EXPECT_EQ(recorder.alerts.size(), 1u) << failing;
-        EXPECT_EQ(fresh.windowMenuItem("Open Log Browser")->isEnabled(), failing == 4) << failing;
+        launchOn(fresh, a, {14, 0}, 0.0);
+        const bool clock = failing == &Answers::timeFormat;
+        EXPECT_EQ(recorder.alerts.size(), 1u) << clock;
+        EXPECT_EQ(fresh.windowMenuItem("Open Log Browser")->isEnabled(), clock);
     }
 }
 
@@ -154,7 +145,7 @@ TEST_F(LaunchTest, TwelveHourClockRunsTheScriptThenWarnsAndKeepsTheBrowser) {
     launch(a);
     EXPECT_EQ(recorder.events.mid(5), (QStringList{"script:the script", "alert"}));
     EXPECT_EQ(recorder.texts(), QStringList{launchmessages::timeFormat});
-    EXPECT_TRUE(logItemsOn());
+    EXPECT_TRUE(logItems(true));
 }
 
 TEST_F(LaunchTest, VersionCodes) {
@@ -164,8 +155,11 @@ TEST_F(LaunchTest, VersionCodes) {
     EXPECT_EQ(osVersionFor(12, 0), 17);
     EXPECT_EQ(osVersionFor(13, 4), 17);
     EXPECT_EQ(osVersionFor(0, 0), 17);  // no macOS at all
-    launch({}, {10, 14});
-    EXPECT_EQ(delegate.osVersion, 14);
+    launch({}, {10, 11});
+    EXPECT_EQ(delegate.osVersion, 11);
+    delegate.openLogwindow();  // El Capitan has no log to browse
+    EXPECT_TRUE(delegate.myLogWindow.isEmpty());
+    EXPECT_EQ(recorder.texts(), QStringList{"El Capitan doesn't support log features."});
 }
 
 TEST_F(LaunchTest, FirstLaunchChecksAndStoresTheDefaults) {
@@ -214,13 +208,6 @@ TEST_F(LaunchTest, LogWindowsOpenAndCloseNewestFirst) {
     QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_TRUE(first.isNull());
     EXPECT_TRUE(recorder.alerts.empty());
-}
-
-TEST_F(LaunchTest, ElCapitanGetsNoLogWindow) {
-    launch({}, {10, 11});
-    delegate.openLogwindow();
-    EXPECT_TRUE(delegate.myLogWindow.isEmpty());
-    EXPECT_EQ(recorder.texts(), QStringList{"El Capitan doesn't support log features."});
 }
 
 TEST_F(LaunchTest, HelpWindowsShowTheWholeHelpScaledToTheView) {

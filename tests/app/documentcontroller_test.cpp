@@ -9,6 +9,7 @@
 #include <QTest>
 #include <QTimer>
 #include <csignal>
+#include <functional>
 
 #include "app/appdelegate.h"
 #include "report/ui/documentwindowcontroller.h"
@@ -38,25 +39,27 @@ bool processRuns(pid_t pid) {
     return close < 0 || line.mid(close + 2, 1) != "Z";
 }
 
-bool waitUntilEnded(pid_t pid) {
+/// Waits up to ten seconds for `done`, handling events meanwhile.
+bool waitFor(const std::function<bool()>& done) {
     QElapsedTimer timer;
     timer.start();
-    while (processRuns(pid) && timer.elapsed() < 10000) QTest::qWait(20);
-    return !processRuns(pid);
+    while (!done() && timer.elapsed() < 10000) QTest::qWait(20);
+    return done();
 }
 
+bool waitUntilEnded(pid_t pid) {
+    return waitFor([pid] { return !processRuns(pid); });
+}
+
+/// The process id that a tool wrote to `file`, or -1.
 pid_t waitForPid(const QString& file) {
-    QElapsedTimer timer;
-    timer.start();
-    while (timer.elapsed() < 10000) {
+    pid_t pid = -1;
+    waitFor([&] {
         QFile f(file);
-        if (f.open(QIODevice::ReadOnly)) {
-            const QByteArray text = f.readAll().trimmed();
-            if (!text.isEmpty()) return pid_t(text.toInt());
-        }
-        QTest::qWait(20);
-    }
-    return -1;
+        if (f.open(QIODevice::ReadOnly)) pid = pid_t(f.readAll().trimmed().toInt());
+        return pid > 0;
+    });
+    return pid;
 }
 
 class DocumentControllerTest : public ::testing::Test {
@@ -103,10 +106,11 @@ TEST_F(DocumentControllerTest, OpensEachItemOnceInAWindowTitledWithItsName) {
     EXPECT_EQ(controller->windows().size(), 1);
 }
 
-TEST_F(DocumentControllerTest, RefusesOtherItemsWithAMessageAndNoWindow) {
-    QFile notes(dir.filePath("notes.txt"));
-    ASSERT_TRUE(notes.open(QIODevice::WriteOnly));
+TEST_F(DocumentControllerTest, PackagesOpenAndOtherItemsAreRefusedWithAMessageAndNoWindow) {
+    QFile notes(dir.filePath("notes.txt")), pkg(dir.filePath("Tool.PKG"));
+    ASSERT_TRUE(notes.open(QIODevice::WriteOnly) && pkg.open(QIODevice::WriteOnly));
     notes.close();
+    pkg.close();
     QSignalSpy refused(controller.get(), &DocumentController::openRefused);
     EXPECT_EQ(controller->openDocument(notes.fileName()), nullptr);
     EXPECT_EQ(controller->openDocument(dir.filePath("missing.pkg")), nullptr);
@@ -115,12 +119,7 @@ TEST_F(DocumentControllerTest, RefusesOtherItemsWithAMessageAndNoWindow) {
     EXPECT_TRUE(refused[1][0].toString().contains("does not exist"));
     EXPECT_TRUE(controller->windows().isEmpty());
     EXPECT_TRUE(controller->recentDocuments().isEmpty());
-}
 
-TEST_F(DocumentControllerTest, PackageOpensAsAPackage) {
-    QFile pkg(dir.filePath("Tool.PKG"));
-    ASSERT_TRUE(pkg.open(QIODevice::WriteOnly));
-    pkg.close();
     DocumentWindowController* w = controller->openDocument(pkg.fileName());
     ASSERT_NE(w, nullptr);
     ASSERT_TRUE(waitForDocument(w));

@@ -134,22 +134,5 @@ TEST_F(UpdateCheckTest, NoVersionNoRequest) {
     EXPECT_EQ(server.requests, 0);
 }
 
-TEST(ErrorAlertTest, FixedMessageOverTheExplanation) {
-    std::vector<Alert> shown;
-    const AlertRunner saved = alertRunner();
-    alertRunner() = [&](const Alert& a) {
-        shown.push_back(a);
-        return alertFirstButtonReturn;
-    };
-    showErrorAlert("first line\nsecond line");
-    showErrorAlert("again");
-    alertRunner() = saved;
-    ASSERT_EQ(shown.size(), 2u);
-    EXPECT_EQ(shown[0].messageText, "An error occurred:");
-    EXPECT_EQ(shown[0].informativeText, "first line\nsecond line");
-    EXPECT_EQ(shown[0].style, Alert::Style::Critical);
-    EXPECT_EQ(shown[0].buttons, QStringList{"OK"});
-}
-
 }  // namespace
 }  // namespace varko

@@ -142,16 +142,6 @@ TEST(JsonFormatTest, ArrayOfEntriesParsesWithMacOSKeys) {
     tzset();
 }
 
-TEST(JsonFormatTest, NoEntriesIsAnEmptyArray) {
-    std::string out;
-    appendJsonEnd(out, false);
-    EXPECT_EQ(out, "[\n\n]\n");
-    simdjson::dom::parser parser;
-    simdjson::dom::array entries;
-    ASSERT_EQ(parser.parse(out).get_array().get(entries), simdjson::SUCCESS);
-    EXPECT_EQ(entries.size(), 0u);
-}
-
 TEST(TextFormatTest, ColumnsLineUpWithTheHeader) {
     setenv("TZ", "XXX-1", 1);
     tzset();

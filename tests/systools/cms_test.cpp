@@ -89,10 +89,8 @@ TEST_P(CmsTest, HostileBytesGiveClearErrors) {
     std::vector<std::byte> deep;
     for (int i = 0; i < 100; ++i) deep.insert(deep.begin(), {std::byte{0x30}, std::byte(2 * i)});
     auto unterminated = good;
-    if (GetParam())
-        unterminated.resize(unterminated.size() - 2);  // the outer end-of-contents
-    else
-        unterminated.resize(unterminated.size() - 1);
+    unterminated.resize(unterminated.size() -
+                        (GetParam() ? 2 : 1));  // BER: the outer end-of-contents
     std::vector<std::byte> deepIndefinite;
     for (int i = 0; i < 100; ++i)
         deepIndefinite.insert(deepIndefinite.begin(), {std::byte{0x30}, std::byte{0x80}});

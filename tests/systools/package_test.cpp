@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <fstream>
 
 #include "fixtures/xarwriter.h"
 #include "format/macho/bytesource.h"
@@ -43,8 +42,7 @@ protected:
     }
     std::filesystem::path write(const std::string& name, const std::vector<std::byte>& bytes) {
         const auto path = std::filesystem::path(dir.path().toStdString()) / name;
-        std::ofstream(path, std::ios::binary)
-            .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+        EXPECT_TRUE(examplegen::writeFile(path, bytes));
         return path;
     }
     examplegen::XarSigning rsa() {
@@ -144,13 +142,11 @@ TEST_F(PackageTest, ChangedTocOrSignatureIsInvalid) {
 
 TEST_F(PackageTest, HostileHeadersAndTablesGiveClearErrors) {
     const auto header = [](std::uint16_t size, std::uint64_t packed, std::uint64_t toc) {
-        std::vector<std::byte> b = {std::byte{'x'}, std::byte{'a'}, std::byte{'r'}, std::byte{'!'}};
-        for (int i = 1; i >= 0; --i) b.push_back(std::byte(size >> (8 * i)));
-        b.push_back(std::byte{0});
-        b.push_back(std::byte{1});
-        for (int i = 7; i >= 0; --i) b.push_back(std::byte(packed >> (8 * i)));
-        for (int i = 7; i >= 0; --i) b.push_back(std::byte(toc >> (8 * i)));
-        b.resize(28 + 64);
+        Bytes b(28 + 64);
+        putBE32(b, 0, 0x78617221);                     // "xar!"
+        putBE32(b, 4, std::uint32_t(size) << 16 | 1);  // then version 1
+        putBE64(b, 8, packed);
+        putBE64(b, 16, toc);
         return b;
     };
     struct Case {

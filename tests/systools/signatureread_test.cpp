@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <sstream>
 
@@ -222,9 +221,7 @@ TEST(SignatureReadTest, CodeWhosePageHashesWereNotReadIsNeverTakenAsVerified) {
     const auto path =
         std::filesystem::temp_directory_path() / ("varko-streamed-" + std::to_string(::getpid()));
     const Bytes file = examplegen::makeMachO(options());
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(file.data()),
-               static_cast<std::streamsize>(file.size()));
+    ASSERT_TRUE(examplegen::writeFile(path, file));
     const CodeLocation location{path, std::nullopt, std::nullopt, false, std::nullopt};
     const macho::Architecture intel{macho::CPU_TYPE_X86_64, {}};
     auto whole = loadCodeObject(path, intel, SignatureRead::Whole);

@@ -91,6 +91,16 @@ inline examplegen::SignatureOptions cmsSigned(const SignWith& w) {
     return o;
 }
 
+/// An executable of `codeSize` bytes of code, signed as `w` says.
+inline examplegen::MachOOptions signedMachO(const SignWith& w, std::size_t codeSize,
+                                            examplegen::Arch arch = examplegen::Arch::X86_64) {
+    examplegen::MachOOptions o;
+    o.arch = arch;
+    o.codeSize = codeSize;
+    o.signature = cmsSigned(w);
+    return o;
+}
+
 inline std::string infoPlistFor(const std::string& exe) {
     return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n<dict>\n"
            "\t<key>CFBundleExecutable</key>\n\t<string>" +
@@ -110,10 +120,7 @@ inline std::vector<examplegen::BundleFile> someResources() {
 inline std::filesystem::path signedBundle(
     const QTemporaryDir& dir, const std::string& name, const SignWith& w,
     std::vector<examplegen::BundleFile> files = someResources()) {
-    examplegen::MachOOptions o;
-    o.arch = examplegen::Arch::X86_64;
-    o.codeSize = 3 * 4096 + 100;
-    o.signature = cmsSigned(w);
+    auto o = signedMachO(w, 3 * 4096 + 100);
     const auto app = std::filesystem::path(dir.path().toStdString()) / (name + ".app");
     auto written = examplegen::writeSealedBundle(app, infoPlistFor("Signed"), "Signed", files, o);
     return written ? app : std::filesystem::path();
@@ -126,10 +133,7 @@ inline bool resealBundle(const std::filesystem::path& app, const std::string& se
     const auto contents = app / "Contents";
     if (!examplegen::writeFile(contents / "_CodeSignature" / "CodeResources", bytesOf(seal)))
         return false;
-    examplegen::MachOOptions o;
-    o.arch = examplegen::Arch::X86_64;
-    o.codeSize = 3 * 4096 + 100;
-    o.signature = cmsSigned(w);
+    auto o = signedMachO(w, 3 * 4096 + 100);
     o.signature->infoPlist = bytesOf(infoPlistFor("Signed"));
     o.signature->codeResources = bytesOf(seal);
     return bool(
@@ -139,10 +143,7 @@ inline bool resealBundle(const std::filesystem::path& app, const std::string& se
 /// Writes NAME.framework, versioned and signed as `w` says, and returns its path.
 inline std::filesystem::path signedFramework(const std::filesystem::path& parent,
                                              const std::string& name, const SignWith& w) {
-    examplegen::MachOOptions o;
-    o.arch = examplegen::Arch::X86_64;
-    o.codeSize = 2 * 4096;
-    o.signature = cmsSigned(w);
+    const auto o = signedMachO(w, 2 * 4096);
     const auto framework = parent / (name + ".framework");
     auto written =
         examplegen::writeSealedFramework(framework, infoPlistFor(name), name,

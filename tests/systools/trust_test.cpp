@@ -14,6 +14,7 @@
 
 using namespace varko;
 using namespace varko::testing;
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -43,16 +44,14 @@ TEST_P(TrustTest, DeveloperIdBundleIsAcceptedOnlyUnderItsOwnRoot) {
     EXPECT_FALSE(a.accepted);
     EXPECT_EQ(a.reason, "CSSMERR_TP_NOT_TRUSTED");
     EXPECT_EQ(a.source, "no usable signature");
-}
 
-TEST_P(TrustTest, ACertificateOutsideTheChainIsNotTrusted) {
+    // Carrying the trusted root does not help a leaf that it did not issue.
     const auto otherRoot = examplegen::makeTestRoot("Stranger Root", jan2020, jan2040);
     const auto stranger = TestPki::issue("Developer ID Application: Stranger", false,
                                          {developerIdApplication}, jan2020, jan2030, otherRoot);
-    // Carrying the trusted root does not help a leaf that it did not issue.
-    const auto app = signedBundle(dir, "Stranger",
-                                  {&stranger, {&stranger, &pki.intermediate, &pki.root}, nullptr});
-    const auto a = assess(app, pki.anchors());
+    a = assess(signedBundle(dir, "Stranger",
+                            {&stranger, {&stranger, &pki.intermediate, &pki.root}, nullptr}),
+               pki.anchors());
     EXPECT_FALSE(a.accepted);
     EXPECT_EQ(a.reason, "CSSMERR_TP_NOT_TRUSTED");
 }
@@ -158,46 +157,7 @@ TEST_P(TrustTest, StapledTicketIsReportedButNeverMakesTheCodeNotarized) {
     EXPECT_NE(notes(a).find("notarization is not claimed"), std::string::npos) << notes(a);
 }
 
-// Frameworks keep their code in Versions/Current; the app's seal names them by cdhash, and
-// their own seal covers what is inside.
-TEST_P(TrustTest, NestedFrameworkIsCheckedThroughItsCurrentVersion) {
-    namespace fs = std::filesystem;
-    const fs::path parts = fs::path(dir.path().toStdString()) / "parts";
-    const auto framework = signedFramework(parts, "Kit", developerId());
-    ASSERT_FALSE(framework.empty());
-    // Valid on its own, though Gatekeeper only accepts apps.
-    EXPECT_EQ(assess(framework, pki.anchors()).reason,
-              "the code is valid but does not seem to be an app");
-    auto files = someResources();
-    files.push_back({"Frameworks/Kit.framework", "", {}, cdhashOf(framework)});
-    const auto app = signedBundle(dir, "Host", developerId(), files);
-    const fs::path nested = app / "Contents/Frameworks/Kit.framework";
-    fs::create_directories(nested.parent_path());
-    fs::copy(framework, nested, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
-    auto a = assess(app, pki.anchors());
-    EXPECT_TRUE(a.accepted) << a.reason;
-
-    {
-        std::ofstream(nested / "Versions/A/Resources/strings.txt") << "changed";
-        a = assess(app, pki.anchors());
-        EXPECT_EQ(
-            a.reason,
-            "nested code is modified or invalid (Frameworks/Kit.framework: a sealed resource is "
-            "missing or invalid (file modified: Resources/strings.txt))");
-        std::ofstream(nested / "Versions/A/Resources/strings.txt") << "framework data\n";
-        ASSERT_TRUE(assess(app, pki.anchors()).accepted);
-    }
-    // A Current that leads out of the framework is no framework at all.
-    fs::remove(nested / "Versions/Current");
-    fs::create_symlink("../../..", nested / "Versions/Current");
-    a = assess(app, pki.anchors());
-    EXPECT_EQ(
-        a.reason,
-        "a sealed resource is missing or invalid (nested code missing: Frameworks/Kit.framework)");
-}
-
 TEST_P(TrustTest, BrokenBundlesAreRejectedWithThePlatformsWords) {
-    namespace fs = std::filesystem;
     struct Case {
         const char* name;
         std::function<void(const fs::path&)> breakIt;
@@ -266,14 +226,10 @@ TEST_P(TrustTest, BrokenBundlesAreRejectedWithThePlatformsWords) {
 
 // The code Apple's strict validation turns away though every page matches its hash.
 TEST_P(TrustTest, BundlesAreJudgedAsAWholeNotByTheirMainExecutable) {
-    namespace fs = std::filesystem;
     const fs::path root(dir.path().toStdString());
     const auto developerIdMachO = [&](std::optional<std::string> info,
                                       std::optional<std::string> seal) {
-        examplegen::MachOOptions o;
-        o.arch = examplegen::Arch::X86_64;
-        o.codeSize = 2 * 4096;
-        o.signature = cmsSigned(developerId());
+        auto o = signedMachO(developerId(), 2 * 4096);
         if (info) o.signature->infoPlist = bytesOf(*info);
         if (seal) o.signature->codeResources = bytesOf(*seal);
         return examplegen::makeMachO(o);
@@ -331,15 +287,13 @@ TEST_P(TrustTest, BundlesAreJudgedAsAWholeNotByTheirMainExecutable) {
         "unsealed contents present in the root directory of an embedded framework (stray.txt)");
 }
 
-TEST_P(TrustTest, SealedHelperAndFrameworkAreAcceptedAndTheirSignaturesChecked) {
-    namespace fs = std::filesystem;
+// Frameworks keep their code in Versions/Current; the app's seal names nested code by
+// cdhash, and the nested code's own seal and signature cover what is inside.
+TEST_P(TrustTest, NestedHelperAndFrameworkAreCheckedThroughTheirOwnSignatures) {
     const fs::path parts = fs::path(dir.path().toStdString()) / "parts";
     const auto framework = signedFramework(parts, "Kit", developerId());
     ASSERT_FALSE(framework.empty());
-    examplegen::MachOOptions o;
-    o.arch = examplegen::Arch::X86_64;
-    o.codeSize = 4096;
-    o.signature = cmsSigned(developerId());
+    auto o = signedMachO(developerId(), 4096);
     o.signature->identifier = "com.example.varko.helper";
     const auto helper = examplegen::makeMachO(o);
     ASSERT_TRUE(examplegen::writeFile(parts / "helper", helper, true));
@@ -347,12 +301,19 @@ TEST_P(TrustTest, SealedHelperAndFrameworkAreAcceptedAndTheirSignaturesChecked) 
     files.push_back({"Frameworks/Kit.framework", "", {}, cdhashOf(framework)});
     files.push_back({"MacOS/helper", "", {}, cdhashOf(parts / "helper")});
     const auto app = signedBundle(dir, "Host", developerId(), files);
-    fs::create_directories(app / "Contents/Frameworks");
-    fs::copy(framework, app / "Contents/Frameworks/Kit.framework",
-             fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+    const fs::path nested = app / "Contents/Frameworks/Kit.framework";
+    fs::create_directories(nested.parent_path());
+    fs::copy(framework, nested, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
     fs::copy_file(parts / "helper", app / "Contents/MacOS/helper");
     auto a = assess(app, pki.anchors());
     EXPECT_TRUE(a.accepted) << a.reason;
+
+    std::ofstream(nested / "Versions/A/Resources/strings.txt") << "changed";
+    EXPECT_EQ(assess(app, pki.anchors()).reason,
+              "nested code is modified or invalid (Frameworks/Kit.framework: a sealed resource is "
+              "missing or invalid (file modified: Resources/strings.txt))");
+    std::ofstream(nested / "Versions/A/Resources/strings.txt") << "framework data\n";
+    ASSERT_TRUE(assess(app, pki.anchors()).accepted);
 
     // The helper's CMS is outside its cdhash, so only its own check can see it changed.
     const std::string when = "240101000000Z";  // the signing time, a signed attribute
@@ -366,16 +327,19 @@ TEST_P(TrustTest, SealedHelperAndFrameworkAreAcceptedAndTheirSignaturesChecked) 
     EXPECT_FALSE(a.accepted);
     EXPECT_EQ(a.reason.rfind("nested code is modified or invalid (MacOS/helper: ", 0), 0u)
         << a.reason;
+    ASSERT_TRUE(examplegen::writeFile(app / "Contents/MacOS/helper", helper, true));
+
+    // A Current that leads out of the framework is no framework at all.
+    fs::remove(nested / "Versions/Current");
+    fs::create_symlink("../../..", nested / "Versions/Current");
+    EXPECT_EQ(
+        assess(app, pki.anchors()).reason,
+        "a sealed resource is missing or invalid (nested code missing: Frameworks/Kit.framework)");
 }
 
 TEST_P(TrustTest, EverySliceOfAUniversalFileIsVerified) {
-    namespace fs = std::filesystem;
     const auto sliceOf = [&](examplegen::Arch arch) {
-        examplegen::MachOOptions o;
-        o.arch = arch;
-        o.codeSize = 3 * 4096;
-        o.signature = cmsSigned(developerId());
-        return examplegen::makeMachO(o);
+        return examplegen::makeMachO(signedMachO(developerId(), 3 * 4096, arch));
     };
     const std::vector<std::vector<std::byte>> slices{sliceOf(examplegen::Arch::X86_64),
                                                      sliceOf(examplegen::Arch::Arm64)};
