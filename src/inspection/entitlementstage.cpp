@@ -85,6 +85,7 @@ Expected<QByteArray> runTool(const host::ToolSet& tools, const QString& launchPa
                       ErrorCode::toolFailed);
     if (const QString why = result.interruption(); !why.isEmpty())
         return failed(QString::number(result.exitStatus) + " (" + why + ")", ErrorCode::toolFailed);
+    // The tool answered and turned the item away (unsigned, say): the item's doing, not the run's.
     if (result.exitStatus != 0)
         return failed(QString::number(result.exitStatus), ErrorCode::refused);
     return result.standardOutput;
