@@ -16,7 +16,7 @@ enum class ErrorCode {
                        ///< format)
     tooLarge,          ///< past a cap that no genuine file reaches: size, count, depth or expansion
     unreadable,        ///< the operating system would not open or read it
-    refused,           ///< not followed on purpose: a link out of the item, a FIFO, a device
+    refused,           ///< not followed on purpose (a link out, a FIFO), or turned away by a tool
     missing,           ///< a file, slice or blob that should be there is absent
     invalidSignature,  ///< a hash, seal or signature does not match what it covers
     untrusted,         ///< the signature matches, but its chain leads to no trusted root
