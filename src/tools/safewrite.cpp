@@ -28,6 +28,9 @@ Expected<void> writeFileAtomically(const QString& fileName, const char* data, qi
     const QByteArray target = pathToSystem(fileName);
     struct stat existing {};
     const bool replaces = ::stat(target.constData(), &existing) == 0;
+    // Renaming over a device or a FIFO would put a plain file in its place.
+    if (replaces && !S_ISREG(existing.st_mode))
+        return Error{0, "Not a regular file", ErrorCode::refused};
 
     QByteArray temporary;
     int fd = -1;
