@@ -4,6 +4,7 @@
 #include <QAccessibleActionInterface>
 #include <QElapsedTimer>
 #include <QFileDialog>
+#include <QLineEdit>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTest>
@@ -189,6 +190,25 @@ TEST_F(ViewControllerTest, SavedFileHoldsTheTextOfTheMomentSaveWasChosen) {
     EXPECT_EQ(saved.readAll(), atSave.toUtf8());
     EXPECT_NE(atSave, v->outputTextbox->toPlainText());
     dialog->close();
+}
+
+TEST_F(ViewControllerTest, ANameTypedWithoutSuffixIsSavedAsText) {
+    auto w = window(app(), applicationBundleType);
+    ViewController* v = w->viewController();
+    ASSERT_TRUE(showAndFinish(*w));
+    QSignalSpy dialogs(v, &ViewController::saveDialogOpened);
+    v->saveButton();
+    ASSERT_EQ(dialogs.size(), 1);
+    auto* dialog = qobject_cast<QFileDialog*>(dialogs.first().first().value<QWidget*>());
+    ASSERT_NE(dialog, nullptr);
+    dialog->setDirectory(dir.path());
+    // As a user does: type a bare name and press Return.
+    auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+    ASSERT_NE(name, nullptr);
+    name->setText(QStringLiteral("myreport"));
+    QTest::keyClick(name, Qt::Key_Return);
+    EXPECT_TRUE(QFile::exists(dir.filePath("myreport.text")));
+    EXPECT_FALSE(QFile::exists(dir.filePath("myreport")));
 }
 
 TEST_F(ViewControllerTest, FailedSaveKeepsTheOldFileAndSaysWhy) {

@@ -182,6 +182,8 @@ void ViewController::saveButton() {
                         tr("Text files (*.text *.txt)"));
     dialog->setAcceptMode(QFileDialog::AcceptSave);
     dialog->setFileMode(QFileDialog::AnyFile);
+    // A bare name typed by the user still gets the suffix that the file type names.
+    dialog->setDefaultSuffix(QStringLiteral("text"));
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     connect(dialog, &QFileDialog::fileSelected, this,
             [this, text](const QString& fileName) { writeReport(fileName, text); });
