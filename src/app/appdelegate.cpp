@@ -9,6 +9,7 @@
 #include "app/erroralert.h"
 #include "app/helpwindowcontroller.h"
 #include "logs/ui/logwindowcontroller.h"
+#include "tools/utf8.h"
 
 namespace varko {
 
@@ -210,11 +211,37 @@ void AppDelegate::runLaunchSequence() {
     defaults.setValue(QStringLiteral("updateCheckInt"), schedule.interval);
 }
 
+namespace {
+
+/// The disk image tool's own reason, fit for an alert: decoded without trusting the
+/// bytes, every control character made visible, a few short lines at most.
+QString diskImageToolReason(const host::ToolResult& run) {
+    if (!run.started) return run.startError;
+    constexpr qsizetype maxLines = 8, maxLineLength = 300;
+    QStringList lines;
+    const QStringList written = QString::fromUtf8(run.standardError).split(u'\n');
+    for (const QString& line : written) {
+        const QString shown = host::visibleControls(QStringView(line).trimmed());
+        if (shown.isEmpty()) continue;
+        if (lines.size() == maxLines) {
+            lines << QStringLiteral("…");
+            break;
+        }
+        lines << (shown.size() > maxLineLength ? shown.left(maxLineLength) + u'…' : shown);
+    }
+    if (!run.interruption().isEmpty()) lines << run.interruption();
+    return lines.join(u'\n');
+}
+
+}  // namespace
+
 void AppDelegate::mountDMG() {
     auto* panel = new QFileDialog(nullptr, tr("Mount Disk Image"));
     panel->setAttribute(Qt::WA_DeleteOnClose);
     panel->setFileMode(QFileDialog::ExistingFile);
-    panel->setNameFilter(tr("Disk images (*.dmg)"));
+    QStringList patterns;
+    for (const QString& suffix : tools.profile().diskImageSuffixes) patterns << "*." + suffix;
+    panel->setNameFilter(tr("Disk images (%1)").arg(patterns.join(u' ')));
     panel->setFilter(QDir::AllDirs | QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot);
     panel->setLabelText(QFileDialog::Accept, tr("Mount"));
     connect(panel, &QFileDialog::fileSelected, this, [this](const QString& path) {
@@ -224,12 +251,23 @@ void AppDelegate::mountDMG() {
 }
 
 void AppDelegate::mountDiskImage(const QString& path) {
-    const host::ToolResult run = tools.run(QLatin1String(host::hdiutilPath),
-                                           {QStringLiteral("attach"), path}, host::Capture::Both);
+    // The wait blocks the window, as on the platform; a stuck mount must not do so for long.
+    host::ToolLimits limits;
+    limits.maxBytesPerStream = 64 * 1024;
+    limits.timeout = std::chrono::minutes(2);
+    const host::ToolResult run =
+        tools.run(QLatin1String(host::hdiutilPath), {QStringLiteral("attach"), path},
+                  host::Capture::Both, limits);
     if (run.succeeded()) return;
+    const host::PlatformProfile& profile = tools.profile();
+    QString informative = profile.diskImageAdvice;
+    if (profile.diskImageAlertQuotesTool) {
+        const QString reason = diskImageToolReason(run);
+        if (!reason.isEmpty()) informative = reason + QStringLiteral("\n\n") + informative;
+    }
     runAlert({Alert::Style::Critical,
               QStringLiteral("Couldn't mount Disk Image:") + path,
-              QStringLiteral("Please try again in the Finder."),
+              informative,
               {QStringLiteral("OK")}});
 }
 

@@ -40,6 +40,9 @@ namespace {
         if (const group* g = getgrnam(name))
             profile.logReaderGroupIds << QString::number(g->gr_gid);
     }
+    profile.diskImageSuffixes << QStringLiteral("iso") << QStringLiteral("img");
+    profile.diskImageAdvice = QStringLiteral("Please try again in your file manager.");
+    profile.diskImageAlertQuotesTool = true;
     return profile;
 }
 

@@ -26,6 +26,14 @@ struct PlatformProfile {
     QString logTimesyncFolder;
     /// Numeric group identifiers, any of which lets a user read the log.
     QStringList logReaderGroupIds;
+    /// Suffixes that Mount Disk Image offers: Apple's own, plus on Linux the raw and
+    /// ISO images that the kernel can read.
+    QStringList diskImageSuffixes{QStringLiteral("dmg")};
+    /// Where a failed mount sends the user, in this system's words.
+    QString diskImageAdvice = QStringLiteral("Please try again in the Finder.");
+    /// Whether that alert quotes the disk image tool's own explanation: the stand-in
+    /// says why it could not attach; macOS's alert stays as the platform shows it.
+    bool diskImageAlertQuotesTool = false;
 
     [[nodiscard]] static PlatformProfile macOS();
     /// The profile of the running system.

@@ -245,5 +245,40 @@ TEST_F(LaunchTest, FailedMountNamesTheImage) {
     EXPECT_EQ(recorder.alerts.size(), 1u);
 }
 
+#ifndef Q_OS_MACOS
+TEST_F(LaunchTest, OnLinuxAFailedMountQuotesTheStandInsReasonAsPlainLines) {
+    QTemporaryDir dir;
+    testing::FakeTool hdiutil(dir, "hdiutil");
+    QByteArray err = "hdiutil: attach failed - \x1b[31mred\x07 \xff\xfe\tname\n\n";
+    for (int i = 0; i < 12; ++i)
+        err += i == 2 ? QByteArray(4000, 'x') + "\n" : "line " + QByteArray::number(i) + "\n";
+    hdiutil.answer("", 1, err);
+    const host::ToolSet onLinux =
+        host::ToolSet::withPrograms({{host::hdiutilPath, hdiutil.program()}})
+            .withProfile(host::PlatformProfile::current());
+    AppDelegate mounting(onLinux);
+    mounting.mountDiskImage("/home/a/x.iso");
+    ASSERT_EQ(recorder.alerts.size(), 1u);
+    EXPECT_EQ(recorder.alerts[0].messageText, "Couldn't mount Disk Image:/home/a/x.iso");
+    EXPECT_EQ(
+        recorder.alerts[0].informativeText.toStdString(),
+        ("hdiutil: attach failed - \u241b[31mred\u2407 \ufffd\ufffd\u2409name\nline 0\nline 1\n" +
+         QString(300, 'x') +
+         "…\nline 3\nline 4\nline 5\nline 6\n…\n\n"
+         "Please try again in your file manager.")
+            .toStdString());
+
+    // A tool that never started still says why.
+    AppDelegate unstarted(host::ToolSet::withPrograms({{host::hdiutilPath, dir.filePath("none")}})
+                              .withProfile(host::PlatformProfile::current()));
+    unstarted.mountDiskImage("/home/a/x.iso");
+    ASSERT_EQ(recorder.alerts.size(), 2u);
+    const QString text = recorder.alerts[1].informativeText;
+    EXPECT_TRUE(text.endsWith("\n\nPlease try again in your file manager.") &&
+                !text.startsWith("\n"))
+        << text.toStdString();
+}
+#endif
+
 }  // namespace
 }  // namespace varko
