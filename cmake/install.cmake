@@ -42,6 +42,32 @@ else()
     install(FILES ${PROJECT_SOURCE_DIR}/resources/linux/varko-mime.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/mime/packages RENAME varko.xml)
     install(FILES ${PROJECT_SOURCE_DIR}/resources/icons/varko.svg DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
 
+    # Software centres find Varko by its AppStream data, named by its identifier.
+    set(VARKO_METAINFO ${CMAKE_BINARY_DIR}/share/metainfo/${VARKO_BUNDLE_IDENTIFIER}.metainfo.xml)
+    configure_file(${PROJECT_SOURCE_DIR}/resources/linux/varko.metainfo.xml.in ${VARKO_METAINFO} @ONLY)
+    install(FILES ${VARKO_METAINFO} DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
+
+    # A manual page for every program a user may run, compressed as Debian ships them.
+    set(VARKO_MAN_PAGES "")
+    set(compressed_pages "")
+    find_program(VARKO_GZIP gzip)
+    foreach(program varko ${user_tools})
+        set(page ${CMAKE_BINARY_DIR}/man/${program}.1)
+        configure_file(${PROJECT_SOURCE_DIR}/resources/man/${program}.1.in ${page} @ONLY)
+        list(APPEND VARKO_MAN_PAGES ${page})
+        if(VARKO_GZIP)
+            add_custom_command(OUTPUT ${page}.gz
+                COMMAND ${VARKO_GZIP} -9nc ${page} > ${page}.gz
+                DEPENDS ${page} ${PROJECT_SOURCE_DIR}/resources/man/${program}.1.in
+                COMMENT "Compressing the manual page of ${program}" VERBATIM)
+            list(APPEND compressed_pages ${page}.gz)
+        else()
+            list(APPEND compressed_pages ${page})
+        endif()
+    endforeach()
+    add_custom_target(varko_man ALL DEPENDS ${compressed_pages})
+    install(FILES ${compressed_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+
     # Desktops take MIME types and file associations from caches. With DESTDIR set a
     # package is being staged, and its triggers rebuild them where it is installed; an
     # install straight into a prefix has to do it itself.

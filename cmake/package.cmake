@@ -18,7 +18,7 @@ else()
     set(CPACK_GENERATOR DEB)
     set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
     set(CPACK_DEBIAN_PACKAGE_SECTION utils)
-    set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://varko.example/")
+    set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "${VARKO_HOMEPAGE}")
     # dpkg-shlibdeps turns the libraries the programs link into package dependencies.
     set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 endif()

@@ -1,9 +1,11 @@
 #include "app/appdelegate.h"
 #include "app/application.h"
+#include "app/commandline.h"
 #include "tools/pathbytes.h"
 #include "tools/toolrun.h"
 
 int main(int argc, char** argv) {
+    if (const auto answered = varko::answerCommandLine(argc, argv, VARKO_VERSION)) return *answered;
     varko::Application app(argc, argv);
     QApplication::setOrganizationName("Varko");
     QApplication::setApplicationName("Varko");
@@ -19,9 +21,6 @@ int main(int argc, char** argv) {
     varko::AppDelegate delegate(varko::host::ToolSet::system());
     QObject::connect(&app, &varko::Application::fileOpenRequested, &delegate.documents(),
                      &varko::DocumentController::openDocument);
-    // From argv itself: Qt's decoding would lose the bytes of a name that is not UTF-8.
-    QStringList items;
-    for (int i = 1; i < argc; ++i) items << varko::host::pathFromSystem(argv[i]);
-    delegate.applicationDidFinishLaunching(items);
+    delegate.applicationDidFinishLaunching(varko::commandLineItems(argc, argv));
     return app.exec();
 }

@@ -13,6 +13,7 @@
 #include "inspection/itemtype.h"
 #include "report/inspectionreport.h"
 #include "report/signaturechecks.h"
+#include "systools/standardoptions.h"
 #include "tools/pathbytes.h"
 
 using namespace varko;
@@ -104,7 +105,14 @@ QJsonObject toJson(const Inspection& item) {
 
 }  // namespace
 
+constexpr auto usage =
+    "usage: varko-report [--json] [--] ITEM...\n"
+    "Prints what each app bundle or installer package declares about privacy "
+    "and how it is signed.\n";
+
 int main(int argc, char** argv) {
+    if (const auto answered = answerHelpOrVersion(argc, argv, "varko-report", VARKO_VERSION, usage))
+        return *answered;
     QCoreApplication app(argc, argv);
     // From argv itself: Qt's decoding would lose the bytes of a name that is not UTF-8.
     QStringList args;
@@ -116,10 +124,7 @@ int main(int argc, char** argv) {
     }
     if (!args.isEmpty() && args.first() == QLatin1String("--")) args.removeFirst();
     if (args.isEmpty()) {
-        write(stderr,
-              "usage: varko-report [--json] ITEM...\n"
-              "Prints what each app bundle or installer package declares about privacy "
-              "and how it is signed.\n");
+        write(stderr, usage);
         return 2;
     }
 

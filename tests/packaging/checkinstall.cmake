@@ -1,6 +1,7 @@
 # Installs the build as a package would (DESTDIR, prefix /usr) and checks that what a
 # user gets works from where it lands.
-# Arguments: BUILD_DIR, WORK_DIR, BINDIR, LIBEXECDIR, DATADIR (as installed), EXAMPLE.
+# Arguments: BUILD_DIR, WORK_DIR, BINDIR, LIBEXECDIR, DATADIR, MANDIR (as installed), EXAMPLE,
+# METAINFO_NAME.
 cmake_minimum_required(VERSION 3.20)
 
 function(fail)
@@ -27,7 +28,11 @@ set(expected
     ${DATADIR}/varko/VarkoHelp.pdf
     ${DATADIR}/applications/varko.desktop
     ${DATADIR}/mime/packages/varko.xml
-    ${DATADIR}/icons/hicolor/scalable/apps/varko.svg)
+    ${DATADIR}/icons/hicolor/scalable/apps/varko.svg
+    ${DATADIR}/metainfo/${METAINFO_NAME})
+foreach(program varko varko-report varko-codesign varko-spctl varko-pkgutil varko-log varko-hdiutil)
+    list(APPEND expected ${MANDIR}/man1/${program}.1.gz)
+endforeach()
 file(GLOB_RECURSE installed LIST_DIRECTORIES false RELATIVE ${WORK_DIR}/stage ${WORK_DIR}/stage/*)
 list(TRANSFORM installed REPLACE "^usr/" "")
 list(SORT installed)

@@ -11,6 +11,7 @@
 #include "systools/codesign/entitlementsdisplay.h"
 #include "systools/codesign/options.h"
 #include "systools/codesign/signaturedisplay.h"
+#include "systools/standardoptions.h"
 
 using namespace varko::codesign;
 
@@ -85,6 +86,13 @@ int display(const Options& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    const std::string help =
+        std::string(usage()) +
+        "Shows the code signature and entitlements of a bundle or Mach-O file as\n"
+        "`codesign --display` does, read from the files themselves.\n";
+    if (const auto answered =
+            varko::answerHelpOrVersion(argc, argv, "varko-codesign", VARKO_VERSION, help.c_str()))
+        return *answered;
     // Paths stay the bytes they came as: a name that is not UTF-8 is still a name.
     const std::vector<std::string> arguments(argv + 1, argv + argc);
     try {

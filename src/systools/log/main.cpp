@@ -14,6 +14,7 @@
 #include "systools/log/outputsink.h"
 #include "systools/log/predicate.h"
 #include "systools/log/textformat.h"
+#include "systools/standardoptions.h"
 
 using namespace varko::logtool;
 
@@ -92,6 +93,9 @@ int show(const Options& options) {
 int main(int argc, char** argv) {
     // A closed pipe must come back from write() as EPIPE, not kill us mid-entry.
     std::signal(SIGPIPE, SIG_IGN);
+    if (const auto answered =
+            varko::answerHelpOrVersion(argc, argv, "varko-log", VARKO_VERSION, usage()))
+        return *answered;
     const std::vector<std::string> arguments(argv + 1, argv + argc);
     const auto parsed = parseOptions(arguments);
     if (!parsed) return usageError(parsed.error().message);

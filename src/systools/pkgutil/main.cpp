@@ -9,6 +9,7 @@
 
 #include "systools/signing/dates.h"
 #include "systools/spctl/packagesignature.h"
+#include "systools/standardoptions.h"
 
 using namespace varko;
 
@@ -83,6 +84,12 @@ int checkSignature(const std::string& path) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    constexpr auto help =
+        "Usage: varko-pkgutil --check-signature PKG\n"
+        "Checks an installer package's signature as `pkgutil --check-signature` does:\n"
+        "its table of contents, its signature and the chain to Apple's roots.\n";
+    if (const auto answered = answerHelpOrVersion(argc, argv, "varko-pkgutil", VARKO_VERSION, help))
+        return *answered;
     if (argc != 3 || std::string(argv[1]) != "--check-signature") {
         std::cerr << "Usage: varko-pkgutil --check-signature PKG\n";
         return 2;

@@ -12,6 +12,7 @@
 #include "systools/codesign/codeobject.h"
 #include "systools/codesign/codeverifier.h"
 #include "systools/spctl/packagesignature.h"
+#include "systools/standardoptions.h"
 
 using namespace varko;
 
@@ -136,6 +137,13 @@ int run(const std::vector<std::string>& arguments) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    const std::string help =
+        std::string(usage()) +
+        "Assesses an app or, with --type install, an installer package as Gatekeeper's\n"
+        "`spctl --assess` does, against Apple's roots only and without Apple's servers.\n";
+    if (const auto answered =
+            answerHelpOrVersion(argc, argv, "varko-spctl", VARKO_VERSION, help.c_str()))
+        return *answered;
     // Paths stay the bytes they came as: a name that is not UTF-8 is still a name.
     const std::vector<std::string> arguments(argv + 1, argv + argc);
     try {
