@@ -4,14 +4,16 @@
 
 #include <QDir>
 #include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QtEndian>
+#include <fstream>
+
+#include "support/childprocess.h"
 
 namespace {
 
 struct Answer {
-    int status = -1;
+    int status = -1;  ///< -1 when it crashed or ran past its time
     QByteArray out, err;
 };
 
@@ -22,23 +24,19 @@ protected:
 
     void SetUp() override { ASSERT_TRUE(QDir().mkpath(tools)); }
 
-    /// Runs `varko-hdiutil attach IMAGE` with only the fake tools' folder on PATH.
-    Answer attach(const QString& image) {
-        QProcess p;
-        auto environment = QProcessEnvironment::systemEnvironment();
-        environment.insert("PATH", tools);
-        p.setProcessEnvironment(environment);
-        p.setWorkingDirectory(dir.path());
-        p.start(QStringLiteral(VARKO_BIN_DIR "/varko-hdiutil"), {"attach", image});
-        Answer a;
-        if (!p.waitForFinished(60000) || p.exitStatus() != QProcess::NormalExit) return a;
-        a.status = p.exitCode();
-        a.out = p.readAllStandardOutput();
-        a.err = p.readAllStandardError();
-        return a;
+    /// Runs `varko-hdiutil attach IMAGE` with only the fake tools' folder on PATH; the
+    /// image's name goes as bytes, so it need not be UTF-8.
+    Answer attach(const QByteArray& image) {
+        const varko::testing::Finished run = varko::testing::runProgram(
+            {{VARKO_BIN_DIR "/varko-hdiutil", "attach", image.toStdString()},
+             {"PATH=" + tools.toStdString()},
+             {},
+             false});
+        return {run.status, QByteArray::fromStdString(run.out), QByteArray::fromStdString(run.err)};
     }
+    Answer attach(const QString& image) { return attach(image.toUtf8()); }
 
-    /// A udisksctl that logs its arguments and answers each verb with `script`'s case.
+    /// A udisksctl that logs its arguments and answers each verb as `cases` says.
     void fakeUdisks(const QByteArray& cases) {
         QFile f(tools + "/udisksctl");
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
@@ -71,6 +69,9 @@ TEST_F(HdiutilTest, WhatCannotBeAttachedIsRefusedBeforeUdisksRuns) {
     qToBigEndian<quint32>(4, koly.data() + 4);
     qToBigEndian<quint32>(512, koly.data() + 8);
     const QString udif = image("Installer.dmg", QByteArray(4096, 'x') + koly);
+    // A name that is not UTF-8 still names the file.
+    const std::string oddName = QFile::encodeName(dir.path()).toStdString() + "/Inst\xff.dmg";
+    std::ofstream(oddName, std::ios::binary) << (QByteArray(4096, 'x') + koly).toStdString();
 
     const Answer missing = attach(dir.filePath("gone.dmg"));
     EXPECT_EQ(missing.status, 1);
@@ -88,6 +89,7 @@ TEST_F(HdiutilTest, WhatCannotBeAttachedIsRefusedBeforeUdisksRuns) {
         << apple.err.toStdString();
     EXPECT_TRUE(apple.err.contains("it cannot be mounted here")) << apple.err.toStdString();
     EXPECT_TRUE(apple.out.isEmpty());
+    EXPECT_EQ(attach(QByteArray::fromStdString(oddName)).err, apple.err);
     EXPECT_TRUE(calls().isEmpty()) << calls().join('\n').toStdString();
 }
 

@@ -1,8 +1,10 @@
 #include "systools/hdiutil/diskimage.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
-#include <QFile>
+#include <QScopeGuard>
 #include <QtEndian>
 #include <cerrno>
 #include <cstring>
@@ -22,23 +24,23 @@ Error fail(ErrorCode code, std::string message) {
 }  // namespace
 
 Expected<ImageFormat> readImageFormat(const QString& path) {
-    struct stat info {};
-    if (stat(host::pathToSystem(path).constData(), &info) != 0)
+    // Opened by its bytes, as a name need not be UTF-8; without blocking, as it may be a FIFO.
+    const int fd = open(host::pathToSystem(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
         return fail(errno == ENOENT ? ErrorCode::missing : ErrorCode::unreadable,
                     std::strerror(errno));
-    // A FIFO would block the read below, and a device is not an image file.
+    const auto closeFile = qScopeGuard([fd] { close(fd); });
+    struct stat info {};
+    if (fstat(fd, &info) != 0) return fail(ErrorCode::unreadable, std::strerror(errno));
     if (!S_ISREG(info.st_mode)) return fail(ErrorCode::refused, "not a disk image file");
     if (info.st_size < trailerSize) return ImageFormat::Other;
 
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly) || !file.seek(info.st_size - trailerSize))
-        return fail(ErrorCode::unreadable, file.errorString().toStdString());
-    const QByteArray trailer = file.read(trailerSize);
-    if (trailer.size() != trailerSize)
+    uchar trailer[trailerSize];
+    if (pread(fd, trailer, sizeof trailer, info.st_size - trailerSize) != trailerSize)
         return fail(ErrorCode::unreadable, "the image could not be read to its end");
-    const auto* bytes = reinterpret_cast<const uchar*>(trailer.constData());
-    const bool koly = trailer.startsWith("koly") && qFromBigEndian<quint32>(bytes + 4) == 4 &&
-                      qFromBigEndian<quint32>(bytes + 8) == trailerSize;
+    const bool koly = std::memcmp(trailer, "koly", 4) == 0 &&
+                      qFromBigEndian<quint32>(trailer + 4) == 4 &&
+                      qFromBigEndian<quint32>(trailer + 8) == trailerSize;
     return koly ? ImageFormat::Udif : ImageFormat::Other;
 }
 
