@@ -251,10 +251,11 @@ void AppDelegate::mountDMG() {
 }
 
 void AppDelegate::mountDiskImage(const QString& path) {
-    // The wait blocks the window, as on the platform; a stuck mount must not do so for long.
+    // The wait blocks the window, as on the platform, but not forever. hdiutil verifies a
+    // large image's checksums before it attaches, which can take minutes.
     host::ToolLimits limits;
-    limits.maxBytesPerStream = 64 * 1024;
-    limits.timeout = std::chrono::minutes(2);
+    limits.maxBytesPerStream = 1024 * 1024;
+    limits.timeout = std::chrono::minutes(10);
     const host::ToolResult run =
         tools.run(QLatin1String(host::hdiutilPath), {QStringLiteral("attach"), path},
                   host::Capture::Both, limits);
