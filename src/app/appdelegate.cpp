@@ -122,6 +122,8 @@ void AppDelegate::openLogwindow() {
         return;
     }
     LogWindowController* window = storyboard.instantiateLogWindow();
+    connect(window, &LogWindowController::itemsDropped, &documents(),
+            &DocumentController::openDocuments);
     window->show();
     myLogWindow << window;
 }

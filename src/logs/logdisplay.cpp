@@ -128,6 +128,40 @@ qsizetype LogDisplay::longestLine() const {
     return longest;
 }
 
+std::optional<LogDisplay::Place> LogDisplay::placeOf(qsizetype lineIndex) const {
+    if (lineIndex < 0 || lineIndex >= entryLineCount()) return std::nullopt;
+    const std::size_t shownIndex = shownIndexOf(lineIndex);
+    return Place{shown[shownIndex],
+                 std::uint32_t(std::uint64_t(lineIndex) - firstLines[shownIndex])};
+}
+
+qsizetype LogDisplay::lineOf(Place place, bool nearest) const {
+    if (shown.empty()) return -1;
+    const auto it = std::lower_bound(shown.begin(), shown.end(), place.entry);
+    if (it != shown.end() && *it == place.entry) {
+        const std::size_t i = std::size_t(it - shown.begin());
+        const std::uint64_t lines = firstLines[i + 1] - firstLines[i];
+        return qsizetype(firstLines[i] + std::min<std::uint64_t>(place.part, lines - 1));
+    }
+    if (!nearest) return -1;
+    // The entry that now takes the hidden one's place, else the one just before it.
+    return qsizetype(it != shown.end() ? firstLines[std::size_t(it - shown.begin())]
+                                       : firstLines[shown.size() - 1]);
+}
+
+qsizetype LogDisplay::find(QStringView needle, qsizetype from, bool forward) const {
+    const qsizetype count = lineCount();
+    if (needle.isEmpty() || count == 0) return -1;
+    qsizetype at = ((from % count) + count) % count;
+    for (qsizetype step = 0; step < count; ++step) {
+        QString text;
+        for (const LineSegment& segment : line(at)) text += segment.text;
+        if (text.contains(needle, Qt::CaseInsensitive)) return at;
+        at = forward ? (at + 1 == count ? 0 : at + 1) : (at == 0 ? count - 1 : at - 1);
+    }
+    return -1;
+}
+
 QString LogDisplay::text(qsizetype first, qsizetype last) const {
     first = std::max<qsizetype>(first, 0);
     last = std::min(last, lineCount() - 1);

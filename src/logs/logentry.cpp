@@ -36,17 +36,19 @@ LineColour colourForType(LogCategory type) {
     return LineColour::Blue;
 }
 
-QColor resolveColour(LineColour colour, const QColor& textColour) {
-    // Between the platform's light and dark variants of its system red, green and blue.
+QColor resolveColour(LineColour colour, const QColor& textColour, const QColor& background) {
+    // Each shade reaches 4.5:1 (WCAG) on white and on a light grey window for the light
+    // one, and on backgrounds from black to #353535 for the dark one.
+    const bool dark = background.isValid() && background.lightnessF() < 0.5;
     switch (colour) {
         case LineColour::Text:
             return textColour;
         case LineColour::Red:
-            return QColor(232, 62, 52);
+            return dark ? QColor(0xff, 0x7b, 0x72) : QColor(0xc6, 0x28, 0x28);
         case LineColour::Green:
-            return QColor(40, 167, 69);
+            return dark ? QColor(0x3f, 0xb9, 0x50) : QColor(0x1a, 0x74, 0x31);
         case LineColour::Blue:
-            return QColor(20, 116, 240);
+            return dark ? QColor(0x58, 0xa6, 0xff) : QColor(0x00, 0x58, 0xd0);
     }
     return textColour;
 }

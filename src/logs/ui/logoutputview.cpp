@@ -95,6 +95,39 @@ void LogOutputView::contentChanged() {
     LogOutputAccessible::linesReset(this);
 }
 
+void LogOutputView::setSelection(qsizetype from, qsizetype to) {
+    const qsizetype count = content().lineCount();
+    const bool valid = from >= 0 && from < count && to >= 0 && to < count;
+    anchor = valid ? from : -1;
+    cursor = valid ? to : -1;
+    viewport()->update();
+    LogOutputAccessible::currentLineChanged(this);
+}
+
+void LogOutputView::selectLine(qsizetype line) {
+    if (line < 0 || line >= content().lineCount()) return;
+    moveCursor(line, false);
+}
+
+qsizetype LogOutputView::topLine() const {
+    return content().lineCount() == 0 ? -1 : lineAt(verticalScrollBar()->value());
+}
+
+void LogOutputView::scrollLineToTop(qsizetype line) {
+    if (line < 0 || line >= content().lineCount()) return;
+    // Line 0 keeps the margin above it; any other starts exactly at the top edge,
+    // so that topLine() names it again.
+    verticalScrollBar()->setValue(int(
+        std::min<qint64>(line == 0 ? 0 : lineTop(line) + margin, verticalScrollBar()->maximum())));
+}
+
+void LogOutputView::setPlaceholderText(const QString& text) {
+    if (text == placeholder) return;
+    placeholder = text;
+    setAccessibleDescription(text);
+    viewport()->update();
+}
+
 QRect LogOutputView::lineRect(qsizetype line) const {
     if (line < 0 || line >= content().lineCount()) return {};
     const qint64 top = lineTop(line) + margin - verticalScrollBar()->value();
@@ -143,7 +176,14 @@ void LogOutputView::paintEvent(QPaintEvent*) {
     const qint64 top = verticalScrollBar()->value();
     const int left = margin - horizontalScrollBar()->value();
     const qsizetype count = content().lineCount();
-    if (count == 0) return;
+    if (count == 0) {
+        // An empty result says so rather than leaving the view blank.
+        if (placeholder.isEmpty()) return;
+        painter.setPen(palette().placeholderText().color());
+        painter.drawText(viewport()->rect().adjusted(4 * margin, 4 * margin, -4 * margin, 0),
+                         Qt::AlignHCenter | Qt::AlignTop | Qt::TextWordWrap, placeholder);
+        return;
+    }
     // A line's runs come from the model; only the visible lines are asked for.
     const auto [selFirst, selLast] = selection();
     const QPalette& pal = palette();
@@ -167,7 +207,8 @@ void LogOutputView::paintEvent(QPaintEvent*) {
             const QFont font = unifiedlog::lineFont(s.fontSize);
             painter.setFont(font);
             painter.setPen(selected ? pal.highlightedText().color()
-                                    : unifiedlog::resolveColour(s.colour, pal.text().color()));
+                                    : unifiedlog::resolveColour(s.colour, pal.text().color(),
+                                                                pal.base().color()));
             painter.drawText(x, int(y) + ascent, s.text);
             x += QFontMetrics(font).horizontalAdvance(s.text);
         }
