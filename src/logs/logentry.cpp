@@ -19,7 +19,11 @@ enum LabelIndex : std::uint8_t { other, tcc, launchServ, securityd, tccd, sandbo
 }  // namespace
 
 QString sourceLabel(std::uint8_t label) {
-    return QString::fromLatin1(labels[label < labels.size() ? label : 0]);
+    return sourceLabelText(label);
+}
+
+QLatin1String sourceLabelText(std::uint8_t label) {
+    return QLatin1String(labels[label < labels.size() ? label : 0]);
 }
 
 LineColour colourForType(LogCategory type) {
@@ -117,7 +121,7 @@ QString LogEntry::lineText() const {
     line.reserve(time.size() + 2 + sourceLabelWidth + eventMessage.size() + 1);
     line += time;
     line += u' ';
-    line += QLatin1String(labels[label < labels.size() ? label : 0]);
+    line += sourceLabelText(label);
     line += u' ';
     line += eventMessage;
     line += u'\n';

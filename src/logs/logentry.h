@@ -54,6 +54,8 @@ public:
 
 /// The seven labels, each exactly 11 characters.
 [[nodiscard]] QString sourceLabel(std::uint8_t label);
+/// The same, without a copy.
+[[nodiscard]] QLatin1String sourceLabelText(std::uint8_t label);
 inline constexpr int sourceLabelWidth = 11;
 inline constexpr auto missingMessage = "[nil]      ";
 /// What ends a message cut at maxMessageBytes: how many bytes of it are not shown.

@@ -162,6 +162,9 @@ TEST_F(Display, PlacesOutliveAFilterAndFindGoesRoundIgnoringCase) {
     EXPECT_EQ(display.find(u"launchserv", 3, true), 1);   // round past the end
     EXPECT_EQ(display.find(u"kernel", 0, false), 4);      // round past the start
     EXPECT_EQ(display.find(u"06.987 tcc", 2, false), 0);  // across time and label
+    EXPECT_EQ(display.find(u"serv  LS", 0, true), 1);     // across label and message
+    EXPECT_EQ(display.find(u"second", 0, false), 2);      // a message's second line, backwards
+    EXPECT_EQ(display.find(u"ls\nsecond", 0, true), -1);  // lines are searched one by one
     EXPECT_EQ(display.find(u"tcc", 7, true), 0);
     EXPECT_EQ(display.find(u"absent", 0, true), -1);
     EXPECT_EQ(display.find(u"", 0, true), -1);
