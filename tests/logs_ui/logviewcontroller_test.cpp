@@ -396,6 +396,18 @@ TEST_F(LogViewTest, FindSelectsTheNextMatchingLineScrollsToItAndGoesRound) {
     ASSERT_TRUE(v->findNext("ENTRY 7"));  // goes round to the top
     EXPECT_EQ(view->currentLine(), 7);
     EXPECT_TRUE(view->viewport()->rect().contains(view->lineRect(7)));
+
+    // Far to the right of a long line, the match is scrolled into view sideways too.
+    log.answer(R"([{"eventMessage":")" + QByteArray(600, 'x') + R"( needle"},
+                  {"eventMessage":"needle at the start"}])");
+    ASSERT_TRUE(fetch(v));
+    ASSERT_TRUE(v->findNext("NEEDLE"));
+    EXPECT_EQ(view->currentLine(), 0);
+    QScrollBar* sideways = view->horizontalScrollBar();
+    EXPECT_GT(sideways->value(), sideways->maximum() / 2);
+    ASSERT_TRUE(v->findNext("needle"));
+    EXPECT_EQ(view->currentLine(), 1);
+    EXPECT_EQ(sideways->value(), 0);
 }
 
 TEST_F(LogViewTest, TheTitleNamesTheRangeOfTheEntriesShown) {

@@ -109,6 +109,30 @@ void LogOutputView::selectLine(qsizetype line) {
     moveCursor(line, false);
 }
 
+void LogOutputView::revealText(qsizetype line, qsizetype from, qsizetype length) {
+    // Measured run by run, as paintEvent places them.
+    int x = 0, left = -1, right = -1;
+    qsizetype at = 0;
+    for (const unifiedlog::LineSegment& s : content().line(line)) {
+        const QFontMetrics metrics(unifiedlog::lineFont(s.fontSize));
+        const qsizetype n = s.text.size();
+        if (left < 0 && from < at + n) left = x + metrics.horizontalAdvance(s.text.left(from - at));
+        if (right < 0 && from + length <= at + n)
+            right = x + metrics.horizontalAdvance(s.text.left(from + length - at));
+        x += metrics.horizontalAdvance(s.text);
+        at += n;
+    }
+    if (left < 0) return;
+    if (right < 0) right = x;
+    QScrollBar* bar = horizontalScrollBar();
+    const int width = viewport()->width() - 2 * margin;
+    // The start of the line stays in view whenever the match fits beside it.
+    if (left < bar->value() || right - left > width)
+        bar->setValue(right <= width ? 0 : left);
+    else if (right > bar->value() + width)
+        bar->setValue(right - width);
+}
+
 qsizetype LogOutputView::topLine() const {
     return content().lineCount() == 0 ? -1 : lineAt(verticalScrollBar()->value());
 }

@@ -34,6 +34,9 @@ public:
     void setSelection(qsizetype anchor, qsizetype current);
     /// Selects line `line` alone and scrolls it into view.
     void selectLine(qsizetype line);
+    /// Scrolls sideways so that characters `from` to `from + length` of line `line`
+    /// are in view, their start first when they do not fit.
+    void revealText(qsizetype line, qsizetype from, qsizetype length);
     /// The first line in view, even when partly; -1 when there are none.
     [[nodiscard]] qsizetype topLine() const;
     /// Scrolls so that line `line` is the first in view, as far as the content allows.

@@ -277,6 +277,10 @@ bool LogViewController::find(const QString& text, bool forward) {
         from = outputTextbox->topLine() - (forward ? 0 : 1);
     const qsizetype line = outputLines->display().find(text, from, forward);
     outputTextbox->selectLine(line);
+    if (line >= 0) {
+        const QString shown = outputLines->index(int(line)).data().toString();
+        outputTextbox->revealText(line, shown.indexOf(text, 0, Qt::CaseInsensitive), text.size());
+    }
     emit findFinished(line >= 0);
     return line >= 0;
 }
