@@ -287,6 +287,10 @@ TEST_F(LogViewTest, CountsFollowTheCheckboxesAndAnEmptyViewSaysWhy) {
     EXPECT_EQ(v->outputLines->display().lineCount(), 0);
     EXPECT_EQ(v->outputTextbox->placeholderText(), "No entries of the chosen categories.");
     EXPECT_TRUE(painted());
+    // Screen readers hear it too.
+    EXPECT_EQ(
+        QAccessible::queryAccessibleInterface(v->outputTextbox)->text(QAccessible::Description),
+        "No entries of the chosen categories.");
 
     log.answer("[]");
     ASSERT_TRUE(fetch(v));
