@@ -123,6 +123,8 @@ void AppDelegate::openLogwindow() {
         return;
     }
     LogWindowController* window = storyboard.instantiateLogWindow();
+    connect(window, &LogWindowController::itemsDropped, &documents(),
+            &DocumentController::openDocuments);
     window->show();
     myLogWindow << window;
 }

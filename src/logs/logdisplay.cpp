@@ -1,5 +1,6 @@
 #include "logs/logdisplay.h"
 
+#include <QStringMatcher>
 #include <algorithm>
 
 namespace varko::unifiedlog {
@@ -16,6 +17,25 @@ QStringView piece(const QString& text, std::uint32_t part) {
     }
     const qsizetype end = text.indexOf(u'\n', start);
     return QStringView(text).mid(start, end < 0 ? -1 : end - start);
+}
+
+// Whether an entry's line holds `needle`: `piece` is its part of the message, and
+// `first` says whether the time and label lead it. `head` is scratch space.
+bool entryLineHas(const LogEntry& entry, QStringView piece, bool first,
+                  const QStringMatcher& needle, QString& head) {
+    if (needle.indexIn(piece) >= 0) return true;
+    if (!first) return false;
+    // A match that starts before the message starts in the time, only digits and
+    // punctuation, or in the label; the time is written only when it could hold one.
+    const char16_t lead = needle.pattern().front().unicode();
+    const bool timeLike = (lead >= u'0' && lead <= u'9') || lead == u'-' || lead == u':' ||
+                          lead == u'.' || lead == u' ';
+    head.truncate(0);
+    if (timeLike) head += entry.timeText() + u' ';
+    head += sourceLabelText(entry.label);
+    head += u' ';
+    head += piece.left(needle.pattern().size() - 1);
+    return needle.indexIn(head) >= 0;
 }
 
 }  // namespace
@@ -126,6 +146,62 @@ qsizetype LogDisplay::longestLine() const {
         longest = std::max(longest, length);
     }
     return longest;
+}
+
+std::optional<LogDisplay::Place> LogDisplay::placeOf(qsizetype lineIndex) const {
+    if (lineIndex < 0 || lineIndex >= entryLineCount()) return std::nullopt;
+    const std::size_t shownIndex = shownIndexOf(lineIndex);
+    return Place{shown[shownIndex],
+                 std::uint32_t(std::uint64_t(lineIndex) - firstLines[shownIndex])};
+}
+
+qsizetype LogDisplay::lineOf(Place place, bool nearest) const {
+    if (shown.empty()) return -1;
+    const auto it = std::lower_bound(shown.begin(), shown.end(), place.entry);
+    if (it != shown.end() && *it == place.entry) {
+        const std::size_t i = std::size_t(it - shown.begin());
+        const std::uint64_t lines = firstLines[i + 1] - firstLines[i];
+        return qsizetype(firstLines[i] + std::min<std::uint64_t>(place.part, lines - 1));
+    }
+    if (!nearest) return -1;
+    // The entry that now takes the hidden one's place, else the one just before it.
+    return qsizetype(it != shown.end() ? firstLines[std::size_t(it - shown.begin())]
+                                       : firstLines[shown.size() - 1]);
+}
+
+qsizetype LogDisplay::find(QStringView needle, qsizetype from, bool forward) const {
+    const qsizetype count = lineCount();
+    if (needle.isEmpty() || count == 0) return -1;
+    const qsizetype entryLines = entryLineCount();
+    const auto wrap = [count](qsizetype line) { return ((line % count) + count) % count; };
+    const QStringMatcher matcher(needle, Qt::CaseInsensitive);
+    QString head;
+    qsizetype at = wrap(from);
+    // Entry by entry, so that a message is split into its lines once, not once a line.
+    for (qsizetype visited = 0; visited < count;) {
+        if (at >= entryLines) {
+            QString text;
+            for (const LineSegment& segment : line(at)) text += segment.text;
+            if (matcher.indexIn(text) >= 0) return at;
+            ++visited;
+            at = wrap(at + (forward ? 1 : -1));
+            continue;
+        }
+        const std::size_t i = shownIndexOf(at);
+        const LogEntry& entry = entries->children[shown[i]];
+        const qsizetype first = qsizetype(firstLines[i]);
+        const qsizetype last = qsizetype(firstLines[i + 1]) - 1;
+        const QList<QStringView> pieces = entry.lineFeeds == 0
+                                              ? QList<QStringView>{QStringView(entry.eventMessage)}
+                                              : QStringView(entry.eventMessage).split(u'\n');
+        for (; at >= first && at <= last && visited < count; at += forward ? 1 : -1, ++visited) {
+            const qsizetype part = at - first;
+            const QStringView piece = part < pieces.size() ? pieces[part] : QStringView();
+            if (entryLineHas(entry, piece, part == 0, matcher, head)) return at;
+        }
+        at = wrap(at);
+    }
+    return -1;
 }
 
 QString LogDisplay::text(qsizetype first, qsizetype last) const {

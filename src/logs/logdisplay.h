@@ -71,6 +71,22 @@ public:
     /// The longest visual line in UTF-16 units, for the view's width.
     [[nodiscard]] qsizetype longestLine() const;
 
+    /// Where a visual line lies in the entries: which child of the list, and which of
+    /// its lines. Survives a change of filter or size, which line numbers do not.
+    struct Place {
+        std::uint32_t entry = 0;
+        std::uint32_t part = 0;
+    };
+    /// The place of visual line `line`; none for a message line or past the end.
+    [[nodiscard]] std::optional<Place> placeOf(qsizetype line) const;
+    /// The visual line of `place`. An entry that is not shown gives the first line
+    /// of the next shown entry, or of the last one when none follows, if `nearest`;
+    /// otherwise -1. -1 too when no entry is shown.
+    [[nodiscard]] qsizetype lineOf(Place place, bool nearest) const;
+    /// The first visual line from `from` on (or back, unless `forward`) that holds
+    /// `needle` ignoring case, going round past either end; -1 when none does.
+    [[nodiscard]] qsizetype find(QStringView needle, qsizetype from, bool forward) const;
+
     /// The exact text of visual lines `first` to `last`, with their line feeds.
     [[nodiscard]] QString text(qsizetype first, qsizetype last) const;
     /// All of the text.

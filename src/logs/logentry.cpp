@@ -19,7 +19,11 @@ enum LabelIndex : std::uint8_t { other, tcc, launchServ, securityd, tccd, sandbo
 }  // namespace
 
 QString sourceLabel(std::uint8_t label) {
-    return QString::fromLatin1(labels[label < labels.size() ? label : 0]);
+    return sourceLabelText(label);
+}
+
+QLatin1String sourceLabelText(std::uint8_t label) {
+    return QLatin1String(labels[label < labels.size() ? label : 0]);
 }
 
 LineColour colourForType(LogCategory type) {
@@ -36,17 +40,19 @@ LineColour colourForType(LogCategory type) {
     return LineColour::Blue;
 }
 
-QColor resolveColour(LineColour colour, const QColor& textColour) {
-    // Between the platform's light and dark variants of its system red, green and blue.
+QColor resolveColour(LineColour colour, const QColor& textColour, const QColor& background) {
+    // Each shade reaches 4.5:1 (WCAG) on white and on a light grey window for the light
+    // one, and on backgrounds from black to #353535 for the dark one.
+    const bool dark = background.isValid() && background.lightnessF() < 0.5;
     switch (colour) {
         case LineColour::Text:
             return textColour;
         case LineColour::Red:
-            return QColor(232, 62, 52);
+            return dark ? QColor(0xff, 0x7b, 0x72) : QColor(0xc6, 0x28, 0x28);
         case LineColour::Green:
-            return QColor(40, 167, 69);
+            return dark ? QColor(0x3f, 0xb9, 0x50) : QColor(0x1a, 0x74, 0x31);
         case LineColour::Blue:
-            return QColor(20, 116, 240);
+            return dark ? QColor(0x58, 0xa6, 0xff) : QColor(0x00, 0x58, 0xd0);
     }
     return textColour;
 }
@@ -115,7 +121,7 @@ QString LogEntry::lineText() const {
     line.reserve(time.size() + 2 + sourceLabelWidth + eventMessage.size() + 1);
     line += time;
     line += u' ';
-    line += QLatin1String(labels[label < labels.size() ? label : 0]);
+    line += sourceLabelText(label);
     line += u' ';
     line += eventMessage;
     line += u'\n';

@@ -16,12 +16,15 @@ class LogList;
 enum class LogCategory : std::int8_t { Other = 0, Tcc = 1, LaunchServices = 2, Securityd = 3 };
 
 /// The colour of a line, as a role: plain text follows the palette, the other three
-/// are fixed hues that read on light and dark backgrounds alike.
+/// are fixed hues with one shade for light backgrounds and one for dark ones.
 enum class LineColour : std::uint8_t { Text, Red, Green, Blue };
 
 [[nodiscard]] LineColour colourForType(LogCategory type);
-/// The fixed hue of a role; for `Text` the given palette colour.
-[[nodiscard]] QColor resolveColour(LineColour colour, const QColor& textColour);
+/// The fixed hue of a role in the shade that reaches a contrast of 4.5:1 on
+/// `background`, picked by its lightness as the platforms pick their system colours;
+/// for `Text` the given palette colour.
+[[nodiscard]] QColor resolveColour(LineColour colour, const QColor& textColour,
+                                   const QColor& background = Qt::white);
 /// The fixed-pitch font of the log lines and messages, at `points`, regular weight.
 [[nodiscard]] QFont lineFont(double points);
 
@@ -51,6 +54,8 @@ public:
 
 /// The seven labels, each exactly 11 characters.
 [[nodiscard]] QString sourceLabel(std::uint8_t label);
+/// The same, without a copy.
+[[nodiscard]] QLatin1String sourceLabelText(std::uint8_t label);
 inline constexpr int sourceLabelWidth = 11;
 inline constexpr auto missingMessage = "[nil]      ";
 /// What ends a message cut at maxMessageBytes: how many bytes of it are not shown.

@@ -1,5 +1,7 @@
 #include "logs/loglinemodel.h"
 
+#include <QGuiApplication>
+#include <QPalette>
 #include <limits>
 
 namespace varko::unifiedlog {
@@ -25,7 +27,9 @@ QVariant LogLineModel::data(const QModelIndex& index, int role) const {
         case Qt::ForegroundRole: {
             const std::vector<LineSegment> runs = content.line(row);
             if (runs.empty() || runs.front().colour == LineColour::Text) return {};
-            return resolveColour(runs.front().colour, QColor());
+            // Views paint on their own palette; without one the application's stands.
+            const QColor base = qGuiApp ? QGuiApplication::palette().base().color() : QColor();
+            return resolveColour(runs.front().colour, QColor(), base.isValid() ? base : Qt::white);
         }
         case Qt::FontRole:
         case FontSizeRole: {

@@ -1,5 +1,7 @@
 #include "logs/logquery.h"
 
+#include "tools/utf8.h"
+
 namespace varko::unifiedlog {
 
 QStringList baseCommand() {
@@ -17,6 +19,25 @@ QStringList queryArguments(const QStringList& base, const TimeRange& range) {
     return arguments;
 }
 
+QString rangeText(const TimeRange& range) {
+    constexpr qsizetype most = 32;
+    const auto shown = [](const QString& box) {
+        QString text = host::visibleControls(box.trimmed());
+        if (text.size() > most) text = text.left(most - 1) + QChar(0x2026);
+        return text;
+    };
+    const bool start = !range.startDate.isEmpty() && !range.startTime.isEmpty();
+    const bool end = !range.endDate.isEmpty() && !range.endTime.isEmpty();
+    const QString from = shown(range.startDate) + u' ' + shown(range.startTime);
+    const QString until = shown(range.endDate) + u' ' + shown(range.endTime);
+    if (start && end)
+        return from + QStringLiteral(" to ") +
+               (shown(range.startDate) == shown(range.endDate) ? shown(range.endTime) : until);
+    if (start) return QStringLiteral("from ") + from;
+    if (end) return QStringLiteral("until ") + until;
+    return QStringLiteral("the whole log");
+}
+
 TimeRange defaultRange(Microseconds moment) {
     TimeRange range;
     const QStringList start = formatLocalDateTime(moment - 60'000'000).split(u' ');
@@ -26,18 +47,55 @@ TimeRange defaultRange(Microseconds moment) {
     return range;
 }
 
+QString toolMessage(const QByteArray& standardError, bool cut) {
+    QStringList lines = QString::fromUtf8(standardError).split(u'\n');
+    // A tool ends its message with a line feed; empty lines at the end say nothing.
+    while (!lines.isEmpty() && lines.back().trimmed().isEmpty()) lines.removeLast();
+    if (lines.size() > maxToolMessageLines) {
+        lines.resize(maxToolMessageLines);
+        cut = true;
+    }
+    QString message;
+    for (QString& line : lines) {
+        // A CR LF line end is a line end; any other CR would overwrite the line.
+        if (line.endsWith(u'\r')) line.chop(1);
+        if (!message.isEmpty()) message += u'\n';
+        message += host::visibleControls(line);
+        if (message.size() > maxToolMessageChars) {
+            qsizetype keep = maxToolMessageChars;
+            if (message[keep - 1].isHighSurrogate()) --keep;  // never half a character
+            message.truncate(keep);
+            cut = true;
+            break;
+        }
+    }
+    if (cut && !message.isEmpty()) message += QChar(0x2026);
+    return message;
+}
+
 Expected<LogQueryResult> runLogQuery(const host::ToolSet& tools, const QStringList& arguments) {
     host::ToolLimits limits;
     limits.maxBytesPerStream = maxLogOutputBytes;
+    limits.maxErrorBytes = maxToolMessageBytes;
     // Minutes of a busy log take seconds to show; a tool still running long after
     // is stuck.
     limits.timeout = std::chrono::minutes(5);
     host::ToolResult run =
-        tools.run(QLatin1String(host::logPath), arguments, host::Capture::StandardOutput, limits);
-    if (!run.started) return Error{0, "log show command failed\n", ErrorCode::toolFailed};
-    if (!run.truncated && run.exitStatus != 0)
-        return Error{0, "log show command returned error number " + std::to_string(run.exitStatus),
-                     ErrorCode::toolFailed};
+        tools.run(QLatin1String(host::logPath), arguments, host::Capture::Both, limits);
+    if (!run.started) {
+        std::string message = "log show command failed\n";
+        message += run.startError.toStdString();
+        return Error{0, std::move(message), ErrorCode::toolFailed};
+    }
+    if (!run.truncated && run.exitStatus != 0) {
+        // The status alone says little; the tool's own words say what it disliked.
+        std::string message =
+            "log show command returned error number " + std::to_string(run.exitStatus);
+        for (const QString& why :
+             {run.interruption(), toolMessage(run.standardError, run.errorCut)})
+            if (!why.isEmpty()) message += "\n" + why.toStdString();
+        return Error{0, std::move(message), ErrorCode::toolFailed};
+    }
     return LogQueryResult{std::make_shared<const LogList>(run.standardOutput), run.truncated};
 }
 

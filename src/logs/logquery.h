@@ -29,6 +29,12 @@ struct TimeRange {
 /// then "--end" likewise. Texts go on unchanged: the tool judges them.
 [[nodiscard]] QStringList queryArguments(const QStringList& base, const TimeRange& range);
 
+/// The range that `queryArguments` sends, in words for a window title:
+/// "2026-12-07 10:00:00 to 10:05:00" (the date once when both bounds share it),
+/// "from …", "until …", or "the whole log". Box texts are shown with their control
+/// characters made visible and cut to a few dozen characters.
+[[nodiscard]] QString rangeText(const TimeRange& range);
+
 /// The minute before `moment`, split into the four boxes' texts.
 [[nodiscard]] TimeRange defaultRange(Microseconds moment);
 
@@ -44,9 +50,20 @@ struct LogQueryResult {
 /// Upper bound for the tool's output held in memory.
 inline constexpr qint64 maxLogOutputBytes = qint64(3) << 30;
 
+/// How much of the tool's standard error is read, and how much of it is shown.
+inline constexpr qint64 maxToolMessageBytes = 64 * 1024;
+inline constexpr qsizetype maxToolMessageLines = 20;
+inline constexpr qsizetype maxToolMessageChars = 2000;
+
+/// The tool's own complaint, fit to show: decoded as UTF-8 (bad bytes become U+FFFD),
+/// every control character made visible, trailing blank lines dropped, and cut after
+/// maxToolMessageLines lines or maxToolMessageChars characters with an ellipsis.
+[[nodiscard]] QString toolMessage(const QByteArray& standardError, bool cut = false);
+
 /// Runs the log tool with `arguments` and parses its output when it succeeded.
 /// Blocks; meant for a worker thread. An error (toolFailed) says in the window's
-/// words that the tool did not start or which status it returned.
+/// words that the tool did not start or which status it returned, followed on
+/// lines of their own by why it ended early and what it wrote on standard error.
 [[nodiscard]] Expected<LogQueryResult> runLogQuery(const host::ToolSet& tools,
                                                    const QStringList& arguments);
 

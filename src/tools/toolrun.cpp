@@ -263,6 +263,9 @@ private:
 struct Stream final {
     Fd fd;
     QByteArray* sink = nullptr;
+    /// Bytes past this are dropped instead of ending the run; negative: never.
+    qint64 dropPast = -1;
+    bool dropped = false;
 };
 
 enum class DrainEnd { EndOfFile, Cut, TimedOut, Cancelled };
@@ -299,6 +302,12 @@ enum class DrainEnd { EndOfFile, Cut, TimedOut, Cancelled };
             if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
             if (n <= 0) {
                 stream.fd.reset();
+                continue;
+            }
+            if (stream.dropPast >= 0) {
+                const qint64 keep = std::clamp<qint64>(stream.dropPast - stream.sink->size(), 0, n);
+                stream.sink->append(buffer.get(), qsizetype(keep));
+                stream.dropped = stream.dropped || keep < n;
                 continue;
             }
             const qint64 room = cap - stream.sink->size();
@@ -388,11 +397,13 @@ ToolResult runProgram(const QString& program, const QStringList& arguments, Capt
     streams[0].sink = &result.standardOutput;
     streams[1].fd.reset(errRead.release());
     streams[1].sink = &result.standardError;
+    streams[1].dropPast = limits.maxErrorBytes;
 
     Stopwatch watch;
     watch.cancel = limits.cancel;
     if (limits.timeout.count() > 0) watch.deadline = Clock::now() + limits.timeout;
     const DrainEnd end = drain(streams, std::max<qint64>(limits.maxBytesPerStream, 0), watch);
+    result.errorCut = streams[1].dropped;
     if (end != DrainEnd::EndOfFile) {
         result.truncated = end == DrainEnd::Cut;
         result.timedOut = end == DrainEnd::TimedOut;

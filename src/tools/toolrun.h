@@ -25,6 +25,8 @@ struct ToolResult {
     QByteArray standardError;  ///< empty unless both streams were captured
     /// A stream that passed its byte cap was cut there and the tool was stopped.
     bool truncated = false;
+    /// Standard error passed `ToolLimits::maxErrorBytes`; the rest of it was dropped.
+    bool errorCut = false;
     /// The tool ran past its time limit and was ended.
     bool timedOut = false;
     /// The run was called off (its window closed, or Varko quit) and the tool ended.
@@ -48,6 +50,9 @@ struct ToolLimits {
     std::chrono::milliseconds timeout{0};
     /// A run whose flag is raised ends its tool within a fraction of a second.
     CancelFlag cancel;
+    /// When not negative, standard error's own bound: what passes it is read and
+    /// dropped, and the tool runs on, so a chatty tool costs no memory and no result.
+    qint64 maxErrorBytes = -1;
 };
 
 /// Ends every tool that is running now, and every one started later: for quitting,

@@ -210,6 +210,17 @@ TEST_F(LaunchTest, LogWindowsOpenAndCloseNewestFirst) {
     EXPECT_TRUE(recorder.alerts.empty());
 }
 
+TEST_F(LaunchTest, ItemsDroppedOnALogWindowOpenAsDocuments) {
+    launch({});
+    delegate.openLogwindow();
+    ASSERT_EQ(delegate.myLogWindow.size(), 1);
+    QTemporaryDir dir;
+    const QString app = testing::makeBundle(dir, "Dropped.app", testing::xmlPlist(""));
+    emit delegate.myLogWindow[0]->itemsDropped({app});
+    EXPECT_EQ(delegate.documents().windows().size(), 1);
+    delegate.closeLogwindow();
+}
+
 TEST_F(LaunchTest, HelpWindowsShowTheWholeHelpScaledToTheView) {
     for (int i = 0; i < 3; ++i) delegate.openHelp();
     ASSERT_EQ(delegate.myHelpWindow.size(), 3);

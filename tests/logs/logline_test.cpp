@@ -2,12 +2,15 @@
 
 #include <QFile>
 #include <QFontMetricsF>
+#include <QGuiApplication>
+#include <QPalette>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTextBlock>
 #include <QTextDocument>
+#include <cmath>
 
 #include "logs/logdisplay.h"
 #include "logs/loglinemodel.h"
@@ -132,6 +135,76 @@ TEST_F(Display, ModelCarriesTextColourFontAndCategoryAsData) {
     EXPECT_EQ(model.rowCount(), 0);
 }
 
+TEST_F(Display, PlacesOutliveAFilterAndFindGoesRoundIgnoringCase) {
+    LogDisplay display;
+    display.showEntries(list, {}, 12);  // tcc, ls, second, sec, k
+    const std::optional<LogDisplay::Place> second = display.placeOf(2);
+    ASSERT_TRUE(second);
+    EXPECT_EQ(second->entry, 1u);
+    EXPECT_EQ(second->part, 1u);
+    EXPECT_FALSE(display.placeOf(5));
+
+    display.showEntries(list, {false, true, false, true}, 14);  // ls, second, k
+    EXPECT_EQ(display.lineOf(*second, false), 1);
+    // A hidden entry gives the next one shown, or the last when none follows.
+    EXPECT_EQ(display.lineOf({0, 0}, false), -1);
+    EXPECT_EQ(display.lineOf({0, 0}, true), 0);
+    EXPECT_EQ(display.lineOf({2, 0}, true), 2);
+    display.showEntries(list, {true, false, false, false}, 12);
+    EXPECT_EQ(display.lineOf({3, 0}, true), 0);
+    display.showEntries(list, {false, false, false, false}, 12);
+    EXPECT_EQ(display.lineOf({0, 0}, true), -1);
+
+    display.showEntries(list, {}, 12);
+    display.appendMessage("Permission DENIED", 12);
+    EXPECT_EQ(display.find(u"SECOND", 0, true), 2);
+    EXPECT_EQ(display.find(u"denied", 0, true), 5);
+    EXPECT_EQ(display.find(u"launchserv", 3, true), 1);   // round past the end
+    EXPECT_EQ(display.find(u"kernel", 0, false), 4);      // round past the start
+    EXPECT_EQ(display.find(u"06.987 tcc", 2, false), 0);  // across time and label
+    EXPECT_EQ(display.find(u"serv  LS", 0, true), 1);     // across label and message
+    EXPECT_EQ(display.find(u"second", 0, false), 2);      // a message's second line, backwards
+    EXPECT_EQ(display.find(u"ls\nsecond", 0, true), -1);  // lines are searched one by one
+    EXPECT_EQ(display.find(u"tcc", 7, true), 0);
+    EXPECT_EQ(display.find(u"absent", 0, true), -1);
+    EXPECT_EQ(display.find(u"", 0, true), -1);
+    EXPECT_EQ(LogDisplay().find(u"x", 0, true), -1);
+}
+
+// WCAG 2's relative luminance and contrast ratio.
+double luminance(const QColor& c) {
+    const auto linear = [](double v) {
+        return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * linear(c.redF()) + 0.7152 * linear(c.greenF()) + 0.0722 * linear(c.blueF());
+}
+
+double contrast(const QColor& a, const QColor& b) {
+    const double x = luminance(a), y = luminance(b);
+    return (std::max(x, y) + 0.05) / (std::min(x, y) + 0.05);
+}
+
+TEST(LogLine, FixedHuesReachFourAndAHalfToOneOnLightAndDarkBackgrounds) {
+    // The measure itself: the green these lines had once is the 3.1 that failed.
+    EXPECT_NEAR(contrast(QColor(40, 167, 69), Qt::white), 3.13, 0.01);
+    const QColor lightBase = QGuiApplication::palette().base().color();
+    ASSERT_GE(lightBase.lightnessF(), 0.5);
+    const QColor backgrounds[] = {Qt::white,        lightBase,        QColor(0xf0f0f0),
+                                  QColor(0x1e1e1e), QColor(0x2d2d2d), QColor(0x353535),
+                                  Qt::black};
+    for (const QColor& background : backgrounds) {
+        for (LineColour hue : {LineColour::Red, LineColour::Green, LineColour::Blue}) {
+            const QColor shade = resolveColour(hue, Qt::black, background);
+            EXPECT_GE(contrast(shade, background), 4.5)
+                << qPrintable(background.name()) << " " << qPrintable(shade.name());
+        }
+    }
+    // Saved files are read on white paper: the shade without a background is that one.
+    for (LineColour hue : {LineColour::Red, LineColour::Green, LineColour::Blue})
+        EXPECT_EQ(resolveColour(hue, Qt::black), resolveColour(hue, Qt::black, Qt::white));
+    EXPECT_EQ(resolveColour(LineColour::Text, Qt::darkCyan, Qt::black), QColor(Qt::darkCyan));
+}
+
 TEST(Rtf, EscapesControlWordsBracesAndUnicode) {
     LogDisplay display;
     display.setMessage(QString::fromUtf8("a\\b{c}d\te\u00fc\u20ac\U0001F600\n\\par"), 12);
@@ -149,8 +222,9 @@ TEST_F(Display, RtfCarriesColoursAndSizes) {
     LogDisplay display;
     display.showEntries(list, {}, 15);
     const std::string rtf = logRtf(display);
-    EXPECT_NE(rtf.find("{\\colortbl;\\red232\\green62\\blue52;\\red40\\green167\\blue69;"
-                       "\\red20\\green116\\blue240;}"),
+    // The shades for white paper, as the file is printed or read in a light editor.
+    EXPECT_NE(rtf.find("{\\colortbl;\\red198\\green40\\blue40;\\red26\\green116\\blue49;"
+                       "\\red0\\green88\\blue208;}"),
               std::string::npos);
     EXPECT_NE(rtf.find("\\cf0\\fs30 21-04-07"), std::string::npos);
     EXPECT_NE(rtf.find("\\cf1\\fs30 21-04-07"), std::string::npos);  // launch services, red

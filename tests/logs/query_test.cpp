@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QTemporaryDir>
+#include <cstring>
 
 #include "logs/logquery.h"
 #include "support/faketool.h"
@@ -42,12 +43,12 @@ TEST(LogQuery, ParsesOnlyOnSuccessAndOtherwiseSaysWhyInTheWindowsWords) {
         const char* error;  ///< nothing for a list of one entry
     } cases[] = {
         {0, true, nullptr},
-        {1, true, "log show command returned error number 1"},
-        {70, true, "log show command returned error number 70"},
+        {1, true, "log show command returned error number 1\nbad predicate"},
+        {70, true, "log show command returned error number 70\nbad predicate"},
         {0, false, "log show command failed\n"},
     };
     for (const Case& c : cases) {
-        log.answer(R"([{"eventMessage":"a"}])", c.status, "bad predicate");
+        log.answer(R"([{"eventMessage":"a"}])", c.status, "bad predicate\n");
         const QString program = c.present ? log.program() : dir.filePath("none");
         const auto set = host::ToolSet::withPrograms({{QLatin1String(host::logPath), program}});
         const Expected<LogQueryResult> result = runLogQuery(set, {"show", "one arg with spaces"});
@@ -58,10 +59,96 @@ TEST(LogQuery, ParsesOnlyOnSuccessAndOtherwiseSaysWhyInTheWindowsWords) {
             EXPECT_EQ(log.arguments(), (QStringList{"show", "one arg with spaces"}));
         } else {
             ASSERT_FALSE(result) << c.status;
-            EXPECT_EQ(result.error().message, c.error);
+            if (c.present) {
+                EXPECT_EQ(result.error().message, c.error);
+            } else {
+                // A tool that cannot start is named with the reason.
+                EXPECT_EQ(result.error().message.rfind(c.error, 0), 0u);
+                EXPECT_GT(result.error().message.size(), std::strlen(c.error));
+            }
             EXPECT_EQ(result.error().code, ErrorCode::toolFailed);
         }
     }
+}
+
+TEST(LogQuery, TheToolsOwnMessageIsShownSafelyAndBounded) {
+    const QString fffd(QChar(0xFFFD));
+    struct Case {
+        QByteArray err;
+        QString shown;
+    } cases[] = {
+        {"varko-log: --start takes a local date\nusage: x\n\n\n",
+         "varko-log: --start takes a local date\nusage: x"},
+        {"crlf\r\nends\r\n", "crlf\nends"},
+        {"bad \xff\xfe utf-8", "bad " + fffd + fffd + " utf-8"},
+        {"esc \x1b[31mred\x07 tab\tcr\rnul" + QByteArray(1, '\0'),
+         QStringLiteral("esc \u241b[31mred\u2407 tab\u2409cr\u240dnul\u2400")},
+        {"bidi \xe2\x80\xae\xc2\x85", "bidi <U+202E><U+0085>"},
+        {"", ""},
+        {"\n\n", ""},
+    };
+    for (const Case& c : cases) EXPECT_EQ(toolMessage(c.err), c.shown) << c.err.constData();
+    EXPECT_EQ(toolMessage("kept", true), QStringLiteral("kept\u2026"));
+
+    QByteArray many;
+    for (int i = 0; i < 50; ++i) many += "line " + QByteArray::number(i) + "\n";
+    const QString lines = toolMessage(many);
+    EXPECT_EQ(lines.count(u'\n'), maxToolMessageLines - 1);
+    EXPECT_TRUE(lines.endsWith(QStringLiteral("line 19\u2026"))) << qPrintable(lines);
+
+    // One long line of characters outside the BMP is cut between them, never inside one.
+    QByteArray wide;
+    for (int i = 0; i < 3000; ++i) wide += "\xf0\x9f\x98\x80";
+    const QString cut = toolMessage("x" + wide);
+    EXPECT_LE(cut.size(), maxToolMessageChars + 1);
+    EXPECT_TRUE(cut.endsWith(QChar(0x2026)));
+    EXPECT_FALSE(cut[cut.size() - 2].isHighSurrogate());
+}
+
+TEST(LogQuery, StatusThenTheToolsMessageAndAFloodCostsNoMoreThanItsBound) {
+    QTemporaryDir dir;
+    testing::FakeTool log(dir, "log");
+    const auto set = host::ToolSet::withPrograms({{QLatin1String(host::logPath), log.program()}});
+    log.answer({}, 64, "varko-log: --end \"07:00:00 PM\" is no time\n");
+    Expected<LogQueryResult> result = runLogQuery(set, {"show"});
+    ASSERT_FALSE(result);
+    EXPECT_EQ(
+        result.error().message,
+        "log show command returned error number 64\nvarko-log: --end \"07:00:00 PM\" is no time");
+
+    // Megabytes on standard error are read and dropped; the message stays short.
+    log.answer({}, 64, {}, "head -c 5000000 /dev/zero | tr '\\0' x >&2");
+    result = runLogQuery(set, {"show"});
+    ASSERT_FALSE(result);
+    const std::string& message = result.error().message;
+    EXPECT_EQ(message.rfind("log show command returned error number 64\nxxx", 0), 0u);
+    EXPECT_LT(message.size(), 3u * maxToolMessageChars);
+    EXPECT_TRUE(QString::fromStdString(message).endsWith(QChar(0x2026)));
+
+    // Words on standard error beside a success change nothing.
+    log.answer(R"([{"eventMessage":"a"}])", 0, "warning: slow\n");
+    result = runLogQuery(set, {"show"});
+    ASSERT_TRUE(result);
+    EXPECT_EQ(result->list->children.size(), 1u);
+}
+
+TEST(LogQuery, TheRangeInWordsForTheTitle) {
+    const struct {
+        TimeRange range;
+        const char16_t* words;
+    } cases[] = {
+        {{"2026-12-07", "10:00:00", "2026-12-07", "10:05:00"}, u"2026-12-07 10:00:00 to 10:05:00"},
+        {{"2026-12-07", "23:59:00", "2026-12-08", "00:01:00"},
+         u"2026-12-07 23:59:00 to 2026-12-08 00:01:00"},
+        {{"2026-12-07", "10:00:00", "2026-12-07", ""}, u"from 2026-12-07 10:00:00"},
+        {{"", "10:00:00", "2026-12-07", "10:05:00"}, u"until 2026-12-07 10:05:00"},
+        {{}, u"the whole log"},
+        {{" 2026-12-07\x1b", "10:00:00", "", ""}, u"from 2026-12-07\u241b 10:00:00"},
+        {{QString(100, u'9'), "1", "", ""}, u"from 9999999999999999999999999999999\u2026 1"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(rangeText(c.range), QString::fromUtf16(c.words))
+            << qPrintable(rangeText(c.range));
 }
 
 }  // namespace

@@ -260,6 +260,15 @@ TEST(RunProgram, CutsStreamsAtTheCapAndStopsTheTool) {
 
     const QString silent = tools.script("silent", "exit 0");
     EXPECT_FALSE(runProgram(silent, {}, Capture::Both, ToolLimits{0, {}, {}}).truncated);
+
+    // Standard error with a bound of its own is kept up to it; the tool runs to its end.
+    const QString chatty =
+        tools.script("chatty", "head -c 3000000 /dev/zero | tr '\\0' e >&2\necho done");
+    const ToolResult talked = runProgram(chatty, {}, Capture::Both, ToolLimits{cap, {}, {}, 100});
+    EXPECT_TRUE(talked.succeeded());
+    EXPECT_TRUE(talked.errorCut);
+    EXPECT_EQ(talked.standardError, QByteArray(100, 'e'));
+    EXPECT_EQ(talked.standardOutput, "done\n");
     EXPECT_TRUE(hasNoChildrenLeft());
 }
 

@@ -95,6 +95,63 @@ void LogOutputView::contentChanged() {
     LogOutputAccessible::linesReset(this);
 }
 
+void LogOutputView::setSelection(qsizetype from, qsizetype to) {
+    const qsizetype count = content().lineCount();
+    const bool valid = from >= 0 && from < count && to >= 0 && to < count;
+    anchor = valid ? from : -1;
+    cursor = valid ? to : -1;
+    viewport()->update();
+    LogOutputAccessible::currentLineChanged(this);
+}
+
+void LogOutputView::selectLine(qsizetype line) {
+    if (line < 0 || line >= content().lineCount()) return;
+    moveCursor(line, false);
+}
+
+void LogOutputView::revealText(qsizetype line, qsizetype from, qsizetype length) {
+    // Measured run by run, as paintEvent places them.
+    int x = 0, left = -1, right = -1;
+    qsizetype at = 0;
+    for (const unifiedlog::LineSegment& s : content().line(line)) {
+        const QFontMetrics metrics(unifiedlog::lineFont(s.fontSize));
+        const qsizetype n = s.text.size();
+        if (left < 0 && from < at + n) left = x + metrics.horizontalAdvance(s.text.left(from - at));
+        if (right < 0 && from + length <= at + n)
+            right = x + metrics.horizontalAdvance(s.text.left(from + length - at));
+        x += metrics.horizontalAdvance(s.text);
+        at += n;
+    }
+    if (left < 0) return;
+    if (right < 0) right = x;
+    QScrollBar* bar = horizontalScrollBar();
+    const int width = viewport()->width() - 2 * margin;
+    // The start of the line stays in view whenever the match fits beside it.
+    if (left < bar->value() || right - left > width)
+        bar->setValue(right <= width ? 0 : left);
+    else if (right > bar->value() + width)
+        bar->setValue(right - width);
+}
+
+qsizetype LogOutputView::topLine() const {
+    return content().lineCount() == 0 ? -1 : lineAt(verticalScrollBar()->value());
+}
+
+void LogOutputView::scrollLineToTop(qsizetype line) {
+    if (line < 0 || line >= content().lineCount()) return;
+    // Line 0 keeps the margin above it; any other starts exactly at the top edge,
+    // so that topLine() names it again.
+    verticalScrollBar()->setValue(int(
+        std::min<qint64>(line == 0 ? 0 : lineTop(line) + margin, verticalScrollBar()->maximum())));
+}
+
+void LogOutputView::setPlaceholderText(const QString& text) {
+    if (text == placeholder) return;
+    placeholder = text;
+    setAccessibleDescription(text);
+    viewport()->update();
+}
+
 QRect LogOutputView::lineRect(qsizetype line) const {
     if (line < 0 || line >= content().lineCount()) return {};
     const qint64 top = lineTop(line) + margin - verticalScrollBar()->value();
@@ -143,7 +200,14 @@ void LogOutputView::paintEvent(QPaintEvent*) {
     const qint64 top = verticalScrollBar()->value();
     const int left = margin - horizontalScrollBar()->value();
     const qsizetype count = content().lineCount();
-    if (count == 0) return;
+    if (count == 0) {
+        // An empty result says so rather than leaving the view blank.
+        if (placeholder.isEmpty()) return;
+        painter.setPen(palette().placeholderText().color());
+        painter.drawText(viewport()->rect().adjusted(4 * margin, 4 * margin, -4 * margin, 0),
+                         Qt::AlignHCenter | Qt::AlignTop | Qt::TextWordWrap, placeholder);
+        return;
+    }
     // A line's runs come from the model; only the visible lines are asked for.
     const auto [selFirst, selLast] = selection();
     const QPalette& pal = palette();
@@ -167,7 +231,8 @@ void LogOutputView::paintEvent(QPaintEvent*) {
             const QFont font = unifiedlog::lineFont(s.fontSize);
             painter.setFont(font);
             painter.setPen(selected ? pal.highlightedText().color()
-                                    : unifiedlog::resolveColour(s.colour, pal.text().color()));
+                                    : unifiedlog::resolveColour(s.colour, pal.text().color(),
+                                                                pal.base().color()));
             painter.drawText(x, int(y) + ascent, s.text);
             x += QFontMetrics(font).horizontalAdvance(s.text);
         }

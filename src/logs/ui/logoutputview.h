@@ -28,6 +28,22 @@ public:
     [[nodiscard]] QString selectedText() const;
     /// The line that the keyboard moves from; -1 before any.
     [[nodiscard]] qsizetype currentLine() const { return cursor; }
+    /// Where a shift-click or shift-arrow extends the selection from; -1 before any.
+    [[nodiscard]] qsizetype anchorLine() const { return anchor; }
+    /// Selects `anchor` to `current` without scrolling; out-of-range lines select nothing.
+    void setSelection(qsizetype anchor, qsizetype current);
+    /// Selects line `line` alone and scrolls it into view.
+    void selectLine(qsizetype line);
+    /// Scrolls sideways so that characters `from` to `from + length` of line `line`
+    /// are in view, their start first when they do not fit.
+    void revealText(qsizetype line, qsizetype from, qsizetype length);
+    /// The first line in view, even when partly; -1 when there are none.
+    [[nodiscard]] qsizetype topLine() const;
+    /// Scrolls so that line `line` is the first in view, as far as the content allows.
+    void scrollLineToTop(qsizetype line);
+    /// Shown, in the palette's placeholder colour, while there are no lines.
+    void setPlaceholderText(const QString& text);
+    [[nodiscard]] QString placeholderText() const { return placeholder; }
     /// Where line `line` is drawn, in viewport coordinates.
     [[nodiscard]] QRect lineRect(qsizetype line) const;
     /// The line drawn at `y` in viewport coordinates; -1 past the last.
@@ -62,6 +78,7 @@ private:
     QPointer<unifiedlog::LogLineModel> lines;
     qsizetype anchor = -1;
     qsizetype cursor = -1;
+    QString placeholder;
 };
 
 }  // namespace varko

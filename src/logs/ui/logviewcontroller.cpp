@@ -5,6 +5,8 @@
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLocale>
+#include <QScrollBar>
 #include <QSettings>
 #include <QShowEvent>
 #include <QVBoxLayout>
@@ -49,6 +51,8 @@ void LogViewController::buildInterface() {
         auto* edit = new QLineEdit(this);
         edit->setPlaceholderText(placeholder);
         edit->setMinimumWidth(edit->fontMetrics().horizontalAdvance(QString(chars, u'0')) + 16);
+        // A file dropped here is for the window to open, not text for a date.
+        edit->setAcceptDrops(false);
         return edit;
     };
     startDateTextbox = box(tr("yyyy-mm-dd"), 10);
@@ -97,6 +101,8 @@ void LogViewController::buildInterface() {
     statusLabel->setWordWrap(true);
     statusLabel->setAccessibleName(tr("Reading of the log"));
     statusLabel->hide();
+    countLabel = new QLabel(this);
+    countLabel->setAccessibleName(tr("Entries shown"));
 
     auto* range = new QHBoxLayout;
     range->addWidget(new QLabel(tr("From:"), this));
@@ -116,6 +122,8 @@ void LogViewController::buildInterface() {
     for (QCheckBox* check : {cloudDocsCheckbox, cloudKitCheckbox, mmcsCheckbox, otherCheckbox})
         categories->addWidget(check);
     categories->addStretch();
+    categories->addWidget(countLabel);
+    categories->addSpacing(12);
     categories->addWidget(saveLogButton);
 
     auto* layout = new QVBoxLayout(this);
@@ -144,7 +152,7 @@ void LogViewController::showEvent(QShowEvent* event) {
 }
 
 void LogViewController::viewDidAppear() {
-    window()->setWindowTitle(QString::fromLatin1(windowTitle));
+    window()->setWindowTitle(title());
     progressSpinner->hide();
 }
 
@@ -162,13 +170,16 @@ void LogViewController::setDefaultRange() {
 
 void LogViewController::getlogButtonAction() {
     progressSpinner->show();
-    const QStringList arguments = unifiedlog::queryArguments(
-        theBaseCmdStr, {startDateTextbox->text(), startTimeTextbox->text(), endDateTextbox->text(),
-                        endTimeTextbox->text()});
+    const unifiedlog::TimeRange range{startDateTextbox->text(), startTimeTextbox->text(),
+                                      endDateTextbox->text(), endTimeTextbox->text()};
+    const QStringList arguments = unifiedlog::queryArguments(theBaseCmdStr, range);
     // The tool's run and the parse of its output both stay off the GUI thread.
     QtConcurrent::run(processingQueue, [tools = tools, arguments] {
         return unifiedlog::runLogQuery(tools, arguments);
-    }).then(this, [this](const Expected<unifiedlog::LogQueryResult>& result) {
+    }).then(this, [this, range](const Expected<unifiedlog::LogQueryResult>& result) {
+        // The title names the range of the entries shown, so only a result changes it.
+        if (result) shownRange = unifiedlog::rangeText(range);
+        window()->setWindowTitle(title());
         finishLogQuery(result);
     });
 }
@@ -196,8 +207,82 @@ unifiedlog::CategoryFilter LogViewController::filter() const {
 
 void LogViewController::showLogs() {
     if (logs.empty()) return;
+    // Showing the same entries again, filtered or sized anew, keeps the reader's
+    // place: the first entry in view stays first, or the nearest one still shown.
+    using Place = unifiedlog::LogDisplay::Place;
+    const unifiedlog::LogDisplay& shown = outputLines->display();
+    const bool same = shown.list() == logs.front().get();
+    std::optional<Place> top, anchor, current;
+    if (same) {
+        top = shown.placeOf(outputTextbox->topLine());
+        anchor = shown.placeOf(outputTextbox->anchorLine());
+        current = shown.placeOf(outputTextbox->currentLine());
+    }
+    const int left = outputTextbox->horizontalScrollBar()->value();
     outputLines->showEntries(logs.front(), filter(), theFontSize);
+    if (same) {
+        if (top) outputTextbox->scrollLineToTop(shown.lineOf(*top, true));
+        if (anchor && current)
+            outputTextbox->setSelection(shown.lineOf(*anchor, false),
+                                        shown.lineOf(*current, false));
+        outputTextbox->horizontalScrollBar()->setValue(left);
+    }
+    outputTextbox->setPlaceholderText(emptyText());
+    countLabel->setText(countText());
     setStatusText(readingNote());
+}
+
+QString LogViewController::countText() const {
+    const unifiedlog::LogDisplay& shown = outputLines->display();
+    if (logs.empty() || shown.list() != logs.front().get()) return {};
+    const QLocale locale;
+    const std::size_t fetched = logs.front()->children.size();
+    return (fetched == 1 ? tr("1 entry fetched")
+                         : tr("%1 entries fetched").arg(locale.toString(qulonglong(fetched)))) +
+           tr(", %1 shown").arg(locale.toString(qulonglong(shown.shownEntries().size())));
+}
+
+QString LogViewController::emptyText() const {
+    const unifiedlog::LogDisplay& shown = outputLines->display();
+    if (logs.empty() || shown.list() != logs.front().get() || !shown.shownEntries().empty())
+        return {};
+    const unifiedlog::LogList& list = *logs.front();
+    if (!list.children.empty()) return tr("No entries of the chosen categories.");
+    const unifiedlog::LogWalkSummary& s = list.summary;
+    // The note under the view says what went wrong.
+    if (!s.array || s.skipped > 0 || s.truncated || logsCut)
+        return tr("No log entries could be read.");
+    return tr("No log entries in this time range.");
+}
+
+QString LogViewController::title() const {
+    const QString plain = QString::fromLatin1(windowTitle);
+    return shownRange.isEmpty() ? plain : plain + QStringLiteral(" \u2014 ") + shownRange;
+}
+
+bool LogViewController::findNext(const QString& text) {
+    return find(text, true);
+}
+
+bool LogViewController::findPrevious(const QString& text) {
+    return find(text, false);
+}
+
+bool LogViewController::find(const QString& text, bool forward) {
+    // From the selected line on; without one, from the first line in view.
+    qsizetype from = outputTextbox->currentLine();
+    if (from >= 0)
+        from += forward ? 1 : -1;
+    else
+        from = outputTextbox->topLine() - (forward ? 0 : 1);
+    const qsizetype line = outputLines->display().find(text, from, forward);
+    outputTextbox->selectLine(line);
+    if (line >= 0) {
+        const QString shown = outputLines->index(int(line)).data().toString();
+        outputTextbox->revealText(line, shown.indexOf(text, 0, Qt::CaseInsensitive), text.size());
+    }
+    emit findFinished(line >= 0);
+    return line >= 0;
 }
 
 QString LogViewController::readingNote() const {
@@ -231,13 +316,18 @@ void LogViewController::setStatusText(const QString& text) {
 
 void LogViewController::releaseLogs() {
     logs.clear();
+    shownRange.clear();
     outputLines->clear();
+    outputTextbox->setPlaceholderText({});
+    countLabel->clear();
     setStatusText({});
 }
 
 void LogViewController::setOutputText(const QString& text) {
     outputLines->setMessage(text, theFontSize);
-    // The note was about entries that are no longer shown.
+    // The note and the counts were about entries that are no longer shown.
+    outputTextbox->setPlaceholderText({});
+    countLabel->clear();
     setStatusText({});
 }
 

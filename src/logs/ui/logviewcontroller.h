@@ -51,6 +51,8 @@ public:
     LogOutputView* outputTextbox = nullptr;
     /// Under the entries: what the parse of the shown output could not read, if anything.
     QLabel* statusLabel = nullptr;
+    /// How many entries the last query brought and how many the checkboxes let through.
+    QLabel* countLabel = nullptr;
     QProgressBar* progressSpinner = nullptr;
     QPushButton* getLogButton = nullptr;
     QPushButton* saveLogButton = nullptr;
@@ -71,9 +73,16 @@ public slots:
     void savelogButtonAction();
     void incFontSize();
     void decFontSize();
+    /// Selects the next line, after the selected one or from the top of the view,
+    /// that holds `text` ignoring case, going round past the end, and scrolls to it.
+    bool findNext(const QString& text);
+    /// Likewise backwards.
+    bool findPrevious(const QString& text);
 
 signals:
     void logQueryFinished();
+    /// After each find: whether a line holds the text.
+    void findFinished(bool found);
     /// For tests and automation: the save dialog that Save Log… opened.
     void saveDialogOpened(QWidget* dialog);
     void logSaved();
@@ -88,6 +97,12 @@ private:
     void storeFontSize();
     void logWritten(const Expected<void>& written);
     [[nodiscard]] unifiedlog::CategoryFilter filter() const;
+    bool find(const QString& text, bool forward);
+    /// The counts line, or empty while no entries are shown.
+    [[nodiscard]] QString countText() const;
+    /// What the view says when the shown list leaves it without a line.
+    [[nodiscard]] QString emptyText() const;
+    [[nodiscard]] QString title() const;
     /// One short line about the entries shown: what was skipped or cut off.
     [[nodiscard]] QString readingNote() const;
     void setStatusText(const QString& text);
@@ -95,6 +110,8 @@ private:
     host::ToolSet tools;
     /// The shown list's output passed the bound on its size and was cut there.
     bool logsCut = false;
+    /// The time range of the shown list in words; empty before the first query.
+    QString shownRange;
 };
 
 }  // namespace varko

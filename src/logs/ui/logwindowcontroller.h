@@ -22,8 +22,14 @@ public:
     /// The File menu, to which the application adds its own items.
     [[nodiscard]] QMenu* fileMenu() const { return file; }
 
+signals:
+    /// Local items dropped onto the window, for the document controller to open.
+    void itemsDropped(const QStringList& paths);
+
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     LogViewController* content = nullptr;
