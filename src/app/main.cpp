@@ -1,5 +1,6 @@
 #include "app/appdelegate.h"
 #include "app/application.h"
+#include "app/singleinstance.h"
 #include "tools/pathbytes.h"
 #include "tools/toolrun.h"
 
@@ -14,14 +15,24 @@ int main(int argc, char** argv) {
     // A Mac app stays running with no window, waiting for items to open.
     app.setQuitOnLastWindowClosed(false);
 #endif
+    // From argv itself: Qt's decoding would lose the bytes of a name that is not UTF-8.
+    // Absolute, since a running Varko that is handed them has another current folder.
+    QStringList items;
+    for (int i = 1; i < argc; ++i) items << varko::absoluteItemPath(argv[i]);
+#ifndef Q_OS_MACOS
+    // The system sends a Mac app's later opens to the running one; here we do it.
+    varko::SingleInstance instance(varko::SingleInstance::defaultAddress());
+    if (instance.start(items) == varko::SingleInstance::Start::HandedOver) return 0;
+#endif
     // Quitting must not wait for a tool that is still verifying or hangs.
     QObject::connect(&app, &QCoreApplication::aboutToQuit, [] { varko::host::endAllRuns(); });
     varko::AppDelegate delegate(varko::host::ToolSet::system());
     QObject::connect(&app, &varko::Application::fileOpenRequested, &delegate.documents(),
                      &varko::DocumentController::openDocument);
-    // From argv itself: Qt's decoding would lose the bytes of a name that is not UTF-8.
-    QStringList items;
-    for (int i = 1; i < argc; ++i) items << varko::host::pathFromSystem(argv[i]);
+#ifndef Q_OS_MACOS
+    QObject::connect(&instance, &varko::SingleInstance::itemsReceived, &delegate,
+                     &varko::AppDelegate::openHandedOverItems);
+#endif
     delegate.applicationDidFinishLaunching(items);
     return app.exec();
 }
