@@ -1,11 +1,13 @@
 #include "app/opendialog.h"
 
 #include <QAbstractItemView>
+#include <QCompleter>
 #include <QDir>
 #include <QFileInfo>
 #include <QFileSystemModel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QTimer>
 
 #include <sys/stat.h>
 
@@ -40,6 +42,16 @@ OpenDialog::OpenDialog(QWidget* parent)
             continue;
         disconnect(view, &QAbstractItemView::activated, this, nullptr);
         connect(view, &QAbstractItemView::activated, this, &OpenDialog::activated);
+    }
+    // While the completions are shown, the line edit keeps Return from the dialog and
+    // the user would have to press it twice. Accepting after the completer has had its
+    // turn also opens the completion that the user picked.
+    if (auto* name = findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))) {
+        connect(name, &QLineEdit::returnPressed, this, [this, name] {
+            if (name->completer() && name->completer()->popup() &&
+                name->completer()->popup()->isVisible())
+                QTimer::singleShot(0, this, &OpenDialog::accept);
+        });
     }
 #endif
 }

@@ -28,7 +28,8 @@ QByteArray encode(const QStringList& paths) {
         const QByteArray bytes = host::pathToSystem(path);
         // Such a path names nothing that could be opened; the receiver would refuse
         // the whole message for it.
-        if (!bytes.startsWith('/') || bytes.size() > qsizetype(maxPathBytes) || bytes.contains('\0'))
+        if (!bytes.startsWith('/') || bytes.size() > qsizetype(maxPathBytes) ||
+            bytes.contains('\0'))
             continue;
         if (count == maxItems) break;
         char length[4];
@@ -78,8 +79,8 @@ namespace {
 /// A folder that only this user can enter, and no link to one elsewhere.
 bool isPrivateFolder(const QByteArray& path) {
     struct stat st {};
-    return ::lstat(path.constData(), &st) == 0 && S_ISDIR(st.st_mode) &&
-           st.st_uid == ::geteuid() && (st.st_mode & 077) == 0;
+    return ::lstat(path.constData(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() &&
+           (st.st_mode & 077) == 0;
 }
 
 /// A socket of this user's; anything else in its place is not trusted with paths.
@@ -128,9 +129,12 @@ SingleInstance::Start SingleInstance::start(const QStringList& items) {
     QLockFile starting(address + QStringLiteral(".lock"));
     const bool locked = starting.tryLock(timeoutMs);
     switch (handOver(items)) {
-    case Delivery::Delivered: return Start::HandedOver;
-    case Delivery::NoAnswer: return Start::Alone;
-    case Delivery::NoOneThere: break;
+        case Delivery::Delivered:
+            return Start::HandedOver;
+        case Delivery::NoAnswer:
+            return Start::Alone;
+        case Delivery::NoOneThere:
+            break;
     }
     if (!locked) return Start::Alone;
     // A socket left by a Varko that ended without removing it: nobody listens any more.
@@ -203,19 +207,19 @@ void SingleInstance::read(QLocalSocket* socket) {
     received += socket->read(handover::maxMessageBytes + 1 - received.size());
     const handover::Decoded message = handover::decode(received);
     switch (message.status) {
-    case handover::Decoded::Status::Incomplete:
-        socket->setProperty("received", received);
-        return;
-    case handover::Decoded::Status::Malformed:
-        socket->abort();
-        socket->deleteLater();
-        return;
-    case handover::Decoded::Status::Complete:
-        socket->setProperty("received", QVariant());
-        socket->write(&handover::ack, 1);
-        socket->disconnectFromServer();
-        emit itemsReceived(message.items);
-        return;
+        case handover::Decoded::Status::Incomplete:
+            socket->setProperty("received", received);
+            return;
+        case handover::Decoded::Status::Malformed:
+            socket->abort();
+            socket->deleteLater();
+            return;
+        case handover::Decoded::Status::Complete:
+            socket->setProperty("received", QVariant());
+            socket->write(&handover::ack, 1);
+            socket->disconnectFromServer();
+            emit itemsReceived(message.items);
+            return;
     }
 }
 
