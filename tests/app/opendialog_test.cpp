@@ -5,6 +5,7 @@
 #include <QLineEdit>
 #include <QListView>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QSettings>
 #include <QSignalSpy>
@@ -33,7 +34,7 @@ protected:
     testing::FakeTool tool{dir, "tool"};
     std::unique_ptr<DocumentController> controller;
     QString app, flatPackage, folderPackage, plain;
-    OpenDialog* dialog = nullptr;
+    QPointer<OpenDialog> dialog;  // it deletes itself once closed
 
     void SetUp() override {
         QSettings().clear();
@@ -51,18 +52,26 @@ protected:
         ASSERT_TRUE(pkg.open(QIODevice::WriteOnly));
         pkg.close();
 
+        showDialog();
+    }
+    void TearDown() override {
+        for (DocumentWindowController* w : controller->windows()) delete w;
+        // Deleting a dialog deletes its popups, which are top-level widgets too.
+        QList<QPointer<QWidget>> left;
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (qobject_cast<QMessageBox*>(w) || qobject_cast<QFileDialog*>(w)) left << w;
+        for (const QPointer<QWidget>& w : left) delete w.data();
+    }
+
+    /// File › Open, showing the test's folder.
+    void showDialog() {
         controller->showOpenDialog(nullptr);
+        dialog = nullptr;
         for (QWidget* w : QApplication::topLevelWidgets())
             if (auto* d = qobject_cast<OpenDialog*>(w); d && d->isVisible()) dialog = d;
         ASSERT_NE(dialog, nullptr);
         dialog->setDirectory(dir.path());
     }
-    void TearDown() override {
-        for (DocumentWindowController* w : controller->windows()) delete w;
-        for (QWidget* w : QApplication::topLevelWidgets())
-            if (qobject_cast<QMessageBox*>(w) || qobject_cast<QFileDialog*>(w)) delete w;
-    }
-
     [[nodiscard]] QListView* list() const { return dialog->findChild<QListView*>("listView"); }
     [[nodiscard]] QLineEdit* nameEdit() const {
         return dialog->findChild<QLineEdit*>("fileNameEdit");
@@ -96,6 +105,7 @@ protected:
         QTest::keyClick(nameEdit(), Qt::Key_Return);
         QTest::qWait(50);  // a Return that closes the completions acts once they have gone
     }
+    [[nodiscard]] bool closed() const { return dialog.isNull() || !dialog->isVisible(); }
     [[nodiscard]] QStringList openedItems() const {
         QStringList items;
         for (DocumentWindowController* w : controller->windows()) items << w->windowFilePath();
@@ -108,21 +118,17 @@ TEST_F(OpenDialogTest, ASelectedBundleOpensWithTheOpenButton) {
     click("Some.app");
     pressOpen();
     EXPECT_EQ(openedItems(), QStringList{app});
-    EXPECT_FALSE(dialog->isVisible());
+    EXPECT_TRUE(closed());
 }
 
 TEST_F(OpenDialogTest, ReturnOrADoubleClickOnABundleInTheListOpensIt) {
     click("Some.app");
     QTest::keyClick(list(), Qt::Key_Return);
     EXPECT_EQ(openedItems(), QStringList{app});
-    EXPECT_FALSE(dialog->isVisible());
+    EXPECT_TRUE(closed());
 
-    controller->showOpenDialog(nullptr);
-    dialog = nullptr;
-    for (QWidget* w : QApplication::topLevelWidgets())
-        if (auto* d = qobject_cast<OpenDialog*>(w); d && d->isVisible()) dialog = d;
+    showDialog();
     ASSERT_NE(dialog, nullptr);
-    dialog->setDirectory(dir.path());
     const QRect row = click("Tool.pkg");
     QTest::mouseDClick(list()->viewport(), Qt::LeftButton, {}, row.center());
     EXPECT_EQ(openedItems(), (QStringList{app, flatPackage}));
@@ -131,7 +137,7 @@ TEST_F(OpenDialogTest, ReturnOrADoubleClickOnABundleInTheListOpensIt) {
 TEST_F(OpenDialogTest, ATypedPathOpensWithReturn) {
     type(app);
     EXPECT_EQ(openedItems(), QStringList{app});
-    EXPECT_FALSE(dialog->isVisible());
+    EXPECT_TRUE(closed());
 }
 
 TEST_F(OpenDialogTest, SeveralSelectedItemsOpenTogether) {
@@ -144,7 +150,7 @@ TEST_F(OpenDialogTest, SeveralSelectedItemsOpenTogether) {
 TEST_F(OpenDialogTest, APackageKeptAsAFolderIsChosenNotEntered) {
     QSignalSpy refused(controller.get(), &DocumentController::openRefused);
     type("Old.pkg");
-    EXPECT_FALSE(dialog->isVisible());
+    EXPECT_TRUE(closed());
     // Varko reads only flat packages; it says so instead of showing the folder's insides.
     ASSERT_EQ(refused.size(), 1);
     EXPECT_TRUE(refused[0][0].toString().contains("Old.pkg"));
@@ -160,12 +166,8 @@ TEST_F(OpenDialogTest, PlainFoldersAreEnteredWhetherSelectedOrTyped) {
     QTest::keyClick(list(), Qt::Key_Return);
     EXPECT_EQ(openedItems(), QStringList{plain + "/Inner.app"});
 
-    controller->showOpenDialog(nullptr);
-    dialog = nullptr;
-    for (QWidget* w : QApplication::topLevelWidgets())
-        if (auto* d = qobject_cast<OpenDialog*>(w); d && d->isVisible()) dialog = d;
+    showDialog();
     ASSERT_NE(dialog, nullptr);
-    dialog->setDirectory(dir.path());
     type(plain);
     EXPECT_TRUE(dialog->isVisible());
     EXPECT_EQ(dialog->directory().absolutePath(), plain);

@@ -6,6 +6,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QPointer>
 #include <QSettings>
 #include <QTest>
 #include <QToolButton>
@@ -48,8 +49,11 @@ protected:
     void TearDown() override {
         for (DocumentWindowController* w : delegate->documents().windows()) delete w;
         delegate.reset();
+        // Deleting a dialog deletes its popups, which are top-level widgets too.
+        QList<QPointer<QWidget>> left;
         for (QWidget* w : QApplication::topLevelWidgets())
-            if (qobject_cast<QMessageBox*>(w) || qobject_cast<QFileDialog*>(w)) delete w;
+            if (qobject_cast<QMessageBox*>(w) || qobject_cast<QFileDialog*>(w)) left << w;
+        for (const QPointer<QWidget>& w : left) delete w.data();
         alertRunner() = savedRunner;
     }
     /// The start window after a start with `items`, shown and active.
