@@ -10,6 +10,7 @@
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTreeView>
 
 #include "app/documentcontroller.h"
 #include "app/opendialog.h"
@@ -72,7 +73,12 @@ protected:
         ASSERT_NE(dialog, nullptr);
         dialog->setDirectory(dir.path());
     }
-    [[nodiscard]] QListView* list() const { return dialog->findChild<QListView*>("listView"); }
+    /// The view that shows the files: a list, or a tree in the detail view.
+    [[nodiscard]] QAbstractItemView* list() const {
+        return dialog->viewMode() == QFileDialog::Detail
+                   ? static_cast<QAbstractItemView*>(dialog->findChild<QTreeView*>("treeView"))
+                   : dialog->findChild<QListView*>("listView");
+    }
     [[nodiscard]] QLineEdit* nameEdit() const {
         return dialog->findChild<QLineEdit*>("fileNameEdit");
     }
@@ -132,6 +138,14 @@ TEST_F(OpenDialogTest, ReturnOrADoubleClickOnABundleInTheListOpensIt) {
     const QRect row = click("Tool.pkg");
     QTest::mouseDClick(list()->viewport(), Qt::LeftButton, {}, row.center());
     EXPECT_EQ(openedItems(), (QStringList{app, flatPackage}));
+}
+
+TEST_F(OpenDialogTest, TheDetailViewOpensABundleWithReturnToo) {
+    dialog->setViewMode(QFileDialog::Detail);
+    click("Some.app");
+    QTest::keyClick(list(), Qt::Key_Return);
+    EXPECT_EQ(openedItems(), QStringList{app});
+    EXPECT_TRUE(closed());
 }
 
 TEST_F(OpenDialogTest, ATypedPathOpensWithReturn) {
