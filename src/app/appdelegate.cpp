@@ -268,7 +268,8 @@ void AppDelegate::showStartWindow() {
 
 void AppDelegate::openHandedOverItems(const QStringList& items) {
     if (!launched) {
-        waitingHandOvers << items;
+        // Any process of the user's may send them; a few starts' worth is plenty.
+        if (waitingHandOvers.size() < maxWaitingHandOvers) waitingHandOvers << items;
         return;
     }
     if (items.isEmpty()) {

@@ -76,6 +76,7 @@ private:
     bool selfCheckFailed = false;
     bool launched = false;
     QList<QStringList> waitingHandOvers;
+    static constexpr qsizetype maxWaitingHandOvers = 16;
 
     void createActions();
     /// Adds the application's items to a window's menu bar: Open… and Open Recent

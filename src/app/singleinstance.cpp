@@ -14,6 +14,7 @@
 
 #include <cstdlib>
 #include <memory>
+#include <vector>
 
 #include "tools/pathbytes.h"
 
@@ -57,18 +58,24 @@ Decoded decode(QByteArrayView bytes) {
     quint32 count = 0;
     if (!number(count)) return {};
     if (count > maxItems) return {Status::Malformed, {}};
-    QStringList items;
+    // Only the lengths are walked until all has arrived: a sender that trickles its
+    // message costs a few steps per arrival, not a decoding of everything so far.
+    std::vector<QByteArrayView> paths;
+    paths.reserve(count);
     for (quint32 i = 0; i < count; ++i) {
         quint32 length = 0;
         if (!number(length)) return {};
         if (length == 0 || length > maxPathBytes) return {Status::Malformed, {}};
         if (bytes.size() - offset < qsizetype(length)) return {};
-        const QByteArrayView path = bytes.sliced(offset, length);
+        paths.push_back(bytes.sliced(offset, length));
         offset += length;
+    }
+    if (offset != bytes.size()) return {Status::Malformed, {}};
+    QStringList items;
+    for (const QByteArrayView path : paths) {
         if (!path.startsWith('/') || path.contains('\0')) return {Status::Malformed, {}};
         items << host::pathFromSystem(path);
     }
-    if (offset != bytes.size()) return {Status::Malformed, {}};
     return {Status::Complete, items};
 }
 
