@@ -38,6 +38,9 @@ protected:
     QPointer<OpenDialog> dialog;  // it deletes itself once closed
 
     void SetUp() override {
+#ifdef Q_OS_MACOS
+        GTEST_SKIP() << "the system's own panel is used, and treats bundles as files itself";
+#endif
         QSettings().clear();
         tool.answer("");
         controller = std::make_unique<DocumentController>(
@@ -56,6 +59,7 @@ protected:
         showDialog();
     }
     void TearDown() override {
+        if (!controller) return;  // skipped
         for (DocumentWindowController* w : controller->windows()) delete w;
         // Deleting a dialog deletes its popups, which are top-level widgets too.
         QList<QPointer<QWidget>> left;
@@ -111,7 +115,9 @@ protected:
         QTest::keyClick(nameEdit(), Qt::Key_Return);
         QTest::qWait(50);  // a Return that closes the completions acts once they have gone
     }
-    [[nodiscard]] bool closed() const { return dialog.isNull() || !dialog->isVisible(); }
+    [[nodiscard]] bool closed() const {
+        return dialog.isNull() || !dialog->isVisible();
+    }
     [[nodiscard]] QStringList openedItems() const {
         QStringList items;
         for (DocumentWindowController* w : controller->windows()) items << w->windowFilePath();

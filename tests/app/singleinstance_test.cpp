@@ -123,6 +123,9 @@ protected:
 };
 
 TEST_F(SingleInstanceTest, ASecondVarkoHandsItsItemsOverAndEnds) {
+#ifdef Q_OS_MACOS
+    GTEST_SKIP() << "the system hands a Mac app's later opens to the running one";
+#endif
     SingleInstance running(address);
     ASSERT_EQ(running.start({}), SingleInstance::Start::Running);
     QSignalSpy received(&running, &SingleInstance::itemsReceived);
