@@ -5,10 +5,13 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QSettings>
+#include <utility>
 
 #include "app/erroralert.h"
 #include "app/helpwindowcontroller.h"
+#include "app/startwindow.h"
 #include "logs/ui/logwindowcontroller.h"
+#include "report/ui/documentwindowcontroller.h"
 #include "tools/utf8.h"
 
 namespace varko {
@@ -34,6 +37,7 @@ AppDelegate::AppDelegate(host::ToolSet toolSet, QObject* parent)
 AppDelegate::~AppDelegate() {
     for (const QPointer<LogWindowController>& w : myLogWindow) delete w.data();
     for (const QPointer<HelpWindowController>& w : myHelpWindow) delete w.data();
+    delete start.data();
     delete sharedMenuBar;
 }
 
@@ -279,9 +283,48 @@ void AppDelegate::applicationDidFinishLaunching(const QStringList& items) {
     if (selfCheckFailed) return;
     documentController.openDocuments(items);
 #ifndef Q_OS_MACOS
-    if (items.isEmpty() && !applicationShouldOpenUntitledFile())
-        documentController.showOpenDialog(nullptr);
+    // With no menu bar of its own, Varko could not be reached without a window.
+    if (documentController.windows().isEmpty() && !applicationShouldOpenUntitledFile())
+        showStartWindow();
 #endif
+    launched = true;
+    for (const QStringList& handed : std::exchange(waitingHandOvers, {}))
+        openHandedOverItems(handed);
+}
+
+StartWindow* AppDelegate::startWindow() const {
+    return start;
+}
+
+void AppDelegate::showStartWindow() {
+    if (!start) {
+        start = new StartWindow(documentController, openAction,
+                                windowMenuItem(QStringLiteral("Open Log Browser")));
+        addApplicationMenus(*start->menuBar(), *start->fileMenu());
+    }
+    start->show();
+    start->raise();
+    start->activateWindow();
+}
+
+void AppDelegate::openHandedOverItems(const QStringList& items) {
+    if (!launched) {
+        // Any process of the user's may send them; a few starts' worth is plenty.
+        if (waitingHandOvers.size() < maxWaitingHandOvers) waitingHandOvers << items;
+        return;
+    }
+    if (items.isEmpty()) {
+        showStartWindow();
+        return;
+    }
+    DocumentWindowController* newest = nullptr;
+    for (const QString& path : items)
+        if (DocumentWindowController* window = documentController.openDocument(path))
+            newest = window;
+    if (newest) {
+        newest->raise();
+        newest->activateWindow();
+    }
 }
 
 }  // namespace varko

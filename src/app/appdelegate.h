@@ -14,6 +14,7 @@ namespace varko {
 
 class HelpWindowController;
 class LogWindowController;
+class StartWindow;
 
 /// The application's one delegate: its own menu items, the launch sequence, the
 /// log and help windows, and how items reach documents. Each window owns the
@@ -27,7 +28,7 @@ public:
 
     /// Runs the launch sequence, then opens the items named at start. Varko makes no
     /// untitled document; where the platform has no menu bar without a window, it
-    /// offers the Open dialog instead.
+    /// shows the start window while no document is open.
     void applicationDidFinishLaunching(const QStringList& items);
     [[nodiscard]] static bool applicationShouldOpenUntitledFile() { return false; }
 
@@ -52,6 +53,8 @@ public:
     [[nodiscard]] UpdateChecker& updateChecker() { return updates; }
     /// The Window menu's item by title, as the launch sequence finds it.
     [[nodiscard]] QAction* windowMenuItem(const QString& title) const;
+    /// The start window while it is open.
+    [[nodiscard]] StartWindow* startWindow() const;
 
 public slots:
     void openLogwindow();
@@ -62,9 +65,18 @@ public slots:
     void mountDMG();
     /// Attaches the disk image at `path`; a failure is told in an alert.
     void mountDiskImage(const QString& path);
+    /// Shows the start window, or brings it forward.
+    void showStartWindow();
+    /// Items that a later start of Varko handed over: opens them and brings the newest
+    /// window forward, or, for a bare start, the start window. Before the launch
+    /// sequence has finished they wait for it.
+    void openHandedOverItems(const QStringList& items);
 
 private:
     bool selfCheckFailed = false;
+    bool launched = false;
+    QList<QStringList> waitingHandOvers;
+    static constexpr qsizetype maxWaitingHandOvers = 16;
 
     void createActions();
     /// Adds the application's items to a window's menu bar: Open… and Open Recent
@@ -88,6 +100,7 @@ private:
     QList<QMenu*> recentMenus;
     /// The menu bar while no window is open; only macOS shows one then.
     QMenuBar* sharedMenuBar = nullptr;
+    QPointer<StartWindow> start;
 };
 
 }  // namespace varko

@@ -2,7 +2,6 @@
 
 #include <QApplication>
 #include <QDir>
-#include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QSettings>
@@ -10,6 +9,7 @@
 
 #include <cstdlib>
 
+#include "app/opendialog.h"
 #include "inspection/itemtype.h"
 #include "report/ui/documentwindowcontroller.h"
 #include "tools/pathbytes.h"
@@ -20,10 +20,6 @@ namespace varko {
 namespace {
 
 constexpr auto recentKey = "recentDocuments";
-
-bool isAppFolder(const QString& path) {
-    return path.endsWith(".app", Qt::CaseInsensitive) && QFileInfo(path).isDir();
-}
 
 }  // namespace
 
@@ -46,6 +42,7 @@ DocumentWindowController* DocumentController::openDocument(const QString& path) 
         existing->show();
         existing->raise();
         existing->activateWindow();
+        emit documentShown(existing);
         return existing;
     }
 
@@ -69,6 +66,7 @@ DocumentWindowController* DocumentController::openDocument(const QString& path) 
     open.insert(key, window);
     noteRecent(key);
     window->show();
+    emit documentShown(window);
     return window;
 }
 
@@ -77,18 +75,8 @@ void DocumentController::openDocuments(const QStringList& paths) {
 }
 
 void DocumentController::showOpenDialog(QWidget* parent) {
-    auto* dialog = new QFileDialog(parent, tr("Open"), QDir::homePath(),
-                                   tr("Apps and installer packages (*.app *.pkg)"));
-    dialog->setFileMode(QFileDialog::ExistingFiles);
+    auto* dialog = new OpenDialog(parent);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
-    // Qt's own dialog treats a bundle as a folder to enter; entering one chooses it,
-    // as the platform's panel lets a user pick an app like a file.
-    connect(dialog, &QFileDialog::directoryEntered, this, [this, dialog](const QString& dir) {
-        if (!isAppFolder(dir)) return;
-        dialog->setDirectory(QFileInfo(dir).absolutePath());
-        dialog->close();
-        openDocument(dir);
-    });
     connect(dialog, &QFileDialog::filesSelected, this, &DocumentController::openDocuments);
     dialog->open();
 }

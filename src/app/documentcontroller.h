@@ -34,6 +34,8 @@ public:
 
 signals:
     void recentDocumentsChanged();
+    /// A document's window was opened or brought forward.
+    void documentShown(DocumentWindowController* window);
     /// The message shown when an item could not be opened (for tests).
     void openRefused(const QString& message);
 

@@ -1,6 +1,7 @@
 #include "app/appdelegate.h"
 #include "app/application.h"
 #include "app/commandline.h"
+#include "app/singleinstance.h"
 #include "tools/pathbytes.h"
 #include "tools/toolrun.h"
 
@@ -16,11 +17,24 @@ int main(int argc, char** argv) {
     // A Mac app stays running with no window, waiting for items to open.
     app.setQuitOnLastWindowClosed(false);
 #endif
+    // Absolute, since a running Varko that is handed them has another current folder.
+    QStringList items;
+    for (const QString& item : varko::commandLineItems(argc, argv))
+        items << varko::absoluteItemPath(varko::host::pathToSystem(item));
+#ifndef Q_OS_MACOS
+    // The system sends a Mac app's later opens to the running one; here we do it.
+    varko::SingleInstance instance(varko::SingleInstance::defaultAddress());
+    if (instance.start(items) == varko::SingleInstance::Start::HandedOver) return 0;
+#endif
     // Quitting must not wait for a tool that is still verifying or hangs.
     QObject::connect(&app, &QCoreApplication::aboutToQuit, [] { varko::host::endAllRuns(); });
     varko::AppDelegate delegate(varko::host::ToolSet::system());
     QObject::connect(&app, &varko::Application::fileOpenRequested, &delegate.documents(),
                      &varko::DocumentController::openDocument);
-    delegate.applicationDidFinishLaunching(varko::commandLineItems(argc, argv));
+#ifndef Q_OS_MACOS
+    QObject::connect(&instance, &varko::SingleInstance::itemsReceived, &delegate,
+                     &varko::AppDelegate::openHandedOverItems);
+#endif
+    delegate.applicationDidFinishLaunching(items);
     return app.exec();
 }

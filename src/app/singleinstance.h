@@ -1,0 +1,88 @@
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+#include <QStringList>
+
+class QLocalServer;
+class QLocalSocket;
+
+namespace varko {
+
+/// The message in which a second start hands its items to the running Varko. It
+/// comes from any process of the user's, so it is read as hostile: bounded, and
+/// taken only whole and well formed.
+///
+///     "VARKO-OPEN/1\n"  u32 count  { u32 length  bytes }*count
+///
+/// Numbers are big-endian; each item is an absolute path as the system's bytes (a
+/// name need not be UTF-8), without NUL. The receiver answers one byte, `ack`.
+namespace handover {
+
+inline constexpr QByteArrayView magic = "VARKO-OPEN/1\n";
+inline constexpr quint32 maxItems = 256;
+inline constexpr quint32 maxPathBytes = 4096;  // the system's PATH_MAX
+inline constexpr qsizetype maxMessageBytes =
+    magic.size() + 4 + qsizetype(maxItems) * (4 + maxPathBytes);
+inline constexpr char ack = 'K';
+
+/// The message for up to `maxItems` absolute paths (more are the caller's to split).
+[[nodiscard]] QByteArray encode(const QStringList& paths);
+
+/// What the bytes received so far make.
+struct Decoded {
+    enum class Status { Incomplete, Malformed, Complete };
+    Status status = Status::Incomplete;
+    QStringList items;  ///< only when Complete
+};
+[[nodiscard]] Decoded decode(QByteArrayView bytes);
+
+}  // namespace handover
+
+/// One Varko per user on desktops where the system does not see to it: a start hands
+/// its items to the Varko already running, through a local socket that only the user
+/// can reach, or else becomes the one that later starts hand theirs to.
+class SingleInstance final : public QObject {
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(SingleInstance)
+public:
+    /// `address` is the socket's path; empty means no single instance.
+    explicit SingleInstance(QString address, QObject* parent = nullptr);
+    ~SingleInstance() override;
+
+    /// The user's socket: in the user's runtime folder, or else in a folder of the
+    /// user's own under the temporary folder. Empty when neither is private.
+    [[nodiscard]] static QString defaultAddress();
+
+    enum class Start {
+        HandedOver,  ///< a running Varko took the items; this process has nothing to do
+        Running,     ///< this process is the one that receives others' items
+        Alone,       ///< no running Varko could be reached or become; work alone
+    };
+    /// Hands `items` (absolute paths) to a running Varko, or else starts receiving.
+    [[nodiscard]] Start start(const QStringList& items);
+
+    /// How long a sender may take to send its message, and a second start to be answered.
+    int timeoutMs = 10000;
+
+signals:
+    /// A later start handed these items over (possibly none: it was started bare).
+    void itemsReceived(const QStringList& items);
+
+private:
+    enum class Delivery { Delivered, NoOneThere, NoAnswer };
+    [[nodiscard]] Delivery handOver(const QStringList& items);
+    [[nodiscard]] Delivery sendBatch(const QStringList& batch);
+    [[nodiscard]] bool listen();
+    void accept();
+    void read(QLocalSocket* socket);
+
+    QString address;
+    QLocalServer* server = nullptr;
+};
+
+/// An item named on the command line as an absolute path, from the system's bytes;
+/// a relative one is taken from the current folder, which the running Varko does not share.
+[[nodiscard]] QString absoluteItemPath(QByteArrayView argument);
+
+}  // namespace varko

@@ -1,0 +1,214 @@
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QLabel>
+#include <QListWidget>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QPointer>
+#include <QSettings>
+#include <QTest>
+#include <QToolButton>
+
+#include "app/appdelegate.h"
+#include "app/erroralert.h"
+#include "app/opendialog.h"
+#include "app/startwindow.h"
+#include "logs/ui/logwindowcontroller.h"
+#include "report/ui/documentwindowcontroller.h"
+#include "support/faketool.h"
+
+namespace varko {
+namespace {
+
+using testing::makeBundle;
+using testing::xmlPlist;
+
+class StartWindowTest : public ::testing::Test {
+protected:
+    QTemporaryDir dir;
+    testing::FakeTool tool{dir, "tool"};
+    AlertRunner savedRunner = alertRunner();
+    std::unique_ptr<AppDelegate> delegate;
+    QString app, other;
+
+    void SetUp() override {
+#ifdef Q_OS_MACOS
+        GTEST_SKIP() << "a Mac app keeps its menu bar without windows and needs no start window";
+#endif
+        QSettings().clear();
+        QSettings().setValue("noUpdateCheck", true);
+        // The launch probe finds no log tools here; its alerts are not the subject.
+        alertRunner() = [](const Alert&) { return alertFirstButtonReturn; };
+        tool.answer("");
+        delegate = std::make_unique<AppDelegate>(
+            host::ToolSet::withPrograms({{host::codesignPath, tool.program()},
+                                         {host::spctlPath, tool.program()},
+                                         {host::pkgutilPath, tool.program()}}));
+        app = makeBundle(dir, "Some.app", xmlPlist(""));
+        other = makeBundle(dir, "Other.app", xmlPlist(""));
+    }
+    void TearDown() override {
+        alertRunner() = savedRunner;
+        if (!delegate) return;  // skipped
+        for (DocumentWindowController* w : delegate->documents().windows()) delete w;
+        delegate.reset();
+        // Deleting a dialog deletes its popups, which are top-level widgets too.
+        QList<QPointer<QWidget>> left;
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (qobject_cast<QMessageBox*>(w) || qobject_cast<QFileDialog*>(w)) left << w;
+        for (const QPointer<QWidget>& w : left) delete w.data();
+    }
+    /// The start window after a start with `items`, shown and active.
+    StartWindow* launch(const QStringList& items = {}) {
+        delegate->applicationDidFinishLaunching(items);
+        StartWindow* start = delegate->startWindow();
+        if (start) {
+            start->activateWindow();
+            EXPECT_TRUE(QTest::qWaitForWindowActive(start));
+        }
+        return start;
+    }
+    /// Whether the start window has gone (it deletes itself once closed).
+    [[nodiscard]] bool startWindowGone() const {
+        return QTest::qWaitFor([this] { return delegate->startWindow() == nullptr; }, 5000);
+    }
+};
+
+/// Each menu's title followed by its items' titles.
+QStringList menuTitles(QMainWindow* window) {
+    QStringList titles;
+    for (QAction* menu : window->menuBar()->actions()) {
+        titles << menu->text() + ":";
+        for (QAction* item : menu->menu()->actions())
+            if (!item->isSeparator()) titles << item->text();
+    }
+    return titles;
+}
+
+TEST_F(StartWindowTest, ABareStartShowsItWithTheApplicationsMenus) {
+    StartWindow* start = launch();
+    ASSERT_NE(start, nullptr);
+    EXPECT_TRUE(start->isVisible());
+    EXPECT_EQ(
+        menuTitles(start),
+        (QStringList{"&File:", "&Open…", "Open &Recent", "&Close", "&Save Report…",
+                     "&Mount Disk Image…", "&Quit", "&View:", "&Bigger", "S&maller",
+                     "&Window:", "Open Log Browser", "Close Log Browser", "&Help:", "Varko Help",
+                     "Varko Support Page", "Updates for Older macOS", "Update not checked"}));
+    EXPECT_FALSE(start->recentList->isVisible());  // nothing opened yet
+
+    // Quit works from here too. The offscreen platform binds no key to Quit (X11 binds
+    // Ctrl+Q); there the menu item stands in for it.
+    const QKeySequence quit(QKeySequence::Quit);
+    if (quit.isEmpty()) {
+        for (QAction* item : start->fileMenu()->actions())
+            if (item->text() == "&Quit") item->trigger();
+    } else {
+        QTest::keySequence(start, quit);
+    }
+    EXPECT_TRUE(startWindowGone());
+}
+
+TEST_F(StartWindowTest, ItsLogBrowserButtonIsTheWindowMenusItem) {
+    StartWindow* start = launch();
+    ASSERT_NE(start, nullptr);
+    QAction* item = delegate->windowMenuItem("Open Log Browser");
+    EXPECT_EQ(start->logBrowserButton->defaultAction(), item);
+
+    // Whatever the launch decided about the log browser, the button shows it alike.
+    item->setVisible(true);
+    item->setEnabled(false);
+    item->setToolTip("No journal can be read.");
+    EXPECT_FALSE(start->logBrowserButton->isEnabled());
+    EXPECT_EQ(start->logBrowserButton->toolTip(), "No journal can be read.");
+    item->setEnabled(true);
+    QTest::mouseClick(start->logBrowserButton, Qt::LeftButton);
+    ASSERT_EQ(delegate->myLogWindow.size(), 1);
+    EXPECT_TRUE(delegate->myLogWindow.first()->isVisible());
+    EXPECT_TRUE(start->isVisible());  // a log browser is no document: the start window stays
+}
+
+TEST_F(StartWindowTest, ARecentItemOpensWithAClickOrReturnAndTheStartWindowCloses) {
+    delegate->documents().openDocument(other);
+    delegate->documents().openDocument(app);
+    for (DocumentWindowController* w : delegate->documents().windows()) delete w;
+    StartWindow* start = launch();
+    ASSERT_NE(start, nullptr);
+    QListWidget* list = start->recentList;
+    ASSERT_EQ(list->count(), 2);
+    EXPECT_EQ(list->item(0)->text(), "Some.app — " + documentKey(dir.path()));
+    EXPECT_EQ(list->item(1)->text(), "Other.app — " + documentKey(dir.path()));
+
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                      list->visualItemRect(list->item(1)).center());
+    ASSERT_EQ(delegate->documents().windows().size(), 1);
+    EXPECT_EQ(delegate->documents().windows().first()->windowTitle(), "Other.app");
+    EXPECT_TRUE(startWindowGone());
+
+    // A later bare start brings it back; Return opens the item under the cursor.
+    delegate->openHandedOverItems({});
+    start = delegate->startWindow();
+    ASSERT_NE(start, nullptr);
+    EXPECT_TRUE(start->isVisible());
+    start->recentList->setCurrentRow(1);  // the list is newest first: Other, then Some
+    QTest::keyClick(start->recentList, Qt::Key_Return);
+    EXPECT_EQ(delegate->documents().windows().size(), 2);
+    EXPECT_TRUE(startWindowGone());
+}
+
+TEST_F(StartWindowTest, OpenAsksForAnItemAndOpensIt) {
+    StartWindow* start = launch();
+    ASSERT_NE(start, nullptr);
+    QTest::mouseClick(start->openButton, Qt::LeftButton);
+    OpenDialog* dialog = start->findChild<OpenDialog*>();
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_TRUE(dialog->isVisible());
+    dialog->selectFile(app);
+    dialog->accept();
+    ASSERT_EQ(delegate->documents().windows().size(), 1);
+    EXPECT_TRUE(startWindowGone());
+}
+
+TEST_F(StartWindowTest, DroppedItemsOpenAndOthersAreRefused) {
+    StartWindow* start = launch();
+    ASSERT_NE(start, nullptr);
+    const auto drop = [start](const QList<QUrl>& urls) {
+        QMimeData mime;
+        mime.setUrls(urls);
+        const QPoint at = start->dropZone->geometry().center();
+        QDragEnterEvent enter(at, Qt::CopyAction, &mime, Qt::LeftButton, {});
+        QApplication::sendEvent(start, &enter);
+        if (!enter.isAccepted()) return false;
+        QDropEvent dropped(at, Qt::CopyAction, &mime, Qt::LeftButton, {});
+        QApplication::sendEvent(start, &dropped);
+        return dropped.isAccepted();
+    };
+    EXPECT_FALSE(drop({QUrl("https://example.com/Some.app")}));
+    EXPECT_TRUE(delegate->documents().windows().isEmpty());
+    EXPECT_TRUE(drop({QUrl::fromLocalFile(app), QUrl::fromLocalFile(other)}));
+    EXPECT_EQ(delegate->documents().windows().size(), 2);
+    EXPECT_TRUE(startWindowGone());
+}
+
+TEST_F(StartWindowTest, ItStaysWhenNoNamedItemCouldBeOpened) {
+    StartWindow* start = launch({dir.filePath("missing.app")});
+    ASSERT_NE(start, nullptr);
+    EXPECT_TRUE(start->isVisible());
+    EXPECT_TRUE(delegate->documents().windows().isEmpty());
+}
+
+TEST_F(StartWindowTest, HandedOverItemsWaitForTheLaunchAndThenOpen) {
+    delegate->openHandedOverItems({app});
+    EXPECT_TRUE(delegate->documents().windows().isEmpty());
+    launch({other});
+    EXPECT_EQ(delegate->startWindow(), nullptr);
+    ASSERT_EQ(delegate->documents().windows().size(), 2);
+    QApplication::processEvents();
+    delegate->openHandedOverItems({app});  // already open: brought forward, not opened again
+    EXPECT_EQ(delegate->documents().windows().size(), 2);
+}
+
+}  // namespace
+}  // namespace varko
