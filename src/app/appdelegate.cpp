@@ -137,6 +137,8 @@ void AppDelegate::closeLogwindow() {
 
 void AppDelegate::openHelp() {
     HelpWindowController* window = storyboard.instantiateHelpWindow();
+    connect(window, &HelpWindowController::itemsDropped, &documentController,
+            &DocumentController::openDocuments);
     window->show();
     myHelpWindow << window;
 }

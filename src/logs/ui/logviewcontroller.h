@@ -71,6 +71,8 @@ public slots:
     void savelogButtonAction();
     void incFontSize();
     void decFontSize();
+    /// Back to the size that a window starts with when nothing is stored.
+    void resetFontSize();
 
 signals:
     void logQueryFinished();

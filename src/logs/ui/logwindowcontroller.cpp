@@ -2,6 +2,7 @@
 
 #include "logs/ui/logviewcontroller.h"
 #include "ui/windowmenus.h"
+#include "ui/windowplacement.h"
 
 namespace varko {
 
@@ -9,10 +10,14 @@ LogWindowController::LogWindowController(host::ToolSet tools, QWidget* parent)
     : QMainWindow(parent) {
     content = new LogViewController(std::move(tools), this);
     setCentralWidget(content);
+    LogOutputView* lines = content->outputTextbox;
     file = addWindowMenus(*this, content, &LogViewController::savelogButtonAction,
-                          &LogViewController::incFontSize, &LogViewController::decFontSize);
+                          &LogViewController::incFontSize, &LogViewController::decFontSize,
+                          {.copy = [lines] { lines->copy(); },
+                           .selectAll = [lines] { lines->selectAll(); },
+                           .actualSize = [this] { content->resetFontSize(); }});
     setWindowTitle(QString::fromLatin1(LogViewController::windowTitle));
-    resize(1000, 640);
+    fitToScreen(*this, {1000, 620});
 }
 
 void LogWindowController::closeEvent(QCloseEvent* event) {
