@@ -130,7 +130,7 @@ TEST_F(ViewControllerTest, SavedFileHoldsTheTextOfTheMomentSaveWasChosen) {
     const QString target = dir.filePath("report.text");
     QSignalSpy saved(v, &ViewController::reportSaved);
     varko::testing::chooseInSaveDialog(dialog, target);
-    ASSERT_TRUE(saved.wait(10000));
+    ASSERT_TRUE(!saved.isEmpty() || saved.wait(10000));
     QFile file(target);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     EXPECT_EQ(file.readAll(), atSave.toUtf8());
@@ -153,7 +153,7 @@ TEST_F(ViewControllerTest, ANameTypedWithoutSuffixIsSavedAsText) {
     name->setText(QStringLiteral("myreport"));
     QSignalSpy saved(v, &ViewController::reportSaved);
     QTest::keyClick(name, Qt::Key_Return);
-    ASSERT_TRUE(saved.wait(10000));
+    ASSERT_TRUE(!saved.isEmpty() || saved.wait(10000));
     EXPECT_TRUE(QFile::exists(dir.filePath("myreport.text")));
     EXPECT_FALSE(QFile::exists(dir.filePath("myreport")));
 }
