@@ -26,8 +26,11 @@ QChar standIn(QChar c) {
 QString ReportText::append(const QString& text) {
     QString shown;
     shown.reserve(std::min(text.size(), 4 * maxShownLineLength));
+    // Copied whole and mended in place: a report of megabytes has few such characters.
     const auto copy = [&](qsizetype from, qsizetype to) {
-        for (qsizetype i = from; i < to; ++i) shown += standIn(text[i]);
+        const qsizetype at = shown.size();
+        shown += QStringView(text).mid(from, to - from);
+        for (QChar* c = shown.data() + at; c != shown.data() + shown.size(); ++c) *c = standIn(*c);
     };
     qsizetype start = 0;
     while (start < text.size()) {
