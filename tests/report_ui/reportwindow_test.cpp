@@ -235,7 +235,13 @@ TEST_F(ReportWindowTest, TypingAPathIntoProcLeavesTheWindowsAnswering) {
     // Listing /proc once made the dialog read /proc/kmsg to guess its type: a read
     // that never returns. Only root may open it.
     if (::access("/proc/kmsg", R_OK) != 0) GTEST_SKIP() << "/proc/kmsg is not readable here";
-    ::alarm(30);  // a frozen event loop ends the run instead of hanging it
+    // A frozen event loop ends the run instead of hanging it.
+    const struct Alarm {
+        Alarm() { ::alarm(30); }
+        ~Alarm() { ::alarm(0); }
+        Alarm(const Alarm&) = delete;
+        Alarm& operator=(const Alarm&) = delete;
+    } guard;
     auto w = shownApp();
     ASSERT_TRUE(w);
     QFileDialog* dialog = openSave(*w);
@@ -252,7 +258,6 @@ TEST_F(ReportWindowTest, TypingAPathIntoProcLeavesTheWindowsAnswering) {
     QTest::qWait(50);
     EXPECT_EQ(ticks, 1);
     dialog->close();
-    ::alarm(0);
 }
 
 }  // namespace
