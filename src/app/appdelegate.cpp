@@ -13,6 +13,7 @@
 #include "logs/ui/logwindowcontroller.h"
 #include "report/ui/documentwindowcontroller.h"
 #include "tools/utf8.h"
+#include "ui/savedialog.h"
 
 namespace varko {
 
@@ -144,6 +145,8 @@ void AppDelegate::closeLogwindow() {
 
 void AppDelegate::openHelp() {
     HelpWindowController* window = storyboard.instantiateHelpWindow();
+    connect(window, &HelpWindowController::itemsDropped, &documentController,
+            &DocumentController::openDocuments);
     window->show();
     myHelpWindow << window;
 }
@@ -250,6 +253,7 @@ void AppDelegate::mountDMG() {
     panel->setNameFilter(tr("Disk images (%1)").arg(patterns.join(u' ')));
     panel->setFilter(QDir::AllDirs | QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot);
     panel->setLabelText(QFileDialog::Accept, tr("Mount"));
+    keepFileDialogFromReading(*panel);
     connect(panel, &QFileDialog::fileSelected, this, [this](const QString& path) {
         if (!path.isEmpty()) mountDiskImage(path);
     });

@@ -9,6 +9,7 @@
 
 #include <cstdlib>
 
+#include "app/documenttitles.h"
 #include "app/opendialog.h"
 #include "inspection/itemtype.h"
 #include "report/ui/documentwindowcontroller.h"
@@ -62,8 +63,12 @@ DocumentWindowController* DocumentController::openDocument(const QString& path) 
                          host::visibleControls(QFileInfo(QDir::cleanPath(path)).fileName()));
     connect(window, &DocumentWindowController::itemsDropped, this,
             &DocumentController::openDocuments);
-    connect(window, &QObject::destroyed, this, [this, key] { open.remove(key); });
+    connect(window, &QObject::destroyed, this, [this, key] {
+        open.remove(key);
+        retitleWindows();
+    });
     open.insert(key, window);
+    retitleWindows();
     noteRecent(key);
     window->show();
     emit documentShown(window);
@@ -97,6 +102,23 @@ void DocumentController::noteRecent(const QString& path) {
     while (recent.size() > maxRecentDocuments) recent.removeLast();
     QSettings().setValue(recentKey, recent);
     emit recentDocumentsChanged();
+}
+
+void DocumentController::retitleWindows() {
+#ifndef Q_OS_MACOS
+    // The platform's own windows show items of one name alike; elsewhere the folder
+    // tells them apart.
+    QList<DocumentWindowController*> shown;
+    QStringList names, paths;
+    for (auto it = open.cbegin(); it != open.cend(); ++it) {
+        if (!it.value()) continue;
+        shown << it.value();
+        names << it.value()->documentTitle();
+        paths << it.key();
+    }
+    const QStringList titles = distinctTitles(names, paths);
+    for (qsizetype i = 0; i < shown.size(); ++i) shown[i]->setDistinctTitle(titles[i]);
+#endif
 }
 
 QList<DocumentWindowController*> DocumentController::windows() const {

@@ -41,6 +41,8 @@ signals:
 
 private:
     void noteRecent(const QString& path);
+    /// Tells windows of items with the same name apart by their folders.
+    void retitleWindows();
 
     Storyboard storyboard;
     QHash<QString, QPointer<DocumentWindowController>> open;

@@ -2,10 +2,12 @@
 
 #include <poppler-qt6.h>
 
+#include <QPainter>
 #include <QShowEvent>
 #include <QVBoxLayout>
 
 #include "app/resources.h"
+#include "ui/findbar.h"
 
 namespace varko {
 
@@ -27,6 +29,9 @@ PdfView::~PdfView() = default;
 
 void PdfView::setDocument(std::shared_ptr<Poppler::Document> doc) {
     document = std::move(doc);
+    searched.clear();
+    matches.clear();
+    current = -1;
     if (document) {
         document->setRenderHint(Poppler::Document::Antialiasing);
         document->setRenderHint(Poppler::Document::TextAntialiasing);
@@ -47,6 +52,8 @@ void PdfView::resizeEvent(QResizeEvent* event) {
 void PdfView::render() {
     for (QLabel* label : pages) delete label;
     pages.clear();
+    pageScales.clear();
+    markedLabel = nullptr;
     if (!document) return;
     const int width = std::max(200, viewport()->width() - 24);
     renderedWidth = viewport()->width();
@@ -68,14 +75,88 @@ void PdfView::render() {
         label->setAccessibleName(tr("Page %1").arg(i + 1));
         canvas->layout()->addWidget(label);
         pages.push_back(label);
+        pageScales.emplace_back(i, dpi / 72.0 / ratio);
     }
+    if (current >= 0) showMatch(false);
+}
+
+bool PdfView::find(const QString& text, bool backward) {
+    if (!document || text.isEmpty()) return false;
+    if (text != searched) {
+        searched = text;
+        matches.clear();
+        current = -1;
+        // The help has a few pages; a bound keeps a hostile one from filling memory.
+        constexpr qsizetype mostMatches = 10000;
+        for (const auto& [page, scale] : pageScales) {
+            const std::unique_ptr<Poppler::Page> p = document->page(page);
+            if (!p) continue;
+            for (const QRectF& rect : p->search(text, Poppler::Page::IgnoreCase))
+                if (qsizetype(matches.size()) < mostMatches) matches.push_back({page, rect});
+        }
+    }
+    if (matches.empty()) {
+        unmark();
+        return false;
+    }
+    const auto count = qsizetype(matches.size());
+    if (current < 0)
+        current = backward ? count - 1 : 0;
+    else
+        current = (current + (backward ? count - 1 : 1)) % count;
+    showMatch(true);
+    return true;
+}
+
+std::pair<int, QRectF> PdfView::markedMatch() const {
+    if (current < 0 || current >= qsizetype(matches.size())) return {-1, {}};
+    return {matches[std::size_t(current)].page, matches[std::size_t(current)].rect};
+}
+
+void PdfView::unmark() {
+    if (markedLabel) markedLabel->setPixmap(unmarked);
+    markedLabel = nullptr;
+}
+
+void PdfView::showMatch(bool scroll) {
+    unmark();
+    const Match& match = matches[std::size_t(current)];
+    std::size_t index = 0;
+    while (index < pageScales.size() && pageScales[index].first != match.page) ++index;
+    if (index == pageScales.size()) return;
+    QLabel* label = pages[index];
+    const double scale = pageScales[index].second;
+    const QRectF area(match.rect.left() * scale, match.rect.top() * scale,
+                      match.rect.width() * scale, match.rect.height() * scale);
+    markedLabel = label;
+    unmarked = label->pixmap();
+    QPixmap marked = unmarked;
+    {
+        QPainter painter(&marked);
+        QColor colour = palette().color(QPalette::Highlight);
+        colour.setAlpha(110);
+        painter.fillRect(area.adjusted(-2, -2, 2, 2), colour);
+    }
+    label->setPixmap(marked);
+    if (!scroll) return;
+    canvas->layout()->activate();
+    // The page is centred in its label.
+    const double left = (label->width() - unmarked.deviceIndependentSize().width()) / 2;
+    const QPointF centre = QPointF(label->pos()) + QPointF(left, 0) + area.center();
+    ensureVisible(int(centre.x()), int(centre.y()), 40, viewport()->height() / 3);
 }
 
 HelpViewController::HelpViewController(QWidget* parent) : QWidget(parent) {
     helpPDFView = new PdfView(this);
+    findBar = new FindBar(this);
+    connect(findBar, &FindBar::findNext, this,
+            [this](const QString& text) { findBar->setResult(helpPDFView->find(text)); });
+    connect(findBar, &FindBar::findPrevious, this,
+            [this](const QString& text) { findBar->setResult(helpPDFView->find(text, true)); });
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(helpPDFView);
+    layout->addWidget(findBar);
 }
 
 void HelpViewController::showEvent(QShowEvent* event) {

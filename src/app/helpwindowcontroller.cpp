@@ -1,38 +1,46 @@
 #include "app/helpwindowcontroller.h"
 
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QMenuBar>
 
 #include "app/helpviewcontroller.h"
+#include "ui/droppedpaths.h"
+#include "ui/findbar.h"
+#include "ui/windowmenus.h"
+#include "ui/windowplacement.h"
 
 namespace varko {
 
 HelpWindowController::HelpWindowController(QWidget* parent) : QMainWindow(parent) {
     content = new HelpViewController(this);
     setCentralWidget(content);
-    auto* closeAction = new QAction(tr("&Close"), this);
-    closeAction->setShortcut(QKeySequence::Close);
-    connect(closeAction, &QAction::triggered, this, &QWidget::close);
-    file = addInertWindowMenus(*menuBar(), closeAction);
+    FindBar* find = content->findBar;
+    file = addStandardMenus(*menuBar(), *this,
+                            {.close = [this] { close(); },
+                             .find = [find] { find->activate(); },
+                             .findNext = [find] { find->next(); },
+                             .findPrevious = [find] { find->previous(); }});
     setWindowTitle(tr("Varko Help"));
-    resize(720, 860);
+    setAcceptDrops(true);
+    fitToScreen(*this, {720, 680});
+}
+
+void HelpWindowController::dragEnterEvent(QDragEnterEvent* event) {
+    if (!droppedPaths(event->mimeData()).isEmpty()) event->acceptProposedAction();
+}
+
+void HelpWindowController::dropEvent(QDropEvent* event) {
+    const QStringList paths = droppedPaths(event->mimeData());
+    if (paths.isEmpty()) return;
+    event->acceptProposedAction();
+    emit itemsDropped(paths);
 }
 
 QMenu* addInertWindowMenus(QMenuBar& bar, QAction* close) {
-    const auto inert = [&bar](const QString& title, const QList<QKeySequence>& keys) {
-        auto* action = new QAction(title, &bar);
-        action->setShortcuts(keys);
-        action->setEnabled(false);
-        return action;
-    };
-    if (close == nullptr) close = inert(HelpWindowController::tr("&Close"), {QKeySequence::Close});
-    QMenu* file = bar.addMenu(HelpWindowController::tr("&File"));
-    file->addAction(close);
-    file->addAction(inert(HelpWindowController::tr("&Save Report…"), {QKeySequence::Save}));
-    QMenu* view = bar.addMenu(HelpWindowController::tr("&View"));
-    view->addAction(inert(HelpWindowController::tr("&Bigger"),
-                          {QKeySequence::ZoomIn, QKeySequence(Qt::CTRL | Qt::Key_Equal)}));
-    view->addAction(inert(HelpWindowController::tr("S&maller"), {QKeySequence::ZoomOut}));
-    return file;
+    WindowActions actions;
+    if (close != nullptr) actions.close = [close] { close->trigger(); };
+    return addStandardMenus(bar, close != nullptr ? static_cast<QObject&>(*close) : bar, actions);
 }
 
 }  // namespace varko

@@ -10,8 +10,10 @@ namespace varko {
 
 class HelpViewController;
 
-/// A help window; its content is a `HelpViewController`. It has nothing to save or
-/// zoom, so its menus hold those items disabled, as every window's menus read alike.
+/// A help window; its content is a `HelpViewController`. It finds text in the help;
+/// it has nothing to save, copy or zoom, so its menus hold those items disabled, as
+/// every window's menus read alike. Items dropped on it are for the application to
+/// open.
 class HelpWindowController final : public QMainWindow {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(HelpWindowController)
@@ -21,14 +23,22 @@ public:
     /// The File menu, to which the application adds its own items.
     [[nodiscard]] QMenu* fileMenu() const { return file; }
 
+signals:
+    /// Items dropped onto the window, for the document controller to open.
+    void itemsDropped(const QStringList& paths);
+
+protected:
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
 private:
     HelpViewController* content = nullptr;
     QMenu* file = nullptr;
 };
 
-/// Adds the File and View menus of a window with nothing to save or zoom to `bar`:
-/// `close` (null: a disabled Close) and disabled Save Report…, Bigger and Smaller.
-/// Returns the File menu.
+/// Adds the File, Edit and View menus of a window with nothing to act on to `bar`:
+/// `close` (null: a disabled Close), and every other item disabled. Returns the File
+/// menu.
 QMenu* addInertWindowMenus(QMenuBar& bar, QAction* close);
 
 }  // namespace varko

@@ -14,6 +14,7 @@
 #include <algorithm>
 
 #include "tools/pathbytes.h"
+#include "ui/savedialog.h"
 
 namespace varko {
 
@@ -35,6 +36,7 @@ OpenDialog::OpenDialog(QWidget* parent)
     // A desktop's own dialog would enter a bundle like any folder, and we could not
     // stop it; Qt's dialog lets us choose it instead.
     setOption(QFileDialog::DontUseNativeDialog);
+    keepFileDialogFromReading(*this);
     // Qt's dialog enters any folder it activates; this one chooses a bundle.
     for (auto* view : findChildren<QAbstractItemView*>()) {
         if (view->objectName() != QLatin1String("listView") &&

@@ -59,30 +59,6 @@ void setServiceChecks(const Info& info, CheckStates& checks) {
 
 }  // namespace
 
-QString shownForm(const QString& text) {
-    QString shown;
-    qsizetype start = 0;
-    qsizetype copied = 0;  // text before this is in `shown`
-    while (start < text.size()) {
-        qsizetype end = text.indexOf('\n', start);
-        if (end < 0) end = text.size();
-        const qsizetype length = end - start;
-        if (length > maxShownLineLength) {
-            qsizetype cut = maxShownLineLength;
-            if (text[start + cut - 1].isHighSurrogate()) --cut;
-            shown += QStringView(text).mid(copied, start + cut - copied);
-            shown +=
-                QStringLiteral(" … [%1 more characters are not shown here; Save Report keeps them]")
-                    .arg(length - cut);
-            copied = end;
-        }
-        start = end + 1;
-    }
-    if (copied == 0) return text;  // the common case: nothing cut, nothing copied
-    shown += QStringView(text).mid(copied);
-    return shown;
-}
-
 InspectionReport buildReport(const Info* info, bool isApp) {
     InspectionReport report;
     if (!info) return report;

@@ -5,6 +5,7 @@
 
 #include "inspection/info.h"
 #include "report/checks.h"
+#include "report/reporttext.h"
 
 namespace varko {
 
@@ -22,14 +23,6 @@ struct InspectionReport {
     bool startsSignatureChecks = false;
     QString path;
 };
-
-/// The longest line the report view shows whole; laying out a longer one (a
-/// stranger's megabyte of text with no break) would hold the window for minutes.
-inline constexpr qsizetype maxShownLineLength = 10000;
-
-/// The report as the view shows it: each line longer than `maxShownLineLength` is
-/// cut there, with a note of how much was left out.
-[[nodiscard]] QString shownForm(const QString& text);
 
 /// `info` may be null (a document without record): then nothing at all happens.
 [[nodiscard]] InspectionReport buildReport(const Info* info, bool isApp);

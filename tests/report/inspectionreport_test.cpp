@@ -182,6 +182,27 @@ TEST(InspectionReportTest, TheViewShowsLongLinesCutAndEverythingElseAsItIs) {
     EXPECT_FALSE(cut[cut.indexOf(QStringLiteral(" … ")) - 1].isHighSurrogate());
 }
 
+TEST(InspectionReportTest, ShownPositionsLeadBackToTheExactCharacters) {
+    // One shown character for each of the report's: a view would merge CR LF into one
+    // break and make blocks of the frame marks.
+    const QString odd = QString::fromUtf8("a\rb\r\nc\u2028d\u2029e\u00a0f\uFDD0\uFFFC");
+    EXPECT_EQ(shownForm(odd),
+              QString::fromUtf8("a\u240Db\u240D\nc\u2028d\u2029e\u00a0f\uFFFD\uFFFD"));
+
+    ReportText report;
+    const QString line = QString(maxShownLineLength, u'x') + "HIDDEN";
+    report.append("ab\n");
+    report.append(line + "\nz");
+    const qsizetype note = report.shown().indexOf(QStringLiteral(" … ["));
+    ASSERT_EQ(note, 3 + maxShownLineLength);
+    EXPECT_EQ(report.exactText(0, 2), "ab");
+    // Any part of the note stands for all it hides; past it, positions line up again.
+    EXPECT_EQ(report.exactText(note + 2, note + 4), "HIDDEN");
+    EXPECT_EQ(report.exactText(note - 1, report.shown().size()), "xHIDDEN\nz");
+    EXPECT_EQ(report.exactPosition(report.shown().size()), report.text().size());
+    EXPECT_EQ(report.exactText(0, report.shown().size()), report.text());
+}
+
 TEST_F(GoldenReportTest, RichApp) {
     spctl.answer("", 0,
                  "@PATH@: accepted\nsource=Notarized Developer ID\norigin=Developer ID "

@@ -18,74 +18,18 @@
 #include "report/inspectionreport.h"
 #include "report/ui/documentwindowcontroller.h"
 #include "report/ui/viewcontroller.h"
+#include "report_ui/viewcontrollerfixture.h"
 #include "support/faketool.h"
+#include "support/savedialogs.h"
 
 using namespace varko;
 using varko::testing::FakeTool;
 using varko::testing::makeBundle;
 using varko::testing::xmlPlist;
 
+using varko::testing::ViewControllerTest;
+
 namespace {
-
-const QByteArray entitlements = xmlPlist(
-    "<key>com.apple.security.device.camera</key><true/>\n"
-    "<key>com.apple.private.tcc.allow</key><array><string>kTCCServiceMicrophone</string></"
-    "array>\n");
-
-class ViewControllerTest : public ::testing::Test {
-protected:
-    QTemporaryDir dir;
-    FakeTool codesign{dir, "codesign"}, spctl{dir, "spctl"}, pkgutil{dir, "pkgutil"};
-
-    void SetUp() override {
-        QSettings().clear();
-        // One fake serves both codesign runs: the entitlement display and -dvvv.
-        codesign.answer(entitlements, 0, {},
-                        "if [ \"$1\" = -dvvv ]; then printf 'Executable=x\\nCodeDirectory v=20500 "
-                        "flags=0x10000(runtime) hashes=1+2\\n' >&2; exit 0; fi");
-        // spctl names the item it assessed first, as the real one does.
-        spctl.answer("", 0, "",
-                     "for last; do :; done; printf '%s: accepted\\nsource=Notarized Developer "
-                     "ID\\n' \"$last\" >&2; exit 0");
-        pkgutil.answer("Package \"P.pkg\":\n   Status: no signature\n", 1);
-    }
-
-    host::ToolSet toolSet() const {
-        return host::ToolSet::withPrograms({{host::codesignPath, codesign.program()},
-                                            {host::spctlPath, spctl.program()},
-                                            {host::pkgutilPath, pkgutil.program()}});
-    }
-
-    /// A window for the item, not yet shown.
-    std::unique_ptr<DocumentWindowController> window(const QString& path, const QString& type) {
-        auto doc = std::make_shared<Document>();
-        doc->readFromURL(QUrl::fromLocalFile(path), type, toolSet());
-        auto w = std::make_unique<DocumentWindowController>(toolSet());
-        w->setAttribute(Qt::WA_DeleteOnClose, false);
-        w->setDocument(doc, QFileInfo(path).fileName());
-        return w;
-    }
-
-    QString app(const QByteArray& dict =
-                    "<key>CFBundleIdentifier</key><string>com.example.a</string>\n"
-                    "<key>CFBundleShortVersionString</key><string>1.0</string>\n"
-                    "<key>DTSDKName</key><string>macosx10.15internal</string>\n"
-                    "<key>NSCameraUsageDescription</key><string>Scan.</string>\n") {
-        return makeBundle(dir, "A.app", xmlPlist(dict));
-    }
-
-    QString package() {
-        QFile f(dir.filePath("P.pkg"));
-        (void)f.open(QIODevice::WriteOnly);
-        return f.fileName();
-    }
-
-    static bool showAndFinish(DocumentWindowController& w) {
-        QSignalSpy finished(w.viewController(), &ViewController::signatureChecksFinished);
-        w.show();
-        return finished.wait(20000);
-    }
-};
 
 TEST_F(ViewControllerTest, AppWindowShowsReportFindingsAndThenSections) {
     auto w = window(app(), applicationBundleType);
@@ -184,12 +128,13 @@ TEST_F(ViewControllerTest, SavedFileHoldsTheTextOfTheMomentSaveWasChosen) {
     ASSERT_NE(dialog, nullptr);
     ASSERT_TRUE(finished.wait(20000));
     const QString target = dir.filePath("report.text");
-    emit dialog->fileSelected(target);  // what the dialog sends when the user chooses a file
-    QFile saved(target);
-    ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
-    EXPECT_EQ(saved.readAll(), atSave.toUtf8());
+    QSignalSpy saved(v, &ViewController::reportSaved);
+    varko::testing::chooseInSaveDialog(dialog, target);
+    ASSERT_TRUE(!saved.isEmpty() || saved.wait(10000));
+    QFile file(target);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), atSave.toUtf8());
     EXPECT_NE(atSave, v->outputTextbox->toPlainText());
-    dialog->close();
 }
 
 TEST_F(ViewControllerTest, ANameTypedWithoutSuffixIsSavedAsText) {
@@ -206,9 +151,22 @@ TEST_F(ViewControllerTest, ANameTypedWithoutSuffixIsSavedAsText) {
     auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
     ASSERT_NE(name, nullptr);
     name->setText(QStringLiteral("myreport"));
+    QSignalSpy saved(v, &ViewController::reportSaved);
     QTest::keyClick(name, Qt::Key_Return);
+    ASSERT_TRUE(!saved.isEmpty() || saved.wait(10000));
     EXPECT_TRUE(QFile::exists(dir.filePath("myreport.text")));
     EXPECT_FALSE(QFile::exists(dir.filePath("myreport")));
+}
+
+/// Saves the report through Save Report… as a person would, choosing `target`.
+bool save(ViewController* v, const QString& target) {
+    QSignalSpy opened(v, &ViewController::saveDialogOpened);
+    QSignalSpy saved(v, &ViewController::reportSaved);
+    v->saveButton();
+    if (opened.size() != 1) return false;
+    varko::testing::chooseInSaveDialog(
+        qobject_cast<QFileDialog*>(opened.first().first().value<QWidget*>()), target);
+    return !saved.isEmpty() || saved.wait(20000);
 }
 
 TEST_F(ViewControllerTest, FailedSaveKeepsTheOldFileAndSaysWhy) {
@@ -224,7 +182,7 @@ TEST_F(ViewControllerTest, FailedSaveKeepsTheOldFileAndSaysWhy) {
     const QString before = v->outputTextbox->toPlainText();
     {
         const varko::testing::FileSizeLimit limit;  // every write past 16 bytes fails
-        v->writeReport(target, before);
+        ASSERT_TRUE(save(v, target));
     }
 
     QFile old(target);
@@ -291,7 +249,7 @@ TEST_F(ViewControllerTest, AHugeReportFillsTheViewBetweenEventsAndIsSavedWhole) 
     EXPECT_EQ(v.outputTextbox->toPlainText(), shownForm(report));
 
     const QString file = dir.filePath("huge.text");
-    v.writeReport(file, v.reportText());
+    ASSERT_TRUE(save(&v, file));
     QFile saved(file);
     ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
     EXPECT_EQ(saved.readAll(), report.toUtf8());

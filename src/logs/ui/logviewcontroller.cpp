@@ -13,8 +13,8 @@
 #include <QtConcurrent>
 
 #include "logs/logrtf.h"
-#include "tools/safewrite.h"
 #include "tools/threadpools.h"
+#include "ui/savedialog.h"
 
 namespace varko {
 
@@ -25,10 +25,19 @@ constexpr double minFontSize = 4.0;
 constexpr double maxFontSize = 24.0;
 constexpr double defaultFontSize = 12.0;
 
-// Writes `document` so that a failure leaves an existing file as it was.
-Expected<void> writeDocument(const QString& fileName, const std::string& document) {
-    return host::writeFileAtomically(fileName, document.data(), qint64(document.size()));
+#ifndef Q_OS_MACOS
+// The name Save Log offers: the time range, as far as the boxes hold one.
+QString proposedLogName(const QString& startDate, const QString& startTime, const QString& endDate,
+                        const QString& endTime) {
+    QString name = QStringLiteral("Varko Log");
+    const QString start = QStringList{startDate, startTime}.join(u' ').trimmed();
+    const QString end =
+        (endDate == startDate ? endTime : QStringList{endDate, endTime}.join(u' ')).trimmed();
+    if (!start.isEmpty()) name += u' ' + start;
+    if (!end.isEmpty()) name += QStringLiteral(" to ") + end;
+    return fileNameSafe(name) + QStringLiteral(".rtf");
 }
+#endif
 
 }  // namespace
 
@@ -131,6 +140,12 @@ void LogViewController::buildInterface() {
     layout->addLayout(categories);
     layout->addWidget(outputTextbox, 1);
     layout->addWidget(statusLabel);
+    findBar = new FindBar(this);
+    connect(findBar, &FindBar::findNext, this, &LogViewController::findNext);
+    connect(findBar, &FindBar::findPrevious, this, &LogViewController::findPrevious);
+    connect(this, &LogViewController::findFinished, findBar, &FindBar::setResult);
+    connect(findBar, &FindBar::dismissed, outputTextbox, [this] { outputTextbox->setFocus(); });
+    layout->addWidget(findBar);
     setTabOrder(startDateTextbox, startTimeTextbox);
     setTabOrder(startTimeTextbox, endDateTextbox);
     setTabOrder(endDateTextbox, endTimeTextbox);
@@ -336,23 +351,24 @@ void LogViewController::appendOutputText(const QString& text) {
 }
 
 void LogViewController::savelogButtonAction() {
-    // What is saved is what is shown now; the conversion of a large log runs meanwhile.
-    const QFuture<std::string> rtf = QtConcurrent::run(
-        processingQueue,
-        [snapshot = outputLines->display()] { return unifiedlog::logRtf(snapshot); });
-    auto* dialog = new QFileDialog(window(), tr("Save Log"), QString(), tr("Rich Text (*.rtf)"));
-    dialog->setAcceptMode(QFileDialog::AcceptSave);
-    dialog->setFileMode(QFileDialog::AnyFile);
-    dialog->setDefaultSuffix(QStringLiteral("rtf"));
-    dialog->setAttribute(Qt::WA_DeleteOnClose);
-    dialog->setWindowModality(Qt::WindowModal);
-    connect(dialog, &QFileDialog::fileSelected, this, [this, rtf](const QString& fileName) {
-        // Writing a large log is slow too; the result comes back to this window only.
-        QtConcurrent::run(processingQueue, [rtf, fileName] {
-            return writeDocument(fileName, rtf.result());
-        }).then(this, [this](const Expected<void>& written) { logWritten(written); });
-    });
-    dialog->open();
+    // What is saved is what is shown now. The conversion of a large log runs
+    // meanwhile, and like the write it belongs to the save, not to this window.
+    QFuture<std::string> rtf = QtConcurrent::run(
+        savingPool(), [snapshot = outputLines->display()] { return unifiedlog::logRtf(snapshot); });
+#ifdef Q_OS_MACOS
+    const QString proposed;  // the platform's panel proposes its own
+#else
+    const QString proposed =
+        QDir(documentsFolder())
+            .filePath(proposedLogName(startDateTextbox->text(), startTimeTextbox->text(),
+                                      endDateTextbox->text(), endTimeTextbox->text()));
+#endif
+    const SaveDialogSetup setup{
+        tr("Save Log"),        proposed, tr("Rich Text (*.rtf)"),
+        QStringLiteral("rtf"), true,     tr("The log could not be saved to %1: %2.")};
+    QFileDialog* dialog = openSaveDialog(
+        this, setup, std::move(rtf),
+        [this](const QString&, const Expected<void>& written) { logWritten(written); });
     emit saveDialogOpened(dialog);
 }
 
@@ -373,6 +389,11 @@ void LogViewController::incFontSize() {
 
 void LogViewController::decFontSize() {
     theFontSize = std::max(theFontSize - 1.0, minFontSize);
+    storeFontSize();
+}
+
+void LogViewController::resetFontSize() {
+    theFontSize = defaultFontSize;
     storeFontSize();
 }
 

@@ -18,6 +18,7 @@
 #include "logs/logquery.h"
 #include "logs/ui/logoutputview.h"
 #include "tools/toolset.h"
+#include "ui/findbar.h"
 
 namespace varko {
 
@@ -51,6 +52,8 @@ public:
     LogOutputView* outputTextbox = nullptr;
     /// Under the entries: what the parse of the shown output could not read, if anything.
     QLabel* statusLabel = nullptr;
+    /// Finds text in the entries shown.
+    FindBar* findBar = nullptr;
     /// How many entries the last query brought and how many the checkboxes let through.
     QLabel* countLabel = nullptr;
     QProgressBar* progressSpinner = nullptr;
@@ -78,6 +81,8 @@ public slots:
     bool findNext(const QString& text);
     /// Likewise backwards.
     bool findPrevious(const QString& text);
+    /// Back to the size that a window starts with when nothing is stored.
+    void resetFontSize();
 
 signals:
     void logQueryFinished();

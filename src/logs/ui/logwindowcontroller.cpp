@@ -6,39 +6,38 @@
 #include <QUrl>
 
 #include "logs/ui/logviewcontroller.h"
+#include "ui/droppedpaths.h"
+#include "ui/findbar.h"
 #include "ui/windowmenus.h"
+#include "ui/windowplacement.h"
 
 namespace varko {
-
-namespace {
-
-QStringList localPaths(const QMimeData* mime) {
-    QStringList paths;
-    if (mime == nullptr || !mime->hasUrls()) return paths;
-    for (const QUrl& url : mime->urls())
-        if (url.isLocalFile()) paths << url.toLocalFile();
-    return paths;
-}
-
-}  // namespace
 
 LogWindowController::LogWindowController(host::ToolSet tools, QWidget* parent)
     : QMainWindow(parent) {
     content = new LogViewController(std::move(tools), this);
     setCentralWidget(content);
+    LogOutputView* lines = content->outputTextbox;
+    FindBar* find = content->findBar;
     file = addWindowMenus(*this, content, &LogViewController::savelogButtonAction,
-                          &LogViewController::incFontSize, &LogViewController::decFontSize);
+                          &LogViewController::incFontSize, &LogViewController::decFontSize,
+                          {.copy = [lines] { lines->copy(); },
+                           .selectAll = [lines] { lines->selectAll(); },
+                           .find = [find] { find->activate(); },
+                           .findNext = [find] { find->next(); },
+                           .findPrevious = [find] { find->previous(); },
+                           .actualSize = [this] { content->resetFontSize(); }});
     setWindowTitle(QString::fromLatin1(LogViewController::windowTitle));
     setAcceptDrops(true);
-    resize(1000, 640);
+    fitToScreen(*this, {1000, 620});
 }
 
 void LogWindowController::dragEnterEvent(QDragEnterEvent* event) {
-    if (!localPaths(event->mimeData()).isEmpty()) event->acceptProposedAction();
+    if (!droppedPaths(event->mimeData()).isEmpty()) event->acceptProposedAction();
 }
 
 void LogWindowController::dropEvent(QDropEvent* event) {
-    const QStringList paths = localPaths(event->mimeData());
+    const QStringList paths = droppedPaths(event->mimeData());
     if (paths.isEmpty()) return;
     event->acceptProposedAction();
     emit itemsDropped(paths);

@@ -8,31 +8,52 @@
 #include <QtConcurrent>
 
 #include "report/ui/viewcontroller.h"
+#include "ui/droppedpaths.h"
+#include "ui/findbar.h"
 #include "ui/windowmenus.h"
+#include "ui/windowplacement.h"
 
 namespace varko {
 
 DocumentWindowController::DocumentWindowController(host::ToolSet toolSet, QWidget* parent)
     : QMainWindow(parent), tools(std::move(toolSet)), content(new ViewController(tools, this)) {
     setCentralWidget(content);
+    ReportTextView* text = content->outputTextbox;
+    FindBar* find = content->findBar;
     file = addWindowMenus(*this, content, &ViewController::saveButton, &ViewController::incFontSize,
-                          &ViewController::decFontSize);
+                          &ViewController::decFontSize,
+                          {.copy = [text] { text->copy(); },
+                           .selectAll = [text] { text->selectAll(); },
+                           .find = [find] { find->activate(); },
+                           .findNext = [find] { find->next(); },
+                           .findPrevious = [find] { find->previous(); },
+                           .actualSize = [this] { content->resetFontSize(); }});
     setAcceptDrops(true);
     setAttribute(Qt::WA_DeleteOnClose);
-    resize(760, 860);
+    fitToScreen(*this, {760, 680});
 }
 
 void DocumentWindowController::setDocument(std::shared_ptr<Document> document,
                                            const QString& title) {
     doc = std::move(document);
-    setWindowTitle(title);
+    setTitle(title);
     setWindowFilePath(doc && doc->theInfo ? doc->theInfo->path() : QString());
+}
+
+void DocumentWindowController::setTitle(const QString& title) {
+    itemTitle = title;
+    setWindowTitle(distinctTitle.isEmpty() ? title : distinctTitle);
+}
+
+void DocumentWindowController::setDistinctTitle(const QString& title) {
+    distinctTitle = title;
+    setWindowTitle(title.isEmpty() ? itemTitle : title);
 }
 
 void DocumentWindowController::readDocument(const QUrl& url, const QString& typeName,
                                             const QString& title) {
     reading = true;
-    setWindowTitle(title);
+    setTitle(title);
     setWindowFilePath(url.toLocalFile());
     content->showReading();
     QtConcurrent::run(content->processingQueue, [tools = tools, cancel = content->cancelFlag(), url,
@@ -46,14 +67,6 @@ void DocumentWindowController::readDocument(const QUrl& url, const QString& type
         content->documentArrived();
         emit documentRead();
     });
-}
-
-QStringList droppedPaths(const QMimeData* mime) {
-    QStringList paths;
-    if (!mime || !mime->hasUrls()) return paths;
-    for (const QUrl& url : mime->urls())
-        if (url.isLocalFile()) paths << url.toLocalFile();
-    return paths;
 }
 
 void DocumentWindowController::closeEvent(QCloseEvent* event) {

@@ -15,14 +15,21 @@ class ViewController;
 
 /// The window of one document; its content is a `ViewController`, which finds the
 /// record through this window's document. The window owns the actions that work on
-/// it (Close, Save Report…, Bigger, Smaller) and the menus that hold them.
+/// it (Close, Save Report…, Copy, Select All, Find, the text sizes) and the menus that
+/// hold them.
 class DocumentWindowController final : public QMainWindow {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(DocumentWindowController)
 public:
     explicit DocumentWindowController(host::ToolSet tools, QWidget* parent = nullptr);
 
+    /// `title` is the item's name, shown unless `setDistinctTitle` gave another.
     void setDocument(std::shared_ptr<Document> document, const QString& title);
+    /// The title to show instead of the item's name, which another window also has;
+    /// empty for the item's name again.
+    void setDistinctTitle(const QString& title);
+    /// The item's name, whatever the window's title shows besides.
+    [[nodiscard]] const QString& documentTitle() const { return itemTitle; }
     /// Reads the item on the window's pool. The window shows at once in its busy
     /// state and gets the document only when its record is complete, so a bundle
     /// that is slow or never finishes reading cannot freeze it.
@@ -45,14 +52,15 @@ protected:
     void dropEvent(QDropEvent* event) override;
 
 private:
+    void setTitle(const QString& title);
+
     std::shared_ptr<Document> doc;
+    QString itemTitle;
+    QString distinctTitle;
     host::ToolSet tools;
     ViewController* content = nullptr;
     QMenu* file = nullptr;
     bool reading = false;
 };
-
-/// The local paths among dropped URLs.
-[[nodiscard]] QStringList droppedPaths(const QMimeData* mime);
 
 }  // namespace varko

@@ -3,7 +3,6 @@
 #include <QApplication>
 #include <QDir>
 #include <QFileDialog>
-#include <QFutureWatcher>
 #include <QSettings>
 #include <QShowEvent>
 #include <QTextCursor>
@@ -12,9 +11,10 @@
 #include "inspection/document.h"
 #include "report/inspectionreport.h"
 #include "report/ui/documentwindowcontroller.h"
-#include "tools/safewrite.h"
 #include "tools/threadpools.h"
 #include "tools/utf8.h"
+#include "ui/findbar.h"
+#include "ui/savedialog.h"
 
 namespace varko {
 
@@ -106,8 +106,7 @@ QTextCharFormat ViewController::reportStyle() const {
 }
 
 void ViewController::appendOutput(const QString& text) {
-    fullText += text;
-    showInView(shownForm(text));
+    showInView(report.append(text));
 }
 
 void ViewController::showInView(const QString& text) {
@@ -135,6 +134,7 @@ void ViewController::feedView() {
     cursor.movePosition(QTextCursor::End);
     cursor.insertText(pendingView.left(take), reportStyle());
     pendingView.remove(0, take);
+    keepTopInView();
     if (pendingView.isEmpty()) {
         viewFeeder->stop();
         emit viewFilled();
@@ -142,10 +142,21 @@ void ViewController::feedView() {
 }
 
 void ViewController::restyleOutput() {
+    if (restoreTop < 0) restoreTop = outputTextbox->topPosition();
     outputTextbox->clear();
     pendingView.clear();
     viewFeeder->stop();
-    showInView(shownForm(fullText));
+    showInView(report.shown());
+    keepTopInView();
+}
+
+void ViewController::keepTopInView() {
+    // A large text comes back in pieces; the line is brought back once it is there.
+    if (restoreTop < 0 ||
+        (restoreTop >= outputTextbox->document()->characterCount() - 1 && !pendingView.isEmpty()))
+        return;
+    outputTextbox->scrollToTop(restoreTop);
+    restoreTop = -1;
 }
 
 void ViewController::runSignatureChecks(const QString& path, bool isApp) {
@@ -170,36 +181,55 @@ void ViewController::showSignatureFindings(const SignatureTexts& texts, bool isA
 }
 
 QString ViewController::proposedFileName() const {
-    const QString title = window()->windowTitle();
+    // The item's own name, also when the window's title adds its folder.
+    const auto* controller = qobject_cast<const DocumentWindowController*>(window());
+    const QString title = controller ? controller->documentTitle() : window()->windowTitle();
     return (title.isEmpty() ? QStringLiteral("Untitled") : title) + "-Varko.text";
 }
 
 void ViewController::saveButton() {
     // What is written is the text as it stands now, whatever arrives later.
-    const QString text = fullText;
-    auto* dialog =
-        new QFileDialog(window(), tr("Save Report"), QDir::home().filePath(proposedFileName()),
-                        tr("Text files (*.text *.txt)"));
-    dialog->setAcceptMode(QFileDialog::AcceptSave);
-    dialog->setFileMode(QFileDialog::AnyFile);
-    // A bare name typed by the user still gets the suffix that the file type names.
-    dialog->setDefaultSuffix(QStringLiteral("text"));
-    dialog->setAttribute(Qt::WA_DeleteOnClose);
-    connect(dialog, &QFileDialog::fileSelected, this,
-            [this, text](const QString& fileName) { writeReport(fileName, text); });
-    dialog->show();
+    const SaveDialogSetup setup{tr("Save Report"),
+                                QDir::home().filePath(proposedFileName()),
+                                tr("Text files (*.text *.txt)"),
+                                QStringLiteral("text"),
+                                false,
+                                tr("The report could not be saved to %1: %2.")};
+    QFuture<std::string> content =
+        QtConcurrent::run(savingPool(), [text = report.text()] { return text.toStdString(); });
+    QFileDialog* dialog =
+        openSaveDialog(this, setup, std::move(content),
+                       [this](const QString& fileName, const Expected<void>& written) {
+                           reportWritten(fileName, written);
+                       });
     emit saveDialogOpened(dialog);
 }
 
-void ViewController::writeReport(const QString& fileName, const QString& text) {
-    const QByteArray bytes = text.toUtf8();
+void ViewController::reportWritten(const QString& fileName, const Expected<void>& written) {
     // On a line of its own and naming the file, so it reads as what happened and
     // not as part of the report.
-    if (const auto written = host::writeFileAtomically(fileName, bytes.constData(), bytes.size());
-        !written)
+    if (!written)
         appendOutput(QStringLiteral("\n⛔️ The report could not be saved to %1: %2.\n")
                          .arg(host::visibleControls(fileName),
                               QString::fromStdString(written.error().message)));
+    emit reportSaved(fileName, bool(written));
+}
+
+void ViewController::findText(const QString& text, bool backward) {
+    if (text.isEmpty()) return;
+    const QTextDocument::FindFlags flags =
+        backward ? QTextDocument::FindBackward : QTextDocument::FindFlags();
+    bool found = outputTextbox->find(text, flags);
+    if (!found) {
+        // Round again from the other end, leaving the selection alone when that fails too.
+        const QTextCursor before = outputTextbox->textCursor();
+        QTextCursor from(outputTextbox->document());
+        from.movePosition(backward ? QTextCursor::End : QTextCursor::Start);
+        outputTextbox->setTextCursor(from);
+        found = outputTextbox->find(text, flags);
+        if (!found) outputTextbox->setTextCursor(before);
+    }
+    findBar->setResult(found);
 }
 
 void ViewController::storeFontSize() {
@@ -214,6 +244,11 @@ void ViewController::incFontSize() {
 
 void ViewController::decFontSize() {
     theFontSize = std::max(theFontSize - 1.0, minFontSize);
+    storeFontSize();
+}
+
+void ViewController::resetFontSize() {
+    theFontSize = defaultFontSize;
     storeFontSize();
 }
 

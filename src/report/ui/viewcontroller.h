@@ -1,21 +1,26 @@
 #pragma once
 
 #include <QLineEdit>
-#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QThreadPool>
 #include <QTimer>
 #include <QWidget>
 #include <array>
 
+#include "format/expected.h"
 #include "report/checks.h"
+#include "report/reporttext.h"
 #include "report/signaturechecks.h"
 #include "report/ui/notouchbuttoncell.h"
+#include "report/ui/reporttextview.h"
 #include "tools/toolset.h"
+
+class QSplitter;
 
 namespace varko {
 
 class Document;
+class FindBar;
 
 /// The inspection window's content: the report of one bundle or package, its
 /// result checkboxes, and the signature checks that run on the window's own pool.
@@ -33,7 +38,10 @@ public:
     QLineEdit* appIDText = nullptr;
     QLineEdit* versionText = nullptr;
     QProgressBar* busySpinner = nullptr;
-    QPlainTextEdit* outputTextbox = nullptr;
+    ReportTextView* outputTextbox = nullptr;
+    /// Between the findings above and the report text below.
+    QSplitter* splitter = nullptr;
+    FindBar* findBar = nullptr;
     /// Runs the signature tools; at most four at once.
     QThreadPool* processingQueue = nullptr;
 
@@ -42,11 +50,12 @@ public:
     }
 
     /// Appends text in the report style at the end, without a line break. A large
-    /// text reaches the view in pieces between events, and very long lines are
-    /// shown cut (`shownForm`); the report as saved keeps every character.
+    /// text reaches the view in pieces between events, and the view shows some
+    /// characters in a form of its own (`ReportText`); the report as saved and copied
+    /// keeps every character.
     void appendOutput(const QString& text);
-    /// Everything appended so far: what Save Report writes.
-    [[nodiscard]] const QString& reportText() const { return fullText; }
+    /// Everything appended so far, exactly: what Save Report writes.
+    [[nodiscard]] const QString& reportText() const { return report.text(); }
     /// Whether appended text is still waiting to reach the view.
     [[nodiscard]] bool isFillingView() const { return !pendingView.isEmpty(); }
     void runSignatureChecks(const QString& path, bool isApp);
@@ -56,11 +65,9 @@ public:
     void documentArrived();
     /// Raised when the view goes away, ending the tools it started.
     [[nodiscard]] const host::CancelFlag& cancelFlag() const { return cancel; }
-    /// Gives the whole text the report style at the current size.
+    /// Gives the whole text the report style at the current size, keeping the first
+    /// visible line in view.
     void restyleOutput();
-    /// Writes `text` to `fileName` so that a failure leaves an existing file as it was;
-    /// a failure is appended to the text view.
-    void writeReport(const QString& fileName, const QString& text);
     /// The file name the save dialog proposes.
     [[nodiscard]] QString proposedFileName() const;
 
@@ -68,6 +75,11 @@ public slots:
     void saveButton();
     void incFontSize();
     void decFontSize();
+    /// Back to the size that a window starts with when nothing is stored.
+    void resetFontSize();
+    /// Selects the next (or previous) match of `text` after the selection, from the
+    /// other end when there is none; the find bar says when nothing matches.
+    void findText(const QString& text, bool backward = false);
 
 signals:
     void signatureChecksFinished();
@@ -75,6 +87,8 @@ signals:
     void viewFilled();
     /// For tests and automation: the save dialog that `saveButton` opened.
     void saveDialogOpened(QWidget* dialog);
+    /// A save chosen in that dialog has ended; a failure has been added to the text.
+    void reportSaved(const QString& fileName, bool written);
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -90,10 +104,14 @@ private:
 
     void showInView(const QString& text);
     void feedView();
+    void keepTopInView();
+    void reportWritten(const QString& fileName, const Expected<void>& written);
 
     host::ToolSet tools;
-    QString fullText;
+    ReportText report;
     QString pendingView;
+    /// The first visible line to bring back once the view holds it again; -1 for none.
+    qsizetype restoreTop = -1;
     QTimer* viewFeeder = nullptr;
     host::CancelFlag cancel = std::make_shared<std::atomic<bool>>(false);
     std::array<NoTouchButtonCell*, checkCount> checkboxes{};

@@ -5,9 +5,12 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QScrollArea>
+#include <QSplitter>
 #include <QVBoxLayout>
 
 #include "report/ui/viewcontroller.h"
+#include "ui/findbar.h"
 
 namespace varko {
 
@@ -119,9 +122,7 @@ void ViewController::buildInterface() {
         make(C::isHardenedCheck, tr("Hardened runtime"), tr("Runs with the hardened runtime")));
     sigRow->addStretch();
 
-    // A plain-text view lays out only what is on screen, so a report of a
-    // stranger's hundreds of thousands of keys still scrolls at once.
-    outputTextbox = new QPlainTextEdit(this);
+    outputTextbox = new ReportTextView(report, this);
     outputTextbox->setObjectName("outputTextbox");
     outputTextbox->setReadOnly(true);
     outputTextbox->setAcceptDrops(false);  // dropped items go to the window, to be opened
@@ -129,12 +130,42 @@ void ViewController::buildInterface() {
     outputTextbox->setTextInteractionFlags(Qt::TextSelectableByMouse |
                                            Qt::TextSelectableByKeyboard);
 
+    // The findings scroll on their own, so that on a small screen the report keeps
+    // its room and the user drags the splitter to choose.
+    auto* findings = new QWidget;
+    auto* findingsLayout = new QVBoxLayout(findings);
+    findingsLayout->setContentsMargins(0, 0, 0, 0);
+    findingsLayout->addLayout(identity);
+    findingsLayout->addWidget(privacy);
+    findingsLayout->addWidget(sdk);
+    findingsLayout->addWidget(signature);
+    findingsLayout->addStretch();
+    auto* findingsArea = new QScrollArea;
+    findingsArea->setWidget(findings);
+    findingsArea->setWidgetResizable(true);
+    findingsArea->setFrameShape(QFrame::NoFrame);
+    findingsArea->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    findingsArea->setMinimumWidth(findings->minimumSizeHint().width());
+
+    splitter = new QSplitter(Qt::Vertical, this);
+    splitter->setObjectName("findingsSplitter");
+    splitter->addWidget(findingsArea);
+    splitter->addWidget(outputTextbox);
+    splitter->setStretchFactor(0, 0);
+    splitter->setStretchFactor(1, 1);
+    splitter->setChildrenCollapsible(false);
+    outputTextbox->setMinimumHeight(outputTextbox->fontMetrics().lineSpacing() * 4);
+    splitter->setSizes({findings->sizeHint().height(), findings->sizeHint().height()});
+
+    findBar = new FindBar(this);
+    connect(findBar, &FindBar::findNext, this, [this](const QString& text) { findText(text); });
+    connect(findBar, &FindBar::findPrevious, this,
+            [this](const QString& text) { findText(text, true); });
+    connect(findBar, &FindBar::dismissed, outputTextbox, [this] { outputTextbox->setFocus(); });
+
     auto* layout = new QVBoxLayout(this);
-    layout->addLayout(identity);
-    layout->addWidget(privacy);
-    layout->addWidget(sdk);
-    layout->addWidget(signature);
-    layout->addWidget(outputTextbox, 1);
+    layout->addWidget(splitter, 1);
+    layout->addWidget(findBar);
 }
 
 }  // namespace varko
