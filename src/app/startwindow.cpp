@@ -14,6 +14,7 @@
 
 #include "app/documentcontroller.h"
 #include "app/helpwindowcontroller.h"
+#include "report/ui/documentwindowcontroller.h"
 #include "tools/utf8.h"
 #include "ui/droppedpaths.h"
 

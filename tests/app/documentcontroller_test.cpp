@@ -15,6 +15,7 @@
 #include "report/ui/documentwindowcontroller.h"
 #include "report/ui/viewcontroller.h"
 #include "support/faketool.h"
+#include "ui/droppedpaths.h"
 
 using namespace varko;
 using varko::testing::FakeTool;

@@ -39,8 +39,9 @@ TEST(WindowPlacement, DefaultWindowsFitALaptopScreenAndCascadeWithinIt) {
             ASSERT_TRUE(available.contains(frame)) << i;
             // The contents keep the size asked for: it fits.
             EXPECT_EQ(frame.marginsRemoved(frameAllowance).size(), preferred);
-            if (previous && frame.topLeft() != available.topLeft())
+            if (previous && frame.topLeft() != available.topLeft()) {
                 EXPECT_EQ(frame.topLeft(), *previous + QPoint(cascadeStep, cascadeStep));
+            }
             previous = frame.topLeft();
         }
     }
