@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QFileDialog>
+#include <QLineEdit>
 #include <QMenuBar>
 #include <QSettings>
 #include <QSignalSpy>
@@ -14,6 +15,7 @@
 #include "logs/ui/logwindowcontroller.h"
 #include "support/faketool.h"
 #include "support/savedialogs.h"
+#include "ui/findbar.h"
 #include "ui/savedialog.h"
 
 namespace varko {
@@ -136,6 +138,26 @@ TEST_F(LogWindowTest, EditMenuCopiesTheLinesAndActualSizeResetsTheSize) {
     EXPECT_EQ(view->theFontSize, 12);
     EXPECT_EQ(QSettings().value("fontSizeLog").toDouble(), 12);
     EXPECT_EQ(view->outputLines->display().entryFontSize(), 12);
+}
+
+TEST_F(LogWindowTest, FindFromTheKeyboardSelectsTheMatchingLine) {
+    ASSERT_TRUE(fetched);
+    QTest::keySequence(window.get(), QKeySequence::Find);
+    FindBar* bar = view->findBar;
+    ASSERT_TRUE(bar->isVisible());
+    QTest::keyClicks(bar->field(), "KERNEL");
+    QTest::keyClick(bar->field(), Qt::Key_Return);
+    const auto [first, last] = view->outputTextbox->selection();
+    ASSERT_EQ(first, last);
+    EXPECT_EQ(first, 1);
+    EXPECT_TRUE(bar->resultText().isEmpty());
+
+    bar->field()->clear();
+    QTest::keyClicks(bar->field(), "nowhere in the log");
+    QTest::keyClick(bar->field(), Qt::Key_Return);
+    EXPECT_FALSE(bar->resultText().isEmpty());
+    QTest::keyClick(bar->field(), Qt::Key_Escape);
+    EXPECT_FALSE(bar->isVisible());
 }
 
 }  // namespace
