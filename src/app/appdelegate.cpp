@@ -5,6 +5,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QSettings>
+#include <QtConcurrent>
 
 #include "app/erroralert.h"
 #include "app/helpwindowcontroller.h"
@@ -20,6 +21,7 @@ AppDelegate::AppDelegate(host::ToolSet toolSet, QObject* parent)
       storyboard(toolSet,
                  [this](QMenuBar& bar, QMenu& fileMenu) { addApplicationMenus(bar, fileMenu); }),
       documentController(storyboard) {
+    probePool.setMaxThreadCount(5);
     createActions();
 #ifdef Q_OS_MACOS
     // What the menu bar shows while no window is open; each window shows its own.
@@ -91,7 +93,10 @@ void AppDelegate::addApplicationMenus(QMenuBar& bar, QMenu& fileMenu) {
     fileMenu.addSeparator();
     fileMenu.addAction(quitAction);
 
-    bar.addMenu(tr("&Window"))->addActions(windowMenuActions);
+    QMenu* windowMenu = bar.addMenu(tr("&Window"));
+    // A disabled log browser item's tooltip says why.
+    windowMenu->setToolTipsVisible(true);
+    windowMenu->addActions(windowMenuActions);
     QMenu* helpMenu = bar.addMenu(tr("&Help"));
     helpMenu->addActions(helpMenuActions.mid(0, 3));
     helpMenu->addSeparator();
@@ -167,30 +172,29 @@ void AppDelegate::runLaunchSequence() {
         if (launchEnvironment.quit) launchEnvironment.quit();
         return;
     }
+    // Each question waits on a tool or the disk. Asked at once, away from the window,
+    // they take as long as the slowest, and the first window need not wait for them;
+    // their alerts still come in the questions' order.
     const LaunchProbe probe = launchEnvironment.makeProbe();
-    bool logBrowserWorks = true;
-    const auto require = [&logBrowserWorks](const std::function<bool()>& test,
-                                            const char* message) {
-        if (test()) return;
-        showErrorAlert(QString::fromUtf8(message));
-        logBrowserWorks = false;
+    struct Asking {
+        ProbeAnswers answers;
+        int pending = 5;
+        QString clockScript;
     };
-    require(probe.isAdminUser, launchmessages::notAdmin);
-    require(probe.hasLogFiles, launchmessages::noLogFiles);
-    require(probe.hasTimesyncFiles, launchmessages::noTimesync);
-    require(probe.hasLogEntries, launchmessages::noEntries);
-    if (!probe.hasCorrectTimeFormat()) {
-        // A 12-hour clock only spoils the times; the log browser stays on offer.
-        launchEnvironment.runAppleScript(probe.setClockScript);
-        showErrorAlert(QString::fromUtf8(launchmessages::timeFormat));
-    }
-    if (!logBrowserWorks) {
-        for (const char* title : {"Open Log Browser", "Close Log Browser"}) {
-            if (QAction* item = windowMenuItem(QLatin1String(title))) {
-                item->setVisible(false);
-                item->setEnabled(false);
-            }
-        }
+    auto asking = std::make_shared<Asking>();
+    asking->clockScript = probe.setClockScript;
+    const std::pair<const std::function<bool()>&, bool ProbeAnswers::*> questions[] = {
+        {probe.isAdminUser, &ProbeAnswers::isAdminUser},
+        {probe.hasLogFiles, &ProbeAnswers::hasLogFiles},
+        {probe.hasTimesyncFiles, &ProbeAnswers::hasTimesyncFiles},
+        {probe.hasLogEntries, &ProbeAnswers::hasLogEntries},
+        {probe.hasCorrectTimeFormat, &ProbeAnswers::hasCorrectTimeFormat}};
+    for (const auto& [question, answer] : questions) {
+        // The answers come back one by one on this thread; the last one tells them all.
+        QtConcurrent::run(&probePool, question).then(this, [this, asking, answer](bool yes) {
+            asking->answers.*answer = yes;
+            if (--asking->pending == 0) tellProbeAnswers(asking->answers, asking->clockScript);
+        });
     }
 
     const auto [major, minor] = launchEnvironment.systemVersion();
@@ -208,6 +212,34 @@ void AppDelegate::runLaunchSequence() {
     }
     defaults.setValue(QStringLiteral("noUpdateCheck"), noUpdateCheck);
     defaults.setValue(QStringLiteral("updateCheckInt"), schedule.interval);
+}
+
+void AppDelegate::tellProbeAnswers(const ProbeAnswers& answers, const QString& clockScript) {
+    const LaunchVerdict verdict = judgeProbeAnswers(answers, tools.profile());
+    for (const QString& alert : verdict.alerts) showErrorAlert(alert);
+    if (!verdict.timeFormatAlert.isEmpty()) {
+        // A wrong clock only spoils the times; the log browser stays on offer.
+        launchEnvironment.runAppleScript(clockScript);
+        showErrorAlert(verdict.timeFormatAlert);
+    }
+    unavailableReason = verdict.unavailableReason;
+    if (!verdict.logBrowserWorks) {
+        // macOS withdraws the commands; elsewhere they stay in sight, disabled, and say
+        // why, so that the reason can be found again after the alert.
+        const bool hide = tools.profile().store == host::LogStore::unified;
+        for (const char* title : {"Open Log Browser", "Close Log Browser"}) {
+            if (QAction* item = windowMenuItem(QLatin1String(title))) {
+                item->setEnabled(false);
+                if (hide) {
+                    item->setVisible(false);
+                } else {
+                    item->setToolTip(unavailableReason);
+                    item->setStatusTip(unavailableReason);
+                }
+            }
+        }
+    }
+    emit launchProbeAnswered();
 }
 
 void AppDelegate::mountDMG() {

@@ -72,7 +72,9 @@ TEST(InjectedTools, EveryToolAnswerComesFromTheToolSetGivenAtTheTop) {
         const QString app = testing::makeBundle(
             dir, "Fake.app",
             testing::xmlPlist("<key>CFBundleIdentifier</key><string>com.example.fake</string>\n"));
+        QSignalSpy answered(&delegate, &AppDelegate::launchProbeAnswered);
         delegate.applicationDidFinishLaunching({app});
+        ASSERT_TRUE(!answered.isEmpty() || answered.wait(20000));
         EXPECT_EQ(alerts.size(), 0u)
             << (alerts.empty() ? "" : alerts.front().informativeText.toStdString());
         EXPECT_TRUE(id.ran());
