@@ -6,6 +6,7 @@
 #include <QEvent>
 #include <QWidget>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <functional>
 
@@ -25,23 +26,26 @@ inline void phase(const char* name) {
     std::fprintf(stderr, "phase %s %.2f\n", name, double(monotonicNs() - spawnedAt) / 1e6);
 }
 
-/// Ends the event loop at the first paint that `done` accepts.
+/// Notes the first paint that `accepts` takes as the step `name`; the step "painted"
+/// ends the event loop.
 class FirstPaint final : public QObject {
 public:
-    explicit FirstPaint(std::function<bool(QWidget*)> done) : done(std::move(done)) {}
+    explicit FirstPaint(std::function<bool(QWidget*)> accepts, const char* name = "painted")
+        : accepts(std::move(accepts)), name(name) {}
     bool eventFilter(QObject* watched, QEvent* event) override {
-        if (!painted && event->type() == QEvent::Paint && watched->isWidgetType() &&
-            done(static_cast<QWidget*>(watched))) {
-            painted = true;
-            phase("painted");
-            QCoreApplication::exit(0);
+        if (!seen && event->type() == QEvent::Paint && watched->isWidgetType() &&
+            accepts(static_cast<QWidget*>(watched))) {
+            seen = true;
+            phase(name);
+            if (std::strcmp(name, "painted") == 0) QCoreApplication::exit(0);
         }
         return false;
     }
 
 private:
-    std::function<bool(QWidget*)> done;
-    bool painted = false;
+    std::function<bool(QWidget*)> accepts;
+    const char* name;
+    bool seen = false;
 };
 
 }  // namespace startupbench

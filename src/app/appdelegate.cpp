@@ -210,8 +210,12 @@ void AppDelegate::runLaunchSequence() {
         updates.checkForUpdates(runningVersion);
         defaults.setValue(QStringLiteral("dateLastUpdateCheck"), launchEnvironment.now());
     }
-    defaults.setValue(QStringLiteral("noUpdateCheck"), noUpdateCheck);
-    defaults.setValue(QStringLiteral("updateCheckInt"), schedule.interval);
+    // Storing what the defaults already hold would rewrite their file at every start.
+    const auto store = [&defaults](const QString& key, const QVariant& value) {
+        if (defaults.value(key).toString() != value.toString()) defaults.setValue(key, value);
+    };
+    store(QStringLiteral("noUpdateCheck"), noUpdateCheck);
+    store(QStringLiteral("updateCheckInt"), schedule.interval);
 }
 
 void AppDelegate::tellProbeAnswers(const ProbeAnswers& answers, const QString& clockScript) {
