@@ -21,7 +21,7 @@ AppDelegate::AppDelegate(host::ToolSet toolSet, QObject* parent)
       storyboard(toolSet,
                  [this](QMenuBar& bar, QMenu& fileMenu) { addApplicationMenus(bar, fileMenu); }),
       documentController(storyboard) {
-    probePool.setMaxThreadCount(5);
+    probePool.setMaxThreadCount(1);
     createActions();
 #ifdef Q_OS_MACOS
     // What the menu bar shows while no window is open; each window shows its own.
@@ -172,30 +172,16 @@ void AppDelegate::runLaunchSequence() {
         if (launchEnvironment.quit) launchEnvironment.quit();
         return;
     }
-    // Each question waits on a tool or the disk. Asked at once, away from the window,
-    // they take as long as the slowest, and the first window need not wait for them;
-    // their alerts still come in the questions' order.
+    // The questions wait on tools and the disk; asked in order on a thread of their
+    // own, they keep the first window waiting for nothing. Their alerts come when
+    // they have all answered, in the same order.
     const LaunchProbe probe = launchEnvironment.makeProbe();
-    struct Asking {
-        ProbeAnswers answers;
-        int pending = 5;
-        QString clockScript;
-    };
-    auto asking = std::make_shared<Asking>();
-    asking->clockScript = probe.setClockScript;
-    const std::pair<const std::function<bool()>&, bool ProbeAnswers::*> questions[] = {
-        {probe.isAdminUser, &ProbeAnswers::isAdminUser},
-        {probe.hasLogFiles, &ProbeAnswers::hasLogFiles},
-        {probe.hasTimesyncFiles, &ProbeAnswers::hasTimesyncFiles},
-        {probe.hasLogEntries, &ProbeAnswers::hasLogEntries},
-        {probe.hasCorrectTimeFormat, &ProbeAnswers::hasCorrectTimeFormat}};
-    for (const auto& [question, answer] : questions) {
-        // The answers come back one by one on this thread; the last one tells them all.
-        QtConcurrent::run(&probePool, question).then(this, [this, asking, answer](bool yes) {
-            asking->answers.*answer = yes;
-            if (--asking->pending == 0) tellProbeAnswers(asking->answers, asking->clockScript);
-        });
-    }
+    QtConcurrent::run(&probePool, [probe] {
+        return ProbeAnswers{probe.isAdminUser(), probe.hasLogFiles(), probe.hasTimesyncFiles(),
+                            probe.hasLogEntries(), probe.hasCorrectTimeFormat()};
+    }).then(this, [this, script = probe.setClockScript](const ProbeAnswers& answers) {
+        tellProbeAnswers(answers, script);
+    });
 
     const auto [major, minor] = launchEnvironment.systemVersion();
     osVersion = osVersionFor(major, minor);

@@ -86,7 +86,7 @@ private:
     void openWebPage(const QString& address);
 
     host::ToolSet tools;
-    /// Where the launch probe's questions run, each on a thread of its own.
+    /// Where the launch probe's questions run, away from the windows.
     QThreadPool probePool;
     Storyboard storyboard;
     DocumentController documentController;
