@@ -9,8 +9,8 @@
 
 namespace varko {
 
-/// The readiness questions the launch sequence asks, in their order. They share no
-/// state, so they may be asked at the same time from other threads.
+/// The readiness questions the launch sequence asks, in their order. They touch
+/// nothing of the delegate's, so they are asked on a thread away from the windows.
 struct LaunchProbe {
     std::function<bool()> isAdminUser, hasLogFiles, hasTimesyncFiles, hasLogEntries,
         hasCorrectTimeFormat;
@@ -75,6 +75,7 @@ struct UpdateSchedule {
 [[nodiscard]] UpdateSchedule scheduleUpdateCheck(bool noUpdateCheck, double lastCheck,
                                                  double storedInterval, double now);
 
+/// The self-check's message; the probe's come from the platform profile.
 namespace launchmessages {
 inline constexpr auto modified =
     "Varko's own code signature is broken: the application was changed after it was "
