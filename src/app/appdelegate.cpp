@@ -5,6 +5,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QSettings>
+#include <QtConcurrent>
 #include <utility>
 
 #include "app/erroralert.h"
@@ -25,6 +26,7 @@ AppDelegate::AppDelegate(host::ToolSet toolSet, QObject* parent)
       storyboard(toolSet,
                  [this](QMenuBar& bar, QMenu& fileMenu) { addApplicationMenus(bar, fileMenu); }),
       documentController(storyboard) {
+    probePool.setMaxThreadCount(1);
     createActions();
 #ifdef Q_OS_MACOS
     // What the menu bar shows while no window is open; each window shows its own.
@@ -97,7 +99,10 @@ void AppDelegate::addApplicationMenus(QMenuBar& bar, QMenu& fileMenu) {
     fileMenu.addSeparator();
     fileMenu.addAction(quitAction);
 
-    bar.addMenu(tr("&Window"))->addActions(windowMenuActions);
+    QMenu* windowMenu = bar.addMenu(tr("&Window"));
+    // A disabled log browser item's tooltip says why.
+    windowMenu->setToolTipsVisible(true);
+    windowMenu->addActions(windowMenuActions);
     QMenu* helpMenu = bar.addMenu(tr("&Help"));
     helpMenu->addActions(helpMenuActions.mid(0, 3));
     helpMenu->addSeparator();
@@ -177,31 +182,16 @@ void AppDelegate::runLaunchSequence() {
         if (launchEnvironment.quit) launchEnvironment.quit();
         return;
     }
+    // The questions wait on tools and the disk; asked in order on a thread of their
+    // own, they keep the first window waiting for nothing. Their alerts come when
+    // they have all answered, in the same order.
     const LaunchProbe probe = launchEnvironment.makeProbe();
-    bool logBrowserWorks = true;
-    const auto require = [&logBrowserWorks](const std::function<bool()>& test,
-                                            const char* message) {
-        if (test()) return;
-        showErrorAlert(QString::fromUtf8(message));
-        logBrowserWorks = false;
-    };
-    require(probe.isAdminUser, launchmessages::notAdmin);
-    require(probe.hasLogFiles, launchmessages::noLogFiles);
-    require(probe.hasTimesyncFiles, launchmessages::noTimesync);
-    require(probe.hasLogEntries, launchmessages::noEntries);
-    if (!probe.hasCorrectTimeFormat()) {
-        // A 12-hour clock only spoils the times; the log browser stays on offer.
-        launchEnvironment.runAppleScript(probe.setClockScript);
-        showErrorAlert(QString::fromUtf8(launchmessages::timeFormat));
-    }
-    if (!logBrowserWorks) {
-        for (const char* title : {"Open Log Browser", "Close Log Browser"}) {
-            if (QAction* item = windowMenuItem(QLatin1String(title))) {
-                item->setVisible(false);
-                item->setEnabled(false);
-            }
-        }
-    }
+    QtConcurrent::run(&probePool, [probe] {
+        return ProbeAnswers{probe.isAdminUser(), probe.hasLogFiles(), probe.hasTimesyncFiles(),
+                            probe.hasLogEntries(), probe.hasCorrectTimeFormat()};
+    }).then(this, [this, script = probe.setClockScript](const ProbeAnswers& answers) {
+        tellProbeAnswers(answers, script);
+    });
 
     const auto [major, minor] = launchEnvironment.systemVersion();
     osVersion = osVersionFor(major, minor);
@@ -216,8 +206,40 @@ void AppDelegate::runLaunchSequence() {
         updates.checkForUpdates(runningVersion);
         defaults.setValue(QStringLiteral("dateLastUpdateCheck"), launchEnvironment.now());
     }
-    defaults.setValue(QStringLiteral("noUpdateCheck"), noUpdateCheck);
-    defaults.setValue(QStringLiteral("updateCheckInt"), schedule.interval);
+    // Storing what the defaults already hold would rewrite their file at every start.
+    const auto store = [&defaults](const QString& key, const QVariant& value) {
+        if (defaults.value(key).toString() != value.toString()) defaults.setValue(key, value);
+    };
+    store(QStringLiteral("noUpdateCheck"), noUpdateCheck);
+    store(QStringLiteral("updateCheckInt"), schedule.interval);
+}
+
+void AppDelegate::tellProbeAnswers(const ProbeAnswers& answers, const QString& clockScript) {
+    const LaunchVerdict verdict = judgeProbeAnswers(answers, tools.profile());
+    for (const QString& alert : verdict.alerts) showErrorAlert(alert);
+    if (!verdict.timeFormatAlert.isEmpty()) {
+        // A wrong clock only spoils the times; the log browser stays on offer.
+        launchEnvironment.runAppleScript(clockScript);
+        showErrorAlert(verdict.timeFormatAlert);
+    }
+    unavailableReason = verdict.unavailableReason;
+    if (!verdict.logBrowserWorks) {
+        // macOS withdraws the commands; elsewhere they stay in sight, disabled, and say
+        // why, so that the reason can be found again after the alert.
+        const bool hide = tools.profile().store == host::LogStore::unified;
+        for (const char* title : {"Open Log Browser", "Close Log Browser"}) {
+            if (QAction* item = windowMenuItem(QLatin1String(title))) {
+                item->setEnabled(false);
+                if (hide) {
+                    item->setVisible(false);
+                } else {
+                    item->setToolTip(unavailableReason);
+                    item->setStatusTip(unavailableReason);
+                }
+            }
+        }
+    }
+    emit launchProbeAnswered();
 }
 
 namespace {

@@ -5,6 +5,7 @@
 #include <QMenuBar>
 #include <QObject>
 #include <QPointer>
+#include <QThreadPool>
 
 #include "app/documentcontroller.h"
 #include "app/launchsequence.h"
@@ -32,10 +33,13 @@ public:
     void applicationDidFinishLaunching(const QStringList& items);
     [[nodiscard]] static bool applicationShouldOpenUntitledFile() { return false; }
 
-    /// Checks Varko's own signature (a broken one is told and ends the program), probes
-    /// the log, tells the user what is missing, withdraws the log browser
-    /// where it can't work, sets `osVersion` and starts a due update check.
+    /// Checks Varko's own signature (a broken one is told and ends the program), starts
+    /// the log probe, sets `osVersion` and starts a due update check. The probe answers
+    /// later: then its alerts come, in order, the log browser is withdrawn where it
+    /// can't work, and `launchProbeAnswered` follows.
     void runLaunchSequence();
+    /// Why the log browser can't work, as its alerts said; empty while it can.
+    [[nodiscard]] QString logBrowserUnavailableReason() const { return unavailableReason; }
 
     /// Log browser windows opened and not yet closed through `closeLogwindow`, newest
     /// last; a window closed with its close button keeps its entry.
@@ -55,6 +59,10 @@ public:
     [[nodiscard]] QAction* windowMenuItem(const QString& title) const;
     /// The start window while it is open.
     [[nodiscard]] StartWindow* startWindow() const;
+
+signals:
+    /// The launch probe's alerts have been told and the log browser's items set.
+    void launchProbeAnswered();
 
 public slots:
     void openLogwindow();
@@ -77,7 +85,9 @@ private:
     bool launched = false;
     QList<QStringList> waitingHandOvers;
     static constexpr qsizetype maxWaitingHandOvers = 16;
+    QString unavailableReason;
 
+    void tellProbeAnswers(const ProbeAnswers& answers, const QString& clockScript);
     void createActions();
     /// Adds the application's items to a window's menu bar: Open… and Open Recent
     /// before the window's own File items, Mount Disk Image… and Quit after them,
@@ -88,6 +98,8 @@ private:
     void openWebPage(const QString& address);
 
     host::ToolSet tools;
+    /// Where the launch probe's questions run, away from the windows.
+    QThreadPool probePool;
     Storyboard storyboard;
     DocumentController documentController;
     UpdateChecker updates;

@@ -4,6 +4,7 @@
 #include <QDateTime>
 #include <QOperatingSystemVersion>
 #include <QTimer>
+#include <cstring>
 #include <memory>
 
 #ifdef Q_OS_MACOS
@@ -67,6 +68,32 @@ LaunchEnvironment LaunchEnvironment::system(const host::ToolSet& tools) {
     environment.ownSignatureHolds = runningCodeIsIntact;
     environment.quit = [] { QTimer::singleShot(0, qApp, [] { QCoreApplication::exit(1); }); };
     return environment;
+}
+
+LaunchVerdict judgeProbeAnswers(const ProbeAnswers& answers, const host::PlatformProfile& profile) {
+    const host::ProbeMessages& says = profile.messages;
+    const bool journal = profile.store == host::LogStore::journal;
+    LaunchVerdict verdict;
+    QStringList reasons;
+    const auto require = [&](bool met, const QString& message) {
+        if (met) return;
+        verdict.logBrowserWorks = false;
+        // The journal's two store questions ask after one folder and share their text.
+        if (journal && verdict.alerts.contains(message)) return;
+        verdict.alerts << message;
+        QString reason = message;
+        if (reason.endsWith(QLatin1String(host::ProbeMessages::disabledLine)))
+            reason.chop(qsizetype(std::strlen(host::ProbeMessages::disabledLine)));
+        reasons << reason;
+    };
+    require(answers.isAdminUser, says.notAdmin);
+    require(answers.hasLogFiles, says.noLogFiles);
+    require(answers.hasTimesyncFiles, says.noTimesync);
+    // A journal that can't be found or may not be read has no entries to give either.
+    require(answers.hasLogEntries || (journal && !verdict.logBrowserWorks), says.noEntries);
+    if (!answers.hasCorrectTimeFormat) verdict.timeFormatAlert = says.timeFormat;
+    verdict.unavailableReason = reasons.join(u'\n');
+    return verdict;
 }
 
 qint64 osVersionFor(int major, int minor) {

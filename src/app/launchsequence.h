@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <functional>
 #include <utility>
 
@@ -8,7 +9,8 @@
 
 namespace varko {
 
-/// The readiness questions the launch sequence asks, in their order.
+/// The readiness questions the launch sequence asks, in their order. They touch
+/// nothing of the delegate's, so they are asked on a thread away from the windows.
 struct LaunchProbe {
     std::function<bool()> isAdminUser, hasLogFiles, hasTimesyncFiles, hasLogEntries,
         hasCorrectTimeFormat;
@@ -17,6 +19,29 @@ struct LaunchProbe {
     /// The system's probe over `tools`.
     [[nodiscard]] static LaunchProbe system(const host::ToolSet& tools);
 };
+
+/// The five answers, true where the log browser's condition is met.
+struct ProbeAnswers {
+    bool isAdminUser = true, hasLogFiles = true, hasTimesyncFiles = true, hasLogEntries = true,
+         hasCorrectTimeFormat = true;
+};
+
+/// What the launch sequence tells and withdraws for a set of answers.
+struct LaunchVerdict {
+    /// The alerts of the first four questions, in their order.
+    QStringList alerts;
+    /// Shown last, after the clock script has run; empty when the format is good.
+    QString timeFormatAlert;
+    bool logBrowserWorks = true;
+    /// Why the log browser can't work, one cause a line; empty when it can.
+    QString unavailableReason;
+};
+
+/// The verdict on `answers` in the words of `profile`. On macOS every failed question
+/// has its alert. A journal that is missing or may not be read fails several
+/// questions, and is told once.
+[[nodiscard]] LaunchVerdict judgeProbeAnswers(const ProbeAnswers& answers,
+                                              const host::PlatformProfile& profile);
 
 /// Everything outside the delegate that the launch sequence consults; tests
 /// replace any of it.
@@ -50,27 +75,12 @@ struct UpdateSchedule {
 [[nodiscard]] UpdateSchedule scheduleUpdateCheck(bool noUpdateCheck, double lastCheck,
                                                  double storedInterval, double now);
 
-/// The messages of the five readiness questions.
+/// The self-check's message; the probe's come from the platform profile.
 namespace launchmessages {
-inline constexpr auto notAdmin =
-    "Varko can't get logs unless you're an admin user.\nThe Open Log Browser command has been "
-    "disabled.";
-inline constexpr auto noLogFiles =
-    "Varko can't find any log files on your Mac.\nThe Open Log Browser command has been disabled.";
-inline constexpr auto noTimesync =
-    "Varko can't find log timesync files on your Mac.\nThe Open Log Browser command has been "
-    "disabled.";
-inline constexpr auto noEntries =
-    "Varko can't find any log entries on your Mac.\nThe Open Log Browser command has been "
-    "disabled.";
 inline constexpr auto modified =
     "Varko's own code signature is broken: the application was changed after it was "
     "signed.\nPlease download "
     "Varko again. Varko will quit now.";
-inline constexpr auto timeFormat =
-    "Log time format is incorrect.\nPlease set the time in the Language & Region pane to 24-hour, "
-    "or trying to "
-    "use the Open Log Browser command will return errors.";
 }  // namespace launchmessages
 
 }  // namespace varko

@@ -24,7 +24,8 @@ public:
     [[nodiscard]] bool hasTimesyncFiles() const;
     /// A two-second test query succeeds and prints more than one line.
     [[nodiscard]] bool hasLogEntries() const;
-    /// Dates come out in 24-hour form and the log writes timestamps we can read.
+    /// Dates come out in 24-hour form and the log writes timestamps we can read. A
+    /// journal counts only when entries were read: an idle or unreadable one passes.
     [[nodiscard]] bool hasCorrectTimeFormat() const;
 
     /// `path` is a folder that can be listed and holds at least one entry.
@@ -37,6 +38,8 @@ public:
     std::function<std::optional<QString>(const QString&)> roundTripLocalTime;
 
 private:
+    [[nodiscard]] bool journalTimesReadable() const;
+
     host::ToolSet tools;
 };
 

@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 
 #include <grp.h>
 #include <pwd.h>
@@ -23,42 +24,108 @@ namespace {
     return QDir::currentPath();
 }
 
-// The journal keeps its files in a folder per machine, under the persistent store
-// when there is one and in the volatile one otherwise.
-[[maybe_unused]] PlatformProfile journalProfile() {
-    QString root = QStringLiteral("/var/log/journal");
-    if (!QFileInfo(root).isDir()) root = QStringLiteral("/run/log/journal");
-    QFile machineIdFile(QStringLiteral("/etc/machine-id"));
+bool holdsEntries(const QString& folder) {
+    return QFileInfo(folder).isDir() &&
+           !QDir(folder)
+                .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot)
+                .isEmpty();
+}
+
+// journald keeps this machine's files in a folder named by the machine ID: under the
+// persistent root when the journal persists, under the volatile one when it doesn't.
+// An empty persistent root, as a package may leave, must not hide a volatile journal.
+QString journalFolder(const JournalPlaces& places) {
+    QFile idFile(places.machineIdFile);
     QString machineId;
-    if (machineIdFile.open(QIODevice::ReadOnly))
-        machineId = QString::fromLatin1(machineIdFile.read(64)).trimmed();
+    if (idFile.open(QIODevice::ReadOnly))
+        machineId = QString::fromLatin1(idFile.read(64)).trimmed();
+    // The ID names a folder: anything but 32 hex digits would lead elsewhere.
+    static const QRegularExpression hex(QStringLiteral("^[0-9a-f]{32}$"));
+    if (!hex.match(machineId).hasMatch()) machineId.clear();
+    const auto under = [&machineId](const QString& root) {
+        return machineId.isEmpty() ? root : root + u'/' + machineId;
+    };
+    for (const QString& root : {places.persistentRoot, places.volatileRoot})
+        if (holdsEntries(under(root))) return under(root);
+    return under(places.persistentRoot);
+}
+
+QString listed(const QStringList& names, const QString& joint) {
+    if (names.size() < 2) return names.value(0);
+    return names.mid(0, names.size() - 1).join(QStringLiteral(", ")) + joint + names.last();
+}
+
+constexpr auto disabled = ProbeMessages::disabledLine;
+
+}  // namespace
+
+ProbeMessages ProbeMessages::unifiedLog() {
+    return {QStringLiteral("Varko can't get logs unless you're an admin user.") + disabled,
+            QStringLiteral("Varko can't find any log files on your Mac.") + disabled,
+            QStringLiteral("Varko can't find log timesync files on your Mac.") + disabled,
+            QStringLiteral("Varko can't find any log entries on your Mac.") + disabled,
+            QStringLiteral("Log time format is incorrect.\nPlease set the time in the Language & "
+                           "Region pane to 24-hour, or trying to use the Open Log Browser "
+                           "command will return errors.")};
+}
+
+PlatformProfile PlatformProfile::macOS() {
+    return {LogStore::unified,
+            QStringLiteral("/var/db/diagnostics/Persist"),
+            QStringLiteral("/var/db/diagnostics/timesync"),
+            {QStringLiteral("80")},
+            ProbeMessages::unifiedLog()};
+}
+
+PlatformProfile PlatformProfile::journal(const JournalPlaces& places) {
     PlatformProfile profile;
-    profile.logStoreFolder = root;
-    profile.logTimesyncFolder = machineId.isEmpty() ? root : root + u'/' + machineId;
-    // Groups that journald lets read the system journal.
-    for (const char* name : {"root", "adm", "systemd-journal", "wheel"}) {
-        if (const group* g = getgrnam(name))
+    profile.store = LogStore::journal;
+    // One folder holds the whole journal; both store questions ask after it.
+    profile.logStoreFolder = profile.logTimesyncFolder = journalFolder(places);
+    // The root user reads every journal; journald's files let these groups read them.
+    profile.logReaderGroupIds << QStringLiteral("0");
+    QStringList groups;
+    for (const char* name : {"systemd-journal", "adm", "wheel"}) {
+        if (const group* g = getgrnam(name)) {
             profile.logReaderGroupIds << QString::number(g->gr_gid);
+            groups << QString::fromLatin1(name);
+        }
     }
+
+    QString readers = QStringLiteral("Varko can't read the system journal: only root");
+    if (!groups.isEmpty()) {
+        readers += QStringLiteral(" and members of the group") +
+                   (groups.size() > 1 ? QStringLiteral("s ") : QStringLiteral(" ")) +
+                   listed(groups, QStringLiteral(" and ")) +
+                   QStringLiteral(" may read it. To join ") +
+                   (groups.size() > 1 ? QStringLiteral("one") : QStringLiteral("it")) +
+                   QStringLiteral(", run \"sudo usermod -aG ") + groups.first() + u' ' +
+                   places.userName + QStringLiteral("\" and log in again.");
+    } else {
+        readers += QStringLiteral(" may read it.");
+    }
+    const QString missing =
+        QStringLiteral("Varko can't find the system journal on this computer: ") +
+        QStringLiteral("neither ") + places.persistentRoot + QStringLiteral(" nor ") +
+        places.volatileRoot + QStringLiteral(" holds one.") + disabled;
+    profile.messages = {
+        readers + disabled, missing, missing,
+        QStringLiteral("Varko can't read any entries of the system journal on this computer.") +
+            disabled,
+        QStringLiteral("Log time format is incorrect.\nThe system journal's entries carry times "
+                       "that Varko can't read, so trying to use the Open Log Browser command "
+                       "will return errors.")};
     profile.diskImageSuffixes << QStringLiteral("iso") << QStringLiteral("img");
     profile.diskImageAdvice = QStringLiteral("Please try again in your file manager.");
     profile.diskImageAlertQuotesTool = true;
     return profile;
 }
 
-}  // namespace
-
-PlatformProfile PlatformProfile::macOS() {
-    return {QStringLiteral("/var/db/diagnostics/Persist"),
-            QStringLiteral("/var/db/diagnostics/timesync"),
-            {QStringLiteral("80")}};
-}
-
 PlatformProfile PlatformProfile::current() {
 #if defined(Q_OS_MACOS)
     return macOS();
 #else
-    return journalProfile();
+    return journal();
 #endif
 }
 

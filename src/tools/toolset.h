@@ -16,16 +16,54 @@ inline constexpr auto logPath = "/usr/bin/log";
 inline constexpr auto idPath = "/usr/bin/id";
 inline constexpr auto hdiutilPath = "/usr/bin/hdiutil";
 
-/// Where this system keeps what the log probe looks for. On macOS these are the
-/// unified log's store folders and the administrators' group; elsewhere the
-/// stand-ins' counterparts, so the probe's logic stays the same everywhere.
+/// The short name of the user who runs this process.
+[[nodiscard]] QString currentUserName();
+
+/// What the launch sequence tells for each failed readiness question, in the order
+/// the questions are asked. Each but the time format's ends in "\nThe Open Log
+/// Browser command has been disabled.".
+struct ProbeMessages {
+    QString notAdmin, noLogFiles, noTimesync, noEntries, timeFormat;
+
+    static constexpr auto disabledLine = "\nThe Open Log Browser command has been disabled.";
+
+    /// The texts of macOS's unified log.
+    [[nodiscard]] static ProbeMessages unifiedLog();
+};
+
+/// Which log the system keeps; it decides how the probe reads a quiet log and how
+/// the launch sequence tells what it found.
+enum class LogStore {
+    /// macOS's unified log: each failed question has its own alert, and a log browser
+    /// that can't work is withdrawn from the menus.
+    unified,
+    /// systemd's journal, read by our `log` stand-in. A journal that is missing or
+    /// may not be read fails several questions and is told once; an idle one passes;
+    /// the log browser's commands stay in the menus, disabled, saying why.
+    journal,
+};
+
+/// Where systemd keeps the journal and who may read it; tests name other places.
+struct JournalPlaces {
+    QString persistentRoot = QStringLiteral("/var/log/journal");
+    QString volatileRoot = QStringLiteral("/run/log/journal");
+    QString machineIdFile = QStringLiteral("/etc/machine-id");
+    QString userName = currentUserName();
+};
+
+/// Where this system keeps what the log probe looks for, and what the launch sequence
+/// says about it. On macOS these are the unified log's store folders and the
+/// administrators' group; elsewhere the journal's, so the probe's logic stays the same.
 struct PlatformProfile {
+    LogStore store = LogStore::unified;
     /// Folder of the log's persistent store.
     QString logStoreFolder;
     /// Folder of the log's time references.
     QString logTimesyncFolder;
     /// Numeric group identifiers, any of which lets a user read the log.
     QStringList logReaderGroupIds;
+    /// What the launch sequence says when a readiness question fails.
+    ProbeMessages messages = ProbeMessages::unifiedLog();
     /// Suffixes that Mount Disk Image offers: Apple's own, plus on Linux the raw and
     /// ISO images that the kernel can read.
     QStringList diskImageSuffixes{QStringLiteral("dmg")};
@@ -36,12 +74,13 @@ struct PlatformProfile {
     bool diskImageAlertQuotesTool = false;
 
     [[nodiscard]] static PlatformProfile macOS();
+    /// The journal's profile: its folder for this machine under the persistent root
+    /// when that holds one, else under the volatile root; the groups that exist here
+    /// among those journald lets read it.
+    [[nodiscard]] static PlatformProfile journal(const JournalPlaces& places = {});
     /// The profile of the running system.
     [[nodiscard]] static PlatformProfile current();
 };
-
-/// The short name of the user who runs this process.
-[[nodiscard]] QString currentUserName();
 
 /// Turns a system tool's launch path into the program that actually runs: on macOS
 /// the path itself; elsewhere Varko's own stand-in installed beside it, or the

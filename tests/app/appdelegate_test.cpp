@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QMutex>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -54,14 +57,17 @@ protected:
         delegate.updateChecker().setAddresses({server.url(), "https://varko.example/downloads/"});
         delegate.runningVersion = "1.2";
     }
-    void launch(Answers a, std::pair<int, int> version = {13, 1}, double now = 1000000.0) {
+    // At time 0 no update check is due, so that no answer of the server can add an alert.
+    void launch(Answers a, std::pair<int, int> version = {13, 1}, double now = 0.0) {
         launchOn(delegate, a, version, now);
     }
     void launchOn(AppDelegate& d, Answers a, std::pair<int, int> version, double now) {
         d.launchEnvironment.makeProbe = [a, this] {
+            // The questions are asked on the probe's own thread.
             const auto asked = [this](const char* name, bool answer) {
                 return [this, name, answer] {
-                    recorder.events << QString::fromLatin1(name);
+                    const QMutexLocker lock(&askedLock);
+                    askedQuestions << QString::fromLatin1(name);
                     return answer;
                 };
             };
@@ -74,7 +80,12 @@ protected:
         };
         d.launchEnvironment.systemVersion = [version] { return version; };
         d.launchEnvironment.now = [now] { return now; };
+        QSignalSpy answered(&d, &AppDelegate::launchProbeAnswered);
         d.runLaunchSequence();
+        // Answers that come at once are told before the sequence returns.
+        if (waitForProbe && answered.isEmpty()) {
+            ASSERT_TRUE(answered.wait(10000));
+        }
     }
     /// Whether both log browser items are shown and usable (true) or both withdrawn (false).
     [[nodiscard]] bool logItems(bool on) const {
@@ -85,25 +96,33 @@ protected:
         return true;
     }
     AlertRecorder recorder;
+    bool waitForProbe = true;
+    QMutex askedLock;
+    QStringList askedQuestions;
     testing::HttpServer server;
     AppDelegate delegate{host::ToolSet::withPrograms({})};
 };
+
+const QStringList allQuestions{"admin", "files", "timesync", "entries", "format"};
 
 TEST_F(LaunchTest, EverythingPassingShowsNothing) {
     launch({});
     EXPECT_TRUE(recorder.alerts.empty());
     EXPECT_TRUE(logItems(true));
-    EXPECT_EQ(recorder.events, (QStringList{"admin", "files", "timesync", "entries", "format"}));
+    EXPECT_EQ(askedQuestions, allQuestions);
+    EXPECT_TRUE(delegate.logBrowserUnavailableReason().isEmpty());
 }
 
 TEST_F(LaunchTest, ABrokenOwnSignatureIsToldAndEndsTheLaunch) {
     bool quit = false;
     delegate.launchEnvironment.ownSignatureHolds = [] { return false; };
     delegate.launchEnvironment.quit = [&quit] { quit = true; };
+    waitForProbe = false;
     launch({});
+    QApplication::processEvents();
     EXPECT_EQ(recorder.texts(), QStringList{launchmessages::modified});
     EXPECT_TRUE(quit);
-    EXPECT_FALSE(recorder.events.contains("admin"));  // the log is not even probed
+    EXPECT_TRUE(askedQuestions.isEmpty());  // the log is not even probed
     EXPECT_FALSE(QSettings().contains("dateLastUpdateCheck"));
 }
 
@@ -112,9 +131,9 @@ TEST_F(LaunchTest, EachFailureHasItsAlertInOrderAndAllQuestionsAreAsked) {
     a.admin = false;
     a.entries = false;
     launch(a);
-    EXPECT_EQ(recorder.texts(), (QStringList{launchmessages::notAdmin, launchmessages::noEntries}));
-    EXPECT_EQ(recorder.events,
-              (QStringList{"admin", "alert", "files", "timesync", "entries", "alert", "format"}));
+    const host::ProbeMessages says = host::ProbeMessages::unifiedLog();
+    EXPECT_EQ(recorder.texts(), (QStringList{says.notAdmin, says.noEntries}));
+    EXPECT_EQ(askedQuestions, allQuestions);  // every one, in order, whatever the answers
     EXPECT_TRUE(logItems(false));
     for (const Alert& alert : recorder.alerts) {
         EXPECT_EQ(alert.messageText, "An error occurred:");
@@ -143,9 +162,119 @@ TEST_F(LaunchTest, TwelveHourClockRunsTheScriptThenWarnsAndKeepsTheBrowser) {
     Answers a;
     a.timeFormat = false;
     launch(a);
-    EXPECT_EQ(recorder.events.mid(5), (QStringList{"script:the script", "alert"}));
-    EXPECT_EQ(recorder.texts(), QStringList{launchmessages::timeFormat});
+    EXPECT_EQ(recorder.events, (QStringList{"script:the script", "alert"}));
+    EXPECT_EQ(recorder.texts(), QStringList{host::ProbeMessages::unifiedLog().timeFormat});
     EXPECT_TRUE(logItems(true));
+}
+
+TEST_F(LaunchTest, MacOSTellsEveryFailureInItsOwnWordsAndHidesTheLogBrowser) {
+    launch({false, false, false, false, true});
+    EXPECT_EQ(
+        recorder.texts(),
+        (QStringList{
+            "Varko can't get logs unless you're an admin user.\nThe Open Log Browser command has "
+            "been disabled.",
+            "Varko can't find any log files on your Mac.\nThe Open Log Browser command has been "
+            "disabled.",
+            "Varko can't find log timesync files on your Mac.\nThe Open Log Browser command has "
+            "been disabled.",
+            "Varko can't find any log entries on your Mac.\nThe Open Log Browser command has been "
+            "disabled."}));
+    EXPECT_TRUE(logItems(false));
+    EXPECT_EQ(host::ProbeMessages::unifiedLog().timeFormat,
+              "Log time format is incorrect.\nPlease set the time in the Language & Region pane "
+              "to 24-hour, or trying to use the Open Log Browser command will return errors.");
+}
+
+/// A delegate on a Linux desktop whose journal lies in `dir`.
+class JournalLaunchTest : public LaunchTest {
+protected:
+    QTemporaryDir dir;
+    host::PlatformProfile profile = host::PlatformProfile::journal(
+        {dir.filePath("var"), dir.filePath("run"), dir.filePath("machine-id"), "jane"});
+    AppDelegate desktop{host::ToolSet::withPrograms({}).withProfile(profile)};
+};
+
+TEST_F(JournalLaunchTest, NoJournalIsOneAlertAndTheItemsSayWhy) {
+    launchOn(desktop, {true, false, false, false, true}, {0, 0}, 0.0);
+    EXPECT_EQ(recorder.texts(), QStringList{profile.messages.noLogFiles});
+    const QString reason = desktop.logBrowserUnavailableReason();
+    EXPECT_EQ(reason + host::ProbeMessages::disabledLine, profile.messages.noLogFiles);
+
+    // The items stay in the Window menu of every window, disabled, with the reason.
+    desktop.openHelp();
+    QMenuBar* bar = desktop.myHelpWindow.last()->menuBar();
+    QMenu* windowMenu = nullptr;
+    for (QAction* menu : bar->actions())
+        if (menu->menu() &&
+            menu->menu()->actions().contains(desktop.windowMenuItem("Open Log Browser")))
+            windowMenu = menu->menu();
+    ASSERT_NE(windowMenu, nullptr);
+    EXPECT_TRUE(windowMenu->toolTipsVisible());
+    for (const char* title : {"Open Log Browser", "Close Log Browser"}) {
+        QAction* item = desktop.windowMenuItem(title);
+        EXPECT_TRUE(item->isVisible());
+        EXPECT_FALSE(item->isEnabled());
+        EXPECT_EQ(item->toolTip(), reason);
+        EXPECT_EQ(item->statusTip(), reason);
+    }
+    // Its shortcut does nothing either.
+    QWidget* help = desktop.myHelpWindow.last();
+    help->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(help));
+    QTest::keyClick(help, Qt::Key_L, Qt::ControlModifier);
+    EXPECT_TRUE(desktop.myLogWindow.isEmpty());
+}
+
+TEST_F(JournalLaunchTest, AReaderOutsideTheGroupsIsToldOnceHowToJoin) {
+    launchOn(desktop, {false, true, true, false, true}, {0, 0}, 0.0);
+    ASSERT_EQ(recorder.texts(), QStringList{profile.messages.notAdmin});
+    EXPECT_TRUE(recorder.texts().first().endsWith(host::ProbeMessages::disabledLine));
+    EXPECT_FALSE(desktop.windowMenuItem("Open Log Browser")->isEnabled());
+    // Entries that can't be read with a journal in place and a reader allowed: their own alert.
+    AppDelegate other{host::ToolSet::withPrograms({}).withProfile(profile)};
+    recorder.alerts.clear();
+    launchOn(other, {true, true, true, false, true}, {0, 0}, 0.0);
+    EXPECT_EQ(recorder.texts(), QStringList{profile.messages.noEntries});
+}
+
+TEST_F(JournalLaunchTest, TheProbeOnAnIdleAnUnreadableAndNoJournal) {
+    const QString machine = "0123456789abcdef0123456789abcdef";
+    testing::FakeTool id(dir, "id"), log(dir, "log");
+    id.answer("0\n");
+    const auto alertsFor = [&](bool journalFiles, int logStatus) {
+        QFile(dir.filePath("machine-id")).remove();
+        QFile idFile(dir.filePath("machine-id"));
+        EXPECT_TRUE(idFile.open(QIODevice::WriteOnly));
+        idFile.write(machine.toLatin1() + "\n");
+        idFile.close();
+        QDir(dir.filePath("run")).removeRecursively();
+        if (journalFiles) {
+            QDir().mkpath(dir.filePath("run/" + machine));
+            QFile journal(dir.filePath("run/" + machine + "/system.journal"));
+            EXPECT_TRUE(journal.open(QIODevice::WriteOnly));
+        }
+        // A quiet journal answers with no entries, in either style.
+        log.answer("[]\n", logStatus, "varko-log: no readable systemd journal\n");
+        const host::PlatformProfile here = host::PlatformProfile::journal(
+            {dir.filePath("var"), dir.filePath("run"), dir.filePath("machine-id"), "jane"});
+        AppDelegate d{host::ToolSet::withPrograms(
+                          {{host::idPath, id.program()}, {host::logPath, log.program()}})
+                          .withProfile(here)};
+        d.launchEnvironment.systemVersion = [] { return std::pair<int, int>(0, 0); };
+        d.launchEnvironment.now = [] { return 0.0; };  // no update check is due
+        QSignalSpy answered(&d, &AppDelegate::launchProbeAnswered);
+        recorder.alerts.clear();
+        d.runLaunchSequence();
+        EXPECT_TRUE(!answered.isEmpty() || answered.wait(20000));
+        EXPECT_EQ(d.windowMenuItem("Open Log Browser")->isEnabled(), recorder.alerts.empty());
+        return std::make_pair(recorder.texts(), here.messages);
+    };
+    EXPECT_EQ(alertsFor(true, 0).first, QStringList{});
+    const auto [unreadable, says] = alertsFor(true, 66);
+    EXPECT_EQ(unreadable, QStringList{says.noEntries});
+    const auto [none, saysNone] = alertsFor(false, 66);
+    EXPECT_EQ(none, QStringList{saysNone.noLogFiles});
 }
 
 TEST_F(LaunchTest, VersionCodes) {

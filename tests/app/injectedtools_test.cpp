@@ -72,16 +72,18 @@ TEST(InjectedTools, EveryToolAnswerComesFromTheToolSetGivenAtTheTop) {
         const QString app = testing::makeBundle(
             dir, "Fake.app",
             testing::xmlPlist("<key>CFBundleIdentifier</key><string>com.example.fake</string>\n"));
+        QSignalSpy answered(&delegate, &AppDelegate::launchProbeAnswered);
         delegate.applicationDidFinishLaunching({app});
-        EXPECT_EQ(alerts.size(), 0u)
-            << (alerts.empty() ? "" : alerts.front().informativeText.toStdString());
-        EXPECT_TRUE(id.ran());
 
         const QList<DocumentWindowController*> windows = delegate.documents().windows();
         ASSERT_EQ(windows.size(), 1);
         ViewController* view = windows.first()->viewController();
         QSignalSpy finished(view, &ViewController::signatureChecksFinished);
         ASSERT_TRUE(finished.wait(20000));
+        ASSERT_TRUE(!answered.isEmpty() || answered.wait(20000));
+        EXPECT_EQ(alerts.size(), 0u)
+            << (alerts.empty() ? "" : alerts.front().informativeText.toStdString());
+        EXPECT_TRUE(id.ran());
         const QString path = windows.first()->document()->theInfo->path();
         EXPECT_EQ(
             view->reportText().toStdString(),

@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <optional>
 
 #include "logs/dedysfunction.h"
 #include "support/faketool.h"
@@ -112,6 +113,49 @@ TEST_F(Probe, OwnClockRoundTripIsTwentyFourHour) {
     const deDysfunction p(host::ToolSet::withPrograms({}));
     EXPECT_EQ(p.roundTripLocalTime("2021-04-07 18:22:06"),
               std::optional<QString>("2021-04-07 18:22:06"));
+}
+
+// The journal's log answers by span (the fifth argument); each span asked is noted.
+deDysfunction journalProbe(const QTemporaryDir& dir, const QString& answers, int status = 0) {
+    FakeTool log(dir, "log");
+    log.answer(
+        "[]", status, {},
+        "echo \"$5\" >> '" + dir.filePath("spans") + "'\ncase \"$5\" in " + answers + " esac");
+    deDysfunction p(
+        host::ToolSet::withPrograms({{QLatin1String(host::logPath), log.program()}})
+            .withProfile(host::PlatformProfile::journal(
+                {dir.filePath("var"), dir.filePath("run"), dir.filePath("machine-id"), "jane"})));
+    p.roundTripLocalTime = [](const QString& s) { return std::optional<QString>(s); };
+    return p;
+}
+
+QStringList spansAsked(const QTemporaryDir& dir) {
+    QFile f(dir.filePath("spans"));
+    if (!f.open(QIODevice::ReadOnly)) return {};
+    QStringList spans = QString::fromLatin1(f.readAll()).split(u'\n', Qt::SkipEmptyParts);
+    f.remove();
+    return spans;
+}
+
+TEST_F(Probe, AJournalsTimesCountOnlyWhenEntriesWereRead) {
+    // Idle: nothing in any span, and nothing to say against the format.
+    EXPECT_TRUE(journalProbe(dir, "").hasCorrectTimeFormat());
+    EXPECT_EQ(spansAsked(dir), (QStringList{"2", "1m", "1h"}));
+    // Unreadable: the entries question tells it; the format is not blamed.
+    EXPECT_TRUE(journalProbe(dir, "", 1).hasCorrectTimeFormat());
+    EXPECT_EQ(spansAsked(dir), QStringList{"2"});
+    // The first span with entries decides, good or bad.
+    const QString good =
+        R"(1m) echo '[{"timestamp":"2021-04-07 18:22:06.123456+0100"}]'; exit 0;;)";
+    EXPECT_TRUE(journalProbe(dir, good).hasCorrectTimeFormat());
+    EXPECT_EQ(spansAsked(dir), (QStringList{"2", "1m"}));
+    const QString bad = R"(2) echo '[{"timestamp":"04/07/2021 6:22:06 PM"}]'; exit 0;;)";
+    EXPECT_FALSE(journalProbe(dir, bad).hasCorrectTimeFormat());
+    EXPECT_EQ(spansAsked(dir), QStringList{"2"});
+    // Output cut at the cap still shows its first entries.
+    const QString flood =
+        R"(2) printf '['; while :; do printf '{"timestamp":"2021-04-07 18:22:06.123456+0100"},'; done;;)";
+    EXPECT_TRUE(journalProbe(dir, flood).hasCorrectTimeFormat());
 }
 
 TEST_F(Probe, ToolThatCannotStartIsANo) {

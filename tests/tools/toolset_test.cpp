@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <grp.h>
 #include <unistd.h>
 
 #include "support/faketool.h"
@@ -55,6 +56,57 @@ TEST(ToolSet, SystemUsesOurStandInsBesideTheProgram) {
     EXPECT_EQ(id.standardOutput.trimmed().toLongLong(), qint64(::getuid()));
 }
 #endif
+
+TEST(PlatformProfile, TheJournalIsFoundWhereverJournaldKeepsIt) {
+    FakeTools places;
+    const QString id = "0123456789abcdef0123456789abcdef";
+    places.file("machine-id", id.toLatin1() + "\n");
+    const JournalPlaces where{places.path("var"), places.path("run"), places.path("machine-id"),
+                              "jane"};
+    const auto folder = [&where] { return PlatformProfile::journal(where).logStoreFolder; };
+    // Neither holds one: the persistent place is named.
+    EXPECT_EQ(folder(), where.persistentRoot + "/" + id);
+    // An empty persistent root, and even an empty machine folder in it, hide nothing.
+    QDir().mkpath(where.persistentRoot + "/" + id);
+    QDir().mkpath(where.volatileRoot + "/" + id);
+    places.file("run/" + id + "/system.journal", "x");
+    EXPECT_EQ(folder(), where.volatileRoot + "/" + id);
+    places.file("var/" + id + "/system.journal", "x");
+    EXPECT_EQ(folder(), where.persistentRoot + "/" + id);
+    // A machine ID that is no ID names no folder.
+    places.file("machine-id", "../../etc\n");
+    EXPECT_EQ(folder(), where.persistentRoot);
+    EXPECT_EQ(PlatformProfile::journal(where).logTimesyncFolder, where.persistentRoot);
+}
+
+TEST(PlatformProfile, TheJournalsTextsSpeakOfThisComputer) {
+    const PlatformProfile journal = PlatformProfile::journal({"/v", "/r", "/nothing", "jane"});
+    const ProbeMessages& says = journal.messages;
+    EXPECT_EQ(journal.store, LogStore::journal);
+    for (const QString& text :
+         {says.notAdmin, says.noLogFiles, says.noTimesync, says.noEntries, says.timeFormat}) {
+        EXPECT_FALSE(text.contains("Mac")) << text.toStdString();
+        EXPECT_FALSE(text.contains("timesync")) << text.toStdString();
+        EXPECT_FALSE(text.contains("Language & Region")) << text.toStdString();
+    }
+    for (const QString& text : {says.notAdmin, says.noLogFiles, says.noEntries})
+        EXPECT_TRUE(text.endsWith(ProbeMessages::disabledLine)) << text.toStdString();
+    EXPECT_EQ(says.noLogFiles,
+              "Varko can't find the system journal on this computer: neither /v nor /r holds "
+              "one.\nThe Open Log Browser command has been disabled.");
+    EXPECT_EQ(says.noTimesync, says.noLogFiles);
+    EXPECT_TRUE(says.noEntries.contains("on this computer"));
+    // The reader test names the groups found here and how to join the first.
+    EXPECT_EQ(journal.logReaderGroupIds.value(0), "0");
+    QStringList groups;
+    for (const char* name : {"systemd-journal", "adm", "wheel"})
+        if (getgrnam(name) != nullptr) groups << name;
+    for (const QString& group : groups) EXPECT_TRUE(says.notAdmin.contains(group));
+    EXPECT_EQ(journal.logReaderGroupIds.size(), groups.size() + 1);
+    if (!groups.isEmpty()) {
+        EXPECT_TRUE(says.notAdmin.contains("sudo usermod -aG " + groups.first() + " jane"));
+    }
+}
 
 }  // namespace
 }  // namespace varko::host
