@@ -22,19 +22,9 @@ HelpWindowController::HelpWindowController(QWidget* parent) : QMainWindow(parent
                              .findNext = [find] { find->next(); },
                              .findPrevious = [find] { find->previous(); }});
     setWindowTitle(tr("Varko Help"));
-    setAcceptDrops(true);
+    connect(new ItemDrops(*this), &ItemDrops::itemsDropped, this,
+            &HelpWindowController::itemsDropped);
     fitToScreen(*this, {720, 680});
-}
-
-void HelpWindowController::dragEnterEvent(QDragEnterEvent* event) {
-    if (!droppedPaths(event->mimeData()).isEmpty()) event->acceptProposedAction();
-}
-
-void HelpWindowController::dropEvent(QDropEvent* event) {
-    const QStringList paths = droppedPaths(event->mimeData());
-    if (paths.isEmpty()) return;
-    event->acceptProposedAction();
-    emit itemsDropped(paths);
 }
 
 QMenu* addInertWindowMenus(QMenuBar& bar, QAction* close) {

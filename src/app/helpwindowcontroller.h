@@ -28,9 +28,6 @@ signals:
     void itemsDropped(const QStringList& paths);
 
 protected:
-    void dragEnterEvent(QDragEnterEvent* event) override;
-    void dropEvent(QDropEvent* event) override;
-
 private:
     HelpViewController* content = nullptr;
     QMenu* file = nullptr;

@@ -66,7 +66,8 @@ StartWindow::StartWindow(DocumentController& documentController, QAction* open,
     : QMainWindow(parent), documents(documentController) {
     setWindowTitle(QStringLiteral("Varko"));
     setAttribute(Qt::WA_DeleteOnClose);
-    setAcceptDrops(true);
+    connect(new ItemDrops(*this), &ItemDrops::itemsDropped, &documents,
+            &DocumentController::openDocuments);
 
     auto* closeAction = new QAction(tr("&Close"), this);
     closeAction->setShortcut(QKeySequence::Close);
@@ -134,17 +135,6 @@ void StartWindow::fillRecentList() {
     recentList->setVisible(!recent.isEmpty());
     noRecent->setVisible(recent.isEmpty());
     if (!recent.isEmpty()) recentList->setCurrentRow(0);
-}
-
-void StartWindow::dragEnterEvent(QDragEnterEvent* event) {
-    if (!droppedPaths(event->mimeData()).isEmpty()) event->acceptProposedAction();
-}
-
-void StartWindow::dropEvent(QDropEvent* event) {
-    const QStringList paths = droppedPaths(event->mimeData());
-    if (paths.isEmpty()) return;
-    event->acceptProposedAction();
-    documents.openDocuments(paths);
 }
 
 }  // namespace varko

@@ -34,9 +34,6 @@ public:
     QLabel* dropZone = nullptr;
 
 protected:
-    void dragEnterEvent(QDragEnterEvent* event) override;
-    void dropEvent(QDropEvent* event) override;
-
 private:
     void fillRecentList();
 

@@ -28,19 +28,9 @@ LogWindowController::LogWindowController(host::ToolSet tools, QWidget* parent)
                            .findPrevious = [find] { find->previous(); },
                            .actualSize = [this] { content->resetFontSize(); }});
     setWindowTitle(QString::fromLatin1(LogViewController::windowTitle));
-    setAcceptDrops(true);
+    connect(new ItemDrops(*this), &ItemDrops::itemsDropped, this,
+            &LogWindowController::itemsDropped);
     fitToScreen(*this, {1000, 620});
-}
-
-void LogWindowController::dragEnterEvent(QDragEnterEvent* event) {
-    if (!droppedPaths(event->mimeData()).isEmpty()) event->acceptProposedAction();
-}
-
-void LogWindowController::dropEvent(QDropEvent* event) {
-    const QStringList paths = droppedPaths(event->mimeData());
-    if (paths.isEmpty()) return;
-    event->acceptProposedAction();
-    emit itemsDropped(paths);
 }
 
 void LogWindowController::closeEvent(QCloseEvent* event) {

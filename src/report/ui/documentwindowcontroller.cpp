@@ -28,7 +28,8 @@ DocumentWindowController::DocumentWindowController(host::ToolSet toolSet, QWidge
                            .findNext = [find] { find->next(); },
                            .findPrevious = [find] { find->previous(); },
                            .actualSize = [this] { content->resetFontSize(); }});
-    setAcceptDrops(true);
+    connect(new ItemDrops(*this), &ItemDrops::itemsDropped, this,
+            &DocumentWindowController::itemsDropped);
     setAttribute(Qt::WA_DeleteOnClose);
     fitToScreen(*this, {760, 680});
 }
@@ -73,17 +74,6 @@ void DocumentWindowController::closeEvent(QCloseEvent* event) {
     // Nobody will read what the tools still have to say.
     content->cancelFlag()->store(true);
     QMainWindow::closeEvent(event);
-}
-
-void DocumentWindowController::dragEnterEvent(QDragEnterEvent* event) {
-    if (!droppedPaths(event->mimeData()).isEmpty()) event->acceptProposedAction();
-}
-
-void DocumentWindowController::dropEvent(QDropEvent* event) {
-    const QStringList paths = droppedPaths(event->mimeData());
-    if (paths.isEmpty()) return;
-    event->acceptProposedAction();
-    emit itemsDropped(paths);
 }
 
 }  // namespace varko
