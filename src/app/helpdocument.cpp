@@ -1,8 +1,6 @@
 #include "app/helpdocument.h"
 
-#include <QCoreApplication>
-#include <QDir>
-#include <QLibrary>
+#include "app/module.h"
 
 namespace varko {
 
@@ -12,19 +10,11 @@ QString helpDocumentModuleName() {
 
 namespace {
 
-// Loaded once and kept: documents it made may outlive any window.
 Expected<OpenHelpDocumentFunction> moduleEntry() {
-    static QLibrary* library = nullptr;
-    static OpenHelpDocumentFunction entry = nullptr;
-    if (entry != nullptr) return entry;
-    const QString path =
-        QDir(QCoreApplication::applicationDirPath()).filePath(helpDocumentModuleName());
-    if (library == nullptr) library = new QLibrary(path);
-    if (!library->load()) return Error{0, library->errorString().toStdString(), ErrorCode::missing};
-    entry = reinterpret_cast<OpenHelpDocumentFunction>(library->resolve(openHelpDocumentSymbol));
-    if (entry == nullptr)
-        return Error{0, path.toStdString() + " is not Varko's help module", ErrorCode::missing};
-    return entry;
+    const Expected<QFunctionPointer> entry =
+        moduleFunction(helpDocumentModuleName(), openHelpDocumentSymbol);
+    if (!entry) return entry.error();
+    return reinterpret_cast<OpenHelpDocumentFunction>(*entry);
 }
 
 }  // namespace
