@@ -1,6 +1,7 @@
 # What `cmake --install` puts where. Only what a user runs is installed: tests, benchmarks,
 # fuzzers and the programs that make the help and the example stay in the build tree.
-# Every library of ours is static, so no RPATH is needed.
+# Every library of ours is static, so no RPATH is needed; the help's Poppler module is
+# loaded by path from beside the program.
 include(GNUInstallDirs)
 
 set(user_tools "")
@@ -15,11 +16,13 @@ if(APPLE)
     # its executable.
     install(TARGETS varko BUNDLE DESTINATION .)
     install(TARGETS ${user_tools} RUNTIME DESTINATION Varko.app/Contents/MacOS)
+    install(TARGETS varko_helppdf LIBRARY DESTINATION Varko.app/Contents/MacOS)
 else()
     # The programs find each other beside themselves, so they share one private folder;
     # bin holds relative links, which both lookups resolve through /proc/self/exe.
     set(varko_programs_dir ${CMAKE_INSTALL_LIBEXECDIR}/varko)
     install(TARGETS varko ${user_tools} RUNTIME DESTINATION ${varko_programs_dir})
+    install(TARGETS varko_helppdf LIBRARY DESTINATION ${varko_programs_dir})
     install(FILES ${VARKO_HELP_PDF} DESTINATION ${CMAKE_INSTALL_DATADIR}/varko)
 
     file(RELATIVE_PATH help_from_programs ${CMAKE_INSTALL_FULL_LIBEXECDIR}/varko ${CMAKE_INSTALL_FULL_DATADIR}/varko)

@@ -96,10 +96,14 @@ void DocumentController::clearRecentDocuments() {
 }
 
 void DocumentController::noteRecent(const QString& path) {
-    QStringList recent = recentDocuments();
+    const QStringList before = recentDocuments();
+    QStringList recent = before;
     recent.removeAll(path);
     recent.prepend(path);
     while (recent.size() > maxRecentDocuments) recent.removeLast();
+    // Reopening the latest item changes nothing; writing it would rewrite the settings
+    // file, and refill every menu, while the window is due on screen.
+    if (recent == before) return;
     QSettings().setValue(recentKey, recent);
     emit recentDocumentsChanged();
 }

@@ -1,11 +1,10 @@
 #include "app/helpviewcontroller.h"
 
-#include <poppler-qt6.h>
-
 #include <QPainter>
 #include <QShowEvent>
 #include <QVBoxLayout>
 
+#include "app/erroralert.h"
 #include "app/resources.h"
 #include "ui/findbar.h"
 
@@ -27,21 +26,17 @@ PdfView::PdfView(QWidget* parent) : QScrollArea(parent) {
 
 PdfView::~PdfView() = default;
 
-void PdfView::setDocument(std::shared_ptr<Poppler::Document> doc) {
+void PdfView::setDocument(std::shared_ptr<HelpDocument> doc) {
     document = std::move(doc);
     searched.clear();
     matches.clear();
     current = -1;
-    if (document) {
-        document->setRenderHint(Poppler::Document::Antialiasing);
-        document->setRenderHint(Poppler::Document::TextAntialiasing);
-    }
     renderedWidth = 0;
     render();
 }
 
 int PdfView::pageCount() const {
-    return document ? document->numPages() : 0;
+    return document ? document->pageCount() : 0;
 }
 
 void PdfView::resizeEvent(QResizeEvent* event) {
@@ -59,14 +54,12 @@ void PdfView::render() {
     renderedWidth = viewport()->width();
     const qreal ratio = devicePixelRatioF();
     // A help document has a few pages; a hostile one is cut short.
-    const int count = std::min(document->numPages(), 200);
+    const int count = std::min(document->pageCount(), 200);
     for (int i = 0; i < count; ++i) {
-        std::unique_ptr<Poppler::Page> page = document->page(i);
-        if (!page) continue;
-        const QSizeF points = page->pageSizeF();
+        const QSizeF points = document->pageSize(i);
         if (points.width() <= 0) continue;
         const double dpi = std::clamp(72.0 * width / points.width() * ratio, 10.0, 600.0);
-        QImage image = page->renderToImage(dpi, dpi);
+        QImage image = document->render(i, dpi);
         if (image.isNull()) continue;
         image.setDevicePixelRatio(ratio);
         auto* label = new QLabel(canvas);
@@ -89,9 +82,7 @@ bool PdfView::find(const QString& text, bool backward) {
         // The help has a few pages; a bound keeps a hostile one from filling memory.
         constexpr qsizetype mostMatches = 10000;
         for (const auto& [page, scale] : pageScales) {
-            const std::unique_ptr<Poppler::Page> p = document->page(page);
-            if (!p) continue;
-            for (const QRectF& rect : p->search(text, Poppler::Page::IgnoreCase))
+            for (const QRectF& rect : document->search(page, text))
                 if (qsizetype(matches.size()) < mostMatches) matches.push_back({page, rect});
         }
     }
@@ -161,23 +152,31 @@ HelpViewController::HelpViewController(QWidget* parent) : QWidget(parent) {
 
 void HelpViewController::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
+    if (event->spontaneous()) return;
+    if (const Expected<void> module = loadHelpModule(); !module) {
+        // An incomplete installation, which the user can mend: say what is missing.
+        const QString explanation = tr("Varko's help viewer (%1) is missing or can't be loaded.")
+                                        .arg(helpDocumentModuleName());
+        QTimer::singleShot(0, this, [explanation] { showErrorAlert(explanation); });
+        return;
+    }
     // A help that can't be shown leaves an empty window; the user has nothing to act on.
-    if (!event->spontaneous()) (void)loadHelpDocument();
+    (void)loadHelpDocument();
 }
 
 Expected<void> HelpViewController::loadHelpDocument() {
     const Expected<QString> path = resourcePath(QStringLiteral("VarkoHelp.pdf"));
     if (!path) return path.error();
-    std::shared_ptr<Poppler::Document> document(Poppler::Document::load(*path).release());
-    if (!document || document->isLocked()) {
-        thePDFDocument.reset();
-        helpPDFView->setDocument(nullptr);
-        return Error{0,
-                     document ? "the help document is locked" : "the help document can't be read",
-                     document ? ErrorCode::unsupported : ErrorCode::malformed};
+    Expected<std::shared_ptr<HelpDocument>> document = openHelpDocument(*path);
+    if (!document) {
+        if (document.error().code != ErrorCode::missing) {
+            thePDFDocument.reset();
+            helpPDFView->setDocument(nullptr);
+        }
+        return document.error();
     }
-    thePDFDocument = document;
-    helpPDFView->setDocument(document);
+    thePDFDocument = *document;
+    helpPDFView->setDocument(thePDFDocument);
     return {};
 }
 

@@ -6,11 +6,8 @@
 #include <memory>
 #include <vector>
 
+#include "app/helpdocument.h"
 #include "format/expected.h"
-
-namespace Poppler {
-class Document;
-}
 
 namespace varko {
 
@@ -26,7 +23,7 @@ public:
     ~PdfView() override;
 
     /// Shows `document`, or nothing for null.
-    void setDocument(std::shared_ptr<Poppler::Document> document);
+    void setDocument(std::shared_ptr<HelpDocument> document);
     [[nodiscard]] int pageCount() const;
     /// The pages as drawn, for tests and screenshots.
     [[nodiscard]] const std::vector<QLabel*>& pageLabels() const { return pages; }
@@ -51,7 +48,7 @@ private:
     void showMatch(bool scroll);
     void unmark();
 
-    std::shared_ptr<Poppler::Document> document;
+    std::shared_ptr<HelpDocument> document;
     QWidget* canvas = nullptr;
     std::vector<QLabel*> pages;
     /// For each label: the page it shows and its pixels per point.
@@ -75,12 +72,12 @@ public:
     explicit HelpViewController(QWidget* parent = nullptr);
 
     /// The help document last loaded; none until the view is first shown.
-    std::shared_ptr<Poppler::Document> thePDFDocument;
+    std::shared_ptr<HelpDocument> thePDFDocument;
     PdfView* helpPDFView = nullptr;
     FindBar* findBar = nullptr;
 
-    /// Reads "VarkoHelp.pdf" afresh and shows it. A missing file leaves the view as
-    /// it is; one that Poppler can't open or that is locked empties it.
+    /// Reads "VarkoHelp.pdf" afresh and shows it. A missing file or help module leaves
+    /// the view as it is; a file that can't be read or that is locked empties it.
     Expected<void> loadHelpDocument();
 
 protected:

@@ -13,7 +13,6 @@ FindBar::FindBar(QWidget* parent) : QWidget(parent) {
     edit->setObjectName(QStringLiteral("findField"));
     edit->setPlaceholderText(tr("Find"));
     edit->setAccessibleName(tr("Find"));
-    edit->setClearButtonEnabled(true);
     // Items dropped here are for the window to open, not text to look for.
     edit->setAcceptDrops(false);
     edit->installEventFilter(this);
@@ -96,6 +95,12 @@ bool FindBar::eventFilter(QObject* watched, QEvent* event) {
         }
     }
     return QWidget::eventFilter(watched, event);
+}
+
+void FindBar::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    // Its icon is looked up in the icon theme; every window has a bar, few show it.
+    edit->setClearButtonEnabled(true);
 }
 
 void FindBar::keyPressEvent(QKeyEvent* event) {

@@ -1,7 +1,7 @@
 # Installs the build as a package would (DESTDIR, prefix /usr) and checks that what a
 # user gets works from where it lands.
 # Arguments: BUILD_DIR, WORK_DIR, BINDIR, LIBEXECDIR, DATADIR, MANDIR (as installed), EXAMPLE,
-# METAINFO_NAME.
+# METAINFO_NAME, HELP_MODULE (the help's module's file name).
 cmake_minimum_required(VERSION 3.20)
 
 function(fail)
@@ -25,6 +25,7 @@ set(expected
     ${BINDIR}/varko ${BINDIR}/varko-report
     ${programs}/varko ${programs}/varko-report ${programs}/varko-codesign ${programs}/varko-spctl
     ${programs}/varko-pkgutil ${programs}/varko-log ${programs}/varko-hdiutil
+    ${programs}/${HELP_MODULE}
     ${DATADIR}/varko/VarkoHelp.pdf
     ${DATADIR}/applications/varko.desktop
     ${DATADIR}/mime/packages/varko.xml
