@@ -13,6 +13,7 @@
 #include "app/startwindow.h"
 #include "logs/ui/logwindowcontroller.h"
 #include "report/ui/documentwindowcontroller.h"
+#include "tools/threadpools.h"
 #include "tools/utf8.h"
 #include "ui/savedialog.h"
 
@@ -186,12 +187,17 @@ void AppDelegate::runLaunchSequence() {
     // own, they keep the first window waiting for nothing. Their alerts come when
     // they have all answered, in the same order.
     const LaunchProbe probe = launchEnvironment.makeProbe();
-    QtConcurrent::run(&probePool, [probe] {
-        return ProbeAnswers{probe.isAdminUser(), probe.hasLogFiles(), probe.hasTimesyncFiles(),
-                            probe.hasLogEntries(), probe.hasCorrectTimeFormat()};
-    }).then(this, [this, script = probe.setClockScript](const ProbeAnswers& answers) {
-        tellProbeAnswers(answers, script);
-    });
+    host::whenFinished(this,
+                       QtConcurrent::run(&probePool,
+                                         [probe] {
+                                             return ProbeAnswers{
+                                                 probe.isAdminUser(), probe.hasLogFiles(),
+                                                 probe.hasTimesyncFiles(), probe.hasLogEntries(),
+                                                 probe.hasCorrectTimeFormat()};
+                                         }),
+                       [this, script = probe.setClockScript](const ProbeAnswers& answers) {
+                           tellProbeAnswers(answers, script);
+                       });
 
     const auto [major, minor] = launchEnvironment.systemVersion();
     osVersion = osVersionFor(major, minor);

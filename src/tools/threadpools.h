@@ -1,6 +1,9 @@
 #pragma once
 
+#include <QFuture>
+#include <QFutureWatcher>
 #include <QThreadPool>
+#include <utility>
 
 namespace varko::host {
 
@@ -8,5 +11,22 @@ namespace varko::host {
 /// neither waited for nor able to deliver (its continuations die with the window);
 /// the pool itself is deleted once its threads are idle.
 void retirePool(QThreadPool* pool);
+
+/// Runs `then` with the result of `future` on `context`'s thread, unless `context` has
+/// gone by then or the work was dropped. A watcher owned by `context` carries the result: Qt 6.4's
+/// `QFuture::then(context, …)` reads its guard of the context on the worker thread, a
+/// race with a window that closes just as its work finishes.
+template <class T, class Then>
+void whenFinished(QObject* context, QFuture<T> future, Then then) {
+    auto* watcher = new QFutureWatcher<T>(context);
+    QObject::connect(watcher, &QFutureWatcherBase::finished, context,
+                     [watcher, then = std::move(then)]() mutable {
+                         watcher->deleteLater();
+                         // Work dropped from a retired pool ends with no result.
+                         if (watcher->isCanceled() || watcher->future().resultCount() == 0) return;
+                         then(watcher->result());
+                     });
+    watcher->setFuture(std::move(future));
+}
 
 }  // namespace varko::host

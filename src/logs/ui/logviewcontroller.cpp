@@ -189,14 +189,18 @@ void LogViewController::getlogButtonAction() {
                                       endDateTextbox->text(), endTimeTextbox->text()};
     const QStringList arguments = unifiedlog::queryArguments(theBaseCmdStr, range);
     // The tool's run and the parse of its output both stay off the GUI thread.
-    QtConcurrent::run(processingQueue, [tools = tools, arguments] {
-        return unifiedlog::runLogQuery(tools, arguments);
-    }).then(this, [this, range](const Expected<unifiedlog::LogQueryResult>& result) {
-        // The title names the range of the entries shown, so only a result changes it.
-        if (result) shownRange = unifiedlog::rangeText(range);
-        window()->setWindowTitle(title());
-        finishLogQuery(result);
-    });
+    host::whenFinished(this,
+                       QtConcurrent::run(processingQueue,
+                                         [tools = tools, arguments] {
+                                             return unifiedlog::runLogQuery(tools, arguments);
+                                         }),
+                       [this, range](const Expected<unifiedlog::LogQueryResult>& result) {
+                           // The title names the range of the entries shown, so only a result
+                           // changes it.
+                           if (result) shownRange = unifiedlog::rangeText(range);
+                           window()->setWindowTitle(title());
+                           finishLogQuery(result);
+                       });
 }
 
 void LogViewController::finishLogQuery(const Expected<unifiedlog::LogQueryResult>& result) {

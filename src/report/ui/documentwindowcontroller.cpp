@@ -8,6 +8,7 @@
 #include <QtConcurrent>
 
 #include "report/ui/viewcontroller.h"
+#include "tools/threadpools.h"
 #include "ui/droppedpaths.h"
 #include "ui/findbar.h"
 #include "ui/windowmenus.h"
@@ -57,17 +58,18 @@ void DocumentWindowController::readDocument(const QUrl& url, const QString& type
     setTitle(title);
     setWindowFilePath(url.toLocalFile());
     content->showReading();
-    QtConcurrent::run(content->processingQueue, [tools = tools, cancel = content->cancelFlag(), url,
-                                                 typeName] {
+    auto reader = [tools = tools, cancel = content->cancelFlag(), url, typeName] {
         auto read = std::make_shared<Document>();
         read->readFromURL(url, typeName, tools, cancel);
         return read;
-    }).then(this, [this, title](std::shared_ptr<Document> read) {
-        reading = false;
-        setDocument(std::move(read), title);
-        content->documentArrived();
-        emit documentRead();
-    });
+    };
+    host::whenFinished(this, QtConcurrent::run(content->processingQueue, std::move(reader)),
+                       [this, title](std::shared_ptr<Document> read) {
+                           reading = false;
+                           setDocument(std::move(read), title);
+                           content->documentArrived();
+                           emit documentRead();
+                       });
 }
 
 void DocumentWindowController::closeEvent(QCloseEvent* event) {

@@ -161,11 +161,13 @@ void ViewController::keepTopInView() {
 
 void ViewController::runSignatureChecks(const QString& path, bool isApp) {
     busySpinner->show();
-    QtConcurrent::run(processingQueue, [tools = tools, isApp, path, cancel = cancel] {
-        return runSignatureTools(tools, isApp, path, cancel);
-    }).then(this, [this, isApp](const SignatureTexts& texts) {
-        showSignatureFindings(texts, isApp);
-    });
+    host::whenFinished(
+        this,
+        QtConcurrent::run(processingQueue,
+                          [tools = tools, isApp, path, cancel = cancel] {
+                              return runSignatureTools(tools, isApp, path, cancel);
+                          }),
+        [this, isApp](const SignatureTexts& texts) { showSignatureFindings(texts, isApp); });
 }
 
 void ViewController::showSignatureFindings(const SignatureTexts& texts, bool isApp) {
