@@ -15,12 +15,9 @@ namespace varko {
 HelpWindowController::HelpWindowController(QWidget* parent) : QMainWindow(parent) {
     content = new HelpViewController(this);
     setCentralWidget(content);
-    FindBar* find = content->findBar;
-    file = addStandardMenus(*menuBar(), *this,
-                            {.close = [this] { close(); },
-                             .find = [find] { find->activate(); },
-                             .findNext = [find] { find->next(); },
-                             .findPrevious = [find] { find->previous(); }});
+    WindowActions actions{.close = [this] { close(); }};
+    findThrough(actions, content->findBar);
+    file = addStandardMenus(*menuBar(), *this, actions);
     setWindowTitle(tr("Varko Help"));
     connect(new ItemDrops(*this), &ItemDrops::itemsDropped, this,
             &HelpWindowController::itemsDropped);

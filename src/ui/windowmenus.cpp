@@ -4,6 +4,8 @@
 #include <QCoreApplication>
 #include <QKeySequence>
 
+#include "ui/findbar.h"
+
 namespace varko {
 
 QMenu* addStandardMenus(QMenuBar& bar, QObject& context, const WindowActions& actions) {
@@ -44,6 +46,12 @@ QMenu* addStandardMenus(QMenuBar& bar, QObject& context, const WindowActions& ac
     add(view, tr("S&maller"), {QKeySequence::ZoomOut}, actions.smaller);
     add(view, tr("&Actual Size"), {QKeySequence(Qt::CTRL | Qt::Key_0)}, actions.actualSize);
     return file;
+}
+
+void findThrough(WindowActions& actions, FindBar* bar) {
+    actions.find = [bar] { bar->activate(); };
+    actions.findNext = [bar] { bar->next(); };
+    actions.findPrevious = [bar] { bar->previous(); };
 }
 
 }  // namespace varko

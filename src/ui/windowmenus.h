@@ -15,6 +15,11 @@ struct WindowActions {
     std::function<void()> bigger{}, smaller{}, actualSize{};
 };
 
+class FindBar;
+
+/// Points the Edit menu's Find, Find Next and Find Previous at `bar`.
+void findThrough(WindowActions& actions, FindBar* bar);
+
 /// Adds the File, Edit and View menus to `bar` with the platform's standard keys; the
 /// actions run with `context` as their receiver, so none runs after it has gone.
 /// Returns the File menu, to which the application adds its own items.

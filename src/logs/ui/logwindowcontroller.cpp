@@ -18,15 +18,12 @@ LogWindowController::LogWindowController(host::ToolSet tools, QWidget* parent)
     content = new LogViewController(std::move(tools), this);
     setCentralWidget(content);
     LogOutputView* lines = content->outputTextbox;
-    FindBar* find = content->findBar;
+    WindowActions more{.copy = [lines] { lines->copy(); },
+                       .selectAll = [lines] { lines->selectAll(); },
+                       .actualSize = [this] { content->resetFontSize(); }};
+    findThrough(more, content->findBar);
     file = addWindowMenus(*this, content, &LogViewController::savelogButtonAction,
-                          &LogViewController::incFontSize, &LogViewController::decFontSize,
-                          {.copy = [lines] { lines->copy(); },
-                           .selectAll = [lines] { lines->selectAll(); },
-                           .find = [find] { find->activate(); },
-                           .findNext = [find] { find->next(); },
-                           .findPrevious = [find] { find->previous(); },
-                           .actualSize = [this] { content->resetFontSize(); }});
+                          &LogViewController::incFontSize, &LogViewController::decFontSize, more);
     setWindowTitle(QString::fromLatin1(LogViewController::windowTitle));
     connect(new ItemDrops(*this), &ItemDrops::itemsDropped, this,
             &LogWindowController::itemsDropped);

@@ -20,15 +20,12 @@ DocumentWindowController::DocumentWindowController(host::ToolSet toolSet, QWidge
     : QMainWindow(parent), tools(std::move(toolSet)), content(new ViewController(tools, this)) {
     setCentralWidget(content);
     ReportTextView* text = content->outputTextbox;
-    FindBar* find = content->findBar;
+    WindowActions more{.copy = [text] { text->copy(); },
+                       .selectAll = [text] { text->selectAll(); },
+                       .actualSize = [this] { content->resetFontSize(); }};
+    findThrough(more, content->findBar);
     file = addWindowMenus(*this, content, &ViewController::saveButton, &ViewController::incFontSize,
-                          &ViewController::decFontSize,
-                          {.copy = [text] { text->copy(); },
-                           .selectAll = [text] { text->selectAll(); },
-                           .find = [find] { find->activate(); },
-                           .findNext = [find] { find->next(); },
-                           .findPrevious = [find] { find->previous(); },
-                           .actualSize = [this] { content->resetFontSize(); }});
+                          &ViewController::decFontSize, more);
     connect(new ItemDrops(*this), &ItemDrops::itemsDropped, this,
             &DocumentWindowController::itemsDropped);
     setAttribute(Qt::WA_DeleteOnClose);
