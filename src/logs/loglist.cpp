@@ -49,10 +49,12 @@ ParallelRunner poolRunner(unsigned helpers) {
         for (unsigned i = 0; i < helpers; ++i) {
             QThreadPool::globalInstance()->start([gate] {
                 std::unique_lock lock(gate->mutex);
-                if (gate->work == nullptr) return;
+                // Taken under the lock: the caller clears it as soon as it is done.
+                const std::function<void()>* work = gate->work;
+                if (work == nullptr) return;
                 ++gate->running;
                 lock.unlock();
-                (*gate->work)();
+                (*work)();
                 lock.lock();
                 if (--gate->running == 0) gate->idle.notify_all();
             });
