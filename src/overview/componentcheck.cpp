@@ -1,0 +1,1 @@
+#include "overview/componentcheck.h"

@@ -1,0 +1,90 @@
+#pragma once
+
+#include <cstddef>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "format/plist/value.h"
+#include "overview/privacymanifest.h"
+
+namespace varko::overview {
+
+/// What a piece of code inside a bundle is, by where it sits and what it is named.
+enum class ComponentKind {
+    mainExecutable,
+    framework,
+    dynamicLibrary,
+    helper,  ///< an executable beside the main one, or in Helpers or Library
+    xpcService,
+    plugIn,
+    appExtension,
+    loginItem,
+    launchAgent,
+    launchDaemon,
+    systemExtension,
+    nestedApp,
+};
+
+/// The kind as the JSON output names it: "main-executable", "framework", …
+[[nodiscard]] std::string_view kindName(ComponentKind kind);
+/// The kind in words for the window: "Main executable", "Framework", …
+[[nodiscard]] std::string_view kindTitle(ComponentKind kind);
+
+/// How the code's own signature presents itself before anything is verified: what its
+/// code directory and CMS wrapper claim, which a stranger can write.
+enum class SignatureForm { none, adhoc, cms, unreadable };
+
+/// What is read from a component's own files without verifying anything: pure and quick.
+struct ComponentIdentity {
+    std::string identifier;  ///< CFBundleIdentifier, else the code directory's identifier
+    std::string version;     ///< CFBundleShortVersionString, else CFBundleVersion
+    SignatureForm signature = SignatureForm::none;
+    std::optional<std::string> teamIdentifier;  ///< from the code directory
+    bool hardenedRuntime = false;
+    /// The entitlements of the signature (its XML blob), empty when it has none.
+    plist::Dictionary entitlements;
+    /// Info.plist keys ending in "UsageDescription", with their texts, in file order.
+    std::vector<std::pair<std::string, std::string>> usageDescriptions;
+    std::optional<PrivacyManifest> privacyManifest;
+    /// What could not be read, in words; the rest is still filled in.
+    std::vector<std::string> problems;
+};
+
+/// The verified answer for one component: how the platform (or, elsewhere, our own
+/// readers) judges its signature.
+enum class Signer { unsigned_, adhoc, developerId, apple, appStore, untrusted };
+
+/// "unsigned", "adhoc", "developer-id", "apple", "app-store", "untrusted".
+[[nodiscard]] std::string_view signerName(Signer signer);
+[[nodiscard]] std::string_view signerTitle(Signer signer);
+
+struct ComponentCheck {
+    Signer signer = Signer::unsigned_;
+    bool valid = false;
+    std::string reason;                   ///< why it is not valid; empty when it is
+    std::optional<std::string> leafName;  ///< the signing certificate's name, once trusted
+};
+
+/// One piece of code in the bundle.
+struct Component {
+    ComponentKind kind = ComponentKind::mainExecutable;
+    /// Inside the bundle, '/'-separated, from the bundle's own folder ("Contents/…");
+    /// for the main executable the bundle's executable path.
+    std::string path;
+    /// The bundle or file the component is, on disk; what verification is given.
+    std::filesystem::path location;
+    /// The component this one sits in: an index into the overview's list; none at the top.
+    std::optional<std::size_t> parent;
+    ComponentIdentity identity;
+    /// Filled in when verification answers.
+    std::optional<ComponentCheck> check;
+    /// What deserves a look: "unsigned", "adhoc", "team-mismatch", "privacy-beyond-main",
+    /// "risky-entitlement:KEY".
+    std::vector<std::string> flags;
+};
+
+}  // namespace varko::overview

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "overview/components.h"
+#include "overview/privacycatalog.h"
+#include "overview/privacyservices.h"
+
+namespace varko::overview {
+
+/// The most components one bundle lists, and how deep bundles nest inside it: a hostile
+/// bundle must not make the walk endless or the window's lists unbounded.
+inline constexpr std::size_t maxComponents = 5000;
+inline constexpr int maxNesting = 8;
+
+/// Everything about a bundle's code that reading its files tells, before verification.
+struct Overview {
+    bool isApp = false;
+    /// The main executable first, then the rest in the order the walk found them; a
+    /// component's parent always comes before it.
+    std::vector<Component> components;
+    bool componentsCut = false;  ///< the walk stopped at maxComponents or maxNesting
+    std::vector<ServiceUse> services;
+    /// What kept the walk from the bundle at all (not a bundle, unreadable); empty if none.
+    std::string problem;
+};
+
+/// Finds every piece of code in the bundle at `item` and reads each one's identity,
+/// entitlements, usage descriptions and privacy manifest, then the flags and services.
+/// Reads only inside the item; never fails: what goes wrong ends up as content.
+[[nodiscard]] Overview readOverview(const std::filesystem::path& item,
+                                    const PrivacyCatalog& catalog = PrivacyCatalog::builtIn());
+
+/// The flags of every component, from what is known of them so far: their identities,
+/// and their checks where verification has answered.
+void flagComponents(Overview& overview, const PrivacyCatalog& catalog);
+
+/// Entitlements that weaken the hardened runtime or reach into the system: worth a look.
+[[nodiscard]] bool isRiskyEntitlement(std::string_view key);
+
+}  // namespace varko::overview

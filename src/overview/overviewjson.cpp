@@ -1,0 +1,1 @@
+#include "overview/overviewjson.h"
