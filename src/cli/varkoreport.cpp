@@ -8,9 +8,14 @@
 #include <QJsonObject>
 #include <QUrl>
 #include <cstdio>
+#include <ctime>
+#include <thread>
 
 #include "inspection/document.h"
 #include "inspection/itemtype.h"
+#include "overview/componentcheck.h"
+#include "overview/overviewjson.h"
+#include "overview/verdict.h"
 #include "report/inspectionreport.h"
 #include "report/signaturechecks.h"
 #include "systools/standardoptions.h"
@@ -33,6 +38,8 @@ struct Inspection {
     SignatureTexts signature;
     CheckStates findings;
     QString fullText;
+    std::optional<overview::Overview> overview;
+    overview::Verdict verdict;
 };
 
 void inspect(Inspection& item, const host::ToolSet& tools) {
@@ -42,6 +49,20 @@ void inspect(Inspection& item, const host::ToolSet& tools) {
     item.findings = item.signature.findings;
     const SignatureSections sections = signatureSections(item.document.isApp, item.signature);
     item.fullText = item.report.saveString + sections.assessment + sections.signature;
+}
+
+/// The whole-app view: only for JSON, so that the text stays the window's report.
+void inspectOverview(Inspection& item, const host::ToolSet& tools) {
+    const std::filesystem::path path = item.path.toStdString();
+    if (item.document.isApp) {
+        item.overview = overview::readOverview(path);
+        overview::checkComponents(*item.overview, path, signing::TrustAnchors::apple(),
+                                  std::time(nullptr),
+                                  std::max(1U, std::thread::hardware_concurrency()));
+    }
+    const bool online = tools.profile().assessesOnline;
+    item.verdict = overview::judge(item.document.isApp, item.overview ? &*item.overview : nullptr,
+                                   item.signature.gatekeeper, {online, online});
 }
 
 QJsonObject toJson(const Inspection& item) {
@@ -100,6 +121,9 @@ QJsonObject toJson(const Inspection& item) {
     o["assessmentText"] = item.signature.assessmentText;
     o["signatureText"] = item.signature.signatureText;
     o["report"] = item.fullText;
+    o["verdict"] = overview::verdictJson(item.verdict);
+    o["components"] = item.overview ? overview::componentsJson(*item.overview) : QJsonArray();
+    o["privacyServices"] = item.overview ? overview::servicesJson(*item.overview) : QJsonArray();
     return o;
 }
 
@@ -142,6 +166,7 @@ int main(int argc, char** argv) {
         item.path = QFileInfo(path).absoluteFilePath();
         item.typeName = type.typeName;
         inspect(item, tools);
+        if (json) inspectOverview(item, tools);
         if (item.signature.toolFailed ||
             (item.document.theInfo && item.document.theInfo->entitlementRunFailed)) {
             write(stderr, "varko-report: " + item.path +

@@ -1,1 +1,91 @@
 #include "overview/componentcheck.h"
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+#include "systools/codesign/assessment.h"
+#include "systools/codesign/bundlelocator.h"
+#include "systools/codesign/codeobject.h"
+
+namespace varko::overview {
+
+namespace {
+
+// Gatekeeper judges apps alone; for a component inside one this says nothing.
+constexpr std::string_view notAnApp = "the code is valid but does not seem to be an app";
+constexpr const char* notSigned = "code object is not signed at all";
+
+Signer trustedSigner(const std::string& source) {
+    if (source == "Developer ID") return Signer::developerId;
+    if (source == "Apple System") return Signer::apple;
+    if (source == "Mac App Store") return Signer::appStore;
+    return Signer::untrusted;
+}
+
+}  // namespace
+
+ComponentCheck checkComponent(const std::filesystem::path& item, const Component& component,
+                              const signing::TrustAnchors& anchors, std::int64_t now) {
+    ComponentCheck check;
+    const auto root = ItemRoot::of(item);
+    if (!root) {
+        check.reason = root.error().message;
+        return check;
+    }
+    const auto location = codesign::locateCode(component.location, &*root);
+    if (!location) {
+        check.reason = location.error().message;
+        return check;
+    }
+    const auto slices = codesign::loadEverySlice(*location);
+    if (!slices) {
+        check.reason = slices.error().message;
+        return check;
+    }
+    const bool anySigned = std::any_of(slices->begin(), slices->end(),
+                                       [](const auto& s) { return s.signature.has_value(); });
+    if (!anySigned) {
+        check.reason = notSigned;
+        return check;
+    }
+    codesign::Assessment a = codesign::assessCode(*slices, *location, anchors, now);
+    if (a.reason == notAnApp) {
+        a.reason.clear();
+        a.accepted = a.source != "no usable signature";
+    }
+    check.valid = a.reason.empty();
+    check.reason = a.reason;
+    if (a.accepted) {
+        check.signer = trustedSigner(a.source);
+        check.leafName = a.origin;
+        return check;
+    }
+    // Not vouched for: ad hoc when no slice carries a CMS signature, else a certificate
+    // that doesn't lead to a trusted root (or a signature that doesn't hold).
+    const bool cms = std::any_of(slices->begin(), slices->end(), [](const auto& s) {
+        if (!s.signature) return false;
+        const auto blob = s.signature->cmsSignature();
+        return blob && *blob && !(*blob)->empty();
+    });
+    check.signer = cms ? Signer::untrusted : Signer::adhoc;
+    return check;
+}
+
+void checkComponents(Overview& overview, const std::filesystem::path& item,
+                     const signing::TrustAnchors& anchors, std::int64_t now, unsigned threads) {
+    std::atomic<std::size_t> next{0};
+    const auto work = [&] {
+        for (std::size_t i; (i = next.fetch_add(1)) < overview.components.size();) {
+            Component& c = overview.components[i];
+            if (c.identity.codeFound) c.check = checkComponent(item, c, anchors, now);
+        }
+    };
+    std::vector<std::jthread> helpers;
+    for (unsigned t = 1; t < std::max(threads, 1U); ++t) helpers.emplace_back(work);
+    work();
+    helpers.clear();
+    flagComponents(overview, PrivacyCatalog::builtIn());
+}
+
+}  // namespace varko::overview

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <filesystem>
 
-#include "overview/components.h"
+#include "overview/overview.h"
 #include "systools/signing/trust.h"
 
 namespace varko::overview {
@@ -15,5 +15,10 @@ namespace varko::overview {
 [[nodiscard]] ComponentCheck checkComponent(const std::filesystem::path& item,
                                             const Component& component,
                                             const signing::TrustAnchors& anchors, std::int64_t now);
+
+/// Checks every component of `overview` on up to `threads` threads at once and flags them
+/// anew: for the command line, which waits for the whole answer.
+void checkComponents(Overview& overview, const std::filesystem::path& item,
+                     const signing::TrustAnchors& anchors, std::int64_t now, unsigned threads);
 
 }  // namespace varko::overview

@@ -42,6 +42,8 @@ enum class SignatureForm { none, adhoc, cms, unreadable };
 struct ComponentIdentity {
     std::string identifier;  ///< CFBundleIdentifier, else the code directory's identifier
     std::string version;     ///< CFBundleShortVersionString, else CFBundleVersion
+    /// Whether there is code at all: a launch item may start a program outside the bundle.
+    bool codeFound = false;
     SignatureForm signature = SignatureForm::none;
     std::optional<std::string> teamIdentifier;  ///< from the code directory
     bool hardenedRuntime = false;

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "format/itemfile.h"
 #include "overview/components.h"
 #include "overview/privacycatalog.h"
 #include "overview/privacyservices.h"
@@ -35,6 +36,10 @@ struct Overview {
 /// Reads only inside the item; never fails: what goes wrong ends up as content.
 [[nodiscard]] Overview readOverview(const std::filesystem::path& item,
                                     const PrivacyCatalog& catalog = PrivacyCatalog::builtIn());
+
+/// Reads each component's identity: its Info.plist, its signature's own claims and
+/// entitlements, and its privacy manifest, from inside `root` only.
+void readIdentities(Overview& overview, const ItemRoot& root);
 
 /// The flags of every component, from what is known of them so far: their identities,
 /// and their checks where verification has answered.

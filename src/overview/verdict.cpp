@@ -1,1 +1,169 @@
 #include "overview/verdict.h"
+
+#include <QString>
+
+#include "tools/utf8.h"
+
+namespace varko::overview {
+
+namespace {
+
+std::string shown(const std::string& text) {
+    return host::visibleControls(QString::fromStdString(text)).toStdString();
+}
+
+bool trusted(Signer signer) {
+    return signer == Signer::developerId || signer == Signer::apple || signer == Signer::appStore;
+}
+
+void judgeSigner(Verdict& v, const Overview* overview,
+                 const std::optional<GatekeeperAnswer>& gatekeeper) {
+    const Component* main =
+        overview && !overview->components.empty() ? &overview->components.front() : nullptr;
+    if (main) v.teamIdentifier = main->identity.teamIdentifier;
+    // Only a chain Gatekeeper trusts names who signed; anything else is what the code says.
+    if (gatekeeper && gatekeeper->kind == GatekeeperAnswer::Kind::accepted && gatekeeper->origin) {
+        v.signer = *gatekeeper->origin;
+        v.signerTrusted = Tri::yes;
+        return;
+    }
+    if (main && main->check) {
+        const Signer s = main->check->signer;
+        v.signerTrusted = trusted(s) ? Tri::yes : Tri::no;
+        if (trusted(s) && main->check->leafName)
+            v.signer = *main->check->leafName;
+        else if (trusted(s))
+            v.signer = std::string(signerTitle(s));
+        else if (s == Signer::untrusted)
+            v.signer = "a certificate that isn't trusted";
+        else
+            v.signer = std::string(s == Signer::adhoc ? "ad hoc" : "unsigned");
+        return;
+    }
+    if (main && main->identity.codeFound && main->identity.signature == SignatureForm::none) {
+        v.signer = "unsigned";
+        v.signerTrusted = Tri::no;
+    } else if (main && main->identity.codeFound &&
+               main->identity.signature == SignatureForm::adhoc) {
+        v.signer = "ad hoc";
+        v.signerTrusted = Tri::no;
+    }
+    if (v.signer.empty()) v.signer = "not yet known";
+}
+
+}  // namespace
+
+std::string_view stateName(Verdict::State state) {
+    switch (state) {
+        case Verdict::State::accepted:
+            return "accepted";
+        case Verdict::State::rejected:
+            return "rejected";
+        case Verdict::State::unknown:
+            break;
+    }
+    return "unknown";
+}
+
+std::string_view triName(Tri tri) {
+    return tri == Tri::yes ? "yes" : tri == Tri::no ? "no" : "unknown";
+}
+
+Verdict judge(bool isApp, const Overview* overview,
+              const std::optional<GatekeeperAnswer>& gatekeeper, PlatformChecks platform) {
+    Verdict v;
+    using Kind = GatekeeperAnswer::Kind;
+    if (!gatekeeper) {
+        v.reason = "waiting for Gatekeeper's answer";
+    } else if (gatekeeper->kind == Kind::accepted) {
+        v.state = Verdict::State::accepted;
+    } else if (gatekeeper->kind == Kind::rejected) {
+        v.state = Verdict::State::rejected;
+        v.reason = gatekeeper->reason.empty() ? gatekeeper->source : gatekeeper->reason;
+    } else {
+        v.reason = "the assessment gave no answer of its own; see the report";
+    }
+    judgeSigner(v, overview, gatekeeper);
+
+    if (platform.notarization) {
+        if (gatekeeper && gatekeeper->kind != Kind::noAnswer)
+            v.notarization =
+                gatekeeper->source.find("Notarized") != std::string::npos ? Tri::yes : Tri::no;
+    } else {
+        v.notChecked.emplace_back("notarization, which is looked up on Apple's servers");
+    }
+    if (platform.revocation) {
+        if (v.state == Verdict::State::accepted) v.revocation = Tri::yes;
+    } else {
+        v.notChecked.emplace_back("revocation of the certificates, which Apple's servers tell");
+    }
+
+    const bool haveCode = overview && !overview->components.empty();
+    if (!isApp || !haveCode) {
+        if (isApp && overview && !overview->problem.empty()) v.sealReason = overview->problem;
+        v.complete = gatekeeper.has_value() && (!isApp || overview != nullptr);
+        return v;
+    }
+    const Component& main = overview->components.front();
+    v.hardenedRuntime = main.identity.hardenedRuntime ? Tri::yes : Tri::no;
+    if (main.check) {
+        v.sealed = main.check->valid ? Tri::yes : Tri::no;
+        v.sealReason = main.check->reason;
+    }
+    for (const Component& c : overview->components) {
+        if (!c.flags.empty()) ++v.flagged;
+        if (!c.check && c.identity.codeFound) ++v.pending;
+    }
+    if (overview->componentsCut) v.notChecked.emplace_back("components past the walk's bound");
+    v.complete = gatekeeper.has_value() && v.pending == 0;
+    return v;
+}
+
+std::vector<VerdictLine> Verdict::lines() const {
+    std::vector<VerdictLine> out;
+    switch (state) {
+        case State::accepted:
+            out.push_back({Tri::yes, "Gatekeeper", "Accepted"});
+            break;
+        case State::rejected:
+            out.push_back({Tri::no, "Gatekeeper", "Rejected: " + shown(reason)});
+            break;
+        case State::unknown:
+            out.push_back({Tri::unknown, "Gatekeeper", "Can't tell: " + shown(reason)});
+            break;
+    }
+    std::string who = shown(signer);
+    if (teamIdentifier) who += " (Team ID " + shown(*teamIdentifier) + ")";
+    out.push_back({signerTrusted, "Signed by", who});
+    if (hardenedRuntime != Tri::unknown)
+        out.push_back(
+            {hardenedRuntime, "Hardened runtime", hardenedRuntime == Tri::yes ? "On" : "Off"});
+    if (sealed == Tri::yes)
+        out.push_back({Tri::yes, "Sealed", "Every file and piece of code is as signed"});
+    else if (sealed == Tri::no)
+        out.push_back({Tri::no, "Sealed", shown(sealReason)});
+    else if (!sealReason.empty())
+        out.push_back({Tri::unknown, "Sealed", shown(sealReason)});
+    else if (hardenedRuntime != Tri::unknown)
+        out.push_back({Tri::unknown, "Sealed", "Checking…"});
+    out.push_back({notarization, "Notarized",
+                   notarization == Tri::yes  ? "Yes"
+                   : notarization == Tri::no ? "No"
+                                             : "Can't tell on this computer"});
+    if (revocation == Tri::yes) out.push_back({Tri::yes, "Revocation", "Checked by Gatekeeper"});
+    if (flagged > 0 || pending > 0) {
+        std::string text;
+        if (flagged > 0) text = std::to_string(flagged) + " deserve a look (see Components)";
+        if (pending > 0)
+            text += (text.empty() ? "" : "; ") + std::to_string(pending) + " still being checked";
+        out.push_back({flagged > 0 ? Tri::no : Tri::unknown, "Components", text});
+    }
+    if (!notChecked.empty()) {
+        std::string text;
+        for (const std::string& what : notChecked) text += (text.empty() ? "" : "; ") + what;
+        out.push_back({Tri::unknown, "Not checked", text});
+    }
+    return out;
+}
+
+}  // namespace varko::overview

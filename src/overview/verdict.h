@@ -42,6 +42,8 @@ struct Verdict {
     std::string reason;  ///< why it was rejected, or why it can't be told
     std::string signer;  ///< the leaf's name, "ad hoc", "unsigned" or "not yet known"
     std::optional<std::string> teamIdentifier;
+    /// Whether a chain the rules trust names the signer.
+    Tri signerTrusted = Tri::unknown;
     Tri notarization = Tri::unknown;
     Tri revocation = Tri::unknown;
     Tri hardenedRuntime = Tri::unknown;

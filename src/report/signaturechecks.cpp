@@ -32,29 +32,49 @@ std::optional<QString> exactText(const QByteArray& bytes) {
     return host::pathFromSystem(bytes);
 }
 
+}  // namespace
+
 /// spctl answers "PATH: accepted" or "PATH: rejected", with an optional reason in
-/// parentheses on the same line, then its `source=` line. The path is ours, so it is
-/// skipped by length rather than searched for; a reason that spans lines leaves the
-/// source unknown, as then nothing says where the tool's own next line starts.
-QString assessmentSource(const QString& path, const host::ToolResult& run) {
-    if (!run.started || run.crashed || run.truncated) return {};
+/// parentheses on the same line, then its `source=` line and, for a trusted chain, its
+/// `origin=` line. The path is ours, so it is skipped by length rather than searched for;
+/// a reason that spans lines leaves the answer unknown, as then nothing says where the
+/// tool's own next line starts.
+overview::GatekeeperAnswer readAssessment(const QString& path, const host::ToolResult& run) {
+    using Kind = overview::GatekeeperAnswer::Kind;
+    overview::GatekeeperAnswer answer;
+    if (!run.started || run.crashed || run.truncated) return answer;
     const std::optional<QString> text = exactText(run.standardError);
     const QString prefix = path + QLatin1String(": ");
-    if (!text || !text->startsWith(prefix)) return {};
+    if (!text || !text->startsWith(prefix)) return answer;
     const qsizetype verdictEnd = text->indexOf('\n', prefix.size());
-    if (verdictEnd < 0) return {};
+    if (verdictEnd < 0) return answer;
     const QStringView verdict = QStringView(*text).mid(prefix.size(), verdictEnd - prefix.size());
     const bool accepted = verdict == u"accepted" || verdict.startsWith(u"accepted (");
     const bool rejected = verdict == u"rejected" || verdict.startsWith(u"rejected (");
-    if (!accepted && !rejected) return {};
-    if (verdict.contains(u'(') && !verdict.endsWith(u')')) return {};
+    if (!accepted && !rejected) return answer;
+    if (verdict.contains(u'(') && !verdict.endsWith(u')')) return answer;
     // The tool's exit status must agree with its verdict, or the text is not its own.
-    if (accepted != (run.exitStatus == 0)) return {};
-    qsizetype sourceEnd = text->indexOf('\n', verdictEnd + 1);
-    if (sourceEnd < 0) sourceEnd = text->size();
-    const QString line = text->mid(verdictEnd + 1, sourceEnd - verdictEnd - 1);
-    return line.startsWith(QLatin1String("source=")) ? line : QString();
+    if (accepted != (run.exitStatus == 0)) return answer;
+    const auto lineAfter = [&](qsizetype end) {
+        qsizetype next = text->indexOf('\n', end + 1);
+        if (next < 0) next = text->size();
+        return std::pair(text->mid(end + 1, next - end - 1), next);
+    };
+    const auto [source, sourceEnd] = lineAfter(verdictEnd);
+    if (!source.startsWith(QLatin1String("source="))) return answer;
+    answer.kind = accepted ? Kind::accepted : Kind::rejected;
+    if (verdict.contains(u'('))
+        answer.reason = verdict.mid(verdict.indexOf(u'(') + 1).chopped(1).toString().toStdString();
+    answer.source = source.mid(7).toStdString();
+    if (sourceEnd < text->size()) {
+        const QString origin = lineAfter(sourceEnd).first;
+        if (origin.startsWith(QLatin1String("origin=")))
+            answer.origin = origin.mid(7).toStdString();
+    }
+    return answer;
 }
+
+namespace {
 
 /// The runtime flag (0x10000) of codesign's one `CodeDirectory` line. A display that
 /// ran cleanly prints that line once; a second one can only come from text the item
@@ -136,6 +156,7 @@ SignatureTexts runSignatureTools(const host::ToolSet& tools, bool isApp, const Q
         tools.run(signatureRun.program, signatureRun.arguments, host::Capture::Both, limits);
     texts.signatureText = transcript(signatureRun.errorPrefix, signature);
     texts.findings = signatureFindings(path, isApp, assessment, signature);
+    texts.gatekeeper = readAssessment(path, assessment);
     const auto failed = [](const host::ToolResult& r) {
         return !r.started || r.truncated || !r.interruption().isEmpty();
     };
@@ -145,7 +166,10 @@ SignatureTexts runSignatureTools(const host::ToolSet& tools, bool isApp, const Q
 
 CheckStates signatureFindings(const QString& path, bool isApp, const host::ToolResult& assessment,
                               const host::ToolResult& signature) {
-    const QString source = assessmentSource(path, assessment);
+    const overview::GatekeeperAnswer answer = readAssessment(path, assessment);
+    const QString source = answer.kind == overview::GatekeeperAnswer::Kind::noAnswer
+                               ? QString()
+                               : "source=" + QString::fromStdString(answer.source);
     CheckStates findings;
     findings.set(Check::isNotarizedCheck, source.contains(QLatin1String("source=Notarized")));
     findings.set(Check::isAppleCheck, source.contains(QLatin1String("source=Apple")));

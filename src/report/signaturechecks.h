@@ -3,6 +3,7 @@
 #include <QString>
 #include <QStringList>
 
+#include "overview/verdict.h"
 #include "report/checks.h"
 #include "tools/toolset.h"
 
@@ -34,6 +35,8 @@ struct SignatureTexts {
     CheckStates findings;
     /// A tool gave no answer of its own: not started, crashed, cut off or ended.
     bool toolFailed = false;
+    /// Gatekeeper's verdict, read from the assessment's own lines.
+    overview::GatekeeperAnswer gatekeeper;
 };
 
 /// Runs the assessment, then the signature tool; blocks until both have ended.
@@ -47,6 +50,9 @@ struct SignatureTexts {
 /// tool's own field stands: the `source=` line right after spctl's verdict on
 /// `path`, and the flags of codesign's one `CodeDirectory` line. Anything else,
 /// including a failed run or a package (pkgutil prints no flags), leaves it off.
+[[nodiscard]] overview::GatekeeperAnswer readAssessment(const QString& path,
+                                                        const host::ToolResult& assessment);
+
 [[nodiscard]] CheckStates signatureFindings(const QString& path, bool isApp,
                                             const host::ToolResult& assessment,
                                             const host::ToolResult& signature);

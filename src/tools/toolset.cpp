@@ -80,6 +80,7 @@ PlatformProfile PlatformProfile::macOS() {
 PlatformProfile PlatformProfile::journal(const JournalPlaces& places) {
     PlatformProfile profile;
     profile.store = LogStore::journal;
+    profile.assessesOnline = false;
     // One folder holds the whole journal; both store questions ask after it.
     profile.logStoreFolder = profile.logTimesyncFolder = journalFolder(places);
     // The root user reads every journal; journald's files let these groups read them.

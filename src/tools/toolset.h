@@ -72,6 +72,9 @@ struct PlatformProfile {
     /// Whether that alert quotes the disk image tool's own explanation: the stand-in
     /// says why it could not attach; macOS's alert stays as the platform shows it.
     bool diskImageAlertQuotesTool = false;
+    /// Whether the assessment asks Apple's servers about notarization and revoked
+    /// certificates: the system's does; the stand-in works offline and can't tell.
+    bool assessesOnline = true;
 
     [[nodiscard]] static PlatformProfile macOS();
     /// The journal's profile: its folder for this machine under the persistent root

@@ -1,0 +1,180 @@
+#include <algorithm>
+#include <set>
+
+#include "format/codesig/csblobs.h"
+#include "format/plist/plist.h"
+#include "overview/overview.h"
+#include "systools/codesign/bundlelocator.h"
+#include "systools/codesign/codeobject.h"
+
+namespace varko::overview {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::uint64_t maxInfoPlistBytes = 8u << 20;
+constexpr std::string_view usageSuffix = "UsageDescription";
+
+void readInfoPlist(const fs::path& file, const ItemRoot& root, ComponentIdentity& identity) {
+    const auto bytes = readSmallFile(file, maxInfoPlistBytes, &root);
+    if (!bytes) {
+        identity.problems.push_back(bytes.error().message);
+        return;
+    }
+    const auto value = plist::parse(std::span<const std::byte>(*bytes));
+    if (!value || !value->dictionary()) {
+        identity.problems.push_back(
+            "its Info.plist can't be read: " +
+            (value ? std::string("not a dictionary") : value.error().message));
+        return;
+    }
+    const plist::Dictionary& dict = *value->dictionary();
+    const auto text = [&](const char* key) -> std::string {
+        const plist::Value* v = dict.find(key);
+        return v && v->string() ? *v->string() : std::string();
+    };
+    identity.identifier = text("CFBundleIdentifier");
+    identity.version = text("CFBundleShortVersionString");
+    if (identity.version.empty()) identity.version = text("CFBundleVersion");
+    for (const auto& [key, v] : dict) {
+        if (key.size() < usageSuffix.size() || !key.ends_with(usageSuffix)) continue;
+        identity.usageDescriptions.emplace_back(key, v.string() ? *v.string() : plist::describe(v));
+    }
+}
+
+void readSignature(const codesign::CodeLocation& location, ComponentIdentity& identity) {
+    auto code = codesign::loadCodeObject(location, std::nullopt,
+                                         codesign::SignatureRead::WithoutPageHashes);
+    if (!code) {
+        identity.signature = SignatureForm::unreadable;
+        identity.problems.push_back(code.error().message);
+        return;
+    }
+    if (!code->signature) return;
+    const codesig::SuperBlob& signature = *code->signature;
+    const auto directory = signature.codeDirectory();
+    if (!directory || !*directory) {
+        identity.signature = SignatureForm::unreadable;
+        identity.problems.push_back(directory ? "its signature has no code directory"
+                                              : directory.error().message);
+        return;
+    }
+    const codesig::CodeDirectory& cd = **directory;
+    identity.teamIdentifier = cd.teamId;
+    identity.hardenedRuntime = (cd.flags & codesig::CS_RUNTIME) != 0;
+    if (identity.identifier.empty()) identity.identifier = cd.identifier;
+    const auto cms = signature.cmsSignature();
+    const bool signedByCms = cms && *cms && !(*cms)->empty();
+    identity.signature = (cd.flags & codesig::CS_ADHOC) != 0 || !signedByCms ? SignatureForm::adhoc
+                                                                             : SignatureForm::cms;
+    const auto entitlements = signature.entitlements();
+    if (!entitlements) {
+        identity.problems.push_back(entitlements.error().message);
+    } else if (*entitlements) {
+        const auto value = plist::parse(**entitlements);
+        if (value && value->dictionary())
+            identity.entitlements = *value->dictionary();
+        else
+            identity.problems.push_back("its entitlements can't be read");
+    }
+}
+
+void readIdentity(Component& component, const ItemRoot& root) {
+    ComponentIdentity& identity = component.identity;
+    // A launch item whose program lies outside has no code of its own to read.
+    if (component.location.extension() == ".plist") return;
+    const auto location = codesign::locateCode(component.location, &root);
+    if (!location) {
+        identity.problems.push_back(location.error().message);
+        return;
+    }
+    identity.codeFound = true;
+    if (location->infoPlist) readInfoPlist(*location->infoPlist, root, identity);
+    readSignature(*location, identity);
+    if (!location->root) return;
+    auto manifest = readPrivacyManifest(*location->root, &root);
+    if (!manifest)
+        identity.problems.push_back(manifest.error().message);
+    else if (*manifest)
+        identity.privacyManifest = std::move(**manifest);
+}
+
+/// A key holds unless its value is the Boolean false.
+bool holds(const plist::Value& value) {
+    const bool* b = value.boolean();
+    return b == nullptr || *b;
+}
+
+/// The privacy entitlements and allowances a component holds, by the table's names.
+std::set<std::string> privacyHeld(const PrivacyCatalog& catalog,
+                                  const ComponentIdentity& identity) {
+    std::set<std::string> held;
+    for (const auto& [key, value] : identity.entitlements)
+        if (holds(value) && catalog.byEntitlement(key)) held.insert(key);
+    for (std::string& name : privateAllowances(identity)) held.insert("tcc:" + name);
+    return held;
+}
+
+Signer claimedSigner(const Component& c) {
+    if (c.check) return c.check->signer;
+    switch (c.identity.signature) {
+        case SignatureForm::none:
+            return Signer::unsigned_;
+        case SignatureForm::adhoc:
+            return Signer::adhoc;
+        case SignatureForm::cms:
+        case SignatureForm::unreadable:
+            break;
+    }
+    return Signer::untrusted;
+}
+
+}  // namespace
+
+void readIdentities(Overview& overview, const ItemRoot& root) {
+    for (Component& component : overview.components) readIdentity(component, root);
+}
+
+bool isRiskyEntitlement(std::string_view key) {
+    static constexpr std::string_view risky[] = {
+        "com.apple.security.get-task-allow",
+        "com.apple.security.cs.disable-library-validation",
+        "com.apple.security.cs.allow-dyld-environment-variables",
+        "com.apple.security.cs.allow-unsigned-executable-memory",
+        "com.apple.security.cs.disable-executable-page-protection",
+    };
+    return key.starts_with("com.apple.private.") ||
+           std::find(std::begin(risky), std::end(risky), key) != std::end(risky);
+}
+
+void flagComponents(Overview& overview, const PrivacyCatalog& catalog) {
+    if (overview.components.empty()) return;
+    const Component& main = overview.components.front();
+    const Signer mainSigner = claimedSigner(main);
+    const bool mainSigned = mainSigner != Signer::unsigned_ && mainSigner != Signer::adhoc;
+    const std::set<std::string> mainHeld = privacyHeld(catalog, main.identity);
+    for (std::size_t i = 0; i < overview.components.size(); ++i) {
+        Component& c = overview.components[i];
+        c.flags.clear();
+        if (i > 0 && mainSigned && c.identity.codeFound) {
+            const Signer signer = claimedSigner(c);
+            if (signer == Signer::unsigned_) c.flags.emplace_back("unsigned");
+            if (signer == Signer::adhoc) c.flags.emplace_back("adhoc");
+        }
+        if (i > 0 && main.identity.teamIdentifier && c.identity.teamIdentifier &&
+            *main.identity.teamIdentifier != *c.identity.teamIdentifier)
+            c.flags.emplace_back("team-mismatch");
+        if (i > 0) {
+            const std::set<std::string> held = privacyHeld(catalog, c.identity);
+            if (std::any_of(held.begin(), held.end(),
+                            [&](const std::string& h) { return mainHeld.count(h) == 0; }))
+                c.flags.emplace_back("privacy-beyond-main");
+        }
+        for (const auto& [key, value] : c.identity.entitlements)
+            if (holds(value) && isRiskyEntitlement(key))
+                c.flags.push_back("risky-entitlement:" + key);
+    }
+}
+
+}  // namespace varko::overview
