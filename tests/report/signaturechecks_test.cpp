@@ -152,6 +152,60 @@ TEST(SignatureFindingsTest, APathThatIsNotUtf8IsMatchedByItsBytes) {
             .isOn(Check::isDevIDCheck));
 }
 
+TEST(SignatureFindingsTest, GatekeepersAnswerIsReadFromItsOwnLinesOnly) {
+    using Kind = overview::GatekeeperAnswer::Kind;
+    struct Case {
+        QString path;
+        int status;
+        QByteArray err;
+        Kind kind;
+        std::string reason, source;
+        std::optional<std::string> origin;
+    };
+    const Case cases[] = {
+        {"/a.app", 0,
+         "/a.app: accepted\nsource=Notarized Developer ID\norigin=Developer ID Application: A "
+         "(T)\n",
+         Kind::accepted, "", "Notarized Developer ID", "Developer ID Application: A (T)"},
+        {"/a.app",
+         3,
+         "/a.app: rejected (the code is valid but does not seem to be an app)\n"
+         "source=Developer ID\n",
+         Kind::rejected,
+         "the code is valid but does not seem to be an app",
+         "Developer ID",
+         {}},
+        {"/a.app",
+         3,
+         "/a.app: rejected\nsource=no usable signature\n",
+         Kind::rejected,
+         "",
+         "no usable signature",
+         {}},
+        // A path that writes a verdict of its own is skipped by its length.
+        {"/x: accepted\nsource=Apple System\norigin=Apple\n/y.app",
+         3,
+         "/x: accepted\nsource=Apple System\norigin=Apple\n/y.app: rejected\n"
+         "source=no usable signature\n",
+         Kind::rejected,
+         "",
+         "no usable signature",
+         {}},
+        // An exit status that disagrees, a reason over two lines, no source line.
+        {"/a.app", 3, "/a.app: accepted\nsource=Developer ID\n", Kind::noAnswer, "", "", {}},
+        {"/a.app", 3, "/a.app: rejected (one\ntwo)\nsource=x\n", Kind::noAnswer, "", "", {}},
+        {"/a.app", 3, "/a.app: rejected\n", Kind::noAnswer, "", "", {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.err.toStdString());
+        const overview::GatekeeperAnswer a = readAssessment(c.path, finished(c.status, "", c.err));
+        EXPECT_EQ(a.kind, c.kind);
+        EXPECT_EQ(a.reason, c.reason);
+        EXPECT_EQ(a.source, c.source);
+        EXPECT_EQ(a.origin, c.origin);
+    }
+}
+
 TEST(SignatureFindingsTest, HardenedRuntimeComesFromTheOneCodeDirectoryLine) {
     const host::ToolResult accepted = finished(0, "", "/x.app: accepted\nsource=Developer ID\n");
     const auto hardened = [&](int status, const QByteArray& err, bool isApp = true) {

@@ -1,0 +1,229 @@
+// The walk over a bundle's code and what is read of each piece without verifying it.
+#include <gtest/gtest.h>
+
+#include <QTemporaryDir>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <string>
+
+#include "fixtures/machowriter.h"
+#include "overview/overview.h"
+#include "support/bytes.h"
+
+namespace varko::overview {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string plistOf(const std::string& body) {
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n<dict>\n" + body +
+           "</dict>\n</plist>\n";
+}
+
+std::string infoPlist(const std::string& exe, const std::string& id,
+                      const std::string& extra = {}) {
+    return plistOf("<key>CFBundleExecutable</key><string>" + exe +
+                   "</string><key>CFBundleIdentifier</key><string>" + id +
+                   "</string><key>CFBundleShortVersionString</key><string>1.2</string>" + extra);
+}
+
+void write(const fs::path& p, const std::string& text) {
+    fs::create_directories(p.parent_path());
+    std::ofstream(p, std::ios::binary) << text;
+}
+
+examplegen::MachOOptions adhoc(const std::string& id, std::optional<std::string> team = {},
+                               std::optional<std::string> entitlements = {}) {
+    examplegen::MachOOptions o;
+    o.signature->identifier = id;
+    o.signature->teamId = std::move(team);
+    o.signature->entitlements = std::move(entitlements);
+    return o;
+}
+
+void code(const fs::path& p, const examplegen::MachOOptions& o) {
+    fs::create_directories(p.parent_path());
+    ASSERT_TRUE(examplegen::writeFile(p, examplegen::makeMachO(o), true));
+}
+
+/// A bundle of the app's layout (Contents/Info.plist, Contents/MacOS/NAME).
+void appBundle(const fs::path& dir, const std::string& name, const std::string& id,
+               const std::string& extra = {}, std::optional<std::string> team = {}) {
+    write(dir / "Contents" / "Info.plist", infoPlist(name, id, extra));
+    code(dir / "Contents" / "MacOS" / name, adhoc(id, std::move(team)));
+}
+
+std::map<std::string, std::pair<ComponentKind, std::string>> byPath(const Overview& o) {
+    std::map<std::string, std::pair<ComponentKind, std::string>> out;
+    for (const Component& c : o.components)
+        out[c.path] = {c.kind, c.parent ? o.components[*c.parent].path : std::string("-")};
+    return out;
+}
+
+TEST(Components, EveryKindOfCodeIsFoundAndNestedUnderItsBundle) {
+    QTemporaryDir dir;
+    const fs::path app = fs::path(dir.path().toStdString()) / "Big.app";
+    const fs::path c = app / "Contents";
+    appBundle(app, "Big", "com.example.big");
+    code(c / "MacOS" / "tool", adhoc("com.example.tool"));
+    code(c / "MacOS" / "agent", adhoc("com.example.agent"));
+    write(c / "MacOS" / "script.sh", "#!/bin/sh\n");
+    fs::permissions(c / "MacOS" / "script.sh", fs::perms::owner_all);
+    // A framework as Xcode lays it out: the code in Versions/A, links above it.
+    const fs::path kit = c / "Frameworks" / "Kit.framework";
+    write(kit / "Versions" / "A" / "Resources" / "Info.plist", infoPlist("Kit", "com.example.kit"));
+    code(kit / "Versions" / "A" / "Kit", adhoc("com.example.kit"));
+    fs::create_directory_symlink("A", kit / "Versions" / "Current");
+    fs::create_symlink("Versions/Current/Kit", kit / "Kit");
+    code(c / "Frameworks" / "libz.dylib", adhoc("libz"));
+    appBundle(c / "Frameworks" / "Big Helper.app", "Big Helper", "com.example.big.helper");
+    appBundle(c / "XPCServices" / "Fetch.xpc", "Fetch", "com.example.fetch");
+    appBundle(c / "XPCServices" / "Fetch.xpc" / "Contents" / "Frameworks" / "Inner.framework",
+              "Inner", "com.example.inner");
+    appBundle(c / "PlugIns" / "Share.appex", "Share", "com.example.share");
+    appBundle(c / "PlugIns" / "Old.plugin", "Old", "com.example.old");
+    appBundle(c / "Library" / "LoginItems" / "Start.app", "Start", "com.example.start");
+    appBundle(c / "Library" / "SystemExtensions" / "Net.systemextension", "Net", "com.example.net");
+    appBundle(c / "Resources" / "Other.app", "Other", "com.example.other");
+    write(c / "Library" / "LaunchAgents" / "com.example.agent.plist",
+          plistOf("<key>Label</key><string>com.example.agent</string>"
+                  "<key>BundleProgram</key><string>Contents/MacOS/agent</string>"));
+    write(c / "Library" / "LaunchDaemons" / "com.example.d.plist",
+          plistOf("<key>Label</key><string>com.example.d</string>"
+                  "<key>Program</key><string>/usr/local/bin/d</string>"));
+    write(c / "Library" / "LaunchDaemons" / "escape.plist",
+          plistOf("<key>BundleProgram</key><string>../../../../etc/passwd</string>"));
+    // A loop of links and a link out are not walked.
+    fs::create_directory_symlink("..", c / "Resources" / "loop");
+    fs::create_directory_symlink("/usr", c / "Resources" / "usr");
+
+    const Overview o = readOverview(app);
+    ASSERT_TRUE(o.problem.empty()) << o.problem;
+    EXPECT_FALSE(o.componentsCut);
+    using K = ComponentKind;
+    const std::map<std::string, std::pair<ComponentKind, std::string>> expected{
+        {"Contents/MacOS/Big", {K::mainExecutable, "-"}},
+        {"Contents/Frameworks/Big Helper.app", {K::helper, "Contents/MacOS/Big"}},
+        {"Contents/Frameworks/Kit.framework", {K::framework, "Contents/MacOS/Big"}},
+        {"Contents/Frameworks/libz.dylib", {K::dynamicLibrary, "Contents/MacOS/Big"}},
+        {"Contents/Library/LaunchAgents/com.example.agent.plist",
+         {K::launchAgent, "Contents/MacOS/Big"}},
+        {"Contents/Library/LaunchDaemons/com.example.d.plist",
+         {K::launchDaemon, "Contents/MacOS/Big"}},
+        {"Contents/Library/LaunchDaemons/escape.plist", {K::launchDaemon, "Contents/MacOS/Big"}},
+        {"Contents/Library/LoginItems/Start.app", {K::loginItem, "Contents/MacOS/Big"}},
+        {"Contents/Library/SystemExtensions/Net.systemextension",
+         {K::systemExtension, "Contents/MacOS/Big"}},
+        {"Contents/MacOS/tool", {K::helper, "Contents/MacOS/Big"}},
+        {"Contents/PlugIns/Old.plugin", {K::plugIn, "Contents/MacOS/Big"}},
+        {"Contents/PlugIns/Share.appex", {K::appExtension, "Contents/MacOS/Big"}},
+        {"Contents/Resources/Other.app", {K::nestedApp, "Contents/MacOS/Big"}},
+        {"Contents/XPCServices/Fetch.xpc", {K::xpcService, "Contents/MacOS/Big"}},
+        {"Contents/XPCServices/Fetch.xpc/Contents/Frameworks/Inner.framework",
+         {K::framework, "Contents/XPCServices/Fetch.xpc"}},
+    };
+    EXPECT_EQ(byPath(o), expected);
+    for (std::size_t i = 0; i < o.components.size(); ++i)
+        if (o.components[i].parent) EXPECT_LT(*o.components[i].parent, i);
+
+    const auto find = [&](const std::string& path) -> const Component& {
+        for (const Component& comp : o.components)
+            if (comp.path == path) return comp;
+        throw std::runtime_error("no " + path);
+    };
+    // The agent is its program; the daemons start nothing inside and say so.
+    const Component& agent = find("Contents/Library/LaunchAgents/com.example.agent.plist");
+    EXPECT_EQ(agent.identity.identifier, "com.example.agent");
+    EXPECT_TRUE(agent.identity.codeFound);
+    EXPECT_EQ(agent.identity.signature, SignatureForm::adhoc);
+    const Component& daemon = find("Contents/Library/LaunchDaemons/com.example.d.plist");
+    EXPECT_FALSE(daemon.identity.codeFound);
+    ASSERT_EQ(daemon.identity.problems.size(), 1u);
+    EXPECT_EQ(daemon.identity.problems[0], "it starts no program inside the bundle");
+    const Component& escape = find("Contents/Library/LaunchDaemons/escape.plist");
+    ASSERT_EQ(escape.identity.problems.size(), 1u);
+    EXPECT_NE(escape.identity.problems[0].find("outside the bundle"), std::string::npos);
+    // A framework's identity comes through its current version.
+    const Component& framework = find("Contents/Frameworks/Kit.framework");
+    EXPECT_EQ(framework.identity.identifier, "com.example.kit");
+    EXPECT_EQ(framework.identity.version, "1.2");
+    EXPECT_EQ(find("Contents/Frameworks/libz.dylib").identity.identifier, "libz");
+}
+
+TEST(Components, IdentityEntitlementsAndFlagsComeFromEachPiecesOwnFiles) {
+    QTemporaryDir dir;
+    const fs::path app = fs::path(dir.path().toStdString()) / "Flags.app";
+    const fs::path c = app / "Contents";
+    write(c / "Info.plist",
+          infoPlist("Flags", "com.example.flags",
+                    "<key>NSCameraUsageDescription</key><string>To see you</string>"
+                    "<key>NSSomethingNewUsageDescription</key><string>New</string>"
+                    "<key>NSOddUsageDescription</key><integer>3</integer>"));
+    auto mainCode = adhoc("com.example.flags", "TEAMAAAAAA",
+                          plistOf("<key>com.apple.security.get-task-allow</key><true/>"
+                                  "<key>com.apple.security.cs.disable-library-validation</key>"
+                                  "<false/>"));
+    mainCode.signature->flags |= codesig::CS_RUNTIME;
+    code(c / "MacOS" / "Flags", mainCode);
+    code(c / "MacOS" / "other-team", adhoc("com.example.other", "TEAMBBBBBB"));
+    code(c / "MacOS" / "private",
+         adhoc("com.example.private", "TEAMAAAAAA",
+               plistOf("<key>com.apple.private.tcc.allow</key><array>"
+                       "<string>kTCCServiceSomethingNew</string></array>")));
+
+    const Overview o = readOverview(app);
+    ASSERT_EQ(o.components.size(), 3u);
+    const Component& main = o.components[0];
+    EXPECT_EQ(main.identity.identifier, "com.example.flags");
+    EXPECT_EQ(main.identity.teamIdentifier, "TEAMAAAAAA");
+    EXPECT_TRUE(main.identity.hardenedRuntime);
+    const std::vector<std::pair<std::string, std::string>> usage{
+        {"NSCameraUsageDescription", "To see you"},
+        {"NSSomethingNewUsageDescription", "New"},
+        {"NSOddUsageDescription", "3"}};
+    EXPECT_EQ(main.identity.usageDescriptions, usage);
+    // A false entitlement is not held; a true risky one is.
+    EXPECT_EQ(main.flags,
+              std::vector<std::string>{"risky-entitlement:com.apple.security.get-task-allow"});
+    EXPECT_EQ(o.components[1].path, "Contents/MacOS/other-team");
+    EXPECT_EQ(o.components[1].flags, std::vector<std::string>{"team-mismatch"});
+    // Ad hoc code inside ad hoc code is nothing to point at; a private allowance the main
+    // executable lacks is, and so is the private key itself.
+    EXPECT_EQ(o.components[2].flags,
+              (std::vector<std::string>{"privacy-beyond-main",
+                                        "risky-entitlement:com.apple.private.tcc.allow"}));
+}
+
+TEST(Components, HostileLayoutsAreBoundedAndSaidNotFatal) {
+    QTemporaryDir dir;
+    const fs::path base = fs::path(dir.path().toStdString());
+    // Bundles nested deeper than the walk goes.
+    const fs::path app = base / "Deep.app";
+    appBundle(app, "Deep", "com.example.deep");
+    fs::path at = app / "Contents" / "PlugIns";
+    for (int i = 0; i < maxNesting + 4; ++i) {
+        at /= "P" + std::to_string(i) + ".bundle";
+        write(at / "Contents" / "Info.plist", plistOf(""));
+        at /= "Contents";
+    }
+    const Overview deep = readOverview(app);
+    EXPECT_TRUE(deep.componentsCut);
+    EXPECT_EQ(deep.components.size(), std::size_t(maxNesting) + 1);
+
+    // No bundle at all, an unreadable Info.plist, and a main executable that is a link out.
+    EXPECT_FALSE(readOverview(base / "Missing.app").problem.empty());
+    const fs::path broken = base / "Broken.app";
+    write(broken / "Contents" / "Info.plist", "not a plist");
+    EXPECT_FALSE(readOverview(broken).problem.empty());
+    const fs::path linked = base / "Linked.app";
+    write(linked / "Contents" / "Info.plist", infoPlist("Linked", "com.example.linked"));
+    fs::create_directories(linked / "Contents" / "MacOS");
+    fs::create_symlink("/bin/sh", linked / "Contents" / "MacOS" / "Linked");
+    const Overview out = readOverview(linked);
+    EXPECT_TRUE(out.components.empty());
+    EXPECT_FALSE(out.problem.empty());
+}
+
+}  // namespace
+}  // namespace varko::overview

@@ -1,0 +1,153 @@
+// The verdict: accepted, rejected or can't tell, and what it says while answers arrive.
+#include <gtest/gtest.h>
+
+#include "overview/verdict.h"
+
+namespace varko::overview {
+namespace {
+
+using Kind = GatekeeperAnswer::Kind;
+constexpr PlatformChecks mac{true, true};
+constexpr PlatformChecks offline{false, false};
+
+Overview signedApp(bool hardened = true) {
+    Overview o;
+    o.isApp = true;
+    Component main;
+    main.path = "Contents/MacOS/App";
+    main.identity.codeFound = true;
+    main.identity.signature = SignatureForm::cms;
+    main.identity.teamIdentifier = "TEAM123456";
+    main.identity.hardenedRuntime = hardened;
+    Component kit = main;
+    kit.kind = ComponentKind::framework;
+    kit.path = "Contents/Frameworks/Kit.framework";
+    kit.parent = 0;
+    o.components = {main, kit};
+    return o;
+}
+
+std::string text(const Verdict& v, const std::string& label) {
+    for (const VerdictLine& line : v.lines())
+        if (line.label == label) return line.text;
+    return "-";
+}
+
+Tri state(const Verdict& v, const std::string& label) {
+    for (const VerdictLine& line : v.lines())
+        if (line.label == label) return line.state;
+    return Tri::unknown;
+}
+
+TEST(Verdict, FillsInAsTheAnswersArrive) {
+    Overview o = signedApp();
+    Verdict v = judge(true, &o, std::nullopt, offline);
+    EXPECT_EQ(v.state, Verdict::State::unknown);
+    EXPECT_FALSE(v.complete);
+    EXPECT_EQ(v.pending, 2u);
+    EXPECT_EQ(state(v, "Signed by"), Tri::unknown);
+    EXPECT_EQ(text(v, "Sealed"), "Checking…");
+    EXPECT_EQ(text(v, "Hardened runtime"), "On");
+
+    const GatekeeperAnswer accepted{Kind::accepted, "", "Developer ID",
+                                    "Developer ID Application: Example (TEAM123456)"};
+    o.components[0].check = ComponentCheck{Signer::developerId, true, "", {}};
+    o.components[1].check = ComponentCheck{Signer::adhoc, true, "", {}};
+    o.components[1].flags = {"adhoc"};
+    v = judge(true, &o, accepted, offline);
+    EXPECT_TRUE(v.complete);
+    EXPECT_EQ(v.state, Verdict::State::accepted);
+    EXPECT_EQ(text(v, "Gatekeeper"), "Accepted");
+    EXPECT_EQ(text(v, "Signed by"),
+              "Developer ID Application: Example (TEAM123456) (Team ID TEAM123456)");
+    EXPECT_EQ(state(v, "Signed by"), Tri::yes);
+    EXPECT_EQ(state(v, "Sealed"), Tri::yes);
+    EXPECT_EQ(text(v, "Components"), "1 deserve a look (see Components)");
+    EXPECT_EQ(state(v, "Components"), Tri::no);
+}
+
+TEST(Verdict, EachKindOfRejectionSaysWhy) {
+    Overview o = signedApp(false);
+    struct Case {
+        GatekeeperAnswer answer;
+        ComponentCheck main;
+        std::string reason, signer, sealed;
+    };
+    const Case cases[] = {
+        // Tampered: the seal's own words.
+        {{Kind::rejected, "a sealed resource is missing or invalid", "Developer ID", {}},
+         {Signer::untrusted, false, "a sealed resource is missing or invalid", {}},
+         "a sealed resource is missing or invalid",
+         "a certificate that isn't trusted",
+         "a sealed resource is missing or invalid"},
+        // Ad hoc: nothing vouches for it; the source line is the reason.
+        {{Kind::rejected, "", "no usable signature", {}},
+         {Signer::adhoc, true, "", {}},
+         "no usable signature",
+         "ad hoc",
+         "Every file and piece of code is as signed"},
+        // Unsigned.
+        {{Kind::rejected, "", "no usable signature", {}},
+         {Signer::unsigned_, false, "code object is not signed at all", {}},
+         "no usable signature",
+         "unsigned",
+         "code object is not signed at all"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.reason);
+        o.components[0].check = c.main;
+        o.components[1].check = c.main;
+        const Verdict v = judge(true, &o, c.answer, offline);
+        EXPECT_EQ(v.state, Verdict::State::rejected);
+        EXPECT_EQ(text(v, "Gatekeeper"), "Rejected: " + c.reason);
+        EXPECT_EQ(state(v, "Gatekeeper"), Tri::no);
+        EXPECT_EQ(v.signer, c.signer);
+        EXPECT_EQ(state(v, "Signed by"), Tri::no);
+        EXPECT_EQ(text(v, "Sealed"), c.sealed);
+        EXPECT_EQ(text(v, "Hardened runtime"), "Off");
+    }
+}
+
+TEST(Verdict, WhatThisComputerCannotCheckIsCantTellNeverNo) {
+    Overview o = signedApp();
+    const GatekeeperAnswer developerId{Kind::accepted, "", "Developer ID", "Developer ID X"};
+    const Verdict here = judge(true, &o, developerId, offline);
+    EXPECT_EQ(here.notarization, Tri::unknown);
+    EXPECT_EQ(here.revocation, Tri::unknown);
+    EXPECT_EQ(text(here, "Notarized"), "Can't tell on this computer");
+    EXPECT_EQ(state(here, "Not checked"), Tri::unknown);
+    EXPECT_NE(text(here, "Not checked").find("notarization"), std::string::npos);
+
+    // The system's own assessment knows both.
+    EXPECT_EQ(judge(true, &o, developerId, mac).notarization, Tri::no);
+    const GatekeeperAnswer notarized{Kind::accepted, "", "Notarized Developer ID", "X"};
+    const Verdict there = judge(true, &o, notarized, mac);
+    EXPECT_EQ(there.notarization, Tri::yes);
+    EXPECT_EQ(there.revocation, Tri::yes);
+    EXPECT_EQ(text(there, "Not checked"), "-");
+
+    // A tool that gave no answer of its own leaves everything it decides unknown.
+    const Verdict silent = judge(true, &o, GatekeeperAnswer{}, mac);
+    EXPECT_EQ(silent.state, Verdict::State::unknown);
+    EXPECT_EQ(silent.notarization, Tri::unknown);
+    EXPECT_EQ(state(silent, "Gatekeeper"), Tri::unknown);
+}
+
+TEST(Verdict, NamesFromTheBundleAreShownWithTheirControlCharacters) {
+    Overview o = signedApp();
+    o.components[0].identity.teamIdentifier = "T\nSealed: yes";
+    const GatekeeperAnswer rejected{Kind::rejected, "bad\u202eevil", "Developer ID", {}};
+    const Verdict v = judge(true, &o, rejected, offline);
+    for (const VerdictLine& line : v.lines()) {
+        EXPECT_EQ(line.text.find('\n'), std::string::npos) << line.text;
+        EXPECT_EQ(line.text.find("\u202e"), std::string::npos) << line.text;
+    }
+    // A package has no components, and its verdict is Gatekeeper's alone.
+    const Verdict package = judge(false, nullptr, rejected, offline);
+    EXPECT_TRUE(package.complete);
+    EXPECT_EQ(package.hardenedRuntime, Tri::unknown);
+    EXPECT_EQ(text(package, "Hardened runtime"), "-");
+}
+
+}  // namespace
+}  // namespace varko::overview
