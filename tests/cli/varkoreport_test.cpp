@@ -116,6 +116,31 @@ TEST(VarkoReportTest, JsonCarriesTheRecordTheChecksAndTheWholeText) {
                             "assessmentText", "signatureText", "report", "mike", "aevent"})
         EXPECT_TRUE(o[key].isString()) << key;
     EXPECT_EQ(o["report"].toString(), QString::fromUtf8(text.out));
+
+    // The whole-app keys: an ad hoc app is rejected, and what it may use is by service.
+    const QJsonObject verdict = o["verdict"].toObject();
+    EXPECT_EQ(verdict["state"].toString(), "rejected");
+    EXPECT_EQ(verdict["reason"].toString(), "no usable signature");
+    EXPECT_EQ(verdict["signer"].toString(), "ad hoc");
+    EXPECT_TRUE(verdict["teamIdentifier"].isNull());
+    EXPECT_EQ(verdict["notarization"].toString(), "unknown");
+    const QJsonArray components = o["components"].toArray();
+    ASSERT_EQ(components.size(), 1);
+    const QJsonObject main = components.first().toObject();
+    EXPECT_EQ(main["path"].toString(), "Contents/MacOS/Example");
+    EXPECT_EQ(main["kind"].toString(), "main-executable");
+    EXPECT_EQ(main["signer"].toString(), "adhoc");
+    EXPECT_TRUE(main["valid"].toBool());
+    EXPECT_TRUE(main["usageKeys"].toArray().contains("NSCameraUsageDescription"));
+    EXPECT_TRUE(main["privacyServices"].toArray().contains("kTCCServiceCamera"));
+    EXPECT_TRUE(main["privacyManifest"].isNull());
+    QJsonObject camera;
+    for (const QJsonValue service : o["privacyServices"].toArray())
+        if (service["service"] == "kTCCServiceCamera") camera = service.toObject();
+    EXPECT_TRUE(camera["known"].toBool());
+    EXPECT_EQ(camera["usageKeys"].toArray(), QJsonArray{"NSCameraUsageDescription"});
+    EXPECT_EQ(camera["allowances"].toArray(), QJsonArray{"com.apple.private.tcc.allow"});
+    EXPECT_TRUE(camera["components"].toArray().isEmpty());
 }
 
 TEST(VarkoReportTest, BadItemsAreNamedAndTheRestStillProcessed) {
