@@ -8,7 +8,6 @@
 #include <QJsonObject>
 #include <QUrl>
 #include <cstdio>
-#include <ctime>
 #include <thread>
 
 #include "inspection/document.h"
@@ -56,8 +55,7 @@ void inspectOverview(Inspection& item, const host::ToolSet& tools) {
     const std::filesystem::path path = item.path.toStdString();
     if (item.document.isApp) {
         item.overview = overview::readOverview(path);
-        overview::checkComponents(*item.overview, path, signing::TrustAnchors::apple(),
-                                  std::time(nullptr),
+        overview::checkComponents(*item.overview, path, tools, std::time(nullptr),
                                   std::max(1U, std::thread::hardware_concurrency()));
     }
     const bool online = tools.profile().assessesOnline;

@@ -1,8 +1,13 @@
 #include "overview/componentcheck.h"
 
+#include <QString>
 #include <atomic>
+#include <chrono>
+#include <ctime>
 #include <thread>
 #include <vector>
+
+#include "tools/pathbytes.h"
 
 #include "systools/codesign/assessment.h"
 #include "systools/codesign/bundlelocator.h"
@@ -72,13 +77,50 @@ ComponentCheck checkComponent(const std::filesystem::path& item, const Component
     return check;
 }
 
+namespace {
+
+/// codesign --verify answers on standard error, each line starting with the path we gave;
+/// the first line after it is its verdict. The path is skipped by its length, never
+/// searched for, as it is the item's to choose.
+std::string systemReason(const QString& path, const host::ToolResult& run) {
+    if (!run.started) return "codesign could not be started: " + run.startError.toStdString();
+    if (const QString why = run.interruption(); !why.isEmpty()) return why.toStdString();
+    const QString text = host::pathFromSystem(run.standardError);
+    const QString prefix = path + QLatin1String(": ");
+    if (!text.startsWith(prefix)) return "codesign gave no answer of its own";
+    const qsizetype end = text.indexOf(u'\n', prefix.size());
+    return text.mid(prefix.size(), end < 0 ? -1 : end - prefix.size()).toStdString();
+}
+
+}  // namespace
+
+ComponentCheck verifyComponent(const host::ToolSet& tools, const std::filesystem::path& item,
+                               const Component& component, const host::CancelFlag& cancel) {
+    ComponentCheck own = checkComponent(item, component, signing::TrustAnchors::apple(),
+                                        std::int64_t(std::time(nullptr)));
+    if (!tools.profile().assessesOnline) return own;
+    const std::string& native = component.location.native();
+    const QString path =
+        host::pathFromSystem(QByteArrayView(native.data(), qsizetype(native.size())));
+    host::ToolLimits limits;
+    limits.maxBytesPerStream = 1 << 20;
+    limits.timeout = std::chrono::minutes(5);
+    limits.cancel = cancel;
+    const host::ToolResult run = tools.run(host::codesignPath, {"--verify", "--strict", "-v", path},
+                                           host::Capture::Both, limits);
+    own.valid = run.succeeded() && !run.truncated;
+    own.reason = own.valid ? std::string() : systemReason(path, run);
+    if (!own.valid) own.leafName.reset();
+    return own;
+}
+
 void checkComponents(Overview& overview, const std::filesystem::path& item,
-                     const signing::TrustAnchors& anchors, std::int64_t now, unsigned threads) {
+                     const host::ToolSet& tools, unsigned threads) {
     std::atomic<std::size_t> next{0};
     const auto work = [&] {
         for (std::size_t i; (i = next.fetch_add(1)) < overview.components.size();) {
             Component& c = overview.components[i];
-            if (c.identity.codeFound) c.check = checkComponent(item, c, anchors, now);
+            if (c.identity.codeFound) c.check = verifyComponent(tools, item, c);
         }
     };
     std::vector<std::jthread> helpers;

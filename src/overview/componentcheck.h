@@ -5,6 +5,7 @@
 
 #include "overview/overview.h"
 #include "systools/signing/trust.h"
+#include "tools/toolset.h"
 
 namespace varko::overview {
 
@@ -16,9 +17,18 @@ namespace varko::overview {
                                             const Component& component,
                                             const signing::TrustAnchors& anchors, std::int64_t now);
 
+/// The same where the system has its own verifier: on macOS (a profile that assesses
+/// online) the validity and its reason come from the system's codesign, strict
+/// verification of that one piece; who signed it is still named by the trust rules over
+/// its own certificates. Elsewhere this is checkComponent. Raising `cancel` ends the tool.
+[[nodiscard]] ComponentCheck verifyComponent(const host::ToolSet& tools,
+                                             const std::filesystem::path& item,
+                                             const Component& component,
+                                             const host::CancelFlag& cancel = {});
+
 /// Checks every component of `overview` on up to `threads` threads at once and flags them
 /// anew: for the command line, which waits for the whole answer.
 void checkComponents(Overview& overview, const std::filesystem::path& item,
-                     const signing::TrustAnchors& anchors, std::int64_t now, unsigned threads);
+                     const host::ToolSet& tools, unsigned threads);
 
 }  // namespace varko::overview

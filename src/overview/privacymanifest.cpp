@@ -1,1 +1,4 @@
 #include "overview/privacymanifest.h"
+namespace varko::overview {
+Expected<std::optional<PrivacyManifest>> readPrivacyManifest(const std::filesystem::path&, const ItemRoot*) { return std::optional<PrivacyManifest>(); }
+}
