@@ -52,10 +52,10 @@ void inspect(Inspection& item, const host::ToolSet& tools) {
 
 /// The whole-app view: only for JSON, so that the text stays the window's report.
 void inspectOverview(Inspection& item, const host::ToolSet& tools) {
-    const std::filesystem::path path = item.path.toStdString();
+    const std::filesystem::path path = host::pathToSystem(item.path).toStdString();
     if (item.document.isApp) {
         item.overview = overview::readOverview(path);
-        overview::checkComponents(*item.overview, path, tools, std::time(nullptr),
+        overview::checkComponents(*item.overview, path, tools,
                                   std::max(1U, std::thread::hardware_concurrency()));
     }
     const bool online = tools.profile().assessesOnline;
