@@ -92,6 +92,7 @@ void ViewController::viewDidAppear() {
             if (const std::optional<bool> on = report.checks.get(Check(i)))
                 checkboxes[std::size_t(i)]->setFinding(*on);
         runSignatureChecks(report.path, doc->isApp);
+        startOverview(report.path, doc->isApp);
     }
     appendOutput(saveString);
 }
@@ -171,6 +172,8 @@ void ViewController::runSignatureChecks(const QString& path, bool isApp) {
 }
 
 void ViewController::showSignatureFindings(const SignatureTexts& texts, bool isApp) {
+    gatekeeper = texts.gatekeeper;
+    showVerdict();
     const CheckStates& findings = texts.findings;
     for (Check c : {Check::isNotarizedCheck, Check::isAppleCheck, Check::isAppStoreCheck,
                     Check::isDevIDCheck, Check::isHardenedCheck})
@@ -219,6 +222,7 @@ void ViewController::reportWritten(const QString& fileName, const Expected<void>
 
 void ViewController::findText(const QString& text, bool backward) {
     if (text.isEmpty()) return;
+    tabs->setCurrentWidget(outputTextbox);
     const QTextDocument::FindFlags flags =
         backward ? QTextDocument::FindBackward : QTextDocument::FindFlags();
     bool found = outputTextbox->find(text, flags);

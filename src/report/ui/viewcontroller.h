@@ -8,6 +8,8 @@
 #include <array>
 
 #include "format/expected.h"
+#include "overview/overview.h"
+#include "overview/verdict.h"
 #include "report/checks.h"
 #include "report/reporttext.h"
 #include "report/signaturechecks.h"
@@ -16,11 +18,16 @@
 #include "tools/toolset.h"
 
 class QSplitter;
+class QTabWidget;
 
 namespace varko {
 
 class Document;
 class FindBar;
+class VerdictBar;
+class ComponentsView;
+class PrivacyView;
+class OverviewPage;
 
 /// The inspection window's content: the report of one bundle or package, its
 /// result checkboxes, and the signature checks that run on the window's own pool.
@@ -42,6 +49,11 @@ public:
     /// Between the findings above and the report text below.
     QSplitter* splitter = nullptr;
     FindBar* findBar = nullptr;
+    /// The verdict, above the findings; the report, components and privacy services in tabs.
+    VerdictBar* verdictBar = nullptr;
+    QTabWidget* tabs = nullptr;
+    ComponentsView* componentsView = nullptr;
+    PrivacyView* privacyView = nullptr;
     /// Runs the signature tools; at most four at once.
     QThreadPool* processingQueue = nullptr;
 
@@ -68,6 +80,11 @@ public:
     /// Gives the whole text the report style at the current size, keeping the first
     /// visible line in view.
     void restyleOutput();
+    /// What the whole-app view knows so far: the components as read, and each check that
+    /// has answered.
+    [[nodiscard]] const overview::Overview& appOverview() const { return theOverview; }
+    /// The verdict as the bar shows it now.
+    [[nodiscard]] overview::Verdict verdict() const;
     /// The file name the save dialog proposes.
     [[nodiscard]] QString proposedFileName() const;
 
@@ -83,6 +100,10 @@ public slots:
 
 signals:
     void signatureChecksFinished();
+    /// The components have been read; their checks follow one by one.
+    void overviewRead();
+    /// Every component's check has answered.
+    void componentsChecked();
     /// Text that reached the view in pieces is now all there.
     void viewFilled();
     /// For tests and automation: the save dialog that `saveButton` opened.
@@ -98,6 +119,10 @@ private:
     void viewDidAppear();
     void buildInterface();
     void showSignatureFindings(const SignatureTexts& texts, bool isApp);
+    void startOverview(const QString& path, bool isApp);
+    void overviewArrived(overview::Overview read);
+    void componentChecked(std::size_t index, const overview::ComponentCheck& check);
+    void showVerdict();
     [[nodiscard]] Document* document() const;
     [[nodiscard]] QTextCharFormat reportStyle() const;
     void storeFontSize();
@@ -115,6 +140,14 @@ private:
     QTimer* viewFeeder = nullptr;
     host::CancelFlag cancel = std::make_shared<std::atomic<bool>>(false);
     std::array<NoTouchButtonCell*, checkCount> checkboxes{};
+    std::filesystem::path itemPath;
+    overview::Overview theOverview;
+    bool overviewReady = false;
+    bool showsApp = false;
+    std::optional<overview::GatekeeperAnswer> gatekeeper;
+    std::size_t checksPending = 0;
+    OverviewPage* componentsPage = nullptr;
+    OverviewPage* privacyPage = nullptr;
     bool appeared = false;
     bool waitingForDocument = false;
 };

@@ -7,8 +7,13 @@
 #include <QLabel>
 #include <QScrollArea>
 #include <QSplitter>
+#include <QTabWidget>
 #include <QVBoxLayout>
 
+#include "overview/ui/componentsview.h"
+#include "overview/ui/overviewpage.h"
+#include "overview/ui/privacyview.h"
+#include "overview/ui/verdictbar.h"
 #include "report/ui/viewcontroller.h"
 #include "ui/findbar.h"
 
@@ -147,10 +152,27 @@ void ViewController::buildInterface() {
     findingsArea->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     findingsArea->setMinimumWidth(findings->minimumSizeHint().width());
 
+    // Beside the report, what the whole app holds; the report stays as it always was.
+    componentsView = new ComponentsView;
+    componentsView->setObjectName("componentsView");
+    componentsPage = new OverviewPage(componentsView);
+    privacyView = new PrivacyView;
+    privacyView->setObjectName("privacyView");
+    privacyPage = new OverviewPage(privacyView);
+    tabs = new QTabWidget(this);
+    tabs->setObjectName("reportTabs");
+    tabs->setDocumentMode(true);
+    tabs->addTab(outputTextbox, tr("Report"));
+    tabs->addTab(componentsPage, tr("Components"));
+    tabs->addTab(privacyPage, tr("Privacy"));
+
+    verdictBar = new VerdictBar(this);
+    verdictBar->setObjectName("verdictBar");
+
     splitter = new QSplitter(Qt::Vertical, this);
     splitter->setObjectName("findingsSplitter");
     splitter->addWidget(findingsArea);
-    splitter->addWidget(outputTextbox);
+    splitter->addWidget(tabs);
     splitter->setStretchFactor(0, 0);
     splitter->setStretchFactor(1, 1);
     splitter->setChildrenCollapsible(false);
@@ -164,6 +186,7 @@ void ViewController::buildInterface() {
     connect(findBar, &FindBar::dismissed, outputTextbox, [this] { outputTextbox->setFocus(); });
 
     auto* layout = new QVBoxLayout(this);
+    layout->addWidget(verdictBar);
     layout->addWidget(splitter, 1);
     layout->addWidget(findBar);
 }
