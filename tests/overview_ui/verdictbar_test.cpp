@@ -10,6 +10,8 @@
 #include <QStyleFactory>
 #include <QTest>
 #include <cmath>
+#include <map>
+#include <set>
 
 #include "overview/ui/tristateicon.h"
 
@@ -28,7 +30,7 @@ struct ShownRow {
 };
 
 std::vector<ShownRow> shownRows(const VerdictBar& bar, std::size_t count) {
-    const auto* grid = static_cast<const QGridLayout*>(bar.layout());
+    const auto* grid = bar.findChild<QGridLayout*>();
     std::vector<ShownRow> rows;
     for (int at = 1; at <= int(count); ++at) {
         const auto cell = [&](int column) {
@@ -121,8 +123,21 @@ TEST(VerdictBar, EachStateHasItsOwnIconColourAndWords) {
     EXPECT_NE(icons[0], icons[1]);
     EXPECT_NE(icons[1], icons[2]);
     EXPECT_NE(icons[0], icons[2]);
-    EXPECT_NE(rows[0].label->palette().color(QPalette::WindowText),
-              rows[1].label->palette().color(QPalette::WindowText));
+    // The colour as painted, not as set: the label's text role depends on its background.
+    const auto painted = [](QLabel* label) {
+        const QImage image = label->grab().toImage();
+        std::map<QRgb, int> count;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x) ++count[image.pixel(x, y)];
+        std::erase_if(count, [&](const auto& entry) { return entry.first == image.pixel(0, 0); });
+        return std::max_element(count.begin(), count.end(),
+                                [](auto& a, auto& b) { return a.second < b.second; })
+            ->first;
+    };
+    std::set<QRgb> colours;
+    for (const ShownRow& row : rows) colours.insert(painted(row.label));
+    EXPECT_EQ(colours.size(), 3u);
+    EXPECT_TRUE(colours.contains(triColor(Tri::no, bar.palette()).rgb()));
     const auto* headline = bar.findChild<QLabel*>("verdictHeadline");
     ASSERT_NE(headline, nullptr);
     EXPECT_EQ(headline->text(), "Can't tell");

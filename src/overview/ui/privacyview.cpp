@@ -20,9 +20,10 @@ PrivacyView::PrivacyView(QWidget* parent) : QTreeView(parent), services(new Priv
     setAccessibleName(tr("Privacy services"));
     header()->setStretchLastSection(true);
     connect(services, &QAbstractItemModel::modelReset, this, [this] {
-        const int widest = fontMetrics().averageCharWidth() * 48;
+        const int widest = fontMetrics().averageCharWidth() * 60;
         for (int column = 0; column < PrivacyModel::columnCount_; ++column)
-            setColumnWidth(column, std::min(widest, sizeHintForColumn(column) + indentation()));
+            setColumnWidth(column, std::min(widest, std::max(header()->sectionSizeHint(column),
+                                                             sizeHintForColumn(column))));
     });
 }
 

@@ -10,6 +10,7 @@
 #include <QMenu>
 #include <QProgressBar>
 #include <QStyle>
+#include <QVBoxLayout>
 
 #include "overview/ui/overviewtexts.h"
 #include "overview/ui/tristateicon.h"
@@ -41,7 +42,11 @@ VerdictBar::VerdictBar(QWidget* parent) : QFrame(parent) {
     setBackgroundRole(QPalette::Base);
     setAutoFillBackground(true);
     setAccessibleName(tr("Verdict"));
-    grid = new QGridLayout(this);
+    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Maximum);
+    auto* outer = new QVBoxLayout(this);
+    grid = new QGridLayout;
+    outer->addLayout(grid);
+    outer->addStretch(1);
     grid->setColumnStretch(2, 1);
     grid->setHorizontalSpacing(style()->pixelMetric(QStyle::PM_LayoutHorizontalSpacing) + 2);
 
@@ -56,7 +61,9 @@ VerdictBar::VerdictBar(QWidget* parent) : QFrame(parent) {
     checking = plainLabel(this, false);
     checking->setObjectName("verdictChecking");
     checking->setText(tr("Checking…"));
-    checking->setForegroundRole(QPalette::PlaceholderText);
+    QFont italic = checking->font();
+    italic.setItalic(true);
+    checking->setFont(italic);
     busy = new QProgressBar(this);
     busy->setRange(0, 0);
     busy->setTextVisible(false);
@@ -130,7 +137,9 @@ void VerdictBar::showState(Row& row, Tri state) {
     row.icon->setAccessibleName(triWords(state));
     QLabel* coloured = row.label != nullptr ? row.label : row.text;
     QPalette shade = coloured->palette();
+    // Labels on the bar's base background draw with the Text role, others with WindowText.
     shade.setColor(QPalette::WindowText, triColor(state, palette()));
+    shade.setColor(QPalette::Text, triColor(state, palette()));
     coloured->setPalette(shade);
     coloured->setToolTip(triWords(state));
 }
