@@ -56,6 +56,8 @@ TEST(VerdictBar, NamesFromTheBundleShowAsCharactersNeverAsMarkup) {
     // The line feed shows as its picture, so it cannot fake a line of the verdict.
     EXPECT_EQ(row.text->text(), QString::fromUtf8("<b>Evil</b>\u240ACorp <img src=x>"));
     EXPECT_EQ(row.label->text(), "Signed by");
+    EXPECT_EQ(row.text->accessibleName(), "Signed by: " + row.text->text());
+    EXPECT_EQ(row.text->accessibleDescription(), "Yes");
     EXPECT_EQ(bar.text(), QString::fromUtf8("Accepted\nSigned by: <b>Evil</b>\u240ACorp "
                                             "<img src=x> (Yes)\n"));
 }

@@ -123,7 +123,8 @@ void VerdictBar::setLines(const std::vector<overview::VerdictLine>& lines,
         // become visible, so that a line feed cannot fake a line of the verdict.
         setTextKeepingSelection(row.text, shownText(lines[i].text));
         showState(row, lines[i].state);
-        row.text->setAccessibleName(row.label->text());
+        // A name replaces a label's text for assistive technology: it must hold both.
+        row.text->setAccessibleName(row.label->text() + QStringLiteral(": ") + row.text->text());
         row.text->setAccessibleDescription(triWords(lines[i].state));
     }
 }
