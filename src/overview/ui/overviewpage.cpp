@@ -1,0 +1,68 @@
+#include "overview/ui/overviewpage.h"
+
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QClipboard>
+#include <QItemSelectionModel>
+#include <QLabel>
+#include <QVBoxLayout>
+#include <algorithm>
+
+#include "overview/ui/overviewtexts.h"
+
+namespace varko {
+
+OverviewPage::OverviewPage(QAbstractItemView* view, QWidget* parent)
+    : QWidget(parent), noteLabel(new QLabel(this)) {
+    noteLabel->setTextFormat(Qt::PlainText);
+    noteLabel->setWordWrap(true);
+    noteLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    noteLabel->hide();
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(noteLabel);
+    layout->addWidget(view, 1);
+}
+
+void OverviewPage::setNote(const QString& text) {
+    noteLabel->setText(text);
+    noteLabel->setVisible(!text.isEmpty());
+}
+
+QString OverviewPage::note() const {
+    return noteLabel->text();
+}
+
+QString componentsNote(const overview::Overview& overview) {
+    if (!overview.problem.empty())
+        return QCoreApplication::translate("Overview", "The bundle's code could not be listed: %1")
+            .arg(shownText(overview.problem));
+    if (overview.componentsCut)
+        return QCoreApplication::translate(
+                   "Overview",
+                   "Only part of the bundle's code is listed: the list stops at %1 components "
+                   "and %2 levels of nesting.")
+            .arg(overview::maxComponents)
+            .arg(overview::maxNesting);
+    return {};
+}
+
+void copySelectedRows(const QAbstractItemView& view) {
+    const QItemSelectionModel* selection = view.selectionModel();
+    if (selection == nullptr || view.model() == nullptr) return;
+    QModelIndexList picked = selection->selectedRows();
+    // Rows come in the order they were selected: put them in the order shown.
+    std::sort(picked.begin(), picked.end(), [&](const QModelIndex& a, const QModelIndex& b) {
+        return view.visualRect(a).top() < view.visualRect(b).top();
+    });
+    QStringList lines;
+    for (const QModelIndex& row : picked) {
+        QStringList cells;
+        for (int column = 0; column < view.model()->columnCount(row.parent()); ++column)
+            cells << row.siblingAtColumn(column).data().toString();
+        lines << cells.join(QLatin1Char('\t'));
+    }
+    if (!lines.isEmpty()) QApplication::clipboard()->setText(lines.join(QLatin1Char('\n')) + '\n');
+}
+
+}  // namespace varko

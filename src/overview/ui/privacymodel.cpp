@@ -1,0 +1,99 @@
+#include "overview/ui/privacymodel.h"
+
+#include <QApplication>
+#include <QColor>
+
+#include "overview/ui/overviewtexts.h"
+#include "overview/ui/tristateicon.h"
+
+namespace varko {
+
+namespace {
+
+QStringList shown(const std::vector<std::string>& items) {
+    QStringList out;
+    for (const std::string& item : items) out << shownText(item);
+    return out;
+}
+
+}  // namespace
+
+PrivacyModel::PrivacyModel(QObject* parent) : QAbstractTableModel(parent) {}
+
+void PrivacyModel::setServices(const std::vector<overview::ServiceUse>& services) {
+    beginResetModel();
+    rows = services;
+    endResetModel();
+}
+
+int PrivacyModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : int(rows.size());
+}
+
+int PrivacyModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : columnCount_;
+}
+
+QVariant PrivacyModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid() || std::size_t(index.row()) >= rows.size()) return {};
+    const overview::ServiceUse& use = rows[std::size_t(index.row())];
+    const auto list = [&]() -> QStringList {
+        switch (Column(index.column())) {
+            case usageKeys:
+                return shown(use.usageKeys);
+            case entitlements:
+                return shown(use.entitlements);
+            case allowances:
+                return shown(use.allowances);
+            case components:
+                return shown(use.components);
+            default:
+                return {};
+        }
+    };
+    switch (role) {
+        case Qt::DisplayRole:
+            if (index.column() != service) return list().join(QStringLiteral(", "));
+            if (use.known) return shownText(use.title);
+            return tr("Unknown service (%1)").arg(shownText(use.service));
+        case Qt::ToolTipRole:
+            if (index.column() != service) return plainToolTip(list());
+            if (use.known) return plainToolTip({shownText(use.service)});
+            return plainToolTip(
+                {tr("Not in the table of privacy services: %1").arg(shownText(use.service))});
+        case Qt::DecorationRole:
+            if (index.column() == service && !use.known)
+                return triIcon(overview::Tri::unknown, QApplication::palette());
+            return {};
+        case Qt::BackgroundRole:
+            if (!use.known) return QColor(255, 170, 0, 56);
+            return {};
+        case KnownRole:
+            return use.known;
+        case NameRole:
+            return QString::fromStdString(use.service);
+        default:
+            return {};
+    }
+}
+
+QVariant PrivacyModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole) return {};
+    switch (Column(section)) {
+        case service:
+            return tr("Service");
+        case usageKeys:
+            return tr("Usage description keys");
+        case entitlements:
+            return tr("Public entitlements");
+        case allowances:
+            return tr("Private allowances");
+        case components:
+            return tr("Components");
+        case columnCount_:
+            break;
+    }
+    return {};
+}
+
+}  // namespace varko

@@ -1,0 +1,179 @@
+#include "overview/ui/verdictbar.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QEvent>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMenu>
+#include <QProgressBar>
+#include <QStyle>
+#include <QVBoxLayout>
+
+#include "overview/ui/overviewtexts.h"
+#include "overview/ui/tristateicon.h"
+
+namespace varko {
+
+using overview::Tri;
+
+namespace {
+
+QLabel* plainLabel(QWidget* parent, bool selectable) {
+    auto* label = new QLabel(parent);
+    // Names come from the bundle: markup in them must show as characters.
+    label->setTextFormat(Qt::PlainText);
+    if (selectable)
+        label->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    return label;
+}
+
+void setTextKeepingSelection(QLabel* label, const QString& text) {
+    // Setting a label's text clears its selection even when nothing changed.
+    if (label->text() != text) label->setText(text);
+}
+
+}  // namespace
+
+VerdictBar::VerdictBar(QWidget* parent) : QFrame(parent) {
+    setFrameShape(QFrame::StyledPanel);
+    setBackgroundRole(QPalette::Base);
+    setAutoFillBackground(true);
+    setAccessibleName(tr("Verdict"));
+    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Maximum);
+    auto* outer = new QVBoxLayout(this);
+    grid = new QGridLayout;
+    outer->addLayout(grid);
+    outer->addStretch(1);
+    grid->setColumnStretch(2, 1);
+    grid->setHorizontalSpacing(style()->pixelMetric(QStyle::PM_LayoutHorizontalSpacing) + 2);
+
+    headline.icon = plainLabel(this, false);
+    headline.text = plainLabel(this, true);
+    headline.text->setObjectName("verdictHeadline");
+    QFont big = headline.text->font();
+    big.setBold(true);
+    big.setPointSizeF(big.pointSizeF() * 1.25);
+    headline.text->setFont(big);
+
+    checking = plainLabel(this, false);
+    checking->setObjectName("verdictChecking");
+    checking->setText(tr("Checking…"));
+    QFont italic = checking->font();
+    italic.setItalic(true);
+    checking->setFont(italic);
+    busy = new QProgressBar(this);
+    busy->setRange(0, 0);
+    busy->setTextVisible(false);
+    busy->setMaximumWidth(fontMetrics().averageCharWidth() * 10);
+    busy->setMaximumHeight(fontMetrics().height() / 2 + 2);
+    busy->setAccessibleName(tr("Checking"));
+
+    auto* head = new QHBoxLayout;
+    head->addWidget(headline.text);
+    head->addStretch(1);
+    head->addWidget(checking);
+    head->addWidget(busy);
+    const int headIcon = style()->pixelMetric(QStyle::PM_LargeIconSize);
+    headline.icon->setFixedSize(headIcon, headIcon);
+    grid->addWidget(headline.icon, 0, 0, Qt::AlignTop);
+    grid->addLayout(head, 0, 1, 1, 2);
+    setLines({}, overview::Verdict::State::unknown, false);
+}
+
+VerdictBar::Row VerdictBar::makeRow(int at) {
+    Row row;
+    row.icon = plainLabel(this, false);
+    row.label = plainLabel(this, false);
+    row.text = plainLabel(this, true);
+    row.text->setWordWrap(true);
+    // A long name without spaces must wrap too instead of widening the window.
+    row.text->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    row.text->setMinimumWidth(fontMetrics().averageCharWidth() * 20);
+    QFont bold = row.label->font();
+    bold.setBold(true);
+    row.label->setFont(bold);
+    grid->addWidget(row.icon, at, 0, Qt::AlignTop);
+    grid->addWidget(row.label, at, 1, Qt::AlignTop);
+    grid->addWidget(row.text, at, 2, Qt::AlignTop);
+    return row;
+}
+
+void VerdictBar::setLines(const std::vector<overview::VerdictLine>& lines,
+                          overview::Verdict::State state, bool complete) {
+    setTextKeepingSelection(headline.text, verdictWords(state));
+    showState(headline, verdictTri(state));
+    checking->setVisible(!complete);
+    busy->setVisible(!complete);
+
+    while (rows.size() > lines.size()) {
+        const Row row = rows.back();
+        rows.pop_back();
+        delete row.icon;
+        delete row.label;
+        delete row.text;
+    }
+    while (rows.size() < lines.size()) rows.push_back(makeRow(int(rows.size()) + 1));
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        Row& row = rows[i];
+        setTextKeepingSelection(row.label, shownText(lines[i].label));
+        // The text wraps where the bundle's own words do not: only control characters
+        // become visible, so that a line feed cannot fake a line of the verdict.
+        setTextKeepingSelection(row.text, shownText(lines[i].text));
+        showState(row, lines[i].state);
+        // A name replaces a label's text for assistive technology: it must hold both.
+        row.text->setAccessibleName(row.label->text() + QStringLiteral(": ") + row.text->text());
+        row.text->setAccessibleDescription(triWords(lines[i].state));
+    }
+}
+
+void VerdictBar::showState(Row& row, Tri state) {
+    row.state = state;
+    const int side = row.icon == headline.icon ? style()->pixelMetric(QStyle::PM_LargeIconSize)
+                                               : style()->pixelMetric(QStyle::PM_SmallIconSize);
+    row.icon->setPixmap(triIcon(state, palette()).pixmap(QSize(side, side), devicePixelRatioF()));
+    row.icon->setToolTip(triWords(state));
+    row.icon->setAccessibleName(triWords(state));
+    QLabel* coloured = row.label != nullptr ? row.label : row.text;
+    QPalette shade = coloured->palette();
+    // Labels on the bar's base background draw with the Text role, others with WindowText.
+    shade.setColor(QPalette::WindowText, triColor(state, palette()));
+    shade.setColor(QPalette::Text, triColor(state, palette()));
+    coloured->setPalette(shade);
+    coloured->setToolTip(triWords(state));
+}
+
+void VerdictBar::recolour() {
+    if (headline.icon == nullptr) return;  // still being built
+    showState(headline, headline.state);
+    for (Row& row : rows) showState(row, row.state);
+}
+
+void VerdictBar::changeEvent(QEvent* event) {
+    QFrame::changeEvent(event);
+    // A switch between light and dark appearance changes which shades keep their contrast.
+    if (event->type() == QEvent::PaletteChange || event->type() == QEvent::StyleChange) recolour();
+}
+
+void VerdictBar::contextMenuEvent(QContextMenuEvent* event) {
+    QMenu menu(this);
+    menu.addAction(tr("Copy Verdict"), this,
+                   [this] { QApplication::clipboard()->setText(text()); });
+    menu.exec(event->globalPos());
+}
+
+QString VerdictBar::text() const {
+    QStringList out{headline.text->text()};
+    for (const Row& row : rows)
+        out << QStringLiteral("%1: %2 (%3)")
+                   .arg(row.label->text(), row.text->text(), triWords(row.state));
+    return out.join(QLatin1Char('\n')) + QLatin1Char('\n');
+}
+
+bool VerdictBar::isChecking() const {
+    return !checking->isHidden();
+}
+
+}  // namespace varko
