@@ -1,6 +1,7 @@
 #include "overview/verdict.h"
 
 #include <QString>
+#include <algorithm>
 
 #include "tools/utf8.h"
 
@@ -11,6 +12,11 @@ namespace {
 std::string shown(const std::string& text) {
     return host::visibleControls(QString::fromStdString(text)).toStdString();
 }
+
+// What only Apple's servers tell; said by name in notChecked.
+constexpr const char* notarizationWord = "notarization";
+constexpr const char* revocationWord = "revocation";
+constexpr const char* needsServers = "Can't tell: needs Apple's servers";
 
 bool trusted(Signer signer) {
     return signer == Signer::developerId || signer == Signer::apple || signer == Signer::appStore;
@@ -90,12 +96,12 @@ Verdict judge(bool isApp, const Overview* overview,
             v.notarization =
                 gatekeeper->source.find("Notarized") != std::string::npos ? Tri::yes : Tri::no;
     } else {
-        v.notChecked.emplace_back("notarization, which is looked up on Apple's servers");
+        v.notChecked.emplace_back(notarizationWord);
     }
     if (platform.revocation) {
         if (v.state == Verdict::State::accepted) v.revocation = Tri::yes;
     } else {
-        v.notChecked.emplace_back("revocation of the certificates, which Apple's servers tell");
+        v.notChecked.emplace_back(revocationWord);
     }
 
     const bool haveCode = overview && !overview->components.empty();
@@ -146,11 +152,18 @@ std::vector<VerdictLine> Verdict::lines() const {
         out.push_back({Tri::unknown, "Sealed", shown(sealReason)});
     else if (hardenedRuntime != Tri::unknown)
         out.push_back({Tri::unknown, "Sealed", "Checking…"});
+    const auto unchecked = [&](const char* what) {
+        return std::find(notChecked.begin(), notChecked.end(), what) != notChecked.end();
+    };
     out.push_back({notarization, "Notarized",
-                   notarization == Tri::yes  ? "Yes"
-                   : notarization == Tri::no ? "No"
-                                             : "Can't tell on this computer"});
-    if (revocation == Tri::yes) out.push_back({Tri::yes, "Revocation", "Checked by Gatekeeper"});
+                   notarization == Tri::yes      ? "Yes"
+                   : notarization == Tri::no     ? "No"
+                   : unchecked(notarizationWord) ? needsServers
+                                                 : "Can't tell"});
+    if (revocation == Tri::yes)
+        out.push_back({Tri::yes, "Revocation", "Checked by Gatekeeper"});
+    else if (unchecked(revocationWord))
+        out.push_back({Tri::unknown, "Revocation", needsServers});
     if (flagged > 0 || pending > 0) {
         std::string text;
         if (flagged > 0) text = std::to_string(flagged) + " deserve a look (see Components)";
@@ -158,11 +171,11 @@ std::vector<VerdictLine> Verdict::lines() const {
             text += (text.empty() ? "" : "; ") + std::to_string(pending) + " still being checked";
         out.push_back({flagged > 0 ? Tri::no : Tri::unknown, "Components", text});
     }
-    if (!notChecked.empty()) {
-        std::string text;
-        for (const std::string& what : notChecked) text += (text.empty() ? "" : "; ") + what;
-        out.push_back({Tri::unknown, "Not checked", text});
-    }
+    std::string others;
+    for (const std::string& what : notChecked)
+        if (what != notarizationWord && what != revocationWord)
+            others += (others.empty() ? "" : "; ") + what;
+    if (!others.empty()) out.push_back({Tri::unknown, "Not checked", others});
     return out;
 }
 

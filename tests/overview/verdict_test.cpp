@@ -114,9 +114,10 @@ TEST(Verdict, WhatThisComputerCannotCheckIsCantTellNeverNo) {
     const Verdict here = judge(true, &o, developerId, offline);
     EXPECT_EQ(here.notarization, Tri::unknown);
     EXPECT_EQ(here.revocation, Tri::unknown);
-    EXPECT_EQ(text(here, "Notarized"), "Can't tell on this computer");
-    EXPECT_EQ(state(here, "Not checked"), Tri::unknown);
-    EXPECT_NE(text(here, "Not checked").find("notarization"), std::string::npos);
+    EXPECT_EQ(text(here, "Notarized"), "Can't tell: needs Apple's servers");
+    EXPECT_EQ(text(here, "Revocation"), "Can't tell: needs Apple's servers");
+    EXPECT_EQ(state(here, "Revocation"), Tri::unknown);
+    EXPECT_EQ(here.notChecked, (std::vector<std::string>{"notarization", "revocation"}));
 
     // The system's own assessment knows both.
     EXPECT_EQ(judge(true, &o, developerId, mac).notarization, Tri::no);
@@ -124,7 +125,8 @@ TEST(Verdict, WhatThisComputerCannotCheckIsCantTellNeverNo) {
     const Verdict there = judge(true, &o, notarized, mac);
     EXPECT_EQ(there.notarization, Tri::yes);
     EXPECT_EQ(there.revocation, Tri::yes);
-    EXPECT_EQ(text(there, "Not checked"), "-");
+    EXPECT_EQ(text(there, "Revocation"), "Checked by Gatekeeper");
+    EXPECT_TRUE(there.notChecked.empty());
 
     // A tool that gave no answer of its own leaves everything it decides unknown.
     const Verdict silent = judge(true, &o, GatekeeperAnswer{}, mac);

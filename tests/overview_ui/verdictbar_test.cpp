@@ -32,9 +32,11 @@ struct ShownRow {
 std::vector<ShownRow> shownRows(const VerdictBar& bar, std::size_t count) {
     const auto* grid = bar.findChild<QGridLayout*>();
     std::vector<ShownRow> rows;
-    for (int at = 1; at <= int(count); ++at) {
+    // Two findings side by side on each line of the bar.
+    for (int i = 0; i < int(count); ++i) {
         const auto cell = [&](int column) {
-            return qobject_cast<QLabel*>(grid->itemAtPosition(at, column)->widget());
+            return qobject_cast<QLabel*>(
+                grid->itemAtPosition(1 + i / 2, i % 2 * 3 + column)->widget());
         };
         rows.push_back({cell(0), cell(1), cell(2)});
     }
@@ -81,7 +83,7 @@ TEST(VerdictBar, LongTextsWrapInsteadOfWideningTheWindow) {
 TEST(VerdictBar, TextIsSelectedWithKeyboardOrMouseAndCopied) {
     VerdictBar bar;
     bar.setLines(sample(), Verdict::State::rejected, false);
-    bar.resize(700, 240);
+    bar.resize(1200, 240);
     bar.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&bar));
     QLabel* text = shownRows(bar, 3)[1].text;

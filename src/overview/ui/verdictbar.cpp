@@ -47,7 +47,10 @@ VerdictBar::VerdictBar(QWidget* parent) : QFrame(parent) {
     grid = new QGridLayout;
     outer->addLayout(grid);
     outer->addStretch(1);
+    // Two rows of findings side by side: the bar must leave the findings and report room
+    // on a laptop screen.
     grid->setColumnStretch(2, 1);
+    grid->setColumnStretch(5, 1);
     grid->setHorizontalSpacing(style()->pixelMetric(QStyle::PM_LayoutHorizontalSpacing) + 2);
 
     headline.icon = plainLabel(this, false);
@@ -79,7 +82,7 @@ VerdictBar::VerdictBar(QWidget* parent) : QFrame(parent) {
     const int headIcon = style()->pixelMetric(QStyle::PM_LargeIconSize);
     headline.icon->setFixedSize(headIcon, headIcon);
     grid->addWidget(headline.icon, 0, 0, Qt::AlignTop);
-    grid->addLayout(head, 0, 1, 1, 2);
+    grid->addLayout(head, 0, 1, 1, 5);
     setLines({}, overview::Verdict::State::unknown, false);
 }
 
@@ -95,9 +98,10 @@ VerdictBar::Row VerdictBar::makeRow(int at) {
     QFont bold = row.label->font();
     bold.setBold(true);
     row.label->setFont(bold);
-    grid->addWidget(row.icon, at, 0, Qt::AlignTop);
-    grid->addWidget(row.label, at, 1, Qt::AlignTop);
-    grid->addWidget(row.text, at, 2, Qt::AlignTop);
+    const int line = 1 + at / 2, column = at % 2 * 3;
+    grid->addWidget(row.icon, line, column, Qt::AlignTop);
+    grid->addWidget(row.label, line, column + 1, Qt::AlignTop);
+    grid->addWidget(row.text, line, column + 2, Qt::AlignTop);
     return row;
 }
 
@@ -115,7 +119,7 @@ void VerdictBar::setLines(const std::vector<overview::VerdictLine>& lines,
         delete row.label;
         delete row.text;
     }
-    while (rows.size() < lines.size()) rows.push_back(makeRow(int(rows.size()) + 1));
+    while (rows.size() < lines.size()) rows.push_back(makeRow(int(rows.size())));
     for (std::size_t i = 0; i < lines.size(); ++i) {
         Row& row = rows[i];
         setTextKeepingSelection(row.label, shownText(lines[i].label));
