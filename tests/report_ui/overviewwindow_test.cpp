@@ -1,0 +1,119 @@
+// The inspection window's whole-app view, used as a user does: the verdict first, then
+// the Components and Privacy tabs beside the report.
+#include <gtest/gtest.h>
+
+#include <QLabel>
+#include <QSplitter>
+#include <QLineEdit>
+#include <QSignalSpy>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QTest>
+#include <filesystem>
+
+#include "fixtures/machowriter.h"
+#include "overview/ui/componentsview.h"
+#include "overview/ui/privacyview.h"
+#include "overview/ui/verdictbar.h"
+#include "report_ui/viewcontrollerfixture.h"
+#include "ui/findbar.h"
+
+using namespace varko;
+using varko::testing::ViewControllerTest;
+using varko::testing::xmlPlist;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+void writeCode(const fs::path& file, const std::string& id, const std::string& team,
+               std::optional<std::string> entitlements = {}) {
+    examplegen::MachOOptions o;
+    o.signature->identifier = id;
+    o.signature->teamId = team;
+    o.signature->entitlements = std::move(entitlements);
+    fs::create_directories(file.parent_path());
+    ASSERT_TRUE(examplegen::writeFile(file, examplegen::makeMachO(o), true));
+}
+
+class OverviewWindowTest : public ViewControllerTest {
+protected:
+    /// An app whose helper has another team and holds the camera the app doesn't.
+    QString twoPieceApp() {
+        const QString path = varko::testing::makeBundle(
+            dir, "Two.app",
+            xmlPlist("<key>CFBundleExecutable</key><string>Two</string>"
+                     "<key>CFBundleIdentifier</key><string>com.example.two</string>"
+                     "<key>NSCalendarsFullAccessUsageDescription</key><string>Plan.</string>"));
+        const fs::path contents = fs::path(path.toStdString()) / "Contents";
+        writeCode(contents / "MacOS" / "Two", "com.example.two", "TEAMAAAAAA");
+        writeCode(contents / "MacOS" / "helper", "com.example.helper", "TEAMBBBBBB",
+                  "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict>"
+                  "<key>com.apple.security.device.camera</key><true/></dict></plist>");
+        return path;
+    }
+
+    static void clickTab(QTabWidget* tabs, const QString& title) {
+        QTabBar* bar = tabs->tabBar();
+        for (int i = 0; i < bar->count(); ++i)
+            if (bar->tabText(i) == title)
+                QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(i).center());
+    }
+};
+
+TEST_F(OverviewWindowTest, VerdictComponentsAndPrivacyFillInBesideTheReport) {
+    auto w = window(twoPieceApp(), applicationBundleType);
+    ViewController* v = w->viewController();
+    QSignalSpy checked(v, &ViewController::componentsChecked);
+    ASSERT_TRUE(showAndFinish(*w));
+    ASSERT_TRUE(checked.count() > 0 || checked.wait(20000));
+
+    // The verdict reads first: the system accepted it as notarized.
+    const auto* headline = v->verdictBar->findChild<QLabel*>("verdictHeadline");
+    ASSERT_TRUE(headline);
+    EXPECT_EQ(headline->text(), "Accepted");
+    EXPECT_LT(v->verdictBar->mapTo(v, QPoint()).y(), v->splitter->mapTo(v, QPoint()).y());
+    const overview::Verdict verdict = v->verdict();
+    EXPECT_EQ(verdict.notarization, overview::Tri::yes);
+    EXPECT_EQ(verdict.teamIdentifier, "TEAMAAAAAA");
+    EXPECT_TRUE(verdict.complete);
+
+    EXPECT_EQ(v->tabs->currentWidget(), v->outputTextbox);
+    clickTab(v->tabs, "Components");
+    ASSERT_TRUE(v->componentsView->isVisible());
+    const ComponentsModel& components = v->componentsView->componentsModel();
+    ASSERT_EQ(components.componentCount(), 2u);
+    const QModelIndex helper = components.indexOf(1);
+    EXPECT_EQ(helper.data(ComponentsModel::PathRole).toString(), "Contents/MacOS/helper");
+    EXPECT_TRUE(helper.data(ComponentsModel::FlaggedRole).toBool());
+    EXPECT_EQ(v->appOverview().components[1].flags,
+              (std::vector<std::string>{"team-mismatch", "privacy-beyond-main"}));
+
+    clickTab(v->tabs, "Privacy");
+    ASSERT_TRUE(v->privacyView->isVisible());
+    QStringList services;
+    const QAbstractItemModel& privacy = v->privacyView->privacyModel();
+    for (int row = 0; row < privacy.rowCount(); ++row)
+        services << privacy.index(row, 0).data().toString();
+    EXPECT_TRUE(services.contains("Calendars")) << services.join(", ").toStdString();
+    EXPECT_TRUE(services.contains("Camera")) << services.join(", ").toStdString();
+
+    // Find searches the report, so it brings the report back.
+    QTest::keyClick(w.get(), Qt::Key_F, Qt::ControlModifier);
+    QTest::keyClicks(v->findBar->findChild<QLineEdit*>(), "App path");
+    QTest::keyClick(v->findBar->findChild<QLineEdit*>(), Qt::Key_Return);
+    EXPECT_EQ(v->tabs->currentWidget(), v->outputTextbox);
+}
+
+TEST_F(OverviewWindowTest, APackageShowsItsVerdictAndNoComponents) {
+    auto w = window(package(), installerPackageType);
+    ViewController* v = w->viewController();
+    ASSERT_TRUE(showAndFinish(*w));
+    EXPECT_EQ(v->verdictBar->findChild<QLabel*>("verdictHeadline")->text(), "Accepted");
+    EXPECT_EQ(v->tabs->tabBar()->count(), 3);
+    EXPECT_FALSE(v->tabs->isTabVisible(1));
+    EXPECT_FALSE(v->tabs->isTabVisible(2));
+    EXPECT_TRUE(v->verdict().complete);
+}
+
+}  // namespace
