@@ -105,6 +105,16 @@ TEST_F(ComponentBundle, UnsignedNestedCodeIsSealedAsDataAndRejected) {
               "nested code is modified or invalid (XPCServices/Bare.xpc/Contents/MacOS/Bare: not "
               "signed)");
 
+    app.pieces.back() = pieceAt(PieceKind::framework, "Contents/Frameworks/Raw.framework");
+    app.pieces.back().signing = Signing::unsignedCode;
+    written = writeComponentApp(parent(), app, pki());
+    ASSERT_TRUE(written) << written.error().message;
+    EXPECT_FALSE(
+        fs::exists(*written / "Contents/Frameworks/Raw.framework/Versions/A/_CodeSignature"));
+    EXPECT_EQ(varko::testing::assess(*written, pki().anchors()).reason,
+              "nested code is modified or invalid (Frameworks/Raw.framework/Versions/A/Raw: not "
+              "signed)");
+
     app.pieces.back().path = "/Contents/XPCServices/Bare.xpc";
     EXPECT_FALSE(writeComponentApp(parent(), app, pki()));
 }
