@@ -59,6 +59,14 @@ std::string cut(std::string_view text, std::size_t maxBytes) {
     return std::string(text.substr(0, end));
 }
 
+/// A key the file chose, fit to stand in a line of words: cut, its control characters as '?'.
+std::string shown(std::string_view key) {
+    std::string out = cut(key, maxManifestTextBytes);
+    for (char& c : out)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+    return out;
+}
+
 /// Walks the manifest's dictionary and keeps what has the documented shape; the rest, and
 /// whatever passes a bound, is said once in `problems`.
 class ManifestReader {
@@ -81,7 +89,7 @@ public:
                     if (auto entry = accessed(item, where)) out.accessedApis.push_back(*entry);
                 });
             } else {
-                problem("unknown key “" + cut(key, maxManifestTextBytes) + "”");
+                problem("unknown key “" + shown(key) + "”");
             }
         }
         if (dropped > 0)
@@ -166,7 +174,7 @@ private:
         CollectedData entry;
         bool typed = false;
         for (const auto& [key, item] : *dict) {
-            const std::string at = where + ": " + cut(key, maxManifestTextBytes);
+            const std::string at = where + ": " + shown(key);
             if (key == dataTypeKey) {
                 if (auto type = text(item, at, collectedKey)) {
                     entry.type = std::move(*type);
@@ -179,7 +187,7 @@ private:
             } else if (key == purposesKey) {
                 entry.purposes = textList(item, at, collectedKey);
             } else {
-                problem(where + " has the unknown key “" + cut(key, maxManifestTextBytes) + "”");
+                problem(where + " has the unknown key “" + shown(key) + "”");
             }
         }
         if (typed) return entry;
@@ -196,7 +204,7 @@ private:
         AccessedApi entry;
         bool typed = false;
         for (const auto& [key, item] : *dict) {
-            const std::string at = where + ": " + cut(key, maxManifestTextBytes);
+            const std::string at = where + ": " + shown(key);
             if (key == apiTypeKey) {
                 if (auto category = text(item, at, accessedKey)) {
                     entry.category = std::move(*category);
@@ -205,7 +213,7 @@ private:
             } else if (key == reasonsKey) {
                 entry.reasons = textList(item, at, accessedKey);
             } else {
-                problem(where + " has the unknown key “" + cut(key, maxManifestTextBytes) + "”");
+                problem(where + " has the unknown key “" + shown(key) + "”");
             }
         }
         if (typed) return entry;

@@ -143,7 +143,7 @@ TEST(PrivacyManifest, WrongTypesBecomeProblemsAndTheRestIsRead) {
     linkedAsText.set("NSPrivacyCollectedDataTypeLinked", "yes");
     linkedAsText.set("NSPrivacyCollectedDataTypeTracking", false);
     linkedAsText.set("NSPrivacyCollectedDataTypePurposes", "Analytics");
-    linkedAsText.set("Comment", "made by hand");
+    linkedAsText.set("Comment\nline", "made by hand");
     plist::Dictionary untyped;
     untyped.set("NSPrivacyCollectedDataTypeLinked", true);
     plist::Dictionary typeNotText;
@@ -179,7 +179,7 @@ TEST(PrivacyManifest, WrongTypesBecomeProblemsAndTheRestIsRead) {
             "text (data)",
             "NSPrivacyAccessedAPITypes item 2 is not a dictionary (an array)",
             "NSPrivacyCollectedDataTypes item 1 is not a dictionary (a text)",
-            "NSPrivacyCollectedDataTypes item 2 has the unknown key “Comment”",
+            "NSPrivacyCollectedDataTypes item 2 has the unknown key “Comment?line”",
             "NSPrivacyCollectedDataTypes item 2: NSPrivacyCollectedDataTypeLinked is not a "
             "Boolean (a text)",
             "NSPrivacyCollectedDataTypes item 2: NSPrivacyCollectedDataTypePurposes is not an "
