@@ -1,7 +1,7 @@
 #pragma once
 
-// A test certificate authority shaped like Apple's (root, Developer ID-style intermediate,
-// leaf, timestamp authority) and bundles signed by it, for the verifier's tests.
+// Bundles signed by the test certificate authority (fixtures/testsigning.h), and the
+// verifier's answer for them.
 
 #include <QTemporaryDir>
 #include <filesystem>
@@ -10,6 +10,7 @@
 
 #include "fixtures/sealedbundle.h"
 #include "fixtures/testca.h"
+#include "fixtures/testsigning.h"
 #include "format/macho/machoformat.h"
 #include "support/bytes.h"
 #include "systools/codesign/assessment.h"
@@ -19,87 +20,16 @@
 
 namespace varko::testing {
 
-inline constexpr std::int64_t jan2020 = 1577836800;
-inline constexpr std::int64_t jan2024 = 1704067200;
-inline constexpr std::int64_t jan2030 = 1893456000;
-inline constexpr std::int64_t jan2040 = 2208988800;
-
-inline constexpr const char* developerIdApplication = "1.2.840.113635.100.6.1.13";
-inline constexpr const char* developerIdCa = "1.2.840.113635.100.6.2.6";
-
-struct TestPki {
-    examplegen::TestIdentity root =
-        examplegen::makeTestRoot("Varko Test Root CA", jan2020, jan2040);
-    examplegen::TestIdentity intermediate =
-        issue("Varko Test Developer ID CA", true, {developerIdCa}, jan2020, jan2040, root);
-    examplegen::TestIdentity leaf =
-        issue("Developer ID Application: Varko Tests (TEAM123456)", false, {developerIdApplication},
-              jan2020, jan2030, intermediate);
-    examplegen::TestIdentity tsa = issueTsa(root);
-
-    [[nodiscard]] signing::TrustAnchors anchors() const {
-        return {{examplegen::fingerprint(root)}};
-    }
-
-    static examplegen::TestIdentity issue(const std::string& cn, bool ca,
-                                          std::vector<std::string> markers, std::int64_t from,
-                                          std::int64_t to, const examplegen::TestIdentity& by) {
-        examplegen::CertificateRequest r;
-        r.commonName = cn;
-        r.authority = ca;
-        r.markers = std::move(markers);
-        r.notBefore = from;
-        r.notAfter = to;
-        if (!ca) r.organizationalUnit = "TEAM123456";
-        return examplegen::issueCertificate(r, by);
-    }
-    static examplegen::TestIdentity issueTsa(const examplegen::TestIdentity& by) {
-        examplegen::CertificateRequest r;
-        r.commonName = "Varko Test Timestamp Signer";
-        r.timeStamping = true;
-        r.notBefore = jan2020;
-        r.notAfter = jan2040;
-        return examplegen::issueCertificate(r, by);
-    }
-};
-
-/// How a test signature is made; the identities must outlive the signing.
-struct SignWith {
-    const examplegen::TestIdentity* signer = nullptr;
-    std::vector<const examplegen::TestIdentity*> chain;
-    const examplegen::TestIdentity* tsa = nullptr;
-    std::int64_t signingTime = jan2024;
-    std::int64_t timestampTime = jan2024;
-    bool ber = false;  ///< as Apple's codesign encodes, else DER as rcodesign does
-};
-
-inline examplegen::SignatureOptions cmsSigned(const SignWith& w) {
-    examplegen::SignatureOptions o;
-    o.identifier = "com.example.varko.signed";
-    o.teamId = "TEAM123456";
-    o.flags = codesig::CS_RUNTIME;
-    o.cmsSigner = [w](std::span<const std::byte> cd) {
-        examplegen::CmsRequest r;
-        r.signer = w.signer;
-        r.chain = w.chain;
-        r.signingTime = w.signingTime;
-        r.timestampAuthority = w.tsa;
-        r.timestampTime = w.timestampTime;
-        r.ber = w.ber;
-        return examplegen::signCms(cd, r);
-    };
-    return o;
-}
-
-/// An executable of `codeSize` bytes of code, signed as `w` says.
-inline examplegen::MachOOptions signedMachO(const SignWith& w, std::size_t codeSize,
-                                            examplegen::Arch arch = examplegen::Arch::X86_64) {
-    examplegen::MachOOptions o;
-    o.arch = arch;
-    o.codeSize = codeSize;
-    o.signature = cmsSigned(w);
-    return o;
-}
+using examplegen::cmsSigned;
+using examplegen::developerIdApplication;
+using examplegen::developerIdCa;
+using examplegen::jan2020;
+using examplegen::jan2024;
+using examplegen::jan2030;
+using examplegen::jan2040;
+using examplegen::signedMachO;
+using examplegen::SignWith;
+using examplegen::TestPki;
 
 inline std::string infoPlistFor(const std::string& exe) {
     return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n<dict>\n"

@@ -1,0 +1,131 @@
+// The app writer the overview's tests stand on: what it writes must verify as real signed
+// apps do, so that their findings are about the overview, never about a broken fixture.
+#include "fixtures/componentbundle.h"
+
+#include <gtest/gtest.h>
+
+#include <QTemporaryDir>
+#include <filesystem>
+
+#include "overview/privacymanifest.h"
+#include "systools/signingfixture.h"
+
+namespace {
+
+using namespace varko;
+using namespace varko::examplegen;
+namespace fs = std::filesystem;
+
+class ComponentBundle : public ::testing::Test {
+protected:
+    static const TestPki& pki() {
+        static const TestPki shared;
+        return shared;
+    }
+    QTemporaryDir dir;
+    fs::path parent() const { return fs::path(dir.path().toStdString()); }
+
+    static ComponentApp everyKind() {
+        ComponentApp app;
+        app.entitlements = entitlementsGranting({"com.apple.security.app-sandbox"});
+        app.info.set("NSCameraUsageDescription", "Video calls.");
+        app.privacyManifest = privacyManifestText(false, {}, {}, {});
+        const auto piece = [&](PieceKind kind, std::string path) -> Piece& {
+            app.pieces.push_back(pieceAt(kind, std::move(path)));
+            return app.pieces.back();
+        };
+        piece(PieceKind::framework, "Contents/Frameworks/Kit.framework").privacyManifest =
+            privacyManifestText(true, {"t.example"}, {"NSPrivacyCollectedDataTypeDeviceID"}, {});
+        piece(PieceKind::framework, "Contents/Frameworks/Loose.framework").signing = Signing::adhoc;
+        piece(PieceKind::dynamicLibrary, "Contents/Frameworks/libz.dylib").signing =
+            Signing::otherTeam;
+        piece(PieceKind::helper, "Contents/MacOS/helper").entitlements =
+            entitlementsGranting({"com.apple.security.get-task-allow"});
+        piece(PieceKind::xpcService, "Contents/XPCServices/Fetch.xpc")
+            .info.set("NSMicrophoneUsageDescription", "Dictation.");
+        piece(PieceKind::appExtension, "Contents/PlugIns/Share.appex");
+        piece(PieceKind::loginItem, "Contents/Library/LoginItems/Starter.app");
+        // Nested two deep: the login item seals its own XPC service.
+        piece(PieceKind::xpcService,
+              "Contents/Library/LoginItems/Starter.app/Contents/XPCServices/Inner.xpc");
+        piece(PieceKind::launchAgent, "Contents/Library/LaunchAgents/com.example.agent.plist");
+        piece(PieceKind::systemExtension,
+              "Contents/Library/SystemExtensions/com.example.filter.systemextension");
+        piece(PieceKind::nestedApp, "Contents/Applications/Tool.app");
+        return app;
+    }
+};
+
+TEST_F(ComponentBundle, ACleanAppOfEveryKindIsAcceptedAndTamperingIsNot) {
+    ComponentApp app = everyKind();
+    auto written = writeComponentApp(parent(), app, pki());
+    ASSERT_TRUE(written) << written.error().message;
+    const fs::path path = *written;
+    auto a = varko::testing::assess(path, pki().anchors());
+    EXPECT_TRUE(a.accepted) << a.reason;
+    EXPECT_TRUE(fs::exists(path / "Contents/Library/LaunchServices/com.example.agent"));
+    EXPECT_TRUE(fs::exists(path / "Contents/Library/LoginItems/Starter.app/Contents/XPCServices/"
+                                  "Inner.xpc/Contents/MacOS/Inner"));
+    // Manifests lie where Xcode puts them, which is where the overview reads them.
+    auto kit = overview::readPrivacyManifest(path / "Contents/Frameworks/Kit.framework/Versions/A");
+    ASSERT_TRUE(kit && *kit);
+    EXPECT_EQ((*kit)->tracking, true);
+
+    app.afterSigning = {{"Contents/Resources/readme.txt", "changed\n"}};
+    written = writeComponentApp(parent(), app, pki());
+    ASSERT_TRUE(written);
+    EXPECT_EQ(varko::testing::assess(*written, pki().anchors()).reason,
+              "a sealed resource is missing or invalid (file modified: Resources/readme.txt)");
+
+    app.afterSigning = {{"Contents/Resources/extra.txt", "unsealed\n"}};
+    written = writeComponentApp(parent(), app, pki());
+    ASSERT_TRUE(written);
+    EXPECT_EQ(varko::testing::assess(*written, pki().anchors()).reason,
+              "a sealed resource is missing or invalid (file added: Resources/extra.txt)");
+
+    // A change inside nested code is caught through that code's own seal.
+    app.afterSigning = {
+        {"Contents/Frameworks/Kit.framework/Versions/A/Resources/"
+         "PrivacyInfo.xcprivacy",
+         "<plist><dict/></plist>"}};
+    written = writeComponentApp(parent(), app, pki());
+    ASSERT_TRUE(written);
+    EXPECT_EQ(varko::testing::assess(*written, pki().anchors()).reason,
+              "nested code is modified or invalid (Frameworks/Kit.framework: a sealed resource "
+              "is missing or invalid (file modified: Resources/PrivacyInfo.xcprivacy))");
+}
+
+TEST_F(ComponentBundle, UnsignedNestedCodeIsSealedAsDataAndRejected) {
+    ComponentApp app;
+    app.pieces.push_back(pieceAt(PieceKind::xpcService, "Contents/XPCServices/Bare.xpc"));
+    app.pieces.back().signing = Signing::unsignedCode;
+    auto written = writeComponentApp(parent(), app, pki());
+    ASSERT_TRUE(written) << written.error().message;
+    EXPECT_EQ(varko::testing::assess(*written, pki().anchors()).reason,
+              "nested code is modified or invalid (XPCServices/Bare.xpc/Contents/MacOS/Bare: not "
+              "signed)");
+
+    app.pieces.back() = pieceAt(PieceKind::framework, "Contents/Frameworks/Raw.framework");
+    app.pieces.back().signing = Signing::unsignedCode;
+    written = writeComponentApp(parent(), app, pki());
+    ASSERT_TRUE(written) << written.error().message;
+    EXPECT_FALSE(
+        fs::exists(*written / "Contents/Frameworks/Raw.framework/Versions/A/_CodeSignature"));
+    EXPECT_EQ(varko::testing::assess(*written, pki().anchors()).reason,
+              "nested code is modified or invalid (Frameworks/Raw.framework/Versions/A/Raw: not "
+              "signed)");
+
+    app.pieces.back().path = "/Contents/XPCServices/Bare.xpc";
+    EXPECT_FALSE(writeComponentApp(parent(), app, pki()));
+}
+
+TEST_F(ComponentBundle, ManyComponentsAreWrittenSignedAndSealed) {
+    auto written = writeComponentApp(parent(), manyComponents(30, 4096), pki());
+    ASSERT_TRUE(written) << written.error().message;
+    auto a = varko::testing::assess(*written, pki().anchors());
+    EXPECT_TRUE(a.accepted) << a.reason;
+    EXPECT_TRUE(fs::exists(*written / "Contents/XPCServices/Service29.xpc"));
+    EXPECT_TRUE(fs::exists(*written / "Contents/Helpers/tool28"));
+}
+
+}  // namespace

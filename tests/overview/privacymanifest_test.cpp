@@ -1,0 +1,316 @@
+#include "overview/privacymanifest.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <QTemporaryDir>
+#include <filesystem>
+#include <fstream>
+
+#include "fixtures/machowriter.h"
+#include "format/plist/plist.h"
+#include "format/plist_bplist_builder.h"
+#include "support/bytes.h"
+
+namespace {
+
+using namespace varko;
+using namespace varko::overview;
+namespace fs = std::filesystem;
+using plist::testing::BplistBuilder;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+
+const char* const fullManifest = R"(<?xml version="1.0" encoding="UTF-8"?>
+<!DOCTYPE plist PUBLIC "-//Apple//DTD PLIST 1.0//EN" "http://www.apple.com/DTDs/PropertyList-1.0.dtd">
+<plist version="1.0">
+<dict>
+	<key>NSPrivacyTracking</key>
+	<true/>
+	<key>NSPrivacyTrackingDomains</key>
+	<array>
+		<string>ads.example.com</string>
+		<string>metrics.example.net</string>
+	</array>
+	<key>NSPrivacyCollectedDataTypes</key>
+	<array>
+		<dict>
+			<key>NSPrivacyCollectedDataType</key>
+			<string>NSPrivacyCollectedDataTypeEmailAddress</string>
+			<key>NSPrivacyCollectedDataTypeLinked</key>
+			<true/>
+			<key>NSPrivacyCollectedDataTypeTracking</key>
+			<false/>
+			<key>NSPrivacyCollectedDataTypePurposes</key>
+			<array>
+				<string>NSPrivacyCollectedDataTypePurposeAppFunctionality</string>
+				<string>NSPrivacyCollectedDataTypePurposeAnalytics</string>
+			</array>
+		</dict>
+		<dict>
+			<key>NSPrivacyCollectedDataType</key>
+			<string>NSPrivacyCollectedDataTypeCrashData</string>
+		</dict>
+	</array>
+	<key>NSPrivacyAccessedAPITypes</key>
+	<array>
+		<dict>
+			<key>NSPrivacyAccessedAPIType</key>
+			<string>NSPrivacyAccessedAPICategoryUserDefaults</string>
+			<key>NSPrivacyAccessedAPITypeReasons</key>
+			<array>
+				<string>CA92.1</string>
+			</array>
+		</dict>
+		<dict>
+			<key>NSPrivacyAccessedAPIType</key>
+			<string>NSPrivacyAccessedAPICategoryFileTimestamp</string>
+			<key>NSPrivacyAccessedAPITypeReasons</key>
+			<array>
+				<string>C617.1</string>
+				<string>3B52.1</string>
+			</array>
+		</dict>
+	</array>
+</dict>
+</plist>
+)";
+
+PrivacyManifest expectedFull() {
+    PrivacyManifest m;
+    m.tracking = true;
+    m.trackingDomains = {"ads.example.com", "metrics.example.net"};
+    m.collectedData = {{"NSPrivacyCollectedDataTypeEmailAddress",
+                        true,
+                        false,
+                        {"NSPrivacyCollectedDataTypePurposeAppFunctionality",
+                         "NSPrivacyCollectedDataTypePurposeAnalytics"}},
+                       {"NSPrivacyCollectedDataTypeCrashData", {}, {}, {}}};
+    m.accessedApis = {{"NSPrivacyAccessedAPICategoryUserDefaults", {"CA92.1"}},
+                      {"NSPrivacyAccessedAPICategoryFileTimestamp", {"C617.1", "3B52.1"}}};
+    return m;
+}
+
+/// The binary form of a value, as Xcode's property-list compiler would store it.
+std::uint64_t addBinary(BplistBuilder& b, const plist::Value& v) {
+    if (const auto* s = v.string()) return b.ascii(*s);
+    if (const bool* flag = v.boolean()) return b.add({static_cast<std::uint8_t>(*flag ? 9 : 8)});
+    if (const auto* a = v.array()) {
+        std::vector<std::uint64_t> refs;
+        for (const auto& item : *a) refs.push_back(addBinary(b, item));
+        return b.array(refs);
+    }
+    std::vector<std::uint64_t> keys, values;
+    for (const auto& [key, value] : *v.dictionary()) {
+        keys.push_back(b.ascii(key));
+        values.push_back(addBinary(b, value));
+    }
+    return b.dict(keys, values);
+}
+
+std::vector<std::uint8_t> binaryOf(const plist::Value& v) {
+    BplistBuilder b;
+    b.refSize = 2;
+    b.offsetSize = 4;
+    b.top = addBinary(b, v);
+    return b.build();
+}
+
+Expected<PrivacyManifest> parseText(std::string_view text) {
+    return parsePrivacyManifest(std::as_bytes(std::span(text.data(), text.size())));
+}
+
+TEST(PrivacyManifest, ReadsEveryKeyInXmlAndBinaryAlike) {
+    auto xml = parseText(fullManifest);
+    ASSERT_TRUE(xml) << xml.error().message;
+    EXPECT_EQ(*xml, expectedFull());
+
+    const auto value = plist::parse(std::string_view(fullManifest));
+    ASSERT_TRUE(value);
+    const auto binary = binaryOf(*value);
+    auto fromBinary = parsePrivacyManifest(plist::testing::asBytes(binary));
+    ASSERT_TRUE(fromBinary) << fromBinary.error().message;
+    EXPECT_EQ(*fromBinary, expectedFull());
+
+    EXPECT_EQ(manifestTitle("NSPrivacyCollectedDataTypeEmailAddress"), "Email Address");
+    EXPECT_EQ(manifestTitle("NSPrivacyAccessedAPICategoryUserDefaults"), "User defaults");
+    EXPECT_EQ(manifestTitle("CA92.1"), "CA92.1");
+}
+
+TEST(PrivacyManifest, WrongTypesBecomeProblemsAndTheRestIsRead) {
+    plist::Dictionary linkedAsText;
+    linkedAsText.set("NSPrivacyCollectedDataType", "NSPrivacyCollectedDataTypeName");
+    linkedAsText.set("NSPrivacyCollectedDataTypeLinked", "yes");
+    linkedAsText.set("NSPrivacyCollectedDataTypeTracking", false);
+    linkedAsText.set("NSPrivacyCollectedDataTypePurposes", "Analytics");
+    linkedAsText.set("Comment\nline", "made by hand");
+    plist::Dictionary untyped;
+    untyped.set("NSPrivacyCollectedDataTypeLinked", true);
+    plist::Dictionary typeNotText;
+    typeNotText.set("NSPrivacyCollectedDataType", plist::Integer{7});
+    plist::Dictionary api;
+    api.set("NSPrivacyAccessedAPIType", "NSPrivacyAccessedAPICategoryDiskSpace");
+    api.set("NSPrivacyAccessedAPITypeReasons", plist::Array{"E174.1", plist::Data{1, 2}});
+
+    plist::Dictionary root;
+    root.set("NSPrivacyTracking", "YES");
+    root.set("NSPrivacyTrackingDomains", plist::Array{"a.example", plist::Integer{5}});
+    root.set("NSPrivacyCollectedDataTypes",
+             plist::Array{"NSPrivacyCollectedDataTypeName", linkedAsText, untyped, typeNotText});
+    root.set("NSPrivacyAccessedAPITypes", plist::Array{api, plist::Array{}});
+    root.set("NSPrivacyExtra", true);
+
+    auto m = parseText(plist::writeXml(root));
+    ASSERT_TRUE(m) << m.error().message;
+    EXPECT_FALSE(m->tracking);
+    EXPECT_THAT(m->trackingDomains, ElementsAre("a.example"));
+    ASSERT_EQ(m->collectedData.size(), 1u);
+    EXPECT_EQ(m->collectedData[0].type, "NSPrivacyCollectedDataTypeName");
+    EXPECT_FALSE(m->collectedData[0].linked);
+    EXPECT_EQ(m->collectedData[0].tracking, false);
+    EXPECT_TRUE(m->collectedData[0].purposes.empty());
+    ASSERT_EQ(m->accessedApis.size(), 1u);
+    EXPECT_THAT(m->accessedApis[0].reasons, ElementsAre("E174.1"));
+    // writeXml sorts the keys, so the problems come in that order.
+    EXPECT_THAT(
+        m->problems,
+        ElementsAre(
+            "NSPrivacyAccessedAPITypes item 1: NSPrivacyAccessedAPITypeReasons item 2 is not a "
+            "text (data)",
+            "NSPrivacyAccessedAPITypes item 2 is not a dictionary (an array)",
+            "NSPrivacyCollectedDataTypes item 1 is not a dictionary (a text)",
+            "NSPrivacyCollectedDataTypes item 2 has the unknown key “Comment?line”",
+            "NSPrivacyCollectedDataTypes item 2: NSPrivacyCollectedDataTypeLinked is not a "
+            "Boolean (a text)",
+            "NSPrivacyCollectedDataTypes item 2: NSPrivacyCollectedDataTypePurposes is not an "
+            "array (a text)",
+            "NSPrivacyCollectedDataTypes item 3 names no NSPrivacyCollectedDataType",
+            "NSPrivacyCollectedDataTypes item 4: NSPrivacyCollectedDataType is not a text (an "
+            "integer)",
+            "unknown key “NSPrivacyExtra”", "NSPrivacyTracking is not a Boolean (a text)",
+            "NSPrivacyTrackingDomains item 2 is not a text (an integer)"));
+
+    // Only something that is no property list, or no dictionary, fails the whole.
+    EXPECT_EQ(parseText("<plist><array/></plist>").error().message,
+              "the privacy manifest is an array, not a dictionary");
+    EXPECT_EQ(parseText("not a plist {").error().code, ErrorCode::malformed);
+    EXPECT_FALSE(parseText(""));
+}
+
+TEST(PrivacyManifest, AHostileFileIsReadOnlyUpToItsBounds) {
+    // Binary lists share objects: a small file names one domain thousands of times.
+    {
+        BplistBuilder b;
+        b.refSize = 2;
+        b.offsetSize = 4;
+        const auto domain = b.ascii("x.example");
+        const auto key = b.ascii("NSPrivacyTrackingDomains");
+        const auto list = b.array(std::vector<std::uint64_t>(5000, domain));
+        b.top = b.dict({key}, {list});
+        const auto bytes = b.build();
+        auto m = parsePrivacyManifest(plist::testing::asBytes(bytes));
+        ASSERT_TRUE(m) << m.error().message;
+        EXPECT_EQ(m->trackingDomains.size(), maxManifestItems);
+        EXPECT_THAT(m->problems, ElementsAre("NSPrivacyTrackingDomains lists 5000 items; the "
+                                             "first 1000 are read"));
+    }
+    // Every text counts toward one budget, purposes and reasons included.
+    {
+        BplistBuilder b;
+        b.refSize = 4;
+        b.offsetSize = 4;
+        const auto typeKey = b.ascii("NSPrivacyCollectedDataType");
+        const auto purposesKey = b.ascii("NSPrivacyCollectedDataTypePurposes");
+        std::vector<std::uint64_t> entries;
+        for (int i = 0; i < 1000; ++i) {
+            // Distinct objects: the reader refuses shared ones that expand past the file.
+            std::vector<std::uint64_t> purposes;
+            for (int j = 0; j < 20; ++j) purposes.push_back(b.ascii("p" + std::to_string(j)));
+            entries.push_back(b.dict({typeKey, purposesKey},
+                                     {b.ascii("t" + std::to_string(i)), b.array(purposes)}));
+        }
+        const auto key = b.ascii("NSPrivacyCollectedDataTypes");
+        b.top = b.dict({key}, {b.array(entries)});
+        const auto bytes = b.build();
+        auto m = parsePrivacyManifest(plist::testing::asBytes(bytes));
+        ASSERT_TRUE(m) << m.error().message;
+        std::size_t texts = m->collectedData.size();
+        for (const auto& c : m->collectedData) texts += c.purposes.size();
+        EXPECT_EQ(texts, maxManifestTexts);
+        EXPECT_THAT(m->problems, ElementsAre("more than 4000 texts; the rest are left out"));
+    }
+    // Long texts are cut at a character's boundary; wrong items beyond the cap are counted.
+    {
+        std::string longDomain = "a";
+        while (longDomain.size() < 1000) longDomain += "é";
+        plist::Array domains{longDomain};
+        const plist::Value one(plist::Integer{1});
+        domains.insert(domains.end(), 200, one);
+        plist::Dictionary root;
+        root.set("NSPrivacyTrackingDomains", domains);
+        auto m = parseText(plist::writeXml(root));
+        ASSERT_TRUE(m);
+        ASSERT_EQ(m->trackingDomains.size(), 1u);
+        EXPECT_EQ(m->trackingDomains[0], longDomain.substr(0, maxManifestTextBytes - 1));
+        ASSERT_EQ(m->problems.size(), maxManifestProblems + 1);
+        EXPECT_EQ(m->problems[0], "a text in NSPrivacyTrackingDomains is cut to 256 bytes");
+        EXPECT_EQ(m->problems.back(), "and 151 more problems");
+    }
+}
+
+class PrivacyManifestFile : public ::testing::Test {
+protected:
+    QTemporaryDir dir;
+    fs::path root() const { return fs::path(dir.path().toStdString()); }
+    void write(const fs::path& path, std::string_view text) const {
+        fs::create_directories(path.parent_path());
+        ASSERT_TRUE(examplegen::writeFile(path, varko::testing::bytesOf(text)));
+    }
+};
+
+TEST_F(PrivacyManifestFile, IsFoundWhereXcodePutsItAndOnlyInsideTheItem) {
+    const fs::path app = root() / "Mac.app";
+    write(app / "Contents/Info.plist", "<plist><dict/></plist>");
+    const auto within = ItemRoot::of(app);
+    ASSERT_TRUE(within);
+    auto none = readPrivacyManifest(app / "Contents", &*within);
+    ASSERT_TRUE(none) << none.error().message;
+    EXPECT_FALSE(*none);
+
+    write(app / "Contents/Resources/PrivacyInfo.xcprivacy", fullManifest);
+    auto found = readPrivacyManifest(app / "Contents", &*within);
+    ASSERT_TRUE(found) << found.error().message;
+    ASSERT_TRUE(*found);
+    EXPECT_EQ(**found, expectedFull());
+
+    // Flat bundles (iOS-style apps and frameworks) keep it at their top.
+    const fs::path flat = root() / "Flat.framework";
+    write(flat / "PrivacyInfo.xcprivacy", fullManifest);
+    auto top = readPrivacyManifest(flat);
+    ASSERT_TRUE(top && *top);
+    EXPECT_EQ((*top)->trackingDomains.size(), 2u);
+
+    // A manifest that leads out of the item is not read, and says so.
+    const fs::path elsewhere = root() / "elsewhere.xcprivacy";
+    write(elsewhere, fullManifest);
+    fs::remove(app / "Contents/Resources/PrivacyInfo.xcprivacy");
+    fs::create_symlink(elsewhere, app / "Contents/Resources/PrivacyInfo.xcprivacy");
+    auto out = readPrivacyManifest(app / "Contents", &*within);
+    ASSERT_FALSE(out);
+    EXPECT_EQ(out.error().code, ErrorCode::refused);
+    // So is one reached through a Resources folder that leads out.
+    fs::remove_all(app / "Contents/Resources");
+    fs::create_symlink(flat, app / "Contents/Resources");
+    EXPECT_EQ(readPrivacyManifest(app / "Contents", &*within).error().code, ErrorCode::refused);
+    fs::remove(app / "Contents/Resources");
+
+    write(app / "Contents/Resources/PrivacyInfo.xcprivacy", std::string(maxManifestBytes + 1, ' '));
+    EXPECT_EQ(readPrivacyManifest(app / "Contents", &*within).error().code, ErrorCode::tooLarge);
+    write(app / "Contents/Resources/PrivacyInfo.xcprivacy", "<plist><string>x</string></plist>");
+    auto notDict = readPrivacyManifest(app / "Contents", &*within);
+    ASSERT_FALSE(notDict);
+    EXPECT_THAT(notDict.error().message,
+                HasSubstr("PrivacyInfo.xcprivacy: the privacy manifest is a text"));
+}
+
+}  // namespace
