@@ -1,5 +1,8 @@
 #include <algorithm>
+#include <atomic>
 #include <set>
+#include <thread>
+#include <vector>
 
 #include "format/codesig/csblobs.h"
 #include "format/plist/plist.h"
@@ -84,7 +87,8 @@ void readIdentity(Component& component, const ItemRoot& root) {
     ComponentIdentity& identity = component.identity;
     // A launch item whose program lies outside has no code of its own to read.
     if (component.location.extension() == ".plist") return;
-    const auto location = codesign::locateCode(component.location, &root);
+    const auto location = component.code ? Expected<codesign::CodeLocation>(*component.code)
+                                         : codesign::locateCode(component.location, &root);
     if (!location) {
         identity.problems.push_back(location.error().message);
         return;
@@ -133,7 +137,18 @@ Signer claimedSigner(const Component& c) {
 }  // namespace
 
 void readIdentities(Overview& overview, const ItemRoot& root) {
-    for (Component& component : overview.components) readIdentity(component, root);
+    // Each piece is read on its own; most of the cost is the system's, resolving paths.
+    std::atomic<std::size_t> next{0};
+    const auto work = [&] {
+        for (std::size_t i; (i = next.fetch_add(1)) < overview.components.size();)
+            readIdentity(overview.components[i], root);
+    };
+    const unsigned threads = overview.components.size() < 16
+                                 ? 1
+                                 : std::clamp(std::thread::hardware_concurrency(), 1U, 4U);
+    std::vector<std::jthread> helpers;
+    for (unsigned t = 1; t < threads; ++t) helpers.emplace_back(work);
+    work();
 }
 
 bool isRiskyEntitlement(std::string_view key) {

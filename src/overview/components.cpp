@@ -99,6 +99,7 @@ public:
             return;
         }
         add(ComponentKind::mainExecutable, base, location->executable, {});
+        overview.components.front().code = *location;
         skip.insert(location->executable.lexically_normal());
         folder(base, 0, 1);
         launchItems();
@@ -118,9 +119,10 @@ private:
 
     void bundle(const fs::path& dir, ComponentKind kind, std::size_t parent, int depth) {
         const std::size_t index = add(kind, dir, dir, parent);
-        if (const auto location = codesign::locateCode(dir, &root))
+        if (const auto location = codesign::locateCode(dir, &root)) {
             skip.insert(location->executable.lexically_normal());
-        else if (location.error().code != ErrorCode::unsupported)
+            overview.components[index].code = *location;
+        } else if (location.error().code != ErrorCode::unsupported)
             overview.components[index].identity.problems.push_back(location.error().message);
         if (depth >= maxNesting) {
             overview.componentsCut = true;

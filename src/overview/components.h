@@ -10,6 +10,7 @@
 
 #include "format/plist/value.h"
 #include "overview/privacymanifest.h"
+#include "systools/codesign/bundlelocator.h"
 
 namespace varko::overview {
 
@@ -81,6 +82,8 @@ struct Component {
     std::filesystem::path location;
     /// The component this one sits in: an index into the overview's list; none at the top.
     std::optional<std::size_t> parent;
+    /// Where the walk found its code, so that reading it need not look again.
+    std::optional<codesign::CodeLocation> code;
     ComponentIdentity identity;
     /// Filled in when verification answers.
     std::optional<ComponentCheck> check;
