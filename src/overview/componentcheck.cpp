@@ -12,6 +12,8 @@
 #include "systools/codesign/assessment.h"
 #include "systools/codesign/bundlelocator.h"
 #include "systools/codesign/codeobject.h"
+#include "systools/codesign/codeverifier.h"
+#include "systools/signing/cms.h"
 
 namespace varko::overview {
 
@@ -21,11 +23,41 @@ namespace {
 constexpr std::string_view notAnApp = "the code is valid but does not seem to be an app";
 constexpr const char* notSigned = "code object is not signed at all";
 
-Signer trustedSigner(const std::string& source) {
-    if (source == "Developer ID") return Signer::developerId;
-    if (source == "Apple System") return Signer::apple;
-    if (source == "Mac App Store") return Signer::appStore;
+/// Who signed a slice, by its CMS signature over its first code directory and the chain
+/// to `anchors`; whether the code still matches that directory is the validity's business.
+std::optional<signing::SignatureVerdict> signerOf(const codesign::CodeObject& slice,
+                                                  const signing::TrustAnchors& anchors,
+                                                  std::int64_t now) {
+    if (!slice.signature) return std::nullopt;
+    const auto blob = slice.signature->cmsSignature();
+    if (!blob || !*blob || (*blob)->empty()) return std::nullopt;
+    const auto cms = signing::parseCms(**blob);
+    const auto directories = codesign::codeDirectories(*slice.signature);
+    if (!cms || !directories) return std::nullopt;
+    auto verdict = signing::verifyCmsSignature(
+        *cms, codesign::directoryBytes(directories->all.front()), anchors, now);
+    if (!verdict) return std::nullopt;
+    return std::move(*verdict);
+}
+
+Signer signerFor(signing::Authority authority) {
+    switch (authority) {
+        case signing::Authority::DeveloperId:
+            return Signer::developerId;
+        case signing::Authority::AppleSystem:
+            return Signer::apple;
+        case signing::Authority::MacAppStore:
+            return Signer::appStore;
+        case signing::Authority::Unknown:
+            break;
+    }
     return Signer::untrusted;
+}
+
+bool hasCms(const codesign::CodeObject& slice) {
+    if (!slice.signature) return false;
+    const auto blob = slice.signature->cmsSignature();
+    return blob && *blob && !(*blob)->empty();
 }
 
 }  // namespace
@@ -55,25 +87,20 @@ ComponentCheck checkComponent(const std::filesystem::path& item, const Component
         return check;
     }
     codesign::Assessment a = codesign::assessCode(*slices, *location, anchors, now);
-    if (a.reason == notAnApp) {
-        a.reason.clear();
-        a.accepted = a.source != "no usable signature";
-    }
+    if (a.reason == notAnApp) a.reason.clear();
     check.valid = a.reason.empty();
     check.reason = a.reason;
-    if (a.accepted) {
-        check.signer = trustedSigner(a.source);
-        check.leafName = a.origin;
+    // Not vouched for: ad hoc when no slice carries a CMS signature; else the signer its
+    // chain names, or a certificate that leads to no trusted root.
+    const auto signedSlice = std::find_if(slices->begin(), slices->end(), hasCms);
+    if (signedSlice == slices->end()) {
+        check.signer = Signer::adhoc;
         return check;
     }
-    // Not vouched for: ad hoc when no slice carries a CMS signature, else a certificate
-    // that doesn't lead to a trusted root (or a signature that doesn't hold).
-    const bool cms = std::any_of(slices->begin(), slices->end(), [](const auto& s) {
-        if (!s.signature) return false;
-        const auto blob = s.signature->cmsSignature();
-        return blob && *blob && !(*blob)->empty();
-    });
-    check.signer = cms ? Signer::untrusted : Signer::adhoc;
+    const auto signer = signerOf(*signedSlice, anchors, now);
+    check.signer = signer ? signerFor(signer->authority) : Signer::untrusted;
+    if (signer && check.signer != Signer::untrusted && !signer->chain.empty())
+        check.leafName = signer->chain.front().commonName;
     return check;
 }
 

@@ -1,0 +1,183 @@
+// The whole-app view of signed apps: every piece found, verified and flagged, and the
+// privacy services the app and its pieces use, as the window and varko-report show them.
+#include <gtest/gtest.h>
+
+#include <QTemporaryDir>
+#include <algorithm>
+#include <filesystem>
+#include <map>
+
+#include "fixtures/componentbundle.h"
+#include "overview/componentcheck.h"
+#include "overview/overview.h"
+#include "overview/verdict.h"
+#include "systools/signingfixture.h"
+
+namespace varko::overview {
+namespace {
+
+using namespace examplegen;
+namespace fs = std::filesystem;
+
+class WholeApp : public ::testing::Test {
+protected:
+    static const TestPki& pki() {
+        static const TestPki shared;
+        return shared;
+    }
+    QTemporaryDir dir;
+
+    Overview checked(const fs::path& app) {
+        Overview o = readOverview(app);
+        for (Component& c : o.components)
+            if (c.identity.codeFound)
+                c.check = checkComponent(app, c, pki().anchors(), jan2024 + 86400);
+        flagComponents(o, PrivacyCatalog::builtIn());
+        return o;
+    }
+
+    static const Component& at(const Overview& o, const std::string& path) {
+        const auto found = std::find_if(o.components.begin(), o.components.end(),
+                                        [&](const Component& c) { return c.path == path; });
+        if (found == o.components.end()) throw std::runtime_error("no component " + path);
+        return *found;
+    }
+
+    /// One piece for each flag, beside clean ones.
+    static ComponentApp flaggedApp() {
+        ComponentApp app;
+        app.info.set("NSCalendarsFullAccessUsageDescription", "Plan your week.");
+        app.info.set("NSSomethingNewUsageDescription", "Something new.");
+        app.entitlements =
+            "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict>"
+            "<key>com.apple.private.tcc.allow</key><array>"
+            "<string>kTCCServiceSomethingNew</string></array></dict></plist>";
+        app.privacyManifest =
+            privacyManifestText(false, {}, {"NSPrivacyCollectedDataTypeName"},
+                                {{"NSPrivacyAccessedAPICategoryUserDefaults", {"CA92.1"}}});
+        const auto piece = [&](PieceKind kind, std::string path) -> Piece& {
+            app.pieces.push_back(pieceAt(kind, std::move(path)));
+            return app.pieces.back();
+        };
+        piece(PieceKind::framework, "Contents/Frameworks/Kit.framework").privacyManifest =
+            privacyManifestText(true, {"track.example"}, {}, {});
+        piece(PieceKind::framework, "Contents/Frameworks/Loose.framework").signing = Signing::adhoc;
+        piece(PieceKind::helper, "Contents/MacOS/bare").signing = Signing::unsignedCode;
+        piece(PieceKind::xpcService, "Contents/XPCServices/Other.xpc").signing = Signing::otherTeam;
+        piece(PieceKind::appExtension, "Contents/PlugIns/Share.appex").entitlements =
+            entitlementsGranting({"com.apple.security.device.camera"});
+        piece(PieceKind::loginItem, "Contents/Library/LoginItems/Starter.app").entitlements =
+            entitlementsGranting({"com.apple.security.cs.disable-library-validation"});
+        piece(PieceKind::launchAgent, "Contents/Library/LaunchAgents/com.example.agent.plist");
+        return app;
+    }
+};
+
+TEST_F(WholeApp, EveryPieceIsVerifiedAndWhatDeservesALookIsFlagged) {
+    const auto app = writeComponentApp(fs::path(dir.path().toStdString()), flaggedApp(), pki());
+    ASSERT_TRUE(app) << app.error().message;
+    const Overview o = checked(*app);
+    ASSERT_TRUE(o.problem.empty()) << o.problem;
+
+    struct Expected {
+        ComponentKind kind;
+        Signer signer;
+        std::vector<std::string> flags;
+    };
+    using K = ComponentKind;
+    const std::map<std::string, Expected> expected{
+        {"Contents/MacOS/Host",
+         {K::mainExecutable,
+          Signer::developerId,
+          {"risky-entitlement:com.apple.private.tcc.allow"}}},
+        {"Contents/Frameworks/Kit.framework", {K::framework, Signer::developerId, {}}},
+        {"Contents/Frameworks/Loose.framework", {K::framework, Signer::adhoc, {"adhoc"}}},
+        {"Contents/MacOS/bare", {K::helper, Signer::unsigned_, {"unsigned"}}},
+        {"Contents/XPCServices/Other.xpc", {K::xpcService, Signer::developerId, {"team-mismatch"}}},
+        {"Contents/PlugIns/Share.appex",
+         {K::appExtension, Signer::developerId, {"privacy-beyond-main"}}},
+        {"Contents/Library/LoginItems/Starter.app",
+         {K::loginItem,
+          Signer::developerId,
+          {"risky-entitlement:com.apple.security.cs.disable-library-validation"}}},
+        {"Contents/Library/LaunchAgents/com.example.agent.plist",
+         {K::launchAgent, Signer::developerId, {}}},
+    };
+    ASSERT_EQ(o.components.size(), expected.size());
+    for (const auto& [path, e] : expected) {
+        SCOPED_TRACE(path);
+        const Component& c = at(o, path);
+        EXPECT_EQ(c.kind, e.kind);
+        ASSERT_TRUE(c.check);
+        EXPECT_EQ(c.check->signer, e.signer);
+        EXPECT_EQ(c.flags, e.flags);
+        // Unsigned code is not valid, and strict validation of the app around it fails
+        // for it; the rest hold as signed.
+        EXPECT_EQ(c.check->valid, e.signer != Signer::unsigned_ && e.kind != K::mainExecutable)
+            << c.check->reason;
+    }
+    const Component& main = o.components.front();
+    EXPECT_EQ(main.check->reason, "nested code is modified or invalid (MacOS/bare: not signed)");
+    EXPECT_EQ(main.check->leafName, "Developer ID Application: Varko Tests (TEAM123456)");
+    EXPECT_EQ(at(o, "Contents/XPCServices/Other.xpc").identity.teamIdentifier, "OTHER98765");
+    ASSERT_TRUE(main.identity.privacyManifest);
+    EXPECT_EQ(main.identity.privacyManifest->accessedApis.size(), 1u);
+    ASSERT_TRUE(at(o, "Contents/Frameworks/Kit.framework").identity.privacyManifest);
+    EXPECT_EQ(at(o, "Contents/Frameworks/Kit.framework").identity.privacyManifest->trackingDomains,
+              std::vector<std::string>{"track.example"});
+
+    // Today's services: the modern calendar key, the camera only an extension holds, and
+    // names the table doesn't know, listed rather than dropped.
+    std::map<std::string, const ServiceUse*> services;
+    for (const ServiceUse& s : o.services) services[s.service] = &s;
+    ASSERT_TRUE(services.count("kTCCServiceCalendar"));
+    EXPECT_EQ(services["kTCCServiceCalendar"]->usageKeys,
+              std::vector<std::string>{"NSCalendarsFullAccessUsageDescription"});
+    ASSERT_TRUE(services.count("kTCCServiceCamera"));
+    EXPECT_TRUE(services["kTCCServiceCamera"]->entitlements.empty());
+    EXPECT_EQ(services["kTCCServiceCamera"]->components,
+              std::vector<std::string>{"Contents/PlugIns/Share.appex"});
+    for (const char* unknown : {"NSSomethingNewUsageDescription", "kTCCServiceSomethingNew"}) {
+        ASSERT_TRUE(services.count(unknown)) << unknown;
+        EXPECT_FALSE(services[unknown]->known);
+    }
+
+    // The verdict of this app on a computer that can't ask Apple's servers.
+    const GatekeeperAnswer accepted{GatekeeperAnswer::Kind::accepted, "", "Developer ID",
+                                    *main.check->leafName};
+    const Verdict v = judge(true, &o, accepted, {false, false});
+    EXPECT_EQ(v.state, Verdict::State::accepted);
+    EXPECT_EQ(v.signerTrusted, Tri::yes);
+    EXPECT_EQ(v.sealed, Tri::no);
+    EXPECT_EQ(v.flagged, 6u);
+    EXPECT_EQ(v.notarization, Tri::unknown);
+    EXPECT_TRUE(v.complete);
+}
+
+TEST_F(WholeApp, TamperingIsFoundInThePieceAndTheAppAroundIt) {
+    ComponentApp description = flaggedApp();
+    description.afterSigning = {
+        {"Contents/Frameworks/Kit.framework/Versions/A/Resources/strings.txt", "changed\n"},
+        {"stray.txt", "unsealed\n"}};
+    const auto app = writeComponentApp(fs::path(dir.path().toStdString()), description, pki());
+    ASSERT_TRUE(app) << app.error().message;
+    const Overview o = checked(*app);
+    const Component& kit = at(o, "Contents/Frameworks/Kit.framework");
+    ASSERT_TRUE(kit.check);
+    EXPECT_FALSE(kit.check->valid);
+    EXPECT_NE(kit.check->reason.find("a sealed resource is missing or invalid"), std::string::npos)
+        << kit.check->reason;
+    const Component& main = o.components.front();
+    EXPECT_FALSE(main.check->valid);
+    EXPECT_EQ(main.check->reason, "unsealed contents present in the bundle root (stray.txt)");
+    const Verdict v = judge(
+        true, &o,
+        GatekeeperAnswer{GatekeeperAnswer::Kind::rejected, main.check->reason, "Developer ID", {}},
+        {false, false});
+    EXPECT_EQ(v.state, Verdict::State::rejected);
+    EXPECT_EQ(v.sealed, Tri::no);
+    EXPECT_EQ(v.sealReason, main.check->reason);
+}
+
+}  // namespace
+}  // namespace varko::overview
