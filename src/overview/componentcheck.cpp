@@ -22,6 +22,8 @@ namespace {
 // Gatekeeper judges apps alone; for a component inside one this says nothing.
 constexpr std::string_view notAnApp = "the code is valid but does not seem to be an app";
 constexpr const char* notSigned = "code object is not signed at all";
+// The trust errors' common prefix, in the platform's words.
+constexpr std::string_view untrustedPrefix = "CSSMERR_TP_";
 
 /// Who signed a slice, by its CMS signature over its first code directory and the chain
 /// to `anchors`; whether the code still matches that directory is the validity's business.
@@ -90,6 +92,22 @@ ComponentCheck checkComponent(const std::filesystem::path& item, const Component
     if (a.reason == notAnApp) a.reason.clear();
     check.valid = a.reason.empty();
     check.reason = a.reason;
+    check.intact = check.valid;
+    check.integrityReason = a.reason;
+    // A chain that isn't trusted stops the assessment before the files are looked at;
+    // whether they are as signed is still worth knowing.
+    if (a.reason.starts_with(untrustedPrefix)) {
+        check.intact = true;
+        check.integrityReason.clear();
+        for (const codesign::CodeObject& slice : *slices) {
+            if (!slice.signature) continue;
+            if (auto code = codesign::verifyCode(slice, *location); !code) {
+                check.intact = false;
+                check.integrityReason = code.error().message;
+                break;
+            }
+        }
+    }
     // Not vouched for: ad hoc when no slice carries a CMS signature; else the signer its
     // chain names, or a certificate that leads to no trusted root.
     const auto signedSlice = std::find_if(slices->begin(), slices->end(), hasCms);

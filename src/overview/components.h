@@ -70,6 +70,9 @@ struct ComponentCheck {
     bool valid = false;
     std::string reason;                   ///< why it is not valid; empty when it is
     std::optional<std::string> leafName;  ///< the signing certificate's name, once trusted
+    /// Whether its code, seal and nested code are as signed, trusted or not; and why not.
+    bool intact = false;
+    std::string integrityReason;
 };
 
 /// One piece of code in the bundle.

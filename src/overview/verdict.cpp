@@ -113,8 +113,8 @@ Verdict judge(bool isApp, const Overview* overview,
     const Component& main = overview->components.front();
     v.hardenedRuntime = main.identity.hardenedRuntime ? Tri::yes : Tri::no;
     if (main.check) {
-        v.sealed = main.check->valid ? Tri::yes : Tri::no;
-        v.sealReason = main.check->reason;
+        v.sealed = main.check->intact ? Tri::yes : Tri::no;
+        v.sealReason = main.check->integrityReason;
     }
     for (const Component& c : overview->components) {
         if (!c.flags.empty()) ++v.flagged;

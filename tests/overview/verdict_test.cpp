@@ -27,6 +27,11 @@ Overview signedApp(bool hardened = true) {
     return o;
 }
 
+/// A check whose files are as signed exactly when it is valid.
+ComponentCheck checkOf(Signer signer, bool valid, std::string reason = {}) {
+    return {signer, valid, reason, {}, valid, reason};
+}
+
 std::string text(const Verdict& v, const std::string& label) {
     for (const VerdictLine& line : v.lines())
         if (line.label == label) return line.text;
@@ -51,8 +56,8 @@ TEST(Verdict, FillsInAsTheAnswersArrive) {
 
     const GatekeeperAnswer accepted{Kind::accepted, "", "Developer ID",
                                     "Developer ID Application: Example (TEAM123456)"};
-    o.components[0].check = ComponentCheck{Signer::developerId, true, "", {}};
-    o.components[1].check = ComponentCheck{Signer::adhoc, true, "", {}};
+    o.components[0].check = checkOf(Signer::developerId, true);
+    o.components[1].check = checkOf(Signer::adhoc, true);
     o.components[1].flags = {"adhoc"};
     v = judge(true, &o, accepted, offline);
     EXPECT_TRUE(v.complete);
@@ -76,19 +81,19 @@ TEST(Verdict, EachKindOfRejectionSaysWhy) {
     const Case cases[] = {
         // Tampered: the seal's own words.
         {{Kind::rejected, "a sealed resource is missing or invalid", "Developer ID", {}},
-         {Signer::untrusted, false, "a sealed resource is missing or invalid", {}},
+         checkOf(Signer::untrusted, false, "a sealed resource is missing or invalid"),
          "a sealed resource is missing or invalid",
          "a certificate that isn't trusted",
          "a sealed resource is missing or invalid"},
         // Ad hoc: nothing vouches for it; the source line is the reason.
         {{Kind::rejected, "", "no usable signature", {}},
-         {Signer::adhoc, true, "", {}},
+         checkOf(Signer::adhoc, true),
          "no usable signature",
          "ad hoc",
          "Every file and piece of code is as signed"},
         // Unsigned.
         {{Kind::rejected, "", "no usable signature", {}},
-         {Signer::unsigned_, false, "code object is not signed at all", {}},
+         checkOf(Signer::unsigned_, false, "code object is not signed at all"),
          "no usable signature",
          "unsigned",
          "code object is not signed at all"},

@@ -167,6 +167,24 @@ TEST_F(WholeApp, TamperingIsFoundInThePieceAndTheAppAroundIt) {
     EXPECT_FALSE(kit.check->valid);
     EXPECT_NE(kit.check->reason.find("a sealed resource is missing or invalid"), std::string::npos)
         << kit.check->reason;
+    // A chain no trusted root vouches for is not valid, but whether the files are as
+    // signed is still told.
+    const ComponentCheck untrusted =
+        checkComponent(*app, at(o, "Contents/Frameworks/Loose.framework"),
+                       signing::TrustAnchors::apple(), jan2024);
+    EXPECT_EQ(untrusted.signer, Signer::adhoc);
+    const ComponentCheck other = checkComponent(*app, at(o, "Contents/XPCServices/Other.xpc"),
+                                                signing::TrustAnchors::apple(), jan2024);
+    EXPECT_EQ(other.signer, Signer::untrusted);
+    EXPECT_FALSE(other.valid);
+    EXPECT_EQ(other.reason, "CSSMERR_TP_NOT_TRUSTED");
+    EXPECT_TRUE(other.intact) << other.integrityReason;
+    const ComponentCheck kitUntrusted =
+        checkComponent(*app, kit, signing::TrustAnchors::apple(), jan2024);
+    EXPECT_FALSE(kitUntrusted.intact);
+    EXPECT_NE(kitUntrusted.integrityReason.find("a sealed resource is missing or invalid"),
+              std::string::npos);
+
     const Component& main = o.components.front();
     EXPECT_FALSE(main.check->valid);
     EXPECT_EQ(main.check->reason, "unsealed contents present in the bundle root (stray.txt)");
