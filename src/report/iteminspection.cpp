@@ -1,0 +1,96 @@
+#include "report/iteminspection.h"
+
+#include <QJsonArray>
+#include <QUrl>
+
+#include "overview/componentcheck.h"
+#include "overview/overviewjson.h"
+#include "tools/pathbytes.h"
+
+namespace varko {
+
+bool Inspection::toolFailed() const {
+    return signature.toolFailed || (document.theInfo && document.theInfo->entitlementRunFailed);
+}
+
+void inspect(Inspection& item, const host::ToolSet& tools, bool wholeApp, unsigned threads) {
+    item.document.readFromURL(QUrl::fromLocalFile(item.path), item.typeName, tools);
+    item.report = buildReport(item.document.theInfo.get(), item.document.isApp);
+    item.signature = runSignatureTools(tools, item.document.isApp, item.report.path);
+    item.findings = item.signature.findings;
+    const SignatureSections sections = signatureSections(item.document.isApp, item.signature);
+    item.fullText = item.report.saveString + sections.assessment + sections.signature;
+    if (!wholeApp) return;
+    const std::filesystem::path path = host::pathToSystem(item.path).toStdString();
+    if (item.document.isApp) {
+        item.overview = overview::readOverview(path);
+        overview::checkComponents(*item.overview, path, tools, threads);
+    }
+    const bool online = tools.profile().assessesOnline;
+    item.verdict = overview::judge(item.document.isApp, item.overview ? &*item.overview : nullptr,
+                                   item.signature.gatekeeper, {online, online});
+}
+
+QJsonObject inspectionJson(const Inspection& item) {
+    const Info& info = *item.document.theInfo;
+    QJsonObject o;
+    o["path"] = item.path;
+    o["type"] = item.typeName;
+    o["isApp"] = item.document.isApp;
+    o["isPackage"] = item.document.isPackage;
+    const std::pair<const char*, const QString*> texts[] = {
+        {"bundleID", &info.bundleID},
+        {"version", &info.version},
+        {"build", &info.build},
+        {"sdk", &info.sdk},
+        {"calendars", &info.calendars},
+        {"contacts", &info.contacts},
+        {"photos", &info.photos},
+        {"reminders", &info.reminders},
+        {"sysadmin", &info.sysadmin},
+        {"location", &info.location},
+        {"camera", &info.camera},
+        {"mike", &info.mike},
+        {"aevent", &info.aevent},
+        {"usageStrings", &info.usageStrings},
+        {"entitleList", &info.entitleList},
+    };
+    for (const auto& [name, value] : texts) o[name] = *value;
+    if (!info.infoPlistProblem.isEmpty()) o["infoPlistProblem"] = info.infoPlistProblem;
+    const std::pair<const char*, bool> flags[] = {
+        {"pubCalendars", info.pubCalendars},
+        {"pubContacts", info.pubContacts},
+        {"pubReminders", info.pubReminders},
+        {"pubPhotos", info.pubPhotos},
+        {"pubLocation", info.pubLocation},
+        {"pubCamera", info.pubCamera},
+        {"pubMike", info.pubMike},
+        {"pubAEvent", info.pubAEvent},
+        {"privCalendars", info.privCalendars},
+        {"privContacts", info.privContacts},
+        {"privReminders", info.privReminders},
+        {"privPhotos", info.privPhotos},
+        {"privLiverpool", info.privLiverpool},
+        {"privCamera", info.privCamera},
+        {"privMike", info.privMike},
+    };
+    for (const auto& [name, value] : flags) o[name] = value;
+
+    // A package leaves the record's checkboxes as the window first shows them: off.
+    QJsonObject checks;
+    for (int i = 0; i < checkCount; ++i) {
+        const Check c = Check(i);
+        const std::optional<bool> state = item.findings.get(c);
+        checks[checkName(c)] = state ? *state : item.report.checks.isOn(c);
+    }
+    o["checks"] = checks;
+    o["assessmentText"] = item.signature.assessmentText;
+    o["signatureText"] = item.signature.signatureText;
+    o["report"] = item.fullText;
+    o["verdict"] = overview::verdictJson(item.verdict);
+    o["components"] = item.overview ? overview::componentsJson(*item.overview) : QJsonArray();
+    o["privacyServices"] = item.overview ? overview::servicesJson(*item.overview) : QJsonArray();
+    return o;
+}
+
+}  // namespace varko

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QJsonObject>
+#include <QString>
+#include <optional>
+
+#include "inspection/document.h"
+#include "overview/overview.h"
+#include "overview/verdict.h"
+#include "report/inspectionreport.h"
+#include "report/signaturechecks.h"
+#include "tools/toolset.h"
+
+namespace varko {
+
+/// Everything Varko finds out about one item, as varko-report prints it: the window's
+/// record, report and signature checks, and the whole-app view.
+struct Inspection {
+    QString path;  ///< absolute
+    QString typeName;
+    Document document;
+    InspectionReport report;
+    SignatureTexts signature;
+    CheckStates findings;
+    /// The report text exactly as the window shows it once the checks have answered.
+    QString fullText;
+    std::optional<overview::Overview> overview;  ///< apps only
+    overview::Verdict verdict;
+
+    /// A signature tool gave no answer of its own: the report says so.
+    [[nodiscard]] bool toolFailed() const;
+};
+
+/// Reads the item and runs its signature tools; the whole-app view too when `wholeApp`,
+/// its components checked on up to `threads` threads. Blocks until everything answered.
+void inspect(Inspection& item, const host::ToolSet& tools, bool wholeApp = true,
+             unsigned threads = 1);
+
+/// The item's object in varko-report's JSON: the record under its own names, the
+/// checkboxes, the texts, and the whole-app keys.
+[[nodiscard]] QJsonObject inspectionJson(const Inspection& item);
+
+}  // namespace varko
