@@ -1,0 +1,1 @@
+#include "compare/compare.h"

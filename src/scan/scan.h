@@ -1,0 +1,73 @@
+#pragma once
+
+#include <QJsonObject>
+#include <QString>
+#include <QStringList>
+#include <cstddef>
+#include <functional>
+#include <vector>
+
+#include "report/iteminspection.h"
+#include "tools/toolset.h"
+
+namespace varko::scan {
+
+/// The most items one scan lists, and how deep it looks into folders: a folder of a
+/// stranger's making must not make a scan endless.
+inline constexpr std::size_t maxItems = 100'000;
+inline constexpr int maxDepth = 32;
+
+/// What a walk over folders found: every .app and .pkg under them (a bundle's insides are
+/// its components, not more items; links are not followed out of the folder, and a loop
+/// of links is walked once), in a stable order, and what could not be looked at.
+struct Found {
+    QStringList items;     ///< absolute paths
+    QStringList problems;  ///< "PATH: why", one per folder or item that couldn't be read
+    bool cut = false;      ///< a bound was reached
+};
+
+[[nodiscard]] Found findItems(const QStringList& folders);
+
+/// Whether an app may use a privacy service, and how: declared (a usage key), entitled (a
+/// public entitlement), privately allowed; by the app or any of its components.
+struct ServiceMarks {
+    bool declared = false;
+    bool entitled = false;
+    bool allowed = false;
+    [[nodiscard]] bool any() const { return declared || entitled || allowed; }
+};
+
+/// One row of the Applications window and one line of the scan's text output.
+struct ItemSummary {
+    QString path;
+    QString name;  ///< the bundle's file name
+    QString identifier;
+    QString version;
+    QString signer;  ///< overview::Verdict::signer
+    QString teamIdentifier;
+    QString verdict;  ///< "accepted", "rejected", "unknown"
+    QString verdictReason;
+    QString hardenedRuntime;  ///< "yes", "no", "unknown"
+    /// By the service's name as privacyServices names it (kTCCService…, or a usage key).
+    std::vector<std::pair<QString, ServiceMarks>> services;
+    /// The item could not be read at all (it's still listed, with the reason).
+    bool unreadable = false;
+    QString problem;
+    /// The item's whole object, as `varko-report --json` prints it for one item.
+    QJsonObject json;
+};
+
+/// The summary of a finished inspection.
+[[nodiscard]] ItemSummary summarize(const Inspection& item);
+
+/// The one line the text output prints for an item.
+[[nodiscard]] QString summaryLine(const ItemSummary& item);
+
+/// Inspects `items` on `workers` threads at once (each inspection's tools and component
+/// checks run on its own thread). `done(index, summary)` is called once per item, from the
+/// worker that finished it, in any order; raising `cancel` skips what has not started.
+void scanItems(const QStringList& items, const host::ToolSet& tools, unsigned workers,
+               const std::function<void(std::size_t index, ItemSummary summary)>& done,
+               const host::CancelFlag& cancel = {});
+
+}  // namespace varko::scan
