@@ -139,7 +139,9 @@ std::vector<VerdictLine> Verdict::lines() const {
             break;
     }
     std::string who = shown(signer);
-    if (teamIdentifier) who += " (Team ID " + shown(*teamIdentifier) + ")";
+    // A Developer ID certificate's name ends in its team already.
+    if (teamIdentifier && !signer.ends_with("(" + *teamIdentifier + ")"))
+        who += " (Team ID " + shown(*teamIdentifier) + ")";
     out.push_back({signerTrusted, "Signed by", who});
     if (hardenedRuntime != Tri::unknown)
         out.push_back(

@@ -63,8 +63,7 @@ TEST(Verdict, FillsInAsTheAnswersArrive) {
     EXPECT_TRUE(v.complete);
     EXPECT_EQ(v.state, Verdict::State::accepted);
     EXPECT_EQ(text(v, "Gatekeeper"), "Accepted");
-    EXPECT_EQ(text(v, "Signed by"),
-              "Developer ID Application: Example (TEAM123456) (Team ID TEAM123456)");
+    EXPECT_EQ(text(v, "Signed by"), "Developer ID Application: Example (TEAM123456)");
     EXPECT_EQ(state(v, "Signed by"), Tri::yes);
     EXPECT_EQ(state(v, "Sealed"), Tri::yes);
     EXPECT_EQ(text(v, "Components"), "1 deserve a look (see Components)");
