@@ -9,6 +9,7 @@
 #include <QToolTip>
 
 #include "overview/ui/componentsview.h"
+#include "overview/ui/manifestsview.h"
 #include "overview/ui/overviewpage.h"
 #include "overview/ui/privacyview.h"
 
@@ -219,6 +220,47 @@ TEST(OverviewPage, SaysWhenTheListIsIncomplete) {
     EXPECT_EQ(componentsNote(whole),
               QString::fromUtf8("The bundle's code could not be listed: not a bundle\u240A<b>"));
     EXPECT_EQ(page.findChild<QLabel*>()->textFormat(), Qt::PlainText);
+}
+
+TEST(ManifestsView, EachManifestSaysWhatItDeclaresInWords) {
+    overview::Overview o;
+    Component main;
+    main.path = "Contents/MacOS/App";
+    overview::PrivacyManifest m;
+    m.tracking = true;
+    m.trackingDomains = {"evil\n.example"};
+    m.collectedData = {{"NSPrivacyCollectedDataTypeEmailAddress",
+                        true,
+                        false,
+                        {"NSPrivacyCollectedDataTypePurposeAnalytics"}}};
+    m.accessedApis = {{"NSPrivacyAccessedAPICategoryUserDefaults", {"CA92.1"}}};
+    main.identity.privacyManifest = m;
+    Component kit;
+    kit.kind = ComponentKind::framework;
+    kit.path = "Contents/Frameworks/Kit.framework";
+    o.components = {main, kit};
+
+    ManifestsView view;
+    view.setOverview(o);
+    ASSERT_EQ(view.topLevelItemCount(), 1);  // the framework has none
+    const QTreeWidgetItem* top = view.topLevelItem(0);
+    EXPECT_EQ(top->text(0), "Contents/MacOS/App");
+    QStringList lines;
+    for (QTreeWidgetItemIterator it(&view); *it; ++it)
+        lines << (*it)->text(0) + " | " + (*it)->text(1);
+    const QString all = lines.join("\n");
+    EXPECT_TRUE(all.contains("Tracking | yes")) << all.toStdString();
+    EXPECT_TRUE(all.contains("evil\u240A.example")) << all.toStdString();
+    EXPECT_TRUE(
+        all.contains("Email Address | linked to the user: yes; used to track: no; for: "
+                     "Analytics"))
+        << all.toStdString();
+    EXPECT_TRUE(all.contains("CA92.1")) << all.toStdString();
+
+    o.components = {kit};
+    view.setOverview(o);
+    ASSERT_EQ(view.topLevelItemCount(), 1);
+    EXPECT_TRUE(view.topLevelItem(0)->text(0).startsWith("Neither"));
 }
 
 }  // namespace

@@ -27,6 +27,7 @@ class FindBar;
 class VerdictBar;
 class ComponentsView;
 class PrivacyView;
+class ManifestsView;
 class OverviewPage;
 
 /// The inspection window's content: the report of one bundle or package, its
@@ -54,6 +55,7 @@ public:
     QTabWidget* tabs = nullptr;
     ComponentsView* componentsView = nullptr;
     PrivacyView* privacyView = nullptr;
+    ManifestsView* manifestsView = nullptr;
     /// Runs the signature tools; at most four at once.
     QThreadPool* processingQueue = nullptr;
 

@@ -11,6 +11,7 @@
 #include <QVBoxLayout>
 
 #include "overview/ui/componentsview.h"
+#include "overview/ui/manifestsview.h"
 #include "overview/ui/overviewpage.h"
 #include "overview/ui/privacyview.h"
 #include "overview/ui/verdictbar.h"
@@ -159,12 +160,20 @@ void ViewController::buildInterface() {
     privacyView = new PrivacyView;
     privacyView->setObjectName("privacyView");
     privacyPage = new OverviewPage(privacyView);
+    manifestsView = new ManifestsView;
+    manifestsView->setObjectName("manifestsView");
+    // The services above, what the manifests declare below.
+    auto* privacySplit = new QSplitter(Qt::Vertical);
+    privacySplit->setObjectName("privacySplitter");
+    privacySplit->addWidget(privacyPage);
+    privacySplit->addWidget(manifestsView);
+    privacySplit->setChildrenCollapsible(false);
     tabs = new QTabWidget(this);
     tabs->setObjectName("reportTabs");
     tabs->setDocumentMode(true);
     tabs->addTab(outputTextbox, tr("Report"));
     tabs->addTab(componentsPage, tr("Components"));
-    tabs->addTab(privacyPage, tr("Privacy"));
+    tabs->addTab(privacySplit, tr("Privacy"));
 
     verdictBar = new VerdictBar(this);
     verdictBar->setObjectName("verdictBar");

@@ -6,6 +6,7 @@
 
 #include "overview/componentcheck.h"
 #include "overview/ui/componentsview.h"
+#include "overview/ui/manifestsview.h"
 #include "overview/ui/overviewpage.h"
 #include "overview/ui/privacyview.h"
 #include "overview/ui/verdictbar.h"
@@ -18,14 +19,15 @@ namespace varko {
 void ViewController::startOverview(const QString& path, bool isApp) {
     showsApp = isApp;
     tabs->setTabVisible(tabs->indexOf(componentsPage), isApp);
-    tabs->setTabVisible(tabs->indexOf(privacyPage), isApp);
+    tabs->setTabVisible(tabs->indexOf(privacyPage->parentWidget()), isApp);
     showVerdict();
     if (!isApp) return;
     itemPath = host::pathToSystem(path).toStdString();
-    host::whenFinished(this, QtConcurrent::run(processingQueue, [item = itemPath] {
-                           return overview::readOverview(item);
-                       }),
-                       [this](const overview::Overview& read) { overviewArrived(read); });
+    host::whenFinished(
+        this,
+        QtConcurrent::run(processingQueue,
+                          [item = itemPath] { return overview::readOverview(item); }),
+        [this](const overview::Overview& read) { overviewArrived(read); });
 }
 
 void ViewController::overviewArrived(overview::Overview read) {
@@ -33,6 +35,7 @@ void ViewController::overviewArrived(overview::Overview read) {
     overviewReady = true;
     componentsView->componentsModel().setOverview(theOverview);
     privacyView->privacyModel().setServices(theOverview.services);
+    manifestsView->setOverview(theOverview);
     componentsPage->setNote(componentsNote(theOverview));
     checksPending = 0;
     for (std::size_t i = 0; i < theOverview.components.size(); ++i) {
