@@ -3,9 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <QLabel>
-#include <QSplitter>
 #include <QLineEdit>
 #include <QSignalSpy>
+#include <QSplitter>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTest>
