@@ -17,6 +17,7 @@ if(APPLE)
     install(TARGETS varko BUNDLE DESTINATION .)
     install(TARGETS ${user_tools} RUNTIME DESTINATION Varko.app/Contents/MacOS)
     install(TARGETS varko_helppdf LIBRARY DESTINATION Varko.app/Contents/MacOS)
+    install(DIRECTORY ${PROJECT_SOURCE_DIR}/resources/schema/ DESTINATION Varko.app/Contents/Resources/schema)
 else()
     # The programs find each other beside themselves, so they share one private folder;
     # bin holds relative links, which both lookups resolve through /proc/self/exe.
@@ -24,6 +25,8 @@ else()
     install(TARGETS varko ${user_tools} RUNTIME DESTINATION ${varko_programs_dir})
     install(TARGETS varko_helppdf LIBRARY DESTINATION ${varko_programs_dir})
     install(FILES ${VARKO_HELP_PDF} DESTINATION ${CMAKE_INSTALL_DATADIR}/varko)
+    # The JSON Schemas of varko-report's output, for the fleet tools that collect it.
+    install(DIRECTORY ${PROJECT_SOURCE_DIR}/resources/schema/ DESTINATION ${CMAKE_INSTALL_DATADIR}/varko/schema)
 
     file(RELATIVE_PATH help_from_programs ${CMAKE_INSTALL_FULL_LIBEXECDIR}/varko ${CMAKE_INSTALL_FULL_DATADIR}/varko)
     if(NOT help_from_programs MATCHES "^(\\.\\./)?\\.\\./share/varko$")

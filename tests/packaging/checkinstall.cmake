@@ -27,6 +27,8 @@ set(expected
     ${programs}/varko-pkgutil ${programs}/varko-log ${programs}/varko-hdiutil
     ${programs}/${HELP_MODULE}
     ${DATADIR}/varko/VarkoHelp.pdf
+    ${DATADIR}/varko/schema/varko-item.schema.json
+    ${DATADIR}/varko/schema/varko-comparison.schema.json
     ${DATADIR}/applications/varko.desktop
     ${DATADIR}/mime/packages/varko.xml
     ${DATADIR}/icons/hicolor/scalable/apps/varko.svg

@@ -1,0 +1,87 @@
+// varko-report's JSON, one item, a scan and a comparison, checked against the schemas
+// that ship with it, on apps with every kind of piece, flag and privacy manifest.
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <filesystem>
+
+#include "fixtures/componentbundle.h"
+#include "fixtures/xarwriter.h"
+#include "support/programrun.h"
+
+namespace {
+
+using namespace varko::examplegen;
+namespace fs = std::filesystem;
+
+const QString schemaDir = QStringLiteral(VARKO_SOURCE_DIR "/resources/schema");
+const QString validator = QStringLiteral(VARKO_SOURCE_DIR "/tests/cli/validatejson.py");
+
+ComponentApp richApp(const std::string& version, Signing pieceSigning) {
+    ComponentApp app;
+    app.version = version;
+    app.info.set("NSCameraUsageDescription", "Video calls.");
+    app.info.set("NSSomethingNewUsageDescription", "Unknown to the table.");
+    app.entitlements = entitlementsGranting(
+        {"com.apple.security.device.camera", "com.apple.security.get-task-allow"});
+    app.privacyManifest =
+        privacyManifestText(true, {"t.example"}, {"NSPrivacyCollectedDataTypeEmailAddress"},
+                            {{"NSPrivacyAccessedAPICategoryDiskSpace", {"E174.1"}}});
+    Piece kit = pieceAt(PieceKind::framework, "Contents/Frameworks/Kit.framework");
+    kit.signing = pieceSigning;
+    kit.privacyManifest = privacyManifestText(false, {}, {}, {});
+    app.pieces = {kit, pieceAt(PieceKind::xpcService, "Contents/XPCServices/Fetch.xpc"),
+                  pieceAt(PieceKind::launchAgent, "Contents/Library/LaunchAgents/com.x.plist")};
+    app.pieces[1].signing = Signing::otherTeam;
+    return app;
+}
+
+void expectValid(const QString& kind, const QByteArray& json) {
+    QTemporaryDir dir;
+    const QString file = dir.filePath("out.json");
+    QFile f(file);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(json);
+    f.close();
+    QProcess p;
+    p.start("python3", {validator, schemaDir, kind, file});
+    ASSERT_TRUE(p.waitForFinished(60000));
+    EXPECT_EQ(p.exitCode(), 0) << p.readAllStandardOutput().toStdString()
+                               << p.readAllStandardError().toStdString();
+}
+
+TEST(SchemaTest, ItemsScansAndComparisonsMatchTheShippedSchemas) {
+    QTemporaryDir dir;
+    const fs::path root = dir.path().toStdString();
+    const TestPki pki;
+    const fs::path folder = root / "Applications";
+    fs::create_directories(folder / "old");
+    const auto old = writeComponentApp(folder / "old", richApp("1.0", Signing::developerId), pki);
+    ASSERT_TRUE(old) << old.error().message;
+    const auto changed = writeComponentApp(folder, richApp("2.0", Signing::adhoc), pki);
+    ASSERT_TRUE(changed) << changed.error().message;
+    const auto pkg = makeXar("", std::nullopt);
+    ASSERT_TRUE(writeFile(folder / "Tool.pkg", pkg));
+    const QString oldPath = QString::fromStdString(old->string());
+    const QString newPath = QString::fromStdString(changed->string());
+
+    const auto items = varko::testing::runTool(
+        "varko-report",
+        {"--json", oldPath, newPath, QString::fromStdString((folder / "Tool.pkg").string())},
+        180000);
+    expectValid("items", items.out);
+
+    const auto scan = varko::testing::runTool(
+        "varko-report", {"--scan", "--json", QString::fromStdString(folder.string())}, 180000);
+    EXPECT_EQ(scan.out.count('\n'), 3) << scan.err.toStdString();
+    expectValid("lines", scan.out);
+
+    const auto diff =
+        varko::testing::runTool("varko-report", {"--diff", "--json", oldPath, newPath}, 180000);
+    EXPECT_EQ(diff.status, 1) << diff.err.toStdString();
+    expectValid("comparison", diff.out);
+}
+
+}  // namespace
