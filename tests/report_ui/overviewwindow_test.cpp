@@ -2,6 +2,8 @@
 // the Components and Privacy tabs beside the report.
 #include <gtest/gtest.h>
 
+#include <QApplication>
+#include <QClipboard>
 #include <QLabel>
 #include <QLineEdit>
 #include <QSignalSpy>
@@ -88,6 +90,14 @@ TEST_F(OverviewWindowTest, VerdictComponentsAndPrivacyFillInBesideTheReport) {
     EXPECT_TRUE(helper.data(ComponentsModel::FlaggedRole).toBool());
     EXPECT_EQ(v->appOverview().components[1].flags,
               (std::vector<std::string>{"team-mismatch", "privacy-beyond-main"}));
+
+    // Edit › Copy copies the rows the user selected in the list, not the report.
+    const QRect helperRow = v->componentsView->visualRect(helper);
+    QTest::mouseClick(v->componentsView->viewport(), Qt::LeftButton, {}, helperRow.center());
+    QTest::keyClick(w.get(), Qt::Key_C, Qt::ControlModifier);
+    EXPECT_TRUE(QApplication::clipboard()->text().contains("Contents/MacOS/helper"))
+        << QApplication::clipboard()->text().toStdString();
+    EXPECT_FALSE(QApplication::clipboard()->text().contains("App path"));
 
     clickTab(v->tabs, "Privacy");
     ASSERT_TRUE(v->privacyView->isVisible());

@@ -7,6 +7,12 @@
 #include <QUrl>
 #include <QtConcurrent>
 
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QClipboard>
+#include <QLabel>
+
+#include "overview/ui/overviewpage.h"
 #include "report/ui/viewcontroller.h"
 #include "tools/threadpools.h"
 #include "ui/droppedpaths.h"
@@ -20,9 +26,31 @@ DocumentWindowController::DocumentWindowController(host::ToolSet toolSet, QWidge
     : QMainWindow(parent), tools(std::move(toolSet)), content(new ViewController(tools, this)) {
     setCentralWidget(content);
     ReportTextView* text = content->outputTextbox;
-    WindowActions more{.copy = [text] { text->copy(); },
-                       .selectAll = [text] { text->selectAll(); },
-                       .actualSize = [this] { content->resetFontSize(); }};
+    // Copy and Select All act where the user is: a list beside the report, the verdict's
+    // selected text, or else the report.
+    const auto focusedView = [] {
+        return qobject_cast<QAbstractItemView*>(QApplication::focusWidget());
+    };
+    WindowActions more{
+        .copy =
+            [text, focusedView] {
+                if (QAbstractItemView* view = focusedView()) {
+                    copySelectedRows(*view);
+                } else if (auto* label = qobject_cast<QLabel*>(QApplication::focusWidget());
+                           label && label->hasSelectedText()) {
+                    QApplication::clipboard()->setText(label->selectedText());
+                } else {
+                    text->copy();
+                }
+            },
+        .selectAll =
+            [text, focusedView] {
+                if (QAbstractItemView* view = focusedView())
+                    view->selectAll();
+                else
+                    text->selectAll();
+            },
+        .actualSize = [this] { content->resetFontSize(); }};
     findThrough(more, content->findBar);
     file = addWindowMenus(*this, content, &ViewController::saveButton, &ViewController::incFontSize,
                           &ViewController::decFontSize, more);
