@@ -6,6 +6,8 @@
 #include <QClipboard>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
 #include <QSignalSpy>
 #include <QSplitter>
 #include <QTabBar>
@@ -98,6 +100,12 @@ TEST_F(OverviewWindowTest, VerdictComponentsAndPrivacyFillInBesideTheReport) {
     EXPECT_TRUE(QApplication::clipboard()->text().contains("Contents/MacOS/helper"))
         << QApplication::clipboard()->text().toStdString();
     EXPECT_FALSE(QApplication::clipboard()->text().contains("App path"));
+    // And so does the menu item itself.
+    QApplication::clipboard()->setText("before");
+    for (QAction* item : w->menuBar()->actions()[1]->menu()->actions())
+        if (item->text() == "&Copy") item->trigger();
+    EXPECT_TRUE(QApplication::clipboard()->text().contains("Contents/MacOS/helper"))
+        << QApplication::clipboard()->text().toStdString();
 
     clickTab(v->tabs, "Privacy");
     ASSERT_TRUE(v->privacyView->isVisible());
