@@ -1,0 +1,123 @@
+#include <gtest/gtest.h>
+
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QSignalSpy>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "scan/ui/applicationsfilter.h"
+#include "scan/ui/applicationsmodel.h"
+#include "scan/ui/applicationswindow.h"
+#include "summaries.h"
+
+namespace varko {
+namespace {
+
+using testing::summary;
+
+class ApplicationsWindowTest : public ::testing::Test {
+protected:
+    ApplicationsWindowTest() : window(new ApplicationsWindow(host::ToolSet::system())) {
+        window->model()->appendItems(
+            {summary("Camera Tool.app", "2.1", "ad hoc", "accepted", {{"kTCCServiceCamera", true}}),
+             summary("Alpha.app", "1.0"),
+             summary("Mail Helper.app", "3.0", "unsigned", "rejected")});
+        window->show();
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(window));
+    }
+    ~ApplicationsWindowTest() override { delete window.data(); }
+
+    QStringList names() const {
+        QStringList out;
+        for (int r = 0; r < window->filter()->rowCount(); ++r)
+            out << window->filter()->index(r, ApplicationsModel::name).data().toString();
+        return out;
+    }
+    int rowOf(const QString& name) const { return int(names().indexOf(name)); }
+
+    QPointer<ApplicationsWindow> window;
+};
+
+TEST_F(ApplicationsWindowTest, DoubleClickAndReturnOpenTheRowShownAfterSorting) {
+    QTableView* view = window->table();
+    view->sortByColumn(ApplicationsModel::version, Qt::DescendingOrder);
+    ASSERT_EQ(names(), QStringList({"Mail Helper.app", "Camera Tool.app", "Alpha.app"}));
+    QSignalSpy opened(window.data(), &ApplicationsWindow::openItem);
+    const QRect cell = view->visualRect(window->filter()->index(1, ApplicationsModel::version));
+    // A double-click's first press, then the double-click itself, as the system sends them.
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, cell.center());
+    QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, cell.center());
+    ASSERT_EQ(opened.size(), 1);
+    EXPECT_EQ(opened[0][0].toString(), "/Applications/Camera Tool.app");
+
+    view->setFocus();
+    view->setCurrentIndex(window->filter()->index(2, 0));
+    QTest::keyClick(view, Qt::Key_Return);
+    ASSERT_EQ(opened.size(), 2);
+    EXPECT_EQ(opened[1][0].toString(), "/Applications/Alpha.app");
+}
+
+TEST_F(ApplicationsWindowTest, TypingAndChoosingFilterTheTable) {
+    QTest::keyClicks(window->searchField(), "mail");
+    EXPECT_EQ(names(), QStringList({"Mail Helper.app"}));
+    window->searchField()->clear();
+    EXPECT_EQ(names().size(), 3);
+
+    QComboBox* services = window->serviceChoice();
+    EXPECT_EQ(services->itemText(0), "Any service");
+    services->setCurrentIndex(services->findText("May use Camera"));
+    EXPECT_EQ(names(), QStringList({"Camera Tool.app"}));
+    services->setCurrentIndex(0);
+
+    window->verdictChoice()->setCurrentIndex(window->verdictChoice()->findText("Rejected"));
+    EXPECT_EQ(names(), QStringList({"Mail Helper.app"}));
+    window->verdictChoice()->setCurrentIndex(0);
+    window->signerChoice()->setCurrentIndex(window->signerChoice()->findText("Developer ID"));
+    EXPECT_EQ(names(), QStringList({"Alpha.app"}));
+
+    // Edit › Find… goes to the search field.
+    window->searchField()->clearFocus();
+    window->table()->setFocus();
+    QTest::keySequence(window.data(), QKeySequence::Find);
+    EXPECT_TRUE(window->searchField()->hasFocus());
+}
+
+TEST_F(ApplicationsWindowTest, ServicesMetLaterJoinTheChoice) {
+    QComboBox* services = window->serviceChoice();
+    services->setCurrentIndex(services->findText("May use Camera"));
+    const int before = services->count();
+    window->model()->appendItems(
+        {summary("Odd.app", "1", "ad hoc", "accepted", {{"NSOddUsageDescription", true}})});
+    EXPECT_EQ(services->count(), before + 1);
+    EXPECT_EQ(services->currentText(), "May use Camera");
+    EXPECT_EQ(names(), QStringList({"Camera Tool.app"}));
+}
+
+TEST_F(ApplicationsWindowTest, ScanOfAnEmptyFolderFinishesAndClosingStopsAScan) {
+    QTemporaryDir folder;
+    QSignalSpy finished(window.data(), &ApplicationsWindow::scanFinished);
+    window->scanFolders({folder.path()});
+    EXPECT_TRUE(window->isScanning());
+    EXPECT_TRUE(window->progress()->isVisible());
+    ASSERT_TRUE(finished.wait(10000));
+    EXPECT_FALSE(window->progress()->isVisible());
+    EXPECT_EQ(window->model()->rowCount(), 3);
+
+    // A window closed while it scans goes at once; what the scan finds later goes nowhere.
+    QDir(folder.path()).mkpath("Some.app/Contents");
+    auto* second = new ApplicationsWindow(host::ToolSet::system());
+    QPointer<ApplicationsWindow> guard(second);
+    second->show();
+    second->scanFolders({folder.path()});
+    second->close();
+    QTest::qWait(50);
+    EXPECT_TRUE(guard.isNull());
+}
+
+}  // namespace
+}  // namespace varko
