@@ -146,7 +146,6 @@ void ApplicationsModel::appendItems(std::vector<scan::ItemSummary> items) {
 
     const int first = int(rows.size());
     beginInsertRows({}, first, first + int(items.size()) - 1);
-    rows.reserve(rows.size() + items.size());
     for (scan::ItemSummary& summary : items) {
         Row row;
         row.texts[name] = host::visibleControls(summary.name);
