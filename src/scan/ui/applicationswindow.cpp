@@ -77,8 +77,17 @@ ApplicationsWindow::ApplicationsWindow(host::ToolSet toolSet, QWidget* parent)
     view->setWordWrap(false);
     view->verticalHeader()->hide();
     view->verticalHeader()->setDefaultSectionSize(view->fontMetrics().height() + 6);
-    view->horizontalHeader()->setDefaultSectionSize(90);
-    view->horizontalHeader()->setHighlightSections(false);
+    QHeaderView* header = view->horizontalHeader();
+    header->setDefaultSectionSize(110);
+    header->setHighlightSections(false);
+    header->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    header->setTextElideMode(Qt::ElideRight);
+    for (int column = 0; column < ApplicationsModel::fixedColumns; ++column) {
+        // Room for the title and the sort indicator; the item's own texts may be cut.
+        const QString title = items->headerData(column, Qt::Horizontal, Qt::DisplayRole).toString();
+        view->setColumnWidth(column,
+                             std::max(header->fontMetrics().horizontalAdvance(title) + 32, 90));
+    }
     for (auto [column, width] : {std::pair{ApplicationsModel::name, 200},
                                  {ApplicationsModel::identifier, 220},
                                  {ApplicationsModel::signer, 220}})
@@ -100,6 +109,9 @@ ApplicationsWindow::ApplicationsWindow(host::ToolSet toolSet, QWidget* parent)
     arrivals->setInterval(arrivalInterval);
     connect(arrivals, &QTimer::timeout, this, &ApplicationsWindow::takeArrivals);
     connect(items, &ApplicationsModel::servicesAdded, this, &ApplicationsWindow::fillServiceChoice);
+    for (auto change : {&QAbstractItemModel::rowsInserted, &QAbstractItemModel::rowsRemoved})
+        connect(shown, change, this, &ApplicationsWindow::updateStatus);
+    connect(shown, &QAbstractItemModel::modelReset, this, &ApplicationsWindow::updateStatus);
     createMenus();
     defaultFontSize = view->font().pointSizeF();
     setWindowTitle(tr("Applications"));
@@ -118,7 +130,8 @@ QWidget* ApplicationsWindow::buildFilters() {
     layout->setContentsMargins(0, 0, 0, 0);
 
     services = new QComboBox(row);
-    services->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    services->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    services->setMinimumContentsLength(24);
     services->setMaxVisibleItems(24);
     fillServiceChoice();
     connect(services, &QComboBox::currentIndexChanged, this,
@@ -215,6 +228,8 @@ void ApplicationsWindow::scanFolders(const QStringList& folders) {
     progressBar->setFormat(tr("Looking for items…"));
     progressBar->show();
     status->clear();
+    status->setToolTip({});
+    unreadable = 0;
 
     feed = std::make_shared<ScanFeed>();
     const unsigned workers = std::max(1, QThread::idealThreadCount());
@@ -269,17 +284,24 @@ void ApplicationsWindow::takeArrivals() {
     arrivals->stop();
     scanning = false;
     progressBar->hide();
-    QString text = tr("%n item(s)", nullptr, items->rowCount());
     if (!problems.isEmpty()) {
-        text += QStringLiteral(" · ") + tr("%n could not be read", nullptr, int(problems.size()));
+        unreadable = int(problems.size());
         QStringList shownProblems;
         for (const QString& problem : problems.mid(0, maxProblemsShown))
             shownProblems << host::visibleControls(problem);
         if (problems.size() > maxProblemsShown) shownProblems << QStringLiteral("…");
         status->setToolTip(shownProblems.join(u'\n'));
     }
-    status->setText(text);
+    updateStatus();
     emit scanFinished();
+}
+
+void ApplicationsWindow::updateStatus() {
+    const int all = items->rowCount(), rows = shown->rowCount();
+    QString text = rows == all ? (all == 1 ? tr("1 item") : tr("%1 items").arg(all))
+                               : tr("%1 of %2 items").arg(rows).arg(all);
+    if (unreadable > 0) text += QStringLiteral(" · ") + tr("%1 could not be read").arg(unreadable);
+    status->setText(text);
 }
 
 void ApplicationsWindow::openRow(const QModelIndex& index) {

@@ -71,6 +71,8 @@ private:
     void fillServiceChoice();
     void openRow(const QModelIndex& index);
     void takeArrivals();
+    /// How many rows there are and show, and how many items could not be read.
+    void updateStatus();
     void exportRows(bool csv);
     void setFontSize(double points);
 
@@ -90,6 +92,7 @@ private:
     QComboBox* verdicts = nullptr;
     QProgressBar* progressBar = nullptr;
     QLabel* status = nullptr;
+    int unreadable = 0;
     QMenu* file = nullptr;
     double defaultFontSize = 0;
 };
