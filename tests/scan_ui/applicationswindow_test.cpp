@@ -3,7 +3,9 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QFileDialog>
 #include <QLineEdit>
+#include <QMenu>
 #include <QProgressBar>
 #include <QSignalSpy>
 #include <QTableView>
@@ -14,6 +16,7 @@
 #include "scan/ui/applicationsmodel.h"
 #include "scan/ui/applicationswindow.h"
 #include "summaries.h"
+#include "support/savedialogs.h"
 
 namespace varko {
 namespace {
@@ -96,6 +99,43 @@ TEST_F(ApplicationsWindowTest, ServicesMetLaterJoinTheChoice) {
     EXPECT_EQ(services->count(), before + 1);
     EXPECT_EQ(services->currentText(), "May use Camera");
     EXPECT_EQ(names(), QStringList({"Camera Tool.app"}));
+}
+
+/// Runs the File menu's item titled `title` and saves into `path` through its dialog.
+bool exportThroughMenu(ApplicationsWindow* window, const QString& title, const QString& path) {
+    QAction* item = nullptr;
+    for (QAction* action : window->fileMenu()->actions())
+        if (action->text() == title) item = action;
+    if (item == nullptr) return false;
+    QSignalSpy exported(window, &ApplicationsWindow::exported);
+    item->trigger();
+    QFileDialog* dialog = nullptr;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* d = qobject_cast<QFileDialog*>(w); d && d->isVisible()) dialog = d;
+    if (dialog == nullptr) return false;
+    varko::testing::chooseInSaveDialog(dialog, path);
+    return (!exported.isEmpty() || exported.wait(10000)) && exported.first()[1].toBool();
+}
+
+TEST_F(ApplicationsWindowTest, ExportsWriteTheShownRowsInTheShownOrder) {
+    QTemporaryDir dir;
+    window->table()->sortByColumn(ApplicationsModel::version, Qt::DescendingOrder);
+    window->verdictChoice()->setCurrentIndex(window->verdictChoice()->findText("Accepted"));
+    ASSERT_TRUE(exportThroughMenu(window, "Export as &CSV…", dir.filePath("apps.csv")));
+    QFile csv(dir.filePath("apps.csv"));
+    ASSERT_TRUE(csv.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = csv.readAll().split('\n');
+    ASSERT_EQ(lines.size(), 4);
+    EXPECT_TRUE(lines[1].startsWith("Camera Tool.app,"));
+    EXPECT_TRUE(lines[2].startsWith("Alpha.app,"));
+
+    // A name typed without a suffix gets the format's own.
+    ASSERT_TRUE(exportThroughMenu(window, "Export as &JSON Lines…", dir.filePath("apps")));
+    QFile jsonLines(dir.filePath("apps.jsonl"));
+    ASSERT_TRUE(jsonLines.open(QIODevice::ReadOnly));
+    EXPECT_EQ(jsonLines.readAll(),
+              "{\"name\":\"Camera Tool.app\",\"path\":\"/Applications/Camera Tool.app\"}\n"
+              "{\"name\":\"Alpha.app\",\"path\":\"/Applications/Alpha.app\"}\n");
 }
 
 TEST_F(ApplicationsWindowTest, ScanOfAnEmptyFolderFinishesAndClosingStopsAScan) {
