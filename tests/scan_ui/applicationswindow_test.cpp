@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QClipboard>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
@@ -82,6 +83,15 @@ TEST_F(ApplicationsWindowTest, TypingAndChoosingFilterTheTable) {
     window->verdictChoice()->setCurrentIndex(0);
     window->signerChoice()->setCurrentIndex(window->signerChoice()->findText("Developer ID"));
     EXPECT_EQ(names(), QStringList({"Alpha.app"}));
+
+    // Edit › Copy takes the selected rows that show, with the titles.
+    window->table()->setFocus();
+    QTest::keySequence(window.data(), QKeySequence::SelectAll);
+    QTest::keySequence(window.data(), QKeySequence::Copy);
+    const QStringList copied = QApplication::clipboard()->text().split('\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(copied.size(), 2);
+    EXPECT_TRUE(copied[0].startsWith("Name\tIdentifier\tVersion"));
+    EXPECT_TRUE(copied[1].startsWith("Alpha.app\tcom.example.Alpha\t1.0\t"));
 
     // Edit › Find… goes to the search field.
     window->searchField()->clearFocus();
