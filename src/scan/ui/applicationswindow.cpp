@@ -42,6 +42,7 @@ struct ScanFeed {
     std::size_t done = 0;
     bool found = false;
     bool finished = false;
+    bool cut = false;
     QStringList problems;
 };
 
@@ -230,6 +231,7 @@ void ApplicationsWindow::scanFolders(const QStringList& folders) {
     status->clear();
     status->setToolTip({});
     unreadable = 0;
+    cut = false;
 
     feed = std::make_shared<ScanFeed>();
     const unsigned workers = std::max(1, QThread::idealThreadCount());
@@ -241,7 +243,7 @@ void ApplicationsWindow::scanFolders(const QStringList& folders) {
             feed->total = std::size_t(found.items.size());
             feed->found = true;
             feed->problems = found.problems;
-            if (found.cut) feed->problems << QObject::tr("The scan stopped at its bound of items.");
+            feed->cut = found.cut;
         }
         if (!cancel->load())
             scan::scanItems(
@@ -271,7 +273,10 @@ void ApplicationsWindow::takeArrivals() {
         done = feed->done;
         found = feed->found;
         finished = feed->finished;
-        problems = feed->problems;
+        if (finished) {
+            problems = feed->problems;
+            cut = feed->cut;
+        }
     }
     items->appendItems(std::move(batch));
     if (found && !finished) {
@@ -301,6 +306,7 @@ void ApplicationsWindow::updateStatus() {
     QString text = rows == all ? (all == 1 ? tr("1 item") : tr("%1 items").arg(all))
                                : tr("%1 of %2 items").arg(rows).arg(all);
     if (unreadable > 0) text += QStringLiteral(" · ") + tr("%1 could not be read").arg(unreadable);
+    if (cut) text += QStringLiteral(" · ") + tr("the scan stopped at its bound of items");
     status->setText(text);
 }
 

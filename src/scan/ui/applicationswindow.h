@@ -93,6 +93,7 @@ private:
     QProgressBar* progressBar = nullptr;
     QLabel* status = nullptr;
     int unreadable = 0;
+    bool cut = false;
     QMenu* file = nullptr;
     double defaultFontSize = 0;
 };
