@@ -13,6 +13,7 @@
 #include "app/startwindow.h"
 #include "logs/ui/logwindowcontroller.h"
 #include "report/ui/documentwindowcontroller.h"
+#include "scan/ui/applicationswindow.h"
 #include "tools/threadpools.h"
 #include "tools/utf8.h"
 #include "ui/savedialog.h"
@@ -41,6 +42,7 @@ AppDelegate::AppDelegate(host::ToolSet toolSet, QObject* parent)
 AppDelegate::~AppDelegate() {
     for (const QPointer<LogWindowController>& w : myLogWindow) delete w.data();
     for (const QPointer<HelpWindowController>& w : myHelpWindow) delete w.data();
+    for (const QPointer<ApplicationsWindow>& w : applicationsWindows) delete w.data();
     delete start.data();
     delete sharedMenuBar;
 }
@@ -50,6 +52,9 @@ void AppDelegate::createActions() {
     openAction->setShortcut(QKeySequence::Open);
     connect(openAction, &QAction::triggered, this,
             [this] { documentController.showOpenDialog(QApplication::activeWindow()); });
+
+    scanAction = new QAction(tr("Scan &Folder…"), this);
+    connect(scanAction, &QAction::triggered, this, &AppDelegate::scanFolder);
 
     mountAction = new QAction(tr("&Mount Disk Image…"), this);
     connect(mountAction, &QAction::triggered, this, &AppDelegate::mountDMG);
@@ -94,6 +99,7 @@ void AppDelegate::addApplicationMenus(QMenuBar& bar, QMenu& fileMenu) {
     recentMenus << recent;
     connect(recent, &QObject::destroyed, this, [this, recent] { recentMenus.removeAll(recent); });
     fillRecentMenu(recent);
+    fileMenu.insertAction(windowItems, scanAction);
     fileMenu.insertSeparator(windowItems);
     fileMenu.addSeparator();
     fileMenu.addAction(mountAction);
@@ -286,6 +292,38 @@ void AppDelegate::mountDMG() {
         if (!path.isEmpty()) mountDiskImage(path);
     });
     panel->open();
+}
+
+void AppDelegate::scanFolder() {
+    auto* panel = new QFileDialog(QApplication::activeWindow(), tr("Scan Folder"));
+    panel->setAttribute(Qt::WA_DeleteOnClose);
+    panel->setFileMode(QFileDialog::Directory);
+    panel->setOption(QFileDialog::ShowDirsOnly);
+    panel->setLabelText(QFileDialog::Accept, tr("Scan"));
+#ifdef Q_OS_MACOS
+    panel->setDirectory(QStringLiteral("/Applications"));
+#else
+    // Other systems keep applications elsewhere; a folder of Mac apps may still be there.
+    const QString applications = QStringLiteral("/Applications");
+    panel->setDirectory(QFileInfo(applications).isDir() ? applications : QDir::homePath());
+#endif
+    keepFileDialogFromReading(*panel);
+    connect(panel, &QFileDialog::fileSelected, this, [this](const QString& folder) {
+        if (!folder.isEmpty()) openApplicationsWindow(folder);
+    });
+    panel->open();
+}
+
+ApplicationsWindow* AppDelegate::openApplicationsWindow(const QString& folder) {
+    auto* window = new ApplicationsWindow(tools);
+    addApplicationMenus(*window->menuBar(), *window->fileMenu());
+    connect(window, &ApplicationsWindow::openItem, &documentController,
+            &DocumentController::openDocument);
+    applicationsWindows.removeAll(nullptr);
+    applicationsWindows << window;
+    window->show();
+    window->scanFolders({folder});
+    return window;
 }
 
 void AppDelegate::mountDiskImage(const QString& path) {

@@ -13,6 +13,7 @@
 
 namespace varko {
 
+class ApplicationsWindow;
 class HelpWindowController;
 class LogWindowController;
 class StartWindow;
@@ -46,6 +47,8 @@ public:
     QList<QPointer<LogWindowController>> myLogWindow;
     /// Every help window opened, newest last.
     QList<QPointer<HelpWindowController>> myHelpWindow;
+    /// Every Applications window opened, newest last.
+    QList<QPointer<ApplicationsWindow>> applicationsWindows;
     /// The macOS version code: the 10.x minor number, 16 for 11, 17 for later.
     qint64 osVersion = 10;
     /// What the launch sequence consults; tests replace it before running it.
@@ -71,6 +74,10 @@ public slots:
     void openSupport();
     void openUpdates();
     void mountDMG();
+    /// Asks for a folder, then scans it in a new Applications window.
+    void scanFolder();
+    /// Opens an Applications window that scans `folder`; its rows open as documents.
+    ApplicationsWindow* openApplicationsWindow(const QString& folder);
     /// Attaches the disk image at `path`; a failure is told in an alert.
     void mountDiskImage(const QString& path);
     /// Shows the start window, or brings it forward.
@@ -105,6 +112,7 @@ private:
     UpdateChecker updates;
     QAction* openAction = nullptr;
     QAction* mountAction = nullptr;
+    QAction* scanAction = nullptr;
     QAction* quitAction = nullptr;
     QAction* clearRecentAction = nullptr;
     QList<QAction*> windowMenuActions;

@@ -94,6 +94,7 @@ TEST_F(StartWindowTest, ABareStartShowsItWithTheApplicationsMenus) {
     EXPECT_EQ(menuTitles(start), (QStringList{"&File:",
                                               "&Open…",
                                               "Open &Recent",
+                                              "Scan &Folder…",
                                               "&Close",
                                               "&Save Report…",
                                               "&Mount Disk Image…",

@@ -3,6 +3,7 @@
 #include <QFileDialog>
 #include <QSettings>
 #include <QSignalSpy>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -12,6 +13,9 @@
 #include "logs/ui/logwindowcontroller.h"
 #include "report/ui/documentwindowcontroller.h"
 #include "report/ui/viewcontroller.h"
+#include "scan/ui/applicationsfilter.h"
+#include "scan/ui/applicationsmodel.h"
+#include "scan/ui/applicationswindow.h"
 #include "support/faketool.h"
 
 namespace varko {
@@ -33,7 +37,8 @@ QStringList menuTitles(QMainWindow* window) {
 
 /// Every window's menus, with the items in `off` disabled.
 QStringList expectedMenus(const QStringList& off = {}) {
-    QStringList menus{"&File:", "&Open…", "Open &Recent", "&Close", "&Save Report…"};
+    QStringList menus{"&File:",        "&Open…", "Open &Recent",
+                      "Scan &Folder…", "&Close", "&Save Report…"};
     menus << "&Mount Disk Image…"
           << "&Quit";
     menus << "&Edit:"
@@ -96,6 +101,55 @@ TEST_F(WindowMenus, EveryKindOfWindowHasTheSameMenus) {
     EXPECT_EQ(menuTitles(delegate.myHelpWindow.first()),
               expectedMenus({"&Save Report…", "&Copy", "Select &All", "&Bigger", "S&maller",
                              "&Actual Size"}));
+    QTemporaryDir empty;
+    ApplicationsWindow* applications = delegate.openApplicationsWindow(empty.path());
+    QStringList withExports = expectedMenus({"&Save Report…", "Find &Next", "Find Pre&vious"});
+    withExports.insert(withExports.indexOf("&Save Report… (off)") + 1, "Export as &CSV…");
+    withExports.insert(withExports.indexOf("Export as &CSV…") + 1, "Export as &JSON Lines…");
+    EXPECT_EQ(menuTitles(applications), withExports);
+}
+
+TEST_F(WindowMenus, ScanFolderAsksForAFolderAndItsRowsOpenAsDocuments) {
+    DocumentWindowController* document = openApp("D.app");
+    ASSERT_TRUE(activate(document));
+    QAction* scan = nullptr;
+    for (QAction* item : document->fileMenu()->actions())
+        if (item->text() == "Scan &Folder…") scan = item;
+    ASSERT_NE(scan, nullptr);
+    scan->trigger();
+    QFileDialog* panel = nullptr;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* d = qobject_cast<QFileDialog*>(w); d && d->isVisible()) panel = d;
+    ASSERT_NE(panel, nullptr);
+    EXPECT_EQ(panel->windowModality(), Qt::WindowModal);
+    EXPECT_EQ(panel->fileMode(), QFileDialog::Directory);
+    const QString proposed =
+        QFileInfo("/Applications").isDir() ? "/Applications" : QDir::homePath();
+    EXPECT_EQ(panel->directory().absolutePath(), proposed);
+
+    QTemporaryDir empty;
+    panel->selectFile(empty.path());
+    QMetaObject::invokeMethod(panel, "accept");
+    ASSERT_EQ(delegate.applicationsWindows.size(), 1);
+    ApplicationsWindow* window = delegate.applicationsWindows.first();
+    EXPECT_TRUE(window->isVisible());
+    QSignalSpy finished(window, &ApplicationsWindow::scanFinished);
+    ASSERT_TRUE(window->isScanning() ? finished.wait(10000) : true);
+
+    // A row of the table opens its item like the Open dialog does.
+    const QString app = makeBundle(dir, "Listed.app", xmlPlist(""));
+    scan::ItemSummary row;
+    row.path = app;
+    row.name = "Listed.app";
+    window->model()->appendItems({row});
+    ASSERT_TRUE(activate(window));
+    window->table()->setFocus();
+    window->table()->setCurrentIndex(window->filter()->index(0, 0));
+    QTest::keyClick(window->table(), Qt::Key_Return);
+    QStringList opened;
+    for (DocumentWindowController* w : delegate.documents().windows())
+        opened << w->windowFilePath();
+    EXPECT_TRUE(opened.contains(app)) << opened.join(", ").toStdString();
 }
 
 TEST_F(WindowMenus, AWindowsShortcutsActOnThatWindowOnly) {

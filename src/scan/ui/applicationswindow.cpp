@@ -1,0 +1,388 @@
+#include "scan/ui/applicationswindow.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDir>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMutex>
+#include <QProgressBar>
+#include <QStatusBar>
+#include <QTableView>
+#include <QThread>
+#include <QThreadPool>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <QtConcurrent>
+
+#include "scan/ui/applicationsfilter.h"
+#include "scan/ui/applicationsmodel.h"
+#include "scan/ui/tableexport.h"
+#include "tools/threadpools.h"
+#include "tools/utf8.h"
+#include "ui/savedialog.h"
+#include "ui/windowmenus.h"
+#include "ui/windowplacement.h"
+
+namespace varko {
+
+/// What the scan's threads hand over to the window. The workers touch only this, never
+/// the window, which may close at any moment; the window takes what arrived on a timer.
+struct ScanFeed {
+    QMutex lock;
+    std::vector<scan::ItemSummary> arrived;
+    std::size_t total = 0;
+    std::size_t done = 0;
+    bool found = false;
+    bool finished = false;
+    bool cut = false;
+    QStringList problems;
+};
+
+namespace {
+
+// Often enough to look live, seldom enough that thousands of rows arrive in few batches.
+constexpr int arrivalInterval = 100;
+constexpr int maxProblemsShown = 20;
+
+}  // namespace
+
+ApplicationsWindow::ApplicationsWindow(host::ToolSet toolSet, QWidget* parent)
+    : QMainWindow(parent),
+      tools(std::move(toolSet)),
+      pool(new QThreadPool),
+      arrivals(new QTimer(this)),
+      items(new ApplicationsModel(this)),
+      shown(new ApplicationsFilter(this)) {
+    // One thread runs the walk and then the scan, which spreads itself over the cores.
+    pool->setMaxThreadCount(1);
+    shown->setSourceModel(items);
+
+    auto* central = new QWidget(this);
+    auto* layout = new QVBoxLayout(central);
+    layout->setContentsMargins(6, 6, 6, 0);
+    layout->addWidget(buildFilters());
+    view = new QTableView(central);
+    view->setModel(shown);
+    view->setSortingEnabled(true);
+    view->sortByColumn(ApplicationsModel::name, Qt::AscendingOrder);
+    view->setSelectionBehavior(QAbstractItemView::SelectRows);
+    view->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    view->setWordWrap(false);
+    view->verticalHeader()->hide();
+    view->verticalHeader()->setDefaultSectionSize(view->fontMetrics().height() + 6);
+    QHeaderView* header = view->horizontalHeader();
+    header->setDefaultSectionSize(110);
+    header->setHighlightSections(false);
+    header->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    header->setTextElideMode(Qt::ElideRight);
+    for (int column = 0; column < ApplicationsModel::fixedColumns; ++column) {
+        // Room for the title and the sort indicator; the item's own texts may be cut.
+        const QString title = items->headerData(column, Qt::Horizontal, Qt::DisplayRole).toString();
+        view->setColumnWidth(column,
+                             std::max(header->fontMetrics().horizontalAdvance(title) + 32, 90));
+    }
+    for (auto [column, width] : {std::pair{ApplicationsModel::name, 200},
+                                 {ApplicationsModel::identifier, 220},
+                                 {ApplicationsModel::signer, 220}})
+        view->setColumnWidth(column, width);
+    view->installEventFilter(this);
+    connect(view, &QTableView::doubleClicked, this, &ApplicationsWindow::openRow);
+    layout->addWidget(view);
+    setCentralWidget(central);
+
+    progressBar = new QProgressBar(this);
+    progressBar->setMaximumWidth(260);
+    progressBar->setTextVisible(true);
+    progressBar->hide();
+    status = new QLabel(this);
+    status->setTextFormat(Qt::PlainText);
+    statusBar()->addWidget(status, 1);
+    statusBar()->addPermanentWidget(progressBar);
+
+    arrivals->setInterval(arrivalInterval);
+    connect(arrivals, &QTimer::timeout, this, &ApplicationsWindow::takeArrivals);
+    connect(items, &ApplicationsModel::servicesAdded, this, &ApplicationsWindow::fillServiceChoice);
+    for (auto change : {&QAbstractItemModel::rowsInserted, &QAbstractItemModel::rowsRemoved})
+        connect(shown, change, this, &ApplicationsWindow::updateStatus);
+    connect(shown, &QAbstractItemModel::modelReset, this, &ApplicationsWindow::updateStatus);
+    createMenus();
+    defaultFontSize = view->font().pointSizeF();
+    setWindowTitle(tr("Applications"));
+    setAttribute(Qt::WA_DeleteOnClose);
+    fitToScreen(*this, {1100, 680});
+}
+
+ApplicationsWindow::~ApplicationsWindow() {
+    cancel->store(true);
+    host::retirePool(pool);
+}
+
+QWidget* ApplicationsWindow::buildFilters() {
+    auto* row = new QWidget(this);
+    auto* layout = new QHBoxLayout(row);
+    layout->setContentsMargins(0, 0, 0, 0);
+
+    services = new QComboBox(row);
+    services->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    services->setMinimumContentsLength(24);
+    services->setMaxVisibleItems(24);
+    fillServiceChoice();
+    connect(services, &QComboBox::currentIndexChanged, this,
+            [this] { shown->setService(services->currentData().toString()); });
+
+    signers = new QComboBox(row);
+    signers->addItem(tr("Any signer"));
+    for (auto [kind, title] : {std::pair{SignerKind::apple, tr("Apple")},
+                               {SignerKind::appStore, tr("App Store")},
+                               {SignerKind::developerId, tr("Developer ID")},
+                               {SignerKind::development, tr("Development")},
+                               {SignerKind::adHoc, tr("Ad hoc")},
+                               {SignerKind::unsigned_, tr("Unsigned")},
+                               {SignerKind::other, tr("Other signer")}})
+        signers->addItem(title, int(kind));
+    connect(signers, &QComboBox::currentIndexChanged, this, [this] {
+        const QVariant kind = signers->currentData();
+        shown->setSignerKind(kind.isValid() ? std::optional(SignerKind(kind.toInt()))
+                                            : std::nullopt);
+    });
+
+    verdicts = new QComboBox(row);
+    verdicts->addItem(tr("Any verdict"));
+    for (auto [key, title] : {std::pair{"accepted", tr("Accepted")},
+                              {"rejected", tr("Rejected")},
+                              {"unknown", tr("Unknown")},
+                              {"unreadable", tr("Unreadable")}})
+        verdicts->addItem(title, QString::fromLatin1(key));
+    connect(verdicts, &QComboBox::currentIndexChanged, this,
+            [this] { shown->setVerdict(verdicts->currentData().toString()); });
+
+    search = new QLineEdit(row);
+    search->setPlaceholderText(tr("Search name, identifier, Team ID"));
+    search->setClearButtonEnabled(true);
+    connect(search, &QLineEdit::textChanged, shown, &ApplicationsFilter::setSearchText);
+
+    layout->addWidget(services);
+    layout->addWidget(signers);
+    layout->addWidget(verdicts);
+    layout->addWidget(search, 1);
+    return row;
+}
+
+void ApplicationsWindow::fillServiceChoice() {
+    // Rebuilt as unknown services turn up, keeping what is chosen.
+    const QString chosen = services->currentData().toString();
+    const QSignalBlocker quiet(services);
+    services->clear();
+    services->addItem(tr("Any service"));
+    for (const ServiceColumn& column : items->services())
+        services->addItem(tr("May use %1").arg(column.title), column.key);
+    services->setCurrentIndex(std::max(0, services->findData(chosen)));
+}
+
+void ApplicationsWindow::createMenus() {
+    WindowActions actions{.close = [this] { close(); },
+                          .copy = [this] { copyRows(); },
+                          .selectAll = [this] { view->selectAll(); },
+                          .find =
+                              [this] {
+                                  search->setFocus(Qt::ShortcutFocusReason);
+                                  search->selectAll();
+                              },
+                          .bigger = [this] { setFontSize(view->font().pointSizeF() + 1); },
+                          .smaller = [this] { setFontSize(view->font().pointSizeF() - 1); },
+                          .actualSize = [this] { setFontSize(defaultFontSize); }};
+    file = addStandardMenus(*menuBar(), *this, actions);
+    // After Save Report…, which a table has no use for: the exports are its saving.
+    QAction* after = file->actions().value(2);
+    auto* csv = new QAction(tr("Export as &CSV…"), this);
+    connect(csv, &QAction::triggered, this, &ApplicationsWindow::exportCsv);
+    auto* lines = new QAction(tr("Export as &JSON Lines…"), this);
+    connect(lines, &QAction::triggered, this, &ApplicationsWindow::exportJsonLines);
+    file->insertActions(after, {csv, lines});
+}
+
+void ApplicationsWindow::setFontSize(double points) {
+    if (points < 6 || points > 32) return;
+    QFont font = view->font();
+    font.setPointSizeF(points);
+    view->setFont(font);
+    view->verticalHeader()->setDefaultSectionSize(QFontMetrics(font).height() + 6);
+}
+
+void ApplicationsWindow::scanFolders(const QStringList& folders) {
+    if (scanning || folders.isEmpty()) return;
+    scanning = true;
+    QStringList names;
+    for (const QString& folder : folders)
+        names << host::visibleControls(QDir::toNativeSeparators(folder));
+    setWindowTitle(tr("Applications in %1").arg(names.join(QStringLiteral(", "))));
+    setWindowFilePath(folders.size() == 1 ? folders.front() : QString());
+    progressBar->setRange(0, 0);
+    progressBar->setFormat(tr("Looking for items…"));
+    progressBar->show();
+    status->clear();
+    status->setToolTip({});
+    unreadable = 0;
+    cut = false;
+
+    feed = std::make_shared<ScanFeed>();
+    const unsigned workers = std::max(1, QThread::idealThreadCount());
+    // Its results travel through the feed, not the future.
+    (void)QtConcurrent::run(pool, [feed = feed, tools = tools, cancel = cancel, folders, workers] {
+        scan::Found found = scan::findItems(folders);
+        {
+            QMutexLocker hold(&feed->lock);
+            feed->total = std::size_t(found.items.size());
+            feed->found = true;
+            feed->problems = found.problems;
+            feed->cut = found.cut;
+        }
+        if (!cancel->load())
+            scan::scanItems(
+                found.items, tools, workers,
+                [feed](std::size_t, scan::ItemSummary summary) {
+                    QMutexLocker hold(&feed->lock);
+                    feed->arrived.push_back(std::move(summary));
+                    ++feed->done;
+                },
+                cancel);
+        QMutexLocker hold(&feed->lock);
+        feed->finished = true;
+    });
+    arrivals->start();
+}
+
+void ApplicationsWindow::takeArrivals() {
+    if (!feed) return;
+    std::vector<scan::ItemSummary> batch;
+    std::size_t total = 0, done = 0;
+    bool found = false, finished = false;
+    QStringList problems;
+    {
+        QMutexLocker hold(&feed->lock);
+        batch.swap(feed->arrived);
+        total = feed->total;
+        done = feed->done;
+        found = feed->found;
+        finished = feed->finished;
+        if (finished) {
+            problems = feed->problems;
+            cut = feed->cut;
+        }
+    }
+    items->appendItems(std::move(batch));
+    if (found && !finished) {
+        // A bar's range is an int; so many items exceed the walk's bound anyway.
+        progressBar->setRange(0, int(std::min<std::size_t>(total, INT_MAX)));
+        progressBar->setValue(int(std::min(done, total)));
+        progressBar->setFormat(tr("Scanning %1 of %2").arg(done).arg(total));
+    }
+    if (!finished) return;
+    arrivals->stop();
+    scanning = false;
+    progressBar->hide();
+    if (!problems.isEmpty()) {
+        unreadable = int(problems.size());
+        QStringList shownProblems;
+        for (const QString& problem : problems.mid(0, maxProblemsShown))
+            shownProblems << host::visibleControls(problem);
+        if (problems.size() > maxProblemsShown) shownProblems << QStringLiteral("…");
+        status->setToolTip(shownProblems.join(u'\n'));
+    }
+    updateStatus();
+    emit scanFinished();
+}
+
+void ApplicationsWindow::updateStatus() {
+    const int all = items->rowCount(), rows = shown->rowCount();
+    QString text = rows == all ? (all == 1 ? tr("1 item") : tr("%1 items").arg(all))
+                               : tr("%1 of %2 items").arg(rows).arg(all);
+    if (unreadable > 0) text += QStringLiteral(" · ") + tr("%1 could not be read").arg(unreadable);
+    if (cut) text += QStringLiteral(" · ") + tr("the scan stopped at its bound of items");
+    status->setText(text);
+}
+
+void ApplicationsWindow::openRow(const QModelIndex& index) {
+    if (!index.isValid()) return;
+    const QModelIndex source = shown->mapToSource(index);
+    if (source.isValid()) emit openItem(items->item(source.row()).path);
+}
+
+bool ApplicationsWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == view && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            openRow(view->currentIndex());
+            return true;
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void ApplicationsWindow::copyRows() {
+    QModelIndexList selected = view->selectionModel()->selectedRows();
+    if (selected.isEmpty()) return;
+    std::sort(selected.begin(), selected.end(),
+              [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
+    QStringList lines;
+    QStringList header;
+    for (int c = 0; c < shown->columnCount(); ++c)
+        header << shown->headerData(c, Qt::Horizontal, Qt::DisplayRole).toString();
+    lines << header.join(u'\t');
+    for (const QModelIndex& row : selected) {
+        QStringList cells;
+        for (int c = 0; c < shown->columnCount(); ++c)
+            cells << shown->index(row.row(), c).data().toString();
+        lines << cells.join(u'\t');
+    }
+    QApplication::clipboard()->setText(lines.join(u'\n') + u'\n');
+}
+
+void ApplicationsWindow::exportCsv() {
+    exportRows(true);
+}
+
+void ApplicationsWindow::exportJsonLines() {
+    exportRows(false);
+}
+
+void ApplicationsWindow::exportRows(bool csv) {
+    // The rows as shown now; the conversion and the write happen off the GUI thread.
+    const SaveDialogSetup setup{csv ? tr("Export as CSV") : tr("Export as JSON Lines"),
+                                QDir(documentsFolder())
+                                    .filePath(csv ? QStringLiteral("Applications.csv")
+                                                  : QStringLiteral("Applications.jsonl")),
+                                csv ? tr("CSV files (*.csv)") : tr("JSON Lines files (*.jsonl)"),
+                                csv ? QStringLiteral("csv") : QStringLiteral("jsonl"),
+                                false,
+                                tr("The table could not be exported to %1: %2.")};
+    QFuture<std::string> content = QtConcurrent::run(savingPool(), [rows = shownRows(*shown), csv] {
+        return (csv ? csvOf(rows) : jsonLinesOf(rows)).toStdString();
+    });
+    openSaveDialog(
+        this, setup, std::move(content),
+        [this](const QString& fileName, const Expected<void>& written) {
+            if (!written)
+                status->setText(tr("The table could not be exported to %1: %2.")
+                                    .arg(host::visibleControls(fileName),
+                                         QString::fromStdString(written.error().message)));
+            emit exported(fileName, bool(written));
+        });
+}
+
+void ApplicationsWindow::closeEvent(QCloseEvent* event) {
+    // Nobody will look at what the scan still finds.
+    cancel->store(true);
+    arrivals->stop();
+    QMainWindow::closeEvent(event);
+}
+
+}  // namespace varko

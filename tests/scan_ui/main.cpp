@@ -1,0 +1,3 @@
+#include "support/qtestmain.h"
+
+VARKO_WIDGET_TEST_MAIN()
