@@ -236,6 +236,8 @@ bool isPresence(const QString& what) {
            rank <= whatRank(QStringLiteral("privacyManifest"));
 }
 
+}  // namespace
+
 QString changeTitle(const Change& change) {
     const QString title = whatTitle(change.what);
     const QString key = host::visibleControls(change.key);
@@ -244,6 +246,8 @@ QString changeTitle(const Change& change) {
     if (!change.component.isEmpty()) line += " (" + host::visibleControls(change.component) + ")";
     return line;
 }
+
+namespace {
 
 QString changeValues(const Change& change) {
     const QString before = host::visibleControls(change.oldValue);
@@ -258,12 +262,15 @@ QString changeValues(const Change& change) {
 
 }  // namespace
 
+QString changeLine(const Change& change) {
+    return "[" + severityName(change.severity) + "] " + changeTitle(change) + ": " +
+           changeValues(change);
+}
+
 QString comparisonText(const std::vector<Change>& changes) {
     if (changes.empty()) return QStringLiteral("No changes.\n");
     QString text;
-    for (const Change& c : changes)
-        text +=
-            "[" + severityName(c.severity) + "] " + changeTitle(c) + ": " + changeValues(c) + "\n";
+    for (const Change& c : changes) text += changeLine(c) + "\n";
     return text;
 }
 
