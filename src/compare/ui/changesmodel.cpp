@@ -95,8 +95,15 @@ QVariant ChangesModel::data(const QModelIndex& index, int role) const {
         switch (index.column()) {
             case severityColumn:
                 return severityWords(change.severity);
-            case changeColumn:
-                return compare::changeTitle(change);
+            case changeColumn: {
+                // The component has a column of its own.
+                compare::Change titled = change;
+                titled.component.clear();
+                if (change.what == QLatin1String("component")) titled.key.clear();
+                return compare::changeTitle(titled).trimmed();
+            }
+            case componentColumn:
+                return host::visibleControls(change.component);
             case oldColumn:
                 return shown(change.oldValue);
             case newColumn:
@@ -123,6 +130,8 @@ QVariant ChangesModel::headerData(int section, Qt::Orientation orientation, int 
             return tr("Severity");
         case changeColumn:
             return tr("Change");
+        case componentColumn:
+            return tr("Component");
         case oldColumn:
             return tr("Old");
         case newColumn:

@@ -8,13 +8,21 @@
 namespace varko {
 
 /// The changes between two versions, a row each in the comparison's order: the
-/// severity (its word, and a coloured icon as decoration), what changed, and the old
-/// and new values. Every text the items control is shown with its controls visible.
+/// severity (its word, and a coloured icon as decoration), what changed, the component
+/// it is in (empty for the app itself), and the old and new values. Every text the items control is
+/// shown with its controls visible.
 class ChangesModel final : public QAbstractTableModel {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(ChangesModel)
 public:
-    enum Column { severityColumn, changeColumn, oldColumn, newColumn, columnCount_ };
+    enum Column {
+        severityColumn,
+        changeColumn,
+        componentColumn,
+        oldColumn,
+        newColumn,
+        columnCount_
+    };
 
     explicit ChangesModel(QObject* parent = nullptr);
 

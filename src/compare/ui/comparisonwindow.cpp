@@ -99,7 +99,8 @@ ComparisonWindow::ComparisonWindow(host::ToolSet toolSet, QWidget* parent)
     QHeaderView* header = view->header();
     header->setStretchLastSection(true);
     header->setSectionResizeMode(ChangesModel::severityColumn, QHeaderView::ResizeToContents);
-    header->resizeSection(ChangesModel::changeColumn, 360);
+    header->resizeSection(ChangesModel::changeColumn, 340);
+    header->resizeSection(ChangesModel::componentColumn, 220);
     header->resizeSection(ChangesModel::oldColumn, 200);
     layout->addWidget(status);
     layout->addWidget(busy);
@@ -111,7 +112,7 @@ ComparisonWindow::ComparisonWindow(host::ToolSet toolSet, QWidget* parent)
                           .selectAll = [this] { view->selectAll(); }};
     file = addStandardMenus(*menuBar(), *this, actions);
     setAttribute(Qt::WA_DeleteOnClose);
-    fitToScreen(*this, {900, 520});
+    fitToScreen(*this, {1120, 560});
 }
 
 ComparisonWindow::~ComparisonWindow() {
