@@ -96,6 +96,7 @@ TEST_F(StartWindowTest, ABareStartShowsItWithTheApplicationsMenus) {
                                               "Open &Recent",
                                               "&Close",
                                               "&Save Report…",
+                                              "Compare &With…",
                                               "&Mount Disk Image…",
                                               "&Quit",
                                               "&Edit:",

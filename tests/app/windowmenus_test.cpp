@@ -33,7 +33,8 @@ QStringList menuTitles(QMainWindow* window) {
 
 /// Every window's menus, with the items in `off` disabled.
 QStringList expectedMenus(const QStringList& off = {}) {
-    QStringList menus{"&File:", "&Open…", "Open &Recent", "&Close", "&Save Report…"};
+    QStringList menus{"&File:", "&Open…",        "Open &Recent",
+                      "&Close", "&Save Report…", "Compare &With…"};
     menus << "&Mount Disk Image…"
           << "&Quit";
     menus << "&Edit:"
@@ -90,12 +91,12 @@ TEST_F(WindowMenus, EveryKindOfWindowHasTheSameMenus) {
     EXPECT_EQ(menuTitles(document), expectedMenus());
     delegate.openLogwindow();
     ASSERT_EQ(delegate.myLogWindow.size(), 1);
-    EXPECT_EQ(menuTitles(delegate.myLogWindow.first()), expectedMenus());
+    EXPECT_EQ(menuTitles(delegate.myLogWindow.first()), expectedMenus({"Compare &With…"}));
     delegate.openHelp();
     ASSERT_EQ(delegate.myHelpWindow.size(), 1);
     EXPECT_EQ(menuTitles(delegate.myHelpWindow.first()),
-              expectedMenus({"&Save Report…", "&Copy", "Select &All", "&Bigger", "S&maller",
-                             "&Actual Size"}));
+              expectedMenus({"&Save Report…", "Compare &With…", "&Copy", "Select &All", "&Bigger",
+                             "S&maller", "&Actual Size"}));
 }
 
 TEST_F(WindowMenus, AWindowsShortcutsActOnThatWindowOnly) {

@@ -23,6 +23,7 @@ DocumentWindowController::DocumentWindowController(host::ToolSet toolSet, QWidge
     WindowActions more{.copy = [text] { text->copy(); },
                        .selectAll = [text] { text->selectAll(); },
                        .actualSize = [this] { content->resetFontSize(); }};
+    more.compareWith = [this] { emit compareWithRequested(); };
     findThrough(more, content->findBar);
     file = addWindowMenus(*this, content, &ViewController::saveButton, &ViewController::incFontSize,
                           &ViewController::decFontSize, more);
