@@ -48,19 +48,23 @@ public:
         for (const QString& key : after)
             if (!before.count(key)) add(what, key, {}, present, component, severity);
     }
-    /// Keyed texts: added, removed, or changed.
+    /// Keyed texts: added, removed, or changed. An empty text is named, so that the
+    /// side that has it does not read as absent.
     void maps(const char* what, const std::map<QString, QString>& before,
               const std::map<QString, QString>& after, const QString& component,
               Severity severity) {
+        const auto named = [](const QString& value) {
+            return value.isEmpty() ? QStringLiteral("(empty)") : value;
+        };
         for (const auto& [key, value] : before) {
             const auto other = after.find(key);
             if (other == after.end())
-                add(what, key, value, {}, component, severity);
+                add(what, key, named(value), {}, component, severity);
             else
-                ifChanged(what, key, value, other->second, component, severity);
+                ifChanged(what, key, named(value), named(other->second), component, severity);
         }
         for (const auto& [key, value] : after)
-            if (!before.count(key)) add(what, key, {}, value, component, severity);
+            if (!before.count(key)) add(what, key, {}, named(value), component, severity);
     }
 
     std::vector<Change> list;

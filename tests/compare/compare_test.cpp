@@ -244,6 +244,15 @@ TEST_F(CompareTest, HostileTextsStayOnTheirLineAndJunkObjectsCompareAsEmpty) {
     EXPECT_FALSE(text.contains(QChar(0x1b)));
     EXPECT_TRUE(text.startsWith("[medium] Usage description NSEvil"));
 
+    // An empty text is still there, and its rewording a change.
+    usage.remove("NSEvil\nUsageDescription");
+    usage["NSBlankUsageDescription"] = "";
+    main["usageDescriptions"] = usage;
+    components[0] = main;
+    item["components"] = components;
+    EXPECT_EQ(rows(compareItems(first(), item)),
+              QStringList{"medium usageKey [NSBlankUsageDescription] {}  -> (empty)"});
+
     QJsonObject junk{{"verdict", QJsonArray{1, 2}},
                      {"components", QJsonObject{{"path", 3}}},
                      {"usageStrings", QJsonArray{}},
