@@ -25,13 +25,17 @@ void write(FILE* stream, const QString& text) {
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
 }
 
+}  // namespace
+
 constexpr auto usage =
     "usage: varko-report [--json] [--] ITEM...\n"
     "       varko-report [--json] --diff OLD NEW\n"
     "Prints what each app bundle or installer package declares about privacy "
-    "and how it is signed;\n"
-    "with --diff, what changed from one version of an item to another, most serious "
-    "first\n(exit status 0 when nothing changed, 1 when something did, 2 on trouble).\n";
+    "and how it is signed.\n"
+    "With --diff, what changed from OLD to NEW, most serious first; the exit status is\n"
+    "0 when nothing changed, 1 when something did, 2 on trouble.\n";
+
+namespace {
 
 /// `--diff OLD NEW`: both inspected whole, their changes printed; exits as diff does.
 int runDiff(const QStringList& args, bool json) {
