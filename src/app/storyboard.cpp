@@ -2,7 +2,9 @@
 
 #include <QMenuBar>
 
+#include "app/comparewith.h"
 #include "app/helpwindowcontroller.h"
+#include "compare/ui/comparisonwindow.h"
 #include "logs/ui/logwindowcontroller.h"
 #include "report/ui/documentwindowcontroller.h"
 
@@ -16,11 +18,17 @@ Window* Storyboard::finish(Window* window, const char* identifier) const {
 }
 
 DocumentWindowController* Storyboard::instantiateDocumentWindow() const {
-    return finish(new DocumentWindowController(tools), documentWindowController);
+    auto* window = new DocumentWindowController(tools);
+    addCompareWith(*window, *this);
+    return finish(window, documentWindowController);
 }
 
 LogWindowController* Storyboard::instantiateLogWindow() const {
     return finish(new LogWindowController(tools), logWindowController);
+}
+
+ComparisonWindow* Storyboard::instantiateComparisonWindow() const {
+    return finish(new ComparisonWindow(tools), comparisonWindow);
 }
 
 HelpWindowController* Storyboard::instantiateHelpWindow() const {

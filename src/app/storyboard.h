@@ -9,6 +9,7 @@ class QMenuBar;
 
 namespace varko {
 
+class ComparisonWindow;
 class DocumentWindowController;
 class HelpWindowController;
 class LogWindowController;
@@ -27,10 +28,12 @@ public:
     static constexpr auto documentWindowController = "Document Window Controller";
     static constexpr auto logWindowController = "Log Window Controller";
     static constexpr auto helpWindowController = "Help Window Controller";
+    static constexpr auto comparisonWindow = "Comparison Window";
 
     [[nodiscard]] DocumentWindowController* instantiateDocumentWindow() const;
     [[nodiscard]] LogWindowController* instantiateLogWindow() const;
     [[nodiscard]] HelpWindowController* instantiateHelpWindow() const;
+    [[nodiscard]] ComparisonWindow* instantiateComparisonWindow() const;
 
 private:
     template <class Window>

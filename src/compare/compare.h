@@ -36,7 +36,14 @@ struct Change {
 [[nodiscard]] QJsonObject comparisonJson(const QJsonObject& oldItem, const QJsonObject& newItem,
                                          const std::vector<Change>& changes);
 
-/// The changes for people: a line each, most serious first.
+/// The changes for people: a line each, most serious first; "No changes." when none.
 [[nodiscard]] QString comparisonText(const std::vector<Change>& changes);
+
+/// What changed, in words, the item's texts made visible: "Team ID", "Usage description
+/// NSCameraUsageDescription (Contents/XPCServices/Worker.xpc)".
+[[nodiscard]] QString changeTitle(const Change& change);
+/// The change's line of `comparisonText`, without its line feed:
+/// "[high] Team ID: TEAM1 → TEAM2".
+[[nodiscard]] QString changeLine(const Change& change);
 
 }  // namespace varko::compare

@@ -5,9 +5,42 @@
 
 #include "overview/componentcheck.h"
 #include "overview/overviewjson.h"
+#include "overview/privacyservices.h"
 #include "tools/pathbytes.h"
 
 namespace varko {
+
+namespace {
+
+QString text(const std::string& s) {
+    return QString::fromUtf8(s.data(), qsizetype(s.size()));
+}
+
+/// What comparing two versions needs of each component beyond its object's own keys: the
+/// texts of its usage descriptions, the entitlements its signature holds, and the TCC
+/// services it is privately allowed.
+QJsonArray componentsWithPrivacy(const overview::Overview& overview) {
+    QJsonArray out = overview::componentsJson(overview);
+    for (qsizetype i = 0; i < out.size() && i < qsizetype(overview.components.size()); ++i) {
+        const overview::ComponentIdentity& id = overview.components[size_t(i)].identity;
+        QJsonObject o = out[i].toObject();
+        QJsonObject usage;
+        for (const auto& [key, description] : id.usageDescriptions)
+            usage[text(key)] = text(description);
+        o["usageDescriptions"] = usage;
+        QJsonArray entitlements;
+        for (const auto& [key, value] : id.entitlements) entitlements.append(text(key));
+        o["entitlements"] = entitlements;
+        QJsonArray allowances;
+        for (const std::string& name : overview::privateAllowances(id))
+            allowances.append(text(name));
+        o["allowances"] = allowances;
+        out[i] = o;
+    }
+    return out;
+}
+
+}  // namespace
 
 bool Inspection::toolFailed() const {
     return signature.toolFailed || (document.theInfo && document.theInfo->entitlementRunFailed);
@@ -88,7 +121,7 @@ QJsonObject inspectionJson(const Inspection& item) {
     o["signatureText"] = item.signature.signatureText;
     o["report"] = item.fullText;
     o["verdict"] = overview::verdictJson(item.verdict);
-    o["components"] = item.overview ? overview::componentsJson(*item.overview) : QJsonArray();
+    o["components"] = item.overview ? componentsWithPrivacy(*item.overview) : QJsonArray();
     o["privacyServices"] = item.overview ? overview::servicesJson(*item.overview) : QJsonArray();
     return o;
 }

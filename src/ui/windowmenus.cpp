@@ -26,6 +26,7 @@ QMenu* addStandardMenus(QMenuBar& bar, QObject& context, const WindowActions& ac
     QMenu* file = bar.addMenu(tr("&File"));
     add(file, tr("&Close"), {QKeySequence::Close}, actions.close);
     add(file, tr("&Save Report…"), {QKeySequence::Save}, actions.save);
+    add(file, tr("Compare &With…"), {}, actions.compareWith);
 
     QMenu* edit = bar.addMenu(tr("&Edit"));
     add(edit, tr("&Copy"), {QKeySequence::Copy}, actions.copy);

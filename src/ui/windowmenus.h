@@ -10,7 +10,7 @@ namespace varko {
 /// What the items of a window's File, Edit and View menus do. An item without an
 /// action is there but disabled, so that every window's menus read alike.
 struct WindowActions {
-    std::function<void()> close{}, save{};
+    std::function<void()> close{}, save{}, compareWith{};
     std::function<void()> copy{}, selectAll{}, find{}, findNext{}, findPrevious{};
     std::function<void()> bigger{}, smaller{}, actualSize{};
 };

@@ -97,6 +97,7 @@ TEST_F(StartWindowTest, ABareStartShowsItWithTheApplicationsMenus) {
                                               "Scan &Folder…",
                                               "&Close",
                                               "&Save Report…",
+                                              "Compare &With…",
                                               "&Mount Disk Image…",
                                               "&Quit",
                                               "&Edit:",

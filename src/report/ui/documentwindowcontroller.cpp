@@ -51,6 +51,7 @@ DocumentWindowController::DocumentWindowController(host::ToolSet toolSet, QWidge
                     text->selectAll();
             },
         .actualSize = [this] { content->resetFontSize(); }};
+    more.compareWith = [this] { emit compareWithRequested(); };
     findThrough(more, content->findBar);
     file = addWindowMenus(*this, content, &ViewController::saveButton, &ViewController::incFontSize,
                           &ViewController::decFontSize, more);

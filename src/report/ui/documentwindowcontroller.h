@@ -15,8 +15,8 @@ class ViewController;
 
 /// The window of one document; its content is a `ViewController`, which finds the
 /// record through this window's document. The window owns the actions that work on
-/// it (Close, Save Report…, Copy, Select All, Find, the text sizes) and the menus that
-/// hold them.
+/// it (Close, Save Report…, Compare With…, Copy, Select All, Find, the text sizes) and the menus
+/// that hold them.
 class DocumentWindowController final : public QMainWindow {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(DocumentWindowController)
@@ -45,6 +45,8 @@ signals:
     void itemsDropped(const QStringList& paths);
     /// The document read by `readDocument` has arrived and the view shows it.
     void documentRead();
+    /// File › Compare With… was chosen, for the application to ask for the other version.
+    void compareWithRequested();
 
 protected:
     void closeEvent(QCloseEvent* event) override;

@@ -1,0 +1,165 @@
+#include "compare/ui/comparisonwindow.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QFileInfo>
+#include <QHeaderView>
+#include <QLabel>
+#include <QProgressBar>
+#include <QThreadPool>
+#include <QTreeView>
+#include <QVBoxLayout>
+#include <QtConcurrent>
+#include <algorithm>
+
+#include "compare/ui/changesmodel.h"
+#include "inspection/itemtype.h"
+#include "report/iteminspection.h"
+#include "tools/threadpools.h"
+#include "tools/utf8.h"
+#include "ui/windowmenus.h"
+#include "ui/windowplacement.h"
+
+namespace varko {
+
+namespace {
+
+/// What the pool hands back: the changes, or why there are none to show.
+struct Outcome {
+    std::vector<compare::Change> changes;
+    QString problem;       ///< an item could not be inspected at all
+    QStringList doubtful;  ///< items whose signature tools gave no answer
+};
+
+QString shownName(const QString& path) {
+    return host::visibleControls(QFileInfo(path).fileName());
+}
+
+Outcome compareOnDisk(const host::ToolSet& tools, const QString& oldPath, const QString& newPath) {
+    Outcome outcome;
+    QJsonObject objects[2];
+    const QString paths[2] = {oldPath, newPath};
+    for (int i = 0; i < 2; ++i) {
+        const ItemType type = itemTypeForPath(paths[i]);
+        if (!type.accepted()) {
+            outcome.problem = host::visibleControls(type.error);
+            return outcome;
+        }
+        Inspection item;
+        item.path = QFileInfo(paths[i]).absoluteFilePath();
+        item.typeName = type.typeName;
+        inspect(item, tools, true, 2);
+        if (item.toolFailed()) outcome.doubtful << shownName(paths[i]);
+        objects[i] = inspectionJson(item);
+    }
+    outcome.changes = compare::compareItems(objects[0], objects[1]);
+    return outcome;
+}
+
+QString summary(const std::vector<compare::Change>& changes) {
+    if (changes.empty()) return QObject::tr("No changes between these versions.");
+    int counts[3] = {};
+    for (const compare::Change& c : changes) ++counts[int(c.severity)];
+    QStringList parts;
+    for (const compare::Severity s :
+         {compare::Severity::high, compare::Severity::medium, compare::Severity::low})
+        if (counts[int(s)] > 0)
+            parts << QStringLiteral("%1 %2").arg(counts[int(s)]).arg(severityWords(s).toLower());
+    const QString count = changes.size() == 1 ? QObject::tr("1 change")
+                                              : QObject::tr("%1 changes").arg(changes.size());
+    return QObject::tr("%1, most serious first: %2.").arg(count, parts.join(QStringLiteral(", ")));
+}
+
+}  // namespace
+
+ComparisonWindow::ComparisonWindow(host::ToolSet toolSet, QWidget* parent)
+    : QMainWindow(parent),
+      tools(std::move(toolSet)),
+      pool(new QThreadPool),
+      model(new ChangesModel(this)) {
+    pool->setMaxThreadCount(2);
+    auto* content = new QWidget(this);
+    auto* layout = new QVBoxLayout(content);
+    status = new QLabel(content);
+    status->setWordWrap(true);
+    status->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    busy = new QProgressBar(content);
+    busy->setRange(0, 0);
+    busy->setMaximumHeight(12);
+    busy->setTextVisible(false);
+    busy->hide();
+    view = new QTreeView(content);
+    view->setModel(model);
+    view->setRootIsDecorated(false);
+    view->setUniformRowHeights(true);
+    view->setAlternatingRowColors(true);
+    view->setSelectionBehavior(QAbstractItemView::SelectRows);
+    view->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    view->setTextElideMode(Qt::ElideMiddle);
+    QHeaderView* header = view->header();
+    header->setStretchLastSection(true);
+    header->setSectionResizeMode(ChangesModel::severityColumn, QHeaderView::ResizeToContents);
+    header->resizeSection(ChangesModel::changeColumn, 340);
+    header->resizeSection(ChangesModel::componentColumn, 220);
+    header->resizeSection(ChangesModel::oldColumn, 200);
+    layout->addWidget(status);
+    layout->addWidget(busy);
+    layout->addWidget(view, 1);
+    setCentralWidget(content);
+
+    WindowActions actions{.close = [this] { close(); },
+                          .copy = [this] { copySelection(); },
+                          .selectAll = [this] { view->selectAll(); }};
+    file = addStandardMenus(*menuBar(), *this, actions);
+    setAttribute(Qt::WA_DeleteOnClose);
+    fitToScreen(*this, {1120, 560});
+}
+
+ComparisonWindow::~ComparisonWindow() {
+    host::retirePool(pool);
+}
+
+void ComparisonWindow::compare(const QString& oldPath, const QString& newPath) {
+    setWindowTitle(shownName(oldPath) + " → " + shownName(newPath));
+    setWindowFilePath(QFileInfo(oldPath).absoluteFilePath());
+    comparing = true;
+    model->setChanges({});
+    status->setText(tr("Inspecting both versions…"));
+    busy->show();
+    auto work = [tools = tools, oldPath, newPath] {
+        return compareOnDisk(tools, oldPath, newPath);
+    };
+    host::whenFinished(this, QtConcurrent::run(pool, std::move(work)), [this](Outcome outcome) {
+        comparing = false;
+        busy->hide();
+        if (!outcome.problem.isEmpty()) {
+            status->setText(tr("Varko can't compare these items: %1").arg(outcome.problem));
+        } else {
+            QString text = summary(outcome.changes);
+            if (!outcome.doubtful.isEmpty())
+                text += " " + tr("A signature tool gave no answer for %1, so some changes may "
+                                 "be missing.")
+                                  .arg(outcome.doubtful.join(QStringLiteral(", ")));
+            status->setText(text);
+            model->setChanges(std::move(outcome.changes));
+        }
+        emit comparisonFinished();
+    });
+}
+
+void ComparisonWindow::copySelection() {
+    QModelIndexList rows = view->selectionModel()->selectedRows();
+    if (rows.isEmpty()) return;
+    std::sort(rows.begin(), rows.end(),
+              [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
+    QString text;
+    for (const QModelIndex& row : rows)
+        text += compare::changeLine(model->changes()[size_t(row.row())]) + "\n";
+    QApplication::clipboard()->setText(text);
+}
+
+QString ComparisonWindow::statusText() const {
+    return status->text();
+}
+
+}  // namespace varko

@@ -1,0 +1,182 @@
+// File › Compare With… driven as a user does: the menu, the Open dialog, the Changes window.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QClipboard>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPointer>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTreeView>
+
+#include "app/documentcontroller.h"
+#include "app/opendialog.h"
+#include "compare/ui/changesmodel.h"
+#include "compare/ui/comparisonwindow.h"
+#include "report/ui/documentwindowcontroller.h"
+#include "support/faketool.h"
+
+static void PrintTo(const QString& text, std::ostream* os) {
+    *os << '"' << text.toStdString() << '"';
+}
+
+namespace varko {
+namespace {
+
+using testing::makeBundle;
+using testing::xmlPlist;
+
+class CompareWithTest : public ::testing::Test {
+protected:
+    QTemporaryDir dir;
+    testing::FakeTool tool{dir, "tool"};
+    std::unique_ptr<DocumentController> controller;
+    QString oldApp, newApp;
+    QPointer<DocumentWindowController> window;
+
+    void SetUp() override {
+#ifdef Q_OS_MACOS
+        GTEST_SKIP() << "the system's own panel is used for choosing the other version";
+#endif
+        QSettings().clear();
+        tool.answer("");
+        controller = std::make_unique<DocumentController>(
+            Storyboard(host::ToolSet::withPrograms({{host::codesignPath, tool.program()},
+                                                    {host::spctlPath, tool.program()},
+                                                    {host::pkgutilPath, tool.program()}})));
+        const QByteArray identity =
+            "<key>CFBundleIdentifier</key><string>com.example.some</string>"
+            "<key>CFBundleExecutable</key><string>Some</string>";
+        oldApp = makeBundle(
+            dir, "old/Some.app",
+            xmlPlist(identity + "<key>CFBundleShortVersionString</key><string>1.0</string>"));
+        newApp = makeBundle(
+            dir, "new/Some.app",
+            xmlPlist(identity + "<key>CFBundleShortVersionString</key><string>2.0</string>"
+                                "<key>NSMicrophoneUsageDescription</key><string>Talk.</string>"));
+        window = controller->openDocument(oldApp);
+        ASSERT_NE(window, nullptr);
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
+    }
+    void TearDown() override {
+        if (!controller) return;  // skipped
+        QList<QPointer<QWidget>> left;
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (qobject_cast<QMessageBox*>(w) || qobject_cast<QFileDialog*>(w) ||
+                qobject_cast<ComparisonWindow*>(w))
+                left << w;
+        for (const QPointer<QWidget>& w : left) delete w.data();
+        for (DocumentWindowController* w : controller->windows()) delete w;
+    }
+
+    template <class Widget>
+    static Widget* shown() {
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* found = qobject_cast<Widget*>(w); found && found->isVisible()) return found;
+        return nullptr;
+    }
+
+    /// File › Compare With… clicked in the window's menu bar, then `path` typed into the
+    /// dialog with Return; returns the Changes window once it has answered.
+    ComparisonWindow* compareWith(const QString& path) {
+        QMenuBar* bar = window->menuBar();
+        QMenu* file = window->fileMenu();
+        window->activateWindow();
+        QTest::mouseClick(bar, Qt::LeftButton, {},
+                          bar->actionGeometry(file->menuAction()).center());
+        EXPECT_TRUE(QTest::qWaitFor([file] { return file->isVisible(); }, 5000));
+        QAction* item = nullptr;
+        for (QAction* a : file->actions())
+            if (a->text() == "Compare &With…") item = a;
+        EXPECT_NE(item, nullptr);
+        if (!item) return nullptr;
+        QTest::mouseClick(file, Qt::LeftButton, {}, file->actionGeometry(item).center());
+
+        // The menu gives the focus back to its window as it closes; the dialog takes it after.
+        EXPECT_TRUE(QTest::qWaitFor([file] { return !file->isVisible(); }));
+        QTest::qWait(50);
+        OpenDialog* dialog = nullptr;
+        EXPECT_TRUE(QTest::qWaitFor([&] { return (dialog = shown<OpenDialog>()) != nullptr; }));
+        if (!dialog) return nullptr;
+        EXPECT_TRUE(dialog->windowTitle().contains("Some.app"));
+        dialog->setDirectory(dir.path());
+        dialog->activateWindow();
+        EXPECT_TRUE(QTest::qWaitForWindowActive(dialog));
+        auto* name = dialog->findChild<QLineEdit*>("fileNameEdit");
+        name->setFocus();
+        QTest::keyClicks(name, path);
+        QTest::keyClick(name, Qt::Key_Return);
+        QTest::qWait(50);  // a Return that closes the completions acts once they have gone
+
+        ComparisonWindow* changes = nullptr;
+        EXPECT_TRUE(
+            QTest::qWaitFor([&] { return (changes = shown<ComparisonWindow>()) != nullptr; }));
+        if (!changes) return nullptr;
+        EXPECT_TRUE(QTest::qWaitFor([changes] { return !changes->isComparing(); }, 30000));
+        return changes;
+    }
+
+    static QString cell(ComparisonWindow* w, int row, int column) {
+        return w->changes().index(row, column).data().toString();
+    }
+};
+
+TEST_F(CompareWithTest, TheChangesAreListedMostSeriousFirstAndCopiedAsLines) {
+    ComparisonWindow* changes = compareWith(newApp);
+    ASSERT_NE(changes, nullptr);
+    EXPECT_EQ(changes->windowTitle(), "Some.app → Some.app");
+    EXPECT_EQ(changes->windowFilePath(), oldApp);
+    EXPECT_EQ(changes->statusText(), "2 changes, most serious first: 1 medium, 1 low.");
+    ASSERT_EQ(changes->changes().rowCount(), 2);
+    EXPECT_EQ(cell(changes, 0, ChangesModel::severityColumn), "Medium");
+    EXPECT_EQ(cell(changes, 0, ChangesModel::changeColumn),
+              "Usage description NSMicrophoneUsageDescription");
+    EXPECT_EQ(cell(changes, 0, ChangesModel::oldColumn), "—");
+    EXPECT_EQ(cell(changes, 0, ChangesModel::newColumn), "Talk.");
+    EXPECT_EQ(cell(changes, 1, ChangesModel::severityColumn), "Low");
+    EXPECT_EQ(cell(changes, 1, ChangesModel::changeColumn), "Version");
+    EXPECT_FALSE(changes->changes()
+                     .index(0, ChangesModel::severityColumn)
+                     .data(Qt::DecorationRole)
+                     .value<QIcon>()
+                     .isNull());
+
+    // Both rows selected with the mouse, then copied with the keyboard.
+    QTreeView* view = changes->changesView();
+    changes->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(changes));
+    const auto rowCentre = [view](int row) {
+        return view->visualRect(view->model()->index(row, ChangesModel::changeColumn)).center();
+    };
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, rowCentre(0));
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, Qt::ShiftModifier, rowCentre(1));
+    QTest::keyClick(view, Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(QApplication::clipboard()->text(),
+              "[medium] Usage description NSMicrophoneUsageDescription: added: Talk.\n"
+              "[low] Version: 1.0 → 2.0\n");
+}
+
+TEST_F(CompareWithTest, TheSameVersionHasNoChangesAndAnItemOfAnotherKindIsRefused) {
+    ComparisonWindow* same = compareWith(oldApp);
+    ASSERT_NE(same, nullptr);
+    EXPECT_EQ(same->statusText(), "No changes between these versions.");
+    EXPECT_EQ(same->changes().rowCount(), 0);
+    same->close();
+    QTest::qWait(10);
+
+    const QString notes = dir.filePath("notes.txt");
+    QFile file(notes);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.close();
+    ComparisonWindow* refused = compareWith(notes);
+    ASSERT_NE(refused, nullptr);
+    EXPECT_TRUE(refused->statusText().startsWith("Varko can't compare these items: "))
+        << refused->statusText().toStdString();
+    EXPECT_EQ(refused->changes().rowCount(), 0);
+}
+
+}  // namespace
+}  // namespace varko

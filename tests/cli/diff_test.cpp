@@ -1,0 +1,118 @@
+// varko-report --diff as scripts run it: its exit statuses, its text and its JSON.
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTemporaryDir>
+#include <filesystem>
+
+#include "fixtures/componentbundle.h"
+#include "support/faketool.h"
+#include "support/programrun.h"
+
+namespace {
+
+using namespace varko::examplegen;
+using varko::testing::ProgramRun;
+
+const QString binDir = QStringLiteral(VARKO_BIN_DIR);
+const QString example = binDir + "/../examples/Example.app";
+
+ProgramRun varkoReport(const QStringList& args) {
+    return varko::testing::runTool("varko-report", args);
+}
+
+class DiffTest : public ::testing::Test {
+protected:
+    QTemporaryDir dir;
+
+    /// Two versions of an app: the second signed by another team, with a helper more.
+    std::pair<QString, QString> twoVersions() {
+        static const TestPki pki;
+        ComponentApp app;
+        app.info.set("NSCameraUsageDescription", "Scans codes.");
+        const std::filesystem::path root = dir.path().toStdString();
+        std::filesystem::create_directories(root / "old");
+        std::filesystem::create_directories(root / "new");
+        const auto before = writeComponentApp(root / "old", app, pki);
+        app.signing = Signing::otherTeam;
+        app.pieces.push_back(pieceAt(PieceKind::helper, "Contents/MacOS/tool"));
+        const auto after = writeComponentApp(root / "new", app, pki);
+        EXPECT_TRUE(before && after);
+        if (!before || !after) return {};
+        return {QString::fromStdString(before->string()), QString::fromStdString(after->string())};
+    }
+};
+
+TEST_F(DiffTest, TheSameAppTwiceHasNoChangesAndExitsZero) {
+    const ProgramRun r = varkoReport({"--diff", example, example});
+    EXPECT_EQ(r.status, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out, "No changes.\n");
+
+    const ProgramRun json = varkoReport({"--json", "--diff", example, example});
+    EXPECT_EQ(json.status, 0);
+    const QJsonObject o = QJsonDocument::fromJson(json.out).object();
+    EXPECT_EQ(o.value("changes"), QJsonArray());
+    EXPECT_EQ(o.value("old").toObject().value("bundleID"), "com.example.varko.Example");
+}
+
+TEST_F(DiffTest, ChangesAreListedMostSeriousFirstAndExitOne) {
+    const auto [before, after] = twoVersions();
+    const ProgramRun r = varkoReport({"--diff", before, after});
+    EXPECT_EQ(r.status, 1) << r.err.toStdString();
+    EXPECT_EQ(QString::fromUtf8(r.out),
+              "[high] Team ID: TEAM123456 → OTHER98765\n"
+              "[low] Component Contents/MacOS/tool: added: helper\n");
+
+    const ProgramRun json = varkoReport({"--json", "--diff", before, after});
+    EXPECT_EQ(json.status, 1);
+    QJsonParseError error;
+    const QJsonObject o = QJsonDocument::fromJson(json.out, &error).object();
+    ASSERT_EQ(error.error, QJsonParseError::NoError) << json.out.toStdString();
+    EXPECT_EQ(o.keys(), (QStringList{"changes", "new", "old"}));
+    EXPECT_EQ(o.value("old").toObject().value("path"), before);
+    EXPECT_EQ(o.value("new").toObject().value("path"), after);
+    // Each item's object is what --json prints for it alone.
+    EXPECT_TRUE(o.value("new").toObject().value("components").isArray());
+    const QJsonArray changes = o.value("changes").toArray();
+    ASSERT_EQ(changes.size(), 2);
+    EXPECT_EQ(changes[0].toObject(), (QJsonObject{{"what", "teamIdentifier"},
+                                                  {"key", ""},
+                                                  {"old", "TEAM123456"},
+                                                  {"new", "OTHER98765"},
+                                                  {"component", ""},
+                                                  {"severity", "high"}}));
+    EXPECT_EQ(changes[1].toObject().value("what"), "component");
+    EXPECT_EQ(changes[1].toObject().value("component"), "Contents/MacOS/tool");
+    EXPECT_EQ(changes[1].toObject().value("severity"), "low");
+}
+
+TEST_F(DiffTest, TroubleExitsTwo) {
+    const QString plain = dir.filePath("notes.txt");
+    QFile file(plain);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.close();
+    for (const QStringList& args :
+         {QStringList{"--diff", example, dir.filePath("missing.app")},
+          QStringList{"--diff", plain, example}, QStringList{"--diff", example},
+          QStringList{"--diff", example, example, example}}) {
+        SCOPED_TRACE(args.join(' ').toStdString());
+        const ProgramRun r = varkoReport(args);
+        EXPECT_EQ(r.status, 2);
+        EXPECT_TRUE(r.out.isEmpty());
+        EXPECT_FALSE(r.err.isEmpty());
+    }
+
+    // A signature tool that gives no answer leaves the comparison in doubt.
+    const varko::testing::FakeTools tools;
+    ASSERT_TRUE(QFile::copy(binDir + "/varko-report", tools.path("varko-report")));
+    for (const char* tool : {"varko-codesign", "varko-spctl"}) tools.script(tool, "kill -ABRT $$");
+    const ProgramRun r =
+        varko::testing::runTool(tools.path("varko-report"), {"--diff", example, example});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_TRUE(r.err.contains("a signature tool gave no answer")) << r.err.toStdString();
+}
+
+}  // namespace
