@@ -53,6 +53,8 @@ struct ItemSummary {
     /// The item could not be read at all (it's still listed, with the reason).
     bool unreadable = false;
     QString problem;
+    /// A signature tool gave no answer of its own (Inspection::toolFailed).
+    bool toolFailed = false;
     /// The item's whole object, as `varko-report --json` prints it for one item.
     QJsonObject json;
 };
