@@ -1,0 +1,118 @@
+// A scan of many apps must use every core: measured in one run on 300 generated apps, each
+// signed by the test authority with three components (a framework with a privacy manifest,
+// a helper, an XPC service with entitlements and a usage description), scanned with the
+// real tools by one worker and by two. Target: throughput with two workers >= 1.7 times
+// that with one.
+//
+// Options after Google Benchmark's own: --apps=N sets how many apps (default 300),
+// --keep prints the folder and leaves it in place.
+#include <benchmark/benchmark.h>
+
+#include <QTemporaryDir>
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "fixtures/componentbundle.h"
+#include "scan/scan.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace varko;
+
+std::size_t appCount = 300;
+bool keep = false;
+
+const QStringList& items() {
+    static QTemporaryDir dir;
+    static const QStringList found = [] {
+        dir.setAutoRemove(!keep);
+        const examplegen::TestPki pki;
+        const fs::path root(dir.path().toStdString());
+        for (std::size_t i = 0; i < appCount; ++i) {
+            examplegen::ComponentApp app = examplegen::manyComponents(3, 16 * 1024);
+            app.name = "App" + std::to_string(i);
+            app.identifier = "com.example.varko.app" + std::to_string(i);
+            const auto written = examplegen::writeComponentApp(root, app, pki);
+            if (!written) {
+                std::fprintf(stderr, "bench_scan: %s\n", written.error().message.c_str());
+                std::exit(1);
+            }
+        }
+        if (keep) std::fprintf(stderr, "apps: %s\n", dir.path().toUtf8().constData());
+        return scan::findItems({dir.path()}).items;
+    }();
+    return found;
+}
+
+void scanning(benchmark::State& state) {
+    const host::ToolSet tools = host::ToolSet::system(QStringLiteral(VARKO_BIN_DIR));
+    const auto workers = static_cast<unsigned>(state.range(0));
+    std::atomic<std::size_t> unreadable{0}, answered{0};
+    for (auto _ : state) {
+        scan::scanItems(items(), tools, workers, [&](std::size_t, scan::ItemSummary s) {
+            ++answered;
+            if (s.unreadable || s.toolFailed || s.services.empty()) ++unreadable;
+        });
+    }
+    if (unreadable != 0 || answered != state.iterations() * std::size_t(items().size()))
+        state.SkipWithError((std::to_string(unreadable) + " of " + std::to_string(answered) +
+                             " apps were not read in full")
+                                .c_str());
+    state.SetItemsProcessed(static_cast<std::int64_t>(answered.load()));
+}
+
+/// Keeps each benchmark's real time per iteration, for the ratio printed at the end.
+class RatioReporter final : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run>& runs) override {
+        for (const Run& run : runs)
+            if (run.run_type == Run::RT_Iteration && !run.error_occurred)
+                seconds[run.benchmark_name()] =
+                    run.GetAdjustedRealTime() / benchmark::GetTimeUnitMultiplier(run.time_unit);
+        ConsoleReporter::ReportRuns(runs);
+    }
+    std::map<std::string, double> seconds;
+};
+
+}  // namespace
+
+// Each run inspects every app with its tools, seconds of work: one iteration is a measure.
+BENCHMARK(scanning)->Arg(1)->Arg(2)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    for (int i = 1; i < argc; ++i) {
+        if (std::strncmp(argv[i], "--apps=", 7) == 0)
+            appCount = static_cast<std::size_t>(std::max(1, std::atoi(argv[i] + 7)));
+        else if (std::strcmp(argv[i], "--keep") == 0)
+            keep = true;
+    }
+    // Written before any timing.
+    std::fprintf(stderr, "writing %zu signed apps of 3 components each…\n", appCount);
+    if (std::size_t(items().size()) != appCount) {
+        std::fprintf(stderr, "bench_scan: found %lld apps\n",
+                     static_cast<long long>(items().size()));
+        return 1;
+    }
+    RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    double one = 0, two = 0;
+    for (const auto& [name, seconds] : reporter.seconds) {
+        if (name.starts_with("scanning/1/")) one = seconds;
+        if (name.starts_with("scanning/2/")) two = seconds;
+    }
+    if (one > 0 && two > 0)
+        std::printf(
+            "%zu apps: %.2f s with 1 worker, %.2f s with 2; throughput ratio %.2f  "
+            "(target >= 1.7)\n",
+            appCount, one, two, one / two);
+    benchmark::Shutdown();
+    return 0;
+}
