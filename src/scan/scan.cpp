@@ -31,6 +31,7 @@ namespace {
 /// Entries looked at in one walk, whatever they turn out to be: a folder of a million empty
 /// subfolders must end as surely as one of a million apps.
 constexpr std::size_t maxEntries = 5'000'000;
+constexpr qsizetype maxProblems = 1000;
 
 QString fromBytes(const std::string& bytes) {
     return host::pathFromSystem(bytes);
@@ -55,7 +56,7 @@ public:
         struct stat st {};
         // The folder named may itself be a link: the one link the walk follows.
         if (::stat(bytes.constData(), &st) != 0) {
-            found.problems << clean + ": " + why(errno);
+            problem(clean + ": " + why(errno));
             return;
         }
         const QString name = QFileInfo(clean).fileName();
@@ -64,7 +65,7 @@ public:
         } else if (isBundleName(name, ".app") || isBundleName(name, ".pkg")) {
             add(clean);
         } else {
-            found.problems << clean + ": not a folder";
+            problem(clean + ": not a folder");
         }
     }
 
@@ -73,6 +74,14 @@ private:
     std::set<QString> listed;
     std::size_t entries = 0;
     bool full = false;  // a bound that ends the whole walk was reached
+
+    /// What went wrong, up to a bound: a tree of unreadable folders must not fill memory.
+    void problem(const QString& text) {
+        if (found.problems.size() < maxProblems)
+            found.problems << text;
+        else
+            found.cut = true;
+    }
 
     void add(const QString& path) {
         if (listed.size() >= maxItems) {
@@ -86,9 +95,13 @@ private:
         // A folder reached twice (nested folders on the command line, a bind mount) is
         // walked once.
         if (!seen.insert({st.st_dev, st.st_ino}).second) return;
-        DIR* dir = ::opendir(path.c_str());
+        // Opened without following a link, should one have taken the folder's place since.
+        const int fd =
+            ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | (depth > 0 ? O_NOFOLLOW : 0));
+        DIR* dir = fd < 0 ? nullptr : ::fdopendir(fd);
         if (dir == nullptr) {
-            found.problems << fromBytes(path) + ": " + why(errno);
+            problem(fromBytes(path) + ": " + why(errno));
+            if (fd >= 0) ::close(fd);
             return;
         }
         std::vector<std::pair<std::string, struct stat>> folders;
@@ -96,7 +109,7 @@ private:
             errno = 0;
             const dirent* entry = ::readdir(dir);
             if (entry == nullptr) {
-                if (errno != 0) found.problems << fromBytes(path) + ": " + why(errno);
+                if (errno != 0) problem(fromBytes(path) + ": " + why(errno));
                 break;
             }
             const std::string_view name = entry->d_name;
