@@ -8,6 +8,7 @@
 #include <QJsonObject>
 #include <QUrl>
 #include <algorithm>
+#include <condition_variable>
 #include <cstdio>
 #include <map>
 #include <mutex>
@@ -107,8 +108,13 @@ int scanFolders(const QStringList& folders, bool json, const host::ToolSet& tool
         std::fflush(stdout);
     };
     const unsigned workers = std::max(1U, std::thread::hardware_concurrency());
+    // Items that finished ahead of one still being inspected wait for it, up to a bound; a
+    // worker beyond it waits too, so that one slow item can't make the rest pile up.
+    const std::size_t window = std::max<std::size_t>(64, 4 * std::size_t(workers));
+    std::condition_variable printed;
     scan::scanItems(found.items, tools, workers, [&](std::size_t index, scan::ItemSummary summary) {
-        const std::lock_guard guard(lock);
+        std::unique_lock guard(lock);
+        printed.wait(guard, [&] { return index < nextToPrint + window; });
         ++finished;
         waiting.emplace(index, std::move(summary));
         // Printed in the order found as soon as the next one is in, not as they finish.
@@ -118,6 +124,7 @@ int scanFolders(const QStringList& folders, bool json, const host::ToolSet& tool
             waiting.erase(it);
             ++nextToPrint;
         }
+        printed.notify_all();
         progress.draw(finished);
     });
     progress.clear();
