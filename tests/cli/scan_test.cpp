@@ -11,7 +11,15 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include <poll.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#ifdef __APPLE__
+#include <util.h>
+#else
+#include <pty.h>
+#endif
 
 #include "support/programrun.h"
 
@@ -108,6 +116,38 @@ TEST_F(ScanCli, AnItemThatCantBeReadFailsTheRunAndTheOthersStillAppear) {
     EXPECT_EQ(r.status, 2);
     EXPECT_TRUE(r.err.contains("varko-report: " + dir.filePath("missing").toUtf8() + ": "));
     EXPECT_EQ(linesOf(r.out).size(), 1);
+}
+
+TEST_F(ScanCli, OnATerminalAProgressBarIsDrawnInPlaceAndCleared) {
+    const QByteArray program = VARKO_BIN_DIR "/varko-report";
+    const QByteArray folder = QFile::encodeName(dir.filePath("Apps"));
+    int terminal = -1;
+    const pid_t pid = ::forkpty(&terminal, nullptr, nullptr, nullptr);
+    if (pid == 0) {
+        ::execl(program.constData(), "varko-report", "--scan", folder.constData(), nullptr);
+        ::_exit(127);
+    }
+    ASSERT_GT(pid, 0);
+    QByteArray seen;
+    for (;;) {
+        pollfd p{terminal, POLLIN, 0};
+        if (::poll(&p, 1, 60000) <= 0) break;
+        char buffer[4096];
+        const ssize_t n = ::read(terminal, buffer, sizeof buffer);
+        if (n <= 0) break;  // the child has gone: EIO on Linux, end of file elsewhere
+        seen.append(buffer, n);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ::close(terminal);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << seen.toStdString();
+    EXPECT_TRUE(seen.contains("\r[" + QByteArray(30, ' ') + "] 0/5"));
+    EXPECT_TRUE(seen.contains("\r[" + QByteArray(30, '#') + "] 5/5"));
+    // Cleared at the end: blanks over the bar, the cursor back at the line's start.
+    const QByteArray cleared = "\r" + QByteArray(QByteArray("[] 5/5").size() + 30, ' ') + "\r";
+    EXPECT_TRUE(seen.endsWith(cleared)) << seen.right(80).toStdString();
+    for (const QString& app : apps) EXPECT_TRUE(seen.contains(app.toUtf8()));
 }
 
 }  // namespace
