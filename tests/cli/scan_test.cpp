@@ -96,19 +96,27 @@ TEST_F(ScanCli, JsonLinesHoldTheObjectOfOneItemEach) {
 TEST_F(ScanCli, AnItemThatCantBeReadFailsTheRunAndTheOthersStillAppear) {
     const QString broken = dir.filePath("Apps/b/Broken.pkg");
     ASSERT_EQ(::mkfifo(QFile::encodeName(broken).constData(), 0644), 0);
+    // An app without its Info.plist is inspected but can't be read as a bundle.
+    const QString bare = dir.filePath("Apps/b/Bare.app");
+    QProcess cp;
+    cp.start("cp", {"-R", example, bare});
+    ASSERT_TRUE(cp.waitForFinished(60000));
+    ASSERT_TRUE(QFile::remove(bare + "/Contents/Info.plist"));
     for (const bool json : {false, true}) {
         SCOPED_TRACE(json);
         QStringList args = {"--scan", dir.filePath("Apps")};
         if (json) args.prepend("--json");
         const ProgramRun r = runTool("varko-report", args);
         EXPECT_EQ(r.status, 2);
-        EXPECT_TRUE(r.err.contains("varko-report: " + broken.toUtf8() + ": could not be read: "))
-            << r.err.toStdString();
+        for (const QString& item : {bare, broken})
+            EXPECT_TRUE(r.err.contains("varko-report: " + item.toUtf8() + ": could not be read: "))
+                << r.err.toStdString();
         const QList<QByteArray> lines = linesOf(r.out);
-        // The text says it in its place; JSON has no object to give for it.
-        ASSERT_EQ(lines.size(), apps.size() + (json ? 0 : 1));
+        // The text says it in its place; JSON has an object only for what was inspected.
+        ASSERT_EQ(lines.size(), apps.size() + (json ? 1 : 2));
         for (const QString& app : apps) EXPECT_TRUE(r.out.contains(app.toUtf8()));
-        if (!json) EXPECT_TRUE(lines[2].startsWith(broken.toUtf8() + " — could not be read: "));
+        EXPECT_TRUE(lines[2].startsWith((json ? "{" : bare + " — could not be read: ").toUtf8()));
+        if (!json) EXPECT_TRUE(lines[3].startsWith(broken.toUtf8() + " — could not be read: "));
     }
     // A folder that isn't there is a problem too, beside one that is.
     const ProgramRun r =
