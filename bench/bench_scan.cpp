@@ -7,6 +7,8 @@
 // The machine may be shared: other work on it slows either run. --rounds=N runs the two in
 // turn N times (1, 2, 1, 2, …) and compares the best of each; every run also says how many
 // cores' worth of time it had (its own and its tools' processor time over the wall time).
+// Beside them, starting as many tools as a scan does, from one thread and from two: how far
+// process creation itself scales on this machine bounds what a scan can gain.
 //
 // Options after Google Benchmark's own: --apps=N sets how many apps (default 300),
 // --rounds=N (default 1), --keep prints the folder and leaves it in place.
@@ -21,9 +23,14 @@
 #include <filesystem>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include <fcntl.h>
+#include <spawn.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "fixtures/componentbundle.h"
 #include "scan/scan.h"
@@ -93,6 +100,39 @@ void scanning(benchmark::State& state, unsigned workers) {
     state.counters["toolCpu"] = toolTime;
 }
 
+/// The machine's own ceiling: a scan is mostly starting tools, so starting one (its
+/// `--version`, which does nothing else) as often as a scan of every app does, from one
+/// thread and from two, tells how far process creation itself scales here.
+void startingTools(benchmark::State& state, unsigned threads) {
+    const QByteArray program = VARKO_BIN_DIR "/varko-codesign";
+    const std::size_t runs = 7 * appCount;  // spctl, codesign twice, one verify per component
+    std::atomic<std::size_t> failed{0};
+    for (auto _ : state) {
+        std::atomic<std::size_t> next{0};
+        const auto work = [&] {
+            while (next.fetch_add(1) < runs) {
+                char* const argv[] = {const_cast<char*>("varko-codesign"),
+                                      const_cast<char*>("--version"), nullptr};
+                posix_spawn_file_actions_t actions;
+                posix_spawn_file_actions_init(&actions);
+                posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+                pid_t pid = -1;
+                int status = 0;
+                if (::posix_spawn(&pid, program.constData(), &actions, nullptr, argv, environ) !=
+                        0 ||
+                    ::waitpid(pid, &status, 0) != pid || status != 0)
+                    ++failed;
+                posix_spawn_file_actions_destroy(&actions);
+            }
+        };
+        std::vector<std::thread> helpers;
+        for (unsigned t = 1; t < threads; ++t) helpers.emplace_back(work);
+        work();
+        for (std::thread& t : helpers) t.join();
+    }
+    if (failed != 0) state.SkipWithError("a tool could not be started");
+}
+
 /// Keeps each benchmark's real time per iteration, for the ratio printed at the end.
 class RatioReporter final : public benchmark::ConsoleReporter {
 public:
@@ -135,14 +175,32 @@ int main(int argc, char** argv) {
                 ->Iterations(1)
                 ->Unit(benchmark::kSecond)
                 ->UseRealTime();
+    for (const unsigned threads : {1U, 2U})
+        benchmark::RegisterBenchmark(("startingTools/threads:" + std::to_string(threads)).c_str(),
+                                     startingTools, threads)
+            ->Iterations(1)
+            ->Unit(benchmark::kSecond)
+            ->UseRealTime();
     RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     // The best of each: what other work on the machine took away is least there.
     double one = 0, two = 0;
     for (const auto& [name, seconds] : reporter.seconds) {
+        if (!name.starts_with("scanning/")) continue;
         double& best = name.starts_with("scanning/workers:1/") ? one : two;
         if (best == 0 || seconds < best) best = seconds;
     }
+    const auto started = [&](const char* threads) {
+        for (const auto& [name, seconds] : reporter.seconds)
+            if (name.starts_with(std::string("startingTools/threads:") + threads + "/"))
+                return seconds;
+        return 0.0;
+    };
+    if (started("1") > 0 && started("2") > 0)
+        std::printf(
+            "starting %zu tools: %.2f s from 1 thread, %.2f s from 2; ratio %.2f  "
+            "(the machine's ceiling)\n",
+            7 * appCount, started("1"), started("2"), started("1") / started("2"));
     if (one > 0 && two > 0)
         std::printf(
             "%zu apps: %.2f s with 1 worker, %.2f s with 2; throughput ratio %.2f  "
