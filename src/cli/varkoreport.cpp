@@ -7,14 +7,22 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QUrl>
+#include <algorithm>
+#include <condition_variable>
 #include <cstdio>
+#include <map>
+#include <mutex>
 #include <thread>
 
 #include "compare/compare.h"
+#include <unistd.h>
+
 #include "inspection/itemtype.h"
 #include "report/iteminspection.h"
+#include "scan/scan.h"
 #include "systools/standardoptions.h"
 #include "tools/pathbytes.h"
+#include "tools/utf8.h"
 
 using namespace varko;
 
@@ -25,16 +33,117 @@ void write(FILE* stream, const QString& text) {
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
 }
 
+/// The bar on standard error while a scan runs, when someone is watching it.
+class Progress {
+public:
+    explicit Progress(std::size_t total) : total(total), shown(::isatty(STDERR_FILENO) == 1) {}
+
+    void draw(std::size_t finished) {
+        if (!shown) return;
+        constexpr std::size_t width = 30;
+        const std::size_t filled = total == 0 ? width : finished * width / total;
+        const QString bar =
+            QString(qsizetype(filled), '#') + QString(qsizetype(width - filled), ' ');
+        last = QStringLiteral("[%1] %2/%3").arg(bar).arg(finished).arg(total);
+        write(stderr, "\r" + last);
+        std::fflush(stderr);
+    }
+
+    void clear() {
+        if (!shown || last.isEmpty()) return;
+        write(stderr, "\r" + QString(last.size(), ' ') + "\r");
+        std::fflush(stderr);
+        last.clear();
+    }
+
+    /// A line of its own on standard error, the bar drawn again below it.
+    void say(const QString& text, std::size_t finished) {
+        const bool wasShown = !last.isEmpty();
+        clear();
+        write(stderr, text);
+        if (wasShown) draw(finished);
+    }
+
+private:
+    std::size_t total;
+    bool shown;
+    QString last;
+};
+
+/// Inspects every item under `folders` on every core and prints each one's line, or object,
+/// in the order found.
+int scanFolders(const QStringList& folders, bool json, const host::ToolSet& tools) {
+    const scan::Found found = scan::findItems(folders);
+    int status = 0;
+    for (const QString& problem : found.problems) {
+        write(stderr, "varko-report: " + host::visibleControls(problem) + "\n");
+        status = 2;
+    }
+    if (found.cut)
+        write(stderr, "varko-report: the scan stopped at " + QString::number(scan::maxItems) +
+                          " items or " + QString::number(scan::maxDepth) +
+                          " folders deep; the rest is not listed\n");
+
+    Progress progress(std::size_t(found.items.size()));
+    progress.draw(0);
+    std::mutex lock;
+    std::map<std::size_t, scan::ItemSummary> waiting;
+    std::size_t nextToPrint = 0, finished = 0;
+    const auto print = [&](const scan::ItemSummary& item) {
+        if (item.unreadable || item.toolFailed) {
+            status = 2;
+            progress.say(
+                "varko-report: " + host::visibleControls(item.path) +
+                    (item.unreadable
+                         ? ": could not be read: " + host::visibleControls(item.problem)
+                         : QStringLiteral(": a signature tool gave no answer; see the report")) +
+                    "\n",
+                finished);
+        }
+        if (!json)
+            write(stdout, scan::summaryLine(item) + "\n");
+        else if (!item.json.isEmpty())
+            write(
+                stdout,
+                QString::fromUtf8(QJsonDocument(item.json).toJson(QJsonDocument::Compact)) + "\n");
+        std::fflush(stdout);
+    };
+    const unsigned workers = std::max(1U, std::thread::hardware_concurrency());
+    // Items that finished ahead of one still being inspected wait for it, up to a bound; a
+    // worker beyond it waits too, so that one slow item can't make the rest pile up.
+    const std::size_t window = std::max<std::size_t>(64, 4 * std::size_t(workers));
+    std::condition_variable printed;
+    scan::scanItems(found.items, tools, workers, [&](std::size_t index, scan::ItemSummary summary) {
+        std::unique_lock guard(lock);
+        printed.wait(guard, [&] { return index < nextToPrint + window; });
+        ++finished;
+        waiting.emplace(index, std::move(summary));
+        // Printed in the order found as soon as the next one is in, not as they finish.
+        for (auto it = waiting.find(nextToPrint); it != waiting.end();
+             it = waiting.find(nextToPrint)) {
+            print(it->second);
+            waiting.erase(it);
+            ++nextToPrint;
+        }
+        printed.notify_all();
+        progress.draw(finished);
+    });
+    progress.clear();
+    return status;
+}
+
 }  // namespace
 
 constexpr auto usage =
     "usage: varko-report [--json] [--] ITEM...\n"
     "       varko-report [--json] --diff OLD NEW\n"
+    "       varko-report --scan [--json] [--] FOLDER...\n"
     "Prints what each app bundle or installer package declares about privacy "
     "and how it is signed.\n"
     "With --diff, what changed from OLD to NEW, most serious first; the exit status is\n"
-    "0 when nothing changed, 1 when something did, 2 on trouble.\n";
-
+    "0 when nothing changed, 1 when something did, 2 on trouble.\n"
+    "With --scan, finds every app and package under the folders and prints one line "
+    "for each (with --json, one JSON object per line).\n";
 namespace {
 
 /// `--diff OLD NEW`: both inspected whole, their changes printed; exits as diff does.
@@ -82,9 +191,10 @@ int main(int argc, char** argv) {
     // From argv itself: Qt's decoding would lose the bytes of a name that is not UTF-8.
     QStringList args;
     for (int i = 1; i < argc; ++i) args << host::pathFromSystem(argv[i]);
-    bool json = false;
-    if (!args.isEmpty() && args.first() == QLatin1String("--json")) {
-        json = true;
+    bool json = false, scanning = false;
+    while (!args.isEmpty() &&
+           (args.first() == QLatin1String("--json") || args.first() == QLatin1String("--scan"))) {
+        (args.first() == QLatin1String("--json") ? json : scanning) = true;
         args.removeFirst();
     }
     if (!args.isEmpty() && args.first() == QLatin1String("--diff")) {
@@ -99,6 +209,7 @@ int main(int argc, char** argv) {
     }
 
     const host::ToolSet tools = host::ToolSet::system();
+    if (scanning) return scanFolders(args, json, tools);
     int status = 0;
     QJsonArray items;
     for (const QString& path : args) {

@@ -18,8 +18,10 @@ inline constexpr std::size_t maxItems = 100'000;
 inline constexpr int maxDepth = 32;
 
 /// What a walk over folders found: every .app and .pkg under them (a bundle's insides are
-/// its components, not more items; links are not followed out of the folder, and a loop
-/// of links is walked once), in a stable order, and what could not be looked at.
+/// its components, not more items; no link inside the folders is followed, so neither one
+/// out of them nor a loop is walked; a folder named may itself be a link), sorted by path,
+/// and what could not be looked at. Anything named .pkg that is not a link is listed, so
+/// that the scan says why a folder or a pipe of that name can't be read.
 struct Found {
     QStringList items;     ///< absolute paths
     QStringList problems;  ///< "PATH: why", one per folder or item that couldn't be read
@@ -49,10 +51,16 @@ struct ItemSummary {
     QString verdictReason;
     QString hardenedRuntime;  ///< "yes", "no", "unknown"
     /// By the service's name as privacyServices names it (kTCCService…, or a usage key).
+    /// A component's use marks the app too, by what that component declares, holds or is
+    /// allowed.
     std::vector<std::pair<QString, ServiceMarks>> services;
-    /// The item could not be read at all (it's still listed, with the reason).
+    /// The item could not be read at all (it's still listed, with the reason): it can't be
+    /// opened, is no app bundle or flat package, or, for an app, its folder can't be
+    /// walked or its Info.plist read. A package is read by its tools alone.
     bool unreadable = false;
     QString problem;
+    /// A signature tool gave no answer of its own (Inspection::toolFailed).
+    bool toolFailed = false;
     /// The item's whole object, as `varko-report --json` prints it for one item.
     QJsonObject json;
 };
@@ -60,7 +68,8 @@ struct ItemSummary {
 /// The summary of a finished inspection.
 [[nodiscard]] ItemSummary summarize(const Inspection& item);
 
-/// The one line the text output prints for an item.
+/// The one line the text output prints for an item: its path (which ends in its name),
+/// then the rest, with every control character the item could choose made visible.
 [[nodiscard]] QString summaryLine(const ItemSummary& item);
 
 /// Inspects `items` on `workers` threads at once (each inspection's tools and component

@@ -1,0 +1,161 @@
+// varko-report --scan: every item under the folders, one line or one JSON object each, in
+// the order found, whatever order the workers finish in.
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <poll.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#ifdef __APPLE__
+#include <util.h>
+#else
+#include <pty.h>
+#endif
+
+#include "support/programrun.h"
+
+namespace {
+
+using varko::testing::ProgramRun;
+using varko::testing::runTool;
+
+const QString example = QStringLiteral(VARKO_BIN_DIR "/../examples/Example.app");
+
+class ScanCli : public ::testing::Test {
+protected:
+    QTemporaryDir dir;
+    QStringList apps;  // in the order the scan lists them
+
+    void SetUp() override {
+        // Enough items that two workers finish out of order now and then.
+        for (const QString& name :
+             {"a/Zeta.app", "b/Alpha.app", "C.app", "d/e/Beta.app", "F.app"}) {
+            const QString path = dir.filePath("Apps/" + name);
+            ASSERT_TRUE(QDir().mkpath(QFileInfo(path).path()));
+            QProcess cp;
+            cp.start("cp", {"-R", example, path});
+            ASSERT_TRUE(cp.waitForFinished(60000));
+            ASSERT_EQ(cp.exitCode(), 0);
+            apps << path;
+        }
+    }
+
+    static QList<QByteArray> linesOf(const QByteArray& out) {
+        QList<QByteArray> lines = out.split('\n');
+        if (!lines.isEmpty() && lines.last().isEmpty()) lines.removeLast();
+        return lines;
+    }
+};
+
+TEST_F(ScanCli, TextIsOneLinePerItemInTheOrderFound) {
+    const ProgramRun r = runTool("varko-report", {"--scan", dir.filePath("Apps")});
+    ASSERT_EQ(r.status, 0) << r.err.toStdString();
+    EXPECT_FALSE(r.err.contains("varko-report:")) << r.err.toStdString();
+    const QList<QByteArray> lines = linesOf(r.out);
+    ASSERT_EQ(lines.size(), apps.size()) << r.out.toStdString();
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        const QString line = QString::fromUtf8(lines[i]);
+        EXPECT_TRUE(line.startsWith(apps[i] + "  version 1.2  id com.example.varko.Example  "))
+            << line.toStdString();
+        EXPECT_TRUE(line.contains("kTCCServiceCamera (declared, allowed)"));
+    }
+    // No terminal, no progress bar.
+    EXPECT_FALSE(r.err.contains('\r'));
+}
+
+TEST_F(ScanCli, JsonLinesHoldTheObjectOfOneItemEach) {
+    const ProgramRun r = runTool("varko-report", {"--scan", "--json", dir.filePath("Apps")});
+    ASSERT_EQ(r.status, 0) << r.err.toStdString();
+    const QList<QByteArray> lines = linesOf(r.out);
+    ASSERT_EQ(lines.size(), apps.size());
+    const ProgramRun one = runTool("varko-report", {"--json", apps[0]});
+    ASSERT_EQ(one.status, 0);
+    const QJsonObject alone = QJsonDocument::fromJson(one.out).array().first().toObject();
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        QJsonParseError error{};
+        const QJsonDocument doc = QJsonDocument::fromJson(lines[i], &error);
+        ASSERT_EQ(error.error, QJsonParseError::NoError) << lines[i].toStdString();
+        const QJsonObject o = doc.object();
+        EXPECT_EQ(o["path"].toString(), apps[i]);
+        for (const char* key :
+             {"bundleID", "checks", "report", "verdict", "components", "privacyServices"})
+            EXPECT_TRUE(o.contains(key)) << key;
+        if (i == 0) EXPECT_EQ(o, alone);
+    }
+}
+
+TEST_F(ScanCli, AnItemThatCantBeReadFailsTheRunAndTheOthersStillAppear) {
+    const QString broken = dir.filePath("Apps/b/Broken.pkg");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(broken).constData(), 0644), 0);
+    // An app without its Info.plist is inspected but can't be read as a bundle.
+    const QString bare = dir.filePath("Apps/b/Bare.app");
+    QProcess cp;
+    cp.start("cp", {"-R", example, bare});
+    ASSERT_TRUE(cp.waitForFinished(60000));
+    ASSERT_TRUE(QFile::remove(bare + "/Contents/Info.plist"));
+    for (const bool json : {false, true}) {
+        SCOPED_TRACE(json);
+        QStringList args = {"--scan", dir.filePath("Apps")};
+        if (json) args.prepend("--json");
+        const ProgramRun r = runTool("varko-report", args);
+        EXPECT_EQ(r.status, 2);
+        for (const QString& item : {bare, broken})
+            EXPECT_TRUE(r.err.contains("varko-report: " + item.toUtf8() + ": could not be read: "))
+                << r.err.toStdString();
+        const QList<QByteArray> lines = linesOf(r.out);
+        // The text says it in its place; JSON has an object only for what was inspected.
+        ASSERT_EQ(lines.size(), apps.size() + (json ? 1 : 2));
+        for (const QString& app : apps) EXPECT_TRUE(r.out.contains(app.toUtf8()));
+        EXPECT_TRUE(lines[2].startsWith((json ? "{" : bare + " — could not be read: ").toUtf8()));
+        if (!json) EXPECT_TRUE(lines[3].startsWith(broken.toUtf8() + " — could not be read: "));
+    }
+    // A folder that isn't there is a problem too, beside one that is.
+    const ProgramRun r =
+        runTool("varko-report", {"--scan", dir.filePath("missing"), dir.filePath("Apps/a")});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_TRUE(r.err.contains("varko-report: " + dir.filePath("missing").toUtf8() + ": "));
+    EXPECT_EQ(linesOf(r.out).size(), 1);
+}
+
+TEST_F(ScanCli, OnATerminalAProgressBarIsDrawnInPlaceAndCleared) {
+    const QByteArray program = VARKO_BIN_DIR "/varko-report";
+    const QByteArray folder = QFile::encodeName(dir.filePath("Apps"));
+    int terminal = -1;
+    const pid_t pid = ::forkpty(&terminal, nullptr, nullptr, nullptr);
+    if (pid == 0) {
+        ::execl(program.constData(), "varko-report", "--scan", folder.constData(), nullptr);
+        ::_exit(127);
+    }
+    ASSERT_GT(pid, 0);
+    QByteArray seen;
+    for (;;) {
+        pollfd p{terminal, POLLIN, 0};
+        if (::poll(&p, 1, 60000) <= 0) break;
+        char buffer[4096];
+        const ssize_t n = ::read(terminal, buffer, sizeof buffer);
+        if (n <= 0) break;  // the child has gone: EIO on Linux, end of file elsewhere
+        seen.append(buffer, n);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ::close(terminal);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << seen.toStdString();
+    EXPECT_TRUE(seen.contains("\r[" + QByteArray(30, ' ') + "] 0/5"));
+    EXPECT_TRUE(seen.contains("\r[" + QByteArray(30, '#') + "] 5/5"));
+    // Cleared at the end: blanks over the bar, the cursor back at the line's start.
+    const QByteArray cleared = "\r" + QByteArray(QByteArray("[] 5/5").size() + 30, ' ') + "\r";
+    EXPECT_TRUE(seen.endsWith(cleared)) << seen.right(80).toStdString();
+    for (const QString& app : apps) EXPECT_TRUE(seen.contains(app.toUtf8()));
+}
+
+}  // namespace

@@ -1,0 +1,247 @@
+// Finding every app and package under folders, and what one line of a scan says of each.
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <atomic>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <mutex>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "fixtures/componentbundle.h"
+#include "inspection/itemtype.h"
+#include "scan/scan.h"
+
+namespace varko::scan {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace examplegen;
+
+void makeFolder(const QString& path) {
+    ASSERT_TRUE(QDir().mkpath(path)) << path.toStdString();
+}
+
+void makeFile(const QString& path) {
+    QDir().mkpath(QFileInfo(path).path());
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly)) << path.toStdString();
+    f.write("not really a package");
+}
+
+void makeLink(const QString& target, const QString& link) {
+    ASSERT_TRUE(QFile::link(target, link)) << link.toStdString();
+}
+
+std::string lines(const QStringList& list) {
+    return list.join('\n').toStdString();
+}
+
+class FindItems : public ::testing::Test {
+protected:
+    QTemporaryDir dir;
+    QString root = dir.filePath("Applications");
+    QString outside = dir.filePath("Elsewhere");
+    QString at(const QString& name) const { return root + "/" + name; }
+
+    void SetUp() override {
+        makeFolder(at("One.app/Contents/MacOS"));
+        // A bundle's insides are its components, never more items.
+        makeFolder(at("One.app/Contents/Library/LoginItems/Inner.app"));
+        makeFile(at("One.app/Contents/Resources/Bundled.pkg"));
+        makeFolder(at("Utilities/Deep/Two.APP"));
+        makeFile(at("Installer.pkg"));
+        makeFolder(at("Old.pkg/Contents/Inside.app"));  // a bundle package, a folder
+        makeFile(at("notes.txt"));
+        makeFolder(at("Folder.app.d"));
+        // Links are not followed: not back into the folder, nor out of it.
+        makeFolder(outside + "/Stranger.app");
+        makeLink(root, at("Utilities/loop"));
+        makeLink(outside, at("Utilities/out"));
+        makeLink(outside + "/Stranger.app", at("Linked.app"));
+        makeLink(at("gone"), at("Dangling.app"));
+    }
+};
+
+TEST_F(FindItems, ListsEveryBundleOnceWithoutGoingInsideOrFollowingLinks) {
+    const Found found = findItems({root});
+    EXPECT_EQ(lines(found.items), lines({at("Installer.pkg"), at("Old.pkg"), at("One.app"),
+                                         at("Utilities/Deep/Two.APP")}));
+    EXPECT_TRUE(found.problems.isEmpty()) << found.problems.join('\n').toStdString();
+    EXPECT_FALSE(found.cut);
+
+    // A folder named on the command line may itself be a link; naming a folder twice, or
+    // one inside another, lists nothing twice; a bundle named is an item of its own.
+    const QString viaLink = dir.filePath("shortcut");
+    makeLink(root, viaLink);
+    const Found again = findItems({viaLink, root, at("Utilities"), outside + "/Stranger.app",
+                                   dir.filePath("missing"), at("notes.txt")});
+    EXPECT_EQ(lines(again.items),
+              lines({outside + "/Stranger.app", viaLink + "/Installer.pkg", viaLink + "/Old.pkg",
+                     viaLink + "/One.app", viaLink + "/Utilities/Deep/Two.APP"}));
+    ASSERT_EQ(again.problems.size(), 2) << again.problems.join('\n').toStdString();
+    EXPECT_TRUE(again.problems[0].startsWith(dir.filePath("missing") + ": "));
+    EXPECT_EQ(again.problems[1], at("notes.txt") + ": not a folder");
+}
+
+TEST_F(FindItems, AFolderThatCantBeReadIsAProblemAndTheWalkGoesOn) {
+    if (::geteuid() == 0) GTEST_SKIP() << "permissions don't bite for root";
+    makeFolder(at("Locked/Hidden.app"));
+    ASSERT_EQ(::chmod(QFile::encodeName(at("Locked")).constData(), 0), 0);
+    const Found found = findItems({root});
+    ::chmod(QFile::encodeName(at("Locked")).constData(), 0755);
+    EXPECT_EQ(found.items.size(), 4);
+    EXPECT_FALSE(found.items.contains(at("Locked/Hidden.app")));
+    ASSERT_EQ(found.problems.size(), 1);
+    EXPECT_TRUE(found.problems[0].startsWith(at("Locked") + ": "))
+        << found.problems[0].toStdString();
+}
+
+TEST(FindItemsBounds, AFolderTooDeepIsCutAndSaidSo) {
+    QTemporaryDir dir;
+    QString deepest = dir.path();
+    for (int depth = 0; depth < maxDepth + 2; ++depth) {
+        deepest += "/d";
+        if (depth == maxDepth - 3) makeFolder(deepest + "/Shallow.app");
+    }
+    makeFolder(deepest + "/Deep.app");
+    const Found found = findItems({dir.path()});
+    ASSERT_EQ(found.items.size(), 1);
+    EXPECT_TRUE(found.items[0].endsWith("/Shallow.app"));
+    EXPECT_TRUE(found.cut);
+}
+
+/// An app that uses services by itself and through its components, signed by the test CA.
+ComponentApp serviceApp() {
+    ComponentApp app;
+    app.name = "Viewer";
+    app.identifier = "com.example.varko.viewer";
+    app.version = "2.5";
+    app.info.set("NSCameraUsageDescription", "Scan documents.");
+    app.entitlements = entitlementsGranting({"com.apple.security.device.camera"});
+    Piece xpc = pieceAt(PieceKind::xpcService, "Contents/XPCServices/Recorder.xpc");
+    xpc.entitlements = entitlementsGranting({"com.apple.security.device.audio-input"});
+    app.pieces.push_back(xpc);
+    Piece helper = pieceAt(PieceKind::helper, "Contents/MacOS/contacts-helper");
+    helper.entitlements =
+        "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict>"
+        "<key>com.apple.private.tcc.allow</key><array>"
+        "<string>kTCCServiceAddressBook</string></array></dict></plist>";
+    app.pieces.push_back(helper);
+    return app;
+}
+
+class ScanApps : public ::testing::Test {
+protected:
+    static const TestPki& pki() {
+        static const TestPki shared;
+        return shared;
+    }
+    QTemporaryDir dir;
+    const host::ToolSet tools = host::ToolSet::system(QStringLiteral(VARKO_BIN_DIR));
+
+    QString writeApp(const ComponentApp& app) {
+        const auto written = writeComponentApp(fs::path(dir.path().toStdString()), app, pki());
+        EXPECT_TRUE(written) << written.error().message;
+        return written ? QString::fromStdString(written->string()) : QString();
+    }
+};
+
+TEST_F(ScanApps, ASummaryMarksWhatTheAppAndItsComponentsMayUse) {
+    Inspection item;
+    item.path = writeApp(serviceApp());
+    item.typeName = applicationBundleType;
+    inspect(item, tools, true, 1);
+    const ItemSummary s = summarize(item);
+    EXPECT_FALSE(s.unreadable) << s.problem.toStdString();
+    EXPECT_EQ(s.name, "Viewer.app");
+    EXPECT_EQ(s.identifier, "com.example.varko.viewer");
+    EXPECT_EQ(s.version, "2.5");
+    EXPECT_EQ(s.teamIdentifier, "TEAM123456");
+    EXPECT_EQ(s.hardenedRuntime, "yes");
+    // The test authority is not Apple's: the real tools reject it.
+    EXPECT_EQ(s.verdict, "rejected");
+    EXPECT_FALSE(s.signer.isEmpty());
+    EXPECT_EQ(s.json, inspectionJson(item));
+
+    std::map<QString, ServiceMarks> marks(s.services.begin(), s.services.end());
+    const auto is = [&](const char* service, bool declared, bool entitled, bool allowed) {
+        SCOPED_TRACE(service);
+        ASSERT_TRUE(marks.contains(service));
+        EXPECT_EQ(marks[service].declared, declared);
+        EXPECT_EQ(marks[service].entitled, entitled);
+        EXPECT_EQ(marks[service].allowed, allowed);
+    };
+    is("kTCCServiceCamera", true, true, false);
+    is("kTCCServiceMicrophone", false, true, false);   // by the XPC service
+    is("kTCCServiceAddressBook", false, false, true);  // by the helper
+    EXPECT_EQ(marks.size(), 3U);
+
+    const QString line = summaryLine(s);
+    EXPECT_TRUE(line.startsWith(item.path + "  version 2.5  id com.example.varko.viewer  rejected"))
+        << line.toStdString();
+    EXPECT_TRUE(line.contains(", team TEAM123456  hardened yes  may use "));
+    EXPECT_TRUE(line.contains("kTCCServiceCamera (declared, entitled)"));
+    EXPECT_TRUE(line.contains("kTCCServiceAddressBook (allowed)"));
+}
+
+TEST_F(ScanApps, EveryItemAnswersOnceAndWhatCantBeReadSaysWhy) {
+    const QString app = writeApp(serviceApp());
+    ComponentApp second = serviceApp();
+    second.name = "Second";
+    const QString other = writeApp(second);
+    const QString fifo = dir.filePath("Pipe.pkg");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0644), 0);
+    const QStringList items = {app, fifo, dir.filePath("Gone.app"), other};
+
+    std::mutex lock;
+    std::map<std::size_t, ItemSummary> answers;
+    std::size_t calls = 0;
+    scanItems(items, tools, 2, [&](std::size_t index, ItemSummary s) {
+        const std::lock_guard guard(lock);
+        ++calls;
+        answers[index] = std::move(s);
+    });
+    ASSERT_EQ(calls, 4U);
+    ASSERT_EQ(answers.size(), 4U);
+    EXPECT_FALSE(answers[0].unreadable);
+    EXPECT_EQ(answers[3].identifier, "com.example.varko.viewer");
+    for (std::size_t i : {1, 2}) {
+        EXPECT_TRUE(answers[i].unreadable) << i;
+        EXPECT_FALSE(answers[i].problem.isEmpty());
+        EXPECT_TRUE(answers[i].json.isEmpty());
+        EXPECT_TRUE(summaryLine(answers[i]).startsWith(items[int(i)] + " — could not be read: "));
+    }
+
+    // Raised before the start, nothing is inspected.
+    const auto cancel = std::make_shared<std::atomic<bool>>(true);
+    std::size_t after = 0;
+    scanItems(
+        items, tools, 2, [&](std::size_t, ItemSummary) { ++after; }, cancel);
+    EXPECT_EQ(after, 0U);
+}
+
+TEST(SummaryLine, NamesAnItemControlsStayOnOneLine) {
+    ItemSummary s;
+    s.path = "/Applications/Evil\n/tmp/Fake.app";
+    s.identifier = "com.example\x1b[2Jx";
+    s.version = "1\r2";
+    s.signer = "Apple\nDeveloper";
+    s.verdict = "accepted";
+    s.hardenedRuntime = "yes";
+    s.services.push_back({"kTCCService\nCamera", {true, false, false}});
+    const QString line = summaryLine(s);
+    for (const QChar c : line) EXPECT_GE(c.unicode(), 0x20) << line.toStdString();
+    s.unreadable = true;
+    s.problem = "bad\nworse";
+    EXPECT_FALSE(summaryLine(s).contains('\n'));
+}
+
+}  // namespace
+}  // namespace varko::scan
