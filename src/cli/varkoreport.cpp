@@ -14,8 +14,8 @@
 #include <mutex>
 #include <thread>
 
-#include "compare/compare.h"
 #include <unistd.h>
+#include "compare/compare.h"
 
 #include "inspection/itemtype.h"
 #include "report/iteminspection.h"
@@ -136,7 +136,7 @@ int scanFolders(const QStringList& folders, bool json, const host::ToolSet& tool
 
 constexpr auto usage =
     "usage: varko-report [--json] [--] ITEM...\n"
-    "       varko-report [--json] --diff OLD NEW\n"
+    "       varko-report --diff [--json] [--] OLD NEW\n"
     "       varko-report --scan [--json] [--] FOLDER...\n"
     "Prints what each app bundle or installer package declares about privacy "
     "and how it is signed.\n"
@@ -191,14 +191,24 @@ int main(int argc, char** argv) {
     // From argv itself: Qt's decoding would lose the bytes of a name that is not UTF-8.
     QStringList args;
     for (int i = 1; i < argc; ++i) args << host::pathFromSystem(argv[i]);
-    bool json = false, scanning = false;
-    while (!args.isEmpty() &&
-           (args.first() == QLatin1String("--json") || args.first() == QLatin1String("--scan"))) {
-        (args.first() == QLatin1String("--json") ? json : scanning) = true;
+    // The options come first, in any order; then the items.
+    bool json = false, scanning = false, diffing = false;
+    while (!args.isEmpty()) {
+        if (args.first() == QLatin1String("--json"))
+            json = true;
+        else if (args.first() == QLatin1String("--scan"))
+            scanning = true;
+        else if (args.first() == QLatin1String("--diff"))
+            diffing = true;
+        else
+            break;
         args.removeFirst();
     }
-    if (!args.isEmpty() && args.first() == QLatin1String("--diff")) {
-        args.removeFirst();
+    if (scanning && diffing) {
+        write(stderr, usage);
+        return 2;
+    }
+    if (diffing) {
         if (!args.isEmpty() && args.first() == QLatin1String("--")) args.removeFirst();
         return runDiff(args, json);
     }

@@ -37,8 +37,7 @@ protected:
 
     void SetUp() override {
         // Enough items that two workers finish out of order now and then.
-        for (const QString& name :
-             {"a/Zeta.app", "b/Alpha.app", "C.app", "d/e/Beta.app", "F.app"}) {
+        for (const QString name : {"a/Zeta.app", "b/Alpha.app", "C.app", "d/e/Beta.app", "F.app"}) {
             const QString path = dir.filePath("Apps/" + name);
             ASSERT_TRUE(QDir().mkpath(QFileInfo(path).path()));
             QProcess cp;
@@ -89,7 +88,9 @@ TEST_F(ScanCli, JsonLinesHoldTheObjectOfOneItemEach) {
         for (const char* key :
              {"bundleID", "checks", "report", "verdict", "components", "privacyServices"})
             EXPECT_TRUE(o.contains(key)) << key;
-        if (i == 0) EXPECT_EQ(o, alone);
+        if (i == 0) {
+            EXPECT_EQ(o, alone);
+        }
     }
 }
 
@@ -116,7 +117,9 @@ TEST_F(ScanCli, AnItemThatCantBeReadFailsTheRunAndTheOthersStillAppear) {
         ASSERT_EQ(lines.size(), apps.size() + (json ? 1 : 2));
         for (const QString& app : apps) EXPECT_TRUE(r.out.contains(app.toUtf8()));
         EXPECT_TRUE(lines[2].startsWith((json ? "{" : bare + " — could not be read: ").toUtf8()));
-        if (!json) EXPECT_TRUE(lines[3].startsWith(broken.toUtf8() + " — could not be read: "));
+        if (!json) {
+            EXPECT_TRUE(lines[3].startsWith(broken.toUtf8() + " — could not be read: "));
+        }
     }
     // A folder that isn't there is a problem too, beside one that is.
     const ProgramRun r =

@@ -125,7 +125,9 @@ TEST(Components, EveryKindOfCodeIsFoundAndNestedUnderItsBundle) {
     };
     EXPECT_EQ(byPath(o), expected);
     for (std::size_t i = 0; i < o.components.size(); ++i)
-        if (o.components[i].parent) EXPECT_LT(*o.components[i].parent, i);
+        if (o.components[i].parent) {
+            EXPECT_LT(*o.components[i].parent, i);
+        }
 
     const auto find = [&](const std::string& path) -> const Component& {
         for (const Component& comp : o.components)
