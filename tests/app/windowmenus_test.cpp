@@ -37,8 +37,8 @@ QStringList menuTitles(QMainWindow* window) {
 
 /// Every window's menus, with the items in `off` disabled.
 QStringList expectedMenus(const QStringList& off = {}) {
-    QStringList menus{"&File:",        "&Open…", "Open &Recent",  "Scan &Folder…",
-                      "&Close",        "&Save Report…", "Compare &With…"};
+    QStringList menus{"&File:", "&Open…",        "Open &Recent",  "Scan &Folder…",
+                      "&Close", "&Save Report…", "Compare &With…"};
     menus << "&Mount Disk Image…"
           << "&Quit";
     menus << "&Edit:"
@@ -99,11 +99,12 @@ TEST_F(WindowMenus, EveryKindOfWindowHasTheSameMenus) {
     delegate.openHelp();
     ASSERT_EQ(delegate.myHelpWindow.size(), 1);
     EXPECT_EQ(menuTitles(delegate.myHelpWindow.first()),
-              expectedMenus({"&Save Report…", "Compare &With…", "&Copy", "Select &All",
-                             "&Bigger", "S&maller", "&Actual Size"}));
+              expectedMenus({"&Save Report…", "Compare &With…", "&Copy", "Select &All", "&Bigger",
+                             "S&maller", "&Actual Size"}));
     QTemporaryDir empty;
     ApplicationsWindow* applications = delegate.openApplicationsWindow(empty.path());
-    QStringList withExports = expectedMenus({"&Save Report…", "Compare &With…", "Find &Next", "Find Pre&vious"});
+    QStringList withExports =
+        expectedMenus({"&Save Report…", "Compare &With…", "Find &Next", "Find Pre&vious"});
     withExports.insert(withExports.indexOf("&Save Report… (off)") + 1, "Export as &CSV…");
     withExports.insert(withExports.indexOf("Export as &CSV…") + 1, "Export as &JSON Lines…");
     EXPECT_EQ(menuTitles(applications), withExports);
