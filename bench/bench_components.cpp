@@ -24,6 +24,7 @@
 
 #include "fixtures/componentbundle.h"
 #include "overview/overview.h"
+#include "ratioreporter.h"
 
 namespace {
 
@@ -105,19 +106,6 @@ void readingTheOverview(benchmark::State& state) {
     state.counters["components"] = static_cast<double>(last.components.size());
 }
 
-/// Keeps each benchmark's real time per iteration, for the ratios printed at the end.
-class RatioReporter final : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& run : runs)
-            if (run.run_type == Run::RT_Iteration && !run.error_occurred)
-                seconds[run.benchmark_name()] =
-                    run.GetAdjustedRealTime() / benchmark::GetTimeUnitMultiplier(run.time_unit);
-        ConsoleReporter::ReportRuns(runs);
-    }
-    std::map<std::string, double> seconds;
-};
-
 }  // namespace
 
 BENCHMARK(readingEveryFile)->Unit(benchmark::kMillisecond)->UseRealTime();
@@ -135,7 +123,7 @@ int main(int argc, char** argv) {
     // Written before any timing, and read once so that every run finds it in the cache.
     std::fprintf(stderr, "writing %zu components of %zu KiB code each…\n", componentCount, codeKib);
     readEveryFile(bundle());
-    RatioReporter reporter;
+    varko::bench::RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     const auto& s = reporter.seconds;
     const auto overviewTime = s.find("readingTheOverview/real_time");

@@ -33,6 +33,7 @@
 #include <unistd.h>
 
 #include "fixtures/componentbundle.h"
+#include "ratioreporter.h"
 #include "scan/scan.h"
 
 namespace {
@@ -133,19 +134,6 @@ void startingTools(benchmark::State& state, unsigned threads) {
     if (failed != 0) state.SkipWithError("a tool could not be started");
 }
 
-/// Keeps each benchmark's real time per iteration, for the ratio printed at the end.
-class RatioReporter final : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& run : runs)
-            if (run.run_type == Run::RT_Iteration && !run.error_occurred)
-                seconds[run.benchmark_name()] =
-                    run.GetAdjustedRealTime() / benchmark::GetTimeUnitMultiplier(run.time_unit);
-        ConsoleReporter::ReportRuns(runs);
-    }
-    std::map<std::string, double> seconds;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -181,7 +169,7 @@ int main(int argc, char** argv) {
             ->Iterations(1)
             ->Unit(benchmark::kSecond)
             ->UseRealTime();
-    RatioReporter reporter;
+    varko::bench::RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     // The best of each: what other work on the machine took away is least there.
     double one = 0, two = 0;

@@ -8,6 +8,7 @@
 #include <map>
 #include <random>
 
+#include "ratioreporter.h"
 #include "scan/ui/applicationsfilter.h"
 #include "scan/ui/applicationsmodel.h"
 
@@ -121,19 +122,6 @@ void sortingEveryRow(benchmark::State& state) {
     state.counters["shown"] = shown.rowCount();
 }
 
-/// Keeps each benchmark's real time per iteration, for the ratio printed at the end.
-class RatioReporter final : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& run : runs)
-            if (run.run_type == Run::RT_Iteration && !run.error_occurred)
-                seconds[run.benchmark_name()] =
-                    run.GetAdjustedRealTime() / benchmark::GetTimeUnitMultiplier(run.time_unit);
-        ConsoleReporter::ReportRuns(runs);
-    }
-    std::map<std::string, double> seconds;
-};
-
 }  // namespace
 
 BENCHMARK(fillingTheTable)->Unit(benchmark::kMillisecond)->UseRealTime();
@@ -143,7 +131,7 @@ BENCHMARK(sortingEveryRow)->Unit(benchmark::kMillisecond)->UseRealTime();
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     benchmark::Initialize(&argc, argv);
-    RatioReporter reporter;
+    varko::bench::RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     const auto& s = reporter.seconds;
     const auto fillTime = s.find("fillingTheTable/real_time");
