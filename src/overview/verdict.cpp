@@ -54,7 +54,8 @@ void judgeSigner(Verdict& v, const Overview* overview,
         v.signer = "ad hoc";
         v.signerTrusted = Tri::no;
     }
-    if (v.signer.empty()) v.signer = "not yet known";
+    if (v.signer.empty())
+        v.signer = !main && gatekeeper ? "not told by Gatekeeper; see the report" : "not yet known";
 }
 
 }  // namespace

@@ -153,6 +153,8 @@ TEST(Verdict, NamesFromTheBundleAreShownWithTheirControlCharacters) {
     EXPECT_TRUE(package.complete);
     EXPECT_EQ(package.hardenedRuntime, Tri::unknown);
     EXPECT_EQ(text(package, "Hardened runtime"), "-");
+    EXPECT_EQ(package.signer, "not told by Gatekeeper; see the report");
+    EXPECT_EQ(state(package, "Signed by"), Tri::unknown);
 }
 
 }  // namespace
