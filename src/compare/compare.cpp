@@ -15,8 +15,9 @@ namespace {
 
 /// The order of kinds of change within one severity.
 constexpr const char* whatOrder[] = {
-    "teamIdentifier", "signer",    "hardenedRuntime", "verdict",    "usageKey", "entitlement",
-    "allowance",      "component", "privacyManifest", "identifier", "version",
+    "teamIdentifier",  "signer",     "hardenedRuntime", "verdict",   "sealed",
+    "valid",           "usageKey",   "entitlement",     "allowance", "component",
+    "privacyManifest", "identifier", "version",
 };
 
 /// The values that say only that something is there.
@@ -74,6 +75,20 @@ QString orNone(const QString& text, const QString& none) {
     return text.isEmpty() ? none : text;
 }
 
+/// A seal's state with its reason, so that a new way of being broken is a change too.
+QString sealed(const QString& state, const QString& reason) {
+    return reason.isEmpty() ? state : state + " (" + reason + ")";
+}
+
+/// A component's validity as verification found it; empty until it was checked.
+QString validity(const QJsonObject& component) {
+    const QJsonValue valid = component.value("valid");
+    if (!valid.isBool()) return {};
+    const QString reason = component.value("reason").toString();
+    if (valid.toBool()) return QStringLiteral("valid");
+    return reason.isEmpty() ? QStringLiteral("invalid") : "invalid (" + reason + ")";
+}
+
 void compareVerdicts(Changes& changes, const QJsonObject& before, const QJsonObject& after) {
     const auto field = [](const QJsonObject& o, const char* key) {
         return o.value(QLatin1String(key)).toString();
@@ -90,6 +105,13 @@ void compareVerdicts(Changes& changes, const QJsonObject& before, const QJsonObj
     const QString stateBefore = field(before, "state");
     changes.ifChanged("verdict", {}, stateBefore, field(after, "state"), {},
                       stateBefore == "accepted" ? Severity::high : Severity::medium);
+    // A seal that held and no longer does is tampering, whatever else stayed the same.
+    const QString sealBefore = field(before, "sealed");
+    const QString sealAfter = field(after, "sealed");
+    changes.ifChanged(
+        "sealed", {}, sealed(sealBefore, field(before, "sealReason")),
+        sealed(sealAfter, field(after, "sealReason")), {},
+        sealBefore == "yes" && sealAfter != "yes" ? Severity::high : Severity::medium);
 }
 
 /// What a manifest says, one keyed text per fact, so that two compare key by key.
@@ -152,6 +174,10 @@ void compareComponents(Changes& changes, const QJsonObject& oldItem, const QJson
         const QJsonObject& was = old->second;
         changes.ifChanged("component", path, signing(was), signing(component), path,
                           Severity::medium);
+        const QString validBefore = validity(was);
+        const QString validAfter = validity(component);
+        changes.ifChanged("valid", {}, validBefore, validAfter, path,
+                          validBefore == "valid" ? Severity::high : Severity::medium);
         const bool runtimeBefore = was.value("hardenedRuntime").toBool();
         const bool runtimeAfter = component.value("hardenedRuntime").toBool();
         if (runtimeBefore != runtimeAfter)
@@ -221,6 +247,8 @@ QString whatTitle(const QString& what) {
         {"signer", "Signer"},
         {"hardenedRuntime", "Hardened runtime"},
         {"verdict", "Verdict"},
+        {"sealed", "Sealed"},
+        {"valid", "Validity"},
         {"usageKey", "Usage description"},
         {"entitlement", "Entitlement"},
         {"allowance", "Private allowance"},

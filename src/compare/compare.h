@@ -10,8 +10,9 @@ enum class Severity { high, medium, low };
 
 /// One difference between two versions of an item.
 struct Change {
-    /// What changed: "teamIdentifier", "signer", "hardenedRuntime", "verdict", "usageKey",
-    /// "entitlement", "allowance", "component", "privacyManifest", "identifier", "version", …
+    /// What changed: "teamIdentifier", "signer", "hardenedRuntime", "verdict", "sealed",
+    /// "valid" (a component's), "usageKey", "entitlement", "allowance", "component",
+    /// "privacyManifest", "identifier", "version", …
     QString what;
     QString key;        ///< which usage key, entitlement, component path, …; empty where none
     QString oldValue;   ///< empty when added
@@ -22,9 +23,9 @@ struct Change {
 
 /// The changes from `oldItem` to `newItem`, each the object `varko-report --json` prints
 /// for one item: most serious first (a different signer or team, the hardened runtime
-/// lost, the verdict changed), then privacy (usage keys added, removed or reworded;
-/// entitlements and allowances; per component too), components added, removed or signed
-/// by another, privacy manifests, identity and version; in a stable order within each.
+/// lost, the verdict changed, a seal or a piece's validity lost), then privacy (usage keys added,
+/// removed or reworded; entitlements and allowances; per component too), components added, removed
+/// or signed by another, privacy manifests, identity and version; in a stable order within each.
 [[nodiscard]] std::vector<Change> compareItems(const QJsonObject& oldItem,
                                                const QJsonObject& newItem);
 

@@ -17,6 +17,7 @@ constexpr auto tccAllowKey = "com.apple.private.tcc.allow";
 constexpr qint64 maxEntitlementBytes = 64 << 20;
 // Showing entitlements reads one blob; only a stuck tool takes this long.
 constexpr std::chrono::seconds entitlementTimeout{60};
+constexpr qint64 maxErrorBytes = 64 << 10;
 
 QString fromUtf8(const std::string& text) {
     return QString::fromUtf8(text.data(), qsizetype(text.size()));
@@ -74,8 +75,11 @@ Expected<QByteArray> runTool(const host::ToolSet& tools, const QString& launchPa
     limits.maxBytesPerStream = maxEntitlementBytes;
     limits.timeout = entitlementTimeout;
     limits.cancel = cancel;
-    const host::ToolResult result = tools.run(launchPath, arguments.value_or(QStringList()),
-                                              host::Capture::StandardOutput, limits);
+    // Its standard error echoes the item's path and names, which a stranger chooses: never
+    // let it reach the terminal raw. Nothing is read from it.
+    limits.maxErrorBytes = maxErrorBytes;
+    const host::ToolResult result =
+        tools.run(launchPath, arguments.value_or(QStringList()), host::Capture::Both, limits);
     const auto failed = [](const QString& why, ErrorCode code) {
         return Error{0, ("Failed, error = " + why).toStdString(), code};
     };

@@ -13,6 +13,7 @@
 #include "systools/codesign/bundlelocator.h"
 #include "systools/codesign/codeobject.h"
 #include "systools/codesign/codeverifier.h"
+#include "systools/codesign/hashbudget.h"
 #include "systools/signing/cms.h"
 
 namespace varko::overview {
@@ -62,10 +63,31 @@ bool hasCms(const codesign::CodeObject& slice) {
     return blob && *blob && !(*blob)->empty();
 }
 
+ComponentCheck checkUnder(const std::filesystem::path& item, const Component& component,
+                          const signing::TrustAnchors& anchors, std::int64_t now);
+
 }  // namespace
 
 ComponentCheck checkComponent(const std::filesystem::path& item, const Component& component,
-                              const signing::TrustAnchors& anchors, std::int64_t now) {
+                              const signing::TrustAnchors& anchors, std::int64_t now,
+                              codesign::HashBudget* budget) {
+    codesign::HashBudget own;
+    codesign::HashBudget::Scope scope(budget ? budget : &own);
+    ComponentCheck check = checkUnder(item, component, anchors, now);
+    if (scope.refused()) {
+        // Cut short, it proves nothing either way: not invalid, and no signer it vouches for.
+        check.unchecked = true;
+        check.valid = check.intact = false;
+        check.reason = check.integrityReason = (budget ? budget : &own)->spentMessage();
+        check.leafName.reset();
+    }
+    return check;
+}
+
+namespace {
+
+ComponentCheck checkUnder(const std::filesystem::path& item, const Component& component,
+                          const signing::TrustAnchors& anchors, std::int64_t now) {
     ComponentCheck check;
     const auto root = ItemRoot::of(item);
     if (!root) {
@@ -122,8 +144,6 @@ ComponentCheck checkComponent(const std::filesystem::path& item, const Component
     return check;
 }
 
-namespace {
-
 /// codesign --verify answers on standard error, each line starting with the path we gave;
 /// the first line after it is its verdict. The path is skipped by its length, never
 /// searched for, as it is the item's to choose.
@@ -140,9 +160,10 @@ std::string systemReason(const QString& path, const host::ToolResult& run) {
 }  // namespace
 
 ComponentCheck verifyComponent(const host::ToolSet& tools, const std::filesystem::path& item,
-                               const Component& component, const host::CancelFlag& cancel) {
+                               const Component& component, const host::CancelFlag& cancel,
+                               codesign::HashBudget* budget) {
     ComponentCheck own = checkComponent(item, component, signing::TrustAnchors::apple(),
-                                        std::int64_t(std::time(nullptr)));
+                                        std::int64_t(std::time(nullptr)), budget);
     if (!tools.profile().assessesOnline) return own;
     const std::string& native = component.location.native();
     const QString path =
@@ -162,10 +183,11 @@ ComponentCheck verifyComponent(const host::ToolSet& tools, const std::filesystem
 void checkComponents(Overview& overview, const std::filesystem::path& item,
                      const host::ToolSet& tools, unsigned threads) {
     std::atomic<std::size_t> next{0};
+    codesign::HashBudget budget;
     const auto work = [&] {
         for (std::size_t i; (i = next.fetch_add(1)) < overview.components.size();) {
             Component& c = overview.components[i];
-            if (c.identity.codeFound) c.check = verifyComponent(tools, item, c);
+            if (c.identity.codeFound) c.check = verifyComponent(tools, item, c, {}, &budget);
         }
     };
     std::vector<std::jthread> helpers;

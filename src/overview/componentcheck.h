@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "overview/overview.h"
+#include "systools/codesign/hashbudget.h"
 #include "systools/signing/trust.h"
 #include "tools/toolset.h"
 
@@ -13,9 +14,12 @@ namespace varko::overview {
 /// signed it by the trust rules: its code, its seal and nested code, its CMS signature and
 /// chain to `anchors` at `now` (seconds since 1970). Reads only inside `item`, the bundle
 /// the component belongs to.
+/// Hashing draws on `budget`, which the checks of one item share so that each file is
+/// hashed once and the item's total is bounded; without one, this check has its own.
 [[nodiscard]] ComponentCheck checkComponent(const std::filesystem::path& item,
                                             const Component& component,
-                                            const signing::TrustAnchors& anchors, std::int64_t now);
+                                            const signing::TrustAnchors& anchors, std::int64_t now,
+                                            codesign::HashBudget* budget = nullptr);
 
 /// The same where the system has its own verifier: on macOS (a profile that assesses
 /// online) the validity and its reason come from the system's codesign, strict
@@ -24,7 +28,8 @@ namespace varko::overview {
 [[nodiscard]] ComponentCheck verifyComponent(const host::ToolSet& tools,
                                              const std::filesystem::path& item,
                                              const Component& component,
-                                             const host::CancelFlag& cancel = {});
+                                             const host::CancelFlag& cancel = {},
+                                             codesign::HashBudget* budget = nullptr);
 
 /// Checks every component of `overview` on up to `threads` threads at once and flags them
 /// anew: for the command line, which waits for the whole answer.

@@ -141,6 +141,8 @@ private:
             }
             entries.push_back(*it);
         }
+        // Code may hide in a folder that can't be read: say so rather than list less.
+        if (ec) unreadableFolder(dir, ec);
         // Directory order differs between file systems; the list must not.
         std::sort(entries.begin(), entries.end(),
                   [](const auto& a, const auto& b) { return a.path() < b.path(); });
@@ -153,8 +155,9 @@ private:
             // anyway, and a link may lead anywhere.
             if (entry.is_symlink(ec)) continue;
             const fs::path& p = entry.path();
+            // Even a bundle's own _CodeSignature is walked: the seal's files are no Mach-O,
+            // and code hidden beside them must still be found.
             if (entry.is_directory(ec)) {
-                if (p.filename() == "_CodeSignature") continue;
                 if (const auto kind = bundleKind(p))
                     bundle(p, *kind, owner, depth);
                 else
@@ -163,6 +166,15 @@ private:
                 file(p, owner);
             }
         }
+    }
+
+    void unreadableFolder(const fs::path& dir, const std::error_code& ec) {
+        constexpr std::size_t maxProblems = 100;
+        if (overview.problems.size() >= maxProblems) return;
+        const std::string rel = dir.lexically_relative(base).generic_string();
+        overview.problems.push_back(
+            "a folder could not be read: " + (rel.empty() || rel == "." ? std::string(".") : rel) +
+            " (" + ec.message() + ")");
     }
 
     static std::optional<ComponentKind> bundleKind(const fs::path& p) {

@@ -29,6 +29,9 @@ struct Overview {
     std::vector<ServiceUse> services;
     /// What kept the walk from the bundle at all (not a bundle, unreadable); empty if none.
     std::string problem;
+    /// What the walk could not look at inside the bundle ("a folder could not be read: …"):
+    /// code may hide there, so no summary may claim every piece while any is listed.
+    std::vector<std::string> problems;
 };
 
 /// Finds every piece of code in the bundle at `item` and reads each one's identity,

@@ -22,28 +22,37 @@ bool trusted(Signer signer) {
     return signer == Signer::developerId || signer == Signer::apple || signer == Signer::appStore;
 }
 
+/// Who the signature names, whatever the code says of it.
+std::string claimedName(const ComponentCheck& check) {
+    if (check.leafName) return *check.leafName;
+    if (trusted(check.signer)) return std::string(signerTitle(check.signer));
+    if (check.signer == Signer::untrusted) return "a certificate that isn't trusted";
+    return check.signer == Signer::adhoc ? "ad hoc" : "unsigned";
+}
+
 void judgeSigner(Verdict& v, const Overview* overview,
                  const std::optional<GatekeeperAnswer>& gatekeeper) {
     const Component* main =
         overview && !overview->components.empty() ? &overview->components.front() : nullptr;
     if (main) v.teamIdentifier = main->identity.teamIdentifier;
+    const ComponentCheck* check = main && main->check ? &*main->check : nullptr;
+    // A signature vouches for code only while the code matches it: the CMS over an
+    // untouched code directory still names its signer after a page has been changed.
+    if (check && check->signer != Signer::unsigned_ && (check->unchecked || !check->intact)) {
+        v.signer = "claims " + claimedName(*check) + "; " +
+                   (check->unchecked ? check->reason : "the code does not match its signature");
+        v.signerTrusted = check->unchecked ? Tri::unknown : Tri::no;
+        return;
+    }
     // Only a chain Gatekeeper trusts names who signed; anything else is what the code says.
     if (gatekeeper && gatekeeper->kind == GatekeeperAnswer::Kind::accepted && gatekeeper->origin) {
         v.signer = *gatekeeper->origin;
         v.signerTrusted = Tri::yes;
         return;
     }
-    if (main && main->check) {
-        const Signer s = main->check->signer;
-        v.signerTrusted = trusted(s) ? Tri::yes : Tri::no;
-        if (trusted(s) && main->check->leafName)
-            v.signer = *main->check->leafName;
-        else if (trusted(s))
-            v.signer = std::string(signerTitle(s));
-        else if (s == Signer::untrusted)
-            v.signer = "a certificate that isn't trusted";
-        else
-            v.signer = std::string(s == Signer::adhoc ? "ad hoc" : "unsigned");
+    if (check) {
+        v.signerTrusted = trusted(check->signer) ? Tri::yes : Tri::no;
+        v.signer = claimedName(*check);
         return;
     }
     if (main && main->identity.codeFound && main->identity.signature == SignatureForm::none) {
@@ -56,6 +65,42 @@ void judgeSigner(Verdict& v, const Overview* overview,
     }
     if (v.signer.empty())
         v.signer = !main && gatekeeper ? "not told by Gatekeeper; see the report" : "not yet known";
+}
+
+/// Whether every file and piece of code is as signed: the app's own seal, then every piece
+/// the walk found, then what the walk could not look at. Yes only once all have answered.
+void judgeSeal(Verdict& v, const Overview& overview) {
+    const Component& main = overview.components.front();
+    if (!main.check) return;
+    const ComponentCheck& own = *main.check;
+    if (own.unchecked) {
+        v.sealReason = own.reason;
+        return;
+    }
+    if (!own.intact) {
+        v.sealed = Tri::no;
+        v.sealReason = own.integrityReason;
+        return;
+    }
+    if (!overview.problems.empty()) {
+        v.sealed = Tri::no;
+        v.sealReason = overview.problems.front();
+        return;
+    }
+    for (std::size_t i = 1; i < overview.components.size(); ++i) {
+        const Component& c = overview.components[i];
+        if (!c.check || c.check->intact) continue;
+        const std::string& why =
+            c.check->integrityReason.empty() ? c.check->reason : c.check->integrityReason;
+        if (c.check->unchecked) {
+            v.sealReason = c.path + ": " + why;
+            continue;
+        }
+        v.sealed = Tri::no;
+        v.sealReason = c.path + ": " + why;
+        return;
+    }
+    if (v.pending == 0 && v.sealReason.empty()) v.sealed = Tri::yes;
 }
 
 }  // namespace
@@ -113,14 +158,16 @@ Verdict judge(bool isApp, const Overview* overview,
     }
     const Component& main = overview->components.front();
     v.hardenedRuntime = main.identity.hardenedRuntime ? Tri::yes : Tri::no;
-    if (main.check) {
-        v.sealed = main.check->intact ? Tri::yes : Tri::no;
-        v.sealReason = main.check->integrityReason;
+    if (main.check && main.identity.hardenedRuntime &&
+        (main.check->unchecked || !main.check->intact)) {
+        v.hardenedRuntime = Tri::unknown;
+        v.runtimeClaimed = true;
     }
     for (const Component& c : overview->components) {
         if (!c.flags.empty()) ++v.flagged;
         if (!c.check && c.identity.codeFound) ++v.pending;
     }
+    judgeSeal(v, *overview);
     if (overview->componentsCut) v.notChecked.emplace_back("components past the walk's bound");
     v.complete = gatekeeper.has_value() && v.pending == 0;
     return v;
@@ -144,7 +191,10 @@ std::vector<VerdictLine> Verdict::lines() const {
     if (teamIdentifier && !signer.ends_with("(" + *teamIdentifier + ")"))
         who += " (Team ID " + shown(*teamIdentifier) + ")";
     out.push_back({signerTrusted, "Signed by", who});
-    if (hardenedRuntime != Tri::unknown)
+    if (runtimeClaimed)
+        out.push_back({Tri::unknown, "Hardened runtime",
+                       "Claimed by the signature; the code does not match it"});
+    else if (hardenedRuntime != Tri::unknown)
         out.push_back(
             {hardenedRuntime, "Hardened runtime", hardenedRuntime == Tri::yes ? "On" : "Off"});
     if (sealed == Tri::yes)

@@ -47,6 +47,9 @@ struct Verdict {
     Tri notarization = Tri::unknown;
     Tri revocation = Tri::unknown;
     Tri hardenedRuntime = Tri::unknown;
+    /// The code directory asks for the hardened runtime, but the code does not match its
+    /// signature: the claim is the signature's, not the code's.
+    bool runtimeClaimed = false;
     Tri sealed = Tri::unknown;
     std::string sealReason;
     /// Components that deserve a look, and how many are still being verified.

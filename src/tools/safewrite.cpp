@@ -32,11 +32,13 @@ Expected<void> writeFileAtomically(const QString& fileName, const char* data, qi
     if (replaces && !S_ISREG(existing.st_mode))
         return Error{0, "Not a regular file", ErrorCode::refused};
 
+    const qsizetype slash = target.lastIndexOf('/');
+    const QByteArray folder = slash < 0 ? QByteArray() : target.left(slash + 1);
     QByteArray temporary;
     int fd = -1;
     for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        temporary =
-            target + ".varko-" + QByteArray::number(QRandomGenerator::global()->generate(), 36);
+        // Short and beside the target: a name near the 255-byte limit must still be saved.
+        temporary = folder + ".vk" + QByteArray::number(QRandomGenerator::global()->generate(), 36);
         // 0666 lets the umask decide, as for any new file of the user's.
         fd = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd < 0 && errno != EEXIST) return reason(errno);

@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileIconProvider>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QMimeDatabase>
 #include <QPointer>
@@ -38,6 +39,23 @@ void reportWithoutWindow(const QString& text) {
                                 QMessageBox::Ok);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->open();
+}
+
+/// The dialog adds its suffix to any name typed without one, also to "/dev/full": a name
+/// that already names something other than a regular file, or lies among the system's
+/// devices and process files, is taken as typed, so that the save refuses it rather than
+/// writing a new file beside it.
+QString withoutAddedSuffix(const QString& chosen, const QString& suffix) {
+    const QString added = "." + suffix;
+    if (suffix.isEmpty() || !chosen.endsWith(added)) return chosen;
+    const QString typed = chosen.chopped(added.size());
+    if (QFileInfo::exists(chosen)) return chosen;
+    const QFileInfo info(typed);
+    const QString folder = info.absoluteDir().canonicalPath();
+    for (const char* system : {"/dev", "/proc", "/sys"})
+        if (folder == QLatin1String(system) || folder.startsWith(QLatin1String(system) + u'/'))
+            return typed;
+    return info.exists() && !info.isFile() ? typed : chosen;
 }
 
 }  // namespace
@@ -101,7 +119,9 @@ QFileDialog* openSaveDialog(QWidget* window, const SaveDialogSetup& setup,
     QPointer<QWidget> owner(window);
     QObject::connect(
         dialog, &QFileDialog::fileSelected, dialog,
-        [content, owner, finished, failure = setup.failureWithoutWindow](const QString& fileName) {
+        [content, owner, finished, failure = setup.failureWithoutWindow,
+         suffix = setup.defaultSuffix](const QString& selected) {
+            const QString fileName = withoutAddedSuffix(selected, suffix);
             QFuture<std::string>(content)
                 .then(savingPool(),
                       [fileName](const std::string& bytes) {

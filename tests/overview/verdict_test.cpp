@@ -82,7 +82,7 @@ TEST(Verdict, EachKindOfRejectionSaysWhy) {
         {{Kind::rejected, "a sealed resource is missing or invalid", "Developer ID", {}},
          checkOf(Signer::untrusted, false, "a sealed resource is missing or invalid"),
          "a sealed resource is missing or invalid",
-         "a certificate that isn't trusted",
+         "claims a certificate that isn't trusted; the code does not match its signature",
          "a sealed resource is missing or invalid"},
         // Ad hoc: nothing vouches for it; the source line is the reason.
         {{Kind::rejected, "", "no usable signature", {}},
@@ -110,6 +110,63 @@ TEST(Verdict, EachKindOfRejectionSaysWhy) {
         EXPECT_EQ(text(v, "Sealed"), c.sealed);
         EXPECT_EQ(text(v, "Hardened runtime"), "Off");
     }
+}
+
+TEST(Verdict, CodeThatDoesNotMatchItsSignatureVouchesForNoSigner) {
+    const std::string leaf = "Developer ID Application: Example (TEAM123456)";
+    Overview o = signedApp();
+    ComponentCheck tampered = checkOf(Signer::developerId, false,
+                                      "page 0 of the code does not "
+                                      "match its hash");
+    tampered.leafName = leaf;
+    ComponentCheck cut = checkOf(Signer::developerId, false, "not checked: more than 1 MiB");
+    cut.unchecked = true;
+    o.components[1].check = checkOf(Signer::developerId, true);
+    // Gatekeeper's answer may come from its cache, kept by a code directory that the change
+    // left as it was.
+    for (const GatekeeperAnswer& answer :
+         {GatekeeperAnswer{Kind::accepted, "", "Developer ID", leaf},
+          GatekeeperAnswer{Kind::rejected, "page 0", "Developer ID", {}}}) {
+        o.components[0].check = tampered;
+        Verdict v = judge(true, &o, answer, offline);
+        EXPECT_EQ(v.signer, "claims " + leaf + "; the code does not match its signature");
+        EXPECT_EQ(state(v, "Signed by"), Tri::no);
+        EXPECT_EQ(state(v, "Hardened runtime"), Tri::unknown);
+        EXPECT_EQ(text(v, "Hardened runtime"),
+                  "Claimed by the signature; the code does not match it");
+        EXPECT_EQ(state(v, "Sealed"), Tri::no);
+
+        // Cut short at the hashing bound, it proves neither.
+        o.components[0].check = cut;
+        v = judge(true, &o, answer, offline);
+        EXPECT_EQ(v.signer, "claims Developer ID; not checked: more than 1 MiB");
+        EXPECT_EQ(state(v, "Signed by"), Tri::unknown);
+        EXPECT_EQ(state(v, "Sealed"), Tri::unknown);
+        EXPECT_EQ(text(v, "Sealed"), "not checked: more than 1 MiB");
+    }
+}
+
+TEST(Verdict, SealedClaimsEveryPieceOnlyOnceEachHasAnsweredAsSigned) {
+    Overview o = signedApp();
+    o.components[0].check = checkOf(Signer::developerId, true);
+    EXPECT_EQ(state(judge(true, &o, std::nullopt, offline), "Sealed"), Tri::unknown);
+    EXPECT_EQ(text(judge(true, &o, std::nullopt, offline), "Sealed"), "Checking…");
+
+    o.components[1].check = checkOf(Signer::unsigned_, false, "code object is not signed at all");
+    Verdict v = judge(true, &o, std::nullopt, offline);
+    EXPECT_EQ(state(v, "Sealed"), Tri::no);
+    EXPECT_EQ(text(v, "Sealed"),
+              "Contents/Frameworks/Kit.framework: code object is not signed at all");
+
+    o.components[1].check = checkOf(Signer::developerId, true);
+    o.problems = {"a folder could not be read: Contents/Helpers/locked (Permission denied)"};
+    v = judge(true, &o, std::nullopt, offline);
+    EXPECT_EQ(state(v, "Sealed"), Tri::no);
+    EXPECT_EQ(text(v, "Sealed"), o.problems.front());
+
+    o.problems.clear();
+    EXPECT_EQ(text(judge(true, &o, std::nullopt, offline), "Sealed"),
+              "Every file and piece of code is as signed");
 }
 
 TEST(Verdict, WhatThisComputerCannotCheckIsCantTellNeverNo) {

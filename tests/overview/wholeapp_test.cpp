@@ -11,7 +11,11 @@
 #include "overview/componentcheck.h"
 #include "overview/overview.h"
 #include "overview/verdict.h"
+#include "support/unprivileged.h"
+#include "systools/codesign/hashbudget.h"
 #include "systools/signingfixture.h"
+
+#include <fstream>
 
 namespace varko::overview {
 namespace {
@@ -34,6 +38,21 @@ protected:
                 c.check = checkComponent(app, c, pki().anchors(), jan2024 + 86400);
         flagComponents(o, PrivacyCatalog::builtIn());
         return o;
+    }
+
+    /// Changes one byte of the file at `offset`, as a tamperer would.
+    static void flipByte(const fs::path& file, std::streamoff offset) {
+        std::fstream f(file, std::ios::in | std::ios::out | std::ios::binary);
+        f.seekg(offset);
+        const char was = char(f.get());
+        f.seekp(offset);
+        f.put(char(was ^ 0x5a));
+        ASSERT_TRUE(f.good()) << file;
+    }
+
+    static bool lists(const Overview& o, const std::string& path) {
+        return std::any_of(o.components.begin(), o.components.end(),
+                           [&](const Component& c) { return c.path == path; });
     }
 
     static const Component& at(const Overview& o, const std::string& path) {
@@ -147,7 +166,8 @@ TEST_F(WholeApp, EveryPieceIsVerifiedAndWhatDeservesALookIsFlagged) {
                                     *main.check->leafName};
     const Verdict v = judge(true, &o, accepted, {false, false});
     EXPECT_EQ(v.state, Verdict::State::accepted);
-    EXPECT_EQ(v.signerTrusted, Tri::yes);
+    // Its unsigned helper leaves the app not as signed, whatever an assessment said.
+    EXPECT_EQ(v.signerTrusted, Tri::no);
     EXPECT_EQ(v.sealed, Tri::no);
     EXPECT_EQ(v.flagged, 6u);
     EXPECT_EQ(v.notarization, Tri::unknown);
@@ -195,6 +215,114 @@ TEST_F(WholeApp, TamperingIsFoundInThePieceAndTheAppAroundIt) {
     EXPECT_EQ(v.state, Verdict::State::rejected);
     EXPECT_EQ(v.sealed, Tri::no);
     EXPECT_EQ(v.sealReason, main.check->reason);
+}
+
+TEST_F(WholeApp, ACodeByteChangedLeavesNoTrustedSignerAndNoSeal) {
+    ComponentApp description;
+    description.info.set("NSCameraUsageDescription", "Scans codes.");
+    const auto app = writeComponentApp(fs::path(dir.path().toStdString()), description, pki());
+    ASSERT_TRUE(app) << app.error().message;
+    flipByte(*app / "Contents/MacOS/Host", 4096 + 17);
+    const Overview o = checked(*app);
+    const Component& main = o.components.front();
+    ASSERT_TRUE(main.check);
+    EXPECT_EQ(main.check->signer, Signer::developerId);
+    EXPECT_FALSE(main.check->intact);
+    const Verdict v = judge(true, &o, std::nullopt, {false, false});
+    EXPECT_EQ(v.signer,
+              "claims Developer ID Application: Varko Tests (TEAM123456); the code does not "
+              "match its signature");
+    EXPECT_EQ(v.signerTrusted, Tri::no);
+    EXPECT_EQ(v.hardenedRuntime, Tri::unknown);
+    EXPECT_EQ(v.sealed, Tri::no);
+    EXPECT_NE(v.sealReason.find("page 1 of the code does not match its hash"), std::string::npos)
+        << v.sealReason;
+}
+
+TEST_F(WholeApp, CodeHiddenWhereTheSealSaysYesIsStillFoundAndJudged) {
+    ComponentApp description;
+    // Mach-O in a folder named as the seal's own, deep inside: code like any other.
+    Piece spy = pieceAt(PieceKind::helper, "Contents/Resources/x/_CodeSignature/spy");
+    spy.entitlements = entitlementsGranting({"com.apple.security.device.camera"});
+    // Unsigned code where the rules seal files as data: the app's seal holds, the code doesn't.
+    Piece stray = pieceAt(PieceKind::helper, "Contents/Resources/tool");
+    stray.signing = Signing::unsignedCode;
+    description.pieces = {spy, stray};
+    const auto app = writeComponentApp(fs::path(dir.path().toStdString()), description, pki());
+    ASSERT_TRUE(app) << app.error().message;
+    const Overview o = checked(*app);
+    ASSERT_TRUE(lists(o, "Contents/Resources/x/_CodeSignature/spy"));
+    const auto camera = std::find_if(o.services.begin(), o.services.end(), [](const auto& s) {
+        return s.service == "kTCCServiceCamera";
+    });
+    ASSERT_NE(camera, o.services.end());
+    EXPECT_EQ(camera->components,
+              std::vector<std::string>{"Contents/Resources/x/_CodeSignature/spy"});
+
+    EXPECT_TRUE(o.components.front().check->intact) << o.components.front().check->integrityReason;
+    const Verdict v = judge(true, &o, std::nullopt, {false, false});
+    EXPECT_EQ(v.sealed, Tri::no);
+    EXPECT_EQ(v.sealReason, "Contents/Resources/tool: code object is not signed at all");
+}
+
+TEST_F(WholeApp, AFolderThatCantBeReadFailsTheSealAndIsSaid) {
+    ComponentApp description;
+    Piece hidden = pieceAt(PieceKind::helper, "Contents/Helpers/locked/tool");
+    hidden.entitlements = entitlementsGranting({"com.apple.security.device.camera"});
+    description.pieces = {hidden};
+    const auto app = writeComponentApp(fs::path(dir.path().toStdString()), description, pki());
+    ASSERT_TRUE(app) << app.error().message;
+    testsupport::openUpTo(*app);
+    fs::permissions(*app / "Contents/Helpers/locked", fs::perms::none);
+    const auto seen = testsupport::asUnprivileged([&] {
+        const Overview o = checked(*app);
+        const Verdict v = judge(true, &o, std::nullopt, {false, false});
+        std::string out = lists(o, "Contents/Helpers/locked/tool") ? "listed\n" : "";
+        for (const std::string& p : o.problems) out += p + "\n";
+        return out + triName(v.sealed).data() + "\n" + v.sealReason;
+    });
+    fs::permissions(*app / "Contents/Helpers/locked", fs::perms::owner_all);
+    ASSERT_TRUE(seen);
+    EXPECT_EQ(*seen,
+              "a folder could not be read: Contents/Helpers/locked (Permission denied)\n"
+              "no\n"
+              "a sealed resource is missing or invalid (a folder could not be read: "
+              "Helpers/locked)");
+}
+
+TEST_F(WholeApp, EachFileIsHashedOncePerItemAndTheItemsHashingIsBounded) {
+    ComponentApp description;
+    Piece big = pieceAt(PieceKind::helper, "Contents/Helpers/big");
+    big.codeSize = 1 << 20;
+    description.pieces = {big};
+    const auto app = writeComponentApp(fs::path(dir.path().toStdString()), description, pki());
+    ASSERT_TRUE(app) << app.error().message;
+    // The same code behind many names.
+    for (int i = 0; i < 16; ++i)
+        fs::create_hard_link(*app / "Contents/Helpers/big",
+                             *app / ("Contents/Helpers/link" + std::to_string(i)));
+    Overview o = readOverview(*app);
+    ASSERT_EQ(o.components.size(), 18u);
+
+    // Room for the big code once, not seventeen times: every link still checks.
+    codesign::HashBudget budget(3 << 20);
+    for (Component& c : o.components)
+        c.check = checkComponent(*app, c, pki().anchors(), jan2024 + 86400, &budget);
+    for (const Component& c : o.components) {
+        SCOPED_TRACE(c.path);
+        EXPECT_FALSE(c.check->unchecked) << c.check->reason;
+        if (c.path != "Contents/MacOS/Host") {
+            EXPECT_TRUE(c.check->intact) << c.check->integrityReason;
+        }
+    }
+
+    // Less room than the code: cut, and said to be cut, never called invalid.
+    codesign::HashBudget small(512 << 10);
+    const ComponentCheck cut =
+        checkComponent(*app, at(o, "Contents/Helpers/link3"), pki().anchors(), jan2024, &small);
+    EXPECT_TRUE(cut.unchecked);
+    EXPECT_EQ(cut.reason, "not checked: more than 512 KiB of code and files to hash in this item");
+    EXPECT_FALSE(cut.leafName);
 }
 
 }  // namespace

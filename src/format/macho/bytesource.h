@@ -25,6 +25,9 @@ public:
     /// Exactly `length` bytes at `offset`, or an error if they are not all there.
     [[nodiscard]] Expected<std::vector<std::byte>> read(std::uint64_t offset,
                                                         std::uint64_t length) const;
+    /// The open file behind the bytes, so that the same file can be known by its identity;
+    /// -1 for bytes that are no file.
+    [[nodiscard]] virtual int descriptor() const { return -1; }
 };
 
 /// Bytes already in memory (tests, fuzzing). The span must outlive the source.
@@ -57,6 +60,7 @@ public:
     [[nodiscard]] std::uint64_t size() const override { return fileSize; }
     [[nodiscard]] std::optional<Error> readInto(std::uint64_t offset,
                                                 std::span<std::byte> out) const override;
+    [[nodiscard]] int descriptor() const override { return fd; }
 
 private:
     FileSource(int fd, std::uint64_t size) : fd(fd), fileSize(size) {}

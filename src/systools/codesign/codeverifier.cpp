@@ -10,6 +10,7 @@
 #include "format/macho/bytesource.h"
 #include "format/plist/plist.h"
 #include "systools/codesign/codehash.h"
+#include "systools/codesign/hashbudget.h"
 #include "systools/codesign/resourceseal.h"
 
 namespace varko::codesign {
@@ -95,13 +96,8 @@ Expected<void> verifyPageRange(const CodeDirectory& cd, const HashKind& kind,
 }
 
 /// Large code is hashed on every core, each thread with its own contiguous run of pages.
-Expected<void> verifyPages(const CodeDirectory& cd, const HashKind& kind, const CodeObject& code) {
-    std::shared_ptr<const macho::ByteSource> source = code.source;
-    if (!source) {
-        auto opened = macho::FileSource::open(code.executable.string());
-        if (!opened) return opened.error();
-        source = std::make_shared<const macho::FileSource>(std::move(*opened));
-    }
+Expected<void> hashPages(const CodeDirectory& cd, const HashKind& kind, const CodeObject& code,
+                         const std::shared_ptr<const macho::ByteSource>& source) {
     const std::uint64_t limit = cd.effectiveCodeLimit();
     if (limit > code.slice.size)
         return Error{0, "the code limit lies past the end of the code", ErrorCode::malformed};
@@ -137,6 +133,30 @@ Expected<void> verifyPages(const CodeDirectory& cd, const HashKind& kind, const 
     }
     for (; checked && w < workers && w * share < pages; ++w) checked = range(w);
     return checked;
+}
+
+/// The pages of a slice, hashed once per item whatever number of links and nesting levels
+/// lead to them, and only while the item's budget lasts.
+Expected<void> verifyPages(const CodeDirectory& cd, const HashKind& kind, const CodeObject& code) {
+    std::shared_ptr<const macho::ByteSource> source = code.source;
+    if (!source) {
+        auto opened = macho::FileSource::open(code.executable.string());
+        if (!opened) return opened.error();
+        source = std::make_shared<const macho::FileSource>(std::move(*opened));
+    }
+    HashBudget* budget = HashBudget::current();
+    const auto file = budget ? fileIdentity(source->descriptor()) : std::nullopt;
+    if (!file) return hashPages(cd, kind, code, source);
+    const std::string how = "pages at " + std::to_string(code.slice.fileOffset) + " of " +
+                            hex(digest(kind, directoryBytes(cd)));
+    auto hashed = budget->hashOnce(*file, how, cd.effectiveCodeLimit(),
+                                   [&]() -> Expected<std::vector<unsigned char>> {
+                                       if (auto pages = hashPages(cd, kind, code, source); !pages)
+                                           return pages.error();
+                                       return std::vector<unsigned char>();
+                                   });
+    if (!hashed) return hashed.error();
+    return {};
 }
 
 /// A file the signature binds. A missing one is told apart, as the platform's words differ.

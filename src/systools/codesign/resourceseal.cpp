@@ -1,6 +1,8 @@
 #include "systools/codesign/resourceseal.h"
 
+#include <fcntl.h>
 #include <openssl/evp.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <map>
@@ -14,6 +16,7 @@
 #include "systools/codesign/codehash.h"
 #include "systools/codesign/codeobject.h"
 #include "systools/codesign/codeverifier.h"
+#include "systools/codesign/hashbudget.h"
 #include "systools/signing/cms.h"
 
 namespace varko::codesign {
@@ -30,17 +33,14 @@ bool flag(const plist::Dictionary& d, const char* key) {
     return v && v->boolean() && *v->boolean();
 }
 
-/// A sealed file's digest, read as it is and never through a link: the walk saw a file.
-Expected<std::vector<unsigned char>> fileDigest(const fs::path& path, const ItemRoot& within,
-                                                const EVP_MD* md) {
-    auto opened = openRegularFile(path, &within, FinalLink::Refuse);
-    if (!opened) return opened.error();
+Expected<std::vector<unsigned char>> streamDigest(const OpenedFile& opened, const fs::path& path,
+                                                  const EVP_MD* md) {
     std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> ctx(EVP_MD_CTX_new(), EVP_MD_CTX_free);
     if (!ctx || EVP_DigestInit_ex(ctx.get(), md, nullptr) != 1)
         return Error{0, "the digest could not be set up", ErrorCode::unsupported};
     std::vector<std::byte> buf(hashChunk);
     for (;;) {
-        auto n = readFully(opened->fd, buf, path);
+        auto n = readFully(opened.fd, buf, path);
         if (!n) return n.error();
         if (EVP_DigestUpdate(ctx.get(), buf.data(), *n) != 1)
             return Error{0, "the digest failed", ErrorCode::unsupported};
@@ -52,6 +52,19 @@ Expected<std::vector<unsigned char>> fileDigest(const fs::path& path, const Item
         return Error{0, "the digest failed", ErrorCode::unsupported};
     out.resize(size);
     return out;
+}
+
+/// A sealed file's digest, read as it is and never through a link: the walk saw a file.
+/// Hashed once per item, and only while the item's budget lasts.
+Expected<std::vector<unsigned char>> fileDigest(const fs::path& path, const ItemRoot& within,
+                                                const EVP_MD* md) {
+    auto opened = openRegularFile(path, &within, FinalLink::Refuse);
+    if (!opened) return opened.error();
+    HashBudget* budget = HashBudget::current();
+    const auto file = budget ? fileIdentity(opened->fd.get()) : std::nullopt;
+    if (!file) return streamDigest(*opened, path, md);
+    return budget->hashOnce(*file, EVP_MD_get0_name(md), opened->size,
+                            [&] { return streamDigest(*opened, path, md); });
 }
 
 bool equalData(const plist::Data& stored, const std::vector<unsigned char>& computed) {
@@ -148,6 +161,15 @@ bool isNestedCodeLocation(const std::string& rel) {
                        [&](std::string_view p) { return rel.starts_with(p); });
 }
 
+/// Whether a folder's entries can be read: the walk would pass over one it can't enter,
+/// and whatever it holds, code included, with it.
+bool canList(const fs::path& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return false;
+    ::close(fd);
+    return true;
+}
+
 bool isMachO(const fs::path& path, const ItemRoot& within) {
     auto source = macho::FileSource::open(path, within, FinalLink::Refuse);
     if (!source || source->size() < 8) return false;
@@ -201,6 +223,8 @@ Expected<void> verifyResourceSeal(const fs::path& contents, const plist::Diction
         if (!matched) return badRule(matched.error());
         const ResourceRule* rule = *matched;
         const plist::Value* entryValue = files->find(rel);
+        if (fs::is_directory(status) && !canList(path))
+            return broken("a folder could not be read", rel, ErrorCode::unreadable);
         if (fs::is_directory(status)) {
             // A sealed directory is nested code (a framework, a helper app); its own
             // signature seals what is inside, so the walk does not go in.

@@ -11,6 +11,7 @@
 #include "systools/codesign/bundlelocator.h"
 #include "systools/codesign/codeobject.h"
 #include "systools/codesign/codeverifier.h"
+#include "systools/codesign/hashbudget.h"
 #include "systools/spctl/packagesignature.h"
 #include "systools/standardoptions.h"
 
@@ -58,8 +59,16 @@ int assessCode(const std::string& path) {
     auto loaded = codesign::loadEverySlice(*location);
     if (!loaded) return reject(path, loaded.error().message);
     // Only Apple's pinned roots are ever trusted here; nothing on the command line adds one.
-    return report(path, codesign::assessCode(*loaded, *location, signing::TrustAnchors::apple(),
-                                             std::time(nullptr)));
+    codesign::HashBudget budget;
+    codesign::HashBudget::Scope scope(&budget);
+    const codesign::Assessment a = codesign::assessCode(
+        *loaded, *location, signing::TrustAnchors::apple(), std::time(nullptr));
+    // Code too large to hash in time is neither accepted nor rejected: no answer.
+    if (scope.refused()) {
+        std::cerr << path << ": " << budget.spentMessage() << '\n';
+        return 1;
+    }
+    return report(path, a);
 }
 
 int assessPackage(const std::string& path) {

@@ -1,0 +1,82 @@
+#include "systools/codesign/hashbudget.h"
+
+#include <sys/stat.h>
+
+namespace varko::codesign {
+
+namespace {
+
+thread_local HashBudget* currentBudget = nullptr;
+thread_local HashBudget::Scope* currentScope = nullptr;
+
+}  // namespace
+
+std::optional<FileIdentity> fileIdentity(int fd) {
+    struct stat st {};
+    if (fd < 0 || ::fstat(fd, &st) != 0) return std::nullopt;
+#ifdef __APPLE__
+    const std::int64_t modified =
+        std::int64_t(st.st_mtimespec.tv_sec) * 1'000'000'000 + st.st_mtimespec.tv_nsec;
+#else
+    const std::int64_t modified =
+        std::int64_t(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec;
+#endif
+    return FileIdentity{std::uint64_t(st.st_dev), std::uint64_t(st.st_ino),
+                        std::uint64_t(st.st_size), modified};
+}
+
+HashBudget* HashBudget::current() {
+    return currentBudget;
+}
+
+HashBudget::Scope::Scope(HashBudget* budget) : previous(currentBudget), outer(currentScope) {
+    currentBudget = budget;
+    currentScope = this;
+}
+
+HashBudget::Scope::~Scope() {
+    currentBudget = previous;
+    currentScope = outer;
+}
+
+std::string HashBudget::spentMessage() const {
+    const auto size = [](std::uint64_t bytes) {
+        if (bytes >= (1ULL << 30)) return std::to_string(bytes >> 30) + " GiB";
+        if (bytes >= (1ULL << 20)) return std::to_string(bytes >> 20) + " MiB";
+        return std::to_string(bytes >> 10) + " KiB";
+    };
+    return "not checked: more than " + size(limit) + " of code and files to hash in this item";
+}
+
+Expected<std::vector<unsigned char>> HashBudget::hashOnce(
+    const FileIdentity& file, const std::string& how, std::uint64_t bytes,
+    const std::function<Expected<std::vector<unsigned char>>()>& compute) {
+    const auto refuse = [&]() -> Expected<std::vector<unsigned char>> {
+        for (Scope* s = currentScope; s != nullptr; s = s->outer) s->wasRefused = true;
+        return Error{0, spentMessage(), ErrorCode::tooLarge};
+    };
+    std::shared_ptr<Entry> entry;
+    {
+        std::unique_lock lock(mutex);
+        const Key key{file, how};
+        if (const auto found = entries.find(key); found != entries.end()) {
+            entry = found->second;
+            finished.wait(lock, [&] { return entry->done; });
+            return entry->result;
+        }
+        if (bytes > left) return refuse();
+        left -= bytes;
+        entry = std::make_shared<Entry>();
+        entries.emplace(key, entry);
+    }
+    Expected<std::vector<unsigned char>> result = compute();
+    {
+        std::lock_guard lock(mutex);
+        entry->result = result;
+        entry->done = true;
+    }
+    finished.notify_all();
+    return result;
+}
+
+}  // namespace varko::codesign

@@ -1,0 +1,92 @@
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "format/expected.h"
+
+namespace varko::codesign {
+
+/// The same file on disk, by what the system knows of it: hard links share one.
+struct FileIdentity {
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    std::uint64_t size = 0;
+    std::int64_t modifiedNs = 0;
+    auto operator<=>(const FileIdentity&) const = default;
+};
+
+/// The identity of the file open at `fd`; none if the system can't tell.
+[[nodiscard]] std::optional<FileIdentity> fileIdentity(int fd);
+
+/// How many bytes one item's verification may hash, and what it hashed already: a bundle
+/// can name the same gigabytes many times over (hard links, nested code that every level
+/// verifies again), and thousands of pieces of it. Each file's bytes are hashed once per
+/// item and for each way of hashing them; past the budget, hashing is refused and the check
+/// says so instead of running for hours. Shared by the threads of one item.
+class HashBudget final {
+public:
+    /// Enough for the largest apps in use (a few gigabytes of code), at disk speed.
+    static constexpr std::uint64_t defaultBytes = 8ULL << 30;
+
+    explicit HashBudget(std::uint64_t maxBytes = defaultBytes) : left(maxBytes), limit(maxBytes) {}
+    HashBudget(const HashBudget&) = delete;
+    HashBudget& operator=(const HashBudget&) = delete;
+
+    [[nodiscard]] std::uint64_t maxBytes() const { return limit; }
+
+    /// The result of hashing `bytes` bytes of `file` the way `how` names (a slice's offset
+    /// and code directory, or a digest algorithm): computed once by `compute`, which runs
+    /// on this thread, while other threads asking for the same wait for it. Fails with
+    /// `tooLarge` and budgetSpent() once the budget is spent.
+    [[nodiscard]] Expected<std::vector<unsigned char>> hashOnce(
+        const FileIdentity& file, const std::string& how, std::uint64_t bytes,
+        const std::function<Expected<std::vector<unsigned char>>()>& compute);
+
+    /// The words of a refusal, naming the bound.
+    [[nodiscard]] std::string spentMessage() const;
+
+    /// The budget this thread's checks draw on; none (no bound, no sharing) by default.
+    [[nodiscard]] static HashBudget* current();
+
+    /// Makes `budget` this thread's until destroyed, and notes whether a check under it was
+    /// refused for the budget.
+    class Scope final {
+    public:
+        explicit Scope(HashBudget* budget);
+        ~Scope();
+        Scope(const Scope&) = delete;
+        Scope& operator=(const Scope&) = delete;
+        /// Whether hashing was refused while this scope was the thread's.
+        [[nodiscard]] bool refused() const { return wasRefused; }
+
+    private:
+        friend class HashBudget;
+        HashBudget* previous;
+        Scope* outer;
+        bool wasRefused = false;
+    };
+
+private:
+    struct Entry {
+        bool done = false;
+        Expected<std::vector<unsigned char>> result{std::vector<unsigned char>()};
+    };
+    using Key = std::tuple<FileIdentity, std::string>;
+
+    std::mutex mutex;
+    std::condition_variable finished;
+    std::map<Key, std::shared_ptr<Entry>> entries;
+    std::uint64_t left;
+    const std::uint64_t limit;
+};
+
+}  // namespace varko::codesign
