@@ -86,7 +86,20 @@ QString validity(const QJsonObject& component) {
     if (!valid.isBool()) return {};
     const QString reason = component.value("reason").toString();
     if (valid.toBool()) return QStringLiteral("valid");
-    return reason.isEmpty() ? QStringLiteral("invalid") : "invalid (" + reason + ")";
+    QString text = reason.isEmpty() ? QStringLiteral("invalid") : "invalid (" + reason + ")";
+    // A chain no root vouches for says nothing of whether the code is as signed.
+    if (component.value("intact") == QJsonValue(false) && !reason.contains("does not match"))
+        text += QStringLiteral("; not as signed");
+    return text;
+}
+
+/// Whether a piece of code lost what held before: its validity, or, where no trusted chain
+/// makes it valid, its code, seal and nested code being as signed.
+bool lostIntegrity(const QJsonObject& before, const QJsonObject& after) {
+    const auto lost = [&](const char* key) {
+        return before.value(key).toBool(false) && !after.value(key).toBool(false);
+    };
+    return lost("valid") || lost("intact");
 }
 
 void compareVerdicts(Changes& changes, const QJsonObject& before, const QJsonObject& after) {
@@ -177,7 +190,7 @@ void compareComponents(Changes& changes, const QJsonObject& oldItem, const QJson
         const QString validBefore = validity(was);
         const QString validAfter = validity(component);
         changes.ifChanged("valid", {}, validBefore, validAfter, path,
-                          validBefore == "valid" ? Severity::high : Severity::medium);
+                          lostIntegrity(was, component) ? Severity::high : Severity::medium);
         const bool runtimeBefore = was.value("hardenedRuntime").toBool();
         const bool runtimeAfter = component.value("hardenedRuntime").toBool();
         if (runtimeBefore != runtimeAfter)

@@ -122,6 +122,12 @@ QJsonObject inspectionJson(const Inspection& item) {
     o["report"] = item.fullText;
     o["verdict"] = overview::verdictJson(item.verdict);
     o["components"] = item.overview ? componentsWithPrivacy(*item.overview) : QJsonArray();
+    if (item.overview) {
+        o["componentsCut"] = item.overview->componentsCut;
+        QJsonArray problems;
+        for (const std::string& p : item.overview->problems) problems.append(text(p));
+        o["walkProblems"] = problems;
+    }
     o["privacyServices"] = item.overview ? overview::servicesJson(*item.overview) : QJsonArray();
     return o;
 }

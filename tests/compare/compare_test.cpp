@@ -7,6 +7,8 @@
 #include <QJsonDocument>
 #include <QTemporaryDir>
 #include <filesystem>
+#include <fstream>
+#include <functional>
 
 #include "compare/compare.h"
 #include "fixtures/componentbundle.h"
@@ -45,13 +47,16 @@ protected:
         return shared;
     }
 
-    /// Writes the app under a folder of its own and inspects it as varko-report does.
-    static QJsonObject inspected(const ComponentApp& app, const std::string& folder) {
+    /// Writes the app under a folder of its own, lets `edit` change what was written, and
+    /// inspects it as varko-report does.
+    static QJsonObject inspected(const ComponentApp& app, const std::string& folder,
+                                 const std::function<void(const fs::path&)>& edit = {}) {
         const fs::path parent = fs::path(dir().path().toStdString()) / folder;
         fs::create_directories(parent);
         const auto written = writeComponentApp(parent, app, pki());
         EXPECT_TRUE(written) << written.error().message;
         if (!written) return {};
+        if (edit) edit(*written);
         Inspection item;
         item.path = QString::fromStdString(written->string());
         item.typeName = QStringLiteral("com.apple.application-bundle");
@@ -172,6 +177,34 @@ TEST_F(CompareTest, ADifferentSignerIsHighAndARuntimeGainedIsLow) {
     EXPECT_EQ(got[1], "high signer [] {} ad hoc -> a certificate that isn't trusted");
     EXPECT_TRUE(got.contains("low hardenedRuntime [] {} no -> yes"))
         << got.join('\n').toStdString();
+}
+
+TEST_F(CompareTest, ACodeByteAndASealedFileChangedAreHighChanges) {
+    // The same app with one byte of its helper's code and one byte of a sealed file changed:
+    // nothing that the code's own claims say differs.
+    const QJsonObject tampered = inspected(firstVersion(), "tampered", [](const fs::path& app) {
+        for (const auto& [file, offset] :
+             {std::pair{"Contents/MacOS/tool", 4096 - 9}, {"Contents/Info.plist", 60}}) {
+            std::fstream f(app / file, std::ios::in | std::ios::out | std::ios::binary);
+            f.seekg(offset);
+            const char was = char(f.get());
+            f.seekp(offset);
+            f.put(was == ' ' ? '\t' : ' ');
+        }
+    });
+    const QStringList got = rows(compareItems(first(), tampered));
+    const QString tool = QStringLiteral("Contents/MacOS/tool");
+    ASSERT_FALSE(got.isEmpty());
+    EXPECT_TRUE(got[0].startsWith("high ")) << got.join('\n').toStdString();
+    // The test authority is no trusted root: the pieces were never valid, but as signed.
+    EXPECT_TRUE(got.contains("high valid [] {" + tool +
+                             "} invalid (CSSMERR_TP_NOT_TRUSTED) -> invalid (invalid signature: "
+                             "page 0 of the code does not match its hash)"))
+        << got.join('\n').toStdString();
+    EXPECT_TRUE(std::any_of(got.begin(), got.end(), [](const QString& r) {
+        return r.startsWith("high sealed [] {} yes -> no");
+    })) << got.join('\n').toStdString();
+    EXPECT_NE(comparisonText(compareItems(first(), tampered)), "No changes.\n");
 }
 
 /// `item` with `edit` applied to the object under `key`.

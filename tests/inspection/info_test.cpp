@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
 
 #include <functional>
 
@@ -154,6 +157,26 @@ TEST_F(InfoTest, EachFailureOfTheEntitlementStageLeavesItsText) {
         EXPECT_FALSE(info.entitlementRunFailed);  // the tool answered, if only with a refusal
         EXPECT_TRUE(noFlags(info));
     }
+}
+
+TEST_F(InfoTest, TheToolsStandardErrorNeverReachesOursAndAFloodOfItChangesNothing) {
+    // codesign echoes the path, which a stranger names: escapes would reach the terminal.
+    codesign.answer(entitlements, 0,
+                    "Executable=/x/\x1b[2J\x1b]0;owned\x07.app\n" + QByteArray(1 << 20, 'e'));
+    const QString app = makeBundle(dir, "E.app", xmlPlist(""));
+    std::fflush(stderr);
+    const int saved = ::dup(STDERR_FILENO);
+    QFile captured(dir.filePath("stderr"));
+    ASSERT_TRUE(captured.open(QIODevice::ReadWrite));
+    ::dup2(captured.handle(), STDERR_FILENO);
+    const Info info = inspect(app);
+    std::fflush(stderr);
+    ::dup2(saved, STDERR_FILENO);
+    ::close(saved);
+    EXPECT_EQ(captured.size(), 0);
+    EXPECT_TRUE(info.pubCamera);
+    EXPECT_TRUE(info.privCamera);
+    EXPECT_FALSE(info.entitlementRunFailed);
 }
 
 TEST_F(InfoTest, ToolThatCannotStartIsRecordedAsSuch) {

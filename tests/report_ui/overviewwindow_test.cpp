@@ -16,6 +16,7 @@
 #include <filesystem>
 
 #include "fixtures/machowriter.h"
+#include "overview/overview.h"
 #include "overview/ui/componentsview.h"
 #include "overview/ui/privacyview.h"
 #include "overview/ui/verdictbar.h"
@@ -121,6 +122,30 @@ TEST_F(OverviewWindowTest, VerdictComponentsAndPrivacyFillInBesideTheReport) {
     QTest::keyClicks(v->findBar->findChild<QLineEdit*>(), "App path");
     QTest::keyClick(v->findBar->findChild<QLineEdit*>(), Qt::Key_Return);
     EXPECT_EQ(v->tabs->currentWidget(), v->outputTextbox);
+}
+
+TEST_F(OverviewWindowTest, APrivacyListThatMayBeIncompleteSaysSoWhereItIs) {
+    // Bundles nested past the walk's depth: whatever code lies below goes unread.
+    const QString path = twoPieceApp();
+    fs::path deep = fs::path(path.toStdString()) / "Contents";
+    for (int level = 0; level <= overview::maxNesting; ++level)
+        deep /= "PlugIns/L" + std::to_string(level) + ".bundle/Contents";
+    writeCode(deep / "MacOS" / "spy", "com.example.spy", "TEAMAAAAAA",
+              "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict>"
+              "<key>com.apple.security.device.microphone</key><true/></dict></plist>");
+    auto w = window(path, applicationBundleType);
+    ViewController* v = w->viewController();
+    QSignalSpy read(v, &ViewController::overviewRead);
+    ASSERT_TRUE(showAndFinish(*w));
+    ASSERT_TRUE(read.count() > 0 || read.wait(20000));
+    clickTab(v->tabs, "Privacy");
+    QLabel* note = nullptr;
+    for (QLabel* label : v->privacyView->parentWidget()->findChildren<QLabel*>())
+        if (label->isVisible() && label->text().startsWith("This list may be incomplete"))
+            note = label;
+    ASSERT_NE(note, nullptr);
+    EXPECT_TRUE(note->text().contains("the rest may use more services"))
+        << note->text().toStdString();
 }
 
 TEST_F(OverviewWindowTest, APackageShowsItsVerdictAndNoComponents) {

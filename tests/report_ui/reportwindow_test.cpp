@@ -6,6 +6,7 @@
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QPointer>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QSplitter>
@@ -229,6 +230,27 @@ TEST_F(ReportWindowTest, SavingOntoAFifoOrADeviceIsRefusedAndLeavesItAlone) {
             .entryList({"pipe*", "full*"}, QDir::System | QDir::Files | QDir::Hidden, QDir::Name),
         (QStringList{"full.text", "pipe.text"}));
     EXPECT_TRUE(QFileInfo(device).isSymLink());
+}
+
+TEST_F(ReportWindowTest, ADeviceOrFifoTypedWithoutTheSuffixGetsNoNewFileBesideIt) {
+    const QString fifo = dir.filePath("pipe");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    for (const QString& typed : {fifo, QStringLiteral("/dev/full")}) {
+        SCOPED_TRACE(typed.toStdString());
+        auto w = shownApp();
+        ASSERT_TRUE(w);
+        ViewController* v = w->viewController();
+        QSignalSpy saved(v, &ViewController::reportSaved);
+        const QPointer<QFileDialog> dialog = openSave(*w);
+        ASSERT_NE(dialog, nullptr);
+        chooseInSaveDialog(dialog, typed);
+        ASSERT_TRUE(!saved.isEmpty() || saved.wait(10000)) << typed.toStdString();
+        ASSERT_TRUE(eventually([&] { return dialog.isNull() || !dialog->isVisible(); }));
+        EXPECT_FALSE(saved[0][1].toBool());
+        EXPECT_FALSE(QFileInfo::exists(typed + ".text")) << typed.toStdString();
+        EXPECT_TRUE(v->reportText().endsWith("The report could not be saved to " + typed +
+                                             ": Not a regular file.\n"));
+    }
 }
 
 TEST_F(ReportWindowTest, TypingAPathIntoProcLeavesTheWindowsAnswering) {

@@ -18,12 +18,17 @@ QByteArray contents(const QString& path) {
 
 TEST(SafeWrite, ReplacesAFileWhole) {
     QTemporaryDir dir;
-    const QString path = dir.filePath("report.text");
-    ASSERT_TRUE(host::writeFileAtomically(path, "old", 3));
-    ASSERT_TRUE(host::writeFileAtomically(path, "new text", 8));
-    EXPECT_EQ(contents(path), "new text");
-    // Nothing of the temporary file stays behind.
-    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"report.text"});
+    // Names up to the 255 bytes a file system allows: the temporary one must fit as well.
+    for (const QString name : {QStringLiteral("report.text"), QString(250, u'r') + ".text"}) {
+        SCOPED_TRACE(name.size());
+        const QString path = dir.filePath(name);
+        ASSERT_TRUE(host::writeFileAtomically(path, "old", 3));
+        ASSERT_TRUE(host::writeFileAtomically(path, "new text", 8));
+        EXPECT_EQ(contents(path), "new text");
+        // Nothing of the temporary file stays behind.
+        EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{name});
+        QFile::remove(path);
+    }
 }
 
 TEST(SafeWrite, NeverPutsAFileInPlaceOfAFifo) {

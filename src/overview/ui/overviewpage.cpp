@@ -33,18 +33,53 @@ QString OverviewPage::note() const {
     return noteLabel->text();
 }
 
+namespace {
+
+/// The first of the walk's problems, and how many more there are.
+QString walkProblems(const overview::Overview& overview) {
+    QString text = shownText(overview.problems.front());
+    if (overview.problems.size() > 1)
+        text += QCoreApplication::translate("Overview", " (and %n more)", nullptr,
+                                            int(overview.problems.size() - 1));
+    return text;
+}
+
+}  // namespace
+
 QString componentsNote(const overview::Overview& overview) {
     if (!overview.problem.empty())
         return QCoreApplication::translate("Overview", "The bundle's code could not be listed: %1")
             .arg(shownText(overview.problem));
+    QStringList notes;
     if (overview.componentsCut)
-        return QCoreApplication::translate(
-                   "Overview",
-                   "Only part of the bundle's code is listed: the list stops at %1 components "
-                   "and %2 levels of nesting.")
-            .arg(overview::maxComponents)
-            .arg(overview::maxNesting);
-    return {};
+        notes << QCoreApplication::translate(
+                     "Overview",
+                     "Only part of the bundle's code is listed: the list stops at %1 components "
+                     "and %2 levels of nesting.")
+                     .arg(overview::maxComponents)
+                     .arg(overview::maxNesting);
+    if (!overview.problems.empty())
+        notes << QCoreApplication::translate("Overview", "Code may be missing from the list: %1.")
+                     .arg(walkProblems(overview));
+    return notes.join(u' ');
+}
+
+QString privacyNote(const overview::Overview& overview) {
+    QStringList notes;
+    if (overview.componentsCut)
+        notes << QCoreApplication::translate(
+                     "Overview",
+                     "This list may be incomplete: the bundle holds more code than is read "
+                     "(%1 pieces, %2 levels of nesting), and the rest may use more services.")
+                     .arg(overview::maxComponents)
+                     .arg(overview::maxNesting);
+    if (!overview.problems.empty())
+        notes << QCoreApplication::translate(
+                     "Overview",
+                     "This list may be incomplete: code that could not be read may use more "
+                     "services (%1).")
+                     .arg(walkProblems(overview));
+    return notes.join(u' ');
 }
 
 void copySelectedRows(const QAbstractItemView& view) {

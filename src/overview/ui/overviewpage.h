@@ -30,6 +30,10 @@ private:
 /// bundle, or that it stopped at its limits. Empty when the list is whole.
 [[nodiscard]] QString componentsNote(const overview::Overview& overview);
 
+/// What the privacy page must say when the services may be incomplete: code past the
+/// walk's limits, or in a folder that could not be read, may use more. Empty otherwise.
+[[nodiscard]] QString privacyNote(const overview::Overview& overview);
+
 /// Puts the selected rows of `view` on the clipboard, a line each with its cells' texts
 /// separated by tabs, in the order they are shown.
 void copySelectedRows(const QAbstractItemView& view);

@@ -37,6 +37,7 @@ void ViewController::overviewArrived(overview::Overview read) {
     privacyView->privacyModel().setServices(theOverview.services);
     manifestsView->setOverview(theOverview);
     componentsPage->setNote(componentsNote(theOverview));
+    privacyPage->setNote(privacyNote(theOverview));
     checksPending = 0;
     for (std::size_t i = 0; i < theOverview.components.size(); ++i) {
         const overview::Component& c = theOverview.components[i];
