@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "../filetree.h"
+#include "fixtures/componentbundle.h"
 #include "fixtures/machowriter.h"
 #include "fixtures/sealedbundle.h"
 #include "fixtures/sha256.h"
@@ -230,13 +231,13 @@ void rtfSeeds() {
 
 /// Writes a bundle with `write` into a scratch folder and saves it as tree records.
 template <typename Write>
-void bundleSeed(const std::string& name, Write write) {
+void bundleSeed(const std::string& name, Write write, const std::string& target = "bundle") {
     const fs::path scratch = fs::temp_directory_path() / ("varko-fuzzseeds-" + name);
     fs::remove_all(scratch);
     fs::create_directories(scratch);
     const fs::path bundle = write(scratch);
     const auto records = varko::fuzzing::encodeTree(bundle);
-    save("bundle", name, std::as_bytes(std::span(records)));
+    save(target, name, std::as_bytes(std::span(records)));
     fs::remove_all(scratch);
 }
 
@@ -346,6 +347,36 @@ void bundleSeeds() {
 
 }  // namespace
 
+/// Apps with a piece of each kind, code hidden where the walk once looked away, and a
+/// launch agent: the whole-app reader's seeds.
+void wholeAppSeeds() {
+    const TestPki pki;
+    const auto written = [&](const ComponentApp& app) {
+        return [&pki, app](const fs::path& dir) {
+            const auto path = writeComponentApp(dir, app, pki);
+            return path ? *path : dir;
+        };
+    };
+    ComponentApp app;
+    app.codeSize = 512;
+    app.info.set("NSCameraUsageDescription", "Scans codes.");
+    app.entitlements = entitlementsGranting({"com.apple.security.device.camera"});
+    app.privacyManifest = privacyManifestText(true, {"t.example"}, {}, {});
+    for (const auto& [kind, path] :
+         {std::pair{PieceKind::framework, "Contents/Frameworks/Kit.framework"},
+          {PieceKind::xpcService, "Contents/XPCServices/Worker.xpc"},
+          {PieceKind::helper, "Contents/Resources/x/_CodeSignature/spy"},
+          {PieceKind::launchAgent, "Contents/Library/LaunchAgents/com.example.agent.plist"}}) {
+        Piece piece = pieceAt(kind, path);
+        piece.codeSize = 512;
+        app.pieces.push_back(piece);
+    }
+    bundleSeed("pieces", written(app), "wholeapp");
+    app.pieces.back().signing = Signing::unsignedCode;
+    app.afterSigning = {{"Contents/Resources/stray", "x"}};
+    bundleSeed("pieces-broken", written(app), "wholeapp");
+}
+
 int main(int argc, char** argv) {
     if (argc != 2) {
         std::fprintf(stderr, "usage: varko-fuzzseeds CORPUS\n");
@@ -358,6 +389,7 @@ int main(int argc, char** argv) {
     trustSeeds(pki);
     sealSeeds();
     bundleSeeds();
+    wholeAppSeeds();
     rtfSeeds();
     return 0;
 }

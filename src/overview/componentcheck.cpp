@@ -130,6 +130,15 @@ ComponentCheck checkUnder(const std::filesystem::path& item, const Component& co
             }
         }
     }
+    // Whether the code itself changed, or only the bundle around it; the pages were hashed
+    // above, so this costs no second reading.
+    if (!check.intact)
+        for (const codesign::CodeObject& slice : *slices)
+            if (slice.signature) {
+                const auto pages = codesign::verifyCodePages(slice);
+                if (!pages && pages.error().code == ErrorCode::invalidSignature)
+                    check.codeMatches = false;
+            }
     // Not vouched for: ad hoc when no slice carries a CMS signature; else the signer its
     // chain names, or a certificate that leads to no trusted root.
     const auto signedSlice = std::find_if(slices->begin(), slices->end(), hasCms);

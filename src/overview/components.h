@@ -73,6 +73,9 @@ struct ComponentCheck {
     /// Whether its code, seal and nested code are as signed, trusted or not; and why not.
     bool intact = false;
     std::string integrityReason;
+    /// Whether its own code pages are those its code directories hash: false means the code
+    /// itself was changed, not merely the bundle around it.
+    bool codeMatches = true;
     /// Verification stopped at a bound before it could tell (too much code to hash for one
     /// item): neither valid nor invalid, and `reason` says which bound.
     bool unchecked = false;

@@ -40,7 +40,9 @@ void judgeSigner(Verdict& v, const Overview* overview,
     // untouched code directory still names its signer after a page has been changed.
     if (check && check->signer != Signer::unsigned_ && (check->unchecked || !check->intact)) {
         v.signer = "claims " + claimedName(*check) + "; " +
-                   (check->unchecked ? check->reason : "the code does not match its signature");
+                   (check->unchecked     ? check->reason
+                    : check->codeMatches ? "the app does not match its signature"
+                                         : "the code does not match its signature");
         v.signerTrusted = check->unchecked ? Tri::unknown : Tri::no;
         return;
     }
@@ -159,7 +161,7 @@ Verdict judge(bool isApp, const Overview* overview,
     const Component& main = overview->components.front();
     v.hardenedRuntime = main.identity.hardenedRuntime ? Tri::yes : Tri::no;
     if (main.check && main.identity.hardenedRuntime &&
-        (main.check->unchecked || !main.check->intact)) {
+        (main.check->unchecked || !main.check->codeMatches)) {
         v.hardenedRuntime = Tri::unknown;
         v.runtimeClaimed = true;
     }

@@ -439,19 +439,25 @@ INSTANTIATE_TEST_SUITE_P(Npm, RealFileTest, ::testing::ValuesIn(realFiles),
                              return std::string(info.param.name);
                          });
 
+/// An app in `dir` named `name` around a copy of the real Developer ID tool bun.
+QString appAroundBun(const QTemporaryDir& dir, const QString& name, const QString& bun) {
+    const QString app = dir.filePath(name);
+    if (!QDir().mkpath(app + "/Contents/MacOS") || !QFile::copy(bun, app + "/Contents/MacOS/bun"))
+        return {};
+    QFile info(app + "/Contents/Info.plist");
+    if (!info.open(QIODevice::WriteOnly)) return {};
+    info.write(
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
+        "<key>CFBundleExecutable</key><string>bun</string></dict></plist>\n");
+    return app;
+}
+
 TEST_F(RealWorldTest, AnAppAroundABerSignedDeveloperIdToolShowsItsSignature) {
     const QString bun = file("_oven_bun-darwin-x64_1.4.5/package/bin/bun");
     const QJsonObject s = slicesOf(bun)[0].toObject();
     QTemporaryDir dir;
-    const QString app = dir.filePath("X.app");
-    ASSERT_TRUE(QDir().mkpath(app + "/Contents/MacOS"));
-    ASSERT_TRUE(QFile::copy(bun, app + "/Contents/MacOS/bun"));
-    QFile info(app + "/Contents/Info.plist");
-    ASSERT_TRUE(info.open(QIODevice::WriteOnly));
-    info.write(
-        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
-        "<key>CFBundleExecutable</key><string>bun</string></dict></plist>\n");
-    info.close();
+    const QString app = appAroundBun(dir, "X.app", bun);
+    ASSERT_FALSE(app.isEmpty());
 
     const auto r = run(VARKO_BIN_DIR "/varko-report", {"--json", app});
     ASSERT_EQ(r.status, 0) << r.err.toStdString();
@@ -481,6 +487,41 @@ TEST_F(RealWorldTest, AnAppAroundABerSignedDeveloperIdToolShowsItsSignature) {
                                     "flags=" + s["flags"].toString() + "(runtime)"})
         EXPECT_TRUE(codesignText.contains(expected)) << expected.toStdString() << "\nin:\n"
                                                      << codesignText.toStdString();
+}
+
+TEST_F(RealWorldTest, ADeveloperIdToolWithOneCodeByteChangedClaimsItsSignerAndIsAChange) {
+    const QString bun = file("_oven_bun-darwin-x64_1.4.5/package/bin/bun");
+    QTemporaryDir dir;
+    const QString before = appAroundBun(dir, "Before.app", bun);
+    const QString after = appAroundBun(dir, "After.app", bun);
+    ASSERT_FALSE(before.isEmpty() || after.isEmpty());
+    // Well inside the first page's code, past the headers.
+    ASSERT_TRUE(flipByte(after + "/Contents/MacOS/bun", 0x2000));
+
+    const auto shown = run(VARKO_BIN_DIR "/varko-report", {"--json", after});
+    const QJsonObject verdict =
+        QJsonDocument::fromJson(shown.out).array().first().toObject()["verdict"].toObject();
+    const QString signer = verdict["signer"].toString();
+    EXPECT_TRUE(signer.startsWith("claims Developer ID Application: "));
+    EXPECT_TRUE(signer.endsWith("; the code does not match its signature")) << signer.toStdString();
+    EXPECT_EQ(verdict["hardenedRuntime"].toString(), "unknown");
+    EXPECT_EQ(verdict["sealed"].toString(), "no");
+
+    const auto diff = run(VARKO_BIN_DIR "/varko-report", {"--diff", before, after});
+    EXPECT_EQ(diff.status, 1) << diff.out.toStdString() << diff.err.toStdString();
+    // An app around a bare tool is no sealed app: the code was as signed, the app never was.
+    const QString changes = QString::fromUtf8(diff.out);
+    EXPECT_TRUE(changes.startsWith("[high] Signer: claims Developer ID Application: "))
+        << changes.toStdString();
+    EXPECT_TRUE(
+        changes.contains("; the app does not match its signature → claims Developer ID "
+                         "Application: "))
+        << changes.toStdString();
+    EXPECT_TRUE(
+        changes.contains("[medium] Sealed: no (invalid Info.plist (plist or signature "
+                         "have been modified)) → no (invalid signature: page 2 of the code "
+                         "does not match its hash)\n"))
+        << changes.toStdString();
 }
 
 }  // namespace

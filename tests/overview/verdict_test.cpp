@@ -82,7 +82,7 @@ TEST(Verdict, EachKindOfRejectionSaysWhy) {
         {{Kind::rejected, "a sealed resource is missing or invalid", "Developer ID", {}},
          checkOf(Signer::untrusted, false, "a sealed resource is missing or invalid"),
          "a sealed resource is missing or invalid",
-         "claims a certificate that isn't trusted; the code does not match its signature",
+         "claims a certificate that isn't trusted; the app does not match its signature",
          "a sealed resource is missing or invalid"},
         // Ad hoc: nothing vouches for it; the source line is the reason.
         {{Kind::rejected, "", "no usable signature", {}},
@@ -119,6 +119,7 @@ TEST(Verdict, CodeThatDoesNotMatchItsSignatureVouchesForNoSigner) {
                                       "page 0 of the code does not "
                                       "match its hash");
     tampered.leafName = leaf;
+    tampered.codeMatches = false;
     ComponentCheck cut = checkOf(Signer::developerId, false, "not checked: more than 1 MiB");
     cut.unchecked = true;
     o.components[1].check = checkOf(Signer::developerId, true);
@@ -135,6 +136,15 @@ TEST(Verdict, CodeThatDoesNotMatchItsSignatureVouchesForNoSigner) {
         EXPECT_EQ(text(v, "Hardened runtime"),
                   "Claimed by the signature; the code does not match it");
         EXPECT_EQ(state(v, "Sealed"), Tri::no);
+
+        // Only the bundle around the code changed: the code's own claims stand.
+        ComponentCheck resealed = tampered;
+        resealed.codeMatches = true;
+        o.components[0].check = resealed;
+        v = judge(true, &o, answer, offline);
+        EXPECT_EQ(v.signer, "claims " + leaf + "; the app does not match its signature");
+        EXPECT_EQ(state(v, "Signed by"), Tri::no);
+        EXPECT_EQ(text(v, "Hardened runtime"), "On");
 
         // Cut short at the hashing bound, it proves neither.
         o.components[0].check = cut;

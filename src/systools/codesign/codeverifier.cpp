@@ -338,6 +338,16 @@ Expected<void> verifySlice(const CodeObject& code, const CodeLocation& location)
     return verifySpecialSlots(cd, kind, *code.signature, location);
 }
 
+Expected<void> verifyCodePages(const CodeObject& code) {
+    if (!code.signature) return Error{0, "code object is not signed at all", ErrorCode::missing};
+    auto directories = codeDirectories(*code.signature);
+    if (!directories) return directories.error();
+    const CodeDirectory& cd = directories->chosen();
+    if (cd.codeSlots == codesig::CodeSlots::LeftUnread)
+        return Error{0, "the page hashes were not read", ErrorCode::unsupported};
+    return verifyPages(cd, *hashKind(cd.hashType), code);
+}
+
 Expected<void> verifyBundle(const CodeLocation& location, int depth) {
     if (!location.root) return {};
     const fs::path& root = *location.root;

@@ -49,6 +49,10 @@ struct CodeDirectories {
 /// invalidSignature for what does not match, missing for what is not there.
 [[nodiscard]] Expected<void> verifySlice(const CodeObject& code, const CodeLocation& location);
 
+/// Only the code pages of one slice against its chosen code directory: whether the code
+/// itself is what was signed, whatever the bundle around it.
+[[nodiscard]] Expected<void> verifyCodePages(const CodeObject& code);
+
 /// A bundle as strict validation has it: nothing unsealed in its root or in _CodeSignature,
 /// and every file and nested code item as its seal says, nested code to `depth` levels.
 /// Nothing to check for a bare executable.
