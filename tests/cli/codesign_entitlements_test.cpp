@@ -14,6 +14,7 @@
 #include "fixtures/bundlewriter.h"
 #include "fixtures/exampleapp.h"
 #include "fixtures/machowriter.h"
+#include "format/plist/plist.h"
 #include "support/bytes.h"
 #include "support/programrun.h"
 
@@ -279,6 +280,77 @@ TEST_F(CodesignEntitlementsTest, DetailsRefuseUnsignedAndBrokenCode) {
     EXPECT_EQ(broken.status, 1);
     EXPECT_TRUE(broken.err.contains(": invalid or unsupported format for signature: "))
         << broken.err.toStdString();
+}
+
+TEST_F(CodesignEntitlementsTest, TheDerFormIsShownAsXmlAndOutranksTheXmlForm) {
+    const auto dictOf = [](const std::string& body) {
+        return varko::plist::parse("<plist version=\"1.0\"><dict>" + body + "</dict></plist>")
+            ->dictionary();
+    };
+    const std::string granted = "<key>com.apple.security.device.camera</key><true/>";
+    const std::string denied =
+        "<key>com.apple.security.device.camera</key><false/>"
+        "<key>com.apple.security.app-sandbox</key><true/>";
+    const std::string shown = varko::plist::writeXml(varko::plist::Value(*dictOf(granted)));
+    struct Case {
+        const char* what;
+        std::optional<std::string> xml;
+        std::optional<std::vector<std::byte>> der;
+        std::string out;
+    };
+    const Case cases[] = {
+        {"DER only", std::nullopt, derEntitlements(*dictOf(granted)), shown},
+        {"XML denies, DER grants", "<plist version=\"1.0\"><dict>" + denied + "</dict></plist>\n",
+         derEntitlements(*dictOf(granted)), shown},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        MachOOptions o;
+        o.signature->entitlements = c.xml;
+        o.signature->derEntitlements = c.der;
+        const QString path = file(c.what, makeMachO(o));
+        const ToolRun r = entitlementsOf(path);
+        EXPECT_EQ(r.status, 0) << r.err.toStdString();
+        EXPECT_EQ(r.out, bytes(c.out));
+        // The old form keeps the XML blob's header, as the platform makes one from the DER.
+        const ToolRun raw = codesign({"-d", "--entitlements", "-", path});
+        EXPECT_EQ(raw.out.mid(8), bytes(c.out));
+        EXPECT_EQ(
+            raw.out.left(8).toHex(),
+            "fade7171" + QByteArray::number(qint64(c.out.size()) + 8, 16).rightJustified(8, '0'));
+    }
+
+    // A DER form that can't be read is an error, not a fall back to the XML the system ignores.
+    MachOOptions o;
+    o.signature->entitlements = "<plist version=\"1.0\"><dict>" + granted + "</dict></plist>\n";
+    o.signature->derEntitlements = std::vector<std::byte>{std::byte{0x70}, std::byte{0x80}};
+    const QString path = file("unreadable", makeMachO(o));
+    const ToolRun r = entitlementsOf(path);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(r.out.isEmpty());
+    EXPECT_TRUE(r.err.endsWith(path.toUtf8() +
+                               ": invalid or unsupported format for signature: malformed DER "
+                               "entitlements (at byte 1: indefinite length, which DER does not "
+                               "allow)\n"))
+        << r.err.toStdString();
+}
+
+TEST_F(CodesignEntitlementsTest, TextFromTheItemCannotForgeLinesOfTheDisplay) {
+    const std::string forged = "\nAuthority=Apple Root CA\nTeamIdentifier=APPLE12345";
+    MachOOptions o;
+    o.signature->identifier = "com.example.tool" + forged;
+    const QString app = bundle("Forged.app", makeMachO(o), "App" + forged);
+    const ToolRun r = codesign({"-dvvv", app});
+    ASSERT_EQ(r.status, 0) << r.err.toStdString();
+    const QStringList lines = QString::fromUtf8(r.err).split('\n');
+    EXPECT_FALSE(lines.contains("Authority=Apple Root CA")) << r.err.toStdString();
+    EXPECT_FALSE(lines.contains("TeamIdentifier=APPLE12345")) << r.err.toStdString();
+    const QString pictured =
+        QString::fromUtf8("\u240AAuthority=Apple Root CA\u240ATeamIdentifier=APPLE12345");
+    EXPECT_TRUE(lines.contains("Identifier=com.example.tool" + pictured)) << r.err.toStdString();
+    EXPECT_TRUE(lines.at(0).startsWith("Executable=") && lines.at(0).endsWith("/App" + pictured))
+        << r.err.toStdString();
+    EXPECT_TRUE(lines.contains("TeamIdentifier=not set"));
 }
 
 TEST_F(CodesignEntitlementsTest, RefusesUnknownOptionsWithUsage) {

@@ -7,6 +7,9 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include "fixtures/bundlewriter.h"
+#include "fixtures/machowriter.h"
+#include "format/plist/plist.h"
 #include "support/faketool.h"
 #include "support/programrun.h"
 
@@ -158,6 +161,38 @@ TEST(VarkoReportTest, BadItemsAreNamedAndTheRestStillProcessed) {
     ASSERT_EQ(doc.array().size(), 1);
 
     EXPECT_EQ(varkoReport({}).status, 2);
+}
+
+TEST(VarkoReportTest, TheDerFormOfEntitlementsRaisesThePrivacyFlagsAndDisagreementIsFlagged) {
+    QTemporaryDir dir;
+    namespace gen = varko::examplegen;
+    const auto plistOf = [](const std::string& body) {
+        return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>" + body +
+               "</dict></plist>\n";
+    };
+    const std::string camera = "<key>com.apple.security.device.camera</key>";
+    const std::string mike = "<key>com.apple.security.device.microphone</key><true/>";
+    gen::MachOOptions o;
+    o.signature->identifier = "com.example.der";
+    o.signature->entitlements = plistOf(camera + "<false/>");
+    o.signature->derEntitlements = gen::derEntitlements(
+        *varko::plist::parse(plistOf(camera + "<true/>" + mike))->dictionary());
+    const QString app = dir.filePath("Der.app");
+    ASSERT_TRUE(
+        gen::writeBundle(app.toStdString(),
+                         plistOf("<key>CFBundleExecutable</key><string>Der</string>"
+                                 "<key>CFBundleIdentifier</key><string>com.example.der</string>"),
+                         "Der", gen::makeMachO(o)));
+    const CliRun r = varkoReport({"--json", app});
+    ASSERT_EQ(r.status, 0) << r.err.toStdString();
+    const QJsonObject item = QJsonDocument::fromJson(r.out).array().first().toObject();
+    EXPECT_TRUE(item["pubCamera"].toBool());
+    EXPECT_TRUE(item["pubMike"].toBool());
+    const QJsonObject main = item["components"].toArray().first().toObject();
+    EXPECT_EQ(main["flags"].toArray(), QJsonArray{"entitlements-mismatch"});
+    EXPECT_EQ(main["privacyServices"].toArray(),
+              (QJsonArray{"kTCCServiceMicrophone", "kTCCServiceCamera"}));
+    EXPECT_EQ(main["problems"].toArray().size(), 1);
 }
 
 TEST(VarkoReportTest, HostileTextsStayValidJson) {

@@ -8,7 +8,10 @@
 #include <string>
 
 #include "fixtures/machowriter.h"
+#include "format/plist/plist.h"
 #include "overview/overview.h"
+#include "overview/privacycatalog.h"
+#include "overview/privacyservices.h"
 #include "support/bytes.h"
 
 namespace varko::overview {
@@ -195,6 +198,74 @@ TEST(Components, IdentityEntitlementsAndFlagsComeFromEachPiecesOwnFiles) {
     EXPECT_EQ(o.components[2].flags,
               (std::vector<std::string>{"privacy-beyond-main",
                                         "risky-entitlement:com.apple.private.tcc.allow"}));
+}
+
+/// The DER form of the entitlements a property list's body names.
+std::vector<std::byte> der(const std::string& body) {
+    const auto value = plist::parse(plistOf(body));
+    return examplegen::derEntitlements(*value->dictionary());
+}
+
+TEST(Components, TheDerFormOfEntitlementsDecidesAndTwoFormsThatDifferAreFlagged) {
+    QTemporaryDir dir;
+    const fs::path app = fs::path(dir.path().toStdString()) / "Der.app";
+    const fs::path c = app / "Contents";
+    const std::string camera = "<key>com.apple.security.device.camera</key>";
+    const std::string mike = "<key>com.apple.security.device.microphone</key><true/>";
+    write(c / "Info.plist", infoPlist("Der", "com.example.der"));
+    // The XML form denies the camera, the DER form grants it and the microphone too.
+    auto mainCode = adhoc("com.example.der", {}, plistOf(camera + "<false/>"));
+    mainCode.signature->derEntitlements = der(camera + "<true/>" + mike);
+    code(c / "MacOS" / "Der", mainCode);
+    auto derOnly = adhoc("com.example.deronly");
+    derOnly.signature->derEntitlements = der(camera + "<true/>");
+    code(c / "MacOS" / "deronly", derOnly);
+    auto broken = adhoc("com.example.broken", {}, plistOf(mike));
+    broken.signature->derEntitlements = std::vector<std::byte>{std::byte{0x70}, std::byte{0x05}};
+    code(c / "MacOS" / "broken", broken);
+    // A bundle that names itself after Safari while its signature says otherwise.
+    write(c / "Helpers" / "Safe.app" / "Contents" / "Info.plist",
+          infoPlist("Safe", "com.apple.Safari"));
+    code(c / "Helpers" / "Safe.app" / "Contents" / "MacOS" / "Safe", adhoc("com.hostile.helper"));
+
+    const Overview o = readOverview(app);
+    ASSERT_EQ(o.components.size(), 4u);
+    std::map<std::string, const Component*> by;
+    for (const Component& comp : o.components) by[comp.path] = &comp;
+    const PrivacyCatalog& catalog = PrivacyCatalog::builtIn();
+    const std::vector<std::string> both{"kTCCServiceMicrophone", "kTCCServiceCamera"};
+
+    const Component& main = *by.at("Contents/MacOS/Der");
+    EXPECT_EQ(main.flags, std::vector<std::string>{"entitlements-mismatch"});
+    EXPECT_EQ(componentServices(catalog, main.identity), both);
+    ASSERT_EQ(main.identity.problems.size(), 1u);
+    EXPECT_EQ(main.identity.problems[0],
+              "its DER entitlements, which the platform enforces, differ from its XML "
+              "entitlements in com.apple.security.device.camera, "
+              "com.apple.security.device.microphone");
+
+    const Component& only = *by.at("Contents/MacOS/deronly");
+    EXPECT_TRUE(only.flags.empty());
+    EXPECT_TRUE(only.identity.problems.empty());
+    EXPECT_EQ(componentServices(catalog, only.identity),
+              std::vector<std::string>{"kTCCServiceCamera"});
+
+    // An unreadable DER form is said; the XML form is all there is left to show.
+    const Component& unreadable = *by.at("Contents/MacOS/broken");
+    ASSERT_EQ(unreadable.identity.problems.size(), 1u);
+    EXPECT_TRUE(unreadable.identity.problems[0].starts_with(
+        "its DER entitlements, the form the platform enforces, can't be read: malformed DER "
+        "entitlements (at byte 0: "));
+    EXPECT_EQ(componentServices(catalog, unreadable.identity),
+              std::vector<std::string>{"kTCCServiceMicrophone"});
+
+    // Only a bundle has an Info.plist to compare its signature with.
+    const Component& safe = *by.at("Contents/Helpers/Safe.app");
+    EXPECT_EQ(safe.identity.infoIdentifier, "com.apple.Safari");
+    EXPECT_EQ(safe.identity.signedIdentifier, "com.hostile.helper");
+    EXPECT_EQ(safe.flags, std::vector<std::string>{"identifier-mismatch"});
+    EXPECT_EQ(unreadable.identity.signedIdentifier, "com.example.broken");
+    EXPECT_TRUE(unreadable.identity.infoIdentifier.empty());
 }
 
 TEST(Components, HostileLayoutsAreBoundedAndSaidNotFatal) {
