@@ -345,7 +345,7 @@ void bundleSeeds() {
     });
 }
 
-/// Entitlements as codesign writes them in DER: from real Developer ID files' sets, and one
+/// Entitlements as codesign writes them in DER: sets like Developer ID files hold, and one
 /// of every kind of value nested.
 void derSeeds() {
     const auto der = [](const std::string& xml) {

@@ -284,14 +284,14 @@ TEST_F(CodesignEntitlementsTest, DetailsRefuseUnsignedAndBrokenCode) {
 
 TEST_F(CodesignEntitlementsTest, TheDerFormIsShownAsXmlAndOutranksTheXmlForm) {
     const auto dictOf = [](const std::string& body) {
-        return varko::plist::parse("<plist version=\"1.0\"><dict>" + body + "</dict></plist>")
-            ->dictionary();
+        return *varko::plist::parse("<plist version=\"1.0\"><dict>" + body + "</dict></plist>")
+                    ->dictionary();
     };
     const std::string granted = "<key>com.apple.security.device.camera</key><true/>";
     const std::string denied =
         "<key>com.apple.security.device.camera</key><false/>"
         "<key>com.apple.security.app-sandbox</key><true/>";
-    const std::string shown = varko::plist::writeXml(varko::plist::Value(*dictOf(granted)));
+    const std::string shown = varko::plist::writeXml(varko::plist::Value(dictOf(granted)));
     struct Case {
         const char* what;
         std::optional<std::string> xml;
@@ -299,9 +299,9 @@ TEST_F(CodesignEntitlementsTest, TheDerFormIsShownAsXmlAndOutranksTheXmlForm) {
         std::string out;
     };
     const Case cases[] = {
-        {"DER only", std::nullopt, derEntitlements(*dictOf(granted)), shown},
+        {"DER only", std::nullopt, derEntitlements(dictOf(granted)), shown},
         {"XML denies, DER grants", "<plist version=\"1.0\"><dict>" + denied + "</dict></plist>\n",
-         derEntitlements(*dictOf(granted)), shown},
+         derEntitlements(dictOf(granted)), shown},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

@@ -65,9 +65,14 @@ TEST(VarkoReportTest, ANameThatSpellsTheFindingsTicksNone) {
         for (const char* check :
              {"isNotarizedCheck", "isAppleCheck", "isAppStoreCheck", "isDevIDCheck"})
             EXPECT_FALSE(checks[check].toBool()) << check;
+#ifdef __APPLE__
         // The example is hardened; a name that writes a second CodeDirectory line
         // leaves no way to tell which is codesign's, so then nothing is claimed.
         EXPECT_EQ(checks["isHardenedCheck"].toBool(), !name.contains("CodeDirectory"));
+#else
+        // The stand-in shows the name's line feeds as pictures: it writes no line of its own.
+        EXPECT_TRUE(checks["isHardenedCheck"].toBool());
+#endif
         // Nor can the name write a line of the report that looks like its own.
         EXPECT_TRUE(o["report"].toString().startsWith("App path: " + dir.path() + "/"));
         EXPECT_FALSE(o["report"].toString().section('\n', 0, 0).contains("\n"));
