@@ -168,26 +168,24 @@ TEST(VarkoReportTest, BadItemsAreNamedAndTheRestStillProcessed) {
     EXPECT_EQ(varkoReport({}).status, 2);
 }
 
+// The entitlement stage reads varko-codesign's answer, so the DER form raises its flags.
 TEST(VarkoReportTest, TheDerFormOfEntitlementsRaisesThePrivacyFlagsAndDisagreementIsFlagged) {
     QTemporaryDir dir;
     namespace gen = varko::examplegen;
     const auto plistOf = [](const std::string& body) {
-        return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>" + body +
-               "</dict></plist>\n";
+        return "<plist version=\"1.0\"><dict>" + body + "</dict></plist>\n";
     };
     const std::string camera = "<key>com.apple.security.device.camera</key>";
-    const std::string mike = "<key>com.apple.security.device.microphone</key><true/>";
     gen::MachOOptions o;
-    o.signature->identifier = "com.example.der";
     o.signature->entitlements = plistOf(camera + "<false/>");
     o.signature->derEntitlements = gen::derEntitlements(
-        *varko::plist::parse(plistOf(camera + "<true/>" + mike))->dictionary());
+        *varko::plist::parse(
+             plistOf(camera + "<true/><key>com.apple.security.device.microphone</key><true/>"))
+             ->dictionary());
     const QString app = dir.filePath("Der.app");
-    ASSERT_TRUE(
-        gen::writeBundle(app.toStdString(),
-                         plistOf("<key>CFBundleExecutable</key><string>Der</string>"
-                                 "<key>CFBundleIdentifier</key><string>com.example.der</string>"),
-                         "Der", gen::makeMachO(o)));
+    ASSERT_TRUE(gen::writeBundle(app.toStdString(),
+                                 plistOf("<key>CFBundleExecutable</key><string>Der</string>"),
+                                 "Der", gen::makeMachO(o)));
     const CliRun r = varkoReport({"--json", app});
     ASSERT_EQ(r.status, 0) << r.err.toStdString();
     const QJsonObject item = QJsonDocument::fromJson(r.out).array().first().toObject();
@@ -195,9 +193,6 @@ TEST(VarkoReportTest, TheDerFormOfEntitlementsRaisesThePrivacyFlagsAndDisagreeme
     EXPECT_TRUE(item["pubMike"].toBool());
     const QJsonObject main = item["components"].toArray().first().toObject();
     EXPECT_EQ(main["flags"].toArray(), QJsonArray{"entitlements-mismatch"});
-    EXPECT_EQ(main["privacyServices"].toArray(),
-              (QJsonArray{"kTCCServiceMicrophone", "kTCCServiceCamera"}));
-    EXPECT_EQ(main["problems"].toArray().size(), 1);
 }
 
 TEST(VarkoReportTest, HostileTextsStayValidJson) {

@@ -1,5 +1,4 @@
-// The DER form of entitlements: a real file's set against its own XML, every kind of value,
-// and malformed input with the error it must give.
+// The DER form of entitlements against a real file's XML form, and hostile input.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -19,17 +18,13 @@ namespace {
 
 std::vector<std::byte> fromHex(std::string_view hex) {
     std::vector<std::byte> out;
-    std::string digits;
-    for (const char c : hex)
-        if (c != ' ') digits += c;
-    for (std::size_t i = 0; i + 1 < digits.size(); i += 2)
-        out.push_back(std::byte(std::stoi(digits.substr(i, 2), nullptr, 16)));
+    for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
+        out.push_back(std::byte(std::stoi(std::string(hex.substr(i, 2)), nullptr, 16)));
     return out;
 }
 
 plist::Dictionary xmlDictionary(const std::string& body) {
     auto v = plist::parse("<plist version=\"1.0\"><dict>" + body + "</dict></plist>");
-    EXPECT_TRUE(v && v->dictionary());
     return v && v->dictionary() ? *v->dictionary() : plist::Dictionary();
 }
 
@@ -42,34 +37,25 @@ constexpr std::string_view bunDer =
     "6f6d2e6170706c652e73656375726974792e63732e64697361626c652d65786563757461626c652d70616765"
     "2d70726f74656374696f6e0101ff30350c30636f6d2e6170706c652e73656375726974792e63732e64697361"
     "626c652d6c6962726172792d76616c69646174696f6e0101ff";
-;
 
 TEST(DerEntitlementsTest, ARealFilesDerFormReadsAsItsXmlForm) {
     const auto der = parseDerEntitlements(fromHex(bunDer));
     ASSERT_TRUE(der) << der.error().message;
-    EXPECT_EQ(*der,
-              xmlDictionary("<key>com.apple.security.cs.allow-jit</key><true/>"
-                            "<key>com.apple.security.cs.allow-unsigned-executable-memory</key>"
-                            "<true/><key>com.apple.security.cs.disable-executable-page-"
-                            "protection</key><true/><key>com.apple.security.cs.allow-dyld-"
-                            "environment-variables</key><true/><key>com.apple.security.cs."
-                            "disable-library-validation</key><true/>"));
-    // The same file's empty set (sentry-cli's).
-    const auto empty = parseDerEntitlements(fromHex("7005020101b000"));
-    ASSERT_TRUE(empty) << empty.error().message;
-    EXPECT_TRUE(empty->empty());
+    std::string xml;
+    for (const char* key :
+         {"allow-jit", "allow-unsigned-executable-memory", "disable-executable-page-protection",
+          "allow-dyld-environment-variables", "disable-library-validation"})
+        xml += "<key>com.apple.security.cs." + std::string(key) + "</key><true/>";
+    EXPECT_EQ(*der, xmlDictionary(xml));
 }
 
 TEST(DerEntitlementsTest, EveryKindOfValueSurvivesTheWriterAndTheReader) {
     const plist::Dictionary every = xmlDictionary(
-        "<key>yes</key><true/><key>no</key><false/><key>zero</key><integer>0</integer>"
-        "<key>negative</key><integer>-129</integer><key>edge</key><integer>128</integer>"
-        "<key>min</key><integer>-9223372036854775808</integer>"
-        "<key>max</key><integer>9223372036854775807</integer><key>text</key><string>caf\u00e9</"
-        "string>"
-        "<key>empty</key><string></string><key>list</key><array><string>a</string><array/>"
-        "<dict><key>deep</key><integer>1</integer></dict></array><key>nested</key><dict/>"
-        "<key>long</key><string>" +
+        "<key>yes</key><true/><key>no</key><false/><key>n</key><integer>-129</integer>"
+        "<key>edge</key><integer>128</integer><key>min</key><integer>-9223372036854775808</integer>"
+        "<key>max</key><integer>9223372036854775807</integer><key>text</key><string>caf\u00e9"
+        "</string><key>list</key><array><string/><array/><dict><key>deep</key><integer>0</integer>"
+        "</dict></array><key>long</key><string>" +
         std::string(300, 'x') + "</string>");
     const auto read = parseDerEntitlements(examplegen::derEntitlements(every));
     ASSERT_TRUE(read) << read.error().message;
@@ -92,13 +78,10 @@ TEST(DerEntitlementsTest, MalformedInputGivesItsErrorAndWhere) {
         {"trailing bytes", "7005020101b00000", 7, E::malformed, "1 bytes follow"},
         {"indefinite length", "7080020101b0000000", 1, E::malformed, "indefinite length"},
         {"long form for a short length", "708105020101b000", 1, E::malformed, "shortest form"},
-        {"leading zero in a long length", "70820005020101b000", 1, E::malformed, "shortest form"},
         {"nine length bytes", "708900000000000000000005", 1, E::tooLarge, "length of 9 bytes"},
         {"a length past the input", "7084ffffffff00", 0, E::truncated, "4294967295 bytes"},
         {"version 2", "7005020102b000", 2, E::unsupported, "version 2"},
         {"version not an integer", "70050c0101b000", 2, E::malformed, "not an INTEGER"},
-        {"empty version", "70040200b000", 2, E::malformed, "empty INTEGER"},
-        {"no dictionary", "7003020101", 5, E::malformed, "at least 2 bytes"},
         {"a SEQUENCE for the dictionary", "70050201013000", 5, E::malformed, "[CONTEXT 16]"},
         {"more after the dictionary", "7007020101b0000500", 7, E::malformed, "more follows"},
         {"high tag number", "7005020101bf00", 5, E::unsupported, "above 30"},
@@ -109,14 +92,10 @@ TEST(DerEntitlementsTest, MalformedInputGivesItsErrorAndWhere) {
         {"a key without a value", "700a020101b00530030c0161", 12, E::malformed, "at least 2 bytes"},
         {"an entry of three", "700f020101b00a30080c01610101ff0500", 15, E::malformed,
          "more than a key and a value"},
-        {"a key not UTF-8", "700d020101b00830060c01ff0101ff", 9, E::malformed, "not UTF-8"},
         {"a key twice", "7015020101b01030060c01610101ff30060c0161010100", 17, E::malformed,
          "\"a\" occurs twice"},
         {"a BOOLEAN of 1", "700d020101b00830060c0161010101", 12, E::malformed, "BOOLEAN"},
-        {"a long BOOLEAN", "700e020101b00930070c016101020000", 12, E::malformed, "BOOLEAN"},
         {"a padded INTEGER", "700e020101b00930070c016102020001", 12, E::malformed, "shortest form"},
-        {"a padded negative INTEGER", "700e020101b00930070c01610202ff80", 12, E::malformed,
-         "shortest form"},
         {"a 65-bit INTEGER", "7015020101b010300e0c01610209010000000000000000", 12, E::unsupported,
          "wider than 64 bits"},
         {"an OCTET STRING", "700c020101b00730050c01610400", 12, E::unsupported, "0x4"},
@@ -129,9 +108,8 @@ TEST(DerEntitlementsTest, MalformedInputGivesItsErrorAndWhere) {
         EXPECT_EQ(r.error().offset, m.offset) << r.error().message;
         EXPECT_EQ(r.error().code, m.code) << r.error().message;
         EXPECT_NE(r.error().message.find(m.says), std::string::npos) << r.error().message;
-        EXPECT_EQ(r.error().message.rfind(
-                      "malformed DER entitlements (at byte " + std::to_string(m.offset) + ": ", 0),
-                  0u);
+        EXPECT_TRUE(r.error().message.starts_with("malformed DER entitlements (at byte " +
+                                                  std::to_string(m.offset) + ": "));
     }
 }
 
@@ -145,48 +123,34 @@ TEST(DerEntitlementsTest, EveryTruncationIsRefusedAsTruncated) {
 }
 
 TEST(DerEntitlementsTest, DepthAndCountAreBounded) {
+    const auto holding = [](plist::Value v) {
+        plist::Dictionary d;
+        d.set("k", std::move(v));
+        return parseDerEntitlements(examplegen::derEntitlements(d));
+    };
     const auto nested = [](int levels) {
         plist::Value v = plist::Array{};
         for (int i = 1; i < levels; ++i) v = plist::Array{v};
-        plist::Dictionary d;
-        d.set("k", v);
-        return examplegen::derEntitlements(d);
+        return v;
     };
-    EXPECT_TRUE(parseDerEntitlements(nested(codesig::maxDerEntitlementDepth - 1)));
-    const auto deep = parseDerEntitlements(nested(codesig::maxDerEntitlementDepth));
-    ASSERT_FALSE(deep);
-    EXPECT_EQ(deep.error().code, ErrorCode::tooLarge);
-
-    const auto wide = [](std::size_t count) {
-        plist::Dictionary d;
-        d.set("k", plist::Array(count, plist::Value(true)));
-        return examplegen::derEntitlements(d);
-    };
+    EXPECT_TRUE(holding(nested(codesig::maxDerEntitlementDepth - 1)));
+    EXPECT_EQ(holding(nested(codesig::maxDerEntitlementDepth)).error().code, ErrorCode::tooLarge);
     // The key and the array count as two values.
-    EXPECT_TRUE(parseDerEntitlements(wide(codesig::maxDerEntitlementValues - 2)));
-    const auto many = parseDerEntitlements(wide(codesig::maxDerEntitlementValues - 1));
-    ASSERT_FALSE(many);
-    EXPECT_EQ(many.error().code, ErrorCode::tooLarge);
+    const std::size_t most = codesig::maxDerEntitlementValues - 2;
+    EXPECT_TRUE(holding(plist::Array(most, true)));
+    EXPECT_EQ(holding(plist::Array(most + 1, true)).error().code, ErrorCode::tooLarge);
 }
 
 TEST(VisibleControlsTest, NothingAStrangerWritesCanStartALine) {
     const std::pair<std::string_view, std::string_view> table[] = {
-        {"com.example.plain", "com.example.plain"},
-        {"caf\xc3\xa9 \xe2\x9c\x93", "caf\xc3\xa9 \xe2\x9c\x93"},
-        {"id\nAuthority=Apple Root CA",
-         "id\xe2\x90\x8a"
-         "Authority=Apple Root CA"},
-        {"\r\t\x1b\x7f", "\xe2\x90\x8d\xe2\x90\x89\xe2\x90\x9b\xe2\x90\xa1"},
-        {"a\xc2\x85"
-         "b",
-         "a<U+0085>b"},
-        {"x\xe2\x80\xa8y\xe2\x80\xaez\xe2\x81\xa6", "x<U+2028>y<U+202E>z<U+2066>"},
-        {"bad\xff\xc0\xaf"
-         "end",
-         "bad\\xFF\\xC0\\xAFend"},
+        {"caf\u00e9 \u2713", "caf\u00e9 \u2713"},
+        {"id\nAuthority=Apple Root CA", "id\u240AAuthority=Apple Root CA"},
+        {"\r\t\x1b\x7f", "\u240D\u2409\u241B\u2421"},
+        {"a\u0085b\u2028c\u202Ed\u2066", "a<U+0085>b<U+2028>c<U+202E>d<U+2066>"},
+        {"bad\xff\xc0\xaf!", "bad\\xFF\\xC0\\xAF!"},
         {"cut\xe2\x80", "cut\\xE2\\x80"},
         {"surrogate\xed\xa0\x80", "surrogate\\xED\\xA0\\x80"},
-        {std::string_view("nul\0", 4), "nul\xe2\x90\x80"},
+        {std::string_view("nul\0", 4), "nul\u2400"},
     };
     for (const auto& [in, out] : table) EXPECT_EQ(visibleControls(in), out) << in;
 }

@@ -230,42 +230,36 @@ TEST(Components, TheDerFormOfEntitlementsDecidesAndTwoFormsThatDifferAreFlagged)
 
     const Overview o = readOverview(app);
     ASSERT_EQ(o.components.size(), 4u);
-    std::map<std::string, const Component*> by;
-    for (const Component& comp : o.components) by[comp.path] = &comp;
-    const PrivacyCatalog& catalog = PrivacyCatalog::builtIn();
-    const std::vector<std::string> both{"kTCCServiceMicrophone", "kTCCServiceCamera"};
-
-    const Component& main = *by.at("Contents/MacOS/Der");
-    EXPECT_EQ(main.flags, std::vector<std::string>{"entitlements-mismatch"});
-    EXPECT_EQ(componentServices(catalog, main.identity), both);
-    ASSERT_EQ(main.identity.problems.size(), 1u);
-    EXPECT_EQ(main.identity.problems[0],
-              "its DER entitlements, which the platform enforces, differ from its XML "
-              "entitlements in com.apple.security.device.camera, "
-              "com.apple.security.device.microphone");
-
-    const Component& only = *by.at("Contents/MacOS/deronly");
-    EXPECT_TRUE(only.flags.empty());
-    EXPECT_TRUE(only.identity.problems.empty());
-    EXPECT_EQ(componentServices(catalog, only.identity),
-              std::vector<std::string>{"kTCCServiceCamera"});
-
-    // An unreadable DER form is said; the XML form is all there is left to show.
-    const Component& unreadable = *by.at("Contents/MacOS/broken");
-    ASSERT_EQ(unreadable.identity.problems.size(), 1u);
-    EXPECT_TRUE(unreadable.identity.problems[0].starts_with(
-        "its DER entitlements, the form the platform enforces, can't be read: malformed DER "
-        "entitlements (at byte 0: "));
-    EXPECT_EQ(componentServices(catalog, unreadable.identity),
-              std::vector<std::string>{"kTCCServiceMicrophone"});
-
-    // Only a bundle has an Info.plist to compare its signature with.
-    const Component& safe = *by.at("Contents/Helpers/Safe.app");
-    EXPECT_EQ(safe.identity.infoIdentifier, "com.apple.Safari");
-    EXPECT_EQ(safe.identity.signedIdentifier, "com.hostile.helper");
-    EXPECT_EQ(safe.flags, std::vector<std::string>{"identifier-mismatch"});
-    EXPECT_EQ(unreadable.identity.signedIdentifier, "com.example.broken");
-    EXPECT_TRUE(unreadable.identity.infoIdentifier.empty());
+    struct Want {
+        std::vector<std::string> flags, services;
+        std::string problem;
+    };
+    const std::map<std::string, Want> wanted{
+        {"Contents/MacOS/Der",
+         {{"entitlements-mismatch"},
+          {"kTCCServiceMicrophone", "kTCCServiceCamera"},
+          "its DER entitlements, which the platform enforces, differ from its XML entitlements "
+          "in com.apple.security.device.camera, com.apple.security.device.microphone"}},
+        {"Contents/MacOS/deronly", {{}, {"kTCCServiceCamera"}, ""}},
+        // An unreadable DER form is said; the XML form is all there is left to show.
+        {"Contents/MacOS/broken",
+         {{},
+          {"kTCCServiceMicrophone"},
+          "its DER entitlements, the form the platform enforces, can't be read: malformed DER "
+          "entitlements (at byte 0: "}},
+        // Only a bundle has an Info.plist whose identifier its signature can contradict.
+        {"Contents/Helpers/Safe.app", {{"identifier-mismatch"}, {}, ""}},
+    };
+    for (const Component& comp : o.components) {
+        SCOPED_TRACE(comp.path);
+        const Want& want = wanted.at(comp.path);
+        EXPECT_EQ(comp.flags, want.flags);
+        EXPECT_EQ(componentServices(PrivacyCatalog::builtIn(), comp.identity), want.services);
+        ASSERT_EQ(comp.identity.problems.size(), want.problem.empty() ? 0u : 1u);
+        if (!want.problem.empty())
+            EXPECT_TRUE(comp.identity.problems[0].starts_with(want.problem))
+                << comp.identity.problems[0];
+    }
 }
 
 TEST(Components, HostileLayoutsAreBoundedAndSaidNotFatal) {
