@@ -21,6 +21,7 @@
 #include "fixtures/xarwriter.h"
 #include "format/codesig/superblob.h"
 #include "format/macho/machofile.h"
+#include "format/plist/plist.h"
 
 namespace fs = std::filesystem;
 using namespace varko::examplegen;
@@ -345,6 +346,29 @@ void bundleSeeds() {
     });
 }
 
+/// Entitlements as codesign writes them in DER: sets like Developer ID files hold, and one
+/// of every kind of value nested.
+void derSeeds() {
+    const auto der = [](const std::string& xml) {
+        auto value = varko::plist::parse(std::string_view(xml));
+        return derEntitlements(*value->dictionary());
+    };
+    const std::string head = "<plist version=\"1.0\"><dict>";
+    save("derentitlements", "empty", der(head + "</dict></plist>"));
+    save("derentitlements", "hardened-runtime",
+         der(head + "<key>com.apple.security.cs.allow-jit</key><true/>"
+                    "<key>com.apple.security.cs.disable-library-validation</key><true/>"
+                    "<key>com.apple.security.device.camera</key><false/></dict></plist>"));
+    save("derentitlements", "every-kind",
+         der(head +
+             "<key>com.apple.application-identifier</key><string>TEAM123456.com.example</string>"
+             "<key>com.apple.private.tcc.allow</key><array><string>kTCCServiceCamera</string>"
+             "<string>kTCCServiceMicrophone</string></array>"
+             "<key>nested</key><dict><key>n</key><integer>-129</integer><key>big</key>"
+             "<integer>9223372036854775807</integer><key>list</key><array><array><dict/></array>"
+             "</array></dict></dict></plist>"));
+}
+
 }  // namespace
 
 /// Apps with a piece of each kind, code hidden where the walk once looked away, and a
@@ -391,5 +415,6 @@ int main(int argc, char** argv) {
     bundleSeeds();
     wholeAppSeeds();
     rtfSeeds();
+    derSeeds();
     return 0;
 }

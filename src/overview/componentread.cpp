@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "format/codesig/csblobs.h"
+#include "format/codesig/derentitlements.h"
 #include "format/plist/plist.h"
 #include "overview/overview.h"
 #include "systools/codesign/bundlelocator.h"
@@ -37,13 +38,72 @@ void readInfoPlist(const fs::path& file, const ItemRoot& root, ComponentIdentity
         const plist::Value* v = dict.find(key);
         return v && v->string() ? *v->string() : std::string();
     };
-    identity.identifier = text("CFBundleIdentifier");
+    identity.infoIdentifier = text("CFBundleIdentifier");
+    identity.identifier = identity.infoIdentifier;
     identity.version = text("CFBundleShortVersionString");
     if (identity.version.empty()) identity.version = text("CFBundleVersion");
     for (const auto& [key, v] : dict) {
         if (key.size() < usageSuffix.size() || !key.ends_with(usageSuffix)) continue;
         identity.usageDescriptions.emplace_back(key, v.string() ? *v.string() : plist::describe(v));
     }
+}
+
+/// The keys whose values the two forms of entitlements disagree on, in words.
+std::string differingKeys(const plist::Dictionary& der, const plist::Dictionary& xml) {
+    std::set<std::string> keys;
+    for (const auto& [key, value] : der)
+        if (const plist::Value* other = xml.find(key); !other || !(*other == value))
+            keys.insert(key);
+    for (const auto& [key, value] : xml)
+        if (!der.find(key)) keys.insert(key);
+    constexpr std::size_t shown = 5;
+    std::string out;
+    std::size_t n = 0;
+    for (const std::string& key : keys) {
+        if (n++ == shown) break;
+        out += (out.empty() ? "" : ", ") + key;
+    }
+    if (keys.size() > shown) out += " and " + std::to_string(keys.size() - shown) + " more";
+    return out;
+}
+
+/// Both forms of the entitlements. The DER form is the one the platform enforces, so it
+/// decides; the XML form stands in only where there is no readable DER form.
+void readEntitlements(const codesig::SuperBlob& signature, ComponentIdentity& identity) {
+    std::optional<plist::Dictionary> xml;
+    if (const auto blob = signature.entitlements(); !blob) {
+        identity.problems.push_back(blob.error().message);
+    } else if (*blob) {
+        auto value = plist::parse(**blob);
+        if (value && value->dictionary())
+            xml = std::move(*value->dictionary());
+        else
+            identity.problems.push_back("its XML entitlements can't be read");
+    }
+    std::optional<plist::Dictionary> der;
+    if (const auto blob = signature.derEntitlements(); !blob) {
+        identity.problems.push_back(blob.error().message);
+    } else if (*blob) {
+        auto value = codesig::parseDerEntitlements(**blob);
+        if (value)
+            der = std::move(*value);
+        else
+            identity.problems.push_back(
+                "its DER entitlements, the form the platform enforces, "
+                "can't be read: " +
+                value.error().message);
+    }
+    if (der && xml && !(*der == *xml)) {
+        identity.entitlementsDisagree = true;
+        identity.problems.push_back(
+            "its DER entitlements, which the platform enforces, differ from its XML "
+            "entitlements in " +
+            differingKeys(*der, *xml));
+    }
+    if (der)
+        identity.entitlements = std::move(*der);
+    else if (xml)
+        identity.entitlements = std::move(*xml);
 }
 
 void readSignature(const codesign::CodeLocation& location, ComponentIdentity& identity) {
@@ -66,21 +126,13 @@ void readSignature(const codesign::CodeLocation& location, ComponentIdentity& id
     const codesig::CodeDirectory& cd = **directory;
     identity.teamIdentifier = cd.teamId;
     identity.hardenedRuntime = (cd.flags & codesig::CS_RUNTIME) != 0;
+    identity.signedIdentifier = cd.identifier;
     if (identity.identifier.empty()) identity.identifier = cd.identifier;
     const auto cms = signature.cmsSignature();
     const bool signedByCms = cms && *cms && !(*cms)->empty();
     identity.signature = (cd.flags & codesig::CS_ADHOC) != 0 || !signedByCms ? SignatureForm::adhoc
                                                                              : SignatureForm::cms;
-    const auto entitlements = signature.entitlements();
-    if (!entitlements) {
-        identity.problems.push_back(entitlements.error().message);
-    } else if (*entitlements) {
-        const auto value = plist::parse(**entitlements);
-        if (value && value->dictionary())
-            identity.entitlements = *value->dictionary();
-        else
-            identity.problems.push_back("its entitlements can't be read");
-    }
+    readEntitlements(signature, identity);
 }
 
 void readIdentity(Component& component, const ItemRoot& root) {
@@ -186,6 +238,12 @@ void flagComponents(Overview& overview, const PrivacyCatalog& catalog) {
                             [&](const std::string& h) { return mainHeld.count(h) == 0; }))
                 c.flags.emplace_back("privacy-beyond-main");
         }
+        if (c.identity.entitlementsDisagree) c.flags.emplace_back("entitlements-mismatch");
+        // A bare helper has no Info.plist to compare; a bundle's signature names it as its
+        // Info.plist does unless someone chose otherwise.
+        if (!c.identity.infoIdentifier.empty() && !c.identity.signedIdentifier.empty() &&
+            c.identity.infoIdentifier != c.identity.signedIdentifier)
+            c.flags.emplace_back("identifier-mismatch");
         for (const auto& [key, value] : c.identity.entitlements)
             if (holds(value) && isRiskyEntitlement(key))
                 c.flags.push_back("risky-entitlement:" + key);

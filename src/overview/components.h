@@ -41,15 +41,20 @@ enum class SignatureForm { none, adhoc, cms, unreadable };
 
 /// What is read from a component's own files without verifying anything: pure and quick.
 struct ComponentIdentity {
-    std::string identifier;  ///< CFBundleIdentifier, else the code directory's identifier
-    std::string version;     ///< CFBundleShortVersionString, else CFBundleVersion
+    std::string identifier;        ///< CFBundleIdentifier, else the code directory's identifier
+    std::string infoIdentifier;    ///< CFBundleIdentifier of its Info.plist; empty without one
+    std::string signedIdentifier;  ///< the code directory's identifier; empty without one
+    std::string version;           ///< CFBundleShortVersionString, else CFBundleVersion
     /// Whether there is code at all: a launch item may start a program outside the bundle.
     bool codeFound = false;
     SignatureForm signature = SignatureForm::none;
     std::optional<std::string> teamIdentifier;  ///< from the code directory
     bool hardenedRuntime = false;
-    /// The entitlements of the signature (its XML blob), empty when it has none.
+    /// The entitlements the platform enforces: the signature's DER form when it has one (and
+    /// it can be read), else its XML form; empty when it has neither.
     plist::Dictionary entitlements;
+    /// The signature carries both forms and they differ in a key or a value.
+    bool entitlementsDisagree = false;
     /// Info.plist keys ending in "UsageDescription", with their texts, in file order.
     std::vector<std::pair<std::string, std::string>> usageDescriptions;
     std::optional<PrivacyManifest> privacyManifest;
@@ -97,7 +102,7 @@ struct Component {
     /// Filled in when verification answers.
     std::optional<ComponentCheck> check;
     /// What deserves a look: "unsigned", "adhoc", "team-mismatch", "privacy-beyond-main",
-    /// "risky-entitlement:KEY".
+    /// "entitlements-mismatch", "identifier-mismatch", "risky-entitlement:KEY".
     std::vector<std::string> flags;
 };
 

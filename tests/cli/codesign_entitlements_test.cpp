@@ -14,6 +14,7 @@
 #include "fixtures/bundlewriter.h"
 #include "fixtures/exampleapp.h"
 #include "fixtures/machowriter.h"
+#include "format/plist/plist.h"
 #include "support/bytes.h"
 #include "support/programrun.h"
 
@@ -279,6 +280,63 @@ TEST_F(CodesignEntitlementsTest, DetailsRefuseUnsignedAndBrokenCode) {
     EXPECT_EQ(broken.status, 1);
     EXPECT_TRUE(broken.err.contains(": invalid or unsupported format for signature: "))
         << broken.err.toStdString();
+}
+
+TEST_F(CodesignEntitlementsTest, TheDerFormIsShownAsXmlAndOutranksTheXmlForm) {
+    const auto xml = [](const std::string& body) {
+        return "<plist version=\"1.0\"><dict>" + body + "</dict></plist>\n";
+    };
+    const std::string camera = "<key>com.apple.security.device.camera</key>";
+    const auto granted = varko::plist::parse(xml(camera + "<true/>"));
+    const QByteArray shown = bytes(varko::plist::writeXml(*granted));
+    const std::vector<std::byte> der = derEntitlements(*granted->dictionary());
+    struct Case {
+        const char* what;
+        std::optional<std::string> xml;
+        std::vector<std::byte> der;
+        QByteArray out;
+    };
+    // An unreadable DER form is an error, not a fall back to the XML that the system ignores.
+    for (const Case& c : {Case{"DER only", std::nullopt, der, shown},
+                          Case{"XML denies, DER grants", xml(camera + "<false/>"), der, shown},
+                          Case{"DER unreadable", xml(camera + "<true/>"),
+                               std::vector<std::byte>{std::byte{0x70}, std::byte{0x80}}, ""}}) {
+        SCOPED_TRACE(c.what);
+        MachOOptions o;
+        o.signature->entitlements = c.xml;
+        o.signature->derEntitlements = c.der;
+        const QString path = file(c.what, makeMachO(o));
+        const ToolRun r = entitlementsOf(path);
+        EXPECT_EQ(r.status, c.out.isEmpty() ? 1 : 0) << r.err.toStdString();
+        EXPECT_EQ(r.out, c.out);
+        if (c.out.isEmpty()) {
+            EXPECT_TRUE(
+                r.err.contains(": invalid or unsupported format for signature: malformed "
+                               "DER entitlements (at byte 1: indefinite length"));
+            continue;
+        }
+        // Without ':' the XML keeps the blob header that the platform gives it.
+        const ToolRun raw = codesign({"-d", "--entitlements", "-", path});
+        EXPECT_EQ(raw.out.left(4).toHex() + raw.out.mid(8), "fade7171" + c.out);
+    }
+}
+
+TEST_F(CodesignEntitlementsTest, TextFromTheItemCannotForgeLinesOfTheDisplay) {
+    const std::string forged = "\nAuthority=Apple Root CA\nTeamIdentifier=APPLE12345";
+    MachOOptions o;
+    o.signature->identifier = "com.example.tool" + forged;
+    const QString app = bundle("Forged.app", makeMachO(o), "App" + forged);
+    const ToolRun r = codesign({"-dvvv", app});
+    ASSERT_EQ(r.status, 0) << r.err.toStdString();
+    const QStringList lines = QString::fromUtf8(r.err).split('\n');
+    EXPECT_FALSE(lines.contains("Authority=Apple Root CA")) << r.err.toStdString();
+    EXPECT_FALSE(lines.contains("TeamIdentifier=APPLE12345")) << r.err.toStdString();
+    const QString pictured =
+        QString::fromUtf8("\u240AAuthority=Apple Root CA\u240ATeamIdentifier=APPLE12345");
+    EXPECT_TRUE(lines.contains("Identifier=com.example.tool" + pictured)) << r.err.toStdString();
+    EXPECT_TRUE(lines.at(0).startsWith("Executable=") && lines.at(0).endsWith("/App" + pictured))
+        << r.err.toStdString();
+    EXPECT_TRUE(lines.contains("TeamIdentifier=not set"));
 }
 
 TEST_F(CodesignEntitlementsTest, RefusesUnknownOptionsWithUsage) {

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "format/visibletext.h"
 #include "support/childprocess.h"
 #include "systools/signingfixture.h"
 
@@ -86,8 +87,11 @@ TEST_F(HostileItemTest, ANameThatIsNotUtf8ReachesTheToolsAsItsBytes) {
     ASSERT_FALSE(app.empty());
     Finished r = run("varko-codesign", {"-dvvv", app.string()});
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_TRUE(r.err.starts_with("Executable=" + (app / "Contents/MacOS/Signed").string() + "\n"))
+    // The tool opened the path it was given; it echoes the bytes that are no UTF-8 as \xNN.
+    EXPECT_TRUE(r.err.starts_with(
+        "Executable=" + varko::visibleControls((app / "Contents/MacOS/Signed").string()) + "\n"))
         << r.err;
+    EXPECT_NE(r.err.find("N\\xFF\\xFE.app"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("\nAuthority=Varko Test Root CA\n"), std::string::npos) << r.err;
     // Inspected to the end: only the test root, which the tools never trust, stops it.
     r = run("varko-spctl", {"-a", "-vv", app.string()});

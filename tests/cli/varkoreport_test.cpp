@@ -7,6 +7,9 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include "fixtures/bundlewriter.h"
+#include "fixtures/machowriter.h"
+#include "format/plist/plist.h"
 #include "support/faketool.h"
 #include "support/programrun.h"
 
@@ -62,9 +65,14 @@ TEST(VarkoReportTest, ANameThatSpellsTheFindingsTicksNone) {
         for (const char* check :
              {"isNotarizedCheck", "isAppleCheck", "isAppStoreCheck", "isDevIDCheck"})
             EXPECT_FALSE(checks[check].toBool()) << check;
+#ifdef __APPLE__
         // The example is hardened; a name that writes a second CodeDirectory line
         // leaves no way to tell which is codesign's, so then nothing is claimed.
         EXPECT_EQ(checks["isHardenedCheck"].toBool(), !name.contains("CodeDirectory"));
+#else
+        // The stand-in shows the name's line feeds as pictures: it writes no line of its own.
+        EXPECT_TRUE(checks["isHardenedCheck"].toBool());
+#endif
         // Nor can the name write a line of the report that looks like its own.
         EXPECT_TRUE(o["report"].toString().startsWith("App path: " + dir.path() + "/"));
         EXPECT_FALSE(o["report"].toString().section('\n', 0, 0).contains("\n"));
@@ -158,6 +166,33 @@ TEST(VarkoReportTest, BadItemsAreNamedAndTheRestStillProcessed) {
     ASSERT_EQ(doc.array().size(), 1);
 
     EXPECT_EQ(varkoReport({}).status, 2);
+}
+
+// The entitlement stage reads varko-codesign's answer, so the DER form raises its flags.
+TEST(VarkoReportTest, TheDerFormOfEntitlementsRaisesThePrivacyFlagsAndDisagreementIsFlagged) {
+    QTemporaryDir dir;
+    namespace gen = varko::examplegen;
+    const auto plistOf = [](const std::string& body) {
+        return "<plist version=\"1.0\"><dict>" + body + "</dict></plist>\n";
+    };
+    const std::string camera = "<key>com.apple.security.device.camera</key>";
+    gen::MachOOptions o;
+    o.signature->entitlements = plistOf(camera + "<false/>");
+    o.signature->derEntitlements = gen::derEntitlements(
+        *varko::plist::parse(
+             plistOf(camera + "<true/><key>com.apple.security.device.microphone</key><true/>"))
+             ->dictionary());
+    const QString app = dir.filePath("Der.app");
+    ASSERT_TRUE(gen::writeBundle(app.toStdString(),
+                                 plistOf("<key>CFBundleExecutable</key><string>Der</string>"),
+                                 "Der", gen::makeMachO(o)));
+    const CliRun r = varkoReport({"--json", app});
+    ASSERT_EQ(r.status, 0) << r.err.toStdString();
+    const QJsonObject item = QJsonDocument::fromJson(r.out).array().first().toObject();
+    EXPECT_TRUE(item["pubCamera"].toBool());
+    EXPECT_TRUE(item["pubMike"].toBool());
+    const QJsonObject main = item["components"].toArray().first().toObject();
+    EXPECT_EQ(main["flags"].toArray(), QJsonArray{"entitlements-mismatch"});
 }
 
 TEST(VarkoReportTest, HostileTextsStayValidJson) {

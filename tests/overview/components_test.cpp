@@ -8,7 +8,10 @@
 #include <string>
 
 #include "fixtures/machowriter.h"
+#include "format/plist/plist.h"
 #include "overview/overview.h"
+#include "overview/privacycatalog.h"
+#include "overview/privacyservices.h"
 #include "support/bytes.h"
 
 namespace varko::overview {
@@ -195,6 +198,68 @@ TEST(Components, IdentityEntitlementsAndFlagsComeFromEachPiecesOwnFiles) {
     EXPECT_EQ(o.components[2].flags,
               (std::vector<std::string>{"privacy-beyond-main",
                                         "risky-entitlement:com.apple.private.tcc.allow"}));
+}
+
+/// The DER form of the entitlements a property list's body names.
+std::vector<std::byte> der(const std::string& body) {
+    const auto value = plist::parse(plistOf(body));
+    return examplegen::derEntitlements(*value->dictionary());
+}
+
+TEST(Components, TheDerFormOfEntitlementsDecidesAndTwoFormsThatDifferAreFlagged) {
+    QTemporaryDir dir;
+    const fs::path app = fs::path(dir.path().toStdString()) / "Der.app";
+    const fs::path c = app / "Contents";
+    const std::string camera = "<key>com.apple.security.device.camera</key>";
+    const std::string mike = "<key>com.apple.security.device.microphone</key><true/>";
+    write(c / "Info.plist", infoPlist("Der", "com.example.der"));
+    // The XML form denies the camera, the DER form grants it and the microphone too.
+    auto mainCode = adhoc("com.example.der", {}, plistOf(camera + "<false/>"));
+    mainCode.signature->derEntitlements = der(camera + "<true/>" + mike);
+    code(c / "MacOS" / "Der", mainCode);
+    auto derOnly = adhoc("com.example.deronly");
+    derOnly.signature->derEntitlements = der(camera + "<true/>");
+    code(c / "MacOS" / "deronly", derOnly);
+    auto broken = adhoc("com.example.broken", {}, plistOf(mike));
+    broken.signature->derEntitlements = std::vector<std::byte>{std::byte{0x70}, std::byte{0x05}};
+    code(c / "MacOS" / "broken", broken);
+    // A bundle that names itself after Safari while its signature says otherwise.
+    write(c / "Helpers" / "Safe.app" / "Contents" / "Info.plist",
+          infoPlist("Safe", "com.apple.Safari"));
+    code(c / "Helpers" / "Safe.app" / "Contents" / "MacOS" / "Safe", adhoc("com.hostile.helper"));
+
+    const Overview o = readOverview(app);
+    ASSERT_EQ(o.components.size(), 4u);
+    struct Want {
+        std::vector<std::string> flags, services;
+        std::string problem;
+    };
+    const std::map<std::string, Want> wanted{
+        {"Contents/MacOS/Der",
+         {{"entitlements-mismatch"},
+          {"kTCCServiceMicrophone", "kTCCServiceCamera"},
+          "its DER entitlements, which the platform enforces, differ from its XML entitlements "
+          "in com.apple.security.device.camera, com.apple.security.device.microphone"}},
+        {"Contents/MacOS/deronly", {{}, {"kTCCServiceCamera"}, ""}},
+        // An unreadable DER form is said; the XML form is all there is left to show.
+        {"Contents/MacOS/broken",
+         {{},
+          {"kTCCServiceMicrophone"},
+          "its DER entitlements, the form the platform enforces, can't be read: malformed DER "
+          "entitlements (at byte 0: "}},
+        // Only a bundle has an Info.plist whose identifier its signature can contradict.
+        {"Contents/Helpers/Safe.app", {{"identifier-mismatch"}, {}, ""}},
+    };
+    for (const Component& comp : o.components) {
+        SCOPED_TRACE(comp.path);
+        const Want& want = wanted.at(comp.path);
+        EXPECT_EQ(comp.flags, want.flags);
+        EXPECT_EQ(componentServices(PrivacyCatalog::builtIn(), comp.identity), want.services);
+        ASSERT_EQ(comp.identity.problems.size(), want.problem.empty() ? 0u : 1u);
+        if (!want.problem.empty())
+            EXPECT_TRUE(comp.identity.problems[0].starts_with(want.problem))
+                << comp.identity.problems[0];
+    }
 }
 
 TEST(Components, HostileLayoutsAreBoundedAndSaidNotFatal) {

@@ -88,6 +88,8 @@ QString flagTitle(std::string_view flag) {
     if (flag == "adhoc") return tr("Ad hoc");
     if (flag == "team-mismatch") return tr("Other Team ID");
     if (flag == "privacy-beyond-main") return tr("More privacy than the app");
+    if (flag == "entitlements-mismatch") return tr("Two sets of entitlements");
+    if (flag == "identifier-mismatch") return tr("Identifier differs");
     if (flag.starts_with(riskyPrefix))
         return tr("Risky: %1").arg(shownText(flag.substr(riskyPrefix.size())));
     return shownText(flag);
@@ -99,6 +101,10 @@ QString flagDescription(std::string_view flag) {
     if (flag == "team-mismatch") return tr("Team ID differs from the main executable's");
     if (flag == "privacy-beyond-main")
         return tr("holds a privacy entitlement or allowance the main executable does not");
+    if (flag == "entitlements-mismatch")
+        return tr("its DER entitlements, which macOS enforces, differ from its XML entitlements");
+    if (flag == "identifier-mismatch")
+        return tr("its signature's identifier differs from its Info.plist's CFBundleIdentifier");
     if (flag.starts_with(riskyPrefix))
         return tr("risky entitlement: %1").arg(shownText(flag.substr(riskyPrefix.size())));
     return shownText(flag);

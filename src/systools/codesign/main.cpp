@@ -6,6 +6,7 @@
 
 #include "format/codesig/csblobs.h"
 #include "format/macho/machoformat.h"
+#include "format/visibletext.h"
 #include "systools/codesign/bundlelocator.h"
 #include "systools/codesign/codeobject.h"
 #include "systools/codesign/entitlementsdisplay.h"
@@ -21,7 +22,8 @@ constexpr int failure = 1;
 constexpr int usageError = 2;
 
 int fail(const std::string& path, const std::string& message) {
-    std::cerr << path << ": " << message << '\n';
+    // Names and messages carry the item's own text: none of it may start a line of its own.
+    std::cerr << varko::visibleControls(path) << ": " << varko::visibleControls(message) << '\n';
     return failure;
 }
 
@@ -62,7 +64,8 @@ int display(const Options& options) {
     std::error_code ec;
     auto shown = std::filesystem::absolute(code.executable, ec);
     if (!ec) shown = std::filesystem::weakly_canonical(shown, ec);
-    std::cerr << "Executable=" << (ec ? code.executable : shown).string() << '\n';
+    std::cerr << "Executable=" << varko::visibleControls((ec ? code.executable : shown).string())
+              << '\n';
     if (options.verbose > 0) {
         std::string format = location.isApp       ? "app bundle with "
                              : location.infoPlist ? "bundle with "
@@ -98,7 +101,9 @@ int main(int argc, char** argv) {
     try {
         const auto parsed = parseOptions(arguments);
         if (!parsed) {
-            std::cerr << "varko-codesign: " << parsed.error().message << '\n' << usage();
+            std::cerr << "varko-codesign: " << varko::visibleControls(parsed.error().message)
+                      << '\n'
+                      << usage();
             return usageError;
         }
         return display(*parsed);

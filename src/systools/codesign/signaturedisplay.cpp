@@ -7,6 +7,7 @@
 
 #include "format/codesig/csblobs.h"
 #include "format/plist/plist.h"
+#include "format/visibletext.h"
 #include "systools/codesign/codehash.h"
 #include "systools/codesign/codeverifier.h"
 #include "systools/signing/cms.h"
@@ -118,8 +119,8 @@ Expected<void> writeDetails(const CodeObject& code, const CodeLocation& location
     std::snprintf(flags, sizeof flags, "0x%x", cd.flags);
     char version[16];
     std::snprintf(version, sizeof version, "%x", cd.version);
-    err << "Identifier=" << cd.identifier << '\n'
-        << "Format=" << format << '\n'
+    err << "Identifier=" << visibleControls(cd.identifier) << '\n'
+        << "Format=" << visibleControls(format) << '\n'
         << "CodeDirectory v=" << version << " size=" << cd.length << " flags=" << flags << '('
         << flagNames(cd.flags) << ") hashes=" << cd.nCodeSlots << '+' << cd.nSpecialSlots
         << " location=embedded\n"
@@ -149,7 +150,8 @@ Expected<void> writeDetails(const CodeObject& code, const CodeLocation& location
         auto parsed = signing::parseCms(**cms);
         if (!parsed) return signatureError(parsed.error());
         err << "Signature size=" << (*cms)->size() << '\n';
-        for (const auto& c : parsed->chain()) err << "Authority=" << c.commonName << '\n';
+        for (const auto& c : parsed->chain())
+            err << "Authority=" << visibleControls(c.commonName) << '\n';
         // codesign names the timestamp when there is one, else the signer's own clock.
         if (parsed->timestamp)
             err << "Timestamp=" << signing::codesignDate(*parsed->timestamp) << '\n';
@@ -161,7 +163,7 @@ Expected<void> writeDetails(const CodeObject& code, const CodeLocation& location
         err << "Info.plist entries=" << entries(&**info) << '\n';
     else
         err << "Info.plist=not bound\n";
-    err << "TeamIdentifier=" << (cd.teamId ? *cd.teamId : "not set") << '\n';
+    err << "TeamIdentifier=" << (cd.teamId ? visibleControls(*cd.teamId) : "not set") << '\n';
     if ((cd.flags & codesig::CS_RUNTIME) && cd.runtime && *cd.runtime)
         err << "Runtime Version=" << runtimeVersion(*cd.runtime) << '\n';
     const std::string sealed = sealedResources(*seal);
