@@ -72,7 +72,10 @@ std::string shown(std::string_view key) {
 class ManifestReader {
 public:
     PrivacyManifest read(const plist::Dictionary& root) {
-        for (const auto& [key, value] : root) {
+        for (const auto& entry : root) {
+            // Named, not bound: clang before 16 can't capture a structured binding in a lambda.
+            const std::string& key = entry.first;
+            const plist::Value& value = entry.second;
             if (key == trackingKey) {
                 out.tracking = boolean(value, key);
             } else if (key == domainsKey) {
