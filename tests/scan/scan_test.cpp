@@ -74,7 +74,7 @@ TEST_F(FindItems, ListsEveryBundleOnceWithoutGoingInsideOrFollowingLinks) {
     EXPECT_EQ(lines(found.items), lines({at("Installer.pkg"), at("Old.pkg"), at("One.app"),
                                          at("Utilities/Deep/Two.APP")}));
     EXPECT_TRUE(found.problems.isEmpty()) << found.problems.join('\n').toStdString();
-    EXPECT_FALSE(found.cut);
+    EXPECT_FALSE(found.cut());
 
     // A folder named on the command line may itself be a link; naming a folder twice, or
     // one inside another, lists nothing twice; a bundle named is an item of its own.
@@ -114,7 +114,7 @@ TEST(FindItemsBounds, AFolderTooDeepIsCutAndSaidSo) {
     const Found found = findItems({dir.path()});
     ASSERT_EQ(found.items.size(), 1);
     EXPECT_TRUE(found.items[0].endsWith("/Shallow.app"));
-    EXPECT_TRUE(found.cut);
+    EXPECT_TRUE(found.cut());
 }
 
 /// An app that uses services by itself and through its components, signed by the test CA.
