@@ -59,7 +59,7 @@ void startingTheTools(benchmark::State& state) {
             for (std::size_t i; (i = next.fetch_add(1)) < std::size_t(items().size());) {
                 const QString& path = items()[qsizetype(i)];
                 (void)tools().run(host::codesignPath, {"--display", "--entitlements", ":-", path},
-                                  host::Capture::StandardOutput);
+                                  host::Capture::Both);
                 (void)runSignatureTools(tools(), true, path);
             }
         };
@@ -85,7 +85,10 @@ int main(int argc, char** argv) {
             ->UseRealTime();
     varko::bench::RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
-    const double scan = reporter.seconds["scanning"], runs = reporter.seconds["startingTheTools"];
+    // Named with their settings ("scanning/iterations:1/real_time").
+    double scan = 0, runs = 0;
+    for (const auto& [name, seconds] : reporter.seconds)
+        (name.starts_with("scanning/") ? scan : runs) = seconds;
     if (scan > 0 && runs > 0)
         std::printf(
             "%zu apps without code: scan %.2f s, their tool runs alone %.2f s; ratio %.1f  "
