@@ -79,10 +79,16 @@ int scanFolders(const QStringList& folders, bool json, const host::ToolSet& tool
         write(stderr, "varko-report: " + host::visibleControls(problem) + "\n");
         status = 2;
     }
-    if (found.cut)
-        write(stderr, "varko-report: the scan stopped at " + QString::number(scan::maxItems) +
-                          " items or " + QString::number(scan::maxDepth) +
-                          " folders deep; the rest is not listed\n");
+    // A scan that left something out is no complete answer: said in words, and in JSON
+    // Lines as records of their own ahead of the items, so a collector can't miss it.
+    for (const scan::Cut& cut : found.cuts) {
+        write(stderr, "varko-report: " + scan::cutText(cut) + "\n");
+        if (json)
+            write(stdout, QString::fromUtf8(
+                              QJsonDocument(scan::cutJson(cut)).toJson(QJsonDocument::Compact)) +
+                              "\n");
+        status = 2;
+    }
 
     Progress progress(std::size_t(found.items.size()));
     progress.draw(0);
@@ -143,7 +149,10 @@ constexpr auto usage =
     "With --diff, what changed from OLD to NEW, most serious first; the exit status is\n"
     "0 when nothing changed, 1 when something did, 2 on trouble.\n"
     "With --scan, finds every app and package under the folders and prints one line "
-    "for each (with --json, one JSON object per line).\n";
+    "for each (with --json, one JSON object per line).\n"
+    "The exit status is 2 when an item or folder could not be read, a signature tool\n"
+    "gave no answer, or a scan was cut short by its bounds (said on standard error and,\n"
+    "with --json, in a {\"cut\": ...} line).\n";
 namespace {
 
 /// `--diff OLD NEW`: both inspected whole, their changes printed; exits as diff does.

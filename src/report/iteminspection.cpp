@@ -3,9 +3,11 @@
 #include <QJsonArray>
 #include <QUrl>
 
+#include "inspection/itemtype.h"
 #include "overview/componentcheck.h"
 #include "overview/overviewjson.h"
 #include "overview/privacyservices.h"
+#include "systools/codesign/bundlelocator.h"
 #include "tools/pathbytes.h"
 
 namespace varko {
@@ -40,13 +42,46 @@ QJsonArray componentsWithPrivacy(const overview::Overview& overview) {
     return out;
 }
 
+/// What codesign and spctl answer on an app that holds no code, an empty bundle or one
+/// whose main executable isn't there: "PATH: bundle format unrecognized, invalid, or
+/// unsuitable" on standard error, status 1. Told here from the same files the tools would
+/// read, so that a folder of ten thousand empty bundles starts no process at all.
+host::ToolSet answeringForNoCode(const host::ToolSet& tools) {
+    return tools.withKnownAnswers([](const QString& launchPath, const QStringList& arguments,
+                                     host::Capture capture) -> std::optional<host::ToolResult> {
+        if ((launchPath != QLatin1String(host::codesignPath) &&
+             launchPath != QLatin1String(host::spctlPath)) ||
+            arguments.isEmpty() || arguments.contains(QLatin1String("--verify")))
+            return std::nullopt;
+        // Told again for each run, from the path the tool would be given.
+        const QByteArray path = host::pathToSystem(arguments.last());
+        const auto located = codesign::locateCode(path.toStdString());
+        if (located || located.error().code != ErrorCode::unsupported) return std::nullopt;
+        host::ToolResult answer;
+        answer.started = true;
+        answer.exitStatus = 1;
+        if (capture == host::Capture::Both)
+            answer.standardError =
+                path + ": " + QByteArray::fromStdString(located.error().message) + "\n";
+        return answer;
+    });
+}
+
+/// Whether the app at `path` holds no code for the signature tools to look at.
+bool holdsNoCode(const QString& path) {
+    const auto located = codesign::locateCode(host::pathToSystem(path).toStdString());
+    return !located && located.error().code == ErrorCode::unsupported;
+}
+
 }  // namespace
 
 bool Inspection::toolFailed() const {
     return signature.toolFailed || (document.theInfo && document.theInfo->entitlementRunFailed);
 }
 
-void inspect(Inspection& item, const host::ToolSet& tools, bool wholeApp, unsigned threads) {
+void inspect(Inspection& item, const host::ToolSet& givenTools, bool wholeApp, unsigned threads) {
+    item.noCode = item.typeName == QLatin1String(applicationBundleType) && holdsNoCode(item.path);
+    const host::ToolSet tools = item.noCode ? answeringForNoCode(givenTools) : givenTools;
     item.document.readFromURL(QUrl::fromLocalFile(item.path), item.typeName, tools);
     item.report = buildReport(item.document.theInfo.get(), item.document.isApp);
     item.signature = runSignatureTools(tools, item.document.isApp, item.report.path);

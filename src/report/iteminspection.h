@@ -26,6 +26,9 @@ struct Inspection {
     QString fullText;
     std::optional<overview::Overview> overview;  ///< apps only
     overview::Verdict verdict;
+    /// An app with no main executable to find (an empty bundle, say): the signature tools'
+    /// answers were told without starting them, as they are certain.
+    bool noCode = false;
 
     /// A signature tool gave no answer of its own: the report says so.
     [[nodiscard]] bool toolFailed() const;

@@ -7,7 +7,6 @@
 #include <cerrno>
 #include <cstring>
 #include <map>
-#include <set>
 #include <span>
 #include <thread>
 #include <utility>
@@ -28,11 +27,6 @@ namespace varko::scan {
 
 namespace {
 
-/// Entries looked at in one walk, whatever they turn out to be: a folder of a million empty
-/// subfolders must end as surely as one of a million apps.
-constexpr std::size_t maxEntries = 5'000'000;
-constexpr qsizetype maxProblems = 1000;
-
 QString fromBytes(const std::string& bytes) {
     return host::pathFromSystem(bytes);
 }
@@ -40,120 +34,6 @@ QString fromBytes(const std::string& bytes) {
 QString why(int error) {
     return QString::fromLocal8Bit(std::strerror(error));
 }
-
-bool isBundleName(const QString& name, const char* suffix) {
-    return name.endsWith(QLatin1String(suffix), Qt::CaseInsensitive) &&
-           name.size() > int(std::strlen(suffix));
-}
-
-class Walk {
-public:
-    Found found;
-
-    void root(const QString& folder) {
-        const QString clean = QDir::cleanPath(QFileInfo(folder).absoluteFilePath());
-        const QByteArray bytes = host::pathToSystem(clean);
-        struct stat st {};
-        // The folder named may itself be a link: the one link the walk follows.
-        if (::stat(bytes.constData(), &st) != 0) {
-            problem(clean + ": " + why(errno));
-            return;
-        }
-        const QString name = QFileInfo(clean).fileName();
-        if (S_ISDIR(st.st_mode) && !isBundleName(name, ".app") && !isBundleName(name, ".pkg")) {
-            folderAt(bytes.toStdString(), st, 0);
-        } else if (isBundleName(name, ".app") || isBundleName(name, ".pkg")) {
-            add(clean);
-        } else {
-            problem(clean + ": not a folder");
-        }
-    }
-
-private:
-    std::set<std::pair<dev_t, ino_t>> seen;
-    std::set<QString> listed;
-    std::size_t entries = 0;
-    bool full = false;  // a bound that ends the whole walk was reached
-
-    /// What went wrong, up to a bound: a tree of unreadable folders must not fill memory.
-    void problem(const QString& text) {
-        if (found.problems.size() < maxProblems)
-            found.problems << text;
-        else
-            found.cut = true;
-    }
-
-    void add(const QString& path) {
-        if (listed.size() >= maxItems) {
-            found.cut = full = true;
-            return;
-        }
-        listed.insert(path);
-    }
-
-    void folderAt(const std::string& path, const struct stat& st, int depth) {
-        // A folder reached twice (nested folders on the command line, a bind mount) is
-        // walked once.
-        if (!seen.insert({st.st_dev, st.st_ino}).second) return;
-        // Opened without following a link, should one have taken the folder's place since.
-        const int fd =
-            ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | (depth > 0 ? O_NOFOLLOW : 0));
-        DIR* dir = fd < 0 ? nullptr : ::fdopendir(fd);
-        if (dir == nullptr) {
-            problem(fromBytes(path) + ": " + why(errno));
-            if (fd >= 0) ::close(fd);
-            return;
-        }
-        std::vector<std::pair<std::string, struct stat>> folders;
-        for (;;) {
-            errno = 0;
-            const dirent* entry = ::readdir(dir);
-            if (entry == nullptr) {
-                if (errno != 0) problem(fromBytes(path) + ": " + why(errno));
-                break;
-            }
-            const std::string_view name = entry->d_name;
-            if (name == "." || name == "..") continue;
-            if (++entries > maxEntries) {
-                found.cut = full = true;
-                break;
-            }
-            const std::string child = path + (path.ends_with('/') ? "" : "/") + std::string(name);
-            struct stat cst {};
-            // Links are never followed: where one leads may be outside, or back here.
-            if (::lstat(child.c_str(), &cst) != 0 || S_ISLNK(cst.st_mode)) continue;
-            const QString shown = fromBytes(std::string(name));
-            if (isBundleName(shown, ".app") && S_ISDIR(cst.st_mode)) {
-                add(fromBytes(child));
-            } else if (isBundleName(shown, ".pkg")) {
-                // Flat or a folder, or something else by that name: the scan says which.
-                add(fromBytes(child));
-            } else if (S_ISDIR(cst.st_mode)) {
-                folders.emplace_back(child, cst);
-            }
-            if (full) break;
-        }
-        ::closedir(dir);
-        for (const auto& [child, cst] : folders) {
-            if (full) return;
-            if (depth + 1 >= maxDepth) {
-                found.cut = true;
-                return;
-            }
-            folderAt(child, cst, depth + 1);
-        }
-    }
-
-public:
-    void finish() {
-        for (const QString& path : listed) found.items << path;
-        // By path, ignoring case first as a listing does, then exactly, so the order is total.
-        std::sort(found.items.begin(), found.items.end(), [](const QString& a, const QString& b) {
-            const int c = a.compare(b, Qt::CaseInsensitive);
-            return c != 0 ? c < 0 : a < b;
-        });
-    }
-};
 
 /// What one component declares, holds and is allowed, by service name.
 std::map<std::string, ServiceMarks> marksOf(const overview::Component& component) {
@@ -187,11 +67,82 @@ QString openProblem(const QString& path, bool folder) {
 
 }  // namespace
 
-Found findItems(const QStringList& folders) {
-    Walk walk;
-    for (const QString& folder : folders) walk.root(folder);
-    walk.finish();
-    return std::move(walk.found);
+Found findItems(const QStringList& folders, const FindOptions& options) {
+    std::vector<std::string> roots;
+    for (const QString& folder : folders)
+        roots.push_back(host::pathToSystem(QDir::cleanPath(QFileInfo(folder).absoluteFilePath()))
+                            .toStdString());
+    std::function<void(const std::string&)> hook;
+    if (options.beforeEntering)
+        hook = [&](const std::string& folder) { options.beforeEntering(fromBytes(folder)); };
+    const Walked walked = walkFolders(roots, options.limits, hook);
+    Found found;
+    for (const std::string& item : walked.items) found.items << fromBytes(item);
+    // By path, ignoring case first as a listing does, then exactly, so the order is total.
+    std::sort(found.items.begin(), found.items.end(), [](const QString& a, const QString& b) {
+        const int c = a.compare(b, Qt::CaseInsensitive);
+        return c != 0 ? c < 0 : a < b;
+    });
+    for (const auto& [path, why] : walked.problems)
+        found.problems << fromBytes(path) + ": " + QString::fromLocal8Bit(why);
+    for (const auto& cut : walked.cuts)
+        found.cuts.push_back({cut.kind, fromBytes(cut.folder), cut.limit, cut.times});
+    return found;
+}
+
+const char* cutName(CutKind kind) {
+    switch (kind) {
+        case CutKind::depth:
+            return "depth";
+        case CutKind::items:
+            return "items";
+        case CutKind::entries:
+            return "entries";
+        case CutKind::problems:
+            break;
+    }
+    return "problems";
+}
+
+QString cutText(const Cut& cut) {
+    const QString where = host::visibleControls(cut.folder);
+    switch (cut.kind) {
+        case CutKind::depth:
+            return cut.times == 1 ? QStringLiteral(
+                                        "the scan went no deeper than %1 folders: %2 was not "
+                                        "looked into")
+                                        .arg(cut.limit)
+                                        .arg(where)
+                                  : QStringLiteral(
+                                        "the scan went no deeper than %1 folders: %2 folders "
+                                        "were not looked into, the first %3")
+                                        .arg(cut.limit)
+                                        .arg(cut.times)
+                                        .arg(where);
+        case CutKind::items:
+            return QStringLiteral("the scan stopped at %1 items, in %2; the rest is not listed")
+                .arg(cut.limit)
+                .arg(where);
+        case CutKind::entries:
+            return QStringLiteral(
+                       "the scan stopped after looking at %1 entries, in %2; the rest is not "
+                       "listed")
+                .arg(cut.limit)
+                .arg(where);
+        case CutKind::problems:
+            break;
+    }
+    return QStringLiteral("only the first %1 problems are named: %2 more, the first at %3")
+        .arg(cut.limit)
+        .arg(cut.times)
+        .arg(where);
+}
+
+QJsonObject cutJson(const Cut& cut) {
+    return {{"cut", QJsonObject{{"kind", cutName(cut.kind)},
+                                {"folder", cut.folder},
+                                {"limit", qint64(cut.limit)},
+                                {"times", qint64(cut.times)}}}};
 }
 
 ItemSummary summarize(const Inspection& item) {
@@ -221,7 +172,8 @@ ItemSummary summarize(const Inspection& item) {
         if (!info->bundle) {
             s.problem = QStringLiteral("it is not a bundle that can be opened");
         } else if (item.overview && !item.overview->problem.empty()) {
-            s.problem = fromUtf8(item.overview->problem);
+            s.problem = (item.noCode ? QStringLiteral("it holds no code: ") : QString()) +
+                        fromUtf8(item.overview->problem);
         } else if (!info->infoPlistProblem.isEmpty()) {
             s.problem = "its Info.plist can't be read: " + info->infoPlistProblem;
         }

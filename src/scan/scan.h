@@ -8,14 +8,20 @@
 #include <vector>
 
 #include "report/iteminspection.h"
+#include "scan/walk.h"
 #include "tools/toolset.h"
 
 namespace varko::scan {
 
-/// The most items one scan lists, and how deep it looks into folders: a folder of a
-/// stranger's making must not make a scan endless.
-inline constexpr std::size_t maxItems = 100'000;
-inline constexpr int maxDepth = 32;
+/// Where a bound of the walk was met, the folder named as text.
+using Cut = CutAt<QString>;
+
+/// The kind's name in JSON: "depth", "items", "entries", "problems".
+[[nodiscard]] const char* cutName(CutKind kind);
+/// What the cut left out, in words, naming its folder with every control character visible.
+[[nodiscard]] QString cutText(const Cut& cut);
+/// The cut as one JSON Lines record of a scan: {"cut": {"kind", "folder", "limit", "times"}}.
+[[nodiscard]] QJsonObject cutJson(const Cut& cut);
 
 /// What a walk over folders found: every .app and .pkg under them (a bundle's insides are
 /// its components, not more items; no link inside the folders is followed, so neither one
@@ -23,12 +29,20 @@ inline constexpr int maxDepth = 32;
 /// and what could not be looked at. Anything named .pkg that is not a link is listed, so
 /// that the scan says why a folder or a pipe of that name can't be read.
 struct Found {
-    QStringList items;     ///< absolute paths
-    QStringList problems;  ///< "PATH: why", one per folder or item that couldn't be read
-    bool cut = false;      ///< a bound was reached
+    QStringList items;      ///< absolute paths
+    QStringList problems;   ///< "PATH: why", one per folder or item that couldn't be read
+    std::vector<Cut> cuts;  ///< at most one of each kind, in the order first met
+    [[nodiscard]] bool cut() const { return !cuts.empty(); }
 };
 
-[[nodiscard]] Found findItems(const QStringList& folders);
+/// How to walk: bounds, and a test's chance to change the tree at the walk's most exposed
+/// moment, after a folder was listed and before one of its subfolders is opened.
+struct FindOptions {
+    WalkLimits limits;
+    std::function<void(const QString& folder)> beforeEntering;
+};
+
+[[nodiscard]] Found findItems(const QStringList& folders, const FindOptions& options = {});
 
 /// Whether an app may use a privacy service, and how: declared (a usage key), entitled (a
 /// public entitlement), privately allowed; by the app or any of its components.

@@ -169,8 +169,17 @@ QString ToolSet::programFor(const QString& launchPath) const {
     return programs.value(launchPath, launchPath);
 }
 
+ToolSet ToolSet::withKnownAnswers(KnownAnswer answer) const {
+    ToolSet set = *this;
+    set.known = std::move(answer);
+    return set;
+}
+
 ToolResult ToolSet::run(const QString& launchPath, const QStringList& arguments, Capture capture,
                         ToolLimits limits) const {
+    if (known)
+        if (std::optional<ToolResult> answer = known(launchPath, arguments, capture))
+            return *answer;
     return runProgram(programFor(launchPath), arguments, capture, limits);
 }
 

@@ -129,6 +129,33 @@ TEST_F(ScanCli, AnItemThatCantBeReadFailsTheRunAndTheOthersStillAppear) {
     EXPECT_EQ(linesOf(r.out).size(), 1);
 }
 
+TEST(ScanCliCut, AScanCutShortFailsAndSaysWhichBoundAndWhere) {
+    QTemporaryDir dir;
+    QString deep = dir.filePath("Apps"), notEntered;
+    for (int depth = 1; depth <= 35; ++depth) {
+        deep += "/d";
+        if (depth == 32) notEntered = deep;
+    }
+    ASSERT_TRUE(QDir().mkpath(deep + "/Deep.app"));
+    const ProgramRun text = runTool("varko-report", {"--scan", dir.filePath("Apps")});
+    EXPECT_EQ(text.status, 2);
+    EXPECT_TRUE(text.out.isEmpty()) << text.out.toStdString();
+    EXPECT_TRUE(text.err.contains("varko-report: the scan went no deeper than 32 folders: " +
+                                  notEntered.toUtf8() + " was not looked into\n"))
+        << text.err.toStdString();
+
+    const ProgramRun json = runTool("varko-report", {"--scan", "--json", dir.filePath("Apps")});
+    EXPECT_EQ(json.status, 2);
+    EXPECT_EQ(json.err, text.err);
+    const QJsonObject record = QJsonDocument::fromJson(json.out).object();
+    EXPECT_EQ(json.out.count('\n'), 1) << json.out.toStdString();
+    EXPECT_EQ(record, QJsonObject({{"cut", QJsonObject{{"kind", "depth"},
+                                                       {"folder", notEntered},
+                                                       {"limit", 32},
+                                                       {"times", 1}}}}))
+        << json.out.toStdString();
+}
+
 TEST_F(ScanCli, OnATerminalAProgressBarIsDrawnInPlaceAndCleared) {
     const QByteArray program = VARKO_BIN_DIR "/varko-report";
     const QByteArray folder = QFile::encodeName(dir.filePath("Apps"));

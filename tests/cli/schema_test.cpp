@@ -73,9 +73,14 @@ TEST(SchemaTest, ItemsScansAndComparisonsMatchTheShippedSchemas) {
         180000);
     expectValid("items", items.out);
 
+    // Deeper than a scan looks, so that its record of the cut is checked too.
+    fs::path deep = folder;
+    for (int depth = 0; depth < 33; ++depth) deep /= "d";
+    fs::create_directories(deep);
     const auto scan = varko::testing::runTool(
         "varko-report", {"--scan", "--json", QString::fromStdString(folder.string())}, 180000);
-    EXPECT_EQ(scan.out.count('\n'), 3) << scan.err.toStdString();
+    EXPECT_EQ(scan.out.count('\n'), 4) << scan.err.toStdString();
+    EXPECT_TRUE(scan.out.startsWith("{\"cut\":{")) << scan.out.left(200).toStdString();
     expectValid("lines", scan.out);
 
     const auto diff =

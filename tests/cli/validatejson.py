@@ -2,7 +2,8 @@
 """Checks varko-report's JSON against the schemas it ships with.
 
 usage: validatejson.py SCHEMA_DIR KIND FILE
-KIND: items (a --json array), lines (--scan --json, JSON Lines), comparison (--diff --json).
+KIND: items (a --json array), lines (--scan --json, JSON Lines: items, and the records of a
+cut walk), comparison (--diff --json).
 """
 import json
 import pathlib
@@ -38,7 +39,15 @@ elif kind == "lines":
     documents = [json.loads(line) for line in text.splitlines()]
     if not documents:
         sys.exit("expected at least one line")
-    check = validator("varko-item.schema.json")
+    item, cut = validator("varko-item.schema.json"), validator("varko-scan-cut.schema.json")
+
+    class check:
+        """A line that holds only "cut" is the walk's record; any other is an item."""
+
+        @staticmethod
+        def iter_errors(document):
+            is_cut = isinstance(document, dict) and list(document) == ["cut"]
+            return (cut if is_cut else item).iter_errors(document)
 elif kind == "comparison":
     documents = [json.loads(text)]
     check = validator("varko-comparison.schema.json")

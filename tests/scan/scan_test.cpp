@@ -16,6 +16,7 @@
 
 #include "fixtures/componentbundle.h"
 #include "inspection/itemtype.h"
+#include "overview/overviewjson.h"
 #include "scan/scan.h"
 
 namespace varko::scan {
@@ -74,7 +75,7 @@ TEST_F(FindItems, ListsEveryBundleOnceWithoutGoingInsideOrFollowingLinks) {
     EXPECT_EQ(lines(found.items), lines({at("Installer.pkg"), at("Old.pkg"), at("One.app"),
                                          at("Utilities/Deep/Two.APP")}));
     EXPECT_TRUE(found.problems.isEmpty()) << found.problems.join('\n').toStdString();
-    EXPECT_FALSE(found.cut);
+    EXPECT_FALSE(found.cut());
 
     // A folder named on the command line may itself be a link; naming a folder twice, or
     // one inside another, lists nothing twice; a bundle named is an item of its own.
@@ -103,18 +104,80 @@ TEST_F(FindItems, AFolderThatCantBeReadIsAProblemAndTheWalkGoesOn) {
         << found.problems[0].toStdString();
 }
 
-TEST(FindItemsBounds, AFolderTooDeepIsCutAndSaidSo) {
+TEST_F(FindItems, ALinkSwappedInJustBeforeTheWalkEntersIsNotFollowed) {
+    // Lures: what a followed link would list.
+    makeFolder(outside + "/B/Lured.app");
+    makeFolder(at("Utilities/Deep/B"));
+    makeFolder(at("Swapped"));
+    FindOptions options;
+    options.beforeEntering = [&](const QString& folder) {
+        // The parent of the folder about to be opened, already read, becomes a link; and a
+        // folder listed becomes one before it is opened.
+        if (folder == at("Utilities/Deep/B")) {
+            ASSERT_TRUE(QDir().rename(at("Utilities/Deep"), dir.filePath("Moved")));
+            makeLink(outside, at("Utilities/Deep"));
+        } else if (folder == at("Swapped")) {
+            ASSERT_TRUE(QDir(at("Swapped")).removeRecursively());
+            makeLink(outside + "/B", at("Swapped"));
+        }
+    };
+    const Found found = findItems({root}, options);
+    EXPECT_EQ(lines(found.items), lines({at("Installer.pkg"), at("Old.pkg"), at("One.app"),
+                                         at("Utilities/Deep/Two.APP")}));
+    EXPECT_TRUE(found.problems.isEmpty()) << found.problems.join('\n').toStdString();
+}
+
+TEST(FindItemsBounds, EachBoundSaysWhichItIsAndWhere) {
     QTemporaryDir dir;
-    QString deepest = dir.path();
-    for (int depth = 0; depth < maxDepth + 2; ++depth) {
+    QString deepest = dir.path(), firstNotEntered;
+    for (int depth = 1; depth <= maxDepth + 2; ++depth) {
         deepest += "/d";
-        if (depth == maxDepth - 3) makeFolder(deepest + "/Shallow.app");
+        if (depth == maxDepth - 2) makeFolder(deepest + "/Shallow.app");
+        if (depth == maxDepth) firstNotEntered = deepest;
     }
     makeFolder(deepest + "/Deep.app");
-    const Found found = findItems({dir.path()});
-    ASSERT_EQ(found.items.size(), 1);
-    EXPECT_TRUE(found.items[0].endsWith("/Shallow.app"));
-    EXPECT_TRUE(found.cut);
+    const QString sibling = firstNotEntered.chopped(2) + "/e";  // a second folder too deep
+    makeFolder(sibling);
+    const Found deep = findItems({dir.path()});
+    ASSERT_EQ(deep.items.size(), 1);
+    EXPECT_TRUE(deep.items[0].endsWith("/Shallow.app"));
+    ASSERT_EQ(deep.cuts.size(), 1U);
+    EXPECT_EQ(deep.cuts[0].kind, CutKind::depth);
+    EXPECT_TRUE(deep.cuts[0].folder == firstNotEntered || deep.cuts[0].folder == sibling)
+        << deep.cuts[0].folder.toStdString();
+    EXPECT_EQ(deep.cuts[0].limit, std::size_t(maxDepth));
+    EXPECT_EQ(deep.cuts[0].times, 2U);
+    EXPECT_EQ(cutJson(deep.cuts[0])["cut"].toObject()["kind"].toString(), "depth");
+    EXPECT_TRUE(cutText(deep.cuts[0]).contains("no deeper than 32 folders"));
+
+    // The others, with bounds made small; each walk ends or goes on as its bound says.
+    QTemporaryDir small;
+    const QString in = small.filePath("In");
+    for (const char* name : {"A.app", "B.app", "C.app", "D.pkg"}) makeFolder(in + "/" + name);
+    const auto cutOf = [&](WalkLimits limits, const QStringList& folders) {
+        FindOptions options;
+        options.limits = limits;
+        return findItems(folders, options);
+    };
+    const Found items = cutOf({.items = 2}, {small.path()});
+    EXPECT_EQ(items.items.size(), 2);
+    ASSERT_EQ(items.cuts.size(), 1U);
+    EXPECT_EQ(items.cuts[0].kind, CutKind::items);
+    EXPECT_EQ(items.cuts[0].folder, in);
+    const Found entries = cutOf({.entries = 3}, {small.path()});
+    ASSERT_EQ(entries.cuts.size(), 1U);
+    EXPECT_EQ(entries.cuts[0].kind, CutKind::entries);
+    EXPECT_EQ(entries.cuts[0].folder, in);
+    EXPECT_EQ(entries.items.size(), 2);  // In is the first entry
+    const Found problems =
+        cutOf({.problems = 1}, {small.filePath("x"), small.filePath("y"), small.filePath("z"), in});
+    EXPECT_EQ(problems.items.size(), 4);
+    EXPECT_EQ(problems.problems.size(), 1);
+    ASSERT_EQ(problems.cuts.size(), 1U);
+    EXPECT_EQ(problems.cuts[0].kind, CutKind::problems);
+    EXPECT_EQ(problems.cuts[0].folder, small.filePath("y"));
+    EXPECT_EQ(problems.cuts[0].times, 2U);
+    EXPECT_EQ(QString(cutName(problems.cuts[0].kind)), "problems");
 }
 
 /// An app that uses services by itself and through its components, signed by the test CA.
@@ -225,6 +288,52 @@ TEST_F(ScanApps, EveryItemAnswersOnceAndWhatCantBeReadSaysWhy) {
     scanItems(
         items, tools, 2, [&](std::size_t, ItemSummary) { ++after; }, cancel);
     EXPECT_EQ(after, 0U);
+}
+
+TEST_F(ScanApps, AnAppWithoutCodeIsToldAsItsToolsWouldTellItWithoutStartingThem) {
+    const QString empty = dir.filePath("Empty.app");
+    makeFolder(empty);
+    const QString gone = dir.filePath("Gone.app");
+    makeFolder(gone + "/Contents/MacOS");
+    QFile plist(gone + "/Contents/Info.plist");
+    ASSERT_TRUE(plist.open(QIODevice::WriteOnly));
+    plist.write(
+        "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>CFBundleExecutable</key>"
+        "<string>Gone</string></dict></plist>");
+    plist.close();
+    // Tools that can't start: a run would show as a tool that gave no answer.
+    const host::ToolSet none = host::ToolSet::withPrograms({{host::codesignPath, "/nonexistent/cs"},
+                                                            {host::spctlPath, "/nonexistent/sp"}})
+                                   .withProfile(tools.profile());
+    for (const QString& path : {empty, gone}) {
+        SCOPED_TRACE(path.toStdString());
+        Inspection item;
+        item.path = path;
+        item.typeName = applicationBundleType;
+        inspect(item, none, true, 1);
+        EXPECT_TRUE(item.noCode);
+        EXPECT_FALSE(item.toolFailed());
+        const SignatureTexts told = runSignatureTools(tools, true, item.report.path);
+        EXPECT_EQ(item.signature.assessmentText, told.assessmentText);
+        EXPECT_EQ(item.signature.signatureText, told.signatureText);
+        for (int c = 0; c < checkCount; ++c)
+            EXPECT_EQ(item.findings.get(Check(c)), told.findings.get(Check(c))) << c;
+        EXPECT_EQ(item.document.theInfo->entitleList, "Failed, error = 1");
+        const bool online = tools.profile().assessesOnline;
+        EXPECT_EQ(overview::verdictJson(item.verdict),
+                  overview::verdictJson(
+                      overview::judge(true, &*item.overview, told.gatekeeper, {online, online})));
+        const ItemSummary s = summarize(item);
+        EXPECT_TRUE(s.unreadable);
+        EXPECT_TRUE(s.problem.startsWith("it holds no code: ")) << s.problem.toStdString();
+    }
+    // An app with code still has its tools run.
+    Inspection withCode;
+    withCode.path = writeApp(serviceApp());
+    withCode.typeName = applicationBundleType;
+    inspect(withCode, none, true, 1);
+    EXPECT_FALSE(withCode.noCode);
+    EXPECT_TRUE(withCode.toolFailed());
 }
 
 TEST(SummaryLine, NamesAnItemControlsStayOnOneLine) {

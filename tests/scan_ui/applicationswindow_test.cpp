@@ -5,10 +5,12 @@
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QProgressBar>
 #include <QSignalSpy>
+#include <QStatusBar>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
@@ -167,6 +169,24 @@ TEST_F(ApplicationsWindowTest, ScanOfAnEmptyFolderFinishesAndClosingStopsAScan) 
     second->close();
     QTest::qWait(50);
     EXPECT_TRUE(guard.isNull());
+}
+
+TEST_F(ApplicationsWindowTest, AScanCutShortSaysWhichBoundInTheStatusLine) {
+    QTemporaryDir folder;
+    QString deep = folder.path();
+    for (int depth = 0; depth < 34; ++depth) deep += "/d";
+    ASSERT_TRUE(QDir().mkpath(deep));
+    QSignalSpy finished(window.data(), &ApplicationsWindow::scanFinished);
+    window->scanFolders({folder.path()});
+    ASSERT_TRUE(finished.wait(10000));
+    QLabel* status = nullptr;
+    for (QLabel* label : window->statusBar()->findChildren<QLabel*>())
+        if (label->text().contains("items")) status = label;
+    ASSERT_NE(status, nullptr);
+    EXPECT_EQ(status->text(), "3 items · not looked deeper than 32 folders");
+    EXPECT_TRUE(status->toolTip().startsWith(
+        "the scan went no deeper than 32 folders: " + folder.path() + "/d/d"))
+        << status->toolTip().toStdString();
 }
 
 }  // namespace

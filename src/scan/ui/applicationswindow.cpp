@@ -42,7 +42,7 @@ struct ScanFeed {
     std::size_t done = 0;
     bool found = false;
     bool finished = false;
-    bool cut = false;
+    std::vector<scan::Cut> cuts;
     QStringList problems;
 };
 
@@ -231,7 +231,7 @@ void ApplicationsWindow::scanFolders(const QStringList& folders) {
     status->clear();
     status->setToolTip({});
     unreadable = 0;
-    cut = false;
+    cuts.clear();
 
     feed = std::make_shared<ScanFeed>();
     const unsigned workers = std::max(1, QThread::idealThreadCount());
@@ -243,7 +243,7 @@ void ApplicationsWindow::scanFolders(const QStringList& folders) {
             feed->total = std::size_t(found.items.size());
             feed->found = true;
             feed->problems = found.problems;
-            feed->cut = found.cut;
+            feed->cuts = found.cuts;
         }
         if (!cancel->load())
             scan::scanItems(
@@ -275,7 +275,7 @@ void ApplicationsWindow::takeArrivals() {
         finished = feed->finished;
         if (finished) {
             problems = feed->problems;
-            cut = feed->cut;
+            cuts = feed->cuts;
         }
     }
     items->appendItems(std::move(batch));
@@ -289,14 +289,16 @@ void ApplicationsWindow::takeArrivals() {
     arrivals->stop();
     scanning = false;
     progressBar->hide();
+    QStringList tip;
+    // What the walk left out first: it says where, and the rows can't.
+    for (const scan::Cut& c : cuts) tip << scan::cutText(c);
     if (!problems.isEmpty()) {
         unreadable = int(problems.size());
-        QStringList shownProblems;
         for (const QString& problem : problems.mid(0, maxProblemsShown))
-            shownProblems << host::visibleControls(problem);
-        if (problems.size() > maxProblemsShown) shownProblems << QStringLiteral("…");
-        status->setToolTip(shownProblems.join(u'\n'));
+            tip << host::visibleControls(problem);
+        if (problems.size() > maxProblemsShown) tip << QStringLiteral("…");
     }
+    status->setToolTip(tip.join(u'\n'));
     updateStatus();
     emit scanFinished();
 }
@@ -306,7 +308,23 @@ void ApplicationsWindow::updateStatus() {
     QString text = rows == all ? (all == 1 ? tr("1 item") : tr("%1 items").arg(all))
                                : tr("%1 of %2 items").arg(rows).arg(all);
     if (unreadable > 0) text += QStringLiteral(" · ") + tr("%1 could not be read").arg(unreadable);
-    if (cut) text += QStringLiteral(" · ") + tr("the scan stopped at its bound of items");
+    for (const scan::Cut& c : cuts) {
+        text += QStringLiteral(" · ");
+        switch (c.kind) {
+            case scan::CutKind::depth:
+                text += tr("not looked deeper than %1 folders").arg(c.limit);
+                break;
+            case scan::CutKind::items:
+                text += tr("the scan stopped at %1 items").arg(c.limit);
+                break;
+            case scan::CutKind::entries:
+                text += tr("the scan stopped after %1 entries").arg(c.limit);
+                break;
+            case scan::CutKind::problems:
+                text += tr("%1 more could not be read").arg(c.times);
+                break;
+        }
+    }
     status->setText(text);
 }
 

@@ -93,7 +93,7 @@ private:
     QProgressBar* progressBar = nullptr;
     QLabel* status = nullptr;
     int unreadable = 0;
-    bool cut = false;
+    std::vector<scan::Cut> cuts;  ///< what the walk left out, said in the status line
     QMenu* file = nullptr;
     double defaultFontSize = 0;
 };
