@@ -108,7 +108,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (o.components.size() > maxComponents) fail("more components than the bound");
     for (std::size_t i = 0; i < o.components.size(); ++i) {
         const Component& c = o.components[i];
-        if (c.path.starts_with('/') || c.path.find("..") != std::string::npos)
+        if (c.path.starts_with('/') || c.path == ".." || c.path.starts_with("../") ||
+            c.path.find("/../") != std::string::npos || c.path.ends_with("/.."))
             fail("a component outside the app");
         if (c.parent && *c.parent >= i) fail("a component before the one it sits in");
         if (v.sealed == Tri::yes && c.check && !c.check->intact)

@@ -397,41 +397,43 @@ void wholeAppSeeds() {
     app.pieces.back().signing = Signing::unsignedCode;
     app.afterSigning = {{"Contents/Resources/stray", "x"}};
     bundleSeed("pieces-broken", written(app), "wholeapp");
-    /// Folder trees for the scan's walk: a byte that swaps a folder for a link (0: none),
-    /// then the tree's records.
-    void scanWalkSeeds() {
-        const auto seed = [](const std::string& name, std::uint8_t swap, const auto& make) {
-            const fs::path scratch = fs::temp_directory_path() / "varko-seed-walk";
-            fs::remove_all(scratch);
-            fs::create_directories(scratch);
-            make(scratch);
-            std::vector<std::uint8_t> records{swap};
-            const auto tree = varko::fuzzing::encodeTree(scratch);
-            records.insert(records.end(), tree.begin(), tree.end());
-            fs::remove_all(scratch);
-            save("scanwalk", name, std::as_bytes(std::span(records)));
-        };
-        const auto apps = [](const fs::path& at) {
-            fs::create_directories(at / "Apps/One.app/Contents/MacOS");
-            fs::create_directories(at / "Apps/Utilities/Two.APP");
-            fs::create_directories(at / "Old.pkg/Contents");
-            std::ofstream(at / "Apps/Flat.pkg") << "xar!";
-            fs::create_directory_symlink("../..", at / "Apps/loop");
-            fs::create_directory_symlink("Apps/One.app", at / "Linked.app");
-        };
-        seed("apps", 0, apps);
-        // Swapped as the walk is about to enter Apps/Utilities: that folder, or Apps above it.
-        seed("apps-swap-folder", 2 << 2, apps);
-        seed("apps-swap-parent", (2 << 2) | 1, apps);
-        seed("deep", 0, [](const fs::path& at) {
-            fs::create_directories(at / "a/b/c/d/e/f/g/Deep.app");
-            fs::create_directories(at / "a/b/Shallow.app");
-        });
-        seed("many", 0, [](const fs::path& at) {
-            for (int i = 0; i < 20; ++i)
-                fs::create_directories(at / ("A" + std::to_string(i) + ".app"));
-        });
-    }
+}
+
+/// Folder trees for the scan's walk: a byte that swaps a folder for a link (0: none),
+/// then the tree's records.
+void scanWalkSeeds() {
+    const auto seed = [](const std::string& name, std::uint8_t swap, const auto& make) {
+        const fs::path scratch = fs::temp_directory_path() / "varko-seed-walk";
+        fs::remove_all(scratch);
+        fs::create_directories(scratch);
+        make(scratch);
+        std::vector<std::uint8_t> records{swap};
+        const auto tree = varko::fuzzing::encodeTree(scratch);
+        records.insert(records.end(), tree.begin(), tree.end());
+        fs::remove_all(scratch);
+        save("scanwalk", name, std::as_bytes(std::span(records)));
+    };
+    const auto apps = [](const fs::path& at) {
+        fs::create_directories(at / "Apps/One.app/Contents/MacOS");
+        fs::create_directories(at / "Apps/Utilities/Two.APP");
+        fs::create_directories(at / "Old.pkg/Contents");
+        std::ofstream(at / "Apps/Flat.pkg") << "xar!";
+        fs::create_directory_symlink("../..", at / "Apps/loop");
+        fs::create_directory_symlink("Apps/One.app", at / "Linked.app");
+    };
+    seed("apps", 0, apps);
+    // Swapped as the walk is about to enter Apps/Utilities: that folder, or Apps above it.
+    seed("apps-swap-folder", 2 << 2, apps);
+    seed("apps-swap-parent", (2 << 2) | 1, apps);
+    seed("deep", 0, [](const fs::path& at) {
+        fs::create_directories(at / "a/b/c/d/e/f/g/Deep.app");
+        fs::create_directories(at / "a/b/Shallow.app");
+    });
+    seed("many", 0, [](const fs::path& at) {
+        for (int i = 0; i < 20; ++i)
+            fs::create_directories(at / ("A" + std::to_string(i) + ".app"));
+    });
+}
 
 }  // namespace
 
