@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QFutureWatcher>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QThreadPool>
@@ -29,6 +30,14 @@ class ComponentsView;
 class PrivacyView;
 class ManifestsView;
 class OverviewPage;
+
+struct PreparedOverview;
+
+/// One component's verification, as the window's pool answers it.
+struct CheckAnswer {
+    std::size_t index = 0;
+    overview::ComponentCheck check;
+};
 
 /// The inspection window's content: the report of one bundle or package, its
 /// result checkboxes, and the signature checks that run on the window's own pool.
@@ -122,8 +131,11 @@ private:
     void buildInterface();
     void showSignatureFindings(const SignatureTexts& texts, bool isApp);
     void startOverview(const QString& path, bool isApp);
-    void overviewArrived(overview::Overview read);
-    void componentChecked(std::size_t index, const overview::ComponentCheck& check);
+    void overviewArrived(PreparedOverview& read);
+    void startChecks();
+    /// Takes in the answers that have arrived, all at once: thousands of components answer
+    /// within seconds, and each answer alone would redraw the list and judge the verdict.
+    void applyChecks();
     void showVerdict();
     [[nodiscard]] Document* document() const;
     [[nodiscard]] QTextCharFormat reportStyle() const;
@@ -148,6 +160,9 @@ private:
     bool showsApp = false;
     std::optional<overview::GatekeeperAnswer> gatekeeper;
     std::size_t checksPending = 0;
+    QFutureWatcher<CheckAnswer>* checkWatcher = nullptr;
+    std::vector<CheckAnswer> answered;
+    QTimer* checkApplier = nullptr;
     OverviewPage* componentsPage = nullptr;
     OverviewPage* privacyPage = nullptr;
     bool appeared = false;
