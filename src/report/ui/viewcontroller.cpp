@@ -43,8 +43,6 @@ ViewController::ViewController(host::ToolSet toolSet, QWidget* parent)
 
 ViewController::~ViewController() {
     cancel->store(true);
-    // Components not yet checked never will be.
-    if (checkWatcher) checkWatcher->future().cancel();
     host::retirePool(processingQueue);
 }
 

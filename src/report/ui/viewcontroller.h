@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QFutureWatcher>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QThreadPool>
@@ -32,12 +31,7 @@ class ManifestsView;
 class OverviewPage;
 
 struct PreparedOverview;
-
-/// One component's verification, as the window's pool answers it.
-struct CheckAnswer {
-    std::size_t index = 0;
-    overview::ComponentCheck check;
-};
+struct CheckRun;
 
 /// The inspection window's content: the report of one bundle or package, its
 /// result checkboxes, and the signature checks that run on the window's own pool.
@@ -160,8 +154,8 @@ private:
     bool showsApp = false;
     std::optional<overview::GatekeeperAnswer> gatekeeper;
     std::size_t checksPending = 0;
-    QFutureWatcher<CheckAnswer>* checkWatcher = nullptr;
-    std::vector<CheckAnswer> answered;
+    /// The components' checks under way, and what they have answered so far.
+    std::shared_ptr<CheckRun> checkRun;
     QTimer* checkApplier = nullptr;
     OverviewPage* componentsPage = nullptr;
     OverviewPage* privacyPage = nullptr;

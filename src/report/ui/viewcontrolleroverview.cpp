@@ -3,7 +3,9 @@
 
 #include <QTabWidget>
 #include <QtConcurrent>
+#include <atomic>
 #include <memory>
+#include <mutex>
 
 #include "overview/componentcheck.h"
 #include "overview/ui/componentsview.h"
@@ -25,9 +27,30 @@ struct PreparedOverview {
     ManifestsView::Entries manifests;
 };
 
+/// One window's checks of its components: a few loops on the pool take the pieces in turn
+/// and leave their answers here, and the window takes them in on a timer of its own. The
+/// loops touch nothing of the window, so a window that closes meanwhile receives nothing.
+struct CheckRun {
+    struct Piece {
+        std::size_t index;
+        std::filesystem::path location;
+    };
+    struct Answer {
+        std::size_t index;
+        overview::ComponentCheck check;
+    };
+    std::vector<Piece> pieces;
+    std::atomic<std::size_t> next{0};
+    /// Raised when the window reads its item anew; the window's cancel flag ends it too.
+    std::atomic<bool> stop{false};
+    std::mutex lock;
+    std::vector<Answer> answers;  ///< under `lock`
+};
+
 namespace {
 
-// Answers taken in together: the list redraws and the verdict is judged this often at most.
+// Answers are taken in together at this pace: the list redraws and the verdict is judged
+// this often at most, however quickly thousands of components answer.
 constexpr int checkBatchMs = 50;
 
 }  // namespace
@@ -70,51 +93,49 @@ void ViewController::overviewArrived(PreparedOverview& read) {
 
 void ViewController::startChecks() {
     // Answers for an earlier reading would land on the wrong rows.
-    if (checkWatcher) {
-        checkWatcher->future().cancel();
-        delete checkWatcher;
-        delete checkApplier;
-        answered.clear();
-    }
-    // The checks need only where each piece lies.
-    struct Piece {
-        std::size_t index;
-        std::filesystem::path location;
-    };
-    std::vector<Piece> pieces;
+    if (checkRun) checkRun->stop = true;
+    checkRun.reset();
+    delete checkApplier;
+    checkApplier = nullptr;
+    auto run = std::make_shared<CheckRun>();
     for (std::size_t i = 0; i < theOverview.components.size(); ++i)
         if (theOverview.components[i].identity.codeFound)
-            pieces.push_back({i, theOverview.components[i].location});
-    checksPending = pieces.size();
-    if (pieces.empty()) return;
+            run->pieces.push_back({i, theOverview.components[i].location});
+    checksPending = run->pieces.size();
+    if (run->pieces.empty()) return;
+    checkRun = run;
     checkApplier = new QTimer(this);
-    checkApplier->setSingleShot(true);
     checkApplier->setInterval(checkBatchMs);
     connect(checkApplier, &QTimer::timeout, this, &ViewController::applyChecks);
-    checkWatcher = new QFutureWatcher<CheckAnswer>(this);
-    connect(checkWatcher, &QFutureWatcherBase::resultsReadyAt, this, [this](int begin, int end) {
-        for (int i = begin; i < end; ++i) answered.push_back(checkWatcher->resultAt(i));
-        if (!checkApplier->isActive()) checkApplier->start();
-    });
-    // The last answers come before the end: take them in now rather than a batch later.
-    connect(checkWatcher, &QFutureWatcherBase::finished, this, &ViewController::applyChecks);
-    checkWatcher->setFuture(QtConcurrent::mapped(
-        processingQueue, std::move(pieces),
-        [tools = tools, item = itemPath, cancel = cancel](const Piece& piece) {
-            overview::Component c;
-            c.location = piece.location;
-            return CheckAnswer{piece.index, overview::verifyComponent(tools, item, c, cancel)};
-        }));
+    checkApplier->start();
+    const auto check = [run, tools = tools, item = itemPath, cancel = cancel] {
+        for (std::size_t k;
+             !run->stop && !cancel->load() && (k = run->next++) < run->pieces.size();) {
+            overview::Component piece;
+            piece.location = run->pieces[k].location;
+            CheckRun::Answer answer{run->pieces[k].index,
+                                    overview::verifyComponent(tools, item, piece, cancel)};
+            const std::lock_guard<std::mutex> locked(run->lock);
+            run->answers.push_back(std::move(answer));
+        }
+    };
+    const int loops = std::min<int>(processingQueue->maxThreadCount(), int(run->pieces.size()));
+    for (int i = 0; i < loops; ++i) processingQueue->start(check);
 }
 
 void ViewController::applyChecks() {
-    if (answered.empty()) return;
-    const std::vector<CheckAnswer> answers = std::exchange(answered, {});
+    if (!checkRun) return;
+    std::vector<CheckRun::Answer> answers;
+    {
+        const std::lock_guard<std::mutex> locked(checkRun->lock);
+        answers.swap(checkRun->answers);
+    }
+    if (answers.empty()) return;
     std::vector<std::size_t> changed;
     bool mainAnswered = false;
-    for (const CheckAnswer& answer : answers) {
+    for (CheckRun::Answer& answer : answers) {
         if (answer.index >= theOverview.components.size()) continue;
-        theOverview.components[answer.index].check = answer.check;
+        theOverview.components[answer.index].check = std::move(answer.check);
         changed.push_back(answer.index);
         mainAnswered = mainAnswered || answer.index == 0;
     }
@@ -134,9 +155,7 @@ void ViewController::applyChecks() {
     }
     checksPending -= std::min(checksPending, changed.size());
     if (checksPending == 0) {
-        // Its future holds every answer until it goes.
-        checkWatcher->deleteLater();
-        checkWatcher = nullptr;
+        checkRun.reset();
         checkApplier->deleteLater();
         checkApplier = nullptr;
         model.setChecking(false);
