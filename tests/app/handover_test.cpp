@@ -10,11 +10,13 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <future>
 
 #include "app/appdelegate.h"
 #include "app/erroralert.h"
 #include "app/singleinstance.h"
+#include "app/startwindow.h"
 #include "report/ui/documentwindowcontroller.h"
 #include "support/childprocess.h"
 #include "support/faketool.h"
@@ -152,6 +154,26 @@ TEST_F(HandOverTest, OneHandOverOpensAFewWindowsAndNamesTheRestInItsAlert) {
     // The same hand-over again brings the open ones forward and opens the next few.
     handOver(items);
     EXPECT_EQ(delegate->documents().windows().size(), apps);
+}
+
+TEST_F(HandOverTest, AnAlertOverTheStartWindowOutlivesItWhenAHandOverClosesIt) {
+    StartWindow* start = delegate->startWindow();
+    ASSERT_NE(start, nullptr);
+    start->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(start));
+    const QString app = testing::makeBundle(dir, "Some.app", testing::xmlPlist(""));
+    // While a launch alert waits over the start window, a hand-over opens an item.
+    QTimer::singleShot(0, delegate.get(), [&] { delegate->openHandedOverItems({app}); });
+    QTimer dismiss;  // should the alert stay, so that the test ends
+    QObject::connect(&dismiss, &QTimer::timeout, [] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
+            box->accept();
+    });
+    dismiss.start(5000);
+    alertRunner() = savedRunner;
+    showErrorAlert("The log can't be read.");
+    EXPECT_EQ(delegate->startWindow(), nullptr);
+    EXPECT_EQ(delegate->documents().windows().size(), 1);
 }
 
 }  // namespace
