@@ -60,7 +60,10 @@ protected:
         ASSERT_EQ(running->start({}), SingleInstance::Start::Running);
         QObject::connect(running.get(), &SingleInstance::itemsReceived, delegate.get(),
                          &AppDelegate::openHandedOverItems);
+        // The launch probe's own alerts come first, so that they are not the subject either.
+        QSignalSpy probed(delegate.get(), &AppDelegate::launchProbeAnswered);
         delegate->applicationDidFinishLaunching({});
+        ASSERT_TRUE(!probed.isEmpty() || probed.wait(30000));
     }
     void TearDown() override {
         qputenv("XDG_RUNTIME_DIR", savedRuntime);
