@@ -387,11 +387,8 @@ void AppDelegate::openHandedOverItems(const QStringList& items) {
         showStartWindow();
         return;
     }
-    DocumentWindowController* newest = nullptr;
-    for (const QString& path : items)
-        if (DocumentWindowController* window = documentController.openDocument(path))
-            newest = window;
-    if (newest) {
+    // One request: at most a few new windows, and one alert for what could not be opened.
+    if (DocumentWindowController* newest = documentController.openDocuments(items)) {
         newest->raise();
         newest->activateWindow();
     }

@@ -22,6 +22,17 @@ namespace {
 
 constexpr auto recentKey = "recentDocuments";
 
+/// A line of an alert: an item's name may hold line feeds and run to thousands of characters.
+QString shownLine(const QString& text) {
+    constexpr qsizetype keep = 120;
+    const QString shown = host::visibleControls(text);
+    if (shown.size() <= 2 * keep) return shown;
+    // Never cut between the halves of a surrogate pair.
+    const qsizetype left = shown[keep - 1].isHighSurrogate() ? keep - 1 : keep;
+    const qsizetype right = shown[shown.size() - keep].isLowSurrogate() ? keep - 1 : keep;
+    return shown.left(left) + u'…' + shown.right(right);
+}
+
 }  // namespace
 
 QString documentKey(const QString& path) {
@@ -38,8 +49,21 @@ DocumentController::DocumentController(Storyboard board, QObject* parent)
     : QObject(parent), storyboard(std::move(board)) {}
 
 DocumentWindowController* DocumentController::openDocument(const QString& path) {
+    return openDocuments({path});
+}
+
+DocumentWindowController* DocumentController::openDocuments(const QStringList& paths) {
+    Request request;
+    DocumentWindowController* last = nullptr;
+    for (const QString& path : paths)
+        if (DocumentWindowController* window = open(path, request)) last = window;
+    tell(request);
+    return last;
+}
+
+DocumentWindowController* DocumentController::open(const QString& path, Request& request) {
     const QString key = documentKey(path);
-    if (QPointer<DocumentWindowController> existing = open.value(key)) {
+    if (QPointer<DocumentWindowController> existing = windowsByKey.value(key)) {
         existing->show();
         existing->raise();
         existing->activateWindow();
@@ -49,13 +73,14 @@ DocumentWindowController* DocumentController::openDocument(const QString& path) 
 
     const ItemType type = itemTypeForPath(path);
     if (!type.accepted()) {
-        auto* box = new QMessageBox(QMessageBox::Warning, tr("Varko can't open this item"),
-                                    type.error, QMessageBox::Ok, QApplication::activeWindow());
-        box->setAttribute(Qt::WA_DeleteOnClose);
-        box->open();
-        emit openRefused(type.error);
+        request.reasons << type.error;
         return nullptr;
     }
+    if (request.opened == maxNewWindows) {
+        request.notOpened << path;
+        return nullptr;
+    }
+    ++request.opened;
 
     DocumentWindowController* window = storyboard.instantiateDocumentWindow();
     window->readDocument(QUrl::fromLocalFile(QFileInfo(QDir::cleanPath(path)).absoluteFilePath()),
@@ -64,10 +89,10 @@ DocumentWindowController* DocumentController::openDocument(const QString& path) 
     connect(window, &DocumentWindowController::itemsDropped, this,
             &DocumentController::openDocuments);
     connect(window, &QObject::destroyed, this, [this, key] {
-        open.remove(key);
+        windowsByKey.remove(key);
         retitleWindows();
     });
-    open.insert(key, window);
+    windowsByKey.insert(key, window);
     retitleWindows();
     noteRecent(key);
     window->show();
@@ -75,8 +100,45 @@ DocumentWindowController* DocumentController::openDocument(const QString& path) 
     return window;
 }
 
-void DocumentController::openDocuments(const QStringList& paths) {
-    for (const QString& path : paths) openDocument(path);
+void DocumentController::tell(const Request& request) {
+    const qsizetype count = request.reasons.size() + request.notOpened.size();
+    if (count == 0) return;
+    QString heading, details;
+    if (count == 1 && request.notOpened.isEmpty()) {
+        heading = shownLine(request.reasons.front());
+    } else {
+        heading = tr("Varko didn't open %1 items:").arg(count);
+        QStringList lines;
+        for (const QString& reason : request.reasons) {
+            if (lines.size() == maxNamedRefusals) break;
+            lines << shownLine(reason);
+        }
+        for (const QString& path : request.notOpened) {
+            if (lines.size() == maxNamedRefusals) break;
+            lines << shownLine(tr("“%1” was not opened.").arg(path));
+        }
+        if (count > lines.size()) lines << tr("and %1 more.").arg(count - lines.size());
+        if (!request.notOpened.isEmpty())
+            lines << QString()
+                  << tr("Varko opens at most %1 new windows at a time. To look at many "
+                        "apps at once, use File › Scan Folder….")
+                         .arg(maxNewWindows);
+        details = lines.join(u'\n');
+    }
+    // Not modal: a hand-over arrives while the user works, and the next one must find the
+    // event loop free.
+    auto* box = new QMessageBox(
+        QMessageBox::Warning,
+        count == 1 ? tr("Varko can't open this item") : tr("Varko can't open these items"),
+        QString(), QMessageBox::Ok, QApplication::activeWindow());
+    // All in the plain text: the informative text would take a name such as "<img …>" for
+    // markup.
+    const QString message = details.isEmpty() ? heading : heading + u'\n' + details;
+    box->setTextFormat(Qt::PlainText);
+    box->setText(message);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
+    emit openRefused(message);
 }
 
 void DocumentController::showOpenDialog(QWidget* parent) {
@@ -114,7 +176,7 @@ void DocumentController::retitleWindows() {
     // tells them apart.
     QList<DocumentWindowController*> shown;
     QStringList names, paths;
-    for (auto it = open.cbegin(); it != open.cend(); ++it) {
+    for (auto it = windowsByKey.cbegin(); it != windowsByKey.cend(); ++it) {
         if (!it.value()) continue;
         shown << it.value();
         names << it.value()->documentTitle();
@@ -127,7 +189,7 @@ void DocumentController::retitleWindows() {
 
 QList<DocumentWindowController*> DocumentController::windows() const {
     QList<DocumentWindowController*> result;
-    for (const auto& window : open)
+    for (const auto& window : windowsByKey)
         if (window) result << window;
     return result;
 }

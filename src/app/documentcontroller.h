@@ -21,7 +21,11 @@ public:
 
     /// Opens the item, or tells the user why it can't be opened. Returns its window.
     DocumentWindowController* openDocument(const QString& path);
-    void openDocuments(const QStringList& paths);
+    /// Opens the items of one request (a hand-over, a drop, the Open dialog's selection) as
+    /// `openDocument` does, but opens at most `maxNewWindows` new windows, and tells in one
+    /// alert every item it did not open and why. Returns the last window opened or brought
+    /// forward, if any.
+    DocumentWindowController* openDocuments(const QStringList& paths);
 
     /// The Open dialog, in which `.app` folders are chosen like files.
     void showOpenDialog(QWidget* parent);
@@ -31,6 +35,12 @@ public:
     [[nodiscard]] QList<DocumentWindowController*> windows() const;
 
     static constexpr int maxRecentDocuments = 10;
+    /// Each window reads its item with up to four threads and keeps what it read: a hostile
+    /// item can cost tens of megabytes. One request may name hundreds of them, so it opens
+    /// this many and names the rest as not opened; Scan Folder is the way to look at many.
+    static constexpr qsizetype maxNewWindows = 8;
+    /// The refusals an alert names one by one; the rest it counts.
+    static constexpr qsizetype maxNamedRefusals = 10;
 
 signals:
     void recentDocumentsChanged();
@@ -40,12 +50,20 @@ signals:
     void openRefused(const QString& message);
 
 private:
+    /// One request's new windows so far, and what it could not open.
+    struct Request {
+        qsizetype opened = 0;
+        QStringList reasons;
+        QStringList notOpened;  ///< past `maxNewWindows`
+    };
+    DocumentWindowController* open(const QString& path, Request& request);
+    void tell(const Request& request);
     void noteRecent(const QString& path);
     /// Tells windows of items with the same name apart by their folders.
     void retitleWindows();
 
     Storyboard storyboard;
-    QHash<QString, QPointer<DocumentWindowController>> open;
+    QHash<QString, QPointer<DocumentWindowController>> windowsByKey;
 };
 
 /// The identity of an item on disk, so that two spellings of one path open one window.

@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <atomic>
+#include <numeric>
 #include <set>
 #include <thread>
 #include <vector>
@@ -215,13 +216,15 @@ bool isRiskyEntitlement(std::string_view key) {
            std::find(std::begin(risky), std::end(risky), key) != std::end(risky);
 }
 
-void flagComponents(Overview& overview, const PrivacyCatalog& catalog) {
+void flagComponents(Overview& overview, const PrivacyCatalog& catalog,
+                    std::span<const std::size_t> only) {
     if (overview.components.empty()) return;
     const Component& main = overview.components.front();
     const Signer mainSigner = claimedSigner(main);
     const bool mainSigned = mainSigner != Signer::unsigned_ && mainSigner != Signer::adhoc;
     const std::set<std::string> mainHeld = privacyHeld(catalog, main.identity);
-    for (std::size_t i = 0; i < overview.components.size(); ++i) {
+    for (const std::size_t i : only) {
+        if (i >= overview.components.size()) continue;
         Component& c = overview.components[i];
         c.flags.clear();
         if (i > 0 && mainSigned && c.identity.codeFound) {
@@ -248,6 +251,12 @@ void flagComponents(Overview& overview, const PrivacyCatalog& catalog) {
             if (holds(value) && isRiskyEntitlement(key))
                 c.flags.push_back("risky-entitlement:" + key);
     }
+}
+
+void flagComponents(Overview& overview, const PrivacyCatalog& catalog) {
+    std::vector<std::size_t> every(overview.components.size());
+    std::iota(every.begin(), every.end(), std::size_t(0));
+    flagComponents(overview, catalog, every);
 }
 
 }  // namespace varko::overview

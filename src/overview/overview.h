@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -47,6 +48,10 @@ void readIdentities(Overview& overview, const ItemRoot& root);
 /// The flags of every component, from what is known of them so far: their identities,
 /// and their checks where verification has answered.
 void flagComponents(Overview& overview, const PrivacyCatalog& catalog);
+/// The flags of the components at `only` alone: enough when none of them is the main
+/// executable, whose answer decides the others' flags too.
+void flagComponents(Overview& overview, const PrivacyCatalog& catalog,
+                    std::span<const std::size_t> only);
 
 /// Entitlements that weaken the hardened runtime or reach into the system: worth a look.
 [[nodiscard]] bool isRiskyEntitlement(std::string_view key);

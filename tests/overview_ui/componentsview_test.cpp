@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QAbstractItemModelTester>
 #include <QApplication>
 #include <QClipboard>
 #include <QHelpEvent>
@@ -185,6 +186,46 @@ TEST(ComponentsView, AnAnswerChangesOnlyItsRowAndKeepsSelectionAndExpansion) {
         "Contents/XPCServices/Fetch.xpc\tXPC service\tcom.fetch\t\tDeveloper ID\t"));
 }
 
+TEST(ComponentsView, ThousandsOfRowsArriveInBatchesEachUnderItsParent) {
+    // Chains ten deep, so that batches end between parents and their children.
+    overview::Overview o;
+    o.components.push_back(component(ComponentKind::mainExecutable, "Contents/MacOS/Big", {}));
+    const std::size_t count = 3 * M::rowsPerTurn + 17;
+    for (std::size_t i = 1; i < count; ++i)
+        o.components.push_back(
+            component(ComponentKind::framework, "F" + std::to_string(i), i % 10 == 1 ? 0 : i - 1));
+    o.components.push_back(component(ComponentKind::helper, "forward", count + 5));
+
+    ComponentsView view;
+    M& model = view.componentsModel();
+    // Every insertion must agree with what the model says before and after it.
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::Fatal);
+    QSignalSpy filled(&model, &M::filled);
+    model.setOverview(o);
+    EXPECT_EQ(model.componentCount(), M::rowsPerTurn);
+    EXPECT_TRUE(model.isFilling());
+    overview::ComponentCheck check;
+    check.valid = true;
+    model.updateCheck(count, check, {});  // not shown yet: kept for when it is
+    ASSERT_TRUE(filled.wait(10000));
+
+    EXPECT_EQ(model.componentCount(), count + 1);
+    EXPECT_EQ(model.rowCount(), 2);  // the main executable and the one whose parent comes later
+    for (std::size_t i = 1; i < count; ++i) {
+        const QModelIndex parent = model.indexOf(i % 10 == 1 ? 0 : i - 1);
+        ASSERT_EQ(model.parent(model.indexOf(i)), parent) << i;
+        ASSERT_TRUE(view.isExpanded(parent)) << i;
+    }
+    EXPECT_EQ(shown(model.indexOf(count), M::valid), "Valid");
+
+    // A new overview while the old one still fills replaces it whole.
+    model.setOverview(o);
+    model.setOverview(sample());
+    QCoreApplication::processEvents();
+    EXPECT_EQ(model.componentCount(), sample().components.size());
+    EXPECT_FALSE(model.isFilling());
+}
+
 TEST(PrivacyView, EveryServiceIsARowAndUnknownOnesStandOut) {
     PrivacyView view;
     PrivacyModel& model = view.privacyModel();
@@ -261,6 +302,33 @@ TEST(ManifestsView, EachManifestSaysWhatItDeclaresInWords) {
     view.setOverview(o);
     ASSERT_EQ(view.topLevelItemCount(), 1);
     EXPECT_TRUE(view.topLevelItem(0)->text(0).startsWith("Neither"));
+}
+
+TEST(ManifestsView, AHostileNumberOfManifestsIsShownInPartAndCounted) {
+    overview::Overview o;
+    overview::PrivacyManifest m;
+    for (int i = 0; i < 150; ++i) m.trackingDomains.push_back("t" + std::to_string(i));
+    for (int i = 0; i < 300; ++i) {
+        Component c;
+        c.path = "Contents/Frameworks/K" + std::to_string(i) + ".framework";
+        c.identity.privacyManifest = m;
+        o.components.push_back(c);
+    }
+    ManifestsView view;
+    view.setOverview(o);
+    EXPECT_TRUE(view.isFilling());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !view.isFilling(); }, 10000));
+
+    // Each manifest's rows: itself, tracking, the domains' heading, 100 domains and a count.
+    const int perManifest = 2 + 1 + int(ManifestsView::maxListed) + 1;
+    const int shownManifests = int(ManifestsView::maxRows + perManifest - 1) / perManifest;
+    ASSERT_EQ(view.topLevelItemCount(), shownManifests + 1);
+    const QTreeWidgetItem* domains = view.topLevelItem(0)->child(1);
+    EXPECT_EQ(domains->childCount(), int(ManifestsView::maxListed) + 1);
+    EXPECT_EQ(domains->child(domains->childCount() - 1)->text(0), "and 50 more");
+    EXPECT_TRUE(view.topLevelItem(shownManifests)
+                    ->text(0)
+                    .startsWith(QString::number(300 - shownManifests) + " more privacy manifests"));
 }
 
 }  // namespace

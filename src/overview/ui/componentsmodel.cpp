@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QColor>
 #include <QStyle>
+#include <algorithm>
 #include <unordered_map>
 
 #include "overview/ui/overviewtexts.h"
@@ -27,12 +28,14 @@ bool usesService(const overview::ServiceUse& use) {
 
 }  // namespace
 
-ComponentsModel::ComponentsModel(QObject* parent) : QAbstractItemModel(parent) {}
+ComponentsModel::ComponentsModel(QObject* parent) : QAbstractItemModel(parent) {
+    filler.setInterval(0);
+    connect(&filler, &QTimer::timeout, this, &ComponentsModel::showMore);
+}
 
-void ComponentsModel::setOverview(const overview::Overview& overview) {
-    beginResetModel();
-    rows.clear();
-    top.clear();
+ComponentsModel::Rows ComponentsModel::prepareRows(const overview::Overview& overview) {
+    Rows prepared;
+    std::vector<Row>& rows = prepared.rows;
     // The services list names the other components by path and the main executable by its
     // own lists: turn that round to each component's services.
     std::unordered_map<std::string, QStringList> servicesByPath;
@@ -46,7 +49,9 @@ void ComponentsModel::setOverview(const overview::Overview& overview) {
     for (std::size_t i = 0; i < overview.components.size(); ++i) {
         Row row;
         row.component = overview.components[i];
-        row.component.identity.entitlements = {};  // not shown; may be large
+        // Not shown, and may be large.
+        row.component.identity.entitlements = {};
+        row.component.identity.privacyManifest.reset();
         if (row.component.parent && *row.component.parent < i) row.parent = row.component.parent;
         std::string_view path = row.component.path;
         if (row.parent) {
@@ -61,12 +66,45 @@ void ComponentsModel::setOverview(const overview::Overview& overview) {
             found != servicesByPath.end())
             row.titles << found->second;
         row.titles.removeDuplicates();
-        std::vector<std::size_t>& siblings = row.parent ? rows[*row.parent].children : top;
+        std::vector<std::size_t>& siblings = row.parent ? rows[*row.parent].children : prepared.top;
         row.row = int(siblings.size());
         siblings.push_back(i);
         rows.push_back(std::move(row));
     }
+    return prepared;
+}
+
+void ComponentsModel::setRows(Rows prepared) {
+    filler.stop();
+    beginResetModel();
+    rows = std::move(prepared.rows);
+    top = std::move(prepared.top);
+    shown = 0;
     endResetModel();
+    showMore();
+}
+
+void ComponentsModel::showMore() {
+    const std::size_t end = std::min(rows.size(), shown + rowsPerTurn);
+    // Consecutive components under one parent are consecutive rows of it: one insertion each.
+    while (shown < end) {
+        const std::optional<std::size_t> parent = rows[shown].parent;
+        std::size_t last = shown;
+        while (last + 1 < end && rows[last + 1].parent == parent) ++last;
+        beginInsertRows(parent ? indexOf(*parent) : QModelIndex(), rows[shown].row, rows[last].row);
+        shown = last + 1;
+        endInsertRows();
+    }
+    if (shown < rows.size()) {
+        filler.start();
+    } else {
+        filler.stop();
+        emit filled();
+    }
+}
+
+int ComponentsModel::shownOf(const std::vector<std::size_t>& list) const {
+    return int(std::lower_bound(list.begin(), list.end(), shown) - list.begin());
 }
 
 void ComponentsModel::updateCheck(std::size_t component, const overview::ComponentCheck& check,
@@ -74,20 +112,26 @@ void ComponentsModel::updateCheck(std::size_t component, const overview::Compone
     if (component >= rows.size()) return;
     rows[component].component.check = check;
     rows[component].component.flags = flags;
-    rowChanged(component);
+    if (component < shown) rowChanged(component);
 }
 
 void ComponentsModel::setFlags(std::size_t component, const std::vector<std::string>& flags) {
     if (component >= rows.size() || rows[component].component.flags == flags) return;
     rows[component].component.flags = flags;
-    rowChanged(component);
+    if (component < shown) rowChanged(component);
 }
 
 void ComponentsModel::setChecking(bool running) {
     if (checking == running) return;
     checking = running;
-    for (std::size_t i = 0; i < rows.size(); ++i)
-        if (!rows[i].component.check) rowChanged(i);
+    // A range per parent: thousands of rows must not mean thousands of signals.
+    const auto changed = [this](const QModelIndex& parent) {
+        if (const int count = rowCount(parent); count > 0)
+            emit dataChanged(index(0, 0, parent), index(count - 1, columnCount_ - 1, parent));
+    };
+    changed({});
+    for (std::size_t i = 0; i < shown; ++i)
+        if (!rows[i].children.empty()) changed(indexOf(i));
 }
 
 void ComponentsModel::rowChanged(std::size_t component) {
@@ -95,7 +139,7 @@ void ComponentsModel::rowChanged(std::size_t component) {
 }
 
 QModelIndex ComponentsModel::indexOf(std::size_t component, int column) const {
-    if (component >= rows.size() || column < 0 || column >= columnCount_) return {};
+    if (component >= shown || column < 0 || column >= columnCount_) return {};
     return createIndex(rows[component].row, column, quintptr(component));
 }
 
@@ -104,7 +148,7 @@ QModelIndex ComponentsModel::index(int row, int column, const QModelIndex& paren
     if (parent.isValid() && parent.column() != 0) return {};
     const std::vector<std::size_t>& list =
         parent.isValid() ? rows[parent.internalId()].children : top;
-    if (std::size_t(row) >= list.size()) return {};
+    if (row >= shownOf(list)) return {};
     return createIndex(row, column, quintptr(list[std::size_t(row)]));
 }
 
@@ -115,9 +159,9 @@ QModelIndex ComponentsModel::parent(const QModelIndex& child) const {
 }
 
 int ComponentsModel::rowCount(const QModelIndex& parent) const {
-    if (!parent.isValid()) return int(top.size());
+    if (!parent.isValid()) return shownOf(top);
     if (parent.column() != 0) return 0;
-    return int(rows[parent.internalId()].children.size());
+    return shownOf(rows[parent.internalId()].children);
 }
 
 int ComponentsModel::columnCount(const QModelIndex&) const {

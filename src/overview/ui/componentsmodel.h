@@ -2,6 +2,7 @@
 
 #include <QAbstractItemModel>
 #include <QStringList>
+#include <QTimer>
 #include <optional>
 #include <vector>
 
@@ -11,7 +12,9 @@ namespace varko {
 
 /// Every piece of code in a bundle as a tree by where it sits, one column per finding.
 /// Verification answers one component at a time: `updateCheck` changes that row alone, so
-/// the view keeps its selection, expansion and scroll position.
+/// the view keeps its selection, expansion and scroll position. Thousands of rows arrive a
+/// batch per turn of the event loop, in the list's order, so a parent is always in before
+/// its children and the window answers meanwhile.
 class ComponentsModel final : public QAbstractItemModel {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(ComponentsModel)
@@ -39,11 +42,32 @@ public:
         ComponentRole,
     };
 
+    struct Row {
+        overview::Component component;
+        QString shownName;   ///< the path, from the parent's folder where it lies inside it
+        QStringList titles;  ///< its privacy services
+        std::vector<std::size_t> children;
+        int row = 0;  ///< among its parent's children
+        std::optional<std::size_t> parent;
+    };
+    /// The rows of an overview's components and those at the top, ready to show.
+    struct Rows {
+        std::vector<Row> rows;
+        std::vector<std::size_t> top;
+    };
+
     explicit ComponentsModel(QObject* parent = nullptr);
 
-    /// Shows the overview's components; a component whose parent is not an earlier one
-    /// goes to the top, so that a broken list cannot form a cycle.
-    void setOverview(const overview::Overview& overview);
+    /// The rows for the overview's components: a component whose parent is not an earlier
+    /// one goes to the top, so that a broken list cannot form a cycle. A pure function of
+    /// values, for a worker thread.
+    [[nodiscard]] static Rows prepareRows(const overview::Overview& overview);
+    /// Shows `rows`: the first batch at once, the rest one per turn of the event loop;
+    /// `filled` follows the last.
+    void setRows(Rows rows);
+    void setOverview(const overview::Overview& overview) { setRows(prepareRows(overview)); }
+    /// Whether rows are still waiting to be shown.
+    [[nodiscard]] bool isFilling() const { return shown < rows.size(); }
     /// Verification answered for one component; its flags may have changed with it.
     void updateCheck(std::size_t component, const overview::ComponentCheck& check,
                      const std::vector<std::string>& flags);
@@ -55,7 +79,11 @@ public:
     void setChecking(bool running);
 
     [[nodiscard]] QModelIndex indexOf(std::size_t component, int column = 0) const;
-    [[nodiscard]] std::size_t componentCount() const { return rows.size(); }
+    /// The components shown so far.
+    [[nodiscard]] std::size_t componentCount() const { return shown; }
+
+    /// Rows inserted in one turn of the event loop: a few milliseconds of the view's work.
+    static constexpr std::size_t rowsPerTurn = 250;
 
     [[nodiscard]] QModelIndex index(int row, int column,
                                     const QModelIndex& parent = {}) const override;
@@ -66,21 +94,23 @@ public:
     [[nodiscard]] QVariant headerData(int section, Qt::Orientation orientation,
                                       int role) const override;
 
+signals:
+    /// Every row given to `setRows` is shown.
+    void filled();
+
 private:
-    struct Row {
-        overview::Component component;
-        QString shownName;   ///< the path, from the parent's folder where it lies inside it
-        QStringList titles;  ///< its privacy services
-        std::vector<std::size_t> children;
-        int row = 0;  ///< among its parent's children
-        std::optional<std::size_t> parent;
-    };
+    void showMore();
+    /// How many of `list` (components in the list's order) are shown.
+    [[nodiscard]] int shownOf(const std::vector<std::size_t>& list) const;
     [[nodiscard]] QVariant display(const Row& row, int column) const;
     [[nodiscard]] QVariant toolTip(const Row& row, int column) const;
     void rowChanged(std::size_t component);
 
     std::vector<Row> rows;
     std::vector<std::size_t> top;
+    /// Components [0, shown) are in the model; the rest wait for `filler`.
+    std::size_t shown = 0;
+    QTimer filler;
     bool checking = true;
 };
 

@@ -7,8 +7,8 @@
 namespace varko {
 
 /// The "Components" view: the tree of a bundle's code in the order the walk found it,
-/// never sorted, since the order says where each piece sits. It expands fully when a new
-/// overview arrives; Copy copies the selected rows as tab-separated lines.
+/// never sorted, since the order says where each piece sits. Every row with children opens
+/// as they arrive; Copy copies the selected rows as tab-separated lines.
 class ComponentsView final : public QTreeView {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(ComponentsView)
@@ -22,6 +22,8 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
+    void fitColumns();
+
     ComponentsModel* components;
 };
 

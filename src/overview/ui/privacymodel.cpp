@@ -10,9 +10,14 @@ namespace varko {
 
 namespace {
 
+/// A service can name thousands of components: a cell and its tooltip show the first few
+/// and count the rest, so that neither is measured or drawn at full length.
 QStringList shown(const std::vector<std::string>& items) {
+    constexpr std::size_t maxShown = 20;
     QStringList out;
-    for (const std::string& item : items) out << shownText(item);
+    for (std::size_t i = 0; i < items.size() && i < maxShown; ++i) out << shownText(items[i]);
+    if (items.size() > maxShown)
+        out << PrivacyModel::tr("and %1 more").arg(items.size() - maxShown);
     return out;
 }
 

@@ -30,6 +30,9 @@ class PrivacyView;
 class ManifestsView;
 class OverviewPage;
 
+struct PreparedOverview;
+struct CheckRun;
+
 /// The inspection window's content: the report of one bundle or package, its
 /// result checkboxes, and the signature checks that run on the window's own pool.
 class ViewController final : public QWidget {
@@ -122,8 +125,11 @@ private:
     void buildInterface();
     void showSignatureFindings(const SignatureTexts& texts, bool isApp);
     void startOverview(const QString& path, bool isApp);
-    void overviewArrived(overview::Overview read);
-    void componentChecked(std::size_t index, const overview::ComponentCheck& check);
+    void overviewArrived(PreparedOverview& read);
+    void startChecks();
+    /// Takes in the answers that have arrived, all at once: thousands of components answer
+    /// within seconds, and each answer alone would redraw the list and judge the verdict.
+    void applyChecks();
     void showVerdict();
     [[nodiscard]] Document* document() const;
     [[nodiscard]] QTextCharFormat reportStyle() const;
@@ -148,6 +154,9 @@ private:
     bool showsApp = false;
     std::optional<overview::GatekeeperAnswer> gatekeeper;
     std::size_t checksPending = 0;
+    /// The components' checks under way, and what they have answered so far.
+    std::shared_ptr<CheckRun> checkRun;
+    QTimer* checkApplier = nullptr;
     OverviewPage* componentsPage = nullptr;
     OverviewPage* privacyPage = nullptr;
     bool appeared = false;

@@ -3,6 +3,9 @@
 
 #include <QTabWidget>
 #include <QtConcurrent>
+#include <atomic>
+#include <memory>
+#include <mutex>
 
 #include "overview/componentcheck.h"
 #include "overview/ui/componentsview.h"
@@ -16,6 +19,44 @@
 
 namespace varko {
 
+/// The overview as read, with its rows and manifests made ready on the pool, so that the
+/// window only has to show them.
+struct PreparedOverview {
+    overview::Overview overview;
+    ComponentsModel::Rows rows;
+    ManifestsView::Entries manifests;
+};
+
+/// One window's checks of its components: a few loops on the pool take the pieces in turn
+/// and leave their answers here, and the window takes them in on a timer of its own. The
+/// loops touch nothing of the window, so a window that closes meanwhile receives nothing.
+struct CheckRun {
+    struct Piece {
+        std::size_t index;
+        std::filesystem::path location;
+    };
+    struct Answer {
+        std::size_t index;
+        overview::ComponentCheck check;
+    };
+    std::vector<Piece> pieces;
+    std::atomic<std::size_t> next{0};
+    /// Raised when the window reads its item anew; the window's cancel flag ends it too.
+    std::atomic<bool> stop{false};
+    std::mutex lock;
+    std::vector<Answer> answers;  ///< under `lock`
+    /// The item's hashing, shared by every check: each file once, and bounded in all.
+    codesign::HashBudget budget;
+};
+
+namespace {
+
+// Answers are taken in together at this pace: the list redraws and the verdict is judged
+// this often at most, however quickly thousands of components answer.
+constexpr int checkBatchMs = 50;
+
+}  // namespace
+
 void ViewController::startOverview(const QString& path, bool isApp) {
     showsApp = isApp;
     tabs->setTabVisible(tabs->indexOf(componentsPage), isApp);
@@ -23,54 +64,104 @@ void ViewController::startOverview(const QString& path, bool isApp) {
     showVerdict();
     if (!isApp) return;
     itemPath = host::pathToSystem(path).toStdString();
+    // Shared, not copied: a result is handed over by copy, and thousands of components
+    // are megabytes.
     host::whenFinished(
         this,
         QtConcurrent::run(processingQueue,
-                          [item = itemPath] { return overview::readOverview(item); }),
-        [this](const overview::Overview& read) { overviewArrived(read); });
+                          [item = itemPath] {
+                              auto read = std::make_shared<PreparedOverview>();
+                              read->overview = overview::readOverview(item);
+                              read->rows = ComponentsModel::prepareRows(read->overview);
+                              read->manifests = ManifestsView::prepare(read->overview);
+                              return read;
+                          }),
+        [this](const std::shared_ptr<PreparedOverview>& read) { overviewArrived(*read); });
 }
 
-void ViewController::overviewArrived(overview::Overview read) {
-    theOverview = std::move(read);
+void ViewController::overviewArrived(PreparedOverview& read) {
+    theOverview = std::move(read.overview);
     overviewReady = true;
-    componentsView->componentsModel().setOverview(theOverview);
+    componentsView->componentsModel().setRows(std::move(read.rows));
     privacyView->privacyModel().setServices(theOverview.services);
-    manifestsView->setOverview(theOverview);
+    manifestsView->setEntries(std::move(read.manifests));
     componentsPage->setNote(componentsNote(theOverview));
     privacyPage->setNote(privacyNote(theOverview));
-    checksPending = 0;
-    for (std::size_t i = 0; i < theOverview.components.size(); ++i) {
-        const overview::Component& c = theOverview.components[i];
-        if (!c.identity.codeFound) continue;
-        ++checksPending;
-        host::whenFinished(
-            this,
-            QtConcurrent::run(processingQueue,
-                              [tools = tools, item = itemPath, c, cancel = cancel] {
-                                  return overview::verifyComponent(tools, item, c, cancel);
-                              }),
-            [this, i](const overview::ComponentCheck& check) { componentChecked(i, check); });
-    }
+    startChecks();
     componentsView->componentsModel().setChecking(checksPending > 0);
     showVerdict();
     emit overviewRead();
     if (checksPending == 0) emit componentsChecked();
 }
 
-void ViewController::componentChecked(std::size_t index, const overview::ComponentCheck& check) {
-    if (index >= theOverview.components.size()) return;
-    std::vector<std::vector<std::string>> before;
-    for (const overview::Component& c : theOverview.components) before.push_back(c.flags);
-    theOverview.components[index].check = check;
-    overview::flagComponents(theOverview, overview::PrivacyCatalog::builtIn());
-    ComponentsModel& model = componentsView->componentsModel();
-    for (std::size_t i = 0; i < theOverview.components.size(); ++i) {
-        if (i == index)
-            model.updateCheck(i, check, theOverview.components[i].flags);
-        else if (theOverview.components[i].flags != before[i])
-            model.setFlags(i, theOverview.components[i].flags);
+void ViewController::startChecks() {
+    // Answers for an earlier reading would land on the wrong rows.
+    if (checkRun) checkRun->stop = true;
+    checkRun.reset();
+    delete checkApplier;
+    checkApplier = nullptr;
+    auto run = std::make_shared<CheckRun>();
+    for (std::size_t i = 0; i < theOverview.components.size(); ++i)
+        if (theOverview.components[i].identity.codeFound)
+            run->pieces.push_back({i, theOverview.components[i].location});
+    checksPending = run->pieces.size();
+    if (run->pieces.empty()) return;
+    checkRun = run;
+    checkApplier = new QTimer(this);
+    checkApplier->setInterval(checkBatchMs);
+    connect(checkApplier, &QTimer::timeout, this, &ViewController::applyChecks);
+    checkApplier->start();
+    const auto check = [run, tools = tools, item = itemPath, cancel = cancel] {
+        for (std::size_t k;
+             !run->stop && !cancel->load() && (k = run->next++) < run->pieces.size();) {
+            overview::Component piece;
+            piece.location = run->pieces[k].location;
+            CheckRun::Answer answer{
+                run->pieces[k].index,
+                overview::verifyComponent(tools, item, piece, cancel, &run->budget)};
+            const std::lock_guard<std::mutex> locked(run->lock);
+            run->answers.push_back(std::move(answer));
+        }
+    };
+    const int loops = std::min<int>(processingQueue->maxThreadCount(), int(run->pieces.size()));
+    for (int i = 0; i < loops; ++i) processingQueue->start(check);
+}
+
+void ViewController::applyChecks() {
+    if (!checkRun) return;
+    std::vector<CheckRun::Answer> answers;
+    {
+        const std::lock_guard<std::mutex> locked(checkRun->lock);
+        answers.swap(checkRun->answers);
     }
-    if (checksPending > 0 && --checksPending == 0) {
+    if (answers.empty()) return;
+    std::vector<std::size_t> changed;
+    bool mainAnswered = false;
+    for (CheckRun::Answer& answer : answers) {
+        if (answer.index >= theOverview.components.size()) continue;
+        theOverview.components[answer.index].check = std::move(answer.check);
+        changed.push_back(answer.index);
+        mainAnswered = mainAnswered || answer.index == 0;
+    }
+    ComponentsModel& model = componentsView->componentsModel();
+    const overview::PrivacyCatalog& catalog = overview::PrivacyCatalog::builtIn();
+    if (mainAnswered) {
+        // Whether the others are "inside a signed app" is the main executable's answer.
+        overview::flagComponents(theOverview, catalog);
+        for (std::size_t i = 0; i < theOverview.components.size(); ++i)
+            model.setFlags(i, theOverview.components[i].flags);
+    } else {
+        overview::flagComponents(theOverview, catalog, changed);
+    }
+    for (const std::size_t i : changed) {
+        const overview::Component& c = theOverview.components[i];
+        model.updateCheck(i, *c.check, c.flags);
+    }
+    checksPending -= std::min(checksPending, changed.size());
+    if (checksPending == 0) {
+        checkRun.reset();
+        checkApplier->deleteLater();
+        checkApplier = nullptr;
         model.setChecking(false);
         showVerdict();
         emit componentsChecked();

@@ -1,0 +1,93 @@
+// A bundle of as many components as the reader lists, opened as the document controller
+// opens an item: the window must keep answering while it is read, checked and shown.
+#include <gtest/gtest.h>
+
+#include <QElapsedTimer>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+#include <QUrl>
+#include <cstdio>
+#include <filesystem>
+
+#include "fixtures/componentbundle.h"
+#include "overview/overview.h"
+#include "overview/ui/componentsview.h"
+#include "overview/ui/manifestsview.h"
+#include "report_ui/viewcontrollerfixture.h"
+
+using namespace varko;
+using varko::testing::ViewControllerTest;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+/// The longest wait between two ticks of a 10 ms timer while the window works.
+class TickGaps {
+public:
+    TickGaps() {
+        timer.setInterval(10);
+        QObject::connect(&timer, &QTimer::timeout,
+                         [this] { longest = std::max(longest, clock.restart()); });
+        clock.start();
+        timer.start();
+    }
+    qint64 longest = 0;
+
+private:
+    QTimer timer;
+    QElapsedTimer clock;
+};
+
+/// Every row the model shows, nested ones included.
+int shownRows(const QAbstractItemModel& model, const QModelIndex& parent = {}) {
+    int count = 0;
+    for (int row = 0; row < model.rowCount(parent); ++row)
+        count += 1 + shownRows(model, model.index(row, 0, parent));
+    return count;
+}
+
+TEST_F(ViewControllerTest, TheWindowAnswersWhileThousandsOfComponentsAreReadCheckedAndShown) {
+    // The main executable and the pieces make exactly as many components as the walk lists.
+    // Signed ad hoc, so that writing them takes seconds and their answers come quickly.
+    const std::size_t pieces = overview::maxComponents - 1;
+    examplegen::ComponentApp app = examplegen::manyComponents(pieces, 4096);
+    for (examplegen::Piece& piece : app.pieces) piece.signing = examplegen::Signing::adhoc;
+    const auto written = examplegen::writeComponentApp(fs::path(dir.path().toStdString()), app,
+                                                       examplegen::TestPki());
+    ASSERT_TRUE(written) << written.error().message;
+
+    // Opened as the document controller opens an item, with the list in view as it fills.
+    DocumentWindowController w(toolSet());
+    w.setAttribute(Qt::WA_DeleteOnClose, false);
+    ViewController* v = w.viewController();
+    QObject::connect(&w, &DocumentWindowController::documentRead,
+                     [v] { v->tabs->setCurrentWidget(v->componentsView->parentWidget()); });
+    QSignalSpy checked(v, &ViewController::componentsChecked);
+    TickGaps gaps;
+    w.readDocument(QUrl::fromLocalFile(QString::fromStdString(written->string())),
+                   applicationBundleType, "Many.app");
+    w.show();
+    ASSERT_TRUE(checked.wait(600000));
+    ComponentsView* view = v->componentsView;
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return !view->componentsModel().isFilling() && !v->manifestsView->isFilling(); },
+        60000));
+    ASSERT_TRUE(view->isVisible());
+    const qint64 longest = gaps.longest;
+    std::printf("longest wait of the event loop: %lld ms\n", static_cast<long long>(longest));
+    RecordProperty("longestEventLoopWaitMs", int(longest));
+    EXPECT_LT(longest, 100);
+
+    // All of them there, checked, and the verdict knows it.
+    const ComponentsModel& model = view->componentsModel();
+    EXPECT_EQ(shownRows(model), int(overview::maxComponents));
+    EXPECT_EQ(model.indexOf(overview::maxComponents - 1, ComponentsModel::valid).data().toString(),
+              "Valid");
+    EXPECT_TRUE(v->verdict().complete);
+    EXPECT_EQ(v->verdict().flagged, pieces);  // ad hoc code inside a signed app
+    EXPECT_EQ(v->manifestsView->topLevelItemCount(), int((pieces + 2) / 3 + 1));
+}
+
+}  // namespace
