@@ -107,7 +107,8 @@ void DocumentController::tell(const Request& request) {
     if (count == 1 && request.notOpened.isEmpty()) {
         heading = shownLine(request.reasons.front());
     } else {
-        heading = tr("Varko didn't open %1 items:").arg(count);
+        heading = count == 1 ? tr("Varko didn't open this item:")
+                             : tr("Varko didn't open %1 items:").arg(count);
         QStringList lines;
         for (const QString& reason : request.reasons) {
             if (lines.size() == maxNamedRefusals) break;

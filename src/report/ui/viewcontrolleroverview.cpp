@@ -2,6 +2,7 @@
 // privacy services that fill in as they are read and checked.
 
 #include <QTabWidget>
+#include <QThread>
 #include <QtConcurrent>
 #include <atomic>
 #include <memory>
@@ -123,7 +124,9 @@ void ViewController::startChecks() {
             run->answers.push_back(std::move(answer));
         }
     };
-    const int loops = std::min<int>(processingQueue->maxThreadCount(), int(run->pieces.size()));
+    // No more loops than cores: more would only take turns with the event loop.
+    const int loops = std::min({processingQueue->maxThreadCount(),
+                                std::max(1, QThread::idealThreadCount()), int(run->pieces.size())});
     for (int i = 0; i < loops; ++i) processingQueue->start(check);
 }
 
