@@ -7,8 +7,11 @@
 #include <QTest>
 #include <QTimer>
 #include <QUrl>
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <thread>
 
 #include "fixtures/componentbundle.h"
 #include "overview/overview.h"
@@ -40,6 +43,37 @@ private:
     QElapsedTimer clock;
 };
 
+/// The longest oversleep of a thread that only sleeps 10 ms at a time: how long the
+/// machine itself, shared and loaded, keeps a ready thread waiting. Only what the event loop
+/// waits beyond that is the window's doing.
+class MachineStalls {
+public:
+    MachineStalls()
+        : thread([this] {
+              while (!done) {
+                  const auto before = std::chrono::steady_clock::now();
+                  std::this_thread::sleep_for(std::chrono::milliseconds(10));
+                  const auto slept = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                         std::chrono::steady_clock::now() - before)
+                                         .count();
+                  longest = std::max<qint64>(longest, slept - 10);
+              }
+          }) {}
+    ~MachineStalls() { stop(); }
+    MachineStalls(const MachineStalls&) = delete;
+    MachineStalls& operator=(const MachineStalls&) = delete;
+    qint64 stop() {
+        done = true;
+        if (thread.joinable()) thread.join();
+        return longest;
+    }
+
+private:
+    std::atomic<bool> done{false};
+    std::atomic<qint64> longest{0};
+    std::thread thread;
+};
+
 /// Every row the model shows, nested ones included.
 int shownRows(const QAbstractItemModel& model, const QModelIndex& parent = {}) {
     int count = 0;
@@ -66,6 +100,7 @@ TEST_F(ViewControllerTest, TheWindowAnswersWhileThousandsOfComponentsAreReadChec
                      [v] { v->tabs->setCurrentWidget(v->componentsView->parentWidget()); });
     QSignalSpy checked(v, &ViewController::componentsChecked);
     TickGaps gaps;
+    MachineStalls stalls;
     w.readDocument(QUrl::fromLocalFile(QString::fromStdString(written->string())),
                    applicationBundleType, "Many.app");
     w.show();
@@ -76,9 +111,11 @@ TEST_F(ViewControllerTest, TheWindowAnswersWhileThousandsOfComponentsAreReadChec
         60000));
     ASSERT_TRUE(view->isVisible());
     const qint64 longest = gaps.longest;
-    std::printf("longest wait of the event loop: %lld ms\n", static_cast<long long>(longest));
+    const qint64 machine = stalls.stop();
+    std::printf("longest wait of the event loop: %lld ms; of a sleeping thread: %lld ms\n",
+                static_cast<long long>(longest), static_cast<long long>(machine));
     RecordProperty("longestEventLoopWaitMs", int(longest));
-    EXPECT_LT(longest, 100);
+    EXPECT_LT(longest - machine, 100);
 
     // All of them there, checked, and the verdict knows it.
     const ComponentsModel& model = view->componentsModel();
