@@ -16,10 +16,10 @@
 #include <variant>
 
 #include "filetree.h"
-#include "systools/codesign/assessment.h"
-#include "systools/codesign/bundlelocator.h"
-#include "systools/codesign/codeobject.h"
-#include "systools/codesign/codeverifier.h"
+#include "signature/assessment.h"
+#include "signature/bundlelocator.h"
+#include "signature/codeobject.h"
+#include "signature/codeverifier.h"
 #include "watchedsandbox.h"
 
 namespace fs = std::filesystem;

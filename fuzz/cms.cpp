@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <span>
 
-#include "systools/signing/cms.h"
+#include "signing/cms.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const auto bytes = std::as_bytes(std::span(data, size));

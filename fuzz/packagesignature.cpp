@@ -8,9 +8,9 @@
 
 #include "format/macho/bytesource.h"
 #include "format/xar/xar.h"
+#include "package/packagesignature.h"
 #include "scratch.h"
-#include "systools/signing/cms.h"
-#include "systools/spctl/packagesignature.h"
+#include "signing/cms.h"
 
 using namespace varko;
 using Kind = spctl::PackageVerdict::Kind;

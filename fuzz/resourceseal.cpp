@@ -18,8 +18,8 @@
 
 #include "format/plist/plist.h"
 #include "scratch.h"
-#include "systools/codesign/resourcerules.h"
-#include "systools/codesign/resourceseal.h"
+#include "signature/resourcerules.h"
+#include "signature/resourceseal.h"
 
 namespace fs = std::filesystem;
 namespace plist = varko::plist;

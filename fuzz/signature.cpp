@@ -8,9 +8,9 @@
 #include <variant>
 
 #include "format/macho/bytesource.h"
-#include "systools/codesign/codehash.h"
-#include "systools/codesign/codeobject.h"
-#include "systools/codesign/codeverifier.h"
+#include "signature/codehash.h"
+#include "signature/codeobject.h"
+#include "signature/codeverifier.h"
 
 using namespace varko;
 using namespace varko::codesign;

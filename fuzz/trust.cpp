@@ -8,8 +8,8 @@
 #include <cstdlib>
 #include <span>
 
-#include "systools/signing/cms.h"
-#include "systools/signing/trust.h"
+#include "signing/cms.h"
+#include "signing/trust.h"
 
 using namespace varko::signing;
 

@@ -18,7 +18,7 @@
 #include "overview/overview.h"
 #include "overview/overviewjson.h"
 #include "overview/verdict.h"
-#include "systools/codesign/hashbudget.h"
+#include "signature/hashbudget.h"
 #include "watchedsandbox.h"
 
 namespace fs = std::filesystem;

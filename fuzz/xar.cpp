@@ -8,8 +8,8 @@
 
 #include "format/macho/bytesource.h"
 #include "format/xar/xar.h"
+#include "package/packagesignature.h"
 #include "scratch.h"
-#include "systools/spctl/packagesignature.h"
 
 namespace {
 

@@ -9,12 +9,12 @@
 
 #include "tools/pathbytes.h"
 
-#include "systools/codesign/assessment.h"
-#include "systools/codesign/bundlelocator.h"
-#include "systools/codesign/codeobject.h"
-#include "systools/codesign/codeverifier.h"
-#include "systools/codesign/hashbudget.h"
-#include "systools/signing/cms.h"
+#include "signature/assessment.h"
+#include "signature/bundlelocator.h"
+#include "signature/codeobject.h"
+#include "signature/codeverifier.h"
+#include "signature/hashbudget.h"
+#include "signing/cms.h"
 
 namespace varko::overview {
 

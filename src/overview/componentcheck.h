@@ -4,8 +4,8 @@
 #include <filesystem>
 
 #include "overview/overview.h"
-#include "systools/codesign/hashbudget.h"
-#include "systools/signing/trust.h"
+#include "signature/hashbudget.h"
+#include "signing/trust.h"
 #include "tools/toolset.h"
 
 namespace varko::overview {

@@ -9,8 +9,8 @@
 #include "format/codesig/derentitlements.h"
 #include "format/plist/plist.h"
 #include "overview/overview.h"
-#include "systools/codesign/bundlelocator.h"
-#include "systools/codesign/codeobject.h"
+#include "signature/bundlelocator.h"
+#include "signature/codeobject.h"
 
 namespace varko::overview {
 

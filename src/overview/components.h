@@ -10,7 +10,7 @@
 
 #include "format/plist/value.h"
 #include "overview/privacymanifest.h"
-#include "systools/codesign/bundlelocator.h"
+#include "signature/bundlelocator.h"
 
 namespace varko::overview {
 

@@ -1,4 +1,4 @@
-#include "systools/spctl/packagesignature.h"
+#include "package/packagesignature.h"
 
 #include <openssl/err.h>
 #include <openssl/evp.h>

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "systools/signing/trust.h"
+#include "signing/trust.h"
 
 namespace varko::spctl {
 

@@ -7,7 +7,7 @@
 #include "overview/componentcheck.h"
 #include "overview/overviewjson.h"
 #include "overview/privacyservices.h"
-#include "systools/codesign/bundlelocator.h"
+#include "signature/bundlelocator.h"
 #include "tools/pathbytes.h"
 
 namespace varko {

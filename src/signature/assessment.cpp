@@ -1,12 +1,12 @@
-#include "systools/codesign/assessment.h"
+#include "signature/assessment.h"
 
 #include <algorithm>
 #include <string_view>
 
 #include "format/codesig/csblobs.h"
-#include "systools/codesign/codehash.h"
-#include "systools/codesign/codeverifier.h"
-#include "systools/codesign/resourceseal.h"
+#include "signature/codehash.h"
+#include "signature/codeverifier.h"
+#include "signature/resourceseal.h"
 
 namespace varko::codesign {
 

@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "systools/codesign/bundlelocator.h"
-#include "systools/codesign/codeobject.h"
-#include "systools/signing/trust.h"
+#include "signature/bundlelocator.h"
+#include "signature/codeobject.h"
+#include "signing/trust.h"
 
 namespace varko::codesign {
 

@@ -1,4 +1,4 @@
-#include "systools/codesign/bundlelocator.h"
+#include "signature/bundlelocator.h"
 
 #include <cstdint>
 #include <string>

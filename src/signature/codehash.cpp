@@ -1,4 +1,4 @@
-#include "systools/codesign/codehash.h"
+#include "signature/codehash.h"
 
 #include <openssl/evp.h>
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "format/hex.h"
-#include "systools/signing/opensslptr.h"
+#include "signing/opensslptr.h"
 
 namespace varko::codesign {
 

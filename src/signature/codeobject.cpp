@@ -1,4 +1,4 @@
-#include "systools/codesign/codeobject.h"
+#include "signature/codeobject.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -8,7 +8,7 @@
 #include "format/bytereader.h"
 #include "format/codesig/csblobs.h"
 #include "format/macho/machoformat.h"
-#include "systools/codesign/codehash.h"
+#include "signature/codehash.h"
 
 namespace varko::codesign {
 

@@ -11,7 +11,7 @@
 #include "format/codesig/superblob.h"
 #include "format/macho/bytesource.h"
 #include "format/macho/machofile.h"
-#include "systools/codesign/bundlelocator.h"
+#include "signature/bundlelocator.h"
 
 namespace varko::codesign {
 

@@ -1,4 +1,4 @@
-#include "systools/codesign/codeverifier.h"
+#include "signature/codeverifier.h"
 
 #include <algorithm>
 #include <future>
@@ -9,9 +9,9 @@
 #include "format/codesig/csblobs.h"
 #include "format/macho/bytesource.h"
 #include "format/plist/plist.h"
-#include "systools/codesign/codehash.h"
-#include "systools/codesign/hashbudget.h"
-#include "systools/codesign/resourceseal.h"
+#include "signature/codehash.h"
+#include "signature/hashbudget.h"
+#include "signature/resourceseal.h"
 
 namespace varko::codesign {
 

@@ -8,8 +8,8 @@
 
 #include "format/codesig/codedirectory.h"
 #include "format/expected.h"
-#include "systools/codesign/bundlelocator.h"
-#include "systools/codesign/codeobject.h"
+#include "signature/bundlelocator.h"
+#include "signature/codeobject.h"
 
 namespace varko::codesign {
 

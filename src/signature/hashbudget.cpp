@@ -1,4 +1,4 @@
-#include "systools/codesign/hashbudget.h"
+#include "signature/hashbudget.h"
 
 #include <sys/stat.h>
 

@@ -1,4 +1,4 @@
-#include "systools/codesign/resourcerules.h"
+#include "signature/resourcerules.h"
 
 #include <re2/re2.h>
 #include <re2/set.h>

@@ -1,4 +1,4 @@
-#include "systools/codesign/resourceseal.h"
+#include "signature/resourceseal.h"
 
 #include <fcntl.h>
 #include <openssl/evp.h>
@@ -12,12 +12,12 @@
 
 #include "format/macho/bytesource.h"
 #include "format/macho/machofile.h"
-#include "systools/codesign/bundlelocator.h"
-#include "systools/codesign/codehash.h"
-#include "systools/codesign/codeobject.h"
-#include "systools/codesign/codeverifier.h"
-#include "systools/codesign/hashbudget.h"
-#include "systools/signing/cms.h"
+#include "signature/bundlelocator.h"
+#include "signature/codehash.h"
+#include "signature/codeobject.h"
+#include "signature/codeverifier.h"
+#include "signature/hashbudget.h"
+#include "signing/cms.h"
 
 namespace varko::codesign {
 

@@ -7,7 +7,7 @@
 
 #include "format/itemfile.h"
 #include "format/plist/value.h"
-#include "systools/codesign/resourcerules.h"
+#include "signature/resourcerules.h"
 
 namespace varko::codesign {
 

@@ -1,4 +1,4 @@
-#include "systools/signing/cms.h"
+#include "signing/cms.h"
 
 #include <openssl/asn1.h>
 #include <openssl/err.h>
@@ -9,7 +9,7 @@
 
 #include "format/codesig/csblobs.h"
 #include "format/plist/plist.h"
-#include "systools/signing/opensslptr.h"
+#include "signing/opensslptr.h"
 
 namespace varko::signing {
 

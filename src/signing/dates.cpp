@@ -1,4 +1,4 @@
-#include "systools/signing/dates.h"
+#include "signing/dates.h"
 
 #include <cstdio>
 #include <ctime>

@@ -1,10 +1,10 @@
-#include "systools/signing/trust.h"
+#include "signing/trust.h"
 
 #include <openssl/err.h>
 
 #include <algorithm>
 
-#include "systools/signing/opensslptr.h"
+#include "signing/opensslptr.h"
 
 namespace varko::signing {
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "format/expected.h"
-#include "systools/signing/cms.h"
+#include "signing/cms.h"
 
 namespace varko::signing {
 

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "format/visibletext.h"
+#include "signature/signingfixture.h"
 #include "support/childprocess.h"
-#include "systools/signingfixture.h"
 
 using namespace varko::testing;
 namespace fs = std::filesystem;

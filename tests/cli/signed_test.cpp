@@ -1,8 +1,8 @@
 // varko-codesign and varko-spctl as programs on bundles signed by the test authority.
 #include <gtest/gtest.h>
 
+#include "signature/signingfixture.h"
 #include "support/programrun.h"
-#include "systools/signingfixture.h"
 
 using namespace varko::testing;
 

@@ -8,7 +8,7 @@
 #include <filesystem>
 
 #include "overview/privacymanifest.h"
-#include "systools/signingfixture.h"
+#include "signature/signingfixture.h"
 
 namespace {
 

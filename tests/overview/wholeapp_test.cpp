@@ -11,9 +11,9 @@
 #include "overview/componentcheck.h"
 #include "overview/overview.h"
 #include "overview/verdict.h"
+#include "signature/hashbudget.h"
+#include "signature/signingfixture.h"
 #include "support/unprivileged.h"
-#include "systools/codesign/hashbudget.h"
-#include "systools/signingfixture.h"
 
 #include <fstream>
 

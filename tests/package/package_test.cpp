@@ -6,9 +6,9 @@
 #include "fixtures/xarwriter.h"
 #include "format/macho/bytesource.h"
 #include "format/xar/xar.h"
-#include "signingfixture.h"
+#include "package/packagesignature.h"
+#include "signature/signingfixture.h"
 #include "support/programrun.h"
-#include "systools/spctl/packagesignature.h"
 
 using namespace varko;
 using namespace varko::testing;

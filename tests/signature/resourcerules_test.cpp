@@ -5,9 +5,9 @@
 #include <string>
 
 #include "format/plist/plist.h"
+#include "signature/resourcerules.h"
+#include "signature/resourceseal.h"
 #include "signingfixture.h"
-#include "systools/codesign/resourcerules.h"
-#include "systools/codesign/resourceseal.h"
 
 using namespace varko;
 using namespace varko::codesign;

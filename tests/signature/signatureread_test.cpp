@@ -12,11 +12,11 @@
 #include "format/codesig/csblobs.h"
 #include "format/macho/bytesource.h"
 #include "format/macho/machoformat.h"
+#include "signature/bundlelocator.h"
+#include "signature/codehash.h"
+#include "signature/codeobject.h"
+#include "signature/codeverifier.h"
 #include "support/bytes.h"
-#include "systools/codesign/bundlelocator.h"
-#include "systools/codesign/codehash.h"
-#include "systools/codesign/codeobject.h"
-#include "systools/codesign/codeverifier.h"
 
 using namespace varko;
 using namespace varko::codesign;

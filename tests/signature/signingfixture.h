@@ -12,11 +12,11 @@
 #include "fixtures/testca.h"
 #include "fixtures/testsigning.h"
 #include "format/macho/machoformat.h"
+#include "signature/assessment.h"
+#include "signature/bundlelocator.h"
+#include "signature/codehash.h"
+#include "signature/codeobject.h"
 #include "support/bytes.h"
-#include "systools/codesign/assessment.h"
-#include "systools/codesign/bundlelocator.h"
-#include "systools/codesign/codehash.h"
-#include "systools/codesign/codeobject.h"
 
 namespace varko::testing {
 

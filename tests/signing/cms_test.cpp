@@ -1,8 +1,8 @@
 // The CMS reader on signatures from the test signer and on hostile bytes.
 #include <gtest/gtest.h>
 
-#include "signingfixture.h"
-#include "systools/signing/cms.h"
+#include "signature/signingfixture.h"
+#include "signing/cms.h"
 
 using namespace varko;
 using namespace varko::testing;

@@ -7,10 +7,10 @@
 
 #include "fixtures/bundlewriter.h"
 #include "format/macho/machoformat.h"
-#include "signingfixture.h"
-#include "systools/codesign/codehash.h"
-#include "systools/codesign/codeverifier.h"
-#include "systools/signing/trust.h"
+#include "signature/codehash.h"
+#include "signature/codeverifier.h"
+#include "signature/signingfixture.h"
+#include "signing/trust.h"
 
 using namespace varko;
 using namespace varko::testing;

@@ -8,10 +8,10 @@
 #include "format/codesig/csblobs.h"
 #include "format/plist/plist.h"
 #include "format/visibletext.h"
-#include "systools/codesign/codehash.h"
-#include "systools/codesign/codeverifier.h"
-#include "systools/signing/cms.h"
-#include "systools/signing/dates.h"
+#include "signature/codehash.h"
+#include "signature/codeverifier.h"
+#include "signing/cms.h"
+#include "signing/dates.h"
 
 namespace varko::codesign {
 

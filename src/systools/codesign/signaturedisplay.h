@@ -3,8 +3,8 @@
 #include <ostream>
 #include <string>
 
-#include "systools/codesign/bundlelocator.h"
-#include "systools/codesign/codeobject.h"
+#include "signature/bundlelocator.h"
+#include "signature/codeobject.h"
 
 namespace varko::codesign {
 

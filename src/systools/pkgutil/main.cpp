@@ -7,8 +7,8 @@
 #include <iostream>
 #include <string>
 
-#include "systools/signing/dates.h"
-#include "systools/spctl/packagesignature.h"
+#include "package/packagesignature.h"
+#include "signing/dates.h"
 #include "systools/standardoptions.h"
 
 using namespace varko;

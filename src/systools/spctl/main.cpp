@@ -7,12 +7,12 @@
 #include <vector>
 
 #include "format/codesig/csblobs.h"
-#include "systools/codesign/assessment.h"
-#include "systools/codesign/bundlelocator.h"
-#include "systools/codesign/codeobject.h"
-#include "systools/codesign/codeverifier.h"
-#include "systools/codesign/hashbudget.h"
-#include "systools/spctl/packagesignature.h"
+#include "package/packagesignature.h"
+#include "signature/assessment.h"
+#include "signature/bundlelocator.h"
+#include "signature/codeobject.h"
+#include "signature/codeverifier.h"
+#include "signature/hashbudget.h"
 #include "systools/standardoptions.h"
 
 using namespace varko;

@@ -17,7 +17,7 @@
 #include "overview/overview.h"
 #include "overview/ui/componentsview.h"
 #include "overview/ui/manifestsview.h"
-#include "report_ui/viewcontrollerfixture.h"
+#include "report/ui/viewcontrollerfixture.h"
 
 using namespace varko;
 using varko::testing::ViewControllerTest;

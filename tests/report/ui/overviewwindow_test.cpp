@@ -20,7 +20,7 @@
 #include "overview/ui/componentsview.h"
 #include "overview/ui/privacyview.h"
 #include "overview/ui/verdictbar.h"
-#include "report_ui/viewcontrollerfixture.h"
+#include "report/ui/viewcontrollerfixture.h"
 #include "ui/findbar.h"
 
 using namespace varko;

@@ -16,7 +16,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "report_ui/viewcontrollerfixture.h"
+#include "report/ui/viewcontrollerfixture.h"
 #include "support/savedialogs.h"
 #include "ui/findbar.h"
 

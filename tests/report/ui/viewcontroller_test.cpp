@@ -18,7 +18,7 @@
 #include "report/inspectionreport.h"
 #include "report/ui/documentwindowcontroller.h"
 #include "report/ui/viewcontroller.h"
-#include "report_ui/viewcontrollerfixture.h"
+#include "report/ui/viewcontrollerfixture.h"
 #include "support/faketool.h"
 #include "support/savedialogs.h"
 
