@@ -136,7 +136,31 @@ void readSignature(const codesign::CodeLocation& location, ComponentIdentity& id
     readEntitlements(signature, identity);
 }
 
-void readIdentity(Component& component, const ItemRoot& root) {
+/// Privacy manifests kept for one item in all: each is bounded, but thousands of pieces
+/// could each bring one of the largest.
+constexpr std::uint64_t maxManifestsKeptBytes = 16u << 20;
+
+/// About how much memory a manifest holds: its texts.
+std::uint64_t keptBytes(const PrivacyManifest& m) {
+    std::uint64_t bytes = 0;
+    const auto add = [&](const std::vector<std::string>& texts) {
+        for (const std::string& t : texts) bytes += t.size() + 16;
+    };
+    add(m.trackingDomains);
+    add(m.problems);
+    for (const CollectedData& d : m.collectedData) {
+        bytes += d.type.size();
+        add(d.purposes);
+    }
+    for (const AccessedApi& a : m.accessedApis) {
+        bytes += a.category.size();
+        add(a.reasons);
+    }
+    return bytes;
+}
+
+void readIdentity(Component& component, const ItemRoot& root,
+                  std::atomic<std::uint64_t>& manifestsKept) {
     ComponentIdentity& identity = component.identity;
     // A launch item whose program lies outside has no code of its own to read.
     if (component.location.extension() == ".plist") return;
@@ -150,11 +174,18 @@ void readIdentity(Component& component, const ItemRoot& root) {
     if (location->infoPlist) readInfoPlist(*location->infoPlist, root, identity);
     readSignature(*location, identity);
     if (!location->root) return;
+    if (manifestsKept.load() >= maxManifestsKeptBytes) {
+        identity.problems.push_back("its privacy manifest was not read: the app's manifests pass " +
+                                    std::to_string(maxManifestsKeptBytes >> 20) + " MiB in all");
+        return;
+    }
     auto manifest = readPrivacyManifest(*location->root, &root);
-    if (!manifest)
+    if (!manifest) {
         identity.problems.push_back(manifest.error().message);
-    else if (*manifest)
+    } else if (*manifest) {
+        manifestsKept += keptBytes(**manifest);
         identity.privacyManifest = std::move(**manifest);
+    }
 }
 
 /// A key holds unless its value is the Boolean false.
@@ -192,16 +223,20 @@ Signer claimedSigner(const Component& c) {
 void readIdentities(Overview& overview, const ItemRoot& root) {
     // Each piece is read on its own; most of the cost is the system's, resolving paths.
     std::atomic<std::size_t> next{0};
+    std::atomic<std::uint64_t> manifestsKept{0};
     const auto work = [&] {
         for (std::size_t i; (i = next.fetch_add(1)) < overview.components.size();)
-            readIdentity(overview.components[i], root);
+            readIdentity(overview.components[i], root, manifestsKept);
     };
     const unsigned threads = overview.components.size() < 16
                                  ? 1
                                  : std::clamp(std::thread::hardware_concurrency(), 1U, 4U);
-    std::vector<std::jthread> helpers;
-    for (unsigned t = 1; t < threads; ++t) helpers.emplace_back(work);
-    work();
+    {
+        std::vector<std::jthread> helpers;
+        for (unsigned t = 1; t < threads; ++t) helpers.emplace_back(work);
+        work();
+    }
+    overview.manifestsCut = manifestsKept.load() >= maxManifestsKeptBytes;
 }
 
 bool isRiskyEntitlement(std::string_view key) {

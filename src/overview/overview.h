@@ -27,6 +27,8 @@ struct Overview {
     /// component's parent always comes before it.
     std::vector<Component> components;
     bool componentsCut = false;  ///< the walk stopped at maxComponents or maxNesting
+    /// Privacy manifests past a bound on all of them together were not read.
+    bool manifestsCut = false;
     std::vector<ServiceUse> services;
     /// What kept the walk from the bundle at all (not a bundle, unreadable); empty if none.
     std::string problem;

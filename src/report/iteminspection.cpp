@@ -159,6 +159,7 @@ QJsonObject inspectionJson(const Inspection& item) {
     o["components"] = item.overview ? componentsWithPrivacy(*item.overview) : QJsonArray();
     if (item.overview) {
         o["componentsCut"] = item.overview->componentsCut;
+        o["manifestsCut"] = item.overview->manifestsCut;
         QJsonArray problems;
         for (const std::string& p : item.overview->problems) problems.append(text(p));
         o["walkProblems"] = problems;

@@ -325,5 +325,32 @@ TEST_F(WholeApp, EachFileIsHashedOncePerItemAndTheItemsHashingIsBounded) {
     EXPECT_FALSE(cut.leafName);
 }
 
+TEST_F(WholeApp, ManyLargePrivacyManifestsAreReadOnlyUpToABoundInAll) {
+    // Each manifest within its own bounds, 70 of them far past what one app is read for.
+    std::vector<std::string> domains;
+    for (int i = 0; i < 1000; ++i) domains.push_back(std::string(240, 'd') + std::to_string(i));
+    ComponentApp description;
+    for (int i = 0; i < 70; ++i) {
+        Piece kit = pieceAt(PieceKind::framework,
+                            "Contents/Frameworks/Kit" + std::to_string(i) + ".framework");
+        kit.privacyManifest = privacyManifestText(true, domains, {}, {});
+        description.pieces.push_back(kit);
+    }
+    const auto app = writeComponentApp(fs::path(dir.path().toStdString()), description, pki());
+    ASSERT_TRUE(app) << app.error().message;
+    const Overview o = readOverview(*app);
+    EXPECT_TRUE(o.manifestsCut);
+    std::size_t read = 0, unread = 0;
+    for (const Component& c : o.components) {
+        if (c.identity.privacyManifest) ++read;
+        for (const std::string& p : c.identity.problems)
+            if (p.starts_with("its privacy manifest was not read")) ++unread;
+    }
+    EXPECT_EQ(read + unread, 70u);
+    // Some 260 KB kept of each: the bound of 16 MiB is passed after about 65 of them.
+    EXPECT_GE(unread, 1u);
+    EXPECT_LE(unread, 6u);
+}
+
 }  // namespace
 }  // namespace varko::overview

@@ -79,6 +79,10 @@ QString privacyNote(const overview::Overview& overview) {
                      "This list may be incomplete: code that could not be read may use more "
                      "services (%1).")
                      .arg(walkProblems(overview));
+    if (overview.manifestsCut)
+        notes << QCoreApplication::translate(
+            "Overview",
+            "Not every privacy manifest is shown: together they pass what one app is read for.");
     return notes.join(u' ');
 }
 
