@@ -15,6 +15,7 @@
 
 #include "app/appdelegate.h"
 #include "app/erroralert.h"
+#include "app/quietdelegate.h"
 #include "app/singleinstance.h"
 #include "app/startwindow.h"
 #include "report/ui/documentwindowcontroller.h"
@@ -46,15 +47,7 @@ protected:
         GTEST_SKIP() << "the system hands a Mac app's later opens to the running one";
 #endif
         qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
-        QSettings().clear();
-        QSettings().setValue("noUpdateCheck", true);
-        // The launch probe finds no log tools here; its alerts are not the subject.
-        alertRunner() = [](const Alert&) { return alertFirstButtonReturn; };
-        tool.answer("");
-        delegate = std::make_unique<AppDelegate>(
-            host::ToolSet::withPrograms({{host::codesignPath, tool.program()},
-                                         {host::spctlPath, tool.program()},
-                                         {host::pkgutilPath, tool.program()}}));
+        delegate = testing::quietDelegate(tool);
         // As main() sets up the running Varko.
         running = std::make_unique<SingleInstance>(SingleInstance::defaultAddress());
         ASSERT_EQ(running->start({}), SingleInstance::Start::Running);

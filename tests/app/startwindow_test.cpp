@@ -14,6 +14,7 @@
 #include "app/appdelegate.h"
 #include "app/erroralert.h"
 #include "app/opendialog.h"
+#include "app/quietdelegate.h"
 #include "app/startwindow.h"
 #include "logs/ui/logwindowcontroller.h"
 #include "report/ui/documentwindowcontroller.h"
@@ -37,15 +38,7 @@ protected:
 #ifdef Q_OS_MACOS
         GTEST_SKIP() << "a Mac app keeps its menu bar without windows and needs no start window";
 #endif
-        QSettings().clear();
-        QSettings().setValue("noUpdateCheck", true);
-        // The launch probe finds no log tools here; its alerts are not the subject.
-        alertRunner() = [](const Alert&) { return alertFirstButtonReturn; };
-        tool.answer("");
-        delegate = std::make_unique<AppDelegate>(
-            host::ToolSet::withPrograms({{host::codesignPath, tool.program()},
-                                         {host::spctlPath, tool.program()},
-                                         {host::pkgutilPath, tool.program()}}));
+        delegate = testing::quietDelegate(tool);
         app = makeBundle(dir, "Some.app", xmlPlist(""));
         other = makeBundle(dir, "Other.app", xmlPlist(""));
     }
