@@ -96,13 +96,14 @@ int scanFolders(const QStringList& folders, bool json, const host::ToolSet& tool
     std::map<std::size_t, scan::ItemSummary> waiting;
     std::size_t nextToPrint = 0, finished = 0;
     const auto print = [&](const scan::ItemSummary& item) {
-        if (item.unreadable || item.toolFailed) {
+        if (item.unreadable || item.toolFailed || item.checksCut) {
             status = 2;
             progress.say(
                 "varko-report: " + host::visibleControls(item.path) +
-                    (item.unreadable
-                         ? ": could not be read: " + host::visibleControls(item.problem)
-                         : QStringLiteral(": a signature tool gave no answer; see the report")) +
+                    (item.unreadable ? ": could not be read: " + host::visibleControls(item.problem)
+                     : item.toolFailed
+                         ? QStringLiteral(": a signature tool gave no answer; see the report")
+                         : QStringLiteral(": not every piece was checked: too much to hash")) +
                     "\n",
                 finished);
         }
@@ -151,8 +152,9 @@ constexpr auto usage =
     "With --scan, finds every app and package under the folders and prints one line "
     "for each (with --json, one JSON object per line).\n"
     "The exit status is 2 when an item or folder could not be read, a signature tool\n"
-    "gave no answer, or a scan was cut short by its bounds (said on standard error and,\n"
-    "with --json, in a {\"cut\": ...} line).\n";
+    "gave no answer, a piece was not checked for having too much to hash, or a scan was\n"
+    "cut short by its bounds (said on standard error and, with --json, in a {\"cut\": ...}\n"
+    "line).\n";
 namespace {
 
 /// `--diff OLD NEW`: both inspected whole, their changes printed; exits as diff does.
@@ -177,6 +179,11 @@ int runDiff(const QStringList& args, bool json) {
         if (item.toolFailed()) {
             write(stderr, "varko-report: " + item.path +
                               ": a signature tool gave no answer; the comparison may be wrong\n");
+            trouble = true;
+        }
+        if (item.checksCut()) {
+            write(stderr, "varko-report: " + item.path +
+                              ": not every piece was checked: too much to hash\n");
             trouble = true;
         }
         objects[i] = inspectionJson(item);
@@ -246,6 +253,11 @@ int main(int argc, char** argv) {
         if (item.toolFailed()) {
             write(stderr, "varko-report: " + item.path +
                               ": a signature tool gave no answer; see the report\n");
+            status = 2;
+        }
+        if (item.checksCut()) {
+            write(stderr, "varko-report: " + item.path +
+                              ": not every piece was checked: too much to hash\n");
             status = 2;
         }
         if (json)

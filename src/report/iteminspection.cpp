@@ -2,6 +2,7 @@
 
 #include <QJsonArray>
 #include <QUrl>
+#include <algorithm>
 
 #include "inspection/itemtype.h"
 #include "overview/componentcheck.h"
@@ -77,6 +78,12 @@ bool holdsNoCode(const QString& path) {
 
 bool Inspection::toolFailed() const {
     return signature.toolFailed || (document.theInfo && document.theInfo->entitlementRunFailed);
+}
+
+bool Inspection::checksCut() const {
+    return overview &&
+           std::any_of(overview->components.begin(), overview->components.end(),
+                       [](const overview::Component& c) { return c.check && c.check->unchecked; });
 }
 
 void inspect(Inspection& item, const host::ToolSet& givenTools, bool wholeApp, unsigned threads) {

@@ -32,6 +32,9 @@ struct Inspection {
 
     /// A signature tool gave no answer of its own: the report says so.
     [[nodiscard]] bool toolFailed() const;
+    /// Verification of a piece stopped at its bound (too much to hash): not checked, so
+    /// nothing may call the item fully inspected.
+    [[nodiscard]] bool checksCut() const;
 };
 
 /// Reads the item and runs its signature tools; the whole-app view too when `wholeApp`,

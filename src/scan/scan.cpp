@@ -157,6 +157,7 @@ ItemSummary summarize(const Inspection& item) {
     }
     s.json = inspectionJson(item);
     s.toolFailed = item.toolFailed();
+    s.checksCut = item.checksCut();
     s.identifier = info->bundleID;
     if (info->version != QLatin1String("[none]")) s.version = info->version;
     const overview::Verdict& v = item.verdict;

@@ -75,6 +75,8 @@ struct ItemSummary {
     QString problem;
     /// A signature tool gave no answer of its own (Inspection::toolFailed).
     bool toolFailed = false;
+    /// Verification of a piece stopped at its bound (Inspection::checksCut).
+    bool checksCut = false;
     /// The item's whole object, as `varko-report --json` prints it for one item.
     QJsonObject json;
 };

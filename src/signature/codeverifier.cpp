@@ -144,6 +144,9 @@ Expected<void> verifyPages(const CodeDirectory& cd, const HashKind& kind, const 
         if (!opened) return opened.error();
         source = std::make_shared<const macho::FileSource>(std::move(*opened));
     }
+    // What the file can't hold is malformed, not too much to hash: checked before the budget.
+    if (cd.effectiveCodeLimit() > code.slice.size)
+        return Error{0, "the code limit lies past the end of the code", ErrorCode::malformed};
     HashBudget* budget = HashBudget::current();
     const auto file = budget ? fileIdentity(source->descriptor()) : std::nullopt;
     if (!file) return hashPages(cd, kind, code, source);

@@ -316,6 +316,26 @@ TEST_F(WholeApp, EachFileIsHashedOncePerItemAndTheItemsHashingIsBounded) {
         }
     }
 
+    // A code limit past the end of the file is malformed, whatever room is left to hash.
+    {
+        const fs::path file = *app / "Contents/Helpers/link15";
+        fs::remove(file);
+        fs::copy_file(*app / "Contents/Helpers/big", file);
+        std::fstream f(file, std::ios::in | std::ios::out | std::ios::binary);
+        const std::string bytes((std::istreambuf_iterator<char>(f)), {});
+        const std::size_t cd = bytes.find(std::string("\xfa\xde\x0c\x02", 4));
+        ASSERT_NE(cd, std::string::npos);
+        f.seekp(std::streamoff(cd + 32));
+        f.write("\x7f\xff\xff\xff", 4);
+    }
+    codesign::HashBudget room(1 << 20);
+    const ComponentCheck overlong =
+        checkComponent(*app, at(o, "Contents/Helpers/link15"), pki().anchors(), jan2024, &room);
+    EXPECT_FALSE(overlong.unchecked);
+    EXPECT_NE(overlong.reason.find("the code limit lies past the end of the code"),
+              std::string::npos)
+        << overlong.reason;
+
     // Less room than the code: cut, and said to be cut, never called invalid.
     codesign::HashBudget small(512 << 10);
     const ComponentCheck cut =
