@@ -44,7 +44,7 @@ const host::ToolSet& tools() {
 void scanning(benchmark::State& state) {
     std::atomic<std::size_t> told{0};
     for (auto _ : state)
-        scan::scanItems(items(), tools(), 2, [&](std::size_t, scan::ItemSummary s) {
+        scan::scanItems(items(), tools(), {}, 2, [&](std::size_t, scan::ItemSummary s) {
             if (s.problem.startsWith(QLatin1String("it holds no code"))) ++told;
         });
     if (told != state.iterations() * std::size_t(items().size()))

@@ -83,10 +83,11 @@ void scanning(benchmark::State& state, unsigned workers) {
     const double toolsBefore = processorSeconds(RUSAGE_CHILDREN);
     const auto wallBefore = std::chrono::steady_clock::now();
     for (auto _ : state) {
-        scan::scanItems(items(), tools, workers, [&](std::size_t, scan::ItemSummary s) {
-            ++answered;
-            if (s.unreadable || s.toolFailed || s.services.empty()) ++unreadable;
-        });
+        scan::scanItems(items(), tools, {std::make_shared<CountedThreads>(workers - 1), {}},
+                        workers, [&](std::size_t, scan::ItemSummary s) {
+                            ++answered;
+                            if (s.unreadable || s.toolFailed || s.services.empty()) ++unreadable;
+                        });
     }
     if (unreadable != 0 || answered != state.iterations() * std::size_t(items().size()))
         state.SkipWithError((std::to_string(unreadable) + " of " + std::to_string(answered) +

@@ -28,6 +28,16 @@ using namespace varko;
 
 namespace {
 
+unsigned cores() {
+    return std::max(1U, std::thread::hardware_concurrency());
+}
+
+/// One bound for the whole run: a scan's workers and each item's checks share the cores.
+const Work& runWork() {
+    static const Work work{std::make_shared<CountedThreads>(cores() - 1), {}};
+    return work;
+}
+
 void write(FILE* stream, const QString& text) {
     const QByteArray bytes = text.toUtf8();
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
@@ -115,26 +125,28 @@ int scanFolders(const QStringList& folders, bool json, const host::ToolSet& tool
                 QString::fromUtf8(QJsonDocument(item.json).toJson(QJsonDocument::Compact)) + "\n");
         std::fflush(stdout);
     };
-    const unsigned workers = std::max(1U, std::thread::hardware_concurrency());
+    const unsigned workers = cores();
     // Items that finished ahead of one still being inspected wait for it, up to a bound; a
     // worker beyond it waits too, so that one slow item can't make the rest pile up.
     const std::size_t window = std::max<std::size_t>(64, 4 * std::size_t(workers));
     std::condition_variable printed;
-    scan::scanItems(found.items, tools, workers, [&](std::size_t index, scan::ItemSummary summary) {
-        std::unique_lock guard(lock);
-        printed.wait(guard, [&] { return index < nextToPrint + window; });
-        ++finished;
-        waiting.emplace(index, std::move(summary));
-        // Printed in the order found as soon as the next one is in, not as they finish.
-        for (auto it = waiting.find(nextToPrint); it != waiting.end();
-             it = waiting.find(nextToPrint)) {
-            print(it->second);
-            waiting.erase(it);
-            ++nextToPrint;
-        }
-        printed.notify_all();
-        progress.draw(finished);
-    });
+    scan::scanItems(found.items, tools, runWork(), workers,
+                    [&](std::size_t index, scan::ItemSummary summary) {
+                        std::unique_lock guard(lock);
+                        printed.wait(guard, [&] { return index < nextToPrint + window; });
+                        ++finished;
+                        waiting.emplace(index, std::move(summary));
+                        // Printed in the order found as soon as the next one is in, not as they
+                        // finish.
+                        for (auto it = waiting.find(nextToPrint); it != waiting.end();
+                             it = waiting.find(nextToPrint)) {
+                            print(it->second);
+                            waiting.erase(it);
+                            ++nextToPrint;
+                        }
+                        printed.notify_all();
+                        progress.draw(finished);
+                    });
     progress.clear();
     return status;
 }
@@ -175,7 +187,7 @@ int runDiff(const QStringList& args, bool json) {
         Inspection item;
         item.path = QFileInfo(args[i]).absoluteFilePath();
         item.typeName = type.typeName;
-        inspect(item, tools, true, std::max(1U, std::thread::hardware_concurrency()));
+        inspect(item, tools, true, runWork());
         if (item.toolFailed()) {
             write(stderr, "varko-report: " + item.path +
                               ": a signature tool gave no answer; the comparison may be wrong\n");
@@ -249,7 +261,7 @@ int main(int argc, char** argv) {
         item.path = QFileInfo(path).absoluteFilePath();
         item.typeName = type.typeName;
         // The whole-app view only for JSON, so that the text stays the window's report.
-        inspect(item, tools, json, std::max(1U, std::thread::hardware_concurrency()));
+        inspect(item, tools, json, runWork());
         if (item.toolFailed()) {
             write(stderr, "varko-report: " + item.path +
                               ": a signature tool gave no answer; see the report\n");

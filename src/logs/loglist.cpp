@@ -1,10 +1,9 @@
 #include "logs/loglist.h"
 
-#include <QThreadPool>
 #include <algorithm>
-#include <condition_variable>
-#include <memory>
-#include <mutex>
+#include <thread>
+
+#include "concurrency/work.h"
 
 namespace varko::unifiedlog {
 
@@ -36,47 +35,21 @@ qsizetype longestLineOf(const LogEntry& entry) {
 
 ParallelRunner poolRunner(unsigned helpers) {
     return [helpers](const std::function<void()>& work) {
-        // Helpers that start once this thread is done return at once: the slices are
-        // all taken, and `work` may be gone. So no one waits for a queued task.
-        struct Gate {
-            std::mutex mutex;
-            std::condition_variable idle;
-            const std::function<void()>* work = nullptr;
-            int running = 0;
-        };
-        const auto gate = std::make_shared<Gate>();
-        gate->work = &work;
-        for (unsigned i = 0; i < helpers; ++i) {
-            QThreadPool::globalInstance()->start([gate] {
-                std::unique_lock lock(gate->mutex);
-                // Taken under the lock: the caller clears it as soon as it is done.
-                const std::function<void()>* work = gate->work;
-                if (work == nullptr) return;
-                ++gate->running;
-                lock.unlock();
-                (*work)();
-                lock.lock();
-                if (--gate->running == 0) gate->idle.notify_all();
-            });
-        }
-        work();
-        std::unique_lock lock(gate->mutex);
-        gate->work = nullptr;
-        gate->idle.wait(lock, [&] { return gate->running == 0; });
+        runShared(Work::current(), helpers + 1, work);
     };
 }
 
 LogList::LogList(const QByteArray& bytes) {
     LogSlicedWalk walk(std::string_view(bytes.constData(), std::size_t(bytes.size())));
     std::vector<Run> runs(walk.runCount());
-    const int cores = std::clamp(QThreadPool::globalInstance()->maxThreadCount(), 1, 8);
+    const unsigned cores = std::clamp(std::thread::hardware_concurrency(), 1U, 8U);
     const auto visit = [&](std::size_t run, const LogFields* object) {
         if (object == nullptr) return;
         Run& r = runs[run];
         const LogEntry& entry = r.entries.emplace_back(*object, this);
         r.longestLine = std::max(r.longestLine, longestLineOf(entry));
     };
-    summary = walk.walk(visit, poolRunner(unsigned(cores - 1)));
+    summary = walk.walk(visit, poolRunner(cores - 1));
 
     // Runs walked for nothing go first, so that they are not held while the rest moves.
     std::vector<bool> kept(runs.size());

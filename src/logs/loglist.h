@@ -12,10 +12,8 @@
 
 namespace varko::unifiedlog {
 
-/// A `ParallelRunner` on Qt's global pool, which bounds the threads of all parses
-/// together: `work` runs here and in up to `helpers` of the pool's tasks. A task that
-/// the pool starts only after this thread is done returns at once, so a busy pool, or
-/// a caller that is itself a pool task, never waits on a queue.
+/// A `ParallelRunner` on the threads that this thread's work may use (its window's pool):
+/// `work` runs here and on up to `helpers` more that are free now; none is waited for.
 [[nodiscard]] ParallelRunner poolRunner(unsigned helpers);
 
 /// The reader of the log tool's 31-character timestamps.

@@ -80,6 +80,8 @@ Expected<LogQueryResult> runLogQuery(const host::ToolSet& tools, const QStringLi
     // Minutes of a busy log take seconds to show; a tool still running long after
     // is stuck.
     limits.timeout = std::chrono::minutes(5);
+    // A closed window's query ends its tool.
+    limits.cancel = Work::current().cancel;
     host::ToolResult run =
         tools.run(QLatin1String(host::logPath), arguments, host::Capture::Both, limits);
     if (!run.started) {

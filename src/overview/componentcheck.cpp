@@ -1,10 +1,8 @@
 #include "overview/componentcheck.h"
 
 #include <QString>
-#include <atomic>
 #include <chrono>
 #include <ctime>
-#include <thread>
 #include <vector>
 
 #include "tools/pathbytes.h"
@@ -21,6 +19,8 @@ namespace varko::overview {
 namespace {
 
 // Gatekeeper judges apps alone; for a component inside one this says nothing.
+// Checks of one item at once; more only take turns at the disk.
+constexpr unsigned maxCheckThreads = 4;
 constexpr std::string_view notAnApp = "the code is valid but does not seem to be an app";
 constexpr const char* notSigned = "code object is not signed at all";
 // The trust errors' common prefix, in the platform's words.
@@ -190,19 +190,12 @@ ComponentCheck verifyComponent(const host::ToolSet& tools, const std::filesystem
 }
 
 void checkComponents(Overview& overview, const std::filesystem::path& item,
-                     const host::ToolSet& tools, unsigned threads) {
-    std::atomic<std::size_t> next{0};
+                     const host::ToolSet& tools, const Work& work) {
     codesign::HashBudget budget;
-    const auto work = [&] {
-        for (std::size_t i; (i = next.fetch_add(1)) < overview.components.size();) {
-            Component& c = overview.components[i];
-            if (c.identity.codeFound) c.check = verifyComponent(tools, item, c, {}, &budget);
-        }
-    };
-    std::vector<std::jthread> helpers;
-    for (unsigned t = 1; t < std::max(threads, 1U); ++t) helpers.emplace_back(work);
-    work();
-    helpers.clear();
+    forEachShared(work, overview.components.size(), maxCheckThreads, [&](std::size_t i) {
+        Component& c = overview.components[i];
+        if (c.identity.codeFound) c.check = verifyComponent(tools, item, c, work.cancel, &budget);
+    });
     flagComponents(overview, PrivacyCatalog::builtIn());
 }
 

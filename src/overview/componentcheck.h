@@ -31,9 +31,10 @@ namespace varko::overview {
                                              const host::CancelFlag& cancel = {},
                                              codesign::HashBudget* budget = nullptr);
 
-/// Checks every component of `overview` on up to `threads` threads at once and flags them
-/// anew: for the command line, which waits for the whole answer.
+/// Checks every component of `overview` on the threads that `work` grants and flags them
+/// anew: for the command line, which waits for the whole answer. Once `work` is called off,
+/// the pieces not yet checked stay unchecked.
 void checkComponents(Overview& overview, const std::filesystem::path& item,
-                     const host::ToolSet& tools, unsigned threads);
+                     const host::ToolSet& tools, const Work& work = {});
 
 }  // namespace varko::overview

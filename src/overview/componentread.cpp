@@ -2,9 +2,9 @@
 #include <atomic>
 #include <numeric>
 #include <set>
-#include <thread>
 #include <vector>
 
+#include "concurrency/work.h"
 #include "format/codesig/csblobs.h"
 #include "format/codesig/derentitlements.h"
 #include "format/plist/plist.h"
@@ -222,20 +222,11 @@ Signer claimedSigner(const Component& c) {
 
 void readIdentities(Overview& overview, const ItemRoot& root) {
     // Each piece is read on its own; most of the cost is the system's, resolving paths.
-    std::atomic<std::size_t> next{0};
     std::atomic<std::uint64_t> manifestsKept{0};
-    const auto work = [&] {
-        for (std::size_t i; (i = next.fetch_add(1)) < overview.components.size();)
-            readIdentity(overview.components[i], root, manifestsKept);
-    };
-    const unsigned threads = overview.components.size() < 16
-                                 ? 1
-                                 : std::clamp(std::thread::hardware_concurrency(), 1U, 4U);
-    {
-        std::vector<std::jthread> helpers;
-        for (unsigned t = 1; t < threads; ++t) helpers.emplace_back(work);
-        work();
-    }
+    const unsigned threads = overview.components.size() < 16 ? 1 : 4;
+    forEachShared(Work::current(), overview.components.size(), threads, [&](std::size_t i) {
+        readIdentity(overview.components[i], root, manifestsKept);
+    });
     overview.manifestsCut = manifestsKept.load() >= maxManifestsKeptBytes;
 }
 

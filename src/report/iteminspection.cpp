@@ -86,20 +86,22 @@ bool Inspection::checksCut() const {
                        [](const overview::Component& c) { return c.check && c.check->unchecked; });
 }
 
-void inspect(Inspection& item, const host::ToolSet& givenTools, bool wholeApp, unsigned threads) {
+void inspect(Inspection& item, const host::ToolSet& givenTools, bool wholeApp, const Work& work) {
+    const Work::Scope scope(work);
     item.noCode = item.typeName == QLatin1String(applicationBundleType) && holdsNoCode(item.path);
     const host::ToolSet tools = item.noCode ? answeringForNoCode(givenTools) : givenTools;
-    item.document.readFromURL(QUrl::fromLocalFile(item.path), item.typeName, tools);
+    item.document.readFromURL(QUrl::fromLocalFile(item.path), item.typeName, tools, work.cancel);
+    if (work.cancelled()) return;
     item.report = buildReport(item.document.theInfo.get(), item.document.isApp);
-    item.signature = runSignatureTools(tools, item.document.isApp, item.report.path);
+    item.signature = runSignatureTools(tools, item.document.isApp, item.report.path, work.cancel);
     item.findings = item.signature.findings;
     const SignatureSections sections = signatureSections(item.document.isApp, item.signature);
     item.fullText = item.report.saveString + sections.assessment + sections.signature;
-    if (!wholeApp) return;
+    if (!wholeApp || work.cancelled()) return;
     const std::filesystem::path path = host::pathToSystem(item.path).toStdString();
     if (item.document.isApp) {
         item.overview = overview::readOverview(path);
-        overview::checkComponents(*item.overview, path, tools, threads);
+        overview::checkComponents(*item.overview, path, tools, work);
     }
     const bool online = tools.profile().assessesOnline;
     item.verdict = overview::judge(item.document.isApp, item.overview ? &*item.overview : nullptr,

@@ -37,10 +37,12 @@ struct Inspection {
     [[nodiscard]] bool checksCut() const;
 };
 
-/// Reads the item and runs its signature tools; the whole-app view too when `wholeApp`,
-/// its components checked on up to `threads` threads. Blocks until everything answered.
+/// Reads the item and runs its signature tools; the whole-app view too when `wholeApp`, its
+/// components checked on the threads that `work` grants. Blocks until everything answered;
+/// once `work` is called off its tools end and the rest is skipped, and the item must not be
+/// reported.
 void inspect(Inspection& item, const host::ToolSet& tools, bool wholeApp = true,
-             unsigned threads = 1);
+             const Work& work = {});
 
 /// The item's object in varko-report's JSON: the record under its own names, the
 /// checkboxes, the texts, and the whole-app keys.

@@ -8,7 +8,6 @@
 #include <cstring>
 #include <map>
 #include <span>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -232,44 +231,33 @@ QString summaryLine(const ItemSummary& item) {
     return line;
 }
 
-void scanItems(const QStringList& items, const host::ToolSet& tools, unsigned workers,
-               const std::function<void(std::size_t index, ItemSummary summary)>& done,
-               const host::CancelFlag& cancel) {
-    std::atomic<std::size_t> next{0};
-    const auto work = [&] {
-        while (!(cancel && cancel->load())) {
-            const std::size_t index = next.fetch_add(1);
-            if (index >= std::size_t(items.size())) return;
-            Inspection item;
-            item.path = QFileInfo(items[int(index)]).absoluteFilePath();
-            const ItemType type = itemTypeForPath(item.path);
-            const QString problem =
-                type.accepted()
-                    ? openProblem(item.path, type.typeName == QLatin1String(applicationBundleType))
-                    : QStringLiteral(
-                          "it is neither an app bundle (a folder) nor an installer "
-                          "package (a file)");
-            if (!problem.isEmpty()) {
-                ItemSummary s;
-                s.path = item.path;
-                s.name = QFileInfo(item.path).fileName();
-                s.unreadable = true;
-                s.problem = problem;
-                done(index, std::move(s));
-                continue;
-            }
-            item.typeName = type.typeName;
-            inspect(item, tools, true, 1);
-            done(index, summarize(item));
+void scanItems(const QStringList& items, const host::ToolSet& tools, const Work& work,
+               unsigned workers,
+               const std::function<void(std::size_t index, ItemSummary summary)>& done) {
+    forEachShared(work, std::size_t(items.size()), workers, [&](std::size_t index) {
+        Inspection item;
+        item.path = QFileInfo(items[int(index)]).absoluteFilePath();
+        const ItemType type = itemTypeForPath(item.path);
+        const QString problem =
+            type.accepted()
+                ? openProblem(item.path, type.typeName == QLatin1String(applicationBundleType))
+                : QStringLiteral(
+                      "it is neither an app bundle (a folder) nor an installer "
+                      "package (a file)");
+        if (!problem.isEmpty()) {
+            ItemSummary s;
+            s.path = item.path;
+            s.name = QFileInfo(item.path).fileName();
+            s.unreadable = true;
+            s.problem = problem;
+            done(index, std::move(s));
+            return;
         }
-    };
-    const std::size_t count =
-        std::min<std::size_t>(std::max(1U, workers), std::max<qsizetype>(1, items.size()));
-    std::vector<std::thread> threads;
-    threads.reserve(count - 1);
-    for (std::size_t i = 1; i < count; ++i) threads.emplace_back(work);
-    work();
-    for (std::thread& t : threads) t.join();
+        item.typeName = type.typeName;
+        inspect(item, tools, true, work);
+        // Tools ended by the cancel answered nothing worth reporting.
+        if (!work.cancelled()) done(index, summarize(item));
+    });
 }
 
 }  // namespace varko::scan

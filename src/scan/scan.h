@@ -88,11 +88,12 @@ struct ItemSummary {
 /// then the rest, with every control character the item could choose made visible.
 [[nodiscard]] QString summaryLine(const ItemSummary& item);
 
-/// Inspects `items` on `workers` threads at once (each inspection's tools and component
-/// checks run on its own thread). `done(index, summary)` is called once per item, from the
-/// worker that finished it, in any order; raising `cancel` skips what has not started.
-void scanItems(const QStringList& items, const host::ToolSet& tools, unsigned workers,
-               const std::function<void(std::size_t index, ItemSummary summary)>& done,
-               const host::CancelFlag& cancel = {});
+/// Inspects `items` on up to `workers` threads at once, as many as `work` grants; an item's
+/// component checks use what the scan leaves. `done(index, summary)` is called once per item,
+/// from the thread that finished it, in any order. Calling `work` off ends the items being
+/// inspected (their tools too) and skips the rest; those get no `done`.
+void scanItems(const QStringList& items, const host::ToolSet& tools, const Work& work,
+               unsigned workers,
+               const std::function<void(std::size_t index, ItemSummary summary)>& done);
 
 }  // namespace varko::scan

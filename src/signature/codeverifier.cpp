@@ -1,11 +1,10 @@
 #include "signature/codeverifier.h"
 
 #include <algorithm>
-#include <future>
 #include <memory>
-#include <system_error>
-#include <thread>
+#include <optional>
 
+#include "concurrency/work.h"
 #include "format/codesig/csblobs.h"
 #include "format/macho/bytesource.h"
 #include "format/plist/plist.h"
@@ -108,31 +107,22 @@ Expected<void> hashPages(const CodeDirectory& cd, const HashKind& kind, const Co
         return Error{0, "the code directory's page count does not match its code limit",
                      ErrorCode::malformed};
 
-    const std::uint64_t workers = std::clamp<std::uint64_t>(
-        std::min<std::uint64_t>(std::thread::hardware_concurrency(), maxHashThreads), 1,
-        limit / parallelFrom + 1);
-    const std::uint64_t share = (pages + workers - 1) / std::max<std::uint64_t>(workers, 1);
-    const auto range = [&](std::uint64_t w) {
-        return verifyPageRange(cd, kind, *source, code, page, w * share,
-                               std::min(pages, (w + 1) * share));
-    };
-    std::vector<std::future<Expected<void>>> others;
-    std::uint64_t w = 1;
-    for (; w < workers && w * share < pages; ++w) {
-        try {
-            others.push_back(std::async(std::launch::async, range, w));
-        } catch (const std::system_error&) {
-            break;  // no thread to be had: this one hashes the rest
-        }
-    }
+    const std::uint64_t workers =
+        std::clamp<std::uint64_t>(maxHashThreads, 1, limit / parallelFrom + 1);
+    const std::uint64_t share = (pages + workers - 1) / workers;
+    const std::uint64_t ranges = pages == 0 ? 0 : (pages + share - 1) / share;
+    // A range that was never hashed (the work was called off) is no match.
+    std::vector<std::optional<Expected<void>>> results(ranges);
+    forEachShared(Work::current(), ranges, unsigned(workers), [&](std::size_t w) {
+        results[w] = verifyPageRange(cd, kind, *source, code, page, w * share,
+                                     std::min(pages, (w + 1) * share));
+    });
     // The first range's mismatch is the one to report, as a serial check would.
-    Expected<void> checked = range(0);
-    for (auto& f : others) {
-        auto p = f.get();
-        if (checked) checked = std::move(p);
+    for (auto& result : results) {
+        if (!result) return Error{0, "the check was called off", ErrorCode::refused};
+        if (!*result) return std::move(*result);
     }
-    for (; checked && w < workers && w * share < pages; ++w) checked = range(w);
-    return checked;
+    return {};
 }
 
 /// The pages of a slice, hashed once per item whatever number of links and nesting levels

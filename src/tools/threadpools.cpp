@@ -5,6 +5,23 @@
 
 namespace varko::host {
 
+namespace {
+
+class PoolThreads final : public Threads {
+public:
+    explicit PoolThreads(QThreadPool* pool) : pool(pool) {}
+    bool tryStart(std::function<void()> job) override { return pool->tryStart(std::move(job)); }
+
+private:
+    QThreadPool* pool;
+};
+
+}  // namespace
+
+std::shared_ptr<Threads> poolThreads(QThreadPool* pool) {
+    return std::make_shared<PoolThreads>(pool);
+}
+
 void retirePool(QThreadPool* pool) {
     if (pool == nullptr) return;
     pool->clear();

@@ -3,7 +3,10 @@
 #include <QFuture>
 #include <QFutureWatcher>
 #include <QThreadPool>
+#include <memory>
 #include <utility>
+
+#include "concurrency/work.h"
 
 namespace varko::host {
 
@@ -11,6 +14,10 @@ namespace varko::host {
 /// neither waited for nor able to deliver (its continuations die with the window);
 /// the pool itself is deleted once its threads are idle.
 void retirePool(QThreadPool* pool);
+
+/// The free threads of a window's pool, for its work's helpers: the pool's bound is then the
+/// bound of everything the window runs. The pool must outlive the work, as a retired pool does.
+[[nodiscard]] std::shared_ptr<Threads> poolThreads(QThreadPool* pool);
 
 /// Runs `then` with the result of `future` on `context`'s thread, unless `context` has
 /// gone by then or the work was dropped. A watcher owned by `context` carries the result: Qt 6.4's

@@ -7,6 +7,8 @@
 #include <chrono>
 #include <memory>
 
+#include "concurrency/work.h"
+
 namespace varko::host {
 
 /// Which of the child's output streams are read back; the others go to Varko's own.
@@ -41,7 +43,7 @@ struct ToolResult {
 };
 
 /// Set from any thread to end the runs that were given it.
-using CancelFlag = std::shared_ptr<std::atomic<bool>>;
+using CancelFlag = varko::CancelFlag;
 
 struct ToolLimits {
     /// Upper bound for each captured stream; a tool that writes more is stopped.

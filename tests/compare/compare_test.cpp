@@ -60,7 +60,7 @@ protected:
         Inspection item;
         item.path = QString::fromStdString(written->string());
         item.typeName = QStringLiteral("com.apple.application-bundle");
-        inspect(item, host::ToolSet::system(VARKO_BIN_DIR), true, 2);
+        inspect(item, host::ToolSet::system(VARKO_BIN_DIR), true);
         EXPECT_FALSE(item.toolFailed());
         return inspectionJson(item);
     }

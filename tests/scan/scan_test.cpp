@@ -224,7 +224,7 @@ TEST_F(ScanApps, ASummaryMarksWhatTheAppAndItsComponentsMayUse) {
     Inspection item;
     item.path = writeApp(serviceApp());
     item.typeName = applicationBundleType;
-    inspect(item, tools, true, 1);
+    inspect(item, tools, true);
     const ItemSummary s = summarize(item);
     EXPECT_FALSE(s.unreadable) << s.problem.toStdString();
     EXPECT_EQ(s.name, "Viewer.app");
@@ -270,7 +270,7 @@ TEST_F(ScanApps, EveryItemAnswersOnceAndWhatCantBeReadSaysWhy) {
     std::mutex lock;
     std::map<std::size_t, ItemSummary> answers;
     std::size_t calls = 0;
-    scanItems(items, tools, 2, [&](std::size_t index, ItemSummary s) {
+    scanItems(items, tools, {}, 2, [&](std::size_t index, ItemSummary s) {
         const std::lock_guard guard(lock);
         ++calls;
         answers[index] = std::move(s);
@@ -289,8 +289,7 @@ TEST_F(ScanApps, EveryItemAnswersOnceAndWhatCantBeReadSaysWhy) {
     // Raised before the start, nothing is inspected.
     const auto cancel = std::make_shared<std::atomic<bool>>(true);
     std::size_t after = 0;
-    scanItems(
-        items, tools, 2, [&](std::size_t, ItemSummary) { ++after; }, cancel);
+    scanItems(items, tools, {nullptr, cancel}, 2, [&](std::size_t, ItemSummary) { ++after; });
     EXPECT_EQ(after, 0U);
 }
 
@@ -314,7 +313,7 @@ TEST_F(ScanApps, AnAppWithoutCodeIsToldAsItsToolsWouldTellItWithoutStartingThem)
         Inspection item;
         item.path = path;
         item.typeName = applicationBundleType;
-        inspect(item, none, true, 1);
+        inspect(item, none, true);
         EXPECT_TRUE(item.noCode);
         EXPECT_FALSE(item.toolFailed());
         const SignatureTexts told = runSignatureTools(tools, true, item.report.path);
@@ -335,7 +334,7 @@ TEST_F(ScanApps, AnAppWithoutCodeIsToldAsItsToolsWouldTellItWithoutStartingThem)
     Inspection withCode;
     withCode.path = writeApp(serviceApp());
     withCode.typeName = applicationBundleType;
-    inspect(withCode, none, true, 1);
+    inspect(withCode, none, true);
     EXPECT_FALSE(withCode.noCode);
     EXPECT_TRUE(withCode.toolFailed());
 }

@@ -35,7 +35,8 @@ QString shownName(const QString& path) {
     return host::visibleControls(QFileInfo(path).fileName());
 }
 
-Outcome compareOnDisk(const host::ToolSet& tools, const QString& oldPath, const QString& newPath) {
+Outcome compareOnDisk(const host::ToolSet& tools, const Work& work, const QString& oldPath,
+                      const QString& newPath) {
     Outcome outcome;
     QJsonObject objects[2];
     const QString paths[2] = {oldPath, newPath};
@@ -48,7 +49,8 @@ Outcome compareOnDisk(const host::ToolSet& tools, const QString& oldPath, const 
         Inspection item;
         item.path = QFileInfo(paths[i]).absoluteFilePath();
         item.typeName = type.typeName;
-        inspect(item, tools, true, 2);
+        inspect(item, tools, true, work);
+        if (work.cancelled()) return outcome;
         if (item.toolFailed()) outcome.doubtful << shownName(paths[i]);
         objects[i] = inspectionJson(item);
     }
@@ -77,7 +79,7 @@ ComparisonWindow::ComparisonWindow(host::ToolSet toolSet, QWidget* parent)
       tools(std::move(toolSet)),
       pool(new QThreadPool),
       model(new ChangesModel(this)) {
-    pool->setMaxThreadCount(2);
+    pool->setMaxThreadCount(4);
     auto* content = new QWidget(this);
     auto* layout = new QVBoxLayout(content);
     status = new QLabel(content);
@@ -116,6 +118,7 @@ ComparisonWindow::ComparisonWindow(host::ToolSet toolSet, QWidget* parent)
 }
 
 ComparisonWindow::~ComparisonWindow() {
+    cancel->store(true);
     host::retirePool(pool);
 }
 
@@ -126,8 +129,8 @@ void ComparisonWindow::compare(const QString& oldPath, const QString& newPath) {
     model->setChanges({});
     status->setText(tr("Inspecting both versions…"));
     busy->show();
-    auto work = [tools = tools, oldPath, newPath] {
-        return compareOnDisk(tools, oldPath, newPath);
+    auto work = [tools = tools, work = Work{host::poolThreads(pool), cancel}, oldPath, newPath] {
+        return compareOnDisk(tools, work, oldPath, newPath);
     };
     host::whenFinished(this, QtConcurrent::run(pool, std::move(work)), [this](Outcome outcome) {
         comparing = false;

@@ -47,6 +47,7 @@ signals:
 private:
     host::ToolSet tools;
     QThreadPool* pool = nullptr;
+    host::CancelFlag cancel = std::make_shared<std::atomic<bool>>(false);
     ChangesModel* model = nullptr;
     QTreeView* view = nullptr;
     QLabel* status = nullptr;

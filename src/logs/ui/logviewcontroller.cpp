@@ -52,6 +52,7 @@ LogViewController::LogViewController(host::ToolSet toolSet, QWidget* parent)
 }
 
 LogViewController::~LogViewController() {
+    cancel->store(true);
     host::retirePool(processingQueue);
 }
 
@@ -191,7 +192,8 @@ void LogViewController::getlogButtonAction() {
     // The tool's run and the parse of its output both stay off the GUI thread.
     host::whenFinished(this,
                        QtConcurrent::run(processingQueue,
-                                         [tools = tools, arguments] {
+                                         [tools = tools, arguments, work = work()] {
+                                             const Work::Scope scope(work);
                                              return unifiedlog::runLogQuery(tools, arguments);
                                          }),
                        [this, range](const Expected<unifiedlog::LogQueryResult>& result) {

@@ -17,6 +17,7 @@
 #include "logs/loglist.h"
 #include "logs/logquery.h"
 #include "logs/ui/logoutputview.h"
+#include "tools/threadpools.h"
 #include "tools/toolset.h"
 #include "ui/findbar.h"
 
@@ -59,8 +60,12 @@ public:
     QProgressBar* progressSpinner = nullptr;
     QPushButton* getLogButton = nullptr;
     QPushButton* saveLogButton = nullptr;
-    /// Runs the log tool and parses its output; at most four at once.
+    /// Runs the log tool and parses its output; at most four at once, with every helper their work
+    /// starts.
     QThreadPool* processingQueue = nullptr;
+    /// What the window's background work may use: the pool's free threads, and the window's
+    /// end as its cancel.
+    [[nodiscard]] Work work() const { return {host::poolThreads(processingQueue), cancel}; }
 
     void showLogs();
     void setOutputText(const QString& text);
@@ -113,6 +118,7 @@ private:
     void setStatusText(const QString& text);
 
     host::ToolSet tools;
+    host::CancelFlag cancel = std::make_shared<std::atomic<bool>>(false);
     /// The shown list's output passed the bound on its size and was cut there.
     bool logsCut = false;
     /// The time range of the shown list in words; empty before the first query.

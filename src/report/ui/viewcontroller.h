@@ -15,6 +15,7 @@
 #include "report/signaturechecks.h"
 #include "report/ui/notouchbuttoncell.h"
 #include "report/ui/reporttextview.h"
+#include "tools/threadpools.h"
 #include "tools/toolset.h"
 
 class QSplitter;
@@ -59,8 +60,11 @@ public:
     ComponentsView* componentsView = nullptr;
     PrivacyView* privacyView = nullptr;
     ManifestsView* manifestsView = nullptr;
-    /// Runs the signature tools; at most four at once.
+    /// Runs the signature tools; at most four at once, with every helper their work starts.
     QThreadPool* processingQueue = nullptr;
+    /// What the window's background work may use: the pool's free threads, and the window's
+    /// end as its cancel.
+    [[nodiscard]] Work work() const { return {host::poolThreads(processingQueue), cancel}; }
 
     [[nodiscard]] NoTouchButtonCell* checkbox(Check check) const {
         return checkboxes[std::size_t(check)];

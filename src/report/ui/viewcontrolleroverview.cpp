@@ -70,7 +70,8 @@ void ViewController::startOverview(const QString& path, bool isApp) {
     host::whenFinished(
         this,
         QtConcurrent::run(processingQueue,
-                          [item = itemPath] {
+                          [item = itemPath, work = work()] {
+                              const Work::Scope scope(work);
                               auto read = std::make_shared<PreparedOverview>();
                               read->overview = overview::readOverview(item);
                               read->rows = ComponentsModel::prepareRows(read->overview);
@@ -112,7 +113,8 @@ void ViewController::startChecks() {
     checkApplier->setInterval(checkBatchMs);
     connect(checkApplier, &QTimer::timeout, this, &ViewController::applyChecks);
     checkApplier->start();
-    const auto check = [run, tools = tools, item = itemPath, cancel = cancel] {
+    const auto check = [run, tools = tools, item = itemPath, cancel = cancel, work = work()] {
+        const Work::Scope scope(work);
         for (std::size_t k;
              !run->stop && !cancel->load() && (k = run->next++) < run->pieces.size();) {
             overview::Component piece;

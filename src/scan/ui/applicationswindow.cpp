@@ -61,8 +61,8 @@ ApplicationsWindow::ApplicationsWindow(host::ToolSet toolSet, QWidget* parent)
       arrivals(new QTimer(this)),
       items(new ApplicationsModel(this)),
       shown(new ApplicationsFilter(this)) {
-    // One thread runs the walk and then the scan, which spreads itself over the cores.
-    pool->setMaxThreadCount(1);
+    // One thread runs the walk and then the scan, which takes the rest for its items.
+    pool->setMaxThreadCount(4);
     shown->setSourceModel(items);
 
     auto* central = new QWidget(this);
@@ -236,7 +236,8 @@ void ApplicationsWindow::scanFolders(const QStringList& folders) {
     feed = std::make_shared<ScanFeed>();
     const unsigned workers = std::max(1, QThread::idealThreadCount());
     // Its results travel through the feed, not the future.
-    (void)QtConcurrent::run(pool, [feed = feed, tools = tools, cancel = cancel, folders, workers] {
+    (void)QtConcurrent::run(pool, [feed = feed, tools = tools,
+                                   work = Work{host::poolThreads(pool), cancel}, folders, workers] {
         scan::Found found = scan::findItems(folders);
         {
             QMutexLocker hold(&feed->lock);
@@ -245,15 +246,13 @@ void ApplicationsWindow::scanFolders(const QStringList& folders) {
             feed->problems = found.problems;
             feed->cuts = found.cuts;
         }
-        if (!cancel->load())
-            scan::scanItems(
-                found.items, tools, workers,
-                [feed](std::size_t, scan::ItemSummary summary) {
-                    QMutexLocker hold(&feed->lock);
-                    feed->arrived.push_back(std::move(summary));
-                    ++feed->done;
-                },
-                cancel);
+        if (!work.cancelled())
+            scan::scanItems(found.items, tools, work, workers,
+                            [feed](std::size_t, scan::ItemSummary summary) {
+                                QMutexLocker hold(&feed->lock);
+                                feed->arrived.push_back(std::move(summary));
+                                ++feed->done;
+                            });
         QMutexLocker hold(&feed->lock);
         feed->finished = true;
     });
