@@ -2,12 +2,13 @@
 # machine as root: they install what is missing, build, and run.
 BUILD ?= build
 FUZZ_BUILD ?= build-fuzz
+TSAN_BUILD ?= build-tsan
 JOBS ?= $(shell nproc)
 FUZZ_SECONDS ?= 5
 FUZZ_LONG_SECONDS ?= 600
 LOG_ENTRIES ?= 1000000
 
-.PHONY: deps configure build run test format-check package fuzz-build fuzz-smoke fuzz bench clean
+.PHONY: deps configure build run test format-check package fuzz-build fuzz-smoke fuzz tsan bench clean
 
 deps:
 	./scripts/install-deps.sh
@@ -53,6 +54,14 @@ fuzz-smoke: fuzz-build
 fuzz: fuzz-build
 	./scripts/fuzz.sh $(FUZZ_BUILD) $(FUZZ_LONG_SECONDS)
 
+# The threaded code under the race detector: the thread budget, page hashing, component reads
+# and checks, the scan's workers and the log walk.
+tsan: deps
+	cmake -S . -B $(TSAN_BUILD) -G Ninja -DVARKO_TSAN=ON -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build $(TSAN_BUILD) -j $(JOBS) --target varko-codesign varko-spctl varko-pkgutil \
+		concurrency_tests signature_tests overview_tests scan_tests logs_tests
+	./scripts/tsan.sh $(TSAN_BUILD)
+
 bench: build
 	$(BUILD)/bin/bench_info_build
 	$(BUILD)/bin/bench_plist_parse
@@ -63,4 +72,4 @@ bench: build
 	./bench/log_pipeline.sh $(BUILD) $(LOG_ENTRIES)
 
 clean:
-	rm -rf $(BUILD) $(FUZZ_BUILD)
+	rm -rf $(BUILD) $(FUZZ_BUILD) $(TSAN_BUILD)

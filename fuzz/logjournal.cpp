@@ -75,7 +75,9 @@ void readAndCheck(JournalReader& reader, const JournalFilter& filter) {
             require(f->subsystem && *f->subsystem == shown(r.subsystem));
             require(f->processImagePath && *f->processImagePath == shown(r.processImagePath));
             const auto time =
-                f->timestamp ? varko::unifiedlog::parseLongTimestamp(*f->timestamp) : std::nullopt;
+                f->timestamp && varko::unifiedlog::parseLongTimestamp(*f->timestamp)
+                    ? std::optional(*varko::unifiedlog::parseLongTimestamp(*f->timestamp))
+                    : std::nullopt;
             require(time.has_value());
             require(*time == (long long)r.timestampUsec || *time == 0);
         });

@@ -32,7 +32,7 @@ void checkDate(std::string_view text) {
     // A local time that does not exist moves on, as mktime moves it; either way the
     // moment's own text reads back as that moment.
     if (stamp != "1970-01-01 00:00:00.000000+0000")
-        require(parseLocalDateTime(stamp.substr(0, 19)) == time);
+        require(parseLocalDateTime(stamp.substr(0, 19)) == *time);
 }
 
 }  // namespace

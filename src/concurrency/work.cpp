@@ -82,7 +82,10 @@ void runShared(const Work& work, unsigned maxThreads, const std::function<void()
             break;
         }
     }
-    body();
+    {
+        const Work::Scope own(work);
+        body();
+    }
     std::unique_lock hold(gate->mutex);
     gate->idle.wait(hold, [&] { return gate->running == 0; });
 }

@@ -67,7 +67,7 @@ private:
 };
 
 /// Runs `body` on this thread and on up to `maxThreads - 1` helpers that `work` grants, each
-/// helper under `work` as its current work; returns when every one has returned. `body` takes
+/// under `work` as its current work; returns when every one has returned. `body` takes
 /// its own share (an atomic counter) and may run on any number of threads, one included.
 void runShared(const Work& work, unsigned maxThreads, const std::function<void()>& body);
 

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <variant>
 
@@ -24,12 +25,21 @@ enum class ErrorCode {
     unwritable,        ///< the operating system would not write it
 };
 
-/// What went wrong: its kind, where in the bytes, and words a user can act on.
+/// What went wrong: its kind, where in the bytes, words a user can act on, and the file it
+/// concerns when that is not the item itself.
 struct Error {
+    Error() = default;
+    Error(std::uint64_t offset, std::string message, ErrorCode code, std::string path = {})
+        : offset(offset), message(std::move(message)), code(code), path(std::move(path)) {}
+
     std::uint64_t offset = 0;
     std::string message;
-    ErrorCode code;
+    ErrorCode code = ErrorCode::malformed;
+    std::string path;
 };
+
+/// The kind's name as scripts read it in JSON: the enumerator's own spelling.
+[[nodiscard]] std::string_view errorCodeName(ErrorCode code);
 
 /// A value or the error that prevented it. Readers and checks return this and never throw.
 template <class T>
@@ -50,6 +60,11 @@ public:
     const T& operator*() const& { return value(); }
 
     [[nodiscard]] const Error& error() const { return std::get<Error>(state); }
+
+    /// A value equal to `other`; an error equals no value.
+    friend bool operator==(const Expected& e, const T& other) {
+        return e.ok() && e.value() == other;
+    }
 
 private:
     std::variant<T, Error> state;

@@ -10,10 +10,12 @@
 
 namespace varko {
 
-std::optional<Bundle> Bundle::open(const QString& path) {
+Expected<Bundle> Bundle::open(const QString& path) {
     struct stat st {};
-    if (::stat(host::pathToSystem(path).constData(), &st) != 0 || !S_ISDIR(st.st_mode))
-        return std::nullopt;
+    if (::stat(host::pathToSystem(path).constData(), &st) != 0)
+        return Error{0, "it can't be opened", ErrorCode::unreadable, path.toStdString()};
+    if (!S_ISDIR(st.st_mode))
+        return Error{0, "it is not a folder", ErrorCode::unsupported, path.toStdString()};
     return Bundle{path};
 }
 

@@ -14,7 +14,7 @@ struct Bundle {
     QString path;
 
     /// The bundle at `path`, or nothing when no folder is there.
-    [[nodiscard]] static std::optional<Bundle> open(const QString& path);
+    [[nodiscard]] static Expected<Bundle> open(const QString& path);
 
     /// The information dictionary, or why it could not be read: no property list
     /// (missing), one that is not a dictionary (malformed) or is larger than

@@ -106,7 +106,7 @@ void runEntitlementStage(Info& info, const host::ToolSet& tools, const host::Can
     const QByteArray& output = *run;
     info.entitleData = output;
 
-    const std::optional<QString> text = host::decodeUtf8Strictly(output);
+    const Expected<QString> text = host::decodeUtf8Strictly(output);
     if (!text) {
         info.entitleList = noPropertyList;
         return;
@@ -128,7 +128,7 @@ void runEntitlementStage(Info& info, const host::ToolSet& tools, const host::Can
 
     if (dict->empty()) {
         const std::string xml = plist::writeXml(*dict);
-        if (const std::optional<QString> xmlText =
+        if (const Expected<QString> xmlText =
                 host::decodeUtf8Strictly(QByteArray(xml.data(), qsizetype(xml.size()))))
             info.entitleList = *xmlText;
         else

@@ -30,7 +30,8 @@ QString reportLine(const std::string& key, const plist::Value& value) {
 Info::Info(const QUrl& itemUrl, bool isApp, const host::ToolSet& tools,
            const host::CancelFlag& cancel)
     : url(itemUrl) {
-    bundle = Bundle::open(path());
+    // A package is a file: no bundle, and nothing wrong.
+    if (auto opened = Bundle::open(path())) bundle = std::move(*opened);
     if (!bundle || !isApp) return;
 
     // Every bundle has a dictionary, empty when its Info.plist is missing or bad,

@@ -66,7 +66,8 @@ bool deDysfunction::isAdminUser() const {
     const host::ToolResult run =
         tools.run(QLatin1String(host::idPath), {QStringLiteral("-G"), userName()},
                   host::Capture::StandardOutput, probeLimits());
-    QString groups = host::decodeUtf8Strictly(run.standardOutput).value_or(QString());
+    const auto decoded = host::decodeUtf8Strictly(run.standardOutput);
+    QString groups = decoded ? *decoded : QString();
     // id ends its line with a line feed, which would stick to the last group.
     if (groups.endsWith(u'\n')) groups.chop(1);
     bool member = false;

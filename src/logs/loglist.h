@@ -19,7 +19,8 @@ namespace varko::unifiedlog {
 /// The reader of the log tool's 31-character timestamps.
 struct LongTimestampFormatter {
     [[nodiscard]] std::optional<Microseconds> parse(std::string_view text) const {
-        return parseLongTimestamp(text);
+        const auto time = parseLongTimestamp(text);
+        return time ? std::optional(*time) : std::nullopt;
     }
 };
 

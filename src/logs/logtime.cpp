@@ -88,10 +88,11 @@ QString formatLocalDateTime(Microseconds time) {
                              b.month, b.day, b.hour, b.minute, b.second);
 }
 
-std::optional<Microseconds> parseLocalDateTime(std::string_view text) {
-    if (text.size() != 19) return std::nullopt;
+Expected<Microseconds> parseLocalDateTime(std::string_view text) {
+    const Error bad{0, "not a local date and time \"yyyy-MM-dd HH:mm:ss\"", ErrorCode::malformed};
+    if (text.size() != 19) return bad;
     const auto civil = readCivilTime(text);
-    if (!civil) return std::nullopt;
+    if (!civil) return bad;
     std::tm local{};
     local.tm_year = int(civil->year) - 1900;
     local.tm_mon = int(civil->month) - 1;
@@ -101,7 +102,7 @@ std::optional<Microseconds> parseLocalDateTime(std::string_view text) {
     local.tm_sec = int(civil->second);
     local.tm_isdst = -1;
     const std::time_t t = std::mktime(&local);
-    if (t == std::time_t(-1) && !(local.tm_year == 69 && local.tm_mday == 31)) return std::nullopt;
+    if (t == std::time_t(-1) && !(local.tm_year == 69 && local.tm_mday == 31)) return bad;
     return qint64(t) * microsPerSecond;
 }
 

@@ -32,7 +32,7 @@ private:
 [[nodiscard]] QString formatLocalDateTime(Microseconds time);
 
 /// Reads "yyyy-MM-dd HH:mm:ss" as a local date and time; nothing when it isn't one.
-[[nodiscard]] std::optional<Microseconds> parseLocalDateTime(std::string_view text);
+[[nodiscard]] Expected<Microseconds> parseLocalDateTime(std::string_view text);
 
 /// The current moment.
 [[nodiscard]] Microseconds now();

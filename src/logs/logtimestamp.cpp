@@ -36,16 +36,17 @@ std::optional<unsigned> digits(std::string_view text, std::size_t pos, std::size
 
 }  // namespace
 
-std::optional<CivilTime> readCivilTime(std::string_view text) {
+Expected<CivilTime> readCivilTime(std::string_view text) {
+    const Error bad{0, "not a date and time \"yyyy-MM-dd HH:mm:ss\"", ErrorCode::malformed};
     if (text.size() < 19 || text[4] != '-' || text[7] != '-' || text[10] != ' ' ||
         text[13] != ':' || text[16] != ':')
-        return std::nullopt;
+        return bad;
     const auto y = digits(text, 0, 4), mo = digits(text, 5, 2), d = digits(text, 8, 2),
                h = digits(text, 11, 2), mi = digits(text, 14, 2), s = digits(text, 17, 2);
-    if (!y || !mo || !d || !h || !mi || !s) return std::nullopt;
+    if (!y || !mo || !d || !h || !mi || !s) return bad;
     if (*mo < 1 || *mo > 12 || *d < 1 || *d > daysInMonth(*y, *mo) || *h > 23 || *mi > 59 ||
         *s > 59)
-        return std::nullopt;
+        return bad;
     return CivilTime{*y, *mo, *d, *h, *mi, *s};
 }
 
@@ -54,15 +55,15 @@ long long secondsSinceEpoch(const CivilTime& c) {
            c.minute * 60 + c.second;
 }
 
-std::optional<Microseconds> parseLongTimestamp(std::string_view text) {
-    if (text.size() != 31 || text[19] != '.' || (text[26] != '+' && text[26] != '-'))
-        return std::nullopt;
+Expected<Microseconds> parseLongTimestamp(std::string_view text) {
+    const Error bad{0, "not a timestamp \"yyyy-MM-dd HH:mm:ss.uuuuuu+zzzz\"", ErrorCode::malformed};
+    if (text.size() != 31 || text[19] != '.' || (text[26] != '+' && text[26] != '-')) return bad;
     const auto civil = readCivilTime(text);
     const auto fraction = digits(text, 20, 6);
     const auto offsetHours = digits(text, 27, 2), offsetMinutes = digits(text, 29, 2);
     if (!civil || !fraction || !offsetHours || !offsetMinutes || *offsetMinutes > 59 ||
         *offsetHours > 23)
-        return std::nullopt;
+        return bad;
     long long offset = (long long)(*offsetHours) * 3600 + *offsetMinutes * 60;
     if (text[26] == '-') offset = -offset;
     return (secondsSinceEpoch(*civil) - offset) * 1'000'000 + *fraction;

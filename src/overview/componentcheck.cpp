@@ -79,6 +79,7 @@ ComponentCheck checkComponent(const std::filesystem::path& item, const Component
         check.unchecked = true;
         check.valid = check.intact = false;
         check.reason = check.integrityReason = (budget ? budget : &own)->spentMessage();
+        check.failure = ErrorCode::tooLarge;
         check.leafName.reset();
     }
     return check;
@@ -92,28 +93,35 @@ ComponentCheck checkUnder(const std::filesystem::path& item, const Component& co
     const auto root = ItemRoot::of(item);
     if (!root) {
         check.reason = root.error().message;
+        check.failure = root.error().code;
         return check;
     }
     const auto location = codesign::locateCode(component.location, &*root);
     if (!location) {
         check.reason = location.error().message;
+        check.failure = location.error().code;
         return check;
     }
     const auto slices = codesign::loadEverySlice(*location);
     if (!slices) {
         check.reason = slices.error().message;
+        check.failure = slices.error().code;
         return check;
     }
     const bool anySigned = std::any_of(slices->begin(), slices->end(),
                                        [](const auto& s) { return s.signature.has_value(); });
     if (!anySigned) {
         check.reason = notSigned;
+        check.failure = ErrorCode::missing;
         return check;
     }
     codesign::Assessment a = codesign::assessCode(*slices, *location, anchors, now);
     if (a.reason == notAnApp) a.reason.clear();
     check.valid = a.reason.empty();
     check.reason = a.reason;
+    if (!check.valid)
+        check.failure = a.reason.starts_with(untrustedPrefix) ? ErrorCode::untrusted
+                                                              : ErrorCode::invalidSignature;
     check.intact = check.valid;
     check.integrityReason = a.reason;
     // A chain that isn't trusted stops the assessment before the files are looked at;
@@ -185,6 +193,10 @@ ComponentCheck verifyComponent(const host::ToolSet& tools, const std::filesystem
                                            host::Capture::Both, limits);
     own.valid = run.succeeded() && !run.truncated;
     own.reason = own.valid ? std::string() : systemReason(path, run);
+    // A refusal of its own is the system's verdict; anything else is no answer.
+    const bool answered =
+        run.started && !run.crashed && !run.timedOut && !run.cancelled && !run.truncated;
+    if (!own.valid) own.failure = answered ? ErrorCode::invalidSignature : ErrorCode::toolFailed;
     if (!own.valid) own.leafName.reset();
     return own;
 }

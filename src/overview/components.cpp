@@ -95,7 +95,7 @@ public:
     void item() {
         const auto location = codesign::locateCode(base, &root);
         if (!location) {
-            overview.problem = location.error().message;
+            overview.problem = location.error();
             return;
         }
         add(ComponentKind::mainExecutable, base, location->executable, {});
@@ -277,7 +277,7 @@ Overview readOverview(const fs::path& item, const PrivacyCatalog& catalog) {
     Overview overview;
     const auto root = ItemRoot::of(item);
     if (!root) {
-        overview.problem = root.error().message;
+        overview.problem = root.error();
         return overview;
     }
     fs::path base = item.lexically_normal();

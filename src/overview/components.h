@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "format/expected.h"
 #include "format/plist/value.h"
 #include "overview/privacymanifest.h"
 #include "signature/bundlelocator.h"
@@ -84,6 +85,7 @@ struct ComponentCheck {
     /// Verification stopped at a bound before it could tell (too much code to hash for one
     /// item): neither valid nor invalid, and `reason` says which bound.
     bool unchecked = false;
+    std::optional<ErrorCode> failure;  ///< the kind of `reason`, for scripts
 };
 
 /// One piece of code in the bundle.

@@ -30,8 +30,8 @@ struct Overview {
     /// Privacy manifests past a bound on all of them together were not read.
     bool manifestsCut = false;
     std::vector<ServiceUse> services;
-    /// What kept the walk from the bundle at all (not a bundle, unreadable); empty if none.
-    std::string problem;
+    /// What kept the walk from the bundle at all (not a bundle, unreadable); none if nothing.
+    std::optional<Error> problem;
     /// What the walk could not look at inside the bundle ("a folder could not be read: …"):
     /// code may hide there, so no summary may claim every piece while any is listed.
     std::vector<std::string> problems;

@@ -77,6 +77,9 @@ QJsonArray componentsJson(const Overview& overview) {
         o["hardenedRuntime"] = id.hardenedRuntime;
         o["valid"] = c.check ? QJsonValue(c.check->valid) : QJsonValue();
         o["reason"] = text(c.check ? c.check->reason : std::string());
+        o["errorCode"] = c.check && c.check->failure
+                             ? QJsonValue(text(std::string(errorCodeName(*c.check->failure))))
+                             : QJsonValue();
         o["intact"] = c.check && !c.check->unchecked ? QJsonValue(c.check->intact) : QJsonValue();
         o["flags"] = texts(c.flags);
         o["privacyServices"] = texts(componentServices(catalog, id));

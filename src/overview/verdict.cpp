@@ -154,7 +154,7 @@ Verdict judge(bool isApp, const Overview* overview,
 
     const bool haveCode = overview && !overview->components.empty();
     if (!isApp || !haveCode) {
-        if (isApp && overview && !overview->problem.empty()) v.sealReason = overview->problem;
+        if (isApp && overview && overview->problem) v.sealReason = overview->problem->message;
         v.complete = gatekeeper.has_value() && (!isApp || overview != nullptr);
         return v;
     }

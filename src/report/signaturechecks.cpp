@@ -13,7 +13,7 @@ namespace {
 /// Output that isn't UTF-8 is shown with its bad bytes replaced, and flagged, so
 /// the findings are never decided from text that silently lost bytes.
 QString streamText(const QByteArray& bytes, const char* stream) {
-    if (const std::optional<QString> text = host::decodeUtf8Strictly(bytes)) return *text;
+    if (const Expected<QString> text = host::decodeUtf8Strictly(bytes)) return *text;
     return QString::fromUtf8(bytes) +
            QStringLiteral(
                "\n[The tool's %1 was not valid UTF-8 text; its invalid bytes are shown as \uFFFD.]")

@@ -49,19 +49,34 @@ QString fromUtf8(const std::string& text) {
     return QString::fromStdString(text);
 }
 
-/// Why the item at `path` can't be read at all, before any tool is run on it.
-QString openProblem(const QString& path, bool folder) {
+Error openError(int error) {
+    return {0, why(error).toStdString(),
+            error == ENOENT ? ErrorCode::missing : ErrorCode::unreadable};
+}
+
+/// Whether the item at `path` can be read at all, before any tool is run on it.
+Expected<void> openItem(const QString& path, bool folder) {
     const QByteArray bytes = host::pathToSystem(path);
     if (folder) {
         DIR* dir = ::opendir(bytes.constData());
-        if (dir == nullptr) return why(errno);
+        if (dir == nullptr) return openError(errno);
         ::closedir(dir);
         return {};
     }
     const int fd = ::open(bytes.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) return why(errno);
+    if (fd < 0) return openError(errno);
     ::close(fd);
     return {};
+}
+
+/// Marks `s` as not read, and its JSON says so with the kind, for scripts.
+void markUnreadable(ItemSummary& s, ErrorCode code, QString problem) {
+    s.unreadable = true;
+    s.problem = std::move(problem);
+    s.problemCode = code;
+    if (s.json.isEmpty()) s.json["path"] = s.path;
+    s.json["error"] =
+        QJsonObject{{"code", fromUtf8(std::string(errorCodeName(code)))}, {"message", s.problem}};
 }
 
 }  // namespace
@@ -150,8 +165,7 @@ ItemSummary summarize(const Inspection& item) {
     s.name = QFileInfo(item.path).fileName();
     const Info* info = item.document.theInfo.get();
     if (info == nullptr) {
-        s.unreadable = true;
-        s.problem = QStringLiteral("it was not read");
+        markUnreadable(s, ErrorCode::unreadable, QStringLiteral("it was not read"));
         return s;
     }
     s.json = inspectionJson(item);
@@ -170,14 +184,16 @@ ItemSummary summarize(const Inspection& item) {
     // show: it is listed as unreadable. A package is read by its tools alone.
     if (item.document.isApp) {
         if (!info->bundle) {
-            s.problem = QStringLiteral("it is not a bundle that can be opened");
-        } else if (item.overview && !item.overview->problem.empty()) {
-            s.problem = (item.noCode ? QStringLiteral("it holds no code: ") : QString()) +
-                        fromUtf8(item.overview->problem);
+            markUnreadable(s, ErrorCode::unreadable,
+                           QStringLiteral("it is not a bundle that can be opened"));
+        } else if (item.overview && item.overview->problem) {
+            markUnreadable(s, item.overview->problem->code,
+                           (item.noCode ? QStringLiteral("it holds no code: ") : QString()) +
+                               fromUtf8(item.overview->problem->message));
         } else if (!info->infoPlistProblem.isEmpty()) {
-            s.problem = "its Info.plist can't be read: " + info->infoPlistProblem;
+            markUnreadable(s, ErrorCode::malformed,
+                           "its Info.plist can't be read: " + info->infoPlistProblem);
         }
-        s.unreadable = !s.problem.isEmpty();
     }
     if (!item.overview) return s;
 
@@ -238,18 +254,20 @@ void scanItems(const QStringList& items, const host::ToolSet& tools, const Work&
         Inspection item;
         item.path = QFileInfo(items[int(index)]).absoluteFilePath();
         const ItemType type = itemTypeForPath(item.path);
-        const QString problem =
+        const Expected<void> opened =
             type.accepted()
-                ? openProblem(item.path, type.typeName == QLatin1String(applicationBundleType))
-                : QStringLiteral(
-                      "it is neither an app bundle (a folder) nor an installer "
-                      "package (a file)");
-        if (!problem.isEmpty()) {
+                ? openItem(item.path, type.typeName == QLatin1String(applicationBundleType))
+            : QFileInfo::exists(item.path)
+                ? Error{0,
+                        "it is neither an app bundle (a folder) nor an installer package (a "
+                        "file)",
+                        ErrorCode::unsupported}
+                : Error{0, "it is not there", ErrorCode::missing};
+        if (!opened) {
             ItemSummary s;
             s.path = item.path;
             s.name = QFileInfo(item.path).fileName();
-            s.unreadable = true;
-            s.problem = problem;
+            markUnreadable(s, opened.error().code, fromUtf8(opened.error().message));
             done(index, std::move(s));
             return;
         }

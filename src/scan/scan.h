@@ -73,6 +73,7 @@ struct ItemSummary {
     /// walked or its Info.plist read. A package is read by its tools alone.
     bool unreadable = false;
     QString problem;
+    ErrorCode problemCode = ErrorCode::unreadable;  ///< the kind of `problem`
     /// A signature tool gave no answer of its own (Inspection::toolFailed).
     bool toolFailed = false;
     /// Verification of a piece stopped at its bound (Inspection::checksCut).

@@ -174,7 +174,7 @@ std::optional<SignatureBlob> readWithoutPageHashes(const macho::ByteSource& sour
                                          std::free);
     if (!storage) return std::nullopt;
     const auto read = [&](std::uint64_t from, std::uint64_t to) {
-        return !source.readInto(base + from, std::span(storage.get() + from, to - from));
+        return source.readInto(base + from, std::span(storage.get() + from, to - from)).ok();
     };
     std::uint64_t at = 0;
     for (const Unread& u : unread) {
@@ -211,7 +211,7 @@ std::optional<SignatureBlob> readWithoutPageHashes(const macho::ByteSource& sour
         for (std::uint64_t from = u.hashesBegin; from < u.hashesEnd;) {
             const auto part = std::span(chunk).first(static_cast<std::size_t>(
                 std::min<std::uint64_t>(chunk.size(), u.hashesEnd - from)));
-            if (source.readInto(base + from, part)) return std::nullopt;
+            if (!source.readInto(base + from, part)) return std::nullopt;
             digester.update(part);
             from += part.size();
         }

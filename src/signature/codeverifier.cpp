@@ -54,7 +54,8 @@ Expected<void> verifyLargePage(const CodeDirectory& cd, const HashKind& kind,
     for (std::uint64_t at = start; at < end;) {
         const auto part = std::span(bytes).first(
             static_cast<std::size_t>(std::min<std::uint64_t>(bytes.size(), end - at)));
-        if (auto error = source.readInto(code.slice.fileOffset + at, part)) return *error;
+        if (auto read = source.readInto(code.slice.fileOffset + at, part); !read)
+            return read.error();
         digester.update(part);
         at += part.size();
     }
@@ -83,7 +84,8 @@ Expected<void> verifyPageRange(const CodeDirectory& cd, const HashKind& kind,
         const std::uint64_t start = batch * page;
         const std::uint64_t end = std::min(limit, std::min(last, batch + perBatch) * page);
         bytes.resize(static_cast<std::size_t>(end - start));
-        if (auto error = source.readInto(code.slice.fileOffset + start, bytes)) return *error;
+        if (auto read = source.readInto(code.slice.fileOffset + start, bytes); !read)
+            return read.error();
         for (std::uint64_t i = batch; i < std::min(last, batch + perBatch); ++i) {
             const std::uint64_t at = (i - batch) * page;
             const auto chunk = std::span(bytes).subspan(at, std::min(page, bytes.size() - at));
@@ -138,7 +140,7 @@ Expected<void> verifyPages(const CodeDirectory& cd, const HashKind& kind, const 
     if (cd.effectiveCodeLimit() > code.slice.size)
         return Error{0, "the code limit lies past the end of the code", ErrorCode::malformed};
     HashBudget* budget = HashBudget::current();
-    const auto file = budget ? fileIdentity(source->descriptor()) : std::nullopt;
+    const auto file = budget ? fileIdentity(source->descriptor()) : Expected<FileIdentity>(Error{});
     if (!file) return hashPages(cd, kind, code, source);
     const std::string how = "pages at " + std::to_string(code.slice.fileOffset) + " of " +
                             hex(digest(kind, directoryBytes(cd)));

@@ -2,6 +2,9 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
+#include <cstring>
+
 namespace varko::codesign {
 
 namespace {
@@ -11,9 +14,12 @@ thread_local HashBudget::Scope* currentScope = nullptr;
 
 }  // namespace
 
-std::optional<FileIdentity> fileIdentity(int fd) {
+Expected<FileIdentity> fileIdentity(int fd) {
     struct stat st {};
-    if (fd < 0 || ::fstat(fd, &st) != 0) return std::nullopt;
+    if (fd < 0) return Error{0, "the bytes are no file", ErrorCode::unsupported};
+    if (::fstat(fd, &st) != 0)
+        return Error{0, std::string("fstat failed: ") + std::strerror(errno),
+                     ErrorCode::unreadable};
 #ifdef __APPLE__
     const std::int64_t modified =
         std::int64_t(st.st_mtimespec.tv_sec) * 1'000'000'000 + st.st_mtimespec.tv_nsec;

@@ -24,8 +24,8 @@ struct FileIdentity {
     auto operator<=>(const FileIdentity&) const = default;
 };
 
-/// The identity of the file open at `fd`; none if the system can't tell.
-[[nodiscard]] std::optional<FileIdentity> fileIdentity(int fd);
+/// The identity of the file open at `fd`, or why the system can't tell.
+[[nodiscard]] Expected<FileIdentity> fileIdentity(int fd);
 
 /// How many bytes one item's verification may hash, and what it hashed already: a bundle
 /// can name the same gigabytes many times over (hard links, nested code that every level

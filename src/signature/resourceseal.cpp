@@ -61,7 +61,7 @@ Expected<std::vector<unsigned char>> fileDigest(const fs::path& path, const Item
     auto opened = openRegularFile(path, &within, FinalLink::Refuse);
     if (!opened) return opened.error();
     HashBudget* budget = HashBudget::current();
-    const auto file = budget ? fileIdentity(opened->fd.get()) : std::nullopt;
+    const auto file = budget ? fileIdentity(opened->fd.get()) : Expected<FileIdentity>(Error{});
     if (!file) return streamDigest(*opened, path, md);
     return budget->hashOnce(*file, EVP_MD_get0_name(md), opened->size,
                             [&] { return streamDigest(*opened, path, md); });

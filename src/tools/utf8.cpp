@@ -4,10 +4,10 @@
 
 namespace varko::host {
 
-std::optional<QString> decodeUtf8Strictly(const QByteArray& bytes) {
+Expected<QString> decodeUtf8Strictly(const QByteArray& bytes) {
     QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
     QString text = decoder.decode(bytes);
-    if (decoder.hasError()) return std::nullopt;
+    if (decoder.hasError()) return Error{0, "the text is not UTF-8", ErrorCode::malformed};
     return text;
 }
 

@@ -4,11 +4,13 @@
 #include <QString>
 #include <optional>
 
+#include "format/expected.h"
+
 namespace varko::host {
 
-/// The bytes as text when they are valid UTF-8 and nothing otherwise, as the
-/// platform's strict decoding answers nil.
-[[nodiscard]] std::optional<QString> decodeUtf8Strictly(const QByteArray& bytes);
+/// The bytes as text when they are valid UTF-8 and `malformed` otherwise, where the platform's
+/// strict decoding answers nil.
+[[nodiscard]] Expected<QString> decodeUtf8Strictly(const QByteArray& bytes);
 
 /// Text a stranger controls, made fit for one line of a report: control characters
 /// become their visible pictures (a line feed shows as U+240A), and line separators

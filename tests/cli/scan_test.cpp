@@ -113,11 +113,17 @@ TEST_F(ScanCli, AnItemThatCantBeReadFailsTheRunAndTheOthersStillAppear) {
             EXPECT_TRUE(r.err.contains("varko-report: " + item.toUtf8() + ": could not be read: "))
                 << r.err.toStdString();
         const QList<QByteArray> lines = linesOf(r.out);
-        // The text says it in its place; JSON has an object only for what was inspected.
-        ASSERT_EQ(lines.size(), apps.size() + (json ? 1 : 2));
+        // Both say it in its place, JSON with the kind for scripts.
+        ASSERT_EQ(lines.size(), apps.size() + 2);
         for (const QString& app : apps) EXPECT_TRUE(r.out.contains(app.toUtf8()));
-        EXPECT_TRUE(lines[2].startsWith((json ? "{" : bare + " — could not be read: ").toUtf8()));
-        if (!json) {
+        if (json) {
+            const auto code = [&](int line) {
+                return QJsonDocument::fromJson(lines[line])["error"]["code"].toString();
+            };
+            EXPECT_EQ(code(2), "unsupported");
+            EXPECT_EQ(code(3), "unsupported");
+        } else {
+            EXPECT_TRUE(lines[2].startsWith(bare.toUtf8() + " — could not be read: "));
             EXPECT_TRUE(lines[3].startsWith(broken.toUtf8() + " — could not be read: "));
         }
     }

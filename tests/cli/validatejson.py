@@ -40,14 +40,18 @@ elif kind == "lines":
     if not documents:
         sys.exit("expected at least one line")
     item, cut = validator("varko-item.schema.json"), validator("varko-scan-cut.schema.json")
+    unreadable = validator("varko-scan-unreadable.schema.json")
 
     class check:
-        """A line that holds only "cut" is the walk's record; any other is an item."""
+        """A line that holds only "cut" is the walk's record; one of only "path" and "error" an
+        item that could not be read; any other is an item."""
 
         @staticmethod
         def iter_errors(document):
-            is_cut = isinstance(document, dict) and list(document) == ["cut"]
-            return (cut if is_cut else item).iter_errors(document)
+            keys = sorted(document) if isinstance(document, dict) else None
+            if keys == ["cut"]:
+                return cut.iter_errors(document)
+            return (unreadable if keys == ["error", "path"] else item).iter_errors(document)
 elif kind == "comparison":
     documents = [json.loads(text)]
     check = validator("varko-comparison.schema.json")

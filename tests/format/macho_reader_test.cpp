@@ -78,7 +78,7 @@ TEST(MachOReaderTest, ArchitecturesByNameAndNumberAsCodesignTakesThem) {
     };
     for (const auto& c : cases) {
         const auto a = macho::parseArchitecture(c.text);
-        ASSERT_EQ(a.has_value(), c.expected.has_value()) << c.text;
+        ASSERT_EQ(a.ok(), c.expected.has_value()) << c.text;
         if (!a) continue;
         EXPECT_EQ(a->cpuType, c.expected->cpuType) << c.text;
         EXPECT_EQ(a->cpuSubtype, c.expected->cpuSubtype) << c.text;
@@ -474,7 +474,7 @@ class CountingSource final : public macho::ByteSource {
 public:
     explicit CountingSource(const macho::ByteSource& inner) : inner(inner) {}
     std::uint64_t size() const override { return inner.size(); }
-    std::optional<Error> readInto(std::uint64_t offset, std::span<std::byte> out) const override {
+    Expected<void> readInto(std::uint64_t offset, std::span<std::byte> out) const override {
         ++reads;
         bytes += out.size();
         return inner.readInto(offset, out);
@@ -520,7 +520,7 @@ public:
     explicit SparseSource(std::uint64_t size) : fileSize(size) {}
     void put(std::uint64_t offset, const Bytes& bytes) { parts.emplace_back(offset, bytes); }
     std::uint64_t size() const override { return fileSize; }
-    std::optional<Error> readInto(std::uint64_t offset, std::span<std::byte> out) const override {
+    Expected<void> readInto(std::uint64_t offset, std::span<std::byte> out) const override {
         if (offset > fileSize || out.size() > fileSize - offset)
             return Error{offset, "past the end", ErrorCode::truncated};
         std::fill(out.begin(), out.end(), std::byte{0});
@@ -528,7 +528,7 @@ public:
             for (std::size_t i = 0; i < bytes.size(); ++i)
                 if (at + i >= offset && at + i < offset + out.size())
                     out[at + i - offset] = bytes[i];
-        return std::nullopt;
+        return {};
     }
 
 private:

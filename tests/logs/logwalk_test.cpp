@@ -9,6 +9,7 @@
 
 #include "logs/logarray.h"
 #include "logs/loglist.h"
+#include "tools/threadpools.h"
 
 namespace varko::unifiedlog {
 namespace {
@@ -305,14 +306,17 @@ TEST(LogWalk, ABusyPoolLeavesTheWalkToTheCaller) {
     for (int i = 0; i < 200; ++i) json += entry("m" + std::to_string(i)) + ",";
     json.back() = ']';
     const Walked expected = whole(json);
-    // The walk runs in a task of the pool whose other threads all wait until it is
+    // The walk runs in a task of its window's pool whose other threads all wait until it is
     // done: a runner that waited for a queued helper would never return.
-    QThreadPool* pool = QThreadPool::globalInstance();
+    QThreadPool windowPool;
+    QThreadPool* pool = &windowPool;
+    pool->setMaxThreadCount(4);
     const int others = pool->maxThreadCount() - 1;
     QSemaphore walkDone, release;
     for (int i = 0; i < others; ++i) pool->start([&] { release.acquire(); });
     Walked walked;
     pool->start([&] {
+        const Work::Scope window(Work{host::poolThreads(pool), {}});
         walked = sliced(json, 64, 8);
         walkDone.release();
     });

@@ -102,7 +102,7 @@ TEST(Components, EveryKindOfCodeIsFoundAndNestedUnderItsBundle) {
     fs::create_directory_symlink("/usr", c / "Resources" / "usr");
 
     const Overview o = readOverview(app);
-    ASSERT_TRUE(o.problem.empty()) << o.problem;
+    ASSERT_FALSE(o.problem) << o.problem->message;
     EXPECT_FALSE(o.componentsCut);
     using K = ComponentKind;
     const std::map<std::string, std::pair<ComponentKind, std::string>> expected{
@@ -279,17 +279,19 @@ TEST(Components, HostileLayoutsAreBoundedAndSaidNotFatal) {
     EXPECT_EQ(deep.components.size(), std::size_t(maxNesting) + 1);
 
     // No bundle at all, an unreadable Info.plist, and a main executable that is a link out.
-    EXPECT_FALSE(readOverview(base / "Missing.app").problem.empty());
+    const auto missing = readOverview(base / "Missing.app").problem;
+    ASSERT_TRUE(missing);
+    EXPECT_EQ(missing->code, ErrorCode::missing);
     const fs::path broken = base / "Broken.app";
     write(broken / "Contents" / "Info.plist", "not a plist");
-    EXPECT_FALSE(readOverview(broken).problem.empty());
+    EXPECT_TRUE(readOverview(broken).problem);
     const fs::path linked = base / "Linked.app";
     write(linked / "Contents" / "Info.plist", infoPlist("Linked", "com.example.linked"));
     fs::create_directories(linked / "Contents" / "MacOS");
     fs::create_symlink("/bin/sh", linked / "Contents" / "MacOS" / "Linked");
     const Overview out = readOverview(linked);
     EXPECT_TRUE(out.components.empty());
-    EXPECT_FALSE(out.problem.empty());
+    EXPECT_TRUE(out.problem);
 }
 
 }  // namespace

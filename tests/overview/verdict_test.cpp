@@ -29,7 +29,11 @@ Overview signedApp(bool hardened = true) {
 
 /// A check whose files are as signed exactly when it is valid.
 ComponentCheck checkOf(Signer signer, bool valid, std::string reason = {}) {
-    return {signer, valid, reason, {}, valid, reason};
+    ComponentCheck check;
+    check.signer = signer;
+    check.valid = check.intact = valid;
+    check.reason = check.integrityReason = reason;
+    return check;
 }
 
 std::string text(const Verdict& v, const std::string& label) {

@@ -29,7 +29,7 @@ class RecordingSource final : public macho::ByteSource {
 public:
     explicit RecordingSource(Bytes bytes) : bytes(std::move(bytes)) {}
     std::uint64_t size() const override { return bytes.size(); }
-    std::optional<Error> readInto(std::uint64_t offset, std::span<std::byte> out) const override {
+    Expected<void> readInto(std::uint64_t offset, std::span<std::byte> out) const override {
         std::uint64_t seen = largest.load();
         while (out.size() > seen && !largest.compare_exchange_weak(seen, out.size())) {
         }

@@ -29,15 +29,15 @@ Expected<std::vector<std::byte>> ByteSource::read(std::uint64_t offset,
     if (offset > size() || length > size() - offset) return outside(offset, length, size());
     std::vector<std::byte> out = prefaultedBuffer(static_cast<std::size_t>(length));
     out.resize(static_cast<std::size_t>(length));
-    if (auto error = readInto(offset, out)) return std::move(*error);
+    if (auto read = readInto(offset, out); !read) return read.error();
     return out;
 }
 
-std::optional<Error> MemorySource::readInto(std::uint64_t offset, std::span<std::byte> out) const {
+Expected<void> MemorySource::readInto(std::uint64_t offset, std::span<std::byte> out) const {
     if (offset > bytes.size() || out.size() > bytes.size() - offset)
         return outside(offset, out.size(), bytes.size());
     std::copy_n(bytes.begin() + static_cast<std::ptrdiff_t>(offset), out.size(), out.begin());
-    return std::nullopt;
+    return {};
 }
 
 Expected<FileSource> FileSource::open(const std::string& path) {
@@ -69,7 +69,7 @@ FileSource::~FileSource() {
     if (fd >= 0) ::close(fd);
 }
 
-std::optional<Error> FileSource::readInto(std::uint64_t offset, std::span<std::byte> out) const {
+Expected<void> FileSource::readInto(std::uint64_t offset, std::span<std::byte> out) const {
     if (offset > fileSize || out.size() > fileSize - offset)
         return outside(offset, out.size(), fileSize);
     std::size_t done = 0;
@@ -86,7 +86,7 @@ std::optional<Error> FileSource::readInto(std::uint64_t offset, std::span<std::b
                          ErrorCode::truncated};
         done += static_cast<std::size_t>(n);
     }
-    return std::nullopt;
+    return {};
 }
 
 }  // namespace varko::macho

@@ -20,8 +20,8 @@ public:
     [[nodiscard]] virtual std::uint64_t size() const = 0;
     /// Fills `out` with the bytes at `offset`, or says why they are not all there. The
     /// caller owns the memory, so it can be reused or left partly untouched.
-    [[nodiscard]] virtual std::optional<Error> readInto(std::uint64_t offset,
-                                                        std::span<std::byte> out) const = 0;
+    [[nodiscard]] virtual Expected<void> readInto(std::uint64_t offset,
+                                                  std::span<std::byte> out) const = 0;
     /// Exactly `length` bytes at `offset`, or an error if they are not all there.
     [[nodiscard]] Expected<std::vector<std::byte>> read(std::uint64_t offset,
                                                         std::uint64_t length) const;
@@ -35,8 +35,8 @@ class MemorySource final : public ByteSource {
 public:
     explicit MemorySource(std::span<const std::byte> bytes) : bytes(bytes) {}
     [[nodiscard]] std::uint64_t size() const override { return bytes.size(); }
-    [[nodiscard]] std::optional<Error> readInto(std::uint64_t offset,
-                                                std::span<std::byte> out) const override;
+    [[nodiscard]] Expected<void> readInto(std::uint64_t offset,
+                                          std::span<std::byte> out) const override;
 
 private:
     std::span<const std::byte> bytes;
@@ -58,8 +58,8 @@ public:
     ~FileSource() override;
 
     [[nodiscard]] std::uint64_t size() const override { return fileSize; }
-    [[nodiscard]] std::optional<Error> readInto(std::uint64_t offset,
-                                                std::span<std::byte> out) const override;
+    [[nodiscard]] Expected<void> readInto(std::uint64_t offset,
+                                          std::span<std::byte> out) const override;
     [[nodiscard]] int descriptor() const override { return fd; }
 
 private:

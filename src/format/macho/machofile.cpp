@@ -612,7 +612,9 @@ bool Architecture::matches(std::uint32_t type, std::uint32_t subtype) const {
     return type == cpuType && (!cpuSubtype || (subtype & ~CPU_SUBTYPE_MASK) == *cpuSubtype);
 }
 
-std::optional<Architecture> parseArchitecture(std::string_view text) {
+Expected<Architecture> parseArchitecture(std::string_view text) {
+    const Error unknown{0, "unknown architecture \"" + std::string(text) + "\"",
+                        ErrorCode::unsupported};
     static constexpr struct {
         std::string_view name;
         std::uint32_t type, subtype;
@@ -643,10 +645,10 @@ std::optional<Architecture> parseArchitecture(std::string_view text) {
     };
     const auto comma = text.find(',');
     const auto type = number(text.substr(0, comma));
-    if (!type) return std::nullopt;
+    if (!type) return unknown;
     if (comma == std::string_view::npos) return Architecture{*type, std::nullopt};
     const auto subtype = number(text.substr(comma + 1));
-    if (!subtype) return std::nullopt;
+    if (!subtype) return unknown;
     return Architecture{*type, *subtype & ~CPU_SUBTYPE_MASK};
 }
 

@@ -39,7 +39,7 @@ struct Architecture {
 };
 
 /// Nullopt for a name or number that names no architecture.
-[[nodiscard]] std::optional<Architecture> parseArchitecture(std::string_view text);
+[[nodiscard]] Expected<Architecture> parseArchitecture(std::string_view text);
 
 /// Whether the first bytes of a file are a Mach-O or universal magic. A Java class file
 /// shares the universal magic; its version number tells it apart, as the linker does.

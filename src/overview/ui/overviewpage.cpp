@@ -47,9 +47,9 @@ QString walkProblems(const overview::Overview& overview) {
 }  // namespace
 
 QString componentsNote(const overview::Overview& overview) {
-    if (!overview.problem.empty())
+    if (overview.problem)
         return QCoreApplication::translate("Overview", "The bundle's code could not be listed: %1")
-            .arg(shownText(overview.problem));
+            .arg(shownText(overview.problem->message));
     QStringList notes;
     if (overview.componentsCut)
         notes << QCoreApplication::translate(

@@ -35,8 +35,9 @@ int display(const Options& options) {
 
     std::optional<varko::macho::Architecture> architecture;
     if (options.architecture) {
-        architecture = varko::macho::parseArchitecture(*options.architecture);
-        if (!architecture) return fail(path, "unknown architecture " + *options.architecture);
+        const auto parsed = varko::macho::parseArchitecture(*options.architecture);
+        if (!parsed) return fail(path, "unknown architecture " + *options.architecture);
+        architecture = *parsed;
     }
     // Without -a the slice shown is the one a current Mac runs, whatever this machine is.
     auto loaded = loadCodeObject(

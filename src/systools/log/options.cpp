@@ -65,8 +65,9 @@ Expected<Options> parseOptions(std::span<const std::string> arguments) {
                     return fail("predicate is longer than 4096 bytes", ErrorCode::tooLarge);
                 o.predicate = *v;
             } else if (name == "--last") {
-                o.lastUsec = parseDuration(*v);
-                if (!o.lastUsec)
+                const auto span = parseDuration(*v);
+                if (span) o.lastUsec = *span;
+                if (!span)
                     return fail("--last takes N with an optional s, m, h or d, not \"" + *v + "\"");
             } else if (name == "--start" || name == "--end") {
                 const auto t = parseLocalDateTime(*v);
@@ -76,7 +77,7 @@ Expected<Options> parseOptions(std::span<const std::string> arguments) {
                                 "\"yyyy-MM-dd\", not \"" +
                                 *v + "\"");
                 if (name == "--start")
-                    o.startUsec = t;
+                    o.startUsec = *t;
                 else
                     o.endUsec = *t + 999'999;
             } else if (name == "--file") {

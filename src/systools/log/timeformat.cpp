@@ -42,23 +42,25 @@ std::string formatTimestamp(std::uint64_t usec) {
     return out;
 }
 
-std::optional<std::uint64_t> parseLocalDateTime(std::string_view text) {
-    if (text.size() != 10 && text.size() != 19) return std::nullopt;
-    if (text[4] != '-' || text[7] != '-') return std::nullopt;
+Expected<std::uint64_t> parseLocalDateTime(std::string_view text) {
+    const Error bad{0, "not a local date and time \"yyyy-MM-dd HH:mm:ss\" or a date \"yyyy-MM-dd\"",
+                    ErrorCode::malformed};
+    if (text.size() != 10 && text.size() != 19) return bad;
+    if (text[4] != '-' || text[7] != '-') return bad;
     const auto year = digitsAt(text, 0, 4);
     const auto month = digitsAt(text, 5, 2);
     const auto day = digitsAt(text, 8, 2);
     std::optional<int> hour = 0, minute = 0, second = 0;
     if (text.size() == 19) {
-        if (text[10] != ' ' || text[13] != ':' || text[16] != ':') return std::nullopt;
+        if (text[10] != ' ' || text[13] != ':' || text[16] != ':') return bad;
         hour = digitsAt(text, 11, 2);
         minute = digitsAt(text, 14, 2);
         second = digitsAt(text, 17, 2);
     }
-    if (!year || !month || !day || !hour || !minute || !second) return std::nullopt;
+    if (!year || !month || !day || !hour || !minute || !second) return bad;
     if (*year < 1970 || *month < 1 || *month > 12 || *day < 1 || *day > 31 || *hour > 23 ||
         *minute > 59 || *second > 59)
-        return std::nullopt;
+        return bad;
     std::tm local{};
     local.tm_year = *year - 1900;
     local.tm_mon = *month - 1;
@@ -69,12 +71,13 @@ std::optional<std::uint64_t> parseLocalDateTime(std::string_view text) {
     local.tm_isdst = -1;
     const std::time_t seconds = std::mktime(&local);
     // mktime rolls 31 April into 1 May; a date it had to move did not exist.
-    if (seconds < 0 || local.tm_mday != *day || local.tm_mon != *month - 1) return std::nullopt;
+    if (seconds < 0 || local.tm_mday != *day || local.tm_mon != *month - 1) return bad;
     return static_cast<std::uint64_t>(seconds) * usecPerSecond;
 }
 
-std::optional<std::uint64_t> parseDuration(std::string_view text) {
-    if (text.empty() || text.size() > 20) return std::nullopt;
+Expected<std::uint64_t> parseDuration(std::string_view text) {
+    const Error bad{0, "not N with an optional s, m, h or d", ErrorCode::malformed};
+    if (text.empty() || text.size() > 20) return bad;
     std::uint64_t unit = 0;
     switch (text.back()) {
         case 's':
@@ -96,9 +99,9 @@ std::optional<std::uint64_t> parseDuration(std::string_view text) {
         text.remove_suffix(1);
     std::uint64_t count = 0;
     const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), count);
-    if (text.empty() || ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
+    if (text.empty() || ec != std::errc() || end != text.data() + text.size()) return bad;
     const std::uint64_t perUnit = unit * usecPerSecond;
-    if (count > UINT64_MAX / perUnit) return std::nullopt;
+    if (count > UINT64_MAX / perUnit) return bad;
     return count * perUnit;
 }
 

@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "format/expected.h"
+
 namespace varko::logtool {
 
 /// macOS's `log` timestamp in local time: `yyyy-MM-dd HH:mm:ss.SSSSSS+hhmm`, always
@@ -16,10 +18,10 @@ inline constexpr std::size_t timestampLength = 31;
 
 /// `yyyy-MM-dd HH:mm:ss` or `yyyy-MM-dd` (midnight), read as local time, in microseconds
 /// since the epoch. Empty for anything else, including days that do not exist.
-[[nodiscard]] std::optional<std::uint64_t> parseLocalDateTime(std::string_view text);
+[[nodiscard]] Expected<std::uint64_t> parseLocalDateTime(std::string_view text);
 
 /// `--last`'s `N[s|m|h|d]` (no unit: seconds) in microseconds; empty when malformed or when
 /// it would overflow.
-[[nodiscard]] std::optional<std::uint64_t> parseDuration(std::string_view text);
+[[nodiscard]] Expected<std::uint64_t> parseDuration(std::string_view text);
 
 }  // namespace varko::logtool

@@ -257,7 +257,7 @@ TEST(OverviewPage, SaysWhenTheListIsIncomplete) {
     page.setNote(componentsNote(whole));
     EXPECT_FALSE(page.findChild<QLabel*>()->isHidden());
     EXPECT_TRUE(page.note().contains("5000"));
-    whole.problem = "not a bundle\n<b>";
+    whole.problem = Error{0, "not a bundle\n<b>", ErrorCode::unsupported};
     EXPECT_EQ(componentsNote(whole),
               QString::fromUtf8("The bundle's code could not be listed: not a bundle\u240A<b>"));
     EXPECT_EQ(page.findChild<QLabel*>()->textFormat(), Qt::PlainText);
