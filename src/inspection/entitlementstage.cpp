@@ -1,9 +1,8 @@
-#include <array>
 #include <chrono>
-#include <utility>
 
 #include "format/plist/plist.h"
 #include "inspection/info.h"
+#include "inspection/infoservice.h"
 #include "tools/utf8.h"
 
 namespace varko {
@@ -23,30 +22,6 @@ QString fromUtf8(const std::string& text) {
     return QString::fromUtf8(text.data(), qsizetype(text.size()));
 }
 
-using Flag = bool Info::*;
-
-constexpr std::array<std::pair<const char*, Flag>, 9> publicFlags{{
-    {"com.apple.security.personal-information.calendars", &Info::pubCalendars},
-    {"com.apple.security.personal-information.photos-library", &Info::pubPhotos},
-    {"com.apple.security.personal-information.addressbook", &Info::pubContacts},
-    {"com.apple.security.device.microphone", &Info::pubMike},
-    {"com.apple.security.device.audio-input", &Info::pubMike},
-    {"com.apple.security.device.camera", &Info::pubCamera},
-    {"com.apple.security.personal-information.location", &Info::pubLocation},
-    {"com.apple.security.personal-information.reminders", &Info::pubReminders},
-    {"com.apple.security.automation.apple-events", &Info::pubAEvent},
-}};
-
-constexpr std::array<std::pair<const char*, Flag>, 7> privateFlags{{
-    {"kTCCServiceAddressBook", &Info::privContacts},
-    {"kTCCServiceCalendar", &Info::privCalendars},
-    {"kTCCServicePhotos", &Info::privPhotos},
-    {"kTCCServiceReminders", &Info::privReminders},
-    {"kTCCServiceCamera", &Info::privCamera},
-    {"kTCCServiceLiverpool", &Info::privLiverpool},
-    {"kTCCServiceMicrophone", &Info::privMike},
-}};
-
 /// Flags are only ever raised here; a later entry never lowers one.
 void applyEntry(Info& info, const std::string& key, const plist::Value& value) {
     if (key == tccAllowKey) {
@@ -55,15 +30,15 @@ void applyEntry(Info& info, const std::string& key, const plist::Value& value) {
         for (const plist::Value& service : *services) {
             const std::string* name = service.string();
             if (!name) continue;
-            for (const auto& [serviceName, flag] : privateFlags)
-                if (*name == serviceName) info.*flag = true;
+            for (const InfoService& s : infoServices)
+                if (s.allowance.grantedBy(*name)) info.*s.allowance.flag = true;
         }
         return;
     }
-    for (const auto& [entitlement, flag] : publicFlags) {
-        if (key != entitlement) continue;
-        if (const bool* granted = value.boolean(); granted && *granted) info.*flag = true;
-    }
+    const bool* granted = value.boolean();
+    if (!granted || !*granted) return;
+    for (const InfoService& s : infoServices)
+        if (s.entitlement.grantedBy(key)) info.*s.entitlement.flag = true;
 }
 
 }  // namespace

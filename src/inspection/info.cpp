@@ -1,6 +1,7 @@
 #include "inspection/info.h"
 
 #include "format/plist/plist.h"
+#include "inspection/infoservice.h"
 #include "tools/utf8.h"
 
 namespace varko {
@@ -45,15 +46,8 @@ Info::Info(const QUrl& itemUrl, bool isApp, const host::ToolSet& tools,
     takeText(dict, "DTSDKName", sdk);
     takeText(dict, "CFBundleShortVersionString", version);
     takeText(dict, "CFBundleVersion", build);
-    takeText(dict, "NSCalendarsUsageDescription", calendars);
-    takeText(dict, "NSContactsUsageDescription", contacts);
-    takeText(dict, "NSPhotoLibraryUsageDescription", photos);
-    takeText(dict, "NSRemindersUsageDescription", reminders);
-    takeText(dict, "NSSystemAdministrationUsageDescription", sysadmin);
-    takeText(dict, "NSLocationUsageDescription", location);
-    takeText(dict, "NSCameraUsageDescription", camera);
-    takeText(dict, "NSMicrophoneUsageDescription", mike);
-    takeText(dict, "NSAppleEventsUsageDescription", aevent);
+    for (const InfoService& service : infoServices)
+        takeText(dict, service.usageKey, this->*service.usage);
 
     for (const auto& [key, value] : dict) {
         if (key.find("UsageDescript") == std::string::npos) continue;

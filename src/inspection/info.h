@@ -38,6 +38,8 @@ public:
     QString version = "[none]";
     QString build = "[none]";
     QString sdk = "[none]";
+    /// The services' usage texts and flags: inspection/infoservice.h says where each is
+    /// read from and where it is shown.
     QString calendars = "[]";
     QString contacts = "[]";
     QString photos = "[]";

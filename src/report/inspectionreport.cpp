@@ -2,6 +2,7 @@
 
 #include <array>
 
+#include "inspection/infoservice.h"
 #include "tools/utf8.h"
 
 namespace varko {
@@ -30,31 +31,11 @@ void setSdkChecks(const QString& sdk, CheckStates& checks) {
 }
 
 void setServiceChecks(const Info& info, CheckStates& checks) {
-    const auto declared = [](const QString& usage) { return usage != QLatin1String("[]"); };
-    checks.set(Check::locationCheck, declared(info.location));
-    checks.set(Check::privLiverpoolCheck, info.privLiverpool);
-    checks.set(Check::pubLocationCheck, info.pubLocation);
-    checks.set(Check::calendarsCheck, declared(info.calendars));
-    checks.set(Check::privCalendarsCheck, info.privCalendars);
-    checks.set(Check::pubCalendarsCheck, info.pubCalendars);
-    checks.set(Check::contactsCheck, declared(info.contacts));
-    checks.set(Check::privContactsCheck, info.privContacts);
-    checks.set(Check::pubContactsCheck, info.pubContacts);
-    checks.set(Check::remindersCheck, declared(info.reminders));
-    checks.set(Check::privRemindersCheck, info.privReminders);
-    checks.set(Check::pubRemindersCheck, info.pubReminders);
-    checks.set(Check::photosCheck, declared(info.photos));
-    checks.set(Check::privPhotosCheck, info.privPhotos);
-    checks.set(Check::pubPhotoCheck, info.pubPhotos);
-    checks.set(Check::sysadminCheck, declared(info.sysadmin));
-    checks.set(Check::aeventsCheck, declared(info.aevent));
-    checks.set(Check::pubAEventsCheck, info.pubAEvent);
-    checks.set(Check::cameraCheck, declared(info.camera));
-    checks.set(Check::privCameraCheck, info.privCamera);
-    checks.set(Check::pubCameraCheck, info.pubCamera);
-    checks.set(Check::microphoneCheck, declared(info.mike));
-    checks.set(Check::privMicrophoneCheck, info.privMike);
-    checks.set(Check::pubMicrophoneCheck, info.pubMike);
+    for (const InfoService& s : infoServices) {
+        checks.set(s.usageCheck, info.*s.usage != QLatin1String("[]"));
+        for (const ServiceGrant* grant : {&s.entitlement, &s.allowance})
+            if (grant->check) checks.set(*grant->check, info.*grant->flag);
+    }
 }
 
 }  // namespace

@@ -3,8 +3,8 @@
 #include <QString>
 #include <optional>
 
+#include "inspection/checks.h"
 #include "inspection/info.h"
-#include "report/checks.h"
 #include "report/reporttext.h"
 
 namespace varko {

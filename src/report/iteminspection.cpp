@@ -4,6 +4,7 @@
 #include <QUrl>
 #include <algorithm>
 
+#include "inspection/infoservice.h"
 #include "inspection/itemtype.h"
 #include "overview/componentcheck.h"
 #include "overview/overviewjson.h"
@@ -120,38 +121,16 @@ QJsonObject inspectionJson(const Inspection& item) {
         {"version", &info.version},
         {"build", &info.build},
         {"sdk", &info.sdk},
-        {"calendars", &info.calendars},
-        {"contacts", &info.contacts},
-        {"photos", &info.photos},
-        {"reminders", &info.reminders},
-        {"sysadmin", &info.sysadmin},
-        {"location", &info.location},
-        {"camera", &info.camera},
-        {"mike", &info.mike},
-        {"aevent", &info.aevent},
         {"usageStrings", &info.usageStrings},
         {"entitleList", &info.entitleList},
     };
     for (const auto& [name, value] : texts) o[name] = *value;
     if (!info.infoPlistProblem.isEmpty()) o["infoPlistProblem"] = info.infoPlistProblem;
-    const std::pair<const char*, bool> flags[] = {
-        {"pubCalendars", info.pubCalendars},
-        {"pubContacts", info.pubContacts},
-        {"pubReminders", info.pubReminders},
-        {"pubPhotos", info.pubPhotos},
-        {"pubLocation", info.pubLocation},
-        {"pubCamera", info.pubCamera},
-        {"pubMike", info.pubMike},
-        {"pubAEvent", info.pubAEvent},
-        {"privCalendars", info.privCalendars},
-        {"privContacts", info.privContacts},
-        {"privReminders", info.privReminders},
-        {"privPhotos", info.privPhotos},
-        {"privLiverpool", info.privLiverpool},
-        {"privCamera", info.privCamera},
-        {"privMike", info.privMike},
-    };
-    for (const auto& [name, value] : flags) o[name] = value;
+    for (const InfoService& s : infoServices) {
+        o[s.usageField] = info.*s.usage;
+        for (const ServiceGrant* grant : {&s.entitlement, &s.allowance})
+            if (grant->field) o[grant->field] = info.*grant->flag;
+    }
 
     // A package leaves the record's checkboxes as the window first shows them: off.
     QJsonObject checks;

@@ -3,8 +3,8 @@
 #include <QString>
 #include <QStringList>
 
+#include "inspection/checks.h"
 #include "overview/verdict.h"
-#include "report/checks.h"
 #include "tools/toolset.h"
 
 namespace varko {

@@ -219,24 +219,6 @@ TEST_F(InfoTest, ListsEveryEntitlementAndRaisesOnlyExactMatches) {
     EXPECT_EQ(flags(info), expected);
 }
 
-TEST_F(InfoTest, EveryServiceAndEntitlementReachesItsOwnFlag) {
-    const Info info = inspectWithEntitlements(
-        xmlPlist("<key>com.apple.security.personal-information.calendars</key><true/>\n"
-                 "<key>com.apple.security.personal-information.addressbook</key><true/>\n"
-                 "<key>com.apple.security.personal-information.reminders</key><true/>\n"
-                 "<key>com.apple.security.personal-information.photos-library</key><true/>\n"
-                 "<key>com.apple.security.personal-information.location</key><true/>\n"
-                 "<key>com.apple.security.device.camera</key><true/>\n"
-                 "<key>com.apple.security.device.microphone</key><true/>\n"
-                 "<key>com.apple.security.automation.apple-events</key><true/>\n"
-                 "<key>com.apple.private.tcc.allow</key><array>\n"
-                 "<string>kTCCServiceCalendar</string><string>kTCCServiceAddressBook</string>"
-                 "<string>kTCCServiceReminders</string><string>kTCCServicePhotos</string>"
-                 "<string>kTCCServiceLiverpool</string><string>kTCCServiceCamera</string>"
-                 "<string>kTCCServiceMicrophone</string></array>\n"));
-    EXPECT_EQ(flags(info), std::vector<bool>(15, true));
-}
-
 TEST_F(InfoTest, EmptyAllowListAndTopLevelArrayAreListedWithoutFlags) {
     const struct {
         QByteArray out;

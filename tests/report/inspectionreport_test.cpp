@@ -5,6 +5,7 @@
 
 #include "format/plist/value.h"
 #include "report/inspectionreport.h"
+#include "report/iteminspection.h"
 #include "report/signaturechecks.h"
 #include "support/faketool.h"
 
@@ -53,28 +54,97 @@ TEST(InspectionReportTest, SdkChainTakesTheFirstMatchAndInternalIndependently) {
     }
 }
 
-TEST(InspectionReportTest, ServiceCheckboxesFollowTheirFields) {
-    const Info info = recordWith([](Info& i) {
-        i.camera = "";      // declared, even if empty
-        i.location = "[]";  // not declared
-        i.sysadmin = "Admin";
-        i.privLiverpool = true;
-        i.pubMike = true;
-        i.pubAEvent = true;
-    });
-    const InspectionReport r = buildReport(&info, true);
-    EXPECT_EQ(r.checks.get(Check::cameraCheck), true);
-    EXPECT_EQ(r.checks.get(Check::locationCheck), false);
-    EXPECT_EQ(r.checks.get(Check::sysadminCheck), true);
-    EXPECT_EQ(r.checks.get(Check::privLiverpoolCheck), true);
-    EXPECT_EQ(r.checks.get(Check::pubLocationCheck), false);
-    EXPECT_EQ(r.checks.get(Check::pubMicrophoneCheck), true);
-    EXPECT_EQ(r.checks.get(Check::privMicrophoneCheck), false);
-    EXPECT_EQ(r.checks.get(Check::pubAEventsCheck), true);
-    int set = 0;
-    for (int i = 0; i < checkCount; ++i) set += r.checks.get(Check(i)).has_value();
-    EXPECT_EQ(set, 29);  // all but the five signature findings
-    EXPECT_FALSE(r.checks.get(Check::isHardenedCheck).has_value());
+// Each name alone turns on its own field and checkbox and nothing else. The names are
+// written out again here so that a slip in the services table shows.
+TEST(InspectionReportTest, EachServiceNameTurnsOnOnlyItsOwnFieldAndCheckbox) {
+    enum Source { usageKey, entitlement, allowance };
+    struct Case {
+        Source source;
+        const char* name;
+        const char* field;  ///< in varko-report's JSON; null when nothing may turn on
+        const char* check;
+        bool Info::*flag = nullptr;
+        QString Info::*text = nullptr;  ///< for a usage key
+    };
+    const Case cases[] = {
+        {usageKey, "NSLocationUsageDescription", "location", "locationCheck", nullptr,
+         &Info::location},
+        {usageKey, "NSCalendarsUsageDescription", "calendars", "calendarsCheck", nullptr,
+         &Info::calendars},
+        {usageKey, "NSContactsUsageDescription", "contacts", "contactsCheck", nullptr,
+         &Info::contacts},
+        {usageKey, "NSRemindersUsageDescription", "reminders", "remindersCheck", nullptr,
+         &Info::reminders},
+        {usageKey, "NSPhotoLibraryUsageDescription", "photos", "photosCheck", nullptr,
+         &Info::photos},
+        {usageKey, "NSSystemAdministrationUsageDescription", "sysadmin", "sysadminCheck", nullptr,
+         &Info::sysadmin},
+        {usageKey, "NSAppleEventsUsageDescription", "aevent", "aeventsCheck", nullptr,
+         &Info::aevent},
+        {usageKey, "NSCameraUsageDescription", "camera", "cameraCheck", nullptr, &Info::camera},
+        {usageKey, "NSMicrophoneUsageDescription", "mike", "microphoneCheck", nullptr, &Info::mike},
+        {entitlement, "com.apple.security.personal-information.location", "pubLocation",
+         "pubLocationCheck", &Info::pubLocation},
+        {entitlement, "com.apple.security.personal-information.calendars", "pubCalendars",
+         "pubCalendarsCheck", &Info::pubCalendars},
+        {entitlement, "com.apple.security.personal-information.addressbook", "pubContacts",
+         "pubContactsCheck", &Info::pubContacts},
+        {entitlement, "com.apple.security.personal-information.reminders", "pubReminders",
+         "pubRemindersCheck", &Info::pubReminders},
+        {entitlement, "com.apple.security.personal-information.photos-library", "pubPhotos",
+         "pubPhotoCheck", &Info::pubPhotos},
+        {entitlement, "com.apple.security.automation.apple-events", "pubAEvent", "pubAEventsCheck",
+         &Info::pubAEvent},
+        {entitlement, "com.apple.security.device.camera", "pubCamera", "pubCameraCheck",
+         &Info::pubCamera},
+        {entitlement, "com.apple.security.device.microphone", "pubMike", "pubMicrophoneCheck",
+         &Info::pubMike},
+        {entitlement, "com.apple.security.device.audio-input", "pubMike", "pubMicrophoneCheck",
+         &Info::pubMike},
+        {entitlement, "", nullptr, nullptr},
+        {allowance, "kTCCServiceLiverpool", "privLiverpool", "privLiverpoolCheck",
+         &Info::privLiverpool},
+        {allowance, "kTCCServiceCalendar", "privCalendars", "privCalendarsCheck",
+         &Info::privCalendars},
+        {allowance, "kTCCServiceAddressBook", "privContacts", "privContactsCheck",
+         &Info::privContacts},
+        {allowance, "kTCCServiceReminders", "privReminders", "privRemindersCheck",
+         &Info::privReminders},
+        {allowance, "kTCCServicePhotos", "privPhotos", "privPhotosCheck", &Info::privPhotos},
+        {allowance, "kTCCServiceCamera", "privCamera", "privCameraCheck", &Info::privCamera},
+        {allowance, "kTCCServiceMicrophone", "privMike", "privMicrophoneCheck", &Info::privMike},
+        {allowance, "", nullptr, nullptr},
+    };
+    QTemporaryDir dir;
+    FakeTool codesign(dir, "codesign");
+    const auto tools = host::ToolSet::withPrograms({{host::codesignPath, codesign.program()}});
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QByteArray name = c.name;
+        QByteArray infoPlist, entitlements;
+        // An empty description declares the service all the same.
+        if (c.source == usageKey) infoPlist = "<key>" + name + "</key><string></string>";
+        if (c.source == entitlement) entitlements = "<key>" + name + "</key><true/>";
+        if (c.source == allowance)
+            entitlements = "<key>com.apple.private.tcc.allow</key><array><string>" + name +
+                           "</string></array>";
+        codesign.answer(xmlPlist(entitlements));
+        const QString app = makeBundle(dir, "S.app", xmlPlist(infoPlist));
+        Inspection item;
+        item.document.theInfo = std::make_shared<const Info>(QUrl::fromLocalFile(app), true, tools);
+        item.report = buildReport(item.document.theInfo.get(), true);
+        const Info& info = *item.document.theInfo;
+        const QJsonObject o = inspectionJson(item), checks = o["checks"].toObject();
+        for (const Case& other : cases) {
+            if (!other.field) continue;
+            const bool on = c.field && std::string_view(c.field) == other.field;
+            EXPECT_EQ(other.flag ? info.*other.flag : info.*other.text != "[]", on) << other.field;
+            EXPECT_EQ(o[other.field],
+                      other.flag ? QJsonValue(info.*other.flag) : QJsonValue(info.*other.text))
+                << other.field;
+            EXPECT_EQ(checks[other.check].toBool(), on) << other.check;
+        }
+    }
 }
 
 TEST(InspectionReportTest, PackageAndMissingRecordShowNothingOfTheRecord) {

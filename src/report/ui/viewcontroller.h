@@ -8,9 +8,9 @@
 #include <array>
 
 #include "format/expected.h"
+#include "inspection/checks.h"
 #include "overview/overview.h"
 #include "overview/verdict.h"
-#include "report/checks.h"
 #include "report/reporttext.h"
 #include "report/signaturechecks.h"
 #include "report/ui/notouchbuttoncell.h"

@@ -10,6 +10,7 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 
+#include "inspection/infoservice.h"
 #include "overview/ui/componentsview.h"
 #include "overview/ui/manifestsview.h"
 #include "overview/ui/overviewpage.h"
@@ -19,15 +20,6 @@
 #include "ui/findbar.h"
 
 namespace varko {
-
-namespace {
-
-struct ServiceRow {
-    const char* service;
-    std::optional<Check> usage, pub, priv;
-};
-
-}  // namespace
 
 void ViewController::buildInterface() {
     const auto make = [this](Check check, const QString& text, const QString& meaning) {
@@ -63,19 +55,6 @@ void ViewController::buildInterface() {
 
     // One row per service, one column per kind of permission; a missing checkbox
     // means the platform has no such permission for that service.
-    using C = Check;
-    const ServiceRow rows[] = {
-        {QT_TR_NOOP("Location"), C::locationCheck, C::pubLocationCheck, C::privLiverpoolCheck},
-        {QT_TR_NOOP("Calendars"), C::calendarsCheck, C::pubCalendarsCheck, C::privCalendarsCheck},
-        {QT_TR_NOOP("Contacts"), C::contactsCheck, C::pubContactsCheck, C::privContactsCheck},
-        {QT_TR_NOOP("Reminders"), C::remindersCheck, C::pubRemindersCheck, C::privRemindersCheck},
-        {QT_TR_NOOP("Photos"), C::photosCheck, C::pubPhotoCheck, C::privPhotosCheck},
-        {QT_TR_NOOP("System administration"), C::sysadminCheck, std::nullopt, std::nullopt},
-        {QT_TR_NOOP("Apple events"), C::aeventsCheck, C::pubAEventsCheck, std::nullopt},
-        {QT_TR_NOOP("Camera"), C::cameraCheck, C::pubCameraCheck, C::privCameraCheck},
-        {QT_TR_NOOP("Microphone"), C::microphoneCheck, C::pubMicrophoneCheck,
-         C::privMicrophoneCheck},
-    };
     auto* privacy = new QGroupBox(tr("Privacy"), this);
     auto* grid = new QGridLayout(privacy);
     const QString headers[] = {tr("Asks with a usage description"), tr("Public entitlement"),
@@ -90,10 +69,10 @@ void ViewController::buildInterface() {
                                 tr("%1: the signature carries the public entitlement"),
                                 tr("%1: the private TCC allow-list names the service")};
     int row = 1;
-    for (const ServiceRow& r : rows) {
-        const QString service = tr(r.service);
+    for (const InfoService& s : infoServices) {
+        const QString service = tr(s.label);
         grid->addWidget(new QLabel(service, privacy), row, 0);
-        const std::optional<Check> cells[] = {r.usage, r.pub, r.priv};
+        const std::optional<Check> cells[] = {s.usageCheck, s.entitlement.check, s.allowance.check};
         for (int col = 0; col < 3; ++col) {
             if (!cells[col]) continue;
             grid->addWidget(make(*cells[col], {}, meanings[col].arg(service)), row, col + 1,
@@ -106,6 +85,7 @@ void ViewController::buildInterface() {
 
     auto* sdk = new QGroupBox(tr("Built with the SDK of"), this);
     auto* sdkRow = new QHBoxLayout(sdk);
+    using C = Check;
     sdkRow->addWidget(make(C::hsCheck, tr("macOS 10.13"), tr("Built against the macOS 10.13 SDK")));
     sdkRow->addWidget(make(C::mojaveCheck, tr("10.14"), tr("Built against the macOS 10.14 SDK")));
     sdkRow->addWidget(make(C::catalinaCheck, tr("10.15"), tr("Built against the macOS 10.15 SDK")));

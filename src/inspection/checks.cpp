@@ -1,4 +1,4 @@
-#include "report/checks.h"
+#include "inspection/checks.h"
 
 namespace varko {
 
