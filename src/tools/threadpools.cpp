@@ -3,7 +3,17 @@
 #include <QCoreApplication>
 #include <QMetaObject>
 
+#include <atomic>
+
 namespace varko::host {
+
+namespace {
+std::atomic<int> pending = 0;
+}  // namespace
+
+int retiredPoolsPending() {
+    return pending.load();
+}
 
 void retirePool(QThreadPool* pool) {
     if (pool == nullptr) return;
@@ -12,10 +22,17 @@ void retirePool(QThreadPool* pool) {
         delete pool;  // waits, but only when nothing runs or no event loop could delete it later
         return;
     }
+    ++pending;
     QThreadPool::globalInstance()->start([pool] {
         pool->waitForDone();
+        // Queued behind anything the work posted, so zero means that has been handled.
         QMetaObject::invokeMethod(
-            QCoreApplication::instance(), [pool] { delete pool; }, Qt::QueuedConnection);
+            QCoreApplication::instance(),
+            [pool] {
+                delete pool;
+                --pending;
+            },
+            Qt::QueuedConnection);
     });
 }
 

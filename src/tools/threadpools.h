@@ -12,6 +12,10 @@ namespace varko::host {
 /// the pool itself is deleted once its threads are idle.
 void retirePool(QThreadPool* pool);
 
+/// How many retired pools are not yet deleted. Once none is, whatever their work sent
+/// back has been handled, so a test can wait for zero and then look for late deliveries.
+[[nodiscard]] int retiredPoolsPending();
+
 /// Runs `then` with the result of `future` on `context`'s thread, unless `context` has
 /// gone by then or the work was dropped. A watcher owned by `context` carries the result: Qt 6.4's
 /// `QFuture::then(context, …)` reads its guard of the context on the worker thread, a

@@ -303,25 +303,23 @@ TEST_F(InfoTest, EmptyOrUnusableInfoPlistGivesAnEmptyDictionaryAndTheEntitlement
         QString problem;
         std::optional<ErrorCode> code = {};  ///< where the bundle reader decides
     };
+    // Info.plist written with these bytes, or made a link to `target`.
+    const auto plist = [](const QByteArray& bytes) {
+        return [bytes](const QString& contents) {
+            ASSERT_TRUE(writeFile(contents + "/Info.plist", bytes));
+        };
+    };
+    const auto link = [](const QString& target) {
+        return [target](const QString& contents) {
+            ASSERT_TRUE(QFile::link(target, contents + "/Info.plist"));
+        };
+    };
     const Case cases[] = {
-        {"Empty.app",
-         [](const QString& contents) {
-             ASSERT_TRUE(writeFile(contents + "/Info.plist", xmlPlist("")));
-         },
-         ""},
+        {"Empty.app", plist(xmlPlist("")), ""},
         {"Missing.app", [](const QString&) {}, "the bundle has no Info.plist", ErrorCode::missing},
-        {"Garbage.app",
-         [&](const QString& contents) {
-             ASSERT_TRUE(writeFile(contents + "/Info.plist",
-                                   QByteArray("\xFF\xFE<\0p\0l\0i\0s\0t\0>\0<\0", 18)));
-         },
+        {"Garbage.app", plist(QByteArray("\xFF\xFE<\0p\0l\0i\0s\0t\0>\0<\0", 18)),
          "Contents/Info.plist: "},
-        {"Array.app",
-         [&](const QString& contents) {
-             ASSERT_TRUE(
-                 writeFile(contents + "/Info.plist",
-                           "<plist><array><string>CFBundleIdentifier</string></array></plist>"));
-         },
+        {"Array.app", plist("<plist><array><string>CFBundleIdentifier</string></array></plist>"),
          "Contents/Info.plist holds no dictionary", ErrorCode::malformed},
         {"Big.app",
          [&](const QString& contents) {
@@ -331,21 +329,11 @@ TEST_F(InfoTest, EmptyOrUnusableInfoPlistGivesAnEmptyDictionaryAndTheEntitlement
              ASSERT_TRUE(f.resize(Bundle::maxInfoPlistBytes + 1));  // sparse
          },
          "Info.plist: larger than 32 MiB"},
-        {"LinkOut.app",
-         [&](const QString& contents) {
-             ASSERT_TRUE(QFile::link(outside, contents + "/Info.plist"));
-         },
+        {"LinkOut.app", link(outside),
          "Info.plist is a symbolic link that leads out of the bundle"},
-        {"ProcLink.app",
-         [&](const QString& contents) {
-             ASSERT_TRUE(QFile::link("/proc/self/mem", contents + "/Info.plist"));
-         },
+        {"ProcLink.app", link("/proc/self/mem"),
          "Info.plist is a symbolic link that leads out of the bundle"},
-        {"RelativeLinkOut.app",
-         [&](const QString& contents) {
-             ASSERT_TRUE(QFile::link("../../outside.plist", contents + "/Info.plist"));
-         },
-         "leads out of the bundle"},
+        {"RelativeLinkOut.app", link("../../outside.plist"), "leads out of the bundle"},
         {"ContentsOut.app",
          [&](const QString& contents) {
              QDir().mkpath(dir.filePath("elsewhere"));

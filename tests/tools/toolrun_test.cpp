@@ -394,33 +394,27 @@ TEST(RunProgram, ATimeLimitEndsTheToolAndWhatItStartedAndSaysSo) {
 
 TEST(RunProgram, ACancelFlagRaisedFromAnotherThreadEndsTheRun) {
     FakeTools tools;
-    const QString hanging = tools.script("hanging", "exec sleep 600");
-    ToolLimits limits;
-    limits.cancel = std::make_shared<std::atomic<bool>>(false);
-    std::thread raiser([flag = limits.cancel] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
-        flag->store(true);
-    });
-    QElapsedTimer timer;
-    timer.start();
-    const ToolResult result = runProgram(hanging, {}, Capture::StandardOutput, limits);
-    raiser.join();
-    EXPECT_LT(timer.elapsed(), 5000);
-    EXPECT_TRUE(result.cancelled);
-    EXPECT_THAT(result.interruption().toStdString(), HasSubstr("window closed or Varko quit"));
-    EXPECT_TRUE(hasNoChildrenLeft());
-
-    // A tool that closes its streams and lingers is still held to the flag.
-    const QString lingering = tools.script("lingering", "exec >/dev/null 2>&1\nexec sleep 600");
-    limits.cancel->store(false);
-    std::thread again([flag = limits.cancel] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
-        flag->store(true);
-    });
-    const ToolResult lingered = runProgram(lingering, {}, Capture::Both, limits);
-    again.join();
-    EXPECT_TRUE(lingered.cancelled);
-    EXPECT_TRUE(hasNoChildrenLeft());
+    // A tool that hangs, and one that closes its streams and lingers: both held to the flag.
+    const std::pair<QString, Capture> cases[] = {
+        {tools.script("hanging", "exec sleep 600"), Capture::StandardOutput},
+        {tools.script("lingering", "exec >/dev/null 2>&1\nexec sleep 600"), Capture::Both}};
+    for (const auto& [hanging, capture] : cases) {
+        SCOPED_TRACE(hanging.toStdString());
+        ToolLimits limits;
+        limits.cancel = std::make_shared<std::atomic<bool>>(false);
+        std::thread raiser([flag = limits.cancel] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            flag->store(true);
+        });
+        QElapsedTimer timer;
+        timer.start();
+        const ToolResult result = runProgram(hanging, {}, capture, limits);
+        raiser.join();
+        EXPECT_LT(timer.elapsed(), 5000);
+        EXPECT_TRUE(result.cancelled);
+        EXPECT_THAT(result.interruption().toStdString(), HasSubstr("window closed or Varko quit"));
+        EXPECT_TRUE(hasNoChildrenLeft());
+    }
 }
 
 void ignoreSignal(int) {}
