@@ -337,27 +337,49 @@ TEST(RunProgram, PipesStayOffOurClosedStandardStreams) {
     EXPECT_EQ(result.standardError, "err\n");
 }
 
-TEST(RunProgram, WaitsForBackgroundChildrenHoldingThePipe) {
-    // End of file comes only when every holder of the write end is gone, as with
-    // a shell's command substitution; the run ends with the last holder.
-    FakeTools tools;
-    const QString parent = tools.script("parent", "(sleep 1; echo late) &\necho early\nexit 4");
-    QElapsedTimer timer;
-    timer.start();
-    const ToolResult result = runProgram(parent, {}, Capture::Both);
-    EXPECT_GE(timer.elapsed(), 900);
-    EXPECT_LT(timer.elapsed(), 5000);
-    EXPECT_EQ(result.exitStatus, 4);
-    EXPECT_EQ(result.standardOutput, "early\nlate\n");
-}
-
 bool processGone(pid_t pid) {
     return ::kill(pid, 0) != 0 && errno == ESRCH;
+}
+
+/// Whether a process has ended, reaped or not (a zombie still answers kill).
+bool processEnded(pid_t pid) {
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly)) return processGone(pid);
+    const QByteArray line = stat.readAll();
+    const qsizetype close = line.lastIndexOf(')');
+    return close >= 0 && line.mid(close + 2, 1) == "Z";
 }
 
 pid_t readPid(const QString& file) {
     QFile f(file);
     return f.open(QIODevice::ReadOnly) ? pid_t(f.readAll().trimmed().toInt()) : -1;
+}
+
+TEST(RunProgram, WaitsForBackgroundChildrenHoldingThePipe) {
+    // End of file comes only when every holder of the write end is gone, as with
+    // a shell's command substitution; the run ends with the last holder. The child
+    // writes only once released, which happens after the tool itself has ended.
+    FakeTools tools;
+    const QString pidFile = tools.path("parent.pid"), release = tools.path("release");
+    const QString parent = tools.script(
+        "parent", QStringLiteral("(for i in $(seq 600); do [ -e '%1' ] && break; sleep 0.05; "
+                                 "done; echo late) &\necho $$ > '%2'\necho early\nexit 4")
+                      .arg(release, pidFile)
+                      .toUtf8());
+    std::atomic<bool> parentEnded = false;
+    std::thread releaser([&] {
+        QElapsedTimer timer;
+        timer.start();
+        while (readPid(pidFile) <= 0 && timer.elapsed() < 30000) ::usleep(1000);
+        while (!processEnded(readPid(pidFile)) && timer.elapsed() < 30000) ::usleep(1000);
+        parentEnded = processEnded(readPid(pidFile));
+        tools.file("release", {});
+    });
+    const ToolResult result = runProgram(parent, {}, Capture::Both);
+    releaser.join();
+    EXPECT_TRUE(parentEnded);
+    EXPECT_EQ(result.exitStatus, 4);
+    EXPECT_EQ(result.standardOutput, "early\nlate\n");
 }
 
 TEST(RunProgram, ATimeLimitEndsTheToolAndWhatItStartedAndSaysSo) {

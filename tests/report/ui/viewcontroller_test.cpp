@@ -105,7 +105,11 @@ TEST_F(ViewControllerTest, CheckboxesIgnoreClicksKeysAndAccessibilityActions) {
 }
 
 TEST_F(ViewControllerTest, SavedFileHoldsTheTextOfTheMomentSaveWasChosen) {
-    spctl.answer("", 0, "x: accepted\n", "sleep 1");
+    // spctl answers only once released, after the dialog has opened.
+    const QString release = dir.filePath("release");
+    spctl.answer("", 0, "x: accepted\n",
+                 QStringLiteral("for i in $(seq 600); do [ -e '%1' ] && break; sleep 0.05; done")
+                     .arg(release));
     auto w = window(app(), applicationBundleType);
     ViewController* v = w->viewController();
     QSignalSpy finished(v, &ViewController::signatureChecksFinished);
@@ -118,6 +122,8 @@ TEST_F(ViewControllerTest, SavedFileHoldsTheTextOfTheMomentSaveWasChosen) {
     ASSERT_EQ(dialogs.size(), 1);
     auto* dialog = qobject_cast<QFileDialog*>(dialogs.first().first().value<QWidget*>());
     ASSERT_NE(dialog, nullptr);
+    ASSERT_TRUE(finished.isEmpty());
+    (void)QFile(release).open(QIODevice::WriteOnly);
     ASSERT_TRUE(finished.wait(20000));
     const QString target = dir.filePath("report.text");
     QSignalSpy saved(v, &ViewController::reportSaved);
