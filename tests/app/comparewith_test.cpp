@@ -96,7 +96,8 @@ protected:
         name->setFocus();
         QTest::keyClicks(name, path);
         QTest::keyClick(name, Qt::Key_Return);
-        QTest::qWait(50);  // a Return that closes the completions acts once they have gone
+        // A Return that closes the completions accepts on the next turn of the event loop.
+        QCoreApplication::processEvents();
 
         ComparisonWindow* changes = nullptr;
         EXPECT_TRUE(QTest::qWaitFor(
@@ -151,8 +152,9 @@ TEST_F(CompareWithTest, TheSameVersionHasNoChangesAndAnItemOfAnotherKindIsRefuse
     ASSERT_NE(same, nullptr);
     EXPECT_EQ(same->statusText(), "No changes between these versions.");
     EXPECT_EQ(same->changes().rowCount(), 0);
+    const QPointer<ComparisonWindow> closing = same;
     same->close();
-    QTest::qWait(10);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return closing.isNull() || !closing->isVisible(); }));
 
     const QString notes = dir.filePath("notes.txt");
     QFile file(notes);

@@ -106,7 +106,8 @@ protected:
         nameEdit()->setFocus();
         QTest::keyClicks(nameEdit(), text);
         QTest::keyClick(nameEdit(), Qt::Key_Return);
-        QTest::qWait(50);  // a Return that closes the completions acts once they have gone
+        // A Return that closes the completions accepts on the next turn of the event loop.
+        QCoreApplication::processEvents();
     }
     [[nodiscard]] bool closed() const {
         return dialog.isNull() || !dialog->isVisible();
