@@ -97,19 +97,10 @@ TEST_F(InfoTest, PackageAndNonBundlesKeepInitialValuesAndRunNoTool) {
 
 TEST_F(InfoTest, ReadsIdentityAndUsageKeysAndListsEveryUsageKey) {
     codesign.answer({});
-    const QString app = makeBundle(
-        dir, "U.app",
-        xmlPlist("<key>CFBundleIdentifier</key><string>com.example.u</string>\n"
-                 "<key>CFBundleVersion</key><integer>7</integer>\n"  // not a text: ignored
-                 "<key>CFBundleShortVersionString</key><string>2.0</string>\n"
-                 "<key>DTSDKName</key><string>macosx10.15</string>\n"
-                 "<key>NSCameraUsageDescription</key><string>To scan codes.</string>\n"
-                 "<key>NSMicrophoneUsageDescription</key><string></string>\n"
-                 "<key>NSBluetoothAlwaysUsageDescription</key><string>To pair.</string>\n"
-                 "<key>nscontactsusagedescription</key><string>lower case</string>\n"
-                 "<key>NSLocationUsageDescription</key><string>[]</string>\n"
-                 "<key>NSFooUsageDescriptions</key><array><string>a "
-                 "b</string><string>c</string></array>\n"));
+    // Its CFBundleVersion is an integer, not a text, and so is ignored.
+    QFile plist(QStringLiteral(VARKO_TEST_DATA "/usage-keys-Info.plist"));
+    ASSERT_TRUE(plist.open(QIODevice::ReadOnly));
+    const QString app = makeBundle(dir, "U.app", plist.readAll());
     const Info info = inspect(app);
     EXPECT_EQ(info.bundleID, "com.example.u");
     EXPECT_EQ(info.version, "2.0");
