@@ -10,7 +10,6 @@
 #include <QPointer>
 #include <QScrollBar>
 #include <QSignalSpy>
-#include <QSplitter>
 #include <QTest>
 #include <QTextBlock>
 
@@ -156,19 +155,6 @@ TEST_F(ReportWindowTest, FindSelectsEachMatchInTurnAndSaysWhenThereIsNone) {
     EXPECT_EQ(v->outputTextbox->textCursor().selectionStart(), second);
     QTest::keyClick(bar->field(), Qt::Key_Escape);
     EXPECT_FALSE(bar->isVisible());
-}
-
-TEST_F(ReportWindowTest, ASplitterSharesTheWindowBetweenFindingsAndReport) {
-    auto w = shownApp();
-    ASSERT_TRUE(w);
-    QSplitter* splitter = w->viewController()->splitter;
-    ASSERT_EQ(splitter->count(), 2);
-    EXPECT_TRUE(splitter->widget(1)->isAncestorOf(w->viewController()->outputTextbox));
-    EXPECT_TRUE(
-        splitter->widget(0)->isAncestorOf(w->viewController()->checkbox(Check::cameraCheck)));
-    const QList<int> sizes = splitter->sizes();
-    splitter->setSizes({sizes[0] - 40, sizes[1] + 40});
-    EXPECT_GT(splitter->sizes()[1], sizes[1]);
 }
 
 TEST_F(ReportWindowTest, ClosingTheWindowLetsItsSaveFinish) {
