@@ -3,9 +3,13 @@
 #include <QCoreApplication>
 #include <QMetaObject>
 
+#include <atomic>
+
 namespace varko::host {
 
 namespace {
+
+std::atomic<int> pending = 0;
 
 class PoolThreads final : public Threads {
 public:
@@ -22,6 +26,10 @@ std::shared_ptr<Threads> poolThreads(QThreadPool* pool) {
     return std::make_shared<PoolThreads>(pool);
 }
 
+int retiredPoolsPending() {
+    return pending.load();
+}
+
 void retirePool(QThreadPool* pool) {
     if (pool == nullptr) return;
     pool->clear();
@@ -29,10 +37,17 @@ void retirePool(QThreadPool* pool) {
         delete pool;  // waits, but only when nothing runs or no event loop could delete it later
         return;
     }
+    ++pending;
     QThreadPool::globalInstance()->start([pool] {
         pool->waitForDone();
+        // Queued behind anything the work posted, so zero means that has been handled.
         QMetaObject::invokeMethod(
-            QCoreApplication::instance(), [pool] { delete pool; }, Qt::QueuedConnection);
+            QCoreApplication::instance(),
+            [pool] {
+                delete pool;
+                --pending;
+            },
+            Qt::QueuedConnection);
     });
 }
 

@@ -19,6 +19,10 @@ void retirePool(QThreadPool* pool);
 /// bound of everything the window runs. The pool must outlive the work, as a retired pool does.
 [[nodiscard]] std::shared_ptr<Threads> poolThreads(QThreadPool* pool);
 
+/// How many retired pools are not yet deleted. Once none is, whatever their work sent
+/// back has been handled, so a test can wait for zero and then look for late deliveries.
+[[nodiscard]] int retiredPoolsPending();
+
 /// Runs `then` with the result of `future` on `context`'s thread, unless `context` has
 /// gone by then or the work was dropped. A watcher owned by `context` carries the result: Qt 6.4's
 /// `QFuture::then(context, …)` reads its guard of the context on the worker thread, a

@@ -18,6 +18,7 @@
 #include "compare/ui/comparisonwindow.h"
 #include "report/ui/documentwindowcontroller.h"
 #include "support/faketool.h"
+#include "support/shell.h"
 
 static void PrintTo(const QString& text, std::ostream* os) {
     *os << '"' << text.toStdString() << '"';
@@ -43,10 +44,8 @@ protected:
 #endif
         QSettings().clear();
         tool.answer("");
-        controller = std::make_unique<DocumentController>(
-            Storyboard(host::ToolSet::withPrograms({{host::codesignPath, tool.program()},
-                                                    {host::spctlPath, tool.program()},
-                                                    {host::pkgutilPath, tool.program()}})));
+        controller =
+            std::make_unique<DocumentController>(Storyboard(testing::signatureTools(tool)));
         const QByteArray identity =
             "<key>CFBundleIdentifier</key><string>com.example.some</string>"
             "<key>CFBundleExecutable</key><string>Some</string>";
@@ -63,20 +62,9 @@ protected:
     }
     void TearDown() override {
         if (!controller) return;  // skipped
-        QList<QPointer<QWidget>> left;
-        for (QWidget* w : QApplication::topLevelWidgets())
-            if (qobject_cast<QMessageBox*>(w) || qobject_cast<QFileDialog*>(w) ||
-                qobject_cast<ComparisonWindow*>(w))
-                left << w;
-        for (const QPointer<QWidget>& w : left) delete w.data();
+        testing::deleteLeftoverDialogs();
+        while (auto* changes = testing::shown<ComparisonWindow>()) delete changes;
         for (DocumentWindowController* w : controller->windows()) delete w;
-    }
-
-    template <class Widget>
-    static Widget* shown() {
-        for (QWidget* w : QApplication::topLevelWidgets())
-            if (auto* found = qobject_cast<Widget*>(w); found && found->isVisible()) return found;
-        return nullptr;
     }
 
     /// File › Compare With… clicked in the window's menu bar, then `path` typed into the
@@ -88,9 +76,7 @@ protected:
         QTest::mouseClick(bar, Qt::LeftButton, {},
                           bar->actionGeometry(file->menuAction()).center());
         EXPECT_TRUE(QTest::qWaitFor([file] { return file->isVisible(); }, 5000));
-        QAction* item = nullptr;
-        for (QAction* a : file->actions())
-            if (a->text() == "Compare &With…") item = a;
+        QAction* item = testing::menuItem(window, "Compare &With…");
         EXPECT_NE(item, nullptr);
         if (!item) return nullptr;
         QTest::mouseClick(file, Qt::LeftButton, {}, file->actionGeometry(item).center());
@@ -99,7 +85,8 @@ protected:
         EXPECT_TRUE(QTest::qWaitFor([file] { return !file->isVisible(); }));
         QTest::qWait(50);
         OpenDialog* dialog = nullptr;
-        EXPECT_TRUE(QTest::qWaitFor([&] { return (dialog = shown<OpenDialog>()) != nullptr; }));
+        EXPECT_TRUE(
+            QTest::qWaitFor([&] { return (dialog = testing::shown<OpenDialog>()) != nullptr; }));
         if (!dialog) return nullptr;
         EXPECT_TRUE(dialog->windowTitle().contains("Some.app"));
         dialog->setDirectory(dir.path());
@@ -109,11 +96,12 @@ protected:
         name->setFocus();
         QTest::keyClicks(name, path);
         QTest::keyClick(name, Qt::Key_Return);
-        QTest::qWait(50);  // a Return that closes the completions acts once they have gone
+        // A Return that closes the completions accepts on the next turn of the event loop.
+        QCoreApplication::processEvents();
 
         ComparisonWindow* changes = nullptr;
-        EXPECT_TRUE(
-            QTest::qWaitFor([&] { return (changes = shown<ComparisonWindow>()) != nullptr; }));
+        EXPECT_TRUE(QTest::qWaitFor(
+            [&] { return (changes = testing::shown<ComparisonWindow>()) != nullptr; }));
         if (!changes) return nullptr;
         EXPECT_TRUE(QTest::qWaitFor([changes] { return !changes->isComparing(); }, 30000));
         return changes;
@@ -164,8 +152,9 @@ TEST_F(CompareWithTest, TheSameVersionHasNoChangesAndAnItemOfAnotherKindIsRefuse
     ASSERT_NE(same, nullptr);
     EXPECT_EQ(same->statusText(), "No changes between these versions.");
     EXPECT_EQ(same->changes().rowCount(), 0);
+    const QPointer<ComparisonWindow> closing = same;
     same->close();
-    QTest::qWait(10);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return closing.isNull() || !closing->isVisible(); }));
 
     const QString notes = dir.filePath("notes.txt");
     QFile file(notes);

@@ -15,6 +15,7 @@
 #include "report/ui/documentwindowcontroller.h"
 #include "report/ui/viewcontroller.h"
 #include "support/faketool.h"
+#include "support/shell.h"
 #include "ui/droppedpaths.h"
 
 using namespace varko;
@@ -31,36 +32,19 @@ bool waitForDocument(DocumentWindowController* w) {
     return read.wait(20000);
 }
 
-/// Whether a process of ours is still there (and not merely waiting to be reaped).
-bool processRuns(pid_t pid) {
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly)) return ::kill(pid, 0) == 0;
-    const QByteArray line = stat.readAll();
-    const qsizetype close = line.lastIndexOf(')');
-    return close < 0 || line.mid(close + 2, 1) != "Z";
-}
-
 /// Waits up to ten seconds for `done`, handling events meanwhile.
 bool waitFor(const std::function<bool()>& done) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done() && timer.elapsed() < 10000) QTest::qWait(20);
-    return done();
+    return QTest::qWaitFor(done, 10000);
 }
 
 bool waitUntilEnded(pid_t pid) {
-    return waitFor([pid] { return !processRuns(pid); });
+    return waitFor([pid] { return !varko::testing::processRuns(pid); });
 }
 
-/// The process id that a tool wrote to `file`, or -1.
+/// The process id that a tool wrote to `file`, or 0.
 pid_t waitForPid(const QString& file) {
-    pid_t pid = -1;
-    waitFor([&] {
-        QFile f(file);
-        if (f.open(QIODevice::ReadOnly)) pid = pid_t(f.readAll().trimmed().toInt());
-        return pid > 0;
-    });
-    return pid;
+    waitFor([&] { return varko::testing::pidIn(file) > 0; });
+    return varko::testing::pidIn(file);
 }
 
 class DocumentControllerTest : public ::testing::Test {
@@ -72,15 +56,12 @@ protected:
     void SetUp() override {
         QSettings().clear();
         tool.answer("");
-        const auto tools = host::ToolSet::withPrograms({{host::codesignPath, tool.program()},
-                                                        {host::spctlPath, tool.program()},
-                                                        {host::pkgutilPath, tool.program()}});
-        controller = std::make_unique<DocumentController>(Storyboard(tools));
+        controller =
+            std::make_unique<DocumentController>(Storyboard(varko::testing::signatureTools(tool)));
     }
     void TearDown() override {
         for (DocumentWindowController* w : controller->windows()) delete w;
-        for (QWidget* w : QApplication::topLevelWidgets())
-            if (qobject_cast<QMessageBox*>(w)) delete w;
+        varko::testing::deleteLeftoverDialogs();
     }
 };
 
@@ -169,14 +150,14 @@ TEST_F(DocumentControllerTest, TheWindowAnswersWhileItsItemIsReadAndClosingItEnd
 
     const pid_t pid = waitForPid(pidFile);
     ASSERT_GT(pid, 0);
+    // The tool never ends by itself, so ticks that come at all came while it ran.
     int ticks = 0;
     QTimer ticker;
     QObject::connect(&ticker, &QTimer::timeout, [&] { ++ticks; });
     ticker.start(10);
-    QTest::qWait(300);
-    EXPECT_GT(ticks, 5) << "the GUI thread stopped handling events";
+    EXPECT_TRUE(waitFor([&] { return ticks > 5; })) << "the GUI thread stopped handling events";
     EXPECT_TRUE(w->isReading());
-    EXPECT_TRUE(processRuns(pid));
+    EXPECT_TRUE(varko::testing::processRuns(pid));
 
     w->close();
     EXPECT_TRUE(waitUntilEnded(pid));
@@ -192,9 +173,7 @@ TEST_F(DocumentControllerTest, QuitEndsARunningTool) {
     ASSERT_NE(w, nullptr);
     const pid_t pid = waitForPid(pidFile);
     ASSERT_GT(pid, 0);
-    QAction* quit = nullptr;
-    for (QAction* a : w->menuBar()->actions().first()->menu()->actions())
-        if (a->text() == "&Quit") quit = a;
+    QAction* quit = varko::testing::menuItem(w, "&Quit");
     ASSERT_NE(quit, nullptr);
     quit->trigger();
     EXPECT_TRUE(waitUntilEnded(pid));

@@ -21,16 +21,11 @@
 #include "report/ui/documentwindowcontroller.h"
 #include "support/childprocess.h"
 #include "support/faketool.h"
+#include "support/savedialogs.h"
+#include "support/shell.h"
 
 namespace varko {
 namespace {
-
-QList<QMessageBox*> alertsShown() {
-    QList<QMessageBox*> boxes;
-    for (QWidget* w : QApplication::topLevelWidgets())
-        if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible()) boxes << box;
-    return boxes;
-}
 
 class HandOverTest : public ::testing::Test {
 protected:
@@ -65,10 +60,7 @@ protected:
         for (DocumentWindowController* w : delegate->documents().windows()) delete w;
         running.reset();
         delegate.reset();
-        QList<QPointer<QWidget>> left;
-        for (QWidget* w : QApplication::topLevelWidgets())
-            if (qobject_cast<QMessageBox*>(w)) left << w;
-        for (const QPointer<QWidget>& w : left) delete w.data();
+        testing::deleteLeftoverDialogs();
     }
 
     /// Hands `items` over from a second SingleInstance, as a second start does, while the
@@ -110,7 +102,7 @@ TEST_F(HandOverTest, ManyMissingItemsFromASecondStartMakeOneAlertThatNamesAFew) 
     QApplication::processEvents();
     EXPECT_EQ(refused.size(), 1);
 
-    const QList<QMessageBox*> boxes = alertsShown();
+    const QList<QMessageBox*> boxes = testing::shownMessageBoxes();
     ASSERT_EQ(boxes.size(), 1);
     const QString text = boxes.front()->text();
     EXPECT_TRUE(text.startsWith("Varko didn't open 256 items:")) << text.toStdString();
@@ -135,7 +127,7 @@ TEST_F(HandOverTest, OneHandOverOpensAFewWindowsAndNamesTheRestInItsAlert) {
 
     ASSERT_EQ(delegate->documents().windows().size(), DocumentController::maxNewWindows);
     ASSERT_EQ(refused.size(), 1);
-    const QList<QMessageBox*> boxes = alertsShown();
+    const QList<QMessageBox*> boxes = testing::shownMessageBoxes();
     ASSERT_EQ(boxes.size(), 1);
     EXPECT_EQ(boxes.front()->textFormat(), Qt::PlainText);
     const QString text = boxes.front()->text();

@@ -16,6 +16,7 @@
 #include "app/opendialog.h"
 #include "report/ui/documentwindowcontroller.h"
 #include "support/faketool.h"
+#include "support/shell.h"
 
 static void PrintTo(const QString& text, std::ostream* os) {
     *os << '"' << text.toStdString() << '"';
@@ -43,10 +44,8 @@ protected:
 #endif
         QSettings().clear();
         tool.answer("");
-        controller = std::make_unique<DocumentController>(
-            Storyboard(host::ToolSet::withPrograms({{host::codesignPath, tool.program()},
-                                                    {host::spctlPath, tool.program()},
-                                                    {host::pkgutilPath, tool.program()}})));
+        controller =
+            std::make_unique<DocumentController>(Storyboard(testing::signatureTools(tool)));
         app = makeBundle(dir, "Some.app", xmlPlist(""));
         folderPackage = makeBundle(dir, "Old.pkg", std::nullopt);
         plain = dir.filePath("Plain");
@@ -61,19 +60,13 @@ protected:
     void TearDown() override {
         if (!controller) return;  // skipped
         for (DocumentWindowController* w : controller->windows()) delete w;
-        // Deleting a dialog deletes its popups, which are top-level widgets too.
-        QList<QPointer<QWidget>> left;
-        for (QWidget* w : QApplication::topLevelWidgets())
-            if (qobject_cast<QMessageBox*>(w) || qobject_cast<QFileDialog*>(w)) left << w;
-        for (const QPointer<QWidget>& w : left) delete w.data();
+        testing::deleteLeftoverDialogs();
     }
 
     /// File › Open, showing the test's folder.
     void showDialog() {
         controller->showOpenDialog(nullptr);
-        dialog = nullptr;
-        for (QWidget* w : QApplication::topLevelWidgets())
-            if (auto* d = qobject_cast<OpenDialog*>(w); d && d->isVisible()) dialog = d;
+        dialog = testing::shown<OpenDialog>();
         ASSERT_NE(dialog, nullptr);
         dialog->setDirectory(dir.path());
     }
@@ -113,7 +106,8 @@ protected:
         nameEdit()->setFocus();
         QTest::keyClicks(nameEdit(), text);
         QTest::keyClick(nameEdit(), Qt::Key_Return);
-        QTest::qWait(50);  // a Return that closes the completions acts once they have gone
+        // A Return that closes the completions accepts on the next turn of the event loop.
+        QCoreApplication::processEvents();
     }
     [[nodiscard]] bool closed() const {
         return dialog.isNull() || !dialog->isVisible();

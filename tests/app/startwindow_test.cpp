@@ -19,6 +19,7 @@
 #include "logs/ui/logwindowcontroller.h"
 #include "report/ui/documentwindowcontroller.h"
 #include "support/faketool.h"
+#include "support/shell.h"
 
 namespace varko {
 namespace {
@@ -47,11 +48,7 @@ protected:
         if (!delegate) return;  // skipped
         for (DocumentWindowController* w : delegate->documents().windows()) delete w;
         delegate.reset();
-        // Deleting a dialog deletes its popups, which are top-level widgets too.
-        QList<QPointer<QWidget>> left;
-        for (QWidget* w : QApplication::topLevelWidgets())
-            if (qobject_cast<QMessageBox*>(w) || qobject_cast<QFileDialog*>(w)) left << w;
-        for (const QPointer<QWidget>& w : left) delete w.data();
+        testing::deleteLeftoverDialogs();
     }
     /// The start window after a start with `items`, shown and active.
     StartWindow* launch(const QStringList& items = {}) {
@@ -69,56 +66,20 @@ protected:
     }
 };
 
-/// Each menu's title followed by its items' titles.
-QStringList menuTitles(QMainWindow* window) {
-    QStringList titles;
-    for (QAction* menu : window->menuBar()->actions()) {
-        titles << menu->text() + ":";
-        for (QAction* item : menu->menu()->actions())
-            if (!item->isSeparator()) titles << item->text();
-    }
-    return titles;
-}
-
-TEST_F(StartWindowTest, ABareStartShowsItWithTheApplicationsMenus) {
+TEST_F(StartWindowTest, ABareStartShowsItWithTheApplicationsMenusAndQuitEndsIt) {
     StartWindow* start = launch();
     ASSERT_NE(start, nullptr);
     EXPECT_TRUE(start->isVisible());
-    EXPECT_EQ(menuTitles(start), (QStringList{"&File:",
-                                              "&Open…",
-                                              "Open &Recent",
-                                              "Scan &Folder…",
-                                              "&Close",
-                                              "&Save Report…",
-                                              "Compare &With…",
-                                              "&Mount Disk Image…",
-                                              "&Quit",
-                                              "&Edit:",
-                                              "&Copy",
-                                              "Select &All",
-                                              "&Find…",
-                                              "Find &Next",
-                                              "Find Pre&vious",
-                                              "&View:",
-                                              "&Bigger",
-                                              "S&maller",
-                                              "&Actual Size",
-                                              "&Window:",
-                                              "Open Log Browser",
-                                              "Close Log Browser",
-                                              "&Help:",
-                                              "Varko Help",
-                                              "Varko Support Page",
-                                              "Updates for Older macOS",
-                                              "Update not checked"}));
+    // The application's menus, so that it can be quit or told to open something.
+    EXPECT_NE(testing::menuItem(start, "&Open…"), nullptr);
+    EXPECT_NE(testing::menuItem(start, "Open Log Browser"), nullptr);
     EXPECT_FALSE(start->recentList->isVisible());  // nothing opened yet
 
     // Quit works from here too. The offscreen platform binds no key to Quit (X11 binds
     // Ctrl+Q); there the menu item stands in for it.
     const QKeySequence quit(QKeySequence::Quit);
     if (quit.isEmpty()) {
-        for (QAction* item : start->fileMenu()->actions())
-            if (item->text() == "&Quit") item->trigger();
+        testing::menuItem(start, "&Quit")->trigger();
     } else {
         QTest::keySequence(start, quit);
     }

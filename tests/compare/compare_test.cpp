@@ -3,6 +3,7 @@
 // (an accepted verdict needs Apple's root).
 #include <gtest/gtest.h>
 
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QTemporaryDir>
@@ -28,6 +29,14 @@ namespace fs = std::filesystem;
 QString row(const Change& c) {
     return severityName(c.severity) + " " + c.what + " [" + c.key + "] {" + c.component + "} " +
            c.oldValue + " -> " + c.newValue;
+}
+
+/// The lines of a file under the test's data folder.
+QStringList dataLines(const QString& name) {
+    QFile file(QStringLiteral(VARKO_TEST_DATA "/") + name);
+    return file.open(QIODevice::ReadOnly)
+               ? QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts)
+               : QStringList{"<unreadable " + name + ">"};
 }
 
 QStringList rows(const std::vector<Change>& changes) {
@@ -122,36 +131,7 @@ TEST_F(CompareTest, EveryKindOfChangeInAnUpdateMostSeriousFirst) {
     const std::vector<Change> changes = compareItems(first(), inspected(update, "update"));
 
     const QString worker_ = QStringLiteral("Contents/XPCServices/Worker.xpc");
-    const QStringList expected{
-        "high teamIdentifier [] {} TEAM123456 -> OTHER98765",
-        "high hardenedRuntime [] {} yes -> no",
-        "medium usageKey [NSCameraUsageDescription] {} Scans codes. -> Scans codes and faces.",
-        "medium usageKey [NSLocationUsageDescription] {}  -> Finds shops.",
-        "medium usageKey [NSMicrophoneUsageDescription] {} Records notes. -> ",
-        "medium usageKey [NSContactsUsageDescription] {" + worker_ +
-            "} Finds friends. -> Finds friends nearby.",
-        "medium entitlement [com.apple.security.device.audio-input] {} granted -> ",
-        "medium entitlement [com.apple.security.get-task-allow] {}  -> granted",
-        "medium entitlement [com.apple.security.personal-information.location] {}  -> granted",
-        "medium entitlement [com.apple.private.tcc.allow] {" + worker_ + "}  -> granted",
-        "medium allowance [kTCCServiceAddressBook] {" + worker_ + "}  -> allowed",
-        "medium component [" + worker_ + "] {" + worker_ +
-            "} untrusted (TEAM123456) -> untrusted (OTHER98765)",
-        "low component [Contents/Frameworks/Kit.framework] {Contents/Frameworks/Kit.framework} "
-        "framework -> ",
-        "low component [Contents/PlugIns/Extra.bundle] {Contents/PlugIns/Extra.bundle}  -> plug-in",
-        "low privacyManifest [accessedApiType NSPrivacyAccessedAPICategoryUserDefaults] {}  -> "
-        "reasons: CA92.1",
-        "low privacyManifest [collectedDataType NSPrivacyCollectedDataTypeEmailAddress] {}  -> "
-        "linked yes, tracking no, purposes: NSPrivacyCollectedDataTypePurposeAppFunctionality",
-        "low privacyManifest [tracking] {} no -> yes",
-        "low privacyManifest [trackingDomain ads.example] {}  -> ads.example",
-        "low identifier [] {} com.example.varko.host -> com.example.varko.renamed",
-        "low version [] {} 1.0 -> 2.0",
-        "low version [build] {} 1.0 -> 2.0",
-        "low version [] {" + worker_ + "} 1.0 -> 1.1",
-    };
-    EXPECT_EQ(rows(changes), expected);
+    EXPECT_EQ(rows(changes), dataLines("update-changes.txt"));
 
     const QString text = comparisonText(changes);
     EXPECT_TRUE(text.startsWith("[high] Team ID: TEAM123456 → OTHER98765\n")) << text.toStdString();

@@ -97,19 +97,10 @@ TEST_F(InfoTest, PackageAndNonBundlesKeepInitialValuesAndRunNoTool) {
 
 TEST_F(InfoTest, ReadsIdentityAndUsageKeysAndListsEveryUsageKey) {
     codesign.answer({});
-    const QString app = makeBundle(
-        dir, "U.app",
-        xmlPlist("<key>CFBundleIdentifier</key><string>com.example.u</string>\n"
-                 "<key>CFBundleVersion</key><integer>7</integer>\n"  // not a text: ignored
-                 "<key>CFBundleShortVersionString</key><string>2.0</string>\n"
-                 "<key>DTSDKName</key><string>macosx10.15</string>\n"
-                 "<key>NSCameraUsageDescription</key><string>To scan codes.</string>\n"
-                 "<key>NSMicrophoneUsageDescription</key><string></string>\n"
-                 "<key>NSBluetoothAlwaysUsageDescription</key><string>To pair.</string>\n"
-                 "<key>nscontactsusagedescription</key><string>lower case</string>\n"
-                 "<key>NSLocationUsageDescription</key><string>[]</string>\n"
-                 "<key>NSFooUsageDescriptions</key><array><string>a "
-                 "b</string><string>c</string></array>\n"));
+    // Its CFBundleVersion is an integer, not a text, and so is ignored.
+    QFile plist(QStringLiteral(VARKO_TEST_DATA "/usage-keys-Info.plist"));
+    ASSERT_TRUE(plist.open(QIODevice::ReadOnly));
+    const QString app = makeBundle(dir, "U.app", plist.readAll());
     const Info info = inspect(app);
     EXPECT_EQ(info.bundleID, "com.example.u");
     EXPECT_EQ(info.version, "2.0");
@@ -285,25 +276,23 @@ TEST_F(InfoTest, EmptyOrUnusableInfoPlistGivesAnEmptyDictionaryAndTheEntitlement
         QString problem;
         std::optional<ErrorCode> code = {};  ///< where the bundle reader decides
     };
+    // Info.plist written with these bytes, or made a link to `target`.
+    const auto plist = [](const QByteArray& bytes) {
+        return [bytes](const QString& contents) {
+            ASSERT_TRUE(writeFile(contents + "/Info.plist", bytes));
+        };
+    };
+    const auto link = [](const QString& target) {
+        return [target](const QString& contents) {
+            ASSERT_TRUE(QFile::link(target, contents + "/Info.plist"));
+        };
+    };
     const Case cases[] = {
-        {"Empty.app",
-         [](const QString& contents) {
-             ASSERT_TRUE(writeFile(contents + "/Info.plist", xmlPlist("")));
-         },
-         ""},
+        {"Empty.app", plist(xmlPlist("")), ""},
         {"Missing.app", [](const QString&) {}, "the bundle has no Info.plist", ErrorCode::missing},
-        {"Garbage.app",
-         [&](const QString& contents) {
-             ASSERT_TRUE(writeFile(contents + "/Info.plist",
-                                   QByteArray("\xFF\xFE<\0p\0l\0i\0s\0t\0>\0<\0", 18)));
-         },
+        {"Garbage.app", plist(QByteArray("\xFF\xFE<\0p\0l\0i\0s\0t\0>\0<\0", 18)),
          "Contents/Info.plist: "},
-        {"Array.app",
-         [&](const QString& contents) {
-             ASSERT_TRUE(
-                 writeFile(contents + "/Info.plist",
-                           "<plist><array><string>CFBundleIdentifier</string></array></plist>"));
-         },
+        {"Array.app", plist("<plist><array><string>CFBundleIdentifier</string></array></plist>"),
          "Contents/Info.plist holds no dictionary", ErrorCode::malformed},
         {"Big.app",
          [&](const QString& contents) {
@@ -313,21 +302,11 @@ TEST_F(InfoTest, EmptyOrUnusableInfoPlistGivesAnEmptyDictionaryAndTheEntitlement
              ASSERT_TRUE(f.resize(Bundle::maxInfoPlistBytes + 1));  // sparse
          },
          "Info.plist: larger than 32 MiB"},
-        {"LinkOut.app",
-         [&](const QString& contents) {
-             ASSERT_TRUE(QFile::link(outside, contents + "/Info.plist"));
-         },
+        {"LinkOut.app", link(outside),
          "Info.plist is a symbolic link that leads out of the bundle"},
-        {"ProcLink.app",
-         [&](const QString& contents) {
-             ASSERT_TRUE(QFile::link("/proc/self/mem", contents + "/Info.plist"));
-         },
+        {"ProcLink.app", link("/proc/self/mem"),
          "Info.plist is a symbolic link that leads out of the bundle"},
-        {"RelativeLinkOut.app",
-         [&](const QString& contents) {
-             ASSERT_TRUE(QFile::link("../../outside.plist", contents + "/Info.plist"));
-         },
-         "leads out of the bundle"},
+        {"RelativeLinkOut.app", link("../../outside.plist"), "leads out of the bundle"},
         {"ContentsOut.app",
          [&](const QString& contents) {
              QDir().mkpath(dir.filePath("elsewhere"));

@@ -286,19 +286,9 @@ TEST_F(GoldenReportTest, RichApp) {
         "if [ \"$1\" = -dvvv ]; then printf 'Executable=%s/Contents/MacOS/Rich\\nCodeDirectory "
         "v=20500 "
         "size=600 flags=0x10000(runtime) hashes=8+7 location=embedded\\n' \"$2\" >&2; exit 0; fi");
-    const QString app = makeBundle(
-        dir, "Rich.app",
-        xmlPlist(
-            "<key>CFBundleIdentifier</key><string>com.example.rich</string>\n"
-            "<key>CFBundleShortVersionString</key><string>3.1</string>\n"
-            "<key>CFBundleVersion</key><string>310</string>\n"
-            "<key>DTSDKName</key><string>macosx11.3</string>\n"
-            "<key>NSCameraUsageDescription</key><string>Rich scans documents with the "
-            "camera.</string>\n"
-            "<key>NSMicrophoneUsageDescription</key><string>Rich records voice notes.</string>\n"
-            "<key>NSBluetoothAlwaysUsageDescription</key><string>Rich talks to a pen.</string>\n"
-            "<key>NSAppleEventsUsageDescription</key><string>Rich automates “Finder” &amp; "
-            "Mail.</string>\n"));
+    QFile info(QStringLiteral(VARKO_TEST_DATA "/rich-app-Info.plist"));
+    ASSERT_TRUE(info.open(QIODevice::ReadOnly));
+    const QString app = makeBundle(dir, "Rich.app", info.readAll());
     expectGolden(windowText(app, true), "rich-app.txt");
 }
 

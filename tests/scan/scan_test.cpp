@@ -37,6 +37,15 @@ void makeFile(const QString& path) {
     f.write("not really a package");
 }
 
+/// The app at `path` inspected as varko-report inspects it, with `tools`.
+Inspection inspectedApp(const QString& path, const host::ToolSet& tools) {
+    Inspection item;
+    item.path = path;
+    item.typeName = applicationBundleType;
+    inspect(item, tools, true);
+    return item;
+}
+
 void makeLink(const QString& target, const QString& link) {
     ASSERT_TRUE(QFile::link(target, link)) << link.toStdString();
 }
@@ -221,10 +230,7 @@ protected:
 };
 
 TEST_F(ScanApps, ASummaryMarksWhatTheAppAndItsComponentsMayUse) {
-    Inspection item;
-    item.path = writeApp(serviceApp());
-    item.typeName = applicationBundleType;
-    inspect(item, tools, true);
+    const Inspection item = inspectedApp(writeApp(serviceApp()), tools);
     const ItemSummary s = summarize(item);
     EXPECT_FALSE(s.unreadable) << s.problem.toStdString();
     EXPECT_EQ(s.name, "Viewer.app");
@@ -312,10 +318,7 @@ TEST_F(ScanApps, AnAppWithoutCodeIsToldAsItsToolsWouldTellItWithoutStartingThem)
                                    .withProfile(tools.profile());
     for (const QString& path : {empty, gone}) {
         SCOPED_TRACE(path.toStdString());
-        Inspection item;
-        item.path = path;
-        item.typeName = applicationBundleType;
-        inspect(item, none, true);
+        const Inspection item = inspectedApp(path, none);
         EXPECT_TRUE(item.noCode);
         EXPECT_FALSE(item.toolFailed());
         const SignatureTexts told = runSignatureTools(tools, true, item.report.path);
@@ -333,10 +336,7 @@ TEST_F(ScanApps, AnAppWithoutCodeIsToldAsItsToolsWouldTellItWithoutStartingThem)
         EXPECT_TRUE(s.problem.startsWith("it holds no code: ")) << s.problem.toStdString();
     }
     // An app with code still has its tools run.
-    Inspection withCode;
-    withCode.path = writeApp(serviceApp());
-    withCode.typeName = applicationBundleType;
-    inspect(withCode, none, true);
+    const Inspection withCode = inspectedApp(writeApp(serviceApp()), none);
     EXPECT_FALSE(withCode.noCode);
     EXPECT_TRUE(withCode.toolFailed());
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QThreadPool>
 
 #include <algorithm>
@@ -20,19 +21,29 @@ using varko::testing::FakeTools;
 
 TEST(RunProgramConcurrently, FastRunDoesNotWaitForSlowOne) {
     FakeTools tools;
-    const QString slow = tools.script("slow", "sleep 3\necho slow");
-    const QString fast = tools.script("fast", "sleep 0.3\necho fast");
+    // The slow run lasts until the fast one has returned, so a fast run that waited
+    // for it could never return: the slow one gives up after a minute and the check fails.
+    const QString started = tools.path("started"), release = tools.path("release");
+    const QString slow = tools.script(
+        "slow", QStringLiteral(": > '%1'\nfor i in $(seq 600); do [ -e '%2' ] && break; "
+                               "sleep 0.1; done\necho slow")
+                    .arg(started, release)
+                    .toUtf8());
+    const QString fast = tools.script("fast", "echo fast");
 
+    std::atomic<bool> slowReturned = false;
     ToolResult slowResult;
-    std::thread slowThread([&] { slowResult = runProgram(slow, {}, Capture::Both); });
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    QElapsedTimer timer;
-    timer.start();
+    std::thread slowThread([&] {
+        slowResult = runProgram(slow, {}, Capture::Both);
+        slowReturned = true;
+    });
+    while (!QFile::exists(started) && !slowReturned)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     const ToolResult fastResult = runProgram(fast, {}, Capture::Both);
-    const qint64 elapsed = timer.elapsed();
+    EXPECT_FALSE(slowReturned);
+    tools.file("release", {});
     slowThread.join();
 
-    EXPECT_LT(elapsed, 2000);
     EXPECT_EQ(fastResult.standardOutput, "fast\n");
     EXPECT_EQ(slowResult.standardOutput, "slow\n");
 }

@@ -337,27 +337,49 @@ TEST(RunProgram, PipesStayOffOurClosedStandardStreams) {
     EXPECT_EQ(result.standardError, "err\n");
 }
 
-TEST(RunProgram, WaitsForBackgroundChildrenHoldingThePipe) {
-    // End of file comes only when every holder of the write end is gone, as with
-    // a shell's command substitution; the run ends with the last holder.
-    FakeTools tools;
-    const QString parent = tools.script("parent", "(sleep 1; echo late) &\necho early\nexit 4");
-    QElapsedTimer timer;
-    timer.start();
-    const ToolResult result = runProgram(parent, {}, Capture::Both);
-    EXPECT_GE(timer.elapsed(), 900);
-    EXPECT_LT(timer.elapsed(), 5000);
-    EXPECT_EQ(result.exitStatus, 4);
-    EXPECT_EQ(result.standardOutput, "early\nlate\n");
-}
-
 bool processGone(pid_t pid) {
     return ::kill(pid, 0) != 0 && errno == ESRCH;
+}
+
+/// Whether a process has ended, reaped or not (a zombie still answers kill).
+bool processEnded(pid_t pid) {
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly)) return processGone(pid);
+    const QByteArray line = stat.readAll();
+    const qsizetype close = line.lastIndexOf(')');
+    return close >= 0 && line.mid(close + 2, 1) == "Z";
 }
 
 pid_t readPid(const QString& file) {
     QFile f(file);
     return f.open(QIODevice::ReadOnly) ? pid_t(f.readAll().trimmed().toInt()) : -1;
+}
+
+TEST(RunProgram, WaitsForBackgroundChildrenHoldingThePipe) {
+    // End of file comes only when every holder of the write end is gone, as with
+    // a shell's command substitution; the run ends with the last holder. The child
+    // writes only once released, which happens after the tool itself has ended.
+    FakeTools tools;
+    const QString pidFile = tools.path("parent.pid"), release = tools.path("release");
+    const QString parent = tools.script(
+        "parent", QStringLiteral("(for i in $(seq 600); do [ -e '%1' ] && break; sleep 0.05; "
+                                 "done; echo late) &\necho $$ > '%2'\necho early\nexit 4")
+                      .arg(release, pidFile)
+                      .toUtf8());
+    std::atomic<bool> parentEnded = false;
+    std::thread releaser([&] {
+        QElapsedTimer timer;
+        timer.start();
+        while (readPid(pidFile) <= 0 && timer.elapsed() < 30000) ::usleep(1000);
+        while (!processEnded(readPid(pidFile)) && timer.elapsed() < 30000) ::usleep(1000);
+        parentEnded = processEnded(readPid(pidFile));
+        tools.file("release", {});
+    });
+    const ToolResult result = runProgram(parent, {}, Capture::Both);
+    releaser.join();
+    EXPECT_TRUE(parentEnded);
+    EXPECT_EQ(result.exitStatus, 4);
+    EXPECT_EQ(result.standardOutput, "early\nlate\n");
 }
 
 TEST(RunProgram, ATimeLimitEndsTheToolAndWhatItStartedAndSaysSo) {
@@ -394,33 +416,27 @@ TEST(RunProgram, ATimeLimitEndsTheToolAndWhatItStartedAndSaysSo) {
 
 TEST(RunProgram, ACancelFlagRaisedFromAnotherThreadEndsTheRun) {
     FakeTools tools;
-    const QString hanging = tools.script("hanging", "exec sleep 600");
-    ToolLimits limits;
-    limits.cancel = std::make_shared<std::atomic<bool>>(false);
-    std::thread raiser([flag = limits.cancel] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
-        flag->store(true);
-    });
-    QElapsedTimer timer;
-    timer.start();
-    const ToolResult result = runProgram(hanging, {}, Capture::StandardOutput, limits);
-    raiser.join();
-    EXPECT_LT(timer.elapsed(), 5000);
-    EXPECT_TRUE(result.cancelled);
-    EXPECT_THAT(result.interruption().toStdString(), HasSubstr("window closed or Varko quit"));
-    EXPECT_TRUE(hasNoChildrenLeft());
-
-    // A tool that closes its streams and lingers is still held to the flag.
-    const QString lingering = tools.script("lingering", "exec >/dev/null 2>&1\nexec sleep 600");
-    limits.cancel->store(false);
-    std::thread again([flag = limits.cancel] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
-        flag->store(true);
-    });
-    const ToolResult lingered = runProgram(lingering, {}, Capture::Both, limits);
-    again.join();
-    EXPECT_TRUE(lingered.cancelled);
-    EXPECT_TRUE(hasNoChildrenLeft());
+    // A tool that hangs, and one that closes its streams and lingers: both held to the flag.
+    const std::pair<QString, Capture> cases[] = {
+        {tools.script("hanging", "exec sleep 600"), Capture::StandardOutput},
+        {tools.script("lingering", "exec >/dev/null 2>&1\nexec sleep 600"), Capture::Both}};
+    for (const auto& [hanging, capture] : cases) {
+        SCOPED_TRACE(hanging.toStdString());
+        ToolLimits limits;
+        limits.cancel = std::make_shared<std::atomic<bool>>(false);
+        std::thread raiser([flag = limits.cancel] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            flag->store(true);
+        });
+        QElapsedTimer timer;
+        timer.start();
+        const ToolResult result = runProgram(hanging, {}, capture, limits);
+        raiser.join();
+        EXPECT_LT(timer.elapsed(), 5000);
+        EXPECT_TRUE(result.cancelled);
+        EXPECT_THAT(result.interruption().toStdString(), HasSubstr("window closed or Varko quit"));
+        EXPECT_TRUE(hasNoChildrenLeft());
+    }
 }
 
 void ignoreSignal(int) {}

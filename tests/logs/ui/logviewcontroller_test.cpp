@@ -21,6 +21,7 @@
 #include "logs/ui/logviewcontroller.h"
 #include "logs/ui/logwindowcontroller.h"
 #include "support/faketool.h"
+#include "tools/threadpools.h"
 
 namespace varko {
 namespace {
@@ -184,22 +185,29 @@ TEST_F(LogViewTest, CheckboxesFilterByCategory) {
 }
 
 TEST_F(LogViewTest, WindowStaysResponsiveWhileTheToolRunsAndMayCloseMeanwhile) {
-    log.answer(threeEntries, 0, {}, "sleep 2");
+    // The tool answers only once released, so ticks before that came while it ran.
+    const QString release = dir.filePath("release");
+    log.answer(threeEntries, 0, {},
+               QStringLiteral("for i in $(seq 600); do [ -e '%1' ] && break; sleep 0.05; done")
+                   .arg(release));
     auto w = window();
     LogViewController* v = w->viewController();
+    QSignalSpy finished(v, &LogViewController::logQueryFinished);
     v->getlogButtonAction();
     EXPECT_TRUE(v->progressSpinner->isVisible());
     int ticks = 0;
     QTimer timer;
     QObject::connect(&timer, &QTimer::timeout, [&] { ++ticks; });
     timer.start(20);
-    QElapsedTimer clock;
-    clock.start();
-    while (clock.elapsed() < 500) QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-    EXPECT_GE(ticks, 10);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return ticks >= 10; }, 10000));
     EXPECT_TRUE(v->logs.empty());
+    EXPECT_TRUE(finished.isEmpty());
     w.reset();  // closing with the tool still running neither blocks nor crashes
-    QTest::qWait(100);
+    (void)QFile(release).open(QIODevice::WriteOnly);
+    // The retired pool goes once the tool's answer has been handled: no window took it.
+    EXPECT_TRUE(QTest::qWaitFor([] { return host::retiredPoolsPending() == 0; }, 20000));
+    EXPECT_EQ(finished.size(), 0);
+    for (QWidget* shown : QApplication::topLevelWidgets()) EXPECT_FALSE(shown->isVisible());
 }
 
 TEST_F(LogViewTest, FontSizeIsBoundedStoredAndLoaded) {

@@ -21,6 +21,7 @@
 #include "overview/ui/privacyview.h"
 #include "overview/ui/verdictbar.h"
 #include "report/ui/viewcontrollerfixture.h"
+#include "support/shell.h"
 #include "ui/findbar.h"
 
 using namespace varko;
@@ -103,8 +104,7 @@ TEST_F(OverviewWindowTest, VerdictComponentsAndPrivacyFillInBesideTheReport) {
     EXPECT_FALSE(QApplication::clipboard()->text().contains("App path"));
     // And so does the menu item itself.
     QApplication::clipboard()->setText("before");
-    for (QAction* item : w->menuBar()->actions()[1]->menu()->actions())
-        if (item->text() == "&Copy") item->trigger();
+    varko::testing::menuItem(w.get(), "&Copy")->trigger();
     EXPECT_TRUE(QApplication::clipboard()->text().contains("Contents/MacOS/helper"))
         << QApplication::clipboard()->text().toStdString();
 

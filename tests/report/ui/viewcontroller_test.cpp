@@ -21,12 +21,15 @@
 #include "report/ui/viewcontrollerfixture.h"
 #include "support/faketool.h"
 #include "support/savedialogs.h"
+#include "support/shell.h"
 
 using namespace varko;
 using varko::testing::FakeTool;
 using varko::testing::makeBundle;
 using varko::testing::xmlPlist;
 
+using varko::testing::dataText;
+using varko::testing::eventually;
 using varko::testing::ViewControllerTest;
 
 namespace {
@@ -36,18 +39,7 @@ TEST_F(ViewControllerTest, AppWindowShowsReportFindingsAndThenSections) {
     ViewController* v = w->viewController();
     ASSERT_TRUE(showAndFinish(*w));
     const QString path = w->document()->theInfo->path();
-    EXPECT_EQ(v->outputTextbox->toPlainText(),
-              "App path: " + path +
-                  "\napp ID: com.example.a\nversion: 1.0\nbuild: [none]\n"
-                  "SDK version: macosx10.15internal\n\nUsage "
-                  "Descriptions:\nNSCameraUsageDescription : Scan.\n\n"
-                  "Entitlements:\ncom.apple.security.device.camera : 1\n"
-                  "com.apple.private.tcc.allow : (\n    kTCCServiceMicrophone\n)\n"
-                  "\nApp signature check:\n" +
-                  path +
-                  ": accepted\nsource=Notarized Developer ID\n"
-                  "\ncodesign check:\nExecutable=x\nCodeDirectory v=20500 flags=0x10000(runtime) "
-                  "hashes=1+2\n\n");
+    EXPECT_EQ(v->outputTextbox->toPlainText(), dataText("app-window.txt").replace("@PATH@", path));
     EXPECT_EQ(v->appIDText->text(), "com.example.a");
     EXPECT_EQ(v->versionText->text(), "1.0");
     for (Check on :
@@ -113,7 +105,11 @@ TEST_F(ViewControllerTest, CheckboxesIgnoreClicksKeysAndAccessibilityActions) {
 }
 
 TEST_F(ViewControllerTest, SavedFileHoldsTheTextOfTheMomentSaveWasChosen) {
-    spctl.answer("", 0, "x: accepted\n", "sleep 1");
+    // spctl answers only once released, after the dialog has opened.
+    const QString release = dir.filePath("release");
+    spctl.answer("", 0, "x: accepted\n",
+                 QStringLiteral("for i in $(seq 600); do [ -e '%1' ] && break; sleep 0.05; done")
+                     .arg(release));
     auto w = window(app(), applicationBundleType);
     ViewController* v = w->viewController();
     QSignalSpy finished(v, &ViewController::signatureChecksFinished);
@@ -126,6 +122,8 @@ TEST_F(ViewControllerTest, SavedFileHoldsTheTextOfTheMomentSaveWasChosen) {
     ASSERT_EQ(dialogs.size(), 1);
     auto* dialog = qobject_cast<QFileDialog*>(dialogs.first().first().value<QWidget*>());
     ASSERT_NE(dialog, nullptr);
+    ASSERT_TRUE(finished.isEmpty());
+    (void)QFile(release).open(QIODevice::WriteOnly);
     ASSERT_TRUE(finished.wait(20000));
     const QString target = dir.filePath("report.text");
     QSignalSpy saved(v, &ViewController::reportSaved);
@@ -236,9 +234,11 @@ TEST_F(ViewControllerTest, AHugeReportFillsTheViewBetweenEventsAndIsSavedWhole) 
     ViewController v(toolSet());
     v.resize(700, 600);
     v.show();
+    // Counted only while the view fills, so the count says how often events ran between
+    // pieces, however long each piece takes.
     int ticks = 0;
     QTimer ticker;
-    QObject::connect(&ticker, &QTimer::timeout, [&] { ++ticks; });
+    QObject::connect(&ticker, &QTimer::timeout, [&] { ticks += v.isFillingView() ? 1 : 0; });
     ticker.start(0);
     QSignalSpy filled(&v, &ViewController::viewFilled);
     v.appendOutput(report);
@@ -255,24 +255,6 @@ TEST_F(ViewControllerTest, AHugeReportFillsTheViewBetweenEventsAndIsSavedWhole) 
     EXPECT_EQ(saved.readAll(), report.toUtf8());
 }
 
-/// Waits, within a bound, for a condition that other threads and processes bring about.
-template <class Condition>
-bool eventually(Condition condition) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition() && timer.elapsed() < 20000) QTest::qWait(10);
-    return condition();
-}
-
-/// A process that has ended but is not yet reaped counts as ended.
-bool processEnded(pid_t pid) {
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly)) return ::kill(pid, 0) != 0;
-    const QByteArray line = stat.readAll();
-    const qsizetype close = line.lastIndexOf(')');
-    return close >= 0 && line.mid(close + 2, 1) == "Z";
-}
-
 TEST_F(ViewControllerTest, ShowingDoesNotWaitForTheToolsAndClosingEndsThem) {
     // spctl answers only when it is ended, so whatever shows before that came first.
     const QString pidFile = dir.filePath("spctl.pid");
@@ -282,16 +264,12 @@ TEST_F(ViewControllerTest, ShowingDoesNotWaitForTheToolsAndClosingEndsThem) {
     w->show();
     EXPECT_FALSE(v->busySpinner->isHidden());
     EXPECT_TRUE(v->outputTextbox->toPlainText().startsWith("App path: "));
-    pid_t pid = 0;
-    ASSERT_TRUE(eventually([&] {
-        QFile f(pidFile);
-        pid = f.open(QIODevice::ReadOnly) ? pid_t(f.readAll().trimmed().toInt()) : 0;
-        return pid > 0;
-    }));
+    ASSERT_TRUE(eventually([&] { return varko::testing::pidIn(pidFile) > 0; }));
+    const pid_t pid = varko::testing::pidIn(pidFile);
 
     const QPointer<QThreadPool> pool = v->processingQueue;
     w.reset();  // closed while spctl still runs
-    EXPECT_TRUE(eventually([pid] { return processEnded(pid); }));
+    EXPECT_TRUE(eventually([pid] { return !varko::testing::processRuns(pid); }));
     // The retired pool goes only after its run has returned and anything it sent
     // has been handled: none of it may reach the closed window.
     EXPECT_TRUE(eventually([&pool] { return pool.isNull(); }));

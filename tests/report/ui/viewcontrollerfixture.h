@@ -17,6 +17,13 @@
 
 namespace varko::testing {
 
+/// A file of the tests' data folder as text.
+inline QString dataText(const QString& name) {
+    QFile file(QStringLiteral(VARKO_TEST_DATA "/") + name);
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll())
+                                          : "<unreadable " + name + ">";
+}
+
 inline const QByteArray entitlements = xmlPlist(
     "<key>com.apple.security.device.camera</key><true/>\n"
     "<key>com.apple.private.tcc.allow</key><array><string>kTCCServiceMicrophone</string></"

@@ -20,6 +20,8 @@
 #include "scan/ui/applicationswindow.h"
 #include "summaries.h"
 #include "support/savedialogs.h"
+#include "support/shell.h"
+#include "tools/threadpools.h"
 
 namespace varko {
 namespace {
@@ -115,15 +117,11 @@ TEST_F(ApplicationsWindowTest, ServicesMetLaterJoinTheChoice) {
 
 /// Runs the File menu's item titled `title` and saves into `path` through its dialog.
 bool exportThroughMenu(ApplicationsWindow* window, const QString& title, const QString& path) {
-    QAction* item = nullptr;
-    for (QAction* action : window->fileMenu()->actions())
-        if (action->text() == title) item = action;
+    QAction* item = varko::testing::menuItem(window, title);
     if (item == nullptr) return false;
     QSignalSpy exported(window, &ApplicationsWindow::exported);
     item->trigger();
-    QFileDialog* dialog = nullptr;
-    for (QWidget* w : QApplication::topLevelWidgets())
-        if (auto* d = qobject_cast<QFileDialog*>(w); d && d->isVisible()) dialog = d;
+    auto* dialog = varko::testing::shown<QFileDialog>();
     if (dialog == nullptr) return false;
     varko::testing::chooseInSaveDialog(dialog, path);
     return (!exported.isEmpty() || exported.wait(10000)) && exported.first()[1].toBool();
@@ -167,8 +165,14 @@ TEST_F(ApplicationsWindowTest, ScanOfAnEmptyFolderFinishesAndClosingStopsAScan) 
     second->show();
     second->scanFolders({folder.path()});
     second->close();
-    QTest::qWait(50);
-    EXPECT_TRUE(guard.isNull());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return guard.isNull(); }, 10000));
+    // Once the closed window's pool is gone, whatever its scan sent has been handled:
+    // no row and no window came of it.
+    EXPECT_TRUE(QTest::qWaitFor([] { return host::retiredPoolsPending() == 0; }, 20000));
+    EXPECT_EQ(window->model()->rowCount(), 3);
+    int shown = 0;
+    for (QWidget* w : QApplication::topLevelWidgets()) shown += w->isVisible() ? 1 : 0;
+    EXPECT_EQ(shown, 1);
 }
 
 TEST_F(ApplicationsWindowTest, AScanCutShortSaysWhichBoundInTheStatusLine) {

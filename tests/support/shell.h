@@ -1,0 +1,71 @@
+#pragma once
+
+// What the window tests share: one fake behind every signature tool, finding shown windows
+// and menu items as a person would, leftover dialogs cleared away, and watching a tool's
+// process from outside.
+
+#include <QAction>
+#include <QApplication>
+#include <QFile>
+#include <QFileDialog>
+#include <QMainWindow>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPointer>
+
+#include <csignal>
+
+#include "support/faketool.h"
+#include "tools/toolset.h"
+
+namespace varko::testing {
+
+/// codesign, spctl and pkgutil all answered by `tool`.
+inline host::ToolSet signatureTools(const FakeTool& tool) {
+    return host::ToolSet::withPrograms({{host::codesignPath, tool.program()},
+                                        {host::spctlPath, tool.program()},
+                                        {host::pkgutilPath, tool.program()}});
+}
+
+/// The first visible top-level window of type `Widget`, or null.
+template <class Widget>
+Widget* shown() {
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* found = qobject_cast<Widget*>(w); found && found->isVisible()) return found;
+    return nullptr;
+}
+
+/// The item titled `title` in any menu of the window's menu bar, or null.
+inline QAction* menuItem(QMainWindow* window, const QString& title) {
+    for (QAction* menu : window->menuBar()->actions())
+        if (menu->menu())
+            for (QAction* item : menu->menu()->actions())
+                if (item->text() == title) return item;
+    return nullptr;
+}
+
+/// Deletes the message boxes and file dialogs a test left open, and their popups with them.
+inline void deleteLeftoverDialogs() {
+    QList<QPointer<QWidget>> left;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (qobject_cast<QMessageBox*>(w) || qobject_cast<QFileDialog*>(w)) left << w;
+    for (const QPointer<QWidget>& w : left) delete w.data();
+}
+
+/// Whether a process still runs; one that has ended but is not yet reaped does not.
+inline bool processRuns(pid_t pid) {
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly)) return ::kill(pid, 0) == 0;
+    const QByteArray line = stat.readAll();
+    const qsizetype close = line.lastIndexOf(')');
+    return close < 0 || line.mid(close + 2, 1) != "Z";
+}
+
+/// The process id a tool wrote to `file`, or 0 while there is none.
+inline pid_t pidIn(const QString& file) {
+    QFile f(file);
+    return f.open(QIODevice::ReadOnly) ? pid_t(f.readAll().trimmed().toInt()) : 0;
+}
+
+}  // namespace varko::testing
