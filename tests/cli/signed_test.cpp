@@ -1,4 +1,4 @@
-// varko-codesign and varko-spctl as programs on bundles signed by the test authority.
+// varko-codesign as a program on bundles signed by the test authority.
 #include <gtest/gtest.h>
 
 #include "signature/signingfixture.h"
@@ -54,17 +54,6 @@ TEST(SignedBundleTest, CodesignShowsAuthoritiesAndTheTimestampInThePlatformsOrde
     const auto plain = QString::fromStdString(signedBundle(dir, "Plain", untimed).string());
     EXPECT_TRUE(run("varko-codesign", {"-dvvv", plain})
                     .err.contains("\nSigned Time=Jan 1, 2024 at 12:00:00 AM\n"));
-}
-
-TEST(SignedBundleTest, SpctlTrustsOnlyApplesRootsWhateverTheEnvironmentSays) {
-    TestPki pki;
-    QTemporaryDir dir;
-    const auto app = QString::fromStdString(
-        signedBundle(dir, "Test", {&pki.leaf, {&pki.leaf, &pki.intermediate, &pki.root}, nullptr})
-            .string());
-    const ToolResult r = run("varko-spctl", {"-a", "-vv", app});
-    EXPECT_EQ(r.status, 3);
-    EXPECT_EQ(r.err, app + ": rejected (CSSMERR_TP_NOT_TRUSTED)\nsource=no usable signature\n");
 }
 
 }  // namespace

@@ -29,40 +29,7 @@ Value sample() {
 
 TEST(PlistWrite, GoldenDocuments) {
     EXPECT_EQ(writeXml(Dictionary{}), header + "<dict/>\n</plist>\n");
-    EXPECT_EQ(writeXml(sample()), header +
-                                      "<dict>\n"
-                                      "\t<key>alpha</key>\n"
-                                      "\t<dict>\n"
-                                      "\t\t<key>bytes</key>\n"
-                                      "\t\t<data>\n"
-                                      "\t\tAAECAwQ=\n"
-                                      "\t\t</data>\n"
-                                      "\t\t<key>date</key>\n"
-                                      "\t\t<date>2021-04-07T18:22:06Z</date>\n"
-                                      "\t\t<key>real</key>\n"
-                                      "\t\t<real>0.10000000000000001</real>\n"
-                                      "\t\t<key>uid</key>\n"
-                                      "\t\t<dict>\n"
-                                      "\t\t\t<key>CF$UID</key>\n"
-                                      "\t\t\t<integer>12</integer>\n"
-                                      "\t\t</dict>\n"
-                                      "\t\t<key>whole</key>\n"
-                                      "\t\t<real>3</real>\n"
-                                      "\t\t<key>zero</key>\n"
-                                      "\t\t<real>0.0</real>\n"
-                                      "\t</dict>\n"
-                                      "\t<key>empty</key>\n"
-                                      "\t<array/>\n"
-                                      "\t<key>zeta</key>\n"
-                                      "\t<array>\n"
-                                      "\t\t<string>a&lt;b&gt;&amp;c</string>\n"
-                                      "\t\t<integer>18446744073709551615</integer>\n"
-                                      "\t\t<integer>-1</integer>\n"
-                                      "\t\t<true/>\n"
-                                      "\t\t<false/>\n"
-                                      "\t</array>\n"
-                                      "</dict>\n"
-                                      "</plist>\n");
+    EXPECT_EQ(writeXml(sample()), testing::dataFile("sample.plist"));
 }
 
 TEST(PlistWrite, DataLinesShrinkWithIndentation) {

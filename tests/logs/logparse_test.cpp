@@ -64,19 +64,6 @@ TEST(LogParse, MissingAndNonTextKeysTakeTheDefaults) {
     EXPECT_GE(list->children[4].timestamp, before);  // no offset: unreadable
 }
 
-TEST(LogParse, OnlyObjectsBecomeEntriesInOrderWithDuplicatesKept) {
-    const auto list =
-        parse(R"([1, {"eventMessage":"a"}, "text", [ {"eventMessage":"nested"} ], null, true,
-        {"eventMessage":"a"}])");
-    ASSERT_EQ(list->children.size(), 2u);
-    EXPECT_EQ(list->children[0].eventMessage, "a");
-    EXPECT_EQ(list->children[1].eventMessage, "a");
-    EXPECT_EQ(parse("[]")->children.size(), 0u);
-    const auto notArray = parse(R"({"eventMessage":"object at the top"})");
-    EXPECT_EQ(notArray->children.size(), 0u);
-    EXPECT_FALSE(notArray->summary.array);
-}
-
 TEST(LogParse, MessagesPastTheBoundEndWithWhatWasCut) {
     const QByteArray message(qsizetype(maxMessageBytes) + 1000, 'm');
     const auto list = parse(R"([{"eventMessage":")" + message + R"("}])");

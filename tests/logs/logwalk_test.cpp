@@ -105,7 +105,8 @@ TEST(LogWalk, AFaultCostsOnlyItsElement) {
         {"[" + entry(R"(a\q)") + "," + entry("b") + "]", {"b"}, 1},
         {"[" + entry(R"(a\u12)") + "," + entry("b") + "]", {"b"}, 1},
         {"[" + entry("a") + ", 01, -, 1., 2e, tru, nul, " + entry("b") + "]", {"a", "b"}, 6},
-        {"[" + entry("a") + ", -0.5e+3, true, null, \"s\", [], {}, " + entry("b") + "]",
+        {"[" + entry("a") + ", -0.5e+3, true, null, \"s\", [" + entry("nested") + "], {}, " +
+             entry("b") + "]",
          {"a", "-", "b"},
          0},
         {R"([{"eventMessage" "a"},)" + entry("b") + "]", {"b"}, 1},

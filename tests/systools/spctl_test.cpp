@@ -1,12 +1,12 @@
 // varko-spctl run as a program: its verdicts on generated code and packages.
 #include <gtest/gtest.h>
-#include <zlib.h>
 
 #include <QFile>
 #include <QTemporaryDir>
 
 #include "fixtures/exampleapp.h"
 #include "fixtures/machowriter.h"
+#include "fixtures/xarwriter.h"
 #include "support/programrun.h"
 
 namespace {
@@ -28,23 +28,10 @@ void patch(const QString& path, qint64 offset, const QByteArray& bytes) {
     ASSERT_EQ(f.write(bytes), bytes.size());
 }
 
-/// A xar archive: header, then the zlib-compressed table of contents.
-QByteArray xar(const QByteArray& toc, qint64 statedSize = -1) {
-    QByteArray packed(static_cast<int>(compressBound(toc.size())), '\0');
-    uLongf size = packed.size();
-    compress(reinterpret_cast<Bytef*>(packed.data()), &size,
-             reinterpret_cast<const Bytef*>(toc.data()), toc.size());
-    packed.resize(static_cast<int>(size));
-    QByteArray out("xar!");
-    const auto be = [&out](quint64 v, int bytes) {
-        for (int i = bytes - 1; i >= 0; --i) out.append(char(v >> (8 * i)));
-    };
-    be(28, 2);
-    be(1, 2);
-    be(static_cast<quint64>(packed.size()), 8);
-    be(static_cast<quint64>(statedSize < 0 ? toc.size() : statedSize), 8);
-    be(1, 4);
-    return out + packed;
+/// An unsigned package whose table of contents holds `files`.
+QByteArray xar(const std::string& files) {
+    const auto bytes = varko::examplegen::makeXar(files, std::nullopt);
+    return QByteArray(reinterpret_cast<const char*>(bytes.data()), qsizetype(bytes.size()));
 }
 
 class SpctlTest : public ::testing::Test {
@@ -109,19 +96,20 @@ TEST_F(SpctlTest, ChangedCodeOrInfoPlistIsAnInvalidSignature) {
 }
 
 TEST_F(SpctlTest, PackagesWithAndWithoutSignatureAndBrokenOnes) {
-    const QString unsigned_ = write("u.pkg", xar("<xar><toc><file id=\"1\"/></toc></xar>"));
+    const QString unsigned_ = write("u.pkg", xar("<file id=\"1\"/>"));
     Verdict v = spctl({"-a", "-vv", "-t", "install", unsigned_});
     EXPECT_EQ(v.status, 3);
     EXPECT_EQ(v.err, unsigned_ + ": rejected\nsource=no usable signature\n");
 
-    const QString signed_ = write("s.pkg", xar("<xar><toc><signature style=\"RSA\"/></toc></xar>"));
+    const QString signed_ = write("s.pkg", xar("<signature style=\"RSA\"/>"));
     v = spctl({"-a", "-vv", "-t", "install", signed_});
     EXPECT_EQ(v.status, 1);  // a signature that says not where it is: broken, never "accepted"
     EXPECT_EQ(v.err, signed_ + ": malformed xar archive (the signature has no offset or size)\n");
 
+    QByteArray huge = xar("");  // its table of contents said to be a terabyte
+    huge.replace(16, 8, QByteArray::fromHex("0000010000000000"));
     for (const QByteArray& broken :
-         {QByteArray("not a package at all, but long enough"), xar("<xar><toc/></xar>", 1ll << 40),
-          xar("<xar><toc>", -1).left(40)}) {
+         {QByteArray("not a package at all, but long enough"), huge, xar("").left(40)}) {
         const QString path = write("b.pkg", broken);
         v = spctl({"-a", "-t", "install", path});
         EXPECT_EQ(v.status, 1) << v.err.toStdString();
@@ -134,11 +122,10 @@ TEST_F(SpctlTest, PkgutilSaysWhetherAPackageIsSignedAndNeverVouches) {
         const auto r = varko::testing::runTool("varko-pkgutil", {"--check-signature", pkg});
         return std::pair(r.status, QString::fromUtf8(r.out + r.err));
     };
-    const auto [status, text] = check(write("Tool.pkg", xar("<xar><toc/></xar>")));
+    const auto [status, text] = check(write("Tool.pkg", xar("")));
     EXPECT_EQ(status, 1);
     EXPECT_EQ(text, "Package \"Tool.pkg\":\n   Status: no signature\n");
-    const auto [signedStatus, signedText] =
-        check(write("S.pkg", xar("<xar><toc><signature/></toc></xar>")));
+    const auto [signedStatus, signedText] = check(write("S.pkg", xar("<signature/>")));
     EXPECT_EQ(signedStatus, 1);
     EXPECT_FALSE(signedText.contains("trusted") || signedText.contains("Apple"))
         << signedText.toStdString();

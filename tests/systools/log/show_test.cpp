@@ -212,34 +212,31 @@ TEST_F(ShowTest, InfoAndDebugAreLeftOutUnlessAsked) {
     EXPECT_EQ(list[3].at("messageType"), "Debug");
 }
 
-TEST_F(ShowTest, StartAndEndAreLocalTimesAndEndKeepsItsWholeSecond) {
-    Finished f = showJson({"--start", "2021-04-07 18:22:07", "--end", "2021-04-07 18:22:09"});
-    ASSERT_EQ(f.status, 0) << f.err;
-    EXPECT_EQ(messages(parseEntries(f.out)),
-              (std::vector<std::string>{"Sandbox: deny(1) fil",
-                                        "say \"hi\"\n\tcaf\xC3\xA9 \xF0\x9F\x8E\x89"}));
-
-    // Stored at 18:22:12 but sent at 18:22:11.6: the time shown is the one filtered on.
-    f = showJson({"--start", "2021-04-07 18:22:11", "--end", "2021-04-07 18:22:11"});
-    EXPECT_EQ(messages(parseEntries(f.out)),
-              (std::vector<std::string>{"sandbox error", "launch fault"}));
-
-    f = showJson({"--start", "2021-04-07"});
-    EXPECT_EQ(parseEntries(f.out).size(), 9u);
-    f = showJson({"--end", "2021-04-06"});
-    EXPECT_EQ(f.out, "[\n\n]\n");
-    EXPECT_EQ(f.status, 0);
-}
-
-TEST_F(ShowTest, LastCountsBackFromNow) {
-    Finished f = showJson({"--last", "1m"});
-    ASSERT_EQ(f.status, 0) << f.err;
-    EXPECT_EQ(messages(parseEntries(f.out)), (std::vector<std::string>{"just now"}));
-    f = showJson({"--last", "1h"});
-    EXPECT_EQ(messages(parseEntries(f.out)),
-              (std::vector<std::string>{"ten minutes ago", "just now"}));
-    f = showJson({"--last", "1"});
-    EXPECT_EQ(f.out, "[\n\n]\n");
+// --start and --end are local times and --end keeps its whole second; --last counts back
+// from now.
+TEST_F(ShowTest, RangesSelectByTheTimeShown) {
+    const std::string tccd = "say \"hi\"\n\tcaf\xC3\xA9 \xF0\x9F\x8E\x89";
+    const struct {
+        std::vector<std::string> arguments;
+        std::vector<std::string> messages;
+    } cases[] = {
+        {{"--start", "2021-04-07 18:22:07", "--end", "2021-04-07 18:22:09"},
+         {"Sandbox: deny(1) fil", tccd}},
+        // Stored at 18:22:12 but sent at 18:22:11.6: the time shown is the one filtered on.
+        {{"--start", "2021-04-07 18:22:11", "--end", "2021-04-07 18:22:11"},
+         {"sandbox error", "launch fault"}},
+        {{"--end", "2021-04-06"}, {}},
+        {{"--last", "1m"}, {"just now"}},
+        {{"--last", "1h"}, {"ten minutes ago", "just now"}},
+        {{"--last", "1"}, {}},
+    };
+    for (const auto& c : cases) {
+        const Finished f = showJson(c.arguments);
+        ASSERT_EQ(f.status, 0) << f.err;
+        EXPECT_EQ(messages(parseEntries(f.out)), c.messages) << c.arguments[1];
+        if (c.messages.empty()) EXPECT_EQ(f.out, "[\n\n]\n");
+    }
+    EXPECT_EQ(showJson({"--start", "2021-04-07"}).out, showJson().out);
 }
 
 TEST_F(ShowTest, TheProbesQueriesAnswer) {
