@@ -25,3 +25,9 @@ foreach(i RANGE ${last})
         endif()
     endif()
 endforeach()
+
+# The release the bundle declares is the one its code was compiled for.
+string(JSON declared GET "${plist}" LSMinimumSystemVersion)
+if(NOT declared STREQUAL DEPLOYMENT_TARGET)
+    message(FATAL_ERROR "LSMinimumSystemVersion ${declared} is not the deployment target ${DEPLOYMENT_TARGET}")
+endif()
