@@ -14,6 +14,14 @@ set(CPACK_STRIP_FILES ON)
 
 if(APPLE)
     set(CPACK_GENERATOR DragNDrop)
+    # The staged bundle gets its libraries and its signature before the image is made.
+    find_program(VARKO_MACDEPLOYQT macdeployqt HINTS "${QT6_INSTALL_PREFIX}/bin" "${Qt6_DIR}/../../../bin"
+                 REQUIRED)
+    set(CPACK_VARKO_MACDEPLOYQT ${VARKO_MACDEPLOYQT})
+    set(CPACK_VARKO_SIGN_IDENTITY ${VARKO_SIGN_IDENTITY})
+    set(CPACK_VARKO_TOOLS ${user_tools})
+    set(CPACK_VARKO_HELP_MODULE ${CMAKE_SHARED_MODULE_PREFIX}varko_helppdf${CMAKE_SHARED_MODULE_SUFFIX})
+    set(CPACK_PRE_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/macosbundle.cmake)
 else()
     set(CPACK_GENERATOR DEB)
     set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

@@ -6,7 +6,7 @@ packages="build-essential cmake ninja-build pkg-config clang clang-format libcla
 qt6-base-dev libpoppler-qt6-dev python3 python3-cryptography python3-jsonschema openssl libpugixml-dev libre2-dev libsimdjson-dev libssl-dev zlib1g-dev
 libgtest-dev libgmock-dev libbenchmark-dev desktop-file-utils shared-mime-info
 libsystemd-dev systemd systemd-journal-remote unrtf qt6-qpa-plugins xvfb xauth fonts-dejavu-core fonts-noto-color-emoji
-appstream groff-base"
+appstream groff-base python3-yaml"
 missing=""
 for p in $packages; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
