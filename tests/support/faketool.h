@@ -90,6 +90,13 @@ private:
     QTemporaryDir dir;
 };
 
+/// A shell loop that waits until `file` exists, for a minute at most: a fake tool held until the
+/// test lets it go, instead of one that sleeps a guessed time.
+inline QString untilExists(const QString& file) {
+    return QStringLiteral("for i in $(seq 600); do [ -e '%1' ] && break; sleep 0.1; done")
+        .arg(file);
+}
+
 /// Makes `NAME.app/Contents/Info.plist` (when `infoPlist` is given) inside `dir`.
 inline QString makeBundle(const QTemporaryDir& dir, const QString& name,
                           const std::optional<QByteArray>& infoPlist) {

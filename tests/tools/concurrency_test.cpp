@@ -18,6 +18,7 @@ namespace varko::host {
 namespace {
 
 using varko::testing::FakeTools;
+using varko::testing::untilExists;
 
 TEST(RunProgramConcurrently, FastRunDoesNotWaitForSlowOne) {
     FakeTools tools;
@@ -25,10 +26,8 @@ TEST(RunProgramConcurrently, FastRunDoesNotWaitForSlowOne) {
     // for it could never return: the slow one gives up after a minute and the check fails.
     const QString started = tools.path("started"), release = tools.path("release");
     const QString slow = tools.script(
-        "slow", QStringLiteral(": > '%1'\nfor i in $(seq 600); do [ -e '%2' ] && break; "
-                               "sleep 0.1; done\necho slow")
-                    .arg(started, release)
-                    .toUtf8());
+        "slow",
+        QStringLiteral(": > '%1'\n%2\necho slow").arg(started, untilExists(release)).toUtf8());
     const QString fast = tools.script("fast", "echo fast");
 
     std::atomic<bool> slowReturned = false;

@@ -29,6 +29,7 @@ namespace {
 
 using ::testing::HasSubstr;
 using varko::testing::FakeTools;
+using varko::testing::untilExists;
 
 /// What `seq first last` prints.
 QByteArray sequence(int first, int last) {
@@ -362,9 +363,8 @@ TEST(RunProgram, WaitsForBackgroundChildrenHoldingThePipe) {
     FakeTools tools;
     const QString pidFile = tools.path("parent.pid"), release = tools.path("release");
     const QString parent = tools.script(
-        "parent", QStringLiteral("(for i in $(seq 600); do [ -e '%1' ] && break; sleep 0.05; "
-                                 "done; echo late) &\necho $$ > '%2'\necho early\nexit 4")
-                      .arg(release, pidFile)
+        "parent", QStringLiteral("(%1; echo late) &\necho $$ > '%2'\necho early\nexit 4")
+                      .arg(untilExists(release), pidFile)
                       .toUtf8());
     std::atomic<bool> parentEnded = false;
     std::thread releaser([&] {

@@ -187,9 +187,7 @@ TEST_F(LogViewTest, CheckboxesFilterByCategory) {
 TEST_F(LogViewTest, WindowStaysResponsiveWhileTheToolRunsAndMayCloseMeanwhile) {
     // The tool answers only once released, so ticks before that came while it ran.
     const QString release = dir.filePath("release");
-    log.answer(threeEntries, 0, {},
-               QStringLiteral("for i in $(seq 600); do [ -e '%1' ] && break; sleep 0.05; done")
-                   .arg(release));
+    log.answer(threeEntries, 0, {}, untilExists(release));
     auto w = window();
     LogViewController* v = w->viewController();
     QSignalSpy finished(v, &LogViewController::logQueryFinished);

@@ -26,6 +26,7 @@
 using namespace varko;
 using varko::testing::FakeTool;
 using varko::testing::makeBundle;
+using varko::testing::untilExists;
 using varko::testing::xmlPlist;
 
 using varko::testing::dataText;
@@ -107,9 +108,7 @@ TEST_F(ViewControllerTest, CheckboxesIgnoreClicksKeysAndAccessibilityActions) {
 TEST_F(ViewControllerTest, SavedFileHoldsTheTextOfTheMomentSaveWasChosen) {
     // spctl answers only once released, after the dialog has opened.
     const QString release = dir.filePath("release");
-    spctl.answer("", 0, "x: accepted\n",
-                 QStringLiteral("for i in $(seq 600); do [ -e '%1' ] && break; sleep 0.05; done")
-                     .arg(release));
+    spctl.answer("", 0, "x: accepted\n", untilExists(release));
     auto w = window(app(), applicationBundleType);
     ViewController* v = w->viewController();
     QSignalSpy finished(v, &ViewController::signatureChecksFinished);
