@@ -27,9 +27,9 @@ const QStringList systemApps = {"/System/Applications/Calculator.app",
                                 "/System/Applications/TextEdit.app", "/Applications/Safari.app"};
 
 TEST(MacSystemTools, CodesignDisplayAgreesOnApplesApps) {
-    const QList<QByteArray> keys = {"Identifier=", "Format=",     "CodeDirectory v=",
-                                    "Hash type=",  "Authority=",  "TeamIdentifier=",
-                                    "Info.plist",  "Sealed Resources", "Platform identifier="};
+    const QList<QByteArray> keys = {
+        "Identifier=",     "Format=",    "CodeDirectory v=", "Hash type=",          "Authority=",
+        "TeamIdentifier=", "Info.plist", "Sealed Resources", "Platform identifier="};
     int compared = 0;
     for (const QString& app : systemApps) {
         if (!QFileInfo::exists(app)) continue;

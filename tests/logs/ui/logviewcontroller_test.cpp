@@ -187,7 +187,7 @@ TEST_F(LogViewTest, CheckboxesFilterByCategory) {
 TEST_F(LogViewTest, WindowStaysResponsiveWhileTheToolRunsAndMayCloseMeanwhile) {
     // The tool answers only once released, so ticks before that came while it ran.
     const QString release = dir.filePath("release");
-    log.answer(threeEntries, 0, {}, untilExists(release));
+    log.answer(threeEntries, 0, {}, testing::untilExists(release));
     auto w = window();
     LogViewController* v = w->viewController();
     QSignalSpy finished(v, &LogViewController::logQueryFinished);
