@@ -25,7 +25,7 @@
 #include <vector>
 
 #include "app/appdelegate.h"
-#include "app/application.h"
+#include "app/appidentity.h"
 #include "firstpaint.h"
 #include "report/ui/documentwindowcontroller.h"
 #include "tools/toolrun.h"
@@ -44,9 +44,8 @@ void writeScript(const QString& path, const QByteArray& body) {
 // The child: Varko's start as main() makes it, until the example's report is painted.
 int startVarko(int argc, char** argv, const QString& fixtures, const QStringList& items) {
     phase("main");
-    varko::Application app(argc, argv);
-    QApplication::setOrganizationName("Varko");
-    QApplication::setApplicationName("Varko");
+    QApplication app(argc, argv);
+    varko::setApplicationIdentity();
     QApplication::setApplicationVersion("0.1.0");
     QGuiApplication::setDesktopFileName(QStringLiteral("varko"));
     QObject::connect(&app, &QCoreApplication::aboutToQuit, [] { varko::host::endAllRuns(); });

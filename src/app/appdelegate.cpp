@@ -4,11 +4,12 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QSettings>
+#include <QFileOpenEvent>
 #include <QtConcurrent>
 #include <utility>
 
 #include "app/erroralert.h"
+#include "app/handover.h"
 #include "app/helpwindowcontroller.h"
 #include "app/startwindow.h"
 #include "logs/ui/logwindowcontroller.h"
@@ -16,6 +17,7 @@
 #include "scan/ui/applicationswindow.h"
 #include "tools/threadpools.h"
 #include "tools/utf8.h"
+#include "ui/preferences.h"
 #include "ui/savedialog.h"
 
 namespace varko {
@@ -37,6 +39,7 @@ AppDelegate::AppDelegate(host::ToolSet toolSet, QObject* parent)
 #endif
     connect(&documentController, &DocumentController::recentDocumentsChanged, this,
             &AppDelegate::rebuildRecentMenus);
+    qApp->installEventFilter(this);
 }
 
 AppDelegate::~AppDelegate() {
@@ -62,7 +65,7 @@ void AppDelegate::createActions() {
     quitAction = new QAction(tr("&Quit"), this);
     quitAction->setShortcut(QKeySequence::Quit);
     quitAction->setMenuRole(QAction::QuitRole);
-    connect(quitAction, &QAction::triggered, qApp, &QApplication::closeAllWindows);
+    connect(quitAction, &QAction::triggered, this, &AppDelegate::quit);
 
     clearRecentAction = new QAction(tr("Clear Menu"), this);
     connect(clearRecentAction, &QAction::triggered, &documentController,
@@ -193,14 +196,7 @@ void AppDelegate::runLaunchSequence() {
     // own, they keep the first window waiting for nothing. Their alerts come when
     // they have all answered, in the same order.
     const LaunchProbe probe = launchEnvironment.makeProbe();
-    host::whenFinished(this,
-                       QtConcurrent::run(&probePool,
-                                         [probe] {
-                                             return ProbeAnswers{
-                                                 probe.isAdminUser(), probe.hasLogFiles(),
-                                                 probe.hasTimesyncFiles(), probe.hasLogEntries(),
-                                                 probe.hasCorrectTimeFormat()};
-                                         }),
+    host::whenFinished(this, QtConcurrent::run(&probePool, [probe] { return probe.ask(); }),
                        [this, script = probe.setClockScript](const ProbeAnswers& answers) {
                            tellProbeAnswers(answers, script);
                        });
@@ -208,19 +204,21 @@ void AppDelegate::runLaunchSequence() {
     const auto [major, minor] = launchEnvironment.systemVersion();
     osVersion = osVersionFor(major, minor);
 
-    QSettings defaults;
-    const bool noUpdateCheck = defaults.value(QStringLiteral("noUpdateCheck"), false).toBool();
-    const double lastCheck = defaults.value(QStringLiteral("dateLastUpdateCheck"), 0.0).toDouble();
-    const double storedInterval = defaults.value(QStringLiteral("updateCheckInt"), 0.0).toDouble();
+    const bool noUpdateCheck = preferences::value(QStringLiteral("noUpdateCheck"), false).toBool();
+    const double lastCheck =
+        preferences::value(QStringLiteral("dateLastUpdateCheck"), 0.0).toDouble();
+    const double storedInterval =
+        preferences::value(QStringLiteral("updateCheckInt"), 0.0).toDouble();
     const UpdateSchedule schedule =
         scheduleUpdateCheck(noUpdateCheck, lastCheck, storedInterval, launchEnvironment.now());
     if (schedule.checkNow) {
         updates.checkForUpdates(runningVersion);
-        defaults.setValue(QStringLiteral("dateLastUpdateCheck"), launchEnvironment.now());
+        preferences::setValue(QStringLiteral("dateLastUpdateCheck"), launchEnvironment.now());
     }
     // Storing what the defaults already hold would rewrite their file at every start.
-    const auto store = [&defaults](const QString& key, const QVariant& value) {
-        if (defaults.value(key).toString() != value.toString()) defaults.setValue(key, value);
+    const auto store = [](const QString& key, const QVariant& value) {
+        if (preferences::value(key).toString() != value.toString())
+            preferences::setValue(key, value);
     };
     store(QStringLiteral("noUpdateCheck"), noUpdateCheck);
     store(QStringLiteral("updateCheckInt"), schedule.interval);
@@ -348,10 +346,50 @@ void AppDelegate::mountDiskImage(const QString& path) {
               {QStringLiteral("OK")}});
 }
 
+bool AppDelegate::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() != QEvent::FileOpen || watched != qApp)
+        return QObject::eventFilter(watched, event);
+    // A URL that names no local file has nothing to inspect.
+    const QString file = static_cast<QFileOpenEvent*>(event)->file();
+    if (file.isEmpty()) return true;
+    // The items that launched Varko come before its launch sequence has run.
+    if (!launched) {
+        if (waitingFileOpens.size() < qsizetype(handover::maxItems)) waitingFileOpens << file;
+    } else {
+        openHandedOverItems({file});
+    }
+    return true;
+}
+
+namespace {
+
+/// Whether a window is still open, as one that refused to close stays.
+bool anyWindowOpen() {
+    for (const QWidget* w : QApplication::topLevelWidgets())
+        if (w->isVisible() && w->windowType() != Qt::Desktop &&
+            !w->testAttribute(Qt::WA_DontShowOnScreen) && !qobject_cast<const QMenuBar*>(w))
+            return true;
+    return false;
+}
+
+}  // namespace
+
+void AppDelegate::quit() {
+    QApplication::closeAllWindows();
+    if (anyWindowOpen()) return;
+    // A save goes on after its window has closed; waiting for it here, away from the
+    // windows, lets its failure still be told. A told failure keeps Varko open to show it.
+    QThreadPool* saving = savingPool();
+    host::whenFinished(this, QtConcurrent::run([saving] { return saving->waitForDone(); }),
+                       [this](bool) {
+                           if (!anyWindowOpen()) endApplication();
+                       });
+}
+
 void AppDelegate::applicationDidFinishLaunching(const QStringList& items) {
     runLaunchSequence();
     if (selfCheckFailed) return;
-    documentController.openDocuments(items);
+    documentController.openDocuments(items + std::exchange(waitingFileOpens, {}));
 #ifndef Q_OS_MACOS
     // With no menu bar of its own, Varko could not be reached without a window.
     if (documentController.windows().isEmpty() && !applicationShouldOpenUntitledFile())

@@ -1,11 +1,13 @@
 #pragma once
 
 #include <QAction>
+#include <QCoreApplication>
 #include <QMenu>
 #include <QMenuBar>
 #include <QObject>
 #include <QPointer>
 #include <QThreadPool>
+#include <functional>
 
 #include "app/documentcontroller.h"
 #include "app/launchsequence.h"
@@ -55,6 +57,8 @@ public:
     LaunchEnvironment launchEnvironment;
     /// The version compared with the update list's entries.
     QString runningVersion;
+    /// Ends the event loop once Quit has closed every window; tests record it instead.
+    std::function<void()> endApplication = [] { QCoreApplication::quit(); };
 
     [[nodiscard]] DocumentController& documents() { return documentController; }
     [[nodiscard]] UpdateChecker& updateChecker() { return updates; }
@@ -86,11 +90,21 @@ public slots:
     /// window forward, or, for a bare start, the start window. Before the launch
     /// sequence has finished they wait for it.
     void openHandedOverItems(const QStringList& items);
+    /// Quit: closes every window, and ends Varko once all have closed and the saves
+    /// they started are written. A window that refuses to close keeps Varko running.
+    void quit();
+
+protected:
+    /// Takes the platform's requests to open an item (Finder's Open With, a drop on
+    /// the Dock icon), which reach the application object itself.
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     bool selfCheckFailed = false;
     bool launched = false;
     QList<QStringList> waitingHandOvers;
+    /// Items the platform asked to open before the launch sequence had finished.
+    QStringList waitingFileOpens;
     static constexpr qsizetype maxWaitingHandOvers = 16;
     QString unavailableReason;
 

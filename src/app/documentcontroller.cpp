@@ -4,7 +4,6 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QMessageBox>
-#include <QSettings>
 #include <QUrl>
 
 #include <cstdlib>
@@ -15,6 +14,7 @@
 #include "report/ui/documentwindowcontroller.h"
 #include "tools/pathbytes.h"
 #include "tools/utf8.h"
+#include "ui/preferences.h"
 
 namespace varko {
 
@@ -150,11 +150,11 @@ void DocumentController::showOpenDialog(QWidget* parent) {
 }
 
 QStringList DocumentController::recentDocuments() const {
-    return QSettings().value(recentKey).toStringList();
+    return preferences::value(recentKey).toStringList();
 }
 
 void DocumentController::clearRecentDocuments() {
-    QSettings().remove(recentKey);
+    preferences::remove(recentKey);
     emit recentDocumentsChanged();
 }
 
@@ -167,7 +167,7 @@ void DocumentController::noteRecent(const QString& path) {
     // Reopening the latest item changes nothing; writing it would rewrite the settings
     // file, and refill every menu, while the window is due on screen.
     if (recent == before) return;
-    QSettings().setValue(recentKey, recent);
+    preferences::setValue(recentKey, recent);
     emit recentDocumentsChanged();
 }
 

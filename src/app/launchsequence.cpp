@@ -33,14 +33,27 @@ bool runningCodeIsIntact() {
 
 }  // namespace
 
-LaunchProbe LaunchProbe::system(const host::ToolSet& tools) {
+LaunchProbe LaunchProbe::system(const host::ToolSet& tools,
+                                std::chrono::milliseconds logQueryLimit) {
     auto probe = std::make_shared<unifiedlog::deDysfunction>(tools);
-    return {[probe] { return probe->isAdminUser(); },
-            [probe] { return probe->hasLogFiles(); },
-            [probe] { return probe->hasTimesyncFiles(); },
-            [probe] { return probe->hasLogEntries(); },
-            [probe] { return probe->hasCorrectTimeFormat(); },
-            probe->setClockScript};
+    probe->logQueryLimit = logQueryLimit;
+    return {
+        [probe] { return probe->isAdminUser(); },          [probe] { return probe->hasLogFiles(); },
+        [probe] { return probe->hasTimesyncFiles(); },     [probe] { return probe->logEntries(); },
+        [probe] { return probe->hasCorrectTimeFormat(); }, probe->setClockScript,
+    };
+}
+
+ProbeAnswers LaunchProbe::ask() const {
+    ProbeAnswers answers;
+    answers.isAdminUser = isAdminUser();
+    answers.hasLogFiles = hasLogFiles();
+    answers.hasTimesyncFiles = hasTimesyncFiles();
+    const unifiedlog::LogEntries entries = logEntries();
+    answers.logTookTooLong = entries == unifiedlog::LogEntries::tookTooLong;
+    answers.hasLogEntries = entries != unifiedlog::LogEntries::none;
+    answers.hasCorrectTimeFormat = answers.logTookTooLong || hasCorrectTimeFormat();
+    return answers;
 }
 
 LaunchEnvironment LaunchEnvironment::system(const host::ToolSet& tools) {
@@ -91,6 +104,8 @@ LaunchVerdict judgeProbeAnswers(const ProbeAnswers& answers, const host::Platfor
     require(answers.hasTimesyncFiles, says.noTimesync);
     // A journal that can't be found or may not be read has no entries to give either.
     require(answers.hasLogEntries || (journal && !verdict.logBrowserWorks), says.noEntries);
+    // Slow is not broken: said, but the log browser stays.
+    if (answers.logTookTooLong && verdict.logBrowserWorks) verdict.alerts << says.logTooSlow;
     if (!answers.hasCorrectTimeFormat) verdict.timeFormatAlert = says.timeFormat;
     verdict.unavailableReason = reasons.join(u'\n');
     return verdict;

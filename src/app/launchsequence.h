@@ -5,30 +5,40 @@
 #include <functional>
 #include <utility>
 
+#include "logs/dedysfunction.h"
 #include "tools/toolset.h"
 
 namespace varko {
-
-/// The readiness questions the launch sequence asks, in their order. They touch
-/// nothing of the delegate's, so they are asked on a thread away from the windows.
-struct LaunchProbe {
-    std::function<bool()> isAdminUser, hasLogFiles, hasTimesyncFiles, hasLogEntries,
-        hasCorrectTimeFormat;
-    QString setClockScript;
-
-    /// The system's probe over `tools`.
-    [[nodiscard]] static LaunchProbe system(const host::ToolSet& tools);
-};
 
 /// The five answers, true where the log browser's condition is met.
 struct ProbeAnswers {
     bool isAdminUser = true, hasLogFiles = true, hasTimesyncFiles = true, hasLogEntries = true,
          hasCorrectTimeFormat = true;
+    /// The entries question got no answer in time; `hasLogEntries` then holds.
+    bool logTookTooLong = false;
+};
+
+/// The readiness questions the launch sequence asks, in their order. They touch
+/// nothing of the delegate's, so they are asked on a thread away from the windows.
+struct LaunchProbe {
+    std::function<bool()> isAdminUser, hasLogFiles, hasTimesyncFiles;
+    std::function<unifiedlog::LogEntries()> logEntries;
+    std::function<bool()> hasCorrectTimeFormat;
+    QString setClockScript;
+
+    /// The system's probe over `tools`, its log queries limited to `logQueryLimit`.
+    [[nodiscard]] static LaunchProbe system(
+        const host::ToolSet& tools,
+        std::chrono::milliseconds logQueryLimit = std::chrono::minutes(1));
+    /// Asks the questions in their order. A log too slow to answer is not asked
+    /// about its format: it would keep everything waiting as long again, to tell nothing.
+    [[nodiscard]] ProbeAnswers ask() const;
 };
 
 /// What the launch sequence tells and withdraws for a set of answers.
 struct LaunchVerdict {
-    /// The alerts of the first four questions, in their order.
+    /// The alerts of the first four questions, in their order; a slow log's is among
+    /// them but leaves the log browser on offer.
     QStringList alerts;
     /// Shown last, after the clock script has run; empty when the format is good.
     QString timeFormatAlert;

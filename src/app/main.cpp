@@ -1,5 +1,7 @@
+#include <QApplication>
+
 #include "app/appdelegate.h"
-#include "app/application.h"
+#include "app/appidentity.h"
 #include "app/commandline.h"
 #include "app/singleinstance.h"
 #include "tools/pathbytes.h"
@@ -7,16 +9,15 @@
 
 int main(int argc, char** argv) {
     if (const auto answered = varko::answerCommandLine(argc, argv, VARKO_VERSION)) return *answered;
-    varko::Application app(argc, argv);
-    QApplication::setOrganizationName("Varko");
-    QApplication::setApplicationName("Varko");
+    QApplication app(argc, argv);
+    varko::setApplicationIdentity();
+    varko::adoptEarlierSettings();
     QApplication::setApplicationVersion(VARKO_VERSION);
     // Lets a Wayland desktop match the windows to varko.desktop and its icon.
     QGuiApplication::setDesktopFileName(QStringLiteral("varko"));
-#ifdef Q_OS_MACOS
+    const varko::host::ToolSet tools = varko::host::ToolSet::system();
     // A Mac app stays running with no window, waiting for items to open.
-    app.setQuitOnLastWindowClosed(false);
-#endif
+    app.setQuitOnLastWindowClosed(!tools.profile().runsWithoutWindows);
     // Absolute, since a running Varko that is handed them has another current folder.
     QStringList items;
     for (const QString& item : varko::commandLineItems(argc, argv))
@@ -28,9 +29,8 @@ int main(int argc, char** argv) {
 #endif
     // Quitting must not wait for a tool that is still verifying or hangs.
     QObject::connect(&app, &QCoreApplication::aboutToQuit, [] { varko::host::endAllRuns(); });
-    varko::AppDelegate delegate(varko::host::ToolSet::system());
-    QObject::connect(&app, &varko::Application::fileOpenRequested, &delegate.documents(),
-                     &varko::DocumentController::openDocument);
+    // It takes the platform's requests to open items, from before the first window on.
+    varko::AppDelegate delegate(tools);
 #ifndef Q_OS_MACOS
     QObject::connect(&instance, &varko::SingleInstance::itemsReceived, &delegate,
                      &varko::AppDelegate::openHandedOverItems);

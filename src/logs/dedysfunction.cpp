@@ -12,11 +12,11 @@ namespace varko::unifiedlog {
 namespace {
 
 // A question of the probe is answered in moments; a tool that hangs must not keep
-// Varko from starting.
-host::ToolLimits probeLimits() {
+// Varko from starting. The log may be slower: a busy Mac takes its time to search it.
+host::ToolLimits probeLimits(std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
     host::ToolLimits limits;
     limits.maxBytesPerStream = 16 << 20;
-    limits.timeout = std::chrono::seconds(10);
+    limits.timeout = timeout;
     return limits;
 }
 
@@ -92,14 +92,15 @@ bool deDysfunction::hasTimesyncFiles() const {
     return directoryHasEntries(tools.profile().logTimesyncFolder);
 }
 
-bool deDysfunction::hasLogEntries() const {
+LogEntries deDysfunction::logEntries() const {
     const host::ToolResult run =
         tools.run(QLatin1String(host::logPath),
                   {QStringLiteral("show"), QStringLiteral("--last"), QStringLiteral("2")},
-                  host::Capture::StandardOutput, probeLimits());
-    if (!run.succeeded()) return false;
+                  host::Capture::StandardOutput, probeLimits(logQueryLimit));
+    if (run.timedOut) return LogEntries::tookTooLong;
+    if (!run.succeeded()) return LogEntries::none;
     const auto text = host::decodeUtf8Strictly(run.standardOutput);
-    return text && text->contains(u'\n');
+    return text && text->contains(u'\n') ? LogEntries::found : LogEntries::none;
 }
 
 bool deDysfunction::hasCorrectTimeFormat() const {
@@ -111,7 +112,9 @@ bool deDysfunction::hasCorrectTimeFormat() const {
         tools.run(QLatin1String(host::logPath),
                   {QStringLiteral("show"), QStringLiteral("--style"), QStringLiteral("json"),
                    QStringLiteral("--last"), QStringLiteral("2")},
-                  host::Capture::StandardOutput, probeLimits());
+                  host::Capture::StandardOutput, probeLimits(logQueryLimit));
+    // A log too slow to answer says nothing of its format; the entries question tells that.
+    if (run.timedOut) return true;
     if (!run.succeeded()) return false;
     const TimestampSample found = sampleTimestamps(run.standardOutput);
     // A test of the format wants output that reads in full.
@@ -122,7 +125,7 @@ bool deDysfunction::journalTimesReadable() const {
     // A quiet journal may have nothing in the last seconds; looking further back, each
     // span only when the shorter one was empty, keeps the output small on a busy one.
     for (const char* span : {"2", "1m", "1h"}) {
-        host::ToolLimits limits = probeLimits();
+        host::ToolLimits limits = probeLimits(logQueryLimit);
         limits.maxBytesPerStream = 1 << 20;
         const host::ToolResult run =
             tools.run(QLatin1String(host::logPath),

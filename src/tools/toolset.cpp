@@ -66,7 +66,10 @@ ProbeMessages ProbeMessages::unifiedLog() {
             QStringLiteral("Varko can't find any log entries on your Mac.") + disabled,
             QStringLiteral("Log time format is incorrect.\nPlease set the time in the Language & "
                            "Region pane to 24-hour, or trying to use the Open Log Browser "
-                           "command will return errors.")};
+                           "command will return errors."),
+            QStringLiteral("Your Mac's log took more than a minute to answer Varko's test "
+                           "query.\nThe Mac may be busy: the Log Browser can still be opened, "
+                           "but it may be slow.")};
 }
 
 PlatformProfile PlatformProfile::macOS() {
@@ -110,12 +113,18 @@ PlatformProfile PlatformProfile::journal(const JournalPlaces& places) {
         QStringLiteral("neither ") + places.persistentRoot + QStringLiteral(" nor ") +
         places.volatileRoot + QStringLiteral(" holds one.") + disabled;
     profile.messages = {
-        readers + disabled, missing, missing,
+        readers + disabled,
+        missing,
+        missing,
         QStringLiteral("Varko can't read any entries of the system journal on this computer.") +
             disabled,
         QStringLiteral("Log time format is incorrect.\nThe system journal's entries carry times "
                        "that Varko can't read, so trying to use the Open Log Browser command "
-                       "will return errors.")};
+                       "will return errors."),
+        QStringLiteral("The system journal took more than a minute to answer Varko's test "
+                       "query.\nThe computer may be busy: the Log Browser can still be opened, "
+                       "but it may be slow.")};
+    profile.runsWithoutWindows = false;
     profile.diskImageSuffixes << QStringLiteral("iso") << QStringLiteral("img");
     profile.diskImageAdvice = QStringLiteral("Please try again in your file manager.");
     profile.diskImageAlertQuotesTool = true;

@@ -22,10 +22,12 @@ inline constexpr auto hdiutilPath = "/usr/bin/hdiutil";
 [[nodiscard]] QString currentUserName();
 
 /// What the launch sequence tells for each failed readiness question, in the order
-/// the questions are asked. Each but the time format's ends in "\nThe Open Log
-/// Browser command has been disabled.".
+/// the questions are asked. Each but the time format's and the slow log's ends in
+/// "\nThe Open Log Browser command has been disabled.".
 struct ProbeMessages {
     QString notAdmin, noLogFiles, noTimesync, noEntries, timeFormat;
+    /// The test query of the log ran past its limit: the log is busy, not broken.
+    QString logTooSlow;
 
     static constexpr auto disabledLine = "\nThe Open Log Browser command has been disabled.";
 
@@ -77,6 +79,9 @@ struct PlatformProfile {
     /// Whether the assessment asks Apple's servers about notarization and revoked
     /// certificates: the system's does; the stand-in works offline and can't tell.
     bool assessesOnline = true;
+    /// Whether Varko keeps running with no window open, as a Mac app does; elsewhere
+    /// closing the last window ends it. Quit ends it either way.
+    bool runsWithoutWindows = true;
 
     [[nodiscard]] static PlatformProfile macOS();
     /// The journal's profile: its folder for this machine under the persistent root

@@ -1,23 +1,30 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QCloseEvent>
 #include <QDir>
 #include <QFile>
+#include <QFileOpenEvent>
 #include <QMutex>
+#include <QSemaphore>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QtConcurrent>
 
 #include "app/appdelegate.h"
 #include "app/erroralert.h"
 #include "app/helpviewcontroller.h"
 #include "app/helpwindowcontroller.h"
+#include "app/quietdelegate.h"
 #include "app/resources.h"
 #include "app/updatecheck.h"
 #include "httpserver.h"
 #include "logs/ui/logwindowcontroller.h"
+#include "report/ui/documentwindowcontroller.h"
 #include "support/faketool.h"
+#include "ui/savedialog.h"
 
 namespace varko {
 namespace {
@@ -64,16 +71,20 @@ protected:
     void launchOn(AppDelegate& d, Answers a, std::pair<int, int> version, double now) {
         d.launchEnvironment.makeProbe = [a, this] {
             // The questions are asked on the probe's own thread.
-            const auto asked = [this](const char* name, bool answer) {
+            const auto asked = [this](const char* name, auto answer) {
                 return [this, name, answer] {
                     const QMutexLocker lock(&askedLock);
                     askedQuestions << QString::fromLatin1(name);
                     return answer;
                 };
             };
-            return LaunchProbe{asked("admin", a.admin),       asked("files", a.logFiles),
-                               asked("timesync", a.timesync), asked("entries", a.entries),
-                               asked("format", a.timeFormat), "the script"};
+            return LaunchProbe{asked("admin", a.admin),
+                               asked("files", a.logFiles),
+                               asked("timesync", a.timesync),
+                               asked("entries", a.entries ? unifiedlog::LogEntries::found
+                                                          : unifiedlog::LogEntries::none),
+                               asked("format", a.timeFormat),
+                               "the script"};
         };
         d.launchEnvironment.runAppleScript = [this](const QString& s) {
             recorder.events << "script:" + s;
@@ -267,6 +278,32 @@ TEST_F(JournalLaunchTest, TheProbeOnAnIdleAnUnreadableAndNoJournal) {
     EXPECT_EQ(none, QStringList{saysNone.noLogFiles});
 }
 
+TEST_F(LaunchTest, AMacLogTooSlowToAnswerIsToldAsSlowAndKeepsTheLogBrowser) {
+    QTemporaryDir dir;
+    testing::FakeTool id(dir, "id"), log(dir, "log");
+    id.answer("20 80\n");
+    // It would answer in time were it not stopped at the limit.
+    log.answer("a\nb\n", 0, {}, "sleep 30");
+    host::PlatformProfile mac = host::PlatformProfile::macOS();
+    mac.logStoreFolder = mac.logTimesyncFolder = dir.path();
+    const host::ToolSet tools =
+        host::ToolSet::withPrograms({{host::idPath, id.program()}, {host::logPath, log.program()}})
+            .withProfile(mac);
+    AppDelegate d{tools};
+    d.launchEnvironment.makeProbe = [tools] {
+        return LaunchProbe::system(tools, std::chrono::milliseconds(300));
+    };
+    d.launchEnvironment.now = [] { return 0.0; };
+    QSignalSpy answered(&d, &AppDelegate::launchProbeAnswered);
+    d.runLaunchSequence();
+    ASSERT_TRUE(!answered.isEmpty() || answered.wait(20000));
+    EXPECT_EQ(recorder.texts(), QStringList{mac.messages.logTooSlow});
+    EXPECT_TRUE(d.windowMenuItem("Open Log Browser")->isVisible());
+    EXPECT_TRUE(d.windowMenuItem("Open Log Browser")->isEnabled());
+    // The format question did not wait on the log a second time.
+    EXPECT_EQ(log.arguments(), (QStringList{"show", "--last", "2"}));
+}
+
 TEST_F(LaunchTest, VersionCodes) {
     EXPECT_EQ(osVersionFor(10, 15), 15);
     EXPECT_EQ(osVersionFor(10, 11), 11);
@@ -409,6 +446,66 @@ TEST_F(LaunchTest, OnLinuxAFailedMountQuotesTheStandInsReasonAsPlainLines) {
         << text.toStdString();
 }
 #endif
+
+/// A window with work that it won't give up.
+class Refusing final : public QWidget {
+public:
+    bool refuse = true;
+
+protected:
+    void closeEvent(QCloseEvent* event) override { event->setAccepted(!refuse); }
+};
+
+// The macOS profile: Varko runs on without windows, so Quit itself must end it.
+TEST(Quit, ClosesEveryWindowThenEndsOnceTheSavesAreWrittenButNotPastARefusal) {
+    QTemporaryDir dir;
+    testing::FakeTool tool(dir, "tool");
+    std::unique_ptr<AppDelegate> delegate = testing::quietDelegate(tool);
+    int ended = 0;
+    delegate->endApplication = [&ended] { ++ended; };
+    delegate->openHelp();
+    QPointer<HelpWindowController> help = delegate->myHelpWindow.last();
+    Refusing refusing;
+    refusing.show();
+
+    delegate->quit();
+    EXPECT_TRUE(refusing.isVisible());
+    QApplication::processEvents();
+    EXPECT_EQ(ended, 0);
+
+    // A save still being written holds the end back until it is done.
+    refusing.refuse = false;
+    QSemaphore writing;
+    const QFuture<void> save = QtConcurrent::run(savingPool(), [&writing] { writing.acquire(); });
+    delegate->quit();
+    EXPECT_FALSE(refusing.isVisible());
+    EXPECT_TRUE(!help || !help->isVisible());
+    QTest::qWait(200);
+    EXPECT_EQ(ended, 0);
+    writing.release();
+    EXPECT_TRUE(QTest::qWaitFor([&ended] { return ended == 1; }, 10000));
+}
+
+// Finder's Open With and drops on the Dock icon reach the application object.
+TEST(FileOpenEvents, OpenTheItemAlsoWhenTheyComeBeforeTheFirstWindow) {
+    QTemporaryDir dir;
+    testing::FakeTool tool(dir, "tool");
+    std::unique_ptr<AppDelegate> delegate = testing::quietDelegate(tool);
+    const QString first = testing::makeBundle(dir, "First.app", testing::xmlPlist(""));
+    const QString second = testing::makeBundle(dir, "Second.app", testing::xmlPlist(""));
+    QFileOpenEvent early(first), web(QUrl("https://varko.example/Some.app"));
+    EXPECT_TRUE(QCoreApplication::sendEvent(qApp, &early));
+    EXPECT_TRUE(QCoreApplication::sendEvent(qApp, &web));
+    EXPECT_TRUE(delegate->documents().windows().isEmpty());
+
+    delegate->applicationDidFinishLaunching({});
+    ASSERT_EQ(delegate->documents().windows().size(), 1);
+    EXPECT_EQ(delegate->startWindow(), nullptr);
+    QFileOpenEvent later(second);
+    EXPECT_TRUE(QCoreApplication::sendEvent(qApp, &later));
+    EXPECT_EQ(delegate->documents().windows().size(), 2);
+    for (DocumentWindowController* w : delegate->documents().windows()) delete w;
+}
 
 }  // namespace
 }  // namespace varko

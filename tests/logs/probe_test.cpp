@@ -61,10 +61,10 @@ TEST_F(Probe, StoreFoldersMustHoldSomething) {
 }
 
 TEST_F(Probe, LogEntriesNeedAStatusOfZeroAndALineFeed) {
-    EXPECT_TRUE(probe("", "one line\n").hasLogEntries());
-    EXPECT_FALSE(probe("", "").hasLogEntries());
-    EXPECT_FALSE(probe("", "no feed").hasLogEntries());
-    EXPECT_FALSE(probe("", "a\nb\n", 1).hasLogEntries());
+    EXPECT_EQ(probe("", "one line\n").logEntries(), LogEntries::found);
+    EXPECT_EQ(probe("", "").logEntries(), LogEntries::none);
+    EXPECT_EQ(probe("", "no feed").logEntries(), LogEntries::none);
+    EXPECT_EQ(probe("", "a\nb\n", 1).logEntries(), LogEntries::none);
 }
 
 QByteArray entries(const QList<QByteArray>& stamps) {
@@ -163,7 +163,7 @@ TEST_F(Probe, ToolThatCannotStartIsANo) {
         host::ToolSet::withPrograms({{QLatin1String(host::idPath), dir.filePath("missing")},
                                      {QLatin1String(host::logPath), dir.filePath("missing")}}));
     EXPECT_FALSE(p.isAdminUser());
-    EXPECT_FALSE(p.hasLogEntries());
+    EXPECT_EQ(p.logEntries(), LogEntries::none);
     EXPECT_FALSE(p.hasCorrectTimeFormat());
 }
 

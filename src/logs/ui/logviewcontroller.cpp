@@ -7,13 +7,13 @@
 #include <QLabel>
 #include <QLocale>
 #include <QScrollBar>
-#include <QSettings>
 #include <QShowEvent>
 #include <QVBoxLayout>
 #include <QtConcurrent>
 
 #include "logs/logrtf.h"
 #include "tools/threadpools.h"
+#include "ui/preferences.h"
 #include "ui/savedialog.h"
 
 namespace varko {
@@ -155,7 +155,7 @@ void LogViewController::buildInterface() {
 }
 
 void LogViewController::viewDidLoad() {
-    const double stored = QSettings().value(fontSizeKey, 0.0).toDouble();
+    const double stored = preferences::value(fontSizeKey, 0.0).toDouble();
     theFontSize = stored < minFontSize ? defaultFontSize : stored;
     setDefaultRange();
     for (QCheckBox* check : {cloudDocsCheckbox, cloudKitCheckbox, mmcsCheckbox, otherCheckbox})
@@ -384,7 +384,7 @@ void LogViewController::logWritten(const Expected<void>& written) {
 }
 
 void LogViewController::storeFontSize() {
-    QSettings().setValue(fontSizeKey, theFontSize);
+    preferences::setValue(fontSizeKey, theFontSize);
     showLogs();
 }
 

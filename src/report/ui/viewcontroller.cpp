@@ -3,7 +3,6 @@
 #include <QApplication>
 #include <QDir>
 #include <QFileDialog>
-#include <QSettings>
 #include <QShowEvent>
 #include <QTextCursor>
 #include <QtConcurrent>
@@ -14,6 +13,7 @@
 #include "tools/threadpools.h"
 #include "tools/utf8.h"
 #include "ui/findbar.h"
+#include "ui/preferences.h"
 #include "ui/savedialog.h"
 
 namespace varko {
@@ -47,7 +47,7 @@ ViewController::~ViewController() {
 }
 
 void ViewController::viewDidLoad() {
-    const double stored = QSettings().value(fontSizeKey, 0.0).toDouble();
+    const double stored = preferences::value(fontSizeKey, 0.0).toDouble();
     theFontSize = stored < minFontSize ? defaultFontSize : stored;
     busySpinner->hide();
 }
@@ -239,7 +239,7 @@ void ViewController::findText(const QString& text, bool backward) {
 }
 
 void ViewController::storeFontSize() {
-    QSettings().setValue(fontSizeKey, theFontSize);
+    preferences::setValue(fontSizeKey, theFontSize);
     restyleOutput();
 }
 
