@@ -3,18 +3,22 @@
 BUILD ?= build
 FUZZ_BUILD ?= build-fuzz
 TSAN_BUILD ?= build-tsan
+LIBCXX_BUILD ?= build-libcxx
 JOBS ?= $(shell nproc)
 FUZZ_SECONDS ?= 5
 FUZZ_LONG_SECONDS ?= 600
 LOG_ENTRIES ?= 1000000
 
-.PHONY: deps configure build run test format-check package fuzz-build fuzz-smoke fuzz tsan bench clean
+# ccache when the machine has it: its cache (~/.cache/ccache or CCACHE_DIR) outlives a clean checkout.
+LAUNCHER := $(if $(shell command -v ccache 2>/dev/null),-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+
+.PHONY: deps configure build run test format-check package fuzz-build fuzz-smoke fuzz tsan libcxx bench clean
 
 deps:
 	./scripts/install-deps.sh
 
 configure: deps
-	cmake -S . -B $(BUILD) -G Ninja
+	cmake -S . -B $(BUILD) -G Ninja $(LAUNCHER)
 
 build: configure
 	cmake --build $(BUILD) -j $(JOBS)
@@ -45,7 +49,7 @@ package: build
 	cd $(BUILD) && cpack
 
 fuzz-build: deps
-	cmake -S . -B $(FUZZ_BUILD) -G Ninja -DVARKO_FUZZ=ON -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake -S . -B $(FUZZ_BUILD) -G Ninja -DVARKO_FUZZ=ON -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo $(LAUNCHER)
 	cmake --build $(FUZZ_BUILD) -j $(JOBS)
 
 fuzz-smoke: fuzz-build
@@ -57,10 +61,19 @@ fuzz: fuzz-build
 # The threaded code under the race detector: the thread budget, page hashing, component reads
 # and checks, the scan's workers and the log walk.
 tsan: deps
-	cmake -S . -B $(TSAN_BUILD) -G Ninja -DVARKO_TSAN=ON -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake -S . -B $(TSAN_BUILD) -G Ninja -DVARKO_TSAN=ON -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo $(LAUNCHER)
 	cmake --build $(TSAN_BUILD) -j $(JOBS) --target varko-codesign varko-spctl varko-pkgutil \
 		concurrency_tests signature_tests overview_tests scan_tests logs_tests
 	./scripts/tsan.sh $(TSAN_BUILD)
+
+# Xcode's standard library, libc++. Debian's Qt is built against libstdc++, so the Qt-free parts
+# are built and tested against libc++ 19 and every other file is compiled for errors alone.
+libcxx: deps
+	cmake -S . -B $(LIBCXX_BUILD) -G Ninja -DVARKO_LIBCXX=ON -DCMAKE_CXX_COMPILER=clang++-19 $(LAUNCHER)
+	cmake --build $(LIBCXX_BUILD) -j $(JOBS)
+	ctest --test-dir $(LIBCXX_BUILD) --output-on-failure -j $(JOBS)
+	cmake -S . -B $(LIBCXX_BUILD)-syntax -G Ninja -DCMAKE_CXX_COMPILER=clang++-19 -DCMAKE_CXX_FLAGS=-stdlib=libc++
+	./scripts/syntaxcheck.py $(LIBCXX_BUILD)-syntax $(LIBCXX_BUILD) $(JOBS)
 
 bench: build
 	$(BUILD)/bin/bench_info_build
@@ -72,4 +85,4 @@ bench: build
 	./bench/log_pipeline.sh $(BUILD) $(LOG_ENTRIES)
 
 clean:
-	rm -rf $(BUILD) $(FUZZ_BUILD) $(TSAN_BUILD)
+	rm -rf $(BUILD) $(FUZZ_BUILD) $(TSAN_BUILD) $(LIBCXX_BUILD) $(LIBCXX_BUILD)-syntax

@@ -53,8 +53,9 @@ void writeEntry(std::string& out, std::mt19937_64& random, std::size_t index) {
         R"(AUTHREQ_RESULT: msgID=412.1, authValue=2, authReason=4, authVersion=1, error=(null), )",
         R"(Sandbox: Safari(412) deny(1) file-read-data \/Users\/jane\/Library\/Mail\/V9\/\"quoted\" path)",
         R"(kernel: ARPT: 620586.043116: wl0: MDNS: IPV6 Addr: fe80::1c4f:2bff:fe6a:1d2e\nsecond line\tafter tab)",
-        R"(Handling access request to kTCCServiceCamera, from Sub:{com.zoom.xos} \u2014 Zoom f\u00fcr Mac \ud83d\udcf7 )"
-        "\xE2\x9C\x93",
+        // One message, ending in a check mark as raw UTF-8.
+        (R"(Handling access request to kTCCServiceCamera, from Sub:{com.zoom.xos} \u2014 Zoom f\u00fcr Mac \ud83d\udcf7 )"
+         "\xE2\x9C\x93"),
         R"(SecTrustEvaluateIfNecessary: path C:\\Windows\\ ignored, \"quotes\" inside, done)",
     };
     std::uniform_int_distribution<int> pick(0, 5), pickMessage(0, 4), pid(1, 99999);

@@ -2,8 +2,9 @@
 # Installs the Debian packages that building, running and testing Varko need.
 # Idempotent: when every package is present it returns without touching apt.
 set -eu
-packages="build-essential cmake ninja-build pkg-config clang clang-format libclang-rt-14-dev
-qt6-base-dev libpoppler-qt6-dev python3 python3-cryptography python3-jsonschema openssl libpugixml-dev libre2-dev libsimdjson-dev libssl-dev zlib1g-dev
+packages="build-essential cmake ninja-build pkg-config ccache clang clang-format libclang-rt-14-dev
+clang-19 libc++-19-dev libc++abi-19-dev
+qt6-base-dev libpoppler-qt6-dev python3 python3-cryptography python3-jsonschema openssl libfast-float-dev libpugixml-dev libre2-dev libsimdjson-dev libssl-dev zlib1g-dev
 libgtest-dev libgmock-dev libbenchmark-dev desktop-file-utils shared-mime-info
 libsystemd-dev systemd systemd-journal-remote unrtf qt6-qpa-plugins xvfb xauth fonts-dejavu-core fonts-noto-color-emoji
 appstream groff-base python3-yaml"

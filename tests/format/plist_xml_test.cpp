@@ -132,6 +132,8 @@ TEST(PlistXml, MalformedInputIsRefusedWithItsOffset) {
          "does not fit in 64"},
         {"real garbage", "<real>1.5x</real>", 0, malformed, "real is not a number"},
         {"real double sign", "<real>+-1</real>", 0, malformed, "real is not a number"},
+        {"real overflow", "<real>1e309</real>", 0, malformed, "real is not a number"},
+        {"real underflow", "<real>-1e-400</real>", 0, malformed, "real is not a number"},
         {"date form", "<date>2021-04-07 18:22:06</date>", 0, malformed, "YYYY-MM-DDTHH:MM:SSZ"},
         {"date range", "<date>2021-02-29T00:00:00Z</date>", 0, malformed, "YYYY-MM-DDTHH:MM:SSZ"},
         {"base64", "<data>AQ!D</data>", 0, malformed, "not valid base64"},

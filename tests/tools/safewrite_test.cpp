@@ -19,7 +19,7 @@ QByteArray contents(const QString& path) {
 TEST(SafeWrite, ReplacesAFileWhole) {
     QTemporaryDir dir;
     // Names up to the 255 bytes a file system allows: the temporary one must fit as well.
-    for (const QString name : {QStringLiteral("report.text"), QString(250, u'r') + ".text"}) {
+    for (const QString& name : {QStringLiteral("report.text"), QString(250, u'r') + ".text"}) {
         SCOPED_TRACE(name.size());
         const QString path = dir.filePath(name);
         ASSERT_TRUE(host::writeFileAtomically(path, "old", 3));

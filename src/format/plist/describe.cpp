@@ -1,5 +1,4 @@
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <span>
 #include <string>
@@ -8,6 +7,7 @@
 #include "format/hex.h"
 #include "format/plist/calendar.h"
 #include "format/plist/plist.h"
+#include "format/plist/realtext.h"
 
 namespace varko::plist {
 
@@ -17,20 +17,16 @@ void indent(std::string& out, int level) {
     out.append(static_cast<std::size_t>(level) * 4, ' ');
 }
 
-// The shortest %g text that reads back as the same double, as Foundation prints
-// it. charconv, unlike printf, ignores the locale Qt sets for the process.
+// The shortest %g text that reads back as the same double, as Foundation prints it.
 std::string formatReal(double d) {
     if (std::isnan(d)) return "nan";
     if (std::isinf(d)) return d > 0 ? "inf" : "-inf";
-    char buf[40];
-    char* end = buf;
+    std::string text;
     for (int precision = 1; precision <= 17; ++precision) {
-        end = std::to_chars(buf, buf + sizeof buf, d, std::chars_format::general, precision).ptr;
-        double back = 0;
-        std::from_chars(buf, end, back);
-        if (back == d) break;
+        text = printReal(d, precision);
+        if (readReal(text) == d) break;
     }
-    return std::string(buf, end);
+    return text;
 }
 
 std::string formatData(const Data& data) {

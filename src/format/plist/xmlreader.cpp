@@ -9,6 +9,7 @@
 #include "format/plist/calendar.h"
 #include "format/plist/encoding.h"
 #include "format/plist/plist.h"
+#include "format/plist/realtext.h"
 #include "format/plist/textencoding.h"
 
 namespace varko::plist {
@@ -97,12 +98,11 @@ Expected<double> parseReal(std::string_view s, std::uint64_t at) {
     if (lowerEquals(s, "infinity") || lowerEquals(s, "inf"))
         return negative ? -std::numeric_limits<double>::infinity()
                         : std::numeric_limits<double>::infinity();
-    // from_chars would take these, and a second sign, which the platform does not.
+    // readReal would take these, and a second sign, which the platform does not.
     if (s.empty() || s[0] == '-' || s[0] == '+' || lowerEquals(s, "nan")) return notANumber();
-    double v = 0;
-    const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
-    if (ec != std::errc() || end != s.data() + s.size()) return notANumber();
-    return negative ? -v : v;
+    const std::optional<double> v = readReal(s);
+    if (!v) return notANumber();
+    return negative ? -*v : *v;
 }
 
 class XmlConverter {

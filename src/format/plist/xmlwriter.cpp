@@ -1,11 +1,11 @@
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <string>
 #include <vector>
 
 #include "format/plist/calendar.h"
 #include "format/plist/plist.h"
+#include "format/plist/realtext.h"
 
 namespace varko::plist {
 
@@ -40,10 +40,7 @@ std::string formatReal(double d) {
     if (std::isnan(d)) return "nan";
     if (std::isinf(d)) return d > 0 ? "+infinity" : "-infinity";
     if (d == 0) return "0.0";
-    // %.17g, through charconv so that the process locale cannot change the point.
-    char buf[40];
-    char* end = std::to_chars(buf, buf + sizeof buf, d, std::chars_format::general, 17).ptr;
-    return std::string(buf, end);
+    return printReal(d, 17);
 }
 
 std::string formatInteger(const Integer& i) {
