@@ -196,7 +196,9 @@ ComponentCheck verifyComponent(const host::ToolSet& tools, const std::filesystem
     // A refusal of its own is the system's verdict; anything else is no answer.
     const bool answered =
         run.started && !run.crashed && !run.timedOut && !run.cancelled && !run.truncated;
-    if (!own.valid) own.failure = answered ? ErrorCode::invalidSignature : ErrorCode::toolFailed;
+    own.failure = own.valid  ? std::nullopt
+                  : answered ? std::optional(ErrorCode::invalidSignature)
+                             : std::optional(ErrorCode::toolFailed);
     if (!own.valid) own.leafName.reset();
     return own;
 }

@@ -139,6 +139,7 @@ TEST(VarkoReportTest, JsonCarriesTheRecordTheChecksAndTheWholeText) {
     EXPECT_EQ(main["kind"].toString(), "main-executable");
     EXPECT_EQ(main["signer"].toString(), "adhoc");
     EXPECT_TRUE(main["valid"].toBool());
+    EXPECT_TRUE(main["errorCode"].isNull());
     EXPECT_TRUE(main["usageKeys"].toArray().contains("NSCameraUsageDescription"));
     EXPECT_TRUE(main["privacyServices"].toArray().contains("kTCCServiceCamera"));
     EXPECT_TRUE(main["privacyManifest"].isNull());

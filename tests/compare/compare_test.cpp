@@ -185,6 +185,14 @@ TEST_F(CompareTest, ACodeByteAndASealedFileChangedAreHighChanges) {
         return r.startsWith("high sealed [] {} yes -> no");
     })) << got.join('\n').toStdString();
     EXPECT_NE(comparisonText(compareItems(first(), tampered)), "No changes.\n");
+    // Scripts read the kind of each piece's reason.
+    const auto errorCode = [&](const QJsonObject& item) {
+        for (const QJsonValue c : item["components"].toArray())
+            if (c["path"] == tool) return c["errorCode"].toString();
+        return QStringLiteral("<no such piece>");
+    };
+    EXPECT_EQ(errorCode(first()), "untrusted");
+    EXPECT_EQ(errorCode(tampered), "invalidSignature");
 }
 
 /// `item` with `edit` applied to the object under `key`.
