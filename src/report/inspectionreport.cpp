@@ -3,6 +3,7 @@
 #include <array>
 
 #include "inspection/infoservice.h"
+#include "overview/privacycatalog.h"
 #include "tools/utf8.h"
 
 namespace varko {
@@ -30,9 +31,24 @@ void setSdkChecks(const QString& sdk, CheckStates& checks) {
     if (sdk.contains(QLatin1String("nternal"))) checks.set(Check::appleCheck, true);
 }
 
+/// Whether the Info.plist declares the service under a key the platform takes today for the
+/// same service as `named` (NSCalendarsFullAccessUsageDescription for calendars, say), by the
+/// same rule as the named key: a text, empty or not, but not "[]".
+bool declaredUnderAnotherKey(const Info& info, const char* named) {
+    const overview::PrivacyService* service = overview::PrivacyCatalog::builtIn().byUsageKey(named);
+    if (!service || !info.theDict) return false;
+    for (const overview::UsageKey& usage : service->usageKeys) {
+        if (usage.key == named) continue;
+        if (const plist::Value* value = info.theDict->find(usage.key))
+            if (const std::string* text = value->string(); text && *text != "[]") return true;
+    }
+    return false;
+}
+
 void setServiceChecks(const Info& info, CheckStates& checks) {
     for (const InfoService& s : infoServices) {
-        checks.set(s.usageCheck, info.*s.usage != QLatin1String("[]"));
+        checks.set(s.usageCheck, info.*s.usage != QLatin1String("[]") ||
+                                     declaredUnderAnotherKey(info, s.usageKey));
         for (const ServiceGrant* grant : {&s.entitlement, &s.allowance})
             if (grant->check) checks.set(*grant->check, info.*grant->flag);
     }
