@@ -19,6 +19,56 @@ QStringList queryArguments(const QStringList& base, const TimeRange& range) {
     return arguments;
 }
 
+namespace {
+
+constexpr const char* expectedForm = "use the form YYYY-MM-DD HH:MM:SS";
+
+Error boxError(RangeBox box, const QString& what) {
+    return {std::uint64_t(box), what.toStdString(), ErrorCode::malformed};
+}
+
+/// A box's text as a message quotes it: its controls visible, cut to a few dozen characters.
+QString quoted(const QString& text) {
+    QString shown = host::visibleControls(text);
+    if (shown.size() > 32) shown = shown.left(31) + QChar(0x2026);
+    return u'"' + shown + u'"';
+}
+
+/// The moment a bound names, or which of its boxes is wrong and why.
+Expected<Microseconds> boundOf(const QString& date, const QString& time, RangeBox dateBox,
+                               RangeBox timeBox, const QString& name) {
+    const QByteArray day = date.toLatin1();
+    if (date.size() != 10 || !parseLocalDateTime(day.toStdString() + " 00:00:00"))
+        return boxError(dateBox, QStringLiteral("The %1 date %2 is not a date: %3.")
+                                     .arg(name, quoted(date), QLatin1String(expectedForm)));
+    const auto moment = parseLocalDateTime((date + u' ' + time).toLatin1().toStdString());
+    if (time.size() != 8 || !moment)
+        return boxError(timeBox, QStringLiteral("The %1 time %2 is not a time of day: %3.")
+                                     .arg(name, quoted(time), QLatin1String(expectedForm)));
+    return *moment;
+}
+
+}  // namespace
+
+Expected<void> checkRange(const TimeRange& range) {
+    std::optional<Microseconds> start, end;
+    if (!range.startDate.isEmpty() && !range.startTime.isEmpty()) {
+        auto bound = boundOf(range.startDate, range.startTime, RangeBox::startDate,
+                             RangeBox::startTime, QStringLiteral("start"));
+        if (!bound) return bound.error();
+        start = *bound;
+    }
+    if (!range.endDate.isEmpty() && !range.endTime.isEmpty()) {
+        auto bound = boundOf(range.endDate, range.endTime, RangeBox::endDate, RangeBox::endTime,
+                             QStringLiteral("end"));
+        if (!bound) return bound.error();
+        end = *bound;
+    }
+    if (start && end && *end < *start)
+        return boxError(RangeBox::endDate, QStringLiteral("The end comes before the start."));
+    return {};
+}
+
 QString rangeText(const TimeRange& range) {
     constexpr qsizetype most = 32;
     const auto shown = [](const QString& box) {

@@ -29,6 +29,15 @@ struct TimeRange {
 /// then "--end" likewise. Texts go on unchanged: the tool judges them.
 [[nodiscard]] QStringList queryArguments(const QStringList& base, const TimeRange& range);
 
+/// The boxes of a TimeRange, in the order an error's offset names them.
+enum class RangeBox { startDate, startTime, endDate, endTime };
+
+/// Whether the tool can be asked for `range`: each bound whose two boxes hold text is a real
+/// local date and time, and the end does not come before the start. Otherwise the error's
+/// words say what is wrong and the form expected, and its offset is the RangeBox to mark.
+/// The tool would refuse the same and print its usage instead of the entries shown.
+[[nodiscard]] Expected<void> checkRange(const TimeRange& range);
+
 /// The range that `queryArguments` sends, in words for a window title:
 /// "2026-12-07 10:00:00 to 10:05:00" (the date once when both bounds share it),
 /// "from …", "until …", or "the whole log". Box texts are shown with their control

@@ -2,6 +2,7 @@
 
 #include <QTemporaryDir>
 #include <cstring>
+#include <optional>
 
 #include "logs/logquery.h"
 #include "support/faketool.h"
@@ -23,6 +24,36 @@ TEST(LogQuery, ARangeGoesOnOnlyWhenBothOfItsBoxesHoldText) {
                      << "2021-04-08 01:00:00";
         EXPECT_EQ(queryArguments(base, range), expected) << mask;
     }
+}
+
+TEST(LogQuery, ARangeIsCheckedBeforeTheToolIsAsked) {
+    const struct {
+        TimeRange range;
+        std::optional<RangeBox> wrong;
+    } cases[] = {
+        {{"", "", "", ""}, std::nullopt},  // the whole log
+        {{"2024-02-29", "23:59:59", "2024-03-01", "00:00:00"}, std::nullopt},
+        {{"2026-04-31", "10:00:00", "", ""}, RangeBox::startDate},
+        {{"2026-4-30", "10:00:00", "", ""}, RangeBox::startDate},
+        {{"2026-04-30", "24:00:00", "", ""}, RangeBox::startTime},
+        {{"", "", "2026-04-30", "10:00"}, RangeBox::endTime},
+        {{"2026-04-30", "10:00:01", "2026-04-30", "10:00:00"}, RangeBox::endDate},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE((c.range.startDate + ' ' + c.range.startTime + " to " + c.range.endDate + ' ' +
+                      c.range.endTime)
+                         .toStdString());
+        const Expected<void> checked = checkRange(c.range);
+        ASSERT_EQ(checked.ok(), !c.wrong);
+        if (c.wrong) {
+            EXPECT_EQ(checked.error().offset, std::uint64_t(*c.wrong));
+        }
+    }
+    // A box's controls are shown, not obeyed, and a long text is cut.
+    const std::string said =
+        checkRange({"2026\n" + QString(100, u'9'), "10:00:00", "", ""}).error().message;
+    EXPECT_EQ(said.find('\n'), std::string::npos);
+    EXPECT_LT(said.size(), 120U);
 }
 
 TEST(LogQuery, DefaultRangeIsTheMinuteBefore) {

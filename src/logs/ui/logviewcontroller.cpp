@@ -10,6 +10,7 @@
 #include <QShowEvent>
 #include <QVBoxLayout>
 #include <QtConcurrent>
+#include <algorithm>
 
 #include "logs/logrtf.h"
 #include "tools/threadpools.h"
@@ -79,8 +80,15 @@ void LogViewController::buildInterface() {
     getLogButton->setToolTip(tr("Fetch the privacy-related log entries of this time range"));
     connect(getLogButton, &QPushButton::clicked, this, &LogViewController::getlogButtonAction);
     // Return in any of the four boxes fetches, as the default button would in a dialog.
-    for (QLineEdit* edit : {startDateTextbox, startTimeTextbox, endDateTextbox, endTimeTextbox})
+    for (QLineEdit* edit : {startDateTextbox, startTimeTextbox, endDateTextbox, endTimeTextbox}) {
         connect(edit, &QLineEdit::returnPressed, this, &LogViewController::getlogButtonAction);
+        connect(edit, &QLineEdit::textEdited, this, [this] { showRangeProblem(nullptr); });
+    }
+    rangeProblemLabel = new QLabel(this);
+    rangeProblemLabel->setWordWrap(true);
+    rangeProblemLabel->setAccessibleName(tr("Time range"));
+    rangeProblemLabel->setStyleSheet(QStringLiteral("color: #c4001a;"));
+    rangeProblemLabel->hide();
 
     saveLogButton = new QPushButton(tr("Save Log…"), this);
     connect(saveLogButton, &QPushButton::clicked, this, &LogViewController::savelogButtonAction);
@@ -138,6 +146,7 @@ void LogViewController::buildInterface() {
 
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(range);
+    layout->addWidget(rangeProblemLabel);
     layout->addLayout(categories);
     layout->addWidget(outputTextbox, 1);
     layout->addWidget(statusLabel);
@@ -184,10 +193,37 @@ void LogViewController::setDefaultRange() {
     }
 }
 
+void LogViewController::showRangeProblem(const Error* problem) {
+    QLineEdit* const boxes[] = {startDateTextbox, startTimeTextbox, endDateTextbox, endTimeTextbox};
+    for (QLineEdit* box : boxes) {
+        const bool marked = problem && box == boxes[std::min<std::uint64_t>(problem->offset, 3)];
+        if (box->property("invalid").toBool() == marked) continue;
+        box->setProperty("invalid", marked);
+        box->setStyleSheet(marked ? QStringLiteral("QLineEdit { border: 2px solid #c4001a; }")
+                                  : QString());
+        box->setAccessibleDescription(marked ? QString::fromStdString(problem->message)
+                                             : QString());
+    }
+    rangeProblemLabel->setText(problem ? QString::fromStdString(problem->message) : QString());
+    rangeProblemLabel->setVisible(problem != nullptr);
+}
+
 void LogViewController::getlogButtonAction() {
-    progressSpinner->show();
     const unifiedlog::TimeRange range{startDateTextbox->text(), startTimeTextbox->text(),
                                       endDateTextbox->text(), endTimeTextbox->text()};
+    // The tool would refuse it with its usage, in place of the entries shown: say so here
+    // and keep them.
+    if (const Expected<void> sendable = unifiedlog::checkRange(range); !sendable) {
+        showRangeProblem(&sendable.error());
+        QLineEdit* const boxes[] = {startDateTextbox, startTimeTextbox, endDateTextbox,
+                                    endTimeTextbox};
+        QLineEdit* wrong = boxes[std::min<std::uint64_t>(sendable.error().offset, 3)];
+        wrong->setFocus();
+        wrong->selectAll();
+        return;
+    }
+    showRangeProblem(nullptr);
+    progressSpinner->show();
     const QStringList arguments = unifiedlog::queryArguments(theBaseCmdStr, range);
     // The tool's run and the parse of its output both stay off the GUI thread.
     host::whenFinished(this,

@@ -53,6 +53,8 @@ public:
     LogOutputView* outputTextbox = nullptr;
     /// Under the entries: what the parse of the shown output could not read, if anything.
     QLabel* statusLabel = nullptr;
+    /// Under the range: why the range typed can't be asked for, while it can't.
+    QLabel* rangeProblemLabel = nullptr;
     /// Finds text in the entries shown.
     FindBar* findBar = nullptr;
     /// How many entries the last query brought and how many the checkboxes let through.
@@ -105,6 +107,8 @@ private:
     void viewDidLoad();
     void viewDidAppear();
     void storeFontSize();
+    /// Marks the box an error names and says why under the range; none clears the mark.
+    void showRangeProblem(const Error* problem);
     void logWritten(const Expected<void>& written);
     [[nodiscard]] unifiedlog::CategoryFilter filter() const;
     bool find(const QString& text, bool forward);
