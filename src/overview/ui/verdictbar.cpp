@@ -25,8 +25,12 @@ QLabel* plainLabel(QWidget* parent, bool selectable) {
     auto* label = new QLabel(parent);
     // Names come from the bundle: markup in them must show as characters.
     label->setTextFormat(Qt::PlainText);
-    if (selectable)
+    if (selectable) {
         label->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+        // Focused by a click, for keyboard selection and copying, but no Tab stop: Tab goes
+        // to what the user acts on.
+        label->setFocusPolicy(Qt::ClickFocus);
+    }
     return label;
 }
 

@@ -4,8 +4,9 @@ namespace varko {
 
 NoTouchButtonCell::NoTouchButtonCell(const QString& text, QWidget* parent)
     : QCheckBox(text, parent) {
-    // Keyboard focus stays so that a screen reader can reach and read the finding.
-    setFocusPolicy(Qt::TabFocus);
+    // A finding, not a control: Tab passes it by. Screen readers still read it, by its name
+    // and state, from the accessibility tree.
+    setFocusPolicy(Qt::NoFocus);
 }
 
 void NoTouchButtonCell::setFinding(bool on) {

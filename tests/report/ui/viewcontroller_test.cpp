@@ -4,7 +4,9 @@
 #include <QAccessibleActionInterface>
 #include <QElapsedTimer>
 #include <QFileDialog>
+#include <QLabel>
 #include <QLineEdit>
+#include <QSet>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTest>
@@ -76,6 +78,25 @@ TEST_F(ViewControllerTest, PackageAddsOnlyTheSectionsAndLeavesTheRestAlone) {
     EXPECT_FALSE(v->checkbox(Check::isDevIDCheck)->isChecked());
     EXPECT_FALSE(v->checkbox(Check::isHardenedCheck)->isChecked());
     EXPECT_FALSE(codesign.ran());
+}
+
+TEST_F(ViewControllerTest, TabPassesTheFindingsAndTheVerdictBy) {
+    auto w = window(app(), applicationBundleType);
+    ASSERT_TRUE(showAndFinish(*w));
+    w->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(w.get()));
+    w->viewController()->outputTextbox->setFocus();
+    QSet<QWidget*> visited;
+    for (int i = 0; i < 40; ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        visited << QApplication::focusWidget();
+    }
+    // The report, the find bar's and tabs' controls: a handful of stops, no finding among them.
+    EXPECT_LE(visited.size(), 8) << visited.size();
+    for (QWidget* stop : visited) {
+        EXPECT_EQ(qobject_cast<NoTouchButtonCell*>(stop), nullptr);
+        EXPECT_EQ(qobject_cast<QLabel*>(stop), nullptr) << stop->objectName().toStdString();
+    }
 }
 
 TEST_F(ViewControllerTest, CheckboxesIgnoreClicksKeysAndAccessibilityActions) {
