@@ -262,13 +262,21 @@ int main(int argc, char** argv) {
         item.typeName = type.typeName;
         // The whole-app view only for JSON, so that the text stays the window's report.
         inspect(item, tools, json, runWork());
+        const QString shownPath = host::visibleControls(item.path);
+        if (item.signature.notAPackage) {
+            write(stderr, "varko-report: " + shownPath + ": not a valid installer package: " +
+                              host::visibleControls(
+                                  QString::fromStdString(item.signature.notAPackage->message)) +
+                              "\n");
+            status = 2;
+        }
         if (item.toolFailed()) {
-            write(stderr, "varko-report: " + item.path +
+            write(stderr, "varko-report: " + shownPath +
                               ": a signature tool gave no answer; see the report\n");
             status = 2;
         }
         if (item.checksCut()) {
-            write(stderr, "varko-report: " + item.path +
+            write(stderr, "varko-report: " + shownPath +
                               ": not every piece was checked: too much to hash\n");
             status = 2;
         }

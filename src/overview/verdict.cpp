@@ -124,10 +124,14 @@ std::string_view triName(Tri tri) {
 }
 
 Verdict judge(bool isApp, const Overview* overview,
-              const std::optional<GatekeeperAnswer>& gatekeeper, PlatformChecks platform) {
+              const std::optional<GatekeeperAnswer>& gatekeeper, PlatformChecks platform,
+              const std::optional<Error>& notAPackage) {
     Verdict v;
     using Kind = GatekeeperAnswer::Kind;
-    if (!gatekeeper) {
+    if (!isApp && notAPackage) {
+        v.state = Verdict::State::rejected;
+        v.reason = "this is not a valid installer package: " + notAPackage->message;
+    } else if (!gatekeeper) {
         v.reason = "waiting for Gatekeeper's answer";
     } else if (gatekeeper->kind == Kind::accepted) {
         v.state = Verdict::State::accepted;

@@ -70,8 +70,11 @@ struct Verdict {
 
 /// The verdict from what is known so far: the overview (null until read; for a package
 /// there is none), Gatekeeper's answer (none until it came), and what the platform checks.
+/// A package whose own reading failed (`notAPackage`: no installer package at all, or a
+/// broken one) is rejected for that, whatever the tools said.
 [[nodiscard]] Verdict judge(bool isApp, const Overview* overview,
                             const std::optional<GatekeeperAnswer>& gatekeeper,
-                            PlatformChecks platform);
+                            PlatformChecks platform,
+                            const std::optional<Error>& notAPackage = std::nullopt);
 
 }  // namespace varko::overview

@@ -105,8 +105,9 @@ void inspect(Inspection& item, const host::ToolSet& givenTools, bool wholeApp, c
         overview::checkComponents(*item.overview, path, tools, work);
     }
     const bool online = tools.profile().assessesOnline;
-    item.verdict = overview::judge(item.document.isApp, item.overview ? &*item.overview : nullptr,
-                                   item.signature.gatekeeper, {online, online});
+    item.verdict =
+        overview::judge(item.document.isApp, item.overview ? &*item.overview : nullptr,
+                        item.signature.gatekeeper, {online, online}, item.signature.notAPackage);
 }
 
 QJsonObject inspectionJson(const Inspection& item) {

@@ -1,10 +1,12 @@
 #include "report/signaturechecks.h"
 
+#include "package/packagesignature.h"
 #include "tools/pathbytes.h"
 #include "tools/utf8.h"
 
 #include <cctype>
 #include <chrono>
+#include <ctime>
 
 namespace varko {
 
@@ -157,6 +159,15 @@ SignatureTexts runSignatureTools(const host::ToolSet& tools, bool isApp, const Q
     texts.signatureText = transcript(signatureRun.errorPrefix, signature);
     texts.findings = signatureFindings(path, isApp, assessment, signature);
     texts.gatekeeper = readAssessment(path, assessment);
+    if (!isApp) {
+        // Read here too, so that the verdict does not rest on the tools' words alone: random
+        // bytes named .pkg are no package, whatever a tool makes of them.
+        const auto read = spctl::verifyPackage(host::pathToSystem(path).toStdString(),
+                                               signing::TrustAnchors::apple(), std::time(nullptr));
+        if (!read && read.error().code != ErrorCode::unreadable &&
+            read.error().code != ErrorCode::missing)
+            texts.notAPackage = read.error();
+    }
     const auto failed = [](const host::ToolResult& r) {
         return !r.started || r.truncated || !r.interruption().isEmpty();
     };

@@ -37,6 +37,8 @@ struct SignatureTexts {
     bool toolFailed = false;
     /// Gatekeeper's verdict, read from the assessment's own lines.
     overview::GatekeeperAnswer gatekeeper;
+    /// A package that Varko's own reader finds is no installer package at all, or a broken one.
+    std::optional<Error> notAPackage;
 };
 
 /// Runs the assessment, then the signature tool; blocks until both have ended.

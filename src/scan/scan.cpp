@@ -182,7 +182,11 @@ ItemSummary summarize(const Inspection& item) {
 
     // An app whose folder or Info.plist can't be read has no name, identity or services to
     // show: it is listed as unreadable. A package is read by its tools alone.
-    if (item.document.isApp) {
+    if (!item.document.isApp && item.signature.notAPackage) {
+        markUnreadable(s, item.signature.notAPackage->code,
+                       "it is not a valid installer package: " +
+                           fromUtf8(item.signature.notAPackage->message));
+    } else if (item.document.isApp) {
         if (!info->bundle) {
             markUnreadable(s, ErrorCode::unreadable,
                            QStringLiteral("it is not a bundle that can be opened"));

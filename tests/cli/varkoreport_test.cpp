@@ -167,6 +167,20 @@ TEST(VarkoReportTest, BadItemsAreNamedAndTheRestStillProcessed) {
     ASSERT_EQ(doc.array().size(), 1);
 
     EXPECT_EQ(varkoReport({}).status, 2);
+
+    // Bytes that are no installer package: rejected in words, and no success.
+    QFile junk(dir.filePath("Junk.pkg"));
+    ASSERT_TRUE(junk.open(QIODevice::WriteOnly));
+    junk.write(QByteArray(4096, 'x'));
+    junk.close();
+    const CliRun pkg = varkoReport({"--json", junk.fileName()});
+    EXPECT_EQ(pkg.status, 2);
+    EXPECT_TRUE(pkg.err.contains(": not a valid installer package: malformed xar archive"))
+        << pkg.err.toStdString();
+    const QJsonObject verdict =
+        QJsonDocument::fromJson(pkg.out).array().first()["verdict"].toObject();
+    EXPECT_EQ(verdict["state"].toString(), "rejected");
+    EXPECT_TRUE(verdict["reason"].toString().startsWith("this is not a valid installer package: "));
 }
 
 // The entitlement stage reads varko-codesign's answer, so the DER form raises its flags.

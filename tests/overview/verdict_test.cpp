@@ -114,6 +114,17 @@ TEST(Verdict, EachKindOfRejectionSaysWhy) {
         EXPECT_EQ(text(v, "Sealed"), c.sealed);
         EXPECT_EQ(text(v, "Hardened runtime"), "Off");
     }
+    // A package that is no installer package is rejected for that, whatever a tool answered;
+    // the same words on an app's reading change nothing.
+    const Error broken{0, "malformed xar archive (no xar! magic)", ErrorCode::malformed};
+    for (const auto& answer :
+         {std::optional<GatekeeperAnswer>(), std::optional(GatekeeperAnswer{})}) {
+        const Verdict pkg = judge(false, nullptr, answer, offline, broken);
+        EXPECT_EQ(text(pkg, "Gatekeeper"),
+                  "Rejected: this is not a valid installer package: malformed xar archive (no "
+                  "xar! magic)");
+    }
+    EXPECT_NE(judge(true, &o, GatekeeperAnswer{}, offline, broken).state, Verdict::State::rejected);
 }
 
 TEST(Verdict, CodeThatDoesNotMatchItsSignatureVouchesForNoSigner) {

@@ -173,6 +173,7 @@ void ViewController::runSignatureChecks(const QString& path, bool isApp) {
 
 void ViewController::showSignatureFindings(const SignatureTexts& texts, bool isApp) {
     gatekeeper = texts.gatekeeper;
+    notAPackage = texts.notAPackage;
     showVerdict();
     const CheckStates& findings = texts.findings;
     for (Check c : {Check::isNotarizedCheck, Check::isAppleCheck, Check::isAppStoreCheck,

@@ -157,6 +157,7 @@ private:
     bool overviewReady = false;
     bool showsApp = false;
     std::optional<overview::GatekeeperAnswer> gatekeeper;
+    std::optional<Error> notAPackage;
     std::size_t checksPending = 0;
     /// The components' checks under way, and what they have answered so far.
     std::shared_ptr<CheckRun> checkRun;

@@ -178,7 +178,7 @@ void ViewController::applyChecks() {
 overview::Verdict ViewController::verdict() const {
     const bool online = tools.profile().assessesOnline;
     return overview::judge(showsApp, overviewReady ? &theOverview : nullptr, gatekeeper,
-                           {online, online});
+                           {online, online}, notAPackage);
 }
 
 void ViewController::showVerdict() {

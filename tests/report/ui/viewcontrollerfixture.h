@@ -10,6 +10,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 
+#include "fixtures/xarwriter.h"
 #include "inspection/itemtype.h"
 #include "report/ui/documentwindowcontroller.h"
 #include "report/ui/viewcontroller.h"
@@ -71,9 +72,13 @@ protected:
         return makeBundle(dir, "A.app", xmlPlist(dict));
     }
 
+    /// An unsigned installer package: the tools' answers are the fakes', but Varko reads
+    /// the archive itself too.
     QString package() {
         QFile f(dir.filePath("P.pkg"));
         (void)f.open(QIODevice::WriteOnly);
+        const auto bytes = examplegen::makeXar("", std::nullopt);
+        f.write(reinterpret_cast<const char*>(bytes.data()), qsizetype(bytes.size()));
         return f.fileName();
     }
 
