@@ -84,6 +84,7 @@ void ViewController::viewDidAppear() {
     const Document* doc = document();
     const InspectionReport report =
         buildReport(doc ? doc->theInfo.get() : nullptr, doc && doc->isApp);
+    for (QWidget* box : appFindings) box->setVisible(!doc || doc->isApp);
     if (report.startsSignatureChecks) {
         saveString = report.saveString;
         if (report.appIDText) appIDText->setText(*report.appIDText);

@@ -6,6 +6,7 @@
 #include <QTimer>
 #include <QWidget>
 #include <array>
+#include <vector>
 
 #include "format/expected.h"
 #include "inspection/checks.h"
@@ -57,6 +58,9 @@ public:
     /// The verdict, above the findings; the report, components and privacy services in tabs.
     VerdictBar* verdictBar = nullptr;
     QTabWidget* tabs = nullptr;
+    /// The service grid and the SDK row: what an app's Info.plist and entitlements tell. A
+    /// package has neither, so they are hidden for one.
+    std::vector<QWidget*> appFindings;
     ComponentsView* componentsView = nullptr;
     PrivacyView* privacyView = nullptr;
     ManifestsView* manifestsView = nullptr;

@@ -84,6 +84,7 @@ void ViewController::buildInterface() {
     for (int col = 1; col <= 3; ++col) grid->setColumnStretch(col, 1);
 
     auto* sdk = new QGroupBox(tr("Built with the SDK of"), this);
+    appFindings = {privacy, sdk};
     auto* sdkRow = new QHBoxLayout(sdk);
     using C = Check;
     sdkRow->addWidget(make(C::hsCheck, tr("macOS 10.13"), tr("Built against the macOS 10.13 SDK")));

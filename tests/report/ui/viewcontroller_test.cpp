@@ -78,6 +78,8 @@ TEST_F(ViewControllerTest, PackageAddsOnlyTheSectionsAndLeavesTheRestAlone) {
     EXPECT_FALSE(v->checkbox(Check::isDevIDCheck)->isChecked());
     EXPECT_FALSE(v->checkbox(Check::isHardenedCheck)->isChecked());
     EXPECT_FALSE(codesign.ran());
+    // The app's service grid and SDK row are not shown empty for a package.
+    for (QWidget* box : v->appFindings) EXPECT_FALSE(box->isVisible());
 }
 
 TEST_F(ViewControllerTest, TabPassesTheFindingsAndTheVerdictBy) {
@@ -85,6 +87,7 @@ TEST_F(ViewControllerTest, TabPassesTheFindingsAndTheVerdictBy) {
     ASSERT_TRUE(showAndFinish(*w));
     w->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(w.get()));
+    for (QWidget* box : w->viewController()->appFindings) EXPECT_TRUE(box->isVisible());
     w->viewController()->outputTextbox->setFocus();
     QSet<QWidget*> visited;
     for (int i = 0; i < 40; ++i) {
