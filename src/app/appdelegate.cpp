@@ -233,6 +233,8 @@ void AppDelegate::tellProbeAnswers(const ProbeAnswers& answers, const QString& c
         showErrorAlert(verdict.timeFormatAlert);
     }
     unavailableReason = verdict.unavailableReason;
+    notice = verdict.notice;
+    if (start) start->showNotice(notice);
     if (!verdict.logBrowserWorks) {
         // macOS withdraws the commands; elsewhere they stay in sight, disabled, and say
         // why, so that the reason can be found again after the alert.
@@ -409,6 +411,7 @@ void AppDelegate::showStartWindow() {
         start = new StartWindow(documentController, openAction,
                                 windowMenuItem(QStringLiteral("Open Log Browser")));
         addApplicationMenus(*start->menuBar(), *start->fileMenu());
+        start->showNotice(notice);
     }
     start->show();
     start->raise();

@@ -43,6 +43,8 @@ public:
     void runLaunchSequence();
     /// Why the log browser can't work, as its alerts said; empty while it can.
     [[nodiscard]] QString logBrowserUnavailableReason() const { return unavailableReason; }
+    /// What the launch found amiss where it tells without alerts; the start window shows it.
+    [[nodiscard]] QString launchNotice() const { return notice; }
 
     /// Log browser windows opened and not yet closed through `closeLogwindow`, newest
     /// last; a window closed with its close button keeps its entry.
@@ -107,6 +109,7 @@ private:
     QStringList waitingFileOpens;
     static constexpr qsizetype maxWaitingHandOvers = 16;
     QString unavailableReason;
+    QString notice;
 
     void tellProbeAnswers(const ProbeAnswers& answers, const QString& clockScript);
     void createActions();

@@ -108,6 +108,14 @@ LaunchVerdict judgeProbeAnswers(const ProbeAnswers& answers, const host::Platfor
     if (answers.logTookTooLong && verdict.logBrowserWorks) verdict.alerts << says.logTooSlow;
     if (!answers.hasCorrectTimeFormat) verdict.timeFormatAlert = says.timeFormat;
     verdict.unavailableReason = reasons.join(u'\n');
+    if (journal) {
+        QStringList told = reasons;
+        if (answers.logTookTooLong && verdict.logBrowserWorks) told << says.logTooSlow;
+        if (!verdict.timeFormatAlert.isEmpty()) told << verdict.timeFormatAlert;
+        verdict.notice = told.join(u'\n');
+        verdict.alerts.clear();
+        verdict.timeFormatAlert.clear();
+    }
     return verdict;
 }
 

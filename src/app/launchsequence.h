@@ -45,11 +45,14 @@ struct LaunchVerdict {
     bool logBrowserWorks = true;
     /// Why the log browser can't work, one cause a line; empty when it can.
     QString unavailableReason;
+    /// On a desktop where the log is the journal, what would have been alerts, told
+    /// instead in a line that doesn't block: the user came to inspect an app.
+    QString notice;
 };
 
 /// The verdict on `answers` in the words of `profile`. On macOS every failed question
 /// has its alert. A journal that is missing or may not be read fails several
-/// questions, and is told once.
+/// questions, and is told once, in the notice rather than in alerts.
 [[nodiscard]] LaunchVerdict judgeProbeAnswers(const ProbeAnswers& answers,
                                               const host::PlatformProfile& profile);
 

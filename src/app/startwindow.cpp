@@ -24,21 +24,31 @@ namespace {
 
 constexpr int pathRole = Qt::UserRole;
 
-/// Return on a recent item opens it, as a click does; a click alone would leave
-/// keyboard users out, and the list's own activation also fires on double-clicks.
-class ReturnOpens final : public QObject {
+bool isReturn(QEvent* event) {
+    if (event->type() != QEvent::KeyPress) return false;
+    const int key = static_cast<QKeyEvent*>(event)->key();
+    return key == Qt::Key_Return || key == Qt::Key_Enter;
+}
+
+/// Return does what a click does: on a recent item it opens it, on a button it presses
+/// it. Tool buttons take only Space, and a list's own activation also fires on
+/// double-clicks.
+class ReturnActs final : public QObject {
 public:
-    ReturnOpens(QListWidget* list, std::function<void(QListWidgetItem*)> open)
-        : QObject(list), list(list), open(std::move(open)) {
-        list->installEventFilter(this);
-    }
+    ReturnActs(QListWidget* list, std::function<void(QListWidgetItem*)> open)
+        : QObject(list), list(list), open(std::move(open)) {}
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
-        if (watched != list || event->type() != QEvent::KeyPress) return false;
-        const int key = static_cast<QKeyEvent*>(event)->key();
-        if ((key != Qt::Key_Return && key != Qt::Key_Enter) || !list->currentItem()) return false;
-        open(list->currentItem());
+        if (!isReturn(event)) return false;
+        if (watched == list) {
+            if (!list->currentItem()) return false;
+            open(list->currentItem());
+            return true;
+        }
+        auto* button = qobject_cast<QToolButton*>(watched);
+        if (!button || !button->isEnabled()) return false;
+        button->animateClick();
         return true;
     }
 
@@ -107,21 +117,41 @@ StartWindow::StartWindow(DocumentController& documentController, QAction* open,
         if (item) documents.openDocument(item->data(pathRole).toString());
     };
     connect(recentList, &QListWidget::itemClicked, this, openItem);
-    new ReturnOpens(recentList, openItem);
+    auto* returnActs = new ReturnActs(recentList, openItem);
+    for (QWidget* target : {static_cast<QWidget*>(recentList), static_cast<QWidget*>(openButton),
+                            static_cast<QWidget*>(logBrowserButton)})
+        target->installEventFilter(returnActs);
 
     dropZone = new QLabel(tr("Drop an app or installer package here"), content);
     dropZone->setAlignment(Qt::AlignCenter);
     dropZone->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
     dropZone->setMinimumHeight(80);
     layout->addWidget(dropZone);
+
+    // What the launch found amiss: said here, where the user looks, without stopping them.
+    notice = new QLabel(content);
+    notice->setObjectName(QStringLiteral("launchNotice"));
+    notice->setTextFormat(Qt::PlainText);
+    notice->setWordWrap(true);
+    notice->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    notice->hide();
+    layout->insertWidget(1, notice);
     setCentralWidget(content);
 
     fillRecentList();
+    // The newest item is one Return away; Down and Up walk the list, not the buttons.
+    if (!recentList->isHidden()) recentList->setFocus();
     connect(&documents, &DocumentController::recentDocumentsChanged, this,
             &StartWindow::fillRecentList);
     // Its work is done once the user has something open.
     connect(&documents, &DocumentController::documentShown, this, &QWidget::close);
     resize(480, 440);
+}
+
+void StartWindow::showNotice(const QString& text) {
+    notice->setText(text);
+    notice->setAccessibleName(text);
+    notice->setVisible(!text.isEmpty());
 }
 
 void StartWindow::fillRecentList() {

@@ -24,6 +24,9 @@ public:
     StartWindow(DocumentController& documents, QAction* open, QAction* openLogBrowser,
                 QWidget* parent = nullptr);
 
+    /// Shows what the launch found amiss, in a line that doesn't block; empty hides it.
+    void showNotice(const QString& text);
+
     /// The File menu, to which the application adds its own items.
     [[nodiscard]] QMenu* fileMenu() const { return file; }
 
@@ -32,8 +35,8 @@ public:
     /// One entry per recent item, newest first; a click opens it.
     QListWidget* recentList = nullptr;
     QLabel* dropZone = nullptr;
+    QLabel* notice = nullptr;
 
-protected:
 private:
     void fillRecentList();
 

@@ -111,7 +111,8 @@ PlatformProfile PlatformProfile::journal(const JournalPlaces& places) {
     const QString missing =
         QStringLiteral("Varko can't find the system journal on this computer: ") +
         QStringLiteral("neither ") + places.persistentRoot + QStringLiteral(" nor ") +
-        places.volatileRoot + QStringLiteral(" holds one.") + disabled;
+        places.volatileRoot + QStringLiteral(" holds one. This computer keeps no journal, so ") +
+        QStringLiteral("there is no log to browse.") + disabled;
     profile.messages = {
         readers + disabled,
         missing,

@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileOpenEvent>
+#include <QLabel>
 #include <QMutex>
 #include <QSemaphore>
 #include <QSettings>
@@ -19,6 +20,7 @@
 #include "app/helpwindowcontroller.h"
 #include "app/quietdelegate.h"
 #include "app/resources.h"
+#include "app/startwindow.h"
 #include "app/updatecheck.h"
 #include "httpserver.h"
 #include "logs/ui/logwindowcontroller.h"
@@ -196,11 +198,20 @@ protected:
     AppDelegate desktop{host::ToolSet::withPrograms({}).withProfile(profile)};
 };
 
-TEST_F(JournalLaunchTest, NoJournalIsOneAlertAndTheItemsSayWhy) {
+/// The start window's line, as shown; empty while hidden.
+QString shownNotice(AppDelegate& d) {
+    d.showStartWindow();
+    auto* line = d.startWindow()->findChild<QLabel*>("launchNotice");
+    return line && !line->isHidden() ? line->text() : QString();
+}
+
+TEST_F(JournalLaunchTest, NoJournalIsOneLineThatDoesNotBlockAndTheItemsSayWhy) {
     launchOn(desktop, {true, false, false, false, true}, {0, 0}, 0.0);
-    EXPECT_EQ(recorder.texts(), QStringList{profile.messages.noLogFiles});
+    EXPECT_TRUE(recorder.alerts.empty());
     const QString reason = desktop.logBrowserUnavailableReason();
     EXPECT_EQ(reason + host::ProbeMessages::disabledLine, profile.messages.noLogFiles);
+    EXPECT_TRUE(reason.contains("This computer keeps no journal")) << reason.toStdString();
+    EXPECT_EQ(shownNotice(desktop), reason);
 
     // The items stay in the Window menu of every window, disabled, with the reason.
     desktop.openHelp();
@@ -227,23 +238,33 @@ TEST_F(JournalLaunchTest, NoJournalIsOneAlertAndTheItemsSayWhy) {
     EXPECT_TRUE(desktop.myLogWindow.isEmpty());
 }
 
-TEST_F(JournalLaunchTest, AReaderOutsideTheGroupsIsToldOnceHowToJoin) {
-    launchOn(desktop, {false, true, true, false, true}, {0, 0}, 0.0);
-    ASSERT_EQ(recorder.texts(), QStringList{profile.messages.notAdmin});
-    EXPECT_TRUE(recorder.texts().first().endsWith(host::ProbeMessages::disabledLine));
+TEST_F(JournalLaunchTest, AReaderOutsideTheGroupsIsToldOnceHowToJoinAndNothingBlocks) {
+    // The start window is up before the probe answers; its line appears when it does.
+    desktop.showStartWindow();
+    launchOn(desktop, {false, true, true, false, false}, {0, 0}, 0.0);
+    EXPECT_TRUE(recorder.alerts.empty());
+    const QString reason = desktop.logBrowserUnavailableReason();
+    EXPECT_EQ(reason + host::ProbeMessages::disabledLine, profile.messages.notAdmin);
+    EXPECT_EQ(desktop.launchNotice().toStdString(),
+              (reason + "\n" + profile.messages.timeFormat).toStdString());
+    EXPECT_EQ(shownNotice(desktop), desktop.launchNotice());
     EXPECT_FALSE(desktop.windowMenuItem("Open Log Browser")->isEnabled());
-    // Entries that can't be read with a journal in place and a reader allowed: their own alert.
+    // Entries that can't be read with a journal in place and a reader allowed: their own words.
     AppDelegate other{host::ToolSet::withPrograms({}).withProfile(profile)};
-    recorder.alerts.clear();
     launchOn(other, {true, true, true, false, true}, {0, 0}, 0.0);
-    EXPECT_EQ(recorder.texts(), QStringList{profile.messages.noEntries});
+    EXPECT_EQ(other.launchNotice() + host::ProbeMessages::disabledLine, profile.messages.noEntries);
+    // All is well: no line.
+    AppDelegate well{host::ToolSet::withPrograms({}).withProfile(profile)};
+    launchOn(well, {}, {0, 0}, 0.0);
+    EXPECT_EQ(shownNotice(well), "");
+    EXPECT_TRUE(recorder.alerts.empty());
 }
 
 TEST_F(JournalLaunchTest, TheProbeOnAnIdleAnUnreadableAndNoJournal) {
     const QString machine = "0123456789abcdef0123456789abcdef";
     testing::FakeTool id(dir, "id"), log(dir, "log");
     id.answer("0\n");
-    const auto alertsFor = [&](bool journalFiles, int logStatus) {
+    const auto noticeFor = [&](bool journalFiles, int logStatus) {
         QFile(dir.filePath("machine-id")).remove();
         QFile idFile(dir.filePath("machine-id"));
         EXPECT_TRUE(idFile.open(QIODevice::WriteOnly));
@@ -268,14 +289,17 @@ TEST_F(JournalLaunchTest, TheProbeOnAnIdleAnUnreadableAndNoJournal) {
         recorder.alerts.clear();
         d.runLaunchSequence();
         EXPECT_TRUE(!answered.isEmpty() || answered.wait(20000));
-        EXPECT_EQ(d.windowMenuItem("Open Log Browser")->isEnabled(), recorder.alerts.empty());
-        return std::make_pair(recorder.texts(), here.messages);
+        EXPECT_TRUE(recorder.alerts.empty());
+        const QString notice = d.launchNotice();
+        EXPECT_EQ(d.windowMenuItem("Open Log Browser")->isEnabled(), notice.isEmpty());
+        return std::make_pair(
+            notice.isEmpty() ? notice : notice + host::ProbeMessages::disabledLine, here.messages);
     };
-    EXPECT_EQ(alertsFor(true, 0).first, QStringList{});
-    const auto [unreadable, says] = alertsFor(true, 66);
-    EXPECT_EQ(unreadable, QStringList{says.noEntries});
-    const auto [none, saysNone] = alertsFor(false, 66);
-    EXPECT_EQ(none, QStringList{saysNone.noLogFiles});
+    EXPECT_EQ(noticeFor(true, 0).first, "");
+    const auto [unreadable, says] = noticeFor(true, 66);
+    EXPECT_EQ(unreadable, says.noEntries);
+    const auto [none, saysNone] = noticeFor(false, 66);
+    EXPECT_EQ(none, saysNone.noLogFiles);
 }
 
 TEST_F(LaunchTest, AMacLogTooSlowToAnswerIsToldAsSlowAndKeepsTheLogBrowser) {
