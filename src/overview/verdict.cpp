@@ -52,6 +52,13 @@ void judgeSigner(Verdict& v, const Overview* overview,
         v.signerTrusted = Tri::yes;
         return;
     }
+    // A signature that is there but can't be read names nobody, yet it is no absent one.
+    if (main && main->identity.signature == SignatureForm::unreadable) {
+        v.signer = "can't tell: the signature can't be read";
+        v.signerTrusted = Tri::no;
+        v.teamIdentifier.reset();
+        return;
+    }
     if (check) {
         v.signerTrusted = trusted(check->signer) ? Tri::yes : Tri::no;
         v.signer = claimedName(*check);
@@ -82,11 +89,15 @@ void judgeSeal(Verdict& v, const Overview& overview) {
     if (!own.intact) {
         v.sealed = Tri::no;
         v.sealReason = own.integrityReason;
+        v.sealInWords = own.signer == Signer::unsigned_ ? "No: it is not signed"
+                        : own.codeMatches ? "No: files of the app were changed after signing"
+                                          : "No: its code was changed after signing";
         return;
     }
     if (!overview.problems.empty()) {
         v.sealed = Tri::no;
         v.sealReason = overview.problems.front();
+        v.sealInWords = "No: part of the app could not be read, so it can't be vouched for";
         return;
     }
     for (std::size_t i = 1; i < overview.components.size(); ++i) {
@@ -100,9 +111,31 @@ void judgeSeal(Verdict& v, const Overview& overview) {
         }
         v.sealed = Tri::no;
         v.sealReason = c.path + ": " + why;
+        v.sealInWords = "No: a component is not as signed";
         return;
     }
     if (v.pending == 0 && v.sealReason.empty()) v.sealed = Tri::yes;
+}
+
+/// Why an app was rejected, in words a user acts on, from what was read of it; empty where
+/// that tells nothing, and the tool's own reason stands alone.
+std::string rejectionInWords(const Overview* overview) {
+    if (!overview || overview->components.empty()) return {};
+    const Component& main = overview->components.front();
+    if (main.identity.signature == SignatureForm::unreadable)
+        return "the signature can't be read: the file is damaged or not a Mac program";
+    if (main.identity.codeFound && main.identity.signature == SignatureForm::none)
+        return "it is not signed";
+    const ComponentCheck* check = main.check ? &*main.check : nullptr;
+    if (!check || check->unchecked) return {};
+    if (check->signer == Signer::unsigned_) return "it is not signed";
+    if (!check->intact)
+        return check->codeMatches ? "files of the app were changed after it was signed"
+                                  : "its code was changed after it was signed";
+    if (check->signer == Signer::adhoc) return "it is signed ad hoc: no developer vouches for it";
+    if (check->signer == Signer::untrusted)
+        return "it is signed by a certificate that isn't trusted";
+    return {};
 }
 
 }  // namespace
@@ -131,6 +164,7 @@ Verdict judge(bool isApp, const Overview* overview,
     if (!isApp && notAPackage) {
         v.state = Verdict::State::rejected;
         v.reason = "this is not a valid installer package: " + notAPackage->message;
+        v.reasonInWords = "this is not an installer package, or it is damaged";
     } else if (!gatekeeper) {
         v.reason = "waiting for Gatekeeper's answer";
     } else if (gatekeeper->kind == Kind::accepted) {
@@ -138,6 +172,7 @@ Verdict judge(bool isApp, const Overview* overview,
     } else if (gatekeeper->kind == Kind::rejected) {
         v.state = Verdict::State::rejected;
         v.reason = gatekeeper->reason.empty() ? gatekeeper->source : gatekeeper->reason;
+        if (isApp) v.reasonInWords = rejectionInWords(overview);
     } else {
         v.reason = "the assessment gave no answer of its own; see the report";
     }
@@ -181,60 +216,70 @@ Verdict judge(bool isApp, const Overview* overview,
 
 std::vector<VerdictLine> Verdict::lines() const {
     std::vector<VerdictLine> out;
+    const auto add = [&out](Tri state, std::string label, std::string text,
+                            std::string detail = {}) {
+        out.push_back({state, std::move(label), std::move(text), std::move(detail)});
+    };
     switch (state) {
         case State::accepted:
-            out.push_back({Tri::yes, "Gatekeeper", "Accepted"});
+            add(Tri::yes, "Gatekeeper", "Accepted");
             break;
         case State::rejected:
-            out.push_back({Tri::no, "Gatekeeper", "Rejected: " + shown(reason)});
+            if (reasonInWords.empty() || reasonInWords == reason)
+                add(Tri::no, "Gatekeeper", "Rejected: " + shown(reason));
+            else
+                add(Tri::no, "Gatekeeper", "Rejected because " + reasonInWords,
+                    "Rejected: " + shown(reason));
             break;
         case State::unknown:
-            out.push_back({Tri::unknown, "Gatekeeper", "Can't tell: " + shown(reason)});
+            add(Tri::unknown, "Gatekeeper", "Can't tell: " + shown(reason));
             break;
     }
     std::string who = shown(signer);
     // A Developer ID certificate's name ends in its team already.
     if (teamIdentifier && !signer.ends_with("(" + *teamIdentifier + ")"))
         who += " (Team ID " + shown(*teamIdentifier) + ")";
-    out.push_back({signerTrusted, "Signed by", who});
+    add(signerTrusted, "Signed by", who);
     if (runtimeClaimed)
-        out.push_back({Tri::unknown, "Hardened runtime",
-                       "Claimed by the signature; the code does not match it"});
+        add(Tri::unknown, "Hardened runtime",
+            "Claimed by the signature; the code does not match it");
     else if (hardenedRuntime != Tri::unknown)
-        out.push_back(
-            {hardenedRuntime, "Hardened runtime", hardenedRuntime == Tri::yes ? "On" : "Off"});
+        add(hardenedRuntime, "Hardened runtime", hardenedRuntime == Tri::yes ? "On" : "Off");
     if (sealed == Tri::yes)
-        out.push_back({Tri::yes, "Sealed", "Every file and piece of code is as signed"});
+        add(Tri::yes, "Sealed", "Every file and piece of code is as signed");
     else if (sealed == Tri::no)
-        out.push_back({Tri::no, "Sealed", shown(sealReason)});
+        add(Tri::no, "Sealed", sealInWords.empty() ? "No: something is not as signed" : sealInWords,
+            shown(sealReason));
     else if (!sealReason.empty())
-        out.push_back({Tri::unknown, "Sealed", shown(sealReason)});
+        add(Tri::unknown, "Sealed", shown(sealReason));
     else if (hardenedRuntime != Tri::unknown)
-        out.push_back({Tri::unknown, "Sealed", "Checking…"});
+        add(Tri::unknown, "Sealed", "Checking…");
     const auto unchecked = [&](const char* what) {
         return std::find(notChecked.begin(), notChecked.end(), what) != notChecked.end();
     };
-    out.push_back({notarization, "Notarized",
-                   notarization == Tri::yes      ? "Yes"
-                   : notarization == Tri::no     ? "No"
-                   : unchecked(notarizationWord) ? needsServers
-                                                 : "Can't tell"});
+    add(notarization, "Notarized",
+        notarization == Tri::yes      ? "Yes"
+        : notarization == Tri::no     ? "No"
+        : unchecked(notarizationWord) ? needsServers
+                                      : "Can't tell");
     if (revocation == Tri::yes)
-        out.push_back({Tri::yes, "Revocation", "Checked by Gatekeeper"});
+        add(Tri::yes, "Revocation", "Checked by Gatekeeper");
     else if (unchecked(revocationWord))
-        out.push_back({Tri::unknown, "Revocation", needsServers});
+        add(Tri::unknown, "Revocation", needsServers);
     if (flagged > 0 || pending > 0) {
         std::string text;
-        if (flagged > 0) text = std::to_string(flagged) + " deserve a look (see Components)";
+        if (flagged > 0)
+            text = std::to_string(flagged) + (flagged == 1 ? " deserves" : " deserve") +
+                   " a look (see Components)";
         if (pending > 0)
             text += (text.empty() ? "" : "; ") + std::to_string(pending) + " still being checked";
-        out.push_back({flagged > 0 ? Tri::no : Tri::unknown, "Components", text});
+        add(flagged > 0 ? Tri::no : Tri::unknown, "Components", text);
     }
     std::string others;
     for (const std::string& what : notChecked)
         if (what != notarizationWord && what != revocationWord)
             others += (others.empty() ? "" : "; ") + what;
-    if (!others.empty()) out.push_back({Tri::unknown, "Not checked", others});
+    if (!others.empty()) add(Tri::unknown, "Not checked", others);
     return out;
 }
 

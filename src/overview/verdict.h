@@ -32,7 +32,9 @@ struct PlatformChecks {
 struct VerdictLine {
     Tri state = Tri::unknown;
     std::string label;  ///< "Signed by", "Gatekeeper", …
-    std::string text;
+    std::string text;   ///< in plain words
+    /// The exact reason behind plain words, as the check gave it; empty when `text` is it.
+    std::string detail;
 };
 
 /// The verdict on an app or package: read before anything else.
@@ -40,6 +42,9 @@ struct Verdict {
     enum class State { accepted, rejected, unknown };
     State state = State::unknown;
     std::string reason;  ///< why it was rejected, or why it can't be told
+    /// The rejection in plain words, where what was read of the app tells its cause;
+    /// `reason` keeps the exact words.
+    std::string reasonInWords;
     std::string signer;  ///< the leaf's name, "ad hoc", "unsigned" or "not yet known"
     std::optional<std::string> teamIdentifier;
     /// Whether a chain the rules trust names the signer.
@@ -52,6 +57,7 @@ struct Verdict {
     bool runtimeClaimed = false;
     Tri sealed = Tri::unknown;
     std::string sealReason;
+    std::string sealInWords;  ///< what `sealReason` means, when the seal is broken
     /// Components that deserve a look, and how many are still being verified.
     std::size_t flagged = 0;
     std::size_t pending = 0;

@@ -42,6 +42,13 @@ std::string text(const Verdict& v, const std::string& label) {
     return "-";
 }
 
+/// The exact words behind the line's plain ones.
+std::string detail(const Verdict& v, const std::string& label) {
+    for (const VerdictLine& line : v.lines())
+        if (line.label == label) return line.detail;
+    return "-";
+}
+
 Tri state(const Verdict& v, const std::string& label) {
     for (const VerdictLine& line : v.lines())
         if (line.label == label) return line.state;
@@ -70,7 +77,10 @@ TEST(Verdict, FillsInAsTheAnswersArrive) {
     EXPECT_EQ(text(v, "Signed by"), "Developer ID Application: Example (TEAM123456)");
     EXPECT_EQ(state(v, "Signed by"), Tri::yes);
     EXPECT_EQ(state(v, "Sealed"), Tri::yes);
-    EXPECT_EQ(text(v, "Components"), "1 deserve a look (see Components)");
+    EXPECT_EQ(text(v, "Components"), "1 deserves a look (see Components)");
+    o.components[0].flags = {"team-mismatch"};
+    EXPECT_EQ(text(judge(true, &o, accepted, offline), "Components"),
+              "2 deserve a look (see Components)");
     EXPECT_EQ(state(v, "Components"), Tri::no);
 }
 
@@ -79,26 +89,32 @@ TEST(Verdict, EachKindOfRejectionSaysWhy) {
     struct Case {
         GatekeeperAnswer answer;
         ComponentCheck main;
-        std::string reason, signer, sealed;
+        std::string reason, words, signer, sealed, sealDetail;
     };
     const Case cases[] = {
-        // Tampered: the seal's own words.
+        // Tampered: the seal's own words, a pointer's rest away.
         {{Kind::rejected, "a sealed resource is missing or invalid", "Developer ID", {}},
          checkOf(Signer::untrusted, false, "a sealed resource is missing or invalid"),
          "a sealed resource is missing or invalid",
+         "files of the app were changed after it was signed",
          "claims a certificate that isn't trusted; the app does not match its signature",
+         "No: files of the app were changed after signing",
          "a sealed resource is missing or invalid"},
         // Ad hoc: nothing vouches for it; the source line is the reason.
         {{Kind::rejected, "", "no usable signature", {}},
          checkOf(Signer::adhoc, true),
          "no usable signature",
+         "it is signed ad hoc: no developer vouches for it",
          "ad hoc",
-         "Every file and piece of code is as signed"},
+         "Every file and piece of code is as signed",
+         ""},
         // Unsigned.
         {{Kind::rejected, "", "no usable signature", {}},
          checkOf(Signer::unsigned_, false, "code object is not signed at all"),
          "no usable signature",
+         "it is not signed",
          "unsigned",
+         "No: it is not signed",
          "code object is not signed at all"},
     };
     for (const Case& c : cases) {
@@ -107,11 +123,13 @@ TEST(Verdict, EachKindOfRejectionSaysWhy) {
         o.components[1].check = c.main;
         const Verdict v = judge(true, &o, c.answer, offline);
         EXPECT_EQ(v.state, Verdict::State::rejected);
-        EXPECT_EQ(text(v, "Gatekeeper"), "Rejected: " + c.reason);
+        EXPECT_EQ(text(v, "Gatekeeper"), "Rejected because " + c.words);
+        EXPECT_EQ(detail(v, "Gatekeeper"), "Rejected: " + c.reason);
         EXPECT_EQ(state(v, "Gatekeeper"), Tri::no);
         EXPECT_EQ(v.signer, c.signer);
         EXPECT_EQ(state(v, "Signed by"), Tri::no);
         EXPECT_EQ(text(v, "Sealed"), c.sealed);
+        EXPECT_EQ(detail(v, "Sealed"), c.sealDetail);
         EXPECT_EQ(text(v, "Hardened runtime"), "Off");
     }
     // A package that is no installer package is rejected for that, whatever a tool answered;
@@ -121,9 +139,29 @@ TEST(Verdict, EachKindOfRejectionSaysWhy) {
          {std::optional<GatekeeperAnswer>(), std::optional(GatekeeperAnswer{})}) {
         const Verdict pkg = judge(false, nullptr, answer, offline, broken);
         EXPECT_EQ(text(pkg, "Gatekeeper"),
+                  "Rejected because this is not an installer package, or it is damaged");
+        EXPECT_EQ(detail(pkg, "Gatekeeper"),
                   "Rejected: this is not a valid installer package: malformed xar archive (no "
                   "xar! magic)");
     }
+    // A signature that is there but can't be read names nobody: not "unsigned".
+    o.components[0].identity.signature = SignatureForm::unreadable;
+    o.components[0].check = checkOf(Signer::unsigned_, false, "truncated or malformed object");
+    const Verdict unreadable =
+        judge(true, &o, GatekeeperAnswer{Kind::rejected, "truncated or malformed object", "", {}},
+              offline);
+    EXPECT_EQ(text(unreadable, "Gatekeeper"),
+              "Rejected because the signature can't be read: the file is damaged or not a Mac "
+              "program");
+    EXPECT_EQ(detail(unreadable, "Gatekeeper"), "Rejected: truncated or malformed object");
+    EXPECT_EQ(text(unreadable, "Signed by"), "can't tell: the signature can't be read");
+    // What was read tells nothing more: the tool's words alone.
+    o.components[0].identity.signature = SignatureForm::cms;
+    o.components[0].check = checkOf(Signer::developerId, true);
+    const Verdict other = judge(
+        true, &o, GatekeeperAnswer{Kind::rejected, "Unnotarized Developer ID", "", {}}, offline);
+    EXPECT_EQ(text(other, "Gatekeeper"), "Rejected: Unnotarized Developer ID");
+    EXPECT_EQ(detail(other, "Gatekeeper"), "");
     EXPECT_NE(judge(true, &o, GatekeeperAnswer{}, offline, broken).state, Verdict::State::rejected);
 }
 
@@ -180,14 +218,17 @@ TEST(Verdict, SealedClaimsEveryPieceOnlyOnceEachHasAnsweredAsSigned) {
     o.components[1].check = checkOf(Signer::unsigned_, false, "code object is not signed at all");
     Verdict v = judge(true, &o, std::nullopt, offline);
     EXPECT_EQ(state(v, "Sealed"), Tri::no);
-    EXPECT_EQ(text(v, "Sealed"),
+    EXPECT_EQ(text(v, "Sealed"), "No: a component is not as signed");
+    EXPECT_EQ(detail(v, "Sealed"),
               "Contents/Frameworks/Kit.framework: code object is not signed at all");
 
     o.components[1].check = checkOf(Signer::developerId, true);
     o.problems = {"a folder could not be read: Contents/Helpers/locked (Permission denied)"};
     v = judge(true, &o, std::nullopt, offline);
     EXPECT_EQ(state(v, "Sealed"), Tri::no);
-    EXPECT_EQ(text(v, "Sealed"), o.problems.front());
+    EXPECT_EQ(text(v, "Sealed"),
+              "No: part of the app could not be read, so it can't be vouched for");
+    EXPECT_EQ(detail(v, "Sealed"), o.problems.front());
 
     o.problems.clear();
     EXPECT_EQ(text(judge(true, &o, std::nullopt, offline), "Sealed"),

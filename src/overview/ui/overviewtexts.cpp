@@ -110,6 +110,33 @@ QString flagDescription(std::string_view flag) {
     return shownText(flag);
 }
 
+QString mayUseText(const overview::Overview& overview) {
+    // A hostile bundle may name thousands of unknown services; the line stays a line.
+    constexpr std::size_t maxNamed = 30;
+    QStringList named;
+    for (std::size_t i = 0; i < overview.services.size() && i < maxNamed; ++i) {
+        const overview::ServiceUse& use = overview.services[i];
+        QStringList how;
+        if (!use.usageKeys.empty()) how << tr("asks");
+        if (!use.entitlements.empty()) how << tr("entitled");
+        if (!use.allowances.empty()) how << tr("allowed without asking");
+        if (!use.components.empty())
+            how << (use.components.size() == 1 ? tr("in a component")
+                                               : tr("in %1 components").arg(use.components.size()));
+        const QString name =
+            use.known ? shownText(use.title) : tr("unknown service %1").arg(shownText(use.service));
+        named << name + QStringLiteral(" (") + how.join(QStringLiteral(", ")) + u')';
+    }
+    if (overview.services.size() > maxNamed)
+        named << tr("and %1 more").arg(overview.services.size() - maxNamed);
+    QString text =
+        named.isEmpty() ? tr("no privacy service is declared") : named.join(QStringLiteral(", "));
+    // Code the walk did not reach may use more; the line must not claim otherwise.
+    if (overview.componentsCut || !overview.problems.empty())
+        text += tr("; the list may be incomplete (see Privacy)");
+    return text;
+}
+
 QString shownText(std::string_view text) {
     return host::visibleControls(QString::fromUtf8(text.data(), qsizetype(text.size())));
 }

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "overview/components.h"
+#include "overview/overview.h"
 
 namespace varko {
 
@@ -20,6 +21,11 @@ namespace varko {
 /// shows as it is.
 [[nodiscard]] QString flagTitle(std::string_view flag);
 [[nodiscard]] QString flagDescription(std::string_view flag);
+
+/// The services an app may use, in words and the table's order: "Camera (asks,
+/// entitled), Local Network (asks)". Asks: it declares a usage description; entitled: it
+/// holds the public entitlement; allowed without asking: a private allowance.
+[[nodiscard]] QString mayUseText(const overview::Overview& overview);
 
 /// Text a bundle controls, on one line with its control characters shown.
 [[nodiscard]] QString shownText(std::string_view text);

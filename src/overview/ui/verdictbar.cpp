@@ -87,6 +87,20 @@ VerdictBar::VerdictBar(QWidget* parent) : QFrame(parent) {
     headline.icon->setFixedSize(headIcon, headIcon);
     grid->addWidget(headline.icon, 0, 0, Qt::AlignTop);
     grid->addLayout(head, 0, 1, 1, 5);
+
+    // The answer the user came for, beside the verdict rather than a tab away.
+    mayUse.label = plainLabel(this, false);
+    mayUse.label->setText(tr("May use"));
+    QFont bold = mayUse.label->font();
+    bold.setBold(true);
+    mayUse.label->setFont(bold);
+    mayUse.text = plainLabel(this, true);
+    mayUse.text->setObjectName("verdictMayUse");
+    mayUse.text->setWordWrap(true);
+    mayUse.text->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    grid->addWidget(mayUse.label, 1, 1, Qt::AlignTop);
+    grid->addWidget(mayUse.text, 1, 2, 1, 4, Qt::AlignTop);
+    setMayUse({});
     setLines({}, overview::Verdict::State::unknown, false);
 }
 
@@ -102,7 +116,7 @@ VerdictBar::Row VerdictBar::makeRow(int at) {
     QFont bold = row.label->font();
     bold.setBold(true);
     row.label->setFont(bold);
-    const int line = 1 + at / 2, column = at % 2 * 3;
+    const int line = 2 + at / 2, column = at % 2 * 3;
     grid->addWidget(row.icon, line, column, Qt::AlignTop);
     grid->addWidget(row.label, line, column + 1, Qt::AlignTop);
     grid->addWidget(row.text, line, column + 2, Qt::AlignTop);
@@ -130,10 +144,14 @@ void VerdictBar::setLines(const std::vector<overview::VerdictLine>& lines,
         // The text wraps where the bundle's own words do not: only control characters
         // become visible, so that a line feed cannot fake a line of the verdict.
         setTextKeepingSelection(row.text, shownText(lines[i].text));
+        // The exact reason behind plain words is a pointer's rest away, and read out.
+        row.detail = shownText(lines[i].detail);
         showState(row, lines[i].state);
         // A name replaces a label's text for assistive technology: it must hold both.
         row.text->setAccessibleName(row.label->text() + QStringLiteral(": ") + row.text->text());
-        row.text->setAccessibleDescription(triWords(lines[i].state));
+        row.text->setAccessibleDescription(
+            row.detail.isEmpty() ? triWords(lines[i].state)
+                                 : triWords(lines[i].state) + QStringLiteral(". ") + row.detail);
     }
 }
 
@@ -151,6 +169,8 @@ void VerdictBar::showState(Row& row, Tri state) {
     shade.setColor(QPalette::Text, triColor(state, palette()));
     coloured->setPalette(shade);
     coloured->setToolTip(triWords(state));
+    if (row.text != nullptr && row.label != nullptr)
+        row.text->setToolTip(row.detail.isEmpty() ? QString() : plainToolTip({row.detail}));
 }
 
 void VerdictBar::recolour() {
@@ -172,11 +192,22 @@ void VerdictBar::contextMenuEvent(QContextMenuEvent* event) {
     menu.exec(event->globalPos());
 }
 
+void VerdictBar::setMayUse(const QString& text) {
+    setTextKeepingSelection(mayUse.text, text);
+    mayUse.text->setAccessibleName(mayUse.label->text() + QStringLiteral(": ") + text);
+    mayUse.label->setVisible(!text.isEmpty());
+    mayUse.text->setVisible(!text.isEmpty());
+}
+
 QString VerdictBar::text() const {
     QStringList out{headline.text->text()};
-    for (const Row& row : rows)
+    if (!mayUse.text->isHidden())
+        out << QStringLiteral("%1: %2").arg(mayUse.label->text(), mayUse.text->text());
+    for (const Row& row : rows) {
         out << QStringLiteral("%1: %2 (%3)")
                    .arg(row.label->text(), row.text->text(), triWords(row.state));
+        if (!row.detail.isEmpty()) out.back() += QStringLiteral(" [%1]").arg(row.detail);
+    }
     return out.join(QLatin1Char('\n')) + QLatin1Char('\n');
 }
 

@@ -32,6 +32,10 @@ public:
         setLines(verdict.lines(), verdict.state, verdict.complete);
     }
 
+    /// What the app may use of the user's private data, in words, under the headline;
+    /// empty hides the line (a package, or an app not read yet).
+    void setMayUse(const QString& text);
+
     /// The bar as text, a line each ("Label: text"), the state first: for Copy of the bar.
     [[nodiscard]] QString text() const;
     [[nodiscard]] bool isChecking() const;
@@ -46,6 +50,7 @@ private:
         QLabel* icon = nullptr;
         QLabel* label = nullptr;
         QLabel* text = nullptr;
+        QString detail;
     };
     Row makeRow(int at);
     void showState(Row& row, overview::Tri state);
@@ -53,6 +58,7 @@ private:
 
     QGridLayout* grid = nullptr;
     Row headline;
+    Row mayUse;
     QLabel* checking = nullptr;
     QProgressBar* busy = nullptr;
     std::vector<Row> rows;

@@ -12,6 +12,7 @@
 #include "overview/ui/componentsview.h"
 #include "overview/ui/manifestsview.h"
 #include "overview/ui/overviewpage.h"
+#include "overview/ui/overviewtexts.h"
 #include "overview/ui/privacyview.h"
 #include "overview/ui/verdictbar.h"
 #include "report/ui/viewcontroller.h"
@@ -62,6 +63,7 @@ void ViewController::startOverview(const QString& path, bool isApp) {
     showsApp = isApp;
     tabs->setTabVisible(tabs->indexOf(componentsPage), isApp);
     tabs->setTabVisible(tabs->indexOf(privacyPage->parentWidget()), isApp);
+    verdictBar->setMayUse({});
     showVerdict();
     if (!isApp) return;
     itemPath = host::pathToSystem(path).toStdString();
@@ -86,9 +88,18 @@ void ViewController::overviewArrived(PreparedOverview& read) {
     overviewReady = true;
     componentsView->componentsModel().setRows(std::move(read.rows));
     privacyView->privacyModel().setServices(theOverview.services);
+    // No manifest is said in a line, so that the services keep the tab's room.
+    const bool anyManifest = !read.manifests.entries.empty();
     manifestsView->setEntries(std::move(read.manifests));
+    manifestsView->setVisible(anyManifest);
     componentsPage->setNote(componentsNote(theOverview));
-    privacyPage->setNote(privacyNote(theOverview));
+    QString note = privacyNote(theOverview);
+    if (!anyManifest)
+        note += (note.isEmpty() ? QString() : QStringLiteral(" ")) +
+                tr("Neither the app nor its components has a privacy manifest.");
+    privacyPage->setNote(note);
+    verdictBar->setMayUse(theOverview.problem ? tr("can't tell: the app could not be read")
+                                              : mayUseText(theOverview));
     startChecks();
     componentsView->componentsModel().setChecking(checksPending > 0);
     showVerdict();

@@ -32,11 +32,12 @@ struct ShownRow {
 std::vector<ShownRow> shownRows(const VerdictBar& bar, std::size_t count) {
     const auto* grid = bar.findChild<QGridLayout*>();
     std::vector<ShownRow> rows;
-    // Two findings side by side on each line of the bar.
+    // Two findings side by side on each line of the bar, under the headline and what the
+    // app may use.
     for (int i = 0; i < int(count); ++i) {
         const auto cell = [&](int column) {
             return qobject_cast<QLabel*>(
-                grid->itemAtPosition(1 + i / 2, i % 2 * 3 + column)->widget());
+                grid->itemAtPosition(2 + i / 2, i % 2 * 3 + column)->widget());
         };
         rows.push_back({cell(0), cell(1), cell(2)});
     }
@@ -44,14 +45,14 @@ std::vector<ShownRow> shownRows(const VerdictBar& bar, std::size_t count) {
 }
 
 std::vector<VerdictLine> sample() {
-    return {{Tri::yes, "Signed by", "Developer ID Application: Example Ltd (A1B2C3D4E5)"},
-            {Tri::no, "Gatekeeper", "Rejected: a sealed resource is missing or invalid"},
-            {Tri::unknown, "Notarization", "Can't be checked on this system"}};
+    return {{Tri::yes, "Signed by", "Developer ID Application: Example Ltd (A1B2C3D4E5)", {}},
+            {Tri::no, "Gatekeeper", "Rejected: a sealed resource is missing or invalid", {}},
+            {Tri::unknown, "Notarization", "Can't be checked on this system", {}}};
 }
 
 TEST(VerdictBar, NamesFromTheBundleShowAsCharactersNeverAsMarkup) {
     VerdictBar bar;
-    bar.setLines({{Tri::yes, "Signed by", "<b>Evil</b>\nCorp <img src=x>"}},
+    bar.setLines({{Tri::yes, "Signed by", "<b>Evil</b>\nCorp <img src=x>", {}}},
                  Verdict::State::accepted, true);
     const ShownRow row = shownRows(bar, 1)[0];
     EXPECT_EQ(row.text->textFormat(), Qt::PlainText);
@@ -64,12 +65,32 @@ TEST(VerdictBar, NamesFromTheBundleShowAsCharactersNeverAsMarkup) {
                                             "<img src=x> (Yes)\n"));
 }
 
+TEST(VerdictBar, PlainWordsKeepTheExactReasonAPointersRestAwayAndWhatTheAppMayUseComesFirst) {
+    VerdictBar bar;
+    bar.setLines({{Tri::no, "Gatekeeper", "Rejected because it is not signed",
+                   "Rejected: <b>no</b> usable signature"}},
+                 Verdict::State::rejected, true);
+    const ShownRow row = shownRows(bar, 1)[0];
+    EXPECT_EQ(row.text->text(), "Rejected because it is not signed");
+    // Plain, so that the tool's words can't become markup in the tooltip.
+    EXPECT_TRUE(row.text->toolTip().contains("Rejected: &lt;b&gt;no&lt;/b&gt; usable signature"))
+        << row.text->toolTip().toStdString();
+    EXPECT_EQ(row.text->accessibleDescription(), "No. Rejected: <b>no</b> usable signature");
+    auto* mayUse = bar.findChild<QLabel*>("verdictMayUse");
+    EXPECT_TRUE(mayUse->isHidden());
+    bar.setMayUse("Camera (asks, entitled)");
+    EXPECT_FALSE(mayUse->isHidden());
+    EXPECT_EQ(bar.text(),
+              "Rejected\nMay use: Camera (asks, entitled)\nGatekeeper: Rejected because it is not "
+              "signed (No) [Rejected: <b>no</b> usable signature]\n");
+}
+
 TEST(VerdictBar, LongTextsWrapInsteadOfWideningTheWindow) {
     VerdictBar bar;
     const std::string words(60, 'x');
     std::string text;
     for (int i = 0; i < 40; ++i) text += words + " ";
-    bar.setLines({{Tri::no, "Gatekeeper", text}, {Tri::no, "Path", std::string(3000, 'y')}},
+    bar.setLines({{Tri::no, "Gatekeeper", text, {}}, {Tri::no, "Path", std::string(3000, 'y'), {}}},
                  Verdict::State::rejected, true);
     EXPECT_LT(bar.minimumSizeHint().width(), 600);
     bar.resize(500, bar.heightForWidth(500) > 0 ? bar.heightForWidth(500) : 400);
@@ -187,7 +208,7 @@ TEST(VerdictBar, FillsInPlaceAndSaysWhenChecksAreStillRunning) {
 
     auto lines = sample();
     lines.pop_back();
-    lines[1] = {Tri::yes, "Gatekeeper", "Accepted"};
+    lines[1] = {Tri::yes, "Gatekeeper", "Accepted", {}};
     bar.setLines(lines, Verdict::State::accepted, true);
     EXPECT_FALSE(bar.isChecking());
     EXPECT_FALSE(bar.findChild<QLabel*>("verdictChecking")->isVisible());
