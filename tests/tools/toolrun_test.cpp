@@ -151,10 +151,7 @@ TEST(RunProgram, ReportsProgramsThatCannotStart) {
     const Case cases[] = {
         {tools.path("absent"), {}, "No such file or directory"},
         {tools.file("not-executable", "#!/bin/sh\necho hi\n"), {}, "Permission denied"},
-        {tools.file("garbage",
-                    "\x7f"
-                    "ELF but not really\n",
-                    FakeTools::executable),
+        {tools.file("garbage", "\177ELF but not really\n", FakeTools::executable),
          {},
          "Exec format error"},
         {tools.path(QString()), {}, "Permission denied"},  // the folder itself
