@@ -1,28 +1,15 @@
 // varko-report --diff as scripts run it: its exit statuses, its text and its JSON.
-#include <gtest/gtest.h>
-
 #include <QFile>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QTemporaryDir>
 #include <filesystem>
 
+#include "cli/clitest.h"
 #include "fixtures/componentbundle.h"
 #include "support/faketool.h"
-#include "support/programrun.h"
 
 namespace {
 
 using namespace varko::examplegen;
-using varko::testing::ProgramRun;
-
-const QString binDir = QStringLiteral(VARKO_BIN_DIR);
-const QString example = binDir + "/../examples/Example.app";
-
-ProgramRun varkoReport(const QStringList& args) {
-    return varko::testing::runTool("varko-report", args);
-}
+using namespace varko::testing;
 
 class DiffTest : public ::testing::Test {
 protected:
@@ -53,9 +40,8 @@ TEST_F(DiffTest, TheSameAppTwiceHasNoChangesAndExitsZero) {
 
     const ProgramRun json = varkoReport({"--json", "--diff", example, example});
     EXPECT_EQ(json.status, 0);
-    const QJsonObject o = QJsonDocument::fromJson(json.out).object();
-    EXPECT_EQ(o.value("changes"), QJsonArray());
-    EXPECT_EQ(o.value("old").toObject().value("bundleID"), "com.example.varko.Example");
+    expectHas(QJsonDocument::fromJson(json.out).object(),
+              R"({"changes": [], "old": {"bundleID": "com.example.varko.Example"}})");
 }
 
 TEST_F(DiffTest, ChangesAreListedMostSeriousFirstAndExitOne) {
@@ -72,28 +58,22 @@ TEST_F(DiffTest, ChangesAreListedMostSeriousFirstAndExitOne) {
     const QJsonObject o = QJsonDocument::fromJson(json.out, &error).object();
     ASSERT_EQ(error.error, QJsonParseError::NoError) << json.out.toStdString();
     EXPECT_EQ(o.keys(), (QStringList{"changes", "new", "old"}));
-    EXPECT_EQ(o.value("old").toObject().value("path"), before);
-    EXPECT_EQ(o.value("new").toObject().value("path"), after);
+    EXPECT_EQ(o["old"]["path"], before);
+    EXPECT_EQ(o["new"]["path"], after);
     // Each item's object is what --json prints for it alone.
-    EXPECT_TRUE(o.value("new").toObject().value("components").isArray());
-    const QJsonArray changes = o.value("changes").toArray();
-    ASSERT_EQ(changes.size(), 2);
-    EXPECT_EQ(changes[0].toObject(), (QJsonObject{{"what", "teamIdentifier"},
-                                                  {"key", ""},
-                                                  {"old", "TEAM123456"},
-                                                  {"new", "OTHER98765"},
-                                                  {"component", ""},
-                                                  {"severity", "high"}}));
-    EXPECT_EQ(changes[1].toObject().value("what"), "component");
-    EXPECT_EQ(changes[1].toObject().value("component"), "Contents/MacOS/tool");
-    EXPECT_EQ(changes[1].toObject().value("severity"), "low");
+    EXPECT_TRUE(o["new"]["components"].isArray());
+    ASSERT_EQ(o["changes"].toArray().size(), 2);
+    EXPECT_EQ(o["changes"][0].toObject(),
+              QJsonDocument::fromJson(R"({"what": "teamIdentifier", "key": "", "old": "TEAM123456",
+                  "new": "OTHER98765", "component": "", "severity": "high"})")
+                  .object());
+    expectHas(o["changes"][1], R"({"what": "component", "component": "Contents/MacOS/tool",
+                                   "severity": "low"})");
 }
 
 TEST_F(DiffTest, TroubleExitsTwo) {
     const QString plain = dir.filePath("notes.txt");
-    QFile file(plain);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.close();
+    ASSERT_TRUE(QFile(plain).open(QIODevice::WriteOnly));
     for (const QStringList& args :
          {QStringList{"--diff", example, dir.filePath("missing.app")},
           QStringList{"--diff", plain, example}, QStringList{"--diff", example},
@@ -106,11 +86,10 @@ TEST_F(DiffTest, TroubleExitsTwo) {
     }
 
     // A signature tool that gives no answer leaves the comparison in doubt.
-    const varko::testing::FakeTools tools;
-    ASSERT_TRUE(QFile::copy(binDir + "/varko-report", tools.path("varko-report")));
+    const FakeTools tools;
+    ASSERT_TRUE(QFile::copy(VARKO_BIN_DIR "/varko-report", tools.path("varko-report")));
     for (const char* tool : {"varko-codesign", "varko-spctl"}) tools.script(tool, "kill -ABRT $$");
-    const ProgramRun r =
-        varko::testing::runTool(tools.path("varko-report"), {"--diff", example, example});
+    const ProgramRun r = runTool(tools.path("varko-report"), {"--diff", example, example});
     EXPECT_EQ(r.status, 2);
     EXPECT_TRUE(r.err.contains("a signature tool gave no answer")) << r.err.toStdString();
 }

@@ -1,15 +1,6 @@
 // varko-report --scan: every item under the folders, one line or one JSON object each, in
 // the order found, whatever order the workers finish in.
-#include <gtest/gtest.h>
-
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QProcess>
-#include <QTemporaryDir>
 
 #include <poll.h>
 #include <sys/stat.h>
@@ -21,14 +12,19 @@
 #include <pty.h>
 #endif
 
-#include "support/programrun.h"
+#include "cli/clitest.h"
 
 namespace {
 
-using varko::testing::ProgramRun;
-using varko::testing::runTool;
+using namespace varko::testing;
 
-const QString example = QStringLiteral(VARKO_BIN_DIR "/../examples/Example.app");
+/// The example app copied to `path`, with the folders above it made.
+void copyExample(const QString& path) {
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(path).path()));
+    QProcess cp;
+    cp.start("cp", {"-R", example, path});
+    ASSERT_TRUE(cp.waitForFinished(60000) && cp.exitCode() == 0);
+}
 
 class ScanCli : public ::testing::Test {
 protected:
@@ -38,13 +34,8 @@ protected:
     void SetUp() override {
         // Enough items that two workers finish out of order now and then.
         for (const QString name : {"a/Zeta.app", "b/Alpha.app", "C.app", "d/e/Beta.app", "F.app"}) {
-            const QString path = dir.filePath("Apps/" + name);
-            ASSERT_TRUE(QDir().mkpath(QFileInfo(path).path()));
-            QProcess cp;
-            cp.start("cp", {"-R", example, path});
-            ASSERT_TRUE(cp.waitForFinished(60000));
-            ASSERT_EQ(cp.exitCode(), 0);
-            apps << path;
+            apps << dir.filePath("Apps/" + name);
+            copyExample(apps.last());
         }
     }
 
@@ -56,7 +47,7 @@ protected:
 };
 
 TEST_F(ScanCli, TextIsOneLinePerItemInTheOrderFound) {
-    const ProgramRun r = runTool("varko-report", {"--scan", dir.filePath("Apps")});
+    const ProgramRun r = varkoReport({"--scan", dir.filePath("Apps")});
     ASSERT_EQ(r.status, 0) << r.err.toStdString();
     EXPECT_FALSE(r.err.contains("varko-report:")) << r.err.toStdString();
     const QList<QByteArray> lines = linesOf(r.out);
@@ -72,13 +63,13 @@ TEST_F(ScanCli, TextIsOneLinePerItemInTheOrderFound) {
 }
 
 TEST_F(ScanCli, JsonLinesHoldTheObjectOfOneItemEach) {
-    const ProgramRun r = runTool("varko-report", {"--scan", "--json", dir.filePath("Apps")});
+    const ProgramRun r = varkoReport({"--scan", "--json", dir.filePath("Apps")});
     ASSERT_EQ(r.status, 0) << r.err.toStdString();
     const QList<QByteArray> lines = linesOf(r.out);
     ASSERT_EQ(lines.size(), apps.size());
-    const ProgramRun one = runTool("varko-report", {"--json", apps[0]});
+    const ProgramRun one = varkoReport({"--json", apps[0]});
     ASSERT_EQ(one.status, 0);
-    const QJsonObject alone = QJsonDocument::fromJson(one.out).array().first().toObject();
+    const QJsonObject alone = firstItem(one.out);
     for (qsizetype i = 0; i < lines.size(); ++i) {
         QJsonParseError error{};
         const QJsonDocument doc = QJsonDocument::fromJson(lines[i], &error);
@@ -99,15 +90,13 @@ TEST_F(ScanCli, AnItemThatCantBeReadFailsTheRunAndTheOthersStillAppear) {
     ASSERT_EQ(::mkfifo(QFile::encodeName(broken).constData(), 0644), 0);
     // An app without its Info.plist is inspected but can't be read as a bundle.
     const QString bare = dir.filePath("Apps/b/Bare.app");
-    QProcess cp;
-    cp.start("cp", {"-R", example, bare});
-    ASSERT_TRUE(cp.waitForFinished(60000));
+    copyExample(bare);
     ASSERT_TRUE(QFile::remove(bare + "/Contents/Info.plist"));
     for (const bool json : {false, true}) {
         SCOPED_TRACE(json);
         QStringList args = {"--scan", dir.filePath("Apps")};
         if (json) args.prepend("--json");
-        const ProgramRun r = runTool("varko-report", args);
+        const ProgramRun r = varkoReport(args);
         EXPECT_EQ(r.status, 2);
         for (const QString& item : {bare, broken})
             EXPECT_TRUE(r.err.contains("varko-report: " + item.toUtf8() + ": could not be read: "))
@@ -116,20 +105,16 @@ TEST_F(ScanCli, AnItemThatCantBeReadFailsTheRunAndTheOthersStillAppear) {
         // Both say it in its place, JSON with the kind for scripts.
         ASSERT_EQ(lines.size(), apps.size() + 2);
         for (const QString& app : apps) EXPECT_TRUE(r.out.contains(app.toUtf8()));
-        if (json) {
-            const auto code = [&](int line) {
-                return QJsonDocument::fromJson(lines[line])["error"]["code"].toString();
-            };
-            EXPECT_EQ(code(2), "unsupported");
-            EXPECT_EQ(code(3), "unsupported");
-        } else {
-            EXPECT_TRUE(lines[2].startsWith(bare.toUtf8() + " — could not be read: "));
-            EXPECT_TRUE(lines[3].startsWith(broken.toUtf8() + " — could not be read: "));
+        for (const int line : {2, 3}) {
+            if (json)
+                EXPECT_EQ(QJsonDocument::fromJson(lines[line])["error"]["code"], "unsupported");
+            else
+                EXPECT_TRUE(lines[line].startsWith((line == 2 ? bare : broken).toUtf8() +
+                                                   " — could not be read: "));
         }
     }
     // A folder that isn't there is a problem too, beside one that is.
-    const ProgramRun r =
-        runTool("varko-report", {"--scan", dir.filePath("missing"), dir.filePath("Apps/a")});
+    const ProgramRun r = varkoReport({"--scan", dir.filePath("missing"), dir.filePath("Apps/a")});
     EXPECT_EQ(r.status, 2);
     EXPECT_TRUE(r.err.contains("varko-report: " + dir.filePath("missing").toUtf8() + ": "));
     EXPECT_EQ(linesOf(r.out).size(), 1);
@@ -143,22 +128,19 @@ TEST(ScanCliCut, AScanCutShortFailsAndSaysWhichBoundAndWhere) {
         if (depth == 32) notEntered = deep;
     }
     ASSERT_TRUE(QDir().mkpath(deep + "/Deep.app"));
-    const ProgramRun text = runTool("varko-report", {"--scan", dir.filePath("Apps")});
+    const ProgramRun text = varkoReport({"--scan", dir.filePath("Apps")});
     EXPECT_EQ(text.status, 2);
     EXPECT_TRUE(text.out.isEmpty()) << text.out.toStdString();
     EXPECT_TRUE(text.err.contains("varko-report: the scan went no deeper than 32 folders: " +
                                   notEntered.toUtf8() + " was not looked into\n"))
         << text.err.toStdString();
 
-    const ProgramRun json = runTool("varko-report", {"--scan", "--json", dir.filePath("Apps")});
+    const ProgramRun json = varkoReport({"--scan", "--json", dir.filePath("Apps")});
     EXPECT_EQ(json.status, 2);
     EXPECT_EQ(json.err, text.err);
-    const QJsonObject record = QJsonDocument::fromJson(json.out).object();
     EXPECT_EQ(json.out.count('\n'), 1) << json.out.toStdString();
-    EXPECT_EQ(record, QJsonObject({{"cut", QJsonObject{{"kind", "depth"},
-                                                       {"folder", notEntered},
-                                                       {"limit", 32},
-                                                       {"times", 1}}}}))
+    const QJsonObject cut{{"kind", "depth"}, {"folder", notEntered}, {"limit", 32}, {"times", 1}};
+    EXPECT_EQ(QJsonDocument::fromJson(json.out).object(), (QJsonObject{{"cut", cut}}))
         << json.out.toStdString();
 }
 

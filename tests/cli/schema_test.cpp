@@ -1,15 +1,11 @@
 // varko-report's JSON, one item, a scan and a comparison, checked against the schemas
 // that ship with it, on apps with every kind of piece, flag and privacy manifest.
-#include <gtest/gtest.h>
-
-#include <QFile>
 #include <QProcess>
-#include <QTemporaryDir>
 #include <filesystem>
 
+#include "cli/clitest.h"
 #include "fixtures/componentbundle.h"
 #include "fixtures/xarwriter.h"
-#include "support/programrun.h"
 
 namespace {
 
@@ -42,9 +38,7 @@ void expectValid(const QString& kind, const QByteArray& json) {
     QTemporaryDir dir;
     const QString file = dir.filePath("out.json");
     QFile f(file);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(json);
-    f.close();
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.write(json) == json.size() && f.flush());
     QProcess p;
     p.start("python3", {validator, schemaDir, kind, file});
     ASSERT_TRUE(p.waitForFinished(60000));
@@ -62,13 +56,11 @@ TEST(SchemaTest, ItemsScansAndComparisonsMatchTheShippedSchemas) {
     ASSERT_TRUE(old) << old.error().message;
     const auto changed = writeComponentApp(folder, richApp("2.0", Signing::adhoc), pki);
     ASSERT_TRUE(changed) << changed.error().message;
-    const auto pkg = makeXar("", std::nullopt);
-    ASSERT_TRUE(writeFile(folder / "Tool.pkg", pkg));
+    ASSERT_TRUE(writeFile(folder / "Tool.pkg", makeXar("", std::nullopt)));
     const QString oldPath = QString::fromStdString(old->string());
     const QString newPath = QString::fromStdString(changed->string());
 
-    const auto items = varko::testing::runTool(
-        "varko-report",
+    const auto items = varko::testing::varkoReport(
         {"--json", oldPath, newPath, QString::fromStdString((folder / "Tool.pkg").string())},
         180000);
     expectValid("items", items.out);
@@ -77,14 +69,13 @@ TEST(SchemaTest, ItemsScansAndComparisonsMatchTheShippedSchemas) {
     fs::path deep = folder;
     for (int depth = 0; depth < 33; ++depth) deep /= "d";
     fs::create_directories(deep);
-    const auto scan = varko::testing::runTool(
-        "varko-report", {"--scan", "--json", QString::fromStdString(folder.string())}, 180000);
+    const auto scan = varko::testing::varkoReport(
+        {"--scan", "--json", QString::fromStdString(folder.string())}, 180000);
     EXPECT_EQ(scan.out.count('\n'), 4) << scan.err.toStdString();
     EXPECT_TRUE(scan.out.startsWith("{\"cut\":{")) << scan.out.left(200).toStdString();
     expectValid("lines", scan.out);
 
-    const auto diff =
-        varko::testing::runTool("varko-report", {"--diff", "--json", oldPath, newPath}, 180000);
+    const auto diff = varko::testing::varkoReport({"--diff", "--json", oldPath, newPath}, 180000);
     EXPECT_EQ(diff.status, 1) << diff.err.toStdString();
     expectValid("comparison", diff.out);
 }

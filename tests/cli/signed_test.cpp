@@ -8,16 +8,6 @@ using namespace varko::testing;
 
 namespace {
 
-struct ToolResult {
-    int status = -1;
-    QString err;
-};
-
-ToolResult run(const char* tool, const QStringList& arguments) {
-    const ProgramRun r = runTool(tool, arguments);
-    return {r.status, QString::fromUtf8(r.err)};
-}
-
 TEST(SignedBundleTest, CodesignShowsAuthoritiesAndTheTimestampInThePlatformsOrder) {
     TestPki pki;
     QTemporaryDir dir;
@@ -27,9 +17,9 @@ TEST(SignedBundleTest, CodesignShowsAuthoritiesAndTheTimestampInThePlatformsOrde
                jan2024,
                jan2024 + 13 * 3600 + 62};
     const auto app = QString::fromStdString(signedBundle(dir, "Shown", w).string());
-    const ToolResult r = run("varko-codesign", {"-dvvv", app});
+    const ProgramRun r = runTool("varko-codesign", {"-dvvv", app});
     ASSERT_EQ(r.status, 0) << r.err.toStdString();
-    const QStringList lines = r.err.split('\n');
+    const QStringList lines = QString::fromUtf8(r.err).split('\n');
     const auto at = [&](const QString& prefix) {
         for (int i = 0; i < lines.size(); ++i)
             if (lines[i].startsWith(prefix)) return i;
@@ -40,11 +30,10 @@ TEST(SignedBundleTest, CodesignShowsAuthoritiesAndTheTimestampInThePlatformsOrde
     EXPECT_LT(at("CDHash="), at("Signature size="));
     const int first = at("Authority=");
     ASSERT_GT(first, at("Signature size="));
-    EXPECT_EQ(lines[first], "Authority=Developer ID Application: Varko Tests (TEAM123456)");
-    EXPECT_EQ(lines[first + 1], "Authority=Varko Test Developer ID CA");
-    EXPECT_EQ(lines[first + 2], "Authority=Varko Test Root CA");
-    EXPECT_EQ(lines[first + 3], "Timestamp=Jan 1, 2024 at 1:01:02 PM");
-    EXPECT_EQ(lines[first + 4], "Info.plist entries=2");
+    EXPECT_EQ(lines.mid(first, 5).join('\n'),
+              "Authority=Developer ID Application: Varko Tests (TEAM123456)\n"
+              "Authority=Varko Test Developer ID CA\nAuthority=Varko Test Root CA\n"
+              "Timestamp=Jan 1, 2024 at 1:01:02 PM\nInfo.plist entries=2");
     EXPECT_TRUE(r.err.contains("TeamIdentifier=TEAM123456\n"));
     EXPECT_TRUE(r.err.contains("Sealed Resources version=2 rules=13 files=3\n"))
         << r.err.toStdString();
@@ -52,7 +41,7 @@ TEST(SignedBundleTest, CodesignShowsAuthoritiesAndTheTimestampInThePlatformsOrde
     SignWith untimed = w;
     untimed.tsa = nullptr;
     const auto plain = QString::fromStdString(signedBundle(dir, "Plain", untimed).string());
-    EXPECT_TRUE(run("varko-codesign", {"-dvvv", plain})
+    EXPECT_TRUE(runTool("varko-codesign", {"-dvvv", plain})
                     .err.contains("\nSigned Time=Jan 1, 2024 at 12:00:00 AM\n"));
 }
 

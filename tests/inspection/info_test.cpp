@@ -270,11 +270,27 @@ TEST_F(InfoTest, EmptyOrUnusableInfoPlistGivesAnEmptyDictionaryAndTheEntitlement
     const QString outside = dir.filePath("outside.plist");
     ASSERT_TRUE(writeFile(
         outside, xmlPlist("<key>CFBundleIdentifier</key><string>not.this.bundle</string>")));
-    struct Case {
-        QString name;
-        std::function<void(const QString& contents)> make;
-        QString problem;
-        std::optional<ErrorCode> code = {};  ///< where the bundle reader decides
+    // Makes the app `name`, has `make` spoil its Contents folder, and inspects it.
+    const auto spoilt = [&](const QString& name, const std::function<void(const QString&)>& make,
+                            const QString& problem, std::optional<ErrorCode> code = {}) {
+        SCOPED_TRACE(name.toStdString());
+        codesign.answer(entitlements);
+        const QString app = makeBundle(dir, name, std::nullopt);
+        make(app + "/Contents");
+        const Info info = inspect(app);
+        ASSERT_TRUE(info.theDict.has_value());
+        EXPECT_TRUE(info.theDict->empty());
+        EXPECT_TRUE(info.infoPlistProblem.contains(problem)) << info.infoPlistProblem.toStdString();
+        // Where the bundle reader decides, it names the kind of fault.
+        if (const auto read = Bundle{app}.readInfoDictionary(); code) {
+            ASSERT_FALSE(read);
+            EXPECT_EQ(read.error().code, *code);
+        }
+        expectUntouched(info);
+        EXPECT_TRUE(codesign.ran());
+        EXPECT_EQ(info.theCodesignParams, QStringList({"--display", "--entitlements", ":-", app}));
+        EXPECT_TRUE(info.pubCamera);
+        EXPECT_TRUE(info.privCamera);
     };
     // Info.plist written with these bytes, or made a link to `target`.
     const auto plist = [](const QByteArray& bytes) {
@@ -287,62 +303,44 @@ TEST_F(InfoTest, EmptyOrUnusableInfoPlistGivesAnEmptyDictionaryAndTheEntitlement
             ASSERT_TRUE(QFile::link(target, contents + "/Info.plist"));
         };
     };
-    const Case cases[] = {
-        {"Empty.app", plist(xmlPlist("")), ""},
-        {"Missing.app", [](const QString&) {}, "the bundle has no Info.plist", ErrorCode::missing},
-        {"Garbage.app", plist(QByteArray("\xFF\xFE<\0p\0l\0i\0s\0t\0>\0<\0", 18)),
-         "Contents/Info.plist: "},
-        {"Array.app", plist("<plist><array><string>CFBundleIdentifier</string></array></plist>"),
-         "Contents/Info.plist holds no dictionary", ErrorCode::malformed},
-        {"Big.app",
-         [&](const QString& contents) {
-             QFile f(contents + "/Info.plist");
-             ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-             f.write(xmlPlist("<key>CFBundleIdentifier</key><string>big</string>"));
-             ASSERT_TRUE(f.resize(Bundle::maxInfoPlistBytes + 1));  // sparse
-         },
-         "Info.plist: larger than 32 MiB"},
-        {"LinkOut.app", link(outside),
-         "Info.plist is a symbolic link that leads out of the bundle"},
-        {"ProcLink.app", link("/proc/self/mem"),
-         "Info.plist is a symbolic link that leads out of the bundle"},
-        {"RelativeLinkOut.app", link("../../outside.plist"), "leads out of the bundle"},
-        {"ContentsOut.app",
-         [&](const QString& contents) {
-             QDir().mkpath(dir.filePath("elsewhere"));
-             ASSERT_TRUE(QFile::copy(outside, dir.filePath("elsewhere/Info.plist")));
-             ASSERT_TRUE(QDir(contents).removeRecursively());
-             ASSERT_TRUE(QFile::link(dir.filePath("elsewhere"), contents));
-         },
-         "Contents is a symbolic link that leads out of the bundle"},
-        {"Fifo.app",
-         [&](const QString& contents) {
-             ASSERT_EQ(::mkfifo(QFile::encodeName(contents + "/Info.plist").constData(), 0600), 0);
-         },
-         "Info.plist: not a regular file (a FIFO)"},
-        {"Folder.app", [&](const QString& contents) { QDir().mkpath(contents + "/Info.plist"); },
-         "Info.plist: not a regular file (a folder)"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name.toStdString());
-        codesign.answer(entitlements);
-        const QString app = makeBundle(dir, c.name, std::nullopt);
-        c.make(app + "/Contents");
-        const Info info = inspect(app);
-        ASSERT_TRUE(info.theDict.has_value());
-        EXPECT_TRUE(info.theDict->empty());
-        EXPECT_TRUE(info.infoPlistProblem.contains(c.problem))
-            << info.infoPlistProblem.toStdString();
-        if (const auto read = Bundle{app}.readInfoDictionary(); c.code) {
-            ASSERT_FALSE(read);
-            EXPECT_EQ(read.error().code, *c.code);
-        }
-        expectUntouched(info);
-        EXPECT_TRUE(codesign.ran());
-        EXPECT_EQ(info.theCodesignParams, QStringList({"--display", "--entitlements", ":-", app}));
-        EXPECT_TRUE(info.pubCamera);
-        EXPECT_TRUE(info.privCamera);
-    }
+    const QString leadsOut = "Info.plist is a symbolic link that leads out of the bundle";
+    spoilt("Empty.app", plist(xmlPlist("")), "");
+    spoilt(
+        "Missing.app", [](const QString&) {}, "the bundle has no Info.plist", ErrorCode::missing);
+    spoilt("Garbage.app", plist(QByteArray("\xFF\xFE<\0p\0l\0i\0s\0t\0>\0<\0", 18)),
+           "Contents/Info.plist: ");
+    spoilt("Array.app", plist("<plist><array><string>CFBundleIdentifier</string></array></plist>"),
+           "Contents/Info.plist holds no dictionary", ErrorCode::malformed);
+    spoilt(
+        "Big.app",
+        [&](const QString& contents) {
+            QFile f(contents + "/Info.plist");
+            ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+            f.write(xmlPlist("<key>CFBundleIdentifier</key><string>big</string>"));
+            ASSERT_TRUE(f.resize(Bundle::maxInfoPlistBytes + 1));  // sparse
+        },
+        "Info.plist: larger than 32 MiB");
+    spoilt("LinkOut.app", link(outside), leadsOut);
+    spoilt("ProcLink.app", link("/proc/self/mem"), leadsOut);
+    spoilt("RelativeLinkOut.app", link("../../outside.plist"), "leads out of the bundle");
+    spoilt(
+        "ContentsOut.app",
+        [&](const QString& contents) {
+            QDir().mkpath(dir.filePath("elsewhere"));
+            ASSERT_TRUE(QFile::copy(outside, dir.filePath("elsewhere/Info.plist")));
+            ASSERT_TRUE(QDir(contents).removeRecursively());
+            ASSERT_TRUE(QFile::link(dir.filePath("elsewhere"), contents));
+        },
+        "Contents is a symbolic link that leads out of the bundle");
+    spoilt(
+        "Fifo.app",
+        [&](const QString& contents) {
+            ASSERT_EQ(::mkfifo(QFile::encodeName(contents + "/Info.plist").constData(), 0600), 0);
+        },
+        "Info.plist: not a regular file (a FIFO)");
+    spoilt(
+        "Folder.app", [&](const QString& contents) { QDir().mkpath(contents + "/Info.plist"); },
+        "Info.plist: not a regular file (a folder)");
 }
 
 TEST_F(InfoTest, FlatBundleAndLinkThatStaysInsideTheBundleAreRead) {

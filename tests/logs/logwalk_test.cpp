@@ -91,10 +91,8 @@ TEST(LogWalk, AFaultCostsOnlyItsElement) {
         {"[", {}, 0, true},
         {"[" + entry("a") + ",", {"a"}, 0, true},
         {"[" + entry("a") + ",  ", {"a"}, 0, true},
-        {"[" + entry("a") + "," + entry("b"),
-         {"a", "b"},
-         0,
-         true},  // whole, only the bracket is missing
+        // Whole, only the bracket is missing.
+        {"[" + entry("a") + "," + entry("b"), {"a", "b"}, 0, true},
         {"[" + entry("a") + R"(,{"eventMessage":"b)", {"a"}, 1, true},
         {"[" + entry("a") + R"(,{"eventMessage":"b"},{)", {"a", "b"}, 1, true},
         {"[" + entry("a") + "] trailing", {"a"}, 0, false, true},
@@ -113,9 +111,8 @@ TEST(LogWalk, AFaultCostsOnlyItsElement) {
         {R"([{"eventMessage":},)" + entry("b") + "]", {"b"}, 1},
         {R"([{"eventMessage":"a",},)" + entry("b") + "]", {"b"}, 1},
         {R"([{"eventMessage":"a"} {"eventMessage":"b"},)" + entry("c") + "]", {"c"}, 1},
-        {"[" + entry("a") + "}," + entry("b") + "]",
-         {"b"},
-         1},  // a stray brace breaks only its element
+        // A stray brace breaks only its element.
+        {"[" + entry("a") + "}," + entry("b") + "]", {"b"}, 1},
         // Brackets and commas inside strings, escaped quotes included, do not cut.
         {"[" + entry(R"(},{\"x\\)") + "," + entry("c") + "]", {R"(},{"x\)", "c"}, 0},
         // Unread values are checked for structure only.
@@ -154,10 +151,7 @@ TEST(LogWalk, TextIsMendedNotRefused) {
     struct Case {
         std::string raw, shown;
     } cases[] = {
-        {"a\xff"
-         "b",
-         "a\uFFFD"
-         "b"},
+        {"a\xff.", "a\uFFFD."},
         {"\xc0\x80", "\uFFFD\uFFFD"},                      // overlong
         {"\xed\xa0\x80", "\uFFFD\uFFFD\uFFFD"},            // an encoded surrogate
         {"\xf4\x90\x80\x80", "\uFFFD\uFFFD\uFFFD\uFFFD"},  // past U+10FFFF
@@ -276,12 +270,7 @@ TEST(LogWalk, SlicesAgreeWithTheWholeWalkWhereverTheCutsFall) {
         R"([ ]},{},{},{},{"eventMessage":"no"}])",
         // One string over many cuts; an unbalanced quote; runs of backslashes.
         R"([{"eventMessage":")" + std::string(20, '\\') + "\\\"" +
-            [] {
-                std::string s;
-                for (int i = 0; i < 30; ++i) s += "},{";
-                return s;
-            }() +
-            R"("},{"eventMessage":"z"}])",
+            QByteArray("},{").repeated(30).toStdString() + R"("},{"eventMessage":"z"}])",
         R"([{"eventMessage":"a},{"eventMessage":"b"},{"c":1},{"eventMessage":"d"}])",
         R"([{"eventMessage":"\\\\"},{"eventMessage":"\\\"},{\\"},{},{"eventMessage":"\\"}])",
         // Broken elements on both sides of cuts.

@@ -1,8 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <QDir>
-#include <QFile>
-#include <QTemporaryDir>
 #include <optional>
 
 #include "logs/dedysfunction.h"
@@ -49,14 +46,11 @@ TEST_F(Probe, StoreFoldersMustHoldSomething) {
     EXPECT_FALSE(p.hasLogFiles());
     QDir().mkpath(dir.filePath("Persist"));
     EXPECT_FALSE(p.hasLogFiles());
-    QFile hidden(dir.filePath("Persist/.hidden"));
-    ASSERT_TRUE(hidden.open(QIODevice::WriteOnly));
-    hidden.close();
+    ASSERT_TRUE(QFile(dir.filePath("Persist/.hidden")).open(QIODevice::WriteOnly));
     EXPECT_TRUE(p.hasLogFiles());
+    // A file where the folder belongs holds nothing, even with bytes in it.
     QFile regular(dir.filePath("timesync"));
-    ASSERT_TRUE(regular.open(QIODevice::WriteOnly));
-    regular.write("x");
-    regular.close();
+    ASSERT_TRUE(regular.open(QIODevice::WriteOnly) && regular.write("x") == 1 && regular.flush());
     EXPECT_FALSE(p.hasTimesyncFiles());
 }
 

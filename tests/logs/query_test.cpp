@@ -16,12 +16,8 @@ TEST(LogQuery, ARangeGoesOnOnlyWhenBothOfItsBoxesHoldText) {
         const TimeRange range{mask & 1 ? " 2021-04-07" : "", mask & 2 ? "18:22:06 " : "",
                               mask & 4 ? "2021-04-08" : "", mask & 8 ? "01:00:00" : ""};
         QStringList expected = base;
-        if ((mask & 3) == 3)
-            expected << "--start"
-                     << " 2021-04-07 18:22:06 ";
-        if ((mask & 12) == 12)
-            expected << "--end"
-                     << "2021-04-08 01:00:00";
+        if ((mask & 3) == 3) expected += {"--start", " 2021-04-07 18:22:06 "};
+        if ((mask & 12) == 12) expected += {"--end", "2021-04-08 01:00:00"};
         EXPECT_EQ(queryArguments(base, range), expected) << mask;
     }
 }
@@ -58,11 +54,9 @@ TEST(LogQuery, ARangeIsCheckedBeforeTheToolIsAsked) {
 
 TEST(LogQuery, DefaultRangeIsTheMinuteBefore) {
     const auto moment = *parseLocalDateTime("2021-04-07 00:00:30");
-    const TimeRange range = defaultRange(moment);
-    EXPECT_EQ(range.startDate, "2021-04-06");
-    EXPECT_EQ(range.startTime, "23:59:30");
-    EXPECT_EQ(range.endDate, "2021-04-07");
-    EXPECT_EQ(range.endTime, "00:00:30");
+    const TimeRange r = defaultRange(moment);
+    EXPECT_EQ(QStringList({r.startDate, r.startTime, r.endDate, r.endTime}).join(' '),
+              "2021-04-06 23:59:30 2021-04-07 00:00:30");
 }
 
 TEST(LogQuery, ParsesOnlyOnSuccessAndOtherwiseSaysWhyInTheWindowsWords) {

@@ -11,6 +11,8 @@
 #include <QTemporaryDir>
 #include <optional>
 
+#include <csignal>
+
 namespace varko::testing {
 
 class FakeTool {
@@ -116,6 +118,21 @@ inline QByteArray xmlPlist(const QByteArray& dictBody) {
            "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
            "<plist version=\"1.0\">\n<dict>\n" +
            dictBody + "</dict>\n</plist>\n";
+}
+
+/// Whether a process still runs; one that has ended but is not yet reaped does not.
+inline bool processRuns(pid_t pid) {
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly)) return ::kill(pid, 0) == 0;
+    const QByteArray line = stat.readAll();
+    const qsizetype close = line.lastIndexOf(')');
+    return close < 0 || line.mid(close + 2, 1) != "Z";
+}
+
+/// The process id a tool wrote to `file`, or 0 while there is none.
+inline pid_t pidIn(const QString& file) {
+    QFile f(file);
+    return f.open(QIODevice::ReadOnly) ? pid_t(f.readAll().trimmed().toInt()) : 0;
 }
 
 }  // namespace varko::testing

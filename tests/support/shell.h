@@ -2,7 +2,7 @@
 
 // What the window tests share: one fake behind every signature tool, finding shown windows
 // and menu items as a person would, leftover dialogs cleared away, and watching a tool's
-// process from outside.
+// process from outside (see faketool.h).
 
 #include <QAction>
 #include <QApplication>
@@ -13,8 +13,6 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPointer>
-
-#include <csignal>
 
 #include "support/faketool.h"
 #include "tools/toolset.h"
@@ -51,21 +49,6 @@ inline void deleteLeftoverDialogs() {
     for (QWidget* w : QApplication::topLevelWidgets())
         if (qobject_cast<QMessageBox*>(w) || qobject_cast<QFileDialog*>(w)) left << w;
     for (const QPointer<QWidget>& w : left) delete w.data();
-}
-
-/// Whether a process still runs; one that has ended but is not yet reaped does not.
-inline bool processRuns(pid_t pid) {
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly)) return ::kill(pid, 0) == 0;
-    const QByteArray line = stat.readAll();
-    const qsizetype close = line.lastIndexOf(')');
-    return close < 0 || line.mid(close + 2, 1) != "Z";
-}
-
-/// The process id a tool wrote to `file`, or 0 while there is none.
-inline pid_t pidIn(const QString& file) {
-    QFile f(file);
-    return f.open(QIODevice::ReadOnly) ? pid_t(f.readAll().trimmed().toInt()) : 0;
 }
 
 }  // namespace varko::testing

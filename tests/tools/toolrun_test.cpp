@@ -3,18 +3,13 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <QDir>
 #include <QElapsedTimer>
 #include <QTemporaryFile>
 
-#include <QFile>
-
-#include <array>
 #include <atomic>
 #include <cerrno>
-#include <chrono>
-#include <csignal>
 #include <cstdio>
+#include <functional>
 #include <thread>
 
 #include <fcntl.h>
@@ -29,6 +24,8 @@ namespace {
 
 using ::testing::HasSubstr;
 using varko::testing::FakeTools;
+using varko::testing::pidIn;
+using varko::testing::processRuns;
 using varko::testing::untilExists;
 
 /// What `seq first last` prints.
@@ -38,64 +35,22 @@ QByteArray sequence(int first, int last) {
     return bytes;
 }
 
-/// Points one of our own descriptors at a temporary file for the object's lifetime.
-class RedirectedDescriptor final {
-public:
-    RedirectedDescriptor(int fd, const QByteArray& content) : fd(fd) {
-        file.open();
-        file.write(content);
-        file.flush();
-        file.seek(0);
-        std::fflush(nullptr);
-        saved = ::dup(fd);
-        ::lseek(file.handle(), 0, SEEK_SET);
-        ::dup2(file.handle(), fd);
-    }
-    RedirectedDescriptor(const RedirectedDescriptor&) = delete;
-    RedirectedDescriptor& operator=(const RedirectedDescriptor&) = delete;
-    ~RedirectedDescriptor() { restore(); }
-
-    void restore() {
-        if (saved < 0) return;
-        std::fflush(nullptr);
-        ::dup2(saved, fd);
-        ::close(saved);
-        saved = -1;
-    }
-    [[nodiscard]] QByteArray content() {
-        file.seek(0);
-        return file.readAll();
-    }
-
-private:
-    int fd;
-    int saved = -1;
+/// Runs `work` with our descriptor `fd` on a temporary file holding `content`; what the file
+/// holds afterwards.
+QByteArray redirected(int fd, const QByteArray& content, const std::function<void()>& work) {
     QTemporaryFile file;
-};
-
-/// Closes our standard streams for the object's lifetime, keeping copies to put back.
-class ClosedStandardStreams final {
-public:
-    ClosedStandardStreams() {
-        std::fflush(nullptr);
-        for (int fd = 0; fd <= STDERR_FILENO; ++fd) {
-            saved[fd] = ::fcntl(fd, F_DUPFD_CLOEXEC, 10);
-            ::close(fd);
-        }
-    }
-    ClosedStandardStreams(const ClosedStandardStreams&) = delete;
-    ClosedStandardStreams& operator=(const ClosedStandardStreams&) = delete;
-    ~ClosedStandardStreams() {
-        for (int fd = 0; fd <= STDERR_FILENO; ++fd) {
-            if (saved[fd] < 0) continue;
-            ::dup2(saved[fd], fd);
-            ::close(saved[fd]);
-        }
-    }
-
-private:
-    std::array<int, 3> saved{-1, -1, -1};
-};
+    if (!file.open() || file.write(content) != content.size() || !file.flush()) return "<no file>";
+    std::fflush(nullptr);
+    const int saved = ::dup(fd);
+    ::lseek(file.handle(), 0, SEEK_SET);
+    ::dup2(file.handle(), fd);
+    work();
+    std::fflush(nullptr);
+    ::dup2(saved, fd);
+    ::close(saved);
+    file.seek(0);
+    return file.readAll();
+}
 
 [[nodiscard]] bool hasNoChildrenLeft() {
     return ::waitpid(-1, nullptr, WNOHANG) == -1 && errno == ECHILD;
@@ -196,10 +151,7 @@ TEST(RunProgram, ReportsProgramsThatCannotStart) {
     const Case cases[] = {
         {tools.path("absent"), {}, "No such file or directory"},
         {tools.file("not-executable", "#!/bin/sh\necho hi\n"), {}, "Permission denied"},
-        {tools.file("garbage",
-                    "\x7f"
-                    "ELF but not really\n",
-                    FakeTools::executable),
+        {tools.file("garbage", "\177ELF but not really\n", FakeTools::executable),
          {},
          "Exec format error"},
         {tools.path(QString()), {}, "Permission denied"},  // the folder itself
@@ -281,11 +233,9 @@ TEST(RunProgram, InheritsEnvironmentWorkingDirectoryAndStandardInput) {
     const QString previous = QDir::currentPath();
     QTemporaryDir workDir;
     ASSERT_TRUE(QDir::setCurrent(workDir.path()));
-    RedirectedDescriptor input(STDIN_FILENO, "from our stdin\n");
-
-    const ToolResult result = runProgram(show, {}, Capture::StandardOutput);
-
-    input.restore();
+    ToolResult result;
+    redirected(STDIN_FILENO, "from our stdin\n",
+               [&] { result = runProgram(show, {}, Capture::StandardOutput); });
     QDir::setCurrent(previous);
     qunsetenv("VARKO_TOOLS_TEST_VALUE");
     EXPECT_EQ(QString::fromUtf8(result.standardOutput),
@@ -297,14 +247,13 @@ TEST(RunProgram, LeavesUncapturedStandardErrorOnOurs) {
     // More than a pipe holds, so a pipe nobody drains would block the tool.
     const QString noisy = tools.script(
         "noisy", "echo out\nhead -c 300000 /dev/zero | tr '\\000' e >&2\necho done >&2");
-    RedirectedDescriptor error(STDERR_FILENO, {});
-    const ToolResult result = runProgram(noisy, {}, Capture::StandardOutput);
-    error.restore();
-
+    ToolResult result;
+    const QByteArray ours = redirected(
+        STDERR_FILENO, {}, [&] { result = runProgram(noisy, {}, Capture::StandardOutput); });
     EXPECT_TRUE(result.succeeded());
     EXPECT_EQ(result.standardOutput, "out\n");
     EXPECT_TRUE(result.standardError.isEmpty());
-    EXPECT_TRUE(error.content() == QByteArray(300000, 'e') + "done\n");
+    EXPECT_TRUE(ours == QByteArray(300000, 'e') + "done\n");
 }
 
 // With our own streams closed, a new pipe lands on 0-2. Its ends must move above them:
@@ -319,41 +268,30 @@ TEST(RunProgram, PipesStayOffOurClosedStandardStreams) {
                                                         "echo out\necho err >&2\nexit 3");
     ToolResult result;
     std::array<bool, 3> takenDuringRun{};
-    {
-        const ClosedStandardStreams closed;
-        std::thread run([&] {
-            result = runProgram(waiting, {}, Capture::Both,
-                                ToolLimits{1 << 20, std::chrono::seconds(30), {}});
-        });
-        QElapsedTimer timer;
-        timer.start();
-        while (::access(ready.constData(), F_OK) != 0 && timer.elapsed() < 30000) ::usleep(1000);
-        for (int fd = 0; fd <= STDERR_FILENO; ++fd) takenDuringRun[fd] = ::fcntl(fd, F_GETFD) != -1;
-        ::close(::open(go.constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600));
-        run.join();
+    std::fflush(nullptr);
+    std::array<int, 3> saved{};
+    for (int fd = 0; fd <= STDERR_FILENO; ++fd) {
+        saved[fd] = ::fcntl(fd, F_DUPFD_CLOEXEC, 10);
+        ::close(fd);
+    }
+    std::thread run([&] {
+        result = runProgram(waiting, {}, Capture::Both,
+                            ToolLimits{1 << 20, std::chrono::seconds(30), {}});
+    });
+    QElapsedTimer timer;
+    timer.start();
+    while (::access(ready.constData(), F_OK) != 0 && timer.elapsed() < 30000) ::usleep(1000);
+    for (int fd = 0; fd <= STDERR_FILENO; ++fd) takenDuringRun[fd] = ::fcntl(fd, F_GETFD) != -1;
+    ::close(::open(go.constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600));
+    run.join();
+    for (int fd = 0; fd <= STDERR_FILENO; ++fd) {
+        ::dup2(saved[fd], fd);
+        ::close(saved[fd]);
     }
     EXPECT_EQ(takenDuringRun, (std::array<bool, 3>{})) << "a pipe end took one of 0-2";
     EXPECT_EQ(result.exitStatus, 3);
     EXPECT_EQ(result.standardOutput, "out\n");
     EXPECT_EQ(result.standardError, "err\n");
-}
-
-bool processGone(pid_t pid) {
-    return ::kill(pid, 0) != 0 && errno == ESRCH;
-}
-
-/// Whether a process has ended, reaped or not (a zombie still answers kill).
-bool processEnded(pid_t pid) {
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly)) return processGone(pid);
-    const QByteArray line = stat.readAll();
-    const qsizetype close = line.lastIndexOf(')');
-    return close >= 0 && line.mid(close + 2, 1) == "Z";
-}
-
-pid_t readPid(const QString& file) {
-    QFile f(file);
-    return f.open(QIODevice::ReadOnly) ? pid_t(f.readAll().trimmed().toInt()) : -1;
 }
 
 TEST(RunProgram, WaitsForBackgroundChildrenHoldingThePipe) {
@@ -370,9 +308,9 @@ TEST(RunProgram, WaitsForBackgroundChildrenHoldingThePipe) {
     std::thread releaser([&] {
         QElapsedTimer timer;
         timer.start();
-        while (readPid(pidFile) <= 0 && timer.elapsed() < 30000) ::usleep(1000);
-        while (!processEnded(readPid(pidFile)) && timer.elapsed() < 30000) ::usleep(1000);
-        parentEnded = processEnded(readPid(pidFile));
+        while (pidIn(pidFile) <= 0 && timer.elapsed() < 30000) ::usleep(1000);
+        while (processRuns(pidIn(pidFile)) && timer.elapsed() < 30000) ::usleep(1000);
+        parentEnded = !processRuns(pidIn(pidFile));
         tools.file("release", {});
     });
     const ToolResult result = runProgram(parent, {}, Capture::Both);
@@ -399,12 +337,12 @@ TEST(RunProgram, ATimeLimitEndsTheToolAndWhatItStartedAndSaysSo) {
     EXPECT_FALSE(result.succeeded());
     EXPECT_EQ(result.standardOutput, "started\n");
     EXPECT_THAT(result.interruption().toStdString(), HasSubstr("time limit"));
-    const pid_t child = readPid(pidFile);
+    const pid_t child = pidIn(pidFile);
     ASSERT_GT(child, 0);
     QElapsedTimer gone;
     gone.start();
-    while (!processGone(child) && gone.elapsed() < 5000) ::usleep(10000);
-    EXPECT_TRUE(processGone(child)) << "the tool's own child outlived the run";
+    while (processRuns(child) && gone.elapsed() < 5000) ::usleep(10000);
+    EXPECT_FALSE(processRuns(child)) << "the tool's own child outlived the run";
     EXPECT_TRUE(hasNoChildrenLeft());
 
     // A quick tool is untouched by a limit it stays within.
