@@ -18,6 +18,7 @@
 #include "fixtures/machowriter.h"
 #include "overview/overview.h"
 #include "overview/ui/componentsview.h"
+#include "overview/ui/manifestsview.h"
 #include "overview/ui/privacyview.h"
 #include "overview/ui/verdictbar.h"
 #include "report/ui/viewcontrollerfixture.h"
@@ -83,6 +84,11 @@ TEST_F(OverviewWindowTest, VerdictComponentsAndPrivacyFillInBesideTheReport) {
     EXPECT_EQ(verdict.notarization, overview::Tri::yes);
     EXPECT_EQ(verdict.teamIdentifier, "TEAMAAAAAA");
     EXPECT_TRUE(verdict.complete);
+    // What it may use is told beside the verdict, in the window as first shown.
+    const auto* mayUse = v->verdictBar->findChild<QLabel*>("verdictMayUse");
+    EXPECT_EQ(mayUse->text(), "Calendars (asks), Camera (in a component)");
+    EXPECT_TRUE(mayUse->isVisible());
+    EXPECT_LE(mayUse->mapTo(w.get(), QPoint(0, mayUse->height())).y(), w->height());
 
     EXPECT_EQ(v->tabs->currentWidget(), v->outputTextbox);
     clickTab(v->tabs, "Components");
@@ -116,6 +122,10 @@ TEST_F(OverviewWindowTest, VerdictComponentsAndPrivacyFillInBesideTheReport) {
         services << privacy.index(row, 0).data().toString();
     EXPECT_TRUE(services.contains("Calendars")) << services.join(", ").toStdString();
     EXPECT_TRUE(services.contains("Camera")) << services.join(", ").toStdString();
+    // No manifest takes a line, not the services' room.
+    EXPECT_FALSE(v->manifestsView->isVisible());
+    EXPECT_TRUE(v->privacyView->parentWidget()->findChild<QLabel*>()->text().contains(
+        "Neither the app nor its components has a privacy manifest."));
 
     // Find searches the report, so it brings the report back.
     QTest::keyClick(w.get(), Qt::Key_F, Qt::ControlModifier);
@@ -146,6 +156,9 @@ TEST_F(OverviewWindowTest, APrivacyListThatMayBeIncompleteSaysSoWhereItIs) {
     ASSERT_NE(note, nullptr);
     EXPECT_TRUE(note->text().contains("the rest may use more services"))
         << note->text().toStdString();
+    EXPECT_TRUE(v->verdictBar->findChild<QLabel*>("verdictMayUse")
+                    ->text()
+                    .endsWith("; the list may be incomplete (see Privacy)"));
 }
 
 TEST_F(OverviewWindowTest, APackageShowsItsVerdictAndNoComponents) {
@@ -153,6 +166,7 @@ TEST_F(OverviewWindowTest, APackageShowsItsVerdictAndNoComponents) {
     ViewController* v = w->viewController();
     ASSERT_TRUE(showAndFinish(*w));
     EXPECT_EQ(v->verdictBar->findChild<QLabel*>("verdictHeadline")->text(), "Accepted");
+    EXPECT_TRUE(v->verdictBar->findChild<QLabel*>("verdictMayUse")->isHidden());
     EXPECT_EQ(v->tabs->tabBar()->count(), 3);
     EXPECT_FALSE(v->tabs->isTabVisible(1));
     EXPECT_FALSE(v->tabs->isTabVisible(2));
