@@ -88,6 +88,7 @@ qsizetype LogOutputView::lineAt(qint64 y) const {
 
 void LogOutputView::contentChanged() {
     anchor = cursor = -1;
+    marked = {};
     updateScrollBars();
     verticalScrollBar()->setValue(0);
     horizontalScrollBar()->setValue(0);
@@ -100,6 +101,7 @@ void LogOutputView::setSelection(qsizetype from, qsizetype to) {
     const bool valid = from >= 0 && from < count && to >= 0 && to < count;
     anchor = valid ? from : -1;
     cursor = valid ? to : -1;
+    marked = {};
     viewport()->update();
     LogOutputAccessible::currentLineChanged(this);
 }
@@ -109,7 +111,8 @@ void LogOutputView::selectLine(qsizetype line) {
     moveCursor(line, false);
 }
 
-void LogOutputView::revealText(qsizetype line, qsizetype from, qsizetype length) {
+std::pair<int, int> LogOutputView::textSpan(qsizetype line, qsizetype from,
+                                            qsizetype length) const {
     // Measured run by run, as paintEvent places them.
     int x = 0, left = -1, right = -1;
     qsizetype at = 0;
@@ -122,13 +125,23 @@ void LogOutputView::revealText(qsizetype line, qsizetype from, qsizetype length)
         x += metrics.horizontalAdvance(s.text);
         at += n;
     }
+    return {left, right < 0 ? x : right};
+}
+
+void LogOutputView::revealText(qsizetype line, qsizetype from, qsizetype length) {
+    if (line < 0 || line >= content().lineCount() || from < 0) return;
+    const auto [left, right] = textSpan(line, from, length);
     if (left < 0) return;
-    if (right < 0) right = x;
+    marked = {line, from, length};
+    viewport()->update();
     QScrollBar* bar = horizontalScrollBar();
     const int width = viewport()->width() - 2 * margin;
-    // The start of the line stays in view whenever the match fits beside it.
-    if (left < bar->value() || right - left > width)
-        bar->setValue(right <= width ? 0 : left);
+    // The time and process at the line's start give a match its context: they stay in
+    // view whenever the match fits beside them.
+    if (right <= width)
+        bar->setValue(0);
+    else if (left < bar->value() || right - left > width)
+        bar->setValue(left);
     else if (right > bar->value() + width)
         bar->setValue(right - width);
 }
@@ -223,18 +236,35 @@ void LogOutputView::paintEvent(QPaintEvent*) {
             lineHeight = std::max(lineHeight, metrics.lineSpacing());
             ascent = std::max(ascent, metrics.ascent());
         }
-        const bool selected = line >= selFirst && line <= selLast;
-        if (selected)
-            painter.fillRect(QRect(0, int(y), viewport()->width(), lineHeight), pal.highlight());
-        int x = left;
-        for (const unifiedlog::LineSegment& s : segments) {
-            const QFont font = unifiedlog::lineFont(s.fontSize);
-            painter.setFont(font);
-            painter.setPen(selected ? pal.highlightedText().color()
-                                    : unifiedlog::resolveColour(s.colour, pal.text().color(),
-                                                                pal.base().color()));
-            painter.drawText(x, int(y) + ascent, s.text);
-            x += QFontMetrics(font).horizontalAdvance(s.text);
+        const QRect lineRect(0, int(y), viewport()->width(), lineHeight);
+        // A found match is highlighted itself; its line is only outlined, so that the
+        // rest of it reads as usual.
+        const bool matched = line == marked.line;
+        const bool selected = !matched && line >= selFirst && line <= selLast;
+        if (selected) painter.fillRect(lineRect, pal.highlight());
+        const auto drawRuns = [&](bool highlighted) {
+            int x = left;
+            for (const unifiedlog::LineSegment& s : segments) {
+                const QFont font = unifiedlog::lineFont(s.fontSize);
+                painter.setFont(font);
+                painter.setPen(highlighted ? pal.highlightedText().color()
+                                           : unifiedlog::resolveColour(s.colour, pal.text().color(),
+                                                                       pal.base().color()));
+                painter.drawText(x, int(y) + ascent, s.text);
+                x += QFontMetrics(font).horizontalAdvance(s.text);
+            }
+        };
+        drawRuns(selected);
+        if (matched) {
+            painter.setPen(pal.highlight().color());
+            painter.drawRect(lineRect.adjusted(0, 0, -1, -1));
+            const auto [from, to] = textSpan(line, marked.from, marked.length);
+            const QRect hit(left + from, int(y), to - from, lineHeight);
+            painter.save();
+            painter.setClipRect(hit);
+            painter.fillRect(hit, pal.highlight());
+            drawRuns(true);
+            painter.restore();
         }
         y += lineHeight;
     }
@@ -269,6 +299,7 @@ void LogOutputView::moveCursor(qsizetype line, bool extend) {
     line = std::clamp<qsizetype>(line, 0, content().lineCount() - 1);
     if (!extend || anchor < 0) anchor = line;
     cursor = line;
+    marked = {};
     scrollToLine(line);
     viewport()->update();
     LogOutputAccessible::currentLineChanged(this);

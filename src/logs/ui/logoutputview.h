@@ -34,9 +34,16 @@ public:
     void setSelection(qsizetype anchor, qsizetype current);
     /// Selects line `line` alone and scrolls it into view.
     void selectLine(qsizetype line);
-    /// Scrolls sideways so that characters `from` to `from + length` of line `line`
-    /// are in view, their start first when they do not fit.
+    /// Marks characters `from` to `from + length` of line `line`, the current one, as a
+    /// match: they are highlighted rather than the whole line, and scrolled into view with
+    /// the line's start whenever both fit, their own start first when they do not. Any
+    /// other move of the selection ends the mark.
     void revealText(qsizetype line, qsizetype from, qsizetype length);
+    /// The marked match as line, first character and length; line -1 without one.
+    struct Match {
+        qsizetype line = -1, from = 0, length = 0;
+    };
+    [[nodiscard]] Match match() const { return marked; }
     /// The first line in view, even when partly; -1 when there are none.
     [[nodiscard]] qsizetype topLine() const;
     /// Scrolls so that line `line` is the first in view, as far as the content allows.
@@ -74,10 +81,14 @@ private:
     [[nodiscard]] qint64 contentHeight() const;
     void moveCursor(qsizetype line, bool extend);
     void scrollToLine(qsizetype line);
+    /// Where characters `from` to `from + length` of `line` are drawn, from the line's start.
+    [[nodiscard]] std::pair<int, int> textSpan(qsizetype line, qsizetype from,
+                                               qsizetype length) const;
 
     QPointer<unifiedlog::LogLineModel> lines;
     qsizetype anchor = -1;
     qsizetype cursor = -1;
+    Match marked;
     QString placeholder;
 };
 

@@ -425,6 +425,16 @@ TEST_F(LogViewTest, FindSelectsTheNextMatchingLineScrollsToItAndGoesRound) {
     ASSERT_TRUE(v->findNext("needle"));
     EXPECT_EQ(view->currentLine(), 1);
     EXPECT_EQ(sideways->value(), 0);
+    // A match that fits beside the line's start brings the start back into view, though the
+    // match alone was in view already; the match is marked, not the whole line.
+    sideways->setValue(1);
+    ASSERT_TRUE(v->findPrevious("at the"));
+    EXPECT_EQ(sideways->value(), 0);
+    const QString line = v->outputLines->display().text(1, 1);
+    EXPECT_EQ(view->match().line, 1);
+    EXPECT_EQ(line.mid(view->match().from, view->match().length), "at the");
+    QTest::keyClick(view, Qt::Key_Up);  // any move of the selection ends the mark
+    EXPECT_EQ(view->match().line, -1);
 }
 
 TEST_F(LogViewTest, TheTitleNamesTheRangeOfTheEntriesShown) {
