@@ -24,7 +24,8 @@ else()
     set(varko_programs_dir ${CMAKE_INSTALL_LIBEXECDIR}/varko)
     install(TARGETS varko ${user_tools} RUNTIME DESTINATION ${varko_programs_dir})
     install(TARGETS varko_helppdf LIBRARY DESTINATION ${varko_programs_dir})
-    install(FILES ${VARKO_HELP_PDF} DESTINATION ${CMAKE_INSTALL_DATADIR}/varko)
+    install(FILES ${VARKO_HELP_PDF} ${CMAKE_BINARY_DIR}/share/varko/README.md
+            DESTINATION ${CMAKE_INSTALL_DATADIR}/varko)
     # The JSON Schemas of varko-report's output, for the fleet tools that collect it.
     install(DIRECTORY ${PROJECT_SOURCE_DIR}/resources/schema/ DESTINATION ${CMAKE_INSTALL_DATADIR}/varko/schema)
 

@@ -11,6 +11,7 @@
 #include "app/erroralert.h"
 #include "app/handover.h"
 #include "app/helpwindowcontroller.h"
+#include "app/resources.h"
 #include "app/startwindow.h"
 #include "logs/ui/logwindowcontroller.h"
 #include "report/ui/documentwindowcontroller.h"
@@ -87,6 +88,15 @@ void AppDelegate::createActions() {
     connect(support, &QAction::triggered, this, &AppDelegate::openSupport);
     auto* updatesPage = new QAction(tr("Updates for Older macOS"), this);
     connect(updatesPage, &QAction::triggered, this, &AppDelegate::openUpdates);
+#ifndef Q_OS_MACOS
+    // A build without a support site points to the README it installs; pages about macOS
+    // releases have nothing to say here. Neither item leads nowhere.
+    if (QStringLiteral(VARKO_SUPPORT_PAGE_ADDRESS).isEmpty()) {
+        support->setText(tr("Varko README"));
+        support->setVisible(bool(resourcePath(QStringLiteral("README.md"))));
+    }
+    updatesPage->setVisible(!QStringLiteral(VARKO_UPDATES_PAGE_ADDRESS).isEmpty());
+#endif
     // A status line more than a command: the update check retitles it.
     auto* status = new QAction(QStringLiteral("Update not checked"), this);
     status->setEnabled(false);
@@ -167,7 +177,14 @@ void AppDelegate::openHelp() {
 }
 
 void AppDelegate::openSupport() {
-    openWebPage(QStringLiteral(VARKO_SUPPORT_PAGE_ADDRESS));
+    const QString address = QStringLiteral(VARKO_SUPPORT_PAGE_ADDRESS);
+    if (!address.isEmpty()) {
+        openWebPage(address);
+    } else if (const Expected<QString> readme = resourcePath(QStringLiteral("README.md"))) {
+        updates.openAddress(QUrl::fromLocalFile(*readme));
+    } else {
+        showErrorAlert(QString::fromStdString(readme.error().message));
+    }
 }
 
 void AppDelegate::openUpdates() {
@@ -175,7 +192,7 @@ void AppDelegate::openUpdates() {
 }
 
 void AppDelegate::openWebPage(const QString& address) {
-    updates.openUrl(QUrl(address));
+    updates.openAddress(QUrl(address));
 }
 
 QAction* AppDelegate::windowMenuItem(const QString& title) const {

@@ -15,8 +15,15 @@ UpdateAddresses UpdateAddresses::configured() {
 
 UpdateChecker::UpdateChecker(UpdateAddresses addressesIn, QObject* parent)
     : QObject(parent),
-      openUrl([](const QUrl& url) { QDesktopServices::openUrl(url); }),
+      openUrl([](const QUrl& url) { return QDesktopServices::openUrl(url); }),
       addresses(std::move(addressesIn)) {}
+
+void UpdateChecker::openAddress(const QUrl& address) {
+    if (openUrl(address)) return;
+    const QString shown = address.isLocalFile() ? address.toLocalFile() : address.toString();
+    showErrorAlert(QStringLiteral("Varko couldn't open ") + shown +
+                   QStringLiteral(":\nno web browser or viewer is set up on this computer."));
+}
 
 void UpdateChecker::checkForUpdates(const QString& runningVersion) {
     if (runningVersion.isEmpty()) {
@@ -98,7 +105,7 @@ void UpdateChecker::processUpdateList(const QByteArray& data, const QString& run
                           QStringLiteral(".\nPlease choose whether to download this update now in "
                                          "your default browser."),
                       {QStringLiteral("Ignore"), QStringLiteral("Download")}});
-        if (answer == alertSecondButtonReturn) openUrl(QUrl(*address));
+        if (answer == alertSecondButtonReturn) openAddress(QUrl(*address));
     }
 }
 

@@ -41,8 +41,11 @@ public:
 
     /// The Help menu's "Update not checked" item, retitled once an entry for Varko is seen.
     QPointer<QAction> updateStatusItem;
-    /// Opens an address in the default browser.
-    std::function<void(const QUrl&)> openUrl;
+    /// Opens an address in the default browser; false when nothing could be started for it.
+    std::function<bool(const QUrl&)> openUrl;
+    /// Opens `address`, and says so in an alert when nothing could: without a browser the
+    /// user would otherwise see nothing happen.
+    void openAddress(const QUrl& address);
 
 signals:
     void checkStarted();

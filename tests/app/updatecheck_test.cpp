@@ -29,7 +29,10 @@ protected:
             return answer;
         };
         checker.updateStatusItem = &status;
-        checker.openUrl = [this](const QUrl& url) { opened << url; };
+        checker.openUrl = [this](const QUrl& url) {
+            opened << url;
+            return true;
+        };
     }
     void TearDown() override { alertRunner() = saved; }
     void check(int code, const QByteArray& type, const QByteArray& body,

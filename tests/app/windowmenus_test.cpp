@@ -8,7 +8,9 @@
 #include <QTest>
 
 #include "app/appdelegate.h"
+#include "app/erroralert.h"
 #include "app/helpwindowcontroller.h"
+#include "app/updatecheck.h"
 #include "logs/ui/logviewcontroller.h"
 #include "logs/ui/logwindowcontroller.h"
 #include "report/ui/documentwindowcontroller.h"
@@ -165,6 +167,41 @@ TEST_F(WindowMenus, TheLogWindowsShortcutsActOnItsView) {
     QTest::keyClick(log, Qt::Key_L, Qt::ControlModifier | Qt::ShiftModifier);
     EXPECT_TRUE(delegate.myLogWindow.isEmpty());
 }
+
+#ifndef Q_OS_MACOS
+TEST_F(WindowMenus, HelpItemsLeadSomewhereOrAreHiddenAndAFailureToOpenIsTold) {
+    DocumentWindowController* document = openApp("H.app");
+    ASSERT_TRUE(activate(document));
+    QAction* updates = testing::menuItem(document, "Updates for Older macOS");
+    QAction* readme = testing::menuItem(document, "Varko README");
+    if (readme == nullptr) GTEST_SKIP() << "this build names a support page";
+    ASSERT_NE(updates, nullptr);
+    EXPECT_FALSE(updates->isVisible());
+    EXPECT_TRUE(readme->isVisible());
+    QList<QUrl> opened;
+    bool canOpen = true;
+    delegate.updateChecker().openUrl = [&](const QUrl& url) {
+        opened << url;
+        return canOpen;
+    };
+    readme->trigger();
+    ASSERT_EQ(opened.size(), 1);
+    EXPECT_TRUE(opened[0].toLocalFile().endsWith("/share/varko/README.md"));
+    // Without a browser or viewer, the user is told rather than left waiting.
+    QStringList told;
+    const AlertRunner saved = alertRunner();
+    alertRunner() = [&](const Alert& alert) {
+        told << alert.informativeText;
+        return alertFirstButtonReturn;
+    };
+    canOpen = false;
+    readme->trigger();
+    alertRunner() = saved;
+    ASSERT_EQ(told.size(), 1);
+    EXPECT_TRUE(told[0].startsWith("Varko couldn't open " + opened[1].toLocalFile()))
+        << told[0].toStdString();
+}
+#endif
 
 }  // namespace
 }  // namespace varko

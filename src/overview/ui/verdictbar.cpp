@@ -168,7 +168,8 @@ void VerdictBar::showState(Row& row, Tri state) {
     shade.setColor(QPalette::WindowText, triColor(state, palette()));
     shade.setColor(QPalette::Text, triColor(state, palette()));
     coloured->setPalette(shade);
-    coloured->setToolTip(triWords(state));
+    const QString note = row.label ? labelNotes.value(row.label->text()) : QString();
+    coloured->setToolTip(note.isEmpty() ? triWords(state) : plainToolTip({triWords(state), note}));
     if (row.text != nullptr && row.label != nullptr)
         row.text->setToolTip(row.detail.isEmpty() ? QString() : plainToolTip({row.detail}));
 }
@@ -190,6 +191,11 @@ void VerdictBar::contextMenuEvent(QContextMenuEvent* event) {
     menu.addAction(tr("Copy Verdict"), this,
                    [this] { QApplication::clipboard()->setText(text()); });
     menu.exec(event->globalPos());
+}
+
+void VerdictBar::setLabelNote(const QString& label, const QString& note) {
+    labelNotes.insert(label, note);
+    recolour();
 }
 
 void VerdictBar::setMayUse(const QString& text) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QFrame>
+#include <QHash>
 #include <vector>
 
 #include "overview/verdict.h"
@@ -36,6 +37,9 @@ public:
     /// empty hides the line (a package, or an app not read yet).
     void setMayUse(const QString& text);
 
+    /// A note for the tooltip of every line labelled `label`, after its state.
+    void setLabelNote(const QString& label, const QString& note);
+
     /// The bar as text, a line each ("Label: text"), the state first: for Copy of the bar.
     [[nodiscard]] QString text() const;
     [[nodiscard]] bool isChecking() const;
@@ -62,6 +66,7 @@ private:
     QLabel* checking = nullptr;
     QProgressBar* busy = nullptr;
     std::vector<Row> rows;
+    QHash<QString, QString> labelNotes;
 };
 
 }  // namespace varko

@@ -131,6 +131,8 @@ private:
     void viewDidLoad();
     void viewDidAppear();
     void buildInterface();
+    /// Tooltips for the labels that name a macOS mechanism: what was checked in its stead.
+    void explainMacMechanisms();
     void showSignatureFindings(const SignatureTexts& texts, bool isApp);
     void startOverview(const QString& path, bool isApp);
     void overviewArrived(PreparedOverview& read);

@@ -61,6 +61,7 @@ void ViewController::buildInterface() {
                                tr("Private TCC allowance")};
     for (int col = 0; col < 3; ++col) {
         auto* header = new QLabel("<b>" + headers[col] + "</b>", privacy);
+        header->setObjectName(QStringLiteral("privacyHeader%1").arg(col));
         header->setAlignment(Qt::AlignCenter);
         header->setWordWrap(true);
         grid->addWidget(header, 0, col + 1);
@@ -179,6 +180,25 @@ void ViewController::buildInterface() {
     layout->addWidget(verdictBar);
     layout->addWidget(splitter, 1);
     layout->addWidget(findBar);
+    explainMacMechanisms();
+}
+
+void ViewController::explainMacMechanisms() {
+    // TCC is the Mac's own record of what the user granted; only the app's claims are read.
+    findChild<QLabel*>(QStringLiteral("privacyHeader2"))
+        ->setToolTip(tr("The private TCC allow-list in the app's signature "
+                        "(com.apple.private.tcc.allow): services it claims to use without "
+                        "asking. What a Mac has granted the app is not read here."));
+    if (tools.profile().assessesOnline) return;
+    // Here the names stand for Varko's own offline checks, which must not pass for Apple's.
+    verdictBar->setLabelNote(
+        QStringLiteral("Gatekeeper"),
+        tr("On this computer Varko checks offline what Gatekeeper checks: every code page, the "
+           "sealed resources, nested code and the certificate chain up to Apple's roots. "
+           "Revocation and notarization need Apple's servers and are not checked."));
+    checkbox(Check::isNotarizedCheck)
+        ->setToolTip(tr("Gatekeeper accepts it as notarized. Notarization needs Apple's "
+                        "servers: on this computer it is not checked, and this stays off."));
 }
 
 }  // namespace varko

@@ -17,6 +17,7 @@
 #include "support/filesizelimit.h"
 
 #include "inspection/itemtype.h"
+#include "overview/ui/verdictbar.h"
 #include "report/inspectionreport.h"
 #include "report/ui/documentwindowcontroller.h"
 #include "report/ui/viewcontroller.h"
@@ -100,6 +101,27 @@ TEST_F(ViewControllerTest, TabPassesTheFindingsAndTheVerdictBy) {
         EXPECT_EQ(qobject_cast<NoTouchButtonCell*>(stop), nullptr);
         EXPECT_EQ(qobject_cast<QLabel*>(stop), nullptr) << stop->objectName().toStdString();
     }
+}
+
+TEST_F(ViewControllerTest, LabelsNamingAMacMechanismSayWhatWasCheckedInstead) {
+    // Where the system has no assessment of its own, as on Linux.
+    const host::ToolSet offline = toolSet().withProfile(host::PlatformProfile::journal());
+    auto doc = std::make_shared<Document>();
+    doc->readFromURL(QUrl::fromLocalFile(app()), applicationBundleType, offline);
+    DocumentWindowController w(offline);
+    w.setDocument(doc, "A.app");
+    ViewController* v = w.viewController();
+    ASSERT_TRUE(showAndFinish(w));
+    EXPECT_TRUE(v->findChild<QLabel*>("privacyHeader2")
+                    ->toolTip()
+                    .contains("What a Mac has granted the app is not read here."));
+    QLabel* gatekeeper = nullptr;
+    for (QLabel* label : v->verdictBar->findChildren<QLabel*>())
+        if (label->text() == "Gatekeeper") gatekeeper = label;
+    ASSERT_NE(gatekeeper, nullptr);
+    EXPECT_TRUE(gatekeeper->toolTip().contains("Varko checks offline what Gatekeeper checks"))
+        << gatekeeper->toolTip().toStdString();
+    EXPECT_TRUE(v->checkbox(Check::isNotarizedCheck)->toolTip().contains("not checked"));
 }
 
 TEST_F(ViewControllerTest, CheckboxesIgnoreClicksKeysAndAccessibilityActions) {
