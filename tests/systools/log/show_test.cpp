@@ -8,6 +8,7 @@
 #include <fstream>
 #include <map>
 
+#include "format/casetable.h"
 #include "support/childprocess.h"
 #include "systools/log/options.h"
 #include "testjournal.h"
@@ -288,36 +289,16 @@ TEST_F(ShowTest, NoReadableJournalIsOneMessageAndStatus66) {
 }
 
 TEST_F(ShowTest, BadArgumentsAreUsageErrors) {
-    struct Case {
-        std::vector<std::string> arguments;
-        std::string firstLine;
-    };
-    const Case cases[] = {
-        {{"--predicate", R"(subsystem == "com.apple.TCC)"},
-         "varko-log: invalid predicate: unterminated quoted text at offset 13"},
-        {{"--predicate", R"(sender == "x")"},
-         "varko-log: invalid predicate: unknown key \"sender\" at offset 0"},
-        {{"--start", "2021-04-31 00:00:00"},
-         "varko-log: --start takes a local date and time \"yyyy-MM-dd HH:mm:ss\" or a date "
-         "\"yyyy-MM-dd\", not \"2021-04-31 00:00:00\""},
-        {{"--end", "tomorrow"},
-         "varko-log: --end takes a local date and time \"yyyy-MM-dd HH:mm:ss\" or a date "
-         "\"yyyy-MM-dd\", not \"tomorrow\""},
-        {{"--start", "2021-04-08", "--end", "2021-04-07"}, "varko-log: --start is after --end"},
-        {{"--last", "2w"}, "varko-log: --last takes N with an optional s, m, h or d, not \"2w\""},
-        {{"--last", "2", "--start", "2021-04-07"},
-         "varko-log: --last cannot be combined with --start or --end"},
-        {{"--style", "yaml"}, "varko-log: unknown style \"yaml\" (known: default, json)"},
-        {{"--predicate"}, "varko-log: --predicate needs a value"},
-        {{"--colour"}, "varko-log: unknown option \"--colour\""},
-        {{"--predicate", std::string(5000, 'a')}, "varko-log: predicate is longer than 4096 bytes"},
-    };
-    for (const Case& c : cases) {
-        std::vector<std::string> a = {"--file", journal};
-        a.insert(a.end(), c.arguments.begin(), c.arguments.end());
+    auto cases = caseRows("bad_arguments.txt");
+    cases.push_back(
+        {"--predicate", std::string(5000, 'a'), "varko-log: predicate is longer than 4096 bytes"});
+    for (std::vector<std::string> a : cases) {
+        const std::string firstLine = a.back();
+        a.pop_back();
+        a.insert(a.begin(), {"--file", journal});
         const Finished f = show(a);
-        EXPECT_EQ(f.status, exitUsage) << c.firstLine;
-        EXPECT_EQ(f.err.substr(0, f.err.find('\n')), c.firstLine);
+        EXPECT_EQ(f.status, exitUsage) << firstLine;
+        EXPECT_EQ(f.err.substr(0, f.err.find('\n')), firstLine);
         EXPECT_EQ(f.out, "");
     }
     const Finished noVerb = runProgram({{VARKO_BIN_DIR "/varko-log"}, {}, {}, false});
