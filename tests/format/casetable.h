@@ -9,6 +9,7 @@
 #include <array>
 #include <cstddef>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <sstream>
 #include <string>
@@ -54,10 +55,16 @@ std::vector<Byte> fromHex(std::string_view hex) {
     return out;
 }
 
-/// Each case's fields, as many as its line has.
-inline std::vector<std::vector<std::string>> caseRows(const std::string& name) {
+/// The whole of a file in the test's data folder.
+inline std::string dataFile(const std::string& name) {
     std::ifstream in(VARKO_TEST_DATA "/" + name, std::ios::binary);
     EXPECT_TRUE(in) << "no " << name;
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+/// Each case's fields, as many as its line has.
+inline std::vector<std::vector<std::string>> caseRows(const std::string& name) {
+    std::istringstream in(dataFile(name));
     std::vector<std::vector<std::string>> rows;
     for (std::string line; std::getline(in, line);) {
         if (line.empty() || line[0] == '#') continue;

@@ -14,6 +14,7 @@ using testing::dict;
 using ::testing::HasSubstr;
 using testing::repeat;
 using varko::testing::caseTable;
+using varko::testing::dataFile;
 
 Value readOk(std::string_view text) {
     auto r = parseOpenStep(bytesOf(text));
@@ -22,17 +23,7 @@ Value readOk(std::string_view text) {
 }
 
 TEST(PlistOpenStep, ReadsCollectionsStringsAndData) {
-    const Value v = readOk(R"(
-        // a line comment
-        {
-            plain = abc_$+/:.-9;
-            "quoted key" = "with \"escapes\" \\ \n\t";
-            /* a block
-               comment */
-            list = ( one, "two", <0a0B 0c>, (), {}, );
-            short = ( a );
-            empty = "";
-        })");
+    const Value v = readOk(dataFile("collections.openstep"));
     EXPECT_EQ(
         v, Value(dict({{"plain", "abc_$+/:.-9"},
                        {"quoted key", "with \"escapes\" \\ \n\t"},

@@ -15,6 +15,7 @@ using testing::bytesOf;
 using ::testing::HasSubstr;
 using testing::repeat;
 using varko::testing::caseTable;
+using varko::testing::dataFile;
 
 Value readOk(std::string_view xml) {
     auto r = parseXml(bytesOf(xml));
@@ -30,23 +31,7 @@ std::string wrap(std::string_view body) {
 }
 
 TEST(PlistXml, ReadsEveryElementType) {
-    const Value v = readOk(wrap(R"(<dict>
-    <key>s</key><string>a &amp; b &lt;c&gt;</string>
-    <key>empty</key><string/>
-    <key>blank</key><string>  </string>
-    <key>cdata</key><string><![CDATA[<x>]]> y</string>
-    <key>t</key><true/>
-    <key>f</key><false/>
-    <key>i</key><integer>-42</integer>
-    <key>r</key><real>1.5</real>
-    <key>d</key><date>2021-04-07T18:22:06Z</date>
-    <key>data</key><data>
-        AQID
-        BA==
-    </data>
-    <key>a</key><array><string>x</string><array/><dict/></array>
-    <key>uid</key><dict><key>CF$UID</key><integer>7</integer></dict>
-</dict>)"));
+    const Value v = readOk(dataFile("every_element.plist"));
     const Dictionary& d = *v.dictionary();
     EXPECT_EQ(*d.find("s"), Value("a & b <c>"));
     EXPECT_EQ(*d.find("empty"), Value(""));

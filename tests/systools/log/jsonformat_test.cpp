@@ -3,8 +3,6 @@
 #include <simdjson.h>
 
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 
 #include "format/casetable.h"
 #include "systools/log/jsonformat.h"
@@ -13,6 +11,7 @@
 
 using namespace varko::logtool;
 using varko::testing::caseTable;
+using varko::testing::dataFile;
 
 namespace {
 
@@ -77,8 +76,7 @@ TEST(JsonFormatTest, ArrayOfEntriesParsesWithMacOSKeys) {
     appendJsonEntry(out, kernel, false);
     appendJsonEnd(out, true);
     // Every key and value in the order and form that macOS's log show writes them.
-    std::ifstream golden(VARKO_TEST_DATA "/entries.json", std::ios::binary);
-    EXPECT_EQ(out, std::string(std::istreambuf_iterator<char>(golden), {}));
+    EXPECT_EQ(out, dataFile("entries.json"));
     simdjson::dom::parser parser;
     simdjson::dom::element doc;
     EXPECT_EQ(parser.parse(out).get(doc), simdjson::SUCCESS) << out;
@@ -94,11 +92,7 @@ TEST(TextFormatTest, ColumnsLineUpWithTheHeader) {
     LogRecord r = sample();
     r.eventMessage = "bell\a here\nsecond line";
     appendTextEntry(out, r);
-    EXPECT_EQ(
-        out,
-        "Timestamp                       Thread     Type        Activity             PID    TTL  \n"
-        "2021-04-07 18:22:06.123456+0100 0x1590e    Info        0x0                  200    0    "
-        "tccd: [com.apple.TCC:access] bell\xEF\xBF\xBD here\nsecond line\n");
+    EXPECT_EQ(out, dataFile("text_entry.txt"));
     unsetenv("TZ");
     tzset();
 }
