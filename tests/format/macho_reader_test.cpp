@@ -57,32 +57,12 @@ TEST(MachOReaderTest, UnsignedFileHasNoSignature) {
 }
 
 TEST(MachOReaderTest, ArchitecturesByNameAndNumberAsCodesignTakesThem) {
-    struct Case {
-        const char* text;
-        std::optional<macho::Architecture> expected;
-    } cases[] = {
-        {"i386", macho::Architecture{macho::CPU_TYPE_X86, 3}},
-        {"x86_64", macho::Architecture{macho::CPU_TYPE_X86_64, 3}},
-        {"x86_64h", macho::Architecture{macho::CPU_TYPE_X86_64, 8}},
-        {"arm64", macho::Architecture{macho::CPU_TYPE_ARM64, 0}},
-        {"arm64e", macho::Architecture{macho::CPU_TYPE_ARM64, 2}},
-        {"7", macho::Architecture{macho::CPU_TYPE_X86, std::nullopt}},
-        {"16777228,2", macho::Architecture{macho::CPU_TYPE_ARM64, 2}},
-        {"16777228,2147483650",
-         macho::Architecture{macho::CPU_TYPE_ARM64, 2}},  // capability bits dropped
-        {"ARM64", std::nullopt},
-        {"", std::nullopt},
-        {"7,", std::nullopt},
-        {",3", std::nullopt},
-        {"0x7", std::nullopt},
-        {"99999999999", std::nullopt},
-    };
-    for (const auto& c : cases) {
-        const auto a = macho::parseArchitecture(c.text);
-        ASSERT_EQ(a.ok(), c.expected.has_value()) << c.text;
+    for (const auto& [text, cpuType, cpuSubtype] : caseTable<3>("architectures.txt")) {
+        const auto a = macho::parseArchitecture(text);
+        ASSERT_EQ(a.ok(), cpuType != "refused") << text;
         if (!a) continue;
-        EXPECT_EQ(a->cpuType, c.expected->cpuType) << c.text;
-        EXPECT_EQ(a->cpuSubtype, c.expected->cpuSubtype) << c.text;
+        EXPECT_EQ(std::to_string(a->cpuType), cpuType) << text;
+        EXPECT_EQ(a->cpuSubtype ? std::to_string(*a->cpuSubtype) : "-", cpuSubtype) << text;
     }
 }
 
@@ -312,35 +292,29 @@ TEST(MachOReaderTest, LinkeditRangesStayInsideItAndApart) {
 
 /// A big-endian (PowerPC) file of two commands: __LINKEDIT and the signature that fills it.
 Bytes bigEndianFile(bool is64) {
-    const std::size_t header = is64 ? 32 : 28;
-    const std::size_t segment = is64 ? 72 : 56;
+    const std::uint32_t header = is64 ? 32 : 28, segment = is64 ? 72 : 56, cs = header + segment;
     Bytes b(0x1100);
-    putBE32(b, 0, is64 ? macho::MH_MAGIC_64 : macho::MH_MAGIC);
-    putBE32(b, 4, is64 ? macho::CPU_TYPE_POWERPC64 : macho::CPU_TYPE_POWERPC);
-    putBE32(b, 12, macho::MH_EXECUTE);
-    putBE32(b, 16, 2);
-    putBE32(b, 20, static_cast<std::uint32_t>(segment + 16));
-    putBE32(b, 24, macho::MH_PIE);
-    putBE32(b, header, is64 ? macho::LC_SEGMENT_64 : macho::LC_SEGMENT);
-    putBE32(b, header + 4, static_cast<std::uint32_t>(segment));
+    for (const auto& [at, value] : std::vector<std::pair<std::uint32_t, std::uint32_t>>{
+             {0, is64 ? macho::MH_MAGIC_64 : macho::MH_MAGIC},
+             {4, is64 ? macho::CPU_TYPE_POWERPC64 : macho::CPU_TYPE_POWERPC},
+             {12, macho::MH_EXECUTE},
+             {16, 2},
+             {20, segment + 16},
+             {24, macho::MH_PIE},
+             {header, is64 ? macho::LC_SEGMENT_64 : macho::LC_SEGMENT},
+             {header + 4, segment},
+             {cs - 16, macho::VM_PROT_READ},
+             {cs, macho::LC_CODE_SIGNATURE},
+             {cs + 4, 16},
+             {cs + 8, 0x1000},
+             {cs + 12, 0x100}})
+        putBE32(b, at, value);
     std::memcpy(b.data() + header + 8, "__LINKEDIT", 10);
-    if (is64) {
-        putBE64(b, header + 24, 0x100004000);
-        putBE64(b, header + 32, 0x4000);
-        putBE64(b, header + 40, 0x1000);
-        putBE64(b, header + 48, 0x100);
-    } else {
-        putBE32(b, header + 24, 0x4000);
-        putBE32(b, header + 28, 0x4000);
-        putBE32(b, header + 32, 0x1000);
-        putBE32(b, header + 36, 0x100);
-    }
-    putBE32(b, header + segment - 16, macho::VM_PROT_READ);
-    const std::size_t cs = header + segment;
-    putBE32(b, cs, macho::LC_CODE_SIGNATURE);
-    putBE32(b, cs + 4, 16);
-    putBE32(b, cs + 8, 0x1000);
-    putBE32(b, cs + 12, 0x100);
+    // vmaddr, vmsize, fileoff and filesize, of the segment's width.
+    const std::uint64_t fields[] = {is64 ? 0x100004000 : 0x4000, 0x4000, 0x1000, 0x100};
+    for (std::uint32_t i = 0; i < 4; ++i)
+        is64 ? putBE64(b, header + 24 + 8 * i, fields[i])
+             : putBE32(b, header + 24 + 4 * i, static_cast<std::uint32_t>(fields[i]));
     return b;
 }
 
