@@ -23,50 +23,25 @@ namespace {
 constexpr std::uint64_t t0 = 1617816126123456;  // 18:22:06.123456 in the zone below
 constexpr std::uint64_t second = 1'000'000;
 const std::string zone = "TZ=XXX-1";
-const std::string bigMessage(100 * 1024, 'x');
 
-std::uint64_t nowUsec() {
-    return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::microseconds>(
-                                          std::chrono::system_clock::now().time_since_epoch())
-                                          .count());
-}
-
-/// An entry stored at `t`; empty fields are left out.
-ExportEntry entry(std::uint64_t t, std::string subsystem, std::string pid, std::string exe,
-                  std::string priority, std::string message,
-                  std::vector<std::pair<std::string, std::string>> more = {}) {
-    ExportEntry e{t, std::move(more)};
-    for (auto& [name, value] : {std::pair{"SUBSYSTEM", &subsystem},
-                                {"_PID", &pid},
-                                {"_EXE", &exe},
-                                {"PRIORITY", &priority},
-                                {"MESSAGE", &message}})
-        if (!value->empty()) e.fields.emplace_back(name, std::move(*value));
-    return e;
-}
-
+/// The entries of the data folder's journal.txt.
 std::vector<ExportEntry> entries() {
-    const std::uint64_t now = nowUsec();
-    return {
-        entry(t0, "com.apple.TCC", "100", "/usr/bin/someapp", "5", "TCC request",
-              {{"CATEGORY", "access"}}),
-        entry(t0 + 1 * second, "", "", "", "4", "Sandbox: deny(1) file-read-data",
-              {{"_TRANSPORT", "kernel"}, {"SYSLOG_IDENTIFIER", "kernel"}}),
-        entry(t0 + 2 * second, "", "200", "/usr/sbin/tccd", "6",
-              "say \"hi\"\n\tcaf\xC3\xA9 \xF0\x9F\x8E\x89 \xFF end", {{"_COMM", "tccd"}}),
-        entry(t0 + 3 * second, "org.example", "300", "/usr/bin/cron", "5", "unrelated"),
-        entry(t0 + 4 * second, "com.apple.securityd", "400", "/usr/libexec/securityd", "7",
-              "debug detail"),
-        entry(t0 + 5 * second, "", "500", "", "3", "sandbox error", {{"_COMM", "SandboxD"}}),
-        // Sent half a second before the journal stored it.
-        entry(t0 + 6 * second, "com.apple.launchservices", "600", "/usr/libexec/lsd", "2",
-              "launch fault",
-              {{"CATEGORY", "db"}, {"_SOURCE_REALTIME_TIMESTAMP", std::to_string(t0 + 5500000)}}),
-        entry(t0 + 7 * second, "com.apple.sandbox", "700", "", "0", bigMessage),
-        entry(t0 + 8 * second, "com.apple.TCC", "800", "", "6", std::string("bin\0ary", 7)),
-        entry(now - 600 * second, "com.apple.TCC", "900", "", "5", "ten minutes ago"),
-        entry(now - 5 * second, "com.apple.TCC", "901", "", "5", "just now"),
-    };
+    const auto now = std::chrono::duration_cast<std::chrono::microseconds>(
+        std::chrono::system_clock::now().time_since_epoch());
+    std::vector<ExportEntry> out;
+    for (const auto& row : caseRows("journal.txt")) {
+        const bool ago = row[0].starts_with("now-");
+        ExportEntry& e = out.emplace_back();
+        e.realtimeUsec = ago ? now.count() - std::stoull(row[0].substr(4)) * second
+                             : t0 + std::stoull(row[0]) * second;
+        for (auto field = row.begin() + 1; field != row.end(); ++field) {
+            const auto is = field->find('=');
+            std::string value = field->substr(is + 1);
+            e.fields.emplace_back(field->substr(0, is),
+                                  value == "(100 KiB)" ? std::string(100 * 1024, 'x') : value);
+        }
+    }
+    return out;
 }
 
 using Entry = std::map<std::string, std::string>;
