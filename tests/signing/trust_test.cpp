@@ -29,6 +29,7 @@ protected:
         w.ber = GetParam();
         return w;
     }
+    std::string reasonFor(const fs::path& code) { return assess(code, pki.anchors()).reason; }
 };
 
 TEST_P(TrustTest, DeveloperIdBundleIsAcceptedOnlyUnderItsOwnRoot) {
@@ -191,13 +192,12 @@ TEST_P(TrustTest, BundlesAreJudgedAsAWholeNotByTheirMainExecutable) {
     fs::create_directories(dropped / "Contents/Frameworks");
     ASSERT_TRUE(examplegen::writeFile(dropped / "Contents/Frameworks/Lib.dylib",
                                       examplegen::makeMachO(adHoc), true));
-    EXPECT_EQ(assess(dropped, pki.anchors()).reason,
-              "invalid Info.plist (plist or signature have been modified)");
+    EXPECT_EQ(reasonFor(dropped), "invalid Info.plist (plist or signature have been modified)");
     EXPECT_FALSE(assess(dropped, pki.anchors()).accepted);
 
     const auto unsealed =
         bundleOf("Unsealed", developerIdMachO(infoPlistFor("Signed"), std::nullopt));
-    EXPECT_EQ(assess(unsealed, pki.anchors()).reason,
+    EXPECT_EQ(reasonFor(unsealed),
               "code has no resources but signature indicates they must be present");
 
     // Code in a nested-code place that the seal only hashes is unsigned code, however sealed.
@@ -207,27 +207,24 @@ TEST_P(TrustTest, BundlesAreJudgedAsAWholeNotByTheirMainExecutable) {
                      std::string(reinterpret_cast<const char*>(helper.data()), helper.size()),
                      {}});
     const auto app = signedBundle(dir, "Helper", developerId(), files);
-    EXPECT_EQ(assess(app, pki.anchors()).reason,
-              "nested code is modified or invalid (Helpers/tool: not signed)");
+    EXPECT_EQ(reasonFor(app), "nested code is modified or invalid (Helpers/tool: not signed)");
 
     // A framework's own root holds only Versions and links into the current version.
     const auto framework = signedFramework(root / "parts", "Kit", developerId());
-    ASSERT_EQ(assess(framework, pki.anchors()).reason,
-              "the code is valid but does not seem to be an app");
+    ASSERT_EQ(reasonFor(framework), "the code is valid but does not seem to be an app");
     // A link may name the current version by its own name too; one that points elsewhere may not.
     const fs::path& top = framework;
     fs::remove(top / "Resources");
     fs::create_symlink("Versions/A/Resources", top / "Resources");
-    EXPECT_EQ(assess(framework, pki.anchors()).reason,
-              "the code is valid but does not seem to be an app");
+    EXPECT_EQ(reasonFor(framework), "the code is valid but does not seem to be an app");
     fs::create_symlink("Versions/A/Resources/strings.txt", top / "strings.txt");
     EXPECT_EQ(
-        assess(framework, pki.anchors()).reason,
+        reasonFor(framework),
         "unsealed contents present in the root directory of an embedded framework (strings.txt)");
     fs::remove(top / "strings.txt");
     std::ofstream(top / "stray.txt") << "x";
     EXPECT_EQ(
-        assess(framework, pki.anchors()).reason,
+        reasonFor(framework),
         "unsealed contents present in the root directory of an embedded framework (stray.txt)");
 }
 
@@ -253,7 +250,7 @@ TEST_P(TrustTest, NestedHelperAndFrameworkAreCheckedThroughTheirOwnSignatures) {
     EXPECT_TRUE(a.accepted) << a.reason;
 
     std::ofstream(nested / "Versions/A/Resources/strings.txt") << "changed";
-    EXPECT_EQ(assess(app, pki.anchors()).reason,
+    EXPECT_EQ(reasonFor(app),
               "nested code is modified or invalid (Frameworks/Kit.framework: a sealed resource is "
               "missing or invalid (file modified: Resources/strings.txt))");
     std::ofstream(nested / "Versions/A/Resources/strings.txt") << "framework data\n";
@@ -277,7 +274,7 @@ TEST_P(TrustTest, NestedHelperAndFrameworkAreCheckedThroughTheirOwnSignatures) {
     fs::remove(nested / "Versions/Current");
     fs::create_symlink("../../..", nested / "Versions/Current");
     EXPECT_EQ(
-        assess(app, pki.anchors()).reason,
+        reasonFor(app),
         "a sealed resource is missing or invalid (nested code missing: Frameworks/Kit.framework)");
 }
 
@@ -290,15 +287,14 @@ TEST_P(TrustTest, EverySliceOfAUniversalFileIsVerified) {
     const auto file = examplegen::makeUniversal(slices);
     const fs::path path = fs::path(dir.path().toStdString()) / "tool";
     ASSERT_TRUE(examplegen::writeFile(path, file, true));
-    EXPECT_EQ(assess(path, pki.anchors()).reason,
-              "the code is valid but does not seem to be an app");
+    EXPECT_EQ(reasonFor(path), "the code is valid but does not seem to be an app");
 
     // One byte of code in the arm64 slice, which this machine would never run.
     auto changed = file;
     const std::size_t armSlice = file.size() - slices[1].size();
     changed[armSlice + 4096 + 7] ^= std::byte{0x40};
     ASSERT_TRUE(examplegen::writeFile(path, changed, true));
-    EXPECT_EQ(assess(path, pki.anchors()).reason,
+    EXPECT_EQ(reasonFor(path),
               "invalid signature: page 1 of the code does not match its hash (arm64 slice)");
 
     // An unsigned slice beside a signed one.
@@ -307,7 +303,7 @@ TEST_P(TrustTest, EverySliceOfAUniversalFileIsVerified) {
     bare.signature.reset();
     const std::vector<std::vector<std::byte>> mixed{slices[0], examplegen::makeMachO(bare)};
     ASSERT_TRUE(examplegen::writeFile(path, examplegen::makeUniversal(mixed), true));
-    EXPECT_EQ(assess(path, pki.anchors()).reason, "no usable signature (arm64 slice)");
+    EXPECT_EQ(reasonFor(path), "no usable signature (arm64 slice)");
 }
 
 INSTANTIATE_TEST_SUITE_P(Encodings, TrustTest, ::testing::Values(false, true),
