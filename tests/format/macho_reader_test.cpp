@@ -165,12 +165,7 @@ const auto setBE = [](std::size_t at, std::uint32_t v) {
 /// Puts a 16-byte linkedit_data_command and an 8-byte filler where LC_MAIN was, so that a
 /// generated 64-bit file gains one more range in __LINKEDIT.
 void replaceMain(Bytes& b, std::uint32_t cmd, std::uint32_t dataoff, std::uint32_t datasize) {
-    putLE32(b, mainCommand, cmd);
-    putLE32(b, mainCommand + 4, 16);
-    putLE32(b, mainCommand + 8, dataoff);
-    putLE32(b, mainCommand + 12, datasize);
-    putLE32(b, mainCommand + 16, macho::LC_UUID);
-    putLE32(b, mainCommand + 20, 8);
+    putWords(b, mainCommand, {cmd, 16, dataoff, datasize, macho::LC_UUID, 8});
     putLE32(b, 16, 5);
 }
 
@@ -234,12 +229,7 @@ TEST(MachOReaderTest, RefusesBrokenFatHeadersWithExactReasons) {
 /// LC_SYMTAB has LC_MAIN's size, so it takes its place whole.
 void symtabForMain(Bytes& b, std::uint32_t symoff, std::uint32_t nsyms, std::uint32_t stroff,
                    std::uint32_t strsize) {
-    putLE32(b, mainCommand, macho::LC_SYMTAB);
-    putLE32(b, mainCommand + 4, 24);
-    putLE32(b, mainCommand + 8, symoff);
-    putLE32(b, mainCommand + 12, nsyms);
-    putLE32(b, mainCommand + 16, stroff);
-    putLE32(b, mainCommand + 20, strsize);
+    putWords(b, mainCommand, {macho::LC_SYMTAB, 24, symoff, nsyms, stroff, strsize});
 }
 
 // Generated layout: load commands end at 296, code runs to the signature at `sig`, and the
@@ -294,27 +284,20 @@ TEST(MachOReaderTest, LinkeditRangesStayInsideItAndApart) {
 Bytes bigEndianFile(bool is64) {
     const std::uint32_t header = is64 ? 32 : 28, segment = is64 ? 72 : 56, cs = header + segment;
     Bytes b(0x1100);
-    for (const auto& [at, value] : std::vector<std::pair<std::uint32_t, std::uint32_t>>{
-             {0, is64 ? macho::MH_MAGIC_64 : macho::MH_MAGIC},
-             {4, is64 ? macho::CPU_TYPE_POWERPC64 : macho::CPU_TYPE_POWERPC},
-             {12, macho::MH_EXECUTE},
-             {16, 2},
-             {20, segment + 16},
-             {24, macho::MH_PIE},
-             {header, is64 ? macho::LC_SEGMENT_64 : macho::LC_SEGMENT},
-             {header + 4, segment},
-             {cs - 16, macho::VM_PROT_READ},
-             {cs, macho::LC_CODE_SIGNATURE},
-             {cs + 4, 16},
-             {cs + 8, 0x1000},
-             {cs + 12, 0x100}})
-        putBE32(b, at, value);
+    putWords(b, 0,
+             {is64 ? macho::MH_MAGIC_64 : macho::MH_MAGIC,
+              is64 ? macho::CPU_TYPE_POWERPC64 : macho::CPU_TYPE_POWERPC, 0, macho::MH_EXECUTE, 2,
+              segment + 16, macho::MH_PIE},
+             true);
+    putWords(b, header, {is64 ? macho::LC_SEGMENT_64 : macho::LC_SEGMENT, segment}, true);
     std::memcpy(b.data() + header + 8, "__LINKEDIT", 10);
     // vmaddr, vmsize, fileoff and filesize, of the segment's width.
-    const std::uint64_t fields[] = {is64 ? 0x100004000 : 0x4000, 0x4000, 0x1000, 0x100};
+    const std::uint64_t fields[] = {is64 ? 0x100004000ull : 0x4000ull, 0x4000, 0x1000, 0x100};
     for (std::uint32_t i = 0; i < 4; ++i)
         is64 ? putBE64(b, header + 24 + 8 * i, fields[i])
              : putBE32(b, header + 24 + 4 * i, static_cast<std::uint32_t>(fields[i]));
+    putBE32(b, cs - 16, macho::VM_PROT_READ);
+    putWords(b, cs, {macho::LC_CODE_SIGNATURE, 16, 0x1000, 0x100}, true);
     return b;
 }
 
@@ -449,32 +432,20 @@ SparseSource manySlices(std::uint32_t count, std::uint64_t sliceSize, std::uint3
     const std::uint64_t stride = (sliceSize + 4095) / 4096 * 4096;
     SparseSource source(4096 + count * stride);
     Bytes table(8 + 20 * count);
-    putBE32(table, 0, macho::FAT_MAGIC);
-    putBE32(table, 4, count);
+    putWords(table, 0, {macho::FAT_MAGIC, count}, true);
     for (std::uint32_t i = 0; i < count; ++i) {
-        const std::uint64_t offset = 4096 + i * stride;
-        putBE32(table, 8 + 20 * i, macho::CPU_TYPE_X86);
-        putBE32(table, 12 + 20 * i, i);
-        putBE32(table, 16 + 20 * i, static_cast<std::uint32_t>(offset));
-        putBE32(table, 20 + 20 * i, static_cast<std::uint32_t>(sliceSize));
-        putBE32(table, 24 + 20 * i, 12);
+        const auto offset = static_cast<std::uint32_t>(4096 + i * stride);
+        putWords(table, 8 + 20 * i,
+                 {macho::CPU_TYPE_X86, i, offset, static_cast<std::uint32_t>(sliceSize), 12}, true);
         Bytes header(28 + (signatureSize ? 72 : 0));
-        putLE32(header, 0, macho::MH_MAGIC);
-        putLE32(header, 4, macho::CPU_TYPE_X86);
-        putLE32(header, 8, i);
-        putLE32(header, 12, macho::MH_EXECUTE);
-        putLE32(header, 16, signatureSize ? 2 : 0);
-        putLE32(header, 20, sizeofcmds);
+        putWords(header, 0,
+                 {macho::MH_MAGIC, macho::CPU_TYPE_X86, i, macho::MH_EXECUTE,
+                  signatureSize ? 2u : 0u, sizeofcmds});
         if (signatureSize) {
-            putLE32(header, 28, macho::LC_CODE_SIGNATURE);
-            putLE32(header, 32, 16);
-            putLE32(header, 36, 4096);
-            putLE32(header, 40, signatureSize);
-            putLE32(header, 44, macho::LC_SEGMENT);
-            putLE32(header, 48, 56);
+            putWords(header, 28,
+                     {macho::LC_CODE_SIGNATURE, 16, 4096, signatureSize, macho::LC_SEGMENT, 56});
             std::memcpy(header.data() + 52, "__LINKEDIT", 10);
-            putLE32(header, 76, 4096);
-            putLE32(header, 80, signatureSize);
+            putWords(header, 76, {4096, signatureSize});
         }
         source.put(offset, header);
     }
