@@ -25,27 +25,9 @@ bool matches(std::string_view predicate, const LogRecord& r) {
 }
 
 TEST(PredicateTest, VarkosPredicateTakesEachOfItsSevenConditions) {
-    const LogRecord taken[] = {
-        record("com.apple.TCC", "/usr/bin/app", 10),
-        record("com.apple.launchservices", "/usr/bin/app", 10),
-        record("com.apple.securityd", "/usr/bin/app", 10),
-        record("com.apple.sandbox", "/usr/bin/app", 10),
-        record("", "/usr/sbin/tccd", 10),
-        record("", "/usr/libexec/SandboxD", 10),
-        record("", "/usr/libexec/TCCD", 10),
-        record("", "/kernel", 0),
-    };
-    for (const LogRecord& r : taken)
-        EXPECT_TRUE(matches(varkoPredicate, r)) << r.subsystem << " " << r.processImagePath;
-
-    const LogRecord left[] = {
-        record("com.apple.tcc", "/usr/bin/app", 10),  // == is case-sensitive
-        record("com.apple.TCC.extra", "/usr/bin/app", 10),
-        record("org.example", "/usr/bin/tcc", 10),
-        record("", "", 1),
-    };
-    for (const LogRecord& r : left)
-        EXPECT_FALSE(matches(varkoPredicate, r)) << r.subsystem << " " << r.processImagePath;
+    for (const auto& [taken, subsystem, path, pid] : caseTable<4>("varko_predicate.txt"))
+        EXPECT_EQ(matches(varkoPredicate, record(subsystem, path, std::stoi(pid))), taken == "1")
+            << subsystem << " " << path;
 }
 
 TEST(PredicateTest, OperatorsModifiersAndPrecedence) {
