@@ -10,7 +10,6 @@
 #include "format/codesig/derentitlements.h"
 #include "format/plist/plist.h"
 #include "format/visibletext.h"
-#include "plist_print.h"
 #include "support/errorprint.h"
 
 using namespace varko;
@@ -27,7 +26,7 @@ plist::Dictionary xmlDictionary(const std::string& body) {
 
 // The DER blob of @oven/bun-darwin-x64 1.4.5 (Developer ID, signed by Apple's codesign).
 std::vector<std::byte> bunDer() {
-    const std::string der = plist::testing::dataFile("bun-darwin-x64-entitlements.der");
+    const std::string der = varko::testing::dataFile("bun-darwin-x64-entitlements.der");
     return {reinterpret_cast<const std::byte*>(der.data()),
             reinterpret_cast<const std::byte*>(der.data() + der.size())};
 }

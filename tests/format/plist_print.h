@@ -1,9 +1,7 @@
 #pragma once
 
 #include <cstddef>
-#include <fstream>
 #include <initializer_list>
-#include <iterator>
 #include <ostream>
 #include <span>
 #include <string>
@@ -24,12 +22,6 @@ namespace testing {
 /// The bytes of a text, as the readers take them.
 inline std::span<const std::byte> bytesOf(std::string_view s) {
     return std::as_bytes(std::span(s.data(), s.size()));
-}
-
-/// The whole of a file in this folder's data.
-inline std::string dataFile(const char* name) {
-    std::ifstream in(std::string(VARKO_TEST_DATA "/") + name, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 /// `s` written `n` times: deep nesting and long lines.

@@ -3,13 +3,14 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "casetable.h"
 #include "format/plist/plist.h"
 #include "plist_print.h"
 
 namespace varko::plist {
 namespace {
 
-using testing::dataFile;
+using varko::testing::dataFile;
 using testing::dict;
 const std::string header =
     "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
