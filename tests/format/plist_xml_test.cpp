@@ -60,34 +60,17 @@ TEST(PlistXml, BareRootValueAndDuplicateKeys) {
     EXPECT_EQ(*d.find("a"), Value(Integer{3}));
 }
 
+/// A scalar as the data tables write it: its kind, then its value in decimal.
+Value scalar(const std::string& kind, const std::string& value) {
+    if (kind == "integer") return Integer{static_cast<std::uint64_t>(std::stoll(value))};
+    if (kind == "unsigned") return Integer{std::stoull(value), true};
+    if (kind == "real") return std::stod(value);
+    return Date{std::stod(value)};
+}
+
 TEST(PlistXml, Scalars) {
-    const struct {
-        std::string xml;
-        Value expected;
-    } cases[] = {
-        {"<integer>0</integer>", Integer{0}},
-        {"<integer> 17 </integer>", Integer{17}},
-        {"<integer>+5</integer>", Integer{5}},
-        {"<integer>-1</integer>", Integer{~0ull}},
-        {"<integer>-0</integer>", Integer{0}},
-        {"<integer>0x1F</integer>", Integer{31}},
-        {"<integer>0XfF</integer>", Integer{255}},
-        {"<integer>-0x10</integer>", Integer{static_cast<std::uint64_t>(-16)}},
-        {"<integer>9223372036854775807</integer>", Integer{0x7FFFFFFFFFFFFFFF}},
-        {"<integer>9223372036854775808</integer>", Integer{0x8000000000000000, true}},
-        {"<integer>18446744073709551615</integer>", Integer{0xFFFFFFFFFFFFFFFF, true}},
-        {"<integer>0xFFFFFFFFFFFFFFFF</integer>", Integer{0xFFFFFFFFFFFFFFFF, true}},
-        {"<integer>-9223372036854775808</integer>", Integer{0x8000000000000000, false}},
-        {"<real>-2.5e3</real>", -2500.0},
-        {"<real>+1</real>", 1.0},
-        {"<real>+infinity</real>", HUGE_VAL},
-        {"<real>-infinity</real>", -HUGE_VAL},
-        {"<date>2001-01-01T00:00:00Z</date>", Date{0}},
-        {"<date>2000-12-31T23:59:59Z</date>", Date{-1}},
-        {"<date>2024-02-29T12:00:00Z</date>", Date{730900800}},
-        {"<date>1970-01-01T00:00:00Z</date>", Date{-978307200}},
-    };
-    for (const auto& c : cases) EXPECT_EQ(readOk(c.xml), c.expected) << c.xml;
+    for (const auto& [xml, kind, value] : caseTable<3>("xml_scalars.txt"))
+        EXPECT_EQ(readOk(xml), scalar(kind, value)) << xml;
     EXPECT_TRUE(std::isnan(*readOk("<real>nan</real>").real()));
 }
 
