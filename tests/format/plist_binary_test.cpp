@@ -47,27 +47,16 @@ std::vector<std::uint8_t> sampleFile() {
 
 TEST(PlistBinary, ReadsEveryObjectType) {
     BplistBuilder b;
-    const std::pair<std::uint64_t, Value> items[] = {
-        {b.integer(0xFF, 1), Integer{255}},
-        {b.integer(0xFFFF, 2), Integer{65535}},
-        {b.integer(0xFFFFFFFF, 4), Integer{0xFFFFFFFF}},
-        {b.integer(static_cast<std::uint64_t>(-5), 8), Integer{static_cast<std::uint64_t>(-5)}},
-        {b.int128(0, 0xFFFFFFFFFFFFFFFF), Integer{0xFFFFFFFFFFFFFFFF, true}},
-        {b.int128(0, 7), Integer{7, false}},
-        {b.int128(~0ull, static_cast<std::uint64_t>(-2)), Integer{static_cast<std::uint64_t>(-2)}},
-        {b.add({0x22, 0x3F, 0xC0, 0x00, 0x00}), 1.5},
-        {b.add({0x23, 0x40, 0x09, 0x21, 0xFB, 0x54, 0x44, 0x2D, 0x18}), 3.141592653589793},
-        {b.add({0x33, 0x41, 0xC3, 0x0F, 0x17, 0xE7, 0x00, 0x00, 0x00}), Date{639512526.0}},
-        {b.add({0x81, 0x01, 0x02}), Uid{258}},
-        {b.add({0xC1}, {b.ascii("in a set")}), Array{"in a set"}},
-        {b.ascii(std::string(20, 'x')), std::string(20, 'x')},  // length in a following integer
-    };
-    Array expected;
     std::vector<std::uint64_t> refs;
-    for (const auto& [ref, value] : items) {
-        refs.push_back(ref);
-        expected.push_back(value);
+    Array expected;
+    for (const auto& [hex, kind, value] : caseTable<3>("bplist_scalars.txt")) {
+        refs.push_back(b.add(fromHex<std::uint8_t>(hex)));
+        expected.push_back(testing::scalar(kind, value));
     }
+    refs.push_back(b.add({0xC1}, {b.ascii("in a set")}));
+    expected.push_back(Array{"in a set"});
+    refs.push_back(b.ascii(std::string(20, 'x')));  // length in a following integer
+    expected.push_back(std::string(20, 'x'));
     b.top = b.array(refs);
     EXPECT_EQ(readOk(b), Value(expected));
 }

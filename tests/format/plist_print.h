@@ -31,6 +31,15 @@ inline std::string repeat(std::string_view s, int n) {
     return out;
 }
 
+/// A scalar as the data tables write it: its kind, then its value in decimal.
+inline Value scalar(const std::string& kind, const std::string& value) {
+    if (kind == "integer") return Integer{static_cast<std::uint64_t>(std::stoll(value))};
+    if (kind == "unsigned") return Integer{std::stoull(value), true};
+    if (kind == "real") return std::stod(value);
+    if (kind == "uid") return Uid{std::stoull(value)};
+    return Date{std::stod(value)};
+}
+
 /// A dictionary in the order given.
 inline Dictionary dict(std::initializer_list<std::pair<const char*, Value>> entries) {
     Dictionary d;

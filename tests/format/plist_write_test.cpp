@@ -10,8 +10,8 @@
 namespace varko::plist {
 namespace {
 
-using varko::testing::dataFile;
 using testing::dict;
+using varko::testing::dataFile;
 const std::string header =
     "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
     "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "

@@ -14,6 +14,7 @@ namespace {
 using testing::bytesOf;
 using ::testing::HasSubstr;
 using testing::repeat;
+using testing::scalar;
 using varko::testing::caseTable;
 using varko::testing::dataFile;
 
@@ -58,14 +59,6 @@ TEST(PlistXml, BareRootValueAndDuplicateKeys) {
     ASSERT_EQ(d.size(), 2u);
     EXPECT_EQ(d.begin()->first, "a");
     EXPECT_EQ(*d.find("a"), Value(Integer{3}));
-}
-
-/// A scalar as the data tables write it: its kind, then its value in decimal.
-Value scalar(const std::string& kind, const std::string& value) {
-    if (kind == "integer") return Integer{static_cast<std::uint64_t>(std::stoll(value))};
-    if (kind == "unsigned") return Integer{std::stoull(value), true};
-    if (kind == "real") return std::stod(value);
-    return Date{std::stod(value)};
 }
 
 TEST(PlistXml, Scalars) {
