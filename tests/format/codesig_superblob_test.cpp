@@ -4,6 +4,7 @@
 #include <string>
 #include <string_view>
 
+#include "casetable.h"
 #include "fixtures/sha256.h"
 #include "format/codesig/csblobs.h"
 #include "macho_fixtures.h"
@@ -115,8 +116,6 @@ TEST(SuperBlobTest, AbsentBlobsAreEmptyNotErrors) {
 struct Broken {
     const char* what;
     std::function<void(Bytes&)> patch;
-    ErrorCode code;
-    std::string message;
 };
 
 // Layout of the default fixture signature: index entries at 12 + 8i for slots
@@ -125,107 +124,91 @@ std::uint32_t blobOffset(const Bytes& sig, int i) {
     return getBE32(sig, 12 + 8 * i + 4);
 }
 
-TEST(SuperBlobTest, RefusesBrokenIndexesWithExactReasons) {
-    using enum ErrorCode;
-    const Bytes sig = signatureOf(signedFile(signatureWith(entitlementsXml)));
-    const std::uint32_t length = getBE32(sig, 4);
-    const std::string m = "malformed code signature (";
-    const std::vector<Broken> cases{
-        {"magic", [](Bytes& b) { putBE32(b, 0, 0xfade0c02); }, unsupported,
-         m + "magic 0xfade0c02 is not an embedded signature)"},
-        {"length past bytes", [](Bytes& b) { putBE32(b, 4, 100000); }, truncated,
-         m + "SuperBlob length 100000 does not fit the " + std::to_string(sig.size()) +
-             " bytes of the signature)"},
-        {"huge count", [](Bytes& b) { putBE32(b, 8, 0xffffffff); }, truncated,
-         m + "SuperBlob count 4294967295 does not fit in its length " + std::to_string(length) +
-             ")"},
-        {"offset outside", [](Bytes& b) { putBE32(b, 12 + 8 + 4, 99999); }, truncated,
-         m + "blob 1 (slot 0x2) at offset 99999 extends past the end of the SuperBlob)"},
-        {"offset in the index", [](Bytes& b) { putBE32(b, 12 + 4, 4); }, malformed,
-         m + "blob 0 (slot 0x0) at offset 4 lies inside the SuperBlob's index)"},
-        {"length below 8", [](Bytes& b) { putBE32(b, blobOffset(b, 1) + 4, 4); }, malformed,
-         m + "blob 1 (slot 0x2) length 4 is less than 8)"},
-        {"length outside", [](Bytes& b) { putBE32(b, blobOffset(b, 2) + 4, 99999); }, truncated,
-         m + "blob 2 (slot 0x5) length 99999 extends past the end of the SuperBlob)"},
-        {"repeated slot", [](Bytes& b) { putBE32(b, 12 + 16, 2); }, malformed,
-         m + "blob 2 (slot 0x2) repeats the slot of blob 1)"},
-    };
+const auto setBE = [](std::size_t at, std::uint32_t v) {
+    return [=](Bytes& b) { putBE32(b, at, v); };
+};
+
+/// Each case breaks a copy of `sig`; `fails` is the outcome it must have, as the data
+/// folder's `table` says: the error's code and message.
+template <class Read>
+void expectErrors(const Bytes& sig, const char* table, const std::vector<Broken>& cases,
+                  Read fails) {
+    auto expected = outcomes(table);
+    EXPECT_EQ(expected.size(), cases.size());
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         Bytes b = sig;
         c.patch(b);
-        auto sb = SuperBlob::create(b);
-        ASSERT_FALSE(sb);
-        EXPECT_EQ(sb.error().code, c.code);
-        EXPECT_EQ(sb.error().message, c.message);
+        const Error e = fails(b);
+        EXPECT_EQ((std::vector{nameOf(e.code), e.message}), expected[c.what]);
     }
+}
+
+TEST(SuperBlobTest, RefusesBrokenIndexesWithExactReasons) {
+    const Bytes sig = signatureOf(signedFile(signatureWith(entitlementsXml)));
+    ASSERT_EQ(sig.size(), 656u);
+    expectErrors(sig, "superblob_broken_index.txt",
+                 {
+                     {"magic", setBE(0, 0xfade0c02)},
+                     {"length past bytes", setBE(4, 100000)},
+                     {"huge count", setBE(8, 0xffffffff)},
+                     {"offset outside", setBE(12 + 8 + 4, 99999)},
+                     {"offset in the index", setBE(12 + 4, 4)},
+                     {"length below 8", setBE(blobOffset(sig, 1) + 4, 4)},
+                     {"length outside", setBE(blobOffset(sig, 2) + 4, 99999)},
+                     {"repeated slot", setBE(12 + 16, 2)},
+                 },
+                 [](const Bytes& b) {
+                     auto sb = SuperBlob::create(b);
+                     EXPECT_FALSE(sb);
+                     return sb ? Error{} : sb.error();
+                 });
     const auto cut = SuperBlob::create(std::span(sig).first(11));
     EXPECT_EQ(cut.error().code, ErrorCode::truncated);
     EXPECT_EQ(cut.error().message,
-              m + "the SuperBlob header needs 12 bytes, the signature has 11)");
+              "malformed code signature (the SuperBlob header needs 12 bytes, the signature has "
+              "11)");
 }
 
 /// A broken blob fails only its own accessor; the rest of the signature still reads.
 TEST(SuperBlobTest, BrokenBlobsFailOnlyTheirOwnAccessor) {
-    using enum ErrorCode;
     const Bytes sig = signatureOf(signedFile(signatureWith(entitlementsXml)));
     const std::uint32_t cd = blobOffset(sig, 0);
     const std::uint32_t cdLength = getBE32(sig, cd + 4);
-    const std::string m = "malformed code directory (";
-    const std::vector<Broken> cases{
-        {"identifier without NUL",
-         [&](Bytes& b) {
-             putBE32(b, cd + 20, cdLength - 1);
-             b[cd + cdLength - 1] = std::byte{0x41};
-         },
-         malformed,
-         m + "identifier at offset " + std::to_string(cdLength - 1) +
-             " is not NUL-terminated inside the code directory)"},
-        {"identifier outside", [&](Bytes& b) { putBE32(b, cd + 20, 0xffffffff); }, malformed,
-         m + "identifier at offset 4294967295 is not NUL-terminated inside the code directory)"},
-        {"team without NUL", [&](Bytes& b) { putBE32(b, cd + 48, cdLength); }, malformed,
-         m + "team identifier at offset " + std::to_string(cdLength) +
-             " is not NUL-terminated inside the code directory)"},
-        {"hashOffset overflow", [&](Bytes& b) { putBE32(b, cd + 16, 0xffffffff); }, truncated,
-         m +
-             "hashOffset 4294967295 plus 2 code slots of 32 bytes extends past the end of the code "
-             "directory of " +
-             std::to_string(cdLength) + " bytes)"},
-        {"code slots overflow", [&](Bytes& b) { putBE32(b, cd + 28, 0xffffffff); }, truncated,
-         m + "hashOffset " + std::to_string(getBE32(sig, cd + 16)) +
-             " plus 4294967295 code slots of 32 bytes extends past the end of the code directory "
-             "of " +
-             std::to_string(cdLength) + " bytes)"},
-        {"special slots overflow", [&](Bytes& b) { putBE32(b, cd + 24, 0xffffffff); }, malformed,
-         m + "4294967295 special slots start before the code directory)"},
-        {"old version", [&](Bytes& b) { putBE32(b, cd + 8, 0x10000); }, unsupported,
-         m + "unsupported version 0x10000)"},
-        {"hash size", [&](Bytes& b) { b[cd + 36] = std::byte{0}; }, malformed,
-         m + "hashSize 0 is not between 1 and 48)"},
-        {"hash size for type", [&](Bytes& b) { b[cd + 36] = std::byte{20}; }, malformed,
-         m + "hashSize 20 does not match hash type 2)"},
-        {"short for version",
-         [&](Bytes& b) {
-             putBE32(b, cd + 8, CS_SUPPORTSLINKAGE);
-             putBE32(b, cd + 4, 100);
-         },
-         truncated, m + "version 0x20600 needs 108 bytes of header, the blob has 100)"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        Bytes b = sig;
-        c.patch(b);
-        auto sb = SuperBlob::create(b);
-        ASSERT_TRUE(sb) << sb.error().message;
-        auto dir = sb->codeDirectory();
-        ASSERT_FALSE(dir);
-        EXPECT_EQ(dir.error().code, c.code);
-        EXPECT_EQ(dir.error().message, c.message);
-        EXPECT_GE(dir.error().offset, cd);  // placed within the signature
-        auto ent = sb->entitlements();
-        ASSERT_TRUE(ent && *ent);
-        EXPECT_EQ(text(**ent), entitlementsXml);
-    }
+    ASSERT_EQ(cdLength, 343u);
+    expectErrors(sig, "superblob_broken_code_directory.txt",
+                 {
+                     {"identifier without NUL",
+                      [&](Bytes& b) {
+                          putBE32(b, cd + 20, cdLength - 1);
+                          b[cd + cdLength - 1] = std::byte{0x41};
+                      }},
+                     {"identifier outside", setBE(cd + 20, 0xffffffff)},
+                     {"team without NUL", setBE(cd + 48, cdLength)},
+                     {"hashOffset overflow", setBE(cd + 16, 0xffffffff)},
+                     {"code slots overflow", setBE(cd + 28, 0xffffffff)},
+                     {"special slots overflow", setBE(cd + 24, 0xffffffff)},
+                     {"old version", setBE(cd + 8, 0x10000)},
+                     {"hash size", [&](Bytes& b) { b[cd + 36] = std::byte{0}; }},
+                     {"hash size for type", [&](Bytes& b) { b[cd + 36] = std::byte{20}; }},
+                     {"short for version",
+                      [&](Bytes& b) {
+                          putBE32(b, cd + 8, CS_SUPPORTSLINKAGE);
+                          putBE32(b, cd + 4, 100);
+                      }},
+                 },
+                 [&](const Bytes& b) {
+                     auto sb = SuperBlob::create(b);
+                     EXPECT_TRUE(sb) << sb.error().message;
+                     if (!sb) return sb.error();
+                     auto ent = sb->entitlements();
+                     EXPECT_TRUE(ent && *ent && text(**ent) == entitlementsXml);
+                     auto dir = sb->codeDirectory();
+                     EXPECT_FALSE(dir);
+                     if (dir) return Error{};
+                     EXPECT_GE(dir.error().offset, cd);  // placed within the signature
+                     return dir.error();
+                 });
 
     Bytes wrongMagic = sig;
     putBE32(wrongMagic, blobOffset(sig, 2), CSMAGIC_REQUIREMENTS);

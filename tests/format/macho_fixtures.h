@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <span>
 #include <vector>
 
@@ -47,6 +48,15 @@ inline Bytes signatureOf(const Bytes& file) {
     if (!m || !m->slices()[0].codeSignature) return {};
     auto sig = macho::MachOFile::readCodeSignature(macho::MemorySource(file), m->slices()[0]);
     return sig ? *sig : Bytes{};
+}
+
+/// Puts 32-bit words one after another from `at`, little-endian unless `bigEndian`.
+inline void putWords(Bytes& b, std::size_t at, std::initializer_list<std::uint32_t> words,
+                     bool bigEndian = false) {
+    for (const std::uint32_t w : words) {
+        bigEndian ? putBE32(b, at, w) : putLE32(b, at, w);
+        at += 4;
+    }
 }
 
 // Layout of a generated thin 64-bit file: header, then these load commands.

@@ -6,6 +6,7 @@
 #include <functional>
 #include <string>
 
+#include "casetable.h"
 #include "format/macho/machoformat.h"
 #include "macho_fixtures.h"
 
@@ -56,32 +57,12 @@ TEST(MachOReaderTest, UnsignedFileHasNoSignature) {
 }
 
 TEST(MachOReaderTest, ArchitecturesByNameAndNumberAsCodesignTakesThem) {
-    struct Case {
-        const char* text;
-        std::optional<macho::Architecture> expected;
-    } cases[] = {
-        {"i386", macho::Architecture{macho::CPU_TYPE_X86, 3}},
-        {"x86_64", macho::Architecture{macho::CPU_TYPE_X86_64, 3}},
-        {"x86_64h", macho::Architecture{macho::CPU_TYPE_X86_64, 8}},
-        {"arm64", macho::Architecture{macho::CPU_TYPE_ARM64, 0}},
-        {"arm64e", macho::Architecture{macho::CPU_TYPE_ARM64, 2}},
-        {"7", macho::Architecture{macho::CPU_TYPE_X86, std::nullopt}},
-        {"16777228,2", macho::Architecture{macho::CPU_TYPE_ARM64, 2}},
-        {"16777228,2147483650",
-         macho::Architecture{macho::CPU_TYPE_ARM64, 2}},  // capability bits dropped
-        {"ARM64", std::nullopt},
-        {"", std::nullopt},
-        {"7,", std::nullopt},
-        {",3", std::nullopt},
-        {"0x7", std::nullopt},
-        {"99999999999", std::nullopt},
-    };
-    for (const auto& c : cases) {
-        const auto a = macho::parseArchitecture(c.text);
-        ASSERT_EQ(a.ok(), c.expected.has_value()) << c.text;
+    for (const auto& [text, cpuType, cpuSubtype] : caseTable<3>("architectures.txt")) {
+        const auto a = macho::parseArchitecture(text);
+        ASSERT_EQ(a.ok(), cpuType != "refused") << text;
         if (!a) continue;
-        EXPECT_EQ(a->cpuType, c.expected->cpuType) << c.text;
-        EXPECT_EQ(a->cpuSubtype, c.expected->cpuSubtype) << c.text;
+        EXPECT_EQ(std::to_string(a->cpuType), cpuType) << text;
+        EXPECT_EQ(a->cpuSubtype ? std::to_string(*a->cpuSubtype) : "-", cpuSubtype) << text;
     }
 }
 
@@ -152,157 +133,103 @@ TEST(MachOReaderTest, TellsOtherFilesApart) {
 struct Broken {
     const char* what;
     std::function<void(Bytes&)> patch;
-    std::string message;
-    ErrorCode code;
-    std::uint64_t offset;  ///< in the file, of the field or command at fault
 };
 
-void expectErrors(const Bytes& base, const std::vector<Broken>& cases) {
+/// Each case breaks a copy of `base`, which must then be refused as the data folder's
+/// `table` says: the error's code, its offset in the file and its message.
+void expectErrors(const Bytes& base, const char* table, const std::vector<Broken>& cases) {
+    auto expected = outcomes(table);
+    EXPECT_EQ(expected.size(), cases.size());
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         Bytes b = base;
         c.patch(b);
         auto m = parse(b);
         ASSERT_FALSE(m);
-        EXPECT_EQ(m.error().message, c.message);
-        EXPECT_EQ(m.error().code, c.code);
-        EXPECT_EQ(m.error().offset, c.offset);
+        const Error& e = m.error();
+        EXPECT_EQ((std::vector{nameOf(e.code), std::to_string(e.offset), e.message}),
+                  expected[c.what]);
     }
 }
 
 using enum ErrorCode;
 
+// Patches that put a 32-bit value at an offset, little- or big-endian.
+const auto setLE = [](std::size_t at, std::uint32_t v) {
+    return [=](Bytes& b) { putLE32(b, at, v); };
+};
+const auto setBE = [](std::size_t at, std::uint32_t v) {
+    return [=](Bytes& b) { putBE32(b, at, v); };
+};
+
 /// Puts a 16-byte linkedit_data_command and an 8-byte filler where LC_MAIN was, so that a
 /// generated 64-bit file gains one more range in __LINKEDIT.
 void replaceMain(Bytes& b, std::uint32_t cmd, std::uint32_t dataoff, std::uint32_t datasize) {
-    putLE32(b, mainCommand, cmd);
-    putLE32(b, mainCommand + 4, 16);
-    putLE32(b, mainCommand + 8, dataoff);
-    putLE32(b, mainCommand + 12, datasize);
-    putLE32(b, mainCommand + 16, macho::LC_UUID);
-    putLE32(b, mainCommand + 20, 8);
+    putWords(b, mainCommand, {cmd, 16, dataoff, datasize, macho::LC_UUID, 8});
     putLE32(b, 16, 5);
 }
 
 TEST(MachOReaderTest, RefusesBrokenThinHeadersWithExactReasons) {
-    const std::string p = "truncated or malformed object (";
-    expectErrors(
-        thin(Arch::Arm64),
-        {
-            {"cmdsize 0", [](Bytes& b) { putLE32(b, textCommand + 4, 0); },
-             p + "load command 0 cmdsize 0 is less than 8 bytes)", malformed, textCommand},
-            {"cmdsize past sizeofcmds", [](Bytes& b) { putLE32(b, signatureCommand + 4, 0x1000); },
-             p + "load command 3 extends past the end of the load commands)", malformed,
-             signatureCommand},
-            {"cmdsize unaligned", [](Bytes& b) { putLE32(b, mainCommand + 4, 20); },
-             p + "load command 2 cmdsize 20 is not a multiple of 8)", malformed, mainCommand},
-            {"ncmds beyond sizeofcmds", [](Bytes& b) { putLE32(b, 16, 0xffffffff); },
-             p + "ncmds 4294967295 cannot fit in sizeofcmds 264)", malformed, 16},
-            {"more commands than there are", [](Bytes& b) { putLE32(b, 16, 5); },
-             p + "load command 4 extends past the end of the load commands)", malformed, 296},
-            {"sizeofcmds past the file", [](Bytes& b) { putLE32(b, 20, 0x100000); },
-             p + "load commands extend past the end of the file)", truncated, 20},
-            {"sizeofcmds over the cap", [](Bytes& b) { putLE32(b, 20, (4u << 20) + 8); },
-             p + "sizeofcmds 4194312 is larger than the 4 MiB limit)", tooLarge, 20},
-            {"signature past EOF", [](Bytes& b) { putLE32(b, signatureCommand + 8, 0x100000); },
-             p + "load command 3 LC_CODE_SIGNATURE dataoff plus datasize extends past the end of "
-                 "the file)",
-             truncated, signatureCommand},
-            {"signature size wraps",
-             [](Bytes& b) { putLE32(b, signatureCommand + 12, 0xfffffff0); },
-             p + "load command 3 LC_CODE_SIGNATURE dataoff plus datasize extends past the end of "
-                 "the file)",
-             truncated, signatureCommand},
-            {"signature over the header", [](Bytes& b) { putLE32(b, signatureCommand + 8, 16); },
-             p + "load command 3 LC_CODE_SIGNATURE data overlaps the load commands)", malformed,
-             signatureCommand},
-            {"second signature command",
-             [](Bytes& b) {
-                 replaceMain(b, macho::LC_CODE_SIGNATURE, static_cast<std::uint32_t>(b.size() - 16),
-                             getLE32(b, mainCommand + 12));
-             },
-             p + "load command 4 is a second LC_CODE_SIGNATURE)", malformed, signatureCommand},
-            {"signature cmdsize",
-             [](Bytes& b) { putLE32(b, mainCommand, macho::LC_CODE_SIGNATURE); },
-             p + "load command 2 LC_CODE_SIGNATURE cmdsize 24 is not 16)", malformed, mainCommand},
-            {"segment sections", [](Bytes& b) { putLE32(b, textCommand + 64, 1000); },
-             p + "load command 0 LC_SEGMENT_64 cmdsize 152 cannot hold its 1000 sections)",
-             malformed, textCommand},
-            {"segment too small", [](Bytes& b) { putLE32(b, linkeditCommand + 4, 64); },
-             p + "load command 1 LC_SEGMENT_64 cmdsize 64 is too small)", malformed,
-             linkeditCommand},
-            {"segment past EOF", [](Bytes& b) { putLE32(b, linkeditCommand + 48, 0xffff0000); },
-             p + "load command 1 LC_SEGMENT_64 fileoff plus filesize extends past the end of the "
-                 "file)",
-             truncated, linkeditCommand},
-            {"header cut", [](Bytes& b) { b.resize(20); },
-             p + "the mach header extends past the end of the file)", truncated, 0},
-        });
+    expectErrors(thin(Arch::Arm64), "macho_broken_thin.txt",
+                 {
+                     {"cmdsize 0", setLE(textCommand + 4, 0)},
+                     {"cmdsize past sizeofcmds", setLE(signatureCommand + 4, 0x1000)},
+                     {"cmdsize unaligned", setLE(mainCommand + 4, 20)},
+                     {"ncmds beyond sizeofcmds", setLE(16, 0xffffffff)},
+                     {"more commands than there are", setLE(16, 5)},
+                     {"sizeofcmds past the file", setLE(20, 0x100000)},
+                     {"sizeofcmds over the cap", setLE(20, (4u << 20) + 8)},
+                     {"signature past EOF", setLE(signatureCommand + 8, 0x100000)},
+                     {"signature size wraps", setLE(signatureCommand + 12, 0xfffffff0)},
+                     {"signature over the header", setLE(signatureCommand + 8, 16)},
+                     {"second signature command",
+                      [](Bytes& b) {
+                          replaceMain(b, macho::LC_CODE_SIGNATURE,
+                                      static_cast<std::uint32_t>(b.size() - 16),
+                                      getLE32(b, mainCommand + 12));
+                      }},
+                     {"signature cmdsize", setLE(mainCommand, macho::LC_CODE_SIGNATURE)},
+                     {"segment sections", setLE(textCommand + 64, 1000)},
+                     {"segment too small", setLE(linkeditCommand + 4, 64)},
+                     {"segment past EOF", setLE(linkeditCommand + 48, 0xffff0000)},
+                     {"header cut", [](Bytes& b) { b.resize(20); }},
+                 });
 }
 
 TEST(MachOReaderTest, RefusesBrokenFatHeadersWithExactReasons) {
-    const std::string f = "truncated or malformed fat file (";
     expectErrors(
-        universal(),
+        universal(), "macho_broken_fat.txt",
         {
-            {"huge nfat_arch", [](Bytes& b) { putBE32(b, 4, 0xffffffff); },
-             f + "nfat_arch 4294967295 is more than 16)", tooLarge, 4},
-            {"more slices than real files have", [](Bytes& b) { putBE32(b, 4, 17); },
-             f + "nfat_arch 17 is more than 16)", tooLarge, 4},
-            {"no arches", [](Bytes& b) { putBE32(b, 4, 0); }, f + "nfat_arch is 0)", malformed, 4},
+            {"huge nfat_arch", setBE(4, 0xffffffff)},
+            {"more slices than real files have", setBE(4, 17)},
+            {"no arches", setBE(4, 0)},
             {"overlapping slices",
              [](Bytes& b) {
                  putBE32(b, fatArch(1) + 8, 4096);
                  putBE32(b, fatArch(1) + 16, 12);
-             },
-             f + "fat_arch 1 (arm64) overlaps fat_arch 0 (x86_64))", malformed, fatArch(1)},
-            {"slice over the header", [](Bytes& b) { putBE32(b, fatArch(0) + 8, 0); },
-             f + "fat_arch 0 (x86_64) overlaps the fat header and arch table)", malformed,
-             fatArch(0)},
-            {"slice past EOF", [](Bytes& b) { putBE32(b, fatArch(1) + 12, 0xffffff00); },
-             f + "fat_arch 1 (arm64) offset plus size extends past the end of the file)", truncated,
-             fatArch(1)},
-            {"empty slice", [](Bytes& b) { putBE32(b, fatArch(1) + 12, 0); },
-             f + "fat_arch 1 (arm64) size is 0)", malformed, fatArch(1)},
+             }},
+            {"slice over the header", setBE(fatArch(0) + 8, 0)},
+            {"slice past EOF", setBE(fatArch(1) + 12, 0xffffff00)},
+            {"empty slice", setBE(fatArch(1) + 12, 0)},
             {"same arch twice",
              [](Bytes& b) {
                  putBE32(b, fatArch(1), macho::CPU_TYPE_X86_64);
                  putBE32(b, fatArch(1) + 4, macho::CPU_SUBTYPE_X86_64_ALL);
-             },
-             f + "fat_arch 1 (x86_64) has the same architecture as fat_arch 0)", malformed,
-             fatArch(1)},
-            {"misaligned", [](Bytes& b) { putBE32(b, fatArch(1) + 16, 15); },
-             f + "fat_arch 1 (arm64) offset 16384 is not aligned to 2^15)", malformed, fatArch(1)},
-            {"huge align", [](Bytes& b) { putBE32(b, fatArch(1) + 16, 200); },
-             f + "fat_arch 1 (arm64) align 2^200 is more than 2^15)", malformed, fatArch(1)},
-            {"table past EOF", [](Bytes& b) { b.resize(20); },
-             f + "the fat_arch table extends past the end of the file)", truncated, 8},
-            {"header cut", [](Bytes& b) { b.resize(6); },
-             f + "the fat header extends past the end of the file)", truncated, 0},
-            {"slice cputype", [](Bytes& b) { putLE32(b, 16384 + 4, macho::CPU_TYPE_X86_64); },
-             "truncated or malformed object (slice 1 (arm64): cputype 0x1000007 in the mach header "
-             "does not match the fat_arch)",
-             malformed, 16384 + 4},
-            {"slice load command", [](Bytes& b) { putLE32(b, 16384 + textCommand + 4, 0); },
-             "truncated or malformed object (slice 1 (arm64): load command 0 cmdsize 0 is less "
-             "than 8 bytes)",
-             malformed, 16384 + textCommand},
-            {"nested fat", [](Bytes& b) { putBE32(b, 4096, 0xcafebabe); },
-             "truncated or malformed object (slice 0 (x86_64): not a Mach-O file (magic "
-             "0xcafebabe))",
-             unsupported, 4096},
+             }},
+            {"misaligned", setBE(fatArch(1) + 16, 15)},
+            {"huge align", setBE(fatArch(1) + 16, 200)},
+            {"table past EOF", [](Bytes& b) { b.resize(20); }},
+            {"header cut", [](Bytes& b) { b.resize(6); }},
+            {"slice cputype", [](Bytes& b) { putLE32(b, 16384 + 4, macho::CPU_TYPE_X86_64); }},
+            {"slice load command", [](Bytes& b) { putLE32(b, 16384 + textCommand + 4, 0); }},
+            {"nested fat", setBE(4096, 0xcafebabe)},
         });
 }
 
 /// LC_SYMTAB has LC_MAIN's size, so it takes its place whole.
 void symtabForMain(Bytes& b, std::uint32_t symoff, std::uint32_t nsyms, std::uint32_t stroff,
                    std::uint32_t strsize) {
-    putLE32(b, mainCommand, macho::LC_SYMTAB);
-    putLE32(b, mainCommand + 4, 24);
-    putLE32(b, mainCommand + 8, symoff);
-    putLE32(b, mainCommand + 12, nsyms);
-    putLE32(b, mainCommand + 16, stroff);
-    putLE32(b, mainCommand + 20, strsize);
+    putWords(b, mainCommand, {macho::LC_SYMTAB, 24, symoff, nsyms, stroff, strsize});
 }
 
 // Generated layout: load commands end at 296, code runs to the signature at `sig`, and the
@@ -312,58 +239,32 @@ TEST(MachOReaderTest, LinkeditRangesStayInsideItAndApart) {
     const std::uint32_t sig = getLE32(base, signatureCommand + 8);
     const std::uint32_t sigSize = getLE32(base, signatureCommand + 12);
     ASSERT_EQ(sig, 368u);
-    const std::string p = "truncated or malformed object (load command ";
-    const std::string signature = "LC_CODE_SIGNATURE data at offset " + std::to_string(sig) +
-                                  " with a size of " + std::to_string(sigSize);
+    const auto main = [=](std::uint32_t cmd, std::uint32_t at, std::uint32_t size) {
+        return [=](Bytes& b) { replaceMain(b, cmd, at, size); };
+    };
+    const auto symtab = [](std::uint32_t symoff, std::uint32_t stroff, std::uint32_t strsize) {
+        return [=](Bytes& b) { symtabForMain(b, symoff, 2, stroff, strsize); };
+    };
     expectErrors(
-        base,
+        base, "macho_broken_linkedit.txt",
         {
-            {"signature in __TEXT", [&](Bytes& b) { putLE32(b, signatureCommand + 8, sig - 64); },
-             p + "3 LC_CODE_SIGNATURE data lies outside the __LINKEDIT segment)", malformed,
-             signatureCommand},
-            {"signature past the end of __LINKEDIT",
-             [&](Bytes& b) { putLE32(b, linkeditCommand + 48, sigSize - 1); },
-             p + "3 LC_CODE_SIGNATURE data lies outside the __LINKEDIT segment)", malformed,
-             signatureCommand},
-            {"no __LINKEDIT", [](Bytes& b) { b[linkeditCommand + 17] = std::byte{'X'}; },
-             p + "3 LC_CODE_SIGNATURE has no __LINKEDIT segment to lie in)", malformed,
-             signatureCommand},
-            {"function starts inside the signature",
-             [&](Bytes& b) { replaceMain(b, macho::LC_FUNCTION_STARTS, sig + 8, 16); },
-             p + "4 " + signature + ", overlaps load command 2 LC_FUNCTION_STARTS data at offset " +
-                 std::to_string(sig + 8) + " with a size of 16)",
-             malformed, signatureCommand},
+            {"signature in __TEXT", setLE(signatureCommand + 8, sig - 64)},
+            {"signature past the end of __LINKEDIT", setLE(linkeditCommand + 48, sigSize - 1)},
+            {"no __LINKEDIT", [](Bytes& b) { b[linkeditCommand + 17] = std::byte{'X'}; }},
+            {"function starts inside the signature", main(macho::LC_FUNCTION_STARTS, sig + 8, 16)},
             {"exports trie over the signature's first byte",
-             [&](Bytes& b) { replaceMain(b, macho::LC_DYLD_EXPORTS_TRIE, sig - 16, 17); },
-             p + "4 " + signature +
-                 ", overlaps load command 2 LC_DYLD_EXPORTS_TRIE data at offset " +
-                 std::to_string(sig - 16) + " with a size of 17)",
-             malformed, signatureCommand},
-            {"string table over the symbols", [](Bytes& b) { symtabForMain(b, 304, 2, 320, 8); },
-             p + "2 LC_SYMTAB string table at offset 320 with a size of 8, overlaps load command 2 "
-                 "LC_SYMTAB symbol table at offset 304 with a size of 32)",
-             malformed, mainCommand},
-            {"symbols over the signature", [&](Bytes& b) { symtabForMain(b, sig - 16, 2, 0, 0); },
-             p + "3 " + signature + ", overlaps load command 2 LC_SYMTAB symbol table at offset " +
-                 std::to_string(sig - 16) + " with a size of 32)",
-             malformed, signatureCommand},
-            {"linkedit command of the wrong size",
-             [](Bytes& b) { putLE32(b, mainCommand, macho::LC_DATA_IN_CODE); },
-             p + "2 LC_DATA_IN_CODE cmdsize 24 is not 16)", malformed, mainCommand},
-            {"dysymtab of the wrong size",
-             [](Bytes& b) { putLE32(b, mainCommand, macho::LC_DYSYMTAB); },
-             p + "2 LC_DYSYMTAB cmdsize 24 is not 80)", malformed, mainCommand},
+             main(macho::LC_DYLD_EXPORTS_TRIE, sig - 16, 17)},
+            {"string table over the symbols", symtab(304, 320, 8)},
+            {"symbols over the signature", symtab(sig - 16, 0, 0)},
+            {"linkedit command of the wrong size", setLE(mainCommand, macho::LC_DATA_IN_CODE)},
+            {"dysymtab of the wrong size", setLE(mainCommand, macho::LC_DYSYMTAB)},
         });
 
-    const struct {
-        const char* what;
-        std::function<void(Bytes&)> patch;
-    } accepted[] = {
+    const Broken accepted[] = {
         {"function starts just before the signature",
-         [&](Bytes& b) { replaceMain(b, macho::LC_FUNCTION_STARTS, sig - 16, 16); }},
-        {"empty data in code inside the signature",
-         [&](Bytes& b) { replaceMain(b, macho::LC_DATA_IN_CODE, sig + 8, 0); }},
-        {"strings right after the symbols", [](Bytes& b) { symtabForMain(b, 304, 2, 336, 8); }},
+         main(macho::LC_FUNCTION_STARTS, sig - 16, 16)},
+        {"empty data in code inside the signature", main(macho::LC_DATA_IN_CODE, sig + 8, 0)},
+        {"strings right after the symbols", symtab(304, 336, 8)},
         {"signature at the very end of __LINKEDIT",
          [&](Bytes& b) {
              putLE32(b, signatureCommand + 8, sig + 16);
@@ -381,35 +282,22 @@ TEST(MachOReaderTest, LinkeditRangesStayInsideItAndApart) {
 
 /// A big-endian (PowerPC) file of two commands: __LINKEDIT and the signature that fills it.
 Bytes bigEndianFile(bool is64) {
-    const std::size_t header = is64 ? 32 : 28;
-    const std::size_t segment = is64 ? 72 : 56;
+    const std::uint32_t header = is64 ? 32 : 28, segment = is64 ? 72 : 56, cs = header + segment;
     Bytes b(0x1100);
-    putBE32(b, 0, is64 ? macho::MH_MAGIC_64 : macho::MH_MAGIC);
-    putBE32(b, 4, is64 ? macho::CPU_TYPE_POWERPC64 : macho::CPU_TYPE_POWERPC);
-    putBE32(b, 12, macho::MH_EXECUTE);
-    putBE32(b, 16, 2);
-    putBE32(b, 20, static_cast<std::uint32_t>(segment + 16));
-    putBE32(b, 24, macho::MH_PIE);
-    putBE32(b, header, is64 ? macho::LC_SEGMENT_64 : macho::LC_SEGMENT);
-    putBE32(b, header + 4, static_cast<std::uint32_t>(segment));
+    putWords(b, 0,
+             {is64 ? macho::MH_MAGIC_64 : macho::MH_MAGIC,
+              is64 ? macho::CPU_TYPE_POWERPC64 : macho::CPU_TYPE_POWERPC, 0, macho::MH_EXECUTE, 2,
+              segment + 16, macho::MH_PIE},
+             true);
+    putWords(b, header, {is64 ? macho::LC_SEGMENT_64 : macho::LC_SEGMENT, segment}, true);
     std::memcpy(b.data() + header + 8, "__LINKEDIT", 10);
-    if (is64) {
-        putBE64(b, header + 24, 0x100004000);
-        putBE64(b, header + 32, 0x4000);
-        putBE64(b, header + 40, 0x1000);
-        putBE64(b, header + 48, 0x100);
-    } else {
-        putBE32(b, header + 24, 0x4000);
-        putBE32(b, header + 28, 0x4000);
-        putBE32(b, header + 32, 0x1000);
-        putBE32(b, header + 36, 0x100);
-    }
-    putBE32(b, header + segment - 16, macho::VM_PROT_READ);
-    const std::size_t cs = header + segment;
-    putBE32(b, cs, macho::LC_CODE_SIGNATURE);
-    putBE32(b, cs + 4, 16);
-    putBE32(b, cs + 8, 0x1000);
-    putBE32(b, cs + 12, 0x100);
+    // vmaddr, vmsize, fileoff and filesize, of the segment's width.
+    const std::uint64_t fields[] = {is64 ? 0x100004000ull : 0x4000ull, 0x4000, 0x1000, 0x100};
+    for (std::uint32_t i = 0; i < 4; ++i)
+        is64 ? putBE64(b, header + 24 + 8 * i, fields[i])
+             : putBE32(b, header + 24 + 4 * i, static_cast<std::uint32_t>(fields[i]));
+    putBE32(b, cs - 16, macho::VM_PROT_READ);
+    putWords(b, cs, {macho::LC_CODE_SIGNATURE, 16, 0x1000, 0x100}, true);
     return b;
 }
 
@@ -544,32 +432,20 @@ SparseSource manySlices(std::uint32_t count, std::uint64_t sliceSize, std::uint3
     const std::uint64_t stride = (sliceSize + 4095) / 4096 * 4096;
     SparseSource source(4096 + count * stride);
     Bytes table(8 + 20 * count);
-    putBE32(table, 0, macho::FAT_MAGIC);
-    putBE32(table, 4, count);
+    putWords(table, 0, {macho::FAT_MAGIC, count}, true);
     for (std::uint32_t i = 0; i < count; ++i) {
-        const std::uint64_t offset = 4096 + i * stride;
-        putBE32(table, 8 + 20 * i, macho::CPU_TYPE_X86);
-        putBE32(table, 12 + 20 * i, i);
-        putBE32(table, 16 + 20 * i, static_cast<std::uint32_t>(offset));
-        putBE32(table, 20 + 20 * i, static_cast<std::uint32_t>(sliceSize));
-        putBE32(table, 24 + 20 * i, 12);
+        const auto offset = static_cast<std::uint32_t>(4096 + i * stride);
+        putWords(table, 8 + 20 * i,
+                 {macho::CPU_TYPE_X86, i, offset, static_cast<std::uint32_t>(sliceSize), 12}, true);
         Bytes header(28 + (signatureSize ? 72 : 0));
-        putLE32(header, 0, macho::MH_MAGIC);
-        putLE32(header, 4, macho::CPU_TYPE_X86);
-        putLE32(header, 8, i);
-        putLE32(header, 12, macho::MH_EXECUTE);
-        putLE32(header, 16, signatureSize ? 2 : 0);
-        putLE32(header, 20, sizeofcmds);
+        putWords(header, 0,
+                 {macho::MH_MAGIC, macho::CPU_TYPE_X86, i, macho::MH_EXECUTE,
+                  signatureSize ? 2u : 0u, sizeofcmds});
         if (signatureSize) {
-            putLE32(header, 28, macho::LC_CODE_SIGNATURE);
-            putLE32(header, 32, 16);
-            putLE32(header, 36, 4096);
-            putLE32(header, 40, signatureSize);
-            putLE32(header, 44, macho::LC_SEGMENT);
-            putLE32(header, 48, 56);
+            putWords(header, 28,
+                     {macho::LC_CODE_SIGNATURE, 16, 4096, signatureSize, macho::LC_SEGMENT, 56});
             std::memcpy(header.data() + 52, "__LINKEDIT", 10);
-            putLE32(header, 76, 4096);
-            putLE32(header, 80, signatureSize);
+            putWords(header, 76, {4096, signatureSize});
         }
         source.put(offset, header);
     }

@@ -5,6 +5,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "casetable.h"
 #include "format/plist/plist.h"
 #include "plist_bplist_builder.h"
 #include "plist_print.h"
@@ -16,6 +17,8 @@ namespace {
 using testing::asBytes;
 using testing::BplistBuilder;
 using ::testing::HasSubstr;
+using varko::testing::caseTable;
+using varko::testing::fromHex;
 
 Value readOk(BplistBuilder& b) {
     const auto bytes = b.build();
@@ -44,27 +47,16 @@ std::vector<std::uint8_t> sampleFile() {
 
 TEST(PlistBinary, ReadsEveryObjectType) {
     BplistBuilder b;
-    const std::pair<std::uint64_t, Value> items[] = {
-        {b.integer(0xFF, 1), Integer{255}},
-        {b.integer(0xFFFF, 2), Integer{65535}},
-        {b.integer(0xFFFFFFFF, 4), Integer{0xFFFFFFFF}},
-        {b.integer(static_cast<std::uint64_t>(-5), 8), Integer{static_cast<std::uint64_t>(-5)}},
-        {b.int128(0, 0xFFFFFFFFFFFFFFFF), Integer{0xFFFFFFFFFFFFFFFF, true}},
-        {b.int128(0, 7), Integer{7, false}},
-        {b.int128(~0ull, static_cast<std::uint64_t>(-2)), Integer{static_cast<std::uint64_t>(-2)}},
-        {b.add({0x22, 0x3F, 0xC0, 0x00, 0x00}), 1.5},
-        {b.add({0x23, 0x40, 0x09, 0x21, 0xFB, 0x54, 0x44, 0x2D, 0x18}), 3.141592653589793},
-        {b.add({0x33, 0x41, 0xC3, 0x0F, 0x17, 0xE7, 0x00, 0x00, 0x00}), Date{639512526.0}},
-        {b.add({0x81, 0x01, 0x02}), Uid{258}},
-        {b.add({0xC1}, {b.ascii("in a set")}), Array{"in a set"}},
-        {b.ascii(std::string(20, 'x')), std::string(20, 'x')},  // length in a following integer
-    };
-    Array expected;
     std::vector<std::uint64_t> refs;
-    for (const auto& [ref, value] : items) {
-        refs.push_back(ref);
-        expected.push_back(value);
+    Array expected;
+    for (const auto& [hex, kind, value] : caseTable<3>("bplist_scalars.txt")) {
+        refs.push_back(b.add(fromHex<std::uint8_t>(hex)));
+        expected.push_back(testing::scalar(kind, value));
     }
+    refs.push_back(b.add({0xC1}, {b.ascii("in a set")}));
+    expected.push_back(Array{"in a set"});
+    refs.push_back(b.ascii(std::string(20, 'x')));  // length in a following integer
+    expected.push_back(std::string(20, 'x'));
     b.top = b.array(refs);
     EXPECT_EQ(readOk(b), Value(expected));
 }
@@ -240,46 +232,15 @@ TEST(PlistBinary, MalformedTrailersAndObjects) {
 }
 
 TEST(PlistBinary, MalformedObjects) {
-    using enum ErrorCode;
-    struct Case {
-        const char* name;
-        BplistBuilder::Bytes object;
-        ErrorCode code;
-        const char* message;
-    };
-    const Case cases[] = {
-        {"null", {0x00}, unsupported, "unknown object type 0x00"},
-        {"fill", {0x0F}, unsupported, "unknown object type 0x0F"},
-        {"reserved marker", {0x70}, unsupported, "unknown object type 0x70"},
-        {"32-byte integer", {0x15}, malformed, "integer is longer than 16 bytes"},
-        {"16-byte integer over 64 bits",
-         {0x14, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0},
-         unsupported,
-         "does not fit in 64 bits"},
-        {"2-byte real", {0x21, 0, 0}, malformed, "real is neither 4 nor 8 bytes"},
-        {"short date", {0x32, 0, 0, 0, 0}, malformed, "date is not 8 bytes"},
-        {"16-byte UID", {0x8F}, malformed, "UID is longer than 8 bytes"},
-        {"non-ASCII byte", {0x52, 'a', 0xE9}, malformed, "ASCII string holds a byte above 0x7F"},
-        {"length not an integer",
-         {0x5F, 0x22, 0, 0, 0, 0},
-         malformed,
-         "length is not a 1, 2, 4 or 8"},
-        {"reference to a missing object",
-         {0xA1, 0x07},
-         malformed,
-         "reference to object 7, which does not"},
-        {"real past the object area",
-         {0x23, 0, 0},
-         truncated,
-         "real runs past the end of the object area"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const auto& [name, hex, code, message] : caseTable<4>("malformed_bplist_objects.txt")) {
+        SCOPED_TRACE(name);
         BplistBuilder b;
-        b.add(c.object);
-        const Error e = readError(b, c.code);
-        EXPECT_THAT(e.message, HasSubstr(c.message));
-        EXPECT_THAT(e.message, HasSubstr("object 0 at byte"));
+        b.add(fromHex<std::uint8_t>(hex));
+        auto r = parseBinary(asBytes(b.build()));
+        ASSERT_FALSE(r.ok());
+        EXPECT_EQ(nameOf(r.error().code), code) << r.error().message;
+        EXPECT_THAT(r.error().message, HasSubstr(message));
+        EXPECT_THAT(r.error().message, HasSubstr("object 0 at byte"));
     }
     BplistBuilder b;
     const auto intKey = b.integer(1);

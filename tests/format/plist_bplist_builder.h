@@ -47,12 +47,6 @@ public:
         appendBE(b, v, width);
         return add(b);
     }
-    std::uint64_t int128(std::uint64_t high, std::uint64_t low) {
-        Bytes b{0x14};
-        appendBE(b, high, 8);
-        appendBE(b, low, 8);
-        return add(b);
-    }
     std::uint64_t ascii(std::string_view s) {
         Bytes b = marker(0x5, s.size());
         b.insert(b.end(), s.begin(), s.end());

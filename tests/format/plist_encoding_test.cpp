@@ -1,6 +1,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "casetable.h"
 #include "format/plist/encoding.h"
 #include "format/plist/plist.h"
 #include "plist_print.h"
@@ -11,6 +12,7 @@ namespace {
 
 using testing::bytesOf;
 using ::testing::HasSubstr;
+using varko::testing::caseTable;
 
 std::string utf8(std::u32string_view text) {
     std::string out;
@@ -126,52 +128,17 @@ TEST(PlistEncoding, OldStyleTextReadsTheSameWithAnyByteOrderMark) {
                                                           "ffnen"));
 }
 
-std::string declared(std::string_view encoding, std::string_view stringBytes) {
-    return "<?xml version=\"1.0\" encoding=\"" + std::string(encoding) +
-           "\"?>\n<plist version=\"1.0\"><string>" + std::string(stringBytes) + "</string></plist>";
-}
-
 TEST(PlistEncoding, DeclaredSingleByteEncodings) {
-    struct Case {
-        std::string bytes;
-        std::string expected;  // UTF-8
-    };
-    const Case cases[] = {
-        {declared("ISO-8859-1", "caf\xE9 \xA3\xFF"), "caf\xC3\xA9 \xC2\xA3\xC3\xBF"},
-        {declared("iso-8859-1", "\xE9"), "\xC3\xA9"},
-        {declared("Latin1", "\xE9"), "\xC3\xA9"},
-        {declared("ISO_8859-1:1987", "\xE9"), "\xC3\xA9"},
-        {declared("windows-1252", "\x93\x80 5\x94"), "\xE2\x80\x9C\xE2\x82\xAC 5\xE2\x80\x9D"},
-        {declared("CP1252", "\x80\xE9"), "\xE2\x82\xAC\xC3\xA9"},
-        // Bytes Windows-1252 leaves undefined read as in Latin-1.
-        {declared("windows-1252", "\x81\x9D"), "\xC2\x81\xC2\x9D"},
-        {declared("x-mac-roman", "caf\x8E"), "caf\xC3\xA9"},
-        {declared("MACINTOSH", "\xDB\xD2\xD3\xF0"),
-         "\xE2\x82\xAC\xE2\x80\x9C\xE2\x80\x9D\xEF\xA3\xBF"},
-        // XML's grammar allows blanks around '=' and single quotes.
-        {"<?xml version='1.0' encoding = 'latin1' ?><plist><string>\xE9</string></plist>",
-         "\xC3\xA9"},
-        {"\n <?xml version=\"1.0\" encoding=\"latin1\"?><plist><string>\xE9</string></plist>",
-         "\xC3\xA9"},
-        // UTF-8 and names we do not know keep the bytes as they are.
-        {declared("UTF-8", "caf\xC3\xA9"), "caf\xC3\xA9"},
-        {declared("Shift_JIS", "abc"), "abc"},
-        {declared("latin-9", "caf\xC3\xA9"), "caf\xC3\xA9"},
-        // A declaration read one byte at a time cannot be right about UTF-16.
-        {declared("UTF-16", "caf\xC3\xA9"), "caf\xC3\xA9"},
-        // A byte-order mark outranks the declaration.
-        {"\xEF\xBB\xBF" + declared("ISO-8859-1", "caf\xC3\xA9"), "caf\xC3\xA9"},
-        // Only the declaration's own encoding attribute counts.
-        {"<?xml version=\"latin1\"?><plist><string>encoding=\"latin1\" \xC3\xA9</string></plist>",
-         "encoding=\"latin1\" \xC3\xA9"},
-        {"<?xml version=\"1.0\" encoding=latin1?><plist><string>\xC3\xA9</string></plist>",
-         "\xC3\xA9"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.bytes);
-        auto r = parse(c.bytes);
+    for (const auto& [encoding, text, expected] : caseTable<3>("declared_encodings.txt")) {
+        const std::string bytes = encoding.empty()
+                                      ? text
+                                      : "<?xml version=\"1.0\" encoding=\"" + encoding +
+                                            "\"?>\n<plist version=\"1.0\"><string>" + text +
+                                            "</string></plist>";
+        SCOPED_TRACE(bytes);
+        auto r = parse(bytes);
         ASSERT_TRUE(r.ok()) << r.error().message;
-        EXPECT_EQ(*r, Value(c.expected));
+        EXPECT_EQ(*r, Value(expected));
     }
 }
 

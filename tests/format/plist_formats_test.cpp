@@ -1,6 +1,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "casetable.h"
 #include "format/plist/plist.h"
 #include "plist_bplist_builder.h"
 #include "plist_print.h"
@@ -13,28 +14,15 @@ using testing::asBytes;
 using testing::BplistBuilder;
 using testing::bytesOf;
 
-// One document in the three formats: only what OpenStep can say.
-const char* const xmlForm = R"(<?xml version="1.0" encoding="UTF-8"?>
-<plist version="1.0">
-<dict>
-    <key>CFBundleIdentifier</key>
-    <string>com.example.app</string>
-    <key>NSCameraUsageDescription</key>
-    <string>Scan "codes" &amp; more</string>
-    <key>services</key>
-    <array>
-        <string>kTCCServiceCamera</string>
-        <data>3q2+7w==</data>
-        <dict/>
-    </array>
-</dict>
-</plist>)";
+// One document in the three formats (the XML and OpenStep ones in the data folder): only
+// what OpenStep can say.
+std::string xmlForm() {
+    return varko::testing::dataFile("one_document.xml");
+}
 
-const char* const openStepForm = R"({
-    CFBundleIdentifier = com.example.app;
-    NSCameraUsageDescription = "Scan \"codes\" & more";
-    services = (kTCCServiceCamera, <deadbeef>, {});
-})";
+std::string openStepForm() {
+    return varko::testing::dataFile("one_document.openstep");
+}
 
 std::vector<std::uint8_t> binaryForm() {
     BplistBuilder b;
@@ -49,8 +37,8 @@ std::vector<std::uint8_t> binaryForm() {
 
 TEST(PlistFormats, OneDocumentReadsTheSameInEveryFormat) {
     const auto binary = binaryForm();
-    auto fromXml = parse(xmlForm);
-    auto fromOpenStep = parse(openStepForm);
+    auto fromXml = parse(xmlForm());
+    auto fromOpenStep = parse(openStepForm());
     auto fromBinary = parse(asBytes(binary));
     ASSERT_TRUE(fromXml.ok()) << fromXml.error().message;
     ASSERT_TRUE(fromOpenStep.ok()) << fromOpenStep.error().message;
@@ -64,12 +52,12 @@ TEST(PlistFormats, OneDocumentReadsTheSameInEveryFormat) {
 
 TEST(PlistFormats, DetectionFromTheFirstBytes) {
     EXPECT_EQ(detectFormat(asBytes(binaryForm())), Format::Binary);
-    EXPECT_EQ(detectFormat(bytesOf(xmlForm)), Format::Xml);
+    EXPECT_EQ(detectFormat(bytesOf(xmlForm())), Format::Xml);
     EXPECT_EQ(detectFormat(bytesOf("\xEF\xBB\xBF \n\t<!DOCTYPE plist>")), Format::Xml);
     EXPECT_EQ(detectFormat(bytesOf("  <plist>")), Format::Xml);
     EXPECT_EQ(detectFormat(bytesOf("<!-- c --><plist/>")), Format::Xml);
     EXPECT_EQ(detectFormat(bytesOf("<deadbeef>")), Format::OpenStep);
-    EXPECT_EQ(detectFormat(bytesOf(openStepForm)), Format::OpenStep);
+    EXPECT_EQ(detectFormat(bytesOf(openStepForm())), Format::OpenStep);
     EXPECT_EQ(detectFormat(bytesOf("bplist")), Format::OpenStep);
     EXPECT_EQ(detectFormat({}), Format::OpenStep);
 }

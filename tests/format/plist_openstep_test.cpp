@@ -1,6 +1,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "casetable.h"
 #include "format/plist/plist.h"
 #include "plist_print.h"
 #include "support/errorprint.h"
@@ -12,6 +13,8 @@ using testing::bytesOf;
 using testing::dict;
 using ::testing::HasSubstr;
 using testing::repeat;
+using varko::testing::caseTable;
+using varko::testing::dataFile;
 
 Value readOk(std::string_view text) {
     auto r = parseOpenStep(bytesOf(text));
@@ -20,17 +23,7 @@ Value readOk(std::string_view text) {
 }
 
 TEST(PlistOpenStep, ReadsCollectionsStringsAndData) {
-    const Value v = readOk(R"(
-        // a line comment
-        {
-            plain = abc_$+/:.-9;
-            "quoted key" = "with \"escapes\" \\ \n\t";
-            /* a block
-               comment */
-            list = ( one, "two", <0a0B 0c>, (), {}, );
-            short = ( a );
-            empty = "";
-        })");
+    const Value v = readOk(dataFile("collections.openstep"));
     EXPECT_EQ(
         v, Value(dict({{"plain", "abc_$+/:.-9"},
                        {"quoted key", "with \"escapes\" \\ \n\t"},
@@ -63,39 +56,14 @@ TEST(PlistOpenStep, EscapesStringsFilesAndTopLevelForms) {
 }
 
 TEST(PlistOpenStep, MalformedInputIsRefusedWithItsOffset) {
-    using enum ErrorCode;
-    struct Case {
-        const char* text;
-        std::uint64_t offset;
-        ErrorCode code;
-        const char* message;
-    };
-    const Case cases[] = {
-        {"{ a = b }", 8, malformed, "expected ';' after a dictionary value"},
-        {"{ a b; }", 4, malformed, "expected '=' after a dictionary key"},
-        {"{ a = b;", 8, truncated, "unterminated dictionary"},
-        {"{ (a) = b; }", 2, malformed, "expected a string"},
-        {"( a b )", 4, malformed, "expected ',' or ')' in an array"},
-        {"( a, ", 5, truncated, "unterminated array"},
-        {"\"abc", 0, truncated, "unterminated quoted string"},
-        {"\"abc\\", 0, truncated, "unterminated quoted string"},
-        {"\"\\Uxyz\"", 1, malformed, "\\U without hexadecimal digits"},
-        {"<0g>", 2, malformed, "not hexadecimal"},
-        {"<012>", 4, malformed, "odd number of hexadecimal digits"},
-        {"<01", 0, truncated, "unterminated data"},
-        {"/* open", 0, truncated, "unterminated comment"},
-        {"( a ) junk", 6, malformed, "unexpected text after the property list"},
-        {"{ a = ; }", 6, malformed, "unexpected character ';'"},
-        {"a = ", 4, truncated, "unexpected end"},
-        {"#", 0, malformed, "unexpected character '#'"},
-    };
-    for (const auto& c : cases) {
-        auto r = parseOpenStep(bytesOf(c.text));
-        ASSERT_FALSE(r.ok()) << c.text;
-        EXPECT_THAT(r.error().message, HasSubstr(c.message)) << c.text;
+    for (const auto& [text, offset, code, message] : caseTable<4>("malformed_openstep.txt")) {
+        SCOPED_TRACE(text);
+        auto r = parseOpenStep(bytesOf(text));
+        ASSERT_FALSE(r.ok());
+        EXPECT_THAT(r.error().message, HasSubstr(message));
         EXPECT_THAT(r.error().message, HasSubstr("malformed OpenStep property list (at byte"));
-        EXPECT_EQ(r.error().code, c.code) << c.text;
-        EXPECT_EQ(r.error().offset, c.offset) << c.text << ": " << r.error().message;
+        EXPECT_EQ(nameOf(r.error().code), code);
+        EXPECT_EQ(std::to_string(r.error().offset), offset) << r.error().message;
     }
 }
 

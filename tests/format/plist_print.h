@@ -1,9 +1,7 @@
 #pragma once
 
 #include <cstddef>
-#include <fstream>
 #include <initializer_list>
-#include <iterator>
 #include <ostream>
 #include <span>
 #include <string>
@@ -26,17 +24,20 @@ inline std::span<const std::byte> bytesOf(std::string_view s) {
     return std::as_bytes(std::span(s.data(), s.size()));
 }
 
-/// The whole of a file in this folder's data.
-inline std::string dataFile(const char* name) {
-    std::ifstream in(std::string(VARKO_TEST_DATA "/") + name, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 /// `s` written `n` times: deep nesting and long lines.
 inline std::string repeat(std::string_view s, int n) {
     std::string out;
     for (int i = 0; i < n; ++i) out += s;
     return out;
+}
+
+/// A scalar as the data tables write it: its kind, then its value in decimal.
+inline Value scalar(const std::string& kind, const std::string& value) {
+    if (kind == "integer") return Integer{static_cast<std::uint64_t>(std::stoll(value))};
+    if (kind == "unsigned") return Integer{std::stoull(value), true};
+    if (kind == "real") return std::stod(value);
+    if (kind == "uid") return Uid{std::stoull(value)};
+    return Date{std::stod(value)};
 }
 
 /// A dictionary in the order given.

@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "casetable.h"
 #include "format/plist/plist.h"
 #include "plist_print.h"
 
@@ -10,6 +11,7 @@ namespace varko::plist {
 namespace {
 
 using testing::dict;
+using varko::testing::dataFile;
 const std::string header =
     "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
     "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
@@ -29,7 +31,7 @@ Value sample() {
 
 TEST(PlistWrite, GoldenDocuments) {
     EXPECT_EQ(writeXml(Dictionary{}), header + "<dict/>\n</plist>\n");
-    EXPECT_EQ(writeXml(sample()), testing::dataFile("sample.plist"));
+    EXPECT_EQ(writeXml(sample()), dataFile("sample.plist"));
 }
 
 TEST(PlistWrite, DataLinesShrinkWithIndentation) {
@@ -103,24 +105,11 @@ TEST(PlistDescribe, Collections) {
     EXPECT_EQ(describe(dict({{"a", Integer{1}}})), "{\n    a = 1;\n}");
     EXPECT_EQ(describe(Array{"", "a b", "x\"y\\z\nw", "com.apple", "caf\xC3\xA9", Integer{~0ull},
                              1.5, Date{0}, Data{9}, true}),
-              "(\n    \"\",\n    \"a b\",\n    \"x\\\"y\\\\z\\nw\",\n    \"com.apple\",\n"
-              "    caf\xC3\xA9,\n    \"-1\",\n    \"1.5\",\n    \"2001-01-01 00:00:00 +0000\",\n"
-              "    {length = 1, bytes = 0x09},\n    1\n)");
+              dataFile("described_array.txt"));
     EXPECT_EQ(
         describe(
             dict({{"z key", Array{"x", Dictionary{}}}, {"b", dict({{"c", Array{}}})}, {"a", "v"}})),
-        "{\n"
-        "    a = v;\n"
-        "    b = {\n"
-        "        c = (\n"
-        "        );\n"
-        "    };\n"
-        "    \"z key\" = (\n"
-        "        x,\n"
-        "        {\n"
-        "        }\n"
-        "    );\n"
-        "}");
+        dataFile("described_nested.txt"));
 }
 
 }  // namespace

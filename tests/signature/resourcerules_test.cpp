@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "format/casetable.h"
 #include "format/plist/plist.h"
 #include "signature/resourcerules.h"
 #include "signature/resourceseal.h"
@@ -40,74 +41,28 @@ TEST(ResourceRulesTest, MatchAsRegcompExtendedWithoutFlagsDoes) {
     auto rules = ResourceRules::compile(d);
     ASSERT_TRUE(rules) << rules.error().message;
 
-    EXPECT_EQ(decides(*rules, "Resources/en.lproj/x"), "^Resources/.*\\.lproj/");
-    EXPECT_EQ(decides(*rules, "Resources/x"), "^Resources/");
-    EXPECT_EQ(decides(*rules, "MacOS/x"), "none");
-    // Unanchored rules match anywhere.
-    EXPECT_EQ(decides(*rules, "Resources/deep/.DS_Store"), "\\.DS_Store$");
+    for (const auto& [path, pattern] : caseTable<2>("rule_matches.txt"))
+        EXPECT_EQ(decides(*rules, path), pattern) << path;
     EXPECT_TRUE((*rules->ruleFor("Resources/deep/.DS_Store"))->omit);
-    // '^' and '$' hold only at the ends of the path, never at a newline in it.
-    EXPECT_EQ(decides(*rules, "MacOS/x\nResources/y"), "none");
-    EXPECT_EQ(decides(*rules, "MacOS/.DS_Store\nx"), "none");
-    // '.' and a bracket expression take a newline as any other character.
-    EXPECT_EQ(decides(*rules, "a\nb"), "^a.b$");
-    EXPECT_EQ(decides(*rules, "top\nlevel"), "^[^/]+$");
-    // Names are bytes: one that is not UTF-8 is still matched, each byte a character.
-    EXPECT_EQ(decides(*rules, "\xff\xfe"), "^[^/]+$");
-    EXPECT_EQ(decides(*rules,
-                      "a\xff"
-                      "b"),
-              "^a.b$");
-    EXPECT_EQ(decides(*rules, "Resources/\xc3"), "^Resources/");
     // A rule set to false omits what it matches, as the platform has it.
-    const ResourceRule* version = *rules->ruleFor("version.plist");
-    ASSERT_NE(version, nullptr);
-    EXPECT_EQ(version->pattern, "^[^/]+$");  // the heavier rule decides
     plist::Dictionary alone;
     alone.set("^version\\.plist$", false);
     EXPECT_TRUE((*ResourceRules::compile(alone)->ruleFor("version.plist"))->omit);
 }
 
 TEST(ResourceRulesTest, RulesThatCantBeMatchedSafelyAreRefusedByName) {
-    struct Case {
-        std::string pattern;
-        plist::Value value;
-        std::string message;
-        ErrorCode code = ErrorCode::malformed;
-    } cases[] = {
-        {"^(a*)*\\1$", true,
-         "rule \"^(a*)*\\1$\" uses a back-reference (\\1), which can't be matched in bounded time",
-         ErrorCode::unsupported},
-        {"((((a{1,100}){1,100}){1,100}){1,100})", true,
-         "rule \"((((a{1,100}){1,100}){1,100}){1,100})\" is not a regular expression that can be "
-         "matched safely: "
-         "invalid repetition size: {1,100}"},
-        {"(abcdefghijklmnopqrstuvwxyz0123456789){1000}", true,
-         "rule \"(abcdefghijklmnopqrstuvwxyz0123456789){1000}\" is too large to match in bounded "
-         "memory",
-         ErrorCode::tooLarge},
-        {"^[a-", true,
-         "rule \"^[a-\" is not a regular expression that can be matched safely: it ends too early"},
-        {"^[a", true,
-         "rule \"^[a\" is not a regular expression that can be matched safely: missing ]: [a"},
-        {"(?i)^resources/", true,
-         "rule \"(?i)^resources/\" is not a regular expression that can be matched safely: no "
-         "argument for "
-         "repetition operator: ?"},
-        {std::string(1025, 'a'), true,
-         "rule \"" + std::string(80, 'a') + "...\" is longer than 1024 bytes", ErrorCode::tooLarge},
-        {"^Resources/", plist::Integer{1},
-         "rule \"^Resources/\" is neither a dictionary nor a boolean"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.pattern);
+    auto cases = caseTable<4>("unusable_rules.txt");
+    cases.push_back({std::string(1025, 'a'), "true", "tooLarge",
+                     "rule \"" + std::string(80, 'a') + "...\" is longer than 1024 bytes"});
+    for (const auto& [pattern, value, code, message] : cases) {
+        SCOPED_TRACE(pattern);
         plist::Dictionary d;
         d.set("^.*", true);
-        d.set(c.pattern, c.value);
+        d.set(pattern, value == "true" ? plist::Value(true) : plist::Integer{1});
         auto rules = ResourceRules::compile(d);
         ASSERT_FALSE(rules);
-        EXPECT_EQ(rules.error().message, c.message);
-        EXPECT_EQ(rules.error().code, c.code);
+        EXPECT_EQ(rules.error().message, message);
+        EXPECT_EQ(nameOf(rules.error().code), code);
     }
     plist::Dictionary many;
     for (int i = 0; i <= 256; ++i) many.set("^" + std::to_string(i) + "$", true);

@@ -88,27 +88,26 @@ Shown show(std::span<const std::byte> bytes, std::uint64_t size, SignatureRead h
             << cd.teamId.value_or("-") << " flags " << cd.flags << " slots " << cd.nCodeSlots << '+'
             << cd.nSpecialSlots << " digest "
             << hex(directoryDigest(code, directories->slotNumbers[i], cd));
-        for (std::uint32_t slot = 1; slot <= cd.nSpecialSlots; ++slot)
-            out << " special "
-                << hex(std::vector<unsigned char>(
-                       reinterpret_cast<const unsigned char*>(cd.specialSlotHash(slot)->data()),
-                       reinterpret_cast<const unsigned char*>(cd.specialSlotHash(slot)->data()) +
-                           32));
+        for (std::uint32_t slot = 1; slot <= cd.nSpecialSlots; ++slot) {
+            const auto* h =
+                reinterpret_cast<const unsigned char*>(cd.specialSlotHash(slot)->data());
+            out << " special " << hex(std::vector<unsigned char>(h, h + 32));
+        }
         out << '\n';
     }
-    if (auto ent = code.signature->entitlements(); !ent)
-        out << "entitlements " << ent.error().message << '\n';
-    else if (*ent)
-        out << "entitlements "
-            << std::string(reinterpret_cast<const char*>((*ent)->data()), (*ent)->size()) << '\n';
-    if (auto req = code.signature->requirements(); !req)
-        out << "requirements " << req.error().message << '\n';
-    else if (*req)
-        out << "requirements " << (*req)->entries.size() << '\n';
-    if (auto cms = code.signature->cmsSignature(); !cms)
-        out << "cms " << cms.error().message << '\n';
-    else if (*cms)
-        out << "cms " << (*cms)->size() << '\n';
+    // Each blob's accessor: its error, or what it holds when there is one.
+    const auto put = [&](const char* name, const auto& blob, const auto& what) {
+        if (!blob)
+            out << name << " " << blob.error().message << '\n';
+        else if (*blob)
+            out << name << " " << what(**blob) << '\n';
+    };
+    put("entitlements", code.signature->entitlements(), [](const auto& b) {
+        return std::string(reinterpret_cast<const char*>(b.data()), b.size());
+    });
+    put("requirements", code.signature->requirements(),
+        [](const auto& r) { return r.entries.size(); });
+    put("cms", code.signature->cmsSignature(), [](const auto& b) { return b.size(); });
     shown.text = out.str();
     return shown;
 }

@@ -3,14 +3,15 @@
 #include <simdjson.h>
 
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 
+#include "format/casetable.h"
 #include "systools/log/jsonformat.h"
 #include "systools/log/textformat.h"
 #include "systools/log/utf8.h"
 
 using namespace varko::logtool;
+using varko::testing::caseTable;
+using varko::testing::dataFile;
 
 namespace {
 
@@ -30,34 +31,11 @@ TEST(JsonFormatTest, EscapesAsNSJSONSerializationDoes) {
 }
 
 TEST(JsonFormatTest, ValidUtf8PassesAndEachBadSequenceIsOneReplacement) {
-    const std::string fffd = "\xEF\xBF\xBD";
     EXPECT_EQ(json("caf\xC3\xA9 \xF0\x9F\x8E\x89 \xE2\x82\xAC"),
               "\"caf\xC3\xA9 \xF0\x9F\x8E\x89 \xE2\x82\xAC\"");
-    struct Case {
-        std::string bytes;
-        std::string shown;
-    };
-    const Case cases[] = {
-        {"\xFF", fffd},
-        {"a\x80"
-         "b",
-         "a" + fffd + "b"},
-        {"\xC0\xAF", fffd + fffd},                        // overlong '/', never a slash
-        {"\xE0\x80\xAF", fffd + fffd + fffd},             // overlong three-byte form
-        {"\xED\xA0\x80", fffd + fffd + fffd},             // a UTF-16 surrogate
-        {"\xF4\x90\x80\x80", fffd + fffd + fffd + fffd},  // past U+10FFFF
-        {"\xE2\x82", fffd},                               // truncated: one replacement
-        {"\xE2\x82"
-         "A",
-         fffd + "A"},
-        {"\xF0\x9F\x8E", fffd},
-        {"\xF0\x9F\x8E\xF0\x9F\x8E\x89", fffd + "\xF0\x9F\x8E\x89"},
-        {"\xC2", fffd},
-        {"\xF5\x80", fffd + fffd},
-    };
-    for (const Case& c : cases) {
-        EXPECT_EQ(json(c.bytes), "\"" + c.shown + "\"") << c.bytes;
-        EXPECT_EQ(sanitizeUtf8(c.bytes, 1024), c.shown);
+    for (const auto& [bytes, shown] : caseTable<2>("bad_utf8.txt")) {
+        EXPECT_EQ(json(bytes), "\"" + shown + "\"") << bytes;
+        EXPECT_EQ(sanitizeUtf8(bytes, 1024), shown);
     }
 }
 
@@ -98,8 +76,7 @@ TEST(JsonFormatTest, ArrayOfEntriesParsesWithMacOSKeys) {
     appendJsonEntry(out, kernel, false);
     appendJsonEnd(out, true);
     // Every key and value in the order and form that macOS's log show writes them.
-    std::ifstream golden(VARKO_TEST_DATA "/entries.json", std::ios::binary);
-    EXPECT_EQ(out, std::string(std::istreambuf_iterator<char>(golden), {}));
+    EXPECT_EQ(out, dataFile("entries.json"));
     simdjson::dom::parser parser;
     simdjson::dom::element doc;
     EXPECT_EQ(parser.parse(out).get(doc), simdjson::SUCCESS) << out;
@@ -115,11 +92,7 @@ TEST(TextFormatTest, ColumnsLineUpWithTheHeader) {
     LogRecord r = sample();
     r.eventMessage = "bell\a here\nsecond line";
     appendTextEntry(out, r);
-    EXPECT_EQ(
-        out,
-        "Timestamp                       Thread     Type        Activity             PID    TTL  \n"
-        "2021-04-07 18:22:06.123456+0100 0x1590e    Info        0x0                  200    0    "
-        "tccd: [com.apple.TCC:access] bell\xEF\xBF\xBD here\nsecond line\n");
+    EXPECT_EQ(out, dataFile("text_entry.txt"));
     unsetenv("TZ");
     tzset();
 }

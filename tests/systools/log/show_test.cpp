@@ -3,11 +3,13 @@
 #include <simdjson.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <map>
 
+#include "format/casetable.h"
 #include "support/childprocess.h"
 #include "systools/log/options.h"
 #include "testjournal.h"
@@ -22,50 +24,25 @@ namespace {
 constexpr std::uint64_t t0 = 1617816126123456;  // 18:22:06.123456 in the zone below
 constexpr std::uint64_t second = 1'000'000;
 const std::string zone = "TZ=XXX-1";
-const std::string bigMessage(100 * 1024, 'x');
 
-std::uint64_t nowUsec() {
-    return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::microseconds>(
-                                          std::chrono::system_clock::now().time_since_epoch())
-                                          .count());
-}
-
-/// An entry stored at `t`; empty fields are left out.
-ExportEntry entry(std::uint64_t t, std::string subsystem, std::string pid, std::string exe,
-                  std::string priority, std::string message,
-                  std::vector<std::pair<std::string, std::string>> more = {}) {
-    ExportEntry e{t, std::move(more)};
-    for (auto& [name, value] : {std::pair{"SUBSYSTEM", &subsystem},
-                                {"_PID", &pid},
-                                {"_EXE", &exe},
-                                {"PRIORITY", &priority},
-                                {"MESSAGE", &message}})
-        if (!value->empty()) e.fields.emplace_back(name, std::move(*value));
-    return e;
-}
-
+/// The entries of the data folder's journal.txt.
 std::vector<ExportEntry> entries() {
-    const std::uint64_t now = nowUsec();
-    return {
-        entry(t0, "com.apple.TCC", "100", "/usr/bin/someapp", "5", "TCC request",
-              {{"CATEGORY", "access"}}),
-        entry(t0 + 1 * second, "", "", "", "4", "Sandbox: deny(1) file-read-data",
-              {{"_TRANSPORT", "kernel"}, {"SYSLOG_IDENTIFIER", "kernel"}}),
-        entry(t0 + 2 * second, "", "200", "/usr/sbin/tccd", "6",
-              "say \"hi\"\n\tcaf\xC3\xA9 \xF0\x9F\x8E\x89 \xFF end", {{"_COMM", "tccd"}}),
-        entry(t0 + 3 * second, "org.example", "300", "/usr/bin/cron", "5", "unrelated"),
-        entry(t0 + 4 * second, "com.apple.securityd", "400", "/usr/libexec/securityd", "7",
-              "debug detail"),
-        entry(t0 + 5 * second, "", "500", "", "3", "sandbox error", {{"_COMM", "SandboxD"}}),
-        // Sent half a second before the journal stored it.
-        entry(t0 + 6 * second, "com.apple.launchservices", "600", "/usr/libexec/lsd", "2",
-              "launch fault",
-              {{"CATEGORY", "db"}, {"_SOURCE_REALTIME_TIMESTAMP", std::to_string(t0 + 5500000)}}),
-        entry(t0 + 7 * second, "com.apple.sandbox", "700", "", "0", bigMessage),
-        entry(t0 + 8 * second, "com.apple.TCC", "800", "", "6", std::string("bin\0ary", 7)),
-        entry(now - 600 * second, "com.apple.TCC", "900", "", "5", "ten minutes ago"),
-        entry(now - 5 * second, "com.apple.TCC", "901", "", "5", "just now"),
-    };
+    const auto now = std::chrono::duration_cast<std::chrono::microseconds>(
+        std::chrono::system_clock::now().time_since_epoch());
+    std::vector<ExportEntry> out;
+    for (const auto& row : caseRows("journal.txt")) {
+        const bool ago = row[0].starts_with("now-");
+        ExportEntry& e = out.emplace_back();
+        e.realtimeUsec = ago ? now.count() - std::stoull(row[0].substr(4)) * second
+                             : t0 + std::stoull(row[0]) * second;
+        for (auto field = row.begin() + 1; field != row.end(); ++field) {
+            const auto is = field->find('=');
+            std::string value = field->substr(is + 1);
+            e.fields.emplace_back(field->substr(0, is),
+                                  value == "(100 KiB)" ? std::string(100 * 1024, 'x') : value);
+        }
+    }
+    return out;
 }
 
 using Entry = std::map<std::string, std::string>;
@@ -143,53 +120,26 @@ TEST_F(ShowTest, VarkosQueryKeepsWhatItsPredicateAndLevelsSelect) {
     const Finished f = showJson();
     ASSERT_EQ(f.status, 0) << f.err;
     EXPECT_EQ(f.err, "");
-    EXPECT_EQ(f.out.substr(0, 3), "[{\n");
     const auto list = parseEntries(f.out);
     EXPECT_EQ(messages(list), (std::vector<std::string>{
                                   "TCC request", "Sandbox: deny(1) fil",
                                   "say \"hi\"\n\tcaf\xC3\xA9 \xF0\x9F\x8E\x89", "sandbox error",
                                   "launch fault", std::string(20, 'x'), std::string("bin\0ary", 7),
                                   "ten minutes ago", "just now"}));
+    for (const Entry& e : list) EXPECT_EQ(e.size(), 22u);
     ASSERT_EQ(list.size(), 9u);
-    std::vector<std::string> types;
-    for (const Entry& e : list) {
-        types.push_back(e.at("messageType"));
-        EXPECT_EQ(e.size(), 22u);
-        EXPECT_EQ(e.at("eventType"), "logEvent");
-        EXPECT_EQ(e.at("source"), "null");
-        EXPECT_EQ(e.at("backtrace"), R"({"frames":[]})");
-        EXPECT_EQ(e.at("bootUUID"), "01234567-89AB-CDEF-0123-456789ABCDEF");
-        EXPECT_EQ(e.at("timestamp").size(), 31u);
-        EXPECT_EQ(e.at("senderImagePath"), e.at("processImagePath"));
-    }
-    // Priorities: 5 and 4 are Default, 6 Info, 3 Error, 2 and 0 Fault.
-    EXPECT_EQ(types, (std::vector<std::string>{"Default", "Default", "Info", "Error", "Fault",
-                                               "Fault", "Info", "Default", "Default"}));
-    const Entry& tcc = list[0];
-    EXPECT_EQ(tcc.at("timestamp"), "2021-04-07 18:22:06.123456+0100");
-    EXPECT_EQ(tcc.at("subsystem"), "com.apple.TCC");
-    EXPECT_EQ(tcc.at("category"), "access");
-    EXPECT_EQ(tcc.at("processID"), "100");
-    EXPECT_EQ(tcc.at("processImagePath"), "/usr/bin/someapp");
-    EXPECT_EQ(tcc.at("machTimestamp"), "1000000000");
-    EXPECT_EQ(tcc.at("traceID"), "1");
-
-    const Entry& kernel = list[1];
-    EXPECT_EQ(kernel.at("processID"), "0");
-    EXPECT_EQ(kernel.at("processImagePath"), "/kernel");
-    EXPECT_EQ(kernel.at("subsystem"), "");
-
-    EXPECT_EQ(list[2].at("processImagePath"), "/usr/sbin/tccd");
-    EXPECT_EQ(list[2].at("eventMessage"),
-              "say \"hi\"\n\tcaf\xC3\xA9 \xF0\x9F\x8E\x89 \xEF\xBF\xBD end");
-    EXPECT_EQ(list[3].at("processImagePath"), "SandboxD");  // no _EXE: the command name
-    EXPECT_EQ(list[4].at("timestamp"), "2021-04-07 18:22:11.623456+0100");  // the source time
-    EXPECT_EQ(list[4].at("category"), "db");
-    EXPECT_LE(list[5].at("eventMessage").size(), 64u * 1024);
-    EXPECT_GT(list[5].at("eventMessage").size(), 60u * 1024);
-    // Slashes as NSJSONSerialization writes them, a NUL as \u0000.
-    EXPECT_NE(f.out.find(R"("processImagePath" : "\/usr\/sbin\/tccd")"), std::string::npos);
-    EXPECT_NE(f.out.find(R"("eventMessage" : "bin\u0000ary")"), std::string::npos);
+    EXPECT_EQ(list[7].at("messageType"), "Default");
+    EXPECT_EQ(list[8].at("messageType"), "Default");
+    // Every field of the entries stored at fixed times, in the order and form that macOS's log
+    // writes them: priorities 5 and 4 are Default, 6 Info, 3 Error, 2 and 0 Fault; the kernel is
+    // process 0 at /kernel, a process without _EXE is named by its command, the time sent
+    // outranks the time stored, bad UTF-8 becomes U+FFFD and a long message is cut to 64 KiB.
+    std::string fixed = showJson({"--end", "2021-04-07 18:23:00"}).out;
+    const std::size_t x = fixed.find(std::string(1000, 'x'));
+    ASSERT_NE(x, std::string::npos);
+    const std::size_t cut = fixed.find_first_not_of('x', x) - x;
+    fixed.replace(x, cut, "(" + std::to_string(cut) + " times x)");
+    EXPECT_EQ(fixed, dataFile("varko_query.json"));
 }
 
 TEST_F(ShowTest, InfoAndDebugAreLeftOutUnlessAsked) {
@@ -212,29 +162,16 @@ TEST_F(ShowTest, InfoAndDebugAreLeftOutUnlessAsked) {
     EXPECT_EQ(list[3].at("messageType"), "Debug");
 }
 
-// --start and --end are local times and --end keeps its whole second; --last counts back
-// from now.
 TEST_F(ShowTest, RangesSelectByTheTimeShown) {
-    const std::string tccd = "say \"hi\"\n\tcaf\xC3\xA9 \xF0\x9F\x8E\x89";
-    const struct {
-        std::vector<std::string> arguments;
-        std::vector<std::string> messages;
-    } cases[] = {
-        {{"--start", "2021-04-07 18:22:07", "--end", "2021-04-07 18:22:09"},
-         {"Sandbox: deny(1) fil", tccd}},
-        // Stored at 18:22:12 but sent at 18:22:11.6: the time shown is the one filtered on.
-        {{"--start", "2021-04-07 18:22:11", "--end", "2021-04-07 18:22:11"},
-         {"sandbox error", "launch fault"}},
-        {{"--end", "2021-04-06"}, {}},
-        {{"--last", "1m"}, {"just now"}},
-        {{"--last", "1h"}, {"ten minutes ago", "just now"}},
-        {{"--last", "1"}, {}},
-    };
-    for (const auto& c : cases) {
-        const Finished f = showJson(c.arguments);
+    for (const auto& row : caseRows("ranges.txt")) {
+        const auto arrow = std::find(row.begin(), row.end(), "->");
+        const std::vector<std::string> arguments(row.begin(), arrow), shown(arrow + 1, row.end());
+        const Finished f = showJson(arguments);
         ASSERT_EQ(f.status, 0) << f.err;
-        EXPECT_EQ(messages(parseEntries(f.out)), c.messages) << c.arguments[1];
-        if (c.messages.empty()) EXPECT_EQ(f.out, "[\n\n]\n");
+        EXPECT_EQ(messages(parseEntries(f.out)), shown) << arguments[1];
+        if (shown.empty()) {
+            EXPECT_EQ(f.out, "[\n\n]\n");
+        }
     }
     EXPECT_EQ(showJson({"--start", "2021-04-07"}).out, showJson().out);
 }
@@ -251,13 +188,7 @@ TEST_F(ShowTest, TheProbesQueriesAnswer) {
 TEST_F(ShowTest, DefaultStyleIsAHeaderAndALinePerEntry) {
     const Finished f = show({"--file", journal, "--predicate", "processID = 0 OR processID = 100"});
     ASSERT_EQ(f.status, 0) << f.err;
-    EXPECT_EQ(
-        f.out,
-        "Timestamp                       Thread     Type        Activity             PID    TTL  \n"
-        "2021-04-07 18:22:06.123456+0100 0x0        Default     0x0                  100    0    "
-        "someapp: [com.apple.TCC:access] TCC request\n"
-        "2021-04-07 18:22:07.123456+0100 0x0        Default     0x0                  0      0    "
-        "kernel: Sandbox: deny(1) file-read-data\n");
+    EXPECT_EQ(f.out, dataFile("default_style.txt"));
 }
 
 TEST_F(ShowTest, NoReadableJournalIsOneMessageAndStatus66) {
@@ -288,36 +219,16 @@ TEST_F(ShowTest, NoReadableJournalIsOneMessageAndStatus66) {
 }
 
 TEST_F(ShowTest, BadArgumentsAreUsageErrors) {
-    struct Case {
-        std::vector<std::string> arguments;
-        std::string firstLine;
-    };
-    const Case cases[] = {
-        {{"--predicate", R"(subsystem == "com.apple.TCC)"},
-         "varko-log: invalid predicate: unterminated quoted text at offset 13"},
-        {{"--predicate", R"(sender == "x")"},
-         "varko-log: invalid predicate: unknown key \"sender\" at offset 0"},
-        {{"--start", "2021-04-31 00:00:00"},
-         "varko-log: --start takes a local date and time \"yyyy-MM-dd HH:mm:ss\" or a date "
-         "\"yyyy-MM-dd\", not \"2021-04-31 00:00:00\""},
-        {{"--end", "tomorrow"},
-         "varko-log: --end takes a local date and time \"yyyy-MM-dd HH:mm:ss\" or a date "
-         "\"yyyy-MM-dd\", not \"tomorrow\""},
-        {{"--start", "2021-04-08", "--end", "2021-04-07"}, "varko-log: --start is after --end"},
-        {{"--last", "2w"}, "varko-log: --last takes N with an optional s, m, h or d, not \"2w\""},
-        {{"--last", "2", "--start", "2021-04-07"},
-         "varko-log: --last cannot be combined with --start or --end"},
-        {{"--style", "yaml"}, "varko-log: unknown style \"yaml\" (known: default, json)"},
-        {{"--predicate"}, "varko-log: --predicate needs a value"},
-        {{"--colour"}, "varko-log: unknown option \"--colour\""},
-        {{"--predicate", std::string(5000, 'a')}, "varko-log: predicate is longer than 4096 bytes"},
-    };
-    for (const Case& c : cases) {
-        std::vector<std::string> a = {"--file", journal};
-        a.insert(a.end(), c.arguments.begin(), c.arguments.end());
+    auto cases = caseRows("bad_arguments.txt");
+    cases.push_back(
+        {"--predicate", std::string(5000, 'a'), "varko-log: predicate is longer than 4096 bytes"});
+    for (std::vector<std::string> a : cases) {
+        const std::string firstLine = a.back();
+        a.pop_back();
+        a.insert(a.begin(), {"--file", journal});
         const Finished f = show(a);
-        EXPECT_EQ(f.status, exitUsage) << c.firstLine;
-        EXPECT_EQ(f.err.substr(0, f.err.find('\n')), c.firstLine);
+        EXPECT_EQ(f.status, exitUsage) << firstLine;
+        EXPECT_EQ(f.err.substr(0, f.err.find('\n')), firstLine);
         EXPECT_EQ(f.out, "");
     }
     const Finished noVerb = runProgram({{VARKO_BIN_DIR "/varko-log"}, {}, {}, false});
