@@ -101,6 +101,14 @@ QString toolMessage(const QByteArray& standardError, bool cut) {
     QStringList lines = QString::fromUtf8(standardError).split(u'\n');
     // A tool ends its message with a line feed; empty lines at the end say nothing.
     while (!lines.isEmpty() && lines.back().trimmed().isEmpty()) lines.removeLast();
+    // A tool that refuses its arguments follows its reason with its usage text, which
+    // speaks of options the user of a window never typed.
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        if (lines[i].trimmed().startsWith(QLatin1String("usage:"), Qt::CaseInsensitive)) {
+            lines.resize(std::max<qsizetype>(i, 1));
+            break;
+        }
+    }
     if (lines.size() > maxToolMessageLines) {
         lines.resize(maxToolMessageLines);
         cut = true;

@@ -65,7 +65,8 @@ inline constexpr qsizetype maxToolMessageLines = 20;
 inline constexpr qsizetype maxToolMessageChars = 2000;
 
 /// The tool's own complaint, fit to show: decoded as UTF-8 (bad bytes become U+FFFD),
-/// every control character made visible, trailing blank lines dropped, and cut after
+/// every control character made visible, trailing blank lines and any usage text dropped,
+/// and cut after
 /// maxToolMessageLines lines or maxToolMessageChars characters with an ellipsis.
 [[nodiscard]] QString toolMessage(const QByteArray& standardError, bool cut = false);
 

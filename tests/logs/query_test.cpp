@@ -102,8 +102,11 @@ TEST(LogQuery, TheToolsOwnMessageIsShownSafelyAndBounded) {
         QByteArray err;
         QString shown;
     } cases[] = {
-        {"varko-log: --start takes a local date\nusage: x\n\n\n",
-         "varko-log: --start takes a local date\nusage: x"},
+        // The usage text after the reason helps no user of the window.
+        {"varko-log: --start takes a local date\nusage: x\n  y\n\n\n",
+         "varko-log: --start takes a local date"},
+        {"log: bad predicate\n  Usage:\n    log show [options]\n", "log: bad predicate"},
+        {"usage: x\n  y\n", "usage: x"},
         {"crlf\r\nends\r\n", "crlf\nends"},
         {"bad \xff\xfe utf-8", "bad " + fffd + fffd + " utf-8"},
         {"esc \x1b[31mred\x07 tab\tcr\rnul" + QByteArray(1, '\0'),
