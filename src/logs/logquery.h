@@ -66,8 +66,8 @@ inline constexpr qsizetype maxToolMessageChars = 2000;
 
 /// The tool's own complaint, fit to show: decoded as UTF-8 (bad bytes become U+FFFD),
 /// every control character made visible, trailing blank lines and any usage text dropped,
-/// and cut after
-/// maxToolMessageLines lines or maxToolMessageChars characters with an ellipsis.
+/// and cut after maxToolMessageLines lines or maxToolMessageChars characters with an
+/// ellipsis.
 [[nodiscard]] QString toolMessage(const QByteArray& standardError, bool cut = false);
 
 /// Runs the log tool with `arguments` and parses its output when it succeeded.
