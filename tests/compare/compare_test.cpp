@@ -249,15 +249,20 @@ TEST_F(CompareTest, WithoutTheComponentsTextsTheReportsLinesAndServicesServe) {
 }
 
 TEST_F(CompareTest, HostileTextsStayOnTheirLineAndJunkObjectsCompareAsEmpty) {
-    QJsonObject item = first();
-    QJsonArray components = item.value("components").toArray();
-    QJsonObject main = components[0].toObject();
-    QJsonObject usage = main.value("usageDescriptions").toObject();
-    usage["NSEvil\nUsageDescription"] = "line one\n[high] Team ID: forged\x1b[31m";
-    main["usageDescriptions"] = usage;
-    components[0] = main;
-    item["components"] = components;
-    const std::vector<Change> changes = compareItems(first(), item);
+    // The first version with its main executable's usage descriptions replaced.
+    const auto withUsage = [](const char* key, const char* text) {
+        QJsonObject item = first();
+        QJsonArray components = item.value("components").toArray();
+        QJsonObject main = components[0].toObject();
+        QJsonObject usage = main.value("usageDescriptions").toObject();
+        usage[key] = text;
+        main["usageDescriptions"] = usage;
+        components[0] = main;
+        item["components"] = components;
+        return item;
+    };
+    const std::vector<Change> changes = compareItems(
+        first(), withUsage("NSEvil\nUsageDescription", "line one\n[high] Team ID: forged\x1b[31m"));
     ASSERT_EQ(changes.size(), 1U);
     EXPECT_EQ(changes[0].key, "NSEvil\nUsageDescription");  // the JSON keeps the text as it is
     const QString text = comparisonText(changes);
@@ -266,12 +271,7 @@ TEST_F(CompareTest, HostileTextsStayOnTheirLineAndJunkObjectsCompareAsEmpty) {
     EXPECT_TRUE(text.startsWith("[medium] Usage description NSEvil"));
 
     // An empty text is still there, and its rewording a change.
-    usage.remove("NSEvil\nUsageDescription");
-    usage["NSBlankUsageDescription"] = "";
-    main["usageDescriptions"] = usage;
-    components[0] = main;
-    item["components"] = components;
-    EXPECT_EQ(rows(compareItems(first(), item)),
+    EXPECT_EQ(rows(compareItems(first(), withUsage("NSBlankUsageDescription", ""))),
               QStringList{"medium usageKey [NSBlankUsageDescription] {}  -> (empty)"});
 
     QJsonObject junk{{"verdict", QJsonArray{1, 2}},

@@ -25,6 +25,14 @@ protected:
     QTemporaryDir dir;
     fs::path parent() const { return fs::path(dir.path().toStdString()); }
 
+    /// Why the assessment of the app as written rejects it; empty when it accepts it.
+    std::string rejection(const ComponentApp& app) {
+        const auto written = writeComponentApp(parent(), app, pki());
+        if (!written) return "not written: " + written.error().message;
+        const auto a = varko::testing::assess(*written, pki().anchors());
+        return a.accepted ? "" : a.reason;
+    }
+
     static ComponentApp everyKind() {
         ComponentApp app;
         app.entitlements = entitlementsGranting({"com.apple.security.app-sandbox"});
@@ -58,11 +66,8 @@ protected:
 
 TEST_F(ComponentBundle, ACleanAppOfEveryKindIsAcceptedAndTamperingIsNot) {
     ComponentApp app = everyKind();
-    auto written = writeComponentApp(parent(), app, pki());
-    ASSERT_TRUE(written) << written.error().message;
-    const fs::path path = *written;
-    auto a = varko::testing::assess(path, pki().anchors());
-    EXPECT_TRUE(a.accepted) << a.reason;
+    EXPECT_EQ(rejection(app), "");
+    const fs::path path = parent() / "Host.app";
     EXPECT_TRUE(fs::exists(path / "Contents/Library/LaunchServices/com.example.agent"));
     EXPECT_TRUE(fs::exists(path / "Contents/Library/LoginItems/Starter.app/Contents/XPCServices/"
                                   "Inner.xpc/Contents/MacOS/Inner"));
@@ -72,25 +77,18 @@ TEST_F(ComponentBundle, ACleanAppOfEveryKindIsAcceptedAndTamperingIsNot) {
     EXPECT_EQ((*kit)->tracking, true);
 
     app.afterSigning = {{"Contents/Resources/readme.txt", "changed\n"}};
-    written = writeComponentApp(parent(), app, pki());
-    ASSERT_TRUE(written);
-    EXPECT_EQ(varko::testing::assess(*written, pki().anchors()).reason,
+    EXPECT_EQ(rejection(app),
               "a sealed resource is missing or invalid (file modified: Resources/readme.txt)");
 
     app.afterSigning = {{"Contents/Resources/extra.txt", "unsealed\n"}};
-    written = writeComponentApp(parent(), app, pki());
-    ASSERT_TRUE(written);
-    EXPECT_EQ(varko::testing::assess(*written, pki().anchors()).reason,
+    EXPECT_EQ(rejection(app),
               "a sealed resource is missing or invalid (file added: Resources/extra.txt)");
 
     // A change inside nested code is caught through that code's own seal.
     app.afterSigning = {
-        {"Contents/Frameworks/Kit.framework/Versions/A/Resources/"
-         "PrivacyInfo.xcprivacy",
+        {"Contents/Frameworks/Kit.framework/Versions/A/Resources/PrivacyInfo.xcprivacy",
          "<plist><dict/></plist>"}};
-    written = writeComponentApp(parent(), app, pki());
-    ASSERT_TRUE(written);
-    EXPECT_EQ(varko::testing::assess(*written, pki().anchors()).reason,
+    EXPECT_EQ(rejection(app),
               "nested code is modified or invalid (Frameworks/Kit.framework: a sealed resource "
               "is missing or invalid (file modified: Resources/PrivacyInfo.xcprivacy))");
 }
@@ -99,33 +97,26 @@ TEST_F(ComponentBundle, UnsignedNestedCodeIsSealedAsDataAndRejected) {
     ComponentApp app;
     app.pieces.push_back(pieceAt(PieceKind::xpcService, "Contents/XPCServices/Bare.xpc"));
     app.pieces.back().signing = Signing::unsignedCode;
-    auto written = writeComponentApp(parent(), app, pki());
-    ASSERT_TRUE(written) << written.error().message;
-    EXPECT_EQ(varko::testing::assess(*written, pki().anchors()).reason,
+    EXPECT_EQ(rejection(app),
               "nested code is modified or invalid (XPCServices/Bare.xpc/Contents/MacOS/Bare: not "
               "signed)");
 
     app.pieces.back() = pieceAt(PieceKind::framework, "Contents/Frameworks/Raw.framework");
     app.pieces.back().signing = Signing::unsignedCode;
-    written = writeComponentApp(parent(), app, pki());
-    ASSERT_TRUE(written) << written.error().message;
-    EXPECT_FALSE(
-        fs::exists(*written / "Contents/Frameworks/Raw.framework/Versions/A/_CodeSignature"));
-    EXPECT_EQ(varko::testing::assess(*written, pki().anchors()).reason,
+    EXPECT_EQ(rejection(app),
               "nested code is modified or invalid (Frameworks/Raw.framework/Versions/A/Raw: not "
               "signed)");
+    EXPECT_FALSE(fs::exists(parent() / "Host.app/Contents/Frameworks/Raw.framework/Versions/A/"
+                                       "_CodeSignature"));
 
     app.pieces.back().path = "/Contents/XPCServices/Bare.xpc";
     EXPECT_FALSE(writeComponentApp(parent(), app, pki()));
 }
 
 TEST_F(ComponentBundle, ManyComponentsAreWrittenSignedAndSealed) {
-    auto written = writeComponentApp(parent(), manyComponents(30, 4096), pki());
-    ASSERT_TRUE(written) << written.error().message;
-    auto a = varko::testing::assess(*written, pki().anchors());
-    EXPECT_TRUE(a.accepted) << a.reason;
-    EXPECT_TRUE(fs::exists(*written / "Contents/XPCServices/Service29.xpc"));
-    EXPECT_TRUE(fs::exists(*written / "Contents/Helpers/tool28"));
+    EXPECT_EQ(rejection(manyComponents(30, 4096)), "");
+    EXPECT_TRUE(fs::exists(parent() / "Many.app/Contents/XPCServices/Service29.xpc"));
+    EXPECT_TRUE(fs::exists(parent() / "Many.app/Contents/Helpers/tool28"));
 }
 
 }  // namespace

@@ -21,11 +21,13 @@ using plist::testing::BplistBuilder;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 
-/// A manifest that uses every key, as Xcode writes one.
-const std::string fullManifest = [] {
-    std::ifstream in(VARKO_TEST_DATA "/PrivacyInfo.xcprivacy", std::ios::binary);
+std::string dataFile(const std::string& name) {
+    std::ifstream in(VARKO_TEST_DATA "/" + name, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
-}();
+}
+
+/// A manifest that uses every key, as Xcode writes one.
+const std::string fullManifest = dataFile("PrivacyInfo.xcprivacy");
 
 PrivacyManifest expectedFull() {
     PrivacyManifest m;
@@ -59,12 +61,16 @@ std::uint64_t addBinary(BplistBuilder& b, const plist::Value& v) {
     return b.dict(keys, values);
 }
 
-std::vector<std::uint8_t> binaryOf(const plist::Value& v) {
+/// A builder of binary lists with references of `refSize` bytes and offsets of four.
+BplistBuilder builder(unsigned refSize) {
     BplistBuilder b;
-    b.refSize = 2;
+    b.refSize = refSize;
     b.offsetSize = 4;
-    b.top = addBinary(b, v);
-    return b.build();
+    return b;
+}
+
+Expected<PrivacyManifest> parseBinary(BplistBuilder& b) {
+    return parsePrivacyManifest(plist::testing::asBytes(b.build()));
 }
 
 Expected<PrivacyManifest> parseText(std::string_view text) {
@@ -78,8 +84,9 @@ TEST(PrivacyManifest, ReadsEveryKeyInXmlAndBinaryAlike) {
 
     const auto value = plist::parse(std::string_view(fullManifest));
     ASSERT_TRUE(value);
-    const auto binary = binaryOf(*value);
-    auto fromBinary = parsePrivacyManifest(plist::testing::asBytes(binary));
+    BplistBuilder b = builder(2);
+    b.top = addBinary(b, *value);
+    auto fromBinary = parseBinary(b);
     ASSERT_TRUE(fromBinary) << fromBinary.error().message;
     EXPECT_EQ(*fromBinary, expectedFull());
 
@@ -89,29 +96,8 @@ TEST(PrivacyManifest, ReadsEveryKeyInXmlAndBinaryAlike) {
 }
 
 TEST(PrivacyManifest, WrongTypesBecomeProblemsAndTheRestIsRead) {
-    plist::Dictionary linkedAsText;
-    linkedAsText.set("NSPrivacyCollectedDataType", "NSPrivacyCollectedDataTypeName");
-    linkedAsText.set("NSPrivacyCollectedDataTypeLinked", "yes");
-    linkedAsText.set("NSPrivacyCollectedDataTypeTracking", false);
-    linkedAsText.set("NSPrivacyCollectedDataTypePurposes", "Analytics");
-    linkedAsText.set("Comment\nline", "made by hand");
-    plist::Dictionary untyped;
-    untyped.set("NSPrivacyCollectedDataTypeLinked", true);
-    plist::Dictionary typeNotText;
-    typeNotText.set("NSPrivacyCollectedDataType", plist::Integer{7});
-    plist::Dictionary api;
-    api.set("NSPrivacyAccessedAPIType", "NSPrivacyAccessedAPICategoryDiskSpace");
-    api.set("NSPrivacyAccessedAPITypeReasons", plist::Array{"E174.1", plist::Data{1, 2}});
-
-    plist::Dictionary root;
-    root.set("NSPrivacyTracking", "YES");
-    root.set("NSPrivacyTrackingDomains", plist::Array{"a.example", plist::Integer{5}});
-    root.set("NSPrivacyCollectedDataTypes",
-             plist::Array{"NSPrivacyCollectedDataTypeName", linkedAsText, untyped, typeNotText});
-    root.set("NSPrivacyAccessedAPITypes", plist::Array{api, plist::Array{}});
-    root.set("NSPrivacyExtra", true);
-
-    auto m = parseText(plist::writeXml(root));
+    // Every kind of wrong value, beside a few right ones, in the order the problems are told.
+    auto m = parseText(dataFile("WrongTypes.xcprivacy"));
     ASSERT_TRUE(m) << m.error().message;
     EXPECT_FALSE(m->tracking);
     EXPECT_THAT(m->trackingDomains, ElementsAre("a.example"));
@@ -122,7 +108,6 @@ TEST(PrivacyManifest, WrongTypesBecomeProblemsAndTheRestIsRead) {
     EXPECT_TRUE(m->collectedData[0].purposes.empty());
     ASSERT_EQ(m->accessedApis.size(), 1u);
     EXPECT_THAT(m->accessedApis[0].reasons, ElementsAre("E174.1"));
-    // writeXml sorts the keys, so the problems come in that order.
     EXPECT_THAT(
         m->problems,
         ElementsAre(
@@ -151,15 +136,12 @@ TEST(PrivacyManifest, WrongTypesBecomeProblemsAndTheRestIsRead) {
 TEST(PrivacyManifest, AHostileFileIsReadOnlyUpToItsBounds) {
     // Binary lists share objects: a small file names one domain thousands of times.
     {
-        BplistBuilder b;
-        b.refSize = 2;
-        b.offsetSize = 4;
+        BplistBuilder b = builder(2);
         const auto domain = b.ascii("x.example");
         const auto key = b.ascii("NSPrivacyTrackingDomains");
         const auto list = b.array(std::vector<std::uint64_t>(5000, domain));
         b.top = b.dict({key}, {list});
-        const auto bytes = b.build();
-        auto m = parsePrivacyManifest(plist::testing::asBytes(bytes));
+        auto m = parseBinary(b);
         ASSERT_TRUE(m) << m.error().message;
         EXPECT_EQ(m->trackingDomains.size(), maxManifestItems);
         EXPECT_THAT(m->problems, ElementsAre("NSPrivacyTrackingDomains lists 5000 items; the "
@@ -167,9 +149,7 @@ TEST(PrivacyManifest, AHostileFileIsReadOnlyUpToItsBounds) {
     }
     // Every text counts toward one budget, purposes and reasons included.
     {
-        BplistBuilder b;
-        b.refSize = 4;
-        b.offsetSize = 4;
+        BplistBuilder b = builder(4);
         const auto typeKey = b.ascii("NSPrivacyCollectedDataType");
         const auto purposesKey = b.ascii("NSPrivacyCollectedDataTypePurposes");
         std::vector<std::uint64_t> entries;
@@ -182,8 +162,7 @@ TEST(PrivacyManifest, AHostileFileIsReadOnlyUpToItsBounds) {
         }
         const auto key = b.ascii("NSPrivacyCollectedDataTypes");
         b.top = b.dict({key}, {b.array(entries)});
-        const auto bytes = b.build();
-        auto m = parsePrivacyManifest(plist::testing::asBytes(bytes));
+        auto m = parseBinary(b);
         ASSERT_TRUE(m) << m.error().message;
         std::size_t texts = m->collectedData.size();
         for (const auto& c : m->collectedData) texts += c.purposes.size();

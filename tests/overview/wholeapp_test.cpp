@@ -1,5 +1,6 @@
 // The whole-app view of signed apps: every piece found, verified and flagged, and the
 // privacy services the app and its pieces use, as the window and varko-report show them.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <QTemporaryDir>
@@ -21,6 +22,7 @@ namespace varko::overview {
 namespace {
 
 using namespace examplegen;
+using ::testing::HasSubstr;
 namespace fs = std::filesystem;
 
 class WholeApp : public ::testing::Test {
@@ -30,6 +32,13 @@ protected:
         return shared;
     }
     QTemporaryDir dir;
+
+    /// Writes the app; a fixture that can't be written fails the test.
+    fs::path written(const ComponentApp& description) {
+        const auto app = writeComponentApp(fs::path(dir.path().toStdString()), description, pki());
+        if (!app) throw std::runtime_error(app.error().message);
+        return *app;
+    }
 
     Overview checked(const fs::path& app) {
         Overview o = readOverview(app);
@@ -93,46 +102,42 @@ protected:
 };
 
 TEST_F(WholeApp, EveryPieceIsVerifiedAndWhatDeservesALookIsFlagged) {
-    const auto app = writeComponentApp(fs::path(dir.path().toStdString()), flaggedApp(), pki());
-    ASSERT_TRUE(app) << app.error().message;
-    const Overview o = checked(*app);
+    const fs::path app = written(flaggedApp());
+    const Overview o = checked(app);
     ASSERT_FALSE(o.problem) << o.problem->message;
 
-    struct Expected {
-        ComponentKind kind;
-        Signer signer;
-        std::vector<std::string> flags;
-    };
     using K = ComponentKind;
-    const std::map<std::string, Expected> expected{
-        {"Contents/MacOS/Host",
-         {K::mainExecutable,
-          Signer::developerId,
-          {"risky-entitlement:com.apple.private.tcc.allow"}}},
-        {"Contents/Frameworks/Kit.framework", {K::framework, Signer::developerId, {}}},
-        {"Contents/Frameworks/Loose.framework", {K::framework, Signer::adhoc, {"adhoc"}}},
-        {"Contents/MacOS/bare", {K::helper, Signer::unsigned_, {"unsigned"}}},
-        {"Contents/XPCServices/Other.xpc", {K::xpcService, Signer::developerId, {"team-mismatch"}}},
-        {"Contents/PlugIns/Share.appex",
-         {K::appExtension, Signer::developerId, {"privacy-beyond-main"}}},
-        {"Contents/Library/LoginItems/Starter.app",
-         {K::loginItem,
-          Signer::developerId,
-          {"risky-entitlement:com.apple.security.cs.disable-library-validation"}}},
-        {"Contents/Library/LaunchAgents/com.example.agent.plist",
-         {K::launchAgent, Signer::developerId, {}}},
+    using S = Signer;
+    const std::string risky = "risky-entitlement:com.apple.";
+    struct Row {
+        std::string path;
+        K kind;
+        S signer;
+        std::string flag;  ///< the one flag, or none
     };
-    ASSERT_EQ(o.components.size(), expected.size());
-    for (const auto& [path, e] : expected) {
-        SCOPED_TRACE(path);
-        const Component& c = at(o, path);
+    const Row rows[] = {
+        {"Contents/MacOS/Host", K::mainExecutable, S::developerId, risky + "private.tcc.allow"},
+        {"Contents/Frameworks/Kit.framework", K::framework, S::developerId, ""},
+        {"Contents/Frameworks/Loose.framework", K::framework, S::adhoc, "adhoc"},
+        {"Contents/MacOS/bare", K::helper, S::unsigned_, "unsigned"},
+        {"Contents/XPCServices/Other.xpc", K::xpcService, S::developerId, "team-mismatch"},
+        {"Contents/PlugIns/Share.appex", K::appExtension, S::developerId, "privacy-beyond-main"},
+        {"Contents/Library/LoginItems/Starter.app", K::loginItem, S::developerId,
+         risky + "security.cs.disable-library-validation"},
+        {"Contents/Library/LaunchAgents/com.example.agent.plist", K::launchAgent, S::developerId,
+         ""},
+    };
+    ASSERT_EQ(o.components.size(), std::size(rows));
+    for (const Row& e : rows) {
+        SCOPED_TRACE(e.path);
+        const Component& c = at(o, e.path);
         EXPECT_EQ(c.kind, e.kind);
         ASSERT_TRUE(c.check);
         EXPECT_EQ(c.check->signer, e.signer);
-        EXPECT_EQ(c.flags, e.flags);
+        EXPECT_EQ(c.flags, e.flag.empty() ? std::vector<std::string>{} : std::vector{e.flag});
         // Unsigned code is not valid, and strict validation of the app around it fails
         // for it; the rest hold as signed.
-        EXPECT_EQ(c.check->valid, e.signer != Signer::unsigned_ && e.kind != K::mainExecutable)
+        EXPECT_EQ(c.check->valid, e.signer != S::unsigned_ && e.kind != K::mainExecutable)
             << c.check->reason;
     }
     const Component& main = o.components.front();
@@ -179,31 +184,26 @@ TEST_F(WholeApp, TamperingIsFoundInThePieceAndTheAppAroundIt) {
     description.afterSigning = {
         {"Contents/Frameworks/Kit.framework/Versions/A/Resources/strings.txt", "changed\n"},
         {"stray.txt", "unsealed\n"}};
-    const auto app = writeComponentApp(fs::path(dir.path().toStdString()), description, pki());
-    ASSERT_TRUE(app) << app.error().message;
-    const Overview o = checked(*app);
+    const fs::path app = written(description);
+    const Overview o = checked(app);
     const Component& kit = at(o, "Contents/Frameworks/Kit.framework");
     ASSERT_TRUE(kit.check);
     EXPECT_FALSE(kit.check->valid);
-    EXPECT_NE(kit.check->reason.find("a sealed resource is missing or invalid"), std::string::npos)
-        << kit.check->reason;
+    EXPECT_THAT(kit.check->reason, HasSubstr("a sealed resource is missing or invalid"));
     // A chain no trusted root vouches for is not valid, but whether the files are as
     // signed is still told.
-    const ComponentCheck untrusted =
-        checkComponent(*app, at(o, "Contents/Frameworks/Loose.framework"),
-                       signing::TrustAnchors::apple(), jan2024);
-    EXPECT_EQ(untrusted.signer, Signer::adhoc);
-    const ComponentCheck other = checkComponent(*app, at(o, "Contents/XPCServices/Other.xpc"),
-                                                signing::TrustAnchors::apple(), jan2024);
+    const auto untrusted = [&](const std::string& path) {
+        return checkComponent(app, at(o, path), signing::TrustAnchors::apple(), jan2024);
+    };
+    EXPECT_EQ(untrusted("Contents/Frameworks/Loose.framework").signer, Signer::adhoc);
+    const ComponentCheck other = untrusted("Contents/XPCServices/Other.xpc");
     EXPECT_EQ(other.signer, Signer::untrusted);
     EXPECT_FALSE(other.valid);
     EXPECT_EQ(other.reason, "CSSMERR_TP_NOT_TRUSTED");
     EXPECT_TRUE(other.intact) << other.integrityReason;
-    const ComponentCheck kitUntrusted =
-        checkComponent(*app, kit, signing::TrustAnchors::apple(), jan2024);
+    const ComponentCheck kitUntrusted = untrusted("Contents/Frameworks/Kit.framework");
     EXPECT_FALSE(kitUntrusted.intact);
-    EXPECT_NE(kitUntrusted.integrityReason.find("a sealed resource is missing or invalid"),
-              std::string::npos);
+    EXPECT_THAT(kitUntrusted.integrityReason, HasSubstr("a sealed resource is missing or invalid"));
 
     const Component& main = o.components.front();
     EXPECT_FALSE(main.check->valid);
@@ -220,10 +220,9 @@ TEST_F(WholeApp, TamperingIsFoundInThePieceAndTheAppAroundIt) {
 TEST_F(WholeApp, ACodeByteChangedLeavesNoTrustedSignerAndNoSeal) {
     ComponentApp description;
     description.info.set("NSCameraUsageDescription", "Scans codes.");
-    const auto app = writeComponentApp(fs::path(dir.path().toStdString()), description, pki());
-    ASSERT_TRUE(app) << app.error().message;
-    flipByte(*app / "Contents/MacOS/Host", 4096 + 17);
-    const Overview o = checked(*app);
+    const fs::path app = written(description);
+    flipByte(app / "Contents/MacOS/Host", 4096 + 17);
+    const Overview o = checked(app);
     const Component& main = o.components.front();
     ASSERT_TRUE(main.check);
     EXPECT_EQ(main.check->signer, Signer::developerId);
@@ -235,8 +234,7 @@ TEST_F(WholeApp, ACodeByteChangedLeavesNoTrustedSignerAndNoSeal) {
     EXPECT_EQ(v.signerTrusted, Tri::no);
     EXPECT_EQ(v.hardenedRuntime, Tri::unknown);
     EXPECT_EQ(v.sealed, Tri::no);
-    EXPECT_NE(v.sealReason.find("page 1 of the code does not match its hash"), std::string::npos)
-        << v.sealReason;
+    EXPECT_THAT(v.sealReason, HasSubstr("page 1 of the code does not match its hash"));
 }
 
 TEST_F(WholeApp, CodeHiddenWhereTheSealSaysYesIsStillFoundAndJudged) {
@@ -248,9 +246,8 @@ TEST_F(WholeApp, CodeHiddenWhereTheSealSaysYesIsStillFoundAndJudged) {
     Piece stray = pieceAt(PieceKind::helper, "Contents/Resources/tool");
     stray.signing = Signing::unsignedCode;
     description.pieces = {spy, stray};
-    const auto app = writeComponentApp(fs::path(dir.path().toStdString()), description, pki());
-    ASSERT_TRUE(app) << app.error().message;
-    const Overview o = checked(*app);
+    const fs::path app = written(description);
+    const Overview o = checked(app);
     ASSERT_TRUE(lists(o, "Contents/Resources/x/_CodeSignature/spy"));
     const auto camera = std::find_if(o.services.begin(), o.services.end(), [](const auto& s) {
         return s.service == "kTCCServiceCamera";
@@ -270,18 +267,17 @@ TEST_F(WholeApp, AFolderThatCantBeReadFailsTheSealAndIsSaid) {
     Piece hidden = pieceAt(PieceKind::helper, "Contents/Helpers/locked/tool");
     hidden.entitlements = entitlementsGranting({"com.apple.security.device.camera"});
     description.pieces = {hidden};
-    const auto app = writeComponentApp(fs::path(dir.path().toStdString()), description, pki());
-    ASSERT_TRUE(app) << app.error().message;
-    testsupport::openUpTo(*app);
-    fs::permissions(*app / "Contents/Helpers/locked", fs::perms::none);
+    const fs::path app = written(description);
+    testsupport::openUpTo(app);
+    fs::permissions(app / "Contents/Helpers/locked", fs::perms::none);
     const auto seen = testsupport::asUnprivileged([&] {
-        const Overview o = checked(*app);
+        const Overview o = checked(app);
         const Verdict v = judge(true, &o, std::nullopt, {false, false});
         std::string out = lists(o, "Contents/Helpers/locked/tool") ? "listed\n" : "";
         for (const std::string& p : o.problems) out += p + "\n";
         return out + triName(v.sealed).data() + "\n" + v.sealReason;
     });
-    fs::permissions(*app / "Contents/Helpers/locked", fs::perms::owner_all);
+    fs::permissions(app / "Contents/Helpers/locked", fs::perms::owner_all);
     ASSERT_TRUE(seen);
     EXPECT_EQ(*seen,
               "a folder could not be read: Contents/Helpers/locked (Permission denied)\n"
@@ -295,19 +291,18 @@ TEST_F(WholeApp, EachFileIsHashedOncePerItemAndTheItemsHashingIsBounded) {
     Piece big = pieceAt(PieceKind::helper, "Contents/Helpers/big");
     big.codeSize = 1 << 20;
     description.pieces = {big};
-    const auto app = writeComponentApp(fs::path(dir.path().toStdString()), description, pki());
-    ASSERT_TRUE(app) << app.error().message;
+    const fs::path app = written(description);
     // The same code behind many names.
     for (int i = 0; i < 16; ++i)
-        fs::create_hard_link(*app / "Contents/Helpers/big",
-                             *app / ("Contents/Helpers/link" + std::to_string(i)));
-    Overview o = readOverview(*app);
+        fs::create_hard_link(app / "Contents/Helpers/big",
+                             app / ("Contents/Helpers/link" + std::to_string(i)));
+    Overview o = readOverview(app);
     ASSERT_EQ(o.components.size(), 18u);
 
     // Room for the big code once, not seventeen times: every link still checks.
     codesign::HashBudget budget(3 << 20);
     for (Component& c : o.components)
-        c.check = checkComponent(*app, c, pki().anchors(), jan2024 + 86400, &budget);
+        c.check = checkComponent(app, c, pki().anchors(), jan2024 + 86400, &budget);
     for (const Component& c : o.components) {
         SCOPED_TRACE(c.path);
         EXPECT_FALSE(c.check->unchecked) << c.check->reason;
@@ -318,9 +313,9 @@ TEST_F(WholeApp, EachFileIsHashedOncePerItemAndTheItemsHashingIsBounded) {
 
     // A code limit past the end of the file is malformed, whatever room is left to hash.
     {
-        const fs::path file = *app / "Contents/Helpers/link15";
+        const fs::path file = app / "Contents/Helpers/link15";
         fs::remove(file);
-        fs::copy_file(*app / "Contents/Helpers/big", file);
+        fs::copy_file(app / "Contents/Helpers/big", file);
         std::fstream f(file, std::ios::in | std::ios::out | std::ios::binary);
         const std::string bytes((std::istreambuf_iterator<char>(f)), {});
         const std::size_t cd = bytes.find(std::string("\xfa\xde\x0c\x02", 4));
@@ -330,16 +325,14 @@ TEST_F(WholeApp, EachFileIsHashedOncePerItemAndTheItemsHashingIsBounded) {
     }
     codesign::HashBudget room(1 << 20);
     const ComponentCheck overlong =
-        checkComponent(*app, at(o, "Contents/Helpers/link15"), pki().anchors(), jan2024, &room);
+        checkComponent(app, at(o, "Contents/Helpers/link15"), pki().anchors(), jan2024, &room);
     EXPECT_FALSE(overlong.unchecked);
-    EXPECT_NE(overlong.reason.find("the code limit lies past the end of the code"),
-              std::string::npos)
-        << overlong.reason;
+    EXPECT_THAT(overlong.reason, HasSubstr("the code limit lies past the end of the code"));
 
     // Less room than the code: cut, and said to be cut, never called invalid.
     codesign::HashBudget small(512 << 10);
     const ComponentCheck cut =
-        checkComponent(*app, at(o, "Contents/Helpers/link3"), pki().anchors(), jan2024, &small);
+        checkComponent(app, at(o, "Contents/Helpers/link3"), pki().anchors(), jan2024, &small);
     EXPECT_TRUE(cut.unchecked);
     EXPECT_EQ(cut.reason, "not checked: more than 512 KiB of code and files to hash in this item");
     EXPECT_FALSE(cut.leafName);
@@ -356,9 +349,8 @@ TEST_F(WholeApp, ManyLargePrivacyManifestsAreReadOnlyUpToABoundInAll) {
         kit.privacyManifest = privacyManifestText(true, domains, {}, {});
         description.pieces.push_back(kit);
     }
-    const auto app = writeComponentApp(fs::path(dir.path().toStdString()), description, pki());
-    ASSERT_TRUE(app) << app.error().message;
-    const Overview o = readOverview(*app);
+    const fs::path app = written(description);
+    const Overview o = readOverview(app);
     EXPECT_TRUE(o.manifestsCut);
     std::size_t read = 0, unread = 0;
     for (const Component& c : o.components) {

@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <functional>
+#include <variant>
 
 #include "format/plist/value.h"
 #include "report/inspectionreport.h"
@@ -58,82 +59,63 @@ TEST(InspectionReportTest, SdkChainTakesTheFirstMatchAndInternalIndependently) {
 // written out again here so that a slip in the services table shows.
 TEST(InspectionReportTest, EachServiceNameTurnsOnOnlyItsOwnFieldAndCheckbox) {
     enum Source { usageKey, entitlement, allowance };
+    /// The record's field: a flag, or a text for a usage key. None for the other keys the
+    /// platform takes for a service: they turn on its checkbox, while the record keeps the
+    /// text of the one key it names.
+    using Record = std::variant<std::monostate, bool Info::*, QString Info::*>;
     struct Case {
         Source source;
-        const char* name;
+        std::string name;
         const char* field;  ///< in varko-report's JSON; null when nothing may turn on
-        const char* check;
-        bool Info::*flag = nullptr;
-        QString Info::*text = nullptr;  ///< for a usage key
-        /// False for the other keys the platform takes for a service: they turn on its
-        /// checkbox, while the record keeps the text of the one key it names.
-        bool recordToo = true;
+        Record record = {};
+        std::string check = {};  ///< the checkbox, when it is not named after the field
     };
-    const auto otherKey = [](const char* name, const char* field, const char* check) {
-        return Case{usageKey, name, field, check, nullptr, nullptr, false};
-    };
+    const std::string personal = "com.apple.security.personal-information.";
     const Case cases[] = {
-        {usageKey, "NSLocationUsageDescription", "location", "locationCheck", nullptr,
-         &Info::location},
-        {usageKey, "NSCalendarsUsageDescription", "calendars", "calendarsCheck", nullptr,
-         &Info::calendars},
-        {usageKey, "NSContactsUsageDescription", "contacts", "contactsCheck", nullptr,
-         &Info::contacts},
-        {usageKey, "NSRemindersUsageDescription", "reminders", "remindersCheck", nullptr,
-         &Info::reminders},
-        {usageKey, "NSPhotoLibraryUsageDescription", "photos", "photosCheck", nullptr,
-         &Info::photos},
-        {usageKey, "NSSystemAdministrationUsageDescription", "sysadmin", "sysadminCheck", nullptr,
-         &Info::sysadmin},
-        {usageKey, "NSAppleEventsUsageDescription", "aevent", "aeventsCheck", nullptr,
-         &Info::aevent},
-        {usageKey, "NSCameraUsageDescription", "camera", "cameraCheck", nullptr, &Info::camera},
-        {usageKey, "NSMicrophoneUsageDescription", "mike", "microphoneCheck", nullptr, &Info::mike},
-        otherKey("NSLocationWhenInUseUsageDescription", "location", "locationCheck"),
-        otherKey("NSLocationAlwaysAndWhenInUseUsageDescription", "location", "locationCheck"),
-        otherKey("NSLocationAlwaysUsageDescription", "location", "locationCheck"),
-        otherKey("NSCalendarsFullAccessUsageDescription", "calendars", "calendarsCheck"),
-        otherKey("NSCalendarsWriteOnlyAccessUsageDescription", "calendars", "calendarsCheck"),
-        otherKey("NSRemindersFullAccessUsageDescription", "reminders", "remindersCheck"),
-        otherKey("NSPhotoLibraryAddUsageDescription", "photos", "photosCheck"),
-        {entitlement, "com.apple.security.personal-information.location", "pubLocation",
-         "pubLocationCheck", &Info::pubLocation},
-        {entitlement, "com.apple.security.personal-information.calendars", "pubCalendars",
-         "pubCalendarsCheck", &Info::pubCalendars},
-        {entitlement, "com.apple.security.personal-information.addressbook", "pubContacts",
-         "pubContactsCheck", &Info::pubContacts},
-        {entitlement, "com.apple.security.personal-information.reminders", "pubReminders",
-         "pubRemindersCheck", &Info::pubReminders},
-        {entitlement, "com.apple.security.personal-information.photos-library", "pubPhotos",
-         "pubPhotoCheck", &Info::pubPhotos},
-        {entitlement, "com.apple.security.automation.apple-events", "pubAEvent", "pubAEventsCheck",
-         &Info::pubAEvent},
-        {entitlement, "com.apple.security.device.camera", "pubCamera", "pubCameraCheck",
-         &Info::pubCamera},
-        {entitlement, "com.apple.security.device.microphone", "pubMike", "pubMicrophoneCheck",
-         &Info::pubMike},
-        {entitlement, "com.apple.security.device.audio-input", "pubMike", "pubMicrophoneCheck",
-         &Info::pubMike},
-        {entitlement, "", nullptr, nullptr},
-        {allowance, "kTCCServiceLiverpool", "privLiverpool", "privLiverpoolCheck",
-         &Info::privLiverpool},
-        {allowance, "kTCCServiceCalendar", "privCalendars", "privCalendarsCheck",
-         &Info::privCalendars},
-        {allowance, "kTCCServiceAddressBook", "privContacts", "privContactsCheck",
-         &Info::privContacts},
-        {allowance, "kTCCServiceReminders", "privReminders", "privRemindersCheck",
-         &Info::privReminders},
-        {allowance, "kTCCServicePhotos", "privPhotos", "privPhotosCheck", &Info::privPhotos},
-        {allowance, "kTCCServiceCamera", "privCamera", "privCameraCheck", &Info::privCamera},
-        {allowance, "kTCCServiceMicrophone", "privMike", "privMicrophoneCheck", &Info::privMike},
-        {allowance, "", nullptr, nullptr},
+        {usageKey, "NSLocationUsageDescription", "location", &Info::location},
+        {usageKey, "NSCalendarsUsageDescription", "calendars", &Info::calendars},
+        {usageKey, "NSContactsUsageDescription", "contacts", &Info::contacts},
+        {usageKey, "NSRemindersUsageDescription", "reminders", &Info::reminders},
+        {usageKey, "NSPhotoLibraryUsageDescription", "photos", &Info::photos},
+        {usageKey, "NSSystemAdministrationUsageDescription", "sysadmin", &Info::sysadmin},
+        {usageKey, "NSAppleEventsUsageDescription", "aevent", &Info::aevent, "aeventsCheck"},
+        {usageKey, "NSCameraUsageDescription", "camera", &Info::camera},
+        {usageKey, "NSMicrophoneUsageDescription", "mike", &Info::mike, "microphoneCheck"},
+        {usageKey, "NSLocationWhenInUseUsageDescription", "location"},
+        {usageKey, "NSLocationAlwaysAndWhenInUseUsageDescription", "location"},
+        {usageKey, "NSLocationAlwaysUsageDescription", "location"},
+        {usageKey, "NSCalendarsFullAccessUsageDescription", "calendars"},
+        {usageKey, "NSCalendarsWriteOnlyAccessUsageDescription", "calendars"},
+        {usageKey, "NSRemindersFullAccessUsageDescription", "reminders"},
+        {usageKey, "NSPhotoLibraryAddUsageDescription", "photos"},
+        {entitlement, personal + "location", "pubLocation", &Info::pubLocation},
+        {entitlement, personal + "calendars", "pubCalendars", &Info::pubCalendars},
+        {entitlement, personal + "addressbook", "pubContacts", &Info::pubContacts},
+        {entitlement, personal + "reminders", "pubReminders", &Info::pubReminders},
+        {entitlement, personal + "photos-library", "pubPhotos", &Info::pubPhotos, "pubPhotoCheck"},
+        {entitlement, "com.apple.security.automation.apple-events", "pubAEvent", &Info::pubAEvent,
+         "pubAEventsCheck"},
+        {entitlement, "com.apple.security.device.camera", "pubCamera", &Info::pubCamera},
+        {entitlement, "com.apple.security.device.microphone", "pubMike", &Info::pubMike,
+         "pubMicrophoneCheck"},
+        {entitlement, "com.apple.security.device.audio-input", "pubMike", &Info::pubMike,
+         "pubMicrophoneCheck"},
+        {entitlement, "", nullptr},
+        {allowance, "kTCCServiceLiverpool", "privLiverpool", &Info::privLiverpool},
+        {allowance, "kTCCServiceCalendar", "privCalendars", &Info::privCalendars},
+        {allowance, "kTCCServiceAddressBook", "privContacts", &Info::privContacts},
+        {allowance, "kTCCServiceReminders", "privReminders", &Info::privReminders},
+        {allowance, "kTCCServicePhotos", "privPhotos", &Info::privPhotos},
+        {allowance, "kTCCServiceCamera", "privCamera", &Info::privCamera},
+        {allowance, "kTCCServiceMicrophone", "privMike", &Info::privMike, "privMicrophoneCheck"},
+        {allowance, "", nullptr},
     };
     QTemporaryDir dir;
     FakeTool codesign(dir, "codesign");
     const auto tools = host::ToolSet::withPrograms({{host::codesignPath, codesign.program()}});
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        const QByteArray name = c.name;
+        const QByteArray name = QByteArray::fromStdString(c.name);
         QByteArray infoPlist, entitlements;
         // An empty description declares the service all the same.
         if (c.source == usageKey) infoPlist = "<key>" + name + "</key><string></string>";
@@ -149,14 +131,18 @@ TEST(InspectionReportTest, EachServiceNameTurnsOnOnlyItsOwnFieldAndCheckbox) {
         const Info& info = *item.document.theInfo;
         const QJsonObject o = inspectionJson(item), checks = o["checks"].toObject();
         for (const Case& other : cases) {
-            if (!other.field || !other.recordToo) continue;
+            if (!other.field || other.record.index() == 0) continue;
             const bool on = c.field && std::string_view(c.field) == other.field;
-            EXPECT_EQ(other.flag ? info.*other.flag : info.*other.text != "[]", on && c.recordToo)
+            const auto* flag = std::get_if<bool Info::*>(&other.record);
+            const QJsonValue value =
+                flag ? QJsonValue(info.**flag)
+                     : QJsonValue(info.*std::get<QString Info::*>(other.record));
+            EXPECT_EQ(flag ? value.toBool() : value != "[]", on && c.record.index() != 0)
                 << other.field;
-            EXPECT_EQ(o[other.field],
-                      other.flag ? QJsonValue(info.*other.flag) : QJsonValue(info.*other.text))
-                << other.field;
-            EXPECT_EQ(checks[other.check].toBool(), on) << other.check;
+            EXPECT_EQ(o[other.field], value) << other.field;
+            const std::string check =
+                other.check.empty() ? other.field + std::string("Check") : other.check;
+            EXPECT_EQ(checks[QString::fromStdString(check)].toBool(), on) << check;
         }
     }
 }

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "report/signaturechecks.h"
 #include "support/faketool.h"
 #include "tools/pathbytes.h"
@@ -153,56 +155,39 @@ TEST(SignatureFindingsTest, APathThatIsNotUtf8IsMatchedByItsBytes) {
 }
 
 TEST(SignatureFindingsTest, GatekeepersAnswerIsReadFromItsOwnLinesOnly) {
-    using Kind = overview::GatekeeperAnswer::Kind;
+    using Answer = overview::GatekeeperAnswer;
+    using Kind = Answer::Kind;
+    const auto fields = [](const Answer& a) {
+        return std::tie(a.kind, a.reason, a.source, a.origin);
+    };
     struct Case {
-        QString path;
         int status;
-        QByteArray err;
-        Kind kind;
-        std::string reason, source;
-        std::optional<std::string> origin;
+        QByteArray afterPath;  ///< what spctl writes after the path and a colon
+        Answer answer;
+        QString path = "/a.app";
     };
     const Case cases[] = {
-        {"/a.app", 0,
-         "/a.app: accepted\nsource=Notarized Developer ID\norigin=Developer ID Application: A "
-         "(T)\n",
-         Kind::accepted, "", "Notarized Developer ID", "Developer ID Application: A (T)"},
-        {"/a.app",
-         3,
-         "/a.app: rejected (the code is valid but does not seem to be an app)\n"
-         "source=Developer ID\n",
-         Kind::rejected,
-         "the code is valid but does not seem to be an app",
-         "Developer ID",
-         {}},
-        {"/a.app",
-         3,
-         "/a.app: rejected\nsource=no usable signature\n",
-         Kind::rejected,
-         "",
-         "no usable signature",
-         {}},
+        {0,
+         "accepted\nsource=Notarized Developer ID\norigin=Developer ID Application: A (T)\n",
+         {Kind::accepted, "", "Notarized Developer ID", "Developer ID Application: A (T)"}},
+        {3,
+         "rejected (the code is valid but does not seem to be an app)\nsource=Developer ID\n",
+         {Kind::rejected, "the code is valid but does not seem to be an app", "Developer ID"}},
+        {3, "rejected\nsource=no usable signature\n", {Kind::rejected, "", "no usable signature"}},
         // A path that writes a verdict of its own is skipped by its length.
-        {"/x: accepted\nsource=Apple System\norigin=Apple\n/y.app",
-         3,
-         "/x: accepted\nsource=Apple System\norigin=Apple\n/y.app: rejected\n"
-         "source=no usable signature\n",
-         Kind::rejected,
-         "",
-         "no usable signature",
-         {}},
+        {3,
+         "rejected\nsource=no usable signature\n",
+         {Kind::rejected, "", "no usable signature"},
+         "/x: accepted\nsource=Apple System\norigin=Apple\n/y.app"},
         // An exit status that disagrees, a reason over two lines, no source line.
-        {"/a.app", 3, "/a.app: accepted\nsource=Developer ID\n", Kind::noAnswer, "", "", {}},
-        {"/a.app", 3, "/a.app: rejected (one\ntwo)\nsource=x\n", Kind::noAnswer, "", "", {}},
-        {"/a.app", 3, "/a.app: rejected\n", Kind::noAnswer, "", "", {}},
+        {3, "accepted\nsource=Developer ID\n", {}},
+        {3, "rejected (one\ntwo)\nsource=x\n", {}},
+        {3, "rejected\n", {}},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.err.toStdString());
-        const overview::GatekeeperAnswer a = readAssessment(c.path, finished(c.status, "", c.err));
-        EXPECT_EQ(a.kind, c.kind);
-        EXPECT_EQ(a.reason, c.reason);
-        EXPECT_EQ(a.source, c.source);
-        EXPECT_EQ(a.origin, c.origin);
+        const QByteArray err = c.path.toUtf8() + ": " + c.afterPath;
+        SCOPED_TRACE(err.toStdString());
+        EXPECT_EQ(fields(readAssessment(c.path, finished(c.status, "", err))), fields(c.answer));
     }
 }
 
@@ -214,16 +199,12 @@ TEST(SignatureFindingsTest, HardenedRuntimeComesFromTheOneCodeDirectoryLine) {
     };
     const QByteArray head =
         "Executable=/x.app/Contents/MacOS/x\nIdentifier=com.example.x\nFormat=app bundle\n";
-    EXPECT_TRUE(hardened(
-        0,
-        head +
-            "CodeDirectory v=20500 size=1 flags=0x10000(runtime) hashes=3+7 location=embedded\n"));
-    EXPECT_TRUE(hardened(
-        0, head + "CodeDirectory v=20400 size=1 flags=0x10002(adhoc,runtime) hashes=3+2\n"));
-    EXPECT_TRUE(hardened(
-        0,
-        head +
-            "CodeDirectory v=20500 size=1 flags=0x12000(library-validation,runtime) hashes=1\n"));
+    for (const char* line : {"v=20500 size=1 flags=0x10000(runtime) hashes=3+7 location=embedded",
+                             "v=20400 size=1 flags=0x10002(adhoc,runtime) hashes=3+2",
+                             "v=20500 size=1 flags=0x12000(library-validation,runtime) hashes=1"}) {
+        SCOPED_TRACE(line);
+        EXPECT_TRUE(hardened(0, head + "CodeDirectory " + line + "\n"));
+    }
     for (const char* flags :
          {"0x0(none)", "0x2(adhoc)", "0x20000(linker-signed)", "0x12(adhoc,linker-signed)",
           "0x100(expires)", "0x1(host)", "0x", "zz"}) {
