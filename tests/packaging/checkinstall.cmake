@@ -26,6 +26,7 @@ set(expected
     ${programs}/varko ${programs}/varko-report ${programs}/varko-codesign ${programs}/varko-spctl
     ${programs}/varko-pkgutil ${programs}/varko-log ${programs}/varko-hdiutil
     ${programs}/${HELP_MODULE}
+    ${DATADIR}/varko/README.md
     ${DATADIR}/varko/VarkoHelp.pdf
     ${DATADIR}/varko/schema/varko-item.schema.json
     ${DATADIR}/varko/schema/varko-comparison.schema.json

@@ -93,7 +93,8 @@ TEST(PlatformProfile, TheJournalsTextsSpeakOfThisComputer) {
         EXPECT_TRUE(text.endsWith(ProbeMessages::disabledLine)) << text.toStdString();
     EXPECT_EQ(says.noLogFiles,
               "Varko can't find the system journal on this computer: neither /v nor /r holds "
-              "one.\nThe Open Log Browser command has been disabled.");
+              "one. This computer keeps no journal, so there is no log to browse.\nThe Open Log "
+              "Browser command has been disabled.");
     EXPECT_EQ(says.noTimesync, says.noLogFiles);
     EXPECT_TRUE(says.noEntries.contains("on this computer"));
     // The reader test names the groups found here and how to join the first.
