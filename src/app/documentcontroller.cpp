@@ -82,9 +82,12 @@ DocumentWindowController* DocumentController::open(const QString& path, Request&
     }
     ++request.opened;
 
+    // Read while its window is built, so that the window seldom shows itself still reading.
+    DocumentReading reading = startReading(
+        storyboard.toolSet(),
+        QUrl::fromLocalFile(QFileInfo(QDir::cleanPath(path)).absoluteFilePath()), type.typeName);
     DocumentWindowController* window = storyboard.instantiateDocumentWindow();
-    window->readDocument(QUrl::fromLocalFile(QFileInfo(QDir::cleanPath(path)).absoluteFilePath()),
-                         type.typeName,
+    window->readDocument(std::move(reading),
                          host::visibleControls(QFileInfo(QDir::cleanPath(path)).fileName()));
     connect(window, &DocumentWindowController::itemsDropped, this,
             &DocumentController::openDocuments);

@@ -31,6 +31,8 @@ public:
     static constexpr auto comparisonWindow = "Comparison Window";
 
     [[nodiscard]] DocumentWindowController* instantiateDocumentWindow() const;
+    /// The tools that every window it makes is given.
+    [[nodiscard]] const host::ToolSet& toolSet() const { return tools; }
     [[nodiscard]] LogWindowController* instantiateLogWindow() const;
     [[nodiscard]] HelpWindowController* instantiateHelpWindow() const;
     [[nodiscard]] ComparisonWindow* instantiateComparisonWindow() const;

@@ -1,5 +1,6 @@
 #include "report/signaturechecks.h"
 
+#include "concurrency/work.h"
 #include "package/packagesignature.h"
 #include "tools/pathbytes.h"
 #include "tools/utf8.h"
@@ -149,14 +150,18 @@ SignatureTexts runSignatureTools(const host::ToolSet& tools, bool isApp, const Q
     limits.timeout = verificationTimeout;
     limits.cancel = cancel;
     SignatureTexts texts;
-    const ToolCommand assessmentRun = assessmentCommand(isApp, path);
-    const host::ToolResult assessment =
-        tools.run(assessmentRun.program, assessmentRun.arguments, host::Capture::Both, limits);
-    texts.assessmentText = transcript(assessmentRun.errorPrefix, assessment);
-    const ToolCommand signatureRun = signatureCommand(isApp, path);
-    const host::ToolResult signature =
-        tools.run(signatureRun.program, signatureRun.arguments, host::Capture::Both, limits);
-    texts.signatureText = transcript(signatureRun.errorPrefix, signature);
+    const ToolCommand commands[] = {assessmentCommand(isApp, path), signatureCommand(isApp, path)};
+    // Neither tool needs the other's answer: side by side where a thread is free, the report
+    // waits for the slower alone.
+    host::ToolResult results[2];
+    forEachShared(Work::current(), 2, 2, [&](std::size_t i) {
+        results[i] =
+            tools.run(commands[i].program, commands[i].arguments, host::Capture::Both, limits);
+    });
+    const host::ToolResult& assessment = results[0];
+    const host::ToolResult& signature = results[1];
+    texts.assessmentText = transcript(commands[0].errorPrefix, assessment);
+    texts.signatureText = transcript(commands[1].errorPrefix, signature);
     texts.findings = signatureFindings(path, isApp, assessment, signature);
     texts.gatekeeper = readAssessment(path, assessment);
     if (!isApp) {

@@ -41,8 +41,8 @@ struct SignatureTexts {
     std::optional<Error> notAPackage;
 };
 
-/// Runs the assessment, then the signature tool; blocks until both have ended.
-/// Raising `cancel` ends the tool that is running and skips the rest.
+/// Runs the assessment and the signature tool, side by side when the current work grants a
+/// thread; blocks until both have ended. Raising `cancel` ends the tools that are running.
 [[nodiscard]] SignatureTexts runSignatureTools(const host::ToolSet& tools, bool isApp,
                                                const QString& path,
                                                const host::CancelFlag& cancel = {});

@@ -12,10 +12,14 @@
 #include <QTest>
 #include <QTreeView>
 
+#include <QLabel>
+#include <QStyle>
+
 #include "app/documentcontroller.h"
 #include "app/opendialog.h"
 #include "compare/ui/changesmodel.h"
 #include "compare/ui/comparisonwindow.h"
+#include "fixtures/componentbundle.h"
 #include "report/ui/documentwindowcontroller.h"
 #include "support/faketool.h"
 #include "support/shell.h"
@@ -115,8 +119,10 @@ protected:
 TEST_F(CompareWithTest, TheChangesAreListedMostSeriousFirstAndCopiedAsLines) {
     ComparisonWindow* changes = compareWith(newApp);
     ASSERT_NE(changes, nullptr);
-    EXPECT_EQ(changes->windowTitle(), "Some.app → Some.app");
+    EXPECT_EQ(changes->windowTitle(), "old/Some.app → new/Some.app");
     EXPECT_EQ(changes->windowFilePath(), oldApp);
+    EXPECT_EQ(changes->findChild<QLabel*>("oldPath")->text(), oldApp);
+    EXPECT_EQ(changes->findChild<QLabel*>("newPath")->text(), newApp);
     EXPECT_EQ(changes->statusText(), "2 changes, most serious first: 1 medium, 1 low.");
     ASSERT_EQ(changes->changes().rowCount(), 2);
     EXPECT_EQ(cell(changes, 0, ChangesModel::severityColumn), "Medium");
@@ -165,6 +171,56 @@ TEST_F(CompareWithTest, TheSameVersionHasNoChangesAndAnItemOfAnotherKindIsRefuse
     EXPECT_TRUE(refused->statusText().startsWith("Varko can't compare these items: "))
         << refused->statusText().toStdString();
     EXPECT_EQ(refused->changes().rowCount(), 0);
+}
+
+TEST_F(CompareWithTest, ALongSignerShowsWholeAndAnEmptyColumnOnlyUntilAComparisonFillsIt) {
+    // Gatekeeper accepts every version, naming a long signer for the new one.
+    tool.answer("", 0, {}, R"(for p; do :; done
+case "$1$p" in
+-a*/new/*) o='Developer ID Application: Example Software Corporation International (TEX8MHRDQ9)';;
+-a*) o='Developer ID Application: Example Software (TEX8MHRDQ9)';;
+*) o= ;;
+esac
+[ -n "$o" ] && printf '%s: accepted\nsource=Notarized Developer ID\norigin=%s\n' "$p" "$o" >&2 && exit 0)");
+    static const examplegen::TestPki pki;
+    examplegen::ComponentApp app;
+    const auto write = [&](const char* folder) {
+        QDir().mkpath(dir.filePath(folder));
+        const auto path = writeComponentApp(dir.filePath(folder).toStdString(), app, pki);
+        return path ? QString::fromStdString(path->string()) : QString();
+    };
+    const QString before = write("v1"), after = write("new");
+    app.pieces.push_back(examplegen::pieceAt(examplegen::PieceKind::helper, "Contents/MacOS/tool"));
+    const QString helped = write("v2");
+
+    ComparisonWindow window(testing::signatureTools(tool));
+    window.show();
+    const auto compare = [&](const QString& a, const QString& b) {
+        window.compare(a, b);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !window.isComparing(); }, 30000));
+    };
+    compare(before, after);
+    EXPECT_EQ(window.windowTitle(), "v1/Host.app → new/Host.app");
+    const std::vector<compare::Change>& list = window.changes().changes();
+    const auto signer = std::find_if(list.begin(), list.end(),
+                                     [](const compare::Change& c) { return c.what == "signer"; });
+    ASSERT_NE(signer, list.end()) << window.statusText().toStdString();
+    QTreeView* view = window.changesView();
+    EXPECT_EQ(view->textElideMode(), Qt::ElideNone);
+    const QModelIndex cell =
+        window.changes().index(int(signer - list.begin()), ChangesModel::newColumn);
+    EXPECT_EQ(cell.data().toString(), signer->newValue);
+    const QRect shown = view->visualRect(cell);
+    const int margin = view->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, view) + 1;
+    const QRect needed = view->fontMetrics().boundingRect(shown.adjusted(margin, 0, -margin, 0),
+                                                          Qt::TextWordWrap, signer->newValue);
+    EXPECT_GT(needed.height(), view->fontMetrics().height()) << "the signer wraps";
+    EXPECT_GE(shown.height(), needed.height());
+    EXPECT_TRUE(view->isColumnHidden(ChangesModel::componentColumn));
+
+    compare(before, helped);
+    EXPECT_EQ(window.windowTitle(), "v1/Host.app → v2/Host.app");
+    EXPECT_FALSE(view->isColumnHidden(ChangesModel::componentColumn));
 }
 
 }  // namespace

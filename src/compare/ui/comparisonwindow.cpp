@@ -2,11 +2,15 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QDir>
 #include <QFileInfo>
+#include <QFormLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QProgressBar>
+#include <QStyledItemDelegate>
 #include <QThreadPool>
+#include <QTimer>
 #include <QTreeView>
 #include <QVBoxLayout>
 #include <QtConcurrent>
@@ -33,6 +37,64 @@ struct Outcome {
 
 QString shownName(const QString& path) {
     return host::visibleControls(QFileInfo(path).fileName());
+}
+
+// The last `count` parts of `folder`, or the whole folder when it has no more.
+QString folderEnd(const QStringList& parts, qsizetype count) {
+    if (count >= parts.size()) return u'/' + parts.join(u'/');
+    return parts.sliced(parts.size() - count).join(u'/');
+}
+
+/// "Some.app → Other.app"; two versions of one name are told apart by as much of their
+/// folders as differs: "old/Some.app → new/Some.app".
+QString comparisonTitle(const QString& oldPath, const QString& newPath) {
+    const QFileInfo before(oldPath), after(newPath);
+    const QStringList a = before.absolutePath().split(u'/', Qt::SkipEmptyParts);
+    const QStringList b = after.absolutePath().split(u'/', Qt::SkipEmptyParts);
+    if (before.fileName() != after.fileName() || a == b)
+        return shownName(oldPath) + " → " + shownName(newPath);
+    qsizetype count = 1;
+    while (folderEnd(a, count) == folderEnd(b, count)) ++count;
+    return host::visibleControls(QDir(folderEnd(a, count)).filePath(before.fileName())) + " → " +
+           host::visibleControls(QDir(folderEnd(b, count)).filePath(after.fileName()));
+}
+
+/// Sizes a cell at its column's width, so that a wrapped text makes its row as tall as it
+/// needs: the tree view asks for a row's height without saying how wide its cells are.
+class ColumnWidthDelegate final : public QStyledItemDelegate {
+public:
+    explicit ColumnWidthDelegate(QTreeView* view) : QStyledItemDelegate(view), view(view) {}
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+        QStyleOptionViewItem sized = option;
+        sized.rect.setSize(
+            {view->header()->sectionSize(index.column()), std::max(option.rect.height(), 1)});
+        return QStyledItemDelegate::sizeHint(sized, index);
+    }
+
+private:
+    QTreeView* view;
+};
+
+/// Hides the columns no row has anything in (the component, when every change is to the
+/// item itself) and shows the others. An empty list leaves them as they were.
+void hideEmptyColumns(QTreeView& view) {
+    const QAbstractItemModel& model = *view.model();
+    if (model.rowCount() == 0) return;
+    for (int column = 0; column < model.columnCount(); ++column) {
+        bool empty = true;
+        for (int row = 0; row < model.rowCount() && empty; ++row)
+            empty = model.index(row, column).data().toString().isEmpty();
+        view.setColumnHidden(column, empty);
+    }
+}
+
+QLabel* pathLabel(QWidget* parent, const char* name) {
+    auto* label = new QLabel(parent);
+    label->setObjectName(QLatin1String(name));
+    label->setTextFormat(Qt::PlainText);
+    label->setWordWrap(true);
+    label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    return label;
 }
 
 Outcome compareOnDisk(const host::ToolSet& tools, const Work& work, const QString& oldPath,
@@ -82,7 +144,13 @@ ComparisonWindow::ComparisonWindow(host::ToolSet toolSet, QWidget* parent)
     pool->setMaxThreadCount(4);
     auto* content = new QWidget(this);
     auto* layout = new QVBoxLayout(content);
+    auto* paths = new QFormLayout;
+    oldPathLabel = pathLabel(content, "oldPath");
+    newPathLabel = pathLabel(content, "newPath");
+    paths->addRow(tr("Old:"), oldPathLabel);
+    paths->addRow(tr("New:"), newPathLabel);
     status = new QLabel(content);
+    status->setTextFormat(Qt::PlainText);
     status->setWordWrap(true);
     status->setTextInteractionFlags(Qt::TextSelectableByMouse);
     busy = new QProgressBar(content);
@@ -93,17 +161,28 @@ ComparisonWindow::ComparisonWindow(host::ToolSet toolSet, QWidget* parent)
     view = new QTreeView(content);
     view->setModel(model);
     view->setRootIsDecorated(false);
-    view->setUniformRowHeights(true);
     view->setAlternatingRowColors(true);
     view->setSelectionBehavior(QAbstractItemView::SelectRows);
     view->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    view->setTextElideMode(Qt::ElideMiddle);
+    // A signer or a path cut short can hide the very part that changed.
+    view->setWordWrap(true);
+    view->setTextElideMode(Qt::ElideNone);
+    view->setItemDelegate(new ColumnWidthDelegate(view));
     QHeaderView* header = view->header();
-    header->setStretchLastSection(true);
+    header->setStretchLastSection(false);
     header->setSectionResizeMode(ChangesModel::severityColumn, QHeaderView::ResizeToContents);
-    header->resizeSection(ChangesModel::changeColumn, 340);
+    header->resizeSection(ChangesModel::changeColumn, 300);
     header->resizeSection(ChangesModel::componentColumn, 220);
-    header->resizeSection(ChangesModel::oldColumn, 200);
+    header->setSectionResizeMode(ChangesModel::oldColumn, QHeaderView::Stretch);
+    header->setSectionResizeMode(ChangesModel::newColumn, QHeaderView::Stretch);
+    // Rows keep their heights until laid out again, and a narrower column wraps onto more lines.
+    auto* relayout = new QTimer(this);
+    relayout->setSingleShot(true);
+    relayout->setInterval(0);
+    connect(relayout, &QTimer::timeout, view, &QTreeView::doItemsLayout);
+    connect(header, &QHeaderView::sectionResized, relayout, qOverload<>(&QTimer::start));
+    connect(model, &QAbstractItemModel::modelReset, this, [this] { hideEmptyColumns(*view); });
+    layout->addLayout(paths);
     layout->addWidget(status);
     layout->addWidget(busy);
     layout->addWidget(view, 1);
@@ -123,8 +202,10 @@ ComparisonWindow::~ComparisonWindow() {
 }
 
 void ComparisonWindow::compare(const QString& oldPath, const QString& newPath) {
-    setWindowTitle(shownName(oldPath) + " → " + shownName(newPath));
+    setWindowTitle(comparisonTitle(oldPath, newPath));
     setWindowFilePath(QFileInfo(oldPath).absoluteFilePath());
+    oldPathLabel->setText(host::visibleControls(QFileInfo(oldPath).absoluteFilePath()));
+    newPathLabel->setText(host::visibleControls(QFileInfo(newPath).absoluteFilePath()));
     comparing = true;
     model->setChanges({});
     status->setText(tr("Inspecting both versions…"));

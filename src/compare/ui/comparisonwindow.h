@@ -25,8 +25,9 @@ public:
     explicit ComparisonWindow(host::ToolSet tools, QWidget* parent = nullptr);
     ~ComparisonWindow() override;
 
-    /// Titles the window "OLD → NEW" and starts inspecting both; the list fills in when
-    /// both have answered.
+    /// Titles the window "OLD → NEW" (with as much of their folders as tells apart two of
+    /// one name), shows both paths whole above the list and starts inspecting both; the list
+    /// fills in when both have answered.
     void compare(const QString& oldPath, const QString& newPath);
     [[nodiscard]] bool isComparing() const { return comparing; }
 
@@ -50,6 +51,8 @@ private:
     host::CancelFlag cancel = std::make_shared<std::atomic<bool>>(false);
     ChangesModel* model = nullptr;
     QTreeView* view = nullptr;
+    QLabel* oldPathLabel = nullptr;
+    QLabel* newPathLabel = nullptr;
     QLabel* status = nullptr;
     QProgressBar* busy = nullptr;
     QMenu* file = nullptr;

@@ -22,6 +22,20 @@
 
 namespace varko {
 
+DocumentReading startReading(const host::ToolSet& tools, const QUrl& url, const QString& typeName) {
+    DocumentReading reading;
+    reading.url = url;
+    reading.pool = new QThreadPool;
+    reading.pool->setMaxThreadCount(1);
+    reading.cancel = std::make_shared<std::atomic<bool>>(false);
+    reading.read = QtConcurrent::run(reading.pool, [tools, cancel = reading.cancel, url, typeName] {
+        auto read = std::make_shared<Document>();
+        read->readFromURL(url, typeName, tools, cancel);
+        return read;
+    });
+    return reading;
+}
+
 DocumentWindowController::DocumentWindowController(host::ToolSet toolSet, QWidget* parent)
     : QMainWindow(parent), tools(std::move(toolSet)), content(new ViewController(tools, this)) {
     setCentralWidget(content);
@@ -61,6 +75,10 @@ DocumentWindowController::DocumentWindowController(host::ToolSet toolSet, QWidge
     fitToScreen(*this, {760, 680});
 }
 
+DocumentWindowController::~DocumentWindowController() {
+    stopReading();
+}
+
 void DocumentWindowController::setDocument(std::shared_ptr<Document> document,
                                            const QString& title) {
     doc = std::move(document);
@@ -80,16 +98,18 @@ void DocumentWindowController::setDistinctTitle(const QString& title) {
 
 void DocumentWindowController::readDocument(const QUrl& url, const QString& typeName,
                                             const QString& title) {
+    readDocument(startReading(tools, url, typeName), title);
+}
+
+void DocumentWindowController::readDocument(DocumentReading started, const QString& title) {
+    stopReading();
+    readingPool = started.pool;
+    readingCancel = started.cancel;
     reading = true;
     setTitle(title);
-    setWindowFilePath(url.toLocalFile());
+    setWindowFilePath(started.url.toLocalFile());
     content->showReading();
-    auto reader = [tools = tools, cancel = content->cancelFlag(), url, typeName] {
-        auto read = std::make_shared<Document>();
-        read->readFromURL(url, typeName, tools, cancel);
-        return read;
-    };
-    host::whenFinished(this, QtConcurrent::run(content->processingQueue, std::move(reader)),
+    host::whenFinished(this, std::move(started.read),
                        [this, title](std::shared_ptr<Document> read) {
                            reading = false;
                            setDocument(std::move(read), title);
@@ -98,9 +118,15 @@ void DocumentWindowController::readDocument(const QUrl& url, const QString& type
                        });
 }
 
+void DocumentWindowController::stopReading() {
+    if (readingCancel) readingCancel->store(true);
+    host::retirePool(std::exchange(readingPool, nullptr));
+}
+
 void DocumentWindowController::closeEvent(QCloseEvent* event) {
     // Nobody will read what the tools still have to say.
     content->cancelFlag()->store(true);
+    if (readingCancel) readingCancel->store(true);
     QMainWindow::closeEvent(event);
 }
 

@@ -59,9 +59,15 @@ void ViewController::buildInterface() {
     auto* grid = new QGridLayout(privacy);
     const QString headers[] = {tr("Asks with a usage description"), tr("Public entitlement"),
                                tr("Private TCC allowance")};
+    // Plain text in a bold font: a rich text label lays out a whole text document for each
+    // width the grid tries while the window opens.
+    QFont bold = font();
+    bold.setBold(true);
     for (int col = 0; col < 3; ++col) {
-        auto* header = new QLabel("<b>" + headers[col] + "</b>", privacy);
+        auto* header = new QLabel(headers[col], privacy);
         header->setObjectName(QStringLiteral("privacyHeader%1").arg(col));
+        header->setTextFormat(Qt::PlainText);
+        header->setFont(bold);
         header->setAlignment(Qt::AlignCenter);
         header->setWordWrap(true);
         grid->addWidget(header, 0, col + 1);
