@@ -5,6 +5,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFileOpenEvent>
+#include <QTimer>
 #include <QtConcurrent>
 #include <utility>
 
@@ -211,12 +212,15 @@ void AppDelegate::runLaunchSequence() {
     }
     // The questions wait on tools and the disk; asked in order on a thread of their
     // own, they keep the first window waiting for nothing. Their alerts come when
-    // they have all answered, in the same order.
-    const LaunchProbe probe = launchEnvironment.makeProbe();
-    host::whenFinished(this, QtConcurrent::run(&probePool, [probe] { return probe.ask(); }),
-                       [this, script = probe.setClockScript](const ProbeAnswers& answers) {
-                           tellProbeAnswers(answers, script);
-                       });
+    // they have all answered, in the same order. They start once the items named at
+    // start have had their windows built: their tools would take the cores from them.
+    QTimer::singleShot(0, this, [this] {
+        const LaunchProbe probe = launchEnvironment.makeProbe();
+        host::whenFinished(this, QtConcurrent::run(&probePool, [probe] { return probe.ask(); }),
+                           [this, script = probe.setClockScript](const ProbeAnswers& answers) {
+                               tellProbeAnswers(answers, script);
+                           });
+    });
 
     const auto [major, minor] = launchEnvironment.systemVersion();
     osVersion = osVersionFor(major, minor);
