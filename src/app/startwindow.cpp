@@ -134,6 +134,8 @@ StartWindow::StartWindow(DocumentController& documentController, QAction* open,
     notice->setTextFormat(Qt::PlainText);
     notice->setWordWrap(true);
     notice->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    notice->setFrameShape(QFrame::StyledPanel);
+    notice->setMargin(notice->fontMetrics().height() / 3);
     notice->hide();
     layout->insertWidget(1, notice);
     setCentralWidget(content);
