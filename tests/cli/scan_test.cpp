@@ -56,10 +56,12 @@ TEST_F(ScanCli, TextIsOneLinePerItemInTheOrderFound) {
         const QString line = QString::fromUtf8(lines[i]);
         EXPECT_TRUE(line.startsWith(apps[i] + "  version 1.2  id com.example.varko.Example  "))
             << line.toStdString();
-        EXPECT_TRUE(line.contains("kTCCServiceCamera (declared, allowed)"));
+        // Services in words; the table doesn't know the last one.
+        EXPECT_TRUE(
+            line.endsWith(", Camera (declared, allowed), Automation (declared), unknown "
+                          "service kTCCServiceSomethingNew (allowed)"))
+            << line.toStdString();
     }
-    // No terminal, no progress bar.
-    EXPECT_FALSE(r.err.contains('\r'));
 }
 
 TEST_F(ScanCli, JsonLinesHoldTheObjectOfOneItemEach) {
