@@ -59,6 +59,8 @@ public:
         std::fflush(stderr);
     }
 
+    /// Called before any line is written, on either stream, which may be the same terminal:
+    /// the line then starts at the margin, and the next draw puts the bar below it.
     void clear() {
         if (!shown || last.isEmpty()) return;
         write(stderr, "\r" + QString(last.size(), ' ') + "\r");
@@ -66,19 +68,24 @@ public:
         last.clear();
     }
 
-    /// A line of its own on standard error, the bar drawn again below it.
-    void say(const QString& text, std::size_t finished) {
-        const bool wasShown = !last.isEmpty();
-        clear();
-        write(stderr, text);
-        if (wasShown) draw(finished);
-    }
-
 private:
     std::size_t total;
     bool shown;
     QString last;
 };
+
+/// Why an item was not assessed in full, in words for standard error; empty when it was.
+/// A rejected item was assessed: its verdict is the answer.
+QString troubleOf(const scan::ItemSummary& item) {
+    if (item.unreadable) return "could not be read: " + host::visibleControls(item.problem);
+    if (item.toolFailed) return QStringLiteral("a signature tool gave no answer");
+    if (item.checksCut) return QStringLiteral("not every piece was checked: too much to hash");
+    return {};
+}
+
+void sayTrouble(const QString& path, const QString& trouble) {
+    write(stderr, "varko-report: " + host::visibleControls(path) + ": " + trouble + "\n");
+}
 
 /// Inspects every item under `folders` on every core and prints each one's line, or object,
 /// in the order found.
@@ -104,18 +111,13 @@ int scanFolders(const QStringList& folders, bool json, const host::ToolSet& tool
     progress.draw(0);
     std::mutex lock;
     std::map<std::size_t, scan::ItemSummary> waiting;
-    std::size_t nextToPrint = 0, finished = 0;
+    std::size_t nextToPrint = 0, finished = 0, troubled = 0;
     const auto print = [&](const scan::ItemSummary& item) {
-        if (item.unreadable || item.toolFailed || item.checksCut) {
+        progress.clear();
+        if (const QString trouble = troubleOf(item); !trouble.isEmpty()) {
             status = 2;
-            progress.say(
-                "varko-report: " + host::visibleControls(item.path) +
-                    (item.unreadable ? ": could not be read: " + host::visibleControls(item.problem)
-                     : item.toolFailed
-                         ? QStringLiteral(": a signature tool gave no answer; see the report")
-                         : QStringLiteral(": not every piece was checked: too much to hash")) +
-                    "\n",
-                finished);
+            ++troubled;
+            sayTrouble(item.path, trouble);
         }
         if (!json)
             write(stdout, scan::summaryLine(item) + "\n");
@@ -148,6 +150,10 @@ int scanFolders(const QStringList& folders, bool json, const host::ToolSet& tool
                         progress.draw(finished);
                     });
     progress.clear();
+    if (troubled > 0)
+        write(stderr, QStringLiteral("varko-report: %1 of %2 items could not be assessed in full\n")
+                          .arg(troubled)
+                          .arg(found.items.size()));
     return status;
 }
 
