@@ -48,7 +48,9 @@ const std::vector<scan::ItemSummary>& generated() {
             for (const ServiceColumn& service : services)
                 if (random() % 6 == 0)
                     item.services.push_back(
-                        {service.key, {random() % 2 == 0, random() % 3 == 0, random() % 5 == 0}});
+                        {service.key,
+                         service.title,
+                         {random() % 2 == 0, random() % 3 == 0, random() % 5 == 0}});
             out.push_back(std::move(item));
         }
         return out;

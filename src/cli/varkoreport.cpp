@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 #include <unistd.h>
@@ -20,7 +21,6 @@
 #include "inspection/itemtype.h"
 #include "report/iteminspection.h"
 #include "scan/scan.h"
-#include "systools/standardoptions.h"
 #include "tools/pathbytes.h"
 #include "tools/utf8.h"
 
@@ -59,6 +59,8 @@ public:
         std::fflush(stderr);
     }
 
+    /// Called before any line is written, on either stream, which may be the same terminal:
+    /// the line then starts at the margin, and the next draw puts the bar below it.
     void clear() {
         if (!shown || last.isEmpty()) return;
         write(stderr, "\r" + QString(last.size(), ' ') + "\r");
@@ -66,19 +68,24 @@ public:
         last.clear();
     }
 
-    /// A line of its own on standard error, the bar drawn again below it.
-    void say(const QString& text, std::size_t finished) {
-        const bool wasShown = !last.isEmpty();
-        clear();
-        write(stderr, text);
-        if (wasShown) draw(finished);
-    }
-
 private:
     std::size_t total;
     bool shown;
     QString last;
 };
+
+/// Why an item was not assessed in full, in words for standard error; empty when it was.
+/// A rejected item was assessed: its verdict is the answer.
+QString troubleOf(const scan::ItemSummary& item) {
+    if (item.unreadable) return "could not be read: " + host::visibleControls(item.problem);
+    if (item.toolFailed) return QStringLiteral("a signature tool gave no answer");
+    if (item.checksCut) return QStringLiteral("not every piece was checked: too much to hash");
+    return {};
+}
+
+void sayTrouble(const QString& path, const QString& trouble) {
+    write(stderr, "varko-report: " + host::visibleControls(path) + ": " + trouble + "\n");
+}
 
 /// Inspects every item under `folders` on every core and prints each one's line, or object,
 /// in the order found.
@@ -104,18 +111,13 @@ int scanFolders(const QStringList& folders, bool json, const host::ToolSet& tool
     progress.draw(0);
     std::mutex lock;
     std::map<std::size_t, scan::ItemSummary> waiting;
-    std::size_t nextToPrint = 0, finished = 0;
+    std::size_t nextToPrint = 0, finished = 0, troubled = 0;
     const auto print = [&](const scan::ItemSummary& item) {
-        if (item.unreadable || item.toolFailed || item.checksCut) {
+        progress.clear();
+        if (const QString trouble = troubleOf(item); !trouble.isEmpty()) {
             status = 2;
-            progress.say(
-                "varko-report: " + host::visibleControls(item.path) +
-                    (item.unreadable ? ": could not be read: " + host::visibleControls(item.problem)
-                     : item.toolFailed
-                         ? QStringLiteral(": a signature tool gave no answer; see the report")
-                         : QStringLiteral(": not every piece was checked: too much to hash")) +
-                    "\n",
-                finished);
+            ++troubled;
+            sayTrouble(item.path, trouble);
         }
         if (!json)
             write(stdout, scan::summaryLine(item) + "\n");
@@ -148,6 +150,10 @@ int scanFolders(const QStringList& folders, bool json, const host::ToolSet& tool
                         progress.draw(finished);
                     });
     progress.clear();
+    if (troubled > 0)
+        write(stderr, QStringLiteral("varko-report: %1 of %2 items could not be assessed in full\n")
+                          .arg(troubled)
+                          .arg(found.items.size()));
     return status;
 }
 
@@ -159,6 +165,7 @@ constexpr auto usage =
     "       varko-report --scan [--json] [--] FOLDER...\n"
     "Prints what each app bundle or installer package declares about privacy "
     "and how it is signed.\n"
+    "Options may come anywhere before --; every argument after it is an item.\n"
     "With --diff, what changed from OLD to NEW, most serious first; the exit status is\n"
     "0 when nothing changed, 1 when something did, 2 on trouble.\n"
     "With --scan, finds every app and package under the folders and prints one line "
@@ -166,39 +173,85 @@ constexpr auto usage =
     "The exit status is 2 when an item or folder could not be read, a signature tool\n"
     "gave no answer, a piece was not checked for having too much to hash, or a scan was\n"
     "cut short by its bounds (said on standard error and, with --json, in a {\"cut\": ...}\n"
-    "line).\n";
+    "line); a rejected item was assessed, and counts as no trouble.\n";
+
 namespace {
+
+/// The command line as GNU tools read theirs: options anywhere before "--", every other
+/// argument an operand, in order; "-" alone is an operand, as it is to them.
+struct CommandLine {
+    bool json = false, scan = false, diff = false;
+    /// --help or --version, when one came before anything wrong.
+    QString answer;
+    QStringList operands;
+    QString refused;  ///< why the command line can't be run, in words; empty when it can
+};
+
+CommandLine parseCommandLine(const QStringList& args) {
+    CommandLine line;
+    bool optionsEnded = false;
+    for (const QString& arg : args) {
+        if (optionsEnded || arg.size() < 2 || !arg.startsWith(u'-'))
+            line.operands << arg;
+        else if (arg == u"--")
+            optionsEnded = true;
+        else if (arg == u"--json")
+            line.json = true;
+        else if (arg == u"--scan")
+            line.scan = true;
+        else if (arg == u"--diff")
+            line.diff = true;
+        else if (arg == u"--help" || arg == u"-h" || arg == u"--version") {
+            if (line.answer.isEmpty() && line.refused.isEmpty()) line.answer = arg;
+        } else if (line.refused.isEmpty() && line.answer.isEmpty()) {
+            // It may be a stranger's file name that a script forgot to put after "--".
+            constexpr qsizetype maxShown = 200;
+            line.refused = "unrecognized option '" + host::visibleControls(arg.left(maxShown)) +
+                           (arg.size() > maxShown ? QStringLiteral("…'") : QStringLiteral("'"));
+        }
+    }
+    if (!line.refused.isEmpty() || !line.answer.isEmpty()) return line;
+    if (line.scan && line.diff)
+        line.refused = QStringLiteral("--scan and --diff can't be used together");
+    else if (line.diff && line.operands.size() != 2)
+        line.refused = QStringLiteral("--diff takes two items, OLD and NEW");
+    else if (line.operands.isEmpty())
+        line.refused =
+            line.scan ? QStringLiteral("no folder named") : QStringLiteral("no item named");
+    return line;
+}
+
+/// The item at `path` inspected, or nothing when it is no item (said on standard error).
+std::optional<Inspection> inspectPath(const QString& path, const host::ToolSet& tools,
+                                      bool wholeApp) {
+    const ItemType type = itemTypeForPath(path);
+    if (!type.accepted()) {
+        write(stderr, "varko-report: " + host::visibleControls(type.error) + "\n");
+        return std::nullopt;
+    }
+    Inspection item;
+    item.path = QFileInfo(path).absoluteFilePath();
+    item.typeName = type.typeName;
+    inspect(item, tools, wholeApp, runWork());
+    return item;
+}
 
 /// `--diff OLD NEW`: both inspected whole, their changes printed; exits as diff does.
 int runDiff(const QStringList& args, bool json) {
-    if (args.size() != 2) {
-        write(stderr, usage);
-        return 2;
-    }
     const host::ToolSet tools = host::ToolSet::system();
     QJsonObject objects[2];
     bool trouble = false;
     for (int i = 0; i < 2; ++i) {
-        const ItemType type = itemTypeForPath(args[i]);
-        if (!type.accepted()) {
-            write(stderr, "varko-report: " + type.error + "\n");
-            return 2;
-        }
-        Inspection item;
-        item.path = QFileInfo(args[i]).absoluteFilePath();
-        item.typeName = type.typeName;
-        inspect(item, tools, true, runWork());
-        if (item.toolFailed()) {
-            write(stderr, "varko-report: " + item.path +
-                              ": a signature tool gave no answer; the comparison may be wrong\n");
+        const std::optional<Inspection> item = inspectPath(args[i], tools, true);
+        if (!item) return 2;
+        // Changes against an item that was not read in full would be no answer, though
+        // they are still printed for what they are worth.
+        const scan::ItemSummary summary = scan::summarize(*item);
+        if (const QString why = troubleOf(summary); !why.isEmpty()) {
+            sayTrouble(item->path, why);
             trouble = true;
         }
-        if (item.checksCut()) {
-            write(stderr, "varko-report: " + item.path +
-                              ": not every piece was checked: too much to hash\n");
-            trouble = true;
-        }
-        objects[i] = inspectionJson(item);
+        objects[i] = inspectionJson(*item);
     }
     const std::vector<compare::Change> changes = compare::compareItems(objects[0], objects[1]);
     if (json)
@@ -213,55 +266,39 @@ int runDiff(const QStringList& args, bool json) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (const auto answered = answerHelpOrVersion(argc, argv, "varko-report", VARKO_VERSION, usage))
-        return *answered;
     QCoreApplication app(argc, argv);
     // From argv itself: Qt's decoding would lose the bytes of a name that is not UTF-8.
     QStringList args;
     for (int i = 1; i < argc; ++i) args << host::pathFromSystem(argv[i]);
-    // The options come first, in any order; then the items.
-    bool json = false, scanning = false, diffing = false;
-    while (!args.isEmpty()) {
-        if (args.first() == QLatin1String("--json"))
-            json = true;
-        else if (args.first() == QLatin1String("--scan"))
-            scanning = true;
-        else if (args.first() == QLatin1String("--diff"))
-            diffing = true;
-        else
-            break;
-        args.removeFirst();
+    const CommandLine line = parseCommandLine(args);
+    if (line.answer == u"--version") {
+        write(stdout, QStringLiteral("varko-report " VARKO_VERSION "\n"));
+        return std::fflush(stdout) == 0 ? 0 : 1;
     }
-    if (scanning && diffing) {
-        write(stderr, usage);
+    if (!line.answer.isEmpty()) {
+        std::fputs(usage, stdout);
+        return std::fflush(stdout) == 0 ? 0 : 1;
+    }
+    if (!line.refused.isEmpty()) {
+        write(stderr, "varko-report: " + line.refused + "\n");
+        std::fputs(usage, stderr);
         return 2;
     }
-    if (diffing) {
-        if (!args.isEmpty() && args.first() == QLatin1String("--")) args.removeFirst();
-        return runDiff(args, json);
-    }
-    if (!args.isEmpty() && args.first() == QLatin1String("--")) args.removeFirst();
-    if (args.isEmpty()) {
-        write(stderr, usage);
-        return 2;
-    }
+    if (line.diff) return runDiff(line.operands, line.json);
 
     const host::ToolSet tools = host::ToolSet::system();
-    if (scanning) return scanFolders(args, json, tools);
+    if (line.scan) return scanFolders(line.operands, line.json, tools);
+    const bool json = line.json;
     int status = 0;
     QJsonArray items;
-    for (const QString& path : args) {
-        const ItemType type = itemTypeForPath(path);
-        if (!type.accepted()) {
-            write(stderr, "varko-report: " + type.error + "\n");
+    for (const QString& path : line.operands) {
+        // The whole-app view only for JSON, so that the text stays the window's report.
+        const std::optional<Inspection> inspected = inspectPath(path, tools, json);
+        if (!inspected) {
             status = 2;
             continue;
         }
-        Inspection item;
-        item.path = QFileInfo(path).absoluteFilePath();
-        item.typeName = type.typeName;
-        // The whole-app view only for JSON, so that the text stays the window's report.
-        inspect(item, tools, json, runWork());
+        const Inspection& item = *inspected;
         const QString shownPath = host::visibleControls(item.path);
         if (item.signature.notAPackage) {
             write(stderr, "varko-report: " + shownPath + ": not a valid installer package: " +

@@ -222,7 +222,8 @@ ItemSummary summarize(const Inspection& item) {
                 marks.allowed |= m->second.allowed;
             }
         }
-        s.services.emplace_back(fromUtf8(use.service), marks);
+        s.services.push_back(
+            {fromUtf8(use.service), use.known ? fromUtf8(use.title) : QString(), marks});
     }
     return s;
 }
@@ -238,15 +239,26 @@ QString summaryLine(const ItemSummary& item) {
     line += "  signed by " + shown(item.signer);
     if (!item.teamIdentifier.isEmpty()) line += ", team " + shown(item.teamIdentifier);
     line += "  hardened " + item.hardenedRuntime;
+    // The names are the item's own, so a stranger could list thousands: past a bound they
+    // are counted, and the JSON keeps them all.
+    constexpr qsizetype maxNamed = 30;
     QStringList services;
-    for (const auto& [name, marks] : item.services) {
-        if (!marks.any()) continue;
+    qsizetype unnamed = 0;
+    for (const ItemService& service : item.services) {
+        if (!service.marks.any()) continue;
+        if (services.size() == maxNamed) {
+            ++unnamed;
+            continue;
+        }
         QStringList how;
-        if (marks.declared) how << "declared";
-        if (marks.entitled) how << "entitled";
-        if (marks.allowed) how << "allowed";
-        services << shown(name) + " (" + how.join(", ") + ")";
+        if (service.marks.declared) how << "declared";
+        if (service.marks.entitled) how << "entitled";
+        if (service.marks.allowed) how << "allowed";
+        const QString words = service.title.isEmpty() ? "unknown service " + shown(service.name)
+                                                      : shown(service.title);
+        services << words + " (" + how.join(", ") + ")";
     }
+    if (unnamed > 0) services << QStringLiteral("and %1 more").arg(unnamed);
     line += "  may use " + (services.isEmpty() ? QStringLiteral("nothing") : services.join(", "));
     return line;
 }

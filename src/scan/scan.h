@@ -53,6 +53,14 @@ struct ServiceMarks {
     [[nodiscard]] bool any() const { return declared || entitled || allowed; }
 };
 
+/// A service an item may use, by its name as privacyServices names it (kTCCService…, or a
+/// usage key), and in words: the table's title, empty for a name the table doesn't know.
+struct ItemService {
+    QString name;
+    QString title;
+    ServiceMarks marks;
+};
+
 /// One row of the Applications window and one line of the scan's text output.
 struct ItemSummary {
     QString path;
@@ -64,10 +72,9 @@ struct ItemSummary {
     QString verdict;  ///< "accepted", "rejected", "unknown"
     QString verdictReason;
     QString hardenedRuntime;  ///< "yes", "no", "unknown"
-    /// By the service's name as privacyServices names it (kTCCService…, or a usage key).
     /// A component's use marks the app too, by what that component declares, holds or is
     /// allowed.
-    std::vector<std::pair<QString, ServiceMarks>> services;
+    std::vector<ItemService> services;
     /// The item could not be read at all (it's still listed, with the reason): it can't be
     /// opened, is no app bundle or flat package, or, for an app, its folder can't be
     /// walked or its Info.plist read. A package is read by its tools alone.

@@ -1,4 +1,5 @@
 // varko-report --diff as scripts run it: its exit statuses, its text and its JSON.
+#include <QDir>
 #include <QFile>
 #include <filesystem>
 
@@ -83,6 +84,17 @@ TEST_F(DiffTest, TroubleExitsTwo) {
         EXPECT_EQ(r.status, 2);
         EXPECT_TRUE(r.out.isEmpty());
         EXPECT_FALSE(r.err.isEmpty());
+    }
+
+    // An item that could not be read is compared for what it is worth, but is no answer.
+    const QString bare = dir.filePath("Bare.app"), junk = dir.filePath("Junk.pkg");
+    ASSERT_TRUE(QDir().mkpath(bare + "/Contents") && QFile(junk).open(QIODevice::WriteOnly));
+    for (const QString& item : {bare, junk}) {
+        const ProgramRun r = varkoReport({"--diff", item, item});
+        EXPECT_EQ(r.status, 2);
+        EXPECT_EQ(r.out, "No changes.\n");
+        EXPECT_TRUE(r.err.startsWith("varko-report: " + item.toUtf8() + ": could not be read: "))
+            << r.err.toStdString();
     }
 
     // A signature tool that gives no answer leaves the comparison in doubt.

@@ -233,21 +233,24 @@ TEST_F(ScanApps, ASummaryMarksWhatTheAppAndItsComponentsMayUse) {
     EXPECT_EQ(s.json, inspectionJson(item));
 
     QStringList marks;
-    for (const auto& [service, m] : s.services)
-        marks
-            << service +
-                   QString(" %1%2%3").arg(int(m.declared)).arg(int(m.entitled)).arg(int(m.allowed));
+    for (const auto& [service, title, m] : s.services)
+        marks << service +
+                     QString(" %1%2%3 ")
+                         .arg(int(m.declared))
+                         .arg(int(m.entitled))
+                         .arg(int(m.allowed)) +
+                     title;
     marks.sort();
     // Declared, entitled, allowed: the microphone by the XPC service, contacts by the helper.
-    EXPECT_EQ(lines(marks), lines({"kTCCServiceAddressBook 001", "kTCCServiceCamera 110",
-                                   "kTCCServiceMicrophone 010"}));
+    EXPECT_EQ(lines(marks),
+              lines({"kTCCServiceAddressBook 001 Contacts", "kTCCServiceCamera 110 Camera",
+                     "kTCCServiceMicrophone 010 Microphone"}));
 
     const QString line = summaryLine(s);
     EXPECT_TRUE(line.startsWith(item.path + "  version 2.5  id com.example.varko.viewer  rejected"))
         << line.toStdString();
-    for (const char* part :
-         {", team TEAM123456  hardened yes  may use ", "kTCCServiceCamera (declared, entitled)",
-          "kTCCServiceAddressBook (allowed)"})
+    for (const char* part : {", team TEAM123456  hardened yes  may use ",
+                             " Camera (declared, entitled)", " Contacts (allowed)"})
         EXPECT_TRUE(line.contains(part)) << line.toStdString();
 }
 
@@ -333,9 +336,14 @@ TEST(SummaryLine, NamesAnItemControlsStayOnOneLine) {
     s.signer = "Apple\nDeveloper";
     s.verdict = "accepted";
     s.hardenedRuntime = "yes";
-    s.services.push_back({"kTCCService\nCamera", {true, false, false}});
+    s.services.push_back({"kTCCService\nCamera", {}, {true, false, false}});
     const QString line = summaryLine(s);
     for (const QChar c : line) EXPECT_GE(c.unicode(), 0x20) << line.toStdString();
+    EXPECT_TRUE(line.endsWith("may use unknown service kTCCService\u240ACamera (declared)"))
+        << line.toStdString();
+    // A stranger's thousand names make no thousand-name line.
+    for (int i = 0; i < 1000; ++i) s.services.push_back({"kTCCServiceX", "Title", {true}});
+    EXPECT_TRUE(summaryLine(s).endsWith(", Title (declared), and 971 more"));
     s.unreadable = true;
     s.problem = "bad\nworse";
     EXPECT_FALSE(summaryLine(s).contains('\n'));

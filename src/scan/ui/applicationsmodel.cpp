@@ -129,7 +129,8 @@ void ApplicationsModel::appendItems(std::vector<scan::ItemSummary> items) {
     std::vector<ServiceColumn> added;
     QHash<QString, int> addedIndexes;
     for (const scan::ItemSummary& summary : items)
-        for (const auto& [key, marks] : summary.services) {
+        for (const scan::ItemService& service : summary.services) {
+            const QString& key = service.name;
             if (serviceIndexes.contains(key) || addedIndexes.contains(key)) continue;
             if (serviceColumns.size() + added.size() >= maxServiceColumns) break;
             addedIndexes.insert(key, int(serviceColumns.size() + added.size()));
@@ -158,10 +159,11 @@ void ApplicationsModel::appendItems(std::vector<scan::ItemSummary> items) {
         row.texts[hardenedRuntime] = host::visibleControls(summary.hardenedRuntime);
         row.kind = signerKind(summary.signer);
         row.marks.resize(serviceColumns.size());
-        for (const auto& [key, marks] : summary.services) {
-            const int service = serviceIndexes.value(key, -1);
+        for (const scan::ItemService& named : summary.services) {
+            const int service = serviceIndexes.value(named.name, -1);
             if (service < 0) continue;
             // A service named twice counts every way it was named.
+            const scan::ServiceMarks& marks = named.marks;
             scan::ServiceMarks& cell = row.marks[service];
             cell = {cell.declared || marks.declared, cell.entitled || marks.entitled,
                     cell.allowed || marks.allowed};

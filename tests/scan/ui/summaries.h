@@ -27,7 +27,7 @@ inline scan::ItemSummary summary(const QString& name, const QString& version = "
     item.verdict = verdict;
     item.hardenedRuntime = "yes";
     for (const Marks& m : services)
-        item.services.push_back({m.service, {m.declared, m.entitled, m.allowed}});
+        item.services.push_back({m.service, {}, {m.declared, m.entitled, m.allowed}});
     item.json = QJsonObject{{"path", item.path}, {"name", name}};
     return item;
 }
