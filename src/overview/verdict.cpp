@@ -90,8 +90,8 @@ void judgeSeal(Verdict& v, const Overview& overview) {
         v.sealed = Tri::no;
         v.sealReason = own.integrityReason;
         v.sealInWords = own.signer == Signer::unsigned_ ? "No: it is not signed"
-                        : own.codeMatches ? "No: files of the app were changed after signing"
-                                          : "No: its code was changed after signing";
+                        : own.codeMatches ? "No: some files of the app are not as signed"
+                                          : "No: its code does not match its signature";
         return;
     }
     if (!overview.problems.empty()) {
@@ -111,7 +111,7 @@ void judgeSeal(Verdict& v, const Overview& overview) {
         }
         v.sealed = Tri::no;
         v.sealReason = c.path + ": " + why;
-        v.sealInWords = "No: a component is not as signed";
+        v.sealInWords = "No: a piece of code inside is not as signed";
         return;
     }
     if (v.pending == 0 && v.sealReason.empty()) v.sealed = Tri::yes;
@@ -130,8 +130,8 @@ std::string rejectionInWords(const Overview* overview) {
     if (!check || check->unchecked) return {};
     if (check->signer == Signer::unsigned_) return "it is not signed";
     if (!check->intact)
-        return check->codeMatches ? "files of the app were changed after it was signed"
-                                  : "its code was changed after it was signed";
+        return check->codeMatches ? "some files of the app are not as signed"
+                                  : "its code does not match its signature";
     if (check->signer == Signer::adhoc) return "it is signed ad hoc: no developer vouches for it";
     if (check->signer == Signer::untrusted)
         return "it is signed by a certificate that isn't trusted";

@@ -96,9 +96,9 @@ TEST(Verdict, EachKindOfRejectionSaysWhy) {
         {{Kind::rejected, "a sealed resource is missing or invalid", "Developer ID", {}},
          checkOf(Signer::untrusted, false, "a sealed resource is missing or invalid"),
          "a sealed resource is missing or invalid",
-         "files of the app were changed after it was signed",
+         "some files of the app are not as signed",
          "claims a certificate that isn't trusted; the app does not match its signature",
-         "No: files of the app were changed after signing",
+         "No: some files of the app are not as signed",
          "a sealed resource is missing or invalid"},
         // Ad hoc: nothing vouches for it; the source line is the reason.
         {{Kind::rejected, "", "no usable signature", {}},
@@ -218,7 +218,7 @@ TEST(Verdict, SealedClaimsEveryPieceOnlyOnceEachHasAnsweredAsSigned) {
     o.components[1].check = checkOf(Signer::unsigned_, false, "code object is not signed at all");
     Verdict v = judge(true, &o, std::nullopt, offline);
     EXPECT_EQ(state(v, "Sealed"), Tri::no);
-    EXPECT_EQ(text(v, "Sealed"), "No: a component is not as signed");
+    EXPECT_EQ(text(v, "Sealed"), "No: a piece of code inside is not as signed");
     EXPECT_EQ(detail(v, "Sealed"),
               "Contents/Frameworks/Kit.framework: code object is not signed at all");
 
