@@ -123,9 +123,17 @@ QString mayUseText(const overview::Overview& overview) {
         if (!use.components.empty())
             how << (use.components.size() == 1 ? tr("in a component")
                                                : tr("in %1 components").arg(use.components.size()));
+        // An unknown name is the bundle's own and may be of any length.
+        QString unknown = shownText(use.service);
+        if (constexpr qsizetype maxName = 80; unknown.size() > maxName) {
+            unknown.truncate(unknown[maxName - 1].isHighSurrogate() ? maxName - 1 : maxName);
+            unknown += QChar(0x2026);
+        }
         const QString name =
-            use.known ? shownText(use.title) : tr("unknown service %1").arg(shownText(use.service));
-        named << name + QStringLiteral(" (") + how.join(QStringLiteral(", ")) + u')';
+            use.known ? shownText(use.title) : tr("unknown service %1").arg(unknown);
+        named << (how.isEmpty()
+                      ? name
+                      : name + QStringLiteral(" (") + how.join(QStringLiteral(", ")) + u')');
     }
     if (overview.services.size() > maxNamed)
         named << tr("and %1 more").arg(overview.services.size() - maxNamed);

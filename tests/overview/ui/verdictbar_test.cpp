@@ -1,4 +1,5 @@
 #include "overview/ui/verdictbar.h"
+#include "overview/ui/overviewtexts.h"
 
 #include <gtest/gtest.h>
 
@@ -83,6 +84,33 @@ TEST(VerdictBar, PlainWordsKeepTheExactReasonAPointersRestAwayAndWhatTheAppMayUs
     EXPECT_EQ(bar.text(),
               "Rejected\nMay use: Camera (asks, entitled)\nGatekeeper: Rejected because it is not "
               "signed (No) [Rejected: <b>no</b> usable signature]\n");
+}
+
+TEST(VerdictBar, WhatAnAppMayUseIsSaidInWordsAndStaysALine) {
+    overview::Overview o;
+    EXPECT_EQ(mayUseText(o), "no privacy service is declared");
+    overview::ServiceUse camera{"kTCCServiceCamera",
+                                "Camera",
+                                true,
+                                {"NSCameraUsageDescription"},
+                                {"com.apple.security.device.camera"},
+                                {},
+                                {"Contents/A", "B"}};
+    overview::ServiceUse odd{"kTCCService\n" + std::string(500, 'x'), "", false, {}, {}, {"k"}, {}};
+    o.services = {camera, odd};
+    const QString two = mayUseText(o);
+    EXPECT_TRUE(
+        two.startsWith("Camera (asks, entitled, in 2 components), unknown service "
+                       "kTCCService\u240Axxx"))
+        << two.toStdString();
+    EXPECT_TRUE(two.endsWith(QString::fromUtf8("x\u2026 (allowed without asking)")));
+    EXPECT_LT(two.size(), 200);
+    // A bundle naming hundreds is counted past the first few, and a cut walk is owned up to.
+    o.services.assign(100, camera);
+    o.componentsCut = true;
+    const QString many = mayUseText(o);
+    EXPECT_EQ(many.count("Camera"), 30);
+    EXPECT_TRUE(many.endsWith(", and 70 more; the list may be incomplete (see Privacy)"));
 }
 
 TEST(VerdictBar, LongTextsWrapInsteadOfWideningTheWindow) {
