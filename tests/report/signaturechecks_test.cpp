@@ -172,12 +172,14 @@ TEST(SignatureFindingsTest, GatekeepersAnswerIsReadFromItsOwnLinesOnly) {
          {Kind::accepted, "", "Notarized Developer ID", "Developer ID Application: A (T)"}},
         {3,
          "rejected (the code is valid but does not seem to be an app)\nsource=Developer ID\n",
-         {Kind::rejected, "the code is valid but does not seem to be an app", "Developer ID"}},
-        {3, "rejected\nsource=no usable signature\n", {Kind::rejected, "", "no usable signature"}},
+         {Kind::rejected, "the code is valid but does not seem to be an app", "Developer ID", {}}},
+        {3,
+         "rejected\nsource=no usable signature\n",
+         {Kind::rejected, "", "no usable signature", {}}},
         // A path that writes a verdict of its own is skipped by its length.
         {3,
          "rejected\nsource=no usable signature\n",
-         {Kind::rejected, "", "no usable signature"},
+         {Kind::rejected, "", "no usable signature", {}},
          "/x: accepted\nsource=Apple System\norigin=Apple\n/y.app"},
         // An exit status that disagrees, a reason over two lines, no source line.
         {3, "accepted\nsource=Developer ID\n", {}},
