@@ -7,6 +7,7 @@
 #include "concurrency/work.h"
 #include "format/codesig/csblobs.h"
 #include "format/macho/bytesource.h"
+#include "format/macho/machoformat.h"
 #include "format/plist/plist.h"
 #include "signature/codehash.h"
 #include "signature/hashbudget.h"
@@ -221,6 +222,27 @@ Expected<void> verifySpecialSlots(const CodeDirectory& cd, const HashKind& kind,
     return {};
 }
 
+/// Bytes past the end of __LINKEDIT are hashed by nothing and could carry anything. The
+/// platform decides by the first __LINKEDIT segment or LC_SYMTAB (old files), whichever
+/// command comes first.
+bool endsWithItsLinkedit(const macho::Slice& slice) {
+    for (const macho::LoadCommand& lc : slice.loadCommands) {
+        if (lc.cmd == macho::LC_SEGMENT || lc.cmd == macho::LC_SEGMENT_64) {
+            const auto s = std::find_if(
+                slice.segments.begin(), slice.segments.end(),
+                [&](const macho::Segment& seg) { return seg.commandIndex == lc.index; });
+            // Both were checked to lie inside the slice, so the sum can't overflow.
+            if (s != slice.segments.end() && s->name == "__LINKEDIT")
+                return s->fileoff + s->filesize == slice.size;
+        } else if (lc.cmd == macho::LC_SYMTAB) {
+            const auto c = macho::readStruct<macho::symtab_command>(slice.commandReader(lc).all(),
+                                                                    0, slice.bigEndian);
+            return c && std::uint64_t{c->stroff} + c->strsize == slice.size;
+        }
+    }
+    return false;
+}
+
 /// Something in a bundle's root that no seal covers, or why the root could not be walked.
 Error unsealed(const char* platformText, const std::string& what,
                ErrorCode code = ErrorCode::invalidSignature) {
@@ -330,7 +352,11 @@ Expected<void> verifySlice(const CodeObject& code, const CodeLocation& location)
         return invalidSignature("the page hashes were not read", ErrorCode::unsupported);
     const HashKind& kind = *hashKind(cd.hashType);
     if (auto pages = verifyPages(cd, kind, code); !pages) return invalidSignature(pages.error());
-    return verifySpecialSlots(cd, kind, *code.signature, location);
+    if (auto special = verifySpecialSlots(cd, kind, *code.signature, location); !special)
+        return special;
+    if (!endsWithItsLinkedit(code.slice))
+        return Error{0, mainExecutableFailed, ErrorCode::invalidSignature};
+    return {};
 }
 
 Expected<void> verifyCodePages(const CodeObject& code) {
