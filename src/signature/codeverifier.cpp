@@ -12,6 +12,7 @@
 #include "signature/codehash.h"
 #include "signature/hashbudget.h"
 #include "signature/resourceseal.h"
+#include "signing/cms.h"
 
 namespace varko::codesign {
 
@@ -222,6 +223,42 @@ Expected<void> verifySpecialSlots(const CodeDirectory& cd, const HashKind& kind,
     return {};
 }
 
+bool startsWith(const std::vector<unsigned char>& whole, const std::vector<unsigned char>& prefix) {
+    return !prefix.empty() && prefix.size() <= whole.size() &&
+           std::equal(prefix.begin(), prefix.end(), whole.begin());
+}
+
+/// The CMS signs the first code directory; Apple's attributes name the others.
+bool covered(const CodeDirectory& chosen, const CodeDirectory& primary,
+             const signing::CmsSignature& cms) {
+    if (chosen.bytes == primary.bytes) return true;
+    const auto full = digest(*hashKind(chosen.hashType), directoryBytes(chosen));
+    for (const auto& h : cms.typedCdHashes)
+        if (h.hashType == chosen.hashType && startsWith(full, h.digest) && h.digest.size() >= 20)
+            return true;
+    for (const auto& h : cms.plistCdHashes)
+        if (h.size() >= 20 && startsWith(full, h)) return true;
+    return false;
+}
+
+/// A code directory that its CMS signature no longer vouches for makes its page hashes no
+/// one's word: a page that differs from them would blame code that may be untouched. A CMS
+/// that can't be read is left for the assessment to word; ad hoc code has none.
+Expected<void> verifySignedDirectory(const codesig::SuperBlob& sb,
+                                     const CodeDirectories& directories) {
+    const auto blob = sb.cmsSignature();
+    if (!blob || !*blob || (*blob)->empty()) return {};
+    const auto cms = signing::parseCms(**blob);
+    if (!cms) return {};
+    if (auto signer = signing::verifySigner(*cms, directoryBytes(directories.all.front()));
+        !signer && signer.error().code == ErrorCode::invalidSignature)
+        return invalidSignature(signer.error());
+    if (!covered(directories.chosen(), directories.all.front(), *cms))
+        return invalidSignature("the signature does not cover the code directory",
+                                ErrorCode::invalidSignature);
+    return {};
+}
+
 /// Bytes past the end of __LINKEDIT are hashed by nothing and could carry anything. The
 /// platform decides by the first __LINKEDIT segment or LC_SYMTAB (old files), whichever
 /// command comes first.
@@ -350,6 +387,9 @@ Expected<void> verifySlice(const CodeObject& code, const CodeLocation& location)
     const CodeDirectory& cd = directories->chosen();
     if (cd.codeSlots == codesig::CodeSlots::LeftUnread)
         return invalidSignature("the page hashes were not read", ErrorCode::unsupported);
+    if (auto signedDirectory = verifySignedDirectory(*code.signature, *directories);
+        !signedDirectory)
+        return signedDirectory;
     const HashKind& kind = *hashKind(cd.hashType);
     if (auto pages = verifyPages(cd, kind, code); !pages) return invalidSignature(pages.error());
     if (auto special = verifySpecialSlots(cd, kind, *code.signature, location); !special)
