@@ -178,6 +178,30 @@ Error modified(const char* platformText) {
     return Error{0, platformText, ErrorCode::invalidSignature};
 }
 
+/// What a special slot holds, for messages; every name is plural, to share one verb.
+std::string slotContents(std::uint32_t slot) {
+    switch (slot) {
+        case codesig::CSSLOT_REQUIREMENTS:
+            return "the requirements";
+        case codesig::CSSLOT_APPLICATION:
+            return "the application-specific data";
+        case codesig::CSSLOT_ENTITLEMENTS:
+            return "the entitlements";
+        case codesig::CSSLOT_DER_ENTITLEMENTS:
+            return "the DER entitlements";
+        case codesig::CSSLOT_LAUNCH_CONSTRAINT_SELF:
+            return "the launch constraints on the code itself";
+        case codesig::CSSLOT_LAUNCH_CONSTRAINT_PARENT:
+            return "the launch constraints on its parent";
+        case codesig::CSSLOT_LAUNCH_CONSTRAINT_RESPONSIBLE:
+            return "the launch constraints on its responsible process";
+        case codesig::CSSLOT_LIBRARY_CONSTRAINT:
+            return "the library load constraints";
+        default:
+            return "the contents of special slot " + std::to_string(slot);
+    }
+}
+
 Expected<void> verifySpecialSlots(const CodeDirectory& cd, const HashKind& kind,
                                   const codesig::SuperBlob& sb, const CodeLocation& location) {
     const auto bound = [&](std::uint32_t slot) {
@@ -211,13 +235,13 @@ Expected<void> verifySpecialSlots(const CodeDirectory& cd, const HashKind& kind,
         }
         const codesig::BlobEntry* e = sb.find(slot);
         if (!e)
-            return invalidSignature("the signature lacks blob " + std::to_string(slot) +
-                                        " that its code directory binds",
-                                    ErrorCode::missing);
+            return invalidSignature(
+                slotContents(slot) + " that the code directory binds are not in the signature",
+                ErrorCode::missing);
         const auto blob = sb.blob(*e);
         if (!sameHash(stored, digest(kind, blob)))
             return invalidSignature(
-                "blob " + std::to_string(slot) + " does not match the signature",
+                slotContents(slot) + " do not match their hash in the code directory",
                 ErrorCode::invalidSignature);
     }
     return {};
