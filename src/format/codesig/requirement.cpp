@@ -13,55 +13,6 @@ namespace varko::codesig {
 
 namespace {
 
-// Opcodes of the expression form; the high byte holds flags that the printer looks past.
-enum : std::uint32_t {
-    opFalse,
-    opTrue,
-    opIdent,
-    opAppleAnchor,
-    opAnchorHash,
-    opInfoKeyValue,
-    opAnd,
-    opOr,
-    opCDHash,
-    opNot,
-    opInfoKeyField,
-    opCertField,
-    opTrustedCert,
-    opTrustedCerts,
-    opCertGeneric,
-    opAppleGenericAnchor,
-    opEntitlementField,
-    opCertPolicy,
-    opNamedAnchor,
-    opNamedCode,
-    opPlatform,
-    opNotarized,
-    opCertFieldDate,
-    opLegacyDevID,
-};
-constexpr std::uint32_t opFlagMask = 0xff000000;
-constexpr std::uint32_t opGenericFalse = 0x80000000;
-constexpr std::uint32_t opGenericSkip = 0x40000000;
-
-enum : std::uint32_t {
-    matchExists,
-    matchEqual,
-    matchContains,
-    matchBeginsWith,
-    matchEndsWith,
-    matchLessThan,
-    matchGreaterThan,
-    matchLessEqual,
-    matchGreaterEqual,
-    matchOn,
-    matchBefore,
-    matchAfter,
-    matchOnOrBefore,
-    matchOnOrAfter,
-    matchAbsent,
-};
-
 // Where an expression stands decides whether and/or need parentheses.
 enum class Level { primary, conjunction, disjunction, top };
 
@@ -464,6 +415,31 @@ Expected<std::string> requirementSetText(std::span<const std::byte> blob) {
                " => " + *text + "\n";
     }
     return out;
+}
+
+RequirementMaker& RequirementMaker::word(std::uint32_t value) {
+    for (int shift = 24; shift >= 0; shift -= 8) program.push_back(std::byte(value >> shift));
+    return *this;
+}
+
+RequirementMaker& RequirementMaker::data(std::span<const std::byte> bytes) {
+    word(static_cast<std::uint32_t>(bytes.size()));
+    program.insert(program.end(), bytes.begin(), bytes.end());
+    program.resize((program.size() + 3) & ~std::size_t{3});
+    return *this;
+}
+
+RequirementMaker& RequirementMaker::text(std::string_view chars) {
+    return data(std::as_bytes(std::span(chars.data(), chars.size())));
+}
+
+std::vector<std::byte> RequirementMaker::make() const {
+    RequirementMaker blob;
+    blob.word(CSMAGIC_REQUIREMENT)
+        .word(static_cast<std::uint32_t>(12 + program.size()))
+        .word(requirementExprForm);
+    blob.program.insert(blob.program.end(), program.begin(), program.end());
+    return std::move(blob.program);
 }
 
 bool requirementSetHas(std::span<const std::byte> blob, std::uint32_t type) {
