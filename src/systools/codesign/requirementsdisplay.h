@@ -8,12 +8,6 @@
 
 namespace varko::codesign {
 
-/// The designated requirement the platform makes up for code whose signature holds none:
-/// its cdhashes for ad hoc code (every slice's), else the identifier and the signer as the
-/// certificates name it. Empty when there is none to make (a signature without certificates).
-[[nodiscard]] Expected<std::string> implicitDesignatedRequirement(const CodeObject& code,
-                                                                  const CodeLocation& location);
-
 /// Writes what `codesign -d -r` writes: each internal requirement as `designated => …`,
 /// and when none is the designated one, the implicit one as `# designated => …`.
 /// `destination` is "-" for `out` or a file; fails with why the requirements can't be read
