@@ -369,6 +369,39 @@ void derSeeds() {
              "</array></dict></dict></plist>"));
 }
 
+/// Requirement sets as codesign writes them: a Developer ID designated requirement, and
+/// one of every match and nesting.
+void requirementSeeds() {
+    std::vector<std::byte> b;
+    const auto w = [&](std::uint32_t v) {
+        for (int shift = 24; shift >= 0; shift -= 8) b.push_back(std::byte(v >> shift));
+    };
+    const auto s = [&](std::string_view text) {
+        w(static_cast<std::uint32_t>(text.size()));
+        for (const char c : text) b.push_back(std::byte(c));
+        while (b.size() % 4) b.push_back(std::byte{0});
+    };
+    const std::string_view devIdCa("\x2a\x86\x48\x86\xf7\x63\x64\x06\x02\x06", 10);
+    // A set of one designated requirement; the lengths are filled in at the end.
+    const auto set = [&](const auto& program) {
+        b.clear();
+        for (const std::uint32_t v : {0xfade0c01u, 0u, 1u, 3u, 20u, 0xfade0c00u, 0u, 1u}) w(v);
+        program();
+        for (const auto& [at, value] :
+             {std::pair<std::size_t, std::size_t>{4, b.size()}, {24, b.size() - 20}})
+            for (int i = 0; i < 4; ++i) b[at + i] = std::byte(value >> (24 - 8 * i));
+        return b;
+    };
+    save("requirement", "developer-id", set([&] {
+             w(6), w(2), s("com.example.app"), w(6), w(15), w(6), w(14), w(1), s(devIdCa), w(0);
+             w(11), w(0), s("subject.OU"), w(1), s("TEAM123456");
+         }));
+    save("requirement", "every-match", set([&] {
+             for (std::uint32_t op = 0; op < 14; ++op) w(7), w(10), s("k"), w(op), s("v");
+             w(9), w(22), w(-1u), s(devIdCa), w(9), w(0), w(0), w(19), s("1.0"), w(21);
+         }));
+}
+
 /// Apps with a piece of each kind, code hidden where the walk once looked away, and a
 /// launch agent: the whole-app reader's seeds.
 void wholeAppSeeds() {
@@ -452,6 +485,7 @@ int main(int argc, char** argv) {
     wholeAppSeeds();
     rtfSeeds();
     derSeeds();
+    requirementSeeds();
     scanWalkSeeds();
     return 0;
 }

@@ -18,25 +18,6 @@ using codesig::CodeDirectory;
 constexpr std::uint64_t maxTicketBytes = 1u << 20;
 constexpr std::string_view ticketMagic = "s8ch";
 
-bool startsWith(const std::vector<unsigned char>& whole, const std::vector<unsigned char>& prefix) {
-    return !prefix.empty() && prefix.size() <= whole.size() &&
-           std::equal(prefix.begin(), prefix.end(), whole.begin());
-}
-
-/// The CMS signs the first code directory; Apple's attributes name the others. The one
-/// that is verified must be among those the signature names, or it could be swapped.
-bool covered(const CodeDirectory& chosen, const CodeDirectory& primary,
-             const signing::CmsSignature& cms) {
-    if (chosen.bytes == primary.bytes) return true;
-    const auto full = digest(*hashKind(chosen.hashType), directoryBytes(chosen));
-    for (const auto& h : cms.typedCdHashes)
-        if (h.hashType == chosen.hashType && startsWith(full, h.digest) && h.digest.size() >= 20)
-            return true;
-    for (const auto& h : cms.plistCdHashes)
-        if (h.size() >= 20 && startsWith(full, h)) return true;
-    return false;
-}
-
 Assessment rejected(std::string reason = {}) {
     Assessment a;
     a.reason = std::move(reason);
@@ -80,8 +61,6 @@ Assessment assessSlice(const CodeObject& code, const CodeLocation& location,
     auto directories = codeDirectories(*code.signature);
     if (!directories) return rejected("invalid signature: " + directories.error().message);
     const CodeDirectory& chosen = directories->chosen();
-    if (!covered(chosen, directories->all.front(), *cms))
-        return rejected("invalid signature: the signature does not cover the code directory");
 
     const auto verdict =
         signing::verifyCmsSignature(*cms, directoryBytes(directories->all.front()), anchors, now);

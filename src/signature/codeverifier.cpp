@@ -7,10 +7,12 @@
 #include "concurrency/work.h"
 #include "format/codesig/csblobs.h"
 #include "format/macho/bytesource.h"
+#include "format/macho/machoformat.h"
 #include "format/plist/plist.h"
 #include "signature/codehash.h"
 #include "signature/hashbudget.h"
 #include "signature/resourceseal.h"
+#include "signing/cms.h"
 
 namespace varko::codesign {
 
@@ -176,6 +178,30 @@ Error modified(const char* platformText) {
     return Error{0, platformText, ErrorCode::invalidSignature};
 }
 
+/// What a special slot holds, for messages; every name is plural, to share one verb.
+std::string slotContents(std::uint32_t slot) {
+    switch (slot) {
+        case codesig::CSSLOT_REQUIREMENTS:
+            return "the requirements";
+        case codesig::CSSLOT_APPLICATION:
+            return "the application-specific data";
+        case codesig::CSSLOT_ENTITLEMENTS:
+            return "the entitlements";
+        case codesig::CSSLOT_DER_ENTITLEMENTS:
+            return "the DER entitlements";
+        case codesig::CSSLOT_LAUNCH_CONSTRAINT_SELF:
+            return "the launch constraints on the code itself";
+        case codesig::CSSLOT_LAUNCH_CONSTRAINT_PARENT:
+            return "the launch constraints on its parent";
+        case codesig::CSSLOT_LAUNCH_CONSTRAINT_RESPONSIBLE:
+            return "the launch constraints on its responsible process";
+        case codesig::CSSLOT_LIBRARY_CONSTRAINT:
+            return "the library load constraints";
+        default:
+            return "the contents of special slot " + std::to_string(slot);
+    }
+}
+
 Expected<void> verifySpecialSlots(const CodeDirectory& cd, const HashKind& kind,
                                   const codesig::SuperBlob& sb, const CodeLocation& location) {
     const auto bound = [&](std::uint32_t slot) {
@@ -209,16 +235,73 @@ Expected<void> verifySpecialSlots(const CodeDirectory& cd, const HashKind& kind,
         }
         const codesig::BlobEntry* e = sb.find(slot);
         if (!e)
-            return invalidSignature("the signature lacks blob " + std::to_string(slot) +
-                                        " that its code directory binds",
-                                    ErrorCode::missing);
+            return invalidSignature(
+                slotContents(slot) + " that the code directory binds are not in the signature",
+                ErrorCode::missing);
         const auto blob = sb.blob(*e);
         if (!sameHash(stored, digest(kind, blob)))
             return invalidSignature(
-                "blob " + std::to_string(slot) + " does not match the signature",
+                slotContents(slot) + " do not match their hash in the code directory",
                 ErrorCode::invalidSignature);
     }
     return {};
+}
+
+bool startsWith(const std::vector<unsigned char>& whole, const std::vector<unsigned char>& prefix) {
+    return !prefix.empty() && prefix.size() <= whole.size() &&
+           std::equal(prefix.begin(), prefix.end(), whole.begin());
+}
+
+/// The CMS signs the first code directory; Apple's attributes name the others.
+bool covered(const CodeDirectory& chosen, const CodeDirectory& primary,
+             const signing::CmsSignature& cms) {
+    if (chosen.bytes == primary.bytes) return true;
+    const auto full = digest(*hashKind(chosen.hashType), directoryBytes(chosen));
+    for (const auto& h : cms.typedCdHashes)
+        if (h.hashType == chosen.hashType && startsWith(full, h.digest) && h.digest.size() >= 20)
+            return true;
+    for (const auto& h : cms.plistCdHashes)
+        if (h.size() >= 20 && startsWith(full, h)) return true;
+    return false;
+}
+
+/// A code directory that its CMS signature no longer vouches for makes its page hashes no
+/// one's word: a page that differs from them would blame code that may be untouched. A CMS
+/// that can't be read is left for the assessment to word; ad hoc code has none.
+Expected<void> verifySignedDirectory(const codesig::SuperBlob& sb,
+                                     const CodeDirectories& directories) {
+    const auto blob = sb.cmsSignature();
+    if (!blob || !*blob || (*blob)->empty()) return {};
+    const auto cms = signing::parseCms(**blob);
+    if (!cms) return {};
+    if (auto signer = signing::verifySigner(*cms, directoryBytes(directories.all.front()));
+        !signer && signer.error().code == ErrorCode::invalidSignature)
+        return invalidSignature(signer.error());
+    if (!covered(directories.chosen(), directories.all.front(), *cms))
+        return invalidSignature("the signature does not cover the code directory",
+                                ErrorCode::invalidSignature);
+    return {};
+}
+
+/// Bytes past the end of __LINKEDIT are hashed by nothing and could carry anything. The
+/// platform decides by the first __LINKEDIT segment or LC_SYMTAB (old files), whichever
+/// command comes first.
+bool endsWithItsLinkedit(const macho::Slice& slice) {
+    for (const macho::LoadCommand& lc : slice.loadCommands) {
+        if (lc.cmd == macho::LC_SEGMENT || lc.cmd == macho::LC_SEGMENT_64) {
+            const auto s = std::find_if(
+                slice.segments.begin(), slice.segments.end(),
+                [&](const macho::Segment& seg) { return seg.commandIndex == lc.index; });
+            // Both were checked to lie inside the slice, so the sum can't overflow.
+            if (s != slice.segments.end() && s->name == "__LINKEDIT")
+                return s->fileoff + s->filesize == slice.size;
+        } else if (lc.cmd == macho::LC_SYMTAB) {
+            const auto c = macho::readStruct<macho::symtab_command>(slice.commandReader(lc).all(),
+                                                                    0, slice.bigEndian);
+            return c && std::uint64_t{c->stroff} + c->strsize == slice.size;
+        }
+    }
+    return false;
 }
 
 /// Something in a bundle's root that no seal covers, or why the root could not be walked.
@@ -328,9 +411,16 @@ Expected<void> verifySlice(const CodeObject& code, const CodeLocation& location)
     const CodeDirectory& cd = directories->chosen();
     if (cd.codeSlots == codesig::CodeSlots::LeftUnread)
         return invalidSignature("the page hashes were not read", ErrorCode::unsupported);
+    if (auto signedDirectory = verifySignedDirectory(*code.signature, *directories);
+        !signedDirectory)
+        return signedDirectory;
     const HashKind& kind = *hashKind(cd.hashType);
     if (auto pages = verifyPages(cd, kind, code); !pages) return invalidSignature(pages.error());
-    return verifySpecialSlots(cd, kind, *code.signature, location);
+    if (auto special = verifySpecialSlots(cd, kind, *code.signature, location); !special)
+        return special;
+    if (!endsWithItsLinkedit(code.slice))
+        return Error{0, mainExecutableFailed, ErrorCode::invalidSignature};
+    return {};
 }
 
 Expected<void> verifyCodePages(const CodeObject& code) {

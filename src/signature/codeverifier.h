@@ -24,6 +24,7 @@ inline constexpr const char* unsealedAppRoot = "unsealed contents present in the
 inline constexpr const char* unsealedFrameworkRoot =
     "unsealed contents present in the root directory of an embedded framework";
 inline constexpr const char* nestedCodeInvalid = "nested code is modified or invalid";
+inline constexpr const char* mainExecutableFailed = "main executable failed strict validation";
 
 /// Every code directory of a signature, each with a hash type we know, and which of
 /// them is the strongest.
@@ -45,7 +46,8 @@ struct CodeDirectories {
 
 /// Checks one slice's chosen code directory against the files: every code page, and each
 /// bound special slot (Info.plist, requirements, resource seal, entitlements). A bundle's
-/// Info.plist and resource seal must be bound. Fails with the platform's reason: code
+/// Info.plist and resource seal must be bound, and, as strict validation has it, the slice
+/// must end where its __LINKEDIT ends. Fails with the platform's reason: code
 /// invalidSignature for what does not match, missing for what is not there.
 [[nodiscard]] Expected<void> verifySlice(const CodeObject& code, const CodeLocation& location);
 

@@ -81,9 +81,10 @@ std::string oidText(const ASN1_OBJECT* obj) {
                                                      : std::string();
 }
 
-std::string commonName(X509* x) {
+/// The first value of one attribute of the subject's name.
+std::string subjectEntry(X509* x, int nid) {
     X509_NAME* name = X509_get_subject_name(x);
-    const int i = name ? X509_NAME_get_index_by_NID(name, NID_commonName, -1) : -1;
+    const int i = name ? X509_NAME_get_index_by_NID(name, nid, -1) : -1;
     if (i < 0) return {};
     unsigned char* utf8 = nullptr;
     const int n =
@@ -101,7 +102,9 @@ Expected<Certificate> describe(X509* x) {
     if (n <= 0) return cmsError("a certificate cannot be encoded");
     c.der.assign(der, der + n);
     OPENSSL_free(der);
-    c.commonName = commonName(x);
+    c.commonName = subjectEntry(x, NID_commonName);
+    c.organization = subjectEntry(x, NID_organizationName);
+    c.organizationalUnit = subjectEntry(x, NID_organizationalUnitName);
     const auto from = seconds(X509_get0_notBefore(x));
     const auto to = seconds(X509_get0_notAfter(x));
     if (!from || !to) return cmsError("a certificate's validity period is unreadable");

@@ -25,8 +25,10 @@ inline constexpr const char* OID_TIMESTAMP_TOKEN = "1.2.840.113549.1.9.16.2.14";
 /// One certificate carried by a signature, reduced to what the checks and displays use.
 struct Certificate {
     Bytes der;
-    std::string commonName;      ///< the subject's CN, empty when it has none
-    std::int64_t notBefore = 0;  ///< seconds since 1970, UTC
+    std::string commonName;          ///< the subject's CN, empty when it has none
+    std::string organization;        ///< O, likewise; implicit requirements name the signer by it
+    std::string organizationalUnit;  ///< OU: a Developer ID's team
+    std::int64_t notBefore = 0;      ///< seconds since 1970, UTC
     std::int64_t notAfter = 0;
     Sha256 fingerprint{};  ///< SHA-256 of the DER
     /// Dotted OIDs of the certificate's extensions in Apple's arc (1.2.840.113635.100.6…),

@@ -150,6 +150,7 @@ TEST(SuperBlobTest, RefusesBrokenIndexesWithExactReasons) {
     expectErrors(sig, "superblob_broken_index.txt",
                  {
                      {"magic", setBE(0, 0xfade0c02)},
+                     {"detached magic", setBE(0, CSMAGIC_DETACHED_SIGNATURE)},
                      {"length past bytes", setBE(4, 100000)},
                      {"huge count", setBE(8, 0xffffffff)},
                      {"offset outside", setBE(12 + 8 + 4, 99999)},

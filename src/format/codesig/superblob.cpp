@@ -48,7 +48,15 @@ Expected<SuperBlob> SuperBlob::create(std::shared_ptr<const std::byte[]> storage
     sb.blobMagic = *r.u32be(0);
     sb.blobLength = *r.u32be(4);
     const std::uint32_t count = *r.u32be(8);
-    if (sb.blobMagic != CSMAGIC_EMBEDDED_SIGNATURE && sb.blobMagic != CSMAGIC_DETACHED_SIGNATURE)
+    // A detached signature shares the layout but signs code elsewhere: embedded, it vouches
+    // for nothing in this file.
+    if (sb.blobMagic == CSMAGIC_DETACHED_SIGNATURE)
+        return fail(0,
+                    "magic " + hex(sb.blobMagic) +
+                        " is a detached signature's; an embedded one must have " +
+                        hex(CSMAGIC_EMBEDDED_SIGNATURE),
+                    ErrorCode::malformed);
+    if (sb.blobMagic != CSMAGIC_EMBEDDED_SIGNATURE)
         return fail(0, "magic " + hex(sb.blobMagic) + " is not an embedded signature",
                     ErrorCode::unsupported);
     if (sb.blobLength < sizeof(CS_SuperBlob) || sb.blobLength > r.size())

@@ -11,6 +11,7 @@
 #include "signature/codeobject.h"
 #include "systools/codesign/entitlementsdisplay.h"
 #include "systools/codesign/options.h"
+#include "systools/codesign/requirementsdisplay.h"
 #include "systools/codesign/signaturedisplay.h"
 #include "systools/standardoptions.h"
 
@@ -40,9 +41,10 @@ int display(const Options& options) {
         architecture = *parsed;
     }
     // Without -a the slice shown is the one a current Mac runs, whatever this machine is.
-    auto loaded = loadCodeObject(
-        location, architecture,
-        options.verbose > 0 ? SignatureRead::WithoutPageHashes : SignatureRead::Entitlements);
+    auto loaded = loadCodeObject(location, architecture,
+                                 options.verbose > 0 || options.requirements
+                                     ? SignatureRead::WithoutPageHashes
+                                     : SignatureRead::Entitlements);
     if (!loaded) {
         const std::string& why = loaded.error().message;
         switch (loaded.error().code) {
@@ -78,6 +80,10 @@ int display(const Options& options) {
         if (auto shown = writeDetails(code, location, format, std::cerr); !shown)
             return fail(path, shown.error().message);
     }
+    if (options.requirements)
+        if (auto written = writeRequirements(code, location, *options.requirements, std::cout);
+            !written)
+            return fail(path, written.error().message);
     if (options.entitlements) {
         if (auto written = writeEntitlements(*code.signature, *options.entitlements, std::cout);
             !written)
@@ -92,7 +98,7 @@ int display(const Options& options) {
 int main(int argc, char** argv) {
     const std::string help =
         std::string(usage()) +
-        "Shows the code signature and entitlements of a bundle or Mach-O file as\n"
+        "Shows the code signature, requirements and entitlements of a bundle or Mach-O file as\n"
         "`codesign --display` does, read from the files themselves.\n";
     if (const auto answered =
             varko::answerHelpOrVersion(argc, argv, "varko-codesign", VARKO_VERSION, help.c_str()))

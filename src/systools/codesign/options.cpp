@@ -12,7 +12,7 @@ Error fail(std::string message) {
 
 const char* usage() {
     return "Usage: varko-codesign -d|--display [-v...] [-a arch] [--entitlements :-|-|[:]path] "
-           "path\n";
+           "[-r -|path] path\n";
 }
 
 Expected<Options> parseOptions(std::span<const std::string> arguments) {
@@ -38,6 +38,13 @@ Expected<Options> parseOptions(std::span<const std::string> arguments) {
         } else if (a == "-a" || a == "--architecture" || a == "--arch") {
             if (i + 1 >= arguments.size()) return fail("option " + a + " needs an architecture");
             o.architecture = arguments[++i];
+        } else if (a == "-r" || a == "--requirements") {
+            // As codesign takes it: -r-, -r PATH, --requirements=PATH.
+            if (i + 1 >= arguments.size()) return fail("option " + a + " needs a destination");
+            o.requirements = arguments[++i];
+        } else if (a.rfind("-r", 0) == 0 || a.rfind("--requirements=", 0) == 0) {
+            o.requirements = a.substr(a[1] == 'r' ? 2 : sizeof("--requirements=") - 1);
+            if (o.requirements->empty()) return fail("option --requirements needs a destination");
         } else if (a == "--entitlements" || a.rfind("--entitlements=", 0) == 0) {
             if (a.size() > sizeof("--entitlements") - 1) {
                 o.entitlements = a.substr(sizeof("--entitlements=") - 1);

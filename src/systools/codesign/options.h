@@ -14,6 +14,8 @@ struct Options {
     int verbose = 0;  ///< how many -v were given
     /// Where to write entitlements: "-" or a file, with a leading ':' for the bare plist.
     std::optional<std::string> entitlements;
+    /// Where to write the internal requirements as text: "-" or a file.
+    std::optional<std::string> requirements;
     std::optional<std::string> architecture;  ///< -a/--architecture: which slice to show
     std::string path;
 };
