@@ -43,6 +43,22 @@ void write(FILE* stream, const QString& text) {
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
 }
 
+/// The version of the JSON's layout, raised when a key changes meaning or goes away.
+constexpr int jsonVersion = 1;
+
+/// `object` as printed: with the version of its layout, so that a collector can tell a
+/// change of keys from a fault.
+QJsonObject versioned(QJsonObject object) {
+    object.insert(QStringLiteral("schemaVersion"), jsonVersion);
+    return object;
+}
+
+void writeLine(const QJsonObject& object) {
+    write(
+        stdout,
+        QString::fromUtf8(QJsonDocument(versioned(object)).toJson(QJsonDocument::Compact)) + "\n");
+}
+
 /// The bar on standard error while a scan runs, when someone is watching it.
 class Progress {
 public:
@@ -100,10 +116,7 @@ int scanFolders(const QStringList& folders, bool json, const host::ToolSet& tool
     // Lines as records of their own ahead of the items, so a collector can't miss it.
     for (const scan::Cut& cut : found.cuts) {
         write(stderr, "varko-report: " + scan::cutText(cut) + "\n");
-        if (json)
-            write(stdout, QString::fromUtf8(
-                              QJsonDocument(scan::cutJson(cut)).toJson(QJsonDocument::Compact)) +
-                              "\n");
+        if (json) writeLine(scan::cutJson(cut));
         status = 2;
     }
 
@@ -122,9 +135,7 @@ int scanFolders(const QStringList& folders, bool json, const host::ToolSet& tool
         if (!json)
             write(stdout, scan::summaryLine(item) + "\n");
         else if (!item.json.isEmpty())
-            write(
-                stdout,
-                QString::fromUtf8(QJsonDocument(item.json).toJson(QJsonDocument::Compact)) + "\n");
+            writeLine(item.json);
         std::fflush(stdout);
     };
     const unsigned workers = cores();
@@ -256,7 +267,8 @@ int runDiff(const QStringList& args, bool json) {
     const std::vector<compare::Change> changes = compare::compareItems(objects[0], objects[1]);
     if (json)
         write(stdout, QString::fromUtf8(
-                          QJsonDocument(compare::comparisonJson(objects[0], objects[1], changes))
+                          QJsonDocument(versioned(compare::comparisonJson(
+                                            versioned(objects[0]), versioned(objects[1]), changes)))
                               .toJson(QJsonDocument::Indented)));
     else
         write(stdout, compare::comparisonText(changes));
@@ -318,7 +330,7 @@ int main(int argc, char** argv) {
             status = 2;
         }
         if (json)
-            items.append(inspectionJson(item));
+            items.append(versioned(inspectionJson(item)));
         else
             write(stdout, item.fullText);
         std::fflush(stdout);
