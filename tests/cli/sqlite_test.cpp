@@ -1,5 +1,5 @@
 // varko-report --scan --sqlite: the scan's items, components and services as tables, the
-// names verbatim, the file replaced whole or not at all.
+// names verbatim, the file replaced whole or not at all, and the osquery tables over it.
 #include <QProcess>
 #include <filesystem>
 
@@ -17,6 +17,7 @@ using namespace varko::examplegen;
 namespace fs = std::filesystem;
 
 const QString querydb = QStringLiteral(VARKO_SOURCE_DIR "/tests/cli/querydb.py");
+const QString osqueryConf = QStringLiteral(VARKO_SOURCE_DIR "/resources/osquery/varko.conf");
 
 /// A stranger's choice of name: quotes, SQL and control characters.
 const std::string hostile = "x'); DROP TABLE items; --\"\t\x1b[1m";
@@ -142,6 +143,21 @@ TEST_F(SqliteCli, AStrangersNamesAreStoredVerbatim) {
                                     QString::fromStdString(hostile + "\n")}});
     expectHas(query(db, {"SELECT count(*) FROM items"}), "[[5]]");
     expectHas(query(db, {"SELECT count(*) FROM services WHERE item_path = ?", odd}), "[[1]]");
+}
+
+TEST_F(SqliteCli, TheOsqueryTablesAnswerWhichAppsMayUseTheCamera) {
+    ASSERT_EQ(varkoReport({"--scan", "--sqlite", db, apps}, 180000).status, 2);
+    const QJsonValue answers = query(db, {"--osquery", osqueryConf});
+    QJsonArray camera;
+    for (const QJsonValue row : answers["varko_camera_apps"].toArray()) camera.append(row[0]);
+    EXPECT_EQ(camera, (QJsonArray{cam, odd})) << jsonText(answers);
+    // The README shows the same query.
+    QJsonDocument conf = QJsonDocument::fromJson(contents(osqueryConf));
+    const QString sql = conf["schedule"]["varko_camera_apps"]["query"].toString();
+    EXPECT_TRUE(QString::fromUtf8(contents(VARKO_SOURCE_DIR "/README.md"))
+                    .simplified()
+                    .contains(sql.simplified()))
+        << sql.toStdString();
 }
 
 TEST_F(SqliteCli, AnExistingFileIsReplacedWholeOrNotAtAll) {
