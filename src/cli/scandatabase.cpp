@@ -68,6 +68,9 @@ CREATE TABLE cuts (
     "limit" INTEGER NOT NULL,
     times INTEGER NOT NULL
 );
+CREATE TABLE problems (
+    problem TEXT NOT NULL
+);
 PRAGMA user_version = 1;
 BEGIN;
 )";
@@ -118,10 +121,11 @@ ScanDatabase::ScanDatabase() {
             &components);
     prepare("INSERT OR IGNORE INTO services VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7)", &services);
     prepare("INSERT INTO cuts VALUES (?1, ?2, ?3, ?4)", &cuts);
+    prepare("INSERT INTO problems VALUES (?1)", &problems);
 }
 
 ScanDatabase::~ScanDatabase() {
-    for (sqlite3_stmt* s : {items, components, services, cuts}) sqlite3_finalize(s);
+    for (sqlite3_stmt* s : {items, components, services, cuts, problems}) sqlite3_finalize(s);
     sqlite3_close(db);
 }
 
@@ -203,6 +207,12 @@ void ScanDatabase::add(const scan::Cut& cut) {
     sqlite3_bind_int64(cuts, 3, sqlite3_int64(cut.limit));
     sqlite3_bind_int64(cuts, 4, sqlite3_int64(cut.times));
     run(cuts);
+}
+
+void ScanDatabase::addProblem(const QString& problem) {
+    if (!failure.empty()) return;
+    bindText(problems, 1, problem, false);
+    run(problems);
 }
 
 Expected<void> ScanDatabase::save(const QString& fileName) {

@@ -25,6 +25,8 @@ public:
 
     void add(const scan::ItemSummary& item);
     void add(const scan::Cut& cut);
+    /// What the walk could not look at, as "PATH: why".
+    void addProblem(const QString& problem);
 
     /// Replaces `fileName` with the database, or leaves it as it was.
     [[nodiscard]] Expected<void> save(const QString& fileName);
@@ -35,6 +37,7 @@ private:
     sqlite3_stmt* components = nullptr;
     sqlite3_stmt* services = nullptr;
     sqlite3_stmt* cuts = nullptr;
+    sqlite3_stmt* problems = nullptr;
     std::string failure;  ///< SQLite's first complaint; nothing is saved after one
 
     bool check(int result);

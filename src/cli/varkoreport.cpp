@@ -114,6 +114,7 @@ int scanFolders(const QStringList& folders, bool json, const QString& database,
     int status = 0;
     for (const QString& problem : found.problems) {
         write(stderr, "varko-report: " + host::visibleControls(problem) + "\n");
+        if (db) db->addProblem(problem);
         status = 2;
     }
     // A scan that left something out is no complete answer: said in words, and in JSON

@@ -135,9 +135,11 @@ TEST_F(SqliteCli, TablesHoldWhatTheJsonLinesSay) {
 }
 
 TEST_F(SqliteCli, AStrangersNamesAreStoredVerbatim) {
-    const ProgramRun r = varkoReport({"--scan", "--sqlite=" + db, apps}, 180000);
+    const QString missing = dir.filePath("gone");
+    const ProgramRun r = varkoReport({"--scan", "--sqlite=" + db, apps, missing}, 180000);
     EXPECT_EQ(r.status, 2) << r.err.toStdString();
     EXPECT_EQ(r.out.count('\n'), 5);  // the text lines still come
+    expectHas(query(db, {"SELECT problem LIKE ? || ': %' FROM problems", missing}), "[[1]]");
     expectHas(query(db, {"SELECT name, identifier FROM items WHERE path = ?", odd}),
               QJsonArray{QJsonArray{QString::fromStdString(hostile + ".app"),
                                     QString::fromStdString(hostile + "\n")}});
