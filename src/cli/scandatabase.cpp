@@ -80,6 +80,7 @@ static_assert(databaseVersion == 1, "the layout's user_version must follow");
 // A stranger's Info.plist may hold megabytes in one string; no real name or path is near this.
 constexpr qsizetype maxText = 64 * 1024;
 constexpr int maxBytes = 64 * 1024 * 1024;
+constexpr sqlite3_int64 maxHeap = sqlite3_int64(2) * 1024 * 1024 * 1024;
 
 /// Binds `text`, bounded; an empty text is NULL where `emptyIsNull`.
 int bindText(sqlite3_stmt* s, int column, const QString& text, bool emptyIsNull = true) {
@@ -107,15 +108,17 @@ ScanDatabase::ScanDatabase() {
             sqlite3_open_v2(":memory:", &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr)))
         return;
     sqlite3_limit(db, SQLITE_LIMIT_LENGTH, maxBytes);
+    // The whole database lives in memory until saved: a scan past this fails, said, and
+    // leaves the file as it was rather than the machine without memory.
+    sqlite3_hard_heap_limit64(maxHeap);
     if (!check(sqlite3_exec(db, layout, nullptr, nullptr, nullptr))) return;
     const auto prepare = [&](const char* sql, sqlite3_stmt** statement) {
         check(sqlite3_prepare_v2(db, sql, -1, statement, nullptr));
     };
     // A path met twice is kept once rather than losing the whole database.
     prepare(
-        "INSERT OR IGNORE INTO items VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, "
-        "?13, "
-        "?14, ?15, ?16)",
+        "INSERT OR IGNORE INTO items VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, "
+        "?12, ?13, ?14, ?15, ?16)",
         &items);
     prepare("INSERT OR IGNORE INTO components VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9)",
             &components);
