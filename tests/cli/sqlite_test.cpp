@@ -40,7 +40,7 @@ QByteArray contents(const QString& path) {
 class SqliteCli : public ::testing::Test {
 protected:
     QTemporaryDir dir;
-    QString apps, db, cam, plain, odd, pkg, fifo;
+    QString apps, db, cam, plain, odd, fifo;
 
     void SetUp() override {
         const TestPki pki;
@@ -61,7 +61,6 @@ protected:
         cam = write("Cam", "com.example.cam", true);
         plain = write("Plain", "com.example.plain", false);
         odd = write(hostile, hostile + "\n", true);
-        pkg = QString::fromStdString((folder / "Tool.pkg").string());
         ASSERT_TRUE(writeFile(folder / "Tool.pkg", makeXar("", std::nullopt)));
         fifo = dir.filePath("Apps/Broken.pkg");
         ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0644), 0);
@@ -185,7 +184,7 @@ TEST_F(SqliteCli, AnExistingFileIsReplacedWholeOrNotAtAll) {
     expectHas(query(db, {"SELECT count(*) FROM items"}), "[[5]]");
 }
 
-TEST_F(SqliteCli, AFileThatCantBeWrittenIsRefusedBeforeTheScan) {
+TEST_F(SqliteCli, AFileThatCantBeWrittenIsRefusedAndLeftAlone) {
     const QString fifoOut = dir.filePath("out/pipe");
     ASSERT_EQ(::mkfifo(QFile::encodeName(fifoOut).constData(), 0644), 0);
     const struct {
@@ -211,6 +210,16 @@ TEST_F(SqliteCli, AFileThatCantBeWrittenIsRefusedBeforeTheScan) {
         EXPECT_TRUE(r.err.startsWith("varko-report: --sqlite ")) << r.err.toStdString();
     }
     EXPECT_FALSE(QFileInfo::exists(db));
+    // Made a folder while the scan ran: said when saving, and the folder stays.
+    const FakeTools tools;
+    ASSERT_TRUE(QFile::copy(VARKO_BIN_DIR "/varko-report", tools.path("varko-report")));
+    tools.script("varko-codesign", "mkdir -p '" + QFile::encodeName(db) + "'; exit 1");
+    const ProgramRun r = runTool(tools.path("varko-report"), {"--scan", "--sqlite", db, apps});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_TRUE(r.err.contains("varko-report: " + db.toUtf8() +
+                               ": could not be written: Not a regular file\n"))
+        << r.err.toStdString();
+    EXPECT_TRUE(QFileInfo(db).isDir());
 }
 
 }  // namespace
