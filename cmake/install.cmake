@@ -18,6 +18,7 @@ if(APPLE)
     install(TARGETS ${user_tools} RUNTIME DESTINATION Varko.app/Contents/MacOS)
     install(TARGETS varko_helppdf LIBRARY DESTINATION Varko.app/Contents/MacOS)
     install(DIRECTORY ${PROJECT_SOURCE_DIR}/resources/schema/ DESTINATION Varko.app/Contents/Resources/schema)
+    install(FILES ${PROJECT_SOURCE_DIR}/resources/osquery/varko.conf DESTINATION Varko.app/Contents/Resources/osquery)
 else()
     # The programs find each other beside themselves, so they share one private folder;
     # bin holds relative links, which both lookups resolve through /proc/self/exe.
@@ -28,6 +29,7 @@ else()
             DESTINATION ${CMAKE_INSTALL_DATADIR}/varko)
     # The JSON Schemas of varko-report's output, for the fleet tools that collect it.
     install(DIRECTORY ${PROJECT_SOURCE_DIR}/resources/schema/ DESTINATION ${CMAKE_INSTALL_DATADIR}/varko/schema)
+    install(FILES ${PROJECT_SOURCE_DIR}/resources/osquery/varko.conf DESTINATION ${CMAKE_INSTALL_DATADIR}/varko/osquery)
 
     file(RELATIVE_PATH help_from_programs ${CMAKE_INSTALL_FULL_LIBEXECDIR}/varko ${CMAKE_INSTALL_FULL_DATADIR}/varko)
     if(NOT help_from_programs MATCHES "^(\\.\\./)?\\.\\./share/varko$")

@@ -16,6 +16,7 @@
 #include <thread>
 
 #include <unistd.h>
+#include "cli/scandatabase.h"
 #include "compare/compare.h"
 
 #include "inspection/itemtype.h"
@@ -41,6 +42,22 @@ const Work& runWork() {
 void write(FILE* stream, const QString& text) {
     const QByteArray bytes = text.toUtf8();
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
+}
+
+/// The version of the JSON's layout, raised when a key changes meaning or goes away.
+constexpr int jsonVersion = 1;
+
+/// `object` as printed: with the version of its layout, so that a collector can tell a
+/// change of keys from a fault.
+QJsonObject versioned(QJsonObject object) {
+    object.insert(QStringLiteral("schemaVersion"), jsonVersion);
+    return object;
+}
+
+void writeLine(const QJsonObject& object) {
+    write(
+        stdout,
+        QString::fromUtf8(QJsonDocument(versioned(object)).toJson(QJsonDocument::Compact)) + "\n");
 }
 
 /// The bar on standard error while a scan runs, when someone is watching it.
@@ -88,22 +105,24 @@ void sayTrouble(const QString& path, const QString& trouble) {
 }
 
 /// Inspects every item under `folders` on every core and prints each one's line, or object,
-/// in the order found.
-int scanFolders(const QStringList& folders, bool json, const host::ToolSet& tools) {
+/// in the order found; with `database` named, saves them there too.
+int scanFolders(const QStringList& folders, bool json, const QString& database,
+                const host::ToolSet& tools) {
     const scan::Found found = scan::findItems(folders);
+    std::optional<cli::ScanDatabase> db;
+    if (!database.isEmpty()) db.emplace();
     int status = 0;
     for (const QString& problem : found.problems) {
         write(stderr, "varko-report: " + host::visibleControls(problem) + "\n");
+        if (db) db->addProblem(problem);
         status = 2;
     }
     // A scan that left something out is no complete answer: said in words, and in JSON
     // Lines as records of their own ahead of the items, so a collector can't miss it.
     for (const scan::Cut& cut : found.cuts) {
         write(stderr, "varko-report: " + scan::cutText(cut) + "\n");
-        if (json)
-            write(stdout, QString::fromUtf8(
-                              QJsonDocument(scan::cutJson(cut)).toJson(QJsonDocument::Compact)) +
-                              "\n");
+        if (json) writeLine(scan::cutJson(cut));
+        if (db) db->add(cut);
         status = 2;
     }
 
@@ -122,10 +141,9 @@ int scanFolders(const QStringList& folders, bool json, const host::ToolSet& tool
         if (!json)
             write(stdout, scan::summaryLine(item) + "\n");
         else if (!item.json.isEmpty())
-            write(
-                stdout,
-                QString::fromUtf8(QJsonDocument(item.json).toJson(QJsonDocument::Compact)) + "\n");
+            writeLine(item.json);
         std::fflush(stdout);
+        if (db) db->add(item);
     };
     const unsigned workers = cores();
     // Items that finished ahead of one still being inspected wait for it, up to a bound; a
@@ -154,6 +172,14 @@ int scanFolders(const QStringList& folders, bool json, const host::ToolSet& tool
         write(stderr, QStringLiteral("varko-report: %1 of %2 items could not be assessed in full\n")
                           .arg(troubled)
                           .arg(found.items.size()));
+    if (db) {
+        if (const Expected<void> saved = db->save(database); !saved) {
+            write(stderr, "varko-report: " + host::visibleControls(database) +
+                              ": could not be written: " +
+                              QString::fromStdString(saved.error().message) + "\n");
+            status = 2;
+        }
+    }
     return status;
 }
 
@@ -162,7 +188,7 @@ int scanFolders(const QStringList& folders, bool json, const host::ToolSet& tool
 constexpr auto usage =
     "usage: varko-report [--json] [--] ITEM...\n"
     "       varko-report --diff [--json] [--] OLD NEW\n"
-    "       varko-report --scan [--json] [--] FOLDER...\n"
+    "       varko-report --scan [--json] [--sqlite FILE] [--] FOLDER...\n"
     "Prints what each app bundle or installer package declares about privacy "
     "and how it is signed.\n"
     "Options may come anywhere before --; every argument after it is an item.\n"
@@ -173,7 +199,9 @@ constexpr auto usage =
     "The exit status is 2 when an item or folder could not be read, a signature tool\n"
     "gave no answer, a piece was not checked for having too much to hash, or a scan was\n"
     "cut short by its bounds (said on standard error and, with --json, in a {\"cut\": ...}\n"
-    "line); a rejected item was assessed, and counts as no trouble.\n";
+    "line); a rejected item was assessed, and counts as no trouble.\n"
+    "With --sqlite FILE, a scan also replaces FILE with a SQLite database of the items,\n"
+    "their components and the privacy services they may use.\n";
 
 namespace {
 
@@ -181,6 +209,7 @@ namespace {
 /// argument an operand, in order; "-" alone is an operand, as it is to them.
 struct CommandLine {
     bool json = false, scan = false, diff = false;
+    QString sqlite;  ///< --sqlite's file; empty without it
     /// --help or --version, when one came before anything wrong.
     QString answer;
     QStringList operands;
@@ -189,8 +218,9 @@ struct CommandLine {
 
 CommandLine parseCommandLine(const QStringList& args) {
     CommandLine line;
-    bool optionsEnded = false;
-    for (const QString& arg : args) {
+    bool optionsEnded = false, sqliteNamed = false;
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        const QString& arg = args[i];
         if (optionsEnded || arg.size() < 2 || !arg.startsWith(u'-'))
             line.operands << arg;
         else if (arg == u"--")
@@ -201,7 +231,13 @@ CommandLine parseCommandLine(const QStringList& args) {
             line.scan = true;
         else if (arg == u"--diff")
             line.diff = true;
-        else if (arg == u"--help" || arg == u"-h" || arg == u"--version") {
+        else if (arg == u"--sqlite" || arg.startsWith(u"--sqlite=")) {
+            sqliteNamed = true;
+            if (arg != u"--sqlite")
+                line.sqlite = arg.mid(9);
+            else if (i + 1 < args.size())
+                line.sqlite = args[++i];
+        } else if (arg == u"--help" || arg == u"-h" || arg == u"--version") {
             if (line.answer.isEmpty() && line.refused.isEmpty()) line.answer = arg;
         } else if (line.refused.isEmpty() && line.answer.isEmpty()) {
             // It may be a stranger's file name that a script forgot to put after "--".
@@ -213,6 +249,10 @@ CommandLine parseCommandLine(const QStringList& args) {
     if (!line.refused.isEmpty() || !line.answer.isEmpty()) return line;
     if (line.scan && line.diff)
         line.refused = QStringLiteral("--scan and --diff can't be used together");
+    else if (sqliteNamed && line.sqlite.isEmpty())
+        line.refused = QStringLiteral("--sqlite needs a file name");
+    else if (sqliteNamed && !line.scan)
+        line.refused = QStringLiteral("--sqlite works only with --scan");
     else if (line.diff && line.operands.size() != 2)
         line.refused = QStringLiteral("--diff takes two items, OLD and NEW");
     else if (line.operands.isEmpty())
@@ -256,7 +296,8 @@ int runDiff(const QStringList& args, bool json) {
     const std::vector<compare::Change> changes = compare::compareItems(objects[0], objects[1]);
     if (json)
         write(stdout, QString::fromUtf8(
-                          QJsonDocument(compare::comparisonJson(objects[0], objects[1], changes))
+                          QJsonDocument(versioned(compare::comparisonJson(
+                                            versioned(objects[0]), versioned(objects[1]), changes)))
                               .toJson(QJsonDocument::Indented)));
     else
         write(stdout, compare::comparisonText(changes));
@@ -287,7 +328,15 @@ int main(int argc, char** argv) {
     if (line.diff) return runDiff(line.operands, line.json);
 
     const host::ToolSet tools = host::ToolSet::system();
-    if (line.scan) return scanFolders(line.operands, line.json, tools);
+    if (!line.sqlite.isEmpty()) {
+        // Said before the scan, not after minutes of it.
+        if (const QString why = cli::databaseRefusal(line.sqlite); !why.isEmpty()) {
+            write(stderr,
+                  "varko-report: " + host::visibleControls(line.sqlite) + ": " + why + "\n");
+            return 2;
+        }
+    }
+    if (line.scan) return scanFolders(line.operands, line.json, line.sqlite, tools);
     const bool json = line.json;
     int status = 0;
     QJsonArray items;
@@ -318,7 +367,7 @@ int main(int argc, char** argv) {
             status = 2;
         }
         if (json)
-            items.append(inspectionJson(item));
+            items.append(versioned(inspectionJson(item)));
         else
             write(stdout, item.fullText);
         std::fflush(stdout);

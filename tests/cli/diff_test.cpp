@@ -58,7 +58,9 @@ TEST_F(DiffTest, ChangesAreListedMostSeriousFirstAndExitOne) {
     QJsonParseError error;
     const QJsonObject o = QJsonDocument::fromJson(json.out, &error).object();
     ASSERT_EQ(error.error, QJsonParseError::NoError) << json.out.toStdString();
-    EXPECT_EQ(o.keys(), (QStringList{"changes", "new", "old"}));
+    EXPECT_EQ(o.keys(), (QStringList{"changes", "new", "old", "schemaVersion"}));
+    EXPECT_EQ(o["schemaVersion"], 1);
+    EXPECT_EQ(o["old"]["schemaVersion"], 1);
     EXPECT_EQ(o["old"]["path"], before);
     EXPECT_EQ(o["new"]["path"], after);
     // Each item's object is what --json prints for it alone.

@@ -160,7 +160,8 @@ TEST(ScanCliCut, AScanCutShortFailsAndSaysWhichBoundAndWhere) {
     EXPECT_EQ(json.err, text.err);
     EXPECT_EQ(json.out.count('\n'), 1) << json.out.toStdString();
     const QJsonObject cut{{"kind", "depth"}, {"folder", notEntered}, {"limit", 32}, {"times", 1}};
-    EXPECT_EQ(QJsonDocument::fromJson(json.out).object(), (QJsonObject{{"cut", cut}}))
+    EXPECT_EQ(QJsonDocument::fromJson(json.out).object(),
+              (QJsonObject{{"cut", cut}, {"schemaVersion", 1}}))
         << json.out.toStdString();
 }
 

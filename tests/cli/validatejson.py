@@ -44,11 +44,11 @@ elif kind == "lines":
 
     class check:
         """A line that holds only "cut" is the walk's record; one of only "path" and "error" an
-        item that could not be read; any other is an item."""
+        item that could not be read; any other is an item. Each holds "schemaVersion" too."""
 
         @staticmethod
         def iter_errors(document):
-            keys = sorted(document) if isinstance(document, dict) else None
+            keys = sorted(set(document) - {"schemaVersion"}) if isinstance(document, dict) else None
             if keys == ["cut"]:
                 return cut.iter_errors(document)
             return (unreadable if keys == ["error", "path"] else item).iter_errors(document)

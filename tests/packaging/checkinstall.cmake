@@ -32,6 +32,7 @@ set(expected
     ${DATADIR}/varko/schema/varko-comparison.schema.json
     ${DATADIR}/varko/schema/varko-scan-cut.schema.json
     ${DATADIR}/varko/schema/varko-scan-unreadable.schema.json
+    ${DATADIR}/varko/osquery/varko.conf
     ${DATADIR}/applications/varko.desktop
     ${DATADIR}/mime/packages/varko.xml
     ${DATADIR}/icons/hicolor/scalable/apps/varko.svg
