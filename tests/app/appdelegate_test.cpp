@@ -482,6 +482,7 @@ protected:
 
 // The macOS profile: Varko runs on without windows, so Quit itself must end it.
 TEST(Quit, ClosesEveryWindowThenEndsOnceTheSavesAreWrittenButNotPastARefusal) {
+    const AlertRecorder restoresTheRunner;  // the quiet delegate's runner must not outlive the test
     QTemporaryDir dir;
     testing::FakeTool tool(dir, "tool");
     std::unique_ptr<AppDelegate> delegate = testing::quietDelegate(tool);
@@ -512,6 +513,7 @@ TEST(Quit, ClosesEveryWindowThenEndsOnceTheSavesAreWrittenButNotPastARefusal) {
 
 // Finder's Open With and drops on the Dock icon reach the application object.
 TEST(FileOpenEvents, OpenTheItemAlsoWhenTheyComeBeforeTheFirstWindow) {
+    const AlertRecorder restoresTheRunner;  // the quiet delegate's runner must not outlive the test
     QTemporaryDir dir;
     testing::FakeTool tool(dir, "tool");
     std::unique_ptr<AppDelegate> delegate = testing::quietDelegate(tool);
