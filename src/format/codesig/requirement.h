@@ -95,6 +95,15 @@ inline constexpr std::size_t maxRequirementBytes = 1u << 20;
 /// A requirement set blob (0xfade0c01), a line per requirement: `designated => …`.
 [[nodiscard]] Expected<std::string> requirementSetText(std::span<const std::byte> blob);
 
+/// Past this much text no hand-written requirement goes.
+inline constexpr std::size_t maxRequirementTextBytes = 1u << 20;
+
+/// Text of the requirement language compiled as the platform compiles it: a requirement
+/// blob, or a requirement set blob when the text is `type => requirement` entries. `\\` is
+/// taken in strings as the printer writes it. A certificate named by its file is refused:
+/// only its hash is taken. Errors name the line and column.
+[[nodiscard]] Expected<std::vector<std::byte>> compileRequirement(std::string_view text);
+
 /// A requirement blob of the expression form, written in prefix order as its reader reads.
 class RequirementMaker {
 public:
