@@ -5,6 +5,8 @@
 #include <openssl/sha.h>
 
 #include "format/codesig/requirement.h"
+#include "signature/codeverifier.h"
+#include "signature/designatedrequirement.h"
 #include "signature/requirementeval.h"
 #include "signature/signingfixture.h"
 #include "signing/cms.h"
@@ -167,6 +169,52 @@ TEST(RequirementEvalTest, AnchorAppleAsksForApplesCodeSigningChain) {
     ctx.chain[0] = described(leafWith({}));
     EXPECT_EQ(evaluate("anchor apple", ctx), Truth::no);
     EXPECT_EQ(evaluate("anchor apple generic", ctx), Truth::yes);
+}
+
+TEST(RequirementEvalTest, SignedCodeSatisfiesItsOwnDesignatedRequirementAndNoOtherTeams) {
+    const TestPki pki;
+    QTemporaryDir dir;
+    struct Signed {
+        codesign::RequirementContext context;
+        std::vector<std::byte> designated;
+    };
+    const auto sign = [&](const char* name, const examplegen::TestIdentity& leaf,
+                          std::size_t codeSize) {
+        const std::filesystem::path path = dir.filePath(name).toStdString();
+        EXPECT_TRUE(examplegen::writeFile(
+            path, examplegen::makeMachO(
+                      signedMachO({&leaf, {&leaf, &pki.intermediate, &pki.root}}, codeSize))));
+        const auto code = codesign::loadCodeObject(path, std::nullopt);
+        EXPECT_TRUE(code) << code.error().message;
+        const codesign::CodeLocation location{path, std::nullopt, std::nullopt, false,
+                                              std::nullopt};
+        const auto cms = signing::parseCms(**code->signature->cmsSignature());
+        const auto directories = codesign::codeDirectories(*code->signature);
+        const auto verdict =
+            signing::verifyCmsSignature(*cms, codesign::directoryBytes(directories->all.front()),
+                                        pki.anchors(), jan2024 + 86400);
+        EXPECT_TRUE(verdict) << verdict.error().message;
+        auto context = codesign::requirementContext(*code, location, verdict->chain, pki.anchors());
+        const auto text = codesign::implicitDesignatedRequirement(*code, location, pki.anchors());
+        return Signed{*context, *codesig::compileRequirement(*text)};
+    };
+    const Signed ours = sign("ours", pki.leaf, 100);
+    const Signed theirs = sign("theirs", pki.otherLeaf, 200);
+    EXPECT_EQ(ours.context.identifier, "com.example.varko.signed");
+    EXPECT_EQ(ours.context.cdhash.size(), 20u);
+    const auto truthOf = [](const Signed& code, const std::vector<std::byte>& requirement) {
+        return codesign::evaluateRequirement(requirement, code.context)->truth;
+    };
+    EXPECT_EQ(truthOf(ours, ours.designated), Truth::yes);
+    EXPECT_EQ(truthOf(theirs, theirs.designated), Truth::yes);
+    EXPECT_EQ(truthOf(ours, theirs.designated), Truth::no);
+    EXPECT_EQ(truthOf(theirs, ours.designated), Truth::no);
+    // Its cdhash is the one the signature names.
+    const std::string cdhash = hex(std::span<const std::uint8_t>(ours.context.cdhash));
+    EXPECT_EQ(truthOf(ours, *codesig::compileRequirement("cdhash H\"" + cdhash + "\"")),
+              Truth::yes);
+    EXPECT_EQ(truthOf(theirs, *codesig::compileRequirement("cdhash H\"" + cdhash + "\"")),
+              Truth::no);
 }
 
 TEST(RequirementEvalTest, HostileProgramsAreRefused) {

@@ -1132,6 +1132,21 @@ std::vector<std::byte> RequirementMaker::make() const {
     return std::move(blob.program);
 }
 
+std::optional<std::span<const std::byte>> requirementSetEntry(std::span<const std::byte> blob,
+                                                              std::uint32_t type) {
+    const ByteReader r(blob);
+    const auto count = r.u32be(8);
+    const auto length = r.u32be(4);
+    if (r.u32be(0) != CSMAGIC_REQUIREMENTS || !count || !length || *length > r.size())
+        return std::nullopt;
+    for (std::uint64_t n = 0; n < *count && r.has(12 + 8 * n, 8); ++n) {
+        const auto offset = r.u32be(16 + 8 * n);
+        if (r.u32be(12 + 8 * n) == type && offset < *length)
+            return blob.subspan(*offset, *length - *offset);
+    }
+    return std::nullopt;
+}
+
 bool requirementSetHas(std::span<const std::byte> blob, std::uint32_t type) {
     const ByteReader r(blob);
     const auto count = r.u32be(8);

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -117,6 +118,11 @@ public:
 private:
     std::vector<std::byte> program;
 };
+
+/// The requirement of `type` in a requirement set blob, running to the set's end; none when
+/// it is no set or holds no such entry.
+[[nodiscard]] std::optional<std::span<const std::byte>> requirementSetEntry(
+    std::span<const std::byte> blob, std::uint32_t type);
 
 /// Whether a requirement set blob holds a requirement of `type`; false when it is no set.
 [[nodiscard]] bool requirementSetHas(std::span<const std::byte> blob, std::uint32_t type);
