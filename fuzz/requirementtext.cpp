@@ -1,5 +1,5 @@
 // The requirement compiler over hostile text: it must end, within its bounds, with a blob the
-// printer reads back, or a reason.
+// printer reads back, or a reason; and printed text it compiles again prints the same.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -12,8 +12,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto blob = varko::codesig::compileRequirement(text);
     if (!blob) return 0;
     if (blob->size() > varko::codesig::maxRequirementBytes) std::abort();
-    // Whatever it compiles, the printer reads.
     const auto printed = varko::codesig::requirementSetText(*blob);
     if (!printed) std::abort();
+    // Some printed forms do not compile (a binary identifier); those that do are stable.
+    const auto again = varko::codesig::compileRequirement(*printed);
+    if (!again) return 0;
+    const auto reprinted = varko::codesig::requirementSetText(*again);
+    if (!reprinted || *reprinted != *printed) std::abort();
     return 0;
 }

@@ -97,7 +97,7 @@ TEST_F(CodesignVerifyTest, StatusesAndWordsAsCodesignGivesThem) {
              ": note: not established: notarization cannot be checked offline\n" + failed},
         {{"-v", "-R=identifier", a},
          2,
-         "varko-codesign: test requirement: line 1 column 11: unexpected the end, expecting a "
+         "varko-codesign: test requirement: line 1 column 11: unexpected end of text, expecting a "
          "name or a quoted string\n"},
         {{"-v", wrongDesignated},
          3,

@@ -579,7 +579,7 @@ void Compiler::unexpected(const char* what) {
     if (failure) return;
     std::string seen =
         tok.kind == Tok::end
-            ? "the end"
+            ? "end of text"
             : "\"" + std::string(src.substr(tok.at, std::min<std::size_t>(pos - tok.at, 40))) +
                   "\"";
     fail(tok.at, "unexpected " + seen + ", expecting " + what);
@@ -1061,7 +1061,7 @@ Expected<std::vector<std::byte>> Compiler::compile() {
                        atWord("designated") || atWord("library") || atWord("plugin");
     if (!isSet) {
         out = requirement();
-        if (!at(Tok::end)) unexpected("the end");
+        if (!at(Tok::end)) unexpected("the end of the text");
     } else {
         // By type, a later entry replacing an earlier one, as the platform's set maker does.
         std::map<std::uint32_t, std::vector<std::byte>> entries;
