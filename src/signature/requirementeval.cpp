@@ -286,7 +286,7 @@ Truth Evaluator::expr(int depth) {
             // Offline there is no trust cache, and no local anchor.
             const signing::Certificate* leaf = cert(0);
             const signing::Certificate* intermediate = cert(-2);
-            return truth(appleAnchored() && leaf && intermediate && leaf != intermediate &&
+            return truth(appleAnchored() && leaf && intermediate &&
                          intermediate->commonName == appleIntermediateCN &&
                          intermediate->organization == appleIntermediateO &&
                          leaf->hasMarker(softwareSigningMarker));

@@ -106,6 +106,9 @@ TEST_F(CodesignVerifyTest, StatusesAndWordsAsCodesignGivesThem) {
         // Only Apple's roots are anchors to the tool.
         {{"-v", untrusted}, 1, untrusted.toStdString() + ": CSSMERR_TP_NOT_TRUSTED\n"},
         {{"-d", "-v", "-R=always", a}, 2, ""},
+        {{"-d", "--verify", a}, 2, ""},
+        {{"-v", "-R"}, 2, ""},
+        {{"-v", "-R", dir.filePath("missing"), a}, 2, ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.arguments.join(' ').toStdString());
@@ -117,7 +120,7 @@ TEST_F(CodesignVerifyTest, StatusesAndWordsAsCodesignGivesThem) {
     }
     const auto modifiedRun = varko::testing::runTool("varko-codesign", {"-v", tampered});
     EXPECT_EQ(modifiedRun.status, 1);
-    EXPECT_TRUE(modifiedRun.err.startsWith((tampered + ": ").toUtf8()))
+    EXPECT_TRUE(modifiedRun.err.startsWith((tampered + ": invalid signature: ").toUtf8()))
         << modifiedRun.err.toStdString();
 }
 
