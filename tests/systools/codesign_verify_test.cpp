@@ -107,6 +107,9 @@ TEST_F(CodesignVerifyTest, StatusesAndWordsAsCodesignGivesThem) {
         {{"-v", untrusted}, 1, untrusted.toStdString() + ": CSSMERR_TP_NOT_TRUSTED\n"},
         {{"-d", "-v", "-R=always", a}, 2, ""},
         {{"-d", "--verify", a}, 2, ""},
+        {{"-v", "-R=designated => always", a},
+         2,
+         "varko-codesign: test requirement: it is a requirement set, not one requirement\n"},
         {{"-v", "-R"}, 2, ""},
         {{"-v", "-R", dir.filePath("missing"), a}, 2, ""},
     };

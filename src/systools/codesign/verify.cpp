@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "format/bytereader.h"
 #include "format/codesig/csblobs.h"
 #include "format/codesig/requirement.h"
 #include "format/itemfile.h"
@@ -19,19 +20,26 @@ namespace {
 
 constexpr const char* reqFailed = "code failed to satisfy specified code requirement(s)";
 
+std::optional<std::uint32_t> magicOf(std::span<const std::byte> bytes) {
+    return ByteReader(bytes).u32be(0);
+}
+
 /// The -R argument compiled: text after '=', else a file holding a compiled requirement or
-/// its text.
+/// its text. One requirement, not a set.
 Expected<std::vector<std::byte>> testRequirement(const std::string& argument) {
-    if (argument.starts_with("=")) return codesig::compileRequirement(argument.substr(1));
-    auto bytes = readSmallFile(argument, codesig::maxRequirementTextBytes);
-    if (!bytes) return bytes.error();
-    const bool compiled = bytes->size() >= 4 && std::to_integer<unsigned>((*bytes)[0]) == 0xfa &&
-                          std::to_integer<unsigned>((*bytes)[1]) == 0xde &&
-                          std::to_integer<unsigned>((*bytes)[2]) == 0x0c &&
-                          std::to_integer<unsigned>((*bytes)[3]) == 0x00;
-    if (compiled) return std::move(*bytes);
-    return codesig::compileRequirement(
-        std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size()));
+    auto compiled = [&]() -> Expected<std::vector<std::byte>> {
+        if (argument.starts_with("=")) return codesig::compileRequirement(argument.substr(1));
+        auto bytes = readSmallFile(argument, codesig::maxRequirementTextBytes);
+        if (!bytes) return bytes.error();
+        const auto magic = magicOf(*bytes);
+        if (magic == codesig::CSMAGIC_REQUIREMENT || magic == codesig::CSMAGIC_REQUIREMENTS)
+            return std::move(*bytes);
+        return codesig::compileRequirement(
+            std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size()));
+    }();
+    if (compiled && magicOf(*compiled) != codesig::CSMAGIC_REQUIREMENT)
+        return Error{0, "it is a requirement set, not one requirement", ErrorCode::malformed};
+    return compiled;
 }
 
 /// One slice checked, and what its requirements are judged against.
@@ -91,6 +99,9 @@ int verifyItem(const Options& options, const signing::TrustAnchors& anchors, std
     std::optional<std::vector<std::byte>> test;
     if (options.testRequirement) {
         auto compiled = testRequirement(*options.testRequirement);
+        if (compiled && (compiled->size() < 4 || std::to_integer<unsigned>((*compiled)[3]) != 0))
+            compiled =
+                Error{0, "it is a requirement set, not one requirement", ErrorCode::malformed};
         if (!compiled) {
             err << "varko-codesign: test requirement: " << visibleControls(compiled.error().message)
                 << '\n';
