@@ -482,7 +482,7 @@ std::int64_t daysFromCivil(std::int64_t y, unsigned m, unsigned d) {
 /// no more once a token is taken. The first error stops it: every later token is the end.
 class Compiler {
 public:
-    explicit Compiler(std::string_view text) : src(text) { advance(); }
+    explicit Compiler(std::string_view text) : src(text) {}
 
     Expected<std::vector<std::byte>> compile();
 
@@ -1055,6 +1055,7 @@ Expected<std::vector<std::byte>> Compiler::compile() {
         const auto c = static_cast<unsigned char>(src[n]);
         if (c == 0xc0 || c == 0xc1 || c >= 0xf5) fail(n, "byte " + hex(c) + " is no UTF-8");
     }
+    advance();
     if (failure) return *failure;
     std::vector<std::byte> out;
     const bool isSet = at(Tok::integer) || atWord("guest") || atWord("host") ||
