@@ -22,6 +22,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         leaf.commonName = "Leaf";
         leaf.organizationalUnit = "TEAM";
         leaf.appleMarkers = {"1.2.840.113635.100.6.1.13"};
+        leaf.extensionOids = {"1.2.840.113635.100.6.1.13", "2.5.29.37"};
+        leaf.policyOids = {"1.2.840.113635.100.5.1"};
+        leaf.subjectAttributes = {{"2.5.4.3", "Leaf"}, {"2.5.4.11", "TEAM"}};
         c.chain = {leaf, varko::signing::Certificate{}};
         c.appleRoots.roots.push_back(c.chain.back().fingerprint);
         return c;

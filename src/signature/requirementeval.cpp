@@ -21,13 +21,23 @@ using namespace codesig;
 constexpr std::string_view appleIntermediateCN = "Apple Code Signing Certification Authority";
 constexpr std::string_view appleIntermediateO = "Apple Inc.";
 constexpr std::string_view softwareSigningMarker = "1.2.840.113635.100.6.22";
-constexpr std::string_view appleArc = "1.2.840.113635.100.6";
 
-// Subject fields the platform reads; the signing library records only three of them.
-constexpr std::string_view subjectFields[] = {
-    "subject.C",      "subject.CN",       "subject.D",    "subject.L",  "subject.O",
-    "subject.C-O",    "subject.OU",       "subject.C-OU", "subject.ST", "subject.C-ST",
-    "subject.STREET", "subject.C-STREET", "subject.UID"};
+// The subject fields the platform reads, by their attribute types.
+constexpr struct {
+    std::string_view key, oid;
+} subjectFields[] = {{"subject.C", "2.5.4.6"},
+                     {"subject.CN", "2.5.4.3"},
+                     {"subject.D", "2.5.4.13"},
+                     {"subject.L", "2.5.4.7"},
+                     {"subject.O", "2.5.4.10"},
+                     {"subject.C-O", "2.5.4.10.1"},
+                     {"subject.OU", "2.5.4.11"},
+                     {"subject.C-OU", "2.5.4.11.1"},
+                     {"subject.ST", "2.5.4.8"},
+                     {"subject.C-ST", "2.5.4.8.1"},
+                     {"subject.STREET", "2.5.4.9"},
+                     {"subject.C-STREET", "2.5.4.9.1"},
+                     {"subject.UID", "0.9.2342.19200300.100.1.1"}};
 
 constexpr std::size_t maxBoundPlistBytes = 1u << 20;
 
@@ -233,20 +243,17 @@ std::string dottedOid(std::string_view der) {
 Truth Evaluator::certField(std::int32_t slot, const std::string& key, const Match& m) {
     const signing::Certificate* c = cert(slot);
     if (!c) return Truth::no;
-    const std::string* value = key == "subject.CN"   ? &c->commonName
-                               : key == "subject.O"  ? &c->organization
-                               : key == "subject.OU" ? &c->organizationalUnit
-                                                     : nullptr;
-    if (value) {
+    if (key == "email") return unknown("certificate e-mail addresses are not read here");
+    for (const auto& field : subjectFields) {
+        if (field.key != key) continue;
         // A field the certificate lacks fails the lookup, and the clause with it.
-        if (value->empty()) return Truth::no;
-        const plist::Value v(*value);
-        return truth(m(Candidate{Candidate::value, &v}));
+        for (const auto& [type, value] : c->subjectAttributes)
+            if (type == field.oid) {
+                const plist::Value v(value);
+                return truth(m(Candidate{Candidate::value, &v}));
+            }
+        return Truth::no;
     }
-    if (std::find(std::begin(subjectFields), std::end(subjectFields), key) !=
-            std::end(subjectFields) ||
-        key == "email")
-        return unknown("certificate field " + key + " is not read here");
     return Truth::no;
 }
 
@@ -257,13 +264,10 @@ Truth Evaluator::certOid(std::uint32_t op, std::int32_t slot, const std::string&
         return c ? unknown("dates in certificate extensions are not read here")
                  : truth(m(Candidate{}));
     if (!c) return Truth::no;
-    if (op == opCertPolicy) return unknown("certificate policies are not read here");
     const std::string dotted = dottedOid(oid);
-    // Only extensions in Apple's arc are recorded; of them it is known which are there.
-    if (!dotted.starts_with(std::string(appleArc) + ".") && dotted != appleArc)
-        return unknown("certificate extension " + (dotted.empty() ? "?" : dotted) +
-                       " is not read here");
-    return truth(m(c->hasMarker(dotted) ? Candidate{Candidate::present} : Candidate{}));
+    const auto& oids = op == opCertPolicy ? c->policyOids : c->extensionOids;
+    const bool has = !dotted.empty() && std::find(oids.begin(), oids.end(), dotted) != oids.end();
+    return truth(m(has ? Candidate{Candidate::present} : Candidate{}));
 }
 
 Truth Evaluator::expr(int depth) {
