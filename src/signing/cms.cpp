@@ -116,7 +116,29 @@ Expected<Certificate> describe(X509* x) {
         return cmsError("a certificate cannot be hashed");
     for (int i = 0; i < X509_get_ext_count(x); ++i) {
         std::string oid = oidText(X509_EXTENSION_get_object(X509_get_ext(x, i)));
+        c.extensionOids.push_back(oid);
         if (oid.rfind(appleArc, 0) == 0) c.appleMarkers.push_back(std::move(oid));
+    }
+    if (auto* policies = static_cast<CERTIFICATEPOLICIES*>(
+            X509_get_ext_d2i(x, NID_certificate_policies, nullptr, nullptr))) {
+        for (int i = 0; i < sk_POLICYINFO_num(policies); ++i)
+            c.policyOids.push_back(oidText(sk_POLICYINFO_value(policies, i)->policyid));
+        CERTIFICATEPOLICIES_free(policies);
+    }
+    X509_NAME* name = X509_get_subject_name(x);
+    for (int i = 0; name && i < X509_NAME_entry_count(name); ++i) {
+        const X509_NAME_ENTRY* entry = X509_NAME_get_entry(name, i);
+        std::string type = oidText(X509_NAME_ENTRY_get_object(entry));
+        const bool seen =
+            std::any_of(c.subjectAttributes.begin(), c.subjectAttributes.end(),
+                        [&](const auto& attribute) { return attribute.first == type; });
+        unsigned char* utf8 = nullptr;
+        const int n =
+            seen || type.empty() ? -1 : ASN1_STRING_to_UTF8(&utf8, X509_NAME_ENTRY_get_data(entry));
+        if (n < 0) continue;
+        c.subjectAttributes.emplace_back(std::move(type), std::string(reinterpret_cast<char*>(utf8),
+                                                                      static_cast<std::size_t>(n)));
+        OPENSSL_free(utf8);
     }
     return c;
 }

@@ -7,6 +7,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "format/expected.h"
@@ -34,6 +35,11 @@ struct Certificate {
     /// Dotted OIDs of the certificate's extensions in Apple's arc (1.2.840.113635.100.6…),
     /// the markers by which Gatekeeper tells Developer ID from App Store from Apple.
     std::vector<std::string> appleMarkers;
+    /// Dotted OIDs of every extension and of every policy its certificatePolicies names, and
+    /// each subject attribute's first value by its dotted type: what code requirements ask.
+    std::vector<std::string> extensionOids;
+    std::vector<std::string> policyOids;
+    std::vector<std::pair<std::string, std::string>> subjectAttributes;
 
     [[nodiscard]] bool hasMarker(std::string_view oid) const;
 };

@@ -100,15 +100,22 @@ Bytes oid(const Bytes& der) {
     return s(std::string_view(reinterpret_cast<const char*>(der.data()), der.size()));
 }
 
-TEST(RequirementTest, ProgramsPrintAsCodesignPrintsThem) {
+struct Printed {
+    Bytes program;
+    std::string text;
+};
+
+Bytes devIdLeafOid() {
+    Bytes leaf = devIdCa;
+    leaf[8] = std::byte{1};
+    leaf[9] = std::byte{13};
+    return leaf;
+}
+
+std::vector<Printed> printedCases() {
     const Bytes id = w(Ident) + s("com.example.app");
-    Bytes devIdLeaf = devIdCa;
-    devIdLeaf[8] = std::byte{1};
-    devIdLeaf[9] = std::byte{13};
-    const struct {
-        Bytes program;
-        std::string text;
-    } cases[] = {
+    const Bytes devIdLeaf = devIdLeafOid();
+    return {
         {w(True), "always"},
         {w(False), "never"},
         {id, "identifier \"com.example.app\""},
@@ -180,7 +187,10 @@ TEST(RequirementTest, ProgramsPrintAsCodesignPrintsThem) {
         {w(Info) + s("k") + w(20) + w(True), "info[k]MATCH OPCODE 20 NOT UNDERSTOOD"},
         {w(0x01000001), "always"},
     };
-    for (const auto& c : cases) {
+}
+
+TEST(RequirementTest, ProgramsPrintAsCodesignPrintsThem) {
+    for (const auto& c : printedCases()) {
         SCOPED_TRACE(c.text);
         const auto text = requirementText(requirement(c.program));
         ASSERT_TRUE(text) << text.error().message;
@@ -264,6 +274,172 @@ TEST(RequirementTest, HostileBlobsAreRefusedWithAReason) {
         const auto text = requirementSetText(c.blob);
         ASSERT_FALSE(text);
         EXPECT_EQ(text.error().code, c.code) << text.error().message;
+    }
+}
+
+}  // namespace
+
+namespace {
+
+const std::string hash20 = "0123456789abcdef0123456789abcdef01234567";
+Bytes digest20() {
+    Bytes d;
+    for (std::size_t n = 0; n < 40; n += 2)
+        d.push_back(std::byte(std::stoi(hash20.substr(n, 2), nullptr, 16)));
+    return d;
+}
+Bytes data(const Bytes& b) {
+    return s(std::string_view(reinterpret_cast<const char*>(b.data()), b.size()));
+}
+
+TEST(RequirementCompileTest, TextCompilesAsThePlatformCompilesIt) {
+    const Bytes dg = data(digest20());
+    const struct {
+        std::string text;
+        Bytes program;
+    } cases[] = {
+        {"identifier \"com.example.app\"", w(Ident) + s("com.example.app")},
+        {"identifier = com.example.app", w(Ident) + s("com.example.app")},
+        {"identifier == \"a\\\"b\\\\c\"", w(Ident) + s("a\"b\\c")},
+        {"always and true or never and false",
+         w(Or) + w(And) + w(True) + w(True) + w(And) + w(False) + w(False)},
+        {"always or never or notarized", w(Or) + w(Or) + w(True) + w(False) + w(Notarized)},
+        {"always and (never or legacy)", w(And) + w(True) + w(Or) + w(False) + w(Legacy)},
+        {"! ! always and never", w(And) + w(Not) + w(Not) + w(True) + w(False)},
+        {"!(always and never)", w(Not) + w(And) + w(True) + w(False)},
+        {"anchor apple", w(Apple)},
+        {"anchor apple generic", w(AppleGeneric)},
+        {"anchor generic apple", w(AppleGeneric)},
+        {"anchor apple developer", w(NamedAnchor) + s("developer")},
+        {"anchor trusted", w(TrustedCerts)},
+        {"certificate trusted", w(TrustedCerts)},
+        {"cert leaf trusted", w(TrustedCert) + w(leaf)},
+        {"anchor = H\"" + hash20 + "\"", w(AnchorHash) + w(root) + dg},
+        {"certificate root H\"" + hash20 + "\"", w(AnchorHash) + w(root) + dg},
+        {"certificate -2 = H\"" + hash20 + "\"", w(AnchorHash) + w(0xfffffffe) + dg},
+        {"cdhash H\"" + hash20 + "\"", w(CdHash) + dg},
+        {"certificate 1[field.1.2.840.113635.100.6.2.6] exists",
+         w(CertGeneric) + w(1) + oid(devIdCa) + w(Exists)},
+        {"certificate leaf[extension.1.2.840.113635.100.6.1.13]",
+         w(CertGeneric) + w(leaf) + oid(devIdLeafOid()) + w(Exists)},
+        {"certificate leaf[policy.2.999.128]",
+         w(CertPolicy) + w(leaf) + s(std::string_view("\x88\x37\x81\x00", 4)) + w(Exists)},
+        {"certificate leaf[subject.OU] = TEAM123456",
+         w(CertField) + w(leaf) + s("subject.OU") + w(Equal) + s("TEAM123456")},
+        {"certificate root[subject.CN] = Apple*",
+         w(CertField) + w(root) + s("subject.CN") + w(Begins) + s("Apple")},
+        {"cert 3[subject.O] = *\"Inc.\"",
+         w(CertField) + w(3) + s("subject.O") + w(Ends) + s("Inc.")},
+        {"info[k] = *v*", w(Info) + s("k") + w(Contains) + s("v")},
+        {"info[k] ~ v", w(Info) + s("k") + w(Contains) + s("v")},
+        {"info[k] < 0x6101", w(Info) + s("k") + w(Less) + s("a\x01")},
+        {"info[k] > b", w(Info) + s("k") + w(Greater) + s("b")},
+        {"info[k] <= b", w(Info) + s("k") + w(LessEq) + s("b")},
+        {"info[k] >= \"10.15\"", w(Info) + s("k") + w(GreaterEq) + s("10.15")},
+        {"entitlement[\"com.apple.security.app-sandbox\"] absent",
+         w(Entitlement) + s("com.apple.security.app-sandbox") + w(Absent)},
+        {"entitlement[a.b] /* exists */", w(Entitlement) + s("a.b") + w(Exists)},
+        {"certificate leaf[timestamp.1.2.840.113635.100.6.1.13] < timestamp \"20190101000000Z\"",
+         w(CertDate) + w(leaf) + oid(devIdLeafOid()) + w(Before) + w(0) + w(567993600)},
+        {"certificate 1[timestamp.1.2] = timestamp \"20010102010101\"",
+         w(CertDate) + w(1) + s("\x2a") + w(On) + w(0) + w(86400 + 3661)},
+        {"certificate 1[timestamp.1.2] >= timestamp \"20001231235959Z\"",
+         w(CertDate) + w(1) + s("\x2a") + w(OnOrAfter) + w(0xffffffff) + w(0xffffffff)},
+        {"platform = 2", w(Platform) + w(2)},
+        {"(\"a b\")", w(NamedCode) + s("a b")},
+        {"# a shell comment\n identifier x // trailing\n;;", w(Ident) + s("x")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        const auto blob = compileRequirement(c.text);
+        ASSERT_TRUE(blob) << blob.error().message;
+        EXPECT_EQ(*blob, requirement(c.program));
+        // And back: the printed text compiles to the same blob.
+        const auto text = requirementText(*blob);
+        ASSERT_TRUE(text);
+        EXPECT_EQ(compileRequirement(*text), *blob) << *text;
+    }
+}
+
+TEST(RequirementCompileTest, PrintedProgramsCompileBackToThemselves) {
+    // Those the printer writes in words the compiler reads, grouped as it groups: no short
+    // hash, no binary identifier, no cut string, no opcode it does not know.
+    int same = 0;
+    for (const auto& c : printedCases()) {
+        const auto blob = compileRequirement(c.text);
+        if (!blob || *blob != requirement(c.program)) continue;
+        ++same;
+        EXPECT_EQ(requirementText(*blob), c.text);
+    }
+    EXPECT_EQ(same, 30);
+}
+
+TEST(RequirementCompileTest, SetsCompileByType) {
+    const auto compiled = compileRequirement(
+        "designated => identifier a and anchor apple;\n"
+        "host => always\n7 => never\ndesignated => identifier b");
+    ASSERT_TRUE(compiled) << compiled.error().message;
+    EXPECT_EQ(*compiled, set({{kSecHostRequirementType, requirement(w(True))},
+                              {kSecDesignatedRequirementType, requirement(w(Ident) + s("b"))},
+                              {7, requirement(w(False))}}));
+    EXPECT_EQ(*requirementSetText(*compiled),
+              "host => always\ndesignated => identifier b\n/*unknown type*/ 7 => never\n");
+    EXPECT_EQ(compileRequirement(*requirementSetText(*compiled)), *compiled);
+}
+
+TEST(RequirementCompileTest, BadTextIsRefusedWithItsPlace) {
+    std::string deepParens(200, '(');
+    deepParens += "always" + std::string(200, ')');
+    std::string longChain = "always";
+    for (int i = 0; i < 200; ++i) longChain += " and always";
+    // Small text, larger blobs: a set of many entries.
+    std::string manyEntries;
+    for (int i = 0; i < 60000; ++i) manyEntries += std::to_string(i) + "=>info[a]\n";
+    const struct {
+        std::string text;
+        ErrorCode code;
+        const char* message;
+    } cases[] = {
+        {"", ErrorCode::malformed, "line 1 column 1: unexpected end of text, expecting an expression"},
+        {"identifier", ErrorCode::malformed, "unexpected end of text, expecting a name"},
+        {"identifier apple", ErrorCode::malformed, "unexpected \"apple\", expecting a name"},
+        {"always and", ErrorCode::malformed, "expecting an expression"},
+        {"always\n never", ErrorCode::malformed, "line 2 column 2: unexpected \"never\""},
+        {"(always", ErrorCode::malformed, "expecting \")\""},
+        {"identifier \"open", ErrorCode::malformed, "a string is never closed"},
+        {"identifier \"a\\n\"", ErrorCode::malformed, "only \\\" and \\\\ are escapes"},
+        {"always /* open", ErrorCode::malformed, "a comment is never closed"},
+        {"cdhash H\"0aff\"", ErrorCode::malformed, "invalid hash length"},
+        {"cdhash H\"\"", ErrorCode::malformed, "a hash is H\"hex digits\""},
+        {"info[k] = 0xabc", ErrorCode::malformed, "odd number of digits"},
+        {"info[k] = 0x", ErrorCode::malformed, "0x needs hex digits"},
+        {"certificate leaf[issuer.CN]", ErrorCode::malformed, "unrecognized certificate field"},
+        {"certificate leaf[field.1]", ErrorCode::malformed, "is no OID"},
+        {"certificate leaf[field.1.40]", ErrorCode::malformed, "is no OID"},
+        {"certificate leaf[field.1.2..3]", ErrorCode::malformed, "unexpected character 0x2e"},
+        {"info[k] < <2019-01-01>", ErrorCode::malformed, "is no time"},
+        {"info[k] < <2019-01-01 00:00:00 +0000", ErrorCode::malformed, "a date is never closed"},
+        {"anchor = /etc/certs/root.cer", ErrorCode::refused, "not read from a file"},
+        {"anchor = \"root.cer\"", ErrorCode::refused, "not read from a file"},
+        {"platform = 4294967296", ErrorCode::malformed, "is out of range"},
+        {"info[k] < timestamp \"2019\"", ErrorCode::malformed, "is no time"},
+        {"identifier \"\xff\"", ErrorCode::malformed, "byte 0xff is no UTF-8"},
+        {"identifier x @", ErrorCode::malformed, "unexpected character 0x40"},
+        {"designated identifier x", ErrorCode::malformed, "expecting \"=>\""},
+        {"designated => always\nalways", ErrorCode::malformed, "expecting a requirement type"},
+        {deepParens, ErrorCode::tooLarge, "nests deeper than 128 levels"},
+        {std::string(200, '!') + "always", ErrorCode::tooLarge, "nests deeper than 128 levels"},
+        {longChain, ErrorCode::tooLarge, "nests deeper than 128 levels"},
+        {"identifier \"" + std::string(maxRequirementTextBytes, 'a') + "\"", ErrorCode::tooLarge,
+         "past the limit"},
+        {manyEntries, ErrorCode::tooLarge, "compiled form"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text.substr(0, 60));
+        const auto blob = compileRequirement(c.text);
+        ASSERT_FALSE(blob);
+        EXPECT_EQ(blob.error().code, c.code);
+        EXPECT_NE(blob.error().message.find(c.message), std::string::npos) << blob.error().message;
     }
 }
 

@@ -131,3 +131,26 @@ INSTANTIATE_TEST_SUITE_P(Encodings, CmsTest, ::testing::Values(false, true),
                          [](const auto& info) { return info.param ? "Ber" : "Der"; });
 
 }  // namespace
+
+namespace {
+
+TEST(CertificateTest, RecordsEveryExtensionAndSubjectAttributeForRequirements) {
+    const TestPki pki;
+    const auto leaf = signing::describeCertificate(pki.leaf.certificate);
+    ASSERT_TRUE(leaf) << leaf.error().message;
+    const auto has = [](const std::vector<std::string>& oids, const char* oid) {
+        return std::find(oids.begin(), oids.end(), oid) != oids.end();
+    };
+    EXPECT_TRUE(has(leaf->extensionOids, "2.5.29.37"));  // extendedKeyUsage
+    EXPECT_TRUE(has(leaf->extensionOids, developerIdApplication));
+    EXPECT_TRUE(leaf->policyOids.empty());
+    const std::vector<std::pair<std::string, std::string>> subject = leaf->subjectAttributes;
+    EXPECT_NE(std::find(subject.begin(), subject.end(),
+                        std::pair<std::string, std::string>{"2.5.4.11", "TEAM123456"}),
+              subject.end());
+    EXPECT_NE(std::find(subject.begin(), subject.end(),
+                        std::pair<std::string, std::string>{"2.5.4.3", leaf->commonName}),
+              subject.end());
+}
+
+}  // namespace

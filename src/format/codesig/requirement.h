@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -95,6 +96,15 @@ inline constexpr std::size_t maxRequirementBytes = 1u << 20;
 /// A requirement set blob (0xfade0c01), a line per requirement: `designated => …`.
 [[nodiscard]] Expected<std::string> requirementSetText(std::span<const std::byte> blob);
 
+/// Past this much text no hand-written requirement goes.
+inline constexpr std::size_t maxRequirementTextBytes = 1u << 20;
+
+/// Text of the requirement language compiled as the platform compiles it: a requirement
+/// blob, or a requirement set blob when the text is `type => requirement` entries. `\\` is
+/// taken in strings as the printer writes it. A certificate named by its file is refused:
+/// only its hash is taken. Errors name the line and column.
+[[nodiscard]] Expected<std::vector<std::byte>> compileRequirement(std::string_view text);
+
 /// A requirement blob of the expression form, written in prefix order as its reader reads.
 class RequirementMaker {
 public:
@@ -108,6 +118,11 @@ public:
 private:
     std::vector<std::byte> program;
 };
+
+/// The requirement of `type` in a requirement set blob, running to the set's end; none when
+/// it is no set or holds no such entry.
+[[nodiscard]] std::optional<std::span<const std::byte>> requirementSetEntry(
+    std::span<const std::byte> blob, std::uint32_t type);
 
 /// Whether a requirement set blob holds a requirement of `type`; false when it is no set.
 [[nodiscard]] bool requirementSetHas(std::span<const std::byte> blob, std::uint32_t type);

@@ -8,9 +8,12 @@
 
 namespace varko::codesign {
 
-/// What the command line asks for. Only the display mode exists so far.
+/// What the command line asks for: the display or the verify operation.
 struct Options {
     bool display = false;
+    bool verify = false;
+    /// -R: requirement text after '=', else the path of a file holding one.
+    std::optional<std::string> testRequirement;
     int verbose = 0;  ///< how many -v were given
     /// Where to write entitlements: "-" or a file, with a leading ':' for the bare plist.
     std::optional<std::string> entitlements;

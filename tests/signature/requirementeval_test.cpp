@@ -1,0 +1,264 @@
+// Requirements checked against a context as the platform checks them, the test root standing
+// in for Apple's: what holds, what does not, and what cannot be known here.
+#include <gtest/gtest.h>
+
+#include <openssl/sha.h>
+
+#include "format/codesig/requirement.h"
+#include "signature/codeverifier.h"
+#include "signature/designatedrequirement.h"
+#include "signature/requirementeval.h"
+#include "signature/signingfixture.h"
+#include "signing/cms.h"
+
+using namespace varko;
+using namespace varko::testing;
+using codesign::Truth;
+
+namespace {
+
+signing::Certificate described(const examplegen::TestIdentity& id) {
+    auto c = signing::describeCertificate(id.certificate);
+    EXPECT_TRUE(c) << c.error().message;
+    return c ? *c : signing::Certificate{};
+}
+
+std::string sha1Hex(const std::vector<unsigned char>& der) {
+    unsigned char out[SHA_DIGEST_LENGTH];
+    SHA1(der.data(), der.size(), out);
+    return hex(std::span<const std::uint8_t>(out, sizeof out));
+}
+
+Truth evaluate(const std::string& text, const codesign::RequirementContext& ctx,
+               std::vector<std::string>* unknowns = nullptr) {
+    const auto blob = codesig::compileRequirement(text);
+    EXPECT_TRUE(blob) << blob.error().message;
+    if (!blob) return Truth::no;
+    const auto outcome = codesign::evaluateRequirement(*blob, ctx);
+    EXPECT_TRUE(outcome) << outcome.error().message;
+    if (unknowns && outcome) *unknowns = outcome->unknowns;
+    return outcome ? outcome->truth : Truth::no;
+}
+
+TEST(RequirementEvalTest, ClausesAsThePlatformDecidesThem) {
+    const TestPki pki;
+    codesign::RequirementContext ctx;
+    ctx.hasDirectory = true;
+    ctx.identifier = "com.example.app";
+    ctx.cdhash.assign(20, 0xab);
+    ctx.platform = 2;
+    plist::Dictionary info;
+    info.set("CFBundleShortVersionString", "10.15.2");
+    info.set("Tags", plist::Array{"alpha", "beta"});
+    info.set("Off", false);
+    info.set("When", plist::Date{500000000});
+    ctx.info = info;
+    plist::Dictionary entitlements;
+    entitlements.set("com.apple.security.app-sandbox", true);
+    ctx.entitlements = entitlements;
+    ctx.chain = {described(pki.leaf), described(pki.intermediate), described(pki.root)};
+    ctx.appleRoots = pki.anchors();
+    const std::string rootHash = "H\"" + sha1Hex(pki.root.certificate) + "\"";
+    const std::string leafHash = "H\"" + sha1Hex(pki.leaf.certificate) + "\"";
+    const std::string devId =
+        "anchor apple generic and certificate 1[field.1.2.840.113635.100.6.2.6] and "
+        "certificate leaf[field.1.2.840.113635.100.6.1.13] and certificate leaf[subject.OU] = "
+        "TEAM123456";
+    const struct {
+        std::string text;
+        Truth truth;
+    } cases[] = {
+        {"identifier \"com.example.app\"", Truth::yes},
+        {"identifier com.example", Truth::no},
+        {"cdhash H\"" + std::string(40, 'a') + "\"", Truth::no},
+        {"cdhash H\"abababababababababababababababababababab\"", Truth::yes},
+        {"platform = 2", Truth::yes},
+        {"platform = 1", Truth::no},
+        {devId, Truth::yes},
+        {"anchor apple generic and certificate leaf[subject.OU] = OTHER98765", Truth::no},
+        {"certificate leaf[subject.CN] = \"Developer ID Application\"*", Truth::yes},
+        {"certificate leaf[subject.CN] = *\"(TEAM123456)\"", Truth::yes},
+        {"certificate root[subject.O] = \"Varko Tests\"", Truth::yes},
+        {"certificate -2[subject.CN] ~ \"Developer ID\"", Truth::yes},
+        {"certificate 3[subject.CN] exists", Truth::no},
+        {"certificate leaf[subject.CN] absent", Truth::no},
+        {"certificate 1[subject.OU] exists", Truth::no},
+        {"certificate leaf[subject.FOO] absent", Truth::no},
+        {"certificate leaf[subject.C] = US", Truth::no},
+        {"certificate leaf[policy.1.2.3]", Truth::no},
+        {"certificate leaf[policy.1.2.3] absent", Truth::yes},
+        {"certificate leaf[field.2.5.29.37]", Truth::yes},
+        {"certificate leaf[extension.2.5.29.17] absent", Truth::yes},
+        {"certificate 5[timestamp.1.2.3] absent", Truth::yes},
+        {"certificate leaf[field.1.2.840.113635.100.6.2.6]", Truth::no},
+        {"certificate leaf[field.1.2.840.113635.100.6.2.6] absent", Truth::yes},
+        {"certificate 4[field.1.2.840.113635.100.6.2.6] absent", Truth::no},
+        {"anchor = " + rootHash, Truth::yes},
+        {"certificate leaf = " + leafHash, Truth::yes},
+        {"certificate 1 = " + leafHash, Truth::no},
+        // The test root is no Apple Code Signing chain.
+        {"anchor apple", Truth::no},
+        {"anchor trusted", Truth::yes},
+        {"certificate root trusted", Truth::yes},
+        {"info[CFBundleShortVersionString] >= \"10.9\"", Truth::yes},
+        {"info[CFBundleShortVersionString] < \"10.15.10\"", Truth::yes},
+        {"info[CFBundleShortVersionString] > \"10.15.2\"", Truth::no},
+        {"info[CFBundleShortVersionString] <= \"10.15.2\"", Truth::yes},
+        {"info[Tags] = beta", Truth::yes},
+        {"info[Tags] = gamma", Truth::no},
+        {"info[Off] exists", Truth::no},
+        {"info[Off] absent", Truth::no},
+        {"info[Missing] absent", Truth::yes},
+        {"info[Missing] = x", Truth::no},
+        {"info[When] < timestamp \"20200101000000Z\"", Truth::yes},
+        {"info[When] >= timestamp \"20200101000000Z\"", Truth::no},
+        {"info[CFBundleShortVersionString] < timestamp \"20200101000000Z\"", Truth::no},
+        {"entitlement[\"com.apple.security.app-sandbox\"] exists", Truth::yes},
+        {"entitlement[\"com.apple.security.get-task-allow\"] absent", Truth::yes},
+        // Three-valued: only what is established decides.
+        {"notarized", Truth::unknown},
+        {"! notarized", Truth::unknown},
+        {"notarized or always", Truth::yes},
+        {"notarized and never", Truth::no},
+        {"notarized and always", Truth::unknown},
+        {"legacy", Truth::unknown},
+        {"(named)", Truth::unknown},
+        {"certificate leaf[subject.email] exists", Truth::no},
+        {"certificate leaf[timestamp.1.2.3] exists", Truth::unknown},
+        {"certificate leaf trusted", Truth::unknown},
+        {"! identifier x", Truth::yes},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        EXPECT_EQ(evaluate(c.text, ctx), c.truth);
+    }
+    std::vector<std::string> unknowns;
+    EXPECT_EQ(evaluate("notarized and " + devId, ctx, &unknowns), Truth::unknown);
+    EXPECT_EQ(unknowns, std::vector<std::string>{"notarization cannot be checked offline"});
+
+    // Under a root that is not Apple's, the same chain holds no Apple clause.
+    codesign::RequirementContext foreign = ctx;
+    foreign.appleRoots = {};
+    EXPECT_EQ(evaluate(devId, foreign), Truth::no);
+    EXPECT_EQ(evaluate("anchor trusted", foreign), Truth::unknown);
+    // Without a code directory, nothing about it holds.
+    codesign::RequirementContext bare;
+    EXPECT_EQ(evaluate("identifier \"\" or platform = 0 or anchor trusted", bare), Truth::no);
+    EXPECT_EQ(evaluate("info[a] absent and entitlement[b] absent", bare), Truth::yes);
+}
+
+TEST(RequirementEvalTest, AnchorAppleAsksForApplesCodeSigningChain) {
+    const TestPki pki;
+    examplegen::CertificateRequest ca;
+    ca.commonName = "Apple Code Signing Certification Authority";
+    ca.organization = "Apple Inc.";
+    ca.authority = true;
+    ca.notBefore = jan2020;
+    ca.notAfter = jan2040;
+    const auto appleCa = examplegen::issueCertificate(ca, pki.root);
+    const auto leafWith = [&](std::vector<std::string> markers) {
+        examplegen::CertificateRequest r;
+        r.commonName = "Software Signing";
+        r.organization = "Apple Inc.";
+        r.markers = std::move(markers);
+        r.notBefore = jan2020;
+        r.notAfter = jan2030;
+        return examplegen::issueCertificate(r, appleCa);
+    };
+    codesign::RequirementContext ctx;
+    ctx.hasDirectory = true;
+    ctx.appleRoots = pki.anchors();
+    ctx.chain = {described(leafWith({"1.2.840.113635.100.6.22"})), described(appleCa),
+                 described(pki.root)};
+    EXPECT_EQ(evaluate("anchor apple", ctx), Truth::yes);
+    ctx.chain[0] = described(leafWith({}));
+    EXPECT_EQ(evaluate("anchor apple", ctx), Truth::no);
+    EXPECT_EQ(evaluate("anchor apple generic", ctx), Truth::yes);
+}
+
+TEST(RequirementEvalTest, SignedCodeSatisfiesItsOwnDesignatedRequirementAndNoOtherTeams) {
+    const TestPki pki;
+    QTemporaryDir dir;
+    struct Signed {
+        codesign::RequirementContext context;
+        std::vector<std::byte> designated;
+    };
+    const auto sign = [&](const char* name, const examplegen::TestIdentity& leaf,
+                          std::size_t codeSize) {
+        const std::filesystem::path path = dir.filePath(name).toStdString();
+        EXPECT_TRUE(examplegen::writeFile(
+            path, examplegen::makeMachO(
+                      signedMachO({&leaf, {&leaf, &pki.intermediate, &pki.root}}, codeSize))));
+        const auto code = codesign::loadCodeObject(path, std::nullopt);
+        EXPECT_TRUE(code) << code.error().message;
+        const codesign::CodeLocation location{path, std::nullopt, std::nullopt, false,
+                                              std::nullopt};
+        const auto cms = signing::parseCms(**code->signature->cmsSignature());
+        const auto directories = codesign::codeDirectories(*code->signature);
+        const auto verdict =
+            signing::verifyCmsSignature(*cms, codesign::directoryBytes(directories->all.front()),
+                                        pki.anchors(), jan2024 + 86400);
+        EXPECT_TRUE(verdict) << verdict.error().message;
+        auto context = codesign::requirementContext(*code, location, verdict->chain, pki.anchors());
+        const auto text = codesign::implicitDesignatedRequirement(*code, location, pki.anchors());
+        return Signed{*context, *codesig::compileRequirement(*text)};
+    };
+    const Signed ours = sign("ours", pki.leaf, 100);
+    const Signed theirs = sign("theirs", pki.otherLeaf, 200);
+    EXPECT_EQ(ours.context.identifier, "com.example.varko.signed");
+    EXPECT_EQ(ours.context.cdhash.size(), 20u);
+    const auto truthOf = [](const Signed& code, const std::vector<std::byte>& requirement) {
+        return codesign::evaluateRequirement(requirement, code.context)->truth;
+    };
+    EXPECT_EQ(truthOf(ours, ours.designated), Truth::yes);
+    EXPECT_EQ(truthOf(theirs, theirs.designated), Truth::yes);
+    EXPECT_EQ(truthOf(ours, theirs.designated), Truth::no);
+    EXPECT_EQ(truthOf(theirs, ours.designated), Truth::no);
+    // Its cdhash is the one the signature names.
+    const std::string cdhash = hex(std::span<const std::uint8_t>(ours.context.cdhash));
+    EXPECT_EQ(truthOf(ours, *codesig::compileRequirement("cdhash H\"" + cdhash + "\"")),
+              Truth::yes);
+    EXPECT_EQ(truthOf(theirs, *codesig::compileRequirement("cdhash H\"" + cdhash + "\"")),
+              Truth::no);
+}
+
+TEST(RequirementEvalTest, HostileProgramsAreRefused) {
+    using codesig::RequirementMaker;
+    codesign::RequirementContext ctx;
+    const auto nested = [] {
+        RequirementMaker m;
+        for (int i = 0; i < 500; ++i) m.word(codesig::opNot);
+        return m.word(codesig::opTrue).make();
+    }();
+    const struct {
+        const char* name;
+        std::vector<std::byte> blob;
+        ErrorCode code;
+    } cases[] = {
+        {"cut", RequirementMaker().word(codesig::opAnd).word(codesig::opTrue).make(),
+         ErrorCode::truncated},
+        {"deep", nested, ErrorCode::tooLarge},
+        {"unknown", RequirementMaker().word(99).make(), ErrorCode::unsupported},
+        {"skip past end", RequirementMaker().word(codesig::opGenericSkip | 99).word(64).make(),
+         ErrorCode::truncated},
+        {"no blob", std::vector<std::byte>(8), ErrorCode::malformed},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto outcome = codesign::evaluateRequirement(c.blob, ctx);
+        ASSERT_FALSE(outcome);
+        EXPECT_EQ(outcome.error().code, c.code) << outcome.error().message;
+    }
+    // What the platform may step over, it does.
+    const auto skipped = RequirementMaker()
+                             .word(codesig::opGenericSkip | 99)
+                             .word(4)
+                             .word(0)
+                             .word(codesig::opTrue)
+                             .make();
+    EXPECT_EQ(codesign::evaluateRequirement(skipped, ctx)->truth, Truth::yes);
+    const auto falsified = RequirementMaker().word(codesig::opGenericFalse | 99).word(0).make();
+    EXPECT_EQ(codesign::evaluateRequirement(falsified, ctx)->truth, Truth::no);
+}
+
+}  // namespace

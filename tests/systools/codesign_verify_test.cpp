@@ -1,0 +1,130 @@
+// varko-codesign --verify: codesign's words and exit statuses for valid, modified and unsigned
+// code, its own designated requirement, and a test requirement given with -R.
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+
+#include "fixtures/machowriter.h"
+#include "fixtures/testsigning.h"
+#include "format/codesig/requirement.h"
+#include "support/programrun.h"
+
+using namespace varko::examplegen;
+
+namespace {
+
+using Bytes = std::vector<std::byte>;
+
+class CodesignVerifyTest : public ::testing::Test {
+protected:
+    QString write(const QString& name, const Bytes& bytes) {
+        const QString path = dir.filePath(name);
+        EXPECT_TRUE(writeFile(path.toStdString(), bytes, true));
+        return path;
+    }
+    static std::string designatedOf(const QString& path) {
+        const auto r = varko::testing::runTool("varko-codesign", {"-d", "-r-", path});
+        const auto m = QRegularExpression("designated => (.*)\n").match(QString::fromUtf8(r.out));
+        EXPECT_TRUE(m.hasMatch()) << r.out.toStdString();
+        return m.captured(1).toStdString();
+    }
+    QTemporaryDir dir;
+};
+
+TEST_F(CodesignVerifyTest, StatusesAndWordsAsCodesignGivesThem) {
+    MachOOptions o;
+    const QString a = write("a", makeMachO(o));
+    o.codeSize += 4096;
+    o.signature->identifier = "com.example.other";
+    const QString b = write("b", makeMachO(o));
+    Bytes modified = makeMachO(o);
+    modified[modified.size() / 4] ^= std::byte{1};
+    const QString tampered = write("tampered", modified);
+    MachOOptions unsignedCode;
+    unsignedCode.signature.reset();
+    const QString bare = write("bare", makeMachO(unsignedCode));
+    o.signature->requirementSet = *varko::codesig::compileRequirement("designated => identifier x");
+    const QString wrongDesignated = write("wrong-designated", makeMachO(o));
+    const TestPki pki;
+    const QString untrusted =
+        write("untrusted",
+              makeMachO(signedMachO({&pki.leaf, {&pki.leaf, &pki.intermediate, &pki.root}}, 100)));
+
+    const QString textFile = dir.filePath("req.txt");
+    {
+        QFile f(textFile);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("identifier com.example.varko // a comment\n");
+    }
+    const QString blobFile = dir.filePath("req.bin");
+    {
+        const auto blob = varko::codesig::compileRequirement("identifier com.example.other");
+        QFile f(blobFile);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(reinterpret_cast<const char*>(blob->data()), static_cast<qint64>(blob->size()));
+    }
+    const std::string A = a.toStdString(), B = b.toStdString();
+    const std::string ownOfA = designatedOf(a), ownOfB = designatedOf(b);
+    const std::string failed =
+        "test-requirement: code failed to satisfy specified code requirement(s)\n";
+    const struct {
+        QStringList arguments;
+        int status;
+        std::string err;
+    } cases[] = {
+        {{"-v", a}, 0, ""},
+        {{"--verify", "-v", a},
+         0,
+         A + ": valid on disk\n" + A + ": satisfies its Designated Requirement\n"},
+        {{"-vv", "-R=identifier com.example.varko", a},
+         0,
+         A + ": valid on disk\n" + A + ": satisfies its Designated Requirement\n" + A +
+             ": explicit requirement satisfied\n"},
+        {{"-v", "-R", "=identifier com.example.other", a}, 3, failed},
+        {{"-v", "--test-requirement=" + QString::fromStdString("=" + ownOfA), a}, 0, ""},
+        {{"-v", "-R=" + QString::fromStdString(ownOfB), a}, 3, failed},
+        {{"-v", "-R=" + QString::fromStdString(ownOfA), b}, 3, failed},
+        {{"-v", "-R=" + QString::fromStdString(ownOfB), b}, 0, ""},
+        {{"-v", "-R", textFile, a}, 0, ""},
+        {{"-v", "-R", blobFile, a}, 3, failed},
+        {{"-v", "-R", blobFile, b}, 0, ""},
+        // What cannot be known here is not taken as satisfied.
+        {{"-vv", "-R=notarized or identifier nothing", a},
+         3,
+         A + ": valid on disk\n" + A + ": satisfies its Designated Requirement\n" + A +
+             ": note: not established: notarization cannot be checked offline\n" + failed},
+        {{"-v", "-R=identifier", a},
+         2,
+         "varko-codesign: test requirement: line 1 column 11: unexpected end of text, expecting a "
+         "name or a quoted string\n"},
+        {{"-v", wrongDesignated},
+         3,
+         wrongDesignated.toStdString() + ": does not satisfy its designated Requirement\n"},
+        {{"-v", bare}, 1, bare.toStdString() + ": code object is not signed at all\n"},
+        // Only Apple's roots are anchors to the tool.
+        {{"-v", untrusted}, 1, untrusted.toStdString() + ": CSSMERR_TP_NOT_TRUSTED\n"},
+        {{"-d", "-v", "-R=always", a}, 2, ""},
+        {{"-d", "--verify", a}, 2, ""},
+        {{"-v", "-R=designated => always", a},
+         2,
+         "varko-codesign: test requirement: it is a requirement set, not one requirement\n"},
+        {{"-v", "-R"}, 2, ""},
+        {{"-v", "-R", dir.filePath("missing"), a}, 2, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.arguments.join(' ').toStdString());
+        const auto r = varko::testing::runTool("varko-codesign", c.arguments);
+        EXPECT_EQ(r.status, c.status) << r.err.toStdString();
+        if (c.status != 2 || !c.err.empty()) {
+            EXPECT_EQ(r.err.toStdString(), c.err);
+        }
+    }
+    const auto modifiedRun = varko::testing::runTool("varko-codesign", {"-v", tampered});
+    EXPECT_EQ(modifiedRun.status, 1);
+    EXPECT_TRUE(modifiedRun.err.startsWith((tampered + ": invalid signature: ").toUtf8()))
+        << modifiedRun.err.toStdString();
+}
+
+}  // namespace
