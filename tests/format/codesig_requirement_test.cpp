@@ -400,7 +400,8 @@ TEST(RequirementCompileTest, BadTextIsRefusedWithItsPlace) {
         ErrorCode code;
         const char* message;
     } cases[] = {
-        {"", ErrorCode::malformed, "line 1 column 1: unexpected end of text, expecting an expression"},
+        {"", ErrorCode::malformed,
+         "line 1 column 1: unexpected end of text, expecting an expression"},
         {"identifier", ErrorCode::malformed, "unexpected end of text, expecting a name"},
         {"identifier apple", ErrorCode::malformed, "unexpected \"apple\", expecting a name"},
         {"always and", ErrorCode::malformed, "expecting an expression"},
