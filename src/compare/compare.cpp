@@ -15,9 +15,11 @@ namespace {
 
 /// The order of kinds of change within one severity.
 constexpr const char* whatOrder[] = {
-    "teamIdentifier",  "signer",     "hardenedRuntime", "verdict",   "sealed",
-    "valid",           "usageKey",   "entitlement",     "allowance", "component",
-    "privacyManifest", "identifier", "version",
+    "teamIdentifier",  "signer",    "designatedRequirement",
+    "hardenedRuntime", "verdict",   "sealed",
+    "valid",           "usageKey",  "entitlement",
+    "allowance",       "component", "privacyManifest",
+    "identifier",      "version",
 };
 
 /// The values that say only that something is there.
@@ -169,6 +171,24 @@ QString signing(const QJsonObject& component) {
     return team.isEmpty() ? signer : signer + " (" + team + ")";
 }
 
+/// macOS knows an update as the same code by its designated requirement: keychain items and
+/// privacy grants stay with it only while it holds. A side read by an older Varko lacks it.
+void compareDesignated(Changes& changes, const QJsonObject& before, const QJsonObject& after,
+                       const QString& component) {
+    const QJsonValue was = before.value("designatedRequirement");
+    const QJsonValue is = after.value("designatedRequirement");
+    if (!was.isUndefined() && !is.isUndefined())
+        changes.ifChanged("designatedRequirement", {}, was.toString(), is.toString(), component,
+                          Severity::high);
+}
+
+/// The main executable's object; empty when the item has none.
+QJsonObject mainExecutable(const QJsonObject& item) {
+    for (const QJsonValue& v : item.value("components").toArray())
+        if (v["kind"].toString() == QLatin1String("main-executable")) return v.toObject();
+    return {};
+}
+
 void compareComponents(Changes& changes, const QJsonObject& oldItem, const QJsonObject& newItem) {
     const ComponentMap before = componentsByPath(oldItem);
     const ComponentMap after = componentsByPath(newItem);
@@ -187,6 +207,7 @@ void compareComponents(Changes& changes, const QJsonObject& oldItem, const QJson
         const QJsonObject& was = old->second;
         changes.ifChanged("component", path, signing(was), signing(component), path,
                           Severity::medium);
+        compareDesignated(changes, was, component, path);
         const QString validBefore = validity(was);
         const QString validAfter = validity(component);
         changes.ifChanged("valid", {}, validBefore, validAfter, path,
@@ -210,6 +231,7 @@ std::vector<Change> compareItems(const QJsonObject& oldItem, const QJsonObject& 
     Changes changes;
     compareVerdicts(changes, oldItem.value("verdict").toObject(),
                     newItem.value("verdict").toObject());
+    compareDesignated(changes, mainExecutable(oldItem), mainExecutable(newItem), {});
     comparePrivacy(changes, appPrivacy(oldItem), appPrivacy(newItem), {});
     compareComponents(changes, oldItem, newItem);
     changes.ifChanged("identifier", {}, oldItem.value("bundleID").toString(),
@@ -258,6 +280,7 @@ QString whatTitle(const QString& what) {
     static const std::map<QString, QString> titles{
         {"teamIdentifier", "Team ID"},
         {"signer", "Signer"},
+        {"designatedRequirement", "Designated requirement"},
         {"hardenedRuntime", "Hardened runtime"},
         {"verdict", "Verdict"},
         {"sealed", "Sealed"},

@@ -10,9 +10,9 @@ enum class Severity { high, medium, low };
 
 /// One difference between two versions of an item.
 struct Change {
-    /// What changed: "teamIdentifier", "signer", "hardenedRuntime", "verdict", "sealed",
-    /// "valid" (a component's), "usageKey", "entitlement", "allowance", "component",
-    /// "privacyManifest", "identifier", "version", …
+    /// What changed: "teamIdentifier", "signer", "designatedRequirement" (a component's),
+    /// "hardenedRuntime", "verdict", "sealed", "valid" (a component's), "usageKey",
+    /// "entitlement", "allowance", "component", "privacyManifest", "identifier", "version", …
     QString what;
     QString key;        ///< which usage key, entitlement, component path, …; empty where none
     QString oldValue;   ///< empty when added

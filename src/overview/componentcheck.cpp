@@ -11,6 +11,7 @@
 #include "signature/bundlelocator.h"
 #include "signature/codeobject.h"
 #include "signature/codeverifier.h"
+#include "signature/designatedrequirement.h"
 #include "signature/hashbudget.h"
 #include "signing/cms.h"
 
@@ -114,6 +115,14 @@ ComponentCheck checkUnder(const std::filesystem::path& item, const Component& co
         check.reason = notSigned;
         check.failure = ErrorCode::missing;
         return check;
+    }
+    // What the signature names itself by, read whether or not it verifies: a changed one
+    // between versions matters even when both are broken.
+    const auto firstSigned = std::find_if(slices->begin(), slices->end(),
+                                          [](const auto& s) { return s.signature.has_value(); });
+    if (auto designated = codesign::designatedRequirement(*firstSigned, *location, anchors)) {
+        check.designatedRequirement = std::move(designated->text);
+        check.designatedImplicit = designated->implicit;
     }
     codesign::Assessment a = codesign::assessCode(*slices, *location, anchors, now);
     if (a.reason == notAnApp) a.reason.clear();

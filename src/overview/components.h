@@ -86,6 +86,10 @@ struct ComponentCheck {
     /// item): neither valid nor invalid, and `reason` says which bound.
     bool unchecked = false;
     std::optional<ErrorCode> failure;  ///< the kind of `reason`, for scripts
+    /// The requirement by which the platform knows this code across updates: its keychain
+    /// items and privacy grants follow it. Empty when it has none or it can't be read.
+    std::string designatedRequirement;
+    bool designatedImplicit = false;  ///< made up by the platform, not carried by the signature
 };
 
 /// One piece of code in the bundle.

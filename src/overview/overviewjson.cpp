@@ -81,6 +81,11 @@ QJsonArray componentsJson(const Overview& overview) {
                              ? QJsonValue(text(std::string(errorCodeName(*c.check->failure))))
                              : QJsonValue();
         o["intact"] = c.check && !c.check->unchecked ? QJsonValue(c.check->intact) : QJsonValue();
+        const bool designated = c.check && !c.check->designatedRequirement.empty();
+        o["designatedRequirement"] =
+            designated ? QJsonValue(text(c.check->designatedRequirement)) : QJsonValue();
+        o["designatedRequirementImplicit"] =
+            designated ? QJsonValue(c.check->designatedImplicit) : QJsonValue();
         o["flags"] = texts(c.flags);
         o["privacyServices"] = texts(componentServices(catalog, id));
         QJsonArray keys;

@@ -143,4 +143,19 @@ Expected<std::string> implicitDesignatedRequirement(const CodeObject& code,
     return codesig::requirementText(blob);
 }
 
+Expected<DesignatedRequirement> designatedRequirement(const CodeObject& code,
+                                                      const CodeLocation& location,
+                                                      const signing::TrustAnchors& appleRoots) {
+    if (const auto* e = code.signature->find(codesig::CSSLOT_REQUIREMENTS))
+        if (auto entry = codesig::requirementSetEntry(code.signature->blob(*e),
+                                                      codesig::kSecDesignatedRequirementType)) {
+            auto text = codesig::requirementText(*entry);
+            if (!text) return text.error();
+            return DesignatedRequirement{std::move(*text), false};
+        }
+    auto implicit = implicitDesignatedRequirement(code, location, appleRoots);
+    if (!implicit) return implicit.error();
+    return DesignatedRequirement{std::move(*implicit), true};
+}
+
 }  // namespace varko::codesign

@@ -15,4 +15,14 @@ namespace varko::codesign {
 [[nodiscard]] Expected<std::string> implicitDesignatedRequirement(
     const CodeObject& code, const CodeLocation& location, const signing::TrustAnchors& appleRoots);
 
+/// The requirement by which the platform knows this code across updates, as text.
+struct DesignatedRequirement {
+    std::string text;       ///< empty when there is none (a signature without certificates)
+    bool implicit = false;  ///< made up by the platform's rules, not carried by the signature
+};
+
+/// The signature's own designated requirement, else the implicit one.
+[[nodiscard]] Expected<DesignatedRequirement> designatedRequirement(
+    const CodeObject& code, const CodeLocation& location, const signing::TrustAnchors& appleRoots);
+
 }  // namespace varko::codesign

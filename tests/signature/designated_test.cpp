@@ -4,6 +4,7 @@
 
 #include <QTemporaryDir>
 
+#include "format/codesig/requirement.h"
 #include "signature/designatedrequirement.h"
 #include "signature/signingfixture.h"
 
@@ -63,6 +64,36 @@ TEST(DesignatedRequirementTest, UnderAnAppleRootTheMarkersChooseTheForm) {
         const auto text = codesign::implicitDesignatedRequirement(*code, location, pki.anchors());
         ASSERT_TRUE(text) << text.error().message;
         EXPECT_EQ(*text, c.text);
+    }
+}
+
+}  // namespace
+
+namespace {
+
+TEST(DesignatedRequirementTest, TheSignaturesOwnComesBeforeTheImplicitOne) {
+    const TestPki pki;
+    QTemporaryDir dir;
+    const std::string own = "identifier \"com.example.own\" and anchor apple generic";
+    for (const bool carried : {true, false}) {
+        SCOPED_TRACE(carried ? "carried" : "implicit");
+        auto o = signedMachO({&pki.leaf, {&pki.leaf, &pki.intermediate, &pki.root}}, 100);
+        if (carried)
+            o.signature->requirementSet = *codesig::compileRequirement("designated => " + own);
+        const std::filesystem::path path = dir.filePath(carried ? "own" : "made").toStdString();
+        ASSERT_TRUE(examplegen::writeFile(path, examplegen::makeMachO(o)));
+        const auto code = codesign::loadCodeObject(path, std::nullopt,
+                                                   codesign::SignatureRead::WithoutPageHashes);
+        ASSERT_TRUE(code) << code.error().message;
+        const codesign::CodeLocation location{path, std::nullopt, std::nullopt, false,
+                                              std::nullopt};
+        const auto designated = codesign::designatedRequirement(*code, location, pki.anchors());
+        ASSERT_TRUE(designated) << designated.error().message;
+        EXPECT_EQ(designated->implicit, !carried);
+        EXPECT_EQ(designated->text.starts_with(own), carried) << designated->text;
+        EXPECT_TRUE(designated->text.starts_with("identifier \"com.example.varko.signed\"") ||
+                    carried)
+            << designated->text;
     }
 }
 

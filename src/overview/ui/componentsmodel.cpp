@@ -246,12 +246,18 @@ QVariant ComponentsModel::toolTip(const Row& row, int column) const {
             return plainToolTip(QStringList{shownText(c.path)} + flagLines);
         case flags:
             return plainToolTip(flagLines);
-        case signer:
-            if (c.check && c.check->leafName) return plainToolTip({shownText(*c.check->leafName)});
+        case signer: {
             if (!c.check)
                 return plainToolTip(
                     {tr("Its signature claims: %1").arg(signatureFormText(c.identity.signature))});
-            return {};
+            QStringList lines;
+            if (c.check->leafName) lines << shownText(*c.check->leafName);
+            if (!c.check->designatedRequirement.empty())
+                lines << (c.check->designatedImplicit ? tr("Designated requirement (implicit): %1")
+                                                      : tr("Designated requirement: %1"))
+                             .arg(shownText(c.check->designatedRequirement));
+            return lines.isEmpty() ? QVariant() : QVariant(plainToolTip(lines));
+        }
         case valid:
             if (c.check && !c.check->reason.empty())
                 return plainToolTip({shownText(c.check->reason)});
