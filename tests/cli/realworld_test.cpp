@@ -7,6 +7,7 @@
 #include <QRegularExpression>
 
 #include "cli/clitest.h"
+#include "format/codesig/requirement.h"
 #include "format/plist/plist.h"
 
 namespace {
@@ -389,6 +390,45 @@ TEST_P(RealFileTest, OneChangedByteInAnySignedSliceIsNoticed) {
                         verdict.endsWith("(" + s["arch"].toString() + " slice))"))
                 << r.err.toStdString();
         }
+    }
+}
+
+/// The designated requirement of slice `s` as the independent reader reads it: the
+/// signature's own, else the platform's for ad hoc code, its cdhash; with whether it is made up.
+std::pair<QString, bool> designatedOf(const QJsonValue& s) {
+    const QJsonValue own = s["requirements"]["designated"];
+    if (own.isString()) return {own.toString(), false};
+    return {"cdhash H\"" + s["cdhash"].toString() + "\"", true};
+}
+
+// Binary to text as the independent reader prints it, text to binary to the same text (the
+// compiler nests `and` leftwards where codesign's signer nested it rightwards, so the bytes
+// may differ), and each signed slice satisfies its own requirement and not another file's.
+TEST_P(RealFileTest, EachSliceIsKnownByItsDesignatedRequirementAndNoOther) {
+    const RealFile& next = realFiles[(&GetParam() - realFiles + 1) % std::size(realFiles)];
+    QString foreign;
+    for (const QJsonValue s : slicesOf(file(next.path)))
+        if (s["signed"].toBool() && foreign.isEmpty()) foreign = designatedOf(s).first;
+    ASSERT_FALSE(foreign.isEmpty());
+    for (const QJsonValue s : slicesOf(path())) {
+        if (!s["signed"].toBool()) continue;
+        const QString arch = s["arch"].toString();
+        SCOPED_TRACE(arch.toStdString());
+        const auto [designated, implicit] = designatedOf(s);
+        const auto shown = codesign({"-d", "-r-", "-a", arch, path()});
+        ASSERT_EQ(shown.status, 0) << shown.err.toStdString();
+        EXPECT_EQ(QString::fromUtf8(shown.out),
+                  (implicit ? "# designated => " : "designated => ") + designated + "\n");
+
+        const auto compiled = varko::codesig::compileRequirement(designated.toStdString());
+        ASSERT_TRUE(compiled) << compiled.error().message;
+        const auto again = varko::codesig::requirementText(*compiled);
+        ASSERT_TRUE(again) << again.error().message;
+        EXPECT_EQ(*again, designated.toStdString());
+
+        EXPECT_EQ(codesign({"--verify", "-a", arch, "-R=" + designated, path()}).status, 0);
+        const auto other = codesign({"--verify", "-a", arch, "-R=" + foreign, path()});
+        EXPECT_EQ(other.status, 3) << other.err.toStdString();
     }
 }
 

@@ -229,6 +229,102 @@ def read_code_directory(blob, code, slot):
     }
 
 
+# Apple's code requirement language (Security framework, requirement.h and reqdumper): the
+# opcodes, match operations and certificate slots as published, decoded apart from Varko's.
+OPS = {0: "never", 1: "always", 2: "ident", 3: "anchor apple", 4: "anchorHash", 5: "infoKey", 6: "and",
+       7: "or", 8: "cdhash", 9: "not", 11: "certField", 14: "certGeneric", 15: "anchor apple generic",
+       16: "entitlement", 20: "platform", 21: "notarized"}
+MATCH = {1: "= {}", 2: "~ {}", 3: "= {}*", 4: "= *{}", 5: "< {}", 6: "> {}", 7: "<= {}", 8: ">= {}"}
+
+
+def req_string(raw):
+    text = raw.decode("utf-8", "replace")
+    # Bare where the grammar reads it back as one word: letters, digits and dots, not led by a digit.
+    if text and not text[0].isdigit() and all(c.isalnum() or c == "." for c in text) and text.isascii():
+        return text
+    return '"' + text.replace("\\", "\\\\").replace('"', '\\"') + '"'
+
+
+def req_oid(raw):
+    first = raw[0]
+    parts, value = [str(first // 40), str(first % 40)], 0
+    for b in raw[1:]:
+        value = value << 7 | (b & 0x7F)
+        if not b & 0x80:
+            parts.append(str(value))
+            value = 0
+    return ".".join(parts)
+
+
+def req_text(blob):
+    """One requirement blob (0xfade0c00, expression kind) as codesign prints it."""
+    pos = [12]
+
+    def word():
+        value = struct.unpack_from(">I", blob, pos[0])[0]
+        pos[0] += 4
+        return value
+
+    def data():
+        n = word()
+        raw = blob[pos[0]:pos[0] + n]
+        pos[0] += (n + 3) // 4 * 4
+        return raw
+
+    def slot():
+        n = struct.unpack(">i", struct.pack(">I", word()))[0]
+        return {0: "leaf", -1: "root"}.get(n, str(n))
+
+    def match():
+        op = word()
+        if op == 0:
+            return " /* exists */"
+        return " " + MATCH[op].format(req_string(data()))
+
+    def expr(level):
+        op = OPS[word()]
+        if op in ("and", "or"):
+            text = expr(2 if op == "and" else 1) + " " + op + " " + expr(2 if op == "and" else 1)
+            return "(" + text + ")" if (op == "or" and level > 1) else text
+        if op == "not":
+            return "! " + expr(3)
+        if op == "ident":
+            return "identifier " + req_string(data())
+        if op == "cdhash":
+            return 'cdhash H"' + data().hex() + '"'
+        if op == "anchorHash":
+            which = slot()
+            return ("anchor" if which == "root" else "certificate " + which) + ' H"' + data().hex() + '"'
+        if op == "certField":
+            which = slot()
+            return "certificate " + which + "[" + data().decode() + "]" + match()
+        if op == "certGeneric":
+            which = slot()
+            return "certificate " + which + "[field." + req_oid(data()) + "]" + match()
+        if op == "infoKey":
+            return "info[" + data().decode() + "] = " + req_string(data())
+        if op == "entitlement":
+            return "entitlement[" + data().decode() + "]" + match()
+        if op == "platform":
+            return "platform = " + str(word())
+        return op
+
+    assert struct.unpack_from(">II", blob, 0)[0] == 0xFADE0C00 and struct.unpack_from(">I", blob, 8)[0] == 1
+    return expr(0)
+
+
+def read_requirements(blob):
+    count = struct.unpack_from(">I", blob, 8)[0]
+    out = {"count": count, "size": len(blob)}
+    for i in range(count):
+        kind, at = struct.unpack_from(">II", blob, 12 + i * 8)
+        length = struct.unpack_from(">I", blob, at + 4)[0]
+        if kind == 3:
+            out["designated"] = req_text(blob[at:at + length])
+            out["designated_blob"] = base64.b64encode(blob[at:at + length]).decode()
+    return out
+
+
 def read_slice(data, offset, size):
     thin = data[offset:offset + size]
     magic = struct.unpack_from("<I", thin)[0]
@@ -271,7 +367,7 @@ def read_slice(data, offset, size):
             out[key] = base64.b64encode(blobs[slot][1][8:]).decode()
     if CSSLOT_REQUIREMENTS in blobs and blobs[CSSLOT_REQUIREMENTS][0] == CSMAGIC_REQUIREMENTS:
         requirements = blobs[CSSLOT_REQUIREMENTS][1]
-        out["requirements"] = {"count": struct.unpack_from(">I", requirements, 8)[0], "size": len(requirements)}
+        out["requirements"] = read_requirements(requirements)
     # Ad hoc: no CMS at all, or (as Apple's tools write it) an empty blob wrapper.
     cms = blobs.get(CSSLOT_SIGNATURESLOT)
     out["adhoc"] = cms is None or len(cms[1]) <= 8

@@ -117,6 +117,17 @@ int verifyItem(const Options& options, const signing::TrustAnchors& anchors, std
         if (e.code == ErrorCode::unsupported) return say(unrecognizedBundle), verifiedInvalid;
         return say(e.message), verifiedInvalid;
     }
+    // -a picks the one slice to verify, as it picks the one to show.
+    if (options.architecture) {
+        const auto wanted = macho::parseArchitecture(*options.architecture);
+        if (!wanted) return say("unknown architecture " + *options.architecture), verifiedInvalid;
+        std::erase_if(*slices, [&](const CodeObject& c) {
+            return !wanted->matches(c.slice.cpuType, c.slice.cpuSubtype);
+        });
+        if (slices->empty())
+            return say("the executable has no code for architecture " + *options.architecture),
+                   verifiedInvalid;
+    }
     if (slices->empty()) return say("code object is not signed at all"), verifiedInvalid;
     std::vector<CheckedSlice> checked;
     for (const CodeObject& code : *slices) {
