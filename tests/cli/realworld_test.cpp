@@ -405,7 +405,9 @@ std::pair<QString, bool> designatedOf(const QJsonValue& s) {
 // compiler nests `and` leftwards where codesign's signer nested it rightwards, so the bytes
 // may differ), and each signed slice satisfies its own requirement and not another file's.
 TEST_P(RealFileTest, EachSliceIsKnownByItsDesignatedRequirementAndNoOther) {
-    const RealFile& next = realFiles[(&GetParam() - realFiles + 1) % std::size(realFiles)];
+    const auto self = std::ranges::find_if(
+        realFiles, [&](const RealFile& f) { return f.path == std::string_view(GetParam().path); });
+    const RealFile& next = realFiles[(self - std::begin(realFiles) + 1) % std::size(realFiles)];
     QString foreign;
     for (const QJsonValue s : slicesOf(file(next.path)))
         if (s["signed"].toBool() && foreign.isEmpty()) foreign = designatedOf(s).first;
