@@ -5,6 +5,7 @@
 #include <QFileDialog>
 #include <QShowEvent>
 #include <QTextCursor>
+#include <QTimer>
 #include <QtConcurrent>
 
 #include "inspection/document.h"
@@ -26,6 +27,8 @@ constexpr double defaultFontSize = 12.0;
 constexpr auto fontSizeKey = "fontSize";
 // Text inserted per turn of the event loop: a few milliseconds of layout.
 constexpr qsizetype viewChunk = 64 * 1024;
+// How long the checks wait for the report's first paint before they start without it.
+constexpr int firstPaintWait = 150;
 
 }  // namespace
 
@@ -92,10 +95,36 @@ void ViewController::viewDidAppear() {
         for (int i = 0; i < checkCount; ++i)
             if (const std::optional<bool> on = report.checks.get(Check(i)))
                 checkboxes[std::size_t(i)]->setFinding(*on);
-        runSignatureChecks(report.path, doc->isApp);
-        startOverview(report.path, doc->isApp);
+        startAfterFirstPaint(report.path, doc->isApp);
     }
     appendOutput(saveString);
+}
+
+void ViewController::startAfterFirstPaint(const QString& path, bool isApp) {
+    waitingWork = {path, isApp};
+    busySpinner->show();  // they are under way for the user, if not yet for the cores
+    if (reportPainted) return startWaitingWork();
+    // The tools' processes and readers would take the cores that the first paint needs: on
+    // two cores the window came up twice as late. The wait is bounded all the same.
+    outputTextbox->viewport()->installEventFilter(this);
+    QTimer::singleShot(firstPaintWait, this, &ViewController::startWaitingWork);
+}
+
+void ViewController::startWaitingWork() {
+    if (!waitingWork) return;
+    const auto [path, isApp] = *std::exchange(waitingWork, std::nullopt);
+    runSignatureChecks(path, isApp);
+    startOverview(path, isApp);
+}
+
+bool ViewController::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::Paint && watched == outputTextbox->viewport() && !reportPainted) {
+        reportPainted = true;
+        watched->removeEventFilter(this);
+        // After this paint has reached the screen.
+        QTimer::singleShot(0, this, &ViewController::startWaitingWork);
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 QTextCharFormat ViewController::reportStyle() const {

@@ -126,6 +126,7 @@ signals:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void viewDidLoad();
@@ -137,6 +138,10 @@ private:
     void startOverview(const QString& path, bool isApp);
     void overviewArrived(PreparedOverview& read);
     void startChecks();
+    /// Starts the signature checks and the whole-app reading of `path` once the report has
+    /// been painted, or after a short wait when no paint comes (an obscured window).
+    void startAfterFirstPaint(const QString& path, bool isApp);
+    void startWaitingWork();
     /// Takes in the answers that have arrived, all at once: thousands of components answer
     /// within seconds, and each answer alone would redraw the list and judge the verdict.
     void applyChecks();
@@ -172,6 +177,9 @@ private:
     OverviewPage* privacyPage = nullptr;
     bool appeared = false;
     bool waitingForDocument = false;
+    /// The item whose checks wait for the report's first paint.
+    std::optional<std::pair<QString, bool>> waitingWork;
+    bool reportPainted = false;
 };
 
 }  // namespace varko
