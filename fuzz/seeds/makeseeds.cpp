@@ -15,6 +15,7 @@
 #include "../filetree.h"
 #include "fixtures/componentbundle.h"
 #include "fixtures/machowriter.h"
+#include "fixtures/pkgwriter.h"
 #include "fixtures/sealedbundle.h"
 #include "fixtures/sha256.h"
 #include "fixtures/testca.h"
@@ -124,6 +125,23 @@ void machoSeeds(const Pki& pki) {
         machO(Arch::Arm64e, adhoc("com.example.fuzz"))};
     save("macho", "universal-adhoc", makeUniversal(slices));
     save("macho", "universal64-adhoc", makeUniversal(slices, true));
+}
+
+/// Flat packages with payloads in each compression, and scripts.
+void payloadSeeds() {
+    const std::vector<ArchiveEntry> entries{folderEntry("."), folderEntry("./Applications"),
+                                            fileEntry("./Applications/tool", "#!/bin/sh\n", 04755)};
+    const auto info = packageInfo("com.example.seed", "1", "/");
+    for (const auto& [name, compression] : {std::pair{"gzip.pkg", Compression::gzip},
+                                            {"pbzx.pkg", Compression::pbzx},
+                                            {"plain.pkg", Compression::none}})
+        save("payload", name,
+             makeFlatPackage(
+                 {{"Distribution", {}},
+                  {"A.pkg/PackageInfo", info},
+                  {"A.pkg/Payload", makeCpio(entries, compression, 256)},
+                  {"A.pkg/Scripts",
+                   makeCpio({fileEntry("./postinstall", "exit 0\n", 0755)}, Compression::gzip)}}));
 }
 
 void xarSeeds(const Pki& pki) {
@@ -479,6 +497,7 @@ int main(int argc, char** argv) {
     Pki pki;
     machoSeeds(pki);
     xarSeeds(pki);
+    payloadSeeds();
     trustSeeds(pki);
     sealSeeds();
     bundleSeeds();

@@ -1,0 +1,179 @@
+// What a flat package would install: its components' payloads in every compression that
+// pkgbuild writes, their scripts, and the bounds that stop a hostile one.
+#include <gtest/gtest.h>
+
+#include <QTemporaryDir>
+#include <fstream>
+
+#include "fixtures/pkgwriter.h"
+#include "package/payload.h"
+
+using namespace varko;
+using namespace varko::examplegen;
+using package::PayloadBudget;
+
+namespace {
+
+std::vector<std::byte> bytes(const std::string& text) {
+    const auto* p = reinterpret_cast<const std::byte*>(text.data());
+    return {p, p + text.size()};
+}
+
+class PayloadTest : public ::testing::Test {
+protected:
+    QTemporaryDir dir;
+
+    Expected<package::PackageContents> read(const std::vector<PackageMember>& members,
+                                            const PayloadBudget& budget = {}) {
+        return readFile(makeFlatPackage(members), budget);
+    }
+    Expected<package::PackageContents> readFile(const std::vector<std::byte>& data,
+                                                const PayloadBudget& budget = {}) {
+        const std::string path = dir.filePath("Test.pkg").toStdString();
+        std::ofstream(path, std::ios::binary | std::ios::trunc)
+            .write(reinterpret_cast<const char*>(data.data()), std::streamsize(data.size()));
+        return package::readPackageContents(path, budget);
+    }
+};
+
+/// A listing line per entry: path, type, mode, owner, size, link, flags.
+std::vector<std::string> rows(const package::ComponentPackage& c) {
+    std::vector<std::string> out;
+    for (const package::PayloadFile& f : c.files) {
+        char mode[8];
+        std::snprintf(mode, sizeof mode, "%04o", f.mode);
+        std::string row = f.path + " " + package::entryTypeName(f.type) + " " + mode + " " +
+                          std::to_string(f.uid) + ":" + std::to_string(f.gid) + " " +
+                          std::to_string(f.size);
+        if (!f.linkTarget.empty()) row += " -> " + f.linkTarget;
+        if (f.setuid()) row += " setuid";
+        if (f.setgid()) row += " setgid";
+        if (f.worldWritable()) row += " world-writable";
+        out.push_back(row);
+    }
+    return out;
+}
+
+TEST_F(PayloadTest, AProductArchiveListsEachComponentsFilesWhereTheyInstallAndItsScripts) {
+    ArchiveEntry tool =
+        fileEntry("./Applications/Foo.app/Contents/MacOS/tool", "#!/bin/sh\n", 04755);
+    ArchiveEntry link = {"./Applications/Foo.app/Contents/Current", {}, 0120755, "MacOS"};
+    const auto app = makeCpio(
+        {folderEntry("."), folderEntry("./Applications"), folderEntry("./Applications/Foo.app"),
+         tool, link, folderEntry("./Applications/Shared", 0777),
+         folderEntry("./Applications/Drop", 01777)},
+        Compression::gzip);
+    // Big enough for several chunks, one of them stored because random bytes don't shrink.
+    std::string noise(300000, '\0');
+    for (std::size_t i = 0; i < noise.size(); ++i) noise[i] = char((i * 2654435761u) >> 13);
+    const auto helper = makeCpio({folderEntry("."), fileEntry("./helper.dylib", noise, 02755),
+                                  fileEntry("./readme.txt", std::string(200000, 'a'), 0666)},
+                                 Compression::pbzx, 128 * 1024);
+    const auto plain = makeCpio({fileEntry("./etc/foo.conf", "x=1\n")}, Compression::none);
+    const auto scripts =
+        makeCpio({folderEntry("."), fileEntry("./preinstall", "#!/bin/sh\nexit 0\n", 0755),
+                  fileEntry("./postinstall", "#!/bin/sh\nrm -rf /tmp/x\n", 0755)},
+                 Compression::gzip);
+    const auto contents =
+        read({{"Distribution", bytes("<installer-gui-script/>")},
+              {"App.pkg/Payload", app},
+              {"App.pkg/Scripts", scripts},
+              {"App.pkg/PackageInfo", packageInfo("com.example.app", "1.2", "/")},
+              {"Helper.pkg/PackageInfo", packageInfo("com.example.helper", "3", "/Library/Helper")},
+              {"Helper.pkg/Payload", helper},
+              {"Conf.pkg/Payload", plain}});
+    ASSERT_TRUE(contents) << contents.error().message;
+    EXPECT_EQ(contents->distribution, "<installer-gui-script/>");
+    EXPECT_TRUE(contents->problems.empty());
+    EXPECT_FALSE(contents->cut());
+    ASSERT_EQ(contents->components.size(), 3u);
+    const auto& [appPkg, helperPkg, confPkg] =
+        std::tie(contents->components[0], contents->components[1], contents->components[2]);
+    EXPECT_EQ(appPkg.name, "App.pkg");
+    EXPECT_EQ(appPkg.identifier, "com.example.app");
+    EXPECT_EQ(appPkg.version, "1.2");
+    EXPECT_EQ(rows(appPkg),
+              (std::vector<std::string>{
+                  "/ directory 0755 0:80 0",
+                  "/Applications directory 0755 0:80 0",
+                  "/Applications/Foo.app directory 0755 0:80 0",
+                  "/Applications/Foo.app/Contents/MacOS/tool file 4755 0:80 10 setuid",
+                  "/Applications/Foo.app/Contents/Current symlink 0755 0:80 5 -> MacOS",
+                  "/Applications/Shared directory 0777 0:80 0 world-writable",
+                  "/Applications/Drop directory 1777 0:80 0",
+              }));
+    ASSERT_EQ(appPkg.scripts.size(), 2u);
+    EXPECT_EQ(appPkg.scripts[0].name, "preinstall");
+    EXPECT_EQ(appPkg.scripts[1].text, "#!/bin/sh\nrm -rf /tmp/x\n");
+    EXPECT_TRUE(appPkg.scripts[1].executable);
+    EXPECT_EQ(rows(helperPkg),
+              (std::vector<std::string>{
+                  "/Library/Helper directory 0755 0:80 0",
+                  "/Library/Helper/helper.dylib file 2755 0:80 300000 setgid",
+                  "/Library/Helper/readme.txt file 0666 0:80 200000 world-writable",
+              }));
+    EXPECT_EQ(rows(confPkg), std::vector<std::string>{"/etc/foo.conf file 0644 0:80 4"});
+    for (const auto& c : contents->components) EXPECT_TRUE(c.problems.empty()) << c.name;
+}
+
+TEST_F(PayloadTest, ALoneComponentPackageHasItsMembersAtTheTop) {
+    const auto contents = read(
+        {{"PackageInfo", packageInfo("com.example.lone", "1", "/opt")},
+         {"Payload", makeCpio({fileEntry("./bin/x", "x", 0755)}, Compression::pbzx, 4096, true)}});
+    ASSERT_TRUE(contents) << contents.error().message;
+    ASSERT_EQ(contents->components.size(), 1u);
+    EXPECT_EQ(contents->components[0].name, "");
+    EXPECT_EQ(rows(contents->components[0]),
+              std::vector<std::string>{"/opt/bin/x file 0755 0:80 1"});
+}
+
+TEST_F(PayloadTest, HostilePayloadsAreStoppedInWordsAndWhatWasListedStays) {
+    std::vector<ArchiveEntry> many;
+    for (int i = 0; i < 10; ++i) many.push_back(fileEntry("./f" + std::to_string(i), "x"));
+    auto truncated = makeCpio(many, Compression::pbzx, 64);
+    truncated.resize(truncated.size() - 20);
+    auto garbage = makeCpio(many, Compression::pbzx);
+    garbage[garbage.size() / 2] ^= std::byte{0xff};  // inside the only chunk's xz stream
+    PayloadBudget small;
+    small.minBytesForRatio = 1 << 20;
+    small.maxRatio = 50;
+    PayloadBudget few;
+    few.maxFiles = 3;
+    const struct {
+        const char* name;
+        std::vector<std::byte> payload;
+        PayloadBudget budget;
+        std::string problem;
+        bool cut;
+    } cases[] = {
+        {"truncated pbzx", truncated, {}, "Payload: a pbzx chunk is cut short", false},
+        {"broken xz", garbage, {}, "Payload: a pbzx chunk is no valid xz stream", false},
+        {"bomb", makeCpio({fileEntry("./zeros", std::string(8u << 20, '\0'))}, Compression::gzip),
+         small,
+         "Payload: the payloads expand more than 50 times their size, as no real payload does",
+         true},
+        {"too many", makeCpio(many, Compression::gzip), few,
+         "Payload: the payloads list more than 3 entries", true},
+        {"not an archive", bytes(std::string(600, 'z')), {}, "Payload: not an archive", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto contents = read(
+            {{"Payload", c.payload}, {"Scripts", makeCpio(many, Compression::gzip)}}, c.budget);
+        ASSERT_TRUE(contents) << contents.error().message;
+        ASSERT_EQ(contents->components.size(), 1u);
+        const auto& problems = contents->components[0].problems;
+        ASSERT_FALSE(problems.empty());
+        EXPECT_TRUE(problems[0].message.starts_with(c.problem)) << problems[0].message;
+        EXPECT_EQ(contents->cut(), c.cut);
+        // A bound met stops the whole listing; a broken payload leaves the scripts listed.
+        EXPECT_EQ(contents->components[0].scripts.empty(), c.cut);
+    }
+    const auto notXar = readFile(bytes("this is no package at all"));
+    ASSERT_FALSE(notXar);
+    EXPECT_EQ(notXar.error().code, ErrorCode::unsupported);
+    EXPECT_TRUE(notXar.error().message.starts_with("not a flat installer package"))
+        << notXar.error().message;
+}
+
+}  // namespace
