@@ -29,6 +29,7 @@
 #include "scan/ui/applicationsfilter.h"
 #include "scan/ui/applicationsmodel.h"
 #include "scan/ui/byserviceview.h"
+#include "scan/ui/frozencolumntable.h"
 #include "scan/ui/itemdetails.h"
 #include "scan/ui/tableexport.h"
 #include "tools/threadpools.h"
@@ -149,7 +150,8 @@ ApplicationsWindow::ApplicationsWindow(host::ToolSet toolSet, QWidget* parent)
 }
 
 void ApplicationsWindow::buildTable() {
-    view = new QTableView(this);
+    view = new FrozenColumnTable(this);
+    view->verticalHeader()->setDefaultSectionSize(view->fontMetrics().height() + 6);
     view->setModel(shown);
     view->setSortingEnabled(true);
     view->sortByColumn(ApplicationsModel::name, Qt::AscendingOrder);
@@ -160,7 +162,6 @@ void ApplicationsWindow::buildTable() {
     view->setTextElideMode(Qt::ElideMiddle);
     view->setTabKeyNavigation(false);
     view->verticalHeader()->hide();
-    view->verticalHeader()->setDefaultSectionSize(view->fontMetrics().height() + 6);
     QHeaderView* header = view->horizontalHeader();
     header->setHighlightSections(false);
     header->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
@@ -329,8 +330,7 @@ void ApplicationsWindow::setFontSize(double points) {
     if (points < 6 || points > 32) return;
     QFont font = view->font();
     font.setPointSizeF(points);
-    view->setFont(font);
-    view->verticalHeader()->setDefaultSectionSize(QFontMetrics(font).height() + 6);
+    view->setRowFont(font);
 }
 
 void ApplicationsWindow::scanFolders(const QStringList& folders) {

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "scan/scan.h"
+#include "scan/ui/frozencolumntable.h"
 #include "tools/toolset.h"
 
 class QComboBox;
@@ -100,7 +101,7 @@ private:
     ApplicationsModel* items = nullptr;
     ApplicationsFilter* shown = nullptr;
     QTabWidget* tabs = nullptr;
-    QTableView* view = nullptr;
+    FrozenColumnTable* view = nullptr;
     ByServiceView* serviceView = nullptr;
     QTextBrowser* detailPane = nullptr;
     QTimer* refill = nullptr;
