@@ -90,6 +90,23 @@ QString ApplicationsModel::servicesDetail(const Row& row, QStringView separator)
     return lines.join(separator);
 }
 
+void ApplicationsModel::setScannedFolders(const QStringList& folders) {
+    for (const QString& folder : folders) {
+        const QString clean = QDir::cleanPath(folder);
+        if (!scanned.contains(clean)) scanned << clean;
+    }
+}
+
+QString ApplicationsModel::folderText(const QString& path) const {
+    const QString folder = QFileInfo(path).path();
+    for (const QString& root : scanned) {
+        const QString name = QFileInfo(root).fileName();
+        if (name.isEmpty() || !(folder == root || folder.startsWith(root + u'/'))) continue;
+        return host::visibleControls(QDir::toNativeSeparators(name + folder.mid(root.size())));
+    }
+    return host::visibleControls(QDir::toNativeSeparators(folder));
+}
+
 QVariant ApplicationsModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || index.row() >= int(rows.size()) || index.column() >= columns)
         return {};
@@ -102,6 +119,7 @@ QVariant ApplicationsModel::data(const QModelIndex& index, int role) const {
             return column == servicesUsed ? servicesDetail(row, u"; ") : row.texts[column];
         case Qt::ToolTipRole:
             if (column == name) return row.path;
+            if (column == folder) return row.folder;
             if (column == verdict) {
                 const QString& why =
                     row.summary.unreadable ? row.summary.problem : row.summary.verdictReason;
@@ -149,8 +167,9 @@ void ApplicationsModel::appendItems(std::vector<scan::ItemSummary> items) {
         Row row;
         row.path = host::visibleControls(QDir::toNativeSeparators(summary.path));
         row.texts[name] = host::visibleControls(summary.name);
-        row.texts[folder] =
+        row.folder =
             host::visibleControls(QDir::toNativeSeparators(QFileInfo(summary.path).path()));
+        row.texts[folder] = folderText(summary.path);
         row.texts[identifier] = host::visibleControls(summary.identifier);
         row.texts[version] = host::visibleControls(summary.version);
         row.texts[signer] = host::visibleControls(summary.signer);

@@ -47,6 +47,9 @@ public:
     [[nodiscard]] QVariant headerData(int section, Qt::Orientation orientation,
                                       int role) const override;
 
+    /// The folders scanned: an item's folder is then shown from the one that holds it, by
+    /// that one's name ("Macs/lab-02/Applications"), so that copies differ in what shows.
+    void setScannedFolders(const QStringList& folders);
     /// Adds the rows in one insertion, and to `services()` each service not met before.
     void appendItems(std::vector<scan::ItemSummary> items);
 
@@ -85,14 +88,17 @@ private:
         scan::ItemSummary summary;
         QString texts[columns];
         QString path;
+        QString folder;  ///< the whole of it, shown
         SignerKind kind = SignerKind::other;
         std::vector<std::pair<int, scan::ServiceMarks>> uses;
         QStringList unlisted;
     };
 
     [[nodiscard]] QString servicesDetail(const Row& row, QStringView separator) const;
+    [[nodiscard]] QString folderText(const QString& path) const;
 
     std::vector<Row> rows;
+    QStringList scanned;
     std::vector<ServiceName> serviceNames;
     QHash<QString, int> serviceIndexes;
 };

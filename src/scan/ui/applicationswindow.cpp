@@ -158,8 +158,6 @@ void ApplicationsWindow::buildTable() {
     view->setSelectionBehavior(QAbstractItemView::SelectRows);
     view->setEditTriggers(QAbstractItemView::NoEditTriggers);
     view->setWordWrap(false);
-    // A folder's start and end say more than either alone.
-    view->setTextElideMode(Qt::ElideMiddle);
     view->setTabKeyNavigation(false);
     view->verticalHeader()->hide();
     QHeaderView* header = view->horizontalHeader();
@@ -170,9 +168,9 @@ void ApplicationsWindow::buildTable() {
     // The name first and wide enough; the services last, taking what is left.
     for (auto [column, width] : {std::pair{ApplicationsModel::name, 180},
                                  {ApplicationsModel::folder, 220},
-                                 {ApplicationsModel::identifier, 200},
+                                 {ApplicationsModel::identifier, 180},
                                  {ApplicationsModel::version, 70},
-                                 {ApplicationsModel::signer, 220},
+                                 {ApplicationsModel::signer, 200},
                                  {ApplicationsModel::teamIdentifier, 100},
                                  {ApplicationsModel::verdict, 80}}) {
         const QString title = items->headerData(column, Qt::Horizontal, Qt::DisplayRole).toString();
@@ -341,6 +339,7 @@ void ApplicationsWindow::scanFolders(const QStringList& folders) {
         names << host::visibleControls(QDir::toNativeSeparators(folder));
     setWindowTitle(tr("Applications in %1").arg(names.join(QStringLiteral(", "))));
     setWindowFilePath(folders.size() == 1 ? folders.front() : QString());
+    items->setScannedFolders(folders);
     progressBar->setRange(0, 0);
     progressBar->setFormat(tr("Looking for items…"));
     progressBar->show();

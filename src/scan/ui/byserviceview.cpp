@@ -28,7 +28,6 @@ ByServiceView::ByServiceView(QWidget* parent)
     setEditTriggers(NoEditTriggers);
     setUniformRowHeights(true);
     setAllColumnsShowFocus(true);
-    setTextElideMode(Qt::ElideMiddle);
     header()->setStretchLastSection(true);
     header()->resizeSection(item, 300);
     header()->resizeSection(folder, 420);

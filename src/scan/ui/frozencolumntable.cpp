@@ -15,7 +15,6 @@ FrozenColumnTable::FrozenColumnTable(QWidget* parent)
     frozen->setEditTriggers(NoEditTriggers);
     frozen->setSelectionBehavior(SelectRows);
     frozen->setWordWrap(false);
-    frozen->setTextElideMode(Qt::ElideMiddle);
     frozen->horizontalHeader()->setHighlightSections(false);
     frozen->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     frozen->horizontalHeader()->setSectionResizeMode(QHeaderView::Fixed);

@@ -138,6 +138,13 @@ TEST_F(ApplicationsTable, AppendedRowsKeepSortFilterAndLearnServices) {
 
     shown.setService(camera);
     EXPECT_EQ(names(), QStringList({"gamma.pkg", "Zoomer.app", "alpha.app", "Later.app"}));
+    // Rows after a scan began show their folders from the one scanned.
+    model.setScannedFolders({"/Volumes/"});
+    model.appendItems({summary("Deep.app", "1", "ad hoc", "accepted", {}, "/Volumes/copy4/Sub"),
+                       summary("Top.app", "1", "ad hoc", "accepted", {}, "/Volumes")});
+    EXPECT_EQ(model.index(7, ApplicationsModel::folder).data(), "Volumes/copy4/Sub");
+    EXPECT_EQ(model.index(7, ApplicationsModel::folder).data(Qt::ToolTipRole), "/Volumes/copy4/Sub");
+    EXPECT_EQ(model.index(8, ApplicationsModel::folder).data(), "Volumes");
     model.appendItems({summary("Mid.app", "1.95", "ad hoc", "accepted", {{camera, false, true}}),
                        summary("NoCamera.app", "5")});
     EXPECT_EQ(names(),
