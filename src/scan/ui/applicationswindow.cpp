@@ -329,6 +329,10 @@ void ApplicationsWindow::setFontSize(double points) {
     QFont font = view->font();
     font.setPointSizeF(points);
     view->setRowFont(font);
+    serviceView->setFont(font);
+    detailPane->setFont(font);
+    byServiceStale = true;
+    refillByService();
 }
 
 void ApplicationsWindow::scanFolders(const QStringList& folders) {

@@ -81,6 +81,9 @@ void ByServiceView::fill(const ApplicationsFilter& shown) {
         QStandardItem* top = cell(count == 1 ? tr("%1 — 1 item").arg(services[s].title)
                                              : tr("%1 — %2 items").arg(services[s].title).arg(count));
         top->setData(services[s].key, serviceRole);
+        QFont bold = font();
+        bold.setBold(true);
+        top->setFont(bold);
         for (const auto& [row, marks] : users[s]) {
             QStandardItem* name = cell(model->text(row, ApplicationsModel::name));
             name->setData(row, rowRole);
