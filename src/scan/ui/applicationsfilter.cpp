@@ -76,7 +76,8 @@ bool ApplicationsFilter::filterAcceptsRow(int row, const QModelIndex& parent) co
     if (search.isEmpty()) return true;
     return model->pathText(row).contains(search, Qt::CaseInsensitive) ||
            model->text(row, ApplicationsModel::identifier).contains(search, Qt::CaseInsensitive) ||
-           model->text(row, ApplicationsModel::teamIdentifier).contains(search, Qt::CaseInsensitive);
+           model->text(row, ApplicationsModel::teamIdentifier)
+               .contains(search, Qt::CaseInsensitive);
 }
 
 bool ApplicationsFilter::lessThan(const QModelIndex& left, const QModelIndex& right) const {

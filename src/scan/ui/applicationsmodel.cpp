@@ -20,9 +20,9 @@ QString serviceKey(const overview::PrivacyService& row) {
 
 /// A service in words: the table's title, or the item's own name for it, made visible.
 QString serviceTitle(const scan::ItemService& service) {
-    return service.title.isEmpty()
-               ? ApplicationsModel::tr("unknown service %1").arg(host::visibleControls(service.name))
-               : host::visibleControls(service.title);
+    return service.title.isEmpty() ? ApplicationsModel::tr("unknown service %1")
+                                         .arg(host::visibleControls(service.name))
+                                   : host::visibleControls(service.title);
 }
 
 const QString unreadableKey = QStringLiteral("unreadable");
@@ -108,8 +108,7 @@ QString ApplicationsModel::folderText(const QString& path) const {
 }
 
 QVariant ApplicationsModel::data(const QModelIndex& index, int role) const {
-    if (!index.isValid() || index.row() >= int(rows.size()) || index.column() >= columns)
-        return {};
+    if (!index.isValid() || index.row() >= int(rows.size()) || index.column() >= columns) return {};
     const Row& row = rows[index.row()];
     const int column = index.column();
     switch (role) {
@@ -137,14 +136,15 @@ QVariant ApplicationsModel::data(const QModelIndex& index, int role) const {
 
 QVariant ApplicationsModel::headerData(int section, Qt::Orientation orientation, int role) const {
     if (orientation != Qt::Horizontal || section < 0 || section >= columns) return {};
-    static const char* const titles[columns] = {
-        QT_TR_NOOP("Name"),    QT_TR_NOOP("Folder"),  QT_TR_NOOP("Identifier"),
-        QT_TR_NOOP("Version"), QT_TR_NOOP("Signer"),  QT_TR_NOOP("Team ID"),
-        QT_TR_NOOP("Verdict"), QT_TR_NOOP("Services")};
+    static const char* const titles[columns] = {QT_TR_NOOP("Name"),       QT_TR_NOOP("Folder"),
+                                                QT_TR_NOOP("Identifier"), QT_TR_NOOP("Version"),
+                                                QT_TR_NOOP("Signer"),     QT_TR_NOOP("Team ID"),
+                                                QT_TR_NOOP("Verdict"),    QT_TR_NOOP("Services")};
     if (role == Qt::DisplayRole) return tr(titles[section]);
     if (role == Qt::ToolTipRole && section == servicesUsed)
-        return tr("The privacy services the item or one of its pieces may use: declared in a "
-                  "usage description, entitled, or privately allowed");
+        return tr(
+            "The privacy services the item or one of its pieces may use: declared in a "
+            "usage description, entitled, or privately allowed");
     return {};
 }
 

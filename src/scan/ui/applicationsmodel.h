@@ -30,7 +30,16 @@ class ApplicationsModel final : public QAbstractTableModel {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(ApplicationsModel)
 public:
-    enum Column { name, folder, identifier, version, signer, teamIdentifier, verdict, servicesUsed };
+    enum Column {
+        name,
+        folder,
+        identifier,
+        version,
+        signer,
+        teamIdentifier,
+        verdict,
+        servicesUsed
+    };
     static constexpr int columns = servicesUsed + 1;
     /// The text the exports write: the Services column's says how each service is used.
     static constexpr int exportRole = Qt::UserRole;

@@ -462,9 +462,8 @@ bool ApplicationsWindow::eventFilter(QObject* watched, QEvent* event) {
     // From the search field, Down goes to the results and Escape clears the search.
     if (watched == search && (key == Qt::Key_Down || key == Qt::Key_Escape)) {
         if (key == Qt::Key_Escape) search->clear();
-        QAbstractItemView* results = tabs->currentWidget() == view
-                                         ? static_cast<QAbstractItemView*>(view)
-                                         : serviceView;
+        QAbstractItemView* results =
+            tabs->currentWidget() == view ? static_cast<QAbstractItemView*>(view) : serviceView;
         results->setFocus(Qt::ShortcutFocusReason);
         if (!results->currentIndex().isValid() && results->model()->rowCount() > 0)
             results->setCurrentIndex(results->model()->index(0, 0));

@@ -78,8 +78,9 @@ void ByServiceView::fill(const ApplicationsFilter& shown) {
     for (std::size_t s = 0; s < services.size(); ++s) {
         if (users[s].empty() || (only >= 0 && int(s) != only)) continue;
         const int count = int(users[s].size());
-        QStandardItem* top = cell(count == 1 ? tr("%1 — 1 item").arg(services[s].title)
-                                             : tr("%1 — %2 items").arg(services[s].title).arg(count));
+        QStandardItem* top =
+            cell(count == 1 ? tr("%1 — 1 item").arg(services[s].title)
+                            : tr("%1 — %2 items").arg(services[s].title).arg(count));
         top->setData(services[s].key, serviceRole);
         QFont bold = font();
         bold.setBold(true);
@@ -97,7 +98,8 @@ void ByServiceView::fill(const ApplicationsFilter& shown) {
         if (services[s].key != currentService) continue;
         restored = at;
         for (int c = 0; currentRow >= 0 && c < top->rowCount(); ++c)
-            if (top->child(c)->data(rowRole).toInt() == currentRow) restored = top->child(c)->index();
+            if (top->child(c)->data(rowRole).toInt() == currentRow)
+                restored = top->child(c)->index();
     }
     filling = false;
     if (restored.isValid()) setCurrentIndex(restored);

@@ -45,7 +45,8 @@ void FrozenColumnTable::setModel(QAbstractItemModel* model) {
     frozen->setModel(model);
     frozen->setSelectionModel(selectionModel());
     frozen->horizontalHeader()->setSortIndicatorShown(true);
-    for (int column = 1; column < model->columnCount(); ++column) frozen->setColumnHidden(column, true);
+    for (int column = 1; column < model->columnCount(); ++column)
+        frozen->setColumnHidden(column, true);
     frozen->setColumnWidth(0, columnWidth(0));
     frozen->verticalHeader()->setDefaultSectionSize(verticalHeader()->defaultSectionSize());
     viewport()->stackUnder(frozen);

@@ -25,9 +25,10 @@ QString yes(bool mark) {
 QString itemDetailsHtml(const ApplicationsModel& model, int row) {
     const scan::ItemSummary& item = model.item(row);
     const auto text = [&](int column) { return model.text(row, column); };
-    QString html = QStringLiteral("<p style='margin:0'><b style='font-size:large'>%1</b> &nbsp; %2</p>")
-                       .arg(text(ApplicationsModel::name).toHtmlEscaped(),
-                            model.pathText(row).toHtmlEscaped());
+    QString html =
+        QStringLiteral("<p style='margin:0'><b style='font-size:large'>%1</b> &nbsp; %2</p>")
+            .arg(text(ApplicationsModel::name).toHtmlEscaped(),
+                 model.pathText(row).toHtmlEscaped());
     html += QStringLiteral("<table cellspacing=0 cellpadding=0><tr><td valign=top>");
     html += QStringLiteral("<table cellspacing=0 cellpadding=1>");
     if (item.unreadable) {
@@ -49,20 +50,23 @@ QString itemDetailsHtml(const ApplicationsModel& model, int row) {
     if (uses.empty() && item.services.empty()) {
         html += QStringLiteral("<p>%1</p>").arg(tr("Asks for no privacy service.").toHtmlEscaped());
     } else {
-        html += QStringLiteral("<table cellspacing=0 cellpadding=2 border=1 "
-                               "style='border-collapse:collapse'><tr><th align=left>%1</th>"
-                               "<th>%2</th><th>%3</th><th>%4</th></tr>")
+        html += QStringLiteral(
+                    "<table cellspacing=0 cellpadding=2 border=1 "
+                    "style='border-collapse:collapse'><tr><th align=left>%1</th>"
+                    "<th>%2</th><th>%3</th><th>%4</th></tr>")
                     .arg(tr("Privacy service"), tr("Declared"), tr("Entitled"), tr("Allowed"));
         for (const auto& [service, marks] : uses)
-            html += QStringLiteral("<tr><td>%1</td><td align=center>%2</td><td align=center>%3</td>"
-                                   "<td align=center>%4</td></tr>")
+            html += QStringLiteral(
+                        "<tr><td>%1</td><td align=center>%2</td><td align=center>%3</td>"
+                        "<td align=center>%4</td></tr>")
                         .arg(model.services()[std::size_t(service)].title.toHtmlEscaped(),
                              yes(marks.declared), yes(marks.entitled), yes(marks.allowed));
         html += QStringLiteral("</table>");
         // The services past the model's bound are only named in the row.
         const QStringList& unlisted = model.unlistedServices(row);
         if (!unlisted.isEmpty())
-            html += QStringLiteral("<p>%1</p>").arg(unlisted.join(QStringLiteral(", ")).toHtmlEscaped());
+            html += QStringLiteral("<p>%1</p>")
+                        .arg(unlisted.join(QStringLiteral(", ")).toHtmlEscaped());
         html += QStringLiteral("<p><small>%1</small></p>")
                     .arg(tr("Declared: a usage description in its Info.plist says why it asks. "
                             "Entitled: a public entitlement asks for it. Allowed: a private "

@@ -105,12 +105,9 @@ TEST_F(ApplicationsTable, FiltersByServiceSignerVerdictAndText) {
     shown.setVerdict({});
     // The path (folder and name), identifier and Team ID, ignoring case; not the signer.
     const std::pair<const char*, QStringList> searches[] = {
-        {"COPY3", {"Beta.app", "gamma.pkg"}},
-        {"copy1", {"Zoomer.app"}},
-        {"/applications/b", {"Broken.app"}},
-        {"team1", {"Zoomer.app"}},
-        {"com.example.GAMMA", {"gamma.pkg"}},
-        {"Developer ID", {}},
+        {"COPY3", {"Beta.app", "gamma.pkg"}}, {"copy1", {"Zoomer.app"}},
+        {"/applications/b", {"Broken.app"}},  {"team1", {"Zoomer.app"}},
+        {"com.example.GAMMA", {"gamma.pkg"}}, {"Developer ID", {}},
     };
     for (const auto& [text, expected] : searches) {
         shown.setSearchText(text);
@@ -143,7 +140,8 @@ TEST_F(ApplicationsTable, AppendedRowsKeepSortFilterAndLearnServices) {
     model.appendItems({summary("Deep.app", "1", "ad hoc", "accepted", {}, "/Volumes/copy4/Sub"),
                        summary("Top.app", "1", "ad hoc", "accepted", {}, "/Volumes")});
     EXPECT_EQ(model.index(7, ApplicationsModel::folder).data(), "Volumes/copy4/Sub");
-    EXPECT_EQ(model.index(7, ApplicationsModel::folder).data(Qt::ToolTipRole), "/Volumes/copy4/Sub");
+    EXPECT_EQ(model.index(7, ApplicationsModel::folder).data(Qt::ToolTipRole),
+              "/Volumes/copy4/Sub");
     EXPECT_EQ(model.index(8, ApplicationsModel::folder).data(), "Volumes");
     model.appendItems({summary("Mid.app", "1.95", "ad hoc", "accepted", {{camera, false, true}}),
                        summary("NoCamera.app", "5")});
@@ -181,8 +179,9 @@ TEST_F(ApplicationsTable, NamesServicesInWordsAndShowsHostileTextsPlain) {
     const QString html = itemDetailsHtml(model, evil);
     EXPECT_FALSE(html.contains("<b>.app") || html.contains("<i>")) << html.toStdString();
     EXPECT_TRUE(html.contains("gpj&lt;b&gt;.app"));
-    EXPECT_TRUE(html.contains("<td>Camera</td><td align=center>yes</td><td align=center>—</td>"
-                              "<td align=center>yes</td>"))
+    EXPECT_TRUE(
+        html.contains("<td>Camera</td><td align=center>yes</td><td align=center>—</td>"
+                      "<td align=center>yes</td>"))
         << html.toStdString();
     EXPECT_TRUE(itemDetailsHtml(model, 4).contains("no Info.plist"));
     EXPECT_TRUE(itemDetailsHtml(model, 2).contains("Asks for no privacy service."));

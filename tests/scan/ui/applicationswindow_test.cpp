@@ -19,11 +19,11 @@
 #include <QTextBrowser>
 #include <QTreeView>
 
+#include "fixtures/componentbundle.h"
 #include "scan/ui/applicationsfilter.h"
 #include "scan/ui/applicationsmodel.h"
 #include "scan/ui/applicationswindow.h"
 #include "scan/ui/byserviceview.h"
-#include "fixtures/componentbundle.h"
 #include "summaries.h"
 #include "support/savedialogs.h"
 #include "support/shell.h"
@@ -138,12 +138,12 @@ TEST_F(ApplicationsWindowTest, TheByServiceViewListsWhoMayUseEachServiceAndOpens
     ByServiceView* tree = window->byService();
     ASSERT_EQ(window->views()->currentWidget(), tree);
     EXPECT_TRUE(tree->hasFocus());
-    EXPECT_EQ(treeLines(tree), QStringList({"Microphone — 1 item",
-                                            "  Studio.app | /Volumes/copy3 | declared, "
-                                            "entitled, allowed",
-                                            "Camera — 2 items",
-                                            "  Camera Tool.app | /Applications | declared",
-                                            "  Studio.app | /Volumes/copy3 | entitled"}));
+    EXPECT_EQ(treeLines(tree),
+              QStringList({"Microphone — 1 item",
+                           "  Studio.app | /Volumes/copy3 | declared, "
+                           "entitled, allowed",
+                           "Camera — 2 items", "  Camera Tool.app | /Applications | declared",
+                           "  Studio.app | /Volumes/copy3 | entitled"}));
     // The filters narrow this view too; the chosen service alone is listed.
     QTest::keySequence(window.data(), QKeySequence::Find);
     QTest::keyClicks(window->searchField(), "copy3");
@@ -318,8 +318,8 @@ TEST(ApplicationsWindowScan, CopiesAreToldApartByFolderAndFoundBySearchServiceAn
         notes.name = "Notes";
         notes.identifier = "com.example.varko.notes";
         for (const ComponentApp& app : {viewer, notes}) {
-            const auto written =
-                writeComponentApp(std::filesystem::path(dir.filePath(copy).toStdString()), app, pki);
+            const auto written = writeComponentApp(
+                std::filesystem::path(dir.filePath(copy).toStdString()), app, pki);
             ASSERT_TRUE(written) << written.error().message;
         }
     }
@@ -351,10 +351,11 @@ TEST(ApplicationsWindowScan, CopiesAreToldApartByFolderAndFoundBySearchServiceAn
               QStringList({root + "/copy3", root + "/copy2", root + "/copy1"}));
 
     QTest::keySequence(&window, QKeySequence(Qt::CTRL | Qt::Key_2));
-    EXPECT_EQ(treeLines(window.byService()),
-              QStringList({"Camera — 3 items", "  Viewer.app | " + root + "/copy3 | declared, entitled",
-                           "  Viewer.app | " + root + "/copy2 | declared, entitled",
-                           "  Viewer.app | " + root + "/copy1 | declared, entitled"}));
+    EXPECT_EQ(
+        treeLines(window.byService()),
+        QStringList({"Camera — 3 items", "  Viewer.app | " + root + "/copy3 | declared, entitled",
+                     "  Viewer.app | " + root + "/copy2 | declared, entitled",
+                     "  Viewer.app | " + root + "/copy1 | declared, entitled"}));
 
     QTemporaryDir out;
     ASSERT_TRUE(exportThroughMenu(&window, "Export as &CSV…", out.filePath("apps.csv")));
@@ -362,7 +363,8 @@ TEST(ApplicationsWindowScan, CopiesAreToldApartByFolderAndFoundBySearchServiceAn
     ASSERT_TRUE(csv.open(QIODevice::ReadOnly));
     const QList<QByteArray> lines = csv.readAll().split('\n');
     ASSERT_EQ(lines.size(), 5);
-    EXPECT_TRUE(lines[1].startsWith((dir.path() + "/copy3/Viewer.app,Viewer.app," + root + "/copy3,").toUtf8()));
+    EXPECT_TRUE(lines[1].startsWith(
+        (dir.path() + "/copy3/Viewer.app,Viewer.app," + root + "/copy3,").toUtf8()));
     EXPECT_TRUE(lines[1].endsWith(",\"Camera (declared, entitled)\"\r"));
 }
 

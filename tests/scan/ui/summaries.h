@@ -28,9 +28,10 @@ inline scan::ItemSummary summary(const QString& name, const QString& version = "
     item.verdict = verdict;
     item.hardenedRuntime = "yes";
     for (const Marks& m : services)
-        item.services.push_back({m.service, m.service.startsWith("kTCCServiceCamera") ? "Camera"
-                                            : m.service == "kTCCServiceMicrophone" ? "Microphone"
-                                                                                   : QString(),
+        item.services.push_back({m.service,
+                                 m.service.startsWith("kTCCServiceCamera") ? "Camera"
+                                 : m.service == "kTCCServiceMicrophone"    ? "Microphone"
+                                                                           : QString(),
                                  {m.declared, m.entitled, m.allowed}});
     item.json = QJsonObject{{"path", item.path}, {"name", name}};
     return item;
