@@ -77,54 +77,8 @@ ApplicationsWindow::ApplicationsWindow(host::ToolSet toolSet, QWidget* parent)
     auto* layout = new QVBoxLayout(central);
     layout->setContentsMargins(6, 6, 6, 0);
     layout->addWidget(buildFilters());
-    tabs = new QTabWidget(central);
-    tabs->setDocumentMode(true);
-    buildTable();
-    tabs->addTab(view, tr("&Items"));
-    serviceView = new ByServiceView(tabs);
-    tabs->addTab(serviceView, tr("By &Service"));
-    detailPane = new QTextBrowser(central);
-    detailPane->setOpenLinks(false);
-    auto* split = new QSplitter(Qt::Vertical, central);
-    split->addWidget(tabs);
-    split->addWidget(detailPane);
-    split->setStretchFactor(0, 3);
-    split->setStretchFactor(1, 1);
-    split->setChildrenCollapsible(false);
-    layout->addWidget(split);
+    layout->addWidget(buildViews());
     setCentralWidget(central);
-    showDetails(-1);
-
-    connect(view->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
-            [this](const QModelIndex& current) {
-                showDetails(current.isValid() ? shown->mapToSource(current).row() : -1);
-            });
-    connect(serviceView->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
-            [this](const QModelIndex& current) { showDetails(serviceView->itemRow(current)); });
-    connect(serviceView, &ByServiceView::itemChosen, this,
-            [this](int row) { emit openItem(items->item(row).path); });
-    connect(tabs, &QTabWidget::currentChanged, this, [this] {
-        refillByService();
-        const QModelIndex current =
-            tabs->currentWidget() == view ? view->currentIndex() : serviceView->currentIndex();
-        showDetails(tabs->currentWidget() == view
-                        ? (current.isValid() ? shown->mapToSource(current).row() : -1)
-                        : serviceView->itemRow(current));
-    });
-    // Rows arrive often during a scan: the tree is filled once for a burst of them.
-    refill->setSingleShot(true);
-    refill->setInterval(250);
-    connect(refill, &QTimer::timeout, this, [this] {
-        if (byServiceStale) refillByService();
-    });
-    const auto stale = [this] {
-        byServiceStale = true;
-        refill->start();
-    };
-    for (auto change : {&QAbstractItemModel::rowsInserted, &QAbstractItemModel::rowsRemoved})
-        connect(shown, change, this, stale);
-    connect(shown, &QAbstractItemModel::modelReset, this, stale);
-    connect(shown, &QAbstractItemModel::layoutChanged, this, stale);
 
     progressBar = new QProgressBar(this);
     progressBar->setMaximumWidth(260);
@@ -147,6 +101,58 @@ ApplicationsWindow::ApplicationsWindow(host::ToolSet toolSet, QWidget* parent)
     setWindowTitle(tr("Applications"));
     setAttribute(Qt::WA_DeleteOnClose);
     fitToScreen(*this, {1240, 720});
+}
+
+QWidget* ApplicationsWindow::buildViews() {
+    tabs = new QTabWidget(this);
+    tabs->setDocumentMode(true);
+    buildTable();
+    tabs->addTab(view, tr("&Items"));
+    serviceView = new ByServiceView(tabs);
+    tabs->addTab(serviceView, tr("By &Service"));
+    detailPane = new QTextBrowser(this);
+    detailPane->setOpenLinks(false);
+    auto* split = new QSplitter(Qt::Vertical, this);
+    split->addWidget(tabs);
+    split->addWidget(detailPane);
+    split->setStretchFactor(0, 3);
+    split->setStretchFactor(1, 1);
+    split->setChildrenCollapsible(false);
+    showDetails(-1);
+
+    // The pane follows the current item of the view that shows.
+    connect(view->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+            [this] { showDetails(currentItem()); });
+    connect(serviceView->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+            [this] { showDetails(currentItem()); });
+    connect(serviceView, &ByServiceView::itemChosen, this,
+            [this](int row) { emit openItem(items->item(row).path); });
+    connect(tabs, &QTabWidget::currentChanged, this, [this] {
+        refillByService();
+        showDetails(currentItem());
+    });
+    // Rows arrive often during a scan: the tree is filled once for a burst of them.
+    refill->setSingleShot(true);
+    refill->setInterval(250);
+    connect(refill, &QTimer::timeout, this, [this] {
+        if (byServiceStale) refillByService();
+    });
+    const auto stale = [this] {
+        byServiceStale = true;
+        refill->start();
+    };
+    for (auto change : {&QAbstractItemModel::rowsInserted, &QAbstractItemModel::rowsRemoved})
+        connect(shown, change, this, stale);
+    connect(shown, &QAbstractItemModel::modelReset, this, stale);
+    connect(shown, &QAbstractItemModel::layoutChanged, this, stale);
+    return split;
+}
+
+int ApplicationsWindow::currentItem() const {
+    if (tabs->currentWidget() == serviceView)
+        return serviceView->itemRow(serviceView->currentIndex());
+    const QModelIndex current = view->currentIndex();
+    return current.isValid() ? shown->mapToSource(current).row() : -1;
 }
 
 void ApplicationsWindow::buildTable() {

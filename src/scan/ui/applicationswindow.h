@@ -76,7 +76,10 @@ protected:
 
 private:
     QWidget* buildFilters();
+    QWidget* buildViews();
     void buildTable();
+    /// The model row of the item current in the view that shows, or -1.
+    [[nodiscard]] int currentItem() const;
     void createMenus();
     void fillServiceChoice();
     void openRow(const QModelIndex& index);
