@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QProgressBar>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QStatusBar>
 #include <QTabWidget>
@@ -127,6 +128,17 @@ TEST_F(ApplicationsWindowTest, ClickedTitlesSortAndTheRowShownOpensAndShowsItsDe
     QTest::keyClick(view, Qt::Key_Return);
     ASSERT_EQ(opened.size(), 2);
     EXPECT_EQ(opened[1][0].toString(), "/Applications/" + names()[2]);
+
+    // Scrolled sideways, each row still shows its name at the left.
+    window->resize(420, window->height());
+    QTest::qWait(0);
+    view->horizontalScrollBar()->setValue(view->horizontalScrollBar()->maximum());
+    ASSERT_GT(view->horizontalScrollBar()->value(), 0);
+    const QPoint left = view->viewport()->mapTo(view, QPoint(5, view->rowViewportPosition(1) + 3));
+    QWidget* under = view->childAt(left);
+    auto* shownThere = under ? qobject_cast<QAbstractItemView*>(under->parentWidget()) : nullptr;
+    ASSERT_NE(shownThere, nullptr);
+    EXPECT_EQ(shownThere->indexAt(under->mapFrom(view, left)).data().toString(), names()[1]);
 }
 
 TEST_F(ApplicationsWindowTest, TheByServiceViewListsWhoMayUseEachServiceAndOpensThem) {
