@@ -24,7 +24,7 @@ const std::vector<scan::ItemSummary>& generated() {
     static const std::vector<scan::ItemSummary> items = [] {
         std::mt19937 random(15);
         const ApplicationsModel columns;
-        const std::vector<ServiceColumn>& services = columns.services();
+        const std::vector<ServiceName>& services = columns.services();
         const QStringList signers = {"Developer ID Application: Maker %1 (T%1)",
                                      "Apple Mac OS Application Signing", "Software Signing",
                                      "ad hoc", "unsigned"};
@@ -45,7 +45,7 @@ const std::vector<scan::ItemSummary>& generated() {
             item.verdict = verdicts[int(random() % verdicts.size())];
             item.hardenedRuntime = random() % 2 ? "yes" : "no";
             // About one service in six, each way of asking for it about as likely.
-            for (const ServiceColumn& service : services)
+            for (const ServiceName& service : services)
                 if (random() % 6 == 0)
                     item.services.push_back(
                         {service.key,
@@ -87,9 +87,9 @@ void filteringAndSorting(benchmark::State& state) {
     fill(model);
     state.counters["columns"] = model.columnCount();
     // Each round asks something new, so that nothing is left sorted or filtered from before.
-    const std::vector<ServiceColumn>& services = model.services();
+    const std::vector<ServiceName>& services = model.services();
     const int columns[] = {ApplicationsModel::version, ApplicationsModel::signer,
-                           ApplicationsModel::identifier, ApplicationsModel::fixedColumns + 3,
+                           ApplicationsModel::identifier, ApplicationsModel::servicesUsed,
                            ApplicationsModel::name};
     std::size_t round = 0;
     int shownRows = 0;
@@ -112,7 +112,7 @@ void sortingEveryRow(benchmark::State& state) {
     shown.sort(ApplicationsModel::name);
     fill(model);
     const int columns[] = {ApplicationsModel::version, ApplicationsModel::signer,
-                           ApplicationsModel::identifier, ApplicationsModel::fixedColumns + 3,
+                           ApplicationsModel::identifier, ApplicationsModel::servicesUsed,
                            ApplicationsModel::name};
     std::size_t round = 0;
     for (auto _ : state) {

@@ -37,24 +37,12 @@ void ApplicationsFilter::setSourceModel(QAbstractItemModel* source) {
     Q_ASSERT(model || !source);
     QSortFilterProxyModel::setSourceModel(source);
     if (!model) return;
-    // Qt's proxy drops its order when the source gains columns; the new service
-    // columns come after every column sorted by before, so the same order applies.
-    connect(model, &QAbstractItemModel::columnsInserted, this, [this] {
-        if (sortedColumn >= 0 && sortColumn() != sortedColumn)
-            QSortFilterProxyModel::sort(sortedColumn, sortedOrder);
-    });
-    // A service chosen before the scan met it gets its column later.
+    // A service chosen before the scan met it is known to the model later.
     connect(model, &ApplicationsModel::servicesAdded, this, [this] {
         if (service.isEmpty() || serviceIndex >= 0) return;
         serviceIndex = model->serviceIndex(service);
         invalidateRowsFilter();
     });
-}
-
-void ApplicationsFilter::sort(int column, Qt::SortOrder order) {
-    sortedColumn = column;
-    sortedOrder = order;
-    QSortFilterProxyModel::sort(column, order);
 }
 
 void ApplicationsFilter::setService(const QString& key) {
@@ -86,32 +74,38 @@ bool ApplicationsFilter::filterAcceptsRow(int row, const QModelIndex& parent) co
     if (signer && model->kind(row) != *signer) return false;
     if (!verdict.isEmpty() && model->verdictKey(row) != verdict) return false;
     if (search.isEmpty()) return true;
-    for (int column : {ApplicationsModel::name, ApplicationsModel::identifier,
-                       ApplicationsModel::teamIdentifier})
-        if (model->text(row, column).contains(search, Qt::CaseInsensitive)) return true;
-    return false;
+    return model->pathText(row).contains(search, Qt::CaseInsensitive) ||
+           model->text(row, ApplicationsModel::identifier).contains(search, Qt::CaseInsensitive) ||
+           model->text(row, ApplicationsModel::teamIdentifier)
+               .contains(search, Qt::CaseInsensitive);
 }
 
 bool ApplicationsFilter::lessThan(const QModelIndex& left, const QModelIndex& right) const {
     const int a = left.row(), b = right.row(), column = left.column();
     if (!model) return a < b;
     int order = 0;
-    if (column == ApplicationsModel::version) {
-        order = compareNaturally(model->text(a, column), model->text(b, column));
-    } else if (column < ApplicationsModel::fixedColumns) {
-        order = model->text(a, column).compare(model->text(b, column), Qt::CaseInsensitive);
-    } else {
-        // Most asked for first when descending: allowed weighs most, declared least.
-        const auto weight = [](scan::ServiceMarks m) {
-            return (m.allowed ? 4 : 0) + (m.entitled ? 2 : 0) + (m.declared ? 1 : 0);
-        };
-        const int service = column - ApplicationsModel::fixedColumns;
-        order = weight(model->marks(a, service)) - weight(model->marks(b, service));
+    switch (column) {
+        case ApplicationsModel::name:
+        case ApplicationsModel::folder:
+        case ApplicationsModel::version:
+            // "copy10" after "copy9", "1.10" after "1.9".
+            order = compareNaturally(model->text(a, column), model->text(b, column));
+            break;
+        case ApplicationsModel::servicesUsed:
+            // The items that may use most come first when descending.
+            order = int(model->uses(a).size()) - int(model->uses(b).size());
+            if (order == 0)
+                order = model->text(a, column).compare(model->text(b, column), Qt::CaseInsensitive);
+            break;
+        default:
+            order = model->text(a, column).compare(model->text(b, column), Qt::CaseInsensitive);
     }
     // Equal cells keep the items in name order, then in the order found.
     if (order == 0 && column != ApplicationsModel::name)
-        order = model->text(a, ApplicationsModel::name)
-                    .compare(model->text(b, ApplicationsModel::name), Qt::CaseInsensitive);
+        order = compareNaturally(model->text(a, ApplicationsModel::name),
+                                 model->text(b, ApplicationsModel::name));
+    if (order == 0 && column != ApplicationsModel::folder)
+        order = compareNaturally(model->pathText(a), model->pathText(b));
     return order != 0 ? order < 0 : a < b;
 }
 

@@ -8,8 +8,8 @@
 namespace varko {
 
 /// The Applications window's order and filters over an `ApplicationsModel`: every column
-/// sorts (versions in their natural order, service columns by how much the item asks
-/// for), and rows can be narrowed to a service, a kind of signer, a verdict and a text.
+/// sorts (names, folders and versions in their natural order, services by how many), and
+/// rows can be narrowed to a service, a kind of signer, a verdict and a text.
 /// It reads the model's rows directly, not through `data()`, so that thousands of rows
 /// sort and filter in a few milliseconds.
 class ApplicationsFilter final : public QSortFilterProxyModel {
@@ -23,13 +23,13 @@ public:
 
     /// Only items that may use the service named `key` (any of its marks); empty for all.
     void setService(const QString& key);
+    [[nodiscard]] const QString& serviceKey() const { return service; }
     void setSignerKind(std::optional<SignerKind> kind);
     /// Only items with this verdict key (see `ApplicationsModel::verdictKey`); empty for all.
     void setVerdict(const QString& verdict);
-    /// Only items whose name, identifier or Team ID holds `text`, ignoring case.
+    /// Only items whose path (so its folder and name), identifier or Team ID holds `text`,
+    /// ignoring case.
     void setSearchText(const QString& text);
-
-    void sort(int column, Qt::SortOrder order = Qt::AscendingOrder) override;
 
     [[nodiscard]] const ApplicationsModel* applications() const { return model; }
 
@@ -44,9 +44,6 @@ private:
     std::optional<SignerKind> signer;
     QString verdict;
     QString search;
-    /// The order asked for, which the base class forgets when columns are added.
-    int sortedColumn = -1;
-    Qt::SortOrder sortedOrder = Qt::AscendingOrder;
 };
 
 /// Compares versions as people read them: runs of digits by their value ("1.10" after

@@ -14,8 +14,12 @@
 #include <QMenu>
 #include <QMutex>
 #include <QProgressBar>
+#include <QScrollBar>
+#include <QSplitter>
 #include <QStatusBar>
+#include <QTabWidget>
 #include <QTableView>
+#include <QTextBrowser>
 #include <QThread>
 #include <QThreadPool>
 #include <QTimer>
@@ -24,6 +28,9 @@
 
 #include "scan/ui/applicationsfilter.h"
 #include "scan/ui/applicationsmodel.h"
+#include "scan/ui/byserviceview.h"
+#include "scan/ui/frozencolumntable.h"
+#include "scan/ui/itemdetails.h"
 #include "scan/ui/tableexport.h"
 #include "tools/threadpools.h"
 #include "tools/utf8.h"
@@ -60,7 +67,8 @@ ApplicationsWindow::ApplicationsWindow(host::ToolSet toolSet, QWidget* parent)
       pool(new QThreadPool),
       arrivals(new QTimer(this)),
       items(new ApplicationsModel(this)),
-      shown(new ApplicationsFilter(this)) {
+      shown(new ApplicationsFilter(this)),
+      refill(new QTimer(this)) {
     // One thread runs the walk and then the scan, which takes the rest for its items.
     pool->setMaxThreadCount(4);
     shown->setSourceModel(items);
@@ -69,33 +77,7 @@ ApplicationsWindow::ApplicationsWindow(host::ToolSet toolSet, QWidget* parent)
     auto* layout = new QVBoxLayout(central);
     layout->setContentsMargins(6, 6, 6, 0);
     layout->addWidget(buildFilters());
-    view = new QTableView(central);
-    view->setModel(shown);
-    view->setSortingEnabled(true);
-    view->sortByColumn(ApplicationsModel::name, Qt::AscendingOrder);
-    view->setSelectionBehavior(QAbstractItemView::SelectRows);
-    view->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    view->setWordWrap(false);
-    view->verticalHeader()->hide();
-    view->verticalHeader()->setDefaultSectionSize(view->fontMetrics().height() + 6);
-    QHeaderView* header = view->horizontalHeader();
-    header->setDefaultSectionSize(110);
-    header->setHighlightSections(false);
-    header->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    header->setTextElideMode(Qt::ElideRight);
-    for (int column = 0; column < ApplicationsModel::fixedColumns; ++column) {
-        // Room for the title and the sort indicator; the item's own texts may be cut.
-        const QString title = items->headerData(column, Qt::Horizontal, Qt::DisplayRole).toString();
-        view->setColumnWidth(column,
-                             std::max(header->fontMetrics().horizontalAdvance(title) + 32, 90));
-    }
-    for (auto [column, width] : {std::pair{ApplicationsModel::name, 200},
-                                 {ApplicationsModel::identifier, 220},
-                                 {ApplicationsModel::signer, 220}})
-        view->setColumnWidth(column, width);
-    view->installEventFilter(this);
-    connect(view, &QTableView::doubleClicked, this, &ApplicationsWindow::openRow);
-    layout->addWidget(view);
+    layout->addWidget(buildViews());
     setCentralWidget(central);
 
     progressBar = new QProgressBar(this);
@@ -109,6 +91,7 @@ ApplicationsWindow::ApplicationsWindow(host::ToolSet toolSet, QWidget* parent)
 
     arrivals->setInterval(arrivalInterval);
     connect(arrivals, &QTimer::timeout, this, &ApplicationsWindow::takeArrivals);
+    connect(items, &QAbstractItemModel::rowsInserted, this, &ApplicationsWindow::fitNameColumn);
     connect(items, &ApplicationsModel::servicesAdded, this, &ApplicationsWindow::fillServiceChoice);
     for (auto change : {&QAbstractItemModel::rowsInserted, &QAbstractItemModel::rowsRemoved})
         connect(shown, change, this, &ApplicationsWindow::updateStatus);
@@ -117,7 +100,123 @@ ApplicationsWindow::ApplicationsWindow(host::ToolSet toolSet, QWidget* parent)
     defaultFontSize = view->font().pointSizeF();
     setWindowTitle(tr("Applications"));
     setAttribute(Qt::WA_DeleteOnClose);
-    fitToScreen(*this, {1100, 680});
+    fitToScreen(*this, {1240, 720});
+}
+
+QWidget* ApplicationsWindow::buildViews() {
+    tabs = new QTabWidget(this);
+    tabs->setDocumentMode(true);
+    buildTable();
+    tabs->addTab(view, tr("&Items"));
+    serviceView = new ByServiceView(tabs);
+    tabs->addTab(serviceView, tr("By &Service"));
+    detailPane = new QTextBrowser(this);
+    detailPane->setOpenLinks(false);
+    auto* split = new QSplitter(Qt::Vertical, this);
+    split->addWidget(tabs);
+    split->addWidget(detailPane);
+    split->setStretchFactor(0, 3);
+    split->setStretchFactor(1, 1);
+    split->setChildrenCollapsible(false);
+    showDetails(-1);
+
+    // The pane follows the current item of the view that shows.
+    connect(view->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+            [this] { showDetails(currentItem()); });
+    connect(serviceView->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+            [this] { showDetails(currentItem()); });
+    connect(serviceView, &ByServiceView::itemChosen, this,
+            [this](int row) { emit openItem(items->item(row).path); });
+    connect(tabs, &QTabWidget::currentChanged, this, [this] {
+        refillByService();
+        showDetails(currentItem());
+    });
+    // Rows arrive often during a scan: the tree is filled once for a burst of them.
+    refill->setSingleShot(true);
+    refill->setInterval(250);
+    connect(refill, &QTimer::timeout, this, [this] {
+        if (byServiceStale) refillByService();
+    });
+    const auto stale = [this] {
+        byServiceStale = true;
+        refill->start();
+    };
+    for (auto change : {&QAbstractItemModel::rowsInserted, &QAbstractItemModel::rowsRemoved})
+        connect(shown, change, this, stale);
+    connect(shown, &QAbstractItemModel::modelReset, this, stale);
+    connect(shown, &QAbstractItemModel::layoutChanged, this, stale);
+    return split;
+}
+
+int ApplicationsWindow::currentItem() const {
+    if (tabs->currentWidget() == serviceView)
+        return serviceView->itemRow(serviceView->currentIndex());
+    const QModelIndex current = view->currentIndex();
+    return current.isValid() ? shown->mapToSource(current).row() : -1;
+}
+
+void ApplicationsWindow::buildTable() {
+    view = new FrozenColumnTable(this);
+    view->verticalHeader()->setDefaultSectionSize(view->fontMetrics().height() + 6);
+    view->setModel(shown);
+    view->setSortingEnabled(true);
+    view->sortByColumn(ApplicationsModel::name, Qt::AscendingOrder);
+    view->setSelectionBehavior(QAbstractItemView::SelectRows);
+    view->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    view->setWordWrap(false);
+    view->setTabKeyNavigation(false);
+    view->verticalHeader()->hide();
+    QHeaderView* header = view->horizontalHeader();
+    header->setHighlightSections(false);
+    header->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    header->setTextElideMode(Qt::ElideRight);
+    header->setStretchLastSection(true);
+    // The name first and wide enough; the services last, taking what is left.
+    for (auto [column, width] : {std::pair{ApplicationsModel::name, 180},
+                                 {ApplicationsModel::folder, 220},
+                                 {ApplicationsModel::identifier, 180},
+                                 {ApplicationsModel::version, 70},
+                                 {ApplicationsModel::signer, 200},
+                                 {ApplicationsModel::teamIdentifier, 100},
+                                 {ApplicationsModel::verdict, 80}}) {
+        const QString title = items->headerData(column, Qt::Horizontal, Qt::DisplayRole).toString();
+        // Room for the title and the sort indicator at least.
+        view->setColumnWidth(column,
+                             std::max(header->fontMetrics().horizontalAdvance(title) + 32, width));
+    }
+    connect(header, &QHeaderView::sectionResized, this, [this](int column) {
+        if (column == ApplicationsModel::name && !fittingName) nameSized = true;
+    });
+    view->installEventFilter(this);
+    connect(view, &QTableView::doubleClicked, this, &ApplicationsWindow::openRow);
+}
+
+void ApplicationsWindow::fitNameColumn() {
+    // Wide enough for the names, as long as a third of the table at most.
+    if (nameSized) return;
+    fittingName = true;
+    view->resizeColumnToContents(ApplicationsModel::name);
+    view->setColumnWidth(ApplicationsModel::name,
+                         std::clamp(view->columnWidth(ApplicationsModel::name) + 8, 140,
+                                    std::max(140, view->viewport()->width() / 3)));
+    fittingName = false;
+}
+
+void ApplicationsWindow::showDetails(int row) {
+    if (row < 0 || row >= items->rowCount()) {
+        detailPane->setHtml(QStringLiteral("<p>%1</p>")
+                                .arg(tr("Choose an item to see how it may use each privacy "
+                                        "service.")
+                                         .toHtmlEscaped()));
+        return;
+    }
+    detailPane->setHtml(itemDetailsHtml(*items, row));
+}
+
+void ApplicationsWindow::refillByService() {
+    if (tabs->currentWidget() != serviceView) return;
+    byServiceStale = false;
+    serviceView->fill(*shown);
 }
 
 ApplicationsWindow::~ApplicationsWindow() {
@@ -165,7 +264,8 @@ QWidget* ApplicationsWindow::buildFilters() {
             [this] { shown->setVerdict(verdicts->currentData().toString()); });
 
     search = new QLineEdit(row);
-    search->setPlaceholderText(tr("Search name, identifier, Team ID"));
+    search->setPlaceholderText(tr("Search path, name, identifier, Team ID"));
+    search->installEventFilter(this);
     search->setClearButtonEnabled(true);
     connect(search, &QLineEdit::textChanged, shown, &ApplicationsFilter::setSearchText);
 
@@ -182,8 +282,8 @@ void ApplicationsWindow::fillServiceChoice() {
     const QSignalBlocker quiet(services);
     services->clear();
     services->addItem(tr("Any service"));
-    for (const ServiceColumn& column : items->services())
-        services->addItem(tr("May use %1").arg(column.title), column.key);
+    for (const ServiceName& service : items->services())
+        services->addItem(tr("May use %1").arg(service.title), service.key);
     services->setCurrentIndex(std::max(0, services->findData(chosen)));
 }
 
@@ -207,14 +307,38 @@ void ApplicationsWindow::createMenus() {
     auto* lines = new QAction(tr("Export as &JSON Lines…"), this);
     connect(lines, &QAction::triggered, this, &ApplicationsWindow::exportJsonLines);
     file->insertActions(after, {csv, lines});
+
+    // The two views, by keys as well as by their tabs.
+    QMenu* viewMenu = nullptr;
+    for (QAction* menu : menuBar()->actions())
+        if (menu->menu() && menu->text() == tr("&View")) viewMenu = menu->menu();
+    if (!viewMenu) return;
+    QAction* first = viewMenu->actions().value(0);
+    auto* asItems = new QAction(tr("As &Items"), this);
+    asItems->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_1));
+    connect(asItems, &QAction::triggered, this, [this] {
+        tabs->setCurrentWidget(view);
+        view->setFocus(Qt::ShortcutFocusReason);
+    });
+    auto* asServices = new QAction(tr("By &Service"), this);
+    asServices->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_2));
+    connect(asServices, &QAction::triggered, this, [this] {
+        tabs->setCurrentWidget(serviceView);
+        serviceView->setFocus(Qt::ShortcutFocusReason);
+    });
+    viewMenu->insertActions(first, {asItems, asServices});
+    viewMenu->insertSeparator(first);
 }
 
 void ApplicationsWindow::setFontSize(double points) {
     if (points < 6 || points > 32) return;
     QFont font = view->font();
     font.setPointSizeF(points);
-    view->setFont(font);
-    view->verticalHeader()->setDefaultSectionSize(QFontMetrics(font).height() + 6);
+    view->setRowFont(font);
+    serviceView->setFont(font);
+    detailPane->setFont(font);
+    byServiceStale = true;
+    refillByService();
 }
 
 void ApplicationsWindow::scanFolders(const QStringList& folders) {
@@ -225,6 +349,7 @@ void ApplicationsWindow::scanFolders(const QStringList& folders) {
         names << host::visibleControls(QDir::toNativeSeparators(folder));
     setWindowTitle(tr("Applications in %1").arg(names.join(QStringLiteral(", "))));
     setWindowFilePath(folders.size() == 1 ? folders.front() : QString());
+    items->setScannedFolders(folders);
     progressBar->setRange(0, 0);
     progressBar->setFormat(tr("Looking for items…"));
     progressBar->show();
@@ -334,12 +459,21 @@ void ApplicationsWindow::openRow(const QModelIndex& index) {
 }
 
 bool ApplicationsWindow::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == view && event->type() == QEvent::KeyPress) {
-        const int key = static_cast<QKeyEvent*>(event)->key();
-        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
-            openRow(view->currentIndex());
-            return true;
-        }
+    if (event->type() != QEvent::KeyPress) return QMainWindow::eventFilter(watched, event);
+    const int key = static_cast<QKeyEvent*>(event)->key();
+    if (watched == view && (key == Qt::Key_Return || key == Qt::Key_Enter)) {
+        openRow(view->currentIndex());
+        return true;
+    }
+    // From the search field, Down goes to the results and Escape clears the search.
+    if (watched == search && (key == Qt::Key_Down || key == Qt::Key_Escape)) {
+        if (key == Qt::Key_Escape) search->clear();
+        QAbstractItemView* results =
+            tabs->currentWidget() == view ? static_cast<QAbstractItemView*>(view) : serviceView;
+        results->setFocus(Qt::ShortcutFocusReason);
+        if (!results->currentIndex().isValid() && results->model()->rowCount() > 0)
+            results->setCurrentIndex(results->model()->index(0, 0));
+        return true;
     }
     return QMainWindow::eventFilter(watched, event);
 }

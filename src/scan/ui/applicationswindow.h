@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "scan/scan.h"
+#include "scan/ui/frozencolumntable.h"
 #include "tools/toolset.h"
 
 class QComboBox;
@@ -12,7 +13,9 @@ class QLabel;
 class QLineEdit;
 class QMenu;
 class QProgressBar;
+class QTabWidget;
 class QTableView;
+class QTextBrowser;
 class QThreadPool;
 class QTimer;
 
@@ -20,11 +23,14 @@ namespace varko {
 
 class ApplicationsFilter;
 class ApplicationsModel;
+class ByServiceView;
 struct ScanFeed;
 
-/// The Applications window: every .app and .pkg under the folders scanned, one row each,
-/// with filters by service, signer, verdict and text. The scan runs on the window's own
-/// pool and its rows fill in as it answers; closing the window stops it.
+/// The Applications window: every .app and .pkg under the folders scanned, one row each
+/// with the privacy services it may use named in words, or by service the items that may
+/// use each; filters by service, signer, verdict and text apply to both, and a pane says
+/// how the current item may use each service. The scan runs on the window's own pool and
+/// its rows fill in as it answers; closing the window stops it.
 class ApplicationsWindow final : public QMainWindow {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(ApplicationsWindow)
@@ -39,6 +45,9 @@ public:
     [[nodiscard]] ApplicationsModel* model() const { return items; }
     [[nodiscard]] ApplicationsFilter* filter() const { return shown; }
     [[nodiscard]] QTableView* table() const { return view; }
+    [[nodiscard]] ByServiceView* byService() const { return serviceView; }
+    [[nodiscard]] QTabWidget* views() const { return tabs; }
+    [[nodiscard]] QTextBrowser* details() const { return detailPane; }
     [[nodiscard]] QLineEdit* searchField() const { return search; }
     [[nodiscard]] QComboBox* serviceChoice() const { return services; }
     [[nodiscard]] QComboBox* signerChoice() const { return signers; }
@@ -67,9 +76,18 @@ protected:
 
 private:
     QWidget* buildFilters();
+    QWidget* buildViews();
+    void buildTable();
+    /// The model row of the item current in the view that shows, or -1.
+    [[nodiscard]] int currentItem() const;
     void createMenus();
     void fillServiceChoice();
     void openRow(const QModelIndex& index);
+    /// Shows model row `row` in the pane; -1 for none.
+    void showDetails(int row);
+    /// Fills the By-service view if it shows, now or when it comes to show.
+    void refillByService();
+    void fitNameColumn();
     void takeArrivals();
     /// How many rows there are and show, and how many items could not be read.
     void updateStatus();
@@ -85,7 +103,15 @@ private:
 
     ApplicationsModel* items = nullptr;
     ApplicationsFilter* shown = nullptr;
-    QTableView* view = nullptr;
+    QTabWidget* tabs = nullptr;
+    FrozenColumnTable* view = nullptr;
+    ByServiceView* serviceView = nullptr;
+    QTextBrowser* detailPane = nullptr;
+    QTimer* refill = nullptr;
+    bool byServiceStale = true;
+    /// The user sized the Name column; it no longer follows the names.
+    bool nameSized = false;
+    bool fittingName = false;
     QLineEdit* search = nullptr;
     QComboBox* services = nullptr;
     QComboBox* signers = nullptr;

@@ -33,24 +33,27 @@ void appendRecord(QByteArray& out, const QStringList& fields) {
 
 ShownRows shownRows(const QAbstractItemModel& shown) {
     ShownRows rows;
-    const int columns = shown.columnCount();
-    for (int c = 0; c < columns; ++c)
-        rows.header << shown.headerData(c, Qt::Horizontal, Qt::DisplayRole).toString();
     const auto* proxy = qobject_cast<const QAbstractProxyModel*>(&shown);
     const auto* model = qobject_cast<const ApplicationsModel*>(
         proxy ? proxy->sourceModel() : static_cast<const QAbstractItemModel*>(&shown));
+    // The whole path first: the name and folder columns alone can't be pasted anywhere.
+    if (model) rows.header << ApplicationsModel::tr("Path");
+    const int columns = shown.columnCount();
+    for (int c = 0; c < columns; ++c)
+        rows.header << shown.headerData(c, Qt::Horizontal, Qt::DisplayRole).toString();
     const int count = shown.rowCount();
     rows.cells.reserve(count);
     rows.objects.reserve(count);
     for (int r = 0; r < count; ++r) {
-        QStringList cells;
-        cells.reserve(columns);
-        for (int c = 0; c < columns; ++c) cells << shown.index(r, c).data().toString();
-        rows.cells.push_back(std::move(cells));
-        if (!model) continue;
         const QModelIndex source =
             proxy ? proxy->mapToSource(shown.index(r, 0)) : shown.index(r, 0);
-        rows.objects.push_back(model->item(source.row()).json);
+        QStringList cells;
+        cells.reserve(columns + 1);
+        if (model) cells << model->pathText(source.row());
+        for (int c = 0; c < columns; ++c)
+            cells << shown.index(r, c).data(ApplicationsModel::exportRole).toString();
+        rows.cells.push_back(std::move(cells));
+        if (model) rows.objects.push_back(model->item(source.row()).json);
     }
     return rows;
 }

@@ -9,8 +9,8 @@ class QAbstractItemModel;
 
 namespace varko {
 
-/// The rows a view shows, in its order, as the exports need them: every column's text
-/// as shown (headers first) and each item's whole JSON object.
+/// The rows a view shows, in its order, as the exports need them: the item's path, then
+/// every column's text as exported (headers first), and each item's whole JSON object.
 struct ShownRows {
     QStringList header;
     std::vector<QStringList> cells;

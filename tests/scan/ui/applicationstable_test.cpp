@@ -4,6 +4,7 @@
 
 #include "scan/ui/applicationsfilter.h"
 #include "scan/ui/applicationsmodel.h"
+#include "scan/ui/itemdetails.h"
 #include "scan/ui/tableexport.h"
 #include "summaries.h"
 
@@ -20,12 +21,13 @@ protected:
         shown.setSourceModel(&model);
         std::vector<scan::ItemSummary> items;
         items.push_back(summary("Zoomer.app", "1.10", "Developer ID Application: Maker (TEAM1)",
-                                "accepted", {{camera, true, true, false}}));
+                                "accepted", {{camera, true, true, false}}, "/Volumes/copy10"));
         items.push_back(summary("alpha.app", "1.9", "Apple Mac OS Application Signing", "accepted",
-                                {{camera, true}, {microphone, false, false, true}}));
-        items.push_back(summary("Beta.app", "10.0", "ad hoc", "rejected"));
-        items.push_back(
-            summary("gamma.pkg", "2.0", "unsigned", "unknown", {{camera, false, false, true}}));
+                                {{camera, true}, {microphone, false, false, true}},
+                                "/Volumes/copy2"));
+        items.push_back(summary("Beta.app", "10.0", "ad hoc", "rejected", {}, "/Volumes/copy3"));
+        items.push_back(summary("gamma.pkg", "2.0", "unsigned", "unknown",
+                                {{camera, false, false, true}}, "/Volumes/copy3"));
         scan::ItemSummary broken = summary("Broken.app", "", "");
         broken.unreadable = true;
         broken.problem = "no Info.plist";
@@ -39,9 +41,6 @@ protected:
         for (int r = 0; r < shown.rowCount(); ++r)
             out << shown.index(r, ApplicationsModel::name).data().toString();
         return out;
-    }
-    int serviceColumn(const QString& key) const {
-        return ApplicationsModel::fixedColumns + model.serviceIndex(key);
     }
 
     ApplicationsModel model;
@@ -59,18 +58,36 @@ TEST_F(ApplicationsTable, ComparesVersionsNaturally) {
 }
 
 TEST_F(ApplicationsTable, SortsEveryKindOfColumn) {
-    shown.sort(ApplicationsModel::name, Qt::AscendingOrder);
-    EXPECT_EQ(names(),
-              QStringList({"alpha.app", "Beta.app", "Broken.app", "gamma.pkg", "Zoomer.app"}));
-    shown.sort(ApplicationsModel::version, Qt::AscendingOrder);
-    EXPECT_EQ(names(),
-              QStringList({"Broken.app", "alpha.app", "Zoomer.app", "gamma.pkg", "Beta.app"}));
-    shown.sort(ApplicationsModel::verdict, Qt::DescendingOrder);
-    EXPECT_EQ(names().first(), "Broken.app");  // "unreadable"
-    EXPECT_EQ(names().mid(3), QStringList({"Zoomer.app", "alpha.app"}));
-    // Allowed weighs more than declared and entitled together.
-    shown.sort(serviceColumn(camera), Qt::DescendingOrder);
-    EXPECT_EQ(names().mid(0, 3), QStringList({"gamma.pkg", "Zoomer.app", "alpha.app"}));
+    const struct {
+        ApplicationsModel::Column column;
+        Qt::SortOrder order;
+        QStringList names;
+    } cases[] = {
+        {ApplicationsModel::name,
+         Qt::AscendingOrder,
+         {"alpha.app", "Beta.app", "Broken.app", "gamma.pkg", "Zoomer.app"}},
+        // Folders in natural order, copy10 after copy3; one folder's items by name.
+        {ApplicationsModel::folder,
+         Qt::AscendingOrder,
+         {"Broken.app", "alpha.app", "Beta.app", "gamma.pkg", "Zoomer.app"}},
+        {ApplicationsModel::version,
+         Qt::AscendingOrder,
+         {"Broken.app", "alpha.app", "Zoomer.app", "gamma.pkg", "Beta.app"}},
+        {ApplicationsModel::verdict,
+         Qt::DescendingOrder,
+         {"Broken.app", "gamma.pkg", "Beta.app", "Zoomer.app", "alpha.app"}},
+        // Most services first, then by their names.
+        {ApplicationsModel::servicesUsed,
+         Qt::DescendingOrder,
+         {"alpha.app", "Zoomer.app", "gamma.pkg", "Broken.app", "Beta.app"}},
+        {ApplicationsModel::teamIdentifier,
+         Qt::DescendingOrder,
+         {"Zoomer.app", "gamma.pkg", "Broken.app", "Beta.app", "alpha.app"}},
+    };
+    for (const auto& c : cases) {
+        shown.sort(c.column, c.order);
+        EXPECT_EQ(names(), c.names) << c.column;
+    }
 }
 
 TEST_F(ApplicationsTable, FiltersByServiceSignerVerdictAndText) {
@@ -86,13 +103,16 @@ TEST_F(ApplicationsTable, FiltersByServiceSignerVerdictAndText) {
     shown.setVerdict("unreadable");
     EXPECT_EQ(names(), QStringList({"Broken.app"}));
     shown.setVerdict({});
-    // Name, identifier and Team ID, ignoring case; not the signer.
-    shown.setSearchText("team1");
-    EXPECT_EQ(names(), QStringList({"Zoomer.app"}));
-    shown.setSearchText("COM.EXAMPLE.GAMMA");
-    EXPECT_EQ(names(), QStringList({"gamma.pkg"}));
-    shown.setSearchText("Developer ID");
-    EXPECT_TRUE(names().isEmpty());
+    // The path (folder and name), identifier and Team ID, ignoring case; not the signer.
+    const std::pair<const char*, QStringList> searches[] = {
+        {"COPY3", {"Beta.app", "gamma.pkg"}}, {"copy1", {"Zoomer.app"}},
+        {"/applications/b", {"Broken.app"}},  {"team1", {"Zoomer.app"}},
+        {"com.example.GAMMA", {"gamma.pkg"}}, {"Developer ID", {}},
+    };
+    for (const auto& [text, expected] : searches) {
+        shown.setSearchText(text);
+        EXPECT_EQ(names(), expected) << text;
+    }
     shown.setSearchText("");
     EXPECT_EQ(shown.rowCount(), 5);
     EXPECT_EQ(signerKind(u"Developer ID Application: X (Y)"), SignerKind::developerId);
@@ -100,85 +120,109 @@ TEST_F(ApplicationsTable, FiltersByServiceSignerVerdictAndText) {
     EXPECT_EQ(signerKind(u"Test CA leaf"), SignerKind::other);
 }
 
-TEST_F(ApplicationsTable, AppendedRowsKeepSortFilterAndGrowColumns) {
+TEST_F(ApplicationsTable, AppendedRowsKeepSortFilterAndLearnServices) {
     shown.sort(ApplicationsModel::version, Qt::DescendingOrder);
-    shown.setService(camera);
     // A service the table doesn't know, chosen before any item uses it.
     shown.setService("NSWeirdUsageDescription");
     EXPECT_EQ(shown.rowCount(), 0);
-    const int columns = model.columnCount();
+    const std::size_t known = model.services().size();
     model.appendItems(
         {summary("Late.app", "3.0", "ad hoc", "accepted", {{"NSWeirdUsageDescription", true}}),
          summary("Later.app", "0.1", "ad hoc", "accepted", {{camera, true}})});
-    EXPECT_EQ(model.columnCount(), columns + 1);
+    ASSERT_EQ(model.services().size(), known + 1);
+    EXPECT_EQ(model.services().back().title, "unknown service NSWeirdUsageDescription");
     EXPECT_EQ(names(), QStringList({"Late.app"}));
-    const QModelIndex cell = model.index(5, columns);
-    EXPECT_EQ(cell.data().toString(), "D");
-    EXPECT_EQ(model.index(0, columns).data().toString(), "");
-    EXPECT_EQ(model.headerData(columns, Qt::Horizontal, Qt::DisplayRole),
-              "NSWeirdUsageDescription");
 
     shown.setService(camera);
     EXPECT_EQ(names(), QStringList({"gamma.pkg", "Zoomer.app", "alpha.app", "Later.app"}));
+    // Rows after a scan began show their folders from the one scanned.
+    model.setScannedFolders({"/Volumes/"});
+    model.appendItems({summary("Deep.app", "1", "ad hoc", "accepted", {}, "/Volumes/copy4/Sub"),
+                       summary("Top.app", "1", "ad hoc", "accepted", {}, "/Volumes")});
+    EXPECT_EQ(model.index(7, ApplicationsModel::folder).data(), "Volumes/copy4/Sub");
+    EXPECT_EQ(model.index(7, ApplicationsModel::folder).data(Qt::ToolTipRole),
+              "/Volumes/copy4/Sub");
+    EXPECT_EQ(model.index(8, ApplicationsModel::folder).data(), "Volumes");
     model.appendItems({summary("Mid.app", "1.95", "ad hoc", "accepted", {{camera, false, true}}),
                        summary("NoCamera.app", "5")});
     EXPECT_EQ(names(),
               QStringList({"gamma.pkg", "Mid.app", "Zoomer.app", "alpha.app", "Later.app"}));
 }
 
-TEST_F(ApplicationsTable, ShowsHostileTextsPlainAndMarksInWords) {
-    model.appendItems({summary("Evil\n\u202Egpj.app", "1\t2", "ad hoc", "accepted",
-                               {{camera, true, false, true}})});
-    const QString shownName = model.index(5, ApplicationsModel::name).data().toString();
+TEST_F(ApplicationsTable, NamesServicesInWordsAndShowsHostileTextsPlain) {
+    model.appendItems({summary("Evil\n\u202Egpj<b>.app", "1\t2", "ad hoc", "accepted",
+                               {{"kTCCServiceMicrophone", false, true},
+                                {"NSOdd\u001BUsage<i>", true},
+                                {camera, true},
+                                {camera, false, false, true}})});
+    const int evil = 5;
+    const QString shownName = model.index(evil, ApplicationsModel::name).data().toString();
     EXPECT_FALSE(shownName.contains('\n'));
     EXPECT_FALSE(shownName.contains(QChar(0x202E)));
     EXPECT_TRUE(shownName.contains(QChar(0x240A)));
-    EXPECT_FALSE(model.index(5, ApplicationsModel::version).data().toString().contains('\t'));
-    const QModelIndex marks = model.index(5, serviceColumn(camera));
-    EXPECT_EQ(marks.data().toString(), "D A");
-    EXPECT_EQ(marks.data(Qt::ToolTipRole).toString(),
-              "Camera: declared in a usage description, privately allowed");
-    EXPECT_EQ(model.index(0, ApplicationsModel::verdict).data(), "accepted");
+    EXPECT_FALSE(model.index(evil, ApplicationsModel::version).data().toString().contains('\t'));
+    // In the table's order, a service named twice once with both ways, the unknown one last
+    // and visibly escaped.
+    const QModelIndex services = model.index(evil, ApplicationsModel::servicesUsed);
+    EXPECT_EQ(services.data().toString(),
+              "Microphone, Camera, unknown service NSOdd\u241BUsage<i>");
+    EXPECT_EQ(services.data(Qt::ToolTipRole).toString(),
+              "Microphone (entitled)\nCamera (declared, allowed)\n"
+              "unknown service NSOdd\u241BUsage<i> (declared)");
+    EXPECT_EQ(model.index(1, ApplicationsModel::servicesUsed).data().toString(),
+              "Microphone, Camera");
+    EXPECT_EQ(model.index(0, ApplicationsModel::folder).data(), "/Volumes/copy10");
     EXPECT_EQ(model.index(4, ApplicationsModel::verdict).data(), "unreadable");
     EXPECT_EQ(model.index(4, ApplicationsModel::verdict).data(Qt::ToolTipRole), "no Info.plist");
+
+    // The pane escapes what the item wrote and says every way in words.
+    const QString html = itemDetailsHtml(model, evil);
+    EXPECT_FALSE(html.contains("<b>.app") || html.contains("<i>")) << html.toStdString();
+    EXPECT_TRUE(html.contains("gpj&lt;b&gt;.app"));
+    EXPECT_TRUE(
+        html.contains("<td>Camera</td><td align=center>yes</td><td align=center>—</td>"
+                      "<td align=center>yes</td>"))
+        << html.toStdString();
+    EXPECT_TRUE(itemDetailsHtml(model, 4).contains("no Info.plist"));
+    EXPECT_TRUE(itemDetailsHtml(model, 2).contains("Asks for no privacy service."));
 }
 
-TEST_F(ApplicationsTable, ExportsShownRowsAsCsvWithQuotingAndFormulaGuard) {
-    model.appendItems(
-        {summary("=HYPERLINK(\"x\").app", "-1", "+evil, \"quoted\"", "accepted", {{camera, true}}),
-         summary("Multi\nLine.app", "@2")});
+TEST_F(ApplicationsTable, ExportsShownRowsAsCsvWithPathsQuotingAndFormulaGuard) {
+    model.appendItems({summary("=HYPERLINK(\"x\").app", "-1", "+evil, \"quoted\"", "accepted",
+                               {{camera, true, true}}, "/Volumes/a,b"),
+                       summary("Multi\nLine.app", "@2")});
     shown.setService(camera);
     shown.sort(ApplicationsModel::name, Qt::AscendingOrder);
     const QByteArray csv = csvOf(shownRows(shown));
     const QList<QByteArray> lines = csv.split('\n');
     ASSERT_TRUE(csv.endsWith("\r\n"));
     ASSERT_EQ(lines.size(), 6);  // header, four camera rows, nothing after the last CRLF
-    EXPECT_TRUE(
-        lines[0].startsWith("Name,Identifier,Version,Signer,Team ID,Verdict,Hardened runtime,"));
-    EXPECT_TRUE(lines[0].contains(",Camera,"));
-    EXPECT_TRUE(lines[1].startsWith(
-        "\"'=HYPERLINK(\"\"x\"\").app\",\"com.example.=HYPERLINK(\"\"x\"\")\",'-1,"
-        "\"'+evil, \"\"quoted\"\"\",,accepted,yes,"))
-        << lines[1].toStdString();
-    EXPECT_TRUE(lines[2].startsWith("alpha.app,"));
+    EXPECT_EQ(lines[0], "Path,Name,Folder,Identifier,Version,Signer,Team ID,Verdict,Services\r");
+    EXPECT_EQ(lines[1],
+              "\"/Volumes/a,b/=HYPERLINK(\"\"x\"\").app\",\"'=HYPERLINK(\"\"x\"\").app\","
+              "\"/Volumes/a,b\",\"com.example.=HYPERLINK(\"\"x\"\")\",'-1,"
+              "\"'+evil, \"\"quoted\"\"\",,accepted,\"Camera (declared, entitled)\"\r");
+    EXPECT_TRUE(lines[2].startsWith("/Volumes/copy2/alpha.app,alpha.app,/Volumes/copy2,"));
+    EXPECT_TRUE(lines[2].endsWith(",Microphone (allowed); Camera (declared)\r"));
     EXPECT_FALSE(csv.contains("Multi"));
-    EXPECT_FALSE(csv.contains("Beta.app"));
 
     shown.setService({});
     shown.setSearchText("Multi");
-    EXPECT_TRUE(csvOf(shownRows(shown)).contains("Multi\xE2\x90\x8ALine.app,"));
+    EXPECT_TRUE(csvOf(shownRows(shown)).contains(",Multi\xE2\x90\x8ALine.app,"));
 }
 
 TEST_F(ApplicationsTable, ExportsShownRowsAsJsonLinesInOrder) {
+    model.appendItems({summary("Evil\n\"}\u2028.app", "9")});
     shown.setVerdict("accepted");
     shown.sort(ApplicationsModel::version, Qt::DescendingOrder);
-    const QByteArray lines = jsonLinesOf(shownRows(shown));
-    const QList<QByteArray> each = lines.split('\n');
-    ASSERT_EQ(each.size(), 3);
-    EXPECT_TRUE(each[2].isEmpty());
-    EXPECT_EQ(QJsonDocument::fromJson(each[0]).object().value("name"), "Zoomer.app");
-    EXPECT_EQ(QJsonDocument::fromJson(each[1]).object().value("name"), "alpha.app");
-    EXPECT_EQ(each[0], R"({"name":"Zoomer.app","path":"/Applications/Zoomer.app"})");
+    const QList<QByteArray> each = jsonLinesOf(shownRows(shown)).split('\n');
+    ASSERT_EQ(each.size(), 4);
+    EXPECT_TRUE(each[3].isEmpty());
+    // Every line one object, even for a name that holds a line break and a quote.
+    EXPECT_EQ(QJsonDocument::fromJson(each[0]).object().value("path"),
+              "/Applications/Evil\n\"}\u2028.app");
+    EXPECT_EQ(QJsonDocument::fromJson(each[1]).object().value("name"), "Zoomer.app");
+    EXPECT_EQ(each[2], R"({"name":"alpha.app","path":"/Volumes/copy2/alpha.app"})");
 }
 
 }  // namespace

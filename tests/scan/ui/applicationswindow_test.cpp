@@ -5,19 +5,26 @@
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QProgressBar>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QStatusBar>
+#include <QTabWidget>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextBrowser>
+#include <QTreeView>
 
+#include "fixtures/componentbundle.h"
 #include "scan/ui/applicationsfilter.h"
 #include "scan/ui/applicationsmodel.h"
 #include "scan/ui/applicationswindow.h"
+#include "scan/ui/byserviceview.h"
 #include "summaries.h"
 #include "support/savedialogs.h"
 #include "support/shell.h"
@@ -27,6 +34,50 @@ namespace varko {
 namespace {
 
 using testing::summary;
+
+/// Clicks the title of `column`, as a person sorts.
+void clickHeader(QTableView* view, int column) {
+    QHeaderView* header = view->horizontalHeader();
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
+                      {header->sectionViewportPosition(column) + 10, header->height() / 2});
+}
+
+/// Opens `box`'s list with a click and clicks the entry `text`.
+void choose(QComboBox* box, const QString& text) {
+    QTest::mouseClick(box, Qt::LeftButton);
+    QAbstractItemView* list = box->view();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return list->isVisible(); }));
+    // The list takes no release so soon after it opened, lest the opening click choose.
+    QTest::qWait(QApplication::doubleClickInterval() + 50);
+    const QModelIndex entry = list->model()->index(box->findText(text), 0);
+    ASSERT_TRUE(entry.isValid()) << text.toStdString();
+    list->scrollTo(entry);
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualRect(entry).center());
+    EXPECT_EQ(box->currentText(), text);
+}
+
+/// The By-service tree as text: "service" lines, then "  item | folder | how" under each.
+QStringList treeLines(const QTreeView* tree) {
+    QStringList out;
+    const QAbstractItemModel* model = tree->model();
+    for (int s = 0; s < model->rowCount(); ++s) {
+        const QModelIndex service = model->index(s, 0);
+        out << service.data().toString();
+        for (int i = 0; i < model->rowCount(service); ++i)
+            out << "  " + model->index(i, 0, service).data().toString() + " | " +
+                       model->index(i, 1, service).data().toString() + " | " +
+                       model->index(i, 2, service).data().toString();
+    }
+    return out;
+}
+
+/// Double-clicks `index` as the system sends it: a press, then the double-click.
+void doubleClick(QAbstractItemView* view, const QModelIndex& index) {
+    view->scrollTo(index);
+    const QPoint at = view->visualRect(index).center();
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, at);
+    QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, at);
+}
 
 class ApplicationsWindowTest : public ::testing::Test {
 protected:
@@ -51,23 +102,86 @@ protected:
     QPointer<ApplicationsWindow> window;
 };
 
-TEST_F(ApplicationsWindowTest, DoubleClickAndReturnOpenTheRowShownAfterSorting) {
+TEST_F(ApplicationsWindowTest, ClickedTitlesSortAndTheRowShownOpensAndShowsItsDetails) {
     QTableView* view = window->table();
-    view->sortByColumn(ApplicationsModel::version, Qt::DescendingOrder);
+    clickHeader(view, ApplicationsModel::version);
+    ASSERT_EQ(names(), QStringList({"Alpha.app", "Camera Tool.app", "Mail Helper.app"}));
+    clickHeader(view, ApplicationsModel::version);
     ASSERT_EQ(names(), QStringList({"Mail Helper.app", "Camera Tool.app", "Alpha.app"}));
+    clickHeader(view, ApplicationsModel::servicesUsed);
+    clickHeader(view, ApplicationsModel::servicesUsed);
+    ASSERT_EQ(names().first(), "Camera Tool.app");
+    clickHeader(view, ApplicationsModel::version);
+    ASSERT_EQ(names()[1], "Camera Tool.app");
+
     QSignalSpy opened(window.data(), &ApplicationsWindow::openItem);
-    const QRect cell = view->visualRect(window->filter()->index(1, ApplicationsModel::version));
-    // A double-click's first press, then the double-click itself, as the system sends them.
-    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, cell.center());
-    QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, cell.center());
+    doubleClick(view, window->filter()->index(1, ApplicationsModel::version));
     ASSERT_EQ(opened.size(), 1);
     EXPECT_EQ(opened[0][0].toString(), "/Applications/Camera Tool.app");
+    // The pane says how the row clicked may use each service, in words.
+    const QString details = window->details()->toPlainText();
+    EXPECT_TRUE(details.contains("Camera Tool.app")) << details.toStdString();
+    EXPECT_TRUE(details.contains("Camera\nyes\n—\n—")) << details.toStdString();
 
-    view->setFocus();
-    view->setCurrentIndex(window->filter()->index(2, 0));
+    QTest::keyClick(view, Qt::Key_Down);
+    EXPECT_TRUE(window->details()->toPlainText().contains("Asks for no privacy service."));
     QTest::keyClick(view, Qt::Key_Return);
     ASSERT_EQ(opened.size(), 2);
-    EXPECT_EQ(opened[1][0].toString(), "/Applications/Alpha.app");
+    EXPECT_EQ(opened[1][0].toString(), "/Applications/" + names()[2]);
+
+    // Scrolled sideways, each row still shows its name at the left.
+    window->resize(420, window->height());
+    QTest::qWait(0);
+    view->horizontalScrollBar()->setValue(view->horizontalScrollBar()->maximum());
+    ASSERT_GT(view->horizontalScrollBar()->value(), 0);
+    const QPoint left = view->viewport()->mapTo(view, QPoint(5, view->rowViewportPosition(1) + 3));
+    QWidget* under = view->childAt(left);
+    auto* shownThere = under ? qobject_cast<QAbstractItemView*>(under->parentWidget()) : nullptr;
+    ASSERT_NE(shownThere, nullptr);
+    EXPECT_EQ(shownThere->indexAt(under->mapFrom(view, left)).data().toString(), names()[1]);
+}
+
+TEST_F(ApplicationsWindowTest, TheByServiceViewListsWhoMayUseEachServiceAndOpensThem) {
+    window->model()->appendItems(
+        {summary("Studio.app", "1", "ad hoc", "accepted",
+                 {{"kTCCServiceCamera", false, true}, {"kTCCServiceMicrophone", true, true, true}},
+                 "/Volumes/copy3")});
+    QTest::keySequence(window.data(), QKeySequence(Qt::CTRL | Qt::Key_2));
+    ByServiceView* tree = window->byService();
+    ASSERT_EQ(window->views()->currentWidget(), tree);
+    EXPECT_TRUE(tree->hasFocus());
+    EXPECT_EQ(treeLines(tree),
+              QStringList({"Microphone — 1 item",
+                           "  Studio.app | /Volumes/copy3 | declared, "
+                           "entitled, allowed",
+                           "Camera — 2 items", "  Camera Tool.app | /Applications | declared",
+                           "  Studio.app | /Volumes/copy3 | entitled"}));
+    // The filters narrow this view too; the chosen service alone is listed.
+    QTest::keySequence(window.data(), QKeySequence::Find);
+    QTest::keyClicks(window->searchField(), "copy3");
+    QTest::qWait(300);
+    EXPECT_EQ(treeLines(tree).size(), 4);
+    window->searchField()->clear();
+    choose(window->serviceChoice(), "May use Camera");
+    QTest::qWait(300);
+    ASSERT_EQ(treeLines(tree).first(), "Camera — 2 items");
+    EXPECT_EQ(treeLines(tree).size(), 3);
+
+    QSignalSpy opened(window.data(), &ApplicationsWindow::openItem);
+    const QModelIndex camera = tree->model()->index(0, 0);
+    doubleClick(tree, tree->model()->index(1, 1, camera));
+    ASSERT_EQ(opened.size(), 1);
+    EXPECT_EQ(opened[0][0].toString(), "/Volumes/copy3/Studio.app");
+    EXPECT_TRUE(window->details()->toPlainText().contains("Microphone\nyes\nyes\nyes"));
+    // By keys: up to the first item, Return opens it; Ctrl+1 goes back to the items.
+    tree->setFocus();
+    QTest::keyClick(tree, Qt::Key_Up);
+    QTest::keyClick(tree, Qt::Key_Return);
+    ASSERT_EQ(opened.size(), 2);
+    EXPECT_EQ(opened[1][0].toString(), "/Applications/Camera Tool.app");
+    QTest::keySequence(window.data(), QKeySequence(Qt::CTRL | Qt::Key_1));
+    EXPECT_EQ(window->views()->currentWidget(), window->table());
+    EXPECT_TRUE(window->table()->hasFocus());
 }
 
 TEST_F(ApplicationsWindowTest, TypingAndChoosingFilterTheTable) {
@@ -76,16 +190,23 @@ TEST_F(ApplicationsWindowTest, TypingAndChoosingFilterTheTable) {
     window->searchField()->clear();
     EXPECT_EQ(names().size(), 3);
 
+    // Escape clears the search and goes to the table.
+    QTest::keyClicks(window->searchField(), "/Applications/Al");
+    EXPECT_EQ(names(), QStringList({"Alpha.app"}));
+    QTest::keyClick(window->searchField(), Qt::Key_Escape);
+    EXPECT_EQ(names().size(), 3);
+    EXPECT_TRUE(window->table()->hasFocus());
+
     QComboBox* services = window->serviceChoice();
     EXPECT_EQ(services->itemText(0), "Any service");
-    services->setCurrentIndex(services->findText("May use Camera"));
+    choose(services, "May use Camera");
     EXPECT_EQ(names(), QStringList({"Camera Tool.app"}));
-    services->setCurrentIndex(0);
+    choose(services, "Any service");
 
-    window->verdictChoice()->setCurrentIndex(window->verdictChoice()->findText("Rejected"));
+    choose(window->verdictChoice(), "Rejected");
     EXPECT_EQ(names(), QStringList({"Mail Helper.app"}));
-    window->verdictChoice()->setCurrentIndex(0);
-    window->signerChoice()->setCurrentIndex(window->signerChoice()->findText("Developer ID"));
+    choose(window->verdictChoice(), "Any verdict");
+    choose(window->signerChoice(), "Developer ID");
     EXPECT_EQ(names(), QStringList({"Alpha.app"}));
 
     // Edit › Copy takes the selected rows that show, with the titles.
@@ -94,8 +215,8 @@ TEST_F(ApplicationsWindowTest, TypingAndChoosingFilterTheTable) {
     QTest::keySequence(window.data(), QKeySequence::Copy);
     const QStringList copied = QApplication::clipboard()->text().split('\n', Qt::SkipEmptyParts);
     ASSERT_EQ(copied.size(), 2);
-    EXPECT_TRUE(copied[0].startsWith("Name\tIdentifier\tVersion"));
-    EXPECT_TRUE(copied[1].startsWith("Alpha.app\tcom.example.Alpha\t1.0\t"));
+    EXPECT_TRUE(copied[0].startsWith("Name\tFolder\tIdentifier\tVersion"));
+    EXPECT_TRUE(copied[1].startsWith("Alpha.app\t/Applications\tcom.example.Alpha\t1.0\t"));
 
     // Edit › Find… goes to the search field.
     window->searchField()->clearFocus();
@@ -106,7 +227,7 @@ TEST_F(ApplicationsWindowTest, TypingAndChoosingFilterTheTable) {
 
 TEST_F(ApplicationsWindowTest, ServicesMetLaterJoinTheChoice) {
     QComboBox* services = window->serviceChoice();
-    services->setCurrentIndex(services->findText("May use Camera"));
+    choose(services, "May use Camera");
     const int before = services->count();
     window->model()->appendItems(
         {summary("Odd.app", "1", "ad hoc", "accepted", {{"NSOddUsageDescription", true}})});
@@ -129,15 +250,16 @@ bool exportThroughMenu(ApplicationsWindow* window, const QString& title, const Q
 
 TEST_F(ApplicationsWindowTest, ExportsWriteTheShownRowsInTheShownOrder) {
     QTemporaryDir dir;
-    window->table()->sortByColumn(ApplicationsModel::version, Qt::DescendingOrder);
-    window->verdictChoice()->setCurrentIndex(window->verdictChoice()->findText("Accepted"));
+    clickHeader(window->table(), ApplicationsModel::version);
+    clickHeader(window->table(), ApplicationsModel::version);
+    choose(window->verdictChoice(), "Accepted");
     ASSERT_TRUE(exportThroughMenu(window, "Export as &CSV…", dir.filePath("apps.csv")));
     QFile csv(dir.filePath("apps.csv"));
     ASSERT_TRUE(csv.open(QIODevice::ReadOnly));
     const QList<QByteArray> lines = csv.readAll().split('\n');
     ASSERT_EQ(lines.size(), 4);
-    EXPECT_TRUE(lines[1].startsWith("Camera Tool.app,"));
-    EXPECT_TRUE(lines[2].startsWith("Alpha.app,"));
+    EXPECT_TRUE(lines[1].startsWith("/Applications/Camera Tool.app,Camera Tool.app,"));
+    EXPECT_TRUE(lines[2].startsWith("/Applications/Alpha.app,Alpha.app,"));
 
     // A name typed without a suffix gets the format's own.
     ASSERT_TRUE(exportThroughMenu(window, "Export as &JSON Lines…", dir.filePath("apps")));
@@ -191,6 +313,71 @@ TEST_F(ApplicationsWindowTest, AScanCutShortSaysWhichBoundInTheStatusLine) {
     EXPECT_TRUE(status->toolTip().startsWith(
         "the scan went no deeper than 32 folders: " + folder.path() + "/d/d"))
         << status->toolTip().toStdString();
+}
+
+/// Three copies of a folder of two apps signed by the test authority, one that asks for the
+/// camera, scanned by the real tools as File › Scan Folder… scans them.
+TEST(ApplicationsWindowScan, CopiesAreToldApartByFolderAndFoundBySearchServiceAndExport) {
+    using namespace examplegen;
+    static const TestPki pki;
+    QTemporaryDir dir;
+    for (const char* copy : {"copy1", "copy2", "copy3"}) {
+        ComponentApp viewer;
+        viewer.name = "Viewer";
+        viewer.info.set("NSCameraUsageDescription", "Scan documents.");
+        viewer.entitlements = entitlementsGranting({"com.apple.security.device.camera"});
+        ComponentApp notes;
+        notes.name = "Notes";
+        notes.identifier = "com.example.varko.notes";
+        for (const ComponentApp& app : {viewer, notes}) {
+            const auto written = writeComponentApp(
+                std::filesystem::path(dir.filePath(copy).toStdString()), app, pki);
+            ASSERT_TRUE(written) << written.error().message;
+        }
+    }
+    ApplicationsWindow window(host::ToolSet::system(QStringLiteral(VARKO_BIN_DIR)));
+    window.setAttribute(Qt::WA_DeleteOnClose, false);
+    window.show();
+    QSignalSpy finished(&window, &ApplicationsWindow::scanFinished);
+    window.scanFolders({dir.path()});
+    ASSERT_TRUE(finished.wait(60000));
+    ASSERT_EQ(window.model()->rowCount(), 6);
+    const auto column = [&](int c) {
+        QStringList out;
+        for (int r = 0; r < window.filter()->rowCount(); ++r)
+            out << window.filter()->index(r, c).data().toString();
+        return out;
+    };
+    // Folders show from the one scanned, by its name.
+    const QString root = QFileInfo(dir.path()).fileName();
+
+    QTest::keyClicks(window.searchField(), "copy3");
+    EXPECT_EQ(column(ApplicationsModel::folder), QStringList(2, root + "/copy3"));
+    QTest::keyClick(window.searchField(), Qt::Key_Escape);
+    choose(window.serviceChoice(), "May use Camera");
+    EXPECT_EQ(column(ApplicationsModel::name), QStringList(3, "Viewer.app"));
+    EXPECT_EQ(column(ApplicationsModel::servicesUsed), QStringList(3, "Camera"));
+    clickHeader(window.table(), ApplicationsModel::folder);
+    clickHeader(window.table(), ApplicationsModel::folder);
+    EXPECT_EQ(column(ApplicationsModel::folder),
+              QStringList({root + "/copy3", root + "/copy2", root + "/copy1"}));
+
+    QTest::keySequence(&window, QKeySequence(Qt::CTRL | Qt::Key_2));
+    EXPECT_EQ(
+        treeLines(window.byService()),
+        QStringList({"Camera — 3 items", "  Viewer.app | " + root + "/copy3 | declared, entitled",
+                     "  Viewer.app | " + root + "/copy2 | declared, entitled",
+                     "  Viewer.app | " + root + "/copy1 | declared, entitled"}));
+
+    QTemporaryDir out;
+    ASSERT_TRUE(exportThroughMenu(&window, "Export as &CSV…", out.filePath("apps.csv")));
+    QFile csv(out.filePath("apps.csv"));
+    ASSERT_TRUE(csv.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = csv.readAll().split('\n');
+    ASSERT_EQ(lines.size(), 5);
+    EXPECT_TRUE(lines[1].startsWith(
+        (dir.path() + "/copy3/Viewer.app,Viewer.app," + root + "/copy3,").toUtf8()));
+    EXPECT_TRUE(lines[1].endsWith(",\"Camera (declared, entitled)\"\r"));
 }
 
 }  // namespace

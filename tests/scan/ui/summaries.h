@@ -16,9 +16,10 @@ struct Marks {
 inline scan::ItemSummary summary(const QString& name, const QString& version = "1.0",
                                  const QString& signer = "Developer ID Application: Maker (TEAM1)",
                                  const QString& verdict = "accepted",
-                                 std::initializer_list<Marks> services = {}) {
+                                 std::initializer_list<Marks> services = {},
+                                 const QString& folder = "/Applications") {
     scan::ItemSummary item;
-    item.path = "/Applications/" + name;
+    item.path = folder + "/" + name;
     item.name = name;
     item.identifier = "com.example." + QString(name).remove(".app");
     item.version = version;
@@ -27,7 +28,11 @@ inline scan::ItemSummary summary(const QString& name, const QString& version = "
     item.verdict = verdict;
     item.hardenedRuntime = "yes";
     for (const Marks& m : services)
-        item.services.push_back({m.service, {}, {m.declared, m.entitled, m.allowed}});
+        item.services.push_back({m.service,
+                                 m.service.startsWith("kTCCServiceCamera") ? "Camera"
+                                 : m.service == "kTCCServiceMicrophone"    ? "Microphone"
+                                                                           : QString(),
+                                 {m.declared, m.entitled, m.allowed}});
     item.json = QJsonObject{{"path", item.path}, {"name", name}};
     return item;
 }
