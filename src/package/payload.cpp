@@ -443,6 +443,10 @@ Expected<PackageContents> readPackageContents(const std::filesystem::path& pkg,
         return Error{0, "not a flat installer package: " + why, ErrorCode::unsupported,
                      pkg.string()};
     };
+    std::error_code ignored;
+    if (std::filesystem::is_directory(pkg, ignored))
+        return Error{0, "a bundle-style package: what it installs is not listed",
+                     ErrorCode::unsupported, pkg.string()};
     if (archive_read_open_filename(outer.get(), pkg.c_str(), 64 * 1024) != ARCHIVE_OK)
         return notPackage(archiveError(outer.get()));
     Spending spending(budget);

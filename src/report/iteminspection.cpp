@@ -9,6 +9,7 @@
 #include "overview/componentcheck.h"
 #include "overview/overviewjson.h"
 #include "overview/privacyservices.h"
+#include "report/payloadjson.h"
 #include "signature/bundlelocator.h"
 #include "tools/pathbytes.h"
 
@@ -104,6 +105,7 @@ void inspect(Inspection& item, const host::ToolSet& givenTools, bool wholeApp, c
         item.overview = overview::readOverview(path);
         overview::checkComponents(*item.overview, path, tools, work);
     }
+    if (item.document.isPackage) item.payload = package::readPackageContents(path);
     const bool online = tools.profile().assessesOnline;
     item.verdict =
         overview::judge(item.document.isApp, item.overview ? &*item.overview : nullptr,
@@ -154,6 +156,11 @@ QJsonObject inspectionJson(const Inspection& item) {
         o["walkProblems"] = problems;
     }
     o["privacyServices"] = item.overview ? overview::servicesJson(*item.overview) : QJsonArray();
+    if (item.payload && *item.payload) o["payload"] = payloadJson(**item.payload);
+    if (item.payload && !*item.payload)
+        o["payload"] = QJsonObject{
+            {"problem", text(item.payload->error().message)},
+            {"errorCode", QString::fromLatin1(errorCodeName(item.payload->error().code))}};
     return o;
 }
 

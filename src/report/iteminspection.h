@@ -7,6 +7,7 @@
 #include "inspection/document.h"
 #include "overview/overview.h"
 #include "overview/verdict.h"
+#include "package/payload.h"
 #include "report/inspectionreport.h"
 #include "report/signaturechecks.h"
 #include "tools/toolset.h"
@@ -25,6 +26,8 @@ struct Inspection {
     /// The report text exactly as the window shows it once the checks have answered.
     QString fullText;
     std::optional<overview::Overview> overview;  ///< apps only
+    /// What a flat package would install; for a package that isn't one, why not.
+    std::optional<Expected<package::PackageContents>> payload;
     overview::Verdict verdict;
     /// An app with no main executable to find (an empty bundle, say): the signature tools'
     /// answers were told without starting them, as they are certain.

@@ -5,6 +5,7 @@
 
 #include "cli/clitest.h"
 #include "fixtures/componentbundle.h"
+#include "fixtures/pkgwriter.h"
 #include "fixtures/xarwriter.h"
 
 namespace {
@@ -57,13 +58,26 @@ TEST(SchemaTest, ItemsScansAndComparisonsMatchTheShippedSchemas) {
     const auto changed = writeComponentApp(folder, richApp("2.0", Signing::adhoc), pki);
     ASSERT_TRUE(changed) << changed.error().message;
     ASSERT_TRUE(writeFile(folder / "Tool.pkg", makeXar("", std::nullopt)));
+    const auto payload = makeCpio(
+        {folderEntry("./Foo.app"), fileEntry("./Foo.app/tool", "x", 04755)}, Compression::pbzx);
+    ASSERT_TRUE(writeFile(
+        folder / "Product.pkg",
+        makeFlatPackage({{"A.pkg/PackageInfo", packageInfo("a", "1", "/Applications")},
+                         {"A.pkg/Payload", payload},
+                         {"A.pkg/Scripts",
+                          makeCpio({fileEntry("./postinstall", "exit 0")}, Compression::gzip)}})));
     const QString oldPath = QString::fromStdString(old->string());
     const QString newPath = QString::fromStdString(changed->string());
 
     const auto items = varko::testing::varkoReport(
-        {"--json", oldPath, newPath, QString::fromStdString((folder / "Tool.pkg").string())},
+        {"--json", oldPath, newPath, QString::fromStdString((folder / "Tool.pkg").string()),
+         QString::fromStdString((folder / "Product.pkg").string())},
         180000);
     expectValid("items", items.out);
+    const QJsonObject product = QJsonDocument::fromJson(items.out).array().last().toObject();
+    EXPECT_EQ(product["payload"]["apps"][0]["path"], "/Applications/Foo.app");
+    EXPECT_EQ(product["payload"]["files"][1]["mode"], "4755");
+    EXPECT_EQ(product["payload"]["scripts"][0]["text"], "exit 0");
 
     // Deeper than a scan looks, so that its record of the cut is checked too.
     fs::path deep = folder;
@@ -71,7 +85,7 @@ TEST(SchemaTest, ItemsScansAndComparisonsMatchTheShippedSchemas) {
     fs::create_directories(deep);
     const auto scan = varko::testing::varkoReport(
         {"--scan", "--json", QString::fromStdString(folder.string())}, 180000);
-    EXPECT_EQ(scan.out.count('\n'), 4) << scan.err.toStdString();
+    EXPECT_EQ(scan.out.count('\n'), 5) << scan.err.toStdString();
     EXPECT_TRUE(scan.out.startsWith("{\"cut\":{")) << scan.out.left(200).toStdString();
     expectValid("lines", scan.out);
 
