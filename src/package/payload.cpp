@@ -53,6 +53,8 @@ public:
                          "the payloads expand more than " + std::to_string(budget.maxRatio) +
                              " times their size, as no real payload does",
                          ErrorCode::tooLarge};
+        if (budget.cancel && budget.cancel->load())
+            return Error{expanded, "the listing was called off", ErrorCode::refused};
         if (Clock::now() > deadline)
             return Error{expanded,
                          "listing the package took longer than " +

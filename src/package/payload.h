@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
@@ -22,13 +23,24 @@ struct PayloadBudget {
     std::uint64_t minBytesForRatio = 64ull << 20;
     std::uint64_t maxFiles = 1'000'000;  ///< entries of all payloads together
     std::size_t maxPathBytes = 4096;
-    std::size_t maxDepth = 128;          ///< path components of one entry
+    std::size_t maxDepth = 128;             ///< path components of one entry
     std::size_t maxScriptBytes = 1u << 20;  ///< text kept of one script; the rest is cut
     std::size_t maxInfoBytes = 4u << 20;    ///< a Distribution or PackageInfo
     std::chrono::seconds timeLimit{300};
+    /// Raised by the caller to end the listing early, as when its window closes.
+    const std::atomic<bool>* cancel = nullptr;
 };
 
-enum class EntryType { file, directory, symlink, hardlink, characterDevice, blockDevice, fifo, socket };
+enum class EntryType {
+    file,
+    directory,
+    symlink,
+    hardlink,
+    characterDevice,
+    blockDevice,
+    fifo,
+    socket
+};
 
 /// "file", "directory", "symlink", "hardlink", "character-device", "block-device", "fifo",
 /// "socket".

@@ -198,7 +198,14 @@ void VerdictBar::setLabelNote(const QString& label, const QString& note) {
     recolour();
 }
 
+void VerdictBar::setInstalls(const QString& text) {
+    setMayUse(text);
+    mayUse.label->setText(tr("Installs"));
+    mayUse.text->setAccessibleName(mayUse.label->text() + QStringLiteral(": ") + text);
+}
+
 void VerdictBar::setMayUse(const QString& text) {
+    mayUse.label->setText(tr("May use"));
     setTextKeepingSelection(mayUse.text, text);
     mayUse.text->setAccessibleName(mayUse.label->text() + QStringLiteral(": ") + text);
     mayUse.label->setVisible(!text.isEmpty());

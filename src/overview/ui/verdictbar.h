@@ -35,6 +35,9 @@ public:
 
     /// What the app may use of the user's private data, in words, under the headline;
     /// empty hides the line (a package, or an app not read yet).
+    /// For a package, what it would install and whether it runs scripts, in words, in the
+    /// line an app's services take; empty hides it.
+    void setInstalls(const QString& text);
     void setMayUse(const QString& text);
 
     /// A note for the tooltip of every line labelled `label`, after its state.

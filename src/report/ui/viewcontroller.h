@@ -21,6 +21,7 @@
 
 class QSplitter;
 class QTabWidget;
+class QTreeView;
 
 namespace varko {
 
@@ -31,6 +32,9 @@ class ComponentsView;
 class PrivacyView;
 class ManifestsView;
 class OverviewPage;
+class PayloadModel;
+class ScriptsView;
+struct PayloadTree;
 
 struct PreparedOverview;
 struct CheckRun;
@@ -64,6 +68,10 @@ public:
     ComponentsView* componentsView = nullptr;
     PrivacyView* privacyView = nullptr;
     ManifestsView* manifestsView = nullptr;
+    /// A package's tabs: what it would install, as a tree, and its install scripts.
+    QTreeView* payloadView = nullptr;
+    PayloadModel* payloadModel = nullptr;
+    ScriptsView* scriptsView = nullptr;
     /// Runs the signature tools; at most four at once, with every helper their work starts.
     QThreadPool* processingQueue = nullptr;
     /// What the window's background work may use: the pool's free threads, and the window's
@@ -137,6 +145,10 @@ private:
     void showSignatureFindings(const SignatureTexts& texts, bool isApp);
     void startOverview(const QString& path, bool isApp);
     void overviewArrived(PreparedOverview& read);
+    /// Lists what the package at `path` would install, off the GUI thread.
+    void startPayload(const QString& path);
+    void payloadArrived(const std::shared_ptr<PayloadTree>& tree,
+                        const std::optional<Error>& problem);
     void startChecks();
     /// Starts the signature checks and the whole-app reading of `path` once the report has
     /// been painted, or after a short wait when no paint comes (an obscured window).

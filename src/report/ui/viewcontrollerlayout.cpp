@@ -8,6 +8,7 @@
 #include <QScrollArea>
 #include <QSplitter>
 #include <QTabWidget>
+#include <QTreeView>
 #include <QVBoxLayout>
 
 #include "inspection/infoservice.h"
@@ -16,6 +17,8 @@
 #include "overview/ui/overviewpage.h"
 #include "overview/ui/privacyview.h"
 #include "overview/ui/verdictbar.h"
+#include "report/ui/payloadmodel.h"
+#include "report/ui/scriptsview.h"
 #include "report/ui/viewcontroller.h"
 #include "ui/findbar.h"
 
@@ -162,6 +165,17 @@ void ViewController::buildInterface() {
     tabs->addTab(outputTextbox, tr("Report"));
     tabs->addTab(componentsPage, tr("Components"));
     tabs->addTab(privacySplit, tr("Privacy"));
+    payloadModel = new PayloadModel(this);
+    payloadView = new QTreeView;
+    payloadView->setObjectName("payloadView");
+    payloadView->setModel(payloadModel);
+    payloadView->setUniformRowHeights(true);
+    payloadView->setAlternatingRowColors(true);
+    scriptsView = new ScriptsView;
+    tabs->addTab(payloadView, tr("Files"));
+    tabs->addTab(scriptsView, tr("Scripts"));
+    for (QWidget* page : {static_cast<QWidget*>(payloadView), static_cast<QWidget*>(scriptsView)})
+        tabs->setTabVisible(tabs->indexOf(page), false);
 
     verdictBar = new VerdictBar(this);
     verdictBar->setObjectName("verdictBar");

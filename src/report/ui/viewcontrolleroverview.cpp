@@ -8,6 +8,7 @@
 #include <memory>
 #include <mutex>
 
+#include "inspection/document.h"
 #include "overview/componentcheck.h"
 #include "overview/ui/componentsview.h"
 #include "overview/ui/manifestsview.h"
@@ -15,9 +16,12 @@
 #include "overview/ui/overviewtexts.h"
 #include "overview/ui/privacyview.h"
 #include "overview/ui/verdictbar.h"
+#include "report/ui/payloadmodel.h"
+#include "report/ui/scriptsview.h"
 #include "report/ui/viewcontroller.h"
 #include "tools/pathbytes.h"
 #include "tools/threadpools.h"
+#include "tools/utf8.h"
 
 namespace varko {
 
@@ -65,6 +69,11 @@ void ViewController::startOverview(const QString& path, bool isApp) {
     tabs->setTabVisible(tabs->indexOf(privacyPage->parentWidget()), isApp);
     verdictBar->setMayUse({});
     showVerdict();
+    const Document* doc = document();
+    const bool isPackage = !isApp && doc && doc->isPackage;
+    for (QWidget* page : {static_cast<QWidget*>(payloadView), static_cast<QWidget*>(scriptsView)})
+        tabs->setTabVisible(tabs->indexOf(page), isPackage);
+    if (isPackage) startPayload(path);
     if (!isApp) return;
     itemPath = host::pathToSystem(path).toStdString();
     // Shared, not copied: a result is handed over by copy, and thousands of components
@@ -194,6 +203,38 @@ overview::Verdict ViewController::verdict() const {
 
 void ViewController::showVerdict() {
     verdictBar->setVerdict(verdict());
+}
+
+void ViewController::startPayload(const QString& path) {
+    verdictBar->setInstalls(tr("reading the package…"));
+    host::whenFinished(
+        this,
+        QtConcurrent::run(
+            processingQueue,
+            [item = host::pathToSystem(path).toStdString(), cancel = cancel] {
+                package::PayloadBudget budget;
+                budget.cancel = cancel.get();
+                auto read = package::readPackageContents(item, budget);
+                std::optional<Error> problem;
+                if (!read) problem = read.error();
+                return std::pair(
+                    PayloadTree::build(read ? std::move(*read) : package::PackageContents{}),
+                    problem);
+            }),
+        [this](const auto& answer) { payloadArrived(answer.first, answer.second); });
+}
+
+void ViewController::payloadArrived(const std::shared_ptr<PayloadTree>& tree,
+                                    const std::optional<Error>& problem) {
+    payloadModel->setTree(tree);
+    payloadView->expandToDepth(1);
+    for (int column = 0; column < PayloadModel::columnCount_; ++column)
+        payloadView->resizeColumnToContents(column);
+    scriptsView->setScripts(tree->contents);
+    verdictBar->setInstalls(
+        problem ? tr("can't tell: %1")
+                      .arg(host::visibleControls(QString::fromStdString(problem->message)))
+                : installsText(tree->contents));
 }
 
 }  // namespace varko

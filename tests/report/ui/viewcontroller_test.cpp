@@ -6,20 +6,25 @@
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
 #include <QSet>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTreeView>
 
 #include <sys/resource.h>
 #include <QTimer>
 #include <csignal>
 #include "support/filesizelimit.h"
 
+#include "fixtures/pkgwriter.h"
 #include "inspection/itemtype.h"
 #include "overview/ui/verdictbar.h"
 #include "report/inspectionreport.h"
 #include "report/ui/documentwindowcontroller.h"
+#include "report/ui/scriptsview.h"
 #include "report/ui/viewcontroller.h"
 #include "report/ui/viewcontrollerfixture.h"
 #include "support/faketool.h"
@@ -318,6 +323,65 @@ TEST_F(ViewControllerTest, ShowingDoesNotWaitForTheToolsAndClosingEndsThem) {
     // The retired pool goes only after its run has returned and anything it sent
     // has been handled: none of it may reach the closed window.
     EXPECT_TRUE(eventually([&pool] { return pool.isNull(); }));
+}
+
+}  // namespace
+
+namespace {
+
+// What a package would install, in its own tabs: the tree with its flagged entries marked,
+// the scripts' text chosen by clicking, and a line in the verdict bar.
+TEST_F(ViewControllerTest, APackageShowsItsFilesAndScriptsInTabsOfTheirOwn) {
+    using namespace examplegen;
+    const auto payload = makeCpio(
+        {folderEntry("."), folderEntry("./Foo.app"), fileEntry("./Foo.app/helper", "x", 04755),
+         fileEntry("./Foo.app/notes\x1b[2J.txt", "y")},
+        Compression::pbzx);
+    const auto scripts = makeCpio({fileEntry("./preinstall", "#!/bin/sh\nexit 0\n", 0755),
+                                   fileEntry("./postinstall", "#!/bin/sh\necho done\n", 0755)},
+                                  Compression::gzip);
+    const auto bytes =
+        makeFlatPackage({{"A.pkg/PackageInfo", packageInfo("com.example.a", "1", "/Applications")},
+                         {"A.pkg/Payload", payload},
+                         {"A.pkg/Scripts", scripts}});
+    QFile f(dir.filePath("Product.pkg"));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(reinterpret_cast<const char*>(bytes.data()), qsizetype(bytes.size()));
+    f.close();
+    auto w = window(f.fileName(), installerPackageType);
+    ViewController* v = w->viewController();
+    ASSERT_TRUE(showAndFinish(*w));
+    ASSERT_TRUE(eventually([&] { return v->payloadView->model()->rowCount() > 0; }));
+    EXPECT_PRED_FORMAT2(
+        ::testing::IsSubstring,
+        "Installs: 4 items into /Applications (Foo.app); runs install scripts: preinstall, "
+        "postinstall; 1 entry setuid, setgid or world-writable",
+        v->verdictBar->text().toStdString());
+    QStringList titles;
+    for (int i = 0; i < v->tabs->count(); ++i)
+        if (v->tabs->isTabVisible(i)) titles << v->tabs->tabText(i);
+    EXPECT_EQ(titles, (QStringList{"Report", "Files", "Scripts"}));
+
+    // Applications › Foo.app › helper, in the warning colour with its flag named.
+    QAbstractItemModel* model = v->payloadView->model();
+    const QModelIndex apps = model->index(0, 0);
+    EXPECT_EQ(apps.data().toString(), "Applications");
+    const QModelIndex app = model->index(0, 0, apps);
+    ASSERT_EQ(model->rowCount(app), 2);
+    EXPECT_EQ(model->index(0, 0, app).data().toString(), "helper");
+    EXPECT_EQ(model->index(0, 5, app).data().toString(), "setuid");
+    EXPECT_TRUE(model->index(0, 0, app).data(Qt::ForegroundRole).isValid());
+    EXPECT_FALSE(model->index(1, 0, app).data(Qt::ForegroundRole).isValid());
+    EXPECT_EQ(model->index(1, 0, app).data().toString(), "notes␛[2J.txt");
+
+    v->tabs->setCurrentWidget(v->scriptsView);
+    QListWidget* list = v->scriptsView->list();
+    ASSERT_EQ(list->count(), 2);
+    EXPECT_EQ(list->item(0)->text(), "A.pkg › preinstall");
+    const QRect second = list->visualItemRect(list->item(1));
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, second.center());
+    EXPECT_EQ(v->scriptsView->textView()->toPlainText(), "#!/bin/sh\necho done\n");
+    EXPECT_TRUE(v->scriptsView->textView()->isReadOnly());
 }
 
 }  // namespace

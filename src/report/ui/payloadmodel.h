@@ -1,0 +1,61 @@
+#pragma once
+
+#include <QAbstractItemModel>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "package/payload.h"
+
+namespace varko {
+
+/// What a package would install as a tree of folders, built off the GUI thread: a node per
+/// path component, the entry's own facts where the payload lists it.
+struct PayloadTree {
+    struct Node {
+        std::string name;
+        const package::PayloadFile* file = nullptr;  ///< none for a folder only implied
+        Node* parent = nullptr;
+        int row = 0;
+        bool flagged = false;  ///< it or anything under it is setuid, setgid or world-writable
+        std::vector<std::unique_ptr<Node>> children;
+    };
+    package::PackageContents contents;
+    Node root;
+
+    [[nodiscard]] static std::shared_ptr<PayloadTree> build(package::PackageContents contents);
+};
+
+/// The tree for a view: Name, Kind, Mode, Owner, Size, Flags; flagged entries and the
+/// folders above them in the platform's warning colour.
+class PayloadModel final : public QAbstractItemModel {
+    Q_OBJECT
+
+public:
+    enum Column { name, kind, mode, owner, size, flags, columnCount_ };
+
+    explicit PayloadModel(QObject* parent = nullptr);
+    void setTree(std::shared_ptr<PayloadTree> tree);
+
+    [[nodiscard]] QModelIndex index(int row, int column,
+                                    const QModelIndex& parent = {}) const override;
+    [[nodiscard]] QModelIndex parent(const QModelIndex& child) const override;
+    [[nodiscard]] int rowCount(const QModelIndex& parent = {}) const override;
+    [[nodiscard]] int columnCount(const QModelIndex& parent = {}) const override;
+    [[nodiscard]] QVariant data(const QModelIndex& index, int role) const override;
+    [[nodiscard]] QVariant headerData(int section, Qt::Orientation orientation,
+                                      int role) const override;
+
+private:
+    [[nodiscard]] const PayloadTree::Node* node(const QModelIndex& index) const;
+    std::shared_ptr<PayloadTree> tree;
+};
+
+/// The package in a line: "12 items into /Applications (Foo.app); runs install scripts:
+/// preinstall, postinstall; 1 entry setuid, setgid or world-writable".
+[[nodiscard]] QString installsText(const package::PackageContents& contents);
+
+/// "setuid, world-writable"; empty for an entry with none of the flags.
+[[nodiscard]] QString payloadFlags(const package::PayloadFile& file);
+
+}  // namespace varko
