@@ -21,17 +21,8 @@ void complain(const QString& path, const QString& why) {
     std::fwrite(line.constData(), 1, size_t(line.size()), stderr);
 }
 
-/// "allowed (the user answered a prompt, 2024-03-01 12:00:00 UTC): granted to this build"
 QString grantLine(const privacy::Grant& grant) {
-    const privacy::TccRow& row = grant.row;
-    QStringList how;
-    if (row.authReason) how << text(privacy::reasonText(*row.authReason));
-    if (row.lastModified) how << text(privacy::utcText(*row.lastModified));
-    if (row.clientType == privacy::clientPath) how << "for the path " + text(row.client);
-    QString line = text(privacy::authorizationName(row.authValue));
-    if (!row.indirectObject.empty()) line += " to send Apple events to " + text(row.indirectObject);
-    if (!how.isEmpty()) line += " (" + how.join(", ") + ")";
-    return line + ": " + text(privacy::matchText(grant));
+    return text(privacy::grantText(grant));
 }
 
 }  // namespace

@@ -204,6 +204,19 @@ std::string matchText(const Grant& grant) {
     return {};
 }
 
+std::string grantText(const Grant& grant) {
+    const TccRow& row = grant.row;
+    std::string how;
+    const auto add = [&how](const std::string& part) { how += (how.empty() ? "" : ", ") + part; };
+    if (row.authReason) add(reasonText(*row.authReason));
+    if (row.lastModified) add(utcText(*row.lastModified));
+    if (row.clientType == clientPath) add("for the path " + row.client);
+    std::string line = authorizationName(row.authValue);
+    if (!row.indirectObject.empty()) line += " to send Apple events to " + row.indirectObject;
+    if (!how.empty()) line += " (" + how + ")";
+    return line + ": " + matchText(grant);
+}
+
 std::string matchName(BuildMatch match) {
     switch (match) {
         case BuildMatch::thisBuild:

@@ -55,6 +55,9 @@ struct GrantedItem {
 /// "granted to this build", "granted to code signed differently", and so on; for a denial,
 /// what the requirement says of the build is phrased for a denial.
 [[nodiscard]] std::string matchText(const Grant& grant);
+/// The whole grant in a line: "allowed (the user answered a prompt, 2024-03-01 12:00:00 UTC):
+/// granted to this build", with the receiver of Apple events and a client named by path.
+[[nodiscard]] std::string grantText(const Grant& grant);
 /// "thisBuild", "signedDifferently", … as JSON names them.
 [[nodiscard]] std::string matchName(BuildMatch match);
 /// Seconds since 1970 as "2024-03-01 12:00:00 UTC".
