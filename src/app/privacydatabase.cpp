@@ -37,8 +37,9 @@ GrantsRead readGrants(const QString& database, const QString& item) {
     auto granted = privacy::grantsFor(*db, item.toStdString(), signing::TrustAnchors::apple(),
                                       std::time(nullptr));
     if (!granted)
-        out.problem = QObject::tr("A privacy database holds grants for apps and tools, and no "
-                                  "code was found in this item: %1")
+        out.problem = QObject::tr(
+                          "A privacy database holds grants for apps and tools, and no "
+                          "code was found in this item: %1")
                           .arg(QString::fromStdString(granted.error().message));
     else
         out.grants = std::move(granted->grants);

@@ -17,7 +17,8 @@ QString text(const std::string& s) {
 }
 
 void complain(const QString& path, const QString& why) {
-    const QByteArray line = ("varko-report: " + host::visibleControls(path) + ": " + why + "\n").toUtf8();
+    const QByteArray line =
+        ("varko-report: " + host::visibleControls(path) + ": " + why + "\n").toUtf8();
     std::fwrite(line.constData(), 1, size_t(line.size()), stderr);
 }
 
@@ -51,8 +52,8 @@ QString grantItem(Inspection& item, const privacy::TccDatabase& db, const QStrin
     auto granted = privacy::grantsFor(db, item.path.toStdString(), signing::TrustAnchors::apple(),
                                       std::time(nullptr));
     if (!granted) {
-        complain(item.path, "its code could not be found: " +
-                                QString::fromStdString(granted.error().message));
+        complain(item.path,
+                 "its code could not be found: " + QString::fromStdString(granted.error().message));
         return {};
     }
     ok = true;
@@ -60,11 +61,12 @@ QString grantItem(Inspection& item, const privacy::TccDatabase& db, const QStrin
     overview::addGrants(overview.services, granted->grants, overview::PrivacyCatalog::builtIn());
     overview.grantsRead = true;
 
-    QString out = "What " + host::visibleControls(database) + " grants " +
-                  host::visibleControls(item.path);
+    QString out =
+        "What " + host::visibleControls(database) + " grants " + host::visibleControls(item.path);
     if (!granted->bundleIdentifier.empty()) out += " (" + text(granted->bundleIdentifier) + ")";
     out += ":\n";
-    if (overview.services.empty()) out += "  nothing: the app uses no privacy service, and none is granted\n";
+    if (overview.services.empty())
+        out += "  nothing: the app uses no privacy service, and none is granted\n";
     for (const overview::ServiceUse& use : overview.services) {
         QStringList marks;
         if (!use.usageKeys.empty()) marks << "declared";
@@ -74,8 +76,10 @@ QString grantItem(Inspection& item, const privacy::TccDatabase& db, const QStrin
         out += "  " + text(use.title);
         if (use.title != use.service) out += " (" + text(use.service) + ")";
         out += ": " + (marks.isEmpty() ? QStringLiteral("not used by the app") : marks.join(", "));
-        if (use.grants.empty()) out += "; no grant recorded\n";
-        else if (use.grants.size() == 1) out += "; " + grantLine(use.grants.front()) + "\n";
+        if (use.grants.empty())
+            out += "; no grant recorded\n";
+        else if (use.grants.size() == 1)
+            out += "; " + grantLine(use.grants.front()) + "\n";
         else {
             out += "\n";
             for (const privacy::Grant& g : use.grants) out += "    " + grantLine(g) + "\n";

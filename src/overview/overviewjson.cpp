@@ -104,8 +104,8 @@ QJsonObject grantJson(const privacy::Grant& grant) {
     return QJsonObject{
         {"authorization", text(privacy::authorizationName(row.authValue))},
         {"authValue", qint64(row.authValue)},
-        {"reason", row.authReason ? QJsonValue(text(privacy::reasonText(*row.authReason)))
-                                  : QJsonValue()},
+        {"reason",
+         row.authReason ? QJsonValue(text(privacy::reasonText(*row.authReason))) : QJsonValue()},
         {"authReason", number(row.authReason)},
         {"lastModified", number(row.lastModified)},
         {"client", text(row.client)},

@@ -67,8 +67,7 @@ Error openError(sqlite3* db, int result) {
 #endif
     }
     if (system == ENOENT) return refusal("No such file or directory", ErrorCode::missing);
-    if (system != 0)
-        return refusal(std::generic_category().message(system), ErrorCode::unreadable);
+    if (system != 0) return refusal(std::generic_category().message(system), ErrorCode::unreadable);
     return refusal(db != nullptr ? sqlite3_errmsg(db) : sqlite3_errstr(result),
                    ErrorCode::unreadable);
 }
@@ -124,15 +123,15 @@ Expected<TccDatabase> readTccDatabase(const std::filesystem::path& path) {
     const auto status = std::filesystem::status(absolute, ec);
     if (!ec && std::filesystem::exists(status) && !std::filesystem::is_regular_file(status))
         return refusal(std::filesystem::is_directory(status) ? "it is a folder, not a database"
-                                                              : "it is not a regular file",
+                                                             : "it is not a regular file",
                        ErrorCode::refused);
     // Immutable: SQLite takes no lock, reads no journal or log and writes nothing, so a
     // stranger's database, or the one macOS is using, stays exactly as it was.
     const std::string uri = sqliteFileUri(absolute) + "?mode=ro&immutable=1";
     sqlite3* opened = nullptr;
-    const int result = sqlite3_open_v2(
-        uri.c_str(), &opened, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX,
-        nullptr);
+    const int result =
+        sqlite3_open_v2(uri.c_str(), &opened,
+                        SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX, nullptr);
     Db db(opened);
     if (result != SQLITE_OK) return openError(db.get(), result);
     // The schema is the stranger's: none of its functions, triggers or views run for us.
@@ -143,8 +142,7 @@ Expected<TccDatabase> readTccDatabase(const std::filesystem::path& path) {
     int callbacks = 0;
     sqlite3_progress_handler(
         db.get(), stepsPerCallback,
-        [](void* count) { return ++*static_cast<int*>(count) > maxCallbacks ? 1 : 0; },
-        &callbacks);
+        [](void* count) { return ++*static_cast<int*>(count) > maxCallbacks ? 1 : 0; }, &callbacks);
 
     const auto prepare = [&](const std::string& sql) -> Expected<Statement> {
         sqlite3_stmt* s = nullptr;
@@ -235,9 +233,9 @@ Expected<TccDatabase> readTccDatabase(const std::filesystem::path& path) {
             return p != nullptr ? std::string(p, std::size_t(n)) : std::string();
         };
         TccRow row;
-        for (auto [column, into] : {std::pair{service, &row.service},
-                                    std::pair{client, &row.client},
-                                    std::pair{indirect, &row.indirectObject}}) {
+        for (auto [column, into] :
+             {std::pair{service, &row.service}, std::pair{client, &row.client},
+              std::pair{indirect, &row.indirectObject}}) {
             auto value = text(column);
             if (!value) return value.error();
             *into = std::move(*value);

@@ -133,9 +133,9 @@ Expected<GrantedItem> grantsFor(const TccDatabase& db, const fs::path& path,
         const bool byIdentifier = row.clientType == clientBundleIdentifier &&
                                   !item.bundleIdentifier.empty() &&
                                   row.client == item.bundleIdentifier;
-        const bool byPath = row.clientType == clientPath &&
-                            std::find(std::begin(paths), std::end(paths), row.client) !=
-                                std::end(paths);
+        const bool byPath =
+            row.clientType == clientPath &&
+            std::find(std::begin(paths), std::end(paths), row.client) != std::end(paths);
         if (byIdentifier || byPath) item.grants.push_back(Grant{row, {}, {}, {}});
     }
     if (item.grants.empty()) return item;
@@ -177,8 +177,7 @@ std::string reasonText(std::int64_t authReason) {
         "the kind of app it is",
         "the user cancelled the prompt",
     };
-    if (authReason >= 0 && std::size_t(authReason) < std::size(reasons))
-        return reasons[authReason];
+    if (authReason >= 0 && std::size_t(authReason) < std::size(reasons)) return reasons[authReason];
     return "reason " + std::to_string(authReason);
 }
 

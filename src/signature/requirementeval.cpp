@@ -441,8 +441,8 @@ Expected<std::vector<signing::Certificate>> verifiedChain(const CodeObject& code
     if (!*cmsBlob || (*cmsBlob)->empty()) return std::vector<signing::Certificate>{};
     auto cms = signing::parseCms(**cmsBlob);
     if (!cms) return cms.error();
-    auto verdict = signing::verifyCmsSignature(*cms, directoryBytes(directories->all.front()),
-                                               anchors, now);
+    auto verdict =
+        signing::verifyCmsSignature(*cms, directoryBytes(directories->all.front()), anchors, now);
     if (!verdict) return verdict.error();
     return std::move(verdict->chain);
 }

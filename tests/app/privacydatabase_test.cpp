@@ -44,16 +44,16 @@ TEST(PrivacyDatabaseTest, TheMenuItemFillsTheGrantedColumnOrSaysWhyNot) {
     const QString db = dir.filePath("TCC.db");
     QProcess make;
     make.start("python3", {QStringLiteral(VARKO_SOURCE_DIR "/tests/privacy/maketcc.py"), db});
-    make.write(QJsonDocument(QJsonObject{
-                                 {"layout", "current"},
-                                 {"rows", QJsonArray{QJsonArray{
-                                              "kTCCServiceCamera", "com.example.cam", 0, 2, 2,
-                                              QString::fromStdString(hex(std::span(
-                                                  reinterpret_cast<const std::uint8_t*>(
-                                                      requirement->data()),
-                                                  requirement->size()))),
-                                              1709294400, ""}}}})
-                   .toJson());
+    make.write(
+        QJsonDocument(
+            QJsonObject{{"layout", "current"},
+                        {"rows", QJsonArray{QJsonArray{
+                                     "kTCCServiceCamera", "com.example.cam", 0, 2, 2,
+                                     QString::fromStdString(hex(std::span(
+                                         reinterpret_cast<const std::uint8_t*>(requirement->data()),
+                                         requirement->size()))),
+                                     1709294400, ""}}}})
+            .toJson());
     make.closeWriteChannel();
     ASSERT_TRUE(make.waitForFinished(30000) && make.exitCode() == 0);
 
@@ -90,8 +90,7 @@ TEST(PrivacyDatabaseTest, TheMenuItemFillsTheGrantedColumnOrSaysWhyNot) {
     for (int row = 0; row < model.rowCount(); ++row)
         if (model.index(row, 0).data(PrivacyModel::NameRole) == "kTCCServiceCamera") camera = row;
     ASSERT_GE(camera, 0);
-    EXPECT_EQ(model.index(camera, PrivacyModel::granted).data().toString(),
-              "Allowed, this build");
+    EXPECT_EQ(model.index(camera, PrivacyModel::granted).data().toString(), "Allowed, this build");
     EXPECT_TRUE(model.index(camera, PrivacyModel::granted)
                     .data(Qt::ToolTipRole)
                     .toString()

@@ -17,8 +17,8 @@ const QString validator = QStringLiteral(VARKO_SOURCE_DIR "/tests/cli/validatejs
 QString compiled(const std::string& text) {
     const auto blob = codesig::compileRequirement(text);
     EXPECT_TRUE(blob) << blob.error().message;
-    return blob ? QString::fromStdString(hex(std::span(
-                      reinterpret_cast<const std::uint8_t*>(blob->data()), blob->size())))
+    return blob ? QString::fromStdString(hex(
+                      std::span(reinterpret_cast<const std::uint8_t*>(blob->data()), blob->size())))
                 : QString();
 }
 
@@ -42,9 +42,10 @@ TEST(TccCli, GrantsBesideWhatTheAppDeclares) {
         "  Camera (kTCCServiceCamera): declared, allowed; allowed (the user answered a prompt, "
         "2024-03-01 12:00:00 UTC): granted to this build\n"))
         << text.out.toStdString();
-    EXPECT_TRUE(text.out.contains("Microphone (kTCCServiceMicrophone): declared, entitled; "
-                                  "allowed (a device management (MDM) profile, 2024-03-01 "
-                                  "12:00:00 UTC): granted to code signed differently\n"));
+    EXPECT_TRUE(
+        text.out.contains("Microphone (kTCCServiceMicrophone): declared, entitled; "
+                          "allowed (a device management (MDM) profile, 2024-03-01 "
+                          "12:00:00 UTC): granted to code signed differently\n"));
 
     const ProgramRun json = varkoReport({"--json", "--tcc=" + db, example}, 120000);
     ASSERT_EQ(json.status, 0) << json.err.toStdString();

@@ -39,8 +39,8 @@ QString csreq(const std::string& text) {
     const auto blob = codesig::compileRequirement(text);
     EXPECT_TRUE(blob) << blob.error().message;
     if (!blob) return {};
-    return QString::fromStdString(hex(std::span(
-        reinterpret_cast<const std::uint8_t*>(blob->data()), blob->size())));
+    return QString::fromStdString(
+        hex(std::span(reinterpret_cast<const std::uint8_t*>(blob->data()), blob->size())));
 }
 
 QByteArray contents(const QString& path) {
@@ -62,10 +62,12 @@ TEST(TccGrantsTest, EachServiceJudgedAgainstTheBuildAndTheFileLeftAsItWas) {
     const auto written = writeComponentApp(dir.path().toStdString(), app, pki);
     ASSERT_TRUE(written) << written.error().message;
     const QString executable = QString::fromStdString((*written / "Contents/MacOS/Cam").string());
-    const QString ours = csreq("identifier \"com.example.cam\" and certificate leaf[subject.OU] = "
-                               "TEAM123456");
-    const QString theirs = csreq("identifier \"com.example.cam\" and certificate "
-                                 "leaf[subject.OU] = OTHER98765");
+    const QString ours = csreq(
+        "identifier \"com.example.cam\" and certificate leaf[subject.OU] = "
+        "TEAM123456");
+    const QString theirs = csreq(
+        "identifier \"com.example.cam\" and certificate "
+        "leaf[subject.OU] = OTHER98765");
     const QJsonArray rows{
         row("kTCCServiceCamera", "com.example.cam", 0, 2, 2, ours, 1709294400),
         row("kTCCServiceMicrophone", "com.example.cam", 0, 0, 3, theirs, 1709294401),
@@ -98,7 +100,8 @@ TEST(TccGrantsTest, EachServiceJudgedAgainstTheBuildAndTheFileLeftAsItWas) {
         const QByteArray before = contents(db);
         const auto read = privacy::readTccDatabase(db.toStdString());
         ASSERT_TRUE(read) << read.error().message;
-        EXPECT_EQ(read->schema, current ? privacy::TccSchema::current : privacy::TccSchema::allowed);
+        EXPECT_EQ(read->schema,
+                  current ? privacy::TccSchema::current : privacy::TccSchema::allowed);
         const auto granted = privacy::grantsFor(*read, *written, pki.anchors(), jan2024);
         ASSERT_TRUE(granted) << granted.error().message;
         EXPECT_EQ(granted->bundleIdentifier, "com.example.cam");
@@ -117,8 +120,8 @@ TEST(TccGrantsTest, EachServiceJudgedAgainstTheBuildAndTheFileLeftAsItWas) {
                   "identifier \"com.example.cam\" and certificate leaf[subject.OU] = TEAM123456");
         EXPECT_EQ(privacy::matchText(granted->grants[1]), "denied to code signed differently");
         // Under Apple's roots the test signer is nobody: what its certificates say is unknown.
-        const auto apple = privacy::grantsFor(*read, *written, signing::TrustAnchors::apple(),
-                                              jan2024);
+        const auto apple =
+            privacy::grantsFor(*read, *written, signing::TrustAnchors::apple(), jan2024);
         ASSERT_TRUE(apple);
         EXPECT_EQ(apple->grants[0].match, BuildMatch::undecided);
         EXPECT_EQ(contents(db), before);
@@ -148,11 +151,13 @@ TEST(TccGrantsTest, WhatIsNoPrivacyDatabaseIsRefusedInWords) {
          {{"layout", QJsonValue()}, {"sql", QJsonArray{"CREATE TABLE access (service, client)"}}},
          "its access table has neither auth_value nor allowed"},
         {"type",
-         {{"layout", "current"}, {"sql", QJsonArray{"UPDATE access SET client_type = 'zero'"}},
+         {{"layout", "current"},
+          {"sql", QJsonArray{"UPDATE access SET client_type = 'zero'"}},
           {"rows", QJsonArray{row("kTCCServiceCamera", "a", 0, 2, 2, QJsonValue(), 1)}}},
          "row 1: client_type is text, not a number"},
         {"blob",
-         {{"layout", "current"}, {"sql", QJsonArray{"UPDATE access SET csreq = zeroblob(100000)"}},
+         {{"layout", "current"},
+          {"sql", QJsonArray{"UPDATE access SET csreq = zeroblob(100000)"}},
           {"rows", QJsonArray{row("kTCCServiceCamera", "a", 0, 2, 2, QJsonValue(), 1)}}},
          "row 1: its csreq is 100000 bytes, more than any code requirement takes"},
         {"huge",
