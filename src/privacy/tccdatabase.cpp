@@ -153,7 +153,7 @@ Expected<TccDatabase> readTccDatabase(const std::filesystem::path& path) {
     };
 
     // A view, or a virtual table, named `access` would run the stranger's query instead.
-    auto kind = prepare("SELECT type, sql FROM sqlite_master WHERE name = 'access'");
+    auto kind = prepare("SELECT type, sql FROM sqlite_master WHERE name = 'access' COLLATE NOCASE");
     if (!kind) return kind.error();
     const int found = sqlite3_step(kind->get());
     if (found == SQLITE_DONE) return refusal("it has no access table: not a privacy database");
