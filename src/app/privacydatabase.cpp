@@ -14,6 +14,7 @@
 #include "privacy/tccgrants.h"
 #include "report/ui/documentwindowcontroller.h"
 #include "report/ui/viewcontroller.h"
+#include "tools/pathbytes.h"
 #include "tools/threadpools.h"
 #include "tools/utf8.h"
 
@@ -29,13 +30,13 @@ struct GrantsRead {
 
 GrantsRead readGrants(const QString& database, const QString& item) {
     GrantsRead out;
-    const auto db = privacy::readTccDatabase(database.toStdString());
+    const auto db = privacy::readTccDatabase(host::pathToSystem(database).toStdString());
     if (!db) {
         out.problem = QString::fromStdString(db.error().message);
         return out;
     }
-    auto granted = privacy::grantsFor(*db, item.toStdString(), signing::TrustAnchors::apple(),
-                                      std::time(nullptr));
+    auto granted = privacy::grantsFor(*db, host::pathToSystem(item).toStdString(),
+                                      signing::TrustAnchors::apple(), std::time(nullptr));
     if (!granted)
         out.problem = QObject::tr(
                           "A privacy database holds grants for apps and tools, and no "

@@ -6,6 +6,7 @@
 
 #include "overview/privacycatalog.h"
 #include "privacy/tccgrants.h"
+#include "tools/pathbytes.h"
 #include "tools/utf8.h"
 
 namespace varko::cli {
@@ -29,7 +30,7 @@ QString grantLine(const privacy::Grant& grant) {
 }  // namespace
 
 std::optional<privacy::TccDatabase> openPrivacyDatabase(const QString& path) {
-    auto db = privacy::readTccDatabase(path.toStdString());
+    auto db = privacy::readTccDatabase(host::pathToSystem(path).toStdString());
     if (!db) {
         complain(path, QString::fromStdString(db.error().message));
         return std::nullopt;
@@ -49,8 +50,8 @@ QString grantItem(Inspection& item, const privacy::TccDatabase& db, const QStrin
         complain(item.path, "not an app: a privacy database holds grants for apps and tools");
         return {};
     }
-    auto granted = privacy::grantsFor(db, item.path.toStdString(), signing::TrustAnchors::apple(),
-                                      std::time(nullptr));
+    auto granted = privacy::grantsFor(db, host::pathToSystem(item.path).toStdString(),
+                                      signing::TrustAnchors::apple(), std::time(nullptr));
     if (!granted) {
         complain(item.path,
                  "its code could not be found: " + QString::fromStdString(granted.error().message));
