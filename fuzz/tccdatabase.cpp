@@ -8,8 +8,8 @@
 #include <span>
 #include <string>
 
-#include "fuzz/scratch.h"
 #include "privacy/tccdatabase.h"
+#include "scratch.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace varko::privacy;
