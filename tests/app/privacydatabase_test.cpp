@@ -3,10 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <QJsonArray>
-#include <QJsonDocument>
 #include <QJsonObject>
 #include <QLineEdit>
-#include <QProcess>
 #include <QSettings>
 #include <QTabWidget>
 #include <QTest>
@@ -14,12 +12,11 @@
 #include "app/documentcontroller.h"
 #include "app/erroralert.h"
 #include "fixtures/componentbundle.h"
-#include "format/codesig/requirement.h"
-#include "format/hex.h"
 #include "overview/ui/privacyview.h"
 #include "report/ui/documentwindowcontroller.h"
 #include "report/ui/viewcontroller.h"
 #include "support/shell.h"
+#include "support/tccdatabase.h"
 
 namespace varko {
 namespace {
@@ -39,23 +36,12 @@ TEST(PrivacyDatabaseTest, TheMenuItemFillsTheGrantedColumnOrSaysWhyNot) {
     app.info.set("NSCameraUsageDescription", "Calls.");
     const auto written = examplegen::writeComponentApp(dir.path().toStdString(), app, pki);
     ASSERT_TRUE(written) << written.error().message;
-    const auto requirement = codesig::compileRequirement("identifier \"com.example.cam\"");
-    ASSERT_TRUE(requirement);
     const QString db = dir.filePath("TCC.db");
-    QProcess make;
-    make.start("python3", {QStringLiteral(VARKO_SOURCE_DIR "/tests/privacy/maketcc.py"), db});
-    make.write(
-        QJsonDocument(
-            QJsonObject{{"layout", "current"},
-                        {"rows", QJsonArray{QJsonArray{
-                                     "kTCCServiceCamera", "com.example.cam", 0, 2, 2,
-                                     QString::fromStdString(hex(std::span(
-                                         reinterpret_cast<const std::uint8_t*>(requirement->data()),
-                                         requirement->size()))),
-                                     1709294400, ""}}}})
-            .toJson());
-    make.closeWriteChannel();
-    ASSERT_TRUE(make.waitForFinished(30000) && make.exitCode() == 0);
+    testing::writeTccDatabase(
+        db, {{"layout", "current"},
+             {"rows", QJsonArray{QJsonArray{"kTCCServiceCamera", "com.example.cam", 0, 2, 2,
+                                            testing::csreqHex("identifier \"com.example.cam\""),
+                                            1709294400, ""}}}});
 
     std::vector<Alert> alerts;
     const AlertRunner saved = alertRunner();

@@ -3,38 +3,24 @@
 #include <QProcess>
 
 #include "cli/clitest.h"
-#include "format/codesig/requirement.h"
-#include "format/hex.h"
+#include "support/tccdatabase.h"
 
 namespace {
 
 using namespace varko;
 using namespace varko::testing;
 
-const QString maketcc = QStringLiteral(VARKO_SOURCE_DIR "/tests/privacy/maketcc.py");
 const QString validator = QStringLiteral(VARKO_SOURCE_DIR "/tests/cli/validatejson.py");
-
-QString compiled(const std::string& text) {
-    const auto blob = codesig::compileRequirement(text);
-    EXPECT_TRUE(blob) << blob.error().message;
-    return blob ? QString::fromStdString(hex(
-                      std::span(reinterpret_cast<const std::uint8_t*>(blob->data()), blob->size())))
-                : QString();
-}
 
 TEST(TccCli, GrantsBesideWhatTheAppDeclares) {
     QTemporaryDir dir;
     const QString db = dir.filePath("TCC.db");
     const QJsonArray rows{
         QJsonArray{"kTCCServiceCamera", "com.example.varko.Example", 0, 2, 2,
-                   compiled("identifier \"com.example.varko.Example\""), 1709294400, ""},
+                   csreqHex("identifier \"com.example.varko.Example\""), 1709294400, ""},
         QJsonArray{"kTCCServiceMicrophone", "com.example.varko.Example", 0, 2, 6,
-                   compiled("identifier \"com.example.varko.Other\""), 1709294400, ""}};
-    QProcess make;
-    make.start("python3", {maketcc, db});
-    make.write(QJsonDocument(QJsonObject{{"layout", "current"}, {"rows", rows}}).toJson());
-    make.closeWriteChannel();
-    ASSERT_TRUE(make.waitForFinished(30000) && make.exitCode() == 0);
+                   csreqHex("identifier \"com.example.varko.Other\""), 1709294400, ""}};
+    writeTccDatabase(db, {{"layout", "current"}, {"rows", rows}});
 
     const ProgramRun text = varkoReport({"--tcc", db, example});
     EXPECT_EQ(text.status, 0) << text.err.toStdString();

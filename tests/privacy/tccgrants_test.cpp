@@ -5,16 +5,13 @@
 
 #include <QFile>
 #include <QJsonArray>
-#include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <filesystem>
 
 #include "fixtures/componentbundle.h"
-#include "format/codesig/requirement.h"
-#include "format/hex.h"
 #include "privacy/tccgrants.h"
+#include "support/tccdatabase.h"
 
 using namespace varko;
 using namespace varko::examplegen;
@@ -22,26 +19,6 @@ using privacy::BuildMatch;
 namespace fs = std::filesystem;
 
 namespace {
-
-const QString maketcc = QStringLiteral(VARKO_SOURCE_DIR "/tests/privacy/maketcc.py");
-
-/// `spec` (see maketcc.py) written as the database `db`.
-void makeDatabase(const QString& db, const QJsonObject& spec) {
-    QProcess p;
-    p.start("python3", {maketcc, db});
-    p.write(QJsonDocument(spec).toJson());
-    p.closeWriteChannel();
-    ASSERT_TRUE(p.waitForFinished(30000) && p.exitCode() == 0)
-        << p.readAllStandardError().toStdString();
-}
-
-QString csreq(const std::string& text) {
-    const auto blob = codesig::compileRequirement(text);
-    EXPECT_TRUE(blob) << blob.error().message;
-    if (!blob) return {};
-    return QString::fromStdString(
-        hex(std::span(reinterpret_cast<const std::uint8_t*>(blob->data()), blob->size())));
-}
 
 QByteArray contents(const QString& path) {
     QFile f(path);
@@ -62,10 +39,10 @@ TEST(TccGrantsTest, EachServiceJudgedAgainstTheBuildAndTheFileLeftAsItWas) {
     const auto written = writeComponentApp(dir.path().toStdString(), app, pki);
     ASSERT_TRUE(written) << written.error().message;
     const QString executable = QString::fromStdString((*written / "Contents/MacOS/Cam").string());
-    const QString ours = csreq(
+    const QString ours = varko::testing::csreqHex(
         "identifier \"com.example.cam\" and certificate leaf[subject.OU] = "
         "TEAM123456");
-    const QString theirs = csreq(
+    const QString theirs = varko::testing::csreqHex(
         "identifier \"com.example.cam\" and certificate "
         "leaf[subject.OU] = OTHER98765");
     const QJsonArray rows{
@@ -96,7 +73,8 @@ TEST(TccGrantsTest, EachServiceJudgedAgainstTheBuildAndTheFileLeftAsItWas) {
         const bool current = std::string_view(layout) == "current";
         // Characters a URI would take for its own: the name must still reach SQLite whole.
         const QString db = dir.filePath(QString("T?C#C %1%25.db").arg(layout));
-        makeDatabase(db, {{"layout", layout}, {"rows", rows}, {"wal", current}});
+        varko::testing::writeTccDatabase(db,
+                                         {{"layout", layout}, {"rows", rows}, {"wal", current}});
         const QByteArray before = contents(db);
         const auto read = privacy::readTccDatabase(db.toStdString());
         ASSERT_TRUE(read) << read.error().message;
@@ -177,7 +155,7 @@ TEST(TccGrantsTest, WhatIsNoPrivacyDatabaseIsRefusedInWords) {
             ASSERT_TRUE(f.open(QIODevice::WriteOnly));
             f.write(QByteArray(4096, 'x'));
         } else {
-            makeDatabase(db, c.spec);
+            varko::testing::writeTccDatabase(db, c.spec);
         }
         const auto read = privacy::readTccDatabase(db.toStdString());
         ASSERT_FALSE(read);
