@@ -4,6 +4,7 @@
 
 #include "app/comparewith.h"
 #include "app/helpwindowcontroller.h"
+#include "app/privacydatabase.h"
 #include "compare/ui/comparisonwindow.h"
 #include "logs/ui/logwindowcontroller.h"
 #include "report/ui/documentwindowcontroller.h"
@@ -20,6 +21,7 @@ Window* Storyboard::finish(Window* window, const char* identifier) const {
 DocumentWindowController* Storyboard::instantiateDocumentWindow() const {
     auto* window = new DocumentWindowController(tools);
     addCompareWith(*window, *this);
+    addOpenPrivacyDatabase(*window);
     return finish(window, documentWindowController);
 }
 

@@ -17,6 +17,7 @@
 
 #include <unistd.h>
 #include "cli/scandatabase.h"
+#include "cli/tccreport.h"
 #include "compare/compare.h"
 
 #include "inspection/itemtype.h"
@@ -189,6 +190,7 @@ constexpr auto usage =
     "usage: varko-report [--json] [--] ITEM...\n"
     "       varko-report --diff [--json] [--] OLD NEW\n"
     "       varko-report --scan [--json] [--sqlite FILE] [--] FOLDER...\n"
+    "       varko-report --tcc DB [--json] [--] APP...\n"
     "Prints what each app bundle or installer package declares about privacy "
     "and how it is signed.\n"
     "Options may come anywhere before --; every argument after it is an item.\n"
@@ -201,7 +203,10 @@ constexpr auto usage =
     "cut short by its bounds (said on standard error and, with --json, in a {\"cut\": ...}\n"
     "line); a rejected item was assessed, and counts as no trouble.\n"
     "With --sqlite FILE, a scan also replaces FILE with a SQLite database of the items,\n"
-    "their components and the privacy services they may use.\n";
+    "their components and the privacy services they may use.\n"
+    "With --tcc DB, what the privacy database DB (a Mac's TCC.db, read without being\n"
+    "changed) grants each app, service by service, and whether each grant's code\n"
+    "requirement holds for this build; with --json, each service gains \"granted\".\n";
 
 namespace {
 
@@ -210,6 +215,7 @@ namespace {
 struct CommandLine {
     bool json = false, scan = false, diff = false;
     QString sqlite;  ///< --sqlite's file; empty without it
+    QString tcc;     ///< --tcc's privacy database; empty without it
     /// --help or --version, when one came before anything wrong.
     QString answer;
     QStringList operands;
@@ -218,7 +224,7 @@ struct CommandLine {
 
 CommandLine parseCommandLine(const QStringList& args) {
     CommandLine line;
-    bool optionsEnded = false, sqliteNamed = false;
+    bool optionsEnded = false, sqliteNamed = false, tccNamed = false;
     for (qsizetype i = 0; i < args.size(); ++i) {
         const QString& arg = args[i];
         if (optionsEnded || arg.size() < 2 || !arg.startsWith(u'-'))
@@ -237,6 +243,12 @@ CommandLine parseCommandLine(const QStringList& args) {
                 line.sqlite = arg.mid(9);
             else if (i + 1 < args.size())
                 line.sqlite = args[++i];
+        } else if (arg == u"--tcc" || arg.startsWith(u"--tcc=")) {
+            tccNamed = true;
+            if (arg != u"--tcc")
+                line.tcc = arg.mid(6);
+            else if (i + 1 < args.size())
+                line.tcc = args[++i];
         } else if (arg == u"--help" || arg == u"-h" || arg == u"--version") {
             if (line.answer.isEmpty() && line.refused.isEmpty()) line.answer = arg;
         } else if (line.refused.isEmpty() && line.answer.isEmpty()) {
@@ -253,6 +265,10 @@ CommandLine parseCommandLine(const QStringList& args) {
         line.refused = QStringLiteral("--sqlite needs a file name");
     else if (sqliteNamed && !line.scan)
         line.refused = QStringLiteral("--sqlite works only with --scan");
+    else if (tccNamed && line.tcc.isEmpty())
+        line.refused = QStringLiteral("--tcc needs a privacy database");
+    else if (tccNamed && (line.scan || line.diff))
+        line.refused = QStringLiteral("--tcc can't be used with --scan or --diff");
     else if (line.diff && line.operands.size() != 2)
         line.refused = QStringLiteral("--diff takes two items, OLD and NEW");
     else if (line.operands.isEmpty())
@@ -338,16 +354,18 @@ int main(int argc, char** argv) {
     }
     if (line.scan) return scanFolders(line.operands, line.json, line.sqlite, tools);
     const bool json = line.json;
+    std::optional<privacy::TccDatabase> tcc;
+    if (!line.tcc.isEmpty() && !(tcc = cli::openPrivacyDatabase(line.tcc))) return 2;
     int status = 0;
     QJsonArray items;
     for (const QString& path : line.operands) {
         // The whole-app view only for JSON, so that the text stays the window's report.
-        const std::optional<Inspection> inspected = inspectPath(path, tools, json);
+        std::optional<Inspection> inspected = inspectPath(path, tools, json || tcc);
         if (!inspected) {
             status = 2;
             continue;
         }
-        const Inspection& item = *inspected;
+        Inspection& item = *inspected;
         const QString shownPath = host::visibleControls(item.path);
         if (item.signature.notAPackage) {
             write(stderr, "varko-report: " + shownPath + ": not a valid installer package: " +
@@ -366,10 +384,13 @@ int main(int argc, char** argv) {
                               ": not every piece was checked: too much to hash\n");
             status = 2;
         }
+        bool granted = true;
+        const QString grants = tcc ? cli::grantItem(item, *tcc, line.tcc, granted) : QString();
+        if (!granted) status = 2;
         if (json)
             items.append(versioned(inspectionJson(item)));
         else
-            write(stdout, item.fullText);
+            write(stdout, tcc ? grants : item.fullText);
         std::fflush(stdout);
     }
     if (json)

@@ -30,6 +30,8 @@ struct Overview {
     /// Privacy manifests past a bound on all of them together were not read.
     bool manifestsCut = false;
     std::vector<ServiceUse> services;
+    /// A privacy database was read for the app: every service says what it granted.
+    bool grantsRead = false;
     /// What kept the walk from the bundle at all (not a bundle, unreadable); none if nothing.
     std::optional<Error> problem;
     /// What the walk could not look at inside the bundle ("a folder could not be read: …"):

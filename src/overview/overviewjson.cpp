@@ -98,16 +98,49 @@ QJsonArray componentsJson(const Overview& overview) {
     return out;
 }
 
+QJsonObject grantJson(const privacy::Grant& grant) {
+    const privacy::TccRow& row = grant.row;
+    const auto number = [](const std::optional<std::int64_t>& n) {
+        return n ? QJsonValue(qint64(*n)) : QJsonValue();
+    };
+    QJsonValue clientType = qint64(row.clientType);
+    if (row.clientType == privacy::clientBundleIdentifier) clientType = "bundleID";
+    if (row.clientType == privacy::clientPath) clientType = "path";
+    return QJsonObject{
+        {"authorization", text(privacy::authorizationName(row.authValue))},
+        {"authValue", qint64(row.authValue)},
+        {"reason",
+         row.authReason ? QJsonValue(text(privacy::reasonText(*row.authReason))) : QJsonValue()},
+        {"authReason", number(row.authReason)},
+        {"lastModified", number(row.lastModified)},
+        {"client", text(row.client)},
+        {"clientType", clientType},
+        {"appleEventsTarget",
+         row.indirectObject.empty() ? QJsonValue() : QJsonValue(text(row.indirectObject))},
+        {"codeRequirement",
+         grant.requirementText.empty() ? QJsonValue() : QJsonValue(text(grant.requirementText))},
+        {"build", text(privacy::matchName(grant.match))},
+        {"buildText", text(privacy::matchText(grant))},
+    };
+}
+
 QJsonArray servicesJson(const Overview& overview) {
     QJsonArray out;
-    for (const ServiceUse& s : overview.services)
-        out.append(QJsonObject{{"service", text(s.service)},
-                               {"title", text(s.title)},
-                               {"known", s.known},
-                               {"usageKeys", texts(s.usageKeys)},
-                               {"entitlements", texts(s.entitlements)},
-                               {"allowances", texts(s.allowances)},
-                               {"components", texts(s.components)}});
+    for (const ServiceUse& s : overview.services) {
+        QJsonObject o{{"service", text(s.service)},
+                      {"title", text(s.title)},
+                      {"known", s.known},
+                      {"usageKeys", texts(s.usageKeys)},
+                      {"entitlements", texts(s.entitlements)},
+                      {"allowances", texts(s.allowances)},
+                      {"components", texts(s.components)}};
+        if (overview.grantsRead) {
+            QJsonArray granted;
+            for (const privacy::Grant& g : s.grants) granted.append(grantJson(g));
+            o["granted"] = granted;
+        }
+        out.append(o);
+    }
     return out;
 }
 

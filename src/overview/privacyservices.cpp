@@ -183,4 +183,28 @@ std::vector<std::string> componentServices(const PrivacyCatalog& catalog,
     return names;
 }
 
+void addGrants(std::vector<ServiceUse>& services, const std::vector<privacy::Grant>& grants,
+               const PrivacyCatalog& catalog) {
+    for (ServiceUse& use : services) use.grants.clear();
+    // Only services that nothing uses and nothing grants any more go again.
+    std::erase_if(services, [](const ServiceUse& use) {
+        return use.usageKeys.empty() && use.entitlements.empty() && use.allowances.empty() &&
+               use.components.empty();
+    });
+    for (const privacy::Grant& grant : grants) {
+        const PrivacyService* row = catalog.byTccService(grant.row.service);
+        const std::string name = row != nullptr ? serviceName(*row) : grant.row.service;
+        auto use = std::find_if(services.begin(), services.end(),
+                                [&](const ServiceUse& u) { return u.service == name; });
+        if (use == services.end()) {
+            ServiceUse& added = services.emplace_back();
+            added.service = name;
+            added.title = row != nullptr ? row->title : name;
+            added.known = row != nullptr;
+            use = services.end() - 1;
+        }
+        use->grants.push_back(grant);
+    }
+}
+
 }  // namespace varko::overview

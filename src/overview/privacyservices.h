@@ -6,6 +6,7 @@
 
 #include "overview/components.h"
 #include "overview/privacycatalog.h"
+#include "privacy/tccgrants.h"
 
 namespace varko::overview {
 
@@ -23,6 +24,9 @@ struct ServiceUse {
     std::vector<std::string> allowances;
     /// Paths of the other components that declare, hold or are allowed it.
     std::vector<std::string> components;
+    /// What an opened privacy database holds for the app: one row, or one per receiver of
+    /// Apple events.
+    std::vector<privacy::Grant> grants;
 };
 
 /// The TCC names a component is privately allowed: every string in the arrays of its
@@ -34,6 +38,11 @@ struct ServiceUse {
 /// the table doesn't know is listed as unknown, never dropped.
 [[nodiscard]] std::vector<ServiceUse> privacyServices(const PrivacyCatalog& catalog,
                                                       std::span<const Component> components);
+
+/// Puts each grant on its service's row; a service granted but not used gets a row of its
+/// own after the others, titled by the table. Grants already there are replaced.
+void addGrants(std::vector<ServiceUse>& services, const std::vector<privacy::Grant>& grants,
+               const PrivacyCatalog& catalog);
 
 /// The TCC service names (or usage keys, as above) one component declares, holds or is
 /// allowed, for its row in the components view.

@@ -430,6 +430,23 @@ Expected<RequirementOutcome> evaluateRequirement(std::span<const std::byte> blob
     return out;
 }
 
+Expected<std::vector<signing::Certificate>> verifiedChain(const CodeObject& code,
+                                                          const signing::TrustAnchors& anchors,
+                                                          std::int64_t now) {
+    if (!code.signature) return std::vector<signing::Certificate>{};
+    auto directories = codeDirectories(*code.signature);
+    if (!directories) return directories.error();
+    auto cmsBlob = code.signature->cmsSignature();
+    if (!cmsBlob) return cmsBlob.error();
+    if (!*cmsBlob || (*cmsBlob)->empty()) return std::vector<signing::Certificate>{};
+    auto cms = signing::parseCms(**cmsBlob);
+    if (!cms) return cms.error();
+    auto verdict =
+        signing::verifyCmsSignature(*cms, directoryBytes(directories->all.front()), anchors, now);
+    if (!verdict) return verdict.error();
+    return std::move(verdict->chain);
+}
+
 Expected<RequirementContext> requirementContext(const CodeObject& code,
                                                 const CodeLocation& location,
                                                 std::vector<signing::Certificate> chain,

@@ -47,6 +47,13 @@ struct RequirementOutcome {
 [[nodiscard]] Expected<RequirementOutcome> evaluateRequirement(std::span<const std::byte> blob,
                                                                const RequirementContext& context);
 
+/// The certificates a slice's CMS signature was verified with at `now` (its timestamp's time
+/// when it has one), leaf first; none for ad hoc code. A chain that leads to none of
+/// `anchors` fails with ErrorCode::untrusted. Whether the code still matches its code
+/// directory is not checked here.
+[[nodiscard]] Expected<std::vector<signing::Certificate>> verifiedChain(
+    const CodeObject& code, const signing::TrustAnchors& anchors, std::int64_t now);
+
 /// The context of one slice: its chosen code directory, the Info.plist and entitlements its
 /// signature binds (an unbound or changed one counts as absent), and `chain`, the
 /// certificates its signature was verified with.

@@ -34,6 +34,8 @@ TEST(CommandLine, OptionsGoAnywhereBeforeTheEndOfOptionsAndUnknownOnesAreRefused
         {{"--scan", "--diff", "APPS"}, 2, "", "varko-report: --scan and --diff can't be used"},
         {{"--diff", "ITEM"}, 2, "", "varko-report: --diff takes two items"},
         {{"--scan", "--json"}, 2, "", "varko-report: no folder named\nusage: "},
+        {{"ITEM", "--tcc"}, 2, "", "varko-report: --tcc needs a privacy database\nusage: "},
+        {{"--tcc=ITEM", "--scan", "APPS"}, 2, "", "varko-report: --tcc can't be used with --scan"},
     };
     for (const auto& c : cases) {
         QStringList args = c.args;

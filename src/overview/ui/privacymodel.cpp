@@ -25,9 +25,50 @@ QStringList shown(const std::vector<std::string>& items) {
 
 PrivacyModel::PrivacyModel(QObject* parent) : QAbstractTableModel(parent) {}
 
+namespace {
+
+/// "Allowed", with what the code requirement says of this build in a word or two; a receiver
+/// of Apple events before its own.
+QString grantCell(const privacy::Grant& grant) {
+    QString state = shownText(privacy::authorizationName(grant.row.authValue));
+    if (!state.isEmpty()) state[0] = state[0].toUpper();
+    switch (grant.match) {
+        case privacy::BuildMatch::thisBuild:
+            state += PrivacyModel::tr(", this build");
+            break;
+        case privacy::BuildMatch::signedDifferently:
+            state += PrivacyModel::tr(", signed differently");
+            break;
+        case privacy::BuildMatch::undecided:
+            state += PrivacyModel::tr(", this build?");
+            break;
+        case privacy::BuildMatch::undecodable:
+            state += PrivacyModel::tr(", unreadable requirement");
+            break;
+        case privacy::BuildMatch::noRequirement:
+            break;
+    }
+    if (grant.row.indirectObject.empty()) return state;
+    return shownText(grant.row.indirectObject) + ": " + state;
+}
+
+}  // namespace
+
 void PrivacyModel::setServices(const std::vector<overview::ServiceUse>& services) {
+    used = services;
+    merge();
+}
+
+void PrivacyModel::setGrants(std::vector<privacy::Grant> granted) {
+    grants = std::move(granted);
+    grantsRead = true;
+    merge();
+}
+
+void PrivacyModel::merge() {
     beginResetModel();
-    rows = services;
+    rows = used;
+    if (grantsRead) overview::addGrants(rows, grants, overview::PrivacyCatalog::builtIn());
     endResetModel();
 }
 
@@ -50,6 +91,11 @@ QVariant PrivacyModel::data(const QModelIndex& index, int role) const {
                 return shown(use.entitlements);
             case allowances:
                 return shown(use.allowances);
+            case granted: {
+                std::vector<std::string> texts;
+                for (const privacy::Grant& g : use.grants) texts.push_back(privacy::grantText(g));
+                return shown(texts);
+            }
             case components:
                 return shown(use.components);
             default:
@@ -58,6 +104,13 @@ QVariant PrivacyModel::data(const QModelIndex& index, int role) const {
     };
     switch (role) {
         case Qt::DisplayRole:
+            if (index.column() == granted) {
+                if (!grantsRead) return {};
+                if (use.grants.empty()) return tr("Not recorded");
+                QStringList cells;
+                for (const privacy::Grant& g : use.grants) cells << grantCell(g);
+                return cells.join(QStringLiteral("; "));
+            }
             if (index.column() != service) return list().join(QStringLiteral(", "));
             if (use.known) return shownText(use.title);
             return tr("Unknown service (%1)").arg(shownText(use.service));
@@ -93,6 +146,8 @@ QVariant PrivacyModel::headerData(int section, Qt::Orientation orientation, int 
             return tr("Public entitlements");
         case allowances:
             return tr("Private allowances");
+        case granted:
+            return tr("Granted");
         case components:
             return tr("Components");
         case columnCount_:

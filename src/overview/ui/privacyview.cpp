@@ -19,7 +19,10 @@ PrivacyView::PrivacyView(QWidget* parent) : QTreeView(parent), services(new Priv
     setSelectionMode(QAbstractItemView::ExtendedSelection);
     setAccessibleName(tr("Privacy services"));
     header()->setStretchLastSection(true);
+    // Granted says nothing until a privacy database is opened.
+    setColumnHidden(PrivacyModel::granted, true);
     connect(services, &QAbstractItemModel::modelReset, this, [this] {
+        setColumnHidden(PrivacyModel::granted, !services->hasGrants());
         const int widest = fontMetrics().averageCharWidth() * 60;
         for (int column = 0; column < PrivacyModel::columnCount_; ++column)
             setColumnWidth(column, std::min(widest, std::max(header()->sectionSizeHint(column),

@@ -52,21 +52,10 @@ Expected<CheckedSlice> checkSlice(const CodeObject& code, const CodeLocation& lo
                                   const signing::TrustAnchors& anchors, std::int64_t now) {
     if (!code.signature) return Error{0, "code object is not signed at all", ErrorCode::missing};
     if (auto slice = verifySlice(code, location); !slice) return slice.error();
-    auto directories = codeDirectories(*code.signature);
-    if (!directories) return directories.error();
-    std::vector<signing::Certificate> chain;
-    auto cmsBlob = code.signature->cmsSignature();
-    if (!cmsBlob) return cmsBlob.error();
-    if (*cmsBlob && !(*cmsBlob)->empty()) {
-        auto cms = signing::parseCms(**cmsBlob);
-        if (!cms) return cms.error();
-        auto verdict = signing::verifyCmsSignature(*cms, directoryBytes(directories->all.front()),
-                                                   anchors, now);
-        if (!verdict) return verdict.error();
-        chain = std::move(verdict->chain);
-    }
+    auto chain = verifiedChain(code, anchors, now);
+    if (!chain) return chain.error();
     CheckedSlice out;
-    auto context = requirementContext(code, location, std::move(chain), anchors);
+    auto context = requirementContext(code, location, std::move(*chain), anchors);
     if (!context) return context.error();
     out.context = std::move(*context);
     // The signature's own designated requirement, else the one the platform makes up.

@@ -57,14 +57,16 @@ overview::Overview sample() {
                                 {"NSCameraUsageDescription"},
                                 {"com.apple.security.device.camera"},
                                 {},
-                                {"Contents/XPCServices/Fetch.xpc"}};
+                                {"Contents/XPCServices/Fetch.xpc"},
+                                {}};
     overview::ServiceUse odd{"kTCCServiceSomethingNew",
                              "kTCCServiceSomethingNew",
                              false,
                              {},
                              {},
                              {},
-                             {"Contents/Frameworks/Kit.framework"}};
+                             {"Contents/Frameworks/Kit.framework"},
+                             {}};
     o.services = {camera, odd};
     return o;
 }

@@ -95,8 +95,10 @@ TEST(VerdictBar, WhatAnAppMayUseIsSaidInWordsAndStaysALine) {
                                 {"NSCameraUsageDescription"},
                                 {"com.apple.security.device.camera"},
                                 {},
-                                {"Contents/A", "B"}};
-    overview::ServiceUse odd{"kTCCService\n" + std::string(500, 'x'), "", false, {}, {}, {"k"}, {}};
+                                {"Contents/A", "B"},
+                                {}};
+    overview::ServiceUse odd{
+        "kTCCService\n" + std::string(500, 'x'), "", false, {}, {}, {"k"}, {}, {}};
     o.services = {camera, odd};
     const QString two = mayUseText(o);
     EXPECT_TRUE(

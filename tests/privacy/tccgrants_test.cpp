@@ -1,0 +1,169 @@
+// Privacy databases of both layouts made by Python's sqlite3, with csreqs compiled by our own
+// requirement compiler: each service judged against a signed app, the file left exactly as it
+// was, and hostile ones refused in words.
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QTemporaryDir>
+#include <filesystem>
+
+#include "fixtures/componentbundle.h"
+#include "privacy/tccgrants.h"
+#include "support/tccdatabase.h"
+
+using namespace varko;
+using namespace varko::examplegen;
+using privacy::BuildMatch;
+namespace fs = std::filesystem;
+
+namespace {
+
+QByteArray contents(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+QJsonArray row(const char* service, const QString& client, int type, int auth, int reason,
+               const QJsonValue& requirement, qint64 modified, const char* target = "") {
+    return {service, client, type, auth, reason, requirement, modified, target};
+}
+
+TEST(TccGrantsTest, EachServiceJudgedAgainstTheBuildAndTheFileLeftAsItWas) {
+    QTemporaryDir dir;
+    const TestPki pki;
+    ComponentApp app;
+    app.name = "Cam";
+    app.identifier = "com.example.cam";
+    const auto written = writeComponentApp(dir.path().toStdString(), app, pki);
+    ASSERT_TRUE(written) << written.error().message;
+    const QString executable = QString::fromStdString((*written / "Contents/MacOS/Cam").string());
+    const QString ours = varko::testing::csreqHex(
+        "identifier \"com.example.cam\" and certificate leaf[subject.OU] = "
+        "TEAM123456");
+    const QString theirs = varko::testing::csreqHex(
+        "identifier \"com.example.cam\" and certificate "
+        "leaf[subject.OU] = OTHER98765");
+    const QJsonArray rows{
+        row("kTCCServiceCamera", "com.example.cam", 0, 2, 2, ours, 1709294400),
+        row("kTCCServiceMicrophone", "com.example.cam", 0, 0, 3, theirs, 1709294401),
+        row("kTCCServicePhotos", "com.example.cam", 0, 3, 2, "fade0c0000000010", 1709294402),
+        row("kTCCServiceAccessibility", executable, 1, 2, 4, QJsonValue(), 1709294403),
+        row("kTCCServiceAppleEvents", "com.example.cam", 0, 2, 2, ours, 1709294404,
+            "com.apple.finder"),
+        row("kTCCServiceCamera", "com.example.other", 0, 2, 2, QJsonValue(), 1709294405),
+    };
+    const struct {
+        const char* service;
+        std::int64_t current, older;  ///< auth value read from each layout
+        BuildMatch match;
+    } expected[] = {
+        {"kTCCServiceCamera", privacy::authAllowed, privacy::authAllowed, BuildMatch::thisBuild},
+        {"kTCCServiceMicrophone", privacy::authDenied, privacy::authDenied,
+         BuildMatch::signedDifferently},
+        {"kTCCServicePhotos", privacy::authLimited, privacy::authAllowed, BuildMatch::undecodable},
+        {"kTCCServiceAccessibility", privacy::authAllowed, privacy::authAllowed,
+         BuildMatch::noRequirement},
+        {"kTCCServiceAppleEvents", privacy::authAllowed, privacy::authAllowed,
+         BuildMatch::thisBuild},
+    };
+    for (const char* layout : {"current", "allowed"}) {
+        SCOPED_TRACE(layout);
+        const bool current = std::string_view(layout) == "current";
+        // Characters a URI would take for its own: the name must still reach SQLite whole.
+        const QString db = dir.filePath(QString("T?C#C %1%25.db").arg(layout));
+        varko::testing::writeTccDatabase(db,
+                                         {{"layout", layout}, {"rows", rows}, {"wal", current}});
+        const QByteArray before = contents(db);
+        const auto read = privacy::readTccDatabase(db.toStdString());
+        ASSERT_TRUE(read) << read.error().message;
+        EXPECT_EQ(read->schema,
+                  current ? privacy::TccSchema::current : privacy::TccSchema::allowed);
+        const auto granted = privacy::grantsFor(*read, *written, pki.anchors(), jan2024);
+        ASSERT_TRUE(granted) << granted.error().message;
+        EXPECT_EQ(granted->bundleIdentifier, "com.example.cam");
+        ASSERT_EQ(granted->grants.size(), std::size(expected));
+        for (std::size_t i = 0; i < std::size(expected); ++i) {
+            const privacy::Grant& g = granted->grants[i];
+            SCOPED_TRACE(g.row.service + ": " + privacy::matchText(g));
+            EXPECT_EQ(g.row.service, expected[i].service);
+            EXPECT_EQ(g.row.authValue, current ? expected[i].current : expected[i].older);
+            EXPECT_EQ(g.match, expected[i].match);
+            EXPECT_EQ(g.row.lastModified, 1709294400 + std::int64_t(i));
+            EXPECT_EQ(g.row.authReason.has_value(), current);
+        }
+        EXPECT_EQ(granted->grants[4].row.indirectObject, "com.apple.finder");
+        EXPECT_EQ(granted->grants[0].requirementText,
+                  "identifier \"com.example.cam\" and certificate leaf[subject.OU] = TEAM123456");
+        EXPECT_EQ(privacy::matchText(granted->grants[1]), "denied to code signed differently");
+        // Under Apple's roots the test signer is nobody: what its certificates say is unknown.
+        const auto apple =
+            privacy::grantsFor(*read, *written, signing::TrustAnchors::apple(), jan2024);
+        ASSERT_TRUE(apple);
+        EXPECT_EQ(apple->grants[0].match, BuildMatch::undecided);
+        EXPECT_EQ(contents(db), before);
+        for (const char* beside : {"-journal", "-wal", "-shm"})
+            EXPECT_FALSE(QFile::exists(db + beside)) << beside;
+    }
+    EXPECT_EQ(privacy::utcText(1709294400), "2024-03-01 12:00:00 UTC");
+    EXPECT_EQ(privacy::reasonText(2), "the user answered a prompt");
+}
+
+TEST(TccGrantsTest, WhatIsNoPrivacyDatabaseIsRefusedInWords) {
+    QTemporaryDir dir;
+    const QString wide = QString(5000, 'x');
+    const struct {
+        const char* name;
+        QJsonObject spec;  ///< empty: the file holds text
+        const char* says;
+    } cases[] = {
+        {"text", {}, "not a SQLite database"},
+        {"none", {{"layout", QJsonValue()}}, "it has no access table: not a privacy database"},
+        {"view",
+         {{"layout", QJsonValue()},
+          {"sql", QJsonArray{"CREATE VIEW access AS WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL "
+                             "SELECT i + 1 FROM n) SELECT i AS auth_value FROM n"}}},
+         "its access is not a plain table"},
+        {"columns",
+         {{"layout", QJsonValue()}, {"sql", QJsonArray{"CREATE TABLE access (service, client)"}}},
+         "its access table has neither auth_value nor allowed"},
+        {"type",
+         {{"layout", "current"},
+          {"sql", QJsonArray{"UPDATE access SET client_type = 'zero'"}},
+          {"rows", QJsonArray{row("kTCCServiceCamera", "a", 0, 2, 2, QJsonValue(), 1)}}},
+         "row 1: client_type is text, not a number"},
+        {"blob",
+         {{"layout", "current"},
+          {"sql", QJsonArray{"UPDATE access SET csreq = zeroblob(100000)"}},
+          {"rows", QJsonArray{row("kTCCServiceCamera", "a", 0, 2, 2, QJsonValue(), 1)}}},
+         "row 1: its csreq is 100000 bytes, more than any code requirement takes"},
+        {"huge",
+         {{"layout", "current"},
+          {"sql", QJsonArray{"UPDATE access SET csreq = zeroblob(10000000)"}},
+          {"rows", QJsonArray{row("kTCCServiceCamera", "a", 0, 2, 2, QJsonValue(), 1)}}},
+         "it holds a value larger than any privacy database does"},
+        {"wide",
+         {{"layout", "allowed"}, {"rows", QJsonArray{row("s", wide, 0, 1, 0, QJsonValue(), 1)}}},
+         "row 1: client is 5000 bytes long, longer than any name or path"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString db = dir.filePath(c.name);
+        if (c.spec.isEmpty()) {
+            QFile f(db);
+            ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+            f.write(QByteArray(4096, 'x'));
+        } else {
+            varko::testing::writeTccDatabase(db, c.spec);
+        }
+        const auto read = privacy::readTccDatabase(db.toStdString());
+        ASSERT_FALSE(read);
+        EXPECT_EQ(read.error().message.substr(0, std::string_view(c.says).size()), c.says);
+    }
+    const auto missing = privacy::readTccDatabase(dir.filePath("absent.db").toStdString());
+    ASSERT_FALSE(missing);
+    EXPECT_EQ(missing.error().code, ErrorCode::missing);
+}
+
+}  // namespace
