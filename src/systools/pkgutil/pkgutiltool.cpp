@@ -1,17 +1,16 @@
-// varko-pkgutil: what `pkgutil --check-signature` answers, from the package itself: the
-// table of contents against its checksum, the signature over it, the chain to Apple's roots.
+#include "systools/pkgutil/pkgutiltool.h"
+
 #include <cstdio>
 #include <ctime>
 #include <exception>
 #include <filesystem>
-#include <iostream>
+#include <ostream>
 #include <string>
 
 #include "package/packagesignature.h"
 #include "signing/dates.h"
-#include "systools/standardoptions.h"
 
-using namespace varko;
+namespace varko::pkgutil {
 
 namespace {
 
@@ -40,69 +39,64 @@ std::string status(const spctl::PackageVerdict& v) {
 }
 
 /// pkgutil's layout: 22 bytes to a line, upper-case hex, under the entry's text.
-void fingerprint(const signing::Sha256& bytes) {
+void fingerprint(const signing::Sha256& bytes, std::ostream& out) {
     for (std::size_t i = 0; i < bytes.size(); ++i) {
         if (i % 22 == 0)
-            std::cout << (i ? "\n" : "") << "           ";
+            out << (i ? "\n" : "") << "           ";
         else
-            std::cout << ' ';
+            out << ' ';
         char hex[3];
         std::snprintf(hex, sizeof hex, "%02X", bytes[i]);
-        std::cout << hex;
+        out << hex;
     }
-    std::cout << '\n';
+    out << '\n';
 }
 
-int checkSignature(const std::string& path) {
+int checkSignature(const std::string& path, std::ostream& out, std::ostream& err) {
     // Only Apple's pinned roots are trusted; nothing on the command line adds one.
     const auto verified =
         spctl::verifyPackage(path, signing::TrustAnchors::apple(), std::time(nullptr));
     if (!verified) {
-        std::cerr << "Error: " << path << ": " << verified.error().message << '\n';
+        err << "Error: " << path << ": " << verified.error().message << '\n';
         return 1;
     }
     const spctl::PackageVerdict& v = *verified;
-    std::cout << "Package \"" << std::filesystem::path(path).filename().string() << "\":\n"
+    out << "Package \"" << std::filesystem::path(path).filename().string() << "\":\n"
               << "   Status: " << status(v) << '\n';
     if (v.kind == spctl::PackageVerdict::Kind::Trusted && v.timestamp)
-        std::cout << "   Signed with a trusted timestamp on: " << signing::pkgutilDate(*v.timestamp)
+        out << "   Signed with a trusted timestamp on: " << signing::pkgutilDate(*v.timestamp)
                   << '\n';
     if (!v.chain.empty()) {
-        std::cout << "   Certificate Chain:\n";
+        out << "   Certificate Chain:\n";
         for (std::size_t i = 0; i < v.chain.size(); ++i) {
-            if (i) std::cout << "       " << std::string(72, '-') << '\n';
-            std::cout << "    " << i + 1 << ". " << v.chain[i].commonName << '\n'
+            if (i) out << "       " << std::string(72, '-') << '\n';
+            out << "    " << i + 1 << ". " << v.chain[i].commonName << '\n'
                       << "       Expires: " << signing::pkgutilDate(v.chain[i].notAfter) << '\n'
                       << "       SHA256 Fingerprint:\n";
-            fingerprint(v.chain[i].fingerprint);
+            fingerprint(v.chain[i].fingerprint, out);
         }
-        std::cout << '\n';
+        out << '\n';
     }
     return v.kind == spctl::PackageVerdict::Kind::Trusted ? 0 : 1;
 }
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    constexpr auto help =
-        "Usage: varko-pkgutil --check-signature PKG\n"
-        "Checks an installer package's signature as `pkgutil --check-signature` does:\n"
-        "its table of contents, its signature and the chain to Apple's roots.\n";
-    if (const auto answered = answerHelpOrVersion(argc, argv, "varko-pkgutil", VARKO_VERSION, help))
-        return *answered;
-    if (argc != 3 || std::string(argv[1]) != "--check-signature") {
-        std::cerr << "Usage: varko-pkgutil --check-signature PKG\n";
+int runPkgutil(std::span<const std::string> arguments, std::ostream& out, std::ostream& err) {
+    if (arguments.size() != 2 || arguments[0] != "--check-signature") {
+        err << "Usage: varko-pkgutil --check-signature PKG\n";
         return 2;
     }
-    // The path stays the bytes it came as: a name that is not UTF-8 is still a name.
-    const std::string path = argv[2];
+    const std::string& path = arguments[1];
     try {
-        return checkSignature(path);
+        return checkSignature(path, out, err);
     } catch (const std::exception& e) {
         // The readers return their errors; this is the last guard, so that nothing aborts.
-        std::cerr << "Error: " << path << ": " << e.what() << '\n';
+        err << "Error: " << path << ": " << e.what() << '\n';
     } catch (...) {
-        std::cerr << "Error: " << path << ": unexpected failure\n";
+        err << "Error: " << path << ": unexpected failure\n";
     }
     return 1;
 }
+
+}  // namespace varko::pkgutil

@@ -1,8 +1,8 @@
-// varko-spctl: what `spctl --assess` answers, from the files themselves: the code against its
-// signature, the signature against Apple's pinned roots, and Gatekeeper's source rules.
+#include "systools/spctl/spctltool.h"
+
 #include <ctime>
 #include <exception>
-#include <iostream>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -13,9 +13,8 @@
 #include "signature/codeobject.h"
 #include "signature/codeverifier.h"
 #include "signature/hashbudget.h"
-#include "systools/standardoptions.h"
 
-using namespace varko;
+namespace varko::spctl {
 
 namespace {
 
@@ -32,32 +31,32 @@ const char* usage() {
     return "Usage: varko-spctl -a|--assess [-v...] [-t|--type execute|install] path\n";
 }
 
-int reject(const std::string& path, const std::string& reason = {}) {
-    std::cerr << path << ": rejected" << (reason.empty() ? "" : " (" + reason + ")")
+int reject(std::ostream& err, const std::string& path, const std::string& reason = {}) {
+    err << path << ": rejected" << (reason.empty() ? "" : " (" + reason + ")")
               << "\nsource=no usable signature\n";
     return rejected;
 }
 
-int report(const std::string& path, const codesign::Assessment& a) {
-    std::cerr << path << ": " << (a.accepted ? "accepted" : "rejected")
+int report(std::ostream& err, const std::string& path, const codesign::Assessment& a) {
+    err << path << ": " << (a.accepted ? "accepted" : "rejected")
               << (a.reason.empty() ? "" : " (" + a.reason + ")") << '\n';
-    if (a.accepted || !a.origin) std::cerr << "source=" << a.source << '\n';
-    if (a.origin) std::cerr << "origin=" << *a.origin << '\n';
-    for (const auto& note : a.notes) std::cerr << note << '\n';
+    if (a.accepted || !a.origin) err << "source=" << a.source << '\n';
+    if (a.origin) err << "origin=" << *a.origin << '\n';
+    for (const auto& note : a.notes) err << note << '\n';
     return a.accepted ? 0 : rejected;
 }
 
-int assessCode(const std::string& path) {
+int assessCode(const std::string& path, std::ostream& err) {
     const auto location = codesign::locateCode(path);
     if (!location) {
         // A bundle whose own files can't be read is judged, not merely failed.
-        if (!codesign::isNoCode(location.error())) return reject(path, location.error().message);
-        std::cerr << path << ": " << location.error().message << '\n';
+        if (!codesign::isNoCode(location.error())) return reject(err, path, location.error().message);
+        err << path << ": " << location.error().message << '\n';
         return 1;
     }
     // Every slice is checked, as Gatekeeper does: the one this machine would run is no guide.
     auto loaded = codesign::loadEverySlice(*location);
-    if (!loaded) return reject(path, loaded.error().message);
+    if (!loaded) return reject(err, path, loaded.error().message);
     // Only Apple's pinned roots are ever trusted here; nothing on the command line adds one.
     codesign::HashBudget budget;
     codesign::HashBudget::Scope scope(&budget);
@@ -65,27 +64,27 @@ int assessCode(const std::string& path) {
         *loaded, *location, signing::TrustAnchors::apple(), std::time(nullptr));
     // Code too large to hash in time is neither accepted nor rejected: no answer.
     if (scope.refused()) {
-        std::cerr << path << ": " << budget.spentMessage() << '\n';
+        err << path << ": " << budget.spentMessage() << '\n';
         return 1;
     }
-    return report(path, a);
+    return report(err, path, a);
 }
 
-int assessPackage(const std::string& path) {
+int assessPackage(const std::string& path, std::ostream& err) {
     const auto verified =
-        spctl::verifyPackage(path, signing::TrustAnchors::apple(), std::time(nullptr));
+        verifyPackage(path, signing::TrustAnchors::apple(), std::time(nullptr));
     if (!verified) {
-        std::cerr << path << ": " << verified.error().message << '\n';
+        err << path << ": " << verified.error().message << '\n';
         return 1;
     }
-    const spctl::PackageVerdict& v = *verified;
-    using Kind = spctl::PackageVerdict::Kind;
+    const PackageVerdict& v = *verified;
+    using Kind = PackageVerdict::Kind;
     switch (v.kind) {
         case Kind::Unsigned:
-            return reject(path);
+            return reject(err, path);
         case Kind::Invalid:
         case Kind::Untrusted:
-            return reject(path, v.check.error().message);
+            return reject(err, path, v.check.error().message);
         case Kind::Trusted:
             break;
     }
@@ -106,13 +105,13 @@ int assessPackage(const std::string& path) {
             break;
         case signing::Authority::Unknown:
             a.origin.reset();
-            return report(path, a);
+            return report(err, path, a);
     }
     a.accepted = true;
-    return report(path, a);
+    return report(err, path, a);
 }
 
-int run(const std::vector<std::string>& arguments) {
+int run(std::span<const std::string> arguments, std::ostream& err) {
     Options o;
     bool havePath = false;
     for (std::size_t i = 0; i < arguments.size(); ++i) {
@@ -124,7 +123,7 @@ int run(const std::vector<std::string>& arguments) {
         } else if ((a == "-t" || a == "--type") && i + 1 < arguments.size()) {
             const std::string& type = arguments[++i];
             if (type != "execute" && type != "exec" && type != "install") {
-                std::cerr << "varko-spctl: unknown assessment type `" << type << "'\n" << usage();
+                err << "varko-spctl: unknown assessment type `" << type << "'\n" << usage();
                 return usageError;
             }
             o.install = type == "install";
@@ -132,36 +131,35 @@ int run(const std::vector<std::string>& arguments) {
             o.path = a;
             havePath = true;
         } else {
-            std::cerr << "varko-spctl: unrecognized argument `" << a << "'\n" << usage();
+            err << "varko-spctl: unrecognized argument `" << a << "'\n" << usage();
             return usageError;
         }
     }
     if (!o.assess || !havePath) {
-        std::cerr << usage();
+        err << usage();
         return usageError;
     }
-    return o.install ? assessPackage(o.path) : assessCode(o.path);
+    return o.install ? assessPackage(o.path, err) : assessCode(o.path, err);
 }
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    const std::string help =
-        std::string(usage()) +
-        "Assesses an app or, with --type install, an installer package as Gatekeeper's\n"
-        "`spctl --assess` does, against Apple's roots only and without Apple's servers.\n";
-    if (const auto answered =
-            answerHelpOrVersion(argc, argv, "varko-spctl", VARKO_VERSION, help.c_str()))
-        return *answered;
-    // Paths stay the bytes they came as: a name that is not UTF-8 is still a name.
-    const std::vector<std::string> arguments(argv + 1, argv + argc);
+std::string spctlHelp() {
+    return std::string(usage()) +
+           "Assesses an app or, with --type install, an installer package as Gatekeeper's\n"
+           "`spctl --assess` does, against Apple's roots only and without Apple's servers.\n";
+}
+
+int runSpctl(std::span<const std::string> arguments, std::ostream& err) {
     try {
-        return run(arguments);
+        return run(arguments, err);
     } catch (const std::exception& e) {
         // The readers return their errors; this is the last guard, so that nothing aborts.
-        std::cerr << "varko-spctl: " << e.what() << '\n';
+        err << "varko-spctl: " << e.what() << '\n';
     } catch (...) {
-        std::cerr << "varko-spctl: unexpected failure\n";
+        err << "varko-spctl: unexpected failure\n";
     }
     return 1;
 }
+
+}  // namespace varko::spctl
