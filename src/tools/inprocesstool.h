@@ -13,8 +13,8 @@ namespace varko::host {
 /// A tool's own code, run on the calling thread instead of in a process of its own: given
 /// the arguments as its program gets them (bytes), it writes what the program writes on
 /// standard output to `out` and on standard error to `err`, and returns its exit status.
-using InProcessTool = std::function<int(std::span<const std::string> arguments,
-                                        std::ostream& out, std::ostream& err)>;
+using InProcessTool = std::function<int(std::span<const std::string> arguments, std::ostream& out,
+                                        std::ostream& err)>;
 
 /// Runs `tool` with the result runProgram gives for its program: the streams captured within
 /// the same bounds, standard error left to ours unless captured. Nothing can end a thread

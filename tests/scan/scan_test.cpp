@@ -355,8 +355,8 @@ TEST_F(ScanApps, AScanAnswersInProcessWordForWordAsTheToolsDo) {
     QStringList items;
     for (const ComponentApp& app : {serviceApp(), adhoc, bare, tampered}) items << writeApp(app);
     const fs::path folder(dir.path().toStdString());
-    const XarSigning rsa{&pki().leaf, {&pki().leaf, &pki().intermediate, &pki().root}, false, {},
-                         0};
+    const XarSigning rsa{
+        &pki().leaf, {&pki().leaf, &pki().intermediate, &pki().root}, false, {}, 0};
     const std::pair<const char*, std::vector<std::byte>> packages[] = {
         {"Signed.pkg", makeXar("<file id=\"1\"/>", rsa)},
         {"Unsigned.pkg", makeXar("<file id=\"1\"/>", std::nullopt)},

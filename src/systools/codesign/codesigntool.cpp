@@ -70,8 +70,7 @@ int display(const Options& options, std::ostream& out, std::ostream& err) {
     std::error_code ec;
     auto shown = std::filesystem::absolute(code.executable, ec);
     if (!ec) shown = std::filesystem::weakly_canonical(shown, ec);
-    err << "Executable=" << varko::visibleControls((ec ? code.executable : shown).string())
-              << '\n';
+    err << "Executable=" << varko::visibleControls((ec ? code.executable : shown).string()) << '\n';
     if (options.verbose > 0) {
         std::string format = location.isApp       ? "app bundle with "
                              : location.infoPlist ? "bundle with "
@@ -84,12 +83,10 @@ int display(const Options& options, std::ostream& out, std::ostream& err) {
             return fail(err, path, shown.error().message);
     }
     if (options.requirements)
-        if (auto written = writeRequirements(code, location, *options.requirements, out);
-            !written)
+        if (auto written = writeRequirements(code, location, *options.requirements, out); !written)
             return fail(err, path, written.error().message);
     if (options.entitlements) {
-        if (auto written = writeEntitlements(*code.signature, *options.entitlements, out);
-            !written)
+        if (auto written = writeEntitlements(*code.signature, *options.entitlements, out); !written)
             return fail(err, path,
                         "invalid or unsupported format for signature: " + written.error().message);
     }

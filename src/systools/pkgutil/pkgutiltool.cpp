@@ -62,17 +62,17 @@ int checkSignature(const std::string& path, std::ostream& out, std::ostream& err
     }
     const spctl::PackageVerdict& v = *verified;
     out << "Package \"" << std::filesystem::path(path).filename().string() << "\":\n"
-              << "   Status: " << status(v) << '\n';
+        << "   Status: " << status(v) << '\n';
     if (v.kind == spctl::PackageVerdict::Kind::Trusted && v.timestamp)
         out << "   Signed with a trusted timestamp on: " << signing::pkgutilDate(*v.timestamp)
-                  << '\n';
+            << '\n';
     if (!v.chain.empty()) {
         out << "   Certificate Chain:\n";
         for (std::size_t i = 0; i < v.chain.size(); ++i) {
             if (i) out << "       " << std::string(72, '-') << '\n';
             out << "    " << i + 1 << ". " << v.chain[i].commonName << '\n'
-                      << "       Expires: " << signing::pkgutilDate(v.chain[i].notAfter) << '\n'
-                      << "       SHA256 Fingerprint:\n";
+                << "       Expires: " << signing::pkgutilDate(v.chain[i].notAfter) << '\n'
+                << "       SHA256 Fingerprint:\n";
             fingerprint(v.chain[i].fingerprint, out);
         }
         out << '\n';

@@ -33,13 +33,13 @@ const char* usage() {
 
 int reject(std::ostream& err, const std::string& path, const std::string& reason = {}) {
     err << path << ": rejected" << (reason.empty() ? "" : " (" + reason + ")")
-              << "\nsource=no usable signature\n";
+        << "\nsource=no usable signature\n";
     return rejected;
 }
 
 int report(std::ostream& err, const std::string& path, const codesign::Assessment& a) {
     err << path << ": " << (a.accepted ? "accepted" : "rejected")
-              << (a.reason.empty() ? "" : " (" + a.reason + ")") << '\n';
+        << (a.reason.empty() ? "" : " (" + a.reason + ")") << '\n';
     if (a.accepted || !a.origin) err << "source=" << a.source << '\n';
     if (a.origin) err << "origin=" << *a.origin << '\n';
     for (const auto& note : a.notes) err << note << '\n';
@@ -50,7 +50,8 @@ int assessCode(const std::string& path, std::ostream& err) {
     const auto location = codesign::locateCode(path);
     if (!location) {
         // A bundle whose own files can't be read is judged, not merely failed.
-        if (!codesign::isNoCode(location.error())) return reject(err, path, location.error().message);
+        if (!codesign::isNoCode(location.error()))
+            return reject(err, path, location.error().message);
         err << path << ": " << location.error().message << '\n';
         return 1;
     }
@@ -71,8 +72,7 @@ int assessCode(const std::string& path, std::ostream& err) {
 }
 
 int assessPackage(const std::string& path, std::ostream& err) {
-    const auto verified =
-        verifyPackage(path, signing::TrustAnchors::apple(), std::time(nullptr));
+    const auto verified = verifyPackage(path, signing::TrustAnchors::apple(), std::time(nullptr));
     if (!verified) {
         err << path << ": " << verified.error().message << '\n';
         return 1;
