@@ -291,6 +291,16 @@ TEST_F(ScanApps, EveryItemAnswersOnceAndWhatCantBeReadSaysWhy) {
     std::size_t after = 0;
     scanItems(items, tools, {nullptr, cancel}, 2, [&](std::size_t, ItemSummary) { ++after; });
     EXPECT_EQ(after, 0U);
+    // Called off at the first answer: no other item is started, and one being inspected then
+    // may answer only if it finished first.
+    const auto off = std::make_shared<std::atomic<bool>>(false);
+    std::atomic<std::size_t> answered{0};
+    scanItems({app, other, app, other, app, other}, tools, {nullptr, off}, 2,
+              [&](std::size_t, ItemSummary) {
+                  ++answered;
+                  off->store(true);
+              });
+    EXPECT_LE(answered, 2U);
 }
 
 TEST_F(ScanApps, AnAppWithoutCodeIsToldAsItsToolsWouldTellItWithoutStartingThem) {
