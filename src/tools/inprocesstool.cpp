@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <chrono>
 #include <csignal>
-#include <exception>
 #include <iostream>
 #include <streambuf>
 #include <vector>
@@ -75,7 +74,7 @@ ToolResult runInProcess(const InProcessTool& tool, const QStringList& arguments,
         const Work::Scope scope(own);
         try {
             result.exitStatus = tool(encoded, outStream, both ? errStream : std::cerr);
-        } catch (const std::exception&) {
+        } catch (...) {
             // A tool's code answers with its status; anything thrown past it is its crash.
             result.crashed = true;
             result.exitStatus = SIGABRT;  // as an uncaught exception ends a program
