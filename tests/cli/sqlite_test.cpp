@@ -55,7 +55,7 @@ public:
         if (::pipe(ends) != 0) return;
         out = ends[0];
 #ifdef F_SETPIPE_SZ
-        ::fcntl(ends[1], F_SETPIPE_SZ, 4096);
+        ::fcntl(ends[1], F_SETPIPE_SZ, 4096);  // the smallest, a page
 #endif
         std::vector<QByteArray> bytes{VARKO_BIN_DIR "/varko-report"};
         for (const QString& a : arguments) bytes.push_back(QFile::encodeName(a));
@@ -230,6 +230,7 @@ TEST_F(SqliteCli, AnExistingFileIsReplacedWholeOrNotAtAll) {
     QFile f(db);
     ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.write(old) == old.size());
     f.close();
+#ifdef F_SETPIPE_SZ  // elsewhere no pipe is small enough to hold the scan back
     // Ended mid-scan, while it prints.
     StalledRun killed({"--scan", "--json", "--sqlite", db, apps}, dir.filePath("err"));
     ASSERT_TRUE(killed.printing());
@@ -239,6 +240,7 @@ TEST_F(SqliteCli, AnExistingFileIsReplacedWholeOrNotAtAll) {
     EXPECT_EQ(
         QDir(dir.filePath("out")).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
         QStringList{"scan.sqlite"});
+#endif
 
     ASSERT_EQ(varkoReport({"--scan", "--sqlite", db, apps}, 180000).status, 2);
     EXPECT_TRUE(contents(db).startsWith(QByteArray("SQLite format 3\0", 16)));
@@ -272,6 +274,7 @@ TEST_F(SqliteCli, AFileThatCantBeWrittenIsRefusedAndLeftAlone) {
         EXPECT_TRUE(r.err.startsWith("varko-report: --sqlite ")) << r.err.toStdString();
     }
     EXPECT_FALSE(QFileInfo::exists(db));
+#ifdef F_SETPIPE_SZ
     // Made a folder while the scan ran: said when saving, and the folder stays.
     StalledRun run({"--scan", "--json", "--sqlite", db, apps}, dir.filePath("err"));
     ASSERT_TRUE(run.printing());
@@ -282,6 +285,7 @@ TEST_F(SqliteCli, AFileThatCantBeWrittenIsRefusedAndLeftAlone) {
                              ": could not be written: Not a regular file\n"))
         << err.toStdString();
     EXPECT_TRUE(QFileInfo(db).isDir());
+#endif
 }
 
 }  // namespace
