@@ -41,6 +41,13 @@ bool isZero(std::span<const std::byte> hash) {
     return std::all_of(hash.begin(), hash.end(), [](std::byte b) { return b == std::byte{0}; });
 }
 
+/// Checked between batches: a called-off check of gigabytes ends within one, as a tool's
+/// process would have been ended.
+std::optional<Error> calledOff() {
+    if (!Work::current().cancelled()) return std::nullopt;
+    return Error{0, "the check was called off", ErrorCode::refused};
+}
+
 Error pageMismatch(std::uint64_t index) {
     return Error{0, "page " + std::to_string(index) + " of the code does not match its hash",
                  ErrorCode::invalidSignature};
@@ -54,6 +61,7 @@ Expected<void> verifyLargePage(const CodeDirectory& cd, const HashKind& kind,
     Digester digester(kind);
     std::vector<std::byte> bytes(static_cast<std::size_t>(std::min(batchBytes, end - start)));
     for (std::uint64_t at = start; at < end;) {
+        if (auto off = calledOff()) return *off;
         const auto part = std::span(bytes).first(
             static_cast<std::size_t>(std::min<std::uint64_t>(bytes.size(), end - at)));
         if (auto read = source.readInto(code.slice.fileOffset + at, part); !read)
@@ -83,6 +91,7 @@ Expected<void> verifyPageRange(const CodeDirectory& cd, const HashKind& kind,
     std::vector<std::byte> bytes;
     PageHasher hasher(kind);
     for (std::uint64_t batch = first; batch < last; batch += perBatch) {
+        if (auto off = calledOff()) return *off;
         const std::uint64_t start = batch * page;
         const std::uint64_t end = std::min(limit, std::min(last, batch + perBatch) * page);
         bytes.resize(static_cast<std::size_t>(end - start));

@@ -10,6 +10,7 @@
 #include <set>
 #include <vector>
 
+#include "concurrency/work.h"
 #include "format/macho/bytesource.h"
 #include "format/macho/machofile.h"
 #include "signature/bundlelocator.h"
@@ -40,6 +41,9 @@ Expected<std::vector<unsigned char>> streamDigest(const OpenedFile& opened, cons
         return Error{0, "the digest could not be set up", ErrorCode::unsupported};
     std::vector<std::byte> buf(hashChunk);
     for (;;) {
+        // A called-off check ends within a chunk, however large the file.
+        if (Work::current().cancelled())
+            return Error{0, "the check was called off", ErrorCode::refused};
         auto n = readFully(opened.fd, buf, path);
         if (!n) return n.error();
         if (EVP_DigestUpdate(ctx.get(), buf.data(), *n) != 1)

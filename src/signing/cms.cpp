@@ -6,12 +6,21 @@
 
 #include <algorithm>
 #include <ctime>
+#include <mutex>
 
 #include "format/codesig/csblobs.h"
 #include "format/plist/plist.h"
 #include "signing/opensslptr.h"
+#include "signing/recentresults.h"
 
 namespace varko::signing {
+
+struct DecodedCms {
+    /// Checking sets the signer's certificate in its signer info: one check at a time.
+    std::mutex mutex;
+    CmsPtr cms;
+    X509Ptr signer;
+};
 
 namespace {
 
@@ -345,6 +354,10 @@ Expected<CmsSignature> parse(std::span<const std::byte> bytes) {
         }
     }
     out.signatureValue = octets(CMS_SignerInfo_get0_signature(si));
+    if (X509_up_ref(signer) == 1) {
+        out.decoded = std::make_shared<DecodedCms>();
+        out.decoded->signer.reset(signer);
+    }
     if (const ASN1_TYPE* token = attributeValue(unsignedAttribute(si, OID_TIMESTAMP_TOKEN))) {
         if (token->type != V_ASN1_SEQUENCE) return cmsError("the timestamp token is no SEQUENCE");
         out.timestampToken = octets(token->value.sequence);
@@ -352,7 +365,12 @@ Expected<CmsSignature> parse(std::span<const std::byte> bytes) {
         if (!out.timestamp) return cmsError("the timestamp token is unreadable");
     }
     ERR_clear_error();
+    if (out.decoded) out.decoded->cms = std::move(cms);
     return out;
+}
+
+std::string_view bytesKey(std::span<const std::byte> bytes) {
+    return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
 }
 
 }  // namespace
@@ -363,41 +381,77 @@ bool Certificate::hasMarker(std::string_view oid) const {
 
 Expected<CmsSignature> parseCms(std::span<const std::byte> encoded) {
     // The adapter is where a throwing allocation or plist read must stop.
+    static RecentResults<Expected<CmsSignature>> recent;
     try {
-        return parse(encoded);
+        if (auto known = recent.find(bytesKey(encoded))) return std::move(*known);
+        Expected<CmsSignature> parsed = parse(encoded);
+        recent.add(bytesKey(encoded), parsed);
+        return parsed;
     } catch (...) {
         ERR_clear_error();
         return cmsError("cannot be read");
     }
 }
 
-Expected<void> verifySigner(const CmsSignature& cms, std::span<const std::byte> content) {
-    try {
-        const EVP_MD* md = EVP_get_digestbyname(cms.digestName.c_str());
-        if (!md)
-            return Error{0, "the signature's digest algorithm is unknown", ErrorCode::unsupported};
-        unsigned char computed[EVP_MAX_MD_SIZE];
-        unsigned int n = 0;
-        if (EVP_Digest(content.data(), content.size(), computed, &n, md, nullptr) != 1)
-            return Error{0, "the code directory cannot be hashed", ErrorCode::unsupported};
-        if (!std::equal(cms.messageDigest.begin(), cms.messageDigest.end(), computed, computed + n))
-            return Error{0, "the signature does not match the code directory",
-                         ErrorCode::invalidSignature};
+namespace {
+
+Expected<void> checkSigner(const CmsSignature& cms, std::span<const std::byte> content) {
+    const EVP_MD* md = EVP_get_digestbyname(cms.digestName.c_str());
+    if (!md) return Error{0, "the signature's digest algorithm is unknown", ErrorCode::unsupported};
+    unsigned char computed[EVP_MAX_MD_SIZE];
+    unsigned int n = 0;
+    if (EVP_Digest(content.data(), content.size(), computed, &n, md, nullptr) != 1)
+        return Error{0, "the code directory cannot be hashed", ErrorCode::unsupported};
+    if (!std::equal(cms.messageDigest.begin(), cms.messageDigest.end(), computed, computed + n))
+        return Error{0, "the signature does not match the code directory",
+                     ErrorCode::invalidSignature};
+    // The form the parse kept, or the bytes decoded again for a signature made by hand.
+    std::shared_ptr<DecodedCms> decoded = cms.decoded;
+    if (!decoded || !decoded->cms) {
+        decoded = std::make_shared<DecodedCms>();
         const unsigned char* p = cms.encoded.data();
-        CmsPtr parsed(d2i_CMS_ContentInfo(nullptr, &p, static_cast<long>(cms.encoded.size())));
+        decoded->cms.reset(d2i_CMS_ContentInfo(nullptr, &p, static_cast<long>(cms.encoded.size())));
         const unsigned char* q = cms.certificates.front().der.data();
-        X509Ptr leaf(d2i_X509(nullptr, &q, static_cast<long>(cms.certificates.front().der.size())));
-        STACK_OF(CMS_SignerInfo)* signers = parsed ? CMS_get0_SignerInfos(parsed.get()) : nullptr;
-        if (!leaf || !signers || sk_CMS_SignerInfo_num(signers) != 1)
-            return Error{0, "the signature cannot be read again", ErrorCode::malformed};
-        CMS_SignerInfo* si = sk_CMS_SignerInfo_value(signers, 0);
-        CMS_SignerInfo_set1_signer_cert(si, leaf.get());
-        const bool good = CMS_SignerInfo_verify(si) == 1;
-        ERR_clear_error();
-        if (!good)
-            return Error{0, "the signature does not verify with its signer's key",
-                         ErrorCode::invalidSignature};
-        return {};
+        decoded->signer.reset(
+            d2i_X509(nullptr, &q, static_cast<long>(cms.certificates.front().der.size())));
+    }
+    const std::lock_guard hold(decoded->mutex);
+    STACK_OF(CMS_SignerInfo)* signers =
+        decoded->cms ? CMS_get0_SignerInfos(decoded->cms.get()) : nullptr;
+    if (!decoded->signer || !signers || sk_CMS_SignerInfo_num(signers) != 1)
+        return Error{0, "the signature cannot be read again", ErrorCode::malformed};
+    CMS_SignerInfo* si = sk_CMS_SignerInfo_value(signers, 0);
+    CMS_SignerInfo_set1_signer_cert(si, decoded->signer.get());
+    const bool good = CMS_SignerInfo_verify(si) == 1;
+    ERR_clear_error();
+    if (!good)
+        return Error{0, "the signature does not verify with its signer's key",
+                     ErrorCode::invalidSignature};
+    return {};
+}
+
+}  // namespace
+
+Expected<void> verifySigner(const CmsSignature& cms, std::span<const std::byte> content) {
+    static RecentResults<Expected<void>> recent;
+    try {
+        // Everything the check reads, each part after its length so that no two run together.
+        std::string key;
+        const auto part = [&key](std::string_view bytes) {
+            key.append(std::to_string(bytes.size())).append(1, ':').append(bytes);
+        };
+        const auto of = [](const Bytes& b) {
+            return std::string_view(reinterpret_cast<const char*>(b.data()), b.size());
+        };
+        part(of(cms.encoded));
+        part(bytesKey(content));
+        part(cms.digestName);
+        part(of(cms.messageDigest));
+        part(cms.certificates.empty() ? std::string_view() : of(cms.certificates.front().der));
+        if (auto known = recent.find(key)) return *known;
+        const Expected<void> checked = checkSigner(cms, content);
+        recent.add(key, checked);
+        return checked;
     } catch (...) {
         ERR_clear_error();
         return Error{0, "the signature cannot be checked", ErrorCode::malformed};

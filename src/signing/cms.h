@@ -3,6 +3,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -50,6 +51,10 @@ struct TypedCdHash {
     Bytes digest;
 };
 
+/// OpenSSL's own form of a parsed signature, kept so that checking its signer decodes nothing
+/// again: decoding a signature's certificates is most of what checking it costs.
+struct DecodedCms;
+
 /// A detached CMS SignedData with one signer, as codesign and productsign write it.
 /// Nothing here is trusted yet: verifySigner and the chain checks decide that.
 struct CmsSignature {
@@ -66,6 +71,9 @@ struct CmsSignature {
     std::vector<Bytes> plistCdHashes;        ///< from 1.2.840.113635.100.9.1
     std::vector<TypedCdHash> typedCdHashes;  ///< from 1.2.840.113635.100.9.2
     Bytes signatureValue;
+    /// OpenSSL's form of `encoded`, shared by copies; empty for a signature put together by
+    /// hand, which verifySigner then decodes.
+    std::shared_ptr<DecodedCms> decoded;
 
     [[nodiscard]] std::span<const Certificate> chain() const {
         return std::span(certificates).first(chainLength);

@@ -79,20 +79,20 @@ bool TrustAnchors::contains(const Sha256& fingerprint) const {
 Expected<std::vector<Certificate>> verifyChain(const Certificate& leaf,
                                                std::span<const Certificate> others,
                                                const TrustAnchors& anchors, std::int64_t at) {
+    // Told from the fingerprints before any certificate is decoded, which is the dear part.
+    const bool anyAnchor = std::any_of(others.begin(), others.end(), [&](const Certificate& c) {
+        return anchors.contains(c.fingerprint);
+    });
+    if (!anyAnchor || anchors.contains(leaf.fingerprint)) return chainError(notTrusted);
     StorePtr store(X509_STORE_new());
     X509StackPtr untrusted(sk_X509_new_null());
     if (!store || !untrusted) return chainError(notTrusted);
-    bool anyAnchor = false;
     for (const Certificate& c : others) {
         X509Ptr x = toX509(c);
         if (!x) return chainError(notTrusted);
-        if (anchors.contains(c.fingerprint)) {
-            X509_STORE_add_cert(store.get(), x.get());
-            anyAnchor = true;
-        }
+        if (anchors.contains(c.fingerprint)) X509_STORE_add_cert(store.get(), x.get());
         if (sk_X509_push(untrusted.get(), x.get()) > 0) x.release();
     }
-    if (!anyAnchor || anchors.contains(leaf.fingerprint)) return chainError(notTrusted);
     X509Ptr leafX = toX509(leaf);
     StoreCtxPtr ctx(X509_STORE_CTX_new());
     if (!leafX || !ctx ||

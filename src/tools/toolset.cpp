@@ -185,11 +185,19 @@ ToolSet ToolSet::withKnownAnswers(KnownAnswer answer) const {
     return set;
 }
 
+ToolSet ToolSet::withInProcess(const QString& launchPath, InProcessTool tool) const {
+    ToolSet set = *this;
+    set.inProcess.insert(launchPath, std::move(tool));
+    return set;
+}
+
 ToolResult ToolSet::run(const QString& launchPath, const QStringList& arguments, Capture capture,
                         ToolLimits limits) const {
     if (known)
         if (std::optional<ToolResult> answer = known(launchPath, arguments, capture))
             return *answer;
+    if (const auto own = inProcess.constFind(launchPath); own != inProcess.cend())
+        return runInProcess(*own, arguments, capture, limits);
     return runProgram(programFor(launchPath), arguments, capture, limits);
 }
 

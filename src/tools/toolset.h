@@ -6,6 +6,7 @@
 #include <functional>
 #include <optional>
 
+#include "tools/inprocesstool.h"
 #include "tools/toolrun.h"
 
 namespace varko::host {
@@ -112,6 +113,9 @@ public:
     using KnownAnswer = std::function<std::optional<ToolResult>(
         const QString& launchPath, const QStringList& arguments, Capture capture)>;
     [[nodiscard]] ToolSet withKnownAnswers(KnownAnswer answer) const;
+    /// The tool of `launchPath` run as `tool` in this process, for a tool that is our own
+    /// code: the same answers without starting a process. Known answers still come first.
+    [[nodiscard]] ToolSet withInProcess(const QString& launchPath, InProcessTool tool) const;
     [[nodiscard]] const PlatformProfile& profile() const { return platform; }
 
     [[nodiscard]] QString programFor(const QString& launchPath) const;
@@ -124,6 +128,7 @@ private:
     QHash<QString, QString> programs;
     PlatformProfile platform = PlatformProfile::macOS();
     KnownAnswer known;
+    QHash<QString, InProcessTool> inProcess;
 };
 
 }  // namespace varko::host

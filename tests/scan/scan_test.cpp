@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 
 #include "fixtures/componentbundle.h"
+#include "fixtures/xarwriter.h"
 #include "inspection/itemtype.h"
 #include "overview/overviewjson.h"
 #include "scan/scan.h"
@@ -289,6 +290,16 @@ TEST_F(ScanApps, EveryItemAnswersOnceAndWhatCantBeReadSaysWhy) {
     std::size_t after = 0;
     scanItems(items, tools, {nullptr, cancel}, 2, [&](std::size_t, ItemSummary) { ++after; });
     EXPECT_EQ(after, 0U);
+    // Called off at the first answer: no other item is started, and one being inspected then
+    // may answer only if it finished first.
+    const auto off = std::make_shared<std::atomic<bool>>(false);
+    std::atomic<std::size_t> answered{0};
+    scanItems({app, other, app, other, app, other}, tools, {nullptr, off}, 2,
+              [&](std::size_t, ItemSummary) {
+                  ++answered;
+                  off->store(true);
+              });
+    EXPECT_LE(answered, 2U);
 }
 
 TEST_F(ScanApps, AnAppWithoutCodeIsToldAsItsToolsWouldTellItWithoutStartingThem) {
@@ -327,6 +338,75 @@ TEST_F(ScanApps, AnAppWithoutCodeIsToldAsItsToolsWouldTellItWithoutStartingThem)
     EXPECT_FALSE(withCode.noCode);
     EXPECT_TRUE(withCode.toolFailed());
 }
+
+#if !defined(__APPLE__)  // where a scan runs Apple's tools
+/// `item` inspected as a scan inspects it, with `tools`.
+ItemSummary summaryWith(const QString& path, const host::ToolSet& tools) {
+    Inspection item;
+    item.path = path;
+    item.typeName = itemTypeForPath(path).typeName;
+    inspect(item, tools, true);
+    return summarize(item);
+}
+
+TEST_F(ScanApps, AScanAnswersInProcessWordForWordAsTheToolsDo) {
+    // Signed by the test authority, ad hoc, unsigned, tampered after signing; packages signed,
+    // unsigned and none at all.
+    ComponentApp adhoc = serviceApp(), bare = serviceApp(), tampered = serviceApp();
+    adhoc.name = "AdHoc";
+    bare.name = "Bare";
+    adhoc.signing = Signing::adhoc;
+    bare.signing = Signing::unsignedCode;
+    for (Piece& piece : adhoc.pieces) piece.signing = Signing::adhoc;
+    for (Piece& piece : bare.pieces) piece.signing = Signing::unsignedCode;
+    tampered.name = "Tampered";
+    tampered.afterSigning = {{"Contents/MacOS/Tampered", std::string(5000, 'x')},
+                             {"Contents/Resources/added.txt", "outside the seal"}};
+    QStringList items;
+    for (const ComponentApp& app : {serviceApp(), adhoc, bare, tampered}) items << writeApp(app);
+    const fs::path folder(dir.path().toStdString());
+    const XarSigning rsa{
+        &pki().leaf, {&pki().leaf, &pki().intermediate, &pki().root}, false, {}, 0};
+    const std::pair<const char*, std::vector<std::byte>> packages[] = {
+        {"Signed.pkg", makeXar("<file id=\"1\"/>", rsa)},
+        {"Unsigned.pkg", makeXar("<file id=\"1\"/>", std::nullopt)},
+        {"Noise.pkg", std::vector<std::byte>(300, std::byte{0x5a})}};
+    for (const auto& [name, bytes] : packages) {
+        ASSERT_TRUE(writeFile(folder / name, bytes));
+        items << dir.filePath(name);
+    }
+
+    // Programs that can't be started: a scan must not need them.
+    const host::ToolSet none = host::ToolSet::withPrograms({{host::codesignPath, "/nonexistent/cs"},
+                                                            {host::spctlPath, "/nonexistent/sp"},
+                                                            {host::pkgutilPath, "/nonexistent/pk"}})
+                                   .withProfile(tools.profile());
+    std::mutex lock;
+    std::map<std::size_t, ItemSummary> scanned;
+    scanItems(items, none, {}, 2, [&](std::size_t index, ItemSummary s) {
+        const std::lock_guard guard(lock);
+        scanned[index] = std::move(s);
+    });
+    ASSERT_EQ(scanned.size(), std::size_t(items.size()));
+    QStringList verdicts;
+    for (qsizetype i = 0; i < items.size(); ++i) {
+        SCOPED_TRACE(items[i].toStdString());
+        const ItemSummary run = summaryWith(items[i], tools);
+        const ItemSummary& own = scanned[std::size_t(i)];
+        EXPECT_FALSE(run.toolFailed);
+        // The whole object holds the tools' texts, the report, the verdict and components.
+        EXPECT_EQ(own.json, run.json);
+        EXPECT_EQ(summaryLine(own), summaryLine(run));
+        EXPECT_EQ(own.toolFailed, run.toolFailed);
+        EXPECT_EQ(own.checksCut, run.checksCut);
+        verdicts << run.verdict + " " + run.verdictReason;
+    }
+    // Each case is told apart, so that the comparison compared answers of every kind.
+    verdicts.removeDuplicates();
+    EXPECT_GE(verdicts.size(), 4) << lines(verdicts);
+}
+
+#endif
 
 TEST(SummaryLine, NamesAnItemControlsStayOnOneLine) {
     ItemSummary s;

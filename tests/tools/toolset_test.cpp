@@ -5,6 +5,10 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <atomic>
+#include <csignal>
+#include <stdexcept>
+
 #include <grp.h>
 #include <unistd.h>
 
@@ -31,6 +35,55 @@ TEST(ToolSet, MapsNamedPathsAndRunsOthersAsThemselves) {
     const QString shell = tools.script("sh-stand-in", "echo passed-through");
     EXPECT_EQ(ToolSet::withPrograms({}).run(shell, {}, Capture::StandardOutput).standardOutput,
               "passed-through\n");
+}
+
+TEST(ToolSet, AToolInProcessIsBoundedAndCalledOffAsItsProcessWouldBe) {
+    const auto cancel = std::make_shared<std::atomic<bool>>(false);
+    // Writes `size` bytes on each stream; "off" calls its run off midway; "throw" throws.
+    const InProcessTool tool = [&](std::span<const std::string> args, std::ostream& out,
+                                   std::ostream& err) {
+        const std::string bytes(std::stoul(args[1]), 'x');
+        out << args[0] << bytes;
+        err << bytes;
+        if (args[0] == "throw") throw std::runtime_error("thrown");
+        if (args[0] == "off") cancel->store(true);
+        return 3;
+    };
+    const ToolSet set = ToolSet::withPrograms({{codesignPath, "/nonexistent"}})
+                            .withInProcess(QLatin1String(codesignPath), tool);
+    const struct {
+        const char* what;
+        qint64 errorBytes;
+        const char* size;
+        bool cancelledBefore, truncated, errorCut, cancelled, crashed;
+        qsizetype outSize, errSize;
+    } cases[] = {
+        {"run", -1, "10", false, false, false, false, false, 13, 10},
+        {"run", -1, "200", false, true, false, false, false, 100, 100},
+        {"run", 50, "200", false, true, true, false, false, 100, 50},
+        {"run", 50, "20", false, false, false, false, false, 23, 20},
+        {"off", -1, "1", false, false, false, true, false, 4, 1},
+        {"run", -1, "1", true, false, false, true, false, 0, 0},
+        {"throw", -1, "1", false, false, false, false, true, 6, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.what) + " " + c.size);
+        cancel->store(c.cancelledBefore);
+        ToolLimits limits;
+        limits.maxBytesPerStream = 100;
+        limits.maxErrorBytes = c.errorBytes;
+        limits.cancel = cancel;
+        const ToolResult r =
+            set.run(QLatin1String(codesignPath), {c.what, c.size}, Capture::Both, limits);
+        EXPECT_TRUE(r.started);
+        EXPECT_EQ(r.exitStatus, c.crashed ? SIGABRT : c.cancelledBefore ? -1 : 3);
+        EXPECT_EQ(r.truncated, c.truncated);
+        EXPECT_EQ(r.errorCut, c.errorCut);
+        EXPECT_EQ(r.cancelled, c.cancelled);
+        EXPECT_EQ(r.crashed, c.crashed);
+        EXPECT_EQ(r.standardOutput.size(), c.outSize);
+        EXPECT_EQ(r.standardError.size(), c.errSize);
+    }
 }
 
 #if !defined(Q_OS_MACOS)
