@@ -60,8 +60,12 @@ TEST(PrivacyDatabaseTest, TheMenuItemFillsTheGrantedColumnOrSaysWhyNot) {
         ASSERT_NE(item, nullptr);
         item->trigger();
         QFileDialog* dialog = nullptr;
-        ASSERT_TRUE(QTest::qWaitFor(
-            [&] { return (dialog = window->findChild<QFileDialog*>()) != nullptr; }));
+        // The first choice's dialog may linger, hidden, until the event loop deletes it.
+        ASSERT_TRUE(QTest::qWaitFor([&] {
+            for (QFileDialog* open : window->findChildren<QFileDialog*>())
+                if (open->isVisible()) dialog = open;
+            return dialog != nullptr;
+        }));
         auto* name = dialog->findChild<QLineEdit*>("fileNameEdit");
         ASSERT_NE(name, nullptr);
         name->setText(file);
@@ -83,9 +87,16 @@ TEST(PrivacyDatabaseTest, TheMenuItemFillsTheGrantedColumnOrSaysWhyNot) {
                     .contains("2024-03-01 12:00:00 UTC"));
     EXPECT_TRUE(alerts.empty());
 
-    choose(written->string().c_str() + QStringLiteral("/Contents/Info.plist"));
+    // A name of its own: Qt's dialog resolves a typed path's file name in its current folder
+    // first, and the build writes an Info.plist into the one the tests run in.
+    const QString notDatabase = dir.filePath("not-a-database.txt");
+    QFile text(notDatabase);
+    ASSERT_TRUE(text.open(QIODevice::WriteOnly) && text.write("plain text\n") > 0);
+    text.close();
+    choose(notDatabase);
     ASSERT_TRUE(QTest::qWaitFor([&] { return !alerts.empty(); }, 30000));
-    EXPECT_EQ(alerts.front().messageText, "The privacy database “Info.plist” could not be read.");
+    EXPECT_EQ(alerts.front().messageText,
+              "The privacy database “not-a-database.txt” could not be read.");
     EXPECT_EQ(alerts.front().informativeText, "not a SQLite database");
     alertRunner() = saved;
     testing::deleteLeftoverDialogs();
