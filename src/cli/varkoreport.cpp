@@ -20,9 +20,11 @@
 #include "compare/compare.h"
 
 #include "inspection/itemtype.h"
+#include "overview/privacyprofile.h"
 #include "report/iteminspection.h"
 #include "scan/scan.h"
 #include "tools/pathbytes.h"
+#include "tools/safewrite.h"
 #include "tools/utf8.h"
 
 using namespace varko;
@@ -189,6 +191,7 @@ constexpr auto usage =
     "usage: varko-report [--json] [--] ITEM...\n"
     "       varko-report --diff [--json] [--] OLD NEW\n"
     "       varko-report --scan [--json] [--sqlite FILE] [--] FOLDER...\n"
+    "       varko-report --pppc [-o FILE] [--] APP\n"
     "Prints what each app bundle or installer package declares about privacy "
     "and how it is signed.\n"
     "Options may come anywhere before --; every argument after it is an item.\n"
@@ -201,14 +204,18 @@ constexpr auto usage =
     "cut short by its bounds (said on standard error and, with --json, in a {\"cut\": ...}\n"
     "line); a rejected item was assessed, and counts as no trouble.\n"
     "With --sqlite FILE, a scan also replaces FILE with a SQLite database of the items,\n"
-    "their components and the privacy services they may use.\n";
+    "their components and the privacy services they may use.\n"
+    "With --pppc, writes a configuration profile for MDM (.mobileconfig) that sets the\n"
+    "app's privacy services (Privacy Preferences Policy Control), to standard output or,\n"
+    "with -o, to FILE; what it denies or leaves out is said on standard error.\n";
 
 namespace {
 
 /// The command line as GNU tools read theirs: options anywhere before "--", every other
 /// argument an operand, in order; "-" alone is an operand, as it is to them.
 struct CommandLine {
-    bool json = false, scan = false, diff = false;
+    bool json = false, scan = false, diff = false, pppc = false;
+    QString output;  ///< -o's file for --pppc; empty: standard output
     QString sqlite;  ///< --sqlite's file; empty without it
     /// --help or --version, when one came before anything wrong.
     QString answer;
@@ -218,7 +225,7 @@ struct CommandLine {
 
 CommandLine parseCommandLine(const QStringList& args) {
     CommandLine line;
-    bool optionsEnded = false, sqliteNamed = false;
+    bool optionsEnded = false, sqliteNamed = false, outputNamed = false;
     for (qsizetype i = 0; i < args.size(); ++i) {
         const QString& arg = args[i];
         if (optionsEnded || arg.size() < 2 || !arg.startsWith(u'-'))
@@ -231,7 +238,15 @@ CommandLine parseCommandLine(const QStringList& args) {
             line.scan = true;
         else if (arg == u"--diff")
             line.diff = true;
-        else if (arg == u"--sqlite" || arg.startsWith(u"--sqlite=")) {
+        else if (arg == u"--pppc")
+            line.pppc = true;
+        else if (arg == u"-o" || arg == u"--output" || arg.startsWith(u"--output=")) {
+            outputNamed = true;
+            if (arg.startsWith(u"--output="))
+                line.output = arg.mid(9);
+            else if (i + 1 < args.size())
+                line.output = args[++i];
+        } else if (arg == u"--sqlite" || arg.startsWith(u"--sqlite=")) {
             sqliteNamed = true;
             if (arg != u"--sqlite")
                 line.sqlite = arg.mid(9);
@@ -253,6 +268,14 @@ CommandLine parseCommandLine(const QStringList& args) {
         line.refused = QStringLiteral("--sqlite needs a file name");
     else if (sqliteNamed && !line.scan)
         line.refused = QStringLiteral("--sqlite works only with --scan");
+    else if (line.pppc && (line.scan || line.diff || line.json || sqliteNamed))
+        line.refused = QStringLiteral("--pppc can't be used with --json, --scan, --diff or --sqlite");
+    else if (outputNamed && !line.pppc)
+        line.refused = QStringLiteral("-o works only with --pppc");
+    else if (outputNamed && line.output.isEmpty())
+        line.refused = QStringLiteral("-o needs a file name");
+    else if (line.pppc && line.operands.size() != 1)
+        line.refused = QStringLiteral("--pppc takes one app");
     else if (line.diff && line.operands.size() != 2)
         line.refused = QStringLiteral("--diff takes two items, OLD and NEW");
     else if (line.operands.isEmpty())
@@ -304,6 +327,35 @@ int runDiff(const QStringList& args, bool json) {
     return trouble ? 2 : changes.empty() ? 0 : 1;
 }
 
+/// `--pppc APP [-o FILE]`: the app's privacy profile, written whole or not at all.
+int runPrivacyProfile(const QString& path, const QString& output) {
+    const QString shownPath = host::visibleControls(path);
+    const overview::Overview read = overview::readOverview(host::pathToSystem(path).toStdString());
+    const Expected<overview::PrivacyProfile> profile = overview::privacyProfile(read);
+    if (!profile) {
+        write(stderr, "varko-report: " + shownPath + ": no privacy profile: " +
+                          host::visibleControls(QString::fromStdString(profile.error().message)) +
+                          "\n");
+        return 2;
+    }
+    for (const std::string& warning : profile->warnings)
+        write(stderr, "varko-report: warning: " +
+                          host::visibleControls(QString::fromStdString(warning)) + "\n");
+    if (output.isEmpty() || output == u"-") {
+        std::fwrite(profile->xml.data(), 1, profile->xml.size(), stdout);
+        return std::fflush(stdout) == 0 ? 0 : 2;
+    }
+    if (const Expected<void> written = host::writeFileAtomically(
+            output, profile->xml.data(), qint64(profile->xml.size()));
+        !written) {
+        write(stderr, "varko-report: " + host::visibleControls(output) +
+                          ": could not be written: " +
+                          QString::fromStdString(written.error().message) + "\n");
+        return 2;
+    }
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -326,6 +378,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     if (line.diff) return runDiff(line.operands, line.json);
+    if (line.pppc) return runPrivacyProfile(line.operands.first(), line.output);
 
     const host::ToolSet tools = host::ToolSet::system();
     if (!line.sqlite.isEmpty()) {

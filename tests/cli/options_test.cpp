@@ -34,6 +34,9 @@ TEST(CommandLine, OptionsGoAnywhereBeforeTheEndOfOptionsAndUnknownOnesAreRefused
         {{"--scan", "--diff", "APPS"}, 2, "", "varko-report: --scan and --diff can't be used"},
         {{"--diff", "ITEM"}, 2, "", "varko-report: --diff takes two items"},
         {{"--scan", "--json"}, 2, "", "varko-report: no folder named\nusage: "},
+        {{"--pppc", "ITEM", "ITEM"}, 2, "", "varko-report: --pppc takes one app\nusage: "},
+        {{"--pppc", "--json", "ITEM"}, 2, "", "varko-report: --pppc can't be used with"},
+        {{"-o", "x", "ITEM"}, 2, "", "varko-report: -o works only with --pppc\nusage: "},
     };
     for (const auto& c : cases) {
         QStringList args = c.args;
