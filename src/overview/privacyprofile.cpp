@@ -53,7 +53,8 @@ constexpr ProfileService payloadServices[] = {
 /// The entitlements that name the apps a sandboxed app sends Apple events to: the temporary
 /// exception's string or array of bundle identifiers, and the scripting targets' dictionary
 /// keyed by them.
-constexpr std::string_view appleEventsException = "com.apple.security.temporary-exception.apple-events";
+constexpr std::string_view appleEventsException =
+    "com.apple.security.temporary-exception.apple-events";
 constexpr std::string_view scriptingTargets = "com.apple.security.scripting-targets";
 
 const char* authorization(ProfileGrant grant) {
@@ -156,8 +157,9 @@ Expected<PrivacyProfile> privacyProfile(const Overview& overview, const PrivacyC
     const std::string& bundleId = app.identity.infoIdentifier;
     // The payload names an app bundle by its bundle identifier and nothing else.
     if (bundleId.empty())
-        return refusal("the app's Info.plist has no CFBundleIdentifier, which a privacy "
-                       "profile names an app by");
+        return refusal(
+            "the app's Info.plist has no CFBundleIdentifier, which a privacy "
+            "profile names an app by");
     if (!xmlSafe(bundleId))
         return refusal("the app's bundle identifier holds characters a profile can't hold");
     if (app.identity.signature == SignatureForm::none)
@@ -235,9 +237,10 @@ Expected<PrivacyProfile> privacyProfile(const Overview& overview, const PrivacyC
         for (const std::string& receiver : receivers) {
             auto text = identifierRequirement(receiver);
             if (!xmlSafe(receiver) || !text || !xmlSafe(*text)) {
-                profile.warnings.push_back("An Apple-event receiver whose identifier a profile "
-                                           "can't hold was left out: " +
-                                           visibleControls(receiver) + ".");
+                profile.warnings.push_back(
+                    "An Apple-event receiver whose identifier a profile "
+                    "can't hold was left out: " +
+                    visibleControls(receiver) + ".");
                 continue;
             }
             plist::Dictionary d = identity(ProfileGrant::allow);
@@ -261,8 +264,7 @@ Expected<PrivacyProfile> privacyProfile(const Overview& overview, const PrivacyC
                 "requirement, which `codesign -d -r-` prints on it.");
     }
     if (!denied.empty())
-        profile.warnings.push_back(joined(denied) +
-                                   (denied.size() == 1 ? " is" : " are") +
+        profile.warnings.push_back(joined(denied) + (denied.size() == 1 ? " is" : " are") +
                                    " denied: a profile can only deny these, never grant them. "
                                    "Remove the entries unless the app is meant to be kept from "
                                    "them.");
@@ -273,8 +275,10 @@ Expected<PrivacyProfile> privacyProfile(const Overview& overview, const PrivacyC
     if (!notSettable.empty())
         profile.warnings.push_back("No profile can set " + joined(notSettable) + ".");
     if (services.empty())
-        return refusal("the app declares, and is entitled to, no privacy service that a "
-                       "profile can set");
+        return refusal(notSettable.empty()
+                           ? "the app declares, and is entitled to, no privacy service"
+                           : "the app uses only privacy services that no profile can set: " +
+                                 joined(notSettable));
 
     plist::Dictionary servicesDict;
     for (auto& [key, entries] : services) servicesDict.set(key, std::move(entries));
@@ -295,8 +299,7 @@ Expected<PrivacyProfile> privacyProfile(const Overview& overview, const PrivacyC
 
     plist::Dictionary top;
     top.set("PayloadContent", plist::Array{plist::Value(std::move(payload))});
-    top.set("PayloadDisplayName",
-            "Privacy preferences for " + (xmlSafe(name) ? name : bundleId));
+    top.set("PayloadDisplayName", "Privacy preferences for " + (xmlSafe(name) ? name : bundleId));
     top.set("PayloadDescription", "The privacy services that " + bundleId +
                                       " declares or is entitled to, for the code its "
                                       "designated requirement names.");

@@ -19,23 +19,21 @@ void ViewController::exportPrivacyProfile() {
     if (!showsApp || !overviewReady) return;
     // The signature is read again for the requirement: off the GUI thread, from a copy of
     // the overview as it stands.
-    host::whenFinished(this,
-                       QtConcurrent::run(processingQueue,
-                                         [read = theOverview] {
-                                             return std::make_shared<
-                                                 Expected<overview::PrivacyProfile>>(
-                                                 overview::privacyProfile(read));
-                                         }),
-                       [this](const std::shared_ptr<Expected<overview::PrivacyProfile>>& made) {
-                           if (*made)
-                               offerPrivacyProfile((*made)->xml, (*made)->warnings);
-                           else
-                               alert(tr("No privacy profile can be made for this app."),
-                                     host::visibleControls(
-                                         QString::fromStdString(made->error().message)) +
-                                         ".",
-                                     true);
-                       });
+    host::whenFinished(
+        this,
+        QtConcurrent::run(processingQueue,
+                          [read = theOverview] {
+                              return std::make_shared<Expected<overview::PrivacyProfile>>(
+                                  overview::privacyProfile(read));
+                          }),
+        [this](const std::shared_ptr<Expected<overview::PrivacyProfile>>& made) {
+            if (*made)
+                offerPrivacyProfile((*made)->xml, (*made)->warnings);
+            else
+                alert(tr("No privacy profile can be made for this app."),
+                      host::visibleControls(QString::fromStdString(made->error().message)) + ".",
+                      true);
+        });
 }
 
 void ViewController::offerPrivacyProfile(const std::string& xml,
@@ -45,7 +43,8 @@ void ViewController::offerPrivacyProfile(const std::string& xml,
     const QString name = fileNameSafe(QFileInfo(title).completeBaseName());
     const SaveDialogSetup setup{
         tr("Export Privacy Profile"),
-        QDir(documentsFolder()).filePath((name.isEmpty() ? tr("App") : name) + " Privacy.mobileconfig"),
+        QDir(documentsFolder())
+            .filePath((name.isEmpty() ? tr("App") : name) + " Privacy.mobileconfig"),
         tr("Configuration profiles (*.mobileconfig)"),
         QStringLiteral("mobileconfig"),
         false,
@@ -53,19 +52,19 @@ void ViewController::offerPrivacyProfile(const std::string& xml,
     QString notes;
     for (const std::string& w : warnings)
         notes += host::visibleControls(QString::fromStdString(w)) + "\n";
-    QFileDialog* dialog = openSaveDialog(
-        this, setup, QtConcurrent::run(savingPool(), [xml] { return xml; }),
-        [this, notes](const QString& fileName, const Expected<void>& written) {
-            if (!written)
-                alert(tr("The privacy profile could not be saved to %1.")
-                          .arg(host::visibleControls(fileName)),
-                      QString::fromStdString(written.error().message) + ".", true);
-            else if (!notes.isEmpty())
-                // Said after the save, since they are for whoever deploys it.
-                alert(tr("The privacy profile was saved. Before you deploy it:"), notes.trimmed(),
-                      false);
-            emit privacyProfileExported(fileName, bool(written));
-        });
+    QFileDialog* dialog =
+        openSaveDialog(this, setup, QtConcurrent::run(savingPool(), [xml] { return xml; }),
+                       [this, notes](const QString& fileName, const Expected<void>& written) {
+                           if (!written)
+                               alert(tr("The privacy profile could not be saved to %1.")
+                                         .arg(host::visibleControls(fileName)),
+                                     QString::fromStdString(written.error().message) + ".", true);
+                           else if (!notes.isEmpty())
+                               // Said after the save, since they are for whoever deploys it.
+                               alert(tr("The privacy profile was saved. Before you deploy it:"),
+                                     notes.trimmed(), false);
+                           emit privacyProfileExported(fileName, bool(written));
+                       });
     emit saveDialogOpened(dialog);
 }
 
