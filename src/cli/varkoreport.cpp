@@ -269,7 +269,8 @@ CommandLine parseCommandLine(const QStringList& args) {
     else if (sqliteNamed && !line.scan)
         line.refused = QStringLiteral("--sqlite works only with --scan");
     else if (line.pppc && (line.scan || line.diff || line.json || sqliteNamed))
-        line.refused = QStringLiteral("--pppc can't be used with --json, --scan, --diff or --sqlite");
+        line.refused =
+            QStringLiteral("--pppc can't be used with --json, --scan, --diff or --sqlite");
     else if (outputNamed && !line.pppc)
         line.refused = QStringLiteral("-o works only with --pppc");
     else if (outputNamed && line.output.isEmpty())
@@ -345,8 +346,8 @@ int runPrivacyProfile(const QString& path, const QString& output) {
         std::fwrite(profile->xml.data(), 1, profile->xml.size(), stdout);
         return std::fflush(stdout) == 0 ? 0 : 2;
     }
-    if (const Expected<void> written = host::writeFileAtomically(
-            output, profile->xml.data(), qint64(profile->xml.size()));
+    if (const Expected<void> written =
+            host::writeFileAtomically(output, profile->xml.data(), qint64(profile->xml.size()));
         !written) {
         write(stderr, "varko-report: " + host::visibleControls(output) +
                           ": could not be written: " +

@@ -85,9 +85,17 @@ TEST(PrivacyProfileTest, ProfilesFollowTheSchemaAndThePayloadsRules) {
          Signing::developerId,
          {{"AppleEvents", {"Allow", "Allow", "Allow"}}, {"SystemPolicyDesktopFolder", {"Allow"}}},
          "No profile can set Location Services."},
-        {"Loose", {{"NSCameraUsageDescription", "Calls."}}, {}, Signing::adhoc,
-         {{"Camera", {"Deny"}}}, "signed ad hoc"},
-        {"Bare", {{"NSCameraUsageDescription", "Calls."}}, {}, Signing::unsignedCode, {},
+        {"Loose",
+         {{"NSCameraUsageDescription", "Calls."}},
+         {},
+         Signing::adhoc,
+         {{"Camera", {"Deny"}}},
+         "signed ad hoc"},
+        {"Bare",
+         {{"NSCameraUsageDescription", "Calls."}},
+         {},
+         Signing::unsignedCode,
+         {},
          "no privacy profile: the app is not signed"},
     };
     for (const auto& c : cases) {
@@ -140,8 +148,8 @@ TEST(PrivacyProfileTest, ProfilesFollowTheSchemaAndThePayloadsRules) {
         }
         EXPECT_EQ(grants, c.grants);
         if (c.grants.contains("AppleEvents"))
-            EXPECT_EQ(receivers, (std::vector<std::string>{"com.apple.finder",
-                                                           "com.example.editor", "com.apple.mail"}));
+            EXPECT_EQ(receivers, (std::vector<std::string>{"com.apple.finder", "com.example.editor",
+                                                           "com.apple.mail"}));
         EXPECT_EQ(designated.starts_with("cdhash H\""), c.signing == Signing::adhoc) << designated;
     }
 }

@@ -214,21 +214,18 @@ TEST_F(OverviewWindowTest, ExportPrivacyProfileSavesTheAppsProfileAndSaysWhatItD
     const auto profile = plist::parseXml(std::as_bytes(std::span(bytes.data(), bytes.size())));
     ASSERT_TRUE(profile && profile->dictionary());
     const plist::Value* services =
-        (*profile->dictionary()->find("PayloadContent")->array())[0].dictionary()->find(
-            "Services");
+        (*profile->dictionary()->find("PayloadContent")->array())[0].dictionary()->find("Services");
     ASSERT_TRUE(services && services->dictionary());
     std::map<std::string, std::string> grants;
     for (const auto& [service, entries] : *services->dictionary())
         grants[service] = *(*entries.array())[0].dictionary()->find("Authorization")->string();
-    EXPECT_EQ(grants, (std::map<std::string, std::string>{{"Calendar", "Allow"},
-                                                          {"Camera", "Deny"}}));
+    EXPECT_EQ(grants,
+              (std::map<std::string, std::string>{{"Calendar", "Allow"}, {"Camera", "Deny"}}));
     // Whoever deploys it learns that the camera entry denies.
-    ASSERT_TRUE(varko::testing::eventually(
-        [] { return !varko::testing::shownMessageBoxes().isEmpty(); }));
-    EXPECT_TRUE(varko::testing::shownMessageBoxes()
-                    .first()
-                    ->informativeText()
-                    .startsWith("Camera is denied"));
+    ASSERT_TRUE(
+        varko::testing::eventually([] { return !varko::testing::shownMessageBoxes().isEmpty(); }));
+    EXPECT_TRUE(varko::testing::shownMessageBoxes().first()->informativeText().startsWith(
+        "Camera is denied"));
 }
 
 }  // namespace
