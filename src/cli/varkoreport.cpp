@@ -191,7 +191,7 @@ constexpr auto usage =
     "usage: varko-report [--json] [--] ITEM...\n"
     "       varko-report --diff [--json] [--] OLD NEW\n"
     "       varko-report --scan [--json] [--sqlite FILE] [--] FOLDER...\n"
-    "       varko-report --pppc [-o FILE] [--] APP\n"
+    "       varko-report --pppc [--receiver APP]... [-o FILE] [--] APP\n"
     "Prints what each app bundle or installer package declares about privacy "
     "and how it is signed.\n"
     "Options may come anywhere before --; every argument after it is an item.\n"
@@ -207,7 +207,8 @@ constexpr auto usage =
     "their components and the privacy services they may use.\n"
     "With --pppc, writes a configuration profile for MDM (.mobileconfig) that sets the\n"
     "app's privacy services (Privacy Preferences Policy Control), to standard output or,\n"
-    "with -o, to FILE; what it denies or leaves out is said on standard error.\n";
+    "with -o, to FILE; what it denies or leaves out is said on standard error. Each\n"
+    "--receiver names an app it sends Apple events to, by that app's own requirement.\n";
 
 namespace {
 
@@ -215,8 +216,9 @@ namespace {
 /// argument an operand, in order; "-" alone is an operand, as it is to them.
 struct CommandLine {
     bool json = false, scan = false, diff = false, pppc = false;
-    QString output;  ///< -o's file for --pppc; empty: standard output
-    QString sqlite;  ///< --sqlite's file; empty without it
+    QString output;         ///< -o's file for --pppc; empty: standard output
+    QStringList receivers;  ///< --receiver's apps, for --pppc
+    QString sqlite;         ///< --sqlite's file; empty without it
     /// --help or --version, when one came before anything wrong.
     QString answer;
     QStringList operands;
@@ -246,6 +248,11 @@ CommandLine parseCommandLine(const QStringList& args) {
                 line.output = arg.mid(9);
             else if (i + 1 < args.size())
                 line.output = args[++i];
+        } else if (arg == u"--receiver" || arg.startsWith(u"--receiver=")) {
+            if (arg != u"--receiver")
+                line.receivers << arg.mid(11);
+            else
+                line.receivers << (i + 1 < args.size() ? args[++i] : QString());
         } else if (arg == u"--sqlite" || arg.startsWith(u"--sqlite=")) {
             sqliteNamed = true;
             if (arg != u"--sqlite")
@@ -271,8 +278,10 @@ CommandLine parseCommandLine(const QStringList& args) {
     else if (line.pppc && (line.scan || line.diff || line.json || sqliteNamed))
         line.refused =
             QStringLiteral("--pppc can't be used with --json, --scan, --diff or --sqlite");
-    else if (outputNamed && !line.pppc)
-        line.refused = QStringLiteral("-o works only with --pppc");
+    else if ((outputNamed || !line.receivers.isEmpty()) && !line.pppc)
+        line.refused = QStringLiteral("-o and --receiver work only with --pppc");
+    else if (line.receivers.contains(QString()))
+        line.refused = QStringLiteral("--receiver needs an app");
     else if (outputNamed && line.output.isEmpty())
         line.refused = QStringLiteral("-o needs a file name");
     else if (line.pppc && line.operands.size() != 1)
@@ -328,11 +337,26 @@ int runDiff(const QStringList& args, bool json) {
     return trouble ? 2 : changes.empty() ? 0 : 1;
 }
 
-/// `--pppc APP [-o FILE]`: the app's privacy profile, written whole or not at all.
-int runPrivacyProfile(const QString& path, const QString& output) {
+/// `--pppc APP [--receiver APP]... [-o FILE]`: the app's privacy profile, written whole or
+/// not at all.
+int runPrivacyProfile(const QString& path, const QStringList& receiverPaths,
+                      const QString& output) {
     const QString shownPath = host::visibleControls(path);
+    std::vector<overview::ProfileIdentity> receivers;
+    for (const QString& receiver : receiverPaths) {
+        const auto named = overview::profileIdentity(
+            overview::readOverview(host::pathToSystem(receiver).toStdString()));
+        if (!named) {
+            write(stderr, "varko-report: " + host::visibleControls(receiver) +
+                              ": no receiver for a privacy profile: " +
+                              host::visibleControls(QString::fromStdString(named.error().message)) +
+                              "\n");
+            return 2;
+        }
+        receivers.push_back(*named);
+    }
     const overview::Overview read = overview::readOverview(host::pathToSystem(path).toStdString());
-    const Expected<overview::PrivacyProfile> profile = overview::privacyProfile(read);
+    const Expected<overview::PrivacyProfile> profile = overview::privacyProfile(read, receivers);
     if (!profile) {
         write(stderr, "varko-report: " + shownPath + ": no privacy profile: " +
                           host::visibleControls(QString::fromStdString(profile.error().message)) +
@@ -379,7 +403,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     if (line.diff) return runDiff(line.operands, line.json);
-    if (line.pppc) return runPrivacyProfile(line.operands.first(), line.output);
+    if (line.pppc) return runPrivacyProfile(line.operands.first(), line.receivers, line.output);
 
     const host::ToolSet tools = host::ToolSet::system();
     if (!line.sqlite.isEmpty()) {

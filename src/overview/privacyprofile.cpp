@@ -148,8 +148,8 @@ std::optional<ProfileService> profileService(std::string_view tccName) {
     return std::nullopt;
 }
 
-Expected<PrivacyProfile> privacyProfile(const Overview& overview, const PrivacyCatalog& catalog,
-                                        const signing::TrustAnchors& appleRoots) {
+Expected<ProfileIdentity> profileIdentity(const Overview& overview,
+                                          const signing::TrustAnchors& appleRoots) {
     if (overview.problem) return *overview.problem;
     if (!overview.isApp || overview.components.empty() || !overview.components.front().code)
         return refusal("a privacy profile is made for an app bundle with a main executable");
@@ -186,9 +186,18 @@ Expected<PrivacyProfile> privacyProfile(const Overview& overview, const PrivacyC
             ErrorCode::missing);
     if (!xmlSafe(requirement->text))
         return refusal("the app's designated requirement holds characters a profile can't hold");
+    return ProfileIdentity{bundleId, std::move(requirement->text), adhoc};
+}
 
+Expected<PrivacyProfile> privacyProfile(const Overview& overview,
+                                        std::span<const ProfileIdentity> knownReceivers,
+                                        const PrivacyCatalog& catalog,
+                                        const signing::TrustAnchors& appleRoots) {
+    const auto named = profileIdentity(overview, appleRoots);
+    if (!named) return named.error();
+    const std::string& bundleId = named->bundleId;
     PrivacyProfile profile;
-    if (adhoc)
+    if (named->adhoc)
         profile.warnings.push_back(
             "The app is signed ad hoc: its requirement names this build's code hash, so the "
             "profile stops applying when the app is rebuilt or updated.");
@@ -197,7 +206,7 @@ Expected<PrivacyProfile> privacyProfile(const Overview& overview, const PrivacyC
         plist::Dictionary d;
         d.set("Identifier", bundleId);
         d.set("IdentifierType", "bundleID");
-        d.set("CodeRequirement", requirement->text);
+        d.set("CodeRequirement", named->requirement);
         d.set("StaticCode", false);
         d.set("Authorization", authorization(grant));
         return d;
@@ -230,12 +239,22 @@ Expected<PrivacyProfile> privacyProfile(const Overview& overview, const PrivacyC
         if (!settable) notSettable.push_back(use.title);
     }
 
-    if (appleEvents) {
+    // Naming a receiver asks for its entry, whatever the app declares.
+    if (appleEvents || !knownReceivers.empty()) {
         bool cut = false;
-        const std::vector<std::string> receivers = appleEventReceivers(overview, cut);
-        std::vector<std::string> weak;
+        std::vector<std::string> receivers;
+        for (const ProfileIdentity& known : knownReceivers) receivers.push_back(known.bundleId);
+        for (std::string& id : appleEventReceivers(overview, cut))
+            if (std::find(receivers.begin(), receivers.end(), id) == receivers.end())
+                receivers.push_back(std::move(id));
+        std::vector<std::string> weak, adhoc;
         for (const std::string& receiver : receivers) {
-            auto text = identifierRequirement(receiver);
+            const auto known =
+                std::find_if(knownReceivers.begin(), knownReceivers.end(),
+                             [&](const ProfileIdentity& r) { return r.bundleId == receiver; });
+            if (known != knownReceivers.end() && known->adhoc) adhoc.push_back(receiver);
+            auto text = known != knownReceivers.end() ? Expected<std::string>(known->requirement)
+                                                      : identifierRequirement(receiver);
             if (!xmlSafe(receiver) || !text || !xmlSafe(*text)) {
                 profile.warnings.push_back(
                     "An Apple-event receiver whose identifier a profile "
@@ -248,7 +267,7 @@ Expected<PrivacyProfile> privacyProfile(const Overview& overview, const PrivacyC
             d.set("AEReceiverIdentifierType", "bundleID");
             d.set("AEReceiverCodeRequirement", *text);
             services["AppleEvents"].push_back(std::move(d));
-            weak.push_back(receiver);
+            if (known == knownReceivers.end()) weak.push_back(receiver);
         }
         if (receivers.empty())
             profile.warnings.push_back(
@@ -261,7 +280,11 @@ Expected<PrivacyProfile> privacyProfile(const Overview& overview, const PrivacyC
             profile.warnings.push_back(
                 "The requirement of each Apple-event receiver (" + joined(weak) +
                 ") names only its identifier: replace it with the receiver's designated "
-                "requirement, which `codesign -d -r-` prints on it.");
+                "requirement, which `codesign -d -r-` prints on it, or name the receiver app "
+                "itself.");
+        if (!adhoc.empty())
+            profile.warnings.push_back("The receiver " + joined(adhoc) +
+                                       " is signed ad hoc: its entry holds for that build alone.");
     }
     if (!denied.empty())
         profile.warnings.push_back(joined(denied) + (denied.size() == 1 ? " is" : " are") +
@@ -283,7 +306,7 @@ Expected<PrivacyProfile> privacyProfile(const Overview& overview, const PrivacyC
     plist::Dictionary servicesDict;
     for (auto& [key, entries] : services) servicesDict.set(key, std::move(entries));
 
-    const std::string name = app.location.stem().string();
+    const std::string name = overview.components.front().location.stem().string();
     const std::string profileId = bundleId + ".privacy-preferences";
     // Named after everything they set, so that a profile made again for the same build is the
     // same profile, and one for a changed build replaces it.

@@ -36,7 +36,7 @@ TEST(CommandLine, OptionsGoAnywhereBeforeTheEndOfOptionsAndUnknownOnesAreRefused
         {{"--scan", "--json"}, 2, "", "varko-report: no folder named\nusage: "},
         {{"--pppc", "ITEM", "ITEM"}, 2, "", "varko-report: --pppc takes one app\nusage: "},
         {{"--pppc", "--json", "ITEM"}, 2, "", "varko-report: --pppc can't be used with"},
-        {{"-o", "x", "ITEM"}, 2, "", "varko-report: -o works only with --pppc\nusage: "},
+        {{"-o", "x", "ITEM"}, 2, "", "varko-report: -o and --receiver work only with --pppc\n"},
     };
     for (const auto& c : cases) {
         QStringList args = c.args;

@@ -84,7 +84,7 @@ TEST(PrivacyProfileTest, ProfilesFollowTheSchemaAndThePayloadsRules) {
          plist::writeXml(events),
          Signing::developerId,
          {{"AppleEvents", {"Allow", "Allow", "Allow"}}, {"SystemPolicyDesktopFolder", {"Allow"}}},
-         "No profile can set Location Services."},
+         "receiver (com.apple.finder and com.apple.mail) names only its identifier"},
         {"Loose",
          {{"NSCameraUsageDescription", "Calls."}},
          {},
@@ -110,7 +110,21 @@ TEST(PrivacyProfileTest, ProfilesFollowTheSchemaAndThePayloadsRules) {
         const QString path = QString::fromStdString(app->string());
         const QString file = dir.filePath(QString(c.name) + ".mobileconfig");
 
-        const ProgramRun r = varko::testing::varkoReport({"--pppc", path, "-o", file});
+        QStringList args{"--pppc", path, "-o", file};
+        // One receiver named by its app, whose own requirement it gets; the others by the
+        // entitlements alone.
+        std::string editorRequirement;
+        if (c.grants.contains("AppleEvents")) {
+            ComponentApp editor;
+            editor.name = "Editor";
+            editor.identifier = "com.example.editor";
+            const auto written = writeComponentApp(dir.path().toStdString(), editor, pki);
+            ASSERT_TRUE(written) << written.error().message;
+            args << "--receiver" << QString::fromStdString(written->string());
+            editorRequirement = designatedOf(args.last());
+            ASSERT_TRUE(editorRequirement.starts_with("identifier \"com.example.editor\" and "));
+        }
+        const ProgramRun r = varko::testing::varkoReport(args);
         EXPECT_TRUE(r.err.contains(c.said)) << r.err.toStdString();
         EXPECT_TRUE(r.out.isEmpty());
         if (c.grants.empty()) {
@@ -142,13 +156,15 @@ TEST(PrivacyProfileTest, ProfilesFollowTheSchemaAndThePayloadsRules) {
                 if (const std::string* receiver = text(e, "AEReceiverIdentifier")) {
                     receivers.push_back(*receiver);
                     EXPECT_EQ(*text(e, "AEReceiverCodeRequirement"),
-                              "identifier \"" + *receiver + "\"");
+                              *receiver == "com.example.editor"
+                                  ? editorRequirement
+                                  : "identifier \"" + *receiver + "\"");
                 }
             }
         }
         EXPECT_EQ(grants, c.grants);
         if (c.grants.contains("AppleEvents"))
-            EXPECT_EQ(receivers, (std::vector<std::string>{"com.apple.finder", "com.example.editor",
+            EXPECT_EQ(receivers, (std::vector<std::string>{"com.example.editor", "com.apple.finder",
                                                            "com.apple.mail"}));
         EXPECT_EQ(designated.starts_with("cdhash H\""), c.signing == Signing::adhoc) << designated;
     }
