@@ -21,9 +21,11 @@
 #include "compare/compare.h"
 
 #include "inspection/itemtype.h"
+#include "overview/privacyprofile.h"
 #include "report/iteminspection.h"
 #include "scan/scan.h"
 #include "tools/pathbytes.h"
+#include "tools/safewrite.h"
 #include "tools/utf8.h"
 
 using namespace varko;
@@ -191,6 +193,7 @@ constexpr auto usage =
     "       varko-report --diff [--json] [--] OLD NEW\n"
     "       varko-report --scan [--json] [--sqlite FILE] [--] FOLDER...\n"
     "       varko-report --tcc DB [--json] [--] APP...\n"
+    "       varko-report --pppc [--receiver APP]... [-o FILE] [--] APP\n"
     "Prints what each app bundle or installer package declares about privacy "
     "and how it is signed.\n"
     "Options may come anywhere before --; every argument after it is an item.\n"
@@ -206,16 +209,22 @@ constexpr auto usage =
     "their components and the privacy services they may use.\n"
     "With --tcc DB, what the privacy database DB (a Mac's TCC.db, read without being\n"
     "changed) grants each app, service by service, and whether each grant's code\n"
-    "requirement holds for this build; with --json, each service gains \"granted\".\n";
+    "requirement holds for this build; with --json, each service gains \"granted\".\n"
+    "With --pppc, writes a configuration profile for MDM (.mobileconfig) that sets the\n"
+    "app's privacy services (Privacy Preferences Policy Control), to standard output or,\n"
+    "with -o, to FILE; what it denies or leaves out is said on standard error. Each\n"
+    "--receiver names an app it sends Apple events to, by that app's own requirement.\n";
 
 namespace {
 
 /// The command line as GNU tools read theirs: options anywhere before "--", every other
 /// argument an operand, in order; "-" alone is an operand, as it is to them.
 struct CommandLine {
-    bool json = false, scan = false, diff = false;
-    QString sqlite;  ///< --sqlite's file; empty without it
-    QString tcc;     ///< --tcc's privacy database; empty without it
+    bool json = false, scan = false, diff = false, pppc = false;
+    QString output;         ///< -o's file for --pppc; empty: standard output
+    QStringList receivers;  ///< --receiver's apps, for --pppc
+    QString sqlite;         ///< --sqlite's file; empty without it
+    QString tcc;            ///< --tcc's privacy database; empty without it
     /// --help or --version, when one came before anything wrong.
     QString answer;
     QStringList operands;
@@ -224,7 +233,7 @@ struct CommandLine {
 
 CommandLine parseCommandLine(const QStringList& args) {
     CommandLine line;
-    bool optionsEnded = false, sqliteNamed = false, tccNamed = false;
+    bool optionsEnded = false, sqliteNamed = false, tccNamed = false, outputNamed = false;
     for (qsizetype i = 0; i < args.size(); ++i) {
         const QString& arg = args[i];
         if (optionsEnded || arg.size() < 2 || !arg.startsWith(u'-'))
@@ -237,7 +246,20 @@ CommandLine parseCommandLine(const QStringList& args) {
             line.scan = true;
         else if (arg == u"--diff")
             line.diff = true;
-        else if (arg == u"--sqlite" || arg.startsWith(u"--sqlite=")) {
+        else if (arg == u"--pppc")
+            line.pppc = true;
+        else if (arg == u"-o" || arg == u"--output" || arg.startsWith(u"--output=")) {
+            outputNamed = true;
+            if (arg.startsWith(u"--output="))
+                line.output = arg.mid(9);
+            else if (i + 1 < args.size())
+                line.output = args[++i];
+        } else if (arg == u"--receiver" || arg.startsWith(u"--receiver=")) {
+            if (arg != u"--receiver")
+                line.receivers << arg.mid(11);
+            else
+                line.receivers << (i + 1 < args.size() ? args[++i] : QString());
+        } else if (arg == u"--sqlite" || arg.startsWith(u"--sqlite=")) {
             sqliteNamed = true;
             if (arg != u"--sqlite")
                 line.sqlite = arg.mid(9);
@@ -267,8 +289,19 @@ CommandLine parseCommandLine(const QStringList& args) {
         line.refused = QStringLiteral("--sqlite works only with --scan");
     else if (tccNamed && line.tcc.isEmpty())
         line.refused = QStringLiteral("--tcc needs a privacy database");
-    else if (tccNamed && (line.scan || line.diff))
-        line.refused = QStringLiteral("--tcc can't be used with --scan or --diff");
+    else if (tccNamed && (line.scan || line.diff || line.pppc))
+        line.refused = QStringLiteral("--tcc can't be used with --scan, --diff or --pppc");
+    else if (line.pppc && (line.scan || line.diff || line.json || sqliteNamed))
+        line.refused =
+            QStringLiteral("--pppc can't be used with --json, --scan, --diff or --sqlite");
+    else if ((outputNamed || !line.receivers.isEmpty()) && !line.pppc)
+        line.refused = QStringLiteral("-o and --receiver work only with --pppc");
+    else if (line.receivers.contains(QString()))
+        line.refused = QStringLiteral("--receiver needs an app");
+    else if (outputNamed && line.output.isEmpty())
+        line.refused = QStringLiteral("-o needs a file name");
+    else if (line.pppc && line.operands.size() != 1)
+        line.refused = QStringLiteral("--pppc takes one app");
     else if (line.diff && line.operands.size() != 2)
         line.refused = QStringLiteral("--diff takes two items, OLD and NEW");
     else if (line.operands.isEmpty())
@@ -320,6 +353,50 @@ int runDiff(const QStringList& args, bool json) {
     return trouble ? 2 : changes.empty() ? 0 : 1;
 }
 
+/// `--pppc APP [--receiver APP]... [-o FILE]`: the app's privacy profile, written whole or
+/// not at all.
+int runPrivacyProfile(const QString& path, const QStringList& receiverPaths,
+                      const QString& output) {
+    const QString shownPath = host::visibleControls(path);
+    std::vector<overview::ProfileIdentity> receivers;
+    for (const QString& receiver : receiverPaths) {
+        const auto named = overview::profileIdentity(
+            overview::readOverview(host::pathToSystem(receiver).toStdString()));
+        if (!named) {
+            write(stderr, "varko-report: " + host::visibleControls(receiver) +
+                              ": no receiver for a privacy profile: " +
+                              host::visibleControls(QString::fromStdString(named.error().message)) +
+                              "\n");
+            return 2;
+        }
+        receivers.push_back(*named);
+    }
+    const overview::Overview read = overview::readOverview(host::pathToSystem(path).toStdString());
+    const Expected<overview::PrivacyProfile> profile = overview::privacyProfile(read, receivers);
+    if (!profile) {
+        write(stderr, "varko-report: " + shownPath + ": no privacy profile: " +
+                          host::visibleControls(QString::fromStdString(profile.error().message)) +
+                          "\n");
+        return 2;
+    }
+    for (const std::string& warning : profile->warnings)
+        write(stderr, "varko-report: warning: " +
+                          host::visibleControls(QString::fromStdString(warning)) + "\n");
+    if (output.isEmpty() || output == u"-") {
+        std::fwrite(profile->xml.data(), 1, profile->xml.size(), stdout);
+        return std::fflush(stdout) == 0 ? 0 : 2;
+    }
+    if (const Expected<void> written =
+            host::writeFileAtomically(output, profile->xml.data(), qint64(profile->xml.size()));
+        !written) {
+        write(stderr, "varko-report: " + host::visibleControls(output) +
+                          ": could not be written: " +
+                          QString::fromStdString(written.error().message) + "\n");
+        return 2;
+    }
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -342,6 +419,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     if (line.diff) return runDiff(line.operands, line.json);
+    if (line.pppc) return runPrivacyProfile(line.operands.first(), line.receivers, line.output);
 
     const host::ToolSet tools = host::ToolSet::system();
     if (!line.sqlite.isEmpty()) {

@@ -27,6 +27,8 @@ QMenu* addStandardMenus(QMenuBar& bar, QObject& context, const WindowActions& ac
     add(file, tr("&Close"), {QKeySequence::Close}, actions.close);
     add(file, tr("&Save Report…"), {QKeySequence::Save}, actions.save);
     add(file, tr("Compare &With…"), {}, actions.compareWith);
+    add(file, tr("Export &Privacy Profile…"), {}, actions.exportPrivacyProfile)
+        ->setObjectName(QStringLiteral("exportPrivacyProfile"));
 
     QMenu* edit = bar.addMenu(tr("&Edit"));
     add(edit, tr("&Copy"), {QKeySequence::Copy}, actions.copy);
@@ -47,6 +49,10 @@ QMenu* addStandardMenus(QMenuBar& bar, QObject& context, const WindowActions& ac
     add(view, tr("S&maller"), {QKeySequence::ZoomOut}, actions.smaller);
     add(view, tr("&Actual Size"), {QKeySequence(Qt::CTRL | Qt::Key_0)}, actions.actualSize);
     return file;
+}
+
+QAction* exportPrivacyProfileItem(const QMenuBar& bar) {
+    return bar.findChild<QAction*>(QStringLiteral("exportPrivacyProfile"));
 }
 
 void findThrough(WindowActions& actions, FindBar* bar) {

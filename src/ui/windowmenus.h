@@ -10,7 +10,7 @@ namespace varko {
 /// What the items of a window's File, Edit and View menus do. An item without an
 /// action is there but disabled, so that every window's menus read alike.
 struct WindowActions {
-    std::function<void()> close{}, save{}, compareWith{};
+    std::function<void()> close{}, save{}, compareWith{}, exportPrivacyProfile{};
     std::function<void()> copy{}, selectAll{}, find{}, findNext{}, findPrevious{};
     std::function<void()> bigger{}, smaller{}, actualSize{};
 };
@@ -24,6 +24,10 @@ void findThrough(WindowActions& actions, FindBar* bar);
 /// actions run with `context` as their receiver, so none runs after it has gone.
 /// Returns the File menu, to which the application adds its own items.
 QMenu* addStandardMenus(QMenuBar& bar, QObject& context, const WindowActions& actions);
+
+/// The File menu's Export Privacy Profile… item in `bar`, for a window that enables it only
+/// while it shows an app; null when the menus have none.
+[[nodiscard]] QAction* exportPrivacyProfileItem(const QMenuBar& bar);
 
 /// Gives a content window its own menus: Close closes the window, Save, Bigger and
 /// Smaller go to `content`, and `more` adds what the window offers besides.

@@ -66,13 +66,17 @@ TEST_F(WindowMenus, EachKindOfWindowDisablesWhatItCantActOn) {
         QStringList on, off;
     } cases[] = {
         {document, {"&Save Report…", "Compare &With…", "&Copy", "&Bigger", "Find &Next"}, {}},
-        {delegate.myLogWindow.first(), {"&Save Report…", "&Bigger"}, {"Compare &With…"}},
+        {delegate.myLogWindow.first(),
+         {"&Save Report…", "&Bigger"},
+         {"Compare &With…", "Export &Privacy Profile…"}},
         {delegate.myHelpWindow.first(),
          {"&Open…", "&Find…"},
-         {"&Save Report…", "Compare &With…", "&Copy", "Select &All", "&Bigger", "&Actual Size"}},
+         {"&Save Report…", "Compare &With…", "Export &Privacy Profile…", "&Copy", "Select &All",
+          "&Bigger", "&Actual Size"}},
         {applications,
          {"Export as &CSV…", "Export as &JSON Lines…", "&Copy"},
-         {"&Save Report…", "Compare &With…", "Find &Next", "Find Pre&vious"}},
+         {"&Save Report…", "Compare &With…", "Export &Privacy Profile…", "Find &Next",
+          "Find Pre&vious"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.window->metaObject()->className());

@@ -36,6 +36,9 @@ TEST(CommandLine, OptionsGoAnywhereBeforeTheEndOfOptionsAndUnknownOnesAreRefused
         {{"--scan", "--json"}, 2, "", "varko-report: no folder named\nusage: "},
         {{"ITEM", "--tcc"}, 2, "", "varko-report: --tcc needs a privacy database\nusage: "},
         {{"--tcc=ITEM", "--scan", "APPS"}, 2, "", "varko-report: --tcc can't be used with --scan"},
+        {{"--pppc", "ITEM", "ITEM"}, 2, "", "varko-report: --pppc takes one app\nusage: "},
+        {{"--pppc", "--json", "ITEM"}, 2, "", "varko-report: --pppc can't be used with"},
+        {{"-o", "x", "ITEM"}, 2, "", "varko-report: -o and --receiver work only with --pppc\n"},
     };
     for (const auto& c : cases) {
         QStringList args = c.args;

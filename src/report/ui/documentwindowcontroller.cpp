@@ -66,9 +66,15 @@ DocumentWindowController::DocumentWindowController(host::ToolSet toolSet, QWidge
             },
         .actualSize = [this] { content->resetFontSize(); }};
     more.compareWith = [this] { emit compareWithRequested(); };
+    more.exportPrivacyProfile = [this] { content->exportPrivacyProfile(); };
     findThrough(more, content->findBar);
     file = addWindowMenus(*this, content, &ViewController::saveButton, &ViewController::incFontSize,
                           &ViewController::decFontSize, more);
+    // Only an app has a profile, and only once its components are read.
+    QAction* exportProfile = exportPrivacyProfileItem(*menuBar());
+    exportProfile->setEnabled(false);
+    connect(content, &ViewController::overviewRead, exportProfile,
+            [exportProfile] { exportProfile->setEnabled(true); });
     connect(new ItemDrops(*this), &ItemDrops::itemsDropped, this,
             &DocumentWindowController::itemsDropped);
     setAttribute(Qt::WA_DeleteOnClose);
@@ -106,6 +112,7 @@ void DocumentWindowController::readDocument(DocumentReading started, const QStri
     readingPool = started.pool;
     readingCancel = started.cancel;
     reading = true;
+    exportPrivacyProfileItem(*menuBar())->setEnabled(false);
     setTitle(title);
     setWindowFilePath(started.url.toLocalFile());
     content->showReading();

@@ -111,6 +111,9 @@ public:
 
 public slots:
     void saveButton();
+    /// File › Export Privacy Profile…: once the app's components are read, makes its profile
+    /// for MDM off the GUI thread and offers to save it; says in an alert why when it can't.
+    void exportPrivacyProfile();
     void incFontSize();
     void decFontSize();
     /// Back to the size that a window starts with when nothing is stored.
@@ -127,10 +130,13 @@ signals:
     void componentsChecked();
     /// Text that reached the view in pieces is now all there.
     void viewFilled();
-    /// For tests and automation: the save dialog that `saveButton` opened.
+    /// For tests and automation: the save dialog that `saveButton` or `exportPrivacyProfile`
+    /// opened.
     void saveDialogOpened(QWidget* dialog);
     /// A save chosen in that dialog has ended; a failure has been added to the text.
     void reportSaved(const QString& fileName, bool written);
+    /// A privacy profile chosen in its save dialog has been written, or failed to be.
+    void privacyProfileExported(const QString& fileName, bool written);
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -166,6 +172,8 @@ private:
     void feedView();
     void keepTopInView();
     void reportWritten(const QString& fileName, const Expected<void>& written);
+    void offerPrivacyProfile(const std::string& xml, const std::vector<std::string>& warnings);
+    void alert(const QString& text, const QString& detail, bool warning);
 
     host::ToolSet tools;
     ReportText report;

@@ -13,20 +13,15 @@ Expected<void> writeRequirements(const CodeObject& code, const CodeLocation& loc
                                  const std::string& destination, std::ostream& out) {
     const codesig::SuperBlob& sb = *code.signature;
     std::string text;
-    bool designated = false;
     if (const codesig::BlobEntry* e = sb.find(codesig::CSSLOT_REQUIREMENTS)) {
         auto set = codesig::requirementSetText(sb.blob(*e));
         if (!set) return set.error();
         text = std::move(*set);
-        designated =
-            codesig::requirementSetHas(sb.blob(*e), codesig::kSecDesignatedRequirementType);
     }
-    if (!designated) {
-        auto implicit =
-            implicitDesignatedRequirement(code, location, signing::TrustAnchors::apple());
-        if (!implicit) return implicit.error();
-        if (!implicit->empty()) text += "# designated => " + *implicit + "\n";
-    }
+    auto designated = designatedRequirement(code, location, signing::TrustAnchors::apple());
+    if (!designated) return designated.error();
+    if (designated->implicit && !designated->text.empty())
+        text += "# designated => " + designated->text + "\n";
     if (destination == "-") {
         out << text;
         out.flush();

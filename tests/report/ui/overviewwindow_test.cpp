@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -14,8 +15,11 @@
 #include <QTabWidget>
 #include <QTest>
 #include <filesystem>
+#include <map>
 
+#include "fixtures/componentbundle.h"
 #include "fixtures/machowriter.h"
+#include "format/plist/plist.h"
 #include "overview/overview.h"
 #include "overview/ui/componentsview.h"
 #include "overview/ui/manifestsview.h"
@@ -175,6 +179,56 @@ TEST_F(OverviewWindowTest, APackageShowsItsVerdictAndNoComponents) {
     EXPECT_FALSE(v->tabs->isTabVisible(1));
     EXPECT_FALSE(v->tabs->isTabVisible(2));
     EXPECT_TRUE(v->verdict().complete);
+    EXPECT_FALSE(varko::testing::menuItem(w.get(), "Export &Privacy Profile…")->isEnabled());
+}
+
+TEST_F(OverviewWindowTest, ExportPrivacyProfileSavesTheAppsProfileAndSaysWhatItDenies) {
+    const examplegen::TestPki pki;
+    examplegen::ComponentApp description;
+    description.info.set("NSCameraUsageDescription", "Calls.");
+    description.info.set("NSCalendarsFullAccessUsageDescription", "Plan.");
+    const auto app = examplegen::writeComponentApp(dir.path().toStdString(), description, pki);
+    ASSERT_TRUE(app) << app.error().message;
+    auto w = window(QString::fromStdString(app->string()), applicationBundleType);
+    ViewController* v = w->viewController();
+    QAction* item = varko::testing::menuItem(w.get(), "Export &Privacy Profile…");
+    ASSERT_NE(item, nullptr);
+    EXPECT_FALSE(item->isEnabled());
+    QSignalSpy read(v, &ViewController::overviewRead);
+    ASSERT_TRUE(showAndFinish(*w));
+    ASSERT_TRUE(read.count() > 0 || read.wait(20000));
+    ASSERT_TRUE(item->isEnabled());
+
+    QSignalSpy opened(v, &ViewController::saveDialogOpened);
+    QSignalSpy exported(v, &ViewController::privacyProfileExported);
+    item->trigger();
+    ASSERT_TRUE(opened.count() > 0 || opened.wait(20000));
+    auto* dialog = qobject_cast<QFileDialog*>(opened[0][0].value<QWidget*>());
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_TRUE(dialog->selectedFiles().value(0).endsWith("/Host Privacy.mobileconfig"));
+    // Typed without its suffix, which the dialog adds.
+    varko::testing::chooseInSaveDialog(dialog, dir.filePath("Fleet"));
+    ASSERT_TRUE(exported.count() > 0 || exported.wait(20000));
+    EXPECT_TRUE(exported[0][1].toBool());
+
+    QFile file(dir.filePath("Fleet.mobileconfig"));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray bytes = file.readAll();
+    const auto profile = plist::parseXml(std::as_bytes(std::span(bytes.data(), bytes.size())));
+    ASSERT_TRUE(profile && profile->dictionary());
+    const plist::Value* services =
+        (*profile->dictionary()->find("PayloadContent")->array())[0].dictionary()->find("Services");
+    ASSERT_TRUE(services && services->dictionary());
+    std::map<std::string, std::string> grants;
+    for (const auto& [service, entries] : *services->dictionary())
+        grants[service] = *(*entries.array())[0].dictionary()->find("Authorization")->string();
+    EXPECT_EQ(grants,
+              (std::map<std::string, std::string>{{"Calendar", "Allow"}, {"Camera", "Deny"}}));
+    // Whoever deploys it learns that the camera entry denies.
+    ASSERT_TRUE(
+        varko::testing::eventually([] { return !varko::testing::shownMessageBoxes().isEmpty(); }));
+    EXPECT_TRUE(varko::testing::shownMessageBoxes().first()->informativeText().startsWith(
+        "Camera is denied"));
 }
 
 }  // namespace
