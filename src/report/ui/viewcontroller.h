@@ -151,6 +151,8 @@ private:
     void showSignatureFindings(const SignatureTexts& texts, bool isApp);
     void startOverview(const QString& path, bool isApp);
     void overviewArrived(PreparedOverview& read);
+    /// Shows or hides one of the tabs, so that neither a click nor Ctrl+Tab reaches it hidden.
+    void showTab(QWidget* page, bool shown);
     /// Lists what the package at `path` would install, off the GUI thread.
     void startPayload(const QString& path);
     void payloadArrived(const std::shared_ptr<PayloadTree>& tree,

@@ -174,8 +174,8 @@ void ViewController::buildInterface() {
     scriptsView = new ScriptsView;
     tabs->addTab(payloadView, tr("Files"));
     tabs->addTab(scriptsView, tr("Scripts"));
-    for (QWidget* page : {static_cast<QWidget*>(payloadView), static_cast<QWidget*>(scriptsView)})
-        tabs->setTabVisible(tabs->indexOf(page), false);
+    showTab(payloadView, false);
+    showTab(scriptsView, false);
 
     verdictBar = new VerdictBar(this);
     verdictBar->setObjectName("verdictBar");

@@ -1,6 +1,8 @@
 // The whole-app view of the inspection window: the verdict bar, and the components and
 // privacy services that fill in as they are read and checked.
 
+#include <QScrollArea>
+#include <QSplitter>
 #include <QTabWidget>
 #include <QThread>
 #include <QtConcurrent>
@@ -65,15 +67,23 @@ constexpr int checkBatchMs = 50;
 
 void ViewController::startOverview(const QString& path, bool isApp) {
     showsApp = isApp;
-    tabs->setTabVisible(tabs->indexOf(componentsPage), isApp);
-    tabs->setTabVisible(tabs->indexOf(privacyPage->parentWidget()), isApp);
     verdictBar->setMayUse({});
     showVerdict();
     const Document* doc = document();
     const bool isPackage = !isApp && doc && doc->isPackage;
-    for (QWidget* page : {static_cast<QWidget*>(payloadView), static_cast<QWidget*>(scriptsView)})
-        tabs->setTabVisible(tabs->indexOf(page), isPackage);
-    if (isPackage) startPayload(path);
+    showTab(componentsPage, isApp);
+    showTab(privacyPage->parentWidget(), isApp);
+    showTab(payloadView, isPackage);
+    showTab(scriptsView, isPackage);
+    if (isPackage) {
+        // Without the app's service grid the findings need a few lines; the room goes to
+        // the tabs that tell what the package installs.
+        const auto* area = qobject_cast<QScrollArea*>(splitter->widget(0));
+        const int top = area && area->widget() ? area->widget()->sizeHint().height() : 0;
+        if (top > 0 && splitter->height() > top)
+            splitter->setSizes({top, splitter->height() - top});
+        startPayload(path);
+    }
     if (!isApp) return;
     itemPath = host::pathToSystem(path).toStdString();
     // Shared, not copied: a result is handed over by copy, and thousands of components
@@ -203,6 +213,13 @@ overview::Verdict ViewController::verdict() const {
 
 void ViewController::showVerdict() {
     verdictBar->setVerdict(verdict());
+}
+
+void ViewController::showTab(QWidget* page, bool shown) {
+    const int at = tabs->indexOf(page);
+    tabs->setTabVisible(at, shown);
+    // Ctrl+Tab would still step onto a hidden tab that is enabled.
+    tabs->setTabEnabled(at, shown);
 }
 
 void ViewController::startPayload(const QString& path) {

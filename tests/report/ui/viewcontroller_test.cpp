@@ -374,7 +374,12 @@ TEST_F(ViewControllerTest, APackageShowsItsFilesAndScriptsInTabsOfTheirOwn) {
     EXPECT_FALSE(model->index(1, 0, app).data(Qt::ForegroundRole).isValid());
     EXPECT_EQ(model->index(1, 0, app).data().toString(), "notes␛[2J.txt");
 
-    v->tabs->setCurrentWidget(v->scriptsView);
+    // Ctrl+Tab steps over the app's hidden tabs.
+    v->tabs->setCurrentIndex(0);
+    QTest::keyClick(v->tabs, Qt::Key_Tab, Qt::ControlModifier);
+    EXPECT_EQ(v->tabs->currentWidget(), v->payloadView);
+    QTest::keyClick(v->tabs, Qt::Key_Tab, Qt::ControlModifier);
+    ASSERT_EQ(v->tabs->currentWidget(), v->scriptsView);
     QListWidget* list = v->scriptsView->list();
     ASSERT_EQ(list->count(), 2);
     EXPECT_EQ(list->item(0)->text(), "A.pkg › preinstall");
