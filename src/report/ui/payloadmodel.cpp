@@ -1,7 +1,7 @@
 #include "report/ui/payloadmodel.h"
 
-#include <QApplication>
-#include <QPalette>
+#include <QColor>
+#include <QLocale>
 #include <algorithm>
 #include <map>
 
@@ -164,8 +164,8 @@ QVariant PayloadModel::data(const QModelIndex& index, int role) const {
     const PayloadTree::Node* at = index.isValid() ? node(index) : nullptr;
     if (!at) return {};
     const package::PayloadFile* f = at->file;
-    if (role == Qt::ForegroundRole && at->flagged)
-        return QApplication::palette().color(QPalette::Link);
+    // The same amber as a flagged component's row: readable in light and dark themes.
+    if (role == Qt::BackgroundRole && at->flagged) return QColor(255, 170, 0, 56);
     if (role == Qt::ToolTipRole && f)
         return shown(f->path) + (f->linkTarget.empty() ? QString() : " → " + shown(f->linkTarget));
     if (role != Qt::DisplayRole) return {};

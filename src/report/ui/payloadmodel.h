@@ -27,7 +27,7 @@ struct PayloadTree {
 };
 
 /// The tree for a view: Name, Kind, Mode, Owner, Size, Flags; flagged entries and the
-/// folders above them in the platform's warning colour.
+/// folders above them on an amber ground, as flagged components are.
 class PayloadModel final : public QAbstractItemModel {
     Q_OBJECT
 

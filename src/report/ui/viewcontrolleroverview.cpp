@@ -1,10 +1,12 @@
 // The whole-app view of the inspection window: the verdict bar, and the components and
 // privacy services that fill in as they are read and checked.
 
+#include <QHeaderView>
 #include <QScrollArea>
 #include <QSplitter>
 #include <QTabWidget>
 #include <QThread>
+#include <QTreeView>
 #include <QtConcurrent>
 #include <atomic>
 #include <memory>
@@ -245,8 +247,20 @@ void ViewController::payloadArrived(const std::shared_ptr<PayloadTree>& tree,
                                     const std::optional<Error>& problem) {
     payloadModel->setTree(tree);
     payloadView->expandToDepth(1);
-    for (int column = 0; column < PayloadModel::columnCount_; ++column)
-        payloadView->resizeColumnToContents(column);
+    // Widths from the widest value each column can hold: fitting the rows would read only
+    // those expanded, and cut the rest.
+    payloadView->resizeColumnToContents(PayloadModel::name);
+    const QFontMetrics metrics = payloadView->fontMetrics();
+    const std::pair<int, QString> widest[] = {
+        {PayloadModel::kind, tr("Symbolic link")},
+        {PayloadModel::mode, QStringLiteral("0000")},
+        {PayloadModel::owner, QStringLiteral("99999:99999")},
+        {PayloadModel::size, QLocale().toString(999999999999LL)},
+    };
+    for (const auto& [column, text] : widest)
+        payloadView->setColumnWidth(
+            column, std::max(metrics.horizontalAdvance(text) + metrics.averageCharWidth() * 3,
+                             payloadView->header()->sectionSizeHint(column)));
     scriptsView->setScripts(tree->contents);
     verdictBar->setInstalls(
         problem ? tr("can't tell: %1")

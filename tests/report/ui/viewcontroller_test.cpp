@@ -362,7 +362,7 @@ TEST_F(ViewControllerTest, APackageShowsItsFilesAndScriptsInTabsOfTheirOwn) {
         if (v->tabs->isTabVisible(i)) titles << v->tabs->tabText(i);
     EXPECT_EQ(titles, (QStringList{"Report", "Files", "Scripts"}));
 
-    // Applications › Foo.app › helper, in the warning colour with its flag named.
+    // Applications › Foo.app › helper, marked with its flag named.
     QAbstractItemModel* model = v->payloadView->model();
     const QModelIndex apps = model->index(0, 0);
     EXPECT_EQ(apps.data().toString(), "Applications");
@@ -370,8 +370,8 @@ TEST_F(ViewControllerTest, APackageShowsItsFilesAndScriptsInTabsOfTheirOwn) {
     ASSERT_EQ(model->rowCount(app), 2);
     EXPECT_EQ(model->index(0, 0, app).data().toString(), "helper");
     EXPECT_EQ(model->index(0, 5, app).data().toString(), "setuid");
-    EXPECT_TRUE(model->index(0, 0, app).data(Qt::ForegroundRole).isValid());
-    EXPECT_FALSE(model->index(1, 0, app).data(Qt::ForegroundRole).isValid());
+    EXPECT_TRUE(model->index(0, 0, app).data(Qt::BackgroundRole).isValid());
+    EXPECT_FALSE(model->index(1, 0, app).data(Qt::BackgroundRole).isValid());
     EXPECT_EQ(model->index(1, 0, app).data().toString(), "notes␛[2J.txt");
 
     // Ctrl+Tab steps over the app's hidden tabs.
