@@ -318,7 +318,7 @@ std::uint64_t memberSize(archive_entry* e) {
 
 /// Lists an inner archive (a payload or a scripts archive) of the outer's current member.
 void listMember(archive* outer, std::uint64_t size, bool scripts, ComponentPackage& into,
-                Spending& spending, std::optional<Error>& stopAll) {
+                Spending& spending, std::optional<Error>& stopAll, ExtractionWriter* writer) {
     const char* what = scripts ? "Scripts" : "Payload";
     const auto problem = [&](Error e) {
         e.message = std::string(what) + ": " + e.message;
@@ -363,6 +363,11 @@ void listMember(archive* outer, std::uint64_t size, bool scripts, ComponentPacka
             if (failed) return problem(stream.failure.value_or(*failed));
             continue;
         }
+        if (writer)
+            if (auto wrong = writer->write(inner.get(), entry, path)) {
+                if (wrong->code == ErrorCode::tooLarge) return problem(*wrong);
+                into.problems.push_back(std::move(*wrong));
+            }
         PayloadFile file;
         file.path = std::move(path);
         file.type = type;
@@ -437,8 +442,10 @@ bool PackageContents::cut() const {
            });
 }
 
-Expected<PackageContents> readPackageContents(const std::filesystem::path& pkg,
-                                              const PayloadBudget& budget) {
+namespace {
+
+Expected<PackageContents> readContents(const std::filesystem::path& pkg,
+                                       const PayloadBudget& budget, const Extraction* extraction) {
     ArchivePtr outer(archive_read_new());
     archive_read_support_format_xar(outer.get());
     const auto notPackage = [&](const std::string& why) {
@@ -465,6 +472,8 @@ Expected<PackageContents> readPackageContents(const std::filesystem::path& pkg,
         return at->second;
     };
     std::optional<Error> stopAll;
+    std::map<std::string, std::unique_ptr<ExtractionWriter>> writers;
+    std::uint64_t written = 0;
     archive_entry* entry = nullptr;
     int r = ARCHIVE_OK;
     bool first = true;
@@ -498,8 +507,17 @@ Expected<PackageContents> readPackageContents(const std::filesystem::path& pkg,
             else
                 readPackageInfo(text, c);
         } else if (inComponent && (member == "Payload" || member == "Scripts")) {
-            listMember(outer.get(), memberSize(entry), member == "Scripts", component(folder),
-                       spending, stopAll);
+            ComponentPackage& c = component(folder);
+            ExtractionWriter* writer = nullptr;
+            if (extraction && member == "Payload") {
+                const auto at =
+                    std::size_t(std::find(order.begin(), order.end(), folder) - order.begin());
+                auto& slot = writers[folder];
+                if (!slot) slot = std::make_unique<ExtractionWriter>(*extraction, at, written);
+                writer = slot.get();
+            }
+            listMember(outer.get(), memberSize(entry), member == "Scripts", c, spending, stopAll,
+                       writer);
         }
     }
     if (first && r != ARCHIVE_EOF) return notPackage(archiveError(outer.get()));
@@ -511,9 +529,26 @@ Expected<PackageContents> readPackageContents(const std::filesystem::path& pkg,
     for (const std::string& name : order) {
         ComponentPackage& c = byName[name];
         for (PayloadFile& f : c.files) f.path = installedPath(c.installLocation, f.path);
+        if (const auto w = writers.find(name); w != writers.end())
+            for (const std::string& app : w->second->apps())
+                contents.apps.push_back(
+                    {installedPath(c.installLocation, app), w->second->base() / app});
         contents.components.push_back(std::move(c));
     }
     return contents;
+}
+
+}  // namespace
+
+Expected<PackageContents> readPackageContents(const std::filesystem::path& pkg,
+                                              const PayloadBudget& budget) {
+    return readContents(pkg, budget, nullptr);
+}
+
+Expected<PackageContents> extractPackageApps(const std::filesystem::path& pkg,
+                                             const Extraction& extraction,
+                                             const PayloadBudget& budget) {
+    return readContents(pkg, budget, &extraction);
 }
 
 }  // namespace varko::package

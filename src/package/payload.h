@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "format/expected.h"
+#include "package/extraction.h"
 
 namespace varko::package {
 
@@ -90,6 +91,8 @@ struct PackageContents {
     std::optional<std::string> distribution;  ///< the product archive's Distribution XML
     std::vector<ComponentPackage> components;
     std::vector<Error> problems;  ///< bounds met or parts unreadable, beside those of components
+    /// The app bundles written out by extractPackageApps; none from readPackageContents.
+    std::vector<ExtractedApp> apps;
     /// Some bound stopped the listing: what is listed is not all the package holds.
     [[nodiscard]] bool cut() const;
 };
@@ -99,5 +102,12 @@ struct PackageContents {
 /// the text of each script in its Scripts archive. Fails only when `pkg` is no xar archive.
 [[nodiscard]] Expected<PackageContents> readPackageContents(const std::filesystem::path& pkg,
                                                             const PayloadBudget& budget = {});
+
+/// The same, and writes the app bundles of the payloads under `extraction.root` to be
+/// inspected (see ExtractionWriter): what is refused is named among the component's
+/// problems, and a bound met stops it all.
+[[nodiscard]] Expected<PackageContents> extractPackageApps(const std::filesystem::path& pkg,
+                                                           const Extraction& extraction,
+                                                           const PayloadBudget& budget = {});
 
 }  // namespace varko::package

@@ -177,3 +177,101 @@ TEST_F(PayloadTest, HostilePayloadsAreStoppedInWordsAndWhatWasListedStays) {
 }
 
 }  // namespace
+
+namespace {
+
+/// Every path under `root`, relative, with its kind: "d", "f 0755", "l -> target".
+std::vector<std::string> tree(const std::filesystem::path& root) {
+    std::vector<std::string> out;
+    namespace fs = std::filesystem;
+    for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator();
+         ++it) {
+        const fs::path relative = it->path().lexically_relative(root);
+        const fs::file_status status = it->symlink_status();
+        char mode[8];
+        std::snprintf(mode, sizeof mode, "%04o", unsigned(status.permissions()) & 07777u);
+        if (fs::is_symlink(status))
+            out.push_back(relative.string() + " l -> " + fs::read_symlink(it->path()).string());
+        else if (fs::is_directory(status))
+            out.push_back(relative.string() + " d " + mode);
+        else
+            out.push_back(relative.string() + " f " + mode);
+    }
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+TEST_F(PayloadTest, OnlyTheAppsAreWrittenOutAndNothingLeavesTheirFolder) {
+    const std::vector<ArchiveEntry> entries{
+        folderEntry("."),
+        folderEntry("./Foo.app"),
+        folderEntry("./Foo.app/Contents"),
+        fileEntry("./Foo.app/Contents/tool", "#!/bin/sh\n", 04777),
+        {"./Foo.app/Contents/inside", {}, 0120755, "tool"},
+        {"./Foo.app/Contents/outside", {}, 0120755, "../../../../etc/passwd"},
+        {"./Foo.app/Contents/absolute", {}, 0120755, "/etc/passwd"},
+        fileEntry("./Foo.app/../../escape.app/x", "out"),
+        fileEntry("/tmp/absolute.app/x", "out"),
+        {"./Foo.app/Contents/pipe", {}, 0010644},
+        fileEntry("./Foo.app/Contents/inside/through", "via a link"),
+        fileEntry("./readme.txt", "not in an app"),
+    };
+    const std::filesystem::path root = dir.filePath("extracted").toStdString();
+    std::filesystem::create_directory(root);
+    std::filesystem::permissions(root, std::filesystem::perms::owner_all);
+    package::Extraction extraction{root};
+    const auto pkg = makeFlatPackage({{"A.pkg/PackageInfo", packageInfo("a", "1", "/Applications")},
+                                      {"A.pkg/Payload", makeCpio(entries, Compression::gzip)}});
+    const std::string path = dir.filePath("Apps.pkg").toStdString();
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(pkg.data()), std::streamsize(pkg.size()));
+    const auto contents = package::extractPackageApps(path, extraction);
+    ASSERT_TRUE(contents) << contents.error().message;
+    ASSERT_EQ(contents->apps.size(), 1u);
+    EXPECT_EQ(contents->apps[0].installedPath, "/Applications/Foo.app");
+    EXPECT_EQ(contents->apps[0].onDisk, root / "0" / "Foo.app");
+    // The tool lost its setuid bit and others' write; the link in stays, the rest is refused.
+    EXPECT_EQ(tree(root), (std::vector<std::string>{
+                              "0 d 0700",
+                              "0/Foo.app d 0700",
+                              "0/Foo.app/Contents d 0700",
+                              "0/Foo.app/Contents/inside l -> tool",
+                              "0/Foo.app/Contents/tool f 0755",
+                          }));
+    std::vector<std::string> refusals;
+    for (const Error& e : contents->components[0].problems) {
+        EXPECT_EQ(e.code, ErrorCode::refused) << e.message;
+        refusals.push_back(e.message);
+    }
+    EXPECT_EQ(refusals,
+              (std::vector<std::string>{
+                  "Foo.app/Contents/outside: a link that points out of the folder",
+                  "Foo.app/Contents/absolute: a link that points out of the folder",
+                  "Foo.app/../../escape.app/x: the path leaves the folder it installs into",
+                  "/tmp/absolute.app/x: the path leaves the folder it installs into",
+                  "Foo.app/Contents/pipe: a device node, pipe or socket is not written",
+                  "Foo.app/Contents/inside/through: it lies under a link or a file, not a folder",
+              }));
+    // Every entry is still listed, refused or not.
+    EXPECT_EQ(contents->components[0].files.size(), entries.size());
+
+    // A bound on what reaches the disk stops the writing, and the listing with it.
+    const std::filesystem::path small = dir.filePath("small").toStdString();
+    std::filesystem::create_directory(small);
+    const auto big =
+        makeFlatPackage({{"Payload", makeCpio({folderEntry("./Big.app"),
+                                               fileEntry("./Big.app/a", std::string(3000, 'a')),
+                                               fileEntry("./Big.app/b", std::string(3000, 'b'))},
+                                              Compression::gzip)}});
+    std::ofstream(path, std::ios::binary | std::ios::trunc)
+        .write(reinterpret_cast<const char*>(big.data()), std::streamsize(big.size()));
+    const auto cut = package::extractPackageApps(path, {small, 4000});
+    ASSERT_TRUE(cut);
+    EXPECT_TRUE(cut->cut());
+    std::uintmax_t bytes = 0;
+    for (const auto& f : std::filesystem::recursive_directory_iterator(small))
+        if (f.is_regular_file()) bytes += f.file_size();
+    EXPECT_LE(bytes, 4000u);
+}
+
+}  // namespace

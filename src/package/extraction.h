@@ -1,0 +1,57 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "format/expected.h"
+
+struct archive;
+struct archive_entry;
+
+namespace varko::package {
+
+/// Where and how much of a package's apps may be written to be inspected.
+struct Extraction {
+    std::filesystem::path root;           ///< a private folder the caller made and removes
+    std::uint64_t maxBytes = 4ull << 30;  ///< written in all: what reaches the disk
+};
+
+/// An app bundle of a payload, written out.
+struct ExtractedApp {
+    std::string installedPath;     ///< where the package would put it
+    std::filesystem::path onDisk;  ///< its copy under the extraction's root
+};
+
+/// Writes the entries of one component's payload that lie in an app bundle, under
+/// root/<component number>/, and nothing anywhere else: an entry whose path leaves the
+/// folder (`..`, absolute), a link pointing out of it or a path through a link, a device
+/// node, FIFO or socket is refused and named; setuid, setgid and the write bits for
+/// others are dropped. Bytes count against the extraction's bound.
+class ExtractionWriter {
+public:
+    ExtractionWriter(const Extraction& extraction, std::size_t component, std::uint64_t& written);
+
+    /// Writes the current entry of `a` at `path` (as the listing names it, without "./")
+    /// when it lies in an app; a refusal or failure for it, a tooLarge error to stop all.
+    [[nodiscard]] std::optional<Error> write(archive* a, archive_entry* entry,
+                                             const std::string& path);
+    /// The app bundles written, as paths relative to this component's folder.
+    [[nodiscard]] const std::vector<std::string>& apps() const { return appPaths; }
+    [[nodiscard]] std::filesystem::path base() const { return folder; }
+
+private:
+    [[nodiscard]] std::optional<Error> ready(const std::string& path) const;
+
+    const Extraction& extraction;
+    std::filesystem::path folder;
+    std::uint64_t& written;
+    std::vector<std::string> appPaths;
+};
+
+/// Whether a payload path lies in an app bundle: some component ends in ".app".
+[[nodiscard]] bool inAppBundle(const std::string& path);
+
+}  // namespace varko::package
