@@ -3,6 +3,8 @@
 #include <QJsonArray>
 #include <QUrl>
 #include <algorithm>
+#include <cstdlib>
+#include <filesystem>
 
 #include "inspection/infoservice.h"
 #include "inspection/itemtype.h"
@@ -88,6 +90,63 @@ bool Inspection::checksCut() const {
                        [](const overview::Component& c) { return c.check && c.check->unchecked; });
 }
 
+namespace {
+
+/// A folder only this user may enter, removed with everything in it when this ends.
+class PrivateFolder {
+public:
+    PrivateFolder() {
+        std::string name = (std::filesystem::temp_directory_path() / "varko-pkg-XXXXXX").string();
+        if (::mkdtemp(name.data())) folder = name;
+    }
+    ~PrivateFolder() {
+        std::error_code ignored;
+        if (!folder.empty()) std::filesystem::remove_all(folder, ignored);
+    }
+    PrivateFolder(const PrivateFolder&) = delete;
+    PrivateFolder& operator=(const PrivateFolder&) = delete;
+    [[nodiscard]] const std::filesystem::path& path() const { return folder; }
+
+private:
+    std::filesystem::path folder;
+};
+
+/// What a package would install, and each app in it inspected as an app on disk is, from a
+/// copy in a private folder that is gone when this returns.
+void inspectPayload(Inspection& item, const std::filesystem::path& path, const host::ToolSet& tools,
+                    const Work& work) {
+    const PrivateFolder folder;
+    if (folder.path().empty()) {
+        item.payload = package::readPackageContents(path);
+        return;
+    }
+    package::PayloadBudget budget;
+    budget.cancel = work.cancel.get();
+    item.payload = package::extractPackageApps(path, {folder.path()}, budget);
+    if (!*item.payload) return;
+    for (const package::ExtractedApp& app : (*item.payload)->apps) {
+        if (work.cancelled()) return;
+        Inspection inner;
+        inner.path = host::pathFromSystem(QByteArray::fromStdString(app.onDisk.string()));
+        inner.typeName = QString::fromLatin1(applicationBundleType);
+        inspect(inner, tools, true, work);
+        QJsonObject o{
+            {"path", text(app.installedPath)},
+            {"bundleID", inner.document.theInfo ? inner.document.theInfo->bundleID : QString()},
+            {"verdict", overview::verdictJson(inner.verdict)},
+            {"privacyServices",
+             inner.overview ? overview::servicesJson(*inner.overview) : QJsonArray()}};
+        if (inner.overview && !inner.overview->components.empty()) {
+            const QJsonObject main = overview::componentsJson(*inner.overview).first().toObject();
+            for (const char* key : {"signer", "teamIdentifier", "designatedRequirement"})
+                o[QLatin1String(key)] = main.value(QLatin1String(key));
+        }
+        item.payloadApps.append(o);
+    }
+}
+
+}  // namespace
+
 void inspect(Inspection& item, const host::ToolSet& givenTools, bool wholeApp, const Work& work) {
     const Work::Scope scope(work);
     item.noCode = item.typeName == QLatin1String(applicationBundleType) && holdsNoCode(item.path);
@@ -105,7 +164,7 @@ void inspect(Inspection& item, const host::ToolSet& givenTools, bool wholeApp, c
         item.overview = overview::readOverview(path);
         overview::checkComponents(*item.overview, path, tools, work);
     }
-    if (item.document.isPackage) item.payload = package::readPackageContents(path);
+    if (item.document.isPackage) inspectPayload(item, path, tools, work);
     const bool online = tools.profile().assessesOnline;
     item.verdict =
         overview::judge(item.document.isApp, item.overview ? &*item.overview : nullptr,
@@ -156,7 +215,11 @@ QJsonObject inspectionJson(const Inspection& item) {
         o["walkProblems"] = problems;
     }
     o["privacyServices"] = item.overview ? overview::servicesJson(*item.overview) : QJsonArray();
-    if (item.payload && *item.payload) o["payload"] = payloadJson(**item.payload);
+    if (item.payload && *item.payload) {
+        QJsonObject payload = payloadJson(**item.payload);
+        if (!item.payloadApps.isEmpty()) payload["apps"] = item.payloadApps;
+        o["payload"] = payload;
+    }
     if (item.payload && !*item.payload)
         o["payload"] = QJsonObject{
             {"problem", text(item.payload->error().message)},

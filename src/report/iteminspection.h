@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QJsonArray>
 #include <QJsonObject>
 #include <QString>
 #include <optional>
@@ -28,6 +29,10 @@ struct Inspection {
     std::optional<overview::Overview> overview;  ///< apps only
     /// What a flat package would install; for a package that isn't one, why not.
     std::optional<Expected<package::PackageContents>> payload;
+    /// Each app the package would install, inspected from a copy: `path` where it would go,
+    /// `bundleID`, `verdict`, `signer`, `teamIdentifier`, `designatedRequirement` and
+    /// `privacyServices`.
+    QJsonArray payloadApps;
     overview::Verdict verdict;
     /// An app with no main executable to find (an empty bundle, say): the signature tools'
     /// answers were told without starting them, as they are certain.

@@ -76,6 +76,8 @@ TEST(SchemaTest, ItemsScansAndComparisonsMatchTheShippedSchemas) {
     expectValid("items", items.out);
     const QJsonObject product = QJsonDocument::fromJson(items.out).array().last().toObject();
     EXPECT_EQ(product["payload"]["apps"][0]["path"], "/Applications/Foo.app");
+    // Inspected from its copy, which is gone afterwards.
+    EXPECT_TRUE(product["payload"]["apps"][0]["verdict"]["state"].isString());
     EXPECT_EQ(product["payload"]["files"][1]["mode"], "4755");
     EXPECT_EQ(product["payload"]["scripts"][0]["text"], "exit 0");
 
