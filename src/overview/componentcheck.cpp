@@ -159,7 +159,8 @@ ComponentCheck checkUnder(const std::filesystem::path& item, const Component& co
         for (const codesign::CodeObject& slice : *slices)
             if (slice.signature) {
                 const auto pages = codesign::verifyCodePages(slice);
-                if (!pages && pages.error().code == ErrorCode::invalidSignature)
+                if (!pages && pages.error().code == ErrorCode::invalidSignature &&
+                    codesign::directoryVouchedFor(slice))
                     check.codeMatches = false;
             }
     // Not vouched for: ad hoc when no slice carries a CMS signature; else the signer its

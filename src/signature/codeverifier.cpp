@@ -442,6 +442,12 @@ Expected<void> verifyCodePages(const CodeObject& code) {
     return verifyPages(cd, *hashKind(cd.hashType), code);
 }
 
+bool directoryVouchedFor(const CodeObject& code) {
+    if (!code.signature) return false;
+    const auto directories = codeDirectories(*code.signature);
+    return directories && verifySignedDirectory(*code.signature, *directories);
+}
+
 Expected<void> verifyBundle(const CodeLocation& location, int depth) {
     if (!location.root) return {};
     const fs::path& root = *location.root;

@@ -55,6 +55,11 @@ struct CodeDirectories {
 /// itself is what was signed, whatever the bundle around it.
 [[nodiscard]] Expected<void> verifyCodePages(const CodeObject& code);
 
+/// Whether the slice's CMS signature still vouches for its code directory (ad hoc code has
+/// none to ask): without that, its page hashes are no one's word, and a page that differs
+/// from them blames code that may be untouched.
+[[nodiscard]] bool directoryVouchedFor(const CodeObject& code);
+
 /// A bundle as strict validation has it: nothing unsealed in its root or in _CodeSignature,
 /// and every file and nested code item as its seal says, nested code to `depth` levels.
 /// Nothing to check for a bare executable.

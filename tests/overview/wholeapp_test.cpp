@@ -331,6 +331,28 @@ TEST_F(WholeApp, EachFileIsHashedOncePerItemAndTheItemsHashingIsBounded) {
     // Its signature no longer covers the changed code directory, which is said first.
     EXPECT_EQ(overlong.reason,
               "invalid signature: the signature does not match the code directory");
+
+    // A page hash changed in the code directory: the signature no longer covers it, so its
+    // page hashes are no one's word and the untouched code is not blamed.
+    {
+        const fs::path file = app / "Contents/Helpers/link14";
+        fs::remove(file);
+        fs::copy_file(app / "Contents/Helpers/big", file);
+        std::fstream f(file, std::ios::in | std::ios::out | std::ios::binary);
+        const std::string bytes((std::istreambuf_iterator<char>(f)), {});
+        const std::size_t cd = bytes.find(std::string("\xfa\xde\x0c\x02", 4));
+        ASSERT_NE(cd, std::string::npos);
+        const auto u8 = [&](std::size_t at) { return unsigned(std::uint8_t(bytes[at])); };
+        const std::size_t hashOffset =
+            u8(cd + 16) << 24 | u8(cd + 17) << 16 | u8(cd + 18) << 8 | u8(cd + 19);
+        f.seekp(std::streamoff(cd + hashOffset));
+        f.put(char(~bytes[cd + hashOffset]));
+    }
+    codesign::HashBudget again(8 << 20);
+    const ComponentCheck slotChanged =
+        checkComponent(app, at(o, "Contents/Helpers/link14"), pki().anchors(), jan2024, &again);
+    EXPECT_FALSE(slotChanged.intact);
+    EXPECT_TRUE(slotChanged.codeMatches) << slotChanged.integrityReason;
     {
         const codesign::HashBudget::Scope scope(&room);
         const auto slices = codesign::loadEverySlice(app / "Contents/Helpers/link15");
