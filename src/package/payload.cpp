@@ -7,10 +7,13 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <fstream>
 #include <map>
 #include <memory>
 #include <pugixml.hpp>
 #include <utility>
+
+#include "format/plist/plist.h"
 
 namespace varko::package {
 
@@ -444,6 +447,83 @@ bool PackageContents::cut() const {
 
 namespace {
 
+/// Up to `limit` bytes of a regular file inside a bundle-style package; none for a link, a
+/// missing file or one past the limit.
+std::optional<std::string> bundleFile(const std::filesystem::path& file, std::size_t limit) {
+    std::error_code error;
+    const auto status = std::filesystem::symlink_status(file, error);
+    if (error || status.type() != std::filesystem::file_type::regular) return std::nullopt;
+    std::ifstream in(file, std::ios::binary);
+    std::string text(limit + 1, '\0');
+    in.read(text.data(), std::streamsize(text.size()));
+    if (std::size_t(in.gcount()) > limit) return std::nullopt;
+    text.resize(std::size_t(in.gcount()));
+    return text;
+}
+
+/// The older bundle-style package: a folder with Contents/Archive.pax.gz (a cpio archive,
+/// whatever its name says), Contents/Info.plist naming the install location, and scripts
+/// in Contents/Resources. Links inside it are not followed.
+Expected<PackageContents> readBundlePackage(const std::filesystem::path& pkg,
+                                            const PayloadBudget& budget) {
+    PackageContents contents;
+    ComponentPackage c;
+    const std::filesystem::path folder = pkg / "Contents";
+    if (const auto info = bundleFile(folder / "Info.plist", budget.maxInfoBytes)) {
+        if (const auto parsed = plist::parse(std::string_view(*info));
+            parsed && parsed->dictionary()) {
+            const plist::Dictionary& d = *parsed->dictionary();
+            for (const auto& [key, into] : {std::pair{"CFBundleIdentifier", &c.identifier},
+                                            {"CFBundleShortVersionString", &c.version},
+                                            {"IFPkgFlagDefaultLocation", &c.installLocation}})
+                if (const plist::Value* v = d.find(key); v && v->string() && !v->string()->empty())
+                    *into = *v->string();
+        }
+    }
+    static constexpr const char* scriptNames[] = {"preflight",         "postflight", "preinstall",
+                                                  "postinstall",       "preupgrade", "postupgrade",
+                                                  "InstallationCheck", "VolumeCheck"};
+    for (const char* name : scriptNames) {
+        const std::filesystem::path file = folder / "Resources" / name;
+        std::error_code error;
+        if (std::filesystem::symlink_status(file, error).type() !=
+            std::filesystem::file_type::regular)
+            continue;
+        PackageScript script;
+        script.name = name;
+        script.size = std::filesystem::file_size(file, error);
+        script.executable = (std::filesystem::status(file, error).permissions() &
+                             std::filesystem::perms::owner_exec) != std::filesystem::perms::none;
+        std::ifstream in(file, std::ios::binary);
+        script.text.resize(std::min<std::uint64_t>(script.size, budget.maxScriptBytes));
+        in.read(script.text.data(), std::streamsize(script.text.size()));
+        script.text.resize(std::size_t(in.gcount()));
+        script.cut = script.size > script.text.size();
+        c.scripts.push_back(std::move(script));
+    }
+    const std::filesystem::path archivePath = folder / "Archive.pax.gz";
+    std::error_code error;
+    if (std::filesystem::symlink_status(archivePath, error).type() ==
+        std::filesystem::file_type::regular) {
+        // libarchive's raw reader hands the file over as one member, as a xar member is.
+        ArchivePtr raw(archive_read_new());
+        archive_read_support_format_raw(raw.get());
+        archive_entry* entry = nullptr;
+        Spending spending(budget);
+        std::optional<Error> stopAll;
+        if (archive_read_open_filename(raw.get(), archivePath.c_str(), 64 * 1024) == ARCHIVE_OK &&
+            archive_read_next_header(raw.get(), &entry) == ARCHIVE_OK)
+            listMember(raw.get(), std::filesystem::file_size(archivePath, error), false, c,
+                       spending, stopAll, nullptr);
+        else
+            c.problems.push_back(
+                Error{0, "Archive.pax.gz: " + archiveError(raw.get()), ErrorCode::unreadable});
+    }
+    for (PayloadFile& f : c.files) f.path = installedPath(c.installLocation, f.path);
+    contents.components.push_back(std::move(c));
+    return contents;
+}
+
 Expected<PackageContents> readContents(const std::filesystem::path& pkg,
                                        const PayloadBudget& budget, const Extraction* extraction) {
     ArchivePtr outer(archive_read_new());
@@ -453,9 +533,7 @@ Expected<PackageContents> readContents(const std::filesystem::path& pkg,
                      pkg.string()};
     };
     std::error_code ignored;
-    if (std::filesystem::is_directory(pkg, ignored))
-        return Error{0, "a bundle-style package: what it installs is not listed",
-                     ErrorCode::unsupported, pkg.string()};
+    if (std::filesystem::is_directory(pkg, ignored)) return readBundlePackage(pkg, budget);
     if (archive_read_open_filename(outer.get(), pkg.c_str(), 64 * 1024) != ARCHIVE_OK)
         return notPackage(archiveError(outer.get()));
     Spending spending(budget);

@@ -275,3 +275,39 @@ TEST_F(PayloadTest, OnlyTheAppsAreWrittenOutAndNothingLeavesTheirFolder) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(PayloadTest, ABundleStylePackageIsListedFromItsArchiveInfoAndScripts) {
+    namespace fs = std::filesystem;
+    const fs::path pkg = dir.filePath("Old.pkg").toStdString();
+    fs::create_directories(pkg / "Contents/Resources");
+    const auto write = [](const fs::path& file, const std::string& text) {
+        std::ofstream(file, std::ios::binary) << text;
+    };
+    const auto archive =
+        makeCpio({folderEntry("."), fileEntry("./Tool.app/run", "x", 04755)}, Compression::gzip);
+    std::ofstream(pkg / "Contents/Archive.pax.gz", std::ios::binary)
+        .write(reinterpret_cast<const char*>(archive.data()), std::streamsize(archive.size()));
+    write(pkg / "Contents/Info.plist",
+          "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict>"
+          "<key>CFBundleIdentifier</key><string>com.example.old</string>"
+          "<key>IFPkgFlagDefaultLocation</key><string>/Applications</string></dict></plist>");
+    write(pkg / "Contents/Resources/postflight", "#!/bin/sh\necho hi\n");
+    // A script that is a link is not followed out of the package.
+    fs::create_symlink("/etc/passwd", pkg / "Contents/Resources/preflight");
+    const auto contents = package::readPackageContents(pkg);
+    ASSERT_TRUE(contents) << contents.error().message;
+    ASSERT_EQ(contents->components.size(), 1u);
+    const auto& c = contents->components[0];
+    EXPECT_EQ(c.identifier, "com.example.old");
+    EXPECT_EQ(rows(c),
+              (std::vector<std::string>{"/Applications directory 0755 0:80 0",
+                                        "/Applications/Tool.app/run file 4755 0:80 1 setuid"}));
+    ASSERT_EQ(c.scripts.size(), 1u);
+    EXPECT_EQ(c.scripts[0].name, "postflight");
+    EXPECT_EQ(c.scripts[0].text, "#!/bin/sh\necho hi\n");
+    EXPECT_TRUE(c.problems.empty());
+}
+
+}  // namespace
