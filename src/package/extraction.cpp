@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 namespace varko::package {
@@ -39,6 +40,17 @@ Error refused(const std::string& path, const std::string& why) {
 }
 
 }  // namespace
+
+PrivateFolder::PrivateFolder() {
+    std::error_code error;
+    std::string name = (fs::temp_directory_path(error) / "varko-pkg-XXXXXX").string();
+    if (!error && ::mkdtemp(name.data())) folder = name;
+}
+
+PrivateFolder::~PrivateFolder() {
+    std::error_code ignored;
+    if (!folder.empty()) fs::remove_all(folder, ignored);
+}
 
 bool inAppBundle(const std::string& path) {
     std::size_t from = 0;

@@ -51,6 +51,20 @@ private:
     std::vector<std::string> appPaths;
 };
 
+/// A folder only this user may enter (mode 0700, under the system's temporary folder),
+/// removed with everything in it when this goes; empty when it could not be made.
+class PrivateFolder {
+public:
+    PrivateFolder();
+    ~PrivateFolder();
+    PrivateFolder(const PrivateFolder&) = delete;
+    PrivateFolder& operator=(const PrivateFolder&) = delete;
+    [[nodiscard]] const std::filesystem::path& path() const { return folder; }
+
+private:
+    std::filesystem::path folder;
+};
+
 /// Whether a payload path lies in an app bundle: some component ends in ".app".
 [[nodiscard]] bool inAppBundle(const std::string& path);
 

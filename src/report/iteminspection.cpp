@@ -92,30 +92,11 @@ bool Inspection::checksCut() const {
 
 namespace {
 
-/// A folder only this user may enter, removed with everything in it when this ends.
-class PrivateFolder {
-public:
-    PrivateFolder() {
-        std::string name = (std::filesystem::temp_directory_path() / "varko-pkg-XXXXXX").string();
-        if (::mkdtemp(name.data())) folder = name;
-    }
-    ~PrivateFolder() {
-        std::error_code ignored;
-        if (!folder.empty()) std::filesystem::remove_all(folder, ignored);
-    }
-    PrivateFolder(const PrivateFolder&) = delete;
-    PrivateFolder& operator=(const PrivateFolder&) = delete;
-    [[nodiscard]] const std::filesystem::path& path() const { return folder; }
-
-private:
-    std::filesystem::path folder;
-};
-
-/// What a package would install, and each app in it inspected as an app on disk is, from a
-/// copy in a private folder that is gone when this returns.
+/// What a package would install, and each app in it inspected from a copy in a private
+/// folder that is gone when this returns.
 void inspectPayload(Inspection& item, const std::filesystem::path& path, const host::ToolSet& tools,
                     const Work& work) {
-    const PrivateFolder folder;
+    const package::PrivateFolder folder;
     if (folder.path().empty()) {
         item.payload = package::readPackageContents(path);
         return;
@@ -124,12 +105,8 @@ void inspectPayload(Inspection& item, const std::filesystem::path& path, const h
     budget.cancel = work.cancel.get();
     item.payload = package::extractPackageApps(path, {folder.path()}, budget);
     if (!*item.payload) return;
-    for (const package::ExtractedApp& app : (*item.payload)->apps) {
-        if (work.cancelled()) return;
-        Inspection inner;
-        inner.path = host::pathFromSystem(QByteArray::fromStdString(app.onDisk.string()));
-        inner.typeName = QString::fromLatin1(applicationBundleType);
-        inspect(inner, tools, true, work);
+    for (const PayloadApp& app : inspectPayloadApps(**item.payload, tools, work)) {
+        const Inspection& inner = app.inspection;
         QJsonObject o{
             {"path", text(app.installedPath)},
             {"bundleID", inner.document.theInfo ? inner.document.theInfo->bundleID : QString()},
@@ -146,6 +123,21 @@ void inspectPayload(Inspection& item, const std::filesystem::path& path, const h
 }
 
 }  // namespace
+
+std::vector<PayloadApp> inspectPayloadApps(const package::PackageContents& contents,
+                                           const host::ToolSet& tools, const Work& work) {
+    std::vector<PayloadApp> out;
+    for (const package::ExtractedApp& app : contents.apps) {
+        if (work.cancelled()) break;
+        PayloadApp inspected{app.installedPath, app.onDisk, {}};
+        Inspection& inner = inspected.inspection;
+        inner.path = host::pathFromSystem(QByteArray::fromStdString(app.onDisk.string()));
+        inner.typeName = QString::fromLatin1(applicationBundleType);
+        inspect(inner, tools, true, work);
+        out.push_back(std::move(inspected));
+    }
+    return out;
+}
 
 void inspect(Inspection& item, const host::ToolSet& givenTools, bool wholeApp, const Work& work) {
     const Work::Scope scope(work);

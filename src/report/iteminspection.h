@@ -3,7 +3,10 @@
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QString>
+#include <filesystem>
 #include <optional>
+#include <string>
+#include <vector>
 
 #include "inspection/document.h"
 #include "overview/overview.h"
@@ -51,6 +54,19 @@ struct Inspection {
 /// reported.
 void inspect(Inspection& item, const host::ToolSet& tools, bool wholeApp = true,
              const Work& work = {});
+
+/// An app a package would install, inspected from its copy.
+struct PayloadApp {
+    std::string installedPath;
+    std::filesystem::path onDisk;
+    Inspection inspection;
+};
+
+/// Inspects each app written out of a package (package::extractPackageApps) as an app on
+/// disk is inspected; stops early once `work` is called off.
+[[nodiscard]] std::vector<PayloadApp> inspectPayloadApps(const package::PackageContents& contents,
+                                                         const host::ToolSet& tools,
+                                                         const Work& work = {});
 
 /// The item's object in varko-report's JSON: the record under its own names, the
 /// checkboxes, the texts, and the whole-app keys.
