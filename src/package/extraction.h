@@ -13,10 +13,13 @@ struct archive_entry;
 
 namespace varko::package {
 
+/// What a package's apps may take on disk when written out, in all.
+inline constexpr std::uint64_t maxExtractedBytes = 4ull << 30;
+
 /// Where and how much of a package's apps may be written to be inspected.
 struct Extraction {
-    std::filesystem::path root;           ///< a private folder the caller made and removes
-    std::uint64_t maxBytes = 4ull << 30;  ///< written in all: what reaches the disk
+    std::filesystem::path root;                  ///< a private folder the caller made and removes
+    std::uint64_t maxBytes = maxExtractedBytes;  ///< written in all: what reaches the disk
 };
 
 /// An app bundle of a payload, written out.

@@ -103,7 +103,8 @@ void inspectPayload(Inspection& item, const std::filesystem::path& path, const h
     }
     package::PayloadBudget budget;
     budget.cancel = work.cancel.get();
-    item.payload = package::extractPackageApps(path, {folder.path()}, budget);
+    item.payload =
+        package::extractPackageApps(path, {folder.path(), package::maxExtractedBytes}, budget);
     if (!*item.payload) return;
     for (const PayloadApp& app : inspectPayloadApps(**item.payload, tools, work)) {
         const Inspection& inner = app.inspection;

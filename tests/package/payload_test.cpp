@@ -57,7 +57,7 @@ std::vector<std::string> rows(const package::ComponentPackage& c) {
 TEST_F(PayloadTest, AProductArchiveListsEachComponentsFilesWhereTheyInstallAndItsScripts) {
     ArchiveEntry tool =
         fileEntry("./Applications/Foo.app/Contents/MacOS/tool", "#!/bin/sh\n", 04755);
-    ArchiveEntry link = {"./Applications/Foo.app/Contents/Current", {}, 0120755, "MacOS"};
+    ArchiveEntry link = linkEntry("./Applications/Foo.app/Contents/Current", "MacOS");
     const auto app = makeCpio(
         {folderEntry("."), folderEntry("./Applications"), folderEntry("./Applications/Foo.app"),
          tool, link, folderEntry("./Applications/Shared", 0777),
@@ -207,19 +207,19 @@ TEST_F(PayloadTest, OnlyTheAppsAreWrittenOutAndNothingLeavesTheirFolder) {
         folderEntry("./Foo.app"),
         folderEntry("./Foo.app/Contents"),
         fileEntry("./Foo.app/Contents/tool", "#!/bin/sh\n", 04777),
-        {"./Foo.app/Contents/inside", {}, 0120755, "tool"},
-        {"./Foo.app/Contents/outside", {}, 0120755, "../../../../etc/passwd"},
-        {"./Foo.app/Contents/absolute", {}, 0120755, "/etc/passwd"},
+        linkEntry("./Foo.app/Contents/inside", "tool"),
+        linkEntry("./Foo.app/Contents/outside", "../../../../etc/passwd"),
+        linkEntry("./Foo.app/Contents/absolute", "/etc/passwd"),
         fileEntry("./Foo.app/../../escape.app/x", "out"),
         fileEntry("/tmp/absolute.app/x", "out"),
-        {"./Foo.app/Contents/pipe", {}, 0010644},
+        {"./Foo.app/Contents/pipe", {}, 0010644, {}, false, 0, 80},
         fileEntry("./Foo.app/Contents/inside/through", "via a link"),
         fileEntry("./readme.txt", "not in an app"),
     };
     const std::filesystem::path root = dir.filePath("extracted").toStdString();
     std::filesystem::create_directory(root);
     std::filesystem::permissions(root, std::filesystem::perms::owner_all);
-    package::Extraction extraction{root};
+    package::Extraction extraction{root, package::maxExtractedBytes};
     const auto pkg = makeFlatPackage({{"A.pkg/PackageInfo", packageInfo("a", "1", "/Applications")},
                                       {"A.pkg/Payload", makeCpio(entries, Compression::gzip)}});
     const std::string path = dir.filePath("Apps.pkg").toStdString();

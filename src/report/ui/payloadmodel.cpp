@@ -91,7 +91,7 @@ QString installsText(const package::PackageContents& contents) {
 std::shared_ptr<PayloadTree> PayloadTree::build(package::PackageContents contents) {
     auto tree = std::make_shared<PayloadTree>();
     tree->contents = std::move(contents);
-    tree->root.name = "/";
+    tree->root.name.assign(1, '/');  // GCC 12 warns falsely (-Wrestrict) on assigning "/"
     // Children by name while building; the views need only the vectors.
     std::map<std::pair<const Node*, std::string>, Node*> byName;
     for (const package::ComponentPackage& c : tree->contents.components)
