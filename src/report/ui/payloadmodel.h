@@ -51,6 +51,20 @@ private:
     std::shared_ptr<PayloadTree> tree;
 };
 
+/// The apps a package would install, each inspected from a copy in a private folder that
+/// lives as long as `folder` is held.
+struct PackageApps {
+    struct Row {
+        QString installedPath;  ///< where the package would put it, control characters shown
+        QString onDisk;         ///< its copy
+        QString verdict;        ///< "Accepted", "Rejected", "Can't tell"
+        QString signer;
+        QString mayUse;
+    };
+    std::shared_ptr<package::PrivateFolder> folder;
+    std::vector<Row> rows;
+};
+
 /// The package in a line: "12 items into /Applications (Foo.app); runs install scripts:
 /// preinstall, postinstall; 1 entry setuid, setgid or world-writable".
 [[nodiscard]] QString installsText(const package::PackageContents& contents);

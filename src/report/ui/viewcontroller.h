@@ -22,6 +22,7 @@
 class QSplitter;
 class QTabWidget;
 class QTreeView;
+class QTreeWidget;
 
 namespace varko {
 
@@ -35,6 +36,7 @@ class OverviewPage;
 class PayloadModel;
 class ScriptsView;
 struct PayloadTree;
+struct PackageApps;
 
 struct PreparedOverview;
 struct CheckRun;
@@ -72,6 +74,9 @@ public:
     QTreeView* payloadView = nullptr;
     PayloadModel* payloadModel = nullptr;
     ScriptsView* scriptsView = nullptr;
+    /// The apps a package would install, each inspected from a private copy; activating one
+    /// opens that copy in a window of its own.
+    QTreeWidget* appsView = nullptr;
     /// Runs the signature tools; at most four at once, with every helper their work starts.
     QThreadPool* processingQueue = nullptr;
     /// What the window's background work may use: the pool's free threads, and the window's
@@ -157,6 +162,10 @@ private:
     void startPayload(const QString& path);
     void payloadArrived(const std::shared_ptr<PayloadTree>& tree,
                         const std::optional<Error>& problem);
+    /// Writes the package's apps into a private folder, kept while the window lives, and
+    /// inspects each one there, off the GUI thread.
+    void startPackageApps(const QString& path);
+    void packageAppsArrived(const PackageApps& apps);
     void startChecks();
     /// Starts the signature checks and the whole-app reading of `path` once the report has
     /// been painted, or after a short wait when no paint comes (an obscured window).
@@ -202,6 +211,9 @@ private:
     /// The item whose checks wait for the report's first paint.
     std::optional<std::pair<QString, bool>> waitingWork;
     bool reportPainted = false;
+    /// Where the package's apps were written out; removed with the window.
+    std::shared_ptr<const void> packageCopy;
+    QString packagePath;
 };
 
 }  // namespace varko

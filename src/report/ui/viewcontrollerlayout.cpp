@@ -9,6 +9,7 @@
 #include <QSplitter>
 #include <QTabWidget>
 #include <QTreeView>
+#include <QTreeWidget>
 #include <QVBoxLayout>
 
 #include "inspection/infoservice.h"
@@ -17,6 +18,7 @@
 #include "overview/ui/overviewpage.h"
 #include "overview/ui/privacyview.h"
 #include "overview/ui/verdictbar.h"
+#include "report/ui/documentwindowcontroller.h"
 #include "report/ui/payloadmodel.h"
 #include "report/ui/scriptsview.h"
 #include "report/ui/viewcontroller.h"
@@ -172,10 +174,21 @@ void ViewController::buildInterface() {
     payloadView->setUniformRowHeights(true);
     payloadView->setAlternatingRowColors(true);
     scriptsView = new ScriptsView;
+    appsView = new QTreeWidget;
+    appsView->setObjectName("packageAppsView");
+    appsView->setRootIsDecorated(false);
+    appsView->setHeaderLabels({tr("App"), tr("Verdict"), tr("Signed by"), tr("May use")});
     tabs->addTab(payloadView, tr("Files"));
     tabs->addTab(scriptsView, tr("Scripts"));
+    tabs->addTab(appsView, tr("Apps"));
     showTab(payloadView, false);
     showTab(scriptsView, false);
+    showTab(appsView, false);
+    // Double-click or Return: the app's copy opens as if dropped on this window.
+    connect(appsView, &QTreeWidget::itemActivated, this, [this](QTreeWidgetItem* item) {
+        if (auto* w = qobject_cast<DocumentWindowController*>(window()))
+            emit w->itemsDropped({item->data(0, Qt::UserRole).toString()});
+    });
 
     verdictBar = new VerdictBar(this);
     verdictBar->setObjectName("verdictBar");

@@ -7,6 +7,7 @@
 #include <QTabWidget>
 #include <QThread>
 #include <QTreeView>
+#include <QTreeWidget>
 #include <QtConcurrent>
 #include <atomic>
 #include <memory>
@@ -19,7 +20,10 @@
 #include "overview/ui/overviewpage.h"
 #include "overview/ui/overviewtexts.h"
 #include "overview/ui/privacyview.h"
+#include "overview/ui/tristateicon.h"
 #include "overview/ui/verdictbar.h"
+#include "report/iteminspection.h"
+#include "report/payloadjson.h"
 #include "report/ui/payloadmodel.h"
 #include "report/ui/scriptsview.h"
 #include "report/ui/viewcontroller.h"
@@ -77,6 +81,8 @@ void ViewController::startOverview(const QString& path, bool isApp) {
     showTab(privacyPage->parentWidget(), isApp);
     showTab(payloadView, isPackage);
     showTab(scriptsView, isPackage);
+    showTab(appsView, false);
+    appsView->clear();
     if (isPackage) {
         // Without the app's service grid the findings need a few lines; the room goes to
         // the tabs that tell what the package installs.
@@ -225,6 +231,7 @@ void ViewController::showTab(QWidget* page, bool shown) {
 }
 
 void ViewController::startPayload(const QString& path) {
+    packagePath = path;
     verdictBar->setInstalls(tr("reading the package…"));
     host::whenFinished(
         this,
@@ -262,10 +269,54 @@ void ViewController::payloadArrived(const std::shared_ptr<PayloadTree>& tree,
             column, std::max(metrics.horizontalAdvance(text) + metrics.averageCharWidth() * 3,
                              payloadView->header()->sectionSizeHint(column)));
     scriptsView->setScripts(tree->contents);
+    if (!problem && !payloadApps(tree->contents).empty()) startPackageApps(packagePath);
     verdictBar->setInstalls(
         problem ? tr("can't tell: %1")
                       .arg(host::visibleControls(QString::fromStdString(problem->message)))
                 : installsText(tree->contents));
+}
+
+void ViewController::startPackageApps(const QString& path) {
+    host::whenFinished(
+        this,
+        QtConcurrent::run(
+            processingQueue,
+            [item = host::pathToSystem(path).toStdString(), tools = tools, work = work()] {
+                const Work::Scope scope(work);
+                PackageApps out;
+                out.folder = std::make_shared<package::PrivateFolder>();
+                if (out.folder->path().empty()) return out;
+                package::PayloadBudget budget;
+                budget.cancel = work.cancel.get();
+                const auto contents = package::extractPackageApps(
+                    item, {out.folder->path(), package::maxExtractedBytes}, budget);
+                if (!contents) return out;
+                for (const PayloadApp& app : inspectPayloadApps(*contents, tools, work)) {
+                    const Inspection& inner = app.inspection;
+                    const std::string& onDisk = app.onDisk.native();
+                    out.rows.push_back(
+                        {host::visibleControls(QString::fromStdString(app.installedPath)),
+                         host::pathFromSystem(QByteArray::fromStdString(onDisk)),
+                         verdictWords(inner.verdict.state),
+                         host::visibleControls(QString::fromStdString(inner.verdict.signer)),
+                         inner.overview ? mayUseText(*inner.overview) : QString()});
+                }
+                return out;
+            }),
+        [this](const PackageApps& apps) { packageAppsArrived(apps); });
+}
+
+void ViewController::packageAppsArrived(const PackageApps& apps) {
+    packageCopy = apps.folder;
+    appsView->clear();
+    for (const PackageApps::Row& row : apps.rows) {
+        auto* item =
+            new QTreeWidgetItem(appsView, {row.installedPath, row.verdict, row.signer, row.mayUse});
+        item->setData(0, Qt::UserRole, row.onDisk);
+        item->setToolTip(3, row.mayUse);
+    }
+    for (int column = 0; column < 3; ++column) appsView->resizeColumnToContents(column);
+    showTab(appsView, !apps.rows.empty());
 }
 
 }  // namespace varko

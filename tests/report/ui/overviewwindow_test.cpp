@@ -175,7 +175,7 @@ TEST_F(OverviewWindowTest, APackageShowsItsVerdictAndNoComponents) {
     const auto* installs = v->verdictBar->findChild<QLabel*>("verdictMayUse");
     ASSERT_TRUE(varko::testing::eventually([&] { return !installs->text().endsWith("…"); }));
     EXPECT_EQ(installs->text(), "nothing: the package has no payload");
-    EXPECT_EQ(v->tabs->tabBar()->count(), 5);
+    EXPECT_EQ(v->tabs->tabBar()->count(), 6);
     EXPECT_FALSE(v->tabs->isTabVisible(1));
     EXPECT_FALSE(v->tabs->isTabVisible(2));
     EXPECT_TRUE(v->verdict().complete);

@@ -13,10 +13,12 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QTreeView>
+#include <QTreeWidget>
 
 #include <sys/resource.h>
 #include <QTimer>
 #include <csignal>
+#include <filesystem>
 #include "support/filesizelimit.h"
 
 #include "fixtures/pkgwriter.h"
@@ -360,7 +362,8 @@ TEST_F(ViewControllerTest, APackageShowsItsFilesAndScriptsInTabsOfTheirOwn) {
     QStringList titles;
     for (int i = 0; i < v->tabs->count(); ++i)
         if (v->tabs->isTabVisible(i)) titles << v->tabs->tabText(i);
-    EXPECT_EQ(titles, (QStringList{"Report", "Files", "Scripts"}));
+    // Apps joins them once the app inside has been inspected.
+    EXPECT_EQ(titles.mid(0, 3), (QStringList{"Report", "Files", "Scripts"}));
 
     // Applications › Foo.app › helper, marked with its flag named.
     QAbstractItemModel* model = v->payloadView->model();
@@ -387,6 +390,29 @@ TEST_F(ViewControllerTest, APackageShowsItsFilesAndScriptsInTabsOfTheirOwn) {
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, second.center());
     EXPECT_EQ(v->scriptsView->textView()->toPlainText(), "#!/bin/sh\necho done\n");
     EXPECT_TRUE(v->scriptsView->textView()->isReadOnly());
+
+    // The app inside, inspected from a private copy that double-clicking opens and that goes
+    // with the window.
+    ASSERT_TRUE(eventually([&] { return v->appsView->topLevelItemCount() == 1; }));
+    EXPECT_TRUE(v->tabs->isTabVisible(v->tabs->indexOf(v->appsView)));
+    QTreeWidgetItem* row = v->appsView->topLevelItem(0);
+    EXPECT_EQ(row->text(0), "/Applications/Foo.app");
+    EXPECT_FALSE(row->text(1).isEmpty());
+    v->tabs->setCurrentWidget(v->appsView);
+    QCoreApplication::processEvents();  // lays the page out before it is clicked
+    QSignalSpy opened(w.get(), &DocumentWindowController::itemsDropped);
+    const QRect at = v->appsView->visualItemRect(row);
+    QTest::mouseClick(v->appsView->viewport(), Qt::LeftButton, {}, at.center());
+    QTest::mouseDClick(v->appsView->viewport(), Qt::LeftButton, {}, at.center());
+    ASSERT_EQ(opened.count(), 1);
+    const QString copy = opened.front().front().toStringList().value(0);
+    EXPECT_TRUE(copy.endsWith("/Foo.app") && QFileInfo(copy).isDir()) << copy.toStdString();
+    // The copy lies two folders down in the private folder, which only this user may enter.
+    const QString privateFolder = QFileInfo(QFileInfo(copy).path()).path();
+    EXPECT_EQ(std::filesystem::status(privateFolder.toStdString()).permissions(),
+              std::filesystem::perms::owner_all);
+    w.reset();
+    EXPECT_TRUE(eventually([&] { return !QFileInfo::exists(copy); }));
 }
 
 }  // namespace
