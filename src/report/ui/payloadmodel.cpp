@@ -84,7 +84,19 @@ QString installsText(const package::PackageContents& contents) {
         text += flagged == 1
                     ? QObject::tr("; 1 entry setuid, setgid or world-writable")
                     : QObject::tr("; %1 entries setuid, setgid or world-writable").arg(flagged);
-    if (contents.cut()) text += QObject::tr("; the listing was cut short (see Files)");
+    if (contents.cut()) {
+        text += QObject::tr("; the listing was cut short (see Files)");
+    } else {
+        // A payload read only in part must not pass for the whole of it.
+        const auto unread = [](const Error& e) { return e.code != ErrorCode::refused; };
+        const bool partial =
+            std::any_of(contents.problems.begin(), contents.problems.end(), unread) ||
+            std::any_of(contents.components.begin(), contents.components.end(),
+                        [&](const package::ComponentPackage& c) {
+                            return std::any_of(c.problems.begin(), c.problems.end(), unread);
+                        });
+        if (partial) text += QObject::tr("; part of it could not be read, so there may be more");
+    }
     return text;
 }
 

@@ -26,6 +26,7 @@
 #include "overview/ui/verdictbar.h"
 #include "report/inspectionreport.h"
 #include "report/ui/documentwindowcontroller.h"
+#include "report/ui/payloadmodel.h"
 #include "report/ui/scriptsview.h"
 #include "report/ui/viewcontroller.h"
 #include "report/ui/viewcontrollerfixture.h"
@@ -413,6 +414,31 @@ TEST_F(ViewControllerTest, APackageShowsItsFilesAndScriptsInTabsOfTheirOwn) {
               std::filesystem::perms::owner_all);
     w.reset();
     EXPECT_TRUE(eventually([&] { return !QFileInfo::exists(copy); }));
+}
+
+}  // namespace
+
+namespace {
+
+// The Installs line never says more than the listing established.
+TEST(InstallsText, APartlyReadOrCutPayloadSaysSo) {
+    package::PackageContents contents;
+    package::ComponentPackage c;
+    c.installLocation = "/Applications";
+    c.files.push_back({"/Applications/A.app", package::EntryType::directory, 0755, 0, 0, 0, {}});
+    contents.components.push_back(c);
+    EXPECT_EQ(installsText(contents), "1 item into /Applications (A.app)");
+    contents.components[0].problems.push_back(
+        Error{0, "Payload: a pbzx chunk is cut short", ErrorCode::malformed});
+    EXPECT_EQ(installsText(contents),
+              "1 item into /Applications (A.app); part of it could not be read, so there may be "
+              "more");
+    contents.components[0].problems.back().code = ErrorCode::tooLarge;
+    EXPECT_EQ(installsText(contents),
+              "1 item into /Applications (A.app); the listing was cut short (see Files)");
+    // A refused extraction leaves the listing whole.
+    contents.components[0].problems.back().code = ErrorCode::refused;
+    EXPECT_EQ(installsText(contents), "1 item into /Applications (A.app)");
 }
 
 }  // namespace
