@@ -5,16 +5,13 @@
 #include <algorithm>
 #include <map>
 
+#include "overview/ui/overviewtexts.h"
 #include "report/payloadjson.h"
 #include "tools/utf8.h"
 
 namespace varko {
 
 namespace {
-
-QString shown(const std::string& s) {
-    return host::visibleControls(QString::fromUtf8(s.data(), qsizetype(s.size())));
-}
 
 QString kindText(package::EntryType type) {
     using T = package::EntryType;
@@ -55,10 +52,10 @@ QString installsText(const package::PackageContents& contents) {
         files += c.files.size();
         for (const package::PayloadFile& f : c.files)
             if (!payloadFlags(f).isEmpty()) ++flagged;
-        if (!c.files.empty() && !locations.contains(shown(c.installLocation)))
-            locations << shown(c.installLocation);
+        if (!c.files.empty() && !locations.contains(shownText(c.installLocation)))
+            locations << shownText(c.installLocation);
         for (const package::PackageScript& s : c.scripts)
-            if (!scripts.contains(shown(s.name))) scripts << shown(s.name);
+            if (!scripts.contains(shownText(s.name))) scripts << shownText(s.name);
     }
     const QString items = files == 1 ? QObject::tr("1 item") : QObject::tr("%1 items").arg(files);
     QString text = files == 0              ? QObject::tr("nothing: the package has no payload")
@@ -66,7 +63,7 @@ QString installsText(const package::PackageContents& contents) {
                                            : QObject::tr("%1 into several places").arg(items);
     QStringList apps;
     for (const std::string& app : payloadApps(contents))
-        apps << shown(app.substr(app.rfind('/') + 1));
+        apps << shownText(app.substr(app.rfind('/') + 1));
     if (!apps.isEmpty()) {
         const qsizetype named = std::min<qsizetype>(apps.size(), 5);
         text += " (" + apps.mid(0, named).join(QStringLiteral(", ")) +
@@ -179,11 +176,12 @@ QVariant PayloadModel::data(const QModelIndex& index, int role) const {
     // The same amber as a flagged component's row: readable in light and dark themes.
     if (role == Qt::BackgroundRole && at->flagged) return QColor(255, 170, 0, 56);
     if (role == Qt::ToolTipRole && f)
-        return shown(f->path) + (f->linkTarget.empty() ? QString() : " → " + shown(f->linkTarget));
+        return shownText(f->path) +
+               (f->linkTarget.empty() ? QString() : " → " + shownText(f->linkTarget));
     if (role != Qt::DisplayRole) return {};
     switch (Column(index.column())) {
         case name:
-            return shown(at->name);
+            return shownText(at->name);
         case kind:
             return f ? kindText(f->type) : tr("Folder");
         case mode:
