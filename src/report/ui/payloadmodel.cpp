@@ -7,7 +7,6 @@
 
 #include "overview/ui/overviewtexts.h"
 #include "report/payloadjson.h"
-#include "tools/utf8.h"
 
 namespace varko {
 
