@@ -20,13 +20,14 @@ ItemType itemTypeForPath(const QString& path) {
         return {{}, QCoreApplication::translate("Varko", "“%1” does not exist.").arg(path)};
     if (S_ISDIR(st.st_mode) && name.endsWith(".app", Qt::CaseInsensitive))
         return {applicationBundleType, {}};
-    if (S_ISREG(st.st_mode) && name.endsWith(".pkg", Qt::CaseInsensitive))
+    // A folder too: the older bundle-style packages are folders.
+    if (name.endsWith(".pkg", Qt::CaseInsensitive) && (S_ISREG(st.st_mode) || S_ISDIR(st.st_mode)))
         return {installerPackageType, {}};
     return {{},
             QCoreApplication::translate("Varko",
                                         "“%1” is neither an app bundle (a folder whose name ends "
-                                        "in .app) nor an installer package (a file whose name "
-                                        "ends in .pkg).")
+                                        "in .app) nor an installer package (a file or folder "
+                                        "whose name ends in .pkg).")
                 .arg(path)};
 }
 

@@ -11,6 +11,10 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <span>
+#include <utility>
+
+#include "format/macho/machofile.h"
 
 namespace varko::package {
 
@@ -52,6 +56,58 @@ PrivateFolder::~PrivateFolder() {
     if (!folder.empty()) fs::remove_all(folder, ignored);
 }
 
+namespace {
+
+/// What a folder's name says it holds, if code.
+std::optional<CodeKind> bundleKind(std::string_view name) {
+    static constexpr std::pair<std::string_view, CodeKind> suffixes[] = {
+        {".app", CodeKind::app},
+        {".framework", CodeKind::framework},
+        {".bundle", CodeKind::plugIn},
+        {".plugin", CodeKind::plugIn},
+        {".appex", CodeKind::plugIn},
+        {".xpc", CodeKind::plugIn},
+        {".kext", CodeKind::plugIn},
+        {".systemextension", CodeKind::plugIn},
+        {".qlgenerator", CodeKind::plugIn},
+        {".mdimporter", CodeKind::plugIn},
+        {".saver", CodeKind::plugIn},
+        {".prefPane", CodeKind::plugIn},
+    };
+    for (const auto& [suffix, kind] : suffixes)
+        if (name.size() > suffix.size() && name.ends_with(suffix)) return kind;
+    return std::nullopt;
+}
+
+/// The outermost code bundle that `path` lies in, or is: "A.app" of "A.app/Contents/x".
+std::optional<std::pair<std::string, CodeKind>> outermostBundle(const std::string& path) {
+    std::size_t from = 0;
+    while (from < path.size()) {
+        std::size_t to = path.find('/', from);
+        if (to == std::string::npos) to = path.size();
+        if (const auto kind = bundleKind(std::string_view(path).substr(from, to - from)))
+            return std::pair{path.substr(0, to), *kind};
+        from = to + 1;
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+const char* codeKindName(CodeKind kind) {
+    switch (kind) {
+        case CodeKind::app:
+            return "app";
+        case CodeKind::framework:
+            return "framework";
+        case CodeKind::plugIn:
+            return "plug-in";
+        case CodeKind::machO:
+            break;
+    }
+    return "mach-o";
+}
+
 bool inAppBundle(const std::string& path) {
     std::size_t from = 0;
     while (from < path.size()) {
@@ -91,16 +147,32 @@ std::optional<Error> ExtractionWriter::ready(const std::string& path) const {
 
 std::optional<Error> ExtractionWriter::write(archive* a, archive_entry* entry,
                                              const std::string& path) {
-    if (path == "." || !inAppBundle(path)) return std::nullopt;
+    auto piece = path == "." ? std::nullopt : outermostBundle(path);
+    std::array<char, 64 * 1024> buffer{};
+    la_ssize_t first = 0;  // bytes of the file already read into the buffer
+    if (!piece) {
+        // A loose Mach-O file, by its first bytes whatever its name: a tool or a library.
+        if (archive_entry_filetype(entry) != AE_IFREG || archive_entry_hardlink(entry))
+            return std::nullopt;
+        first = archive_read_data(a, buffer.data(), buffer.size());
+        if (first < 4 ||
+            !macho::looksLikeMachO(std::as_bytes(std::span(buffer.data(), std::size_t(first)))))
+            return std::nullopt;
+        piece = std::pair{path, CodeKind::machO};
+    }
     if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)
         return Error{0, folder.string() + ": " + std::strerror(errno), ErrorCode::unwritable};
     if (auto wrong = ready(path)) return wrong;
+    // Found by any entry in it: a payload need not list a bundle's folder before its files.
+    if (std::none_of(found.begin(), found.end(),
+                     [&](const auto& known) { return known.first == piece->first; }))
+        found.push_back(*piece);
     const fs::path target = folder / path;
     const unsigned mode = archive_entry_perm(entry) & 0755;  // no setuid, setgid or others' writes
     if (const char* link = archive_entry_hardlink(entry)) {
         std::string from = link;
         while (from.starts_with("./")) from.erase(0, 2);
-        if (!staysInside(from) || !inAppBundle(from))
+        if (!staysInside(from) || !outermostBundle(from))
             return refused(path, "a hard link to a file outside the app");
         if (::link((folder / from).c_str(), target.c_str()) != 0)
             return Error{0, path + ": " + std::strerror(errno), ErrorCode::unwritable};
@@ -110,11 +182,6 @@ std::optional<Error> ExtractionWriter::write(archive* a, archive_entry* entry,
         case AE_IFDIR: {
             if (::mkdir(target.c_str(), 0700) != 0 && errno != EEXIST)
                 return Error{0, path + ": " + std::strerror(errno), ErrorCode::unwritable};
-            const std::string_view name = fs::path(path).filename().native();
-            if (endsWithApp(name) &&
-                std::none_of(appPaths.begin(), appPaths.end(),
-                             [&](const std::string& app) { return path.starts_with(app + "/"); }))
-                appPaths.push_back(path);
             return std::nullopt;
         }
         case AE_IFLNK: {
@@ -135,10 +202,10 @@ std::optional<Error> ExtractionWriter::write(archive* a, archive_entry* entry,
     const int fd =
         ::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0) return Error{0, path + ": " + std::strerror(errno), ErrorCode::unwritable};
-    std::array<char, 64 * 1024> buffer{};
     std::optional<Error> failed;
     for (;;) {
-        const la_ssize_t n = archive_read_data(a, buffer.data(), buffer.size());
+        const la_ssize_t n = first > 0 ? std::exchange(first, 0)
+                                       : archive_read_data(a, buffer.data(), buffer.size());
         if (n < 0) {
             failed = Error{
                 0, path + ": " + (archive_error_string(a) ? archive_error_string(a) : "unreadable"),

@@ -7,6 +7,7 @@
 #include <algorithm>
 
 #include "format/xar/xar.h"
+#include "package/payload.h"
 
 namespace varko::spctl {
 
@@ -70,6 +71,8 @@ bool rsaVerifies(const std::vector<unsigned char>& leafDer, const std::vector<st
 
 Expected<PackageVerdict> verifyPackage(const std::filesystem::path& path,
                                        const signing::TrustAnchors& anchors, std::int64_t now) {
+    // Signatures came with flat packages; a bundle-style one never carries any.
+    if (package::isBundlePackage(path)) return PackageVerdict{};
     auto file = macho::FileSource::open(path.string());
     if (!file) {
         // The tools name the package themselves.

@@ -445,6 +445,17 @@ bool PackageContents::cut() const {
            });
 }
 
+bool isBundlePackage(const std::filesystem::path& folder) {
+    std::error_code error;
+    const auto type = [&](const std::filesystem::path& p) {
+        return std::filesystem::symlink_status(p, error).type();
+    };
+    // The item itself may be reached through a link its user made; nothing inside it may.
+    return std::filesystem::status(folder, error).type() == std::filesystem::file_type::directory &&
+           type(folder / "Contents") == std::filesystem::file_type::directory &&
+           type(folder / "Contents" / "Archive.pax.gz") == std::filesystem::file_type::regular;
+}
+
 namespace {
 
 /// Up to `limit` bytes of a regular file inside a bundle-style package; none for a link, a
@@ -465,7 +476,11 @@ std::optional<std::string> bundleFile(const std::filesystem::path& file, std::si
 /// whatever its name says), Contents/Info.plist naming the install location, and scripts
 /// in Contents/Resources. Links inside it are not followed.
 Expected<PackageContents> readBundlePackage(const std::filesystem::path& pkg,
-                                            const PayloadBudget& budget) {
+                                            const PayloadBudget& budget,
+                                            const Extraction* extraction) {
+    if (!isBundlePackage(pkg))
+        return Error{0, "not an installer package: a folder with no Contents/Archive.pax.gz",
+                     ErrorCode::unsupported, pkg.string()};
     PackageContents contents;
     ComponentPackage c;
     const std::filesystem::path folder = pkg / "Contents";
@@ -483,11 +498,14 @@ Expected<PackageContents> readBundlePackage(const std::filesystem::path& pkg,
     static constexpr const char* scriptNames[] = {"preflight",         "postflight", "preinstall",
                                                   "postinstall",       "preupgrade", "postupgrade",
                                                   "InstallationCheck", "VolumeCheck"};
+    std::error_code error;
+    // A Resources that is a link would lead the reads out of the package.
+    const bool resources = std::filesystem::symlink_status(folder / "Resources", error).type() ==
+                           std::filesystem::file_type::directory;
     for (const char* name : scriptNames) {
         const std::filesystem::path file = folder / "Resources" / name;
-        std::error_code error;
-        if (std::filesystem::symlink_status(file, error).type() !=
-            std::filesystem::file_type::regular)
+        if (!resources || std::filesystem::symlink_status(file, error).type() !=
+                              std::filesystem::file_type::regular)
             continue;
         PackageScript script;
         script.name = name;
@@ -502,24 +520,30 @@ Expected<PackageContents> readBundlePackage(const std::filesystem::path& pkg,
         c.scripts.push_back(std::move(script));
     }
     const std::filesystem::path archivePath = folder / "Archive.pax.gz";
-    std::error_code error;
-    if (std::filesystem::symlink_status(archivePath, error).type() ==
-        std::filesystem::file_type::regular) {
-        // libarchive's raw reader hands the file over as one member, as a xar member is.
-        ArchivePtr raw(archive_read_new());
-        archive_read_support_format_raw(raw.get());
-        archive_entry* entry = nullptr;
-        Spending spending(budget);
-        std::optional<Error> stopAll;
-        if (archive_read_open_filename(raw.get(), archivePath.c_str(), 64 * 1024) == ARCHIVE_OK &&
-            archive_read_next_header(raw.get(), &entry) == ARCHIVE_OK)
-            listMember(raw.get(), std::filesystem::file_size(archivePath, error), false, c,
-                       spending, stopAll, nullptr);
-        else
-            c.problems.push_back(
-                Error{0, "Archive.pax.gz: " + archiveError(raw.get()), ErrorCode::unreadable});
-    }
+    // libarchive's raw reader hands the file over as one member, as a xar member is.
+    ArchivePtr raw(archive_read_new());
+    archive_read_support_format_raw(raw.get());
+    archive_entry* entry = nullptr;
+    Spending spending(budget);
+    std::optional<Error> stopAll;
+    std::uint64_t written = 0;
+    std::optional<ExtractionWriter> writer;
+    if (extraction) writer.emplace(*extraction, 0, written);
+    if (archive_read_open_filename(raw.get(), archivePath.c_str(), 64 * 1024) == ARCHIVE_OK &&
+        archive_read_next_header(raw.get(), &entry) == ARCHIVE_OK)
+        listMember(raw.get(), std::filesystem::file_size(archivePath, error), false, c, spending,
+                   stopAll, writer ? &*writer : nullptr);
+    else
+        c.problems.push_back(
+            Error{0, "Archive.pax.gz: " + archiveError(raw.get()), ErrorCode::unreadable});
+    if (stopAll)
+        contents.problems.push_back(
+            Error{0, "the listing stopped: " + stopAll->message, ErrorCode::tooLarge});
     for (PayloadFile& f : c.files) f.path = installedPath(c.installLocation, f.path);
+    if (writer)
+        for (const auto& [piece, kind] : writer->pieces())
+            contents.apps.push_back(
+                {installedPath(c.installLocation, piece), writer->base() / piece, kind});
     contents.components.push_back(std::move(c));
     return contents;
 }
@@ -533,7 +557,8 @@ Expected<PackageContents> readContents(const std::filesystem::path& pkg,
                      pkg.string()};
     };
     std::error_code ignored;
-    if (std::filesystem::is_directory(pkg, ignored)) return readBundlePackage(pkg, budget);
+    if (std::filesystem::is_directory(pkg, ignored))
+        return readBundlePackage(pkg, budget, extraction);
     if (archive_read_open_filename(outer.get(), pkg.c_str(), 64 * 1024) != ARCHIVE_OK)
         return notPackage(archiveError(outer.get()));
     Spending spending(budget);
@@ -608,9 +633,9 @@ Expected<PackageContents> readContents(const std::filesystem::path& pkg,
         ComponentPackage& c = byName[name];
         for (PayloadFile& f : c.files) f.path = installedPath(c.installLocation, f.path);
         if (const auto w = writers.find(name); w != writers.end())
-            for (const std::string& app : w->second->apps())
+            for (const auto& [piece, kind] : w->second->pieces())
                 contents.apps.push_back(
-                    {installedPath(c.installLocation, app), w->second->base() / app});
+                    {installedPath(c.installLocation, piece), w->second->base() / piece, kind});
         contents.components.push_back(std::move(c));
     }
     return contents;

@@ -97,9 +97,14 @@ struct PackageContents {
     [[nodiscard]] bool cut() const;
 };
 
+/// Whether `folder` is an older bundle-style package: a folder whose Contents folder (not a
+/// link) holds the payload, Archive.pax.gz, as a regular file.
+[[nodiscard]] bool isBundlePackage(const std::filesystem::path& folder);
+
 /// Lists a flat package (a xar archive): its Distribution, and for each component package
 /// its PackageInfo, every entry of its Payload (cpio, plain, gzip or pbzx: xz chunks) and
-/// the text of each script in its Scripts archive. Fails only when `pkg` is no xar archive.
+/// the text of each script in its Scripts archive; a bundle-style package (isBundlePackage) from
+/// its Archive.pax.gz, Info.plist and scripts. Fails only when `pkg` is neither.
 [[nodiscard]] Expected<PackageContents> readPackageContents(const std::filesystem::path& pkg,
                                                             const PayloadBudget& budget = {});
 

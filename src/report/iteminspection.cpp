@@ -108,16 +108,20 @@ void inspectPayload(Inspection& item, const std::filesystem::path& path, const h
     if (!*item.payload) return;
     for (const PayloadApp& app : inspectPayloadApps(**item.payload, tools, work)) {
         const Inspection& inner = app.inspection;
-        QJsonObject o{
-            {"path", text(app.installedPath)},
-            {"bundleID", inner.document.theInfo ? inner.document.theInfo->bundleID : QString()},
-            {"verdict", overview::verdictJson(inner.verdict)},
-            {"privacyServices",
-             inner.overview ? overview::servicesJson(*inner.overview) : QJsonArray()}};
+        const bool isApp = app.kind == package::CodeKind::app;
+        QJsonObject o{{"path", text(app.installedPath)},
+                      {"kind", QLatin1String(package::codeKindName(app.kind))},
+                      {"privacyServices",
+                       inner.overview ? overview::servicesJson(*inner.overview) : QJsonArray()}};
+        if (isApp) {
+            o["bundleID"] = inner.document.theInfo ? inner.document.theInfo->bundleID : QString();
+            o["verdict"] = overview::verdictJson(inner.verdict);
+        }
         if (inner.overview && !inner.overview->components.empty()) {
             const QJsonObject main = overview::componentsJson(*inner.overview).first().toObject();
-            for (const char* key : {"signer", "teamIdentifier", "designatedRequirement"})
+            for (const char* key : {"signer", "teamIdentifier", "designatedRequirement", "valid"})
                 o[QLatin1String(key)] = main.value(QLatin1String(key));
+            if (!isApp) o["bundleID"] = main.value(QLatin1String("identifier"));
         }
         item.payloadApps.append(o);
     }
@@ -130,11 +134,19 @@ std::vector<PayloadApp> inspectPayloadApps(const package::PackageContents& conte
     std::vector<PayloadApp> out;
     for (const package::ExtractedApp& app : contents.apps) {
         if (work.cancelled()) break;
-        PayloadApp inspected{app.installedPath, app.onDisk, {}};
+        PayloadApp inspected{app.installedPath, app.onDisk, app.kind, {}};
         Inspection& inner = inspected.inspection;
         inner.path = host::pathFromSystem(QByteArray::fromStdString(app.onDisk.string()));
-        inner.typeName = QString::fromLatin1(applicationBundleType);
-        inspect(inner, tools, true, work);
+        if (app.kind == package::CodeKind::app) {
+            inner.typeName = QString::fromLatin1(applicationBundleType);
+            inspect(inner, tools, true, work);
+        } else {
+            const Work::Scope scope(work);
+            inner.overview = overview::readOverview(app.onDisk);
+            overview::checkComponents(*inner.overview, app.onDisk, tools, work);
+            // Who signed it, in the verdict's words; its state stays unknown.
+            inner.verdict.signer = overview::judge(true, &*inner.overview, std::nullopt, {}).signer;
+        }
         out.push_back(std::move(inspected));
     }
     return out;

@@ -55,15 +55,19 @@ struct Inspection {
 void inspect(Inspection& item, const host::ToolSet& tools, bool wholeApp = true,
              const Work& work = {});
 
-/// An app a package would install, inspected from its copy.
+/// A piece of code a package would install, inspected from its copy.
 struct PayloadApp {
     std::string installedPath;
     std::filesystem::path onDisk;
+    package::CodeKind kind = package::CodeKind::app;
+    /// An app's whole inspection; for other code its overview alone, every component
+    /// verified: Gatekeeper judges apps, not what they load.
     Inspection inspection;
 };
 
-/// Inspects each app written out of a package (package::extractPackageApps) as an app on
-/// disk is inspected; stops early once `work` is called off.
+/// Inspects each piece of code written out of a package (package::extractPackageApps): an
+/// app as an app on disk is, other code by its signature; stops early once `work` is
+/// called off.
 [[nodiscard]] std::vector<PayloadApp> inspectPayloadApps(const package::PackageContents& contents,
                                                          const host::ToolSet& tools,
                                                          const Work& work = {});

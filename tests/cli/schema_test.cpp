@@ -5,6 +5,7 @@
 
 #include "cli/clitest.h"
 #include "fixtures/componentbundle.h"
+#include "fixtures/machowriter.h"
 #include "fixtures/pkgwriter.h"
 #include "fixtures/xarwriter.h"
 
@@ -58,8 +59,12 @@ TEST(SchemaTest, ItemsScansAndComparisonsMatchTheShippedSchemas) {
     const auto changed = writeComponentApp(folder, richApp("2.0", Signing::adhoc), pki);
     ASSERT_TRUE(changed) << changed.error().message;
     ASSERT_TRUE(writeFile(folder / "Tool.pkg", makeXar("", std::nullopt)));
-    const auto payload = makeCpio(
-        {folderEntry("./Foo.app"), fileEntry("./Foo.app/tool", "x", 04755)}, Compression::pbzx);
+    const auto tool = makeMachO({});
+    const auto payload =
+        makeCpio({folderEntry("./Foo.app"), fileEntry("./Foo.app/tool", "x", 04755),
+                  fileEntry("./bin/tool",
+                            std::string(reinterpret_cast<const char*>(tool.data()), tool.size()))},
+                 Compression::pbzx);
     ASSERT_TRUE(writeFile(
         folder / "Product.pkg",
         makeFlatPackage({{"A.pkg/PackageInfo", packageInfo("a", "1", "/Applications")},
@@ -78,6 +83,12 @@ TEST(SchemaTest, ItemsScansAndComparisonsMatchTheShippedSchemas) {
     EXPECT_EQ(product["payload"]["apps"][0]["path"], "/Applications/Foo.app");
     // Inspected from its copy, which is gone afterwards.
     EXPECT_TRUE(product["payload"]["apps"][0]["verdict"]["state"].isString());
+    // A loose tool is judged by its signature alone: Gatekeeper judges apps.
+    const QJsonObject looseTool = product["payload"]["apps"][1].toObject();
+    EXPECT_EQ(looseTool["kind"], "mach-o");
+    EXPECT_EQ(looseTool["signer"], "adhoc");
+    EXPECT_EQ(looseTool["valid"], true) << QJsonDocument(looseTool).toJson().toStdString();
+    EXPECT_FALSE(looseTool.contains("verdict"));
     EXPECT_EQ(product["payload"]["files"][1]["mode"], "4755");
     EXPECT_EQ(product["payload"]["scripts"][0]["text"], "exit 0");
 

@@ -78,9 +78,9 @@ TEST(ItemTypeTest, MapsFoldersAndFilesBySuffixIgnoringCase) {
     EXPECT_EQ(itemTypeForPath(dir.filePath("A.app") + "/").typeName, applicationBundleType);
     EXPECT_EQ(itemTypeForPath(touch("I.pkg")).typeName, installerPackageType);
     EXPECT_EQ(itemTypeForPath(touch("J.Pkg")).typeName, installerPackageType);
+    EXPECT_EQ(itemTypeForPath(mkdir("Old.pkg")).typeName, installerPackageType);
 
-    for (const QString& refused :
-         {touch("file.app"), mkdir("folder.pkg"), touch("notes.txt"), mkdir("plain")}) {
+    for (const QString& refused : {touch("file.app"), touch("notes.txt"), mkdir("plain")}) {
         const ItemType type = itemTypeForPath(refused);
         EXPECT_FALSE(type.accepted()) << refused.toStdString();
         EXPECT_TRUE(type.error.contains("neither an app bundle")) << type.error.toStdString();

@@ -5,7 +5,9 @@
 #include <QTemporaryDir>
 #include <fstream>
 
+#include "fixtures/machowriter.h"
 #include "fixtures/pkgwriter.h"
+#include "package/packagesignature.h"
 #include "package/payload.h"
 
 using namespace varko;
@@ -201,7 +203,9 @@ std::vector<std::string> tree(const std::filesystem::path& root) {
     return out;
 }
 
-TEST_F(PayloadTest, OnlyTheAppsAreWrittenOutAndNothingLeavesTheirFolder) {
+TEST_F(PayloadTest, OnlyCodeIsWrittenOutAndNothingLeavesItsFolder) {
+    const auto machOBytes = makeMachO({});
+    const std::string machO(reinterpret_cast<const char*>(machOBytes.data()), machOBytes.size());
     const std::vector<ArchiveEntry> entries{
         folderEntry("."),
         folderEntry("./Foo.app"),
@@ -215,6 +219,10 @@ TEST_F(PayloadTest, OnlyTheAppsAreWrittenOutAndNothingLeavesTheirFolder) {
         {"./Foo.app/Contents/pipe", {}, 0010644, {}, false, 0, 80},
         fileEntry("./Foo.app/Contents/inside/through", "via a link"),
         fileEntry("./readme.txt", "not in an app"),
+        // Code outside apps is written too: a framework, and a tool known by its bytes alone.
+        fileEntry("./Library/F.framework/F", "x"),
+        fileEntry("./bin/tool", machO, 0755),
+        fileEntry("./bin/script", "#!/bin/sh\n", 0755),
     };
     const std::filesystem::path root = dir.filePath("extracted").toStdString();
     std::filesystem::create_directory(root);
@@ -227,8 +235,12 @@ TEST_F(PayloadTest, OnlyTheAppsAreWrittenOutAndNothingLeavesTheirFolder) {
         .write(reinterpret_cast<const char*>(pkg.data()), std::streamsize(pkg.size()));
     const auto contents = package::extractPackageApps(path, extraction);
     ASSERT_TRUE(contents) << contents.error().message;
-    ASSERT_EQ(contents->apps.size(), 1u);
-    EXPECT_EQ(contents->apps[0].installedPath, "/Applications/Foo.app");
+    std::vector<std::string> pieces;
+    for (const package::ExtractedApp& app : contents->apps)
+        pieces.push_back(app.installedPath + " " + package::codeKindName(app.kind));
+    EXPECT_EQ(pieces, (std::vector<std::string>{"/Applications/Foo.app app",
+                                                "/Applications/Library/F.framework framework",
+                                                "/Applications/bin/tool mach-o"}));
     EXPECT_EQ(contents->apps[0].onDisk, root / "0" / "Foo.app");
     // The tool lost its setuid bit and others' write; the link in stays, the rest is refused.
     EXPECT_EQ(tree(root), (std::vector<std::string>{
@@ -237,6 +249,11 @@ TEST_F(PayloadTest, OnlyTheAppsAreWrittenOutAndNothingLeavesTheirFolder) {
                               "0/Foo.app/Contents d 0700",
                               "0/Foo.app/Contents/inside l -> tool",
                               "0/Foo.app/Contents/tool f 0755",
+                              "0/Library d 0700",
+                              "0/Library/F.framework d 0700",
+                              "0/Library/F.framework/F f 0644",
+                              "0/bin d 0700",
+                              "0/bin/tool f 0755",
                           }));
     std::vector<std::string> refusals;
     for (const Error& e : contents->components[0].problems) {
@@ -308,6 +325,30 @@ TEST_F(PayloadTest, ABundleStylePackageIsListedFromItsArchiveInfoAndScripts) {
     EXPECT_EQ(c.scripts[0].name, "postflight");
     EXPECT_EQ(c.scripts[0].text, "#!/bin/sh\necho hi\n");
     EXPECT_TRUE(c.problems.empty());
+
+    // Its app is written out to be inspected, as a flat package's is.
+    const fs::path root = dir.filePath("out").toStdString();
+    fs::create_directory(root);
+    const auto extracted = package::extractPackageApps(pkg, {root, package::maxExtractedBytes});
+    ASSERT_TRUE(extracted) << extracted.error().message;
+    ASSERT_EQ(extracted->apps.size(), 1u);
+    EXPECT_EQ(extracted->apps[0].installedPath, "/Applications/Tool.app");
+    EXPECT_EQ(tree(root),
+              (std::vector<std::string>{"0 d 0700", "0/Tool.app d 0700", "0/Tool.app/run f 0755"}));
+    // Such packages predate signing: the tools find none, and never an error.
+    const auto verdict = spctl::verifyPackage(pkg, signing::TrustAnchors::apple(), 0);
+    ASSERT_TRUE(verdict) << verdict.error().message;
+    EXPECT_EQ(verdict->kind, spctl::PackageVerdict::Kind::Unsigned);
+
+    // A folder by that name with its payload reached through a link is none.
+    const fs::path fake = dir.filePath("Fake.pkg").toStdString();
+    fs::create_directory(fake);
+    fs::create_directory_symlink(pkg / "Contents", fake / "Contents");
+    EXPECT_FALSE(package::isBundlePackage(fake));
+    const auto notOne = package::readPackageContents(fake);
+    ASSERT_FALSE(notOne);
+    EXPECT_EQ(notOne.error().code, ErrorCode::unsupported);
+    EXPECT_FALSE(spctl::verifyPackage(fake, signing::TrustAnchors::apple(), 0));
 }
 
 }  // namespace

@@ -186,8 +186,9 @@ void ViewController::buildInterface() {
     showTab(appsView, false);
     // Double-click or Return: the app's copy opens as if dropped on this window.
     connect(appsView, &QTreeWidget::itemActivated, this, [this](QTreeWidgetItem* item) {
-        if (auto* w = qobject_cast<DocumentWindowController*>(window()))
-            emit w->itemsDropped({item->data(0, Qt::UserRole).toString()});
+        const QString copy = item->data(0, Qt::UserRole).toString();
+        if (auto* w = qobject_cast<DocumentWindowController*>(window()); w && !copy.isEmpty())
+            emit w->itemsDropped({copy});
     });
 
     verdictBar = new VerdictBar(this);

@@ -276,6 +276,29 @@ void ViewController::payloadArrived(const std::shared_ptr<PayloadTree>& tree,
                 : installsText(tree->contents));
 }
 
+namespace {
+
+/// Code other than an app in a word, and what its own signature comes to: "Framework:
+/// signature valid".
+QString codeWords(package::CodeKind kind, const overview::Overview& overview) {
+    const QString what = kind == package::CodeKind::framework ? ViewController::tr("Framework")
+                         : kind == package::CodeKind::plugIn
+                             ? ViewController::tr("Plug-in")
+                             : ViewController::tr("Tool or library");
+    const overview::ComponentCheck* check =
+        overview.components.empty() || !overview.components.front().check
+            ? nullptr
+            : &*overview.components.front().check;
+    const QString state = !check || check->unchecked ? ViewController::tr("can't tell")
+                          : check->valid             ? ViewController::tr("signature valid")
+                          : check->signer == overview::Signer::unsigned_
+                              ? ViewController::tr("not signed")
+                              : ViewController::tr("signature not valid");
+    return what + QStringLiteral(": ") + state;
+}
+
+}  // namespace
+
 void ViewController::startPackageApps(const QString& path) {
     host::whenFinished(
         this,
@@ -293,11 +316,14 @@ void ViewController::startPackageApps(const QString& path) {
                 if (!contents) return out;
                 for (const PayloadApp& app : inspectPayloadApps(*contents, tools, work)) {
                     const Inspection& inner = app.inspection;
-                    const std::string& onDisk = app.onDisk.native();
+                    const bool isApp = app.kind == package::CodeKind::app;
+                    // Only an app opens in a window of its own.
+                    const std::string onDisk = isApp ? app.onDisk.native() : std::string();
                     out.rows.push_back(
                         {host::visibleControls(QString::fromStdString(app.installedPath)),
                          host::pathFromSystem(QByteArray::fromStdString(onDisk)),
-                         verdictWords(inner.verdict.state),
+                         isApp ? verdictWords(inner.verdict.state)
+                               : codeWords(app.kind, *inner.overview),
                          host::visibleControls(QString::fromStdString(inner.verdict.signer)),
                          inner.overview ? mayUseText(*inner.overview) : QString()});
                 }
