@@ -108,8 +108,9 @@ void sayTrouble(const QString& path, const QString& trouble) {
 }
 
 /// Inspects every item under `folders` on every core and prints each one's line, or object,
-/// in the order found; with `database` named, saves them there too.
-int scanFolders(const QStringList& folders, bool json, const QString& database,
+/// in the order found, and when `deep` those of the apps inside each package after it; with
+/// `database` named, saves them there too.
+int scanFolders(const QStringList& folders, bool json, bool deep, const QString& database,
                 const host::ToolSet& tools) {
     const scan::Found found = scan::findItems(folders);
     std::optional<cli::ScanDatabase> db;
@@ -134,8 +135,9 @@ int scanFolders(const QStringList& folders, bool json, const QString& database,
     std::mutex lock;
     std::map<std::size_t, scan::ItemSummary> waiting;
     std::size_t nextToPrint = 0, finished = 0, troubled = 0;
-    const auto print = [&](const scan::ItemSummary& item) {
-        progress.clear();
+    std::size_t listed = 0;
+    const auto printOne = [&](const scan::ItemSummary& item) {
+        ++listed;
         if (const QString trouble = troubleOf(item); !trouble.isEmpty()) {
             status = 2;
             ++troubled;
@@ -145,8 +147,14 @@ int scanFolders(const QStringList& folders, bool json, const QString& database,
             write(stdout, scan::summaryLine(item) + "\n");
         else if (!item.json.isEmpty())
             writeLine(item.json);
-        std::fflush(stdout);
         if (db) db->add(item);
+    };
+    const auto print = [&](const scan::ItemSummary& item) {
+        progress.clear();
+        printOne(item);
+        if (deep)
+            for (const scan::ItemSummary& inside : item.inside) printOne(inside);
+        std::fflush(stdout);
     };
     const unsigned workers = cores();
     // Items that finished ahead of one still being inspected wait for it, up to a bound; a
@@ -174,7 +182,7 @@ int scanFolders(const QStringList& folders, bool json, const QString& database,
     if (troubled > 0)
         write(stderr, QStringLiteral("varko-report: %1 of %2 items could not be assessed in full\n")
                           .arg(troubled)
-                          .arg(found.items.size()));
+                          .arg(listed));
     if (db) {
         if (const Expected<void> saved = db->save(database); !saved) {
             write(stderr, "varko-report: " + host::visibleControls(database) +
@@ -191,7 +199,7 @@ int scanFolders(const QStringList& folders, bool json, const QString& database,
 constexpr auto usage =
     "usage: varko-report [--json] [--] ITEM...\n"
     "       varko-report --diff [--json] [--] OLD NEW\n"
-    "       varko-report --scan [--json] [--sqlite FILE] [--] FOLDER...\n"
+    "       varko-report --scan [--deep] [--json] [--sqlite FILE] [--] FOLDER...\n"
     "       varko-report --tcc DB [--json] [--] APP...\n"
     "       varko-report --pppc [--receiver APP]... [-o FILE] [--] APP\n"
     "Prints what each app bundle or installer package declares about privacy "
@@ -200,7 +208,8 @@ constexpr auto usage =
     "With --diff, what changed from OLD to NEW, most serious first; the exit status is\n"
     "0 when nothing changed, 1 when something did, 2 on trouble.\n"
     "With --scan, finds every app and package under the folders and prints one line "
-    "for each (with --json, one JSON object per line).\n"
+    "for each (with --json, one JSON object per line); with --deep, one for each app inside\n"
+    "a package too, its path PACKAGE!/where/it/installs.\n"
     "The exit status is 2 when an item or folder could not be read, a signature tool\n"
     "gave no answer, a piece was not checked for having too much to hash, or a scan was\n"
     "cut short by its bounds (said on standard error and, with --json, in a {\"cut\": ...}\n"
@@ -220,7 +229,7 @@ namespace {
 /// The command line as GNU tools read theirs: options anywhere before "--", every other
 /// argument an operand, in order; "-" alone is an operand, as it is to them.
 struct CommandLine {
-    bool json = false, scan = false, diff = false, pppc = false;
+    bool json = false, scan = false, diff = false, pppc = false, deep = false;
     QString output;         ///< -o's file for --pppc; empty: standard output
     QStringList receivers;  ///< --receiver's apps, for --pppc
     QString sqlite;         ///< --sqlite's file; empty without it
@@ -244,6 +253,8 @@ CommandLine parseCommandLine(const QStringList& args) {
             line.json = true;
         else if (arg == u"--scan")
             line.scan = true;
+        else if (arg == u"--deep")
+            line.deep = true;
         else if (arg == u"--diff")
             line.diff = true;
         else if (arg == u"--pppc")
@@ -285,6 +296,8 @@ CommandLine parseCommandLine(const QStringList& args) {
         line.refused = QStringLiteral("--scan and --diff can't be used together");
     else if (sqliteNamed && line.sqlite.isEmpty())
         line.refused = QStringLiteral("--sqlite needs a file name");
+    else if (line.deep && !line.scan)
+        line.refused = QStringLiteral("--deep works only with --scan");
     else if (sqliteNamed && !line.scan)
         line.refused = QStringLiteral("--sqlite works only with --scan");
     else if (tccNamed && line.tcc.isEmpty())
@@ -430,7 +443,7 @@ int main(int argc, char** argv) {
             return 2;
         }
     }
-    if (line.scan) return scanFolders(line.operands, line.json, line.sqlite, tools);
+    if (line.scan) return scanFolders(line.operands, line.json, line.deep, line.sqlite, tools);
     const bool json = line.json;
     std::optional<privacy::TccDatabase> tcc;
     if (!line.tcc.isEmpty() && !(tcc = cli::openPrivacyDatabase(line.tcc))) return 2;

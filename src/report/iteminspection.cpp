@@ -106,7 +106,8 @@ void inspectPayload(Inspection& item, const std::filesystem::path& path, const h
     item.payload =
         package::extractPackageApps(path, {folder.path(), package::maxExtractedBytes}, budget);
     if (!*item.payload) return;
-    for (const PayloadApp& app : inspectPayloadApps(**item.payload, tools, work)) {
+    item.payloadInspections = inspectPayloadApps(**item.payload, tools, work);
+    for (const PayloadApp& app : item.payloadInspections) {
         const Inspection& inner = app.inspection;
         const bool isApp = app.kind == package::CodeKind::app;
         QJsonObject o{{"path", text(app.installedPath)},

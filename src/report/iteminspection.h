@@ -18,6 +18,8 @@
 
 namespace varko {
 
+struct PayloadApp;
+
 /// Everything Varko finds out about one item, as varko-report prints it: the window's
 /// record, report and signature checks, and the whole-app view.
 struct Inspection {
@@ -36,6 +38,8 @@ struct Inspection {
     /// `bundleID`, `verdict`, `signer`, `teamIdentifier`, `designatedRequirement` and
     /// `privacyServices`.
     QJsonArray payloadApps;
+    /// The same pieces with their whole inspections, for a scan that lists them as items.
+    std::vector<PayloadApp> payloadInspections;
     overview::Verdict verdict;
     /// An app with no main executable to find (an empty bundle, say): the signature tools'
     /// answers were told without starting them, as they are certain.

@@ -200,6 +200,20 @@ ItemSummary summarize(const Inspection& item) {
                            "its Info.plist can't be read: " + info->infoPlistProblem);
         }
     }
+    for (const PayloadApp& app : item.payloadInspections) {
+        if (app.kind != package::CodeKind::app) continue;
+        ItemSummary inner = summarize(app.inspection);
+        // Where it would be installed, inside the package it comes in: its copy is gone.
+        const QString installed = fromUtf8(app.installedPath);
+        inner.container = s.path;
+        inner.path = s.path + u'!' + installed;
+        inner.name = QFileInfo(installed).fileName();
+        if (!inner.json.isEmpty()) {
+            inner.json["path"] = inner.path;
+            inner.json["container"] = s.path;
+        }
+        s.inside.push_back(std::move(inner));
+    }
     if (!item.overview) return s;
 
     // A component's use marks the app as well, by what the component itself declares,

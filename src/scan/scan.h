@@ -87,6 +87,10 @@ struct ItemSummary {
     bool checksCut = false;
     /// The item's whole object, as `varko-report --json` prints it for one item.
     QJsonObject json;
+    /// For an app inside a package: the package, and `path` is "PACKAGE!/where/it/installs".
+    QString container;
+    /// The apps inside a package, each summarized as an item of its own.
+    std::vector<ItemSummary> inside;
 };
 
 /// The summary of a finished inspection.

@@ -33,6 +33,7 @@ TEST(CommandLine, OptionsGoAnywhereBeforeTheEndOfOptionsAndUnknownOnesAreRefused
         {{"--x\x1b[2J\n"}, 2, "", "varko-report: unrecognized option '--x␛[2J␊'\nusage: "},
         {{"--scan", "--diff", "APPS"}, 2, "", "varko-report: --scan and --diff can't be used"},
         {{"--diff", "ITEM"}, 2, "", "varko-report: --diff takes two items"},
+        {{"--deep", "ITEM"}, 2, "", "varko-report: --deep works only with --scan\nusage: "},
         {{"--scan", "--json"}, 2, "", "varko-report: no folder named\nusage: "},
         {{"ITEM", "--tcc"}, 2, "", "varko-report: --tcc needs a privacy database\nusage: "},
         {{"--tcc=ITEM", "--scan", "APPS"}, 2, "", "varko-report: --tcc can't be used with --scan"},

@@ -97,8 +97,16 @@ TEST(SchemaTest, ItemsScansAndComparisonsMatchTheShippedSchemas) {
     for (int depth = 0; depth < 33; ++depth) deep /= "d";
     fs::create_directories(deep);
     const auto scan = varko::testing::varkoReport(
-        {"--scan", "--json", QString::fromStdString(folder.string())}, 180000);
-    EXPECT_EQ(scan.out.count('\n'), 5) << scan.err.toStdString();
+        {"--scan", "--json", "--deep", QString::fromStdString(folder.string())}, 180000);
+    // The cut, four items, and the app inside the product archive as an item of its own.
+    EXPECT_EQ(scan.out.count('\n'), 6) << scan.err.toStdString();
+    const QString inside = QString::fromStdString((folder / "Product.pkg").string());
+    EXPECT_TRUE(scan.out.contains(
+        QJsonDocument(QJsonObject{{"path", inside + "!/Applications/Foo.app"}})
+            .toJson(QJsonDocument::Compact)
+            .mid(1)
+            .chopped(1)))
+        << scan.out.toStdString();
     EXPECT_TRUE(scan.out.startsWith("{\"cut\":{")) << scan.out.left(200).toStdString();
     expectValid("lines", scan.out);
 
