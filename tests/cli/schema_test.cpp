@@ -101,11 +101,11 @@ TEST(SchemaTest, ItemsScansAndComparisonsMatchTheShippedSchemas) {
     // The cut, four items, and the app inside the product archive as an item of its own.
     EXPECT_EQ(scan.out.count('\n'), 6) << scan.err.toStdString();
     const QString inside = QString::fromStdString((folder / "Product.pkg").string());
-    EXPECT_TRUE(scan.out.contains(
-        QJsonDocument(QJsonObject{{"path", inside + "!/Applications/Foo.app"}})
-            .toJson(QJsonDocument::Compact)
-            .mid(1)
-            .chopped(1)))
+    EXPECT_TRUE(
+        scan.out.contains(QJsonDocument(QJsonObject{{"path", inside + "!/Applications/Foo.app"}})
+                              .toJson(QJsonDocument::Compact)
+                              .mid(1)
+                              .chopped(1)))
         << scan.out.toStdString();
     EXPECT_TRUE(scan.out.startsWith("{\"cut\":{")) << scan.out.left(200).toStdString();
     expectValid("lines", scan.out);
