@@ -1,5 +1,6 @@
 // varko-report's JSON, one item, a scan and a comparison, checked against the schemas
 // that ship with it, on apps with every kind of piece, flag and privacy manifest.
+#include <QDir>
 #include <QProcess>
 #include <filesystem>
 
@@ -74,6 +75,10 @@ TEST(SchemaTest, ItemsScansAndComparisonsMatchTheShippedSchemas) {
     const QString oldPath = QString::fromStdString(old->string());
     const QString newPath = QString::fromStdString(changed->string());
 
+    // The apps' copies live in a private folder under TMPDIR, gone once the run ends.
+    const QTemporaryDir scratch;
+    const QByteArray oldTmp = qgetenv("TMPDIR");
+    qputenv("TMPDIR", scratch.path().toUtf8());
     const auto items = varko::testing::varkoReport(
         {"--json", oldPath, newPath, QString::fromStdString((folder / "Tool.pkg").string()),
          QString::fromStdString((folder / "Product.pkg").string())},
@@ -113,6 +118,12 @@ TEST(SchemaTest, ItemsScansAndComparisonsMatchTheShippedSchemas) {
     const auto diff = varko::testing::varkoReport({"--diff", "--json", oldPath, newPath}, 180000);
     EXPECT_EQ(diff.status, 1) << diff.err.toStdString();
     expectValid("comparison", diff.out);
+    if (oldTmp.isEmpty())
+        qunsetenv("TMPDIR");
+    else
+        qputenv("TMPDIR", oldTmp);
+    EXPECT_TRUE(
+        QDir(scratch.path()).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden));
 }
 
 }  // namespace

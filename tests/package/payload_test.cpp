@@ -269,6 +269,10 @@ TEST_F(PayloadTest, OnlyCodeIsWrittenOutAndNothingLeavesItsFolder) {
                   "Foo.app/Contents/pipe: a device node, pipe or socket is not written",
                   "Foo.app/Contents/inside/through: it lies under a link or a file, not a folder",
               }));
+    // Nothing was written beside the folder, nor where the absolute path pointed.
+    EXPECT_EQ(tree(root.parent_path()).size(), tree(root).size() + 2)
+        << "only the folder itself and the package beside it";
+    EXPECT_FALSE(std::filesystem::exists("/tmp/absolute.app"));
     // Every entry is still listed, refused or not.
     EXPECT_EQ(contents->components[0].files.size(), entries.size());
 
