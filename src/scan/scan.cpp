@@ -90,7 +90,7 @@ Found findItems(const QStringList& folders, const FindOptions& options) {
     std::function<void(const std::string&)> hook;
     if (options.beforeEntering)
         hook = [&](const std::string& folder) { options.beforeEntering(fromBytes(folder)); };
-    const Walked walked = walkFolders(roots, options.limits, hook);
+    const Walked walked = walkFolders(roots, options.limits, hook, options.cancel);
     Found found;
     for (const std::string& item : walked.items) found.items << fromBytes(item);
     // By path, ignoring case first as a listing does, then exactly, so the order is total.

@@ -40,6 +40,8 @@ struct Found {
 struct FindOptions {
     WalkLimits limits;
     std::function<void(const QString& folder)> beforeEntering;
+    /// Raised to end the walk early, as when its window closes.
+    const std::atomic<bool>* cancel = nullptr;
 };
 
 [[nodiscard]] Found findItems(const QStringList& folders, const FindOptions& options = {});

@@ -20,8 +20,9 @@ std::string joined(const std::string& folder, std::string_view name) {
 
 class Walk {
 public:
-    Walk(const WalkLimits& limits, const std::function<void(const std::string&)>& beforeEntering)
-        : limits(limits), beforeEntering(beforeEntering) {}
+    Walk(const WalkLimits& limits, const std::function<void(const std::string&)>& beforeEntering,
+         const std::atomic<bool>* cancel)
+        : limits(limits), beforeEntering(beforeEntering), cancel(cancel) {}
 
     Walked found;
 
@@ -47,6 +48,7 @@ public:
 private:
     const WalkLimits& limits;
     const std::function<void(const std::string&)>& beforeEntering;
+    const std::atomic<bool>* cancel;
     std::set<std::pair<dev_t, ino_t>> seen;
     std::set<std::string> listed;
     std::size_t entries = 0;
@@ -111,6 +113,10 @@ private:
             }
             const std::string_view name = entry->d_name;
             if (name == "." || name == "..") continue;
+            if (cancel && cancel->load(std::memory_order_relaxed)) {
+                full = true;
+                break;
+            }
             if (++entries > limits.entries) {
                 cutAt(CutKind::entries, path, limits.entries);
                 full = true;
@@ -165,8 +171,9 @@ bool hasBundleSuffix(std::string_view name, std::string_view suffix) {
 }
 
 Walked walkFolders(const std::vector<std::string>& roots, const WalkLimits& limits,
-                   const std::function<void(const std::string&)>& beforeEntering) {
-    Walk walk(limits, beforeEntering);
+                   const std::function<void(const std::string&)>& beforeEntering,
+                   const std::atomic<bool>* cancel) {
+    Walk walk(limits, beforeEntering, cancel);
     for (const std::string& root : roots) walk.root(root);
     return std::move(walk.found);
 }

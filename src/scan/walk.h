@@ -3,6 +3,7 @@
 // The walk under the folders of a scan, on the system's bytes and without Qt, so that the
 // fuzzer drives it with coverage.
 
+#include <atomic>
 #include <cstddef>
 #include <functional>
 #include <string>
@@ -59,10 +60,12 @@ struct Walked {
 /// each a folder to walk or a bundle to list; a root may itself be a link). Each folder
 /// below a root is opened from its parent's descriptor, never through a link, so a link
 /// put in place of any folder on the way, even while the walk runs, is never followed.
-/// `beforeEntering` runs just before a subfolder is opened, its parent already read.
+/// `beforeEntering` runs just before a subfolder is opened, its parent already read. Once
+/// `cancel` is raised the walk ends at its next entry; what it found so far is no answer.
 [[nodiscard]] Walked walkFolders(
     const std::vector<std::string>& roots, const WalkLimits& limits = {},
-    const std::function<void(const std::string& folder)>& beforeEntering = {});
+    const std::function<void(const std::string& folder)>& beforeEntering = {},
+    const std::atomic<bool>* cancel = nullptr);
 
 /// Whether a file name ends in `suffix` (".app", ".pkg"), in any case, after at least
 /// one more byte.

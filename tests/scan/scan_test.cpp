@@ -101,6 +101,17 @@ TEST_F(FindItems, ListsEveryBundleOnceWithoutGoingInsideOrFollowingLinks) {
     EXPECT_EQ(again.problems[1], at("notes.txt") + ": not a folder");
 }
 
+TEST_F(FindItems, ACalledOffWalkEndsAtItsNextEntry) {
+    std::atomic<bool> cancel = false;
+    FindOptions options;
+    options.cancel = &cancel;
+    options.beforeEntering = [&](const QString&) { cancel = true; };
+    // The first subfolder's entries are never read: only what the top listed directly.
+    const Found found = findItems({root}, options);
+    EXPECT_FALSE(found.items.contains(at("Utilities/Deep/Two.APP")));
+    EXPECT_LT(found.items.size(), 4);
+}
+
 TEST_F(FindItems, AFolderThatCantBeReadIsAProblemAndTheWalkGoesOn) {
     makeFolder(at("Locked/Hidden.app"));
     testsupport::openUpTo(root.toStdString());

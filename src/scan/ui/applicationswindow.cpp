@@ -363,7 +363,9 @@ void ApplicationsWindow::scanFolders(const QStringList& folders) {
     // Its results travel through the feed, not the future.
     (void)QtConcurrent::run(pool, [feed = feed, tools = tools,
                                    work = Work{host::poolThreads(pool), cancel}, folders, workers] {
-        scan::Found found = scan::findItems(folders);
+        scan::FindOptions options;
+        options.cancel = work.cancel.get();
+        scan::Found found = scan::findItems(folders, options);
         {
             QMutexLocker hold(&feed->lock);
             feed->total = std::size_t(found.items.size());
