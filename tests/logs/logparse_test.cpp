@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <string>
 
+#include "format/casetable.h"
 #include "logs/loglist.h"
 
 namespace varko::unifiedlog {
@@ -19,29 +20,14 @@ QByteArray entry(const QByteArray& subsystem, const QByteArray& image,
 }
 
 TEST(LogParse, ClassificationTableInOrder) {
-    struct Case {
-        QByteArray subsystem, image;
-        LogCategory type;
-        const char* label;
-    } cases[] = {
-        {"com.apple.TCC", "/usr/libexec/sandboxd", LogCategory::Tcc, "TCC        "},
-        {"com.apple.launchservices", "", LogCategory::LaunchServices, "LaunchServ "},
-        {"com.apple.securityd", "/System/Library/tccd", LogCategory::Securityd, "securityd  "},
-        {"com.apple.tcc", "/System/Library/PrivateFrameworks/TCC.framework/Support/tccd",
-         LogCategory::Other, "tccd       "},
-        {"com.apple.sandbox", "/kernel", LogCategory::Other, "kernel     "},
-        {"com.apple.sandbox", "/usr/libexec/sandboxd", LogCategory::Other, "sandbox    "},
-        // The first hit in search order.
-        {"", "/usr/libexec/tccd-sandbox-kernel", LogCategory::Other, "tccd       "},
-        {"com.example", "/Applications/Thing.app", LogCategory::Other, "[other]    "},
-        {"com.apple.TCC ", "", LogCategory::Other, "[other]    "},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.subsystem.constData());
-        const auto list = parse("[" + entry(c.subsystem, c.image) + "]");
+    const char* names[] = {"Other", "Tcc", "LaunchServices", "Securityd"};
+    for (const auto& [subsystem, image, type, label] :
+         varko::testing::caseTable<4>("categories.txt")) {
+        SCOPED_TRACE(subsystem + " " + image);
+        const auto list = parse("[" + entry(subsystem.c_str(), image.c_str()) + "]");
         ASSERT_EQ(list->children.size(), 1u);
-        EXPECT_EQ(list->children[0].type, c.type);
-        EXPECT_EQ(list->children[0].subsystem(), QString::fromLatin1(c.label));
+        EXPECT_EQ(names[int(list->children[0].type)], type);
+        EXPECT_EQ(list->children[0].subsystem(), QString::fromStdString(label));
     }
 }
 
@@ -98,13 +84,8 @@ TEST(LogParse, TimestampsHonourTheirOffsetAndAreStrict) {
     EXPECT_EQ(*t("2021-04-07 18:22:06.123456-0500") - *t("2021-04-07 18:22:06.123456+0000"),
               qint64(5) * 3600 * 1000000);
     EXPECT_EQ(*t("2024-02-29 00:00:00.000000+0530"), *t("2024-02-28 18:30:00.000000+0000"));
-    for (const char* bad : {"2021-04-07 18:22:06.123456", "2021-04-07 18:22:06.123456+01:00",
-                            "2021-02-29 18:22:06.123456+0100", "2021-13-07 18:22:06.123456+0100",
-                            "2021-04-07 24:22:06.123456+0100", "2021-04-07 18:60:06.123456+0100",
-                            "2021-04-07T18:22:06.123456+0100", "2021-04-07 18:22:06,123456+0100",
-                            "2021-4-07 18:22:06.1234567+0100", "2021-04-07 18:22:06.12345a+0100",
-                            "2021-04-07 18:22:06.123456+0160"})
-        EXPECT_FALSE(t(bad)) << bad;
+    for (const auto& [bad] : varko::testing::caseTable<1>("bad_timestamps.txt"))
+        EXPECT_FALSE(t(bad.c_str())) << bad;
 }
 
 TEST(LogParse, LargeDocumentsParseInSlicesAndWalkOnWhereACutIsWrong) {

@@ -2,9 +2,7 @@
 
 #include <QAccessible>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFileDialog>
-#include <QFileInfo>
 #include <QMimeData>
 #include <QScrollBar>
 #include <QSettings>
@@ -13,9 +11,7 @@
 #include <QTest>
 #include <QUrl>
 
-#include <sys/resource.h>
 #include <QTimer>
-#include <csignal>
 #include "support/filesizelimit.h"
 
 #include "logs/ui/logviewcontroller.h"
@@ -38,12 +34,14 @@ protected:
     void SetUp() override {
         QSettings().remove("fontSizeLog");
         log.answer(threeEntries);
+        w = window();
+        v = w->viewController();
     }
     std::unique_ptr<LogWindowController> window(const host::ToolSet& set) {
-        auto w = std::make_unique<LogWindowController>(set);
-        w->setAttribute(Qt::WA_DeleteOnClose, false);
-        w->show();
-        return w;
+        auto made = std::make_unique<LogWindowController>(set);
+        made->setAttribute(Qt::WA_DeleteOnClose, false);
+        made->show();
+        return made;
     }
     std::unique_ptr<LogWindowController> window() {
         return window(host::ToolSet::withPrograms({{QLatin1String(host::logPath), log.program()}}));
@@ -55,11 +53,11 @@ protected:
     }
     QTemporaryDir dir;
     FakeTool log{dir, "log"};
+    std::unique_ptr<LogWindowController> w;  ///< a window on the fake log tool
+    LogViewController* v = nullptr;          ///< its view
 };
 
 TEST_F(LogViewTest, OpensWithTheLastMinuteAndEverythingChecked) {
-    auto w = window();
-    LogViewController* v = w->viewController();
     EXPECT_EQ(w->windowTitle(), "Log Window");
     EXPECT_FALSE(v->progressSpinner->isVisible());
     EXPECT_EQ(v->startDateTextbox->text().size(), 10);
@@ -73,8 +71,6 @@ TEST_F(LogViewTest, OpensWithTheLastMinuteAndEverythingChecked) {
 }
 
 TEST_F(LogViewTest, QueryShowsEntriesAndSendsTenArguments) {
-    auto w = window();
-    LogViewController* v = w->viewController();
     ASSERT_TRUE(fetch(v));
     const QStringList args = log.arguments();
     ASSERT_EQ(args.size(), 10);
@@ -87,8 +83,6 @@ TEST_F(LogViewTest, QueryShowsEntriesAndSendsTenArguments) {
 }
 
 TEST_F(LogViewTest, FailuresShowTheirMessageAndKeepTheLastEntries) {
-    auto w = window();
-    LogViewController* v = w->viewController();
     ASSERT_TRUE(fetch(v));
     const QString shown = v->outputLines->display().text();
 
@@ -117,8 +111,6 @@ TEST_F(LogViewTest, UnreadableEntriesAreSkippedAndCounted) {
  {"subsystem":"com.apple.TCC","eventMessage":"raw )") +
                QByteArray("\0", 1) + "nul \xff byte\"},\n" +
                R"( {"processImagePath":"/kernel","eventMessage":"kernel"}])");
-    auto w = window();
-    LogViewController* v = w->viewController();
     ASSERT_TRUE(fetch(v));
     const unifiedlog::LogDisplay& shown = v->outputLines->display();
     EXPECT_EQ(shown.lineCount(), 2);
@@ -154,8 +146,6 @@ TEST_F(LogViewTest, UnreadableEntriesAreSkippedAndCounted) {
 }
 
 TEST_F(LogViewTest, OutputCutAtItsBoundShowsTheEntriesBeforeTheCut) {
-    auto w = window();
-    LogViewController* v = w->viewController();
     // The tool was stopped at the bound, so its status is no success.
     v->finishLogQuery(unifiedlog::LogQueryResult{
         std::make_shared<const unifiedlog::LogList>(threeEntries.left(threeEntries.size() - 10)),
@@ -168,8 +158,6 @@ TEST_F(LogViewTest, OutputCutAtItsBoundShowsTheEntriesBeforeTheCut) {
 }
 
 TEST_F(LogViewTest, CheckboxesFilterByCategory) {
-    auto w = window();
-    LogViewController* v = w->viewController();
     QTest::mouseClick(v->cloudDocsCheckbox, Qt::LeftButton);  // before any query: nothing happens
     EXPECT_EQ(v->outputLines->display().lineCount(), 0);
     v->cloudDocsCheckbox->setChecked(true);
@@ -188,8 +176,6 @@ TEST_F(LogViewTest, WindowStaysResponsiveWhileTheToolRunsAndMayCloseMeanwhile) {
     // The tool answers only once released, so ticks before that came while it ran.
     const QString release = dir.filePath("release");
     log.answer(threeEntries, 0, {}, testing::untilExists(release));
-    auto w = window();
-    LogViewController* v = w->viewController();
     QSignalSpy finished(v, &LogViewController::logQueryFinished);
     v->getlogButtonAction();
     EXPECT_TRUE(v->progressSpinner->isVisible());
@@ -212,8 +198,8 @@ TEST_F(LogViewTest, FontSizeIsBoundedStoredAndLoaded) {
     QSettings().setValue("fontSizeLog", 3.5);
     EXPECT_EQ(window()->viewController()->theFontSize, 12);
     QSettings().setValue("fontSizeLog", 30.0);
-    auto w = window();
-    LogViewController* v = w->viewController();
+    w = window();
+    v = w->viewController();
     EXPECT_EQ(v->theFontSize, 30);
     v->incFontSize();
     EXPECT_EQ(v->theFontSize, 24);
@@ -239,8 +225,6 @@ bool waitForQuery(LogViewController* v) {
 }
 
 TEST_F(LogViewTest, ARangeTheToolWouldRefuseIsMarkedAndTheEntriesStay) {
-    auto w = window();
-    LogViewController* v = w->viewController();
     ASSERT_TRUE(fetch(v));
     const QString shown = v->outputLines->display().text(), counts = v->countLabel->text();
     const QString day = v->endDateTextbox->text();
@@ -276,9 +260,7 @@ TEST_F(LogViewTest, ARangeTheToolWouldRefuseIsMarkedAndTheEntriesStay) {
 }
 
 TEST_F(LogViewTest, CountsFollowTheCheckboxesAndAnEmptyViewSaysWhy) {
-    auto w = window();
-    LogViewController* v = w->viewController();
-    const auto painted = [v] {
+    const auto painted = [this] {
         // Anything drawn on the empty view in another colour than its background.
         const QImage image = v->outputTextbox->viewport()->grab().toImage();
         const QRgb base = v->outputTextbox->palette().base().color().rgb();
@@ -345,8 +327,6 @@ QAction* menuAction(QMainWindow& window, const QString& title) {
 
 TEST_F(LogViewTest, TheFirstEntryInViewStaysThereWhenTheSizeOrTheCategoriesChange) {
     log.answer(manyEntries(400));
-    auto w = window();
-    LogViewController* v = w->viewController();
     LogOutputView* view = v->outputTextbox;
     ASSERT_TRUE(fetch(v));
     const auto topEntry = [&] { return v->outputLines->display().placeOf(view->topLine())->entry; };
@@ -382,8 +362,6 @@ TEST_F(LogViewTest, TheFirstEntryInViewStaysThereWhenTheSizeOrTheCategoriesChang
 }
 
 TEST_F(LogViewTest, FindSelectsTheNextMatchingLineScrollsToItAndGoesRound) {
-    auto w = window();
-    LogViewController* v = w->viewController();
     LogOutputView* view = v->outputTextbox;
     EXPECT_FALSE(v->findNext("tcc"));  // nothing shown yet
     ASSERT_TRUE(fetch(v));
@@ -438,8 +416,6 @@ TEST_F(LogViewTest, FindSelectsTheNextMatchingLineScrollsToItAndGoesRound) {
 }
 
 TEST_F(LogViewTest, TheTitleNamesTheRangeOfTheEntriesShown) {
-    auto w = window();
-    LogViewController* v = w->viewController();
     v->startDateTextbox->setText("2026-12-07");
     v->startTimeTextbox->setText("10:00:00");
     v->endDateTextbox->setText("2026-12-07");
@@ -457,8 +433,6 @@ TEST_F(LogViewTest, TheTitleNamesTheRangeOfTheEntriesShown) {
 }
 
 TEST_F(LogViewTest, ItemsDroppedAnywhereOnTheWindowAreHandedOn) {
-    auto w = window();
-    LogViewController* v = w->viewController();
     QSignalSpy dropped(w.get(), &LogWindowController::itemsDropped);
     QMimeData items;
     items.setUrls({QUrl::fromLocalFile(dir.filePath("A.app")), QUrl("https://example.com/B.pkg"),
@@ -500,8 +474,6 @@ bool save(LogViewController* v, const QString& target) {
 }
 
 TEST_F(LogViewTest, SaveWritesTheShownTextAsRtf) {
-    auto w = window();
-    LogViewController* v = w->viewController();
     ASSERT_TRUE(fetch(v));
     const QString target = dir.filePath("saved.rtf");
     ASSERT_TRUE(save(v, target));
@@ -514,8 +486,6 @@ TEST_F(LogViewTest, SaveWritesTheShownTextAsRtf) {
 }
 
 TEST_F(LogViewTest, FailedSaveLeavesTheOldFileAndSaysWhy) {
-    auto w = window();
-    LogViewController* v = w->viewController();
     ASSERT_TRUE(fetch(v));
     const QString target = dir.filePath("old.rtf");
     {
@@ -538,8 +508,6 @@ TEST_F(LogViewTest, FailedSaveLeavesTheOldFileAndSaysWhy) {
 }
 
 TEST_F(LogViewTest, OutputViewSelectsAndCopiesWholeLines) {
-    auto w = window();
-    LogViewController* v = w->viewController();
     ASSERT_TRUE(fetch(v));
     LogOutputView* view = v->outputTextbox;
     view->setFocus();
@@ -552,8 +520,6 @@ TEST_F(LogViewTest, OutputViewSelectsAndCopiesWholeLines) {
 }
 
 TEST_F(LogViewTest, ScreenReadersSeeEachLineAsAListItem) {
-    auto w = window();
-    LogViewController* v = w->viewController();
     ASSERT_TRUE(fetch(v));
     LogOutputView* view = v->outputTextbox;
     QAccessibleInterface* list = QAccessible::queryAccessibleInterface(view);
