@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QAccessible>
+#include <QClipboard>
 #include <QDir>
 #include <QFileDialog>
 #include <QMimeData>
@@ -9,15 +10,18 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QUrl>
-
 #include <QTimer>
-#include "support/filesizelimit.h"
+#include <QUrl>
+#include <QWindow>
 
 #include "logs/ui/logviewcontroller.h"
 #include "logs/ui/logwindowcontroller.h"
 #include "support/faketool.h"
+#include "support/filesizelimit.h"
+#include "support/savedialogs.h"
 #include "tools/threadpools.h"
+#include "ui/findbar.h"
+#include "ui/savedialog.h"
 
 namespace varko {
 namespace {
@@ -36,6 +40,8 @@ protected:
         log.answer(threeEntries);
         w = window();
         v = w->viewController();
+        w->activateWindow();  // for the keys of its menus
+        (void)QTest::qWaitForWindowActive(w.get());
     }
     std::unique_ptr<LogWindowController> window(const host::ToolSet& set) {
         auto made = std::make_unique<LogWindowController>(set);
@@ -473,18 +479,6 @@ bool save(LogViewController* v, const QString& target) {
     return !saved.isEmpty() || saved.wait(10000);
 }
 
-TEST_F(LogViewTest, SaveWritesTheShownTextAsRtf) {
-    ASSERT_TRUE(fetch(v));
-    const QString target = dir.filePath("saved.rtf");
-    ASSERT_TRUE(save(v, target));
-    QFile file(target);
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    const QByteArray rtf = file.readAll();
-    EXPECT_TRUE(rtf.startsWith("{\\rtf1"));
-    EXPECT_TRUE(rtf.contains("TCC         tcc\\par"));
-    EXPECT_TRUE(rtf.contains("\\cf3"));
-}
-
 TEST_F(LogViewTest, FailedSaveLeavesTheOldFileAndSaysWhy) {
     ASSERT_TRUE(fetch(v));
     const QString target = dir.filePath("old.rtf");
@@ -550,6 +544,106 @@ TEST_F(LogViewTest, ScreenReadersSeeEachLineAsAListItem) {
     QTest::mouseClick(v->cloudDocsCheckbox, Qt::LeftButton);
     ASSERT_EQ(list->childCount(), 2);
     EXPECT_TRUE(list->child(0)->text(QAccessible::Name).endsWith("LaunchServ  ls"));
+}
+
+/// The dialog that Save Log… opens, by its key.
+QFileDialog* openSave(LogWindowController* window) {
+    window->activateWindow();
+    if (!QTest::qWaitForWindowActive(window)) return nullptr;
+    QSignalSpy opened(window->viewController(), &LogViewController::saveDialogOpened);
+    QTest::keySequence(window, QKeySequence::Save);
+    return opened.size() == 1 ? qobject_cast<QFileDialog*>(opened[0][0].value<QWidget*>())
+                              : nullptr;
+}
+
+TEST_F(LogViewTest, SaveLogOffersTheTimeRangeAsNameInTheDocumentsFolder) {
+    const struct {
+        QStringList range;
+        QString name;
+    } cases[] = {
+        {{"2026-12-07", "10:00:00", "2026-12-07", "10:05:00"},
+         "Varko Log 2026-12-07 10.00.00 to 10.05.00.rtf"},
+        {{"2026-12-07", "23:59:00", "2026-12-08", "00:01:00"},
+         "Varko Log 2026-12-07 23.59.00 to 2026-12-08 00.01.00.rtf"},
+        // Whatever was typed into the boxes makes no folder and no hidden file.
+        {{"../x/y", "1:2", "", ""}, "Varko Log ..-x-y 1.2.rtf"},
+        {{"", "", "", ""}, "Varko Log.rtf"},
+    };
+    ASSERT_TRUE(fetch(v));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name.toStdString());
+        QLineEdit* boxes[] = {v->startDateTextbox, v->startTimeTextbox, v->endDateTextbox,
+                              v->endTimeTextbox};
+        for (int i = 0; i < 4; ++i) boxes[i]->setText(c.range[i]);
+        QFileDialog* dialog = openSave(w.get());
+        ASSERT_NE(dialog, nullptr);
+        EXPECT_EQ(dialog->selectedFiles(), QStringList{QDir(documentsFolder()).filePath(c.name)});
+        EXPECT_EQ(dialog->defaultSuffix(), "rtf");
+        // A sheet over its window, yet not its window's child.
+        EXPECT_EQ(dialog->windowModality(), Qt::WindowModal);
+        EXPECT_EQ(dialog->parent(), nullptr);
+        ASSERT_NE(dialog->windowHandle(), nullptr);
+        EXPECT_EQ(dialog->windowHandle()->transientParent(), w->windowHandle());
+        dialog->close();
+    }
+}
+
+TEST_F(LogViewTest, ClosingTheWindowLetsItsSaveFinishAsRtf) {
+    ASSERT_TRUE(fetch(v));
+    QPointer<QFileDialog> dialog = openSave(w.get());
+    ASSERT_TRUE(dialog);
+    w.reset();  // its pool goes with it; the conversion is the save's own
+    ASSERT_TRUE(dialog);
+    const QString target = dir.filePath("log.rtf");
+    testing::chooseInSaveDialog(dialog, target);
+    ASSERT_TRUE(testing::eventually([&] { return QFileInfo(target).size() > 0; }));
+    QFile saved(target);
+    ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+    const QByteArray rtf = saved.readAll();
+    EXPECT_TRUE(rtf.startsWith("{\\rtf1"));
+    EXPECT_TRUE(rtf.contains("TCC         tcc\\par"));
+    EXPECT_TRUE(rtf.contains("kernel\\par"));
+    EXPECT_TRUE(rtf.contains("\\cf3"));
+}
+
+TEST_F(LogViewTest, EditMenuCopiesTheLinesAndActualSizeResetsTheSize) {
+    ASSERT_TRUE(fetch(v));
+    QAction* selectAll = menuAction(*w, "Select All");
+    QAction* copy = menuAction(*w, "Copy");
+    ASSERT_TRUE(selectAll && copy);
+    selectAll->trigger();
+    copy->trigger();
+    const QString copied = QApplication::clipboard()->text().trimmed();
+    EXPECT_EQ(copied.count(u'\n'), 2) << copied.toStdString();
+    EXPECT_TRUE(copied.endsWith("kernel")) << copied.toStdString();
+
+    QTest::keySequence(w.get(), QKeySequence::ZoomIn);
+    QTest::keySequence(w.get(), QKeySequence::ZoomIn);
+    EXPECT_EQ(v->theFontSize, 14);
+    QTest::keyClick(w.get(), Qt::Key_0, Qt::ControlModifier);
+    EXPECT_EQ(v->theFontSize, 12);
+    EXPECT_EQ(QSettings().value("fontSizeLog").toDouble(), 12);
+    EXPECT_EQ(v->outputLines->display().entryFontSize(), 12);
+}
+
+TEST_F(LogViewTest, FindFromTheKeyboardSelectsTheMatchingLine) {
+    ASSERT_TRUE(fetch(v));
+    QTest::keySequence(w.get(), QKeySequence::Find);
+    FindBar* bar = v->findBar;
+    ASSERT_TRUE(bar->isVisible());
+    QTest::keyClicks(bar->field(), "KERNEL");
+    QTest::keyClick(bar->field(), Qt::Key_Return);
+    const auto [first, last] = v->outputTextbox->selection();
+    ASSERT_EQ(first, last);
+    EXPECT_EQ(first, 2);
+    EXPECT_TRUE(bar->resultText().isEmpty());
+
+    bar->field()->clear();
+    QTest::keyClicks(bar->field(), "nowhere in the log");
+    QTest::keyClick(bar->field(), Qt::Key_Return);
+    EXPECT_FALSE(bar->resultText().isEmpty());
+    QTest::keyClick(bar->field(), Qt::Key_Escape);
+    EXPECT_FALSE(bar->isVisible());
 }
 
 }  // namespace
