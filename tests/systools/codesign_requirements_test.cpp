@@ -1,5 +1,7 @@
 // varko-codesign -d -r: the internal requirements as text, and the designated requirement
-// the platform makes up when the signature holds none.
+// the platform makes up when the signature holds none; and --verify: codesign's words and exit
+// statuses for valid, modified and unsigned code, its own designated requirement, and a test
+// requirement given with -R.
 #include <gtest/gtest.h>
 
 #include <openssl/sha.h>
@@ -14,32 +16,10 @@
 #include "support/programrun.h"
 
 using namespace varko::examplegen;
-using varko::codesig::RequirementMaker;
 
 namespace {
 
 using Bytes = std::vector<std::byte>;
-
-Bytes requirementSet(const std::vector<std::pair<std::uint32_t, Bytes>>& entries) {
-    Bytes index, blobs;
-    const auto put = [](Bytes& b, std::uint32_t v) {
-        for (int shift = 24; shift >= 0; shift -= 8) b.push_back(std::byte(v >> shift));
-    };
-    const auto start = static_cast<std::uint32_t>(12 + 8 * entries.size());
-    for (const auto& [type, blob] : entries) {
-        put(index, type);
-        put(index, start + static_cast<std::uint32_t>(blobs.size()));
-        blobs.insert(blobs.end(), blob.begin(), blob.end());
-    }
-    Bytes set;
-    for (const auto v :
-         {varko::codesig::CSMAGIC_REQUIREMENTS, start + static_cast<std::uint32_t>(blobs.size()),
-          static_cast<std::uint32_t>(entries.size())})
-        put(set, v);
-    set.insert(set.end(), index.begin(), index.end());
-    set.insert(set.end(), blobs.begin(), blobs.end());
-    return set;
-}
 
 std::string sha1(const TestIdentity& id) {
     unsigned char out[SHA_DIGEST_LENGTH];
@@ -65,6 +45,12 @@ protected:
         EXPECT_TRUE(m.hasMatch()) << r.err.toStdString();
         return m.captured(1).toStdString();
     }
+    static std::string designatedOf(const QString& path) {
+        const auto m = QRegularExpression("designated => (.*)\n")
+                           .match(QString::fromStdString(requirementsOf(path)));
+        EXPECT_TRUE(m.hasMatch()) << requirementsOf(path);
+        return m.captured(1).toStdString();
+    }
     QTemporaryDir dir;
 };
 
@@ -85,19 +71,13 @@ TEST_F(CodesignRequirementsTest, AdHocCodeIsDesignatedByEverySlicesCdhash) {
 
 TEST_F(CodesignRequirementsTest, ExplicitRequirementsPrintAsTheyAreAndStandInForTheImplicit) {
     MachOOptions o;
-    const auto tool = RequirementMaker()
-                          .word(varko::codesig::opAnd)
-                          .word(varko::codesig::opIdent)
-                          .text("tool")
-                          .word(varko::codesig::opAppleAnchor)
-                          .make();
-    const auto always = RequirementMaker().word(varko::codesig::opTrue).make();
-    o.signature->requirementSet = requirementSet({{3, tool}, {4, always}});
+    o.signature->requirementSet = *varko::codesig::compileRequirement(
+        "designated => identifier tool and anchor apple\nlibrary => always");
     const QString designated = write("designated", makeMachO(o));
     EXPECT_EQ(requirementsOf(designated),
               "designated => identifier tool and anchor apple\nlibrary => always\n");
 
-    o.signature->requirementSet = requirementSet({{1, always}});
+    o.signature->requirementSet = *varko::codesig::compileRequirement("host => always");
     const QString hostOnly = write("host", makeMachO(o));
     EXPECT_EQ(requirementsOf(hostOnly),
               "host => always\n# designated => cdhash H\"" + cdhashOf(hostOnly, "arm64") + "\"\n");
@@ -110,7 +90,9 @@ TEST_F(CodesignRequirementsTest, ExplicitRequirementsPrintAsTheyAreAndStandInFor
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     EXPECT_EQ(f.readAll(), "designated => identifier tool and anchor apple\nlibrary => always\n");
 
-    o.signature->requirementSet = requirementSet({{3, RequirementMaker().word(6).make()}});
+    // A designated requirement whose program is a lone "and".
+    o.signature->requirementSet = *varko::codesig::compileRequirement("designated => always");
+    o.signature->requirementSet->back() = std::byte{6};
     const auto broken =
         varko::testing::runTool("varko-codesign", {"-d", "-r-", write("broken", makeMachO(o))});
     EXPECT_EQ(broken.status, 1);
@@ -157,6 +139,100 @@ TEST_F(CodesignRequirementsTest, SignedCodeIsDesignatedByTheHighestCertificateOf
                   "# designated => identifier \"com.example.varko.signed\" and certificate " +
                       c.anchor + "\"\n");
     }
+}
+
+TEST_F(CodesignRequirementsTest, VerifyGivesTheStatusesAndWordsCodesignGives) {
+    MachOOptions o;
+    const QString a = write("a", makeMachO(o));
+    o.codeSize += 4096;
+    o.signature->identifier = "com.example.other";
+    const QString b = write("b", makeMachO(o));
+    Bytes modified = makeMachO(o);
+    modified[modified.size() / 4] ^= std::byte{1};
+    const QString tampered = write("tampered", modified);
+    MachOOptions unsignedCode;
+    unsignedCode.signature.reset();
+    const QString bare = write("bare", makeMachO(unsignedCode));
+    o.signature->requirementSet = *varko::codesig::compileRequirement("designated => identifier x");
+    const QString wrongDesignated = write("wrong-designated", makeMachO(o));
+    const TestPki pki;
+    const QString untrusted =
+        write("untrusted",
+              makeMachO(signedMachO({&pki.leaf, {&pki.leaf, &pki.intermediate, &pki.root}}, 100)));
+
+    const QString textFile = dir.filePath("req.txt");
+    {
+        QFile f(textFile);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("identifier com.example.varko // a comment\n");
+    }
+    const QString blobFile = dir.filePath("req.bin");
+    {
+        const auto blob = varko::codesig::compileRequirement("identifier com.example.other");
+        QFile f(blobFile);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(reinterpret_cast<const char*>(blob->data()), static_cast<qint64>(blob->size()));
+    }
+    const std::string A = a.toStdString(), B = b.toStdString();
+    const std::string ownOfA = designatedOf(a), ownOfB = designatedOf(b);
+    const std::string failed =
+        "test-requirement: code failed to satisfy specified code requirement(s)\n";
+    const struct {
+        QStringList arguments;
+        int status;
+        std::string err;
+    } cases[] = {
+        {{"-v", a}, 0, ""},
+        {{"--verify", "-v", a},
+         0,
+         A + ": valid on disk\n" + A + ": satisfies its Designated Requirement\n"},
+        {{"-vv", "-R=identifier com.example.varko", a},
+         0,
+         A + ": valid on disk\n" + A + ": satisfies its Designated Requirement\n" + A +
+             ": explicit requirement satisfied\n"},
+        {{"-v", "-R", "=identifier com.example.other", a}, 3, failed},
+        {{"-v", "--test-requirement=" + QString::fromStdString("=" + ownOfA), a}, 0, ""},
+        {{"-v", "-R=" + QString::fromStdString(ownOfB), a}, 3, failed},
+        {{"-v", "-R=" + QString::fromStdString(ownOfA), b}, 3, failed},
+        {{"-v", "-R=" + QString::fromStdString(ownOfB), b}, 0, ""},
+        {{"-v", "-R", textFile, a}, 0, ""},
+        {{"-v", "-R", blobFile, a}, 3, failed},
+        {{"-v", "-R", blobFile, b}, 0, ""},
+        // What cannot be known here is not taken as satisfied.
+        {{"-vv", "-R=notarized or identifier nothing", a},
+         3,
+         A + ": valid on disk\n" + A + ": satisfies its Designated Requirement\n" + A +
+             ": note: not established: notarization cannot be checked offline\n" + failed},
+        {{"-v", "-R=identifier", a},
+         2,
+         "varko-codesign: test requirement: line 1 column 11: unexpected end of text, expecting a "
+         "name or a quoted string\n"},
+        {{"-v", wrongDesignated},
+         3,
+         wrongDesignated.toStdString() + ": does not satisfy its designated Requirement\n"},
+        {{"-v", bare}, 1, bare.toStdString() + ": code object is not signed at all\n"},
+        // Only Apple's roots are anchors to the tool.
+        {{"-v", untrusted}, 1, untrusted.toStdString() + ": CSSMERR_TP_NOT_TRUSTED\n"},
+        {{"-d", "-v", "-R=always", a}, 2, ""},
+        {{"-d", "--verify", a}, 2, ""},
+        {{"-v", "-R=designated => always", a},
+         2,
+         "varko-codesign: test requirement: it is a requirement set, not one requirement\n"},
+        {{"-v", "-R"}, 2, ""},
+        {{"-v", "-R", dir.filePath("missing"), a}, 2, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.arguments.join(' ').toStdString());
+        const auto r = varko::testing::runTool("varko-codesign", c.arguments);
+        EXPECT_EQ(r.status, c.status) << r.err.toStdString();
+        if (c.status != 2 || !c.err.empty()) {
+            EXPECT_EQ(r.err.toStdString(), c.err);
+        }
+    }
+    const auto modifiedRun = varko::testing::runTool("varko-codesign", {"-v", tampered});
+    EXPECT_EQ(modifiedRun.status, 1);
+    EXPECT_TRUE(modifiedRun.err.startsWith((tampered + ": invalid signature: ").toUtf8()))
+        << modifiedRun.err.toStdString();
 }
 
 }  // namespace
