@@ -4,6 +4,7 @@
 #include <cstring>
 #include <optional>
 
+#include "format/casetable.h"
 #include "logs/logquery.h"
 #include "support/faketool.h"
 
@@ -97,25 +98,9 @@ TEST(LogQuery, ParsesOnlyOnSuccessAndOtherwiseSaysWhyInTheWindowsWords) {
 }
 
 TEST(LogQuery, TheToolsOwnMessageIsShownSafelyAndBounded) {
-    const QString fffd(QChar(0xFFFD));
-    struct Case {
-        QByteArray err;
-        QString shown;
-    } cases[] = {
-        // The usage text after the reason helps no user of the window.
-        {"varko-log: --start takes a local date\nusage: x\n  y\n\n\n",
-         "varko-log: --start takes a local date"},
-        {"log: bad predicate\n  Usage:\n    log show [options]\n", "log: bad predicate"},
-        {"usage: x\n  y\n", "usage: x"},
-        {"crlf\r\nends\r\n", "crlf\nends"},
-        {"bad \xff\xfe utf-8", "bad " + fffd + fffd + " utf-8"},
-        {"esc \x1b[31mred\x07 tab\tcr\rnul" + QByteArray(1, '\0'),
-         QStringLiteral("esc \u241b[31mred\u2407 tab\u2409cr\u240dnul\u2400")},
-        {"bidi \xe2\x80\xae\xc2\x85", "bidi <U+202E><U+0085>"},
-        {"", ""},
-        {"\n\n", ""},
-    };
-    for (const Case& c : cases) EXPECT_EQ(toolMessage(c.err), c.shown) << c.err.constData();
+    for (const auto& [err, shown] : varko::testing::caseTable<2>("tool_messages.txt"))
+        EXPECT_EQ(toolMessage(QByteArray::fromStdString(err)), QString::fromStdString(shown))
+            << err;
     EXPECT_EQ(toolMessage("kept", true), QStringLiteral("kept\u2026"));
 
     QByteArray many;
@@ -161,22 +146,10 @@ TEST(LogQuery, StatusThenTheToolsMessageAndAFloodCostsNoMoreThanItsBound) {
 }
 
 TEST(LogQuery, TheRangeInWordsForTheTitle) {
-    const struct {
-        TimeRange range;
-        const char16_t* words;
-    } cases[] = {
-        {{"2026-12-07", "10:00:00", "2026-12-07", "10:05:00"}, u"2026-12-07 10:00:00 to 10:05:00"},
-        {{"2026-12-07", "23:59:00", "2026-12-08", "00:01:00"},
-         u"2026-12-07 23:59:00 to 2026-12-08 00:01:00"},
-        {{"2026-12-07", "10:00:00", "2026-12-07", ""}, u"from 2026-12-07 10:00:00"},
-        {{"", "10:00:00", "2026-12-07", "10:05:00"}, u"until 2026-12-07 10:05:00"},
-        {{}, u"the whole log"},
-        {{" 2026-12-07\x1b", "10:00:00", "", ""}, u"from 2026-12-07\u241b 10:00:00"},
-        {{QString(100, u'9'), "1", "", ""}, u"from 9999999999999999999999999999999\u2026 1"},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(rangeText(c.range), QString::fromUtf16(c.words))
-            << qPrintable(rangeText(c.range));
+    for (const auto& row : varko::testing::caseTable<5>("range_words.txt")) {
+        const auto q = [&](int i) { return QString::fromStdString(row[i]); };
+        EXPECT_EQ(rangeText({q(0), q(1), q(2), q(3)}), q(4)) << row[4];
+    }
 }
 
 }  // namespace
