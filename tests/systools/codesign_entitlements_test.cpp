@@ -7,7 +7,6 @@
 #include <QRegularExpression>
 #include <QStringList>
 #include <QTemporaryDir>
-#include <filesystem>
 #include <string>
 #include <vector>
 
