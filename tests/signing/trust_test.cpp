@@ -82,30 +82,18 @@ TEST_P(TrustTest, ValidityIsCheckedAtTheTimestampElseNow) {
 }
 
 TEST_P(TrustTest, SourcesFollowTheMarkerExtensions) {
-    // The CA's name and marker, the leaf's marker, and the source named (none: rejected).
-    struct Case {
-        const char *name, *caName, *caMarker, *leafMarker, *source;
-    } cases[] = {
-        {"AppStore", "Varko Test WWDR CA", nullptr, "1.2.840.113635.100.6.1.9", "Mac App Store"},
-        {"System", "Apple Code Signing Certification Authority", nullptr, "1.2.840.113635.100.6.22",
-         "Apple System"},
-        {"SystemWrongCa", "Some Other CA", nullptr, "1.2.840.113635.100.6.22", nullptr},
-        {"DevIdWithoutCa", "Varko Test WWDR CA", nullptr, developerIdApplication, nullptr},
-        {"NoMarker", "Varko Test Developer ID CA", developerIdCa, nullptr, nullptr},
+    const auto markers = [](const std::string& m) {
+        return m == "-" ? std::vector<std::string>{} : std::vector<std::string>{m};
     };
-    const auto markers = [](const char* m) {
-        return m ? std::vector<std::string>{m} : std::vector<std::string>{};
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        const auto ca =
-            TestPki::issue(c.caName, true, markers(c.caMarker), jan2020, jan2040, pki.root);
-        const auto leaf = TestPki::issue(std::string("Leaf ") + c.name, false,
-                                         markers(c.leafMarker), jan2020, jan2030, ca);
-        const auto a = assess(signedBundle(dir, c.name, {&leaf, {&leaf, &ca, &pki.root}, nullptr}),
+    for (const auto& [name, caName, caMarker, leafMarker, source] : caseTable<5>("sources.txt")) {
+        SCOPED_TRACE(name);
+        const auto ca = TestPki::issue(caName, true, markers(caMarker), jan2020, jan2040, pki.root);
+        const auto leaf =
+            TestPki::issue("Leaf " + name, false, markers(leafMarker), jan2020, jan2030, ca);
+        const auto a = assess(signedBundle(dir, name, {&leaf, {&leaf, &ca, &pki.root}, nullptr}),
                               pki.anchors());
-        EXPECT_EQ(a.accepted, c.source != nullptr) << a.reason;
-        EXPECT_EQ(a.source, c.source ? c.source : "no usable signature");
+        EXPECT_EQ(a.accepted, source != "-") << a.reason;
+        EXPECT_EQ(a.source, source == "-" ? "no usable signature" : source);
     }
 }
 

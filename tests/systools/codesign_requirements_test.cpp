@@ -13,6 +13,7 @@
 #include "fixtures/machowriter.h"
 #include "fixtures/testsigning.h"
 #include "format/codesig/requirement.h"
+#include "support/bytes.h"
 #include "support/programrun.h"
 
 using namespace varko::examplegen;
@@ -160,20 +161,11 @@ TEST_F(CodesignRequirementsTest, VerifyGivesTheStatusesAndWordsCodesignGives) {
         write("untrusted",
               makeMachO(signedMachO({&pki.leaf, {&pki.leaf, &pki.intermediate, &pki.root}}, 100)));
 
-    const QString textFile = dir.filePath("req.txt");
-    {
-        QFile f(textFile);
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write("identifier com.example.varko // a comment\n");
-    }
-    const QString blobFile = dir.filePath("req.bin");
-    {
-        const auto blob = varko::codesig::compileRequirement("identifier com.example.other");
-        QFile f(blobFile);
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(reinterpret_cast<const char*>(blob->data()), static_cast<qint64>(blob->size()));
-    }
-    const std::string A = a.toStdString(), B = b.toStdString();
+    const QString textFile =
+        write("req.txt", varko::testing::bytesOf("identifier com.example.varko // a comment\n"));
+    const QString blobFile =
+        write("req.bin", *varko::codesig::compileRequirement("identifier com.example.other"));
+    const std::string A = a.toStdString();
     const std::string ownOfA = designatedOf(a), ownOfB = designatedOf(b);
     const std::string failed =
         "test-requirement: code failed to satisfy specified code requirement(s)\n";

@@ -19,6 +19,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "format/casetable.h"
 #include "support/faketool.h"
 
 namespace varko::host {
@@ -61,39 +62,21 @@ QByteArray redirected(int fd, const QByteArray& content, const std::function<voi
 TEST(RunProgram, ReportsHowTheToolEndedAndWhatItWrote) {
     FakeTools tools;
     ASSERT_TRUE(tools.isValid());
-    struct Case {
-        const char* name;
-        QByteArray body;
-        Capture capture;
-        int exitStatus;
-        bool crashed;
-        QByteArray out, err;
-        QString interruption;
-    };
-    const Case cases[] = {
-        {"ok", "printf 'plain output\\n'", Capture::StandardOutput, 0, false, "plain output\n", "",
-         ""},
-        {"three", "printf 'partial'\nexit 3", Capture::StandardOutput, 3, false, "partial", "", ""},
-        {"both", "printf 'to out\\n'\nprintf 'to err\\n' >&2\nexit 1", Capture::Both, 1, false,
-         "to out\n", "to err\n", ""},
-        {"killed", "printf 'before'\nkill -9 $$\necho after", Capture::StandardOutput, SIGKILL,
-         true, "before", "", "The tool crashed (signal 9, killed)."},
-        {"terminated", "kill -TERM $$", Capture::Both, SIGTERM, true, "", "",
-         "The tool crashed (signal 15, terminated)."},
-        {"aborting", "kill -ABRT $$", Capture::Both, SIGABRT, true, "", "",
-         "The tool crashed (signal 6, aborted)."},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        const ToolResult result = runProgram(tools.script(c.name, c.body), {}, c.capture);
+    int n = 0;
+    for (const auto& [body, capture, status, crashed, out, err, interruption] :
+         varko::testing::caseTable<7>("endings.txt")) {
+        SCOPED_TRACE(body);
+        const ToolResult result =
+            runProgram(tools.script(QString::number(++n), QByteArray::fromStdString(body)), {},
+                       capture == "both" ? Capture::Both : Capture::StandardOutput);
         EXPECT_TRUE(result.started);
-        EXPECT_EQ(result.exitStatus, c.exitStatus);
-        EXPECT_EQ(result.crashed, c.crashed);
-        EXPECT_EQ(result.succeeded(), c.exitStatus == 0 && !c.crashed);
+        EXPECT_EQ(std::to_string(result.exitStatus), status);
+        EXPECT_EQ(result.crashed, crashed == "yes");
+        EXPECT_EQ(result.succeeded(), status == "0" && crashed == "no");
         EXPECT_FALSE(result.truncated);
-        EXPECT_EQ(result.standardOutput, c.out);
-        EXPECT_EQ(result.standardError, c.err);
-        EXPECT_EQ(result.interruption(), c.interruption);
+        EXPECT_EQ(result.standardOutput.toStdString(), out);
+        EXPECT_EQ(result.standardError.toStdString(), err);
+        EXPECT_EQ(result.interruption().toStdString(), interruption);
     }
     EXPECT_TRUE(hasNoChildrenLeft());
 }
