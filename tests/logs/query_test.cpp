@@ -24,27 +24,16 @@ TEST(LogQuery, ARangeGoesOnOnlyWhenBothOfItsBoxesHoldText) {
 }
 
 TEST(LogQuery, ARangeIsCheckedBeforeTheToolIsAsked) {
-    const struct {
-        TimeRange range;
-        std::optional<RangeBox> wrong;
-    } cases[] = {
-        {{"", "", "", ""}, std::nullopt},  // the whole log
-        {{"2024-02-29", "23:59:59", "2024-03-01", "00:00:00"}, std::nullopt},
-        {{"2026-04-31", "10:00:00", "", ""}, RangeBox::startDate},
-        {{"2026-4-30", "10:00:00", "", ""}, RangeBox::startDate},
-        {{"2026-04-30", "24:00:00", "", ""}, RangeBox::startTime},
-        {{"", "", "2026-04-30", "10:00"}, RangeBox::endTime},
-        {{"2026-04-30", "10:00:01", "2026-04-30", "10:00:00"}, RangeBox::endDate},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE((c.range.startDate + ' ' + c.range.startTime + " to " + c.range.endDate + ' ' +
-                      c.range.endTime)
-                         .toStdString());
-        const Expected<void> checked = checkRange(c.range);
-        ASSERT_EQ(checked.ok(), !c.wrong);
-        if (c.wrong) {
-            EXPECT_EQ(checked.error().offset, std::uint64_t(*c.wrong));
-        }
+    const std::string boxes[] = {"startDate", "startTime", "endDate", "endTime"};
+    for (const auto& row : varko::testing::caseTable<5>("range_checks.txt")) {
+        const auto q = [&](int i) { return QString::fromStdString(row[i]); };
+        const Expected<void> checked = checkRange({q(0), q(1), q(2), q(3)});
+        const std::uint64_t at = checked ? 0 : checked.error().offset;
+        EXPECT_EQ(checked  ? "-"
+                  : at < 4 ? boxes[at]
+                           : "elsewhere",
+                  row[4])
+            << q(0).toStdString() << ' ' << row[1] << " to " << row[2] << ' ' << row[3];
     }
     // A box's controls are shown, not obeyed, and a long text is cut.
     const std::string said =
