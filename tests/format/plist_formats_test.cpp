@@ -16,14 +16,6 @@ using testing::bytesOf;
 
 // One document in the three formats (the XML and OpenStep ones in the data folder): only
 // what OpenStep can say.
-std::string xmlForm() {
-    return varko::testing::dataFile("one_document.xml");
-}
-
-std::string openStepForm() {
-    return varko::testing::dataFile("one_document.openstep");
-}
-
 std::vector<std::uint8_t> binaryForm() {
     BplistBuilder b;
     const auto k1 = b.ascii("CFBundleIdentifier"), v1 = b.ascii("com.example.app");
@@ -37,8 +29,8 @@ std::vector<std::uint8_t> binaryForm() {
 
 TEST(PlistFormats, OneDocumentReadsTheSameInEveryFormat) {
     const auto binary = binaryForm();
-    auto fromXml = parse(xmlForm());
-    auto fromOpenStep = parse(openStepForm());
+    auto fromXml = parse(varko::testing::dataFile("one_document.xml"));
+    auto fromOpenStep = parse(varko::testing::dataFile("one_document.openstep"));
     auto fromBinary = parse(asBytes(binary));
     ASSERT_TRUE(fromXml.ok()) << fromXml.error().message;
     ASSERT_TRUE(fromOpenStep.ok()) << fromOpenStep.error().message;
@@ -52,12 +44,13 @@ TEST(PlistFormats, OneDocumentReadsTheSameInEveryFormat) {
 
 TEST(PlistFormats, DetectionFromTheFirstBytes) {
     EXPECT_EQ(detectFormat(asBytes(binaryForm())), Format::Binary);
-    EXPECT_EQ(detectFormat(bytesOf(xmlForm())), Format::Xml);
+    EXPECT_EQ(detectFormat(bytesOf(varko::testing::dataFile("one_document.xml"))), Format::Xml);
     EXPECT_EQ(detectFormat(bytesOf("\xEF\xBB\xBF \n\t<!DOCTYPE plist>")), Format::Xml);
     EXPECT_EQ(detectFormat(bytesOf("  <plist>")), Format::Xml);
     EXPECT_EQ(detectFormat(bytesOf("<!-- c --><plist/>")), Format::Xml);
     EXPECT_EQ(detectFormat(bytesOf("<deadbeef>")), Format::OpenStep);
-    EXPECT_EQ(detectFormat(bytesOf(openStepForm())), Format::OpenStep);
+    EXPECT_EQ(detectFormat(bytesOf(varko::testing::dataFile("one_document.openstep"))),
+              Format::OpenStep);
     EXPECT_EQ(detectFormat(bytesOf("bplist")), Format::OpenStep);
     EXPECT_EQ(detectFormat({}), Format::OpenStep);
 }

@@ -14,6 +14,7 @@
 #include "fixtures/exampleapp.h"
 #include "fixtures/machowriter.h"
 #include "format/casetable.h"
+#include "format/macho_fixtures.h"
 #include "format/plist/plist.h"
 #include "support/bytes.h"
 #include "support/programrun.h"
@@ -54,15 +55,6 @@ std::vector<std::byte> executable(Arch arch, std::optional<std::string> entitlem
         o.signature.reset();
     }
     return makeMachO(o);
-}
-
-/// Where the signature of a thin file made by executable() starts: the dataoff of
-/// LC_CODE_SIGNATURE, its last load command, at 280 (little-endian, as Mach-O is).
-std::size_t signatureOffset(const std::vector<std::byte>& exe) {
-    std::uint32_t sig = 0;
-    for (int i = 3; i >= 0; --i)
-        sig = (sig << 8) | std::to_integer<std::uint32_t>(exe.at(280 + 8 + i));
-    return sig;
 }
 
 /// Expects the run to have failed with status 1 and nothing on its output, its error being
@@ -189,7 +181,8 @@ TEST_F(CodesignEntitlementsTest, RefusesWhatItCannotShowWithCodesignsWords) {
 TEST_F(CodesignEntitlementsTest, ReportsMalformedSignaturesPlainly) {
     auto exe = executable(Arch::X86_64, "<plist/>");
     // The SuperBlob's count is the third big-endian word of the signature.
-    varko::testing::putBE32(exe, signatureOffset(exe) + 8, 0xffffffff);
+    varko::testing::putBE32(
+        exe, varko::testing::getLE32(exe, varko::testing::signatureCommand + 8) + 8, 0xffffffff);
     const QString path = file("broken", exe);
     expectFailure(entitlementsOf(path), path +
                                             ": invalid or unsupported format for signature: "
@@ -251,7 +244,7 @@ TEST_F(CodesignEntitlementsTest, DetailsRefuseUnsignedAndBrokenCode) {
 
     // A code directory whose hash slots run past its blob.
     auto exe = executable(Arch::X86_64, std::nullopt);
-    const std::size_t sig = signatureOffset(exe);
+    const std::size_t sig = varko::testing::getLE32(exe, varko::testing::signatureCommand + 8);
     const std::uint32_t cdOffset =
         varko::testing::getBE32(exe, sig + 12 + 4);                 // the code directory's offset
     varko::testing::putBE32(exe, sig + cdOffset + 28, 0x7f7f7f7f);  // nCodeSlots

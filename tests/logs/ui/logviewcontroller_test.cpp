@@ -466,17 +466,14 @@ TEST_F(LogViewTest, ItemsDroppedAnywhereOnTheWindowAreHandedOn) {
     EXPECT_EQ(v->startDateTextbox->text().size(), 10);  // no path typed into the box
 }
 
-// Saves through the Save Log… dialog as a person would, choosing `target`.
-bool save(LogViewController* v, const QString& target) {
-    QSignalSpy opened(v, &LogViewController::saveDialogOpened);
-    QSignalSpy saved(v, &LogViewController::logSaved);
-    v->savelogButtonAction();
-    if (opened.size() != 1) return false;
-    auto* dialog = qobject_cast<QFileDialog*>(opened.first().first().value<QWidget*>());
-    if (dialog == nullptr) return false;
-    emit dialog->fileSelected(target);
-    // A write that fails at once may report before the wait begins.
-    return !saved.isEmpty() || saved.wait(10000);
+/// The dialog that Save Log… opens, by its key.
+QFileDialog* openSave(LogWindowController* window) {
+    window->activateWindow();
+    if (!QTest::qWaitForWindowActive(window)) return nullptr;
+    QSignalSpy opened(window->viewController(), &LogViewController::saveDialogOpened);
+    QTest::keySequence(window, QKeySequence::Save);
+    return opened.size() == 1 ? qobject_cast<QFileDialog*>(opened[0][0].value<QWidget*>())
+                              : nullptr;
 }
 
 TEST_F(LogViewTest, FailedSaveLeavesTheOldFileAndSaysWhy) {
@@ -489,7 +486,12 @@ TEST_F(LogViewTest, FailedSaveLeavesTheOldFileAndSaysWhy) {
     }
     {
         const varko::testing::FileSizeLimit limit;  // every write past 16 bytes fails
-        ASSERT_TRUE(save(v, target));
+        QSignalSpy saved(v, &LogViewController::logSaved);
+        QFileDialog* dialog = openSave(w.get());
+        ASSERT_NE(dialog, nullptr);
+        emit dialog->fileSelected(target);
+        // A write that fails at once may report before the wait begins.
+        ASSERT_TRUE(!saved.isEmpty() || saved.wait(10000));
     }
 
     QFile old(target);
@@ -544,16 +546,6 @@ TEST_F(LogViewTest, ScreenReadersSeeEachLineAsAListItem) {
     QTest::mouseClick(v->cloudDocsCheckbox, Qt::LeftButton);
     ASSERT_EQ(list->childCount(), 2);
     EXPECT_TRUE(list->child(0)->text(QAccessible::Name).endsWith("LaunchServ  ls"));
-}
-
-/// The dialog that Save Log… opens, by its key.
-QFileDialog* openSave(LogWindowController* window) {
-    window->activateWindow();
-    if (!QTest::qWaitForWindowActive(window)) return nullptr;
-    QSignalSpy opened(window->viewController(), &LogViewController::saveDialogOpened);
-    QTest::keySequence(window, QKeySequence::Save);
-    return opened.size() == 1 ? qobject_cast<QFileDialog*>(opened[0][0].value<QWidget*>())
-                              : nullptr;
 }
 
 TEST_F(LogViewTest, SaveLogOffersTheTimeRangeAsNameInTheDocumentsFolder) {
