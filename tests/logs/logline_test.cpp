@@ -10,6 +10,7 @@
 #include <QTextBlock>
 #include <QTextDocument>
 
+#include "format/casetable.h"
 #include "logs/logdisplay.h"
 #include "logs/loglinemodel.h"
 #include "logs/loglist.h"
@@ -155,17 +156,11 @@ TEST_F(Display, PlacesOutliveAFilterAndFindGoesRoundIgnoringCase) {
 
     display.showEntries(list, {}, 12);
     display.appendMessage("Permission DENIED", 12);
-    EXPECT_EQ(display.find(u"SECOND", 0, true), 2);
-    EXPECT_EQ(display.find(u"denied", 0, true), 5);
-    EXPECT_EQ(display.find(u"launchserv", 3, true), 1);   // round past the end
-    EXPECT_EQ(display.find(u"kernel", 0, false), 4);      // round past the start
-    EXPECT_EQ(display.find(u"06.987 tcc", 2, false), 0);  // across time and label
-    EXPECT_EQ(display.find(u"serv  LS", 0, true), 1);     // across label and message
-    EXPECT_EQ(display.find(u"second", 0, false), 2);      // a message's second line, backwards
-    EXPECT_EQ(display.find(u"ls\nsecond", 0, true), -1);  // lines are searched one by one
-    EXPECT_EQ(display.find(u"tcc", 7, true), 0);
-    EXPECT_EQ(display.find(u"absent", 0, true), -1);
-    EXPECT_EQ(display.find(u"", 0, true), -1);
+    for (const auto& [sought, from, way, line] : varko::testing::caseTable<4>("finds.txt"))
+        EXPECT_EQ(std::to_string(display.find(QString::fromStdString(sought), std::stoi(from),
+                                              way == "forwards")),
+                  line)
+            << sought;
     EXPECT_EQ(LogDisplay().find(u"x", 0, true), -1);
 }
 
