@@ -200,24 +200,13 @@ TEST(LogWalk, SlicesAgreeWithTheWholeWalkWhereverTheCutsFall) {
     for (int i = 0; i < 40; ++i)
         many += std::string(i > 0 ? "," : "") + (i % 3 == 0 ? "{}" : entry(std::to_string(i)));
     many += "]";
-    const std::string docs[] = {
-        many,
-        many.substr(0, many.size() / 2),
-        // Cuts inside strings and inside nested arrays of objects.
-        "[" + entry("},{ inside") + R"(,{"backtrace":[{"a":1},{"b":2}],"eventMessage":"n"},)" +
-            entry("},{\\\"},{") + "," + entry("e") + "]",
-        // The array closes early, and what follows looks like more elements.
-        "[" + entry("a") + "," + entry("b") + R"(] ,{"x":1},{"y":2},{"z":3},{})",
-        R"([ ]},{},{},{},{"eventMessage":"no"}])",
-        // One string over many cuts; an unbalanced quote; runs of backslashes.
-        R"([{"eventMessage":")" + std::string(20, '\\') + "\\\"" +
-            QByteArray("},{").repeated(30).toStdString() + R"("},{"eventMessage":"z"}])",
-        R"([{"eventMessage":"a},{"eventMessage":"b"},{"c":1},{"eventMessage":"d"}])",
-        R"([{"eventMessage":"\\\\"},{"eventMessage":"\\\"},{\\"},{},{"eventMessage":"\\"}])",
-        // Broken elements on both sides of cuts.
-        R"([{},{"a":},{},{"b":[}]},{},{},{"c":"\q"},{},{"eventMessage":"last"}])",
-        R"([{},{},{},{}}},{},{},{]]},{},{}],{},{})",
-    };
+    std::vector<std::string> docs = {many, many.substr(0, many.size() / 2),
+                                     // One string over many cuts.
+                                     R"([{"eventMessage":")" + std::string(20, '\\') + "\\\"" +
+                                         QByteArray("},{").repeated(30).toStdString() +
+                                         R"("},{"eventMessage":"z"}])"};
+    for (const auto& [json] : varko::testing::caseTable<1>("cut_documents.txt"))
+        docs.push_back(json);
     for (const std::string& json : docs) {
         for (const std::uint64_t bound : {maxLogEntries, std::uint64_t(0), std::uint64_t(1),
                                           std::uint64_t(5), std::uint64_t(13), std::uint64_t(26)}) {
