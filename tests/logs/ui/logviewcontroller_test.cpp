@@ -63,7 +63,7 @@ protected:
     LogViewController* v = nullptr;          ///< its view
 };
 
-TEST_F(LogViewTest, OpensWithTheLastMinuteAndEverythingChecked) {
+TEST_F(LogViewTest, OpensWithTheLastMinuteEverythingCheckedAndQueriesThatRange) {
     EXPECT_EQ(w->windowTitle(), "Log Window");
     EXPECT_FALSE(v->progressSpinner->isVisible());
     EXPECT_EQ(v->startDateTextbox->text().size(), 10);
@@ -74,9 +74,8 @@ TEST_F(LogViewTest, OpensWithTheLastMinuteAndEverythingChecked) {
         EXPECT_TRUE(c->isChecked());
     EXPECT_TRUE(v->logs.empty());
     EXPECT_EQ(v->outputLines->display().lineCount(), 0);
-}
 
-TEST_F(LogViewTest, QueryShowsEntriesAndSendsTenArguments) {
+    // A query shows the entries and sends ten arguments.
     ASSERT_TRUE(fetch(v));
     const QStringList args = log.arguments();
     ASSERT_EQ(args.size(), 10);
