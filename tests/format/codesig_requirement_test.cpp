@@ -78,18 +78,19 @@ Bytes program(std::string_view text) {
     Bytes out;
     for (std::size_t at = 0; at < text.size(); ++at) {
         if (text[at] == ' ') continue;
-        const std::size_t open = text[at] == '"' ? at : text.substr(at, 2) == "H\"" ? at + 1 : 0;
-        if (open == 0 && text[at] != '"') {
+        const bool hex = text.substr(at, 2) == "H\"";
+        if (text[at] != '"' && !hex) {
             const std::size_t end = std::min(text.find(' ', at), text.size());
             out = out + w(word(std::string(text.substr(at, end - at))));
             at = end;
             continue;
         }
+        const std::size_t open = hex ? at + 1 : at;
         std::size_t close = open + 1;
         while (text.at(close) != '"') close += text[close] == '\\' ? 2 : 1;
         const std::string_view inner = text.substr(open + 1, close - open - 1);
-        std::string bytes = open == at ? varko::testing::unescape(inner) : "";
-        if (open != at)
+        std::string bytes = hex ? "" : varko::testing::unescape(inner);
+        if (hex)
             for (const char c : varko::testing::fromHex<char>(inner)) bytes += c;
         out = out + s(bytes);
         at = close;
