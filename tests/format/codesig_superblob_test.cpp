@@ -261,13 +261,10 @@ TEST(DerEntitlementsTest, ARealFilesDerFormReadsAsItsXmlForm) {
 }
 
 TEST(DerEntitlementsTest, EveryKindOfValueSurvivesTheWriterAndTheReader) {
-    const plist::Dictionary every = xmlDictionary(
-        "<key>yes</key><true/><key>no</key><false/><key>n</key><integer>-129</integer>"
-        "<key>edge</key><integer>128</integer><key>min</key><integer>-9223372036854775808</integer>"
-        "<key>max</key><integer>9223372036854775807</integer><key>text</key><string>caf\u00e9"
-        "</string><key>list</key><array><string/><array/><dict><key>deep</key><integer>0</integer>"
-        "</dict></array><key>long</key><string>" +
-        std::string(300, 'x') + "</string>");
+    // Each kind of value, integers at the edges of their encodings, and a long text.
+    const auto parsed = plist::parse(dataFile("every_kind.plist"));
+    ASSERT_TRUE(parsed && parsed->dictionary());
+    const plist::Dictionary& every = *parsed->dictionary();
     const auto read = parseDerEntitlements(examplegen::derEntitlements(every));
     ASSERT_TRUE(read) << read.error().message;
     EXPECT_EQ(*read, every);

@@ -43,12 +43,9 @@ TEST(LogLine, ColumnsDefaultsAndMessageFeeds) {
 
 class Display : public ::testing::Test {
 protected:
+    // One entry of each category, the second of two lines.
     void SetUp() override {
-        list = parse(QByteArray("[{") + stamp +
-                     R"(,"subsystem":"com.apple.TCC","eventMessage":"tcc"},)" + "{" + stamp +
-                     R"(,"subsystem":"com.apple.launchservices","eventMessage":"ls\nsecond"},)" +
-                     "{" + stamp + R"(,"subsystem":"com.apple.securityd","eventMessage":"sec"},)" +
-                     "{" + stamp + R"(,"processImagePath":"/kernel","eventMessage":"k"}])");
+        list = parse(QByteArray::fromStdString(varko::testing::dataFile("four_entries.json")));
     }
     std::shared_ptr<LogList> list;
 };
