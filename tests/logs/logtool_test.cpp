@@ -31,12 +31,9 @@ TEST(LogQuery, ARangeIsCheckedBeforeTheToolIsAsked) {
     for (const auto& row : varko::testing::caseTable<5>("range_checks.txt")) {
         const auto q = [&](int i) { return QString::fromStdString(row[i]); };
         const Expected<void> checked = checkRange({q(0), q(1), q(2), q(3)});
-        const std::uint64_t at = checked ? 0 : checked.error().offset;
-        EXPECT_EQ(checked  ? "-"
-                  : at < 4 ? boxes[at]
-                           : "elsewhere",
-                  row[4])
-            << q(0).toStdString() << ' ' << row[1] << " to " << row[2] << ' ' << row[3];
+        const std::uint64_t at = checked ? 4 : checked.error().offset;  // 4: none
+        const std::string wrong = at < 4 ? boxes[at] : checked ? "-" : "elsewhere";
+        EXPECT_EQ(wrong, row[4]) << row[0] << ' ' << row[1] << " to " << row[2] << ' ' << row[3];
     }
     // A box's controls are shown, not obeyed, and a long text is cut.
     const std::string said =
