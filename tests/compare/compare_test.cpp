@@ -3,9 +3,7 @@
 // (an accepted verdict needs Apple's root).
 #include <gtest/gtest.h>
 
-#include <QFile>
 #include <QJsonArray>
-#include <QJsonDocument>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <filesystem>
@@ -14,6 +12,7 @@
 
 #include "compare/compare.h"
 #include "fixtures/componentbundle.h"
+#include "format/casetable.h"
 #include "report/iteminspection.h"
 
 static void PrintTo(const QString& text, std::ostream* os) {
@@ -33,14 +32,6 @@ QString row(const Change& c) {
     QString line = severityName(c.severity) + " " + c.what + " [" + c.key + "] {" + c.component +
                    "} " + c.oldValue + " -> " + c.newValue;
     return line.replace(hash, QStringLiteral("H\"…\""));
-}
-
-/// The lines of a file under the test's data folder.
-QStringList dataLines(const QString& name) {
-    QFile file(QStringLiteral(VARKO_TEST_DATA "/") + name);
-    return file.open(QIODevice::ReadOnly)
-               ? QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts)
-               : QStringList{"<unreadable " + name + ">"};
 }
 
 QStringList rows(const std::vector<Change>& changes) {
@@ -135,7 +126,8 @@ TEST_F(CompareTest, EveryKindOfChangeInAnUpdateMostSeriousFirst) {
     const std::vector<Change> changes = compareItems(first(), inspected(update, "update"));
 
     const QString worker_ = QStringLiteral("Contents/XPCServices/Worker.xpc");
-    EXPECT_EQ(rows(changes), dataLines("update-changes.txt"));
+    EXPECT_EQ(rows(changes), QString::fromStdString(varko::testing::dataFile("update-changes.txt"))
+                                 .split('\n', Qt::SkipEmptyParts));
 
     const QString text = comparisonText(changes);
     EXPECT_TRUE(text.startsWith("[high] Team ID: TEAM123456 → OTHER98765\n")) << text.toStdString();

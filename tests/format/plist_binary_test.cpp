@@ -1,5 +1,4 @@
 #include <chrono>
-#include <cmath>
 #include <cstring>
 
 #include <gmock/gmock.h>

@@ -7,6 +7,7 @@
 #include <QSemaphore>
 #include <QThreadPool>
 
+#include "format/casetable.h"
 #include "logs/logarray.h"
 #include "logs/loglist.h"
 #include "tools/threadpools.h"
@@ -74,65 +75,22 @@ std::string entry(const std::string& message) {
 }
 
 TEST(LogWalk, AFaultCostsOnlyItsElement) {
-    using List = std::vector<std::string>;
-    struct Case {
-        std::string json;
-        List messages;
-        std::uint64_t skipped;
-        bool truncated = false, trailing = false, array = true;
-    } cases[] = {
-        {"", {}, 0, false, false, false},
-        {" \n ", {}, 0, false, false, false},
-        {"42", {}, 0, false, false, false},
-        {R"("text")", {}, 0, false, false, false},
-        {entry("object at the top"), {}, 0, false, false, false},
-        {"[]", {}, 0},
-        {"[ \n ]", {}, 0},
-        {"[", {}, 0, true},
-        {"[" + entry("a") + ",", {"a"}, 0, true},
-        {"[" + entry("a") + ",  ", {"a"}, 0, true},
-        // Whole, only the bracket is missing.
-        {"[" + entry("a") + "," + entry("b"), {"a", "b"}, 0, true},
-        {"[" + entry("a") + R"(,{"eventMessage":"b)", {"a"}, 1, true},
-        {"[" + entry("a") + R"(,{"eventMessage":"b"},{)", {"a", "b"}, 1, true},
-        {"[" + entry("a") + "] trailing", {"a"}, 0, false, true},
-        {"[" + entry("a") + "]\n", {"a"}, 0},
-        {"[" + entry("a") + ",]", {"a"}, 1},
-        {"[," + entry("a") + "]", {"a"}, 1},
-        {"[" + entry("a") + ",,," + entry("b") + "]", {"a", "b"}, 2},
-        {"[" + entry(R"(a\q)") + "," + entry("b") + "]", {"b"}, 1},
-        {"[" + entry(R"(a\u12)") + "," + entry("b") + "]", {"b"}, 1},
-        {"[" + entry("a") + ", 01, -, 1., 2e, tru, nul, " + entry("b") + "]", {"a", "b"}, 6},
-        {"[" + entry("a") + ", -0.5e+3, true, null, \"s\", [" + entry("nested") + "], {}, " +
-             entry("b") + "]",
-         {"a", "-", "b"},
-         0},
-        {R"([{"eventMessage" "a"},)" + entry("b") + "]", {"b"}, 1},
-        {R"([{"eventMessage":},)" + entry("b") + "]", {"b"}, 1},
-        {R"([{"eventMessage":"a",},)" + entry("b") + "]", {"b"}, 1},
-        {R"([{"eventMessage":"a"} {"eventMessage":"b"},)" + entry("c") + "]", {"c"}, 1},
-        // A stray brace breaks only its element.
-        {"[" + entry("a") + "}," + entry("b") + "]", {"b"}, 1},
-        // Brackets and commas inside strings, escaped quotes included, do not cut.
-        {"[" + entry(R"(},{\"x\\)") + "," + entry("c") + "]", {R"(},{"x\)", "c"}, 0},
-        // Unread values are checked for structure only.
-        {"[{\"formatString\":\"\\q \xff "
-         "raw\x01\",\"n\":[1,{\"k\":\"\\x\"}],\"eventMessage\":\"kept\"}]",
-         {"kept"},
-         0},
-        // Brackets that do not pair up break the element, and its end is where they balance.
-        {R"([{"backtrace":[1,}],"eventMessage":"x"},)" + entry("y") + "]", {"y"}, 2},
-        {"[" + entry("a") + R"(,{"eventMessage":"b"]}, )" + entry("c") + "]", {"a", "c"}, 1},
-    };
-    for (const Case& c : cases) {
-        const Walked w = whole(c.json);
-        EXPECT_EQ(w.messages(), c.messages) << c.json;
-        EXPECT_EQ(w.summary.skipped, c.skipped) << c.json;
-        EXPECT_EQ(w.summary.truncated, c.truncated) << c.json;
-        EXPECT_EQ(w.summary.trailingText, c.trailing) << c.json;
-        EXPECT_EQ(w.summary.array, c.array) << c.json;
-        EXPECT_EQ(w.summary.clean(), c.array && c.skipped == 0 && !c.truncated && !c.trailing)
-            << c.json;
+    for (const auto& [json, messages, skipped, flags] :
+         varko::testing::caseTable<4>("faults.txt")) {
+        SCOPED_TRACE(json);
+        std::vector<std::string> expected;
+        for (std::size_t at = 0, bar = 0; !messages.empty() && bar != std::string::npos;
+             at = bar + 1) {
+            bar = messages.find('|', at);
+            expected.push_back(messages.substr(at, bar - at));
+        }
+        const Walked w = whole(json);
+        EXPECT_EQ(w.messages(), expected);
+        EXPECT_EQ(std::to_string(w.summary.skipped), skipped);
+        EXPECT_EQ(w.summary.truncated, flags == "t");
+        EXPECT_EQ(w.summary.trailingText, flags == "r");
+        EXPECT_EQ(w.summary.array, flags != "n");
+        EXPECT_EQ(w.summary.clean(), flags.empty() && skipped == "0");
     }
 }
 
@@ -148,30 +106,13 @@ TEST(LogWalk, NestingPastTheBoundBreaksOnlyItsElement) {
 }
 
 TEST(LogWalk, TextIsMendedNotRefused) {
-    struct Case {
-        std::string raw, shown;
-    } cases[] = {
-        {"a\xff.", "a\uFFFD."},
-        {"\xc0\x80", "\uFFFD\uFFFD"},                      // overlong
-        {"\xed\xa0\x80", "\uFFFD\uFFFD\uFFFD"},            // an encoded surrogate
-        {"\xf4\x90\x80\x80", "\uFFFD\uFFFD\uFFFD\uFFFD"},  // past U+10FFFF
-        {"\xe2\x82", "\uFFFD"},                            // cut short before the quote
-        {"\xe2\x82\xac \xf0\x9f\x98\x80", "\u20AC \U0001F600"},
-        {std::string("nul\0here", 8), "nul\u2400here"},
-        {R"(esc\u0000aped)", "esc\u2400aped"},
-        {R"(\ud800)", "\uFFFD"},
-        {R"(\udc00x)", "\uFFFDx"},
-        {R"(\ud83d\u0041)", "\uFFFDA"},
-        {R"(\ud83d\ude00)", "\U0001F600"},
-        {"raw\ttab\nfeed\x01", "raw\ttab\nfeed\x01"},
-        {R"(\"\\\/\b\f\n\r\t)", "\"\\/\b\f\n\r\t"},
-    };
-    for (const Case& c : cases) {
-        const std::string json = R"([{"subsystem":"com.apple.TCC","eventMessage":")" + c.raw +
+    for (const auto& [raw, shown] : varko::testing::caseTable<2>("mended.txt")) {
+        SCOPED_TRACE(raw);
+        const std::string json = R"([{"subsystem":"com.apple.TCC","eventMessage":")" + raw +
                                  R"("},{"eventMessage":"next"}])";
         const Walked w = whole(json);
-        ASSERT_EQ(w.elements.size(), 2u) << c.raw;
-        EXPECT_EQ(w.elements[0].message, c.shown) << c.raw;
+        ASSERT_EQ(w.elements.size(), 2u);
+        EXPECT_EQ(w.elements[0].message, shown);
         EXPECT_EQ(w.elements[0].subsystem, "com.apple.TCC");
         EXPECT_EQ(w.elements[1].message, "next");
         EXPECT_TRUE(w.summary.clean());
@@ -259,24 +200,13 @@ TEST(LogWalk, SlicesAgreeWithTheWholeWalkWhereverTheCutsFall) {
     for (int i = 0; i < 40; ++i)
         many += std::string(i > 0 ? "," : "") + (i % 3 == 0 ? "{}" : entry(std::to_string(i)));
     many += "]";
-    const std::string docs[] = {
-        many,
-        many.substr(0, many.size() / 2),
-        // Cuts inside strings and inside nested arrays of objects.
-        "[" + entry("},{ inside") + R"(,{"backtrace":[{"a":1},{"b":2}],"eventMessage":"n"},)" +
-            entry("},{\\\"},{") + "," + entry("e") + "]",
-        // The array closes early, and what follows looks like more elements.
-        "[" + entry("a") + "," + entry("b") + R"(] ,{"x":1},{"y":2},{"z":3},{})",
-        R"([ ]},{},{},{},{"eventMessage":"no"}])",
-        // One string over many cuts; an unbalanced quote; runs of backslashes.
-        R"([{"eventMessage":")" + std::string(20, '\\') + "\\\"" +
-            QByteArray("},{").repeated(30).toStdString() + R"("},{"eventMessage":"z"}])",
-        R"([{"eventMessage":"a},{"eventMessage":"b"},{"c":1},{"eventMessage":"d"}])",
-        R"([{"eventMessage":"\\\\"},{"eventMessage":"\\\"},{\\"},{},{"eventMessage":"\\"}])",
-        // Broken elements on both sides of cuts.
-        R"([{},{"a":},{},{"b":[}]},{},{},{"c":"\q"},{},{"eventMessage":"last"}])",
-        R"([{},{},{},{}}},{},{},{]]},{},{}],{},{})",
-    };
+    std::vector<std::string> docs = {many, many.substr(0, many.size() / 2),
+                                     // One string over many cuts.
+                                     R"([{"eventMessage":")" + std::string(20, '\\') + "\\\"" +
+                                         QByteArray("},{").repeated(30).toStdString() +
+                                         R"("},{"eventMessage":"z"}])"};
+    for (const auto& [json] : varko::testing::caseTable<1>("cut_documents.txt"))
+        docs.push_back(json);
     for (const std::string& json : docs) {
         for (const std::uint64_t bound : {maxLogEntries, std::uint64_t(0), std::uint64_t(1),
                                           std::uint64_t(5), std::uint64_t(13), std::uint64_t(26)}) {

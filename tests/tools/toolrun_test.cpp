@@ -1,22 +1,32 @@
+// Running the platform's tools and our stand-ins: how a run ends and what it wrote, its bounds,
+// time limits and threads; and which program a tool set runs for each of their paths.
 #include "tools/toolrun.h"
+#include "tools/toolset.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QTemporaryFile>
+#include <QThreadPool>
 
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <functional>
+#include <stdexcept>
 #include <thread>
+#include <vector>
 
 #include <fcntl.h>
+#include <grp.h>
 #include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "format/casetable.h"
 #include "support/faketool.h"
 
 namespace varko::host {
@@ -59,39 +69,21 @@ QByteArray redirected(int fd, const QByteArray& content, const std::function<voi
 TEST(RunProgram, ReportsHowTheToolEndedAndWhatItWrote) {
     FakeTools tools;
     ASSERT_TRUE(tools.isValid());
-    struct Case {
-        const char* name;
-        QByteArray body;
-        Capture capture;
-        int exitStatus;
-        bool crashed;
-        QByteArray out, err;
-        QString interruption;
-    };
-    const Case cases[] = {
-        {"ok", "printf 'plain output\\n'", Capture::StandardOutput, 0, false, "plain output\n", "",
-         ""},
-        {"three", "printf 'partial'\nexit 3", Capture::StandardOutput, 3, false, "partial", "", ""},
-        {"both", "printf 'to out\\n'\nprintf 'to err\\n' >&2\nexit 1", Capture::Both, 1, false,
-         "to out\n", "to err\n", ""},
-        {"killed", "printf 'before'\nkill -9 $$\necho after", Capture::StandardOutput, SIGKILL,
-         true, "before", "", "The tool crashed (signal 9, killed)."},
-        {"terminated", "kill -TERM $$", Capture::Both, SIGTERM, true, "", "",
-         "The tool crashed (signal 15, terminated)."},
-        {"aborting", "kill -ABRT $$", Capture::Both, SIGABRT, true, "", "",
-         "The tool crashed (signal 6, aborted)."},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        const ToolResult result = runProgram(tools.script(c.name, c.body), {}, c.capture);
+    int n = 0;
+    for (const auto& [body, capture, status, crashed, out, err, interruption] :
+         varko::testing::caseTable<7>("endings.txt")) {
+        SCOPED_TRACE(body);
+        const ToolResult result =
+            runProgram(tools.script(QString::number(++n), QByteArray::fromStdString(body)), {},
+                       capture == "both" ? Capture::Both : Capture::StandardOutput);
         EXPECT_TRUE(result.started);
-        EXPECT_EQ(result.exitStatus, c.exitStatus);
-        EXPECT_EQ(result.crashed, c.crashed);
-        EXPECT_EQ(result.succeeded(), c.exitStatus == 0 && !c.crashed);
+        EXPECT_EQ(std::to_string(result.exitStatus), status);
+        EXPECT_EQ(result.crashed, crashed == "yes");
+        EXPECT_EQ(result.succeeded(), status == "0" && crashed == "no");
         EXPECT_FALSE(result.truncated);
-        EXPECT_EQ(result.standardOutput, c.out);
-        EXPECT_EQ(result.standardError, c.err);
-        EXPECT_EQ(result.interruption(), c.interruption);
+        EXPECT_EQ(result.standardOutput.toStdString(), out);
+        EXPECT_EQ(result.standardError.toStdString(), err);
+        EXPECT_EQ(result.interruption().toStdString(), interruption);
     }
     EXPECT_TRUE(hasNoChildrenLeft());
 }
@@ -400,6 +392,222 @@ TEST(RunProgram, SurvivesInterruptingSignals) {
     EXPECT_EQ(result.exitStatus, 2);
     EXPECT_FALSE(result.crashed);
     EXPECT_EQ(result.standardOutput, "1\n2\n3\n4\n5\n");
+}
+
+TEST(RunProgramConcurrently, FastRunDoesNotWaitForSlowOne) {
+    FakeTools tools;
+    // The slow run lasts until the fast one has returned, so a fast run that waited
+    // for it could never return: the slow one gives up after a minute and the check fails.
+    const QString started = tools.path("started"), release = tools.path("release");
+    const QString slow = tools.script(
+        "slow",
+        QStringLiteral(": > '%1'\n%2\necho slow").arg(started, untilExists(release)).toUtf8());
+    const QString fast = tools.script("fast", "echo fast");
+
+    std::atomic<bool> slowReturned = false;
+    ToolResult slowResult;
+    std::thread slowThread([&] {
+        slowResult = runProgram(slow, {}, Capture::Both);
+        slowReturned = true;
+    });
+    while (!QFile::exists(started) && !slowReturned)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    const ToolResult fastResult = runProgram(fast, {}, Capture::Both);
+    EXPECT_FALSE(slowReturned);
+    tools.file("release", {});
+    slowThread.join();
+
+    EXPECT_EQ(fastResult.standardOutput, "fast\n");
+    EXPECT_EQ(slowResult.standardOutput, "slow\n");
+}
+
+// A pipe end that leaked into a long-lived child started on another thread would
+// hold a short run until that child ends; with many spawns racing, some would.
+TEST(RunProgramConcurrently, PipesDoNotLeakIntoOtherThreadsChildren) {
+    FakeTools tools;
+    const QString sleeper = tools.script("sleeper", "exec sleep 2");
+    const QString quick = tools.script("quick", "echo \"$1\"\necho \"$1\" >&2");
+
+    std::atomic<bool> stop = false;
+    std::vector<std::thread> sleepers;
+    for (int i = 0; i < 4; ++i) {
+        sleepers.emplace_back([&, i] {
+            while (!stop)
+                (void)runProgram(sleeper, {}, i % 2 ? Capture::Both : Capture::StandardOutput);
+        });
+    }
+
+    QThreadPool pool;
+    pool.setMaxThreadCount(6);
+    std::atomic<qint64> slowest = 0;
+    std::atomic<int> wrong = 0;
+    for (int job = 0; job < 6; ++job) {
+        pool.start([&, job] {
+            for (int run = 0; run < 40; ++run) {
+                const QByteArray tag = QByteArray::number(job * 1000 + run);
+                QElapsedTimer timer;
+                timer.start();
+                const ToolResult result =
+                    runProgram(quick, {QString::fromLatin1(tag)}, Capture::Both);
+                const qint64 elapsed = timer.elapsed();
+                qint64 seen = slowest;
+                while (elapsed > seen && !slowest.compare_exchange_weak(seen, elapsed)) {
+                }
+                if (!result.succeeded() || result.standardOutput != tag + '\n' ||
+                    result.standardError != tag + '\n')
+                    ++wrong;
+            }
+        });
+    }
+    pool.waitForDone();
+    stop = true;
+    for (std::thread& thread : sleepers) thread.join();
+
+    EXPECT_EQ(wrong, 0);
+    EXPECT_LT(slowest, 1500);
+}
+
+TEST(ToolSet, MapsNamedPathsAndRunsOthersAsThemselves) {
+    FakeTools tools;
+    const QString fake = tools.script("codesign", "printf '%s|' \"$0\" \"$@\"");
+    const ToolSet set = ToolSet::withPrograms({{QLatin1String(codesignPath), fake}});
+
+    EXPECT_EQ(set.programFor(QLatin1String(codesignPath)), fake);
+    EXPECT_EQ(set.programFor(QLatin1String(spctlPath)), QLatin1String(spctlPath));
+    EXPECT_EQ(set.programFor(QStringLiteral("relative/tool")), QStringLiteral("relative/tool"));
+
+    const ToolResult result =
+        set.run(QLatin1String(codesignPath), {"-dv", "a b"}, Capture::StandardOutput);
+    EXPECT_EQ(QString::fromUtf8(result.standardOutput), fake + "|-dv|a b|");
+
+    const QString shell = tools.script("sh-stand-in", "echo passed-through");
+    EXPECT_EQ(ToolSet::withPrograms({}).run(shell, {}, Capture::StandardOutput).standardOutput,
+              "passed-through\n");
+}
+
+TEST(ToolSet, AToolInProcessIsBoundedAndCalledOffAsItsProcessWouldBe) {
+    const auto cancel = std::make_shared<std::atomic<bool>>(false);
+    // Writes `size` bytes on each stream; "off" calls its run off midway; "throw" throws.
+    const InProcessTool tool = [&](std::span<const std::string> args, std::ostream& out,
+                                   std::ostream& err) {
+        const std::string bytes(std::stoul(args[1]), 'x');
+        out << args[0] << bytes;
+        err << bytes;
+        if (args[0] == "throw") throw std::runtime_error("thrown");
+        if (args[0] == "off") cancel->store(true);
+        return 3;
+    };
+    const ToolSet set = ToolSet::withPrograms({{codesignPath, "/nonexistent"}})
+                            .withInProcess(QLatin1String(codesignPath), tool);
+    const struct {
+        const char* what;
+        qint64 errorBytes;
+        const char* size;
+        bool cancelledBefore, truncated, errorCut, cancelled, crashed;
+        qsizetype outSize, errSize;
+    } cases[] = {
+        {"run", -1, "10", false, false, false, false, false, 13, 10},
+        {"run", -1, "200", false, true, false, false, false, 100, 100},
+        {"run", 50, "200", false, true, true, false, false, 100, 50},
+        {"run", 50, "20", false, false, false, false, false, 23, 20},
+        {"off", -1, "1", false, false, false, true, false, 4, 1},
+        {"run", -1, "1", true, false, false, true, false, 0, 0},
+        {"throw", -1, "1", false, false, false, false, true, 6, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.what) + " " + c.size);
+        cancel->store(c.cancelledBefore);
+        ToolLimits limits;
+        limits.maxBytesPerStream = 100;
+        limits.maxErrorBytes = c.errorBytes;
+        limits.cancel = cancel;
+        const ToolResult r =
+            set.run(QLatin1String(codesignPath), {c.what, c.size}, Capture::Both, limits);
+        EXPECT_TRUE(r.started);
+        EXPECT_EQ(r.exitStatus, c.crashed ? SIGABRT : c.cancelledBefore ? -1 : 3);
+        EXPECT_EQ(r.truncated, c.truncated);
+        EXPECT_EQ(r.errorCut, c.errorCut);
+        EXPECT_EQ(r.cancelled, c.cancelled);
+        EXPECT_EQ(r.crashed, c.crashed);
+        EXPECT_EQ(r.standardOutput.size(), c.outSize);
+        EXPECT_EQ(r.standardError.size(), c.errSize);
+    }
+}
+
+#if !defined(Q_OS_MACOS)
+TEST(ToolSet, SystemUsesOurStandInsBesideTheProgram) {
+    const QString dir = QStringLiteral("/opt/varko stand-ins");
+    const ToolSet set = ToolSet::system(dir);
+    EXPECT_EQ(set.programFor(QLatin1String(codesignPath)), dir + "/varko-codesign");
+    EXPECT_EQ(set.programFor(QLatin1String(spctlPath)), dir + "/varko-spctl");
+    EXPECT_EQ(set.programFor(QLatin1String(pkgutilPath)), dir + "/varko-pkgutil");
+    EXPECT_EQ(set.programFor(QLatin1String(logPath)), dir + "/varko-log");
+    EXPECT_EQ(set.programFor(QLatin1String(hdiutilPath)), dir + "/varko-hdiutil");
+    EXPECT_EQ(set.programFor(QLatin1String(idPath)), QLatin1String(idPath));
+    EXPECT_EQ(set.programFor(QStringLiteral("/usr/bin/true")), QStringLiteral("/usr/bin/true"));
+
+    // Without an application object the running executable's folder is found anyway.
+    const QString beside =
+        QFileInfo(ToolSet::system().programFor(QLatin1String(codesignPath))).absolutePath();
+    EXPECT_EQ(QDir(beside).canonicalPath(), QDir(QStringLiteral(VARKO_BIN_DIR)).canonicalPath());
+
+    const ToolResult id =
+        ToolSet::system(dir).run(QLatin1String(idPath), {"-u"}, Capture::StandardOutput);
+    EXPECT_TRUE(id.succeeded());
+    EXPECT_EQ(id.standardOutput.trimmed().toLongLong(), qint64(::getuid()));
+}
+#endif
+
+TEST(PlatformProfile, TheJournalIsFoundWhereverJournaldKeepsIt) {
+    FakeTools places;
+    const QString id = "0123456789abcdef0123456789abcdef";
+    places.file("machine-id", id.toLatin1() + "\n");
+    const JournalPlaces where{places.path("var"), places.path("run"), places.path("machine-id"),
+                              "jane"};
+    const auto folder = [&where] { return PlatformProfile::journal(where).logStoreFolder; };
+    // Neither holds one: the persistent place is named.
+    EXPECT_EQ(folder(), where.persistentRoot + "/" + id);
+    // An empty persistent root, and even an empty machine folder in it, hide nothing.
+    QDir().mkpath(where.persistentRoot + "/" + id);
+    QDir().mkpath(where.volatileRoot + "/" + id);
+    places.file("run/" + id + "/system.journal", "x");
+    EXPECT_EQ(folder(), where.volatileRoot + "/" + id);
+    places.file("var/" + id + "/system.journal", "x");
+    EXPECT_EQ(folder(), where.persistentRoot + "/" + id);
+    // A machine ID that is no ID names no folder.
+    places.file("machine-id", "../../etc\n");
+    EXPECT_EQ(folder(), where.persistentRoot);
+    EXPECT_EQ(PlatformProfile::journal(where).logTimesyncFolder, where.persistentRoot);
+}
+
+TEST(PlatformProfile, TheJournalsTextsSpeakOfThisComputer) {
+    const PlatformProfile journal = PlatformProfile::journal({"/v", "/r", "/nothing", "jane"});
+    const ProbeMessages& says = journal.messages;
+    EXPECT_EQ(journal.store, LogStore::journal);
+    for (const QString& text :
+         {says.notAdmin, says.noLogFiles, says.noTimesync, says.noEntries, says.timeFormat}) {
+        EXPECT_FALSE(text.contains("Mac")) << text.toStdString();
+        EXPECT_FALSE(text.contains("timesync")) << text.toStdString();
+        EXPECT_FALSE(text.contains("Language & Region")) << text.toStdString();
+    }
+    for (const QString& text : {says.notAdmin, says.noLogFiles, says.noEntries})
+        EXPECT_TRUE(text.endsWith(ProbeMessages::disabledLine)) << text.toStdString();
+    EXPECT_EQ(says.noLogFiles,
+              "Varko can't find the system journal on this computer: neither /v nor /r holds "
+              "one. This computer keeps no journal, so there is no log to browse.\nThe Open Log "
+              "Browser command has been disabled.");
+    EXPECT_EQ(says.noTimesync, says.noLogFiles);
+    EXPECT_TRUE(says.noEntries.contains("on this computer"));
+    // The reader test names the groups found here and how to join the first.
+    EXPECT_EQ(journal.logReaderGroupIds.value(0), "0");
+    QStringList groups;
+    for (const char* name : {"systemd-journal", "adm", "wheel"})
+        if (getgrnam(name) != nullptr) groups << name;
+    for (const QString& group : groups) EXPECT_TRUE(says.notAdmin.contains(group));
+    EXPECT_EQ(journal.logReaderGroupIds.size(), groups.size() + 1);
+    if (!groups.isEmpty()) {
+        EXPECT_TRUE(says.notAdmin.contains("sudo usermod -aG " + groups.first() + " jane"));
+    }
 }
 
 }  // namespace

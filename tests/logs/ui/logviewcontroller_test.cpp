@@ -1,27 +1,27 @@
 #include <gtest/gtest.h>
 
 #include <QAccessible>
+#include <QClipboard>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFileDialog>
-#include <QFileInfo>
 #include <QMimeData>
 #include <QScrollBar>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QUrl>
-
-#include <sys/resource.h>
 #include <QTimer>
-#include <csignal>
-#include "support/filesizelimit.h"
+#include <QUrl>
+#include <QWindow>
 
 #include "logs/ui/logviewcontroller.h"
 #include "logs/ui/logwindowcontroller.h"
 #include "support/faketool.h"
+#include "support/filesizelimit.h"
+#include "support/savedialogs.h"
 #include "tools/threadpools.h"
+#include "ui/findbar.h"
+#include "ui/savedialog.h"
 
 namespace varko {
 namespace {
@@ -38,12 +38,16 @@ protected:
     void SetUp() override {
         QSettings().remove("fontSizeLog");
         log.answer(threeEntries);
+        w = window();
+        v = w->viewController();
+        w->activateWindow();  // for the keys of its menus
+        (void)QTest::qWaitForWindowActive(w.get());
     }
     std::unique_ptr<LogWindowController> window(const host::ToolSet& set) {
-        auto w = std::make_unique<LogWindowController>(set);
-        w->setAttribute(Qt::WA_DeleteOnClose, false);
-        w->show();
-        return w;
+        auto made = std::make_unique<LogWindowController>(set);
+        made->setAttribute(Qt::WA_DeleteOnClose, false);
+        made->show();
+        return made;
     }
     std::unique_ptr<LogWindowController> window() {
         return window(host::ToolSet::withPrograms({{QLatin1String(host::logPath), log.program()}}));
@@ -55,11 +59,11 @@ protected:
     }
     QTemporaryDir dir;
     FakeTool log{dir, "log"};
+    std::unique_ptr<LogWindowController> w;  ///< a window on the fake log tool
+    LogViewController* v = nullptr;          ///< its view
 };
 
-TEST_F(LogViewTest, OpensWithTheLastMinuteAndEverythingChecked) {
-    auto w = window();
-    LogViewController* v = w->viewController();
+TEST_F(LogViewTest, OpensWithTheLastMinuteEverythingCheckedAndQueriesThatRange) {
     EXPECT_EQ(w->windowTitle(), "Log Window");
     EXPECT_FALSE(v->progressSpinner->isVisible());
     EXPECT_EQ(v->startDateTextbox->text().size(), 10);
@@ -70,11 +74,8 @@ TEST_F(LogViewTest, OpensWithTheLastMinuteAndEverythingChecked) {
         EXPECT_TRUE(c->isChecked());
     EXPECT_TRUE(v->logs.empty());
     EXPECT_EQ(v->outputLines->display().lineCount(), 0);
-}
 
-TEST_F(LogViewTest, QueryShowsEntriesAndSendsTenArguments) {
-    auto w = window();
-    LogViewController* v = w->viewController();
+    // A query shows the entries and sends ten arguments.
     ASSERT_TRUE(fetch(v));
     const QStringList args = log.arguments();
     ASSERT_EQ(args.size(), 10);
@@ -87,8 +88,6 @@ TEST_F(LogViewTest, QueryShowsEntriesAndSendsTenArguments) {
 }
 
 TEST_F(LogViewTest, FailuresShowTheirMessageAndKeepTheLastEntries) {
-    auto w = window();
-    LogViewController* v = w->viewController();
     ASSERT_TRUE(fetch(v));
     const QString shown = v->outputLines->display().text();
 
@@ -117,8 +116,6 @@ TEST_F(LogViewTest, UnreadableEntriesAreSkippedAndCounted) {
  {"subsystem":"com.apple.TCC","eventMessage":"raw )") +
                QByteArray("\0", 1) + "nul \xff byte\"},\n" +
                R"( {"processImagePath":"/kernel","eventMessage":"kernel"}])");
-    auto w = window();
-    LogViewController* v = w->viewController();
     ASSERT_TRUE(fetch(v));
     const unifiedlog::LogDisplay& shown = v->outputLines->display();
     EXPECT_EQ(shown.lineCount(), 2);
@@ -154,8 +151,6 @@ TEST_F(LogViewTest, UnreadableEntriesAreSkippedAndCounted) {
 }
 
 TEST_F(LogViewTest, OutputCutAtItsBoundShowsTheEntriesBeforeTheCut) {
-    auto w = window();
-    LogViewController* v = w->viewController();
     // The tool was stopped at the bound, so its status is no success.
     v->finishLogQuery(unifiedlog::LogQueryResult{
         std::make_shared<const unifiedlog::LogList>(threeEntries.left(threeEntries.size() - 10)),
@@ -167,29 +162,10 @@ TEST_F(LogViewTest, OutputCutAtItsBoundShowsTheEntriesBeforeTheCut) {
               "the cut are shown. Choose a shorter time range to see the rest.");
 }
 
-TEST_F(LogViewTest, CheckboxesFilterByCategory) {
-    auto w = window();
-    LogViewController* v = w->viewController();
-    QTest::mouseClick(v->cloudDocsCheckbox, Qt::LeftButton);  // before any query: nothing happens
-    EXPECT_EQ(v->outputLines->display().lineCount(), 0);
-    v->cloudDocsCheckbox->setChecked(true);
-    ASSERT_TRUE(fetch(v));
-    for (QCheckBox* c :
-         {v->cloudDocsCheckbox, v->cloudKitCheckbox, v->mmcsCheckbox, v->otherCheckbox})
-        QTest::mouseClick(c, Qt::LeftButton);
-    EXPECT_EQ(v->outputLines->display().lineCount(), 0);
-    QTest::mouseClick(v->otherCheckbox, Qt::LeftButton);
-    ASSERT_EQ(v->outputLines->display().lineCount(), 1);
-    EXPECT_EQ(v->outputLines->display().line(0)[0].colour, unifiedlog::LineColour::Blue);
-    EXPECT_TRUE(v->outputLines->display().text().endsWith("kernel      kernel\n"));
-}
-
 TEST_F(LogViewTest, WindowStaysResponsiveWhileTheToolRunsAndMayCloseMeanwhile) {
     // The tool answers only once released, so ticks before that came while it ran.
     const QString release = dir.filePath("release");
     log.answer(threeEntries, 0, {}, testing::untilExists(release));
-    auto w = window();
-    LogViewController* v = w->viewController();
     QSignalSpy finished(v, &LogViewController::logQueryFinished);
     v->getlogButtonAction();
     EXPECT_TRUE(v->progressSpinner->isVisible());
@@ -212,8 +188,8 @@ TEST_F(LogViewTest, FontSizeIsBoundedStoredAndLoaded) {
     QSettings().setValue("fontSizeLog", 3.5);
     EXPECT_EQ(window()->viewController()->theFontSize, 12);
     QSettings().setValue("fontSizeLog", 30.0);
-    auto w = window();
-    LogViewController* v = w->viewController();
+    w = window();
+    v = w->viewController();
     EXPECT_EQ(v->theFontSize, 30);
     v->incFontSize();
     EXPECT_EQ(v->theFontSize, 24);
@@ -239,8 +215,6 @@ bool waitForQuery(LogViewController* v) {
 }
 
 TEST_F(LogViewTest, ARangeTheToolWouldRefuseIsMarkedAndTheEntriesStay) {
-    auto w = window();
-    LogViewController* v = w->viewController();
     ASSERT_TRUE(fetch(v));
     const QString shown = v->outputLines->display().text(), counts = v->countLabel->text();
     const QString day = v->endDateTextbox->text();
@@ -275,10 +249,8 @@ TEST_F(LogViewTest, ARangeTheToolWouldRefuseIsMarkedAndTheEntriesStay) {
     }
 }
 
-TEST_F(LogViewTest, CountsFollowTheCheckboxesAndAnEmptyViewSaysWhy) {
-    auto w = window();
-    LogViewController* v = w->viewController();
-    const auto painted = [v] {
+TEST_F(LogViewTest, CheckboxesFilterByCategoryCountsFollowAndAnEmptyViewSaysWhy) {
+    const auto painted = [this] {
         // Anything drawn on the empty view in another colour than its background.
         const QImage image = v->outputTextbox->viewport()->grab().toImage();
         const QRgb base = v->outputTextbox->palette().base().color().rgb();
@@ -287,6 +259,9 @@ TEST_F(LogViewTest, CountsFollowTheCheckboxesAndAnEmptyViewSaysWhy) {
                 if (image.pixel(x, y) != base) return true;
         return false;
     };
+    QTest::mouseClick(v->cloudDocsCheckbox, Qt::LeftButton);  // before any query: nothing happens
+    EXPECT_EQ(v->outputLines->display().lineCount(), 0);
+    v->cloudDocsCheckbox->setChecked(true);
     EXPECT_TRUE(v->countLabel->text().isEmpty());
     EXPECT_FALSE(painted());
     ASSERT_TRUE(fetch(v));
@@ -304,6 +279,10 @@ TEST_F(LogViewTest, CountsFollowTheCheckboxesAndAnEmptyViewSaysWhy) {
     EXPECT_EQ(
         QAccessible::queryAccessibleInterface(v->outputTextbox)->text(QAccessible::Description),
         "No entries of the chosen categories.");
+    QTest::mouseClick(v->otherCheckbox, Qt::LeftButton);
+    ASSERT_EQ(v->outputLines->display().lineCount(), 1);
+    EXPECT_EQ(v->outputLines->display().line(0)[0].colour, unifiedlog::LineColour::Blue);
+    EXPECT_TRUE(v->outputLines->display().text().endsWith("kernel      kernel\n"));
 
     log.answer("[]");
     ASSERT_TRUE(fetch(v));
@@ -345,8 +324,6 @@ QAction* menuAction(QMainWindow& window, const QString& title) {
 
 TEST_F(LogViewTest, TheFirstEntryInViewStaysThereWhenTheSizeOrTheCategoriesChange) {
     log.answer(manyEntries(400));
-    auto w = window();
-    LogViewController* v = w->viewController();
     LogOutputView* view = v->outputTextbox;
     ASSERT_TRUE(fetch(v));
     const auto topEntry = [&] { return v->outputLines->display().placeOf(view->topLine())->entry; };
@@ -382,8 +359,6 @@ TEST_F(LogViewTest, TheFirstEntryInViewStaysThereWhenTheSizeOrTheCategoriesChang
 }
 
 TEST_F(LogViewTest, FindSelectsTheNextMatchingLineScrollsToItAndGoesRound) {
-    auto w = window();
-    LogViewController* v = w->viewController();
     LogOutputView* view = v->outputTextbox;
     EXPECT_FALSE(v->findNext("tcc"));  // nothing shown yet
     ASSERT_TRUE(fetch(v));
@@ -438,8 +413,6 @@ TEST_F(LogViewTest, FindSelectsTheNextMatchingLineScrollsToItAndGoesRound) {
 }
 
 TEST_F(LogViewTest, TheTitleNamesTheRangeOfTheEntriesShown) {
-    auto w = window();
-    LogViewController* v = w->viewController();
     v->startDateTextbox->setText("2026-12-07");
     v->startTimeTextbox->setText("10:00:00");
     v->endDateTextbox->setText("2026-12-07");
@@ -457,8 +430,6 @@ TEST_F(LogViewTest, TheTitleNamesTheRangeOfTheEntriesShown) {
 }
 
 TEST_F(LogViewTest, ItemsDroppedAnywhereOnTheWindowAreHandedOn) {
-    auto w = window();
-    LogViewController* v = w->viewController();
     QSignalSpy dropped(w.get(), &LogWindowController::itemsDropped);
     QMimeData items;
     items.setUrls({QUrl::fromLocalFile(dir.filePath("A.app")), QUrl("https://example.com/B.pkg"),
@@ -486,36 +457,17 @@ TEST_F(LogViewTest, ItemsDroppedAnywhereOnTheWindowAreHandedOn) {
     EXPECT_EQ(v->startDateTextbox->text().size(), 10);  // no path typed into the box
 }
 
-// Saves through the Save Log… dialog as a person would, choosing `target`.
-bool save(LogViewController* v, const QString& target) {
-    QSignalSpy opened(v, &LogViewController::saveDialogOpened);
-    QSignalSpy saved(v, &LogViewController::logSaved);
-    v->savelogButtonAction();
-    if (opened.size() != 1) return false;
-    auto* dialog = qobject_cast<QFileDialog*>(opened.first().first().value<QWidget*>());
-    if (dialog == nullptr) return false;
-    emit dialog->fileSelected(target);
-    // A write that fails at once may report before the wait begins.
-    return !saved.isEmpty() || saved.wait(10000);
-}
-
-TEST_F(LogViewTest, SaveWritesTheShownTextAsRtf) {
-    auto w = window();
-    LogViewController* v = w->viewController();
-    ASSERT_TRUE(fetch(v));
-    const QString target = dir.filePath("saved.rtf");
-    ASSERT_TRUE(save(v, target));
-    QFile file(target);
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    const QByteArray rtf = file.readAll();
-    EXPECT_TRUE(rtf.startsWith("{\\rtf1"));
-    EXPECT_TRUE(rtf.contains("TCC         tcc\\par"));
-    EXPECT_TRUE(rtf.contains("\\cf3"));
+/// The dialog that Save Log… opens, by its key.
+QFileDialog* openSave(LogWindowController* window) {
+    window->activateWindow();
+    if (!QTest::qWaitForWindowActive(window)) return nullptr;
+    QSignalSpy opened(window->viewController(), &LogViewController::saveDialogOpened);
+    QTest::keySequence(window, QKeySequence::Save);
+    return opened.size() == 1 ? qobject_cast<QFileDialog*>(opened[0][0].value<QWidget*>())
+                              : nullptr;
 }
 
 TEST_F(LogViewTest, FailedSaveLeavesTheOldFileAndSaysWhy) {
-    auto w = window();
-    LogViewController* v = w->viewController();
     ASSERT_TRUE(fetch(v));
     const QString target = dir.filePath("old.rtf");
     {
@@ -525,7 +477,12 @@ TEST_F(LogViewTest, FailedSaveLeavesTheOldFileAndSaysWhy) {
     }
     {
         const varko::testing::FileSizeLimit limit;  // every write past 16 bytes fails
-        ASSERT_TRUE(save(v, target));
+        QSignalSpy saved(v, &LogViewController::logSaved);
+        QFileDialog* dialog = openSave(w.get());
+        ASSERT_NE(dialog, nullptr);
+        emit dialog->fileSelected(target);
+        // A write that fails at once may report before the wait begins.
+        ASSERT_TRUE(!saved.isEmpty() || saved.wait(10000));
     }
 
     QFile old(target);
@@ -538,8 +495,6 @@ TEST_F(LogViewTest, FailedSaveLeavesTheOldFileAndSaysWhy) {
 }
 
 TEST_F(LogViewTest, OutputViewSelectsAndCopiesWholeLines) {
-    auto w = window();
-    LogViewController* v = w->viewController();
     ASSERT_TRUE(fetch(v));
     LogOutputView* view = v->outputTextbox;
     view->setFocus();
@@ -552,8 +507,6 @@ TEST_F(LogViewTest, OutputViewSelectsAndCopiesWholeLines) {
 }
 
 TEST_F(LogViewTest, ScreenReadersSeeEachLineAsAListItem) {
-    auto w = window();
-    LogViewController* v = w->viewController();
     ASSERT_TRUE(fetch(v));
     LogOutputView* view = v->outputTextbox;
     QAccessibleInterface* list = QAccessible::queryAccessibleInterface(view);
@@ -584,6 +537,96 @@ TEST_F(LogViewTest, ScreenReadersSeeEachLineAsAListItem) {
     QTest::mouseClick(v->cloudDocsCheckbox, Qt::LeftButton);
     ASSERT_EQ(list->childCount(), 2);
     EXPECT_TRUE(list->child(0)->text(QAccessible::Name).endsWith("LaunchServ  ls"));
+}
+
+TEST_F(LogViewTest, SaveLogOffersTheTimeRangeAsNameInTheDocumentsFolder) {
+    const struct {
+        QStringList range;
+        QString name;
+    } cases[] = {
+        {{"2026-12-07", "10:00:00", "2026-12-07", "10:05:00"},
+         "Varko Log 2026-12-07 10.00.00 to 10.05.00.rtf"},
+        {{"2026-12-07", "23:59:00", "2026-12-08", "00:01:00"},
+         "Varko Log 2026-12-07 23.59.00 to 2026-12-08 00.01.00.rtf"},
+        // Whatever was typed into the boxes makes no folder and no hidden file.
+        {{"../x/y", "1:2", "", ""}, "Varko Log ..-x-y 1.2.rtf"},
+        {{"", "", "", ""}, "Varko Log.rtf"},
+    };
+    ASSERT_TRUE(fetch(v));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name.toStdString());
+        QLineEdit* boxes[] = {v->startDateTextbox, v->startTimeTextbox, v->endDateTextbox,
+                              v->endTimeTextbox};
+        for (int i = 0; i < 4; ++i) boxes[i]->setText(c.range[i]);
+        QFileDialog* dialog = openSave(w.get());
+        ASSERT_NE(dialog, nullptr);
+        EXPECT_EQ(dialog->selectedFiles(), QStringList{QDir(documentsFolder()).filePath(c.name)});
+        EXPECT_EQ(dialog->defaultSuffix(), "rtf");
+        // A sheet over its window, yet not its window's child.
+        EXPECT_EQ(dialog->windowModality(), Qt::WindowModal);
+        EXPECT_EQ(dialog->parent(), nullptr);
+        ASSERT_NE(dialog->windowHandle(), nullptr);
+        EXPECT_EQ(dialog->windowHandle()->transientParent(), w->windowHandle());
+        dialog->close();
+    }
+}
+
+TEST_F(LogViewTest, ClosingTheWindowLetsItsSaveFinishAsRtf) {
+    ASSERT_TRUE(fetch(v));
+    QPointer<QFileDialog> dialog = openSave(w.get());
+    ASSERT_TRUE(dialog);
+    w.reset();  // its pool goes with it; the conversion is the save's own
+    ASSERT_TRUE(dialog);
+    const QString target = dir.filePath("log.rtf");
+    testing::chooseInSaveDialog(dialog, target);
+    ASSERT_TRUE(testing::eventually([&] { return QFileInfo(target).size() > 0; }));
+    QFile saved(target);
+    ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+    const QByteArray rtf = saved.readAll();
+    EXPECT_TRUE(rtf.startsWith("{\\rtf1"));
+    EXPECT_TRUE(rtf.contains("TCC         tcc\\par"));
+    EXPECT_TRUE(rtf.contains("kernel\\par"));
+    EXPECT_TRUE(rtf.contains("\\cf3"));
+}
+
+TEST_F(LogViewTest, EditMenuCopiesTheLinesAndActualSizeResetsTheSize) {
+    ASSERT_TRUE(fetch(v));
+    QAction* selectAll = menuAction(*w, "Select All");
+    QAction* copy = menuAction(*w, "Copy");
+    ASSERT_TRUE(selectAll && copy);
+    selectAll->trigger();
+    copy->trigger();
+    const QString copied = QApplication::clipboard()->text().trimmed();
+    EXPECT_EQ(copied.count(u'\n'), 2) << copied.toStdString();
+    EXPECT_TRUE(copied.endsWith("kernel")) << copied.toStdString();
+
+    QTest::keySequence(w.get(), QKeySequence::ZoomIn);
+    QTest::keySequence(w.get(), QKeySequence::ZoomIn);
+    EXPECT_EQ(v->theFontSize, 14);
+    QTest::keyClick(w.get(), Qt::Key_0, Qt::ControlModifier);
+    EXPECT_EQ(v->theFontSize, 12);
+    EXPECT_EQ(QSettings().value("fontSizeLog").toDouble(), 12);
+    EXPECT_EQ(v->outputLines->display().entryFontSize(), 12);
+}
+
+TEST_F(LogViewTest, FindFromTheKeyboardSelectsTheMatchingLine) {
+    ASSERT_TRUE(fetch(v));
+    QTest::keySequence(w.get(), QKeySequence::Find);
+    FindBar* bar = v->findBar;
+    ASSERT_TRUE(bar->isVisible());
+    QTest::keyClicks(bar->field(), "KERNEL");
+    QTest::keyClick(bar->field(), Qt::Key_Return);
+    const auto [first, last] = v->outputTextbox->selection();
+    ASSERT_EQ(first, last);
+    EXPECT_EQ(first, 2);
+    EXPECT_TRUE(bar->resultText().isEmpty());
+
+    bar->field()->clear();
+    QTest::keyClicks(bar->field(), "nowhere in the log");
+    QTest::keyClick(bar->field(), Qt::Key_Return);
+    EXPECT_FALSE(bar->resultText().isEmpty());
+    QTest::keyClick(bar->field(), Qt::Key_Escape);
+    EXPECT_FALSE(bar->isVisible());
 }
 
 }  // namespace

@@ -12,14 +12,54 @@
 #include "format/casetable.h"
 #include "support/childprocess.h"
 #include "systools/log/options.h"
-#include "testjournal.h"
 #include "varkopredicate.h"
 
 using namespace varko::logtool;
-using namespace varko::logtool::test;
 using namespace varko::testing;
 
 namespace {
+
+/// One entry of the journal export format: the stored time and the fields in order.
+struct ExportEntry {
+    std::uint64_t realtimeUsec = 0;
+    std::vector<std::pair<std::string, std::string>> fields;
+};
+
+constexpr const char* journalRemote = "/lib/systemd/systemd-journal-remote";
+
+/// The journal export format (systemd's JOURNAL_EXPORT_FORMATS): text fields as NAME=value
+/// lines, fields holding a newline or control bytes in the binary form with a 64-bit
+/// little-endian length. Every entry gets a boot ID and a monotonic time.
+std::string exportFormat(const std::vector<ExportEntry>& entries) {
+    std::string out;
+    std::uint64_t monotonic = 1'000'000;
+    for (const ExportEntry& e : entries) {
+        out += "__REALTIME_TIMESTAMP=" + std::to_string(e.realtimeUsec) + "\n";
+        out += "__MONOTONIC_TIMESTAMP=" + std::to_string(monotonic) + "\n";
+        monotonic += 1'000'000;
+        out += "_BOOT_ID=0123456789abcdef0123456789abcdef\n";
+        for (const auto& [name, value] : e.fields) {
+            bool binary = false;
+            for (const char c : value)
+                if (static_cast<unsigned char>(c) < 0x20 && c != '\t') binary = true;
+            if (!binary) {
+                out += name + "=" + value + "\n";
+                continue;
+            }
+            out += name + "\n";
+            for (int i = 0; i < 8; ++i) out += char((value.size() >> (8 * i)) & 0xFF);
+            out += value + "\n";
+        }
+        out += "\n";
+    }
+    return out;
+}
+
+/// Writes `path` (ending in .journal) with systemd-journal-remote; an error text, or empty.
+std::string writeJournal(const std::string& path, const std::vector<ExportEntry>& entries) {
+    const Finished f = runProgram({{journalRemote, "-o", path, "-"}, {}, exportFormat(entries)});
+    return f.status == 0 ? std::string() : "systemd-journal-remote failed: " + f.err;
+}
 
 constexpr std::uint64_t t0 = 1617816126123456;  // 18:22:06.123456 in the zone below
 constexpr std::uint64_t second = 1'000'000;

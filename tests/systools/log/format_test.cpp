@@ -1,12 +1,15 @@
-// Entries as JSON and as text: escaping, bad UTF-8, and that what we write parses.
+// Entries as JSON and as text: escaping, bad UTF-8, and that what we write parses; timestamps
+// as macOS's log writes them, and the dates and spans that --start, --end and --last take.
 #include <gtest/gtest.h>
 #include <simdjson.h>
 
 #include <cstdlib>
+#include <ctime>
 
 #include "format/casetable.h"
 #include "systools/log/jsonformat.h"
 #include "systools/log/textformat.h"
+#include "systools/log/timeformat.h"
 #include "systools/log/utf8.h"
 
 using namespace varko::logtool;
@@ -14,6 +17,26 @@ using varko::testing::caseTable;
 using varko::testing::dataFile;
 
 namespace {
+
+/// Sets TZ for one test and puts the old one back.
+class TimeZone {
+public:
+    explicit TimeZone(const char* zone) {
+        if (const char* old = std::getenv("TZ")) saved = old;
+        setenv("TZ", zone, 1);
+        tzset();
+    }
+    ~TimeZone() {
+        if (saved.empty())
+            unsetenv("TZ");
+        else
+            setenv("TZ", saved.c_str(), 1);
+        tzset();
+    }
+
+private:
+    std::string saved;
+};
 
 std::string json(std::string_view text) {
     std::string out;
@@ -67,8 +90,7 @@ LogRecord sample() {
 }
 
 TEST(JsonFormatTest, ArrayOfEntriesParsesWithMacOSKeys) {
-    setenv("TZ", "XXX-1", 1);
-    tzset();
+    const TimeZone zone("XXX-1");
     std::string out;
     appendJsonEntry(out, sample(), true);
     LogRecord kernel;
@@ -80,21 +102,44 @@ TEST(JsonFormatTest, ArrayOfEntriesParsesWithMacOSKeys) {
     simdjson::dom::parser parser;
     simdjson::dom::element doc;
     EXPECT_EQ(parser.parse(out).get(doc), simdjson::SUCCESS) << out;
-    unsetenv("TZ");
-    tzset();
 }
 
 TEST(TextFormatTest, ColumnsLineUpWithTheHeader) {
-    setenv("TZ", "XXX-1", 1);
-    tzset();
+    const TimeZone zone("XXX-1");
     std::string out;
     appendTextHeader(out);
     LogRecord r = sample();
     r.eventMessage = "bell\a here\nsecond line";
     appendTextEntry(out, r);
     EXPECT_EQ(out, dataFile("text_entry.txt"));
-    unsetenv("TZ");
-    tzset();
+}
+
+constexpr std::uint64_t april7 = 1617816126123456;  // 2021-04-07 17:22:06.123456 UTC
+
+TEST(TimeFormatTest, LocalTimeWithOffsetInThirtyOneCharacters) {
+    for (const auto& [zoneName, usec, shown] : caseTable<3>("timestamps.txt")) {
+        const TimeZone zone(zoneName.c_str());
+        const std::string formatted = formatTimestamp(std::stoull(usec));
+        EXPECT_EQ(formatted, shown) << zoneName;
+        EXPECT_EQ(formatted.size(), timestampLength);
+    }
+}
+
+TEST(TimeFormatTest, DaylightSavingChangesTheOffset) {
+    const TimeZone zone("CET-1CEST,M3.5.0,M10.5.0/3");
+    EXPECT_EQ(formatTimestamp(april7), "2021-04-07 19:22:06.123456+0200");
+    EXPECT_EQ(formatTimestamp(1609459200000000), "2021-01-01 01:00:00.000000+0100");
+}
+
+TEST(TimeFormatTest, DatesAndDurationsAreReadOrRefused) {
+    const TimeZone zone("XXX-1");
+    for (const auto& [kind, text, usec] : caseTable<3>("times.txt")) {
+        const auto read = kind == "date" ? parseLocalDateTime(text) : parseDuration(text);
+        EXPECT_EQ(read ? std::to_string(*read) : "refused", usec) << kind << " " << text;
+    }
+    // What formatTimestamp shows reads back to the same second.
+    EXPECT_EQ(parseLocalDateTime(formatTimestamp(april7).substr(0, 19)),
+              april7 / 1000000 * 1000000);
 }
 
 }  // namespace

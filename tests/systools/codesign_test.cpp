@@ -1,5 +1,10 @@
-// varko-codesign run as a program on generated bundles and executables.
+// varko-codesign run as a program on generated bundles and executables: what -d shows (the
+// entitlements, the details, the internal requirements and the designated requirement the
+// platform makes up when the signature holds none), and --verify's words and exit statuses for
+// valid, modified and unsigned code and a test requirement given with -R.
 #include <gtest/gtest.h>
+
+#include <openssl/sha.h>
 
 #include <QByteArray>
 #include <QDir>
@@ -7,14 +12,16 @@
 #include <QRegularExpression>
 #include <QStringList>
 #include <QTemporaryDir>
-#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "fixtures/bundlewriter.h"
 #include "fixtures/exampleapp.h"
 #include "fixtures/machowriter.h"
+#include "fixtures/testsigning.h"
 #include "format/casetable.h"
+#include "format/codesig/requirement.h"
+#include "format/macho_fixtures.h"
 #include "format/plist/plist.h"
 #include "support/bytes.h"
 #include "support/programrun.h"
@@ -57,15 +64,6 @@ std::vector<std::byte> executable(Arch arch, std::optional<std::string> entitlem
     return makeMachO(o);
 }
 
-/// Where the signature of a thin file made by executable() starts: the dataoff of
-/// LC_CODE_SIGNATURE, its last load command, at 280 (little-endian, as Mach-O is).
-std::size_t signatureOffset(const std::vector<std::byte>& exe) {
-    std::uint32_t sig = 0;
-    for (int i = 3; i >= 0; --i)
-        sig = (sig << 8) | std::to_integer<std::uint32_t>(exe.at(280 + 8 + i));
-    return sig;
-}
-
 /// Expects the run to have failed with status 1 and nothing on its output, its error being
 /// `pattern`, where * stands for any text.
 void expectFailure(const ToolRun& r, const QString& pattern) {
@@ -77,7 +75,13 @@ void expectFailure(const ToolRun& r, const QString& pattern) {
     EXPECT_TRUE(re.match(QString::fromUtf8(r.err)).hasMatch()) << r.err.toStdString();
 }
 
-class CodesignEntitlementsTest : public ::testing::Test {
+std::string sha1(const TestIdentity& id) {
+    unsigned char out[SHA_DIGEST_LENGTH];
+    SHA1(id.certificate.data(), id.certificate.size(), out);
+    return QByteArray(reinterpret_cast<const char*>(out), sizeof out).toHex().toStdString();
+}
+
+class CodesignTest : public ::testing::Test {
 protected:
     QString bundle(const QString& name, const std::vector<std::byte>& exe,
                    const std::string& exeName = "App") {
@@ -91,10 +95,27 @@ protected:
         EXPECT_TRUE(writeFile(path.toStdString(), content, true));
         return path;
     }
+    static std::string requirementsOf(const QString& path) {
+        const auto r = varko::testing::runTool("varko-codesign", {"-d", "-r-", path});
+        EXPECT_EQ(r.status, 0) << r.err.toStdString();
+        return r.out.toStdString();
+    }
+    static std::string cdhashOf(const QString& path, const QString& arch) {
+        const auto r = varko::testing::runTool("varko-codesign", {"-dvvv", "-a", arch, path});
+        const auto m = QRegularExpression("CDHash=([0-9a-f]+)").match(QString::fromUtf8(r.err));
+        EXPECT_TRUE(m.hasMatch()) << r.err.toStdString();
+        return m.captured(1).toStdString();
+    }
+    static std::string designatedOf(const QString& path) {
+        const auto m = QRegularExpression("designated => (.*)\n")
+                           .match(QString::fromStdString(requirementsOf(path)));
+        EXPECT_TRUE(m.hasMatch()) << requirementsOf(path);
+        return m.captured(1).toStdString();
+    }
     QTemporaryDir dir;
 };
 
-TEST_F(CodesignEntitlementsTest, PrintsTheExampleEntitlementsUnchanged) {
+TEST_F(CodesignTest, PrintsTheExampleEntitlementsUnchanged) {
     auto app = writeExampleApp(dir.path().toStdString());
     ASSERT_TRUE(app) << app.error().message;
     const QString path = QString::fromStdString(app->string());
@@ -105,7 +126,7 @@ TEST_F(CodesignEntitlementsTest, PrintsTheExampleEntitlementsUnchanged) {
                          "/Example.app/Contents/MacOS/Example\n");
 }
 
-TEST_F(CodesignEntitlementsTest, AcceptsOptionsInAnyOrderAndPathsWithBlanks) {
+TEST_F(CodesignTest, AcceptsOptionsInAnyOrderAndPathsWithBlanks) {
     const std::string xml = "<plist version=\"1.0\"><dict/></plist>\n";
     ASSERT_TRUE(QDir(dir.path()).mkdir("My Apps"));
     const QString app = bundle("My Apps/Some App.app", executable(Arch::X86_64, xml), "Some App");
@@ -123,7 +144,7 @@ TEST_F(CodesignEntitlementsTest, AcceptsOptionsInAnyOrderAndPathsWithBlanks) {
     EXPECT_TRUE(raw.out.startsWith(QByteArray::fromHex("fade7171")));
 }
 
-TEST_F(CodesignEntitlementsTest, ReadsBareAndFlatCodeAndTheSliceACurrentMacRuns) {
+TEST_F(CodesignTest, ReadsBareAndFlatCodeAndTheSliceACurrentMacRuns) {
     const std::string x86 = "<plist><string>x86_64</string></plist>\n";
     const std::string arm = "<plist><string>arm64</string></plist>\n";
     const std::vector<std::vector<std::byte>> slices{executable(Arch::X86_64, x86),
@@ -163,13 +184,13 @@ TEST_F(CodesignEntitlementsTest, ReadsBareAndFlatCodeAndTheSliceACurrentMacRuns)
     EXPECT_EQ(entitlementsOf(dir.filePath("Flat.app")).out, bytes(x86));
 }
 
-TEST_F(CodesignEntitlementsTest, SignedWithoutEntitlementsPrintsNothing) {
+TEST_F(CodesignTest, SignedWithoutEntitlementsPrintsNothing) {
     const ToolRun r = entitlementsOf(bundle("Plain.app", executable(Arch::Arm64, std::nullopt)));
     EXPECT_EQ(r.status, 0);
     EXPECT_TRUE(r.out.isEmpty());
 }
 
-TEST_F(CodesignEntitlementsTest, RefusesWhatItCannotShowWithCodesignsWords) {
+TEST_F(CodesignTest, RefusesWhatItCannotShowWithCodesignsWords) {
     const QString unsignedApp = bundle("Unsigned.app", executable(Arch::X86_64, {}, false));
     const QString empty = dir.filePath("Empty.app");
     ASSERT_TRUE(QDir(dir.path()).mkdir("Empty.app"));
@@ -187,10 +208,11 @@ TEST_F(CodesignEntitlementsTest, RefusesWhatItCannotShowWithCodesignsWords) {
         expectFailure(entitlementsOf(path), path + ": " + message + "\n");
 }
 
-TEST_F(CodesignEntitlementsTest, ReportsMalformedSignaturesPlainly) {
+TEST_F(CodesignTest, ReportsMalformedSignaturesPlainly) {
     auto exe = executable(Arch::X86_64, "<plist/>");
     // The SuperBlob's count is the third big-endian word of the signature.
-    varko::testing::putBE32(exe, signatureOffset(exe) + 8, 0xffffffff);
+    varko::testing::putBE32(
+        exe, varko::testing::getLE32(exe, varko::testing::signatureCommand + 8) + 8, 0xffffffff);
     const QString path = file("broken", exe);
     expectFailure(entitlementsOf(path), path +
                                             ": invalid or unsupported format for signature: "
@@ -204,7 +226,7 @@ TEST_F(CodesignEntitlementsTest, ReportsMalformedSignaturesPlainly) {
                   "LC_SEGMENT_64 fileoff plus filesize extends past the end of the file)\n");
 }
 
-TEST_F(CodesignEntitlementsTest, DetailsOfTheExampleInCodesignsOrderAndWords) {
+TEST_F(CodesignTest, DetailsOfTheExampleInCodesignsOrderAndWords) {
     const QString app = dir.filePath("Example.app");
     ASSERT_TRUE(writeExampleApp(dir.path().toStdString()));
     const ToolRun r = codesign({"-dvvv", app});
@@ -229,7 +251,7 @@ TEST_F(CodesignEntitlementsTest, DetailsOfTheExampleInCodesignsOrderAndWords) {
     EXPECT_EQ(lines[6].section('=', 1), digest);
 }
 
-TEST_F(CodesignEntitlementsTest, DetailsOfBareCodeWithATeamAndNoFlags) {
+TEST_F(CodesignTest, DetailsOfBareCodeWithATeamAndNoFlags) {
     MachOOptions o;
     o.arch = Arch::X86_64;
     o.signature->identifier = "com.example.tool";
@@ -245,14 +267,14 @@ TEST_F(CodesignEntitlementsTest, DetailsOfBareCodeWithATeamAndNoFlags) {
         EXPECT_TRUE(r.err.contains(line)) << line << "\n" << r.err.toStdString();
 }
 
-TEST_F(CodesignEntitlementsTest, DetailsRefuseUnsignedAndBrokenCode) {
+TEST_F(CodesignTest, DetailsRefuseUnsignedAndBrokenCode) {
     expectFailure(
         codesign({"-dvvv", bundle("U.app", executable(Arch::Arm64, std::nullopt, false))}),
         "*: code object is not signed at all\n");
 
     // A code directory whose hash slots run past its blob.
     auto exe = executable(Arch::X86_64, std::nullopt);
-    const std::size_t sig = signatureOffset(exe);
+    const std::size_t sig = varko::testing::getLE32(exe, varko::testing::signatureCommand + 8);
     const std::uint32_t cdOffset =
         varko::testing::getBE32(exe, sig + 12 + 4);                 // the code directory's offset
     varko::testing::putBE32(exe, sig + cdOffset + 28, 0x7f7f7f7f);  // nCodeSlots
@@ -260,7 +282,7 @@ TEST_F(CodesignEntitlementsTest, DetailsRefuseUnsignedAndBrokenCode) {
                   "*: invalid or unsupported format for signature: *");
 }
 
-TEST_F(CodesignEntitlementsTest, TheDerFormIsShownAsXmlAndOutranksTheXmlForm) {
+TEST_F(CodesignTest, TheDerFormIsShownAsXmlAndOutranksTheXmlForm) {
     const auto xml = [](const std::string& body) {
         return "<plist version=\"1.0\"><dict>" + body + "</dict></plist>\n";
     };
@@ -299,7 +321,7 @@ TEST_F(CodesignEntitlementsTest, TheDerFormIsShownAsXmlAndOutranksTheXmlForm) {
     }
 }
 
-TEST_F(CodesignEntitlementsTest, TextFromTheItemCannotForgeLinesOfTheDisplay) {
+TEST_F(CodesignTest, TextFromTheItemCannotForgeLinesOfTheDisplay) {
     const std::string forged = "\nAuthority=Apple Root CA\nTeamIdentifier=APPLE12345";
     MachOOptions o;
     o.signature->identifier = "com.example.tool" + forged;
@@ -317,7 +339,7 @@ TEST_F(CodesignEntitlementsTest, TextFromTheItemCannotForgeLinesOfTheDisplay) {
     EXPECT_TRUE(lines.contains("TeamIdentifier=not set"));
 }
 
-TEST_F(CodesignEntitlementsTest, RefusesUnknownOptionsWithUsage) {
+TEST_F(CodesignTest, RefusesUnknownOptionsWithUsage) {
     for (const QStringList& args :
          {QStringList{"--frobnicate", "x"}, QStringList{"--entitlements"},
           QStringList{"--entitlements", ":-", "x"}, QStringList{"-d", "a", "b"}}) {
@@ -328,6 +350,178 @@ TEST_F(CodesignEntitlementsTest, RefusesUnknownOptionsWithUsage) {
     }
     EXPECT_TRUE(codesign({"--frobnicate", "x"})
                     .err.startsWith("varko-codesign: unrecognized option `--frobnicate'\n"));
+}
+
+TEST_F(CodesignTest, AdHocCodeIsDesignatedByEverySlicesCdhash) {
+    MachOOptions o;
+    o.arch = Arch::X86_64;
+    const auto intel = makeMachO(o);
+    o.arch = Arch::Arm64;
+    const auto arm = makeMachO(o);
+    const QString thin = file("thin", intel);
+    EXPECT_EQ(requirementsOf(thin),
+              "# designated => cdhash H\"" + cdhashOf(thin, "x86_64") + "\"\n");
+    // The slice shown first, then the others by CPU type.
+    const QString fat = file("fat", makeUniversal(std::vector{intel, arm}));
+    EXPECT_EQ(requirementsOf(fat), "# designated => cdhash H\"" + cdhashOf(fat, "arm64") +
+                                       "\" or cdhash H\"" + cdhashOf(fat, "x86_64") + "\"\n");
+}
+
+TEST_F(CodesignTest, ExplicitRequirementsPrintAsTheyAreAndStandInForTheImplicit) {
+    MachOOptions o;
+    o.signature->requirementSet = *varko::codesig::compileRequirement(
+        "designated => identifier tool and anchor apple\nlibrary => always");
+    const QString designated = file("designated", makeMachO(o));
+    EXPECT_EQ(requirementsOf(designated),
+              "designated => identifier tool and anchor apple\nlibrary => always\n");
+
+    o.signature->requirementSet = *varko::codesig::compileRequirement("host => always");
+    const QString hostOnly = file("host", makeMachO(o));
+    EXPECT_EQ(requirementsOf(hostOnly),
+              "host => always\n# designated => cdhash H\"" + cdhashOf(hostOnly, "arm64") + "\"\n");
+
+    // -r PATH writes the same text to the file.
+    const QString out = dir.filePath("requirements.txt");
+    ASSERT_EQ(
+        varko::testing::runTool("varko-codesign", {"--display", "-r", out, designated}).status, 0);
+    QFile f(out);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(f.readAll(), "designated => identifier tool and anchor apple\nlibrary => always\n");
+
+    // A designated requirement whose program is a lone "and".
+    o.signature->requirementSet = *varko::codesig::compileRequirement("designated => always");
+    o.signature->requirementSet->back() = std::byte{6};
+    const auto broken =
+        varko::testing::runTool("varko-codesign", {"-d", "-r-", file("broken", makeMachO(o))});
+    EXPECT_EQ(broken.status, 1);
+    EXPECT_TRUE(
+        broken.err.contains(": invalid or corrupted code requirement(s) (it ends inside "
+                            "an expression)\n"))
+        << broken.err.toStdString();
+}
+
+TEST_F(CodesignTest, SignedCodeIsDesignatedByTheHighestCertificateOfItsOrganization) {
+    const TestPki pki;
+    CertificateRequest r;
+    r.commonName = "Team Intermediate";
+    r.authority = true;
+    r.organization = "Team Org";
+    r.notBefore = jan2020;
+    r.notAfter = jan2040;
+    const TestIdentity teamCa = issueCertificate(r, pki.root);
+    r.commonName = "Team Leaf";
+    r.authority = false;
+    r.notAfter = jan2030;
+    const TestIdentity teamLeaf = issueCertificate(r, teamCa);
+    r.organization = "Elsewhere";
+    const TestIdentity loneLeaf = issueCertificate(r, teamCa);
+    const struct {
+        const char* name;
+        SignWith with;
+        std::string anchor;
+    } cases[] = {
+        {"all one organization",
+         {&pki.leaf, {&pki.leaf, &pki.intermediate, &pki.root}},
+         "root = H\"" + sha1(pki.root)},
+        {"up to the intermediate",
+         {&teamLeaf, {&teamLeaf, &teamCa, &pki.root}},
+         "1 = H\"" + sha1(teamCa)},
+        {"the leaf alone",
+         {&loneLeaf, {&loneLeaf, &teamCa, &pki.root}},
+         "leaf = H\"" + sha1(loneLeaf)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString path = file(c.name, makeMachO(signedMachO(c.with, 100)));
+        EXPECT_EQ(requirementsOf(path),
+                  "# designated => identifier \"com.example.varko.signed\" and certificate " +
+                      c.anchor + "\"\n");
+    }
+}
+
+TEST_F(CodesignTest, VerifyGivesTheStatusesAndWordsCodesignGives) {
+    MachOOptions o;
+    const QString a = file("a", makeMachO(o));
+    o.codeSize += 4096;
+    o.signature->identifier = "com.example.other";
+    const QString b = file("b", makeMachO(o));
+    auto modified = makeMachO(o);
+    modified[modified.size() / 4] ^= std::byte{1};
+    const QString tampered = file("tampered", modified);
+    MachOOptions unsignedCode;
+    unsignedCode.signature.reset();
+    const QString bare = file("bare", makeMachO(unsignedCode));
+    o.signature->requirementSet = *varko::codesig::compileRequirement("designated => identifier x");
+    const QString wrongDesignated = file("wrong-designated", makeMachO(o));
+    const TestPki pki;
+    const QString untrusted =
+        file("untrusted",
+             makeMachO(signedMachO({&pki.leaf, {&pki.leaf, &pki.intermediate, &pki.root}}, 100)));
+
+    const QString textFile =
+        file("req.txt", varko::testing::bytesOf("identifier com.example.varko // a comment\n"));
+    const QString blobFile =
+        file("req.bin", *varko::codesig::compileRequirement("identifier com.example.other"));
+    const std::string A = a.toStdString();
+    const std::string ownOfA = designatedOf(a), ownOfB = designatedOf(b);
+    const std::string failed =
+        "test-requirement: code failed to satisfy specified code requirement(s)\n";
+    const struct {
+        QStringList arguments;
+        int status;
+        std::string err;
+    } cases[] = {
+        {{"-v", a}, 0, ""},
+        {{"--verify", "-v", a},
+         0,
+         A + ": valid on disk\n" + A + ": satisfies its Designated Requirement\n"},
+        {{"-vv", "-R=identifier com.example.varko", a},
+         0,
+         A + ": valid on disk\n" + A + ": satisfies its Designated Requirement\n" + A +
+             ": explicit requirement satisfied\n"},
+        {{"-v", "-R", "=identifier com.example.other", a}, 3, failed},
+        {{"-v", "--test-requirement=" + QString::fromStdString("=" + ownOfA), a}, 0, ""},
+        {{"-v", "-R=" + QString::fromStdString(ownOfB), a}, 3, failed},
+        {{"-v", "-R=" + QString::fromStdString(ownOfA), b}, 3, failed},
+        {{"-v", "-R=" + QString::fromStdString(ownOfB), b}, 0, ""},
+        {{"-v", "-R", textFile, a}, 0, ""},
+        {{"-v", "-R", blobFile, a}, 3, failed},
+        {{"-v", "-R", blobFile, b}, 0, ""},
+        // What cannot be known here is not taken as satisfied.
+        {{"-vv", "-R=notarized or identifier nothing", a},
+         3,
+         A + ": valid on disk\n" + A + ": satisfies its Designated Requirement\n" + A +
+             ": note: not established: notarization cannot be checked offline\n" + failed},
+        {{"-v", "-R=identifier", a},
+         2,
+         "varko-codesign: test requirement: line 1 column 11: unexpected end of text, expecting a "
+         "name or a quoted string\n"},
+        {{"-v", wrongDesignated},
+         3,
+         wrongDesignated.toStdString() + ": does not satisfy its designated Requirement\n"},
+        {{"-v", bare}, 1, bare.toStdString() + ": code object is not signed at all\n"},
+        // Only Apple's roots are anchors to the tool.
+        {{"-v", untrusted}, 1, untrusted.toStdString() + ": CSSMERR_TP_NOT_TRUSTED\n"},
+        {{"-d", "-v", "-R=always", a}, 2, ""},
+        {{"-d", "--verify", a}, 2, ""},
+        {{"-v", "-R=designated => always", a},
+         2,
+         "varko-codesign: test requirement: it is a requirement set, not one requirement\n"},
+        {{"-v", "-R"}, 2, ""},
+        {{"-v", "-R", dir.filePath("missing"), a}, 2, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.arguments.join(' ').toStdString());
+        const auto r = varko::testing::runTool("varko-codesign", c.arguments);
+        EXPECT_EQ(r.status, c.status) << r.err.toStdString();
+        if (c.status != 2 || !c.err.empty()) {
+            EXPECT_EQ(r.err.toStdString(), c.err);
+        }
+    }
+    const auto modifiedRun = varko::testing::runTool("varko-codesign", {"-v", tampered});
+    EXPECT_EQ(modifiedRun.status, 1);
+    EXPECT_TRUE(modifiedRun.err.startsWith((tampered + ": invalid signature: ").toUtf8()))
+        << modifiedRun.err.toStdString();
 }
 
 }  // namespace
