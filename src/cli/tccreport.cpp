@@ -29,11 +29,11 @@ QString grantLine(const privacy::Grant& grant) {
 
 }  // namespace
 
-std::optional<privacy::TccDatabase> openPrivacyDatabase(const QString& path) {
+Expected<privacy::TccDatabase> openPrivacyDatabase(const QString& path) {
     auto db = privacy::readTccDatabase(host::pathToSystem(path).toStdString());
     if (!db) {
         complain(path, QString::fromStdString(db.error().message));
-        return std::nullopt;
+        return db.error();
     }
     // Immutable means the log is never read: what it holds is missing from the answer.
     if (db->walBeside)

@@ -1,15 +1,15 @@
 #pragma once
 
 #include <QString>
-#include <optional>
 
+#include "format/expected.h"
 #include "privacy/tccdatabase.h"
 #include "report/iteminspection.h"
 
 namespace varko::cli {
 
-/// The privacy database named by --tcc, read; or nothing, said on standard error.
-[[nodiscard]] std::optional<privacy::TccDatabase> openPrivacyDatabase(const QString& path);
+/// The privacy database named by --tcc, read; or why not, said on standard error too.
+[[nodiscard]] Expected<privacy::TccDatabase> openPrivacyDatabase(const QString& path);
 
 /// Puts what `db` granted the inspected app onto its overview's services and returns the
 /// text that lists them beside what the app declares, is entitled to and is allowed.

@@ -446,7 +446,11 @@ int main(int argc, char** argv) {
     if (line.scan) return scanFolders(line.operands, line.json, line.deep, line.sqlite, tools);
     const bool json = line.json;
     std::optional<privacy::TccDatabase> tcc;
-    if (!line.tcc.isEmpty() && !(tcc = cli::openPrivacyDatabase(line.tcc))) return 2;
+    if (!line.tcc.isEmpty()) {
+        auto opened = cli::openPrivacyDatabase(line.tcc);
+        if (!opened) return 2;
+        tcc = std::move(*opened);
+    }
     int status = 0;
     QJsonArray items;
     for (const QString& path : line.operands) {
