@@ -363,7 +363,8 @@ void AppDelegate::mountDiskImage(const QString& path) {
     // What the stand-in can't attach, such as Apple's own compressed images, is written
     // out instead and its apps opened.
     if (profile.expandsContainers && QFileInfo(path).isFile() &&
-        package::containerKindForName(host::pathToSystem(QFileInfo(path).fileName()).toStdString())) {
+        package::containerKindForName(
+            host::pathToSystem(QFileInfo(path).fileName()).toStdString())) {
         documentController.openDocument(path);
         return;
     }

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QMessageBox>
 #include <QUrl>
 #include <QtConcurrent>
@@ -65,6 +66,7 @@ DocumentController::DocumentController(Storyboard board, QObject* parent)
 
 DocumentController::~DocumentController() {
     cancelExpanding->store(true);
+    if (!expanding.isEmpty()) QGuiApplication::restoreOverrideCursor();
 }
 
 DocumentWindowController* DocumentController::openDocument(const QString& path) {
@@ -92,7 +94,8 @@ DocumentWindowController* DocumentController::open(const QString& path, Request&
 
     const QString clean = QDir::cleanPath(path);
     if (storyboard.toolSet().profile().expandsContainers && QFileInfo(clean).isFile() &&
-        package::containerKindForName(host::pathToSystem(QFileInfo(clean).fileName()).toStdString())) {
+        package::containerKindForName(
+            host::pathToSystem(QFileInfo(clean).fileName()).toStdString())) {
         openContainer(clean, key);
         return nullptr;
     }
@@ -144,6 +147,8 @@ void DocumentController::openContainer(const QString& path, const QString& key) 
         shown = true;
     }
     if (shown || expanding.contains(key)) return;
+    // Writing out a large image takes a while; the pointer says Varko is at it.
+    if (expanding.isEmpty()) QGuiApplication::setOverrideCursor(Qt::BusyCursor);
     expanding.insert(key);
     host::whenFinished(
         this,
@@ -156,6 +161,7 @@ void DocumentController::openContainer(const QString& path, const QString& key) 
         }),
         [this, path, key, prefix](const ContainerResult& result) {
             expanding.remove(key);
+            if (expanding.isEmpty()) QGuiApplication::restoreOverrideCursor();
             const QString name = QFileInfo(path).fileName();
             Request request;
             if (!result->ok()) {
@@ -166,8 +172,8 @@ void DocumentController::openContainer(const QString& path, const QString& key) 
                 noteRecent(key);
                 const package::ExpandedContainer& container = result->value();
                 for (std::size_t i = 0; i < container.apps.size(); ++i) {
-                    const QString inside = host::pathFromSystem(
-                        QByteArray::fromStdString(container.pathsInside[i]));
+                    const QString inside =
+                        host::pathFromSystem(QByteArray::fromStdString(container.pathsInside[i]));
                     if (request.opened == maxNewWindows) {
                         request.notOpened << name + u'/' + inside;
                         continue;
@@ -175,9 +181,10 @@ void DocumentController::openContainer(const QString& path, const QString& key) 
                     ++request.opened;
                     const QString app =
                         host::pathFromSystem(QByteArray::fromStdString(container.apps[i].native()));
-                    DocumentWindowController* window = openWindow(
-                        prefix + inside, app, QString::fromLatin1(applicationBundleType),
-                        host::visibleControls(QFileInfo(app).fileName() + QStringLiteral(" — ") + name));
+                    DocumentWindowController* window =
+                        openWindow(prefix + inside, app, QString::fromLatin1(applicationBundleType),
+                                   host::visibleControls(QFileInfo(app).fileName() +
+                                                         QStringLiteral(" — ") + name));
                     new ContainerKeeper(container.folder, window);
                 }
             }

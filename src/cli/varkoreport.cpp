@@ -367,8 +367,7 @@ std::optional<std::vector<Inspection>> inspectContainer(
         item.path = host::pathFromSystem(QByteArray::fromStdString(expanded->apps[i].native()));
         item.typeName = QString::fromLatin1(applicationBundleType);
         item.container = Inspection::Container{
-            absolute,
-            host::pathFromSystem(QByteArray::fromStdString(expanded->pathsInside[i])),
+            absolute, host::pathFromSystem(QByteArray::fromStdString(expanded->pathsInside[i])),
             copyFolder};
         inspect(item, tools, wholeApp, runWork());
     }

@@ -3,6 +3,7 @@
 #include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTest>
@@ -42,39 +43,38 @@ QString privateFolderOf(DocumentWindowController* window) {
 class ContainerWindowsTest : public ::testing::Test {
 protected:
     QTemporaryDir dir;
-    testing::FakeTool tool{dir, "tool"};
+    varko::testing::FakeTool tool{dir, "tool"};
     std::unique_ptr<DocumentController> controller;
 
     void SetUp() override {
         QSettings().clear();
         tool.answer("");
         controller = std::make_unique<DocumentController>(Storyboard(
-            testing::signatureTools(tool).withProfile(host::PlatformProfile::journal())));
+            varko::testing::signatureTools(tool).withProfile(host::PlatformProfile::journal())));
         const fs::path volume = dir.filePath("volume").toStdString();
         fs::create_directories(volume);
         ASSERT_TRUE(examplegen::writeExampleApp(volume).ok());
         if (!examplegen::writeDiskImage(volume, dir.filePath("Installer.dmg").toStdString()))
             GTEST_SKIP() << "genisoimage is needed to make disk images";
         fs::remove_all(volume);
-        const examplegen::ZipEntry plist{"A.app/Contents/Info.plist", "<plist/>", 0100644, 0, 0,
-                                         false};
+        const examplegen::ZipEntry plist{
+            "A.app/Contents/Info.plist", "<plist/>", 0100644, 0, 0, false};
         writeZip(dir.filePath("Apps.zip"),
-                 {plist,
-                  {"Tools/B.app/Contents/Info.plist", "<plist/>", 0100644, 0, 0, false}});
+                 {plist, {"Tools/B.app/Contents/Info.plist", "<plist/>", 0100644, 0, 0, false}});
         writeZip(dir.filePath("Empty.zip"), {{"readme.txt", "x", 0100644, 0, 0, false}});
         writeZip(dir.filePath("Hostile.zip"), {plist, {"../../x", "x", 0100644, 0, 0, false}});
     }
     void TearDown() override {
         if (controller)
             for (DocumentWindowController* w : controller->windows()) delete w;
-        testing::deleteLeftoverDialogs();
+        varko::testing::deleteLeftoverDialogs();
     }
 
     /// File › Open, the name typed and Return pressed; waits for the container to open.
     void openWithDialog(const QString& name) {
         QSignalSpy opened(controller.get(), &DocumentController::containerOpened);
         controller->showOpenDialog(nullptr);
-        auto* dialog = testing::shown<OpenDialog>();
+        auto* dialog = varko::testing::shown<OpenDialog>();
         ASSERT_NE(dialog, nullptr);
         dialog->setDirectory(dir.path());
         dialog->activateWindow();
@@ -138,28 +138,27 @@ TEST_F(ContainerWindowsTest, EachAppInsideOpensInAWindowThatKeepsItsCopy) {
 }
 
 TEST_F(ContainerWindowsTest, MountDiskImageOpensTheAppsOfAnImageItCantAttach) {
-    testing::FakeTool hdiutil(dir, "hdiutil");
+    varko::testing::FakeTool hdiutil(dir, "hdiutil");
     hdiutil.answer("", 1, "hdiutil: attach failed - Apple's compressed images are not read");
     AppDelegate delegate(host::ToolSet::withPrograms({{host::hdiutilPath, hdiutil.program()}})
                              .withProfile(host::PlatformProfile::journal()));
     QSignalSpy opened(&delegate.documents(), &DocumentController::containerOpened);
     delegate.mountDMG();
-    auto* panel = testing::shown<QFileDialog>();
+    auto* panel = varko::testing::shown<QFileDialog>();
     ASSERT_NE(panel, nullptr);
     panel->setDirectory(dir.path());
     panel->selectFile(dir.filePath("Installer.dmg"));
-    QTest::mouseClick(
-        panel->findChild<QDialogButtonBox*>(QStringLiteral("buttonBox"))->buttons().first(),
-        Qt::LeftButton);
+    QTest::mouseClick(panel->findChild<QDialogButtonBox*>(QStringLiteral("buttonBox"))
+                          ->button(QDialogButtonBox::Open),
+                      Qt::LeftButton);
     ASSERT_TRUE(opened.wait(30000));
     ASSERT_EQ(delegate.documents().windows().size(), 1);
-    EXPECT_EQ(delegate.documents().windows().first()->windowTitle(),
-              "Example.app — Installer.dmg");
+    EXPECT_EQ(delegate.documents().windows().first()->windowTitle(), "Example.app — Installer.dmg");
     for (DocumentWindowController* w : delegate.documents().windows()) delete w;
 }
 
 TEST_F(ContainerWindowsTest, OnMacOSAnImageIsNoItemToOpen) {
-    DocumentController mac{Storyboard(testing::signatureTools(tool))};
+    DocumentController mac{Storyboard(varko::testing::signatureTools(tool))};
     QSignalSpy refused(&mac, &DocumentController::openRefused);
     EXPECT_EQ(mac.openDocument(dir.filePath("Installer.dmg")), nullptr);
     ASSERT_EQ(refused.size(), 1);

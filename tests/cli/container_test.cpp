@@ -38,11 +38,11 @@ TEST(ContainerReportTest, EachAppInsideIsReportedUnderTheContainersName) {
     EXPECT_EQ(json.status, 0) << json.err.toStdString();
     const QJsonArray items = QJsonDocument::fromJson(json.out).array();
     ASSERT_EQ(items.size(), 2);
-    varko::testing::expectHas(items[0], QJsonObject{{"path", dmg + "/Example.app"},
-                                                    {"isApp", true},
-                                                    {"container", QJsonObject{{"path", dmg},
-                                                                              {"pathInside",
-                                                                               "Example.app"}}}});
+    varko::testing::expectHas(
+        items[0],
+        QJsonObject{{"path", dmg + "/Example.app"},
+                    {"isApp", true},
+                    {"container", QJsonObject{{"path", dmg}, {"pathInside", "Example.app"}}}});
     EXPECT_EQ(items[1]["path"], zip + "/A.app");
     EXPECT_FALSE(json.out.contains("varko-pkg-")) << "the copy's path leaked";
     QFile out(dir.filePath("items.json"));
