@@ -14,10 +14,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (const auto& entry : listing->entries) {
         const std::string refusal = varko::package::pathRefusal(entry.path, 4096, 128);
         // What is let through never starts at the root nor climbs out.
-        if (refusal.empty() && (entry.path.starts_with('/') || entry.path == ".." ||
-                                entry.path.starts_with("../") ||
-                                entry.path.find("/../") != std::string::npos ||
-                                entry.path.ends_with("/..")))
+        if (refusal.empty() &&
+            (entry.path.starts_with('/') || entry.path == ".." || entry.path.starts_with("../") ||
+             entry.path.find("/../") != std::string::npos || entry.path.ends_with("/..")))
             std::abort();
     }
     (void)varko::package::entryUnderLink(listing->entries);

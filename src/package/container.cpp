@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "package/sevenziplisting.h"
+#include "tools/pathbytes.h"
 #include "tools/toolrun.h"
 
 namespace varko::package {
@@ -148,8 +149,9 @@ host::ToolResult runSevenZip(const QStringList& arguments, const ContainerBudget
                                std::chrono::milliseconds(20), std::chrono::milliseconds(1000));
         }
     });
-    host::ToolResult result = host::runProgram(QString::fromStdString(budget.sevenZip.string()),
-                                               arguments, host::Capture::Both, limits);
+    host::ToolResult result =
+        host::runProgram(host::pathFromSystem(QByteArray::fromStdString(budget.sevenZip.native())),
+                         arguments, host::Capture::Both, limits);
     {
         const std::lock_guard guard(lock);
         done = true;
@@ -277,7 +279,7 @@ Expected<ExpandedContainer> expandContainer(const fs::path& path, const Containe
     if (error || ::mkdir(files.c_str(), 0700) != 0)
         return Error{0, "Varko could not prepare a private folder to open " + quoted(path) + ".",
                      ErrorCode::unwritable, path.string()};
-    const QString imageArgument = QString::fromStdString(image.string());
+    const QString imageArgument = host::pathFromSystem(QByteArray::fromStdString(image.native()));
     const std::string shownName = printable(path.filename().native());
     // A password that matches nothing: 7-Zip must never stop to ask for one.
     const QStringList common{QStringLiteral("-pvarko-no-password"), QStringLiteral("-sccUTF-8"),
@@ -339,12 +341,13 @@ Expected<ExpandedContainer> expandContainer(const fs::path& path, const Containe
     if (const ListedEntry* under = entryUnderLink(listing->entries))
         return refusedContainer(path, "it holds an entry under a link: " + printable(under->path));
 
-    const host::ToolResult extracted =
-        runSevenZip(QStringList{QStringLiteral("x"), QStringLiteral("-y"), QStringLiteral("-bso0"),
-                                QStringLiteral("-bsp0"),
-                                QStringLiteral("-o") + QString::fromStdString(files.string())} +
-                        common + QStringList{QStringLiteral("--"), imageArgument},
-                    budget, &files, overrun);
+    const host::ToolResult extracted = runSevenZip(
+        QStringList{QStringLiteral("x"), QStringLiteral("-y"), QStringLiteral("-bso0"),
+                    QStringLiteral("-bsp0"),
+                    QStringLiteral("-o") +
+                        host::pathFromSystem(QByteArray::fromStdString(files.native()))} +
+            common + QStringList{QStringLiteral("--"), imageArgument},
+        budget, &files, overrun);
     // Folders 7-Zip wrote without the user's write bit could not be emptied otherwise.
     sanitize(files, budget, out);
     const std::vector<std::string> linksOut =

@@ -145,6 +145,13 @@ TEST_F(ContainerTest, ContainersExpandIntoAppsOrAreRefusedWithoutWritingOutside)
          zip({{"A.app/x", "x", 0100644, 0, 0, true}}),
          {},
          "is encrypted"},
+        {"encrypted image",
+         "locked.dmg",
+         [](const fs::path& at) {
+             return bool(std::ofstream(at) << "encrcdsa" << std::string(600, '\0'));
+         },
+         {},
+         "encrypted disk image"},
         {"chunks past the end", "short.dmg", image(pastTheEnd), {}, "not the volume inside"},
         {"damaged volume", "damaged.dmg", damaged, {}, "not the volume inside"},
         {"not an image",
