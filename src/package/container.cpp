@@ -129,7 +129,7 @@ host::ToolResult runSevenZip(const QStringList& arguments, const ContainerBudget
     std::condition_variable wake;
     bool done = false;
     std::thread watcher([&] {
-        auto pause = std::chrono::milliseconds(20);
+        auto pause = std::chrono::milliseconds(100);
         std::unique_lock guard(lock);
         while (!done) {
             wake.wait_for(guard, pause);
@@ -146,7 +146,7 @@ host::ToolResult runSevenZip(const QStringList& arguments, const ContainerBudget
             // fifth of the time.
             pause = std::clamp(std::chrono::duration_cast<std::chrono::milliseconds>(
                                    (std::chrono::steady_clock::now() - start) * 4),
-                               std::chrono::milliseconds(20), std::chrono::milliseconds(1000));
+                               std::chrono::milliseconds(100), std::chrono::milliseconds(1000));
         }
     });
     host::ToolResult result =
