@@ -338,6 +338,12 @@ Expected<ExpandedContainer> expandContainer(const fs::path& path, const Containe
                 path, "it expands to more than " + std::to_string(budget.maxBytes >> 20) + " MiB",
                 ErrorCode::tooLarge);
     }
+    const std::uint64_t packed = std::max<std::uintmax_t>(fs::file_size(absolute, error), 1);
+    if (!error && listedBytes > budget.minBytesForRatio && listedBytes / packed > budget.maxRatio)
+        return refusedContainer(path,
+                                "it would expand to more than " + std::to_string(budget.maxRatio) +
+                                    " times its own size",
+                                ErrorCode::tooLarge);
     if (const ListedEntry* under = entryUnderLink(listing->entries))
         return refusedContainer(path, "it holds an entry under a link: " + printable(under->path));
 

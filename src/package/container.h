@@ -26,9 +26,13 @@ enum class ContainerKind { diskImage, zip };
 struct ContainerBudget {
     std::uint64_t maxBytes = maxExtractedBytes;  ///< written in all
     std::uint64_t maxFiles = 500'000;            ///< entries written in all
-    std::size_t maxPathBytes = 4096;             ///< one entry's path inside the container
-    std::size_t maxDepth = 128;                  ///< path components of one entry
-    std::size_t maxAppDepth = 8;                 ///< how many folders deep apps are looked for
+    /// Past minBytesForRatio, what the listing says it holds may be at most this many times
+    /// the container's own size: apps compress a few times, zeros a thousand.
+    std::uint64_t maxRatio = 200;
+    std::uint64_t minBytesForRatio = 64ull << 20;
+    std::size_t maxPathBytes = 4096;  ///< one entry's path inside the container
+    std::size_t maxDepth = 128;       ///< path components of one entry
+    std::size_t maxAppDepth = 8;      ///< how many folders deep apps are looked for
     std::chrono::milliseconds timeLimit{std::chrono::minutes(5)};  ///< each 7-Zip run
     /// Raised by the caller to end the expansion early, as when its window closes.
     const std::atomic<bool>* cancel = nullptr;

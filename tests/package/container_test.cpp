@@ -135,6 +135,11 @@ TEST_F(ContainerTest, ContainersExpandIntoAppsOrAreRefusedWithoutWritingOutside)
          zip({plist, {"A.app/zeros", "", 0100644, 64 << 20, 0, false}}),
          {},
          "more than 8 MiB"},
+        {"ratio bomb",
+         "ratio.zip",
+         zip({plist, {"A.app/zeros", "", 0100644, 6 << 20, 0, false}}),
+         {},
+         "200 times its own size"},
         {"lying bomb",
          "liar.zip",
          zip({plist, {"A.app/zeros", "", 0100644, 64 << 20, 1000, false}}),
@@ -171,6 +176,7 @@ TEST_F(ContainerTest, ContainersExpandIntoAppsOrAreRefusedWithoutWritingOutside)
         const std::set<std::string> before = tree(work);
         ContainerBudget budget;
         budget.maxBytes = 8 << 20;
+        budget.minBytesForRatio = 4 << 20;
         {
             const auto expanded = expandContainer(file, budget);
             if (c.error) {
@@ -201,18 +207,22 @@ TEST_F(ContainerTest, ContainersExpandIntoAppsOrAreRefusedWithoutWritingOutside)
 }
 
 TEST_F(ContainerTest, SevenZipIsStoppedPastItsTimeOrBudgetAndLeavesNothing) {
-    // Stand-ins that list nothing, then take too long or write past the budget.
+    // None, or stand-ins that list nothing, then take too long or write past the budget.
     const struct {
         const char* extract;
         const char* error;
-    } tools[] = {{"sleep 30", "time limit"},
+    } tools[] = {{nullptr, "could not be started"},
+                 {"sleep 30", "time limit"},
                  {"head -c 50000000 /dev/zero > \"${5#-o}/big\"; sleep 30", "more than 8 MiB"}};
     for (const auto& tool : tools) {
-        SCOPED_TRACE(tool.extract);
+        SCOPED_TRACE(tool.error);
         const fs::path fake = work / "in" / "7zz";
-        std::ofstream(fake) << "#!/bin/sh\n[ \"$1\" = l ] && { echo ----------; exit 0; }\n"
-                            << tool.extract << "\n";
-        fs::permissions(fake, fs::perms::owner_all);
+        fs::remove(fake);
+        if (tool.extract) {
+            std::ofstream(fake) << "#!/bin/sh\n[ \"$1\" = l ] && { echo ----------; exit 0; }\n"
+                                << tool.extract << "\n";
+            fs::permissions(fake, fs::perms::owner_all);
+        }
         writeFile(work / "in" / "a.zip", examplegen::writeZip({}));
         ContainerBudget budget;
         budget.sevenZip = fake;
