@@ -29,6 +29,8 @@ else()
     set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "${VARKO_HOMEPAGE}")
     # dpkg-shlibdeps turns the libraries the programs link into package dependencies.
     set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+    # Disk images and zip archives are opened with 7-Zip's own program, not a library.
+    set(CPACK_DEBIAN_PACKAGE_DEPENDS "7zip")
 endif()
 
 include(CPack)

@@ -7,7 +7,7 @@ clang-19 libc++-19-dev libc++abi-19-dev
 qt6-base-dev libpoppler-qt6-dev python3 python3-cryptography python3-jsonschema openssl libfast-float-dev libpugixml-dev libre2-dev libsimdjson-dev libssl-dev zlib1g-dev
 libgtest-dev libgmock-dev libbenchmark-dev desktop-file-utils shared-mime-info
 libsystemd-dev systemd systemd-journal-remote unrtf qt6-qpa-plugins xvfb xauth fonts-dejavu-core fonts-noto-color-emoji
-appstream groff-base python3-yaml libsqlite3-dev libarchive-dev liblzma-dev cpio"
+appstream groff-base python3-yaml libsqlite3-dev libarchive-dev liblzma-dev cpio 7zip genisoimage"
 missing=""
 for p in $packages; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"

@@ -15,8 +15,10 @@
 #include "app/resources.h"
 #include "app/startwindow.h"
 #include "logs/ui/logwindowcontroller.h"
+#include "package/container.h"
 #include "report/ui/documentwindowcontroller.h"
 #include "scan/ui/applicationswindow.h"
+#include "tools/pathbytes.h"
 #include "tools/threadpools.h"
 #include "tools/utf8.h"
 #include "ui/preferences.h"
@@ -358,6 +360,14 @@ void AppDelegate::mountDiskImage(const QString& path) {
                   host::Capture::Both, limits);
     if (run.succeeded()) return;
     const host::PlatformProfile& profile = tools.profile();
+    // What the stand-in can't attach, such as Apple's own compressed images, is written
+    // out instead and its apps opened.
+    if (profile.expandsContainers && QFileInfo(path).isFile() &&
+        package::containerKindForName(
+            host::pathToSystem(QFileInfo(path).fileName()).toStdString())) {
+        documentController.openDocument(path);
+        return;
+    }
     QString informative = profile.diskImageAdvice;
     if (profile.diskImageAlertQuotesTool) {
         const QString reason = diskImageToolReason(run);

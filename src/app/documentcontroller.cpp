@@ -3,16 +3,20 @@
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QMessageBox>
 #include <QUrl>
+#include <QtConcurrent>
 
 #include <cstdlib>
 
 #include "app/documenttitles.h"
 #include "app/opendialog.h"
 #include "inspection/itemtype.h"
+#include "package/container.h"
 #include "report/ui/documentwindowcontroller.h"
 #include "tools/pathbytes.h"
+#include "tools/threadpools.h"
 #include "tools/utf8.h"
 #include "ui/preferences.h"
 
@@ -33,6 +37,18 @@ QString shownLine(const QString& text) {
     return shown.left(left) + u'…' + shown.right(right);
 }
 
+/// Keeps a written-out container for as long as a window of its apps lives.
+class ContainerKeeper final : public QObject {
+public:
+    ContainerKeeper(std::shared_ptr<package::PrivateFolder> folder, QObject* window)
+        : QObject(window), folder(std::move(folder)) {}
+
+private:
+    std::shared_ptr<package::PrivateFolder> folder;
+};
+
+using ContainerResult = std::shared_ptr<const Expected<package::ExpandedContainer>>;
+
 }  // namespace
 
 QString documentKey(const QString& path) {
@@ -47,6 +63,11 @@ QString documentKey(const QString& path) {
 
 DocumentController::DocumentController(Storyboard board, QObject* parent)
     : QObject(parent), storyboard(std::move(board)) {}
+
+DocumentController::~DocumentController() {
+    cancelExpanding->store(true);
+    if (!expanding.isEmpty()) QGuiApplication::restoreOverrideCursor();
+}
 
 DocumentWindowController* DocumentController::openDocument(const QString& path) {
     return openDocuments({path});
@@ -71,6 +92,13 @@ DocumentWindowController* DocumentController::open(const QString& path, Request&
         return existing;
     }
 
+    const QString clean = QDir::cleanPath(path);
+    if (storyboard.toolSet().profile().expandsContainers && QFileInfo(clean).isFile() &&
+        package::containerKindForName(
+            host::pathToSystem(QFileInfo(clean).fileName()).toStdString())) {
+        openContainer(clean, key);
+        return nullptr;
+    }
     const ItemType type = itemTypeForPath(path);
     if (!type.accepted()) {
         request.reasons << type.error;
@@ -81,14 +109,19 @@ DocumentWindowController* DocumentController::open(const QString& path, Request&
         return nullptr;
     }
     ++request.opened;
+    noteRecent(key);
+    return openWindow(key, QFileInfo(clean).absoluteFilePath(), type.typeName,
+                      host::visibleControls(QFileInfo(clean).fileName()));
+}
 
+DocumentWindowController* DocumentController::openWindow(const QString& key, const QString& path,
+                                                         const QString& typeName,
+                                                         const QString& title) {
     // Read while its window is built, so that the window seldom shows itself still reading.
-    DocumentReading reading = startReading(
-        storyboard.toolSet(),
-        QUrl::fromLocalFile(QFileInfo(QDir::cleanPath(path)).absoluteFilePath()), type.typeName);
+    DocumentReading reading =
+        startReading(storyboard.toolSet(), QUrl::fromLocalFile(path), typeName);
     DocumentWindowController* window = storyboard.instantiateDocumentWindow();
-    window->readDocument(std::move(reading),
-                         host::visibleControls(QFileInfo(QDir::cleanPath(path)).fileName()));
+    window->readDocument(std::move(reading), title);
     connect(window, &DocumentWindowController::itemsDropped, this,
             &DocumentController::openDocuments);
     connect(window, &QObject::destroyed, this, [this, key] {
@@ -97,10 +130,67 @@ DocumentWindowController* DocumentController::open(const QString& path, Request&
     });
     windowsByKey.insert(key, window);
     retitleWindows();
-    noteRecent(key);
     window->show();
     emit documentShown(window);
     return window;
+}
+
+void DocumentController::openContainer(const QString& path, const QString& key) {
+    // Its apps' windows are known by the container's key, a line feed and the path inside.
+    const QString prefix = key + u'\n';
+    bool shown = false;
+    for (auto it = windowsByKey.cbegin(); it != windowsByKey.cend(); ++it) {
+        if (!it.key().startsWith(prefix) || !it.value()) continue;
+        it.value()->show();
+        it.value()->raise();
+        emit documentShown(it.value());
+        shown = true;
+    }
+    if (shown || expanding.contains(key)) return;
+    // Writing out a large image takes a while; the pointer says Varko is at it.
+    if (expanding.isEmpty()) QGuiApplication::setOverrideCursor(Qt::BusyCursor);
+    expanding.insert(key);
+    host::whenFinished(
+        this,
+        QtConcurrent::run([file = host::pathToSystem(path).toStdString(),
+                           cancel = cancelExpanding]() -> ContainerResult {
+            package::ContainerBudget budget;
+            budget.cancel = cancel.get();
+            return std::make_shared<const Expected<package::ExpandedContainer>>(
+                package::expandContainer(file, budget));
+        }),
+        [this, path, key, prefix](const ContainerResult& result) {
+            expanding.remove(key);
+            if (expanding.isEmpty()) QGuiApplication::restoreOverrideCursor();
+            const QString name = QFileInfo(path).fileName();
+            Request request;
+            if (!result->ok()) {
+                request.reasons << QString::fromStdString(result->error().message);
+            } else if (result->value().apps.empty()) {
+                request.reasons << tr("No app was found in “%1”.").arg(name);
+            } else {
+                noteRecent(key);
+                const package::ExpandedContainer& container = result->value();
+                for (std::size_t i = 0; i < container.apps.size(); ++i) {
+                    const QString inside =
+                        host::pathFromSystem(QByteArray::fromStdString(container.pathsInside[i]));
+                    if (request.opened == maxNewWindows) {
+                        request.notOpened << name + u'/' + inside;
+                        continue;
+                    }
+                    ++request.opened;
+                    const QString app =
+                        host::pathFromSystem(QByteArray::fromStdString(container.apps[i].native()));
+                    DocumentWindowController* window =
+                        openWindow(prefix + inside, app, QString::fromLatin1(applicationBundleType),
+                                   host::visibleControls(QFileInfo(app).fileName() +
+                                                         QStringLiteral(" — ") + name));
+                    new ContainerKeeper(container.folder, window);
+                }
+            }
+            tell(request);
+            emit containerOpened(path);
+        });
 }
 
 void DocumentController::tell(const Request& request) {

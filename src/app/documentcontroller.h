@@ -3,7 +3,10 @@
 #include <QHash>
 #include <QObject>
 #include <QPointer>
+#include <QSet>
 #include <QStringList>
+#include <atomic>
+#include <memory>
 
 #include "app/storyboard.h"
 
@@ -18,8 +21,13 @@ class DocumentController final : public QObject {
     Q_OBJECT
 public:
     explicit DocumentController(Storyboard storyboard, QObject* parent = nullptr);
+    /// Calls off the containers still being written out.
+    ~DocumentController() override;
 
     /// Opens the item, or tells the user why it can't be opened. Returns its window.
+    /// Where the platform profile says so, a disk image or zip archive is written out off
+    /// the GUI thread and each app in it gets a window later, titled "App.app — Image.dmg",
+    /// which keeps the written-out copy for as long as it lives; nothing is returned then.
     DocumentWindowController* openDocument(const QString& path);
     /// Opens the items of one request (a hand-over, a drop, the Open dialog's selection) as
     /// `openDocument` does, but opens at most `maxNewWindows` new windows, and tells in one
@@ -48,6 +56,8 @@ signals:
     void documentShown(DocumentWindowController* window);
     /// The message shown when an item could not be opened (for tests).
     void openRefused(const QString& message);
+    /// A disk image or zip archive was written out and its apps' windows opened, if any.
+    void containerOpened(const QString& path);
 
 private:
     /// One request's new windows so far, and what it could not open.
@@ -57,6 +67,11 @@ private:
         QStringList notOpened;  ///< past `maxNewWindows`
     };
     DocumentWindowController* open(const QString& path, Request& request);
+    /// A new window reading the app or package at `path`, known by `key`.
+    DocumentWindowController* openWindow(const QString& key, const QString& path,
+                                         const QString& typeName, const QString& title);
+    /// Starts writing out a disk image or zip archive, unless its apps are open already.
+    void openContainer(const QString& path, const QString& key);
     void tell(const Request& request);
     void noteRecent(const QString& path);
     /// Tells windows of items with the same name apart by their folders.
@@ -64,6 +79,9 @@ private:
 
     Storyboard storyboard;
     QHash<QString, QPointer<DocumentWindowController>> windowsByKey;
+    /// The containers being written out now, by key.
+    QSet<QString> expanding;
+    std::shared_ptr<std::atomic<bool>> cancelExpanding = std::make_shared<std::atomic<bool>>(false);
 };
 
 /// The identity of an item on disk, so that two spellings of one path open one window.

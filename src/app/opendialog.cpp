@@ -28,9 +28,22 @@ bool isBundleFolder(const QString& path) {
     return ::stat(host::pathToSystem(clean).constData(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+namespace {
+
+QString openFilter() {
+#ifdef Q_OS_MACOS
+    return OpenDialog::tr("Apps and installer packages (*.app *.pkg)");
+#else
+    // Here Varko writes disk images and zip archives out itself to open the apps inside.
+    return OpenDialog::tr(
+        "Apps, installer packages, disk images and zip archives (*.app *.pkg *.dmg *.zip)");
+#endif
+}
+
+}  // namespace
+
 OpenDialog::OpenDialog(QWidget* parent)
-    : QFileDialog(parent, tr("Open"), QDir::homePath(),
-                  tr("Apps and installer packages (*.app *.pkg)")) {
+    : QFileDialog(parent, tr("Open"), QDir::homePath(), openFilter()) {
     setFileMode(QFileDialog::ExistingFiles);
 #ifndef Q_OS_MACOS
     // A desktop's own dialog would enter a bundle like any folder, and we could not

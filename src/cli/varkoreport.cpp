@@ -22,6 +22,7 @@
 
 #include "inspection/itemtype.h"
 #include "overview/privacyprofile.h"
+#include "package/container.h"
 #include "report/iteminspection.h"
 #include "scan/scan.h"
 #include "tools/pathbytes.h"
@@ -338,6 +339,54 @@ std::optional<Inspection> inspectPath(const QString& path, const host::ToolSet& 
     return item;
 }
 
+/// Whether `path` is a disk image or zip archive that this system opens by writing it out.
+bool isContainerFile(const QString& path, const host::ToolSet& tools) {
+    const QFileInfo file(path);
+    return tools.profile().expandsContainers && file.isFile() &&
+           package::containerKindForName(host::pathToSystem(file.fileName()).toStdString());
+}
+
+/// Each app of the disk image or zip archive at `path`, inspected from a copy that `keep`
+/// holds; their reports name the container. Nothing when it could not be opened or holds
+/// no app (said on standard error).
+std::optional<std::vector<Inspection>> inspectContainer(
+    const QString& path, const host::ToolSet& tools, bool wholeApp,
+    std::shared_ptr<package::PrivateFolder>& keep) {
+    const QString absolute = QFileInfo(path).absoluteFilePath();
+    const QString shownPath = host::visibleControls(absolute);
+    package::ContainerBudget budget;
+    budget.cancel = runWork().cancel.get();
+    const auto expanded =
+        package::expandContainer(host::pathToSystem(absolute).toStdString(), budget);
+    if (!expanded) {
+        write(stderr, "varko-report: " +
+                          host::visibleControls(QString::fromStdString(expanded.error().message)) +
+                          "\n");
+        return std::nullopt;
+    }
+    for (const Error& problem : expanded->problems)
+        write(stderr, "varko-report: " + shownPath + ": " +
+                          host::visibleControls(QString::fromStdString(problem.message)) + "\n");
+    if (expanded->apps.empty()) {
+        write(stderr, "varko-report: " + shownPath + ": no app inside\n");
+        return std::nullopt;
+    }
+    keep = expanded->folder;
+    const QString copyFolder =
+        host::pathFromSystem(QByteArray::fromStdString((keep->path() / "files").native()));
+    std::vector<Inspection> apps;
+    for (std::size_t i = 0; i < expanded->apps.size(); ++i) {
+        Inspection& item = apps.emplace_back();
+        item.path = host::pathFromSystem(QByteArray::fromStdString(expanded->apps[i].native()));
+        item.typeName = QString::fromLatin1(applicationBundleType);
+        item.container = Inspection::Container{
+            absolute, host::pathFromSystem(QByteArray::fromStdString(expanded->pathsInside[i])),
+            copyFolder};
+        inspect(item, tools, wholeApp, runWork());
+    }
+    return apps;
+}
+
 /// `--diff OLD NEW`: both inspected whole, their changes printed; exits as diff does.
 int runDiff(const QStringList& args, bool json) {
     const host::ToolSet tools = host::ToolSet::system();
@@ -455,38 +504,49 @@ int main(int argc, char** argv) {
     QJsonArray items;
     for (const QString& path : line.operands) {
         // The whole-app view only for JSON, so that the text stays the window's report.
-        std::optional<Inspection> inspected = inspectPath(path, tools, json || tcc);
+        const bool wholeApp = json || tcc;
+        std::shared_ptr<package::PrivateFolder> copy;
+        std::optional<std::vector<Inspection>> inspected;
+        if (isContainerFile(path, tools)) {
+            inspected = inspectContainer(path, tools, wholeApp, copy);
+        } else if (std::optional<Inspection> one = inspectPath(path, tools, wholeApp)) {
+            inspected.emplace();
+            inspected->push_back(std::move(*one));
+        }
         if (!inspected) {
             status = 2;
             continue;
         }
-        Inspection& item = *inspected;
-        const QString shownPath = host::visibleControls(item.path);
-        if (item.signature.notAPackage) {
-            write(stderr, "varko-report: " + shownPath + ": not a valid installer package: " +
-                              host::visibleControls(
-                                  QString::fromStdString(item.signature.notAPackage->message)) +
-                              "\n");
-            status = 2;
+        for (Inspection& item : *inspected) {
+            const QString shownPath = host::visibleControls(
+                item.container ? item.container->path + u'/' + item.container->pathInside
+                               : item.path);
+            if (item.signature.notAPackage) {
+                write(stderr, "varko-report: " + shownPath + ": not a valid installer package: " +
+                                  host::visibleControls(
+                                      QString::fromStdString(item.signature.notAPackage->message)) +
+                                  "\n");
+                status = 2;
+            }
+            if (item.toolFailed()) {
+                write(stderr, "varko-report: " + shownPath +
+                                  ": a signature tool gave no answer; see the report\n");
+                status = 2;
+            }
+            if (item.checksCut()) {
+                write(stderr, "varko-report: " + shownPath +
+                                  ": not every piece was checked: too much to hash\n");
+                status = 2;
+            }
+            bool granted = true;
+            const QString grants = tcc ? cli::grantItem(item, *tcc, line.tcc, granted) : QString();
+            if (!granted) status = 2;
+            if (json)
+                items.append(versioned(inspectionJson(item)));
+            else
+                write(stdout, tcc ? grants : item.fullText);
+            std::fflush(stdout);
         }
-        if (item.toolFailed()) {
-            write(stderr, "varko-report: " + shownPath +
-                              ": a signature tool gave no answer; see the report\n");
-            status = 2;
-        }
-        if (item.checksCut()) {
-            write(stderr, "varko-report: " + shownPath +
-                              ": not every piece was checked: too much to hash\n");
-            status = 2;
-        }
-        bool granted = true;
-        const QString grants = tcc ? cli::grantItem(item, *tcc, line.tcc, granted) : QString();
-        if (!granted) status = 2;
-        if (json)
-            items.append(versioned(inspectionJson(item)));
-        else
-            write(stdout, tcc ? grants : item.fullText);
-        std::fflush(stdout);
     }
     if (json)
         write(stdout, QString::fromUtf8(QJsonDocument(items).toJson(QJsonDocument::Indented)));

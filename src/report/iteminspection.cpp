@@ -1,6 +1,7 @@
 #include "report/iteminspection.h"
 
 #include <QJsonArray>
+#include <QJsonDocument>
 #include <QUrl>
 #include <algorithm>
 #include <cstdlib>
@@ -164,6 +165,7 @@ void inspect(Inspection& item, const host::ToolSet& givenTools, bool wholeApp, c
     item.findings = item.signature.findings;
     const SignatureSections sections = signatureSections(item.document.isApp, item.signature);
     item.fullText = item.report.saveString + sections.assessment + sections.signature;
+    if (item.container) item.fullText.replace(item.container->copyFolder, item.container->path);
     if (!wholeApp || work.cancelled()) return;
     const std::filesystem::path path = host::pathToSystem(item.path).toStdString();
     if (item.document.isApp) {
@@ -230,6 +232,22 @@ QJsonObject inspectionJson(const Inspection& item) {
         o["payload"] = QJsonObject{
             {"problem", text(item.payload->error().message)},
             {"errorCode", QString::fromLatin1(errorCodeName(item.payload->error().code))}};
+    if (!item.container) return o;
+    o["container"] =
+        QJsonObject{{"path", item.container->path}, {"pathInside", item.container->pathInside}};
+    // The copy goes when the run ends: every path the tools gave names the container instead.
+    // Replaced in the JSON text, each as JSON spells it, so that no string is missed.
+    const auto spelled = [](const QString& s) {
+        const QByteArray array = QJsonDocument(QJsonArray{s}).toJson(QJsonDocument::Compact);
+        return array.mid(2, array.size() - 4);
+    };
+    QByteArray json = QJsonDocument(o).toJson(QJsonDocument::Compact);
+    json.replace(spelled(item.container->copyFolder), spelled(item.container->path));
+    const QJsonDocument rebased = QJsonDocument::fromJson(json);
+    if (!rebased.isObject()) return o;
+    o = rebased.object();
+    o["container"] =
+        QJsonObject{{"path", item.container->path}, {"pathInside", item.container->pathInside}};
     return o;
 }
 

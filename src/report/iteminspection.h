@@ -41,6 +41,15 @@ struct Inspection {
     /// The same pieces with their whole inspections, for a scan that lists them as items.
     std::vector<PayloadApp> payloadInspections;
     overview::Verdict verdict;
+    /// For an app found in a disk image or zip archive: where the container is, the app's
+    /// path inside it, and the folder its copy is read from, which the report text and the
+    /// JSON name as the container instead.
+    struct Container {
+        QString path;
+        QString pathInside;
+        QString copyFolder;
+    };
+    std::optional<Container> container;
     /// An app with no main executable to find (an empty bundle, say): the signature tools'
     /// answers were told without starting them, as they are certain.
     bool noCode = false;

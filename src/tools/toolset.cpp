@@ -129,6 +129,7 @@ PlatformProfile PlatformProfile::journal(const JournalPlaces& places) {
     profile.diskImageSuffixes << QStringLiteral("iso") << QStringLiteral("img");
     profile.diskImageAdvice = QStringLiteral("Please try again in your file manager.");
     profile.diskImageAlertQuotesTool = true;
+    profile.expandsContainers = true;
     return profile;
 }
 

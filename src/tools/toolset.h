@@ -77,6 +77,10 @@ struct PlatformProfile {
     /// Whether that alert quotes the disk image tool's own explanation: the stand-in
     /// says why it could not attach; macOS's alert stays as the platform shows it.
     bool diskImageAlertQuotesTool = false;
+    /// Whether Open takes a disk image (.dmg) or zip archive (.zip), writes it out with
+    /// 7-Zip and opens the apps inside, and Mount Disk Image does so when it can't attach
+    /// an image: the stand-in can't attach Apple's images; macOS mounts them itself.
+    bool expandsContainers = false;
     /// Whether the assessment asks Apple's servers about notarization and revoked
     /// certificates: the system's does; the stand-in works offline and can't tell.
     bool assessesOnline = true;

@@ -1,0 +1,73 @@
+// varko-report on disk images and zip archives: each app inside reported under the
+// container's name, the copy it was read from never named; what can't be opened said.
+#include <QProcess>
+#include <filesystem>
+#include <fstream>
+
+#include "cli/clitest.h"
+#include "fixtures/exampleapp.h"
+#include "fixtures/udifwriter.h"
+#include "fixtures/zipwriter.h"
+
+namespace {
+
+using namespace varko::examplegen;
+namespace fs = std::filesystem;
+
+void writeZipFile(const fs::path& path, const std::vector<ZipEntry>& entries) {
+    const std::vector<std::byte> bytes = writeZip(entries);
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+}
+
+TEST(ContainerReportTest, EachAppInsideIsReportedUnderTheContainersName) {
+    QTemporaryDir dir;
+    const fs::path root = dir.path().toStdString();
+    fs::create_directories(root / "volume");
+    ASSERT_TRUE(writeExampleApp(root / "volume").ok());
+    if (!writeDiskImage(root / "volume", root / "Installer.dmg")) {
+        GTEST_SKIP() << "genisoimage is needed to make disk images";
+    }
+    const ZipEntry plist{"A.app/Contents/Info.plist", "<plist/>", 0100644, 0, 0, false};
+    writeZipFile(root / "Apps.zip", {plist});
+    writeZipFile(root / "Empty.zip", {{"readme", "x", 0100644, 0, 0, false}});
+    writeZipFile(root / "Hostile.zip", {plist, {"../x", "x", 0100644, 0, 0, false}});
+    const QString dmg = dir.filePath("Installer.dmg"), zip = dir.filePath("Apps.zip");
+
+    const auto json = varko::testing::varkoReport({"--json", dmg, zip}, 180000);
+    EXPECT_EQ(json.status, 0) << json.err.toStdString();
+    const QJsonArray items = QJsonDocument::fromJson(json.out).array();
+    ASSERT_EQ(items.size(), 2);
+    varko::testing::expectHas(
+        items[0],
+        QJsonObject{{"path", dmg + "/Example.app"},
+                    {"isApp", true},
+                    {"container", QJsonObject{{"path", dmg}, {"pathInside", "Example.app"}}}});
+    EXPECT_EQ(items[1]["path"], zip + "/A.app");
+    EXPECT_FALSE(json.out.contains("varko-pkg-")) << "the copy's path leaked";
+    QFile out(dir.filePath("items.json"));
+    ASSERT_TRUE(out.open(QIODevice::WriteOnly) && out.write(json.out) == json.out.size());
+    out.close();
+    QProcess validate;
+    validate.start("python3", {VARKO_SOURCE_DIR "/tests/cli/validatejson.py",
+                               VARKO_SOURCE_DIR "/resources/schema", "items", out.fileName()});
+    ASSERT_TRUE(validate.waitForFinished(60000));
+    EXPECT_EQ(validate.exitCode(), 0) << validate.readAll().toStdString();
+
+    const auto text = varko::testing::varkoReport({dmg}, 180000);
+    EXPECT_TRUE(text.out.contains(("App path: " + dmg + "/Example.app\n").toUtf8()))
+        << text.out.toStdString();
+
+    const struct {
+        const char* file;
+        const char* said;
+    } refused[] = {{"Empty.zip", "Empty.zip: no app inside"},
+                   {"Hostile.zip", "Varko won't open “Hostile.zip”"}};
+    for (const auto& r : refused) {
+        const auto run = varko::testing::varkoReport({dir.filePath(r.file)});
+        EXPECT_EQ(run.status, 2);
+        EXPECT_TRUE(run.err.contains(r.said)) << run.err.toStdString();
+    }
+}
+
+}  // namespace
