@@ -381,7 +381,7 @@ std::optional<std::vector<Inspection>> inspectContainer(
         item.typeName = QString::fromLatin1(applicationBundleType);
         item.container = Inspection::Container{
             absolute, host::pathFromSystem(QByteArray::fromStdString(expanded->pathsInside[i])),
-            copyFolder};
+            copyFolder, absolute};
         inspect(item, tools, wholeApp, runWork());
     }
     return apps;

@@ -39,6 +39,8 @@ struct ExtractedApp {
     std::string installedPath;     ///< where the package would put it
     std::filesystem::path onDisk;  ///< its copy under the extraction's root
     CodeKind kind = CodeKind::app;
+    /// The folder of its copy that stands for the install location.
+    std::filesystem::path copyBase;
 };
 
 /// Writes the entries of one component's payload that are code (see ExtractedApp), under

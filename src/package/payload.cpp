@@ -542,8 +542,8 @@ Expected<PackageContents> readBundlePackage(const std::filesystem::path& pkg,
     for (PayloadFile& f : c.files) f.path = installedPath(c.installLocation, f.path);
     if (writer)
         for (const auto& [piece, kind] : writer->pieces())
-            contents.apps.push_back(
-                {installedPath(c.installLocation, piece), writer->base() / piece, kind});
+            contents.apps.push_back({installedPath(c.installLocation, piece),
+                                     writer->base() / piece, kind, writer->base()});
     contents.components.push_back(std::move(c));
     return contents;
 }
@@ -634,8 +634,8 @@ Expected<PackageContents> readContents(const std::filesystem::path& pkg,
         for (PayloadFile& f : c.files) f.path = installedPath(c.installLocation, f.path);
         if (const auto w = writers.find(name); w != writers.end())
             for (const auto& [piece, kind] : w->second->pieces())
-                contents.apps.push_back(
-                    {installedPath(c.installLocation, piece), w->second->base() / piece, kind});
+                contents.apps.push_back({installedPath(c.installLocation, piece),
+                                         w->second->base() / piece, kind, w->second->base()});
         contents.components.push_back(std::move(c));
     }
     return contents;

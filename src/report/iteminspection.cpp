@@ -107,7 +107,7 @@ void inspectPayload(Inspection& item, const std::filesystem::path& path, const h
     item.payload =
         package::extractPackageApps(path, {folder.path(), package::maxExtractedBytes}, budget);
     if (!*item.payload) return;
-    item.payloadInspections = inspectPayloadApps(**item.payload, tools, work);
+    item.payloadInspections = inspectPayloadApps(**item.payload, tools, work, item.path);
     for (const PayloadApp& app : item.payloadInspections) {
         const Inspection& inner = app.inspection;
         const bool isApp = app.kind == package::CodeKind::app;
@@ -132,7 +132,8 @@ void inspectPayload(Inspection& item, const std::filesystem::path& path, const h
 }  // namespace
 
 std::vector<PayloadApp> inspectPayloadApps(const package::PackageContents& contents,
-                                           const host::ToolSet& tools, const Work& work) {
+                                           const host::ToolSet& tools, const Work& work,
+                                           const QString& packagePath) {
     std::vector<PayloadApp> out;
     for (const package::ExtractedApp& app : contents.apps) {
         if (work.cancelled()) break;
@@ -141,6 +142,20 @@ std::vector<PayloadApp> inspectPayloadApps(const package::PackageContents& conte
         inner.path = host::pathFromSystem(QByteArray::fromStdString(app.onDisk.string()));
         if (app.kind == package::CodeKind::app) {
             inner.typeName = QString::fromLatin1(applicationBundleType);
+            if (!packagePath.isEmpty()) {
+                // The copy's folder stands for where the package installs: the two paths
+                // end alike, in the app's path inside its payload.
+                const std::string inPayload = app.onDisk.lexically_relative(app.copyBase).string();
+                std::string location =
+                    app.installedPath.ends_with(inPayload)
+                        ? app.installedPath.substr(0, app.installedPath.size() - inPayload.size())
+                        : std::string();
+                while (location.ends_with('/')) location.pop_back();
+                inner.container = Inspection::Container{
+                    packagePath, QString::fromStdString(app.installedPath),
+                    host::pathFromSystem(QByteArray::fromStdString(app.copyBase.native())),
+                    packagePath + u'!' + QString::fromStdString(location)};
+            }
             inspect(inner, tools, true, work);
         } else {
             const Work::Scope scope(work);
@@ -165,7 +180,8 @@ void inspect(Inspection& item, const host::ToolSet& givenTools, bool wholeApp, c
     item.findings = item.signature.findings;
     const SignatureSections sections = signatureSections(item.document.isApp, item.signature);
     item.fullText = item.report.saveString + sections.assessment + sections.signature;
-    if (item.container) item.fullText.replace(item.container->copyFolder, item.container->path);
+    if (item.container)
+        item.fullText.replace(item.container->copyFolder, item.container->shownFolder);
     if (!wholeApp || work.cancelled()) return;
     const std::filesystem::path path = host::pathToSystem(item.path).toStdString();
     if (item.document.isApp) {
@@ -242,7 +258,7 @@ QJsonObject inspectionJson(const Inspection& item) {
         return array.mid(2, array.size() - 4);
     };
     QByteArray json = QJsonDocument(o).toJson(QJsonDocument::Compact);
-    json.replace(spelled(item.container->copyFolder), spelled(item.container->path));
+    json.replace(spelled(item.container->copyFolder), spelled(item.container->shownFolder));
     const QJsonDocument rebased = QJsonDocument::fromJson(json);
     if (!rebased.isObject()) return o;
     o = rebased.object();

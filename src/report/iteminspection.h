@@ -41,13 +41,15 @@ struct Inspection {
     /// The same pieces with their whole inspections, for a scan that lists them as items.
     std::vector<PayloadApp> payloadInspections;
     overview::Verdict verdict;
-    /// For an app found in a disk image or zip archive: where the container is, the app's
-    /// path inside it, and the folder its copy is read from, which the report text and the
-    /// JSON name as the container instead.
+    /// For an app found in a disk image or zip archive, or one a package would install:
+    /// where the container is, the app's path inside it (where a package would install
+    /// it), and the folder its copy is read from, which the report text and the JSON name
+    /// as `shownFolder` instead.
     struct Container {
         QString path;
         QString pathInside;
         QString copyFolder;
+        QString shownFolder;  ///< the container's path; for a package "PKG!/install/location"
     };
     std::optional<Container> container;
     /// An app with no main executable to find (an empty bundle, say): the signature tools'
@@ -80,10 +82,12 @@ struct PayloadApp {
 
 /// Inspects each piece of code written out of a package (package::extractPackageApps): an
 /// app as an app on disk is, other code by its signature; stops early once `work` is
-/// called off.
+/// called off. With the package's path, each app's report names it inside the package
+/// (Inspection::Container), not by its copy.
 [[nodiscard]] std::vector<PayloadApp> inspectPayloadApps(const package::PackageContents& contents,
                                                          const host::ToolSet& tools,
-                                                         const Work& work = {});
+                                                         const Work& work = {},
+                                                         const QString& packagePath = {});
 
 /// The item's object in varko-report's JSON: the record under its own names, the
 /// checkboxes, the texts, and the whole-app keys.

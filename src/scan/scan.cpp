@@ -208,10 +208,6 @@ ItemSummary summarize(const Inspection& item) {
         inner.container = s.path;
         inner.path = s.path + u'!' + installed;
         inner.name = QFileInfo(installed).fileName();
-        if (!inner.json.isEmpty()) {
-            inner.json["path"] = inner.path;
-            inner.json["container"] = s.path;
-        }
         s.inside.push_back(std::move(inner));
     }
     if (!item.overview) return s;
