@@ -1,6 +1,8 @@
 // The verdict: accepted, rejected or can't tell, and what it says while answers arrive.
 #include <gtest/gtest.h>
 
+#include "overview/components.h"
+#include "overview/datafile.h"
 #include "overview/verdict.h"
 
 namespace varko::overview {
@@ -36,23 +38,11 @@ ComponentCheck checkOf(Signer signer, bool valid, std::string reason = {}) {
     return check;
 }
 
-std::string text(const Verdict& v, const std::string& label) {
-    for (const VerdictLine& line : v.lines())
-        if (line.label == label) return line.text;
-    return "-";
-}
-
-/// The exact words behind the line's plain ones.
-std::string detail(const Verdict& v, const std::string& label) {
-    for (const VerdictLine& line : v.lines())
-        if (line.label == label) return line.detail;
-    return "-";
-}
-
-Tri state(const Verdict& v, const std::string& label) {
-    for (const VerdictLine& line : v.lines())
-        if (line.label == label) return line.state;
-    return Tri::unknown;
+/// The verdict's line of that label; "-" for the text and detail of one it lacks.
+VerdictLine line(const Verdict& v, const std::string& label) {
+    for (const VerdictLine& l : v.lines())
+        if (l.label == label) return l;
+    return {Tri::unknown, label, "-", "-"};
 }
 
 TEST(Verdict, FillsInAsTheAnswersArrive) {
@@ -61,9 +51,9 @@ TEST(Verdict, FillsInAsTheAnswersArrive) {
     EXPECT_EQ(v.state, Verdict::State::unknown);
     EXPECT_FALSE(v.complete);
     EXPECT_EQ(v.pending, 2u);
-    EXPECT_EQ(state(v, "Signed by"), Tri::unknown);
-    EXPECT_EQ(text(v, "Sealed"), "Checking…");
-    EXPECT_EQ(text(v, "Hardened runtime"), "On");
+    EXPECT_EQ(line(v, "Signed by").state, Tri::unknown);
+    EXPECT_EQ(line(v, "Sealed").text, "Checking…");
+    EXPECT_EQ(line(v, "Hardened runtime").text, "On");
 
     const GatekeeperAnswer accepted{Kind::accepted, "", "Developer ID",
                                     "Developer ID Application: Example (TEAM123456)"};
@@ -73,64 +63,37 @@ TEST(Verdict, FillsInAsTheAnswersArrive) {
     v = judge(true, &o, accepted, offline);
     EXPECT_TRUE(v.complete);
     EXPECT_EQ(v.state, Verdict::State::accepted);
-    EXPECT_EQ(text(v, "Gatekeeper"), "Accepted");
-    EXPECT_EQ(text(v, "Signed by"), "Developer ID Application: Example (TEAM123456)");
-    EXPECT_EQ(state(v, "Signed by"), Tri::yes);
-    EXPECT_EQ(state(v, "Sealed"), Tri::yes);
-    EXPECT_EQ(text(v, "Components"), "1 deserves a look (see Components)");
+    EXPECT_EQ(line(v, "Gatekeeper").text, "Accepted");
+    EXPECT_EQ(line(v, "Signed by").text, "Developer ID Application: Example (TEAM123456)");
+    EXPECT_EQ(line(v, "Signed by").state, Tri::yes);
+    EXPECT_EQ(line(v, "Sealed").state, Tri::yes);
+    EXPECT_EQ(line(v, "Components").text, "1 deserves a look (see Components)");
     o.components[0].flags = {"team-mismatch"};
-    EXPECT_EQ(text(judge(true, &o, accepted, offline), "Components"),
+    EXPECT_EQ(line(judge(true, &o, accepted, offline), "Components").text,
               "2 deserve a look (see Components)");
-    EXPECT_EQ(state(v, "Components"), Tri::no);
+    EXPECT_EQ(line(v, "Components").state, Tri::no);
 }
 
 TEST(Verdict, EachKindOfRejectionSaysWhy) {
     Overview o = signedApp(false);
-    struct Case {
-        GatekeeperAnswer answer;
-        ComponentCheck main;
-        std::string reason, words, signer, sealed, sealDetail;
-    };
-    const Case cases[] = {
-        // Tampered: the seal's own words, a pointer's rest away.
-        {{Kind::rejected, "a sealed resource is missing or invalid", "Developer ID", {}},
-         checkOf(Signer::untrusted, false, "a sealed resource is missing or invalid"),
-         "a sealed resource is missing or invalid",
-         "some files of the app are not as signed",
-         "claims a certificate that isn't trusted; the app does not match its signature",
-         "No: some files of the app are not as signed",
-         "a sealed resource is missing or invalid"},
-        // Ad hoc: nothing vouches for it; the source line is the reason.
-        {{Kind::rejected, "", "no usable signature", {}},
-         checkOf(Signer::adhoc, true),
-         "no usable signature",
-         "it is signed ad hoc: no developer vouches for it",
-         "ad hoc",
-         "Every file and piece of code is as signed",
-         ""},
-        // Unsigned.
-        {{Kind::rejected, "", "no usable signature", {}},
-         checkOf(Signer::unsigned_, false, "code object is not signed at all"),
-         "no usable signature",
-         "it is not signed",
-         "unsigned",
-         "No: it is not signed",
-         "code object is not signed at all"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.reason);
-        o.components[0].check = c.main;
-        o.components[1].check = c.main;
-        const Verdict v = judge(true, &o, c.answer, offline);
+    for (const QList<QByteArray>& row : varko::testing::dataCases("rejections.txt")) {
+        std::vector<std::string> c;
+        for (const QByteArray& field : row) c.push_back(field.toStdString());
+        SCOPED_TRACE(c[5]);
+        Signer signer = Signer::unsigned_;
+        for (int i = 0; i <= int(Signer::untrusted); ++i)
+            if (signerName(Signer(i)) == c[2]) signer = Signer(i);
+        o.components[0].check = o.components[1].check = checkOf(signer, c[3] == "1", c[4]);
+        const Verdict v = judge(true, &o, GatekeeperAnswer{Kind::rejected, c[0], c[1], {}}, offline);
         EXPECT_EQ(v.state, Verdict::State::rejected);
-        EXPECT_EQ(text(v, "Gatekeeper"), "Rejected because " + c.words);
-        EXPECT_EQ(detail(v, "Gatekeeper"), "Rejected: " + c.reason);
-        EXPECT_EQ(state(v, "Gatekeeper"), Tri::no);
-        EXPECT_EQ(v.signer, c.signer);
-        EXPECT_EQ(state(v, "Signed by"), Tri::no);
-        EXPECT_EQ(text(v, "Sealed"), c.sealed);
-        EXPECT_EQ(detail(v, "Sealed"), c.sealDetail);
-        EXPECT_EQ(text(v, "Hardened runtime"), "Off");
+        EXPECT_EQ(line(v, "Gatekeeper").text, "Rejected because " + c[6]);
+        EXPECT_EQ(line(v, "Gatekeeper").detail, "Rejected: " + c[5]);
+        EXPECT_EQ(line(v, "Gatekeeper").state, Tri::no);
+        EXPECT_EQ(v.signer, c[7]);
+        EXPECT_EQ(line(v, "Signed by").state, Tri::no);
+        EXPECT_EQ(line(v, "Sealed").text, c[8]);
+        EXPECT_EQ(line(v, "Sealed").detail, c[9]);
+        EXPECT_EQ(line(v, "Hardened runtime").text, "Off");
     }
     // A package that is no installer package is rejected for that, whatever a tool answered;
     // the same words on an app's reading change nothing.
@@ -138,9 +101,9 @@ TEST(Verdict, EachKindOfRejectionSaysWhy) {
     for (const auto& answer :
          {std::optional<GatekeeperAnswer>(), std::optional(GatekeeperAnswer{})}) {
         const Verdict pkg = judge(false, nullptr, answer, offline, broken);
-        EXPECT_EQ(text(pkg, "Gatekeeper"),
+        EXPECT_EQ(line(pkg, "Gatekeeper").text,
                   "Rejected because this is not an installer package, or it is damaged");
-        EXPECT_EQ(detail(pkg, "Gatekeeper"),
+        EXPECT_EQ(line(pkg, "Gatekeeper").detail,
                   "Rejected: this is not a valid installer package: malformed xar archive (no "
                   "xar! magic)");
     }
@@ -150,18 +113,18 @@ TEST(Verdict, EachKindOfRejectionSaysWhy) {
     const Verdict unreadable =
         judge(true, &o, GatekeeperAnswer{Kind::rejected, "truncated or malformed object", "", {}},
               offline);
-    EXPECT_EQ(text(unreadable, "Gatekeeper"),
+    EXPECT_EQ(line(unreadable, "Gatekeeper").text,
               "Rejected because the signature can't be read: the file is damaged or not a Mac "
               "program");
-    EXPECT_EQ(detail(unreadable, "Gatekeeper"), "Rejected: truncated or malformed object");
-    EXPECT_EQ(text(unreadable, "Signed by"), "can't tell: the signature can't be read");
+    EXPECT_EQ(line(unreadable, "Gatekeeper").detail, "Rejected: truncated or malformed object");
+    EXPECT_EQ(line(unreadable, "Signed by").text, "can't tell: the signature can't be read");
     // What was read tells nothing more: the tool's words alone.
     o.components[0].identity.signature = SignatureForm::cms;
     o.components[0].check = checkOf(Signer::developerId, true);
     const Verdict other = judge(
         true, &o, GatekeeperAnswer{Kind::rejected, "Unnotarized Developer ID", "", {}}, offline);
-    EXPECT_EQ(text(other, "Gatekeeper"), "Rejected: Unnotarized Developer ID");
-    EXPECT_EQ(detail(other, "Gatekeeper"), "");
+    EXPECT_EQ(line(other, "Gatekeeper").text, "Rejected: Unnotarized Developer ID");
+    EXPECT_EQ(line(other, "Gatekeeper").detail, "");
     EXPECT_NE(judge(true, &o, GatekeeperAnswer{}, offline, broken).state, Verdict::State::rejected);
 }
 
@@ -184,11 +147,11 @@ TEST(Verdict, CodeThatDoesNotMatchItsSignatureVouchesForNoSigner) {
         o.components[0].check = tampered;
         Verdict v = judge(true, &o, answer, offline);
         EXPECT_EQ(v.signer, "claims " + leaf + "; the code does not match its signature");
-        EXPECT_EQ(state(v, "Signed by"), Tri::no);
-        EXPECT_EQ(state(v, "Hardened runtime"), Tri::unknown);
-        EXPECT_EQ(text(v, "Hardened runtime"),
+        EXPECT_EQ(line(v, "Signed by").state, Tri::no);
+        EXPECT_EQ(line(v, "Hardened runtime").state, Tri::unknown);
+        EXPECT_EQ(line(v, "Hardened runtime").text,
                   "Claimed by the signature; the code does not match it");
-        EXPECT_EQ(state(v, "Sealed"), Tri::no);
+        EXPECT_EQ(line(v, "Sealed").state, Tri::no);
 
         // Only the bundle around the code changed: the code's own claims stand.
         ComponentCheck resealed = tampered;
@@ -196,42 +159,42 @@ TEST(Verdict, CodeThatDoesNotMatchItsSignatureVouchesForNoSigner) {
         o.components[0].check = resealed;
         v = judge(true, &o, answer, offline);
         EXPECT_EQ(v.signer, "claims " + leaf + "; the app does not match its signature");
-        EXPECT_EQ(state(v, "Signed by"), Tri::no);
-        EXPECT_EQ(text(v, "Hardened runtime"), "On");
+        EXPECT_EQ(line(v, "Signed by").state, Tri::no);
+        EXPECT_EQ(line(v, "Hardened runtime").text, "On");
 
         // Cut short at the hashing bound, it proves neither.
         o.components[0].check = cut;
         v = judge(true, &o, answer, offline);
         EXPECT_EQ(v.signer, "claims Developer ID; not checked: more than 1 MiB");
-        EXPECT_EQ(state(v, "Signed by"), Tri::unknown);
-        EXPECT_EQ(state(v, "Sealed"), Tri::unknown);
-        EXPECT_EQ(text(v, "Sealed"), "not checked: more than 1 MiB");
+        EXPECT_EQ(line(v, "Signed by").state, Tri::unknown);
+        EXPECT_EQ(line(v, "Sealed").state, Tri::unknown);
+        EXPECT_EQ(line(v, "Sealed").text, "not checked: more than 1 MiB");
     }
 }
 
 TEST(Verdict, SealedClaimsEveryPieceOnlyOnceEachHasAnsweredAsSigned) {
     Overview o = signedApp();
     o.components[0].check = checkOf(Signer::developerId, true);
-    EXPECT_EQ(state(judge(true, &o, std::nullopt, offline), "Sealed"), Tri::unknown);
-    EXPECT_EQ(text(judge(true, &o, std::nullopt, offline), "Sealed"), "Checking…");
+    EXPECT_EQ(line(judge(true, &o, std::nullopt, offline), "Sealed").state, Tri::unknown);
+    EXPECT_EQ(line(judge(true, &o, std::nullopt, offline), "Sealed").text, "Checking…");
 
     o.components[1].check = checkOf(Signer::unsigned_, false, "code object is not signed at all");
     Verdict v = judge(true, &o, std::nullopt, offline);
-    EXPECT_EQ(state(v, "Sealed"), Tri::no);
-    EXPECT_EQ(text(v, "Sealed"), "No: a piece of code inside is not as signed");
-    EXPECT_EQ(detail(v, "Sealed"),
+    EXPECT_EQ(line(v, "Sealed").state, Tri::no);
+    EXPECT_EQ(line(v, "Sealed").text, "No: a piece of code inside is not as signed");
+    EXPECT_EQ(line(v, "Sealed").detail,
               "Contents/Frameworks/Kit.framework: code object is not signed at all");
 
     o.components[1].check = checkOf(Signer::developerId, true);
     o.problems = {"a folder could not be read: Contents/Helpers/locked (Permission denied)"};
     v = judge(true, &o, std::nullopt, offline);
-    EXPECT_EQ(state(v, "Sealed"), Tri::no);
-    EXPECT_EQ(text(v, "Sealed"),
+    EXPECT_EQ(line(v, "Sealed").state, Tri::no);
+    EXPECT_EQ(line(v, "Sealed").text,
               "No: part of the app could not be read, so it can't be vouched for");
-    EXPECT_EQ(detail(v, "Sealed"), o.problems.front());
+    EXPECT_EQ(line(v, "Sealed").detail, o.problems.front());
 
     o.problems.clear();
-    EXPECT_EQ(text(judge(true, &o, std::nullopt, offline), "Sealed"),
+    EXPECT_EQ(line(judge(true, &o, std::nullopt, offline), "Sealed").text,
               "Every file and piece of code is as signed");
 }
 
@@ -241,9 +204,9 @@ TEST(Verdict, WhatThisComputerCannotCheckIsCantTellNeverNo) {
     const Verdict here = judge(true, &o, developerId, offline);
     EXPECT_EQ(here.notarization, Tri::unknown);
     EXPECT_EQ(here.revocation, Tri::unknown);
-    EXPECT_EQ(text(here, "Notarized"), "Can't tell: needs Apple's servers");
-    EXPECT_EQ(text(here, "Revocation"), "Can't tell: needs Apple's servers");
-    EXPECT_EQ(state(here, "Revocation"), Tri::unknown);
+    EXPECT_EQ(line(here, "Notarized").text, "Can't tell: needs Apple's servers");
+    EXPECT_EQ(line(here, "Revocation").text, "Can't tell: needs Apple's servers");
+    EXPECT_EQ(line(here, "Revocation").state, Tri::unknown);
     EXPECT_EQ(here.notChecked, (std::vector<std::string>{"notarization", "revocation"}));
 
     // The system's own assessment knows both.
@@ -252,14 +215,14 @@ TEST(Verdict, WhatThisComputerCannotCheckIsCantTellNeverNo) {
     const Verdict there = judge(true, &o, notarized, mac);
     EXPECT_EQ(there.notarization, Tri::yes);
     EXPECT_EQ(there.revocation, Tri::yes);
-    EXPECT_EQ(text(there, "Revocation"), "Checked by Gatekeeper");
+    EXPECT_EQ(line(there, "Revocation").text, "Checked by Gatekeeper");
     EXPECT_TRUE(there.notChecked.empty());
 
     // A tool that gave no answer of its own leaves everything it decides unknown.
     const Verdict silent = judge(true, &o, GatekeeperAnswer{}, mac);
     EXPECT_EQ(silent.state, Verdict::State::unknown);
     EXPECT_EQ(silent.notarization, Tri::unknown);
-    EXPECT_EQ(state(silent, "Gatekeeper"), Tri::unknown);
+    EXPECT_EQ(line(silent, "Gatekeeper").state, Tri::unknown);
 }
 
 TEST(Verdict, NamesFromTheBundleAreShownWithTheirControlCharacters) {
@@ -275,9 +238,9 @@ TEST(Verdict, NamesFromTheBundleAreShownWithTheirControlCharacters) {
     const Verdict package = judge(false, nullptr, rejected, offline);
     EXPECT_TRUE(package.complete);
     EXPECT_EQ(package.hardenedRuntime, Tri::unknown);
-    EXPECT_EQ(text(package, "Hardened runtime"), "-");
+    EXPECT_EQ(line(package, "Hardened runtime").text, "-");
     EXPECT_EQ(package.signer, "not told by Gatekeeper; see the report");
-    EXPECT_EQ(state(package, "Signed by"), Tri::unknown);
+    EXPECT_EQ(line(package, "Signed by").state, Tri::unknown);
 }
 
 }  // namespace

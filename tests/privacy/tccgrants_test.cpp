@@ -5,6 +5,7 @@
 
 #include <QFile>
 #include <QJsonArray>
+#include <QJsonDocument>
 #include <QJsonObject>
 #include <QTemporaryDir>
 #include <filesystem>
@@ -112,54 +113,26 @@ TEST(TccGrantsTest, EachServiceJudgedAgainstTheBuildAndTheFileLeftAsItWas) {
 
 TEST(TccGrantsTest, WhatIsNoPrivacyDatabaseIsRefusedInWords) {
     QTemporaryDir dir;
-    const QString wide = QString(5000, 'x');
-    const struct {
-        const char* name;
-        QJsonObject spec;  ///< empty: the file holds text
-        const char* says;
-    } cases[] = {
-        {"text", {}, "not a SQLite database"},
-        {"none", {{"layout", QJsonValue()}}, "it has no access table: not a privacy database"},
-        {"view",
-         {{"layout", QJsonValue()},
-          {"sql", QJsonArray{"CREATE VIEW access AS WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL "
-                             "SELECT i + 1 FROM n) SELECT i AS auth_value FROM n"}}},
-         "its access is not a plain table"},
-        {"columns",
-         {{"layout", QJsonValue()}, {"sql", QJsonArray{"CREATE TABLE access (service, client)"}}},
-         "its access table has neither auth_value nor allowed"},
-        {"type",
-         {{"layout", "current"},
-          {"sql", QJsonArray{"UPDATE access SET client_type = 'zero'"}},
-          {"rows", QJsonArray{row("kTCCServiceCamera", "a", 0, 2, 2, QJsonValue(), 1)}}},
-         "row 1: client_type is text, not a number"},
-        {"blob",
-         {{"layout", "current"},
-          {"sql", QJsonArray{"UPDATE access SET csreq = zeroblob(100000)"}},
-          {"rows", QJsonArray{row("kTCCServiceCamera", "a", 0, 2, 2, QJsonValue(), 1)}}},
-         "row 1: its csreq is 100000 bytes, more than any code requirement takes"},
-        {"huge",
-         {{"layout", "current"},
-          {"sql", QJsonArray{"UPDATE access SET csreq = zeroblob(10000000)"}},
-          {"rows", QJsonArray{row("kTCCServiceCamera", "a", 0, 2, 2, QJsonValue(), 1)}}},
-         "it holds a value larger than any privacy database does"},
-        {"wide",
-         {{"layout", "allowed"}, {"rows", QJsonArray{row("s", wide, 0, 1, 0, QJsonValue(), 1)}}},
-         "row 1: client is 5000 bytes long, longer than any name or path"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        const QString db = dir.filePath(c.name);
-        if (c.spec.isEmpty()) {
+    // Each case names the database, its spec for maketcc.py (none: the file holds text) and
+    // the words its refusal starts with.
+    QFile file(QStringLiteral(VARKO_TEST_DATA "/not-privacy-databases.json"));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QJsonArray cases = QJsonDocument::fromJson(file.readAll()).array();
+    ASSERT_EQ(cases.size(), 8);
+    for (const QJsonValue& c : cases) {
+        const std::string says = c["says"].toString().toStdString();
+        SCOPED_TRACE(says);
+        const QString db = dir.filePath(c["name"].toString());
+        if (c["spec"].isObject()) {
+            varko::testing::writeTccDatabase(db, c["spec"].toObject());
+        } else {
             QFile f(db);
             ASSERT_TRUE(f.open(QIODevice::WriteOnly));
             f.write(QByteArray(4096, 'x'));
-        } else {
-            varko::testing::writeTccDatabase(db, c.spec);
         }
         const auto read = privacy::readTccDatabase(db.toStdString());
         ASSERT_FALSE(read);
-        EXPECT_EQ(read.error().message.substr(0, std::string_view(c.says).size()), c.says);
+        EXPECT_EQ(read.error().message.substr(0, says.size()), says);
     }
     const auto missing = privacy::readTccDatabase(dir.filePath("absent.db").toStdString());
     ASSERT_FALSE(missing);

@@ -5,6 +5,7 @@
 #include <variant>
 
 #include "format/plist/value.h"
+#include "overview/datafile.h"
 #include "report/inspectionreport.h"
 #include "report/iteminspection.h"
 #include "report/signaturechecks.h"
@@ -25,33 +26,14 @@ Info recordWith(const std::function<void(Info&)>& fill) {
 }
 
 TEST(InspectionReportTest, SdkChainTakesTheFirstMatchAndInternalIndependently) {
-    using C = Check;
-    struct Case {
-        QString sdk;
-        std::vector<C> on;
-    };
-    const Case cases[] = {
-        {"macosx10.15internal", {C::catalinaCheck, C::appleCheck}},
-        {"macosx11.1", {C::tensixteenCheck}},
-        {"macosx10.16", {C::tensixteenCheck}},
-        {"macosx10.14", {C::mojaveCheck}},
-        {"macosx10.13", {C::hsCheck}},
-        {"macosx10.14.11.", {C::mojaveCheck}},
-        {"macosx12.0", {}},
-        {"macosx10.12", {}},
-        {"[none]", {}},
-        {"macosx.Internal", {C::appleCheck}},
-        {"iphoneos11.internal", {C::tensixteenCheck, C::appleCheck}},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.sdk.toStdString());
-        const Info info = recordWith([&](Info& i) { i.sdk = c.sdk; });
+    for (const QList<QByteArray>& c : varko::testing::dataCases("sdk-checks.txt")) {
+        SCOPED_TRACE(c[0].toStdString());
+        const Info info = recordWith([&](Info& i) { i.sdk = QString::fromUtf8(c[0]); });
         const InspectionReport r = buildReport(&info, true);
-        for (C sdkCheck :
-             {C::catalinaCheck, C::tensixteenCheck, C::mojaveCheck, C::hsCheck, C::appleCheck}) {
-            const bool expected = std::find(c.on.begin(), c.on.end(), sdkCheck) != c.on.end();
-            EXPECT_EQ(r.checks.get(sdkCheck), expected) << checkName(sdkCheck).toStdString();
-        }
+        for (Check sdk : {Check::catalinaCheck, Check::tensixteenCheck, Check::mojaveCheck,
+                          Check::hsCheck, Check::appleCheck})
+            EXPECT_EQ(r.checks.get(sdk), c[1].split(' ').contains(checkName(sdk).toUtf8()))
+                << checkName(sdk).toStdString();
     }
 }
 
