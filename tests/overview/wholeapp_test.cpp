@@ -6,13 +6,13 @@
 #include <QTemporaryDir>
 #include <algorithm>
 #include <filesystem>
-#include <map>
 #include <numeric>
 
-#include "overview/datafile.h"
 #include "fixtures/componentbundle.h"
 #include "overview/componentcheck.h"
+#include "overview/datafile.h"
 #include "overview/overview.h"
+#include "overview/overviewjson.h"
 #include "overview/verdict.h"
 #include "signature/codeverifier.h"
 #include "signature/hashbudget.h"
@@ -133,19 +133,7 @@ TEST_F(WholeApp, EveryPieceIsVerifiedAndWhatDeservesALookIsFlagged) {
 
     // Today's services: the modern calendar key, the camera only an extension holds, and
     // names the table doesn't know, listed rather than dropped.
-    std::map<std::string, const ServiceUse*> services;
-    for (const ServiceUse& s : o.services) services[s.service] = &s;
-    ASSERT_TRUE(services.count("kTCCServiceCalendar"));
-    EXPECT_EQ(services["kTCCServiceCalendar"]->usageKeys,
-              std::vector<std::string>{"NSCalendarsFullAccessUsageDescription"});
-    ASSERT_TRUE(services.count("kTCCServiceCamera"));
-    EXPECT_TRUE(services["kTCCServiceCamera"]->entitlements.empty());
-    EXPECT_EQ(services["kTCCServiceCamera"]->components,
-              std::vector<std::string>{"Contents/PlugIns/Share.appex"});
-    for (const char* unknown : {"NSSomethingNewUsageDescription", "kTCCServiceSomethingNew"}) {
-        ASSERT_TRUE(services.count(unknown)) << unknown;
-        EXPECT_FALSE(services[unknown]->known);
-    }
+    varko::testing::expectJsonFile(servicesJson(o), "flagged-app-services.json");
 
     // The verdict of this app on a computer that can't ask Apple's servers.
     const GatekeeperAnswer accepted{GatekeeperAnswer::Kind::accepted, "", "Developer ID",
