@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QAbstractItemModel>
 #include <QByteArray>
 #include <QFile>
 #include <QJsonArray>
@@ -38,6 +39,20 @@ inline std::vector<QList<QByteArray>> dataCases(const char* name) {
     }
     EXPECT_FALSE(rows.empty()) << name;
     return rows;
+}
+
+/// A model as shown: a line a row, indented by its depth, its cells between " | ".
+inline std::string modelText(const QAbstractItemModel& model, const QModelIndex& parent = {},
+                             int depth = 0) {
+    std::string out;
+    for (int row = 0; row < model.rowCount(parent); ++row) {
+        out += std::string(std::size_t(depth) * 2, ' ');
+        for (int column = 0; column < model.columnCount(parent); ++column)
+            out += (column ? " | " : "") +
+                   model.index(row, column, parent).data().toString().toStdString();
+        out += "\n" + modelText(model, model.index(row, 0, parent), depth + 1);
+    }
+    return out;
 }
 
 /// Compares `actual` with the data file `name`; VARKO_UPDATE_GOLDEN=1 writes the file instead.

@@ -6,6 +6,7 @@
 #include <QTemporaryDir>
 #include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <numeric>
 
 #include "fixtures/componentbundle.h"
@@ -60,6 +61,19 @@ protected:
         f.seekp(offset);
         f.put(char(was ^ 0x5a));
         ASSERT_TRUE(f.good()) << file;
+    }
+
+    /// `to` made a copy of `from` whose bytes `change` changes, given where the code
+    /// directory starts.
+    static void changeCodeDirectory(const fs::path& from, const fs::path& to,
+                                    const std::function<void(std::string&, std::size_t)>& change) {
+        std::ifstream in(from, std::ios::binary);
+        std::string bytes((std::istreambuf_iterator<char>(in)), {});
+        const std::size_t cd = bytes.find(std::string("\xfa\xde\x0c\x02", 4));
+        ASSERT_NE(cd, std::string::npos) << from;
+        change(bytes, cd);
+        fs::remove(to);
+        std::ofstream(to, std::ios::binary) << bytes;
     }
 
     static bool lists(const Overview& o, const std::string& path) {
@@ -281,17 +295,9 @@ TEST_F(WholeApp, EachFileIsHashedOncePerItemAndTheItemsHashingIsBounded) {
     }
 
     // A code limit past the end of the file is malformed, whatever room is left to hash.
-    {
-        const fs::path file = app / "Contents/Helpers/link15";
-        fs::remove(file);
-        fs::copy_file(app / "Contents/Helpers/big", file);
-        std::fstream f(file, std::ios::in | std::ios::out | std::ios::binary);
-        const std::string bytes((std::istreambuf_iterator<char>(f)), {});
-        const std::size_t cd = bytes.find(std::string("\xfa\xde\x0c\x02", 4));
-        ASSERT_NE(cd, std::string::npos);
-        f.seekp(std::streamoff(cd + 32));
-        f.write("\x7f\xff\xff\xff", 4);
-    }
+    changeCodeDirectory(
+        app / "Contents/Helpers/big", app / "Contents/Helpers/link15",
+        [](std::string& bytes, std::size_t cd) { bytes.replace(cd + 32, 4, "\x7f\xff\xff\xff"); });
     codesign::HashBudget room(1 << 20);
     const ComponentCheck overlong =
         checkComponent(app, at(o, "Contents/Helpers/link15"), pki().anchors(), jan2024, &room);
@@ -302,20 +308,14 @@ TEST_F(WholeApp, EachFileIsHashedOncePerItemAndTheItemsHashingIsBounded) {
 
     // A page hash changed in the code directory: the signature no longer covers it, so its
     // page hashes are no one's word and the untouched code is not blamed.
-    {
-        const fs::path file = app / "Contents/Helpers/link14";
-        fs::remove(file);
-        fs::copy_file(app / "Contents/Helpers/big", file);
-        std::fstream f(file, std::ios::in | std::ios::out | std::ios::binary);
-        const std::string bytes((std::istreambuf_iterator<char>(f)), {});
-        const std::size_t cd = bytes.find(std::string("\xfa\xde\x0c\x02", 4));
-        ASSERT_NE(cd, std::string::npos);
-        const auto u8 = [&](std::size_t at) { return unsigned(std::uint8_t(bytes[at])); };
-        const std::size_t hashOffset =
-            u8(cd + 16) << 24 | u8(cd + 17) << 16 | u8(cd + 18) << 8 | u8(cd + 19);
-        f.seekp(std::streamoff(cd + hashOffset));
-        f.put(char(~bytes[cd + hashOffset]));
-    }
+    changeCodeDirectory(
+        app / "Contents/Helpers/big", app / "Contents/Helpers/link14",
+        [](std::string& bytes, std::size_t cd) {
+            const auto u8 = [&](std::size_t at) { return unsigned(std::uint8_t(bytes[at])); };
+            const std::size_t hashOffset =
+                u8(cd + 16) << 24 | u8(cd + 17) << 16 | u8(cd + 18) << 8 | u8(cd + 19);
+            bytes[cd + hashOffset] = char(~bytes[cd + hashOffset]);
+        });
     codesign::HashBudget again(8 << 20);
     const ComponentCheck slotChanged =
         checkComponent(app, at(o, "Contents/Helpers/link14"), pki().anchors(), jan2024, &again);

@@ -21,6 +21,8 @@ namespace {
 using overview::Component;
 using overview::ComponentKind;
 using M = ComponentsModel;
+using testing::expectDataFile;
+using testing::modelText;
 
 Component component(ComponentKind kind, std::string path, std::optional<std::size_t> parent,
                     std::string identifier = {}) {
@@ -76,24 +78,12 @@ QString shown(const QModelIndex& index, int column, int role = Qt::DisplayRole) 
     return index.siblingAtColumn(column).data(role).toString();
 }
 
-/// The model as shown: a line a row, indented by its depth, its cells between " | ".
-std::string dump(const QAbstractItemModel& model, const QModelIndex& parent = {}, int depth = 0) {
-    std::string out;
-    for (int row = 0; row < model.rowCount(parent); ++row) {
-        out += std::string(std::size_t(depth) * 2, ' ');
-        for (int column = 0; column < model.columnCount(parent); ++column)
-            out += (column ? " | " : "") + shown(model.index(row, 0, parent), column).toStdString();
-        out += "\n" + dump(model, model.index(row, 0, parent), depth + 1);
-    }
-    return out;
-}
-
 TEST(ComponentsView, RowsNestByParentAndSayWhatEachIs) {
     ComponentsView view;
     M& model = view.componentsModel();
     model.setOverview(sample());
     // The main executable, then the one its parent list could not place on top.
-    varko::testing::expectDataFile(dump(model), "sample-components.txt");
+    expectDataFile(modelText(model), "sample-components.txt");
     EXPECT_EQ(model.parent(model.indexOf(2)), model.indexOf(1));
     EXPECT_EQ(model.index(1, 0), model.indexOf(5));
     EXPECT_EQ(model.index(0, 0, model.indexOf(1)), model.indexOf(2));
@@ -232,15 +222,9 @@ TEST(PrivacyView, EveryServiceIsARowAndUnknownOnesStandOut) {
     auto services = sample().services;
     services[1].service = "kTCCService<b>New\n";
     model.setServices(services);
-    ASSERT_EQ(model.rowCount(), 2);
+    expectDataFile(modelText(model), "sample-services.txt");
     const QModelIndex camera = model.index(0, 0), odd = model.index(1, 0);
-    EXPECT_EQ(shown(camera, PrivacyModel::service), "Camera");
-    EXPECT_EQ(shown(camera, PrivacyModel::usageKeys), "NSCameraUsageDescription");
-    EXPECT_EQ(shown(camera, PrivacyModel::entitlements), "com.apple.security.device.camera");
-    EXPECT_EQ(shown(camera, PrivacyModel::components), "Contents/XPCServices/Fetch.xpc");
     EXPECT_FALSE(camera.data(Qt::BackgroundRole).isValid());
-    EXPECT_EQ(shown(odd, PrivacyModel::service),
-              QString::fromUtf8("Unknown service (kTCCService<b>New\u240A)"));
     EXPECT_FALSE(odd.data(PrivacyModel::KnownRole).toBool());
     EXPECT_TRUE(odd.data(Qt::BackgroundRole).isValid());
     EXPECT_FALSE(odd.data(Qt::DecorationRole).value<QIcon>().isNull());
@@ -283,20 +267,8 @@ TEST(ManifestsView, EachManifestSaysWhatItDeclaresInWords) {
 
     ManifestsView view;
     view.setOverview(o);
-    ASSERT_EQ(view.topLevelItemCount(), 1);  // the framework has none
-    const QTreeWidgetItem* top = view.topLevelItem(0);
-    EXPECT_EQ(top->text(0), "Contents/MacOS/App");
-    QStringList lines;
-    for (QTreeWidgetItemIterator it(&view); *it; ++it)
-        lines << (*it)->text(0) + " | " + (*it)->text(1);
-    const QString all = lines.join("\n");
-    EXPECT_TRUE(all.contains("Tracking | yes")) << all.toStdString();
-    EXPECT_TRUE(all.contains("evil\u240A.example")) << all.toStdString();
-    EXPECT_TRUE(
-        all.contains("Email Address | linked to the user: yes; used to track: no; for: "
-                     "Analytics"))
-        << all.toStdString();
-    EXPECT_TRUE(all.contains("CA92.1")) << all.toStdString();
+    // The framework has none; a line feed in a domain shows as its picture.
+    expectDataFile(modelText(*view.model()), "sample-manifest.txt");
 
     o.components = {kit};
     view.setOverview(o);
