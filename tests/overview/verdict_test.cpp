@@ -1,8 +1,11 @@
 // The verdict: accepted, rejected or can't tell, and what it says while answers arrive.
 #include <gtest/gtest.h>
 
+#include <QJsonDocument>
+
 #include "overview/components.h"
 #include "overview/datafile.h"
+#include "overview/overviewjson.h"
 #include "overview/verdict.h"
 
 namespace varko::overview {
@@ -38,96 +41,77 @@ ComponentCheck checkOf(Signer signer, bool valid, std::string reason = {}) {
     return check;
 }
 
-/// The verdict's line of that label; "-" for the text and detail of one it lacks.
-VerdictLine line(const Verdict& v, const std::string& label) {
+/// All a verdict says, to compare with a data file: its fields as varko-report gives them,
+/// whether it is complete, then each line with its state and the exact words behind it.
+std::string said(const Verdict& v) {
+    std::string out =
+        QJsonDocument(verdictJson(v)).toJson(QJsonDocument::Compact).toStdString() + "\n";
+    out += "complete: " + std::to_string(v.complete) + ", pending: " + std::to_string(v.pending) +
+           ", signer trusted: " + std::string(triName(v.signerTrusted)) + "\n";
     for (const VerdictLine& l : v.lines())
-        if (l.label == label) return l;
-    return {Tri::unknown, label, "-", "-"};
+        out += l.label + " (" + std::string(triName(l.state)) + "): " + l.text +
+               (l.detail.empty() ? "" : " [" + l.detail + "]") + "\n";
+    return out + "\n";
 }
 
 TEST(Verdict, FillsInAsTheAnswersArrive) {
     Overview o = signedApp();
-    Verdict v = judge(true, &o, std::nullopt, offline);
-    EXPECT_EQ(v.state, Verdict::State::unknown);
-    EXPECT_FALSE(v.complete);
-    EXPECT_EQ(v.pending, 2u);
-    EXPECT_EQ(line(v, "Signed by").state, Tri::unknown);
-    EXPECT_EQ(line(v, "Sealed").text, "Checking…");
-    EXPECT_EQ(line(v, "Hardened runtime").text, "On");
-
+    std::string out = said(judge(true, &o, std::nullopt, offline));
     const GatekeeperAnswer accepted{Kind::accepted, "", "Developer ID",
                                     "Developer ID Application: Example (TEAM123456)"};
     o.components[0].check = checkOf(Signer::developerId, true);
     o.components[1].check = checkOf(Signer::adhoc, true);
     o.components[1].flags = {"adhoc"};
-    v = judge(true, &o, accepted, offline);
-    EXPECT_TRUE(v.complete);
-    EXPECT_EQ(v.state, Verdict::State::accepted);
-    EXPECT_EQ(line(v, "Gatekeeper").text, "Accepted");
-    EXPECT_EQ(line(v, "Signed by").text, "Developer ID Application: Example (TEAM123456)");
-    EXPECT_EQ(line(v, "Signed by").state, Tri::yes);
-    EXPECT_EQ(line(v, "Sealed").state, Tri::yes);
-    EXPECT_EQ(line(v, "Components").text, "1 deserves a look (see Components)");
+    out += said(judge(true, &o, accepted, offline));
     o.components[0].flags = {"team-mismatch"};
-    EXPECT_EQ(line(judge(true, &o, accepted, offline), "Components").text,
-              "2 deserve a look (see Components)");
-    EXPECT_EQ(line(v, "Components").state, Tri::no);
+    out += said(judge(true, &o, accepted, offline));
+    varko::testing::expectDataFile(out, "verdict-fills-in.txt");
 }
 
+// Tampered: the seal's own words, a pointer's rest away. Ad hoc: nothing vouches for it;
+// the source line is the reason. Unsigned.
 TEST(Verdict, EachKindOfRejectionSaysWhy) {
     Overview o = signedApp(false);
-    for (const QList<QByteArray>& row : varko::testing::dataCases("rejections.txt")) {
-        std::vector<std::string> c;
-        for (const QByteArray& field : row) c.push_back(field.toStdString());
-        SCOPED_TRACE(c[5]);
-        Signer signer = Signer::unsigned_;
-        for (int i = 0; i <= int(Signer::untrusted); ++i)
-            if (signerName(Signer(i)) == c[2]) signer = Signer(i);
-        o.components[0].check = o.components[1].check = checkOf(signer, c[3] == "1", c[4]);
-        const Verdict v = judge(true, &o, GatekeeperAnswer{Kind::rejected, c[0], c[1], {}}, offline);
-        EXPECT_EQ(v.state, Verdict::State::rejected);
-        EXPECT_EQ(line(v, "Gatekeeper").text, "Rejected because " + c[6]);
-        EXPECT_EQ(line(v, "Gatekeeper").detail, "Rejected: " + c[5]);
-        EXPECT_EQ(line(v, "Gatekeeper").state, Tri::no);
-        EXPECT_EQ(v.signer, c[7]);
-        EXPECT_EQ(line(v, "Signed by").state, Tri::no);
-        EXPECT_EQ(line(v, "Sealed").text, c[8]);
-        EXPECT_EQ(line(v, "Sealed").detail, c[9]);
-        EXPECT_EQ(line(v, "Hardened runtime").text, "Off");
+    const struct {
+        std::string reason, source;
+        ComponentCheck check;
+    } cases[] = {
+        {"a sealed resource is missing or invalid", "Developer ID",
+         checkOf(Signer::untrusted, false, "a sealed resource is missing or invalid")},
+        {"", "no usable signature", checkOf(Signer::adhoc, true)},
+        {"", "no usable signature",
+         checkOf(Signer::unsigned_, false, "code object is not signed at all")},
+    };
+    std::string out;
+    for (const auto& c : cases) {
+        o.components[0].check = o.components[1].check = c.check;
+        out += said(
+            judge(true, &o, GatekeeperAnswer{Kind::rejected, c.reason, c.source, {}}, offline));
     }
     // A package that is no installer package is rejected for that, whatever a tool answered;
     // the same words on an app's reading change nothing.
     const Error broken{0, "malformed xar archive (no xar! magic)", ErrorCode::malformed};
     for (const auto& answer :
-         {std::optional<GatekeeperAnswer>(), std::optional(GatekeeperAnswer{})}) {
-        const Verdict pkg = judge(false, nullptr, answer, offline, broken);
-        EXPECT_EQ(line(pkg, "Gatekeeper").text,
-                  "Rejected because this is not an installer package, or it is damaged");
-        EXPECT_EQ(line(pkg, "Gatekeeper").detail,
-                  "Rejected: this is not a valid installer package: malformed xar archive (no "
-                  "xar! magic)");
-    }
+         {std::optional<GatekeeperAnswer>(), std::optional(GatekeeperAnswer{})})
+        out += said(judge(false, nullptr, answer, offline, broken));
     // A signature that is there but can't be read names nobody: not "unsigned".
     o.components[0].identity.signature = SignatureForm::unreadable;
     o.components[0].check = checkOf(Signer::unsigned_, false, "truncated or malformed object");
-    const Verdict unreadable =
-        judge(true, &o, GatekeeperAnswer{Kind::rejected, "truncated or malformed object", "", {}},
-              offline);
-    EXPECT_EQ(line(unreadable, "Gatekeeper").text,
-              "Rejected because the signature can't be read: the file is damaged or not a Mac "
-              "program");
-    EXPECT_EQ(line(unreadable, "Gatekeeper").detail, "Rejected: truncated or malformed object");
-    EXPECT_EQ(line(unreadable, "Signed by").text, "can't tell: the signature can't be read");
+    out += said(judge(true, &o,
+                      GatekeeperAnswer{Kind::rejected, "truncated or malformed object", "", {}},
+                      offline));
     // What was read tells nothing more: the tool's words alone.
     o.components[0].identity.signature = SignatureForm::cms;
     o.components[0].check = checkOf(Signer::developerId, true);
-    const Verdict other = judge(
-        true, &o, GatekeeperAnswer{Kind::rejected, "Unnotarized Developer ID", "", {}}, offline);
-    EXPECT_EQ(line(other, "Gatekeeper").text, "Rejected: Unnotarized Developer ID");
-    EXPECT_EQ(line(other, "Gatekeeper").detail, "");
-    EXPECT_NE(judge(true, &o, GatekeeperAnswer{}, offline, broken).state, Verdict::State::rejected);
+    out += said(judge(
+        true, &o, GatekeeperAnswer{Kind::rejected, "Unnotarized Developer ID", "", {}}, offline));
+    out += said(judge(true, &o, GatekeeperAnswer{}, offline, broken));
+    varko::testing::expectDataFile(out, "verdict-rejections.txt");
 }
 
+// Gatekeeper's answer may come from its cache, kept by a code directory that the change left
+// as it was. Where only the bundle around the code changed, the code's own claims stand; cut
+// short at the hashing bound, it proves neither.
 TEST(Verdict, CodeThatDoesNotMatchItsSignatureVouchesForNoSigner) {
     const std::string leaf = "Developer ID Application: Example (TEAM123456)";
     Overview o = signedApp();
@@ -136,111 +120,64 @@ TEST(Verdict, CodeThatDoesNotMatchItsSignatureVouchesForNoSigner) {
                                       "match its hash");
     tampered.leafName = leaf;
     tampered.codeMatches = false;
+    ComponentCheck resealed = tampered;
+    resealed.codeMatches = true;
     ComponentCheck cut = checkOf(Signer::developerId, false, "not checked: more than 1 MiB");
     cut.unchecked = true;
     o.components[1].check = checkOf(Signer::developerId, true);
-    // Gatekeeper's answer may come from its cache, kept by a code directory that the change
-    // left as it was.
+    std::string out;
     for (const GatekeeperAnswer& answer :
          {GatekeeperAnswer{Kind::accepted, "", "Developer ID", leaf},
           GatekeeperAnswer{Kind::rejected, "page 0", "Developer ID", {}}}) {
-        o.components[0].check = tampered;
-        Verdict v = judge(true, &o, answer, offline);
-        EXPECT_EQ(v.signer, "claims " + leaf + "; the code does not match its signature");
-        EXPECT_EQ(line(v, "Signed by").state, Tri::no);
-        EXPECT_EQ(line(v, "Hardened runtime").state, Tri::unknown);
-        EXPECT_EQ(line(v, "Hardened runtime").text,
-                  "Claimed by the signature; the code does not match it");
-        EXPECT_EQ(line(v, "Sealed").state, Tri::no);
-
-        // Only the bundle around the code changed: the code's own claims stand.
-        ComponentCheck resealed = tampered;
-        resealed.codeMatches = true;
-        o.components[0].check = resealed;
-        v = judge(true, &o, answer, offline);
-        EXPECT_EQ(v.signer, "claims " + leaf + "; the app does not match its signature");
-        EXPECT_EQ(line(v, "Signed by").state, Tri::no);
-        EXPECT_EQ(line(v, "Hardened runtime").text, "On");
-
-        // Cut short at the hashing bound, it proves neither.
-        o.components[0].check = cut;
-        v = judge(true, &o, answer, offline);
-        EXPECT_EQ(v.signer, "claims Developer ID; not checked: more than 1 MiB");
-        EXPECT_EQ(line(v, "Signed by").state, Tri::unknown);
-        EXPECT_EQ(line(v, "Sealed").state, Tri::unknown);
-        EXPECT_EQ(line(v, "Sealed").text, "not checked: more than 1 MiB");
+        for (const ComponentCheck& main : {tampered, resealed, cut}) {
+            o.components[0].check = main;
+            out += said(judge(true, &o, answer, offline));
+        }
     }
+    varko::testing::expectDataFile(out, "verdict-code-changed.txt");
 }
 
+// Checking until every piece has answered; then no while a piece is not as signed or part of
+// the app could not be read.
 TEST(Verdict, SealedClaimsEveryPieceOnlyOnceEachHasAnsweredAsSigned) {
     Overview o = signedApp();
     o.components[0].check = checkOf(Signer::developerId, true);
-    EXPECT_EQ(line(judge(true, &o, std::nullopt, offline), "Sealed").state, Tri::unknown);
-    EXPECT_EQ(line(judge(true, &o, std::nullopt, offline), "Sealed").text, "Checking…");
-
+    std::string out = said(judge(true, &o, std::nullopt, offline));
     o.components[1].check = checkOf(Signer::unsigned_, false, "code object is not signed at all");
-    Verdict v = judge(true, &o, std::nullopt, offline);
-    EXPECT_EQ(line(v, "Sealed").state, Tri::no);
-    EXPECT_EQ(line(v, "Sealed").text, "No: a piece of code inside is not as signed");
-    EXPECT_EQ(line(v, "Sealed").detail,
-              "Contents/Frameworks/Kit.framework: code object is not signed at all");
-
+    out += said(judge(true, &o, std::nullopt, offline));
     o.components[1].check = checkOf(Signer::developerId, true);
     o.problems = {"a folder could not be read: Contents/Helpers/locked (Permission denied)"};
-    v = judge(true, &o, std::nullopt, offline);
-    EXPECT_EQ(line(v, "Sealed").state, Tri::no);
-    EXPECT_EQ(line(v, "Sealed").text,
-              "No: part of the app could not be read, so it can't be vouched for");
-    EXPECT_EQ(line(v, "Sealed").detail, o.problems.front());
-
+    out += said(judge(true, &o, std::nullopt, offline));
     o.problems.clear();
-    EXPECT_EQ(line(judge(true, &o, std::nullopt, offline), "Sealed").text,
-              "Every file and piece of code is as signed");
+    out += said(judge(true, &o, std::nullopt, offline));
+    varko::testing::expectDataFile(out, "verdict-sealed.txt");
 }
 
+// Here, notarization and revocation need Apple's servers; the system's own assessment knows
+// both; a tool that gave no answer of its own leaves everything it decides unknown.
 TEST(Verdict, WhatThisComputerCannotCheckIsCantTellNeverNo) {
     Overview o = signedApp();
     const GatekeeperAnswer developerId{Kind::accepted, "", "Developer ID", "Developer ID X"};
-    const Verdict here = judge(true, &o, developerId, offline);
-    EXPECT_EQ(here.notarization, Tri::unknown);
-    EXPECT_EQ(here.revocation, Tri::unknown);
-    EXPECT_EQ(line(here, "Notarized").text, "Can't tell: needs Apple's servers");
-    EXPECT_EQ(line(here, "Revocation").text, "Can't tell: needs Apple's servers");
-    EXPECT_EQ(line(here, "Revocation").state, Tri::unknown);
-    EXPECT_EQ(here.notChecked, (std::vector<std::string>{"notarization", "revocation"}));
-
-    // The system's own assessment knows both.
-    EXPECT_EQ(judge(true, &o, developerId, mac).notarization, Tri::no);
     const GatekeeperAnswer notarized{Kind::accepted, "", "Notarized Developer ID", "X"};
-    const Verdict there = judge(true, &o, notarized, mac);
-    EXPECT_EQ(there.notarization, Tri::yes);
-    EXPECT_EQ(there.revocation, Tri::yes);
-    EXPECT_EQ(line(there, "Revocation").text, "Checked by Gatekeeper");
-    EXPECT_TRUE(there.notChecked.empty());
-
-    // A tool that gave no answer of its own leaves everything it decides unknown.
-    const Verdict silent = judge(true, &o, GatekeeperAnswer{}, mac);
-    EXPECT_EQ(silent.state, Verdict::State::unknown);
-    EXPECT_EQ(silent.notarization, Tri::unknown);
-    EXPECT_EQ(line(silent, "Gatekeeper").state, Tri::unknown);
+    std::string out = said(judge(true, &o, developerId, offline));
+    out += said(judge(true, &o, developerId, mac));
+    out += said(judge(true, &o, notarized, mac));
+    out += said(judge(true, &o, GatekeeperAnswer{}, mac));
+    varko::testing::expectDataFile(out, "verdict-platform.txt");
 }
 
 TEST(Verdict, NamesFromTheBundleAreShownWithTheirControlCharacters) {
     Overview o = signedApp();
     o.components[0].identity.teamIdentifier = "T\nSealed: yes";
     const GatekeeperAnswer rejected{Kind::rejected, "bad\u202eevil", "Developer ID", {}};
-    const Verdict v = judge(true, &o, rejected, offline);
-    for (const VerdictLine& line : v.lines()) {
+    for (const VerdictLine& line : judge(true, &o, rejected, offline).lines()) {
         EXPECT_EQ(line.text.find('\n'), std::string::npos) << line.text;
         EXPECT_EQ(line.text.find("\u202e"), std::string::npos) << line.text;
     }
     // A package has no components, and its verdict is Gatekeeper's alone.
-    const Verdict package = judge(false, nullptr, rejected, offline);
-    EXPECT_TRUE(package.complete);
-    EXPECT_EQ(package.hardenedRuntime, Tri::unknown);
-    EXPECT_EQ(line(package, "Hardened runtime").text, "-");
-    EXPECT_EQ(package.signer, "not told by Gatekeeper; see the report");
-    EXPECT_EQ(line(package, "Signed by").state, Tri::unknown);
+    const GatekeeperAnswer plain{Kind::rejected, "no usable signature", "Developer ID", {}};
+    varko::testing::expectDataFile(said(judge(false, nullptr, plain, offline)),
+                                   "verdict-package.txt");
 }
 
 }  // namespace
