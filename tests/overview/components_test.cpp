@@ -123,7 +123,9 @@ TEST(Components, EveryKindOfCodeIsFoundAndNestedUnderItsBundle) {
     for (const Component& c : o.components) {
         SCOPED_TRACE(c.path);
         EXPECT_EQ(c.identity.codeFound, c.kind != ComponentKind::launchDaemon);
-        if (c.identity.codeFound) EXPECT_EQ(c.identity.signature, SignatureForm::adhoc);
+        if (c.identity.codeFound) {
+            EXPECT_EQ(c.identity.signature, SignatureForm::adhoc);
+        }
     }
 }
 

@@ -98,7 +98,7 @@ TEST(TccGrantsTest, EachServiceJudgedAgainstTheBuildAndTheFileLeftAsItWas) {
 
 TEST(TccGrantsTest, WhatIsNoPrivacyDatabaseIsRefusedInWords) {
     QTemporaryDir dir;
-    // Each case names the database, its spec for maketcc.py (none: the file holds text) and
+    // Each case names the database, what maketcc.py writes into it (none: the file holds text) and
     // the words its refusal starts with.
     QFile file(QStringLiteral(VARKO_TEST_DATA "/not-privacy-databases.json"));
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
@@ -108,8 +108,8 @@ TEST(TccGrantsTest, WhatIsNoPrivacyDatabaseIsRefusedInWords) {
         const std::string says = c["says"].toString().toStdString();
         SCOPED_TRACE(says);
         const QString db = dir.filePath(c["name"].toString());
-        if (c["spec"].isObject()) {
-            varko::testing::writeTccDatabase(db, c["spec"].toObject());
+        if (c["database"].isObject()) {
+            varko::testing::writeTccDatabase(db, c["database"].toObject());
         } else {
             QFile f(db);
             ASSERT_TRUE(f.open(QIODevice::WriteOnly));
