@@ -5,10 +5,8 @@
 #include <QClipboard>
 #include <QLineEdit>
 #include <QMenuBar>
-#include <QMessageBox>
 #include <QPointer>
 #include <QSettings>
-#include <QSignalSpy>
 #include <QTest>
 #include <QTreeView>
 

@@ -1,11 +1,9 @@
 #include <gtest/gtest.h>
 
-#include <QApplication>
 #include <QElapsedTimer>
 #include <QMimeData>
 #include <QSettings>
 #include <QSignalSpy>
-#include <QTest>
 #include <QTimer>
 
 #include "app/appdelegate.h"

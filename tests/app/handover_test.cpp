@@ -5,8 +5,6 @@
 
 #include <QApplication>
 #include <QMessageBox>
-#include <QPointer>
-#include <QSettings>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>

@@ -3,11 +3,7 @@
 #include <QApplication>
 #include <QLabel>
 #include <QListWidget>
-#include <QMenuBar>
-#include <QMessageBox>
 #include <QMimeData>
-#include <QPointer>
-#include <QSettings>
 #include <QTest>
 #include <QToolButton>
 
