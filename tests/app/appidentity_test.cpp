@@ -2,7 +2,6 @@
 // stay in <config>/Varko/Varko.conf, where earlier releases kept them.
 #include <gtest/gtest.h>
 
-#include <QFile>
 #include <QProcess>
 #include <QSettings>
 #include <QTemporaryDir>

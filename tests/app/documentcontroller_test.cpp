@@ -1,26 +1,25 @@
 #include <gtest/gtest.h>
 
-#include <QApplication>
 #include <QElapsedTimer>
-#include <QMessageBox>
 #include <QMimeData>
 #include <QSettings>
 #include <QSignalSpy>
-#include <QTest>
 #include <QTimer>
-#include <csignal>
-#include <functional>
 
 #include "app/appdelegate.h"
 #include "report/ui/documentwindowcontroller.h"
 #include "report/ui/viewcontroller.h"
 #include "support/faketool.h"
+#include "support/savedialogs.h"
 #include "support/shell.h"
 #include "ui/droppedpaths.h"
 
 using namespace varko;
+using varko::testing::eventually;
 using varko::testing::FakeTool;
 using varko::testing::makeBundle;
+using varko::testing::pidIn;
+using varko::testing::processRuns;
 using varko::testing::xmlPlist;
 
 namespace {
@@ -32,19 +31,10 @@ bool waitForDocument(DocumentWindowController* w) {
     return read.wait(20000);
 }
 
-/// Waits up to ten seconds for `done`, handling events meanwhile.
-bool waitFor(const std::function<bool()>& done) {
-    return QTest::qWaitFor(done, 10000);
-}
-
-bool waitUntilEnded(pid_t pid) {
-    return waitFor([pid] { return !varko::testing::processRuns(pid); });
-}
-
-/// The process id that a tool wrote to `file`, or 0.
-pid_t waitForPid(const QString& file) {
-    waitFor([&] { return varko::testing::pidIn(file) > 0; });
-    return varko::testing::pidIn(file);
+/// A code-signing tool that never answers, and so keeps the record from completing; it
+/// writes its process id to `pidFile`.
+void neverAnswers(FakeTool& tool, const QString& pidFile) {
+    tool.answer("", 0, {}, QStringLiteral("echo $$ > '%1'; sleep 600").arg(pidFile));
 }
 
 class DocumentControllerTest : public ::testing::Test {
@@ -133,9 +123,8 @@ TEST_F(DocumentControllerTest, RecentListIsBoundedAndNewestFirst) {
 }
 
 TEST_F(DocumentControllerTest, TheWindowAnswersWhileItsItemIsReadAndClosingItEndsTheTool) {
-    // A code-signing tool that never answers keeps the record from completing.
     const QString pidFile = dir.filePath("codesign.pid");
-    tool.answer("", 0, {}, QStringLiteral("echo $$ > '%1'; sleep 600").arg(pidFile));
+    neverAnswers(tool, pidFile);
     const QString app =
         makeBundle(dir, "Slow.app", xmlPlist("<key>CFBundleIdentifier</key><string>s</string>"));
 
@@ -148,35 +137,35 @@ TEST_F(DocumentControllerTest, TheWindowAnswersWhileItsItemIsReadAndClosingItEnd
     EXPECT_TRUE(w->isReading());
     EXPECT_FALSE(w->viewController()->busySpinner->isHidden());
 
-    const pid_t pid = waitForPid(pidFile);
-    ASSERT_GT(pid, 0);
+    ASSERT_TRUE(eventually([&] { return pidIn(pidFile) > 0; }));
+    const pid_t pid = pidIn(pidFile);
     // The tool never ends by itself, so ticks that come at all came while it ran.
     int ticks = 0;
     QTimer ticker;
     QObject::connect(&ticker, &QTimer::timeout, [&] { ++ticks; });
     ticker.start(10);
-    EXPECT_TRUE(waitFor([&] { return ticks > 5; })) << "the GUI thread stopped handling events";
+    EXPECT_TRUE(eventually([&] { return ticks > 5; })) << "the GUI thread stopped handling events";
     EXPECT_TRUE(w->isReading());
-    EXPECT_TRUE(varko::testing::processRuns(pid));
+    EXPECT_TRUE(processRuns(pid));
 
     w->close();
-    EXPECT_TRUE(waitUntilEnded(pid));
+    EXPECT_TRUE(eventually([pid] { return !processRuns(pid); }));
 }
 
 TEST_F(DocumentControllerTest, QuitEndsARunningTool) {
     const QString pidFile = dir.filePath("quit.pid");
-    tool.answer("", 0, {}, QStringLiteral("echo $$ > '%1'; sleep 600").arg(pidFile));
+    neverAnswers(tool, pidFile);
     AppDelegate delegate(host::ToolSet::withPrograms(
         {{host::codesignPath, tool.program()}, {host::spctlPath, tool.program()}}));
     DocumentWindowController* w =
         delegate.documents().openDocument(makeBundle(dir, "Q.app", xmlPlist("")));
     ASSERT_NE(w, nullptr);
-    const pid_t pid = waitForPid(pidFile);
-    ASSERT_GT(pid, 0);
+    ASSERT_TRUE(eventually([&] { return pidIn(pidFile) > 0; }));
+    const pid_t pid = pidIn(pidFile);
     QAction* quit = varko::testing::menuItem(w, "&Quit");
     ASSERT_NE(quit, nullptr);
     quit->trigger();
-    EXPECT_TRUE(waitUntilEnded(pid));
+    EXPECT_TRUE(eventually([pid] { return !processRuns(pid); }));
 }
 
 }  // namespace

@@ -1,13 +1,11 @@
 #include <gtest/gtest.h>
 
-#include <QScopeGuard>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTemporaryDir>
-#include <utility>
 
+#include "app/alertrecorder.h"
 #include "app/appdelegate.h"
-#include "app/erroralert.h"
 #include "logs/ui/logviewcontroller.h"
 #include "logs/ui/logwindowcontroller.h"
 #include "report/ui/documentwindowcontroller.h"
@@ -30,12 +28,8 @@ const QByteArray fakeLog =
 TEST(InjectedTools, EveryToolAnswerComesFromTheToolSetGivenAtTheTop) {
     QSettings().clear();
     QSettings().setValue("noUpdateCheck", true);  // the update check is no tool and needs a network
-    std::vector<Alert> alerts;
-    const AlertRunner saved = std::exchange(alertRunner(), [&alerts](const Alert& alert) {
-        alerts.push_back(alert);
-        return alertFirstButtonReturn;
-    });
-    const auto restore = qScopeGuard([&saved] { alertRunner() = saved; });
+    const testing::AlertRecorder recorder;
+    const std::vector<Alert>& alerts = recorder.alerts;
 
     QTemporaryDir dir;
     FakeTool codesign(dir, "codesign"), spctl(dir, "spctl"), pkgutil(dir, "pkgutil"), id(dir, "id"),
@@ -84,15 +78,12 @@ TEST(InjectedTools, EveryToolAnswerComesFromTheToolSetGivenAtTheTop) {
         EXPECT_EQ(alerts.size(), 0u)
             << (alerts.empty() ? "" : alerts.front().informativeText.toStdString());
         EXPECT_TRUE(id.ran());
-        const QString path = windows.first()->document()->theInfo->path();
-        EXPECT_EQ(
-            view->reportText().toStdString(),
-            ("App path: " + path +
-             "\napp ID: com.example.fake\nversion: [none]\nbuild: [none]\nSDK version: [none]\n\n"
-             "Usage Descriptions:\n\nEntitlements:\ncom.example.fake-entitlement : 1\n"
-             "\nApp signature check:\nfake spctl: accepted\nsource=Fake Assessor\n"
-             "\ncodesign check:\nfake codesign: verified\n\n")
-                .toStdString());
+        QFile report(QStringLiteral(VARKO_TEST_DATA "/fake-tools-report.txt"));
+        ASSERT_TRUE(report.open(QIODevice::ReadOnly));
+        EXPECT_EQ(view->reportText().toStdString(),
+                  QString::fromUtf8(report.readAll())
+                      .replace("@PATH@", windows.first()->document()->theInfo->path())
+                      .toStdString());
 
         delegate.windowMenuItem("Open Log Browser")->trigger();
         ASSERT_EQ(delegate.myLogWindow.size(), 1);

@@ -9,8 +9,8 @@
 #include <QTabWidget>
 #include <QTest>
 
+#include "app/alertrecorder.h"
 #include "app/documentcontroller.h"
-#include "app/erroralert.h"
 #include "fixtures/componentbundle.h"
 #include "overview/ui/privacyview.h"
 #include "report/ui/documentwindowcontroller.h"
@@ -43,12 +43,8 @@ TEST(PrivacyDatabaseTest, TheMenuItemFillsTheGrantedColumnOrSaysWhyNot) {
                                             testing::csreqHex("identifier \"com.example.cam\""),
                                             1709294400, ""}}}});
 
-    std::vector<Alert> alerts;
-    const AlertRunner saved = alertRunner();
-    alertRunner() = [&alerts](const Alert& alert) {
-        alerts.push_back(alert);
-        return alertFirstButtonReturn;
-    };
+    const testing::AlertRecorder recorder;
+    const std::vector<Alert>& alerts = recorder.alerts;
     DocumentController controller(Storyboard(testing::signatureTools(tool)));
     QPointer<DocumentWindowController> window =
         controller.openDocument(QString::fromStdString(written->string()));
@@ -98,7 +94,6 @@ TEST(PrivacyDatabaseTest, TheMenuItemFillsTheGrantedColumnOrSaysWhyNot) {
     EXPECT_EQ(alerts.front().messageText,
               "The privacy database “not-a-database.txt” could not be read.");
     EXPECT_EQ(alerts.front().informativeText, "not a SQLite database");
-    alertRunner() = saved;
     testing::deleteLeftoverDialogs();
     delete window.data();
 }

@@ -3,7 +3,7 @@
 #include <QAction>
 #include <QSignalSpy>
 
-#include "app/erroralert.h"
+#include "app/alertrecorder.h"
 #include "app/updatecheck.h"
 #include "httpserver.h"
 
@@ -23,18 +23,12 @@ QByteArray entry(const QByteArray& app, const QByteArray& version, const QByteAr
 class UpdateCheckTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        saved = alertRunner();
-        alertRunner() = [this](const Alert& a) {
-            alerts.push_back(a);
-            return answer;
-        };
         checker.updateStatusItem = &status;
         checker.openUrl = [this](const QUrl& url) {
             opened << url;
             return true;
         };
     }
-    void TearDown() override { alertRunner() = saved; }
     void check(int code, const QByteArray& type, const QByteArray& body,
                const QString& version = "1.2") {
         server.answer(code, type, body);
@@ -46,10 +40,10 @@ protected:
     testing::HttpServer server;
     UpdateChecker checker{{server.url(), "https://varko.example/downloads/"}};
     QAction status{"Update not checked"};
-    std::vector<Alert> alerts;
+    testing::AlertRecorder recorder;
+    std::vector<Alert>& alerts = recorder.alerts;
+    int& answer = recorder.answer;
     QList<QUrl> opened;
-    int answer = alertFirstButtonReturn;
-    AlertRunner saved;
 };
 
 // Answers that are no list, or offer nothing that may be offered, neither alert nor open.

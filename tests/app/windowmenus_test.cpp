@@ -7,8 +7,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "app/alertrecorder.h"
 #include "app/appdelegate.h"
-#include "app/erroralert.h"
 #include "app/helpwindowcontroller.h"
 #include "app/updatecheck.h"
 #include "logs/ui/logviewcontroller.h"
@@ -192,18 +192,13 @@ TEST_F(WindowMenus, HelpItemsLeadSomewhereOrAreHiddenAndAFailureToOpenIsTold) {
     ASSERT_EQ(opened.size(), 1);
     EXPECT_TRUE(opened[0].toLocalFile().endsWith("/share/varko/README.md"));
     // Without a browser or viewer, the user is told rather than left waiting.
-    QStringList told;
-    const AlertRunner saved = alertRunner();
-    alertRunner() = [&](const Alert& alert) {
-        told << alert.informativeText;
-        return alertFirstButtonReturn;
-    };
+    const testing::AlertRecorder recorder;
     canOpen = false;
     readme->trigger();
-    alertRunner() = saved;
-    ASSERT_EQ(told.size(), 1);
-    EXPECT_TRUE(told[0].startsWith("Varko couldn't open " + opened[1].toLocalFile()))
-        << told[0].toStdString();
+    ASSERT_EQ(recorder.alerts.size(), 1u);
+    const QString told = recorder.texts()[0];
+    EXPECT_TRUE(told.startsWith("Varko couldn't open " + opened[1].toLocalFile()))
+        << told.toStdString();
 }
 #endif
 

@@ -120,7 +120,7 @@ TEST_F(WindowsTest, TwoItemsOfOneNameShowTheirFolders) {
     EXPECT_EQ(second->windowTitle(), "Example.app");
 }
 
-TEST_F(WindowsTest, ItemsDroppedOnTheHelpWindowOpen) {
+TEST_F(WindowsTest, ItemsDroppedOnTheHelpOpenAndFindInItMarksEachPlaceInTurn) {
     delegate.openHelp();
     HelpWindowController* help = delegate.myHelpWindow.last();
     ASSERT_NE(help, nullptr);
@@ -136,12 +136,7 @@ TEST_F(WindowsTest, ItemsDroppedOnTheHelpWindowOpen) {
     EXPECT_TRUE(drop.isAccepted());
     ASSERT_EQ(delegate.documents().windows().size(), 1);
     EXPECT_EQ(delegate.documents().windows().first()->documentTitle(), "Dropped.app");
-}
 
-TEST_F(WindowsTest, FindInTheHelpMarksEachPlaceInTurn) {
-    delegate.openHelp();
-    HelpWindowController* help = delegate.myHelpWindow.last();
-    ASSERT_NE(help, nullptr);
     help->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(help));
     HelpViewController* view = help->viewController();

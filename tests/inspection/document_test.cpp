@@ -18,10 +18,12 @@ TEST(DocumentTest, TypeNameDecidesAppOrPackageExactly) {
     const auto tools = host::ToolSet::withPrograms({{host::codesignPath, codesign.program()}});
     const QUrl app = QUrl::fromLocalFile(makeBundle(dir, "A.app", xmlPlist("")));
 
-    Document unread;
-    EXPECT_TRUE(unread.isApp);
-    EXPECT_FALSE(unread.isPackage);
-    EXPECT_EQ(unread.theInfo, nullptr);
+    // One document read as each type in turn: each read replaces the record whole.
+    Document doc;
+    EXPECT_TRUE(doc.isApp);
+    EXPECT_FALSE(doc.isPackage);
+    EXPECT_EQ(doc.theInfo, nullptr);
+    auto previous = doc.theInfo;
 
     struct Case {
         QString type;
@@ -35,7 +37,6 @@ TEST(DocumentTest, TypeNameDecidesAppOrPackageExactly) {
                           Case{"public.folder", false, false, false}}) {
         SCOPED_TRACE(c.type.toStdString());
         codesign.answer(xmlPlist("<key>com.apple.security.device.camera</key><true/>"));
-        Document doc;
         EXPECT_TRUE(doc.readFromURL(app, c.type, tools));
         EXPECT_EQ(doc.isApp, c.isApp);
         EXPECT_EQ(doc.isPackage, c.isPackage);
@@ -43,23 +44,9 @@ TEST(DocumentTest, TypeNameDecidesAppOrPackageExactly) {
         EXPECT_EQ(doc.theInfo->url, app);
         EXPECT_EQ(doc.theInfo->pubCamera, c.toolRuns);
         EXPECT_EQ(codesign.ran(), c.toolRuns);
+        EXPECT_NE(doc.theInfo, previous);
+        previous = doc.theInfo;
     }
-}
-
-TEST(DocumentTest, SecondReadReplacesTheRecord) {
-    QTemporaryDir dir;
-    FakeTool codesign(dir, "codesign");
-    codesign.answer({});
-    const auto tools = host::ToolSet::withPrograms({{host::codesignPath, codesign.program()}});
-    Document doc;
-    ASSERT_TRUE(doc.readFromURL(QUrl::fromLocalFile(makeBundle(dir, "A.app", xmlPlist(""))),
-                                applicationBundleType, tools));
-    const auto first = doc.theInfo;
-    ASSERT_TRUE(
-        doc.readFromURL(QUrl::fromLocalFile(dir.filePath("X.pkg")), installerPackageType, tools));
-    EXPECT_NE(doc.theInfo, first);
-    EXPECT_FALSE(doc.isApp);
-    EXPECT_EQ(doc.theInfo->entitleList, "[none]");
 }
 
 TEST(ItemTypeTest, MapsFoldersAndFilesBySuffixIgnoringCase) {

@@ -39,6 +39,11 @@ protected:
         return inspect(makeBundle(dir, "E.app", xmlPlist("")));
     }
 
+    static QByteArray data(const char* name) {
+        QFile file(QStringLiteral(VARKO_TEST_DATA "/") + name);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
+    }
+
     static void expectUntouched(const Info& info) {
         EXPECT_EQ(info.bundleID, "");
         EXPECT_EQ(info.version, "[none]");
@@ -98,9 +103,7 @@ TEST_F(InfoTest, PackageAndNonBundlesKeepInitialValuesAndRunNoTool) {
 TEST_F(InfoTest, ReadsIdentityAndUsageKeysAndListsEveryUsageKey) {
     codesign.answer({});
     // Its CFBundleVersion is an integer, not a text, and so is ignored.
-    QFile plist(QStringLiteral(VARKO_TEST_DATA "/usage-keys-Info.plist"));
-    ASSERT_TRUE(plist.open(QIODevice::ReadOnly));
-    const QString app = makeBundle(dir, "U.app", plist.readAll());
+    const QString app = makeBundle(dir, "U.app", data("usage-keys-Info.plist"));
     const Info info = inspect(app);
     EXPECT_EQ(info.bundleID, "com.example.u");
     EXPECT_EQ(info.version, "2.0");
@@ -118,7 +121,7 @@ TEST_F(InfoTest, ReadsIdentityAndUsageKeysAndListsEveryUsageKey) {
               "NSFooUsageDescriptions : (\n    \"a b\",\n    c\n)\n");
 }
 
-TEST_F(InfoTest, EachFailureOfTheEntitlementStageLeavesItsText) {
+TEST_F(InfoTest, EachFailureOrServicelessAnswerOfTheEntitlementStageLeavesItsText) {
     const QByteArray notUtf8("\xff\xfe<plist>", 9);
     struct Case {
         const char* name;
@@ -139,6 +142,11 @@ TEST_F(InfoTest, EachFailureOfTheEntitlementStageLeavesItsText) {
          "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
          "<plist version=\"1.0\">\n<dict/>\n</plist>\n",
          true},
+        {"empty allowance list", xmlPlist("<key>com.apple.private.tcc.allow</key><array/>\n"), 0,
+         "com.apple.private.tcc.allow : (\n)\n", true},
+        {"top-level array",
+         "<plist><array><string>com.apple.security.device.camera</string></array></plist>", 0,
+         "(\n    \"com.apple.security.device.camera\"\n)\n", true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -184,47 +192,13 @@ TEST_F(InfoTest, ToolThatCannotStartIsRecordedAsSuch) {
 }
 
 TEST_F(InfoTest, ListsEveryEntitlementAndRaisesOnlyExactMatches) {
-    const Info info = inspectWithEntitlements(xmlPlist(
-        "<key>com.apple.security.device.camera</key><false/>\n"
-        "<key>com.apple.security.device.audio-input</key><true/>\n"
-        "<key>com.apple.security.device.microphone</key><false/>\n"
-        "<key>com.apple.security.personal-information.calendars.extra</key><true/>\n"
-        "<key>com.apple.security.personal-information.photos-library</key><integer>1</integer>\n"
-        "<key>com.apple.private.tcc.allow</key><array>\n"
-        "<string>kTCCServiceLiverpool</string><string>kTCCServiceFuture</string>"
-        "<string>kTCCServicecamera</string><integer>3</integer></array>\n"
-        "<key>com.apple.security.automation.apple-events</key><true/>\n"));
-    EXPECT_EQ(
-        info.entitleList,
-        "com.apple.security.device.camera : 0\n"
-        "com.apple.security.device.audio-input : 1\n"
-        "com.apple.security.device.microphone : 0\n"
-        "com.apple.security.personal-information.calendars.extra : 1\n"
-        "com.apple.security.personal-information.photos-library : 1\n"
-        "com.apple.private.tcc.allow : (\n"
-        "    kTCCServiceLiverpool,\n    kTCCServiceFuture,\n    kTCCServicecamera,\n    3\n)\n"
-        "com.apple.security.automation.apple-events : 1\n");
+    // Near misses of the services' names beside exact ones, and values of other types.
+    const Info info = inspectWithEntitlements(data("near-miss-entitlements.plist"));
+    EXPECT_EQ(info.entitleList, QString::fromUtf8(data("near-miss-entitlements.txt")));
     // A false microphone entry after a true audio input doesn't lower the shared flag.
     const std::vector<bool> expected{false, false, false, false, false, false, true, true,
                                      false, false, false, false, true,  false, false};
     EXPECT_EQ(flags(info), expected);
-}
-
-TEST_F(InfoTest, EmptyAllowListAndTopLevelArrayAreListedWithoutFlags) {
-    const struct {
-        QByteArray out;
-        QString list;
-    } cases[] = {
-        {xmlPlist("<key>com.apple.private.tcc.allow</key><array/>\n"),
-         "com.apple.private.tcc.allow : (\n)\n"},
-        {"<plist><array><string>com.apple.security.device.camera</string></array></plist>",
-         "(\n    \"com.apple.security.device.camera\"\n)\n"},
-    };
-    for (const auto& c : cases) {
-        const Info info = inspectWithEntitlements(c.out);
-        EXPECT_EQ(info.entitleList, c.list);
-        EXPECT_TRUE(noFlags(info));
-    }
 }
 
 // Each record owns its arguments: a second one of the same bundle finds them unchanged.

@@ -5,11 +5,12 @@
 
 #include <QTemporaryDir>
 #include <filesystem>
-#include <fstream>
 
 #include "fixtures/machowriter.h"
 #include "format/plist/plist.h"
 #include "format/plist_bplist_builder.h"
+#include "overview/datafile.h"
+#include "overview/overviewjson.h"
 #include "support/bytes.h"
 
 namespace {
@@ -20,28 +21,18 @@ namespace fs = std::filesystem;
 using plist::testing::BplistBuilder;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
-
-std::string dataFile(const std::string& name) {
-    std::ifstream in(VARKO_TEST_DATA "/" + name, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
+using varko::testing::dataFile;
+using varko::testing::expectJsonFile;
 
 /// A manifest that uses every key, as Xcode writes one.
 const std::string fullManifest = dataFile("PrivacyInfo.xcprivacy");
 
-PrivacyManifest expectedFull() {
-    PrivacyManifest m;
-    m.tracking = true;
-    m.trackingDomains = {"ads.example.com", "metrics.example.net"};
-    m.collectedData = {{"NSPrivacyCollectedDataTypeEmailAddress",
-                        true,
-                        false,
-                        {"NSPrivacyCollectedDataTypePurposeAppFunctionality",
-                         "NSPrivacyCollectedDataTypePurposeAnalytics"}},
-                       {"NSPrivacyCollectedDataTypeCrashData", {}, {}, {}}};
-    m.accessedApis = {{"NSPrivacyAccessedAPICategoryUserDefaults", {"CA92.1"}},
-                      {"NSPrivacyAccessedAPICategoryFileTimestamp", {"C617.1", "3B52.1"}}};
-    return m;
+/// The manifest as varko-report's JSON gives it, all of it.
+QJsonArray asJson(const PrivacyManifest& m) {
+    Overview o;
+    o.components.resize(1);
+    o.components[0].identity.privacyManifest = m;
+    return {componentsJson(o)[0].toObject()["privacyManifest"]};
 }
 
 /// The binary form of a value, as Xcode's property-list compiler would store it.
@@ -80,7 +71,7 @@ Expected<PrivacyManifest> parseText(std::string_view text) {
 TEST(PrivacyManifest, ReadsEveryKeyInXmlAndBinaryAlike) {
     auto xml = parseText(fullManifest);
     ASSERT_TRUE(xml) << xml.error().message;
-    EXPECT_EQ(*xml, expectedFull());
+    expectJsonFile(asJson(*xml), "full-manifest.json");
 
     const auto value = plist::parse(std::string_view(fullManifest));
     ASSERT_TRUE(value);
@@ -88,7 +79,7 @@ TEST(PrivacyManifest, ReadsEveryKeyInXmlAndBinaryAlike) {
     b.top = addBinary(b, *value);
     auto fromBinary = parseBinary(b);
     ASSERT_TRUE(fromBinary) << fromBinary.error().message;
-    EXPECT_EQ(*fromBinary, expectedFull());
+    expectJsonFile(asJson(*fromBinary), "full-manifest.json");
 
     EXPECT_EQ(manifestTitle("NSPrivacyCollectedDataTypeEmailAddress"), "Email Address");
     EXPECT_EQ(manifestTitle("NSPrivacyAccessedAPICategoryUserDefaults"), "User defaults");
@@ -99,32 +90,7 @@ TEST(PrivacyManifest, WrongTypesBecomeProblemsAndTheRestIsRead) {
     // Every kind of wrong value, beside a few right ones, in the order the problems are told.
     auto m = parseText(dataFile("WrongTypes.xcprivacy"));
     ASSERT_TRUE(m) << m.error().message;
-    EXPECT_FALSE(m->tracking);
-    EXPECT_THAT(m->trackingDomains, ElementsAre("a.example"));
-    ASSERT_EQ(m->collectedData.size(), 1u);
-    EXPECT_EQ(m->collectedData[0].type, "NSPrivacyCollectedDataTypeName");
-    EXPECT_FALSE(m->collectedData[0].linked);
-    EXPECT_EQ(m->collectedData[0].tracking, false);
-    EXPECT_TRUE(m->collectedData[0].purposes.empty());
-    ASSERT_EQ(m->accessedApis.size(), 1u);
-    EXPECT_THAT(m->accessedApis[0].reasons, ElementsAre("E174.1"));
-    EXPECT_THAT(
-        m->problems,
-        ElementsAre(
-            "NSPrivacyAccessedAPITypes item 1: NSPrivacyAccessedAPITypeReasons item 2 is not a "
-            "text (data)",
-            "NSPrivacyAccessedAPITypes item 2 is not a dictionary (an array)",
-            "NSPrivacyCollectedDataTypes item 1 is not a dictionary (a text)",
-            "NSPrivacyCollectedDataTypes item 2 has the unknown key “Comment?line”",
-            "NSPrivacyCollectedDataTypes item 2: NSPrivacyCollectedDataTypeLinked is not a "
-            "Boolean (a text)",
-            "NSPrivacyCollectedDataTypes item 2: NSPrivacyCollectedDataTypePurposes is not an "
-            "array (a text)",
-            "NSPrivacyCollectedDataTypes item 3 names no NSPrivacyCollectedDataType",
-            "NSPrivacyCollectedDataTypes item 4: NSPrivacyCollectedDataType is not a text (an "
-            "integer)",
-            "unknown key “NSPrivacyExtra”", "NSPrivacyTracking is not a Boolean (a text)",
-            "NSPrivacyTrackingDomains item 2 is not a text (an integer)"));
+    expectJsonFile(asJson(*m), "wrong-types-manifest.json");
 
     // Only something that is no property list, or no dictionary, fails the whole.
     EXPECT_EQ(parseText("<plist><array/></plist>").error().message,
@@ -211,7 +177,7 @@ TEST_F(PrivacyManifestFile, IsFoundWhereXcodePutsItAndOnlyInsideTheItem) {
     auto found = readPrivacyManifest(app / "Contents", &*within);
     ASSERT_TRUE(found) << found.error().message;
     ASSERT_TRUE(*found);
-    EXPECT_EQ(**found, expectedFull());
+    expectJsonFile(asJson(**found), "full-manifest.json");
 
     // Flat bundles (iOS-style apps and frameworks) keep it at their top.
     const fs::path flat = root() / "Flat.framework";

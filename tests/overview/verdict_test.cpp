@@ -1,6 +1,11 @@
 // The verdict: accepted, rejected or can't tell, and what it says while answers arrive.
 #include <gtest/gtest.h>
 
+#include <QJsonDocument>
+
+#include "overview/components.h"
+#include "overview/datafile.h"
+#include "overview/overviewjson.h"
 #include "overview/verdict.h"
 
 namespace varko::overview {
@@ -36,135 +41,77 @@ ComponentCheck checkOf(Signer signer, bool valid, std::string reason = {}) {
     return check;
 }
 
-std::string text(const Verdict& v, const std::string& label) {
-    for (const VerdictLine& line : v.lines())
-        if (line.label == label) return line.text;
-    return "-";
-}
-
-/// The exact words behind the line's plain ones.
-std::string detail(const Verdict& v, const std::string& label) {
-    for (const VerdictLine& line : v.lines())
-        if (line.label == label) return line.detail;
-    return "-";
-}
-
-Tri state(const Verdict& v, const std::string& label) {
-    for (const VerdictLine& line : v.lines())
-        if (line.label == label) return line.state;
-    return Tri::unknown;
+/// All a verdict says, to compare with a data file: its fields as varko-report gives them,
+/// whether it is complete, then each line with its state and the exact words behind it.
+std::string said(const Verdict& v) {
+    std::string out =
+        QJsonDocument(verdictJson(v)).toJson(QJsonDocument::Compact).toStdString() + "\n";
+    out += "complete: " + std::to_string(v.complete) + ", pending: " + std::to_string(v.pending) +
+           ", signer trusted: " + std::string(triName(v.signerTrusted)) + "\n";
+    for (const VerdictLine& l : v.lines())
+        out += l.label + " (" + std::string(triName(l.state)) + "): " + l.text +
+               (l.detail.empty() ? "" : " [" + l.detail + "]") + "\n";
+    return out + "\n";
 }
 
 TEST(Verdict, FillsInAsTheAnswersArrive) {
     Overview o = signedApp();
-    Verdict v = judge(true, &o, std::nullopt, offline);
-    EXPECT_EQ(v.state, Verdict::State::unknown);
-    EXPECT_FALSE(v.complete);
-    EXPECT_EQ(v.pending, 2u);
-    EXPECT_EQ(state(v, "Signed by"), Tri::unknown);
-    EXPECT_EQ(text(v, "Sealed"), "Checking…");
-    EXPECT_EQ(text(v, "Hardened runtime"), "On");
-
+    std::string out = said(judge(true, &o, std::nullopt, offline));
     const GatekeeperAnswer accepted{Kind::accepted, "", "Developer ID",
                                     "Developer ID Application: Example (TEAM123456)"};
     o.components[0].check = checkOf(Signer::developerId, true);
     o.components[1].check = checkOf(Signer::adhoc, true);
     o.components[1].flags = {"adhoc"};
-    v = judge(true, &o, accepted, offline);
-    EXPECT_TRUE(v.complete);
-    EXPECT_EQ(v.state, Verdict::State::accepted);
-    EXPECT_EQ(text(v, "Gatekeeper"), "Accepted");
-    EXPECT_EQ(text(v, "Signed by"), "Developer ID Application: Example (TEAM123456)");
-    EXPECT_EQ(state(v, "Signed by"), Tri::yes);
-    EXPECT_EQ(state(v, "Sealed"), Tri::yes);
-    EXPECT_EQ(text(v, "Components"), "1 deserves a look (see Components)");
+    out += said(judge(true, &o, accepted, offline));
     o.components[0].flags = {"team-mismatch"};
-    EXPECT_EQ(text(judge(true, &o, accepted, offline), "Components"),
-              "2 deserve a look (see Components)");
-    EXPECT_EQ(state(v, "Components"), Tri::no);
+    out += said(judge(true, &o, accepted, offline));
+    varko::testing::expectDataFile(out, "verdict-fills-in.txt");
 }
 
+// Tampered: the seal's own words, a pointer's rest away. Ad hoc: nothing vouches for it;
+// the source line is the reason. Unsigned.
 TEST(Verdict, EachKindOfRejectionSaysWhy) {
     Overview o = signedApp(false);
-    struct Case {
-        GatekeeperAnswer answer;
-        ComponentCheck main;
-        std::string reason, words, signer, sealed, sealDetail;
+    const struct {
+        std::string reason, source;
+        ComponentCheck check;
+    } cases[] = {
+        {"a sealed resource is missing or invalid", "Developer ID",
+         checkOf(Signer::untrusted, false, "a sealed resource is missing or invalid")},
+        {"", "no usable signature", checkOf(Signer::adhoc, true)},
+        {"", "no usable signature",
+         checkOf(Signer::unsigned_, false, "code object is not signed at all")},
     };
-    const Case cases[] = {
-        // Tampered: the seal's own words, a pointer's rest away.
-        {{Kind::rejected, "a sealed resource is missing or invalid", "Developer ID", {}},
-         checkOf(Signer::untrusted, false, "a sealed resource is missing or invalid"),
-         "a sealed resource is missing or invalid",
-         "some files of the app are not as signed",
-         "claims a certificate that isn't trusted; the app does not match its signature",
-         "No: some files of the app are not as signed",
-         "a sealed resource is missing or invalid"},
-        // Ad hoc: nothing vouches for it; the source line is the reason.
-        {{Kind::rejected, "", "no usable signature", {}},
-         checkOf(Signer::adhoc, true),
-         "no usable signature",
-         "it is signed ad hoc: no developer vouches for it",
-         "ad hoc",
-         "Every file and piece of code is as signed",
-         ""},
-        // Unsigned.
-        {{Kind::rejected, "", "no usable signature", {}},
-         checkOf(Signer::unsigned_, false, "code object is not signed at all"),
-         "no usable signature",
-         "it is not signed",
-         "unsigned",
-         "No: it is not signed",
-         "code object is not signed at all"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.reason);
-        o.components[0].check = c.main;
-        o.components[1].check = c.main;
-        const Verdict v = judge(true, &o, c.answer, offline);
-        EXPECT_EQ(v.state, Verdict::State::rejected);
-        EXPECT_EQ(text(v, "Gatekeeper"), "Rejected because " + c.words);
-        EXPECT_EQ(detail(v, "Gatekeeper"), "Rejected: " + c.reason);
-        EXPECT_EQ(state(v, "Gatekeeper"), Tri::no);
-        EXPECT_EQ(v.signer, c.signer);
-        EXPECT_EQ(state(v, "Signed by"), Tri::no);
-        EXPECT_EQ(text(v, "Sealed"), c.sealed);
-        EXPECT_EQ(detail(v, "Sealed"), c.sealDetail);
-        EXPECT_EQ(text(v, "Hardened runtime"), "Off");
+    std::string out;
+    for (const auto& c : cases) {
+        o.components[0].check = o.components[1].check = c.check;
+        out += said(
+            judge(true, &o, GatekeeperAnswer{Kind::rejected, c.reason, c.source, {}}, offline));
     }
     // A package that is no installer package is rejected for that, whatever a tool answered;
     // the same words on an app's reading change nothing.
     const Error broken{0, "malformed xar archive (no xar! magic)", ErrorCode::malformed};
     for (const auto& answer :
-         {std::optional<GatekeeperAnswer>(), std::optional(GatekeeperAnswer{})}) {
-        const Verdict pkg = judge(false, nullptr, answer, offline, broken);
-        EXPECT_EQ(text(pkg, "Gatekeeper"),
-                  "Rejected because this is not an installer package, or it is damaged");
-        EXPECT_EQ(detail(pkg, "Gatekeeper"),
-                  "Rejected: this is not a valid installer package: malformed xar archive (no "
-                  "xar! magic)");
-    }
+         {std::optional<GatekeeperAnswer>(), std::optional(GatekeeperAnswer{})})
+        out += said(judge(false, nullptr, answer, offline, broken));
     // A signature that is there but can't be read names nobody: not "unsigned".
     o.components[0].identity.signature = SignatureForm::unreadable;
     o.components[0].check = checkOf(Signer::unsigned_, false, "truncated or malformed object");
-    const Verdict unreadable =
-        judge(true, &o, GatekeeperAnswer{Kind::rejected, "truncated or malformed object", "", {}},
-              offline);
-    EXPECT_EQ(text(unreadable, "Gatekeeper"),
-              "Rejected because the signature can't be read: the file is damaged or not a Mac "
-              "program");
-    EXPECT_EQ(detail(unreadable, "Gatekeeper"), "Rejected: truncated or malformed object");
-    EXPECT_EQ(text(unreadable, "Signed by"), "can't tell: the signature can't be read");
+    out += said(judge(true, &o,
+                      GatekeeperAnswer{Kind::rejected, "truncated or malformed object", "", {}},
+                      offline));
     // What was read tells nothing more: the tool's words alone.
     o.components[0].identity.signature = SignatureForm::cms;
     o.components[0].check = checkOf(Signer::developerId, true);
-    const Verdict other = judge(
-        true, &o, GatekeeperAnswer{Kind::rejected, "Unnotarized Developer ID", "", {}}, offline);
-    EXPECT_EQ(text(other, "Gatekeeper"), "Rejected: Unnotarized Developer ID");
-    EXPECT_EQ(detail(other, "Gatekeeper"), "");
-    EXPECT_NE(judge(true, &o, GatekeeperAnswer{}, offline, broken).state, Verdict::State::rejected);
+    out += said(judge(
+        true, &o, GatekeeperAnswer{Kind::rejected, "Unnotarized Developer ID", "", {}}, offline));
+    out += said(judge(true, &o, GatekeeperAnswer{}, offline, broken));
+    varko::testing::expectDataFile(out, "verdict-rejections.txt");
 }
 
+// Gatekeeper's answer may come from its cache, kept by a code directory that the change left
+// as it was. Where only the bundle around the code changed, the code's own claims stand; cut
+// short at the hashing bound, it proves neither.
 TEST(Verdict, CodeThatDoesNotMatchItsSignatureVouchesForNoSigner) {
     const std::string leaf = "Developer ID Application: Example (TEAM123456)";
     Overview o = signedApp();
@@ -173,111 +120,64 @@ TEST(Verdict, CodeThatDoesNotMatchItsSignatureVouchesForNoSigner) {
                                       "match its hash");
     tampered.leafName = leaf;
     tampered.codeMatches = false;
+    ComponentCheck resealed = tampered;
+    resealed.codeMatches = true;
     ComponentCheck cut = checkOf(Signer::developerId, false, "not checked: more than 1 MiB");
     cut.unchecked = true;
     o.components[1].check = checkOf(Signer::developerId, true);
-    // Gatekeeper's answer may come from its cache, kept by a code directory that the change
-    // left as it was.
+    std::string out;
     for (const GatekeeperAnswer& answer :
          {GatekeeperAnswer{Kind::accepted, "", "Developer ID", leaf},
           GatekeeperAnswer{Kind::rejected, "page 0", "Developer ID", {}}}) {
-        o.components[0].check = tampered;
-        Verdict v = judge(true, &o, answer, offline);
-        EXPECT_EQ(v.signer, "claims " + leaf + "; the code does not match its signature");
-        EXPECT_EQ(state(v, "Signed by"), Tri::no);
-        EXPECT_EQ(state(v, "Hardened runtime"), Tri::unknown);
-        EXPECT_EQ(text(v, "Hardened runtime"),
-                  "Claimed by the signature; the code does not match it");
-        EXPECT_EQ(state(v, "Sealed"), Tri::no);
-
-        // Only the bundle around the code changed: the code's own claims stand.
-        ComponentCheck resealed = tampered;
-        resealed.codeMatches = true;
-        o.components[0].check = resealed;
-        v = judge(true, &o, answer, offline);
-        EXPECT_EQ(v.signer, "claims " + leaf + "; the app does not match its signature");
-        EXPECT_EQ(state(v, "Signed by"), Tri::no);
-        EXPECT_EQ(text(v, "Hardened runtime"), "On");
-
-        // Cut short at the hashing bound, it proves neither.
-        o.components[0].check = cut;
-        v = judge(true, &o, answer, offline);
-        EXPECT_EQ(v.signer, "claims Developer ID; not checked: more than 1 MiB");
-        EXPECT_EQ(state(v, "Signed by"), Tri::unknown);
-        EXPECT_EQ(state(v, "Sealed"), Tri::unknown);
-        EXPECT_EQ(text(v, "Sealed"), "not checked: more than 1 MiB");
+        for (const ComponentCheck& main : {tampered, resealed, cut}) {
+            o.components[0].check = main;
+            out += said(judge(true, &o, answer, offline));
+        }
     }
+    varko::testing::expectDataFile(out, "verdict-code-changed.txt");
 }
 
+// Checking until every piece has answered; then no while a piece is not as signed or part of
+// the app could not be read.
 TEST(Verdict, SealedClaimsEveryPieceOnlyOnceEachHasAnsweredAsSigned) {
     Overview o = signedApp();
     o.components[0].check = checkOf(Signer::developerId, true);
-    EXPECT_EQ(state(judge(true, &o, std::nullopt, offline), "Sealed"), Tri::unknown);
-    EXPECT_EQ(text(judge(true, &o, std::nullopt, offline), "Sealed"), "Checking…");
-
+    std::string out = said(judge(true, &o, std::nullopt, offline));
     o.components[1].check = checkOf(Signer::unsigned_, false, "code object is not signed at all");
-    Verdict v = judge(true, &o, std::nullopt, offline);
-    EXPECT_EQ(state(v, "Sealed"), Tri::no);
-    EXPECT_EQ(text(v, "Sealed"), "No: a piece of code inside is not as signed");
-    EXPECT_EQ(detail(v, "Sealed"),
-              "Contents/Frameworks/Kit.framework: code object is not signed at all");
-
+    out += said(judge(true, &o, std::nullopt, offline));
     o.components[1].check = checkOf(Signer::developerId, true);
     o.problems = {"a folder could not be read: Contents/Helpers/locked (Permission denied)"};
-    v = judge(true, &o, std::nullopt, offline);
-    EXPECT_EQ(state(v, "Sealed"), Tri::no);
-    EXPECT_EQ(text(v, "Sealed"),
-              "No: part of the app could not be read, so it can't be vouched for");
-    EXPECT_EQ(detail(v, "Sealed"), o.problems.front());
-
+    out += said(judge(true, &o, std::nullopt, offline));
     o.problems.clear();
-    EXPECT_EQ(text(judge(true, &o, std::nullopt, offline), "Sealed"),
-              "Every file and piece of code is as signed");
+    out += said(judge(true, &o, std::nullopt, offline));
+    varko::testing::expectDataFile(out, "verdict-sealed.txt");
 }
 
+// Here, notarization and revocation need Apple's servers; the system's own assessment knows
+// both; a tool that gave no answer of its own leaves everything it decides unknown.
 TEST(Verdict, WhatThisComputerCannotCheckIsCantTellNeverNo) {
     Overview o = signedApp();
     const GatekeeperAnswer developerId{Kind::accepted, "", "Developer ID", "Developer ID X"};
-    const Verdict here = judge(true, &o, developerId, offline);
-    EXPECT_EQ(here.notarization, Tri::unknown);
-    EXPECT_EQ(here.revocation, Tri::unknown);
-    EXPECT_EQ(text(here, "Notarized"), "Can't tell: needs Apple's servers");
-    EXPECT_EQ(text(here, "Revocation"), "Can't tell: needs Apple's servers");
-    EXPECT_EQ(state(here, "Revocation"), Tri::unknown);
-    EXPECT_EQ(here.notChecked, (std::vector<std::string>{"notarization", "revocation"}));
-
-    // The system's own assessment knows both.
-    EXPECT_EQ(judge(true, &o, developerId, mac).notarization, Tri::no);
     const GatekeeperAnswer notarized{Kind::accepted, "", "Notarized Developer ID", "X"};
-    const Verdict there = judge(true, &o, notarized, mac);
-    EXPECT_EQ(there.notarization, Tri::yes);
-    EXPECT_EQ(there.revocation, Tri::yes);
-    EXPECT_EQ(text(there, "Revocation"), "Checked by Gatekeeper");
-    EXPECT_TRUE(there.notChecked.empty());
-
-    // A tool that gave no answer of its own leaves everything it decides unknown.
-    const Verdict silent = judge(true, &o, GatekeeperAnswer{}, mac);
-    EXPECT_EQ(silent.state, Verdict::State::unknown);
-    EXPECT_EQ(silent.notarization, Tri::unknown);
-    EXPECT_EQ(state(silent, "Gatekeeper"), Tri::unknown);
+    std::string out = said(judge(true, &o, developerId, offline));
+    out += said(judge(true, &o, developerId, mac));
+    out += said(judge(true, &o, notarized, mac));
+    out += said(judge(true, &o, GatekeeperAnswer{}, mac));
+    varko::testing::expectDataFile(out, "verdict-platform.txt");
 }
 
 TEST(Verdict, NamesFromTheBundleAreShownWithTheirControlCharacters) {
     Overview o = signedApp();
     o.components[0].identity.teamIdentifier = "T\nSealed: yes";
     const GatekeeperAnswer rejected{Kind::rejected, "bad\u202eevil", "Developer ID", {}};
-    const Verdict v = judge(true, &o, rejected, offline);
-    for (const VerdictLine& line : v.lines()) {
+    for (const VerdictLine& line : judge(true, &o, rejected, offline).lines()) {
         EXPECT_EQ(line.text.find('\n'), std::string::npos) << line.text;
         EXPECT_EQ(line.text.find("\u202e"), std::string::npos) << line.text;
     }
     // A package has no components, and its verdict is Gatekeeper's alone.
-    const Verdict package = judge(false, nullptr, rejected, offline);
-    EXPECT_TRUE(package.complete);
-    EXPECT_EQ(package.hardenedRuntime, Tri::unknown);
-    EXPECT_EQ(text(package, "Hardened runtime"), "-");
-    EXPECT_EQ(package.signer, "not told by Gatekeeper; see the report");
-    EXPECT_EQ(state(package, "Signed by"), Tri::unknown);
+    const GatekeeperAnswer plain{Kind::rejected, "no usable signature", "Developer ID", {}};
+    varko::testing::expectDataFile(said(judge(false, nullptr, plain, offline)),
+                                   "verdict-package.txt");
 }
 
 }  // namespace

@@ -5,11 +5,13 @@
 
 #include <QFile>
 #include <QJsonArray>
+#include <QJsonDocument>
 #include <QJsonObject>
 #include <QTemporaryDir>
 #include <filesystem>
 
 #include "fixtures/componentbundle.h"
+#include "overview/datafile.h"
 #include "privacy/tccgrants.h"
 #include "support/tccdatabase.h"
 
@@ -54,20 +56,6 @@ TEST(TccGrantsTest, EachServiceJudgedAgainstTheBuildAndTheFileLeftAsItWas) {
             "com.apple.finder"),
         row("kTCCServiceCamera", "com.example.other", 0, 2, 2, QJsonValue(), 1709294405),
     };
-    const struct {
-        const char* service;
-        std::int64_t current, older;  ///< auth value read from each layout
-        BuildMatch match;
-    } expected[] = {
-        {"kTCCServiceCamera", privacy::authAllowed, privacy::authAllowed, BuildMatch::thisBuild},
-        {"kTCCServiceMicrophone", privacy::authDenied, privacy::authDenied,
-         BuildMatch::signedDifferently},
-        {"kTCCServicePhotos", privacy::authLimited, privacy::authAllowed, BuildMatch::undecodable},
-        {"kTCCServiceAccessibility", privacy::authAllowed, privacy::authAllowed,
-         BuildMatch::noRequirement},
-        {"kTCCServiceAppleEvents", privacy::authAllowed, privacy::authAllowed,
-         BuildMatch::thisBuild},
-    };
     for (const char* layout : {"current", "allowed"}) {
         SCOPED_TRACE(layout);
         const bool current = std::string_view(layout) == "current";
@@ -83,17 +71,15 @@ TEST(TccGrantsTest, EachServiceJudgedAgainstTheBuildAndTheFileLeftAsItWas) {
         const auto granted = privacy::grantsFor(*read, *written, pki.anchors(), jan2024);
         ASSERT_TRUE(granted) << granted.error().message;
         EXPECT_EQ(granted->bundleIdentifier, "com.example.cam");
-        ASSERT_EQ(granted->grants.size(), std::size(expected));
-        for (std::size_t i = 0; i < std::size(expected); ++i) {
-            const privacy::Grant& g = granted->grants[i];
-            SCOPED_TRACE(g.row.service + ": " + privacy::matchText(g));
-            EXPECT_EQ(g.row.service, expected[i].service);
-            EXPECT_EQ(g.row.authValue, current ? expected[i].current : expected[i].older);
-            EXPECT_EQ(g.match, expected[i].match);
-            EXPECT_EQ(g.row.lastModified, 1709294400 + std::int64_t(i));
-            EXPECT_EQ(g.row.authReason.has_value(), current);
-        }
-        EXPECT_EQ(granted->grants[4].row.indirectObject, "com.apple.finder");
+        // Each grant: its service, authorization, build match, time, reason and target.
+        std::string said;
+        for (const privacy::Grant& g : granted->grants)
+            said += g.row.service + " | " + privacy::authorizationName(g.row.authValue) + " | " +
+                    privacy::matchName(g.match) + " | " +
+                    std::to_string(g.row.lastModified.value_or(-1)) + " | " +
+                    (g.row.authReason ? privacy::reasonText(*g.row.authReason) : "-") + " | " +
+                    g.row.indirectObject + "\n";
+        varko::testing::expectDataFile(said, current ? "grants-current.txt" : "grants-allowed.txt");
         EXPECT_EQ(granted->grants[0].requirementText,
                   "identifier \"com.example.cam\" and certificate leaf[subject.OU] = TEAM123456");
         EXPECT_EQ(privacy::matchText(granted->grants[1]), "denied to code signed differently");
@@ -112,54 +98,26 @@ TEST(TccGrantsTest, EachServiceJudgedAgainstTheBuildAndTheFileLeftAsItWas) {
 
 TEST(TccGrantsTest, WhatIsNoPrivacyDatabaseIsRefusedInWords) {
     QTemporaryDir dir;
-    const QString wide = QString(5000, 'x');
-    const struct {
-        const char* name;
-        QJsonObject spec;  ///< empty: the file holds text
-        const char* says;
-    } cases[] = {
-        {"text", {}, "not a SQLite database"},
-        {"none", {{"layout", QJsonValue()}}, "it has no access table: not a privacy database"},
-        {"view",
-         {{"layout", QJsonValue()},
-          {"sql", QJsonArray{"CREATE VIEW access AS WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL "
-                             "SELECT i + 1 FROM n) SELECT i AS auth_value FROM n"}}},
-         "its access is not a plain table"},
-        {"columns",
-         {{"layout", QJsonValue()}, {"sql", QJsonArray{"CREATE TABLE access (service, client)"}}},
-         "its access table has neither auth_value nor allowed"},
-        {"type",
-         {{"layout", "current"},
-          {"sql", QJsonArray{"UPDATE access SET client_type = 'zero'"}},
-          {"rows", QJsonArray{row("kTCCServiceCamera", "a", 0, 2, 2, QJsonValue(), 1)}}},
-         "row 1: client_type is text, not a number"},
-        {"blob",
-         {{"layout", "current"},
-          {"sql", QJsonArray{"UPDATE access SET csreq = zeroblob(100000)"}},
-          {"rows", QJsonArray{row("kTCCServiceCamera", "a", 0, 2, 2, QJsonValue(), 1)}}},
-         "row 1: its csreq is 100000 bytes, more than any code requirement takes"},
-        {"huge",
-         {{"layout", "current"},
-          {"sql", QJsonArray{"UPDATE access SET csreq = zeroblob(10000000)"}},
-          {"rows", QJsonArray{row("kTCCServiceCamera", "a", 0, 2, 2, QJsonValue(), 1)}}},
-         "it holds a value larger than any privacy database does"},
-        {"wide",
-         {{"layout", "allowed"}, {"rows", QJsonArray{row("s", wide, 0, 1, 0, QJsonValue(), 1)}}},
-         "row 1: client is 5000 bytes long, longer than any name or path"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        const QString db = dir.filePath(c.name);
-        if (c.spec.isEmpty()) {
+    // Each case names the database, what maketcc.py writes into it (none: the file holds text) and
+    // the words its refusal starts with.
+    QFile file(QStringLiteral(VARKO_TEST_DATA "/not-privacy-databases.json"));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QJsonArray cases = QJsonDocument::fromJson(file.readAll()).array();
+    ASSERT_EQ(cases.size(), 8);
+    for (const QJsonValue& c : cases) {
+        const std::string says = c["says"].toString().toStdString();
+        SCOPED_TRACE(says);
+        const QString db = dir.filePath(c["name"].toString());
+        if (c["database"].isObject()) {
+            varko::testing::writeTccDatabase(db, c["database"].toObject());
+        } else {
             QFile f(db);
             ASSERT_TRUE(f.open(QIODevice::WriteOnly));
             f.write(QByteArray(4096, 'x'));
-        } else {
-            varko::testing::writeTccDatabase(db, c.spec);
         }
         const auto read = privacy::readTccDatabase(db.toStdString());
         ASSERT_FALSE(read);
-        EXPECT_EQ(read.error().message.substr(0, std::string_view(c.says).size()), c.says);
+        EXPECT_EQ(read.error().message.substr(0, says.size()), says);
     }
     const auto missing = privacy::readTccDatabase(dir.filePath("absent.db").toStdString());
     ASSERT_FALSE(missing);

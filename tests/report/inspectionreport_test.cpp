@@ -2,9 +2,11 @@
 
 #include <QFile>
 #include <functional>
+#include <map>
 #include <variant>
 
 #include "format/plist/value.h"
+#include "overview/datafile.h"
 #include "report/inspectionreport.h"
 #include "report/iteminspection.h"
 #include "report/signaturechecks.h"
@@ -25,102 +27,60 @@ Info recordWith(const std::function<void(Info&)>& fill) {
 }
 
 TEST(InspectionReportTest, SdkChainTakesTheFirstMatchAndInternalIndependently) {
-    using C = Check;
-    struct Case {
-        QString sdk;
-        std::vector<C> on;
-    };
-    const Case cases[] = {
-        {"macosx10.15internal", {C::catalinaCheck, C::appleCheck}},
-        {"macosx11.1", {C::tensixteenCheck}},
-        {"macosx10.16", {C::tensixteenCheck}},
-        {"macosx10.14", {C::mojaveCheck}},
-        {"macosx10.13", {C::hsCheck}},
-        {"macosx10.14.11.", {C::mojaveCheck}},
-        {"macosx12.0", {}},
-        {"macosx10.12", {}},
-        {"[none]", {}},
-        {"macosx.Internal", {C::appleCheck}},
-        {"iphoneos11.internal", {C::tensixteenCheck, C::appleCheck}},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.sdk.toStdString());
-        const Info info = recordWith([&](Info& i) { i.sdk = c.sdk; });
+    for (const QList<QByteArray>& c : varko::testing::dataCases("sdk-checks.txt")) {
+        SCOPED_TRACE(c[0].toStdString());
+        const Info info = recordWith([&](Info& i) { i.sdk = QString::fromUtf8(c[0]); });
         const InspectionReport r = buildReport(&info, true);
-        for (C sdkCheck :
-             {C::catalinaCheck, C::tensixteenCheck, C::mojaveCheck, C::hsCheck, C::appleCheck}) {
-            const bool expected = std::find(c.on.begin(), c.on.end(), sdkCheck) != c.on.end();
-            EXPECT_EQ(r.checks.get(sdkCheck), expected) << checkName(sdkCheck).toStdString();
-        }
+        for (Check sdk : {Check::catalinaCheck, Check::tensixteenCheck, Check::mojaveCheck,
+                          Check::hsCheck, Check::appleCheck})
+            EXPECT_EQ(r.checks.get(sdk), c[1].split(' ').contains(checkName(sdk).toUtf8()))
+                << checkName(sdk).toStdString();
     }
 }
 
-// Each name alone turns on its own field and checkbox and nothing else. The names are
-// written out again here so that a slip in the services table shows.
+// Each name alone turns on its own field and checkbox and nothing else. The names, and the
+// record's fields here, are written out again so that a slip in the services table shows.
 TEST(InspectionReportTest, EachServiceNameTurnsOnOnlyItsOwnFieldAndCheckbox) {
-    enum Source { usageKey, entitlement, allowance };
-    /// The record's field: a flag, or a text for a usage key. None for the other keys the
-    /// platform takes for a service: they turn on its checkbox, while the record keeps the
-    /// text of the one key it names.
-    using Record = std::variant<std::monostate, bool Info::*, QString Info::*>;
-    struct Case {
-        Source source;
-        std::string name;
-        const char* field;  ///< in varko-report's JSON; null when nothing may turn on
-        Record record = {};
-        std::string check = {};  ///< the checkbox, when it is not named after the field
-    };
-    const std::string personal = "com.apple.security.personal-information.";
-    const Case cases[] = {
-        {usageKey, "NSLocationUsageDescription", "location", &Info::location},
-        {usageKey, "NSCalendarsUsageDescription", "calendars", &Info::calendars},
-        {usageKey, "NSContactsUsageDescription", "contacts", &Info::contacts},
-        {usageKey, "NSRemindersUsageDescription", "reminders", &Info::reminders},
-        {usageKey, "NSPhotoLibraryUsageDescription", "photos", &Info::photos},
-        {usageKey, "NSSystemAdministrationUsageDescription", "sysadmin", &Info::sysadmin},
-        {usageKey, "NSAppleEventsUsageDescription", "aevent", &Info::aevent, "aeventsCheck"},
-        {usageKey, "NSCameraUsageDescription", "camera", &Info::camera},
-        {usageKey, "NSMicrophoneUsageDescription", "mike", &Info::mike, "microphoneCheck"},
-        {usageKey, "NSLocationWhenInUseUsageDescription", "location"},
-        {usageKey, "NSLocationAlwaysAndWhenInUseUsageDescription", "location"},
-        {usageKey, "NSLocationAlwaysUsageDescription", "location"},
-        {usageKey, "NSCalendarsFullAccessUsageDescription", "calendars"},
-        {usageKey, "NSCalendarsWriteOnlyAccessUsageDescription", "calendars"},
-        {usageKey, "NSRemindersFullAccessUsageDescription", "reminders"},
-        {usageKey, "NSPhotoLibraryAddUsageDescription", "photos"},
-        {entitlement, personal + "location", "pubLocation", &Info::pubLocation},
-        {entitlement, personal + "calendars", "pubCalendars", &Info::pubCalendars},
-        {entitlement, personal + "addressbook", "pubContacts", &Info::pubContacts},
-        {entitlement, personal + "reminders", "pubReminders", &Info::pubReminders},
-        {entitlement, personal + "photos-library", "pubPhotos", &Info::pubPhotos, "pubPhotoCheck"},
-        {entitlement, "com.apple.security.automation.apple-events", "pubAEvent", &Info::pubAEvent,
-         "pubAEventsCheck"},
-        {entitlement, "com.apple.security.device.camera", "pubCamera", &Info::pubCamera},
-        {entitlement, "com.apple.security.device.microphone", "pubMike", &Info::pubMike,
-         "pubMicrophoneCheck"},
-        {entitlement, "com.apple.security.device.audio-input", "pubMike", &Info::pubMike,
-         "pubMicrophoneCheck"},
-        {entitlement, "", nullptr},
-        {allowance, "kTCCServiceLiverpool", "privLiverpool", &Info::privLiverpool},
-        {allowance, "kTCCServiceCalendar", "privCalendars", &Info::privCalendars},
-        {allowance, "kTCCServiceAddressBook", "privContacts", &Info::privContacts},
-        {allowance, "kTCCServiceReminders", "privReminders", &Info::privReminders},
-        {allowance, "kTCCServicePhotos", "privPhotos", &Info::privPhotos},
-        {allowance, "kTCCServiceCamera", "privCamera", &Info::privCamera},
-        {allowance, "kTCCServiceMicrophone", "privMike", &Info::privMike, "privMicrophoneCheck"},
-        {allowance, "", nullptr},
-    };
+    using Record = std::variant<bool Info::*, QString Info::*>;
+    const std::map<QByteArray, Record> records{{"location", &Info::location},
+                                               {"calendars", &Info::calendars},
+                                               {"contacts", &Info::contacts},
+                                               {"reminders", &Info::reminders},
+                                               {"photos", &Info::photos},
+                                               {"sysadmin", &Info::sysadmin},
+                                               {"aevent", &Info::aevent},
+                                               {"camera", &Info::camera},
+                                               {"mike", &Info::mike},
+                                               {"pubLocation", &Info::pubLocation},
+                                               {"pubCalendars", &Info::pubCalendars},
+                                               {"pubContacts", &Info::pubContacts},
+                                               {"pubReminders", &Info::pubReminders},
+                                               {"pubPhotos", &Info::pubPhotos},
+                                               {"pubAEvent", &Info::pubAEvent},
+                                               {"pubCamera", &Info::pubCamera},
+                                               {"pubMike", &Info::pubMike},
+                                               {"privLiverpool", &Info::privLiverpool},
+                                               {"privCalendars", &Info::privCalendars},
+                                               {"privContacts", &Info::privContacts},
+                                               {"privReminders", &Info::privReminders},
+                                               {"privPhotos", &Info::privPhotos},
+                                               {"privCamera", &Info::privCamera},
+                                               {"privMike", &Info::privMike}};
+    const auto cases = varko::testing::dataCases("service-names.txt");
+    std::map<QByteArray, QString> checkboxes;
+    for (const QList<QByteArray>& c : cases)
+        if (c[2] != "-") checkboxes[c[2]] = QString::fromUtf8(c.size() > 4 ? c[4] : c[2] + "Check");
+    ASSERT_EQ(checkboxes.size(), records.size());
     QTemporaryDir dir;
     FakeTool codesign(dir, "codesign");
     const auto tools = host::ToolSet::withPrograms({{host::codesignPath, codesign.program()}});
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        const QByteArray name = QByteArray::fromStdString(c.name);
+    for (const QList<QByteArray>& c : cases) {
+        SCOPED_TRACE(c.join('|').toStdString());
+        const QByteArray& name = c[1];
         QByteArray infoPlist, entitlements;
-        // An empty description declares the service all the same.
-        if (c.source == usageKey) infoPlist = "<key>" + name + "</key><string></string>";
-        if (c.source == entitlement) entitlements = "<key>" + name + "</key><true/>";
-        if (c.source == allowance)
+        if (c[0] == "usage") infoPlist = "<key>" + name + "</key><string></string>";
+        if (c[0] == "entitlement") entitlements = "<key>" + name + "</key><true/>";
+        if (c[0] == "allowance")
             entitlements = "<key>com.apple.private.tcc.allow</key><array><string>" + name +
                            "</string></array>";
         codesign.answer(xmlPlist(entitlements));
@@ -130,19 +90,14 @@ TEST(InspectionReportTest, EachServiceNameTurnsOnOnlyItsOwnFieldAndCheckbox) {
         item.report = buildReport(item.document.theInfo.get(), true);
         const Info& info = *item.document.theInfo;
         const QJsonObject o = inspectionJson(item), checks = o["checks"].toObject();
-        for (const Case& other : cases) {
-            if (!other.field || other.record.index() == 0) continue;
-            const bool on = c.field && std::string_view(c.field) == other.field;
-            const auto* flag = std::get_if<bool Info::*>(&other.record);
-            const QJsonValue value =
-                flag ? QJsonValue(info.**flag)
-                     : QJsonValue(info.*std::get<QString Info::*>(other.record));
-            EXPECT_EQ(flag ? value.toBool() : value != "[]", on && c.record.index() != 0)
-                << other.field;
-            EXPECT_EQ(o[other.field], value) << other.field;
-            const std::string check =
-                other.check.empty() ? other.field + std::string("Check") : other.check;
-            EXPECT_EQ(checks[QString::fromStdString(check)].toBool(), on) << check;
+        for (const auto& [field, record] : records) {
+            const bool on = c[2] == field;
+            const auto* flag = std::get_if<bool Info::*>(&record);
+            const QJsonValue value = flag ? QJsonValue(info.**flag)
+                                          : QJsonValue(info.*std::get<QString Info::*>(record));
+            EXPECT_EQ(flag ? value.toBool() : value != "[]", on && c[3] == "1") << field.data();
+            EXPECT_EQ(o[QString::fromUtf8(field)], value) << field.data();
+            EXPECT_EQ(checks[checkboxes[field]].toBool(), on) << checkboxes[field].toStdString();
         }
     }
 }

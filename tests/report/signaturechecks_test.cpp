@@ -2,11 +2,13 @@
 
 #include <tuple>
 
+#include "overview/datafile.h"
 #include "report/signaturechecks.h"
 #include "support/faketool.h"
 #include "tools/pathbytes.h"
 
 using namespace varko;
+using varko::testing::dataCases;
 using varko::testing::FakeTool;
 
 namespace {
@@ -21,24 +23,10 @@ host::ToolResult finished(int status, QByteArray out, QByteArray err) {
 }
 
 TEST(TranscriptTest, JoinsStreamsOnSuccessAndFramesThemOnFailure) {
-    const QString prefix = "⛔️ codesign error ";
-    struct Case {
-        int status;
-        QByteArray out, err;
-        QString expected;
-    };
-    const Case cases[] = {
-        {0, "out", "err", "outerr"},
-        {0, "", "", ""},
-        {0, "", "Executable=/x\n", "Executable=/x\n"},
-        {1, "", "x: code object is not signed at all",
-         "⛔️ codesign error 1\nx: code object is not signed at all\n"},
-        {3, "o", "e", "⛔️ codesign error 3\no\ne\n"},
-        {-1, "", "", "⛔️ codesign error -1\n"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.expected.toStdString());
-        EXPECT_EQ(transcript(prefix, finished(c.status, c.out, c.err)), c.expected);
+    for (const QList<QByteArray>& c : dataCases("transcripts.txt")) {
+        SCOPED_TRACE(c.join('|').toStdString());
+        EXPECT_EQ(transcript("⛔️ codesign error ", finished(c[0].toInt(), c[1], c[2])),
+                  QString::fromUtf8(c[3]));
     }
 }
 
@@ -81,61 +69,23 @@ const host::ToolResult noSignature = finished(1, "", "x: code object is not sign
 
 TEST(SignatureFindingsTest, SourceLineAfterTheVerdictDecidesTheFourSources) {
     const QString path = "/Applications/Some App.app";
-    struct Case {
-        int status;
-        QByteArray err;
-        Findings expected;
-    };
-    const Case cases[] = {
-        {0,
-         "accepted\nsource=Notarized Developer ID\norigin=Developer ID Application: A (T)\n",
-         {true, false, false, false, false}},
-        {0, "accepted\nsource=Developer ID\n", {false, false, false, true, false}},
-        {0, "accepted\nsource=Apple System\n", {false, true, false, false, false}},
-        {0, "accepted\nsource=Mac App Store\n", {false, false, true, false, false}},
-        {3, "rejected\nsource=Unnotarized Developer ID\n", {false, false, false, false, false}},
-        {3,
-         "rejected (the code is valid but does not seem to be an app)\nsource=Developer ID\n",
-         {false, false, false, true, false}},
-        {0, "accepted\nSource=Apple\n", {false, false, false, false, false}},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.err.toStdString());
+    for (const QList<QByteArray>& c : dataCases("spctl-sources.txt")) {
+        SCOPED_TRACE(c[1].toStdString());
+        const QByteArray f = c[2];
         expectFindings(
-            signatureFindings(path, true, finished(c.status, "", path.toUtf8() + ": " + c.err),
+            signatureFindings(path, true, finished(c[0].toInt(), "", path.toUtf8() + ": " + c[1]),
                               noSignature),
-            c.expected);
+            {f[0] == '1', f[1] == '1', f[2] == '1', f[3] == '1', f[4] == '1'});
     }
 }
 
 TEST(SignatureFindingsTest, TextTheItemControlsCannotTickASource) {
-    const Findings none{false, false, false, false, false};
-    const auto assess = [](const QString& path, int status, const QByteArray& rest) {
-        return signatureFindings(path, true, finished(status, "", path.toUtf8() + rest),
-                                 noSignature);
-    };
-    // A folder named after the findings, plainly rejected.
-    const QString named =
-        "/t/source=Notarized source=Apple source=Mac App source=Developer flags=0x1.app";
-    expectFindings(assess(named, 3, ": rejected\nsource=no usable signature\n"), none);
-    // A path whose line feeds write a source line of its own before the real one.
-    const QString fed = "/t/a\nsource=Notarized Developer ID\n.app";
-    expectFindings(assess(fed, 3, ": rejected\nsource=no usable signature\n"), none);
-    // An error has no source line: whatever follows is not the tool's.
-    expectFindings(assess(fed, 1, ": bundle format unrecognized, invalid, or unsuitable\n"), none);
-    // A reason that names a nested path with a line feed leaves the source unknown.
-    expectFindings(
-        assess(
-            "/t/b.app", 3,
-            ": rejected (nested code is modified or invalid (Contents/x\nsource=Apple System\n))\n"
-            "source=no usable signature\n"),
-        none);
-    // A verdict the exit status contradicts, or an answer about another path.
-    expectFindings(assess("/t/c.app", 3, ": accepted\nsource=Developer ID\n"), none);
-    expectFindings(signatureFindings("/t/c.app", true,
-                                     finished(0, "", "/t/d.app: accepted\nsource=Developer ID\n"),
-                                     noSignature),
-                   none);
+    for (const QList<QByteArray>& c : dataCases("spctl-untrusted-text.txt")) {
+        SCOPED_TRACE(c[2].toStdString());
+        expectFindings(signatureFindings(QString::fromUtf8(c[0]), true,
+                                         finished(c[1].toInt(), "", c[2]), noSignature),
+                       {false, false, false, false, false});
+    }
 }
 
 TEST(SignatureFindingsTest, APathThatIsNotUtf8IsMatchedByItsBytes) {
@@ -156,80 +106,31 @@ TEST(SignatureFindingsTest, APathThatIsNotUtf8IsMatchedByItsBytes) {
 
 TEST(SignatureFindingsTest, GatekeepersAnswerIsReadFromItsOwnLinesOnly) {
     using Answer = overview::GatekeeperAnswer;
-    using Kind = Answer::Kind;
     const auto fields = [](const Answer& a) {
         return std::tie(a.kind, a.reason, a.source, a.origin);
     };
-    struct Case {
-        int status;
-        QByteArray afterPath;  ///< what spctl writes after the path and a colon
-        Answer answer;
-        QString path = "/a.app";
-    };
-    const Case cases[] = {
-        {0,
-         "accepted\nsource=Notarized Developer ID\norigin=Developer ID Application: A (T)\n",
-         {Kind::accepted, "", "Notarized Developer ID", "Developer ID Application: A (T)"}},
-        {3,
-         "rejected (the code is valid but does not seem to be an app)\nsource=Developer ID\n",
-         {Kind::rejected, "the code is valid but does not seem to be an app", "Developer ID", {}}},
-        {3,
-         "rejected\nsource=no usable signature\n",
-         {Kind::rejected, "", "no usable signature", {}}},
-        // A path that writes a verdict of its own is skipped by its length.
-        {3,
-         "rejected\nsource=no usable signature\n",
-         {Kind::rejected, "", "no usable signature", {}},
-         "/x: accepted\nsource=Apple System\norigin=Apple\n/y.app"},
-        // An exit status that disagrees, a reason over two lines, no source line.
-        {3, "accepted\nsource=Developer ID\n", {}},
-        {3, "rejected (one\ntwo)\nsource=x\n", {}},
-        {3, "rejected\n", {}},
-    };
-    for (const Case& c : cases) {
-        const QByteArray err = c.path.toUtf8() + ": " + c.afterPath;
+    for (const QList<QByteArray>& c : dataCases("spctl-answers.txt")) {
+        const QString path = c.size() > 6 ? QString::fromUtf8(c[6]) : QStringLiteral("/a.app");
+        const QByteArray err = path.toUtf8() + ": " + c[1];
         SCOPED_TRACE(err.toStdString());
-        EXPECT_EQ(fields(readAssessment(c.path, finished(c.status, "", err))), fields(c.answer));
+        const Answer expected{c[2] == "accepted"   ? Answer::Kind::accepted
+                              : c[2] == "rejected" ? Answer::Kind::rejected
+                                                   : Answer::Kind::noAnswer,
+                              c[3].toStdString(), c[4].toStdString(),
+                              c[5].isEmpty() ? std::nullopt : std::optional(c[5].toStdString())};
+        EXPECT_EQ(fields(readAssessment(path, finished(c[0].toInt(), "", err))), fields(expected));
     }
 }
 
 TEST(SignatureFindingsTest, HardenedRuntimeComesFromTheOneCodeDirectoryLine) {
     const host::ToolResult accepted = finished(0, "", "/x.app: accepted\nsource=Developer ID\n");
-    const auto hardened = [&](int status, const QByteArray& err, bool isApp = true) {
-        return signatureFindings("/x.app", isApp, accepted, finished(status, "", err))
-            .isOn(Check::isHardenedCheck);
-    };
-    const QByteArray head =
-        "Executable=/x.app/Contents/MacOS/x\nIdentifier=com.example.x\nFormat=app bundle\n";
-    for (const char* line : {"v=20500 size=1 flags=0x10000(runtime) hashes=3+7 location=embedded",
-                             "v=20400 size=1 flags=0x10002(adhoc,runtime) hashes=3+2",
-                             "v=20500 size=1 flags=0x12000(library-validation,runtime) hashes=1"}) {
-        SCOPED_TRACE(line);
-        EXPECT_TRUE(hardened(0, head + "CodeDirectory " + line + "\n"));
+    for (const QList<QByteArray>& c : dataCases("codesign-hardened.txt")) {
+        SCOPED_TRACE(c[2].toStdString());
+        EXPECT_EQ(
+            signatureFindings("/x.app", c[1] == "app", accepted, finished(c[0].toInt(), "", c[2]))
+                .isOn(Check::isHardenedCheck),
+            c[3] == "1");
     }
-    for (const char* flags :
-         {"0x0(none)", "0x2(adhoc)", "0x20000(linker-signed)", "0x12(adhoc,linker-signed)",
-          "0x100(expires)", "0x1(host)", "0x", "zz"}) {
-        SCOPED_TRACE(flags);
-        EXPECT_FALSE(
-            hardened(0, head + "CodeDirectory v=20500 size=1 flags=" + flags + " hashes=3+7\n"));
-    }
-    // An identifier that reads like the flags, or writes a second CodeDirectory line.
-    EXPECT_FALSE(hardened(0,
-                          "Executable=/x\nIdentifier=flags=0x10000(runtime)\n"
-                          "CodeDirectory v=20500 size=1 flags=0x2(adhoc) hashes=3+7\n"));
-    EXPECT_FALSE(
-        hardened(0,
-                 "Executable=/x\nIdentifier=a\nCodeDirectory v=20500 size=1 flags=0x10000(runtime) "
-                 "hashes=1+0\nCodeDirectory v=20500 size=1 flags=0x2(adhoc) hashes=3+7\n"));
-    // A failed display echoes the path, which may hold such a line.
-    EXPECT_FALSE(hardened(1,
-                          "/t/a\nCodeDirectory v=20500 flags=0x10000(runtime)\n: code object is "
-                          "not signed at all\n"));
-    // pkgutil prints no flags: a certificate name that looks like them ticks nothing.
-    EXPECT_FALSE(hardened(
-        0, "Package \"x.pkg\":\n   Status: signed\nCodeDirectory v=1 flags=0x10000(runtime)\n",
-        false));
 }
 
 TEST(RunSignatureToolsTest, RunsTheRightToolsWithThePathAsOneArgument) {

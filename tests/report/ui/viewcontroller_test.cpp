@@ -2,51 +2,43 @@
 
 #include <QAccessible>
 #include <QAccessibleActionInterface>
-#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QPlainTextEdit>
 #include <QSet>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 #include <QTreeView>
 #include <QTreeWidget>
-
-#include <sys/resource.h>
-#include <QTimer>
-#include <csignal>
 #include <filesystem>
-#include "support/filesizelimit.h"
 
 #include "fixtures/pkgwriter.h"
-#include "inspection/itemtype.h"
+#include "overview/datafile.h"
 #include "overview/ui/verdictbar.h"
 #include "report/inspectionreport.h"
-#include "report/ui/documentwindowcontroller.h"
 #include "report/ui/payloadmodel.h"
 #include "report/ui/scriptsview.h"
-#include "report/ui/viewcontroller.h"
 #include "report/ui/viewcontrollerfixture.h"
-#include "support/faketool.h"
+#include "support/filesizelimit.h"
 #include "support/savedialogs.h"
 #include "support/shell.h"
 
 using namespace varko;
-using varko::testing::FakeTool;
-using varko::testing::makeBundle;
-using varko::testing::untilExists;
-using varko::testing::xmlPlist;
-
 using varko::testing::dataText;
 using varko::testing::eventually;
+using varko::testing::save;
+using varko::testing::saveDialog;
+using varko::testing::untilExists;
 using varko::testing::ViewControllerTest;
 
 namespace {
 
-TEST_F(ViewControllerTest, AppWindowShowsReportFindingsAndThenSections) {
+// The report, then the findings, which neither Tab, clicks, keys nor accessibility actions
+// can stop at or change.
+TEST_F(ViewControllerTest, AppWindowShowsTheReportAndFindingsThatNoInputChanges) {
     auto w = window(app(), applicationBundleType);
     ViewController* v = w->viewController();
     ASSERT_TRUE(showAndFinish(*w));
@@ -62,9 +54,49 @@ TEST_F(ViewControllerTest, AppWindowShowsReportFindingsAndThenSections) {
          {Check::mojaveCheck, Check::tensixteenCheck, Check::microphoneCheck, Check::isDevIDCheck})
         EXPECT_FALSE(v->checkbox(off)->isChecked()) << checkName(off).toStdString();
     EXPECT_TRUE(v->busySpinner->isHidden());
+
+    w->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(w.get()));
+    for (QWidget* box : v->appFindings) EXPECT_TRUE(box->isVisible());
+    v->outputTextbox->setFocus();
+    QSet<QWidget*> visited;
+    for (int i = 0; i < 40; ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        visited << QApplication::focusWidget();
+    }
+    // The report, the find bar's and tabs' controls: a handful of stops, no finding among them.
+    EXPECT_LE(visited.size(), 8) << visited.size();
+    for (QWidget* stop : visited) {
+        EXPECT_EQ(qobject_cast<NoTouchButtonCell*>(stop), nullptr);
+        EXPECT_EQ(qobject_cast<QLabel*>(stop), nullptr) << stop->objectName().toStdString();
+    }
+
+    for (Check c : {Check::cameraCheck, Check::mojaveCheck}) {
+        SCOPED_TRACE(checkName(c).toStdString());
+        NoTouchButtonCell* box = v->checkbox(c);
+        const bool before = box->isChecked();
+        EXPECT_TRUE(box->isEnabled());
+        QTest::mouseClick(box, Qt::LeftButton, {}, box->rect().center());
+        EXPECT_EQ(box->isChecked(), before);
+        box->setFocus();
+        QTest::keyClick(box, Qt::Key_Space);
+        EXPECT_EQ(box->isChecked(), before);
+        box->click();
+        box->toggle();
+        box->setChecked(!before);
+        EXPECT_EQ(box->isChecked(), before);
+        if (QAccessibleInterface* a = QAccessible::queryAccessibleInterface(box);
+            a && a->actionInterface()) {
+            for (const QString& action : a->actionInterface()->actionNames())
+                a->actionInterface()->doAction(action);
+            EXPECT_EQ(box->isChecked(), before);
+        }
+        box->setFinding(!before);
+        EXPECT_EQ(box->isChecked(), !before);
+    }
 }
 
-TEST_F(ViewControllerTest, PackageAddsOnlyTheSectionsAndLeavesTheRestAlone) {
+TEST_F(ViewControllerTest, PackageAddsOnlyTheSectionsAndItsVerdictAndLeavesTheRestAlone) {
     auto w = window(package(), installerPackageType);
     ViewController* v = w->viewController();
     v->appIDText->setText("before");
@@ -87,28 +119,17 @@ TEST_F(ViewControllerTest, PackageAddsOnlyTheSectionsAndLeavesTheRestAlone) {
     EXPECT_FALSE(v->checkbox(Check::isDevIDCheck)->isChecked());
     EXPECT_FALSE(v->checkbox(Check::isHardenedCheck)->isChecked());
     EXPECT_FALSE(codesign.ran());
-    // The app's service grid and SDK row are not shown empty for a package.
+    // The app's service grid and SDK row are not shown empty for a package, nor its tabs.
     for (QWidget* box : v->appFindings) EXPECT_FALSE(box->isVisible());
-}
-
-TEST_F(ViewControllerTest, TabPassesTheFindingsAndTheVerdictBy) {
-    auto w = window(app(), applicationBundleType);
-    ASSERT_TRUE(showAndFinish(*w));
-    w->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(w.get()));
-    for (QWidget* box : w->viewController()->appFindings) EXPECT_TRUE(box->isVisible());
-    w->viewController()->outputTextbox->setFocus();
-    QSet<QWidget*> visited;
-    for (int i = 0; i < 40; ++i) {
-        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-        visited << QApplication::focusWidget();
-    }
-    // The report, the find bar's and tabs' controls: a handful of stops, no finding among them.
-    EXPECT_LE(visited.size(), 8) << visited.size();
-    for (QWidget* stop : visited) {
-        EXPECT_EQ(qobject_cast<NoTouchButtonCell*>(stop), nullptr);
-        EXPECT_EQ(qobject_cast<QLabel*>(stop), nullptr) << stop->objectName().toStdString();
-    }
+    EXPECT_FALSE(v->tabs->isTabVisible(1));
+    EXPECT_FALSE(v->tabs->isTabVisible(2));
+    EXPECT_FALSE(varko::testing::menuItem(w.get(), "Export &Privacy Profile…")->isEnabled());
+    // The verdict is Gatekeeper's; in place of what an app may use, what the package installs.
+    EXPECT_EQ(v->verdictBar->findChild<QLabel*>("verdictHeadline")->text(), "Accepted");
+    EXPECT_TRUE(v->verdict().complete);
+    const auto* installs = v->verdictBar->findChild<QLabel*>("verdictMayUse");
+    ASSERT_TRUE(eventually([&] { return !installs->text().endsWith("…"); }));
+    EXPECT_EQ(installs->text(), "nothing: the package has no payload");
 }
 
 TEST_F(ViewControllerTest, LabelsNamingAMacMechanismSayWhatWasCheckedInstead) {
@@ -132,33 +153,6 @@ TEST_F(ViewControllerTest, LabelsNamingAMacMechanismSayWhatWasCheckedInstead) {
     EXPECT_TRUE(v->checkbox(Check::isNotarizedCheck)->toolTip().contains("not checked"));
 }
 
-TEST_F(ViewControllerTest, CheckboxesIgnoreClicksKeysAndAccessibilityActions) {
-    auto w = window(app(), applicationBundleType);
-    ASSERT_TRUE(showAndFinish(*w));
-    for (Check c : {Check::cameraCheck, Check::mojaveCheck}) {
-        NoTouchButtonCell* box = w->viewController()->checkbox(c);
-        const bool before = box->isChecked();
-        EXPECT_TRUE(box->isEnabled());
-        QTest::mouseClick(box, Qt::LeftButton, {}, box->rect().center());
-        EXPECT_EQ(box->isChecked(), before);
-        box->setFocus();
-        QTest::keyClick(box, Qt::Key_Space);
-        EXPECT_EQ(box->isChecked(), before);
-        box->click();
-        box->toggle();
-        box->setChecked(!before);
-        EXPECT_EQ(box->isChecked(), before);
-        if (QAccessibleInterface* a = QAccessible::queryAccessibleInterface(box);
-            a && a->actionInterface()) {
-            for (const QString& action : a->actionInterface()->actionNames())
-                a->actionInterface()->doAction(action);
-            EXPECT_EQ(box->isChecked(), before);
-        }
-        box->setFinding(!before);
-        EXPECT_EQ(box->isChecked(), !before);
-    }
-}
-
 TEST_F(ViewControllerTest, SavedFileHoldsTheTextOfTheMomentSaveWasChosen) {
     // spctl answers only once released, after the dialog has opened.
     const QString release = dir.filePath("release");
@@ -166,14 +160,11 @@ TEST_F(ViewControllerTest, SavedFileHoldsTheTextOfTheMomentSaveWasChosen) {
     auto w = window(app(), applicationBundleType);
     ViewController* v = w->viewController();
     QSignalSpy finished(v, &ViewController::signatureChecksFinished);
-    QSignalSpy dialogs(v, &ViewController::saveDialogOpened);
     w->show();
     ASSERT_TRUE(finished.isEmpty());
     const QString atSave = v->outputTextbox->toPlainText();
     EXPECT_EQ(v->proposedFileName(), "A.app-Varko.text");
-    v->saveButton();
-    ASSERT_EQ(dialogs.size(), 1);
-    auto* dialog = qobject_cast<QFileDialog*>(dialogs.first().first().value<QWidget*>());
+    QFileDialog* dialog = saveDialog(v);
     ASSERT_NE(dialog, nullptr);
     ASSERT_TRUE(finished.isEmpty());
     (void)QFile(release).open(QIODevice::WriteOnly);
@@ -188,14 +179,11 @@ TEST_F(ViewControllerTest, SavedFileHoldsTheTextOfTheMomentSaveWasChosen) {
     EXPECT_NE(atSave, v->outputTextbox->toPlainText());
 }
 
-TEST_F(ViewControllerTest, ANameTypedWithoutSuffixIsSavedAsText) {
+TEST_F(ViewControllerTest, ANameTypedWithoutSuffixGetsItAndAFailedSaveKeepsTheOldFile) {
     auto w = window(app(), applicationBundleType);
     ViewController* v = w->viewController();
     ASSERT_TRUE(showAndFinish(*w));
-    QSignalSpy dialogs(v, &ViewController::saveDialogOpened);
-    v->saveButton();
-    ASSERT_EQ(dialogs.size(), 1);
-    auto* dialog = qobject_cast<QFileDialog*>(dialogs.first().first().value<QWidget*>());
+    QFileDialog* dialog = saveDialog(v);
     ASSERT_NE(dialog, nullptr);
     dialog->setDirectory(dir.path());
     // As a user does: type a bare name and press Return.
@@ -207,23 +195,7 @@ TEST_F(ViewControllerTest, ANameTypedWithoutSuffixIsSavedAsText) {
     ASSERT_TRUE(!saved.isEmpty() || saved.wait(10000));
     EXPECT_TRUE(QFile::exists(dir.filePath("myreport.text")));
     EXPECT_FALSE(QFile::exists(dir.filePath("myreport")));
-}
 
-/// Saves the report through Save Report… as a person would, choosing `target`.
-bool save(ViewController* v, const QString& target) {
-    QSignalSpy opened(v, &ViewController::saveDialogOpened);
-    QSignalSpy saved(v, &ViewController::reportSaved);
-    v->saveButton();
-    if (opened.size() != 1) return false;
-    varko::testing::chooseInSaveDialog(
-        qobject_cast<QFileDialog*>(opened.first().first().value<QWidget*>()), target);
-    return !saved.isEmpty() || saved.wait(20000);
-}
-
-TEST_F(ViewControllerTest, FailedSaveKeepsTheOldFileAndSaysWhy) {
-    auto w = window(app(), applicationBundleType);
-    ViewController* v = w->viewController();
-    ASSERT_TRUE(showAndFinish(*w));
     const QString target = dir.filePath("old.text");
     {
         QFile old(target);
@@ -235,7 +207,6 @@ TEST_F(ViewControllerTest, FailedSaveKeepsTheOldFileAndSaysWhy) {
         const varko::testing::FileSizeLimit limit;  // every write past 16 bytes fails
         ASSERT_TRUE(save(v, target));
     }
-
     QFile old(target);
     ASSERT_TRUE(old.open(QIODevice::ReadOnly));
     EXPECT_EQ(old.readAll(), "old report");
@@ -328,10 +299,6 @@ TEST_F(ViewControllerTest, ShowingDoesNotWaitForTheToolsAndClosingEndsThem) {
     EXPECT_TRUE(eventually([&pool] { return pool.isNull(); }));
 }
 
-}  // namespace
-
-namespace {
-
 // What a package would install, in its own tabs: the tree with its flagged entries marked,
 // the scripts' text chosen by clicking, and a line in the verdict bar.
 TEST_F(ViewControllerTest, APackageShowsItsFilesAndScriptsInTabsOfTheirOwn) {
@@ -368,15 +335,10 @@ TEST_F(ViewControllerTest, APackageShowsItsFilesAndScriptsInTabsOfTheirOwn) {
 
     // Applications › Foo.app › helper, marked with its flag named.
     QAbstractItemModel* model = v->payloadView->model();
-    const QModelIndex apps = model->index(0, 0);
-    EXPECT_EQ(apps.data().toString(), "Applications");
-    const QModelIndex app = model->index(0, 0, apps);
-    ASSERT_EQ(model->rowCount(app), 2);
-    EXPECT_EQ(model->index(0, 0, app).data().toString(), "helper");
-    EXPECT_EQ(model->index(0, 5, app).data().toString(), "setuid");
+    varko::testing::expectDataFile(varko::testing::modelText(*model), "product-files.txt");
+    const QModelIndex app = model->index(0, 0, model->index(0, 0));
     EXPECT_TRUE(model->index(0, 0, app).data(Qt::BackgroundRole).isValid());
     EXPECT_FALSE(model->index(1, 0, app).data(Qt::BackgroundRole).isValid());
-    EXPECT_EQ(model->index(1, 0, app).data().toString(), "notes␛[2J.txt");
 
     // Ctrl+Tab steps over the app's hidden tabs.
     v->tabs->setCurrentIndex(0);
@@ -416,10 +378,6 @@ TEST_F(ViewControllerTest, APackageShowsItsFilesAndScriptsInTabsOfTheirOwn) {
     EXPECT_TRUE(eventually([&] { return !QFileInfo::exists(copy); }));
 }
 
-}  // namespace
-
-namespace {
-
 // The Installs line never says more than the listing established.
 TEST(InstallsText, APartlyReadOrCutPayloadSaysSo) {
     package::PackageContents contents;
@@ -427,18 +385,20 @@ TEST(InstallsText, APartlyReadOrCutPayloadSaysSo) {
     c.installLocation = "/Applications";
     c.files.push_back({"/Applications/A.app", package::EntryType::directory, 0755, 0, 0, 0, {}});
     contents.components.push_back(c);
-    EXPECT_EQ(installsText(contents), "1 item into /Applications (A.app)");
-    contents.components[0].problems.push_back(
-        Error{0, "Payload: a pbzx chunk is cut short", ErrorCode::malformed});
-    EXPECT_EQ(installsText(contents),
-              "1 item into /Applications (A.app); part of it could not be read, so there may be "
-              "more");
-    contents.components[0].problems.back().code = ErrorCode::tooLarge;
-    EXPECT_EQ(installsText(contents),
-              "1 item into /Applications (A.app); the listing was cut short (see Files)");
-    // A refused extraction leaves the listing whole.
-    contents.components[0].problems.back().code = ErrorCode::refused;
-    EXPECT_EQ(installsText(contents), "1 item into /Applications (A.app)");
+    const QString whole = "1 item into /Applications (A.app)";
+    EXPECT_EQ(installsText(contents), whole);
+    const struct {
+        ErrorCode code;
+        QString says;
+    } cases[] = {
+        {ErrorCode::malformed, whole + "; part of it could not be read, so there may be more"},
+        {ErrorCode::tooLarge, whole + "; the listing was cut short (see Files)"},
+        {ErrorCode::refused, whole},  // a refused extraction leaves the listing whole
+    };
+    for (const auto& k : cases) {
+        contents.components[0].problems = {Error{0, "Payload: a pbzx chunk is cut short", k.code}};
+        EXPECT_EQ(installsText(contents), k.says) << int(k.code);
+    }
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QFile>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QSettings>
 #include <QSignalSpy>
@@ -15,6 +16,7 @@
 #include "report/ui/documentwindowcontroller.h"
 #include "report/ui/viewcontroller.h"
 #include "support/faketool.h"
+#include "support/savedialogs.h"
 
 namespace varko::testing {
 
@@ -23,6 +25,23 @@ inline QString dataText(const QString& name) {
     QFile file(QStringLiteral(VARKO_TEST_DATA "/") + name);
     return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll())
                                           : "<unreadable " + name + ">";
+}
+
+/// The dialog that Save Report… opens, or null.
+inline QFileDialog* saveDialog(ViewController* v) {
+    QSignalSpy opened(v, &ViewController::saveDialogOpened);
+    v->saveButton();
+    return opened.size() == 1 ? qobject_cast<QFileDialog*>(opened[0][0].value<QWidget*>())
+                              : nullptr;
+}
+
+/// Saves the report through Save Report… as a person would, choosing `target`.
+inline bool save(ViewController* v, const QString& target) {
+    QSignalSpy saved(v, &ViewController::reportSaved);
+    QFileDialog* dialog = saveDialog(v);
+    if (dialog == nullptr) return false;
+    chooseInSaveDialog(dialog, target);
+    return !saved.isEmpty() || saved.wait(20000);
 }
 
 inline const QByteArray entitlements = xmlPlist(
