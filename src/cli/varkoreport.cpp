@@ -113,7 +113,10 @@ void sayTrouble(const QString& path, const QString& trouble) {
 /// `database` named, saves them there too.
 int scanFolders(const QStringList& folders, bool json, bool deep, const QString& database,
                 const host::ToolSet& tools) {
-    const scan::Found found = scan::findItems(folders);
+    scan::FindOptions options;
+    // Disk images and zip archives are opened where the platform writes them out.
+    options.limits.containers = deep && tools.profile().expandsContainers;
+    const scan::Found found = scan::findItems(folders, options);
     std::optional<cli::ScanDatabase> db;
     if (!database.isEmpty()) db.emplace();
     int status = 0;
@@ -152,7 +155,8 @@ int scanFolders(const QStringList& folders, bool json, bool deep, const QString&
     };
     const auto print = [&](const scan::ItemSummary& item) {
         progress.clear();
-        printOne(item);
+        // A container is no item of its own: only its apps are, or why it can't be opened.
+        if (!item.isContainer || item.unreadable) printOne(item);
         if (deep)
             for (const scan::ItemSummary& inside : item.inside) printOne(inside);
         std::fflush(stdout);
@@ -210,7 +214,8 @@ constexpr auto usage =
     "0 when nothing changed, 1 when something did, 2 on trouble.\n"
     "With --scan, finds every app and package under the folders and prints one line "
     "for each (with --json, one JSON object per line); with --deep, one for each app inside\n"
-    "a package too, its path PACKAGE!/where/it/installs.\n"
+    "a package too, its path PACKAGE!/where/it/installs, and (on Linux) for each app in a\n"
+    "disk image or zip archive, its path CONTAINER/path/inside.\n"
     "The exit status is 2 when an item or folder could not be read, a signature tool\n"
     "gave no answer, a piece was not checked for having too much to hash, or a scan was\n"
     "cut short by its bounds (said on standard error and, with --json, in a {\"cut\": ...}\n"

@@ -19,6 +19,7 @@
 #include "inspection/itemtype.h"
 #include "overview/privacycatalog.h"
 #include "overview/privacyservices.h"
+#include "package/container.h"
 #include "scan/inprocesstools.h"
 #include "tools/pathbytes.h"
 #include "tools/utf8.h"
@@ -274,6 +275,46 @@ QString summaryLine(const ItemSummary& item) {
     return line;
 }
 
+namespace {
+
+/// The apps of a disk image or zip archive, each inspected from the copy written out of it
+/// and named by where it lies inside the container.
+ItemSummary scanContainer(const QString& path, const host::ToolSet& tools, const Work& work) {
+    ItemSummary s;
+    s.path = path;
+    s.name = QFileInfo(path).fileName();
+    s.isContainer = true;
+    package::ContainerBudget budget;
+    budget.cancel = work.cancel.get();
+    const auto expanded = package::expandContainer(host::pathToSystem(path).toStdString(), budget);
+    if (!expanded) {
+        markUnreadable(s, expanded.error().code, fromUtf8(expanded.error().message));
+        return s;
+    }
+    if (expanded->apps.empty()) {
+        markUnreadable(s, ErrorCode::missing, QStringLiteral("no app inside"));
+        return s;
+    }
+    const QString copyFolder = host::pathFromSystem(
+        QByteArray::fromStdString((expanded->folder->path() / "files").native()));
+    for (std::size_t i = 0; i < expanded->apps.size() && !work.cancelled(); ++i) {
+        Inspection app;
+        app.path = host::pathFromSystem(QByteArray::fromStdString(expanded->apps[i].native()));
+        app.typeName = QString::fromLatin1(applicationBundleType);
+        const QString inside =
+            host::pathFromSystem(QByteArray::fromStdString(expanded->pathsInside[i]));
+        app.container = Inspection::Container{path, inside, copyFolder, path};
+        inspect(app, tools, true, work);
+        ItemSummary summary = summarize(app);
+        summary.path = path + u'/' + inside;
+        summary.container = path;
+        s.inside.push_back(std::move(summary));
+    }
+    return s;
+}
+
+}  // namespace
+
 void scanItems(const QStringList& items, const host::ToolSet& tools, const Work& work,
                unsigned workers,
                const std::function<void(std::size_t index, ItemSummary summary)>& done) {
@@ -285,8 +326,15 @@ void scanItems(const QStringList& items, const host::ToolSet& tools, const Work&
     const host::ToolSet used = inProcessTools(tools);
 #endif
     forEachShared(work, std::size_t(items.size()), workers, [&](std::size_t index) {
+        const QString path = QFileInfo(items[int(index)]).absoluteFilePath();
+        if (tools.profile().expandsContainers &&
+            package::containerKindForName(host::pathToSystem(path).toStdString())) {
+            ItemSummary s = scanContainer(path, used, work);
+            if (!work.cancelled()) done(index, std::move(s));
+            return;
+        }
         Inspection item;
-        item.path = QFileInfo(items[int(index)]).absoluteFilePath();
+        item.path = path;
         const ItemType type = itemTypeForPath(item.path);
         const Expected<void> opened =
             type.accepted()

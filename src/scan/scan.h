@@ -89,8 +89,13 @@ struct ItemSummary {
     bool checksCut = false;
     /// The item's whole object, as `varko-report --json` prints it for one item.
     QJsonObject json;
-    /// For an app inside a package: the package, and `path` is "PACKAGE!/where/it/installs".
+    /// For an app inside a package: the package, and `path` is "PACKAGE!/where/it/installs";
+    /// for one in a disk image or zip archive, the container, and `path` is
+    /// "CONTAINER/path/inside".
     QString container;
+    /// A disk image or zip archive: no item itself, only the apps `inside` are (or, when it
+    /// could not be opened, it is listed as unreadable).
+    bool isContainer = false;
     /// The apps inside a package, each summarized as an item of its own.
     std::vector<ItemSummary> inside;
 };
@@ -102,7 +107,8 @@ struct ItemSummary {
 /// then the rest, with every control character the item could choose made visible.
 [[nodiscard]] QString summaryLine(const ItemSummary& item);
 
-/// Inspects `items` on up to `workers` threads at once, as many as `work` grants; an item's
+/// Inspects `items` on up to `workers` threads at once (a disk image or zip archive, where
+/// the platform opens them, by the apps written out of it), as many as `work` grants; an item's
 /// component checks use what the scan leaves. `done(index, summary)` is called once per item,
 /// from the thread that finished it, in any order. Calling `work` off ends the items being
 /// inspected (their tools too) and skips the rest; those get no `done`.

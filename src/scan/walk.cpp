@@ -132,6 +132,9 @@ private:
             else if (hasBundleSuffix(name, ".pkg"))
                 // Flat or a folder, or something else by that name: the scan says which.
                 add(joined(path, name), path);
+            else if (limits.containers && S_ISREG(cst.st_mode) &&
+                     (hasBundleSuffix(name, ".dmg") || hasBundleSuffix(name, ".zip")))
+                add(joined(path, name), path);
             else if (S_ISDIR(cst.st_mode))
                 folders.emplace_back(name);
             if (full) break;

@@ -29,6 +29,8 @@ struct WalkLimits {
     int depth = maxDepth;
     std::size_t entries = maxEntries;
     std::size_t problems = maxProblems;
+    /// Disk images (.dmg) and zip archives (.zip) are items too, for a scan that opens them.
+    bool containers = false;
 };
 
 /// Which bound left something out of a walk.

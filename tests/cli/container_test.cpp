@@ -68,6 +68,20 @@ TEST(ContainerReportTest, EachAppInsideIsReportedUnderTheContainersName) {
         EXPECT_EQ(run.status, 2);
         EXPECT_TRUE(run.err.contains(r.said)) << run.err.toStdString();
     }
+
+    // A deep scan lists the apps inside as items, says which containers it couldn't open,
+    // and leaves no copy behind; a plain scan doesn't look inside.
+    const auto deep = varko::testing::varkoReport({"--scan", "--deep", dir.path()}, 180000);
+    EXPECT_EQ(deep.status, 2) << deep.err.toStdString();
+    QStringList lines = QString::fromUtf8(deep.out).split(u'\n', Qt::SkipEmptyParts);
+    for (QString& line : lines) line = line.section(u' ', 0, 0);
+    EXPECT_EQ(lines,
+              (QStringList{zip + "/A.app", dir.filePath("Empty.zip"), dir.filePath("Hostile.zip"),
+                           dmg + "/Example.app", dir.filePath("volume/Example.app")}))
+        << deep.out.toStdString();
+    EXPECT_FALSE(deep.out.contains("varko-pkg-")) << "the copy's path leaked";
+    const auto shallow = varko::testing::varkoReport({"--scan", dir.path()}, 180000);
+    EXPECT_EQ(shallow.out.count('\n'), 1) << shallow.out.toStdString();
 }
 
 }  // namespace
