@@ -51,6 +51,19 @@ std::string sizeText(std::uint64_t bytes) {
 
 /// The real path of `path`; an error names `named`, the path the caller was given.
 Expected<fs::path> realPath(const fs::path& path, const fs::path& named) {
+#ifdef __linux__
+    // The kernel's own answer, from one walk of the path: realpath reads each part as a
+    // possible link, walking from the root again every time, and a scan resolves every file
+    // it opens. Whatever this can't answer (no /proc, an error to name) realpath says.
+    if (const int fd = ::open(path.c_str(), O_PATH | O_CLOEXEC); fd >= 0) {
+        char real[PATH_MAX];
+        const std::string self = "/proc/self/fd/" + std::to_string(fd);
+        const ssize_t n = ::readlink(self.c_str(), real, sizeof real);
+        ::close(fd);
+        if (n > 0 && n < static_cast<ssize_t>(sizeof real) && real[0] == '/')
+            return fs::path(std::string(real, static_cast<std::size_t>(n)));
+    }
+#endif
     char* resolved = ::realpath(path.c_str(), nullptr);
     if (!resolved) return failedErrno(named, errno);
     fs::path out(resolved);
