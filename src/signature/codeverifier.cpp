@@ -448,8 +448,9 @@ bool directoryVouchedFor(const CodeObject& code) {
     return directories && verifySignedDirectory(*code.signature, *directories);
 }
 
-Expected<void> verifyBundle(const CodeLocation& location, int depth) {
-    if (!location.root) return {};
+namespace {
+
+Expected<void> checkBundle(const CodeLocation& location, int depth) {
     const fs::path& root = *location.root;
     if (root.filename() == "Contents")
         if (auto sealed = checkAppRoot(root.parent_path()); !sealed) return sealed;
@@ -466,6 +467,24 @@ Expected<void> verifyBundle(const CodeLocation& location, int depth) {
     if (!dict) return Error{0, resourceDirectoryFailed, ErrorCode::malformed};
     return verifyResourceSeal(root, *dict, location.executable, depth,
                               location.within ? &*location.within : nullptr);
+}
+
+}  // namespace
+
+Expected<void> verifyBundle(const CodeLocation& location, int depth) {
+    if (!location.root) return {};
+    // Within one item a bundle found sound stays so: its files were read and hashed then.
+    HashBudget* budget = HashBudget::current();
+    std::string key;
+    if (budget) {
+        for (const fs::path* part : {&*location.root, &location.executable})
+            key.append(part->native()).append(1, '\0');
+        if (location.within) key.append(location.within->path().native());
+        if (budget->foundSound(key, depth)) return {};
+    }
+    auto checked = checkBundle(location, depth);
+    if (checked && budget) budget->noteSound(key, depth);
+    return checked;
 }
 
 Expected<void> verifyCode(const CodeObject& code, const CodeLocation& location, int depth) {
