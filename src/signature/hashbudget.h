@@ -32,7 +32,7 @@ struct FileIdentity {
 /// verifies again), and thousands of pieces of it. Each file's bytes are hashed once per
 /// item and for each way of hashing them; past the budget, hashing is refused and the check
 /// says so instead of running for hours. Shared by the threads of one item, which also note
-/// here the bundles they found sound.
+/// here the code they found sound.
 class HashBudget final {
 public:
     /// Enough for the largest apps in use (a few gigabytes of code), at disk speed.
@@ -52,10 +52,10 @@ public:
         const FileIdentity& file, const std::string& how, std::uint64_t bytes,
         const std::function<Expected<std::vector<unsigned char>>()>& compute);
 
-    /// Whether the bundle `key` names (its seal's folder, main executable and item) was found
-    /// sound in this item with at most `depth` levels of nesting allowed; then it is with
-    /// `depth`, as only nesting past the limit fails for want of depth. A bundle nested in
-    /// another is checked with it and again as a component of its own.
+    /// Whether the code `key` names (a bundle by its seal's folder, main executable and item;
+    /// a slice by its file too) was found sound in this item with at most `depth` levels of
+    /// nesting allowed; then it is with `depth`, as only nesting past the limit fails for want
+    /// of depth. Code nested in a bundle is checked with it and again as a component.
     [[nodiscard]] bool foundSound(const std::string& key, int depth);
     void noteSound(const std::string& key, int depth);
 

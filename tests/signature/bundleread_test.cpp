@@ -139,6 +139,19 @@ TEST_F(BundleReadTest, ABundleFoundSoundStaysSoWithinItsItemAndDepthOnly) {
         EXPECT_EQ(verdict(0), tooDeep);
         std::ofstream(*app / "Contents/Resources/readme.txt") << "changed";
         EXPECT_EQ(verdict(2), "sound");
+        // A slice is known by its file too: another file in its place is checked anew.
+        const auto slice = [&] {
+            const auto code = codesign::loadCodeObject(location->executable, std::nullopt);
+            const auto checked =
+                code ? codesign::verifySlice(*code, *location) : Expected<void>(code.error());
+            return checked ? std::string("sound") : checked.error().message;
+        };
+        EXPECT_EQ(slice(), "sound");
+        const fs::path other = location->executable.string() + ".new";
+        fs::copy_file(location->executable, other);
+        std::fstream(other, std::ios::in | std::ios::out | std::ios::binary).seekp(4096).put('Z');
+        fs::rename(other, location->executable);
+        EXPECT_EQ(slice(), "invalid signature: page 1 of the code does not match its hash");
     }
     codesign::HashBudget another;
     const codesign::HashBudget::Scope scope(&another);
