@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -49,8 +50,35 @@ std::string sizeText(std::uint64_t bytes) {
     return std::to_string(bytes) + " bytes";
 }
 
+#ifdef __linux__
+/// The path of the file open at `fd` (O_PATH will do), as the kernel names it: fully
+/// resolved. Read through one open handle on this process's /proc fd folder, which spares a
+/// walk through /proc for every file.
+std::optional<fs::path> pathOfOpen(int fd) {
+    static const struct Folder {
+        pid_t process = ::getpid();
+        int fd = ::open("/proc/self/fd", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    } folder;
+    const std::string name = std::to_string(fd);
+    char real[PATH_MAX];
+    // A child of a fork names its own files by its own folder, not its parent's.
+    const ssize_t n = folder.fd >= 0 && folder.process == ::getpid()
+                          ? ::readlinkat(folder.fd, name.c_str(), real, sizeof real)
+                          : ::readlink(("/proc/self/fd/" + name).c_str(), real, sizeof real);
+    if (n <= 0 || n >= static_cast<ssize_t>(sizeof real) || real[0] != '/') return std::nullopt;
+    return fs::path(std::string(real, static_cast<std::size_t>(n)));
+}
+#endif
+
 /// The real path of `path`; an error names `named`, the path the caller was given.
 Expected<fs::path> realPath(const fs::path& path, const fs::path& named) {
+#ifdef __linux__
+    // The kernel's own answer, from one walk of the path: realpath reads each part as a
+    // possible link, walking from the root again every time, and a scan resolves every file
+    // it opens. Whatever this can't answer (no /proc, an error to name) realpath says.
+    if (const FileDescriptor fd(::open(path.c_str(), O_PATH | O_CLOEXEC)); fd.get() >= 0)
+        if (auto real = pathOfOpen(fd.get())) return std::move(*real);
+#endif
     char* resolved = ::realpath(path.c_str(), nullptr);
     if (!resolved) return failedErrno(named, errno);
     fs::path out(resolved);
@@ -124,7 +152,38 @@ int FileDescriptor::release() {
     return std::exchange(fd, -1);
 }
 
+#ifdef __linux__
+namespace {
+
+/// `path` opened inside `within` in one walk: located without being opened (so that no FIFO
+/// or device is), told to be a regular file inside by the kernel's name for it, then opened
+/// by that name and found to be the same file. Nullopt for anything else, which the full
+/// check then names.
+std::optional<OpenedFile> openInside(const fs::path& path, const ItemRoot& within, FinalLink last) {
+    const int nofollow = last == FinalLink::Refuse ? O_NOFOLLOW : 0;
+    const FileDescriptor located(::open(path.c_str(), O_PATH | O_CLOEXEC | nofollow));
+    struct stat found {};
+    if (located.get() < 0 || ::fstat(located.get(), &found) != 0 || !S_ISREG(found.st_mode))
+        return std::nullopt;
+    const auto real = pathOfOpen(located.get());
+    if (!real || !within.contains(*real)) return std::nullopt;
+    FileDescriptor fd(
+        ::open(real->c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW));
+    struct stat st {};
+    if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) ||
+        st.st_dev != found.st_dev || st.st_ino != found.st_ino)
+        return std::nullopt;
+    return OpenedFile{std::move(fd), static_cast<std::uint64_t>(st.st_size)};
+}
+
+}  // namespace
+#endif
+
 Expected<OpenedFile> openRegularFile(const fs::path& path, const ItemRoot* within, FinalLink last) {
+#ifdef __linux__
+    if (within)
+        if (auto opened = openInside(path, *within, last)) return std::move(*opened);
+#endif
     fs::path target = path;
     if (within) {
         auto resolved = within->resolve(path, last);

@@ -413,14 +413,31 @@ Expected<CodeDirectories> codeDirectories(const codesig::SuperBlob& signature) {
     return out;
 }
 
-Expected<void> verifySlice(const CodeObject& code, const CodeLocation& location) {
-    if (!code.signature) return Error{0, "code object is not signed at all", ErrorCode::missing};
-    auto directories = codeDirectories(*code.signature);
-    if (!directories) return invalidSignature(directories.error());
-    const CodeDirectory& cd = directories->chosen();
-    if (cd.codeSlots == codesig::CodeSlots::LeftUnread)
-        return invalidSignature("the page hashes were not read", ErrorCode::unsupported);
-    if (auto signedDirectory = verifySignedDirectory(*code.signature, *directories);
+namespace {
+
+/// Names what a check of `code` at `location` reads, for noting it sound: the executable by
+/// its path and by the file it is (so that another file there is another key), the slice,
+/// and the files the location binds. Empty when the code's file can't be told.
+std::string soundKey(const CodeObject& code, const CodeLocation& location) {
+    const auto file =
+        code.source ? fileIdentity(code.source->descriptor()) : Expected<FileIdentity>(Error{});
+    if (!file) return {};
+    std::string key = "slice";
+    for (const std::uint64_t n : {file->device, file->inode, file->size,
+                                  std::uint64_t(file->modifiedNs), code.slice.fileOffset})
+        key.append(1, '\0').append(std::to_string(n));
+    for (const fs::path* part : {&code.executable, &location.executable})
+        key.append(1, '\0').append(part->native());
+    for (const auto* part : {&location.infoPlist, &location.root})
+        key.append(1, '\0').append(*part ? (*part)->native() : std::string());
+    if (location.within) key.append(1, '\0').append(location.within->path().native());
+    return key;
+}
+
+Expected<void> checkSlice(const CodeObject& code, const CodeDirectories& directories,
+                          const CodeLocation& location) {
+    const CodeDirectory& cd = directories.chosen();
+    if (auto signedDirectory = verifySignedDirectory(*code.signature, directories);
         !signedDirectory)
         return signedDirectory;
     const HashKind& kind = *hashKind(cd.hashType);
@@ -430,6 +447,24 @@ Expected<void> verifySlice(const CodeObject& code, const CodeLocation& location)
     if (!endsWithItsLinkedit(code.slice))
         return Error{0, mainExecutableFailed, ErrorCode::invalidSignature};
     return {};
+}
+
+}  // namespace
+
+Expected<void> verifySlice(const CodeObject& code, const CodeLocation& location) {
+    if (!code.signature) return Error{0, "code object is not signed at all", ErrorCode::missing};
+    auto directories = codeDirectories(*code.signature);
+    if (!directories) return invalidSignature(directories.error());
+    if (directories->chosen().codeSlots == codesig::CodeSlots::LeftUnread)
+        return invalidSignature("the page hashes were not read", ErrorCode::unsupported);
+    // Within one item a slice found sound stays so, as a bundle does: nested code is checked
+    // with the code around it and again as a component.
+    HashBudget* budget = HashBudget::current();
+    const std::string key = budget ? soundKey(code, location) : std::string();
+    if (!key.empty() && budget->foundSound(key, 0)) return {};
+    auto checked = checkSlice(code, *directories, location);
+    if (checked && !key.empty()) budget->noteSound(key, 0);
+    return checked;
 }
 
 Expected<void> verifyCodePages(const CodeObject& code) {
@@ -448,8 +483,9 @@ bool directoryVouchedFor(const CodeObject& code) {
     return directories && verifySignedDirectory(*code.signature, *directories);
 }
 
-Expected<void> verifyBundle(const CodeLocation& location, int depth) {
-    if (!location.root) return {};
+namespace {
+
+Expected<void> checkBundle(const CodeLocation& location, int depth) {
     const fs::path& root = *location.root;
     if (root.filename() == "Contents")
         if (auto sealed = checkAppRoot(root.parent_path()); !sealed) return sealed;
@@ -466,6 +502,24 @@ Expected<void> verifyBundle(const CodeLocation& location, int depth) {
     if (!dict) return Error{0, resourceDirectoryFailed, ErrorCode::malformed};
     return verifyResourceSeal(root, *dict, location.executable, depth,
                               location.within ? &*location.within : nullptr);
+}
+
+}  // namespace
+
+Expected<void> verifyBundle(const CodeLocation& location, int depth) {
+    if (!location.root) return {};
+    // Within one item a bundle found sound stays so: its files were read and hashed then.
+    HashBudget* budget = HashBudget::current();
+    std::string key;
+    if (budget) {
+        for (const fs::path* part : {&*location.root, &location.executable})
+            key.append(part->native()).append(1, '\0');
+        if (location.within) key.append(location.within->path().native());
+        if (budget->foundSound(key, depth)) return {};
+    }
+    auto checked = checkBundle(location, depth);
+    if (checked && budget) budget->noteSound(key, depth);
+    return checked;
 }
 
 Expected<void> verifyCode(const CodeObject& code, const CodeLocation& location, int depth) {

@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -83,6 +84,18 @@ Expected<std::vector<unsigned char>> HashBudget::hashOnce(
     }
     finished.notify_all();
     return result;
+}
+
+bool HashBudget::foundSound(const std::string& key, int depth) {
+    const std::lock_guard lock(mutex);
+    const auto found = sound.find(key);
+    return found != sound.end() && found->second <= depth;
+}
+
+void HashBudget::noteSound(const std::string& key, int depth) {
+    const std::lock_guard lock(mutex);
+    const auto [at, added] = sound.emplace(key, depth);
+    if (!added) at->second = std::min(at->second, depth);
 }
 
 }  // namespace varko::codesign

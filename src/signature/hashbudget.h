@@ -31,7 +31,8 @@ struct FileIdentity {
 /// can name the same gigabytes many times over (hard links, nested code that every level
 /// verifies again), and thousands of pieces of it. Each file's bytes are hashed once per
 /// item and for each way of hashing them; past the budget, hashing is refused and the check
-/// says so instead of running for hours. Shared by the threads of one item.
+/// says so instead of running for hours. Shared by the threads of one item, which also note
+/// here the code they found sound.
 class HashBudget final {
 public:
     /// Enough for the largest apps in use (a few gigabytes of code), at disk speed.
@@ -50,6 +51,13 @@ public:
     [[nodiscard]] Expected<std::vector<unsigned char>> hashOnce(
         const FileIdentity& file, const std::string& how, std::uint64_t bytes,
         const std::function<Expected<std::vector<unsigned char>>()>& compute);
+
+    /// Whether the code `key` names (a bundle by its seal's folder, main executable and item;
+    /// a slice by its file too) was found sound in this item with at most `depth` levels of
+    /// nesting allowed; then it is with `depth`, as only nesting past the limit fails for want
+    /// of depth. Code nested in a bundle is checked with it and again as a component.
+    [[nodiscard]] bool foundSound(const std::string& key, int depth);
+    void noteSound(const std::string& key, int depth);
 
     /// The words of a refusal, naming the bound.
     [[nodiscard]] std::string spentMessage() const;
@@ -85,6 +93,7 @@ private:
     std::mutex mutex;
     std::condition_variable finished;
     std::map<Key, std::shared_ptr<Entry>> entries;
+    std::map<std::string, int> sound;  ///< each bundle found sound, by the least depth it had
     std::uint64_t left;
     const std::uint64_t limit;
 };

@@ -4,13 +4,18 @@
 #include <re2/set.h>
 
 #include <algorithm>
+#include <atomic>
+
+#include "signing/recentresults.h"
 
 namespace varko::codesign {
 
 struct ResourceRules::Matcher {
     explicit Matcher(const RE2::Options& options) : set(options, RE2::UNANCHORED) {}
-    RE2::Set set;
-    std::uint64_t refills = 0;  ///< of the automaton's state cache, while matching these rules
+    RE2::Set set;  ///< RE2 matches from several threads at once
+    /// Whether its automaton has outgrown its cache: then it is given to no other seal, which
+    /// is judged on a cache of its own, as if it were the first.
+    std::atomic<bool> refilled{false};
 };
 
 namespace {
@@ -74,6 +79,36 @@ Error refused(std::string_view pattern, const RE2& re) {
                    ErrorCode::malformed);
 }
 
+/// regcomp reads a C string: a NUL ends the pattern.
+std::string_view patternOf(const std::string& key) {
+    return std::string_view(key).substr(0, key.find('\0'));
+}
+
+/// What a rule's value makes of the paths it matches.
+Expected<ResourceRule> ruleOf(std::string_view pattern, const plist::Value& value) {
+    if (pattern.size() > maxRulePatternLength)
+        return refused(pattern, "is longer than " + std::to_string(maxRulePatternLength) + " bytes",
+                       ErrorCode::tooLarge);
+    ResourceRule r;
+    r.pattern = std::string(pattern);
+    if (const auto* d = value.dictionary()) {
+        r.omit = flag(*d, "omit");
+        r.optional = flag(*d, "optional");
+        r.nested = flag(*d, "nested");
+        if (const auto* w = d->find("weight")) {
+            if (w->integer())
+                r.weight = static_cast<double>(w->integer()->asSigned());
+            else if (w->real())
+                r.weight = *w->real();
+        }
+    } else if (const auto* b = value.boolean()) {
+        r.omit = !*b;
+    } else {
+        return refused(pattern, "is neither a dictionary nor a boolean", ErrorCode::malformed);
+    }
+    return r;
+}
+
 }  // namespace
 
 Expected<ResourceRules> ResourceRules::compile(const plist::Dictionary& dictionary) {
@@ -81,44 +116,45 @@ Expected<ResourceRules> ResourceRules::compile(const plist::Dictionary& dictiona
         return Error{0, "more than " + std::to_string(maxSealRules) + " rules",
                      ErrorCode::tooLarge};
     countRefills();
-    ResourceRules out;
-    auto matcher = std::make_shared<Matcher>(posixExtended(maxRulesMemory));
+    // Compiled automata by their patterns, in order, each after its length: apps built by the
+    // same tools seal with the same rules, and compiling them costs more than checking a
+    // small app's files. Few, as each may grow to maxRulesMemory.
+    static signing::RecentResults<std::shared_ptr<Matcher>, 8> compiled;
+    std::string patterns;
     for (const auto& [key, value] : dictionary) {
-        // regcomp reads a C string: a NUL ends the pattern.
-        const std::string_view pattern = std::string_view(key).substr(0, key.find('\0'));
-        if (pattern.size() > maxRulePatternLength)
-            return refused(pattern,
-                           "is longer than " + std::to_string(maxRulePatternLength) + " bytes",
-                           ErrorCode::tooLarge);
-        ResourceRule r;
-        r.pattern = std::string(pattern);
-        if (const auto* d = value.dictionary()) {
-            r.omit = flag(*d, "omit");
-            r.optional = flag(*d, "optional");
-            r.nested = flag(*d, "nested");
-            if (const auto* w = d->find("weight")) {
-                if (w->integer())
-                    r.weight = static_cast<double>(w->integer()->asSigned());
-                else if (w->real())
-                    r.weight = *w->real();
-            }
-        } else if (const auto* b = value.boolean()) {
-            r.omit = !*b;
-        } else {
-            return refused(pattern, "is neither a dictionary nor a boolean", ErrorCode::malformed);
-        }
+        const std::string_view pattern = patternOf(key);
+        patterns.append(std::to_string(pattern.size())).append(1, ':').append(pattern);
+    }
+    std::shared_ptr<Matcher> matcher;
+    bool outgrown = false;  // then this seal's own automaton is not kept either
+    if (auto found = compiled.find(patterns)) {
+        outgrown = (*found)->refilled;
+        if (!outgrown) matcher = std::move(*found);
+    }
+    // Each of those patterns compiled, alone and together: only what the values say is left.
+    const bool known = matcher != nullptr;
+    if (!known) matcher = std::make_shared<Matcher>(posixExtended(maxRulesMemory));
+    ResourceRules out;
+    for (const auto& [key, value] : dictionary) {
+        const std::string_view pattern = patternOf(key);
+        auto r = ruleOf(pattern, value);
+        if (!r) return r.error();
+        out.rules.push_back(std::move(*r));
+        if (known) continue;
         // Alone first, so that a refusal names its rule and says why.
         if (const RE2 alone(pattern, posixExtended(maxRuleMemory)); !alone.ok())
             return refused(pattern, alone);
-        if (matcher->set.Add(pattern, nullptr) != static_cast<int>(out.rules.size()))
+        if (matcher->set.Add(pattern, nullptr) != static_cast<int>(out.rules.size() - 1))
             return refused(pattern, "can't be matched with the others", ErrorCode::unsupported);
-        out.rules.push_back(std::move(r));
     }
-    if (!matcher->set.Compile())
-        return Error{0,
-                     "the rules together are too large to match in " +
-                         std::to_string(maxRulesMemory >> 20) + " MiB",
-                     ErrorCode::tooLarge};
+    if (!known) {
+        if (!matcher->set.Compile())
+            return Error{0,
+                         "the rules together are too large to match in " +
+                             std::to_string(maxRulesMemory >> 20) + " MiB",
+                         ErrorCode::tooLarge};
+        if (!outgrown) compiled.add(patterns, matcher);
+    }
     out.matcher = std::move(matcher);
     return out;
 }
@@ -131,13 +167,16 @@ Expected<const ResourceRule*> ResourceRules::ruleFor(std::string_view path) cons
                          " MiB on this bundle's paths",
                      ErrorCode::tooLarge};
     };
-    if (matcher->refills > maxRuleCacheRefills) return tooLarge();
+    if (refills > maxRuleCacheRefills) return tooLarge();
     std::vector<int> matched;
     RE2::Set::ErrorInfo error{RE2::Set::kNoError};
     const std::uint64_t before = cacheRefills;
     const bool any = matcher->set.Match(path, &matched, &error);
-    matcher->refills += cacheRefills - before;
-    if ((!any && error.kind != RE2::Set::kNoError) || matcher->refills > maxRuleCacheRefills)
+    if (cacheRefills != before) {
+        refills += cacheRefills - before;
+        matcher->refilled = true;
+    }
+    if ((!any && error.kind != RE2::Set::kNoError) || refills > maxRuleCacheRefills)
         return tooLarge();
     // In the rules' own order, as a heavier rule displaces only a lighter one.
     std::sort(matched.begin(), matched.end());

@@ -37,7 +37,8 @@ struct ResourceRule {
 /// the rule anchors itself, a rule whose value is false omits what it matches. All rules
 /// are matched in one pass over the path, in time linear in it and in bounded memory (RE2),
 /// so what RE2 can't match that way (a back-reference) is refused, not tried. Not for use
-/// from two threads at once.
+/// from two threads at once; the compiled automaton may be shared with other seals of the
+/// same patterns, which nearly every app has.
 class ResourceRules {
 public:
     /// The rules, or which of them can't be used and why.
@@ -50,7 +51,8 @@ public:
 private:
     struct Matcher;
     std::vector<ResourceRule> rules;
-    std::shared_ptr<Matcher> matcher;  ///< every rule, by its index in `rules`
+    std::shared_ptr<Matcher> matcher;   ///< every rule, by its index in `rules`
+    mutable std::uint64_t refills = 0;  ///< of the automaton's cache, while matching for these
 };
 
 }  // namespace varko::codesign

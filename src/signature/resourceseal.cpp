@@ -199,12 +199,15 @@ Expected<void> verifyResourceSeal(const fs::path& contents, const plist::Diction
     auto own = within ? Expected<ItemRoot>(*within) : ItemRoot::of(contents);
     if (!own) return unfit(own.error().message, own.error().code);
     const ItemRoot& item = *own;
-    if (auto inside = item.resolve(contents); !inside)
-        return unfit(inside.error().message, inside.error().code);
+    const auto inside = item.resolve(contents);
+    if (!inside) return unfit(inside.error().message, inside.error().code);
 
     std::error_code ec;
-    const fs::path mainRel = fs::weakly_canonical(mainExecutable, ec)
-                                 .lexically_relative(fs::weakly_canonical(contents, ec));
+    // Real paths as the item resolves them, one walk each; weakly_canonical reads every part
+    // of the path as a possible link, for an executable that is missing or lies outside.
+    const auto main = item.resolve(mainExecutable);
+    const fs::path mainRel =
+        (main ? *main : fs::weakly_canonical(mainExecutable, ec)).lexically_relative(*inside);
     std::set<std::string> seen;
     std::size_t walked = 0;
     fs::recursive_directory_iterator it(contents, fs::directory_options::none, ec), end;

@@ -12,6 +12,7 @@
 #include "format/plist/plist.h"
 #include "signing/opensslptr.h"
 #include "signing/recentresults.h"
+#include "signing/sharedcertificates.h"
 
 namespace varko::signing {
 
@@ -234,11 +235,11 @@ std::optional<std::vector<Bytes>> plistCdHashes(const ASN1_TYPE* value) {
 
 /// genTime of the token's TSTInfo; the token's own signature is checked elsewhere.
 std::optional<std::int64_t> timestampTime(const Bytes& token) {
-    const unsigned char* p = token.data();
-    CmsPtr ts(d2i_CMS_ContentInfo(nullptr, &p, static_cast<long>(token.size())));
-    if (!ts || OBJ_obj2nid(CMS_get0_eContentType(ts.get())) != NID_id_smime_ct_TSTInfo)
+    const ReadCms read = readCms(token);
+    CmsPtr::pointer ts = read.cms.get();
+    if (!ts || OBJ_obj2nid(CMS_get0_eContentType(ts)) != NID_id_smime_ct_TSTInfo)
         return std::nullopt;
-    ASN1_OCTET_STRING** content = CMS_get0_content(ts.get());
+    ASN1_OCTET_STRING** content = CMS_get0_content(ts);
     if (!content || !*content) return std::nullopt;
     const unsigned char* q = ASN1_STRING_get0_data(*content);
     TstInfoPtr info(d2i_TS_TST_INFO(nullptr, &q, ASN1_STRING_length(*content)));
@@ -246,15 +247,17 @@ std::optional<std::int64_t> timestampTime(const Bytes& token) {
 }
 
 /// Orders the certificates from the signer up by issuer, never reusing one, so that a
-/// loop of certificates naming each other ends.
-void orderChain(CmsSignature& out, std::vector<X509*> certs, X509* signer) {
+/// loop of certificates naming each other ends. `described[i]` is `certs[i]` in our form.
+void orderChain(CmsSignature& out, const std::vector<X509*>& certs,
+                const std::vector<const Certificate*>& described, X509* signer) {
     std::vector<Certificate> ordered;
     std::vector<bool> used(certs.size(), false);
     X509* current = signer;
     while (current) {
-        const auto it = std::find(certs.begin(), certs.end(), current);
-        used[static_cast<std::size_t>(it - certs.begin())] = true;
-        if (auto c = describe(current)) ordered.push_back(std::move(*c));
+        const auto at = static_cast<std::size_t>(std::find(certs.begin(), certs.end(), current) -
+                                                 certs.begin());
+        used[at] = true;
+        ordered.push_back(*described[at]);
         if (X509_check_issued(current, current) == X509_V_OK) break;
         X509* next = nullptr;
         for (std::size_t i = 0; i < certs.size() && !next; ++i)
@@ -263,8 +266,7 @@ void orderChain(CmsSignature& out, std::vector<X509*> certs, X509* signer) {
     }
     out.chainLength = ordered.size();
     for (std::size_t i = 0; i < certs.size(); ++i)
-        if (!used[i])
-            if (auto c = describe(certs[i])) ordered.push_back(std::move(*c));
+        if (!used[i]) ordered.push_back(*described[i]);
     out.certificates = std::move(ordered);
 }
 
@@ -284,10 +286,9 @@ Expected<CmsSignature> parse(std::span<const std::byte> bytes) {
 
     CmsSignature out;
     out.encoded.assign(data, data + used);
-    const unsigned char* p = out.encoded.data();
-    CmsPtr cms(d2i_CMS_ContentInfo(nullptr, &p, static_cast<long>(used)));
-    ERR_clear_error();
-    if (!cms || p != out.encoded.data() + used) return cmsError("not a CMS ContentInfo");
+    ReadCms read = readCms(out.encoded);
+    CmsPtr& cms = read.cms;
+    if (!cms || !read.whole) return cmsError("not a CMS ContentInfo");
     if (OBJ_obj2nid(CMS_get0_type(cms.get())) != NID_pkcs7_signed)
         return cmsError("not SignedData", ErrorCode::unsupported);
     if (CMS_is_detached(cms.get()) != 1)
@@ -299,7 +300,7 @@ Expected<CmsSignature> parse(std::span<const std::byte> bytes) {
             ErrorCode::unsupported);
     CMS_SignerInfo* si = sk_CMS_SignerInfo_value(signers, 0);
 
-    X509StackPtr certs(CMS_get1_certs(cms.get()));
+    X509StackPtr certs = certificatesOf(read);
     const int count = certs ? sk_X509_num(certs.get()) : 0;
     if (count <= 0) return cmsError("no certificates", ErrorCode::missing);
     if (static_cast<std::size_t>(count) > maxCertificates)
@@ -315,9 +316,18 @@ Expected<CmsSignature> parse(std::span<const std::byte> bytes) {
     if (!signer)
         return cmsError("the signer's certificate is not among the certificates",
                         ErrorCode::missing);
-    for (X509* x : list)
-        if (!describe(x)) return describe(x).error();
-    orderChain(out, list, signer);
+    // Each certificate in our form: the shared one's, or described here when OpenSSL read
+    // them with the rest.
+    std::vector<Expected<Certificate>> own;
+    std::vector<const Certificate*> described;
+    if (!read.apart)
+        for (X509* x : list) own.push_back(describe(x));
+    for (std::size_t i = 0; i < list.size(); ++i) {
+        const Expected<Certificate>& c = read.apart ? read.certificates[i]->described : own[i];
+        if (!c) return c.error();
+        described.push_back(&*c);
+    }
+    orderChain(out, list, described, signer);
 
     X509_ALGOR* digestAlg = nullptr;
     CMS_SignerInfo_get0_algs(si, nullptr, nullptr, &digestAlg, nullptr);
@@ -375,6 +385,177 @@ std::string_view bytesKey(std::span<const std::byte> bytes) {
 
 }  // namespace
 
+namespace {
+
+/// The tag and length of the BER element at the start of `bytes`, which berElement has found
+/// whole: low tag numbers only, as CMS's structure uses.
+struct BerHeader {
+    unsigned char tag = 0;
+    std::size_t size = 0;  ///< of the tag and length bytes
+    bool indefinite = false;
+    std::size_t length = 0;  ///< of the contents, when definite
+};
+
+std::optional<BerHeader> berHeader(std::span<const unsigned char> bytes) {
+    if (bytes.size() < 2 || (bytes[0] & 0x1f) == 0x1f) return std::nullopt;
+    BerHeader h{bytes[0], 2, bytes[1] == 0x80, bytes[1]};
+    if (h.indefinite) {
+        h.length = 0;
+    } else if (bytes[1] & 0x80) {
+        const std::size_t n = bytes[1] & 0x7f;
+        if (n == 0 || n > 4 || n > bytes.size() - 2) return std::nullopt;
+        h.length = 0;
+        for (std::size_t i = 0; i < n; ++i) h.length = (h.length << 8) | bytes[2 + i];
+        h.size += n;
+    }
+    if (!h.indefinite && h.length > bytes.size() - h.size) return std::nullopt;
+    return h;
+}
+
+void putHeader(Bytes& out, unsigned char tag, std::size_t length) {
+    out.push_back(tag);
+    if (length < 0x80) {
+        out.push_back(static_cast<unsigned char>(length));
+        return;
+    }
+    unsigned char digits[sizeof length];
+    std::size_t n = 0;
+    for (std::size_t rest = length; rest != 0; rest >>= 8)
+        digits[n++] = static_cast<unsigned char>(rest & 0xff);
+    out.push_back(static_cast<unsigned char>(0x80 | n));
+    while (n > 0) out.push_back(digits[--n]);
+}
+
+/// A ContentInfo's SignedData without its certificates, and each certificate's own bytes:
+/// ContentInfo { contentType, [0] { SignedData { version, digestAlgorithms,
+/// encapContentInfo, [0] certificates, ... } } }. The three elements around the certificates
+/// keep an indefinite length, or lose the certificates' bytes from a definite one. Nullopt
+/// for any other shape, a certificate of another kind, or more than maxCertificates.
+struct CertificatesApart {
+    std::size_t used = 0;  ///< bytes of the ContentInfo, which may be followed by others
+    Bytes rest;
+    std::vector<std::span<const unsigned char>> certificates;
+};
+
+std::optional<CertificatesApart> takeCertificatesApart(std::span<const unsigned char> info) {
+    const auto whole = berElement(info, 0);
+    if (!whole) return std::nullopt;
+    info = info.first(*whole);
+    CertificatesApart out;
+    out.used = *whole;
+    std::size_t at = 0;
+    std::vector<std::pair<std::size_t, BerHeader>> around;
+    const auto enter = [&](unsigned char tag) {
+        const auto h = berHeader(info.subspan(at));
+        if (!h || h->tag != tag) return false;
+        around.emplace_back(at, *h);
+        at += h->size;
+        return true;
+    };
+    const auto skip = [&](unsigned char tag) {
+        const auto n =
+            at < info.size() && info[at] == tag ? berElement(info.subspan(at), 1) : std::nullopt;
+        if (n) at += *n;
+        return n.has_value();
+    };
+    if (!enter(0x30) || !skip(0x06) || !enter(0xa0) || !enter(0x30) || !skip(0x02) || !skip(0x31) ||
+        !skip(0x30))
+        return std::nullopt;
+    const auto set = berHeader(info.subspan(at));
+    const auto setSize = set && set->tag == 0xa0 ? berElement(info.subspan(at), 1) : std::nullopt;
+    if (!setSize) return std::nullopt;
+    const std::size_t start = at, end = at + *setSize;
+    // An indefinite set ends in two zero bytes, which are no certificate.
+    const std::size_t last = set->indefinite ? end - 2 : end;
+    for (std::size_t c = start + set->size; c < last;) {
+        const auto n = info[c] == 0x30 ? berElement(info.subspan(c, last - c), 2) : std::nullopt;
+        if (!n || out.certificates.size() == maxCertificates) return std::nullopt;
+        out.certificates.push_back(info.subspan(c, *n));
+        c += *n;
+    }
+    const std::size_t removed = end - start;
+    std::size_t from = 0;
+    for (const auto& [offset, h] : around) {
+        if (!h.indefinite && h.length < removed) return std::nullopt;
+        out.rest.insert(out.rest.end(), info.begin() + std::ptrdiff_t(from),
+                        info.begin() + std::ptrdiff_t(offset));
+        if (h.indefinite)
+            out.rest.insert(out.rest.end(), info.begin() + std::ptrdiff_t(offset),
+                            info.begin() + std::ptrdiff_t(offset + h.size));
+        else
+            putHeader(out.rest, h.tag, h.length - removed);
+        from = offset + h.size;
+    }
+    out.rest.insert(out.rest.end(), info.begin() + std::ptrdiff_t(from),
+                    info.begin() + std::ptrdiff_t(start));
+    out.rest.insert(out.rest.end(), info.begin() + std::ptrdiff_t(end), info.end());
+    return out;
+}
+
+}  // namespace
+
+SharedCertificate sharedCertificate(std::span<const unsigned char> der) {
+    static RecentResults<SharedCertificate> recent;
+    const std::string_view key(reinterpret_cast<const char*>(der.data()), der.size());
+    if (auto known = recent.find(key)) return std::move(*known);
+    const unsigned char* p = der.data();
+    X509Ptr x(d2i_X509(nullptr, &p, static_cast<long>(der.size())));
+    ERR_clear_error();
+    if (!x || p != der.data() + der.size()) return nullptr;
+    auto decoded = std::make_shared<DecodedCertificate>();
+    decoded->described = describe(x.get());
+    // Worked out now, while no other thread holds it: what OpenSSL would otherwise cache on
+    // first use.
+    X509_check_purpose(x.get(), -1, 0);
+    decoded->x509 = std::move(x);
+    ERR_clear_error();
+    recent.add(key, decoded);
+    return decoded;
+}
+
+ReadCms readCms(std::span<const unsigned char> bytes) {
+    ReadCms read;
+    if (auto apart = takeCertificatesApart(bytes)) {
+        for (const auto der : apart->certificates) {
+            SharedCertificate c = sharedCertificate(der);
+            if (!c) break;
+            read.certificates.push_back(std::move(c));
+        }
+        const unsigned char* p = apart->rest.data();
+        if (read.certificates.size() == apart->certificates.size())
+            read.cms.reset(d2i_CMS_ContentInfo(nullptr, &p, static_cast<long>(apart->rest.size())));
+        ERR_clear_error();
+        if (read.cms && p == apart->rest.data() + apart->rest.size()) {
+            read.apart = true;
+            read.whole = apart->used == bytes.size();
+            return read;
+        }
+        // Read whole instead, so that whatever is wrong is said as before.
+        read.cms.reset();
+        read.certificates.clear();
+    }
+    const unsigned char* p = bytes.data();
+    read.cms.reset(d2i_CMS_ContentInfo(nullptr, &p, static_cast<long>(bytes.size())));
+    ERR_clear_error();
+    read.whole = read.cms && p == bytes.data() + bytes.size();
+    return read;
+}
+
+X509StackPtr certificatesOf(const ReadCms& read) {
+    if (!read.apart) return X509StackPtr(read.cms ? CMS_get1_certs(read.cms.get()) : nullptr);
+    // None is no stack, as OpenSSL's own answer has it.
+    if (read.certificates.empty()) return nullptr;
+    X509StackPtr stack(sk_X509_new_null());
+    for (const SharedCertificate& c : read.certificates) {
+        if (!stack || X509_up_ref(c->x509.get()) != 1) return nullptr;
+        if (sk_X509_push(stack.get(), c->x509.get()) <= 0) {
+            X509_free(c->x509.get());
+            return nullptr;
+        }
+    }
+    return stack;
+}
+
 bool Certificate::hasMarker(std::string_view oid) const {
     return std::find(appleMarkers.begin(), appleMarkers.end(), oid) != appleMarkers.end();
 }
@@ -409,11 +590,11 @@ Expected<void> checkSigner(const CmsSignature& cms, std::span<const std::byte> c
     std::shared_ptr<DecodedCms> decoded = cms.decoded;
     if (!decoded || !decoded->cms) {
         decoded = std::make_shared<DecodedCms>();
-        const unsigned char* p = cms.encoded.data();
-        decoded->cms.reset(d2i_CMS_ContentInfo(nullptr, &p, static_cast<long>(cms.encoded.size())));
-        const unsigned char* q = cms.certificates.front().der.data();
-        decoded->signer.reset(
-            d2i_X509(nullptr, &q, static_cast<long>(cms.certificates.front().der.size())));
+        decoded->cms = readCms(cms.encoded).cms;
+        const SharedCertificate signer =
+            cms.certificates.empty() ? nullptr : sharedCertificate(cms.certificates.front().der);
+        if (signer && X509_up_ref(signer->x509.get()) == 1)
+            decoded->signer.reset(signer->x509.get());
     }
     const std::lock_guard hold(decoded->mutex);
     STACK_OF(CMS_SignerInfo)* signers =
@@ -459,12 +640,9 @@ Expected<void> verifySigner(const CmsSignature& cms, std::span<const std::byte> 
 }
 
 Expected<Certificate> describeCertificate(std::span<const unsigned char> der) {
-    const unsigned char* p = der.data();
-    X509Ptr x(d2i_X509(nullptr, &p, static_cast<long>(der.size())));
-    ERR_clear_error();
-    if (!x || p != der.data() + der.size())
-        return Error{0, "a certificate is not DER X.509", ErrorCode::malformed};
-    return describe(x.get());
+    const SharedCertificate c = sharedCertificate(der);
+    if (!c) return Error{0, "a certificate is not DER X.509", ErrorCode::malformed};
+    return c->described;
 }
 
 }  // namespace varko::signing

@@ -14,10 +14,9 @@ namespace varko::signing {
 /// the same signature several times over (the app's check, each component's, the tools'), and
 /// OpenSSL's decoding of a signature's certificates and keys costs far more than a lookup.
 /// Keys past `maxKeyBytes` are not kept, so a stranger's megabyte blobs cost no memory here.
-template <class Result>
+template <class Result, std::size_t capacity = 64>
 class RecentResults final {
 public:
-    static constexpr std::size_t capacity = 64;
     static constexpr std::size_t maxKeyBytes = 64 * 1024;
 
     [[nodiscard]] std::optional<Result> find(std::string_view key) const {

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "signing/opensslptr.h"
+#include "signing/sharedcertificates.h"
 
 namespace varko::signing {
 
@@ -19,8 +20,9 @@ constexpr Sha256 fromHex(const char (&hex)[65]) {
 }
 
 X509Ptr toX509(const Certificate& c) {
-    const unsigned char* p = c.der.data();
-    return X509Ptr(d2i_X509(nullptr, &p, static_cast<long>(c.der.size())));
+    const SharedCertificate shared = sharedCertificate(c.der);
+    if (!shared || X509_up_ref(shared->x509.get()) != 1) return nullptr;
+    return X509Ptr(shared->x509.get());
 }
 
 /// OpenSSL stops at critical extensions it does not know. Apple's marker extensions are
@@ -126,12 +128,15 @@ Expected<void> verifyTimestamp(const CmsSignature& cms, const TrustAnchors& anch
     using enum ErrorCode;
     if (cms.timestampToken.empty() || !cms.timestamp)
         return timestampError("the signature has no timestamp", missing);
-    const unsigned char* p = cms.timestampToken.data();
-    CmsPtr token(d2i_CMS_ContentInfo(nullptr, &p, static_cast<long>(cms.timestampToken.size())));
+    const ReadCms read = readCms(cms.timestampToken);
+    const CmsPtr& token = read.cms;
     if (!token) return timestampError("the timestamp is unreadable", malformed);
+    // Read apart, the token's certificates are handed to the check beside it.
+    X509StackPtr certs = certificatesOf(read);
     BioPtr out(BIO_new(BIO_s_mem()));
-    const bool signedOk = CMS_verify(token.get(), nullptr, nullptr, nullptr, out.get(),
-                                     CMS_NO_SIGNER_CERT_VERIFY | CMS_BINARY) == 1;
+    const bool signedOk =
+        CMS_verify(token.get(), read.apart ? certs.get() : nullptr, nullptr, nullptr, out.get(),
+                   CMS_NO_SIGNER_CERT_VERIFY | CMS_BINARY) == 1;
     ERR_clear_error();
     if (!signedOk)
         return timestampError("the timestamp's signature does not verify", invalidSignature);
@@ -155,7 +160,6 @@ Expected<void> verifyTimestamp(const CmsSignature& cms, const TrustAnchors& anch
         return timestampError("the timestamp is not for this signature", invalidSignature);
 
     STACK_OF(CMS_SignerInfo)* signers = CMS_get0_SignerInfos(token.get());
-    X509StackPtr certs(CMS_get1_certs(token.get()));
     if (!signers || sk_CMS_SignerInfo_num(signers) != 1 || !certs)
         return timestampError("the timestamp has no signer", missing);
     std::vector<Certificate> all;

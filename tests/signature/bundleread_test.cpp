@@ -7,6 +7,9 @@
 #include <filesystem>
 #include <fstream>
 
+#include "fixtures/componentbundle.h"
+#include "signature/codeverifier.h"
+#include "signature/hashbudget.h"
 #include "signingfixture.h"
 
 using namespace varko;
@@ -110,6 +113,51 @@ TEST_F(BundleReadTest, ANameThatIsNotUtf8IsInspectedAsAnyOther) {
     const auto a = assess(app, pki.anchors());
     EXPECT_TRUE(a.accepted) << a.reason;
     EXPECT_EQ(a.source, "Developer ID");
+}
+
+// Within one item a bundle found sound is not walked again at that depth or deeper; a
+// shallower check is made anew, and another item reads the files again.
+TEST_F(BundleReadTest, ABundleFoundSoundStaysSoWithinItsItemAndDepthOnly) {
+    auto nest = examplegen::manyComponents(1, 4096);  // a framework inside
+    nest.name = "Nest";
+    const auto app = examplegen::writeComponentApp(fs::path(dir.path().toStdString()), nest, pki);
+    ASSERT_TRUE(app) << app.error().message;
+    const auto location = codesign::locateCode(*app);
+    ASSERT_TRUE(location);
+    const auto verdict = [&](int depth) {
+        const auto checked = codesign::verifyBundle(*location, depth);
+        return checked ? std::string("sound") : checked.error().message;
+    };
+    const std::string tooDeep =
+        "nested code is modified or invalid (Frameworks/Kit0.framework: "
+        "nested too deep)";
+    codesign::HashBudget item;
+    {
+        const codesign::HashBudget::Scope scope(&item);
+        EXPECT_EQ(verdict(0), tooDeep);
+        EXPECT_EQ(verdict(1), "sound");
+        EXPECT_EQ(verdict(0), tooDeep);
+        std::ofstream(*app / "Contents/Resources/readme.txt") << "changed";
+        EXPECT_EQ(verdict(2), "sound");
+        // A slice is known by its file too: another file in its place is checked anew.
+        const auto slice = [&] {
+            const auto code = codesign::loadCodeObject(location->executable, std::nullopt);
+            const auto checked =
+                code ? codesign::verifySlice(*code, *location) : Expected<void>(code.error());
+            return checked ? std::string("sound") : checked.error().message;
+        };
+        EXPECT_EQ(slice(), "sound");
+        const fs::path other = location->executable.string() + ".new";
+        fs::copy_file(location->executable, other);
+        std::fstream(other, std::ios::in | std::ios::out | std::ios::binary).seekp(4096).put('Z');
+        fs::rename(other, location->executable);
+        EXPECT_EQ(slice(), "invalid signature: page 1 of the code does not match its hash");
+    }
+    codesign::HashBudget another;
+    const codesign::HashBudget::Scope scope(&another);
+    EXPECT_EQ(verdict(2),
+              "a sealed resource is missing or invalid (file modified: "
+              "Resources/readme.txt)");
 }
 
 }  // namespace

@@ -50,6 +50,33 @@ TEST(ResourceRulesTest, MatchAsRegcompExtendedWithoutFlagsDoes) {
     EXPECT_TRUE((*ResourceRules::compile(alone)->ruleFor("version.plist"))->omit);
 }
 
+// Seals of the same patterns share their compiled automaton, but what each rule's value says
+// stays each seal's own, as does a refusal.
+TEST(ResourceRulesTest, SealsOfTheSamePatternsKeepTheirOwnValues) {
+    const struct {
+        plist::Value plists;
+        const char* decides;
+        bool omit;
+    } cases[] = {
+        {rule(20, "omit"), "\\.plist$", true},
+        {rule(30), "\\.plist$", false},
+        {rule(1), "^.*", false},
+    };
+    for (const auto& c : cases) {
+        plist::Dictionary d;
+        d.set("^.*", rule(10));
+        d.set("\\.plist$", c.plists);
+        const auto rules = ResourceRules::compile(d);
+        ASSERT_TRUE(rules) << rules.error().message;
+        EXPECT_EQ(decides(*rules, "Info.plist"), c.decides);
+        EXPECT_EQ((*rules->ruleFor("Info.plist"))->omit, c.omit);
+    }
+    plist::Dictionary bad;
+    bad.set("^.*", rule(10));
+    bad.set("\\.plist$", plist::Integer{1});
+    EXPECT_FALSE(ResourceRules::compile(bad));
+}
+
 TEST(ResourceRulesTest, RulesThatCantBeMatchedSafelyAreRefusedByName) {
     auto cases = caseTable<4>("unusable_rules.txt");
     cases.push_back({std::string(1025, 'a'), "true", "tooLarge",

@@ -310,11 +310,10 @@ class CmsTest : public ::testing::TestWithParam<bool> {
 protected:
     TestPki pki;
     const std::vector<std::byte> content = bytes({0xfa, 0xde, 0x0c, 0x02, 1, 2, 3});
-    std::vector<std::byte> sign(bool timestamp) {
+    std::vector<std::byte> sign(bool timestamp, const examplegen::TestIdentity* signer = nullptr) {
         examplegen::CmsRequest r;
-        r.signer = &pki.leaf;
-        r.chain = {&pki.root, &pki.leaf,
-                   &pki.intermediate};  // stored out of order, as real ones are
+        r.signer = signer ? signer : &pki.leaf;
+        r.chain = {&pki.root, r.signer, &pki.intermediate};  // out of order, as real ones are
         r.signingTime = jan2024;
         r.timestampAuthority = timestamp ? &pki.tsa : nullptr;
         r.timestampTime = jan2024 + 5;
@@ -350,23 +349,58 @@ TEST_P(CmsTest, ReadsChainFromTheLeafUpTimesAndAppleAttributes) {
     EXPECT_EQ(changed.error().code, ErrorCode::invalidSignature);
 }
 
-TEST_P(CmsTest, ChangedSignedAttributesNoLongerVerify) {
-    auto der = sign(false);
-    if (GetParam()) {
-        ASSERT_EQ(der[1], std::byte{0x80});  // indefinite, as Apple writes it
-    }
-    // The signing time's last seconds digit sits inside the signed attributes.
+/// `der` with its signing time's last digit changed: it sits inside the signed attributes, so
+/// the signature over them no longer holds.
+std::vector<std::byte> retimed(std::vector<std::byte> der) {
     const std::string when = "240101000000Z";
     const auto at = std::search(der.begin(), der.end(), when.begin(), when.end(),
                                 [](std::byte b, char c) { return char(b) == c; });
-    ASSERT_NE(at, der.end());
-    *(at + 11) = std::byte{'1'};
+    EXPECT_NE(at, der.end());
+    if (at != der.end()) *(at + 11) = std::byte{'1'};
+    return der;
+}
+
+TEST_P(CmsTest, ChangedSignedAttributesNoLongerVerify) {
+    const auto der = retimed(sign(false));
+    if (GetParam()) {
+        ASSERT_EQ(der[1], std::byte{0x80});  // indefinite, as Apple writes it
+    }
     auto cms = signing::parseCms(der);
     ASSERT_TRUE(cms) << cms.error().message;
     const auto changed = signing::verifySigner(*cms, content);
     ASSERT_FALSE(changed);
     EXPECT_EQ(changed.error().message, "the signature does not verify with its signer's key");
     EXPECT_EQ(changed.error().code, ErrorCode::invalidSignature);
+}
+
+// Certificates are decoded once and shared between signatures: only the very same bytes find
+// an entry, each signature is checked with the key of the certificate it carries, and one
+// that holds does not vouch for another made with the same certificates.
+TEST_P(CmsTest, SharedCertificatesNeverStandInForOneAnother) {
+    // The leaf's subject, issuer and markers; another key and serial.
+    const examplegen::TestIdentity twin =
+        TestPki::issue("Developer ID Application: Varko Tests (TEAM123456)", false,
+                       {developerIdApplication}, jan2020, jan2040 - 1, pki.intermediate);
+    const struct {
+        const char* name;
+        const examplegen::TestIdentity* signer;
+        bool tampered;
+    } cases[] = {
+        {"the leaf", &pki.leaf, false},           {"its twin", &twin, false},
+        {"its twin, tampered with", &twin, true}, {"the leaf, tampered with", &pki.leaf, true},
+        {"the leaf again", &pki.leaf, false},
+    };
+    for (const auto& c : cases) {
+        const auto signature = sign(false, c.signer);
+        const auto cms = signing::parseCms(c.tampered ? retimed(signature) : signature);
+        ASSERT_TRUE(cms) << c.name << ": " << cms.error().message;
+        ASSERT_EQ(cms->chainLength, 3u) << c.name;
+        const auto& der = cms->certificates.front().der;
+        EXPECT_TRUE(std::equal(der.begin(), der.end(), c.signer->certificate.begin(),
+                               c.signer->certificate.end()))
+            << c.name;
+        EXPECT_EQ(bool(signing::verifySigner(*cms, content)), !c.tampered) << c.name;
+    }
 }
 
 TEST_P(CmsTest, HostileBytesGiveClearErrors) {
