@@ -32,13 +32,14 @@ ScriptsView::ScriptsView(QWidget* parent)
     text->setObjectName("scriptText");
     text->setReadOnly(true);
     text->setLineWrapMode(QPlainTextEdit::NoWrap);
-    text->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     text->setPlaceholderText(tr("The package has no install scripts."));
     setStretchFactor(1, 3);
     connect(names, &QListWidget::currentRowChanged, this, &ScriptsView::show);
 }
 
 void ScriptsView::setScripts(const package::PackageContents& contents) {
+    // Set here, for packages alone: loading a second font costs every app window's start.
+    text->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     names->clear();
     texts.clear();
     for (const package::ComponentPackage& c : contents.components)
