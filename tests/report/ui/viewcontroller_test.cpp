@@ -15,6 +15,7 @@
 #include <QTreeWidget>
 #include <filesystem>
 
+#include "fixtures/machowriter.h"
 #include "fixtures/pkgwriter.h"
 #include "overview/datafile.h"
 #include "overview/ui/verdictbar.h"
@@ -303,9 +304,12 @@ TEST_F(ViewControllerTest, ShowingDoesNotWaitForTheToolsAndClosingEndsThem) {
 // the scripts' text chosen by clicking, and a line in the verdict bar.
 TEST_F(ViewControllerTest, APackageShowsItsFilesAndScriptsInTabsOfTheirOwn) {
     using namespace examplegen;
+    const auto tool = makeMachO({});
     const auto payload = makeCpio(
         {folderEntry("."), folderEntry("./Foo.app"), fileEntry("./Foo.app/helper", "x", 04755),
-         fileEntry("./Foo.app/notes\x1b[2J.txt", "y")},
+         fileEntry("./Foo.app/notes\x1b[2J.txt", "y"),
+         fileEntry("./tool", std::string(reinterpret_cast<const char*>(tool.data()), tool.size()),
+                   0755)},
         Compression::pbzx);
     const auto scripts = makeCpio({fileEntry("./preinstall", "#!/bin/sh\nexit 0\n", 0755),
                                    fileEntry("./postinstall", "#!/bin/sh\necho done\n", 0755)},
@@ -324,7 +328,7 @@ TEST_F(ViewControllerTest, APackageShowsItsFilesAndScriptsInTabsOfTheirOwn) {
     ASSERT_TRUE(eventually([&] { return v->payloadView->model()->rowCount() > 0; }));
     EXPECT_PRED_FORMAT2(
         ::testing::IsSubstring,
-        "Installs: 4 items into /Applications (Foo.app); runs install scripts: preinstall, "
+        "Installs: 5 items into /Applications (Foo.app); runs install scripts: preinstall, "
         "postinstall; 1 entry setuid, setgid or world-writable",
         v->verdictBar->text().toStdString());
     QStringList titles;
@@ -356,14 +360,22 @@ TEST_F(ViewControllerTest, APackageShowsItsFilesAndScriptsInTabsOfTheirOwn) {
 
     // The app inside, inspected from a private copy that double-clicking opens and that goes
     // with the window.
-    ASSERT_TRUE(eventually([&] { return v->appsView->topLevelItemCount() == 1; }));
+    ASSERT_TRUE(eventually([&] { return v->appsView->topLevelItemCount() == 2; }));
     EXPECT_TRUE(v->tabs->isTabVisible(v->tabs->indexOf(v->appsView)));
     QTreeWidgetItem* row = v->appsView->topLevelItem(0);
     EXPECT_EQ(row->text(0), "/Applications/Foo.app");
     EXPECT_FALSE(row->text(1).isEmpty());
+    // A loose tool is judged by its own signature, and has no window to open.
+    QTreeWidgetItem* looseTool = v->appsView->topLevelItem(1);
+    EXPECT_EQ(looseTool->text(0), "/Applications/tool");
+    EXPECT_EQ(looseTool->text(1), "Tool or library: signature valid");
+    EXPECT_EQ(looseTool->text(2), "ad hoc");
     v->tabs->setCurrentWidget(v->appsView);
     QCoreApplication::processEvents();  // lays the page out before it is clicked
     QSignalSpy opened(w.get(), &DocumentWindowController::itemsDropped);
+    const QRect toolAt = v->appsView->visualItemRect(looseTool);
+    QTest::mouseDClick(v->appsView->viewport(), Qt::LeftButton, {}, toolAt.center());
+    EXPECT_EQ(opened.count(), 0);
     const QRect at = v->appsView->visualItemRect(row);
     QTest::mouseClick(v->appsView->viewport(), Qt::LeftButton, {}, at.center());
     QTest::mouseDClick(v->appsView->viewport(), Qt::LeftButton, {}, at.center());
