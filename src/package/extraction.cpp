@@ -22,10 +22,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-bool endsWithApp(std::string_view part) {
-    return part.size() > 4 && part.substr(part.size() - 4) == ".app";
-}
-
 /// A relative path that stays where it starts: no "..", no root, no empty name.
 bool staysInside(const std::string& path) {
     if (path.empty() || path.front() == '/') return false;
@@ -106,17 +102,6 @@ const char* codeKindName(CodeKind kind) {
             break;
     }
     return "mach-o";
-}
-
-bool inAppBundle(const std::string& path) {
-    std::size_t from = 0;
-    while (from < path.size()) {
-        std::size_t to = path.find('/', from);
-        if (to == std::string::npos) to = path.size();
-        if (endsWithApp(std::string_view(path).substr(from, to - from))) return true;
-        from = to + 1;
-    }
-    return false;
 }
 
 ExtractionWriter::ExtractionWriter(const Extraction& extraction, std::size_t component,

@@ -86,7 +86,4 @@ private:
     std::filesystem::path folder;
 };
 
-/// Whether a payload path lies in an app bundle: some component ends in ".app".
-[[nodiscard]] bool inAppBundle(const std::string& path);
-
 }  // namespace varko::package
