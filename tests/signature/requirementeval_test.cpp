@@ -4,6 +4,7 @@
 
 #include <openssl/sha.h>
 
+#include "format/casetable.h"
 #include "format/codesig/requirement.h"
 #include "signature/codeverifier.h"
 #include "signature/designatedrequirement.h"
@@ -16,6 +17,8 @@ using namespace varko::testing;
 using codesign::Truth;
 
 namespace {
+
+constexpr const char* truthNames[] = {"no", "yes", "unknown"};
 
 signing::Certificate described(const examplegen::TestIdentity& id) {
     auto c = signing::describeCertificate(id.certificate);
@@ -64,73 +67,15 @@ TEST(RequirementEvalTest, ClausesAsThePlatformDecidesThem) {
         "anchor apple generic and certificate 1[field.1.2.840.113635.100.6.2.6] and "
         "certificate leaf[field.1.2.840.113635.100.6.1.13] and certificate leaf[subject.OU] = "
         "TEAM123456";
-    const struct {
-        std::string text;
-        Truth truth;
-    } cases[] = {
-        {"identifier \"com.example.app\"", Truth::yes},
-        {"identifier com.example", Truth::no},
-        {"cdhash H\"" + std::string(40, 'a') + "\"", Truth::no},
-        {"cdhash H\"abababababababababababababababababababab\"", Truth::yes},
-        {"platform = 2", Truth::yes},
-        {"platform = 1", Truth::no},
-        {devId, Truth::yes},
-        {"anchor apple generic and certificate leaf[subject.OU] = OTHER98765", Truth::no},
-        {"certificate leaf[subject.CN] = \"Developer ID Application\"*", Truth::yes},
-        {"certificate leaf[subject.CN] = *\"(TEAM123456)\"", Truth::yes},
-        {"certificate root[subject.O] = \"Varko Tests\"", Truth::yes},
-        {"certificate -2[subject.CN] ~ \"Developer ID\"", Truth::yes},
-        {"certificate 3[subject.CN] exists", Truth::no},
-        {"certificate leaf[subject.CN] absent", Truth::no},
-        {"certificate 1[subject.OU] exists", Truth::no},
-        {"certificate leaf[subject.FOO] absent", Truth::no},
-        {"certificate leaf[subject.C] = US", Truth::no},
-        {"certificate leaf[policy.1.2.3]", Truth::no},
-        {"certificate leaf[policy.1.2.3] absent", Truth::yes},
-        {"certificate leaf[field.2.5.29.37]", Truth::yes},
-        {"certificate leaf[extension.2.5.29.17] absent", Truth::yes},
-        {"certificate 5[timestamp.1.2.3] absent", Truth::yes},
-        {"certificate leaf[field.1.2.840.113635.100.6.2.6]", Truth::no},
-        {"certificate leaf[field.1.2.840.113635.100.6.2.6] absent", Truth::yes},
-        {"certificate 4[field.1.2.840.113635.100.6.2.6] absent", Truth::no},
-        {"anchor = " + rootHash, Truth::yes},
-        {"certificate leaf = " + leafHash, Truth::yes},
-        {"certificate 1 = " + leafHash, Truth::no},
-        // The test root is no Apple Code Signing chain.
-        {"anchor apple", Truth::no},
-        {"anchor trusted", Truth::yes},
-        {"certificate root trusted", Truth::yes},
-        {"info[CFBundleShortVersionString] >= \"10.9\"", Truth::yes},
-        {"info[CFBundleShortVersionString] < \"10.15.10\"", Truth::yes},
-        {"info[CFBundleShortVersionString] > \"10.15.2\"", Truth::no},
-        {"info[CFBundleShortVersionString] <= \"10.15.2\"", Truth::yes},
-        {"info[Tags] = beta", Truth::yes},
-        {"info[Tags] = gamma", Truth::no},
-        {"info[Off] exists", Truth::no},
-        {"info[Off] absent", Truth::no},
-        {"info[Missing] absent", Truth::yes},
-        {"info[Missing] = x", Truth::no},
-        {"info[When] < timestamp \"20200101000000Z\"", Truth::yes},
-        {"info[When] >= timestamp \"20200101000000Z\"", Truth::no},
-        {"info[CFBundleShortVersionString] < timestamp \"20200101000000Z\"", Truth::no},
-        {"entitlement[\"com.apple.security.app-sandbox\"] exists", Truth::yes},
-        {"entitlement[\"com.apple.security.get-task-allow\"] absent", Truth::yes},
-        // Three-valued: only what is established decides.
-        {"notarized", Truth::unknown},
-        {"! notarized", Truth::unknown},
-        {"notarized or always", Truth::yes},
-        {"notarized and never", Truth::no},
-        {"notarized and always", Truth::unknown},
-        {"legacy", Truth::unknown},
-        {"(named)", Truth::unknown},
-        {"certificate leaf[subject.email] exists", Truth::no},
-        {"certificate leaf[timestamp.1.2.3] exists", Truth::unknown},
-        {"certificate leaf trusted", Truth::unknown},
-        {"! identifier x", Truth::yes},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.text);
-        EXPECT_EQ(evaluate(c.text, ctx), c.truth);
+    auto cases = caseTable<2>("requirement_truths.txt");
+    for (const auto& [text, truth] : {std::pair{devId, "yes"},
+                                      {"anchor = " + rootHash, "yes"},
+                                      {"certificate leaf = " + leafHash, "yes"},
+                                      {"certificate 1 = " + leafHash, "no"}})
+        cases.push_back({text, truth});
+    for (const auto& [text, truth] : cases) {
+        SCOPED_TRACE(text);
+        EXPECT_EQ(truthNames[int(evaluate(text, ctx))], truth);
     }
     std::vector<std::string> unknowns;
     EXPECT_EQ(evaluate("notarized and " + devId, ctx, &unknowns), Truth::unknown);
@@ -186,21 +131,19 @@ TEST(RequirementEvalTest, SignedCodeSatisfiesItsOwnDesignatedRequirementAndNoOth
     const auto sign = [&](const char* name, const examplegen::TestIdentity& leaf,
                           std::size_t codeSize) {
         const std::filesystem::path path = dir.filePath(name).toStdString();
-        EXPECT_TRUE(examplegen::writeFile(
-            path, examplegen::makeMachO(
-                      signedMachO({&leaf, {&leaf, &pki.intermediate, &pki.root}}, codeSize))));
-        const auto code = codesign::loadCodeObject(path, std::nullopt);
+        const auto code = writeAndLoad(
+            path, signedMachO({&leaf, {&leaf, &pki.intermediate, &pki.root}}, codeSize));
         EXPECT_TRUE(code) << code.error().message;
-        const codesign::CodeLocation location{path, std::nullopt, std::nullopt, false,
-                                              std::nullopt};
         const auto cms = signing::parseCms(**code->signature->cmsSignature());
         const auto directories = codesign::codeDirectories(*code->signature);
         const auto verdict =
             signing::verifyCmsSignature(*cms, codesign::directoryBytes(directories->all.front()),
                                         pki.anchors(), jan2024 + 86400);
         EXPECT_TRUE(verdict) << verdict.error().message;
-        auto context = codesign::requirementContext(*code, location, verdict->chain, pki.anchors());
-        const auto text = codesign::implicitDesignatedRequirement(*code, location, pki.anchors());
+        auto context =
+            codesign::requirementContext(*code, loneCode(path), verdict->chain, pki.anchors());
+        const auto text =
+            codesign::implicitDesignatedRequirement(*code, loneCode(path), pki.anchors());
         return Signed{*context, *codesig::compileRequirement(*text)};
     };
     const Signed ours = sign("ours", pki.leaf, 100);
@@ -259,6 +202,83 @@ TEST(RequirementEvalTest, HostileProgramsAreRefused) {
     EXPECT_EQ(codesign::evaluateRequirement(skipped, ctx)->truth, Truth::yes);
     const auto falsified = RequirementMaker().word(codesig::opGenericFalse | 99).word(0).make();
     EXPECT_EQ(codesign::evaluateRequirement(falsified, ctx)->truth, Truth::no);
+}
+
+// The implicit designated requirement under an Apple root: which of Apple's forms the markers
+// of the chain choose.
+TEST(DesignatedRequirementTest, UnderAnAppleRootTheMarkersChooseTheForm) {
+    const TestPki pki;
+    const auto ca = [&](const char* marker) {
+        return TestPki::issue(
+            "Some CA", true, marker ? std::vector<std::string>{marker} : std::vector<std::string>{},
+            jan2020, jan2040, pki.root);
+    };
+    const auto adcCa = ca("1.2.840.113635.100.6.2.1");
+    const auto plainCa = ca(nullptr);
+    const auto leafOf = [&](const examplegen::TestIdentity& by) {
+        return TestPki::issue("Apple Development: Some One", false, {}, jan2020, jan2030, by);
+    };
+    const auto adcLeaf = leafOf(adcCa);
+    const auto plainLeaf = leafOf(plainCa);
+    const auto deeper =
+        TestPki::issue("Deeper CA", true, {developerIdCa}, jan2020, jan2040, pki.intermediate);
+    const auto deepLeaf = leafOf(deeper);
+    const std::string id = "identifier \"com.example.varko.signed\" and ";
+    const struct {
+        const char* name;
+        SignWith with;
+        std::string text;
+    } cases[] = {
+        {"Developer ID",
+         {&pki.leaf, {&pki.leaf, &pki.intermediate, &pki.root}},
+         id + "anchor apple generic and certificate 1[field.1.2.840.113635.100.6.2.6] /* exists "
+              "*/ and certificate leaf[field.1.2.840.113635.100.6.1.13] /* exists */ and "
+              "certificate leaf[subject.OU] = TEAM123456"},
+        {"development",
+         {&adcLeaf, {&adcLeaf, &adcCa, &pki.root}},
+         id + "anchor apple generic and certificate leaf[subject.CN] = \"Apple Development: "
+              "Some One\" and certificate 1[field.1.2.840.113635.100.6.2.1] /* exists */"},
+        {"Apple's own", {&plainLeaf, {&plainLeaf, &plainCa, &pki.root}}, id + "anchor apple"},
+        // The Developer ID form is for a chain of three.
+        {"four certificates",
+         {&deepLeaf, {&deepLeaf, &deeper, &pki.intermediate, &pki.root}},
+         id + "anchor apple"},
+    };
+    QTemporaryDir dir;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::filesystem::path path = dir.filePath(c.name).toStdString();
+        const auto code = writeAndLoad(path, signedMachO(c.with, 100),
+                                       codesign::SignatureRead::WithoutPageHashes);
+        ASSERT_TRUE(code) << code.error().message;
+        const auto text =
+            codesign::implicitDesignatedRequirement(*code, loneCode(path), pki.anchors());
+        ASSERT_TRUE(text) << text.error().message;
+        EXPECT_EQ(*text, c.text);
+    }
+}
+
+TEST(DesignatedRequirementTest, TheSignaturesOwnComesBeforeTheImplicitOne) {
+    const TestPki pki;
+    QTemporaryDir dir;
+    const std::string own = "identifier \"com.example.own\" and anchor apple generic";
+    for (const bool carried : {true, false}) {
+        SCOPED_TRACE(carried ? "carried" : "implicit");
+        auto o = signedMachO({&pki.leaf, {&pki.leaf, &pki.intermediate, &pki.root}}, 100);
+        if (carried)
+            o.signature->requirementSet = *codesig::compileRequirement("designated => " + own);
+        const std::filesystem::path path = dir.filePath(carried ? "own" : "made").toStdString();
+        const auto code = writeAndLoad(path, o, codesign::SignatureRead::WithoutPageHashes);
+        ASSERT_TRUE(code) << code.error().message;
+        const auto designated =
+            codesign::designatedRequirement(*code, loneCode(path), pki.anchors());
+        ASSERT_TRUE(designated) << designated.error().message;
+        EXPECT_EQ(designated->implicit, !carried);
+        EXPECT_EQ(designated->text.starts_with(own), carried) << designated->text;
+        EXPECT_TRUE(designated->text.starts_with("identifier \"com.example.varko.signed\"") ||
+                    carried)
+            << designated->text;
+    }
 }
 
 }  // namespace

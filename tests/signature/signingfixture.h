@@ -81,6 +81,20 @@ inline std::filesystem::path signedFramework(const std::filesystem::path& parent
     return written ? framework : std::filesystem::path();
 }
 
+/// A lone executable at `path`, as the verifier locates one.
+inline codesign::CodeLocation loneCode(const std::filesystem::path& path) {
+    return {path, std::nullopt, std::nullopt, false, std::nullopt};
+}
+
+/// Writes a thin executable made as `o` says at `path`, and loads it back.
+inline Expected<codesign::CodeObject> writeAndLoad(
+    const std::filesystem::path& path, const examplegen::MachOOptions& o,
+    codesign::SignatureRead how = codesign::SignatureRead::Whole) {
+    if (auto written = examplegen::writeFile(path, examplegen::makeMachO(o)); !written)
+        return written.error();
+    return codesign::loadCodeObject(path, std::nullopt, how);
+}
+
 /// The cdhash of the code at `path` (its x86_64 slice), as seals and tickets name it.
 inline std::vector<unsigned char> cdhashOf(const std::filesystem::path& path) {
     const auto location = codesign::locateCode(path);
