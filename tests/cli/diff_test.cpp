@@ -5,7 +5,6 @@
 
 #include "cli/clitest.h"
 #include "fixtures/componentbundle.h"
-#include "support/faketool.h"
 
 namespace {
 
@@ -100,10 +99,7 @@ TEST_F(DiffTest, TroubleExitsTwo) {
     }
 
     // A signature tool that gives no answer leaves the comparison in doubt.
-    const FakeTools tools;
-    ASSERT_TRUE(QFile::copy(VARKO_BIN_DIR "/varko-report", tools.path("varko-report")));
-    for (const char* tool : {"varko-codesign", "varko-spctl"}) tools.script(tool, "kill -ABRT $$");
-    const ProgramRun r = runTool(tools.path("varko-report"), {"--diff", example, example});
+    const ProgramRun r = reportWithCrashingTools({"--diff", example, example});
     EXPECT_EQ(r.status, 2);
     EXPECT_TRUE(r.err.contains("a signature tool gave no answer")) << r.err.toStdString();
 }

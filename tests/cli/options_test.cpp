@@ -1,7 +1,4 @@
 // varko-report's command line as GNU tools read theirs: options anywhere before "--".
-#include <QDir>
-#include <QProcess>
-
 #include "cli/clitest.h"
 
 namespace {
@@ -11,10 +8,7 @@ using namespace varko::testing;
 TEST(CommandLine, OptionsGoAnywhereBeforeTheEndOfOptionsAndUnknownOnesAreRefused) {
     QTemporaryDir dir;
     const QString apps = dir.filePath("Apps"), item = apps + "/A.app";
-    ASSERT_TRUE(QDir().mkpath(apps));
-    QProcess cp;
-    cp.start("cp", {"-R", example, item});
-    ASSERT_TRUE(cp.waitForFinished(60000) && cp.exitCode() == 0);
+    copyExample(item);
     const QByteArray refused = "varko-report: unrecognized option '--bogus'\nusage: ";
     // What standard output and error start with; an empty one must stay empty.
     const struct {

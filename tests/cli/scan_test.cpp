@@ -1,7 +1,5 @@
 // varko-report --scan: every item under the folders, one line or one JSON object each, in
 // the order found, whatever order the workers finish in.
-#include <QProcess>
-
 #include <poll.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -13,19 +11,10 @@
 #endif
 
 #include "cli/clitest.h"
-#include "support/faketool.h"
 
 namespace {
 
 using namespace varko::testing;
-
-/// The example app copied to `path`, with the folders above it made.
-void copyExample(const QString& path) {
-    ASSERT_TRUE(QDir().mkpath(QFileInfo(path).path()));
-    QProcess cp;
-    cp.start("cp", {"-R", example, path});
-    ASSERT_TRUE(cp.waitForFinished(60000) && cp.exitCode() == 0);
-}
 
 class ScanCli : public ::testing::Test {
 protected:
@@ -132,12 +121,8 @@ TEST_F(ScanCli, AnItemThatCantBeReadFailsTheRunAndTheOthersStillAppear) {
 TEST_F(ScanCli, AScanStartsNoToolAndAnswersAsTheToolsWould) {
     // Tools beside it that crash: a scan that started one would say it gave no answer. The
     // single-item report still runs them; --diff's test holds what is said then.
-    const FakeTools tools;
-    ASSERT_TRUE(QFile::copy(VARKO_BIN_DIR "/varko-report", tools.path("varko-report")));
-    for (const char* tool : {"varko-codesign", "varko-spctl", "varko-pkgutil"})
-        tools.script(tool, "kill -ABRT $$");
     const QStringList args = {"--scan", "--json", dir.filePath("Apps")};
-    const ProgramRun r = runTool(tools.path("varko-report"), args);
+    const ProgramRun r = reportWithCrashingTools(args);
     EXPECT_EQ(r.status, 0) << r.err.toStdString();
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(r.out, varkoReport(args).out);
