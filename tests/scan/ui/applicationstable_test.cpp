@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <QJsonDocument>
 
 #include "overview/datafile.h"
 #include "scan/ui/applicationsfilter.h"
