@@ -239,6 +239,18 @@ protected:
                                                             {host::pkgutilPath, "/nonexistent/pk"}})
                                    .withProfile(tools.profile());
 
+    /// Each item's answer to a scan of `items`, by its place in the list.
+    static std::map<std::size_t, ItemSummary> scanned(const QStringList& items,
+                                                      const host::ToolSet& tools) {
+        std::mutex lock;
+        std::map<std::size_t, ItemSummary> answers;
+        scanItems(items, tools, {}, 2, [&](std::size_t index, ItemSummary s) {
+            const std::lock_guard guard(lock);
+            EXPECT_FALSE(answers.contains(index)) << "a second answer for " << index;
+            answers[index] = std::move(s);
+        });
+        return answers;
+    }
     QString writeApp(const ComponentApp& app) {
         const auto written = writeComponentApp(fs::path(dir.path().toStdString()), app, pki());
         EXPECT_TRUE(written) << written.error().message;
@@ -274,15 +286,7 @@ TEST_F(ScanApps, EveryItemAnswersOnceAndWhatCantBeReadSaysWhy) {
     ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0644), 0);
     const QStringList items = {app, fifo, dir.filePath("Gone.app"), other};
 
-    std::mutex lock;
-    std::map<std::size_t, ItemSummary> answers;
-    std::size_t calls = 0;
-    scanItems(items, tools, {}, 2, [&](std::size_t index, ItemSummary s) {
-        const std::lock_guard guard(lock);
-        ++calls;
-        answers[index] = std::move(s);
-    });
-    ASSERT_EQ(calls, 4U);
+    std::map<std::size_t, ItemSummary> answers = scanned(items, tools);
     ASSERT_EQ(answers.size(), 4U);
     EXPECT_FALSE(answers[0].unreadable);
     EXPECT_EQ(answers[3].identifier, "com.example.varko.viewer");
@@ -375,18 +379,13 @@ TEST_F(ScanApps, AScanAnswersInProcessWordForWordAsTheToolsDo) {
     }
 
     // With tools that can't be started: a scan must not need them.
-    std::mutex lock;
-    std::map<std::size_t, ItemSummary> scanned;
-    scanItems(items, none, {}, 2, [&](std::size_t index, ItemSummary s) {
-        const std::lock_guard guard(lock);
-        scanned[index] = std::move(s);
-    });
-    ASSERT_EQ(scanned.size(), std::size_t(items.size()));
+    const std::map<std::size_t, ItemSummary> answers = scanned(items, none);
+    ASSERT_EQ(answers.size(), std::size_t(items.size()));
     QStringList verdicts;
     for (qsizetype i = 0; i < items.size(); ++i) {
         SCOPED_TRACE(items[i].toStdString());
         const ItemSummary run = summarize(inspected(items[i], tools));
-        const ItemSummary& own = scanned[std::size_t(i)];
+        const ItemSummary& own = answers.at(std::size_t(i));
         EXPECT_FALSE(run.toolFailed);
         // The whole object holds the tools' texts, the report, the verdict and components.
         EXPECT_EQ(own.json, run.json);
