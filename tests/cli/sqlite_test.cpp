@@ -196,7 +196,7 @@ TEST_F(SqliteCli, TablesHoldWhatTheJsonLinesSay) {
               R"([["framework", "[\"team-mismatch\"]"]])");
 }
 
-TEST_F(SqliteCli, AStrangersNamesAreStoredVerbatim) {
+TEST_F(SqliteCli, AStrangersNamesAreStoredVerbatimAndOsqueryReadsThem) {
     const QString missing = dir.filePath("gone");
     const ProgramRun r = varkoReport({"--scan", "--sqlite=" + db, apps, missing}, 180000);
     EXPECT_EQ(r.status, 2) << r.err.toStdString();
@@ -207,10 +207,8 @@ TEST_F(SqliteCli, AStrangersNamesAreStoredVerbatim) {
                                     QString::fromStdString(hostile + "\n")}});
     expectHas(query(db, {"SELECT count(*) FROM items"}), "[[5]]");
     expectHas(query(db, {"SELECT count(*) FROM services WHERE item_path = ?", odd}), "[[1]]");
-}
 
-TEST_F(SqliteCli, TheOsqueryTablesAnswerWhichAppsMayUseTheCamera) {
-    ASSERT_EQ(varkoReport({"--scan", "--sqlite", db, apps}, 180000).status, 2);
+    // The osquery tables answer which apps may use the camera.
     const QJsonValue answers = query(db, {"--osquery", osqueryConf});
     QJsonArray camera;
     for (const QJsonValue row : answers["varko_camera_apps"].toArray()) camera.append(row[0]);
