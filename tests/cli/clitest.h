@@ -12,6 +12,7 @@
 #include <QJsonObject>
 #include <QTemporaryDir>
 
+#include "fixtures/componentbundle.h"
 #include "support/faketool.h"
 #include "support/programrun.h"
 
@@ -21,6 +22,15 @@ inline const QString example = QStringLiteral(VARKO_BIN_DIR "/../examples/Exampl
 
 inline ProgramRun varkoReport(const QStringList& arguments, int timeoutMs = 60000) {
     return runTool("varko-report", arguments, timeoutMs);
+}
+
+/// `app` written into `folder` (made when missing) and signed by `pki`; its path, or empty.
+inline QString writeApp(const QString& folder, const examplegen::ComponentApp& app,
+                        const examplegen::TestPki& pki) {
+    QDir().mkpath(folder);
+    const auto written = examplegen::writeComponentApp(folder.toStdString(), app, pki);
+    EXPECT_TRUE(written) << app.name << ": " << written.error().message;
+    return written ? QString::fromStdString(written->string()) : QString();
 }
 
 /// The example app copied to `path`, with the folders above it made.

@@ -20,16 +20,10 @@ protected:
         static const TestPki pki;
         ComponentApp app;
         app.info.set("NSCameraUsageDescription", "Scans codes.");
-        const std::filesystem::path root = dir.path().toStdString();
-        std::filesystem::create_directories(root / "old");
-        std::filesystem::create_directories(root / "new");
-        const auto before = writeComponentApp(root / "old", app, pki);
+        const QString before = writeApp(dir.filePath("old"), app, pki);
         app.signing = Signing::otherTeam;
         app.pieces.push_back(pieceAt(PieceKind::helper, "Contents/MacOS/tool"));
-        const auto after = writeComponentApp(root / "new", app, pki);
-        EXPECT_TRUE(before && after);
-        if (!before || !after) return {};
-        return {QString::fromStdString(before->string()), QString::fromStdString(after->string())};
+        return {before, writeApp(dir.filePath("new"), app, pki)};
     }
 };
 

@@ -89,9 +89,8 @@ TEST(PrivacyProfileTest, ProfilesFollowTheSchemaAndThePayloadsRules) {
         description.signing = c.signing;
         description.entitlements = c.entitlements;
         for (const auto& [key, value] : c.info) description.info.set(key, value[0]);
-        const auto app = writeComponentApp(dir.path().toStdString(), description, pki);
-        ASSERT_TRUE(app) << app.error().message;
-        const QString path = QString::fromStdString(app->string());
+        const QString path = varko::testing::writeApp(dir.path(), description, pki);
+        ASSERT_FALSE(path.isEmpty());
         const QString file = dir.filePath(QString(c.name) + ".mobileconfig");
 
         QStringList args{"--pppc", path, "-o", file};
@@ -102,9 +101,7 @@ TEST(PrivacyProfileTest, ProfilesFollowTheSchemaAndThePayloadsRules) {
             ComponentApp editor;
             editor.name = "Editor";
             editor.identifier = "com.example.editor";
-            const auto written = writeComponentApp(dir.path().toStdString(), editor, pki);
-            ASSERT_TRUE(written) << written.error().message;
-            args << "--receiver" << QString::fromStdString(written->string());
+            args << "--receiver" << varko::testing::writeApp(dir.path(), editor, pki);
             editorRequirement = designatedOf(args.last());
             ASSERT_TRUE(editorRequirement.starts_with("identifier \"com.example.editor\" and "));
         }

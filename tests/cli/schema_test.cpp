@@ -37,11 +37,11 @@ TEST(SchemaTest, ItemsScansAndComparisonsMatchTheShippedSchemas) {
     const fs::path root = dir.path().toStdString();
     const TestPki pki;
     const fs::path folder = root / "Applications";
-    fs::create_directories(folder / "old");
-    const auto old = writeComponentApp(folder / "old", richApp("1.0", Signing::developerId), pki);
-    ASSERT_TRUE(old) << old.error().message;
-    const auto changed = writeComponentApp(folder, richApp("2.0", Signing::adhoc), pki);
-    ASSERT_TRUE(changed) << changed.error().message;
+    const QString folderPath = QString::fromStdString(folder.string());
+    const QString oldPath =
+        varko::testing::writeApp(folderPath + "/old", richApp("1.0", Signing::developerId), pki);
+    const QString newPath =
+        varko::testing::writeApp(folderPath, richApp("2.0", Signing::adhoc), pki);
     ASSERT_TRUE(writeFile(folder / "Tool.pkg", makeXar("", std::nullopt)));
     const auto tool = makeMachO({});
     const auto payload =
@@ -55,8 +55,6 @@ TEST(SchemaTest, ItemsScansAndComparisonsMatchTheShippedSchemas) {
                          {"A.pkg/Payload", payload},
                          {"A.pkg/Scripts",
                           makeCpio({fileEntry("./postinstall", "exit 0")}, Compression::gzip)}})));
-    const QString oldPath = QString::fromStdString(old->string());
-    const QString newPath = QString::fromStdString(changed->string());
 
     // The apps' copies live in a private folder under TMPDIR, gone once the run ends.
     const QTemporaryDir scratch;

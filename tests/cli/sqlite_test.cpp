@@ -118,9 +118,7 @@ protected:
             if (camera) app.info.set("NSCameraUsageDescription", "Calls.");
             app.pieces = {pieceAt(PieceKind::framework, "Contents/Frameworks/Kit.framework")};
             app.pieces[0].signing = Signing::otherTeam;
-            const auto written = writeComponentApp(folder, app, pki);
-            EXPECT_TRUE(written) << written.error().message;
-            return written ? QString::fromStdString(written->string()) : QString();
+            return writeApp(dir.filePath("Apps"), app, pki);
         };
         cam = write("Cam", "com.example.cam", true);
         plain = write("Plain", "com.example.plain", false);
