@@ -1,10 +1,10 @@
 // varko-report on disk images and zip archives: each app inside reported under the
 // container's name, the copy it was read from never named; what can't be opened said.
 #include <filesystem>
-#include <fstream>
 
 #include "cli/clitest.h"
 #include "fixtures/exampleapp.h"
+#include "fixtures/machowriter.h"
 #include "fixtures/udifwriter.h"
 #include "fixtures/zipwriter.h"
 
@@ -13,10 +13,9 @@ namespace {
 using namespace varko::examplegen;
 namespace fs = std::filesystem;
 
+/// A zip of `entries` at `path`.
 void writeZipFile(const fs::path& path, const std::vector<ZipEntry>& entries) {
-    const std::vector<std::byte> bytes = writeZip(entries);
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    ASSERT_TRUE(writeFile(path, writeZip(entries)));
 }
 
 TEST(ContainerReportTest, EachAppInsideIsReportedUnderTheContainersName) {

@@ -14,7 +14,6 @@ namespace {
 
 using namespace varko::examplegen;
 using varko::testing::ProgramRun;
-namespace fs = std::filesystem;
 namespace plist = varko::plist;
 
 /// Runs the schema checker on the profile at `file`; its complaints, empty when none.
