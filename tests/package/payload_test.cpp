@@ -183,25 +183,14 @@ TEST_F(PayloadTest, HostilePayloadsAreStoppedInWordsAndWhatWasListedStays) {
 
 TEST_F(PayloadTest, OnlyCodeIsWrittenOutAndNothingLeavesItsFolder) {
     const auto machO = makeMachO({});
-    const std::vector<ArchiveEntry> entries{
-        folderEntry("."),
-        folderEntry("./Foo.app"),
-        folderEntry("./Foo.app/Contents"),
-        fileEntry("./Foo.app/Contents/tool", "#!/bin/sh\n", 04777),
-        linkEntry("./Foo.app/Contents/inside", "tool"),
-        linkEntry("./Foo.app/Contents/outside", "../../../../etc/passwd"),
-        linkEntry("./Foo.app/Contents/absolute", "/etc/passwd"),
-        fileEntry("./Foo.app/../../escape.app/x", "out"),
-        fileEntry("/tmp/absolute.app/x", "out"),
-        {"./Foo.app/Contents/pipe", {}, 0010644, {}, false, 0, 80},
-        fileEntry("./Foo.app/Contents/inside/through", "via a link"),
-        fileEntry("./readme.txt", "not in an app"),
-        // Code outside apps is written too: a framework, and a tool known by its bytes alone.
-        fileEntry("./Library/F.framework/F", "x"),
-        fileEntry("./bin/tool",
-                  std::string(reinterpret_cast<const char*>(machO.data()), machO.size()), 0755),
-        fileEntry("./bin/script", "#!/bin/sh\n", 0755),
-    };
+    std::vector<ArchiveEntry> entries;
+    for (const auto& e : varko::testing::dataCases("escaping-payload.txt"))
+        entries.push_back(
+            {e[0].toStdString(),
+             e[2] == "(a Mach-O)"
+                 ? std::string(reinterpret_cast<const char*>(machO.data()), machO.size())
+                 : e[2].toStdString(),
+             e[1].toUInt(nullptr, 8), e[3].toStdString(), false, 0, 80});
     const fs::path root = dir.filePath("extracted").toStdString();
     fs::create_directory(root);
     fs::permissions(root, fs::perms::owner_all);
