@@ -10,6 +10,7 @@
 #include <set>
 
 #include "fixtures/exampleapp.h"
+#include "fixtures/machowriter.h"
 #include "fixtures/udifwriter.h"
 #include "fixtures/zipwriter.h"
 #include "package/sevenziplisting.h"
@@ -28,11 +29,6 @@ std::set<std::string> tree(const fs::path& root) {
          it.increment(error))
         paths.insert(it->path().lexically_relative(root).string());
     return paths;
-}
-
-void writeFile(const fs::path& path, const std::vector<std::byte>& bytes) {
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
 }
 
 /// Each test's own work folder, with the temporary folder inside it, so that whatever a
@@ -72,8 +68,8 @@ TEST_F(ContainerTest, ContainersExpandIntoAppsOrAreRefusedWithoutWritingOutside)
     const std::string outside = (work / "escaped").string();
     const auto raw = [](std::vector<std::byte> bytes) {
         return [bytes = std::move(bytes)](const fs::path& at) {
-            writeFile(at, bytes);
-            return true;
+            EXPECT_TRUE(examplegen::writeFile(at, bytes)) << at;
+            return true;  // not false, which would stand for a missing genisoimage
         };
     };
     const auto zip = [&](const std::vector<ZipEntry>& entries) {
@@ -198,7 +194,7 @@ TEST_F(ContainerTest, SevenZipIsStoppedPastItsTimeOrBudgetAndLeavesNothing) {
                                 << tool.extract << "\n";
             fs::permissions(fake, fs::perms::owner_all);
         }
-        writeFile(work / "in" / "a.zip", examplegen::writeZip({}));
+        ASSERT_TRUE(examplegen::writeFile(work / "in" / "a.zip", examplegen::writeZip({})));
         ContainerBudget budget;
         budget.sevenZip = fake;
         budget.maxBytes = 8 << 20;
