@@ -67,10 +67,8 @@ TEST_F(DiffTest, ChangesAreListedMostSeriousFirstAndExitOne) {
 TEST_F(DiffTest, TroubleExitsTwo) {
     const QString plain = dir.filePath("notes.txt");
     ASSERT_TRUE(QFile(plain).open(QIODevice::WriteOnly));
-    for (const QStringList& args :
-         {QStringList{"--diff", example, dir.filePath("missing.app")},
-          QStringList{"--diff", plain, example}, QStringList{"--diff", example},
-          QStringList{"--diff", example, example, example}}) {
+    for (const QStringList& args : {QStringList{"--diff", example, dir.filePath("missing.app")},
+                                    QStringList{"--diff", plain, example}}) {
         SCOPED_TRACE(args.join(' ').toStdString());
         const ProgramRun r = varkoReport(args);
         EXPECT_EQ(r.status, 2);

@@ -263,12 +263,6 @@ TEST_F(SqliteCli, AFileThatCantBeWrittenIsRefusedAndLeftAlone) {
             << r.err.toStdString();
     }
     EXPECT_TRUE(QFileInfo(fifoOut).exists() && QFileInfo(dir.filePath("out")).isDir());
-    for (const QStringList& args :
-         {QStringList{"--sqlite", db, apps}, {"--scan", apps, "--sqlite"}}) {
-        const ProgramRun r = varkoReport(args);
-        EXPECT_EQ(r.status, 2);
-        EXPECT_TRUE(r.err.startsWith("varko-report: --sqlite ")) << r.err.toStdString();
-    }
     EXPECT_FALSE(QFileInfo::exists(db));
 #ifdef F_SETPIPE_SZ
     // Made a folder while the scan ran: said when saving, and the folder stays.
