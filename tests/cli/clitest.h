@@ -5,11 +5,15 @@
 
 #include <gtest/gtest.h>
 
+#include <QDir>
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTemporaryDir>
 
+#include "fixtures/componentbundle.h"
+#include "support/faketool.h"
 #include "support/programrun.h"
 
 namespace varko::testing {
@@ -18,6 +22,52 @@ inline const QString example = QStringLiteral(VARKO_BIN_DIR "/../examples/Exampl
 
 inline ProgramRun varkoReport(const QStringList& arguments, int timeoutMs = 60000) {
     return runTool("varko-report", arguments, timeoutMs);
+}
+
+/// `app` written into `folder` (made when missing) and signed by `pki`; its path, or empty.
+inline QString writeApp(const QString& folder, const examplegen::ComponentApp& app,
+                        const examplegen::TestPki& pki) {
+    QDir().mkpath(folder);
+    const auto written = examplegen::writeComponentApp(folder.toStdString(), app, pki);
+    EXPECT_TRUE(written) << app.name << ": " << written.error().message;
+    return written ? QString::fromStdString(written->string()) : QString();
+}
+
+/// The example app copied to `path`, with the folders above it made.
+inline void copyExample(const QString& path) {
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(path).path()));
+    QProcess cp;
+    cp.start("cp", {"-R", example, path});
+    ASSERT_TRUE(cp.waitForFinished(60000) && cp.exitCode() == 0) << path.toStdString();
+}
+
+/// varko-report run with signature tools beside it that crash, as it finds its tools.
+inline ProgramRun reportWithCrashingTools(const QStringList& arguments) {
+    const FakeTools tools;
+    if (!QFile::copy(VARKO_BIN_DIR "/varko-report", tools.path("varko-report"))) return {};
+    for (const char* tool : {"varko-codesign", "varko-spctl", "varko-pkgutil"})
+        tools.script(tool, "kill -ABRT $$");
+    return runTool(tools.path("varko-report"), arguments);
+}
+
+/// Holds `json` against the shipped schema for `kind` ("items", "lines", "comparison").
+inline void expectSchemaValid(const QString& kind, const QByteArray& json) {
+    QTemporaryDir dir;
+    QFile f(dir.filePath("out.json"));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.write(json) == json.size() && f.flush());
+    QProcess p;
+    p.start("python3", {VARKO_SOURCE_DIR "/tests/cli/validatejson.py",
+                        VARKO_SOURCE_DIR "/resources/schema", kind, f.fileName()});
+    ASSERT_TRUE(p.waitForFinished(60000));
+    EXPECT_EQ(p.exitCode(), 0) << p.readAllStandardOutput().toStdString()
+                               << p.readAllStandardError().toStdString();
+}
+
+/// The entry of an item's privacyServices for `service`.
+inline QJsonObject serviceOf(const QJsonObject& item, const QString& service) {
+    for (const QJsonValue s : item["privacyServices"].toArray())
+        if (s["service"] == service) return s.toObject();
+    return {};
 }
 
 /// The first item of varko-report's --json output.
@@ -50,6 +100,14 @@ inline void expectHas(const QJsonValue& actual, const char* expected) {
     const QJsonDocument doc = QJsonDocument::fromJson(expected, &error);
     ASSERT_EQ(error.error, QJsonParseError::NoError) << expected;
     expectHas(actual, doc.isArray() ? QJsonValue(doc.array()) : QJsonValue(doc.object()));
+}
+
+/// The same with `expected` in the data file `name`.
+inline void expectHasFile(const QJsonValue& actual, const char* name) {
+    QFile file(QStringLiteral(VARKO_TEST_DATA "/") + name);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << name;
+    SCOPED_TRACE(name);
+    expectHas(actual, file.readAll().constData());
 }
 
 }  // namespace varko::testing

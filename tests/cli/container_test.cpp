@@ -1,11 +1,10 @@
 // varko-report on disk images and zip archives: each app inside reported under the
 // container's name, the copy it was read from never named; what can't be opened said.
-#include <QProcess>
 #include <filesystem>
-#include <fstream>
 
 #include "cli/clitest.h"
 #include "fixtures/exampleapp.h"
+#include "fixtures/machowriter.h"
 #include "fixtures/udifwriter.h"
 #include "fixtures/zipwriter.h"
 
@@ -14,10 +13,9 @@ namespace {
 using namespace varko::examplegen;
 namespace fs = std::filesystem;
 
+/// A zip of `entries` at `path`.
 void writeZipFile(const fs::path& path, const std::vector<ZipEntry>& entries) {
-    const std::vector<std::byte> bytes = writeZip(entries);
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    ASSERT_TRUE(writeFile(path, writeZip(entries)));
 }
 
 TEST(ContainerReportTest, EachAppInsideIsReportedUnderTheContainersName) {
@@ -45,14 +43,7 @@ TEST(ContainerReportTest, EachAppInsideIsReportedUnderTheContainersName) {
                     {"container", QJsonObject{{"path", dmg}, {"pathInside", "Example.app"}}}});
     EXPECT_EQ(items[1]["path"], zip + "/A.app");
     EXPECT_FALSE(json.out.contains("varko-pkg-")) << "the copy's path leaked";
-    QFile out(dir.filePath("items.json"));
-    ASSERT_TRUE(out.open(QIODevice::WriteOnly) && out.write(json.out) == json.out.size());
-    out.close();
-    QProcess validate;
-    validate.start("python3", {VARKO_SOURCE_DIR "/tests/cli/validatejson.py",
-                               VARKO_SOURCE_DIR "/resources/schema", "items", out.fileName()});
-    ASSERT_TRUE(validate.waitForFinished(60000));
-    EXPECT_EQ(validate.exitCode(), 0) << validate.readAll().toStdString();
+    varko::testing::expectSchemaValid("items", json.out);
 
     const auto text = varko::testing::varkoReport({dmg}, 180000);
     EXPECT_TRUE(text.out.contains(("App path: " + dmg + "/Example.app\n").toUtf8()))

@@ -5,41 +5,28 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include "overview/datafile.h"
+
 namespace {
 
-struct Case {
-    QStringList arguments;
-    int status;
-    bool usageOnStdout, usageOnStderr;
-    QStringList written;  ///< what the working folder holds afterwards
-};
-
 TEST(MkExampleTest, OptionsAreNeverTakenForTheOutputFolder) {
-    const Case cases[] = {
-        {{"--help"}, 0, true, false, {}},
-        {{"-h"}, 0, true, false, {}},
-        {{"--version"}, 0, false, false, {}},
-        {{"--frobnicate"}, 2, false, true, {}},
-        {{}, 2, false, true, {}},
-        {{"one", "two"}, 2, false, true, {}},
-        {{"--", "--help"}, 0, false, false, {"--help"}},
-        {{"out"}, 0, false, false, {"out"}},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.arguments.join(' ').toStdString());
+    for (const auto& c : varko::testing::dataCases("mkexample-options.txt")) {
+        SCOPED_TRACE(c[0].toStdString());
         QTemporaryDir dir;
         QProcess p;
         p.setWorkingDirectory(dir.path());
-        p.start(QStringLiteral(VARKO_BIN_DIR "/varko-mkexample"), c.arguments);
+        p.start(QStringLiteral(VARKO_BIN_DIR "/varko-mkexample"),
+                QString::fromUtf8(c[0]).split(' ', Qt::SkipEmptyParts));
         ASSERT_TRUE(p.waitForFinished(20000));
-        EXPECT_EQ(p.exitCode(), c.status);
+        EXPECT_EQ(p.exitCode(), c[1].toInt());
         const QByteArray out = p.readAllStandardOutput(), err = p.readAllStandardError();
-        EXPECT_EQ(out.startsWith("usage: varko-mkexample"), c.usageOnStdout) << out.toStdString();
-        EXPECT_EQ(err.contains("usage: varko-mkexample"), c.usageOnStderr) << err.toStdString();
+        EXPECT_EQ(out.startsWith("usage: varko-mkexample"), c[2] == "yes") << out.toStdString();
+        EXPECT_EQ(err.contains("usage: varko-mkexample"), c[3] == "yes") << err.toStdString();
+        const QStringList written = QString::fromUtf8(c[4]).split(' ', Qt::SkipEmptyParts);
         EXPECT_EQ(
             QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
-            c.written);
-        for (const QString& folder : c.written)
+            written);
+        for (const QString& folder : written)
             EXPECT_TRUE(QFile::exists(dir.filePath(folder + "/Example.app/Contents/Info.plist")));
     }
 }

@@ -8,12 +8,12 @@
 #include "cli/clitest.h"
 #include "fixtures/componentbundle.h"
 #include "format/plist/plist.h"
+#include "overview/datafile.h"
 
 namespace {
 
 using namespace varko::examplegen;
 using varko::testing::ProgramRun;
-namespace fs = std::filesystem;
 namespace plist = varko::plist;
 
 /// Runs the schema checker on the profile at `file`; its complaints, empty when none.
@@ -53,61 +53,43 @@ TEST(PrivacyProfileTest, ProfilesFollowTheSchemaAndThePayloadsRules) {
     plist::Dictionary allowance;
     allowance.set("com.apple.private.tcc.allow", plist::Array{"kTCCServiceListenEvent"});
 
-    using Grants = std::map<std::string, std::vector<std::string>>;
-    const struct {
-        const char* name;
-        std::vector<std::pair<const char*, const char*>> info;
-        std::optional<std::string> entitlements;
-        Signing signing;
-        Grants grants;  ///< each service's Authorization per entry; empty: refused
-        const char* said;
-    } cases[] = {
-        {"Media",
-         {{"NSCameraUsageDescription", "Calls."}, {"NSMicrophoneUsageDescription", "Calls."}},
-         {},
-         Signing::developerId,
-         {{"Camera", {"Deny"}}, {"Microphone", {"Deny"}}},
-         "Microphone and Camera are denied"},
-        // The audio key shares System Settings' row with screen recording; input monitoring
-        // comes by a private allowance.
-        {"Capture",
-         {{"NSAudioCaptureUsageDescription", "Record."}},
-         plist::writeXml(allowance),
-         Signing::developerId,
-         {{"ScreenCapture", {"AllowStandardUserToSetSystemService"}},
-          {"ListenEvent", {"AllowStandardUserToSetSystemService"}}},
-         "a profile can't grant these"},
-        {"Events",
-         {{"NSAppleEventsUsageDescription", "Automate."},
-          {"NSDesktopFolderUsageDescription", "Files."},
-          {"NSLocationUsageDescription", "Maps."}},
-         plist::writeXml(events),
-         Signing::developerId,
-         {{"AppleEvents", {"Allow", "Allow", "Allow"}}, {"SystemPolicyDesktopFolder", {"Allow"}}},
-         "receiver (com.apple.finder and com.apple.mail) names only its identifier"},
-        {"Loose",
-         {{"NSCameraUsageDescription", "Calls."}},
-         {},
-         Signing::adhoc,
-         {{"Camera", {"Deny"}}},
-         "signed ad hoc"},
-        {"Bare",
-         {{"NSCameraUsageDescription", "Calls."}},
-         {},
-         Signing::unsignedCode,
-         {},
-         "no privacy profile: the app is not signed"},
+    const std::map<QByteArray, std::optional<std::string>> entitlements{
+        {"", std::nullopt},
+        {"allowance", plist::writeXml(allowance)},
+        {"events", plist::writeXml(events)}};
+    const std::map<QByteArray, Signing> signings{{"developerId", Signing::developerId},
+                                                 {"adhoc", Signing::adhoc},
+                                                 {"unsignedCode", Signing::unsignedCode}};
+    /// "a=x,y; b=z" as {a: [x, y], b: [z]}.
+    const auto pairs = [](const QByteArray& field) {
+        std::map<std::string, std::vector<std::string>> out;
+        for (const QByteArray& pair : field.split(';')) {
+            const QList<QByteArray> kv = pair.trimmed().split('=');
+            if (kv.size() == 2)
+                for (const QByteArray& value : kv[1].split(','))
+                    out[kv[0].toStdString()].push_back(value.toStdString());
+        }
+        return out;
     };
-    for (const auto& c : cases) {
+    using Grants = std::map<std::string, std::vector<std::string>>;
+    for (const auto& row : varko::testing::dataCases("pppc-cases.txt")) {
+        const struct {
+            const char* name;
+            Grants info;
+            std::optional<std::string> entitlements;
+            Signing signing;
+            Grants grants;  ///< each service's Authorization per entry; empty: refused
+            const char* said;
+        } c{row[0].constData(),  pairs(row[1]), entitlements.at(row[2]),
+            signings.at(row[3]), pairs(row[4]), row[5].constData()};
         SCOPED_TRACE(c.name);
         ComponentApp description;
         description.name = c.name;
         description.signing = c.signing;
         description.entitlements = c.entitlements;
-        for (const auto& [key, value] : c.info) description.info.set(key, value);
-        const auto app = writeComponentApp(dir.path().toStdString(), description, pki);
-        ASSERT_TRUE(app) << app.error().message;
-        const QString path = QString::fromStdString(app->string());
+        for (const auto& [key, value] : c.info) description.info.set(key, value[0]);
+        const QString path = varko::testing::writeApp(dir.path(), description, pki);
+        ASSERT_FALSE(path.isEmpty());
         const QString file = dir.filePath(QString(c.name) + ".mobileconfig");
 
         QStringList args{"--pppc", path, "-o", file};
@@ -118,9 +100,7 @@ TEST(PrivacyProfileTest, ProfilesFollowTheSchemaAndThePayloadsRules) {
             ComponentApp editor;
             editor.name = "Editor";
             editor.identifier = "com.example.editor";
-            const auto written = writeComponentApp(dir.path().toStdString(), editor, pki);
-            ASSERT_TRUE(written) << written.error().message;
-            args << "--receiver" << QString::fromStdString(written->string());
+            args << "--receiver" << varko::testing::writeApp(dir.path(), editor, pki);
             editorRequirement = designatedOf(args.last());
             ASSERT_TRUE(editorRequirement.starts_with("identifier \"com.example.editor\" and "));
         }

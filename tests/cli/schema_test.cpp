@@ -1,7 +1,5 @@
 // varko-report's JSON, one item, a scan and a comparison, checked against the schemas
 // that ship with it, on apps with every kind of piece, flag and privacy manifest.
-#include <QDir>
-#include <QProcess>
 #include <filesystem>
 
 #include "cli/clitest.h"
@@ -14,9 +12,6 @@ namespace {
 
 using namespace varko::examplegen;
 namespace fs = std::filesystem;
-
-const QString schemaDir = QStringLiteral(VARKO_SOURCE_DIR "/resources/schema");
-const QString validator = QStringLiteral(VARKO_SOURCE_DIR "/tests/cli/validatejson.py");
 
 ComponentApp richApp(const std::string& version, Signing pieceSigning) {
     ComponentApp app;
@@ -37,28 +32,16 @@ ComponentApp richApp(const std::string& version, Signing pieceSigning) {
     return app;
 }
 
-void expectValid(const QString& kind, const QByteArray& json) {
-    QTemporaryDir dir;
-    const QString file = dir.filePath("out.json");
-    QFile f(file);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.write(json) == json.size() && f.flush());
-    QProcess p;
-    p.start("python3", {validator, schemaDir, kind, file});
-    ASSERT_TRUE(p.waitForFinished(60000));
-    EXPECT_EQ(p.exitCode(), 0) << p.readAllStandardOutput().toStdString()
-                               << p.readAllStandardError().toStdString();
-}
-
 TEST(SchemaTest, ItemsScansAndComparisonsMatchTheShippedSchemas) {
     QTemporaryDir dir;
     const fs::path root = dir.path().toStdString();
     const TestPki pki;
     const fs::path folder = root / "Applications";
-    fs::create_directories(folder / "old");
-    const auto old = writeComponentApp(folder / "old", richApp("1.0", Signing::developerId), pki);
-    ASSERT_TRUE(old) << old.error().message;
-    const auto changed = writeComponentApp(folder, richApp("2.0", Signing::adhoc), pki);
-    ASSERT_TRUE(changed) << changed.error().message;
+    const QString folderPath = QString::fromStdString(folder.string());
+    const QString oldPath =
+        varko::testing::writeApp(folderPath + "/old", richApp("1.0", Signing::developerId), pki);
+    const QString newPath =
+        varko::testing::writeApp(folderPath, richApp("2.0", Signing::adhoc), pki);
     ASSERT_TRUE(writeFile(folder / "Tool.pkg", makeXar("", std::nullopt)));
     const auto tool = makeMachO({});
     const auto payload =
@@ -72,8 +55,6 @@ TEST(SchemaTest, ItemsScansAndComparisonsMatchTheShippedSchemas) {
                          {"A.pkg/Payload", payload},
                          {"A.pkg/Scripts",
                           makeCpio({fileEntry("./postinstall", "exit 0")}, Compression::gzip)}})));
-    const QString oldPath = QString::fromStdString(old->string());
-    const QString newPath = QString::fromStdString(changed->string());
 
     // The apps' copies live in a private folder under TMPDIR, gone once the run ends.
     const QTemporaryDir scratch;
@@ -83,7 +64,7 @@ TEST(SchemaTest, ItemsScansAndComparisonsMatchTheShippedSchemas) {
         {"--json", oldPath, newPath, QString::fromStdString((folder / "Tool.pkg").string()),
          QString::fromStdString((folder / "Product.pkg").string())},
         180000);
-    expectValid("items", items.out);
+    varko::testing::expectSchemaValid("items", items.out);
     const QJsonObject product = QJsonDocument::fromJson(items.out).array().last().toObject();
     EXPECT_EQ(product["payload"]["apps"][0]["path"], "/Applications/Foo.app");
     // Inspected from its copy, which is gone afterwards.
@@ -113,11 +94,11 @@ TEST(SchemaTest, ItemsScansAndComparisonsMatchTheShippedSchemas) {
                               .chopped(1)))
         << scan.out.toStdString();
     EXPECT_TRUE(scan.out.startsWith("{\"cut\":{")) << scan.out.left(200).toStdString();
-    expectValid("lines", scan.out);
+    varko::testing::expectSchemaValid("lines", scan.out);
 
     const auto diff = varko::testing::varkoReport({"--diff", "--json", oldPath, newPath}, 180000);
     EXPECT_EQ(diff.status, 1) << diff.err.toStdString();
-    expectValid("comparison", diff.out);
+    varko::testing::expectSchemaValid("comparison", diff.out);
     if (oldTmp.isEmpty())
         qunsetenv("TMPDIR");
     else

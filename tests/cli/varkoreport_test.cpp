@@ -1,32 +1,12 @@
-#include <QFile>
-#include <QProcess>
-
 #include "cli/clitest.h"
 #include "fixtures/bundlewriter.h"
 #include "fixtures/machowriter.h"
 #include "format/plist/plist.h"
-#include "support/faketool.h"
 
 namespace {
 
 using namespace varko::testing;
 using CliRun = ProgramRun;
-
-const QString binDir = QStringLiteral(VARKO_BIN_DIR);
-
-TEST(VarkoReportTest, ExampleReportShowsItsFindings) {
-    const CliRun r = varkoReport({example});
-    ASSERT_EQ(r.status, 0) << r.err.toStdString();
-    const QString text = QString::fromUtf8(r.out);
-    EXPECT_TRUE(text.startsWith("App path: ")) << text.toStdString();
-    for (const char* part :
-         {"app ID: com.example.varko.Example\n", "NSCameraUsageDescription : ",
-          "NSBluetoothAlwaysUsageDescription : ", "com.apple.security.device.audio-input : 1\n",
-          "com.apple.private.tcc.allow : (\n    kTCCServiceCamera,\n", "\nApp signature check:\n",
-          "\ncodesign check:\n"})
-        EXPECT_TRUE(text.contains(part)) << part;
-    EXPECT_TRUE(text.endsWith("\n"));
-}
 
 TEST(VarkoReportTest, ANameThatSpellsTheFindingsTicksNone) {
     QTemporaryDir dir;
@@ -36,9 +16,7 @@ TEST(VarkoReportTest, ANameThatSpellsTheFindingsTicksNone) {
     for (const QString& name : names) {
         SCOPED_TRACE(name.toStdString());
         const QString app = dir.filePath(name);
-        QProcess cp;
-        cp.start("cp", {"-R", example, app});
-        ASSERT_TRUE(cp.waitForFinished(60000) && cp.exitCode() == 0);
+        copyExample(app);
         const CliRun r = varkoReport({"--json", app});
         ASSERT_EQ(r.status, 0) << r.err.toStdString();
         const QJsonObject o = firstItem(r.out);
@@ -62,11 +40,7 @@ TEST(VarkoReportTest, ANameThatSpellsTheFindingsTicksNone) {
 }
 
 TEST(VarkoReportTest, AToolThatCrashesIsSaidInWordsAndFailsTheRun) {
-    // varko-report finds its tools beside itself: here, tools that crash.
-    const FakeTools tools;
-    ASSERT_TRUE(QFile::copy(binDir + "/varko-report", tools.path("varko-report")));
-    for (const char* tool : {"varko-codesign", "varko-spctl"}) tools.script(tool, "kill -ABRT $$");
-    const CliRun r = runTool(tools.path("varko-report"), {example});
+    const CliRun r = reportWithCrashingTools({example});
     const QString out = QString::fromUtf8(r.out);
     EXPECT_EQ(r.status, 2);
     EXPECT_TRUE(r.err.contains("a signature tool gave no answer"));
@@ -78,40 +52,36 @@ TEST(VarkoReportTest, AToolThatCrashesIsSaidInWordsAndFailsTheRun) {
 
 TEST(VarkoReportTest, JsonCarriesTheRecordTheChecksAndTheWholeText) {
     const CliRun text = varkoReport({example});
+    ASSERT_EQ(text.status, 0) << text.err.toStdString();
+    const QString report = QString::fromUtf8(text.out);
+    EXPECT_TRUE(report.startsWith("App path: ")) << report.toStdString();
+    for (const char* part :
+         {"app ID: com.example.varko.Example\n", "NSCameraUsageDescription : ",
+          "NSBluetoothAlwaysUsageDescription : ", "com.apple.security.device.audio-input : 1\n",
+          "com.apple.private.tcc.allow : (\n    kTCCServiceCamera,\n", "\nApp signature check:\n",
+          "\ncodesign check:\n"})
+        EXPECT_TRUE(report.contains(part)) << part;
+    EXPECT_TRUE(report.endsWith("\n"));
+
     const CliRun r = varkoReport({"--json", example});
     ASSERT_EQ(r.status, 0) << r.err.toStdString();
     QJsonParseError error;
     const QJsonDocument doc = QJsonDocument::fromJson(r.out, &error);
     ASSERT_EQ(error.error, QJsonParseError::NoError) << error.errorString().toStdString();
-    ASSERT_TRUE(doc.isArray());
     ASSERT_EQ(doc.array().size(), 1);
     const QJsonObject o = doc.array().first().toObject();
     // The whole-app keys: an ad hoc app is rejected, and what it may use is by service.
-    expectHas(o, R"({"type": "com.apple.application-bundle", "isApp": true, "isPackage": false,
-        "bundleID": "com.example.varko.Example", "sdk": "macosx11.1", "pubMike": true,
-        "pubCamera": false, "privCamera": true, "privLiverpool": true,
-        "checks": {"tensixteenCheck": true, "cameraCheck": true, "pubMicrophoneCheck": true,
-                   "locationCheck": false},
-        "verdict": {"state": "rejected", "reason": "no usable signature", "signer": "ad hoc",
-                    "teamIdentifier": null, "notarization": "unknown"}})");
-    EXPECT_EQ(o["checks"].toObject().size(), 34);
-    for (const char* key : {"path", "version", "build", "usageStrings", "entitleList",
-                            "assessmentText", "signatureText", "report", "mike", "aevent"})
-        EXPECT_TRUE(o[key].isString()) << key;
-    EXPECT_EQ(o["report"].toString(), QString::fromUtf8(text.out));
+    expectHasFile(o, "example-item.json");
+    // Every key of the shipped schema, each of its type: the 34 checks among them.
+    expectSchemaValid("items", r.out);
+    EXPECT_EQ(o["report"].toString(), report);
 
-    const QJsonArray components = o["components"].toArray();
-    ASSERT_EQ(components.size(), 1);
-    const QJsonObject main = components.first().toObject();
-    expectHas(main, R"({"path": "Contents/MacOS/Example", "kind": "main-executable",
-        "signer": "adhoc", "valid": true, "errorCode": null, "privacyManifest": null})");
+    ASSERT_EQ(o["components"].toArray().size(), 1);
+    const QJsonObject main = o["components"][0].toObject();
+    expectHasFile(main, "example-main-component.json");
     EXPECT_TRUE(main["usageKeys"].toArray().contains("NSCameraUsageDescription"));
     EXPECT_TRUE(main["privacyServices"].toArray().contains("kTCCServiceCamera"));
-    QJsonObject camera;
-    for (const QJsonValue service : o["privacyServices"].toArray())
-        if (service["service"] == "kTCCServiceCamera") camera = service.toObject();
-    expectHas(camera, R"({"known": true, "usageKeys": ["NSCameraUsageDescription"],
-        "allowances": ["com.apple.private.tcc.allow"], "components": []})");
+    expectHasFile(serviceOf(o, "kTCCServiceCamera"), "example-camera.json");
 }
 
 TEST(VarkoReportTest, BadItemsAreNamedAndTheRestStillProcessed) {

@@ -10,6 +10,7 @@
 #include <set>
 
 #include "fixtures/exampleapp.h"
+#include "fixtures/machowriter.h"
 #include "fixtures/udifwriter.h"
 #include "fixtures/zipwriter.h"
 #include "package/sevenziplisting.h"
@@ -28,11 +29,6 @@ std::set<std::string> tree(const fs::path& root) {
          it.increment(error))
         paths.insert(it->path().lexically_relative(root).string());
     return paths;
-}
-
-void writeFile(const fs::path& path, const std::vector<std::byte>& bytes) {
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
 }
 
 /// Each test's own work folder, with the temporary folder inside it, so that whatever a
@@ -70,16 +66,24 @@ fs::path exampleFolder(const fs::path& in) {
 TEST_F(ContainerTest, ContainersExpandIntoAppsOrAreRefusedWithoutWritingOutside) {
     const fs::path in = work / "in";
     const std::string outside = (work / "escaped").string();
-    const auto zip = [&](std::vector<ZipEntry> entries) {
-        return [entries = std::move(entries)](const fs::path& at) {
-            writeFile(at, examplegen::writeZip(entries));
-            return true;
+    const auto raw = [](std::vector<std::byte> bytes) {
+        return [bytes = std::move(bytes)](const fs::path& at) {
+            EXPECT_TRUE(examplegen::writeFile(at, bytes)) << at;
+            return true;  // not false, which would stand for a missing genisoimage
         };
+    };
+    const auto zip = [&](const std::vector<ZipEntry>& entries) {
+        return raw(examplegen::writeZip(entries));
     };
     const auto image = [&](examplegen::UdifOptions options) {
         return [&in, options](const fs::path& at) {
             return examplegen::writeDiskImage(exampleFolder(in), at, options);
         };
+    };
+    /// A zip member: `zeros` zero bytes when not 0, with a size in the headers when `claimed`.
+    const auto member = [](std::string name, std::uint32_t mode = 0100644, std::uint64_t zeros = 0,
+                           std::uint64_t claimed = 0, bool encrypted = false) {
+        return ZipEntry{std::move(name), "x", mode, zeros, claimed, encrypted};
     };
     const ZipEntry plist{"A.app/Contents/Info.plist", "<plist/>", 0100644, 0, 0, false};
     const auto link = [](std::string name, std::string to) {
@@ -87,13 +91,11 @@ TEST_F(ContainerTest, ContainersExpandIntoAppsOrAreRefusedWithoutWritingOutside)
     };
     examplegen::UdifOptions pastTheEnd;
     pastTheEnd.chunkOffsetShift = 1 << 20;
-    const auto damaged = [](const fs::path& at) {
-        writeFile(at, examplegen::writeUdif(std::string(1 << 16, 'U')));
-        return true;
+    const auto text = [](std::string bytes) {
+        return [bytes](const fs::path& at) { return bool(std::ofstream(at) << bytes); };
     };
 
     struct Case {
-        const char* name;
         const char* file;
         std::function<bool(const fs::path&)> write;
         std::vector<std::string> apps;  ///< expected, when it opens
@@ -101,74 +103,43 @@ TEST_F(ContainerTest, ContainersExpandIntoAppsOrAreRefusedWithoutWritingOutside)
         std::size_t problems = 0;
     };
     const std::vector<Case> cases = {
-        {"disk image", "Installer.dmg", image({}), {"Example.app"}, nullptr},
-        {"zip of an app",
-         "Update.ZIP",
-         zip({plist,
-              {"__MACOSX/._A.app", "x", 0100644, 0, 0, false},
-              {"Tools/B.app/Contents/Info.plist", "<plist/>", 0104777, 0, 0, false}}),
+        {"Installer.dmg", image({}), {"Example.app"}, nullptr},
+        {"Update.ZIP",
+         zip({plist, member("__MACOSX/._A.app"),
+              member("Tools/B.app/Contents/Info.plist", 0104777)}),
          {"A.app", "Tools/B.app"},
          nullptr},
-        {"link out kept out",
-         "links.zip",
+        // Links out are kept out.
+        {"links.zip",
          zip({plist, link("A.app/abs", "/etc"), link("A.app/Contents/up", "../..")}),
          {"A.app"},
          nullptr,
          2},
-        {"dot-dot",
-         "dots.zip",
-         zip({plist, {"../../../escaped", "x", 0100644, 0, 0, false}}),
-         {},
-         "a path that leaves its folder"},
-        {"absolute",
-         "abs.zip",
-         zip({plist, {outside, "x", 0100644, 0, 0, false}}),
-         {},
-         "an absolute path"},
-        {"through a link",
-         "through.zip",
-         zip({plist, link("A.app/l", "../../.."), {"A.app/l/escaped", "x", 0100644, 0, 0, false}}),
+        {"dots.zip", zip({plist, member("../../../escaped")}), {}, "a path that leaves its folder"},
+        {"abs.zip", zip({plist, member(outside)}), {}, "an absolute path"},
+        {"through.zip",
+         zip({plist, link("A.app/l", "../../.."), member("A.app/l/escaped")}),
          {},
          "under a link"},
-        {"bomb",
-         "bomb.zip",
-         zip({plist, {"A.app/zeros", "", 0100644, 64 << 20, 0, false}}),
-         {},
-         "more than 8 MiB"},
-        {"ratio bomb",
-         "ratio.zip",
-         zip({plist, {"A.app/zeros", "", 0100644, 6 << 20, 0, false}}),
+        {"bomb.zip", zip({plist, member("A.app/zeros", 0100644, 64 << 20)}), {}, "more than 8 MiB"},
+        {"ratio.zip",
+         zip({plist, member("A.app/zeros", 0100644, 6 << 20)}),
          {},
          "200 times its own size"},
-        {"lying bomb",
-         "liar.zip",
-         zip({plist, {"A.app/zeros", "", 0100644, 64 << 20, 1000, false}}),
+        {"liar.zip", zip({plist, member("A.app/zeros", 0100644, 64 << 20, 1000)}), {}, "zeros"},
+        {"secret.zip", zip({member("A.app/x", 0100644, 0, 0, true)}), {}, "is encrypted"},
+        {"locked.dmg", text("encrcdsa" + std::string(600, '\0')), {}, "encrypted disk image"},
+        {"short.dmg", image(pastTheEnd), {}, "not the volume inside"},
+        {"damaged.dmg",
+         raw(examplegen::writeUdif(std::string(1 << 16, 'U'))),
          {},
-         "zeros"},
-        {"encrypted",
-         "secret.zip",
-         zip({{"A.app/x", "x", 0100644, 0, 0, true}}),
-         {},
-         "is encrypted"},
-        {"encrypted image",
-         "locked.dmg",
-         [](const fs::path& at) {
-             return bool(std::ofstream(at) << "encrcdsa" << std::string(600, '\0'));
-         },
-         {},
-         "encrypted disk image"},
-        {"chunks past the end", "short.dmg", image(pastTheEnd), {}, "not the volume inside"},
-        {"damaged volume", "damaged.dmg", damaged, {}, "not the volume inside"},
-        {"not an image",
-         "junk.dmg",
-         [](const fs::path& at) { return bool(std::ofstream(at) << "junk"); },
-         {},
-         "can't read"},
-        {"no app", "empty.zip", zip({{"readme.txt", "x", 0100644, 0, 0, false}}), {}, nullptr},
-        {"not a container", "a.tar", zip({}), {}, "neither a disk image"},
+         "not the volume inside"},
+        {"junk.dmg", text("junk"), {}, "can't read"},
+        {"empty.zip", zip({member("readme.txt")}), {}, nullptr},
+        {"a.tar", zip({}), {}, "neither a disk image"},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
+        SCOPED_TRACE(c.file);
         const fs::path file = in / c.file;
         if (!c.write(file)) {
             GTEST_SKIP() << "genisoimage is needed to make disk images";
@@ -223,7 +194,7 @@ TEST_F(ContainerTest, SevenZipIsStoppedPastItsTimeOrBudgetAndLeavesNothing) {
                                 << tool.extract << "\n";
             fs::permissions(fake, fs::perms::owner_all);
         }
-        writeFile(work / "in" / "a.zip", examplegen::writeZip({}));
+        ASSERT_TRUE(examplegen::writeFile(work / "in" / "a.zip", examplegen::writeZip({})));
         ContainerBudget budget;
         budget.sevenZip = fake;
         budget.maxBytes = 8 << 20;

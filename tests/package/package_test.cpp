@@ -6,6 +6,7 @@
 #include "fixtures/xarwriter.h"
 #include "format/macho/bytesource.h"
 #include "format/xar/xar.h"
+#include "overview/datafile.h"
 #include "package/packagesignature.h"
 #include "signature/signingfixture.h"
 #include "support/programrun.h"
@@ -141,39 +142,21 @@ TEST_F(PackageTest, ChangedTocOrSignatureIsInvalid) {
 }
 
 TEST_F(PackageTest, HostileHeadersAndTablesGiveClearErrors) {
-    const auto header = [](std::uint16_t size, std::uint64_t packed, std::uint64_t toc) {
+    for (const auto& c : dataCases("xar-headers.txt")) {
         Bytes b(28 + 64);
-        putBE32(b, 0, 0x78617221);                     // "xar!"
-        putBE32(b, 4, std::uint32_t(size) << 16 | 1);  // then version 1
-        putBE64(b, 8, packed);
-        putBE64(b, 16, toc);
-        return b;
-    };
-    struct Case {
-        const char* name;
-        std::vector<std::byte> bytes;
-        std::string message;
-    } cases[] = {
-        {"short", std::vector<std::byte>(10), "shorter than its 28-byte header"},
-        {"magic", std::vector<std::byte>(40), "no xar! magic"},
-        {"header size", header(4, 10, 10), "header size 4 is less than 28"},
-        {"huge compressed", header(28, 1ull << 40, 10),
-         "compressed table of contents of 1099511627776 bytes"},
-        {"huge toc", header(28, 10, 1ull << 50), "table of contents of 1125899906842624 bytes"},
-        {"past end", header(28, 1000, 10),
-         "the table of contents extends past the end of the file"},
-        {"not zlib", header(28, 64, 10),
-         "the table of contents does not decompress to its stated size"},
-        // A few bytes that claim a megabyte of XML: refused before anything is inflated.
-        {"ratio", header(28, 100, 1'000'000),
-         "a table of contents of 1000000 bytes from 100 compressed is more than 100 times as "
-         "large"},
-    };
-    for (const auto& c : cases) {
-        const macho::MemorySource source(c.bytes);
+        if (c[1].startsWith("zeros ")) {
+            b.assign(c[1].mid(6).toUInt(), std::byte{0});
+        } else {
+            putBE32(b, 0, 0x78617221);                              // "xar!"
+            putBE32(b, 4, std::uint32_t(c[1].toUInt()) << 16 | 1);  // then version 1
+            putBE64(b, 8, c[2].toULongLong());
+            putBE64(b, 16, c[3].toULongLong());
+        }
+        const macho::MemorySource source(b);
         const auto a = xar::Archive::open(source);
-        ASSERT_FALSE(a) << c.name;
-        EXPECT_EQ(a.error().message, "malformed xar archive (" + c.message + ")") << c.name;
+        ASSERT_FALSE(a) << c[0].data();
+        EXPECT_EQ(a.error().message, "malformed xar archive (" + c[4].toStdString() + ")")
+            << c[0].data();
     }
 
     // A table within the size bounds whose XML has more nodes than any real package's:

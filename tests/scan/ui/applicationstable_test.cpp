@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
-#include <QJsonDocument>
-
+#include "overview/datafile.h"
 #include "scan/ui/applicationsfilter.h"
 #include "scan/ui/applicationsmodel.h"
 #include "scan/ui/itemdetails.h"
@@ -11,6 +10,8 @@
 namespace varko {
 namespace {
 
+using testing::dataCases;
+using testing::expectDataFile;
 using testing::summary;
 const QString camera = QStringLiteral("kTCCServiceCamera");
 const QString microphone = QStringLiteral("kTCCServiceMicrophone");
@@ -47,46 +48,19 @@ protected:
     ApplicationsFilter shown;
 };
 
-TEST_F(ApplicationsTable, ComparesVersionsNaturally) {
-    EXPECT_LT(compareNaturally(u"1.9", u"1.10"), 0);
-    EXPECT_LT(compareNaturally(u"2.0", u"10.0"), 0);
-    EXPECT_EQ(compareNaturally(u"1.09", u"1.9"), 0);
-    EXPECT_LT(compareNaturally(u"1.0b2", u"1.0b10"), 0);
-    EXPECT_LT(compareNaturally(u"1.0", u"1.0.1"), 0);
-    EXPECT_GT(compareNaturally(u"99999999999999999999999", u"99999999999999999999998"), 0);
-    EXPECT_EQ(compareNaturally(u"ABC", u"abc"), 0);
-}
-
-TEST_F(ApplicationsTable, SortsEveryKindOfColumn) {
-    const struct {
-        ApplicationsModel::Column column;
-        Qt::SortOrder order;
-        QStringList names;
-    } cases[] = {
-        {ApplicationsModel::name,
-         Qt::AscendingOrder,
-         {"alpha.app", "Beta.app", "Broken.app", "gamma.pkg", "Zoomer.app"}},
-        // Folders in natural order, copy10 after copy3; one folder's items by name.
-        {ApplicationsModel::folder,
-         Qt::AscendingOrder,
-         {"Broken.app", "alpha.app", "Beta.app", "gamma.pkg", "Zoomer.app"}},
-        {ApplicationsModel::version,
-         Qt::AscendingOrder,
-         {"Broken.app", "alpha.app", "Zoomer.app", "gamma.pkg", "Beta.app"}},
-        {ApplicationsModel::verdict,
-         Qt::DescendingOrder,
-         {"Broken.app", "gamma.pkg", "Beta.app", "Zoomer.app", "alpha.app"}},
-        // Most services first, then by their names.
-        {ApplicationsModel::servicesUsed,
-         Qt::DescendingOrder,
-         {"alpha.app", "Zoomer.app", "gamma.pkg", "Broken.app", "Beta.app"}},
-        {ApplicationsModel::teamIdentifier,
-         Qt::DescendingOrder,
-         {"Zoomer.app", "gamma.pkg", "Broken.app", "Beta.app", "alpha.app"}},
-    };
-    for (const auto& c : cases) {
-        shown.sort(c.column, c.order);
-        EXPECT_EQ(names(), c.names) << c.column;
+TEST_F(ApplicationsTable, ComparesVersionsNaturallyAndSortsEveryKindOfColumn) {
+    for (const auto& c : dataCases("natural-order.txt")) {
+        const int order = compareNaturally(QString(c[0]), QString(c[2]));
+        EXPECT_EQ((order > 0) - (order < 0), c[1].toInt()) << c[0].data();
+    }
+    for (const auto& c : dataCases("table-orders.txt")) {
+        int column = 0;
+        while (column < ApplicationsModel::columns &&
+               model.headerData(column, Qt::Horizontal, Qt::DisplayRole).toString() != c[0])
+            ++column;
+        ASSERT_LT(column, ApplicationsModel::columns) << c[0].data();
+        shown.sort(column, c[1] == "up" ? Qt::AscendingOrder : Qt::DescendingOrder);
+        EXPECT_EQ(names().join(", ").toStdString(), c[2].toStdString()) << c[0].data();
     }
 }
 
@@ -103,15 +77,9 @@ TEST_F(ApplicationsTable, FiltersByServiceSignerVerdictAndText) {
     shown.setVerdict("unreadable");
     EXPECT_EQ(names(), QStringList({"Broken.app"}));
     shown.setVerdict({});
-    // The path (folder and name), identifier and Team ID, ignoring case; not the signer.
-    const std::pair<const char*, QStringList> searches[] = {
-        {"COPY3", {"Beta.app", "gamma.pkg"}}, {"copy1", {"Zoomer.app"}},
-        {"/applications/b", {"Broken.app"}},  {"team1", {"Zoomer.app"}},
-        {"com.example.GAMMA", {"gamma.pkg"}}, {"Developer ID", {}},
-    };
-    for (const auto& [text, expected] : searches) {
-        shown.setSearchText(text);
-        EXPECT_EQ(names(), expected) << text;
+    for (const auto& c : dataCases("table-searches.txt")) {
+        shown.setSearchText(c[0]);
+        EXPECT_EQ(names().join(", ").toStdString(), c[1].toStdString()) << c[0].data();
     }
     shown.setSearchText("");
     EXPECT_EQ(shown.rowCount(), 5);
@@ -156,23 +124,12 @@ TEST_F(ApplicationsTable, NamesServicesInWordsAndShowsHostileTextsPlain) {
                                 {camera, true},
                                 {camera, false, false, true}})});
     const int evil = 5;
-    const QString shownName = model.index(evil, ApplicationsModel::name).data().toString();
-    EXPECT_FALSE(shownName.contains('\n'));
-    EXPECT_FALSE(shownName.contains(QChar(0x202E)));
-    EXPECT_TRUE(shownName.contains(QChar(0x240A)));
-    EXPECT_FALSE(model.index(evil, ApplicationsModel::version).data().toString().contains('\t'));
-    // In the table's order, a service named twice once with both ways, the unknown one last
-    // and visibly escaped.
-    const QModelIndex services = model.index(evil, ApplicationsModel::servicesUsed);
-    EXPECT_EQ(services.data().toString(),
-              "Microphone, Camera, unknown service NSOdd\u241BUsage<i>");
-    EXPECT_EQ(services.data(Qt::ToolTipRole).toString(),
+    // Line breaks, tabs and escapes visible, no bidirectional override; in the table's order a
+    // service named twice once with both ways, the unknown one last and visibly escaped.
+    testing::expectDataFile(testing::modelText(model), "hostile-rows.txt");
+    EXPECT_EQ(model.index(evil, ApplicationsModel::servicesUsed).data(Qt::ToolTipRole).toString(),
               "Microphone (entitled)\nCamera (declared, allowed)\n"
               "unknown service NSOdd\u241BUsage<i> (declared)");
-    EXPECT_EQ(model.index(1, ApplicationsModel::servicesUsed).data().toString(),
-              "Microphone, Camera");
-    EXPECT_EQ(model.index(0, ApplicationsModel::folder).data(), "/Volumes/copy10");
-    EXPECT_EQ(model.index(4, ApplicationsModel::verdict).data(), "unreadable");
     EXPECT_EQ(model.index(4, ApplicationsModel::verdict).data(Qt::ToolTipRole), "no Info.plist");
 
     // The pane escapes what the item wrote and says every way in words.
@@ -193,19 +150,10 @@ TEST_F(ApplicationsTable, ExportsShownRowsAsCsvWithPathsQuotingAndFormulaGuard) 
                        summary("Multi\nLine.app", "@2")});
     shown.setService(camera);
     shown.sort(ApplicationsModel::name, Qt::AscendingOrder);
-    const QByteArray csv = csvOf(shownRows(shown));
-    const QList<QByteArray> lines = csv.split('\n');
-    ASSERT_TRUE(csv.endsWith("\r\n"));
-    ASSERT_EQ(lines.size(), 6);  // header, four camera rows, nothing after the last CRLF
-    EXPECT_EQ(lines[0], "Path,Name,Folder,Identifier,Version,Signer,Team ID,Verdict,Services\r");
-    EXPECT_EQ(lines[1],
-              "\"/Volumes/a,b/=HYPERLINK(\"\"x\"\").app\",\"'=HYPERLINK(\"\"x\"\").app\","
-              "\"/Volumes/a,b\",\"com.example.=HYPERLINK(\"\"x\"\")\",'-1,"
-              "\"'+evil, \"\"quoted\"\"\",,accepted,\"Camera (declared, entitled)\"\r");
-    EXPECT_TRUE(lines[2].startsWith("/Volumes/copy2/alpha.app,alpha.app,/Volumes/copy2,"));
-    EXPECT_TRUE(lines[2].endsWith(",Microphone (allowed); Camera (declared)\r"));
-    EXPECT_FALSE(csv.contains("Multi"));
-
+    // Each line ends in CRLF, the last too; the four camera rows follow the titles.
+    QByteArray csv = csvOf(shownRows(shown));
+    EXPECT_EQ(csv.count("\r\n"), csv.count('\n'));
+    expectDataFile(csv.replace("\r\n", "\n").toStdString(), "camera-export.csv");
     shown.setService({});
     shown.setSearchText("Multi");
     EXPECT_TRUE(csvOf(shownRows(shown)).contains(",Multi\xE2\x90\x8ALine.app,"));
@@ -215,14 +163,8 @@ TEST_F(ApplicationsTable, ExportsShownRowsAsJsonLinesInOrder) {
     model.appendItems({summary("Evil\n\"}\u2028.app", "9")});
     shown.setVerdict("accepted");
     shown.sort(ApplicationsModel::version, Qt::DescendingOrder);
-    const QList<QByteArray> each = jsonLinesOf(shownRows(shown)).split('\n');
-    ASSERT_EQ(each.size(), 4);
-    EXPECT_TRUE(each[3].isEmpty());
     // Every line one object, even for a name that holds a line break and a quote.
-    EXPECT_EQ(QJsonDocument::fromJson(each[0]).object().value("path"),
-              "/Applications/Evil\n\"}\u2028.app");
-    EXPECT_EQ(QJsonDocument::fromJson(each[1]).object().value("name"), "Zoomer.app");
-    EXPECT_EQ(each[2], R"({"name":"alpha.app","path":"/Volumes/copy2/alpha.app"})");
+    expectDataFile(jsonLinesOf(shownRows(shown)).toStdString(), "accepted-export.jsonl");
 }
 
 }  // namespace

@@ -8,7 +8,6 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMenu>
 #include <QProgressBar>
 #include <QScrollBar>
 #include <QSignalSpy>
@@ -21,6 +20,7 @@
 #include <QTreeView>
 
 #include "fixtures/componentbundle.h"
+#include "overview/datafile.h"
 #include "scan/ui/applicationsfilter.h"
 #include "scan/ui/applicationsmodel.h"
 #include "scan/ui/applicationswindow.h"
@@ -56,19 +56,10 @@ void choose(QComboBox* box, const QString& text) {
     EXPECT_EQ(box->currentText(), text);
 }
 
-/// The By-service tree as text: "service" lines, then "  item | folder | how" under each.
-QStringList treeLines(const QTreeView* tree) {
-    QStringList out;
-    const QAbstractItemModel* model = tree->model();
-    for (int s = 0; s < model->rowCount(); ++s) {
-        const QModelIndex service = model->index(s, 0);
-        out << service.data().toString();
-        for (int i = 0; i < model->rowCount(service); ++i)
-            out << "  " + model->index(i, 0, service).data().toString() + " | " +
-                       model->index(i, 1, service).data().toString() + " | " +
-                       model->index(i, 2, service).data().toString();
-    }
-    return out;
+/// The By-service tree as shown, against the data file `name`, with `root` as ROOT.
+void expectTree(const QTreeView* tree, const char* name, const QString& root = "/nowhere") {
+    const QString shown = QString::fromStdString(testing::modelText(*tree->model()));
+    testing::expectDataFile(QString(shown).replace(root, "ROOT").toStdString(), name);
 }
 
 /// Double-clicks `index` as the system sends it: a press, then the double-click.
@@ -77,6 +68,21 @@ void doubleClick(QAbstractItemView* view, const QModelIndex& index) {
     const QPoint at = view->visualRect(index).center();
     QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, at);
     QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, at);
+}
+
+/// A column's texts in the order the window shows its rows.
+QStringList column(const ApplicationsWindow& window, int c) {
+    QStringList out;
+    for (int r = 0; r < window.filter()->rowCount(); ++r)
+        out << window.filter()->index(r, c).data().toString();
+    return out;
+}
+
+/// Scans `folder` in `window` and waits for the scan to finish.
+bool scanned(ApplicationsWindow& window, const QString& folder, int timeoutMs = 10000) {
+    QSignalSpy finished(&window, &ApplicationsWindow::scanFinished);
+    window.scanFolders({folder});
+    return finished.wait(timeoutMs);
 }
 
 class ApplicationsWindowTest : public ::testing::Test {
@@ -91,13 +97,7 @@ protected:
     }
     ~ApplicationsWindowTest() override { delete window.data(); }
 
-    QStringList names() const {
-        QStringList out;
-        for (int r = 0; r < window->filter()->rowCount(); ++r)
-            out << window->filter()->index(r, ApplicationsModel::name).data().toString();
-        return out;
-    }
-    int rowOf(const QString& name) const { return int(names().indexOf(name)); }
+    QStringList names() const { return column(*window, ApplicationsModel::name); }
 
     QPointer<ApplicationsWindow> window;
 };
@@ -150,22 +150,16 @@ TEST_F(ApplicationsWindowTest, TheByServiceViewListsWhoMayUseEachServiceAndOpens
     ByServiceView* tree = window->byService();
     ASSERT_EQ(window->views()->currentWidget(), tree);
     EXPECT_TRUE(tree->hasFocus());
-    EXPECT_EQ(treeLines(tree),
-              QStringList({"Microphone — 1 item",
-                           "  Studio.app | /Volumes/copy3 | declared, "
-                           "entitled, allowed",
-                           "Camera — 2 items", "  Camera Tool.app | /Applications | declared",
-                           "  Studio.app | /Volumes/copy3 | entitled"}));
+    expectTree(tree, "by-service.txt");
     // The filters narrow this view too; the chosen service alone is listed.
     QTest::keySequence(window.data(), QKeySequence::Find);
     QTest::keyClicks(window->searchField(), "copy3");
     QTest::qWait(300);
-    EXPECT_EQ(treeLines(tree).size(), 4);
+    expectTree(tree, "by-service-copy3.txt");
     window->searchField()->clear();
     choose(window->serviceChoice(), "May use Camera");
     QTest::qWait(300);
-    ASSERT_EQ(treeLines(tree).first(), "Camera — 2 items");
-    EXPECT_EQ(treeLines(tree).size(), 3);
+    expectTree(tree, "by-service-camera.txt");
 
     QSignalSpy opened(window.data(), &ApplicationsWindow::openItem);
     const QModelIndex camera = tree->model()->index(0, 0);
@@ -201,6 +195,13 @@ TEST_F(ApplicationsWindowTest, TypingAndChoosingFilterTheTable) {
     EXPECT_EQ(services->itemText(0), "Any service");
     choose(services, "May use Camera");
     EXPECT_EQ(names(), QStringList({"Camera Tool.app"}));
+    // A service met later joins the choice, which stays as it was.
+    const int before = services->count();
+    window->model()->appendItems(
+        {summary("Odd.app", "1", "ad hoc", "accepted", {{"NSOddUsageDescription", true}})});
+    EXPECT_EQ(services->count(), before + 1);
+    EXPECT_EQ(services->currentText(), "May use Camera");
+    EXPECT_EQ(names(), QStringList({"Camera Tool.app"}));
     choose(services, "Any service");
 
     choose(window->verdictChoice(), "Rejected");
@@ -225,27 +226,21 @@ TEST_F(ApplicationsWindowTest, TypingAndChoosingFilterTheTable) {
     EXPECT_TRUE(window->searchField()->hasFocus());
 }
 
-TEST_F(ApplicationsWindowTest, ServicesMetLaterJoinTheChoice) {
-    QComboBox* services = window->serviceChoice();
-    choose(services, "May use Camera");
-    const int before = services->count();
-    window->model()->appendItems(
-        {summary("Odd.app", "1", "ad hoc", "accepted", {{"NSOddUsageDescription", true}})});
-    EXPECT_EQ(services->count(), before + 1);
-    EXPECT_EQ(services->currentText(), "May use Camera");
-    EXPECT_EQ(names(), QStringList({"Camera Tool.app"}));
-}
-
-/// Runs the File menu's item titled `title` and saves into `path` through its dialog.
-bool exportThroughMenu(ApplicationsWindow* window, const QString& title, const QString& path) {
+/// Runs the File menu's item titled `title`, saves as `path` through its dialog and reads
+/// back what was written as `written` (the name with the suffix the format adds).
+QByteArray exportThroughMenu(ApplicationsWindow* window, const QString& title, const QString& path,
+                             const QString& written) {
     QAction* item = varko::testing::menuItem(window, title);
-    if (item == nullptr) return false;
+    if (item == nullptr) return "no menu item " + title.toUtf8();
     QSignalSpy exported(window, &ApplicationsWindow::exported);
     item->trigger();
     auto* dialog = varko::testing::shown<QFileDialog>();
-    if (dialog == nullptr) return false;
+    if (dialog == nullptr) return "no dialog";
     varko::testing::chooseInSaveDialog(dialog, path);
-    return (!exported.isEmpty() || exported.wait(10000)) && exported.first()[1].toBool();
+    if ((exported.isEmpty() && !exported.wait(10000)) || !exported.first()[1].toBool())
+        return "not exported";
+    QFile file(written);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : "not written";
 }
 
 TEST_F(ApplicationsWindowTest, ExportsWriteTheShownRowsInTheShownOrder) {
@@ -253,25 +248,26 @@ TEST_F(ApplicationsWindowTest, ExportsWriteTheShownRowsInTheShownOrder) {
     clickHeader(window->table(), ApplicationsModel::version);
     clickHeader(window->table(), ApplicationsModel::version);
     choose(window->verdictChoice(), "Accepted");
-    ASSERT_TRUE(exportThroughMenu(window, "Export as &CSV…", dir.filePath("apps.csv")));
-    QFile csv(dir.filePath("apps.csv"));
-    ASSERT_TRUE(csv.open(QIODevice::ReadOnly));
-    const QList<QByteArray> lines = csv.readAll().split('\n');
+    const QString csv = dir.filePath("apps.csv");
+    const QList<QByteArray> lines =
+        exportThroughMenu(window, "Export as &CSV…", csv, csv).split('\n');
     ASSERT_EQ(lines.size(), 4);
     EXPECT_TRUE(lines[1].startsWith("/Applications/Camera Tool.app,Camera Tool.app,"));
     EXPECT_TRUE(lines[2].startsWith("/Applications/Alpha.app,Alpha.app,"));
 
     // A name typed without a suffix gets the format's own.
-    ASSERT_TRUE(exportThroughMenu(window, "Export as &JSON Lines…", dir.filePath("apps")));
-    QFile jsonLines(dir.filePath("apps.jsonl"));
-    ASSERT_TRUE(jsonLines.open(QIODevice::ReadOnly));
-    EXPECT_EQ(jsonLines.readAll(),
+    EXPECT_EQ(exportThroughMenu(window, "Export as &JSON Lines…", dir.filePath("apps"),
+                                dir.filePath("apps.jsonl")),
               "{\"name\":\"Camera Tool.app\",\"path\":\"/Applications/Camera Tool.app\"}\n"
               "{\"name\":\"Alpha.app\",\"path\":\"/Applications/Alpha.app\"}\n");
 }
 
-TEST_F(ApplicationsWindowTest, ScanOfAnEmptyFolderFinishesAndClosingStopsAScan) {
+TEST_F(ApplicationsWindowTest, AScanWithoutItemsFinishesSaysWhereItWasCutAndClosingStopsAScan) {
+    // Folders deeper than a scan goes, and no item.
     QTemporaryDir folder;
+    QString deep = folder.path();
+    for (int depth = 0; depth < 34; ++depth) deep += "/d";
+    ASSERT_TRUE(QDir().mkpath(deep));
     QSignalSpy finished(window.data(), &ApplicationsWindow::scanFinished);
     window->scanFolders({folder.path()});
     EXPECT_TRUE(window->isScanning());
@@ -279,6 +275,14 @@ TEST_F(ApplicationsWindowTest, ScanOfAnEmptyFolderFinishesAndClosingStopsAScan) 
     ASSERT_TRUE(finished.wait(10000));
     EXPECT_FALSE(window->progress()->isVisible());
     EXPECT_EQ(window->model()->rowCount(), 3);
+    QLabel* status = nullptr;
+    for (QLabel* label : window->statusBar()->findChildren<QLabel*>())
+        if (label->text().contains("items")) status = label;
+    ASSERT_NE(status, nullptr);
+    EXPECT_EQ(status->text(), "3 items · not looked deeper than 32 folders");
+    EXPECT_TRUE(status->toolTip().startsWith(
+        "the scan went no deeper than 32 folders: " + folder.path() + "/d/d"))
+        << status->toolTip().toStdString();
 
     // A window closed while it scans goes at once; what the scan finds later goes nowhere.
     QDir(folder.path()).mkpath("Some.app/Contents");
@@ -297,83 +301,48 @@ TEST_F(ApplicationsWindowTest, ScanOfAnEmptyFolderFinishesAndClosingStopsAScan) 
     EXPECT_EQ(shown, 1);
 }
 
-TEST_F(ApplicationsWindowTest, AScanCutShortSaysWhichBoundInTheStatusLine) {
-    QTemporaryDir folder;
-    QString deep = folder.path();
-    for (int depth = 0; depth < 34; ++depth) deep += "/d";
-    ASSERT_TRUE(QDir().mkpath(deep));
-    QSignalSpy finished(window.data(), &ApplicationsWindow::scanFinished);
-    window->scanFolders({folder.path()});
-    ASSERT_TRUE(finished.wait(10000));
-    QLabel* status = nullptr;
-    for (QLabel* label : window->statusBar()->findChildren<QLabel*>())
-        if (label->text().contains("items")) status = label;
-    ASSERT_NE(status, nullptr);
-    EXPECT_EQ(status->text(), "3 items · not looked deeper than 32 folders");
-    EXPECT_TRUE(status->toolTip().startsWith(
-        "the scan went no deeper than 32 folders: " + folder.path() + "/d/d"))
-        << status->toolTip().toStdString();
-}
-
 /// Three copies of a folder of two apps signed by the test authority, one that asks for the
 /// camera, scanned by the real tools as File › Scan Folder… scans them.
 TEST(ApplicationsWindowScan, CopiesAreToldApartByFolderAndFoundBySearchServiceAndExport) {
     using namespace examplegen;
     static const TestPki pki;
     QTemporaryDir dir;
-    for (const char* copy : {"copy1", "copy2", "copy3"}) {
-        ComponentApp viewer;
-        viewer.name = "Viewer";
-        viewer.info.set("NSCameraUsageDescription", "Scan documents.");
-        viewer.entitlements = entitlementsGranting({"com.apple.security.device.camera"});
-        ComponentApp notes;
-        notes.name = "Notes";
-        notes.identifier = "com.example.varko.notes";
-        for (const ComponentApp& app : {viewer, notes}) {
-            const auto written = writeComponentApp(
-                std::filesystem::path(dir.filePath(copy).toStdString()), app, pki);
-            ASSERT_TRUE(written) << written.error().message;
-        }
-    }
+    ComponentApp viewer;
+    viewer.name = "Viewer";
+    viewer.info.set("NSCameraUsageDescription", "Scan documents.");
+    viewer.entitlements = entitlementsGranting({"com.apple.security.device.camera"});
+    ComponentApp notes;
+    notes.name = "Notes";
+    notes.identifier = "com.example.varko.notes";
+    for (const char* copy : {"copy1", "copy2", "copy3"})
+        for (const ComponentApp& app : {viewer, notes})
+            ASSERT_TRUE(writeComponentApp(dir.filePath(copy).toStdString(), app, pki));
     ApplicationsWindow window(host::ToolSet::system(QStringLiteral(VARKO_BIN_DIR)));
     window.setAttribute(Qt::WA_DeleteOnClose, false);
     window.show();
-    QSignalSpy finished(&window, &ApplicationsWindow::scanFinished);
-    window.scanFolders({dir.path()});
-    ASSERT_TRUE(finished.wait(60000));
+    ASSERT_TRUE(scanned(window, dir.path(), 60000));
     ASSERT_EQ(window.model()->rowCount(), 6);
-    const auto column = [&](int c) {
-        QStringList out;
-        for (int r = 0; r < window.filter()->rowCount(); ++r)
-            out << window.filter()->index(r, c).data().toString();
-        return out;
-    };
     // Folders show from the one scanned, by its name.
     const QString root = QFileInfo(dir.path()).fileName();
 
     QTest::keyClicks(window.searchField(), "copy3");
-    EXPECT_EQ(column(ApplicationsModel::folder), QStringList(2, root + "/copy3"));
+    EXPECT_EQ(column(window, ApplicationsModel::folder), QStringList(2, root + "/copy3"));
     QTest::keyClick(window.searchField(), Qt::Key_Escape);
     choose(window.serviceChoice(), "May use Camera");
-    EXPECT_EQ(column(ApplicationsModel::name), QStringList(3, "Viewer.app"));
-    EXPECT_EQ(column(ApplicationsModel::servicesUsed), QStringList(3, "Camera"));
+    EXPECT_EQ(column(window, ApplicationsModel::name), QStringList(3, "Viewer.app"));
+    EXPECT_EQ(column(window, ApplicationsModel::servicesUsed), QStringList(3, "Camera"));
     clickHeader(window.table(), ApplicationsModel::folder);
     clickHeader(window.table(), ApplicationsModel::folder);
-    EXPECT_EQ(column(ApplicationsModel::folder),
+    EXPECT_EQ(column(window, ApplicationsModel::folder),
               QStringList({root + "/copy3", root + "/copy2", root + "/copy1"}));
 
     QTest::keySequence(&window, QKeySequence(Qt::CTRL | Qt::Key_2));
-    EXPECT_EQ(
-        treeLines(window.byService()),
-        QStringList({"Camera — 3 items", "  Viewer.app | " + root + "/copy3 | declared, entitled",
-                     "  Viewer.app | " + root + "/copy2 | declared, entitled",
-                     "  Viewer.app | " + root + "/copy1 | declared, entitled"}));
+    expectTree(window.byService(), "by-service-copies.txt", root);
 
     QTemporaryDir out;
-    ASSERT_TRUE(exportThroughMenu(&window, "Export as &CSV…", out.filePath("apps.csv")));
-    QFile csv(out.filePath("apps.csv"));
-    ASSERT_TRUE(csv.open(QIODevice::ReadOnly));
-    const QList<QByteArray> lines = csv.readAll().split('\n');
+    const QString csv = out.filePath("apps.csv");
+    const QList<QByteArray> lines =
+        exportThroughMenu(&window, "Export as &CSV…", csv, csv).split('\n');
     ASSERT_EQ(lines.size(), 5);
     EXPECT_TRUE(lines[1].startsWith(
         (dir.path() + "/copy3/Viewer.app,Viewer.app," + root + "/copy3,").toUtf8()));
