@@ -222,7 +222,9 @@ TEST(SignatureReadTest, WhatTheStreamedReadCantTakeIsReadWhole) {
         const Shown streamed = show(b, s.bytes.size(), SignatureRead::WithoutPageHashes);
         EXPECT_EQ(streamed.text, whole.text);
         EXPECT_TRUE(streamed.pageHashesRead);
-        if (b.size() < s.bytes.size()) EXPECT_TRUE(whole.text.starts_with("error read of "));
+        if (b.size() < s.bytes.size()) {
+            EXPECT_TRUE(whole.text.starts_with("error read of "));
+        }
     }
 }
 
