@@ -190,7 +190,8 @@ TEST_F(PayloadTest, OnlyCodeIsWrittenOutAndNothingLeavesItsFolder) {
              e[2] == "(a Mach-O)"
                  ? std::string(reinterpret_cast<const char*>(machO.data()), machO.size())
                  : e[2].toStdString(),
-             e[1].toUInt(nullptr, 8), e[3].toStdString(), false, 0, 80});
+             e[1] == "hardlink" ? 0100644 : e[1].toUInt(nullptr, 8), e[3].toStdString(),
+             e[1] == "hardlink", 0, 80});
     const fs::path root = dir.filePath("extracted").toStdString();
     fs::create_directory(root);
     fs::permissions(root, fs::perms::owner_all);
