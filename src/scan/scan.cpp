@@ -342,7 +342,7 @@ void scanItems(const QStringList& items, const host::ToolSet& tools, const Work&
             : QFileInfo::exists(item.path)
                 ? Error{0,
                         "it is neither an app bundle (a folder) nor an installer package (a "
-                        "file)",
+                        "file, or an older package's folder)",
                         ErrorCode::unsupported}
                 : Error{0, "it is not there", ErrorCode::missing};
         if (!opened) {
