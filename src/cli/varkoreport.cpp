@@ -378,7 +378,7 @@ std::optional<std::vector<Inspection>> inspectContainer(
     }
     keep = expanded->folder;
     const QString copyFolder =
-        host::pathFromSystem(QByteArray::fromStdString((keep->path() / "files").native()));
+        host::pathFromSystem(QByteArray::fromStdString(expanded->contents.native()));
     std::vector<Inspection> apps;
     for (std::size_t i = 0; i < expanded->apps.size(); ++i) {
         Inspection& item = apps.emplace_back();

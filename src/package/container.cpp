@@ -275,6 +275,7 @@ Expected<ExpandedContainer> expandContainer(const fs::path& path, const Containe
     const fs::path image =
         out.folder->path() / (*kind == ContainerKind::diskImage ? "image.dmg" : "archive.zip");
     const fs::path files = out.folder->path() / "files";
+    out.contents = files;
     fs::create_symlink(absolute, image, error);
     if (error || ::mkdir(files.c_str(), 0700) != 0)
         return Error{0, "Varko could not prepare a private folder to open " + quoted(path) + ".",

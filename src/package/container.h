@@ -44,6 +44,9 @@ struct ContainerBudget {
 struct ExpandedContainer {
     /// Removed, with all in it, when the last holder lets go: windows of its apps keep it.
     std::shared_ptr<PrivateFolder> folder;
+    /// Where the container's contents were written, inside `folder`: what stands for the
+    /// container itself in the paths of its apps.
+    std::filesystem::path contents;
     /// The app bundles found, each a folder under `folder`, ordered by path; none
     /// inside another.
     std::vector<std::filesystem::path> apps;

@@ -295,8 +295,8 @@ ItemSummary scanContainer(const QString& path, const host::ToolSet& tools, const
         markUnreadable(s, ErrorCode::missing, QStringLiteral("no app inside"));
         return s;
     }
-    const QString copyFolder = host::pathFromSystem(
-        QByteArray::fromStdString((expanded->folder->path() / "files").native()));
+    const QString copyFolder =
+        host::pathFromSystem(QByteArray::fromStdString(expanded->contents.native()));
     for (std::size_t i = 0; i < expanded->apps.size() && !work.cancelled(); ++i) {
         Inspection app;
         app.path = host::pathFromSystem(QByteArray::fromStdString(expanded->apps[i].native()));
