@@ -15,6 +15,7 @@
 #include "inspection/itemtype.h"
 #include "package/container.h"
 #include "report/ui/documentwindowcontroller.h"
+#include "report/ui/viewcontroller.h"
 #include "tools/pathbytes.h"
 #include "tools/threadpools.h"
 #include "tools/utf8.h"
@@ -114,13 +115,15 @@ DocumentWindowController* DocumentController::open(const QString& path, Request&
                       host::visibleControls(QFileInfo(clean).fileName()));
 }
 
-DocumentWindowController* DocumentController::openWindow(const QString& key, const QString& path,
-                                                         const QString& typeName,
-                                                         const QString& title) {
+DocumentWindowController* DocumentController::openWindow(
+    const QString& key, const QString& path, const QString& typeName, const QString& title,
+    const std::optional<std::pair<QString, QString>>& shownFolder) {
     // Read while its window is built, so that the window seldom shows itself still reading.
     DocumentReading reading =
         startReading(storyboard.toolSet(), QUrl::fromLocalFile(path), typeName);
     DocumentWindowController* window = storyboard.instantiateDocumentWindow();
+    if (shownFolder)
+        window->viewController()->showFolderAs(shownFolder->first, shownFolder->second);
     window->readDocument(std::move(reading), title);
     connect(window, &DocumentWindowController::itemsDropped, this,
             &DocumentController::openDocuments);
@@ -171,6 +174,9 @@ void DocumentController::openContainer(const QString& path, const QString& key) 
             } else {
                 noteRecent(key);
                 const package::ExpandedContainer& container = result->value();
+                const std::pair<QString, QString> shownFolder{
+                    host::pathFromSystem(QByteArray::fromStdString(container.contents.native())),
+                    path};
                 for (std::size_t i = 0; i < container.apps.size(); ++i) {
                     const QString inside =
                         host::pathFromSystem(QByteArray::fromStdString(container.pathsInside[i]));
@@ -184,7 +190,8 @@ void DocumentController::openContainer(const QString& path, const QString& key) 
                     DocumentWindowController* window =
                         openWindow(prefix + inside, app, QString::fromLatin1(applicationBundleType),
                                    host::visibleControls(QFileInfo(app).fileName() +
-                                                         QStringLiteral(" — ") + name));
+                                                         QStringLiteral(" — ") + name),
+                                   shownFolder);
                     new ContainerKeeper(container.folder, window);
                 }
             }

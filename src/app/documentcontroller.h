@@ -7,6 +7,8 @@
 #include <QStringList>
 #include <atomic>
 #include <memory>
+#include <optional>
+#include <utility>
 
 #include "app/storyboard.h"
 
@@ -67,9 +69,11 @@ private:
         QStringList notOpened;  ///< past `maxNewWindows`
     };
     DocumentWindowController* open(const QString& path, Request& request);
-    /// A new window reading the app or package at `path`, known by `key`.
-    DocumentWindowController* openWindow(const QString& key, const QString& path,
-                                         const QString& typeName, const QString& title);
+    /// A new window reading the app or package at `path`, known by `key`; for an app in a
+    /// container, `shownFolder` names the container in place of the folder it was written to.
+    DocumentWindowController* openWindow(
+        const QString& key, const QString& path, const QString& typeName, const QString& title,
+        const std::optional<std::pair<QString, QString>>& shownFolder = std::nullopt);
     /// Starts writing out a disk image or zip archive, unless its apps are open already.
     void openContainer(const QString& path, const QString& key);
     void tell(const Request& request);

@@ -16,6 +16,7 @@
 #include "fixtures/udifwriter.h"
 #include "fixtures/zipwriter.h"
 #include "report/ui/documentwindowcontroller.h"
+#include "report/ui/viewcontroller.h"
 #include "support/faketool.h"
 #include "support/shell.h"
 
@@ -123,6 +124,11 @@ TEST_F(ContainerWindowsTest, EachAppInsideOpensInAWindowThatKeepsItsCopy) {
         QSignalSpy read(windows.first(), &DocumentWindowController::documentRead);
         ASSERT_TRUE(!windows.first()->isReading() || read.wait(20000));
         EXPECT_TRUE(windows.first()->document()->isApp);
+        // The report names the app inside its container, not by the copy that goes with it.
+        const QString report = windows.first()->viewController()->reportText();
+        EXPECT_TRUE(report.contains("App path: " + dir.filePath(c.name) + u'/'))
+            << report.toStdString();
+        EXPECT_FALSE(report.contains(folder)) << report.toStdString();
 
         // Opened again, the same windows come forward.
         controller->openDocument(dir.filePath(c.name));

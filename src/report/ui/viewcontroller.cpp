@@ -137,7 +137,14 @@ QTextCharFormat ViewController::reportStyle() const {
 }
 
 void ViewController::appendOutput(const QString& text) {
-    showInView(report.append(text));
+    if (!folderShownAs) return showInView(report.append(text));
+    QString named = text;
+    named.replace(folderShownAs->first, folderShownAs->second);
+    showInView(report.append(named));
+}
+
+void ViewController::showFolderAs(const QString& copyFolder, const QString& shownFolder) {
+    folderShownAs.emplace(copyFolder, shownFolder);
 }
 
 void ViewController::showInView(const QString& text) {

@@ -6,6 +6,8 @@
 #include <QTimer>
 #include <QWidget>
 #include <array>
+#include <optional>
+#include <utility>
 #include <vector>
 
 #include "format/expected.h"
@@ -92,6 +94,10 @@ public:
     /// characters in a form of its own (`ReportText`); the report as saved and copied
     /// keeps every character.
     void appendOutput(const QString& text);
+    /// Paths under `copyFolder` are reported under `shownFolder` instead: an app read from
+    /// the copy written out of a disk image or zip archive is named inside the container,
+    /// as varko-report names it, not by a temporary folder that goes with the window.
+    void showFolderAs(const QString& copyFolder, const QString& shownFolder);
     /// Everything appended so far, exactly: what Save Report writes.
     [[nodiscard]] const QString& reportText() const { return report.text(); }
     /// Whether appended text is still waiting to reach the view.
@@ -188,6 +194,7 @@ private:
 
     host::ToolSet tools;
     ReportText report;
+    std::optional<std::pair<QString, QString>> folderShownAs;
     QString pendingView;
     /// The first visible line to bring back once the view holds it again; -1 for none.
     qsizetype restoreTop = -1;
