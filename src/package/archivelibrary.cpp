@@ -5,48 +5,17 @@
 // call fails as libarchive's own calls fail, and the error string says why.
 #include <archive.h>
 #include <archive_entry.h>
-#include <dlfcn.h>
 
-#include <algorithm>
 #include <cstdarg>
-#include <cstddef>
 #include <cstdio>
-#include <string>
+
+#include "format/loadedlibrary.h"
 
 namespace {
 
-void* library() {
-    static void* const handle = dlopen(VARKO_LIBARCHIVE, RTLD_NOW | RTLD_LOCAL);
-    return handle;
-}
-
-const char* loadError() {
-    static const std::string message = [] {
-        const char* why = library() == nullptr ? dlerror() : nullptr;
-        return std::string("libarchive could not be loaded: ") + (why ? why : VARKO_LIBARCHIVE);
-    }();
-    return message.c_str();
-}
-
-/// A function's name as a template argument, so that each function is looked up once.
-template <std::size_t size>
-struct Name {
-    char text[size];
-    constexpr Name(const char (&name)[size]) { std::copy_n(name, size, text); }
-};
-
-template <Name name, class Function>
-Function* resolved() {
-    static Function* const function =
-        library() ? reinterpret_cast<Function*>(dlsym(library(), name.text)) : nullptr;
-    return function;
-}
-
-/// Calls the library's function, or answers `failed` without it.
-template <Name name, class Function, class Result, class... Arguments>
+template <varko::loaded::Name name, class Function, class Result, class... Arguments>
 Result pass(Result failed, Arguments... arguments) {
-    Function* function = resolved<name, Function>();
-    return function ? function(arguments...) : failed;
+    return varko::loaded::pass<VARKO_LIBARCHIVE, name, Function>(failed, arguments...);
 }
 
 }  // namespace
@@ -108,10 +77,12 @@ la_int64_t archive_filter_bytes(archive* a, int filter) {
     return pass<"archive_filter_bytes", decltype(archive_filter_bytes)>(la_int64_t(-1), a, filter);
 }
 const char* archive_error_string(archive* a) {
-    return pass<"archive_error_string", decltype(archive_error_string)>(loadError(), a);
+    return pass<"archive_error_string", decltype(archive_error_string)>(
+        varko::loaded::failure<VARKO_LIBARCHIVE>(), a);
 }
 void archive_set_error(archive* a, int error, const char* format, ...) {
-    auto* function = resolved<"archive_set_error", decltype(archive_set_error)>();
+    auto* function = varko::loaded::resolved<VARKO_LIBARCHIVE, "archive_set_error",
+                                             decltype(archive_set_error)>();
     if (function == nullptr) return;
     // The library's own call is variadic too; what reaches it is the finished text.
     char text[1024];
