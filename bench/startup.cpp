@@ -34,6 +34,7 @@
 #include "report/iteminspection.h"
 #include "report/ui/documentwindowcontroller.h"
 #include "tools/toolrun.h"
+#include "ui/applicationstyle.h"
 
 namespace {
 
@@ -50,6 +51,7 @@ void writeScript(const QString& path, const QByteArray& body) {
 int startVarko(int argc, char** argv, const QString& fixtures, const QString& item) {
     phase("main");
     QApplication app(argc, argv);
+    varko::useApplicationStyle();
     varko::setApplicationIdentity();
     QApplication::setApplicationVersion("0.1.0");
     QGuiApplication::setDesktopFileName(QStringLiteral("varko"));

@@ -6,10 +6,12 @@
 #include "app/singleinstance.h"
 #include "tools/pathbytes.h"
 #include "tools/toolrun.h"
+#include "ui/applicationstyle.h"
 
 int main(int argc, char** argv) {
     if (const auto answered = varko::answerCommandLine(argc, argv, VARKO_VERSION)) return *answered;
     QApplication app(argc, argv);
+    varko::useApplicationStyle();
     varko::setApplicationIdentity();
     varko::adoptEarlierSettings();
     QApplication::setApplicationVersion(VARKO_VERSION);

@@ -72,12 +72,13 @@ public:
     ComponentsView* componentsView = nullptr;
     PrivacyView* privacyView = nullptr;
     ManifestsView* manifestsView = nullptr;
-    /// A package's tabs: what it would install, as a tree, and its install scripts.
+    /// A package's tabs, built when the window first shows a package and null until then:
+    /// what it would install, as a tree, and its install scripts.
     QTreeView* payloadView = nullptr;
     PayloadModel* payloadModel = nullptr;
     ScriptsView* scriptsView = nullptr;
     /// The apps a package would install, each inspected from a private copy; activating one
-    /// opens that copy in a window of its own.
+    /// opens that copy in a window of its own. Built with the tabs above.
     QTreeWidget* appsView = nullptr;
     /// Runs the signature tools; at most four at once, with every helper their work starts.
     QThreadPool* processingQueue = nullptr;
@@ -166,6 +167,8 @@ private:
     void showTab(QWidget* page, bool shown);
     /// Lists what the package at `path` would install, off the GUI thread.
     void startPayload(const QString& path);
+    /// Builds the package's tabs, once: most windows show an app and never need them.
+    void addPackageTabs();
     void payloadArrived(const std::shared_ptr<PayloadTree>& tree,
                         const std::optional<Error>& problem);
     /// Writes the package's apps into a private folder, kept while the window lives, and

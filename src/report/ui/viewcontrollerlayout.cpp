@@ -167,29 +167,6 @@ void ViewController::buildInterface() {
     tabs->addTab(outputTextbox, tr("Report"));
     tabs->addTab(componentsPage, tr("Components"));
     tabs->addTab(privacySplit, tr("Privacy"));
-    payloadModel = new PayloadModel(this);
-    payloadView = new QTreeView;
-    payloadView->setObjectName("payloadView");
-    payloadView->setModel(payloadModel);
-    payloadView->setUniformRowHeights(true);
-    payloadView->setAlternatingRowColors(true);
-    scriptsView = new ScriptsView;
-    appsView = new QTreeWidget;
-    appsView->setObjectName("packageAppsView");
-    appsView->setRootIsDecorated(false);
-    appsView->setHeaderLabels({tr("App"), tr("Verdict"), tr("Signed by"), tr("May use")});
-    tabs->addTab(payloadView, tr("Files"));
-    tabs->addTab(scriptsView, tr("Scripts"));
-    tabs->addTab(appsView, tr("Apps"));
-    showTab(payloadView, false);
-    showTab(scriptsView, false);
-    showTab(appsView, false);
-    // Double-click or Return: the app's copy opens as if dropped on this window.
-    connect(appsView, &QTreeWidget::itemActivated, this, [this](QTreeWidgetItem* item) {
-        const QString copy = item->data(0, Qt::UserRole).toString();
-        if (auto* w = qobject_cast<DocumentWindowController*>(window()); w && !copy.isEmpty())
-            emit w->itemsDropped({copy});
-    });
 
     verdictBar = new VerdictBar(this);
     verdictBar->setObjectName("verdictBar");
@@ -215,6 +192,30 @@ void ViewController::buildInterface() {
     layout->addWidget(splitter, 1);
     layout->addWidget(findBar);
     explainMacMechanisms();
+}
+
+void ViewController::addPackageTabs() {
+    if (payloadView != nullptr) return;
+    payloadModel = new PayloadModel(this);
+    payloadView = new QTreeView;
+    payloadView->setObjectName("payloadView");
+    payloadView->setModel(payloadModel);
+    payloadView->setUniformRowHeights(true);
+    payloadView->setAlternatingRowColors(true);
+    scriptsView = new ScriptsView;
+    appsView = new QTreeWidget;
+    appsView->setObjectName("packageAppsView");
+    appsView->setRootIsDecorated(false);
+    appsView->setHeaderLabels({tr("App"), tr("Verdict"), tr("Signed by"), tr("May use")});
+    tabs->addTab(payloadView, tr("Files"));
+    tabs->addTab(scriptsView, tr("Scripts"));
+    tabs->addTab(appsView, tr("Apps"));
+    // Double-click or Return: the app's copy opens as if dropped on this window.
+    connect(appsView, &QTreeWidget::itemActivated, this, [this](QTreeWidgetItem* item) {
+        const QString copy = item->data(0, Qt::UserRole).toString();
+        if (auto* w = qobject_cast<DocumentWindowController*>(window()); w && !copy.isEmpty())
+            emit w->itemsDropped({copy});
+    });
 }
 
 void ViewController::explainMacMechanisms() {

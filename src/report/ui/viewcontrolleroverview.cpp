@@ -79,10 +79,13 @@ void ViewController::startOverview(const QString& path, bool isApp) {
     const bool isPackage = !isApp && doc && doc->isPackage;
     showTab(componentsPage, isApp);
     showTab(privacyPage->parentWidget(), isApp);
-    showTab(payloadView, isPackage);
-    showTab(scriptsView, isPackage);
-    showTab(appsView, false);
-    appsView->clear();
+    if (isPackage) addPackageTabs();
+    if (payloadView != nullptr) {
+        showTab(payloadView, isPackage);
+        showTab(scriptsView, isPackage);
+        showTab(appsView, false);
+        appsView->clear();
+    }
     if (isPackage) {
         // Without the app's service grid the findings need a few lines; the room goes to
         // the tabs that tell what the package installs.
