@@ -1,10 +1,12 @@
 #include "format/itemfile.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -55,15 +57,17 @@ std::string sizeText(std::uint64_t bytes) {
 /// resolved. Read through one open handle on this process's /proc fd folder, which spares a
 /// walk through /proc for every file.
 std::optional<fs::path> pathOfOpen(int fd) {
-    static const struct Folder {
-        pid_t process = ::getpid();
-        int fd = ::open("/proc/self/fd", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    } folder;
+    // A child of a fork names its own files by its own folder, not its parent's: told by a
+    // flag that the fork clears, as asking for the process id costs a system call each time.
+    static std::atomic<bool> inParent{true};
+    static const int folder = [] {
+        ::pthread_atfork(nullptr, nullptr, [] { inParent = false; });
+        return ::open("/proc/self/fd", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    }();
     const std::string name = std::to_string(fd);
     char real[PATH_MAX];
-    // A child of a fork names its own files by its own folder, not its parent's.
-    const ssize_t n = folder.fd >= 0 && folder.process == ::getpid()
-                          ? ::readlinkat(folder.fd, name.c_str(), real, sizeof real)
+    const ssize_t n = folder >= 0 && inParent
+                          ? ::readlinkat(folder, name.c_str(), real, sizeof real)
                           : ::readlink(("/proc/self/fd/" + name).c_str(), real, sizeof real);
     if (n <= 0 || n >= static_cast<ssize_t>(sizeof real) || real[0] != '/') return std::nullopt;
     return fs::path(std::string(real, static_cast<std::size_t>(n)));
