@@ -166,7 +166,7 @@ TEST_F(BundleReadTest, ABundleFoundSoundStaysSoWithinItsItemAndDepthOnly) {
 
 // The passes over one item share what they found while the files it rests on hold: a bundle
 // found sound by one is sound to the next, an Info.plist put in place of another is read
-// anew, and nothing reaches a check made outside the item.
+// and located anew, and nothing reaches a check made outside the item.
 TEST_F(BundleReadTest, AnItemsPassesShareOnlyWhatStillHolds) {
     auto share = examplegen::manyComponents(1, 4096);
     share.name = "Share";
@@ -183,6 +183,8 @@ TEST_F(BundleReadTest, AnItemsPassesShareOnlyWhatStillHolds) {
     {
         const codesign::LocatedCode::Scope item(&located);
         const codesign::HashBudget::SharedResults shared;
+        ReadFiles read;
+        const ReadFiles::Scope reading(&read);
         first = *codesign::locateCode(*app);
         EXPECT_TRUE(sound(*first));
         std::ofstream(*app / "Contents/Resources/readme.txt") << "changed";
