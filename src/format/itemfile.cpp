@@ -1,10 +1,12 @@
 #include "format/itemfile.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -55,15 +57,17 @@ std::string sizeText(std::uint64_t bytes) {
 /// resolved. Read through one open handle on this process's /proc fd folder, which spares a
 /// walk through /proc for every file.
 std::optional<fs::path> pathOfOpen(int fd) {
-    static const struct Folder {
-        pid_t process = ::getpid();
-        int fd = ::open("/proc/self/fd", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    } folder;
+    // A child of a fork names its own files by its own folder, not its parent's: told by a
+    // flag that the fork clears, as asking for the process id costs a system call each time.
+    static std::atomic<bool> inParent{true};
+    static const int folder = [] {
+        ::pthread_atfork(nullptr, nullptr, [] { inParent = false; });
+        return ::open("/proc/self/fd", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    }();
     const std::string name = std::to_string(fd);
     char real[PATH_MAX];
-    // A child of a fork names its own files by its own folder, not its parent's.
-    const ssize_t n = folder.fd >= 0 && folder.process == ::getpid()
-                          ? ::readlinkat(folder.fd, name.c_str(), real, sizeof real)
+    const ssize_t n = folder >= 0 && inParent
+                          ? ::readlinkat(folder, name.c_str(), real, sizeof real)
                           : ::readlink(("/proc/self/fd/" + name).c_str(), real, sizeof real);
     if (n <= 0 || n >= static_cast<ssize_t>(sizeof real) || real[0] != '/') return std::nullopt;
     return fs::path(std::string(real, static_cast<std::size_t>(n)));
@@ -236,8 +240,75 @@ Expected<std::size_t> readFully(const FileDescriptor& fd, std::span<std::byte> o
     return done;
 }
 
+namespace {
+
+thread_local ReadFiles* currentFiles = nullptr;
+
+std::optional<ReadFiles::Stamp> stampOf(const fs::path& path, FinalLink last) {
+    struct stat st {};
+    if ((last == FinalLink::Follow ? ::stat(path.c_str(), &st) : ::lstat(path.c_str(), &st)) != 0 ||
+        !S_ISREG(st.st_mode))
+        return std::nullopt;
+    const auto ns = [](const timespec& t) {
+        return std::int64_t(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
+    };
+#ifdef __APPLE__
+    const timespec &modified = st.st_mtimespec, &changed = st.st_ctimespec;
+#else
+    const timespec &modified = st.st_mtim, &changed = st.st_ctim;
+#endif
+    return ReadFiles::Stamp{std::uint64_t(st.st_dev), std::uint64_t(st.st_ino),
+                            std::uint64_t(st.st_size), ns(modified), ns(changed)};
+}
+
+Expected<std::vector<std::byte>> readAfresh(const fs::path& path, std::uint64_t maxBytes,
+                                            const ItemRoot* within, FinalLink last);
+
+}  // namespace
+
+ReadFiles::Scope::Scope(ReadFiles* files) : previous(currentFiles) {
+    currentFiles = files;
+}
+
+ReadFiles::Scope::~Scope() {
+    currentFiles = previous;
+}
+
 Expected<std::vector<std::byte>> readSmallFile(const fs::path& path, std::uint64_t maxBytes,
                                                const ItemRoot* within, FinalLink last) {
+    ReadFiles* files = currentFiles;
+    if (!files) return readAfresh(path, maxBytes, within, last);
+    std::string key = path.native();
+    key.append(1, '\0').append(within ? within->path().native() : std::string(1, '\0'));
+    key.append(1, last == FinalLink::Follow ? 'f' : 'r');
+    {
+        const std::lock_guard hold(files->mutex);
+        if (const auto found = files->entries.find(key); found != files->entries.end()) {
+            // A bound lower than this read's is told afresh, so that it fails as it should.
+            if (found->second.bytes.size() <= maxBytes &&
+                stampOf(path, last) == found->second.stamp)
+                return found->second.bytes;
+            files->kept -= found->second.bytes.size();
+            files->entries.erase(found);
+        }
+    }
+    // Told before and after the read: a file that changed meanwhile is not kept.
+    const auto before = stampOf(path, last);
+    auto bytes = readAfresh(path, maxBytes, within, last);
+    if (!bytes || !before || stampOf(path, last) != before) return bytes;
+    const std::lock_guard hold(files->mutex);
+    if (files->entries.size() < ReadFiles::maxEntries &&
+        bytes->size() <= ReadFiles::maxBytes - files->kept && !files->entries.contains(key)) {
+        files->kept += bytes->size();
+        files->entries.emplace(std::move(key), ReadFiles::Entry{*before, *bytes});
+    }
+    return bytes;
+}
+
+namespace {
+
+Expected<std::vector<std::byte>> readAfresh(const fs::path& path, std::uint64_t maxBytes,
+                                            const ItemRoot* within, FinalLink last) {
     maxBytes = std::min<std::uint64_t>(maxBytes, std::numeric_limits<std::ptrdiff_t>::max() / 2);
     auto opened = openRegularFile(path, within, last);
     if (!opened) return opened.error();
@@ -258,5 +329,7 @@ Expected<std::vector<std::byte>> readSmallFile(const fs::path& path, std::uint64
     bytes.resize(filled);
     return bytes;
 }
+
+}  // namespace
 
 }  // namespace varko

@@ -3,7 +3,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <map>
+#include <mutex>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "format/expected.h"
@@ -69,6 +72,50 @@ struct OpenedFile {
 /// Errors name `path`.
 [[nodiscard]] Expected<std::size_t> readFully(const FileDescriptor& fd, std::span<std::byte> out,
                                               const std::filesystem::path& path);
+
+/// The small files read for one item, for the passes over it that read them again (an
+/// Info.plist, a seal): a file's bytes are given again only while the path still leads to
+/// the same file unchanged (device, inode, size, modification and change times; the link
+/// itself when a final link is refused). Only files that held still while read are kept,
+/// up to `maxBytes` in all. Made this thread's by a Scope; without one every read is fresh.
+class ReadFiles final {
+public:
+    static constexpr std::uint64_t maxBytes = 16 << 20;
+    static constexpr std::size_t maxEntries = 4096;
+
+    ReadFiles() = default;
+    ReadFiles(const ReadFiles&) = delete;
+    ReadFiles& operator=(const ReadFiles&) = delete;
+
+    class Scope final {
+    public:
+        explicit Scope(ReadFiles* files);
+        ~Scope();
+        Scope(const Scope&) = delete;
+        Scope& operator=(const Scope&) = delete;
+
+    private:
+        ReadFiles* previous;
+    };
+
+    struct Stamp {
+        std::uint64_t device = 0, inode = 0, size = 0;
+        std::int64_t modifiedNs = 0, changedNs = 0;
+        auto operator<=>(const Stamp&) const = default;
+    };
+
+private:
+    friend Expected<std::vector<std::byte>> readSmallFile(const std::filesystem::path&,
+                                                          std::uint64_t, const ItemRoot*,
+                                                          FinalLink);
+    struct Entry {
+        Stamp stamp;
+        std::vector<std::byte> bytes;
+    };
+    std::mutex mutex;
+    std::map<std::string, Entry> entries;
+    std::uint64_t kept = 0;
+};
 
 /// The whole of a small file, opened as openRegularFile does. A file longer than `maxBytes`
 /// is refused, whatever its size claims: files in /proc claim none.

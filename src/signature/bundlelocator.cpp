@@ -1,5 +1,7 @@
 #include "signature/bundlelocator.h"
 
+#include <sys/stat.h>
+
 #include <cstdint>
 #include <string>
 #include <system_error>
@@ -57,17 +59,77 @@ std::optional<fs::path> currentVersion(const fs::path& bundle) {
     return version;
 }
 
+thread_local LocatedCode* currentMemo = nullptr;
+
+std::optional<LocatedCode::Stamp> stampOf(const fs::path& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return std::nullopt;
+    const auto ns = [](const timespec& t) {
+        return std::int64_t(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
+    };
+#ifdef __APPLE__
+    const timespec &modified = st.st_mtimespec, &changed = st.st_ctimespec;
+#else
+    const timespec &modified = st.st_mtim, &changed = st.st_ctim;
+#endif
+    return LocatedCode::Stamp{std::uint64_t(st.st_dev), std::uint64_t(st.st_ino),
+                              std::uint64_t(st.st_size), ns(modified), ns(changed)};
+}
+
+/// `stamp`, when given, is set to what the answer rests on, if it held still while read.
+Expected<CodeLocation> locateAfresh(const fs::path& path, const ItemRoot* within,
+                                    std::optional<LocatedCode::Stamp>* stamp);
+
 }  // namespace
 
+LocatedCode::Scope::Scope(LocatedCode* memo) : previous(currentMemo) {
+    currentMemo = memo;
+}
+
+LocatedCode::Scope::~Scope() {
+    currentMemo = previous;
+}
+
 Expected<CodeLocation> locateCode(const fs::path& path, const ItemRoot* within) {
+    LocatedCode* memo = currentMemo;
+    if (!memo) return locateAfresh(path, within, nullptr);
+    // Asked with no item, the code's own path is its item: kept apart from an answer inside one.
+    std::string key = path.native();
+    key.append(1, '\0').append(within ? within->path().native() : std::string(1, '\0'));
+    {
+        const std::lock_guard hold(memo->mutex);
+        if (const auto found = memo->entries.find(key); found != memo->entries.end()) {
+            const LocatedCode::Entry& e = found->second;
+            if (stampOf(e.stamped) == e.stamp) return e.location;
+            memo->entries.erase(found);
+        }
+    }
+    std::optional<LocatedCode::Stamp> stamp;
+    auto located = locateAfresh(path, within, &stamp);
+    if (!located || !stamp) return located;
+    const std::lock_guard hold(memo->mutex);
+    if (memo->entries.size() < LocatedCode::maxEntries) {
+        const fs::path& stamped = located->infoPlist ? *located->infoPlist : located->executable;
+        memo->entries.insert_or_assign(std::move(key),
+                                       LocatedCode::Entry{*located, stamped, *stamp});
+    }
+    return located;
+}
+
+namespace {
+
+Expected<CodeLocation> locateAfresh(const fs::path& path, const ItemRoot* within,
+                                    std::optional<LocatedCode::Stamp>* stamp) {
     std::error_code ec;
     const auto status = fs::status(path, ec);
     if (!fs::exists(status)) return Error{0, noSuchFile, ErrorCode::missing};
     auto item = within ? Expected<ItemRoot>(*within) : ItemRoot::of(path);
     if (!item) return unreadable(item.error());
     if (auto inside = item->resolve(path); !inside) return unreadable(inside.error());
-    if (fs::is_regular_file(status))
+    if (fs::is_regular_file(status)) {
+        if (stamp) *stamp = stampOf(path);
         return CodeLocation{path, std::nullopt, std::nullopt, false, *item};
+    }
     if (!fs::is_directory(status)) return unrecognized();
 
     // Whatever is there decides the layout; it is read, or refused with its reason, below.
@@ -84,8 +146,11 @@ Expected<CodeLocation> locateCode(const fs::path& path, const ItemRoot* within) 
     if (!present(info)) return unrecognized();
     // A Contents linked to another bundle's would have that bundle judged under this name.
     if (auto inside = item->resolve(root); !inside) return unreadable(inside.error());
+    // Told before and after the read: a file that changed meanwhile gives an answer not kept.
+    const auto before = stamp ? stampOf(info) : std::nullopt;
     const auto bytes = readSmallFile(info, maxInfoPlistSize, &*item);
     if (!bytes) return unreadable(bytes.error());
+    if (before && stampOf(info) == before) *stamp = before;
     const auto name = executableName(*bytes);
     if (!name) return unrecognized();
     const fs::path executable = root == path / "Contents" ? root / "MacOS" / *name : root / *name;
@@ -96,5 +161,7 @@ Expected<CodeLocation> locateCode(const fs::path& path, const ItemRoot* within) 
         path.filename().empty() ? path.parent_path().filename() : path.filename();
     return CodeLocation{executable, info, root, bundleName.extension() == ".app", *item};
 }
+
+}  // namespace
 
 }  // namespace varko::codesign

@@ -1,6 +1,9 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
+#include <map>
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -35,6 +38,49 @@ inline constexpr const char* unrecognizedBundle =
 /// bundle needs can't be read: the message names it and says why.
 [[nodiscard]] Expected<CodeLocation> locateCode(const std::filesystem::path& path,
                                                 const ItemRoot* within = nullptr);
+
+/// Where code was found in one item, for the passes over it that look again (the overview
+/// walk, each component's check, the tools run in this process): an answer is given again
+/// only while the file it rests on, the bundle's Info.plist or the code itself, is the same
+/// file unchanged (device, inode, size, modification and change times). Only answers that
+/// found code are kept, and at most `maxEntries`. Made this thread's by a Scope; without
+/// one, every call looks afresh.
+class LocatedCode final {
+public:
+    static constexpr std::size_t maxEntries = 4096;
+
+    LocatedCode() = default;
+    LocatedCode(const LocatedCode&) = delete;
+    LocatedCode& operator=(const LocatedCode&) = delete;
+
+    class Scope final {
+    public:
+        explicit Scope(LocatedCode* memo);
+        ~Scope();
+        Scope(const Scope&) = delete;
+        Scope& operator=(const Scope&) = delete;
+
+    private:
+        LocatedCode* previous;
+    };
+
+    /// The file's identity and times as the system tells them now, or nothing.
+    struct Stamp {
+        std::uint64_t device = 0, inode = 0, size = 0;
+        std::int64_t modifiedNs = 0, changedNs = 0;
+        auto operator<=>(const Stamp&) const = default;
+    };
+
+private:
+    friend Expected<CodeLocation> locateCode(const std::filesystem::path&, const ItemRoot*);
+    struct Entry {
+        CodeLocation location;
+        std::filesystem::path stamped;
+        Stamp stamp;
+    };
+    std::mutex mutex;
+    std::map<std::string, Entry> entries;
+};
 
 /// Whether locateCode's error says that no code is there, rather than that a file of it
 /// could not be read.

@@ -12,6 +12,7 @@ namespace {
 
 thread_local HashBudget* currentBudget = nullptr;
 thread_local HashBudget::Scope* currentScope = nullptr;
+thread_local HashBudget::SharedResults* currentShared = nullptr;
 
 }  // namespace
 
@@ -21,15 +22,30 @@ Expected<FileIdentity> fileIdentity(int fd) {
     if (::fstat(fd, &st) != 0)
         return Error{0, std::string("fstat failed: ") + std::strerror(errno),
                      ErrorCode::unreadable};
+    const auto ns = [](const timespec& t) {
+        return std::int64_t(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
+    };
 #ifdef __APPLE__
-    const std::int64_t modified =
-        std::int64_t(st.st_mtimespec.tv_sec) * 1'000'000'000 + st.st_mtimespec.tv_nsec;
+    const timespec &modified = st.st_mtimespec, &changed = st.st_ctimespec;
 #else
-    const std::int64_t modified =
-        std::int64_t(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec;
+    const timespec &modified = st.st_mtim, &changed = st.st_ctim;
 #endif
     return FileIdentity{std::uint64_t(st.st_dev), std::uint64_t(st.st_ino),
-                        std::uint64_t(st.st_size), modified};
+                        std::uint64_t(st.st_size), ns(modified), ns(changed)};
+}
+
+HashBudget::HashBudget(std::uint64_t maxBytes)
+    : results(currentShared ? currentShared->results : std::make_shared<Results>()),
+      left(maxBytes),
+      limit(maxBytes) {}
+
+HashBudget::SharedResults::SharedResults()
+    : results(std::make_shared<Results>()), previous(currentShared) {
+    currentShared = this;
+}
+
+HashBudget::SharedResults::~SharedResults() {
+    currentShared = previous;
 }
 
 HashBudget* HashBudget::current() {
@@ -64,37 +80,37 @@ Expected<std::vector<unsigned char>> HashBudget::hashOnce(
     };
     std::shared_ptr<Entry> entry;
     {
-        std::unique_lock lock(mutex);
+        std::unique_lock lock(results->mutex);
         const Key key{file, how};
-        if (const auto found = entries.find(key); found != entries.end()) {
+        if (const auto found = results->entries.find(key); found != results->entries.end()) {
             entry = found->second;
-            finished.wait(lock, [&] { return entry->done; });
+            results->finished.wait(lock, [&] { return entry->done; });
             return entry->result;
         }
         if (bytes > left) return refuse();
         left -= bytes;
         entry = std::make_shared<Entry>();
-        entries.emplace(key, entry);
+        results->entries.emplace(key, entry);
     }
     Expected<std::vector<unsigned char>> result = compute();
     {
-        std::lock_guard lock(mutex);
+        std::lock_guard lock(results->mutex);
         entry->result = result;
         entry->done = true;
     }
-    finished.notify_all();
+    results->finished.notify_all();
     return result;
 }
 
 bool HashBudget::foundSound(const std::string& key, int depth) {
-    const std::lock_guard lock(mutex);
-    const auto found = sound.find(key);
-    return found != sound.end() && found->second <= depth;
+    const std::lock_guard lock(results->mutex);
+    const auto found = results->sound.find(key);
+    return found != results->sound.end() && found->second <= depth;
 }
 
 void HashBudget::noteSound(const std::string& key, int depth) {
-    const std::lock_guard lock(mutex);
-    const auto [at, added] = sound.emplace(key, depth);
+    const std::lock_guard lock(results->mutex);
+    const auto [at, added] = results->sound.emplace(key, depth);
     if (!added) at->second = std::min(at->second, depth);
 }
 

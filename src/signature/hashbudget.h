@@ -21,6 +21,7 @@ struct FileIdentity {
     std::uint64_t inode = 0;
     std::uint64_t size = 0;
     std::int64_t modifiedNs = 0;
+    std::int64_t changedNs = 0;  ///< any change to the file, its times included, moves this
     auto operator<=>(const FileIdentity&) const = default;
 };
 
@@ -38,7 +39,7 @@ public:
     /// Enough for the largest apps in use (a few gigabytes of code), at disk speed.
     static constexpr std::uint64_t defaultBytes = 8ULL << 30;
 
-    explicit HashBudget(std::uint64_t maxBytes = defaultBytes) : left(maxBytes), limit(maxBytes) {}
+    explicit HashBudget(std::uint64_t maxBytes = defaultBytes);
     HashBudget(const HashBudget&) = delete;
     HashBudget& operator=(const HashBudget&) = delete;
 
@@ -61,6 +62,11 @@ public:
 
     /// The words of a refusal, naming the bound.
     [[nodiscard]] std::string spentMessage() const;
+
+    /// Results that every budget made on this thread while it stands shares: the passes over
+    /// one item (its component checks, the tools run in this process) hash and verify each
+    /// piece once. Each budget still counts its own bytes, and never pays for another's.
+    class SharedResults;
 
     /// The budget this thread's checks draw on; none (no bound, no sharing) by default.
     [[nodiscard]] static HashBudget* current();
@@ -89,13 +95,29 @@ private:
         Expected<std::vector<unsigned char>> result{std::vector<unsigned char>()};
     };
     using Key = std::tuple<FileIdentity, std::string>;
+    struct Results {
+        std::mutex mutex;
+        std::condition_variable finished;
+        std::map<Key, std::shared_ptr<Entry>> entries;
+        std::map<std::string, int> sound;  ///< each bundle found sound, by the least depth
+    };
 
-    std::mutex mutex;
-    std::condition_variable finished;
-    std::map<Key, std::shared_ptr<Entry>> entries;
-    std::map<std::string, int> sound;  ///< each bundle found sound, by the least depth it had
-    std::uint64_t left;
+    const std::shared_ptr<Results> results;
+    std::uint64_t left;  ///< guarded by results->mutex
     const std::uint64_t limit;
+};
+
+class HashBudget::SharedResults final {
+public:
+    SharedResults();
+    ~SharedResults();
+    SharedResults(const SharedResults&) = delete;
+    SharedResults& operator=(const SharedResults&) = delete;
+
+private:
+    friend class HashBudget;
+    std::shared_ptr<Results> results;
+    SharedResults* previous;
 };
 
 }  // namespace varko::codesign

@@ -6,8 +6,12 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <optional>
+#include <string>
 
 #include "fixtures/componentbundle.h"
+#include "signature/bundlelocator.h"
 #include "signature/codeverifier.h"
 #include "signature/hashbudget.h"
 #include "signingfixture.h"
@@ -158,6 +162,45 @@ TEST_F(BundleReadTest, ABundleFoundSoundStaysSoWithinItsItemAndDepthOnly) {
     EXPECT_EQ(verdict(2),
               "a sealed resource is missing or invalid (file modified: "
               "Resources/readme.txt)");
+}
+
+// The passes over one item share what they found while the files it rests on hold: a bundle
+// found sound by one is sound to the next, an Info.plist put in place of another is read
+// and located anew, and nothing reaches a check made outside the item.
+TEST_F(BundleReadTest, AnItemsPassesShareOnlyWhatStillHolds) {
+    auto share = examplegen::manyComponents(1, 4096);
+    share.name = "Share";
+    const auto app = examplegen::writeComponentApp(fs::path(dir.path().toStdString()), share, pki);
+    ASSERT_TRUE(app) << app.error().message;
+    const auto sound = [](const codesign::CodeLocation& at) {
+        codesign::HashBudget pass;
+        const codesign::HashBudget::Scope scope(&pass);
+        return bool(codesign::verifyBundle(at, 2));
+    };
+    const fs::path info = *app / "Contents/Info.plist";
+    codesign::LocatedCode located;
+    std::optional<codesign::CodeLocation> first;
+    {
+        const codesign::LocatedCode::Scope item(&located);
+        const codesign::HashBudget::SharedResults shared;
+        ReadFiles read;
+        const ReadFiles::Scope reading(&read);
+        first = *codesign::locateCode(*app);
+        EXPECT_TRUE(sound(*first));
+        std::ofstream(*app / "Contents/Resources/readme.txt") << "changed";
+        EXPECT_TRUE(sound(*first));
+        std::ifstream in(info);
+        std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        const auto at = text.find("<string>Share</string>");
+        ASSERT_NE(at, std::string::npos);
+        std::ofstream(info.string() + ".new") << text.replace(at + 8, 5, "Other");
+        fs::copy_file(first->executable, first->executable.parent_path() / "Other");
+        fs::rename(info.string() + ".new", info);
+        const auto again = codesign::locateCode(*app);
+        ASSERT_TRUE(again);
+        EXPECT_EQ(again->executable.filename(), "Other");
+    }
+    EXPECT_FALSE(sound(*first));
 }
 
 }  // namespace

@@ -53,14 +53,32 @@ Expected<FileSource> FileSource::open(const std::filesystem::path& path, const I
     return FileSource(opened->fd.release(), opened->size);
 }
 
+FileSource::FileSource(int fd, std::uint64_t size) : fd(fd), fileSize(size) {
+    if (size == 0 || size > readWholeBytes) return;
+    whole.resize(static_cast<std::size_t>(size));
+    std::size_t done = 0;
+    while (done < whole.size()) {
+        const ssize_t n =
+            ::pread(fd, whole.data() + done, whole.size() - done, static_cast<off_t>(done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        done += static_cast<std::size_t>(n);
+    }
+    // Short or failed: each read then meets the file itself, and says what it finds.
+    if (done != whole.size()) whole.clear();
+}
+
 FileSource::FileSource(FileSource&& other) noexcept
-    : fd(std::exchange(other.fd, -1)), fileSize(other.fileSize) {}
+    : fd(std::exchange(other.fd, -1)),
+      fileSize(other.fileSize),
+      whole(std::exchange(other.whole, {})) {}
 
 FileSource& FileSource::operator=(FileSource&& other) noexcept {
     if (this != &other) {
         if (fd >= 0) ::close(fd);
         fd = std::exchange(other.fd, -1);
         fileSize = other.fileSize;
+        whole = std::exchange(other.whole, {});
     }
     return *this;
 }
@@ -72,6 +90,10 @@ FileSource::~FileSource() {
 Expected<void> FileSource::readInto(std::uint64_t offset, std::span<std::byte> out) const {
     if (offset > fileSize || out.size() > fileSize - offset)
         return outside(offset, out.size(), fileSize);
+    if (!whole.empty()) {
+        std::copy_n(whole.begin() + static_cast<std::ptrdiff_t>(offset), out.size(), out.begin());
+        return {};
+    }
     std::size_t done = 0;
     while (done < out.size()) {
         const ssize_t n =

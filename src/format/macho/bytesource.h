@@ -43,7 +43,9 @@ private:
 };
 
 /// A regular file read with pread; its size is taken once on open, which never blocks and
-/// refuses anything but a regular file (see openRegularFile).
+/// refuses anything but a regular file (see openRegularFile). A small file is read whole on
+/// open, in one call rather than one for each header, load command and blob; if it can't be,
+/// the reads go to the file as they come.
 class FileSource final : public ByteSource {
 public:
     [[nodiscard]] static Expected<FileSource> open(const std::string& path);
@@ -62,10 +64,14 @@ public:
                                           std::span<std::byte> out) const override;
     [[nodiscard]] int descriptor() const override { return fd; }
 
+    /// Files up to this size are read whole on open.
+    static constexpr std::uint64_t readWholeBytes = 128 * 1024;
+
 private:
-    FileSource(int fd, std::uint64_t size) : fd(fd), fileSize(size) {}
+    FileSource(int fd, std::uint64_t size);
     int fd = -1;
     std::uint64_t fileSize = 0;
+    std::vector<std::byte> whole;  ///< the file's bytes when read on open, else empty
 };
 
 }  // namespace varko::macho
