@@ -20,6 +20,19 @@ namespace varko {
 
 namespace fs = std::filesystem;
 
+FileStamp stampOf(const struct stat& st) {
+    const auto ns = [](const timespec& t) {
+        return std::int64_t(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
+    };
+#ifdef __APPLE__
+    const timespec &modified = st.st_mtimespec, &changed = st.st_ctimespec;
+#else
+    const timespec &modified = st.st_mtim, &changed = st.st_ctim;
+#endif
+    return {std::uint64_t(st.st_dev), std::uint64_t(st.st_ino), std::uint64_t(st.st_size),
+            ns(modified), ns(changed)};
+}
+
 namespace {
 
 Error failed(const fs::path& path, const std::string& why, ErrorCode code) {
@@ -244,21 +257,12 @@ namespace {
 
 thread_local ReadFiles* currentFiles = nullptr;
 
-std::optional<ReadFiles::Stamp> stampOf(const fs::path& path, FinalLink last) {
+std::optional<FileStamp> stampOf(const fs::path& path, FinalLink last) {
     struct stat st {};
     if ((last == FinalLink::Follow ? ::stat(path.c_str(), &st) : ::lstat(path.c_str(), &st)) != 0 ||
         !S_ISREG(st.st_mode))
         return std::nullopt;
-    const auto ns = [](const timespec& t) {
-        return std::int64_t(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
-    };
-#ifdef __APPLE__
-    const timespec &modified = st.st_mtimespec, &changed = st.st_ctimespec;
-#else
-    const timespec &modified = st.st_mtim, &changed = st.st_ctim;
-#endif
-    return ReadFiles::Stamp{std::uint64_t(st.st_dev), std::uint64_t(st.st_ino),
-                            std::uint64_t(st.st_size), ns(modified), ns(changed)};
+    return varko::stampOf(st);
 }
 
 Expected<std::vector<std::byte>> readAfresh(const fs::path& path, std::uint64_t maxBytes,

@@ -9,9 +9,22 @@
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
+
 #include "format/expected.h"
 
 namespace varko {
+
+/// One state of a file on disk, by what the system knows of it: hard links share one, and
+/// any change to the file, its times included, moves `changedNs`.
+struct FileStamp {
+    std::uint64_t device = 0, inode = 0, size = 0;
+    std::int64_t modifiedNs = 0, changedNs = 0;
+    auto operator<=>(const FileStamp&) const = default;
+};
+
+/// The stamp of what `stat`, `lstat` or `fstat` told.
+[[nodiscard]] FileStamp stampOf(const struct stat& st);
 
 /// Whether the last part of a path may be a symbolic link (followed, if it stays inside).
 enum class FinalLink { Follow, Refuse };
@@ -98,11 +111,7 @@ public:
         ReadFiles* previous;
     };
 
-    struct Stamp {
-        std::uint64_t device = 0, inode = 0, size = 0;
-        std::int64_t modifiedNs = 0, changedNs = 0;
-        auto operator<=>(const Stamp&) const = default;
-    };
+    using Stamp = FileStamp;
 
 private:
     friend Expected<std::vector<std::byte>> readSmallFile(const std::filesystem::path&,

@@ -61,19 +61,11 @@ std::optional<fs::path> currentVersion(const fs::path& bundle) {
 
 thread_local LocatedCode* currentMemo = nullptr;
 
-std::optional<LocatedCode::Stamp> stampOf(const fs::path& path) {
+/// The file's identity and times as the system tells them now, or nothing.
+std::optional<FileStamp> stampOf(const fs::path& path) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) return std::nullopt;
-    const auto ns = [](const timespec& t) {
-        return std::int64_t(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
-    };
-#ifdef __APPLE__
-    const timespec &modified = st.st_mtimespec, &changed = st.st_ctimespec;
-#else
-    const timespec &modified = st.st_mtim, &changed = st.st_ctim;
-#endif
-    return LocatedCode::Stamp{std::uint64_t(st.st_dev), std::uint64_t(st.st_ino),
-                              std::uint64_t(st.st_size), ns(modified), ns(changed)};
+    return varko::stampOf(st);
 }
 
 /// `stamp`, when given, is set to what the answer rests on, if it held still while read.

@@ -64,12 +64,7 @@ public:
         LocatedCode* previous;
     };
 
-    /// The file's identity and times as the system tells them now, or nothing.
-    struct Stamp {
-        std::uint64_t device = 0, inode = 0, size = 0;
-        std::int64_t modifiedNs = 0, changedNs = 0;
-        auto operator<=>(const Stamp&) const = default;
-    };
+    using Stamp = FileStamp;
 
 private:
     friend Expected<CodeLocation> locateCode(const std::filesystem::path&, const ItemRoot*);

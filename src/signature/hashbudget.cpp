@@ -22,16 +22,7 @@ Expected<FileIdentity> fileIdentity(int fd) {
     if (::fstat(fd, &st) != 0)
         return Error{0, std::string("fstat failed: ") + std::strerror(errno),
                      ErrorCode::unreadable};
-    const auto ns = [](const timespec& t) {
-        return std::int64_t(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
-    };
-#ifdef __APPLE__
-    const timespec &modified = st.st_mtimespec, &changed = st.st_ctimespec;
-#else
-    const timespec &modified = st.st_mtim, &changed = st.st_ctim;
-#endif
-    return FileIdentity{std::uint64_t(st.st_dev), std::uint64_t(st.st_ino),
-                        std::uint64_t(st.st_size), ns(modified), ns(changed)};
+    return stampOf(st);
 }
 
 HashBudget::HashBudget(std::uint64_t maxBytes)

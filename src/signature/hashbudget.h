@@ -12,18 +12,12 @@
 #include <vector>
 
 #include "format/expected.h"
+#include "format/itemfile.h"
 
 namespace varko::codesign {
 
 /// The same file on disk, by what the system knows of it: hard links share one.
-struct FileIdentity {
-    std::uint64_t device = 0;
-    std::uint64_t inode = 0;
-    std::uint64_t size = 0;
-    std::int64_t modifiedNs = 0;
-    std::int64_t changedNs = 0;  ///< any change to the file, its times included, moves this
-    auto operator<=>(const FileIdentity&) const = default;
-};
+using FileIdentity = FileStamp;
 
 /// The identity of the file open at `fd`, or why the system can't tell.
 [[nodiscard]] Expected<FileIdentity> fileIdentity(int fd);
