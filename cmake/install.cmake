@@ -1,7 +1,7 @@
 # What `cmake --install` puts where. Only what a user runs is installed: tests, benchmarks,
 # fuzzers and the programs that make the help and the example stay in the build tree.
-# Every library of ours is static, so no RPATH is needed; the help's Poppler module is
-# loaded by path from beside the program.
+# Every library of ours is static, so no RPATH is needed; the modules (the help's Poppler,
+# the update check's Qt Network) are loaded by path from beside the program.
 include(GNUInstallDirs)
 
 set(user_tools "")
@@ -16,7 +16,7 @@ if(APPLE)
     # its executable.
     install(TARGETS varko BUNDLE DESTINATION .)
     install(TARGETS ${user_tools} RUNTIME DESTINATION Varko.app/Contents/MacOS)
-    install(TARGETS varko_helppdf LIBRARY DESTINATION Varko.app/Contents/MacOS)
+    install(TARGETS varko_helppdf varko_updatefetch LIBRARY DESTINATION Varko.app/Contents/MacOS)
     install(DIRECTORY ${PROJECT_SOURCE_DIR}/resources/schema/ DESTINATION Varko.app/Contents/Resources/schema)
     install(FILES ${PROJECT_SOURCE_DIR}/resources/osquery/varko.conf DESTINATION Varko.app/Contents/Resources/osquery)
 else()
@@ -24,7 +24,7 @@ else()
     # bin holds relative links, which both lookups resolve through /proc/self/exe.
     set(varko_programs_dir ${CMAKE_INSTALL_LIBEXECDIR}/varko)
     install(TARGETS varko ${user_tools} RUNTIME DESTINATION ${varko_programs_dir})
-    install(TARGETS varko_helppdf LIBRARY DESTINATION ${varko_programs_dir})
+    install(TARGETS varko_helppdf varko_updatefetch LIBRARY DESTINATION ${varko_programs_dir})
     install(FILES ${VARKO_HELP_PDF} ${CMAKE_BINARY_DIR}/share/varko/README.md
             DESTINATION ${CMAKE_INSTALL_DATADIR}/varko)
     # The JSON Schemas of varko-report's output, for the fleet tools that collect it.

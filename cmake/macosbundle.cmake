@@ -3,7 +3,7 @@
 # relative install names, then signs the whole bundle, its nested code first. A bundle signed
 # before its last file was copied in would fail Varko's own launch check.
 # From package.cmake: CPACK_VARKO_MACDEPLOYQT, CPACK_VARKO_SIGN_IDENTITY ("-" signs ad hoc),
-# CPACK_VARKO_TOOLS (the programs beside Varko's executable) and CPACK_VARKO_HELP_MODULE.
+# CPACK_VARKO_TOOLS (the programs beside Varko's executable) and CPACK_VARKO_MODULES.
 cmake_minimum_required(VERSION 3.20)
 
 file(GLOB_RECURSE plists "${CPACK_TEMPORARY_INSTALL_DIRECTORY}/*Varko.app/Contents/Info.plist")
@@ -15,10 +15,12 @@ get_filename_component(app "${plists}" DIRECTORY)
 get_filename_component(app "${app}" DIRECTORY)
 
 set(extra "")
-foreach(program ${CPACK_VARKO_TOOLS} ${CPACK_VARKO_HELP_MODULE})
-    if(EXISTS "${app}/Contents/MacOS/${program}")
-        list(APPEND extra "-executable=${app}/Contents/MacOS/${program}")
+foreach(program ${CPACK_VARKO_TOOLS} ${CPACK_VARKO_MODULES})
+    # A module missed here would reach the image without the libraries it needs.
+    if(NOT EXISTS "${app}/Contents/MacOS/${program}")
+        message(FATAL_ERROR "${program} is not in the staged bundle")
     endif()
+    list(APPEND extra "-executable=${app}/Contents/MacOS/${program}")
 endforeach()
 execute_process(COMMAND "${CPACK_VARKO_MACDEPLOYQT}" "${app}" ${extra} -always-overwrite
                 RESULT_VARIABLE status)

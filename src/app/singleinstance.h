@@ -6,8 +6,7 @@
 
 #include "app/handover.h"
 
-class QLocalServer;
-class QLocalSocket;
+class QSocketNotifier;
 
 namespace varko {
 
@@ -47,10 +46,12 @@ private:
     [[nodiscard]] Delivery sendBatch(const QStringList& batch);
     [[nodiscard]] bool listen();
     void accept();
-    void read(QLocalSocket* socket);
 
     QString address;
-    QLocalServer* server = nullptr;
+    // A plain socket, not Qt Network: that module and the libraries it brings cost every
+    // start more than this whole class.
+    int listener = -1;
+    QSocketNotifier* listening = nullptr;
 };
 
 /// An item named on the command line as an absolute path, from the system's bytes;

@@ -1,9 +1,9 @@
 #include "app/updatecheck.h"
 
 #include <QDesktopServices>
-#include <QNetworkReply>
 
 #include "app/erroralert.h"
+#include "app/updatefetch.h"
 #include "format/plist/plist.h"
 
 namespace varko {
@@ -30,34 +30,24 @@ void UpdateChecker::checkForUpdates(const QString& runningVersion) {
         showErrorAlert(QStringLiteral("Can't check for updates:\nNo app version string found."));
         return;
     }
-    QNetworkReply* reply = network.get(QNetworkRequest(addresses.updateListAddress));
     emit checkStarted();
-    // The list is small; a larger answer is cut off early rather than held.
-    connect(reply, &QNetworkReply::metaDataChanged, this, [reply] {
-        if (reply->header(QNetworkRequest::ContentLengthHeader).toLongLong() > maxListBytes)
-            reply->abort();
-    });
-    connect(reply, &QNetworkReply::downloadProgress, this, [reply](qint64 received, qint64) {
-        if (received > maxListBytes) reply->abort();
-    });
-    connect(reply, &QNetworkReply::finished, this, [this, reply, runningVersion] {
-        reply->deleteLater();
-        handleReply(reply, runningVersion);
-        emit checkFinished();
-    });
+    const bool started = fetchUpdateList(addresses.updateListAddress, maxListBytes, this,
+                                         [this, runningVersion](const UpdateListAnswer& answer) {
+                                             handleAnswer(answer, runningVersion);
+                                             emit checkFinished();
+                                         });
+    // Without the network module there is no list, as without a network.
+    if (!started) emit checkFinished();
 }
 
-void UpdateChecker::handleReply(QNetworkReply* reply, const QString& runningVersion) {
-    if (reply->error() != QNetworkReply::NoError) return;
-    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    if (!status.isValid()) return;  // not an HTTP answer
-    if (status.toInt() < 200 || status.toInt() > 299) return;
-    const QString mime =
-        reply->header(QNetworkRequest::ContentTypeHeader).toString().section(u';', 0, 0).trimmed();
-    if (mime != QLatin1String("text/xml") && mime != QLatin1String("text/plain")) return;
-    const QByteArray data = reply->read(maxListBytes + 1);
-    if (data.size() > maxListBytes) return;
-    processUpdateList(data, runningVersion);
+void UpdateChecker::handleAnswer(const UpdateListAnswer& answer, const QString& runningVersion) {
+    if (!answer.received) return;
+    if (answer.httpStatus < 200 || answer.httpStatus > 299) return;  // 0: not an HTTP answer
+    if (answer.contentType != QLatin1String("text/xml") &&
+        answer.contentType != QLatin1String("text/plain"))
+        return;
+    if (answer.data.size() > maxListBytes) return;
+    processUpdateList(answer.data, runningVersion);
 }
 
 bool UpdateChecker::isDownloadAddress(const QString& address) const {

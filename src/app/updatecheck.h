@@ -2,7 +2,6 @@
 
 #include <QAction>
 #include <QByteArray>
-#include <QNetworkAccessManager>
 #include <QObject>
 #include <QPointer>
 #include <QUrl>
@@ -19,6 +18,8 @@ struct UpdateAddresses {
     /// The addresses this build was configured with.
     [[nodiscard]] static UpdateAddresses configured();
 };
+
+struct UpdateListAnswer;
 
 /// Fetches the maker's update list once and offers each newer (or older: any
 /// other) version of Varko for download.
@@ -53,11 +54,10 @@ signals:
     void checkFinished();
 
 private:
-    void handleReply(QNetworkReply* reply, const QString& runningVersion);
+    void handleAnswer(const UpdateListAnswer& answer, const QString& runningVersion);
     [[nodiscard]] bool isDownloadAddress(const QString& address) const;
 
     UpdateAddresses addresses;
-    QNetworkAccessManager network;
 };
 
 }  // namespace varko

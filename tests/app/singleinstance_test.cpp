@@ -158,6 +158,24 @@ TEST_F(SingleInstanceTest, ASecondVarkoHandsItsItemsOverAndEnds) {
     EXPECT_TRUE(received[1][0].toStringList().isEmpty());
 }
 
+TEST_F(SingleInstanceTest, TheSocketIsTheUsersAloneAndGoesWithTheVarkoThatMadeIt) {
+    const QByteArray path = QFile::encodeName(address);
+    {
+        SingleInstance running(address);
+        ASSERT_EQ(running.start({}), SingleInstance::Start::Running);
+        struct stat st {};
+        ASSERT_EQ(::lstat(path.constData(), &st), 0);
+        EXPECT_TRUE(S_ISSOCK(st.st_mode));
+        EXPECT_EQ(st.st_mode & 077, 0u);
+    }
+    struct stat st {};
+    EXPECT_NE(::lstat(path.constData(), &st), 0);
+    // So the next start is the one that listens, without waiting on a dead socket.
+    SingleInstance next(address);
+    next.timeoutMs = 300;
+    EXPECT_EQ(next.start({}), SingleInstance::Start::Running);
+}
+
 TEST_F(SingleInstanceTest, ASocketLeftByAVarkoThatDiedIsReplacedAndManyItemsComeInParts) {
     const QByteArray path = QFile::encodeName(address);
     sockaddr_un name{};

@@ -1,7 +1,7 @@
 # Installs the build as a package would (DESTDIR, prefix /usr) and checks that what a
 # user gets works from where it lands.
 # Arguments: BUILD_DIR, WORK_DIR, BINDIR, LIBEXECDIR, DATADIR, MANDIR (as installed), EXAMPLE,
-# METAINFO_NAME, HELP_MODULE (the help's module's file name).
+# METAINFO_NAME, MODULES (the file names of the modules Varko loads).
 cmake_minimum_required(VERSION 3.20)
 
 function(fail)
@@ -25,7 +25,6 @@ set(expected
     ${BINDIR}/varko ${BINDIR}/varko-report
     ${programs}/varko ${programs}/varko-report ${programs}/varko-codesign ${programs}/varko-spctl
     ${programs}/varko-pkgutil ${programs}/varko-log ${programs}/varko-hdiutil
-    ${programs}/${HELP_MODULE}
     ${DATADIR}/varko/README.md
     ${DATADIR}/varko/VarkoHelp.pdf
     ${DATADIR}/varko/schema/varko-item.schema.json
@@ -37,6 +36,9 @@ set(expected
     ${DATADIR}/mime/packages/varko.xml
     ${DATADIR}/icons/hicolor/scalable/apps/varko.svg
     ${DATADIR}/metainfo/${METAINFO_NAME})
+foreach(module ${MODULES})
+    list(APPEND expected ${programs}/${module})
+endforeach()
 foreach(program varko varko-report varko-codesign varko-spctl varko-pkgutil varko-log varko-hdiutil)
     list(APPEND expected ${MANDIR}/man1/${program}.1.gz)
 endforeach()
