@@ -62,6 +62,7 @@ void showGrants(DocumentWindowController& window, const QString& database) {
                 return;
             }
             ViewController* content = window.viewController();
+            content->buildOverviewTabs();
             content->privacyView->privacyModel().setGrants(read.grants);
             for (int tab = 0; tab < content->tabs->count(); ++tab)
                 if (content->tabs->widget(tab)->isAncestorOf(content->privacyView))

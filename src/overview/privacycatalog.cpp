@@ -55,8 +55,10 @@ Expected<std::string> readName(const QJsonValue& value, qsizetype row, std::stri
     if (text.isEmpty() || text.size() > maxNameLength) {
         return rowError(row, field, "a name must have 1 to 512 characters");
     }
+    // The control characters (category Cc) are U+0000-U+001F and U+007F-U+009F; a range
+    // test, as the table is read before every first window.
     for (const QChar c : text) {
-        if (c.category() == QChar::Other_Control) {
+        if (c.unicode() < 0x20 || (c.unicode() >= 0x7f && c.unicode() <= 0x9f)) {
             return rowError(row, field, "a name must not hold control characters");
         }
     }
@@ -65,7 +67,8 @@ Expected<std::string> readName(const QJsonValue& value, qsizetype row, std::stri
 
 Expected<std::vector<std::string>> readNames(const QJsonObject& object, qsizetype row,
                                              std::string_view field) {
-    const QJsonValue value = object.value(QString::fromLatin1(field.data(), field.size()));
+    const QJsonValue value =
+        object.value(QLatin1String(field.data(), static_cast<qsizetype>(field.size())));
     if (value.isUndefined()) {
         return std::vector<std::string>{};
     }
@@ -125,9 +128,10 @@ Expected<PrivacyService> readRow(const QJsonValue& value, qsizetype row) {
     const QJsonObject object = value.toObject();
     // A misspelt field would otherwise drop its names without a word.
     for (auto it = object.begin(); it != object.end(); ++it) {
-        const std::string field = it.key().toStdString();
-        if (std::find(knownFields.begin(), knownFields.end(), field) == knownFields.end()) {
-            return rowError(row, field, "not a field of the table");
+        const QString key = it.key();
+        if (std::none_of(knownFields.begin(), knownFields.end(),
+                         [&key](const char* known) { return key == QLatin1String(known); })) {
+            return rowError(row, key.toStdString(), "not a field of the table");
         }
     }
     PrivacyService service;

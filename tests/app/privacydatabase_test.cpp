@@ -50,7 +50,6 @@ TEST(PrivacyDatabaseTest, TheMenuItemFillsTheGrantedColumnOrSaysWhyNot) {
         controller.openDocument(QString::fromStdString(written->string()));
     ASSERT_NE(window, nullptr);
     ViewController* content = window->viewController();
-    const PrivacyModel& model = content->privacyView->privacyModel();
     const auto choose = [&](const QString& file) {
         QAction* item = testing::menuItem(window, "Open &Privacy Database…");
         ASSERT_NE(item, nullptr);
@@ -69,7 +68,10 @@ TEST(PrivacyDatabaseTest, TheMenuItemFillsTheGrantedColumnOrSaysWhyNot) {
     };
 
     choose(db);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return model.hasGrants(); }, 30000));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return content->privacyView && content->privacyView->privacyModel().hasGrants(); },
+        30000));
+    const PrivacyModel& model = content->privacyView->privacyModel();
     EXPECT_FALSE(content->privacyView->isColumnHidden(PrivacyModel::granted));
     EXPECT_TRUE(content->tabs->currentWidget()->isAncestorOf(content->privacyView));
     int camera = -1;

@@ -69,9 +69,13 @@ public:
     /// The service grid and the SDK row: what an app's Info.plist and entitlements tell. A
     /// package has neither, so they are hidden for one.
     std::vector<QWidget*> appFindings;
+    /// The Components and Privacy tabs' views, built when an app's overview arrives or
+    /// either tab is first chosen, and null until then: the report comes first.
     ComponentsView* componentsView = nullptr;
     PrivacyView* privacyView = nullptr;
     ManifestsView* manifestsView = nullptr;
+    /// Puts the Components and Privacy views in their tabs, once.
+    void buildOverviewTabs();
     /// A package's tabs, built when the window first shows a package and null until then:
     /// what it would install, as a tree, and its install scripts.
     QTreeView* payloadView = nullptr;
@@ -165,6 +169,7 @@ private:
     void overviewArrived(PreparedOverview& read);
     /// Shows or hides one of the tabs, so that neither a click nor Ctrl+Tab reaches it hidden.
     void showTab(QWidget* page, bool shown);
+
     /// Lists what the package at `path` would install, off the GUI thread.
     void startPayload(const QString& path);
     /// Builds the package's tabs, once: most windows show an app and never need them.
@@ -216,6 +221,9 @@ private:
     QTimer* checkApplier = nullptr;
     OverviewPage* componentsPage = nullptr;
     OverviewPage* privacyPage = nullptr;
+    /// What the Components and Privacy tabs hold: an empty page until they are built.
+    QWidget* componentsTab = nullptr;
+    QWidget* privacyTab = nullptr;
     bool appeared = false;
     bool waitingForDocument = false;
     /// The item whose checks wait for the report's first paint.

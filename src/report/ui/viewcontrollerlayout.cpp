@@ -6,6 +6,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QScrollArea>
+#include <QSignalBlocker>
 #include <QSplitter>
 #include <QTabWidget>
 #include <QTreeView>
@@ -147,26 +148,18 @@ void ViewController::buildInterface() {
     findingsArea->setMinimumWidth(findings->minimumSizeHint().width());
 
     // Beside the report, what the whole app holds; the report stays as it always was.
-    componentsView = new ComponentsView;
-    componentsView->setObjectName("componentsView");
-    componentsPage = new OverviewPage(componentsView);
-    privacyView = new PrivacyView;
-    privacyView->setObjectName("privacyView");
-    privacyPage = new OverviewPage(privacyView);
-    manifestsView = new ManifestsView;
-    manifestsView->setObjectName("manifestsView");
-    // The services above, what the manifests declare below.
-    auto* privacySplit = new QSplitter(Qt::Vertical);
-    privacySplit->setObjectName("privacySplitter");
-    privacySplit->addWidget(privacyPage);
-    privacySplit->addWidget(manifestsView);
-    privacySplit->setChildrenCollapsible(false);
+    componentsTab = new QWidget;
+    privacyTab = new QWidget;
     tabs = new QTabWidget(this);
     tabs->setObjectName("reportTabs");
     tabs->setDocumentMode(true);
     tabs->addTab(outputTextbox, tr("Report"));
-    tabs->addTab(componentsPage, tr("Components"));
-    tabs->addTab(privacySplit, tr("Privacy"));
+    tabs->addTab(componentsTab, tr("Components"));
+    tabs->addTab(privacyTab, tr("Privacy"));
+    connect(tabs, &QTabWidget::currentChanged, this, [this](int index) {
+        if (tabs->widget(index) == componentsTab || tabs->widget(index) == privacyTab)
+            buildOverviewTabs();
+    });
 
     verdictBar = new VerdictBar(this);
     verdictBar->setObjectName("verdictBar");
@@ -192,6 +185,39 @@ void ViewController::buildInterface() {
     layout->addWidget(splitter, 1);
     layout->addWidget(findBar);
     explainMacMechanisms();
+}
+
+void ViewController::buildOverviewTabs() {
+    if (componentsView != nullptr) return;
+    componentsView = new ComponentsView;
+    componentsView->setObjectName("componentsView");
+    componentsPage = new OverviewPage(componentsView);
+    privacyView = new PrivacyView;
+    privacyView->setObjectName("privacyView");
+    privacyPage = new OverviewPage(privacyView);
+    manifestsView = new ManifestsView;
+    manifestsView->setObjectName("manifestsView");
+    // The services above, what the manifests declare below.
+    auto* privacySplit = new QSplitter(Qt::Vertical);
+    privacySplit->setObjectName("privacySplitter");
+    privacySplit->addWidget(privacyPage);
+    privacySplit->addWidget(manifestsView);
+    privacySplit->setChildrenCollapsible(false);
+    // The tab stays where it was, as shown or hidden and as chosen as it was.
+    const QSignalBlocker quiet(tabs);
+    const int current = tabs->currentIndex();
+    const auto replace = [this](QWidget*& tab, QWidget* page) {
+        const int at = tabs->indexOf(tab);
+        const bool shown = tabs->isTabVisible(at);
+        tabs->insertTab(at, page, tabs->tabText(at));
+        tabs->removeTab(at + 1);
+        delete tab;
+        tab = page;
+        showTab(page, shown);
+    };
+    replace(componentsTab, componentsPage);
+    replace(privacyTab, privacySplit);
+    tabs->setCurrentIndex(current);
 }
 
 void ViewController::addPackageTabs() {

@@ -77,8 +77,8 @@ void ViewController::startOverview(const QString& path, bool isApp) {
     showVerdict();
     const Document* doc = document();
     const bool isPackage = !isApp && doc && doc->isPackage;
-    showTab(componentsPage, isApp);
-    showTab(privacyPage->parentWidget(), isApp);
+    showTab(componentsTab, isApp);
+    showTab(privacyTab, isApp);
     if (isPackage) addPackageTabs();
     if (payloadView != nullptr) {
         showTab(payloadView, isPackage);
@@ -116,6 +116,7 @@ void ViewController::startOverview(const QString& path, bool isApp) {
 void ViewController::overviewArrived(PreparedOverview& read) {
     theOverview = std::move(read.overview);
     overviewReady = true;
+    buildOverviewTabs();
     componentsView->componentsModel().setRows(std::move(read.rows));
     privacyView->privacyModel().setServices(theOverview.services);
     // No manifest is said in a line, so that the services keep the tab's room.

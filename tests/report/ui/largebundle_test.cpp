@@ -97,7 +97,7 @@ TEST_F(ViewControllerTest, TheWindowAnswersWhileThousandsOfComponentsAreReadChec
     w.setAttribute(Qt::WA_DeleteOnClose, false);
     ViewController* v = w.viewController();
     QObject::connect(&w, &DocumentWindowController::documentRead,
-                     [v] { v->tabs->setCurrentWidget(v->componentsView->parentWidget()); });
+                     [v] { v->tabs->setCurrentIndex(1); });  // Components
     QSignalSpy checked(v, &ViewController::componentsChecked);
     TickGaps gaps;
     MachineStalls stalls;

@@ -131,6 +131,23 @@ TEST_F(OverviewWindowTest, VerdictComponentsAndPrivacyFillInBesideTheReport) {
     EXPECT_EQ(v->tabs->currentWidget(), v->outputTextbox);
 }
 
+TEST_F(OverviewWindowTest, ATabChosenBeforeTheAppIsReadStaysChosenAndFillsIn) {
+    auto w = window(twoPieceApp(), applicationBundleType);
+    ViewController* v = w->viewController();
+    QSignalSpy checked(v, &ViewController::componentsChecked);
+    w->show();
+    clickTab(v->tabs, "Privacy");
+    ASSERT_NE(v->privacyView, nullptr);
+    EXPECT_TRUE(v->tabs->currentWidget()->isAncestorOf(v->privacyView));
+    ASSERT_TRUE(checked.wait(20000));
+    EXPECT_TRUE(v->tabs->currentWidget()->isAncestorOf(v->privacyView));
+    EXPECT_GT(v->privacyView->privacyModel().rowCount(), 0);
+    QStringList titles;
+    for (int i = 0; i < v->tabs->count(); ++i)
+        if (v->tabs->isTabVisible(i)) titles << v->tabs->tabText(i);
+    EXPECT_EQ(titles, (QStringList{"Report", "Components", "Privacy"}));
+}
+
 TEST_F(OverviewWindowTest, APrivacyListThatMayBeIncompleteSaysSoWhereItIs) {
     // Bundles nested past the walk's depth: whatever code lies below goes unread.
     const QString path = twoPieceApp();
