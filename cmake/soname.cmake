@@ -9,3 +9,13 @@ function(varko_soname out library)
     endif()
     set(${out} ${CMAKE_MATCH_1} PARENT_SCOPE)
 endfunction()
+
+# Lets `target` call `library` through `shim`, which opens the library by its SONAME (given
+# as the macro `macro`) at the first call, rather than the dynamic linker at every start.
+function(varko_load_at_first_use target library macro shim includes)
+    varko_soname(soname ${library})
+    target_sources(${target} PRIVATE ${shim})
+    target_compile_definitions(${target} PRIVATE ${macro}="${soname}")
+    target_include_directories(${target} PRIVATE ${includes})
+    target_link_libraries(${target} PRIVATE ${CMAKE_DL_LIBS})
+endfunction()
