@@ -26,6 +26,7 @@
 #include "logs/ui/logwindowcontroller.h"
 #include "report/ui/documentwindowcontroller.h"
 #include "support/faketool.h"
+#include "support/shell.h"
 #include "ui/savedialog.h"
 
 namespace varko {
@@ -151,9 +152,8 @@ TEST_F(LaunchTest, MacOSTellsEveryFailureInItsOwnWordsInOrderAndHidesTheLogBrows
         EXPECT_EQ(alert.buttons, QStringList{"OK"});
     }
     // The alerts' words, then the time format's, which warns without disabling anything.
-    QFile words(QStringLiteral(VARKO_TEST_DATA "/launch-alerts.txt"));
-    ASSERT_TRUE(words.open(QIODevice::ReadOnly));
-    QStringList expected = QString::fromUtf8(words.readAll()).trimmed().split("\n\n");
+    QStringList expected =
+        QString::fromUtf8(testing::testData("launch-alerts.txt")).trimmed().split("\n\n");
     EXPECT_EQ(host::ProbeMessages::unifiedLog().timeFormat, expected.takeLast());
     EXPECT_EQ(recorder.texts(), expected);
     EXPECT_TRUE(logItems(false));
@@ -202,8 +202,7 @@ TEST_F(JournalLaunchTest, NoJournalIsOneLineThatDoesNotBlockAndTheItemsSayWhy) {
     }
     // Its shortcut does nothing either.
     QWidget* help = desktop.myHelpWindow.last();
-    help->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(help));
+    ASSERT_TRUE(varko::testing::activate(help));
     QTest::keyClick(help, Qt::Key_L, Qt::ControlModifier);
     EXPECT_TRUE(desktop.myLogWindow.isEmpty());
 }
@@ -234,17 +233,12 @@ TEST_F(JournalLaunchTest, TheProbeOnAnIdleAnUnreadableAndNoJournal) {
     const QString machine = "0123456789abcdef0123456789abcdef";
     testing::FakeTool id(dir, "id"), log(dir, "log");
     id.answer("0\n");
+    ASSERT_TRUE(testing::writeFile(dir.filePath("machine-id"), machine.toLatin1() + "\n"));
     const auto noticeFor = [&](bool journalFiles, int logStatus) {
-        QFile(dir.filePath("machine-id")).remove();
-        QFile idFile(dir.filePath("machine-id"));
-        EXPECT_TRUE(idFile.open(QIODevice::WriteOnly));
-        idFile.write(machine.toLatin1() + "\n");
-        idFile.close();
         QDir(dir.filePath("run")).removeRecursively();
         if (journalFiles) {
             QDir().mkpath(dir.filePath("run/" + machine));
-            QFile journal(dir.filePath("run/" + machine + "/system.journal"));
-            EXPECT_TRUE(journal.open(QIODevice::WriteOnly));
+            EXPECT_TRUE(testing::writeFile(dir.filePath("run/" + machine + "/system.journal")));
         }
         // A quiet journal answers with no entries, in either style.
         log.answer("[]\n", logStatus, "varko-log: no readable systemd journal\n");
@@ -299,12 +293,10 @@ TEST_F(LaunchTest, AMacLogTooSlowToAnswerIsToldAsSlowAndKeepsTheLogBrowser) {
 }
 
 TEST_F(LaunchTest, VersionCodes) {
-    EXPECT_EQ(osVersionFor(10, 15), 15);
-    EXPECT_EQ(osVersionFor(10, 11), 11);
-    EXPECT_EQ(osVersionFor(11, 2), 16);
-    EXPECT_EQ(osVersionFor(12, 0), 17);
-    EXPECT_EQ(osVersionFor(13, 4), 17);
-    EXPECT_EQ(osVersionFor(0, 0), 17);  // no macOS at all
+    // The last: no macOS at all.
+    for (const auto& [major, minor, code] :
+         {std::tuple{10, 15, 15}, {10, 11, 11}, {11, 2, 16}, {12, 0, 17}, {13, 4, 17}, {0, 0, 17}})
+        EXPECT_EQ(osVersionFor(major, minor), code) << major << "." << minor;
     launch({}, {10, 11});
     EXPECT_EQ(delegate.osVersion, 11);
     delegate.openLogwindow();  // El Capitan has no log to browse

@@ -92,8 +92,7 @@ protected:
         if (!dialog) return nullptr;
         EXPECT_TRUE(dialog->windowTitle().contains("Some.app"));
         dialog->setDirectory(dir.path());
-        dialog->activateWindow();
-        EXPECT_TRUE(QTest::qWaitForWindowActive(dialog));
+        EXPECT_TRUE(varko::testing::activate(dialog));
         auto* name = dialog->findChild<QLineEdit*>("fileNameEdit");
         name->setFocus();
         QTest::keyClicks(name, path);
@@ -138,8 +137,7 @@ TEST_F(CompareWithTest, ChangesAreListedAndCopiedTheSameVersionHasNoneAndOtherKi
 
     // Both rows selected with the mouse, then copied with the keyboard.
     QTreeView* view = changes->changesView();
-    changes->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(changes));
+    ASSERT_TRUE(varko::testing::activate(changes));
     const auto rowCentre = [view](int row) {
         return view->visualRect(view->model()->index(row, ChangesModel::changeColumn)).center();
     };
@@ -163,9 +161,7 @@ TEST_F(CompareWithTest, ChangesAreListedAndCopiedTheSameVersionHasNoneAndOtherKi
     ASSERT_TRUE(QTest::qWaitFor([&] { return closing.isNull() || !closing->isVisible(); }));
 
     const QString notes = dir.filePath("notes.txt");
-    QFile file(notes);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.close();
+    ASSERT_TRUE(testing::writeFile(notes));
     ComparisonWindow* refused = compareWith(notes);
     ASSERT_NE(refused, nullptr);
     EXPECT_TRUE(refused->statusText().startsWith("Varko can't compare these items: "))

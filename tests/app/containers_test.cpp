@@ -78,8 +78,7 @@ protected:
         auto* dialog = varko::testing::shown<OpenDialog>();
         ASSERT_NE(dialog, nullptr);
         dialog->setDirectory(dir.path());
-        dialog->activateWindow();
-        ASSERT_TRUE(QTest::qWaitForWindowActive(dialog));
+        ASSERT_TRUE(varko::testing::activate(dialog));
         auto* edit = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
         edit->setFocus();
         QTest::keyClicks(edit, name);

@@ -79,12 +79,10 @@ TEST_F(DocumentControllerTest, OpensEachItemOnceInAWindowTitledWithItsName) {
 }
 
 TEST_F(DocumentControllerTest, PackagesOpenAndOtherItemsAreRefusedWithAMessageAndNoWindow) {
-    QFile notes(dir.filePath("notes.txt")), pkg(dir.filePath("Tool.PKG"));
-    ASSERT_TRUE(notes.open(QIODevice::WriteOnly) && pkg.open(QIODevice::WriteOnly));
-    notes.close();
-    pkg.close();
+    const QString notes = dir.filePath("notes.txt"), pkg = dir.filePath("Tool.PKG");
+    ASSERT_TRUE(varko::testing::writeFile(notes) && varko::testing::writeFile(pkg));
     QSignalSpy refused(controller.get(), &DocumentController::openRefused);
-    EXPECT_EQ(controller->openDocument(notes.fileName()), nullptr);
+    EXPECT_EQ(controller->openDocument(notes), nullptr);
     EXPECT_EQ(controller->openDocument(dir.filePath("missing.pkg")), nullptr);
     ASSERT_EQ(refused.size(), 2);
     EXPECT_TRUE(refused[0][0].toString().contains("notes.txt"));
@@ -92,7 +90,7 @@ TEST_F(DocumentControllerTest, PackagesOpenAndOtherItemsAreRefusedWithAMessageAn
     EXPECT_TRUE(controller->windows().isEmpty());
     EXPECT_TRUE(controller->recentDocuments().isEmpty());
 
-    DocumentWindowController* w = controller->openDocument(pkg.fileName());
+    DocumentWindowController* w = controller->openDocument(pkg);
     ASSERT_NE(w, nullptr);
     ASSERT_TRUE(waitForDocument(w));
     EXPECT_FALSE(w->document()->isApp);

@@ -142,8 +142,7 @@ TEST_F(HandOverTest, OneHandOverOpensAFewWindowsAndNamesTheRestInItsAlert) {
 TEST_F(HandOverTest, AnAlertOverTheStartWindowOutlivesItWhenAHandOverClosesIt) {
     StartWindow* start = delegate->startWindow();
     ASSERT_NE(start, nullptr);
-    start->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(start));
+    ASSERT_TRUE(varko::testing::activate(start));
     const QString app = testing::makeBundle(dir, "Some.app", testing::xmlPlist(""));
     // While a launch alert waits over the start window, a hand-over opens an item.
     QTimer::singleShot(0, delegate.get(), [&] { delegate->openHandedOverItems({app}); });

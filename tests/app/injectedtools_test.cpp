@@ -47,8 +47,7 @@ TEST(InjectedTools, EveryToolAnswerComesFromTheToolSetGivenAtTheTop) {
     profile.logReaderGroupIds = {"4242"};
     for (const QString& folder : {profile.logStoreFolder, profile.logTimesyncFolder}) {
         QDir().mkpath(folder);
-        QFile entry(folder + "/entry");
-        ASSERT_TRUE(entry.open(QIODevice::WriteOnly));
+        ASSERT_TRUE(testing::writeFile(folder + "/entry"));
     }
     const host::ToolSet fakes =
         host::ToolSet::withPrograms({{host::codesignPath, codesign.program()},
@@ -78,10 +77,8 @@ TEST(InjectedTools, EveryToolAnswerComesFromTheToolSetGivenAtTheTop) {
         EXPECT_EQ(alerts.size(), 0u)
             << (alerts.empty() ? "" : alerts.front().informativeText.toStdString());
         EXPECT_TRUE(id.ran());
-        QFile report(QStringLiteral(VARKO_TEST_DATA "/fake-tools-report.txt"));
-        ASSERT_TRUE(report.open(QIODevice::ReadOnly));
         EXPECT_EQ(view->reportText().toStdString(),
-                  QString::fromUtf8(report.readAll())
+                  QString::fromUtf8(testing::testData("fake-tools-report.txt"))
                       .replace("@PATH@", windows.first()->document()->theInfo->path())
                       .toStdString());
 

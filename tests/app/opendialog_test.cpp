@@ -49,10 +49,7 @@ protected:
         plain = dir.filePath("Plain");
         QDir().mkpath(plain + "/Inner.app");
         flatPackage = dir.filePath("Tool.pkg");
-        QFile pkg(flatPackage);
-        ASSERT_TRUE(pkg.open(QIODevice::WriteOnly));
-        pkg.close();
-
+        ASSERT_TRUE(testing::writeFile(flatPackage));
         showDialog();
     }
     void TearDown() override {
@@ -99,8 +96,7 @@ protected:
     }
     /// Types into the file name box, which has the focus as it would after a click.
     void type(const QString& text) const {
-        dialog->activateWindow();
-        EXPECT_TRUE(QTest::qWaitForWindowActive(dialog));
+        EXPECT_TRUE(varko::testing::activate(dialog));
         nameEdit()->setFocus();
         QTest::keyClicks(nameEdit(), text);
         QTest::keyClick(nameEdit(), Qt::Key_Return);

@@ -88,9 +88,7 @@ TEST(PrivacyDatabaseTest, TheMenuItemFillsTheGrantedColumnOrSaysWhyNot) {
     // A name of its own: Qt's dialog resolves a typed path's file name in its current folder
     // first, and the build writes an Info.plist into the one the tests run in.
     const QString notDatabase = dir.filePath("not-a-database.txt");
-    QFile text(notDatabase);
-    ASSERT_TRUE(text.open(QIODevice::WriteOnly) && text.write("plain text\n") > 0);
-    text.close();
+    ASSERT_TRUE(testing::writeFile(notDatabase, "plain text\n"));
     choose(notDatabase);
     ASSERT_TRUE(QTest::qWaitFor([&] { return !alerts.empty(); }, 30000));
     EXPECT_EQ(alerts.front().messageText,

@@ -18,6 +18,7 @@
 
 #include "app/singleinstance.h"
 #include "support/childprocess.h"
+#include "support/files.h"
 #include "tools/pathbytes.h"
 
 namespace varko {
@@ -241,9 +242,7 @@ TEST_F(SingleInstanceTest, ASocketNobodyAnswersOnOrOfAnotherKindLeavesTheNewOneA
         EXPECT_EQ(second.start({"/a/One.app"}), SingleInstance::Start::Alone);
     }
     QFile::remove(address);
-    QFile planted(address);
-    ASSERT_TRUE(planted.open(QIODevice::WriteOnly));
-    planted.close();
+    ASSERT_TRUE(testing::writeFile(address));
     SingleInstance second(address);
     EXPECT_EQ(second.start({"/a/One.app"}), SingleInstance::Start::Alone);
     EXPECT_TRUE(QFile::exists(address));  // and not removed either

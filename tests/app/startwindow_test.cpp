@@ -3,7 +3,6 @@
 #include <QApplication>
 #include <QLabel>
 #include <QListWidget>
-#include <QMimeData>
 #include <QTest>
 #include <QToolButton>
 
@@ -51,8 +50,7 @@ protected:
         delegate->applicationDidFinishLaunching(items);
         StartWindow* start = delegate->startWindow();
         if (start) {
-            start->activateWindow();
-            EXPECT_TRUE(QTest::qWaitForWindowActive(start));
+            EXPECT_TRUE(varko::testing::activate(start));
         }
         return start;
     }
@@ -124,8 +122,7 @@ TEST_F(StartWindowTest, ARecentItemOpensWithAClickOrReturnAndTheStartWindowClose
     ASSERT_NE(start, nullptr);
     EXPECT_TRUE(start->isVisible());
     // Keys go where the focus is: the list, newest first (Other, then Some).
-    start->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(start));
+    ASSERT_TRUE(varko::testing::activate(start));
     ASSERT_EQ(QApplication::focusWidget(), start->recentList);
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down);
     EXPECT_EQ(start->recentList->currentRow(), 1);
@@ -155,15 +152,7 @@ TEST_F(StartWindowTest, ItStaysWhenNoNamedItemOpensAndItemsDroppedOnItOpen) {
     EXPECT_TRUE(start->isVisible());
     EXPECT_TRUE(delegate->documents().windows().isEmpty());
     const auto drop = [start](const QList<QUrl>& urls) {
-        QMimeData mime;
-        mime.setUrls(urls);
-        const QPoint at = start->dropZone->geometry().center();
-        QDragEnterEvent enter(at, Qt::CopyAction, &mime, Qt::LeftButton, {});
-        QApplication::sendEvent(start, &enter);
-        if (!enter.isAccepted()) return false;
-        QDropEvent dropped(at, Qt::CopyAction, &mime, Qt::LeftButton, {});
-        QApplication::sendEvent(start, &dropped);
-        return dropped.isAccepted();
+        return testing::drop(start, start->dropZone->geometry().center(), urls);
     };
     EXPECT_FALSE(drop({QUrl("https://example.com/Some.app")}));
     EXPECT_TRUE(delegate->documents().windows().isEmpty());

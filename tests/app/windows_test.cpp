@@ -1,9 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QDropEvent>
 #include <QLineEdit>
-#include <QMimeData>
 #include <QScreen>
 #include <QSettings>
 #include <QSignalSpy>
@@ -18,6 +16,7 @@
 #include "report/ui/documentwindowcontroller.h"
 #include "report/ui/viewcontroller.h"
 #include "support/faketool.h"
+#include "support/shell.h"
 #include "ui/findbar.h"
 #include "ui/windowplacement.h"
 
@@ -125,20 +124,11 @@ TEST_F(WindowsTest, ItemsDroppedOnTheHelpOpenAndFindInItMarksEachPlaceInTurn) {
     HelpWindowController* help = delegate.myHelpWindow.last();
     ASSERT_NE(help, nullptr);
     const QString app = makeBundle(dir, "Dropped.app", xmlPlist(""));
-    QMimeData mime;
-    mime.setUrls({QUrl::fromLocalFile(app)});
-    const QPoint at = help->rect().center();
-    QDragEnterEvent enter(at, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(help, &enter);
-    EXPECT_TRUE(enter.isAccepted());
-    QDropEvent drop(QPointF(at), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(help, &drop);
-    EXPECT_TRUE(drop.isAccepted());
+    EXPECT_TRUE(testing::drop(help, help->rect().center(), {QUrl::fromLocalFile(app)}));
     ASSERT_EQ(delegate.documents().windows().size(), 1);
     EXPECT_EQ(delegate.documents().windows().first()->documentTitle(), "Dropped.app");
 
-    help->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(help));
+    ASSERT_TRUE(varko::testing::activate(help));
     HelpViewController* view = help->viewController();
     ASSERT_TRUE(view->thePDFDocument) << "the help PDF is built beside the program";
     QTest::keySequence(help, QKeySequence::Find);

@@ -53,11 +53,10 @@ inline ProgramRun reportWithCrashingTools(const QStringList& arguments) {
 /// Holds `json` against the shipped schema for `kind` ("items", "lines", "comparison").
 inline void expectSchemaValid(const QString& kind, const QByteArray& json) {
     QTemporaryDir dir;
-    QFile f(dir.filePath("out.json"));
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.write(json) == json.size() && f.flush());
+    ASSERT_TRUE(writeFile(dir.filePath("out.json"), json));
     QProcess p;
     p.start("python3", {VARKO_SOURCE_DIR "/tests/cli/validatejson.py",
-                        VARKO_SOURCE_DIR "/resources/schema", kind, f.fileName()});
+                        VARKO_SOURCE_DIR "/resources/schema", kind, dir.filePath("out.json")});
     ASSERT_TRUE(p.waitForFinished(60000));
     EXPECT_EQ(p.exitCode(), 0) << p.readAllStandardOutput().toStdString()
                                << p.readAllStandardError().toStdString();
@@ -104,10 +103,8 @@ inline void expectHas(const QJsonValue& actual, const char* expected) {
 
 /// The same with `expected` in the data file `name`.
 inline void expectHasFile(const QJsonValue& actual, const char* name) {
-    QFile file(QStringLiteral(VARKO_TEST_DATA "/") + name);
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << name;
     SCOPED_TRACE(name);
-    expectHas(actual, file.readAll().constData());
+    expectHas(actual, testData(name).constData());
 }
 
 }  // namespace varko::testing

@@ -1,7 +1,6 @@
 // varko-report --diff as scripts run it: its exit statuses, its text and its JSON.
 #include <QDir>
 #include <QFile>
-#include <filesystem>
 
 #include "cli/clitest.h"
 #include "fixtures/componentbundle.h"

@@ -2,7 +2,6 @@
 // against the facts of Apple's device-management schema (data/pppc-schema.yaml).
 #include <QFile>
 #include <QProcess>
-#include <filesystem>
 #include <map>
 
 #include "cli/clitest.h"
@@ -14,6 +13,7 @@ namespace {
 
 using namespace varko::examplegen;
 using varko::testing::ProgramRun;
+using varko::testing::readFile;
 namespace plist = varko::plist;
 
 /// Runs the schema checker on the profile at `file`; its complaints, empty when none.
@@ -115,9 +115,7 @@ TEST(PrivacyProfileTest, ProfilesFollowTheSchemaAndThePayloadsRules) {
         ASSERT_EQ(r.status, 0) << r.err.toStdString();
         EXPECT_EQ(schemaProblems(file), "");
 
-        QFile f(file);
-        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-        const QByteArray bytes = f.readAll();
+        const QByteArray bytes = readFile(file);
         const auto read = plist::parseXml(std::as_bytes(std::span(bytes.data(), bytes.size())));
         ASSERT_TRUE(read && read->dictionary());
         const plist::Value* content = read->dictionary()->find("PayloadContent");

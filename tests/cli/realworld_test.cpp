@@ -396,15 +396,13 @@ INSTANTIATE_TEST_SUITE_P(Npm, RealFileTest, ::testing::ValuesIn(realFiles),
 /// An app in `dir` named `name` around a copy of the real Developer ID tool bun.
 QString appAroundBun(const QTemporaryDir& dir, const QString& name) {
     const QString app = dir.filePath(name);
-    QFile info(app + "/Contents/Info.plist");
-    if (!QDir().mkpath(app + "/Contents/MacOS") ||
-        !QFile::copy(cache + "/" + bun, app + "/Contents/MacOS/bun") ||
-        !info.open(QIODevice::WriteOnly))
-        return {};
-    info.write(
-        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
-        "<key>CFBundleExecutable</key><string>bun</string></dict></plist>\n");
-    return app;
+    const bool made =
+        QDir().mkpath(app + "/Contents/MacOS") &&
+        QFile::copy(cache + "/" + bun, app + "/Contents/MacOS/bun") &&
+        varko::testing::writeFile(
+            app + "/Contents/Info.plist",
+            varko::testing::xmlPlist("<key>CFBundleExecutable</key><string>bun</string>"));
+    return made ? app : QString();
 }
 
 TEST_F(RealWorldTest, AnAppAroundABerSignedDeveloperIdToolShowsItsSignature) {

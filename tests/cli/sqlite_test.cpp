@@ -40,11 +40,6 @@ QJsonValue query(const QString& db, const QStringList& sqlAndParameters) {
     return doc.isArray() ? QJsonValue(doc.array()) : QJsonValue(doc.object());
 }
 
-QByteArray contents(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("(unreadable)");
-}
-
 /// varko-report with its standard output on the smallest pipe that nothing reads yet, its
 /// standard error in a file: a scan whose lines pass the pipe's size stalls at printing,
 /// mid-scan and before its database is saved, until `finish` reads them.
@@ -212,9 +207,9 @@ TEST_F(SqliteCli, AStrangersNamesAreStoredVerbatimAndOsqueryReadsThem) {
     for (const QJsonValue row : answers["varko_camera_apps"].toArray()) camera.append(row[0]);
     EXPECT_EQ(camera, (QJsonArray{cam, odd})) << jsonText(answers);
     // The README shows the same query.
-    QJsonDocument conf = QJsonDocument::fromJson(contents(osqueryConf));
+    QJsonDocument conf = QJsonDocument::fromJson(readFile(osqueryConf));
     const QString sql = conf["schedule"]["varko_camera_apps"]["query"].toString();
-    EXPECT_TRUE(QString::fromUtf8(contents(VARKO_SOURCE_DIR "/README.md"))
+    EXPECT_TRUE(QString::fromUtf8(readFile(VARKO_SOURCE_DIR "/README.md"))
                     .simplified()
                     .contains(sql.simplified()))
         << sql.toStdString();
@@ -223,24 +218,22 @@ TEST_F(SqliteCli, AStrangersNamesAreStoredVerbatimAndOsqueryReadsThem) {
 TEST_F(SqliteCli, AnExistingFileIsReplacedWholeOrNotAtAll) {
     // Longer than any database of this scan, so that a write in place would leave a tail.
     const QByteArray old(1 << 20, 'o');
-    QFile f(db);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.write(old) == old.size());
-    f.close();
+    ASSERT_TRUE(writeFile(db, old));
 #ifdef F_SETPIPE_SZ  // elsewhere no pipe is small enough to hold the scan back
     // Ended mid-scan, while it prints.
     StalledRun killed({"--scan", "--json", "--sqlite", db, apps}, dir.filePath("err"));
     ASSERT_TRUE(killed.printing());
     killed.kill();
     EXPECT_EQ(killed.finish(), -1);
-    EXPECT_EQ(contents(db), old);
+    EXPECT_EQ(readFile(db), old);
     EXPECT_EQ(
         QDir(dir.filePath("out")).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
         QStringList{"scan.sqlite"});
 #endif
 
     ASSERT_EQ(varkoReport({"--scan", "--sqlite", db, apps}, 180000).status, 2);
-    EXPECT_TRUE(contents(db).startsWith(QByteArray("SQLite format 3\0", 16)));
-    EXPECT_LT(contents(db).size(), old.size());
+    EXPECT_TRUE(readFile(db).startsWith(QByteArray("SQLite format 3\0", 16)));
+    EXPECT_LT(readFile(db).size(), old.size());
     expectHas(query(db, {"SELECT count(*) FROM items"}), "[[5]]");
 }
 
@@ -270,7 +263,7 @@ TEST_F(SqliteCli, AFileThatCantBeWrittenIsRefusedAndLeftAlone) {
     ASSERT_TRUE(run.printing());
     ASSERT_TRUE(QDir().mkpath(db));
     EXPECT_EQ(run.finish(), 2);
-    const QByteArray err = contents(dir.filePath("err"));
+    const QByteArray err = readFile(dir.filePath("err"));
     EXPECT_TRUE(err.contains("varko-report: " + db.toUtf8() +
                              ": could not be written: Not a regular file\n"))
         << err.toStdString();

@@ -42,10 +42,6 @@ QStringList rows(const std::vector<Change>& changes) {
 
 class CompareTest : public ::testing::Test {
 protected:
-    static const TestPki& pki() {
-        static const TestPki shared;
-        return shared;
-    }
     static QTemporaryDir& dir() {
         static QTemporaryDir shared;
         return shared;
@@ -57,7 +53,7 @@ protected:
                                  const std::function<void(const fs::path&)>& edit = {}) {
         const fs::path parent = fs::path(dir().path().toStdString()) / folder;
         fs::create_directories(parent);
-        const auto written = writeComponentApp(parent, app, pki());
+        const auto written = writeComponentApp(parent, app, sharedPki());
         EXPECT_TRUE(written) << written.error().message;
         if (!written) return {};
         if (edit) edit(*written);

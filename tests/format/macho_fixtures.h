@@ -4,10 +4,12 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <initializer_list>
-#include <span>
+#include <string>
 #include <vector>
 
+#include "casetable.h"
 #include "fixtures/machowriter.h"
 #include "format/codesig/superblob.h"
 #include "format/macho/machofile.h"
@@ -67,6 +69,35 @@ inline constexpr std::size_t signatureCommand = 280;  // LC_CODE_SIGNATURE
 // Fat arch table entry i starts at 8 + 20 * i.
 inline constexpr std::size_t fatArch(std::size_t i) {
     return 8 + 20 * i;
+}
+
+/// A way to break a fixture file: what the data folder's tables call it, and the patch.
+struct Broken {
+    const char* what;
+    std::function<void(Bytes&)> patch;
+};
+
+/// Patches that put a 32-bit value at an offset, little- or big-endian.
+inline auto setLE(std::size_t at, std::uint32_t v) {
+    return [=](Bytes& b) { putLE32(b, at, v); };
+}
+inline auto setBE(std::size_t at, std::uint32_t v) {
+    return [=](Bytes& b) { putBE32(b, at, v); };
+}
+
+/// Each case breaks a copy of `base`; the error fields that `fails` gives for it must be as
+/// the data folder's `table` says.
+template <class Fails>
+void expectErrors(const Bytes& base, const char* table, const std::vector<Broken>& cases,
+                  Fails fails) {
+    auto expected = outcomes(table);
+    EXPECT_EQ(expected.size(), cases.size());
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Bytes b = base;
+        c.patch(b);
+        EXPECT_EQ(fails(b), expected[c.what]);
+    }
 }
 
 }  // namespace varko::testing

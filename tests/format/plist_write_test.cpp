@@ -1,4 +1,3 @@
-#include <cmath>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

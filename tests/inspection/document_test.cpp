@@ -56,8 +56,7 @@ TEST(ItemTypeTest, MapsFoldersAndFilesBySuffixIgnoringCase) {
         return dir.filePath(name);
     };
     const auto touch = [&](const QString& name) {
-        QFile f(dir.filePath(name));
-        (void)f.open(QIODevice::WriteOnly);
+        EXPECT_TRUE(varko::testing::writeFile(dir.filePath(name)));
         return dir.filePath(name);
     };
     EXPECT_EQ(itemTypeForPath(mkdir("A.app")).typeName, applicationBundleType);

@@ -12,14 +12,11 @@
 using namespace varko;
 using varko::testing::FakeTool;
 using varko::testing::makeBundle;
+using varko::testing::testData;
+using varko::testing::writeFile;
 using varko::testing::xmlPlist;
 
 namespace {
-
-[[nodiscard]] bool writeFile(const QString& path, const QByteArray& bytes) {
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
-}
 
 class InfoTest : public ::testing::Test {
 protected:
@@ -37,11 +34,6 @@ protected:
     Info inspectWithEntitlements(const QByteArray& toolOutput, int status = 0) {
         codesign.answer(toolOutput, status);
         return inspect(makeBundle(dir, "E.app", xmlPlist("")));
-    }
-
-    static QByteArray data(const char* name) {
-        QFile file(QStringLiteral(VARKO_TEST_DATA "/") + name);
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
     }
 
     static void expectUntouched(const Info& info) {
@@ -75,7 +67,7 @@ const QByteArray entitlements = xmlPlist(
 TEST_F(InfoTest, PackageAndNonBundlesKeepInitialValuesAndRunNoTool) {
     codesign.answer(entitlements);
     const QString pkg = dir.filePath("Installer.pkg");
-    ASSERT_TRUE(writeFile(pkg, {}));
+    ASSERT_TRUE(writeFile(pkg));
     const QString app =
         makeBundle(dir, "A.app", xmlPlist("<key>CFBundleIdentifier</key><string>x</string>"));
 
@@ -103,7 +95,7 @@ TEST_F(InfoTest, PackageAndNonBundlesKeepInitialValuesAndRunNoTool) {
 TEST_F(InfoTest, ReadsIdentityAndUsageKeysAndListsEveryUsageKey) {
     codesign.answer({});
     // Its CFBundleVersion is an integer, not a text, and so is ignored.
-    const QString app = makeBundle(dir, "U.app", data("usage-keys-Info.plist"));
+    const QString app = makeBundle(dir, "U.app", testData("usage-keys-Info.plist"));
     const Info info = inspect(app);
     EXPECT_EQ(info.bundleID, "com.example.u");
     EXPECT_EQ(info.version, "2.0");
@@ -193,8 +185,8 @@ TEST_F(InfoTest, ToolThatCannotStartIsRecordedAsSuch) {
 
 TEST_F(InfoTest, ListsEveryEntitlementAndRaisesOnlyExactMatches) {
     // Near misses of the services' names beside exact ones, and values of other types.
-    const Info info = inspectWithEntitlements(data("near-miss-entitlements.plist"));
-    EXPECT_EQ(info.entitleList, QString::fromUtf8(data("near-miss-entitlements.txt")));
+    const Info info = inspectWithEntitlements(testData("near-miss-entitlements.plist"));
+    EXPECT_EQ(info.entitleList, QString::fromUtf8(testData("near-miss-entitlements.txt")));
     // A false microphone entry after a true audio input doesn't lower the shared flag.
     const std::vector<bool> expected{false, false, false, false, false, false, true, true,
                                      false, false, false, false, true,  false, false};

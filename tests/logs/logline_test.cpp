@@ -15,6 +15,7 @@
 #include "logs/loglinemodel.h"
 #include "logs/loglist.h"
 #include "logs/logrtf.h"
+#include "support/files.h"
 
 namespace varko::unifiedlog {
 namespace {
@@ -231,13 +232,12 @@ TEST_F(Display, AnRtfReaderReadsBackTheShownText) {
     LogDisplay display;
     display.showEntries(tricky, {}, 12);
     QTemporaryDir dir;
-    QFile file(dir.filePath("log.rtf"));
+    const QString file = dir.filePath("log.rtf");
     const std::string rtf = logRtf(display);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(rtf.data(), qint64(rtf.size())) > 0);
-    file.close();
+    ASSERT_TRUE(testing::writeFile(file, QByteArray::fromStdString(rtf)));
     // unrtf's HTML keeps every character, where its text output is ASCII only.
     QProcess reader;
-    reader.start(unrtf, {QStringLiteral("--html"), file.fileName()});
+    reader.start(unrtf, {QStringLiteral("--html"), file});
     ASSERT_TRUE(reader.waitForFinished(30000));
     QTextDocument read;
     read.setHtml(QString::fromUtf8(reader.readAllStandardOutput()));

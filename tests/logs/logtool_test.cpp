@@ -182,8 +182,7 @@ TEST_F(Probe, StoreFoldersMustHoldSomething) {
     ASSERT_TRUE(QFile(dir.filePath("Persist/.hidden")).open(QIODevice::WriteOnly));
     EXPECT_TRUE(p.hasLogFiles());
     // A file where the folder belongs holds nothing, even with bytes in it.
-    QFile regular(dir.filePath("timesync"));
-    ASSERT_TRUE(regular.open(QIODevice::WriteOnly) && regular.write("x") == 1 && regular.flush());
+    ASSERT_TRUE(testing::writeFile(dir.filePath("timesync"), "x"));
     EXPECT_FALSE(p.hasTimesyncFiles());
 }
 
@@ -257,11 +256,10 @@ deDysfunction journalProbe(const QTemporaryDir& dir, const QString& answers, int
 }
 
 QStringList spansAsked(const QTemporaryDir& dir) {
-    QFile f(dir.filePath("spans"));
-    if (!f.open(QIODevice::ReadOnly)) return {};
-    QStringList spans = QString::fromLatin1(f.readAll()).split(u'\n', Qt::SkipEmptyParts);
-    f.remove();
-    return spans;
+    if (!QFile::exists(dir.filePath("spans"))) return {};
+    const QByteArray spans = testing::readFile(dir.filePath("spans"));
+    QFile::remove(dir.filePath("spans"));
+    return QString::fromLatin1(spans).split(u'\n', Qt::SkipEmptyParts);
 }
 
 TEST_F(Probe, AJournalsTimesCountOnlyWhenEntriesWereRead) {

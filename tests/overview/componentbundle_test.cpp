@@ -18,18 +18,14 @@ namespace fs = std::filesystem;
 
 class ComponentBundle : public ::testing::Test {
 protected:
-    static const TestPki& pki() {
-        static const TestPki shared;
-        return shared;
-    }
     QTemporaryDir dir;
     fs::path parent() const { return fs::path(dir.path().toStdString()); }
 
     /// Why the assessment of the app as written rejects it; empty when it accepts it.
     std::string rejection(const ComponentApp& app) {
-        const auto written = writeComponentApp(parent(), app, pki());
+        const auto written = writeComponentApp(parent(), app, sharedPki());
         if (!written) return "not written: " + written.error().message;
-        const auto a = varko::testing::assess(*written, pki().anchors());
+        const auto a = varko::testing::assess(*written, sharedPki().anchors());
         return a.accepted ? "" : a.reason;
     }
 
@@ -110,7 +106,7 @@ TEST_F(ComponentBundle, UnsignedNestedCodeIsSealedAsDataAndRejected) {
                                        "_CodeSignature"));
 
     app.pieces.back().path = "/Contents/XPCServices/Bare.xpc";
-    EXPECT_FALSE(writeComponentApp(parent(), app, pki()));
+    EXPECT_FALSE(writeComponentApp(parent(), app, sharedPki()));
 }
 
 TEST_F(ComponentBundle, ManyComponentsAreWrittenSignedAndSealed) {

@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "support/files.h"
+
 namespace varko::testing {
 
 /// The data file's text, less its lines that start with '#'.
@@ -28,10 +30,8 @@ inline std::string dataFile(const std::string& name) {
 /// The cases of a data file: one a line, its fields split at '|' and trimmed, "\n" standing
 /// for a line break; lines that start with '#' say what the cases are.
 inline std::vector<QList<QByteArray>> dataCases(const char* name) {
-    QFile file(QStringLiteral(VARKO_TEST_DATA "/") + name);
-    EXPECT_TRUE(file.open(QIODevice::ReadOnly)) << name;
     std::vector<QList<QByteArray>> rows;
-    for (const QByteArray& line : file.readAll().split('\n')) {
+    for (const QByteArray& line : testData(name).split('\n')) {
         if (line.isEmpty() || line.startsWith('#')) continue;
         QList<QByteArray> fields = line.split('|');
         for (QByteArray& field : fields) field = field.trimmed().replace("\\n", "\n");
@@ -57,14 +57,12 @@ inline std::string modelText(const QAbstractItemModel& model, const QModelIndex&
 
 /// Compares `actual` with the data file `name`; VARKO_UPDATE_GOLDEN=1 writes the file instead.
 inline void expectDataFile(const std::string& actual, const char* name) {
-    QFile file(QStringLiteral(VARKO_TEST_DATA "/") + name);
     if (qEnvironmentVariableIsSet("VARKO_UPDATE_GOLDEN")) {
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate)) << name;
-        file.write(actual.data(), qint64(actual.size()));
-        return;
+        ASSERT_TRUE(writeFile(QStringLiteral(VARKO_TEST_DATA "/") + name,
+                              QByteArray::fromStdString(actual)));
+    } else {
+        EXPECT_EQ(actual, testData(name).toStdString()) << name;
     }
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << name;
-    EXPECT_EQ(actual, file.readAll().toStdString()) << name;
 }
 
 /// The same for JSON, as QJsonDocument lays it out.

@@ -31,15 +31,12 @@ namespace fs = std::filesystem;
 
 class WholeApp : public ::testing::Test {
 protected:
-    static const TestPki& pki() {
-        static const TestPki shared;
-        return shared;
-    }
     QTemporaryDir dir;
 
     /// Writes the app; a fixture that can't be written fails the test.
     fs::path written(const ComponentApp& description) {
-        const auto app = writeComponentApp(fs::path(dir.path().toStdString()), description, pki());
+        const auto app =
+            writeComponentApp(fs::path(dir.path().toStdString()), description, sharedPki());
         if (!app) throw std::runtime_error(app.error().message);
         return *app;
     }
@@ -48,7 +45,7 @@ protected:
         Overview o = readOverview(app);
         for (Component& c : o.components)
             if (c.identity.codeFound)
-                c.check = checkComponent(app, c, pki().anchors(), jan2024 + 86400);
+                c.check = checkComponent(app, c, sharedPki().anchors(), jan2024 + 86400);
         flagComponents(o, PrivacyCatalog::builtIn());
         return o;
     }
@@ -285,7 +282,7 @@ TEST_F(WholeApp, EachFileIsHashedOncePerItemAndTheItemsHashingIsBounded) {
     // Room for the big code once, not seventeen times: every link still checks.
     codesign::HashBudget budget(3 << 20);
     for (Component& c : o.components)
-        c.check = checkComponent(app, c, pki().anchors(), jan2024 + 86400, &budget);
+        c.check = checkComponent(app, c, sharedPki().anchors(), jan2024 + 86400, &budget);
     for (const Component& c : o.components) {
         SCOPED_TRACE(c.path);
         EXPECT_FALSE(c.check->unchecked) << c.check->reason;
@@ -299,8 +296,8 @@ TEST_F(WholeApp, EachFileIsHashedOncePerItemAndTheItemsHashingIsBounded) {
         app / "Contents/Helpers/big", app / "Contents/Helpers/link15",
         [](std::string& bytes, std::size_t cd) { bytes.replace(cd + 32, 4, "\x7f\xff\xff\xff"); });
     codesign::HashBudget room(1 << 20);
-    const ComponentCheck overlong =
-        checkComponent(app, at(o, "Contents/Helpers/link15"), pki().anchors(), jan2024, &room);
+    const ComponentCheck overlong = checkComponent(app, at(o, "Contents/Helpers/link15"),
+                                                   sharedPki().anchors(), jan2024, &room);
     EXPECT_FALSE(overlong.unchecked);
     // Its signature no longer covers the changed code directory, which is said first.
     EXPECT_EQ(overlong.reason,
@@ -317,8 +314,8 @@ TEST_F(WholeApp, EachFileIsHashedOncePerItemAndTheItemsHashingIsBounded) {
             bytes[cd + hashOffset] = char(~bytes[cd + hashOffset]);
         });
     codesign::HashBudget again(8 << 20);
-    const ComponentCheck slotChanged =
-        checkComponent(app, at(o, "Contents/Helpers/link14"), pki().anchors(), jan2024, &again);
+    const ComponentCheck slotChanged = checkComponent(app, at(o, "Contents/Helpers/link14"),
+                                                      sharedPki().anchors(), jan2024, &again);
     EXPECT_FALSE(slotChanged.intact);
     EXPECT_TRUE(slotChanged.codeMatches) << slotChanged.integrityReason;
     {
@@ -333,8 +330,8 @@ TEST_F(WholeApp, EachFileIsHashedOncePerItemAndTheItemsHashingIsBounded) {
 
     // Less room than the code: cut, and said to be cut, never called invalid.
     codesign::HashBudget small(512 << 10);
-    const ComponentCheck cut =
-        checkComponent(app, at(o, "Contents/Helpers/link3"), pki().anchors(), jan2024, &small);
+    const ComponentCheck cut = checkComponent(app, at(o, "Contents/Helpers/link3"),
+                                              sharedPki().anchors(), jan2024, &small);
     EXPECT_TRUE(cut.unchecked);
     EXPECT_EQ(cut.reason, "not checked: more than 512 KiB of code and files to hash in this item");
     EXPECT_FALSE(cut.leafName);

@@ -33,13 +33,12 @@ protected:
         rsaLeaf("Developer ID Installer: Varko Tests (TEAM123456)");
 
     examplegen::TestIdentity rsaLeaf(const std::string& cn) {
-        examplegen::CertificateRequest r;
-        r.commonName = cn;
-        r.markers = {developerIdInstaller};
-        r.rsa = true;
-        r.notBefore = jan2020;
-        r.notAfter = jan2030;
-        return examplegen::issueCertificate(r, pki.intermediate);
+        return examplegen::issueCertificate({.commonName = cn,
+                                             .markers = {developerIdInstaller},
+                                             .rsa = true,
+                                             .notBefore = jan2020,
+                                             .notAfter = jan2030},
+                                            pki.intermediate);
     }
     std::filesystem::path write(const std::string& name, const std::vector<std::byte>& bytes) {
         const auto path = std::filesystem::path(dir.path().toStdString()) / name;

@@ -13,6 +13,7 @@
 #include "fixtures/componentbundle.h"
 #include "overview/datafile.h"
 #include "privacy/tccgrants.h"
+#include "support/files.h"
 #include "support/tccdatabase.h"
 
 using namespace varko;
@@ -21,11 +22,6 @@ using privacy::BuildMatch;
 namespace fs = std::filesystem;
 
 namespace {
-
-QByteArray contents(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 
 QJsonArray row(const char* service, const QString& client, int type, int auth, int reason,
                const QJsonValue& requirement, qint64 modified, const char* target = "") {
@@ -63,7 +59,7 @@ TEST(TccGrantsTest, EachServiceJudgedAgainstTheBuildAndTheFileLeftAsItWas) {
         const QString db = dir.filePath(QString("T?C#C %1%25.db").arg(layout));
         varko::testing::writeTccDatabase(db,
                                          {{"layout", layout}, {"rows", rows}, {"wal", current}});
-        const QByteArray before = contents(db);
+        const QByteArray before = varko::testing::readFile(db);
         const auto read = privacy::readTccDatabase(db.toStdString());
         ASSERT_TRUE(read) << read.error().message;
         EXPECT_EQ(read->schema,
@@ -88,7 +84,7 @@ TEST(TccGrantsTest, EachServiceJudgedAgainstTheBuildAndTheFileLeftAsItWas) {
             privacy::grantsFor(*read, *written, signing::TrustAnchors::apple(), jan2024);
         ASSERT_TRUE(apple);
         EXPECT_EQ(apple->grants[0].match, BuildMatch::undecided);
-        EXPECT_EQ(contents(db), before);
+        EXPECT_EQ(varko::testing::readFile(db), before);
         for (const char* beside : {"-journal", "-wal", "-shm"})
             EXPECT_FALSE(QFile::exists(db + beside)) << beside;
     }
@@ -100,9 +96,8 @@ TEST(TccGrantsTest, WhatIsNoPrivacyDatabaseIsRefusedInWords) {
     QTemporaryDir dir;
     // Each case names the database, what maketcc.py writes into it (none: the file holds text) and
     // the words its refusal starts with.
-    QFile file(QStringLiteral(VARKO_TEST_DATA "/not-privacy-databases.json"));
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    const QJsonArray cases = QJsonDocument::fromJson(file.readAll()).array();
+    const QJsonArray cases =
+        QJsonDocument::fromJson(varko::testing::testData("not-privacy-databases.json")).array();
     ASSERT_EQ(cases.size(), 8);
     for (const QJsonValue& c : cases) {
         const std::string says = c["says"].toString().toStdString();
@@ -111,9 +106,7 @@ TEST(TccGrantsTest, WhatIsNoPrivacyDatabaseIsRefusedInWords) {
         if (c["database"].isObject()) {
             varko::testing::writeTccDatabase(db, c["database"].toObject());
         } else {
-            QFile f(db);
-            ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-            f.write(QByteArray(4096, 'x'));
+            ASSERT_TRUE(varko::testing::writeFile(db, QByteArray(4096, 'x')));
         }
         const auto read = privacy::readTccDatabase(db.toStdString());
         ASSERT_FALSE(read);

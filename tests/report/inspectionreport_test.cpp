@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <QFile>
 #include <functional>
 #include <map>
 #include <variant>
@@ -13,8 +12,11 @@
 #include "support/faketool.h"
 
 using namespace varko;
+using varko::testing::expectDataFile;
 using varko::testing::FakeTool;
 using varko::testing::makeBundle;
+using varko::testing::testData;
+using varko::testing::writeFile;
 using varko::testing::xmlPlist;
 
 namespace {
@@ -147,19 +149,6 @@ protected:
             signatureSections(isApp, runSignatureTools(tools, isApp, r.path));
         return QString(r.saveString + s.assessment + s.signature).replace(path, "@PATH@");
     }
-
-    static void expectGolden(const QString& text, const QString& name) {
-        const QString file = QStringLiteral(VARKO_TEST_DATA "/") + name;
-        if (qEnvironmentVariableIsSet("VARKO_UPDATE_GOLDEN")) {
-            QFile out(file);
-            ASSERT_TRUE(out.open(QIODevice::WriteOnly | QIODevice::Truncate));
-            out.write(text.toUtf8());
-            return;
-        }
-        QFile in(file);
-        ASSERT_TRUE(in.open(QIODevice::ReadOnly)) << file.toStdString();
-        EXPECT_EQ(text.toStdString(), QString::fromUtf8(in.readAll()).toStdString());
-    }
 };
 
 TEST(InspectionReportTest, ValuesCannotWriteLinesThatLookLikeTheReportsOwn) {
@@ -241,10 +230,8 @@ TEST_F(GoldenReportTest, RichApp) {
         "if [ \"$1\" = -dvvv ]; then printf 'Executable=%s/Contents/MacOS/Rich\\nCodeDirectory "
         "v=20500 "
         "size=600 flags=0x10000(runtime) hashes=8+7 location=embedded\\n' \"$2\" >&2; exit 0; fi");
-    QFile info(QStringLiteral(VARKO_TEST_DATA "/rich-app-Info.plist"));
-    ASSERT_TRUE(info.open(QIODevice::ReadOnly));
-    const QString app = makeBundle(dir, "Rich.app", info.readAll());
-    expectGolden(windowText(app, true), "rich-app.txt");
+    const QString app = makeBundle(dir, "Rich.app", testData("rich-app-Info.plist"));
+    expectDataFile(windowText(app, true).toStdString(), "rich-app.txt");
 }
 
 TEST_F(GoldenReportTest, BareAppWhoseToolsFail) {
@@ -252,7 +239,7 @@ TEST_F(GoldenReportTest, BareAppWhoseToolsFail) {
     spctl.answer("", 3, "@PATH@: rejected\nsource=no usable signature\n");
     const QString app = makeBundle(dir, "Bare App.app",
                                    xmlPlist("<key>CFBundleIdentifier</key><string>b</string>\n"));
-    expectGolden(windowText(app, true), "bare-app.txt");
+    expectDataFile(windowText(app, true).toStdString(), "bare-app.txt");
 }
 
 TEST_F(GoldenReportTest, Package) {
@@ -262,10 +249,8 @@ TEST_F(GoldenReportTest, Package) {
     pkgutil.answer(
         "Package \"Tool.pkg\":\n   Status: signed by a developer certificate issued by Apple for "
         "distribution\n");
-    QFile pkg(dir.filePath("Tool.pkg"));
-    ASSERT_TRUE(pkg.open(QIODevice::WriteOnly));
-    pkg.close();
-    expectGolden(windowText(pkg.fileName(), false), "package.txt");
+    ASSERT_TRUE(writeFile(dir.filePath("Tool.pkg")));
+    expectDataFile(windowText(dir.filePath("Tool.pkg"), false).toStdString(), "package.txt");
 }
 
 }  // namespace

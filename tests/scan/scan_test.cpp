@@ -12,6 +12,7 @@
 #include "inspection/itemtype.h"
 #include "overview/overviewjson.h"
 #include "scan/scan.h"
+#include "support/files.h"
 #include "support/unprivileged.h"
 
 namespace varko::scan {
@@ -26,9 +27,7 @@ void makeFolder(const QString& path) {
 
 void makeFile(const QString& path, const QByteArray& content = "not really a package") {
     QDir().mkpath(QFileInfo(path).path());
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.write(content) == content.size())
-        << path.toStdString();
+    ASSERT_TRUE(varko::testing::writeFile(path, content)) << path.toStdString();
 }
 
 /// The item at `path` inspected as varko-report and a scan inspect it, with `tools`.
@@ -227,10 +226,6 @@ ComponentApp serviceApp() {
 
 class ScanApps : public ::testing::Test {
 protected:
-    static const TestPki& pki() {
-        static const TestPki shared;
-        return shared;
-    }
     QTemporaryDir dir;
     const host::ToolSet tools = host::ToolSet::system(QStringLiteral(VARKO_BIN_DIR));
     // Programs that can't be started: a run would show as a tool that gave no answer.
@@ -252,7 +247,8 @@ protected:
         return answers;
     }
     QString writeApp(const ComponentApp& app) {
-        const auto written = writeComponentApp(fs::path(dir.path().toStdString()), app, pki());
+        const auto written =
+            writeComponentApp(fs::path(dir.path().toStdString()), app, sharedPki());
         EXPECT_TRUE(written) << written.error().message;
         return written ? QString::fromStdString(written->string()) : QString();
     }
@@ -367,8 +363,8 @@ TEST_F(ScanApps, AScanAnswersInProcessWordForWordAsTheToolsDo) {
     QStringList items;
     for (const ComponentApp& app : {serviceApp(), adhoc, bare, tampered}) items << writeApp(app);
     const fs::path folder(dir.path().toStdString());
-    const XarSigning rsa{
-        &pki().leaf, {&pki().leaf, &pki().intermediate, &pki().root}, false, {}, 0};
+    const TestPki& pki = sharedPki();
+    const XarSigning rsa{&pki.leaf, {&pki.leaf, &pki.intermediate, &pki.root}, false, {}, 0};
     const std::pair<const char*, std::vector<std::byte>> packages[] = {
         {"Signed.pkg", makeXar("<file id=\"1\"/>", rsa)},
         {"Unsigned.pkg", makeXar("<file id=\"1\"/>", std::nullopt)},

@@ -94,21 +94,20 @@ TEST(RequirementEvalTest, ClausesAsThePlatformDecidesThem) {
 
 TEST(RequirementEvalTest, AnchorAppleAsksForApplesCodeSigningChain) {
     const TestPki pki;
-    examplegen::CertificateRequest ca;
-    ca.commonName = "Apple Code Signing Certification Authority";
-    ca.organization = "Apple Inc.";
-    ca.authority = true;
-    ca.notBefore = jan2020;
-    ca.notAfter = jan2040;
-    const auto appleCa = examplegen::issueCertificate(ca, pki.root);
+    const auto appleCa =
+        examplegen::issueCertificate({.commonName = "Apple Code Signing Certification Authority",
+                                      .organization = "Apple Inc.",
+                                      .authority = true,
+                                      .notBefore = jan2020,
+                                      .notAfter = jan2040},
+                                     pki.root);
     const auto leafWith = [&](std::vector<std::string> markers) {
-        examplegen::CertificateRequest r;
-        r.commonName = "Software Signing";
-        r.organization = "Apple Inc.";
-        r.markers = std::move(markers);
-        r.notBefore = jan2020;
-        r.notAfter = jan2030;
-        return examplegen::issueCertificate(r, appleCa);
+        return examplegen::issueCertificate({.commonName = "Software Signing",
+                                             .organization = "Apple Inc.",
+                                             .markers = std::move(markers),
+                                             .notBefore = jan2020,
+                                             .notAfter = jan2030},
+                                            appleCa);
     };
     codesign::RequirementContext ctx;
     ctx.hasDirectory = true;

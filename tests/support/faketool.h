@@ -13,6 +13,8 @@
 
 #include <csignal>
 
+#include "support/files.h"
+
 namespace varko::testing {
 
 class FakeTool {
@@ -44,21 +46,15 @@ public:
     [[nodiscard]] bool ran() const { return QFile::exists(argsFile()); }
 
     [[nodiscard]] QStringList arguments() const {
-        QFile f(argsFile());
-        if (!f.open(QIODevice::ReadOnly)) return {};
+        if (!ran()) return {};
         QStringList args;
-        for (const QByteArray& a : f.readAll().split('\0')) args << QString::fromUtf8(a);
+        for (const QByteArray& a : readFile(argsFile()).split('\0')) args << QString::fromUtf8(a);
         args.removeLast();  // the split leaves an empty piece after the last NUL
         return args;
     }
 
 private:
     [[nodiscard]] QString argsFile() const { return base + ".args"; }
-
-    static void writeFile(const QString& path, const QByteArray& bytes) {
-        QFile f(path);
-        if (f.open(QIODevice::WriteOnly | QIODevice::Truncate)) f.write(bytes);
-    }
 
     QString base;
 };
@@ -77,11 +73,8 @@ public:
     QString file(const QString& name, const QByteArray& content,
                  QFile::Permissions permissions = QFile::ReadOwner | QFile::WriteOwner) const {
         const QString target = path(name);
-        QFile out(target);
-        if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate)) return {};
-        out.write(content);
-        out.close();
-        out.setPermissions(permissions);
+        if (!writeFile(target, content)) return {};
+        QFile::setPermissions(target, permissions);
         return target;
     }
 
@@ -104,10 +97,7 @@ inline QString makeBundle(const QTemporaryDir& dir, const QString& name,
                           const std::optional<QByteArray>& infoPlist) {
     const QString path = dir.filePath(name);
     QDir().mkpath(path + "/Contents/MacOS");
-    if (infoPlist) {
-        QFile f(path + "/Contents/Info.plist");
-        if (f.open(QIODevice::WriteOnly | QIODevice::Truncate)) f.write(*infoPlist);
-    }
+    if (infoPlist) writeFile(path + "/Contents/Info.plist", *infoPlist);
     return path;
 }
 
@@ -131,8 +121,7 @@ inline bool processRuns(pid_t pid) {
 
 /// The process id a tool wrote to `file`, or 0 while there is none.
 inline pid_t pidIn(const QString& file) {
-    QFile f(file);
-    return f.open(QIODevice::ReadOnly) ? pid_t(f.readAll().trimmed().toInt()) : 0;
+    return pid_t(readFile(file).trimmed().toInt());
 }
 
 }  // namespace varko::testing

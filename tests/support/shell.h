@@ -6,13 +6,16 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDropEvent>
 #include <QFile>
 #include <QFileDialog>
 #include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QPointer>
+#include <QTest>
 
 #include "support/faketool.h"
 #include "tools/toolset.h"
@@ -32,6 +35,25 @@ Widget* shown() {
     for (QWidget* w : QApplication::topLevelWidgets())
         if (auto* found = qobject_cast<Widget*>(w); found && found->isVisible()) return found;
     return nullptr;
+}
+
+/// Makes `window` the one that keys go to; whether it became so.
+inline bool activate(QWidget* window) {
+    window->activateWindow();
+    return QTest::qWaitForWindowActive(window);
+}
+
+/// Drags `urls` onto `target` at `at` and drops them, as the platform delivers a drop to the
+/// widget under the pointer; whether the drag was taken and then the drop.
+inline bool drop(QWidget* target, const QPoint& at, const QList<QUrl>& urls) {
+    QMimeData mime;
+    mime.setUrls(urls);
+    QDragEnterEvent enter(at, Qt::CopyAction, &mime, Qt::LeftButton, {});
+    QApplication::sendEvent(target, &enter);
+    if (!enter.isAccepted()) return false;
+    QDropEvent dropped(QPointF(at), Qt::CopyAction, &mime, Qt::LeftButton, {});
+    QApplication::sendEvent(target, &dropped);
+    return dropped.isAccepted();
 }
 
 /// The item titled `title` in any menu of the window's menu bar, or null.

@@ -24,6 +24,7 @@
 #include "format/macho_fixtures.h"
 #include "format/plist/plist.h"
 #include "support/bytes.h"
+#include "support/files.h"
 #include "support/programrun.h"
 
 using namespace varko::examplegen;
@@ -96,12 +97,12 @@ protected:
         return path;
     }
     static std::string requirementsOf(const QString& path) {
-        const auto r = varko::testing::runTool("varko-codesign", {"-d", "-r-", path});
+        const auto r = codesign({"-d", "-r-", path});
         EXPECT_EQ(r.status, 0) << r.err.toStdString();
         return r.out.toStdString();
     }
     static std::string cdhashOf(const QString& path, const QString& arch) {
-        const auto r = varko::testing::runTool("varko-codesign", {"-dvvv", "-a", arch, path});
+        const auto r = codesign({"-dvvv", "-a", arch, path});
         const auto m = QRegularExpression("CDHash=([0-9a-f]+)").match(QString::fromUtf8(r.err));
         EXPECT_TRUE(m.hasMatch()) << r.err.toStdString();
         return m.captured(1).toStdString();
@@ -162,13 +163,14 @@ TEST_F(CodesignTest, ReadsBareAndFlatCodeAndTheSliceACurrentMacRuns) {
         file("three", makeUniversal(std::vector<std::vector<std::byte>>{
                           executable(Arch::I386, x86), executable(Arch::Arm64e, arme)}));
     EXPECT_EQ(entitlementsOf(three).out, bytes(arme));
-    for (const char* name : {"i386", "7", "7,3"})
+    for (const auto& [name, shown] : {std::pair{"i386", x86},
+                                      {"7", x86},
+                                      {"7,3", x86},
+                                      {"arm64e", arme},
+                                      {"16777228", arme},
+                                      {"16777228,2", arme}})
         EXPECT_EQ(codesign({"--display", "-a", name, "--entitlements", ":-", three}).out,
-                  bytes(x86))
-            << name;
-    for (const char* name : {"arm64e", "16777228", "16777228,2"})
-        EXPECT_EQ(codesign({"--display", "-a", name, "--entitlements", ":-", three}).out,
-                  bytes(arme))
+                  bytes(shown))
             << name;
     expectFailure(codesign({"--display", "-a", "arm64", "--entitlements", ":-", three}),
                   "*: the executable has no code for architecture arm64\n");
@@ -177,9 +179,8 @@ TEST_F(CodesignTest, ReadsBareAndFlatCodeAndTheSliceACurrentMacRuns) {
     EXPECT_EQ(entitlementsOf(file("i386", executable(Arch::I386, arm))).out, bytes(arm));
 
     ASSERT_TRUE(QDir(dir.path()).mkdir("Flat.app"));
-    const std::string info = infoPlistNaming("Flat");
-    ASSERT_TRUE(writeFile(dir.filePath("Flat.app/Info.plist").toStdString(),
-                          varko::testing::bytesOf(info)));
+    ASSERT_TRUE(varko::testing::writeFile(dir.filePath("Flat.app/Info.plist"),
+                                          bytes(infoPlistNaming("Flat"))));
     file("Flat.app/Flat", executable(Arch::X86_64, x86));
     EXPECT_EQ(entitlementsOf(dir.filePath("Flat.app")).out, bytes(x86));
 }
@@ -382,17 +383,14 @@ TEST_F(CodesignTest, ExplicitRequirementsPrintAsTheyAreAndStandInForTheImplicit)
 
     // -r PATH writes the same text to the file.
     const QString out = dir.filePath("requirements.txt");
-    ASSERT_EQ(
-        varko::testing::runTool("varko-codesign", {"--display", "-r", out, designated}).status, 0);
-    QFile f(out);
-    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-    EXPECT_EQ(f.readAll(), "designated => identifier tool and anchor apple\nlibrary => always\n");
+    ASSERT_EQ(codesign({"--display", "-r", out, designated}).status, 0);
+    EXPECT_EQ(varko::testing::readFile(out),
+              "designated => identifier tool and anchor apple\nlibrary => always\n");
 
     // A designated requirement whose program is a lone "and".
     o.signature->requirementSet = *varko::codesig::compileRequirement("designated => always");
     o.signature->requirementSet->back() = std::byte{6};
-    const auto broken =
-        varko::testing::runTool("varko-codesign", {"-d", "-r-", file("broken", makeMachO(o))});
+    const auto broken = codesign({"-d", "-r-", file("broken", makeMachO(o))});
     EXPECT_EQ(broken.status, 1);
     EXPECT_TRUE(
         broken.err.contains(": invalid or corrupted code requirement(s) (it ends inside "
@@ -512,13 +510,13 @@ TEST_F(CodesignTest, VerifyGivesTheStatusesAndWordsCodesignGives) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.arguments.join(' ').toStdString());
-        const auto r = varko::testing::runTool("varko-codesign", c.arguments);
+        const auto r = codesign(c.arguments);
         EXPECT_EQ(r.status, c.status) << r.err.toStdString();
         if (c.status != 2 || !c.err.empty()) {
             EXPECT_EQ(r.err.toStdString(), c.err);
         }
     }
-    const auto modifiedRun = varko::testing::runTool("varko-codesign", {"-v", tampered});
+    const auto modifiedRun = codesign({"-v", tampered});
     EXPECT_EQ(modifiedRun.status, 1);
     EXPECT_TRUE(modifiedRun.err.startsWith((tampered + ": invalid signature: ").toUtf8()))
         << modifiedRun.err.toStdString();

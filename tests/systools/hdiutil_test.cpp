@@ -9,6 +9,7 @@
 #include <fstream>
 
 #include "support/childprocess.h"
+#include "support/files.h"
 
 namespace {
 
@@ -38,25 +39,22 @@ protected:
 
     /// A udisksctl that logs its arguments and answers each verb as `cases` says.
     void fakeUdisks(const QByteArray& cases) {
-        QFile f(tools + "/udisksctl");
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write("#!/bin/sh\necho \"$*\" >> '" + dir.filePath("calls").toUtf8() +
-                "'\ncase \"$1\" in\n" + cases + "\nesac\n");
-        f.close();
-        f.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        ASSERT_TRUE(varko::testing::writeFile(
+            tools + "/udisksctl", "#!/bin/sh\necho \"$*\" >> '" + dir.filePath("calls").toUtf8() +
+                                      "'\ncase \"$1\" in\n" + cases + "\nesac\n"));
+        QFile::setPermissions(tools + "/udisksctl",
+                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     }
 
     [[nodiscard]] QStringList calls() const {
-        QFile f(dir.filePath("calls"));
-        if (!f.open(QIODevice::ReadOnly)) return {};
-        return QString::fromUtf8(f.readAll()).split('\n', Qt::SkipEmptyParts);
+        if (!QFile::exists(dir.filePath("calls"))) return {};
+        return QString::fromUtf8(varko::testing::readFile(dir.filePath("calls")))
+            .split('\n', Qt::SkipEmptyParts);
     }
 
     QString image(const QString& name, QByteArray bytes) {
-        QFile f(dir.filePath(name));
-        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(bytes);
-        return f.fileName();
+        EXPECT_TRUE(varko::testing::writeFile(dir.filePath(name), bytes));
+        return dir.filePath(name);
     }
 };
 

@@ -7,6 +7,7 @@
 #include "fixtures/exampleapp.h"
 #include "fixtures/machowriter.h"
 #include "fixtures/xarwriter.h"
+#include "support/files.h"
 #include "support/programrun.h"
 
 namespace {
@@ -37,10 +38,8 @@ QByteArray xar(const std::string& files) {
 class SpctlTest : public ::testing::Test {
 protected:
     QString write(const QString& name, const QByteArray& bytes) {
-        QFile f(dir.filePath(name));
-        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(bytes);
-        return f.fileName();
+        EXPECT_TRUE(varko::testing::writeFile(dir.filePath(name), bytes));
+        return dir.filePath(name);
     }
     QString example() {
         EXPECT_TRUE(varko::examplegen::writeExampleApp(dir.path().toStdString()));

@@ -7,6 +7,7 @@
 
 #include <sys/stat.h>
 
+#include "support/files.h"
 #include "tools/pathbytes.h"
 #include "tools/safewrite.h"
 #include "tools/utf8.h"
@@ -14,10 +15,7 @@
 namespace varko {
 namespace {
 
-QByteArray contents(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
-}
+using testing::readFile;
 
 TEST(SafeWrite, ReplacesAFileWhole) {
     QTemporaryDir dir;
@@ -27,7 +25,7 @@ TEST(SafeWrite, ReplacesAFileWhole) {
         const QString path = dir.filePath(name);
         ASSERT_TRUE(host::writeFileAtomically(path, "old", 3));
         ASSERT_TRUE(host::writeFileAtomically(path, "new text", 8));
-        EXPECT_EQ(contents(path), "new text");
+        EXPECT_EQ(readFile(path), "new text");
         // Nothing of the temporary file stays behind.
         EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{name});
         QFile::remove(path);

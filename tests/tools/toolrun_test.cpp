@@ -62,6 +62,14 @@ QByteArray redirected(int fd, const QByteArray& content, const std::function<voi
     return file.readAll();
 }
 
+/// Polls `done` for up to `ms` milliseconds without running an event loop; whether it held.
+bool waitFor(const std::function<bool()>& done, int ms = 30000) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!done() && timer.elapsed() < ms) ::usleep(1000);
+    return done();
+}
+
 [[nodiscard]] bool hasNoChildrenLeft() {
     return ::waitpid(-1, nullptr, WNOHANG) == -1 && errno == ECHILD;
 }
@@ -270,9 +278,7 @@ TEST(RunProgram, PipesStayOffOurClosedStandardStreams) {
         result = runProgram(waiting, {}, Capture::Both,
                             ToolLimits{1 << 20, std::chrono::seconds(30), {}});
     });
-    QElapsedTimer timer;
-    timer.start();
-    while (::access(ready.constData(), F_OK) != 0 && timer.elapsed() < 30000) ::usleep(1000);
+    waitFor([&] { return ::access(ready.constData(), F_OK) == 0; });
     for (int fd = 0; fd <= STDERR_FILENO; ++fd) takenDuringRun[fd] = ::fcntl(fd, F_GETFD) != -1;
     ::close(::open(go.constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600));
     run.join();
@@ -298,11 +304,8 @@ TEST(RunProgram, WaitsForBackgroundChildrenHoldingThePipe) {
                       .toUtf8());
     std::atomic<bool> parentEnded = false;
     std::thread releaser([&] {
-        QElapsedTimer timer;
-        timer.start();
-        while (pidIn(pidFile) <= 0 && timer.elapsed() < 30000) ::usleep(1000);
-        while (processRuns(pidIn(pidFile)) && timer.elapsed() < 30000) ::usleep(1000);
-        parentEnded = !processRuns(pidIn(pidFile));
+        parentEnded = waitFor([&] { return pidIn(pidFile) > 0; }) &&
+                      waitFor([&] { return !processRuns(pidIn(pidFile)); });
         tools.file("release", {});
     });
     const ToolResult result = runProgram(parent, {}, Capture::Both);
@@ -331,10 +334,8 @@ TEST(RunProgram, ATimeLimitEndsTheToolAndWhatItStartedAndSaysSo) {
     EXPECT_THAT(result.interruption().toStdString(), HasSubstr("time limit"));
     const pid_t child = pidIn(pidFile);
     ASSERT_GT(child, 0);
-    QElapsedTimer gone;
-    gone.start();
-    while (processRuns(child) && gone.elapsed() < 5000) ::usleep(10000);
-    EXPECT_FALSE(processRuns(child)) << "the tool's own child outlived the run";
+    EXPECT_TRUE(waitFor([&] { return !processRuns(child); }, 5000))
+        << "the tool's own child outlived the run";
     EXPECT_TRUE(hasNoChildrenLeft());
 
     // A quick tool is untouched by a limit it stays within.
@@ -410,8 +411,7 @@ TEST(RunProgramConcurrently, FastRunDoesNotWaitForSlowOne) {
         slowResult = runProgram(slow, {}, Capture::Both);
         slowReturned = true;
     });
-    while (!QFile::exists(started) && !slowReturned)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    waitFor([&] { return QFile::exists(started) || slowReturned; }, 60000);
     const ToolResult fastResult = runProgram(fast, {}, Capture::Both);
     EXPECT_FALSE(slowReturned);
     tools.file("release", {});
@@ -538,11 +538,9 @@ TEST(ToolSet, AToolInProcessIsBoundedAndCalledOffAsItsProcessWouldBe) {
 TEST(ToolSet, SystemUsesOurStandInsBesideTheProgram) {
     const QString dir = QStringLiteral("/opt/varko stand-ins");
     const ToolSet set = ToolSet::system(dir);
-    EXPECT_EQ(set.programFor(QLatin1String(codesignPath)), dir + "/varko-codesign");
-    EXPECT_EQ(set.programFor(QLatin1String(spctlPath)), dir + "/varko-spctl");
-    EXPECT_EQ(set.programFor(QLatin1String(pkgutilPath)), dir + "/varko-pkgutil");
-    EXPECT_EQ(set.programFor(QLatin1String(logPath)), dir + "/varko-log");
-    EXPECT_EQ(set.programFor(QLatin1String(hdiutilPath)), dir + "/varko-hdiutil");
+    for (const char* tool : {codesignPath, spctlPath, pkgutilPath, logPath, hdiutilPath})
+        EXPECT_EQ(set.programFor(QLatin1String(tool)),
+                  dir + "/varko-" + QFileInfo(QLatin1String(tool)).fileName());
     EXPECT_EQ(set.programFor(QLatin1String(idPath)), QLatin1String(idPath));
     EXPECT_EQ(set.programFor(QStringLiteral("/usr/bin/true")), QStringLiteral("/usr/bin/true"));
 

@@ -4,7 +4,6 @@
 #include <QClipboard>
 #include <QDir>
 #include <QFileDialog>
-#include <QMimeData>
 #include <QScrollBar>
 #include <QSettings>
 #include <QSignalSpy>
@@ -19,6 +18,7 @@
 #include "support/faketool.h"
 #include "support/filesizelimit.h"
 #include "support/savedialogs.h"
+#include "support/shell.h"
 #include "tools/threadpools.h"
 #include "ui/findbar.h"
 #include "ui/savedialog.h"
@@ -40,8 +40,7 @@ protected:
         log.answer(threeEntries);
         w = window();
         v = w->viewController();
-        w->activateWindow();  // for the keys of its menus
-        (void)QTest::qWaitForWindowActive(w.get());
+        (void)varko::testing::activate(w.get());  // for the keys of its menus
     }
     std::unique_ptr<LogWindowController> window(const host::ToolSet& set) {
         auto made = std::make_unique<LogWindowController>(set);
@@ -177,7 +176,7 @@ TEST_F(LogViewTest, WindowStaysResponsiveWhileTheToolRunsAndMayCloseMeanwhile) {
     EXPECT_TRUE(v->logs.empty());
     EXPECT_TRUE(finished.isEmpty());
     w.reset();  // closing with the tool still running neither blocks nor crashes
-    (void)QFile(release).open(QIODevice::WriteOnly);
+    (void)testing::writeFile(release);
     // The retired pool goes once the tool's answer has been handled: no window took it.
     EXPECT_TRUE(QTest::qWaitFor([] { return host::retiredPoolsPending() == 0; }, 20000));
     EXPECT_EQ(finished.size(), 0);
@@ -316,12 +315,6 @@ QByteArray manyEntries(int count) {
     return json + "]";
 }
 
-QAction* menuAction(QMainWindow& window, const QString& title) {
-    for (QAction* a : window.findChildren<QAction*>())
-        if (a->text().remove(u'&') == title) return a;
-    return nullptr;
-}
-
 TEST_F(LogViewTest, TheFirstEntryInViewStaysThereWhenTheSizeOrTheCategoriesChange) {
     log.answer(manyEntries(400));
     LogOutputView* view = v->outputTextbox;
@@ -335,13 +328,13 @@ TEST_F(LogViewTest, TheFirstEntryInViewStaysThereWhenTheSizeOrTheCategoriesChang
     QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, clicked.center());
     const std::uint32_t selected = top + 3;
 
-    QAction* bigger = menuAction(*w, "Bigger");
+    QAction* bigger = testing::menuItem(w.get(), "&Bigger");
     ASSERT_NE(bigger, nullptr);
     for (int i = 0; i < 3; ++i) {
         bigger->trigger();
         EXPECT_EQ(topEntry(), top);
     }
-    menuAction(*w, "Smaller")->trigger();
+    testing::menuItem(w.get(), "S&maller")->trigger();
     EXPECT_EQ(topEntry(), top);
     EXPECT_EQ(v->outputLines->display().placeOf(view->currentLine())->entry, selected);
 
@@ -431,24 +424,15 @@ TEST_F(LogViewTest, TheTitleNamesTheRangeOfTheEntriesShown) {
 
 TEST_F(LogViewTest, ItemsDroppedAnywhereOnTheWindowAreHandedOn) {
     QSignalSpy dropped(w.get(), &LogWindowController::itemsDropped);
-    QMimeData items;
-    items.setUrls({QUrl::fromLocalFile(dir.filePath("A.app")), QUrl("https://example.com/B.pkg"),
-                   QUrl::fromLocalFile(dir.filePath("C.pkg"))});
-    QMimeData remote;
-    remote.setUrls({QUrl("https://example.com/B.pkg")});
-    // As the platform delivers them: to the widget under the pointer, which hands
-    // them up to the first that takes drops.
+    const QUrl remote("https://example.com/B.pkg");
+    // The widget under the pointer hands them up to the first that takes drops.
     for (QWidget* target :
          {v->outputTextbox->viewport(), static_cast<QWidget*>(v->startDateTextbox)}) {
         const QPoint at = target->rect().center();
-        QDragEnterEvent refused(at, Qt::CopyAction, &remote, Qt::LeftButton, Qt::NoModifier);
-        QApplication::sendEvent(target, &refused);
-        EXPECT_FALSE(refused.isAccepted());
-        QDragEnterEvent enter(at, Qt::CopyAction, &items, Qt::LeftButton, Qt::NoModifier);
-        QApplication::sendEvent(target, &enter);
-        EXPECT_TRUE(enter.isAccepted());
-        QDropEvent drop(at, Qt::CopyAction, &items, Qt::LeftButton, Qt::NoModifier);
-        QApplication::sendEvent(target, &drop);
+        EXPECT_FALSE(testing::drop(target, at, {remote}));
+        EXPECT_TRUE(testing::drop(target, at,
+                                  {QUrl::fromLocalFile(dir.filePath("A.app")), remote,
+                                   QUrl::fromLocalFile(dir.filePath("C.pkg"))}));
     }
     ASSERT_EQ(dropped.size(), 2);
     EXPECT_EQ(dropped[0][0].toStringList(),
@@ -470,11 +454,7 @@ QFileDialog* openSave(LogWindowController* window) {
 TEST_F(LogViewTest, FailedSaveLeavesTheOldFileAndSaysWhy) {
     ASSERT_TRUE(fetch(v));
     const QString target = dir.filePath("old.rtf");
-    {
-        QFile old(target);
-        ASSERT_TRUE(old.open(QIODevice::WriteOnly));
-        old.write("old log");
-    }
+    ASSERT_TRUE(testing::writeFile(target, "old log"));
     {
         const varko::testing::FileSizeLimit limit;  // every write past 16 bytes fails
         QSignalSpy saved(v, &LogViewController::logSaved);
@@ -485,25 +465,11 @@ TEST_F(LogViewTest, FailedSaveLeavesTheOldFileAndSaysWhy) {
         ASSERT_TRUE(!saved.isEmpty() || saved.wait(10000));
     }
 
-    QFile old(target);
-    ASSERT_TRUE(old.open(QIODevice::ReadOnly));
-    EXPECT_EQ(old.readAll(), "old log");
+    EXPECT_EQ(testing::readFile(target), "old log");
     const unifiedlog::LogDisplay& shown = v->outputLines->display();
     EXPECT_EQ(shown.lineCount(), 4);  // the entries, then the reason
     EXPECT_FALSE(shown.line(3)[0].text.isEmpty());
     EXPECT_EQ(QDir(dir.path()).entryList({"old.rtf*"}, QDir::Files | QDir::Hidden).size(), 1);
-}
-
-TEST_F(LogViewTest, OutputViewSelectsAndCopiesWholeLines) {
-    ASSERT_TRUE(fetch(v));
-    LogOutputView* view = v->outputTextbox;
-    view->setFocus();
-    QTest::keyClick(view, Qt::Key_Home);
-    QTest::keyClick(view, Qt::Key_Down, Qt::ShiftModifier);
-    EXPECT_EQ(view->selection(), (std::pair<qsizetype, qsizetype>{0, 1}));
-    EXPECT_EQ(view->selectedText(), v->outputLines->display().text(0, 1));
-    QTest::keyClick(view, Qt::Key_A, Qt::ControlModifier);
-    EXPECT_EQ(view->selectedText(), v->outputLines->display().text());
 }
 
 TEST_F(LogViewTest, ScreenReadersSeeEachLineAsAListItem) {
@@ -580,21 +546,29 @@ TEST_F(LogViewTest, ClosingTheWindowLetsItsSaveFinishAsRtf) {
     const QString target = dir.filePath("log.rtf");
     testing::chooseInSaveDialog(dialog, target);
     ASSERT_TRUE(testing::eventually([&] { return QFileInfo(target).size() > 0; }));
-    QFile saved(target);
-    ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
-    const QByteArray rtf = saved.readAll();
+    const QByteArray rtf = testing::readFile(target);
     EXPECT_TRUE(rtf.startsWith("{\\rtf1"));
     EXPECT_TRUE(rtf.contains("TCC         tcc\\par"));
     EXPECT_TRUE(rtf.contains("kernel\\par"));
     EXPECT_TRUE(rtf.contains("\\cf3"));
 }
 
-TEST_F(LogViewTest, EditMenuCopiesTheLinesAndActualSizeResetsTheSize) {
+TEST_F(LogViewTest, LinesAreSelectedWholeTheEditMenuCopiesThemAndActualSizeResetsTheSize) {
     ASSERT_TRUE(fetch(v));
-    QAction* selectAll = menuAction(*w, "Select All");
-    QAction* copy = menuAction(*w, "Copy");
+    LogOutputView* view = v->outputTextbox;
+    view->setFocus();
+    QTest::keyClick(view, Qt::Key_Home);
+    QTest::keyClick(view, Qt::Key_Down, Qt::ShiftModifier);
+    EXPECT_EQ(view->selection(), (std::pair<qsizetype, qsizetype>{0, 1}));
+    EXPECT_EQ(view->selectedText(), v->outputLines->display().text(0, 1));
+    QTest::keyClick(view, Qt::Key_A, Qt::ControlModifier);
+    EXPECT_EQ(view->selectedText(), v->outputLines->display().text());
+    view->selectLine(0);
+    QAction* selectAll = testing::menuItem(w.get(), "Select &All");
+    QAction* copy = testing::menuItem(w.get(), "&Copy");
     ASSERT_TRUE(selectAll && copy);
     selectAll->trigger();
+    EXPECT_EQ(view->selectedText(), v->outputLines->display().text());
     copy->trigger();
     const QString copied = QApplication::clipboard()->text().trimmed();
     EXPECT_EQ(copied.count(u'\n'), 2) << copied.toStdString();

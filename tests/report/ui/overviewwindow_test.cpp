@@ -204,9 +204,7 @@ TEST_F(OverviewWindowTest, ExportPrivacyProfileSavesTheAppsProfileAndSaysWhatItD
     ASSERT_TRUE(exported.count() > 0 || exported.wait(20000));
     EXPECT_TRUE(exported[0][1].toBool());
 
-    QFile file(dir.filePath("Fleet.mobileconfig"));
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    const QByteArray bytes = file.readAll();
+    const QByteArray bytes = varko::testing::readFile(dir.filePath("Fleet.mobileconfig"));
     const auto profile = plist::parseXml(std::as_bytes(std::span(bytes.data(), bytes.size())));
     ASSERT_TRUE(profile && profile->dictionary());
     const plist::Value* services =

@@ -22,17 +22,11 @@ namespace {
 /// The save dialog that Save Report… opens in `w`, by its key.
 QFileDialog* openSave(DocumentWindowController& w) {
     // As a window manager would, after an earlier dialog has closed.
-    w.activateWindow();
-    (void)QTest::qWaitForWindowActive(&w);
+    (void)varko::testing::activate(&w);
     QSignalSpy opened(w.viewController(), &ViewController::saveDialogOpened);
     QTest::keySequence(&w, QKeySequence::Save);
     return opened.size() == 1 ? qobject_cast<QFileDialog*>(opened[0][0].value<QWidget*>())
                               : nullptr;
-}
-
-QByteArray contents(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
 }
 
 class ReportWindowTest : public ViewControllerTest {
@@ -41,8 +35,7 @@ protected:
     std::unique_ptr<DocumentWindowController> shownApp() {
         auto w = window(app(), applicationBundleType);
         if (!showAndFinish(*w)) return nullptr;
-        w->activateWindow();
-        (void)QTest::qWaitForWindowActive(w.get());
+        (void)varko::testing::activate(w.get());
         return w;
     }
 };
@@ -60,7 +53,7 @@ TEST_F(ReportWindowTest, SavedFileAndCopyHoldTheReportsExactCharacters) {
     const QString target = dir.filePath("exact.text");
     chooseInSaveDialog(openSave(*w), target);
     ASSERT_TRUE(!saved.isEmpty() || saved.wait(10000));
-    EXPECT_EQ(contents(target), v->reportText().toUtf8());
+    EXPECT_EQ(readFile(target), v->reportText().toUtf8());
 
     // Select All and Copy by their keys, in the view that has the keyboard.
     v->outputTextbox->setFocus();
@@ -163,7 +156,7 @@ TEST_F(ReportWindowTest, ClosingTheWindowLetsItsSaveFinish) {
     const QString target = dir.filePath("after close.text");
     chooseInSaveDialog(dialog, target);
     ASSERT_TRUE(eventually([&] { return QFile::exists(target); }));
-    EXPECT_EQ(contents(target), report);
+    EXPECT_EQ(readFile(target), report);
 
     // A failure with no window left to show it in comes as an alert.
     w = shownApp();

@@ -28,12 +28,14 @@
 #include "support/shell.h"
 
 using namespace varko;
-using varko::testing::dataText;
 using varko::testing::eventually;
+using varko::testing::readFile;
 using varko::testing::save;
 using varko::testing::saveDialog;
+using varko::testing::testData;
 using varko::testing::untilExists;
 using varko::testing::ViewControllerTest;
+using varko::testing::writeFile;
 
 namespace {
 
@@ -44,7 +46,8 @@ TEST_F(ViewControllerTest, AppWindowShowsTheReportAndFindingsThatNoInputChanges)
     ViewController* v = w->viewController();
     ASSERT_TRUE(showAndFinish(*w));
     const QString path = w->document()->theInfo->path();
-    EXPECT_EQ(v->outputTextbox->toPlainText(), dataText("app-window.txt").replace("@PATH@", path));
+    EXPECT_EQ(v->outputTextbox->toPlainText(),
+              QString::fromUtf8(testData("app-window.txt")).replace("@PATH@", path));
     EXPECT_EQ(v->appIDText->text(), "com.example.a");
     EXPECT_EQ(v->versionText->text(), "1.0");
     for (Check on :
@@ -56,8 +59,7 @@ TEST_F(ViewControllerTest, AppWindowShowsTheReportAndFindingsThatNoInputChanges)
         EXPECT_FALSE(v->checkbox(off)->isChecked()) << checkName(off).toStdString();
     EXPECT_TRUE(v->busySpinner->isHidden());
 
-    w->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(w.get()));
+    ASSERT_TRUE(varko::testing::activate(w.get()));
     for (QWidget* box : v->appFindings) EXPECT_TRUE(box->isVisible());
     v->outputTextbox->setFocus();
     QSet<QWidget*> visited;
@@ -168,15 +170,13 @@ TEST_F(ViewControllerTest, SavedFileHoldsTheTextOfTheMomentSaveWasChosen) {
     QFileDialog* dialog = saveDialog(v);
     ASSERT_NE(dialog, nullptr);
     ASSERT_TRUE(finished.isEmpty());
-    (void)QFile(release).open(QIODevice::WriteOnly);
+    (void)writeFile(release);
     ASSERT_TRUE(finished.wait(20000));
     const QString target = dir.filePath("report.text");
     QSignalSpy saved(v, &ViewController::reportSaved);
     varko::testing::chooseInSaveDialog(dialog, target);
     ASSERT_TRUE(!saved.isEmpty() || saved.wait(10000));
-    QFile file(target);
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    EXPECT_EQ(file.readAll(), atSave.toUtf8());
+    EXPECT_EQ(readFile(target), atSave.toUtf8());
     EXPECT_NE(atSave, v->outputTextbox->toPlainText());
 }
 
@@ -198,19 +198,13 @@ TEST_F(ViewControllerTest, ANameTypedWithoutSuffixGetsItAndAFailedSaveKeepsTheOl
     EXPECT_FALSE(QFile::exists(dir.filePath("myreport")));
 
     const QString target = dir.filePath("old.text");
-    {
-        QFile old(target);
-        ASSERT_TRUE(old.open(QIODevice::WriteOnly));
-        old.write("old report");
-    }
+    ASSERT_TRUE(writeFile(target, "old report"));
     const QString before = v->outputTextbox->toPlainText();
     {
         const varko::testing::FileSizeLimit limit;  // every write past 16 bytes fails
         ASSERT_TRUE(save(v, target));
     }
-    QFile old(target);
-    ASSERT_TRUE(old.open(QIODevice::ReadOnly));
-    EXPECT_EQ(old.readAll(), "old report");
+    EXPECT_EQ(readFile(target), "old report");
     const QString after = v->outputTextbox->toPlainText();
     EXPECT_TRUE(after.startsWith(before));
     EXPECT_EQ(after.mid(before.size()),
@@ -275,9 +269,7 @@ TEST_F(ViewControllerTest, AHugeReportFillsTheViewBetweenEventsAndIsSavedWhole) 
 
     const QString file = dir.filePath("huge.text");
     ASSERT_TRUE(save(&v, file));
-    QFile saved(file);
-    ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
-    EXPECT_EQ(saved.readAll(), report.toUtf8());
+    EXPECT_EQ(readFile(file), report.toUtf8());
 }
 
 TEST_F(ViewControllerTest, ShowingDoesNotWaitForTheToolsAndClosingEndsThem) {
@@ -318,11 +310,8 @@ TEST_F(ViewControllerTest, APackageShowsItsFilesAndScriptsInTabsOfTheirOwn) {
         makeFlatPackage({{"A.pkg/PackageInfo", packageInfo("com.example.a", "1", "/Applications")},
                          {"A.pkg/Payload", payload},
                          {"A.pkg/Scripts", scripts}});
-    QFile f(dir.filePath("Product.pkg"));
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(reinterpret_cast<const char*>(bytes.data()), qsizetype(bytes.size()));
-    f.close();
-    auto w = window(f.fileName(), installerPackageType);
+    ASSERT_TRUE(writeFile(dir.filePath("Product.pkg"), bytes));
+    auto w = window(dir.filePath("Product.pkg"), installerPackageType);
     ViewController* v = w->viewController();
     ASSERT_TRUE(showAndFinish(*w));
     ASSERT_TRUE(eventually([&] { return v->payloadView->model()->rowCount() > 0; }));

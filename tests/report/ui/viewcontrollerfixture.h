@@ -20,13 +20,6 @@
 
 namespace varko::testing {
 
-/// A file of the tests' data folder as text.
-inline QString dataText(const QString& name) {
-    QFile file(QStringLiteral(VARKO_TEST_DATA "/") + name);
-    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll())
-                                          : "<unreadable " + name + ">";
-}
-
 /// The dialog that Save Report… opens, or null.
 inline QFileDialog* saveDialog(ViewController* v) {
     QSignalSpy opened(v, &ViewController::saveDialogOpened);
@@ -94,11 +87,8 @@ protected:
     /// An unsigned installer package: the tools' answers are the fakes', but Varko reads
     /// the archive itself too.
     QString package() {
-        QFile f(dir.filePath("P.pkg"));
-        (void)f.open(QIODevice::WriteOnly);
-        const auto bytes = examplegen::makeXar("", std::nullopt);
-        f.write(reinterpret_cast<const char*>(bytes.data()), qsizetype(bytes.size()));
-        return f.fileName();
+        EXPECT_TRUE(writeFile(dir.filePath("P.pkg"), examplegen::makeXar("", std::nullopt)));
+        return dir.filePath("P.pkg");
     }
 
     static bool showAndFinish(DocumentWindowController& w) {

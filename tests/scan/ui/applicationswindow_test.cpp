@@ -239,8 +239,7 @@ QByteArray exportThroughMenu(ApplicationsWindow* window, const QString& title, c
     varko::testing::chooseInSaveDialog(dialog, path);
     if ((exported.isEmpty() && !exported.wait(10000)) || !exported.first()[1].toBool())
         return "not exported";
-    QFile file(written);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : "not written";
+    return testing::readFile(written);
 }
 
 TEST_F(ApplicationsWindowTest, ExportsWriteTheShownRowsInTheShownOrder) {

@@ -45,12 +45,8 @@ std::string json(std::string_view text) {
 }
 
 TEST(JsonFormatTest, EscapesAsNSJSONSerializationDoes) {
-    EXPECT_EQ(json("plain"), R"("plain")");
-    EXPECT_EQ(json(R"(say "hi")"), R"("say \"hi\"")");
-    EXPECT_EQ(json(R"(C:\dir)"), R"("C:\\dir")");
-    EXPECT_EQ(json("/usr/sbin/tccd"), R"("\/usr\/sbin\/tccd")");
-    EXPECT_EQ(json("a\nb\tc\rd\be\ff"), R"("a\nb\tc\rd\be\ff")");
-    EXPECT_EQ(json(std::string("\x00\x01\x1f\x7f", 4)), "\"\\u0000\\u0001\\u001f\x7f\"");
+    for (const auto& [text, escaped] : caseTable<2>("json_escapes.txt"))
+        EXPECT_EQ(json(text), escaped) << text;
 }
 
 TEST(JsonFormatTest, ValidUtf8PassesAndEachBadSequenceIsOneReplacement) {
@@ -63,13 +59,8 @@ TEST(JsonFormatTest, ValidUtf8PassesAndEachBadSequenceIsOneReplacement) {
 }
 
 TEST(JsonFormatTest, SanitizingCutsOnCharacterBoundariesAndMarksTheCut) {
-    EXPECT_EQ(sanitizeUtf8("abcdef", 6), "abcdef");
-    EXPECT_EQ(sanitizeUtf8("abcdefg", 6), "abc\xE2\x80\xA6");
-    // Never half an é: "aé…" is 6 bytes, "aéé…" would be 8.
-    EXPECT_EQ(sanitizeUtf8("a\xC3\xA9\xC3\xA9\xC3\xA9", 7), "a\xC3\xA9\xC3\xA9\xC3\xA9");
-    EXPECT_EQ(sanitizeUtf8("a\xC3\xA9\xC3\xA9\xC3\xA9", 6), "a\xC3\xA9\xE2\x80\xA6");
-    EXPECT_EQ(sanitizeUtf8("a\xC3\xA9\xC3\xA9\xC3\xA9", 5), "a\xE2\x80\xA6");
-    EXPECT_EQ(sanitizeUtf8("abcdef", 2), "");
+    for (const auto& [text, bound, kept] : caseTable<3>("sanitized.txt"))
+        EXPECT_EQ(sanitizeUtf8(text, std::stoul(bound)), kept) << text << " " << bound;
     EXPECT_EQ(sanitizeUtf8(std::string(100000, 'x'), 65536).size(), 65536u);
 }
 
