@@ -141,9 +141,10 @@ TEST(PrivacyProfileTest, ProfilesFollowTheSchemaAndThePayloadsRules) {
             }
         }
         EXPECT_EQ(grants, c.grants);
-        if (c.grants.contains("AppleEvents"))
+        if (c.grants.contains("AppleEvents")) {
             EXPECT_EQ(receivers, (std::vector<std::string>{"com.example.editor", "com.apple.finder",
                                                            "com.apple.mail"}));
+        }
         EXPECT_EQ(designated.starts_with("cdhash H\""), c.signing == Signing::adhoc) << designated;
     }
 }
