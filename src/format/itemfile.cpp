@@ -309,24 +309,7 @@ fs::file_type typeOfMode(mode_t mode) {
 
 /// The kind an entry's listing told, else what the entry itself says, never through a link.
 fs::file_type typeOfEntry(int folder, const char* name, unsigned char type) {
-    switch (type) {
-        case DT_REG:
-            return fs::file_type::regular;
-        case DT_DIR:
-            return fs::file_type::directory;
-        case DT_LNK:
-            return fs::file_type::symlink;
-        case DT_FIFO:
-            return fs::file_type::fifo;
-        case DT_SOCK:
-            return fs::file_type::socket;
-        case DT_CHR:
-            return fs::file_type::character;
-        case DT_BLK:
-            return fs::file_type::block;
-        default:
-            break;
-    }
+    if (type != DT_UNKNOWN) return typeOfMode(DTTOIF(type));
     struct stat st {};
     if (::fstatat(folder, name, &st, AT_SYMLINK_NOFOLLOW) != 0) return fs::file_type::not_found;
     return typeOfMode(st.st_mode);
