@@ -1,5 +1,6 @@
 #include "format/itemfile.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <pthread.h>
 #include <sys/stat.h>
@@ -11,6 +12,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <limits>
 #include <optional>
 #include <string>
@@ -66,24 +68,39 @@ std::string sizeText(std::uint64_t bytes) {
 }
 
 #ifdef __linux__
-/// The path of the file open at `fd` (O_PATH will do), as the kernel names it: fully
-/// resolved. Read through one open handle on this process's /proc fd folder, which spares a
-/// walk through /proc for every file.
-std::optional<fs::path> pathOfOpen(int fd) {
-    // A child of a fork names its own files by its own folder, not its parent's: told by a
-    // flag that the fork clears, as asking for the process id costs a system call each time.
+/// This process's /proc fd folder, opened once, or -1 where it can't be used: a child of a
+/// fork has its own, told by a flag that the fork clears, as asking for the process id
+/// costs a system call each time.
+int openFilesFolder() {
     static std::atomic<bool> inParent{true};
     static const int folder = [] {
         ::pthread_atfork(nullptr, nullptr, [] { inParent = false; });
         return ::open("/proc/self/fd", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     }();
+    return inParent ? folder : -1;
+}
+
+/// The path of the file open at `fd` (O_PATH will do), as the kernel names it: fully
+/// resolved. Read through one open handle on this process's /proc fd folder, which spares a
+/// walk through /proc for every file.
+std::optional<fs::path> pathOfOpen(int fd) {
+    const int folder = openFilesFolder();
     const std::string name = std::to_string(fd);
     char real[PATH_MAX];
-    const ssize_t n = folder >= 0 && inParent
+    const ssize_t n = folder >= 0
                           ? ::readlinkat(folder, name.c_str(), real, sizeof real)
                           : ::readlink(("/proc/self/fd/" + name).c_str(), real, sizeof real);
     if (n <= 0 || n >= static_cast<ssize_t>(sizeof real) || real[0] != '/') return std::nullopt;
     return fs::path(std::string(real, static_cast<std::size_t>(n)));
+}
+
+/// The file located at `fd` (O_PATH) opened for reading through the kernel's own link to
+/// it, which leads to that file and no other, whatever has become of its path.
+int reopen(int fd, int flags) {
+    const int folder = openFilesFolder();
+    const std::string name = std::to_string(fd);
+    return folder >= 0 ? ::openat(folder, name.c_str(), flags)
+                       : ::open(("/proc/self/fd/" + name).c_str(), flags);
 }
 #endif
 
@@ -174,23 +191,22 @@ namespace {
 
 /// `path` opened inside `within` in one walk: located without being opened (so that no FIFO
 /// or device is), told to be a regular file inside by the kernel's name for it, then opened
-/// by that name and found to be the same file. Nullopt for anything else, which the full
-/// check then names.
-std::optional<OpenedFile> openInside(const fs::path& path, const ItemRoot& within, FinalLink last) {
+/// through the kernel's link to what was located. Nullopt for anything else, which the full
+/// check then names; `absent` is set to the errno of a path that leads nowhere.
+std::optional<OpenedFile> openInside(const fs::path& path, const ItemRoot& within, FinalLink last,
+                                     int& absent) {
     const int nofollow = last == FinalLink::Refuse ? O_NOFOLLOW : 0;
     const FileDescriptor located(::open(path.c_str(), O_PATH | O_CLOEXEC | nofollow));
+    if (located.get() < 0 && (errno == ENOENT || errno == ENOTDIR)) absent = errno;
     struct stat found {};
     if (located.get() < 0 || ::fstat(located.get(), &found) != 0 || !S_ISREG(found.st_mode))
         return std::nullopt;
     const auto real = pathOfOpen(located.get());
     if (!real || !within.contains(*real)) return std::nullopt;
-    FileDescriptor fd(
-        ::open(real->c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW));
-    struct stat st {};
-    if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) ||
-        st.st_dev != found.st_dev || st.st_ino != found.st_ino)
-        return std::nullopt;
-    return OpenedFile{std::move(fd), static_cast<std::uint64_t>(st.st_size)};
+    // The very file looked at: nothing swapped in since can be opened in its place.
+    FileDescriptor fd(reopen(located.get(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    if (fd.get() < 0) return std::nullopt;
+    return OpenedFile{std::move(fd), static_cast<std::uint64_t>(found.st_size), stampOf(found)};
 }
 
 }  // namespace
@@ -198,8 +214,13 @@ std::optional<OpenedFile> openInside(const fs::path& path, const ItemRoot& withi
 
 Expected<OpenedFile> openRegularFile(const fs::path& path, const ItemRoot* within, FinalLink last) {
 #ifdef __linux__
-    if (within)
-        if (auto opened = openInside(path, *within, last)) return std::move(*opened);
+    if (within) {
+        int absent = 0;
+        if (auto opened = openInside(path, *within, last, absent)) return std::move(*opened);
+        // Nothing there, or a file where a folder should be: the full check would find the
+        // same, and walk every part of the path again to say so.
+        if (absent != 0) return failedErrno(path, absent);
+    }
 #endif
     fs::path target = path;
     if (within) {
@@ -237,7 +258,7 @@ Expected<OpenedFile> openRegularFile(const fs::path& path, const ItemRoot* withi
             return Error{0, path.string() + " leads out of the bundle", ErrorCode::refused};
     }
 #endif
-    return OpenedFile{std::move(fd), static_cast<std::uint64_t>(st.st_size)};
+    return OpenedFile{std::move(fd), static_cast<std::uint64_t>(st.st_size), stampOf(st)};
 }
 
 Expected<std::size_t> readFully(const FileDescriptor& fd, std::span<std::byte> out,
@@ -257,16 +278,119 @@ namespace {
 
 thread_local ReadFiles* currentFiles = nullptr;
 
-std::optional<FileStamp> stampOf(const fs::path& path, FinalLink last) {
+std::optional<FileStamp> stampOf(const fs::path& path, FinalLink last, mode_t type = S_IFREG) {
     struct stat st {};
     if ((last == FinalLink::Follow ? ::stat(path.c_str(), &st) : ::lstat(path.c_str(), &st)) != 0 ||
-        !S_ISREG(st.st_mode))
+        (st.st_mode & S_IFMT) != type)
         return std::nullopt;
     return varko::stampOf(st);
 }
 
+fs::file_type typeOfMode(mode_t mode) {
+    switch (mode & S_IFMT) {
+        case S_IFREG:
+            return fs::file_type::regular;
+        case S_IFDIR:
+            return fs::file_type::directory;
+        case S_IFLNK:
+            return fs::file_type::symlink;
+        case S_IFIFO:
+            return fs::file_type::fifo;
+        case S_IFSOCK:
+            return fs::file_type::socket;
+        case S_IFCHR:
+            return fs::file_type::character;
+        case S_IFBLK:
+            return fs::file_type::block;
+        default:
+            return fs::file_type::unknown;
+    }
+}
+
+/// The kind an entry's listing told, else what the entry itself says, never through a link.
+fs::file_type typeOfEntry(int folder, const char* name, unsigned char type) {
+    if (type != DT_UNKNOWN) return typeOfMode(DTTOIF(type));
+    struct stat st {};
+    if (::fstatat(folder, name, &st, AT_SYMLINK_NOFOLLOW) != 0) return fs::file_type::not_found;
+    return typeOfMode(st.st_mode);
+}
+
+bool listed(FolderListing& out, int folder, const char* name, unsigned char type) {
+    if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) return true;
+    if (out.entries.size() == FolderListing::maxEntries) {
+        out.cut = true;
+        return false;
+    }
+    out.entries.push_back({name, typeOfEntry(folder, name, type)});
+    return true;
+}
+
+/// A folder changed this recently may change again within the same tick of the file
+/// system's clock, which leaves its times as they were: its listing is not kept.
+constexpr std::int64_t settlingNs = 1'000'000'000;
+
+/// The folder listed in one open: its stamp, told by the open folder before any entry is
+/// read, is set when the listing is whole and the folder had settled.
+FolderListing listAfresh(const fs::path& path, FinalLink last, std::optional<FileStamp>* stamp) {
+    FolderListing out;
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    const std::int64_t settled =
+        std::int64_t(now.tv_sec) * 1'000'000'000 + now.tv_nsec - settlingNs;
+    const int nofollow = last == FinalLink::Refuse ? O_NOFOLLOW : 0;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | nofollow);
+    if (fd < 0) {
+        out.error = errno;
+        return out;
+    }
+    struct stat st {};
+    const bool stamped = stamp && ::fstat(fd, &st) == 0;
+#ifdef __linux__
+    const FileDescriptor folder(fd);
+    alignas(dirent64) char buffer[32 * 1024];
+    for (bool more = true; more;) {
+        const ssize_t n = ::getdents64(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            out.error = errno;
+            break;
+        }
+        if (n == 0) break;
+        for (ssize_t at = 0; more && at < n;) {
+            const auto* entry = reinterpret_cast<const dirent64*>(buffer + at);
+            more = listed(out, fd, entry->d_name, entry->d_type);
+            at += entry->d_reclen;
+        }
+    }
+#else
+    DIR* dir = ::fdopendir(fd);
+    if (dir == nullptr) {
+        out.error = errno;
+        ::close(fd);
+        return out;
+    }
+    for (;;) {
+        errno = 0;
+        const dirent* entry = ::readdir(dir);
+        if (entry == nullptr) {
+            out.error = errno;
+            break;
+        }
+        if (!listed(out, ::dirfd(dir), entry->d_name, entry->d_type)) break;
+    }
+    ::closedir(dir);
+#endif
+    const FileStamp told = varko::stampOf(st);
+    if (stamped && out.error == 0 && !out.cut && told.modifiedNs < settled &&
+        told.changedNs < settled)
+        *stamp = told;
+    return out;
+}
+
+/// `stamp`, when given, is set to the file's as it was opened.
 Expected<std::vector<std::byte>> readAfresh(const fs::path& path, std::uint64_t maxBytes,
-                                            const ItemRoot* within, FinalLink last);
+                                            const ItemRoot* within, FinalLink last,
+                                            std::optional<FileStamp>* stamp = nullptr);
 
 }  // namespace
 
@@ -279,9 +403,19 @@ ReadFiles::Scope::~Scope() {
 }
 
 Expected<std::vector<std::byte>> readSmallFile(const fs::path& path, std::uint64_t maxBytes,
-                                               const ItemRoot* within, FinalLink last) {
+                                               const ItemRoot* within, FinalLink last,
+                                               std::optional<FileStamp>* held) {
+    std::optional<FileStamp> ownHeld;
+    if (!held) held = &ownHeld;
+    held->reset();
     ReadFiles* files = currentFiles;
-    if (!files) return readAfresh(path, maxBytes, within, last);
+    if (!files) {
+        if (held == &ownHeld) return readAfresh(path, maxBytes, within, last);
+        std::optional<FileStamp> before;
+        auto bytes = readAfresh(path, maxBytes, within, last, &before);
+        if (bytes && before && stampOf(path, last) == before) *held = before;
+        return bytes;
+    }
     std::string key = path.native();
     key.append(1, '\0').append(within ? within->path().native() : std::string(1, '\0'));
     key.append(1, last == FinalLink::Follow ? 'f' : 'r');
@@ -290,16 +424,20 @@ Expected<std::vector<std::byte>> readSmallFile(const fs::path& path, std::uint64
         if (const auto found = files->entries.find(key); found != files->entries.end()) {
             // A bound lower than this read's is told afresh, so that it fails as it should.
             if (found->second.bytes.size() <= maxBytes &&
-                stampOf(path, last) == found->second.stamp)
+                stampOf(path, last) == found->second.stamp) {
+                *held = found->second.stamp;
                 return found->second.bytes;
+            }
             files->kept -= found->second.bytes.size();
             files->entries.erase(found);
         }
     }
-    // Told before and after the read: a file that changed meanwhile is not kept.
-    const auto before = stampOf(path, last);
-    auto bytes = readAfresh(path, maxBytes, within, last);
+    // Told as it was opened and after the read: a file that changed meanwhile, or that the
+    // path no longer leads to, is not kept.
+    std::optional<FileStamp> before;
+    auto bytes = readAfresh(path, maxBytes, within, last, &before);
     if (!bytes || !before || stampOf(path, last) != before) return bytes;
+    *held = before;
     const std::lock_guard hold(files->mutex);
     if (files->entries.size() < ReadFiles::maxEntries &&
         bytes->size() <= ReadFiles::maxBytes - files->kept && !files->entries.contains(key)) {
@@ -309,13 +447,42 @@ Expected<std::vector<std::byte>> readSmallFile(const fs::path& path, std::uint64
     return bytes;
 }
 
+std::shared_ptr<const FolderListing> listFolder(const fs::path& path, FinalLink last) {
+    ReadFiles* files = currentFiles;
+    if (!files) return std::make_shared<const FolderListing>(listAfresh(path, last, nullptr));
+    // Kept by path alone: a link in a folder's place fails the check of one that refuses it,
+    // and the folder it leads to is another, with another stamp.
+    const std::string& key = path.native();
+    {
+        const std::lock_guard hold(files->mutex);
+        if (const auto found = files->folders.find(key); found != files->folders.end()) {
+            if (stampOf(path, last, S_IFDIR) == found->second.stamp) return found->second.listing;
+            files->keptNames -= found->second.listing->entries.size();
+            files->folders.erase(found);
+        }
+    }
+    std::optional<FileStamp> stamp;
+    auto listing = std::make_shared<const FolderListing>(listAfresh(path, last, &stamp));
+    if (!stamp) return listing;
+    const std::lock_guard hold(files->mutex);
+    if (files->folders.size() < ReadFiles::maxEntries &&
+        listing->entries.size() <= ReadFiles::maxNames - files->keptNames &&
+        !files->folders.contains(key)) {
+        files->keptNames += listing->entries.size();
+        files->folders.emplace(key, ReadFiles::Folder{*stamp, listing});
+    }
+    return listing;
+}
+
 namespace {
 
 Expected<std::vector<std::byte>> readAfresh(const fs::path& path, std::uint64_t maxBytes,
-                                            const ItemRoot* within, FinalLink last) {
+                                            const ItemRoot* within, FinalLink last,
+                                            std::optional<FileStamp>* stamp) {
     maxBytes = std::min<std::uint64_t>(maxBytes, std::numeric_limits<std::ptrdiff_t>::max() / 2);
     auto opened = openRegularFile(path, within, last);
     if (!opened) return opened.error();
+    if (stamp) *stamp = opened->stamp;
     // Room for what the file claims, and a byte more so that a longer file shows; files
     // that claim no size (those in /proc) grow the buffer as they are read.
     std::vector<std::byte> bytes(static_cast<std::size_t>(std::min(opened->size, maxBytes) + 1));

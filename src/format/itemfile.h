@@ -4,7 +4,9 @@
 #include <cstdint>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <mutex>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -68,10 +70,11 @@ private:
     int fd = -1;
 };
 
-/// A regular file opened for reading, and its size when it was opened.
+/// A regular file opened for reading, and its size and stamp when it was opened.
 struct OpenedFile {
     FileDescriptor fd;
     std::uint64_t size = 0;
+    FileStamp stamp;
 };
 
 /// Opens `path` for reading without ever waiting: a FIFO, socket or device is refused
@@ -86,15 +89,36 @@ struct OpenedFile {
 [[nodiscard]] Expected<std::size_t> readFully(const FileDescriptor& fd, std::span<std::byte> out,
                                               const std::filesystem::path& path);
 
+/// One entry of a folder, of the kind its listing told: a link is a link, never followed.
+struct FolderEntry {
+    std::string name;
+    std::filesystem::file_type kind = std::filesystem::file_type::unknown;
+};
+
+/// A folder's entries in the order the system lists them, "." and ".." left out; `error` is
+/// the errno of a listing that failed (then `entries` holds what came before), and `cut`
+/// says that it stopped at `maxEntries`.
+struct FolderListing {
+    static constexpr std::size_t maxEntries = 200'001;
+    std::vector<FolderEntry> entries;
+    int error = 0;
+    bool cut = false;
+};
+
 /// The small files read for one item, for the passes over it that read them again (an
 /// Info.plist, a seal): a file's bytes are given again only while the path still leads to
 /// the same file unchanged (device, inode, size, modification and change times; the link
 /// itself when a final link is refused). Only files that held still while read are kept,
-/// up to `maxBytes` in all. Made this thread's by a Scope; without one every read is fresh.
+/// up to `maxBytes` in all. The item's folders are kept alike, as long as the folder itself
+/// is unchanged (any entry added, removed or renamed moves its times), up to `maxNames`
+/// entries in all; a folder changed within the last second is listed anew each time, as
+/// a change in the same tick of the clock leaves its times as they were. Made this thread's
+/// by a Scope; without one every read is fresh.
 class ReadFiles final {
 public:
     static constexpr std::uint64_t maxBytes = 16 << 20;
     static constexpr std::size_t maxEntries = 4096;
+    static constexpr std::size_t maxNames = 1 << 20;
 
     ReadFiles() = default;
     ReadFiles(const ReadFiles&) = delete;
@@ -115,22 +139,36 @@ public:
 
 private:
     friend Expected<std::vector<std::byte>> readSmallFile(const std::filesystem::path&,
-                                                          std::uint64_t, const ItemRoot*,
-                                                          FinalLink);
+                                                          std::uint64_t, const ItemRoot*, FinalLink,
+                                                          std::optional<FileStamp>*);
+    friend std::shared_ptr<const FolderListing> listFolder(const std::filesystem::path&, FinalLink);
     struct Entry {
         Stamp stamp;
         std::vector<std::byte> bytes;
     };
+    struct Folder {
+        Stamp stamp;
+        std::shared_ptr<const FolderListing> listing;
+    };
     std::mutex mutex;
     std::map<std::string, Entry> entries;
     std::uint64_t kept = 0;
+    std::map<std::string, Folder> folders;
+    std::size_t keptNames = 0;
 };
 
+/// The entries of the folder at `path`, listed anew or, under a ReadFiles scope, as listed
+/// before while the folder is unchanged. With FinalLink::Refuse a link at `path` is not
+/// followed and lists as an error (ELOOP or ENOTDIR).
+[[nodiscard]] std::shared_ptr<const FolderListing> listFolder(const std::filesystem::path& path,
+                                                              FinalLink last = FinalLink::Follow);
+
 /// The whole of a small file, opened as openRegularFile does. A file longer than `maxBytes`
-/// is refused, whatever its size claims: files in /proc claim none.
-[[nodiscard]] Expected<std::vector<std::byte>> readSmallFile(const std::filesystem::path& path,
-                                                             std::uint64_t maxBytes,
-                                                             const ItemRoot* within = nullptr,
-                                                             FinalLink last = FinalLink::Follow);
+/// is refused, whatever its size claims: files in /proc claim none. `held`, when given, is
+/// set to the file's stamp if the path led to that file unchanged from the open to the end
+/// of the read, and else reset.
+[[nodiscard]] Expected<std::vector<std::byte>> readSmallFile(
+    const std::filesystem::path& path, std::uint64_t maxBytes, const ItemRoot* within = nullptr,
+    FinalLink last = FinalLink::Follow, std::optional<FileStamp>* held = nullptr);
 
 }  // namespace varko

@@ -119,13 +119,13 @@ ComponentCheck checkUnder(const std::filesystem::path& item, const Component& co
     // What the signature names itself by, read whether or not it verifies: a changed one
     // between versions matters even when both are broken. Slices may name themselves
     // differently; the one a Mac runs speaks, as codesign -d shows it.
-    auto shown = codesign::loadCodeObject(*location, std::nullopt,
-                                          codesign::SignatureRead::WithoutPageHashes);
+    const auto shown = std::find_if(slices->begin(), slices->end(),
+                                    [](const auto& s) { return s.running && s.signature; });
     const codesign::CodeObject& speaker =
-        shown && shown->signature
-            ? *shown
-            : *std::find_if(slices->begin(), slices->end(),
-                            [](const auto& s) { return s.signature.has_value(); });
+        shown != slices->end() ? *shown
+                               : *std::find_if(slices->begin(), slices->end(), [](const auto& s) {
+                                     return s.signature.has_value();
+                                 });
     if (auto designated = codesign::designatedRequirement(speaker, *location, anchors)) {
         check.designatedRequirement = std::move(designated->text);
         check.designatedImplicit = designated->implicit;

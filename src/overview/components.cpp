@@ -132,37 +132,39 @@ private:
     }
 
     void folder(const fs::path& dir, std::size_t owner, int depth) {
-        std::error_code ec;
-        std::vector<fs::directory_entry> entries;
-        for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+        // Listed once for the item's passes: the seal's walk lists the same folders.
+        const auto listing = listFolder(dir);
+        std::vector<const FolderEntry*> entries;
+        for (const FolderEntry& entry : listing->entries) {
             if (++visited > maxEntries) {
                 overview.componentsCut = true;
                 return;
             }
-            entries.push_back(*it);
+            entries.push_back(&entry);
         }
         // Code may hide in a folder that can't be read: say so rather than list less.
-        if (ec) unreadableFolder(dir, ec);
+        if (listing->error != 0)
+            unreadableFolder(dir, std::error_code(listing->error, std::generic_category()));
         // Directory order differs between file systems; the list must not.
         std::sort(entries.begin(), entries.end(),
-                  [](const auto& a, const auto& b) { return a.path() < b.path(); });
-        for (const fs::directory_entry& entry : entries) {
+                  [](const FolderEntry* a, const FolderEntry* b) { return a->name < b->name; });
+        for (const FolderEntry* entry : entries) {
             if (overview.components.size() >= maxComponents) {
                 overview.componentsCut = true;
                 return;
             }
             // Links are not followed: a framework's own links lead to what is walked
             // anyway, and a link may lead anywhere.
-            if (entry.is_symlink(ec)) continue;
-            const fs::path& p = entry.path();
+            if (entry->kind == fs::file_type::symlink) continue;
+            const fs::path p = dir / entry->name;
             // Even a bundle's own _CodeSignature is walked: the seal's files are no Mach-O,
             // and code hidden beside them must still be found.
-            if (entry.is_directory(ec)) {
+            if (entry->kind == fs::file_type::directory) {
                 if (const auto kind = bundleKind(p))
                     bundle(p, *kind, owner, depth);
                 else
                     folder(p, owner, depth);
-            } else if (entry.is_regular_file(ec)) {
+            } else if (entry->kind == fs::file_type::regular) {
                 file(p, owner);
             }
         }

@@ -14,6 +14,7 @@
 #include "overview/privacyservices.h"
 #include "report/payloadjson.h"
 #include "signature/bundlelocator.h"
+#include "signature/codeobject.h"
 #include "signature/hashbudget.h"
 #include "tools/pathbytes.h"
 
@@ -172,14 +173,16 @@ std::vector<PayloadApp> inspectPayloadApps(const package::PackageContents& conte
 
 void inspect(Inspection& item, const host::ToolSet& givenTools, bool wholeApp, const Work& work) {
     const Work::Scope scope(work);
-    // Every pass below looks for the same code and reads the same small files again, and the
-    // checks and the tools run in this process verify it again: each piece is found, read,
-    // hashed and verified once.
+    // Every pass below looks for the same code, opens it and reads the same folders and small
+    // files again, and the checks and the tools run in this process verify it again: each
+    // piece is found, listed, read, hashed and verified once.
     codesign::LocatedCode located;
     const codesign::LocatedCode::Scope locatedHere(&located);
     const codesign::HashBudget::SharedResults verified;
     ReadFiles files;
     const ReadFiles::Scope filesHere(&files);
+    codesign::OpenedCode opened;
+    const codesign::OpenedCode::Scope openedHere(&opened);
     item.noCode = item.typeName == QLatin1String(applicationBundleType) && holdsNoCode(item.path);
     const host::ToolSet tools = item.noCode ? answeringForNoCode(givenTools) : givenTools;
     item.document.readFromURL(QUrl::fromLocalFile(item.path), item.typeName, tools, work.cancel);

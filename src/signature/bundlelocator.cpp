@@ -117,7 +117,9 @@ Expected<CodeLocation> locateAfresh(const fs::path& path, const ItemRoot* within
     if (!fs::exists(status)) return Error{0, noSuchFile, ErrorCode::missing};
     auto item = within ? Expected<ItemRoot>(*within) : ItemRoot::of(path);
     if (!item) return unreadable(item.error());
-    if (auto inside = item->resolve(path); !inside) return unreadable(inside.error());
+    // Code named on its own is its own item, and lies inside it by being it.
+    if (within)
+        if (auto inside = item->resolve(path); !inside) return unreadable(inside.error());
     if (fs::is_regular_file(status)) {
         if (stamp) *stamp = stampOf(path);
         return CodeLocation{path, std::nullopt, std::nullopt, false, *item};
@@ -134,15 +136,14 @@ Expected<CodeLocation> locateAfresh(const fs::path& path, const ItemRoot* within
                version && present(*version / "Resources" / "Info.plist")) {
         root = *version;
         info = root / "Resources" / "Info.plist";
+    } else if (!present(info)) {
+        return unrecognized();
     }
-    if (!present(info)) return unrecognized();
     // A Contents linked to another bundle's would have that bundle judged under this name.
     if (auto inside = item->resolve(root); !inside) return unreadable(inside.error());
-    // Told before and after the read: a file that changed meanwhile gives an answer not kept.
-    const auto before = stamp ? stampOf(info) : std::nullopt;
-    const auto bytes = readSmallFile(info, maxInfoPlistSize, &*item);
+    // An Info.plist that changed while it was read gives an answer not kept.
+    const auto bytes = readSmallFile(info, maxInfoPlistSize, &*item, FinalLink::Follow, stamp);
     if (!bytes) return unreadable(bytes.error());
-    if (before && stampOf(info) == before) *stamp = before;
     const auto name = executableName(*bytes);
     if (!name) return unrecognized();
     const fs::path executable = root == path / "Contents" ? root / "MacOS" / *name : root / *name;

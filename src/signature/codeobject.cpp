@@ -3,7 +3,11 @@
 #include <algorithm>
 #include <cstdlib>
 #include <limits>
+#include <map>
 #include <memory>
+#include <mutex>
+
+#include <sys/stat.h>
 
 #include "format/bytereader.h"
 #include "format/codesig/csblobs.h"
@@ -234,6 +238,12 @@ std::optional<SignatureBlob> readWithoutPageHashes(const macho::ByteSource& sour
 
 }  // namespace
 
+/// An executable's open file and its headers, read once.
+struct OpenedExecutable {
+    std::shared_ptr<const macho::FileSource> source;
+    macho::MachOFile file;
+};
+
 namespace {
 
 /// The same error, told as the stage it stopped at: callers word the stages differently.
@@ -245,11 +255,6 @@ Error at(const Error& error, ErrorCode stage) {
 Error unreadable(const Error& error) {
     return at(error, error.code == ErrorCode::refused ? ErrorCode::refused : ErrorCode::unreadable);
 }
-
-struct OpenedExecutable {
-    std::shared_ptr<const macho::FileSource> source;
-    macho::MachOFile file;
-};
 
 Expected<OpenedExecutable> openExecutable(const std::filesystem::path& executable,
                                           const ItemRoot* within) {
@@ -266,12 +271,82 @@ Expected<OpenedExecutable> openExecutable(const std::filesystem::path& executabl
                             std::move(*file)};
 }
 
+}  // namespace
+
+struct OpenedCode::Entries {
+    struct Entry {
+        FileStamp stamp;
+        std::shared_ptr<const OpenedExecutable> opened;
+    };
+    std::mutex mutex;
+    std::map<std::string, Entry> byPath;
+};
+
+OpenedCode::OpenedCode() : entries(std::make_unique<Entries>()) {}
+OpenedCode::~OpenedCode() = default;
+
+namespace {
+
+thread_local OpenedCode* currentOpened = nullptr;
+
+}  // namespace
+
+OpenedCode::Scope::Scope(OpenedCode* memo) : previous(currentOpened) {
+    currentOpened = memo;
+}
+
+OpenedCode::Scope::~Scope() {
+    currentOpened = previous;
+}
+
+struct OpenedAccess {
+    static OpenedCode::Entries* of(OpenedCode* memo) {
+        return memo ? memo->entries.get() : nullptr;
+    }
+};
+
+namespace {
+
+std::optional<FileStamp> stampNow(const std::filesystem::path& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+    return stampOf(st);
+}
+
+/// The executable opened afresh, or as this item's passes opened it before while the path
+/// leads to the same file unchanged.
+Expected<std::shared_ptr<const OpenedExecutable>> openShared(
+    const std::filesystem::path& executable, const ItemRoot* within) {
+    OpenedCode::Entries* memo = OpenedAccess::of(currentOpened);
+    std::string key = executable.native();
+    key.append(1, '\0').append(within ? within->path().native() : std::string(1, '\0'));
+    if (memo) {
+        const std::lock_guard hold(memo->mutex);
+        if (const auto found = memo->byPath.find(key); found != memo->byPath.end()) {
+            if (stampNow(executable) == found->second.stamp) return found->second.opened;
+            memo->byPath.erase(found);
+        }
+    }
+    auto opened = openExecutable(executable, within);
+    if (!opened) return opened.error();
+    auto shared = std::make_shared<const OpenedExecutable>(std::move(*opened));
+    // Its stamp as opened: any change since shows at the next look.
+    if (memo && shared->source->wholeInMemory()) {
+        const std::lock_guard hold(memo->mutex);
+        if (memo->byPath.size() < OpenedCode::maxEntries)
+            memo->byPath.insert_or_assign(
+                std::move(key), OpenedCode::Entries::Entry{shared->source->openedStamp(), shared});
+    }
+    return shared;
+}
+
 Expected<CodeObject> loadSlice(const OpenedExecutable& opened,
                                const std::filesystem::path& executable, const macho::Slice& slice,
                                SignatureRead read) {
     CodeObject code{executable, slice, std::nullopt, opened.file.isUniversal(),
                     {},         {},    opened.source};
     for (const auto& s : opened.file.slices()) code.architectures.push_back(s.archName());
+    code.running = &slice == &opened.file.runningSlice();
     if (!code.slice.codeSignature) return code;
     const auto& loc = *code.slice.codeSignature;
     auto signature = readSignature(*opened.source, code.slice.fileOffset + loc.dataoff,
@@ -285,22 +360,23 @@ Expected<CodeObject> loadSlice(const OpenedExecutable& opened,
 Expected<CodeObject> loadOne(const std::filesystem::path& executable, const ItemRoot* within,
                              const std::optional<macho::Architecture>& architecture,
                              SignatureRead read) {
-    auto opened = openExecutable(executable, within);
+    auto opened = openShared(executable, within);
     if (!opened) return opened.error();
+    const OpenedExecutable& file = **opened;
     const macho::Slice* slice =
-        architecture ? opened->file.findSlice(*architecture) : &opened->file.runningSlice();
+        architecture ? file.file.findSlice(*architecture) : &file.file.runningSlice();
     if (!slice)
         return Error{0, "the executable has no code for that architecture", ErrorCode::missing};
-    return loadSlice(*opened, executable, *slice, read);
+    return loadSlice(file, executable, *slice, read);
 }
 
 Expected<std::vector<CodeObject>> loadAll(const std::filesystem::path& executable,
                                           const ItemRoot* within, SignatureRead read) {
-    auto opened = openExecutable(executable, within);
+    auto opened = openShared(executable, within);
     if (!opened) return opened.error();
     std::vector<CodeObject> out;
-    for (const auto& slice : opened->file.slices()) {
-        auto code = loadSlice(*opened, executable, slice, read);
+    for (const auto& slice : (*opened)->file.slices()) {
+        auto code = loadSlice(**opened, executable, slice, read);
         if (!code) return code.error();
         out.push_back(std::move(*code));
     }

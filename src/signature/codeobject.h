@@ -34,6 +34,40 @@ struct CodeObject {
     /// The file the signature was read from, kept open so that the code checked against it
     /// is that file's, whatever becomes of the path.
     std::shared_ptr<const macho::ByteSource> source;
+    bool running = false;  ///< the slice a current Mac runs, of those in the file
+};
+
+/// The executables opened for one item, for the passes over it that load the same code
+/// again (the tools run in this process, the overview, each component's check): a file's
+/// descriptor and headers are given again only while its path still leads to the same file
+/// unchanged (device, inode, size, modification and change times). Only files read whole
+/// on open are kept, and at most `maxEntries`, each holding a descriptor. Made this
+/// thread's by a Scope; without one, every load opens the file afresh.
+class OpenedCode final {
+public:
+    static constexpr std::size_t maxEntries = 64;
+
+    OpenedCode();
+    ~OpenedCode();
+    OpenedCode(const OpenedCode&) = delete;
+    OpenedCode& operator=(const OpenedCode&) = delete;
+
+    class Scope final {
+    public:
+        explicit Scope(OpenedCode* memo);
+        ~Scope();
+        Scope(const Scope&) = delete;
+        Scope& operator=(const Scope&) = delete;
+
+    private:
+        OpenedCode* previous;
+    };
+
+    struct Entries;
+
+private:
+    friend struct OpenedAccess;
+    std::unique_ptr<Entries> entries;
 };
 
 /// How much of a signature loadCodeObject reads.

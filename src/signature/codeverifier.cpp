@@ -323,19 +323,20 @@ Error unsealed(const char* platformText, const std::string& what,
 Expected<void> checkAppRoot(const fs::path& bundle) {
     static constexpr std::string_view allowedFiles[] = {".LSOverride", ".DS_Store", "Icon\r",
                                                         ".SoftwareDepot.tracking"};
-    std::error_code ec;
+    const auto listing = listFolder(bundle);
     std::size_t seen = 0;
-    for (fs::directory_iterator it(bundle, ec), end; !ec && it != end; it.increment(ec)) {
+    for (const FolderEntry& entry : listing->entries) {
         if (++seen > maxRootEntries)
             return unsealed(unsealedAppRoot, "too many entries", ErrorCode::tooLarge);
-        const std::string name = it->path().filename().string();
-        const auto status = it->symlink_status(ec);
-        if (name == "Contents" && fs::is_directory(status)) continue;
+        const std::string& name = entry.name;
+        if (name == "Contents" && entry.kind == fs::file_type::directory) continue;
         const bool allowed = std::find(std::begin(allowedFiles), std::end(allowedFiles), name) !=
                              std::end(allowedFiles);
-        if (!allowed || !fs::is_regular_file(status)) return unsealed(unsealedAppRoot, name);
+        if (!allowed || entry.kind != fs::file_type::regular)
+            return unsealed(unsealedAppRoot, name);
     }
-    if (ec) return unsealed(unsealedAppRoot, "the bundle cannot be read", ErrorCode::unreadable);
+    if (listing->error != 0)
+        return unsealed(unsealedAppRoot, "the bundle cannot be read", ErrorCode::unreadable);
     return {};
 }
 
@@ -344,24 +345,23 @@ Expected<void> checkAppRoot(const fs::path& bundle) {
 Expected<void> checkFrameworkRoot(const fs::path& framework) {
     std::error_code ec;
     const std::string current = fs::read_symlink(framework / "Versions" / "Current", ec).string();
-    ec.clear();
+    const auto listing = listFolder(framework);
     std::size_t seen = 0;
-    for (fs::directory_iterator it(framework, ec), end; !ec && it != end; it.increment(ec)) {
+    for (const FolderEntry& entry : listing->entries) {
         if (++seen > maxRootEntries)
             return unsealed(unsealedFrameworkRoot, "too many entries", ErrorCode::tooLarge);
-        const std::string name = it->path().filename().string();
-        const auto status = it->symlink_status(ec);
-        if (name == "Versions" && fs::is_directory(status)) continue;
-        if (name == ".DS_Store" && fs::is_regular_file(status)) continue;
-        if (fs::is_symlink(status)) {
-            const auto target = fs::read_symlink(it->path(), ec).string();
+        const std::string& name = entry.name;
+        if (name == "Versions" && entry.kind == fs::file_type::directory) continue;
+        if (name == ".DS_Store" && entry.kind == fs::file_type::regular) continue;
+        if (entry.kind == fs::file_type::symlink) {
+            const auto target = fs::read_symlink(framework / name, ec).string();
             if (!ec && (target == "Versions/Current/" + name ||
                         (!current.empty() && target == "Versions/" + current + "/" + name)))
                 continue;
         }
         return unsealed(unsealedFrameworkRoot, name);
     }
-    if (ec)
+    if (listing->error != 0)
         return unsealed(unsealedFrameworkRoot, "the framework cannot be read",
                         ErrorCode::unreadable);
     return {};
@@ -371,14 +371,13 @@ Expected<void> checkFrameworkRoot(const fs::path& framework) {
 Expected<void> checkMetaDirectory(const fs::path& root) {
     std::error_code ec;
     const fs::path meta = root / "_CodeSignature";
-    for (fs::directory_iterator it(meta, ec), end; !ec && it != end; it.increment(ec)) {
-        const std::string name = it->path().filename().string();
-        const auto status = it->symlink_status(ec);
-        if (fs::is_regular_file(status) && name == "CodeResources") continue;
+    const auto listing = listFolder(meta);
+    for (const FolderEntry& entry : listing->entries) {
+        const std::string& name = entry.name;
+        const bool file = entry.kind == fs::file_type::regular;
+        if (file && name == "CodeResources") continue;
         // An ad hoc signature may leave an empty CodeSignature file behind.
-        if (fs::is_regular_file(status) && name == "CodeSignature" &&
-            fs::file_size(it->path(), ec) == 0)
-            continue;
+        if (file && name == "CodeSignature" && fs::file_size(meta / name, ec) == 0) continue;
         return unsealed(unsealedAppRoot, "_CodeSignature/" + name);
     }
     return {};

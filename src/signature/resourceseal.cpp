@@ -1,6 +1,5 @@
 #include "signature/resourceseal.h"
 
-#include <fcntl.h>
 #include <openssl/evp.h>
 #include <unistd.h>
 
@@ -165,15 +164,6 @@ bool isNestedCodeLocation(const std::string& rel) {
                        [&](std::string_view p) { return rel.starts_with(p); });
 }
 
-/// Whether a folder's entries can be read: the walk would pass over one it can't enter,
-/// and whatever it holds, code included, with it.
-bool canList(const fs::path& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) return false;
-    ::close(fd);
-    return true;
-}
-
 bool isMachO(const fs::path& path, const ItemRoot& within) {
     auto source = macho::FileSource::open(path, within, FinalLink::Refuse);
     if (!source || source->size() < 8) return false;
@@ -210,38 +200,56 @@ Expected<void> verifyResourceSeal(const fs::path& contents, const plist::Diction
         (main ? *main : fs::weakly_canonical(mainExecutable, ec)).lexically_relative(*inside);
     std::set<std::string> seen;
     std::size_t walked = 0;
-    fs::recursive_directory_iterator it(contents, fs::directory_options::none, ec), end;
-    if (ec) return unfit("the bundle cannot be read", ErrorCode::unreadable);
-    for (; it != end; it.increment(ec)) {
-        if (ec) return unfit("the bundle cannot be read", ErrorCode::unreadable);
-        if (++walked > maxSealedFiles || it.depth() > 64)
+    // Depth first, each folder's entries in the order they are listed, as a recursive
+    // directory iterator goes; each folder is listed once for all of the item's passes.
+    struct Level {
+        fs::path folder;
+        std::shared_ptr<const FolderListing> listing;
+        std::size_t next = 0;
+    };
+    std::vector<Level> levels;
+    levels.push_back({contents, listFolder(contents)});
+    if (levels.back().listing->error != 0)
+        return unfit("the bundle cannot be read", ErrorCode::unreadable);
+    while (!levels.empty()) {
+        Level& level = levels.back();
+        if (level.next == level.listing->entries.size()) {
+            if (level.listing->error != 0)
+                return unfit("the bundle cannot be read", ErrorCode::unreadable);
+            levels.pop_back();
+            continue;
+        }
+        const auto listing = level.listing;
+        const FolderEntry& found = listing->entries[level.next++];
+        if (++walked > maxSealedFiles || levels.size() - 1 > 64)
             return unfit("the bundle is too large", ErrorCode::tooLarge);
-        const fs::path& path = it->path();
+        const fs::path path = level.folder / found.name;
         const std::string rel = path.lexically_relative(contents).generic_string();
         if (rel.size() > maxPathLength)
             return broken("path too long", rel.substr(0, 64), ErrorCode::tooLarge);
-        const auto status = it->symlink_status(ec);
+        const fs::file_type kind = found.kind;
         if (rel == "_CodeSignature" || rel == "CodeResources" ||
-            path.lexically_relative(contents) == mainRel) {
-            if (fs::is_directory(status)) it.disable_recursion_pending();
+            path.lexically_relative(contents) == mainRel)
             continue;
-        }
         const auto matched = rules->ruleFor(rel);
         if (!matched) return badRule(matched.error());
         const ResourceRule* rule = *matched;
         const plist::Value* entryValue = files->find(rel);
-        if (fs::is_directory(status) && !canList(path))
-            return broken("a folder could not be read", rel, ErrorCode::unreadable);
-        if (fs::is_directory(status)) {
+        if (kind == fs::file_type::directory) {
+            // A folder the walk can't enter would pass over whatever it holds, code included.
+            auto inner = listFolder(path, FinalLink::Refuse);
+            if (inner->error != 0)
+                return broken("a folder could not be read", rel, ErrorCode::unreadable);
             // A sealed directory is nested code (a framework, a helper app); its own
             // signature seals what is inside, so the walk does not go in.
             if (entryValue) {
-                it.disable_recursion_pending();
                 seen.insert(rel);
                 const auto* entry = entryValue->dictionary();
                 if (!entry || !entry->find("cdhash")) return broken("file modified", rel);
                 if (auto nested = verifyNested(path, *entry, rel, depth, item); !nested)
                     return nested;
+            } else {
+                levels.push_back({path, std::move(inner)});
             }
             continue;
         }
@@ -249,14 +257,14 @@ Expected<void> verifyResourceSeal(const fs::path& contents, const plist::Diction
         if (!entryValue) return broken("file added", rel);
         seen.insert(rel);
         const plist::Dictionary* entry = entryValue->dictionary();
-        if (fs::is_symlink(status)) {
+        if (kind == fs::file_type::symlink) {
             const plist::Value* target = entry ? entry->find("symlink") : nullptr;
             const auto actual = fs::read_symlink(path, ec);
             if (ec || !target || !target->string() || *target->string() != actual.string())
                 return broken("symlink modified", rel);
             continue;
         }
-        if (!fs::is_regular_file(status)) {
+        if (kind != fs::file_type::regular) {
             // A FIFO, device or socket: refused without being opened, with what it is.
             auto opened = openRegularFile(path, &item, FinalLink::Refuse);
             return opened ? broken("file modified", rel) : unreadable(opened.error());

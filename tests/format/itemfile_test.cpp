@@ -5,10 +5,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <map>
+#include <set>
 #include <string>
+#include <thread>
 
 #include "format/itemfile.h"
 #include "format/macho/bytesource.h"
@@ -149,4 +154,93 @@ TEST_F(ItemFileTest, AFinalLinkIsRefusedWhereAFileMustBeItself) {
               "refused " + inside.string() + ": not a regular file (a symbolic link)");
 }
 
+// What a folder listing says of each entry: its kind as it is, a link never followed; and a
+// link in the folder's own place is followed or refused as asked.
+TEST_F(ItemFileTest, AListingTellsEachEntryAsItIs) {
+    const fs::path folder = item() / "Versions";
+    ASSERT_EQ(::mkfifo((folder / "fifo").c_str(), 0600), 0);
+    std::ofstream(folder / "file") << "x";
+    const auto kinds = [](const FolderListing& listing) {
+        std::map<std::string, fs::file_type> out;
+        for (const FolderEntry& e : listing.entries) out[e.name] = e.kind;
+        return out;
+    };
+    const auto listing = listFolder(folder);
+    EXPECT_EQ(listing->error, 0);
+    EXPECT_FALSE(listing->cut);
+    EXPECT_EQ(kinds(*listing),
+              (std::map<std::string, fs::file_type>{{"A", fs::file_type::directory},
+                                                    {"Current", fs::file_type::symlink},
+                                                    {"fifo", fs::file_type::fifo},
+                                                    {"file", fs::file_type::regular}}));
+    const fs::path linked = item() / "Resources";
+    EXPECT_EQ(kinds(*listFolder(linked)),
+              (std::map<std::string, fs::file_type>{{"Info.plist", fs::file_type::regular}}));
+    const struct {
+        fs::path path;
+        FinalLink last;
+        bool fails;
+    } cases[] = {
+        {linked, FinalLink::Follow, false},
+        {linked, FinalLink::Refuse, true},
+        {folder / "file", FinalLink::Follow, true},
+        {folder / "absent", FinalLink::Follow, true},
+    };
+    for (const auto& c : cases) {
+        const auto listed = listFolder(c.path, c.last);
+        EXPECT_EQ(listed->error != 0, c.fails) << c.path;
+        if (c.fails) {
+            EXPECT_TRUE(listed->entries.empty()) << c.path;
+        }
+    }
+}
+
+// One item's passes share a folder's listing while the folder stays as it was: any entry
+// added, removed or renamed lists it anew, and so does every pass until the change has
+// settled; a link put in its place is refused where a folder must be itself, and outside
+// the item nothing is shared.
+TEST_F(ItemFileTest, AFolderIsListedAgainOnceItChanged) {
+    const fs::path folder = item() / "Versions/A/Resources";
+    const auto names = [](const FolderListing& listing) {
+        std::set<std::string> out;
+        for (const FolderEntry& e : listing.entries) out.insert(e.name);
+        return out;
+    };
+    ReadFiles files;
+    const ReadFiles::Scope scope(&files);
+    // Just made: a change within the same tick would not show in its times.
+    EXPECT_NE(listFolder(folder), listFolder(folder));
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+    const auto first = listFolder(folder);
+    EXPECT_EQ(listFolder(folder), first);
+    EXPECT_EQ(listFolder(folder, FinalLink::Refuse), first);
+    {
+        const ReadFiles::Scope none(nullptr);
+        EXPECT_NE(listFolder(folder), first);
+    }
+    using Names = std::set<std::string>;
+    const struct {
+        const char* change;
+        std::function<void()> make;
+        Names after;
+    } changes[] = {
+        {"added", [&] { std::ofstream(folder / "new") << "n"; }, {"Info.plist", "new"}},
+        {"renamed", [&] { fs::rename(folder / "new", folder / "newer"); }, {"Info.plist", "newer"}},
+        {"removed", [&] { fs::remove(folder / "newer"); }, {"Info.plist"}},
+    };
+    for (const auto& c : changes) {
+        c.make();
+        const auto after = listFolder(folder);
+        EXPECT_NE(after, first) << c.change;
+        EXPECT_EQ(names(*after), c.after) << c.change;
+        EXPECT_NE(listFolder(folder), after) << c.change;
+    }
+    // The folder moved aside and a link to a copy put in its place.
+    fs::rename(folder, item() / "Versions/A/Moved");
+    fs::create_directories(item() / "Versions/A/Copy");
+    std::ofstream(item() / "Versions/A/Copy/Other") << "o";
+    fs::create_symlink("Copy", folder);
+    EXPECT_NE(listFolder(folder, FinalLink::Refuse)->error, 0);
+    EXPECT_EQ(names(*listFolder(folder)), Names{"Other"});
+}
 }  // namespace

@@ -43,17 +43,18 @@ Expected<void> MemorySource::readInto(std::uint64_t offset, std::span<std::byte>
 Expected<FileSource> FileSource::open(const std::string& path) {
     auto opened = openRegularFile(path);
     if (!opened) return opened.error();
-    return FileSource(opened->fd.release(), opened->size);
+    return FileSource(opened->fd.release(), opened->size, opened->stamp);
 }
 
 Expected<FileSource> FileSource::open(const std::filesystem::path& path, const ItemRoot& within,
                                       FinalLink last) {
     auto opened = openRegularFile(path, &within, last);
     if (!opened) return opened.error();
-    return FileSource(opened->fd.release(), opened->size);
+    return FileSource(opened->fd.release(), opened->size, opened->stamp);
 }
 
-FileSource::FileSource(int fd, std::uint64_t size) : fd(fd), fileSize(size) {
+FileSource::FileSource(int fd, std::uint64_t size, const FileStamp& stamp)
+    : fd(fd), fileSize(size), stamp(stamp) {
     if (size == 0 || size > readWholeBytes) return;
     whole.resize(static_cast<std::size_t>(size));
     std::size_t done = 0;
@@ -71,6 +72,7 @@ FileSource::FileSource(int fd, std::uint64_t size) : fd(fd), fileSize(size) {
 FileSource::FileSource(FileSource&& other) noexcept
     : fd(std::exchange(other.fd, -1)),
       fileSize(other.fileSize),
+      stamp(other.stamp),
       whole(std::exchange(other.whole, {})) {}
 
 FileSource& FileSource::operator=(FileSource&& other) noexcept {
@@ -78,6 +80,7 @@ FileSource& FileSource::operator=(FileSource&& other) noexcept {
         if (fd >= 0) ::close(fd);
         fd = std::exchange(other.fd, -1);
         fileSize = other.fileSize;
+        stamp = other.stamp;
         whole = std::exchange(other.whole, {});
     }
     return *this;

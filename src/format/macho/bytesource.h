@@ -63,14 +63,19 @@ public:
     [[nodiscard]] Expected<void> readInto(std::uint64_t offset,
                                           std::span<std::byte> out) const override;
     [[nodiscard]] int descriptor() const override { return fd; }
+    /// Whether the file's bytes were read whole on open.
+    [[nodiscard]] bool wholeInMemory() const { return !whole.empty(); }
+    /// The file as it was when opened.
+    [[nodiscard]] const FileStamp& openedStamp() const { return stamp; }
 
     /// Files up to this size are read whole on open.
     static constexpr std::uint64_t readWholeBytes = 128 * 1024;
 
 private:
-    FileSource(int fd, std::uint64_t size);
+    FileSource(int fd, std::uint64_t size, const FileStamp& stamp);
     int fd = -1;
     std::uint64_t fileSize = 0;
+    FileStamp stamp;
     std::vector<std::byte> whole;  ///< the file's bytes when read on open, else empty
 };
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "format/codesig/csblobs.h"
+#include "format/itemfile.h"
 #include "format/macho/machoformat.h"
 #include "format/visibletext.h"
 #include "signature/bundlelocator.h"
@@ -69,7 +70,14 @@ int display(const Options& options, std::ostream& out, std::ostream& err) {
 
     std::error_code ec;
     auto shown = std::filesystem::absolute(code.executable, ec);
-    if (!ec) shown = std::filesystem::weakly_canonical(shown, ec);
+    // The kernel's name for the file, from one walk of its path; weakly_canonical reads
+    // each part as a possible link. It still names what can't be resolved.
+    if (!ec) {
+        if (const auto real = varko::ItemRoot::of(shown))
+            shown = real->path();
+        else
+            shown = std::filesystem::weakly_canonical(shown, ec);
+    }
     err << "Executable=" << varko::visibleControls((ec ? code.executable : shown).string()) << '\n';
     if (options.verbose > 0) {
         std::string format = location.isApp       ? "app bundle with "
