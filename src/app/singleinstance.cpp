@@ -270,12 +270,13 @@ void SingleInstance::accept() {
         }
         ::fcntl(fd, F_SETFD, FD_CLOEXEC);
         ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
-        const qsizetype open = findChildren<Peer*>(Qt::FindDirectChildrenOnly).size();
-        if (!peerIsUser(fd) || open >= maxConnections) {
+        if (!peerIsUser(fd) || connections >= maxConnections) {
             ::close(fd);
             continue;
         }
         auto* peer = new Peer(fd, this);
+        ++connections;
+        connect(peer, &QObject::destroyed, this, [this] { --connections; });
         // A sender that stalls is dropped, not waited for.
         QTimer::singleShot(timeoutMs, peer, [peer] { peer->drop(); });
         const auto read = [this, peer] {

@@ -52,6 +52,7 @@ private:
     // start more than this whole class.
     int listener = -1;
     QSocketNotifier* listening = nullptr;
+    int connections = 0;  ///< senders being read
 };
 
 /// An item named on the command line as an absolute path, from the system's bytes;

@@ -204,6 +204,37 @@ TEST_F(SingleInstanceTest, ASocketLeftByAVarkoThatDiedIsReplacedAndManyItemsCome
     EXPECT_EQ(received[1][0].toStringList() + received[2][0].toStringList(), items);
 }
 
+TEST_F(SingleInstanceTest, EightSendersAreReadAtOnceAndANinthIsTurnedAway) {
+    SingleInstance running(address);
+    running.timeoutMs = 60000;
+    ASSERT_EQ(running.start({}), SingleInstance::Start::Running);
+    std::vector<std::unique_ptr<QLocalSocket>> idle;
+    const auto connectOne = [&] {
+        idle.push_back(std::make_unique<QLocalSocket>());
+        idle.back()->connectToServer(address);
+        EXPECT_TRUE(idle.back()->waitForConnected(2000));
+        QTest::qWait(50);  // accepted, and counted
+    };
+    for (int i = 0; i < 8; ++i) connectOne();
+    connectOne();
+    QLocalSocket* ninth = idle.back().get();
+    EXPECT_TRUE(QTest::qWaitFor(
+        [ninth] { return ninth->state() == QLocalSocket::UnconnectedState; }, 5000));
+    for (int i = 0; i < 8; ++i)
+        EXPECT_EQ(idle[size_t(i)]->state(), QLocalSocket::ConnectedState) << i;
+    // A sender that ends makes room for the next, once the running Varko has seen it go.
+    idle.front()->abort();
+    QSignalSpy received(&running, &SingleInstance::itemsReceived);
+    SingleInstance::Start last = SingleInstance::Start::Alone;
+    for (int tries = 0; last != SingleInstance::Start::HandedOver && tries < 50; ++tries) {
+        QTest::qWait(100);
+        auto next = startElsewhere({"/a/One.app"});
+        last = await(next);
+    }
+    EXPECT_EQ(last, SingleInstance::Start::HandedOver);
+    EXPECT_EQ(received.size(), 1);
+}
+
 TEST_F(SingleInstanceTest, MalformedOrStalledMessagesAreDroppedUnanswered) {
     SingleInstance running(address);
     running.timeoutMs = 300;
