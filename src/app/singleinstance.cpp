@@ -132,10 +132,10 @@ public:
             const qsizetype before = received.size();
             received.resize(before + room);
             const ssize_t got = ::recv(socket.fd, received.data() + before, size_t(room), 0);
+            const int error = got < 0 ? errno : 0;  // before resizing may touch errno
             received.resize(before + std::max<ssize_t>(got, 0));
-            if (got > 0) continue;
-            if (got < 0 && errno == EINTR) continue;
-            if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
+            if (got > 0 || error == EINTR) continue;
+            if (error == EAGAIN || error == EWOULDBLOCK) break;
             ended = true;  // hung up or failed: nothing more comes
             break;
         }
