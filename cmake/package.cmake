@@ -31,8 +31,10 @@ else()
     # dpkg-shlibdeps turns the libraries the programs link into package dependencies.
     set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
     # Disk images and zip archives are opened with 7-Zip's own program, not a library.
-    # libarchive is loaded when a package is first read, so dpkg-shlibdeps can't see it.
-    set(CPACK_DEBIAN_PACKAGE_DEPENDS "7zip, libarchive13 | libarchive13t64")
+    # libarchive and libcrypto are loaded at their first call, so dpkg-shlibdeps can't see
+    # them.
+    set(CPACK_DEBIAN_PACKAGE_DEPENDS
+        "7zip, libarchive13 | libarchive13t64, libssl3 | libssl3t64")
 endif()
 
 include(CPack)

@@ -8,6 +8,7 @@
 
 #include "format/xar/xar.h"
 #include "package/payload.h"
+#include "signing/cms.h"
 
 namespace varko::spctl {
 
@@ -85,6 +86,7 @@ Expected<PackageVerdict> verifyPackage(const std::filesystem::path& path,
     if (!archive) return archive.error();
     const xar::Archive& a = *archive;
     if (!a.signature && !a.cmsSignature) return PackageVerdict{};
+    if (auto missing = signing::cryptoMissing()) return *missing;
 
     const EVP_MD* md = a.checksumStyle ? checksumDigest(*a.checksumStyle) : nullptr;
     if (!md)

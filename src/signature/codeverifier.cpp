@@ -451,6 +451,7 @@ Expected<void> checkSlice(const CodeObject& code, const CodeDirectories& directo
 }  // namespace
 
 Expected<void> verifySlice(const CodeObject& code, const CodeLocation& location) {
+    if (auto missing = signing::cryptoMissing()) return *missing;
     if (!code.signature) return Error{0, "code object is not signed at all", ErrorCode::missing};
     auto directories = codeDirectories(*code.signature);
     if (!directories) return invalidSignature(directories.error());
@@ -467,6 +468,7 @@ Expected<void> verifySlice(const CodeObject& code, const CodeLocation& location)
 }
 
 Expected<void> verifyCodePages(const CodeObject& code) {
+    if (auto missing = signing::cryptoMissing()) return *missing;
     if (!code.signature) return Error{0, "code object is not signed at all", ErrorCode::missing};
     auto directories = codeDirectories(*code.signature);
     if (!directories) return directories.error();
@@ -507,6 +509,7 @@ Expected<void> checkBundle(const CodeLocation& location, int depth) {
 
 Expected<void> verifyBundle(const CodeLocation& location, int depth) {
     if (!location.root) return {};
+    if (auto missing = signing::cryptoMissing()) return *missing;
     // Within one item a bundle found sound stays so: its files were read and hashed then.
     HashBudget* budget = HashBudget::current();
     std::string key;

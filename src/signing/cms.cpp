@@ -9,6 +9,9 @@
 #include <mutex>
 
 #include "format/codesig/csblobs.h"
+#ifdef VARKO_LIBCRYPTO
+#include "format/loadedlibrary.h"
+#endif
 #include "format/plist/plist.h"
 #include "signing/opensslptr.h"
 #include "signing/recentresults.h"
@@ -560,7 +563,16 @@ bool Certificate::hasMarker(std::string_view oid) const {
     return std::find(appleMarkers.begin(), appleMarkers.end(), oid) != appleMarkers.end();
 }
 
+std::optional<Error> cryptoMissing() {
+#ifdef VARKO_LIBCRYPTO
+    if (loaded::library<VARKO_LIBCRYPTO>() == nullptr)
+        return Error{0, loaded::failure<VARKO_LIBCRYPTO>(), ErrorCode::toolFailed};
+#endif
+    return std::nullopt;
+}
+
 Expected<CmsSignature> parseCms(std::span<const std::byte> encoded) {
+    if (auto missing = cryptoMissing()) return *missing;
     // The adapter is where a throwing allocation or plist read must stop.
     static RecentResults<Expected<CmsSignature>> recent;
     try {
@@ -614,6 +626,7 @@ Expected<void> checkSigner(const CmsSignature& cms, std::span<const std::byte> c
 }  // namespace
 
 Expected<void> verifySigner(const CmsSignature& cms, std::span<const std::byte> content) {
+    if (auto missing = cryptoMissing()) return *missing;
     static RecentResults<Expected<void>> recent;
     try {
         // Everything the check reads, each part after its length so that no two run together.
@@ -640,6 +653,7 @@ Expected<void> verifySigner(const CmsSignature& cms, std::span<const std::byte> 
 }
 
 Expected<Certificate> describeCertificate(std::span<const unsigned char> der) {
+    if (auto missing = cryptoMissing()) return *missing;
     const SharedCertificate c = sharedCertificate(der);
     if (!c) return Error{0, "a certificate is not DER X.509", ErrorCode::malformed};
     return c->described;

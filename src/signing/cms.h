@@ -94,6 +94,11 @@ inline constexpr std::size_t maxCmsBytes = 1u << 20;
 [[nodiscard]] Expected<void> verifySigner(const CmsSignature& cms,
                                           std::span<const std::byte> content);
 
+/// Why OpenSSL can't be called, if it can't: on Linux it is loaded at its first call. Each
+/// check asks first, so that a missing library is reported as such, never as a signature
+/// that does not match.
+[[nodiscard]] std::optional<Error> cryptoMissing();
+
 /// The parsed form of a DER certificate, for certificates that come from elsewhere (xar).
 [[nodiscard]] Expected<Certificate> describeCertificate(std::span<const unsigned char> der);
 

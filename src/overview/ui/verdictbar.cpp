@@ -68,9 +68,9 @@ VerdictBar::VerdictBar(QWidget* parent) : QFrame(parent) {
     checking = plainLabel(this, false);
     checking->setObjectName("verdictChecking");
     checking->setText(tr("Checking…"));
-    QFont italic = checking->font();
-    italic.setItalic(true);
-    checking->setFont(italic);
+    // Set apart by its colour, not by italics: the italic face is one more font file to
+    // find and open before the window's first paint.
+    checking->setForegroundRole(QPalette::PlaceholderText);
     busy = new QProgressBar(this);
     busy->setRange(0, 0);
     busy->setTextVisible(false);

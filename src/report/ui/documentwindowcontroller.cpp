@@ -12,6 +12,7 @@
 #include <QClipboard>
 #include <QLabel>
 
+#include "overview/privacycatalog.h"
 #include "overview/ui/overviewpage.h"
 #include "report/ui/viewcontroller.h"
 #include "tools/threadpools.h"
@@ -31,6 +32,9 @@ DocumentReading startReading(const host::ToolSet& tools, const QUrl& url, const 
     reading.read = QtConcurrent::run(reading.pool, [tools, cancel = reading.cancel, url, typeName] {
         auto read = std::make_shared<Document>();
         read->readFromURL(url, typeName, tools, cancel);
+        // The report names services from the catalog: read here, it spares the window's
+        // thread the parse before its first paint.
+        overview::PrivacyCatalog::builtIn();
         return read;
     });
     return reading;
