@@ -34,7 +34,7 @@ DocumentReading startReading(const host::ToolSet& tools, const QUrl& url, const 
         read->readFromURL(url, typeName, tools, cancel);
         // The report names services from the catalog: read here, it spares the window's
         // thread the parse before its first paint.
-        overview::PrivacyCatalog::builtIn();
+        static_cast<void>(overview::PrivacyCatalog::builtIn());
         return read;
     });
     return reading;
