@@ -276,8 +276,6 @@ Expected<std::size_t> readFully(const FileDescriptor& fd, std::span<std::byte> o
 
 namespace {
 
-thread_local ReadFiles* currentFiles = nullptr;
-
 std::optional<FileStamp> stampOf(const fs::path& path, FinalLink last, mode_t type = S_IFREG) {
     struct stat st {};
     if ((last == FinalLink::Follow ? ::stat(path.c_str(), &st) : ::lstat(path.c_str(), &st)) != 0 ||
@@ -394,21 +392,13 @@ Expected<std::vector<std::byte>> readAfresh(const fs::path& path, std::uint64_t 
 
 }  // namespace
 
-ReadFiles::Scope::Scope(ReadFiles* files) : previous(currentFiles) {
-    currentFiles = files;
-}
-
-ReadFiles::Scope::~Scope() {
-    currentFiles = previous;
-}
-
 Expected<std::vector<std::byte>> readSmallFile(const fs::path& path, std::uint64_t maxBytes,
                                                const ItemRoot* within, FinalLink last,
                                                std::optional<FileStamp>* held) {
     std::optional<FileStamp> ownHeld;
     if (!held) held = &ownHeld;
     held->reset();
-    ReadFiles* files = currentFiles;
+    ReadFiles* files = ReadFiles::Scope::current();
     if (!files) {
         if (held == &ownHeld) return readAfresh(path, maxBytes, within, last);
         std::optional<FileStamp> before;
@@ -448,7 +438,7 @@ Expected<std::vector<std::byte>> readSmallFile(const fs::path& path, std::uint64
 }
 
 std::shared_ptr<const FolderListing> listFolder(const fs::path& path, FinalLink last) {
-    ReadFiles* files = currentFiles;
+    ReadFiles* files = ReadFiles::Scope::current();
     if (!files) return std::make_shared<const FolderListing>(listAfresh(path, last, nullptr));
     // Kept by path alone: a link in a folder's place fails the check of one that refuses it,
     // and the folder it leads to is another, with another stamp.

@@ -14,6 +14,7 @@
 #include <sys/stat.h>
 
 #include "format/expected.h"
+#include "format/threadscope.h"
 
 namespace varko {
 
@@ -124,16 +125,7 @@ public:
     ReadFiles(const ReadFiles&) = delete;
     ReadFiles& operator=(const ReadFiles&) = delete;
 
-    class Scope final {
-    public:
-        explicit Scope(ReadFiles* files);
-        ~Scope();
-        Scope(const Scope&) = delete;
-        Scope& operator=(const Scope&) = delete;
-
-    private:
-        ReadFiles* previous;
-    };
+    using Scope = ThreadScope<ReadFiles>;
 
     using Stamp = FileStamp;
 

@@ -59,8 +59,6 @@ std::optional<fs::path> currentVersion(const fs::path& bundle) {
     return version;
 }
 
-thread_local LocatedCode* currentMemo = nullptr;
-
 /// The file's identity and times as the system tells them now, or nothing.
 std::optional<FileStamp> stampOf(const fs::path& path) {
     struct stat st {};
@@ -74,16 +72,8 @@ Expected<CodeLocation> locateAfresh(const fs::path& path, const ItemRoot* within
 
 }  // namespace
 
-LocatedCode::Scope::Scope(LocatedCode* memo) : previous(currentMemo) {
-    currentMemo = memo;
-}
-
-LocatedCode::Scope::~Scope() {
-    currentMemo = previous;
-}
-
 Expected<CodeLocation> locateCode(const fs::path& path, const ItemRoot* within) {
-    LocatedCode* memo = currentMemo;
+    LocatedCode* memo = LocatedCode::Scope::current();
     if (!memo) return locateAfresh(path, within, nullptr);
     // Asked with no item, the code's own path is its item: kept apart from an answer inside one.
     std::string key = path.native();

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "format/itemfile.h"
+#include "format/threadscope.h"
 
 namespace varko::codesign {
 
@@ -53,16 +54,7 @@ public:
     LocatedCode(const LocatedCode&) = delete;
     LocatedCode& operator=(const LocatedCode&) = delete;
 
-    class Scope final {
-    public:
-        explicit Scope(LocatedCode* memo);
-        ~Scope();
-        Scope(const Scope&) = delete;
-        Scope& operator=(const Scope&) = delete;
-
-    private:
-        LocatedCode* previous;
-    };
+    using Scope = ThreadScope<LocatedCode>;
 
     using Stamp = FileStamp;
 

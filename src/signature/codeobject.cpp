@@ -285,20 +285,6 @@ struct OpenedCode::Entries {
 OpenedCode::OpenedCode() : entries(std::make_unique<Entries>()) {}
 OpenedCode::~OpenedCode() = default;
 
-namespace {
-
-thread_local OpenedCode* currentOpened = nullptr;
-
-}  // namespace
-
-OpenedCode::Scope::Scope(OpenedCode* memo) : previous(currentOpened) {
-    currentOpened = memo;
-}
-
-OpenedCode::Scope::~Scope() {
-    currentOpened = previous;
-}
-
 struct OpenedAccess {
     static OpenedCode::Entries* of(OpenedCode* memo) {
         return memo ? memo->entries.get() : nullptr;
@@ -317,7 +303,7 @@ std::optional<FileStamp> stampNow(const std::filesystem::path& path) {
 /// leads to the same file unchanged.
 Expected<std::shared_ptr<const OpenedExecutable>> openShared(
     const std::filesystem::path& executable, const ItemRoot* within) {
-    OpenedCode::Entries* memo = OpenedAccess::of(currentOpened);
+    OpenedCode::Entries* memo = OpenedAccess::of(OpenedCode::Scope::current());
     std::string key = executable.native();
     key.append(1, '\0').append(within ? within->path().native() : std::string(1, '\0'));
     if (memo) {

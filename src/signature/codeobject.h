@@ -11,6 +11,7 @@
 #include "format/codesig/superblob.h"
 #include "format/macho/bytesource.h"
 #include "format/macho/machofile.h"
+#include "format/threadscope.h"
 #include "signature/bundlelocator.h"
 
 namespace varko::codesign {
@@ -52,16 +53,7 @@ public:
     OpenedCode(const OpenedCode&) = delete;
     OpenedCode& operator=(const OpenedCode&) = delete;
 
-    class Scope final {
-    public:
-        explicit Scope(OpenedCode* memo);
-        ~Scope();
-        Scope(const Scope&) = delete;
-        Scope& operator=(const Scope&) = delete;
-
-    private:
-        OpenedCode* previous;
-    };
+    using Scope = ThreadScope<OpenedCode>;
 
     struct Entries;
 
