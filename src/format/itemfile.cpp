@@ -128,8 +128,20 @@ bool isLink(const fs::path& path) {
 }  // namespace
 
 Expected<ItemRoot> ItemRoot::of(const fs::path& path) {
+    ReadFiles* files = ReadFiles::Scope::current();
+    if (files) {
+        const std::lock_guard hold(files->mutex);
+        if (const auto found = files->roots.find(path.native()); found != files->roots.end())
+            return ItemRoot(found->second);
+    }
     auto real = realPath(path, path);
     if (!real) return real.error();
+    if (files) {
+        const std::lock_guard hold(files->mutex);
+        // Another thread of the item may have found it first: its answer is the item's.
+        if (files->roots.size() < ReadFiles::maxEntries)
+            return ItemRoot(files->roots.try_emplace(path.native(), *real).first->second);
+    }
     return ItemRoot(std::move(*real));
 }
 

@@ -38,7 +38,9 @@ enum class FinalLink { Follow, Refuse };
 /// have us read /etc/shadow, or another bundle under its own name.
 class ItemRoot {
 public:
-    /// The item at `path`, which may itself be a link: the user chose it.
+    /// The item at `path`, which may itself be a link: the user chose it. Under a ReadFiles
+    /// scope the first answer holds for the whole item, so that a link swapped in its place
+    /// meanwhile can't move the bounds that every later file is held to.
     [[nodiscard]] static Expected<ItemRoot> of(const std::filesystem::path& path);
 
     [[nodiscard]] const std::filesystem::path& path() const { return real; }
@@ -113,8 +115,9 @@ struct FolderListing {
 /// up to `maxBytes` in all. The item's folders are kept alike, as long as the folder itself
 /// is unchanged (any entry added, removed or renamed moves its times), up to `maxNames`
 /// entries in all; a folder changed within the last second is listed anew each time, as
-/// a change in the same tick of the clock leaves its times as they were. Made this thread's
-/// by a Scope; without one every read is fresh.
+/// a change in the same tick of the clock leaves its times as they were. The real path of
+/// each item root is kept as first found. Made this thread's by a Scope; without one every
+/// read is fresh.
 class ReadFiles final {
 public:
     static constexpr std::uint64_t maxBytes = 16 << 20;
@@ -134,6 +137,7 @@ private:
                                                           std::uint64_t, const ItemRoot*, FinalLink,
                                                           std::optional<FileStamp>*);
     friend std::shared_ptr<const FolderListing> listFolder(const std::filesystem::path&, FinalLink);
+    friend class ItemRoot;
     struct Entry {
         Stamp stamp;
         std::vector<std::byte> bytes;
@@ -147,6 +151,7 @@ private:
     std::uint64_t kept = 0;
     std::map<std::string, Folder> folders;
     std::size_t keptNames = 0;
+    std::map<std::string, std::filesystem::path> roots;
 };
 
 /// The entries of the folder at `path`, listed anew or, under a ReadFiles scope, as listed

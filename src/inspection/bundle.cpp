@@ -30,13 +30,12 @@ Expected<plist::Dictionary> Bundle::readInfoDictionary() const {
         if (::lstat(candidate.c_str(), &st) != 0) continue;
         const auto bytes = readSmallFile(candidate, maxInfoPlistBytes, &*root);
         if (!bytes) return bytes.error();
-        auto parsed = plist::parse(
-            std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size()));
-        if (!parsed.ok()) {
-            const Error& e = parsed.error();
+        const auto parsed = plist::parseShared(std::span<const std::byte>(*bytes));
+        if (!*parsed) {
+            const Error& e = parsed->error();
             return Error{e.offset, std::string(name) + ": " + e.message, e.code};
         }
-        if (const plist::Dictionary* dict = parsed->dictionary()) return std::move(*dict);
+        if (const plist::Dictionary* dict = (*parsed)->dictionary()) return *dict;
         return Error{0, std::string(name) + " holds no dictionary", ErrorCode::malformed};
     }
     return Error{0, "the bundle has no Info.plist", ErrorCode::missing};

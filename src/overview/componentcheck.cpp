@@ -35,7 +35,8 @@ std::optional<signing::SignatureVerdict> signerOf(const codesign::CodeObject& sl
     if (!slice.signature) return std::nullopt;
     const auto blob = slice.signature->cmsSignature();
     if (!blob || !*blob || (*blob)->empty()) return std::nullopt;
-    const auto cms = signing::parseCms(**blob);
+    const auto cmsShared = signing::parseCmsShared(**blob);
+    const Expected<signing::CmsSignature>& cms = *cmsShared;
     const auto directories = codesign::codeDirectories(*slice.signature);
     if (!cms || !directories) return std::nullopt;
     auto verdict = signing::verifyCmsSignature(

@@ -27,7 +27,8 @@ void readInfoPlist(const fs::path& file, const ItemRoot& root, ComponentIdentity
         identity.problems.push_back(bytes.error().message);
         return;
     }
-    const auto value = plist::parse(std::span<const std::byte>(*bytes));
+    const auto shared = plist::parseShared(std::span<const std::byte>(*bytes));
+    const Expected<plist::Value>& value = *shared;
     if (!value || !value->dictionary()) {
         identity.problems.push_back(
             "its Info.plist can't be read: " +

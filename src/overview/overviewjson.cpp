@@ -25,20 +25,20 @@ QJsonValue optionalBool(const std::optional<bool>& b) {
 QJsonValue manifestJson(const std::optional<PrivacyManifest>& manifest) {
     if (!manifest) return QJsonValue();
     QJsonObject o;
-    o["tracking"] = optionalBool(manifest->tracking);
-    o["trackingDomains"] = texts(manifest->trackingDomains);
+    o.insert(QLatin1String("tracking"), optionalBool(manifest->tracking));
+    o.insert(QLatin1String("trackingDomains"), texts(manifest->trackingDomains));
     QJsonArray collected;
     for (const CollectedData& d : manifest->collectedData)
         collected.append(QJsonObject{{"type", text(d.type)},
                                      {"linked", optionalBool(d.linked)},
                                      {"tracking", optionalBool(d.tracking)},
                                      {"purposes", texts(d.purposes)}});
-    o["collectedDataTypes"] = collected;
+    o.insert(QLatin1String("collectedDataTypes"), collected);
     QJsonArray apis;
     for (const AccessedApi& a : manifest->accessedApis)
         apis.append(QJsonObject{{"category", text(a.category)}, {"reasons", texts(a.reasons)}});
-    o["accessedApiTypes"] = apis;
-    o["problems"] = texts(manifest->problems);
+    o.insert(QLatin1String("accessedApiTypes"), apis);
+    o.insert(QLatin1String("problems"), texts(manifest->problems));
     return o;
 }
 
@@ -46,18 +46,18 @@ QJsonValue manifestJson(const std::optional<PrivacyManifest>& manifest) {
 
 QJsonObject verdictJson(const Verdict& verdict) {
     QJsonObject o;
-    o["state"] = text(stateName(verdict.state));
-    o["reason"] = text(verdict.reason);
-    o["signer"] = text(verdict.signer);
-    o["teamIdentifier"] =
-        verdict.teamIdentifier ? QJsonValue(text(*verdict.teamIdentifier)) : QJsonValue();
-    o["notarization"] = text(triName(verdict.notarization));
-    o["revocation"] = text(triName(verdict.revocation));
-    o["hardenedRuntime"] = text(triName(verdict.hardenedRuntime));
-    o["sealed"] = text(triName(verdict.sealed));
-    o["sealReason"] = text(verdict.sealReason);
-    o["flaggedComponents"] = qint64(verdict.flagged);
-    o["notChecked"] = texts(verdict.notChecked);
+    o.insert(QLatin1String("state"), text(stateName(verdict.state)));
+    o.insert(QLatin1String("reason"), text(verdict.reason));
+    o.insert(QLatin1String("signer"), text(verdict.signer));
+    o.insert(QLatin1String("teamIdentifier"),
+             verdict.teamIdentifier ? QJsonValue(text(*verdict.teamIdentifier)) : QJsonValue());
+    o.insert(QLatin1String("notarization"), text(triName(verdict.notarization)));
+    o.insert(QLatin1String("revocation"), text(triName(verdict.revocation)));
+    o.insert(QLatin1String("hardenedRuntime"), text(triName(verdict.hardenedRuntime)));
+    o.insert(QLatin1String("sealed"), text(triName(verdict.sealed)));
+    o.insert(QLatin1String("sealReason"), text(verdict.sealReason));
+    o.insert(QLatin1String("flaggedComponents"), qint64(verdict.flagged));
+    o.insert(QLatin1String("notChecked"), texts(verdict.notChecked));
     return o;
 }
 
@@ -67,32 +67,35 @@ QJsonArray componentsJson(const Overview& overview) {
     for (const Component& c : overview.components) {
         const ComponentIdentity& id = c.identity;
         QJsonObject o;
-        o["path"] = text(c.path);
-        o["kind"] = text(kindName(c.kind));
-        o["identifier"] = text(id.identifier);
-        o["version"] = text(id.version);
-        o["signer"] = c.check ? QJsonValue(text(signerName(c.check->signer))) : QJsonValue();
-        o["teamIdentifier"] =
-            id.teamIdentifier ? QJsonValue(text(*id.teamIdentifier)) : QJsonValue();
-        o["hardenedRuntime"] = id.hardenedRuntime;
-        o["valid"] = c.check ? QJsonValue(c.check->valid) : QJsonValue();
-        o["reason"] = text(c.check ? c.check->reason : std::string());
-        o["errorCode"] = c.check && c.check->failure
-                             ? QJsonValue(text(std::string(errorCodeName(*c.check->failure))))
-                             : QJsonValue();
-        o["intact"] = c.check && !c.check->unchecked ? QJsonValue(c.check->intact) : QJsonValue();
+        o.insert(QLatin1String("path"), text(c.path));
+        o.insert(QLatin1String("kind"), text(kindName(c.kind)));
+        o.insert(QLatin1String("identifier"), text(id.identifier));
+        o.insert(QLatin1String("version"), text(id.version));
+        o.insert(QLatin1String("signer"),
+                 c.check ? QJsonValue(text(signerName(c.check->signer))) : QJsonValue());
+        o.insert(QLatin1String("teamIdentifier"),
+                 id.teamIdentifier ? QJsonValue(text(*id.teamIdentifier)) : QJsonValue());
+        o.insert(QLatin1String("hardenedRuntime"), id.hardenedRuntime);
+        o.insert(QLatin1String("valid"), c.check ? QJsonValue(c.check->valid) : QJsonValue());
+        o.insert(QLatin1String("reason"), text(c.check ? c.check->reason : std::string()));
+        o.insert(QLatin1String("errorCode"),
+                 c.check && c.check->failure
+                     ? QJsonValue(text(std::string(errorCodeName(*c.check->failure))))
+                     : QJsonValue());
+        o.insert(QLatin1String("intact"),
+                 c.check && !c.check->unchecked ? QJsonValue(c.check->intact) : QJsonValue());
         const bool designated = c.check && !c.check->designatedRequirement.empty();
-        o["designatedRequirement"] =
-            designated ? QJsonValue(text(c.check->designatedRequirement)) : QJsonValue();
-        o["designatedRequirementImplicit"] =
-            designated ? QJsonValue(c.check->designatedImplicit) : QJsonValue();
-        o["flags"] = texts(c.flags);
-        o["privacyServices"] = texts(componentServices(catalog, id));
+        o.insert(QLatin1String("designatedRequirement"),
+                 designated ? QJsonValue(text(c.check->designatedRequirement)) : QJsonValue());
+        o.insert(QLatin1String("designatedRequirementImplicit"),
+                 designated ? QJsonValue(c.check->designatedImplicit) : QJsonValue());
+        o.insert(QLatin1String("flags"), texts(c.flags));
+        o.insert(QLatin1String("privacyServices"), texts(componentServices(catalog, id)));
         QJsonArray keys;
         for (const auto& usage : id.usageDescriptions) keys.append(text(usage.first));
-        o["usageKeys"] = keys;
-        o["privacyManifest"] = manifestJson(id.privacyManifest);
-        o["problems"] = texts(id.problems);
+        o.insert(QLatin1String("usageKeys"), keys);
+        o.insert(QLatin1String("privacyManifest"), manifestJson(id.privacyManifest));
+        o.insert(QLatin1String("problems"), texts(id.problems));
         out.append(o);
     }
     return out;
@@ -137,7 +140,7 @@ QJsonArray servicesJson(const Overview& overview) {
         if (overview.grantsRead) {
             QJsonArray granted;
             for (const privacy::Grant& g : s.grants) granted.append(grantJson(g));
-            o["granted"] = granted;
+            o.insert(QLatin1String("granted"), granted);
         }
         out.append(o);
     }

@@ -37,14 +37,14 @@ QJsonArray componentsWithPrivacy(const overview::Overview& overview) {
         QJsonObject usage;
         for (const auto& [key, description] : id.usageDescriptions)
             usage[text(key)] = text(description);
-        o["usageDescriptions"] = usage;
+        o.insert(QLatin1String("usageDescriptions"), usage);
         QJsonArray entitlements;
         for (const auto& [key, value] : id.entitlements) entitlements.append(text(key));
-        o["entitlements"] = entitlements;
+        o.insert(QLatin1String("entitlements"), entitlements);
         QJsonArray allowances;
         for (const std::string& name : overview::privateAllowances(id))
             allowances.append(text(name));
-        o["allowances"] = allowances;
+        o.insert(QLatin1String("allowances"), allowances);
         out[i] = o;
     }
     return out;
@@ -118,8 +118,9 @@ void inspectPayload(Inspection& item, const std::filesystem::path& path, const h
                       {"privacyServices",
                        inner.overview ? overview::servicesJson(*inner.overview) : QJsonArray()}};
         if (isApp) {
-            o["bundleID"] = inner.document.theInfo ? inner.document.theInfo->bundleID : QString();
-            o["verdict"] = overview::verdictJson(inner.verdict);
+            o.insert(QLatin1String("bundleID"),
+                     inner.document.theInfo ? inner.document.theInfo->bundleID : QString());
+            o.insert(QLatin1String("verdict"), overview::verdictJson(inner.verdict));
         }
         if (inner.overview && !inner.overview->components.empty()) {
             const QJsonObject main = overview::componentsJson(*inner.overview).first().toObject();
@@ -210,10 +211,10 @@ void inspect(Inspection& item, const host::ToolSet& givenTools, bool wholeApp, c
 QJsonObject inspectionJson(const Inspection& item) {
     const Info& info = *item.document.theInfo;
     QJsonObject o;
-    o["path"] = item.path;
-    o["type"] = item.typeName;
-    o["isApp"] = item.document.isApp;
-    o["isPackage"] = item.document.isPackage;
+    o.insert(QLatin1String("path"), item.path);
+    o.insert(QLatin1String("type"), item.typeName);
+    o.insert(QLatin1String("isApp"), item.document.isApp);
+    o.insert(QLatin1String("isPackage"), item.document.isPackage);
     const std::pair<const char*, const QString*> texts[] = {
         {"bundleID", &info.bundleID},
         {"version", &info.version},
@@ -222,12 +223,12 @@ QJsonObject inspectionJson(const Inspection& item) {
         {"usageStrings", &info.usageStrings},
         {"entitleList", &info.entitleList},
     };
-    for (const auto& [name, value] : texts) o[name] = *value;
+    for (const auto& [name, value] : texts) o.insert(QLatin1String(name), *value);
     if (!info.infoPlistProblem.isEmpty()) o["infoPlistProblem"] = info.infoPlistProblem;
     for (const InfoService& s : infoServices) {
-        o[s.usageField] = info.*s.usage;
+        o.insert(QLatin1String(s.usageField), info.*s.usage);
         for (const ServiceGrant* grant : {&s.entitlement, &s.allowance})
-            if (grant->field) o[grant->field] = info.*grant->flag;
+            if (grant->field) o.insert(QLatin1String(grant->field), info.*grant->flag);
     }
 
     // A package leaves the record's checkboxes as the window first shows them: off.
@@ -237,32 +238,35 @@ QJsonObject inspectionJson(const Inspection& item) {
         const std::optional<bool> state = item.findings.get(c);
         checks[checkName(c)] = state ? *state : item.report.checks.isOn(c);
     }
-    o["checks"] = checks;
-    o["assessmentText"] = item.signature.assessmentText;
-    o["signatureText"] = item.signature.signatureText;
-    o["report"] = item.fullText;
-    o["verdict"] = overview::verdictJson(item.verdict);
-    o["components"] = item.overview ? componentsWithPrivacy(*item.overview) : QJsonArray();
+    o.insert(QLatin1String("checks"), checks);
+    o.insert(QLatin1String("assessmentText"), item.signature.assessmentText);
+    o.insert(QLatin1String("signatureText"), item.signature.signatureText);
+    o.insert(QLatin1String("report"), item.fullText);
+    o.insert(QLatin1String("verdict"), overview::verdictJson(item.verdict));
+    o.insert(QLatin1String("components"),
+             item.overview ? componentsWithPrivacy(*item.overview) : QJsonArray());
     if (item.overview) {
-        o["componentsCut"] = item.overview->componentsCut;
-        o["manifestsCut"] = item.overview->manifestsCut;
+        o.insert(QLatin1String("componentsCut"), item.overview->componentsCut);
+        o.insert(QLatin1String("manifestsCut"), item.overview->manifestsCut);
         QJsonArray problems;
         for (const std::string& p : item.overview->problems) problems.append(text(p));
-        o["walkProblems"] = problems;
+        o.insert(QLatin1String("walkProblems"), problems);
     }
-    o["privacyServices"] = item.overview ? overview::servicesJson(*item.overview) : QJsonArray();
+    o.insert(QLatin1String("privacyServices"),
+             item.overview ? overview::servicesJson(*item.overview) : QJsonArray());
     if (item.payload && *item.payload) {
         QJsonObject payload = payloadJson(**item.payload);
         if (!item.payloadApps.isEmpty()) payload["apps"] = item.payloadApps;
-        o["payload"] = payload;
+        o.insert(QLatin1String("payload"), payload);
     }
     if (item.payload && !*item.payload)
-        o["payload"] = QJsonObject{
-            {"problem", text(item.payload->error().message)},
-            {"errorCode", QString::fromLatin1(errorCodeName(item.payload->error().code))}};
+        o.insert(QLatin1String("payload"),
+                 QJsonObject{{"problem", text(item.payload->error().message)},
+                             {"errorCode",
+                              QString::fromLatin1(errorCodeName(item.payload->error().code))}});
     if (!item.container) return o;
-    o["container"] =
-        QJsonObject{{"path", item.container->path}, {"pathInside", item.container->pathInside}};
+    o.insert(QLatin1String("container"), QJsonObject{{"path", item.container->path},
+                                                     {"pathInside", item.container->pathInside}});
     // The copy goes when the run ends: every path the tools gave names the container instead.
     // Replaced in the JSON text, each as JSON spells it, so that no string is missed.
     const auto spelled = [](const QString& s) {
@@ -274,8 +278,8 @@ QJsonObject inspectionJson(const Inspection& item) {
     const QJsonDocument rebased = QJsonDocument::fromJson(json);
     if (!rebased.isObject()) return o;
     o = rebased.object();
-    o["container"] =
-        QJsonObject{{"path", item.container->path}, {"pathInside", item.container->pathInside}};
+    o.insert(QLatin1String("container"), QJsonObject{{"path", item.container->path},
+                                                     {"pathInside", item.container->pathInside}});
     return o;
 }
 

@@ -56,7 +56,8 @@ Assessment assessSlice(const CodeObject& code, const CodeLocation& location,
     auto cmsBlob = code.signature->cmsSignature();
     if (!cmsBlob) return rejected("invalid signature: " + cmsBlob.error().message);
     if (!*cmsBlob || (*cmsBlob)->empty()) return rejected();  // ad hoc: nothing vouches for it
-    auto cms = signing::parseCms(**cmsBlob);
+    const auto cmsShared = signing::parseCmsShared(**cmsBlob);
+    const Expected<signing::CmsSignature>& cms = *cmsShared;
     if (!cms) return rejected("invalid signature: " + cms.error().message);
     auto directories = codeDirectories(*code.signature);
     if (!directories) return rejected("invalid signature: " + directories.error().message);

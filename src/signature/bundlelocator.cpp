@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -30,9 +31,9 @@ Error unrecognized() {
 }
 
 std::optional<std::string> executableName(const std::vector<std::byte>& bytes) {
-    auto value = plist::parse(std::span<const std::byte>(bytes));
-    if (!value) return std::nullopt;
-    const auto* dict = value->dictionary();
+    const auto value = plist::parseShared(std::span<const std::byte>(bytes));
+    if (!*value) return std::nullopt;
+    const auto* dict = (*value)->dictionary();
     const auto* entry = dict ? dict->find("CFBundleExecutable") : nullptr;
     const auto* name = entry ? entry->string() : nullptr;
     // A name that climbs out of the bundle or names a folder is no executable of it.
@@ -75,9 +76,13 @@ Expected<CodeLocation> locateAfresh(const fs::path& path, const ItemRoot* within
 Expected<CodeLocation> locateCode(const fs::path& path, const ItemRoot* within) {
     LocatedCode* memo = LocatedCode::Scope::current();
     if (!memo) return locateAfresh(path, within, nullptr);
-    // Asked with no item, the code's own path is its item: kept apart from an answer inside one.
+    // Asked with no item, the code's own path is its item: the answer is the one given inside
+    // an item that the code is the root of, and kept apart from an answer inside any other.
+    std::optional<Expected<ItemRoot>> own;
+    if (!within) own = ItemRoot::of(path);
+    const ItemRoot* item = within ? within : *own ? &**own : nullptr;
     std::string key = path.native();
-    key.append(1, '\0').append(within ? within->path().native() : std::string(1, '\0'));
+    key.append(1, '\0').append(item ? item->path().native() : std::string(1, '\0'));
     {
         const std::lock_guard hold(memo->mutex);
         if (const auto found = memo->entries.find(key); found != memo->entries.end()) {

@@ -281,7 +281,8 @@ Expected<void> verifySignedDirectory(const codesig::SuperBlob& sb,
                                      const CodeDirectories& directories) {
     const auto blob = sb.cmsSignature();
     if (!blob || !*blob || (*blob)->empty()) return {};
-    const auto cms = signing::parseCms(**blob);
+    const auto cmsShared = signing::parseCmsShared(**blob);
+    const Expected<signing::CmsSignature>& cms = *cmsShared;
     if (!cms) return {};
     if (auto signer = signing::verifySigner(*cms, directoryBytes(directories.all.front()));
         !signer && signer.error().code == ErrorCode::invalidSignature)
@@ -498,8 +499,8 @@ Expected<void> checkBundle(const CodeLocation& location, int depth) {
     const auto bytes = readBoundFile(root / "_CodeSignature" / "CodeResources", location);
     if (!bytes) return Error{0, resourcesNotFound, ErrorCode::missing};
     if (!*bytes) return bytes->error();
-    auto seal = plist::parse(std::span<const std::byte>(**bytes));
-    const plist::Dictionary* dict = seal ? seal->dictionary() : nullptr;
+    const auto seal = plist::parseShared(std::span<const std::byte>(**bytes));
+    const plist::Dictionary* dict = *seal ? (*seal)->dictionary() : nullptr;
     if (!dict) return Error{0, resourceDirectoryFailed, ErrorCode::malformed};
     return verifyResourceSeal(root, *dict, location.executable, depth,
                               location.within ? &*location.within : nullptr);

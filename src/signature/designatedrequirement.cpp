@@ -135,7 +135,8 @@ Expected<std::string> implicitDesignatedRequirement(const CodeObject& code,
         auto cmsBlob = code.signature->cmsSignature();
         if (!cmsBlob) return cmsBlob.error();
         if (!*cmsBlob || (*cmsBlob)->empty()) return std::string();
-        auto cms = signing::parseCms(**cmsBlob);
+        const auto cmsShared = signing::parseCmsShared(**cmsBlob);
+        const Expected<signing::CmsSignature>& cms = *cmsShared;
         if (!cms) return cms.error();
         if (cms->chain().empty()) return std::string();
         blob = signerRequirement(cd.identifier, cms->chain(), appleRoots);

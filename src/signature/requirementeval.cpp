@@ -439,7 +439,8 @@ Expected<std::vector<signing::Certificate>> verifiedChain(const CodeObject& code
     auto cmsBlob = code.signature->cmsSignature();
     if (!cmsBlob) return cmsBlob.error();
     if (!*cmsBlob || (*cmsBlob)->empty()) return std::vector<signing::Certificate>{};
-    auto cms = signing::parseCms(**cmsBlob);
+    const auto cmsShared = signing::parseCmsShared(**cmsBlob);
+    const Expected<signing::CmsSignature>& cms = *cmsShared;
     if (!cms) return cms.error();
     auto verdict =
         signing::verifyCmsSignature(*cms, directoryBytes(directories->all.front()), anchors, now);

@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <atomic>
 
-#include "signing/recentresults.h"
+#include "format/recentresults.h"
 
 namespace varko::codesign {
 
@@ -119,7 +119,7 @@ Expected<ResourceRules> ResourceRules::compile(const plist::Dictionary& dictiona
     // Compiled automata by their patterns, in order, each after its length: apps built by the
     // same tools seal with the same rules, and compiling them costs more than checking a
     // small app's files. Few, as each may grow to maxRulesMemory.
-    static signing::RecentResults<std::shared_ptr<Matcher>, 8> compiled;
+    static RecentResults<std::shared_ptr<Matcher>, 8> compiled;
     std::string patterns;
     for (const auto& [key, value] : dictionary) {
         const std::string_view pattern = patternOf(key);

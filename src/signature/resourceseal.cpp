@@ -143,7 +143,8 @@ Expected<void> verifyNested(const fs::path& path, const plist::Dictionary& entry
         auto cms = code.signature->cmsSignature();
         if (!cms) return badNested(rel, cms.error(), arch);
         if (!*cms || (*cms)->empty()) continue;  // ad hoc: the cdhash in the seal vouches for it
-        auto parsed = signing::parseCms(**cms);
+        const auto parsedShared = signing::parseCmsShared(**cms);
+        const Expected<signing::CmsSignature>& parsed = *parsedShared;
         if (!parsed) return badNested(rel, parsed.error(), arch);
         const auto directories = codeDirectories(*code.signature);
         const auto& primary = directories->all.front();

@@ -13,8 +13,8 @@
 #include "format/loadedlibrary.h"
 #endif
 #include "format/plist/plist.h"
+#include "format/recentresults.h"
 #include "signing/opensslptr.h"
-#include "signing/recentresults.h"
 #include "signing/sharedcertificates.h"
 
 namespace varko::signing {
@@ -571,19 +571,26 @@ std::optional<Error> cryptoMissing() {
     return std::nullopt;
 }
 
-Expected<CmsSignature> parseCms(std::span<const std::byte> encoded) {
-    if (auto missing = cryptoMissing()) return *missing;
+std::shared_ptr<const Expected<CmsSignature>> parseCmsShared(std::span<const std::byte> encoded) {
+    const auto shared = [](Expected<CmsSignature> parsed) {
+        return std::make_shared<const Expected<CmsSignature>>(std::move(parsed));
+    };
+    if (auto missing = cryptoMissing()) return shared(*missing);
     // The adapter is where a throwing allocation or plist read must stop.
-    static RecentResults<Expected<CmsSignature>> recent;
+    static RecentResults<std::shared_ptr<const Expected<CmsSignature>>> recent;
     try {
         if (auto known = recent.find(bytesKey(encoded))) return std::move(*known);
-        Expected<CmsSignature> parsed = parse(encoded);
+        auto parsed = shared(parse(encoded));
         recent.add(bytesKey(encoded), parsed);
         return parsed;
     } catch (...) {
         ERR_clear_error();
-        return cmsError("cannot be read");
+        return shared(cmsError("cannot be read"));
     }
+}
+
+Expected<CmsSignature> parseCms(std::span<const std::byte> encoded) {
+    return *parseCmsShared(encoded);
 }
 
 namespace {

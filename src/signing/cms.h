@@ -88,6 +88,10 @@ inline constexpr std::size_t maxCmsBytes = 1u << 20;
 /// OpenSSL write DER), detached, SignedData with exactly one signer whose certificate it
 /// carries. What is not well-formed BER is refused, not repaired.
 [[nodiscard]] Expected<CmsSignature> parseCms(std::span<const std::byte> encoded);
+/// The same, shared with the other recent parses of the same bytes: one item's passes read
+/// each piece's signature several times, and a copy of one costs about what a parse does.
+[[nodiscard]] std::shared_ptr<const Expected<CmsSignature>> parseCmsShared(
+    std::span<const std::byte> encoded);
 
 /// Checks that the signed message digest is the digest of `content`, and the signature over
 /// the signed attributes with the signer's key; a mismatch is invalidSignature.

@@ -243,4 +243,28 @@ TEST_F(ItemFileTest, AFolderIsListedAgainOnceItChanged) {
     EXPECT_NE(listFolder(folder, FinalLink::Refuse)->error, 0);
     EXPECT_EQ(names(*listFolder(folder)), Names{"Other"});
 }
+
+// The item's bounds are the real path the user's item had when first asked: a link put in
+// its place while the item is read moves neither them nor what lies inside them.
+TEST_F(ItemFileTest, AnItemKeepsTheBoundsItFirstHad) {
+    const fs::path named = dir / "Named.framework";
+    fs::create_symlink(item().filename(), named);
+    ReadFiles files;
+    const ReadFiles::Scope scope(&files);
+    const auto before = ItemRoot::of(named);
+    ASSERT_TRUE(before) << before.error().message;
+    EXPECT_EQ(before->path(), fs::canonical(item()));
+    fs::remove(named);
+    fs::create_symlink("Other.app", named);
+    const auto after = ItemRoot::of(named);
+    ASSERT_TRUE(after) << after.error().message;
+    EXPECT_EQ(after->path(), before->path());
+    // The other bundle, now at the item's name, lies outside the bounds.
+    const auto opened = openRegularFile(named / "Contents/Info.plist", &*after);
+    ASSERT_FALSE(opened);
+    EXPECT_EQ(opened.error().code, ErrorCode::refused) << opened.error().message;
+    // Without the item's scope, each asking finds the item afresh.
+    const ReadFiles::Scope none(nullptr);
+    EXPECT_EQ(ItemRoot::of(named)->path(), fs::canonical(dir / "Other.app"));
+}
 }  // namespace

@@ -159,5 +159,21 @@ TEST(PlistOpenStep, DeepNestingIsRefused) {
     readOk(repeat("(", maxDepth) + repeat(")", maxDepth), &parseOpenStep);
 }
 
+// A shared parse answers for the bytes, wherever they lie: the same bytes again share it,
+// and a buffer written over since is parsed anew.
+TEST(PlistXml, ASharedParseFollowsTheBytesNotTheBuffer) {
+    std::string buffer = wrap("<string>first</string>");
+    const auto first = parseShared(bytesOf(buffer));
+    ASSERT_TRUE(*first);
+    const std::string copy = buffer;
+    EXPECT_EQ(parseShared(bytesOf(copy)), first);
+    buffer.replace(buffer.find("first"), 5, "other");
+    const auto other = parseShared(bytesOf(buffer));
+    ASSERT_TRUE(*other);
+    EXPECT_EQ(*(*other)->string(), "other");
+    EXPECT_EQ(*(*first)->string(), "first");
+    EXPECT_FALSE(*parseShared(bytesOf("<plist><string>")));
+}
+
 }  // namespace
 }  // namespace varko::plist

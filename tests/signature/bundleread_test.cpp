@@ -166,7 +166,8 @@ TEST_F(BundleReadTest, ABundleFoundSoundStaysSoWithinItsItemAndDepthOnly) {
 
 // The passes over one item share what they found while the files it rests on hold: a bundle
 // found sound by one is sound to the next, an Info.plist put in place of another is read
-// and located anew, and nothing reaches a check made outside the item.
+// and located anew, code found inside the item is another answer than the code on its own,
+// and nothing reaches a check made outside the item.
 TEST_F(BundleReadTest, AnItemsPassesShareOnlyWhatStillHolds) {
     auto share = examplegen::manyComponents(1, 4096);
     share.name = "Share";
@@ -186,6 +187,13 @@ TEST_F(BundleReadTest, AnItemsPassesShareOnlyWhatStillHolds) {
         ReadFiles read;
         const ReadFiles::Scope reading(&read);
         first = *codesign::locateCode(*app);
+        // Nested code asked on its own is an item of its own, not the app it was found in.
+        const fs::path kit = *app / "Contents/Frameworks/Kit0.framework";
+        const auto inApp = codesign::locateCode(kit, &*first->within);
+        const auto alone = codesign::locateCode(kit);
+        ASSERT_TRUE(inApp && alone);
+        EXPECT_EQ(inApp->within->path(), first->within->path());
+        EXPECT_EQ(alone->within->path(), fs::canonical(kit));
         EXPECT_TRUE(sound(*first));
         std::ofstream(*app / "Contents/Resources/readme.txt") << "changed";
         EXPECT_TRUE(sound(*first));

@@ -4,6 +4,7 @@
 
 #include "format/plist/plist.h"
 #include "format/plist/textencoding.h"
+#include "format/recentresults.h"
 
 namespace varko::plist {
 
@@ -70,6 +71,17 @@ Expected<Value> parse(std::span<const std::byte> bytes) {
 
 Expected<Value> parse(std::string_view bytes) {
     return parse(std::as_bytes(std::span(bytes.data(), bytes.size())));
+}
+
+std::shared_ptr<const Expected<Value>> parseShared(std::span<const std::byte> bytes) {
+    // Enough for the pieces of an item or two; a parsed list may take several times the room
+    // of its bytes.
+    static RecentResults<std::shared_ptr<const Expected<Value>>, 32> recent;
+    const std::string_view key(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    if (auto known = recent.find(key)) return std::move(*known);
+    auto parsed = std::make_shared<const Expected<Value>>(parse(bytes));
+    recent.add(key, parsed);
+    return parsed;
 }
 
 }  // namespace varko::plist

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <span>
 #include <string>
 
@@ -31,6 +32,11 @@ inline constexpr std::size_t maxConvertedTextBytes = 64 << 20;
 /// Offsets in errors count the bytes as given, also for text read in another encoding.
 [[nodiscard]] Expected<Value> parse(std::span<const std::byte> bytes);
 [[nodiscard]] Expected<Value> parse(std::string_view bytes);
+
+/// What parse gives, shared with the other recent parses of the same bytes: the passes over
+/// one item read its small files (an Info.plist, a bundle's seal) again and again, and a
+/// parse costs far more than finding it again.
+[[nodiscard]] std::shared_ptr<const Expected<Value>> parseShared(std::span<const std::byte> bytes);
 
 /// XML in the encoding the platform's reader finds: a byte-order mark for UTF-8,
 /// UTF-16 or UTF-32 (in either order); else UTF-16 or UTF-32 without a mark when

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <memory>
 #include <vector>
 
 #include "format/codesig/csblobs.h"
@@ -23,17 +24,18 @@ using codesig::CodeDirectory;
 constexpr std::uint64_t maxPlistBytes = 32u << 20;
 
 /// A bundle's plist: nothing when it is absent or no plist, an error when it can't be read.
-Expected<std::optional<plist::Value>> readPlist(const std::optional<std::filesystem::path>& path,
-                                                const CodeLocation& location) {
+Expected<std::shared_ptr<const plist::Value>> readPlist(
+    const std::optional<std::filesystem::path>& path, const CodeLocation& location) {
     std::error_code ec;
     if (!path || !std::filesystem::exists(std::filesystem::symlink_status(*path, ec)))
-        return std::optional<plist::Value>();
+        return std::shared_ptr<const plist::Value>();
     const auto bytes =
         readSmallFile(*path, maxPlistBytes, location.within ? &*location.within : nullptr);
     if (!bytes) return bytes.error();
-    auto value = plist::parse(std::span<const std::byte>(*bytes));
-    if (!value) return std::optional<plist::Value>();
-    return std::optional<plist::Value>(std::move(*value));
+    auto parsed = plist::parseShared(std::span<const std::byte>(*bytes));
+    if (!*parsed) return std::shared_ptr<const plist::Value>();
+    const plist::Value* value = &**parsed;
+    return std::shared_ptr<const plist::Value>(std::move(parsed), value);
 }
 
 Error signatureError(const Error& cause) {
@@ -57,7 +59,7 @@ std::size_t entries(const plist::Value* value) {
 }
 
 /// The seal as codesign sums it up; "none" when it is unbound or no plist.
-std::string sealedResources(const std::optional<plist::Value>& seal) {
+std::string sealedResources(const plist::Value* seal) {
     const plist::Dictionary* dict = seal ? seal->dictionary() : nullptr;
     if (!dict) return "none";
     const bool v2 = dict->find("files2") != nullptr;
@@ -147,7 +149,8 @@ Expected<void> writeDetails(const CodeObject& code, const CodeLocation& location
     if (!*cms || (*cms)->empty()) {
         err << "Signature=adhoc\n";
     } else {
-        auto parsed = signing::parseCms(**cms);
+        const auto parsedShared = signing::parseCmsShared(**cms);
+        const Expected<signing::CmsSignature>& parsed = *parsedShared;
         if (!parsed) return signatureError(parsed.error());
         err << "Signature size=" << (*cms)->size() << '\n';
         for (const auto& c : parsed->chain())
@@ -160,13 +163,13 @@ Expected<void> writeDetails(const CodeObject& code, const CodeLocation& location
     }
 
     if (*info)
-        err << "Info.plist entries=" << entries(&**info) << '\n';
+        err << "Info.plist entries=" << entries(info->get()) << '\n';
     else
         err << "Info.plist=not bound\n";
     err << "TeamIdentifier=" << (cd.teamId ? visibleControls(*cd.teamId) : "not set") << '\n';
     if ((cd.flags & codesig::CS_RUNTIME) && cd.runtime && *cd.runtime)
         err << "Runtime Version=" << runtimeVersion(*cd.runtime) << '\n';
-    const std::string sealed = sealedResources(*seal);
+    const std::string sealed = sealedResources(seal->get());
     err << "Sealed Resources" << (sealed == "none" ? "=" : " ") << sealed << '\n';
 
     auto requirements = sb.requirements();

@@ -8,11 +8,11 @@
 #include <string_view>
 #include <vector>
 
-namespace varko::signing {
+namespace varko {
 
-/// The last few results of a pure function of bytes, shared by every thread. A scan checks
-/// the same signature several times over (the app's check, each component's, the tools'), and
-/// OpenSSL's decoding of a signature's certificates and keys costs far more than a lookup.
+/// The last few results of a pure function of bytes, shared by every thread. A scan reads
+/// the same signature and property lists several times over (the app's check, each
+/// component's, the tools'), and decoding them costs far more than a lookup.
 /// Keys past `maxKeyBytes` are not kept, so a stranger's megabyte blobs cost no memory here.
 template <class Result, std::size_t capacity = 64>
 class RecentResults final {
@@ -51,4 +51,4 @@ private:
     std::size_t next = 0;
 };
 
-}  // namespace varko::signing
+}  // namespace varko
