@@ -6,10 +6,11 @@ namespace {
 
 constexpr char16_t escapeBase = 0xDC00;
 
-/// The length of the valid UTF-8 sequence at `i`, or 0.
-qsizetype validSequence(QByteArrayView bytes, qsizetype i) {
+/// The length of the valid UTF-8 sequence at `i`, or 0; `c` is set to the character it holds.
+qsizetype validSequence(QByteArrayView bytes, qsizetype i, char32_t& c) {
     const auto at = [&](qsizetype k) { return static_cast<unsigned char>(bytes[k]); };
     const unsigned char lead = at(i);
+    c = lead;
     if (lead < 0x80) return 1;
     qsizetype length = 0;
     char32_t min = 0;
@@ -22,7 +23,7 @@ qsizetype validSequence(QByteArrayView bytes, qsizetype i) {
     else
         return 0;
     if (i + length > bytes.size()) return 0;
-    char32_t c = lead & (0x7F >> length);
+    c = lead & (0x7F >> length);
     for (qsizetype k = 1; k < length; ++k) {
         if ((at(i + k) & 0xC0) != 0x80) return 0;
         c = (c << 6) | (at(i + k) & 0x3F);
@@ -32,14 +33,41 @@ qsizetype validSequence(QByteArrayView bytes, qsizetype i) {
     return length;
 }
 
+/// `c`, a character of Unicode that is no surrogate, in UTF-8.
+void appendUtf8(QByteArray& bytes, char32_t c) {
+    if (c < 0x80) {
+        bytes += char(c);
+    } else if (c < 0x800) {
+        bytes += char(0xC0 | (c >> 6));
+        bytes += char(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        bytes += char(0xE0 | (c >> 12));
+        bytes += char(0x80 | ((c >> 6) & 0x3F));
+        bytes += char(0x80 | (c & 0x3F));
+    } else {
+        bytes += char(0xF0 | (c >> 18));
+        bytes += char(0x80 | ((c >> 12) & 0x3F));
+        bytes += char(0x80 | ((c >> 6) & 0x3F));
+        bytes += char(0x80 | (c & 0x3F));
+    }
+}
+
 }  // namespace
 
 QString pathFromSystem(QByteArrayView bytes) {
+    // Character by character, as a scan converts every path it meets: a conversion call
+    // for each would cost an allocation each.
     QString path;
     path.reserve(bytes.size());
     for (qsizetype i = 0; i < bytes.size();) {
-        if (const qsizetype n = validSequence(bytes, i)) {
-            path += QString::fromUtf8(bytes.sliced(i, n));
+        char32_t c = 0;
+        if (const qsizetype n = validSequence(bytes, i, c)) {
+            if (c < 0x10000) {
+                path += QChar(char16_t(c));
+            } else {
+                path += QChar(QChar::highSurrogate(c));
+                path += QChar(QChar::lowSurrogate(c));
+            }
             i += n;
         } else {
             path += QChar(char16_t(escapeBase + static_cast<unsigned char>(bytes[i])));
@@ -57,12 +85,15 @@ QByteArray pathToSystem(QStringView path) {
         const bool pairs =
             QChar::isHighSurrogate(c) && i + 1 < path.size() && path[i + 1].isLowSurrogate();
         if (pairs) {
-            bytes += path.sliced(i, 2).toUtf8();
+            appendUtf8(bytes, QChar::surrogateToUcs4(c, path[i + 1].unicode()));
             ++i;
         } else if (c >= escapeBase + 0x80 && c <= escapeBase + 0xFF) {
             bytes += char(c - escapeBase);
-        } else {
+        } else if (QChar::isSurrogate(c)) {
+            // A lone surrogate is no character: written as Qt writes it.
             bytes += path.sliced(i, 1).toUtf8();
+        } else {
+            appendUtf8(bytes, c);
         }
     }
     return bytes;

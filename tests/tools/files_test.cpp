@@ -71,6 +71,22 @@ TEST(PathBytesTest, EveryByteStringComesBackExactly) {
     EXPECT_EQ(host::pathFromSystem(cases[1]), QString::fromUtf8(cases[1]));
 }
 
+TEST(PathBytesTest, TextConvertsAsQtConvertsIt) {
+    // Every character of the first plane, some beyond it, and lone surrogates outside the
+    // range that stands for stray bytes: what the user types must reach the system as Qt
+    // would have written it, and come back as Qt reads it.
+    QString text;
+    for (char32_t c = 1; c < 0x10000; ++c)
+        if (!QChar::isSurrogate(c)) text += QChar(char16_t(c));
+    for (const char32_t c : {0x10000U, 0x1F600U, 0x10FFFFU}) text += QString::fromUcs4(&c, 1);
+    EXPECT_EQ(host::pathToSystem(text), text.toUtf8());
+    EXPECT_EQ(host::pathFromSystem(text.toUtf8()), text);
+    for (const char16_t lone : {u'\xD800', u'\xDBFF', u'\xDC00', u'\xDC7F', u'\xDFFF'}) {
+        const QString odd = QStringLiteral("a") + QChar(lone) + QStringLiteral("b");
+        EXPECT_EQ(host::pathToSystem(odd), odd.toUtf8());
+    }
+}
+
 TEST(PathBytesTest, StrayBytesShowAsEscapesAndRealCharactersStay) {
     EXPECT_EQ(host::visibleControls(host::pathFromSystem("/t/\xff.app")), "/t/\\xFF.app");
     // U+10080 is written with the low surrogate DC80: a character, not a stray byte.
