@@ -80,7 +80,7 @@ bench: build
 	$(BUILD)/bin/bench_plist_parse
 	$(BUILD)/bin/bench_startup
 	$(BUILD)/bin/bench_tool_speed
-	$(BUILD)/bin/bench_scan --rounds=2
+	$(BUILD)/bin/bench_scan
 	$(BUILD)/bin/bench_codeless
 	./bench/log_pipeline.sh $(BUILD) $(LOG_ENTRIES)
 

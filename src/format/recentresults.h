@@ -1,11 +1,14 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
+#include <utility>
 #include <vector>
 
 namespace varko {
@@ -30,14 +33,20 @@ public:
 
     void add(std::string_view key, const Result& result) {
         if (key.size() > maxKeyBytes) return;
-        Entry entry{std::hash<std::string_view>{}(key), std::string(key), result};
-        const std::lock_guard hold(mutex);
-        // The oldest goes first: a scan's repeats come close together.
-        if (entries.size() < capacity)
-            entries.push_back(std::move(entry));
-        else
-            entries[next] = std::move(entry);
-        next = (next + 1) % capacity;
+        Entry entry{std::hash<std::string_view>{}(key), std::string(key), result,
+                    std::this_thread::get_id(), 0};
+        {
+            const std::lock_guard hold(mutex);
+            entry.added = added++;
+            if (entries.size() < capacity) {
+                if (entries.empty()) entries.reserve(capacity);
+                entries.push_back(std::move(entry));
+            } else {
+                std::swap(entries[victim(entry.owner)], entry);
+            }
+        }
+        // `entry` is now the one pushed out, freed after the lock: freeing a parsed signature
+        // can take longer than many lookups, and other threads would wait for it.
     }
 
 private:
@@ -45,10 +54,31 @@ private:
         std::size_t hash;
         std::string key;
         Result result;
+        std::thread::id owner;  ///< the thread that added it, and made its memory
+        std::uint64_t added;
     };
+
+    /// The oldest goes first, since a scan's repeats come close together; but when this
+    /// thread has one of the older half, its own goes instead: memory that another thread
+    /// made is freed under that thread's allocator lock, and two workers would keep waiting
+    /// on each other's. An entry older than two turns goes whoever made it, so that a thread
+    /// that has ended leaves nothing behind for long.
+    [[nodiscard]] std::size_t victim(std::thread::id self) const {
+        std::size_t oldest = 0, ownOldest = entries.size();
+        for (std::size_t i = 0; i < entries.size(); ++i) {
+            if (entries[i].added < entries[oldest].added) oldest = i;
+            if (entries[i].owner == self &&
+                (ownOldest == entries.size() || entries[i].added < entries[ownOldest].added))
+                ownOldest = i;
+        }
+        const auto age = [this](std::size_t i) { return added - entries[i].added; };
+        if (age(oldest) > 2 * capacity) return oldest;
+        return ownOldest != entries.size() && age(ownOldest) > capacity / 2 ? ownOldest : oldest;
+    }
+
     mutable std::mutex mutex;
     std::vector<Entry> entries;
-    std::size_t next = 0;
+    std::uint64_t added = 0;
 };
 
 }  // namespace varko
