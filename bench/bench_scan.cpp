@@ -64,6 +64,12 @@ double processorSeconds(int who) {
 /// Processor time by kind of run and round, its own and its children's, summed over the
 /// parts.
 std::map<std::string, std::map<int, double>> processorByRound;
+/// Processor time of each scan, by its pair (round and part) and kind.
+std::map<std::string, std::map<std::string, double>> processorByPair;
+
+std::string pairName(int round, std::size_t part) {
+    return "/round:" + std::to_string(round) + "/part:" + std::to_string(part + 1);
+}
 
 QTemporaryDir& appsDir() {
     static QTemporaryDir dir;
@@ -148,7 +154,9 @@ void scanning(benchmark::State& state, unsigned workers, std::size_t part, int r
     state.counters["cores"] = (self + toolTime) / wall.count();
     state.counters["ownCpu"] = self;
     state.counters["toolCpu"] = toolTime;
-    processorByRound["scanning/workers:" + std::to_string(workers)][round] += self + toolTime;
+    const std::string kind = "scanning/workers:" + std::to_string(workers);
+    processorByRound[kind][round] += self + toolTime;
+    processorByPair[pairName(round, part)][kind] = self + toolTime;
 }
 
 /// The floor a scan is held to: sha256sum over every file of the apps, on two cores.
@@ -207,8 +215,7 @@ int main(int argc, char** argv) {
     };
     for (int round = 1; round <= rounds; ++round) {
         for (std::size_t part = 0; part < partCount; ++part) {
-            const std::string at =
-                "/round:" + std::to_string(round) + "/part:" + std::to_string(part + 1);
+            const std::string at = pairName(round, part);
             // In turns, so that neither scan always finds the caches as the other left them.
             const std::array<unsigned, 2> order =
                 (std::size_t(round) + part) % 2 == 1 ? std::array{1U, 2U} : std::array{2U, 1U};
@@ -224,12 +231,15 @@ int main(int argc, char** argv) {
     // Each pair's seconds by kind, the pair named by its round and part.
     std::map<std::string, std::map<std::string, double>> byPair;
     for (const auto& [name, seconds] : reporter.seconds) {
-        const std::size_t at = name.find("/round:");
-        if (at != std::string::npos) byPair[name.substr(at)][name.substr(0, at)] = seconds;
+        // "KIND/round:R/part:P/iterations:1/real_time"
+        const std::size_t at = name.find("/round:"), end = name.find("/iterations");
+        if (at != std::string::npos)
+            byPair[name.substr(at, end == std::string::npos ? end : end - at)][name.substr(0, at)] =
+                seconds;
     }
     const std::string one = "scanning/workers:1", two = "scanning/workers:2",
                       hashing = "sha256sum/cores:2";
-    std::vector<double> workersRatios, hashRatios;
+    std::vector<double> workersRatios, hashRatios, busy, processorRatios;
     std::map<std::string, double> total;
     for (const auto& [pair, seconds] : byPair) {
         // Only whole pairs count, in the totals too.
@@ -238,6 +248,11 @@ int main(int argc, char** argv) {
             continue;
         workersRatios.push_back(seconds.at(one) / seconds.at(two));
         hashRatios.push_back(seconds.at(two) / seconds.at(hashing));
+        const auto& processor = processorByPair[pair];
+        if (processor.contains(one) && processor.contains(two) && processor.at(one) > 0) {
+            busy.push_back(processor.at(two) / seconds.at(two));
+            processorRatios.push_back(processor.at(two) / processor.at(one));
+        }
         for (const auto& [kind, s] : seconds) total[kind] += s;
     }
     if (workersRatios.empty()) {
@@ -253,6 +268,13 @@ int main(int argc, char** argv) {
         "scan with 2 workers over sha256sum of every file on 2 cores, median of the pairs "
         "%.2f  (target <= 1.5); in total %.3f s and %.3f s, %.2f\n",
         median(hashRatios), total[two], total[hashing], total[two] / total[hashing]);
+    // Where the first ratio falls short, these say whether the scan left a core idle or the
+    // machine ran each core slower while both were busy, which no scan can help.
+    if (!busy.empty())
+        std::printf(
+            "2 workers against 1, medians of the pairs: %.3f cores busy; %.2f times the processor "
+            "time for the same apps (1.00 where busy cores do not slow each other)\n",
+            median(busy), median(processorRatios));
     // The least of the rounds, where other work on the machine took least away.
     const auto least = [](const std::map<int, double>& byRound) {
         double l = 0;
