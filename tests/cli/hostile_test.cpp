@@ -9,6 +9,7 @@
 #include "format/visibletext.h"
 #include "signature/signingfixture.h"
 #include "support/childprocess.h"
+#include "support/files.h"
 
 using namespace varko::testing;
 namespace fs = std::filesystem;
@@ -24,7 +25,7 @@ Finished run(const std::string& tool, std::vector<std::string> arguments, rlim_t
 class HostileItemTest : public ::testing::Test {
 protected:
     TestPki pki;
-    QTemporaryDir dir;
+    TemporaryDir dir;
     fs::path path(const std::string& name) const {
         return fs::path(dir.path().toStdString()) / name;
     }

@@ -15,6 +15,7 @@
 #include "signature/codeverifier.h"
 #include "signature/hashbudget.h"
 #include "signingfixture.h"
+#include "support/files.h"
 
 using namespace varko;
 using namespace varko::testing;
@@ -25,7 +26,7 @@ namespace {
 class BundleReadTest : public ::testing::Test {
 protected:
     TestPki pki;
-    QTemporaryDir dir;
+    TemporaryDir dir;
     SignWith developerId() const {
         return {&pki.leaf, {&pki.leaf, &pki.intermediate, &pki.root}, nullptr};
     }

@@ -5,7 +5,10 @@
 #include <QByteArray>
 #include <QFile>
 #include <QString>
+#include <QTemporaryDir>
+#include <filesystem>
 #include <span>
+#include <system_error>
 
 namespace varko::testing {
 
@@ -25,6 +28,17 @@ inline bool writeFile(const QString& path, std::span<const std::byte> bytes) {
     return writeFile(
         path, QByteArray(reinterpret_cast<const char*>(bytes.data()), qsizetype(bytes.size())));
 }
+
+/// A test's temporary folder, removed whole even when a name in it is not UTF-8: Qt cannot
+/// name such a file to remove it, and QTemporaryDir would leave the folder behind.
+class TemporaryDir final : public QTemporaryDir {
+public:
+    ~TemporaryDir() {
+        std::error_code ignored;
+        if (isValid())
+            std::filesystem::remove_all(QFile::encodeName(path()).toStdString(), ignored);
+    }
+};
 
 /// A file of the test's data folder.
 inline QByteArray testData(const QString& name) {

@@ -20,7 +20,7 @@ struct Answer {
 
 class HdiutilTest : public ::testing::Test {
 protected:
-    QTemporaryDir dir;
+    varko::testing::TemporaryDir dir;
     QString tools = dir.filePath("tools");
 
     void SetUp() override { ASSERT_TRUE(QDir().mkpath(tools)); }
