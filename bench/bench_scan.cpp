@@ -5,14 +5,16 @@
 // two-worker scan within 1.5 times `sha256sum` over every file of the apps on two cores
 // (`xargs -P2`, the files in the cache, as the scans before it leave them).
 //
-// The machine may be shared, and other work on it slows a run by as much as a third, in
-// spells shorter than a second. So the apps lie in parts (--parts=N, default 3), and each
-// part is scanned with one worker and with two back to back, in turns of order, then
-// hashed; --rounds=N (default 7) does that N times. Each ratio is the median of those
-// pairs' own ratios, which a slow spell moves far less than it moves a best-of-each ratio
-// of runs seconds apart. The ratio of the totals is printed too. Every scan also says how
-// many cores' worth of time it had (its own processor time, and its tools' if it started
-// any, over the wall time).
+// The machine may be shared: other work on it slows a run by as much as a third, in spells
+// of a fraction of a second. So the apps lie in parts (--parts=N, default 3), and each part
+// is scanned with one worker and with two back to back, in turns of order, then hashed;
+// --rounds=N (default 7) does that N times. Each ratio is the median of those pairs' own, so
+// that a spell counts against one pair, not against a best of each taken seconds apart; the
+// ratio of the totals is printed too. Some spells slow each core only while both are busy,
+// which a one-worker scan escapes. So the last lines say how many cores the two-worker scans
+// kept busy, and how much more processor time they took than one worker for the same apps:
+// two processes of one worker each, run side by side, take as much more, so beyond the few
+// hundredths that sharing one process costs, that share is the machine's.
 //
 // Options after Google Benchmark's own: --apps=N sets how many apps (default 300),
 // --parts=N and --rounds=N as above, --keep prints the folder and leaves it in place,
@@ -234,8 +236,7 @@ int main(int argc, char** argv) {
         // "KIND/round:R/part:P/iterations:1/real_time"
         const std::size_t at = name.find("/round:"), end = name.find("/iterations");
         if (at != std::string::npos)
-            byPair[name.substr(at, end == std::string::npos ? end : end - at)][name.substr(0, at)] =
-                seconds;
+            byPair[name.substr(at, end - at)][name.substr(0, at)] = seconds;
     }
     const std::string one = "scanning/workers:1", two = "scanning/workers:2",
                       hashing = "sha256sum/cores:2";
