@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <utility>
 
+#include "format/utf8encode.h"
+
 namespace varko {
 
 namespace {
@@ -39,13 +41,6 @@ bool shownByNumber(std::uint32_t cp) {
     return (cp >= 0x80 && cp <= 0x9f) || cp == 0x2028 || cp == 0x2029 ||
            (cp >= 0x202a && cp <= 0x202e) || (cp >= 0x2066 && cp <= 0x2069) || cp == 0x200e ||
            cp == 0x200f || cp == 0x061c;
-}
-
-void appendUtf8(std::string& out, std::uint32_t cp) {
-    // Only the pictures U+2400 to U+2421 are made here: three bytes each.
-    out += static_cast<char>(0xe0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3f));
-    out += static_cast<char>(0x80 | (cp & 0x3f));
 }
 
 }  // namespace

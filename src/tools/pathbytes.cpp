@@ -1,5 +1,7 @@
 #include "tools/pathbytes.h"
 
+#include "format/utf8encode.h"
+
 namespace varko::host {
 
 namespace {
@@ -31,25 +33,6 @@ qsizetype validSequence(QByteArrayView bytes, qsizetype i, char32_t& c) {
     // Overlong forms, surrogates and values past Unicode are not valid UTF-8.
     if (c < min || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return 0;
     return length;
-}
-
-/// `c`, a character of Unicode that is no surrogate, in UTF-8.
-void appendUtf8(QByteArray& bytes, char32_t c) {
-    if (c < 0x80) {
-        bytes += char(c);
-    } else if (c < 0x800) {
-        bytes += char(0xC0 | (c >> 6));
-        bytes += char(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        bytes += char(0xE0 | (c >> 12));
-        bytes += char(0x80 | ((c >> 6) & 0x3F));
-        bytes += char(0x80 | (c & 0x3F));
-    } else {
-        bytes += char(0xF0 | (c >> 18));
-        bytes += char(0x80 | ((c >> 12) & 0x3F));
-        bytes += char(0x80 | ((c >> 6) & 0x3F));
-        bytes += char(0x80 | (c & 0x3F));
-    }
 }
 
 }  // namespace

@@ -21,7 +21,7 @@ using varko::testing::caseTable;
 
 std::string utf8(std::u32string_view text) {
     std::string out;
-    for (char32_t c : text) detail::appendUtf8(out, c);
+    for (char32_t c : text) appendUtf8(out, c);
     return out;
 }
 

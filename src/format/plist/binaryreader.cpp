@@ -252,7 +252,7 @@ private:
                     ++i;
                 }
             }
-            detail::appendUtf8(text, u);
+            appendUtf8(text, u);
         }
         return Value(std::move(text));
     }

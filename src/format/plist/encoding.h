@@ -6,13 +6,10 @@
 
 #include "format/expected.h"
 #include "format/plist/value.h"
+#include "format/utf8encode.h"
 
 // Text and byte encodings shared by the property-list readers and writers.
 namespace varko::plist::detail {
-
-/// Replaces what cannot be a Unicode scalar value (lone surrogates, values
-/// above U+10FFFF) with U+FFFD.
-void appendUtf8(std::string& out, std::uint32_t codePoint);
 
 /// Base64 with the alphabet property lists use; whitespace between characters
 /// is allowed. An error is placed at the first offending character in `text`.

@@ -108,7 +108,7 @@ private:
         std::string out;
         std::uint32_t pendingHigh = 0;  // a high surrogate waiting for its partner
         auto flushHigh = [&] {
-            if (pendingHigh) detail::appendUtf8(out, 0xFFFD);
+            if (pendingHigh) appendUtf8(out, 0xFFFD);
             pendingHigh = 0;
         };
         while (true) {
@@ -171,7 +171,7 @@ private:
                 }
             }
             if (cp >= 0xDC00 && cp <= 0xDFFF && pendingHigh) {
-                detail::appendUtf8(out, 0x10000 + ((pendingHigh - 0xD800) << 10) + (cp - 0xDC00));
+                appendUtf8(out, 0x10000 + ((pendingHigh - 0xD800) << 10) + (cp - 0xDC00));
                 pendingHigh = 0;
                 continue;
             }
@@ -180,7 +180,7 @@ private:
                 pendingHigh = cp;
                 continue;
             }
-            detail::appendUtf8(out, cp);
+            appendUtf8(out, cp);
         }
         flushHigh();
         ++pos;

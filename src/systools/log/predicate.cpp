@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <charconv>
 
+#include "format/utf8encode.h"
+
 namespace varko::logtool {
 
 namespace {
@@ -20,19 +22,6 @@ namespace {
 
 [[nodiscard]] bool isWordChar(char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
-}
-
-void appendUtf8(std::string& out, char32_t c) {
-    if (c < 0x80) {
-        out += char(c);
-    } else if (c < 0x800) {
-        out += char(0xC0 | (c >> 6));
-        out += char(0x80 | (c & 0x3F));
-    } else {
-        out += char(0xE0 | (c >> 12));
-        out += char(0x80 | ((c >> 6) & 0x3F));
-        out += char(0x80 | (c & 0x3F));
-    }
 }
 
 }  // namespace
